@@ -1,0 +1,46 @@
+#include "device/Bytes.h"
+
+#include <algorithm>
+
+namespace corvex {
+
+namespace {
+constexpr char lowerDigits[] = "0123456789abcdef";
+}
+
+std::string hexadecimalString(ByteView bytes)
+{
+    std::string text;
+    text.reserve(bytes.size() * 2);
+    for (std::uint8_t byte : bytes) {
+        text.push_back(lowerDigits[byte >> 4]);
+        text.push_back(lowerDigits[byte & 0x0f]);
+    }
+    return text;
+}
+
+std::string describeBytes(ByteView bytes)
+{
+    std::string text = "<";
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        if (i > 0 && i % 4 == 0)
+            text.push_back(' ');
+        text.push_back(lowerDigits[bytes[i] >> 4]);
+        text.push_back(lowerDigits[bytes[i] & 0x0f]);
+    }
+    text.push_back('>');
+    return text;
+}
+
+Bytes bytesOf(std::string_view text)
+{
+    return Bytes(text.begin(), text.end());
+}
+
+std::string textField(ByteView slot)
+{
+    auto end = std::find(slot.begin(), slot.end(), std::uint8_t { 0 });
+    return std::string(slot.begin(), end);
+}
+
+} // namespace corvex

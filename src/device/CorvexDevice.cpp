@@ -1,0 +1,199 @@
+#include "device/CorvexDevice.h"
+
+#include "device/Protocol.h"
+#include "platform/AlertPresenter.h"
+#include "platform/Discovery.h"
+#include "platform/LogSink.h"
+#include "platform/SerialLine.h"
+
+#include <thread>
+
+namespace corvex {
+
+CorvexDevice::CorvexDevice(CorvexDeviceDelegate* delegate, CorvexDeviceEnvironment environment)
+    : m_delegate(delegate)
+    , m_environment(std::move(environment))
+{
+    if (!m_environment.pause)
+        m_environment.pause = [](std::chrono::milliseconds delay) { std::this_thread::sleep_for(delay); };
+}
+
+CorvexDevice::~CorvexDevice() = default;
+
+void CorvexDevice::registerForSerialDeviceNotifications()
+{
+    if (!m_environment.discovery)
+        return;
+    m_environment.discovery->start(
+        [this](const std::string& path, std::uint32_t handle) { corvexDeviceMatchedAtBsdPath(path, handle); },
+        [this](const std::string& path) { corvexDeviceTerminatedAtBsdPath(path); });
+}
+
+void CorvexDevice::corvexDeviceMatchedAtBsdPath(const std::optional<std::string>& bsdPath, std::uint32_t deviceIORegistryLeaf)
+{
+    if (!bsdPath)
+        return;
+    // A newly arrived instrument replaces the recorded one.
+    if (auto recorded = deviceBsdPath())
+        corvexDeviceTerminatedAtBsdPath(recorded);
+    if (deviceBsdPath()) {
+        logLine(log(), "Device has been matched, but there is another device currently connected");
+        return;
+    }
+    logLine(log(), "Device has been matched");
+    setDeviceBsdPath(*bsdPath);
+    m_deviceIORegistryLeaf = deviceIORegistryLeaf;
+    deviceHasBeenConnected();
+}
+
+void CorvexDevice::corvexDeviceTerminatedAtBsdPath(const std::optional<std::string>& bsdPath)
+{
+    if (!bsdPath)
+        return;
+    logLine(log(), "Device terminated");
+    if (deviceBsdPath() != bsdPath)
+        return;
+    setDeviceBsdPath(std::nullopt);
+    m_deviceIORegistryLeaf = 0;
+    deviceHasBeenDisconnected();
+}
+
+void CorvexDevice::deviceHasBeenConnected()
+{
+    m_deviceFile.reset();
+    auto path = deviceBsdPath();
+    if (!path)
+        return;
+    for (int attempt = 1; attempt <= protocol::openAttempts && m_environment.ports; ++attempt) {
+        std::string error;
+        m_deviceFile = m_environment.ports->open(*path, error);
+        if (m_deviceFile)
+            break;
+        m_environment.pause(std::chrono::milliseconds(protocol::openRetryDelayMilliseconds));
+    }
+    if (m_deviceFile) {
+        if (m_delegate)
+            m_delegate->deviceConnected();
+        return;
+    }
+    if (m_environment.alerts) {
+        m_environment.alerts->showAlert(Alert {
+            "Error opening the device",
+            "The device is probably open by the system. Try to disconnect and reconnect it again, make sure no one else is using it",
+            { "Close" } });
+    }
+}
+
+void CorvexDevice::deviceHasBeenDisconnected()
+{
+    m_deviceFile.reset();
+    if (m_delegate)
+        m_delegate->deviceDisconnected();
+}
+
+bool CorvexDevice::initializeDevice()
+{
+    if (!m_deviceFile) {
+        logLine(log(), "deviceFile is nil");
+        return false;
+    }
+    logLine(log(), "Initializing device");
+    TerminalSetupReport report = m_deviceFile->configureRaw115200();
+    if (!report.validDescriptor)
+        return false;
+    if (report.getAttributesFailed)
+        logLine(log(), "tcgetattr() error");
+    if (report.setAttributesFailed)
+        logLine(log(), "tcsetattr() error");
+    if (report.flushFailed)
+        logLine(log(), "tcflush() error");
+
+    // Drain whatever the instrument had queued: read until the line is silent for 0.1 s.
+    Bytes drained;
+    std::uint8_t buffer[256];
+    for (;;) {
+        auto result = m_deviceFile->readSome(buffer);
+        auto* count = std::get_if<std::size_t>(&result);
+        if (!count || *count == 0)
+            break;
+        drained.insert(drained.end(), buffer, buffer + *count);
+    }
+    logLine(log(), "DrainingBuffers: %s", describeBytes(drained).c_str());
+    return true;
+}
+
+bool CorvexDevice::deviceWriteData(ByteView frame)
+{
+    if (m_shouldLogCommunications)
+        logLine(log(), "deviceWriteData: %s", describeBytes(frame).c_str());
+    if (!m_deviceFile)
+        return true;
+    auto result = m_deviceFile->writeAll(frame);
+    if (auto* error = std::get_if<LineError>(&result)) {
+        logLine(log(), "deviceWriteData: exception %s, call stack: %s", error->message.c_str(), currentCallStack().c_str());
+        return false;
+    }
+    return true;
+}
+
+std::optional<Bytes> CorvexDevice::deviceReadDataOfLength(std::uint64_t length)
+{
+    if (length == 0) {
+        if (m_shouldLogCommunications)
+            logLine(log(), "deviceReadDataOfLength 0 bytes requested, returning empty NSData");
+        return Bytes {};
+    }
+    Bytes received;
+    if (m_deviceFile) {
+        received.resize(static_cast<std::size_t>(length));
+        std::size_t filled = 0;
+        while (filled < received.size()) {
+            auto result = m_deviceFile->readSome(std::span(received).subspan(filled));
+            if (auto* error = std::get_if<LineError>(&result)) {
+                logLine(log(), "deviceReadDataOfLength: exception %s, call stack: %s", error->message.c_str(),
+                    currentCallStack().c_str());
+                return std::nullopt;
+            }
+            std::size_t count = std::get<std::size_t>(result);
+            if (count == 0)
+                break;
+            filled += count;
+        }
+        received.resize(filled);
+    }
+    if (m_shouldLogCommunications)
+        logLine(log(), "deviceReadDataOfLength %lu: %s", static_cast<unsigned long>(length), describeBytes(received).c_str());
+    return received;
+}
+
+std::optional<Bytes> CorvexDevice::exchange(ByteView request, std::size_t answerLength)
+{
+    if (!deviceWriteData(request))
+        return std::nullopt;
+    return deviceReadDataOfLength(answerLength);
+}
+
+bool CorvexDevice::deviceIsConnected() const
+{
+    return deviceBsdPath().has_value();
+}
+
+void CorvexDevice::resetDeviceConnection()
+{
+    if (m_environment.usbReset)
+        m_environment.usbReset->resetInstrument();
+}
+
+std::optional<std::string> CorvexDevice::deviceBsdPath() const
+{
+    std::lock_guard lock(m_bsdPathMutex);
+    return m_deviceBsdPath;
+}
+
+void CorvexDevice::setDeviceBsdPath(std::optional<std::string> path)
+{
+    std::lock_guard lock(m_bsdPathMutex);
+    m_deviceBsdPath = std::move(path);
+}
+
+} // namespace corvex

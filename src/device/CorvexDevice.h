@@ -1,0 +1,118 @@
+#pragma once
+
+#include "device/Bytes.h"
+#include "device/FlightRecord.h"
+#include "device/LogBookCodec.h"
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace corvex {
+
+class AlertPresenter;
+class LogSink;
+class SerialDeviceDiscovery;
+class SerialLine;
+class SerialPortOpener;
+class UsbResetter;
+
+class CorvexDeviceDelegate {
+public:
+    virtual ~CorvexDeviceDelegate() = default;
+    // The serial line of a newly arrived instrument is open.
+    virtual void deviceConnected() = 0;
+    // The recorded instrument has gone; its line is closed.
+    virtual void deviceDisconnected() = 0;
+};
+
+// What the device needs of the platform. The owner keeps every object alive for as
+// long as the device lives; discovery and the USB reset may be absent.
+struct CorvexDeviceEnvironment {
+    SerialPortOpener* ports { nullptr };
+    LogSink* log { nullptr };
+    AlertPresenter* alerts { nullptr };
+    SerialDeviceDiscovery* discovery { nullptr };
+    UsbResetter* usbReset { nullptr };
+    // The pause between two attempts to open the line.
+    std::function<void(std::chrono::milliseconds)> pause;
+};
+
+// The link to the one instrument the program serves. Every exchange is synchronous on
+// the caller's (main) thread: write a request, read until the answer is complete or
+// the line has been silent for 0.1 s, decode.
+//
+// The command families live in their own files: the link and discovery here and in
+// CorvexDevice.cpp, device info and the flight list in CorvexDeviceLogBook.cpp.
+class CorvexDevice {
+public:
+    CorvexDevice(CorvexDeviceDelegate* delegate, CorvexDeviceEnvironment environment);
+    ~CorvexDevice();
+    CorvexDevice(const CorvexDevice&) = delete;
+    CorvexDevice& operator=(const CorvexDevice&) = delete;
+
+    // --- Serial link and discovery ---
+
+    void registerForSerialDeviceNotifications();
+    void corvexDeviceMatchedAtBsdPath(const std::optional<std::string>& bsdPath, std::uint32_t deviceIORegistryLeaf);
+    void corvexDeviceTerminatedAtBsdPath(const std::optional<std::string>& bsdPath);
+    void deviceHasBeenConnected();
+    void deviceHasBeenDisconnected();
+    bool initializeDevice();
+    bool deviceWriteData(ByteView frame);
+    std::optional<Bytes> deviceReadDataOfLength(std::uint64_t length);
+    bool deviceIsConnected() const;
+    void resetDeviceConnection();
+
+    std::optional<std::string> deviceBsdPath() const;
+    void setDeviceBsdPath(std::optional<std::string> path);
+    bool hasOpenLine() const { return m_deviceFile != nullptr; }
+    std::uint32_t deviceIORegistryLeaf() const { return m_deviceIORegistryLeaf; }
+
+    // --- Device info and flight list ---
+
+    std::optional<DeviceInfo> getDeviceInfo();
+    std::uint8_t downloadMeasurementUnitsBitfield();
+    std::optional<std::vector<FlightRecord>> listFlightsFull();
+    std::optional<std::vector<FlightRecord>> listFlightsShort();
+    bool eraseAllLogs();
+    bool isCurrentFwVersionEqualTo(std::string_view version) const;
+    bool isCurrentFwVersionGreaterThan(std::string_view version) const;
+
+    std::uint16_t currentFirmwareVersion() const { return m_currentFirmwareVersion; }
+    void setCurrentFirmwareVersion(std::uint16_t version) { m_currentFirmwareVersion = version; }
+    bool firmwareSupportsAutomaticTextIgcGeneration() const { return m_firmwareSupportsAutomaticTextIgcGeneration; }
+    void setFirmwareSupportsAutomaticTextIgcGeneration(bool supports) { m_firmwareSupportsAutomaticTextIgcGeneration = supports; }
+    bool isWren() const { return m_isWren; }
+    void setIsWren(bool wren) { m_isWren = wren; }
+    bool shouldLogCommunications() const { return m_shouldLogCommunications; }
+    void setShouldLogCommunications(bool log) { m_shouldLogCommunications = log; }
+
+    LogSink& log() const { return *m_environment.log; }
+
+private:
+    // Writes the request and reads up to answerLength bytes; nothing when the write
+    // failed or the read raised an error.
+    std::optional<Bytes> exchange(ByteView request, std::size_t answerLength);
+
+    CorvexDeviceDelegate* m_delegate;
+    CorvexDeviceEnvironment m_environment;
+
+    mutable std::mutex m_bsdPathMutex; // the one property with atomic access
+    std::optional<std::string> m_deviceBsdPath;
+    std::unique_ptr<SerialLine> m_deviceFile;
+    std::uint32_t m_deviceIORegistryLeaf { 0 };
+
+    std::uint16_t m_currentFirmwareVersion { 0 };
+    bool m_firmwareSupportsAutomaticTextIgcGeneration { false };
+    bool m_isWren { false };
+    bool m_shouldLogCommunications { false };
+};
+
+} // namespace corvex

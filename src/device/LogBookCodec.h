@@ -1,0 +1,55 @@
+#pragma once
+
+#include "device/Bytes.h"
+#include "device/FlightRecord.h"
+
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+// Pure decoders of the device-info, units and log-book frames. They never see the line,
+// so the device, the virtual instrument's tests and the fuzzers share them.
+namespace corvex {
+
+struct DeviceInfo {
+    std::uint32_t deviceId { 0 }; // "DeviceId", shown as the serial number in hexadecimal
+    std::uint32_t batteryVoltage { 0 }; // "BatteryVoltage", tenths of a volt
+    std::uint32_t firmwareVer { 0 }; // "FirmwareVer", thousandths (1356 is 1.356)
+};
+
+// Good when at least 18 bytes arrived and byte 0 is 0x02.
+std::optional<DeviceInfo> decodeDeviceInfo(ByteView answer);
+
+// Good when exactly 2 bytes arrived and byte 0 is 0x0D.
+std::optional<std::uint8_t> decodeUnitsBitfield(ByteView answer);
+
+// The fields of DEV_DRV_LIST_TRACKS that frame the sequence.
+struct ListTracksHeader {
+    std::uint8_t messageId { 0 };
+    std::uint16_t blockField { 0 }; // non-zero while further records follow
+    std::uint8_t size { 0 };
+};
+
+std::optional<ListTracksHeader> decodeListTracksHeader(ByteView answer);
+
+// Bytes 0-14: flight number, date, time and duration (the short list).
+std::optional<FlightRecord> decodeShortFlightRecord(ByteView answer);
+
+// Bytes 0-52: every field of the record, coordinates in degrees, before unit conversion.
+std::optional<FlightRecord> decodeFullFlightRecord(ByteView answer);
+
+// The units bitfield's conversions, in the instrument's order.
+void applyUnitsBitfield(FlightRecord& record, std::uint8_t bitfield);
+
+// Degrees from a coordinate pair: degrees × 100 + whole minutes, and the minute's
+// fraction in ten-thousandths. No sign.
+double locationIntFractToDegrees(std::uint16_t degreesAndMinutes, std::uint16_t minuteFraction);
+
+// The firmware version as the text "%0.3f" of version / 1000.
+std::string firmwareVersionText(std::uint16_t version);
+
+// Compares two decimal texts ("1.375", "2.401") exactly. Nothing when either is not a
+// decimal number.
+std::optional<int> compareDecimalTexts(std::string_view left, std::string_view right);
+
+} // namespace corvex

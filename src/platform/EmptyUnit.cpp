@@ -1,0 +1,1 @@
+// Placeholder so the library has a translation unit before the windows exist.

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace corvex {
+
+// Where the program's diagnostic lines go: the system log in the programs, a list in
+// the tests. One call is one line.
+class LogSink {
+public:
+    virtual ~LogSink() = default;
+    virtual void writeLine(std::string_view line) = 0;
+};
+
+// printf-style formatting into a std::string. "%@" of the log formats is written as
+// "%s" with the object's textual form (describeBytes for byte buffers).
+std::string formatString(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+void logLine(LogSink& sink, const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+// The call stack of the caller as one line, for the read and write error messages.
+std::string currentCallStack();
+
+} // namespace corvex

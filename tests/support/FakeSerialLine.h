@@ -1,0 +1,67 @@
+#pragma once
+
+#include "platform/SerialLine.h"
+
+#include <deque>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace corvex::testing {
+
+// A scripted instrument for unit tests. Each written request is handed to the responder,
+// which returns the bytes the instrument sends back; the reads then deliver them in
+// chunks until they run out, after which every read reports 0.1 s of silence. The
+// line can be made to fail after a number of bytes (written plus read), or to fail
+// reads or writes outright.
+class FakeSerialLine final : public SerialLine {
+public:
+    using Responder = std::function<Bytes(const Bytes& request)>;
+
+    struct State {
+        Responder responder;
+        std::vector<Bytes> written;
+        std::deque<std::uint8_t> pending;
+        std::optional<std::size_t> failAfterBytes; // the line drops after this many bytes
+        std::size_t bytesSoFar { 0 };
+        bool failReads { false };
+        bool failWrites { false };
+        std::size_t chunkSize { 64 }; // bytes per read call, as a real tty delivers them
+        TerminalSetupReport setup {};
+        int configureCalls { 0 };
+    };
+
+    explicit FakeSerialLine(std::shared_ptr<State> state)
+        : m_state(std::move(state))
+    {
+    }
+
+    TerminalSetupReport configureRaw115200() override;
+    std::variant<std::size_t, LineError> readSome(std::span<std::uint8_t> buffer) override;
+    std::variant<std::monostate, LineError> writeAll(ByteView bytes) override;
+
+private:
+    bool lineDropped() const;
+    std::shared_ptr<State> m_state;
+};
+
+// Opens FakeSerialLines sharing one state; can be told to refuse a number of opens.
+class FakeSerialPortOpener final : public SerialPortOpener {
+public:
+    std::unique_ptr<SerialLine> open(const std::string& path, std::string& error) override;
+
+    std::shared_ptr<FakeSerialLine::State> state = std::make_shared<FakeSerialLine::State>();
+    int refuseOpens { 0 };
+    std::vector<std::string> openedPaths;
+    int openAttempts { 0 };
+};
+
+// Responders for common scripts.
+// Answers the requests in order with the given answers; silence after them.
+FakeSerialLine::Responder scriptedAnswers(std::vector<Bytes> answers);
+
+Bytes hexBytes(std::string_view hex); // "02 00 00 12 34" -> bytes; spaces ignored
+
+} // namespace corvex::testing

@@ -1,0 +1,43 @@
+#include "device/ByteReader.h"
+
+#include <gtest/gtest.h>
+
+using namespace corvex;
+
+TEST(ByteReader, ReadsBothByteOrdersAndFailsCleanlyAtTheEnd)
+{
+    const std::uint8_t frame[] = { 0x12, 0x34, 0x56, 0x78, 0xff, 0xfe, 'A', 'B', 0x00, 'C' };
+    ByteReader reader(frame);
+    EXPECT_EQ(reader.u16be(), 0x1234);
+    EXPECT_EQ(reader.u16le(), 0x7856);
+    EXPECT_EQ(reader.i16be(), -2);
+    EXPECT_EQ(reader.text(4), "AB");
+    EXPECT_EQ(reader.remaining(), 0u);
+    EXPECT_FALSE(reader.u8());
+    EXPECT_TRUE(reader.failed());
+    // Once failed, the reader stays failed even for reads that would fit.
+    EXPECT_FALSE(reader.seek(0));
+}
+
+TEST(ByteReader, ThirtyTwoBitFieldsAndShortBuffers)
+{
+    const std::uint8_t frame[] = { 0x01, 0x02, 0x03, 0x04, 0x01, 0x02, 0x03 };
+    ByteReader reader(frame);
+    EXPECT_EQ(reader.u32be(), 0x01020304u);
+    EXPECT_FALSE(reader.u32le()); // only 3 bytes left
+    ByteReader second(frame);
+    EXPECT_EQ(second.u32le(), 0x04030201u);
+    // A text slot that is filled has no terminator.
+    const std::uint8_t full[] = { 'X', 'C', 'V' };
+    ByteReader third(full);
+    EXPECT_EQ(third.text(3), "XCV");
+}
+
+TEST(Bytes, HexadecimalFormsForFileNamesAndLogs)
+{
+    const std::uint8_t bytes[] = { 0x00, 0xab, 0x0f, 0x10, 0xff };
+    EXPECT_EQ(hexadecimalString(bytes), "00ab0f10ff");
+    EXPECT_EQ(hexadecimalString({}), "");
+    EXPECT_EQ(describeBytes(bytes), "<00ab0f10 ff>");
+    EXPECT_EQ(describeBytes({}), "<>");
+}
