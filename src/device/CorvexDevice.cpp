@@ -16,6 +16,8 @@ CorvexDevice::CorvexDevice(CorvexDeviceDelegate* delegate, CorvexDeviceEnvironme
 {
     if (!m_environment.pause)
         m_environment.pause = [](std::chrono::milliseconds delay) { std::this_thread::sleep_for(delay); };
+    if (!m_environment.now)
+        m_environment.now = [] { return std::chrono::system_clock::now(); };
 }
 
 CorvexDevice::~CorvexDevice() = default;

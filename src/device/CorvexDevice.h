@@ -1,8 +1,12 @@
 #pragma once
 
+#include "device/AirspacesTransfer.h"
 #include "device/Bytes.h"
 #include "device/FlightRecord.h"
 #include "device/LogBookCodec.h"
+#include "device/LocationSample.h"
+#include "device/PilotData.h"
+#include "device/TrackLogCodec.h"
 
 #include <chrono>
 #include <cstdint>
@@ -17,6 +21,7 @@
 namespace corvex {
 
 class AlertPresenter;
+class EventLoopTurner;
 class LogSink;
 class SerialDeviceDiscovery;
 class SerialLine;
@@ -42,6 +47,13 @@ struct CorvexDeviceEnvironment {
     UsbResetter* usbReset { nullptr };
     // The pause between two attempts to open the line.
     std::function<void(std::chrono::milliseconds)> pause;
+    // Turned between the steps of long operations (the airspaces erase wait) so that
+    // the windows stay responsive; without one those steps pause plainly.
+    EventLoopTurner* eventLoop { nullptr };
+    // The program's short version string, written into the instrument-made IGC text.
+    std::string applicationVersion;
+    // The clock of the "Downloaded" comment line; the system clock when absent.
+    std::function<std::chrono::system_clock::time_point()> now;
 };
 
 // The link to the one instrument the program serves. Every exchange is synchronous on
@@ -49,7 +61,9 @@ struct CorvexDeviceEnvironment {
 // the line has been silent for 0.1 s, decode.
 //
 // The command families live in their own files: the link and discovery here and in
-// CorvexDevice.cpp, device info and the flight list in CorvexDeviceLogBook.cpp.
+// CorvexDevice.cpp, device info and the flight list in CorvexDeviceLogBook.cpp, track
+// logs in CorvexDeviceTrackLog.cpp, the instrument-made IGC text in
+// CorvexDeviceIgcText.cpp, pilot data in CorvexDevicePilotData.cpp.
 class CorvexDevice {
 public:
     CorvexDevice(CorvexDeviceDelegate* delegate, CorvexDeviceEnvironment environment);
@@ -85,6 +99,44 @@ public:
     bool isCurrentFwVersionEqualTo(std::string_view version) const;
     bool isCurrentFwVersionGreaterThan(std::string_view version) const;
 
+    // --- Track logs ---
+
+    // The samples of one flight in record order, nothing on any failure. The H and G
+    // record buffers are written only when the flight carries such records.
+    std::optional<std::vector<LocationSample>> downloadLocationSamplesForFlightNumber(
+        std::int64_t flightNumber, HRecord* hRecord, GRecord* gRecord);
+    // The second format; also suggests a file name when asked for one.
+    std::optional<std::vector<LocationSample>> downloadLocationSamplesV2ForFlightNumber(
+        std::int64_t flightNumber, HRecord* hRecord, GRecord* gRecord, std::string* suggestedFilename);
+
+    // --- Instrument-made IGC text ---
+
+    // The IGC text the firmware writes, with CR LF lines and our two comment lines;
+    // nothing on any failure. The file name receives the name the instrument proposes,
+    // without its extension, or nothing when it proposed none.
+    std::optional<std::string> downloadTextIgcFromTheDevice(std::uint16_t flightNumber, std::optional<std::string>* filename);
+
+    // --- Pilot data ---
+
+    // The instrument's record; all zero on any failure (as for no pilot data).
+    PilotData downloadPilotData();
+    // True when every chunk was accepted.
+    bool uploadPilotData(const PilotData& record);
+
+    // --- Airspaces transfer ---
+
+    // One chunk of the instrument's set (possibly empty), nothing on failure. The flag,
+    // when given, is set while the instrument says more data follows and cleared with
+    // the last chunk; statuses other than 1 and 2 leave it as it was.
+    std::optional<Bytes> readAirspacesChunkFromBeginning(
+        AirspacesReadPosition position, AirspacesReadScope scope, bool* isMoreDataAvailableOutFlag = nullptr);
+    // Sends one chunk of at most 121 bytes, zero-padded to 121.
+    bool writeAirspacesChunk(ByteView chunk, AirspacesWritePosition position);
+    bool concludeWritingAirspacesData();
+    // Erases the set. The instrument answers only after about 21 s; meanwhile the
+    // progress (0 up to 209/210) is reported and the event loop turned.
+    bool eraseAirspacesDataWithFakeProgressBlock(const std::function<void(float)>& progress = {});
+
     std::uint16_t currentFirmwareVersion() const { return m_currentFirmwareVersion; }
     void setCurrentFirmwareVersion(std::uint16_t version) { m_currentFirmwareVersion = version; }
     bool firmwareSupportsAutomaticTextIgcGeneration() const { return m_firmwareSupportsAutomaticTextIgcGeneration; }
@@ -100,6 +152,8 @@ private:
     // Writes the request and reads up to answerLength bytes; nothing when the write
     // failed or the read raised an error.
     std::optional<Bytes> exchange(ByteView request, std::size_t answerLength);
+    // Reads every sector of a flight's track log and joins them.
+    std::optional<Bytes> downloadFlightData(TrackLogFormat format, std::int64_t flightNumber);
 
     CorvexDeviceDelegate* m_delegate;
     CorvexDeviceEnvironment m_environment;

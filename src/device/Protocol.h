@@ -61,4 +61,73 @@ constexpr std::int32_t usbProductId = 0x0300;
 constexpr int openAttempts = 3;
 constexpr int openRetryDelayMilliseconds = 1000;
 
+// --- Track logs ---
+
+// DEV_DRV_UPLOAD_SECTOR: a 4-byte header (0x04, block field u16be, valid length), then
+// the payload as a separate read of up to 255 bytes.
+constexpr std::size_t uploadSectorHeaderLength = 4;
+constexpr std::size_t uploadSectorPayloadLength = 255;
+
+// The joined flight data and its records.
+constexpr std::uint8_t flightDataHeaderType = 0xFE;
+constexpr std::size_t flightDataRecordsOffset = 9; // first format; the second's LogFlightHeader
+constexpr std::size_t logFlightHeaderLength = 20;
+constexpr std::uint8_t timeRecordType = 0xFE;
+constexpr std::size_t timeRecordLength = 7;
+constexpr std::uint8_t locationRecordTypeFirst = 0xF8; // + 1 south, + 2 east
+constexpr std::uint8_t locationRecordTypeLast = 0xFB;
+constexpr std::size_t locationRecordLength = 15;
+constexpr std::size_t locationRecordV2Length = 16;
+constexpr std::uint8_t hRecordType = 0xF5;
+constexpr std::size_t hRecordLength = 166;
+constexpr std::uint8_t gRecordType = 0xF6;
+constexpr std::size_t gRecordLength = 35;
+
+// --- Instrument-made IGC text ---
+
+// Request 0x03 0x08 n n s; answer 0x03, state, length, text.
+constexpr std::size_t igcTextRequestLength = 5;
+constexpr std::size_t igcTextAnswerLength = 300;
+constexpr std::size_t igcTextHeaderLength = 3;
+constexpr std::uint8_t igcReadStateFilename = 1;
+constexpr std::uint8_t igcReadStateComment = 4; // the part at which our comment lines go
+constexpr std::uint8_t igcReadStateEnd = 5; // 5 to 254 end the file
+constexpr std::uint8_t IGC_READ_STATE_ERROR = 0xFF;
+
+// --- Pilot data ---
+
+// Request header: 0x0E, direction, offset u32le, length u32le, status u16le; a write
+// carries its chunk in the same frame. DRV_DEV_PILOTDATA_RESPONSE is 11 bytes.
+constexpr std::size_t pilotDataRecordSize = 513;
+constexpr std::size_t pilotDataRequestHeaderLength = 12;
+constexpr std::size_t pilotDataResponseLength = 11;
+constexpr std::uint8_t pilotDataDirectionRead = 0x00;
+constexpr std::uint8_t pilotDataDirectionWrite = 0x01;
+constexpr std::size_t pilotDataUploadChunkLength = 278; // so the record goes out as 278 + 235
+
+// --- Airspaces transfer ---
+
+// Request 0x0F, operation, scope (read: 1 whole / 0 metadata; write and conclude: 1;
+// erase: 0), chunk length u32le. A write sends its padded payload as a second write.
+// The answer is 6 bytes: not interpreted, status, payload length u32le (reads).
+enum class AirspacesOperation : std::uint8_t {
+    ReadFromBeginning = 0,
+    ReadNext = 1,
+    WriteFirst = 2,
+    WriteNext = 3,
+    ConcludeWrite = 4,
+    Erase = 5,
+};
+constexpr std::uint8_t byte(AirspacesOperation operation) { return static_cast<std::uint8_t>(operation); }
+
+constexpr std::size_t airspacesRequestLength = 7;
+constexpr std::size_t airspacesAnswerLength = 6;
+constexpr std::size_t airspacesChunkPayloadLength = 121;
+constexpr std::uint8_t AIRSPACES_STATUS_ERROR = 0;
+constexpr std::uint8_t airspacesStatusLastData = 1;
+constexpr std::uint8_t airspacesStatusMoreData = 2;
+// The instrument answers an erase only when it is done; the program waits this long.
+constexpr int airspacesEraseWaitSteps = 210;
+constexpr double airspacesEraseWaitStepSeconds = 0.1;
+
 } // namespace corvex::protocol

@@ -1,0 +1,140 @@
+// The IGC text that recent firmware writes itself, fetched block by block.
+#include "device/CorvexDevice.h"
+
+#include "device/Protocol.h"
+#include "device/TrackLogCodec.h"
+#include "platform/LogSink.h"
+
+#include <algorithm>
+#include <ctime>
+
+namespace corvex {
+
+using namespace protocol;
+
+namespace {
+
+// Appends a block's text as CR LF lines: split at line feeds, empty pieces dropped; a
+// text without a line feed is one line. A piece keeps a carriage return it carried.
+void appendLines(std::string& igc, std::string_view text)
+{
+    if (text.find('\n') == std::string_view::npos) {
+        igc.append(text);
+        igc.append("\r\n");
+        return;
+    }
+    std::size_t start = 0;
+    while (start <= text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string_view::npos)
+            end = text.size();
+        if (end > start) {
+            igc.append(text.substr(start, end - start));
+            igc.append("\r\n");
+        }
+        start = end + 1;
+    }
+}
+
+// "FLIGHT01.IGC" becomes "FLIGHT01": only the last extension goes, and a name whose
+// only dot leads it (".IGC") has no extension.
+std::string withoutExtension(const std::string& name)
+{
+    const std::size_t dot = name.rfind('.');
+    if (dot == std::string::npos || dot == 0)
+        return name;
+    return name.substr(0, dot);
+}
+
+std::string localTimeText(std::chrono::system_clock::time_point moment)
+{
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(moment);
+    std::tm local {};
+    localtime_r(&seconds, &local);
+    char text[64];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
+    return text;
+}
+
+} // namespace
+
+std::optional<std::string> CorvexDevice::downloadTextIgcFromTheDevice(
+    std::uint16_t flightNumber, std::optional<std::string>* filename)
+{
+    const auto readFailure = [this] {
+        logLine(log(), "deviceReadDataOfLength: failure inside downloadTextIgcFromTheDevice");
+        return std::nullopt;
+    };
+
+    std::string igc;
+    std::optional<std::string> proposedName;
+    std::uint8_t state = 0;
+    bool commentInserted = false;
+    const bool recentFirmware = isCurrentFwVersionGreaterThan("2.401") || isCurrentFwVersionGreaterThan("1.375");
+
+    const auto appendComment = [&] {
+        logLine(log(), "Adding comment");
+        igc += formatString("LXCV HUB version Mac %s\r\n", m_environment.applicationVersion.c_str());
+        igc += formatString("LXCV Downloaded %s\r\n", localTimeText(m_environment.now()).c_str());
+        commentInserted = true;
+    };
+
+    for (;;) {
+        const std::uint8_t request[] = { byte(Command::LogBook), byte(LogBookOperation::IgcTextBlock),
+            static_cast<std::uint8_t>(flightNumber >> 8), static_cast<std::uint8_t>(flightNumber & 0xFF), state };
+        if (!deviceWriteData(request)) {
+            logLine(log(), "deviceWriteData devReadTracklogReq failure");
+            return std::nullopt;
+        }
+        auto answer = deviceReadDataOfLength(igcTextAnswerLength);
+        // The state and the length byte are needed to read any answer.
+        if (!answer || answer->size() < igcTextHeaderLength || (*answer)[0] != byte(Command::LogBook))
+            return readFailure();
+        const std::uint8_t blockState = (*answer)[1];
+        const ByteView received = ByteView(*answer).subspan(igcTextHeaderLength);
+
+        if (blockState == igcReadStateFilename) {
+            // The file name runs to the first NUL of the answer; the length byte is
+            // not applied to it.
+            const std::string raw = textField(received);
+            const bool validText = utf8Characters(raw).has_value();
+            const bool sevenBit = std::all_of(raw.begin(), raw.end(), [](char c) { return c >= 0; });
+            logLine(log(), "Just Read filename: (%s) (%s) (%s)", raw.c_str(), validText ? raw.c_str() : "(null)",
+                validText && sevenBit ? describeBytes(bytesOf(raw)).c_str() : "(null)");
+            proposedName = validText ? std::optional(raw) : std::nullopt;
+            state = igcReadStateFilename;
+            continue;
+        }
+        if (blockState == IGC_READ_STATE_ERROR) {
+            logLine(log(), "IGC_READ_STATE_ERROR");
+            return std::nullopt;
+        }
+        if (blockState >= igcReadStateEnd && recentFirmware)
+            break;
+
+        // The text ends at its length or at its first NUL. An answer cut short before
+        // either lost bytes on the line: the file would miss part of a line, so the
+        // transfer fails instead of saving it.
+        const std::size_t announced = (*answer)[2];
+        const ByteView available = received.first(std::min(announced, received.size()));
+        const std::string text = textField(available);
+        if (received.size() < announced && text.size() == available.size())
+            return readFailure();
+
+        if (recentFirmware && blockState == igcReadStateComment && !commentInserted)
+            appendComment();
+        logLine(log(), "Reading data block, state is %02x", blockState);
+        appendLines(igc, text);
+        if (!recentFirmware && blockState == igcReadStateComment && !commentInserted)
+            appendComment();
+        state = blockState;
+        if (state >= igcReadStateEnd)
+            break;
+    }
+    if (filename) {
+        *filename = proposedName ? std::optional(withoutExtension(fileSystemSafe(*proposedName))) : std::nullopt;
+    }
+    return igc;
+}
+
+} // namespace corvex

@@ -1,0 +1,123 @@
+// Pilot data: the instrument's one record, read and written in chunks with 0x0E.
+#include "device/CorvexDevice.h"
+
+#include "device/Protocol.h"
+#include "platform/LogSink.h"
+
+#include <algorithm>
+
+namespace corvex {
+
+using namespace protocol;
+
+namespace {
+
+constexpr std::uint16_t statusValue(PilotDataStatus status) { return static_cast<std::uint16_t>(status); }
+
+} // namespace
+
+PilotData CorvexDevice::downloadPilotData()
+{
+    if (!hasOpenLine()) {
+        logLine(log(), "Fatal ERROR! deviceFile is nil");
+        return PilotData {};
+    }
+    logLine(log(), "Downloading pilot data");
+
+    PilotData record;
+    std::size_t writePosition = 0;
+    std::uint64_t total = 0;
+    Bytes request = encodePilotDataRequest(pilotDataDirectionRead, 0, 0, statusValue(PilotDataStatus::PILOT_DATA_STATUS_OK));
+    for (;;) {
+        if (!deviceWriteData(request)) {
+            logLine(log(), "deviceWriteData devPilotDataReq failure");
+            return PilotData {};
+        }
+        auto answer = deviceReadDataOfLength(pilotDataResponseLength);
+        auto response = answer ? decodePilotDataResponse(*answer) : std::nullopt;
+        if (!response) {
+            logLine(log(), "readData is not of size DRV_DEV_PILOTDATA_RESPONSE");
+            return PilotData {};
+        }
+        if (response->command != byte(Command::PilotData)) {
+            logLine(log(), "downloadPilotData: response's readDevPilotData->command is not 14");
+            return PilotData {};
+        }
+        if (response->status == statusValue(PilotDataStatus::PILOT_DATA_STATUS_ERROR)) {
+            logLine(log(), "pilotDataHeader.status == PILOT_DATA_STATUS_ERROR");
+            return PilotData {};
+        }
+        if (response->status == statusValue(PilotDataStatus::PILOT_DATA_STATUS_NO_DATA)) {
+            logLine(log(), "pilotDataHeader.status == PILOT_DATA_STATUS_NO_DATA");
+            return PilotData {};
+        }
+        total += response->length;
+        if (total > PilotData::size) {
+            logLine(log(), "downloadPilotData: the returned chunk is larger than the whole buffer (struct PilotData). Something's not right");
+            return PilotData {};
+        }
+        auto chunk = deviceReadDataOfLength(response->length);
+        if (!chunk) {
+            logLine(log(), "readData is not of size DRV_DEV_PILOTDATA_RESPONSE");
+            return PilotData {};
+        }
+        // A chunk shorter than announced lost bytes on the line. Handing back the
+        // record with a hole would show and, once saved, store damaged pilot data.
+        if (chunk->size() < response->length) {
+            logLine(log(), "downloadPilotData: the chunk is shorter than announced (%lu < %lu)",
+                static_cast<unsigned long>(chunk->size()), static_cast<unsigned long>(response->length));
+            return PilotData {};
+        }
+        std::copy(chunk->begin(), chunk->end(), record.bytes.begin() + static_cast<std::ptrdiff_t>(writePosition));
+        writePosition += chunk->size();
+
+        // The next request echoes the answer's offset and length as received.
+        request = encodePilotDataRequest(pilotDataDirectionRead, response->offset, response->length,
+            statusValue(PilotDataStatus::PILOT_DATA_STATUS_OK));
+        if (response->status == statusValue(PilotDataStatus::PILOT_DATA_STATUS_END_OF_DATA))
+            logLine(log(), "Met end of data marker");
+        if (response->status != statusValue(PilotDataStatus::PILOT_DATA_STATUS_MORE_DATA))
+            return record;
+    }
+}
+
+bool CorvexDevice::uploadPilotData(const PilotData& record)
+{
+    std::size_t remaining = PilotData::size;
+    std::size_t position = 0;
+    std::uint32_t offset = 0;
+    while (remaining > 0) {
+        const std::size_t chunkLength = std::min(remaining, pilotDataUploadChunkLength);
+        const bool last = remaining <= pilotDataUploadChunkLength;
+        const PilotDataStatus status
+            = last ? PilotDataStatus::PILOT_DATA_STATUS_END_OF_DATA : PilotDataStatus::PILOT_DATA_STATUS_MORE_DATA;
+        Bytes frame = encodePilotDataRequest(
+            pilotDataDirectionWrite, offset, static_cast<std::uint32_t>(chunkLength), statusValue(status));
+        frame.insert(frame.end(), record.bytes.begin() + static_cast<std::ptrdiff_t>(position),
+            record.bytes.begin() + static_cast<std::ptrdiff_t>(position + chunkLength));
+
+        auto answer = exchange(frame, pilotDataResponseLength);
+        if (!answer || answer->empty())
+            return false;
+        auto response = decodePilotDataResponse(*answer);
+        if (!response) {
+            logLine(log(), "Device returned wrong amount of bytes :/ Shouldn't be here");
+            return false;
+        }
+        if (response->command != byte(Command::PilotData)) {
+            logLine(log(), "uploadPilotData: device returned invalid command");
+            return false;
+        }
+        if (response->status != statusValue(PilotDataStatus::PILOT_DATA_STATUS_OK)) {
+            logLine(log(), "uploadPilotData: device returned error when trying to upload pilot data");
+            return false;
+        }
+        offset += response->length;
+        position += chunkLength;
+        remaining -= chunkLength;
+    }
+    logLine(log(), "Pilot data uploaded successfully");
+    return true;
+}
+
+} // namespace corvex
