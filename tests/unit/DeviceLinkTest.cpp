@@ -1,0 +1,158 @@
+// The serial link: arrival, removal, replacement, opening, reads and writes.
+#include "DeviceTestRig.h"
+
+#include <gtest/gtest.h>
+
+using namespace corvex;
+using namespace corvex::testing;
+
+TEST(DeviceLink, ArrivalOpensTheLineAndRemovalClosesIt)
+{
+    DeviceTestRig rig;
+    rig.connect(nullptr);
+    EXPECT_EQ(rig.delegate.events, (std::vector<std::string> { "connected" }));
+    EXPECT_TRUE(rig.device->deviceIsConnected());
+    EXPECT_TRUE(rig.device->hasOpenLine());
+    EXPECT_TRUE(rig.log.contains("Device has been matched"));
+
+    rig.device->corvexDeviceTerminatedAtBsdPath(std::string("/dev/ttyACM0"));
+    EXPECT_EQ(rig.delegate.events, (std::vector<std::string> { "connected", "disconnected" }));
+    EXPECT_FALSE(rig.device->deviceIsConnected());
+    EXPECT_FALSE(rig.device->hasOpenLine());
+    EXPECT_TRUE(rig.log.contains("Device terminated"));
+}
+
+TEST(DeviceLink, RemovalOfAnotherDeviceOnlyLogs)
+{
+    DeviceTestRig rig;
+    rig.connect(nullptr);
+    rig.device->corvexDeviceTerminatedAtBsdPath(std::string("/dev/ttyACM1"));
+    rig.device->corvexDeviceTerminatedAtBsdPath(std::nullopt);
+    rig.device->corvexDeviceMatchedAtBsdPath(std::nullopt, 7);
+    EXPECT_EQ(rig.delegate.events, (std::vector<std::string> { "connected" }));
+    EXPECT_EQ(rig.log.count("Device terminated"), 1u);
+    EXPECT_EQ(rig.device->deviceBsdPath(), "/dev/ttyACM0");
+}
+
+TEST(DeviceLink, ASecondInstrumentReplacesTheFirst)
+{
+    DeviceTestRig rig;
+    rig.connect(nullptr);
+    rig.device->corvexDeviceMatchedAtBsdPath(std::string("/dev/ttyACM1"), 2);
+    EXPECT_EQ(rig.delegate.events, (std::vector<std::string> { "connected", "disconnected", "connected" }));
+    EXPECT_EQ(rig.device->deviceBsdPath(), "/dev/ttyACM1");
+    EXPECT_EQ(rig.device->deviceIORegistryLeaf(), 2u);
+    EXPECT_EQ(rig.ports.openedPaths, (std::vector<std::string> { "/dev/ttyACM0", "/dev/ttyACM1" }));
+}
+
+TEST(DeviceLink, OpeningIsTriedThreeTimesOneSecondApart)
+{
+    DeviceTestRig rig;
+    rig.ports.refuseOpens = 2;
+    rig.connect(nullptr);
+    EXPECT_EQ(rig.ports.openAttempts, 3);
+    EXPECT_EQ(rig.pauses.size(), 2u);
+    EXPECT_EQ(rig.delegate.events, (std::vector<std::string> { "connected" }));
+    EXPECT_TRUE(rig.alerts.alerts.empty());
+}
+
+TEST(DeviceLink, AnInstrumentThatNeverOpensGetsTheAlertAndStaysRecorded)
+{
+    DeviceTestRig rig;
+    rig.ports.refuseOpens = 100;
+    rig.connect(nullptr);
+    EXPECT_EQ(rig.ports.openAttempts, 3);
+    EXPECT_EQ(rig.pauses, std::vector<std::chrono::milliseconds>(3, std::chrono::milliseconds(1000)));
+    ASSERT_EQ(rig.alerts.alerts.size(), 1u);
+    EXPECT_EQ(rig.alerts.alerts[0].message, "Error opening the device");
+    EXPECT_EQ(rig.alerts.alerts[0].buttons, (std::vector<std::string> { "Close" }));
+    EXPECT_EQ(rig.alerts.alerts[0].informativeText,
+        "The device is probably open by the system. Try to disconnect and reconnect it again, make sure no one else is using it");
+    EXPECT_TRUE(rig.delegate.events.empty());
+
+    // Recorded but not open: every command reports the missing line.
+    EXPECT_TRUE(rig.device->deviceIsConnected());
+    EXPECT_FALSE(rig.device->initializeDevice());
+    EXPECT_FALSE(rig.device->getDeviceInfo());
+    EXPECT_FALSE(rig.device->listFlightsShort());
+    EXPECT_EQ(rig.log.count("deviceFile is nil"), 3u);
+
+    // Its removal still tells the delegate.
+    rig.device->corvexDeviceTerminatedAtBsdPath(std::string("/dev/ttyACM0"));
+    EXPECT_EQ(rig.delegate.events, (std::vector<std::string> { "disconnected" }));
+}
+
+TEST(DeviceLink, InitializeConfiguresDrainsAndReportsFailedSteps)
+{
+    DeviceTestRig rig;
+    rig.connect(nullptr);
+    rig.line().pending = { 0xde, 0xad };
+    rig.line().setup.getAttributesFailed = true;
+    rig.line().setup.flushFailed = true;
+    EXPECT_TRUE(rig.device->initializeDevice());
+    EXPECT_EQ(rig.line().configureCalls, 1);
+    EXPECT_TRUE(rig.log.contains("Initializing device"));
+    EXPECT_TRUE(rig.log.contains("tcgetattr() error"));
+    EXPECT_FALSE(rig.log.contains("tcsetattr() error"));
+    EXPECT_TRUE(rig.log.contains("tcflush() error"));
+    EXPECT_TRUE(rig.log.contains("DrainingBuffers: <dead>"));
+    EXPECT_TRUE(rig.line().pending.empty());
+
+    rig.line().setup.validDescriptor = false;
+    EXPECT_FALSE(rig.device->initializeDevice());
+}
+
+TEST(DeviceLink, ReadsEndAtTheLengthOrAtSilence)
+{
+    DeviceTestRig rig;
+    rig.connect(scriptedAnswers({ hexBytes("01020304050607"), hexBytes("0a0b") }));
+    rig.line().chunkSize = 3; // the answer arrives in pieces, as on a real line
+    rig.device->deviceWriteData(hexBytes("01"));
+    EXPECT_EQ(rig.device->deviceReadDataOfLength(5), hexBytes("0102030405"));
+    EXPECT_EQ(rig.device->deviceReadDataOfLength(28), hexBytes("0607")) << "fewer bytes after silence";
+    EXPECT_EQ(rig.device->deviceReadDataOfLength(28), Bytes {}) << "a silent instrument gives an empty answer";
+
+    rig.device->deviceWriteData(hexBytes("02"));
+    std::size_t before = rig.line().bytesSoFar;
+    EXPECT_EQ(rig.device->deviceReadDataOfLength(0), Bytes {});
+    EXPECT_EQ(rig.line().bytesSoFar, before) << "a read of 0 bytes leaves the line alone";
+}
+
+TEST(DeviceLink, CommunicationsLogFollowsTheSwitch)
+{
+    DeviceTestRig rig;
+    rig.connect(scriptedAnswers({ hexBytes("0d08"), hexBytes("0d08") }));
+    rig.device->deviceWriteData(hexBytes("0d"));
+    rig.device->deviceReadDataOfLength(2);
+    rig.device->deviceReadDataOfLength(0);
+    EXPECT_FALSE(rig.log.containsPrefix("deviceWriteData"));
+    EXPECT_FALSE(rig.log.containsPrefix("deviceReadDataOfLength"));
+
+    rig.device->setShouldLogCommunications(true);
+    rig.device->deviceWriteData(hexBytes("0d"));
+    rig.device->deviceReadDataOfLength(2);
+    rig.device->deviceReadDataOfLength(0);
+    EXPECT_TRUE(rig.log.contains("deviceWriteData: <0d>"));
+    EXPECT_TRUE(rig.log.contains("deviceReadDataOfLength 2: <0d08>"));
+    EXPECT_TRUE(rig.log.contains("deviceReadDataOfLength 0 bytes requested, returning empty NSData"));
+}
+
+TEST(DeviceLink, LineErrorsAreLoggedWithTheCallStack)
+{
+    DeviceTestRig rig;
+    rig.connect(nullptr);
+    rig.line().failWrites = true;
+    EXPECT_FALSE(rig.device->deviceWriteData(hexBytes("01")));
+    EXPECT_TRUE(rig.log.containsPrefix("deviceWriteData: exception write: Input/output error, call stack: ("));
+    rig.line().failReads = true;
+    EXPECT_FALSE(rig.device->deviceReadDataOfLength(4));
+    EXPECT_TRUE(rig.log.containsPrefix("deviceReadDataOfLength: exception read: Input/output error, call stack: ("));
+}
+
+TEST(DeviceLink, WithoutAnOpenLineWritesSucceedAndReadsAreEmpty)
+{
+    DeviceTestRig rig;
+    EXPECT_TRUE(rig.device->deviceWriteData(hexBytes("01")));
+    EXPECT_EQ(rig.device->deviceReadDataOfLength(4), Bytes {});
+    EXPECT_FALSE(rig.device->deviceIsConnected());
+}
