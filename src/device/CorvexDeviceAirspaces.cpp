@@ -1,0 +1,160 @@
+// The airspaces transfer commands (0x0F): read a chunk, write a chunk, conclude a
+// write, erase.
+#include "device/CorvexDevice.h"
+
+#include "device/ByteReader.h"
+#include "device/Protocol.h"
+#include "platform/EventLoop.h"
+#include "platform/LogSink.h"
+
+#include <array>
+
+namespace corvex {
+
+using namespace protocol;
+
+namespace {
+
+std::array<std::uint8_t, airspacesRequestLength> airspacesRequest(
+    AirspacesOperation operation, std::uint8_t scope, std::uint32_t length = 0)
+{
+    return { byte(Command::Airspaces), byte(operation), scope, static_cast<std::uint8_t>(length),
+        static_cast<std::uint8_t>(length >> 8), static_cast<std::uint8_t>(length >> 16),
+        static_cast<std::uint8_t>(length >> 24) };
+}
+
+struct AirspacesAnswer {
+    std::uint8_t status { 0 };
+    std::uint32_t payloadLength { 0 };
+};
+
+// Exactly 6 bytes, or nothing.
+std::optional<AirspacesAnswer> decodeAirspacesAnswer(const std::optional<Bytes>& answer)
+{
+    if (!answer || answer->size() != airspacesAnswerLength)
+        return std::nullopt;
+    ByteReader reader(*answer);
+    reader.skip(1);
+    AirspacesAnswer decoded;
+    decoded.status = reader.u8().value_or(0);
+    decoded.payloadLength = reader.u32le().value_or(0);
+    return decoded;
+}
+
+} // namespace
+
+std::optional<Bytes> CorvexDevice::readAirspacesChunkFromBeginning(
+    AirspacesReadPosition position, AirspacesReadScope scope, bool* isMoreDataAvailableOutFlag)
+{
+    const auto request = airspacesRequest(
+        position == AirspacesReadPosition::FromBeginning ? AirspacesOperation::ReadFromBeginning : AirspacesOperation::ReadNext,
+        scope == AirspacesReadScope::MetadataOnly ? 0 : 1);
+    if (!deviceWriteData(request)) {
+        logLine(log(), "readAirspacesChunk: deviceWriteData returned NO");
+        return std::nullopt;
+    }
+    auto answer = decodeAirspacesAnswer(deviceReadDataOfLength(airspacesAnswerLength));
+    if (!answer) {
+        logLine(log(), "readAirspacesChunk: device response length is incorrect");
+        return std::nullopt;
+    }
+    if (answer->status == AIRSPACES_STATUS_ERROR) {
+        logLine(log(), "readAirspacesChunk: response AIRSPACES_STATUS_ERROR status");
+        return std::nullopt;
+    }
+    if (isMoreDataAvailableOutFlag) {
+        if (answer->status == airspacesStatusMoreData)
+            *isMoreDataAvailableOutFlag = true;
+        else if (answer->status == airspacesStatusLastData)
+            *isMoreDataAvailableOutFlag = false;
+    }
+    if (answer->payloadLength == 0)
+        return Bytes {};
+    auto payload = deviceReadDataOfLength(answer->payloadLength);
+    if (!payload || payload->size() != answer->payloadLength) {
+        logLine(log(), "readAirspacesChunk: device returned payload length is incorrect");
+        return std::nullopt;
+    }
+    return payload;
+}
+
+bool CorvexDevice::writeAirspacesChunk(ByteView chunk, AirspacesWritePosition position)
+{
+    if (chunk.size() > airspacesChunkPayloadLength) {
+        logLine(log(), "writeAirspacesChunk: a single airspaces data chunk can't be larger than 121 bytes, but you are trying to send %ld",
+            static_cast<long>(chunk.size()));
+        return false;
+    }
+    std::array<std::uint8_t, airspacesChunkPayloadLength> payload {};
+    std::copy(chunk.begin(), chunk.end(), payload.begin());
+
+    const auto request = airspacesRequest(
+        position == AirspacesWritePosition::FirstChunk ? AirspacesOperation::WriteFirst : AirspacesOperation::WriteNext, 1,
+        static_cast<std::uint32_t>(chunk.size()));
+    if (!deviceWriteData(request)) {
+        logLine(log(), "writeAirspacesChunk: deviceWriteData returned NO (when sending the header)");
+        return false;
+    }
+    if (!deviceWriteData(payload)) {
+        logLine(log(), "writeAirspacesChunk: deviceWriteData returned NO (when sending the payload)");
+        return false;
+    }
+    auto answer = decodeAirspacesAnswer(deviceReadDataOfLength(airspacesAnswerLength));
+    if (!answer) {
+        logLine(log(), "writeAirspacesChunk: device response length is incorrect");
+        return false;
+    }
+    if (answer->status == AIRSPACES_STATUS_ERROR) {
+        logLine(log(), "writeAirspacesChunk: response AIRSPACES_STATUS_ERROR status");
+        return false;
+    }
+    return true;
+}
+
+bool CorvexDevice::concludeWritingAirspacesData()
+{
+    if (!deviceWriteData(airspacesRequest(AirspacesOperation::ConcludeWrite, 1))) {
+        logLine(log(), "concludeWritingAirspacesData: deviceWriteData returned NO (when sending the header)");
+        return false;
+    }
+    auto answer = decodeAirspacesAnswer(deviceReadDataOfLength(airspacesAnswerLength));
+    if (!answer) {
+        logLine(log(), "concludeWritingAirspacesData: device response length is incorrect");
+        return false;
+    }
+    if (answer->status == AIRSPACES_STATUS_ERROR) {
+        logLine(log(), "concludeWritingAirspacesData: response AIRSPACES_STATUS_ERROR status");
+        return false;
+    }
+    return true;
+}
+
+bool CorvexDevice::eraseAirspacesDataWithFakeProgressBlock(const std::function<void(float)>& progress)
+{
+    if (!deviceWriteData(airspacesRequest(AirspacesOperation::Erase, 0))) {
+        logLine(log(), "eraseAirspaceData: deviceWriteData returned nil");
+        return false;
+    }
+    // The instrument answers when the erase is done and gives no progress of its own;
+    // the answer stays on the line until the wait is over.
+    for (int step = 0; step < airspacesEraseWaitSteps; ++step) {
+        if (progress)
+            progress(static_cast<float>(step) / static_cast<float>(airspacesEraseWaitSteps));
+        if (m_environment.eventLoop)
+            m_environment.eventLoop->runEventLoopFor(airspacesEraseWaitStepSeconds);
+        else
+            m_environment.pause(std::chrono::milliseconds(static_cast<int>(airspacesEraseWaitStepSeconds * 1000)));
+    }
+    auto answer = decodeAirspacesAnswer(deviceReadDataOfLength(airspacesAnswerLength));
+    if (!answer) {
+        logLine(log(), "eraseAirspaceData: device response length is incorrect");
+        return false;
+    }
+    if (answer->status != airspacesStatusLastData) {
+        logLine(log(), "eraseAirspaceData: response erroneous status %d", answer->status);
+        return false;
+    }
+    return true;
+}
+
+} // namespace corvex
