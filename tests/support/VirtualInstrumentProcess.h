@@ -40,14 +40,23 @@ public:
     // Sends one control command and waits for the instrument's acknowledgement.
     // Returns false when the instrument did not acknowledge it.
     bool control(std::string_view command);
+    // The instrument's whole reply line ("ok", "ok plugged ...", "error <why>"), or an
+    // empty text when it did not answer.
+    std::string controlReply(std::string_view command);
     bool unplug() { return control("unplug"); }
     bool plug() { return control("plug"); }
 
     // Stops the process (state stays in the state folder) and starts it again on it.
     bool restart();
 
+    // The control socket of the instrument.
+    std::string controlPath() const;
+
 private:
     // implementation detail, owned by the virtual instrument's author
+    bool start();
+    void stop();
+
     Options m_options;
     std::string m_scratch;
     std::string m_stateDirectory;

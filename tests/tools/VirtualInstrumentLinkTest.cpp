@@ -1,0 +1,206 @@
+#include "VirtualInstrumentProcess.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+using corvex::testing::VirtualInstrumentProcess;
+using Bytes = std::vector<std::uint8_t>;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+// The program's side of the line, as plain POSIX: raw 115200 8N1, VMIN 0 / VTIME 1, a
+// read ends when N bytes arrived or after 0.1 s of silence.
+class Line {
+public:
+    explicit Line(const std::string& path)
+    {
+        m_fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (m_fd < 0)
+            return;
+        termios settings {};
+        ::tcgetattr(m_fd, &settings);
+        ::cfmakeraw(&settings);
+        ::cfsetispeed(&settings, B115200);
+        ::cfsetospeed(&settings, B115200);
+        settings.c_cflag |= CS8 | CREAD | CLOCAL;
+        settings.c_cc[VMIN] = 0;
+        settings.c_cc[VTIME] = 1;
+        ::tcsetattr(m_fd, TCSANOW, &settings);
+        ::tcflush(m_fd, TCIOFLUSH);
+    }
+    ~Line()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    bool isOpen() const { return m_fd >= 0; }
+
+    bool write(const Bytes& bytes) { return ::write(m_fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size()); }
+
+    // Nothing when the read itself failed (the line is gone).
+    std::optional<Bytes> read(std::size_t length)
+    {
+        Bytes bytes;
+        while (bytes.size() < length) {
+            std::uint8_t buffer[512];
+            ssize_t count = ::read(m_fd, buffer, std::min(sizeof buffer, length - bytes.size()));
+            if (count < 0)
+                return std::nullopt;
+            if (count == 0)
+                break;
+            bytes.insert(bytes.end(), buffer, buffer + count);
+        }
+        return bytes;
+    }
+
+private:
+    int m_fd { -1 };
+};
+
+bool entryExists(const std::string& path)
+{
+    struct stat info {};
+    return ::lstat(path.c_str(), &info) == 0;
+}
+
+std::string linkTarget(const std::string& path)
+{
+    char target[256] {};
+    ssize_t length = ::readlink(path.c_str(), target, sizeof target - 1);
+    return length > 0 ? std::string(target, static_cast<std::size_t>(length)) : std::string();
+}
+
+} // namespace
+
+TEST(VirtualInstrumentLink, PublishesAPtyAndAnswersOverIt)
+{
+    VirtualInstrumentProcess instrument;
+    ASSERT_TRUE(instrument.isRunning());
+    EXPECT_EQ(instrument.portPath(), instrument.instrumentsDirectory() + "/corvex-00c0ffee");
+    EXPECT_EQ(linkTarget(instrument.portPath()).rfind("/dev/pts/", 0), 0u);
+    struct stat folder {};
+    ASSERT_EQ(::stat(instrument.instrumentsDirectory().c_str(), &folder), 0);
+
+    Line line(instrument.portPath());
+    ASSERT_TRUE(line.isOpen());
+    ASSERT_TRUE(line.write({ 0x01 }));
+    auto info = line.read(28);
+    ASSERT_TRUE(info);
+    ASSERT_EQ(info->size(), 28u);
+    EXPECT_EQ((Bytes(info->begin(), info->begin() + 10)), (Bytes { 0x02, 0x00, 0xC0, 0xFF, 0xEE, 0, 0, 0x09, 0x65, 40 }));
+
+    // The shared flights: six records, the last with block field 0.
+    std::vector<std::uint16_t> numbers;
+    for (int i = 0; i < 6; ++i) {
+        ASSERT_TRUE(line.write({ 0x03, 0x06, 0x00, 0x00 }));
+        auto record = line.read(89);
+        ASSERT_TRUE(record);
+        ASSERT_EQ(record->size(), 89u);
+        EXPECT_EQ((*record)[0], 0x05);
+        EXPECT_EQ(((*record)[1] << 8 | (*record)[2]) == 0, i == 5);
+        numbers.push_back(static_cast<std::uint16_t>((*record)[6] << 8 | (*record)[7]));
+    }
+    EXPECT_EQ(numbers, (std::vector<std::uint16_t> { 1, 2, 3, 4, 5, 6 }));
+}
+
+TEST(VirtualInstrumentLink, UnplugAndPlugWhileRunning)
+{
+    VirtualInstrumentProcess instrument;
+    std::string port = instrument.portPath();
+    Line before(port);
+    ASSERT_TRUE(before.isOpen());
+
+    ASSERT_TRUE(instrument.unplug());
+    EXPECT_FALSE(entryExists(port));
+    // The line is gone under the open descriptor: reads fail or see the end.
+    before.write({ 0x01 });
+    auto gone = before.read(28);
+    EXPECT_TRUE(!gone || gone->empty());
+    EXPECT_EQ(instrument.controlReply("status"), "ok unplugged");
+
+    ASSERT_TRUE(instrument.plug());
+    EXPECT_TRUE(entryExists(port));
+    Line after(port);
+    ASSERT_TRUE(after.isOpen());
+    ASSERT_TRUE(after.write({ 0x0D }));
+    EXPECT_EQ(after.read(2), (Bytes { 0x0D, 0x08 }));
+
+    auto started = Clock::now();
+    ASSERT_TRUE(instrument.control("replug"));
+    EXPECT_GE(Clock::now() - started, std::chrono::milliseconds(450));
+    EXPECT_TRUE(entryExists(port));
+    Line replugged(port);
+    ASSERT_TRUE(replugged.write({ 0x0D }));
+    EXPECT_EQ(replugged.read(2), (Bytes { 0x0D, 0x08 }));
+}
+
+TEST(VirtualInstrumentLink, ControlCommandsAndFaults)
+{
+    VirtualInstrumentProcess instrument;
+    Line line(instrument.portPath());
+    ASSERT_TRUE(line.isOpen());
+
+    EXPECT_EQ(instrument.controlReply("fault short 5"), "ok");
+    ASSERT_TRUE(line.write({ 0x01 }));
+    EXPECT_EQ(line.read(28), (Bytes { 0x02, 0x00, 0xC0, 0xFF, 0xEE }));
+
+    EXPECT_EQ(instrument.controlReply("fault none"), "ok");
+    EXPECT_EQ(instrument.controlReply("fault silent"), "ok");
+    ASSERT_TRUE(line.write({ 0x01 }));
+    EXPECT_EQ(line.read(28), Bytes {});
+
+    EXPECT_EQ(instrument.controlReply("fault none"), "ok");
+    EXPECT_EQ(instrument.controlReply("fault wrong-first-byte"), "ok");
+    ASSERT_TRUE(line.write({ 0x0D }));
+    EXPECT_EQ(line.read(2), (Bytes { 0xF2, 0x08 }));
+
+    EXPECT_EQ(instrument.controlReply("fault loud").rfind("error ", 0), 0u);
+    EXPECT_EQ(instrument.controlReply("dance").rfind("error ", 0), 0u);
+    EXPECT_FALSE(instrument.control("fault short"));
+}
+
+TEST(VirtualInstrumentLink, EraseSurvivesARestart)
+{
+    VirtualInstrumentProcess instrument;
+    {
+        Line line(instrument.portPath());
+        ASSERT_TRUE(line.write({ 0x03, 0x02 }));
+        auto ack = line.read(28);
+        ASSERT_TRUE(ack);
+        EXPECT_EQ(ack->size(), 28u);
+    }
+    ASSERT_TRUE(instrument.restart());
+    Line line(instrument.portPath());
+    ASSERT_TRUE(line.write({ 0x03, 0x05, 0x00, 0x00 }));
+    EXPECT_EQ(line.read(89), Bytes {}); // an empty log book does not answer the short list
+    ASSERT_TRUE(line.write({ 0x03, 0x06, 0x00, 0x00 }));
+    EXPECT_EQ(line.read(89), (Bytes { 0x05, 0x00, 0x00, 0x08, 0, 0, 0, 0 }));
+}
+
+TEST(VirtualInstrumentLink, PacedAtTheLineSpeed)
+{
+    VirtualInstrumentProcess::Options options;
+    options.extraArguments = { "--pace" };
+    VirtualInstrumentProcess instrument(options);
+    Line line(instrument.portPath());
+    ASSERT_TRUE(line.isOpen());
+    ASSERT_TRUE(line.write({ 0x03, 0x06, 0x00, 0x00 }));
+    auto started = Clock::now();
+    auto record = line.read(89);
+    auto elapsed = Clock::now() - started;
+    ASSERT_TRUE(record);
+    EXPECT_EQ(record->size(), 89u);
+    // 89 bytes of 10 bits at 115200 bit/s: 7.7 ms at least.
+    EXPECT_GE(elapsed, std::chrono::microseconds(7600));
+}

@@ -1,0 +1,98 @@
+#pragma once
+
+#include "FlightLibrary.h"
+#include "LogBookFrames.h"
+#include "StateStore.h"
+#include "device/Bytes.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace corvex::virtualinstrument {
+
+enum class InstrumentKind { Lark, Wren };
+
+struct InstrumentConfig {
+    InstrumentKind kind { InstrumentKind::Wren };
+    Identity identity { 0x00C0FFEE, 2405, 40, 0x08 };
+    // Serve the 8- and 49-byte empty records and an erased record among the log book's
+    // records, as real instruments sometimes do.
+    bool emptyRecords { false };
+};
+
+// Injected faults; each applies to every answer until cleared.
+struct Faults {
+    bool silent { false }; // answer nothing
+    std::optional<std::size_t> shortLength; // send only the first N bytes of each answer
+    bool wrongFirstByte { false }; // first byte of each answer XOR 0xFF
+    bool igcError { false }; // IGC text blocks in state 0xFF
+    bool pilotError { false }; // pilot-data answers with PILOT_DATA_STATUS_ERROR
+    bool pilotNoData { false }; // pilot-data reads answer PILOT_DATA_STATUS_NO_DATA
+
+    bool any() const { return silent || shortLength || wrongFirstByte || igcError || pilotError || pilotNoData; }
+};
+
+// The instrument's answers as a pure function of the bytes it receives and its state:
+// bytes in, the writes of each answer out. No line, no clock, no process; the pty and
+// the control socket live in the program around it.
+class InstrumentModel {
+public:
+    InstrumentModel(InstrumentConfig config, std::vector<Flight> flights, StateStore store = StateStore());
+
+    // Takes the bytes that arrived and returns the writes of every answer the completed
+    // requests call for, in order (an answer made of a header and a payload is two
+    // writes). Incomplete requests wait for more bytes; bytes that start no known request
+    // are dropped one by one.
+    std::vector<Bytes> receive(ByteView bytes);
+
+    bool hasPartialRequest() const { return !m_pending.empty(); }
+    // A request that stopped halfway is dropped (the line went quiet in the middle).
+    void discardPartialRequest() { m_pending.clear(); }
+
+    // A new connection (plugged in again): every transfer in progress is forgotten.
+    void resetSession();
+
+    // "silent", "short N", "wrong-first-byte", "igc-error", "pilot-error",
+    // "pilot-no-data", "none". Returns an error text, or nothing when applied.
+    std::optional<std::string> applyFaultCommand(std::string_view arguments);
+    const Faults& faults() const { return m_faults; }
+
+    const InstrumentConfig& config() const { return m_config; }
+    // The flights still in the log book (none after an erase).
+    const std::vector<Flight>& flights() const;
+    const StateStore& store() const { return m_store; }
+
+    // The length of the request starting with these bytes, once enough of it is there
+    // to tell (it may be longer than what arrived); nothing while the bytes that tell
+    // are missing, 0 when the first byte starts no known request.
+    static std::optional<std::size_t> requestLength(ByteView pending);
+
+private:
+    std::vector<Bytes> answer(ByteView request);
+    std::vector<Bytes> answerLogBook(ByteView request);
+    std::vector<Bytes> nextListTracksRecord(bool fullList);
+    std::vector<Bytes> erase();
+    std::vector<Bytes> applyFaults(std::vector<Bytes> writes) const;
+
+    // The records of one pass over the log book, as the instrument sends them.
+    std::vector<Bytes> listTracksSequence(bool fullList) const;
+
+    InstrumentConfig m_config;
+    std::vector<Flight> m_flights;
+    StateStore m_store;
+    Faults m_faults;
+    Bytes m_pending;
+    bool m_erased { false };
+
+    // The log-book pass in progress: which list and how far it got.
+    struct ListCursor {
+        bool fullList { false };
+        std::size_t next { 0 };
+        bool active { false };
+    } m_listCursor;
+};
+
+} // namespace corvex::virtualinstrument

@@ -1,0 +1,583 @@
+// The virtual instrument: a Corvex Vario on a pseudo-terminal. The answers come from
+// InstrumentModel; this file only moves bytes between it, the pty, the control socket
+// and the signals, in one poll() loop.
+
+#include "FlightLibrary.h"
+#include "InstrumentModel.h"
+#include "PtyPort.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <getopt.h>
+#include <poll.h>
+#include <string>
+#include <sys/signalfd.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+#ifndef CORVEX_DEFAULT_IGC_DIR
+#define CORVEX_DEFAULT_IGC_DIR "../shared/testdata/igc"
+#endif
+
+using namespace corvex;
+using namespace corvex::virtualinstrument;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+// 115200 bit/s with a start and a stop bit: 10 bits per byte.
+constexpr double pacedBytesPerSecond = 11520.0;
+// A request that stops halfway for this long is dropped, so one lost byte cannot
+// shift every later request.
+constexpr auto partialRequestTimeout = std::chrono::milliseconds(500);
+constexpr auto replugPause = std::chrono::milliseconds(500);
+
+struct Options {
+    InstrumentConfig config;
+    bool firmwareGiven { false };
+    std::string instrumentsDirectory;
+    std::string igcDirectory { CORVEX_DEFAULT_IGC_DIR };
+    std::string stateDirectory;
+    std::string controlPath;
+    bool pace { false };
+    bool verbose { false };
+};
+
+void printUsage(FILE* out)
+{
+    std::fprintf(out,
+        "Usage: virtual-instrument [options]\n"
+        "A Corvex Vario on a pseudo-terminal, published in the instruments directory.\n\n"
+        "  --model lark|wren      instrument generation (default wren)\n"
+        "  --device-id HEX        device id / serial number (default c0ffee)\n"
+        "  --firmware N           firmware version in thousandths (default 1375 lark, 2405 wren)\n"
+        "  --battery N            battery voltage in tenths of a volt (default 40)\n"
+        "  --units HEX            measurement-units bitfield (default 08)\n"
+        "  --igc-dir DIR          the flights: one per IGC file (default %s)\n"
+        "  --state DIR            persistent state: erased log book, pilot data (default: none, in memory)\n"
+        "  --instruments-dir DIR  where to publish (default $CORVEX_INSTRUMENT_DIR,\n"
+        "                         else $XDG_RUNTIME_DIR/corvex/instruments)\n"
+        "  --control PATH         control socket (default <state>/control)\n"
+        "  --pace                 pace the answers at 115200 bit/s\n"
+        "  --empty-records        serve empty and erased log-book records among the flights\n"
+        "  --verbose              log every request and answer on stderr\n"
+        "  --help                 this text\n\n"
+        "Control commands (one per line on the socket, answered 'ok' or 'error <why>'):\n"
+        "  unplug, plug, replug, status, quit,\n"
+        "  fault silent | short N | wrong-first-byte | igc-error | pilot-error | pilot-no-data | none\n"
+        "Signals: SIGUSR1 unplugs, SIGUSR2 plugs, SIGTERM/SIGINT end the instrument.\n",
+        CORVEX_DEFAULT_IGC_DIR);
+}
+
+bool parseNumber(const char* text, int base, unsigned long maximum, unsigned long& value)
+{
+    errno = 0;
+    char* end = nullptr;
+    value = std::strtoul(text, &end, base);
+    return errno == 0 && end != text && *end == '\0' && value <= maximum;
+}
+
+std::optional<Options> parseOptions(int argc, char** argv)
+{
+    enum { Model = 1000, DeviceId, Firmware, Battery, Units, IgcDir, State, InstrumentsDir, Control, Pace, EmptyRecords, Verbose, Help };
+    static const option longOptions[] = {
+        { "model", required_argument, nullptr, Model },
+        { "device-id", required_argument, nullptr, DeviceId },
+        { "firmware", required_argument, nullptr, Firmware },
+        { "battery", required_argument, nullptr, Battery },
+        { "units", required_argument, nullptr, Units },
+        { "igc-dir", required_argument, nullptr, IgcDir },
+        { "state", required_argument, nullptr, State },
+        { "instruments-dir", required_argument, nullptr, InstrumentsDir },
+        { "control", required_argument, nullptr, Control },
+        { "pace", no_argument, nullptr, Pace },
+        { "empty-records", no_argument, nullptr, EmptyRecords },
+        { "verbose", no_argument, nullptr, Verbose },
+        { "help", no_argument, nullptr, Help },
+        { nullptr, 0, nullptr, 0 },
+    };
+    Options options;
+    unsigned long value = 0;
+    int choice = 0;
+    while ((choice = getopt_long(argc, argv, "", longOptions, nullptr)) != -1) {
+        switch (choice) {
+        case Model:
+            if (std::strcmp(optarg, "lark") == 0)
+                options.config.kind = InstrumentKind::Lark;
+            else if (std::strcmp(optarg, "wren") == 0)
+                options.config.kind = InstrumentKind::Wren;
+            else {
+                std::fprintf(stderr, "virtual-instrument: --model is lark or wren\n");
+                return std::nullopt;
+            }
+            break;
+        case DeviceId:
+            if (!parseNumber(optarg, 16, 0xFFFFFFFFul, value)) {
+                std::fprintf(stderr, "virtual-instrument: --device-id needs a hexadecimal 32-bit number\n");
+                return std::nullopt;
+            }
+            options.config.identity.deviceId = static_cast<std::uint32_t>(value);
+            break;
+        case Firmware:
+            if (!parseNumber(optarg, 10, 0xFFFF, value)) {
+                std::fprintf(stderr, "virtual-instrument: --firmware needs a number of thousandths (e.g. 2405)\n");
+                return std::nullopt;
+            }
+            options.config.identity.firmwareVersion = static_cast<std::uint16_t>(value);
+            options.firmwareGiven = true;
+            break;
+        case Battery:
+            if (!parseNumber(optarg, 10, 0xFF, value)) {
+                std::fprintf(stderr, "virtual-instrument: --battery needs tenths of a volt, 0 to 255\n");
+                return std::nullopt;
+            }
+            options.config.identity.batteryTenthsOfVolt = static_cast<std::uint8_t>(value);
+            break;
+        case Units:
+            if (!parseNumber(optarg, 16, 0xFF, value)) {
+                std::fprintf(stderr, "virtual-instrument: --units needs a hexadecimal byte\n");
+                return std::nullopt;
+            }
+            options.config.identity.unitsBitfield = static_cast<std::uint8_t>(value);
+            break;
+        case IgcDir:
+            options.igcDirectory = optarg;
+            break;
+        case State:
+            options.stateDirectory = optarg;
+            break;
+        case InstrumentsDir:
+            options.instrumentsDirectory = optarg;
+            break;
+        case Control:
+            options.controlPath = optarg;
+            break;
+        case Pace:
+            options.pace = true;
+            break;
+        case EmptyRecords:
+            options.config.emptyRecords = true;
+            break;
+        case Verbose:
+            options.verbose = true;
+            break;
+        case Help:
+            printUsage(stdout);
+            std::exit(0);
+        default:
+            printUsage(stderr);
+            return std::nullopt;
+        }
+    }
+    if (optind < argc) {
+        std::fprintf(stderr, "virtual-instrument: unexpected argument '%s'\n", argv[optind]);
+        return std::nullopt;
+    }
+    if (!options.firmwareGiven)
+        options.config.identity.firmwareVersion = options.config.kind == InstrumentKind::Lark ? 1375 : 2405;
+    else if ((options.config.kind == InstrumentKind::Wren) != (options.config.identity.firmwareVersion >= 2000))
+        std::fprintf(stderr, "virtual-instrument: note: the program tells the generation by the firmware version "
+                             "(2000 and above is a Wren), not by --model\n");
+    if (options.instrumentsDirectory.empty()) {
+        if (const char* dir = std::getenv("CORVEX_INSTRUMENT_DIR"); dir && *dir)
+            options.instrumentsDirectory = dir;
+        else if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime && *runtime)
+            options.instrumentsDirectory = std::string(runtime) + "/corvex/instruments";
+        else {
+            std::fprintf(stderr, "virtual-instrument: no instruments directory: give --instruments-dir or set "
+                                 "CORVEX_INSTRUMENT_DIR or XDG_RUNTIME_DIR\n");
+            return std::nullopt;
+        }
+    }
+    if (options.controlPath.empty() && !options.stateDirectory.empty())
+        options.controlPath = options.stateDirectory + "/control";
+    return options;
+}
+
+std::string entryName(std::uint32_t deviceId)
+{
+    char name[32];
+    std::snprintf(name, sizeof name, "corvex-%08x", deviceId);
+    return name;
+}
+
+class VirtualInstrument {
+public:
+    VirtualInstrument(Options options, InstrumentModel model)
+        : m_options(std::move(options))
+        , m_model(std::move(model))
+        , m_entryPath(m_options.instrumentsDirectory + "/" + entryName(m_model.config().identity.deviceId))
+    {
+    }
+
+    ~VirtualInstrument()
+    {
+        m_port.close();
+        for (auto& client : m_clients)
+            ::close(client.fd);
+        if (m_listener >= 0) {
+            ::close(m_listener);
+            ::unlink(m_options.controlPath.c_str());
+        }
+        if (m_signals >= 0)
+            ::close(m_signals);
+    }
+
+    bool start()
+    {
+        std::string error;
+        if (!makePrivateDirectories(m_options.instrumentsDirectory, error)) {
+            std::fprintf(stderr, "virtual-instrument: %s\n", error.c_str());
+            return false;
+        }
+        if (!setUpSignals() || !setUpControl())
+            return false;
+        if (!plug(error)) {
+            std::fprintf(stderr, "virtual-instrument: %s\n", error.c_str());
+            return false;
+        }
+        std::printf("%s\n", m_entryPath.c_str());
+        std::fflush(stdout);
+        return true;
+    }
+
+    int run()
+    {
+        while (!m_quit) {
+            std::vector<pollfd> fds;
+            fds.push_back({ m_signals, POLLIN, 0 });
+            if (m_listener >= 0)
+                fds.push_back({ m_listener, POLLIN, 0 });
+            std::size_t firstClient = fds.size();
+            for (auto& client : m_clients)
+                fds.push_back({ client.fd, POLLIN, 0 });
+            std::size_t masterIndex = fds.size();
+            int timeoutMs = -1;
+            if (m_port.isOpen()) {
+                short events = POLLIN;
+                if (!m_output.empty()) {
+                    auto wait = pacingWait();
+                    if (wait.count() <= 0)
+                        events |= POLLOUT;
+                    else
+                        timeoutMs = static_cast<int>(std::max<long long>(1, wait.count() / 1000));
+                }
+                fds.push_back({ m_port.master(), events, 0 });
+            }
+            if (m_model.hasPartialRequest()) {
+                auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                    m_lastInput + partialRequestTimeout - Clock::now()).count();
+                int partialMs = static_cast<int>(std::max<long long>(0, left)) + 1;
+                timeoutMs = timeoutMs < 0 ? partialMs : std::min(timeoutMs, partialMs);
+            }
+            int ready = ::poll(fds.data(), fds.size(), timeoutMs);
+            if (ready < 0 && errno != EINTR) {
+                std::perror("virtual-instrument: poll");
+                return 1;
+            }
+            if (fds[0].revents & POLLIN)
+                handleSignal();
+            if (m_listener >= 0 && (fds[1].revents & POLLIN))
+                acceptClient();
+            // Clients may go away while being served; walk the snapshot by descriptor.
+            std::vector<int> readable;
+            for (std::size_t i = firstClient; i < masterIndex; ++i)
+                if (fds[i].revents)
+                    readable.push_back(fds[i].fd);
+            for (int fd : readable)
+                serveClient(fd);
+            if (masterIndex < fds.size() && m_port.isOpen() && fds[masterIndex].fd == m_port.master()) {
+                if (fds[masterIndex].revents & POLLIN)
+                    readLine();
+                if (m_port.isOpen() && (fds[masterIndex].revents & POLLOUT))
+                    writeLine();
+                if (fds[masterIndex].revents & (POLLHUP | POLLERR))
+                    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
+            if (m_model.hasPartialRequest() && Clock::now() - m_lastInput >= partialRequestTimeout) {
+                if (m_options.verbose)
+                    std::fprintf(stderr, "virtual-instrument: dropping an unfinished request\n");
+                m_model.discardPartialRequest();
+            }
+        }
+        return 0;
+    }
+
+private:
+    struct Client {
+        int fd;
+        std::string buffer;
+    };
+
+    bool setUpSignals()
+    {
+        sigset_t set;
+        sigemptyset(&set);
+        for (int signal : { SIGTERM, SIGINT, SIGHUP, SIGUSR1, SIGUSR2 })
+            sigaddset(&set, signal);
+        if (sigprocmask(SIG_BLOCK, &set, nullptr) != 0) {
+            std::perror("virtual-instrument: sigprocmask");
+            return false;
+        }
+        std::signal(SIGPIPE, SIG_IGN);
+        m_signals = signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC);
+        if (m_signals < 0) {
+            std::perror("virtual-instrument: signalfd");
+            return false;
+        }
+        return true;
+    }
+
+    bool setUpControl()
+    {
+        if (m_options.controlPath.empty())
+            return true;
+        sockaddr_un address {};
+        address.sun_family = AF_UNIX;
+        if (m_options.controlPath.size() >= sizeof address.sun_path) {
+            std::fprintf(stderr, "virtual-instrument: control path too long: %s\n", m_options.controlPath.c_str());
+            return false;
+        }
+        std::string folder = m_options.controlPath.substr(0, m_options.controlPath.rfind('/'));
+        std::string error;
+        if (m_options.controlPath.find('/') != std::string::npos && !folder.empty() && !makePrivateDirectories(folder, error)) {
+            std::fprintf(stderr, "virtual-instrument: %s\n", error.c_str());
+            return false;
+        }
+        std::memcpy(address.sun_path, m_options.controlPath.c_str(), m_options.controlPath.size() + 1);
+        m_listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        ::unlink(m_options.controlPath.c_str()); // a socket left by an instrument that was killed
+        if (m_listener < 0 || ::bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0
+            || ::listen(m_listener, 4) != 0) {
+            std::fprintf(stderr, "virtual-instrument: control socket %s: %s\n", m_options.controlPath.c_str(), std::strerror(errno));
+            return false;
+        }
+        return true;
+    }
+
+    bool plug(std::string& error)
+    {
+        if (m_port.isOpen())
+            return true;
+        if (!m_port.open(m_entryPath, error))
+            return false;
+        m_model.resetSession();
+        m_output.clear();
+        if (m_options.verbose)
+            std::fprintf(stderr, "virtual-instrument: plugged in at %s (%s)\n", m_entryPath.c_str(), m_port.slaveName().c_str());
+        return true;
+    }
+
+    void unplug()
+    {
+        if (!m_port.isOpen())
+            return;
+        m_port.close();
+        m_output.clear();
+        m_model.resetSession();
+        if (m_options.verbose)
+            std::fprintf(stderr, "virtual-instrument: unplugged\n");
+    }
+
+    void handleSignal()
+    {
+        signalfd_siginfo info {};
+        while (::read(m_signals, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
+            std::string error;
+            switch (info.ssi_signo) {
+            case SIGUSR1:
+                unplug();
+                break;
+            case SIGUSR2:
+                if (!plug(error))
+                    std::fprintf(stderr, "virtual-instrument: %s\n", error.c_str());
+                break;
+            default:
+                m_quit = true;
+                break;
+            }
+        }
+    }
+
+    void acceptClient()
+    {
+        int fd = ::accept4(m_listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (fd >= 0)
+            m_clients.push_back({ fd, {} });
+    }
+
+    void dropClient(int fd)
+    {
+        ::close(fd);
+        std::erase_if(m_clients, [fd](const Client& client) { return client.fd == fd; });
+    }
+
+    void serveClient(int fd)
+    {
+        char buffer[512];
+        ssize_t count = ::read(fd, buffer, sizeof buffer);
+        if (count == 0 || (count < 0 && errno != EAGAIN && errno != EINTR)) {
+            dropClient(fd);
+            return;
+        }
+        if (count < 0)
+            return;
+        auto it = std::find_if(m_clients.begin(), m_clients.end(), [fd](const Client& client) { return client.fd == fd; });
+        if (it == m_clients.end())
+            return;
+        it->buffer.append(buffer, static_cast<std::size_t>(count));
+        std::size_t end;
+        while ((end = it->buffer.find('\n')) != std::string::npos) {
+            std::string line = it->buffer.substr(0, end);
+            it->buffer.erase(0, end + 1);
+            if (!line.empty() && line.back() == '\r')
+                line.pop_back();
+            if (line.empty())
+                continue;
+            std::string reply = command(line) + "\n";
+            // Replies are one short line; a client that cannot take it is dropped.
+            if (::write(fd, reply.data(), reply.size()) != static_cast<ssize_t>(reply.size())) {
+                dropClient(fd);
+                return;
+            }
+        }
+        if (it->buffer.size() > 4096)
+            dropClient(fd);
+    }
+
+    std::string command(const std::string& line)
+    {
+        std::string error;
+        std::string_view text(line);
+        std::string_view name = text.substr(0, text.find(' '));
+        std::string_view arguments = name.size() < text.size() ? text.substr(name.size() + 1) : std::string_view();
+        if (m_options.verbose)
+            std::fprintf(stderr, "virtual-instrument: control: %s\n", line.c_str());
+        if (name == "unplug") {
+            unplug();
+            return "ok";
+        }
+        if (name == "plug")
+            return plug(error) ? "ok" : "error " + error;
+        if (name == "replug") {
+            unplug();
+            std::this_thread::sleep_for(replugPause);
+            return plug(error) ? "ok" : "error " + error;
+        }
+        if (name == "fault") {
+            auto problem = m_model.applyFaultCommand(arguments);
+            return problem ? "error " + *problem : "ok";
+        }
+        if (name == "status")
+            return m_port.isOpen() ? "ok plugged " + m_entryPath : "ok unplugged";
+        if (name == "quit") {
+            m_quit = true;
+            return "ok";
+        }
+        return "error unknown command '" + std::string(name) + "'";
+    }
+
+    void readLine()
+    {
+        std::uint8_t buffer[4096];
+        ssize_t count = ::read(m_port.master(), buffer, sizeof buffer);
+        if (count <= 0)
+            return; // EAGAIN, or EIO while no one holds the slave: keep the entry published
+        m_lastInput = Clock::now();
+        ByteView received(buffer, static_cast<std::size_t>(count));
+        if (m_options.verbose)
+            std::fprintf(stderr, "virtual-instrument: read %s\n", describeBytes(received).c_str());
+        for (const Bytes& write : m_model.receive(received)) {
+            if (m_options.verbose)
+                std::fprintf(stderr, "virtual-instrument: answer %s\n", describeBytes(write).c_str());
+            queue(write);
+        }
+    }
+
+    void queue(const Bytes& bytes)
+    {
+        if (m_output.empty()) {
+            // The line has been idle: pacing starts again from now.
+            auto now = Clock::now();
+            if (now > lineFreeAt()) {
+                m_paceStart = now;
+                m_pacedBytes = 0;
+            }
+        }
+        m_output.insert(m_output.end(), bytes.begin(), bytes.end());
+    }
+
+    Clock::time_point lineFreeAt() const
+    {
+        return m_paceStart + std::chrono::microseconds(static_cast<long long>(m_pacedBytes * 1e6 / pacedBytesPerSecond));
+    }
+
+    // How long until the next byte may go out (zero or less: now).
+    std::chrono::microseconds pacingWait() const
+    {
+        if (!m_options.pace)
+            return std::chrono::microseconds(0);
+        return std::chrono::duration_cast<std::chrono::microseconds>(lineFreeAt() - Clock::now());
+    }
+
+    void writeLine()
+    {
+        std::size_t allowed = m_output.size();
+        if (m_options.pace) {
+            // Bytes whose time has come: one byte goes out at the start of its slot.
+            double elapsed = std::chrono::duration<double>(Clock::now() - m_paceStart).count();
+            auto due = static_cast<std::size_t>(elapsed * pacedBytesPerSecond) + 1;
+            allowed = due > m_pacedBytes ? std::min(allowed, due - m_pacedBytes) : 0;
+        }
+        if (allowed == 0)
+            return;
+        std::vector<std::uint8_t> chunk(m_output.begin(), m_output.begin() + static_cast<std::ptrdiff_t>(allowed));
+        ssize_t written = ::write(m_port.master(), chunk.data(), chunk.size());
+        if (written <= 0)
+            return;
+        m_output.erase(m_output.begin(), m_output.begin() + written);
+        m_pacedBytes += static_cast<std::size_t>(written);
+    }
+
+    Options m_options;
+    InstrumentModel m_model;
+    std::string m_entryPath;
+    PtyPort m_port;
+    int m_signals { -1 };
+    int m_listener { -1 };
+    std::vector<Client> m_clients;
+    std::deque<std::uint8_t> m_output;
+    Clock::time_point m_paceStart {};
+    std::size_t m_pacedBytes { 0 };
+    Clock::time_point m_lastInput {};
+    bool m_quit { false };
+};
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    auto options = parseOptions(argc, argv);
+    if (!options)
+        return 2;
+    std::vector<std::string> problems;
+    std::vector<Flight> flights = loadFlights(options->igcDirectory, &problems);
+    for (const std::string& problem : problems)
+        std::fprintf(stderr, "virtual-instrument: %s\n", problem.c_str());
+    if (options->verbose)
+        std::fprintf(stderr, "virtual-instrument: %zu flights from %s\n", flights.size(), options->igcDirectory.c_str());
+    InstrumentModel model(options->config, std::move(flights), StateStore(options->stateDirectory));
+    VirtualInstrument instrument(std::move(*options), std::move(model));
+    if (!instrument.start())
+        return 1;
+    return instrument.run();
+}
