@@ -1,0 +1,210 @@
+#include "airspaces/AirspacesSoap.h"
+
+#include "airspaces/Base64.h"
+#include "airspaces/TextEncoding.h"
+#include "platform/LogSink.h"
+
+#include <pugixml.hpp>
+
+namespace corvex {
+
+namespace airspacesSoap {
+
+namespace {
+
+std::string concatenate(std::initializer_list<std::string_view> parts)
+{
+    std::string text;
+    for (auto part : parts)
+        text += part;
+    return text;
+}
+
+std::string requestElement(std::string_view content)
+{
+    return concatenate({ "<request xmlns:a=\"", dataContractNamespace, "\" xmlns:i=\"", schemaInstanceNamespace, "\">",
+        content, "</request>" });
+}
+
+// The XPath "*:" step of any namespace.
+std::string anyNamespace(std::string_view localName)
+{
+    return concatenate({ "*[local-name()='", localName, "']" });
+}
+
+// The text value of a node: all its text content, in document order.
+std::string textOf(const pugi::xml_node& node)
+{
+    std::string text;
+    struct Collector : pugi::xml_tree_walker {
+        std::string* text;
+        bool for_each(pugi::xml_node& child) override
+        {
+            if (child.type() == pugi::node_pcdata || child.type() == pugi::node_cdata)
+                *text += child.value();
+            return true;
+        }
+    } collector;
+    collector.text = &text;
+    if (node.type() == pugi::node_pcdata || node.type() == pugi::node_cdata)
+        return node.value();
+    pugi::xml_node walked = node;
+    walked.traverse(collector);
+    return text;
+}
+
+std::optional<pugi::xpath_node_set> select(const pugi::xml_node& context, const std::string& query)
+{
+    try {
+        return context.select_nodes(query.c_str());
+    } catch (const pugi::xpath_exception&) {
+        return std::nullopt;
+    }
+}
+
+// The text of the query's node when it finds exactly one.
+std::optional<std::string> singleText(const pugi::xml_document& document, const std::string& query)
+{
+    auto nodes = select(document, query);
+    if (!nodes || nodes->size() != 1)
+        return std::nullopt;
+    return textOf(nodes->first().node());
+}
+
+// The body as a document, or nothing with the log line. The service declares UTF-8,
+// so a body that is not UTF-8 is no document either.
+bool parseDocument(pugi::xml_document& document, std::string_view body, LogSink& log)
+{
+    if (!isValidUtf8(body)) {
+        logLine(log, "Couldn't build an NSXMLDocument out of this xml text: %s", "(null)");
+        return false;
+    }
+    const auto result = document.load_buffer(body.data(), body.size(), pugi::parse_default, pugi::encoding_utf8);
+    if (!result || !document.document_element()) {
+        logLine(log, "Couldn't build an NSXMLDocument out of this xml text: %.*s", static_cast<int>(body.size()), body.data());
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+std::string_view operationName(Operation operation)
+{
+    switch (operation) {
+    case Operation::GetApprovedAirspacesList:
+        return "GetApprovedAirspacesList";
+    case Operation::GetApprovedAirspaces:
+        return "GetApprovedAirspaces";
+    case Operation::ConvertOpenAir:
+        return "ConvertOpenAir";
+    }
+    return {};
+}
+
+std::string soapAction(Operation operation)
+{
+    return concatenate({ serviceNamespace, "IWsAirspaces/", operationName(operation) });
+}
+
+std::string envelope(std::string_view operationElement)
+{
+    return concatenate({ "<?xml version=\"1.0\" encoding=\"utf-8\"?>", "<SOAP-ENV:Envelope xmlns:xsd=\"", schemaNamespace,
+        "\" xmlns:xsi=\"", schemaInstanceNamespace, "\" xmlns:SOAP-ENC=\"", encodingNamespace, "\" SOAP-ENV:encodingStyle=\"",
+        encodingNamespace, "\" xmlns:SOAP-ENV=\"", envelopeNamespace, "\">", "<SOAP-ENV:Body>", operationElement,
+        "</SOAP-ENV:Body></SOAP-ENV:Envelope>" });
+}
+
+std::string approvedAirspacesListRequest()
+{
+    return envelope(concatenate({ "<GetApprovedAirspacesList xmlns=\"", serviceNamespace, "\"/>" }));
+}
+
+std::string approvedAirspacesRequest(std::int64_t setId)
+{
+    const std::string id = formatString("%ld", static_cast<long>(setId));
+    return envelope(concatenate({ "<GetApprovedAirspaces xmlns=\"", serviceNamespace, "\">",
+        requestElement(concatenate({ "<a:Id>", id, "</a:Id>" })), "</GetApprovedAirspaces>" }));
+}
+
+std::string convertOpenAirRequest(std::string_view description, std::string_view openAirContent, std::string_view openAirFileName)
+{
+    const std::string fields = concatenate({ "<a:Description>", stringByApplyingXmlSimpleEscape(description),
+        "</a:Description><a:OpenAirContent>", stringByApplyingXmlSimpleEscape(openAirContent),
+        "</a:OpenAirContent><a:OpenAirFileName>", stringByApplyingXmlSimpleEscape(openAirFileName), "</a:OpenAirFileName>" });
+    return envelope(concatenate({ "<ConvertOpenAir xmlns=\"", serviceNamespace, "\">", requestElement(fields), "</ConvertOpenAir>" }));
+}
+
+std::optional<std::vector<ApprovedAirspacesEntry>> parseApprovedAirspacesListResponse(std::string_view body, LogSink& log)
+{
+    pugi::xml_document document;
+    if (!parseDocument(document, body, log))
+        return std::nullopt;
+    auto entries = select(document,
+        "//" + anyNamespace("GetApprovedAirspacesListResult") + "/" + anyNamespace("AirspacesList") + "/"
+            + anyNamespace("Airspaces"));
+    if (!entries) {
+        logLine(log, "Failed to execute xpath to get the list of Airspaces objects. xmlText is %.*s",
+            static_cast<int>(body.size()), body.data());
+        return std::nullopt;
+    }
+    const std::string nameQuery = anyNamespace("DisplayName");
+    const std::string idQuery = anyNamespace("Id");
+    std::vector<ApprovedAirspacesEntry> list;
+    for (const auto& entry : *entries) {
+        auto name = select(entry.node(), nameQuery);
+        auto id = select(entry.node(), idQuery);
+        if (!name || !id || name->empty() || id->empty())
+            continue;
+        list.push_back({ textOf(name->first().node()), textOf(id->first().node()) });
+    }
+    return list;
+}
+
+std::optional<AirspacesFile> parseAirspacesFileResponse(Operation operation, std::string_view body, LogSink& log)
+{
+    pugi::xml_document document;
+    if (!parseDocument(document, body, log))
+        return std::nullopt;
+    const std::string result = "//" + anyNamespace(std::string(operationName(operation)) + "Result") + "/";
+    auto fileName = singleText(document, result + anyNamespace("BinaryFileName"));
+    auto base64 = singleText(document, result + anyNamespace("InternalFormatData"));
+    if (!fileName || !base64) {
+        logLine(log, "we were unable to extract either binaryFileName or internalFormatData from xml text: %.*s",
+            static_cast<int>(body.size()), body.data());
+        return std::nullopt;
+    }
+    auto bytes = decodeBase64Strict(*base64);
+    if (!bytes) {
+        logLine(log, "Unable to Base64 decode the internalFormatDataBase64Encoded string: %s", base64->c_str());
+        return std::nullopt;
+    }
+    return AirspacesFile { std::move(*fileName), std::move(*bytes) };
+}
+
+} // namespace airspacesSoap
+
+std::string stringByApplyingXmlSimpleEscape(std::string_view text)
+{
+    struct Replacement {
+        char character;
+        std::string_view entity;
+    };
+    static constexpr Replacement replacements[]
+        = { { '&', "&amp;" }, { '"', "&quot;" }, { '\'', "&#x27;" }, { '>', "&gt;" }, { '<', "&lt;" } };
+    std::string result(text);
+    for (const auto& replacement : replacements) {
+        std::string next;
+        next.reserve(result.size());
+        for (char c : result) {
+            if (c == replacement.character)
+                next += replacement.entity;
+            else
+                next.push_back(c);
+        }
+        result = std::move(next);
+    }
+    return result;
+}
+
+} // namespace corvex
