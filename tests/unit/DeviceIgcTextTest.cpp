@@ -1,0 +1,195 @@
+#include "TrackTestRig.h"
+
+#include <gtest/gtest.h>
+
+#include <ctime>
+
+namespace corvex {
+namespace {
+
+using testing::hexBytes;
+using testing::scriptedAnswers;
+using testing::TrackTestRig;
+
+// An answer: 0x03, the block's state, the text's length, the text.
+Bytes block(std::uint8_t state, std::string_view text)
+{
+    Bytes answer(3 + text.size());
+    answer[0] = 0x03;
+    answer[1] = state;
+    answer[2] = static_cast<std::uint8_t>(text.size());
+    std::copy(text.begin(), text.end(), answer.begin() + 3);
+    return answer;
+}
+
+struct IgcRig : TrackTestRig {
+    IgcRig(std::uint16_t firmware, std::vector<Bytes> answers)
+        : TrackTestRig(scriptedAnswers(std::move(answers)))
+    {
+        device->setCurrentFirmwareVersion(firmware);
+    }
+
+    // The two comment lines with the rig's version and clock, in local time.
+    std::string comment() const
+    {
+        const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+        std::tm local {};
+        localtime_r(&seconds, &local);
+        char text[32];
+        std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
+        return std::string("LXCV HUB version Mac 1.2.3\r\nLXCV Downloaded ") + text + "\r\n";
+    }
+};
+
+constexpr std::uint16_t recent = 2405;
+constexpr std::uint16_t older = 1370;
+
+TEST(DeviceIgcText, JoinsBlocksIntoCrLfLines)
+{
+    IgcRig rig(recent, { block(0, "AXCV001\nHFDTE050714\n"), block(2, "HFPLT:X"), block(3, ""), block(2, "\n\nB1\r\n"), block(5, "") });
+    auto igc = rig.device->downloadTextIgcFromTheDevice(7, nullptr);
+    ASSERT_TRUE(igc);
+    // Empty pieces between line feeds go; a carriage return the text carried stays.
+    EXPECT_EQ(*igc, "AXCV001\r\nHFDTE050714\r\nHFPLT:X\r\n\r\nB1\r\r\n");
+    EXPECT_FALSE(rig.log.contains("Adding comment")) << "no state-4 block, no comment lines";
+}
+
+TEST(DeviceIgcText, EchoesTheStateOfTheLastAnswer)
+{
+    IgcRig rig(recent, { block(1, "F.IGC"), block(0, "A"), block(4, "B"), block(3, "C"), block(6, "") });
+    std::optional<std::string> name;
+    ASSERT_TRUE(rig.device->downloadTextIgcFromTheDevice(0x0102, &name));
+    const std::vector<Bytes> expected = { hexBytes("03 08 01 02 00"), hexBytes("03 08 01 02 01"), hexBytes("03 08 01 02 00"),
+        hexBytes("03 08 01 02 04"), hexBytes("03 08 01 02 03") };
+    EXPECT_EQ(rig.line().written, expected);
+}
+
+TEST(DeviceIgcText, RecentFirmwarePutsTheCommentBeforeTheFirstStateFourBlockAndDropsTheEndBlock)
+{
+    IgcRig rig(recent, { block(0, "AXCV\n"), block(4, "LXCV first\n"), block(4, "LXCV second\n"), block(5, "GEND\n") });
+    auto igc = rig.device->downloadTextIgcFromTheDevice(1, nullptr);
+    ASSERT_TRUE(igc);
+    EXPECT_EQ(*igc, "AXCV\r\n" + rig.comment() + "LXCV first\r\nLXCV second\r\n");
+    EXPECT_EQ(rig.log.count("Adding comment"), 1u);
+    EXPECT_TRUE(rig.log.contains("Reading data block, state is 04"));
+}
+
+TEST(DeviceIgcText, OlderFirmwarePutsTheCommentAfterTheStateFourBlockAndKeepsTheEndBlock)
+{
+    IgcRig rig(older, { block(0, "AXCV\n"), block(4, "LXCV first\n"), block(4, "LXCV second\n"), block(5, "GEND\n") });
+    auto igc = rig.device->downloadTextIgcFromTheDevice(1, nullptr);
+    ASSERT_TRUE(igc);
+    EXPECT_EQ(*igc, "AXCV\r\nLXCV first\r\n" + rig.comment() + "LXCV second\r\nGEND\r\n");
+    EXPECT_EQ(rig.log.count("Adding comment"), 1u);
+}
+
+TEST(DeviceIgcText, FirmwareRuleComparesWithinTheGeneration)
+{
+    // 1.375 and 2.401 themselves are not recent; the end block's text then counts.
+    for (std::uint16_t firmware : { 1375, 2401, 1356 }) {
+        IgcRig rig(firmware, { block(5, "GEND") });
+        EXPECT_EQ(rig.device->downloadTextIgcFromTheDevice(1, nullptr), "GEND\r\n") << firmware;
+    }
+    for (std::uint16_t firmware : { 1376, 2402 }) {
+        IgcRig rig(firmware, { block(5, "GEND") });
+        EXPECT_EQ(rig.device->downloadTextIgcFromTheDevice(1, nullptr), "") << firmware;
+    }
+}
+
+TEST(DeviceIgcText, FileNameBlock)
+{
+    // The length byte is not applied to the name: it runs to the first NUL.
+    Bytes nameBlock = hexBytes("03 01 02");
+    const std::string proposed = "FLIGHT01.IGC";
+    nameBlock.insert(nameBlock.end(), proposed.begin(), proposed.end());
+    nameBlock.push_back(0);
+    nameBlock.push_back('X');
+    IgcRig rig(recent, { nameBlock, block(5, "") });
+    std::optional<std::string> name;
+    auto igc = rig.device->downloadTextIgcFromTheDevice(1, &name);
+    ASSERT_TRUE(igc);
+    EXPECT_EQ(*igc, "");
+    EXPECT_EQ(name, "FLIGHT01");
+    EXPECT_TRUE(rig.log.contains("Just Read filename: (FLIGHT01.IGC) (FLIGHT01.IGC) (<464c4947 48543031 2e494743>)"));
+
+    // Only the last extension goes; a name without one stays; no name block, no name.
+    const std::vector<std::pair<std::string, std::string>> names
+        = { { "2014-07-05.XCV.IGC", "2014-07-05.XCV" }, { "FLIGHT", "FLIGHT" }, { "a/b.IGC", "a_b" } };
+    for (const auto& [sent, kept] : names) {
+        IgcRig named(recent, { block(1, sent), block(5, "") });
+        ASSERT_TRUE(named.device->downloadTextIgcFromTheDevice(1, &name));
+        EXPECT_EQ(name, kept) << sent;
+    }
+    IgcRig nameless(recent, { block(5, "") });
+    name = "stale";
+    ASSERT_TRUE(nameless.device->downloadTextIgcFromTheDevice(1, &name));
+    EXPECT_FALSE(name);
+}
+
+TEST(DeviceIgcText, ShortAnswers)
+{
+    // Cut before its length and without a NUL: bytes were lost, the transfer fails.
+    Bytes cut = block(0, "AXCV");
+    cut[2] = 10;
+    IgcRig lost(recent, { cut, block(5, "") });
+    EXPECT_FALSE(lost.device->downloadTextIgcFromTheDevice(1, nullptr));
+    EXPECT_TRUE(lost.log.contains("deviceReadDataOfLength: failure inside downloadTextIgcFromTheDevice"));
+
+    // A NUL ends the text before the announced length: the text is whole.
+    Bytes ended = block(0, std::string("AXCV\0", 5));
+    ended[2] = 10;
+    IgcRig whole(recent, { ended, block(5, "") });
+    EXPECT_EQ(whole.device->downloadTextIgcFromTheDevice(1, nullptr), "AXCV\r\n");
+}
+
+TEST(DeviceIgcText, FailuresReturnNothingWithTheirMessage)
+{
+    struct Case {
+        const char* what;
+        std::vector<Bytes> answers;
+        const char* line;
+    };
+    const std::vector<Case> cases = {
+        { "silence", {}, "deviceReadDataOfLength: failure inside downloadTextIgcFromTheDevice" },
+        { "wrong first byte", { hexBytes("04 00 00") }, "deviceReadDataOfLength: failure inside downloadTextIgcFromTheDevice" },
+        { "no state byte", { hexBytes("03") }, "deviceReadDataOfLength: failure inside downloadTextIgcFromTheDevice" },
+        { "error state after data", { block(0, "AXCV"), block(0xFF, "") }, "IGC_READ_STATE_ERROR" },
+    };
+    for (const Case& c : cases) {
+        IgcRig rig(recent, c.answers);
+        std::optional<std::string> name = "kept";
+        EXPECT_FALSE(rig.device->downloadTextIgcFromTheDevice(1, &name)) << c.what;
+        EXPECT_TRUE(rig.log.contains(c.line)) << c.what;
+        EXPECT_EQ(name, "kept") << c.what;
+    }
+
+    IgcRig refused(recent, { block(5, "") });
+    refused.line().failWrites = true;
+    EXPECT_FALSE(refused.device->downloadTextIgcFromTheDevice(1, nullptr));
+    EXPECT_TRUE(refused.log.contains("deviceWriteData devReadTracklogReq failure"));
+}
+
+TEST(DeviceIgcText, FaultSweepNeverReportsAPartialFile)
+{
+    for (std::uint16_t firmware : { recent, older }) {
+        const std::vector<Bytes> answers
+            = { block(1, "F.IGC"), block(0, "AXCV\nHFDTE050714\n"), block(4, "LXCV x\n"), block(5, "GEND\n") };
+        std::size_t total = 0;
+        for (const Bytes& answer : answers)
+            total += 5 + answer.size();
+        for (std::size_t cut = 0; cut < total; ++cut) {
+            IgcRig rig(firmware, answers);
+            rig.line().failAfterBytes = cut;
+            auto igc = rig.device->downloadTextIgcFromTheDevice(1, nullptr);
+            // With recent firmware the end block's text is not used, so a cut after
+            // its header still gives the whole file.
+            if (igc) {
+                EXPECT_EQ(firmware, recent) << "cut at " << cut;
+                EXPECT_GE(cut, total - 5) << "cut at " << cut;
+            }
+        }
+    }
+}
+
+} // namespace
+} // namespace corvex
