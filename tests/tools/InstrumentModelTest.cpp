@@ -239,3 +239,156 @@ TEST(InstrumentModel, FaultInjection)
     EXPECT_TRUE(model.applyFaultCommand("loud"));
     EXPECT_FALSE(model.faults().any());
 }
+
+namespace {
+
+Bytes pilotRead(std::uint32_t offset, std::uint32_t length)
+{
+    Bytes frame { 0x0E, 0x00 };
+    for (std::uint32_t value : { offset, length })
+        for (int i = 0; i < 4; ++i)
+            frame.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+    frame.push_back(0x01);
+    frame.push_back(0x00);
+    return frame;
+}
+
+Bytes pilotWrite(std::uint32_t offset, const Bytes& chunk, std::uint16_t status)
+{
+    Bytes frame { 0x0E, 0x01 };
+    auto length = static_cast<std::uint32_t>(chunk.size());
+    for (std::uint32_t value : { offset, length })
+        for (int i = 0; i < 4; ++i)
+            frame.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+    frame.push_back(static_cast<std::uint8_t>(status));
+    frame.push_back(0x00);
+    frame.insert(frame.end(), chunk.begin(), chunk.end());
+    return frame;
+}
+
+Bytes samplePilotRecord()
+{
+    Bytes record(513, 0);
+    for (std::size_t i = 1; i < record.size(); ++i)
+        record[i] = static_cast<std::uint8_t>('A' + i % 26);
+    return record;
+}
+
+} // namespace
+
+TEST(InstrumentModel, PilotDataReadInTwoChunks)
+{
+    const Bytes record = samplePilotRecord();
+    InstrumentConfig withPilot = config();
+    withPilot.initialPilotData = record;
+    InstrumentModel model(withPilot, {});
+    auto first = model.receive(pilotRead(0, 0));
+    ASSERT_EQ(first.size(), 2u);
+    // Offset 0, 300 bytes, PILOT_DATA_STATUS_MORE_DATA; the bytes as a second write.
+    EXPECT_EQ(first[0], (Bytes { 0x0E, 0, 0, 0, 0, 0x2C, 0x01, 0, 0, 0x02, 0x00 }));
+    EXPECT_EQ(first[1], Bytes(record.begin(), record.begin() + 300));
+    // The program echoes offset and length; the rest comes with END_OF_DATA.
+    auto second = model.receive(pilotRead(0, 300));
+    ASSERT_EQ(second.size(), 2u);
+    EXPECT_EQ(second[0], (Bytes { 0x0E, 0x2C, 0x01, 0, 0, 0xD5, 0, 0, 0, 0x03, 0x00 }));
+    EXPECT_EQ(second[1], Bytes(record.begin() + 300, record.end()));
+
+    EXPECT_FALSE(model.applyFaultCommand("pilot-no-data"));
+    EXPECT_EQ(ask(model, pilotRead(0, 0)), (Bytes { 0x0E, 0, 0, 0, 0, 0, 0, 0, 0, 0x04, 0x00 }));
+    EXPECT_FALSE(model.applyFaultCommand("none"));
+    EXPECT_FALSE(model.applyFaultCommand("pilot-error"));
+    EXPECT_EQ(ask(model, pilotRead(0, 0)), (Bytes { 0x0E, 0, 0, 0, 0, 0, 0, 0, 0, 0x00, 0x00 }));
+
+    InstrumentModel empty(config(), {});
+    EXPECT_EQ(ask(empty, pilotRead(0, 0)), (Bytes { 0x0E, 0, 0, 0, 0, 0, 0, 0, 0, 0x04, 0x00 }));
+}
+
+TEST(InstrumentModel, PilotDataWrittenAsTheProgramDoesAndKept)
+{
+    TemporaryFolder folder;
+    Bytes record = samplePilotRecord();
+    {
+        InstrumentModel model(config(), {}, StateStore(folder.path()));
+        // 278 bytes with status 2, then 235 with status 3; the frame may arrive in pieces.
+        Bytes firstFrame = pilotWrite(0, Bytes(record.begin(), record.begin() + 278), 2);
+        EXPECT_TRUE(model.receive(Bytes(firstFrame.begin(), firstFrame.begin() + 100)).empty());
+        EXPECT_EQ(ask(model, Bytes(firstFrame.begin() + 100, firstFrame.end())),
+            (Bytes { 0x0E, 0, 0, 0, 0, 0x16, 0x01, 0, 0, 0x01, 0x00 }));
+        EXPECT_FALSE(model.pilotData().has_value());
+        EXPECT_EQ(ask(model, pilotWrite(278, Bytes(record.begin() + 278, record.end()), 3)),
+            (Bytes { 0x0E, 0x16, 0x01, 0, 0, 0xEB, 0, 0, 0, 0x01, 0x00 }));
+        EXPECT_EQ(model.pilotData(), record);
+    }
+    InstrumentModel again(config(), {}, StateStore(folder.path()));
+    EXPECT_EQ(again.pilotData(), record);
+    auto chunk = again.receive(pilotRead(0, 0));
+    ASSERT_EQ(chunk.size(), 2u);
+    EXPECT_EQ(chunk[1], Bytes(record.begin(), record.begin() + 300));
+
+    // A chunk reaching past the record is refused, and so is a write that fails.
+    EXPECT_EQ(ask(again, pilotWrite(500, Bytes(20, 'x'), 3)), (Bytes { 0x0E, 0xF4, 0x01, 0, 0, 0, 0, 0, 0, 0x00, 0x00 }));
+    EXPECT_FALSE(again.applyFaultCommand("pilot-error"));
+    EXPECT_EQ(ask(again, pilotWrite(0, Bytes(278, 'y'), 2))[9], 0x00);
+    EXPECT_EQ(again.pilotData(), record);
+}
+
+TEST(InstrumentModel, TrackLogSectorsInSequence)
+{
+    InstrumentModel model(config(), { tinyFlight(1), tinyFlight(2) });
+    const Bytes sector1 { 0x03, 0x03, 0x00, 0x01 };
+    auto first = model.receive(sector1);
+    ASSERT_EQ(first.size(), 2u);
+    EXPECT_EQ(first[0], (Bytes { 0x04, 0x00, 0x01, 0xFF }));
+    EXPECT_EQ(first[1].size(), 255u);
+    EXPECT_EQ(first[1][0], 0xFE);
+    auto second = model.receive(sector1);
+    EXPECT_EQ(second[0], (Bytes { 0x04, 0x00, 0x00, 22 }));
+    // After the last sector the download starts again.
+    EXPECT_EQ(model.receive(sector1)[0], first[0]);
+    // Another flight or format starts its own download.
+    auto v2 = model.receive(Bytes { 0x03, 0x07, 0x00, 0x02 });
+    ASSERT_EQ(v2.size(), 2u);
+    EXPECT_EQ(v2[1][10], 0x01); // flight 2: GPS elevation extension on
+    // No such flight: silence.
+    EXPECT_TRUE(model.receive(Bytes { 0x03, 0x03, 0x00, 0x09 }).empty());
+    // Erased: no track logs either.
+    model.receive(Bytes { 0x03, 0x02 });
+    EXPECT_TRUE(model.receive(sector1).empty());
+}
+
+TEST(InstrumentModel, IgcTextTransfer)
+{
+    InstrumentModel model(config(), { tinyFlight(1) });
+    auto block = [&](std::uint8_t state) { return ask(model, Bytes { 0x03, 0x08, 0x00, 0x01, state }); };
+    Bytes name = block(0);
+    std::string expectedName = "2014-7-5-XCV-123-01.IGC";
+    ASSERT_EQ(name.size(), 3 + expectedName.size() + 1);
+    EXPECT_EQ((Bytes(name.begin(), name.begin() + 3)), (Bytes { 0x03, 0x01, static_cast<std::uint8_t>(expectedName.size()) }));
+    EXPECT_EQ(std::string(name.begin() + 3, name.end() - 1), expectedName);
+    std::vector<std::uint8_t> states;
+    std::uint8_t state = 1;
+    while (state < 5) {
+        Bytes answer = block(state);
+        ASSERT_GE(answer.size(), 3u);
+        ASSERT_EQ(answer[0], 0x03);
+        ASSERT_EQ(answer.size(), 3u + answer[2]);
+        state = answer[1];
+        states.push_back(state);
+        ASSERT_LT(states.size(), 20u);
+    }
+    // The header lines, the block that starts the B records (all four fit), the end.
+    EXPECT_EQ(states, (std::vector<std::uint8_t> { 2, 4, 5 }));
+    // State 0 starts over, in the middle of a transfer too.
+    block(0);
+    EXPECT_EQ(block(1)[1], 2);
+    EXPECT_EQ(block(0)[1], 1);
+
+    EXPECT_EQ(ask(model, Bytes { 0x03, 0x08, 0x00, 0x07, 0x00 }), (Bytes { 0x03, 0xFF, 0x00 }));
+    EXPECT_FALSE(model.applyFaultCommand("igc-error"));
+    EXPECT_EQ(block(0), (Bytes { 0x03, 0xFF, 0x00 }));
+
+    InstrumentConfig old = config();
+    old.identity.firmwareVersion = 1355;
+    InstrumentModel oldFirmware(old, { tinyFlight(1) });
+    EXPECT_TRUE(oldFirmware.receive(Bytes { 0x03, 0x08, 0x00, 0x01, 0x00 }).empty());
+}

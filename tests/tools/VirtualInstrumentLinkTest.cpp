@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <termios.h>
 #include <thread>
+#include <tuple>
 #include <unistd.h>
 #include <vector>
 
@@ -203,4 +204,75 @@ TEST(VirtualInstrumentLink, PacedAtTheLineSpeed)
     EXPECT_EQ(record->size(), 89u);
     // 89 bytes of 10 bits at 115200 bit/s: 7.7 ms at least.
     EXPECT_GE(elapsed, std::chrono::microseconds(7600));
+}
+
+TEST(VirtualInstrumentLink, TrackLogSectorsAsTheProgramReadsThem)
+{
+    VirtualInstrumentProcess instrument;
+    Line line(instrument.portPath());
+    ASSERT_TRUE(line.isOpen());
+    // Flight 4 is the 199-fix SKYTRAXX flight; the second format, header then payload.
+    Bytes data;
+    std::size_t sectors = 0;
+    for (;;) {
+        ASSERT_TRUE(line.write({ 0x03, 0x07, 0x00, 0x04 }));
+        auto header = line.read(4);
+        ASSERT_TRUE(header);
+        ASSERT_EQ(header->size(), 4u);
+        ASSERT_EQ((*header)[0], 0x04);
+        auto payload = line.read(255);
+        ASSERT_TRUE(payload);
+        ASSERT_EQ(payload->size(), 255u);
+        std::size_t valid = (*header)[3] ? (*header)[3] : payload->size();
+        data.insert(data.end(), payload->begin(), payload->begin() + static_cast<std::ptrdiff_t>(valid));
+        ASSERT_LT(++sectors, 100u);
+        if ((*header)[1] == 0 && (*header)[2] == 0)
+            break;
+    }
+    // Block header, flight header up to dataOffset 32, a time record, 199 location
+    // records of 16 bytes, the H and G records.
+    EXPECT_EQ(data.size(), 32u + 7 + 199 * 16 + 166 + 35);
+    EXPECT_EQ(data[0], 0xFE);
+    EXPECT_EQ(data[data.size() - 35], 0xF6);
+}
+
+TEST(VirtualInstrumentLink, PilotDataKeptAcrossARestartAndIgcFault)
+{
+    VirtualInstrumentProcess instrument;
+    {
+        Line line(instrument.portPath());
+        Bytes record(513, 0);
+        record[1] = 'J';
+        for (auto [offset, length, status] : { std::tuple { 0u, 278u, 2 }, std::tuple { 278u, 235u, 3 } }) {
+            Bytes frame { 0x0E, 0x01, static_cast<std::uint8_t>(offset), static_cast<std::uint8_t>(offset >> 8), 0, 0,
+                static_cast<std::uint8_t>(length), static_cast<std::uint8_t>(length >> 8), 0, 0,
+                static_cast<std::uint8_t>(status), 0 };
+            frame.insert(frame.end(), record.begin() + offset, record.begin() + offset + length);
+            ASSERT_TRUE(line.write(frame));
+            auto answer = line.read(11);
+            ASSERT_TRUE(answer);
+            ASSERT_EQ(answer->size(), 11u);
+            EXPECT_EQ((*answer)[9], 0x01);
+        }
+    }
+    ASSERT_TRUE(instrument.restart());
+    Line line(instrument.portPath());
+    ASSERT_TRUE(line.write({ 0x0E, 0x00, 0, 0, 0, 0, 0, 0, 0, 0, 0x01, 0x00 }));
+    auto answer = line.read(11);
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(*answer, (Bytes { 0x0E, 0, 0, 0, 0, 0x2C, 0x01, 0, 0, 0x02, 0x00 }));
+    auto chunk = line.read(300);
+    ASSERT_TRUE(chunk);
+    ASSERT_EQ(chunk->size(), 300u);
+    EXPECT_EQ((*chunk)[1], 'J');
+
+    ASSERT_TRUE(instrument.control("fault igc-error"));
+    ASSERT_TRUE(line.write({ 0x03, 0x08, 0x00, 0x01, 0x00 }));
+    EXPECT_EQ(line.read(300), (Bytes { 0x03, 0xFF, 0x00 }));
+    ASSERT_TRUE(instrument.control("fault none"));
+    ASSERT_TRUE(line.write({ 0x03, 0x08, 0x00, 0x01, 0x00 }));
+    auto name = line.read(300);
+    ASSERT_TRUE(name);
+    ASSERT_GT(name->size(), 3u);
+    EXPECT_EQ((*name)[1], 0x01);
 }

@@ -1,5 +1,6 @@
 #include "InstrumentModel.h"
 
+#include "ByteWriter.h"
 #include "device/Protocol.h"
 
 #include <charconv>
@@ -11,6 +12,50 @@ using namespace corvex::protocol;
 namespace {
 
 const std::string erasedItem = "logbook-erased";
+const std::string pilotDataItem = "pilot-data";
+
+constexpr std::size_t pilotDataSize = 513;
+constexpr std::size_t pilotDataHeaderSize = 12;
+constexpr std::size_t pilotDataResponseSize = 11;
+// The largest chunk a write request may carry; anything longer is line noise.
+constexpr std::size_t pilotDataChunkLimit = 1024;
+// The instrument hands the record out in two chunks: 300 bytes, then the rest.
+constexpr std::size_t pilotDataReadChunk = 300;
+
+enum PilotDataStatus : std::uint16_t {
+    PILOT_DATA_STATUS_ERROR = 0,
+    PILOT_DATA_STATUS_OK = 1,
+    PILOT_DATA_STATUS_MORE_DATA = 2,
+    PILOT_DATA_STATUS_END_OF_DATA = 3,
+    PILOT_DATA_STATUS_NO_DATA = 4,
+};
+
+constexpr std::uint8_t IGC_READ_STATE_ERROR = 0xFF;
+// The first firmware that makes IGC text in the instrument.
+constexpr std::uint16_t igcTextFirmware = 1356;
+
+std::uint32_t u32le(ByteView bytes, std::size_t at)
+{
+    return static_cast<std::uint32_t>(bytes[at]) | static_cast<std::uint32_t>(bytes[at + 1]) << 8
+        | static_cast<std::uint32_t>(bytes[at + 2]) << 16 | static_cast<std::uint32_t>(bytes[at + 3]) << 24;
+}
+
+std::uint16_t u16le(ByteView bytes, std::size_t at)
+{
+    return static_cast<std::uint16_t>(bytes[at] | bytes[at + 1] << 8);
+}
+
+std::uint16_t u16be(ByteView bytes, std::size_t at)
+{
+    return static_cast<std::uint16_t>(bytes[at] << 8 | bytes[at + 1]);
+}
+
+Bytes pilotDataResponse(std::uint32_t offset, std::uint32_t length, std::uint16_t status)
+{
+    ByteWriter writer;
+    writer.u8(byte(Command::PilotData)).u32le(offset).u32le(length).u16le(status);
+    return writer.take();
+}
 
 std::string_view firstWord(std::string_view& text)
 {
@@ -32,6 +77,34 @@ InstrumentModel::InstrumentModel(InstrumentConfig config, std::vector<Flight> fl
     , m_store(std::move(store))
 {
     m_erased = m_store.item(erasedItem).has_value();
+    if (m_config.initialPilotData && !m_store.item(pilotDataItem)) {
+        Bytes record = *m_config.initialPilotData;
+        record.resize(pilotDataSize, 0);
+        m_store.setItem(pilotDataItem, record);
+    }
+}
+
+std::optional<Bytes> InstrumentModel::pilotData() const
+{
+    auto record = m_store.item(pilotDataItem);
+    if (record && record->size() != pilotDataSize)
+        return std::nullopt; // a damaged file counts as no record
+    return record;
+}
+
+const Flight* InstrumentModel::flight(std::uint16_t flightNumber) const
+{
+    for (const Flight& candidate : flights())
+        if (candidate.flightNumber == flightNumber)
+            return &candidate;
+    return nullptr;
+}
+
+RecorderInfo InstrumentModel::recorderInfo() const
+{
+    bool lark = m_config.kind == InstrumentKind::Lark;
+    return { m_config.identity.deviceId, m_config.identity.firmwareVersion, static_cast<std::uint16_t>(lark ? 1 : 2),
+        lark ? "CORVEX,VARIO LARK" : "CORVEX,VARIO WREN" };
 }
 
 const std::vector<Flight>& InstrumentModel::flights() const
@@ -44,6 +117,9 @@ void InstrumentModel::resetSession()
 {
     m_pending.clear();
     m_listCursor = {};
+    m_sectorCursor = {};
+    m_igcCursor = {};
+    m_pilotUpload.clear();
 }
 
 std::optional<std::size_t> InstrumentModel::requestLength(ByteView pending)
@@ -70,6 +146,18 @@ std::optional<std::size_t> InstrumentModel::requestLength(ByteView pending)
         default:
             return 0;
         }
+    case byte(Command::PilotData):
+        if (pending.size() < 2)
+            return std::nullopt;
+        if (pending[1] == 0)
+            return pilotDataHeaderSize;
+        if (pending[1] != 1)
+            return 0;
+        if (pending.size() < pilotDataHeaderSize)
+            return std::nullopt;
+        if (u32le(pending, 6) > pilotDataChunkLimit)
+            return 0;
+        return pilotDataHeaderSize + u32le(pending, 6);
     default:
         return 0;
     }
@@ -106,6 +194,8 @@ std::vector<Bytes> InstrumentModel::answer(ByteView request)
         return { encodeUnitsBitfield(m_config.identity.unitsBitfield) };
     case byte(Command::LogBook):
         return answerLogBook(request);
+    case byte(Command::PilotData):
+        return answerPilotData(request);
     default:
         return {};
     }
@@ -120,6 +210,12 @@ std::vector<Bytes> InstrumentModel::answerLogBook(ByteView request)
         return nextListTracksRecord(false);
     case byte(LogBookOperation::NextRecordFull):
         return nextListTracksRecord(true);
+    case byte(LogBookOperation::TrackLogSector):
+        return nextSector(TrackLogFormat::First, u16be(request, 2));
+    case byte(LogBookOperation::TrackLogSectorV2):
+        return nextSector(TrackLogFormat::Second, u16be(request, 2));
+    case byte(LogBookOperation::IgcTextBlock):
+        return nextIgcTextBlock(u16be(request, 2), request[4]);
     default:
         return {};
     }
@@ -178,7 +274,89 @@ std::vector<Bytes> InstrumentModel::erase()
     m_erased = true;
     m_store.setItem(erasedItem, bytesOf("erased\n"));
     m_listCursor = {};
+    m_sectorCursor = {};
+    m_igcCursor = {};
     return { encodeEraseAcknowledgement() };
+}
+
+std::vector<Bytes> InstrumentModel::nextSector(TrackLogFormat format, std::uint16_t flightNumber)
+{
+    // The same request is repeated for every sector; another flight or format, or a
+    // request after the last sector, starts the download from the beginning.
+    if (!m_sectorCursor.active || m_sectorCursor.format != format || m_sectorCursor.flightNumber != flightNumber) {
+        const Flight* wanted = flight(flightNumber);
+        if (!wanted) {
+            m_sectorCursor = {};
+            return {}; // no such flight: the instrument stays silent
+        }
+        m_sectorCursor = { format, flightNumber, encodeFlightData(*wanted, format, recorderInfo()), 0, true };
+    }
+    std::vector<Bytes> writes = encodeSector(m_sectorCursor.flightData, m_sectorCursor.next++);
+    if (m_sectorCursor.next >= sectorCount(m_sectorCursor.flightData.size()))
+        m_sectorCursor = {};
+    return writes;
+}
+
+std::vector<Bytes> InstrumentModel::nextIgcTextBlock(std::uint16_t flightNumber, std::uint8_t state)
+{
+    if (m_config.identity.firmwareVersion < igcTextFirmware)
+        return {}; // older firmware does not know the command
+    const Flight* wanted = flight(flightNumber);
+    if (m_faults.igcError || !wanted) {
+        m_igcCursor = {};
+        return { encodeIgcTextBlock({ IGC_READ_STATE_ERROR, {} }) };
+    }
+    // State 0 starts a transfer (no data block is ever sent in state 0, so the echo of
+    // a data block cannot be mistaken for a new start).
+    if (state == 0 || !m_igcCursor.active || m_igcCursor.flightNumber != flightNumber)
+        m_igcCursor = { flightNumber, igcTextBlocks(*wanted, m_config.identity.firmwareVersion, m_config.identity.deviceId), 0, true };
+    Bytes block = encodeIgcTextBlock(m_igcCursor.blocks[m_igcCursor.next++]);
+    if (m_igcCursor.next >= m_igcCursor.blocks.size())
+        m_igcCursor = {};
+    return { block };
+}
+
+std::vector<Bytes> InstrumentModel::answerPilotData(ByteView request)
+{
+    std::uint32_t offset = u32le(request, 2);
+    std::uint32_t length = u32le(request, 6);
+    std::uint16_t status = u16le(request, 10);
+    if (m_faults.pilotError)
+        return { pilotDataResponse(offset, 0, PILOT_DATA_STATUS_ERROR) };
+
+    if (request[1] == 1) {
+        // A write: the chunk follows the header in the same frame.
+        if (offset == 0)
+            m_pilotUpload.assign(pilotDataSize, 0);
+        if (m_pilotUpload.size() != pilotDataSize || offset + static_cast<std::size_t>(length) > pilotDataSize
+            || (status != PILOT_DATA_STATUS_MORE_DATA && status != PILOT_DATA_STATUS_END_OF_DATA)) {
+            m_pilotUpload.clear();
+            return { pilotDataResponse(offset, 0, PILOT_DATA_STATUS_ERROR) };
+        }
+        std::copy(request.begin() + pilotDataHeaderSize, request.begin() + pilotDataHeaderSize + length,
+            m_pilotUpload.begin() + offset);
+        if (status == PILOT_DATA_STATUS_END_OF_DATA) {
+            bool stored = m_store.setItem(pilotDataItem, m_pilotUpload);
+            m_pilotUpload.clear();
+            if (!stored)
+                return { pilotDataResponse(offset, 0, PILOT_DATA_STATUS_ERROR) };
+        }
+        return { pilotDataResponse(offset, length, PILOT_DATA_STATUS_OK) };
+    }
+
+    // A read: the program echoes the last answer's offset and length, so the next
+    // chunk starts where that one ended (the first request carries 0 and 0).
+    auto record = pilotData();
+    if (m_faults.pilotNoData || !record)
+        return { pilotDataResponse(0, 0, PILOT_DATA_STATUS_NO_DATA) };
+    std::size_t position = std::min<std::size_t>(static_cast<std::size_t>(offset) + length, pilotDataSize);
+    std::size_t chunk = std::min(pilotDataReadChunk, pilotDataSize - position);
+    bool last = position + chunk >= pilotDataSize;
+    Bytes header = pilotDataResponse(static_cast<std::uint32_t>(position), static_cast<std::uint32_t>(chunk),
+        last ? PILOT_DATA_STATUS_END_OF_DATA : PILOT_DATA_STATUS_MORE_DATA);
+    Bytes bytes(record->begin() + static_cast<std::ptrdiff_t>(position),
+        record->begin() + static_cast<std::ptrdiff_t>(position + chunk));
+    return { header, bytes };
 }
 
 std::vector<Bytes> InstrumentModel::applyFaults(std::vector<Bytes> writes) const

@@ -3,6 +3,7 @@
 #include "FlightLibrary.h"
 #include "LogBookFrames.h"
 #include "StateStore.h"
+#include "TrackLogFrames.h"
 #include "device/Bytes.h"
 
 #include <cstdint>
@@ -18,6 +19,8 @@ enum class InstrumentKind { Lark, Wren };
 struct InstrumentConfig {
     InstrumentKind kind { InstrumentKind::Wren };
     Identity identity { 0x00C0FFEE, 2405, 40, 0x08 };
+    // A pilot-data record to start with when the state folder holds none (513 bytes).
+    std::optional<Bytes> initialPilotData;
     // Serve the 8- and 49-byte empty records and an erased record among the log book's
     // records, as real instruments sometimes do.
     bool emptyRecords { false };
@@ -55,6 +58,9 @@ public:
     // A new connection (plugged in again): every transfer in progress is forgotten.
     void resetSession();
 
+    // The stored pilot-data record, if any.
+    std::optional<Bytes> pilotData() const;
+
     // "silent", "short N", "wrong-first-byte", "igc-error", "pilot-error",
     // "pilot-no-data", "none". Returns an error text, or nothing when applied.
     std::optional<std::string> applyFaultCommand(std::string_view arguments);
@@ -75,6 +81,11 @@ private:
     std::vector<Bytes> answerLogBook(ByteView request);
     std::vector<Bytes> nextListTracksRecord(bool fullList);
     std::vector<Bytes> erase();
+    std::vector<Bytes> nextSector(TrackLogFormat format, std::uint16_t flightNumber);
+    std::vector<Bytes> nextIgcTextBlock(std::uint16_t flightNumber, std::uint8_t state);
+    std::vector<Bytes> answerPilotData(ByteView request);
+    const Flight* flight(std::uint16_t flightNumber) const;
+    RecorderInfo recorderInfo() const;
     std::vector<Bytes> applyFaults(std::vector<Bytes> writes) const;
 
     // The records of one pass over the log book, as the instrument sends them.
@@ -93,6 +104,26 @@ private:
         std::size_t next { 0 };
         bool active { false };
     } m_listCursor;
+
+    // The track-log download in progress: one flight, one format, the next sector.
+    struct SectorCursor {
+        TrackLogFormat format { TrackLogFormat::First };
+        std::uint16_t flightNumber { 0 };
+        Bytes flightData;
+        std::size_t next { 0 };
+        bool active { false };
+    } m_sectorCursor;
+
+    // The IGC text transfer in progress.
+    struct IgcTextCursor {
+        std::uint16_t flightNumber { 0 };
+        std::vector<IgcTextBlock> blocks;
+        std::size_t next { 0 };
+        bool active { false };
+    } m_igcCursor;
+
+    // The pilot-data record being written, chunk by chunk.
+    Bytes m_pilotUpload;
 };
 
 } // namespace corvex::virtualinstrument

@@ -48,9 +48,21 @@ struct Options {
     std::string igcDirectory { CORVEX_DEFAULT_IGC_DIR };
     std::string stateDirectory;
     std::string controlPath;
+    std::string pilotName;
     bool pace { false };
     bool verbose { false };
 };
+
+// A pilot-data record with the pilot's name and the recorder's serial number.
+Bytes pilotRecord(const std::string& pilot, std::uint32_t deviceId)
+{
+    Bytes record(513, 0);
+    std::copy_n(pilot.begin(), std::min<std::size_t>(pilot.size(), 64), record.begin() + 1);
+    char serial[16];
+    std::snprintf(serial, sizeof serial, "%X", deviceId);
+    std::copy_n(serial, std::strlen(serial), record.begin() + 65);
+    return record;
+}
 
 void printUsage(FILE* out)
 {
@@ -68,6 +80,7 @@ void printUsage(FILE* out)
         "                         else $XDG_RUNTIME_DIR/corvex/instruments)\n"
         "  --control PATH         control socket (default <state>/control)\n"
         "  --pace                 pace the answers at 115200 bit/s\n"
+        "  --pilot NAME           pilot data to start with when the state folder holds none\n"
         "  --empty-records        serve empty and erased log-book records among the flights\n"
         "  --verbose              log every request and answer on stderr\n"
         "  --help                 this text\n\n"
@@ -88,7 +101,7 @@ bool parseNumber(const char* text, int base, unsigned long maximum, unsigned lon
 
 std::optional<Options> parseOptions(int argc, char** argv)
 {
-    enum { Model = 1000, DeviceId, Firmware, Battery, Units, IgcDir, State, InstrumentsDir, Control, Pace, EmptyRecords, Verbose, Help };
+    enum { Model = 1000, DeviceId, Firmware, Battery, Units, IgcDir, State, InstrumentsDir, Control, Pace, EmptyRecords, Pilot, Verbose, Help };
     static const option longOptions[] = {
         { "model", required_argument, nullptr, Model },
         { "device-id", required_argument, nullptr, DeviceId },
@@ -101,6 +114,7 @@ std::optional<Options> parseOptions(int argc, char** argv)
         { "control", required_argument, nullptr, Control },
         { "pace", no_argument, nullptr, Pace },
         { "empty-records", no_argument, nullptr, EmptyRecords },
+        { "pilot", required_argument, nullptr, Pilot },
         { "verbose", no_argument, nullptr, Verbose },
         { "help", no_argument, nullptr, Help },
         { nullptr, 0, nullptr, 0 },
@@ -167,6 +181,9 @@ std::optional<Options> parseOptions(int argc, char** argv)
         case EmptyRecords:
             options.config.emptyRecords = true;
             break;
+        case Pilot:
+            options.pilotName = optarg;
+            break;
         case Verbose:
             options.verbose = true;
             break;
@@ -198,6 +215,8 @@ std::optional<Options> parseOptions(int argc, char** argv)
             return std::nullopt;
         }
     }
+    if (!options.pilotName.empty())
+        options.config.initialPilotData = pilotRecord(options.pilotName, options.config.identity.deviceId);
     if (options.controlPath.empty() && !options.stateDirectory.empty())
         options.controlPath = options.stateDirectory + "/control";
     return options;
