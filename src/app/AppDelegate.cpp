@@ -1,0 +1,411 @@
+#include "app/AppDelegate.h"
+
+#include "airspaces/AirspacesWindow.h"
+#include "app/FlightRecordMetaType.h"
+#include "app/InstrumentBusyGuard.h"
+#include "app/LevelIndicator.h"
+#include "app/MainWindow.h"
+#include "app/PleaseWaitSheet.h"
+#include "app/Resources.h"
+#include "app/UserPreferencesWindow.h"
+#include "device/LogBookCodec.h"
+#include "device/PilotData.h"
+#include "export/FlightRecordText.h"
+#include "platform/AlertPresenter.h"
+#include "platform/LogSink.h"
+#include "platform/PreferencesStore.h"
+#include "ui_MainWindow.h"
+#include "updates/UpdateWindow.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QMenu>
+#include <QPixmap>
+#include <QPushButton>
+
+namespace corvex {
+
+namespace {
+
+const QString logCommunicationsKey = QStringLiteral("logCommunications");
+
+const QColor connectedFallback(110, 164, 220);
+const QColor disconnectedFallback(168, 172, 178);
+
+} // namespace
+
+AppDelegate::AppDelegate(MainWindow& window, Environment environment, QObject* parent)
+    : QObject(parent)
+    , m_window(window)
+    , m_environment(std::move(environment))
+    , m_instrumentBusy(new InstrumentBusyState(this))
+{
+    initializeResources();
+    m_pleaseWaitSheet = new PleaseWaitSheet(&m_window);
+    connect(m_instrumentBusy, &InstrumentBusyState::busyChanged, this, &AppDelegate::setInstrumentControlsLocked);
+    connectWindowActions();
+}
+
+AppDelegate::~AppDelegate()
+{
+    // The device goes first: its teardown must not reach a half-destroyed controller.
+    m_device.reset();
+}
+
+void AppDelegate::connectWindowActions()
+{
+    Ui::MainWindow& ui = m_window.ui();
+    connect(ui.logEntriesCombo, &QComboBox::activated, this, &AppDelegate::logEntriesComboItemSelected);
+    connect(ui.downloadTracklogButton, &QPushButton::clicked, this, &AppDelegate::downloadTracklog);
+    connect(ui.downloadLogbookButton, &QPushButton::clicked, this, &AppDelegate::downloadLogbook);
+    connect(ui.editPilotDataButton, &QPushButton::clicked, this, &AppDelegate::editPilotData);
+    connect(ui.eraseLogBookMenuItem, &QAction::triggered, this, &AppDelegate::eraseButtonPressed);
+    connect(ui.upgradeMenuItem, &QAction::triggered, this, &AppDelegate::upgradeMenuClicked);
+    connect(ui.upgradeBetaMenuItem, &QAction::triggered, this, &AppDelegate::upgradeBetaMenuClicked);
+    connect(ui.manageAirspacesMenuItem, &QAction::triggered, this, &AppDelegate::airspacesManageMenuClicked);
+    connect(ui.clearAirspacesMenuItem, &QAction::triggered, this, &AppDelegate::airspacesClearMenuClicked);
+    connect(ui.preferencesMenuItem, &QAction::triggered, this, &AppDelegate::userPreferencesWindowMenuItemClicked);
+}
+
+void AppDelegate::applicationDidFinishLaunching()
+{
+    QGuiApplication::setQuitOnLastWindowClosed(applicationShouldTerminateAfterLastWindowClosed());
+
+    if (m_environment.notifier && m_environment.notifier->isAvailable())
+        m_environment.notifier->setDelegate(this);
+
+    // The secondary windows do not exist yet; the sequence skips them.
+    deviceDisconnected();
+
+    CorvexDeviceEnvironment deviceEnvironment;
+    deviceEnvironment.ports = m_environment.ports;
+    deviceEnvironment.log = m_environment.log;
+    deviceEnvironment.alerts = m_environment.alerts;
+    deviceEnvironment.discovery = m_environment.discovery;
+    deviceEnvironment.usbReset = m_environment.usbReset;
+    deviceEnvironment.eventLoop = m_environment.eventLoop;
+    deviceEnvironment.applicationVersion = QCoreApplication::applicationVersion().toStdString();
+    m_device = std::make_unique<CorvexDevice>(this, std::move(deviceEnvironment));
+
+    // The value stored for the user: the defaults are not registered yet.
+    m_device->setShouldLogCommunications(m_environment.preferences->boolValue(logCommunicationsKey));
+
+    connect(m_environment.preferences, &PreferencesStore::changed, this, &AppDelegate::userDefaultsChangedNotification);
+
+    m_updateWindowController = std::make_unique<UpdateWindow>(*m_environment.preferences);
+    m_updateWindowController->setDevice(m_device.get());
+
+    m_airspacesWindowController = std::make_unique<AirspacesWindow>(*m_environment.preferences);
+    m_airspacesWindowController->setDevice(m_device.get());
+
+    // Reports an instrument that is already plugged in before it returns.
+    m_device->registerForSerialDeviceNotifications();
+
+    initializeUserPreferencesWithDefaultValues();
+}
+
+void AppDelegate::initializeUserPreferencesWithDefaultValues()
+{
+    if (!m_environment.preferences->registerDefaultsFromPropertyList(m_environment.initialDefaultsPath)) {
+        logLine(*m_environment.log, "Cannot read the initial defaults from %s",
+            m_environment.initialDefaultsPath.toUtf8().constData());
+    }
+}
+
+void AppDelegate::userDefaultsChangedNotification()
+{
+    if (m_device)
+        m_device->setShouldLogCommunications(m_environment.preferences->boolValue(logCommunicationsKey));
+}
+
+void AppDelegate::deviceConnected()
+{
+    InstrumentBusyGuard busy(*m_instrumentBusy);
+    const unsigned disconnectionsAtStart = m_disconnections;
+    Ui::MainWindow& ui = m_window.ui();
+
+    ui.logEntriesCombo->clear();
+
+    if (!m_device->initializeDevice()) {
+        m_environment.alerts->showAlert(Alert { "Error initializing device", "Device initialization function returned error" });
+        return;
+    }
+
+    auto info = m_device->getDeviceInfo();
+    if (!info) {
+        m_environment.alerts->showAlert(Alert { "Error", "Error getting device info" });
+        return;
+    }
+
+    if (m_updateWindowController && m_updateWindowController->isLogBookEraseScheduledForNextDeviceConnect()) {
+        // Cleared first, so that a failing erase is not repeated on every connection.
+        m_updateWindowController->setIsLogBookEraseScheduledForNextDeviceConnect(false);
+        logLine(*m_environment.log, "Log book erase scheduled from the last firmware update. Performing...");
+        m_device->eraseAllLogs();
+    }
+
+    if (m_updateWindowController)
+        m_updateWindowController->checkUpdates();
+
+    const std::string pilotName = pilotNameFromInstrument();
+    ui.pilotNameLabel->setText(
+        QStringLiteral("Pilot: %1").arg(pilotName.empty() ? QStringLiteral("Unknown") : QString::fromLatin1(pilotName)));
+    ui.editPilotDataButton->show();
+
+    ui.serialLabel->setText(QString::fromStdString(
+        formatString("Serial Number: %X\nDevice Firmware: %u", info->deviceId, info->firmwareVer)));
+
+    logLine(*m_environment.log, "App ver %s, device firmware ver %u",
+        QCoreApplication::applicationVersion().toUtf8().constData(), info->firmwareVer);
+
+    auto flights = m_device->listFlightsShort();
+    if (!flights) {
+        m_environment.alerts->showAlert(
+            Alert { "Error downloading flights list", "Make sure device has the latest firmware version" });
+        // The alert turned the event loop: the instrument may have gone meanwhile, and
+        // the disconnect sequence has then already put the window right.
+        if (m_disconnections != disconnectionsAtStart)
+            return;
+        flights.emplace();
+    }
+
+    ui.logEntriesCombo->clear();
+    ui.logEntriesCombo->addItem(QStringLiteral("All Available"));
+    for (const FlightRecord& record : *flights)
+        ui.logEntriesCombo->addItem(QString::fromStdString(recordStringTitle(record)), QVariant::fromValue(record));
+    ui.logEntriesCombo->setPlaceholderText(QStringLiteral("Select Tracklog"));
+    ui.logEntriesCombo->setCurrentIndex(-1);
+
+    ui.downloadTracklogButton->setEnabled(false);
+
+    setWindowBackground(QStringLiteral("CloudsBackground.tiff"), connectedFallback);
+
+    ui.logTypeMatrix->setEnabled(true);
+    ui.downloadLogbookButton->setEnabled(true);
+
+    updateBatteryIndicator();
+    ui.batteryVoltageIndicator->setEnabled(true);
+
+    ui.logEntriesCombo->setEnabled(true);
+    ui.upgradeMenuItem->setEnabled(true);
+    ui.upgradeBetaMenuItem->setEnabled(true);
+    ui.eraseLogBookMenuItem->setEnabled(true);
+
+    airspacesGate();
+
+    const QString model = m_device->isWren() ? tr("Wren") : tr("Lark");
+    const QString firmware = QString::fromStdString(firmwareVersionText(m_device->currentFirmwareVersion()));
+    const QString flightCount = flights->empty() ? tr("No flights")
+        : flights->size() == 1                      ? tr("1 flight")
+                                                    : tr("%1 flights").arg(flights->size());
+    m_window.setStatusText(tr("Connected to a %1 with firmware %2. %3 in the log book.").arg(model, firmware, flightCount));
+}
+
+void AppDelegate::airspacesGate()
+{
+    const std::string version = firmwareVersionText(m_device->currentFirmwareVersion());
+    const bool wren = m_device->isWren();
+    const auto order = compareDecimalTexts(version, wren ? "2.401" : "1.365");
+    const bool supported = order && *order >= 0;
+    if (supported && wren)
+        logLine(*m_environment.log, "Enabling AIRSPACES for Wren device, since FW VER is '%s' (which is >= 2.401)", version.c_str());
+    else if (supported)
+        logLine(*m_environment.log, "Enabling AIRSPACES, for Lark device, since FW VER is '%s' (which is >= 1.365)", version.c_str());
+    else if (wren)
+        logLine(*m_environment.log, "This wren fw does not support Airspaces");
+    else
+        logLine(*m_environment.log, "This lark fw does not support Airspaces");
+    m_window.ui().manageAirspacesMenuItem->setEnabled(supported);
+    m_window.ui().clearAirspacesMenuItem->setEnabled(supported);
+}
+
+void AppDelegate::deviceDisconnected()
+{
+    ++m_disconnections;
+    Ui::MainWindow& ui = m_window.ui();
+
+    ui.serialLabel->setText(QStringLiteral("Device is not connected"));
+    ui.pilotNameLabel->setText(QString());
+    ui.editPilotDataButton->hide();
+
+    setWindowBackground(QStringLiteral("CloudsBackgroundGrayscale.tiff"), disconnectedFallback);
+
+    ui.logTypeMatrix->setEnabled(false);
+    ui.downloadLogbookButton->setEnabled(false);
+    ui.downloadTracklogButton->setEnabled(false);
+
+    ui.batteryVoltageIndicator->setDoubleValue(0);
+    ui.batteryVoltageIndicator->setEnabled(false);
+    ui.batteryVoltageLabel->setText(QStringLiteral("–"));
+
+    ui.logEntriesCombo->setEnabled(false);
+    ui.logEntriesCombo->clear();
+
+    if (m_updateWindowController) {
+        m_updateWindowController->deviceDisconnected();
+        m_updateWindowController->close();
+    }
+    if (m_airspacesWindowController)
+        m_airspacesWindowController->deviceDisconnected();
+
+    ui.manageAirspacesMenuItem->setEnabled(false);
+    ui.clearAirspacesMenuItem->setEnabled(false);
+    ui.upgradeMenuItem->setEnabled(false);
+    ui.upgradeBetaMenuItem->setEnabled(false);
+    ui.eraseLogBookMenuItem->setEnabled(false);
+
+    m_window.setStatusText(tr("Waiting for an instrument. Plug the Corvex Vario in by USB."));
+}
+
+void AppDelegate::updateBatteryIndicator()
+{
+    auto info = m_device->getDeviceInfo();
+    if (!info)
+        return;
+    LevelIndicator* indicator = m_window.ui().batteryVoltageIndicator;
+    const double volts = static_cast<double>(static_cast<int>(info->batteryVoltage)) / 10;
+    // 3.5 V is empty and 4.2 V full; the divisor is the double difference of the two.
+    indicator->setDoubleValue(indicator->maxValue() * (volts - 3.5) / (4.2 - 3.5));
+    m_window.ui().batteryVoltageLabel->setText(tr("%1 V").arg(volts, 0, 'f', 1));
+}
+
+std::string AppDelegate::pilotNameFromInstrument()
+{
+    return m_device->downloadPilotData().pilot();
+}
+
+void AppDelegate::logEntriesComboItemSelected(int)
+{
+    m_window.ui().downloadTracklogButton->setEnabled(true);
+}
+
+void AppDelegate::eraseButtonPressed()
+{
+    if (m_instrumentBusy->isBusy() || !m_device)
+        return;
+    InstrumentBusyGuard busy(*m_instrumentBusy);
+    m_device->eraseAllLogs();
+}
+
+void AppDelegate::upgradeMenuClicked()
+{
+    if (m_instrumentBusy->isBusy() || !m_updateWindowController)
+        return;
+    logLine(*m_environment.log, "upgrade menu clicked");
+    m_updateWindowController->setIsBetaVersionUpdateWindow(false);
+    m_updateWindowController->show();
+    m_updateWindowController->raise();
+}
+
+void AppDelegate::upgradeBetaMenuClicked()
+{
+    if (m_instrumentBusy->isBusy() || !m_updateWindowController)
+        return;
+    logLine(*m_environment.log, "upgrade Beta menu clicked");
+    m_updateWindowController->setIsBetaVersionUpdateWindow(true);
+    m_updateWindowController->show();
+    m_updateWindowController->raise();
+}
+
+void AppDelegate::airspacesManageMenuClicked()
+{
+    if (m_instrumentBusy->isBusy() || !m_airspacesWindowController)
+        return;
+    m_airspacesWindowController->presentAirspacesWindow();
+}
+
+void AppDelegate::airspacesClearMenuClicked()
+{
+    if (m_instrumentBusy->isBusy() || !m_airspacesWindowController)
+        return;
+    InstrumentBusyGuard busy(*m_instrumentBusy);
+    m_airspacesWindowController->clearAirspaces();
+}
+
+void AppDelegate::userPreferencesWindowMenuItemClicked()
+{
+    if (!m_userPreferencesWindow)
+        m_userPreferencesWindow = std::make_unique<UserPreferencesWindow>(*m_environment.preferences);
+    m_userPreferencesWindow->show();
+    m_userPreferencesWindow->raise();
+    m_userPreferencesWindow->activateWindow();
+}
+
+void AppDelegate::downloadTracklog()
+{
+    if (m_instrumentBusy->isBusy())
+        return;
+    InstrumentBusyGuard busy(*m_instrumentBusy);
+    // The track-log download is not built yet.
+}
+
+void AppDelegate::downloadLogbook()
+{
+    if (m_instrumentBusy->isBusy())
+        return;
+    InstrumentBusyGuard busy(*m_instrumentBusy);
+    // The log-book download is not built yet.
+}
+
+void AppDelegate::editPilotData()
+{
+    if (m_instrumentBusy->isBusy())
+        return;
+    InstrumentBusyGuard busy(*m_instrumentBusy);
+    // The pilot-data sheet is not built yet.
+}
+
+void AppDelegate::showSheetWithText(const QString& text)
+{
+    m_pleaseWaitSheet->pleaseWaitSheetLabel()->setText(text);
+    m_pleaseWaitSheet->adjustSize();
+    m_pleaseWaitSheet->show();
+}
+
+void AppDelegate::hideSheet()
+{
+    m_pleaseWaitSheet->hide();
+}
+
+bool AppDelegate::shouldPresentNotification(const DesktopNotification&)
+{
+    // Shown even while the program is in front.
+    return true;
+}
+
+void AppDelegate::didActivateNotification(const DesktopNotification&)
+{
+    if (!m_updateWindowController)
+        return;
+    m_updateWindowController->setIsBetaVersionUpdateWindow(false);
+    m_updateWindowController->show();
+    m_updateWindowController->raise();
+}
+
+void AppDelegate::setInstrumentControlsLocked(bool locked)
+{
+    Ui::MainWindow& ui = m_window.ui();
+    // Containers and menu entries only: the controls inside keep their own state, which
+    // the connect and disconnect sequences may change while the lock is held.
+    ui.flightsPanel->setEnabled(!locked);
+    ui.editPilotDataButton->setEnabled(!locked);
+    ui.instrumentMenu->menuAction()->setEnabled(!locked);
+    ui.updatesMenu->menuAction()->setEnabled(!locked);
+}
+
+void AppDelegate::setWindowBackground(const QString& imageName, const QColor& fallback)
+{
+    QPixmap tile(QStringLiteral(":/images/") + imageName);
+    if (tile.isNull() && !m_backgroundsReportedMissing.contains(imageName)) {
+        m_backgroundsReportedMissing.insert(imageName);
+        logLine(*m_environment.log, "Cannot load the background image %s (is the TIFF image plugin installed?), using a plain colour",
+            imageName.toUtf8().constData());
+    }
+    m_window.setBackground(tile, fallback);
+    m_window.setBackgroundName(imageName);
+}
+
+} // namespace corvex

@@ -1,0 +1,120 @@
+#pragma once
+
+#include "device/CorvexDevice.h"
+#include "platform/DesktopNotifier.h"
+
+#include <QColor>
+#include <QObject>
+#include <QSet>
+#include <QString>
+
+#include <memory>
+#include <string>
+
+namespace corvex {
+
+class AirspacesWindow;
+class AlertPresenter;
+class EventLoopTurner;
+class InstrumentBusyState;
+class LogSink;
+class MainWindow;
+class PleaseWaitSheet;
+class PreferencesStore;
+class SerialDeviceDiscovery;
+class SerialPortOpener;
+class UpdateWindow;
+class UserPreferencesWindow;
+class UsbResetter;
+
+// The application controller: owns the one CorvexDevice for the whole run, fills the
+// main window from what the instrument reports when it arrives, returns the window to
+// its idle state when it goes, and routes the menu commands to the secondary windows.
+class AppDelegate final : public QObject, public CorvexDeviceDelegate, public DesktopNotifierDelegate {
+    Q_OBJECT
+
+public:
+    // The platform services the controller and its device use. The caller keeps them
+    // alive for as long as the controller lives; notifier, usbReset and eventLoop may be
+    // null.
+    struct Environment {
+        LogSink* log { nullptr };
+        AlertPresenter* alerts { nullptr };
+        SerialPortOpener* ports { nullptr };
+        SerialDeviceDiscovery* discovery { nullptr };
+        UsbResetter* usbReset { nullptr };
+        PreferencesStore* preferences { nullptr };
+        DesktopNotifier* notifier { nullptr };
+        EventLoopTurner* eventLoop { nullptr };
+        // The registered defaults, a property list.
+        QString initialDefaultsPath { QStringLiteral(":/InitialDefaults.plist") };
+    };
+
+    AppDelegate(MainWindow& window, Environment environment, QObject* parent = nullptr);
+    ~AppDelegate() override;
+
+    // The launch sequence; the application loop calls it once the main window exists.
+    void applicationDidFinishLaunching();
+    void initializeUserPreferencesWithDefaultValues();
+    static bool applicationShouldTerminateAfterLastWindowClosed() { return true; }
+
+    // CorvexDeviceDelegate: the connect and disconnect sequences.
+    void deviceConnected() override;
+    void deviceDisconnected() override;
+
+    void updateBatteryIndicator();
+
+    // The please-wait sheet over the main window, for long instrument reads.
+    void showSheetWithText(const QString& text);
+    void hideSheet();
+
+    // DesktopNotifierDelegate.
+    bool shouldPresentNotification(const DesktopNotification& notification) override;
+    void didActivateNotification(const DesktopNotification& notification) override;
+
+    CorvexDevice* device() const { return m_device.get(); }
+    MainWindow& window() const { return m_window; }
+    UpdateWindow* updateWindowController() const { return m_updateWindowController.get(); }
+    AirspacesWindow* airspacesWindowController() const { return m_airspacesWindowController.get(); }
+    UserPreferencesWindow* userPreferencesWindow() const { return m_userPreferencesWindow.get(); }
+    PleaseWaitSheet* pleaseWaitSheet() const { return m_pleaseWaitSheet; }
+    // Held by every command that talks to the instrument; see InstrumentBusyGuard.
+    InstrumentBusyState& instrumentBusyState() const { return *m_instrumentBusy; }
+
+public slots:
+    void userDefaultsChangedNotification();
+    void logEntriesComboItemSelected(int index);
+    void eraseButtonPressed();
+    void upgradeMenuClicked();
+    void upgradeBetaMenuClicked();
+    void airspacesManageMenuClicked();
+    void airspacesClearMenuClicked();
+    void userPreferencesWindowMenuItemClicked();
+    // The track-log and log-book downloads and the pilot-data sheet are wired here;
+    // their commands are not built yet, so these hold the instrument and return.
+    void downloadTracklog();
+    void downloadLogbook();
+    void editPilotData();
+
+private:
+    void airspacesGate();
+    void setWindowBackground(const QString& imageName, const QColor& fallback);
+    void setInstrumentControlsLocked(bool locked);
+    std::string pilotNameFromInstrument();
+    void connectWindowActions();
+
+    MainWindow& m_window;
+    Environment m_environment;
+    std::unique_ptr<CorvexDevice> m_device;
+    std::unique_ptr<UpdateWindow> m_updateWindowController;
+    std::unique_ptr<AirspacesWindow> m_airspacesWindowController;
+    std::unique_ptr<UserPreferencesWindow> m_userPreferencesWindow;
+    PleaseWaitSheet* m_pleaseWaitSheet { nullptr }; // child of the main window
+    InstrumentBusyState* m_instrumentBusy { nullptr }; // child of this
+    // Counts disconnections, so that a connect sequence can tell that the instrument
+    // went away while one of its alerts was open.
+    unsigned m_disconnections { 0 };
+    QSet<QString> m_backgroundsReportedMissing;
+};
+
+} // namespace corvex

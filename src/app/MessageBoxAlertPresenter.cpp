@@ -1,0 +1,32 @@
+#include "app/MessageBoxAlertPresenter.h"
+
+#include <QMessageBox>
+#include <QPushButton>
+
+namespace corvex {
+
+int MessageBoxAlertPresenter::showAlert(const Alert& alert)
+{
+    QMessageBox box(m_parent);
+    box.setIcon(QMessageBox::Warning);
+    box.setWindowTitle(QStringLiteral("Corvex Vario"));
+    box.setText(QString::fromStdString(alert.message));
+    box.setInformativeText(QString::fromStdString(alert.informativeText));
+    std::vector<QAbstractButton*> buttons;
+    const std::vector<std::string> captions = alert.buttons.empty() ? std::vector<std::string> { "Ok" } : alert.buttons;
+    for (std::size_t i = 0; i < captions.size(); ++i) {
+        // The first button is the default, as in every alert of the program.
+        auto role = i == 0 ? QMessageBox::AcceptRole : QMessageBox::RejectRole;
+        buttons.push_back(box.addButton(QString::fromStdString(captions[i]), role));
+    }
+    box.setDefaultButton(qobject_cast<QPushButton*>(buttons.front()));
+    box.exec();
+    for (std::size_t i = 0; i < buttons.size(); ++i) {
+        if (box.clickedButton() == buttons[i])
+            return static_cast<int>(i);
+    }
+    // Closed without a button (Escape on a one-button alert): its only answer.
+    return buttons.size() == 1 ? 0 : static_cast<int>(buttons.size()) - 1;
+}
+
+} // namespace corvex
