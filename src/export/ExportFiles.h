@@ -1,0 +1,52 @@
+#pragma once
+
+#include <cstdint>
+#include <set>
+#include <string>
+#include <string_view>
+
+// Names and writes of the exported files: what turns a name the instrument proposes
+// into a file inside the folder the user chose, and the ASCII text that goes into it.
+namespace corvex {
+
+// A name fit to be one file inside a folder: every path separator, control character
+// and byte that is not 7-bit text becomes '_', a leading dot becomes '_' (so "..", "."
+// and hidden files cannot come out) and ".." inside the name becomes "__". At most 200
+// bytes, so that an extension and a suffix still fit a file name. Empty when nothing
+// usable is left.
+std::string safeFileName(std::string_view name);
+
+// The names one all-flights export has written, so that a later flight never replaces
+// an earlier one: flights 5 and 105 of one day share a suggested name.
+class ExportNameBook {
+public:
+    // "base.extension" when that name is still free in this export, otherwise
+    // "base-<flight number>.extension", then "base-<flight number>-2.extension" and
+    // so on. The returned name is taken.
+    std::string claim(std::string_view base, std::string_view extension, std::int64_t flightNumber);
+
+private:
+    std::set<std::string> m_taken;
+};
+
+// The text as ASCII, the way the files are written: a character outside 7-bit text
+// becomes one '?', where a strict ASCII conversion would refuse the whole text and
+// leave no file at all.
+std::string asciiText(std::string_view text);
+
+enum class FileWriteMode {
+    // Into a temporary file beside the target that then replaces it: the target is
+    // either the old file or the whole new one.
+    Atomic,
+    // Straight into the target, without following a symbolic link there.
+    InPlace,
+};
+
+// Writes the text as ASCII. False when the file could not be written; the windows do
+// not report that, the command line does.
+bool writeTextFile(const std::string& path, std::string_view text, FileWriteMode mode);
+
+// folder + "/" + name.
+std::string pathInFolder(const std::string& folder, const std::string& name);
+
+} // namespace corvex

@@ -1,0 +1,198 @@
+#include "export/TrackLogExport.h"
+
+#include "export/ExportFiles.h"
+#include "export/FlightRecordText.h"
+#include "export/IgcWriter.h"
+#include "export/KmlWriter.h"
+#include "platform/AlertPresenter.h"
+#include "platform/LogSink.h"
+
+namespace corvex {
+
+namespace {
+
+// A list in a log line, the way the platform describes one: "(\n    a,\n    b\n)".
+template<typename Item, typename Describe>
+std::string describeList(const std::vector<Item>& items, Describe describe)
+{
+    if (items.empty())
+        return "(\n)";
+    std::string text = "(\n";
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        text += "    " + describe(items[i]);
+        text += i + 1 < items.size() ? ",\n" : "\n";
+    }
+    return text + ")";
+}
+
+std::string describeTrack(const std::optional<std::vector<LocationSample>>& samples)
+{
+    if (!samples)
+        return "(null)";
+    return describeList(*samples, [](const LocationSample& sample) { return sample.description(); });
+}
+
+std::optional<std::string> safeName(const std::optional<std::string>& name)
+{
+    if (!name)
+        return std::nullopt;
+    std::string safe = safeFileName(*name);
+    if (safe.empty())
+        return std::nullopt;
+    return safe;
+}
+
+} // namespace
+
+std::string_view fileExtension(TrackLogFileFormat format)
+{
+    return format == TrackLogFileFormat::Kml ? "kml" : "igc";
+}
+
+TrackLogExport::TrackLogExport(CorvexDevice& device, TrackLogExportEnvironment environment)
+    : m_device(device)
+    , m_environment(std::move(environment))
+{
+    if (!m_environment.now)
+        m_environment.now = [] { return std::chrono::system_clock::now(); };
+}
+
+void TrackLogExport::alert(const char* message, const char* informativeText)
+{
+    if (m_environment.alerts)
+        m_environment.alerts->showAlert(Alert { message, informativeText, { "Ok" } });
+}
+
+std::string TrackLogExport::fallbackFilename(std::int64_t flightNumber)
+{
+    return formatString("CorvexVario-flight-%lld", static_cast<long long>(flightNumber));
+}
+
+std::optional<std::string> TrackLogExport::downloadTracklogIntoStringForFlight(
+    std::int64_t flightNumber, bool returnIgc, std::optional<std::string>* suggestedFilename)
+{
+    const PilotData pilotData = m_device.downloadPilotData();
+    HRecord hRecord;
+    GRecord gRecord;
+    const auto samples = m_device.downloadLocationSamplesForFlightNumber(flightNumber, &hRecord, &gRecord);
+    logLine(*m_environment.log, "%s", describeTrack(samples).c_str());
+    if (!samples) {
+        alert("Error dowloading track log", "Make sure device has the latest firmware version");
+        return std::nullopt;
+    }
+
+    // The first format's name carries the flight's date from the H record, read as
+    // unsigned bytes.
+    TimeRecordFields date;
+    date.day = hRecord.bytes[18];
+    date.month = hRecord.bytes[19];
+    date.year = hRecord.bytes[20];
+    if (suggestedFilename)
+        *suggestedFilename = safeName(suggestedTrackLogFilename(&hRecord, date, flightNumber));
+
+    if (returnIgc) {
+        const WriterStamp stamp { m_environment.programVersion, m_environment.now() };
+        return generateIgcFileForSamples(*samples, pilotData, hRecord, gRecord, stamp);
+    }
+    return generateKmlFileForSamples(*samples, pilotData, hRecord, gRecord);
+}
+
+std::optional<std::string> TrackLogExport::downloadTracklogIntoStringForFlightV2(
+    std::int64_t flightNumber, bool returnIgc, std::optional<std::string>* suggestedFilename)
+{
+    if (returnIgc) {
+        if (m_environment.showSheetWithText)
+            m_environment.showSheetWithText(
+                formatString("Downloading flight #%d. Please wait...", static_cast<int>(flightNumber)));
+        std::optional<std::string> proposedName;
+        auto igc = m_device.downloadTextIgcFromTheDevice(static_cast<std::uint16_t>(flightNumber), &proposedName);
+        if (m_environment.hideSheet)
+            m_environment.hideSheet();
+        if (!igc) {
+            logLine(*m_environment.log, "igcFileContent is nil, something went wrong");
+            return std::nullopt;
+        }
+        if (suggestedFilename)
+            *suggestedFilename = safeName(proposedName);
+        return igc;
+    }
+
+    const PilotData pilotData = m_device.downloadPilotData();
+    HRecord hRecord;
+    GRecord gRecord;
+    std::string proposedName;
+    const auto samples
+        = m_device.downloadLocationSamplesV2ForFlightNumber(flightNumber, &hRecord, &gRecord, &proposedName);
+    logLine(*m_environment.log, "%s", describeTrack(samples).c_str());
+    if (!samples) {
+        alert("Error dowloading track log", "Make sure device has the latest firmware version");
+        return std::nullopt;
+    }
+    if (suggestedFilename)
+        *suggestedFilename = safeName(proposedName);
+    return generateKmlFileForSamples(*samples, pilotData, hRecord, gRecord);
+}
+
+std::optional<std::string> TrackLogExport::downloadTracklogIntoString(
+    std::int64_t flightNumber, TrackLogFileFormat format, std::optional<std::string>* suggestedFilename)
+{
+    const bool igc = format == TrackLogFileFormat::Igc;
+    if (usesSecondPath())
+        return downloadTracklogIntoStringForFlightV2(flightNumber, igc, suggestedFilename);
+    return downloadTracklogIntoStringForFlight(flightNumber, igc, suggestedFilename);
+}
+
+AllTracklogsOutcome TrackLogExport::downloadAllTracklogsIntoFolder(
+    const std::string& folder, const std::function<TrackLogFileFormat()>& wantedFormat)
+{
+    AllTracklogsOutcome outcome;
+    const bool secondPath = usesSecondPath();
+    const auto flights = m_device.listFlightsShort();
+    if (!flights) {
+        if (secondPath)
+            alert("Something went wrong", "Unable to download tracklogs");
+        return outcome;
+    }
+    outcome.flightListRead = true;
+
+    ExportNameBook names;
+    for (std::size_t index = 0; index < flights->size(); ++index) {
+        const FlightRecord& flight = (*flights)[index];
+        logLine(*m_environment.log, "Downloading record %lu out of %lu", static_cast<unsigned long>(index),
+            static_cast<unsigned long>(flights->size()));
+        const TrackLogFileFormat format = wantedFormat();
+        std::optional<std::string> suggested;
+        const auto text = secondPath
+            ? downloadTracklogIntoStringForFlightV2(flight.flightNumber, format == TrackLogFileFormat::Igc, &suggested)
+            : downloadTracklogIntoStringForFlight(flight.flightNumber, format == TrackLogFileFormat::Igc, &suggested);
+        if (!text) {
+            outcome.failedFlights.push_back(flight.flightNumber);
+            alert("Something went wrong", "Unable to download tracklogs");
+            continue;
+        }
+        const std::string base = suggested.value_or(fallbackFilename(flight.flightNumber));
+        const std::string path = pathInFolder(folder, names.claim(base, fileExtension(format), flight.flightNumber));
+        if (writeTextFile(path, *text, FileWriteMode::InPlace))
+            outcome.writtenFiles.push_back(path);
+        else
+            outcome.unwritableFiles.push_back(path);
+    }
+    return outcome;
+}
+
+std::optional<std::string> TrackLogExport::downloadLogbookText()
+{
+    const auto flights = m_device.listFlightsFull();
+    if (!flights) {
+        alert("Error dowloading logbook", "Make sure device has the latest firmware version");
+        return std::nullopt;
+    }
+    logLine(*m_environment.log, "\n\n\n%s",
+        describeList(*flights, [](const FlightRecord& record) { return description(record); }).c_str());
+    std::string csv = recordCsvStringTitle() + "\n";
+    for (const FlightRecord& record : *flights)
+        csv += recordCsvString(record) + "\n";
+    return csv;
+}
+
+} // namespace corvex

@@ -1,0 +1,92 @@
+#pragma once
+
+#include "device/CorvexDevice.h"
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// The download commands without their windows: which read path a flight takes, the
+// file text and its suggested name, the all-flights loop and the log-book CSV. The
+// desktop program puts file panels and the please-wait sheet around these; the command
+// line calls them directly, so both write the same files.
+namespace corvex {
+
+class AlertPresenter;
+class LogSink;
+
+enum class TrackLogFileFormat {
+    Kml,
+    Igc,
+};
+
+std::string_view fileExtension(TrackLogFileFormat format); // "kml", "igc"
+
+struct TrackLogExportEnvironment {
+    LogSink* log { nullptr };
+    AlertPresenter* alerts { nullptr };
+    // The please-wait sheet around the instrument-made IGC read; either may be empty.
+    std::function<void(const std::string&)> showSheetWithText;
+    std::function<void()> hideSheet;
+    // What the IGC writer puts into its comment lines.
+    std::string programVersion;
+    std::function<std::chrono::system_clock::time_point()> now; // the system clock when empty
+};
+
+struct AllTracklogsOutcome {
+    bool flightListRead { false };
+    std::vector<std::string> writtenFiles; // full paths, in the list's order
+    std::vector<std::int64_t> failedFlights; // gave no text
+    std::vector<std::string> unwritableFiles; // text came, the write failed
+};
+
+class TrackLogExport {
+public:
+    TrackLogExport(CorvexDevice& device, TrackLogExportEnvironment environment);
+
+    // The first read path: the track decoded here and written by our own writers. The
+    // suggested name is set only on success, and is always fit for a file name.
+    std::optional<std::string> downloadTracklogIntoStringForFlight(
+        std::int64_t flightNumber, bool returnIgc, std::optional<std::string>* suggestedFilename);
+    // The second read path: IGC text from the instrument, KML from the second track
+    // format. The suggested name is the instrument's, made safe; absent when it
+    // proposed none.
+    std::optional<std::string> downloadTracklogIntoStringForFlightV2(
+        std::int64_t flightNumber, bool returnIgc, std::optional<std::string>* suggestedFilename);
+    // The path the instrument's firmware calls for.
+    std::optional<std::string> downloadTracklogIntoString(
+        std::int64_t flightNumber, TrackLogFileFormat format, std::optional<std::string>* suggestedFilename);
+    bool usesSecondPath() const { return m_device.firmwareSupportsAutomaticTextIgcGeneration(); }
+
+    // Every flight of a fresh flight list into the folder, each under its suggested name
+    // plus the extension; a name this export already wrote gets a suffix instead. The
+    // format is asked again for each flight. A flight that gives no text is alerted
+    // and skipped.
+    AllTracklogsOutcome downloadAllTracklogsIntoFolder(
+        const std::string& folder, const std::function<TrackLogFileFormat()>& wantedFormat);
+
+    // The log book as CSV text: the header and one row per flight, each line ended by a
+    // line feed. Nothing (after the alert) when the log book cannot be read.
+    std::optional<std::string> downloadLogbookText();
+
+    // The name a second-path flight is saved under in an all-flights export when the
+    // instrument proposed none.
+    static std::string fallbackFilename(std::int64_t flightNumber);
+
+private:
+    void alert(const char* message, const char* informativeText);
+
+    CorvexDevice& m_device;
+    TrackLogExportEnvironment m_environment;
+};
+
+// The log-book name of the save panel and the command line's default.
+inline constexpr const char* logBookFileName = "Corvex Log Book";
+inline constexpr const char* allFlightsFolderNameIgc = "CorvexVario IGC";
+inline constexpr const char* allFlightsFolderNameKml = "CorvexVario KML";
+
+} // namespace corvex
