@@ -1,0 +1,85 @@
+#include "platform/InstrumentDirectory.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <pwd.h>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace corvex {
+
+namespace {
+
+std::optional<std::string> nonEmptyVariable(const char* name)
+{
+    const char* value = std::getenv(name);
+    if (!value || !*value)
+        return std::nullopt;
+    return std::string(value);
+}
+
+std::optional<std::string> ownedRuntimeFolder()
+{
+    std::string folder = "/run/user/" + std::to_string(getuid());
+    struct stat status {};
+    if (stat(folder.c_str(), &status) != 0 || !S_ISDIR(status.st_mode) || status.st_uid != getuid())
+        return std::nullopt;
+    return folder;
+}
+
+std::string homeFolder(const InstrumentDirectoryInputs& inputs)
+{
+    if (auto home = inputs.environment("HOME"))
+        return *home;
+    if (const passwd* entry = getpwuid(getuid()); entry && entry->pw_dir)
+        return entry->pw_dir;
+    return ".";
+}
+
+} // namespace
+
+std::string instrumentDirectoryPath(const InstrumentDirectoryInputs& inputs)
+{
+    if (auto explicitFolder = inputs.environment("CORVEX_INSTRUMENT_DIR"))
+        return *explicitFolder;
+    if (auto runtime = inputs.environment("XDG_RUNTIME_DIR"))
+        return *runtime + "/corvex/instruments";
+    if (auto runtime = inputs.userRuntimeFolder())
+        return *runtime + "/corvex/instruments";
+    std::string cache = inputs.environment("XDG_CACHE_HOME").value_or(homeFolder(inputs) + "/.cache");
+    return cache + "/corvex/instruments";
+}
+
+std::string instrumentDirectoryPath()
+{
+    return instrumentDirectoryPath({ nonEmptyVariable, ownedRuntimeFolder });
+}
+
+bool ensurePrivateDirectory(const std::string& path)
+{
+    if (path.empty())
+        return false;
+    // Create each missing component in turn, like mkdir -p -m 0700.
+    for (std::size_t slash = path.find('/', 1); slash != std::string::npos; slash = path.find('/', slash + 1)) {
+        std::string prefix = path.substr(0, slash);
+        if (mkdir(prefix.c_str(), 0700) != 0 && errno != EEXIST)
+            return false;
+    }
+    if (mkdir(path.c_str(), 0700) != 0 && errno != EEXIST)
+        return false;
+    struct stat status {};
+    return stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+}
+
+std::uint32_t registryHandleForPath(std::string_view path)
+{
+    std::uint32_t hash = 2166136261u; // FNV-1a
+    for (unsigned char c : path) {
+        hash ^= c;
+        hash *= 16777619u;
+    }
+    return hash ? hash : 1;
+}
+
+} // namespace corvex

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace corvex {
+
+// The folder in which virtual instruments (a pty, or a symlink to one) publish
+// themselves; the program treats every entry there as a plugged-in instrument.
+// Plain POSIX so that the virtual instrument, which has no Qt, agrees on the place.
+//
+// In order: $CORVEX_INSTRUMENT_DIR; $XDG_RUNTIME_DIR/corvex/instruments;
+// /run/user/<uid>/corvex/instruments when that runtime folder exists and belongs to us
+// (sessions started without a login manager often lack the variable but have the
+// folder); ${XDG_CACHE_HOME:-$HOME/.cache}/corvex/instruments otherwise. Never the
+// shared /tmp: anyone able to drop a symlink there could pose as an instrument.
+std::string instrumentDirectoryPath();
+
+// The same with the environment and the runtime-folder check passed in, for tests.
+struct InstrumentDirectoryInputs {
+    std::function<std::optional<std::string>(const char* name)> environment;
+    // /run/user/<uid> when it is a folder owned by the user, else nothing.
+    std::function<std::optional<std::string>()> userRuntimeFolder;
+};
+std::string instrumentDirectoryPath(const InstrumentDirectoryInputs& inputs);
+
+// Creates the folder and any missing parents with mode 0700. True when the folder
+// exists afterwards (an existing folder keeps its mode).
+bool ensurePrivateDirectory(const std::string& path);
+
+// A stable, non-zero registry handle for a device known only by its path.
+std::uint32_t registryHandleForPath(std::string_view path);
+
+} // namespace corvex
