@@ -276,3 +276,51 @@ TEST(VirtualInstrumentLink, PilotDataKeptAcrossARestartAndIgcFault)
     ASSERT_GT(name->size(), 3u);
     EXPECT_EQ((*name)[1], 0x01);
 }
+
+TEST(VirtualInstrumentLink, AirspacesWrittenAndReadBackAfterARestart)
+{
+    VirtualInstrumentProcess instrument;
+    Bytes set(2400);
+    for (std::size_t i = 0; i < set.size(); ++i)
+        set[i] = static_cast<std::uint8_t>(i % 251);
+    auto header = [](std::uint8_t operation, std::uint8_t scope, std::uint32_t length) {
+        return Bytes { 0x0F, operation, scope, static_cast<std::uint8_t>(length), static_cast<std::uint8_t>(length >> 8), 0, 0 };
+    };
+    {
+        Line line(instrument.portPath());
+        for (std::size_t at = 0; at < set.size(); at += 121) {
+            std::size_t length = std::min<std::size_t>(121, set.size() - at);
+            ASSERT_TRUE(line.write(header(at == 0 ? 2 : 3, 1, static_cast<std::uint32_t>(length))));
+            Bytes payload(set.begin() + static_cast<std::ptrdiff_t>(at), set.begin() + static_cast<std::ptrdiff_t>(at + length));
+            payload.resize(121, 0);
+            ASSERT_TRUE(line.write(payload));
+            auto answer = line.read(6);
+            ASSERT_TRUE(answer);
+            ASSERT_EQ(answer->size(), 6u);
+            ASSERT_EQ((*answer)[1], 1);
+        }
+        ASSERT_TRUE(line.write(header(4, 1, 0)));
+        auto concluded = line.read(6);
+        ASSERT_TRUE(concluded);
+        ASSERT_EQ(concluded->size(), 6u);
+        EXPECT_EQ((*concluded)[1], 1);
+    }
+    ASSERT_TRUE(instrument.restart());
+    Line line(instrument.portPath());
+    Bytes metadata;
+    for (bool first = true;; first = false) {
+        ASSERT_TRUE(line.write(header(first ? 0 : 1, 0, 0)));
+        auto answer = line.read(6);
+        ASSERT_TRUE(answer);
+        ASSERT_EQ(answer->size(), 6u);
+        std::size_t length = (*answer)[2] | (*answer)[3] << 8;
+        auto payload = line.read(length);
+        ASSERT_TRUE(payload);
+        ASSERT_EQ(payload->size(), length);
+        metadata.insert(metadata.end(), payload->begin(), payload->end());
+        if ((*answer)[1] != 2)
+            break;
+        ASSERT_LT(metadata.size(), 5000u);
+    }
+    EXPECT_EQ(metadata, Bytes(set.begin(), set.begin() + 2300));
+}

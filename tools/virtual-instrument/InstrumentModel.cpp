@@ -13,6 +13,27 @@ namespace {
 
 const std::string erasedItem = "logbook-erased";
 const std::string pilotDataItem = "pilot-data";
+const std::string airspacesItem = "airspaces";
+
+// Airspaces (0x0F): 7-byte requests, writes followed by a 121-byte payload, 6-byte
+// answers with the status at byte 1.
+constexpr std::size_t airspacesRequestSize = 7;
+constexpr std::size_t airspacesChunkPayload = 121;
+constexpr std::size_t airspacesHeaderSize = 2300; // what a metadata-only read returns
+constexpr std::size_t airspacesReadChunk = 256;
+enum AirspacesOperation : std::uint8_t {
+    AirspacesReadFromBeginning = 0,
+    AirspacesReadNext = 1,
+    AirspacesWriteFirst = 2,
+    AirspacesWriteNext = 3,
+    AirspacesConclude = 4,
+    AirspacesErase = 5,
+};
+enum AirspacesStatus : std::uint8_t {
+    AIRSPACES_STATUS_ERROR = 0,
+    AIRSPACES_STATUS_OK = 1,
+    AIRSPACES_STATUS_MORE_DATA = 2,
+};
 
 constexpr std::size_t pilotDataSize = 513;
 constexpr std::size_t pilotDataHeaderSize = 12;
@@ -82,6 +103,13 @@ InstrumentModel::InstrumentModel(InstrumentConfig config, std::vector<Flight> fl
         record.resize(pilotDataSize, 0);
         m_store.setItem(pilotDataItem, record);
     }
+    if (m_config.initialAirspaces && !m_store.item(airspacesItem))
+        m_store.setItem(airspacesItem, *m_config.initialAirspaces);
+}
+
+std::optional<Bytes> InstrumentModel::airspaces() const
+{
+    return m_store.item(airspacesItem);
 }
 
 std::optional<Bytes> InstrumentModel::pilotData() const
@@ -120,6 +148,8 @@ void InstrumentModel::resetSession()
     m_sectorCursor = {};
     m_igcCursor = {};
     m_pilotUpload.clear();
+    m_airspacesRead = {};
+    m_airspacesUpload.reset();
 }
 
 std::optional<std::size_t> InstrumentModel::requestLength(ByteView pending)
@@ -158,6 +188,21 @@ std::optional<std::size_t> InstrumentModel::requestLength(ByteView pending)
         if (u32le(pending, 6) > pilotDataChunkLimit)
             return 0;
         return pilotDataHeaderSize + u32le(pending, 6);
+    case byte(Command::Airspaces):
+        if (pending.size() < 2)
+            return std::nullopt;
+        switch (pending[1]) {
+        case AirspacesReadFromBeginning:
+        case AirspacesReadNext:
+        case AirspacesConclude:
+        case AirspacesErase:
+            return airspacesRequestSize;
+        case AirspacesWriteFirst:
+        case AirspacesWriteNext:
+            return airspacesRequestSize + airspacesChunkPayload;
+        default:
+            return 0;
+        }
     default:
         return 0;
     }
@@ -196,6 +241,8 @@ std::vector<Bytes> InstrumentModel::answer(ByteView request)
         return answerLogBook(request);
     case byte(Command::PilotData):
         return answerPilotData(request);
+    case byte(Command::Airspaces):
+        return answerAirspaces(request);
     default:
         return {};
     }
@@ -381,6 +428,75 @@ std::vector<Bytes> InstrumentModel::applyFaults(std::vector<Bytes> writes) const
     return writes;
 }
 
+Bytes InstrumentModel::airspacesAnswer(std::uint8_t status, std::uint32_t length) const
+{
+    if (m_faults.airspacesError)
+        status = AIRSPACES_STATUS_ERROR;
+    else if (m_faults.airspacesStatus)
+        status = *m_faults.airspacesStatus;
+    ByteWriter writer;
+    writer.u8(byte(Command::Airspaces)).u8(status).u32le(length);
+    return writer.take();
+}
+
+std::vector<Bytes> InstrumentModel::answerAirspaces(ByteView request)
+{
+    std::uint8_t operation = request[1];
+    if (m_faults.airspacesError)
+        return { airspacesAnswer(AIRSPACES_STATUS_ERROR) };
+    switch (operation) {
+    case AirspacesReadFromBeginning:
+    case AirspacesReadNext: {
+        auto set = airspaces();
+        if (operation == AirspacesReadFromBeginning)
+            m_airspacesRead = { request[2] == 0, 0, true };
+        // Nothing stored, or nothing left: an empty last chunk.
+        if (!set || !m_airspacesRead.active)
+            return { airspacesAnswer(AIRSPACES_STATUS_OK, 0) };
+        std::size_t end = m_airspacesRead.metadataOnly ? std::min(set->size(), airspacesHeaderSize) : set->size();
+        std::size_t position = std::min(m_airspacesRead.position, end);
+        std::size_t length = std::min(airspacesReadChunk, end - position);
+        bool more = position + length < end;
+        m_airspacesRead.position = position + length;
+        if (!more)
+            m_airspacesRead = {};
+        Bytes payload(set->begin() + static_cast<std::ptrdiff_t>(position),
+            set->begin() + static_cast<std::ptrdiff_t>(position + length));
+        if (m_faults.airspacesShortPayload && !payload.empty())
+            payload.pop_back();
+        return { airspacesAnswer(more ? AIRSPACES_STATUS_MORE_DATA : AIRSPACES_STATUS_OK, static_cast<std::uint32_t>(length)),
+            payload };
+    }
+    case AirspacesWriteFirst:
+    case AirspacesWriteNext: {
+        std::uint32_t length = u32le(request, 3);
+        if (operation == AirspacesWriteFirst)
+            m_airspacesUpload = Bytes {};
+        if (!m_airspacesUpload || length > airspacesChunkPayload) {
+            m_airspacesUpload.reset();
+            return { airspacesAnswer(AIRSPACES_STATUS_ERROR) };
+        }
+        auto chunk = request.subspan(airspacesRequestSize, length);
+        m_airspacesUpload->insert(m_airspacesUpload->end(), chunk.begin(), chunk.end());
+        return { airspacesAnswer(AIRSPACES_STATUS_OK) };
+    }
+    case AirspacesConclude: {
+        // Only a write that began with its first chunk replaces the stored set.
+        bool stored = m_airspacesUpload && m_store.setItem(airspacesItem, *m_airspacesUpload);
+        m_airspacesUpload.reset();
+        m_airspacesRead = {};
+        return { airspacesAnswer(stored ? AIRSPACES_STATUS_OK : AIRSPACES_STATUS_ERROR) };
+    }
+    case AirspacesErase:
+        m_store.removeItem(airspacesItem);
+        m_airspacesUpload.reset();
+        m_airspacesRead = {};
+        return { airspacesAnswer(AIRSPACES_STATUS_OK) };
+    default:
+        return {};
+    }
+}
+
 std::optional<std::string> InstrumentModel::applyFaultCommand(std::string_view arguments)
 {
     std::string_view name = firstWord(arguments);
@@ -390,6 +506,14 @@ std::optional<std::string> InstrumentModel::applyFaultCommand(std::string_view a
         if (arguments.empty() || error != std::errc() || end != arguments.data() + arguments.size())
             return std::string("short needs a byte count");
         m_faults.shortLength = length;
+        return std::nullopt;
+    }
+    if (name == "airspaces-status") {
+        unsigned value = 0;
+        auto [end, error] = std::from_chars(arguments.data(), arguments.data() + arguments.size(), value);
+        if (arguments.empty() || error != std::errc() || end != arguments.data() + arguments.size() || value > 255)
+            return std::string("airspaces-status needs a status byte");
+        m_faults.airspacesStatus = static_cast<std::uint8_t>(value);
         return std::nullopt;
     }
     bool Faults::*flag = nullptr;
@@ -403,6 +527,10 @@ std::optional<std::string> InstrumentModel::applyFaultCommand(std::string_view a
         flag = &Faults::pilotError;
     else if (name == "pilot-no-data")
         flag = &Faults::pilotNoData;
+    else if (name == "airspaces-error")
+        flag = &Faults::airspacesError;
+    else if (name == "airspaces-short-payload")
+        flag = &Faults::airspacesShortPayload;
     else if (name != "none")
         return "unknown fault '" + std::string(name) + "'";
     if (!arguments.empty())

@@ -21,6 +21,8 @@ struct InstrumentConfig {
     Identity identity { 0x00C0FFEE, 2405, 40, 0x08 };
     // A pilot-data record to start with when the state folder holds none (513 bytes).
     std::optional<Bytes> initialPilotData;
+    // An airspaces set to start with when the state folder holds none.
+    std::optional<Bytes> initialAirspaces;
     // Serve the 8- and 49-byte empty records and an erased record among the log book's
     // records, as real instruments sometimes do.
     bool emptyRecords { false };
@@ -34,8 +36,15 @@ struct Faults {
     bool igcError { false }; // IGC text blocks in state 0xFF
     bool pilotError { false }; // pilot-data answers with PILOT_DATA_STATUS_ERROR
     bool pilotNoData { false }; // pilot-data reads answer PILOT_DATA_STATUS_NO_DATA
+    bool airspacesError { false }; // airspaces answers with AIRSPACES_STATUS_ERROR
+    bool airspacesShortPayload { false }; // airspaces reads send one byte less than announced
+    std::optional<std::uint8_t> airspacesStatus; // airspaces answers carry this status
 
-    bool any() const { return silent || shortLength || wrongFirstByte || igcError || pilotError || pilotNoData; }
+    bool any() const
+    {
+        return silent || shortLength || wrongFirstByte || igcError || pilotError || pilotNoData || airspacesError
+            || airspacesShortPayload || airspacesStatus;
+    }
 };
 
 // The instrument's answers as a pure function of the bytes it receives and its state:
@@ -58,11 +67,15 @@ public:
     // A new connection (plugged in again): every transfer in progress is forgotten.
     void resetSession();
 
+    // The stored airspaces set, if any.
+    std::optional<Bytes> airspaces() const;
+
     // The stored pilot-data record, if any.
     std::optional<Bytes> pilotData() const;
 
     // "silent", "short N", "wrong-first-byte", "igc-error", "pilot-error",
-    // "pilot-no-data", "none". Returns an error text, or nothing when applied.
+    // "pilot-no-data", "airspaces-error", "airspaces-short-payload",
+    // "airspaces-status N", "none". Returns an error text, or nothing when applied.
     std::optional<std::string> applyFaultCommand(std::string_view arguments);
     const Faults& faults() const { return m_faults; }
 
@@ -84,6 +97,8 @@ private:
     std::vector<Bytes> nextSector(TrackLogFormat format, std::uint16_t flightNumber);
     std::vector<Bytes> nextIgcTextBlock(std::uint16_t flightNumber, std::uint8_t state);
     std::vector<Bytes> answerPilotData(ByteView request);
+    std::vector<Bytes> answerAirspaces(ByteView request);
+    Bytes airspacesAnswer(std::uint8_t status, std::uint32_t length = 0) const;
     const Flight* flight(std::uint16_t flightNumber) const;
     RecorderInfo recorderInfo() const;
     std::vector<Bytes> applyFaults(std::vector<Bytes> writes) const;
@@ -124,6 +139,15 @@ private:
 
     // The pilot-data record being written, chunk by chunk.
     Bytes m_pilotUpload;
+
+    // The airspaces read in progress (its position in the set) and the set being
+    // written, kept apart from the stored set until the write is concluded.
+    struct AirspacesRead {
+        bool metadataOnly { false };
+        std::size_t position { 0 };
+        bool active { false };
+    } m_airspacesRead;
+    std::optional<Bytes> m_airspacesUpload;
 };
 
 } // namespace corvex::virtualinstrument

@@ -14,6 +14,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <fstream>
+#include <iterator>
 #include <getopt.h>
 #include <poll.h>
 #include <string>
@@ -81,12 +83,14 @@ void printUsage(FILE* out)
         "  --control PATH         control socket (default <state>/control)\n"
         "  --pace                 pace the answers at 115200 bit/s\n"
         "  --pilot NAME           pilot data to start with when the state folder holds none\n"
+        "  --airspaces FILE       an airspaces set (internal format) to start with when the state holds none\n"
         "  --empty-records        serve empty and erased log-book records among the flights\n"
         "  --verbose              log every request and answer on stderr\n"
         "  --help                 this text\n\n"
         "Control commands (one per line on the socket, answered 'ok' or 'error <why>'):\n"
         "  unplug, plug, replug, status, quit,\n"
-        "  fault silent | short N | wrong-first-byte | igc-error | pilot-error | pilot-no-data | none\n"
+        "  fault silent | short N | wrong-first-byte | igc-error | pilot-error | pilot-no-data |\n"
+        "        airspaces-error | airspaces-short-payload | airspaces-status N | none\n"
         "Signals: SIGUSR1 unplugs, SIGUSR2 plugs, SIGTERM/SIGINT end the instrument.\n",
         CORVEX_DEFAULT_IGC_DIR);
 }
@@ -101,7 +105,7 @@ bool parseNumber(const char* text, int base, unsigned long maximum, unsigned lon
 
 std::optional<Options> parseOptions(int argc, char** argv)
 {
-    enum { Model = 1000, DeviceId, Firmware, Battery, Units, IgcDir, State, InstrumentsDir, Control, Pace, EmptyRecords, Pilot, Verbose, Help };
+    enum { Model = 1000, DeviceId, Firmware, Battery, Units, IgcDir, State, InstrumentsDir, Control, Pace, EmptyRecords, Pilot, AirspacesFile, Verbose, Help };
     static const option longOptions[] = {
         { "model", required_argument, nullptr, Model },
         { "device-id", required_argument, nullptr, DeviceId },
@@ -115,6 +119,7 @@ std::optional<Options> parseOptions(int argc, char** argv)
         { "pace", no_argument, nullptr, Pace },
         { "empty-records", no_argument, nullptr, EmptyRecords },
         { "pilot", required_argument, nullptr, Pilot },
+        { "airspaces", required_argument, nullptr, AirspacesFile },
         { "verbose", no_argument, nullptr, Verbose },
         { "help", no_argument, nullptr, Help },
         { nullptr, 0, nullptr, 0 },
@@ -184,6 +189,15 @@ std::optional<Options> parseOptions(int argc, char** argv)
         case Pilot:
             options.pilotName = optarg;
             break;
+        case AirspacesFile: {
+            std::ifstream stream(optarg, std::ios::binary);
+            if (!stream) {
+                std::fprintf(stderr, "virtual-instrument: cannot read %s\n", optarg);
+                return std::nullopt;
+            }
+            options.config.initialAirspaces = Bytes(std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>());
+            break;
+        }
         case Verbose:
             options.verbose = true;
             break;
