@@ -1,0 +1,501 @@
+// The controller's own decisions, against a scripted instrument: what the window shows
+// after a connection, each failure's alert, the battery arithmetic, the launch order,
+// the busy guard and the preference binding.
+#include "AppTestSupport.h"
+#include "FakeSerialLine.h"
+#include "airspaces/AirspacesWindow.h"
+#include "app/FlightRecordMetaType.h"
+#include "app/InstrumentBusyGuard.h"
+#include "app/LevelIndicator.h"
+#include "app/PleaseWaitSheet.h"
+#include "app/UserPreferencesWindow.h"
+#include "ui_AirspacesWindow.h"
+#include "ui_UserPreferencesWindow.h"
+#include "updates/UpdateWindow.h"
+
+#include <QGuiApplication>
+#include <QLabel>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+using namespace corvex;
+using namespace corvex::testing;
+
+namespace {
+
+const std::string port = "/dev/ttyACM0";
+
+struct FakeFlight {
+    int number;
+    int year, month, day, hour, minute;
+    int duration;
+};
+
+// A scripted instrument: device info, units, an empty pilot-data answer and the short
+// flight list, record by record; every request is recorded by the fake line.
+struct ScriptedInstrument {
+    std::uint32_t deviceId { 0x00C0FFEE };
+    std::uint16_t firmware { 2405 };
+    std::uint8_t battery { 40 };
+    std::vector<FakeFlight> flights;
+    bool silentDeviceInfo { false };
+    bool corruptFlightList { false };
+    std::function<void()> onDeviceInfoRequest;
+
+    std::size_t nextFlight { 0 };
+
+    Bytes answer(const Bytes& request)
+    {
+        if (request.empty())
+            return {};
+        switch (request[0]) {
+        case 0x01: {
+            if (onDeviceInfoRequest)
+                onDeviceInfoRequest();
+            if (silentDeviceInfo)
+                return {};
+            Bytes info(28, 0);
+            info[0] = 0x02;
+            info[1] = static_cast<std::uint8_t>(deviceId >> 24);
+            info[2] = static_cast<std::uint8_t>(deviceId >> 16);
+            info[3] = static_cast<std::uint8_t>(deviceId >> 8);
+            info[4] = static_cast<std::uint8_t>(deviceId);
+            info[7] = static_cast<std::uint8_t>(firmware >> 8);
+            info[8] = static_cast<std::uint8_t>(firmware);
+            info[9] = battery;
+            return info;
+        }
+        case 0x0D:
+            return { 0x0D, 0x08 };
+        case 0x03:
+            if (request.size() >= 2 && request[1] == 0x05)
+                return nextRecord();
+            if (request.size() >= 2 && request[1] == 0x02)
+                return Bytes(28, 0);
+            return {};
+        default:
+            return {};
+        }
+    }
+
+    Bytes nextRecord()
+    {
+        if (flights.empty())
+            return {};
+        if (nextFlight >= flights.size())
+            nextFlight = 0;
+        const FakeFlight& flight = flights[nextFlight++];
+        Bytes record(89, 0);
+        record[0] = corruptFlightList ? 0x06 : 0x05;
+        const std::size_t following = flights.size() - nextFlight;
+        record[1] = static_cast<std::uint8_t>(following >> 8);
+        record[2] = static_cast<std::uint8_t>(following);
+        record[3] = 89;
+        record[6] = static_cast<std::uint8_t>(flight.number >> 8);
+        record[7] = static_cast<std::uint8_t>(flight.number);
+        record[8] = static_cast<std::uint8_t>(flight.hour);
+        record[9] = static_cast<std::uint8_t>(flight.minute);
+        record[10] = static_cast<std::uint8_t>(flight.day);
+        record[11] = static_cast<std::uint8_t>(flight.month);
+        record[12] = static_cast<std::uint8_t>(flight.year);
+        record[13] = static_cast<std::uint8_t>(flight.duration >> 8);
+        record[14] = static_cast<std::uint8_t>(flight.duration);
+        return record;
+    }
+};
+
+std::size_t countRequests(const FakeSerialLine::State& line, const Bytes& prefix)
+{
+    return static_cast<std::size_t>(std::count_if(line.written.begin(), line.written.end(), [&](const Bytes& request) {
+        return request.size() >= prefix.size() && std::equal(prefix.begin(), prefix.end(), request.begin());
+    }));
+}
+
+class AppDelegateTest : public ::testing::Test {
+protected:
+    AppDelegateTest()
+        : app(ports, &discovery)
+    {
+        ports.state->responder = [this](const Bytes& request) { return instrument.answer(request); };
+    }
+
+    // Launches with the scripted instrument already plugged in.
+    void launchConnected()
+    {
+        discovery.present = { port };
+        app.launch();
+    }
+
+    void expectDisconnectedWindow()
+    {
+        Ui::MainWindow& ui = app.ui();
+        EXPECT_EQ(ui.serialLabel->text(), "Device is not connected");
+        EXPECT_EQ(ui.pilotNameLabel->text(), "");
+        EXPECT_TRUE(ui.editPilotDataButton->isHidden());
+        EXPECT_FALSE(ui.logTypeMatrix->isEnabled());
+        EXPECT_FALSE(ui.downloadLogbookButton->isEnabled());
+        EXPECT_FALSE(ui.downloadTracklogButton->isEnabled());
+        EXPECT_EQ(ui.batteryVoltageIndicator->doubleValue(), 0);
+        EXPECT_FALSE(ui.batteryVoltageIndicator->isEnabled());
+        EXPECT_FALSE(ui.logEntriesCombo->isEnabled());
+        EXPECT_EQ(ui.logEntriesCombo->count(), 0);
+        for (QAction* item : { ui.manageAirspacesMenuItem, ui.clearAirspacesMenuItem, ui.upgradeMenuItem,
+                 ui.upgradeBetaMenuItem, ui.eraseLogBookMenuItem })
+            EXPECT_FALSE(item->isEnabled()) << item->objectName().toStdString();
+        EXPECT_EQ(app.window.backgroundName(), "CloudsBackgroundGrayscale.tiff");
+    }
+
+    FakeSerialPortOpener ports;
+    ManualDiscovery discovery;
+    ScriptedInstrument instrument;
+    AppHarness app;
+};
+
+TEST_F(AppDelegateTest, LaunchWithoutInstrumentShowsTheDisconnectedWindow)
+{
+    app.launch();
+    expectDisconnectedWindow();
+    EXPECT_TRUE(discovery.started());
+    EXPECT_NE(app.controller->updateWindowController(), nullptr);
+    EXPECT_NE(app.controller->airspacesWindowController(), nullptr);
+    EXPECT_EQ(app.controller->updateWindowController()->device(), &app.device());
+    EXPECT_EQ(app.controller->airspacesWindowController()->device(), &app.device());
+    EXPECT_EQ(app.controller->userPreferencesWindow(), nullptr);
+    EXPECT_TRUE(QGuiApplication::quitOnLastWindowClosed());
+    EXPECT_TRUE(app.preferences.registeredDefaults().contains("logCommunications"));
+}
+
+TEST_F(AppDelegateTest, InstrumentPresentAtLaunchIsReadBeforeTheDefaultsAreRegistered)
+{
+    bool defaultsRegisteredAtConnection = true;
+    instrument.onDeviceInfoRequest = [&] {
+        if (defaultsRegisteredAtConnection)
+            defaultsRegisteredAtConnection = !app.preferences.registeredDefaults().isEmpty();
+    };
+    launchConnected();
+    EXPECT_FALSE(defaultsRegisteredAtConnection);
+    EXPECT_FALSE(app.preferences.registeredDefaults().isEmpty());
+    EXPECT_EQ(app.ui().serialLabel->text(), "Serial Number: C0FFEE\nDevice Firmware: 2405");
+}
+
+TEST_F(AppDelegateTest, ConnectionFillsTheWindow)
+{
+    instrument.flights = { { 3, 13, 7, 5, 9, 3, 3725 }, { 7, 13, 7, 6, 14, 30, 600 }, { 5, 13, 7, 5, 12, 0, 60 } };
+    launchConnected();
+    Ui::MainWindow& ui = app.ui();
+
+    EXPECT_EQ(ui.pilotNameLabel->text(), "Pilot: Unknown");
+    EXPECT_FALSE(ui.editPilotDataButton->isHidden());
+    EXPECT_TRUE(app.log.contains("App ver 9.8.7, device firmware ver 2405"));
+
+    // Newest first, as the short list sorts them, after the entry for all flights.
+    EXPECT_EQ(app.comboTitles(),
+        (std::vector<std::string> { "All Available", "7: 13-07-06    14:30", "5: 13-07-05    12:00", "3: 13-07-05    09:03" }));
+    EXPECT_FALSE(ui.logEntriesCombo->itemData(0).isValid());
+    const FlightRecord carried = ui.logEntriesCombo->itemData(1).value<FlightRecord>();
+    EXPECT_EQ(carried.flightNumber, 7);
+    EXPECT_EQ(carried.duration, 600);
+    EXPECT_EQ(ui.logEntriesCombo->currentIndex(), -1);
+    EXPECT_EQ(ui.logEntriesCombo->placeholderText(), "Select Tracklog");
+
+    EXPECT_TRUE(ui.logEntriesCombo->isEnabled());
+    EXPECT_TRUE(ui.logTypeMatrix->isEnabled());
+    EXPECT_TRUE(ui.downloadLogbookButton->isEnabled());
+    EXPECT_FALSE(ui.downloadTracklogButton->isEnabled());
+    EXPECT_TRUE(ui.batteryVoltageIndicator->isEnabled());
+    EXPECT_TRUE(ui.upgradeMenuItem->isEnabled());
+    EXPECT_TRUE(ui.upgradeBetaMenuItem->isEnabled());
+    EXPECT_TRUE(ui.eraseLogBookMenuItem->isEnabled());
+    EXPECT_EQ(app.window.backgroundName(), "CloudsBackground.tiff");
+    EXPECT_EQ(app.controller->updateWindowController()->checkUpdatesRequests(), 1);
+
+    emit ui.logEntriesCombo->activated(2);
+    EXPECT_TRUE(ui.downloadTracklogButton->isEnabled());
+    EXPECT_TRUE(app.alerts.alerts.empty());
+}
+
+TEST_F(AppDelegateTest, SerialNumberIsUpperCaseHexadecimalWithoutLeadingZeros)
+{
+    launchConnected();
+    for (auto [deviceId, text] : { std::pair<std::uint32_t, const char*> { 255, "FF" }, { 4096, "1000" }, { 0, "0" } }) {
+        instrument.deviceId = deviceId;
+        app.controller->deviceConnected();
+        EXPECT_EQ(app.ui().serialLabel->text().toStdString(), std::string("Serial Number: ") + text + "\nDevice Firmware: 2405");
+    }
+}
+
+TEST_F(AppDelegateTest, InstrumentWithoutFlightsOffersOnlyAllAvailable)
+{
+    launchConnected();
+    Ui::MainWindow& ui = app.ui();
+    EXPECT_EQ(app.comboTitles(), std::vector<std::string> { "All Available" });
+    EXPECT_EQ(ui.logEntriesCombo->currentIndex(), -1);
+    EXPECT_FALSE(ui.downloadTracklogButton->isEnabled());
+    emit ui.logEntriesCombo->activated(0);
+    EXPECT_TRUE(ui.downloadTracklogButton->isEnabled());
+}
+
+TEST_F(AppDelegateTest, BatteryLevelIsLinearFromThreeAndAHalfToFourPointTwoVolts)
+{
+    launchConnected();
+    LevelIndicator* indicator = app.ui().batteryVoltageIndicator;
+    const double maximum = indicator->maxValue();
+    ASSERT_GT(maximum, 0);
+    struct Case {
+        std::uint8_t tenths;
+        double expected;
+    };
+    for (const Case& c : { Case { 35, 0.0 }, Case { 42, maximum }, Case { 39, maximum * 4 / 7 }, Case { 30, maximum * -5 / 7 } }) {
+        instrument.battery = c.tenths;
+        app.controller->updateBatteryIndicator();
+        EXPECT_NEAR(indicator->doubleValue(), c.expected, 1e-9) << int(c.tenths);
+    }
+    // Below empty is kept as computed and only drawn as empty.
+    EXPECT_EQ(indicator->fraction(), 0);
+
+    // A failed read keeps the value.
+    instrument.battery = 42;
+    app.controller->updateBatteryIndicator();
+    instrument.silentDeviceInfo = true;
+    app.controller->updateBatteryIndicator();
+    EXPECT_NEAR(indicator->doubleValue(), maximum, 1e-9);
+    EXPECT_TRUE(app.alerts.alerts.empty());
+}
+
+TEST_F(AppDelegateTest, LineThatCannotBeConfiguredEndsTheConnectionWithItsAlert)
+{
+    ports.state->setup.validDescriptor = false;
+    launchConnected();
+    ASSERT_EQ(app.alerts.alerts.size(), 1u);
+    EXPECT_EQ(app.alerts.alerts[0].message, "Error initializing device");
+    EXPECT_EQ(app.alerts.alerts[0].informativeText, "Device initialization function returned error");
+    EXPECT_EQ(app.alerts.alerts[0].buttons, std::vector<std::string> { "Ok" });
+    expectDisconnectedWindow();
+}
+
+TEST_F(AppDelegateTest, UnreadableDeviceInfoEndsTheConnectionWithItsAlert)
+{
+    instrument.silentDeviceInfo = true;
+    launchConnected();
+    ASSERT_EQ(app.alerts.alerts.size(), 1u);
+    EXPECT_EQ(app.alerts.alerts[0].message, "Error");
+    EXPECT_EQ(app.alerts.alerts[0].informativeText, "Error getting device info");
+    expectDisconnectedWindow();
+    EXPECT_EQ(app.controller->updateWindowController()->checkUpdatesRequests(), 0);
+}
+
+TEST_F(AppDelegateTest, FailedFlightListAlertsOnceAndLeavesTheWindowConnected)
+{
+    instrument.flights = { { 3, 13, 7, 5, 9, 3, 3725 } };
+    instrument.corruptFlightList = true;
+    launchConnected();
+    ASSERT_EQ(app.alerts.alerts.size(), 1u);
+    EXPECT_EQ(app.alerts.alerts[0].message, "Error downloading flights list");
+    EXPECT_EQ(app.alerts.alerts[0].informativeText, "Make sure device has the latest firmware version");
+    EXPECT_EQ(app.comboTitles(), std::vector<std::string> { "All Available" });
+    EXPECT_TRUE(app.ui().logEntriesCombo->isEnabled());
+    EXPECT_TRUE(app.ui().downloadLogbookButton->isEnabled());
+    EXPECT_EQ(app.window.backgroundName(), "CloudsBackground.tiff");
+}
+
+TEST_F(AppDelegateTest, UnplugDuringTheFlightListAlertLeavesTheWindowDisconnected)
+{
+    // The alert turns the event loop; a removal delivered meanwhile has already put the
+    // window into its disconnected state, which the rest of the sequence must not undo.
+    instrument.corruptFlightList = true;
+    instrument.flights = { { 3, 13, 7, 5, 9, 3, 3725 } };
+    app.alerts.duringAlert = [&] { discovery.unplug(port); };
+    launchConnected();
+    ASSERT_EQ(app.alerts.alerts.size(), 1u);
+    expectDisconnectedWindow();
+}
+
+TEST_F(AppDelegateTest, UnplugGreysTheWindowAndClosesTheUpdateWindow)
+{
+    instrument.flights = { { 3, 13, 7, 5, 9, 3, 3725 } };
+    launchConnected();
+    app.ui().upgradeMenuItem->trigger();
+    ASSERT_TRUE(app.controller->updateWindowController()->isVisible());
+    app.controller->airspacesWindowController()->presentAirspacesWindow();
+
+    discovery.unplug(port);
+    expectDisconnectedWindow();
+    EXPECT_FALSE(app.controller->updateWindowController()->isVisible());
+    EXPECT_EQ(app.controller->airspacesWindowController()->ui().instrumentStatusLabel->text(), "No instrument connected.");
+    app.controller->airspacesWindowController()->close();
+}
+
+TEST_F(AppDelegateTest, LogBookEraseScheduledByAFirmwareUpdateRunsOnTheNextConnection)
+{
+    app.launch();
+    app.controller->updateWindowController()->setIsLogBookEraseScheduledForNextDeviceConnect(true);
+    discovery.plug(port);
+    EXPECT_TRUE(app.log.contains("Log book erase scheduled from the last firmware update. Performing..."));
+    EXPECT_EQ(countRequests(*ports.state, { 0x03, 0x02 }), 1u);
+    EXPECT_FALSE(app.controller->updateWindowController()->isLogBookEraseScheduledForNextDeviceConnect());
+
+    discovery.unplug(port);
+    discovery.plug(port);
+    EXPECT_EQ(countRequests(*ports.state, { 0x03, 0x02 }), 1u);
+}
+
+TEST_F(AppDelegateTest, AirspacesGateLogsItsDecision)
+{
+    struct Case {
+        std::uint16_t firmware;
+        bool enabled;
+        const char* line;
+    };
+    const Case cases[] = {
+        { 1365, true, "Enabling AIRSPACES, for Lark device, since FW VER is '1.365' (which is >= 1.365)" },
+        { 1364, false, "This lark fw does not support Airspaces" },
+        { 2401, true, "Enabling AIRSPACES for Wren device, since FW VER is '2.401' (which is >= 2.401)" },
+        { 2400, false, "This wren fw does not support Airspaces" },
+        { 2000, false, "This wren fw does not support Airspaces" },
+    };
+    app.launch();
+    for (const Case& c : cases) {
+        instrument.firmware = c.firmware;
+        app.log.lines.clear();
+        discovery.plug(port);
+        EXPECT_TRUE(app.log.contains(c.line)) << c.firmware;
+        EXPECT_EQ(app.ui().manageAirspacesMenuItem->isEnabled(), c.enabled) << c.firmware;
+        EXPECT_EQ(app.ui().clearAirspacesMenuItem->isEnabled(), c.enabled) << c.firmware;
+        discovery.unplug(port);
+    }
+}
+
+TEST_F(AppDelegateTest, BusyGuardKeepsASecondInstrumentCommandFromStarting)
+{
+    launchConnected();
+    Ui::MainWindow& ui = app.ui();
+    ASSERT_TRUE(ui.flightsPanel->isEnabled());
+    {
+        InstrumentBusyGuard outer(app.controller->instrumentBusyState());
+        {
+            InstrumentBusyGuard inner(app.controller->instrumentBusyState());
+        }
+        // Still held by the outer guard.
+        EXPECT_TRUE(app.controller->instrumentBusyState().isBusy());
+        EXPECT_FALSE(ui.flightsPanel->isEnabled());
+        EXPECT_FALSE(ui.downloadLogbookButton->isEnabled());
+        EXPECT_FALSE(ui.editPilotDataButton->isEnabled());
+        EXPECT_FALSE(ui.instrumentMenu->menuAction()->isEnabled());
+        EXPECT_FALSE(ui.updatesMenu->menuAction()->isEnabled());
+
+        ui.eraseLogBookMenuItem->trigger();
+        app.controller->airspacesClearMenuClicked();
+        ui.upgradeMenuItem->trigger();
+        EXPECT_EQ(countRequests(*ports.state, { 0x03, 0x02 }), 0u);
+        EXPECT_EQ(app.controller->airspacesWindowController()->clearAirspacesRequests(), 0);
+        EXPECT_FALSE(app.controller->updateWindowController()->isVisible());
+    }
+    EXPECT_FALSE(app.controller->instrumentBusyState().isBusy());
+    EXPECT_TRUE(ui.flightsPanel->isEnabled());
+    EXPECT_TRUE(ui.downloadLogbookButton->isEnabled());
+    // The track-log button keeps its own state: it waits for a pick in the list.
+    EXPECT_FALSE(ui.downloadTracklogButton->isEnabled());
+    EXPECT_TRUE(ui.instrumentMenu->menuAction()->isEnabled());
+
+    ui.eraseLogBookMenuItem->trigger();
+    EXPECT_EQ(countRequests(*ports.state, { 0x03, 0x02 }), 1u);
+    app.controller->airspacesClearMenuClicked();
+    EXPECT_EQ(app.controller->airspacesWindowController()->clearAirspacesRequests(), 1);
+}
+
+TEST_F(AppDelegateTest, ConnectionReplacingTheWindowStateWhileLockedKeepsItsOwnStates)
+{
+    // A removal and a new arrival while a command holds the instrument: the controls take
+    // the new session's states, shown once the command ends.
+    instrument.flights = { { 3, 13, 7, 5, 9, 3, 3725 } };
+    launchConnected();
+    {
+        InstrumentBusyGuard busy(app.controller->instrumentBusyState());
+        discovery.unplug(port);
+        EXPECT_FALSE(app.ui().downloadLogbookButton->isEnabled());
+    }
+    EXPECT_FALSE(app.ui().downloadLogbookButton->isEnabled());
+    EXPECT_FALSE(app.ui().logEntriesCombo->isEnabled());
+    discovery.plug(port);
+    EXPECT_TRUE(app.ui().downloadLogbookButton->isEnabled());
+}
+
+TEST_F(AppDelegateTest, EraseLogBookAsksNothingAndKeepsTheList)
+{
+    instrument.flights = { { 3, 13, 7, 5, 9, 3, 3725 } };
+    launchConnected();
+    app.ui().eraseLogBookMenuItem->trigger();
+    EXPECT_EQ(countRequests(*ports.state, { 0x03, 0x02 }), 1u);
+    EXPECT_TRUE(app.alerts.alerts.empty());
+    EXPECT_EQ(app.ui().logEntriesCombo->count(), 2);
+}
+
+TEST_F(AppDelegateTest, UpgradeMenusLogAndChooseTheChannel)
+{
+    launchConnected();
+    UpdateWindow* updates = app.controller->updateWindowController();
+    app.ui().upgradeBetaMenuItem->trigger();
+    EXPECT_TRUE(app.log.contains("upgrade Beta menu clicked"));
+    EXPECT_TRUE(updates->isBetaVersionUpdateWindow());
+    EXPECT_TRUE(updates->isVisible());
+    app.ui().upgradeMenuItem->trigger();
+    EXPECT_TRUE(app.log.contains("upgrade menu clicked"));
+    EXPECT_FALSE(updates->isBetaVersionUpdateWindow());
+
+    // A click on an update notification opens the release channel too.
+    updates->setIsBetaVersionUpdateWindow(true);
+    updates->close();
+    EXPECT_TRUE(app.controller->shouldPresentNotification({}));
+    app.controller->didActivateNotification({});
+    EXPECT_TRUE(updates->isVisible());
+    EXPECT_FALSE(updates->isBetaVersionUpdateWindow());
+    updates->close();
+}
+
+TEST_F(AppDelegateTest, StoredCommunicationsLogPreferenceReachesTheDeviceAtLaunchAndOnChange)
+{
+    app.preferences.setValue("logCommunications", true);
+    app.launch();
+    EXPECT_TRUE(app.device().shouldLogCommunications());
+
+    app.ui().preferencesMenuItem->trigger();
+    UserPreferencesWindow* preferencesWindow = app.controller->userPreferencesWindow();
+    ASSERT_NE(preferencesWindow, nullptr);
+    EXPECT_TRUE(preferencesWindow->ui().logCommunicationsCheckbox->isChecked());
+    preferencesWindow->ui().logCommunicationsCheckbox->click();
+    EXPECT_FALSE(app.device().shouldLogCommunications());
+    EXPECT_FALSE(app.preferences.boolValue("logCommunications"));
+
+    // Any change re-reads it, whichever key changed.
+    app.device().setShouldLogCommunications(true);
+    app.preferences.setValue("openAirEnabled", false);
+    EXPECT_FALSE(app.device().shouldLogCommunications());
+
+    // Created on first use, then kept.
+    preferencesWindow->close();
+    app.ui().preferencesMenuItem->trigger();
+    EXPECT_EQ(app.controller->userPreferencesWindow(), preferencesWindow);
+    preferencesWindow->close();
+}
+
+TEST_F(AppDelegateTest, PleaseWaitSheetIsModalToTheMainWindowAndCannotBeDismissed)
+{
+    app.launch();
+    app.window.show();
+    app.controller->showSheetWithText("Downloading track log...");
+    PleaseWaitSheet* sheet = app.controller->pleaseWaitSheet();
+    EXPECT_TRUE(sheet->isVisible());
+    EXPECT_EQ(sheet->windowModality(), Qt::WindowModal);
+    EXPECT_EQ(sheet->parentWidget(), &app.window);
+    EXPECT_EQ(sheet->pleaseWaitSheetLabel()->text(), "Downloading track log...");
+    sheet->reject();
+    sheet->close();
+    EXPECT_TRUE(sheet->isVisible());
+    app.controller->hideSheet();
+    EXPECT_FALSE(sheet->isVisible());
+    app.window.hide();
+}
+
+} // namespace

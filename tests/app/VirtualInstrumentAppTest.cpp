@@ -1,0 +1,250 @@
+// The whole program session against the virtual instrument on a real pty, found by the
+// instruments-folder discovery as the program finds it: connection at launch, the
+// airspaces gate per model and firmware, unplugging, a failing flight list and the
+// communications-log preference.
+#include "AppTestSupport.h"
+#include "VirtualInstrumentProcess.h"
+#include "app/LevelIndicator.h"
+#include "app/UserPreferencesWindow.h"
+#include "platform/PosixSerialLine.h"
+#include "platform/SystemDiscovery.h"
+#include "ui_UserPreferencesWindow.h"
+
+#include <QRegularExpression>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <tuple>
+
+using namespace corvex;
+using namespace corvex::testing;
+
+namespace {
+
+std::size_t sharedFlightCount()
+{
+    std::size_t count = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(CORVEX_TESTDATA_DIR "/igc")) {
+        std::string extension = entry.path().extension().string();
+        if (extension == ".igc" || extension == ".IGC")
+            ++count;
+    }
+    return count;
+}
+
+// The program's pieces on the instrument's folder: system discovery (udev is off in
+// the test main) and the real serial line, unless the test brings its own ports.
+struct PtyApp {
+    explicit PtyApp(VirtualInstrumentProcess& instrument, SerialPortOpener* ports = nullptr)
+    {
+        setenv("CORVEX_INSTRUMENT_DIR", instrument.instrumentsDirectory().c_str(), 1);
+        discovery = makeSystemDiscovery(discoveryLog);
+        app = std::make_unique<AppHarness>(ports ? *ports : posixPorts, discovery.get());
+    }
+
+    CapturingLogSink discoveryLog;
+    PosixSerialPortOpener posixPorts;
+    std::unique_ptr<SerialDeviceDiscovery> discovery;
+    std::unique_ptr<AppHarness> app;
+};
+
+// The real serial line, with a hook that runs before each request goes out.
+class HookedPorts final : public SerialPortOpener {
+public:
+    std::function<void(ByteView request)> beforeWrite;
+
+    std::unique_ptr<SerialLine> open(const std::string& path, std::string& error) override
+    {
+        auto line = m_ports.open(path, error);
+        if (!line)
+            return nullptr;
+        return std::make_unique<HookedLine>(std::move(line), *this);
+    }
+
+private:
+    class HookedLine final : public SerialLine {
+    public:
+        HookedLine(std::unique_ptr<SerialLine> line, HookedPorts& owner)
+            : m_line(std::move(line))
+            , m_owner(owner)
+        {
+        }
+        TerminalSetupReport configureRaw115200() override { return m_line->configureRaw115200(); }
+        std::variant<std::size_t, LineError> readSome(std::span<std::uint8_t> buffer) override
+        {
+            return m_line->readSome(buffer);
+        }
+        std::variant<std::monostate, LineError> writeAll(ByteView bytes) override
+        {
+            if (m_owner.beforeWrite)
+                m_owner.beforeWrite(bytes);
+            return m_line->writeAll(bytes);
+        }
+
+    private:
+        std::unique_ptr<SerialLine> m_line;
+        HookedPorts& m_owner;
+    };
+
+    PosixSerialPortOpener m_ports;
+};
+
+TEST(VirtualInstrumentApp, InstrumentPresentAtLaunchFillsTheWindow)
+{
+    VirtualInstrumentProcess::Options options;
+    options.deviceId = 0x00C0FFEE;
+    options.firmwareVersion = 2405;
+    options.batteryTenthsOfVolt = 39;
+    options.extraArguments = { "--pilot", "Ada Lovelace" };
+    VirtualInstrumentProcess instrument(options);
+    ASSERT_TRUE(instrument.isRunning());
+    PtyApp pty(instrument);
+    AppHarness& app = *pty.app;
+    app.launch();
+
+    Ui::MainWindow& ui = app.ui();
+    EXPECT_EQ(ui.serialLabel->text(), "Serial Number: C0FFEE\nDevice Firmware: 2405");
+    EXPECT_EQ(ui.pilotNameLabel->text(), "Pilot: Ada Lovelace");
+    EXPECT_TRUE(app.alerts.alerts.empty());
+
+    const std::vector<std::string> titles = app.comboTitles();
+    ASSERT_EQ(titles.size(), 1 + sharedFlightCount());
+    EXPECT_EQ(titles.front(), "All Available");
+    // Newest first: "n: yy-mm-dd    hh:mm" compares by date and time as text.
+    const QRegularExpression title(QStringLiteral("^(\\d+): (\\d\\d-\\d\\d-\\d\\d    \\d\\d:\\d\\d)$"));
+    std::vector<std::tuple<std::string, int>> launches;
+    for (std::size_t i = 1; i < titles.size(); ++i) {
+        auto match = title.match(QString::fromStdString(titles[i]));
+        ASSERT_TRUE(match.hasMatch()) << titles[i];
+        launches.emplace_back(match.captured(2).toStdString(), match.captured(1).toInt());
+    }
+    EXPECT_TRUE(std::is_sorted(launches.rbegin(), launches.rend())) << "flights are not newest first";
+    EXPECT_EQ(ui.logEntriesCombo->currentIndex(), -1);
+
+    LevelIndicator* battery = ui.batteryVoltageIndicator;
+    EXPECT_NEAR(battery->doubleValue(), battery->maxValue() * 4 / 7, 1e-9);
+    EXPECT_TRUE(battery->isEnabled());
+    EXPECT_TRUE(ui.manageAirspacesMenuItem->isEnabled());
+    EXPECT_TRUE(app.log.contains("Enabling AIRSPACES for Wren device, since FW VER is '2.405' (which is >= 2.401)"));
+}
+
+TEST(VirtualInstrumentApp, AirspacesNeedTheirFirmwarePerModel)
+{
+    struct Case {
+        const char* model;
+        std::uint16_t firmware;
+        bool enabled;
+    };
+    const Case cases[] = {
+        { "lark", 1365, true },
+        { "lark", 1364, false },
+        { "wren", 2401, true },
+        { "wren", 2400, false },
+        { "wren", 2000, false },
+    };
+    for (const Case& c : cases) {
+        VirtualInstrumentProcess::Options options;
+        options.model = c.model;
+        options.firmwareVersion = c.firmware;
+        VirtualInstrumentProcess instrument(options);
+        ASSERT_TRUE(instrument.isRunning()) << c.model << " " << c.firmware;
+        PtyApp pty(instrument);
+        pty.app->launch();
+        const std::string where = std::string(c.model) + " " + std::to_string(c.firmware);
+        EXPECT_EQ(pty.app->ui().serialLabel->text().toStdString(),
+            "Serial Number: C0FFEE\nDevice Firmware: " + std::to_string(c.firmware))
+            << where;
+        EXPECT_EQ(pty.app->ui().manageAirspacesMenuItem->isEnabled(), c.enabled) << where;
+        EXPECT_EQ(pty.app->ui().clearAirspacesMenuItem->isEnabled(), c.enabled) << where;
+        EXPECT_EQ(pty.app->device().isWren(), std::string(c.model) == "wren") << where;
+    }
+}
+
+TEST(VirtualInstrumentApp, UnplugGreysTheWindowAndReplugFillsItAgain)
+{
+    VirtualInstrumentProcess instrument;
+    ASSERT_TRUE(instrument.isRunning());
+    PtyApp pty(instrument);
+    AppHarness& app = *pty.app;
+    app.launch();
+    Ui::MainWindow& ui = app.ui();
+    ASSERT_GT(ui.logEntriesCombo->count(), 1);
+
+    ASSERT_TRUE(instrument.unplug());
+    ASSERT_TRUE(waitUntil([&] { return ui.serialLabel->text() == "Device is not connected"; }));
+    EXPECT_EQ(ui.logEntriesCombo->count(), 0);
+    EXPECT_FALSE(ui.logEntriesCombo->isEnabled());
+    EXPECT_FALSE(ui.downloadLogbookButton->isEnabled());
+    EXPECT_FALSE(ui.logTypeMatrix->isEnabled());
+    EXPECT_TRUE(ui.editPilotDataButton->isHidden());
+    EXPECT_EQ(ui.batteryVoltageIndicator->doubleValue(), 0);
+    EXPECT_FALSE(ui.eraseLogBookMenuItem->isEnabled());
+    EXPECT_FALSE(ui.manageAirspacesMenuItem->isEnabled());
+    EXPECT_EQ(app.window.backgroundName(), "CloudsBackgroundGrayscale.tiff");
+
+    ASSERT_TRUE(instrument.plug());
+    ASSERT_TRUE(waitUntil([&] { return ui.logEntriesCombo->count() > 1; }));
+    EXPECT_EQ(ui.serialLabel->text(), "Serial Number: C0FFEE\nDevice Firmware: 2405");
+    EXPECT_TRUE(app.alerts.alerts.empty());
+}
+
+TEST(VirtualInstrumentApp, FailedFlightListAlertsOnceAndStaysConnected)
+{
+    VirtualInstrumentProcess instrument;
+    ASSERT_TRUE(instrument.isRunning());
+    HookedPorts ports;
+    bool faultSet = false;
+    // Spoil the answers from the first flight-list request on, and heal the line at
+    // the next device-info request (the battery reading that follows the list).
+    ports.beforeWrite = [&](ByteView request) {
+        if (!faultSet && request.size() >= 2 && request[0] == 0x03 && request[1] == 0x05) {
+            faultSet = instrument.control("fault wrong-first-byte");
+        } else if (faultSet && !request.empty() && request[0] == 0x01) {
+            instrument.control("fault none");
+        }
+    };
+    PtyApp pty(instrument, &ports);
+    AppHarness& app = *pty.app;
+    app.launch();
+    ASSERT_TRUE(faultSet);
+
+    ASSERT_EQ(app.alerts.alerts.size(), 1u);
+    EXPECT_EQ(app.alerts.alerts[0].message, "Error downloading flights list");
+    EXPECT_EQ(app.comboTitles(), std::vector<std::string> { "All Available" });
+    Ui::MainWindow& ui = app.ui();
+    EXPECT_EQ(ui.serialLabel->text(), "Serial Number: C0FFEE\nDevice Firmware: 2405");
+    EXPECT_TRUE(ui.logEntriesCombo->isEnabled());
+    EXPECT_TRUE(ui.downloadLogbookButton->isEnabled());
+    EXPECT_TRUE(ui.batteryVoltageIndicator->isEnabled());
+    EXPECT_GT(ui.batteryVoltageIndicator->doubleValue(), 0);
+}
+
+TEST(VirtualInstrumentApp, CommunicationsLogFollowsThePreferencesWindow)
+{
+    VirtualInstrumentProcess instrument;
+    ASSERT_TRUE(instrument.isRunning());
+    PtyApp pty(instrument);
+    AppHarness& app = *pty.app;
+    app.launch();
+    EXPECT_FALSE(app.log.containsPrefix("deviceWriteData: "));
+
+    app.ui().preferencesMenuItem->trigger();
+    UserPreferencesWindow* preferences = app.controller->userPreferencesWindow();
+    ASSERT_NE(preferences, nullptr);
+    preferences->ui().logCommunicationsCheckbox->click();
+    EXPECT_TRUE(app.device().shouldLogCommunications());
+
+    app.ui().eraseLogBookMenuItem->trigger();
+    EXPECT_TRUE(app.log.contains("deviceWriteData: <0302>"));
+    EXPECT_TRUE(app.log.containsPrefix("deviceReadDataOfLength 28: <"));
+
+    preferences->ui().logCommunicationsCheckbox->click();
+    app.log.lines.clear();
+    app.controller->updateBatteryIndicator();
+    EXPECT_FALSE(app.log.containsPrefix("deviceWriteData: "));
+    preferences->close();
+}
+
+} // namespace
