@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <functional>
+
+namespace corvex::testing {
+
+// build/vendor-server on a free loopback port, with an approved-sets folder of its
+// own. Stopped when destroyed.
+class VendorServerProcess {
+public:
+    explicit VendorServerProcess(QStringList extraArguments = { "--test-replies" });
+    ~VendorServerProcess();
+
+    bool isRunning() const { return !m_baseUrl.isEmpty(); }
+    const QString& baseUrl() const { return m_baseUrl; }
+    QString serviceUrl() const { return m_baseUrl + "/api/Airspaces.svc"; }
+    QString approvedDirectory() const { return m_approved.path(); }
+    QString productsDirectory() const { return m_products.path(); }
+    QString standardError();
+
+private:
+    QTemporaryDir m_approved;
+    QTemporaryDir m_products;
+    QProcess m_process;
+    QString m_baseUrl;
+};
+
+// Runs the event loop until the condition holds or the time is up; whether it held.
+bool runEventLoopUntil(const std::function<bool()>& condition, int timeoutMilliseconds = 10000);
+// Runs the event loop for a while, for callbacks that must not come.
+void runEventLoopFor(int milliseconds);
+
+} // namespace corvex::testing

@@ -1,0 +1,255 @@
+#include "VendorServerProcess.h"
+
+#include "airspaces/Airspaces.h"
+#include "airspaces/OpenAirConversion.h"
+#include "airspaces/WSAirspaces.h"
+#include "platform/VendorEndpoints.h"
+
+#include "support/CapturingLogSink.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+using namespace corvex;
+using namespace corvex::airspacesSoap;
+using corvex::testing::CapturingLogSink;
+using corvex::testing::runEventLoopFor;
+using corvex::testing::runEventLoopUntil;
+using corvex::testing::VendorServerProcess;
+
+namespace {
+
+std::string readTestFile(const std::string& name)
+{
+    std::ifstream file(std::string(CORVEX_TESTDATA_DIR) + "/openair/" + name, std::ios::binary);
+    std::stringstream contents;
+    contents << file.rdbuf();
+    return contents.str();
+}
+
+Bytes convertedSet(const std::string& file, const std::string& description)
+{
+    auto converted = openair::convertToInternalFormat(openair::decodeFileText(readTestFile(file)), { file, description, {} });
+    return std::get<Bytes>(converted);
+}
+
+void writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+}
+
+QByteArray asQByteArray(const Bytes& bytes)
+{
+    return QByteArray(reinterpret_cast<const char*>(bytes.data()), static_cast<qsizetype>(bytes.size()));
+}
+
+// One server, two approved sets, a client and its log.
+class WSAirspacesTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(server.isRunning()) << server.standardError().toStdString();
+        swiss = convertedSet("Switzerland.txt", "Swiss airspace 2016");
+        small = convertedSet("openair_2.txt", "");
+        const QDir approved(server.approvedDirectory());
+        writeFile(approved.filePath("swiss.bin"), asQByteArray(swiss));
+        writeFile(approved.filePath("small.bin"), asQByteArray(small));
+        writeFile(approved.filePath("index.txt"), "# id, name, file\n7\tSwitzerland & Liechtenstein\tswiss.bin\n12\tTest <4>\tsmall.bin\n");
+        client = std::make_unique<WSAirspaces>(QUrl(server.serviceUrl()), log);
+    }
+
+    struct FileResult {
+        int calls { 0 };
+        std::optional<std::string> fileName;
+        std::optional<Bytes> data;
+    };
+
+    WSAirspaces::FileHandler recordInto(FileResult& result)
+    {
+        return [&result](std::optional<std::string> fileName, std::optional<Bytes> data) {
+            ++result.calls;
+            result.fileName = std::move(fileName);
+            result.data = std::move(data);
+        };
+    }
+
+    VendorServerProcess server;
+    CapturingLogSink log;
+    std::unique_ptr<WSAirspaces> client;
+    Bytes swiss;
+    Bytes small;
+};
+
+} // namespace
+
+TEST_F(WSAirspacesTest, ListsTheApprovedSetsInOrder)
+{
+    int calls = 0;
+    std::optional<std::vector<ApprovedAirspacesEntry>> list;
+    client->GetApprovedAirspacesListWithCompletionHandler([&](auto entries) {
+        ++calls;
+        list = std::move(entries);
+    });
+    EXPECT_TRUE(client->isBusy());
+    ASSERT_TRUE(runEventLoopUntil([&] { return calls > 0; }));
+    runEventLoopFor(100);
+    EXPECT_EQ(calls, 1);
+    ASSERT_TRUE(list);
+    EXPECT_EQ(*list, (std::vector<ApprovedAirspacesEntry> { { "Switzerland & Liechtenstein", "7" }, { "Test <4>", "12" } }));
+    EXPECT_TRUE(log.lines.empty());
+
+    // No sets at all is an empty list, not a failure.
+    QFile::remove(QDir(server.approvedDirectory()).filePath("index.txt"));
+    QFile::remove(QDir(server.approvedDirectory()).filePath("swiss.bin"));
+    QFile::remove(QDir(server.approvedDirectory()).filePath("small.bin"));
+    list.reset();
+    client->GetApprovedAirspacesListWithCompletionHandler([&](auto entries) {
+        ++calls;
+        list = std::move(entries);
+    });
+    ASSERT_TRUE(runEventLoopUntil([&] { return calls == 2; }));
+    ASSERT_TRUE(list);
+    EXPECT_TRUE(list->empty());
+}
+
+TEST_F(WSAirspacesTest, FetchesOneSetUnderItsCacheName)
+{
+    FileResult result;
+    client->GetApprovedAirspaces(7, recordInto(result));
+    ASSERT_TRUE(runEventLoopUntil([&] { return result.calls > 0; }));
+    ASSERT_TRUE(result.data);
+    EXPECT_EQ(*result.data, swiss);
+    auto set = Airspaces::initWithDataInInternalFormat(*result.data, log);
+    ASSERT_TRUE(set);
+    EXPECT_EQ(result.fileName, set->buildCacheFilename());
+    EXPECT_EQ(set->globalPolylines().size(), 334u);
+    EXPECT_TRUE(log.containsPrefix("Totally downloaded from the server "));
+    EXPECT_FALSE(client->isBusy());
+}
+
+TEST_F(WSAirspacesTest, ConvertsARealOpenAirFileWithEscapedTexts)
+{
+    FileResult result;
+    const std::string description = "Tom & Jerry's <\"best\"> &amp; set";
+    const std::string fileName = "Germany & co.txt";
+    client->ConvertOpenAirWithDescription(description, openair::decodeFileText(readTestFile("Germany.txt")), fileName, recordInto(result));
+    ASSERT_TRUE(runEventLoopUntil([&] { return result.calls > 0; }, 30000));
+    ASSERT_TRUE(result.data);
+    auto set = Airspaces::initWithDataInInternalFormat(*result.data, log);
+    ASSERT_TRUE(set);
+    EXPECT_EQ(set->globalPolylines().size(), 677u);
+    // The texts arrive as they were typed: escaped once on the way, unescaped once.
+    EXPECT_EQ(set->airspacesDescription(), description);
+    EXPECT_EQ(set->airspacesFilename(), fileName);
+    EXPECT_EQ(result.fileName, set->buildCacheFilename());
+}
+
+TEST_F(WSAirspacesTest, FailuresHandNothingToTheCaller)
+{
+    struct Case {
+        std::int64_t id;
+        std::string logPrefix;
+    };
+    const Case cases[] = {
+        { 999, "GetApprovedAirspaces:withCompletionHandler:: HTTP return status code 500, Body: <s:Envelope" },
+        { -1, "we were unable to extract either binaryFileName or internalFormatData from xml text: " },
+        { -2, "Unable to Base64 decode the internalFormatDataBase64Encoded string: " },
+    };
+    for (const auto& c : cases) {
+        log.lines.clear();
+        FileResult result;
+        client->GetApprovedAirspaces(c.id, recordInto(result));
+        ASSERT_TRUE(runEventLoopUntil([&] { return result.calls > 0; })) << c.id;
+        EXPECT_FALSE(result.fileName) << c.id;
+        EXPECT_FALSE(result.data) << c.id;
+        EXPECT_TRUE(log.containsPrefix(c.logPrefix)) << c.id << ": " << (log.lines.empty() ? "" : log.lines.back());
+    }
+    EXPECT_TRUE(log.lines.back().find('\n') != std::string::npos); // the Base64 text with its line breaks
+
+    // A file with a user's mistake: the service's fault names the line.
+    log.lines.clear();
+    FileResult conversion;
+    client->ConvertOpenAirWithDescription("", "AC C\nAN X\nAL 1000 fx\nDP 47:00:00 N 008:00:00 E\n", "bad.txt", recordInto(conversion));
+    ASSERT_TRUE(runEventLoopUntil([&] { return conversion.calls > 0; }));
+    EXPECT_FALSE(conversion.data);
+    ASSERT_EQ(log.lines.size(), 1u);
+    EXPECT_TRUE(log.lines[0].starts_with("ConvertOpenAirWithDescription:unprocessedAirspacesFileContents:airspacesFilename:"
+                                         "completionHandler:: HTTP return status code 500, Body: "));
+    EXPECT_NE(log.lines[0].find("line 3: AL altitude '1000 fx' is not understood"), std::string::npos) << log.lines[0];
+
+    // Nobody listening.
+    log.lines.clear();
+    WSAirspaces unreachable(QUrl("http://127.0.0.1:1/api/Airspaces.svc"), log);
+    int calls = 0;
+    bool gotNothing = false;
+    unreachable.GetApprovedAirspacesListWithCompletionHandler([&](auto list) {
+        ++calls;
+        gotNothing = !list;
+    });
+    ASSERT_TRUE(runEventLoopUntil([&] { return calls > 0; }));
+    EXPECT_TRUE(gotNothing);
+    EXPECT_TRUE(log.containsPrefix("GetApprovedAirspacesListWithCompletionHandler:: NSURLSession error "));
+}
+
+TEST_F(WSAirspacesTest, OneRequestAtATime)
+{
+    int listCalls = 0;
+    FileResult refused;
+    client->GetApprovedAirspacesListWithCompletionHandler([&](auto) { ++listCalls; });
+    client->GetApprovedAirspaces(7, recordInto(refused));
+    client->ConvertOpenAirWithDescription("", "", "x.txt", recordInto(refused));
+    client->GetApprovedAirspacesListWithCompletionHandler([&](auto) { ADD_FAILURE() << "a refused request completed"; });
+    EXPECT_EQ(log.lines,
+        (std::vector<std::string> { "GetApprovedAirspaces: hold up while the previous task finishes, will ya?",
+            "ConvertOpenAirWithDescription: hold up while the previous task finishes, will ya?",
+            "GetApprovedAirspacesListWithCompletionHandler: hold up while the previous task finishes, will ya?" }));
+    ASSERT_TRUE(runEventLoopUntil([&] { return listCalls > 0; }));
+    runEventLoopFor(200);
+    EXPECT_EQ(listCalls, 1);
+    EXPECT_EQ(refused.calls, 0);
+
+    // The client is idle again before the handler runs, so a handler may chain.
+    FileResult chained;
+    client->GetApprovedAirspacesListWithCompletionHandler([&](auto) { client->GetApprovedAirspaces(12, recordInto(chained)); });
+    ASSERT_TRUE(runEventLoopUntil([&] { return chained.calls > 0; }));
+    ASSERT_TRUE(chained.data);
+    EXPECT_EQ(*chained.data, small);
+}
+
+TEST_F(WSAirspacesTest, CancellingEndsInTheHandlerWithNothing)
+{
+    FileResult result;
+    client->GetApprovedAirspaces(-3, recordInto(result)); // answered two seconds late
+    runEventLoopFor(200);
+    client->cancelCurrentOperation();
+    EXPECT_EQ(result.calls, 0); // never from inside the cancel: on a later turn of the loop
+    EXPECT_FALSE(client->isBusy());
+    ASSERT_TRUE(runEventLoopUntil([&] { return result.calls > 0; }));
+    runEventLoopFor(100);
+    EXPECT_EQ(result.calls, 1);
+    EXPECT_FALSE(result.data);
+    EXPECT_TRUE(log.contains("GetApprovedAirspaces:withCompletionHandler:: NSURLSession error Operation canceled")) << log.lines.back();
+
+    client->cancelCurrentOperation(); // nothing in flight: nothing happens
+    runEventLoopFor(50);
+    EXPECT_EQ(result.calls, 1);
+}
+
+TEST(VendorEndpoints, EnvironmentOverridesThePreference)
+{
+    unsetenv("CORVEX_VENDOR_URL");
+    EXPECT_EQ(VendorEndpoints::resolve(std::string("http://vendor.example/")).airspacesServiceUrl(),
+        "http://vendor.example/api/Airspaces.svc");
+    EXPECT_EQ(VendorEndpoints::resolve(std::nullopt).baseUrl(), VendorEndpoints::fallbackBaseUrl);
+    setenv("CORVEX_VENDOR_URL", "http://127.0.0.1:9999", 1);
+    EXPECT_EQ(VendorEndpoints::resolve(std::string("http://vendor.example")).versionsFeedUrl(), "http://127.0.0.1:9999/versions.xml");
+    unsetenv("CORVEX_VENDOR_URL");
+}
