@@ -1,0 +1,121 @@
+// A real OpenAir file converted by the service, written into the virtual instrument in
+// 121-byte chunks over a real pty, and read back.
+#include "VendorServerProcess.h"
+
+#include "airspaces/Airspaces.h"
+#include "airspaces/OpenAirParser.h"
+#include "airspaces/WSAirspaces.h"
+#include "device/CorvexDevice.h"
+#include "platform/EventLoop.h"
+#include "platform/PosixSerialLine.h"
+
+#include "support/CapturingLogSink.h"
+#include "support/VirtualInstrumentProcess.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+using namespace corvex;
+using namespace corvex::testing;
+
+namespace {
+
+// The erase's waits cost nothing here; the instrument answers at once.
+class ImmediateEventLoop final : public EventLoopTurner {
+public:
+    void runEventLoopFor(double) override { ++turns; }
+    int turns { 0 };
+};
+
+std::optional<Bytes> readWholeSet(CorvexDevice& device, AirspacesReadScope scope)
+{
+    Bytes set;
+    bool more = true;
+    auto position = AirspacesReadPosition::FromBeginning;
+    while (more) {
+        auto chunk = device.readAirspacesChunkFromBeginning(position, scope, &more);
+        if (!chunk)
+            return std::nullopt;
+        set.insert(set.end(), chunk->begin(), chunk->end());
+        position = AirspacesReadPosition::Next;
+    }
+    return set;
+}
+
+std::string readTestFile(const std::string& name)
+{
+    std::ifstream file(std::string(CORVEX_TESTDATA_DIR) + "/openair/" + name, std::ios::binary);
+    std::stringstream contents;
+    contents << file.rdbuf();
+    return contents.str();
+}
+
+} // namespace
+
+TEST(AirspacesInstrument, ConvertedSetUploadsAndReadsBackByteForByte)
+{
+    VendorServerProcess server(QStringList {});
+    ASSERT_TRUE(server.isRunning());
+    CapturingLogSink log;
+    WSAirspaces service(QUrl(server.serviceUrl()), log);
+    std::optional<std::string> binaryFileName;
+    std::optional<Bytes> converted;
+    bool done = false;
+    service.ConvertOpenAirWithDescription("Swiss airspace",
+        openair::decodeFileText(readTestFile("Switzerland.txt")), "Switzerland.txt",
+        [&](std::optional<std::string> name, std::optional<Bytes> data) {
+            binaryFileName = std::move(name);
+            converted = std::move(data);
+            done = true;
+        });
+    ASSERT_TRUE(runEventLoopUntil([&] { return done; }, 30000));
+    ASSERT_TRUE(converted && binaryFileName);
+
+    VirtualInstrumentProcess instrument;
+    ASSERT_TRUE(instrument.isRunning());
+    PosixSerialPortOpener ports;
+    ImmediateEventLoop eventLoop;
+    CorvexDeviceEnvironment environment;
+    environment.ports = &ports;
+    environment.log = &log;
+    environment.eventLoop = &eventLoop;
+    CorvexDevice device(nullptr, environment);
+    device.corvexDeviceMatchedAtBsdPath(instrument.portPath(), 1);
+    ASSERT_TRUE(device.hasOpenLine() && device.initializeDevice());
+
+    int progressCalls = 0;
+    ASSERT_TRUE(device.eraseAirspacesDataWithFakeProgressBlock([&](float) { ++progressCalls; }));
+    EXPECT_EQ(progressCalls, 210);
+    EXPECT_EQ(eventLoop.turns, 210);
+
+    const ByteView data(*converted);
+    const std::size_t chunks = (data.size() + 120) / 121;
+    for (std::size_t n = 0; n < chunks; ++n) {
+        const auto chunk = data.subspan(n * 121, std::min<std::size_t>(121, data.size() - n * 121));
+        ASSERT_TRUE(device.writeAirspacesChunk(chunk, n == 0 ? AirspacesWritePosition::FirstChunk : AirspacesWritePosition::NextChunk))
+            << "chunk " << n + 1 << " of " << chunks;
+    }
+    ASSERT_TRUE(device.concludeWritingAirspacesData());
+
+    auto header = readWholeSet(device, AirspacesReadScope::MetadataOnly);
+    ASSERT_TRUE(header);
+    ASSERT_EQ(header->size(), airspacesFormat::headerSize);
+    EXPECT_EQ(buildCacheFilenameFromHeader(*header), binaryFileName); // found again in the cache
+
+    auto readBack = readWholeSet(device, AirspacesReadScope::WholeData);
+    ASSERT_TRUE(readBack);
+    EXPECT_EQ(*readBack, *converted);
+    auto set = Airspaces::initWithDataInInternalFormat(*readBack, log);
+    ASSERT_TRUE(set);
+    EXPECT_EQ(set->globalPolylines().size(), 334u);
+    EXPECT_EQ(set->airspacesFilename(), "Switzerland.txt");
+    EXPECT_EQ(set->airspacesDescription(), "Swiss airspace");
+
+    // Cleared, the instrument has nothing left to read.
+    ASSERT_TRUE(device.eraseAirspacesDataWithFakeProgressBlock());
+    auto afterErase = readWholeSet(device, AirspacesReadScope::MetadataOnly);
+    ASSERT_TRUE(afterErase);
+    EXPECT_TRUE(afterErase->empty());
+}
