@@ -8,6 +8,7 @@
 #include "app/InstrumentBusyGuard.h"
 #include "app/LevelIndicator.h"
 #include "app/PleaseWaitSheet.h"
+#include "app/Resources.h"
 #include "app/UserPreferencesWindow.h"
 #include "ui_AirspacesWindow.h"
 #include "ui_UserPreferencesWindow.h"
@@ -15,6 +16,7 @@
 
 #include <QGuiApplication>
 #include <QLabel>
+#include <QPixmap>
 
 #include <gtest/gtest.h>
 
@@ -252,6 +254,14 @@ TEST_F(AppDelegateTest, BatteryLevelIsLinearFromThreeAndAHalfToFourPointTwoVolts
         app.controller->updateBatteryIndicator();
         EXPECT_NEAR(indicator->doubleValue(), c.expected, 1e-9) << int(c.tenths);
     }
+    // Full is exactly the maximum: the divisor is the double difference 4.2 - 3.5, with
+    // which 4.2 V lands on the maximum, where a plain 0.7 would overshoot it.
+    instrument.battery = 42;
+    app.controller->updateBatteryIndicator();
+    EXPECT_EQ(indicator->doubleValue(), maximum);
+    instrument.battery = 35;
+    app.controller->updateBatteryIndicator();
+    EXPECT_EQ(indicator->doubleValue(), 0.0);
     // Below empty is kept as computed and only drawn as empty.
     EXPECT_EQ(indicator->fraction(), 0);
 
@@ -496,6 +506,32 @@ TEST_F(AppDelegateTest, PleaseWaitSheetIsModalToTheMainWindowAndCannotBeDismisse
     app.controller->hideSheet();
     EXPECT_FALSE(sheet->isVisible());
     app.window.hide();
+}
+
+} // namespace
+
+namespace {
+
+TEST(MainWindowBackgrounds, ShippedCloudImagesLoad)
+{
+    // Qt reads TIFF through the image-formats plugin; without it the window falls back
+    // to plain colours and logs it, which this catches on a machine set up by
+    // scripts/install-deps.
+    initializeResources();
+    for (const char* name : { ":/images/CloudsBackground.tiff", ":/images/CloudsBackgroundGrayscale.tiff",
+             ":/images/cloudsBrightest.tiff" }) {
+        QPixmap image(QString::fromLatin1(name));
+        EXPECT_FALSE(image.isNull()) << name;
+    }
+}
+
+TEST_F(AppDelegateTest, BackgroundsFollowTheConnectionWithoutFallback)
+{
+    launchConnected();
+    EXPECT_EQ(app.window.backgroundName(), "CloudsBackground.tiff");
+    discovery.unplug(port);
+    EXPECT_EQ(app.window.backgroundName(), "CloudsBackgroundGrayscale.tiff");
+    EXPECT_FALSE(app.log.containsPrefix("Cannot load the background image"));
 }
 
 } // namespace
