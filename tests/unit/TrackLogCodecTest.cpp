@@ -263,6 +263,32 @@ TEST(TrackLogWalk, SecondFormatStartsAtDataOffset)
     EXPECT_TRUE(walk->samples.empty());
 }
 
+// Arbitrary bytes after a good header type, rich in record types: the walk must stay
+// inside the data (the sanitizer build catches a stray read).
+TEST(TrackLogWalk, ArbitraryBytesNeverLeadOutOfTheData)
+{
+    std::uint32_t seed = 12345;
+    auto next = [&seed] {
+        seed = seed * 1103515245u + 12345u;
+        return static_cast<std::uint8_t>(seed >> 16);
+    };
+    for (int round = 0; round < 2000; ++round) {
+        Bytes data(static_cast<std::size_t>(next()) + static_cast<std::size_t>(next() % 4) * 256);
+        for (auto& b : data)
+            b = (next() & 1) ? static_cast<std::uint8_t>(0xF5 + next() % 11) : next();
+        if (!data.empty())
+            data[0] = 0xFE;
+        for (TrackLogFormat format : { TrackLogFormat::First, TrackLogFormat::Second }) {
+            CapturingLogSink log;
+            auto walk = walkTrackLog(data, format, log);
+            ASSERT_EQ(walk.has_value(), !data.empty());
+            if (walk) {
+                EXPECT_LE(walk->samples.size() * 15, data.size());
+            }
+        }
+    }
+}
+
 TEST(HRecordView, ReadsTheHeaderFields)
 {
     HRecord record;
