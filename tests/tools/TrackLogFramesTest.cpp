@@ -339,10 +339,16 @@ TEST(IgcTextFrames, FileWithoutSecurityLineGetsTheInstrumentsOwn)
 
 TEST(IgcTextFrames, BlockEncoding)
 {
-    EXPECT_EQ(encodeIgcTextBlock({ 3, "AB\n" }), (Bytes { 0x03, 0x03, 0x03, 'A', 'B', '\n' }));
-    EXPECT_EQ(encodeIgcTextBlock({ 1, "F.IGC" }), (Bytes { 0x03, 0x01, 0x05, 'F', '.', 'I', 'G', 'C', 0x00 }));
-    EXPECT_EQ(encodeIgcTextBlock({ 5, "" }), (Bytes { 0x03, 0x05, 0x00 }));
+    auto padded = [](Bytes bytes) {
+        bytes.resize(300, 0);
+        return bytes;
+    };
+    EXPECT_EQ(encodeIgcTextBlock({ 3, "AB\n" }), padded({ 0x03, 0x03, 0x03, 'A', 'B', '\n' }));
+    EXPECT_EQ(encodeIgcTextBlock({ 1, "F.IGC" }), padded({ 0x03, 0x01, 0x05, 'F', '.', 'I', 'G', 'C' }));
+    EXPECT_EQ(encodeIgcTextBlock({ 5, "" }), padded({ 0x03, 0x05, 0x00 }));
     Bytes longest = encodeIgcTextBlock({ 3, std::string(400, 'L') });
-    EXPECT_EQ(longest.size(), 3u + 255);
+    EXPECT_EQ(longest.size(), 300u);
+    EXPECT_EQ(longest[3 + 254], 'L');
+    EXPECT_EQ(longest[3 + 255], 0);
     EXPECT_EQ(longest[2], 255);
 }

@@ -268,7 +268,10 @@ TEST(VirtualInstrumentLink, PilotDataKeptAcrossARestartAndIgcFault)
 
     ASSERT_TRUE(instrument.control("fault igc-error"));
     ASSERT_TRUE(line.write({ 0x03, 0x08, 0x00, 0x01, 0x00 }));
-    EXPECT_EQ(line.read(300), (Bytes { 0x03, 0xFF, 0x00 }));
+    auto failed = line.read(300);
+    ASSERT_TRUE(failed);
+    ASSERT_EQ(failed->size(), 300u);
+    EXPECT_EQ((Bytes(failed->begin(), failed->begin() + 3)), (Bytes { 0x03, 0xFF, 0x00 }));
     ASSERT_TRUE(instrument.control("fault none"));
     ASSERT_TRUE(line.write({ 0x03, 0x08, 0x00, 0x01, 0x00 }));
     auto name = line.read(300);

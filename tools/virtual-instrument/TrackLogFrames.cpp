@@ -308,9 +308,7 @@ Bytes encodeIgcTextBlock(const IgcTextBlock& block)
     ByteWriter writer;
     std::size_t length = std::min(block.text.size(), igcTextBlockMaximum);
     writer.u8(byte(Command::LogBook)).u8(block.state).u8(static_cast<std::uint8_t>(length));
-    writer.text(block.text, length);
-    if (block.state == 1)
-        writer.u8(0);
+    writer.text(block.text, length).padTo(igcTextAnswerSize);
     return writer.take();
 }
 

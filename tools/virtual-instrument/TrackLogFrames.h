@@ -83,8 +83,10 @@ std::string igcFileName(const Flight& flight, std::uint32_t deviceId);
 // keeps. Either way the program ends up with the whole file.
 std::vector<IgcTextBlock> igcTextBlocks(const Flight& flight, std::uint16_t firmwareVersion, std::uint32_t deviceId);
 
-// 0x03, state, length, text. The file-name block carries a NUL after its text, since
-// the program reads the name up to the first NUL.
+// 0x03, state, length, text, NUL-padded to the full 300 bytes the program asks for:
+// the text ends at its length (the file name at its first NUL), and a full answer
+// ends the program's read at once instead of after 0.1 s of silence per block.
+constexpr std::size_t igcTextAnswerSize = 300;
 Bytes encodeIgcTextBlock(const IgcTextBlock& block);
 
 } // namespace corvex::virtualinstrument
