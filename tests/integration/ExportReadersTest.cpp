@@ -1,0 +1,356 @@
+// What `corvex download` and `corvex logbook` write, read back by programs we did not
+// write: the npm igc-parser (tools/validators), Debian's GPSBabel and xmllint. The
+// flights are the shared real IGC files that the virtual instrument serves, so every
+// exported flight can be held against the file it came from.
+#include "VirtualInstrumentProcess.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+#include <set>
+#include <map>
+#include <optional>
+
+using corvex::testing::VirtualInstrumentProcess;
+
+namespace {
+
+const QString validatorsDirectory = QStringLiteral(CORVEX_SOURCE_DIR "/tools/validators");
+
+struct ProcessRun {
+    int exitCode { -1 };
+    QString out;
+    QString err;
+};
+
+ProcessRun runProgram(const QString& program, const QStringList& arguments, int timeoutMs = 120000)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("CORVEX_NO_UDEV", "1");
+    environment.remove("CORVEX_LOG_STDERR");
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.start(program, arguments);
+    ProcessRun run;
+    if (!process.waitForFinished(timeoutMs)) {
+        process.kill();
+        process.waitForFinished();
+        return run;
+    }
+    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    run.out = QString::fromUtf8(process.readAllStandardOutput());
+    run.err = QString::fromUtf8(process.readAllStandardError());
+    return run;
+}
+
+ProcessRun runCorvex(const VirtualInstrumentProcess& instrument, QStringList arguments)
+{
+    arguments.prepend(QString::fromStdString(instrument.portPath()));
+    arguments.prepend("--port");
+    return runProgram(QStringLiteral(CORVEX_BUILD_DIR "/corvex"), arguments);
+}
+
+// The readers are installed by scripts/install-deps and `npm ci` in scripts/test; a
+// machine without them skips, and says which one is missing.
+std::optional<QString> missingReader(bool needIgcParser, bool needXmllint)
+{
+    if (QStandardPaths::findExecutable("gpsbabel").isEmpty())
+        return QStringLiteral("gpsbabel is not installed (scripts/install-deps installs it)");
+    if (needXmllint && QStandardPaths::findExecutable("xmllint").isEmpty())
+        return QStringLiteral("xmllint is not installed (scripts/install-deps installs libxml2-utils)");
+    if (needIgcParser) {
+        if (QStandardPaths::findExecutable("node").isEmpty())
+            return QStringLiteral("node is not installed (scripts/install-deps installs nodejs)");
+        if (!QFileInfo::exists(validatorsDirectory + "/node_modules/igc-parser/package.json"))
+            return QStringLiteral("igc-parser is not installed: run npm ci in tools/validators");
+    }
+    return std::nullopt;
+}
+
+QJsonObject igcSummary(const QString& path)
+{
+    const ProcessRun run = runProgram("node", { validatorsDirectory + "/igc-summary.js", path });
+    EXPECT_EQ(run.exitCode, 0) << path.toStdString() << ": " << run.err.toStdString();
+    return QJsonDocument::fromJson(run.out.toUtf8()).object();
+}
+
+// GPSBabel's view of a file: its GPX track points, in order, as (time, lat, lon).
+struct BabelPoint {
+    QString time;
+    double latitude { 0 };
+    double longitude { 0 };
+};
+
+std::vector<BabelPoint> gpsbabelTrackPoints(const QString& format, const QString& path)
+{
+    const ProcessRun run = runProgram("gpsbabel", { "-i", format, "-f", path, "-o", "gpx", "-F", "-" });
+    EXPECT_EQ(run.exitCode, 0) << "gpsbabel " << path.toStdString() << ": " << run.err.toStdString();
+    EXPECT_FALSE(run.err.contains("rror")) << run.err.toStdString();
+    std::vector<BabelPoint> points;
+    static const QRegularExpression trkpt(
+        R"re(<trkpt lat="([-0-9.]+)" lon="([-0-9.]+)">(?:(?!</trkpt>)[\s\S])*?(?:<time>([^<]*)</time>)?(?:(?!</trkpt>)[\s\S])*</trkpt>)re");
+    for (auto match = trkpt.globalMatch(run.out); match.hasNext();) {
+        const auto m = match.next();
+        points.push_back({ m.captured(3), m.captured(1).toDouble(), m.captured(2).toDouble() });
+    }
+    return points;
+}
+
+QStringList filesIn(const QString& folder, const QString& pattern)
+{
+    QStringList files;
+    for (const QFileInfo& info : QDir(folder).entryInfoList({ pattern }, QDir::Files, QDir::Name))
+        files << info.absoluteFilePath();
+    return files;
+}
+
+// The shared flights as the parser sees them, keyed by first fix time and fix count.
+std::map<QString, QJsonObject> sourceFlights(const QString& folder = CORVEX_TESTDATA_DIR "/igc")
+{
+    std::map<QString, QJsonObject> flights;
+    for (const QString& file : filesIn(folder, "*")) {
+        if (!file.endsWith(".igc", Qt::CaseInsensitive))
+            continue;
+        QJsonObject summary = igcSummary(file);
+        summary.insert("path", file);
+        flights[summary["firstFixTime"].toString() + "/" + QString::number(summary["fixes"].toInt())] = summary;
+    }
+    return flights;
+}
+
+QJsonObject sourceOf(const std::map<QString, QJsonObject>& sources, const QJsonObject& exported)
+{
+    const auto found = sources.find(exported["firstFixTime"].toString() + "/" + QString::number(exported["fixes"].toInt()));
+    return found == sources.end() ? QJsonObject {} : found->second;
+}
+
+void expectSameFix(const QJsonObject& ours, const QJsonObject& theirs, const char* which)
+{
+    // Our B records carry thousandths of a minute; a source with extra digits (LAD/LOD)
+    // differs by less than one of them.
+    EXPECT_EQ(ours["time"].toString(), theirs["time"].toString()) << which;
+    EXPECT_NEAR(ours["latitude"].toDouble(), theirs["latitude"].toDouble(), 1.7e-5) << which;
+    EXPECT_NEAR(ours["longitude"].toDouble(), theirs["longitude"].toDouble(), 1.7e-5) << which;
+}
+
+// Both readers on every IGC file of an export: no error, and the same fixes and times as
+// the flight it came from.
+void checkIgcExport(const QStringList& files, const std::map<QString, QJsonObject>& sources,
+    const std::function<void(const QJsonObject& ours, const QJsonObject& source)>& headerCheck)
+{
+    ASSERT_EQ(files.size(), static_cast<qsizetype>(sources.size()));
+    std::set<QString> matched;
+    for (const QString& file : files) {
+        SCOPED_TRACE(file.toStdString());
+        const QJsonObject ours = igcSummary(file);
+        EXPECT_TRUE(ours["errors"].toArray().isEmpty());
+        const QJsonObject source = sourceOf(sources, ours);
+        ASSERT_FALSE(source.isEmpty()) << "no shared flight has this file's fixes";
+        matched.insert(source["path"].toString());
+        EXPECT_EQ(ours["lastFixTime"].toString(), source["lastFixTime"].toString());
+        EXPECT_EQ(ours["date"].toString(), source["date"].toString());
+        expectSameFix(ours["firstFix"].toObject(), source["firstFix"].toObject(), "first fix");
+        expectSameFix(ours["lastFix"].toObject(), source["lastFix"].toObject(), "last fix");
+        headerCheck(ours, source);
+
+        const auto babel = gpsbabelTrackPoints("igc", file);
+        const auto babelSource = gpsbabelTrackPoints("igc", source["path"].toString());
+        EXPECT_EQ(babel.size(), babelSource.size());
+        if (!babel.empty() && !babelSource.empty()) {
+            EXPECT_EQ(babel.front().time, babelSource.front().time);
+            EXPECT_EQ(babel.back().time, babelSource.back().time);
+            EXPECT_NEAR(babel.front().latitude, babelSource.front().latitude, 1.7e-5);
+            EXPECT_NEAR(babel.front().longitude, babelSource.front().longitude, 1.7e-5);
+        }
+    }
+    EXPECT_EQ(matched.size(), sources.size()) << "every shared flight is exported once";
+}
+
+// Both readers on every KML file: well-formed XML, and one track point per fix.
+void checkKmlExport(const QStringList& files, const std::map<QString, QJsonObject>& sources)
+{
+    ASSERT_EQ(files.size(), static_cast<qsizetype>(sources.size()));
+    std::multiset<int> expectedCounts;
+    for (const auto& [key, source] : sources)
+        expectedCounts.insert(source["fixes"].toInt());
+    std::multiset<int> counts;
+    for (const QString& file : files) {
+        SCOPED_TRACE(file.toStdString());
+        const ProcessRun lint = runProgram("xmllint", { "--noout", file });
+        EXPECT_EQ(lint.exitCode, 0) << lint.err.toStdString();
+        const auto babel = gpsbabelTrackPoints("kml", file);
+        counts.insert(static_cast<int>(babel.size()));
+        for (const BabelPoint& point : babel) {
+            ASSERT_LE(std::fabs(point.latitude), 90.0);
+            ASSERT_LE(std::fabs(point.longitude), 180.0);
+        }
+    }
+    EXPECT_EQ(counts, expectedCounts);
+}
+
+class ExportReaders : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (auto missing = missingReader(true, true))
+            GTEST_SKIP() << missing->toStdString();
+        ASSERT_TRUE(out.isValid());
+        sources = sourceFlights();
+        ASSERT_EQ(sources.size(), 6u);
+    }
+
+    QTemporaryDir out;
+    std::map<QString, QJsonObject> sources;
+};
+
+} // namespace
+
+TEST_F(ExportReaders, FirstPathIgcCarriesThePilotDataAndEveryFix)
+{
+    VirtualInstrumentProcess::Options options;
+    options.model = "lark";
+    options.firmwareVersion = 1350; // writes no IGC text of its own
+    VirtualInstrumentProcess instrument(options);
+    const ProcessRun set = runCorvex(instrument,
+        { "pilot", "--set", "pilot=Jane Doe", "--set", "glider-type=Ventus 2c", "--set", "glider-id=D-1234", "--set",
+            "competition-id=XY", "--set", "competition-class=Club", "--set", "site=Grenchen" });
+    ASSERT_EQ(set.exitCode, 0) << set.err.toStdString();
+
+    const ProcessRun run = runCorvex(instrument, { "download", "all", "--format", "igc", "--out", out.path() });
+    ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+    const QStringList files = filesIn(out.path(), "*.igc");
+    QStringList written = run.out.split('\n', Qt::SkipEmptyParts);
+    written.sort();
+    EXPECT_EQ(written, files);
+    checkIgcExport(files, sources, [](const QJsonObject& ours, const QJsonObject&) {
+        EXPECT_EQ(ours["pilot"].toString(), "Jane Doe");
+        EXPECT_EQ(ours["gliderType"].toString(), "Ventus 2c");
+        EXPECT_EQ(ours["registration"].toString(), "D-1234");
+        EXPECT_EQ(ours["callsign"].toString(), "XY");
+        EXPECT_EQ(ours["competitionClass"].toString(), "Club");
+        EXPECT_EQ(ours["site"].toString(), "Grenchen");
+        EXPECT_EQ(ours["security"].toString().size(), 68);
+    });
+    // First-path names: date of the H record, recorder serial, flight number mod 100.
+    static const QRegularExpression name(R"(^20\d{1,2}-\d{1,2}-\d{1,2}-XCV-[^/]+-\d\d\.igc$)");
+    for (const QString& file : files)
+        EXPECT_TRUE(name.match(QFileInfo(file).fileName()).hasMatch()) << file.toStdString();
+}
+
+TEST_F(ExportReaders, SecondPathIgcIsTheInstrumentsOwnText)
+{
+    // The instrument sends its text in blocks shorter than the read asks for, so each one
+    // ends with 0.1 s of silence: two small flights keep this test short.
+    QTemporaryDir library;
+    for (const char* name : { "20241007TZN.igc", "lad_lod_extensions.igc" })
+        ASSERT_TRUE(QFile::link(QStringLiteral(CORVEX_TESTDATA_DIR "/igc/") + name, library.path() + "/" + name));
+    sources = sourceFlights(library.path());
+    VirtualInstrumentProcess::Options options; // a Wren, firmware 2405
+    options.igcDirectory = library.path().toStdString();
+    VirtualInstrumentProcess instrument(options);
+    const ProcessRun run = runCorvex(instrument, { "download", "all", "--format", "igc", "--out", out.path() });
+    ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+    checkIgcExport(filesIn(out.path(), "*.igc"), sources, // the instrument names them .IGC
+        [](const QJsonObject& ours, const QJsonObject& source) {
+            for (const char* key : { "pilot", "gliderType", "registration", "loggerManufacturer", "loggerId" })
+                EXPECT_EQ(ours[key], source[key]) << key;
+        });
+}
+
+TEST_F(ExportReaders, KmlOnBothPathsIsWellFormedWithOnePointPerFix)
+{
+    for (const auto& [model, firmware] : { std::pair { "lark", 1350 }, std::pair { "wren", 2405 } }) {
+        SCOPED_TRACE(model);
+        VirtualInstrumentProcess::Options options;
+        options.model = model;
+        options.firmwareVersion = static_cast<std::uint16_t>(firmware);
+        VirtualInstrumentProcess instrument(options);
+        QTemporaryDir folder;
+        const ProcessRun run = runCorvex(instrument, { "download", "all", "--format=kml", "--out", folder.path() });
+        ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+        checkKmlExport(filesIn(folder.path(), "*.kml"), sources);
+    }
+}
+
+TEST(ExportCli, LogBookCsvHasTheHeadersNineteenColumnsOnEveryRow)
+{
+    VirtualInstrumentProcess instrument;
+    QTemporaryDir folder;
+    const QString path = folder.path() + "/book.csv";
+    const ProcessRun run = runCorvex(instrument, { "logbook", "--out", path });
+    ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray csv = file.readAll();
+    ASSERT_TRUE(csv.endsWith('\n'));
+    EXPECT_FALSE(csv.contains('\r'));
+    const QList<QByteArray> lines = csv.chopped(1).split('\n');
+    ASSERT_EQ(lines.size(), 7); // the header and six flights
+    EXPECT_TRUE(lines.front().startsWith("flightnumber,date,time,duration,"));
+    for (const QByteArray& line : lines)
+        EXPECT_EQ(line.split(',').size(), 19) << line.toStdString();
+}
+
+TEST(ExportCli, OneFlightPerPathAndNamesThatNeverCollide)
+{
+    // 105 flights of one day: flights 5 and 105 share a suggested name.
+    QTemporaryDir library;
+    for (int i = 1; i <= 105; ++i)
+        ASSERT_TRUE(QFile::link(CORVEX_TESTDATA_DIR "/igc/20241007TZN.igc",
+            library.path() + QString::asprintf("/flight%03d.igc", i)));
+    VirtualInstrumentProcess::Options options;
+    options.model = "lark";
+    options.firmwareVersion = 1350;
+    options.igcDirectory = library.path().toStdString();
+    VirtualInstrumentProcess instrument(options);
+
+    QTemporaryDir folder;
+    const ProcessRun all = runCorvex(instrument, { "download", "all", "--format", "kml", "--out", folder.path() });
+    ASSERT_EQ(all.exitCode, 0) << all.err.toStdString();
+    const QStringList files = filesIn(folder.path(), "*.kml");
+    EXPECT_EQ(files.size(), 105);
+    EXPECT_EQ(all.out.split('\n', Qt::SkipEmptyParts).size(), 105);
+
+    const ProcessRun one = runCorvex(instrument, { "download", "7", "--format", "igc", "--out", folder.path() });
+    ASSERT_EQ(one.exitCode, 0) << one.err.toStdString();
+    EXPECT_TRUE(one.out.trimmed().endsWith("-07.igc")) << one.out.toStdString();
+    EXPECT_TRUE(QFileInfo::exists(one.out.trimmed()));
+
+    const ProcessRun unknown = runCorvex(instrument, { "download", "999", "--format", "igc", "--out", folder.path() });
+    EXPECT_EQ(unknown.exitCode, 3);
+    EXPECT_TRUE(unknown.err.contains("Error dowloading track log")) << unknown.err.toStdString();
+}
+
+TEST(ExportCli, UsageAndPilotDataLimits)
+{
+    VirtualInstrumentProcess instrument;
+    EXPECT_EQ(runCorvex(instrument, { "download", "all" }).exitCode, 1);
+    EXPECT_EQ(runCorvex(instrument, { "download", "x", "--format", "igc" }).exitCode, 1);
+    EXPECT_EQ(runCorvex(instrument, { "download", "1", "--format", "gpx" }).exitCode, 1);
+
+    const ProcessRun tooLong = runCorvex(instrument, { "pilot", "--set", "pilot=" + QString(64, 'p') });
+    EXPECT_EQ(tooLong.exitCode, 1);
+    EXPECT_TRUE(tooLong.err.contains("at most 63 fit")) << tooLong.err.toStdString();
+    const ProcessRun accent = runCorvex(instrument, { "pilot", "--set", QString::fromUtf8("site=Z\xc3\xbcrich") });
+    EXPECT_EQ(accent.exitCode, 1);
+    EXPECT_TRUE(accent.err.contains("ASCII")) << accent.err.toStdString();
+    EXPECT_EQ(runCorvex(instrument, { "pilot", "--set", "wing=x" }).exitCode, 1);
+
+    const ProcessRun longest = runCorvex(instrument, { "pilot", "--set", "pilot=" + QString(63, 'p'), "--set", "site=" });
+    ASSERT_EQ(longest.exitCode, 0) << longest.err.toStdString();
+    EXPECT_TRUE(longest.out.startsWith("Pilot: " + QString(63, 'p') + "\n")) << longest.out.toStdString();
+    EXPECT_TRUE(runCorvex(instrument, { "pilot" }).out.contains("Pilot: " + QString(63, 'p') + "\n"));
+}
