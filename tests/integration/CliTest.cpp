@@ -1,0 +1,101 @@
+// The corvex command line as a user runs it, against the virtual instrument.
+#include "VirtualInstrumentProcess.h"
+
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+using corvex::testing::VirtualInstrumentProcess;
+
+namespace {
+
+struct CliRun {
+    int exitCode { -1 };
+    QString out;
+    QString err;
+};
+
+// Runs build/corvex with the arguments; discovery sees only the given instruments folder.
+CliRun runCli(const QStringList& arguments, const QString& instrumentsDirectory = {})
+{
+    QTemporaryDir emptyDirectory;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("CORVEX_NO_UDEV", "1");
+    environment.insert("CORVEX_INSTRUMENT_DIR", instrumentsDirectory.isEmpty() ? emptyDirectory.path() : instrumentsDirectory);
+    environment.remove("CORVEX_LOG_STDERR");
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.start(QStringLiteral(CORVEX_BUILD_DIR "/corvex"), arguments);
+    CliRun run;
+    if (!process.waitForFinished(30000)) {
+        process.kill();
+        process.waitForFinished();
+        return run;
+    }
+    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    run.out = QString::fromUtf8(process.readAllStandardOutput());
+    run.err = QString::fromUtf8(process.readAllStandardError());
+    return run;
+}
+
+} // namespace
+
+TEST(Cli, InfoPrintsTheIdentityLines)
+{
+    VirtualInstrumentProcess::Options options;
+    options.deviceId = 0x00C0FFEE;
+    options.firmwareVersion = 2405;
+    options.batteryTenthsOfVolt = 41;
+    VirtualInstrumentProcess instrument(options);
+    CliRun run = runCli({ "--port", QString::fromStdString(instrument.portPath()), "info" });
+    EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
+    EXPECT_EQ(run.out, "Serial Number: C0FFEE\nDevice Firmware: 2405\nModel: Wren\nBattery: 4.1 V\n");
+}
+
+TEST(Cli, FlightsUsesDiscoveryAndListsNewestFirst)
+{
+    VirtualInstrumentProcess instrument;
+    CliRun run = runCli({ "flights" }, QString::fromStdString(instrument.instrumentsDirectory()));
+    ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+    QStringList lines = run.out.split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 6);
+    // "%d: %02d-%02d-%02d    %02d:%02d" then the duration.
+    QRegularExpression title(R"(^\d+: \d\d-\d\d-\d\d    \d\d:\d\d    \d+:\d\d:\d\d$)");
+    for (const QString& line : lines)
+        EXPECT_TRUE(title.match(line).hasMatch()) << line.toStdString();
+    EXPECT_TRUE(lines.front().contains(": 24-10-07    06:26")) << lines.front().toStdString();
+    EXPECT_TRUE(lines.back().contains(": 10-10-28    01:14")) << lines.back().toStdString();
+}
+
+TEST(Cli, ClearFailuresWithoutOrWithASilentInstrument)
+{
+    CliRun none = runCli({ "info" });
+    EXPECT_NE(none.exitCode, 0);
+    EXPECT_TRUE(none.err.contains("no instrument found")) << none.err.toStdString();
+
+    VirtualInstrumentProcess instrument;
+    ASSERT_TRUE(instrument.control("fault silent"));
+    CliRun silent = runCli({ "--port", QString::fromStdString(instrument.portPath()), "info" });
+    EXPECT_NE(silent.exitCode, 0);
+    EXPECT_TRUE(silent.err.contains("does not answer")) << silent.err.toStdString();
+    EXPECT_TRUE(silent.out.isEmpty());
+}
+
+TEST(Cli, HelpVersionAndUsageErrors)
+{
+    CliRun help = runCli({ "--help" });
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_TRUE(help.out.contains("Usage: corvex [--port PATH] COMMAND"));
+    EXPECT_TRUE(help.out.contains("flights"));
+    CliRun version = runCli({ "--version" });
+    EXPECT_EQ(version.exitCode, 0);
+    EXPECT_TRUE(version.out.startsWith("corvex "));
+    CliRun unknown = runCli({ "fly" });
+    EXPECT_EQ(unknown.exitCode, 1);
+    EXPECT_TRUE(unknown.err.contains("unknown command fly"));
+    CliRun noCommand = runCli({});
+    EXPECT_EQ(noCommand.exitCode, 1);
+}

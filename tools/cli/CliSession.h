@@ -1,0 +1,70 @@
+#pragma once
+
+#include "device/CorvexDevice.h"
+#include "platform/AlertPresenter.h"
+#include "platform/PosixSerialLine.h"
+#include "platform/SystemDiscovery.h"
+#include "platform/SystemLogSink.h"
+
+#include <iosfwd>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace corvex::cli {
+
+// Exit codes of the command line.
+enum ExitCode : int {
+    Success = 0,
+    UsageError = 1,
+    NoInstrument = 2,
+    InstrumentFailed = 3,
+    FileError = 4,
+};
+
+// Alerts become lines on stderr: nobody is there to press a button.
+class StderrAlertPresenter final : public AlertPresenter {
+public:
+    int showAlert(const Alert& alert) override;
+};
+
+// One run of the command line against one instrument: the same CorvexDevice the
+// desktop program uses, connected either to --port or to the first instrument that
+// discovery reports.
+class CliSession final : public CorvexDeviceDelegate {
+public:
+    explicit CliSession(std::optional<std::string> port);
+    ~CliSession() override;
+
+    // Finds, opens and configures the instrument. Prints a clear message and returns
+    // the exit code on failure.
+    std::optional<ExitCode> connect();
+
+    CorvexDevice& device() { return *m_device; }
+    const std::string& portPath() const { return m_portPath; }
+
+    void deviceConnected() override { m_connected = true; }
+    void deviceDisconnected() override { m_connected = false; }
+
+private:
+    std::optional<std::string> m_requestedPort;
+    std::string m_portPath;
+    SystemLogSink m_log;
+    StderrAlertPresenter m_alerts;
+    PosixSerialPortOpener m_ports;
+    std::unique_ptr<SerialDeviceDiscovery> m_discovery;
+    std::unique_ptr<CorvexDevice> m_device;
+    bool m_connected { false };
+};
+
+struct CliContext {
+    std::vector<std::string> arguments; // after the command name
+    std::optional<std::string> port;
+    std::ostream& out;
+    std::ostream& err;
+};
+
+void printError(std::ostream& err, const std::string& message);
+
+} // namespace corvex::cli

@@ -1,0 +1,43 @@
+#include "Commands.h"
+
+#include "export/FlightRecordText.h"
+
+#include <cstdio>
+#include <ostream>
+
+namespace corvex::cli {
+
+namespace {
+
+std::string durationText(double seconds)
+{
+    long total = static_cast<long>(seconds);
+    char text[32];
+    std::snprintf(text, sizeof text, "%ld:%02ld:%02ld", total / 3600, total / 60 % 60, total % 60);
+    return text;
+}
+
+int runFlights(CliContext& context)
+{
+    if (!context.arguments.empty()) {
+        printError(context.err, "flights takes no arguments");
+        return UsageError;
+    }
+    CliSession session(context.port);
+    if (auto failure = session.connect())
+        return *failure;
+    auto flights = session.device().listFlightsShort();
+    if (!flights) {
+        printError(context.err, "the instrument at " + session.portPath() + " did not send its flight list");
+        return InstrumentFailed;
+    }
+    for (const FlightRecord& flight : *flights)
+        context.out << recordStringTitle(flight) << "    " << durationText(flight.duration) << "\n";
+    return Success;
+}
+
+} // namespace
+
+extern const CliCommand flightsCommand { "flights", "", "the flights in the instrument's log book, newest first", runFlights };
+
+} // namespace corvex::cli
