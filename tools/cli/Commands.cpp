@@ -4,12 +4,18 @@ namespace corvex::cli {
 
 extern const CliCommand infoCommand;
 extern const CliCommand flightsCommand;
+extern const CliCommand downloadCommand;
+extern const CliCommand logbookCommand;
+extern const CliCommand airspacesCommand;
 
 const std::vector<const CliCommand*>& allCommands()
 {
     static const std::vector<const CliCommand*> commands {
         &infoCommand,
         &flightsCommand,
+        &downloadCommand,
+        &logbookCommand,
+        &airspacesCommand,
     };
     return commands;
 }
