@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
@@ -326,4 +327,49 @@ TEST(VirtualInstrumentLink, AirspacesWrittenAndReadBackAfterARestart)
         ASSERT_LT(metadata.size(), 5000u);
     }
     EXPECT_EQ(metadata, Bytes(set.begin(), set.begin() + 2300));
+}
+
+TEST(VirtualInstrumentLink, FirmwareInstallationRebootsTheInstrument)
+{
+    VirtualInstrumentProcess instrument;
+    const std::vector<std::string> image = {
+        "S00D00005752454E20322E3430369C",
+        "S1131000000102030405060708090A0B0C0D0E0F64",
+        "S9031000EC",
+    };
+    auto frame = [](std::uint16_t number, const std::string& line) {
+        Bytes bytes(line.size() + 4, 0);
+        bytes[0] = 0x11;
+        bytes[1] = static_cast<std::uint8_t>(number >> 8);
+        bytes[2] = static_cast<std::uint8_t>(number);
+        std::copy(line.begin(), line.end(), bytes.begin() + 3);
+        return bytes;
+    };
+    {
+        Line line(instrument.portPath());
+        for (std::uint16_t number = 0; number < image.size(); ++number) {
+            ASSERT_TRUE(line.write(frame(number, image[number])));
+            auto verdict = line.read(4);
+            ASSERT_TRUE(verdict);
+            ASSERT_EQ(verdict->size(), 4u);
+            EXPECT_EQ((*verdict)[3], 0);
+        }
+        std::string reboot = image.back();
+        reboot[1] = 'E';
+        ASSERT_TRUE(line.write(frame(3, reboot)));
+    }
+    // Off the bus for a moment, then back on the new firmware.
+    auto deadline = Clock::now() + std::chrono::seconds(3);
+    while (entryExists(instrument.portPath()) && Clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_FALSE(entryExists(instrument.portPath()));
+    while (!entryExists(instrument.portPath()) && Clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_TRUE(entryExists(instrument.portPath()));
+    Line line(instrument.portPath());
+    ASSERT_TRUE(line.write({ 0x01 }));
+    auto info = line.read(28);
+    ASSERT_TRUE(info);
+    ASSERT_EQ(info->size(), 28u);
+    EXPECT_EQ((*info)[7] << 8 | (*info)[8], 2406);
 }

@@ -21,6 +21,70 @@ constexpr std::size_t airspacesRequestSize = 7;
 constexpr std::size_t airspacesChunkPayload = 121;
 constexpr std::size_t airspacesHeaderSize = 2300; // what a metadata-only read returns
 constexpr std::size_t airspacesReadChunk = 256;
+const std::string firmwareVersionItem = "firmware-version";
+// A firmware line frame ends with a NUL; S-records are far shorter than this.
+constexpr std::size_t firmwareFrameLimit = 1024;
+enum FirmwareVerdict : std::uint8_t {
+    FirmwareLineAccepted = 0,
+    FirmwareLineRejected = 1, // the fault, or a frame for the other generation
+    FirmwareLineDamaged = 2, // not an S-record, or its checksum is wrong
+    FirmwareLineOutOfOrder = 3,
+};
+
+std::optional<int> hexByte(std::string_view text, std::size_t at)
+{
+    auto digit = [](char c) -> int {
+        if (c >= '0' && c <= '9')
+            return c - '0';
+        if (c >= 'A' && c <= 'F')
+            return c - 'A' + 10;
+        if (c >= 'a' && c <= 'f')
+            return c - 'a' + 10;
+        return -1;
+    };
+    if (at + 2 > text.size() || digit(text[at]) < 0 || digit(text[at + 1]) < 0)
+        return std::nullopt;
+    return digit(text[at]) * 16 + digit(text[at + 1]);
+}
+
+// The data bytes of a sound S-record: "S", a type digit, the byte count, address and
+// data, and a checksum making all the counted bytes sum to 0xFF.
+std::optional<Bytes> sRecordBytes(std::string_view line)
+{
+    if (line.size() < 4 || line[0] != 'S' || line[1] < '0' || line[1] > '9')
+        return std::nullopt;
+    auto count = hexByte(line, 2);
+    if (!count || line.size() != 4 + 2 * static_cast<std::size_t>(*count) || *count < 1)
+        return std::nullopt;
+    Bytes bytes;
+    int sum = *count;
+    for (std::size_t at = 4; at < line.size(); at += 2) {
+        auto value = hexByte(line, at);
+        if (!value)
+            return std::nullopt;
+        sum += *value;
+        bytes.push_back(static_cast<std::uint8_t>(*value));
+    }
+    if ((sum & 0xFF) != 0xFF)
+        return std::nullopt;
+    bytes.pop_back(); // the checksum
+    return bytes;
+}
+
+// A version "d.ddd" named in the S0 header record's text, in thousandths.
+std::optional<std::uint16_t> versionInHeader(const Bytes& recordBytes)
+{
+    // Two address bytes, then the header text.
+    std::string text(recordBytes.begin() + std::min<std::ptrdiff_t>(2, static_cast<std::ptrdiff_t>(recordBytes.size())), recordBytes.end());
+    for (std::size_t i = 0; i + 5 <= text.size(); ++i) {
+        auto isDigit = [&](std::size_t k) { return text[k] >= '0' && text[k] <= '9'; };
+        if (isDigit(i) && text[i + 1] == '.' && isDigit(i + 2) && isDigit(i + 3) && isDigit(i + 4)
+            && (i == 0 || !isDigit(i - 1)) && (i + 5 == text.size() || !isDigit(i + 5)))
+            return static_cast<std::uint16_t>((text[i] - '0') * 1000 + (text[i + 2] - '0') * 100 + (text[i + 3] - '0') * 10 + (text[i + 4] - '0'));
+    }
+    return std::nullopt;
+}
+
 enum AirspacesOperation : std::uint8_t {
     AirspacesReadFromBeginning = 0,
     AirspacesReadNext = 1,
@@ -103,6 +167,14 @@ InstrumentModel::InstrumentModel(InstrumentConfig config, std::vector<Flight> fl
         record.resize(pilotDataSize, 0);
         m_store.setItem(pilotDataItem, record);
     }
+    // The flashed firmware outlives the command line's default.
+    if (auto stored = m_store.item(firmwareVersionItem)) {
+        unsigned version = 0;
+        std::string text(stored->begin(), stored->end());
+        auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), version);
+        if (error == std::errc() && version > 0 && version <= 0xFFFF)
+            m_config.identity.firmwareVersion = static_cast<std::uint16_t>(version);
+    }
     if (m_config.initialAirspaces && !m_store.item(airspacesItem))
         m_store.setItem(airspacesItem, *m_config.initialAirspaces);
 }
@@ -150,6 +222,7 @@ void InstrumentModel::resetSession()
     m_pilotUpload.clear();
     m_airspacesRead = {};
     m_airspacesUpload.reset();
+    m_firmwareInstall = {};
 }
 
 std::optional<std::size_t> InstrumentModel::requestLength(ByteView pending)
@@ -188,6 +261,16 @@ std::optional<std::size_t> InstrumentModel::requestLength(ByteView pending)
         if (u32le(pending, 6) > pilotDataChunkLimit)
             return 0;
         return pilotDataHeaderSize + u32le(pending, 6);
+    case byte(Command::FirmwareLine):
+    case byte(Command::FirmwareLineV2): {
+        // Command, line number, the line's characters, NUL.
+        for (std::size_t i = 3; i < pending.size(); ++i)
+            if (pending[i] == 0)
+                return i + 1;
+        if (pending.size() > firmwareFrameLimit)
+            return 0;
+        return std::nullopt;
+    }
     case byte(Command::Airspaces):
         if (pending.size() < 2)
             return std::nullopt;
@@ -243,6 +326,9 @@ std::vector<Bytes> InstrumentModel::answer(ByteView request)
         return answerPilotData(request);
     case byte(Command::Airspaces):
         return answerAirspaces(request);
+    case byte(Command::FirmwareLine):
+    case byte(Command::FirmwareLineV2):
+        return answerFirmwareLine(request);
     default:
         return {};
     }
@@ -428,6 +514,56 @@ std::vector<Bytes> InstrumentModel::applyFaults(std::vector<Bytes> writes) const
     return writes;
 }
 
+bool InstrumentModel::takeRebootRequest()
+{
+    bool requested = m_rebootRequested;
+    m_rebootRequested = false;
+    return requested;
+}
+
+std::vector<Bytes> InstrumentModel::answerFirmwareLine(ByteView request)
+{
+    std::uint16_t number = u16be(request, 1);
+    std::string line(request.begin() + 3, request.end() - 1);
+    // The reboot line: the last line with its second character replaced by "E". It
+    // gets no answer; after a complete installation the instrument restarts on the
+    // new firmware, otherwise on the old one, without leaving the bus.
+    if (line.size() >= 2 && line[1] == 'E') {
+        if (m_firmwareInstall.active && m_firmwareInstall.complete) {
+            if (m_firmwareInstall.version) {
+                m_config.identity.firmwareVersion = *m_firmwareInstall.version;
+                m_store.setItem(firmwareVersionItem, bytesOf(std::to_string(*m_firmwareInstall.version)));
+            }
+            m_rebootRequested = true;
+        }
+        m_firmwareInstall = {};
+        return {};
+    }
+    if (number == 0)
+        m_firmwareInstall = { 0, std::nullopt, false, true };
+    auto verdict = [&](std::uint8_t value) {
+        if (value != FirmwareLineAccepted)
+            m_firmwareInstall = {};
+        return std::vector<Bytes> { Bytes { request[0], request[1], request[2], value } };
+    };
+    bool wren = m_config.identity.firmwareVersion >= 2000;
+    if (request[0] != byte(wren ? Command::FirmwareLineV2 : Command::FirmwareLine))
+        return verdict(FirmwareLineRejected);
+    if (!m_firmwareInstall.active || number != static_cast<std::uint16_t>(m_firmwareInstall.nextLine))
+        return verdict(FirmwareLineOutOfOrder);
+    if (m_faults.firmwareRejectAll || (m_faults.firmwareRejectLine && *m_faults.firmwareRejectLine == number))
+        return verdict(FirmwareLineRejected);
+    auto bytes = sRecordBytes(line);
+    if (!bytes)
+        return verdict(FirmwareLineDamaged);
+    if (line[1] == '0')
+        m_firmwareInstall.version = versionInHeader(*bytes);
+    if (line[1] >= '7')
+        m_firmwareInstall.complete = true;
+    ++m_firmwareInstall.nextLine;
+    return verdict(FirmwareLineAccepted);
+}
+
 Bytes InstrumentModel::airspacesAnswer(std::uint8_t status, std::uint32_t length) const
 {
     if (m_faults.airspacesError)
@@ -514,6 +650,18 @@ std::optional<std::string> InstrumentModel::applyFaultCommand(std::string_view a
         if (arguments.empty() || error != std::errc() || end != arguments.data() + arguments.size() || value > 255)
             return std::string("airspaces-status needs a status byte");
         m_faults.airspacesStatus = static_cast<std::uint8_t>(value);
+        return std::nullopt;
+    }
+    if (name == "firmware-reject") {
+        if (arguments.empty()) {
+            m_faults.firmwareRejectAll = true;
+            return std::nullopt;
+        }
+        unsigned value = 0;
+        auto [end, error] = std::from_chars(arguments.data(), arguments.data() + arguments.size(), value);
+        if (error != std::errc() || end != arguments.data() + arguments.size() || value > 0xFFFF)
+            return std::string("firmware-reject takes a line number");
+        m_faults.firmwareRejectLine = static_cast<std::uint16_t>(value);
         return std::nullopt;
     }
     bool Faults::*flag = nullptr;

@@ -39,11 +39,13 @@ struct Faults {
     bool airspacesError { false }; // airspaces answers with AIRSPACES_STATUS_ERROR
     bool airspacesShortPayload { false }; // airspaces reads send one byte less than announced
     std::optional<std::uint8_t> airspacesStatus; // airspaces answers carry this status
+    bool firmwareRejectAll { false }; // every firmware line is rejected
+    std::optional<std::uint16_t> firmwareRejectLine; // this firmware line is rejected
 
     bool any() const
     {
         return silent || shortLength || wrongFirstByte || igcError || pilotError || pilotNoData || airspacesError
-            || airspacesShortPayload || airspacesStatus;
+            || airspacesShortPayload || airspacesStatus || firmwareRejectAll || firmwareRejectLine;
     }
 };
 
@@ -67,6 +69,12 @@ public:
     // A new connection (plugged in again): every transfer in progress is forgotten.
     void resetSession();
 
+    // Set when the instrument got the reboot line of a complete firmware installation:
+    // the program around the model then unplugs, pauses and plugs in again. Taking it
+    // clears it.
+    bool takeRebootRequest();
+    std::uint16_t firmwareVersion() const { return m_config.identity.firmwareVersion; }
+
     // The stored airspaces set, if any.
     std::optional<Bytes> airspaces() const;
 
@@ -75,7 +83,7 @@ public:
 
     // "silent", "short N", "wrong-first-byte", "igc-error", "pilot-error",
     // "pilot-no-data", "airspaces-error", "airspaces-short-payload",
-    // "airspaces-status N", "none". Returns an error text, or nothing when applied.
+    // "airspaces-status N", "firmware-reject [N]", "none". Returns an error text, or nothing when applied.
     std::optional<std::string> applyFaultCommand(std::string_view arguments);
     const Faults& faults() const { return m_faults; }
 
@@ -99,6 +107,7 @@ private:
     std::vector<Bytes> answerPilotData(ByteView request);
     std::vector<Bytes> answerAirspaces(ByteView request);
     Bytes airspacesAnswer(std::uint8_t status, std::uint32_t length = 0) const;
+    std::vector<Bytes> answerFirmwareLine(ByteView request);
     const Flight* flight(std::uint16_t flightNumber) const;
     RecorderInfo recorderInfo() const;
     std::vector<Bytes> applyFaults(std::vector<Bytes> writes) const;
@@ -148,6 +157,16 @@ private:
         bool active { false };
     } m_airspacesRead;
     std::optional<Bytes> m_airspacesUpload;
+
+    // The firmware installation in progress: the next line number expected, the
+    // version named by the S0 header record, whether a termination record arrived.
+    struct FirmwareInstall {
+        std::size_t nextLine { 0 };
+        std::optional<std::uint16_t> version;
+        bool complete { false };
+        bool active { false };
+    } m_firmwareInstall;
+    bool m_rebootRequested { false };
 };
 
 } // namespace corvex::virtualinstrument

@@ -42,6 +42,8 @@ constexpr double pacedBytesPerSecond = 11520.0;
 // shift every later request.
 constexpr auto partialRequestTimeout = std::chrono::milliseconds(500);
 constexpr auto replugPause = std::chrono::milliseconds(500);
+// A reboot after a firmware installation: off the bus for a second, then back.
+constexpr auto rebootPause = std::chrono::milliseconds(1000);
 
 struct Options {
     InstrumentConfig config;
@@ -90,7 +92,7 @@ void printUsage(FILE* out)
         "Control commands (one per line on the socket, answered 'ok' or 'error <why>'):\n"
         "  unplug, plug, replug, status, quit,\n"
         "  fault silent | short N | wrong-first-byte | igc-error | pilot-error | pilot-no-data |\n"
-        "        airspaces-error | airspaces-short-payload | airspaces-status N | none\n"
+        "        airspaces-error | airspaces-short-payload | airspaces-status N | firmware-reject [N] | none\n"
         "Signals: SIGUSR1 unplugs, SIGUSR2 plugs, SIGTERM/SIGINT end the instrument.\n",
         CORVEX_DEFAULT_IGC_DIR);
 }
@@ -306,6 +308,11 @@ public:
                 }
                 fds.push_back({ m_port.master(), events, 0 });
             }
+            if (m_rebootAt) {
+                auto left = std::chrono::duration_cast<std::chrono::milliseconds>(*m_rebootAt - Clock::now()).count();
+                int rebootMs = static_cast<int>(std::max<long long>(0, left)) + 1;
+                timeoutMs = timeoutMs < 0 ? rebootMs : std::min(timeoutMs, rebootMs);
+            }
             if (m_model.hasPartialRequest()) {
                 auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                     m_lastInput + partialRequestTimeout - Clock::now()).count();
@@ -335,6 +342,12 @@ public:
                     writeLine();
                 if (fds[masterIndex].revents & (POLLHUP | POLLERR))
                     std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
+            if (m_rebootAt && Clock::now() >= *m_rebootAt) {
+                m_rebootAt.reset();
+                std::string error;
+                if (!plug(error))
+                    std::fprintf(stderr, "virtual-instrument: %s\n", error.c_str());
             }
             if (m_model.hasPartialRequest() && Clock::now() - m_lastInput >= partialRequestTimeout) {
                 if (m_options.verbose)
@@ -499,8 +512,10 @@ private:
             unplug();
             return "ok";
         }
-        if (name == "plug")
+        if (name == "plug") {
+            m_rebootAt.reset();
             return plug(error) ? "ok" : "error " + error;
+        }
         if (name == "replug") {
             unplug();
             std::this_thread::sleep_for(replugPause);
@@ -533,6 +548,12 @@ private:
             if (m_options.verbose)
                 std::fprintf(stderr, "virtual-instrument: answer %s\n", describeBytes(write).c_str());
             queue(write);
+        }
+        if (m_model.takeRebootRequest()) {
+            if (m_options.verbose)
+                std::fprintf(stderr, "virtual-instrument: rebooting on firmware %u\n", m_model.firmwareVersion());
+            unplug();
+            m_rebootAt = Clock::now() + rebootPause;
         }
     }
 
@@ -592,6 +613,7 @@ private:
     Clock::time_point m_paceStart {};
     std::size_t m_pacedBytes { 0 };
     Clock::time_point m_lastInput {};
+    std::optional<Clock::time_point> m_rebootAt;
     bool m_quit { false };
 };
 
