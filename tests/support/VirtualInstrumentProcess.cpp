@@ -166,8 +166,11 @@ bool VirtualInstrumentProcess::isRunning() const
 {
     if (m_pid <= 0)
         return false;
-    int status = 0;
-    return ::waitpid(m_pid, &status, WNOHANG) == 0;
+    // Looks without reaping, so the pid stays ours until stop() collects it.
+    siginfo_t info {};
+    if (::waitid(P_PID, static_cast<id_t>(m_pid), &info, WEXITED | WNOHANG | WNOWAIT) != 0)
+        return false;
+    return info.si_pid == 0;
 }
 
 std::string VirtualInstrumentProcess::controlReply(std::string_view command)
