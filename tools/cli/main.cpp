@@ -21,8 +21,11 @@ void printUsage(std::ostream& out)
     for (const CliCommand* command : allCommands()) {
         std::string synopsis = std::string(command->name) + (command->usage[0] ? " " : "") + command->usage;
         out << "  " << synopsis;
-        for (std::size_t i = synopsis.size(); i < 32; ++i)
-            out << ' ';
+        // A long synopsis gets its summary on the next line, under the others.
+        if (synopsis.size() >= 32)
+            out << "\n" << std::string(34, ' ');
+        else
+            out << std::string(32 - synopsis.size(), ' ');
         out << command->summary << "\n";
     }
     out << "\nOptions:\n"
