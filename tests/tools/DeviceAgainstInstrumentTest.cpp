@@ -1,0 +1,85 @@
+#include "CapturingLogSink.h"
+#include "VirtualInstrumentProcess.h"
+#include "device/CorvexDevice.h"
+#include "platform/EventLoop.h"
+#include "platform/PosixSerialLine.h"
+
+#include <gtest/gtest.h>
+
+using namespace corvex;
+using corvex::testing::CapturingLogSink;
+using corvex::testing::VirtualInstrumentProcess;
+
+namespace {
+
+// The erase waits 210 turns of the event loop; here they take no time.
+class InstantTurner final : public EventLoopTurner {
+public:
+    void runEventLoopFor(double) override { ++turns; }
+    int turns { 0 };
+};
+
+struct Rig {
+    explicit Rig(const VirtualInstrumentProcess& instrument)
+    {
+        CorvexDeviceEnvironment environment;
+        environment.ports = &ports;
+        environment.log = &log;
+        environment.pause = [](std::chrono::milliseconds) { };
+        environment.eventLoop = &turner;
+        device = std::make_unique<CorvexDevice>(nullptr, environment);
+        device->corvexDeviceMatchedAtBsdPath(instrument.portPath(), 1);
+        device->initializeDevice();
+    }
+    PosixSerialPortOpener ports;
+    CapturingLogSink log;
+    InstantTurner turner;
+    std::unique_ptr<CorvexDevice> device;
+};
+
+Bytes readWholeSet(CorvexDevice& device, AirspacesReadScope scope)
+{
+    Bytes set;
+    bool more = true;
+    for (auto position = AirspacesReadPosition::FromBeginning; more; position = AirspacesReadPosition::Next) {
+        auto chunk = device.readAirspacesChunkFromBeginning(position, scope, &more);
+        if (!chunk)
+            return {};
+        set.insert(set.end(), chunk->begin(), chunk->end());
+        if (set.size() > 100000)
+            break;
+    }
+    return set;
+}
+
+} // namespace
+
+// The program's own airspaces commands over the pty: write a set, read back its header
+// and the whole set, erase it.
+TEST(DeviceAgainstInstrument, AirspacesRoundTrip)
+{
+    VirtualInstrumentProcess instrument;
+    Rig rig(instrument);
+    ASSERT_TRUE(rig.device->hasOpenLine());
+    EXPECT_TRUE(readWholeSet(*rig.device, AirspacesReadScope::MetadataOnly).empty());
+
+    Bytes set(2600);
+    for (std::size_t i = 0; i < set.size(); ++i)
+        set[i] = static_cast<std::uint8_t>(i * 13);
+    for (std::size_t at = 0; at < set.size(); at += 121) {
+        std::size_t length = std::min<std::size_t>(121, set.size() - at);
+        ASSERT_TRUE(rig.device->writeAirspacesChunk(ByteView(set).subspan(at, length),
+            at == 0 ? AirspacesWritePosition::FirstChunk : AirspacesWritePosition::NextChunk));
+    }
+    ASSERT_TRUE(rig.device->concludeWritingAirspacesData());
+    EXPECT_EQ(readWholeSet(*rig.device, AirspacesReadScope::MetadataOnly), Bytes(set.begin(), set.begin() + 2300));
+    EXPECT_EQ(readWholeSet(*rig.device, AirspacesReadScope::WholeData), set);
+
+    EXPECT_TRUE(rig.device->eraseAirspacesDataWithFakeProgressBlock());
+    EXPECT_EQ(rig.turner.turns, 210);
+    EXPECT_TRUE(readWholeSet(*rig.device, AirspacesReadScope::WholeData).empty());
+
+    ASSERT_TRUE(instrument.control("fault airspaces-status 2"));
+    EXPECT_FALSE(rig.device->eraseAirspacesDataWithFakeProgressBlock());
+    EXPECT_TRUE(rig.log.containsPrefix("eraseAirspaceData: response erroneous status 2"));
+}
