@@ -32,6 +32,8 @@ public:
     VirtualInstrumentProcess& operator=(const VirtualInstrumentProcess&) = delete;
 
     bool isRunning() const;
+    // The instrument's process id (for signals), or -1 when it is not running.
+    int pid() const { return m_pid; }
     const std::string& instrumentsDirectory() const { return m_instrumentsDirectory; }
     const std::string& stateDirectory() const { return m_stateDirectory; }
     // The published entry in the instruments directory (what discovery reports).

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <chrono>
 #include <cstdint>
 #include <fcntl.h>
@@ -145,6 +146,28 @@ TEST(VirtualInstrumentLink, UnplugAndPlugWhileRunning)
     Line replugged(port);
     ASSERT_TRUE(replugged.write({ 0x0D }));
     EXPECT_EQ(replugged.read(2), (Bytes { 0x0D, 0x08 }));
+}
+
+TEST(VirtualInstrumentLink, SignalsUnplugAndPlug)
+{
+    VirtualInstrumentProcess instrument;
+    ASSERT_GT(instrument.pid(), 0);
+    auto waitFor = [&](bool present) {
+        auto deadline = Clock::now() + std::chrono::seconds(3);
+        while (entryExists(instrument.portPath()) != present && Clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        return entryExists(instrument.portPath()) == present;
+    };
+    ::kill(instrument.pid(), SIGUSR1);
+    EXPECT_TRUE(waitFor(false));
+    ::kill(instrument.pid(), SIGUSR2);
+    EXPECT_TRUE(waitFor(true));
+    Line line(instrument.portPath());
+    ASSERT_TRUE(line.write({ 0x0D }));
+    EXPECT_EQ(line.read(2), (Bytes { 0x0D, 0x08 }));
+    // SIGTERM ends it and takes the entry away.
+    ::kill(instrument.pid(), SIGTERM);
+    EXPECT_TRUE(waitFor(false));
 }
 
 TEST(VirtualInstrumentLink, ControlCommandsAndFaults)
