@@ -4,6 +4,7 @@ namespace corvex::cli {
 
 extern const CliCommand infoCommand;
 extern const CliCommand flightsCommand;
+extern const CliCommand pilotCommand;
 extern const CliCommand downloadCommand;
 extern const CliCommand logbookCommand;
 extern const CliCommand airspacesCommand;
@@ -13,6 +14,7 @@ const std::vector<const CliCommand*>& allCommands()
     static const std::vector<const CliCommand*> commands {
         &infoCommand,
         &flightsCommand,
+        &pilotCommand,
         &downloadCommand,
         &logbookCommand,
         &airspacesCommand,

@@ -1,0 +1,131 @@
+#include "Commands.h"
+
+#include "export/PilotDataForm.h"
+
+#include <ostream>
+
+namespace corvex::cli {
+
+namespace {
+
+void printPilotData(std::ostream& out, const PilotData& data)
+{
+    out << "Pilot: " << data.pilot() << "\n"
+        << "Flight recorder serial: " << data.flightRecorderSerial() << "\n"
+        << "Glider type: " << data.gliderType() << "\n"
+        << "Glider id: " << data.gliderId() << "\n"
+        << "Competition class: " << data.competitionClass() << "\n"
+        << "Competition id: " << data.competitionId() << "\n"
+        << "Site: " << data.site() << "\n"
+        << "Pilot info: " << data.pilotInfo() << "\n";
+}
+
+std::string settableFieldNames()
+{
+    std::string names;
+    for (const PilotDataFormField& field : pilotDataFormFields()) {
+        if (field.field == PilotDataField::FlightRecorderSerial)
+            continue;
+        names += names.empty() ? "" : ", ";
+        names += field.name;
+    }
+    return names;
+}
+
+struct FieldEdit {
+    PilotDataField field;
+    std::string value;
+};
+
+// Every --set FIELD=VALUE, checked against the same limits as the pilot-data sheet
+// before the instrument is touched.
+std::optional<std::vector<FieldEdit>> parseEdits(const std::vector<std::string>& arguments, std::ostream& err)
+{
+    std::vector<FieldEdit> edits;
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        std::string assignment;
+        if (arguments[i] == "--set") {
+            if (i + 1 >= arguments.size()) {
+                printError(err, "--set needs FIELD=VALUE");
+                return std::nullopt;
+            }
+            assignment = arguments[++i];
+        } else if (arguments[i].starts_with("--set=")) {
+            assignment = arguments[i].substr(6);
+        } else {
+            printError(err, "unexpected argument " + arguments[i] + " (usage: corvex pilot [--set FIELD=VALUE]...)");
+            return std::nullopt;
+        }
+        const auto equals = assignment.find('=');
+        if (equals == std::string::npos) {
+            printError(err, "--set needs FIELD=VALUE, not " + assignment);
+            return std::nullopt;
+        }
+        const std::string name = assignment.substr(0, equals);
+        const std::string value = assignment.substr(equals + 1);
+        const auto field = pilotDataFieldNamed(name);
+        if (field == PilotDataField::FlightRecorderSerial) {
+            printError(err, "the flight recorder serial is the instrument's own and cannot be set");
+            return std::nullopt;
+        }
+        if (!field) {
+            printError(err, "unknown pilot data field " + name + " (fields: " + settableFieldNames() + ")");
+            return std::nullopt;
+        }
+        const std::size_t longest = longestPilotDataText(*field);
+        if (!pilotDataTextFits(value, std::string::npos)) {
+            printError(err, "the value of " + name + " must be plain ASCII text");
+            return std::nullopt;
+        }
+        if (!pilotDataTextFits(value, longest)) {
+            printError(err, "the value of " + name + " is " + std::to_string(value.size()) + " characters long; at most "
+                    + std::to_string(longest) + " fit");
+            return std::nullopt;
+        }
+        edits.push_back({ *field, value });
+    }
+    return edits;
+}
+
+int runPilot(CliContext& context)
+{
+    const auto edits = parseEdits(context.arguments, context.err);
+    if (!edits)
+        return UsageError;
+    CliSession session(context.port);
+    if (auto failure = session.connect())
+        return *failure;
+    // The instrument answers a failed read and "no pilot data" alike, with an empty
+    // record: both print as empty fields.
+    const PilotData asRead = session.device().downloadPilotData();
+    if (edits->empty()) {
+        printPilotData(context.out, asRead);
+        return Success;
+    }
+
+    PilotDataForm form = PilotDataForm::fromPilotData(asRead);
+    for (const FieldEdit& edit : *edits)
+        form.text(edit.field) = edit.value;
+    const PilotData sent = pilotDataFromForm(form, asRead);
+    if (!session.device().uploadPilotData(sent)) {
+        printError(context.err, "the instrument at " + session.portPath() + " did not take the pilot data");
+        return InstrumentFailed;
+    }
+    // What the instrument holds now is what counts, as in the pilot-data sheet.
+    const PilotData readBack = session.device().downloadPilotData();
+    printPilotData(context.out, readBack);
+    for (const FieldEdit& edit : *edits) {
+        if (readBack.text(edit.field) != edit.value) {
+            printError(context.err, "the instrument did not keep the new pilot data");
+            return InstrumentFailed;
+        }
+    }
+    return Success;
+}
+
+} // namespace
+
+extern const CliCommand pilotCommand { "pilot", "[--set FIELD=VALUE]...",
+    "show the pilot data stored in the instrument, or change fields of it", runPilot };
+
+} // namespace corvex::cli
