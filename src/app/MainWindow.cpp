@@ -2,6 +2,7 @@
 
 #include "ui_MainWindow.h"
 
+#include <QApplication>
 #include <QButtonGroup>
 #include <QLabel>
 #include <QPalette>
@@ -26,7 +27,8 @@ MainWindow::MainWindow(QWidget* parent)
     m_ui->statusBar->addWidget(m_statusLabel, 1);
     m_ui->statusBar->setSizeGripEnabled(false);
 
-    connect(m_ui->quitMenuItem, &QAction::triggered, this, &QWidget::close);
+    // Quit ends the program even while a secondary window is open.
+    connect(m_ui->quitMenuItem, &QAction::triggered, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
 
     applyStyle();
 }
