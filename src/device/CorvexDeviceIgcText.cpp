@@ -79,7 +79,12 @@ std::optional<std::string> CorvexDevice::downloadTextIgcFromTheDevice(
         commentInserted = true;
     };
 
-    for (;;) {
+    for (std::size_t blocks = 1;; ++blocks) {
+        if (blocks > igcTextBlockLimit) {
+            logLine(log(), "downloadTextIgcFromTheDevice: the instrument does not end the file (more than %lu blocks)",
+                static_cast<unsigned long>(igcTextBlockLimit));
+            return std::nullopt;
+        }
         const std::uint8_t request[] = { byte(Command::LogBook), byte(LogBookOperation::IgcTextBlock),
             static_cast<std::uint8_t>(flightNumber >> 8), static_cast<std::uint8_t>(flightNumber & 0xFF), state };
         if (!deviceWriteData(request)) {

@@ -28,7 +28,13 @@ PilotData CorvexDevice::downloadPilotData()
     std::size_t writePosition = 0;
     std::uint64_t total = 0;
     Bytes request = encodePilotDataRequest(pilotDataDirectionRead, 0, 0, statusValue(PilotDataStatus::PILOT_DATA_STATUS_OK));
-    for (;;) {
+    // Every chunk but a last one carries at least one byte, so a record takes at most
+    // 513 + 1 answers; more is an instrument that never finishes.
+    for (std::size_t round = 1;; ++round) {
+        if (round > PilotData::size + 1) {
+            logLine(log(), "downloadPilotData: the instrument does not end the pilot data");
+            return PilotData {};
+        }
         if (!deviceWriteData(request)) {
             logLine(log(), "deviceWriteData devPilotDataReq failure");
             return PilotData {};

@@ -23,7 +23,12 @@ std::optional<Bytes> CorvexDevice::downloadFlightData(TrackLogFormat format, std
         static_cast<std::uint8_t>(number >> 8), static_cast<std::uint8_t>(number & 0xFF) };
 
     Bytes flightData;
-    for (;;) {
+    for (std::size_t sectors = 1;; ++sectors) {
+        if (sectors > uploadSectorLimit) {
+            logLine(log(), "the instrument does not end the track log (more than %lu sectors)",
+                static_cast<unsigned long>(uploadSectorLimit));
+            return std::nullopt;
+        }
         auto header = exchange(request, uploadSectorHeaderLength);
         if (!header || header->size() != uploadSectorHeaderLength) {
             logLine(log(), "uploadSectorHeaderData is nil or has a wrong length");

@@ -67,6 +67,9 @@ constexpr int openRetryDelayMilliseconds = 1000;
 // the payload as a separate read of up to 255 bytes.
 constexpr std::size_t uploadSectorHeaderLength = 4;
 constexpr std::size_t uploadSectorPayloadLength = 255;
+// 16 MB of flight data, far beyond any flight: past it the instrument is not going to
+// send its last sector.
+constexpr std::size_t uploadSectorLimit = 65536;
 
 // The joined flight data and its records.
 constexpr std::uint8_t flightDataHeaderType = 0xFE;
@@ -93,6 +96,9 @@ constexpr std::uint8_t igcReadStateFilename = 1;
 constexpr std::uint8_t igcReadStateComment = 4; // the part at which our comment lines go
 constexpr std::uint8_t igcReadStateEnd = 5; // 5 to 254 end the file
 constexpr std::uint8_t IGC_READ_STATE_ERROR = 0xFF;
+// Up to 16 MB of text: some thirty times the longest flight file seen, and the mark of
+// an instrument that never reaches its end state.
+constexpr std::size_t igcTextBlockLimit = 65536;
 
 // --- Pilot data ---
 

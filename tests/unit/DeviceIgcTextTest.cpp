@@ -169,6 +169,14 @@ TEST(DeviceIgcText, FailuresReturnNothingWithTheirMessage)
     EXPECT_TRUE(refused.log.contains("deviceWriteData devReadTracklogReq failure"));
 }
 
+TEST(DeviceIgcText, AnInstrumentThatNeverEndsTheFileIsStopped)
+{
+    TrackTestRig rig([](const Bytes&) { return block(3, "B1"); });
+    rig.device->setCurrentFirmwareVersion(recent);
+    EXPECT_FALSE(rig.device->downloadTextIgcFromTheDevice(1, nullptr));
+    EXPECT_TRUE(rig.log.contains("downloadTextIgcFromTheDevice: the instrument does not end the file (more than 65536 blocks)"));
+}
+
 TEST(DeviceIgcText, FaultSweepNeverReportsAPartialFile)
 {
     for (std::uint16_t firmware : { recent, older }) {

@@ -166,6 +166,13 @@ TEST(DeviceTrackLog, FailuresReturnNothingWithTheirMessage)
     EXPECT_EQ(unplugged.log.lines, (std::vector<std::string> { "deviceFile is nil" }));
 }
 
+TEST(DeviceTrackLog, AnInstrumentThatNeverEndsItsSectorsIsStopped)
+{
+    TrackTestRig rig([](const Bytes&) { return hexBytes("04 0001 01 FE"); });
+    EXPECT_FALSE(rig.device->downloadLocationSamplesForFlightNumber(1, nullptr, nullptr));
+    EXPECT_EQ(rig.log.lines, (std::vector<std::string> { "the instrument does not end the track log (more than 65536 sectors)" }));
+}
+
 // The line drops after every possible byte of the exchange: the download fails
 // cleanly each time, never handing back part of the flight.
 TEST(DeviceTrackLog, FaultSweepNeverReportsAPartialFlight)

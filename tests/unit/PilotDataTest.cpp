@@ -159,6 +159,14 @@ TEST(DevicePilotData, ReadFailuresGiveTheZeroRecord)
     EXPECT_TRUE(unplugged.log.contains("Fatal ERROR! deviceFile is nil"));
 }
 
+TEST(DevicePilotData, AnInstrumentThatNeverEndsThePilotDataIsStopped)
+{
+    TrackTestRig rig([](const Bytes&) { return response(0, 0, 2); });
+    EXPECT_TRUE(rig.device->downloadPilotData().isEmpty());
+    EXPECT_TRUE(rig.log.contains("downloadPilotData: the instrument does not end the pilot data"));
+    EXPECT_EQ(rig.line().written.size(), 514u);
+}
+
 TEST(DevicePilotData, WritesTwoChunks)
 {
     const Bytes record = recordBytes();
