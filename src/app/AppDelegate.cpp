@@ -1,10 +1,13 @@
 #include "app/AppDelegate.h"
 
 #include "airspaces/AirspacesWindow.h"
+#include "app/DownloadCommands.h"
+#include "app/FilePanelPresenter.h"
 #include "app/FlightRecordMetaType.h"
 #include "app/InstrumentBusyGuard.h"
 #include "app/LevelIndicator.h"
 #include "app/MainWindow.h"
+#include "app/PilotDataWindowController.h"
 #include "app/PleaseWaitSheet.h"
 #include "app/Resources.h"
 #include "app/UserPreferencesWindow.h"
@@ -45,6 +48,10 @@ AppDelegate::AppDelegate(MainWindow& window, Environment environment, QObject* p
 {
     initializeResources();
     m_pleaseWaitSheet = new PleaseWaitSheet(&m_window);
+    m_pilotDataWC = new PilotDataWindowController(&m_window);
+    connect(m_pilotDataWC, &QDialog::finished, this, &AppDelegate::didEndEditPilotDataSheet);
+    m_fileDialogPanels = std::make_unique<FileDialogPanelPresenter>(&m_window);
+    m_filePanels = m_fileDialogPanels.get();
     connect(m_instrumentBusy, &InstrumentBusyState::busyChanged, this, &AppDelegate::setInstrumentControlsLocked);
     connectWindowActions();
 }
@@ -89,6 +96,18 @@ void AppDelegate::applicationDidFinishLaunching()
     deviceEnvironment.eventLoop = m_environment.eventLoop;
     deviceEnvironment.applicationVersion = QCoreApplication::applicationVersion().toStdString();
     m_device = std::make_unique<CorvexDevice>(this, std::move(deviceEnvironment));
+
+    DownloadCommands::Environment downloadEnvironment;
+    downloadEnvironment.window = &m_window;
+    downloadEnvironment.device = m_device.get();
+    downloadEnvironment.alerts = m_environment.alerts;
+    downloadEnvironment.log = m_environment.log;
+    downloadEnvironment.panels = m_filePanels;
+    downloadEnvironment.eventLoop = m_environment.eventLoop;
+    downloadEnvironment.showSheetWithText = [this](const QString& text) { showSheetWithText(text); };
+    downloadEnvironment.hideSheet = [this] { hideSheet(); };
+    downloadEnvironment.programVersion = QCoreApplication::applicationVersion().toStdString();
+    m_downloadCommands = std::make_unique<DownloadCommands>(std::move(downloadEnvironment));
 
     // The value stored for the user: the defaults are not registered yet.
     m_device->setShouldLogCommunications(m_environment.preferences->boolValue(logCommunicationsKey));
@@ -334,20 +353,27 @@ void AppDelegate::userPreferencesWindowMenuItemClicked()
     m_userPreferencesWindow->activateWindow();
 }
 
+void AppDelegate::setFilePanelPresenter(FilePanelPresenter* panels)
+{
+    m_filePanels = panels;
+    if (m_downloadCommands)
+        m_downloadCommands->setFilePanelPresenter(panels);
+}
+
 void AppDelegate::downloadTracklog()
 {
-    if (m_instrumentBusy->isBusy())
+    if (m_instrumentBusy->isBusy() || !m_downloadCommands)
         return;
     InstrumentBusyGuard busy(*m_instrumentBusy);
-    // The track-log download is not built yet.
+    m_downloadCommands->downloadTracklog();
 }
 
 void AppDelegate::downloadLogbook()
 {
-    if (m_instrumentBusy->isBusy())
+    if (m_instrumentBusy->isBusy() || !m_downloadCommands)
         return;
     InstrumentBusyGuard busy(*m_instrumentBusy);
-    // The log-book download is not built yet.
+    m_downloadCommands->downloadLogbook();
 }
 
 void AppDelegate::editPilotData()
@@ -355,7 +381,30 @@ void AppDelegate::editPilotData()
     if (m_instrumentBusy->isBusy())
         return;
     InstrumentBusyGuard busy(*m_instrumentBusy);
-    // The pilot-data sheet is not built yet.
+    const PilotData pilotData = m_device ? m_device->downloadPilotData() : PilotData {};
+    m_pilotDataWC->updateFormWithPilotData(pilotData);
+    // Window-modal and not waited for: the sheet reports its end to
+    // didEndEditPilotDataSheet, which takes the instrument again for the write.
+    m_pilotDataWC->open();
+}
+
+void AppDelegate::didEndEditPilotDataSheet(int returnCode)
+{
+    if (returnCode != 1) {
+        logLine(*m_environment.log, "Cancel button");
+        m_pilotDataWC->hide();
+        return;
+    }
+    logLine(*m_environment.log, "Ok button");
+    m_pilotDataWC->hide();
+    if (!m_device)
+        return;
+    InstrumentBusyGuard busy(*m_instrumentBusy);
+    // Whatever the instrument holds afterwards is what the label shows.
+    m_device->uploadPilotData(m_pilotDataWC->getPilotDataFromForm());
+    const std::string pilotName = pilotNameFromInstrument();
+    m_window.ui().pilotNameLabel->setText(
+        QStringLiteral("Pilot: %1").arg(pilotName.empty() ? QStringLiteral("Unknown") : QString::fromLatin1(pilotName)));
 }
 
 void AppDelegate::showSheetWithText(const QString& text)

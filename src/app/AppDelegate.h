@@ -15,10 +15,13 @@ namespace corvex {
 
 class AirspacesWindow;
 class AlertPresenter;
+class DownloadCommands;
 class EventLoopTurner;
+class FilePanelPresenter;
 class InstrumentBusyState;
 class LogSink;
 class MainWindow;
+class PilotDataWindowController;
 class PleaseWaitSheet;
 class PreferencesStore;
 class SerialDeviceDiscovery;
@@ -78,6 +81,10 @@ public:
     AirspacesWindow* airspacesWindowController() const { return m_airspacesWindowController.get(); }
     UserPreferencesWindow* userPreferencesWindow() const { return m_userPreferencesWindow.get(); }
     PleaseWaitSheet* pleaseWaitSheet() const { return m_pleaseWaitSheet; }
+    // The pilot-data sheet, made with the main window.
+    PilotDataWindowController* pilotDataWC() const { return m_pilotDataWC; }
+    // The file panels of the download commands: file dialogs unless a test answers them.
+    void setFilePanelPresenter(FilePanelPresenter* panels);
     // Held by every command that talks to the instrument; see InstrumentBusyGuard.
     InstrumentBusyState& instrumentBusyState() const { return *m_instrumentBusy; }
 
@@ -90,11 +97,12 @@ public slots:
     void airspacesManageMenuClicked();
     void airspacesClearMenuClicked();
     void userPreferencesWindowMenuItemClicked();
-    // The track-log and log-book downloads and the pilot-data sheet are wired here;
-    // their commands are not built yet, so these hold the instrument and return.
+    // The track-log and log-book downloads (DownloadCommands) and the pilot-data sheet.
     void downloadTracklog();
     void downloadLogbook();
     void editPilotData();
+    // The sheet has ended: 1 writes the form into the instrument and reads it back.
+    void didEndEditPilotDataSheet(int returnCode);
 
 private:
     void airspacesGate();
@@ -111,6 +119,10 @@ private:
     std::unique_ptr<UserPreferencesWindow> m_userPreferencesWindow;
     PleaseWaitSheet* m_pleaseWaitSheet { nullptr }; // child of the main window
     InstrumentBusyState* m_instrumentBusy { nullptr }; // child of this
+    PilotDataWindowController* m_pilotDataWC { nullptr }; // child of the main window
+    std::unique_ptr<FilePanelPresenter> m_fileDialogPanels;
+    FilePanelPresenter* m_filePanels { nullptr };
+    std::unique_ptr<DownloadCommands> m_downloadCommands; // made with the device
     // Counts disconnections, so that a connect sequence can tell that the instrument
     // went away while one of its alerts was open.
     unsigned m_disconnections { 0 };
