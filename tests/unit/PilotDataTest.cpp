@@ -90,12 +90,6 @@ TEST(PilotDataRecord, BytesAboveSevenBitsShowAsReplacementButStayInTheRecord)
     EXPECT_EQ(data.bytes[4], '?');
 }
 
-TEST(PilotDataRecord, RequestHeader)
-{
-    EXPECT_EQ(encodePilotDataRequest(0, 0, 0, 1), hexBytes("0E 00 00000000 00000000 0100"));
-    EXPECT_EQ(encodePilotDataRequest(1, 0x116, 0xEB, 3), hexBytes("0E 01 16010000 EB000000 0300"));
-}
-
 TEST(DevicePilotData, ReadsOneChunkAndEchoesTheAnswer)
 {
     const Bytes record = recordBytes();
