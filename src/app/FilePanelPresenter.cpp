@@ -2,9 +2,29 @@
 
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QStandardPaths>
 
 namespace corvex {
+
+namespace {
+
+// A folder panel accepts only folders that exist; the name it suggests is a folder the
+// export is about to make, so a name typed or kept there is made on confirming.
+class FolderPanel final : public QFileDialog {
+public:
+    using QFileDialog::QFileDialog;
+
+    void accept() override
+    {
+        const QStringList chosen = selectedFiles();
+        if (!chosen.isEmpty() && !QFileInfo::exists(chosen.constFirst()))
+            QDir().mkpath(chosen.constFirst());
+        QFileDialog::accept();
+    }
+};
+
+} // namespace
 
 std::optional<QString> FileDialogPanelPresenter::runSavePanel(const SavePanelRequest& request)
 {
@@ -22,7 +42,7 @@ std::optional<QString> FileDialogPanelPresenter::runSavePanel(const SavePanelReq
 
 std::optional<QString> FileDialogPanelPresenter::runFolderPanel(const FolderPanelRequest& request)
 {
-    QFileDialog panel(m_parent, request.title);
+    FolderPanel panel(m_parent, request.title);
     panel.setAcceptMode(QFileDialog::AcceptOpen);
     panel.setFileMode(QFileDialog::Directory);
     panel.setOption(QFileDialog::ShowDirsOnly, true);

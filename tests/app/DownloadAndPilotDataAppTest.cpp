@@ -12,10 +12,13 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QKeyEvent>
 #include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -289,4 +292,44 @@ TEST(PilotDataSheet, EditsWritesAndReadsBackKeepingTheSerial)
     form.okButton->click();
     EXPECT_EQ(app.ui().pilotNameLabel->text(), "Pilot: Unknown");
     EXPECT_EQ(app.device().downloadPilotData().site(), "Grenchen");
+}
+
+namespace {
+
+// Confirms the file dialog that the presenter opens, once it is up, in the folder given.
+void confirmPanelIn(const QString& folder)
+{
+    auto* timer = new QTimer;
+    QObject::connect(timer, &QTimer::timeout, [timer, folder] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        if (!dialog)
+            return;
+        timer->stop();
+        timer->deleteLater();
+        const QString name = dialog->selectedFiles().isEmpty() ? QString() : QFileInfo(dialog->selectedFiles().constFirst()).fileName();
+        dialog->setDirectory(folder);
+        dialog->selectFile(name);
+        QMetaObject::invokeMethod(dialog, "accept"); // the button a user presses
+    });
+    timer->start(20);
+}
+
+} // namespace
+
+TEST(FilePanels, TheDialogsKeepTheSuggestedNames)
+{
+    QTemporaryDir home;
+    FileDialogPanelPresenter panels(nullptr);
+
+    confirmPanelIn(home.path());
+    const auto file = panels.runSavePanel({ "Exporting IGC file", "2013-7-5-XCV-ABC-23", "igc" });
+    ASSERT_TRUE(file);
+    EXPECT_EQ(*file, home.filePath("2013-7-5-XCV-ABC-23.igc"));
+
+    // The folder named in the panel does not exist yet: confirming makes it.
+    confirmPanelIn(home.path());
+    const auto folder = panels.runFolderPanel({ "Exporting KML files", "CorvexVario KML" });
+    ASSERT_TRUE(folder);
+    EXPECT_EQ(*folder, home.filePath("CorvexVario KML"));
+    EXPECT_TRUE(QFileInfo(*folder).isDir());
 }
