@@ -3,6 +3,7 @@
 
 #include "device/Protocol.h"
 #include "device/TrackLogCodec.h"
+#include "platform/LocalTime.h"
 #include "platform/LogSink.h"
 
 #include <algorithm>
@@ -44,16 +45,6 @@ std::string withoutExtension(const std::string& name)
     if (dot == std::string::npos || dot == 0)
         return name;
     return name.substr(0, dot);
-}
-
-std::string localTimeText(std::chrono::system_clock::time_point moment)
-{
-    const std::time_t seconds = std::chrono::system_clock::to_time_t(moment);
-    std::tm local {};
-    localtime_r(&seconds, &local);
-    char text[64];
-    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
-    return text;
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "export/IgcWriter.h"
 
+#include "platform/LocalTime.h"
 #include "platform/LogSink.h"
 
 #include <algorithm>
@@ -31,16 +32,6 @@ std::string bRecord(const LocationSample& sample)
 }
 
 } // namespace
-
-std::string localTimeText(std::chrono::system_clock::time_point moment)
-{
-    const std::time_t seconds = std::chrono::system_clock::to_time_t(moment);
-    std::tm local {};
-    localtime_r(&seconds, &local);
-    char text[64];
-    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
-    return text;
-}
 
 std::string hexStringWithData(ByteView data, std::size_t ofLength)
 {

@@ -30,7 +30,4 @@ std::string generateIgcFileForSamples(const std::vector<LocationSample>& samples
 // never more than the buffer holds.
 std::string hexStringWithData(ByteView data, std::size_t ofLength);
 
-// "%Y-%m-%d %H:%M:%S" in the computer's local time zone.
-std::string localTimeText(std::chrono::system_clock::time_point moment);
-
 } // namespace corvex
