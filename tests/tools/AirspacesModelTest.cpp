@@ -1,9 +1,12 @@
 #include "InstrumentModel.h"
+#include "TemporaryFolder.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <stdlib.h>
+
+using corvex::testing::TemporaryFolder;
 
 using namespace corvex;
 using namespace corvex::virtualinstrument;
@@ -74,24 +77,6 @@ Bytes download(InstrumentModel& model, bool metadataOnly, std::vector<Bytes>* an
     return data;
 }
 
-class TemporaryFolder {
-public:
-    TemporaryFolder()
-    {
-        char name[] = "/tmp/corvex-vi-airspaces-XXXXXX";
-        m_path = ::mkdtemp(name) ? name : "";
-    }
-    ~TemporaryFolder()
-    {
-        std::error_code error;
-        std::filesystem::remove_all(m_path, error);
-    }
-    const std::string& path() const { return m_path; }
-
-private:
-    std::string m_path;
-};
-
 } // namespace
 
 TEST(AirspacesModel, NoSetGivesAnEmptyLastChunk)
@@ -105,7 +90,7 @@ TEST(AirspacesModel, NoSetGivesAnEmptyLastChunk)
 
 TEST(AirspacesModel, UploadReadBackAndKeep)
 {
-    TemporaryFolder folder;
+    TemporaryFolder folder("corvex-vi-airspaces");
     Bytes set = sampleSet(2400);
     {
         InstrumentModel model(InstrumentConfig {}, {}, StateStore(folder.path()));

@@ -1,10 +1,13 @@
 #include "InstrumentModel.h"
+#include "TemporaryFolder.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <stdlib.h>
+
+using corvex::testing::TemporaryFolder;
 
 using namespace corvex;
 using namespace corvex::virtualinstrument;
@@ -42,29 +45,11 @@ InstrumentConfig wren()
     return config;
 }
 
-class TemporaryFolder {
-public:
-    TemporaryFolder()
-    {
-        char name[] = "/tmp/corvex-vi-firmware-XXXXXX";
-        m_path = ::mkdtemp(name) ? name : "";
-    }
-    ~TemporaryFolder()
-    {
-        std::error_code error;
-        std::filesystem::remove_all(m_path, error);
-    }
-    const std::string& path() const { return m_path; }
-
-private:
-    std::string m_path;
-};
-
 } // namespace
 
 TEST(FirmwareLines, InstallationRebootsOnTheNewVersionAndKeepsIt)
 {
-    TemporaryFolder folder;
+    TemporaryFolder folder("corvex-vi-firmware");
     {
         InstrumentModel model(wren(), {}, StateStore(folder.path()));
         for (std::uint16_t number = 0; number < wrenImage.size(); ++number) {

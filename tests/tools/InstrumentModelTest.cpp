@@ -1,9 +1,12 @@
 #include "InstrumentModel.h"
+#include "TemporaryFolder.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <stdlib.h>
+
+using corvex::testing::TemporaryFolder;
 
 using namespace corvex;
 using namespace corvex::virtualinstrument;
@@ -73,24 +76,6 @@ Bytes tinyRecord(std::uint16_t flightNumber, std::uint16_t block)
     record.resize(89, 0);
     return record;
 }
-
-class TemporaryFolder {
-public:
-    TemporaryFolder()
-    {
-        char name[] = "/tmp/corvex-vi-model-XXXXXX";
-        m_path = ::mkdtemp(name) ? name : "";
-    }
-    ~TemporaryFolder()
-    {
-        std::error_code error;
-        std::filesystem::remove_all(m_path, error);
-    }
-    const std::string& path() const { return m_path; }
-
-private:
-    std::string m_path;
-};
 
 } // namespace
 
@@ -180,7 +165,7 @@ TEST(InstrumentModel, EmptyAndErasedRecordsAmongTheFlights)
 
 TEST(InstrumentModel, EraseEmptiesTheLogBookForGood)
 {
-    TemporaryFolder folder;
+    TemporaryFolder folder("corvex-vi-model");
     {
         InstrumentModel model(config(), { tinyFlight(1) }, StateStore(folder.path()));
         Bytes ack = ask(model, request({ 0x03, 0x02 }));
@@ -305,7 +290,7 @@ TEST(InstrumentModel, PilotDataReadInTwoChunks)
 
 TEST(InstrumentModel, PilotDataWrittenAsTheProgramDoesAndKept)
 {
-    TemporaryFolder folder;
+    TemporaryFolder folder("corvex-vi-model");
     Bytes record = samplePilotRecord();
     {
         InstrumentModel model(config(), {}, StateStore(folder.path()));
