@@ -130,6 +130,9 @@ public:
     // the last chunk; statuses other than 1 and 2 leave it as it was.
     std::optional<Bytes> readAirspacesChunkFromBeginning(
         AirspacesReadPosition position, AirspacesReadScope scope, bool* isMoreDataAvailableOutFlag = nullptr);
+    // Every chunk of the set (or of its header alone), joined; nothing when a chunk
+    // fails or the instrument never reports the last chunk.
+    std::optional<Bytes> readWholeAirspacesSet(AirspacesReadScope scope);
     // Sends one chunk of at most 121 bytes, zero-padded to 121.
     bool writeAirspacesChunk(ByteView chunk, AirspacesWritePosition position);
     bool concludeWritingAirspacesData();

@@ -157,4 +157,26 @@ bool CorvexDevice::eraseAirspacesDataWithFakeProgressBlock(const std::function<v
     return true;
 }
 
+std::optional<Bytes> CorvexDevice::readWholeAirspacesSet(AirspacesReadScope scope)
+{
+    // Far above any set an instrument can hold; an instrument that never clears the
+    // more-data flag would otherwise keep the program reading for ever.
+    constexpr int maximumChunks = 65536;
+    Bytes set;
+    bool more = true;
+    auto position = AirspacesReadPosition::FromBeginning;
+    for (int chunks = 0; more; ++chunks) {
+        if (chunks == maximumChunks) {
+            logLine(log(), "readWholeAirspacesSet: the instrument does not end the set (more than %d chunks)", maximumChunks);
+            return std::nullopt;
+        }
+        auto chunk = readAirspacesChunkFromBeginning(position, scope, &more);
+        if (!chunk)
+            return std::nullopt;
+        set.insert(set.end(), chunk->begin(), chunk->end());
+        position = AirspacesReadPosition::Next;
+    }
+    return set;
+}
+
 } // namespace corvex

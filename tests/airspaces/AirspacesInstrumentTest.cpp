@@ -29,21 +29,6 @@ public:
     int turns { 0 };
 };
 
-std::optional<Bytes> readWholeSet(CorvexDevice& device, AirspacesReadScope scope)
-{
-    Bytes set;
-    bool more = true;
-    auto position = AirspacesReadPosition::FromBeginning;
-    while (more) {
-        auto chunk = device.readAirspacesChunkFromBeginning(position, scope, &more);
-        if (!chunk)
-            return std::nullopt;
-        set.insert(set.end(), chunk->begin(), chunk->end());
-        position = AirspacesReadPosition::Next;
-    }
-    return set;
-}
-
 std::string readTestFile(const std::string& name)
 {
     std::ifstream file(std::string(CORVEX_TESTDATA_DIR) + "/openair/" + name, std::ios::binary);
@@ -99,12 +84,12 @@ TEST(AirspacesInstrument, ConvertedSetUploadsAndReadsBackByteForByte)
     }
     ASSERT_TRUE(device.concludeWritingAirspacesData());
 
-    auto header = readWholeSet(device, AirspacesReadScope::MetadataOnly);
+    auto header = device.readWholeAirspacesSet(AirspacesReadScope::MetadataOnly);
     ASSERT_TRUE(header);
     ASSERT_EQ(header->size(), airspacesFormat::headerSize);
     EXPECT_EQ(buildCacheFilenameFromHeader(*header), binaryFileName); // found again in the cache
 
-    auto readBack = readWholeSet(device, AirspacesReadScope::WholeData);
+    auto readBack = device.readWholeAirspacesSet(AirspacesReadScope::WholeData);
     ASSERT_TRUE(readBack);
     EXPECT_EQ(*readBack, *converted);
     auto set = Airspaces::initWithDataInInternalFormat(*readBack, log);
@@ -115,7 +100,7 @@ TEST(AirspacesInstrument, ConvertedSetUploadsAndReadsBackByteForByte)
 
     // Cleared, the instrument has nothing left to read.
     ASSERT_TRUE(device.eraseAirspacesDataWithFakeProgressBlock());
-    auto afterErase = readWholeSet(device, AirspacesReadScope::MetadataOnly);
+    auto afterErase = device.readWholeAirspacesSet(AirspacesReadScope::MetadataOnly);
     ASSERT_TRUE(afterErase);
     EXPECT_TRUE(afterErase->empty());
 }

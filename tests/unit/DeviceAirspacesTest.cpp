@@ -265,3 +265,18 @@ TEST(DeviceAirspaces, FaultSweep)
         EXPECT_FALSE(erase.device->eraseAirspacesDataWithFakeProgressBlock()) << "erase, dropped after " << failAt;
     }
 }
+
+TEST(DeviceAirspaces, WholeSetJoinsChunksAndStopsAnInstrumentThatNeverEnds)
+{
+    AirspacesRig rig({ concat(answer(2, 3), { 1, 2, 3 }), concat(answer(1, 2), { 4, 5 }) });
+    EXPECT_EQ(rig.device->readWholeAirspacesSet(AirspacesReadScope::WholeData), (Bytes { 1, 2, 3, 4, 5 }));
+
+    // Always "more data", never a last chunk: the read gives up instead of looping.
+    AirspacesRig endless({});
+    endless.line().responder = [](const Bytes&) { return answer(2, 0); };
+    EXPECT_FALSE(endless.device->readWholeAirspacesSet(AirspacesReadScope::MetadataOnly));
+    EXPECT_TRUE(endless.log.contains("readWholeAirspacesSet: the instrument does not end the set (more than 65536 chunks)"));
+
+    AirspacesRig failing({ concat(answer(2, 3), { 1, 2, 3 }) });
+    EXPECT_FALSE(failing.device->readWholeAirspacesSet(AirspacesReadScope::WholeData)) << "nothing partial on a failed chunk";
+}

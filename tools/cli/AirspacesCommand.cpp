@@ -37,22 +37,6 @@ bool writeFileBytes(const std::string& path, const Bytes& bytes)
     return file.commit();
 }
 
-// The instrument's set, or its 2300-byte header alone.
-std::optional<Bytes> readSet(CorvexDevice& device, AirspacesReadScope scope)
-{
-    Bytes set;
-    bool more = true;
-    auto position = AirspacesReadPosition::FromBeginning;
-    while (more) {
-        auto chunk = device.readAirspacesChunkFromBeginning(position, scope, &more);
-        if (!chunk)
-            return std::nullopt;
-        set.insert(set.end(), chunk->begin(), chunk->end());
-        position = AirspacesReadPosition::Next;
-    }
-    return set;
-}
-
 // 1.365 or later on a Lark, 2.401 or later on a Wren.
 bool firmwareSupportsAirspaces(CorvexDevice& device, std::ostream& err)
 {
@@ -95,7 +79,7 @@ int clearSet(CorvexDevice& device, std::ostream& err)
 
 int runInfo(CliContext& context, CorvexDevice& device)
 {
-    auto header = readSet(device, AirspacesReadScope::MetadataOnly);
+    auto header = device.readWholeAirspacesSet(AirspacesReadScope::MetadataOnly);
     if (!header) {
         printError(context.err, "cannot read the airspaces header from the instrument");
         return InstrumentFailed;
@@ -114,7 +98,7 @@ int runInfo(CliContext& context, CorvexDevice& device)
 
 int runRead(CliContext& context, CorvexDevice& device, const std::string& path)
 {
-    auto set = readSet(device, AirspacesReadScope::WholeData);
+    auto set = device.readWholeAirspacesSet(AirspacesReadScope::WholeData);
     if (!set) {
         printError(context.err, "cannot read the airspaces from the instrument");
         return InstrumentFailed;
@@ -149,7 +133,7 @@ int runUpload(CliContext& context, CorvexDevice& device, const std::string& path
         printError(context.err, path + " is not an airspaces set in the instrument's format");
         return FileError;
     }
-    auto header = readSet(device, AirspacesReadScope::MetadataOnly);
+    auto header = device.readWholeAirspacesSet(AirspacesReadScope::MetadataOnly);
     if (header && header->size() == airspacesFormat::headerSize) {
         if (int result = clearSet(device, context.err); result != Success)
             return result;
