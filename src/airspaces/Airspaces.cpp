@@ -1,7 +1,7 @@
 #include "airspaces/Airspaces.h"
 
 #include "airspaces/TextEncoding.h"
-#include "device/ByteReader.h"
+#include "base/ByteReader.h"
 #include "platform/LogSink.h"
 
 #include <algorithm>

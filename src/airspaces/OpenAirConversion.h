@@ -2,7 +2,7 @@
 
 #include "airspaces/Airspaces.h"
 #include "airspaces/OpenAirParser.h"
-#include "device/Bytes.h"
+#include "base/Bytes.h"
 
 #include <chrono>
 #include <string>

@@ -1,6 +1,6 @@
 #include "app/AppDelegate.h"
 
-#include "airspaces/AirspacesWindow.h"
+#include "airspaces/ui/AirspacesWindow.h"
 #include "app/DownloadCommands.h"
 #include "app/FilePanelPresenter.h"
 #include "app/FlightRecordMetaType.h"
@@ -16,9 +16,9 @@
 #include "export/FlightRecordText.h"
 #include "platform/AlertPresenter.h"
 #include "platform/LogSink.h"
-#include "platform/PreferencesStore.h"
+#include "platform/qt/PreferencesStore.h"
 #include "ui_MainWindow.h"
-#include "updates/UpdateWindow.h"
+#include "updates/ui/UpdateWindow.h"
 
 #include <QAction>
 #include <QComboBox>

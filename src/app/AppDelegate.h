@@ -1,7 +1,7 @@
 #pragma once
 
 #include "device/CorvexDevice.h"
-#include "platform/DesktopNotifier.h"
+#include "platform/qt/DesktopNotifier.h"
 
 #include <QColor>
 #include <QObject>

@@ -1,6 +1,6 @@
 #include "app/UserPreferencesWindow.h"
 
-#include "platform/PreferencesStore.h"
+#include "platform/qt/PreferencesStore.h"
 #include "ui_UserPreferencesWindow.h"
 
 #include <QSignalBlocker>

@@ -1,13 +1,13 @@
 #include "app/AppDelegate.h"
 #include "app/MainWindow.h"
 #include "app/MessageBoxAlertPresenter.h"
-#include "platform/DesktopNotifier.h"
+#include "platform/qt/DesktopNotifier.h"
 #include "platform/PosixSerialLine.h"
-#include "platform/PreferencesStore.h"
-#include "platform/QtEventLoopTurner.h"
-#include "platform/SystemDiscovery.h"
+#include "platform/qt/PreferencesStore.h"
+#include "platform/qt/QtEventLoopTurner.h"
+#include "platform/qt/SystemDiscovery.h"
 #include "platform/SystemLogSink.h"
-#include "platform/UsbDeviceResetter.h"
+#include "platform/qt/UsbDeviceResetter.h"
 
 #include <QApplication>
 #include <QCommandLineParser>

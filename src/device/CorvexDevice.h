@@ -1,7 +1,7 @@
 #pragma once
 
 #include "device/AirspacesTransfer.h"
-#include "device/Bytes.h"
+#include "base/Bytes.h"
 #include "device/FlightRecord.h"
 #include "device/LogBookCodec.h"
 #include "device/LocationSample.h"

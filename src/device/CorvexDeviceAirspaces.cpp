@@ -2,7 +2,7 @@
 // write, erase.
 #include "device/CorvexDevice.h"
 
-#include "device/ByteReader.h"
+#include "base/ByteReader.h"
 #include "device/Protocol.h"
 #include "platform/EventLoop.h"
 #include "platform/LogSink.h"

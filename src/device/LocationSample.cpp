@@ -1,6 +1,6 @@
 #include "device/LocationSample.h"
 
-#include "device/ByteReader.h"
+#include "base/ByteReader.h"
 #include "device/LogBookCodec.h"
 #include "platform/LogSink.h"
 

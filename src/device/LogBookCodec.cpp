@@ -1,6 +1,6 @@
 #include "device/LogBookCodec.h"
 
-#include "device/ByteReader.h"
+#include "base/ByteReader.h"
 #include "device/Protocol.h"
 
 #include <cmath>

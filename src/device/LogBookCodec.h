@@ -1,6 +1,6 @@
 #pragma once
 
-#include "device/Bytes.h"
+#include "base/Bytes.h"
 #include "device/FlightRecord.h"
 
 #include <cstdint>

@@ -1,6 +1,6 @@
 #include "device/PilotData.h"
 
-#include "device/ByteReader.h"
+#include "base/ByteReader.h"
 #include "device/Protocol.h"
 
 #include <algorithm>

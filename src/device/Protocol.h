@@ -53,10 +53,6 @@ constexpr std::size_t listTracksLongEmptyRecord = 49;
 // The erase answer is read and ignored.
 constexpr std::size_t eraseAnswerLength = 28;
 
-// The instrument's USB identity.
-constexpr std::int32_t usbVendorId = 0x2504;
-constexpr std::int32_t usbProductId = 0x0300;
-
 // Opening the callout device: 3 attempts, 1 s apart.
 constexpr int openAttempts = 3;
 constexpr int openRetryDelayMilliseconds = 1000;

@@ -1,6 +1,6 @@
 #include "device/TrackLogCodec.h"
 
-#include "device/ByteReader.h"
+#include "base/ByteReader.h"
 #include "device/Protocol.h"
 #include "platform/LogSink.h"
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/Format.h"
+
 #include <string>
 #include <string_view>
 
@@ -12,10 +14,6 @@ public:
     virtual ~LogSink() = default;
     virtual void writeLine(std::string_view line) = 0;
 };
-
-// printf-style formatting into a std::string. "%@" of the log formats is written as
-// "%s" with the object's textual form (describeBytes for byte buffers).
-std::string formatString(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 void logLine(LogSink& sink, const char* format, ...) __attribute__((format(printf, 2, 3)));
 

@@ -3,7 +3,7 @@
 #include "airspaces/Airspaces.h"
 #include "airspaces/OpenAirConversion.h"
 #include "airspaces/WSAirspaces.h"
-#include "platform/VendorEndpoints.h"
+#include "updates/VendorEndpoints.h"
 
 #include "support/CapturingLogSink.h"
 

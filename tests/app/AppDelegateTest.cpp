@@ -3,7 +3,7 @@
 // the busy guard and the preference binding.
 #include "AppTestSupport.h"
 #include "FakeSerialLine.h"
-#include "airspaces/AirspacesWindow.h"
+#include "airspaces/ui/AirspacesWindow.h"
 #include "app/FlightRecordMetaType.h"
 #include "app/InstrumentBusyGuard.h"
 #include "app/LevelIndicator.h"
@@ -12,7 +12,7 @@
 #include "app/UserPreferencesWindow.h"
 #include "ui_AirspacesWindow.h"
 #include "ui_UserPreferencesWindow.h"
-#include "updates/UpdateWindow.h"
+#include "updates/ui/UpdateWindow.h"
 
 #include <QGuiApplication>
 #include <QLabel>

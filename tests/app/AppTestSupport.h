@@ -5,7 +5,7 @@
 #include "app/MainWindow.h"
 #include "platform/AlertPresenter.h"
 #include "platform/Discovery.h"
-#include "platform/PreferencesStore.h"
+#include "platform/qt/PreferencesStore.h"
 #include "ui_MainWindow.h"
 
 #include <QCoreApplication>

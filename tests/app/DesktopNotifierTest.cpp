@@ -1,7 +1,7 @@
 // Desktop notifications over the session bus, against a stand-in notification service
 // registered by the test itself. Skipped where there is no session bus (run under
 // dbus-run-session to include it).
-#include "platform/DesktopNotifier.h"
+#include "platform/qt/DesktopNotifier.h"
 
 #include "AppTestSupport.h"
 

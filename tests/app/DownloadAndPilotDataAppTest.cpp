@@ -7,7 +7,7 @@
 #include "app/PilotDataWindowController.h"
 #include "app/PleaseWaitSheet.h"
 #include "platform/PosixSerialLine.h"
-#include "platform/SystemDiscovery.h"
+#include "platform/qt/SystemDiscovery.h"
 #include "ui_PilotDataWindowController.h"
 
 #include <QApplication>

@@ -1,7 +1,7 @@
 // The preference store: the plist defaults layer, the user's values over it, the one
 // change signal, and where the settings file lives.
 #include "app/Resources.h"
-#include "platform/PreferencesStore.h"
+#include "platform/qt/PreferencesStore.h"
 
 #include <QSignalSpy>
 #include <QTemporaryDir>

@@ -7,7 +7,7 @@
 #include "app/LevelIndicator.h"
 #include "app/UserPreferencesWindow.h"
 #include "platform/PosixSerialLine.h"
-#include "platform/SystemDiscovery.h"
+#include "platform/qt/SystemDiscovery.h"
 #include "ui_UserPreferencesWindow.h"
 
 #include <QRegularExpression>

@@ -5,7 +5,7 @@
 #include "VirtualInstrumentProcess.h"
 #include "device/CorvexDevice.h"
 #include "platform/PosixSerialLine.h"
-#include "platform/SystemDiscovery.h"
+#include "platform/qt/SystemDiscovery.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -2,8 +2,8 @@
 
 #include "CapturingLogSink.h"
 #include "platform/InstrumentDirectory.h"
-#include "platform/InstrumentDirectoryWatcher.h"
-#include "platform/SystemDiscovery.h"
+#include "platform/qt/InstrumentDirectoryWatcher.h"
+#include "platform/qt/SystemDiscovery.h"
 
 #include <QTemporaryDir>
 

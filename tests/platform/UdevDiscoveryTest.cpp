@@ -3,9 +3,9 @@
 #include "DiscoveryRecorder.h"
 
 #include "CapturingLogSink.h"
-#include "platform/UdevDiscovery.h"
-#include "platform/UdevEntry.h"
-#include "platform/UsbDeviceResetter.h"
+#include "platform/qt/UdevDiscovery.h"
+#include "platform/qt/UdevEntry.h"
+#include "platform/qt/UsbDeviceResetter.h"
 
 #include <umockdev.h>
 

@@ -1,4 +1,4 @@
-#include "device/ByteReader.h"
+#include "base/ByteReader.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "device/DeviceMatching.h"
+#include "platform/DeviceMatching.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 #include "airspaces/Airspaces.h"
 #include "airspaces/OpenAirParser.h"
 #include "airspaces/WSAirspaces.h"
-#include "platform/VendorEndpoints.h"
+#include "updates/VendorEndpoints.h"
 
 #include <QEventLoop>
 #include <QFile>

@@ -3,7 +3,7 @@
 #include "device/CorvexDevice.h"
 #include "platform/AlertPresenter.h"
 #include "platform/PosixSerialLine.h"
-#include "platform/SystemDiscovery.h"
+#include "platform/qt/SystemDiscovery.h"
 #include "platform/SystemLogSink.h"
 
 #include <iosfwd>

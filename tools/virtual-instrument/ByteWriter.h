@@ -1,6 +1,6 @@
 #pragma once
 
-#include "device/Bytes.h"
+#include "base/Bytes.h"
 
 #include <cstdint>
 #include <string_view>

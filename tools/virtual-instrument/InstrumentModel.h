@@ -4,7 +4,7 @@
 #include "LogBookFrames.h"
 #include "StateStore.h"
 #include "TrackLogFrames.h"
-#include "device/Bytes.h"
+#include "base/Bytes.h"
 
 #include <cstdint>
 #include <optional>

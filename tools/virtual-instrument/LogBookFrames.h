@@ -1,7 +1,7 @@
 #pragma once
 
 #include "FlightLibrary.h"
-#include "device/Bytes.h"
+#include "base/Bytes.h"
 
 #include <cstdint>
 

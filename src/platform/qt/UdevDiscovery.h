@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/Discovery.h"
-#include "platform/UdevEntry.h"
+#include "platform/qt/UdevEntry.h"
 
 #include <memory>
 #include <set>

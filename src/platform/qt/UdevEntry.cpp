@@ -1,4 +1,4 @@
-#include "platform/UdevEntry.h"
+#include "platform/qt/UdevEntry.h"
 
 #include <charconv>
 

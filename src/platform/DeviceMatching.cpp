@@ -1,6 +1,4 @@
-#include "device/DeviceMatching.h"
-
-#include "device/Protocol.h"
+#include "platform/DeviceMatching.h"
 
 namespace corvex {
 
@@ -26,8 +24,8 @@ bool isCorvexInstrument(const DeviceTreeEntry& service)
 {
     std::int32_t vendorId = 0;
     std::int32_t productId = 0;
-    return GetDeviceVidAndPid(service, vendorId, productId) && vendorId == protocol::usbVendorId
-        && productId == protocol::usbProductId;
+    return GetDeviceVidAndPid(service, vendorId, productId) && vendorId == corvexUsbVendorId
+        && productId == corvexUsbProductId;
 }
 
 } // namespace corvex

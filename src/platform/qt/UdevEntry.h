@@ -1,6 +1,6 @@
 #pragma once
 
-#include "device/DeviceMatching.h"
+#include "platform/DeviceMatching.h"
 
 #include <libudev.h>
 

@@ -1,7 +1,7 @@
-#include "platform/UsbDeviceResetter.h"
+#include "platform/qt/UsbDeviceResetter.h"
 
 #include "platform/LogSink.h"
-#include "platform/UdevEntry.h"
+#include "platform/qt/UdevEntry.h"
 
 #include <cerrno>
 #include <fcntl.h>

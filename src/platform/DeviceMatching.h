@@ -7,6 +7,10 @@
 
 namespace corvex {
 
+// The instrument's USB identity.
+constexpr std::int32_t corvexUsbVendorId = 0x2504;
+constexpr std::int32_t corvexUsbProductId = 0x0300;
+
 // One entry of the system's device tree: a serial device or one of its ancestors.
 class DeviceTreeEntry {
 public:

@@ -1,8 +1,8 @@
-#include "airspaces/AirspacesWindow.h"
+#include "airspaces/ui/AirspacesWindow.h"
 
 #include "device/CorvexDevice.h"
 #include "device/LogBookCodec.h"
-#include "platform/PreferencesStore.h"
+#include "platform/qt/PreferencesStore.h"
 #include "ui_AirspacesWindow.h"
 
 #include <QPalette>

@@ -1,4 +1,4 @@
-#include "platform/DesktopNotifier.h"
+#include "platform/qt/DesktopNotifier.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>

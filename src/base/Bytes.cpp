@@ -1,4 +1,4 @@
-#include "device/Bytes.h"
+#include "base/Bytes.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "platform/InstrumentDirectoryWatcher.h"
+#include "platform/qt/InstrumentDirectoryWatcher.h"
 
 #include "platform/InstrumentDirectory.h"
 #include "platform/LogSink.h"

@@ -1,8 +1,8 @@
-#include "updates/UpdateWindow.h"
+#include "updates/ui/UpdateWindow.h"
 
 #include "device/CorvexDevice.h"
 #include "device/LogBookCodec.h"
-#include "platform/PreferencesStore.h"
+#include "platform/qt/PreferencesStore.h"
 #include "ui_UpdateWindow.h"
 
 #include <QCoreApplication>

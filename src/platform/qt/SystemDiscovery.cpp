@@ -1,8 +1,8 @@
-#include "platform/SystemDiscovery.h"
+#include "platform/qt/SystemDiscovery.h"
 
 #include "platform/InstrumentDirectory.h"
-#include "platform/InstrumentDirectoryWatcher.h"
-#include "platform/UdevDiscovery.h"
+#include "platform/qt/InstrumentDirectoryWatcher.h"
+#include "platform/qt/UdevDiscovery.h"
 
 #include <cstdlib>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "platform/QtEventLoopTurner.h"
+#include "platform/qt/QtEventLoopTurner.h"
 
 #include <QEventLoop>
 #include <QTimer>

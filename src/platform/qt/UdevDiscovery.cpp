@@ -1,4 +1,4 @@
-#include "platform/UdevDiscovery.h"
+#include "platform/qt/UdevDiscovery.h"
 
 #include "platform/InstrumentDirectory.h"
 #include "platform/LogSink.h"

@@ -1,4 +1,4 @@
-#include "platform/PreferencesStore.h"
+#include "platform/qt/PreferencesStore.h"
 
 #include <QFile>
 #include <QXmlStreamReader>

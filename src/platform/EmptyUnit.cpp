@@ -1,1 +1,0 @@
-// Placeholder so the library has a translation unit before the windows exist.
