@@ -1,6 +1,7 @@
 #include "Commands.h"
 
 #include "airspaces/Airspaces.h"
+#include "airspaces/AirspacesTransferService.h"
 #include "airspaces/OpenAirParser.h"
 #include "airspaces/WSAirspaces.h"
 #include "updates/VendorEndpoints.h"
@@ -16,7 +17,6 @@ namespace corvex::cli {
 
 namespace {
 
-constexpr std::size_t chunkSize = 121;
 const char* const usage = "info | read FILE | upload FILE | clear | convert OPENAIR_FILE --out FILE [--description TEXT] [--server URL]";
 
 std::optional<Bytes> readFileBytes(const std::string& path)
@@ -61,17 +61,40 @@ void printHeader(std::ostream& out, const Airspaces& set)
         << "Segments: " << set.numberOfSegments() << "\n";
 }
 
-int clearSet(CorvexDevice& device, std::ostream& err)
+// Every tenth percent of the erase's wait, so that a script's log shows it is alive.
+std::function<void(float)> clearingProgress(std::ostream& err)
 {
-    int lastPercent = -1;
-    const bool erased = device.eraseAirspacesDataWithFakeProgressBlock([&](float fraction) {
+    return [&err, lastPercent = -1](float fraction) mutable {
         const int percent = static_cast<int>(fraction * 100);
         if (percent / 10 != lastPercent / 10)
             err << "clearing: " << percent << "%\n";
         lastPercent = percent;
-    });
-    if (!erased) {
-        printError(err, "the instrument did not confirm clearing its airspaces");
+    };
+}
+
+std::string failureText(const AirspacesTransferFailure& failure)
+{
+    switch (failure.reason) {
+    case AirspacesTransferError::NotASet:
+        return "the bytes are not an airspaces set in the instrument's format";
+    case AirspacesTransferError::ReadFailed:
+        return "cannot read the airspaces from the instrument";
+    case AirspacesTransferError::EraseFailed:
+        return "the instrument did not confirm clearing its airspaces";
+    case AirspacesTransferError::ChunkRefused:
+        return "the instrument refused chunk " + std::to_string(failure.chunk) + " of " + std::to_string(failure.chunkCount);
+    case AirspacesTransferError::Cancelled:
+        return "the upload stopped before chunk " + std::to_string(failure.chunk) + " of " + std::to_string(failure.chunkCount);
+    case AirspacesTransferError::ConcludeFailed:
+        return "the instrument did not confirm the end of the upload";
+    }
+    return "the airspaces transfer failed";
+}
+
+int clearSet(CorvexDevice& device, std::ostream& err)
+{
+    if (auto cleared = AirspacesTransferService(device).clear(clearingProgress(err)); !cleared) {
+        printError(err, failureText(cleared.error()));
         return InstrumentFailed;
     }
     return Success;
@@ -98,9 +121,9 @@ int runInfo(CliContext& context, CorvexDevice& device)
 
 int runRead(CliContext& context, CorvexDevice& device, const std::string& path)
 {
-    auto set = device.readWholeAirspacesSet(AirspacesReadScope::WholeData);
+    auto set = AirspacesTransferService(device).readWholeSet();
     if (!set) {
-        printError(context.err, "cannot read the airspaces from the instrument");
+        printError(context.err, failureText(set.error()));
         return InstrumentFailed;
     }
     if (set->empty()) {
@@ -126,33 +149,19 @@ int runUpload(CliContext& context, CorvexDevice& device, const std::string& path
         printError(context.err, "cannot read " + path);
         return FileError;
     }
-    // The instrument takes whatever it is sent: refuse a file that is not a set before
-    // its current set is erased.
-    auto set = Airspaces::initWithDataInInternalFormat(*bytes, device.log());
-    if (!set) {
+    AirspacesTransferObserver observer;
+    observer.eraseProgress = clearingProgress(context.err);
+    const auto uploaded = AirspacesTransferService(device).upload(std::make_shared<const Bytes>(std::move(*bytes)), observer);
+    if (!uploaded && uploaded.error().reason == AirspacesTransferError::NotASet) {
         printError(context.err, path + " is not an airspaces set in the instrument's format");
         return FileError;
     }
-    auto header = device.readWholeAirspacesSet(AirspacesReadScope::MetadataOnly);
-    if (header && header->size() == airspacesFormat::headerSize) {
-        if (int result = clearSet(device, context.err); result != Success)
-            return result;
-    }
-    const ByteView data(*bytes);
-    const std::size_t count = (data.size() + chunkSize - 1) / chunkSize;
-    for (std::size_t n = 0; n < count; ++n) {
-        const auto chunk = data.subspan(n * chunkSize, std::min(chunkSize, data.size() - n * chunkSize));
-        if (!device.writeAirspacesChunk(chunk, n == 0 ? AirspacesWritePosition::FirstChunk : AirspacesWritePosition::NextChunk)) {
-            printError(context.err, "the instrument refused chunk " + std::to_string(n + 1) + " of " + std::to_string(count));
-            return InstrumentFailed;
-        }
-    }
-    if (!device.concludeWritingAirspacesData()) {
-        printError(context.err, "the instrument did not confirm the end of the upload");
+    if (!uploaded) {
+        printError(context.err, failureText(uploaded.error()));
         return InstrumentFailed;
     }
-    printHeader(context.out, *set);
-    context.out << "Uploaded " << data.size() << " bytes in " << count << " chunks\n";
+    printHeader(context.out, uploaded->set);
+    context.out << "Uploaded " << uploaded->byteCount << " bytes in " << uploaded->chunkCount << " chunks\n";
     return Success;
 }
 
