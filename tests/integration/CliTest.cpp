@@ -99,3 +99,51 @@ TEST(Cli, HelpVersionAndUsageErrors)
     CliRun noCommand = runCli({});
     EXPECT_EQ(noCommand.exitCode, 1);
 }
+
+// Every command goes through the one option parser: a mistake is a usage error (exit 1)
+// with a message on stderr, found before any instrument is looked for (none is there:
+// looking would end in exit 2).
+TEST(Cli, ParserErrorsAreUsageErrorsInEveryCommand)
+{
+    struct Case {
+        QStringList arguments;
+        QString message;
+    };
+    const Case cases[] = {
+        { { "--frob" }, "unknown option 'frob'" },
+        { { "--port" }, "missing value after '--port'" },
+        { { "info", "--frob" }, "unknown option 'frob'" },
+        { { "info", "now" }, "unexpected argument now" },
+        { { "flights", "--help=x" }, "unexpected value after '--help'" },
+        { { "pilot", "--set" }, "missing value after '--set'" },
+        { { "pilot", "pilot=x" }, "unexpected argument pilot=x" },
+        { { "download", "1", "--format" }, "missing value after '--format'" },
+        { { "download", "1", "2", "--format", "igc" }, "unexpected argument 2" },
+        { { "download", "--format", "igc" }, "missing argument" },
+        { { "download", "1" }, "missing --format" },
+        { { "logbook", "--out" }, "missing value after '--out'" },
+        { { "logbook", "book.csv" }, "unexpected argument book.csv" },
+        { { "airspaces" }, "missing sub-command" },
+        { { "airspaces", "wipe" }, "unknown sub-command wipe" },
+        { { "airspaces", "read" }, "missing argument" },
+        { { "airspaces", "clear", "now" }, "unexpected argument now" },
+        { { "airspaces", "upload", "--frob", "set.bin" }, "unknown option 'frob'" },
+        { { "airspaces", "convert", "alps.txt" }, "missing --out" },
+        { { "airspaces", "convert", "alps.txt", "--out" }, "missing value after '--out'" },
+    };
+    for (const Case& c : cases) {
+        const CliRun run = runCli(c.arguments);
+        const std::string trace = c.arguments.join(' ').toStdString() + ": " + run.err.toStdString();
+        EXPECT_EQ(run.exitCode, 1) << trace;
+        EXPECT_TRUE(run.err.startsWith("corvex: " + c.message + " (")) << trace;
+        EXPECT_TRUE(run.err.contains("(usage: corvex ") || run.err.contains("(see corvex --help)")) << trace;
+        EXPECT_TRUE(run.out.isEmpty()) << trace;
+    }
+
+    // And each command's --help is its own, on stdout.
+    for (const QString command : { "info", "flights", "pilot", "download", "logbook", "airspaces", "airspaces convert" }) {
+        const CliRun help = runCli(command.split(' ') << "--help");
+        EXPECT_EQ(help.exitCode, 0) << command.toStdString();
+        EXPECT_TRUE(help.out.startsWith("Usage: corvex [--port PATH] " + command)) << help.out.toStdString();
+    }
+}

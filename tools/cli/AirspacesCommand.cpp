@@ -11,13 +11,12 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <functional>
 #include <ostream>
 
 namespace corvex::cli {
 
 namespace {
-
-const char* const usage = "info | read FILE | upload FILE | clear | convert OPENAIR_FILE --out FILE [--description TEXT] [--server URL]";
 
 std::optional<Bytes> readFileBytes(const std::string& path)
 {
@@ -167,31 +166,12 @@ int runUpload(CliContext& context, CorvexDevice& device, const std::string& path
 
 int runConvert(CliContext& context)
 {
-    std::optional<std::string> input, output, description, server;
-    const auto& arguments = context.arguments;
-    for (std::size_t i = 1; i < arguments.size(); ++i) {
-        auto takeValue = [&](const std::string& option, std::optional<std::string>& target) {
-            if (arguments[i] == option && i + 1 < arguments.size()) {
-                target = arguments[++i];
-                return true;
-            }
-            if (arguments[i].starts_with(option + "=")) {
-                target = arguments[i].substr(option.size() + 1);
-                return true;
-            }
-            return false;
-        };
-        if (takeValue("--out", output) || takeValue("--description", description) || takeValue("--server", server))
-            continue;
-        if (!input && !arguments[i].starts_with("-")) {
-            input = arguments[i];
-            continue;
-        }
-        printError(context.err, "unexpected argument " + arguments[i] + " (usage: corvex airspaces " + usage + ")");
-        return UsageError;
-    }
-    if (!input || !output || output->empty()) {
-        printError(context.err, "usage: corvex airspaces convert OPENAIR_FILE --out FILE [--description TEXT] [--server URL]");
+    const std::optional<std::string> input = context.arguments.front();
+    const std::optional<std::string> output = context.option("out");
+    const std::optional<std::string> description = context.option("description");
+    const std::optional<std::string> server = context.option("server");
+    if (output->empty()) {
+        printError(context.err, "--out needs a file name");
         return UsageError;
     }
     auto bytes = readFileBytes(*input);
@@ -230,42 +210,89 @@ int runConvert(CliContext& context)
     return Success;
 }
 
-int runAirspaces(CliContext& context)
+// The airspaces commands that talk to the instrument need firmware that knows them.
+int withAirspacesInstrument(CliContext& context, const std::function<int(CorvexDevice&)>& action)
 {
-    const auto& arguments = context.arguments;
-    if (arguments.empty()) {
-        printError(context.err, std::string("usage: corvex airspaces ") + usage);
-        return UsageError;
-    }
-    const std::string& action = arguments[0];
-    if (action == "convert")
-        return runConvert(context);
-    const bool needsFile = action == "read" || action == "upload";
-    if ((action != "info" && action != "clear" && !needsFile) || arguments.size() != (needsFile ? 2u : 1u)) {
-        printError(context.err, std::string("usage: corvex airspaces ") + usage);
-        return UsageError;
-    }
-
     CliSession session(context.port);
     if (auto failure = session.connect())
         return *failure;
     CorvexDevice& device = session.device();
     if (!firmwareSupportsAirspaces(device, context.err))
         return InstrumentFailed;
-    if (action == "info")
-        return runInfo(context, device);
-    if (action == "read")
-        return runRead(context, device, arguments[1]);
-    if (action == "upload")
-        return runUpload(context, device, arguments[1]);
-    return clearSet(device, context.err);
+    return action(device);
 }
+
+int runInfoAction(CliContext& context)
+{
+    return withAirspacesInstrument(context, [&](CorvexDevice& device) { return runInfo(context, device); });
+}
+
+int runReadAction(CliContext& context)
+{
+    return withAirspacesInstrument(context, [&](CorvexDevice& device) { return runRead(context, device, context.arguments[0]); });
+}
+
+int runUploadAction(CliContext& context)
+{
+    return withAirspacesInstrument(context, [&](CorvexDevice& device) { return runUpload(context, device, context.arguments[0]); });
+}
+
+int runClearAction(CliContext& context)
+{
+    return withAirspacesInstrument(context, [&](CorvexDevice& device) { return clearSet(device, context.err); });
+}
+
+const CliCommand infoSubcommand {
+    .name = "info",
+    .usage = "",
+    .summary = "the name, description and cache file name of the instrument's set",
+    .run = runInfoAction,
+};
+const CliCommand readSubcommand {
+    .name = "read",
+    .usage = "FILE",
+    .summary = "save the instrument's set into FILE",
+    .minimumArguments = 1,
+    .maximumArguments = 1,
+    .run = runReadAction,
+};
+const CliCommand uploadSubcommand {
+    .name = "upload",
+    .usage = "FILE",
+    .summary = "replace the instrument's set with the set in FILE",
+    .minimumArguments = 1,
+    .maximumArguments = 1,
+    .run = runUploadAction,
+};
+const CliCommand clearSubcommand {
+    .name = "clear",
+    .usage = "",
+    .summary = "erase the instrument's set (about 21 s)",
+    .run = runClearAction,
+};
+const CliCommand convertSubcommand {
+    .name = "convert",
+    .usage = "OPENAIR_FILE --out FILE [--description TEXT] [--server URL]",
+    .summary = "convert an OpenAir file with the vendor's airspaces service",
+    .options = {
+        { "out", "FILE", "the converted set to write", true },
+        { "description", "TEXT", "the set's description" },
+        { "server", "URL", "the vendor's web server to ask instead of the usual one" },
+    },
+    .minimumArguments = 1,
+    .maximumArguments = 1,
+    .run = runConvert,
+};
 
 } // namespace
 
 extern const CliCommand airspacesCommand {
-    "airspaces", "info|read FILE|upload FILE|clear|convert OPENAIR --out FILE",
-    "show, save, upload or clear the instrument's airspaces; convert an OpenAir file", runAirspaces
+    .name = "airspaces",
+    .usage = "info|read FILE|upload FILE|clear|convert OPENAIR --out FILE",
+    .summary = "show, save, upload or clear the instrument's airspaces; convert an OpenAir file",
+    .options = {},
+    .run = nullptr,
+    .subcommands = { &infoSubcommand, &readSubcommand, &uploadSubcommand, &clearSubcommand, &convertSubcommand },
 };
 
 } // namespace corvex::cli
