@@ -1,6 +1,9 @@
 // The corvex command line as a user runs it, against the virtual instrument.
 #include "VirtualInstrumentProcess.h"
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QRegularExpression>
@@ -145,5 +148,43 @@ TEST(Cli, ParserErrorsAreUsageErrorsInEveryCommand)
         const CliRun help = runCli(command.split(' ') << "--help");
         EXPECT_EQ(help.exitCode, 0) << command.toStdString();
         EXPECT_TRUE(help.out.startsWith("Usage: corvex [--port PATH] " + command)) << help.out.toStdString();
+    }
+}
+
+// The output folder is made (as mkdir -p) and tried before the instrument is: a
+// folder that cannot be made fails at once with the write-failure exit code.
+TEST(Cli, OutputFoldersAreMadeAndCheckedBeforeTheInstrument)
+{
+    QTemporaryDir scratch;
+    VirtualInstrumentProcess instrument;
+    const QString port = QString::fromStdString(instrument.portPath());
+    const QString flights = scratch.path() + "/new/flights";
+    const CliRun download = runCli({ "--port", port, "download", "all", "--format", "igc", "--out", flights });
+    ASSERT_EQ(download.exitCode, 0) << download.err.toStdString();
+    EXPECT_EQ(QDir(flights).entryList({ "*.igc" }, QDir::Files).size(), 6);
+    EXPECT_TRUE(QDir(flights).entryList({ ".corvex-*" }, QDir::Files | QDir::Hidden).isEmpty()) << "the probe is removed";
+    const QString book = scratch.path() + "/new/books/book.csv";
+    const CliRun logbook = runCli({ "--port", port, "logbook", "--out", book });
+    ASSERT_EQ(logbook.exitCode, 0) << logbook.err.toStdString();
+    EXPECT_TRUE(QFileInfo(book).isFile());
+
+    // A regular file in the way stops even root. The port does not exist: opening it
+    // would end in exit 2, so exit 4 shows the instrument was never tried.
+    const QString blocker = scratch.path() + "/file.txt";
+    QFile file(blocker);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.close();
+    const QStringList unwritable[] = {
+        { "download", "all", "--format", "igc", "--out", blocker + "/sub" },
+        { "download", "3", "--format", "kml", "--out", blocker },
+        { "logbook", "--out", blocker + "/sub/book.csv" },
+        { "airspaces", "read", blocker + "/sub/set.bin" },
+    };
+    for (const QStringList& arguments : unwritable) {
+        const CliRun run = runCli(QStringList { "--port", scratch.path() + "/no-such-port" } + arguments);
+        EXPECT_EQ(run.exitCode, 4) << arguments.join(' ').toStdString() << ": " << run.err.toStdString();
+        EXPECT_TRUE(run.err.startsWith("corvex: cannot create the folder " + scratch.path() + "/file.txt"))
+            << run.err.toStdString();
+        EXPECT_TRUE(run.out.isEmpty());
     }
 }

@@ -229,6 +229,8 @@ int runInfoAction(CliContext& context)
 
 int runReadAction(CliContext& context)
 {
+    if (!prepareFolderOfFile(context.arguments[0], context.err))
+        return FileError;
     return withAirspacesInstrument(context, [&](CorvexDevice& device) { return runRead(context, device, context.arguments[0]); });
 }
 

@@ -84,4 +84,11 @@ struct CliContext {
 
 void printError(std::ostream& err, const std::string& message);
 
+// Makes the folder (with its parents, as mkdir -p) and checks that a file can be
+// created in it, so that a long transfer is not thrown away at the end. Prints the
+// reason and returns false when it cannot.
+bool prepareOutputFolder(const std::string& folder, std::ostream& err);
+// The same for the folder a file is to be written into.
+bool prepareFolderOfFile(const std::string& path, std::ostream& err);
+
 } // namespace corvex::cli

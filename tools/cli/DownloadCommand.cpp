@@ -51,6 +51,8 @@ int runDownload(CliContext& context)
     const auto arguments = parseArguments(context);
     if (!arguments)
         return UsageError;
+    if (!prepareOutputFolder(arguments->folder, context.err))
+        return FileError;
     CliSession session(context.port);
     if (auto failure = session.connect())
         return *failure;

@@ -16,6 +16,8 @@ int runLogbook(CliContext& context)
         printError(context.err, "--out needs a file name");
         return UsageError;
     }
+    if (!prepareFolderOfFile(path, context.err))
+        return FileError;
     CliSession session(context.port);
     if (auto failure = session.connect())
         return *failure;
