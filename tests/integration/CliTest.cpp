@@ -1,6 +1,9 @@
 // The corvex command line as a user runs it, against the virtual instrument.
 #include "VirtualInstrumentProcess.h"
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QRegularExpression>
@@ -98,4 +101,90 @@ TEST(Cli, HelpVersionAndUsageErrors)
     EXPECT_TRUE(unknown.err.contains("unknown command fly"));
     CliRun noCommand = runCli({});
     EXPECT_EQ(noCommand.exitCode, 1);
+}
+
+// Every command goes through the one option parser: a mistake is a usage error (exit 1)
+// with a message on stderr, found before any instrument is looked for (none is there:
+// looking would end in exit 2).
+TEST(Cli, ParserErrorsAreUsageErrorsInEveryCommand)
+{
+    struct Case {
+        QStringList arguments;
+        QString message;
+    };
+    const Case cases[] = {
+        { { "--frob" }, "unknown option 'frob'" },
+        { { "--port" }, "missing value after '--port'" },
+        { { "info", "--frob" }, "unknown option 'frob'" },
+        { { "info", "now" }, "unexpected argument now" },
+        { { "flights", "--help=x" }, "unexpected value after '--help'" },
+        { { "pilot", "--set" }, "missing value after '--set'" },
+        { { "pilot", "pilot=x" }, "unexpected argument pilot=x" },
+        { { "download", "1", "--format" }, "missing value after '--format'" },
+        { { "download", "1", "2", "--format", "igc" }, "unexpected argument 2" },
+        { { "download", "--format", "igc" }, "missing argument" },
+        { { "download", "1" }, "missing --format" },
+        { { "logbook", "--out" }, "missing value after '--out'" },
+        { { "logbook", "book.csv" }, "unexpected argument book.csv" },
+        { { "airspaces" }, "missing sub-command" },
+        { { "airspaces", "wipe" }, "unknown sub-command wipe" },
+        { { "airspaces", "read" }, "missing argument" },
+        { { "airspaces", "clear", "now" }, "unexpected argument now" },
+        { { "airspaces", "upload", "--frob", "set.bin" }, "unknown option 'frob'" },
+        { { "airspaces", "convert", "alps.txt" }, "missing --out" },
+        { { "airspaces", "convert", "alps.txt", "--out" }, "missing value after '--out'" },
+    };
+    for (const Case& c : cases) {
+        const CliRun run = runCli(c.arguments);
+        const std::string trace = c.arguments.join(' ').toStdString() + ": " + run.err.toStdString();
+        EXPECT_EQ(run.exitCode, 1) << trace;
+        EXPECT_TRUE(run.err.startsWith("corvex: " + c.message + " (")) << trace;
+        EXPECT_TRUE(run.err.contains("(usage: corvex ") || run.err.contains("(see corvex --help)")) << trace;
+        EXPECT_TRUE(run.out.isEmpty()) << trace;
+    }
+
+    // And each command's --help is its own, on stdout.
+    for (const QString command : { "info", "flights", "pilot", "download", "logbook", "airspaces", "airspaces convert" }) {
+        const CliRun help = runCli(command.split(' ') << "--help");
+        EXPECT_EQ(help.exitCode, 0) << command.toStdString();
+        EXPECT_TRUE(help.out.startsWith("Usage: corvex [--port PATH] " + command)) << help.out.toStdString();
+    }
+}
+
+// The output folder is made (as mkdir -p) and tried before the instrument is: a
+// folder that cannot be made fails at once with the write-failure exit code.
+TEST(Cli, OutputFoldersAreMadeAndCheckedBeforeTheInstrument)
+{
+    QTemporaryDir scratch;
+    VirtualInstrumentProcess instrument;
+    const QString port = QString::fromStdString(instrument.portPath());
+    const QString flights = scratch.path() + "/new/flights";
+    const CliRun download = runCli({ "--port", port, "download", "all", "--format", "igc", "--out", flights });
+    ASSERT_EQ(download.exitCode, 0) << download.err.toStdString();
+    EXPECT_EQ(QDir(flights).entryList({ "*.igc" }, QDir::Files).size(), 6);
+    EXPECT_TRUE(QDir(flights).entryList({ ".corvex-*" }, QDir::Files | QDir::Hidden).isEmpty()) << "the probe is removed";
+    const QString book = scratch.path() + "/new/books/book.csv";
+    const CliRun logbook = runCli({ "--port", port, "logbook", "--out", book });
+    ASSERT_EQ(logbook.exitCode, 0) << logbook.err.toStdString();
+    EXPECT_TRUE(QFileInfo(book).isFile());
+
+    // A regular file in the way stops even root. The port does not exist: opening it
+    // would end in exit 2, so exit 4 shows the instrument was never tried.
+    const QString blocker = scratch.path() + "/file.txt";
+    QFile file(blocker);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.close();
+    const QStringList unwritable[] = {
+        { "download", "all", "--format", "igc", "--out", blocker + "/sub" },
+        { "download", "3", "--format", "kml", "--out", blocker },
+        { "logbook", "--out", blocker + "/sub/book.csv" },
+        { "airspaces", "read", blocker + "/sub/set.bin" },
+    };
+    for (const QStringList& arguments : unwritable) {
+        const CliRun run = runCli(QStringList { "--port", scratch.path() + "/no-such-port" } + arguments);
+        EXPECT_EQ(run.exitCode, 4) << arguments.join(' ').toStdString() << ": " << run.err.toStdString();
+        EXPECT_TRUE(run.err.startsWith("corvex: cannot create the folder " + scratch.path() + "/file.txt"))
+            << run.err.toStdString();
+        EXPECT_TRUE(run.out.isEmpty());
+    }
 }

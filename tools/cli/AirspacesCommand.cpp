@@ -1,6 +1,7 @@
 #include "Commands.h"
 
 #include "airspaces/Airspaces.h"
+#include "airspaces/AirspacesTransferService.h"
 #include "airspaces/OpenAirParser.h"
 #include "airspaces/WSAirspaces.h"
 #include "updates/VendorEndpoints.h"
@@ -10,14 +11,12 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <functional>
 #include <ostream>
 
 namespace corvex::cli {
 
 namespace {
-
-constexpr std::size_t chunkSize = 121;
-const char* const usage = "info | read FILE | upload FILE | clear | convert OPENAIR_FILE --out FILE [--description TEXT] [--server URL]";
 
 std::optional<Bytes> readFileBytes(const std::string& path)
 {
@@ -61,17 +60,40 @@ void printHeader(std::ostream& out, const Airspaces& set)
         << "Segments: " << set.numberOfSegments() << "\n";
 }
 
-int clearSet(CorvexDevice& device, std::ostream& err)
+// Every tenth percent of the erase's wait, so that a script's log shows it is alive.
+std::function<void(float)> clearingProgress(std::ostream& err)
 {
-    int lastPercent = -1;
-    const bool erased = device.eraseAirspacesDataWithFakeProgressBlock([&](float fraction) {
+    return [&err, lastPercent = -1](float fraction) mutable {
         const int percent = static_cast<int>(fraction * 100);
         if (percent / 10 != lastPercent / 10)
             err << "clearing: " << percent << "%\n";
         lastPercent = percent;
-    });
-    if (!erased) {
-        printError(err, "the instrument did not confirm clearing its airspaces");
+    };
+}
+
+std::string failureText(const AirspacesTransferFailure& failure)
+{
+    switch (failure.reason) {
+    case AirspacesTransferError::NotASet:
+        return "the bytes are not an airspaces set in the instrument's format";
+    case AirspacesTransferError::ReadFailed:
+        return "cannot read the airspaces from the instrument";
+    case AirspacesTransferError::EraseFailed:
+        return "the instrument did not confirm clearing its airspaces";
+    case AirspacesTransferError::ChunkRefused:
+        return "the instrument refused chunk " + std::to_string(failure.chunk) + " of " + std::to_string(failure.chunkCount);
+    case AirspacesTransferError::Cancelled:
+        return "the upload stopped before chunk " + std::to_string(failure.chunk) + " of " + std::to_string(failure.chunkCount);
+    case AirspacesTransferError::ConcludeFailed:
+        return "the instrument did not confirm the end of the upload";
+    }
+    return "the airspaces transfer failed";
+}
+
+int clearSet(CorvexDevice& device, std::ostream& err)
+{
+    if (auto cleared = AirspacesTransferService(device).clear(clearingProgress(err)); !cleared) {
+        printError(err, failureText(cleared.error()));
         return InstrumentFailed;
     }
     return Success;
@@ -98,9 +120,9 @@ int runInfo(CliContext& context, CorvexDevice& device)
 
 int runRead(CliContext& context, CorvexDevice& device, const std::string& path)
 {
-    auto set = device.readWholeAirspacesSet(AirspacesReadScope::WholeData);
+    auto set = AirspacesTransferService(device).readWholeSet();
     if (!set) {
-        printError(context.err, "cannot read the airspaces from the instrument");
+        printError(context.err, failureText(set.error()));
         return InstrumentFailed;
     }
     if (set->empty()) {
@@ -126,63 +148,30 @@ int runUpload(CliContext& context, CorvexDevice& device, const std::string& path
         printError(context.err, "cannot read " + path);
         return FileError;
     }
-    // The instrument takes whatever it is sent: refuse a file that is not a set before
-    // its current set is erased.
-    auto set = Airspaces::initWithDataInInternalFormat(*bytes, device.log());
-    if (!set) {
+    AirspacesTransferObserver observer;
+    observer.eraseProgress = clearingProgress(context.err);
+    const auto uploaded = AirspacesTransferService(device).upload(std::make_shared<const Bytes>(std::move(*bytes)), observer);
+    if (!uploaded && uploaded.error().reason == AirspacesTransferError::NotASet) {
         printError(context.err, path + " is not an airspaces set in the instrument's format");
         return FileError;
     }
-    auto header = device.readWholeAirspacesSet(AirspacesReadScope::MetadataOnly);
-    if (header && header->size() == airspacesFormat::headerSize) {
-        if (int result = clearSet(device, context.err); result != Success)
-            return result;
-    }
-    const ByteView data(*bytes);
-    const std::size_t count = (data.size() + chunkSize - 1) / chunkSize;
-    for (std::size_t n = 0; n < count; ++n) {
-        const auto chunk = data.subspan(n * chunkSize, std::min(chunkSize, data.size() - n * chunkSize));
-        if (!device.writeAirspacesChunk(chunk, n == 0 ? AirspacesWritePosition::FirstChunk : AirspacesWritePosition::NextChunk)) {
-            printError(context.err, "the instrument refused chunk " + std::to_string(n + 1) + " of " + std::to_string(count));
-            return InstrumentFailed;
-        }
-    }
-    if (!device.concludeWritingAirspacesData()) {
-        printError(context.err, "the instrument did not confirm the end of the upload");
+    if (!uploaded) {
+        printError(context.err, failureText(uploaded.error()));
         return InstrumentFailed;
     }
-    printHeader(context.out, *set);
-    context.out << "Uploaded " << data.size() << " bytes in " << count << " chunks\n";
+    printHeader(context.out, uploaded->set);
+    context.out << "Uploaded " << uploaded->byteCount << " bytes in " << uploaded->chunkCount << " chunks\n";
     return Success;
 }
 
 int runConvert(CliContext& context)
 {
-    std::optional<std::string> input, output, description, server;
-    const auto& arguments = context.arguments;
-    for (std::size_t i = 1; i < arguments.size(); ++i) {
-        auto takeValue = [&](const std::string& option, std::optional<std::string>& target) {
-            if (arguments[i] == option && i + 1 < arguments.size()) {
-                target = arguments[++i];
-                return true;
-            }
-            if (arguments[i].starts_with(option + "=")) {
-                target = arguments[i].substr(option.size() + 1);
-                return true;
-            }
-            return false;
-        };
-        if (takeValue("--out", output) || takeValue("--description", description) || takeValue("--server", server))
-            continue;
-        if (!input && !arguments[i].starts_with("-")) {
-            input = arguments[i];
-            continue;
-        }
-        printError(context.err, "unexpected argument " + arguments[i] + " (usage: corvex airspaces " + usage + ")");
-        return UsageError;
-    }
-    if (!input || !output || output->empty()) {
-        printError(context.err, "usage: corvex airspaces convert OPENAIR_FILE --out FILE [--description TEXT] [--server URL]");
+    const std::optional<std::string> input = context.arguments.front();
+    const std::optional<std::string> output = context.option("out");
+    const std::optional<std::string> description = context.option("description");
+    const std::optional<std::string> server = context.option("server");
+    if (output->empty()) {
+        printError(context.err, "--out needs a file name");
         return UsageError;
     }
     auto bytes = readFileBytes(*input);
@@ -221,42 +210,91 @@ int runConvert(CliContext& context)
     return Success;
 }
 
-int runAirspaces(CliContext& context)
+// The airspaces commands that talk to the instrument need firmware that knows them.
+int withAirspacesInstrument(CliContext& context, const std::function<int(CorvexDevice&)>& action)
 {
-    const auto& arguments = context.arguments;
-    if (arguments.empty()) {
-        printError(context.err, std::string("usage: corvex airspaces ") + usage);
-        return UsageError;
-    }
-    const std::string& action = arguments[0];
-    if (action == "convert")
-        return runConvert(context);
-    const bool needsFile = action == "read" || action == "upload";
-    if ((action != "info" && action != "clear" && !needsFile) || arguments.size() != (needsFile ? 2u : 1u)) {
-        printError(context.err, std::string("usage: corvex airspaces ") + usage);
-        return UsageError;
-    }
-
     CliSession session(context.port);
     if (auto failure = session.connect())
         return *failure;
     CorvexDevice& device = session.device();
     if (!firmwareSupportsAirspaces(device, context.err))
         return InstrumentFailed;
-    if (action == "info")
-        return runInfo(context, device);
-    if (action == "read")
-        return runRead(context, device, arguments[1]);
-    if (action == "upload")
-        return runUpload(context, device, arguments[1]);
-    return clearSet(device, context.err);
+    return action(device);
 }
+
+int runInfoAction(CliContext& context)
+{
+    return withAirspacesInstrument(context, [&](CorvexDevice& device) { return runInfo(context, device); });
+}
+
+int runReadAction(CliContext& context)
+{
+    if (!prepareFolderOfFile(context.arguments[0], context.err))
+        return FileError;
+    return withAirspacesInstrument(context, [&](CorvexDevice& device) { return runRead(context, device, context.arguments[0]); });
+}
+
+int runUploadAction(CliContext& context)
+{
+    return withAirspacesInstrument(context, [&](CorvexDevice& device) { return runUpload(context, device, context.arguments[0]); });
+}
+
+int runClearAction(CliContext& context)
+{
+    return withAirspacesInstrument(context, [&](CorvexDevice& device) { return clearSet(device, context.err); });
+}
+
+const CliCommand infoSubcommand {
+    .name = "info",
+    .usage = "",
+    .summary = "the name, description and cache file name of the instrument's set",
+    .run = runInfoAction,
+};
+const CliCommand readSubcommand {
+    .name = "read",
+    .usage = "FILE",
+    .summary = "save the instrument's set into FILE",
+    .minimumArguments = 1,
+    .maximumArguments = 1,
+    .run = runReadAction,
+};
+const CliCommand uploadSubcommand {
+    .name = "upload",
+    .usage = "FILE",
+    .summary = "replace the instrument's set with the set in FILE",
+    .minimumArguments = 1,
+    .maximumArguments = 1,
+    .run = runUploadAction,
+};
+const CliCommand clearSubcommand {
+    .name = "clear",
+    .usage = "",
+    .summary = "erase the instrument's set (about 21 s)",
+    .run = runClearAction,
+};
+const CliCommand convertSubcommand {
+    .name = "convert",
+    .usage = "OPENAIR_FILE --out FILE [--description TEXT] [--server URL]",
+    .summary = "convert an OpenAir file with the vendor's airspaces service",
+    .options = {
+        { "out", "FILE", "the converted set to write", true },
+        { "description", "TEXT", "the set's description" },
+        { "server", "URL", "the vendor's web server to ask instead of the usual one" },
+    },
+    .minimumArguments = 1,
+    .maximumArguments = 1,
+    .run = runConvert,
+};
 
 } // namespace
 
 extern const CliCommand airspacesCommand {
-    "airspaces", "info|read FILE|upload FILE|clear|convert OPENAIR --out FILE",
-    "show, save, upload or clear the instrument's airspaces; convert an OpenAir file", runAirspaces
+    .name = "airspaces",
+    .usage = "info|read FILE|upload FILE|clear|convert OPENAIR --out FILE",
+    .summary = "show, save, upload or clear the instrument's airspaces; convert an OpenAir file",
+    .options = {},
+    .run = nullptr,
+    .subcommands = { &infoSubcommand, &readSubcommand, &uploadSubcommand, &clearSubcommand, &convertSubcommand },
 };
 
 } // namespace corvex::cli

@@ -1,5 +1,9 @@
 #include "CliSession.h"
 
+#include <QDir>
+#include <QFileInfo>
+#include <QTemporaryFile>
+
 #include <iostream>
 
 namespace corvex::cli {
@@ -16,6 +20,29 @@ int StderrAlertPresenter::showAlert(const Alert& alert)
 void printError(std::ostream& err, const std::string& message)
 {
     err << "corvex: " << message << std::endl;
+}
+
+bool prepareOutputFolder(const std::string& folder, std::ostream& err)
+{
+    // An empty folder is the current one, as for the files written into it.
+    const QString path = folder.empty() ? QStringLiteral(".") : QString::fromStdString(folder);
+    if (!QDir().mkpath(path)) {
+        printError(err, "cannot create the folder " + folder);
+        return false;
+    }
+    // Permission bits alone do not tell (root writes anyway, a read-only mount refuses
+    // anyway): a file made and removed again does.
+    QTemporaryFile probe(QDir(path).filePath(".corvex-write-test-XXXXXX"));
+    if (!probe.open()) {
+        printError(err, "cannot write into the folder " + folder);
+        return false;
+    }
+    return true;
+}
+
+bool prepareFolderOfFile(const std::string& path, std::ostream& err)
+{
+    return prepareOutputFolder(QFileInfo(QString::fromStdString(path)).path().toStdString(), err);
 }
 
 CliSession::CliSession(std::optional<std::string> port)

@@ -7,6 +7,7 @@
 #include "platform/SystemLogSink.h"
 
 #include <iosfwd>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -58,13 +59,36 @@ private:
     bool m_connected { false };
 };
 
+// What the option parser made of the command line, for one command.
 struct CliContext {
-    std::vector<std::string> arguments; // after the command name
+    std::vector<std::string> arguments; // positional, after the command (and sub-command) name
+    std::map<std::string, std::vector<std::string>> options; // every value given, by option name
     std::optional<std::string> port;
     std::ostream& out;
     std::ostream& err;
+
+    // The last value given for the option, nothing when it was not given.
+    std::optional<std::string> option(const std::string& name) const
+    {
+        const auto found = options.find(name);
+        if (found == options.end() || found->second.empty())
+            return std::nullopt;
+        return found->second.back();
+    }
+    std::vector<std::string> optionValues(const std::string& name) const
+    {
+        const auto found = options.find(name);
+        return found == options.end() ? std::vector<std::string> {} : found->second;
+    }
 };
 
 void printError(std::ostream& err, const std::string& message);
+
+// Makes the folder (with its parents, as mkdir -p) and checks that a file can be
+// created in it, so that a long transfer is not thrown away at the end. Prints the
+// reason and returns false when it cannot.
+bool prepareOutputFolder(const std::string& folder, std::ostream& err);
+// The same for the folder a file is to be written into.
+bool prepareFolderOfFile(const std::string& path, std::ostream& err);
 
 } // namespace corvex::cli

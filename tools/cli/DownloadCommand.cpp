@@ -25,63 +25,34 @@ std::optional<std::int64_t> positiveNumber(const std::string& text)
     return value;
 }
 
-std::optional<DownloadArguments> parseArguments(const std::vector<std::string>& arguments, std::ostream& err)
+std::optional<DownloadArguments> parseArguments(const CliContext& context)
 {
     DownloadArguments parsed;
-    bool haveFlight = false;
-    bool haveFormat = false;
-    for (std::size_t i = 0; i < arguments.size(); ++i) {
-        std::string argument = arguments[i];
-        std::optional<std::string> value;
-        if (const auto equals = argument.find('='); argument.starts_with("--") && equals != std::string::npos) {
-            value = argument.substr(equals + 1);
-            argument.resize(equals);
-        }
-        if (argument == "--format" || argument == "--out") {
-            if (!value) {
-                if (i + 1 >= arguments.size()) {
-                    printError(err, argument + " needs a value");
-                    return std::nullopt;
-                }
-                value = arguments[++i];
-            }
-            if (argument == "--out") {
-                parsed.folder = *value;
-                continue;
-            }
-            if (*value != "igc" && *value != "kml") {
-                printError(err, "--format is igc or kml, not " + *value);
-                return std::nullopt;
-            }
-            parsed.format = *value == "igc" ? TrackLogFileFormat::Igc : TrackLogFileFormat::Kml;
-            haveFormat = true;
-            continue;
-        }
-        if (argument.starts_with("-") || haveFlight) {
-            printError(err, "unexpected argument " + arguments[i] + " (usage: corvex download FLIGHT|all --format igc|kml [--out DIR])");
-            return std::nullopt;
-        }
-        haveFlight = true;
-        if (argument == "all")
-            continue;
-        parsed.flightNumber = positiveNumber(argument);
-        if (!parsed.flightNumber) {
-            printError(err, "the flight is a flight number from 1 to 65535 or all, not " + argument);
-            return std::nullopt;
-        }
-    }
-    if (!haveFlight || !haveFormat) {
-        printError(err, "usage: corvex download FLIGHT|all --format igc|kml [--out DIR]");
+    const std::string format = context.option("format").value_or("");
+    if (format != "igc" && format != "kml") {
+        printError(context.err, "--format is igc or kml, not " + format);
         return std::nullopt;
+    }
+    parsed.format = format == "igc" ? TrackLogFileFormat::Igc : TrackLogFileFormat::Kml;
+    parsed.folder = context.option("out").value_or(parsed.folder);
+    const std::string& flight = context.arguments.front();
+    if (flight != "all") {
+        parsed.flightNumber = positiveNumber(flight);
+        if (!parsed.flightNumber) {
+            printError(context.err, "the flight is a flight number from 1 to 65535 or all, not " + flight);
+            return std::nullopt;
+        }
     }
     return parsed;
 }
 
 int runDownload(CliContext& context)
 {
-    const auto arguments = parseArguments(context.arguments, context.err);
+    const auto arguments = parseArguments(context);
     if (!arguments)
         return UsageError;
+    if (!prepareOutputFolder(arguments->folder, context.err))
+        return FileError;
     CliSession session(context.port);
     if (auto failure = session.connect())
         return *failure;
@@ -135,7 +106,17 @@ int runDownload(CliContext& context)
 
 } // namespace
 
-extern const CliCommand downloadCommand { "download", "FLIGHT|all --format igc|kml [--out DIR]",
-    "save one flight or all flights as IGC or KML files", runDownload };
+extern const CliCommand downloadCommand {
+    .name = "download",
+    .usage = "FLIGHT|all --format igc|kml [--out DIR]",
+    .summary = "save one flight or all flights as IGC or KML files",
+    .options = {
+        { "format", "igc|kml", "the file format", true },
+        { "out", "DIR", "the folder to write into (default: the current folder)" },
+    },
+    .minimumArguments = 1,
+    .maximumArguments = 1,
+    .run = runDownload,
+};
 
 } // namespace corvex::cli

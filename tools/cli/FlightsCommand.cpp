@@ -19,10 +19,6 @@ std::string durationText(double seconds)
 
 int runFlights(CliContext& context)
 {
-    if (!context.arguments.empty()) {
-        printError(context.err, "flights takes no arguments");
-        return UsageError;
-    }
     CliSession session(context.port);
     if (auto failure = session.connect())
         return *failure;
@@ -38,6 +34,12 @@ int runFlights(CliContext& context)
 
 } // namespace
 
-extern const CliCommand flightsCommand { "flights", "", "the flights in the instrument's log book, newest first", runFlights };
+extern const CliCommand flightsCommand {
+    .name = "flights",
+    .usage = "",
+    .summary = "the flights in the instrument's log book, newest first",
+    .options = {},
+    .run = runFlights,
+};
 
 } // namespace corvex::cli

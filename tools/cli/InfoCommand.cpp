@@ -35,6 +35,12 @@ int runInfo(CliContext& context)
 
 } // namespace
 
-extern const CliCommand infoCommand { "info", "", "the instrument's serial number, firmware, model and battery", runInfo };
+extern const CliCommand infoCommand {
+    .name = "info",
+    .usage = "",
+    .summary = "the instrument's serial number, firmware, model and battery",
+    .options = {},
+    .run = runInfo,
+};
 
 } // namespace corvex::cli

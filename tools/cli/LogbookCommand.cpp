@@ -11,22 +11,13 @@ namespace {
 
 int runLogbook(CliContext& context)
 {
-    std::string path = std::string(logBookFileName) + ".csv";
-    const auto& arguments = context.arguments;
-    for (std::size_t i = 0; i < arguments.size(); ++i) {
-        if (arguments[i] == "--out" && i + 1 < arguments.size()) {
-            path = arguments[++i];
-        } else if (arguments[i].starts_with("--out=")) {
-            path = arguments[i].substr(6);
-        } else {
-            printError(context.err, "unexpected argument " + arguments[i] + " (usage: corvex logbook [--out FILE])");
-            return UsageError;
-        }
-    }
+    const std::string path = context.option("out").value_or(std::string(logBookFileName) + ".csv");
     if (path.empty()) {
         printError(context.err, "--out needs a file name");
         return UsageError;
     }
+    if (!prepareFolderOfFile(path, context.err))
+        return FileError;
     CliSession session(context.port);
     if (auto failure = session.connect())
         return *failure;
@@ -48,6 +39,12 @@ int runLogbook(CliContext& context)
 
 } // namespace
 
-extern const CliCommand logbookCommand { "logbook", "[--out FILE]", "save the log book as a CSV file", runLogbook };
+extern const CliCommand logbookCommand {
+    .name = "logbook",
+    .usage = "[--out FILE]",
+    .summary = "save the log book as a CSV file",
+    .options = { { "out", "FILE", "the CSV file to write (default: \"Corvex Log Book.csv\")" } },
+    .run = runLogbook,
+};
 
 } // namespace corvex::cli

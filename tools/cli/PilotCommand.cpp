@@ -39,23 +39,10 @@ struct FieldEdit {
 
 // Every --set FIELD=VALUE, checked against the same limits as the pilot-data sheet
 // before the instrument is touched.
-std::optional<std::vector<FieldEdit>> parseEdits(const std::vector<std::string>& arguments, std::ostream& err)
+std::optional<std::vector<FieldEdit>> parseEdits(const std::vector<std::string>& assignments, std::ostream& err)
 {
     std::vector<FieldEdit> edits;
-    for (std::size_t i = 0; i < arguments.size(); ++i) {
-        std::string assignment;
-        if (arguments[i] == "--set") {
-            if (i + 1 >= arguments.size()) {
-                printError(err, "--set needs FIELD=VALUE");
-                return std::nullopt;
-            }
-            assignment = arguments[++i];
-        } else if (arguments[i].starts_with("--set=")) {
-            assignment = arguments[i].substr(6);
-        } else {
-            printError(err, "unexpected argument " + arguments[i] + " (usage: corvex pilot [--set FIELD=VALUE]...)");
-            return std::nullopt;
-        }
+    for (const std::string& assignment : assignments) {
         const auto equals = assignment.find('=');
         if (equals == std::string::npos) {
             printError(err, "--set needs FIELD=VALUE, not " + assignment);
@@ -89,7 +76,7 @@ std::optional<std::vector<FieldEdit>> parseEdits(const std::vector<std::string>&
 
 int runPilot(CliContext& context)
 {
-    const auto edits = parseEdits(context.arguments, context.err);
+    const auto edits = parseEdits(context.optionValues("set"), context.err);
     if (!edits)
         return UsageError;
     CliSession session(context.port);
@@ -125,7 +112,12 @@ int runPilot(CliContext& context)
 
 } // namespace
 
-extern const CliCommand pilotCommand { "pilot", "[--set FIELD=VALUE]...",
-    "show the pilot data stored in the instrument, or change fields of it", runPilot };
+extern const CliCommand pilotCommand {
+    .name = "pilot",
+    .usage = "[--set FIELD=VALUE]...",
+    .summary = "show the pilot data stored in the instrument, or change fields of it",
+    .options = { { "set", "FIELD=VALUE", "change one field (pilot, glider-type, ...); may be repeated" } },
+    .run = runPilot,
+};
 
 } // namespace corvex::cli
