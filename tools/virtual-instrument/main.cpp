@@ -5,6 +5,7 @@
 #include "FlightLibrary.h"
 #include "InstrumentModel.h"
 #include "PtyPort.h"
+#include "device/FirmwareVersion.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -217,7 +218,7 @@ std::optional<Options> parseOptions(int argc, char** argv)
     }
     if (!options.firmwareGiven)
         options.config.identity.firmwareVersion = options.config.kind == InstrumentKind::Lark ? 1375 : 2405;
-    else if ((options.config.kind == InstrumentKind::Wren) != (options.config.identity.firmwareVersion >= 2000))
+    else if ((options.config.kind == InstrumentKind::Wren) != FirmwareVersion(options.config.identity.firmwareVersion).isWren())
         std::fprintf(stderr, "virtual-instrument: note: the program tells the generation by the firmware version "
                              "(2000 and above is a Wren), not by --model\n");
     if (options.instrumentsDirectory.empty()) {
