@@ -215,8 +215,9 @@ void AppDelegate::deviceConnected()
 
     airspacesGate();
 
-    const QString model = m_device->isWren() ? tr("Wren") : tr("Lark");
-    const QString firmware = QString::fromStdString(firmwareVersionText(m_device->currentFirmwareVersion()));
+    const FirmwareVersion version = m_device->firmwareVersion();
+    const QString model = version.isWren() ? tr("Wren") : tr("Lark");
+    const QString firmware = QString::fromStdString(version.text());
     const QString flightCount = flights->empty() ? tr("No flights")
         : flights->size() == 1                      ? tr("1 flight")
                                                     : tr("%1 flights").arg(flights->size());
@@ -225,10 +226,10 @@ void AppDelegate::deviceConnected()
 
 void AppDelegate::airspacesGate()
 {
-    const std::string version = firmwareVersionText(m_device->currentFirmwareVersion());
-    const bool wren = m_device->isWren();
-    const auto order = compareDecimalTexts(version, wren ? "2.401" : "1.365");
-    const bool supported = order && *order >= 0;
+    const FirmwareVersion firmware = m_device->firmwareVersion();
+    const std::string version = firmware.text();
+    const bool wren = firmware.isWren();
+    const bool supported = firmware.supportsAirspaces();
     if (supported && wren)
         logLine(*m_environment.log, "Enabling AIRSPACES for Wren device, since FW VER is '%s' (which is >= 2.401)", version.c_str());
     else if (supported)

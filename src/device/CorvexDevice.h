@@ -2,6 +2,7 @@
 
 #include "device/AirspacesTransfer.h"
 #include "base/Bytes.h"
+#include "device/FirmwareVersion.h"
 #include "device/FlightRecord.h"
 #include "device/LogBookCodec.h"
 #include "device/LocationSample.h"
@@ -140,12 +141,13 @@ public:
     // progress (0 up to 209/210) is reported and the event loop turned.
     bool eraseAirspacesDataWithFakeProgressBlock(const std::function<void(float)>& progress = {});
 
-    std::uint16_t currentFirmwareVersion() const { return m_currentFirmwareVersion; }
-    void setCurrentFirmwareVersion(std::uint16_t version) { m_currentFirmwareVersion = version; }
+    FirmwareVersion firmwareVersion() const { return m_firmwareVersion; }
+    std::uint16_t currentFirmwareVersion() const { return m_firmwareVersion.thousandths(); }
+    void setCurrentFirmwareVersion(std::uint16_t version) { m_firmwareVersion = FirmwareVersion(version); }
+    // Taken from the version when the device info is read, and settable on its own.
     bool firmwareSupportsAutomaticTextIgcGeneration() const { return m_firmwareSupportsAutomaticTextIgcGeneration; }
     void setFirmwareSupportsAutomaticTextIgcGeneration(bool supports) { m_firmwareSupportsAutomaticTextIgcGeneration = supports; }
-    bool isWren() const { return m_isWren; }
-    void setIsWren(bool wren) { m_isWren = wren; }
+    bool isWren() const { return m_firmwareVersion.isWren(); }
     bool shouldLogCommunications() const { return m_shouldLogCommunications; }
     void setShouldLogCommunications(bool log) { m_shouldLogCommunications = log; }
 
@@ -166,9 +168,8 @@ private:
     std::unique_ptr<SerialLine> m_deviceFile;
     std::uint32_t m_deviceIORegistryLeaf { 0 };
 
-    std::uint16_t m_currentFirmwareVersion { 0 };
+    FirmwareVersion m_firmwareVersion;
     bool m_firmwareSupportsAutomaticTextIgcGeneration { false };
-    bool m_isWren { false };
     bool m_shouldLogCommunications { false };
 };
 

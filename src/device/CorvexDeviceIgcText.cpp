@@ -61,7 +61,7 @@ std::optional<std::string> CorvexDevice::downloadTextIgcFromTheDevice(
     std::optional<std::string> proposedName;
     std::uint8_t state = 0;
     bool commentInserted = false;
-    const bool recentFirmware = isCurrentFwVersionGreaterThan("2.401") || isCurrentFwVersionGreaterThan("1.375");
+    const bool recentFirmware = m_firmwareVersion.isRecentIgcFirmware();
 
     const auto appendComment = [&] {
         logLine(log(), "Adding comment");

@@ -22,11 +22,10 @@ std::optional<DeviceInfo> CorvexDevice::getDeviceInfo()
         auto answer = exchange(request, deviceInfoRequestLength);
         std::optional<DeviceInfo> info = answer ? decodeDeviceInfo(*answer) : std::nullopt;
         if (info) {
-            m_currentFirmwareVersion = static_cast<std::uint16_t>(info->firmwareVer);
-            m_firmwareSupportsAutomaticTextIgcGeneration = m_currentFirmwareVersion >= 1356;
+            m_firmwareVersion = FirmwareVersion(static_cast<std::uint16_t>(info->firmwareVer));
+            m_firmwareSupportsAutomaticTextIgcGeneration = m_firmwareVersion.supportsAutomaticTextIgcGeneration();
             logLine(log(), "firmwareSupportsAutomaticIgcGeneration: %s",
                 m_firmwareSupportsAutomaticTextIgcGeneration ? "YES" : "NO");
-            m_isWren = m_currentFirmwareVersion > 1999;
             return info;
         }
         logLine(log(), "getDeviceInfo: error, read bytes: %s", answer ? describeBytes(*answer).c_str() : "(null)");
@@ -187,18 +186,12 @@ bool CorvexDevice::eraseAllLogs()
 
 bool CorvexDevice::isCurrentFwVersionEqualTo(std::string_view version) const
 {
-    auto order = compareDecimalTexts(firmwareVersionText(m_currentFirmwareVersion), version);
-    return order && *order == 0;
+    return m_firmwareVersion.isEqualTo(version);
 }
 
 bool CorvexDevice::isCurrentFwVersionGreaterThan(std::string_view version) const
 {
-    const std::string current = firmwareVersionText(m_currentFirmwareVersion);
-    // A version of the other generation is never greater.
-    if (version.empty() || version.front() != current.front())
-        return false;
-    auto order = compareDecimalTexts(current, version);
-    return order && *order > 0;
+    return m_firmwareVersion.isGreaterThan(version);
 }
 
 } // namespace corvex

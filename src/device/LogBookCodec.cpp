@@ -143,13 +143,6 @@ double locationIntFractToDegrees(std::uint16_t degreesAndMinutes, std::uint16_t 
     return whole + ((hundreds - whole) * 100 + minuteFraction / 10000.0) / 60;
 }
 
-std::string firmwareVersionText(std::uint16_t version)
-{
-    char text[32];
-    std::snprintf(text, sizeof text, "%0.3f", version / 1000.0);
-    return text;
-}
-
 namespace {
 
 struct Decimal {

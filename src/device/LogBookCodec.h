@@ -14,7 +14,7 @@ namespace corvex {
 struct DeviceInfo {
     std::uint32_t deviceId { 0 }; // "DeviceId", shown as the serial number in hexadecimal
     std::uint32_t batteryVoltage { 0 }; // "BatteryVoltage", tenths of a volt
-    std::uint32_t firmwareVer { 0 }; // "FirmwareVer", thousandths (1356 is 1.356)
+    std::uint32_t firmwareVer { 0 }; // "FirmwareVer", thousandths (see FirmwareVersion)
 };
 
 // Good when at least 18 bytes arrived and byte 0 is 0x02.
@@ -44,9 +44,6 @@ void applyUnitsBitfield(FlightRecord& record, std::uint8_t bitfield);
 // Degrees from a coordinate pair: degrees × 100 + whole minutes, and the minute's
 // fraction in ten-thousandths. No sign.
 double locationIntFractToDegrees(std::uint16_t degreesAndMinutes, std::uint16_t minuteFraction);
-
-// The firmware version as the text "%0.3f" of version / 1000.
-std::string firmwareVersionText(std::uint16_t version);
 
 // Compares two decimal texts ("1.375", "2.401") exactly. Nothing when either is not a
 // decimal number.

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <pwd.h>
 #include <string>
 #include <sys/stat.h>
@@ -56,20 +57,32 @@ std::string instrumentDirectoryPath()
     return instrumentDirectoryPath({ nonEmptyVariable, ownedRuntimeFolder });
 }
 
-bool ensurePrivateDirectory(const std::string& path)
+bool ensurePrivateDirectory(const std::string& path, std::string* error)
 {
-    if (path.empty())
+    const auto fail = [error](std::string text) {
+        if (error)
+            *error = std::move(text);
         return false;
+    };
+    const auto makeFolder = [&](const std::string& folder) {
+        if (mkdir(folder.c_str(), 0700) == 0 || errno == EEXIST)
+            return true;
+        const int failure = errno;
+        return fail("mkdir " + folder + ": " + std::strerror(failure));
+    };
+    if (path.empty())
+        return fail("empty path");
     // Create each missing component in turn, like mkdir -p -m 0700.
     for (std::size_t slash = path.find('/', 1); slash != std::string::npos; slash = path.find('/', slash + 1)) {
-        std::string prefix = path.substr(0, slash);
-        if (mkdir(prefix.c_str(), 0700) != 0 && errno != EEXIST)
+        if (!makeFolder(path.substr(0, slash)))
             return false;
     }
-    if (mkdir(path.c_str(), 0700) != 0 && errno != EEXIST)
+    if (!makeFolder(path))
         return false;
     struct stat status {};
-    return stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+    if (stat(path.c_str(), &status) != 0 || !S_ISDIR(status.st_mode))
+        return fail(path + " is not a folder");
+    return true;
 }
 
 std::uint32_t registryHandleForPath(std::string_view path)

@@ -28,8 +28,9 @@ struct InstrumentDirectoryInputs {
 std::string instrumentDirectoryPath(const InstrumentDirectoryInputs& inputs);
 
 // Creates the folder and any missing parents with mode 0700. True when the folder
-// exists afterwards (an existing folder keeps its mode).
-bool ensurePrivateDirectory(const std::string& path);
+// exists afterwards (an existing folder keeps its mode); otherwise the error, when
+// asked for, names the step that failed ("mkdir /a/b: Permission denied").
+bool ensurePrivateDirectory(const std::string& path, std::string* error = nullptr);
 
 // A stable, non-zero registry handle for a device known only by its path.
 std::uint32_t registryHandleForPath(std::string_view path);

@@ -201,4 +201,33 @@ TEST(InstrumentDirectoryPath, ExplicitFolderThenRuntimeFolderThenCache)
     EXPECT_EQ(instrumentDirectoryPath(inputs), "/srv/instruments");
 }
 
+TEST(PrivateDirectory, CreatesMissingParentsPrivatelyAndNamesTheStepThatFailed)
+{
+    QTemporaryDir temporary;
+    ASSERT_TRUE(temporary.isValid());
+    const std::string root = temporary.path().toStdString();
+    std::string error;
+    ASSERT_TRUE(ensurePrivateDirectory(root + "/a/b/", &error)) << error;
+    for (const char* folder : { "/a", "/a/b" }) {
+        struct stat status {};
+        ASSERT_EQ(stat((root + folder).c_str(), &status), 0) << folder;
+        EXPECT_EQ(status.st_mode & 0777, 0700u) << folder;
+    }
+    EXPECT_TRUE(ensurePrivateDirectory(root + "/a/b"));
+
+    const std::string file = root + "/file";
+    ::close(::open(file.c_str(), O_CREAT | O_WRONLY, 0600));
+    struct Case {
+        std::string path;
+        std::string error;
+    };
+    for (const Case& c : { Case { file, file + " is not a folder" },
+             Case { file + "/below", "mkdir " + file + "/below: Not a directory" }, Case { "", "empty path" } }) {
+        error.clear();
+        EXPECT_FALSE(ensurePrivateDirectory(c.path, &error)) << c.path;
+        EXPECT_EQ(error, c.error);
+        EXPECT_FALSE(ensurePrivateDirectory(c.path)) << c.path;
+    }
+}
+
 } // namespace

@@ -1,5 +1,6 @@
 // Frame decoding against byte strings written by hand from the instrument's tables.
 #include "FakeSerialLine.h"
+#include "device/FirmwareVersion.h"
 #include "device/LogBookCodec.h"
 
 #include <gtest/gtest.h>

@@ -43,10 +43,9 @@ bool firmwareSupportsAirspaces(CorvexDevice& device, std::ostream& err)
         printError(err, "cannot read the instrument's device info");
         return false;
     }
-    const std::string version = firmwareVersionText(device.currentFirmwareVersion());
-    const auto order = compareDecimalTexts(version, device.isWren() ? "2.401" : "1.365");
-    if (!order || *order < 0) {
-        printError(err, "firmware " + version + " of this instrument has no airspaces support");
+    const FirmwareVersion version = device.firmwareVersion();
+    if (!version.supportsAirspaces()) {
+        printError(err, "firmware " + version.text() + " of this instrument has no airspaces support");
         return false;
     }
     return true;

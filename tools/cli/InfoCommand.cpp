@@ -28,7 +28,7 @@ int runInfo(CliContext& context)
     std::snprintf(serial, sizeof serial, "%X", info->deviceId);
     context.out << "Serial Number: " << serial << "\n"
                 << "Device Firmware: " << info->firmwareVer << "\n"
-                << "Model: " << (session.device().isWren() ? "Wren" : "Lark") << "\n"
+                << "Model: " << session.device().firmwareVersion().modelName() << "\n"
                 << "Battery: " << battery << " V\n";
     return Success;
 }

@@ -1,6 +1,7 @@
 #include "InstrumentModel.h"
 
 #include "ByteWriter.h"
+#include "device/FirmwareVersion.h"
 #include "device/Protocol.h"
 
 #include <charconv>
@@ -116,8 +117,6 @@ enum PilotDataStatus : std::uint16_t {
 };
 
 constexpr std::uint8_t IGC_READ_STATE_ERROR = 0xFF;
-// The first firmware that makes IGC text in the instrument.
-constexpr std::uint16_t igcTextFirmware = 1356;
 
 std::uint32_t u32le(ByteView bytes, std::size_t at)
 {
@@ -432,7 +431,7 @@ std::vector<Bytes> InstrumentModel::nextSector(TrackLogFormat format, std::uint1
 
 std::vector<Bytes> InstrumentModel::nextIgcTextBlock(std::uint16_t flightNumber, std::uint8_t state)
 {
-    if (m_config.identity.firmwareVersion < igcTextFirmware)
+    if (!FirmwareVersion(m_config.identity.firmwareVersion).supportsAutomaticTextIgcGeneration())
         return {}; // older firmware does not know the command
     const Flight* wanted = flight(flightNumber);
     if (m_faults.igcError || !wanted) {
@@ -546,7 +545,7 @@ std::vector<Bytes> InstrumentModel::answerFirmwareLine(ByteView request)
             m_firmwareInstall = {};
         return std::vector<Bytes> { Bytes { request[0], request[1], request[2], value } };
     };
-    bool wren = m_config.identity.firmwareVersion >= 2000;
+    bool wren = FirmwareVersion(m_config.identity.firmwareVersion).isWren();
     if (request[0] != byte(wren ? Command::FirmwareLineV2 : Command::FirmwareLine))
         return verdict(FirmwareLineRejected);
     if (!m_firmwareInstall.active || number != static_cast<std::uint16_t>(m_firmwareInstall.nextLine))

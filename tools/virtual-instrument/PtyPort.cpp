@@ -4,7 +4,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -91,32 +90,6 @@ void PtyPort::close()
         ::close(m_master);
     m_slave = m_master = -1;
     m_slaveName.clear();
-}
-
-bool makePrivateDirectories(const std::string& path, std::string& error)
-{
-    if (path.empty()) {
-        error = "empty path";
-        return false;
-    }
-    std::string partial;
-    std::size_t position = 0;
-    while (position != std::string::npos) {
-        position = path.find('/', position + 1);
-        partial = path.substr(0, position);
-        if (partial.empty())
-            continue;
-        if (::mkdir(partial.c_str(), 0700) != 0 && errno != EEXIST) {
-            error = lastError(("mkdir " + partial).c_str());
-            return false;
-        }
-    }
-    struct stat info {};
-    if (::stat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
-        error = path + " is not a folder";
-        return false;
-    }
-    return true;
 }
 
 } // namespace corvex::virtualinstrument

@@ -32,7 +32,4 @@ private:
     std::string m_entryPath;
 };
 
-// mkdir -p, creating missing folders with mode 0700.
-bool makePrivateDirectories(const std::string& path, std::string& error);
-
 } // namespace corvex::virtualinstrument

@@ -1,6 +1,7 @@
 #include "TrackLogFrames.h"
 
 #include "ByteWriter.h"
+#include "device/FirmwareVersion.h"
 #include "device/Protocol.h"
 
 #include <algorithm>
@@ -222,11 +223,7 @@ std::vector<Bytes> encodeSector(ByteView flightData, std::size_t index)
 
 bool isRecentIgcFirmware(std::uint16_t firmwareVersion)
 {
-    if (firmwareVersion >= 2000 && firmwareVersion < 3000)
-        return firmwareVersion > 2401;
-    if (firmwareVersion >= 1000 && firmwareVersion < 2000)
-        return firmwareVersion > 1375;
-    return false;
+    return FirmwareVersion(firmwareVersion).isRecentIgcFirmware();
 }
 
 std::string igcFileName(const Flight& flight, std::uint32_t deviceId)

@@ -67,8 +67,7 @@ struct IgcTextBlock {
 constexpr std::size_t igcTextBlockMaximum = 255;
 constexpr std::uint8_t igcTextEndState = 5;
 
-// Whether the firmware's end block is dropped by the program (above 1.375 on a Lark,
-// above 2.401 on a Wren).
+// Whether the firmware's end block is dropped by the program; the program's own rule.
 bool isRecentIgcFirmware(std::uint16_t firmwareVersion);
 
 // The name the instrument proposes: "2014-7-5-XCV-12345-23.IGC" style.

@@ -5,6 +5,8 @@
 #include "FlightLibrary.h"
 #include "InstrumentModel.h"
 #include "PtyPort.h"
+#include "device/FirmwareVersion.h"
+#include "platform/InstrumentDirectory.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -80,8 +82,8 @@ void printUsage(FILE* out)
         "  --units HEX            measurement-units bitfield (default 08)\n"
         "  --igc-dir DIR          the flights: one per IGC file (default %s)\n"
         "  --state DIR            persistent state: erased log book, pilot data (default: none, in memory)\n"
-        "  --instruments-dir DIR  where to publish (default $CORVEX_INSTRUMENT_DIR,\n"
-        "                         else $XDG_RUNTIME_DIR/corvex/instruments)\n"
+        "  --instruments-dir DIR  where to publish (default: the folder the program watches,\n"
+        "                         $CORVEX_INSTRUMENT_DIR, else $XDG_RUNTIME_DIR/corvex/instruments)\n"
         "  --control PATH         control socket (default <state>/control)\n"
         "  --pace                 pace the answers at 115200 bit/s\n"
         "  --pilot NAME           pilot data to start with when the state folder holds none\n"
@@ -217,20 +219,12 @@ std::optional<Options> parseOptions(int argc, char** argv)
     }
     if (!options.firmwareGiven)
         options.config.identity.firmwareVersion = options.config.kind == InstrumentKind::Lark ? 1375 : 2405;
-    else if ((options.config.kind == InstrumentKind::Wren) != (options.config.identity.firmwareVersion >= 2000))
+    else if ((options.config.kind == InstrumentKind::Wren) != FirmwareVersion(options.config.identity.firmwareVersion).isWren())
         std::fprintf(stderr, "virtual-instrument: note: the program tells the generation by the firmware version "
                              "(2000 and above is a Wren), not by --model\n");
-    if (options.instrumentsDirectory.empty()) {
-        if (const char* dir = std::getenv("CORVEX_INSTRUMENT_DIR"); dir && *dir)
-            options.instrumentsDirectory = dir;
-        else if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime && *runtime)
-            options.instrumentsDirectory = std::string(runtime) + "/corvex/instruments";
-        else {
-            std::fprintf(stderr, "virtual-instrument: no instruments directory: give --instruments-dir or set "
-                                 "CORVEX_INSTRUMENT_DIR or XDG_RUNTIME_DIR\n");
-            return std::nullopt;
-        }
-    }
+    // The folder the program watches, found the same way.
+    if (options.instrumentsDirectory.empty())
+        options.instrumentsDirectory = instrumentDirectoryPath();
     if (!options.pilotName.empty())
         options.config.initialPilotData = pilotRecord(options.pilotName, options.config.identity.deviceId);
     if (options.controlPath.empty() && !options.stateDirectory.empty())
@@ -270,7 +264,7 @@ public:
     bool start()
     {
         std::string error;
-        if (!makePrivateDirectories(m_options.instrumentsDirectory, error)) {
+        if (!ensurePrivateDirectory(m_options.instrumentsDirectory, &error)) {
             std::fprintf(stderr, "virtual-instrument: %s\n", error.c_str());
             return false;
         }
@@ -395,7 +389,7 @@ private:
         }
         std::string folder = m_options.controlPath.substr(0, m_options.controlPath.rfind('/'));
         std::string error;
-        if (m_options.controlPath.find('/') != std::string::npos && !folder.empty() && !makePrivateDirectories(folder, error)) {
+        if (m_options.controlPath.find('/') != std::string::npos && !folder.empty() && !ensurePrivateDirectory(folder, &error)) {
             std::fprintf(stderr, "virtual-instrument: %s\n", error.c_str());
             return false;
         }

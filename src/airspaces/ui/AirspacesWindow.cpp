@@ -1,7 +1,7 @@
 #include "airspaces/ui/AirspacesWindow.h"
 
 #include "device/CorvexDevice.h"
-#include "device/LogBookCodec.h"
+#include "device/FirmwareVersion.h"
 #include "platform/qt/PreferencesStore.h"
 #include "ui_AirspacesWindow.h"
 
@@ -53,7 +53,7 @@ void AirspacesWindow::showInstrumentState()
 {
     if (m_device && m_device->hasOpenLine()) {
         m_ui->instrumentStatusLabel->setText(tr("Instrument connected, firmware %1.")
-                .arg(QString::fromStdString(firmwareVersionText(m_device->currentFirmwareVersion()))));
+                .arg(QString::fromStdString(m_device->firmwareVersion().text())));
     } else {
         m_ui->instrumentStatusLabel->setText(tr("No instrument connected."));
     }

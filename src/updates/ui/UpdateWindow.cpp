@@ -1,7 +1,7 @@
 #include "updates/ui/UpdateWindow.h"
 
 #include "device/CorvexDevice.h"
-#include "device/LogBookCodec.h"
+#include "device/FirmwareVersion.h"
 #include "platform/qt/PreferencesStore.h"
 #include "ui_UpdateWindow.h"
 
@@ -51,8 +51,8 @@ void UpdateWindow::showVersions()
 {
     m_ui->programVersionLabel->setText(QCoreApplication::applicationVersion());
     if (m_instrumentConnected && m_device) {
-        m_ui->firmwareVersionLabel->setText(QString::fromStdString(firmwareVersionText(m_device->currentFirmwareVersion()))
-            + (m_device->isWren() ? tr(" (Wren)") : tr(" (Lark)")));
+        m_ui->firmwareVersionLabel->setText(QString::fromStdString(m_device->firmwareVersion().text())
+            + (m_device->firmwareVersion().isWren() ? tr(" (Wren)") : tr(" (Lark)")));
     } else {
         m_ui->firmwareVersionLabel->setText(tr("No instrument connected"));
     }

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace corvex {
+
+enum class InstrumentGeneration { Lark, Wren };
+
+// The firmware version the device-info command reports, in thousandths (1356 is
+// 1.356), and what the instrument can do by it. Every rule that the version switches
+// lives here, so the program, the command line and the virtual instrument agree.
+class FirmwareVersion {
+public:
+    constexpr FirmwareVersion() = default;
+    constexpr explicit FirmwareVersion(std::uint16_t thousandths)
+        : m_thousandths(thousandths)
+    {
+    }
+
+    constexpr std::uint16_t thousandths() const { return m_thousandths; }
+
+    InstrumentGeneration generation() const;
+    bool isWren() const { return generation() == InstrumentGeneration::Wren; }
+    // "Lark" or "Wren".
+    const char* modelName() const;
+
+    // The version as the text "%0.3f" of thousandths / 1000 ("1.356").
+    std::string text() const;
+
+    // The instrument writes the IGC text itself, and its track logs come in the
+    // second format.
+    bool supportsAutomaticTextIgcGeneration() const;
+    bool supportsAirspaces() const;
+    // Firmware that sends the file's G lines among the data as well as in the end
+    // block, so the end block is dropped rather than kept.
+    bool isRecentIgcFirmware() const;
+
+    // Compare the text form with a decimal text ("2.401"). A version of the other
+    // generation (another first digit) is never greater; a text that is not a
+    // decimal number is neither equal nor greater.
+    bool isGreaterThan(std::string_view version) const;
+    bool isEqualTo(std::string_view version) const;
+
+    friend constexpr bool operator==(FirmwareVersion, FirmwareVersion) = default;
+
+private:
+    std::uint16_t m_thousandths { 0 };
+};
+
+// The text "%0.3f" of version / 1000.
+std::string firmwareVersionText(std::uint16_t version);
+
+} // namespace corvex
