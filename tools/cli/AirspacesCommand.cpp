@@ -36,7 +36,7 @@ bool writeFileBytes(const std::string& path, const Bytes& bytes)
     return file.commit();
 }
 
-// 1.365 or later on a Lark, 2.401 or later on a Wren.
+// Reads the device info and says why when the firmware has no airspaces.
 bool firmwareSupportsAirspaces(CorvexDevice& device, std::ostream& err)
 {
     if (!device.getDeviceInfo()) {

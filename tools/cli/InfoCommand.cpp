@@ -9,10 +9,6 @@ namespace {
 
 int runInfo(CliContext& context)
 {
-    if (!context.arguments.empty()) {
-        printError(context.err, "info takes no arguments");
-        return UsageError;
-    }
     CliSession session(context.port);
     if (auto failure = session.connect())
         return *failure;
