@@ -3,6 +3,7 @@
 #include "airspaces/Airspaces.h"
 #include "airspaces/OpenAirParser.h"
 #include "airspaces/WSAirspaces.h"
+#include "platform/qt/QtHttpClient.h"
 #include "updates/VendorEndpoints.h"
 
 #include <QEventLoop>
@@ -195,7 +196,8 @@ int runConvert(CliContext& context)
     const VendorEndpoints endpoints = server ? VendorEndpoints(*server) : VendorEndpoints::resolve(std::nullopt);
 
     SystemLogSink log;
-    WSAirspaces service(QUrl(QString::fromStdString(endpoints.airspacesServiceUrl())), log);
+    QtHttpClient http;
+    WSAirspaces service(endpoints.airspacesServiceUrl(), http, log);
     QEventLoop loop;
     std::optional<std::string> binaryFileName;
     std::optional<Bytes> converted;
