@@ -3,7 +3,9 @@
 #include "airspaces/Airspaces.h"
 #include "airspaces/OpenAirParser.h"
 #include "airspaces/WSAirspaces.h"
+#include "platform/qt/PreferencesStore.h"
 #include "platform/qt/QtHttpClient.h"
+#include "platform/qt/VendorEndpointsPreference.h"
 #include "updates/VendorEndpoints.h"
 
 #include <QEventLoop>
@@ -193,7 +195,7 @@ int runConvert(CliContext& context)
     }
     // Older files are Latin-1; the service takes UTF-8.
     const std::string text = openair::decodeFileText(std::string(bytes->begin(), bytes->end()));
-    const VendorEndpoints endpoints = server ? VendorEndpoints(*server) : VendorEndpoints::resolve(std::nullopt);
+    const VendorEndpoints endpoints = server ? VendorEndpoints(*server) : vendorEndpoints(PreferencesStore());
 
     SystemLogSink log;
     QtHttpClient http;
