@@ -2,11 +2,7 @@
 
 #include "platform/LogSink.h"
 
-#include <QCoreApplication>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QNetworkRequest>
-#include <QTimer>
+#include <algorithm>
 
 namespace corvex {
 
@@ -19,66 +15,70 @@ const char* const setMethod = "GetApprovedAirspaces:withCompletionHandler:";
 const char* const conversionMethod
     = "ConvertOpenAirWithDescription:unprocessedAirspacesFileContents:airspacesFilename:completionHandler:";
 
-// Handlers run from the event loop again, after the network callback has returned.
-void postToMainLoop(std::function<void()> work)
-{
-    QTimer::singleShot(0, QCoreApplication::instance(), std::move(work));
-}
-
 } // namespace
 
-WSAirspaces::WSAirspaces(QUrl serviceUrl, LogSink& log)
+WSAirspaces::WSAirspaces(std::string serviceUrl, HttpClient& http, LogSink& log)
     : m_serviceUrl(std::move(serviceUrl))
+    , m_http(http)
     , m_log(log)
-    , m_session(std::make_unique<QNetworkAccessManager>())
 {
 }
 
-WSAirspaces::~WSAirspaces()
-{
-    if (m_currentTask) {
-        QNetworkReply* reply = m_currentTask;
-        m_currentTask = nullptr;
-        QObject::disconnect(reply, nullptr, nullptr, nullptr);
-        reply->abort();
-        reply->deleteLater();
-    }
-}
+// Dropping the handles abandons their transfers: no handler runs after this.
+WSAirspaces::~WSAirspaces() = default;
 
 void WSAirspaces::start(Operation operation, const std::string& body, Completion completion)
 {
-    QNetworkRequest request(m_serviceUrl);
-    request.setRawHeader("SOAPAction", QByteArray::fromStdString(soapAction(operation)));
-    request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArray(contentType.data(), static_cast<int>(contentType.size())));
-    request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
-    QNetworkReply* reply = m_session->post(request, QByteArray::fromStdString(body));
-    m_currentTask = reply;
-    QObject::connect(reply, &QNetworkReply::finished, reply, [this, reply, completion = std::move(completion)] {
-        if (m_currentTask == reply)
-            m_currentTask = nullptr;
-        reply->deleteLater();
-        completion(*reply);
-    });
+    HttpRequest request;
+    request.method = HttpMethod::post;
+    request.url = m_serviceUrl;
+    request.headers = { { "SOAPAction", soapAction(operation) }, { "Content-Type", std::string(contentType) } };
+    request.body = bytesOf(body);
+    request.cachePolicy = HttpCachePolicy::ignoreLocalCache;
+    const std::uint64_t serial = ++m_requestsSent;
+    // The client never calls back from inside send(), so the handle is stored before
+    // the completion can look for it.
+    auto transfer = m_http.send(std::move(request), { [this, serial, completion = std::move(completion)](HttpResponse response) {
+        // Idle again before the caller's handler runs, so that the handler may chain.
+        const auto finished = takeTask(serial);
+        completion(response);
+    } });
+    m_currentTask = Task { serial, std::move(transfer) };
 }
 
-std::optional<std::string> WSAirspaces::checkedBody(QNetworkReply& reply, const char* methodName)
+std::unique_ptr<HttpTransfer> WSAirspaces::takeTask(std::uint64_t serial)
 {
-    const QVariant status = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    const std::string body = reply.readAll().toStdString();
-    // Qt reports an HTTP error status as a reply error too; only a reply without any
-    // status is a transport failure.
-    if (!status.isValid()) {
-        logLine(m_log, "%s: NSURLSession error %s", methodName, reply.errorString().toStdString().c_str());
+    std::unique_ptr<HttpTransfer> taken;
+    if (m_currentTask && m_currentTask->serial == serial) {
+        taken = std::move(m_currentTask->transfer);
+        m_currentTask.reset();
+        return taken;
+    }
+    const auto cancelled = std::find_if(
+        m_cancelledTasks.begin(), m_cancelledTasks.end(), [serial](const Task& task) { return task.serial == serial; });
+    if (cancelled != m_cancelledTasks.end()) {
+        taken = std::move(cancelled->transfer);
+        m_cancelledTasks.erase(cancelled);
+    }
+    return taken;
+}
+
+std::optional<std::string> WSAirspaces::checkedBody(const HttpResponse& response, const char* methodName)
+{
+    const std::string body(response.body.begin(), response.body.end());
+    const std::string errorText = response.error ? response.error->text : std::string();
+    if (response.statusCode == 0) {
+        logLine(m_log, "%s: NSURLSession error %s", methodName, errorText.c_str());
         return std::nullopt;
     }
-    if (status.toInt() != 200) {
-        logLine(m_log, "%s: HTTP return status code %ld, Body: %.*s", methodName, static_cast<long>(status.toInt()),
+    if (response.statusCode != 200) {
+        logLine(m_log, "%s: HTTP return status code %ld, Body: %.*s", methodName, static_cast<long>(response.statusCode),
             static_cast<int>(body.size()), body.data());
         return std::nullopt;
     }
     // A reply cut off after its status line is still a transport failure.
-    if (reply.error() != QNetworkReply::NoError) {
-        logLine(m_log, "%s: NSURLSession error %s", methodName, reply.errorString().toStdString().c_str());
+    if (response.error) {
+        logLine(m_log, "%s: NSURLSession error %s", methodName, errorText.c_str());
         return std::nullopt;
     }
     return body;
@@ -91,14 +91,12 @@ void WSAirspaces::GetApprovedAirspacesListWithCompletionHandler(ListHandler comp
         return;
     }
     start(Operation::GetApprovedAirspacesList, approvedAirspacesListRequest(),
-        [this, handler = std::move(completionHandler)](QNetworkReply& reply) {
+        [this, handler = std::move(completionHandler)](const HttpResponse& response) {
             std::optional<std::vector<ApprovedAirspacesEntry>> list;
-            if (auto body = checkedBody(reply, listMethod))
+            if (auto body = checkedBody(response, listMethod))
                 list = parseApprovedAirspacesListResponse(*body, m_log);
-            postToMainLoop([handler, list = std::move(list)] {
-                if (handler)
-                    handler(list);
-            });
+            if (handler)
+                handler(std::move(list));
         });
 }
 
@@ -109,20 +107,18 @@ void WSAirspaces::GetApprovedAirspaces(std::int64_t setId, FileHandler completio
         return;
     }
     start(Operation::GetApprovedAirspaces, approvedAirspacesRequest(setId),
-        [this, handler = std::move(completionHandler)](QNetworkReply& reply) {
+        [this, handler = std::move(completionHandler)](const HttpResponse& response) {
             std::optional<AirspacesFile> file;
-            if (auto body = checkedBody(reply, setMethod)) {
+            if (auto body = checkedBody(response, setMethod)) {
                 logLine(m_log, "Totally downloaded from the server %ld bytes", static_cast<long>(body->size()));
                 file = parseAirspacesFileResponse(Operation::GetApprovedAirspaces, *body, m_log);
             }
-            postToMainLoop([handler, file = std::move(file)] {
-                if (!handler)
-                    return;
-                if (file)
-                    handler(file->binaryFileName, file->internalFormatData);
-                else
-                    handler(std::nullopt, std::nullopt);
-            });
+            if (!handler)
+                return;
+            if (file)
+                handler(std::move(file->binaryFileName), std::move(file->internalFormatData));
+            else
+                handler(std::nullopt, std::nullopt);
         });
 }
 
@@ -134,25 +130,26 @@ void WSAirspaces::ConvertOpenAirWithDescription(const std::string& description,
         return;
     }
     start(Operation::ConvertOpenAir, convertOpenAirRequest(description, unprocessedAirspacesFileContents, airspacesFilename),
-        [this, handler = std::move(completionHandler)](QNetworkReply& reply) {
+        [this, handler = std::move(completionHandler)](const HttpResponse& response) {
             std::optional<AirspacesFile> file;
-            if (auto body = checkedBody(reply, conversionMethod))
+            if (auto body = checkedBody(response, conversionMethod))
                 file = parseAirspacesFileResponse(Operation::ConvertOpenAir, *body, m_log);
-            postToMainLoop([handler, file = std::move(file)] {
-                if (!handler)
-                    return;
-                if (file)
-                    handler(file->binaryFileName, file->internalFormatData);
-                else
-                    handler(std::nullopt, std::nullopt);
-            });
+            if (!handler)
+                return;
+            if (file)
+                handler(std::move(file->binaryFileName), std::move(file->internalFormatData));
+            else
+                handler(std::nullopt, std::nullopt);
         });
 }
 
 void WSAirspaces::cancelCurrentOperation()
 {
-    if (m_currentTask)
-        m_currentTask->abort();
+    if (!m_currentTask)
+        return;
+    m_currentTask->transfer->cancel();
+    m_cancelledTasks.push_back(std::move(*m_currentTask));
+    m_currentTask.reset();
 }
 
 } // namespace corvex

@@ -1,18 +1,14 @@
 #pragma once
 
 #include "airspaces/AirspacesSoap.h"
+#include "platform/HttpClient.h"
 
-#include <QUrl>
-
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
-
-class QNetworkAccessManager;
-class QNetworkReply;
-class QObject;
 
 namespace corvex {
 
@@ -28,8 +24,9 @@ public:
     using ListHandler = std::function<void(std::optional<std::vector<airspacesSoap::ApprovedAirspacesEntry>>)>;
     using FileHandler = std::function<void(std::optional<std::string> fileName, std::optional<Bytes> data)>;
 
-    // serviceUrl is the full endpoint (VendorEndpoints::airspacesServiceUrl).
-    WSAirspaces(QUrl serviceUrl, LogSink& log);
+    // serviceUrl is the full endpoint (VendorEndpoints::airspacesServiceUrl). The HTTP
+    // client must outlive this object.
+    WSAirspaces(std::string serviceUrl, HttpClient& http, LogSink& log);
     // A request still in flight is abandoned without calling its handler.
     ~WSAirspaces();
     WSAirspaces(const WSAirspaces&) = delete;
@@ -39,22 +36,33 @@ public:
     void GetApprovedAirspaces(std::int64_t setId, FileHandler completionHandler);
     void ConvertOpenAirWithDescription(const std::string& description, const std::string& unprocessedAirspacesFileContents,
         const std::string& airspacesFilename, FileHandler completionHandler);
-    // The request in flight, if any, completes with nothing.
+    // The request in flight, if any, completes with nothing. The client is idle again
+    // at once, so the next request may start before that completion arrives.
     void cancelCurrentOperation();
 
-    bool isBusy() const { return m_currentTask != nullptr; }
+    bool isBusy() const { return m_currentTask.has_value(); }
 
 private:
-    using Completion = std::function<void(QNetworkReply&)>;
+    using Completion = std::function<void(const HttpResponse&)>;
     void start(airspacesSoap::Operation operation, const std::string& body, Completion completion);
+    // Takes the finished request's handle out of the bookkeeping; the caller drops it.
+    std::unique_ptr<HttpTransfer> takeTask(std::uint64_t serial);
     // Transport and HTTP status checks shared by the three operations; the body when
     // the reply is a 200.
-    std::optional<std::string> checkedBody(QNetworkReply& reply, const char* methodName);
+    std::optional<std::string> checkedBody(const HttpResponse& response, const char* methodName);
 
-    QUrl m_serviceUrl;
+    std::string m_serviceUrl;
+    HttpClient& m_http;
     LogSink& m_log;
-    std::unique_ptr<QNetworkAccessManager> m_session;
-    QNetworkReply* m_currentTask { nullptr };
+    struct Task {
+        std::uint64_t serial;
+        std::unique_ptr<HttpTransfer> transfer;
+    };
+    std::uint64_t m_requestsSent { 0 };
+    std::optional<Task> m_currentTask;
+    // Cancelled requests whose completion (with nothing) is still to come: kept so that
+    // it arrives, and dropped with this object so that it does not.
+    std::vector<Task> m_cancelledTasks;
 };
 
 } // namespace corvex

@@ -5,6 +5,7 @@
 #include "airspaces/Airspaces.h"
 #include "airspaces/OpenAirParser.h"
 #include "airspaces/WSAirspaces.h"
+#include "platform/qt/QtHttpClient.h"
 #include "device/CorvexDevice.h"
 #include "platform/EventLoop.h"
 #include "platform/PosixSerialLine.h"
@@ -44,7 +45,8 @@ TEST(AirspacesInstrument, ConvertedSetUploadsAndReadsBackByteForByte)
     VendorServerProcess server(QStringList {});
     ASSERT_TRUE(server.isRunning());
     CapturingLogSink log;
-    WSAirspaces service(QUrl(server.serviceUrl()), log);
+    QtHttpClient http;
+    WSAirspaces service(server.serviceUrl().toStdString(), http, log);
     std::optional<std::string> binaryFileName;
     std::optional<Bytes> converted;
     bool done = false;

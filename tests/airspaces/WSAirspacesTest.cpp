@@ -3,6 +3,7 @@
 #include "airspaces/Airspaces.h"
 #include "airspaces/OpenAirConversion.h"
 #include "airspaces/WSAirspaces.h"
+#include "platform/qt/QtHttpClient.h"
 #include "updates/VendorEndpoints.h"
 
 #include "support/CapturingLogSink.h"
@@ -63,7 +64,7 @@ protected:
         writeFile(approved.filePath("swiss.bin"), asQByteArray(swiss));
         writeFile(approved.filePath("small.bin"), asQByteArray(small));
         writeFile(approved.filePath("index.txt"), "# id, name, file\n7\tSwitzerland & Liechtenstein\tswiss.bin\n12\tTest <4>\tsmall.bin\n");
-        client = std::make_unique<WSAirspaces>(QUrl(server.serviceUrl()), log);
+        client = std::make_unique<WSAirspaces>(server.serviceUrl().toStdString(), http, log);
     }
 
     struct FileResult {
@@ -83,6 +84,7 @@ protected:
 
     VendorServerProcess server;
     CapturingLogSink log;
+    QtHttpClient http;
     std::unique_ptr<WSAirspaces> client;
     Bytes swiss;
     Bytes small;
@@ -187,7 +189,7 @@ TEST_F(WSAirspacesTest, FailuresHandNothingToTheCaller)
 
     // Nobody listening.
     log.lines.clear();
-    WSAirspaces unreachable(QUrl("http://127.0.0.1:1/api/Airspaces.svc"), log);
+    WSAirspaces unreachable("http://127.0.0.1:1/api/Airspaces.svc", http, log);
     int calls = 0;
     bool gotNothing = false;
     unreachable.GetApprovedAirspacesListWithCompletionHandler([&](auto list) {
@@ -241,6 +243,29 @@ TEST_F(WSAirspacesTest, CancellingEndsInTheHandlerWithNothing)
     client->cancelCurrentOperation(); // nothing in flight: nothing happens
     runEventLoopFor(50);
     EXPECT_EQ(result.calls, 1);
+}
+
+TEST_F(WSAirspacesTest, ACancelledRequestStillAnswersOnceTheNextIsUnderWay)
+{
+    FileResult cancelled;
+    FileResult next;
+    client->GetApprovedAirspaces(-3, recordInto(cancelled)); // answered two seconds late
+    client->cancelCurrentOperation();
+    client->GetApprovedAirspaces(12, recordInto(next));
+    ASSERT_TRUE(runEventLoopUntil([&] { return cancelled.calls > 0 && next.calls > 0; }));
+    EXPECT_EQ(cancelled.calls, 1);
+    EXPECT_FALSE(cancelled.data);
+    ASSERT_TRUE(next.data);
+    EXPECT_EQ(*next.data, small);
+
+    // Gone with the client: neither the request in flight nor a cancelled one answers.
+    FileResult abandoned;
+    client->GetApprovedAirspaces(-3, recordInto(abandoned));
+    client->cancelCurrentOperation();
+    client->GetApprovedAirspaces(-3, recordInto(abandoned));
+    client.reset();
+    runEventLoopFor(300);
+    EXPECT_EQ(abandoned.calls, 0);
 }
 
 TEST(VendorEndpoints, EnvironmentOverridesThePreference)

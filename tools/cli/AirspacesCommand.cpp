@@ -4,6 +4,9 @@
 #include "airspaces/AirspacesTransferService.h"
 #include "airspaces/OpenAirParser.h"
 #include "airspaces/WSAirspaces.h"
+#include "platform/qt/PreferencesStore.h"
+#include "platform/qt/QtHttpClient.h"
+#include "platform/qt/VendorEndpointsPreference.h"
 #include "updates/VendorEndpoints.h"
 
 #include <QEventLoop>
@@ -180,10 +183,11 @@ int runConvert(CliContext& context)
     }
     // Older files are Latin-1; the service takes UTF-8.
     const std::string text = openair::decodeFileText(std::string(bytes->begin(), bytes->end()));
-    const VendorEndpoints endpoints = server ? VendorEndpoints(*server) : VendorEndpoints::resolve(std::nullopt);
+    const VendorEndpoints endpoints = server ? VendorEndpoints(*server) : vendorEndpoints(PreferencesStore());
 
     SystemLogSink log;
-    WSAirspaces service(QUrl(QString::fromStdString(endpoints.airspacesServiceUrl())), log);
+    QtHttpClient http;
+    WSAirspaces service(endpoints.airspacesServiceUrl(), http, log);
     QEventLoop loop;
     std::optional<std::string> binaryFileName;
     std::optional<Bytes> converted;
