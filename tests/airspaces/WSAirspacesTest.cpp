@@ -4,7 +4,7 @@
 #include "airspaces/OpenAirConversion.h"
 #include "airspaces/WSAirspaces.h"
 #include "platform/qt/QtHttpClient.h"
-#include "updates/VendorEndpoints.h"
+#include "platform/VendorEndpoints.h"
 
 #include "support/CapturingLogSink.h"
 

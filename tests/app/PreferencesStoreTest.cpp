@@ -2,7 +2,7 @@
 // change signal, and where the settings file lives.
 #include "app/Resources.h"
 #include "platform/qt/PreferencesStore.h"
-#include "platform/qt/VendorEndpointsPreference.h"
+#include "platform/qt/PreferencesStore.h"
 
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -123,25 +123,25 @@ TEST(PreferencesStore, VendorUrlFromTheEnvironmentOverridesThePreference)
     QTemporaryDir folder;
     PreferencesStore store(folder.filePath("settings.conf"));
     store.registerDefaults({ { "vendorServerURL", "https://vendor.example/" } });
-    EXPECT_EQ(store.vendorServerURL(), "https://vendor.example/");
+    EXPECT_EQ(store.vendorEndpoints().baseUrl(), "https://vendor.example");
     setenv("CORVEX_VENDOR_URL", "http://127.0.0.1:8089/", 1);
-    EXPECT_EQ(store.vendorServerURL(), "http://127.0.0.1:8089/");
+    EXPECT_EQ(store.vendorEndpoints().baseUrl(), "http://127.0.0.1:8089");
     unsetenv("CORVEX_VENDOR_URL");
-    EXPECT_EQ(store.vendorServerURL(), "https://vendor.example/");
+    EXPECT_EQ(store.vendorEndpoints().baseUrl(), "https://vendor.example");
 }
 
 TEST(PreferencesStore, VendorEndpointsFollowThePreferenceLayers)
 {
     QTemporaryDir folder;
     PreferencesStore store(folder.filePath("settings.conf"));
-    EXPECT_EQ(vendorEndpoints(store).baseUrl(), VendorEndpoints::fallbackBaseUrl);
+    EXPECT_EQ(store.vendorEndpoints().baseUrl(), VendorEndpoints::fallbackBaseUrl);
     initializeResources();
     ASSERT_TRUE(store.registerDefaultsFromPropertyList(QStringLiteral(":/InitialDefaults.plist")));
-    EXPECT_EQ(vendorEndpoints(store).airspacesServiceUrl(), "https://vendor.example/api/Airspaces.svc");
+    EXPECT_EQ(store.vendorEndpoints().airspacesServiceUrl(), "https://vendor.example/api/Airspaces.svc");
     store.setValue("vendorServerURL", "http://127.0.0.1:8089/");
-    EXPECT_EQ(vendorEndpoints(store).versionsFeedUrl(), "http://127.0.0.1:8089/versions.xml");
+    EXPECT_EQ(store.vendorEndpoints().versionsFeedUrl(), "http://127.0.0.1:8089/versions.xml");
     setenv("CORVEX_VENDOR_URL", "http://127.0.0.1:9999", 1);
-    EXPECT_EQ(vendorEndpoints(store).baseUrl(), "http://127.0.0.1:9999");
+    EXPECT_EQ(store.vendorEndpoints().baseUrl(), "http://127.0.0.1:9999");
     unsetenv("CORVEX_VENDOR_URL");
 }
 

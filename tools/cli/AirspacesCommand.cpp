@@ -6,8 +6,8 @@
 #include "airspaces/WSAirspaces.h"
 #include "platform/qt/PreferencesStore.h"
 #include "platform/qt/QtHttpClient.h"
-#include "platform/qt/VendorEndpointsPreference.h"
-#include "updates/VendorEndpoints.h"
+#include "platform/qt/PreferencesStore.h"
+#include "platform/VendorEndpoints.h"
 
 #include <QEventLoop>
 #include <QFile>
@@ -183,7 +183,7 @@ int runConvert(CliContext& context)
     }
     // Older files are Latin-1; the service takes UTF-8.
     const std::string text = openair::decodeFileText(std::string(bytes->begin(), bytes->end()));
-    const VendorEndpoints endpoints = server ? VendorEndpoints(*server) : vendorEndpoints(PreferencesStore());
+    const VendorEndpoints endpoints = server ? VendorEndpoints(*server) : PreferencesStore().vendorEndpoints();
 
     SystemLogSink log;
     QtHttpClient http;

@@ -4,7 +4,7 @@
 #include "airspaces/AirspacesSoap.h"
 #include "airspaces/Base64.h"
 #include "airspaces/OpenAirConversion.h"
-#include "updates/VendorEndpoints.h"
+#include "platform/VendorEndpoints.h"
 
 #include <QDir>
 #include <QFile>

@@ -64,12 +64,12 @@ bool PreferencesStore::registerDefaultsFromPropertyList(const QString& path)
     return true;
 }
 
-QString PreferencesStore::vendorServerURL() const
+VendorEndpoints PreferencesStore::vendorEndpoints() const
 {
-    const QString overridden = qEnvironmentVariable("CORVEX_VENDOR_URL");
-    if (!overridden.isEmpty())
-        return overridden;
-    return stringValue(QStringLiteral("vendorServerURL"));
+    const QString key = QString::fromUtf8(VendorEndpoints::preferenceKey.data(),
+        static_cast<qsizetype>(VendorEndpoints::preferenceKey.size()));
+    const QVariant preference = value(key);
+    return VendorEndpoints::resolve(preference.isValid() ? std::optional(preference.toString().toStdString()) : std::nullopt);
 }
 
 QString PreferencesStore::settingsFileName() const

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/VendorEndpoints.h"
+
 #include <QObject>
 #include <QSettings>
 #include <QString>
@@ -47,9 +49,12 @@ public:
     bool registerDefaultsFromPropertyList(const QString& path);
     const QVariantMap& registeredDefaults() const { return m_defaults; }
 
-    // The vendor server's base URL: $CORVEX_VENDOR_URL when set (the stand-in server of
-    // the demo and the tests), else the preference "vendorServerURL".
-    QString vendorServerURL() const;
+    // The vendor server's endpoints as the program uses them: CORVEX_VENDOR_URL (the
+    // stand-in server of the demo and the tests), else the "vendorServerURL"
+    // preference (the user's value over the registered default), else the fallback.
+    // Resolve at the moment a request is made, not once at start-up: the defaults are
+    // registered last, and the user may change the preference meanwhile.
+    VendorEndpoints vendorEndpoints() const;
 
     QString settingsFileName() const;
 
