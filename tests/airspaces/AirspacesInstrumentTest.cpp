@@ -13,6 +13,8 @@
 #include "support/CapturingLogSink.h"
 #include "support/VirtualInstrumentProcess.h"
 
+#include "support/TestFiles.h"
+
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -30,13 +32,6 @@ public:
     int turns { 0 };
 };
 
-std::string readTestFile(const std::string& name)
-{
-    std::ifstream file(std::string(CORVEX_TESTDATA_DIR) + "/openair/" + name, std::ios::binary);
-    std::stringstream contents;
-    contents << file.rdbuf();
-    return contents.str();
-}
 
 } // namespace
 
@@ -51,13 +46,13 @@ TEST(AirspacesInstrument, ConvertedSetUploadsAndReadsBackByteForByte)
     std::optional<Bytes> converted;
     bool done = false;
     service.ConvertOpenAirWithDescription("Swiss airspace",
-        openair::decodeFileText(readTestFile("Switzerland.txt")), "Switzerland.txt",
+        openair::decodeFileText(readTestFile("openair/Switzerland.txt")), "Switzerland.txt",
         [&](std::optional<std::string> name, std::optional<Bytes> data) {
             binaryFileName = std::move(name);
             converted = std::move(data);
             done = true;
         });
-    ASSERT_TRUE(runEventLoopUntil([&] { return done; }, 30000));
+    ASSERT_TRUE(waitUntil([&] { return done; }, 30000));
     ASSERT_TRUE(converted && binaryFileName);
 
     VirtualInstrumentProcess instrument;

@@ -39,27 +39,4 @@ QString VendorServerProcess::standardError()
     return QString::fromUtf8(m_process.readAllStandardError());
 }
 
-bool runEventLoopUntil(const std::function<bool()>& condition, int timeoutMilliseconds)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > timeoutMilliseconds)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(1);
-    }
-    return true;
-}
-
-void runEventLoopFor(int milliseconds)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (timer.elapsed() < milliseconds) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(1);
-    }
-}
-
 } // namespace corvex::testing

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "support/QtTestHelpers.h"
+
 #include <QProcess>
 #include <QString>
 #include <QStringList>
@@ -29,10 +31,5 @@ private:
     QProcess m_process;
     QString m_baseUrl;
 };
-
-// Runs the event loop until the condition holds or the time is up; whether it held.
-bool runEventLoopUntil(const std::function<bool()>& condition, int timeoutMilliseconds = 10000);
-// Runs the event loop for a while, for callbacks that must not come.
-void runEventLoopFor(int milliseconds);
 
 } // namespace corvex::testing

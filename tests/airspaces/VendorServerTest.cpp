@@ -15,7 +15,7 @@
 #include <memory>
 
 using namespace corvex::airspacesSoap;
-using corvex::testing::runEventLoopUntil;
+using corvex::testing::waitUntil;
 using corvex::testing::VendorServerProcess;
 
 namespace {
@@ -37,7 +37,7 @@ HttpAnswer send(const QString& url, const QByteArray& method, const QByteArray& 
     QNetworkReply* reply = manager.sendCustomRequest(request, method, body);
     bool done = false;
     QObject::connect(reply, &QNetworkReply::finished, [&] { done = true; });
-    runEventLoopUntil([&] { return done; });
+    waitUntil([&] { return done; });
     HttpAnswer answer { reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), reply->readAll() };
     reply->deleteLater();
     return answer;

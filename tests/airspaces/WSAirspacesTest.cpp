@@ -11,6 +11,8 @@
 #include <QDir>
 #include <QFile>
 
+#include "support/TestFiles.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -21,22 +23,17 @@ using namespace corvex;
 using namespace corvex::airspacesSoap;
 using corvex::testing::CapturingLogSink;
 using corvex::testing::runEventLoopFor;
-using corvex::testing::runEventLoopUntil;
+using corvex::testing::waitUntil;
 using corvex::testing::VendorServerProcess;
+
+using corvex::testing::readTestFile;
 
 namespace {
 
-std::string readTestFile(const std::string& name)
-{
-    std::ifstream file(std::string(CORVEX_TESTDATA_DIR) + "/openair/" + name, std::ios::binary);
-    std::stringstream contents;
-    contents << file.rdbuf();
-    return contents.str();
-}
 
 Bytes convertedSet(const std::string& file, const std::string& description)
 {
-    auto converted = openair::convertToInternalFormat(openair::decodeFileText(readTestFile(file)), { file, description, {} });
+    auto converted = openair::convertToInternalFormat(openair::decodeFileText(readTestFile("openair/" + file)), { file, description, {} });
     return std::get<Bytes>(converted);
 }
 
@@ -101,7 +98,7 @@ TEST_F(WSAirspacesTest, ListsTheApprovedSetsInOrder)
         list = std::move(entries);
     });
     EXPECT_TRUE(client->isBusy());
-    ASSERT_TRUE(runEventLoopUntil([&] { return calls > 0; }));
+    ASSERT_TRUE(waitUntil([&] { return calls > 0; }));
     runEventLoopFor(100);
     EXPECT_EQ(calls, 1);
     ASSERT_TRUE(list);
@@ -117,7 +114,7 @@ TEST_F(WSAirspacesTest, ListsTheApprovedSetsInOrder)
         ++calls;
         list = std::move(entries);
     });
-    ASSERT_TRUE(runEventLoopUntil([&] { return calls == 2; }));
+    ASSERT_TRUE(waitUntil([&] { return calls == 2; }));
     ASSERT_TRUE(list);
     EXPECT_TRUE(list->empty());
 }
@@ -126,7 +123,7 @@ TEST_F(WSAirspacesTest, FetchesOneSetUnderItsCacheName)
 {
     FileResult result;
     client->GetApprovedAirspaces(7, recordInto(result));
-    ASSERT_TRUE(runEventLoopUntil([&] { return result.calls > 0; }));
+    ASSERT_TRUE(waitUntil([&] { return result.calls > 0; }));
     ASSERT_TRUE(result.data);
     EXPECT_EQ(*result.data, swiss);
     auto set = Airspaces::initWithDataInInternalFormat(*result.data, log);
@@ -142,8 +139,8 @@ TEST_F(WSAirspacesTest, ConvertsARealOpenAirFileWithEscapedTexts)
     FileResult result;
     const std::string description = "Tom & Jerry's <\"best\"> &amp; set";
     const std::string fileName = "Germany & co.txt";
-    client->ConvertOpenAirWithDescription(description, openair::decodeFileText(readTestFile("Germany.txt")), fileName, recordInto(result));
-    ASSERT_TRUE(runEventLoopUntil([&] { return result.calls > 0; }, 30000));
+    client->ConvertOpenAirWithDescription(description, openair::decodeFileText(readTestFile("openair/Germany.txt")), fileName, recordInto(result));
+    ASSERT_TRUE(waitUntil([&] { return result.calls > 0; }, 30000));
     ASSERT_TRUE(result.data);
     auto set = Airspaces::initWithDataInInternalFormat(*result.data, log);
     ASSERT_TRUE(set);
@@ -169,7 +166,7 @@ TEST_F(WSAirspacesTest, FailuresHandNothingToTheCaller)
         log.lines.clear();
         FileResult result;
         client->GetApprovedAirspaces(c.id, recordInto(result));
-        ASSERT_TRUE(runEventLoopUntil([&] { return result.calls > 0; })) << c.id;
+        ASSERT_TRUE(waitUntil([&] { return result.calls > 0; })) << c.id;
         EXPECT_FALSE(result.fileName) << c.id;
         EXPECT_FALSE(result.data) << c.id;
         EXPECT_TRUE(log.containsPrefix(c.logPrefix)) << c.id << ": " << (log.lines.empty() ? "" : log.lines.back());
@@ -180,7 +177,7 @@ TEST_F(WSAirspacesTest, FailuresHandNothingToTheCaller)
     log.lines.clear();
     FileResult conversion;
     client->ConvertOpenAirWithDescription("", "AC C\nAN X\nAL 1000 fx\nDP 47:00:00 N 008:00:00 E\n", "bad.txt", recordInto(conversion));
-    ASSERT_TRUE(runEventLoopUntil([&] { return conversion.calls > 0; }));
+    ASSERT_TRUE(waitUntil([&] { return conversion.calls > 0; }));
     EXPECT_FALSE(conversion.data);
     ASSERT_EQ(log.lines.size(), 1u);
     EXPECT_TRUE(log.lines[0].starts_with("ConvertOpenAirWithDescription:unprocessedAirspacesFileContents:airspacesFilename:"
@@ -196,7 +193,7 @@ TEST_F(WSAirspacesTest, FailuresHandNothingToTheCaller)
         ++calls;
         gotNothing = !list;
     });
-    ASSERT_TRUE(runEventLoopUntil([&] { return calls > 0; }));
+    ASSERT_TRUE(waitUntil([&] { return calls > 0; }));
     EXPECT_TRUE(gotNothing);
     EXPECT_TRUE(log.containsPrefix("GetApprovedAirspacesListWithCompletionHandler:: NSURLSession error "));
 }
@@ -213,7 +210,7 @@ TEST_F(WSAirspacesTest, OneRequestAtATime)
         (std::vector<std::string> { "GetApprovedAirspaces: hold up while the previous task finishes, will ya?",
             "ConvertOpenAirWithDescription: hold up while the previous task finishes, will ya?",
             "GetApprovedAirspacesListWithCompletionHandler: hold up while the previous task finishes, will ya?" }));
-    ASSERT_TRUE(runEventLoopUntil([&] { return listCalls > 0; }));
+    ASSERT_TRUE(waitUntil([&] { return listCalls > 0; }));
     runEventLoopFor(200);
     EXPECT_EQ(listCalls, 1);
     EXPECT_EQ(refused.calls, 0);
@@ -221,7 +218,7 @@ TEST_F(WSAirspacesTest, OneRequestAtATime)
     // The client is idle again before the handler runs, so a handler may chain.
     FileResult chained;
     client->GetApprovedAirspacesListWithCompletionHandler([&](auto) { client->GetApprovedAirspaces(12, recordInto(chained)); });
-    ASSERT_TRUE(runEventLoopUntil([&] { return chained.calls > 0; }));
+    ASSERT_TRUE(waitUntil([&] { return chained.calls > 0; }));
     ASSERT_TRUE(chained.data);
     EXPECT_EQ(*chained.data, small);
 }
@@ -234,7 +231,7 @@ TEST_F(WSAirspacesTest, CancellingEndsInTheHandlerWithNothing)
     client->cancelCurrentOperation();
     EXPECT_EQ(result.calls, 0); // never from inside the cancel: on a later turn of the loop
     EXPECT_FALSE(client->isBusy());
-    ASSERT_TRUE(runEventLoopUntil([&] { return result.calls > 0; }));
+    ASSERT_TRUE(waitUntil([&] { return result.calls > 0; }));
     runEventLoopFor(100);
     EXPECT_EQ(result.calls, 1);
     EXPECT_FALSE(result.data);
@@ -252,7 +249,7 @@ TEST_F(WSAirspacesTest, ACancelledRequestStillAnswersOnceTheNextIsUnderWay)
     client->GetApprovedAirspaces(-3, recordInto(cancelled)); // answered two seconds late
     client->cancelCurrentOperation();
     client->GetApprovedAirspaces(12, recordInto(next));
-    ASSERT_TRUE(runEventLoopUntil([&] { return cancelled.calls > 0 && next.calls > 0; }));
+    ASSERT_TRUE(waitUntil([&] { return cancelled.calls > 0 && next.calls > 0; }));
     EXPECT_EQ(cancelled.calls, 1);
     EXPECT_FALSE(cancelled.data);
     ASSERT_TRUE(next.data);

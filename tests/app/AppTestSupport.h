@@ -8,6 +8,8 @@
 #include "platform/qt/PreferencesStore.h"
 #include "ui_MainWindow.h"
 
+#include "support/QtTestHelpers.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QTemporaryDir>
@@ -56,18 +58,6 @@ public:
     std::function<void()> duringAlert;
 };
 
-// Turns the event loop until the condition holds or the time is up.
-inline bool waitUntil(const std::function<bool()>& condition, int milliseconds = 5000)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > milliseconds)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    return true;
-}
 
 // The program's controller and main window on given ports and discovery, with the log
 // and the alerts recorded and the preferences in a fresh file of their own.

@@ -1,6 +1,8 @@
 // The corvex command line as a user runs it, against the virtual instrument.
 #include "VirtualInstrumentProcess.h"
 
+#include "support/QtTestHelpers.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -15,33 +17,17 @@ using corvex::testing::VirtualInstrumentProcess;
 
 namespace {
 
-struct CliRun {
-    int exitCode { -1 };
-    QString out;
-    QString err;
-};
+using CliRun = corvex::testing::ProgramRun;
 
 // Runs build/corvex with the arguments; discovery sees only the given instruments folder.
 CliRun runCli(const QStringList& arguments, const QString& instrumentsDirectory = {})
 {
     QTemporaryDir emptyDirectory;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("CORVEX_NO_UDEV", "1");
-    environment.insert("CORVEX_INSTRUMENT_DIR", instrumentsDirectory.isEmpty() ? emptyDirectory.path() : instrumentsDirectory);
-    environment.remove("CORVEX_LOG_STDERR");
-    QProcess process;
-    process.setProcessEnvironment(environment);
-    process.start(QStringLiteral(CORVEX_BUILD_DIR "/corvex"), arguments);
-    CliRun run;
-    if (!process.waitForFinished(30000)) {
-        process.kill();
-        process.waitForFinished();
-        return run;
-    }
-    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    run.out = QString::fromUtf8(process.readAllStandardOutput());
-    run.err = QString::fromUtf8(process.readAllStandardError());
-    return run;
+    return corvex::testing::runProgram(QStringLiteral(CORVEX_BUILD_DIR "/corvex"), arguments, 30000,
+        [&](QProcessEnvironment& environment) {
+            environment.insert("CORVEX_INSTRUMENT_DIR",
+                instrumentsDirectory.isEmpty() ? emptyDirectory.path() : instrumentsDirectory);
+        });
 }
 
 } // namespace

@@ -7,6 +7,8 @@
 #include "platform/PosixSerialLine.h"
 #include "platform/qt/SystemDiscovery.h"
 
+#include "support/QtTestHelpers.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 
@@ -22,18 +24,6 @@ using namespace corvex::testing;
 
 namespace {
 
-// Turns the event loop until the condition holds or the time is up.
-bool waitUntil(const std::function<bool()>& condition, int milliseconds = 5000)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > milliseconds)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    return true;
-}
 
 // A CorvexDevice on the real serial line, with the log and delegate recorded.
 struct PtySession {

@@ -4,6 +4,8 @@
 // exported flight can be held against the file it came from.
 #include "VirtualInstrumentProcess.h"
 
+#include "support/QtTestHelpers.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -30,31 +32,8 @@ namespace {
 
 const QString validatorsDirectory = QStringLiteral(CORVEX_SOURCE_DIR "/tools/validators");
 
-struct ProcessRun {
-    int exitCode { -1 };
-    QString out;
-    QString err;
-};
-
-ProcessRun runProgram(const QString& program, const QStringList& arguments, int timeoutMs = 120000)
-{
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("CORVEX_NO_UDEV", "1");
-    environment.remove("CORVEX_LOG_STDERR");
-    QProcess process;
-    process.setProcessEnvironment(environment);
-    process.start(program, arguments);
-    ProcessRun run;
-    if (!process.waitForFinished(timeoutMs)) {
-        process.kill();
-        process.waitForFinished();
-        return run;
-    }
-    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    run.out = QString::fromUtf8(process.readAllStandardOutput());
-    run.err = QString::fromUtf8(process.readAllStandardError());
-    return run;
-}
+using ProcessRun = corvex::testing::ProgramRun;
+using corvex::testing::runProgram;
 
 ProcessRun runCorvex(const VirtualInstrumentProcess& instrument, QStringList arguments)
 {

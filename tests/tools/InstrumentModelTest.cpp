@@ -1,6 +1,8 @@
 #include "InstrumentModel.h"
 #include "TemporaryFolder.h"
 
+#include "support/TinyFlight.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -10,28 +12,9 @@ using corvex::testing::TemporaryFolder;
 
 using namespace corvex;
 using namespace corvex::virtualinstrument;
+using namespace corvex::testing;
 
 namespace {
-
-// Four fixes ten seconds apart, climbing 2 m/s and then sinking.
-const char* const tinyIgc = "AXCV123 test\r\n"
-                            "HFDTE050714\r\n"
-                            "HFFXA035\r\n"
-                            "I013638FXA\r\n"
-                            "B1000004612250N00712000EA0100001050035\r\n"
-                            "B1000104612300N00712100EA0102001070035\r\n"
-                            "B1000204612400N00712300EA0101501060035\r\n"
-                            "B1000304612500N00712400EA0099001040035\r\n";
-
-Flight tinyFlight(std::uint16_t number)
-{
-    Flight flight;
-    flight.flightNumber = number;
-    flight.fileName = "tiny.igc";
-    flight.igc = *parseIgc(tinyIgc);
-    flight.entry = summarizeFlight(flight.igc, number);
-    return flight;
-}
 
 InstrumentConfig config(std::uint8_t units = 0x08)
 {

@@ -1,35 +1,19 @@
 #include "InstrumentModel.h"
 #include "TrackLogFrames.h"
 
+#include "support/TinyFlight.h"
+
 #include <gtest/gtest.h>
 
 #include <map>
 
 using namespace corvex;
 using namespace corvex::virtualinstrument;
+using namespace corvex::testing;
 
 namespace {
 
 const std::string igcFolder = CORVEX_TESTDATA_DIR "/igc";
-
-// Four fixes ten seconds apart on 5 July 2014, north and east.
-const char* const tinyIgc = "AXCV123 test\r\n"
-                            "HFDTE050714\r\n"
-                            "HFFXA035\r\n"
-                            "I013638FXA\r\n"
-                            "B1000004612250N00712000EA0100001050035\r\n"
-                            "B1000104612300N00712100EA0102001070035\r\n"
-                            "B1000204612400N00712300EA0101501060035\r\n"
-                            "B1000304612500N00712400EA0099001040035\r\n";
-
-Flight makeFlight(const std::string& text, std::uint16_t number)
-{
-    Flight flight;
-    flight.flightNumber = number;
-    flight.igc = *parseIgc(text);
-    flight.entry = summarizeFlight(flight.igc, number);
-    return flight;
-}
 
 const RecorderInfo wren { 0x00C0FFEE, 2405, 2, "CORVEX,VARIO WREN" };
 
@@ -109,7 +93,7 @@ Bytes joinSectors(const std::vector<std::vector<Bytes>>& sectors)
 
 TEST(TrackLogFrames, FirstFormatOfAHandMadeFlight)
 {
-    Bytes data = encodeFlightData(makeFlight(tinyIgc, 1), TrackLogFormat::First, wren);
+    Bytes data = encodeFlightData(flightFromIgc(tinyIgc, 1), TrackLogFormat::First, wren);
     ASSERT_EQ(data.size(), 9u + 7 + 166 + 4 * 15 + 35);
     EXPECT_EQ(slice(data, 0, 9), (Bytes { 0xFE, 0x00, 0x01, 0x00, 0x00, 0x00, 0x04, 0x00, 0x00 }));
     EXPECT_EQ(slice(data, 9, 7), (Bytes { 0xFE, 10, 0, 0, 5, 7, 14 }));
@@ -150,7 +134,7 @@ TEST(TrackLogFrames, FirstFormatOfAHandMadeFlight)
 TEST(TrackLogFrames, SecondFormatWithTheElevationExtension)
 {
     // Even flight numbers split the GPS elevation into field + extension byte.
-    Bytes data = encodeFlightData(makeFlight(tinyIgc, 2), TrackLogFormat::Second, wren);
+    Bytes data = encodeFlightData(flightFromIgc(tinyIgc, 2), TrackLogFormat::Second, wren);
     ASSERT_EQ(data.size(), 32u + 7 + 4 * 16 + 166 + 35);
     EXPECT_EQ(slice(data, 9, 4), (Bytes { 0x02, 0x01, 0x20, 0x00 })); // flag 1, dataOffset 32
     EXPECT_EQ(slice(data, 32, 7), (Bytes { 0xFE, 10, 0, 0, 5, 7, 14 }));
@@ -163,7 +147,7 @@ TEST(TrackLogFrames, SecondFormatWithTheElevationExtension)
     EXPECT_EQ(data[39 + 64], 0xF5);
     EXPECT_EQ(data[39 + 64 + 166], 0xF6);
 
-    Bytes odd = encodeFlightData(makeFlight(tinyIgc, 3), TrackLogFormat::Second, wren);
+    Bytes odd = encodeFlightData(flightFromIgc(tinyIgc, 3), TrackLogFormat::Second, wren);
     EXPECT_EQ(odd[10], 0x00);
     EXPECT_EQ(slice(odd, 55 + 13, 3), (Bytes { 0x04, 0x2E, 0x00 }));
 }
@@ -171,7 +155,7 @@ TEST(TrackLogFrames, SecondFormatWithTheElevationExtension)
 TEST(TrackLogFrames, TimeRecordsAtMidnightAndLongGaps)
 {
     // 28 February 2016 (a leap year) into 29 February, then a gap of over 18 hours.
-    Flight flight = makeFlight("HFDTE280216\n"
+    Flight flight = flightFromIgc("HFDTE280216\n"
                                "B2359504612250S00712000WA0100001050\n"
                                "B0000104612250S00712000WA0100001050\n"
                                "B1900204612250S00712000WA0100001050\n",

@@ -5,6 +5,8 @@
 
 #include "support/CapturingLogSink.h"
 
+#include "support/TestFiles.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -15,15 +17,10 @@ using namespace corvex;
 using namespace corvex::openair;
 using Reference = Altitude::Reference;
 
+using corvex::testing::readTestFile;
+
 namespace {
 
-std::string readTestFile(const std::string& name)
-{
-    std::ifstream file(std::string(CORVEX_TESTDATA_DIR) + "/openair/" + name, std::ios::binary);
-    std::stringstream contents;
-    contents << file.rdbuf();
-    return contents.str();
-}
 
 void expectAltitude(std::string_view text, Reference reference, double feet)
 {
@@ -230,7 +227,7 @@ TEST(OpenAir, EveryRealFileConverts)
              Expected { "AirspaceAus-DAA.txt", 662 }, Expected { "Germany.txt", 677 }, Expected { "Switzerland.txt", 334 },
              Expected { "france-07_04_2011.txt", 1212 }, Expected { "arc-angle-single-vx.txt", 1 },
              Expected { "skipped-tokens.txt", 1 } }) {
-        const std::string text = decodeFileText(readTestFile(file));
+        const std::string text = decodeFileText(readTestFile(std::string("openair/") + file));
         ASSERT_FALSE(text.empty()) << file;
         auto result = parse(text);
         for (const auto& error : result.errors)
@@ -244,7 +241,7 @@ TEST(OpenAir, EveryRealFileConverts)
         EXPECT_EQ(set->globalPolylines().size(), airspaces) << file;
     }
     // The name with UTF-8 survives, the Latin-1 file is readable.
-    EXPECT_EQ(parse(readTestFile("skipped-tokens.txt")).airspaces.at(0).name, "LED52B Oca\xc3\xb1" "a: Daily HJ LELT TFC 123.375");
+    EXPECT_EQ(parse(readTestFile("openair/skipped-tokens.txt")).airspaces.at(0).name, "LED52B Oca\xc3\xb1" "a: Daily HJ LELT TFC 123.375");
 }
 
 TEST(Sha256, KnownDigests)
