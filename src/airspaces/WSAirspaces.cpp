@@ -15,6 +15,17 @@ const char* const setMethod = "GetApprovedAirspaces:withCompletionHandler:";
 const char* const conversionMethod
     = "ConvertOpenAirWithDescription:unprocessedAirspacesFileContents:airspacesFilename:completionHandler:";
 
+// A file reply's name and bytes to its handler, or nothing for both.
+void deliverFile(const WSAirspaces::FileHandler& handler, std::optional<AirspacesFile> file)
+{
+    if (!handler)
+        return;
+    if (file)
+        handler(std::move(file->binaryFileName), std::move(file->internalFormatData));
+    else
+        handler(std::nullopt, std::nullopt);
+}
+
 } // namespace
 
 WSAirspaces::WSAirspaces(std::string serviceUrl, HttpClient& http, LogSink& log)
@@ -113,12 +124,7 @@ void WSAirspaces::GetApprovedAirspaces(std::int64_t setId, FileHandler completio
                 logLine(m_log, "Totally downloaded from the server %ld bytes", static_cast<long>(body->size()));
                 file = parseAirspacesFileResponse(Operation::GetApprovedAirspaces, *body, m_log);
             }
-            if (!handler)
-                return;
-            if (file)
-                handler(std::move(file->binaryFileName), std::move(file->internalFormatData));
-            else
-                handler(std::nullopt, std::nullopt);
+            deliverFile(handler, std::move(file));
         });
 }
 
@@ -134,12 +140,7 @@ void WSAirspaces::ConvertOpenAirWithDescription(const std::string& description,
             std::optional<AirspacesFile> file;
             if (auto body = checkedBody(response, conversionMethod))
                 file = parseAirspacesFileResponse(Operation::ConvertOpenAir, *body, m_log);
-            if (!handler)
-                return;
-            if (file)
-                handler(std::move(file->binaryFileName), std::move(file->internalFormatData));
-            else
-                handler(std::nullopt, std::nullopt);
+            deliverFile(handler, std::move(file));
         });
 }
 
