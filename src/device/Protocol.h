@@ -100,6 +100,7 @@ constexpr std::size_t igcTextBlockLimit = 65536;
 
 // Request header: 0x0E, direction, offset u32le, length u32le, status u16le; a write
 // carries its chunk in the same frame. DRV_DEV_PILOTDATA_RESPONSE is 11 bytes.
+// The record size is also the most a read may announce, answer by answer and in total.
 constexpr std::size_t pilotDataRecordSize = 513;
 constexpr std::size_t pilotDataRequestHeaderLength = 12;
 constexpr std::size_t pilotDataResponseLength = 11;
@@ -125,6 +126,11 @@ constexpr std::uint8_t byte(AirspacesOperation operation) { return static_cast<s
 constexpr std::size_t airspacesRequestLength = 7;
 constexpr std::size_t airspacesAnswerLength = 6;
 constexpr std::size_t airspacesChunkPayloadLength = 121;
+// The most payload one read answer may announce. Instruments hand their set out in
+// chunks of a few hundred bytes, a metadata read at most the 2300-byte header in one;
+// a length beyond this is a damaged answer, not data, and is refused before any of it
+// is read.
+constexpr std::size_t airspacesReadPayloadLimit = 65536;
 constexpr std::uint8_t AIRSPACES_STATUS_ERROR = 0;
 constexpr std::uint8_t airspacesStatusLastData = 1;
 constexpr std::uint8_t airspacesStatusMoreData = 2;

@@ -29,6 +29,7 @@ public:
         bool failReads { false };
         bool failWrites { false };
         std::size_t chunkSize { 64 }; // bytes per read call, as a real tty delivers them
+        std::size_t largestReadBuffer { 0 }; // the most any one read offered to fill
         TerminalSetupReport setup {};
         int configureCalls { 0 };
     };
