@@ -147,6 +147,16 @@ bool CorvexDevice::deviceWriteData(ByteView frame)
 
 std::optional<Bytes> CorvexDevice::deviceReadDataOfLength(std::uint64_t length)
 {
+    return readData(length, std::nullopt);
+}
+
+std::optional<Bytes> CorvexDevice::deviceReadDataOfLength(std::uint64_t length, std::chrono::milliseconds silence)
+{
+    return readData(length, silence);
+}
+
+std::optional<Bytes> CorvexDevice::readData(std::uint64_t length, std::optional<std::chrono::milliseconds> silence)
+{
     if (length == 0) {
         if (m_shouldLogCommunications)
             logLine(log(), "deviceReadDataOfLength 0 bytes requested, returning empty NSData");
@@ -159,7 +169,8 @@ std::optional<Bytes> CorvexDevice::deviceReadDataOfLength(std::uint64_t length)
         std::array<std::uint8_t, readBlockLength> block;
         while (received.size() < length) {
             const std::size_t wanted = static_cast<std::size_t>(std::min<std::uint64_t>(block.size(), length - received.size()));
-            auto result = m_deviceFile->readSome(std::span(block).first(wanted));
+            const auto space = std::span(block).first(wanted);
+            auto result = silence ? m_deviceFile->readSomeWithin(space, *silence) : m_deviceFile->readSome(space);
             if (auto* error = std::get_if<LineError>(&result)) {
                 logLine(log(), "deviceReadDataOfLength: exception %s, call stack: %s", error->message.c_str(),
                     currentCallStack().c_str());

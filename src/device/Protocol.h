@@ -84,10 +84,14 @@ constexpr std::size_t gRecordLength = 35;
 
 // --- Instrument-made IGC text ---
 
-// Request 0x03 0x08 n n s; answer 0x03, state, length, text.
+// Request 0x03 0x08 n n s; answer 0x03, state, length, text, padded by some
+// instruments to 300 bytes.
 constexpr std::size_t igcTextRequestLength = 5;
 constexpr std::size_t igcTextAnswerLength = 300;
 constexpr std::size_t igcTextHeaderLength = 3;
+// Padding, where an instrument pads its answers to igcTextAnswerLength, follows the
+// text at once; this long without a byte after the text means it does not pad.
+constexpr int igcTextPaddingSilenceMilliseconds = 20;
 constexpr std::uint8_t igcReadStateFilename = 1;
 constexpr std::uint8_t igcReadStateComment = 4; // the part at which our comment lines go
 constexpr std::uint8_t igcReadStateEnd = 5; // 5 to 254 end the file

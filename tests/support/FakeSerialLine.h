@@ -41,6 +41,11 @@ public:
 
     TerminalSetupReport configureRaw115200() override;
     std::variant<std::size_t, LineError> readSome(std::span<std::uint8_t> buffer) override;
+    // The fake has no time: a short silence is the same as the line's own.
+    std::variant<std::size_t, LineError> readSomeWithin(std::span<std::uint8_t> buffer, std::chrono::milliseconds) override
+    {
+        return readSome(buffer);
+    }
     std::variant<std::monostate, LineError> writeAll(ByteView bytes) override;
 
 private:
