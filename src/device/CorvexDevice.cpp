@@ -6,9 +6,16 @@
 #include "platform/LogSink.h"
 #include "platform/SerialLine.h"
 
+#include <algorithm>
+#include <array>
 #include <thread>
 
 namespace corvex {
+
+namespace {
+// What one call hands the line to fill; answers longer than this take several calls.
+constexpr std::size_t readBlockLength = 4096;
+}
 
 CorvexDevice::CorvexDevice(CorvexDeviceDelegate* delegate, CorvexDeviceEnvironment environment)
     : m_delegate(delegate)
@@ -140,17 +147,30 @@ bool CorvexDevice::deviceWriteData(ByteView frame)
 
 std::optional<Bytes> CorvexDevice::deviceReadDataOfLength(std::uint64_t length)
 {
+    return readData(length, std::nullopt);
+}
+
+std::optional<Bytes> CorvexDevice::deviceReadDataOfLength(std::uint64_t length, std::chrono::milliseconds silence)
+{
+    return readData(length, silence);
+}
+
+std::optional<Bytes> CorvexDevice::readData(std::uint64_t length, std::optional<std::chrono::milliseconds> silence)
+{
     if (length == 0) {
         if (m_shouldLogCommunications)
             logLine(log(), "deviceReadDataOfLength 0 bytes requested, returning empty NSData");
         return Bytes {};
     }
+    // The buffer grows with what arrives, never to the length asked for: a length
+    // taken from a damaged answer must not turn into an allocation of gigabytes.
     Bytes received;
     if (m_deviceFile) {
-        received.resize(static_cast<std::size_t>(length));
-        std::size_t filled = 0;
-        while (filled < received.size()) {
-            auto result = m_deviceFile->readSome(std::span(received).subspan(filled));
+        std::array<std::uint8_t, readBlockLength> block;
+        while (received.size() < length) {
+            const std::size_t wanted = static_cast<std::size_t>(std::min<std::uint64_t>(block.size(), length - received.size()));
+            const auto space = std::span(block).first(wanted);
+            auto result = silence ? m_deviceFile->readSomeWithin(space, *silence) : m_deviceFile->readSome(space);
             if (auto* error = std::get_if<LineError>(&result)) {
                 logLine(log(), "deviceReadDataOfLength: exception %s, call stack: %s", error->message.c_str(),
                     currentCallStack().c_str());
@@ -159,9 +179,8 @@ std::optional<Bytes> CorvexDevice::deviceReadDataOfLength(std::uint64_t length)
             std::size_t count = std::get<std::size_t>(result);
             if (count == 0)
                 break;
-            filled += count;
+            received.insert(received.end(), block.begin(), block.begin() + static_cast<std::ptrdiff_t>(count));
         }
-        received.resize(filled);
     }
     if (m_shouldLogCommunications)
         logLine(log(), "deviceReadDataOfLength %lu: %s", static_cast<unsigned long>(length), describeBytes(received).c_str());

@@ -82,6 +82,8 @@ public:
     bool initializeDevice();
     bool deviceWriteData(ByteView frame);
     std::optional<Bytes> deviceReadDataOfLength(std::uint64_t length);
+    // The same read, ended by a shorter silence than the line's 0.1 s.
+    std::optional<Bytes> deviceReadDataOfLength(std::uint64_t length, std::chrono::milliseconds silence);
     bool deviceIsConnected() const;
     void resetDeviceConnection();
 
@@ -157,6 +159,9 @@ private:
     // Writes the request and reads up to answerLength bytes; nothing when the write
     // failed or the read raised an error.
     std::optional<Bytes> exchange(ByteView request, std::size_t answerLength);
+    // Both reads: until length bytes arrived or the line was silent for the given time
+    // (the line's own 0.1 s when none is given).
+    std::optional<Bytes> readData(std::uint64_t length, std::optional<std::chrono::milliseconds> silence);
     // Reads every sector of a flight's track log and joins them.
     std::optional<Bytes> downloadFlightData(TrackLogFormat format, std::int64_t flightNumber);
 

@@ -70,6 +70,11 @@ std::optional<Bytes> CorvexDevice::readAirspacesChunkFromBeginning(
     }
     if (answer->payloadLength == 0)
         return Bytes {};
+    if (answer->payloadLength > airspacesReadPayloadLimit) {
+        logLine(log(), "readAirspacesChunk: impossible length %lu announced by the device",
+            static_cast<unsigned long>(answer->payloadLength));
+        return std::nullopt;
+    }
     auto payload = deviceReadDataOfLength(answer->payloadLength);
     if (!payload || payload->size() != answer->payloadLength) {
         logLine(log(), "readAirspacesChunk: device returned payload length is incorrect");

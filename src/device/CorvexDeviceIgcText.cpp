@@ -61,6 +61,9 @@ std::optional<std::string> CorvexDevice::downloadTextIgcFromTheDevice(
     std::optional<std::string> proposedName;
     std::uint8_t state = 0;
     bool commentInserted = false;
+    // Whether the instrument pads its answers to the full frame, learnt from the first
+    // answer, so that no later block waits for padding that never comes.
+    enum class Padding { Unknown, Padded, Unpadded } padding = Padding::Unknown;
     const bool recentFirmware = m_firmwareVersion.isRecentIgcFirmware();
 
     const auto appendComment = [&] {
@@ -82,12 +85,33 @@ std::optional<std::string> CorvexDevice::downloadTextIgcFromTheDevice(
             logLine(log(), "deviceWriteData devReadTracklogReq failure");
             return std::nullopt;
         }
-        auto answer = deviceReadDataOfLength(igcTextAnswerLength);
-        // The state and the length byte are needed to read any answer.
-        if (!answer || answer->size() < igcTextHeaderLength || (*answer)[0] != byte(Command::LogBook))
+        // The header says how long the text is, so the read ends with the text instead
+        // of waiting for the line to go quiet. The state and the length byte are needed
+        // to read any answer.
+        auto header = deviceReadDataOfLength(igcTextHeaderLength);
+        if (!header || header->size() < igcTextHeaderLength || (*header)[0] != byte(Command::LogBook))
             return readFailure();
-        const std::uint8_t blockState = (*answer)[1];
-        const ByteView received = ByteView(*answer).subspan(igcTextHeaderLength);
+        const std::uint8_t blockState = (*header)[1];
+        const std::size_t announced = (*header)[2];
+        auto body = deviceReadDataOfLength(announced);
+        if (!body)
+            return readFailure();
+        // Some instruments pad every answer to the full frame. The padding is read here,
+        // never left to be taken for the start of the next answer. Whether it comes is
+        // told by a short silence after the first answer's text (padding follows the
+        // text at line speed); after that an answer is read as the last one was, padded
+        // to its full length or ended with its text.
+        const std::size_t paddingLength = igcTextAnswerLength - igcTextHeaderLength - body->size();
+        if (body->size() == announced && padding != Padding::Unpadded) {
+            auto rest = padding == Padding::Padded
+                ? deviceReadDataOfLength(paddingLength)
+                : deviceReadDataOfLength(paddingLength, std::chrono::milliseconds(igcTextPaddingSilenceMilliseconds));
+            if (!rest)
+                return readFailure();
+            padding = rest->empty() ? Padding::Unpadded : Padding::Padded;
+            body->insert(body->end(), rest->begin(), rest->end());
+        }
+        const ByteView received = *body;
 
         if (blockState == igcReadStateFilename) {
             // The file name runs to the first NUL of the answer; the length byte is
@@ -111,7 +135,6 @@ std::optional<std::string> CorvexDevice::downloadTextIgcFromTheDevice(
         // The text ends at its length or at its first NUL. An answer cut short before
         // either lost bytes on the line: the file would miss part of a line, so the
         // transfer fails instead of saving it.
-        const std::size_t announced = (*answer)[2];
         const ByteView available = received.first(std::min(announced, received.size()));
         const std::string text = textField(available);
         if (received.size() < announced && text.size() == available.size())

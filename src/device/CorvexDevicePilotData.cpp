@@ -57,8 +57,10 @@ PilotData CorvexDevice::downloadPilotData()
             logLine(log(), "pilotDataHeader.status == PILOT_DATA_STATUS_NO_DATA");
             return PilotData {};
         }
+        // Held to the record before a byte of the chunk is read, so a damaged length
+        // field fails here instead of sizing a read.
         total += response->length;
-        if (total > PilotData::size) {
+        if (total > pilotDataRecordSize) {
             logLine(log(), "downloadPilotData: the returned chunk is larger than the whole buffer (struct PilotData). Something's not right");
             return PilotData {};
         }

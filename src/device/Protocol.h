@@ -84,10 +84,14 @@ constexpr std::size_t gRecordLength = 35;
 
 // --- Instrument-made IGC text ---
 
-// Request 0x03 0x08 n n s; answer 0x03, state, length, text.
+// Request 0x03 0x08 n n s; answer 0x03, state, length, text, padded by some
+// instruments to 300 bytes.
 constexpr std::size_t igcTextRequestLength = 5;
 constexpr std::size_t igcTextAnswerLength = 300;
 constexpr std::size_t igcTextHeaderLength = 3;
+// Padding, where an instrument pads its answers to igcTextAnswerLength, follows the
+// text at once; this long without a byte after the text means it does not pad.
+constexpr int igcTextPaddingSilenceMilliseconds = 20;
 constexpr std::uint8_t igcReadStateFilename = 1;
 constexpr std::uint8_t igcReadStateComment = 4; // the part at which our comment lines go
 constexpr std::uint8_t igcReadStateEnd = 5; // 5 to 254 end the file
@@ -100,6 +104,7 @@ constexpr std::size_t igcTextBlockLimit = 65536;
 
 // Request header: 0x0E, direction, offset u32le, length u32le, status u16le; a write
 // carries its chunk in the same frame. DRV_DEV_PILOTDATA_RESPONSE is 11 bytes.
+// The record size is also the most a read may announce, answer by answer and in total.
 constexpr std::size_t pilotDataRecordSize = 513;
 constexpr std::size_t pilotDataRequestHeaderLength = 12;
 constexpr std::size_t pilotDataResponseLength = 11;
@@ -125,6 +130,11 @@ constexpr std::uint8_t byte(AirspacesOperation operation) { return static_cast<s
 constexpr std::size_t airspacesRequestLength = 7;
 constexpr std::size_t airspacesAnswerLength = 6;
 constexpr std::size_t airspacesChunkPayloadLength = 121;
+// The most payload one read answer may announce. Instruments hand their set out in
+// chunks of a few hundred bytes, a metadata read at most the 2300-byte header in one;
+// a length beyond this is a damaged answer, not data, and is refused before any of it
+// is read.
+constexpr std::size_t airspacesReadPayloadLimit = 65536;
 constexpr std::uint8_t AIRSPACES_STATUS_ERROR = 0;
 constexpr std::uint8_t airspacesStatusLastData = 1;
 constexpr std::uint8_t airspacesStatusMoreData = 2;

@@ -14,6 +14,7 @@ public:
 
     TerminalSetupReport configureRaw115200() override;
     std::variant<std::size_t, LineError> readSome(std::span<std::uint8_t> buffer) override;
+    std::variant<std::size_t, LineError> readSomeWithin(std::span<std::uint8_t> buffer, std::chrono::milliseconds silence) override;
     std::variant<std::monostate, LineError> writeAll(ByteView bytes) override;
 
 private:

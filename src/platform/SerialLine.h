@@ -2,6 +2,7 @@
 
 #include "base/Bytes.h"
 
+#include <chrono>
 #include <memory>
 #include <string>
 #include <variant>
@@ -30,6 +31,9 @@ public:
     // 115200 bit/s, 8N1, raw, no flow control, VMIN 0 / VTIME 1, both queues flushed.
     virtual TerminalSetupReport configureRaw115200() = 0;
     virtual std::variant<std::size_t, LineError> readSome(std::span<std::uint8_t> buffer) = 0;
+    // As readSome, but gives up after `silence` instead of the line's own timeout: for
+    // bytes that, if they come at all, follow at once.
+    virtual std::variant<std::size_t, LineError> readSomeWithin(std::span<std::uint8_t> buffer, std::chrono::milliseconds silence) = 0;
     virtual std::variant<std::monostate, LineError> writeAll(ByteView bytes) = 0;
 };
 

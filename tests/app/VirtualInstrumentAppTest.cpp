@@ -76,6 +76,10 @@ private:
         {
             return m_line->readSome(buffer);
         }
+        std::variant<std::size_t, LineError> readSomeWithin(std::span<std::uint8_t> buffer, std::chrono::milliseconds silence) override
+        {
+            return m_line->readSomeWithin(buffer, silence);
+        }
         std::variant<std::monostate, LineError> writeAll(ByteView bytes) override
         {
             if (m_owner.beforeWrite)

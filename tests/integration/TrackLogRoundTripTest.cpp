@@ -2,6 +2,7 @@
 // through the real CorvexDevice over a pty. The expected values come from the IGC files
 // themselves, read by the small reader below (not the instrument's).
 #include "CapturingLogSink.h"
+#include "TemporaryFolder.h"
 #include "VirtualInstrumentProcess.h"
 #include "device/CorvexDevice.h"
 #include "platform/PosixSerialLine.h"
@@ -195,12 +196,13 @@ namespace {
 // Downloads the IGC text of one flight and checks it against the file: the same lines
 // in the same order, plus our two comment lines once, before the first B line (recent
 // firmware) or after the block that starts the B lines (older firmware).
-void checkIgcText(const std::string& model, std::uint16_t firmware, bool recent)
+void checkIgcText(const std::string& model, std::uint16_t firmware, bool recent, std::vector<std::string> extraArguments = {})
 {
     const std::string name = "20241007TZN.igc";
     VirtualInstrumentProcess::Options options;
     options.model = model;
     options.firmwareVersion = firmware;
+    options.extraArguments = std::move(extraArguments);
     VirtualInstrumentProcess instrument(options);
     ASSERT_TRUE(instrument.isRunning());
     PtyDevice pty(instrument.portPath());
@@ -252,6 +254,49 @@ void checkIgcText(const std::string& model, std::uint16_t firmware, bool recent)
 TEST(TrackLogRoundTrip, InstrumentMadeIgcTextOnRecentWren) { checkIgcText("wren", 2405, true); }
 TEST(TrackLogRoundTrip, InstrumentMadeIgcTextOnRecentLark) { checkIgcText("lark", 1380, true); }
 TEST(TrackLogRoundTrip, InstrumentMadeIgcTextOnOlderLark) { checkIgcText("lark", 1370, false); }
+TEST(TrackLogRoundTrip, InstrumentMadeIgcTextWithoutPadding) { checkIgcText("lark", 1370, false, { "--unpadded-igc" }); }
+
+// An instrument that pads its IGC text answers and one that sends just the text give
+// the same file for every test flight, and the unpadded blocks do not each wait for the
+// line to go quiet.
+TEST(TrackLogRoundTrip, PaddedAndUnpaddedIgcTextGiveTheSameFiles)
+{
+    // The smaller test flights: the instrument makes a flight's blocks when its transfer
+    // starts, which for the largest can take longer than the line's 0.1 s under the
+    // sanitizers.
+    const std::vector<std::string> names = { "20180427.igc", "20241007TZN.igc", "lad_lod_extensions.igc" };
+    TemporaryFolder flightsFolder;
+    for (const std::string& name : names)
+        std::filesystem::create_symlink(igcFolder + "/" + name, flightsFolder.path() + "/" + name);
+    VirtualInstrumentProcess::Options paddedOptions;
+    paddedOptions.igcDirectory = flightsFolder.path();
+    VirtualInstrumentProcess padded(paddedOptions);
+    VirtualInstrumentProcess::Options unpaddedOptions = paddedOptions;
+    unpaddedOptions.extraArguments = { "--unpadded-igc" };
+    VirtualInstrumentProcess unpadded(unpaddedOptions);
+    ASSERT_TRUE(padded.isRunning() && unpadded.isRunning());
+    PtyDevice fromPadded(padded.portPath());
+    PtyDevice fromUnpadded(unpadded.portPath());
+    ASSERT_TRUE(fromPadded.ready && fromUnpadded.ready);
+
+    std::chrono::steady_clock::duration unpaddedTime {};
+    for (int flight = 1; flight <= static_cast<int>(names.size()); ++flight) {
+        std::optional<std::string> paddedName;
+        std::optional<std::string> unpaddedName;
+        auto paddedText = fromPadded.device->downloadTextIgcFromTheDevice(static_cast<std::uint16_t>(flight), &paddedName);
+        const auto start = std::chrono::steady_clock::now();
+        auto unpaddedText = fromUnpadded.device->downloadTextIgcFromTheDevice(static_cast<std::uint16_t>(flight), &unpaddedName);
+        unpaddedTime += std::chrono::steady_clock::now() - start;
+        ASSERT_TRUE(paddedText && unpaddedText) << flight;
+        EXPECT_EQ(*unpaddedText, *paddedText) << flight;
+        EXPECT_EQ(unpaddedName, paddedName) << flight;
+    }
+    const auto blocks = std::count_if(fromUnpadded.log.lines.begin(), fromUnpadded.log.lines.end(),
+        [](const std::string& line) { return line.starts_with("Reading data block"); });
+    ASSERT_GT(blocks, 200);
+    // Waiting out 0.1 s of silence per block would take twice this.
+    EXPECT_LT(unpaddedTime, blocks * std::chrono::milliseconds(50));
+}
 
 TEST(TrackLogRoundTrip, SuggestedNameAgreesWithTheInstrumentsOwn)
 {

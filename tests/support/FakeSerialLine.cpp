@@ -20,6 +20,7 @@ std::variant<std::size_t, LineError> FakeSerialLine::readSome(std::span<std::uin
 {
     if (m_state->failReads)
         return LineError { "read: Input/output error" };
+    m_state->largestReadBuffer = std::max(m_state->largestReadBuffer, buffer.size());
     std::size_t count = std::min({ buffer.size(), m_state->pending.size(), m_state->chunkSize });
     if (m_state->failAfterBytes) {
         std::size_t left = *m_state->failAfterBytes > m_state->bytesSoFar ? *m_state->failAfterBytes - m_state->bytesSoFar : 0;

@@ -29,6 +29,7 @@ public:
         bool failReads { false };
         bool failWrites { false };
         std::size_t chunkSize { 64 }; // bytes per read call, as a real tty delivers them
+        std::size_t largestReadBuffer { 0 }; // the most any one read offered to fill
         TerminalSetupReport setup {};
         int configureCalls { 0 };
     };
@@ -40,6 +41,11 @@ public:
 
     TerminalSetupReport configureRaw115200() override;
     std::variant<std::size_t, LineError> readSome(std::span<std::uint8_t> buffer) override;
+    // The fake has no time: a short silence is the same as the line's own.
+    std::variant<std::size_t, LineError> readSomeWithin(std::span<std::uint8_t> buffer, std::chrono::milliseconds) override
+    {
+        return readSome(buffer);
+    }
     std::variant<std::monostate, LineError> writeAll(ByteView bytes) override;
 
 private:

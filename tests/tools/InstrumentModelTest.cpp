@@ -358,6 +358,22 @@ TEST(InstrumentModel, IgcTextTransfer)
     EXPECT_FALSE(model.applyFaultCommand("igc-error"));
     EXPECT_EQ(block(0), igcError);
 
+    // Without padding every answer is its header and text, the same bytes otherwise.
+    InstrumentConfig unpaddedConfig = config();
+    unpaddedConfig.unpaddedIgcText = true;
+    InstrumentModel padded(config(), { tinyFlight(1) });
+    InstrumentModel unpadded(unpaddedConfig, { tinyFlight(1) });
+    for (std::uint8_t next = 0; next < 5;) {
+        const Bytes request = { 0x03, 0x08, 0x00, 0x01, next };
+        const Bytes full = ask(padded, request);
+        const Bytes cut = ask(unpadded, request);
+        ASSERT_EQ(full.size(), 300u);
+        ASSERT_EQ(cut.size(), 3u + full[2]);
+        EXPECT_TRUE(std::equal(cut.begin(), cut.end(), full.begin()));
+        next = full[1];
+    }
+    EXPECT_EQ(ask(unpadded, Bytes { 0x03, 0x08, 0x00, 0x07, 0x00 }), (Bytes { 0x03, 0xFF, 0x00 }));
+
     InstrumentConfig old = config();
     old.identity.firmwareVersion = 1355;
     InstrumentModel oldFirmware(old, { tinyFlight(1) });

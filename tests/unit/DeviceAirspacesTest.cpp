@@ -1,4 +1,5 @@
 #include "device/CorvexDevice.h"
+#include "device/Protocol.h"
 #include "platform/EventLoop.h"
 
 #include "support/CapturingLogSink.h"
@@ -279,4 +280,32 @@ TEST(DeviceAirspaces, WholeSetJoinsChunksAndStopsAnInstrumentThatNeverEnds)
 
     AirspacesRig failing({ concat(answer(2, 3), { 1, 2, 3 }) });
     EXPECT_FALSE(failing.device->readWholeAirspacesSet(AirspacesReadScope::WholeData)) << "nothing partial on a failed chunk";
+}
+
+// The payload length comes from the instrument: lengths up to the most a chunk may
+// carry are read, longer ones fail before a byte of the payload is read or a buffer
+// of their size is asked for.
+TEST(DeviceAirspaces, AnnouncedPayloadLengthIsBoundedBeforeReading)
+{
+    struct Case {
+        std::uint32_t length;
+        bool legal;
+    };
+    for (const Case c : { Case { 0, true }, Case { protocol::airspacesReadPayloadLimit, true },
+             Case { protocol::airspacesReadPayloadLimit + 1, false }, Case { 0xFFFFFFFFu, false } }) {
+        // As much payload as a legal length needs; an impossible one gets the limit's worth.
+        const Bytes payload = counting(std::min<std::size_t>(c.length, protocol::airspacesReadPayloadLimit));
+        AirspacesRig rig({ concat(answer(1, c.length), payload) });
+        auto chunk = rig.device->readAirspacesChunkFromBeginning(AirspacesReadPosition::FromBeginning, AirspacesReadScope::WholeData);
+        if (c.legal) {
+            EXPECT_EQ(chunk, payload) << c.length;
+            EXPECT_TRUE(rig.log.lines.empty()) << c.length;
+        } else {
+            EXPECT_FALSE(chunk) << c.length;
+            EXPECT_EQ(rig.log.lines,
+                std::vector<std::string> { "readAirspacesChunk: impossible length " + std::to_string(c.length) + " announced by the device" });
+            EXPECT_EQ(rig.line().pending.size(), payload.size()) << "no payload byte read for " << c.length;
+        }
+        EXPECT_LE(rig.line().largestReadBuffer, 4096u) << c.length;
+    }
 }

@@ -126,6 +126,30 @@ TEST(DeviceIgcText, FileNameBlock)
     EXPECT_FALSE(name);
 }
 
+// Instruments that pad every answer to 300 bytes and instruments that send just the
+// block give the same file; padding, even padding that looks like a block header, is
+// never read as the next answer.
+TEST(DeviceIgcText, PaddedAndUnpaddedAnswersGiveTheSameFile)
+{
+    const std::vector<Bytes> blocks = { block(1, "F.IGC"), block(0, "AXCV\n"), block(4, "B1\nB2\n"), block(3, "B3"), block(5, "G1\n") };
+    const Bytes headerLike = { 0x00, 0x03, 0x05, 0x00 };
+    for (const Bytes& filler : { Bytes {}, Bytes { 0x00 }, headerLike }) {
+        std::vector<Bytes> answers;
+        for (Bytes answer : blocks) {
+            for (std::size_t i = 0; !filler.empty() && answer.size() < 300; ++i)
+                answer.push_back(filler[i % filler.size()]);
+            answers.push_back(answer);
+        }
+        IgcRig rig(recent, answers);
+        std::optional<std::string> name;
+        EXPECT_EQ(rig.device->downloadTextIgcFromTheDevice(1, &name), "AXCV\r\n" + rig.comment() + "B1\r\nB2\r\nB3\r\n")
+            << filler.size();
+        EXPECT_EQ(name, "F");
+        EXPECT_EQ(rig.line().written.size(), blocks.size());
+        EXPECT_TRUE(rig.line().pending.empty()) << "the last answer's padding is read too";
+    }
+}
+
 TEST(DeviceIgcText, ShortAnswers)
 {
     // Cut before its length and without a NUL: bytes were lost, the transfer fails.

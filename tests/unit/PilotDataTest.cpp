@@ -153,6 +153,31 @@ TEST(DevicePilotData, ReadFailuresGiveTheZeroRecord)
     EXPECT_TRUE(unplugged.log.contains("Fatal ERROR! deviceFile is nil"));
 }
 
+// The chunk length comes from the instrument: up to the record's size it is read,
+// past it the read fails before a byte of the chunk is read or a buffer of the
+// announced size is asked for.
+TEST(DevicePilotData, AnnouncedChunkLengthIsBoundedBeforeReading)
+{
+    const Bytes record = recordBytes();
+    const std::string tooLarge
+        = "downloadPilotData: the returned chunk is larger than the whole buffer (struct PilotData). Something's not right";
+    for (const std::uint32_t length : { 0u, 513u, 514u, 0xFFFFFFFFu }) {
+        const bool legal = length <= 513;
+        const Bytes chunk(record.begin(), record.begin() + std::min<std::ptrdiff_t>(length, 513));
+        TrackTestRig rig(scriptedAnswers({ concat({ response(0, length, 1), chunk }) }));
+        const PilotData read = rig.device->downloadPilotData();
+        if (length == 513)
+            EXPECT_EQ(Bytes(read.bytes.begin(), read.bytes.end()), record);
+        else
+            EXPECT_TRUE(read.isEmpty()) << length;
+        EXPECT_EQ(rig.log.contains(tooLarge), !legal) << length;
+        if (!legal) {
+            EXPECT_EQ(rig.line().pending.size(), chunk.size()) << "no chunk byte read for " << length;
+        }
+        EXPECT_LE(rig.line().largestReadBuffer, 4096u) << length;
+    }
+}
+
 TEST(DevicePilotData, AnInstrumentThatNeverEndsThePilotDataIsStopped)
 {
     TrackTestRig rig([](const Bytes&) { return response(0, 0, 2); });

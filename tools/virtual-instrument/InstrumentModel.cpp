@@ -429,6 +429,14 @@ std::vector<Bytes> InstrumentModel::nextSector(TrackLogFormat format, std::uint1
     return writes;
 }
 
+Bytes InstrumentModel::unpadded(Bytes igcTextAnswer) const
+{
+    // The header's length byte says where the text ends.
+    if (m_config.unpaddedIgcText && igcTextAnswer.size() >= igcTextHeaderLength)
+        igcTextAnswer.resize(std::min(igcTextAnswer.size(), igcTextHeaderLength + igcTextAnswer[2]));
+    return igcTextAnswer;
+}
+
 std::vector<Bytes> InstrumentModel::nextIgcTextBlock(std::uint16_t flightNumber, std::uint8_t state)
 {
     if (!FirmwareVersion(m_config.identity.firmwareVersion).supportsAutomaticTextIgcGeneration())
@@ -436,7 +444,7 @@ std::vector<Bytes> InstrumentModel::nextIgcTextBlock(std::uint16_t flightNumber,
     const Flight* wanted = flight(flightNumber);
     if (m_faults.igcError || !wanted) {
         m_igcCursor = {};
-        return { encodeIgcTextBlock({ IGC_READ_STATE_ERROR, {} }) };
+        return { unpadded(encodeIgcTextBlock({ IGC_READ_STATE_ERROR, {} })) };
     }
     // State 0 starts a transfer (no data block is ever sent in state 0, so the echo of
     // a data block cannot be mistaken for a new start).
@@ -445,7 +453,7 @@ std::vector<Bytes> InstrumentModel::nextIgcTextBlock(std::uint16_t flightNumber,
     Bytes block = encodeIgcTextBlock(m_igcCursor.blocks[m_igcCursor.next++]);
     if (m_igcCursor.next >= m_igcCursor.blocks.size())
         m_igcCursor = {};
-    return { block };
+    return { unpadded(std::move(block)) };
 }
 
 std::vector<Bytes> InstrumentModel::answerPilotData(ByteView request)

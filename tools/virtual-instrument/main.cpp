@@ -89,6 +89,7 @@ void printUsage(FILE* out)
         "  --pilot NAME           pilot data to start with when the state folder holds none\n"
         "  --airspaces FILE       an airspaces set (internal format) to start with when the state holds none\n"
         "  --empty-records        serve empty and erased log-book records among the flights\n"
+        "  --unpadded-igc         send IGC text answers without padding them to 300 bytes\n"
         "  --verbose              log every request and answer on stderr\n"
         "  --help                 this text\n\n"
         "Control commands (one per line on the socket, answered 'ok' or 'error <why>'):\n"
@@ -109,7 +110,7 @@ bool parseNumber(const char* text, int base, unsigned long maximum, unsigned lon
 
 std::optional<Options> parseOptions(int argc, char** argv)
 {
-    enum { Model = 1000, DeviceId, Firmware, Battery, Units, IgcDir, State, InstrumentsDir, Control, Pace, EmptyRecords, Pilot, AirspacesFile, Verbose, Help };
+    enum { Model = 1000, DeviceId, Firmware, Battery, Units, IgcDir, State, InstrumentsDir, Control, Pace, EmptyRecords, UnpaddedIgc, Pilot, AirspacesFile, Verbose, Help };
     static const option longOptions[] = {
         { "model", required_argument, nullptr, Model },
         { "device-id", required_argument, nullptr, DeviceId },
@@ -122,6 +123,7 @@ std::optional<Options> parseOptions(int argc, char** argv)
         { "control", required_argument, nullptr, Control },
         { "pace", no_argument, nullptr, Pace },
         { "empty-records", no_argument, nullptr, EmptyRecords },
+        { "unpadded-igc", no_argument, nullptr, UnpaddedIgc },
         { "pilot", required_argument, nullptr, Pilot },
         { "airspaces", required_argument, nullptr, AirspacesFile },
         { "verbose", no_argument, nullptr, Verbose },
@@ -189,6 +191,9 @@ std::optional<Options> parseOptions(int argc, char** argv)
             break;
         case EmptyRecords:
             options.config.emptyRecords = true;
+            break;
+        case UnpaddedIgc:
+            options.config.unpaddedIgcText = true;
             break;
         case Pilot:
             options.pilotName = optarg;
