@@ -2,8 +2,7 @@
 #include "device/CorvexDevice.h"
 #include "platform/EventLoop.h"
 
-#include "support/CapturingLogSink.h"
-#include "support/FakeSerialLine.h"
+#include "support/DeviceTestRig.h"
 
 #include <gtest/gtest.h>
 
@@ -11,11 +10,6 @@ using namespace corvex;
 using namespace corvex::testing;
 
 namespace {
-
-class NoWaitEventLoop final : public EventLoopTurner {
-public:
-    void runEventLoopFor(double) override { }
-};
 
 Bytes answer(std::uint8_t status, std::uint32_t length = 0)
 {
@@ -60,23 +54,10 @@ struct ScriptedAirspacesInstrument {
     }
 };
 
-struct TransferRig {
-    TransferRig()
-    {
-        CorvexDeviceEnvironment environment;
-        environment.ports = &ports;
-        environment.log = &log;
-        environment.eventLoop = &eventLoop;
-        device = std::make_unique<CorvexDevice>(nullptr, environment);
-        ports.state->responder = [this](const Bytes& request) { return instrument.respond(request); };
-        device->corvexDeviceMatchedAtBsdPath(std::string("/dev/ttyACM0"), 1);
-    }
+struct TransferRig : DeviceTestRig {
+    TransferRig() { connect([this](const Bytes& request) { return instrument.respond(request); }); }
 
-    FakeSerialPortOpener ports;
-    CapturingLogSink log;
-    NoWaitEventLoop eventLoop;
     ScriptedAirspacesInstrument instrument;
-    std::unique_ptr<CorvexDevice> device;
 };
 
 // A set with no segments is the smallest the instrument's format allows; all zero

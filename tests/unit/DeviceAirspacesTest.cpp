@@ -2,8 +2,7 @@
 #include "device/Protocol.h"
 #include "platform/EventLoop.h"
 
-#include "support/CapturingLogSink.h"
-#include "support/FakeSerialLine.h"
+#include "support/DeviceTestRig.h"
 
 #include <gtest/gtest.h>
 
@@ -12,41 +11,12 @@ using namespace corvex::testing;
 
 namespace {
 
-class CountingEventLoop final : public EventLoopTurner {
-public:
-    void runEventLoopFor(double seconds) override
+// A device whose line is open on an instrument giving these answers in order.
+struct AirspacesRig : DeviceTestRig {
+    explicit AirspacesRig(std::vector<Bytes> answers, EventLoop loop = EventLoop::Recorded)
+        : DeviceTestRig(scriptedAnswers(std::move(answers)), loop)
     {
-        turns.push_back(seconds);
-        if (onTurn)
-            onTurn();
     }
-    std::vector<double> turns;
-    std::function<void()> onTurn;
-};
-
-// A device whose line is open on a scripted instrument.
-struct AirspacesRig {
-    explicit AirspacesRig(std::vector<Bytes> answers, bool withEventLoop = true)
-    {
-        CorvexDeviceEnvironment environment;
-        environment.ports = &ports;
-        environment.log = &log;
-        environment.pause = [this](std::chrono::milliseconds delay) { pauses.push_back(delay); };
-        if (withEventLoop)
-            environment.eventLoop = &eventLoop;
-        device = std::make_unique<CorvexDevice>(nullptr, environment);
-        ports.state->responder = scriptedAnswers(std::move(answers));
-        device->corvexDeviceMatchedAtBsdPath(std::string("/dev/ttyACM0"), 1);
-        log.lines.clear(); // only the exchanges' own lines matter here
-    }
-
-    FakeSerialLine::State& line() { return *ports.state; }
-
-    FakeSerialPortOpener ports;
-    CapturingLogSink log;
-    CountingEventLoop eventLoop;
-    std::vector<std::chrono::milliseconds> pauses;
-    std::unique_ptr<CorvexDevice> device;
 };
 
 Bytes answer(std::uint8_t status, std::uint32_t length = 0)
@@ -193,7 +163,7 @@ TEST(DeviceAirspaces, EraseWaitsTwoHundredTenTurnsBeforeReading)
     EXPECT_TRUE(rig.log.lines.empty());
 
     // Without a callback the wait is the same; without an event loop it is plain pauses.
-    AirspacesRig quiet({ answer(1) }, false);
+    AirspacesRig quiet({ answer(1) }, DeviceTestRig::EventLoop::None);
     EXPECT_TRUE(quiet.device->eraseAirspacesDataWithFakeProgressBlock());
     EXPECT_EQ(quiet.pauses, std::vector<std::chrono::milliseconds>(210, std::chrono::milliseconds(100)));
 }
@@ -222,7 +192,7 @@ TEST(DeviceAirspaces, WithoutAnOpenLineEveryOperationFailsOnTheAnswer)
     CapturingLogSink log;
     CorvexDeviceEnvironment environment;
     environment.log = &log;
-    CountingEventLoop loop;
+    RecordingEventLoop loop;
     environment.eventLoop = &loop;
     CorvexDevice device(nullptr, environment);
     EXPECT_FALSE(device.readAirspacesChunkFromBeginning(AirspacesReadPosition::FromBeginning, AirspacesReadScope::MetadataOnly));

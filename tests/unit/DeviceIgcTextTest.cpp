@@ -1,4 +1,4 @@
-#include "TrackTestRig.h"
+#include "support/DeviceTestRig.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@ namespace {
 
 using testing::hexBytes;
 using testing::scriptedAnswers;
-using testing::TrackTestRig;
+using testing::DeviceTestRig;
 
 // An answer: 0x03, the block's state, the text's length, the text.
 Bytes block(std::uint8_t state, std::string_view text)
@@ -22,9 +22,9 @@ Bytes block(std::uint8_t state, std::string_view text)
     return answer;
 }
 
-struct IgcRig : TrackTestRig {
+struct IgcRig : DeviceTestRig {
     IgcRig(std::uint16_t firmware, std::vector<Bytes> answers)
-        : TrackTestRig(scriptedAnswers(std::move(answers)))
+        : DeviceTestRig(scriptedAnswers(std::move(answers)))
     {
         device->setCurrentFirmwareVersion(firmware);
     }
@@ -195,7 +195,7 @@ TEST(DeviceIgcText, FailuresReturnNothingWithTheirMessage)
 
 TEST(DeviceIgcText, AnInstrumentThatNeverEndsTheFileIsStopped)
 {
-    TrackTestRig rig([](const Bytes&) { return block(3, "B1"); });
+    DeviceTestRig rig([](const Bytes&) { return block(3, "B1"); });
     rig.device->setCurrentFirmwareVersion(recent);
     EXPECT_FALSE(rig.device->downloadTextIgcFromTheDevice(1, nullptr));
     EXPECT_TRUE(rig.log.contains("downloadTextIgcFromTheDevice: the instrument does not end the file (more than 65536 blocks)"));

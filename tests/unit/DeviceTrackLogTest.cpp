@@ -1,4 +1,4 @@
-#include "TrackTestRig.h"
+#include "support/DeviceTestRig.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,8 @@ namespace {
 using testing::concat;
 using testing::hexBytes;
 using testing::scriptedAnswers;
-using testing::TrackTestRig;
+using testing::DeviceTestRig;
+using testing::silentInstrument;
 
 const Bytes timeRecord = hexBytes("FE 0A 0B 0C 05 07 0E");
 const Bytes locationRecord = hexBytes("F9 0005 1204 09C4 02C8 0000 03E8 FFF4");
@@ -62,7 +63,7 @@ std::vector<Bytes> threeSectors()
 
 TEST(DeviceTrackLog, JoinsTheSectorsAndWalksThem)
 {
-    TrackTestRig rig(scriptedAnswers(threeSectors()));
+    DeviceTestRig rig(scriptedAnswers(threeSectors()));
     HRecord h;
     GRecord g;
     auto samples = rig.device->downloadLocationSamplesForFlightNumber(0x1234, &h, &g);
@@ -82,7 +83,7 @@ TEST(DeviceTrackLog, ValidLengthByteDecidesWhatCounts)
 {
     // Length 10 of a full payload: 10 bytes; length 0: the whole payload as received.
     const Bytes firstTen = concat({ firstFormatHeader, hexBytes("FC") });
-    TrackTestRig rig(scriptedAnswers({ sector(1, 10, padded(firstTen)), sector(0, 0, concat({ timeRecord, locationRecord })) }));
+    DeviceTestRig rig(scriptedAnswers({ sector(1, 10, padded(firstTen)), sector(0, 0, concat({ timeRecord, locationRecord })) }));
     auto samples = rig.device->downloadLocationSamplesForFlightNumber(1, nullptr, nullptr);
     ASSERT_TRUE(samples);
     EXPECT_EQ(samples->size(), 1u);
@@ -91,7 +92,7 @@ TEST(DeviceTrackLog, ValidLengthByteDecidesWhatCounts)
 
 TEST(DeviceTrackLog, BuffersAreWrittenOnlyWhenTheFlightCarriesTheRecords)
 {
-    TrackTestRig rig(scriptedAnswers({ sector(0, 0, concat({ firstFormatHeader, timeRecord, locationRecord })) }));
+    DeviceTestRig rig(scriptedAnswers({ sector(0, 0, concat({ firstFormatHeader, timeRecord, locationRecord })) }));
     HRecord h;
     h.bytes.fill(0x33);
     GRecord g;
@@ -106,7 +107,7 @@ TEST(DeviceTrackLog, SecondFormatRequestsAndSuggestedFilename)
     Bytes header = { 0x00, 0x01, 29, 0x00 };
     header.resize(20, 0);
     const Bytes data = concat({ firstFormatHeader, header, timeRecord, locationRecordV2, hRecordBytes(), gRecordBytes() });
-    TrackTestRig rig(scriptedAnswers({ sector(1, 200, Bytes(data.begin(), data.begin() + 200)),
+    DeviceTestRig rig(scriptedAnswers({ sector(1, 200, Bytes(data.begin(), data.begin() + 200)),
         sector(0, static_cast<std::uint8_t>(data.size() - 200), Bytes(data.begin() + 200, data.end())) }));
     HRecord h;
     GRecord g;
@@ -119,7 +120,7 @@ TEST(DeviceTrackLog, SecondFormatRequestsAndSuggestedFilename)
     EXPECT_EQ(rig.line().written.front(), hexBytes("03 07 00 7B"));
 
     // Without an H record in the flight the name comes from the caller's buffer.
-    TrackTestRig bare(scriptedAnswers({ sector(0, 0, concat({ firstFormatHeader, header, timeRecord })) }));
+    DeviceTestRig bare(scriptedAnswers({ sector(0, 0, concat({ firstFormatHeader, header, timeRecord })) }));
     HRecord callers;
     const std::string aRecord = "XCV98765";
     std::copy(aRecord.begin(), aRecord.end(), callers.bytes.begin() + 2);
@@ -149,17 +150,17 @@ TEST(DeviceTrackLog, FailuresReturnNothingWithTheirMessage)
             { "uploadSectorHeaderData is nil or has a wrong length" } },
     };
     for (const Case& c : cases) {
-        TrackTestRig rig(scriptedAnswers(c.answers));
+        DeviceTestRig rig(scriptedAnswers(c.answers));
         HRecord h;
         EXPECT_FALSE(rig.device->downloadLocationSamplesForFlightNumber(1, &h, nullptr)) << c.what;
         EXPECT_EQ(rig.log.lines, c.lines) << c.what;
     }
 
-    TrackTestRig failingReads(scriptedAnswers({ hexBytes("04 00 00 00") }));
+    DeviceTestRig failingReads(scriptedAnswers({ hexBytes("04 00 00 00") }));
     failingReads.line().failReads = true;
     EXPECT_FALSE(failingReads.device->downloadLocationSamplesV2ForFlightNumber(1, nullptr, nullptr, nullptr));
 
-    TrackTestRig unplugged;
+    DeviceTestRig unplugged(silentInstrument());
     unplugged.device->corvexDeviceTerminatedAtBsdPath(std::string("/dev/ttyACM0"));
     unplugged.log.lines.clear();
     EXPECT_FALSE(unplugged.device->downloadLocationSamplesForFlightNumber(1, nullptr, nullptr));
@@ -168,7 +169,7 @@ TEST(DeviceTrackLog, FailuresReturnNothingWithTheirMessage)
 
 TEST(DeviceTrackLog, AnInstrumentThatNeverEndsItsSectorsIsStopped)
 {
-    TrackTestRig rig([](const Bytes&) { return hexBytes("04 0001 01 FE"); });
+    DeviceTestRig rig([](const Bytes&) { return hexBytes("04 0001 01 FE"); });
     EXPECT_FALSE(rig.device->downloadLocationSamplesForFlightNumber(1, nullptr, nullptr));
     EXPECT_EQ(rig.log.lines, (std::vector<std::string> { "the instrument does not end the track log (more than 65536 sectors)" }));
 }
@@ -182,14 +183,14 @@ TEST(DeviceTrackLog, FaultSweepNeverReportsAPartialFlight)
     for (const Bytes& answer : answers)
         total += 4 + answer.size();
     for (std::size_t cut = 0; cut < total; ++cut) {
-        TrackTestRig rig(scriptedAnswers(answers));
+        DeviceTestRig rig(scriptedAnswers(answers));
         rig.line().failAfterBytes = cut;
         HRecord h;
         h.bytes.fill(0x77);
         EXPECT_FALSE(rig.device->downloadLocationSamplesForFlightNumber(0x1234, &h, nullptr)) << "cut at " << cut;
         EXPECT_EQ(h.bytes[2], 0x77) << "a failed download leaves the buffers alone; cut at " << cut;
     }
-    TrackTestRig whole(scriptedAnswers(answers));
+    DeviceTestRig whole(scriptedAnswers(answers));
     whole.line().failAfterBytes = total;
     EXPECT_TRUE(whole.device->downloadLocationSamplesForFlightNumber(0x1234, nullptr, nullptr));
 }

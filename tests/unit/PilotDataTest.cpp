@@ -1,4 +1,4 @@
-#include "TrackTestRig.h"
+#include "support/DeviceTestRig.h"
 #include "device/PilotData.h"
 
 #include <gtest/gtest.h>
@@ -9,7 +9,8 @@ namespace {
 using testing::concat;
 using testing::hexBytes;
 using testing::scriptedAnswers;
-using testing::TrackTestRig;
+using testing::DeviceTestRig;
+using testing::silentInstrument;
 
 // A record laid out by hand: leading byte, then each text at its offset.
 Bytes recordBytes()
@@ -94,7 +95,7 @@ TEST(DevicePilotData, ReadsOneChunkAndEchoesTheAnswer)
 {
     const Bytes record = recordBytes();
     for (std::uint16_t status : { 1, 3 }) {
-        TrackTestRig rig(scriptedAnswers({ concat({ response(0x10, 513, status), record }) }));
+        DeviceTestRig rig(scriptedAnswers({ concat({ response(0x10, 513, status), record }) }));
         const PilotData data = rig.device->downloadPilotData();
         EXPECT_TRUE(std::equal(record.begin(), record.end(), data.bytes.begin())) << status;
         EXPECT_EQ(rig.line().written, (std::vector<Bytes> { hexBytes("0E 00 00000000 00000000 0100") }));
@@ -106,7 +107,7 @@ TEST(DevicePilotData, ReadsOneChunkAndEchoesTheAnswer)
 TEST(DevicePilotData, ReadsSeveralChunks)
 {
     const Bytes record = recordBytes();
-    TrackTestRig rig(scriptedAnswers({ concat({ response(0x100, 300, 2), Bytes(record.begin(), record.begin() + 300) }),
+    DeviceTestRig rig(scriptedAnswers({ concat({ response(0x100, 300, 2), Bytes(record.begin(), record.begin() + 300) }),
         concat({ response(0x22C, 213, 3), Bytes(record.begin() + 300, record.end()) }) }));
     const PilotData data = rig.device->downloadPilotData();
     EXPECT_TRUE(std::equal(record.begin(), record.end(), data.bytes.begin()));
@@ -137,17 +138,17 @@ TEST(DevicePilotData, ReadFailuresGiveTheZeroRecord)
             "readData is not of size DRV_DEV_PILOTDATA_RESPONSE" },
     };
     for (const Case& c : cases) {
-        TrackTestRig rig(scriptedAnswers(c.answers));
+        DeviceTestRig rig(scriptedAnswers(c.answers));
         EXPECT_TRUE(rig.device->downloadPilotData().isEmpty()) << c.what;
         EXPECT_TRUE(rig.log.contains(c.line)) << c.what;
     }
 
-    TrackTestRig refused;
+    DeviceTestRig refused(silentInstrument());
     refused.line().failWrites = true;
     EXPECT_TRUE(refused.device->downloadPilotData().isEmpty());
     EXPECT_TRUE(refused.log.contains("deviceWriteData devPilotDataReq failure"));
 
-    TrackTestRig unplugged;
+    DeviceTestRig unplugged(silentInstrument());
     unplugged.device->corvexDeviceTerminatedAtBsdPath(std::string("/dev/ttyACM0"));
     EXPECT_TRUE(unplugged.device->downloadPilotData().isEmpty());
     EXPECT_TRUE(unplugged.log.contains("Fatal ERROR! deviceFile is nil"));
@@ -164,7 +165,7 @@ TEST(DevicePilotData, AnnouncedChunkLengthIsBoundedBeforeReading)
     for (const std::uint32_t length : { 0u, 513u, 514u, 0xFFFFFFFFu }) {
         const bool legal = length <= 513;
         const Bytes chunk(record.begin(), record.begin() + std::min<std::ptrdiff_t>(length, 513));
-        TrackTestRig rig(scriptedAnswers({ concat({ response(0, length, 1), chunk }) }));
+        DeviceTestRig rig(scriptedAnswers({ concat({ response(0, length, 1), chunk }) }));
         const PilotData read = rig.device->downloadPilotData();
         if (length == 513)
             EXPECT_EQ(Bytes(read.bytes.begin(), read.bytes.end()), record);
@@ -180,7 +181,7 @@ TEST(DevicePilotData, AnnouncedChunkLengthIsBoundedBeforeReading)
 
 TEST(DevicePilotData, AnInstrumentThatNeverEndsThePilotDataIsStopped)
 {
-    TrackTestRig rig([](const Bytes&) { return response(0, 0, 2); });
+    DeviceTestRig rig([](const Bytes&) { return response(0, 0, 2); });
     EXPECT_TRUE(rig.device->downloadPilotData().isEmpty());
     EXPECT_TRUE(rig.log.contains("downloadPilotData: the instrument does not end the pilot data"));
     EXPECT_EQ(rig.line().written.size(), 514u);
@@ -189,7 +190,7 @@ TEST(DevicePilotData, AnInstrumentThatNeverEndsThePilotDataIsStopped)
 TEST(DevicePilotData, WritesTwoChunks)
 {
     const Bytes record = recordBytes();
-    TrackTestRig rig(scriptedAnswers({ response(0, 278, 1), response(0, 235, 1) }));
+    DeviceTestRig rig(scriptedAnswers({ response(0, 278, 1), response(0, 235, 1) }));
     EXPECT_TRUE(rig.device->uploadPilotData(PilotData::fromBytes(record)));
     ASSERT_EQ(rig.line().written.size(), 2u);
     EXPECT_EQ(rig.line().written[0],
@@ -201,7 +202,7 @@ TEST(DevicePilotData, WritesTwoChunks)
 
 TEST(DevicePilotData, WriteOffsetFollowsWhatWasAcknowledged)
 {
-    TrackTestRig rig(scriptedAnswers({ response(0, 200, 1), response(0, 235, 1) }));
+    DeviceTestRig rig(scriptedAnswers({ response(0, 200, 1), response(0, 235, 1) }));
     EXPECT_TRUE(rig.device->uploadPilotData(PilotData {}));
     ASSERT_EQ(rig.line().written.size(), 2u);
     EXPECT_EQ(Bytes(rig.line().written[1].begin(), rig.line().written[1].begin() + 12), hexBytes("0E 01 C8000000 EB000000 0300"));
@@ -225,12 +226,12 @@ TEST(DevicePilotData, WriteFailures)
             { "uploadPilotData: device returned error when trying to upload pilot data" }, 1 },
     };
     for (const Case& c : cases) {
-        TrackTestRig rig(scriptedAnswers(c.answers));
+        DeviceTestRig rig(scriptedAnswers(c.answers));
         EXPECT_FALSE(rig.device->uploadPilotData(PilotData::fromBytes(recordBytes()))) << c.what;
         EXPECT_EQ(rig.log.lines, c.lines) << c.what;
         EXPECT_EQ(rig.line().written.size(), c.frames) << c.what;
     }
-    TrackTestRig refused;
+    DeviceTestRig refused(silentInstrument());
     refused.line().failWrites = true;
     EXPECT_FALSE(refused.device->uploadPilotData(PilotData {}));
     // Only the link's own report of the failed write; the upload adds nothing.
@@ -253,7 +254,7 @@ TEST(DevicePilotData, UneditedRecordGoesBackByteForByte)
         std::copy(request.begin() + 12, request.end(), stored.begin() + offset);
         return response(offset, length, 1);
     };
-    TrackTestRig rig(instrument);
+    DeviceTestRig rig(instrument);
     const Bytes before = stored;
     PilotData data = rig.device->downloadPilotData();
     data.setPilot(data.pilot());
@@ -269,13 +270,13 @@ TEST(DevicePilotData, FaultSweeps)
         concat({ response(300, 213, 3), Bytes(record.begin() + 300, record.end()) }) };
     const std::size_t readTotal = 12 + readAnswers[0].size() + 12 + readAnswers[1].size();
     for (std::size_t cut = 0; cut < readTotal; ++cut) {
-        TrackTestRig rig(scriptedAnswers(readAnswers));
+        DeviceTestRig rig(scriptedAnswers(readAnswers));
         rig.line().failAfterBytes = cut;
         EXPECT_TRUE(rig.device->downloadPilotData().isEmpty()) << "cut at " << cut;
     }
     const std::size_t writeTotal = 12 + 278 + 11 + 12 + 235 + 11;
     for (std::size_t cut = 0; cut < writeTotal; ++cut) {
-        TrackTestRig rig(scriptedAnswers({ response(0, 278, 1), response(0, 235, 1) }));
+        DeviceTestRig rig(scriptedAnswers({ response(0, 278, 1), response(0, 235, 1) }));
         rig.line().failAfterBytes = cut;
         EXPECT_FALSE(rig.device->uploadPilotData(PilotData::fromBytes(record))) << "cut at " << cut;
     }

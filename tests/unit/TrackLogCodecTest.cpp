@@ -1,6 +1,6 @@
 #include "CapturingLogSink.h"
 #include "FakeSerialLine.h"
-#include "TrackTestRig.h"
+#include "support/DeviceTestRig.h"
 #include "device/TrackLogCodec.h"
 
 #include <gtest/gtest.h>

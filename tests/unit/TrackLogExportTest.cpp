@@ -1,6 +1,6 @@
 // The download commands' shared logic against a scripted instrument: which read path,
 // the suggested names made safe, and what each failure reports.
-#include "TrackTestRig.h"
+#include "support/DeviceTestRig.h"
 #include "export/TrackLogExport.h"
 #include "platform/AlertPresenter.h"
 
@@ -13,7 +13,7 @@ namespace {
 
 using testing::concat;
 using testing::hexBytes;
-using testing::TrackTestRig;
+using testing::DeviceTestRig;
 
 class RecordingAlerts final : public AlertPresenter {
 public:
@@ -72,7 +72,7 @@ struct ExportRig {
         exporter = std::make_unique<TrackLogExport>(*rig.device, environment);
     }
 
-    TrackTestRig rig;
+    DeviceTestRig rig;
     RecordingAlerts alerts;
     std::vector<std::string> sheet;
     std::unique_ptr<TrackLogExport> exporter;
