@@ -411,6 +411,44 @@ std::vector<Bytes> InstrumentModel::erase()
     return { encodeEraseAcknowledgement() };
 }
 
+void InstrumentModel::prepareTransfers()
+{
+    for (const Flight& each : m_flights) {
+        flightData(each, TrackLogFormat::First);
+        flightData(each, TrackLogFormat::Second);
+        if (FirmwareVersion(m_config.identity.firmwareVersion).supportsAutomaticTextIgcGeneration())
+            igcBlocks(each);
+    }
+}
+
+void InstrumentModel::forgetPreparedTransfersIfStale()
+{
+    // Both depend on the recorder's identity, which a firmware installation changes.
+    if (m_preparedFor == m_config.identity.firmwareVersion)
+        return;
+    m_preparedFlightData.clear();
+    m_preparedIgcBlocks.clear();
+    m_preparedFor = m_config.identity.firmwareVersion;
+}
+
+const Bytes& InstrumentModel::flightData(const Flight& flight, TrackLogFormat format)
+{
+    forgetPreparedTransfersIfStale();
+    auto [entry, made] = m_preparedFlightData.try_emplace({ format, flight.flightNumber });
+    if (made)
+        entry->second = encodeFlightData(flight, format, recorderInfo());
+    return entry->second;
+}
+
+const std::vector<IgcTextBlock>& InstrumentModel::igcBlocks(const Flight& flight)
+{
+    forgetPreparedTransfersIfStale();
+    auto [entry, made] = m_preparedIgcBlocks.try_emplace(flight.flightNumber);
+    if (made)
+        entry->second = igcTextBlocks(flight, m_config.identity.firmwareVersion, m_config.identity.deviceId);
+    return entry->second;
+}
+
 std::vector<Bytes> InstrumentModel::nextSector(TrackLogFormat format, std::uint16_t flightNumber)
 {
     // The same request is repeated for every sector; another flight or format, or a
@@ -421,7 +459,7 @@ std::vector<Bytes> InstrumentModel::nextSector(TrackLogFormat format, std::uint1
             m_sectorCursor = {};
             return {}; // no such flight: the instrument stays silent
         }
-        m_sectorCursor = { format, flightNumber, encodeFlightData(*wanted, format, recorderInfo()), 0, true };
+        m_sectorCursor = { format, flightNumber, flightData(*wanted, format), 0, true };
     }
     std::vector<Bytes> writes = encodeSector(m_sectorCursor.flightData, m_sectorCursor.next++);
     if (m_sectorCursor.next >= sectorCount(m_sectorCursor.flightData.size()))
@@ -449,7 +487,7 @@ std::vector<Bytes> InstrumentModel::nextIgcTextBlock(std::uint16_t flightNumber,
     // State 0 starts a transfer (no data block is ever sent in state 0, so the echo of
     // a data block cannot be mistaken for a new start).
     if (state == 0 || !m_igcCursor.active || m_igcCursor.flightNumber != flightNumber)
-        m_igcCursor = { flightNumber, igcTextBlocks(*wanted, m_config.identity.firmwareVersion, m_config.identity.deviceId), 0, true };
+        m_igcCursor = { flightNumber, igcBlocks(*wanted), 0, true };
     Bytes block = encodeIgcTextBlock(m_igcCursor.blocks[m_igcCursor.next++]);
     if (m_igcCursor.next >= m_igcCursor.blocks.size())
         m_igcCursor = {};

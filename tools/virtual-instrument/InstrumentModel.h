@@ -7,6 +7,7 @@
 #include "base/Bytes.h"
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -58,6 +59,11 @@ struct Faults {
 class InstrumentModel {
 public:
     InstrumentModel(InstrumentConfig config, std::vector<Flight> flights, StateStore store = StateStore());
+
+    // Makes every flight's track-log data and IGC text ahead of the first request. A
+    // real instrument answers within the line's 0.1 s; built on demand, the largest
+    // flight's text would take longer than that on a slow or busy machine.
+    void prepareTransfers();
 
     // Takes the bytes that arrived and returns the writes of every answer the completed
     // requests call for, in order (an answer made of a header and a payload is two
@@ -150,6 +156,14 @@ private:
         std::size_t next { 0 };
         bool active { false };
     } m_igcCursor;
+
+    // What prepareTransfers() made, for the firmware version it was made for.
+    const Bytes& flightData(const Flight& flight, TrackLogFormat format);
+    const std::vector<IgcTextBlock>& igcBlocks(const Flight& flight);
+    void forgetPreparedTransfersIfStale();
+    std::uint16_t m_preparedFor { 0 };
+    std::map<std::pair<TrackLogFormat, std::uint16_t>, Bytes> m_preparedFlightData;
+    std::map<std::uint16_t, std::vector<IgcTextBlock>> m_preparedIgcBlocks;
 
     // The pilot-data record being written, chunk by chunk.
     Bytes m_pilotUpload;

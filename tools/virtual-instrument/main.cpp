@@ -630,6 +630,7 @@ int main(int argc, char** argv)
     if (options->verbose)
         std::fprintf(stderr, "virtual-instrument: %zu flights from %s\n", flights.size(), options->igcDirectory.c_str());
     InstrumentModel model(options->config, std::move(flights), StateStore(options->stateDirectory));
+    model.prepareTransfers();
     VirtualInstrument instrument(std::move(*options), std::move(model));
     if (!instrument.start())
         return 1;
