@@ -2,11 +2,9 @@
 
 #include "airspaces/Airspaces.h"
 #include "airspaces/AirspacesTransferService.h"
-#include "airspaces/OpenAirParser.h"
+#include "airspaces/OpenAirConverter.h"
 #include "airspaces/WSAirspaces.h"
-#include "platform/qt/PreferencesStore.h"
 #include "platform/qt/QtHttpClient.h"
-#include "platform/qt/PreferencesStore.h"
 #include "platform/VendorEndpoints.h"
 
 #include <QEventLoop>
@@ -166,9 +164,31 @@ int runUpload(CliContext& context, CorvexDevice& device, const std::string& path
     return Success;
 }
 
+std::string conversionFailureText(const ConversionFailure& failure, const std::string& input, const std::optional<std::string>& server)
+{
+    switch (failure.reason) {
+    case ConversionFailure::Reason::Refused:
+        return "the airspaces service at " + server.value_or("") + " refused to convert " + input
+            + " (CORVEX_LOG_STDERR=1 shows its answer)";
+    case ConversionFailure::Reason::Cancelled:
+        return "the conversion of " + input + " was cancelled";
+    case ConversionFailure::Reason::InvalidFile: {
+        std::string text = input + " cannot be converted:";
+        for (const std::string& problem : failure.problems)
+            text += "\n  " + problem;
+        return text;
+    }
+    case ConversionFailure::Reason::NoSafeName:
+        return "the set converted from " + input + " has no name that can be used as a file name";
+    }
+    return "cannot convert " + input;
+}
+
+// Without --server the file is converted here and nothing goes over the network; with
+// it, by that service, and here when the service cannot be reached.
 int runConvert(CliContext& context)
 {
-    const std::optional<std::string> input = context.arguments.front();
+    const std::string input = context.arguments.front();
     const std::optional<std::string> output = context.option("out");
     const std::optional<std::string> description = context.option("description");
     const std::optional<std::string> server = context.option("server");
@@ -176,40 +196,44 @@ int runConvert(CliContext& context)
         printError(context.err, "--out needs a file name");
         return UsageError;
     }
-    auto bytes = readFileBytes(*input);
+    auto bytes = readFileBytes(input);
     if (!bytes) {
-        printError(context.err, "cannot read " + *input);
+        printError(context.err, "cannot read " + input);
         return FileError;
     }
-    // Older files are Latin-1; the service takes UTF-8.
-    const std::string text = openair::decodeFileText(std::string(bytes->begin(), bytes->end()));
-    const VendorEndpoints endpoints = server ? VendorEndpoints(*server) : PreferencesStore().vendorEndpoints();
 
     SystemLogSink log;
     QtHttpClient http;
-    WSAirspaces service(endpoints.airspacesServiceUrl(), http, log);
+    std::optional<WSAirspaces> service;
+    if (server)
+        service.emplace(VendorEndpoints(*server).airspacesServiceUrl(), http, log);
+    OpenAirConverter converter(service ? &*service : nullptr, log);
     QEventLoop loop;
-    std::optional<std::string> binaryFileName;
-    std::optional<Bytes> converted;
-    service.ConvertOpenAirWithDescription(description.value_or(""), text, QFileInfo(QString::fromStdString(*input)).fileName().toStdString(),
-        [&](std::optional<std::string> name, std::optional<Bytes> data) {
-            binaryFileName = std::move(name);
-            converted = std::move(data);
+    std::optional<Result<ConvertedAirspaces, ConversionFailure>> outcome;
+    converter.convertWithReasons(description.value_or(""), std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()),
+        QFileInfo(QString::fromStdString(input)).fileName().toStdString(), [&](Result<ConvertedAirspaces, ConversionFailure> result) {
+            outcome = std::move(result);
             loop.quit();
         });
-    loop.exec();
-    if (!converted) {
-        printError(context.err, "the airspaces service at " + endpoints.baseUrl()
-                + " could not convert " + *input + " (CORVEX_LOG_STDERR=1 shows its answer)");
+    // A conversion made here has already ended.
+    if (!outcome)
+        loop.exec();
+    if (!*outcome) {
+        printError(context.err, conversionFailureText(outcome->error(), input, server));
         return FileError;
     }
-    if (!writeFileBytes(*output, *converted)) {
+    const ConvertedAirspaces& converted = outcome->value();
+    if (!writeFileBytes(*output, converted.bytes)) {
         printError(context.err, "cannot write " + *output);
         return FileError;
     }
-    if (auto set = Airspaces::initWithDataInInternalFormat(*converted, log))
+    if (auto set = Airspaces::initWithDataInInternalFormat(converted.bytes, log))
         printHeader(context.out, *set);
-    context.out << "Cache file name: " << binaryFileName.value_or("") << "\n" << *output << " (" << converted->size() << " bytes)\n";
+    if (converted.convertedLocally)
+        context.out << "Converted on this computer" << (server ? " (the airspaces service cannot be reached)" : "") << "\n";
+    else
+        context.out << "Converted by the airspaces service at " << *server << "\n";
+    context.out << "Cache file name: " << converted.fileName << "\n" << *output << " (" << converted.bytes.size() << " bytes)\n";
     return Success;
 }
 
@@ -278,11 +302,11 @@ const CliCommand clearSubcommand {
 const CliCommand convertSubcommand {
     .name = "convert",
     .usage = "OPENAIR_FILE --out FILE [--description TEXT] [--server URL]",
-    .summary = "convert an OpenAir file with the vendor's airspaces service",
+    .summary = "convert an OpenAir file on this computer, or with the vendor's airspaces service",
     .options = {
         { "out", "FILE", "the converted set to write", true },
         { "description", "TEXT", "the set's description" },
-        { "server", "URL", "the vendor's web server to ask instead of the usual one" },
+        { "server", "URL", "convert with the vendor's web server at URL (on this computer when it cannot be reached)" },
     },
     .minimumArguments = 1,
     .maximumArguments = 1,

@@ -31,6 +31,8 @@ constexpr const char* xmlContentType = "text/xml; charset=utf-8";
 constexpr long long missingElementId = -1; // a reply without InternalFormatData
 constexpr long long lineBrokenBase64Id = -2; // Base64 broken into 76-character lines
 constexpr long long slowReplyId = -3; // the first set, after two seconds
+// A conversion with this description is refused as a busy service would, whatever the file.
+constexpr const char* refusedConversionDescription = "test: refuse";
 
 struct ApprovedSet {
     long long id { 0 };
@@ -223,7 +225,7 @@ Reply setReply(const Options& options, pugi::xml_node request)
     return fault("s:Client", "There are no approved airspaces with the Id " + std::to_string(id));
 }
 
-Reply conversionReply(pugi::xml_node request)
+Reply conversionReply(const Options& options, pugi::xml_node request)
 {
     const auto contentNode = childByLocalName(request, "OpenAirContent");
     if (!contentNode)
@@ -231,6 +233,8 @@ Reply conversionReply(pugi::xml_node request)
     openair::SetHeader header;
     header.fileName = textOf(childByLocalName(request, "OpenAirFileName"));
     header.description = textOf(childByLocalName(request, "Description"));
+    if (options.testReplies && header.description == refusedConversionDescription)
+        return fault("s:Server", "The conversion service is not available at the moment");
     header.uploadDate = std::chrono::floor<std::chrono::seconds>(std::chrono::system_clock::now());
     auto converted = openair::convertToInternalFormat(textOf(contentNode), header);
     if (auto* errors = std::get_if<std::vector<openair::Error>>(&converted)) {
@@ -307,7 +311,7 @@ Reply answerSoapCall(const Options& options, const QByteArray& soapActionHeader,
     case Operation::GetApprovedAirspaces:
         return setReply(options, request);
     case Operation::ConvertOpenAir:
-        return conversionReply(request);
+        return conversionReply(options, request);
     }
     return fault("s:Server", "unreachable");
 }

@@ -25,7 +25,7 @@ int main(int argc, char** argv)
     QCommandLineOption products("products-dir", "Folder served for GET requests, versions.xml included.", "DIR");
     QCommandLineOption testReplies("test-replies",
         "Also answer the set ids -1 (no InternalFormatData), -2 (Base64 in 76-character lines) and -3 (the first set, "
-        "two seconds late).");
+        "two seconds late), and refuse every conversion described as 'test: refuse'.");
     parser.addOptions({ port, approved, products, testReplies });
     parser.process(application);
 
