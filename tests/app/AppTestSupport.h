@@ -5,6 +5,7 @@
 #include "app/MainWindow.h"
 #include "platform/AlertPresenter.h"
 #include "platform/Discovery.h"
+#include "platform/EventLoop.h"
 #include "platform/qt/PreferencesStore.h"
 #include "ui_MainWindow.h"
 
@@ -59,10 +60,22 @@ public:
 };
 
 
+// Turns the event loop once, without waiting: the erase's 21 s of waiting and the
+// transfers' short turns cost nothing, and windows still see their events.
+class InstantEventLoop final : public EventLoopTurner {
+public:
+    void runEventLoopFor(double) override
+    {
+        ++turns;
+        QCoreApplication::processEvents();
+    }
+    int turns { 0 };
+};
+
 // The program's controller and main window on given ports and discovery, with the log
 // and the alerts recorded and the preferences in a fresh file of their own.
 struct AppHarness {
-    AppHarness(SerialPortOpener& ports, SerialDeviceDiscovery* discovery)
+    AppHarness(SerialPortOpener& ports, SerialDeviceDiscovery* discovery, EventLoopTurner* eventLoop = nullptr)
         : preferences(settingsFolder.filePath(QStringLiteral("CorvexVario.conf")))
     {
         AppDelegate::Environment environment;
@@ -71,6 +84,7 @@ struct AppHarness {
         environment.ports = &ports;
         environment.discovery = discovery;
         environment.preferences = &preferences;
+        environment.eventLoop = eventLoop;
         controller = std::make_unique<AppDelegate>(window, environment);
     }
 
