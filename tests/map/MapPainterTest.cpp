@@ -152,3 +152,41 @@ TEST(MapPainter, ScaleBarAndGraticuleSteps)
 
 } // namespace
 } // namespace corvex
+
+namespace corvex {
+namespace {
+
+MapRect viewOf(double north, double west, double south, double east)
+{
+    const MapPoint northWest = mapPointForCoordinate({ north, west });
+    const MapPoint southEast = mapPointForCoordinate({ south, east });
+    return { northWest.x, northWest.y, southEast.x - northWest.x, southEast.y - northWest.y };
+}
+
+// Pixels that are neither the sea nor the graticule's blue-grey: the coastlines and
+// borders.
+int geographyPixels(const QImage& image)
+{
+    int count = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor color = image.pixelColor(x, y);
+            // The sea and the graticule are bluish; the coastlines are greenish grey and
+            // the borders purplish.
+            if (color.blue() < color.green() || (color.red() > color.green() && color.blue() > color.green()))
+                ++count;
+        }
+    }
+    return count;
+}
+
+TEST(OfflineGeography, DrawsLandWithoutTilesOrNetwork)
+{
+    const QImage europe = paintScene({}, {}, viewOf(62, -12, 35, 30)).image;
+    const QImage atlantic = paintScene({}, {}, viewOf(45, -50, 30, -35)).image;
+    EXPECT_GT(geographyPixels(europe), 2000);
+    EXPECT_LT(geographyPixels(atlantic), 20);
+}
+
+} // namespace
+} // namespace corvex

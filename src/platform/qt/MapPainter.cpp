@@ -24,40 +24,6 @@ QColor toQColor(const MapColor& color)
         static_cast<float>(color.blue), static_cast<float>(color.alpha));
 }
 
-// Plane to device pixels with two multiplications and two subtractions per point, which
-// a QTransform per point would not beat.
-struct PlaneToPixels {
-    double originX;
-    double originY;
-    double scaleX;
-    double scaleY;
-
-    QPointF operator()(MapPoint point) const { return { (point.x - originX) * scaleX, (point.y - originY) * scaleY }; }
-};
-
-PlaneToPixels planeToPixels(QSize size, const MapRect& visible)
-{
-    return { visible.x, visible.y, size.width() / visible.width, size.height() / visible.height };
-}
-
-// The overlay's points in pixels, without those closer than half a pixel to the last one
-// kept: at low zoom most of a detailed outline falls within a pixel. The last point is
-// always kept so that a line still ends where it should.
-void devicePoints(const std::vector<MapPoint>& points, const PlaneToPixels& toPixels, std::vector<QPointF>& out)
-{
-    out.clear();
-    constexpr double minimumStep = 0.5;
-    for (std::size_t index = 0; index < points.size(); ++index) {
-        const QPointF point = toPixels(points[index]);
-        if (!out.empty() && index + 1 < points.size()) {
-            const QPointF& last = out.back();
-            if (std::abs(point.x() - last.x()) < minimumStep && std::abs(point.y() - last.y()) < minimumStep)
-                continue;
-        }
-        out.push_back(point);
-    }
-}
-
 void paintScaleBar(QPainter& painter, QSize size, const MapRect& visible)
 {
     const double centreLatitude = coordinateForMapPoint({ 0, visible.y + visible.height / 2 }).latitude;
@@ -87,6 +53,25 @@ void paintScaleBar(QPainter& painter, QSize size, const MapRect& visible)
 }
 
 } // namespace
+
+void mapPointsToPixels(const std::vector<MapPoint>& points, QSize size, const MapRect& visible, std::vector<QPointF>& out)
+{
+    // Two multiplications and two subtractions per point, which a QTransform per point
+    // would not beat.
+    const double scaleX = size.width() / visible.width;
+    const double scaleY = size.height() / visible.height;
+    constexpr double minimumStep = 0.5;
+    out.clear();
+    for (std::size_t index = 0; index < points.size(); ++index) {
+        const QPointF point((points[index].x - visible.x) * scaleX, (points[index].y - visible.y) * scaleY);
+        if (!out.empty() && index + 1 < points.size()) {
+            const QPointF& last = out.back();
+            if (std::abs(point.x() - last.x()) < minimumStep && std::abs(point.y() - last.y()) < minimumStep)
+                continue;
+        }
+        out.push_back(point);
+    }
+}
 
 double scaleBarMetres(double metresPerPixel, double maximumPixels)
 {
@@ -149,11 +134,10 @@ void MapPainter::paintOverlays(QPainter& painter, QSize size, const MapRect& vis
     const StyleAt& styleAt)
 {
     painter.setRenderHint(QPainter::Antialiasing, true);
-    const PlaneToPixels toPixels = planeToPixels(size, visible);
     // A stroke reaches half its width (and a join a little more) beyond the outline, so an
     // overlay just outside the view may still show its edge.
-    const double marginX = 4 / toPixels.scaleX;
-    const double marginY = 4 / toPixels.scaleY;
+    const double marginX = 4 * visible.width / size.width();
+    const double marginY = 4 * visible.height / size.height();
     const MapRect culling { visible.x - marginX, visible.y - marginY, visible.width + 2 * marginX,
         visible.height + 2 * marginY };
 
@@ -170,7 +154,7 @@ void MapPainter::paintOverlays(QPainter& painter, QSize size, const MapRect& vis
         pen.setCapStyle(Qt::RoundCap);
         painter.setPen(pen);
 
-        devicePoints(overlay->points(), toPixels, points);
+        mapPointsToPixels(overlay->points(), size, visible, points);
         const int count = static_cast<int>(points.size());
         if (overlay->kind() == MapOverlay::Kind::Polygon) {
             painter.setBrush(style.fillColor ? QBrush(toQColor(*style.fillColor)) : QBrush(Qt::NoBrush));

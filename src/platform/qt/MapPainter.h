@@ -3,11 +3,13 @@
 #include "platform/MapGeometry.h"
 
 #include <QImage>
+#include <QPointF>
 #include <QSize>
 
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 class QPainter;
 
@@ -75,6 +77,11 @@ private:
     std::size_t m_lastDrawnOverlayCount { 0 };
     std::size_t m_cachedDrawnOverlayCount { 0 };
 };
+
+// The points in the painting area's pixels, without those closer than half a pixel to
+// the last one kept: at low zoom most of a detailed outline falls within one pixel. The
+// last point is always kept, so that a line still ends where it should.
+void mapPointsToPixels(const std::vector<MapPoint>& points, QSize size, const MapRect& visible, std::vector<QPointF>& out);
 
 // The scale bar's length: the longest of 1, 2 or 5 times a power of ten metres that
 // fits in maximumPixels, for metresPerPixel. Its length in pixels is the result divided

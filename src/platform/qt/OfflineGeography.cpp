@@ -1,12 +1,14 @@
 #include "platform/qt/OfflineGeography.h"
 
 #include "platform/qt/MapPainter.h"
+#include "platform/qt/OfflineGeographyData.h"
 
 #include <QFontMetricsF>
 #include <QPainter>
 
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 namespace corvex {
 
@@ -16,6 +18,55 @@ const QColor outsideColor(226, 226, 222);
 const QColor seaColor(214, 228, 238);
 const QColor graticuleColor(168, 186, 200);
 const QColor labelColor(90, 110, 128);
+const QColor coastlineColor(96, 110, 92);
+const QColor borderColor(150, 120, 150);
+
+struct GeographyLine {
+    OfflineGeographyLine::Kind kind;
+    std::vector<MapPoint> points;
+    MapRect bounds;
+};
+
+// The compiled-in lines in the plane, made once: a few tens of thousands of points.
+const std::vector<GeographyLine>& geographyLines()
+{
+    static const std::vector<GeographyLine> lines = [] {
+        const OfflineGeographyData data = offlineGeographyData();
+        std::vector<GeographyLine> made;
+        made.reserve(data.lineCount);
+        for (std::size_t index = 0; index < data.lineCount; ++index) {
+            const OfflineGeographyLine& line = data.lines[index];
+            GeographyLine geographyLine { line.kind, {}, MapRect::null() };
+            geographyLine.points.reserve(line.pointCount);
+            for (std::uint32_t point = line.firstPoint; point < line.firstPoint + line.pointCount; ++point) {
+                const MapPoint mapPoint = mapPointForCoordinate(
+                    { data.points[2 * point + 1] / 100.0, data.points[2 * point] / 100.0 });
+                geographyLine.points.push_back(mapPoint);
+                geographyLine.bounds = geographyLine.bounds.united({ mapPoint.x, mapPoint.y, 0, 0 });
+            }
+            made.push_back(std::move(geographyLine));
+        }
+        return made;
+    }();
+    return lines;
+}
+
+void paintGeographyLines(QPainter& painter, QSize size, const MapRect& visible)
+{
+    const QPen coastlinePen(coastlineColor, 1.0);
+    QPen borderPen(borderColor, 1.0);
+    borderPen.setStyle(Qt::DashLine);
+    std::vector<QPointF> points;
+    for (const GeographyLine& line : geographyLines()) {
+        if (!line.bounds.intersects(visible))
+            continue;
+        mapPointsToPixels(line.points, size, visible, points);
+        if (points.size() < 2)
+            continue;
+        painter.setPen(line.kind == OfflineGeographyLine::Kind::Coastline ? coastlinePen : borderPen);
+        painter.drawPolyline(points.data(), static_cast<int>(points.size()));
+    }
+}
 
 // Mercator stretches latitude without bound; the square ends here.
 constexpr double graticuleLatitudeLimit = 85.0;
@@ -73,6 +124,7 @@ void paintOfflineGeography(QPainter& painter, QSize size, const MapRect& visible
     painter.fillRect(world.intersected(QRectF(QPointF(0, 0), size)), seaColor);
     painter.setRenderHint(QPainter::Antialiasing, true);
     paintGraticule(painter, size, visible, scaleX, scaleY);
+    paintGeographyLines(painter, size, visible);
     painter.restore();
 }
 
