@@ -1,10 +1,14 @@
 #include "MapTestSupport.h"
 #include "QtTestHelpers.h"
 
+#include "platform/qt/MapBaseLayer.h"
+#include "platform/qt/PreferencesStore.h"
+#include "platform/qt/QtHttpClient.h"
 #include "platform/ui/MapView.h"
 
 #include <QApplication>
 #include <QMouseEvent>
+#include <QTemporaryDir>
 #include <QWheelEvent>
 
 #include <gtest/gtest.h>
@@ -161,6 +165,21 @@ TEST(MapView, WheelZoomKeepsThePointUnderTheCursorAndDragPans)
     QApplication::sendEvent(&view, &release);
     EXPECT_NEAR(view.visibleMapRect().x, beforeDrag.x - 50 * unitsPerPixel, 1e-6);
     EXPECT_DOUBLE_EQ(view.visibleMapRect().y, beforeDrag.y);
+}
+
+TEST(MapView, MapTypeReachesTheBaseLayerWhicheverComesFirst)
+{
+    QTemporaryDir folder;
+    PreferencesStore preferences(folder.filePath("settings.conf"));
+    QtHttpClient client;
+    MapView view;
+    view.setMapType(MapType::Hybrid);
+    auto layer = std::make_shared<MapBaseLayer>(client, preferences, MapBaseLayer::Options { folder.path(), "CorvexVario/test" });
+    view.setBaseLayer(layer);
+    EXPECT_EQ(layer->mapType(), MapType::Hybrid);
+    view.setMapType(MapType::Satellite);
+    EXPECT_EQ(view.mapType(), MapType::Satellite);
+    EXPECT_EQ(layer->mapType(), MapType::Satellite);
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "platform/qt/MapPainter.h"
 
+#include "platform/qt/MapBaseLayer.h"
 #include "platform/qt/OfflineGeography.h"
 
 #include <QPainter>
@@ -52,6 +53,24 @@ void paintScaleBar(QPainter& painter, QSize size, const MapRect& visible)
     painter.restore();
 }
 
+// The tile server's licence asks for its text wherever its tiles are shown.
+void paintAttribution(QPainter& painter, QSize size, const QString& text)
+{
+    if (text.isEmpty())
+        return;
+    painter.save();
+    QFont font = painter.font();
+    font.setPointSizeF(font.pointSizeF() * 0.85);
+    painter.setFont(font);
+    const QFontMetricsF metrics(font);
+    const double width = metrics.horizontalAdvance(text) + 8;
+    const QRectF box(size.width() - width, size.height() - metrics.height() - 4, width, metrics.height() + 4);
+    painter.fillRect(box, QColor(255, 255, 255, 190));
+    painter.setPen(QColor(50, 50, 50));
+    painter.drawText(box, Qt::AlignCenter, text);
+    painter.restore();
+}
+
 } // namespace
 
 void mapPointsToPixels(const std::vector<MapPoint>& points, QSize size, const MapRect& visible, std::vector<QPointF>& out)
@@ -101,7 +120,7 @@ void MapPainter::invalidateOverlays()
 }
 
 void MapPainter::paint(QPainter& painter, QSize size, const MapRect& visible, const MapOverlays& overlays,
-    const StyleAt& styleAt, MapBaseLayer* /*baseLayer*/)
+    const StyleAt& styleAt, MapBaseLayer* baseLayer)
 {
     m_lastDrawnOverlayCount = 0;
     if (size.isEmpty() || visible.isNull() || !(visible.width > 0) || !(visible.height > 0))
@@ -110,6 +129,7 @@ void MapPainter::paint(QPainter& painter, QSize size, const MapRect& visible, co
     painter.save();
     painter.setClipRect(QRect(QPoint(0, 0), size));
     paintOfflineGeography(painter, size, visible);
+    const bool tilesShown = baseLayer && baseLayer->paint(painter, size, visible);
 
     const qreal ratio = painter.device() ? painter.device()->devicePixelRatioF() : 1.0;
     const CacheKey key { visible, size, overlays.data(), overlays.size(), ratio, m_generation };
@@ -127,6 +147,8 @@ void MapPainter::paint(QPainter& painter, QSize size, const MapRect& visible, co
     painter.drawImage(QPointF(0, 0), m_overlayImage);
 
     paintScaleBar(painter, size, visible);
+    if (tilesShown)
+        paintAttribution(painter, size, baseLayer->attribution());
     painter.restore();
 }
 

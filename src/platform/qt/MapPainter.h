@@ -39,7 +39,8 @@ public:
     // visible is the part of the Web Mercator plane shown in a painting area of the given
     // size (the painter's device coordinates, origin at the top left). styleAt is asked
     // for the style of each overlay that meets the view, by its index in overlays.
-    // baseLayer may be null: the offline geography alone.
+    // baseLayer may be null: the offline geography alone. The base layer may ask for
+    // missing tiles while it paints; its tileArrived() then calls for another paint.
     void paint(QPainter& painter, QSize size, const MapRect& visible, const MapOverlays& overlays,
         const StyleAt& styleAt, MapBaseLayer* baseLayer);
 

@@ -1,5 +1,6 @@
 #include "platform/ui/MapView.h"
 
+#include "platform/qt/MapBaseLayer.h"
 #include "platform/qt/MapPainter.h"
 
 #include <QMouseEvent>
@@ -201,12 +202,20 @@ MapType MapView::mapType() const
 void MapView::setMapType(MapType type)
 {
     d->mapType = type;
+    if (d->baseLayer)
+        d->baseLayer->setMapType(type);
     update();
 }
 
 void MapView::setBaseLayer(std::shared_ptr<MapBaseLayer> baseLayer)
 {
+    if (d->baseLayer)
+        disconnect(d->baseLayer.get(), nullptr, this, nullptr);
     d->baseLayer = std::move(baseLayer);
+    if (d->baseLayer) {
+        d->baseLayer->setMapType(d->mapType);
+        connect(d->baseLayer.get(), &MapBaseLayer::repaintNeeded, this, qOverload<>(&QWidget::update));
+    }
     update();
 }
 
