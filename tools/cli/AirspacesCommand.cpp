@@ -1,3 +1,4 @@
+#include "AirspacesRender.h"
 #include "Commands.h"
 
 #include "airspaces/Airspaces.h"
@@ -12,6 +13,7 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <cstdio>
 #include <functional>
 #include <ostream>
 
@@ -237,6 +239,68 @@ int runConvert(CliContext& context)
     return Success;
 }
 
+std::optional<QSize> parseSize(const std::string& text)
+{
+    int width = 0;
+    int height = 0;
+    char end = 0;
+    if (std::sscanf(text.c_str(), "%dx%d%c", &width, &height, &end) != 2)
+        return std::nullopt;
+    constexpr int largest = 8192;
+    if (width < 16 || height < 16 || width > largest || height > largest)
+        return std::nullopt;
+    return QSize(width, height);
+}
+
+int runRender(CliContext& context)
+{
+    const std::string input = context.arguments.front();
+    const std::string output = context.option("out").value_or("");
+    const std::string modeText = context.option("mode").value_or("0");
+    if (modeText.size() != 1 || modeText[0] < '0' || modeText[0] > '3') {
+        printError(context.err, "--mode takes 0, 1, 2 or 3, not " + modeText);
+        return UsageError;
+    }
+    const int mode = modeText[0] - '0';
+    const auto size = parseSize(context.option("size").value_or("1280x800"));
+    if (!size) {
+        printError(context.err, "--size takes WIDTHxHEIGHT, each from 16 to 8192 pixels");
+        return UsageError;
+    }
+    if (output.empty()) {
+        printError(context.err, "--out needs a file name");
+        return UsageError;
+    }
+    auto bytes = readFileBytes(input);
+    if (!bytes) {
+        printError(context.err, "cannot read " + input);
+        return FileError;
+    }
+    SystemLogSink log;
+    auto set = Airspaces::initWithDataInInternalFormat(std::move(*bytes), log);
+    if (!set) {
+        printError(context.err, input + " is not an airspaces set in the instrument's format");
+        return FileError;
+    }
+    if (!prepareFolderOfFile(output, context.err))
+        return FileError;
+
+    AirspacesScene scene(*set, mode);
+    MapPainter painter;
+    const MapRect visible = visibleMapRectFitting(scene.fittedMapRect(), *size);
+    const QImage image = renderScene(scene, painter, *size, visible, nullptr);
+    QSaveFile file(QString::fromStdString(output));
+    if (!file.open(QIODevice::WriteOnly) || !image.save(&file, "PNG") || !file.commit()) {
+        printError(context.err, "cannot write " + output);
+        return FileError;
+    }
+    printHeader(context.out, *set);
+    context.out << "Drawn: " << painter.lastDrawnOverlayCount() << " of " << scene.overlays().size() << " overlays, mode " << mode
+                << ", over the offline geography\n"
+                << output << " (" << size->width() << "x" << size->height() << ")\n";
+    return Success;
+}
+
 // The airspaces commands that talk to the instrument need firmware that knows them.
 int withAirspacesInstrument(CliContext& context, const std::function<int(CorvexDevice&)>& action)
 {
@@ -313,15 +377,30 @@ const CliCommand convertSubcommand {
     .run = runConvert,
 };
 
+const CliCommand renderSubcommand {
+    .name = "render",
+    .usage = "SET --out FILE.png [--mode 0|1|2|3] [--size WxH] [--offline]",
+    .summary = "draw a set (in the instrument's format) on a map into a PNG image",
+    .options = {
+        { "out", "FILE", "the PNG image to write", true },
+        { "mode", "MODE", "0 a colour per outline, 1 blue outlines, 2 filled red areas, 3 plain lines (default 0)" },
+        { "size", "WxH", "the image's size in pixels (default 1280x800)" },
+        { "offline", nullptr, "no map tiles: the offline geography only" },
+    },
+    .minimumArguments = 1,
+    .maximumArguments = 1,
+    .run = runRender,
+};
+
 } // namespace
 
 extern const CliCommand airspacesCommand {
     .name = "airspaces",
-    .usage = "info|read FILE|upload FILE|clear|convert OPENAIR --out FILE",
-    .summary = "show, save, upload or clear the instrument's airspaces; convert an OpenAir file",
+    .usage = "info|read FILE|upload FILE|clear|convert OPENAIR --out FILE|render SET --out FILE.png",
+    .summary = "show, save, upload or clear the instrument's airspaces; convert an OpenAir file; draw a set",
     .options = {},
     .run = nullptr,
-    .subcommands = { &infoSubcommand, &readSubcommand, &uploadSubcommand, &clearSubcommand, &convertSubcommand },
+    .subcommands = { &infoSubcommand, &readSubcommand, &uploadSubcommand, &clearSubcommand, &convertSubcommand, &renderSubcommand },
 };
 
 } // namespace corvex::cli

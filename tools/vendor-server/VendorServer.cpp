@@ -251,6 +251,8 @@ QByteArray contentTypeFor(const QString& path)
 {
     if (path.endsWith(".xml"))
         return xmlContentType;
+    if (path.endsWith(".png"))
+        return "image/png";
     if (path.endsWith(".zip"))
         return "application/zip";
     if (path.endsWith(".txt") || path.endsWith(".srec") || path.endsWith(".s19") || path.endsWith(".hex"))
@@ -316,22 +318,35 @@ Reply answerSoapCall(const Options& options, const QByteArray& soapActionHeader,
     return fault("s:Server", "unreachable");
 }
 
-Reply answerFileRequest(const Options& options, const QString& path)
+namespace {
+
+// path is absolute in the folder's own terms ("/versions.xml", "/3/4/2.png").
+Reply answerFromFolder(const QString& folder, const QString& path)
 {
     const Reply notFound { 404, "text/plain; charset=utf-8", "Not found\n", {}, {} };
-    if (options.productsDirectory.isEmpty())
+    if (folder.isEmpty())
         return notFound;
     const QString relative = QDir::cleanPath(path).mid(1);
     // Nothing outside the products folder, and no hidden files.
     if (relative.isEmpty() || relative.startsWith("..") || relative.contains("/.") || relative.startsWith('.'))
         return notFound;
-    const QString filePath = QDir(options.productsDirectory).filePath(relative);
+    const QString filePath = QDir(folder).filePath(relative);
     if (!QFileInfo(filePath).isFile())
         return notFound;
     auto bytes = readFile(filePath);
     if (!bytes)
         return notFound;
     return { 200, contentTypeFor(filePath), *bytes, {}, {} };
+}
+
+} // namespace
+
+Reply answerFileRequest(const Options& options, const QString& path)
+{
+    const QString tilesPrefix = QStringLiteral("/tiles/");
+    if (path.startsWith(tilesPrefix))
+        return answerFromFolder(options.tilesDirectory, path.mid(tilesPrefix.size() - 1));
+    return answerFromFolder(options.productsDirectory, path);
 }
 
 VendorServer::VendorServer(Options options)
@@ -353,8 +368,9 @@ bool VendorServer::handleRequest(const QHttpServerRequest& request, QTcpSocket* 
     } else {
         reply = { 405, "text/plain; charset=utf-8", "Files take GET only\n", "GET", {} };
     }
-    std::fprintf(stderr, "vendor-server: %s %s %s -> %d\n", request.method() == QHttpServerRequest::Method::Post ? "POST" : "GET",
-        qPrintable(path), request.value("SOAPAction").constData(), reply.status);
+    std::fprintf(stderr, "vendor-server: %s %s %s -> %d (%s)\n",
+        request.method() == QHttpServerRequest::Method::Post ? "POST" : "GET", qPrintable(path),
+        request.value("SOAPAction").constData(), reply.status, request.value("User-Agent").constData());
     auto responder = makeResponder(request, socket);
     respond(responder, reply);
     return true;
