@@ -123,6 +123,7 @@ void AppDelegate::applicationDidFinishLaunching()
     airspacesEnvironment.alerts = m_environment.alerts;
     airspacesEnvironment.eventLoop = m_environment.eventLoop;
     airspacesEnvironment.instrumentBusy = m_instrumentBusy;
+    airspacesEnvironment.mapTiles = m_environment.mapTiles;
     m_airspacesWindowController = std::make_unique<AirspacesWindow>(airspacesEnvironment);
     m_airspacesWindowController->setDevice(m_device.get());
 

@@ -154,6 +154,7 @@ TEST(AirspacesWindowApp, OpeningShowsWhatTheInstrumentHolds)
     pty.window().presentAirspacesWindow();
     EXPECT_EQ(pty.window().currentContentView(), pty.ui().viewWithMap);
     EXPECT_EQ(pty.app->log.count(formatString("Totally read from the device: %zu bytes", set.size())), 1u);
+    EXPECT_EQ(pty.ui().mapView->overlays().size(), 1u);
     ASSERT_TRUE(pty.window().currentAirspaces());
     EXPECT_EQ(pty.window().currentAirspaces()->airspacesDescription(), "Alpine test set");
 
@@ -162,6 +163,7 @@ TEST(AirspacesWindowApp, OpeningShowsWhatTheInstrumentHolds)
     pty.window().presentAirspacesWindow();
     EXPECT_EQ(pty.window().currentContentView(), pty.ui().viewWithMap);
     EXPECT_FALSE(pty.window().currentAirspaces());
+    EXPECT_TRUE(pty.ui().mapView->overlays().empty());
 }
 
 TEST(AirspacesWindowApp, ApprovedSetIsUploadedAfterTheClearingSheet)
@@ -427,4 +429,46 @@ TEST(AirspacesWindowApp, SettingsReachTheWindowThroughThePreferencesWindow)
     // Written elsewhere, shown here.
     pty.app->preferences.setValue("displayAirspacesAs", 3);
     EXPECT_EQ(ui.displayAirspacesAsPopup->currentIndex(), 3);
+}
+
+TEST(AirspacesWindowApp, TheMapFollowsTheDisplaySettingsAtOnce)
+{
+    QTemporaryDir folder;
+    const Bytes set = makeSet("Ring.txt", "One ring", 20);
+    writeFile(folder.filePath("ring.as"), set);
+    AirspacesApp pty(holding(folder.filePath("ring.as")));
+    pty.window().presentAirspacesWindow();
+    pty.ui().downloadAirspacesFromTheDeviceButton->click();
+    MapView& map = *pty.ui().mapView;
+    ASSERT_EQ(map.overlays().size(), 1u);
+    EXPECT_TRUE(map.visibleMapRect().intersects(map.overlays()[0]->boundingMapRect()));
+
+    struct Step {
+        const char* key;
+        QVariant value;
+        bool rebuilt;
+        MapOverlay::Kind kind;
+        std::optional<MapColor> stroke;
+        std::optional<MapColor> fill;
+    };
+    const MapColor black { 0, 0, 0, 1 };
+    const MapColor red { 1, 0, 0, 1 };
+    const Step steps[] = {
+        { "openAirEnabled", false, false, MapOverlay::Kind::Polyline, black, std::nullopt },
+        { "displayAirspacesAs", 2, true, MapOverlay::Kind::Polygon, red, MapColor { 1, 0, 0, 0.2 } },
+        { "airspacesMapType", 1, false, MapOverlay::Kind::Polygon, red, MapColor { 1, 0, 0, 0.2 } },
+        { "displayAirspacesAs", 0, true, MapOverlay::Kind::Polyline, black, std::nullopt },
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(std::string(step.key) + " = " + step.value.toString().toStdString());
+        const auto before = map.overlays()[0];
+        pty.app->preferences.setValue(step.key, step.value);
+        ASSERT_EQ(map.overlays().size(), 1u);
+        EXPECT_EQ(map.overlays()[0] != before, step.rebuilt);
+        EXPECT_EQ(map.overlays()[0]->kind(), step.kind);
+        const MapOverlayStyle style = pty.window().rendererForOverlay(map, *map.overlays()[0]);
+        EXPECT_EQ(style.strokeColor, step.stroke);
+        EXPECT_EQ(style.fillColor, step.fill);
+    }
+    EXPECT_EQ(map.mapType(), MapType::Satellite);
 }

@@ -1,5 +1,6 @@
 #include "airspaces/ui/AirspacesWindow.h"
 
+#include "airspaces/AirspacesMap.h"
 #include "airspaces/AirspacesTransferService.h"
 #include "airspaces/OpenAirConverter.h"
 #include "airspaces/WSAirspaces.h"
@@ -10,11 +11,13 @@
 #include "platform/AlertPresenter.h"
 #include "platform/EventLoop.h"
 #include "platform/LogSink.h"
+#include "platform/qt/MapBaseLayer.h"
 #include "platform/qt/PreferencesStore.h"
 #include "platform/qt/QtHttpClient.h"
 #include "ui_AirspacesWindow.h"
 
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QDialog>
 #include <QDialogButtonBox>
@@ -101,6 +104,13 @@ AirspacesWindow::AirspacesWindow(Environment environment, QWidget* parent)
     m_ui->headlineLabel->setFont(headline);
     m_ui->secretDrawer->hide();
     m_ui->convertedLocallyLabel->hide();
+    m_ui->mapView->setDelegate(this);
+    if (m_environment.mapTiles) {
+        MapBaseLayer::Options tiles;
+        tiles.userAgent = MapBaseLayer::userAgentFor(QCoreApplication::applicationVersion());
+        m_mapBaseLayer = std::make_shared<MapBaseLayer>(*m_environment.mapTiles, *m_environment.preferences, tiles);
+        m_ui->mapView->setBaseLayer(m_mapBaseLayer);
+    }
 
     m_actionSheet = new QDialog(this);
     m_actionSheet->setObjectName(QStringLiteral("actionSheet"));
@@ -159,7 +169,7 @@ void AirspacesWindow::connectActions()
     connect(ui.uploadAnotherAirspacesFileButton, &QPushButton::clicked, this, &AirspacesWindow::uploadAnotherAirspacesFileButton);
     connect(ui.backToUploadingButton, &QPushButton::clicked, this, &AirspacesWindow::backToUploadingButton);
     connect(ui.infoButton, &QPushButton::clicked, this, &AirspacesWindow::infoButtonPressed);
-    connect(ui.centerMapButton, &QPushButton::clicked, this, &AirspacesWindow::renderOnMapButton);
+    connect(ui.centerMapButton, &QPushButton::clicked, this, &AirspacesWindow::centerMapButton);
     connect(ui.renderOnMapButton, &QPushButton::clicked, this, &AirspacesWindow::renderOnMapButton);
     connect(ui.toggleSecretDrawerButton, &QToolButton::clicked, this, &AirspacesWindow::toggleSecretDrawerButton);
     connect(ui.downloadListOfAirspacesOnServerButton, &QPushButton::clicked, this,
@@ -323,11 +333,26 @@ void AirspacesWindow::setCurrentAirspacesLabel()
                 humanReadableStringForDate(m_currentAirspaces->airspacesUploadDate())));
 }
 
+int AirspacesWindow::displayAirspacesAs() const { return m_environment.preferences->value(displayAirspacesAsKey).toInt(); }
+
 void AirspacesWindow::renderOnMapButton()
 {
+    MapView& map = *m_ui->mapView;
+    map.removeAllOverlays();
     if (!m_currentAirspaces)
         return;
+    map.addOverlays(generateMapkitPolylines(*m_currentAirspaces, displayAirspacesAs()));
+    map.setVisibleMapRect(fittingMapRect(map.overlays()), true);
     setCurrentAirspacesLabel();
+}
+
+void AirspacesWindow::centerMapButton() { renderOnMapButton(); }
+
+MapOverlayStyle AirspacesWindow::rendererForOverlay(const MapView& mapView, const MapOverlay& overlay)
+{
+    // The mode is read anew for every overlay: the colours follow the setting even
+    // before the overlays are rebuilt.
+    return airspacesOverlayStyle(overlay, mapView.indexOfOverlay(overlay).value_or(0), displayAirspacesAs());
 }
 
 // --- The action sheet ---
@@ -384,9 +409,22 @@ void AirspacesWindow::runEventLoopFor(double seconds)
 
 void AirspacesWindow::userDefaultsChangedNotification()
 {
-    const int displayAirspacesAs = m_environment.preferences->value(displayAirspacesAsKey).toInt();
-    if (displayAirspacesAs != m_overlaySegmentsColoringType)
-        m_overlaySegmentsColoringType = displayAirspacesAs;
+    MapView& map = *m_ui->mapView;
+    bool typeKnown = false;
+    const int mapType = m_environment.preferences->value(airspacesMapTypeKey).toInt(&typeKnown);
+    if (typeKnown && mapType >= 0 && mapType <= static_cast<int>(MapType::Hybrid) && static_cast<MapType>(mapType) != map.mapType())
+        map.setMapType(static_cast<MapType>(mapType));
+
+    const int mode = displayAirspacesAs();
+    if (mode != m_overlaySegmentsColoringType) {
+        m_overlaySegmentsColoringType = mode;
+        // Closed rings are polygons in one mode and lines in the others: the overlays
+        // are built again, not only restyled.
+        map.removeAllOverlays();
+        if (m_currentAirspaces)
+            map.addOverlays(generateMapkitPolylines(*m_currentAirspaces, mode));
+        map.redraw();
+    }
     m_ui->openAirSupportSubview->setVisible(m_environment.preferences->boolValue(openAirEnabledKey));
 }
 
@@ -525,6 +563,7 @@ void AirspacesWindow::downloadApprovedSet(AfterDownload after)
 {
     if (after == AfterDownload::CacheUploadAndShow && instrumentIsBusy())
         return;
+    m_ui->mapView->removeAllOverlays();
     showActionSheetWithText(QString::fromUtf8(downloadingFromServerText), true);
     setActionSheetIndeterminate();
     const QStringList entry = m_ui->airspacesPopupButton->currentData().toStringList();

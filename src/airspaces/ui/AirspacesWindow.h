@@ -3,6 +3,7 @@
 #include "airspaces/Airspaces.h"
 #include "airspaces/AirspacesSoap.h"
 #include "base/Bytes.h"
+#include "platform/ui/MapView.h"
 
 #include <QString>
 #include <QWidget>
@@ -29,6 +30,7 @@ class CorvexDevice;
 class EventLoopTurner;
 class HttpClient;
 class InstrumentBusyState;
+class MapBaseLayer;
 class LogSink;
 class PreferencesStore;
 class WSAirspaces;
@@ -37,7 +39,7 @@ class WSAirspaces;
 // presents it from the menu and tells it when the instrument goes. Its transfers run
 // the core's AirspacesTransferService and put the sheet, the progress bar, the
 // event-loop turns and the alerts around it.
-class AirspacesWindow final : public QWidget {
+class AirspacesWindow final : public QWidget, public MapViewDelegate {
     Q_OBJECT
 
 public:
@@ -53,6 +55,8 @@ public:
         // Taken for every instrument sequence, so that the main window's commands stay
         // disabled while a transfer turns the event loop.
         InstrumentBusyState* instrumentBusy { nullptr };
+        // Fetches the map's tiles; without one the map shows its offline geography.
+        HttpClient* mapTiles { nullptr };
     };
 
     // The modal questions the workflows ask. The window shows dialogs; tests answer.
@@ -95,6 +99,9 @@ public:
 
     static QString humanReadableStringForDate(std::chrono::sys_seconds date);
 
+    // MapViewDelegate: each overlay styled by its index and the display mode.
+    MapOverlayStyle rendererForOverlay(const MapView& mapView, const MapOverlay& overlay) override;
+
 public slots:
     // Content views.
     void proceedToSelectAirspacesToUploadViewButton();
@@ -104,6 +111,8 @@ public slots:
     void toggleSecretDrawerButton();
     void downloadListOfAirspacesOnServerButton();
     void actionSheetCancelButtonPressed();
+    void renderOnMapButton();
+    void centerMapButton();
     void userDefaultsChangedNotification();
 
     // The transfer workflows.
@@ -144,8 +153,8 @@ private:
     std::optional<Bytes> attemptToLoadAirspacesFromCache(const std::optional<std::string>& filename);
     void saveAirspacesToCache(const Bytes& data, const std::optional<std::string>& uniqueFilename);
 
-    void renderOnMapButton();
     void setCurrentAirspacesLabel();
+    int displayAirspacesAs() const;
     void showEraseFailedAlert();
     WSAirspaces& wsAirspaces();
     // The client, with a request in flight made to give way to the caller's.
@@ -159,6 +168,7 @@ private:
     Panels m_panels;
     CorvexDevice* m_device { nullptr };
     std::unique_ptr<HttpClient> m_http;
+    std::shared_ptr<MapBaseLayer> m_mapBaseLayer;
     std::unique_ptr<WSAirspaces> m_wsAirspaces;
     std::string m_wsAirspacesUrl;
     bool m_listRequestInFlight { false };
