@@ -113,6 +113,12 @@ TEST(MapView, VisibleRectFitsTheRectangleAroundItsCentre)
     const MapRect before = view.visibleMapRect();
     view.setVisibleMapRect(MapRect::null(), false);
     EXPECT_TRUE(view.visibleMapRect().originEquals(before));
+
+    // Fitted before the window is laid out, the rectangle is fitted again on the resize.
+    view.show();
+    view.resize(200, 400);
+    EXPECT_DOUBLE_EQ(view.visibleMapRect().width, 8e6);
+    EXPECT_DOUBLE_EQ(view.visibleMapRect().height, 16e6);
 }
 
 TEST(MapView, AnimatedMoveEndsAtTheFittedRectangle)

@@ -25,6 +25,13 @@ constexpr double minimumUnitsPerPixel = 1.0;
 constexpr double maximumUnitsPerPixel = mapWorldSize / 128.0;
 constexpr int animationMilliseconds = 250;
 
+// The scale at which rect fits into a view of that size.
+double fittingUnitsPerPixel(const MapRect& rect, QSize size)
+{
+    return std::clamp(std::max(rect.width / std::max(1, size.width()), rect.height / std::max(1, size.height())),
+        minimumUnitsPerPixel, maximumUnitsPerPixel);
+}
+
 } // namespace
 
 struct MapView::Private {
@@ -37,6 +44,11 @@ struct MapView::Private {
     // The view is its centre and its scale, so that a resize keeps the centre.
     MapPoint centre { mapWorldSize / 2, mapWorldSize / 2 };
     double unitsPerPixel { mapWorldSize / 512.0 };
+
+    // The rectangle last given to setVisibleMapRect, until the user moves the map: a
+    // resize fits it again, so that a map filled before its window is laid out still
+    // shows all of it.
+    std::optional<MapRect> fittedRect;
 
     QVariantAnimation animation;
     MapPoint animationStartCentre;
@@ -176,9 +188,9 @@ void MapView::setVisibleMapRect(const MapRect& rect, bool animated)
 {
     if (rect.isNull())
         return;
+    d->fittedRect = rect;
     const MapPoint centre { rect.x + rect.width / 2, rect.y + rect.height / 2 };
-    const double unitsPerPixel = std::clamp(std::max(rect.width / std::max(1, width()), rect.height / std::max(1, height())),
-        minimumUnitsPerPixel, maximumUnitsPerPixel);
+    const double unitsPerPixel = fittingUnitsPerPixel(rect, size());
     d->animation.stop();
     if (!animated || !isVisible()) {
         d->centre = centre;
@@ -254,6 +266,12 @@ void MapView::paintEvent(QPaintEvent*)
 void MapView::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
+    if (d->fittedRect && !event->size().isEmpty()) {
+        const MapRect rect = *d->fittedRect;
+        d->animation.stop();
+        d->centre = { rect.x + rect.width / 2, rect.y + rect.height / 2 };
+        d->unitsPerPixel = fittingUnitsPerPixel(rect, size());
+    }
     const int margin = 8;
     d->zoomInButton->move(width() - margin - d->zoomInButton->width(), margin);
     d->zoomOutButton->move(width() - margin - d->zoomOutButton->width(), margin + d->zoomInButton->height() + 4);
@@ -267,6 +285,7 @@ void MapView::mousePressEvent(QMouseEvent* event)
         return;
     }
     d->animation.stop();
+    d->fittedRect.reset();
     d->dragOrigin = event->position();
     d->dragOriginCentre = d->centre;
     setCursor(Qt::ClosedHandCursor);
@@ -302,6 +321,7 @@ void MapView::wheelEvent(QWheelEvent* event)
         return;
     }
     d->animation.stop();
+    d->fittedRect.reset();
     // The point under the cursor stays under it.
     const QPointF position = event->position();
     const MapRect rect = visibleMapRect();
