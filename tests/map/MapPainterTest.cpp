@@ -126,10 +126,39 @@ TEST(MapPainter, OverlayLayerIsReusedUntilInvalidated)
     EXPECT_EQ(paintScene(painter, overlays, {}).styleQuestions, 0);
     painter.invalidateOverlays();
     EXPECT_EQ(paintScene(painter, overlays, {}).styleQuestions, 1);
-    // A moved view draws anew.
-    MapRect moved = equatorView();
-    moved.x += moved.width / 10;
-    EXPECT_EQ(paintScene(painter, overlays, {}, moved).styleQuestions, 1);
+    // A zoom draws anew.
+    MapRect zoomed = equatorView();
+    zoomed.width /= 2;
+    zoomed.height /= 2;
+    EXPECT_EQ(paintScene(painter, overlays, {}, zoomed).styleQuestions, 1);
+}
+
+TEST(MapPainter, MoveByWholePixelsPaintsOnlyTheUncoveredStripsAndMatchesAFullPaint)
+{
+    // Rings and lines all over the view, many crossing the strips' edges.
+    MapOverlays overlays;
+    std::vector<MapOverlayStyle> styles;
+    for (int row = 0; row < 6; ++row) {
+        for (int column = 0; column < 10; ++column) {
+            const double south = -12 + row * 4.3;
+            const double west = -22 + column * 4.4;
+            const bool ring = (row + column) % 2 == 0;
+            overlays.push_back(ring ? makeSquare(MapOverlay::Kind::Polygon, south, west, south + 3.7, west + 5.1)
+                                    : makeOverlay(MapOverlay::Kind::Polyline, { { south, west }, { south + 4.1, west + 3.3 } }));
+            styles.push_back({ MapColor { 0.1 * row, 0.1 * column, 0.5, 1 }, MapColor { 1, 0, 0, 0.3 }, 1.5 });
+        }
+    }
+    const MapRect start = equatorView();
+    const double unitsPerPixel = start.width / imageSize.width();
+    const MapRect moved { start.x - 37 * unitsPerPixel, start.y + 23 * unitsPerPixel, start.width, start.height };
+
+    MapPainter panning;
+    const Painted first = paintScene(panning, overlays, styles, start);
+    const Painted afterMove = paintScene(panning, overlays, styles, moved);
+    const Painted fresh = paintScene(overlays, styles, moved);
+    EXPECT_LT(afterMove.styleQuestions, first.styleQuestions / 2);
+    EXPECT_GT(afterMove.styleQuestions, 0);
+    EXPECT_EQ(afterMove.image, fresh.image);
 }
 
 TEST(MapPainter, ScaleBarAndGraticuleSteps)

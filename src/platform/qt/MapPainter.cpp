@@ -134,15 +134,10 @@ void MapPainter::paint(QPainter& painter, QSize size, const MapRect& visible, co
     const qreal ratio = painter.device() ? painter.device()->devicePixelRatioF() : 1.0;
     const CacheKey key { visible, size, overlays.data(), overlays.size(), ratio, m_generation };
     if (!m_overlayImageValid || !(key == m_overlayKey)) {
-        m_overlayImage = QImage(size * ratio, QImage::Format_ARGB32_Premultiplied);
-        m_overlayImage.setDevicePixelRatio(ratio);
-        m_overlayImage.fill(Qt::transparent);
-        QPainter overlayPainter(&m_overlayImage);
-        paintOverlays(overlayPainter, size, visible, overlays, styleAt);
+        if (!(m_overlayImageValid && scrollOverlays(key, overlays, styleAt)))
+            renderOverlays(key, overlays, styleAt);
         m_overlayKey = key;
         m_overlayImageValid = true;
-    } else {
-        m_lastDrawnOverlayCount = m_cachedDrawnOverlayCount;
     }
     painter.drawImage(QPointF(0, 0), m_overlayImage);
 
@@ -152,43 +147,133 @@ void MapPainter::paint(QPainter& painter, QSize size, const MapRect& visible, co
     painter.restore();
 }
 
-void MapPainter::paintOverlays(QPainter& painter, QSize size, const MapRect& visible, const MapOverlays& overlays,
-    const StyleAt& styleAt)
+void MapPainter::renderOverlays(const CacheKey& key, const MapOverlays& overlays, const StyleAt& styleAt)
 {
-    painter.setRenderHint(QPainter::Antialiasing, true);
-    // A stroke reaches half its width (and a join a little more) beyond the outline, so an
-    // overlay just outside the view may still show its edge.
-    const double marginX = 4 * visible.width / size.width();
-    const double marginY = 4 * visible.height / size.height();
-    const MapRect culling { visible.x - marginX, visible.y - marginY, visible.width + 2 * marginX,
-        visible.height + 2 * marginY };
+    m_overlayImage = QImage(key.size * key.devicePixelRatio, QImage::Format_ARGB32_Premultiplied);
+    m_overlayImage.setDevicePixelRatio(key.devicePixelRatio);
+    m_overlayImage.fill(Qt::transparent);
+    QPainter painter(&m_overlayImage);
+    const QRect whole(QPoint(0, 0), key.size);
+    // Many overlays in view means a small scale, where a line's width beyond a pixel is
+    // not worth its cost: thin lines take Qt's fast path, wide ones its general stroker,
+    // several times slower. The choice holds for the strips a pan adds to this image.
+    m_thinLines = cullOverlays(key.size, key.visible, overlays, whole).size() > manyOverlays;
+    m_lastDrawnOverlayCount = paintOverlays(painter, key.size, key.visible, overlays, styleAt, whole);
+}
 
-    std::vector<QPointF> points;
+bool MapPainter::scrollOverlays(const CacheKey& key, const MapOverlays& overlays, const StyleAt& styleAt)
+{
+    const CacheKey& old = m_overlayKey;
+    if (old.size != key.size || old.overlayStorage != key.overlayStorage || old.overlayCount != key.overlayCount
+        || old.devicePixelRatio != key.devicePixelRatio || old.generation != key.generation
+        || old.visible.width != key.visible.width || old.visible.height != key.visible.height)
+        return false;
+    // Only a move by whole device pixels keeps the old pixels exactly where new ones
+    // would fall.
+    const double scaleX = key.size.width() / key.visible.width * key.devicePixelRatio;
+    const double scaleY = key.size.height() / key.visible.height * key.devicePixelRatio;
+    const double shiftX = (old.visible.x - key.visible.x) * scaleX;
+    const double shiftY = (old.visible.y - key.visible.y) * scaleY;
+    const double wholeX = std::round(shiftX);
+    const double wholeY = std::round(shiftY);
+    const QSize deviceSize = m_overlayImage.size();
+    if (std::abs(shiftX - wholeX) > 1e-3 || std::abs(shiftY - wholeY) > 1e-3 || std::abs(wholeX) >= deviceSize.width()
+        || std::abs(wholeY) >= deviceSize.height())
+        return false;
+    if (key.devicePixelRatio != 1.0
+        && (std::fmod(wholeX, key.devicePixelRatio) != 0 || std::fmod(wholeY, key.devicePixelRatio) != 0))
+        return false;
+
+    const int dx = static_cast<int>(wholeX / key.devicePixelRatio);
+    const int dy = static_cast<int>(wholeY / key.devicePixelRatio);
+    m_spareImage = QImage(m_overlayImage.size(), QImage::Format_ARGB32_Premultiplied);
+    m_spareImage.setDevicePixelRatio(key.devicePixelRatio);
+    m_spareImage.fill(Qt::transparent);
+    QPainter painter(&m_spareImage);
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    painter.drawImage(QPoint(dx, dy), m_overlayImage);
+    painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+
+    // The strips the move uncovered: a column at the left or right, a row at the top or
+    // bottom.
+    const int width = key.size.width();
+    const int height = key.size.height();
     std::size_t drawn = 0;
+    if (dx != 0) {
+        const QRect column = dx > 0 ? QRect(0, 0, dx, height) : QRect(width + dx, 0, -dx, height);
+        drawn += paintOverlays(painter, key.size, key.visible, overlays, styleAt, column);
+    }
+    if (dy != 0) {
+        const QRect row = dy > 0 ? QRect(0, 0, width, dy) : QRect(0, height + dy, width, -dy);
+        drawn += paintOverlays(painter, key.size, key.visible, overlays, styleAt, row);
+    }
+    painter.end();
+    std::swap(m_overlayImage, m_spareImage);
+    m_lastDrawnOverlayCount = drawn;
+    return true;
+}
+
+std::vector<std::size_t> MapPainter::cullOverlays(QSize size, const MapRect& visible, const MapOverlays& overlays,
+    const QRect& area) const
+{
+    const double unitsPerPixelX = visible.width / size.width();
+    const double unitsPerPixelY = visible.height / size.height();
+    // A stroke reaches half its width (and a join a little more) beyond the outline, so an
+    // overlay just outside the area may still show its edge.
+    constexpr double marginPixels = 4;
+    const MapRect culling { visible.x + (area.x() - marginPixels) * unitsPerPixelX,
+        visible.y + (area.y() - marginPixels) * unitsPerPixelY, (area.width() + 2 * marginPixels) * unitsPerPixelX,
+        (area.height() + 2 * marginPixels) * unitsPerPixelY };
+    std::vector<std::size_t> meeting;
     for (std::size_t index = 0; index < overlays.size(); ++index) {
         const MapOverlay* overlay = overlays[index].get();
-        if (!overlay || !overlay->boundingMapRect().intersects(culling))
-            continue;
-        ++drawn;
-        const MapOverlayStyle style = styleAt ? styleAt(index) : MapOverlayStyle {};
-        QPen pen(toQColor(style.strokeColor.value_or(defaultStrokeColor)), style.lineWidth.value_or(defaultLineWidth));
-        pen.setJoinStyle(Qt::RoundJoin);
-        pen.setCapStyle(Qt::RoundCap);
-        painter.setPen(pen);
+        if (overlay && overlay->boundingMapRect().intersects(culling))
+            meeting.push_back(index);
+    }
+    return meeting;
+}
 
-        mapPointsToPixels(overlay->points(), size, visible, points);
+std::size_t MapPainter::paintOverlays(QPainter& painter, QSize size, const MapRect& visible, const MapOverlays& overlays,
+    const StyleAt& styleAt, const QRect& area)
+{
+    painter.save();
+    painter.setClipRect(area);
+    const std::vector<std::size_t> meeting = cullOverlays(size, visible, overlays, area);
+    std::vector<QPointF> points;
+    for (const std::size_t index : meeting) {
+        const MapOverlay& overlay = *overlays[index];
+        const MapOverlayStyle style = styleAt ? styleAt(index) : MapOverlayStyle {};
+        const double width = style.lineWidth.value_or(defaultLineWidth);
+        QPen pen(toQColor(style.strokeColor.value_or(defaultStrokeColor)), m_thinLines ? std::min(width, 1.0) : width);
+        pen.setJoinStyle(Qt::MiterJoin);
+        pen.setCapStyle(Qt::FlatCap);
+
+        mapPointsToPixels(overlay.points(), size, visible, points);
         const int count = static_cast<int>(points.size());
-        if (overlay->kind() == MapOverlay::Kind::Polygon) {
-            painter.setBrush(style.fillColor ? QBrush(toQColor(*style.fillColor)) : QBrush(Qt::NoBrush));
-            painter.drawPolygon(points.data(), count, Qt::WindingFill);
-        } else if (count == 1) {
-            painter.drawPoint(points.front());
+        if (overlay.kind() == MapOverlay::Kind::Polygon) {
+            // The fill's edge lies under the stroke, so it needs no antialiasing, which
+            // would cost several times the fill itself.
+            if (style.fillColor && count >= 3) {
+                painter.setRenderHint(QPainter::Antialiasing, false);
+                painter.setPen(Qt::NoPen);
+                painter.setBrush(toQColor(*style.fillColor));
+                painter.drawPolygon(points.data(), count, Qt::WindingFill);
+            }
+            painter.setRenderHint(QPainter::Antialiasing, true);
+            painter.setPen(pen);
+            painter.setBrush(Qt::NoBrush);
+            painter.drawPolygon(points.data(), count);
         } else {
-            painter.drawPolyline(points.data(), count);
+            painter.setRenderHint(QPainter::Antialiasing, true);
+            painter.setPen(pen);
+            if (count == 1)
+                painter.drawPoint(points.front());
+            else
+                painter.drawPolyline(points.data(), count);
         }
     }
-    m_lastDrawnOverlayCount = drawn;
-    m_cachedDrawnOverlayCount = drawn;
+    painter.restore();
+    return meeting.size();
 }
 
 } // namespace corvex

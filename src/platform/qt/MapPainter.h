@@ -3,6 +3,7 @@
 #include "platform/MapGeometry.h"
 
 #include <QImage>
+#include <QRect>
 #include <QPointF>
 #include <QSize>
 
@@ -26,8 +27,10 @@ class MapBaseLayer;
 // drawn.
 //
 // The overlay layer is kept as an image between calls and reused while the view, the
-// size and the overlay list (its storage and length) are the same; call
-// invalidateOverlays() when overlays or their styles change in any other way.
+// size and the overlay list (its storage and length) are the same; after a move of the
+// view by whole pixels at the same scale (a drag) only the uncovered strips are drawn.
+// Call invalidateOverlays() when overlays or their styles change in any other way.
+// With more than a thousand overlays in view, lines are drawn at most one pixel wide.
 class MapPainter {
 public:
     using StyleAt = std::function<MapOverlayStyle(std::size_t index)>;
@@ -46,14 +49,12 @@ public:
 
     void invalidateOverlays();
 
-    // How many overlays the last paint drew (those meeting the view), for tests and the
-    // benchmark's report.
+    // How many overlays the last paint drew (those meeting the view, or the strips a
+    // move uncovered; none when the kept image served), for tests and the benchmark's
+    // report.
     std::size_t lastDrawnOverlayCount() const { return m_lastDrawnOverlayCount; }
 
 private:
-    void paintOverlays(QPainter& painter, QSize size, const MapRect& visible, const MapOverlays& overlays,
-        const StyleAt& styleAt);
-
     struct CacheKey {
         MapRect visible;
         QSize size;
@@ -71,12 +72,27 @@ private:
         }
     };
 
+    // Beyond this many overlays in view, lines are drawn at most a pixel wide.
+    static constexpr std::size_t manyOverlays = 1000;
+
+    void renderOverlays(const CacheKey& key, const MapOverlays& overlays, const StyleAt& styleAt);
+    // Reuses the overlay image after a move by whole pixels, drawing only the strips the
+    // move uncovered. False when the change is not such a move.
+    bool scrollOverlays(const CacheKey& key, const MapOverlays& overlays, const StyleAt& styleAt);
+    std::vector<std::size_t> cullOverlays(QSize size, const MapRect& visible, const MapOverlays& overlays,
+        const QRect& area) const;
+    // Draws the overlays meeting area (pixels of the painting area), clipped to it; how
+    // many.
+    std::size_t paintOverlays(QPainter& painter, QSize size, const MapRect& visible, const MapOverlays& overlays,
+        const StyleAt& styleAt, const QRect& area);
+
     QImage m_overlayImage;
+    QImage m_spareImage;
     CacheKey m_overlayKey;
     bool m_overlayImageValid { false };
+    bool m_thinLines { false };
     std::uint64_t m_generation { 0 };
     std::size_t m_lastDrawnOverlayCount { 0 };
-    std::size_t m_cachedDrawnOverlayCount { 0 };
 };
 
 // The points in the painting area's pixels, without those closer than half a pixel to
