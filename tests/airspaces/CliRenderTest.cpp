@@ -1,12 +1,16 @@
 // `corvex airspaces render`: a real set drawn offscreen, checked by its pixels.
+#include "VendorServerProcess.h"
+
 #include "airspaces/Airspaces.h"
 #include "platform/MapGeometry.h"
 
 #include "support/CapturingLogSink.h"
 #include "support/QtTestHelpers.h"
 
+#include <QDir>
 #include <QFile>
 #include <QImage>
+#include <QTcpServer>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -15,6 +19,7 @@
 #include <map>
 
 using corvex::testing::ProgramRun;
+using corvex::testing::VendorServerProcess;
 
 namespace {
 
@@ -49,15 +54,47 @@ QPoint pixelOf(const corvex::Airspaces& set, QSize size, corvex::Coordinate coor
         static_cast<int>(size.height() / 2.0 + (point.y - (minY + maxY) / 2) / unitsPerPixel));
 }
 
+// A set converted from a real file, in folder.
+QString convertedSwitzerland(const QTemporaryDir& folder)
+{
+    const QString set = folder.filePath("ch.as");
+    const ProgramRun converted = runCli(
+        { "airspaces", "convert", QStringLiteral(CORVEX_TESTDATA_DIR "/openair/Switzerland.txt"), "--out", set });
+    EXPECT_EQ(converted.exitCode, 0) << converted.err.toStdString();
+    return set;
+}
+
+// Renders with the standard map's tiles from urlTemplate, written into the user's
+// preferences in a private configuration folder.
+ProgramRun renderWithTiles(const QTemporaryDir& folder, const QString& set, const QString& png, const QString& urlTemplate)
+{
+    QDir(folder.path()).mkpath("config/Corvex");
+    QFile settings(folder.filePath("config/Corvex/CorvexVario.conf"));
+    settings.open(QIODevice::WriteOnly);
+    settings.write("[General]\nmapTileURLStandard=" + urlTemplate.toUtf8() + "\n");
+    settings.close();
+    return corvex::testing::runProgram(QStringLiteral(CORVEX_BUILD_DIR "/corvex"),
+        { "airspaces", "render", set, "--out", png, "--size", "600x400" }, 60000, [&](QProcessEnvironment& environment) {
+            environment.insert("XDG_CONFIG_HOME", folder.filePath("config"));
+            // A cache of its own: the tile cache is kept by map type, not by template.
+            environment.insert("XDG_CACHE_HOME", png + ".cache");
+        });
+}
+
+// A 256-pixel tile of one colour.
+void writeTile(const QString& path, QColor color)
+{
+    QImage tile(256, 256, QImage::Format_RGB32);
+    tile.fill(color);
+    ASSERT_TRUE(tile.save(path, "PNG"));
+}
+
 } // namespace
 
 TEST(CliAirspacesRender, DrawsARealSetInEachModeWithoutADisplay)
 {
     QTemporaryDir folder;
-    const QString set = folder.filePath("ch.as");
-    const ProgramRun converted = runCli(
-        { "airspaces", "convert", QStringLiteral(CORVEX_TESTDATA_DIR "/openair/Switzerland.txt"), "--out", set });
-    ASSERT_EQ(converted.exitCode, 0) << converted.err.toStdString();
+    const QString set = convertedSwitzerland(folder);
     QFile file(set);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     const QByteArray bytes = file.readAll();
@@ -133,4 +170,35 @@ TEST(CliAirspacesRender, RefusesBadOptionsAndFilesThatAreNoSets)
         EXPECT_TRUE(run.err.contains(c.message)) << run.err.toStdString();
         EXPECT_FALSE(QFile::exists(folder.filePath("x.png")));
     }
+}
+
+TEST(CliAirspacesRender, TilesUnderTheSetAndWithoutThemWhenTheyDoNotCome)
+{
+    QTemporaryDir folder;
+    const QString set = convertedSwitzerland(folder);
+    VendorServerProcess server({ "--tiles-dir", folder.path() });
+    ASSERT_TRUE(server.isRunning()) << server.standardError().toStdString();
+    writeTile(folder.filePath("green.png"), QColor(0, 200, 0));
+    // Every tile is the same file; the query keeps their addresses apart.
+    const QString greenTiles = server.baseUrl() + "/tiles/green.png?{z}/{x}/{y}";
+    const ProgramRun tiled = renderWithTiles(folder, set, folder.filePath("tiled.png"), greenTiles);
+    ASSERT_EQ(tiled.exitCode, 0) << tiled.err.toStdString();
+    EXPECT_TRUE(tiled.out.contains("over tiles from " + greenTiles)) << tiled.out.toStdString();
+    const QImage image = QImage(folder.filePath("tiled.png")).convertToFormat(QImage::Format_RGB32);
+    ASSERT_EQ(image.size(), QSize(600, 400));
+    int green = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            green += image.pixel(x, y) == qRgb(0, 200, 0) ? 1 : 0;
+    EXPECT_GT(green, image.width() * image.height() / 2);
+
+    // Nobody serves the tiles: the set is drawn all the same, over the offline geography.
+    QTcpServer closed;
+    ASSERT_TRUE(closed.listen(QHostAddress::LocalHost, 0));
+    const QString nowhere = QString("http://127.0.0.1:%1/tiles/{z}/{x}/{y}.png").arg(closed.serverPort());
+    closed.close();
+    const ProgramRun untiled = renderWithTiles(folder, set, folder.filePath("untiled.png"), nowhere);
+    ASSERT_EQ(untiled.exitCode, 0) << untiled.err.toStdString();
+    EXPECT_TRUE(untiled.out.contains("over the tiles that came in time from " + nowhere)) << untiled.out.toStdString();
+    EXPECT_FALSE(QImage(folder.filePath("untiled.png")).isNull());
 }

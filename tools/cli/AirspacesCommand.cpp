@@ -5,6 +5,8 @@
 #include "airspaces/AirspacesTransferService.h"
 #include "airspaces/OpenAirConverter.h"
 #include "airspaces/WSAirspaces.h"
+#include "platform/qt/MapBaseLayer.h"
+#include "platform/qt/PreferencesStore.h"
 #include "platform/qt/QtHttpClient.h"
 #include "platform/VendorEndpoints.h"
 
@@ -288,7 +290,25 @@ int runRender(CliContext& context)
     AirspacesScene scene(*set, mode);
     MapPainter painter;
     const MapRect visible = visibleMapRectFitting(scene.fittedMapRect(), *size);
-    const QImage image = renderScene(scene, painter, *size, visible, nullptr);
+    // The standard map's tiles, as the window shows them; a render waits a few seconds
+    // for them at most, then draws with those that came.
+    std::string baseMap = "the offline geography";
+    QtHttpClient http;
+    PreferencesStore preferences;
+    std::unique_ptr<MapBaseLayer> baseLayer;
+    if (!context.option("offline")) {
+        preferences.registerDefaultsFromPropertyList(":/InitialDefaults.plist");
+        MapBaseLayer::Options options;
+        options.userAgent = MapBaseLayer::userAgentFor(CORVEX_VERSION);
+        baseLayer = std::make_unique<MapBaseLayer>(http, preferences, options);
+        if (baseLayer->urlTemplate().isEmpty()) {
+            baseLayer.reset();
+        } else {
+            const bool complete = waitForTiles(*baseLayer, *size, visible, std::chrono::seconds(5));
+            baseMap = (complete ? "tiles from " : "the tiles that came in time from ") + baseLayer->urlTemplate().toStdString();
+        }
+    }
+    const QImage image = renderScene(scene, painter, *size, visible, baseLayer.get());
     QSaveFile file(QString::fromStdString(output));
     if (!file.open(QIODevice::WriteOnly) || !image.save(&file, "PNG") || !file.commit()) {
         printError(context.err, "cannot write " + output);
@@ -296,7 +316,7 @@ int runRender(CliContext& context)
     }
     printHeader(context.out, *set);
     context.out << "Drawn: " << painter.lastDrawnOverlayCount() << " of " << scene.overlays().size() << " overlays, mode " << mode
-                << ", over the offline geography\n"
+                << ", over " << baseMap << "\n"
                 << output << " (" << size->width() << "x" << size->height() << ")\n";
     return Success;
 }
@@ -380,7 +400,7 @@ const CliCommand convertSubcommand {
 const CliCommand renderSubcommand {
     .name = "render",
     .usage = "SET --out FILE.png [--mode 0|1|2|3] [--size WxH] [--offline]",
-    .summary = "draw a set (in the instrument's format) on a map into a PNG image",
+    .summary = "draw a set (in the instrument's format) over the standard map into a PNG image",
     .options = {
         { "out", "FILE", "the PNG image to write", true },
         { "mode", "MODE", "0 a colour per outline, 1 blue outlines, 2 filled red areas, 3 plain lines (default 0)" },

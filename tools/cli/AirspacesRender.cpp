@@ -2,7 +2,11 @@
 
 #include "airspaces/AirspacesMap.h"
 
+#include "platform/qt/MapBaseLayer.h"
+
+#include <QEventLoop>
 #include <QPainter>
+#include <QTimer>
 
 #include <algorithm>
 
@@ -37,6 +41,34 @@ MapRect visibleMapRectFitting(const MapRect& rect, QSize size)
     const double centreY = shown.y + shown.height / 2;
     return { centreX - width * unitsPerPixel / 2, centreY - height * unitsPerPixel / 2, width * unitsPerPixel,
         height * unitsPerPixel };
+}
+
+bool waitForTiles(MapBaseLayer& layer, QSize size, const MapRect& visible, std::chrono::milliseconds timeLimit)
+{
+    QImage scratch(size, QImage::Format_ARGB32_Premultiplied);
+    auto askForMissing = [&] {
+        QPainter painter(&scratch);
+        layer.paint(painter, size, visible);
+    };
+    int arrived = 0;
+    askForMissing();
+    if (layer.requestsSent() == 0)
+        return true;
+    QEventLoop loop;
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
+    // Each arrival may let the layer send the next of its queued requests; painting
+    // again asks for whatever is still missing.
+    QObject::connect(&layer, &MapBaseLayer::repaintNeeded, &loop, [&] {
+        ++arrived;
+        askForMissing();
+        if (arrived >= layer.requestsSent())
+            loop.quit();
+    });
+    deadline.start(timeLimit);
+    loop.exec();
+    return arrived >= layer.requestsSent();
 }
 
 QImage renderScene(AirspacesScene& scene, MapPainter& painter, QSize size, const MapRect& visible, MapBaseLayer* baseLayer)

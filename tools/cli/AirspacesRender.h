@@ -7,6 +7,7 @@
 #include <QImage>
 #include <QSize>
 
+#include <chrono>
 #include <optional>
 #include <vector>
 
@@ -34,6 +35,10 @@ private:
 // What an image of this size shows of rect as the map view shows it: the centre kept, one
 // scale for both sides, the larger of the two. The whole world for the null rectangle.
 MapRect visibleMapRectFitting(const MapRect& rect, QSize size);
+
+// Paints once so that the base layer asks for the tiles of the view, then turns the
+// event loop until they have all come or the time is up. Whether every tile came.
+bool waitForTiles(MapBaseLayer& layer, QSize size, const MapRect& visible, std::chrono::milliseconds timeLimit);
 
 // Draws the scene over the offline geography (and the base layer's tiles, when given)
 // into a new image of this size.
