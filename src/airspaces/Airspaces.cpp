@@ -204,6 +204,31 @@ std::optional<std::string> buildCacheFilenameFromHeader(ByteView header)
     return name + hexadecimalString(header.subspan(uniqueKeyOffset, uniqueKeySize)) + ".as";
 }
 
+namespace {
+
+// A name that stays inside the cache folder and is no hidden file.
+bool isPlainFileName(std::string_view name)
+{
+    constexpr std::size_t longestFileName = 255;
+    return !name.empty() && name.size() <= longestFileName && name.front() != '.'
+        && std::none_of(name.begin(), name.end(), [](char c) {
+               const auto byte = static_cast<unsigned char>(c);
+               return c == '/' || byte < 0x20 || byte == 0x7f;
+           });
+}
+
+} // namespace
+
+std::optional<std::string> safeCacheFileName(std::string_view serviceFileName, ByteView set)
+{
+    if (isPlainFileName(serviceFileName))
+        return std::string(serviceFileName);
+    auto built = buildCacheFilenameFromHeader(set);
+    if (!built || !isPlainFileName(*built))
+        return std::nullopt;
+    return built;
+}
+
 std::string defaultDateText(std::chrono::sys_seconds date)
 {
     const std::time_t seconds = static_cast<std::time_t>(date.time_since_epoch().count());

@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace corvex {
@@ -97,6 +98,12 @@ private:
 // the 2300 header bytes), the same name the set's buildCacheFilename gives. Nothing
 // when the bytes do not reach the end of the unique key.
 std::optional<std::string> buildCacheFilenameFromHeader(ByteView header);
+
+// A name for a set in the cache folder. The service's BinaryFileName is kept when it is
+// a plain file name (not empty, at most 255 bytes, no '/', no NUL or other control
+// character, not starting with '.', which also rules out "." and ".."); otherwise the
+// name built from the set's header. Nothing when neither will do.
+std::optional<std::string> safeCacheFileName(std::string_view serviceFileName, ByteView set);
 
 // The platform's default text of a date: "2026-04-30 12:00:00 +0000".
 std::string defaultDateText(std::chrono::sys_seconds date);

@@ -15,15 +15,26 @@ const char* const setMethod = "GetApprovedAirspaces:withCompletionHandler:";
 const char* const conversionMethod
     = "ConvertOpenAirWithDescription:unprocessedAirspacesFileContents:airspacesFilename:completionHandler:";
 
-// A file reply's name and bytes to its handler, or nothing for both.
-void deliverFile(const WSAirspaces::FileHandler& handler, std::optional<AirspacesFile> file)
+WSAirspaces::FileReply fileReply(std::optional<AirspacesFile> file, WSAirspaces::Failure failure)
+{
+    if (!file)
+        return { std::nullopt, std::nullopt, failure };
+    return { std::move(file->binaryFileName), std::move(file->internalFormatData), std::nullopt };
+}
+
+// The name and bytes alone, or nothing for both, for the callers that need no reason.
+WSAirspaces::FileReplyHandler withoutReason(WSAirspaces::FileHandler handler)
 {
     if (!handler)
-        return;
-    if (file)
-        handler(std::move(file->binaryFileName), std::move(file->internalFormatData));
-    else
-        handler(std::nullopt, std::nullopt);
+        return {};
+    return [handler = std::move(handler)](WSAirspaces::FileReply reply) {
+        handler(std::move(reply.fileName), std::move(reply.data));
+    };
+}
+
+WSAirspaces::Failure failureOf(const HttpError& error)
+{
+    return error.kind == HttpError::Kind::cancelled ? WSAirspaces::Failure::Cancelled : WSAirspaces::Failure::Unreachable;
 }
 
 } // namespace
@@ -74,25 +85,25 @@ std::unique_ptr<HttpTransfer> WSAirspaces::takeTask(std::uint64_t serial)
     return taken;
 }
 
-std::optional<std::string> WSAirspaces::checkedBody(const HttpResponse& response, const char* methodName)
+WSAirspaces::CheckedBody WSAirspaces::checkedBody(const HttpResponse& response, const char* methodName)
 {
     const std::string body(response.body.begin(), response.body.end());
     const std::string errorText = response.error ? response.error->text : std::string();
     if (response.statusCode == 0) {
         logLine(m_log, "%s: NSURLSession error %s", methodName, errorText.c_str());
-        return std::nullopt;
+        return { std::nullopt, response.error ? failureOf(*response.error) : Failure::Unreachable };
     }
     if (response.statusCode != 200) {
         logLine(m_log, "%s: HTTP return status code %ld, Body: %.*s", methodName, static_cast<long>(response.statusCode),
             static_cast<int>(body.size()), body.data());
-        return std::nullopt;
+        return { std::nullopt, Failure::Refused };
     }
     // A reply cut off after its status line is still a transport failure.
     if (response.error) {
         logLine(m_log, "%s: NSURLSession error %s", methodName, errorText.c_str());
-        return std::nullopt;
+        return { std::nullopt, failureOf(*response.error) };
     }
-    return body;
+    return { body, Failure::Refused };
 }
 
 void WSAirspaces::GetApprovedAirspacesListWithCompletionHandler(ListHandler completionHandler)
@@ -104,8 +115,8 @@ void WSAirspaces::GetApprovedAirspacesListWithCompletionHandler(ListHandler comp
     start(Operation::GetApprovedAirspacesList, approvedAirspacesListRequest(),
         [this, handler = std::move(completionHandler)](const HttpResponse& response) {
             std::optional<std::vector<ApprovedAirspacesEntry>> list;
-            if (auto body = checkedBody(response, listMethod))
-                list = parseApprovedAirspacesListResponse(*body, m_log);
+            if (auto checked = checkedBody(response, listMethod); checked.body)
+                list = parseApprovedAirspacesListResponse(*checked.body, m_log);
             if (handler)
                 handler(std::move(list));
         });
@@ -113,23 +124,38 @@ void WSAirspaces::GetApprovedAirspacesListWithCompletionHandler(ListHandler comp
 
 void WSAirspaces::GetApprovedAirspaces(std::int64_t setId, FileHandler completionHandler)
 {
+    GetApprovedAirspaces(setId, withoutReason(std::move(completionHandler)));
+}
+
+void WSAirspaces::GetApprovedAirspaces(std::int64_t setId, FileReplyHandler completionHandler)
+{
     if (m_currentTask) {
         logLine(m_log, "GetApprovedAirspaces: hold up while the previous task finishes, will ya?");
         return;
     }
     start(Operation::GetApprovedAirspaces, approvedAirspacesRequest(setId),
         [this, handler = std::move(completionHandler)](const HttpResponse& response) {
+            auto checked = checkedBody(response, setMethod);
             std::optional<AirspacesFile> file;
-            if (auto body = checkedBody(response, setMethod)) {
-                logLine(m_log, "Totally downloaded from the server %ld bytes", static_cast<long>(body->size()));
-                file = parseAirspacesFileResponse(Operation::GetApprovedAirspaces, *body, m_log);
+            if (checked.body) {
+                logLine(m_log, "Totally downloaded from the server %ld bytes", static_cast<long>(checked.body->size()));
+                file = parseAirspacesFileResponse(Operation::GetApprovedAirspaces, *checked.body, m_log);
             }
-            deliverFile(handler, std::move(file));
+            if (handler)
+                handler(fileReply(std::move(file), checked.failure));
         });
 }
 
 void WSAirspaces::ConvertOpenAirWithDescription(const std::string& description,
     const std::string& unprocessedAirspacesFileContents, const std::string& airspacesFilename, FileHandler completionHandler)
+{
+    ConvertOpenAirWithDescription(
+        description, unprocessedAirspacesFileContents, airspacesFilename, withoutReason(std::move(completionHandler)));
+}
+
+void WSAirspaces::ConvertOpenAirWithDescription(const std::string& description,
+    const std::string& unprocessedAirspacesFileContents, const std::string& airspacesFilename,
+    FileReplyHandler completionHandler)
 {
     if (m_currentTask) {
         logLine(m_log, "ConvertOpenAirWithDescription: hold up while the previous task finishes, will ya?");
@@ -137,10 +163,12 @@ void WSAirspaces::ConvertOpenAirWithDescription(const std::string& description,
     }
     start(Operation::ConvertOpenAir, convertOpenAirRequest(description, unprocessedAirspacesFileContents, airspacesFilename),
         [this, handler = std::move(completionHandler)](const HttpResponse& response) {
+            auto checked = checkedBody(response, conversionMethod);
             std::optional<AirspacesFile> file;
-            if (auto body = checkedBody(response, conversionMethod))
-                file = parseAirspacesFileResponse(Operation::ConvertOpenAir, *body, m_log);
-            deliverFile(handler, std::move(file));
+            if (checked.body)
+                file = parseAirspacesFileResponse(Operation::ConvertOpenAir, *checked.body, m_log);
+            if (handler)
+                handler(fileReply(std::move(file), checked.failure));
         });
 }
 

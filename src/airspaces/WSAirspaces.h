@@ -21,8 +21,25 @@ class LogSink;
 // so a handler may start the next request.
 class WSAirspaces {
 public:
+    // Why a request ended without a result.
+    enum class Failure {
+        // No answer came: no connection, no such host, the connection lost, timed out.
+        Unreachable,
+        Cancelled,
+        // The service answered without a result: an HTTP error status (a SOAP fault among
+        // them) or a reply that cannot be read.
+        Refused,
+    };
+    // A set or a conversion: the file name and the bytes, or why there are none.
+    struct FileReply {
+        std::optional<std::string> fileName;
+        std::optional<Bytes> data;
+        std::optional<Failure> failure; // present exactly when data is not
+    };
+
     using ListHandler = std::function<void(std::optional<std::vector<airspacesSoap::ApprovedAirspacesEntry>>)>;
     using FileHandler = std::function<void(std::optional<std::string> fileName, std::optional<Bytes> data)>;
+    using FileReplyHandler = std::function<void(FileReply reply)>;
 
     // serviceUrl is the full endpoint (VendorEndpoints::airspacesServiceUrl). The HTTP
     // client must outlive this object.
@@ -34,8 +51,12 @@ public:
 
     void GetApprovedAirspacesListWithCompletionHandler(ListHandler completionHandler);
     void GetApprovedAirspaces(std::int64_t setId, FileHandler completionHandler);
+    void GetApprovedAirspaces(std::int64_t setId, FileReplyHandler completionHandler);
     void ConvertOpenAirWithDescription(const std::string& description, const std::string& unprocessedAirspacesFileContents,
         const std::string& airspacesFilename, FileHandler completionHandler);
+    // The same, telling a service that cannot be reached from one that refused.
+    void ConvertOpenAirWithDescription(const std::string& description, const std::string& unprocessedAirspacesFileContents,
+        const std::string& airspacesFilename, FileReplyHandler completionHandler);
     // The request in flight, if any, completes with nothing. The client is idle again
     // at once, so the next request may start before that completion arrives.
     void cancelCurrentOperation();
@@ -47,9 +68,13 @@ private:
     void start(airspacesSoap::Operation operation, const std::string& body, Completion completion);
     // Takes the finished request's handle out of the bookkeeping; the caller drops it.
     std::unique_ptr<HttpTransfer> takeTask(std::uint64_t serial);
+    struct CheckedBody {
+        std::optional<std::string> body;
+        Failure failure { Failure::Refused }; // when there is no body
+    };
     // Transport and HTTP status checks shared by the three operations; the body when
     // the reply is a 200.
-    std::optional<std::string> checkedBody(const HttpResponse& response, const char* methodName);
+    CheckedBody checkedBody(const HttpResponse& response, const char* methodName);
 
     std::string m_serviceUrl;
     HttpClient& m_http;

@@ -117,7 +117,14 @@ void AppDelegate::applicationDidFinishLaunching()
     m_updateWindowController = std::make_unique<UpdateWindow>(*m_environment.preferences);
     m_updateWindowController->setDevice(m_device.get());
 
-    m_airspacesWindowController = std::make_unique<AirspacesWindow>(*m_environment.preferences);
+    AirspacesWindow::Environment airspacesEnvironment;
+    airspacesEnvironment.preferences = m_environment.preferences;
+    airspacesEnvironment.log = m_environment.log;
+    airspacesEnvironment.alerts = m_environment.alerts;
+    airspacesEnvironment.eventLoop = m_environment.eventLoop;
+    airspacesEnvironment.instrumentBusy = m_instrumentBusy;
+    airspacesEnvironment.mapTiles = m_environment.mapTiles;
+    m_airspacesWindowController = std::make_unique<AirspacesWindow>(airspacesEnvironment);
     m_airspacesWindowController->setDevice(m_device.get());
 
     // Reports an instrument that is already plugged in before it returns.
@@ -341,7 +348,7 @@ void AppDelegate::airspacesClearMenuClicked()
 {
     if (m_instrumentBusy->isBusy() || !m_airspacesWindowController)
         return;
-    InstrumentBusyGuard busy(*m_instrumentBusy);
+    // The window holds the instrument for the erase itself.
     m_airspacesWindowController->clearAirspaces();
 }
 

@@ -18,6 +18,7 @@ class AlertPresenter;
 class DownloadCommands;
 class EventLoopTurner;
 class FilePanelPresenter;
+class HttpClient;
 class InstrumentBusyState;
 class LogSink;
 class MainWindow;
@@ -49,6 +50,9 @@ public:
         PreferencesStore* preferences { nullptr };
         DesktopNotifier* notifier { nullptr };
         EventLoopTurner* eventLoop { nullptr };
+        // Fetches the airspaces map's tiles; without one the map shows its offline
+        // geography (tests, which reach no tile server).
+        HttpClient* mapTiles { nullptr };
         // The registered defaults, a property list.
         QString initialDefaultsPath { QStringLiteral(":/InitialDefaults.plist") };
     };

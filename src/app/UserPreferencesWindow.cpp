@@ -3,6 +3,8 @@
 #include "platform/qt/PreferencesStore.h"
 #include "ui_UserPreferencesWindow.h"
 
+#include <QCheckBox>
+#include <QComboBox>
 #include <QSignalBlocker>
 
 namespace corvex {
@@ -18,6 +20,12 @@ UserPreferencesWindow::UserPreferencesWindow(PreferencesStore& preferences, QWid
         m_preferences.setValue(QStringLiteral("logCommunications"), checked);
         logCommunicationsCheckbox();
     });
+    connect(m_ui->airspacesMapTypePopup, &QComboBox::activated, this,
+        [this](int index) { m_preferences.setValue(QStringLiteral("airspacesMapType"), index); });
+    connect(m_ui->displayAirspacesAsPopup, &QComboBox::activated, this,
+        [this](int index) { m_preferences.setValue(QStringLiteral("displayAirspacesAs"), index); });
+    connect(m_ui->openAirEnabledCheckbox, &QCheckBox::toggled, this,
+        [this](bool checked) { m_preferences.setValue(QStringLiteral("openAirEnabled"), checked); });
     connect(&m_preferences, &PreferencesStore::changed, this, &UserPreferencesWindow::showStoredValues);
 }
 
@@ -27,6 +35,16 @@ void UserPreferencesWindow::showStoredValues()
 {
     const QSignalBlocker blocker(m_ui->logCommunicationsCheckbox);
     m_ui->logCommunicationsCheckbox->setChecked(m_preferences.boolValue(QStringLiteral("logCommunications")));
+    // A value the lists do not offer selects nothing rather than a wrong entry.
+    const auto showIndex = [](QComboBox* popup, const QVariant& value) {
+        bool ok = false;
+        const int index = value.toInt(&ok);
+        popup->setCurrentIndex(ok && index >= 0 && index < popup->count() ? index : -1);
+    };
+    showIndex(m_ui->airspacesMapTypePopup, m_preferences.value(QStringLiteral("airspacesMapType")));
+    showIndex(m_ui->displayAirspacesAsPopup, m_preferences.value(QStringLiteral("displayAirspacesAs")));
+    const QSignalBlocker openAirBlocker(m_ui->openAirEnabledCheckbox);
+    m_ui->openAirEnabledCheckbox->setChecked(m_preferences.boolValue(QStringLiteral("openAirEnabled")));
 }
 
 } // namespace corvex

@@ -12,9 +12,11 @@ namespace corvex {
 
 class PreferencesStore;
 
-// The preferences window. Its one check box is the preference "logCommunications":
-// ticking it writes the preference and nothing else; the device hears of it through
-// the store's change signal like every other listener.
+// The preferences window: the communications log, and how the airspaces window shows
+// its map ("airspacesMapType", "displayAirspacesAs") and whether it offers OpenAir
+// files ("openAirEnabled"). Each control writes its preference and nothing else; the
+// device and the airspaces window hear of it through the store's change signal like
+// every other listener.
 class UserPreferencesWindow final : public QWidget {
     Q_OBJECT
 

@@ -5,6 +5,7 @@
 #include "platform/PosixSerialLine.h"
 #include "platform/qt/PreferencesStore.h"
 #include "platform/qt/QtEventLoopTurner.h"
+#include "platform/qt/QtHttpClient.h"
 #include "platform/qt/SystemDiscovery.h"
 #include "platform/SystemLogSink.h"
 #include "platform/qt/UsbDeviceResetter.h"
@@ -49,6 +50,7 @@ int main(int argc, char* argv[])
     corvex::PreferencesStore preferences;
     corvex::DesktopNotifier notifier;
     corvex::QtEventLoopTurner eventLoop;
+    corvex::QtHttpClient mapTiles;
 
     corvex::MainWindow window;
     alerts.setParentWindow(&window);
@@ -61,6 +63,7 @@ int main(int argc, char* argv[])
     environment.preferences = &preferences;
     environment.notifier = &notifier;
     environment.eventLoop = &eventLoop;
+    environment.mapTiles = &mapTiles;
     corvex::AppDelegate controller(window, environment);
 
     window.show();

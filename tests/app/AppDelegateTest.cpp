@@ -28,6 +28,7 @@ using namespace corvex::testing;
 namespace {
 
 const std::string port = "/dev/ttyACM0";
+const Bytes airspacesEraseRequest { 0x0F, 0x05, 0x00 };
 
 struct FakeFlight {
     int number;
@@ -118,7 +119,7 @@ std::size_t countRequests(const FakeSerialLine::State& line, const Bytes& prefix
 class AppDelegateTest : public ::testing::Test {
 protected:
     AppDelegateTest()
-        : app(ports, &discovery)
+        : app(ports, &discovery, &eventLoop)
     {
         ports.state->responder = [this](const Bytes& request) { return instrument.answer(request); };
     }
@@ -152,6 +153,7 @@ protected:
     FakeSerialPortOpener ports;
     ManualDiscovery discovery;
     ScriptedInstrument instrument;
+    InstantEventLoop eventLoop;
     AppHarness app;
 };
 
@@ -399,7 +401,7 @@ TEST_F(AppDelegateTest, BusyGuardKeepsASecondInstrumentCommandFromStarting)
         app.controller->airspacesClearMenuClicked();
         ui.upgradeMenuItem->trigger();
         EXPECT_EQ(countRequests(*ports.state, { 0x03, 0x02 }), 0u);
-        EXPECT_EQ(app.controller->airspacesWindowController()->clearAirspacesRequests(), 0);
+        EXPECT_EQ(countRequests(*ports.state, airspacesEraseRequest), 0u);
         EXPECT_FALSE(app.controller->updateWindowController()->isVisible());
     }
     EXPECT_FALSE(app.controller->instrumentBusyState().isBusy());
@@ -412,7 +414,7 @@ TEST_F(AppDelegateTest, BusyGuardKeepsASecondInstrumentCommandFromStarting)
     ui.eraseLogBookMenuItem->trigger();
     EXPECT_EQ(countRequests(*ports.state, { 0x03, 0x02 }), 1u);
     app.controller->airspacesClearMenuClicked();
-    EXPECT_EQ(app.controller->airspacesWindowController()->clearAirspacesRequests(), 1);
+    EXPECT_EQ(countRequests(*ports.state, airspacesEraseRequest), 1u);
 }
 
 TEST_F(AppDelegateTest, ConnectionReplacingTheWindowStateWhileLockedKeepsItsOwnStates)

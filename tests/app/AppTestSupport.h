@@ -5,6 +5,8 @@
 #include "app/MainWindow.h"
 #include "platform/AlertPresenter.h"
 #include "platform/Discovery.h"
+#include "platform/EventLoop.h"
+#include "platform/PosixSerialLine.h"
 #include "platform/qt/PreferencesStore.h"
 #include "ui_MainWindow.h"
 
@@ -59,10 +61,67 @@ public:
 };
 
 
+// The real serial line, with a hook that runs before each request goes out.
+class HookedPorts final : public SerialPortOpener {
+public:
+    std::function<void(ByteView request)> beforeWrite;
+
+    std::unique_ptr<SerialLine> open(const std::string& path, std::string& error) override
+    {
+        auto line = m_ports.open(path, error);
+        if (!line)
+            return nullptr;
+        return std::make_unique<HookedLine>(std::move(line), *this);
+    }
+
+private:
+    class HookedLine final : public SerialLine {
+    public:
+        HookedLine(std::unique_ptr<SerialLine> line, HookedPorts& owner)
+            : m_line(std::move(line))
+            , m_owner(owner)
+        {
+        }
+        TerminalSetupReport configureRaw115200() override { return m_line->configureRaw115200(); }
+        std::variant<std::size_t, LineError> readSome(std::span<std::uint8_t> buffer) override
+        {
+            return m_line->readSome(buffer);
+        }
+        std::variant<std::size_t, LineError> readSomeWithin(std::span<std::uint8_t> buffer, std::chrono::milliseconds silence) override
+        {
+            return m_line->readSomeWithin(buffer, silence);
+        }
+        std::variant<std::monostate, LineError> writeAll(ByteView bytes) override
+        {
+            if (m_owner.beforeWrite)
+                m_owner.beforeWrite(bytes);
+            return m_line->writeAll(bytes);
+        }
+
+    private:
+        std::unique_ptr<SerialLine> m_line;
+        HookedPorts& m_owner;
+    };
+
+    PosixSerialPortOpener m_ports;
+};
+
+// Turns the event loop once, without waiting: the erase's 21 s of waiting and the
+// transfers' short turns cost nothing, and windows still see their events.
+class InstantEventLoop final : public EventLoopTurner {
+public:
+    void runEventLoopFor(double) override
+    {
+        ++turns;
+        QCoreApplication::processEvents();
+    }
+    int turns { 0 };
+};
+
 // The program's controller and main window on given ports and discovery, with the log
 // and the alerts recorded and the preferences in a fresh file of their own.
 struct AppHarness {
-    AppHarness(SerialPortOpener& ports, SerialDeviceDiscovery* discovery)
+    AppHarness(SerialPortOpener& ports, SerialDeviceDiscovery* discovery, EventLoopTurner* eventLoop = nullptr)
         : preferences(settingsFolder.filePath(QStringLiteral("CorvexVario.conf")))
     {
         AppDelegate::Environment environment;
@@ -71,6 +130,7 @@ struct AppHarness {
         environment.ports = &ports;
         environment.discovery = discovery;
         environment.preferences = &preferences;
+        environment.eventLoop = eventLoop;
         controller = std::make_unique<AppDelegate>(window, environment);
     }
 

@@ -50,51 +50,6 @@ struct PtyApp {
     std::unique_ptr<AppHarness> app;
 };
 
-// The real serial line, with a hook that runs before each request goes out.
-class HookedPorts final : public SerialPortOpener {
-public:
-    std::function<void(ByteView request)> beforeWrite;
-
-    std::unique_ptr<SerialLine> open(const std::string& path, std::string& error) override
-    {
-        auto line = m_ports.open(path, error);
-        if (!line)
-            return nullptr;
-        return std::make_unique<HookedLine>(std::move(line), *this);
-    }
-
-private:
-    class HookedLine final : public SerialLine {
-    public:
-        HookedLine(std::unique_ptr<SerialLine> line, HookedPorts& owner)
-            : m_line(std::move(line))
-            , m_owner(owner)
-        {
-        }
-        TerminalSetupReport configureRaw115200() override { return m_line->configureRaw115200(); }
-        std::variant<std::size_t, LineError> readSome(std::span<std::uint8_t> buffer) override
-        {
-            return m_line->readSome(buffer);
-        }
-        std::variant<std::size_t, LineError> readSomeWithin(std::span<std::uint8_t> buffer, std::chrono::milliseconds silence) override
-        {
-            return m_line->readSomeWithin(buffer, silence);
-        }
-        std::variant<std::monostate, LineError> writeAll(ByteView bytes) override
-        {
-            if (m_owner.beforeWrite)
-                m_owner.beforeWrite(bytes);
-            return m_line->writeAll(bytes);
-        }
-
-    private:
-        std::unique_ptr<SerialLine> m_line;
-        HookedPorts& m_owner;
-    };
-
-    PosixSerialPortOpener m_ports;
-};
-
 TEST(VirtualInstrumentApp, InstrumentPresentAtLaunchFillsTheWindow)
 {
     VirtualInstrumentProcess::Options options;

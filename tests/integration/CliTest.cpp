@@ -119,6 +119,8 @@ TEST(Cli, ParserErrorsAreUsageErrorsInEveryCommand)
         { { "airspaces", "upload", "--frob", "set.bin" }, "unknown option 'frob'" },
         { { "airspaces", "convert", "alps.txt" }, "missing --out" },
         { { "airspaces", "convert", "alps.txt", "--out" }, "missing value after '--out'" },
+        { { "airspaces", "render", "alps.as" }, "missing --out" },
+        { { "airspaces", "render", "alps.as", "--out", "a.png", "--offline=yes" }, "unexpected value after '--offline'" },
     };
     for (const Case& c : cases) {
         const CliRun run = runCli(c.arguments);

@@ -1,12 +1,13 @@
+#include "AirspacesRender.h"
 #include "Commands.h"
 
 #include "airspaces/Airspaces.h"
 #include "airspaces/AirspacesTransferService.h"
-#include "airspaces/OpenAirParser.h"
+#include "airspaces/OpenAirConverter.h"
 #include "airspaces/WSAirspaces.h"
+#include "platform/qt/MapBaseLayer.h"
 #include "platform/qt/PreferencesStore.h"
 #include "platform/qt/QtHttpClient.h"
-#include "platform/qt/PreferencesStore.h"
 #include "platform/VendorEndpoints.h"
 
 #include <QEventLoop>
@@ -14,6 +15,7 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <cstdio>
 #include <functional>
 #include <ostream>
 
@@ -166,9 +168,31 @@ int runUpload(CliContext& context, CorvexDevice& device, const std::string& path
     return Success;
 }
 
+std::string conversionFailureText(const ConversionFailure& failure, const std::string& input, const std::optional<std::string>& server)
+{
+    switch (failure.reason) {
+    case ConversionFailure::Reason::Refused:
+        return "the airspaces service at " + server.value_or("") + " refused to convert " + input
+            + " (CORVEX_LOG_STDERR=1 shows its answer)";
+    case ConversionFailure::Reason::Cancelled:
+        return "the conversion of " + input + " was cancelled";
+    case ConversionFailure::Reason::InvalidFile: {
+        std::string text = input + " cannot be converted:";
+        for (const std::string& problem : failure.problems)
+            text += "\n  " + problem;
+        return text;
+    }
+    case ConversionFailure::Reason::NoSafeName:
+        return "the set converted from " + input + " has no name that can be used as a file name";
+    }
+    return "cannot convert " + input;
+}
+
+// Without --server the file is converted here and nothing goes over the network; with
+// it, by that service, and here when the service cannot be reached.
 int runConvert(CliContext& context)
 {
-    const std::optional<std::string> input = context.arguments.front();
+    const std::string input = context.arguments.front();
     const std::optional<std::string> output = context.option("out");
     const std::optional<std::string> description = context.option("description");
     const std::optional<std::string> server = context.option("server");
@@ -176,40 +200,124 @@ int runConvert(CliContext& context)
         printError(context.err, "--out needs a file name");
         return UsageError;
     }
-    auto bytes = readFileBytes(*input);
+    auto bytes = readFileBytes(input);
     if (!bytes) {
-        printError(context.err, "cannot read " + *input);
+        printError(context.err, "cannot read " + input);
         return FileError;
     }
-    // Older files are Latin-1; the service takes UTF-8.
-    const std::string text = openair::decodeFileText(std::string(bytes->begin(), bytes->end()));
-    const VendorEndpoints endpoints = server ? VendorEndpoints(*server) : PreferencesStore().vendorEndpoints();
 
     SystemLogSink log;
     QtHttpClient http;
-    WSAirspaces service(endpoints.airspacesServiceUrl(), http, log);
+    std::optional<WSAirspaces> service;
+    if (server)
+        service.emplace(VendorEndpoints(*server).airspacesServiceUrl(), http, log);
+    OpenAirConverter converter(service ? &*service : nullptr, log);
     QEventLoop loop;
-    std::optional<std::string> binaryFileName;
-    std::optional<Bytes> converted;
-    service.ConvertOpenAirWithDescription(description.value_or(""), text, QFileInfo(QString::fromStdString(*input)).fileName().toStdString(),
-        [&](std::optional<std::string> name, std::optional<Bytes> data) {
-            binaryFileName = std::move(name);
-            converted = std::move(data);
+    std::optional<Result<ConvertedAirspaces, ConversionFailure>> outcome;
+    converter.convertWithReasons(description.value_or(""), std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()),
+        QFileInfo(QString::fromStdString(input)).fileName().toStdString(), [&](Result<ConvertedAirspaces, ConversionFailure> result) {
+            outcome = std::move(result);
             loop.quit();
         });
-    loop.exec();
-    if (!converted) {
-        printError(context.err, "the airspaces service at " + endpoints.baseUrl()
-                + " could not convert " + *input + " (CORVEX_LOG_STDERR=1 shows its answer)");
+    // A conversion made here has already ended.
+    if (!outcome)
+        loop.exec();
+    if (!*outcome) {
+        printError(context.err, conversionFailureText(outcome->error(), input, server));
         return FileError;
     }
-    if (!writeFileBytes(*output, *converted)) {
+    const ConvertedAirspaces& converted = outcome->value();
+    if (!writeFileBytes(*output, converted.bytes)) {
         printError(context.err, "cannot write " + *output);
         return FileError;
     }
-    if (auto set = Airspaces::initWithDataInInternalFormat(*converted, log))
+    if (auto set = Airspaces::initWithDataInInternalFormat(converted.bytes, log))
         printHeader(context.out, *set);
-    context.out << "Cache file name: " << binaryFileName.value_or("") << "\n" << *output << " (" << converted->size() << " bytes)\n";
+    if (converted.convertedLocally)
+        context.out << "Converted on this computer" << (server ? " (the airspaces service cannot be reached)" : "") << "\n";
+    else
+        context.out << "Converted by the airspaces service at " << *server << "\n";
+    context.out << "Cache file name: " << converted.fileName << "\n" << *output << " (" << converted.bytes.size() << " bytes)\n";
+    return Success;
+}
+
+std::optional<QSize> parseSize(const std::string& text)
+{
+    int width = 0;
+    int height = 0;
+    char end = 0;
+    if (std::sscanf(text.c_str(), "%dx%d%c", &width, &height, &end) != 2)
+        return std::nullopt;
+    constexpr int largest = 8192;
+    if (width < 16 || height < 16 || width > largest || height > largest)
+        return std::nullopt;
+    return QSize(width, height);
+}
+
+int runRender(CliContext& context)
+{
+    const std::string input = context.arguments.front();
+    const std::string output = context.option("out").value_or("");
+    const std::string modeText = context.option("mode").value_or("0");
+    if (modeText.size() != 1 || modeText[0] < '0' || modeText[0] > '3') {
+        printError(context.err, "--mode takes 0, 1, 2 or 3, not " + modeText);
+        return UsageError;
+    }
+    const int mode = modeText[0] - '0';
+    const auto size = parseSize(context.option("size").value_or("1280x800"));
+    if (!size) {
+        printError(context.err, "--size takes WIDTHxHEIGHT, each from 16 to 8192 pixels");
+        return UsageError;
+    }
+    if (output.empty()) {
+        printError(context.err, "--out needs a file name");
+        return UsageError;
+    }
+    auto bytes = readFileBytes(input);
+    if (!bytes) {
+        printError(context.err, "cannot read " + input);
+        return FileError;
+    }
+    SystemLogSink log;
+    auto set = Airspaces::initWithDataInInternalFormat(std::move(*bytes), log);
+    if (!set) {
+        printError(context.err, input + " is not an airspaces set in the instrument's format");
+        return FileError;
+    }
+    if (!prepareFolderOfFile(output, context.err))
+        return FileError;
+
+    AirspacesScene scene(*set, mode);
+    MapPainter painter;
+    const MapRect visible = visibleMapRectFitting(scene.fittedMapRect(), *size);
+    // The standard map's tiles, as the window shows them; a render waits a few seconds
+    // for them at most, then draws with those that came.
+    std::string baseMap = "the offline geography";
+    QtHttpClient http;
+    PreferencesStore preferences;
+    std::unique_ptr<MapBaseLayer> baseLayer;
+    if (!context.option("offline")) {
+        preferences.registerDefaultsFromPropertyList(":/InitialDefaults.plist");
+        MapBaseLayer::Options options;
+        options.userAgent = MapBaseLayer::userAgentFor(CORVEX_VERSION);
+        baseLayer = std::make_unique<MapBaseLayer>(http, preferences, options);
+        if (baseLayer->urlTemplate().isEmpty()) {
+            baseLayer.reset();
+        } else {
+            const bool complete = waitForTiles(*baseLayer, *size, visible, std::chrono::seconds(5));
+            baseMap = (complete ? "tiles from " : "the tiles that came in time from ") + baseLayer->urlTemplate().toStdString();
+        }
+    }
+    const QImage image = renderScene(scene, painter, *size, visible, baseLayer.get());
+    QSaveFile file(QString::fromStdString(output));
+    if (!file.open(QIODevice::WriteOnly) || !image.save(&file, "PNG") || !file.commit()) {
+        printError(context.err, "cannot write " + output);
+        return FileError;
+    }
+    printHeader(context.out, *set);
+    context.out << "Drawn: " << painter.lastDrawnOverlayCount() << " of " << scene.overlays().size() << " overlays, mode " << mode
+                << ", over " << baseMap << "\n"
+                << output << " (" << size->width() << "x" << size->height() << ")\n";
     return Success;
 }
 
@@ -278,26 +386,41 @@ const CliCommand clearSubcommand {
 const CliCommand convertSubcommand {
     .name = "convert",
     .usage = "OPENAIR_FILE --out FILE [--description TEXT] [--server URL]",
-    .summary = "convert an OpenAir file with the vendor's airspaces service",
+    .summary = "convert an OpenAir file on this computer, or with the vendor's airspaces service",
     .options = {
         { "out", "FILE", "the converted set to write", true },
         { "description", "TEXT", "the set's description" },
-        { "server", "URL", "the vendor's web server to ask instead of the usual one" },
+        { "server", "URL", "convert with the vendor's web server at URL (on this computer when it cannot be reached)" },
     },
     .minimumArguments = 1,
     .maximumArguments = 1,
     .run = runConvert,
 };
 
+const CliCommand renderSubcommand {
+    .name = "render",
+    .usage = "SET --out FILE.png [--mode 0|1|2|3] [--size WxH] [--offline]",
+    .summary = "draw a set (in the instrument's format) over the standard map into a PNG image",
+    .options = {
+        { "out", "FILE", "the PNG image to write", true },
+        { "mode", "MODE", "0 a colour per outline, 1 blue outlines, 2 filled red areas, 3 plain lines (default 0)" },
+        { "size", "WxH", "the image's size in pixels (default 1280x800)" },
+        { "offline", nullptr, "no map tiles: the offline geography only" },
+    },
+    .minimumArguments = 1,
+    .maximumArguments = 1,
+    .run = runRender,
+};
+
 } // namespace
 
 extern const CliCommand airspacesCommand {
     .name = "airspaces",
-    .usage = "info|read FILE|upload FILE|clear|convert OPENAIR --out FILE",
-    .summary = "show, save, upload or clear the instrument's airspaces; convert an OpenAir file",
+    .usage = "info|read FILE|upload FILE|clear|convert OPENAIR --out FILE|render SET --out FILE.png",
+    .summary = "show, save, upload or clear the instrument's airspaces; convert an OpenAir file; draw a set",
     .options = {},
     .run = nullptr,
-    .subcommands = { &infoSubcommand, &readSubcommand, &uploadSubcommand, &clearSubcommand, &convertSubcommand },
+    .subcommands = { &infoSubcommand, &readSubcommand, &uploadSubcommand, &clearSubcommand, &convertSubcommand, &renderSubcommand },
 };
 
 } // namespace corvex::cli

@@ -2,7 +2,7 @@
 // program, for scripting and backups.
 #include "Commands.h"
 
-#include <QCoreApplication>
+#include <QGuiApplication>
 
 #include <iostream>
 #include <string>
@@ -10,7 +10,11 @@
 
 int main(int argc, char** argv)
 {
-    QCoreApplication application(argc, argv);
+    // Drawing a map with text (`airspaces render`) needs a GUI application, but never a
+    // display: the command line must run over ssh and in scripts.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication application(argc, argv);
     QCoreApplication::setOrganizationName("Corvex");
     QCoreApplication::setApplicationName("corvex");
     QCoreApplication::setApplicationVersion(CORVEX_VERSION);

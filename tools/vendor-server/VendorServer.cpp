@@ -31,6 +31,8 @@ constexpr const char* xmlContentType = "text/xml; charset=utf-8";
 constexpr long long missingElementId = -1; // a reply without InternalFormatData
 constexpr long long lineBrokenBase64Id = -2; // Base64 broken into 76-character lines
 constexpr long long slowReplyId = -3; // the first set, after two seconds
+// A conversion with this description is refused as a busy service would, whatever the file.
+constexpr const char* refusedConversionDescription = "test: refuse";
 
 struct ApprovedSet {
     long long id { 0 };
@@ -223,7 +225,7 @@ Reply setReply(const Options& options, pugi::xml_node request)
     return fault("s:Client", "There are no approved airspaces with the Id " + std::to_string(id));
 }
 
-Reply conversionReply(pugi::xml_node request)
+Reply conversionReply(const Options& options, pugi::xml_node request)
 {
     const auto contentNode = childByLocalName(request, "OpenAirContent");
     if (!contentNode)
@@ -231,6 +233,8 @@ Reply conversionReply(pugi::xml_node request)
     openair::SetHeader header;
     header.fileName = textOf(childByLocalName(request, "OpenAirFileName"));
     header.description = textOf(childByLocalName(request, "Description"));
+    if (options.testReplies && header.description == refusedConversionDescription)
+        return fault("s:Server", "The conversion service is not available at the moment");
     header.uploadDate = std::chrono::floor<std::chrono::seconds>(std::chrono::system_clock::now());
     auto converted = openair::convertToInternalFormat(textOf(contentNode), header);
     if (auto* errors = std::get_if<std::vector<openair::Error>>(&converted)) {
@@ -247,6 +251,8 @@ QByteArray contentTypeFor(const QString& path)
 {
     if (path.endsWith(".xml"))
         return xmlContentType;
+    if (path.endsWith(".png"))
+        return "image/png";
     if (path.endsWith(".zip"))
         return "application/zip";
     if (path.endsWith(".txt") || path.endsWith(".srec") || path.endsWith(".s19") || path.endsWith(".hex"))
@@ -307,27 +313,40 @@ Reply answerSoapCall(const Options& options, const QByteArray& soapActionHeader,
     case Operation::GetApprovedAirspaces:
         return setReply(options, request);
     case Operation::ConvertOpenAir:
-        return conversionReply(request);
+        return conversionReply(options, request);
     }
     return fault("s:Server", "unreachable");
 }
 
-Reply answerFileRequest(const Options& options, const QString& path)
+namespace {
+
+// path is absolute in the folder's own terms ("/versions.xml", "/3/4/2.png").
+Reply answerFromFolder(const QString& folder, const QString& path)
 {
     const Reply notFound { 404, "text/plain; charset=utf-8", "Not found\n", {}, {} };
-    if (options.productsDirectory.isEmpty())
+    if (folder.isEmpty())
         return notFound;
     const QString relative = QDir::cleanPath(path).mid(1);
     // Nothing outside the products folder, and no hidden files.
     if (relative.isEmpty() || relative.startsWith("..") || relative.contains("/.") || relative.startsWith('.'))
         return notFound;
-    const QString filePath = QDir(options.productsDirectory).filePath(relative);
+    const QString filePath = QDir(folder).filePath(relative);
     if (!QFileInfo(filePath).isFile())
         return notFound;
     auto bytes = readFile(filePath);
     if (!bytes)
         return notFound;
     return { 200, contentTypeFor(filePath), *bytes, {}, {} };
+}
+
+} // namespace
+
+Reply answerFileRequest(const Options& options, const QString& path)
+{
+    const QString tilesPrefix = QStringLiteral("/tiles/");
+    if (path.startsWith(tilesPrefix))
+        return answerFromFolder(options.tilesDirectory, path.mid(tilesPrefix.size() - 1));
+    return answerFromFolder(options.productsDirectory, path);
 }
 
 VendorServer::VendorServer(Options options)
@@ -349,8 +368,9 @@ bool VendorServer::handleRequest(const QHttpServerRequest& request, QTcpSocket* 
     } else {
         reply = { 405, "text/plain; charset=utf-8", "Files take GET only\n", "GET", {} };
     }
-    std::fprintf(stderr, "vendor-server: %s %s %s -> %d\n", request.method() == QHttpServerRequest::Method::Post ? "POST" : "GET",
-        qPrintable(path), request.value("SOAPAction").constData(), reply.status);
+    std::fprintf(stderr, "vendor-server: %s %s %s -> %d (%s)\n",
+        request.method() == QHttpServerRequest::Method::Post ? "POST" : "GET", qPrintable(path),
+        request.value("SOAPAction").constData(), reply.status, request.value("User-Agent").constData());
     auto responder = makeResponder(request, socket);
     respond(responder, reply);
     return true;

@@ -15,6 +15,7 @@ namespace corvex::vendorserver {
 struct Options {
     QString approvedDirectory; // approved sets: internal-format files and index.txt
     QString productsDirectory; // versions.xml and the files it points to
+    QString tilesDirectory; // map tiles as z/x/y.png, served under /tiles/
     // Extra set ids whose replies are broken on purpose (see ApprovedSets.h).
     bool testReplies { false };
 };
@@ -33,7 +34,8 @@ Reply answerSoapCall(const Options& options, const QByteArray& soapActionHeader,
 Reply answerFileRequest(const Options& options, const QString& path);
 
 // The stand-in vendor web server on loopback: the airspaces SOAP service at
-// /api/Airspaces.svc and the products folder for everything else.
+// /api/Airspaces.svc, map tiles under /tiles/ (a stand-in for a public tile server), and
+// the products folder for everything else.
 class VendorServer final : public QAbstractHttpServer {
 public:
     explicit VendorServer(Options options);

@@ -1,25 +1,200 @@
 #include "airspaces/ui/AirspacesWindow.h"
 
+#include "airspaces/AirspacesMap.h"
+#include "airspaces/AirspacesTransferService.h"
+#include "airspaces/OpenAirConverter.h"
+#include "airspaces/WSAirspaces.h"
+#include "app/InstrumentBusyGuard.h"
+#include "base/Format.h"
 #include "device/CorvexDevice.h"
 #include "device/FirmwareVersion.h"
+#include "platform/AlertPresenter.h"
+#include "platform/EventLoop.h"
+#include "platform/LogSink.h"
+#include "platform/qt/MapBaseLayer.h"
 #include "platform/qt/PreferencesStore.h"
+#include "platform/qt/QtHttpClient.h"
 #include "ui_AirspacesWindow.h"
 
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLocale>
 #include <QPalette>
 #include <QPixmap>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSaveFile>
+#include <QStackedWidget>
+#include <QStandardPaths>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <cstdlib>
 
 namespace corvex {
 
-AirspacesWindow::AirspacesWindow(PreferencesStore& preferences, QWidget* parent)
+namespace {
+
+const QString airspacesMapTypeKey = QStringLiteral("airspacesMapType");
+const QString displayAirspacesAsKey = QStringLiteral("displayAirspacesAs");
+const QString openAirEnabledKey = QStringLiteral("openAirEnabled");
+
+// The bar runs over 0..1; a QProgressBar counts in integers.
+constexpr int progressSteps = 1000;
+
+const char* const downloadingFromDeviceText
+    = "Downloading airspaces from the device. It may take a couple of minutes, please DO NOT DISCONNECT the device.";
+const char* const downloadingFromServerText = "Downloading an Airspaces file from Corvex";
+const char* const convertingText = "Converting the OpenAir file into an internal format";
+const char* const uploadingText
+    = "Uploading Airspaces data to the device. It may take a couple of minutes, please DO NOT DISCONNECT the device";
+const char* const clearingText = "Clearing Airspaces section on the device. It can take up to a minute.";
+
+std::string optionalText(const std::optional<std::string>& text) { return text ? *text : std::string("(null)"); }
+
+QString fromStd(const std::string& text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
+
+std::optional<QString> askForText(QWidget* parent, const QString& prompt, const QString& defaultValue)
+{
+    QDialog dialog(parent);
+    dialog.setWindowModality(Qt::WindowModal);
+    auto* layout = new QVBoxLayout(&dialog);
+    auto* label = new QLabel(prompt, &dialog);
+    label->setWordWrap(true);
+    layout->addWidget(label);
+    auto* field = new QPlainTextEdit(defaultValue, &dialog);
+    field->setFixedSize(300, 42);
+    field->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    layout->addWidget(field);
+    auto* buttons = new QDialogButtonBox(&dialog);
+    buttons->addButton(QStringLiteral("OK"), QDialogButtonBox::AcceptRole);
+    buttons->addButton(QStringLiteral("Cancel"), QDialogButtonBox::RejectRole);
+    QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    layout->addWidget(buttons);
+    field->setFocus();
+    if (dialog.exec() != QDialog::Accepted)
+        return std::nullopt;
+    return field->toPlainText();
+}
+
+} // namespace
+
+AirspacesWindow::AirspacesWindow(Environment environment, QWidget* parent)
     : QWidget(parent, Qt::Window)
     , m_ui(std::make_unique<Ui::AirspacesWindow>())
-    , m_preferences(preferences)
+    , m_environment(environment)
+    , m_http(std::make_unique<QtHttpClient>())
 {
     m_ui->setupUi(this);
     QFont headline = font();
     headline.setBold(true);
     headline.setPointSizeF(font().pointSizeF() * 1.3);
     m_ui->headlineLabel->setFont(headline);
+    m_ui->secretDrawer->hide();
+    m_ui->convertedLocallyLabel->hide();
+    m_ui->mapView->setDelegate(this);
+    if (m_environment.mapTiles) {
+        MapBaseLayer::Options tiles;
+        tiles.userAgent = MapBaseLayer::userAgentFor(QCoreApplication::applicationVersion());
+        m_mapBaseLayer = std::make_shared<MapBaseLayer>(*m_environment.mapTiles, *m_environment.preferences, tiles);
+        m_ui->mapView->setBaseLayer(m_mapBaseLayer);
+    }
+
+    m_actionSheet = new QDialog(this);
+    m_actionSheet->setObjectName(QStringLiteral("actionSheet"));
+    m_actionSheet->setWindowModality(Qt::WindowModal);
+    auto* sheetLayout = new QVBoxLayout(m_actionSheet);
+    m_actionSheetLabel = new QLabel(m_actionSheet);
+    m_actionSheetLabel->setWordWrap(true);
+    m_actionSheetLabel->setMinimumWidth(360);
+    sheetLayout->addWidget(m_actionSheetLabel);
+    m_actionSheetProgressBar = new QProgressBar(m_actionSheet);
+    m_actionSheetProgressBar->setTextVisible(false);
+    sheetLayout->addWidget(m_actionSheetProgressBar);
+    auto* buttonRow = new QHBoxLayout;
+    buttonRow->addStretch();
+    m_actionSheetCancelButton = new QPushButton(QStringLiteral("Cancel"), m_actionSheet);
+    buttonRow->addWidget(m_actionSheetCancelButton);
+    sheetLayout->addLayout(buttonRow);
+    // Closing the sheet by the window manager or Escape is its Cancel, when offered.
+    connect(m_actionSheet, &QDialog::rejected, this, [this] {
+        if (m_actionSheetCancelButton->isEnabled())
+            actionSheetCancelButtonPressed();
+    });
+
+    m_panels.openOpenAirFile = [this]() -> std::optional<QString> {
+        const QString path = QFileDialog::getOpenFileName(this, QStringLiteral("Choose an OpenAir file"));
+        if (path.isEmpty())
+            return std::nullopt;
+        return path;
+    };
+    m_panels.input = [this](const QString& prompt, const QString& defaultValue) { return askForText(this, prompt, defaultValue); };
+
+    connectActions();
+    connect(m_environment.preferences, &PreferencesStore::changed, this, &AirspacesWindow::userDefaultsChangedNotification);
+    userDefaultsChangedNotification();
+    setContainerSubview(m_ui->noAirspacesView);
+    showInstrumentState();
+    // The approved list starts loading at start-up.
+    downloadListOfAirspacesOnServerButton();
+}
+
+AirspacesWindow::~AirspacesWindow() = default;
+
+void AirspacesWindow::setPanels(Panels panels)
+{
+    if (panels.openOpenAirFile)
+        m_panels.openOpenAirFile = std::move(panels.openOpenAirFile);
+    if (panels.input)
+        m_panels.input = std::move(panels.input);
+}
+
+void AirspacesWindow::connectActions()
+{
+    Ui::AirspacesWindow& ui = *m_ui;
+    connect(ui.proceedToSelectAirspacesToUploadViewButton, &QPushButton::clicked, this,
+        &AirspacesWindow::proceedToSelectAirspacesToUploadViewButton);
+    connect(ui.uploadAnotherAirspacesFileButton, &QPushButton::clicked, this, &AirspacesWindow::uploadAnotherAirspacesFileButton);
+    connect(ui.backToUploadingButton, &QPushButton::clicked, this, &AirspacesWindow::backToUploadingButton);
+    connect(ui.infoButton, &QPushButton::clicked, this, &AirspacesWindow::infoButtonPressed);
+    connect(ui.centerMapButton, &QPushButton::clicked, this, &AirspacesWindow::centerMapButton);
+    connect(ui.renderOnMapButton, &QPushButton::clicked, this, &AirspacesWindow::renderOnMapButton);
+    connect(ui.toggleSecretDrawerButton, &QToolButton::clicked, this, &AirspacesWindow::toggleSecretDrawerButton);
+    connect(ui.downloadListOfAirspacesOnServerButton, &QPushButton::clicked, this,
+        &AirspacesWindow::downloadListOfAirspacesOnServerButton);
+    connect(m_actionSheetCancelButton, &QPushButton::clicked, this, &AirspacesWindow::actionSheetCancelButtonPressed);
+
+    connect(ui.downloadAirspacesFromTheDeviceButton, &QPushButton::clicked, this,
+        &AirspacesWindow::downloadAirspacesFromTheDeviceButton);
+    connect(ui.devDownloadAirspacesButton, &QPushButton::clicked, this, &AirspacesWindow::devDownloadAirspacesButton);
+    connect(ui.uploadButton, &QPushButton::clicked, this, &AirspacesWindow::proceedWithUploadingButton);
+    connect(ui.webDownloadAirspacesButton, &QPushButton::clicked, this, &AirspacesWindow::webDownloadAirspacesButton);
+    connect(ui.uploadAirspacesFromAnOpenAirFile, &QPushButton::clicked, this, &AirspacesWindow::uploadAirspacesFromAnOpenAirFile);
+    connect(ui.convertOpenairToInternalButton, &QPushButton::clicked, this, &AirspacesWindow::convertOpenairToInternalButton);
+    connect(ui.uploadAirspacesButton, &QPushButton::clicked, this, &AirspacesWindow::uploadAirspacesButton);
+    connect(ui.clearAirspacesButton, &QPushButton::clicked, this, &AirspacesWindow::clearAirspacesButton);
+}
+
+// --- Opening, closing, the instrument's header ---
+
+void AirspacesWindow::presentAirspacesWindow()
+{
+    show();
+    raise();
+    activateWindow();
+    downloadListOfAirspacesOnServerButton();
     QPixmap background(QStringLiteral(":/images/cloudsBrightest.tiff"));
     if (!background.isNull()) {
         QPalette palette = this->palette();
@@ -27,36 +202,589 @@ AirspacesWindow::AirspacesWindow(PreferencesStore& preferences, QWidget* parent)
         setPalette(palette);
     }
     showInstrumentState();
-}
 
-AirspacesWindow::~AirspacesWindow() = default;
-
-void AirspacesWindow::presentAirspacesWindow()
-{
-    showInstrumentState();
-    show();
-    raise();
-    activateWindow();
-}
-
-void AirspacesWindow::clearAirspaces()
-{
-    ++m_clearRequests;
+    std::optional<InstrumentBusyGuard> busy;
+    if (m_environment.instrumentBusy)
+        busy.emplace(*m_environment.instrumentBusy);
+    // A cancel left over from the last sheet would make the read below give nothing, and
+    // the window would claim that the instrument holds no set.
+    m_deviceOperationCancelled = false;
+    const std::optional<Bytes> header = devDownloadMetadata();
+    if (header && header->size() == airspacesFormat::headerSize) {
+        // The name a set read from the instrument or sent by the service was saved under.
+        std::optional<std::string> cacheFilename = buildCacheFilenameFromHeader(*header);
+        if (cacheFilename)
+            cacheFilename = safeCacheFileName(*cacheFilename, *header);
+        logLine(*m_environment.log, "Cache filename: %s", optionalText(cacheFilename).c_str());
+        if (auto cached = attemptToLoadAirspacesFromCache(cacheFilename)) {
+            m_currentAirspaces = Airspaces::initWithDataInInternalFormat(std::move(*cached), *m_environment.log);
+            renderOnMapButton();
+            setContainerSubview(m_ui->viewWithMap);
+        } else {
+            setContainerSubview(m_ui->downloadAirspacesFromDeviceView);
+        }
+        const std::string fileName = textField(ByteView(*header).subspan(airspacesFormat::fileNameOffset, airspacesFormat::fileNameSize));
+        logLine(*m_environment.log, "Currently device has %s uploaded", fileName.c_str());
+        m_deviceHasAirspaces = true;
+    } else {
+        logLine(*m_environment.log, "Device doesn't have airspaces on it currently");
+        m_deviceHasAirspaces = false;
+        setContainerSubview(m_ui->noAirspacesView);
+    }
 }
 
 void AirspacesWindow::deviceDisconnected()
 {
     showInstrumentState();
+    close();
 }
 
 void AirspacesWindow::showInstrumentState()
 {
-    if (m_device && m_device->hasOpenLine()) {
+    if (hasInstrument()) {
         m_ui->instrumentStatusLabel->setText(tr("Instrument connected, firmware %1.")
                 .arg(QString::fromStdString(m_device->firmwareVersion().text())));
     } else {
         m_ui->instrumentStatusLabel->setText(tr("No instrument connected."));
     }
+}
+
+bool AirspacesWindow::hasInstrument() const { return m_device && m_device->hasOpenLine(); }
+
+bool AirspacesWindow::instrumentIsBusy() const
+{
+    return m_environment.instrumentBusy && m_environment.instrumentBusy->isBusy();
+}
+
+std::optional<Bytes> AirspacesWindow::devDownloadMetadata()
+{
+    if (m_deviceOperationCancelled)
+        return std::nullopt;
+    std::optional<Bytes> header;
+    if (m_device)
+        header = m_device->readWholeAirspacesSet(AirspacesReadScope::MetadataOnly);
+    if (!header)
+        logLine(*m_environment.log, "Error downloading metadadta from the device");
+    return header;
+}
+
+std::optional<Bytes> AirspacesWindow::devDownloadWholeAirspaces()
+{
+    if (m_deviceOperationCancelled)
+        return std::nullopt;
+    if (m_device) {
+        auto set = AirspacesTransferService(*m_device).readWholeSet();
+        if (set)
+            return std::move(*set);
+    }
+    logLine(*m_environment.log, "Error downloading airspaces from the device");
+    return std::nullopt;
+}
+
+// --- Content views, dialogs, the drawer ---
+
+void AirspacesWindow::setContainerSubview(QWidget* view) { m_ui->contentArea->setCurrentWidget(view); }
+
+QWidget* AirspacesWindow::currentContentView() const { return m_ui->contentArea->currentWidget(); }
+
+void AirspacesWindow::proceedToSelectAirspacesToUploadViewButton() { setContainerSubview(m_ui->chooseAirspaceToUploadView); }
+
+void AirspacesWindow::uploadAnotherAirspacesFileButton() { setContainerSubview(m_ui->chooseAirspaceToUploadView); }
+
+void AirspacesWindow::backToUploadingButton() { setContainerSubview(m_ui->chooseAirspaceToUploadView); }
+
+void AirspacesWindow::toggleSecretDrawerButton() { m_ui->secretDrawer->setVisible(m_ui->secretDrawer->isHidden()); }
+
+QString AirspacesWindow::humanReadableStringForDate(std::chrono::sys_seconds date)
+{
+    const QDateTime time = QDateTime::fromSecsSinceEpoch(date.time_since_epoch().count());
+    // Month abbreviations in English, whatever the user's language, as the label and
+    // the header dialog have always shown them.
+    return QLocale(QLocale::English, QLocale::UnitedStates).toString(time, QStringLiteral("dd MMM yyyy"));
+}
+
+void AirspacesWindow::infoButtonPressed()
+{
+    if (!m_currentAirspaces)
+        return;
+    const Airspaces& set = *m_currentAirspaces;
+    const std::string text = formatString("Airspaces filename: %s\nDescription: %s\nUpload date: %s\nNumber of segments: %ld",
+        optionalText(set.airspacesFilename()).c_str(), optionalText(set.airspacesDescription()).c_str(),
+        humanReadableStringForDate(set.airspacesUploadDate()).toStdString().c_str(), static_cast<long>(set.numberOfSegments()));
+    m_environment.alerts->showAlert(Alert { "Airspaces info", text, { "Close" } });
+}
+
+void AirspacesWindow::showCloseAlert(const std::string& message, const std::string& informativeText)
+{
+    m_environment.alerts->showAlert(Alert { message, informativeText, { "Close" } });
+}
+
+std::optional<QString> AirspacesWindow::input(const QString& prompt, const QString& defaultValue)
+{
+    return m_panels.input(prompt, defaultValue);
+}
+
+void AirspacesWindow::setCurrentAirspacesLabel()
+{
+    if (!m_currentAirspaces)
+        return;
+    m_ui->airspacesFilenameLabel->setText(QStringLiteral("Current Airspaces: %1 (uploaded on %2)")
+            .arg(fromStd(optionalText(m_currentAirspaces->airspacesFilename())),
+                humanReadableStringForDate(m_currentAirspaces->airspacesUploadDate())));
+}
+
+int AirspacesWindow::displayAirspacesAs() const { return m_environment.preferences->value(displayAirspacesAsKey).toInt(); }
+
+void AirspacesWindow::renderOnMapButton()
+{
+    MapView& map = *m_ui->mapView;
+    map.removeAllOverlays();
+    if (!m_currentAirspaces)
+        return;
+    map.addOverlays(generateMapkitPolylines(*m_currentAirspaces, displayAirspacesAs()));
+    map.setVisibleMapRect(fittingMapRect(map.overlays()), true);
+    setCurrentAirspacesLabel();
+}
+
+void AirspacesWindow::centerMapButton() { renderOnMapButton(); }
+
+MapOverlayStyle AirspacesWindow::rendererForOverlay(const MapView& mapView, const MapOverlay& overlay)
+{
+    // The mode is read anew for every overlay: the colours follow the setting even
+    // before the overlays are rebuilt.
+    return airspacesOverlayStyle(overlay, mapView.indexOfOverlay(overlay).value_or(0), displayAirspacesAs());
+}
+
+// --- The action sheet ---
+
+void AirspacesWindow::showActionSheetWithText(const QString& text, bool enableCancel)
+{
+    m_deviceOperationCancelled = false;
+    m_actionSheetLabel->setText(text);
+    m_actionSheetCancelButton->setEnabled(enableCancel);
+    m_actionSheetProgressBar->setRange(0, progressSteps);
+    m_actionSheetProgressBar->setValue(0);
+    m_actionSheet->adjustSize();
+    m_actionSheet->open();
+}
+
+void AirspacesWindow::setActionSheetIndeterminate() { m_actionSheetProgressBar->setRange(0, 0); }
+
+void AirspacesWindow::setActionSheetProgress(double fraction)
+{
+    m_actionSheetProgressBar->setValue(static_cast<int>(fraction * progressSteps));
+}
+
+std::optional<double> AirspacesWindow::actionSheetProgress() const
+{
+    if (m_actionSheetProgressBar->maximum() == 0)
+        return std::nullopt;
+    return static_cast<double>(m_actionSheetProgressBar->value()) / progressSteps;
+}
+
+void AirspacesWindow::hideActionSheet()
+{
+    // done() would count as a rejection, which is the sheet's Cancel.
+    m_actionSheet->hide();
+}
+
+void AirspacesWindow::actionSheetCancelButtonPressed()
+{
+    m_deviceOperationCancelled = true;
+    wsAirspaces().cancelCurrentOperation();
+}
+
+void AirspacesWindow::runEventLoopFor(double seconds)
+{
+    if (m_environment.eventLoop) {
+        m_environment.eventLoop->runEventLoopFor(seconds);
+        return;
+    }
+    QEventLoop loop;
+    QTimer::singleShot(static_cast<int>(seconds * 1000), &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+// --- Settings ---
+
+void AirspacesWindow::userDefaultsChangedNotification()
+{
+    MapView& map = *m_ui->mapView;
+    bool typeKnown = false;
+    const int mapType = m_environment.preferences->value(airspacesMapTypeKey).toInt(&typeKnown);
+    if (typeKnown && mapType >= 0 && mapType <= static_cast<int>(MapType::Hybrid) && static_cast<MapType>(mapType) != map.mapType())
+        map.setMapType(static_cast<MapType>(mapType));
+
+    const int mode = displayAirspacesAs();
+    if (mode != m_overlaySegmentsColoringType) {
+        m_overlaySegmentsColoringType = mode;
+        // Closed rings are polygons in one mode and lines in the others: the overlays
+        // are built again, not only restyled.
+        map.removeAllOverlays();
+        if (m_currentAirspaces)
+            map.addOverlays(generateMapkitPolylines(*m_currentAirspaces, mode));
+        map.redraw();
+    }
+    m_ui->openAirSupportSubview->setVisible(m_environment.preferences->boolValue(openAirEnabledKey));
+}
+
+// --- The cache ---
+
+QString AirspacesWindow::cacheDirectory()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/Corvex");
+}
+
+std::optional<Bytes> AirspacesWindow::attemptToLoadAirspacesFromCache(const std::optional<std::string>& filename)
+{
+    if (!filename)
+        return std::nullopt;
+    QFile file(QDir(cacheDirectory()).filePath(fromStd(*filename)));
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    const QByteArray bytes = file.readAll();
+    return Bytes(bytes.begin(), bytes.end());
+}
+
+void AirspacesWindow::saveAirspacesToCache(const Bytes& setBytes, const std::optional<std::string>& uniqueFilename)
+{
+    if (!uniqueFilename)
+        return;
+    const QString directory = cacheDirectory();
+    if (!QDir().mkpath(directory))
+        return;
+    QSaveFile file(QDir(directory).filePath(fromStd(*uniqueFilename)));
+    if (!file.open(QIODevice::WriteOnly))
+        return;
+    file.write(reinterpret_cast<const char*>(setBytes.data()), static_cast<qint64>(setBytes.size()));
+    file.commit();
+}
+
+// --- The vendor's service ---
+
+WSAirspaces& AirspacesWindow::wsAirspaces()
+{
+    // The URL is resolved at each request: the user may change the server meanwhile.
+    // A client busy with a request keeps its URL until that request has ended.
+    const std::string url = m_environment.preferences->vendorEndpoints().airspacesServiceUrl();
+    if (!m_wsAirspaces || (url != m_wsAirspacesUrl && !m_wsAirspaces->isBusy())) {
+        m_wsAirspaces = std::make_unique<WSAirspaces>(url, *m_http, *m_environment.log);
+        m_wsAirspacesUrl = url;
+    }
+    return *m_wsAirspaces;
+}
+
+void AirspacesWindow::downloadListOfAirspacesOnServerButton()
+{
+    m_ui->uploadButton->setEnabled(false);
+    WSAirspaces& service = wsAirspaces();
+    if (service.isBusy())
+        return; // refused by the client; the request in flight will fill the lists
+    m_listRequestInFlight = true;
+    service.GetApprovedAirspacesListWithCompletionHandler(
+        [this](std::optional<std::vector<airspacesSoap::ApprovedAirspacesEntry>> list) {
+            m_listRequestInFlight = false;
+            if (!list && m_listRequestGaveWay) {
+                m_listRequestGaveWay = false;
+                m_ui->uploadButton->setEnabled(m_ui->airspacesPopupButton->count() > 0);
+                return;
+            }
+            m_ui->airspacesPopupButton->clear();
+            m_ui->airspacesListPopupButton->clear();
+            if (list) {
+                for (const auto& entry : *list) {
+                    const QVariant carried = QVariant::fromValue(QStringList { fromStd(entry.displayName), fromStd(entry.id) });
+                    m_ui->airspacesPopupButton->addItem(fromStd(entry.displayName), carried);
+                    m_ui->airspacesListPopupButton->addItem(fromStd(entry.displayName), carried);
+                }
+            }
+            m_ui->uploadButton->setEnabled(m_ui->airspacesPopupButton->count() > 0);
+        });
+}
+
+// --- The transfer workflows ---
+
+void AirspacesWindow::downloadAirspacesFromTheDeviceButton()
+{
+    if (!instrumentIsBusy())
+        readWholeSetFromTheDevice(Caching::Cache);
+}
+
+void AirspacesWindow::devDownloadAirspacesButton()
+{
+    if (!instrumentIsBusy())
+        readWholeSetFromTheDevice(Caching::DoNotCache);
+}
+
+void AirspacesWindow::readWholeSetFromTheDevice(Caching caching)
+{
+    std::optional<InstrumentBusyGuard> busy;
+    if (m_environment.instrumentBusy)
+        busy.emplace(*m_environment.instrumentBusy);
+    showActionSheetWithText(QString::fromUtf8(downloadingFromDeviceText), false);
+    setActionSheetIndeterminate();
+    runEventLoopFor(0.01);
+    std::optional<Bytes> setBytes = devDownloadWholeAirspaces();
+    hideActionSheet();
+    if (!setBytes) {
+        showCloseAlert("Error downloading airspaces from the device");
+        return;
+    }
+    logLine(*m_environment.log, "Totally read from the device: %ld bytes", static_cast<long>(setBytes->size()));
+    if (setBytes->empty()) {
+        logLine(*m_environment.log, "There are no airspaces on the device");
+        return;
+    }
+    auto bytes = std::make_shared<const Bytes>(std::move(*setBytes));
+    std::optional<Airspaces> set = Airspaces::initWithDataInInternalFormat(bytes, *m_environment.log);
+    if (caching == Caching::DoNotCache) {
+        m_currentAirspaces = std::move(set);
+        renderOnMapButton();
+        logLine(*m_environment.log, "%s", m_currentAirspaces ? m_currentAirspaces->description().c_str() : "(null)");
+        return;
+    }
+    if (!set) {
+        logLine(*m_environment.log, "Couldn't build an airspaces object");
+        return;
+    }
+    m_currentAirspaces = std::move(set);
+    m_ui->convertedLocallyLabel->hide();
+    saveAirspacesToCache(*bytes, safeCacheFileName(m_currentAirspaces->buildCacheFilename(), *bytes));
+    setContainerSubview(m_ui->viewWithMap);
+    renderOnMapButton();
+    logLine(*m_environment.log, "%s", m_currentAirspaces->description().c_str());
+}
+
+void AirspacesWindow::proceedWithUploadingButton() { downloadApprovedSet(AfterDownload::CacheUploadAndShow); }
+
+void AirspacesWindow::webDownloadAirspacesButton() { downloadApprovedSet(AfterDownload::ShowOnly); }
+
+void AirspacesWindow::downloadApprovedSet(AfterDownload after)
+{
+    if (after == AfterDownload::CacheUploadAndShow && instrumentIsBusy())
+        return;
+    m_ui->mapView->removeAllOverlays();
+    showActionSheetWithText(QString::fromUtf8(downloadingFromServerText), true);
+    setActionSheetIndeterminate();
+    const QStringList entry = m_ui->airspacesPopupButton->currentData().toStringList();
+    if (entry.size() != 2) {
+        logLine(*m_environment.log, "Nothing selected in the combo box, can't download");
+        hideActionSheet();
+        return;
+    }
+    // The instrument is this workflow's from the press of the button to the end of the
+    // upload: a command of the main window must not start while the set downloads.
+    std::shared_ptr<InstrumentBusyGuard> busy;
+    if (after == AfterDownload::CacheUploadAndShow && m_environment.instrumentBusy)
+        busy = std::make_shared<InstrumentBusyGuard>(*m_environment.instrumentBusy);
+    const std::int64_t setId = std::strtoll(entry[1].toUtf8().constData(), nullptr, 10);
+    WSAirspaces& service = idleWsAirspaces();
+    service.GetApprovedAirspaces(setId, [this, after, busy](std::optional<std::string> fileName, std::optional<Bytes> setBytes) {
+        hideActionSheet();
+        if (!setBytes) {
+            showCloseAlert("Unable to download an Airspaces data from the Corvex server");
+            return;
+        }
+        logLine(*m_environment.log, "GetApprovedAirspaces response: filename is: '%s', the data size is %ld",
+            optionalText(fileName).c_str(), static_cast<long>(setBytes->size()));
+        auto bytes = std::make_shared<const Bytes>(std::move(*setBytes));
+        std::optional<Airspaces> set = Airspaces::initWithDataInInternalFormat(bytes, *m_environment.log);
+        if (!set)
+            return;
+        m_ui->convertedLocallyLabel->hide();
+        // The service's name becomes a path in the cache folder only when it is a
+        // plain file name; otherwise the set's own name is used.
+        if (after == AfterDownload::CacheUploadAndShow)
+            saveAirspacesToCache(*bytes, safeCacheFileName(fileName.value_or(std::string()), *bytes));
+        m_currentAirspaces = std::move(set);
+        if (after == AfterDownload::CacheUploadAndShow) {
+            uploadCurrentAirspaces();
+            setContainerSubview(m_ui->viewWithMap);
+        }
+        renderOnMapButton();
+        logLine(*m_environment.log, "%s", m_currentAirspaces->description().c_str());
+    });
+}
+
+void AirspacesWindow::uploadAirspacesFromAnOpenAirFile() { convertOpenAirFile(AfterConversion::CacheUploadAndShow); }
+
+void AirspacesWindow::convertOpenairToInternalButton() { convertOpenAirFile(AfterConversion::ShowOnly); }
+
+void AirspacesWindow::convertOpenAirFile(AfterConversion after)
+{
+    if (after == AfterConversion::CacheUploadAndShow && instrumentIsBusy())
+        return;
+    const std::optional<QString> path = m_panels.openOpenAirFile();
+    if (!path)
+        return;
+    QFile file(*path);
+    if (!file.open(QIODevice::ReadOnly))
+        return;
+    const QByteArray raw = file.readAll();
+    const std::optional<QString> description = input(QStringLiteral("Please enter the description"), QString());
+    if (!description)
+        return;
+    const QString fileName = QFileInfo(*path).fileName();
+
+    std::shared_ptr<InstrumentBusyGuard> busy;
+    if (after == AfterConversion::CacheUploadAndShow) {
+        if (m_environment.instrumentBusy)
+            busy = std::make_shared<InstrumentBusyGuard>(*m_environment.instrumentBusy);
+        showActionSheetWithText(QString::fromUtf8(convertingText), false);
+        setActionSheetIndeterminate();
+    }
+    // The converter reads files that are not UTF-8 as ISO-8859-1, and converts on this
+    // computer when the service cannot be reached.
+    OpenAirConverter converter(&idleWsAirspaces(), *m_environment.log);
+    converter.convert(description->toStdString(), std::string_view(raw.constData(), static_cast<std::size_t>(raw.size())),
+        fileName.toStdString(), [this, after, busy](std::optional<ConvertedAirspaces> converted) {
+            if (after == AfterConversion::CacheUploadAndShow)
+                hideActionSheet();
+            if (!converted) {
+                showCloseAlert("Unable to convert the OpenAir file into internal format");
+                logLine(*m_environment.log, "convertOpenairToInternalButton error");
+                return;
+            }
+            m_ui->convertedLocallyLabel->setVisible(converted->convertedLocally);
+            auto bytes = std::make_shared<const Bytes>(std::move(converted->bytes));
+            std::optional<Airspaces> set = Airspaces::initWithDataInInternalFormat(bytes, *m_environment.log);
+            if (after == AfterConversion::ShowOnly) {
+                m_currentAirspaces = std::move(set);
+                renderOnMapButton();
+                return;
+            }
+            if (!set)
+                return;
+            m_currentAirspaces = std::move(set);
+            saveAirspacesToCache(*bytes, converted->fileName);
+            uploadCurrentAirspaces();
+            setContainerSubview(m_ui->viewWithMap);
+            renderOnMapButton();
+        });
+}
+
+void AirspacesWindow::uploadAirspacesButton()
+{
+    if (!instrumentIsBusy())
+        uploadCurrentAirspaces();
+}
+
+void AirspacesWindow::uploadCurrentAirspaces()
+{
+    if (!m_currentAirspaces || !m_currentAirspaces->internalData()) {
+        logLine(*m_environment.log, "self.currentAirspaces.internalData is nil, cancelling operation");
+        return;
+    }
+    if (!m_device)
+        return;
+    std::optional<InstrumentBusyGuard> busy;
+    if (m_environment.instrumentBusy)
+        busy.emplace(*m_environment.instrumentBusy);
+    const std::shared_ptr<const Bytes> setBytes = m_currentAirspaces->internalData();
+    logLine(*m_environment.log, "Total data size to upload: %ld", static_cast<long>(setBytes->size()));
+    if (m_deviceHasAirspaces && !clearInstrument())
+        return;
+
+    showActionSheetWithText(QString::fromUtf8(uploadingText), false);
+    AirspacesTransferObserver observer;
+    // The service erases first when the instrument holds a set it was not believed to.
+    observer.eraseProgress = [this](float fraction) { setActionSheetProgress(fraction); };
+    observer.isCancelled = [this] { return m_deviceOperationCancelled; };
+    observer.chunkWritten = [this](std::size_t n, std::size_t count) {
+        setActionSheetProgress(static_cast<float>(n - 1) / static_cast<float>(count));
+        if (m_device->shouldLogCommunications())
+            logLine(*m_environment.log, "writing chunk %ld out of %ld", static_cast<long>(n), static_cast<long>(count));
+        if ((n + 1) % 50 == 0)
+            runEventLoopFor(0.001);
+    };
+    auto uploaded = AirspacesTransferService(*m_device).upload(setBytes, observer);
+    if (uploaded) {
+        logLine(*m_environment.log, "Totally uploaded to the device %ld bytes", static_cast<long>(uploaded->byteCount));
+        m_deviceHasAirspaces = true;
+        hideActionSheet();
+        return;
+    }
+    const AirspacesTransferFailure& failure = uploaded.error();
+    switch (failure.reason) {
+    case AirspacesTransferError::ChunkRefused:
+        logLine(*m_environment.log, "Error uploading airspaces to the device");
+        hideActionSheet();
+        showCloseAlert("Error uploading Airspaces data to the device",
+            formatString("We just got an error when uploading chunk #%ld out of %ld", static_cast<long>(failure.chunk),
+                static_cast<long>(failure.chunkCount)));
+        return;
+    case AirspacesTransferError::ConcludeFailed:
+        // Every chunk went out but the instrument did not confirm the end: what it
+        // holds now is unknown, so the next upload erases first.
+        m_deviceHasAirspaces = true;
+        hideActionSheet();
+        showCloseAlert("Error uploading Airspaces data to the device",
+            "The instrument did not confirm the end of the upload. The airspaces on the instrument may be incomplete: "
+            "please upload them again.");
+        return;
+    case AirspacesTransferError::EraseFailed:
+        m_deviceHasAirspaces = true;
+        hideActionSheet();
+        showEraseFailedAlert();
+        return;
+    case AirspacesTransferError::Cancelled:
+    case AirspacesTransferError::NotASet:
+    case AirspacesTransferError::ReadFailed:
+        hideActionSheet();
+        return;
+    }
+}
+
+void AirspacesWindow::clearAirspaces()
+{
+    logLine(*m_environment.log, "Clear airspaces");
+    clearAirspacesButton();
+}
+
+void AirspacesWindow::clearAirspacesButton()
+{
+    if (m_device && !instrumentIsBusy())
+        clearInstrument();
+}
+
+bool AirspacesWindow::clearInstrument()
+{
+    std::optional<InstrumentBusyGuard> busy;
+    if (m_environment.instrumentBusy)
+        busy.emplace(*m_environment.instrumentBusy);
+    showActionSheetWithText(QString::fromUtf8(clearingText), false);
+    runEventLoopFor(0.01);
+    auto cleared = AirspacesTransferService(*m_device).clear([this](float fraction) { setActionSheetProgress(fraction); });
+    hideActionSheet();
+    if (!cleared) {
+        // An unconfirmed erase may have left part of the set: keep treating the
+        // instrument as holding one, so that the next upload erases first.
+        m_deviceHasAirspaces = true;
+        showEraseFailedAlert();
+        return false;
+    }
+    m_deviceHasAirspaces = false;
+    return true;
+}
+
+void AirspacesWindow::showEraseFailedAlert()
+{
+    showCloseAlert("Error clearing Airspaces on the device",
+        "The instrument did not confirm that it erased its airspaces. The airspaces on the instrument may be incomplete: "
+        "please clear them again or upload a new set.");
+}
+
+WSAirspaces& AirspacesWindow::idleWsAirspaces()
+{
+    WSAirspaces& service = wsAirspaces();
+    // The client refuses a second request, and a refused request never calls back,
+    // which would leave the sheet up for good. Only the approved list runs on its own
+    // (at start-up and on opening); it gives way, and keeps the lists it had.
+    if (service.isBusy()) {
+        m_listRequestGaveWay = m_listRequestInFlight;
+        service.cancelCurrentOperation();
+    }
+    return wsAirspaces();
 }
 
 } // namespace corvex

@@ -1,8 +1,23 @@
 #pragma once
 
+#include "airspaces/Airspaces.h"
+#include "airspaces/AirspacesSoap.h"
+#include "base/Bytes.h"
+#include "platform/ui/MapView.h"
+
+#include <QString>
 #include <QWidget>
 
+#include <chrono>
+#include <functional>
 #include <memory>
+#include <optional>
+#include <string>
+
+class QDialog;
+class QLabel;
+class QProgressBar;
+class QPushButton;
 
 namespace Ui {
 class AirspacesWindow;
@@ -10,38 +25,164 @@ class AirspacesWindow;
 
 namespace corvex {
 
+class AlertPresenter;
 class CorvexDevice;
+class EventLoopTurner;
+class HttpClient;
+class InstrumentBusyState;
+class MapBaseLayer;
+class LogSink;
 class PreferencesStore;
+class WSAirspaces;
 
 // The airspaces manager window. It lives for the whole run; the application controller
-// presents it from the menu and tells it when the instrument goes.
-class AirspacesWindow final : public QWidget {
+// presents it from the menu and tells it when the instrument goes. Its transfers run
+// the core's AirspacesTransferService and put the sheet, the progress bar, the
+// event-loop turns and the alerts around it.
+class AirspacesWindow final : public QWidget, public MapViewDelegate {
     Q_OBJECT
 
 public:
-    explicit AirspacesWindow(PreferencesStore& preferences, QWidget* parent = nullptr);
+    // The caller keeps every object alive for as long as the window lives; eventLoop
+    // and instrumentBusy may be null.
+    struct Environment {
+        PreferencesStore* preferences { nullptr };
+        LogSink* log { nullptr };
+        AlertPresenter* alerts { nullptr };
+        // The window's own short turns (before a read or an erase, between chunks);
+        // a nested QEventLoop without one.
+        EventLoopTurner* eventLoop { nullptr };
+        // Taken for every instrument sequence, so that the main window's commands stay
+        // disabled while a transfer turns the event loop.
+        InstrumentBusyState* instrumentBusy { nullptr };
+        // Fetches the map's tiles; without one the map shows its offline geography.
+        HttpClient* mapTiles { nullptr };
+    };
+
+    // The modal questions the workflows ask. The window shows dialogs; tests answer.
+    struct Panels {
+        // The chosen OpenAir file, or nothing when the user cancelled.
+        std::function<std::optional<QString>()> openOpenAirFile;
+        // The description prompt: the text, or nothing for Cancel.
+        std::function<std::optional<QString>(const QString& prompt, const QString& defaultValue)> input;
+    };
+
+    explicit AirspacesWindow(Environment environment, QWidget* parent = nullptr);
     ~AirspacesWindow() override;
 
     Ui::AirspacesWindow& ui() { return *m_ui; }
 
     void setDevice(CorvexDevice* device) { m_device = device; }
     CorvexDevice* device() const { return m_device; }
+    void setPanels(Panels panels);
 
+    // Called by the application controller.
     void presentAirspacesWindow();
-    // Clears the instrument's airspaces. The transfer commands are not built yet, so
-    // this does not talk to the instrument; it counts the requests.
     void clearAirspaces();
-    int clearAirspacesRequests() const { return m_clearRequests; }
-
     void deviceDisconnected();
 
+    // State, for the controller and the tests.
+    const std::optional<Airspaces>& currentAirspaces() const { return m_currentAirspaces; }
+    bool deviceHasAirspaces() const { return m_deviceHasAirspaces; }
+    bool deviceOperationCancelled() const { return m_deviceOperationCancelled; }
+    QWidget* currentContentView() const;
+    // The folder of cached sets: the user's data folder and "Corvex".
+    static QString cacheDirectory();
+
+    // The action sheet, for the workflows and the tests.
+    QDialog* actionSheet() const { return m_actionSheet; }
+    QLabel* actionSheetLabel() const { return m_actionSheetLabel; }
+    QProgressBar* actionSheetProgressBar() const { return m_actionSheetProgressBar; }
+    QPushButton* actionSheetCancelButton() const { return m_actionSheetCancelButton; }
+    // The bar's value in 0..1, or nothing while it is indeterminate.
+    std::optional<double> actionSheetProgress() const;
+
+    static QString humanReadableStringForDate(std::chrono::sys_seconds date);
+
+    // MapViewDelegate: each overlay styled by its index and the display mode.
+    MapOverlayStyle rendererForOverlay(const MapView& mapView, const MapOverlay& overlay) override;
+
+public slots:
+    // Content views.
+    void proceedToSelectAirspacesToUploadViewButton();
+    void uploadAnotherAirspacesFileButton();
+    void backToUploadingButton();
+    void infoButtonPressed();
+    void toggleSecretDrawerButton();
+    void downloadListOfAirspacesOnServerButton();
+    void actionSheetCancelButtonPressed();
+    void renderOnMapButton();
+    void centerMapButton();
+    void userDefaultsChangedNotification();
+
+    // The transfer workflows.
+    void downloadAirspacesFromTheDeviceButton();
+    void devDownloadAirspacesButton();
+    void proceedWithUploadingButton();
+    void webDownloadAirspacesButton();
+    void uploadAirspacesFromAnOpenAirFile();
+    void convertOpenairToInternalButton();
+    void uploadAirspacesButton();
+    void clearAirspacesButton();
+
 private:
+    enum class Caching { Cache, DoNotCache };
+    enum class AfterDownload { CacheUploadAndShow, ShowOnly };
+    enum class AfterConversion { CacheUploadAndShow, ShowOnly };
+
+    void connectActions();
+    void setContainerSubview(QWidget* view);
+    void showActionSheetWithText(const QString& text, bool enableCancel);
+    void setActionSheetIndeterminate();
+    void setActionSheetProgress(double fraction);
+    void hideActionSheet();
+    void runEventLoopFor(double seconds);
+    void showCloseAlert(const std::string& message, const std::string& informativeText = {});
+    std::optional<QString> input(const QString& prompt, const QString& defaultValue);
+
+    std::optional<Bytes> devDownloadMetadata();
+    std::optional<Bytes> devDownloadWholeAirspaces();
+    void readWholeSetFromTheDevice(Caching caching);
+    void downloadApprovedSet(AfterDownload after);
+    void convertOpenAirFile(AfterConversion after);
+    // Erases the instrument's set under the clearing sheet; false when the instrument
+    // did not confirm the erase (the user has been told).
+    bool clearInstrument();
+    void uploadCurrentAirspaces();
+
+    std::optional<Bytes> attemptToLoadAirspacesFromCache(const std::optional<std::string>& filename);
+    void saveAirspacesToCache(const Bytes& data, const std::optional<std::string>& uniqueFilename);
+
+    void setCurrentAirspacesLabel();
+    int displayAirspacesAs() const;
+    void showEraseFailedAlert();
+    WSAirspaces& wsAirspaces();
+    // The client, with a request in flight made to give way to the caller's.
+    WSAirspaces& idleWsAirspaces();
     void showInstrumentState();
+    bool instrumentIsBusy() const;
+    bool hasInstrument() const;
 
     std::unique_ptr<Ui::AirspacesWindow> m_ui;
-    PreferencesStore& m_preferences;
+    Environment m_environment;
+    Panels m_panels;
     CorvexDevice* m_device { nullptr };
-    int m_clearRequests { 0 };
+    std::unique_ptr<HttpClient> m_http;
+    std::shared_ptr<MapBaseLayer> m_mapBaseLayer;
+    std::unique_ptr<WSAirspaces> m_wsAirspaces;
+    std::string m_wsAirspacesUrl;
+    bool m_listRequestInFlight { false };
+    bool m_listRequestGaveWay { false };
+
+    std::optional<Airspaces> m_currentAirspaces;
+    bool m_deviceHasAirspaces { false };
+    bool m_deviceOperationCancelled { false };
+    int m_overlaySegmentsColoringType { 0 };
+
+    QDialog* m_actionSheet { nullptr };
+    QLabel* m_actionSheetLabel { nullptr };
+    QProgressBar* m_actionSheetProgressBar { nullptr };
+    QPushButton* m_actionSheetCancelButton { nullptr };
 };
 
 } // namespace corvex

@@ -1,0 +1,338 @@
+#include "platform/ui/MapView.h"
+
+#include "platform/qt/MapBaseLayer.h"
+#include "platform/qt/MapPainter.h"
+
+#include <QMouseEvent>
+#include <QPainter>
+#include <QResizeEvent>
+#include <QToolButton>
+#include <QVariantAnimation>
+#include <QWheelEvent>
+
+#include <algorithm>
+#include <cmath>
+#include <unordered_map>
+#include <unordered_set>
+
+namespace corvex {
+
+namespace {
+
+// From one map unit per pixel (256-pixel tiles at zoom 20) to the whole world in 128
+// pixels.
+constexpr double minimumUnitsPerPixel = 1.0;
+constexpr double maximumUnitsPerPixel = mapWorldSize / 128.0;
+constexpr int animationMilliseconds = 250;
+
+// The scale at which rect fits into a view of that size.
+double fittingUnitsPerPixel(const MapRect& rect, QSize size)
+{
+    return std::clamp(std::max(rect.width / std::max(1, size.width()), rect.height / std::max(1, size.height())),
+        minimumUnitsPerPixel, maximumUnitsPerPixel);
+}
+
+} // namespace
+
+struct MapView::Private {
+    MapOverlays overlays;
+    std::unordered_map<const MapOverlay*, std::size_t> indexByOverlay;
+    // Parallel to overlays: the delegate's answer, asked once.
+    std::vector<std::optional<MapOverlayStyle>> styles;
+    MapViewDelegate* delegate { nullptr };
+
+    // The view is its centre and its scale, so that a resize keeps the centre.
+    MapPoint centre { mapWorldSize / 2, mapWorldSize / 2 };
+    double unitsPerPixel { mapWorldSize / 512.0 };
+
+    // The rectangle last given to setVisibleMapRect, until the user moves the map: a
+    // resize fits it again, so that a map filled before its window is laid out still
+    // shows all of it.
+    std::optional<MapRect> fittedRect;
+
+    QVariantAnimation animation;
+    MapPoint animationStartCentre;
+    double animationStartUnitsPerPixel { 0 };
+    MapPoint animationEndCentre;
+    double animationEndUnitsPerPixel { 0 };
+
+    MapType mapType { MapType::Standard };
+    std::shared_ptr<MapBaseLayer> baseLayer;
+    MapPainter painter;
+
+    std::optional<QPointF> dragOrigin;
+    MapPoint dragOriginCentre;
+
+    QToolButton* zoomInButton { nullptr };
+    QToolButton* zoomOutButton { nullptr };
+
+    void reindex()
+    {
+        indexByOverlay.clear();
+        indexByOverlay.reserve(overlays.size());
+        for (std::size_t index = 0; index < overlays.size(); ++index)
+            indexByOverlay.emplace(overlays[index].get(), index);
+    }
+};
+
+MapView::MapView(QWidget* parent)
+    : QWidget(parent)
+    , d(std::make_unique<Private>())
+{
+    setMouseTracking(false);
+    setMinimumSize(160, 120);
+    setFocusPolicy(Qt::WheelFocus);
+
+    d->zoomInButton = new QToolButton(this);
+    d->zoomInButton->setText(QStringLiteral("+"));
+    d->zoomInButton->setToolTip(tr("Zoom in"));
+    d->zoomOutButton = new QToolButton(this);
+    d->zoomOutButton->setText(QStringLiteral("−"));
+    d->zoomOutButton->setToolTip(tr("Zoom out"));
+    for (QToolButton* button : { d->zoomInButton, d->zoomOutButton })
+        button->setFixedSize(28, 28);
+    connect(d->zoomInButton, &QToolButton::clicked, this, &MapView::zoomIn);
+    connect(d->zoomOutButton, &QToolButton::clicked, this, &MapView::zoomOut);
+
+    d->animation.setDuration(animationMilliseconds);
+    d->animation.setStartValue(0.0);
+    d->animation.setEndValue(1.0);
+    d->animation.setEasingCurve(QEasingCurve::InOutQuad);
+    connect(&d->animation, &QVariantAnimation::valueChanged, this, [this](const QVariant& value) {
+        const double progress = value.toDouble();
+        d->centre = { d->animationStartCentre.x + (d->animationEndCentre.x - d->animationStartCentre.x) * progress,
+            d->animationStartCentre.y + (d->animationEndCentre.y - d->animationStartCentre.y) * progress };
+        // Zooming geometrically looks even: each frame scales by the same factor.
+        d->unitsPerPixel = d->animationStartUnitsPerPixel
+            * std::pow(d->animationEndUnitsPerPixel / d->animationStartUnitsPerPixel, progress);
+        update();
+        emit visibleMapRectChanged();
+    });
+}
+
+MapView::~MapView() = default;
+
+void MapView::setDelegate(MapViewDelegate* delegate)
+{
+    d->delegate = delegate;
+    redraw();
+}
+
+const MapOverlays& MapView::overlays() const
+{
+    return d->overlays;
+}
+
+std::optional<std::size_t> MapView::indexOfOverlay(const MapOverlay& overlay) const
+{
+    const auto found = d->indexByOverlay.find(&overlay);
+    if (found == d->indexByOverlay.end())
+        return std::nullopt;
+    return found->second;
+}
+
+void MapView::addOverlays(const MapOverlays& overlays)
+{
+    d->overlays.reserve(d->overlays.size() + overlays.size());
+    for (const auto& overlay : overlays) {
+        if (!overlay)
+            continue;
+        d->indexByOverlay.emplace(overlay.get(), d->overlays.size());
+        d->overlays.push_back(overlay);
+        d->styles.emplace_back();
+    }
+    d->painter.invalidateOverlays();
+    update();
+}
+
+void MapView::removeOverlays(const MapOverlays& overlays)
+{
+    std::unordered_set<const MapOverlay*> removed;
+    removed.reserve(overlays.size());
+    for (const auto& overlay : overlays)
+        removed.insert(overlay.get());
+    MapOverlays kept;
+    std::vector<std::optional<MapOverlayStyle>> keptStyles;
+    kept.reserve(d->overlays.size());
+    keptStyles.reserve(d->overlays.size());
+    for (std::size_t index = 0; index < d->overlays.size(); ++index) {
+        if (removed.contains(d->overlays[index].get()))
+            continue;
+        kept.push_back(std::move(d->overlays[index]));
+        keptStyles.push_back(std::move(d->styles[index]));
+    }
+    d->overlays = std::move(kept);
+    d->styles = std::move(keptStyles);
+    d->reindex();
+    d->painter.invalidateOverlays();
+    update();
+}
+
+void MapView::removeAllOverlays()
+{
+    d->overlays.clear();
+    d->styles.clear();
+    d->indexByOverlay.clear();
+    d->painter.invalidateOverlays();
+    update();
+}
+
+MapRect MapView::visibleMapRect() const
+{
+    const double width = std::max(1, this->width()) * d->unitsPerPixel;
+    const double height = std::max(1, this->height()) * d->unitsPerPixel;
+    return { d->centre.x - width / 2, d->centre.y - height / 2, width, height };
+}
+
+void MapView::setVisibleMapRect(const MapRect& rect, bool animated)
+{
+    if (rect.isNull())
+        return;
+    d->fittedRect = rect;
+    const MapPoint centre { rect.x + rect.width / 2, rect.y + rect.height / 2 };
+    const double unitsPerPixel = fittingUnitsPerPixel(rect, size());
+    d->animation.stop();
+    if (!animated || !isVisible()) {
+        d->centre = centre;
+        d->unitsPerPixel = unitsPerPixel;
+        update();
+        emit visibleMapRectChanged();
+        return;
+    }
+    d->animationStartCentre = d->centre;
+    d->animationStartUnitsPerPixel = d->unitsPerPixel;
+    d->animationEndCentre = centre;
+    d->animationEndUnitsPerPixel = unitsPerPixel;
+    d->animation.start();
+}
+
+MapType MapView::mapType() const
+{
+    return d->mapType;
+}
+
+void MapView::setMapType(MapType type)
+{
+    d->mapType = type;
+    if (d->baseLayer)
+        d->baseLayer->setMapType(type);
+    update();
+}
+
+void MapView::setBaseLayer(std::shared_ptr<MapBaseLayer> baseLayer)
+{
+    if (d->baseLayer)
+        disconnect(d->baseLayer.get(), nullptr, this, nullptr);
+    d->baseLayer = std::move(baseLayer);
+    if (d->baseLayer) {
+        d->baseLayer->setMapType(d->mapType);
+        connect(d->baseLayer.get(), &MapBaseLayer::repaintNeeded, this, qOverload<>(&QWidget::update));
+    }
+    update();
+}
+
+void MapView::redraw()
+{
+    std::fill(d->styles.begin(), d->styles.end(), std::nullopt);
+    d->painter.invalidateOverlays();
+    update();
+}
+
+void MapView::zoomIn()
+{
+    MapRect rect = visibleMapRect();
+    setVisibleMapRect({ rect.x + rect.width / 4, rect.y + rect.height / 4, rect.width / 2, rect.height / 2 }, true);
+}
+
+void MapView::zoomOut()
+{
+    MapRect rect = visibleMapRect();
+    setVisibleMapRect({ rect.x - rect.width / 2, rect.y - rect.height / 2, rect.width * 2, rect.height * 2 }, true);
+}
+
+void MapView::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    d->painter.paint(painter, size(), visibleMapRect(), d->overlays,
+        [this](std::size_t index) {
+            std::optional<MapOverlayStyle>& style = d->styles[index];
+            if (!style)
+                style = d->delegate ? d->delegate->rendererForOverlay(*this, *d->overlays[index]) : MapOverlayStyle {};
+            return *style;
+        },
+        d->baseLayer.get());
+}
+
+void MapView::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    if (d->fittedRect && !event->size().isEmpty()) {
+        const MapRect rect = *d->fittedRect;
+        d->animation.stop();
+        d->centre = { rect.x + rect.width / 2, rect.y + rect.height / 2 };
+        d->unitsPerPixel = fittingUnitsPerPixel(rect, size());
+    }
+    const int margin = 8;
+    d->zoomInButton->move(width() - margin - d->zoomInButton->width(), margin);
+    d->zoomOutButton->move(width() - margin - d->zoomOutButton->width(), margin + d->zoomInButton->height() + 4);
+    emit visibleMapRectChanged();
+}
+
+void MapView::mousePressEvent(QMouseEvent* event)
+{
+    if (event->button() != Qt::LeftButton) {
+        QWidget::mousePressEvent(event);
+        return;
+    }
+    d->animation.stop();
+    d->fittedRect.reset();
+    d->dragOrigin = event->position();
+    d->dragOriginCentre = d->centre;
+    setCursor(Qt::ClosedHandCursor);
+}
+
+void MapView::mouseMoveEvent(QMouseEvent* event)
+{
+    if (!d->dragOrigin) {
+        QWidget::mouseMoveEvent(event);
+        return;
+    }
+    const QPointF moved = event->position() - *d->dragOrigin;
+    d->centre = { d->dragOriginCentre.x - moved.x() * d->unitsPerPixel, d->dragOriginCentre.y - moved.y() * d->unitsPerPixel };
+    update();
+    emit visibleMapRectChanged();
+}
+
+void MapView::mouseReleaseEvent(QMouseEvent* event)
+{
+    if (!d->dragOrigin || event->button() != Qt::LeftButton) {
+        QWidget::mouseReleaseEvent(event);
+        return;
+    }
+    d->dragOrigin.reset();
+    unsetCursor();
+}
+
+void MapView::wheelEvent(QWheelEvent* event)
+{
+    const double steps = event->angleDelta().y() / 120.0;
+    if (steps == 0) {
+        event->ignore();
+        return;
+    }
+    d->animation.stop();
+    d->fittedRect.reset();
+    // The point under the cursor stays under it.
+    const QPointF position = event->position();
+    const MapRect rect = visibleMapRect();
+    const MapPoint anchor { rect.x + position.x() * d->unitsPerPixel, rect.y + position.y() * d->unitsPerPixel };
+    const double unitsPerPixel = std::clamp(d->unitsPerPixel * std::pow(2.0, -steps / 2), minimumUnitsPerPixel, maximumUnitsPerPixel);
+    d->unitsPerPixel = unitsPerPixel;
+    d->centre = { anchor.x - (position.x() - width() / 2.0) * unitsPerPixel,
+        anchor.y - (position.y() - height() / 2.0) * unitsPerPixel };
+    update();
+    emit visibleMapRectChanged();
+    event->accept();
+}
+
+} // namespace corvex

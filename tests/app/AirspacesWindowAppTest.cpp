@@ -1,0 +1,474 @@
+// The airspaces window against the virtual instrument on a real pty and the stand-in
+// vendor server on loopback: what opening shows, each transfer workflow with its
+// sheets, alerts and log lines, the instrument's faults, the clear-airspaces menu
+// command and the settings the window follows.
+#include "AppTestSupport.h"
+#include "VendorServerProcess.h"
+#include "VirtualInstrumentProcess.h"
+#include "airspaces/OpenAirConversion.h"
+#include "airspaces/ui/AirspacesWindow.h"
+#include "app/InstrumentBusyGuard.h"
+#include "app/UserPreferencesWindow.h"
+#include "support/TestFiles.h"
+#include "ui_AirspacesWindow.h"
+#include "ui_UserPreferencesWindow.h"
+
+#include <QComboBox>
+#include <QDialog>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QStackedWidget>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <map>
+#include <variant>
+
+using namespace corvex;
+using namespace corvex::testing;
+
+namespace {
+
+// Nothing listens there: connecting is refused at once.
+const char* const unreachableServer = "http://127.0.0.1:9";
+
+// A set of one closed ring of `points` points around (lat, lon), made by the core's
+// converter.
+Bytes makeSet(const std::string& fileName, const std::string& description, int points, double lat = 46.8, double lon = 8.2)
+{
+    std::string text = "AC D\nAN " + fileName + "\nAL GND\nAH 3000 ft\n";
+    for (int i = 0; i < points; ++i) {
+        const double angle = 2 * M_PI * i / points;
+        const double pointLat = lat + 0.2 * std::sin(angle);
+        const double pointLon = lon + 0.3 * std::cos(angle);
+        char line[80];
+        std::snprintf(line, sizeof line, "DP %02d:%02d:%02d N %03d:%02d:%02d E\n", int(pointLat), int(pointLat * 60) % 60,
+            int(pointLat * 3600) % 60, int(pointLon), int(pointLon * 60) % 60, int(pointLon * 3600) % 60);
+        text += line;
+    }
+    openair::SetHeader header;
+    header.fileName = fileName;
+    header.description = description;
+    header.uploadDate = std::chrono::sys_seconds(std::chrono::seconds(1714478400)); // 30 Apr 2024 12:00 UTC
+    auto converted = openair::convertToInternalFormat(text, header);
+    return std::get<Bytes>(converted);
+}
+
+void writeFile(const QString& path, const Bytes& bytes)
+{
+    QFile file(path);
+    file.open(QIODevice::WriteOnly);
+    file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size()));
+}
+
+std::size_t chunkCount(const Bytes& set) { return (set.size() + 120) / 121; }
+
+bool isAirspacesRequest(ByteView request, std::uint8_t operation)
+{
+    return request.size() == 7 && request[0] == 0x0F && request[1] == operation;
+}
+
+// The program with the virtual instrument plugged in, the waits made instant, the
+// cache in a folder of its own and the vendor's service at a given URL.
+struct AirspacesApp {
+    explicit AirspacesApp(VirtualInstrumentProcess::Options options = {}, const QString& serviceBase = unreachableServer)
+        : instrument(options)
+    {
+        qputenv("XDG_DATA_HOME", dataHome.path().toUtf8());
+        qputenv("CORVEX_VENDOR_URL", serviceBase.toUtf8());
+        discovery.present = { instrument.portPath() };
+        app = std::make_unique<AppHarness>(ports, &discovery, &eventLoop);
+        app->launch();
+        window().setPanels({ [this] { return openAirFile; }, [this](const QString& prompt, const QString&) {
+                                prompts.push_back(prompt);
+                                return description;
+                            } });
+    }
+    ~AirspacesApp() { window().close(); }
+
+    AirspacesWindow& window() { return *app->controller->airspacesWindowController(); }
+    Ui::AirspacesWindow& ui() { return window().ui(); }
+    bool waitForLog(const std::string& line, int milliseconds = 15000)
+    {
+        return waitUntil([&] { return app->log.contains(line); }, milliseconds);
+    }
+    bool waitForApprovedList() { return waitUntil([&] { return ui().uploadButton->isEnabled(); }); }
+    QString cacheFile(const std::string& name) const { return dataHome.filePath("Corvex/" + QString::fromStdString(name)); }
+
+    QTemporaryDir dataHome;
+    VirtualInstrumentProcess instrument;
+    HookedPorts ports;
+    ManualDiscovery discovery;
+    InstantEventLoop eventLoop;
+    std::unique_ptr<AppHarness> app;
+    std::optional<QString> openAirFile;
+    std::optional<QString> description { QStringLiteral("Test airspaces") };
+    std::vector<QString> prompts;
+};
+
+VirtualInstrumentProcess::Options holding(const QString& setFile)
+{
+    VirtualInstrumentProcess::Options options;
+    options.extraArguments = { "--airspaces", setFile.toStdString() };
+    return options;
+}
+
+} // namespace
+
+TEST(AirspacesWindowApp, OpeningShowsWhatTheInstrumentHolds)
+{
+    {
+        AirspacesApp empty;
+        empty.window().presentAirspacesWindow();
+        EXPECT_EQ(empty.window().currentContentView(), empty.ui().noAirspacesView);
+        EXPECT_FALSE(empty.window().deviceHasAirspaces());
+        EXPECT_TRUE(empty.app->log.contains("Device doesn't have airspaces on it currently"));
+    }
+
+    QTemporaryDir folder;
+    const Bytes set = makeSet("Alps.txt", "Alpine test set", 20);
+    writeFile(folder.filePath("set.as"), set);
+    AirspacesApp pty(holding(folder.filePath("set.as")));
+    const std::string cacheName = *buildCacheFilenameFromHeader(set);
+
+    // Not in the cache: offered to be read, then read, cached and shown.
+    pty.window().presentAirspacesWindow();
+    EXPECT_EQ(pty.window().currentContentView(), pty.ui().downloadAirspacesFromDeviceView);
+    EXPECT_TRUE(pty.window().deviceHasAirspaces());
+    EXPECT_TRUE(pty.app->log.contains("Cache filename: " + cacheName));
+    EXPECT_TRUE(pty.app->log.contains("Currently device has Alps.txt uploaded"));
+    pty.ui().downloadAirspacesFromTheDeviceButton->click();
+    EXPECT_EQ(pty.window().currentContentView(), pty.ui().viewWithMap);
+    EXPECT_FALSE(pty.window().actionSheet()->isVisible());
+    EXPECT_TRUE(pty.app->log.contains(formatString("Totally read from the device: %zu bytes", set.size())));
+    EXPECT_TRUE(QFile::exists(pty.cacheFile(cacheName)));
+    EXPECT_EQ(pty.ui().airspacesFilenameLabel->text(), "Current Airspaces: Alps.txt (uploaded on 30 Apr 2024)");
+
+    // Cached: the map at once, without a second whole read.
+    pty.window().close();
+    pty.window().presentAirspacesWindow();
+    EXPECT_EQ(pty.window().currentContentView(), pty.ui().viewWithMap);
+    EXPECT_EQ(pty.app->log.count(formatString("Totally read from the device: %zu bytes", set.size())), 1u);
+    EXPECT_EQ(pty.ui().mapView->overlays().size(), 1u);
+    ASSERT_TRUE(pty.window().currentAirspaces());
+    EXPECT_EQ(pty.window().currentAirspaces()->airspacesDescription(), "Alpine test set");
+
+    // A damaged cache file: the map view, with no set.
+    writeFile(pty.cacheFile(cacheName), Bytes(100, 0));
+    pty.window().presentAirspacesWindow();
+    EXPECT_EQ(pty.window().currentContentView(), pty.ui().viewWithMap);
+    EXPECT_FALSE(pty.window().currentAirspaces());
+    EXPECT_TRUE(pty.ui().mapView->overlays().empty());
+}
+
+TEST(AirspacesWindowApp, ApprovedSetIsUploadedAfterTheClearingSheet)
+{
+    VendorServerProcess server(QStringList {});
+    ASSERT_TRUE(server.isRunning());
+    const Bytes approved = makeSet("Jura.txt", "Approved Jura", 30, 47.2, 6.9);
+    writeFile(QDir(server.approvedDirectory()).filePath("Jura.as"), approved);
+    QTemporaryDir folder;
+    writeFile(folder.filePath("old.as"), makeSet("Old.txt", "Old set", 10));
+    AirspacesApp pty(holding(folder.filePath("old.as")), server.baseUrl());
+
+    // What the sheet says and where the bar stands when each request goes out; the main
+    // window's commands are locked meanwhile.
+    std::vector<std::pair<std::uint8_t, QString>> sheetAtRequest;
+    std::optional<double> progressAtConclusion;
+    bool mainWindowLocked = true;
+    pty.ports.beforeWrite = [&](ByteView request) {
+        for (std::uint8_t operation : { 2, 4, 5 }) {
+            if (isAirspacesRequest(request, operation))
+                sheetAtRequest.emplace_back(operation, pty.window().actionSheetLabel()->text());
+        }
+        if (isAirspacesRequest(request, 4))
+            progressAtConclusion = pty.window().actionSheetProgress();
+        if (request.size() == 7 && request[0] == 0x0F)
+            mainWindowLocked = mainWindowLocked && !pty.app->ui().flightsPanel->isEnabled();
+    };
+
+    pty.window().presentAirspacesWindow();
+    ASSERT_TRUE(pty.waitForApprovedList());
+    EXPECT_EQ(pty.ui().airspacesPopupButton->itemText(0), "Jura");
+    EXPECT_EQ(pty.ui().airspacesListPopupButton->count(), 1);
+    pty.ui().proceedToSelectAirspacesToUploadViewButton->click();
+    pty.ui().uploadButton->click();
+    EXPECT_EQ(pty.window().actionSheetLabel()->text(), "Downloading an Airspaces file from Corvex");
+    ASSERT_TRUE(pty.waitForLog(formatString("Totally uploaded to the device %zu bytes", approved.size())));
+
+    ASSERT_EQ(sheetAtRequest.size(), 3u);
+    EXPECT_EQ(sheetAtRequest[0], std::make_pair(std::uint8_t(5), QString("Clearing Airspaces section on the device. It can take up to a minute.")));
+    EXPECT_EQ(sheetAtRequest[1].second,
+        "Uploading Airspaces data to the device. It may take a couple of minutes, please DO NOT DISCONNECT the device");
+    EXPECT_EQ(sheetAtRequest[2].first, 4);
+    const double count = static_cast<double>(chunkCount(approved));
+    EXPECT_NEAR(progressAtConclusion.value_or(-1), (count - 1) / count, 0.002);
+    EXPECT_TRUE(mainWindowLocked);
+    EXPECT_TRUE(pty.app->ui().flightsPanel->isEnabled());
+    EXPECT_FALSE(pty.window().actionSheet()->isVisible());
+    EXPECT_EQ(pty.window().currentContentView(), pty.ui().viewWithMap);
+    EXPECT_TRUE(pty.window().deviceHasAirspaces());
+    EXPECT_TRUE(pty.app->log.contains(formatString(
+        "GetApprovedAirspaces response: filename is: '%s', the data size is %zu", buildCacheFilenameFromHeader(approved)->c_str(),
+        approved.size())));
+
+    // The service's name is the one the header gives: the next opening finds it cached.
+    pty.window().presentAirspacesWindow();
+    EXPECT_EQ(pty.window().currentContentView(), pty.ui().viewWithMap);
+    ASSERT_TRUE(pty.window().currentAirspaces());
+    EXPECT_EQ(pty.window().currentAirspaces()->airspacesFilename(), "Jura.txt");
+}
+
+TEST(AirspacesWindowApp, NamesThatAreNotPlainFileNamesNeverLeaveTheCacheFolder)
+{
+    VendorServerProcess server(QStringList {});
+    ASSERT_TRUE(server.isRunning());
+    const Bytes approved = makeSet("../../escaped", "Hostile name", 12);
+    writeFile(QDir(server.approvedDirectory()).filePath("hostile.as"), approved);
+    AirspacesApp pty({}, server.baseUrl());
+    pty.window().presentAirspacesWindow();
+    ASSERT_TRUE(pty.waitForApprovedList());
+    pty.ui().uploadButton->click();
+    ASSERT_TRUE(pty.waitForLog(formatString("Totally uploaded to the device %zu bytes", approved.size())));
+
+    const std::string name = *buildCacheFilenameFromHeader(approved);
+    EXPECT_FALSE(QFile::exists(pty.cacheFile(name)));
+    EXPECT_TRUE(QDir(pty.dataHome.path()).entryList(QDir::Files).isEmpty());
+    EXPECT_TRUE(QDir(QDir(pty.dataHome.path()).filePath("..")).entryList({ "escaped*" }).isEmpty());
+    EXPECT_TRUE(QDir(pty.dataHome.filePath("Corvex")).entryList(QDir::Files).isEmpty());
+}
+
+TEST(AirspacesWindowApp, OpenAirFilesAreConvertedAndUploaded)
+{
+    VendorServerProcess server(QStringList {});
+    ASSERT_TRUE(server.isRunning());
+    struct Case {
+        const char* file;
+        const char* service; // "" for a service that cannot be reached
+        bool convertedLocally;
+    };
+    const Case cases[] = {
+        { "openair.txt", "server", false },
+        { "Germany.txt", "server", false }, // ISO-8859-1
+        { "openair_2.txt", "", true },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file);
+        AirspacesApp pty({}, *c.service ? server.baseUrl() : QString(unreachableServer));
+        pty.openAirFile = QString(CORVEX_TESTDATA_DIR "/openair/") + c.file;
+        pty.window().presentAirspacesWindow();
+        pty.ui().uploadAirspacesFromAnOpenAirFile->click();
+        EXPECT_EQ(pty.prompts, std::vector<QString> { "Please enter the description" });
+        ASSERT_TRUE(waitUntil([&] { return pty.app->log.containsPrefix("Totally uploaded to the device "); }, 30000));
+        ASSERT_TRUE(pty.window().currentAirspaces());
+        EXPECT_EQ(pty.window().currentAirspaces()->airspacesFilename(), c.file);
+        EXPECT_EQ(pty.window().currentAirspaces()->airspacesDescription(), "Test airspaces");
+        EXPECT_EQ(pty.window().currentContentView(), pty.ui().viewWithMap);
+        EXPECT_EQ(pty.ui().convertedLocallyLabel->isVisibleTo(pty.ui().viewWithMap), c.convertedLocally);
+        EXPECT_EQ(pty.app->log.containsPrefix("The airspaces service cannot be reached; converting"), c.convertedLocally);
+        EXPECT_TRUE(pty.app->alerts.alerts.empty());
+        EXPECT_TRUE(QFile::exists(pty.cacheFile(pty.window().currentAirspaces()->buildCacheFilename())));
+    }
+}
+
+TEST(AirspacesWindowApp, CancellingTheDescriptionSendsNothingAndConvertingOnlyShows)
+{
+    AirspacesApp pty;
+    pty.openAirFile = QString(CORVEX_TESTDATA_DIR "/openair/openair.txt");
+    pty.description.reset();
+    pty.window().presentAirspacesWindow();
+    pty.ui().uploadAirspacesFromAnOpenAirFile->click();
+    runEventLoopFor(100);
+    EXPECT_FALSE(pty.window().currentAirspaces());
+    EXPECT_FALSE(pty.app->log.containsPrefix("The airspaces service cannot be reached"));
+
+    // The plain conversion shows the set without uploading it or switching the view.
+    pty.description = QStringLiteral("Shown only");
+    pty.ui().convertOpenairToInternalButton->click();
+    ASSERT_TRUE(waitUntil([&] { return pty.window().currentAirspaces().has_value(); }));
+    EXPECT_EQ(pty.window().currentContentView(), pty.ui().noAirspacesView);
+    EXPECT_FALSE(pty.app->log.containsPrefix("Totally uploaded"));
+    EXPECT_TRUE(pty.ui().airspacesFilenameLabel->text().startsWith("Current Airspaces: openair.txt (uploaded on "));
+}
+
+TEST(AirspacesWindowApp, CancelledDownloadAlertsAndTheNextOpeningStillReadsTheHeader)
+{
+    VendorServerProcess server; // with the test replies: set -3 comes two seconds late
+    ASSERT_TRUE(server.isRunning());
+    const Bytes approved = makeSet("Slow.txt", "Slow set", 10);
+    writeFile(QDir(server.approvedDirectory()).filePath("slow.as"), approved);
+    QFile index(QDir(server.approvedDirectory()).filePath("index.txt"));
+    ASSERT_TRUE(index.open(QIODevice::WriteOnly));
+    index.write("-3\tSlow\tslow.as\n");
+    index.close();
+    QTemporaryDir folder;
+    writeFile(folder.filePath("held.as"), makeSet("Held.txt", "Held set", 10));
+    AirspacesApp pty(holding(folder.filePath("held.as")), server.baseUrl());
+
+    pty.window().presentAirspacesWindow();
+    ASSERT_TRUE(pty.waitForApprovedList());
+    pty.ui().uploadButton->click();
+    ASSERT_TRUE(pty.window().actionSheet()->isVisible());
+    ASSERT_TRUE(pty.window().actionSheetCancelButton()->isEnabled());
+    pty.window().actionSheetCancelButton()->click();
+    ASSERT_TRUE(waitUntil([&] { return !pty.app->alerts.alerts.empty(); }));
+    EXPECT_FALSE(pty.window().actionSheet()->isVisible());
+    EXPECT_EQ(pty.app->alerts.alerts[0].message, "Unable to download an Airspaces data from the Corvex server");
+    EXPECT_EQ(pty.app->alerts.alerts[0].buttons, std::vector<std::string> { "Close" });
+    EXPECT_TRUE(pty.window().deviceOperationCancelled());
+    EXPECT_TRUE(pty.app->ui().flightsPanel->isEnabled());
+
+    pty.window().presentAirspacesWindow();
+    EXPECT_EQ(pty.window().currentContentView(), pty.ui().downloadAirspacesFromDeviceView);
+    EXPECT_TRUE(pty.window().deviceHasAirspaces());
+}
+
+TEST(AirspacesWindowApp, InstrumentFaultsDuringAnUploadAreReported)
+{
+    const Bytes set = makeSet("Thirty.txt", "Thirty chunks", 151);
+    ASSERT_EQ(chunkCount(set), 30u);
+    QTemporaryDir folder;
+    writeFile(folder.filePath("thirty.as"), set);
+
+    // The instrument holds the set, which is read back and uploaded again: the clearing
+    // goes first, then the 30 chunks, then the conclusion.
+    struct Case {
+        const char* name;
+        std::uint8_t failingOperation; // the request that the instrument refuses
+        int failingOccurrence;
+        std::string informativeText;
+        bool deviceHasAirspacesAfter;
+        int chunksWritten;
+        int conclusions;
+    };
+    const Case cases[] = {
+        { "chunk 5 of 30", 3, 4, "We just got an error when uploading chunk #5 out of 30", false, 5, 0 },
+        { "conclusion", 4, 1,
+            "The instrument did not confirm the end of the upload. The airspaces on the instrument may be incomplete: "
+            "please upload them again.",
+            true, 30, 1 },
+        { "erase", 5, 1,
+            "The instrument did not confirm that it erased its airspaces. The airspaces on the instrument may be "
+            "incomplete: please clear them again or upload a new set.",
+            true, 0, 0 },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        AirspacesApp pty(holding(folder.filePath("thirty.as")));
+        pty.window().presentAirspacesWindow();
+        pty.ui().devDownloadAirspacesButton->click();
+        ASSERT_TRUE(pty.window().currentAirspaces());
+        ASSERT_EQ(*pty.window().currentAirspaces()->internalData(), set);
+
+        std::map<std::uint8_t, int> seen;
+        pty.ports.beforeWrite = [&](ByteView request) {
+            if (request.size() != 7 || request[0] != 0x0F)
+                return;
+            if (++seen[request[1]] == c.failingOccurrence && request[1] == c.failingOperation)
+                pty.instrument.control("fault airspaces-error");
+        };
+        pty.ui().uploadAirspacesButton->click();
+
+        ASSERT_EQ(pty.app->alerts.alerts.size(), 1u);
+        EXPECT_EQ(pty.app->alerts.alerts[0].informativeText, c.informativeText);
+        EXPECT_EQ(pty.app->alerts.alerts[0].buttons, std::vector<std::string> { "Close" });
+        EXPECT_EQ(pty.window().deviceHasAirspaces(), c.deviceHasAirspacesAfter);
+        EXPECT_EQ(seen[2] + seen[3], c.chunksWritten);
+        EXPECT_EQ(seen[4], c.conclusions);
+        EXPECT_FALSE(pty.window().actionSheet()->isVisible());
+        EXPECT_FALSE(pty.app->log.containsPrefix("Totally uploaded"));
+        EXPECT_EQ(pty.app->log.contains("Error uploading airspaces to the device"), c.failingOperation == 3);
+    }
+}
+
+TEST(AirspacesWindowApp, ClearFromTheMenuEmptiesTheInstrument)
+{
+    QTemporaryDir folder;
+    writeFile(folder.filePath("held.as"), makeSet("Held.txt", "Held set", 10));
+    AirspacesApp pty(holding(folder.filePath("held.as")));
+    bool lockedDuringErase = false;
+    pty.ports.beforeWrite = [&](ByteView request) {
+        if (isAirspacesRequest(request, 5))
+            lockedDuringErase = pty.app->controller->instrumentBusyState().isBusy() && pty.window().actionSheet()->isVisible();
+    };
+    ASSERT_TRUE(pty.app->ui().clearAirspacesMenuItem->isEnabled());
+    pty.app->ui().clearAirspacesMenuItem->trigger();
+    EXPECT_TRUE(pty.app->log.contains("Clear airspaces"));
+    EXPECT_TRUE(lockedDuringErase);
+    EXPECT_FALSE(pty.window().actionSheet()->isVisible());
+    EXPECT_TRUE(pty.app->alerts.alerts.empty());
+    EXPECT_GE(pty.eventLoop.turns, 210);
+
+    pty.window().presentAirspacesWindow();
+    EXPECT_EQ(pty.window().currentContentView(), pty.ui().noAirspacesView);
+}
+
+TEST(AirspacesWindowApp, SettingsReachTheWindowThroughThePreferencesWindow)
+{
+    AirspacesApp pty;
+    UserPreferencesWindow preferences(pty.app->preferences);
+    Ui::UserPreferencesWindow& ui = preferences.ui();
+    EXPECT_EQ(ui.displayAirspacesAsPopup->currentIndex(), 0);
+    EXPECT_TRUE(ui.openAirEnabledCheckbox->isChecked());
+    EXPECT_FALSE(pty.ui().openAirSupportSubview->isHidden());
+
+    ui.openAirEnabledCheckbox->setChecked(false);
+    EXPECT_EQ(pty.app->preferences.value("openAirEnabled"), false);
+    EXPECT_TRUE(pty.ui().openAirSupportSubview->isHidden());
+
+    emit ui.displayAirspacesAsPopup->activated(2);
+    emit ui.airspacesMapTypePopup->activated(1);
+    EXPECT_EQ(pty.app->preferences.value("displayAirspacesAs").toInt(), 2);
+    EXPECT_EQ(pty.app->preferences.value("airspacesMapType").toInt(), 1);
+
+    // Written elsewhere, shown here.
+    pty.app->preferences.setValue("displayAirspacesAs", 3);
+    EXPECT_EQ(ui.displayAirspacesAsPopup->currentIndex(), 3);
+}
+
+TEST(AirspacesWindowApp, TheMapFollowsTheDisplaySettingsAtOnce)
+{
+    QTemporaryDir folder;
+    const Bytes set = makeSet("Ring.txt", "One ring", 20);
+    writeFile(folder.filePath("ring.as"), set);
+    AirspacesApp pty(holding(folder.filePath("ring.as")));
+    pty.window().presentAirspacesWindow();
+    pty.ui().downloadAirspacesFromTheDeviceButton->click();
+    MapView& map = *pty.ui().mapView;
+    ASSERT_EQ(map.overlays().size(), 1u);
+    EXPECT_TRUE(map.visibleMapRect().intersects(map.overlays()[0]->boundingMapRect()));
+
+    struct Step {
+        const char* key;
+        QVariant value;
+        bool rebuilt;
+        MapOverlay::Kind kind;
+        std::optional<MapColor> stroke;
+        std::optional<MapColor> fill;
+    };
+    const MapColor black { 0, 0, 0, 1 };
+    const MapColor red { 1, 0, 0, 1 };
+    const Step steps[] = {
+        { "openAirEnabled", false, false, MapOverlay::Kind::Polyline, black, std::nullopt },
+        { "displayAirspacesAs", 2, true, MapOverlay::Kind::Polygon, red, MapColor { 1, 0, 0, 0.2 } },
+        { "airspacesMapType", 1, false, MapOverlay::Kind::Polygon, red, MapColor { 1, 0, 0, 0.2 } },
+        { "displayAirspacesAs", 0, true, MapOverlay::Kind::Polyline, black, std::nullopt },
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(std::string(step.key) + " = " + step.value.toString().toStdString());
+        const auto before = map.overlays()[0];
+        pty.app->preferences.setValue(step.key, step.value);
+        ASSERT_EQ(map.overlays().size(), 1u);
+        EXPECT_EQ(map.overlays()[0] != before, step.rebuilt);
+        EXPECT_EQ(map.overlays()[0]->kind(), step.kind);
+        const MapOverlayStyle style = pty.window().rendererForOverlay(map, *map.overlays()[0]);
+        EXPECT_EQ(style.strokeColor, step.stroke);
+        EXPECT_EQ(style.fillColor, step.fill);
+    }
+    EXPECT_EQ(map.mapType(), MapType::Satellite);
+}

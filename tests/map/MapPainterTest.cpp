@@ -1,0 +1,221 @@
+#include "MapTestSupport.h"
+
+#include "platform/qt/MapPainter.h"
+
+#include <QPainter>
+
+#include <gtest/gtest.h>
+
+namespace corvex {
+namespace {
+
+using testing::colorNear;
+using testing::makeOverlay;
+using testing::makeSquare;
+using testing::pixelFor;
+
+const QSize imageSize(400, 300);
+
+// A view around the equator and the prime meridian, 40° wide.
+MapRect equatorView()
+{
+    const MapPoint northWest = mapPointForCoordinate({ 15, -20 });
+    const double width = mapPointForCoordinate({ 0, 20 }).x - northWest.x;
+    return { northWest.x, northWest.y, width, width * imageSize.height() / imageSize.width() };
+}
+
+struct Painted {
+    QImage image;
+    int styleQuestions { 0 };
+};
+
+Painted paintScene(MapPainter& painter, const MapOverlays& overlays, const std::vector<MapOverlayStyle>& styles,
+    const MapRect& visible = equatorView())
+{
+    Painted painted;
+    painted.image = QImage(imageSize, QImage::Format_ARGB32_Premultiplied);
+    QPainter qpainter(&painted.image);
+    painter.paint(qpainter, imageSize, visible, overlays,
+        [&](std::size_t index) {
+            ++painted.styleQuestions;
+            return index < styles.size() ? styles[index] : MapOverlayStyle {};
+        },
+        nullptr);
+    return painted;
+}
+
+Painted paintScene(const MapOverlays& overlays, const std::vector<MapOverlayStyle>& styles, const MapRect& visible = equatorView())
+{
+    MapPainter painter;
+    return paintScene(painter, overlays, styles, visible);
+}
+
+QColor blend(QColor under, const MapColor& over)
+{
+    const auto mix = [&](int base, double top) { return static_cast<int>(std::lround(base * (1 - over.alpha) + 255 * top * over.alpha)); };
+    return QColor(mix(under.red(), over.red), mix(under.green(), over.green), mix(under.blue(), over.blue));
+}
+
+TEST(MapPainter, TranslucentPolygonBlendsInsideAndStrokesItsEdge)
+{
+    const MapColor fill { 1, 0, 0, 0.2 };
+    const auto square = makeSquare(MapOverlay::Kind::Polygon, -5, -5, 5, 5);
+    const Painted background = paintScene({}, {});
+    const Painted painted = paintScene({ square }, { { MapColor { 1, 0, 0, 1 }, fill, 3.0 } });
+
+    const MapRect visible = equatorView();
+    // Inside, away from the graticule's line through the centre.
+    const QPoint inside = pixelFor(mapPointForCoordinate({ 2.5, 2.5 }), visible, painted.image);
+    EXPECT_TRUE(colorNear(painted.image.pixelColor(inside), blend(background.image.pixelColor(inside), fill)))
+        << painted.image.pixelColor(inside).name().toStdString();
+
+    const QPoint westEdge = pixelFor(mapPointForCoordinate({ 2.5, -5 }), visible, painted.image);
+    EXPECT_TRUE(colorNear(painted.image.pixelColor(westEdge), QColor(255, 0, 0)))
+        << painted.image.pixelColor(westEdge).name().toStdString();
+
+    const QPoint outside = pixelFor(mapPointForCoordinate({ 2.5, -10 }), visible, painted.image);
+    EXPECT_EQ(painted.image.pixelColor(outside), background.image.pixelColor(outside));
+}
+
+TEST(MapPainter, UnstyledLineIsThinAndDark)
+{
+    const auto line = makeOverlay(MapOverlay::Kind::Polyline, { { 2.5, -10 }, { 2.5, 10 } });
+    const Painted painted = paintScene({ line }, {});
+    const QPoint onLine = pixelFor(mapPointForCoordinate({ 2.5, 3 }), equatorView(), painted.image);
+    const QColor color = painted.image.pixelColor(onLine);
+    EXPECT_LT(color.lightness(), 150) << color.name().toStdString();
+    // One pixel wide: three pixels off the line is the background again.
+    EXPECT_GT(painted.image.pixelColor(onLine + QPoint(0, 3)).lightness(), 190);
+}
+
+TEST(MapPainter, LaterOverlaysPaintOverEarlierOnes)
+{
+    const MapColor blue { 0, 0, 1, 1 };
+    const MapColor green { 0, 1, 0, 1 };
+    const auto first = makeSquare(MapOverlay::Kind::Polygon, -5, -5, 5, 5);
+    const auto second = makeSquare(MapOverlay::Kind::Polygon, 0, 0, 10, 10);
+    const Painted painted = paintScene({ first, second }, { { blue, blue, 1.0 }, { green, green, 1.0 } });
+    const QPoint shared = pixelFor(mapPointForCoordinate({ 2.5, 2.5 }), equatorView(), painted.image);
+    EXPECT_TRUE(colorNear(painted.image.pixelColor(shared), QColor(0, 255, 0)));
+    const QPoint firstOnly = pixelFor(mapPointForCoordinate({ -2.5, -2.5 }), equatorView(), painted.image);
+    EXPECT_TRUE(colorNear(painted.image.pixelColor(firstOnly), QColor(0, 0, 255)));
+}
+
+TEST(MapPainter, OverlaysOutsideTheViewAreNeitherStyledNorPainted)
+{
+    const MapColor red { 1, 0, 0, 1 };
+    const auto farAway = makeSquare(MapOverlay::Kind::Polygon, 40, 100, 50, 110);
+    const auto empty = makeOverlay(MapOverlay::Kind::Polyline, {});
+    const auto inView = makeOverlay(MapOverlay::Kind::Polyline, { { 1, 1 }, { 2, 2 } });
+    const Painted background = paintScene({}, {});
+    const Painted painted = paintScene({ farAway, empty }, { { red, red, 2.0 } });
+    EXPECT_EQ(painted.styleQuestions, 0);
+    EXPECT_EQ(painted.image, background.image);
+
+    MapPainter painter;
+    const Painted mixed = paintScene(painter, { farAway, inView, empty }, {});
+    EXPECT_EQ(mixed.styleQuestions, 1);
+    EXPECT_EQ(painter.lastDrawnOverlayCount(), 1u);
+}
+
+TEST(MapPainter, OverlayLayerIsReusedUntilInvalidated)
+{
+    const MapOverlays overlays { makeSquare(MapOverlay::Kind::Polygon, -5, -5, 5, 5) };
+    MapPainter painter;
+    EXPECT_EQ(paintScene(painter, overlays, {}).styleQuestions, 1);
+    EXPECT_EQ(paintScene(painter, overlays, {}).styleQuestions, 0);
+    painter.invalidateOverlays();
+    EXPECT_EQ(paintScene(painter, overlays, {}).styleQuestions, 1);
+    // A zoom draws anew.
+    MapRect zoomed = equatorView();
+    zoomed.width /= 2;
+    zoomed.height /= 2;
+    EXPECT_EQ(paintScene(painter, overlays, {}, zoomed).styleQuestions, 1);
+}
+
+TEST(MapPainter, MoveByWholePixelsPaintsOnlyTheUncoveredStripsAndMatchesAFullPaint)
+{
+    // Rings and lines all over the view, many crossing the strips' edges.
+    MapOverlays overlays;
+    std::vector<MapOverlayStyle> styles;
+    for (int row = 0; row < 6; ++row) {
+        for (int column = 0; column < 10; ++column) {
+            const double south = -12 + row * 4.3;
+            const double west = -22 + column * 4.4;
+            const bool ring = (row + column) % 2 == 0;
+            overlays.push_back(ring ? makeSquare(MapOverlay::Kind::Polygon, south, west, south + 3.7, west + 5.1)
+                                    : makeOverlay(MapOverlay::Kind::Polyline, { { south, west }, { south + 4.1, west + 3.3 } }));
+            styles.push_back({ MapColor { 0.1 * row, 0.1 * column, 0.5, 1 }, MapColor { 1, 0, 0, 0.3 }, 1.5 });
+        }
+    }
+    const MapRect start = equatorView();
+    const double unitsPerPixel = start.width / imageSize.width();
+    const MapRect moved { start.x - 37 * unitsPerPixel, start.y + 23 * unitsPerPixel, start.width, start.height };
+
+    MapPainter panning;
+    const Painted first = paintScene(panning, overlays, styles, start);
+    const Painted afterMove = paintScene(panning, overlays, styles, moved);
+    const Painted fresh = paintScene(overlays, styles, moved);
+    EXPECT_LT(afterMove.styleQuestions, first.styleQuestions / 2);
+    EXPECT_GT(afterMove.styleQuestions, 0);
+    EXPECT_EQ(afterMove.image, fresh.image);
+}
+
+TEST(MapPainter, ScaleBarAndGraticuleSteps)
+{
+    struct ScaleCase {
+        double metresPerPixel;
+        double expected;
+    };
+    for (const ScaleCase& c : { ScaleCase { 1, 100 }, ScaleCase { 10, 1000 }, ScaleCase { 30, 2000 }, ScaleCase { 45, 5000 },
+             ScaleCase { 0.001, 0 } }) {
+        EXPECT_EQ(scaleBarMetres(c.metresPerPixel, 120), c.expected) << c.metresPerPixel;
+    }
+    struct StepCase {
+        double degreesPerPixel;
+        double expected;
+    };
+    for (const StepCase& c : { StepCase { 0.001, 1 }, StepCase { 0.05, 5 }, StepCase { 0.1, 10 }, StepCase { 1, 30 } })
+        EXPECT_EQ(graticuleStep(c.degreesPerPixel, 70), c.expected) << c.degreesPerPixel;
+}
+
+} // namespace
+} // namespace corvex
+
+namespace corvex {
+namespace {
+
+MapRect viewOf(double north, double west, double south, double east)
+{
+    const MapPoint northWest = mapPointForCoordinate({ north, west });
+    const MapPoint southEast = mapPointForCoordinate({ south, east });
+    return { northWest.x, northWest.y, southEast.x - northWest.x, southEast.y - northWest.y };
+}
+
+// Pixels that are neither the sea nor the graticule's blue-grey: the coastlines and
+// borders.
+int geographyPixels(const QImage& image)
+{
+    int count = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor color = image.pixelColor(x, y);
+            // The sea and the graticule are bluish; the coastlines are greenish grey and
+            // the borders purplish.
+            if (color.blue() < color.green() || (color.red() > color.green() && color.blue() > color.green()))
+                ++count;
+        }
+    }
+    return count;
+}
+
+TEST(OfflineGeography, DrawsLandWithoutTilesOrNetwork)
+{
+    const QImage europe = paintScene({}, {}, viewOf(62, -12, 35, 30)).image;
+    const QImage atlantic = paintScene({}, {}, viewOf(45, -50, 30, -35)).image;
+    EXPECT_GT(geographyPixels(europe), 2000);
+    EXPECT_LT(geographyPixels(atlantic), 20);
+}
+
+} // namespace
+} // namespace corvex

@@ -1,0 +1,190 @@
+// map-bench SET [--mode N] [--size WxH] [--redraws N] [--pan N] [--zoom N]
+//
+// Draws an airspaces set (in the instrument's format) offscreen with the map's painter,
+// as the airspaces window does, and prints per case the median, 95th percentile and
+// largest frame time, then the process's peak resident memory. The cases:
+//   redraw        the fitted view, overlays drawn anew every frame
+//   redraw-cached the fitted view again, the painter's overlay image reused
+//   pan           the view moved by 20 pixels per frame, round a square, as a drag does
+//   zoom          the view scaled by 1.1 per frame, in then back out
+#include "AirspacesRender.h"
+
+#include "platform/LogSink.h"
+
+#include <QFile>
+#include <QGuiApplication>
+#include <QPainter>
+
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+using namespace corvex;
+
+namespace {
+
+class SilentLog final : public LogSink {
+public:
+    void writeLine(std::string_view) override { }
+};
+
+struct Settings {
+    QString setPath;
+    int mode { 0 };
+    QSize size { 1280, 800 };
+    int redraws { 50 };
+    int panSteps { 100 };
+    int zoomSteps { 30 };
+};
+
+double percentile(std::vector<double> values, double fraction)
+{
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    // Nearest rank: the smallest value with at least this fraction at or below it.
+    const auto rank = static_cast<std::size_t>(std::ceil(fraction * static_cast<double>(values.size())));
+    return values[std::clamp<std::size_t>(rank, 1, values.size()) - 1];
+}
+
+void report(const char* name, const std::vector<double>& milliseconds, std::size_t drawn)
+{
+    std::printf("%-14s frames %4zu  median %7.2f ms  p95 %7.2f ms  max %7.2f ms  overlays drawn (last) %zu\n", name,
+        milliseconds.size(), percentile(milliseconds, 0.5), percentile(milliseconds, 0.95),
+        *std::max_element(milliseconds.begin(), milliseconds.end()), drawn);
+}
+
+// One frame as a widget's paint event makes it: a new QPainter on the target, one paint.
+double timeFrame(cli::AirspacesScene& scene, MapPainter& painter, QImage& target, const MapRect& visible)
+{
+    const auto start = std::chrono::steady_clock::now();
+    QPainter framePainter(&target);
+    painter.paint(framePainter, target.size(), visible, scene.overlays(), scene.styleAt(), nullptr);
+    framePainter.end();
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+}
+
+MapRect scaledAboutCentre(const MapRect& rect, double factor)
+{
+    const double centreX = rect.x + rect.width / 2;
+    const double centreY = rect.y + rect.height / 2;
+    return { centreX - rect.width * factor / 2, centreY - rect.height * factor / 2, rect.width * factor, rect.height * factor };
+}
+
+bool parseArguments(const QStringList& arguments, Settings& settings)
+{
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        const QString& argument = arguments[i];
+        const bool hasValue = i + 1 < arguments.size();
+        bool ok = true;
+        if (argument == "--mode" && hasValue)
+            settings.mode = arguments[++i].toInt(&ok);
+        else if (argument == "--redraws" && hasValue)
+            settings.redraws = arguments[++i].toInt(&ok);
+        else if (argument == "--pan" && hasValue)
+            settings.panSteps = arguments[++i].toInt(&ok);
+        else if (argument == "--zoom" && hasValue)
+            settings.zoomSteps = arguments[++i].toInt(&ok);
+        else if (argument == "--size" && hasValue) {
+            const QStringList parts = arguments[++i].split('x');
+            bool heightOk = false;
+            settings.size = parts.size() == 2 ? QSize(parts[0].toInt(&ok), parts[1].toInt(&heightOk)) : QSize();
+            ok = ok && heightOk && !settings.size.isEmpty();
+        } else if (!argument.startsWith("--") && settings.setPath.isEmpty())
+            settings.setPath = argument;
+        else
+            ok = false;
+        if (!ok)
+            return false;
+    }
+    return !settings.setPath.isEmpty() && settings.redraws > 0 && settings.panSteps > 0 && settings.zoomSteps > 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication application(argc, argv);
+    Settings settings;
+    if (!parseArguments(QGuiApplication::arguments(), settings)) {
+        std::fprintf(stderr, "usage: map-bench SET [--mode N] [--size WxH] [--redraws N] [--pan N] [--zoom N]\n");
+        return 1;
+    }
+    QFile file(settings.setPath);
+    if (!file.open(QIODevice::ReadOnly)) {
+        std::fprintf(stderr, "cannot read %s\n", qPrintable(settings.setPath));
+        return 1;
+    }
+    const QByteArray contents = file.readAll();
+    SilentLog log;
+    auto set = Airspaces::initWithDataInInternalFormat(Bytes(contents.begin(), contents.end()), log);
+    if (!set) {
+        std::fprintf(stderr, "%s is not an airspaces set\n", qPrintable(settings.setPath));
+        return 1;
+    }
+
+    const auto buildStart = std::chrono::steady_clock::now();
+    cli::AirspacesScene scene(*set, settings.mode);
+    const double buildMilliseconds
+        = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - buildStart).count();
+    std::size_t points = 0;
+    for (const auto& overlay : scene.overlays())
+        points += overlay->points().size();
+    std::printf("set %s: %lld bytes, %zu overlays, %zu points; mode %d, %dx%d; overlays built in %.2f ms\n",
+        qPrintable(settings.setPath), static_cast<long long>(contents.size()), scene.overlays().size(), points, settings.mode,
+        settings.size.width(), settings.size.height(), buildMilliseconds);
+
+    QImage target(settings.size, QImage::Format_ARGB32_Premultiplied);
+    target.fill(Qt::white);
+    MapPainter painter;
+    const MapRect fitted = cli::visibleMapRectFitting(scene.fittedMapRect(), settings.size);
+
+    // The first frame pays for fonts and caches; it is not counted.
+    timeFrame(scene, painter, target, fitted);
+
+    std::vector<double> frames;
+    for (int i = 0; i < settings.redraws; ++i) {
+        painter.invalidateOverlays();
+        frames.push_back(timeFrame(scene, painter, target, fitted));
+    }
+    report("redraw", frames, painter.lastDrawnOverlayCount());
+
+    frames.clear();
+    for (int i = 0; i < settings.redraws; ++i)
+        frames.push_back(timeFrame(scene, painter, target, fitted));
+    report("redraw-cached", frames, painter.lastDrawnOverlayCount());
+
+    // Round a square: right, down, left, up, so the view stays over the set. A drag
+    // moves the view by whole pixels: 20 per frame.
+    frames.clear();
+    const double step = 20 * fitted.width / settings.size.width();
+    MapRect view = fitted;
+    for (int i = 0; i < settings.panSteps; ++i) {
+        const int side = (i * 4 / settings.panSteps) % 4;
+        view.x += side == 0 ? step : side == 2 ? -step : 0;
+        view.y += side == 1 ? step : side == 3 ? -step : 0;
+        frames.push_back(timeFrame(scene, painter, target, view));
+    }
+    report("pan", frames, painter.lastDrawnOverlayCount());
+
+    frames.clear();
+    view = fitted;
+    for (int i = 0; i < settings.zoomSteps; ++i) {
+        view = scaledAboutCentre(view, i < settings.zoomSteps / 2 ? 1 / 1.1 : 1.1);
+        frames.push_back(timeFrame(scene, painter, target, view));
+    }
+    report("zoom", frames, painter.lastDrawnOverlayCount());
+
+    rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    std::printf("peak RSS %.1f MB\n", static_cast<double>(usage.ru_maxrss) / 1024.0);
+    return 0;
+}
