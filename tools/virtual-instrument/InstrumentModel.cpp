@@ -628,9 +628,11 @@ std::vector<Bytes> InstrumentModel::answerAirspaces(ByteView request)
     switch (operation) {
     case AirspacesReadFromBeginning:
     case AirspacesReadNext: {
-        auto set = airspaces();
+        // The stored set is read once per transfer: read again for every chunk, a set
+        // of some hundred kilobytes made answers late on a busy machine.
         if (operation == AirspacesReadFromBeginning)
-            m_airspacesRead = { request[2] == 0, 0, true };
+            m_airspacesRead = { request[2] == 0, 0, true, airspaces() };
+        const std::optional<Bytes>& set = m_airspacesRead.set;
         // Nothing stored, or nothing left: an empty last chunk.
         if (!set || !m_airspacesRead.active)
             return { airspacesAnswer(AIRSPACES_STATUS_OK, 0) };

@@ -174,6 +174,7 @@ private:
         bool metadataOnly { false };
         std::size_t position { 0 };
         bool active { false };
+        std::optional<Bytes> set; // read from the state folder once, when the read begins
     } m_airspacesRead;
     std::optional<Bytes> m_airspacesUpload;
 

@@ -24,10 +24,17 @@ std::optional<Bytes> StateStore::item(const std::string& name) const
             return std::nullopt;
         return it->second;
     }
-    std::ifstream stream(m_folder + "/" + name, std::ios::binary);
+    std::ifstream stream(m_folder + "/" + name, std::ios::binary | std::ios::ate);
     if (!stream)
         return std::nullopt;
-    return Bytes(std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>());
+    const std::streamoff size = stream.tellg();
+    if (size < 0)
+        return std::nullopt;
+    Bytes contents(static_cast<std::size_t>(size));
+    stream.seekg(0);
+    if (!stream.read(reinterpret_cast<char*>(contents.data()), size))
+        return std::nullopt;
+    return contents;
 }
 
 bool StateStore::setItem(const std::string& name, ByteView contents)
