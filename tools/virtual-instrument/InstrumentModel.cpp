@@ -640,11 +640,11 @@ std::vector<Bytes> InstrumentModel::answerAirspaces(ByteView request)
         std::size_t position = std::min(m_airspacesRead.position, end);
         std::size_t length = std::min(airspacesReadChunk, end - position);
         bool more = position + length < end;
-        m_airspacesRead.position = position + length;
-        if (!more)
-            m_airspacesRead = {};
         Bytes payload(set->begin() + static_cast<std::ptrdiff_t>(position),
             set->begin() + static_cast<std::ptrdiff_t>(position + length));
+        m_airspacesRead.position = position + length;
+        if (!more)
+            m_airspacesRead = {}; // and with it the set that `set` refers to
         if (m_faults.airspacesShortPayload && !payload.empty())
             payload.pop_back();
         return { airspacesAnswer(more ? AIRSPACES_STATUS_MORE_DATA : AIRSPACES_STATUS_OK, static_cast<std::uint32_t>(length)),
