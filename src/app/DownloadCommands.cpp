@@ -7,12 +7,11 @@
 #include "export/ExportFiles.h"
 #include "platform/EventLoop.h"
 #include "platform/LogSink.h"
+#include "platform/qt/QtEventLoopTurner.h"
 #include "ui_MainWindow.h"
 
 #include <QComboBox>
 #include <QDir>
-#include <QEventLoop>
-#include <QTimer>
 
 namespace corvex {
 
@@ -47,9 +46,7 @@ void DownloadCommands::runEventLoopFor(double seconds)
         m_environment.eventLoop->runEventLoopFor(seconds);
         return;
     }
-    QEventLoop loop;
-    QTimer::singleShot(static_cast<int>(seconds * 1000), &loop, &QEventLoop::quit);
-    loop.exec();
+    QtEventLoopTurner().runEventLoopFor(seconds);
 }
 
 void DownloadCommands::downloadTracklog()

@@ -11,6 +11,7 @@
 #include "platform/AlertPresenter.h"
 #include "platform/EventLoop.h"
 #include "platform/LogSink.h"
+#include "platform/qt/QtEventLoopTurner.h"
 #include "platform/qt/MapBaseLayer.h"
 #include "platform/qt/PreferencesStore.h"
 #include "platform/qt/QtHttpClient.h"
@@ -22,7 +23,6 @@
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QDir>
-#include <QEventLoop>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -37,7 +37,6 @@
 #include <QSaveFile>
 #include <QStackedWidget>
 #include <QStandardPaths>
-#include <QTimer>
 #include <QVBoxLayout>
 
 #include <cstdlib>
@@ -400,9 +399,7 @@ void AirspacesWindow::runEventLoopFor(double seconds)
         m_environment.eventLoop->runEventLoopFor(seconds);
         return;
     }
-    QEventLoop loop;
-    QTimer::singleShot(static_cast<int>(seconds * 1000), &loop, &QEventLoop::quit);
-    loop.exec();
+    QtEventLoopTurner().runEventLoopFor(seconds);
 }
 
 // --- Settings ---
