@@ -13,6 +13,7 @@
 #include "support/CapturingLogSink.h"
 #include "support/VirtualInstrumentProcess.h"
 
+#include "support/DeviceTestRig.h"
 #include "support/TestFiles.h"
 
 #include <gtest/gtest.h>
@@ -22,18 +23,6 @@
 
 using namespace corvex;
 using namespace corvex::testing;
-
-namespace {
-
-// The erase's waits cost nothing here; the instrument answers at once.
-class ImmediateEventLoop final : public EventLoopTurner {
-public:
-    void runEventLoopFor(double) override { ++turns; }
-    int turns { 0 };
-};
-
-
-} // namespace
 
 TEST(AirspacesInstrument, ConvertedSetUploadsAndReadsBackByteForByte)
 {
@@ -58,7 +47,7 @@ TEST(AirspacesInstrument, ConvertedSetUploadsAndReadsBackByteForByte)
     VirtualInstrumentProcess instrument;
     ASSERT_TRUE(instrument.isRunning());
     PosixSerialPortOpener ports;
-    ImmediateEventLoop eventLoop;
+    RecordingEventLoop eventLoop; // the erase's waits cost nothing here
     CorvexDeviceEnvironment environment;
     environment.ports = &ports;
     environment.log = &log;
@@ -70,7 +59,7 @@ TEST(AirspacesInstrument, ConvertedSetUploadsAndReadsBackByteForByte)
     int progressCalls = 0;
     ASSERT_TRUE(device.eraseAirspacesDataWithFakeProgressBlock([&](float) { ++progressCalls; }));
     EXPECT_EQ(progressCalls, 210);
-    EXPECT_EQ(eventLoop.turns, 210);
+    EXPECT_EQ(eventLoop.turns.size(), 210u);
 
     const ByteView data(*converted);
     const std::size_t chunks = (data.size() + 120) / 121;

@@ -1,4 +1,5 @@
 #include "CapturingLogSink.h"
+#include "DeviceTestRig.h"
 #include "VirtualInstrumentProcess.h"
 #include "device/CorvexDevice.h"
 #include "platform/EventLoop.h"
@@ -12,12 +13,6 @@ using corvex::testing::VirtualInstrumentProcess;
 
 namespace {
 
-// The erase waits 210 turns of the event loop; here they take no time.
-class InstantTurner final : public EventLoopTurner {
-public:
-    void runEventLoopFor(double) override { ++turns; }
-    int turns { 0 };
-};
 
 struct Rig {
     explicit Rig(const VirtualInstrumentProcess& instrument)
@@ -33,7 +28,7 @@ struct Rig {
     }
     PosixSerialPortOpener ports;
     CapturingLogSink log;
-    InstantTurner turner;
+    corvex::testing::RecordingEventLoop turner; // the erase's 210 turns take no time
     std::unique_ptr<CorvexDevice> device;
 };
 
@@ -61,7 +56,7 @@ TEST(DeviceAgainstInstrument, AirspacesRoundTrip)
     EXPECT_EQ(rig.device->readWholeAirspacesSet(AirspacesReadScope::WholeData).value_or(Bytes {}), set);
 
     EXPECT_TRUE(rig.device->eraseAirspacesDataWithFakeProgressBlock());
-    EXPECT_EQ(rig.turner.turns, 210);
+    EXPECT_EQ(rig.turner.turns.size(), 210u);
     EXPECT_TRUE(rig.device->readWholeAirspacesSet(AirspacesReadScope::WholeData).value_or(Bytes {}).empty());
 
     ASSERT_TRUE(instrument.control("fault airspaces-status 2"));
