@@ -6,10 +6,12 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPointF>
+#include <QThread>
 
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <future>
 #include <numbers>
 #include <vector>
 
@@ -152,13 +154,45 @@ void MapPainter::renderOverlays(const CacheKey& key, const MapOverlays& overlays
     m_overlayImage = QImage(key.size * key.devicePixelRatio, QImage::Format_ARGB32_Premultiplied);
     m_overlayImage.setDevicePixelRatio(key.devicePixelRatio);
     m_overlayImage.fill(Qt::transparent);
-    QPainter painter(&m_overlayImage);
     const QRect whole(QPoint(0, 0), key.size);
+    const std::vector<std::size_t> meeting = cullOverlays(key.size, key.visible, overlays, whole);
     // Many overlays in view means a small scale, where a line's width beyond a pixel is
     // not worth its cost: thin lines take Qt's fast path, wide ones its general stroker,
     // several times slower. The choice holds for the strips a pan adds to this image.
-    m_thinLines = cullOverlays(key.size, key.visible, overlays, whole).size() > manyOverlays;
-    m_lastDrawnOverlayCount = paintOverlays(painter, key.size, key.visible, overlays, styleAt, whole);
+    m_thinLines = meeting.size() > manyOverlays;
+    // The styles are asked here, on the calling thread: the delegate behind styleAt may
+    // be a window's object.
+    std::vector<MapOverlayStyle> styles;
+    styles.reserve(meeting.size());
+    for (const std::size_t index : meeting)
+        styles.push_back(styleAt ? styleAt(index) : MapOverlayStyle {});
+
+    // Stroking is most of a full redraw, and bands of the image stroke independently: one
+    // band per core, each painted through its own QImage over its rows of the one buffer,
+    // so no pixels are copied afterwards. The calling thread paints the first band.
+    const int deviceHeight = m_overlayImage.height();
+    const int bands = std::clamp(std::min(QThread::idealThreadCount(), maximumBands), 1,
+        std::max(1, deviceHeight / minimumBandRows));
+    std::vector<std::future<void>> workers;
+    const auto paintBand = [&](int band) {
+        const int firstRow = deviceHeight * band / bands;
+        const int endRow = deviceHeight * (band + 1) / bands;
+        QImage rows(m_overlayImage.scanLine(firstRow), m_overlayImage.width(), endRow - firstRow,
+            m_overlayImage.bytesPerLine(), QImage::Format_ARGB32_Premultiplied);
+        rows.setDevicePixelRatio(key.devicePixelRatio);
+        QPainter painter(&rows);
+        const double top = firstRow / key.devicePixelRatio;
+        painter.translate(0, -top);
+        const QRect area(0, static_cast<int>(std::floor(top)), key.size.width(),
+            static_cast<int>(std::ceil(endRow / key.devicePixelRatio)) - static_cast<int>(std::floor(top)));
+        paintOverlays(painter, key.size, key.visible, overlays, meeting, styles, area);
+    };
+    for (int band = 1; band < bands; ++band)
+        workers.push_back(std::async(std::launch::async, paintBand, band));
+    paintBand(0);
+    for (std::future<void>& worker : workers)
+        worker.get();
+    m_lastDrawnOverlayCount = meeting.size();
 }
 
 bool MapPainter::scrollOverlays(const CacheKey& key, const MapOverlays& overlays, const StyleAt& styleAt)
@@ -213,17 +247,22 @@ bool MapPainter::scrollOverlays(const CacheKey& key, const MapOverlays& overlays
     return true;
 }
 
-std::vector<std::size_t> MapPainter::cullOverlays(QSize size, const MapRect& visible, const MapOverlays& overlays,
-    const QRect& area) const
+MapRect MapPainter::cullingRect(QSize size, const MapRect& visible, const QRect& area)
 {
     const double unitsPerPixelX = visible.width / size.width();
     const double unitsPerPixelY = visible.height / size.height();
     // A stroke reaches half its width (and a join a little more) beyond the outline, so an
     // overlay just outside the area may still show its edge.
     constexpr double marginPixels = 4;
-    const MapRect culling { visible.x + (area.x() - marginPixels) * unitsPerPixelX,
+    return { visible.x + (area.x() - marginPixels) * unitsPerPixelX,
         visible.y + (area.y() - marginPixels) * unitsPerPixelY, (area.width() + 2 * marginPixels) * unitsPerPixelX,
         (area.height() + 2 * marginPixels) * unitsPerPixelY };
+}
+
+std::vector<std::size_t> MapPainter::cullOverlays(QSize size, const MapRect& visible, const MapOverlays& overlays,
+    const QRect& area) const
+{
+    const MapRect culling = cullingRect(size, visible, area);
     std::vector<std::size_t> meeting;
     for (std::size_t index = 0; index < overlays.size(); ++index) {
         const MapOverlay* overlay = overlays[index].get();
@@ -234,15 +273,29 @@ std::vector<std::size_t> MapPainter::cullOverlays(QSize size, const MapRect& vis
 }
 
 std::size_t MapPainter::paintOverlays(QPainter& painter, QSize size, const MapRect& visible, const MapOverlays& overlays,
-    const StyleAt& styleAt, const QRect& area)
+    const StyleAt& styleAt, const QRect& area) const
+{
+    const std::vector<std::size_t> meeting = cullOverlays(size, visible, overlays, area);
+    std::vector<MapOverlayStyle> styles;
+    styles.reserve(meeting.size());
+    for (const std::size_t index : meeting)
+        styles.push_back(styleAt ? styleAt(index) : MapOverlayStyle {});
+    paintOverlays(painter, size, visible, overlays, meeting, styles, area);
+    return meeting.size();
+}
+
+void MapPainter::paintOverlays(QPainter& painter, QSize size, const MapRect& visible, const MapOverlays& overlays,
+    const std::vector<std::size_t>& candidates, const std::vector<MapOverlayStyle>& styles, const QRect& area) const
 {
     painter.save();
     painter.setClipRect(area);
-    const std::vector<std::size_t> meeting = cullOverlays(size, visible, overlays, area);
+    const MapRect culling = cullingRect(size, visible, area);
     std::vector<QPointF> points;
-    for (const std::size_t index : meeting) {
-        const MapOverlay& overlay = *overlays[index];
-        const MapOverlayStyle style = styleAt ? styleAt(index) : MapOverlayStyle {};
+    for (std::size_t candidate = 0; candidate < candidates.size(); ++candidate) {
+        const MapOverlay& overlay = *overlays[candidates[candidate]];
+        if (!overlay.boundingMapRect().intersects(culling))
+            continue;
+        const MapOverlayStyle& style = styles[candidate];
         const double width = style.lineWidth.value_or(defaultLineWidth);
         QPen pen(toQColor(style.strokeColor.value_or(defaultStrokeColor)), m_thinLines ? std::min(width, 1.0) : width);
         pen.setJoinStyle(Qt::MiterJoin);
@@ -273,7 +326,6 @@ std::size_t MapPainter::paintOverlays(QPainter& painter, QSize size, const MapRe
         }
     }
     painter.restore();
-    return meeting.size();
 }
 
 } // namespace corvex

@@ -74,17 +74,30 @@ private:
 
     // Beyond this many overlays in view, lines are drawn at most a pixel wide.
     static constexpr std::size_t manyOverlays = 1000;
+    // A full redraw is split into horizontal bands painted in parallel, at most this
+    // many, each at least minimumBandRows device pixels high.
+    static constexpr int maximumBands = 4;
+    static constexpr int minimumBandRows = 64;
 
     void renderOverlays(const CacheKey& key, const MapOverlays& overlays, const StyleAt& styleAt);
     // Reuses the overlay image after a move by whole pixels, drawing only the strips the
     // move uncovered. False when the change is not such a move.
     bool scrollOverlays(const CacheKey& key, const MapOverlays& overlays, const StyleAt& styleAt);
+    // The part of the plane whose overlays may show in area (pixels of the painting
+    // area), with a margin for the strokes.
+    static MapRect cullingRect(QSize size, const MapRect& visible, const QRect& area);
     std::vector<std::size_t> cullOverlays(QSize size, const MapRect& visible, const MapOverlays& overlays,
         const QRect& area) const;
     // Draws the overlays meeting area (pixels of the painting area), clipped to it; how
     // many.
     std::size_t paintOverlays(QPainter& painter, QSize size, const MapRect& visible, const MapOverlays& overlays,
-        const StyleAt& styleAt, const QRect& area);
+        const StyleAt& styleAt, const QRect& area) const;
+    // Draws those of candidates (indices into overlays, styles[i] for candidates[i]) that
+    // meet area, clipped to it. Touches nothing of this painter but reads, so bands of
+    // one image may be painted at once on several threads.
+    void paintOverlays(QPainter& painter, QSize size, const MapRect& visible, const MapOverlays& overlays,
+        const std::vector<std::size_t>& candidates, const std::vector<MapOverlayStyle>& styles,
+        const QRect& area) const;
 
     QImage m_overlayImage;
     QImage m_spareImage;
