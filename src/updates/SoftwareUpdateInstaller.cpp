@@ -1,0 +1,189 @@
+#include "updates/SoftwareUpdateInstaller.h"
+
+#include "base/Sha256.h"
+#include "platform/AlertPresenter.h"
+#include "platform/LogSink.h"
+#include "platform/ProcessLauncher.h"
+#include "updates/ZipArchive.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace corvex {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* installationErrorTitle = "Error installing software update";
+
+// Writes through a temporary file in the same folder that replaces the target only
+// once it is complete and on disk.
+bool writeAtomically(const std::string& path, ByteView data)
+{
+    std::string temporary = path + ".XXXXXX";
+    const int descriptor = ::mkstemp(temporary.data());
+    if (descriptor < 0)
+        return false;
+    bool written = true;
+    for (std::size_t offset = 0; written && offset < data.size();) {
+        const ssize_t done = ::write(descriptor, data.data() + offset, data.size() - offset);
+        if (done < 0 && errno == EINTR)
+            continue;
+        written = done > 0;
+        if (written)
+            offset += static_cast<std::size_t>(done);
+    }
+    written = written && ::fsync(descriptor) == 0;
+    written = ::close(descriptor) == 0 && written;
+    if (!written || ::rename(temporary.c_str(), path.c_str()) != 0) {
+        ::unlink(temporary.c_str());
+        return false;
+    }
+    return true;
+}
+
+// Copies the helper next to the archive. A file of the same name that the archive
+// brought along is replaced, so the helper that runs is always the installed one.
+bool copyHelper(const std::string& source, const std::string& target)
+{
+    const std::string temporary = target + ".copying";
+    std::error_code error;
+    fs::remove(temporary, error);
+    if (!fs::copy_file(source, temporary, error) || error)
+        return false;
+    fs::rename(temporary, target, error);
+    if (error) {
+        fs::remove(temporary, error);
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+SoftwareUpdateInstaller::SoftwareUpdateInstaller(SoftwareUpdateEnvironment environment, ProgramFolder programFolder, std::string workingDirectory)
+    : m_environment(std::move(environment))
+    , m_programFolder(std::move(programFolder))
+    , m_workingDirectory(std::move(workingDirectory))
+{
+}
+
+std::string SoftwareUpdateInstaller::defaultWorkingDirectory()
+{
+    const std::string name(ProgramFolder::workingDirectoryName);
+    // Only absolute values count, as the base-directory rules say.
+    const auto absolute = [](const char* value) { return value && value[0] == '/'; };
+    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); absolute(runtime))
+        return std::string(runtime) + "/" + name;
+    if (const char* cache = std::getenv("XDG_CACHE_HOME"); absolute(cache))
+        return std::string(cache) + "/" + name;
+    const char* home = std::getenv("HOME");
+    return std::string(absolute(home) ? home : "") + "/.cache/" + name;
+}
+
+bool SoftwareUpdateInstaller::mayReplaceItself()
+{
+    switch (m_programFolder.selfUpdate) {
+    case ProgramFolder::SelfUpdate::Allowed:
+        return true;
+    case ProgramFolder::SelfUpdate::PackageManager:
+        logLine(*m_environment.log, "Software update not installed: %s belongs to the package manager", m_programFolder.path.c_str());
+        m_environment.alerts->showAlert(Alert { "Corvex Vario was installed by the package manager",
+            "Please update it through your system's package manager.", { "Close" } });
+        return false;
+    case ProgramFolder::SelfUpdate::NotOwnFolder:
+        break;
+    }
+    logLine(*m_environment.log, "Software update not installed: %s is not a program folder of its own", m_programFolder.path.c_str());
+    m_environment.alerts->showAlert(Alert { "Corvex Vario cannot replace itself",
+        formatString("It runs from %s, which is not a folder of its own named %s. Please install the new version the way you "
+                     "installed this one.",
+            m_programFolder.path.c_str(), std::string(ProgramFolder::programFolderName).c_str()),
+        { "Close" } });
+    return false;
+}
+
+void SoftwareUpdateInstaller::alertInstallationError(const std::string& text)
+{
+    m_environment.alerts->showAlert(Alert { installationErrorTitle, text, { "Close" } });
+}
+
+bool SoftwareUpdateInstaller::unzipFile(const std::string& archivePath)
+{
+    const auto unpacked = extractZipArchive(archivePath, fs::path(archivePath).parent_path().string());
+    if (!unpacked)
+        logLine(*m_environment.log, "Unzipping %s refused: %s", archivePath.c_str(), unpacked.error().c_str());
+    return unpacked.hasValue();
+}
+
+bool SoftwareUpdateInstaller::installSoftwareUpdateFromDataAndRelaunchApp(ByteView data, const std::optional<std::string>& expectedSha256)
+{
+    LogSink& log = *m_environment.log;
+    if (!mayReplaceItself())
+        return false;
+    if (expectedSha256) {
+        const std::string actual = Sha256::hexOf(data);
+        if (!sameHexDigest(actual, *expectedSha256)) {
+            logLine(log, "Software update refused: its SHA-256 %s differs from %s announced by the server", actual.c_str(),
+                expectedSha256->c_str());
+            alertInstallationError("The downloaded software update is damaged: its SHA-256 checksum differs from the one the "
+                                   "server announced. Nothing was installed.");
+            return false;
+        }
+    }
+
+    // Step 0: a fresh, private working directory, so leftovers of an earlier attempt
+    // never mix with this archive. A directory that was not there counts as a failed
+    // removal, as it always has; the log line is harmless.
+    std::error_code error;
+    const auto removed = fs::remove_all(m_workingDirectory, error);
+    if (error || removed == 0)
+        logLine(log, "Step 0: removeItemAtPath failed");
+    fs::create_directories(fs::path(m_workingDirectory).parent_path(), error);
+    if (::mkdir(m_workingDirectory.c_str(), 0700) != 0 || ::chmod(m_workingDirectory.c_str(), 0700) != 0)
+        logLine(log, "Step 0: createDirectoryAtPath failed");
+
+    // Step 1: the archive, whole or not at all.
+    const std::string archivePath = m_workingDirectory + "/update.zip";
+    writeAtomically(archivePath, data);
+
+    // Step 2.
+    if (!unzipFile(archivePath)) {
+        logLine(log, "Unzipping error");
+        alertInstallationError("Unzip returned error");
+        return false;
+    }
+    logLine(log, "Unzipped successfully");
+
+    // Step 3.
+    const std::string helperCopy = m_workingDirectory + "/" + std::string(ProgramFolder::helperName);
+    if (copyHelper(m_programFolder.helperProgram, helperCopy)) {
+        logLine(log, "CorvexVarioUpdateHelperTool successfully copied into tmp dir");
+    } else {
+        logLine(log, "Step 3: copyItemAtPath failure");
+        alertInstallationError("copyItemAtPath returned error");
+    }
+
+    // Step 4. The helper's two arguments come first; the folder to replace and the
+    // process to wait for follow as options, because the helper runs from the working
+    // directory and cannot find either by itself.
+    const auto started = m_environment.processes->startDetached(helperCopy,
+        { m_workingDirectory, m_programFolder.applicationName, "--program-folder", m_programFolder.path, "--wait-for-process",
+            std::to_string(m_environment.processId) },
+        m_workingDirectory);
+    if (!started) {
+        logLine(log, "Step 4: NSTask launchedTaskWithLaunchPath failure");
+        logLine(log, "%s", started.error().c_str());
+        alertInstallationError("NSTask launchedTaskWithLaunchPath returned error");
+        return false;
+    }
+    m_environment.terminateApplication();
+    return true;
+}
+
+} // namespace corvex

@@ -1,0 +1,58 @@
+#pragma once
+
+#include "base/Bytes.h"
+#include "updates/ProgramFolder.h"
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <sys/types.h>
+
+namespace corvex {
+
+class AlertPresenter;
+class LogSink;
+class ProcessLauncher;
+
+struct SoftwareUpdateEnvironment {
+    LogSink* log { nullptr };
+    AlertPresenter* alerts { nullptr };
+    ProcessLauncher* processes { nullptr };
+    // Ends the program the normal way once the helper runs; the helper waits for
+    // `processId` to be gone before it touches the program folder.
+    std::function<void()> terminateApplication;
+    pid_t processId { 0 };
+};
+
+// Installs a downloaded software package: checks it, unpacks it into a fresh private
+// working directory, copies the helper there and starts it, then ends the program.
+class SoftwareUpdateInstaller {
+public:
+    SoftwareUpdateInstaller(SoftwareUpdateEnvironment environment, ProgramFolder programFolder, std::string workingDirectory);
+
+    // The working directory: per user and private, under $XDG_RUNTIME_DIR when it is
+    // set, else under the user's cache folder; never the shared /tmp.
+    static std::string defaultWorkingDirectory();
+
+    const std::string& workingDirectory() const { return m_workingDirectory; }
+
+    // Tells the user why this installation cannot replace itself and answers false, or
+    // answers true without a word.
+    bool mayReplaceItself();
+
+    // Unpacks the archive into its own folder; logs why when it refuses or fails.
+    bool unzipFile(const std::string& archivePath);
+
+    // Answers true when the helper was started and the program asked to end.
+    // `expectedSha256` is the digest the versions feed announced, if any.
+    bool installSoftwareUpdateFromDataAndRelaunchApp(ByteView data, const std::optional<std::string>& expectedSha256 = std::nullopt);
+
+private:
+    void alertInstallationError(const std::string& text);
+
+    SoftwareUpdateEnvironment m_environment;
+    ProgramFolder m_programFolder;
+    std::string m_workingDirectory;
+};
+
+} // namespace corvex
