@@ -148,76 +148,104 @@ UpdateChecker::~UpdateChecker()
             connection->abandon();
 }
 
-void UpdateChecker::checkUpdatesAvailableForCurrentSwVer(const std::string& currentSoftwareVersion,
-    const std::string& currentFirmwareVersion, bool theDeviceIsWren,
-    std::function<void(const AvailableUpdates&)> asyncronousCheckCompleted)
+void UpdateChecker::readFeed(const std::string& currentSoftwareVersion, const std::string& currentFirmwareVersion,
+    bool theDeviceIsWren, std::function<void(const UpdateCheckResult&)> completed)
 {
     std::erase_if(m_running, [](const std::weak_ptr<URLConnection>& weak) { return weak.expired(); });
     // Shared by both callbacks; only one of them runs.
-    auto completed = std::make_shared<std::function<void(const AvailableUpdates&)>>(std::move(asyncronousCheckCompleted));
+    auto shared = std::make_shared<std::function<void(const UpdateCheckResult&)>>(std::move(completed));
     LogSink& log = m_log;
     auto connection = URLConnection::asyncConnectionWithRequest(
         m_http, feedRequest(percentEscapedUrlString(m_versionsFeedUrl)),
-        [&log, completed, currentSoftwareVersion, currentFirmwareVersion, theDeviceIsWren](
+        [&log, shared, currentSoftwareVersion, currentFirmwareVersion, theDeviceIsWren](
             std::optional<Bytes> data, std::optional<URLResponse>) {
             if (!data) {
                 logLine(log, "URLConnection data returned is nil. The error is %s", "(null)");
                 return;
             }
-            AvailableUpdates updates;
-            updates.theDeviceIsWren = theDeviceIsWren;
-            if (const auto feed = VersionsFeed::parse(*data))
-                updates = availableUpdatesFromFeed(*feed, currentSoftwareVersion, currentFirmwareVersion, theDeviceIsWren);
-            else
+            UpdateCheckResult result;
+            result.updates.theDeviceIsWren = theDeviceIsWren;
+            if (const auto feed = VersionsFeed::parse(*data)) {
+                result.updates
+                    = availableUpdatesFromFeed(*feed, currentSoftwareVersion, currentFirmwareVersion, theDeviceIsWren);
+            } else {
                 logLine(log, "Unable to check for an update. Non XML response?");
-            if (*completed)
-                (*completed)(updates);
+                result.failure = UpdateCheckResult::Failure::notXml;
+            }
+            if (*shared)
+                (*shared)(result);
         },
-        [&log, completed, theDeviceIsWren](const URLError& error) {
+        [&log, shared, theDeviceIsWren](const URLError& error) {
             logLine(log, "URLConnection error: %s", error.text.c_str());
-            AvailableUpdates updates;
-            updates.theDeviceIsWren = theDeviceIsWren;
-            if (*completed)
-                (*completed)(updates);
+            UpdateCheckResult result;
+            result.updates.theDeviceIsWren = theDeviceIsWren;
+            result.failure = UpdateCheckResult::Failure::transport;
+            result.errorText = error.text;
+            if (*shared)
+                (*shared)(result);
         });
     m_running.push_back(connection);
 }
 
-void UpdateChecker::checkUpdates(const std::string& currentSoftwareVersion, const std::string& currentFirmwareVersion,
-    bool theDeviceIsWren, std::function<void(const AvailableUpdates&)> completed)
+void UpdateChecker::checkUpdatesAvailableForCurrentSwVer(const std::string& currentSoftwareVersion,
+    const std::string& currentFirmwareVersion, bool theDeviceIsWren,
+    std::function<void(const AvailableUpdates&)> asyncronousCheckCompleted)
 {
-    logLine(m_log, "Checking for updates");
-    LogSink& log = m_log;
-    checkUpdatesAvailableForCurrentSwVer(currentSoftwareVersion, currentFirmwareVersion, theDeviceIsWren,
-        [&log, completed = std::move(completed)](const AvailableUpdates& updates) {
-            logAvailableUpdates(log, updates);
+    readFeed(currentSoftwareVersion, currentFirmwareVersion, theDeviceIsWren,
+        [completed = std::move(asyncronousCheckCompleted)](const UpdateCheckResult& result) {
             if (completed)
-                completed(updates);
+                completed(result.updates);
         });
 }
 
-std::optional<Bytes> UpdateChecker::fetchFeedSynchronously(EventLoopTurner& eventLoop)
+void UpdateChecker::checkUpdates(const std::string& currentSoftwareVersion, const std::string& currentFirmwareVersion,
+    bool theDeviceIsWren, std::function<void(const UpdateCheckResult&)> completed)
 {
-    bool done = false;
-    std::optional<Bytes> body;
+    logLine(m_log, "Checking for updates");
+    LogSink& log = m_log;
+    readFeed(currentSoftwareVersion, currentFirmwareVersion, theDeviceIsWren,
+        [&log, completed = std::move(completed)](const UpdateCheckResult& result) {
+            logAvailableUpdates(log, result.updates);
+            if (completed)
+                completed(result);
+        });
+}
+
+UpdateWindowController::UpdateWindowController(
+    HttpClient& http, LogSink& log, EventLoopTurner& eventLoop, std::string versionsFeedUrl)
+    : m_http(http)
+    , m_log(log)
+    , m_eventLoop(eventLoop)
+    , m_versionsFeedUrl(std::move(versionsFeedUrl))
+{
+}
+
+std::optional<Bytes> UpdateWindowController::fetchFeed()
+{
+    // Shared with the callbacks: a caller's loop may outlast this frame.
+    struct Outcome {
+        bool done { false };
+        std::optional<Bytes> body;
+    };
+    auto outcome = std::make_shared<Outcome>();
     // The address goes out as it is, unlike the asynchronous check's.
     auto connection = URLConnection::asyncConnectionWithRequest(
         m_http, feedRequest(m_versionsFeedUrl),
-        [&done, &body](std::optional<Bytes> data, std::optional<URLResponse>) {
-            body = std::move(data);
-            done = true;
+        [outcome](std::optional<Bytes> data, std::optional<URLResponse>) {
+            outcome->body = std::move(data);
+            outcome->done = true;
         },
-        [&done](const URLError&) { done = true; });
+        [outcome](const URLError&) { outcome->done = true; });
     // The inactivity time-out ends every transfer that stalls, so this wait ends.
-    while (!done)
-        eventLoop.runEventLoopFor(0.01);
-    return body;
+    while (!outcome->done)
+        m_eventLoop.runEventLoopFor(0.01);
+    return std::move(outcome->body);
 }
 
-bool UpdateChecker::synchronousCheck(EventLoopTurner& eventLoop, std::string_view productId,
-    const char* missingEntryMessage, const std::string& currentVersion, std::string* newUrl, std::string* newVersion)
+bool UpdateWindowController::check(std::string_view productId, const char* missingEntryMessage,
+    const std::string& currentVersion, std::string* newUrl, std::string* newVersion)
 {
-    const std::optional<Bytes> data = fetchFeedSynchronously(eventLoop);
+    const std::optional<Bytes> data = fetchFeed();
     if (!data) {
         logLine(m_log, "Unable to check for an update. Connection Error?");
         return false;
@@ -240,20 +268,18 @@ bool UpdateChecker::synchronousCheck(EventLoopTurner& eventLoop, std::string_vie
     return true;
 }
 
-bool UpdateChecker::areUpdatesAvailableForCurrentSwVer(EventLoopTurner& eventLoop, const std::string& currentVersion,
-    std::string* newSoftwareUpdateURL, std::string* newSoftwareVersion)
+bool UpdateWindowController::areUpdatesAvailableForCurrentSwVer(
+    const std::string& currentVersion, std::string* newSoftwareUpdateURL, std::string* newSoftwareVersion)
 {
-    return synchronousCheck(eventLoop, ProductId::software,
-        "Unable to check for an update. Mac Software product XML entry not found", currentVersion,
-        newSoftwareUpdateURL, newSoftwareVersion);
+    return check(ProductId::software, "Unable to check for an update. Mac Software product XML entry not found",
+        currentVersion, newSoftwareUpdateURL, newSoftwareVersion);
 }
 
-bool UpdateChecker::areUpdatesAvailableForCurrentFwVer(EventLoopTurner& eventLoop, const std::string& currentVersion,
-    std::string* newFirmwareUpdateURL, std::string* newFirmwareVersion)
+bool UpdateWindowController::areUpdatesAvailableForCurrentFwVer(
+    const std::string& currentVersion, std::string* newFirmwareUpdateURL, std::string* newFirmwareVersion)
 {
-    return synchronousCheck(eventLoop, ProductId::larkFirmwareLegacy,
-        "Unable to check for an update. Firmware product XML entry not found", currentVersion, newFirmwareUpdateURL,
-        newFirmwareVersion);
+    return check(ProductId::larkFirmwareLegacy, "Unable to check for an update. Firmware product XML entry not found",
+        currentVersion, newFirmwareUpdateURL, newFirmwareVersion);
 }
 
 } // namespace corvex

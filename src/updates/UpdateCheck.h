@@ -63,6 +63,16 @@ AvailableUpdates availableUpdatesFromFeed(const VersionsFeed& feed, const std::s
 // The two lines that tell the log what a check found; absent values print "(null)".
 void logAvailableUpdates(LogSink& log, const AvailableUpdates& updates);
 
+// One check's outcome with the reason why it offers nothing, for callers that tell
+// the user (the command line); the window only looks at the updates.
+struct UpdateCheckResult {
+    enum class Failure { none, transport, notXml };
+    AvailableUpdates updates;
+    Failure failure { Failure::none };
+    // The transport's error text.
+    std::string errorText;
+};
+
 // Reads the versions feed and compares it with the running program and the connected
 // instrument. Shared by the update window and `corvex update check`. Every callback
 // runs on the main loop.
@@ -85,29 +95,46 @@ public:
         const std::string& currentFirmwareVersion, bool theDeviceIsWren,
         std::function<void(const AvailableUpdates&)> asyncronousCheckCompleted);
 
+    // The same with the reason of a failure.
+    void readFeed(const std::string& currentSoftwareVersion, const std::string& currentFirmwareVersion,
+        bool theDeviceIsWren, std::function<void(const UpdateCheckResult&)> completed);
+
     // The check as it runs on every connection: announced in the log, its outcome
     // logged, then handed on.
     void checkUpdates(const std::string& currentSoftwareVersion, const std::string& currentFirmwareVersion,
-        bool theDeviceIsWren, std::function<void(const AvailableUpdates&)> completed);
-
-    // The synchronous check: waits for the feed by turning the event loop. True when
-    // the feed was read and holds the entry; then, when the current version is earlier
-    // than the offered one, fills the given out-parameters. True thus means that the
-    // check worked, not that an update exists.
-    bool areUpdatesAvailableForCurrentSwVer(EventLoopTurner& eventLoop, const std::string& currentVersion,
-        std::string* newSoftwareUpdateURL, std::string* newSoftwareVersion);
-    bool areUpdatesAvailableForCurrentFwVer(EventLoopTurner& eventLoop, const std::string& currentVersion,
-        std::string* newFirmwareUpdateURL, std::string* newFirmwareVersion);
+        bool theDeviceIsWren, std::function<void(const UpdateCheckResult&)> completed);
 
 private:
-    std::optional<Bytes> fetchFeedSynchronously(EventLoopTurner& eventLoop);
-    bool synchronousCheck(EventLoopTurner& eventLoop, std::string_view productId, const char* missingEntryMessage,
-        const std::string& currentVersion, std::string* newUrl, std::string* newVersion);
-
     HttpClient& m_http;
     LogSink& m_log;
     std::string m_versionsFeedUrl;
     std::vector<std::weak_ptr<URLConnection>> m_running;
+};
+
+// The synchronous check: one entry of the feed against one version, waiting for the
+// feed by turning the event loop. The program's own flows use UpdateChecker.
+class UpdateWindowController {
+public:
+    // Every object must outlive the controller.
+    UpdateWindowController(HttpClient& http, LogSink& log, EventLoopTurner& eventLoop, std::string versionsFeedUrl);
+
+    // True when the feed was read and holds the entry ("larkswMac", "larkfw"); then,
+    // when the current version is earlier than the offered one, fills the given
+    // out-parameters. True thus means that the check worked, not that an update exists.
+    bool areUpdatesAvailableForCurrentSwVer(
+        const std::string& currentVersion, std::string* newSoftwareUpdateURL, std::string* newSoftwareVersion);
+    bool areUpdatesAvailableForCurrentFwVer(
+        const std::string& currentVersion, std::string* newFirmwareUpdateURL, std::string* newFirmwareVersion);
+
+private:
+    std::optional<Bytes> fetchFeed();
+    bool check(std::string_view productId, const char* missingEntryMessage, const std::string& currentVersion,
+        std::string* newUrl, std::string* newVersion);
+
+    HttpClient& m_http;
+    LogSink& m_log;
+    EventLoopTurner& m_eventLoop;
+    std::string m_versionsFeedUrl;
 };
 
 } // namespace corvex

@@ -142,7 +142,8 @@ void UpdateWindow::checkUpdates()
     m_checker->setVersionsFeedUrl(versionsFeedUrl());
     const bool isWren = m_device && m_device->isWren();
     m_checker->checkUpdates(currentSoftwareVersion(), currentFirmwareVersion(), isWren,
-        [this](const AvailableUpdates& updates) {
+        [this](const UpdateCheckResult& result) {
+            const AvailableUpdates& updates = result.updates;
             m_lastCheckedAvailableUpdates = updates;
             const bool updatesExist = updates.areThereAnyUpdatesAvailableAtAll();
             updateUIBasedOnAvailableUpdates(updates);
