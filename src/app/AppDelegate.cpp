@@ -114,7 +114,21 @@ void AppDelegate::applicationDidFinishLaunching()
 
     connect(m_environment.preferences, &PreferencesStore::changed, this, &AppDelegate::userDefaultsChangedNotification);
 
-    m_updateWindowController = std::make_unique<UpdateWindow>(*m_environment.preferences);
+    UpdateWindow::Environment updateEnvironment;
+    updateEnvironment.preferences = m_environment.preferences;
+    updateEnvironment.log = m_environment.log;
+    updateEnvironment.alerts = m_environment.alerts;
+    updateEnvironment.eventLoop = m_environment.eventLoop;
+    updateEnvironment.http = m_environment.updatesHttp;
+    if (m_environment.notifier) {
+        DesktopNotifier* notifier = m_environment.notifier;
+        // Skipped where no notification service answers.
+        updateEnvironment.postNotification = [notifier](const DesktopNotification& notification) {
+            if (notifier->isAvailable())
+                notifier->post(notification);
+        };
+    }
+    m_updateWindowController = std::make_unique<UpdateWindow>(std::move(updateEnvironment));
     m_updateWindowController->setDevice(m_device.get());
 
     AirspacesWindow::Environment airspacesEnvironment;
@@ -323,8 +337,7 @@ void AppDelegate::upgradeMenuClicked()
         return;
     logLine(*m_environment.log, "upgrade menu clicked");
     m_updateWindowController->setIsBetaVersionUpdateWindow(false);
-    m_updateWindowController->show();
-    m_updateWindowController->raise();
+    m_updateWindowController->showWindow();
 }
 
 void AppDelegate::upgradeBetaMenuClicked()
@@ -333,8 +346,7 @@ void AppDelegate::upgradeBetaMenuClicked()
         return;
     logLine(*m_environment.log, "upgrade Beta menu clicked");
     m_updateWindowController->setIsBetaVersionUpdateWindow(true);
-    m_updateWindowController->show();
-    m_updateWindowController->raise();
+    m_updateWindowController->showWindow();
 }
 
 void AppDelegate::airspacesManageMenuClicked()
@@ -438,8 +450,7 @@ void AppDelegate::didActivateNotification(const DesktopNotification&)
     if (!m_updateWindowController)
         return;
     m_updateWindowController->setIsBetaVersionUpdateWindow(false);
-    m_updateWindowController->show();
-    m_updateWindowController->raise();
+    m_updateWindowController->showWindow();
 }
 
 void AppDelegate::setInstrumentControlsLocked(bool locked)

@@ -53,6 +53,9 @@ public:
         // Fetches the airspaces map's tiles; without one the map shows its offline
         // geography (tests, which reach no tile server).
         HttpClient* mapTiles { nullptr };
+        // The versions feed and the update downloads; the update window makes its own
+        // client without one.
+        HttpClient* updatesHttp { nullptr };
         // The registered defaults, a property list.
         QString initialDefaultsPath { QStringLiteral(":/InitialDefaults.plist") };
     };

@@ -328,6 +328,8 @@ TEST_F(AppDelegateTest, UnplugGreysTheWindowAndClosesTheUpdateWindow)
 {
     instrument.flights = { { 3, 13, 7, 5, 9, 3, 3725 } };
     launchConnected();
+    // The window shows only once a check has completed.
+    ASSERT_TRUE(waitUntil([&] { return app.controller->updateWindowController()->lastCheckedAvailableUpdates().has_value(); }));
     app.ui().upgradeMenuItem->trigger();
     ASSERT_TRUE(app.controller->updateWindowController()->isVisible());
     app.controller->airspacesWindowController()->presentAirspacesWindow();
@@ -448,6 +450,7 @@ TEST_F(AppDelegateTest, UpgradeMenusLogAndChooseTheChannel)
 {
     launchConnected();
     UpdateWindow* updates = app.controller->updateWindowController();
+    ASSERT_TRUE(waitUntil([&] { return updates->lastCheckedAvailableUpdates().has_value(); }));
     app.ui().upgradeBetaMenuItem->trigger();
     EXPECT_TRUE(app.log.contains("upgrade Beta menu clicked"));
     EXPECT_TRUE(updates->isBetaVersionUpdateWindow());

@@ -124,6 +124,9 @@ struct AppHarness {
     AppHarness(SerialPortOpener& ports, SerialDeviceDiscovery* discovery, EventLoopTurner* eventLoop = nullptr)
         : preferences(settingsFolder.filePath(QStringLiteral("CorvexVario.conf")))
     {
+        // The update check of every connection is refused at once instead of reaching
+        // out to the network.
+        preferences.setValue(QStringLiteral("vendorServerURL"), QStringLiteral("http://127.0.0.1:1"));
         AppDelegate::Environment environment;
         environment.log = &log;
         environment.alerts = &alerts;
