@@ -83,10 +83,10 @@ struct ProcessRun {
     std::string output; // stdout and stderr
 };
 
-ProcessRun runCorvex(const std::string& arguments)
+ProcessRun runCorvex(const std::string& arguments, const std::string& environment = {})
 {
     ProcessRun run;
-    const std::string command = std::string(CORVEX_BUILD_DIR "/corvex ") + arguments + " 2>&1";
+    const std::string command = environment + CORVEX_BUILD_DIR "/corvex " + arguments + " 2>&1";
     FILE* pipe = popen(command.c_str(), "r");
     if (!pipe)
         return run;
@@ -246,4 +246,41 @@ TEST(LogBookBackupOnTheInstrument, SavesEveryFlightBeforeTheEraseAndAsksWhenItCa
     EXPECT_NE(session.alerts.alerts[0].informativeText.find(*saved.backupFolder), std::string::npos);
     EXPECT_TRUE(session.log.containsPrefix("Log book backup: " + std::to_string(flightCount) + " flights saved in "));
     EXPECT_TRUE(session.device->listFlightsShort()->empty());
+}
+
+TEST(FirmwareCommandLine, InstallsWaitsForTheRestartAndBacksUpBeforeTheErase)
+{
+    VirtualInstrumentProcess instrument;
+    TemporaryFolder folder("corvex-firmware-cli");
+    const std::string firmware = makeSRecordFirmware(folder.path(), "WREN 2.406", 250);
+    const std::string good = folder.path() + "/good.s19";
+    std::ofstream(good, std::ios::binary) << firmware;
+    const std::string cut = folder.path() + "/cut.s19";
+    std::ofstream(cut, std::ios::binary) << firmware.substr(0, firmware.size() - 20);
+    const std::string data = "XDG_DATA_HOME='" + folder.path() + "/data' ";
+
+    // Not a terminal: one percentage a line.
+    const ProcessRun refused = runCorvex("--port " + instrument.portPath() + " firmware install " + cut);
+    EXPECT_EQ(refused.exitCode, 4) << refused.output;
+    EXPECT_NE(refused.output.find("nothing was sent"), std::string::npos) << refused.output;
+    EXPECT_EQ(refused.output.find("%"), std::string::npos) << refused.output;
+
+    const ProcessRun run
+        = runCorvex("--port " + instrument.portPath() + " firmware install " + good + " --erase-log-book", data);
+    EXPECT_EQ(run.exitCode, 0) << run.output;
+    EXPECT_NE(run.output.find("\n50%\n"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("\n100%\n"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("The instrument is back with firmware 2.406."), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("The log book was erased."), std::string::npos) << run.output;
+    const std::string backups = folder.path() + "/data/Corvex/backups/C0FFEE";
+    ASSERT_TRUE(fs::exists(backups)) << run.output;
+    const auto files = filesIn(backups);
+    EXPECT_EQ(files.size(), 6u);
+    for (const std::string& file : files)
+        expectIgc(file);
+
+    PtySession session;
+    ASSERT_TRUE(session.connectTo(instrument.portPath()));
+    EXPECT_EQ(session.device->currentFirmwareVersion(), 2406);
+    EXPECT_TRUE(session.device->listFlightsShort().value_or(std::vector<FlightRecord> { FlightRecord {} }).empty());
 }

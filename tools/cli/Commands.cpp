@@ -8,6 +8,7 @@ extern const CliCommand pilotCommand;
 extern const CliCommand downloadCommand;
 extern const CliCommand logbookCommand;
 extern const CliCommand airspacesCommand;
+extern const CliCommand firmwareCommand;
 
 const std::vector<const CliCommand*>& allCommands()
 {
@@ -18,6 +19,7 @@ const std::vector<const CliCommand*>& allCommands()
         &downloadCommand,
         &logbookCommand,
         &airspacesCommand,
+        &firmwareCommand,
     };
     return commands;
 }
