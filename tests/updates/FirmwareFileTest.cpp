@@ -5,6 +5,12 @@
 #include "updates/FirmwareFile.h"
 #include "device/FirmwareVersion.h"
 #include "updates/FirmwareInstallation.h"
+#include "updates/LogBookBackup.h"
+#include "platform/InstrumentDirectory.h"
+
+#include <cstdlib>
+#include <ctime>
+#include <map>
 
 #include <gtest/gtest.h>
 
@@ -204,4 +210,25 @@ TEST(FirmwareInstallation, NothingHappensWithoutAnInstrument)
         FirmwareInstallationOutcome::NotStarted);
     EXPECT_TRUE(install.rig.alerts.alerts.empty());
     EXPECT_TRUE(install.sheet.empty());
+}
+
+TEST(LogBookBackupFolder, LivesUnderTheUsersDataFolderBySerialAndLocalTime)
+{
+    std::map<std::string, std::string> variables { { "HOME", "/home/pilot" } };
+    const auto environment = [&](const char* name) -> std::optional<std::string> {
+        auto found = variables.find(name);
+        return found == variables.end() ? std::nullopt : std::optional<std::string>(found->second);
+    };
+    EXPECT_EQ(userDataHomePath(environment), "/home/pilot/.local/share");
+    variables["XDG_DATA_HOME"] = "relative/data"; // ignored, as the XDG rules say
+    EXPECT_EQ(userDataHomePath(environment), "/home/pilot/.local/share");
+    variables["XDG_DATA_HOME"] = "/srv/data";
+    EXPECT_EQ(userDataHomePath(environment), "/srv/data");
+
+    setenv("TZ", "UTC", 1);
+    tzset();
+    const auto moment = std::chrono::sys_days(std::chrono::year(2026) / 3 / 4) + std::chrono::hours(5)
+        + std::chrono::minutes(6) + std::chrono::seconds(7);
+    EXPECT_EQ(logBookBackupFolder("/srv/data/Corvex/backups", "C0FFEE", moment),
+        "/srv/data/Corvex/backups/C0FFEE/2026-03-04_05-06-07");
 }
