@@ -182,24 +182,6 @@ TEST(FirmwareOnTheInstrument, ARejectedLineEndsTheInstallationWithItsRebootLine)
     EXPECT_EQ(info->firmwareVer, 2405);
 }
 
-TEST(FirmwareOnTheInstrument, ADamagedFileSendsNothing)
-{
-    VirtualInstrumentProcess instrument;
-    TemporaryFolder folder("corvex-firmware");
-    std::string firmware = makeSRecordFirmware(folder.path(), "WREN 2.406", 40);
-    firmware.resize(firmware.size() / 2); // a download cut short
-
-    PtySession session;
-    ASSERT_TRUE(session.connectTo(instrument.portPath()));
-    session.device->setShouldLogCommunications(true);
-    session.log.lines.clear();
-    const auto result = installFirmwareFromData(*session.device, bytesOf(firmware), session.installation());
-    EXPECT_EQ(result.outcome, FirmwareInstallationOutcome::FileRefused);
-    EXPECT_FALSE(session.log.containsPrefix("deviceWriteData"));
-    ASSERT_EQ(session.alerts.alerts.size(), 1u);
-    EXPECT_EQ(session.alerts.alerts[0].message, "The firmware file is not correct");
-}
-
 TEST(LogBookBackupOnTheInstrument, SavesEveryFlightBeforeTheEraseAndAsksWhenItCannot)
 {
     VirtualInstrumentProcess instrument;
