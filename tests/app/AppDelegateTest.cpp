@@ -328,6 +328,8 @@ TEST_F(AppDelegateTest, UnplugGreysTheWindowAndClosesTheUpdateWindow)
 {
     instrument.flights = { { 3, 13, 7, 5, 9, 3, 3725 } };
     launchConnected();
+    // The window shows only once a check has completed.
+    ASSERT_TRUE(waitUntil([&] { return app.controller->updateWindowController()->lastCheckedAvailableUpdates().has_value(); }));
     app.ui().upgradeMenuItem->trigger();
     ASSERT_TRUE(app.controller->updateWindowController()->isVisible());
     app.controller->airspacesWindowController()->presentAirspacesWindow();
@@ -434,20 +436,11 @@ TEST_F(AppDelegateTest, ConnectionReplacingTheWindowStateWhileLockedKeepsItsOwnS
     EXPECT_TRUE(app.ui().downloadLogbookButton->isEnabled());
 }
 
-TEST_F(AppDelegateTest, EraseLogBookAsksNothingAndKeepsTheList)
-{
-    instrument.flights = { { 3, 13, 7, 5, 9, 3, 3725 } };
-    launchConnected();
-    app.ui().eraseLogBookMenuItem->trigger();
-    EXPECT_EQ(countRequests(*ports.state, { 0x03, 0x02 }), 1u);
-    EXPECT_TRUE(app.alerts.alerts.empty());
-    EXPECT_EQ(app.ui().logEntriesCombo->count(), 2);
-}
-
 TEST_F(AppDelegateTest, UpgradeMenusLogAndChooseTheChannel)
 {
     launchConnected();
     UpdateWindow* updates = app.controller->updateWindowController();
+    ASSERT_TRUE(waitUntil([&] { return updates->lastCheckedAvailableUpdates().has_value(); }));
     app.ui().upgradeBetaMenuItem->trigger();
     EXPECT_TRUE(app.log.contains("upgrade Beta menu clicked"));
     EXPECT_TRUE(updates->isBetaVersionUpdateWindow());

@@ -63,7 +63,7 @@ CliSession::CliSession(std::optional<std::string> port)
 
 CliSession::~CliSession() = default;
 
-std::optional<ExitCode> CliSession::connect()
+std::optional<ExitCode> CliSession::connect(bool reportMissing)
 {
     if (m_requestedPort) {
         m_device->corvexDeviceMatchedAtBsdPath(*m_requestedPort, 0);
@@ -71,6 +71,8 @@ std::optional<ExitCode> CliSession::connect()
         // Instruments already plugged in are reported before this returns.
         m_device->registerForSerialDeviceNotifications();
         if (!m_device->deviceIsConnected()) {
+            if (!reportMissing)
+                return NoInstrument;
             printError(std::cerr, "no instrument found: plug in the Corvex Vario, or give its serial device with --port PATH");
             return NoInstrument;
         }

@@ -22,6 +22,10 @@ enum ExitCode : int {
     NoInstrument = 2,
     InstrumentFailed = 3,
     FileError = 4,
+    // The versions feed could not be read or is not a feed.
+    UpdateCheckFailed = 5,
+    // `update check`: the feed offers an update.
+    UpdateAvailable = 10,
 };
 
 // Alerts become lines on stderr: nobody is there to press a button.
@@ -39,11 +43,14 @@ public:
     ~CliSession() override;
 
     // Finds, opens and configures the instrument. Prints a clear message and returns
-    // the exit code on failure.
-    std::optional<ExitCode> connect();
+    // the exit code on failure; with reportMissing false, finding no instrument at all
+    // returns NoInstrument without a message (for commands that work without one).
+    std::optional<ExitCode> connect(bool reportMissing = true);
 
     CorvexDevice& device() { return *m_device; }
     const std::string& portPath() const { return m_portPath; }
+    LogSink& log() { return m_log; }
+    AlertPresenter& alerts() { return m_alerts; }
 
     void deviceConnected() override { m_connected = true; }
     void deviceDisconnected() override { m_connected = false; }

@@ -8,6 +8,8 @@ extern const CliCommand pilotCommand;
 extern const CliCommand downloadCommand;
 extern const CliCommand logbookCommand;
 extern const CliCommand airspacesCommand;
+extern const CliCommand updateCommand;
+extern const CliCommand firmwareCommand;
 
 const std::vector<const CliCommand*>& allCommands()
 {
@@ -18,6 +20,8 @@ const std::vector<const CliCommand*>& allCommands()
         &downloadCommand,
         &logbookCommand,
         &airspacesCommand,
+        &updateCommand,
+        &firmwareCommand,
     };
     return commands;
 }

@@ -11,6 +11,7 @@
 #include <QFileInfo>
 #include <QHttpServerRequest>
 #include <QHttpServerResponder>
+#include <QTcpSocket>
 #include <QThread>
 #include <QUrl>
 
@@ -354,9 +355,40 @@ VendorServer::VendorServer(Options options)
 {
 }
 
+namespace {
+
+// Transfers that a well-behaved server never makes, for the clients' tests (with
+// --test-replies): a body without a length, ended by closing the connection, and a
+// body that stops half-way while the connection stays open.
+bool answerBrokenTransfer(const QString& path, QTcpSocket& socket)
+{
+    const QByteArray body(200000, 'x');
+    if (path == QStringLiteral("/test/no-length")) {
+        socket.write("HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\nConnection: close\r\n\r\n");
+        socket.write(body);
+        socket.disconnectFromHost();
+        return true;
+    }
+    if (path == QStringLiteral("/test/stall")) {
+        socket.write("HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\nContent-Length: "
+            + QByteArray::number(body.size()) + "\r\n\r\n");
+        socket.write(body.left(1000));
+        socket.flush();
+        return true;
+    }
+    return false;
+}
+
+} // namespace
+
 bool VendorServer::handleRequest(const QHttpServerRequest& request, QTcpSocket* socket)
 {
     const QString path = request.url().path();
+    if (m_options.testReplies && request.method() == QHttpServerRequest::Method::Get
+        && answerBrokenTransfer(path, *socket)) {
+        std::fprintf(stderr, "vendor-server: GET %s -> broken on purpose\n", qPrintable(path));
+        return true;
+    }
     Reply reply;
     if (path == QString::fromStdString(std::string(VendorEndpoints::airspacesServicePath))) {
         if (request.method() != QHttpServerRequest::Method::Post)

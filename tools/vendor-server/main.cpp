@@ -26,7 +26,8 @@ int main(int argc, char** argv)
     QCommandLineOption tiles("tiles-dir", "Folder of map tiles as Z/X/Y.png, served at /tiles/Z/X/Y.png.", "DIR");
     QCommandLineOption testReplies("test-replies",
         "Also answer the set ids -1 (no InternalFormatData), -2 (Base64 in 76-character lines) and -3 (the first set, "
-        "two seconds late), and refuse every conversion described as 'test: refuse'.");
+        "two seconds late), refuse every conversion described as 'test: refuse', and break two downloads on "
+        "purpose: /test/no-length (a body without a length) and /test/stall (a body that stops half-way).");
     parser.addOptions({ port, approved, products, tiles, testReplies });
     parser.process(application);
 

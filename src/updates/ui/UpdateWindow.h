@@ -1,8 +1,20 @@
 #pragma once
 
+#include "base/Bytes.h"
+#include "updates/AvailableUpdates.h"
+
+#include <QString>
 #include <QWidget>
 
+#include <functional>
 #include <memory>
+#include <optional>
+#include <string>
+
+class QDialog;
+class QLabel;
+class QProgressBar;
+class QPushButton;
 
 namespace Ui {
 class UpdateWindow;
@@ -10,48 +22,158 @@ class UpdateWindow;
 
 namespace corvex {
 
+class AlertPresenter;
 class CorvexDevice;
+class EventLoopTurner;
+class HttpClient;
+class LogSink;
 class PreferencesStore;
+class UpdateChecker;
+class URLConnection;
+struct DesktopNotification;
 
-// The update window: software and firmware updates from the vendor's server. It lives
-// for the whole run; the application controller shows it from the menus and asks it to
-// check for updates on every connection.
+// The update window: which software and firmware updates the vendor's server offers,
+// in release or beta mode, and the downloads and installations started from it. It
+// lives for the whole run; the application controller shows it from the menus and asks
+// it to check for updates on every connection.
+//
+// The operations are spread over three files: the check and the window itself
+// (UpdateWindow.cpp), the firmware download and installation (UpdateWindowFirmware.cpp)
+// and the software download and installation (UpdateWindowSoftware.cpp).
 class UpdateWindow final : public QWidget {
     Q_OBJECT
 
 public:
-    explicit UpdateWindow(PreferencesStore& preferences, QWidget* parent = nullptr);
+    // The caller keeps every object alive for as long as the window lives; all but
+    // preferences and log may be null.
+    struct Environment {
+        PreferencesStore* preferences { nullptr };
+        LogSink* log { nullptr };
+        AlertPresenter* alerts { nullptr };
+        // The short turns of the event loop (before a check, between firmware lines);
+        // a nested QEventLoop without one.
+        EventLoopTurner* eventLoop { nullptr };
+        // The feed and the downloads; the window makes its own client without one.
+        HttpClient* http { nullptr };
+        // Posts the "updates are available" notification; without one nothing is
+        // posted (no notification service).
+        std::function<void(const DesktopNotification&)> postNotification {};
+        // The running program's version as the feed's entries are compared with it;
+        // QCoreApplication::applicationVersion() when empty.
+        std::string programVersion {};
+    };
+
+    // The modal panels and the hand-offs to the desktop. The window shows dialogs and
+    // opens the browser; tests answer and record.
+    struct Panels {
+        // The chosen firmware file ("s19"), or nothing when the user cancelled.
+        std::function<std::optional<QString>()> openFirmwareFile {};
+        // Opens an address in the user's browser.
+        std::function<void(const QString& url)> openUrl {};
+    };
+
+    explicit UpdateWindow(Environment environment, QWidget* parent = nullptr);
     ~UpdateWindow() override;
 
     Ui::UpdateWindow& ui() { return *m_ui; }
+    void setPanels(Panels panels);
 
     void setDevice(CorvexDevice* device) { m_device = device; }
     CorvexDevice* device() const { return m_device; }
 
-    // Started on every connection, after the device info has been read.
-    void checkUpdates();
-    int checkUpdatesRequests() const { return m_checkUpdatesRequests; }
-
     // A firmware installation that asks for the log book to be erased sets this; the
     // next connection clears it and erases.
-    bool isLogBookEraseScheduledForNextDeviceConnect() const { return m_logBookEraseScheduled; }
-    void setIsLogBookEraseScheduledForNextDeviceConnect(bool scheduled) { m_logBookEraseScheduled = scheduled; }
+    bool isLogBookEraseScheduledForNextDeviceConnect() const { return m_isLogBookEraseScheduledForNextDeviceConnect; }
+    void setIsLogBookEraseScheduledForNextDeviceConnect(bool scheduled)
+    {
+        m_isLogBookEraseScheduledForNextDeviceConnect = scheduled;
+    }
 
-    bool isBetaVersionUpdateWindow() const { return m_isBeta; }
-    void setIsBetaVersionUpdateWindow(bool beta);
+    // Set by the application controller before it shows the window.
+    bool isBetaVersionUpdateWindow() const { return m_isBetaVersionUpdateWindow; }
+    void setIsBetaVersionUpdateWindow(bool beta) { m_isBetaVersionUpdateWindow = beta; }
 
+    // The outcome of the last completed check; absent until one completes, never
+    // cleared.
+    const std::optional<AvailableUpdates>& lastCheckedAvailableUpdates() const { return m_lastCheckedAvailableUpdates; }
+
+    // The running downloads, kept so that Cancel and a removed instrument stop them.
+    const std::shared_ptr<URLConnection>& firmwareDownloadConnection() const { return m_firmwareDownloadConnection; }
+    const std::shared_ptr<URLConnection>& softwareDownloadConnection() const { return m_softwareDownloadConnection; }
+
+    // The update sheet: a window-modal dialog with a label, a 0-100 progress bar and
+    // Cancel, for the downloads and the firmware installation.
+    QDialog* updateSheet() const { return m_updateSheet; }
+    QLabel* updateSheetLabel() const { return m_updateSheetLabel; }
+    QProgressBar* updateSheetProgressBar() const { return m_updateSheetProgressBar; }
+    QPushButton* updateSheetCancelButton() const { return m_updateSheetCancelButton; }
+
+    // How many checks were started, for the controller's tests.
+    int checkUpdatesRequests() const { return m_checkUpdatesRequests; }
+
+    // The whole check, started on every connection: the feed is read in the background
+    // and the outcome stored, shown and, for a release update, announced.
+    void checkUpdates();
+    // Reads the feed and hands the outcome to the callback on a later turn of the loop;
+    // returns at once. The model is the connected device's.
+    void checkUpdatesAvailableForCurrentSwVer(const std::string& currentSoftwareVersion,
+        const std::string& currentFirmwareVersion, std::function<void(const AvailableUpdates&)> asyncronousCheckCompleted);
+    // Title, labels and buttons for the window's mode; with no outcome the window goes
+    // off the screen.
+    void updateUIBasedOnAvailableUpdates(const std::optional<AvailableUpdates>& availableUpdates);
+
+    // Shows the window refreshed from the last check.
+    void showWindow();
+
+    void showUpdateSheetWithText(const QString& text, bool enableCancel);
+    void hideUpdateSheet();
+
+    // The instrument went away: any download stops.
     void deviceDisconnected();
 
+    // Firmware (UpdateWindowFirmware.cpp).
+    void installFirmwareFromData(const std::optional<Bytes>& data);
+
+    // Software (UpdateWindowSoftware.cpp).
+    void installSoftwareUpdateFromDataAndRelaunchApp(const Bytes& data);
+    // Unpacks the archive into its own folder; whether that worked.
+    bool unzipFile(const QString& path);
+
+public slots:
+    void notifyWhenUpdatesAvailableCheckboxClicked();
+    void updateSheetCancelButtonPressed();
+    void closeButton();
+    void downloadFirmwareUpdateButton();
+    void updateFirmwareFromAFile();
+    void downloadSoftwareUpdateButton();
+    void manuallyDownloadLatestSoftware();
+
 private:
-    void showVersions();
+    void buildUpdateSheet();
+    void cancelDownloads();
+    void runEventLoopFor(double seconds);
+    std::string currentSoftwareVersion() const;
+    std::string currentFirmwareVersion() const;
+    std::string versionsFeedUrl() const;
+    HttpClient& http();
 
     std::unique_ptr<Ui::UpdateWindow> m_ui;
-    PreferencesStore& m_preferences;
+    Environment m_environment;
+    Panels m_panels;
+    std::unique_ptr<HttpClient> m_ownHttp;
+    std::unique_ptr<UpdateChecker> m_checker;
     CorvexDevice* m_device { nullptr };
-    bool m_logBookEraseScheduled { false };
-    bool m_isBeta { false };
-    bool m_instrumentConnected { false };
+    std::shared_ptr<URLConnection> m_firmwareDownloadConnection;
+    std::shared_ptr<URLConnection> m_softwareDownloadConnection;
+    bool m_isBetaVersionUpdateWindow { false };
+    bool m_isLogBookEraseScheduledForNextDeviceConnect { false };
+    std::optional<AvailableUpdates> m_lastCheckedAvailableUpdates;
     int m_checkUpdatesRequests { 0 };
+
+    QDialog* m_updateSheet { nullptr };
+    QLabel* m_updateSheetLabel { nullptr };
+    QProgressBar* m_updateSheetProgressBar { nullptr };
+    QPushButton* m_updateSheetCancelButton { nullptr };
 };
 
 } // namespace corvex

@@ -1,0 +1,36 @@
+// One QApplication (offscreen) for the HTTP callbacks and the update window, with every
+// folder the program could touch in a temporary folder.
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+int main(int argc, char** argv)
+{
+    QTemporaryDir scratch;
+    if (!scratch.isValid())
+        return 2;
+    const QByteArray root = scratch.path().toLocal8Bit();
+    for (const char* name : { "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_RUNTIME_DIR" }) {
+        const QByteArray folder = root + "/" + name;
+        QDir().mkpath(QString::fromLocal8Bit(folder));
+        QFile::setPermissions(QString::fromLocal8Bit(folder), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        setenv(name, folder.constData(), 1);
+    }
+    setenv("CORVEX_NO_UDEV", "1", 1);
+    setenv("CORVEX_INSTRUMENT_DIR", (root + "/instruments").constData(), 1);
+    unsetenv("CORVEX_VENDOR_URL");
+    if (!getenv("QT_QPA_PLATFORM"))
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+
+    QApplication application(argc, argv);
+    QApplication::setOrganizationName(QStringLiteral("Corvex"));
+    QApplication::setApplicationName(QStringLiteral("CorvexVario"));
+    QApplication::setApplicationVersion(QStringLiteral("9.8.7"));
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
