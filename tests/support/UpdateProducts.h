@@ -62,8 +62,9 @@ public:
     static UpdateProducts make(const std::string& folder, const std::string& baseUrl, const std::vector<Entry>& entries);
 
     static Entry firmware(std::string id, std::string version, int lines = 120);
-    // A program folder "CorvexVario/" holding bin/corvex-vario, a shell script that
-    // prints "corvex-vario <version>", and share/VERSION.
+    // A program folder "corvex-vario/" (the name of an installed one) holding
+    // bin/corvex-vario, a shell script that prints "corvex-vario <version>", and
+    // share/VERSION.
     static Entry software(std::string id, std::string version);
     static Entry raw(std::string id, std::string version, std::string fileName, Bytes contents);
 
