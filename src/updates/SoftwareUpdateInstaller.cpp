@@ -66,6 +66,28 @@ bool copyHelper(const std::string& source, const std::string& target)
 
 } // namespace
 
+SoftwarePackageKind softwarePackageKindOfUrl(std::string_view url)
+{
+    // The path: after the scheme and host, before the query and the fragment.
+    if (const auto scheme = url.find("://"); scheme != std::string_view::npos) {
+        url.remove_prefix(scheme + 3);
+        const auto path = url.find_first_of("/?#");
+        url.remove_prefix(path == std::string_view::npos ? url.size() : path);
+    }
+    url = url.substr(0, url.find_first_of("?#"));
+    // A path's extension is that of its last component; trailing slashes do not count.
+    while (!url.empty() && url.back() == '/')
+        url.remove_suffix(1);
+    const std::string_view last = url.substr(url.rfind('/') == std::string_view::npos ? 0 : url.rfind('/') + 1);
+    const auto dot = last.rfind('.');
+    const std::string_view extension = dot == std::string_view::npos || dot == 0 ? std::string_view {} : last.substr(dot + 1);
+    if (extension == "zip")
+        return SoftwarePackageKind::zipArchive;
+    if (extension == "dmg")
+        return SoftwarePackageKind::diskImage;
+    return SoftwarePackageKind::neither;
+}
+
 SoftwareUpdateInstaller::SoftwareUpdateInstaller(SoftwareUpdateEnvironment environment, ProgramFolder programFolder, std::string workingDirectory)
     : m_environment(std::move(environment))
     , m_programFolder(std::move(programFolder))

@@ -6,6 +6,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <sys/types.h>
 
 namespace corvex {
@@ -13,6 +14,16 @@ namespace corvex {
 class AlertPresenter;
 class LogSink;
 class ProcessLauncher;
+
+// What the feed's package address offers, by the extension of its path, compared
+// case-sensitively: a zip archive is installed by the program, a disk image is handed
+// to the browser, anything else is refused.
+enum class SoftwarePackageKind {
+    zipArchive,
+    diskImage,
+    neither,
+};
+SoftwarePackageKind softwarePackageKindOfUrl(std::string_view url);
 
 struct SoftwareUpdateEnvironment {
     LogSink* log { nullptr };
@@ -35,6 +46,7 @@ public:
     static std::string defaultWorkingDirectory();
 
     const std::string& workingDirectory() const { return m_workingDirectory; }
+    const ProgramFolder& programFolder() const { return m_programFolder; }
 
     // Tells the user why this installation cannot replace itself and answers false, or
     // answers true without a word.

@@ -2,6 +2,7 @@
 
 #include "base/Bytes.h"
 #include "updates/AvailableUpdates.h"
+#include "updates/ProgramFolder.h"
 
 #include <QString>
 #include <QWidget>
@@ -10,6 +11,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <sys/types.h>
 
 class QDialog;
 class QLabel;
@@ -28,6 +30,8 @@ class EventLoopTurner;
 class HttpClient;
 class LogSink;
 class PreferencesStore;
+class ProcessLauncher;
+class SoftwareUpdateInstaller;
 class UpdateChecker;
 class URLConnection;
 struct DesktopNotification;
@@ -72,11 +76,24 @@ public:
         std::function<void(const QString& url)> openUrl {};
     };
 
+    // Where a software update goes and how the program hands over to the helper. Empty
+    // fields take the running program's: its folder, the private working directory,
+    // posix_spawn and QCoreApplication::quit. Tests point it at a temporary prefix.
+    struct SoftwareInstallation {
+        std::optional<ProgramFolder> programFolder {};
+        std::string workingDirectory {};
+        ProcessLauncher* processes { nullptr };
+        std::function<void()> terminateApplication {};
+        // The process the helper waits for; 0 for this one.
+        pid_t processId { 0 };
+    };
+
     explicit UpdateWindow(Environment environment, QWidget* parent = nullptr);
     ~UpdateWindow() override;
 
     Ui::UpdateWindow& ui() { return *m_ui; }
     void setPanels(Panels panels);
+    void setSoftwareInstallation(SoftwareInstallation installation) { m_softwareInstallation = std::move(installation); }
 
     void setDevice(CorvexDevice* device) { m_device = device; }
     CorvexDevice* device() const { return m_device; }
@@ -135,7 +152,8 @@ public:
     void installFirmwareFromData(const std::optional<Bytes>& data);
 
     // Software (UpdateWindowSoftware.cpp).
-    void installSoftwareUpdateFromDataAndRelaunchApp(const Bytes& data);
+    // `expectedSha256`: the digest the feed announced for the package, if any.
+    void installSoftwareUpdateFromDataAndRelaunchApp(const Bytes& data, const std::optional<std::string>& expectedSha256 = std::nullopt);
     // Unpacks the archive into its own folder; whether that worked.
     bool unzipFile(const QString& path);
 
@@ -156,6 +174,8 @@ private:
     std::string currentFirmwareVersion() const;
     std::string versionsFeedUrl() const;
     HttpClient& http();
+    SoftwareUpdateInstaller softwareUpdateInstaller();
+    void openUrl(const std::string& url);
 
     std::unique_ptr<Ui::UpdateWindow> m_ui;
     Environment m_environment;
@@ -168,6 +188,8 @@ private:
     bool m_isBetaVersionUpdateWindow { false };
     bool m_isLogBookEraseScheduledForNextDeviceConnect { false };
     std::optional<AvailableUpdates> m_lastCheckedAvailableUpdates;
+    SoftwareInstallation m_softwareInstallation;
+    std::shared_ptr<ProcessLauncher> m_ownProcesses;
     int m_checkUpdatesRequests { 0 };
 
     QDialog* m_updateSheet { nullptr };

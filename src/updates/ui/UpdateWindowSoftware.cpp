@@ -2,29 +2,144 @@
 // unpacking and the hand-over to the update helper.
 #include "updates/ui/UpdateWindow.h"
 
+#include "platform/AlertPresenter.h"
 #include "platform/LogSink.h"
+#include "platform/ProcessLauncher.h"
+#include "platform/VendorEndpoints.h"
+#include "platform/qt/PreferencesStore.h"
+#include "updates/SoftwareUpdateInstaller.h"
+#include "updates/URLConnection.h"
+
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QProgressBar>
+#include <QTimer>
+#include <QUrl>
+
+#include <unistd.h>
 
 namespace corvex {
 
+SoftwareUpdateInstaller UpdateWindow::softwareUpdateInstaller()
+{
+    SoftwareUpdateEnvironment environment;
+    environment.log = m_environment.log;
+    environment.alerts = m_environment.alerts;
+    environment.processes = m_softwareInstallation.processes;
+    if (!environment.processes) {
+        if (!m_ownProcesses)
+            m_ownProcesses = std::make_shared<PosixProcessLauncher>();
+        environment.processes = m_ownProcesses.get();
+    }
+    environment.terminateApplication = m_softwareInstallation.terminateApplication;
+    if (!environment.terminateApplication) {
+        // From the event loop, once the alert or callback that got here has returned.
+        environment.terminateApplication = [] { QTimer::singleShot(0, qApp, &QCoreApplication::quit); };
+    }
+    environment.processId = m_softwareInstallation.processId ? m_softwareInstallation.processId : ::getpid();
+    ProgramFolder folder = m_softwareInstallation.programFolder
+        ? *m_softwareInstallation.programFolder
+        : ProgramFolder::ofExecutable(QCoreApplication::applicationFilePath().toStdString());
+    std::string workingDirectory = m_softwareInstallation.workingDirectory.empty()
+        ? SoftwareUpdateInstaller::defaultWorkingDirectory()
+        : m_softwareInstallation.workingDirectory;
+    return SoftwareUpdateInstaller(std::move(environment), std::move(folder), std::move(workingDirectory));
+}
+
+void UpdateWindow::openUrl(const std::string& url)
+{
+    const QString address = QString::fromStdString(url);
+    if (m_panels.openUrl)
+        m_panels.openUrl(address);
+    else
+        QDesktopServices::openUrl(QUrl(address, QUrl::StrictMode));
+}
+
 void UpdateWindow::downloadSoftwareUpdateButton()
 {
-    logLine(*m_environment.log, "Software download is not available yet");
+    if (!m_lastCheckedAvailableUpdates)
+        return;
+    const AvailableUpdates& updates = *m_lastCheckedAvailableUpdates;
+    const bool beta = m_isBetaVersionUpdateWindow;
+    const std::optional<std::string>& offered = beta ? updates.softwareBetaUrl : updates.softwareUrl;
+    if (!offered)
+        return;
+
+    // A program the package manager installed is updated by the package manager: the
+    // window says so and neither downloads nor opens anything.
+    SoftwareUpdateInstaller installer = softwareUpdateInstaller();
+    const std::string url = percentEscapedUrlString(*offered);
+    const SoftwarePackageKind kind = softwarePackageKindOfUrl(url);
+    if (kind == SoftwarePackageKind::diskImage) {
+        if (installer.programFolder().selfUpdate == ProgramFolder::SelfUpdate::PackageManager)
+            installer.mayReplaceItself();
+        else
+            openUrl(url);
+        return;
+    }
+    if (kind == SoftwarePackageKind::neither) {
+        m_environment.alerts->showAlert(Alert { "Error", "The URL returned by the server is neither zip nor dmg", { "Ok" } });
+        return;
+    }
+    // Nothing is downloaded that could not be installed.
+    if (!installer.mayReplaceItself())
+        return;
+
+    showUpdateSheetWithText(QStringLiteral("Downloading an Corvex Vario Software update, please wait..."), true);
+    HttpRequest request;
+    request.url = url;
+    request.cachePolicy = HttpCachePolicy::ignoreLocalCache;
+    request.inactivityTimeout = std::chrono::seconds(VendorEndpoints::downloadTimeoutSeconds);
+    const std::optional<std::string> expectedSha256 = beta ? updates.softwareBetaSha256 : updates.softwareSha256;
+    m_softwareDownloadConnection = URLConnection::asyncConnectionWithRequest(
+        http(), std::move(request),
+        [this, expectedSha256](std::optional<Bytes> body, std::optional<URLResponse> response) {
+            if (!body) {
+                logLine(*m_environment.log, "User cancelled apparently, since nsdata is nil");
+                hideUpdateSheet();
+                return;
+            }
+            const int statusCode = response ? response->statusCode : 0;
+            if (statusCode == 200) {
+                hideUpdateSheet();
+                installSoftwareUpdateFromDataAndRelaunchApp(*body, expectedSha256);
+                return;
+            }
+            m_environment.alerts->showAlert(Alert { "Error downloading software update",
+                formatString("The server didn't return correct response. URLResponse status code %ld", static_cast<long>(statusCode)),
+                { "Close" } });
+            hideUpdateSheet();
+        },
+        [this](const URLError& error) {
+            m_environment.alerts->showAlert(Alert { "Error downloading software update",
+                formatString("There was a problem downloading software update. %s", error.text.c_str()), { "Close" } });
+            hideUpdateSheet();
+        },
+        [](float) {},
+        [this](float progress) { m_updateSheetProgressBar->setValue(static_cast<int>(progress * 100)); });
 }
 
-void UpdateWindow::installSoftwareUpdateFromDataAndRelaunchApp(const Bytes&)
+void UpdateWindow::installSoftwareUpdateFromDataAndRelaunchApp(const Bytes& archive, const std::optional<std::string>& expectedSha256)
 {
-    logLine(*m_environment.log, "Software installation is not available yet");
+    softwareUpdateInstaller().installSoftwareUpdateFromDataAndRelaunchApp(archive, expectedSha256);
 }
 
-bool UpdateWindow::unzipFile(const QString&)
+bool UpdateWindow::unzipFile(const QString& path)
 {
-    logLine(*m_environment.log, "Unpacking is not available yet");
-    return false;
+    return softwareUpdateInstaller().unzipFile(path.toStdString());
 }
 
 void UpdateWindow::manuallyDownloadLatestSoftware()
 {
-    logLine(*m_environment.log, "Manual download is not available yet");
+    std::string address;
+    if (m_lastCheckedAvailableUpdates) {
+        const AvailableUpdates& updates = *m_lastCheckedAvailableUpdates;
+        address = (m_isBetaVersionUpdateWindow ? updates.softwareBetaUrl : updates.softwareUrl).value_or("");
+    }
+    // Before any check, and when the feed offered no package, the vendor's web site.
+    if (address.empty())
+        address = m_environment.preferences->vendorEndpoints().websiteUrl();
+    openUrl(percentEscapedUrlString(address));
 }
 
 } // namespace corvex
