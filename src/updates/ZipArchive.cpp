@@ -244,7 +244,9 @@ Result<void, std::string> makeFolders(const std::string& root, const std::vector
                 return Failure<std::string> { "cannot make the folder " + quoted(path) + ": something else is there" };
             continue;
         }
-        if (::mkdir(path.c_str(), 0700) != 0)
+        // A folder the archive does not list gets what unzip gives it: 0755 under the
+        // user's umask. Listed folders get their own permissions at the end.
+        if (::mkdir(path.c_str(), 0755) != 0)
             return Failure<std::string> { systemError("cannot make the folder", path) };
     }
     return {};
@@ -331,8 +333,9 @@ Result<ZipListing, std::string> extractZipArchive(const std::string& archivePath
     if (::stat(targetFolder.c_str(), &target) != 0 || !S_ISDIR(target.st_mode))
         return Failure<std::string> { "the target folder " + quoted(targetFolder) + " does not exist" };
 
-    // Folders stay writable for the owner while their contents are written; their own
-    // permissions are set at the end, deepest first.
+    // Listed folders stay writable for the owner while their contents are written
+    // (mkdir gives the owner every right); their own permissions are set at the end,
+    // deepest first.
     std::vector<const ZipEntry*> folders;
     for (zip_uint64_t index = 0; index < listing->entries.size(); ++index) {
         const ZipEntry& entry = listing->entries[index];

@@ -83,7 +83,7 @@ inline std::vector<std::string> filesBelow(const std::string& folder)
     std::vector<std::string> paths;
     std::error_code error;
     for (auto it = std::filesystem::recursive_directory_iterator(folder, error); !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error))
-        paths.push_back(std::filesystem::relative(it->path(), folder).string());
+        paths.push_back(it->path().lexically_relative(folder).string());
     std::sort(paths.begin(), paths.end());
     return paths;
 }

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -125,7 +126,9 @@ TEST(ZipArchive, UnpacksFoldersFilesAndLinksWithTheirPermissions)
     // The owner keeps the right to replace what an update brought.
     EXPECT_EQ(modeOf("doc"), S_IFDIR | 0755u);
     EXPECT_EQ(modeOf("doc/notes"), S_IFREG | 0644u);
-    EXPECT_EQ(modeOf("bin"), S_IFDIR | 0700u);
+    const mode_t umask = ::umask(022);
+    ::umask(umask);
+    EXPECT_EQ(modeOf("bin"), S_IFDIR | (0755u & ~umask));
     EXPECT_TRUE(S_ISLNK(modeOf("lib/libcorvex.so")));
     EXPECT_EQ(std::filesystem::read_symlink(folder.path() + "/corvex-vario/lib/libcorvex.so"), "libcorvex.so.1");
 
@@ -137,6 +140,28 @@ TEST(ZipArchive, UnpacksFoldersFilesAndLinksWithTheirPermissions)
     const auto again = extractZipArchive(archive, folder.path());
     ASSERT_FALSE(again);
     EXPECT_NE(again.error().find("cannot create"), std::string::npos) << again.error();
+}
+
+TEST(ZipArchive, UnpacksWhatInfoZipPacked)
+{
+    testing::TemporaryFolder folder("corvex-zip");
+    const std::string source = folder.path() + "/source/corvex-vario";
+    std::filesystem::create_directories(source + "/bin");
+    std::ofstream(source + "/bin/corvex-vario") << "#!/bin/sh\n";
+    std::filesystem::permissions(source + "/bin/corvex-vario", std::filesystem::perms(0755));
+    std::filesystem::create_symlink("bin/corvex-vario", source + "/program");
+    // -y keeps the link as a link.
+    const std::string command = "cd '" + folder.path() + "/source' && zip -qry ../packed.zip corvex-vario";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    const std::string target = folder.path() + "/target";
+    std::filesystem::create_directory(target);
+
+    const auto extracted = extractZipArchive(folder.path() + "/packed.zip", target);
+    ASSERT_TRUE(extracted) << extracted.error();
+    EXPECT_EQ(testing::filesBelow(target),
+        (std::vector<std::string> { "corvex-vario", "corvex-vario/bin", "corvex-vario/bin/corvex-vario", "corvex-vario/program" }));
+    EXPECT_EQ(std::filesystem::status(target + "/corvex-vario/bin/corvex-vario").permissions(), std::filesystem::perms(0755));
+    EXPECT_EQ(std::filesystem::read_symlink(target + "/corvex-vario/program"), "bin/corvex-vario");
 }
 
 } // namespace

@@ -20,11 +20,27 @@
 
 namespace corvex {
 
+namespace {
+
+// For a window made without alerts (some tests): nobody to tell.
+class SilentAlertPresenter final : public AlertPresenter {
+public:
+    int showAlert(const Alert&) override { return 0; }
+};
+
+AlertPresenter& alertsOr(AlertPresenter* alerts)
+{
+    static SilentAlertPresenter silent;
+    return alerts ? *alerts : silent;
+}
+
+} // namespace
+
 SoftwareUpdateInstaller UpdateWindow::softwareUpdateInstaller()
 {
     SoftwareUpdateEnvironment environment;
     environment.log = m_environment.log;
-    environment.alerts = m_environment.alerts;
+    environment.alerts = &alertsOr(m_environment.alerts);
     environment.processes = m_softwareInstallation.processes;
     if (!environment.processes) {
         if (!m_ownProcesses)
@@ -78,7 +94,7 @@ void UpdateWindow::downloadSoftwareUpdateButton()
         return;
     }
     if (kind == SoftwarePackageKind::neither) {
-        m_environment.alerts->showAlert(Alert { "Error", "The URL returned by the server is neither zip nor dmg", { "Ok" } });
+        alertsOr(m_environment.alerts).showAlert(Alert { "Error", "The URL returned by the server is neither zip nor dmg", { "Ok" } });
         return;
     }
     // Nothing is downloaded that could not be installed.
@@ -105,13 +121,13 @@ void UpdateWindow::downloadSoftwareUpdateButton()
                 installSoftwareUpdateFromDataAndRelaunchApp(*body, expectedSha256);
                 return;
             }
-            m_environment.alerts->showAlert(Alert { "Error downloading software update",
+            alertsOr(m_environment.alerts).showAlert(Alert { "Error downloading software update",
                 formatString("The server didn't return correct response. URLResponse status code %ld", static_cast<long>(statusCode)),
                 { "Close" } });
             hideUpdateSheet();
         },
         [this](const URLError& error) {
-            m_environment.alerts->showAlert(Alert { "Error downloading software update",
+            alertsOr(m_environment.alerts).showAlert(Alert { "Error downloading software update",
                 formatString("There was a problem downloading software update. %s", error.text.c_str()), { "Close" } });
             hideUpdateSheet();
         },
