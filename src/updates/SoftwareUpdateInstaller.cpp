@@ -181,6 +181,16 @@ bool SoftwareUpdateInstaller::installSoftwareUpdateFromDataAndRelaunchApp(ByteVi
         return false;
     }
     logLine(log, "Unzipped successfully");
+    // The helper would find nothing to install and start the old version again, and the
+    // user would take that for the new one: say so now, while the program still runs.
+    const std::string program = m_workingDirectory + "/" + m_programFolder.applicationName + "/" + std::string(ProgramFolder::programPath);
+    struct stat status;
+    if (::stat(program.c_str(), &status) != 0 || !S_ISREG(status.st_mode) || !(status.st_mode & S_IXUSR)) {
+        logLine(log, "The software update holds no program %s", program.c_str());
+        alertInstallationError(formatString("The downloaded software update holds no program folder %s with %s.",
+            m_programFolder.applicationName.c_str(), std::string(ProgramFolder::programPath).c_str()));
+        return false;
+    }
 
     // Step 3.
     const std::string helperCopy = m_workingDirectory + "/" + std::string(ProgramFolder::helperName);

@@ -188,6 +188,23 @@ TEST_F(SoftwareUpdateInstallerTest, ADownloadThatDiffersFromTheAnnouncedDigestIs
     EXPECT_TRUE(installer().installSoftwareUpdateFromDataAndRelaunchApp(archive, announced));
 }
 
+TEST_F(SoftwareUpdateInstallerTest, AnArchiveWithoutTheProgramFolderIsRefusedBeforeTheProgramEnds)
+{
+    const std::vector<std::vector<testing::ZipTestEntry>> archives = {
+        { { "CorvexVario/bin/corvex-vario", "#!/bin/sh\n", S_IFREG | 0755 } },
+        { { "corvex-vario/bin/corvex-vario", "not executable" } },
+        { testing::zipFolder("corvex-vario/bin/corvex-vario/") },
+    };
+    for (const auto& entries : archives) {
+        alerts.alerts.clear();
+        EXPECT_FALSE(installer().installSoftwareUpdateFromDataAndRelaunchApp(zipBytes(m_root.path(), entries)));
+        ASSERT_EQ(alerts.alerts.size(), 1u);
+        EXPECT_EQ(alerts.alerts[0].message, "Error installing software update");
+        EXPECT_EQ(alerts.alerts[0].informativeText, "The downloaded software update holds no program folder corvex-vario with bin/corvex-vario.");
+        expectNothingStarted();
+    }
+}
+
 TEST_F(SoftwareUpdateInstallerTest, AMissingHelperIsReportedAndAFailedStartKeepsTheProgramRunning)
 {
     fs::remove(programFolder() + "/libexec/CorvexVarioUpdateHelperTool");
