@@ -63,12 +63,16 @@ protected:
         installAs(programFolder() + "/bin/corvex-vario");
     }
 
-    void TearDown() override
+    void TearDown() override { endProgram(); }
+
+    // A stand-in left running would hold ctest's output pipe open until it ends.
+    void endProgram()
     {
         if (program > 0) {
             ::kill(program, SIGKILL);
             ::waitpid(program, nullptr, 0);
         }
+        program = 0;
     }
 
     std::string programFolder() const { return root.path() + "/apps/corvex-vario"; }
@@ -86,10 +90,9 @@ protected:
         installation.processes = &processes;
         installation.terminateApplication = [this] {
             ++terminations;
-            ::kill(program, SIGTERM);
-            ::waitpid(program, nullptr, 0);
-            program = 0;
+            endProgram();
         };
+        endProgram();
         const auto started = processes.startDetached("/bin/sleep", { "60" }, "/");
         ASSERT_TRUE(started);
         program = *started;
