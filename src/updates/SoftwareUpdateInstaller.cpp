@@ -139,7 +139,7 @@ bool SoftwareUpdateInstaller::unzipFile(const std::string& archivePath)
 {
     const auto unpacked = extractZipArchive(archivePath, fs::path(archivePath).parent_path().string());
     if (!unpacked)
-        logLine(*m_environment.log, "Unzipping %s refused: %s", archivePath.c_str(), unpacked.error().c_str());
+        logLine(*m_environment.log, "Unzipping %s failed: %s", archivePath.c_str(), unpacked.error().c_str());
     return unpacked.hasValue();
 }
 

@@ -1,19 +1,13 @@
-// The update helper as the program starts it: a real process that waits for the
-// program's process to end and swaps a program folder in a temporary prefix, whose
-// "program" is a script that records each start.
+// The update helper as a real process, when the update cannot be put in place: a
+// program folder in a temporary prefix whose "program" is a script that records each
+// start. (The update that succeeds runs from the update window's tests.)
 
-#include "CapturingLogSink.h"
-#include "DeviceTestRig.h"
 #include "TemporaryFolder.h"
 #include "ZipWriting.h"
-#include "base/Sha256.h"
-#include "platform/ProcessLauncher.h"
-#include "updates/SoftwareUpdateInstaller.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <csignal>
 #include <fstream>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -107,62 +101,6 @@ protected:
 
     testing::TemporaryFolder m_root { "corvex-helper" };
 };
-
-TEST_F(UpdateHelperProcessTest, ASoftwareUpdateReplacesTheProgramFolderOnceTheProgramHasEndedAndStartsItAgain)
-{
-    // The running program is a process the helper must wait for.
-    PosixProcessLauncher processes;
-    const auto running = processes.startDetached("/bin/sleep", { "30" }, "/");
-    ASSERT_TRUE(running) << running.error();
-
-    const std::string archivePath = m_root.path() + "/package.zip";
-    ASSERT_TRUE(testing::writeZip(archivePath,
-        { testing::zipFolder("corvex-vario/"), { "corvex-vario/bin/corvex-vario", program("new"), S_IFREG | 0755 },
-            { "corvex-vario/share/version", "2" } }));
-    const Bytes archive = bytesOf(readFile(archivePath));
-    ::setenv("XDG_RUNTIME_DIR", (m_root.path() + "/runtime").c_str(), 1);
-    fs::create_directories(m_root.path() + "/runtime");
-    // The installed program's libexec/ holds the freshly built helper.
-    fs::create_directories(programFolder() + "/libexec");
-    fs::copy_file(helperProgram, programFolder() + "/libexec/CorvexVarioUpdateHelperTool");
-
-    testing::CapturingLogSink log;
-    testing::RecordingAlertPresenter alerts;
-    bool terminated = false;
-    SoftwareUpdateEnvironment environment;
-    environment.log = &log;
-    environment.alerts = &alerts;
-    environment.processes = &processes;
-    environment.processId = *running;
-    environment.terminateApplication = [&] {
-        terminated = true;
-        // The program ends a little later, as a real one does after its event loop.
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        EXPECT_EQ(readFile(startsRecord()), "") << "the helper started the program before it had ended";
-        ::kill(*running, SIGTERM);
-        ::waitpid(*running, nullptr, 0);
-    };
-    SoftwareUpdateInstaller installer(environment, ProgramFolder::ofExecutable(programFolder() + "/bin/corvex-vario"),
-        SoftwareUpdateInstaller::defaultWorkingDirectory());
-    ASSERT_EQ(installer.workingDirectory(), workingDirectory());
-    const bool installed = installer.installSoftwareUpdateFromDataAndRelaunchApp(archive, Sha256::hexOf(archive));
-    if (!terminated) {
-        // Left running it would hold ctest's output pipe open.
-        ::kill(*running, SIGKILL);
-        ::waitpid(*running, nullptr, 0);
-    }
-    ASSERT_TRUE(installed) << ::testing::PrintToString(log.lines);
-    EXPECT_TRUE(terminated);
-
-    EXPECT_EQ(waitForLines(startsRecord(), 1), "new " + programFolder() + "\n");
-    EXPECT_EQ(readFile(programFolder() + "/share/version"), "2");
-    EXPECT_FALSE(fs::exists(programFolder() + "/libexec")); // the new folder as it came
-    // The helper cleans up after the start; give it a moment.
-    for (int i = 0; i < 100 && fs::exists(workingDirectory()); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    EXPECT_FALSE(fs::exists(workingDirectory()));
-    expectOnlyTheProgramFolderBesideIt();
-}
 
 TEST_F(UpdateHelperProcessTest, AnUnpackedFolderWithoutTheProgramLeavesTheInstalledOneAndStartsIt)
 {

@@ -90,6 +90,10 @@ protected:
         installation.processes = &processes;
         installation.terminateApplication = [this] {
             ++terminations;
+            // The program ends a little later, as a real one does after its event loop;
+            // the helper must wait for it.
+            QThread::msleep(300);
+            EXPECT_EQ(readFile(startsRecord()), "") << "the helper started the program before it had ended";
             endProgram();
         };
         endProgram();
