@@ -1,6 +1,6 @@
 #include "airspaces/OpenAirConversion.h"
 
-#include "airspaces/Sha256.h"
+#include "base/Sha256.h"
 
 #include <algorithm>
 #include <cmath>
@@ -119,7 +119,7 @@ std::variant<Bytes, std::vector<Error>> writeInternalFormat(const std::vector<Ai
     putU32(set, segmentCountOffset, static_cast<std::uint32_t>(airspaces.size()));
     putU32(set, uploadDateOffset, static_cast<std::uint32_t>(std::max<std::int64_t>(0, header.uploadDate.time_since_epoch().count())));
     putText(set, fileNameOffset, fileNameSize - 1, header.fileName);
-    const auto key = sha256(segments);
+    const auto key = Sha256::of(segments);
     std::copy(key.begin(), key.end(), set.begin() + static_cast<std::ptrdiff_t>(uniqueKeyOffset));
     putText(set, descriptionOffset, descriptionSize, header.description);
     set.insert(set.end(), segments.begin(), segments.end());

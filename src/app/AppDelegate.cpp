@@ -14,10 +14,12 @@
 #include "device/LogBookCodec.h"
 #include "device/PilotData.h"
 #include "export/FlightRecordText.h"
+#include "base/Format.h"
 #include "platform/AlertPresenter.h"
 #include "platform/LogSink.h"
 #include "platform/qt/PreferencesStore.h"
 #include "ui_MainWindow.h"
+#include "updates/LogBookBackup.h"
 #include "updates/ui/UpdateWindow.h"
 
 #include <QAction>
@@ -184,7 +186,10 @@ void AppDelegate::deviceConnected()
         // Cleared first, so that a failing erase is not repeated on every connection.
         m_updateWindowController->setIsLogBookEraseScheduledForNextDeviceConnect(false);
         logLine(*m_environment.log, "Log book erase scheduled from the last firmware update. Performing...");
-        m_device->eraseAllLogs();
+        // The flights go to the backups folder first; the erase waits for all of them.
+        eraseLogBookWithBackup(serialText(info->deviceId));
+        if (m_disconnections != disconnectionsAtStart)
+            return;
     }
 
     if (m_updateWindowController)
@@ -212,14 +217,7 @@ void AppDelegate::deviceConnected()
         flights.emplace();
     }
 
-    ui.logEntriesCombo->clear();
-    ui.logEntriesCombo->addItem(QStringLiteral("All Available"));
-    for (const FlightRecord& record : *flights)
-        ui.logEntriesCombo->addItem(QString::fromStdString(recordStringTitle(record)), QVariant::fromValue(record));
-    ui.logEntriesCombo->setPlaceholderText(QStringLiteral("Select Tracklog"));
-    ui.logEntriesCombo->setCurrentIndex(-1);
-
-    ui.downloadTracklogButton->setEnabled(false);
+    showFlights(*flights);
 
     setWindowBackground(QStringLiteral("CloudsBackground.tiff"), connectedFallback);
 
@@ -236,13 +234,64 @@ void AppDelegate::deviceConnected()
 
     airspacesGate();
 
+    showConnectedStatus(flights->size());
+}
+
+void AppDelegate::showFlights(const std::vector<FlightRecord>& flights)
+{
+    Ui::MainWindow& ui = m_window.ui();
+    ui.logEntriesCombo->clear();
+    ui.logEntriesCombo->addItem(QStringLiteral("All Available"));
+    for (const FlightRecord& record : flights)
+        ui.logEntriesCombo->addItem(QString::fromStdString(recordStringTitle(record)), QVariant::fromValue(record));
+    ui.logEntriesCombo->setPlaceholderText(QStringLiteral("Select Tracklog"));
+    ui.logEntriesCombo->setCurrentIndex(-1);
+
+    ui.downloadTracklogButton->setEnabled(false);
+}
+
+void AppDelegate::showConnectedStatus(std::size_t flightCount)
+{
     const FirmwareVersion version = m_device->firmwareVersion();
     const QString model = version.isWren() ? tr("Wren") : tr("Lark");
     const QString firmware = QString::fromStdString(version.text());
-    const QString flightCount = flights->empty() ? tr("No flights")
-        : flights->size() == 1                      ? tr("1 flight")
-                                                    : tr("%1 flights").arg(flights->size());
-    m_window.setStatusText(tr("Connected to a %1 with firmware %2. %3 in the log book.").arg(model, firmware, flightCount));
+    const QString flights = flightCount == 0 ? tr("No flights")
+        : flightCount == 1                   ? tr("1 flight")
+                                             : tr("%1 flights").arg(flightCount);
+    m_window.setStatusText(tr("Connected to a %1 with firmware %2. %3 in the log book.").arg(model, firmware, flights));
+}
+
+std::string AppDelegate::serialText(std::uint32_t deviceId)
+{
+    return formatString("%X", deviceId);
+}
+
+LogBookEraseResult AppDelegate::eraseLogBookWithBackup(const std::string& serial)
+{
+    LogBookBackupEnvironment environment;
+    environment.log = m_environment.log;
+    environment.alerts = m_environment.alerts;
+    environment.showSheetWithText = [this](const std::string& text) { showSheetWithText(QString::fromStdString(text)); };
+    environment.hideSheet = [this] { hideSheet(); };
+    environment.programVersion = QCoreApplication::applicationVersion().toStdString();
+    environment.backupsRoot = m_logBookBackupsRoot;
+    environment.confirmEraseWithoutBackup = [this](std::optional<std::size_t> flightsLost) {
+        const std::string lost = !flightsLost ? std::string("The flights of the instrument could not be read, so none of them was saved.")
+            : *flightsLost == 1            ? std::string("1 flight could not be saved and would be lost.")
+                                           : formatString("%lu flights could not be saved and would be lost.",
+                                                 static_cast<unsigned long>(*flightsLost));
+        // "No" is the default: keeping the flights is the safe answer.
+        const int answer = m_environment.alerts->showAlert(Alert {
+            "The log book could not be saved", lost + " Do you want to erase the log book anyway?", { "No", "Yes" } });
+        return answer == 1;
+    };
+    const unsigned disconnectionsAtStart = m_disconnections;
+    LogBookEraseResult result = backUpAndEraseLogBook(*m_device, serial, environment);
+    if (!result.erased && m_disconnections == disconnectionsAtStart) {
+        m_environment.alerts->showAlert(Alert { "The log book was not erased",
+            result.backupFolder ? "The flights that could be read were saved in " + *result.backupFolder + "." : std::string(" ") });
+    }
+    return result;
 }
 
 void AppDelegate::airspacesGate()
@@ -328,7 +377,34 @@ void AppDelegate::eraseButtonPressed()
     if (m_instrumentBusy->isBusy() || !m_device)
         return;
     InstrumentBusyGuard busy(*m_instrumentBusy);
-    m_device->eraseAllLogs();
+    const unsigned disconnectionsAtStart = m_disconnections;
+    auto info = m_device->getDeviceInfo();
+    auto flights = m_device->listFlightsShort();
+    if (!info || !flights) {
+        m_environment.alerts->showAlert(Alert { "Error downloading flights list", "The log book was not erased." });
+        return;
+    }
+    const std::string count = flights->empty() ? std::string("The instrument holds no flights.")
+        : flights->size() == 1                  ? std::string("The instrument holds 1 flight.")
+                                                : formatString("The instrument holds %lu flights.", static_cast<unsigned long>(flights->size()));
+    const std::string backup = flights->empty() ? std::string()
+                                                : " They will be saved as IGC files in " + backupsRoot() + "/" + serialText(info->deviceId) + " first.";
+    const int answer = m_environment.alerts->showAlert(
+        Alert { "Erase Log Book", count + backup + " Do you want to erase the log book?", { "Yes", "No" } });
+    if (answer != 0 || m_disconnections != disconnectionsAtStart)
+        return;
+    eraseLogBookWithBackup(serialText(info->deviceId));
+    if (m_disconnections != disconnectionsAtStart)
+        return;
+    // The window must never offer flights that are gone.
+    auto remaining = m_device->listFlightsShort();
+    showFlights(remaining.value_or(std::vector<FlightRecord> {}));
+    showConnectedStatus(remaining ? remaining->size() : 0);
+}
+
+std::string AppDelegate::backupsRoot() const
+{
+    return m_logBookBackupsRoot.empty() ? defaultLogBookBackupsRoot() : m_logBookBackupsRoot;
 }
 
 void AppDelegate::upgradeMenuClicked()

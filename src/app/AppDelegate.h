@@ -2,6 +2,7 @@
 
 #include "device/CorvexDevice.h"
 #include "platform/qt/DesktopNotifier.h"
+#include "updates/LogBookBackup.h"
 
 #include <QColor>
 #include <QObject>
@@ -10,6 +11,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace corvex {
 
@@ -94,6 +96,10 @@ public:
     void setFilePanelPresenter(FilePanelPresenter* panels);
     // Held by every command that talks to the instrument; see InstrumentBusyGuard.
     InstrumentBusyState& instrumentBusyState() const { return *m_instrumentBusy; }
+    // Where log-book backups go before an erase: <user data folder>/Corvex/backups
+    // unless set (tests).
+    void setLogBookBackupsRoot(std::string root) { m_logBookBackupsRoot = std::move(root); }
+    std::string backupsRoot() const;
 
 public slots:
     void userDefaultsChangedNotification();
@@ -116,6 +122,12 @@ private:
     void setWindowBackground(const QString& imageName, const QColor& fallback);
     void setInstrumentControlsLocked(bool locked);
     std::string pilotNameFromInstrument();
+    // The flight list and the status line of a connected instrument.
+    void showFlights(const std::vector<FlightRecord>& flights);
+    void showConnectedStatus(std::size_t flightCount);
+    static std::string serialText(std::uint32_t deviceId);
+    // Saves every flight, then erases; asks before an erase that would lose flights.
+    LogBookEraseResult eraseLogBookWithBackup(const std::string& serial);
     void connectWindowActions();
 
     MainWindow& m_window;
@@ -134,6 +146,7 @@ private:
     // went away while one of its alerts was open.
     unsigned m_disconnections { 0 };
     QSet<QString> m_backgroundsReportedMissing;
+    std::string m_logBookBackupsRoot;
 };
 
 } // namespace corvex

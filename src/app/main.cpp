@@ -1,3 +1,4 @@
+#include "airspaces/ui/AirspacesWindow.h"
 #include "app/AppDelegate.h"
 #include "app/MainWindow.h"
 #include "app/MessageBoxAlertPresenter.h"
@@ -38,8 +39,13 @@ int main(int argc, char* argv[])
     QCommandLineOption screenshotDelay(QStringLiteral("screenshot-delay"),
         QStringLiteral("Milliseconds to wait before the screenshot (default 1500)."), QStringLiteral("ms"),
         QStringLiteral("1500"));
+    QCommandLineOption screenshotWindow(QStringLiteral("screenshot-window"),
+        QStringLiteral("Which window --screenshot takes: main (the default) or airspaces, opened once the instrument "
+                       "has been read and given the delay again to draw its map."),
+        QStringLiteral("window"), QStringLiteral("main"));
     options.addOption(screenshot);
     options.addOption(screenshotDelay);
+    options.addOption(screenshotWindow);
     options.process(application);
 
     corvex::SystemLogSink log;
@@ -71,11 +77,31 @@ int main(int argc, char* argv[])
 
     if (options.isSet(screenshot)) {
         const QString file = options.value(screenshot);
-        QTimer::singleShot(options.value(screenshotDelay).toInt(), &window, [&window, file] {
-            const bool saved = window.grab().save(file, "PNG");
+        const int delay = options.value(screenshotDelay).toInt();
+        const auto grab = [file](QWidget& shown) {
+            const bool saved = shown.grab().save(file, "PNG");
             std::fprintf(stderr, saved ? "Wrote %s\n" : "Could not write %s\n", file.toLocal8Bit().constData());
             QApplication::exit(saved ? 0 : 1);
-        });
+        };
+        const QString which = options.value(screenshotWindow);
+        if (which == QLatin1String("airspaces")) {
+            QTimer::singleShot(delay, &window, [&controller, delay, grab] {
+                controller.airspacesManageMenuClicked();
+                QTimer::singleShot(delay, &controller, [&controller, grab] {
+                    if (QWidget* airspaces = controller.airspacesWindowController(); airspaces && airspaces->isVisible()) {
+                        grab(*airspaces);
+                    } else {
+                        std::fprintf(stderr, "The airspaces window did not open (is an instrument connected?)\n");
+                        QApplication::exit(1);
+                    }
+                });
+            });
+        } else if (which == QLatin1String("main")) {
+            QTimer::singleShot(delay, &window, [&window, grab] { grab(window); });
+        } else {
+            std::fprintf(stderr, "--screenshot-window: main or airspaces, not %s\n", which.toLocal8Bit().constData());
+            return 2;
+        }
     }
     return application.exec();
 }

@@ -64,7 +64,8 @@ struct CorvexDeviceEnvironment {
 // The command families live in their own files: the link and discovery here and in
 // CorvexDevice.cpp, device info and the flight list in CorvexDeviceLogBook.cpp, track
 // logs in CorvexDeviceTrackLog.cpp, the instrument-made IGC text in
-// CorvexDeviceIgcText.cpp, pilot data in CorvexDevicePilotData.cpp.
+// CorvexDeviceIgcText.cpp, pilot data in CorvexDevicePilotData.cpp, firmware lines in
+// CorvexDeviceFirmware.cpp.
 class CorvexDevice {
 public:
     CorvexDevice(CorvexDeviceDelegate* delegate, CorvexDeviceEnvironment environment);
@@ -142,6 +143,21 @@ public:
     // Erases the set. The instrument answers only after about 21 s; meanwhile the
     // progress (0 up to 209/210) is reported and the event loop turned.
     bool eraseAirspacesDataWithFakeProgressBlock(const std::function<void(float)>& progress = {});
+
+    // --- Firmware lines ---
+
+    // The frame of one firmware line: the generation's command, the low 16 bits of the
+    // number big-endian, the text's bytes, NUL.
+    static Bytes firmwareLineFrame(bool wren, std::uint64_t number, std::string_view text);
+    // 0 when the instrument accepted the line, its nonzero verdict when it rejected it,
+    // 1 when no line is open, -1 when the write failed or the 4-byte answer did not
+    // arrive whole.
+    int uploadFirmwareLine(std::string_view line, std::uint64_t number);
+    // Sends the reboot line as it is given; no answer is read.
+    void rebootDeviceAfterFirmwareUpdate(std::string_view rebootLine, std::uint64_t number);
+    // Sends the line with its second character turned into "E"; false when the line is
+    // too short, not ASCII, or no line is open.
+    bool eraseFirmwareLine(std::string_view line, std::uint64_t number);
 
     FirmwareVersion firmwareVersion() const { return m_firmwareVersion; }
     std::uint16_t currentFirmwareVersion() const { return m_firmwareVersion.thousandths(); }

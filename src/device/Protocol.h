@@ -142,4 +142,12 @@ constexpr std::uint8_t airspacesStatusMoreData = 2;
 constexpr int airspacesEraseWaitSteps = 210;
 constexpr double airspacesEraseWaitStepSeconds = 0.1;
 
+// --- Firmware lines ---
+
+// Request: command, line number u16be, the S-record's characters, NUL. The answer is 4
+// bytes of which only the last, the verdict (0 accepted), is read.
+constexpr std::size_t firmwareLineFrameOverhead = 4;
+constexpr std::size_t firmwareLineAnswerLength = 4;
+constexpr std::size_t firmwareLineVerdictOffset = 3;
+
 } // namespace corvex::protocol

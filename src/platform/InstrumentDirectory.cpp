@@ -57,6 +57,19 @@ std::string instrumentDirectoryPath()
     return instrumentDirectoryPath({ nonEmptyVariable, ownedRuntimeFolder });
 }
 
+std::string userDataHomePath(const std::function<std::optional<std::string>(const char* name)>& environment)
+{
+    // A relative value is to be ignored: it would land wherever the program was started.
+    if (auto data = environment("XDG_DATA_HOME"); data && data->front() == '/')
+        return *data;
+    return homeFolder({ environment, {} }) + "/.local/share";
+}
+
+std::string userDataHomePath()
+{
+    return userDataHomePath(nonEmptyVariable);
+}
+
 bool ensurePrivateDirectory(const std::string& path, std::string* error)
 {
     const auto fail = [error](std::string text) {

@@ -27,6 +27,12 @@ struct InstrumentDirectoryInputs {
 };
 std::string instrumentDirectoryPath(const InstrumentDirectoryInputs& inputs);
 
+// The user's data folder, where the program keeps what must outlive a session (the
+// airspaces cache, the log-book backups): $XDG_DATA_HOME when it is an absolute path,
+// else $HOME/.local/share. The same place the Qt layer's generic data location names.
+std::string userDataHomePath();
+std::string userDataHomePath(const std::function<std::optional<std::string>(const char* name)>& environment);
+
 // Creates the folder and any missing parents with mode 0700. True when the folder
 // exists afterwards (an existing folder keeps its mode); otherwise the error, when
 // asked for, names the step that failed ("mkdir /a/b: Permission denied").

@@ -472,3 +472,67 @@ TEST(AirspacesWindowApp, TheMapFollowsTheDisplaySettingsAtOnce)
     }
     EXPECT_EQ(map.mapType(), MapType::Satellite);
 }
+
+// The actions that only show: the web preview of an approved set, the header dialog,
+// the drawer; an empty approved list; a whole read of an instrument without a set.
+TEST(AirspacesWindowApp, PreviewsHeaderAndDrawerChangeNothingOnTheInstrument)
+{
+    VendorServerProcess server(QStringList {});
+    ASSERT_TRUE(server.isRunning());
+    {
+        // No approved set: nothing to pick, so nothing to upload.
+        AirspacesApp pty({}, server.baseUrl());
+        pty.window().presentAirspacesWindow();
+        // An empty list logs nothing: give the loopback reply ample time.
+        runEventLoopFor(1500);
+        EXPECT_EQ(pty.ui().airspacesPopupButton->count(), 0);
+        EXPECT_FALSE(pty.ui().uploadButton->isEnabled());
+        pty.window().proceedWithUploadingButton();
+        EXPECT_TRUE(waitUntil([&] { return pty.app->log.contains("Nothing selected in the combo box, can't download"); }));
+        EXPECT_FALSE(pty.window().actionSheet()->isVisible());
+
+        // A whole read of an empty instrument gives no bytes, and no alert.
+        pty.ui().devDownloadAirspacesButton->click();
+        EXPECT_TRUE(pty.app->log.contains("Totally read from the device: 0 bytes"));
+        EXPECT_TRUE(pty.app->log.contains("There are no airspaces on the device"));
+        EXPECT_TRUE(pty.app->alerts.alerts.empty());
+        EXPECT_EQ(pty.window().currentContentView(), pty.ui().noAirspacesView);
+    }
+
+    const Bytes approved = makeSet("Jura.txt", "Approved Jura", 30, 47.2, 6.9);
+    writeFile(QDir(server.approvedDirectory()).filePath("Jura.as"), approved);
+    AirspacesApp pty({}, server.baseUrl());
+    std::size_t airspacesRequests = 0;
+    pty.ports.beforeWrite = [&](ByteView request) { airspacesRequests += request.size() == 7 && request[0] == 0x0F; };
+    pty.window().presentAirspacesWindow();
+    ASSERT_TRUE(pty.waitForApprovedList());
+    const std::size_t requestsAfterOpening = airspacesRequests;
+
+    // The preview shows the set, and neither caches, uploads nor switches the view.
+    pty.ui().webDownloadAirspacesButton->click();
+    ASSERT_TRUE(waitUntil([&] { return pty.window().currentAirspaces().has_value(); }));
+    EXPECT_FALSE(pty.window().actionSheet()->isVisible());
+    EXPECT_EQ(pty.window().currentAirspaces()->airspacesFilename(), "Jura.txt");
+    EXPECT_EQ(pty.ui().mapView->overlays().size(), 1u);
+    EXPECT_EQ(pty.window().currentContentView(), pty.ui().noAirspacesView);
+    EXPECT_EQ(airspacesRequests, requestsAfterOpening);
+    EXPECT_FALSE(pty.window().deviceHasAirspaces());
+    EXPECT_TRUE(QDir(pty.dataHome.filePath("Corvex")).entryList(QDir::Files).isEmpty());
+
+    // The header dialog, with the short English date.
+    pty.ui().infoButton->click();
+    ASSERT_EQ(pty.app->alerts.alerts.size(), 1u);
+    EXPECT_EQ(pty.app->alerts.alerts[0].message, "Airspaces info");
+    EXPECT_EQ(pty.app->alerts.alerts[0].informativeText,
+        formatString("Airspaces filename: Jura.txt\nDescription: Approved Jura\nUpload date: 30 Apr 2024\nNumber of segments: %ld",
+            static_cast<long>(pty.window().currentAirspaces()->numberOfSegments())));
+    EXPECT_EQ(pty.app->alerts.alerts[0].buttons, std::vector<std::string> { "Close" });
+
+    // The drawer opens and closes with its button.
+    pty.window().show();
+    EXPECT_FALSE(pty.ui().secretDrawer->isVisible());
+    pty.ui().toggleSecretDrawerButton->click();
+    EXPECT_TRUE(pty.ui().secretDrawer->isVisible());
+    pty.ui().toggleSecretDrawerButton->click();
+    EXPECT_FALSE(pty.ui().secretDrawer->isVisible());
+}

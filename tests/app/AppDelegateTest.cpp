@@ -436,16 +436,6 @@ TEST_F(AppDelegateTest, ConnectionReplacingTheWindowStateWhileLockedKeepsItsOwnS
     EXPECT_TRUE(app.ui().downloadLogbookButton->isEnabled());
 }
 
-TEST_F(AppDelegateTest, EraseLogBookAsksNothingAndKeepsTheList)
-{
-    instrument.flights = { { 3, 13, 7, 5, 9, 3, 3725 } };
-    launchConnected();
-    app.ui().eraseLogBookMenuItem->trigger();
-    EXPECT_EQ(countRequests(*ports.state, { 0x03, 0x02 }), 1u);
-    EXPECT_TRUE(app.alerts.alerts.empty());
-    EXPECT_EQ(app.ui().logEntriesCombo->count(), 2);
-}
-
 TEST_F(AppDelegateTest, UpgradeMenusLogAndChooseTheChannel)
 {
     launchConnected();

@@ -16,6 +16,7 @@
 #include <QElapsedTimer>
 #include <QTemporaryDir>
 
+#include <deque>
 #include <functional>
 #include <memory>
 #include <string>
@@ -45,8 +46,8 @@ private:
     Terminated m_terminated;
 };
 
-// Records every alert and answers its first button; a test can act while an alert is
-// "open" (a real one turns the event loop).
+// Records every alert and answers its first button, or the next of the given answers;
+// a test can act while an alert is "open" (a real one turns the event loop).
 class RecordingAlerts final : public AlertPresenter {
 public:
     int showAlert(const Alert& alert) override
@@ -54,10 +55,15 @@ public:
         alerts.push_back(alert);
         if (duringAlert)
             duringAlert();
-        return 0;
+        if (answers.empty())
+            return 0;
+        const int answer = answers.front();
+        answers.pop_front();
+        return answer;
     }
     std::vector<Alert> alerts;
     std::function<void()> duringAlert;
+    std::deque<int> answers;
 };
 
 

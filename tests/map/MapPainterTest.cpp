@@ -101,6 +101,31 @@ TEST(MapPainter, LaterOverlaysPaintOverEarlierOnes)
     EXPECT_TRUE(colorNear(painted.image.pixelColor(firstOnly), QColor(0, 0, 255)));
 }
 
+// Enough overlays that a redraw paints them in runs on several threads: the runs'
+// images must still stack in the list's order, a translucent fill of a later run
+// blending over the opaque ones of an earlier run.
+TEST(MapPainter, ManyOverlaysStackInOrderWhenPaintedInParallel)
+{
+    MapOverlays overlays;
+    std::vector<MapOverlayStyle> styles;
+    const MapColor red { 1, 0, 0, 1 };
+    const MapColor halfBlue { 0, 0, 1, 0.5 };
+    for (int i = 0; i < 300; ++i) {
+        overlays.push_back(makeSquare(MapOverlay::Kind::Polygon, -5, -5, 5, 5));
+        styles.push_back({ red, red, 3.0 });
+    }
+    styles.back() = { MapColor { 0, 1, 0, 1 }, halfBlue, 3.0 };
+    MapPainter painter;
+    const Painted painted = paintScene(painter, overlays, styles);
+    EXPECT_EQ(painter.lastDrawnOverlayCount(), 300u);
+
+    const QPoint inside = pixelFor(mapPointForCoordinate({ 2.5, 2.5 }), equatorView(), painted.image);
+    EXPECT_TRUE(colorNear(painted.image.pixelColor(inside), blend(QColor(255, 0, 0), halfBlue)))
+        << painted.image.pixelColor(inside).name().toStdString();
+    const QPoint edge = pixelFor(mapPointForCoordinate({ 2.5, -5 }), equatorView(), painted.image);
+    EXPECT_TRUE(colorNear(painted.image.pixelColor(edge), QColor(0, 255, 0))) << painted.image.pixelColor(edge).name().toStdString();
+}
+
 TEST(MapPainter, OverlaysOutsideTheViewAreNeitherStyledNorPainted)
 {
     const MapColor red { 1, 0, 0, 1 };

@@ -1,6 +1,6 @@
 #include "UpdateProducts.h"
 
-#include "airspaces/Sha256.h"
+#include "base/Sha256.h"
 
 #include <zip.h>
 
@@ -94,13 +94,7 @@ std::string xmlEscaped(const std::string& text)
 
 std::string sha256Hex(ByteView bytes)
 {
-    static constexpr char hex[] = "0123456789abcdef";
-    std::string text;
-    for (const std::uint8_t byte : sha256(bytes)) {
-        text += hex[byte >> 4];
-        text += hex[byte & 0x0F];
-    }
-    return text;
+    return Sha256::hexOf(bytes);
 }
 
 std::string UpdateProducts::firmwareText(const std::string& version, int lines)

@@ -1,7 +1,6 @@
 #include "airspaces/Airspaces.h"
 #include "airspaces/OpenAirConversion.h"
 #include "airspaces/OpenAirParser.h"
-#include "airspaces/Sha256.h"
 
 #include "support/CapturingLogSink.h"
 
@@ -242,12 +241,4 @@ TEST(OpenAir, EveryRealFileConverts)
     }
     // The name with UTF-8 survives, the Latin-1 file is readable.
     EXPECT_EQ(parse(readTestFile("openair/skipped-tokens.txt")).airspaces.at(0).name, "LED52B Oca\xc3\xb1" "a: Daily HJ LELT TFC 123.375");
-}
-
-TEST(Sha256, KnownDigests)
-{
-    EXPECT_EQ(hexadecimalString(sha256(bytesOf("abc"))), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
-    EXPECT_EQ(hexadecimalString(sha256({})), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
-    EXPECT_EQ(hexadecimalString(sha256(bytesOf(std::string(56, 'a')))),
-        "b35439a4ac6f0948b6d6f9e3c6af0f5f590ce20f1bde7090ef7970686ec6738a");
 }

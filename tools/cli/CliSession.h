@@ -49,6 +49,8 @@ public:
 
     CorvexDevice& device() { return *m_device; }
     const std::string& portPath() const { return m_portPath; }
+    LogSink& log() { return m_log; }
+    AlertPresenter& alerts() { return m_alerts; }
 
     void deviceConnected() override { m_connected = true; }
     void deviceDisconnected() override { m_connected = false; }

@@ -9,6 +9,7 @@ extern const CliCommand downloadCommand;
 extern const CliCommand logbookCommand;
 extern const CliCommand airspacesCommand;
 extern const CliCommand updateCommand;
+extern const CliCommand firmwareCommand;
 
 const std::vector<const CliCommand*>& allCommands()
 {
@@ -20,6 +21,7 @@ const std::vector<const CliCommand*>& allCommands()
         &logbookCommand,
         &airspacesCommand,
         &updateCommand,
+        &firmwareCommand,
     };
     return commands;
 }

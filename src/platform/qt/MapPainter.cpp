@@ -167,31 +167,54 @@ void MapPainter::renderOverlays(const CacheKey& key, const MapOverlays& overlays
     for (const std::size_t index : meeting)
         styles.push_back(styleAt ? styleAt(index) : MapOverlayStyle {});
 
-    // Stroking is most of a full redraw, and bands of the image stroke independently: one
-    // band per core, each painted through its own QImage over its rows of the one buffer,
-    // so no pixels are copied afterwards. The calling thread paints the first band.
-    const int deviceHeight = m_overlayImage.height();
-    const int bands = std::clamp(std::min(QThread::idealThreadCount(), maximumBands), 1,
-        std::max(1, deviceHeight / minimumBandRows));
-    std::vector<std::future<void>> workers;
-    const auto paintBand = [&](int band) {
-        const int firstRow = deviceHeight * band / bands;
-        const int endRow = deviceHeight * (band + 1) / bands;
-        QImage rows(m_overlayImage.scanLine(firstRow), m_overlayImage.width(), endRow - firstRow,
-            m_overlayImage.bytesPerLine(), QImage::Format_ARGB32_Premultiplied);
-        rows.setDevicePixelRatio(key.devicePixelRatio);
-        QPainter painter(&rows);
-        const double top = firstRow / key.devicePixelRatio;
-        painter.translate(0, -top);
-        const QRect area(0, static_cast<int>(std::floor(top)), key.size.width(),
-            static_cast<int>(std::ceil(endRow / key.devicePixelRatio)) - static_cast<int>(std::floor(top)));
-        paintOverlays(painter, key.size, key.visible, overlays, meeting, styles, area);
+    // Stroking is most of a full redraw, and it parallelises: the overlays are cut into
+    // consecutive runs of about equal work (their point counts), one per core, each
+    // painted into an image of its own, and the images are laid over one another in
+    // order. Source-over is associative, so the result is what one painter drawing them
+    // all in order would give. (Bands of the image would not do: a set's detail crowds
+    // into a few places, and one band would get nearly all the work.)
+    const std::size_t runs = std::clamp<std::size_t>(
+        std::min<std::size_t>(static_cast<std::size_t>(std::max(1, QThread::idealThreadCount())), maximumRuns), 1,
+        std::max<std::size_t>(1, meeting.size() / minimumOverlaysPerRun));
+    std::size_t totalPoints = 0;
+    for (const std::size_t index : meeting)
+        totalPoints += overlays[index]->points().size();
+    std::vector<std::size_t> runStarts { 0 };
+    std::size_t pointsSoFar = 0;
+    for (std::size_t position = 0; position < meeting.size() && runStarts.size() < runs; ++position) {
+        pointsSoFar += overlays[meeting[position]]->points().size();
+        if (pointsSoFar * runs >= totalPoints * runStarts.size())
+            runStarts.push_back(position + 1);
+    }
+    runStarts.push_back(meeting.size());
+
+    const auto paintRun = [&](std::size_t run, QImage& image) {
+        const std::size_t first = runStarts[run];
+        const std::size_t end = runStarts[run + 1];
+        const std::vector<std::size_t> candidates(meeting.begin() + static_cast<std::ptrdiff_t>(first),
+            meeting.begin() + static_cast<std::ptrdiff_t>(end));
+        const std::vector<MapOverlayStyle> runStyles(styles.begin() + static_cast<std::ptrdiff_t>(first),
+            styles.begin() + static_cast<std::ptrdiff_t>(end));
+        QPainter painter(&image);
+        paintOverlays(painter, key.size, key.visible, overlays, candidates, runStyles, whole);
     };
-    for (int band = 1; band < bands; ++band)
-        workers.push_back(std::async(std::launch::async, paintBand, band));
-    paintBand(0);
+    std::vector<QImage> layers;
+    for (std::size_t run = 1; run + 1 < runStarts.size(); ++run) {
+        layers.emplace_back(m_overlayImage.size(), QImage::Format_ARGB32_Premultiplied);
+        layers.back().setDevicePixelRatio(key.devicePixelRatio);
+        layers.back().fill(Qt::transparent);
+    }
+    std::vector<std::future<void>> workers;
+    for (std::size_t run = 1; run + 1 < runStarts.size(); ++run)
+        workers.push_back(std::async(std::launch::async, paintRun, run, std::ref(layers[run - 1])));
+    paintRun(0, m_overlayImage);
     for (std::future<void>& worker : workers)
         worker.get();
+    if (!layers.empty()) {
+        QPainter painter(&m_overlayImage);
+        for (const QImage& layer : layers)
+            painter.drawImage(QPointF(0, 0), layer);
+    }
     m_lastDrawnOverlayCount = meeting.size();
 }
 

@@ -74,10 +74,10 @@ private:
 
     // Beyond this many overlays in view, lines are drawn at most a pixel wide.
     static constexpr std::size_t manyOverlays = 1000;
-    // A full redraw is split into horizontal bands painted in parallel, at most this
-    // many, each at least minimumBandRows device pixels high.
-    static constexpr int maximumBands = 4;
-    static constexpr int minimumBandRows = 64;
+    // A full redraw paints runs of overlays in parallel, at most this many, each of at
+    // least minimumOverlaysPerRun overlays (fewer are not worth a thread and an image).
+    static constexpr std::size_t maximumRuns = 4;
+    static constexpr std::size_t minimumOverlaysPerRun = 32;
 
     void renderOverlays(const CacheKey& key, const MapOverlays& overlays, const StyleAt& styleAt);
     // Reuses the overlay image after a move by whole pixels, drawing only the strips the
@@ -93,8 +93,8 @@ private:
     std::size_t paintOverlays(QPainter& painter, QSize size, const MapRect& visible, const MapOverlays& overlays,
         const StyleAt& styleAt, const QRect& area) const;
     // Draws those of candidates (indices into overlays, styles[i] for candidates[i]) that
-    // meet area, clipped to it. Touches nothing of this painter but reads, so bands of
-    // one image may be painted at once on several threads.
+    // meet area, clipped to it. Touches nothing of this painter but reads, so several
+    // images may be painted at once on several threads.
     void paintOverlays(QPainter& painter, QSize size, const MapRect& visible, const MapOverlays& overlays,
         const std::vector<std::size_t>& candidates, const std::vector<MapOverlayStyle>& styles,
         const QRect& area) const;

@@ -1,0 +1,80 @@
+// Firmware lines: one S-record per frame, 0x0B on a Lark and 0x11 on a Wren.
+#include "device/CorvexDevice.h"
+
+#include "device/Protocol.h"
+#include "platform/LogSink.h"
+
+#include <algorithm>
+
+namespace corvex {
+
+using namespace protocol;
+
+namespace {
+
+bool isAscii(std::string_view text)
+{
+    return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+} // namespace
+
+Bytes CorvexDevice::firmwareLineFrame(bool wren, std::uint64_t number, std::string_view text)
+{
+    Bytes frame;
+    frame.reserve(text.size() + firmwareLineFrameOverhead);
+    frame.push_back(byte(wren ? Command::FirmwareLineV2 : Command::FirmwareLine));
+    // The instrument counts lines in 16 bits; a longer file wraps round.
+    frame.push_back(static_cast<std::uint8_t>((number >> 8) & 0xFF));
+    frame.push_back(static_cast<std::uint8_t>(number & 0xFF));
+    frame.insert(frame.end(), text.begin(), text.end());
+    frame.push_back(0x00);
+    return frame;
+}
+
+int CorvexDevice::uploadFirmwareLine(std::string_view line, std::uint64_t number)
+{
+    if (!hasOpenLine()) {
+        logLine(log(), "deviceFile is nil");
+        return 1;
+    }
+    const std::string text(line);
+    logLine(log(), "Uploading firmware line %s line number %llu", text.c_str(), static_cast<unsigned long long>(number));
+    const Bytes frame = firmwareLineFrame(isWren(), number, line);
+    if (!deviceWriteData(frame))
+        return -1;
+    auto answer = deviceReadDataOfLength(firmwareLineAnswerLength);
+    if (!answer)
+        return -1;
+    logLine(log(), "firmwareUpdateLineResponse: %s", describeBytes(*answer).c_str());
+    // Only the verdict byte means anything to us; a short answer is as good as none.
+    if (answer->size() < firmwareLineAnswerLength)
+        return -1;
+    return (*answer)[firmwareLineVerdictOffset];
+}
+
+void CorvexDevice::rebootDeviceAfterFirmwareUpdate(std::string_view rebootLine, std::uint64_t number)
+{
+    if (!hasOpenLine()) {
+        logLine(log(), "deviceFile is nil");
+        return;
+    }
+    // The instrument restarts without answering; the write's outcome changes nothing.
+    deviceWriteData(firmwareLineFrame(isWren(), number, rebootLine));
+}
+
+bool CorvexDevice::eraseFirmwareLine(std::string_view line, std::uint64_t number)
+{
+    if (!hasOpenLine()) {
+        logLine(log(), "deviceFile is nil");
+        return false;
+    }
+    if (line.size() < 2 || !isAscii(line))
+        return false;
+    std::string text(line);
+    text[1] = 'E';
+    deviceWriteData(firmwareLineFrame(isWren(), number, text));
+    return true;
+}
+
+} // namespace corvex

@@ -1,0 +1,126 @@
+#include "updates/FirmwareFile.h"
+
+#include <algorithm>
+
+namespace corvex {
+
+namespace {
+
+// Line feed, vertical tab, form feed, carriage return: every newline a 7-bit text has.
+constexpr std::string_view newlineCharacters = "\n\v\f\r";
+
+bool isSpace(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
+
+int hexValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    return -1;
+}
+
+// Bytes of the address field by record type; type 4 is reserved.
+int addressLength(char type)
+{
+    switch (type) {
+    case '0':
+    case '1':
+    case '5':
+    case '9':
+        return 2;
+    case '2':
+    case '6':
+    case '8':
+        return 3;
+    case '3':
+    case '7':
+        return 4;
+    default:
+        return -1;
+    }
+}
+
+} // namespace
+
+std::vector<std::string> selectFirmwareLines(std::string_view text)
+{
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    while (start <= text.size()) {
+        std::size_t end = text.find_first_of(newlineCharacters, start);
+        if (end == std::string_view::npos)
+            end = text.size();
+        std::string_view piece = text.substr(start, end - start);
+        if (!piece.empty() && piece.front() == 'S') {
+            while (!piece.empty() && isSpace(piece.back()))
+                piece.remove_suffix(1);
+            lines.emplace_back(piece);
+        }
+        start = end + 1;
+    }
+    return lines;
+}
+
+bool isWellFormedSRecord(std::string_view line)
+{
+    if (line.size() < 4 || line[0] != 'S')
+        return false;
+    const int address = addressLength(line[1]);
+    if (address < 0)
+        return false;
+    const std::string_view digits = line.substr(2);
+    if (digits.size() % 2 != 0)
+        return false;
+    std::vector<unsigned> bytes;
+    bytes.reserve(digits.size() / 2);
+    for (std::size_t i = 0; i < digits.size(); i += 2) {
+        const int high = hexValue(digits[i]);
+        const int low = hexValue(digits[i + 1]);
+        if (high < 0 || low < 0)
+            return false;
+        bytes.push_back(static_cast<unsigned>(high * 16 + low));
+    }
+    const unsigned count = bytes.front();
+    if (count != bytes.size() - 1 || count < static_cast<unsigned>(address) + 1)
+        return false;
+    unsigned sum = 0;
+    for (std::size_t i = 0; i + 1 < bytes.size(); ++i)
+        sum += bytes[i];
+    return ((~sum) & 0xFF) == bytes.back();
+}
+
+bool isTerminationRecord(std::string_view line)
+{
+    return line.size() >= 2 && line[0] == 'S' && (line[1] == '7' || line[1] == '8' || line[1] == '9');
+}
+
+FirmwareFile readFirmwareFile(ByteView data)
+{
+    FirmwareFile file;
+    if (std::any_of(data.begin(), data.end(), [](std::uint8_t b) { return b >= 0x80; })) {
+        file.problem = FirmwareFileProblem::NotAscii;
+        return file;
+    }
+    file.lines = selectFirmwareLines(std::string_view(reinterpret_cast<const char*>(data.data()), data.size()));
+    if (file.lines.empty()) {
+        file.problem = FirmwareFileProblem::NoFirmwareLines;
+        return file;
+    }
+    const auto damaged = std::find_if_not(file.lines.begin(), file.lines.end(), isWellFormedSRecord);
+    if (damaged != file.lines.end()) {
+        file.problem = FirmwareFileProblem::DamagedLine;
+        file.damagedLine = static_cast<std::size_t>(damaged - file.lines.begin());
+        return file;
+    }
+    if (!isTerminationRecord(file.lines.back()))
+        file.problem = FirmwareFileProblem::NoTermination;
+    return file;
+}
+
+} // namespace corvex

@@ -1,0 +1,43 @@
+#pragma once
+
+#include "base/Bytes.h"
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace corvex {
+
+// The firmware lines of a text: split at every newline character (so CR LF leaves
+// empty pieces between lines), keep the pieces that start with an upper-case "S", trim
+// white space from both ends. In file order, numbered from 0.
+std::vector<std::string> selectFirmwareLines(std::string_view text);
+
+// One Motorola S-record: "S", a record type (0-3, 5-9), hex digit pairs of which the
+// first is the byte count of those that follow, and a last byte that makes the ones'
+// complement checksum of count, address and data come out right.
+bool isWellFormedSRecord(std::string_view line);
+// S7, S8 or S9: the record that ends an image.
+bool isTerminationRecord(std::string_view line);
+
+// Why a firmware file cannot be installed.
+enum class FirmwareFileProblem {
+    NotAscii, // a byte above 0x7F
+    NoFirmwareLines, // nothing starts with "S" (an empty file, an HTML page)
+    DamagedLine, // a selected line is not a sound S-record
+    NoTermination, // the last line is no S7/S8/S9: the file was cut short
+};
+
+struct FirmwareFile {
+    std::vector<std::string> lines;
+    std::optional<FirmwareFileProblem> problem;
+    std::size_t damagedLine { 0 }; // the first damaged line's number, for DamagedLine
+};
+
+// Checks a whole file before any line goes to the instrument: a download cut short or
+// an error page must never half-flash it.
+FirmwareFile readFirmwareFile(ByteView data);
+
+} // namespace corvex

@@ -1,0 +1,125 @@
+#include "updates/LogBookBackup.h"
+
+#include "base/Format.h"
+#include "device/CorvexDevice.h"
+#include "export/TrackLogExport.h"
+#include "platform/AlertPresenter.h"
+#include "platform/InstrumentDirectory.h"
+#include "platform/LocalTime.h"
+#include "platform/LogSink.h"
+
+#include <algorithm>
+#include <sys/stat.h>
+
+namespace corvex {
+
+namespace {
+
+bool exists(const std::string& path)
+{
+    struct stat status {};
+    return stat(path.c_str(), &status) == 0;
+}
+
+void tell(const LogBookBackupEnvironment& environment, const std::string& message, const std::string& text)
+{
+    if (environment.alerts)
+        environment.alerts->showAlert(Alert { message, text, { "Ok" } });
+}
+
+} // namespace
+
+std::string logBookBackupFolder(const std::string& root, const std::string& serial,
+    std::chrono::system_clock::time_point moment)
+{
+    std::string stamp = localTimeText(moment);
+    std::replace(stamp.begin(), stamp.end(), ' ', '_');
+    std::replace(stamp.begin(), stamp.end(), ':', '-');
+    return root + "/" + serial + "/" + stamp;
+}
+
+std::string defaultLogBookBackupsRoot()
+{
+    return userDataHomePath() + "/Corvex/backups";
+}
+
+LogBookEraseResult backUpAndEraseLogBook(CorvexDevice& device, const std::string& serial,
+    const LogBookBackupEnvironment& environment)
+{
+    LogBookEraseResult result;
+    LogSink& log = *environment.log;
+    const auto now = environment.now ? environment.now() : std::chrono::system_clock::now();
+    const std::string root = environment.backupsRoot.empty() ? defaultLogBookBackupsRoot() : environment.backupsRoot;
+
+    // A second backup within the same second gets a folder of its own.
+    std::string folder = logBookBackupFolder(root, serial, now);
+    for (int suffix = 2; exists(folder); ++suffix)
+        folder = logBookBackupFolder(root, serial, now) + "-" + std::to_string(suffix);
+
+    bool complete = false;
+    std::string error;
+    if (!ensurePrivateDirectory(folder, &error)) {
+        logLine(log, "Log book backup: cannot create %s (%s)", folder.c_str(), error.c_str());
+        // The count is still worth knowing for the question.
+        if (auto flights = device.listFlightsShort())
+            result.flightsNotSaved = flights->size();
+        else
+            result.flightsNotSaved.reset();
+        if (result.flightsNotSaved == std::size_t { 0 })
+            complete = true;
+    } else {
+        TrackLogExportEnvironment exportEnvironment;
+        exportEnvironment.log = environment.log;
+        exportEnvironment.alerts = environment.alerts;
+        exportEnvironment.showSheetWithText = environment.showSheetWithText;
+        exportEnvironment.hideSheet = environment.hideSheet;
+        exportEnvironment.programVersion = environment.programVersion;
+        exportEnvironment.now = environment.now;
+        TrackLogExport exporter(device, exportEnvironment);
+        const AllTracklogsOutcome outcome
+            = exporter.downloadAllTracklogsIntoFolder(folder, [] { return TrackLogFileFormat::Igc; });
+        result.flightsSaved = outcome.writtenFiles.size();
+        if (!outcome.flightListRead)
+            result.flightsNotSaved.reset();
+        else
+            result.flightsNotSaved = outcome.failedFlights.size() + outcome.unwritableFiles.size();
+        complete = outcome.flightListRead && result.flightsNotSaved == std::size_t { 0 };
+        if (result.flightsSaved > 0)
+            result.backupFolder = folder;
+        else
+            rmdir(folder.c_str()); // nothing in it: no empty folders to puzzle over
+    }
+
+    if (complete) {
+        if (result.backupFolder) {
+            logLine(log, "Log book backup: %lu flights saved in %s", static_cast<unsigned long>(result.flightsSaved),
+                folder.c_str());
+        } else {
+            logLine(log, "Log book backup: the log book holds no flights");
+        }
+    } else {
+        if (result.flightsNotSaved)
+            logLine(log, "Log book backup failed: %lu of the flights could not be saved",
+                static_cast<unsigned long>(*result.flightsNotSaved));
+        else
+            logLine(log, "Log book backup failed: the flight list could not be read");
+        const bool eraseAnyway
+            = environment.confirmEraseWithoutBackup && environment.confirmEraseWithoutBackup(result.flightsNotSaved);
+        if (!eraseAnyway) {
+            logLine(log, "Log book not erased: not every flight was saved");
+            return result;
+        }
+    }
+
+    logLine(log, "Erasing the log book");
+    result.erased = device.eraseAllLogs();
+    if (result.backupFolder) {
+        tell(environment, "The log book was saved",
+            formatString("%s saved as IGC files in %s before the log book was erased.",
+                result.flightsSaved == 1 ? "1 flight was" : formatString("%lu flights were", static_cast<unsigned long>(result.flightsSaved)).c_str(),
+                folder.c_str()));
+    }
+    return result;
+}
+
+} // namespace corvex

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace corvex {
+
+class AlertPresenter;
+class CorvexDevice;
+class LogSink;
+
+struct LogBookBackupEnvironment {
+    LogSink* log { nullptr };
+    // Tells the user where the flights went (and the export's own per-flight alerts).
+    AlertPresenter* alerts { nullptr };
+    // The please-wait sheet around the reads; either may be empty.
+    std::function<void(const std::string&)> showSheetWithText;
+    std::function<void()> hideSheet;
+    std::string programVersion; // in the IGC files' comment lines
+    std::function<std::chrono::system_clock::time_point()> now; // the system clock when empty
+    // Where the backups go; empty: <user data folder>/Corvex/backups.
+    std::string backupsRoot;
+    // Asked when not every flight could be saved, with how many would be lost (nothing
+    // when the flight list itself could not be read). True erases anyway; empty: no.
+    std::function<bool(std::optional<std::size_t> flightsLost)> confirmEraseWithoutBackup;
+};
+
+struct LogBookEraseResult {
+    bool erased { false };
+    std::optional<std::string> backupFolder; // made, even when some flights failed
+    std::size_t flightsSaved { 0 };
+    // Flights that could not be saved; nothing when the list could not be read.
+    std::optional<std::size_t> flightsNotSaved { 0 };
+};
+
+// <root>/<serial>/<local date and time>, e.g. .../backups/C0FFEE/2026-03-04_05-06-07.
+std::string logBookBackupFolder(const std::string& root, const std::string& serial,
+    std::chrono::system_clock::time_point moment);
+// <user data folder>/Corvex/backups.
+std::string defaultLogBookBackupsRoot();
+
+// Saves every flight of the instrument as an IGC file into a fresh backup folder and
+// erases the log book only when all of them were saved; otherwise erases only when the
+// user confirms the loss. An empty log book is erased without a folder.
+LogBookEraseResult backUpAndEraseLogBook(CorvexDevice& device, const std::string& serial,
+    const LogBookBackupEnvironment& environment);
+
+} // namespace corvex
