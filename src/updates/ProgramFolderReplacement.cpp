@@ -83,16 +83,16 @@ public:
     ReplacementOutcome run()
     {
         if (m_request.applicationName.empty() || m_installed.filename() != m_request.applicationName) {
-            logLine(*m_environment.log, "Update helper: the application name %s does not name the program folder %s", m_request.applicationName.c_str(),
-                m_installed.c_str());
+            logLine(*m_environment.log, "Update helper: the application name %s does not name the program folder %s",
+                m_request.applicationName.c_str(), m_installed.c_str());
             return ReplacementOutcome::NothingDone;
         }
         if (!waitForProgramToEnd())
             return ReplacementOutcome::NothingDone;
 
         if (!holdsProgram(m_unpacked)) {
-            logLine(*m_environment.log, "Update helper: %s holds no program %s; the installed version stays", m_unpacked.c_str(),
-                std::string(ProgramFolder::programPath).c_str());
+            logLine(*m_environment.log, "Update helper: %s holds no program %s; the installed version stays",
+                m_unpacked.c_str(), std::string(ProgramFolder::programPath).c_str());
             return keepOld();
         }
         if (!stage()) {
@@ -100,7 +100,8 @@ public:
             return keepOld();
         }
         if (!exchange(m_installed, m_staged)) {
-            logLine(*m_environment.log, "Update helper: cannot move %s into %s: %s", m_staged.c_str(), m_installed.c_str(), std::strerror(errno));
+            logLine(*m_environment.log, "Update helper: cannot move %s into %s: %s",
+                m_staged.c_str(), m_installed.c_str(), std::strerror(errno));
             removeQuietly(m_staged);
             return keepOld();
         }
@@ -110,7 +111,8 @@ public:
                 logLine(*m_environment.log, "Update helper: the old version of %s is back in place", m_installed.c_str());
                 removeQuietly(m_staged);
             } else {
-                logLine(*m_environment.log, "Update helper: cannot put the old version back from %s: %s", m_staged.c_str(), std::strerror(errno));
+                logLine(*m_environment.log, "Update helper: cannot put the old version back from %s: %s",
+                    m_staged.c_str(), std::strerror(errno));
             }
             startProgram();
             cleanUp();
@@ -129,7 +131,8 @@ private:
         constexpr auto step = std::chrono::milliseconds(50);
         while (processRunning(m_request.waitForProcess)) {
             if (waited >= m_environment.exitLimit) {
-                logLine(*m_environment.log, "Update helper: the program (process %d) did not end; nothing was replaced", static_cast<int>(m_request.waitForProcess));
+                logLine(*m_environment.log, "Update helper: the program (process %d) did not end; nothing was replaced",
+                    static_cast<int>(m_request.waitForProcess));
                 return false;
             }
             m_environment.pause(step);
@@ -146,13 +149,15 @@ private:
         if (::rename(m_unpacked.c_str(), m_staged.c_str()) == 0)
             return true;
         if (errno != EXDEV) {
-            logLine(*m_environment.log, "Update helper: cannot move %s to %s: %s", m_unpacked.c_str(), m_staged.c_str(), std::strerror(errno));
+            logLine(*m_environment.log, "Update helper: cannot move %s to %s: %s",
+                m_unpacked.c_str(), m_staged.c_str(), std::strerror(errno));
             return false;
         }
         std::error_code error;
         fs::copy(m_unpacked, m_staged, fs::copy_options::recursive | fs::copy_options::copy_symlinks, error);
         if (error) {
-            logLine(*m_environment.log, "Update helper: cannot copy %s to %s: %s", m_unpacked.c_str(), m_staged.c_str(), error.message().c_str());
+            logLine(*m_environment.log, "Update helper: cannot copy %s to %s: %s",
+                m_unpacked.c_str(), m_staged.c_str(), error.message().c_str());
             return false;
         }
         return true;
