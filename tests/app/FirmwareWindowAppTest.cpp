@@ -10,6 +10,7 @@
 #include "platform/qt/SystemDiscovery.h"
 #include "updates/ui/UpdateWindow.h"
 
+#include <QDialog>
 #include <QFile>
 #include <QLabel>
 
@@ -119,10 +120,18 @@ TEST_F(FirmwareWindowTest, ADownloadThatErasesTheLogBookWarnsInstallsAndBacksUpO
     EXPECT_EQ(app->log.count("User cancelled apparently, since nsdata is nil"), 1u);
 }
 
-TEST_F(FirmwareWindowTest, NoToTheWarningInstallsNothingAndSchedulesNothing)
+TEST_F(FirmwareWindowTest, CancelOrNoToTheWarningInstallsNothingAndSchedulesNothing)
 {
     app->launch();
     offer({ UpdateProducts::firmware("wrenfw_asp", "2.410", 40) });
+    window().downloadFirmwareUpdateButton();
+    EXPECT_TRUE(window().updateSheet()->isVisible());
+    window().updateSheetCancelButtonPressed();
+    EXPECT_FALSE(window().updateSheet()->isVisible());
+    EXPECT_EQ(app->log.count("User cancelled apparently, since nsdata is nil"), 1u);
+    runEventLoopFor(200);
+    EXPECT_TRUE(app->alerts.alerts.empty());
+
     app->alerts.answers = { 1 };
     window().downloadFirmwareUpdateButton();
     ASSERT_TRUE(waitUntil([&] { return alerted("Warning!"); }));
