@@ -109,4 +109,18 @@ bool firmwareUpdateErasesLogBook(std::string_view currentVersion, std::string_vi
     return isLater(currentVersion, "2.4") && isLater(offeredVersion, "2.4");
 }
 
+OfferedFirmware offeredFirmware(const AvailableUpdates& updates, bool beta)
+{
+    if (updates.theDeviceIsWren) {
+        return beta ? OfferedFirmware { updates.firmwareBetaUrlV2, updates.firmwareBetaVersionV2,
+                          updates.firmwareBetaSha256V2, updates.firmwareBetaUpdateAvailableV2 }
+                    : OfferedFirmware { updates.firmwareUrlV2, updates.firmwareVersionV2, updates.firmwareSha256V2,
+                          updates.firmwareUpdateAvailableV2 };
+    }
+    return beta ? OfferedFirmware { updates.firmwareBetaUrl, updates.firmwareBetaVersion, updates.firmwareBetaSha256,
+                      updates.firmwareBetaUpdateAvailable }
+                : OfferedFirmware { updates.firmwareUrl, updates.firmwareVersion, updates.firmwareSha256,
+                      updates.firmwareUpdateAvailable };
+}
+
 } // namespace corvex

@@ -1,10 +1,12 @@
 #pragma once
 
 #include "base/Bytes.h"
+#include "updates/AvailableUpdates.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -56,6 +58,17 @@ FirmwareInstallationResult installFirmwareFromData(
 // from a current version later than "2.4" to an offered one later than "2.4" (by the
 // numeric comparison, under which 2.005 and 2.400 are both later than 2.4).
 bool firmwareUpdateErasesLogBook(std::string_view currentVersion, std::string_view offeredVersion);
+
+// The firmware a check offers the connected model in the window's mode, with the
+// digest the feed gives for its file (when it gives one).
+struct OfferedFirmware {
+    std::optional<std::string> url;
+    std::optional<std::string> version;
+    std::optional<std::string> sha256;
+    // Whether the check found it newer (or, for a release, different).
+    bool isUpdate { false };
+};
+OfferedFirmware offeredFirmware(const AvailableUpdates& updates, bool beta);
 
 // The texts of the installation, shared by the window and the command line.
 inline constexpr const char* installingFirmwareSheetText = "Installing an Corvex Vario Firmware, DO NOT DISCONNECT the device";

@@ -1,5 +1,6 @@
-// The firmware installation, the log-book backup and `corvex firmware install` against
-// the virtual instrument on a real pty, with firmware files made by srec_cat.
+// A rejected line against the virtual instrument on a real pty, and `corvex firmware
+// install` as a process (installation, restart, backup, erase), with firmware files made
+// by srec_cat. The whole download-install-restart round is the window's test.
 #include "CapturingLogSink.h"
 #include "DeviceTestRig.h"
 #include "SRecordFirmware.h"
@@ -10,7 +11,6 @@
 #include "platform/PosixSerialLine.h"
 #include "updates/FirmwareFile.h"
 #include "updates/FirmwareInstallation.h"
-#include "updates/LogBookBackup.h"
 
 #include <gtest/gtest.h>
 
@@ -59,19 +59,6 @@ struct PtySession {
     std::vector<int> progress;
     std::unique_ptr<CorvexDevice> device;
 };
-
-// The firmware version the instrument reports once it is back on the bus after its
-// restart; nothing when it does not come back within the time.
-std::optional<std::uint16_t> versionAfterRestart(const std::string& path)
-{
-    for (int attempt = 0; attempt < 40; ++attempt) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(250));
-        PtySession session;
-        if (fs::exists(path) && session.connectTo(path))
-            return session.device->currentFirmwareVersion();
-    }
-    return std::nullopt;
-}
 
 Bytes bytesOf(const std::string& text)
 {
@@ -125,33 +112,6 @@ void expectIgc(const std::string& path)
 
 } // namespace
 
-TEST(FirmwareOnTheInstrument, InstallsTwoHundredFiftyLinesAndComesBackWithTheNewVersion)
-{
-    VirtualInstrumentProcess instrument;
-    ASSERT_TRUE(instrument.isRunning());
-    TemporaryFolder folder("corvex-firmware");
-    const std::string firmware = makeSRecordFirmware(folder.path(), "WREN 2.406", 250);
-    ASSERT_EQ(selectFirmwareLines(firmware).size(), 250u);
-
-    PtySession session;
-    ASSERT_TRUE(session.connectTo(instrument.portPath()));
-    ASSERT_EQ(session.device->currentFirmwareVersion(), 2405);
-    const auto result = installFirmwareFromData(*session.device, bytesOf(firmware), session.installation());
-    EXPECT_EQ(result.outcome, FirmwareInstallationOutcome::Installed);
-    EXPECT_EQ(result.linesSent, 250u);
-    // Step 2: after lines 2, 4, ..., 250.
-    EXPECT_EQ(session.progress.size(), 125u);
-    ASSERT_FALSE(session.progress.empty());
-    EXPECT_EQ(session.progress.back(), 100);
-    EXPECT_EQ(session.progress[49], 40); // after line 100
-    EXPECT_TRUE(session.log.contains("Firmware upload progress 100"));
-    EXPECT_TRUE(session.alerts.alerts.empty());
-    EXPECT_FALSE(session.device->hasOpenLine());
-    EXPECT_EQ(session.delegate.events.back(), "disconnected");
-
-    EXPECT_EQ(versionAfterRestart(instrument.portPath()), std::optional<std::uint16_t>(2406));
-}
-
 TEST(FirmwareOnTheInstrument, ARejectedLineEndsTheInstallationWithItsRebootLine)
 {
     VirtualInstrumentProcess instrument;
@@ -180,54 +140,6 @@ TEST(FirmwareOnTheInstrument, ARejectedLineEndsTheInstallationWithItsRebootLine)
     auto info = session.device->getDeviceInfo();
     ASSERT_TRUE(info);
     EXPECT_EQ(info->firmwareVer, 2405);
-}
-
-TEST(LogBookBackupOnTheInstrument, SavesEveryFlightBeforeTheEraseAndAsksWhenItCannot)
-{
-    VirtualInstrumentProcess instrument;
-    TemporaryFolder folder("corvex-backups");
-    PtySession session;
-    ASSERT_TRUE(session.connectTo(instrument.portPath()));
-    const std::size_t flightCount = session.device->listFlightsShort().value_or(std::vector<FlightRecord> {}).size();
-    ASSERT_GT(flightCount, 1u);
-
-    std::vector<std::optional<std::size_t>> questions;
-    bool answer = false;
-    LogBookBackupEnvironment environment;
-    environment.log = &session.log;
-    environment.alerts = &session.alerts;
-    environment.programVersion = "1.2.3";
-    environment.confirmEraseWithoutBackup = [&](std::optional<std::size_t> lost) {
-        questions.push_back(lost);
-        return answer;
-    };
-
-    // A file where the backups folder should be: nothing can be saved, so the user is
-    // asked with the number of flights that would go; "no" keeps them all.
-    const std::string blocked = folder.path() + "/blocked";
-    std::ofstream(blocked) << "not a folder";
-    environment.backupsRoot = blocked;
-    auto refused = backUpAndEraseLogBook(*session.device, "C0FFEE", environment);
-    EXPECT_FALSE(refused.erased);
-    EXPECT_EQ(questions, (std::vector<std::optional<std::size_t>> { flightCount }));
-    EXPECT_EQ(session.device->listFlightsShort()->size(), flightCount);
-
-    // A sound folder: every flight saved as IGC, then the erase, and the user told where.
-    environment.backupsRoot = folder.path() + "/backups";
-    session.alerts.alerts.clear();
-    auto saved = backUpAndEraseLogBook(*session.device, "C0FFEE", environment);
-    EXPECT_TRUE(saved.erased);
-    ASSERT_TRUE(saved.backupFolder);
-    EXPECT_TRUE(saved.backupFolder->starts_with(folder.path() + "/backups/C0FFEE/"));
-    const auto files = filesIn(*saved.backupFolder);
-    EXPECT_EQ(files.size(), flightCount);
-    for (const std::string& file : files)
-        expectIgc(file);
-    EXPECT_EQ(questions.size(), 1u);
-    ASSERT_EQ(session.alerts.alerts.size(), 1u);
-    EXPECT_NE(session.alerts.alerts[0].informativeText.find(*saved.backupFolder), std::string::npos);
-    EXPECT_TRUE(session.log.containsPrefix("Log book backup: " + std::to_string(flightCount) + " flights saved in "));
-    EXPECT_TRUE(session.device->listFlightsShort()->empty());
 }
 
 TEST(FirmwareCommandLine, InstallsWaitsForTheRestartAndBacksUpBeforeTheErase)

@@ -2,9 +2,17 @@
 // bar on the terminal, then the wait for the restarted instrument.
 #include "Commands.h"
 
+#include "base/Sha256.h"
+#include "device/FirmwareVersion.h"
+#include "platform/qt/PreferencesStore.h"
+#include "platform/qt/QtHttpClient.h"
+#include "platform/VendorEndpoints.h"
 #include "updates/FirmwareInstallation.h"
 #include "updates/LogBookBackup.h"
+#include "updates/URLConnection.h"
+#include "updates/UpdateCheck.h"
 
+#include <QEventLoop>
 #include <QFile>
 
 #include <chrono>
@@ -88,13 +96,124 @@ bool waitForInstrument(CliSession& session, const std::string& path)
     return false;
 }
 
+std::string versionsFeedUrl(const CliContext& context)
+{
+    if (const auto server = context.option("server"))
+        return VendorEndpoints(*server).versionsFeedUrl();
+    PreferencesStore preferences;
+    preferences.registerDefaultsFromPropertyList(":/InitialDefaults.plist");
+    return preferences.vendorEndpoints().versionsFeedUrl();
+}
+
+// What the latest firmware download found: the file, or the exit code after a message.
+struct Download {
+    std::optional<Bytes> data;
+    int exitCode { Success };
+    std::string version;
+    bool erasesLogBook { false };
+};
+
+// The versions feed, then the firmware it offers the connected model, checked against
+// the feed's digest. Nothing to install (up to date) gives no data and Success.
+Download downloadLatestFirmware(CliContext& context, CliSession& session)
+{
+    Download download;
+    const bool beta = context.option("beta").has_value();
+    CorvexDevice& device = session.device();
+    const std::string current = device.firmwareVersion().text();
+    QtHttpClient http;
+    const std::string feedUrl = versionsFeedUrl(context);
+    UpdateChecker checker(http, session.log(), feedUrl);
+    std::optional<UpdateCheckResult> outcome;
+    QEventLoop loop;
+    checker.checkUpdates(CORVEX_VERSION, current, device.isWren(), [&](const UpdateCheckResult& result) {
+        outcome = result;
+        loop.quit();
+    });
+    // The request's inactivity time-out ends a server that stops answering.
+    if (!outcome)
+        loop.exec();
+    if (outcome->failure != UpdateCheckResult::Failure::none) {
+        printError(context.err, "cannot read the versions feed at " + feedUrl
+                + (outcome->errorText.empty() ? std::string(" (not XML)") : ": " + outcome->errorText));
+        download.exitCode = UpdateCheckFailed;
+        return download;
+    }
+    const OfferedFirmware offered = offeredFirmware(outcome->updates, beta);
+    if (!offered.url || !offered.version || !offered.isUpdate) {
+        context.out << "Firmware " << current << " is up to date"
+                    << (offered.version ? " (offered: " + *offered.version + ")" : std::string()) << "." << std::endl;
+        return download;
+    }
+    download.version = *offered.version;
+    download.erasesLogBook = firmwareUpdateErasesLogBook(current, *offered.version);
+    if (download.erasesLogBook && !context.option("erase-log-book")) {
+        printError(context.err, "firmware " + *offered.version + " erases the log book of an instrument on " + current
+                + ": run again with --erase-log-book (every flight is saved as IGC first)");
+        download.exitCode = UsageError;
+        return download;
+    }
+
+    context.out << "Downloading firmware " << *offered.version << " from " << *offered.url << std::endl;
+    HttpRequest request;
+    request.url = percentEscapedUrlString(*offered.url);
+    request.cachePolicy = HttpCachePolicy::ignoreLocalCache;
+    request.inactivityTimeout = std::chrono::seconds(VendorEndpoints::downloadTimeoutSeconds);
+    std::optional<Bytes> body;
+    int status = 0;
+    std::string error;
+    bool done = false;
+    QEventLoop downloadLoop;
+    auto connection = URLConnection::asyncConnectionWithRequest(
+        http, std::move(request),
+        [&](std::optional<Bytes> data, std::optional<URLResponse> response) {
+            body = std::move(data);
+            status = response ? response->statusCode : 0;
+            done = true;
+            downloadLoop.quit();
+        },
+        [&](const URLError& failure) {
+            error = failure.text;
+            done = true;
+            downloadLoop.quit();
+        });
+    if (!done)
+        downloadLoop.exec();
+    if (!error.empty() || !body) {
+        printError(context.err, "cannot download the firmware: " + (error.empty() ? std::string("cancelled") : error));
+        download.exitCode = UpdateCheckFailed;
+        return download;
+    }
+    if (status != 200) {
+        printError(context.err, "cannot download the firmware: the server answered " + std::to_string(status));
+        download.exitCode = UpdateCheckFailed;
+        return download;
+    }
+    if (offered.sha256 && !sameHexDigest(Sha256::hexOf(*body), *offered.sha256)) {
+        printError(context.err, "the downloaded firmware does not match the checksum the versions feed gives; nothing was installed");
+        download.exitCode = FileError;
+        return download;
+    }
+    download.data = std::move(body);
+    return download;
+}
+
 int runInstall(CliContext& context)
 {
-    const std::string& file = context.arguments.front();
-    const auto data = readFileBytes(file);
-    if (!data) {
-        printError(context.err, "cannot read " + file);
-        return FileError;
+    const bool latest = context.option("latest").has_value();
+    if (latest == !context.arguments.empty()) {
+        printError(context.err, "give either a firmware file or --latest (usage: corvex firmware install FILE.s19 | --latest)");
+        return UsageError;
+    }
+    std::optional<Bytes> data;
+    std::string file;
+    if (!latest) {
+        file = context.arguments.front();
+        data = readFileBytes(file);
+        if (!data) {
+            printError(context.err, "cannot read " + file);
+            return FileError;
+        }
     }
 
     CliSession session(context.port);
@@ -109,6 +228,13 @@ int runInstall(CliContext& context)
     const std::string path = session.portPath();
     char serial[16];
     std::snprintf(serial, sizeof serial, "%X", info->deviceId);
+    if (latest) {
+        Download download = downloadLatestFirmware(context, session);
+        if (!download.data)
+            return download.exitCode;
+        data = std::move(download.data);
+        file = "firmware " + download.version;
+    }
     context.out << "Installing " << file << " into the " << device.firmwareVersion().modelName() << " " << serial
                 << " (firmware " << device.firmwareVersion().text() << "). Do not disconnect the instrument." << std::endl;
 
@@ -125,7 +251,7 @@ int runInstall(CliContext& context)
         printError(context.err, "the instrument went away before the installation began");
         return NoInstrument;
     case FirmwareInstallationOutcome::FileRefused:
-        printError(context.err, file + " is not a sound firmware file; nothing was sent to the instrument");
+        printError(context.err, file + " is not sound firmware; nothing was sent to the instrument");
         return FileError;
     case FirmwareInstallationOutcome::Failed:
         printError(context.err, "the instrument refused line " + std::to_string(result.linesSent) + " of "
@@ -166,12 +292,18 @@ int runInstall(CliContext& context)
 
 const CliCommand installSubcommand {
     .name = "install",
-    .usage = "FILE.s19 [--erase-log-book]",
-    .summary = "write a firmware file (Motorola S-records) into the instrument and wait for it to restart",
+    .usage = "FILE.s19 | --latest [--beta] [--erase-log-book]",
+    .summary = "write a firmware file (Motorola S-records), or the latest firmware the vendor offers, into the "
+               "instrument and wait for it to restart",
     .options = {
-        { "erase-log-book", nullptr, "after the restart, save every flight as IGC into the backups folder and erase the log book" },
+        { "latest", nullptr, "download the firmware the versions feed offers for the connected model" },
+        { "beta", nullptr, "with --latest: the beta firmware instead of the release" },
+        { "server", "URL", "with --latest: the vendor's web server (default: the preferences, or $CORVEX_VENDOR_URL)" },
+        { "erase-log-book", nullptr,
+            "after the restart, save every flight as IGC into the backups folder and erase the log book "
+            "(required when the offered update erases it)" },
     },
-    .minimumArguments = 1,
+    .minimumArguments = 0,
     .maximumArguments = 1,
     .run = runInstall,
 };
@@ -180,7 +312,7 @@ const CliCommand installSubcommand {
 
 extern const CliCommand firmwareCommand {
     .name = "firmware",
-    .usage = "install FILE.s19 [--erase-log-book]",
+    .usage = "install FILE.s19 | --latest [--beta] [--erase-log-book]",
     .summary = "install firmware into the instrument",
     .options = {},
     .run = nullptr,

@@ -2,23 +2,163 @@
 // installation from a file, and the line-by-line installation into the instrument.
 #include "updates/ui/UpdateWindow.h"
 
+#include "base/Format.h"
+#include "base/Sha256.h"
+#include "device/CorvexDevice.h"
+#include "platform/AlertPresenter.h"
+#include "platform/EventLoop.h"
 #include "platform/LogSink.h"
+#include "platform/VendorEndpoints.h"
+#include "updates/FirmwareInstallation.h"
+#include "updates/URLConnection.h"
+
+#include <QFile>
+#include <QFileDialog>
+#include <QProgressBar>
 
 namespace corvex {
 
+namespace {
+
+constexpr const char* downloadErrorTitle = "Error downloading firmware";
+
+// The window's own turn of the event loop, handed to the installation.
+class WindowEventLoop final : public EventLoopTurner {
+public:
+    explicit WindowEventLoop(std::function<void(double)> turn)
+        : m_turn(std::move(turn))
+    {
+    }
+    void runEventLoopFor(double seconds) override { m_turn(seconds); }
+
+private:
+    std::function<void(double)> m_turn;
+};
+
+} // namespace
+
 void UpdateWindow::downloadFirmwareUpdateButton()
 {
-    logLine(*m_environment.log, "Firmware download is not available yet");
+    m_isLogBookEraseScheduledForNextDeviceConnect = false;
+    if (!m_lastCheckedAvailableUpdates)
+        return;
+    const OfferedFirmware offered = offeredFirmware(*m_lastCheckedAvailableUpdates, m_isBetaVersionUpdateWindow);
+    // The button is enabled only for an offered update; an entry without its URL or
+    // version is no offer.
+    if (!offered.url || !offered.version) {
+        logLine(*m_environment.log, "No firmware is offered for this instrument");
+        return;
+    }
+
+    HttpRequest request;
+    request.url = percentEscapedUrlString(*offered.url);
+    request.cachePolicy = HttpCachePolicy::ignoreLocalCache;
+    request.inactivityTimeout = std::chrono::seconds(VendorEndpoints::downloadTimeoutSeconds);
+
+    showUpdateSheetWithText(QStringLiteral("Downloading an Corvex Vario Firmware update, please wait..."), true);
+
+    const std::string offeredVersion = *offered.version;
+    const std::optional<std::string> expectedSha256 = offered.sha256;
+    m_firmwareDownloadConnection = URLConnection::asyncConnectionWithRequest(
+        http(), std::move(request),
+        [this, offeredVersion, expectedSha256](std::optional<Bytes> body, std::optional<URLResponse> response) {
+            hideUpdateSheet();
+            if (!body) {
+                logLine(*m_environment.log, "User cancelled apparently, since nsdata is nil");
+                return;
+            }
+            const long statusCode = response ? response->statusCode : 0;
+            if (statusCode != 200) {
+                if (m_environment.alerts) {
+                    m_environment.alerts->showAlert(Alert { downloadErrorTitle,
+                        formatString("The server didn't return correct response. URLResponse status code %ld", statusCode),
+                        { "Close" } });
+                }
+                return;
+            }
+            // The feed names the file's digest: anything else is not the firmware the
+            // vendor published, and must not reach the instrument.
+            if (expectedSha256 && !sameHexDigest(Sha256::hexOf(*body), *expectedSha256)) {
+                logLine(*m_environment.log, "Firmware download refused: its SHA-256 %s is not the %s the feed gives",
+                    Sha256::hexOf(*body).c_str(), expectedSha256->c_str());
+                if (m_environment.alerts) {
+                    m_environment.alerts->showAlert(Alert { downloadErrorTitle,
+                        "The downloaded firmware does not match the checksum the update server gives for it. Nothing was "
+                        "installed. Try again later",
+                        { "Close" } });
+                }
+                return;
+            }
+            if (firmwareUpdateErasesLogBook(currentFirmwareVersion(), offeredVersion)) {
+                const int answer = m_environment.alerts
+                    ? m_environment.alerts->showAlert(Alert { logBookWarningTitle, logBookWarningText, { "Yes", "No" } })
+                    : 1;
+                if (answer != 0)
+                    return;
+                m_isLogBookEraseScheduledForNextDeviceConnect = true;
+            }
+            installFirmwareFromData(*body);
+        },
+        [this](const URLError& error) {
+            logLine(*m_environment.log, "Firmware download error: %s", error.text.c_str());
+            if (m_environment.alerts) {
+                m_environment.alerts->showAlert(Alert { downloadErrorTitle,
+                    "There was a problem downloading firmware update. Network problems? Try again later", { "Close" } });
+            }
+            hideUpdateSheet();
+        },
+        [](float) {}, [this](float progress) { m_updateSheetProgressBar->setValue(static_cast<int>(progress * 100)); });
 }
 
 void UpdateWindow::updateFirmwareFromAFile()
 {
-    logLine(*m_environment.log, "Firmware installation from a file is not available yet");
+    std::optional<QString> path;
+    if (m_panels.openFirmwareFile) {
+        path = m_panels.openFirmwareFile();
+    } else {
+        const QString chosen = QFileDialog::getOpenFileName(this, tr("Install Firmware"), QString(), tr("Firmware (*.s19)"));
+        if (!chosen.isEmpty())
+            path = chosen;
+    }
+    if (!path)
+        return;
+    // The panel closes before the file is read.
+    runEventLoopFor(0.1);
+    QFile file(*path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        logLine(*m_environment.log, "Cannot read the firmware file %s", path->toUtf8().constData());
+        if (m_environment.alerts)
+            m_environment.alerts->showAlert(Alert { "The firmware file is not correct", "The file cannot be read.", { "Ok" } });
+        return;
+    }
+    const QByteArray contents = file.readAll();
+    installFirmwareFromData(Bytes(contents.begin(), contents.end()));
 }
 
-void UpdateWindow::installFirmwareFromData(const std::optional<Bytes>&)
+void UpdateWindow::installFirmwareFromData(const std::optional<Bytes>& firmware)
 {
-    logLine(*m_environment.log, "Firmware installation is not available yet");
+    if (!firmware || !m_device)
+        return;
+    WindowEventLoop eventLoop([this](double seconds) { runEventLoopFor(seconds); });
+    FirmwareInstallationEnvironment environment;
+    environment.log = m_environment.log;
+    environment.alerts = m_environment.alerts;
+    environment.eventLoop = &eventLoop;
+    environment.showSheet = [this](const std::string& text, bool enableCancel) {
+        showUpdateSheetWithText(QString::fromStdString(text), enableCancel);
+    };
+    environment.hideSheet = [this] { hideUpdateSheet(); };
+    environment.setProgress = [this](int percent) {
+        m_updateSheetProgressBar->setValue(percent);
+        m_updateSheetProgressBar->repaint();
+    };
+    const FirmwareInstallationResult result = corvex::installFirmwareFromData(*m_device, *firmware, environment);
+    // The old firmware stays unless the new one went in, and with it the log book: an
+    // erase scheduled for this update would take every flight for nothing.
+    if (result.outcome != FirmwareInstallationOutcome::Installed && m_isLogBookEraseScheduledForNextDeviceConnect) {
+        m_isLogBookEraseScheduledForNextDeviceConnect = false;
+        logLine(*m_environment.log, "Firmware not installed: the scheduled log book erase is cancelled");
+    }
 }
 
 } // namespace corvex
