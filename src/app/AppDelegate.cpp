@@ -192,8 +192,13 @@ void AppDelegate::deviceConnected()
             return;
     }
 
-    if (m_updateWindowController)
+    if (m_updateWindowController) {
         m_updateWindowController->checkUpdates();
+        // The check turns the event loop: an instrument unplugged meanwhile has already
+        // put the window in its disconnected state, which must stay.
+        if (m_disconnections != disconnectionsAtStart)
+            return;
+    }
 
     const std::string pilotName = pilotNameFromInstrument();
     ui.pilotNameLabel->setText(

@@ -113,7 +113,11 @@ LogBookEraseResult backUpAndEraseLogBook(CorvexDevice& device, const std::string
 
     logLine(log, "Erasing the log book");
     result.erased = device.eraseAllLogs();
-    if (result.backupFolder) {
+    if (!result.erased)
+        logLine(log, "Log book erase failed");
+    // Only a completed erase is worth telling here; the caller reports a failed one,
+    // with the folder, so the user never reads both "erased" and "not erased".
+    if (result.backupFolder && result.erased) {
         tell(environment, "The log book was saved",
             formatString("%s saved as IGC files in %s before the log book was erased.",
                 result.flightsSaved == 1 ? "1 flight was" : formatString("%lu flights were", static_cast<unsigned long>(result.flightsSaved)).c_str(),

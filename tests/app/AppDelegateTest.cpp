@@ -324,6 +324,24 @@ TEST_F(AppDelegateTest, UnplugDuringTheFlightListAlertLeavesTheWindowDisconnecte
     expectDisconnectedWindow();
 }
 
+TEST_F(AppDelegateTest, UnplugDuringTheUpdateCheckLeavesTheWindowDisconnected)
+{
+    // The check of every connection turns the event loop before the flight list is read.
+    instrument.flights = { { 3, 13, 7, 5, 9, 3, 3725 } };
+    bool unplugged = false;
+    eventLoop.duringTurn = [&] {
+        UpdateWindow* updates = app.controller->updateWindowController();
+        if (!unplugged && updates && updates->checkUpdatesRequests() > 0) {
+            unplugged = true;
+            discovery.unplug(port);
+        }
+    };
+    launchConnected();
+    ASSERT_TRUE(unplugged);
+    EXPECT_TRUE(app.alerts.alerts.empty());
+    expectDisconnectedWindow();
+}
+
 TEST_F(AppDelegateTest, UnplugGreysTheWindowAndClosesTheUpdateWindow)
 {
     instrument.flights = { { 3, 13, 7, 5, 9, 3, 3725 } };

@@ -119,9 +119,13 @@ public:
     void runEventLoopFor(double) override
     {
         ++turns;
+        if (duringTurn)
+            duringTurn();
         QCoreApplication::processEvents();
     }
     int turns { 0 };
+    // Runs at every turn, before the events: a removal, a click.
+    std::function<void()> duringTurn;
 };
 
 // The program's controller and main window on given ports and discovery, with the log

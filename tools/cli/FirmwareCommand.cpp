@@ -282,8 +282,14 @@ int runInstall(CliContext& context)
         return false;
     };
     const LogBookEraseResult erase = backUpAndEraseLogBook(device, serial, backup);
-    if (!erase.erased)
+    if (!erase.erased) {
+        // When the backup fell short, the question above has said so already.
+        if (erase.flightsNotSaved == std::optional<std::size_t>(0))
+            printError(context.err,
+                "the instrument did not erase its log book"
+                    + (erase.backupFolder ? "; its flights are saved in " + *erase.backupFolder : std::string()));
         return InstrumentFailed;
+    }
     if (erase.backupFolder)
         context.out << erase.flightsSaved << " flights saved in " << *erase.backupFolder << "." << std::endl;
     context.out << "The log book was erased." << std::endl;

@@ -27,19 +27,31 @@ int main(int argc, char** argv)
     ProgramFolderReplacement request;
     request.workingDirectory = argv[1];
     request.applicationName = argv[2];
+    bool waitGiven = false;
     for (int i = 3; i + 1 < argc; i += 2) {
         const std::string_view option = argv[i];
         const std::string_view value = argv[i + 1];
         if (option == "--program-folder") {
             request.programFolder = value;
         } else if (option == "--wait-for-process") {
-            int process = 0;
-            if (std::from_chars(value.data(), value.data() + value.size(), process).ec == std::errc())
-                request.waitForProcess = process;
+            int process = -1;
+            const auto parsed = std::from_chars(value.data(), value.data() + value.size(), process);
+            if (parsed.ec != std::errc() || parsed.ptr != value.data() + value.size() || process < 0) {
+                logLine(log, "Update helper: --wait-for-process needs a process number, not %s", argv[i + 1]);
+                return 2;
+            }
+            request.waitForProcess = process;
+            waitGiven = true;
         } else {
             logLine(log, "Update helper: unknown option %s", argv[i]);
             return 2;
         }
+    }
+    // Swapping the folder under a program that still runs would break it: without the
+    // process to wait for, nothing is replaced.
+    if (!waitGiven) {
+        logLine(log, "Update helper: no --wait-for-process given; nothing to replace");
+        return 2;
     }
     if (request.programFolder.empty()) {
         logLine(log, "Update helper: no --program-folder given; nothing to replace");

@@ -134,10 +134,6 @@ void UpdateWindow::checkUpdates()
 {
     ++m_checkUpdatesRequests;
     runEventLoopFor(0.1);
-    PreferencesStore& preferences = *m_environment.preferences;
-    if (!preferences.value(notifyWhenUpdatesAvailableKey).isValid())
-        preferences.setValue(notifyWhenUpdatesAvailableKey, true);
-
     // The preference may have changed since the last check.
     m_checker->setVersionsFeedUrl(versionsFeedUrl());
     const bool isWren = m_device && m_device->isWren();
@@ -154,6 +150,11 @@ void UpdateWindow::checkUpdates()
                     QStringLiteral("Please open Upgrade menu item for details") });
             }
         });
+    // After the checker's first log line; its answer comes on a later turn of the loop,
+    // so the default is in place before the completion reads it.
+    PreferencesStore& preferences = *m_environment.preferences;
+    if (!preferences.value(notifyWhenUpdatesAvailableKey).isValid())
+        preferences.setValue(notifyWhenUpdatesAvailableKey, true);
 }
 
 void UpdateWindow::checkUpdatesAvailableForCurrentSwVer(const std::string& currentSoftwareVersion,
