@@ -173,7 +173,12 @@ void MapPainter::renderOverlays(const CacheKey& key, const MapOverlays& overlays
     // order. Source-over is associative, so the result is what one painter drawing them
     // all in order would give. (Bands of the image would not do: a set's detail crowds
     // into a few places, and one band would get nearly all the work.)
-    const std::size_t runs = std::clamp<std::size_t>(
+    // Lines of a pixel or less take Qt's fast path, and there the second image and its
+    // laying over cost more than the thread saves.
+    const bool wideLines = !m_thinLines && std::any_of(styles.begin(), styles.end(), [](const MapOverlayStyle& style) {
+        return style.lineWidth.value_or(defaultLineWidth) > 1.0;
+    });
+    const std::size_t runs = !wideLines ? 1 : std::clamp<std::size_t>(
         std::min<std::size_t>(static_cast<std::size_t>(std::max(1, QThread::idealThreadCount())), maximumRuns), 1,
         std::max<std::size_t>(1, meeting.size() / minimumOverlaysPerRun));
     std::size_t totalPoints = 0;
