@@ -552,6 +552,10 @@ private:
             if (m_options.verbose)
                 std::fprintf(stderr, "virtual-instrument: rebooting on firmware %u\n", m_model.firmwareVersion());
             unplug();
+            // The transfers depend on the firmware: made now, while the instrument is off
+            // the bus, the first answers after the restart are not late (under the
+            // sanitizers making them takes longer than the protocol's 0.1 s).
+            m_model.prepareTransfers();
             m_rebootAt = Clock::now() + rebootPause;
         }
     }
