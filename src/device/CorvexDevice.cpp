@@ -131,12 +131,34 @@ bool CorvexDevice::initializeDevice()
     return true;
 }
 
+// An answer that came after its read gave up, or the padding of one, is still queued
+// when the next request goes out; read as the start of the next answer it would fail
+// that command and every one after it. Whatever is queued before a request is stale.
+void CorvexDevice::discardLateBytes()
+{
+    Bytes late;
+    std::array<std::uint8_t, readBlockLength> block;
+    // A line that never stops talking is not drained forever: what is left fails the
+    // next answer's checks, as it would have without this.
+    while (late.size() < maximumLateBytes) {
+        auto result = m_deviceFile->readSomeWithin(block, std::chrono::milliseconds(0));
+        const auto* count = std::get_if<std::size_t>(&result);
+        if (!count || *count == 0)
+            break;
+        late.insert(late.end(), block.begin(), block.begin() + static_cast<std::ptrdiff_t>(*count));
+    }
+    if (!late.empty())
+        logLine(log(), "Discarded %lu late bytes before the next request: %s", static_cast<unsigned long>(late.size()),
+            describeBytes(late).c_str());
+}
+
 bool CorvexDevice::deviceWriteData(ByteView frame)
 {
     if (m_shouldLogCommunications)
         logLine(log(), "deviceWriteData: %s", describeBytes(frame).c_str());
     if (!m_deviceFile)
         return true;
+    discardLateBytes();
     auto result = m_deviceFile->writeAll(frame);
     if (auto* error = std::get_if<LineError>(&result)) {
         logLine(log(), "deviceWriteData: exception %s, call stack: %s", error->message.c_str(), currentCallStack().c_str());

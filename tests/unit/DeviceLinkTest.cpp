@@ -118,6 +118,17 @@ TEST(DeviceLink, ReadsEndAtTheLengthOrAtSilence)
     EXPECT_EQ(rig.line().bytesSoFar, before) << "a read of 0 bytes leaves the line alone";
 }
 
+TEST(DeviceLink, LateBytesOfAnEarlierAnswerAreDroppedBeforeTheNextRequest)
+{
+    DeviceTestRig rig;
+    rig.connect(scriptedAnswers({ hexBytes("0d08") }));
+    // The end of an answer whose read had already given up at the silence.
+    rig.line().pending.assign({ 0x0e, 0x01, 0x02 });
+    rig.device->deviceWriteData(hexBytes("0d"));
+    EXPECT_EQ(rig.device->deviceReadDataOfLength(2), hexBytes("0d08"));
+    EXPECT_TRUE(rig.log.contains("Discarded 3 late bytes before the next request: <0e0102>"));
+}
+
 TEST(DeviceLink, CommunicationsLogFollowsTheSwitch)
 {
     DeviceTestRig rig;
