@@ -34,9 +34,15 @@ public:
 public slots:
     void Activate(const QVariantMap& platform_data) { m_bus->received(platform_data, QString()); }
     // The program opens no documents: opening is bringing it forward.
-    void Open(const QStringList& /*uris*/, const QVariantMap& platform_data) { m_bus->received(platform_data, QString()); }
-    void ActivateAction(const QString& action_name, const QVariantList& /*parameter*/, const QVariantMap& platform_data)
+    void Open(const QStringList& uris, const QVariantMap& platform_data)
     {
+        Q_UNUSED(uris);
+        m_bus->received(platform_data, QString());
+    }
+    // None of the actions takes a parameter.
+    void ActivateAction(const QString& action_name, const QVariantList& parameter, const QVariantMap& platform_data)
+    {
+        Q_UNUSED(parameter);
         m_bus->received(platform_data, action_name);
     }
 
