@@ -30,12 +30,19 @@
 #include <QMenu>
 #include <QPixmap>
 #include <QPushButton>
+#include <QTimer>
+
+#include <utility>
 
 namespace corvex {
 
 namespace {
 
 const QString logCommunicationsKey = QStringLiteral("logCommunications");
+
+const QString saveAllFlightsAction = QStringLiteral("save-all-flights");
+const QString manageAirspacesAction = QStringLiteral("manage-airspaces");
+const QString checkForUpdatesAction = QStringLiteral("check-for-updates");
 
 const QColor connectedFallback(110, 164, 220);
 const QColor disconnectedFallback(168, 172, 178);
@@ -55,6 +62,12 @@ AppDelegate::AppDelegate(MainWindow& window, Environment environment, QObject* p
     m_fileDialogPanels = std::make_unique<FileDialogPanelPresenter>(&m_window);
     m_filePanels = m_fileDialogPanels.get();
     connect(m_instrumentBusy, &InstrumentBusyState::busyChanged, this, &AppDelegate::setInstrumentControlsLocked);
+    // From the loop, not from inside the guard that ends: the connect sequence's guard
+    // ends deep in the device's notification.
+    connect(m_instrumentBusy, &InstrumentBusyState::busyChanged, this, [this](bool busy) {
+        if (!busy && !m_heldLauncherAction.isEmpty())
+            QTimer::singleShot(0, this, &AppDelegate::runHeldLauncherAction);
+    });
     connectWindowActions();
 }
 
@@ -240,6 +253,7 @@ void AppDelegate::deviceConnected()
     airspacesGate();
 
     showConnectedStatus(flights->size());
+    m_instrumentReady = true;
 }
 
 void AppDelegate::showFlights(const std::vector<FlightRecord>& flights)
@@ -320,6 +334,7 @@ void AppDelegate::airspacesGate()
 void AppDelegate::deviceDisconnected()
 {
     ++m_disconnections;
+    m_instrumentReady = false;
     Ui::MainWindow& ui = m_window.ui();
 
     ui.serialLabel->setText(QStringLiteral("Device is not connected"));
@@ -532,6 +547,74 @@ void AppDelegate::didActivateNotification(const DesktopNotification&)
         return;
     m_updateWindowController->setIsBetaVersionUpdateWindow(false);
     m_updateWindowController->showWindow();
+}
+
+QStringList AppDelegate::launcherActionNames()
+{
+    return { saveAllFlightsAction, manageAirspacesAction, checkForUpdatesAction };
+}
+
+void AppDelegate::applicationActivated()
+{
+    logLine(*m_environment.log, "Activated from the session bus");
+    bringMainWindowForward();
+}
+
+void AppDelegate::bringMainWindowForward()
+{
+    // Without the minimised flag, but still maximised or full screen if it was.
+    m_window.setWindowState(m_window.windowState() & ~Qt::WindowMinimized);
+    m_window.show();
+    m_window.raise();
+    m_window.activateWindow();
+}
+
+void AppDelegate::performLauncherAction(const QString& name)
+{
+    const QByteArray printable = name.toUtf8();
+    logLine(*m_environment.log, "Launcher action %s", printable.constData());
+    bringMainWindowForward();
+    if (name == checkForUpdatesAction) {
+        upgradeMenuClicked();
+        return;
+    }
+    if (!launcherActionNames().contains(name)) {
+        logLine(*m_environment.log, "Unknown launcher action %s, ignored", printable.constData());
+        return;
+    }
+    // A launcher usually starts the program, so the instrument is seldom ready yet.
+    m_heldLauncherAction = name;
+    if (!m_instrumentReady || m_instrumentBusy->isBusy()) {
+        logLine(*m_environment.log, "Launcher action %s waits for the instrument", printable.constData());
+        return;
+    }
+    runHeldLauncherAction();
+}
+
+void AppDelegate::runHeldLauncherAction()
+{
+    if (m_heldLauncherAction.isEmpty() || !m_instrumentReady || m_instrumentBusy->isBusy())
+        return;
+    const QString name = std::exchange(m_heldLauncherAction, QString());
+    if (name == saveAllFlightsAction) {
+        saveAllFlights();
+    } else if (!m_window.ui().manageAirspacesMenuItem->isEnabled()) {
+        logLine(*m_environment.log, "Launcher action %s: this instrument's firmware has no airspaces",
+            name.toUtf8().constData());
+    } else {
+        airspacesManageMenuClicked();
+    }
+}
+
+void AppDelegate::saveAllFlights()
+{
+    Ui::MainWindow& ui = m_window.ui();
+    const int all = ui.logEntriesCombo->findText(QStringLiteral("All Available"));
+    if (all < 0)
+        return;
+    ui.logEntriesCombo->setCurrentIndex(all);
+    logEntriesComboItemSelected(all);
+    downloadTracklog();
 }
 
 void AppDelegate::setInstrumentControlsLocked(bool locked)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "device/CorvexDevice.h"
+#include "platform/qt/ApplicationBus.h"
 #include "platform/qt/DesktopNotifier.h"
 #include "updates/LogBookBackup.h"
 
@@ -8,6 +9,7 @@
 #include <QObject>
 #include <QSet>
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 #include <string>
@@ -36,7 +38,10 @@ class UsbResetter;
 // The application controller: owns the one CorvexDevice for the whole run, fills the
 // main window from what the instrument reports when it arrives, returns the window to
 // its idle state when it goes, and routes the menu commands to the secondary windows.
-class AppDelegate final : public QObject, public CorvexDeviceDelegate, public DesktopNotifierDelegate {
+class AppDelegate final : public QObject,
+                          public CorvexDeviceDelegate,
+                          public DesktopNotifierDelegate,
+                          public ApplicationBusDelegate {
     Q_OBJECT
 
 public:
@@ -84,6 +89,19 @@ public:
     bool shouldPresentNotification(const DesktopNotification& notification) override;
     void didActivateNotification(const DesktopNotification& notification) override;
 
+    // ApplicationBusDelegate: a second start of the program and the desktop's launchers.
+    void applicationActivated() override;
+    void applicationActionActivated(const QString& name) override { performLauncherAction(name); }
+
+    // Shows, un-minimises, raises and activates the main window.
+    void bringMainWindowForward();
+    // The launcher actions of the desktop entry: "save-all-flights", "manage-airspaces",
+    // "check-for-updates". One that needs the instrument waits until it is connected
+    // and free; a newer one replaces it meanwhile. Unknown names only bring the window
+    // forward.
+    void performLauncherAction(const QString& name);
+    static QStringList launcherActionNames();
+
     CorvexDevice* device() const { return m_device.get(); }
     MainWindow& window() const { return m_window; }
     UpdateWindow* updateWindowController() const { return m_updateWindowController.get(); }
@@ -129,6 +147,10 @@ private:
     // Saves every flight, then erases; asks before an erase that would lose flights.
     LogBookEraseResult eraseLogBookWithBackup(const std::string& serial);
     void connectWindowActions();
+    // Runs the launcher action that waits for the instrument, once it can.
+    void runHeldLauncherAction();
+    // As from the window: "All Available" in the flight list, then the download button.
+    void saveAllFlights();
 
     MainWindow& m_window;
     Environment m_environment;
@@ -146,6 +168,9 @@ private:
     // went away while one of its alerts was open.
     unsigned m_disconnections { 0 };
     QSet<QString> m_backgroundsReportedMissing;
+    // The connect sequence has filled the window; cleared by the disconnect sequence.
+    bool m_instrumentReady { false };
+    QString m_heldLauncherAction;
     std::string m_logBookBackupsRoot;
 };
 

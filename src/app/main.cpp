@@ -2,6 +2,7 @@
 #include "app/AppDelegate.h"
 #include "app/MainWindow.h"
 #include "app/MessageBoxAlertPresenter.h"
+#include "platform/qt/ApplicationBus.h"
 #include "platform/qt/DesktopNotifier.h"
 #include "platform/PosixSerialLine.h"
 #include "platform/qt/PreferencesStore.h"
@@ -17,6 +18,36 @@
 
 #include <cstdio>
 
+namespace {
+
+// One program per user: when another one owns the name, the request goes to it and this
+// process ends before it opens any window or port. Whether this one goes on.
+bool becomeTheRunningProgram(corvex::ApplicationBus& bus, const QString& action, corvex::LogSink& log, int& exitCode)
+{
+    switch (bus.claim()) {
+    case corvex::ApplicationBus::Claim::Claimed:
+        return true;
+    case corvex::ApplicationBus::Claim::NoBus:
+        corvex::logLine(log, "No session bus (%s): a second start of the program is not kept out",
+            bus.failure().toUtf8().constData());
+        return true;
+    case corvex::ApplicationBus::Claim::Taken:
+        break;
+    }
+    if (corvex::ApplicationBus::send(QStringLiteral(CORVEX_APP_ID), { action })) {
+        exitCode = 0;
+        return false;
+    }
+    // The owner may have ended between the claim and the request.
+    if (bus.claim() == corvex::ApplicationBus::Claim::Claimed)
+        return true;
+    std::fprintf(stderr, "Corvex Vario is already running but did not answer; close it and try again.\n");
+    exitCode = 1;
+    return false;
+}
+
+} // namespace
+
 // Hands control to the application loop: the main window and its menus are built, then
 // the controller's launch sequence runs from the loop.
 int main(int argc, char* argv[])
@@ -26,7 +57,7 @@ int main(int argc, char* argv[])
     QApplication::setApplicationName(corvex::PreferencesStore::applicationName);
     QApplication::setApplicationDisplayName(QStringLiteral("Corvex Vario"));
     QApplication::setApplicationVersion(QStringLiteral(CORVEX_VERSION));
-    QApplication::setDesktopFileName(QStringLiteral("corvex-vario"));
+    QApplication::setDesktopFileName(QStringLiteral(CORVEX_APP_ID));
 
     // A developer option for documentation and visual checks: take a picture of the main
     // window once the instrument (if any) has been read, and quit.
@@ -43,12 +74,25 @@ int main(int argc, char* argv[])
         QStringLiteral("Which window --screenshot takes: main (the default) or airspaces, opened once the instrument "
                        "has been read and given the delay again to draw its map."),
         QStringLiteral("window"), QStringLiteral("main"));
+    QCommandLineOption action(QStringLiteral("action"),
+        QStringLiteral("Run a launcher action in the running program (started first if none runs): %1. An action "
+                       "that needs the instrument waits until it is connected.")
+            .arg(corvex::AppDelegate::launcherActionNames().join(QStringLiteral(", "))),
+        QStringLiteral("name"));
     options.addOption(screenshot);
     options.addOption(screenshotDelay);
     options.addOption(screenshotWindow);
+    options.addOption(action);
     options.process(application);
 
     corvex::SystemLogSink log;
+    // A screenshot run is a developer's throwaway: it neither takes the name from the
+    // program the user will start nor hands itself over to a running one.
+    corvex::ApplicationBus applicationBus(QStringLiteral(CORVEX_APP_ID));
+    if (int exitCode = 0; !options.isSet(screenshot)
+        && !becomeTheRunningProgram(applicationBus, options.value(action), log, exitCode))
+        return exitCode;
+
     corvex::MessageBoxAlertPresenter alerts;
     corvex::PosixSerialPortOpener ports;
     std::unique_ptr<corvex::SerialDeviceDiscovery> discovery = corvex::makeSystemDiscovery(log);
@@ -71,9 +115,15 @@ int main(int argc, char* argv[])
     environment.eventLoop = &eventLoop;
     environment.mapTiles = &mapTiles;
     corvex::AppDelegate controller(window, environment);
+    applicationBus.setDelegate(&controller);
 
     window.show();
-    QTimer::singleShot(0, &controller, [&controller] { controller.applicationDidFinishLaunching(); });
+    const QString launchAction = options.value(action);
+    QTimer::singleShot(0, &controller, [&controller, launchAction] {
+        controller.applicationDidFinishLaunching();
+        if (!launchAction.isEmpty())
+            controller.performLauncherAction(launchAction);
+    });
 
     if (options.isSet(screenshot)) {
         const QString file = options.value(screenshot);

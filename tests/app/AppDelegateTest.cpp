@@ -1,9 +1,10 @@
 // The controller's own decisions, against a scripted instrument: what the window shows
 // after a connection, each failure's alert, the battery arithmetic, the launch order,
-// the busy guard and the preference binding.
+// the busy guard, the launcher actions and the preference binding.
 #include "AppTestSupport.h"
 #include "FakeSerialLine.h"
 #include "airspaces/ui/AirspacesWindow.h"
+#include "app/FilePanelPresenter.h"
 #include "app/FlightRecordMetaType.h"
 #include "app/InstrumentBusyGuard.h"
 #include "app/LevelIndicator.h"
@@ -435,6 +436,56 @@ TEST_F(AppDelegateTest, BusyGuardKeepsASecondInstrumentCommandFromStarting)
     EXPECT_EQ(countRequests(*ports.state, { 0x03, 0x02 }), 1u);
     app.controller->airspacesClearMenuClicked();
     EXPECT_EQ(countRequests(*ports.state, airspacesEraseRequest), 1u);
+}
+
+// Declines every panel, keeping their titles.
+struct DecliningPanels final : FilePanelPresenter {
+    std::optional<QString> runSavePanel(const SavePanelRequest& request) override
+    {
+        titles.push_back(request.title);
+        return std::nullopt;
+    }
+    std::optional<QString> runFolderPanel(const FolderPanelRequest& request) override
+    {
+        titles.push_back(request.title);
+        return std::nullopt;
+    }
+    std::vector<QString> titles;
+};
+
+TEST_F(AppDelegateTest, LauncherActionsWaitUntilTheInstrumentIsConnectedAndFree)
+{
+    DecliningPanels panels;
+    app.controller->setFilePanelPresenter(&panels);
+    app.launch();
+    AirspacesWindow& airspaces = *app.controller->airspacesWindowController();
+
+    // Before the instrument: the newest instrument action is held; the others run at once.
+    app.controller->performLauncherAction("manage-airspaces");
+    app.controller->performLauncherAction("save-all-flights");
+    app.controller->performLauncherAction("no-such-action");
+    app.controller->performLauncherAction("check-for-updates");
+    EXPECT_TRUE(app.log.contains("upgrade menu clicked"));
+    runEventLoopFor(50);
+    EXPECT_TRUE(panels.titles.empty());
+
+    // As from the window: all flights in the list, then the download button's panel.
+    discovery.plug(port);
+    ASSERT_TRUE(waitUntil([&] { return !panels.titles.empty(); }, 3000));
+    // The folder panel of all flights ("Exporting IGC files"), not one flight's.
+    EXPECT_TRUE(panels.titles.front().endsWith(" files")) << panels.titles.front().toStdString();
+    EXPECT_EQ(app.ui().logEntriesCombo->currentText(), "All Available");
+    EXPECT_FALSE(airspaces.isVisible());
+
+    {
+        InstrumentBusyGuard busy(app.controller->instrumentBusyState());
+        app.controller->performLauncherAction("manage-airspaces");
+        runEventLoopFor(50);
+        EXPECT_FALSE(airspaces.isVisible());
+    }
+    EXPECT_TRUE(waitUntil([&] { return airspaces.isVisible(); }, 3000));
+    airspaces.close();
+    EXPECT_EQ(panels.titles.size(), 1u);
 }
 
 TEST_F(AppDelegateTest, ConnectionReplacingTheWindowStateWhileLockedKeepsItsOwnStates)
