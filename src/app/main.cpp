@@ -46,44 +46,77 @@ bool becomeTheRunningProgram(corvex::ApplicationBus& bus, const QString& action,
     return false;
 }
 
+// The program's options; a developer option among them for documentation and visual
+// checks: take a picture of a window once the instrument (if any) has been read, and quit.
+struct ProgramOptions {
+    QCommandLineParser parser;
+    QCommandLineOption screenshot { QStringLiteral("screenshot"),
+        QStringLiteral("Write a PNG of the main window to <file> after start-up, then quit."), QStringLiteral("file") };
+    QCommandLineOption screenshotDelay { QStringLiteral("screenshot-delay"),
+        QStringLiteral("Milliseconds to wait before the screenshot (default 1500)."), QStringLiteral("ms"),
+        QStringLiteral("1500") };
+    QCommandLineOption screenshotWindow { QStringLiteral("screenshot-window"),
+        QStringLiteral("Which window --screenshot takes: main (the default) or airspaces, opened once the instrument "
+                       "has been read and given the delay again to draw its map."),
+        QStringLiteral("window"), QStringLiteral("main") };
+    QCommandLineOption action { QStringLiteral("action"),
+        QStringLiteral("Run a launcher action in the running program (started first if none runs): %1. An action "
+                       "that needs the instrument waits until it is connected.")
+            .arg(corvex::AppDelegate::launcherActionNames().join(QStringLiteral(", "))),
+        QStringLiteral("name") };
+
+    ProgramOptions()
+    {
+        parser.setApplicationDescription(QStringLiteral("Desktop companion of the Corvex Vario"));
+        parser.addHelpOption();
+        parser.addVersionOption();
+        parser.addOption(screenshot);
+        parser.addOption(screenshotDelay);
+        parser.addOption(screenshotWindow);
+        parser.addOption(action);
+    }
+};
+
+void nameTheApplication()
+{
+    QCoreApplication::setOrganizationName(corvex::PreferencesStore::organizationName);
+    QCoreApplication::setApplicationName(corvex::PreferencesStore::applicationName);
+    QCoreApplication::setApplicationVersion(QStringLiteral(CORVEX_VERSION));
+}
+
 } // namespace
 
 // Hands control to the application loop: the main window and its menus are built, then
 // the controller's launch sequence runs from the loop.
 int main(int argc, char* argv[])
 {
-    QApplication application(argc, argv);
-    QApplication::setOrganizationName(corvex::PreferencesStore::organizationName);
-    QApplication::setApplicationName(corvex::PreferencesStore::applicationName);
-    QApplication::setApplicationDisplayName(QStringLiteral("Corvex Vario"));
-    QApplication::setApplicationVersion(QStringLiteral(CORVEX_VERSION));
-    QApplication::setDesktopFileName(QStringLiteral(CORVEX_APP_ID));
+    // --help, --version and a mistyped option are answered on a terminal without a
+    // display (over ssh, in a package check): before the windowing system is opened.
+    {
+        ProgramOptions early;
+        QStringList arguments;
+        for (int i = 0; i < argc; ++i)
+            arguments << QString::fromLocal8Bit(argv[i]);
+        if (!early.parser.parse(arguments) || early.parser.isSet(QStringLiteral("help"))
+            || early.parser.isSet(QStringLiteral("help-all")) || early.parser.isSet(QStringLiteral("version"))) {
+            QCoreApplication core(argc, argv);
+            nameTheApplication();
+            early.parser.process(core); // prints, and ends the process
+            return 0;
+        }
+    }
 
-    // A developer option for documentation and visual checks: take a picture of the main
-    // window once the instrument (if any) has been read, and quit.
-    QCommandLineParser options;
-    options.setApplicationDescription(QStringLiteral("Desktop companion of the Corvex Vario"));
-    options.addHelpOption();
-    options.addVersionOption();
-    QCommandLineOption screenshot(QStringLiteral("screenshot"),
-        QStringLiteral("Write a PNG of the main window to <file> after start-up, then quit."), QStringLiteral("file"));
-    QCommandLineOption screenshotDelay(QStringLiteral("screenshot-delay"),
-        QStringLiteral("Milliseconds to wait before the screenshot (default 1500)."), QStringLiteral("ms"),
-        QStringLiteral("1500"));
-    QCommandLineOption screenshotWindow(QStringLiteral("screenshot-window"),
-        QStringLiteral("Which window --screenshot takes: main (the default) or airspaces, opened once the instrument "
-                       "has been read and given the delay again to draw its map."),
-        QStringLiteral("window"), QStringLiteral("main"));
-    QCommandLineOption action(QStringLiteral("action"),
-        QStringLiteral("Run a launcher action in the running program (started first if none runs): %1. An action "
-                       "that needs the instrument waits until it is connected.")
-            .arg(corvex::AppDelegate::launcherActionNames().join(QStringLiteral(", "))),
-        QStringLiteral("name"));
-    options.addOption(screenshot);
-    options.addOption(screenshotDelay);
-    options.addOption(screenshotWindow);
-    options.addOption(action);
-    options.process(application);
+    QApplication application(argc, argv);
+    nameTheApplication();
+    QApplication::setApplicationDisplayName(QStringLiteral("Corvex Vario"));
+    QApplication::setDesktopFileName(QStringLiteral(CORVEX_APP_ID));
+    ProgramOptions programOptions;
+    programOptions.parser.process(application);
+    QCommandLineParser& options = programOptions.parser;
+    const QCommandLineOption& screenshot = programOptions.screenshot;
+    const QCommandLineOption& screenshotDelay = programOptions.screenshotDelay;
+    const QCommandLineOption& screenshotWindow = programOptions.screenshotWindow;
+    const QCommandLineOption& action = programOptions.action;
 
     corvex::SystemLogSink log;
     // A screenshot run is a developer's throwaway: it neither takes the name from the
