@@ -14,6 +14,7 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QIcon>
 #include <QTimer>
 
 #include <cstdio>
@@ -110,6 +111,8 @@ int main(int argc, char* argv[])
     nameTheApplication();
     QApplication::setApplicationDisplayName(QStringLiteral("Corvex Vario"));
     QApplication::setDesktopFileName(QStringLiteral(CORVEX_APP_ID));
+    // The installed icon, for desktops that take a window's icon from the window (X11).
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral(CORVEX_APP_ID)));
     ProgramOptions programOptions;
     programOptions.parser.process(application);
     QCommandLineParser& options = programOptions.parser;
