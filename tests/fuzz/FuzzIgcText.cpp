@@ -1,10 +1,12 @@
-// The IGC text the instrument writes itself, assembled from arbitrary answers: a device
-// on the fake serial line gets the input as the instrument's whole reply stream. The
-// first byte picks recent or older firmware.
+// The IGC text the instrument writes itself, assembled from arbitrary answers by a
+// device on the fake serial line. The first byte picks recent or older firmware; then
+// each request is answered by the next piece of the input, a little-endian 16-bit
+// length and that many bytes.
 #include "FakeSerialLine.h"
 #include "NullLog.h"
 #include "device/CorvexDevice.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
@@ -20,11 +22,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     environment.pause = [](std::chrono::milliseconds) { };
     environment.applicationVersion = "1.2.3";
     environment.now = [] { return std::chrono::system_clock::time_point(); };
-    bool served = false;
+    std::size_t position = 1;
     ports.state->responder = [&](const Bytes&) {
-        const bool first = !served;
-        served = true;
-        return first ? Bytes(data + 1, data + size) : Bytes();
+        if (size - position < 2)
+            return Bytes();
+        const std::size_t length = std::min<std::size_t>(data[position] | data[position + 1] << 8, size - position - 2);
+        const Bytes answer(data + position + 2, data + position + 2 + length);
+        position += 2 + length;
+        return answer;
     };
     CorvexDevice device(nullptr, environment);
     device.corvexDeviceMatchedAtBsdPath(std::string("/dev/ttyACM0"), 1);
