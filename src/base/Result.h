@@ -12,6 +12,10 @@ template<typename E>
 struct Failure {
     E error;
 };
+// Spelled out for compilers without deduction for aggregates (clang before 17, which
+// the fuzz build uses).
+template<typename E>
+Failure(E) -> Failure<E>;
 
 // A value, or the reason there is none, for callers that must tell the user why.
 template<typename T, typename E>
