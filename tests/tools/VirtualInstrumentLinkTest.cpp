@@ -228,6 +228,19 @@ TEST(VirtualInstrumentLink, PacedAtTheLineSpeed)
     EXPECT_EQ(record->size(), 89u);
     // 89 bytes of 10 bits at 115200 bit/s: 7.7 ms at least.
     EXPECT_GE(elapsed, std::chrono::microseconds(7600));
+
+    // The request's bytes take their line time too before the answer can start: a
+    // 104-byte firmware line and its 4-byte verdict are 9.4 ms of line.
+    Bytes firmwareLine { 0x11, 0x00, 0x00 };
+    firmwareLine.insert(firmwareLine.end(), 100, 'S');
+    firmwareLine.push_back(0x00);
+    started = Clock::now();
+    ASSERT_TRUE(line.write(firmwareLine));
+    auto verdict = line.read(4);
+    elapsed = Clock::now() - started;
+    ASSERT_TRUE(verdict);
+    EXPECT_EQ(verdict->size(), 4u);
+    EXPECT_GE(elapsed, std::chrono::microseconds(9300));
 }
 
 TEST(VirtualInstrumentLink, TrackLogSectorsAsTheProgramReadsThem)

@@ -85,7 +85,7 @@ void printUsage(FILE* out)
         "  --instruments-dir DIR  where to publish (default: the folder the program watches,\n"
         "                         $CORVEX_INSTRUMENT_DIR, else $XDG_RUNTIME_DIR/corvex/instruments)\n"
         "  --control PATH         control socket (default <state>/control)\n"
-        "  --pace                 pace the answers at 115200 bit/s\n"
+        "  --pace                 pace requests and answers at 115200 bit/s\n"
         "  --pilot NAME           pilot data to start with when the state folder holds none\n"
         "  --airspaces FILE       an airspaces set (internal format) to start with when the state holds none\n"
         "  --empty-records        serve empty and erased log-book records among the flights\n"
@@ -296,6 +296,10 @@ public:
                 fds.push_back({ client.fd, POLLIN, 0 });
             std::size_t masterIndex = fds.size();
             int timeoutMs = -1;
+            // Pacing waits to the microsecond: rounded to whole milliseconds, an answer
+            // would start, and end, up to 1 ms late. Within an answer the bytes go out
+            // a millisecond's worth at a time.
+            long long pacingUs = -1;
             if (m_port.isOpen()) {
                 short events = POLLIN;
                 if (!m_output.empty()) {
@@ -303,7 +307,7 @@ public:
                     if (wait.count() <= 0)
                         events |= POLLOUT;
                     else
-                        timeoutMs = static_cast<int>(std::max<long long>(1, wait.count() / 1000));
+                        pacingUs = std::max<long long>(wait.count(), std::min<long long>(1000, lastByteWait().count()));
                 }
                 fds.push_back({ m_port.master(), events, 0 });
             }
@@ -318,7 +322,11 @@ public:
                 int partialMs = static_cast<int>(std::max<long long>(0, left)) + 1;
                 timeoutMs = timeoutMs < 0 ? partialMs : std::min(timeoutMs, partialMs);
             }
-            int ready = ::poll(fds.data(), fds.size(), timeoutMs);
+            long long timeoutUs = timeoutMs < 0 ? -1 : timeoutMs * 1000LL;
+            if (pacingUs >= 0)
+                timeoutUs = timeoutUs < 0 ? pacingUs : std::min(timeoutUs, pacingUs);
+            timespec timeout { static_cast<time_t>(timeoutUs / 1000000), static_cast<long>(timeoutUs % 1000000 * 1000) };
+            int ready = ::ppoll(fds.data(), fds.size(), timeoutUs < 0 ? nullptr : &timeout, nullptr);
             if (ready < 0 && errno != EINTR) {
                 std::perror("virtual-instrument: poll");
                 return 1;
@@ -540,6 +548,12 @@ private:
         if (count <= 0)
             return; // EAGAIN, or EIO while no one holds the slave: keep the entry published
         m_lastInput = Clock::now();
+        if (m_options.pace) {
+            // The request came through the pty at once; on the line its bytes take their
+            // time too, and the instrument cannot answer before the last one is in.
+            m_requestInAt = std::max(m_lastInput, m_requestInAt)
+                + std::chrono::microseconds(static_cast<long long>(static_cast<double>(count) * 1e6 / pacedBytesPerSecond));
+        }
         ByteView received(buffer, static_cast<std::size_t>(count));
         if (m_options.verbose)
             std::fprintf(stderr, "virtual-instrument: read %s\n", describeBytes(received).c_str());
@@ -563,10 +577,10 @@ private:
     void queue(const Bytes& bytes)
     {
         if (m_output.empty()) {
-            // The line has been idle: pacing starts again from now.
-            auto now = Clock::now();
-            if (now > lineFreeAt()) {
-                m_paceStart = now;
+            // The line has been idle: pacing starts again once the request is in.
+            auto start = std::max(Clock::now(), m_requestInAt);
+            if (start > lineFreeAt()) {
+                m_paceStart = start;
                 m_pacedBytes = 0;
             }
         }
@@ -586,12 +600,23 @@ private:
         return std::chrono::duration_cast<std::chrono::microseconds>(lineFreeAt() - Clock::now());
     }
 
+    // How long until the last queued byte's slot.
+    std::chrono::microseconds lastByteWait() const
+    {
+        const std::size_t last = m_pacedBytes + m_output.size() - 1;
+        return std::chrono::duration_cast<std::chrono::microseconds>(m_paceStart
+            + std::chrono::microseconds(static_cast<long long>(static_cast<double>(last) * 1e6 / pacedBytesPerSecond))
+            - Clock::now());
+    }
+
     void writeLine()
     {
         std::size_t allowed = m_output.size();
         if (m_options.pace) {
             // Bytes whose time has come: one byte goes out at the start of its slot.
             double elapsed = std::chrono::duration<double>(Clock::now() - m_paceStart).count();
+            if (elapsed < 0)
+                return;
             auto due = static_cast<std::size_t>(elapsed * pacedBytesPerSecond) + 1;
             allowed = due > m_pacedBytes ? std::min(allowed, due - m_pacedBytes) : 0;
         }
@@ -615,6 +640,7 @@ private:
     std::deque<std::uint8_t> m_output;
     Clock::time_point m_paceStart {};
     std::size_t m_pacedBytes { 0 };
+    Clock::time_point m_requestInAt {};
     Clock::time_point m_lastInput {};
     std::optional<Clock::time_point> m_rebootAt;
     bool m_quit { false };
