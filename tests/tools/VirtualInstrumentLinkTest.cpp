@@ -195,6 +195,32 @@ TEST(VirtualInstrumentLink, ControlCommandsAndFaults)
     EXPECT_FALSE(instrument.control("fault short"));
 }
 
+TEST(VirtualInstrumentLink, UnplugAfterCutsTheAnswerAtItsByte)
+{
+    VirtualInstrumentProcess instrument;
+    {
+        Line line(instrument.portPath());
+        ASSERT_TRUE(line.isOpen());
+        ASSERT_TRUE(line.write({ 0x01 }));
+        ASSERT_EQ(line.read(28)->size(), 28u);
+        EXPECT_EQ(instrument.controlReply("traffic"), "ok 1 28");
+
+        // One request byte and ten answer bytes, then the cable goes.
+        ASSERT_EQ(instrument.controlReply("unplug-after 11"), "ok");
+        ASSERT_TRUE(line.write({ 0x01 }));
+        auto cut = line.read(28);
+        EXPECT_TRUE(!cut || cut->size() == 10u);
+        EXPECT_EQ(instrument.controlReply("status"), "ok unplugged");
+        EXPECT_EQ(instrument.controlReply("traffic"), "ok 2 38");
+    }
+    ASSERT_TRUE(instrument.plug());
+    Line again(instrument.portPath());
+    ASSERT_TRUE(again.write({ 0x01 }));
+    EXPECT_EQ(again.read(28)->size(), 28u);
+    EXPECT_FALSE(instrument.control("unplug-after 0"));
+    EXPECT_FALSE(instrument.control("unplug-after many"));
+}
+
 TEST(VirtualInstrumentLink, EraseSurvivesARestart)
 {
     VirtualInstrumentProcess instrument;

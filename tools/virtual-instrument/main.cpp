@@ -93,7 +93,7 @@ void printUsage(FILE* out)
         "  --verbose              log every request and answer on stderr\n"
         "  --help                 this text\n\n"
         "Control commands (one per line on the socket, answered 'ok' or 'error <why>'):\n"
-        "  unplug, plug, replug, status, quit,\n"
+        "  unplug, plug, replug, status, quit, traffic, unplug-after N,\n"
         "  fault silent | short N | wrong-first-byte | igc-error | pilot-error | pilot-no-data |\n"
         "        airspaces-error | airspaces-short-payload | airspaces-status N | firmware-reject [N] | none\n"
         "Signals: SIGUSR1 unplugs, SIGUSR2 plugs, SIGTERM/SIGINT end the instrument.\n",
@@ -534,6 +534,15 @@ private:
         }
         if (name == "status")
             return m_port.isOpen() ? "ok plugged " + m_entryPath : "ok unplugged";
+        if (name == "traffic")
+            return "ok " + std::to_string(m_bytesIn) + " " + std::to_string(m_bytesOut);
+        if (name == "unplug-after") {
+            unsigned long count = 0;
+            if (!parseNumber(std::string(arguments).c_str(), 10, ~0UL, count) || count == 0)
+                return "error unplug-after wants a byte count of 1 or more";
+            m_unplugAfter = count;
+            return "ok";
+        }
         if (name == "quit") {
             m_quit = true;
             return "ok";
@@ -547,6 +556,10 @@ private:
         ssize_t count = ::read(m_port.master(), buffer, sizeof buffer);
         if (count <= 0)
             return; // EAGAIN, or EIO while no one holds the slave: keep the entry published
+        // A cable pulled in the middle of a request: the instrument sees only its start.
+        if (m_unplugAfter)
+            count = static_cast<ssize_t>(std::min(static_cast<std::size_t>(count), *m_unplugAfter));
+        bool pulled = countTraffic(m_bytesIn, static_cast<std::size_t>(count));
         m_lastInput = Clock::now();
         if (m_options.pace) {
             // The request came through the pty at once; on the line its bytes take their
@@ -561,6 +574,17 @@ private:
             if (m_options.verbose)
                 std::fprintf(stderr, "virtual-instrument: answer %s\n", describeBytes(write).c_str());
             queue(write);
+        }
+        if (pulled && !m_model.takeRebootRequest()) {
+            unplug();
+            return;
+        }
+        if (pulled) {
+            // The restart was asked for as the cable went: the new firmware is in, but
+            // the instrument stays off the bus until it is plugged in again.
+            unplug();
+            m_model.prepareTransfers();
+            return;
         }
         if (m_model.takeRebootRequest()) {
             if (m_options.verbose)
@@ -620,6 +644,8 @@ private:
             auto due = static_cast<std::size_t>(elapsed * pacedBytesPerSecond) + 1;
             allowed = due > m_pacedBytes ? std::min(allowed, due - m_pacedBytes) : 0;
         }
+        if (m_unplugAfter)
+            allowed = std::min(allowed, *m_unplugAfter);
         if (allowed == 0)
             return;
         std::vector<std::uint8_t> chunk(m_output.begin(), m_output.begin() + static_cast<std::ptrdiff_t>(allowed));
@@ -628,6 +654,24 @@ private:
             return;
         m_output.erase(m_output.begin(), m_output.begin() + written);
         m_pacedBytes += static_cast<std::size_t>(written);
+        if (countTraffic(m_bytesOut, static_cast<std::size_t>(written)))
+            unplug();
+    }
+
+    // Counts bytes across the line; true when an armed unplug-after has reached its
+    // last byte and the cable is to be pulled.
+    bool countTraffic(std::size_t& counter, std::size_t count)
+    {
+        counter += count;
+        if (!m_unplugAfter)
+            return false;
+        *m_unplugAfter -= std::min(*m_unplugAfter, count);
+        if (*m_unplugAfter > 0)
+            return false;
+        m_unplugAfter.reset();
+        if (m_options.verbose)
+            std::fprintf(stderr, "virtual-instrument: unplugging after %zu bytes in, %zu out\n", m_bytesIn, m_bytesOut);
+        return true;
     }
 
     Options m_options;
@@ -643,6 +687,9 @@ private:
     Clock::time_point m_requestInAt {};
     Clock::time_point m_lastInput {};
     std::optional<Clock::time_point> m_rebootAt;
+    std::size_t m_bytesIn { 0 };
+    std::size_t m_bytesOut { 0 };
+    std::optional<std::size_t> m_unplugAfter;
     bool m_quit { false };
 };
 
