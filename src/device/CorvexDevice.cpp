@@ -118,17 +118,24 @@ bool CorvexDevice::initializeDevice()
         logLine(log(), "tcflush() error");
 
     // Drain whatever the instrument had queued: read until the line is silent for 0.1 s.
+    logLine(log(), "DrainingBuffers: %s", describeBytes(drainLine(std::nullopt)).c_str());
+    return true;
+}
+
+Bytes CorvexDevice::drainLine(std::optional<std::chrono::milliseconds> silence)
+{
     Bytes drained;
-    std::uint8_t buffer[256];
-    for (;;) {
-        auto result = m_deviceFile->readSome(buffer);
-        auto* count = std::get_if<std::size_t>(&result);
+    std::array<std::uint8_t, readBlockLength> block;
+    // A line that never stops talking is not drained forever: what is left fails the
+    // next answer's checks, as it would have without this.
+    while (drained.size() < maximumDrainedBytes) {
+        auto result = silence ? m_deviceFile->readSomeWithin(block, *silence) : m_deviceFile->readSome(block);
+        const auto* count = std::get_if<std::size_t>(&result);
         if (!count || *count == 0)
             break;
-        drained.insert(drained.end(), buffer, buffer + *count);
+        drained.insert(drained.end(), block.begin(), block.begin() + static_cast<std::ptrdiff_t>(*count));
     }
-    logLine(log(), "DrainingBuffers: %s", describeBytes(drained).c_str());
-    return true;
+    return drained;
 }
 
 // An answer that came after its read gave up, or the padding of one, is still queued
@@ -136,17 +143,7 @@ bool CorvexDevice::initializeDevice()
 // that command and every one after it. Whatever is queued before a request is stale.
 void CorvexDevice::discardLateBytes()
 {
-    Bytes late;
-    std::array<std::uint8_t, readBlockLength> block;
-    // A line that never stops talking is not drained forever: what is left fails the
-    // next answer's checks, as it would have without this.
-    while (late.size() < maximumLateBytes) {
-        auto result = m_deviceFile->readSomeWithin(block, std::chrono::milliseconds(0));
-        const auto* count = std::get_if<std::size_t>(&result);
-        if (!count || *count == 0)
-            break;
-        late.insert(late.end(), block.begin(), block.begin() + static_cast<std::ptrdiff_t>(*count));
-    }
+    Bytes late = drainLine(std::chrono::milliseconds(0));
     if (!late.empty())
         logLine(log(), "Discarded %lu late bytes before the next request: %s", static_cast<unsigned long>(late.size()),
             describeBytes(late).c_str());

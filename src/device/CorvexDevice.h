@@ -176,7 +176,10 @@ private:
     // failed or the read raised an error.
     std::optional<Bytes> exchange(ByteView request, std::size_t answerLength);
     void discardLateBytes();
-    static constexpr std::size_t maximumLateBytes = 64 * 1024;
+    // Reads what the line holds until a read waiting the given silence (the line's own
+    // 0.1 s when none is given) brings nothing, and at most maximumDrainedBytes.
+    Bytes drainLine(std::optional<std::chrono::milliseconds> silence);
+    static constexpr std::size_t maximumDrainedBytes = 64 * 1024;
     // Both reads: until length bytes arrived or the line was silent for the given time
     // (the line's own 0.1 s when none is given).
     std::optional<Bytes> readData(std::uint64_t length, std::optional<std::chrono::milliseconds> silence);

@@ -127,6 +127,15 @@ TEST(DeviceLink, LateBytesOfAnEarlierAnswerAreDroppedBeforeTheNextRequest)
     rig.device->deviceWriteData(hexBytes("0d"));
     EXPECT_EQ(rig.device->deviceReadDataOfLength(2), hexBytes("0d08"));
     EXPECT_TRUE(rig.log.contains("Discarded 3 late bytes before the next request: <0e0102>"));
+
+    // A line that never falls silent is drained a bounded amount at a time, both when
+    // the line is set up and before a request, instead of holding the program forever.
+    constexpr std::size_t chatter = 150 * 1024;
+    rig.line().pending.assign(chatter, 0x55);
+    EXPECT_TRUE(rig.device->initializeDevice());
+    EXPECT_EQ(rig.line().pending.size(), chatter - 64 * 1024);
+    rig.device->deviceWriteData(hexBytes("0d"));
+    EXPECT_EQ(rig.line().pending.size(), chatter - 128 * 1024);
 }
 
 TEST(DeviceLink, CommunicationsLogFollowsTheSwitch)
