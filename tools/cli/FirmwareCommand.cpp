@@ -29,7 +29,8 @@ namespace {
 // How long a restarting instrument may take to leave the bus, and to come back.
 constexpr auto leaveTimeout = std::chrono::seconds(5);
 constexpr auto returnTimeout = std::chrono::seconds(30);
-constexpr auto pollInterval = std::chrono::milliseconds(200);
+// Looking for the device node is cheap; a coarse poll only adds to the pilot's wait.
+constexpr auto pollInterval = std::chrono::milliseconds(25);
 constexpr int barWidth = 40;
 
 std::optional<Bytes> readFileBytes(const std::string& path)
