@@ -1,0 +1,250 @@
+// core-bench export FLIGHT.igc --out DIR [--seconds S] [--gpsbabel PROGRAM] [--gpsbabel-runs N]
+// core-bench openair FILE [--seconds S]
+//
+// The program's file work without a window or an instrument, for scripts/bench:
+//   export   the flight as the instrument's track-log sectors (the first format, as a
+//            Lark below 1.356 sends it), joined and decoded, then written as IGC and
+//            KML files, as `corvex download` does; CPU time per 10,000 fixes. With
+//            --gpsbabel, the same IGC file converted to KML by that program, run in the
+//            same process tree, and the ratio of the two.
+//   openair  the local conversion of an OpenAir file into the instrument's format, in
+//            MB/s of the file's bytes, by CPU time and by elapsed time.
+// Each case repeats until it has taken S seconds of CPU (2 by default, at least 5
+// times) and prints medians; the encoding of the sectors is done once, before timing.
+// Every case ends with the process's peak resident memory.
+#include "FlightLibrary.h"
+#include "TrackLogFrames.h"
+#include "airspaces/OpenAirConverter.h"
+#include "device/TrackLogCodec.h"
+#include "export/ExportFiles.h"
+#include "export/IgcWriter.h"
+#include "export/KmlWriter.h"
+#include "platform/LogSink.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+using namespace corvex;
+namespace vi = corvex::virtualinstrument;
+
+namespace {
+
+class SilentLog final : public LogSink {
+public:
+    void writeLine(std::string_view) override { }
+};
+
+double cpuSeconds()
+{
+    timespec now {};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    const std::size_t n = values.size();
+    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+double megabytes(long kilobytes) { return static_cast<double>(kilobytes) / 1024.0; }
+
+double peakMegabytes()
+{
+    rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    return megabytes(usage.ru_maxrss);
+}
+
+struct Timings {
+    std::vector<double> cpu;
+    std::vector<double> elapsed;
+};
+
+// Runs the work until it has taken `seconds` of CPU, and at least five times; the
+// first run (cold caches, first allocations) is not counted.
+Timings repeat(double seconds, const std::function<void()>& work)
+{
+    work();
+    Timings timings;
+    const double start = cpuSeconds();
+    while (timings.cpu.size() < 5 || cpuSeconds() - start < seconds) {
+        const double cpu = cpuSeconds();
+        const auto wall = std::chrono::steady_clock::now();
+        work();
+        timings.elapsed.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - wall).count());
+        timings.cpu.push_back(cpuSeconds() - cpu);
+    }
+    return timings;
+}
+
+// One run of another program, its output thrown away: CPU seconds (user + system) and
+// peak resident memory from wait4. False when it could not be started or failed.
+bool runChild(const std::vector<std::string>& arguments, double& cpu, double& peak)
+{
+    std::vector<char*> argv;
+    for (const std::string& argument : arguments)
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    pid_t pid = 0;
+    const int failed = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (failed)
+        return false;
+    int status = 0;
+    rusage usage {};
+    if (wait4(pid, &status, 0, &usage) != pid)
+        return false;
+    cpu = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
+        + static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
+    peak = megabytes(usage.ru_maxrss);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+int benchExport(const std::string& path, const std::string& outDir, double seconds, const std::string& gpsbabel, int gpsbabelRuns)
+{
+    const auto igc = vi::readIgcFile(path);
+    if (!igc) {
+        std::fprintf(stderr, "%s is not an IGC file with fixes\n", path.c_str());
+        return 1;
+    }
+    const vi::Flight flight { 1, path, *igc, vi::summarizeFlight(*igc, 1) };
+    const vi::RecorderInfo recorder { 0x12345, 1350, 1, "" };
+    const Bytes flightData = vi::encodeFlightData(flight, vi::TrackLogFormat::First, recorder);
+    std::vector<std::vector<Bytes>> sectors;
+    for (std::size_t i = 0; i < vi::sectorCount(flightData.size()); ++i)
+        sectors.push_back(vi::encodeSector(flightData, i));
+
+    SilentLog log;
+    const WriterStamp stamp { "0.1.0", std::chrono::system_clock::now() };
+    const std::string igcPath = pathInFolder(outDir, "flight.igc");
+    const std::string kmlPath = pathInFolder(outDir, "flight.kml");
+    std::size_t fixes = 0;
+    bool ok = true;
+    const Timings timings = repeat(seconds, [&] {
+        // What the device code does with the sectors: the valid bytes of each, joined.
+        Bytes joined;
+        for (const auto& sector : sectors)
+            joined.insert(joined.end(), sector[1].begin(), sector[1].begin() + sector[0][3]);
+        const auto walk = walkTrackLog(joined, TrackLogFormat::First, log);
+        if (!walk || !walk->hRecord || !walk->gRecord) {
+            ok = false;
+            return;
+        }
+        fixes = walk->samples.size();
+        const PilotData pilot;
+        ok = writeTextFile(igcPath, generateIgcFileForSamples(walk->samples, pilot, *walk->hRecord, *walk->gRecord, stamp), FileWriteMode::Atomic)
+            && writeTextFile(kmlPath, generateKmlFileForSamples(walk->samples, pilot, *walk->hRecord, *walk->gRecord), FileWriteMode::Atomic)
+            && ok;
+    });
+    if (!ok || fixes == 0) {
+        std::fprintf(stderr, "the track log of %s did not decode or its files were not written\n", path.c_str());
+        return 1;
+    }
+    const double per10k = 1e4 / static_cast<double>(fixes);
+    const double ours = median(timings.cpu);
+    std::printf("export: %zu fixes, %zu sector bytes, %zu runs; CPU %.2f ms a flight, %.2f ms per 10000 fixes; peak RSS %.1f MB\n",
+        fixes, flightData.size(), timings.cpu.size(), ours * 1e3, ours * per10k * 1e3, peakMegabytes());
+    if (gpsbabel.empty())
+        return 0;
+
+    std::vector<double> cpu;
+    double peak = 0;
+    for (int i = 0; i < gpsbabelRuns; ++i) {
+        double runCpu = 0, runPeak = 0;
+        if (!runChild({ gpsbabel, "-i", "igc", "-f", path, "-o", "kml", "-F", pathInFolder(outDir, "gpsbabel.kml") }, runCpu, runPeak)) {
+            std::fprintf(stderr, "%s failed on %s\n", gpsbabel.c_str(), path.c_str());
+            return 1;
+        }
+        cpu.push_back(runCpu);
+        peak = std::max(peak, runPeak);
+    }
+    const double theirs = median(cpu);
+    std::printf("gpsbabel: %d runs; CPU %.2f ms a flight, %.2f ms per 10000 fixes; peak RSS %.1f MB\n", gpsbabelRuns,
+        theirs * 1e3, theirs * per10k * 1e3, peak);
+    std::printf("gpsbabel/ours CPU: %.1f\n", theirs / ours);
+    return 0;
+}
+
+int benchOpenAir(const std::string& path, double seconds)
+{
+    std::ifstream file(path, std::ios::binary);
+    const std::string bytes { std::istreambuf_iterator<char>(file), {} };
+    if (!file || bytes.empty()) {
+        std::fprintf(stderr, "cannot read %s\n", path.c_str());
+        return 1;
+    }
+    SilentLog log;
+    OpenAirConverter converter(nullptr, log, [] { return std::chrono::sys_seconds {}; });
+    std::size_t setBytes = 0;
+    const Timings timings = repeat(seconds, [&] {
+        converter.convert("benchmark", bytes, path, [&](std::optional<ConvertedAirspaces> converted) {
+            setBytes = converted ? converted->bytes.size() : 0;
+        });
+    });
+    if (setBytes == 0) {
+        std::fprintf(stderr, "%s did not convert\n", path.c_str());
+        return 1;
+    }
+    const double mb = static_cast<double>(bytes.size()) / 1e6;
+    std::printf("openair: %zu bytes into a %zu-byte set, %zu runs; %.2f ms CPU, %.2f ms elapsed; %.1f MB/s CPU, %.1f MB/s "
+                "elapsed; peak RSS %.1f MB\n",
+        bytes.size(), setBytes, timings.cpu.size(), median(timings.cpu) * 1e3, median(timings.elapsed) * 1e3,
+        mb / median(timings.cpu), mb / median(timings.elapsed), peakMegabytes());
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const std::vector<std::string> arguments(argv + 1, argv + argc);
+    std::string outDir, gpsbabel;
+    double seconds = 2;
+    int gpsbabelRuns = 5;
+    bool ok = arguments.size() >= 2;
+    for (std::size_t i = 2; ok && i < arguments.size(); i += 2) {
+        ok = i + 1 < arguments.size();
+        if (!ok)
+            break;
+        const std::string& value = arguments[i + 1];
+        if (arguments[i] == "--out")
+            outDir = value;
+        else if (arguments[i] == "--seconds")
+            seconds = std::atof(value.c_str());
+        else if (arguments[i] == "--gpsbabel")
+            gpsbabel = value;
+        else if (arguments[i] == "--gpsbabel-runs")
+            gpsbabelRuns = std::max(1, std::atoi(value.c_str()));
+        else
+            ok = false;
+    }
+    if (ok && arguments[0] == "export" && !outDir.empty())
+        return benchExport(arguments[1], outDir, seconds, gpsbabel, gpsbabelRuns);
+    if (ok && arguments[0] == "openair")
+        return benchOpenAir(arguments[1], seconds);
+    std::fprintf(stderr,
+        "usage: core-bench export FLIGHT.igc --out DIR [--seconds S] [--gpsbabel PROGRAM] [--gpsbabel-runs N]\n"
+        "       core-bench openair FILE [--seconds S]\n");
+    return 2;
+}
