@@ -39,10 +39,11 @@ WSAirspaces::Failure failureOf(const HttpError& error)
 
 } // namespace
 
-WSAirspaces::WSAirspaces(std::string serviceUrl, HttpClient& http, LogSink& log)
+WSAirspaces::WSAirspaces(std::string serviceUrl, HttpClient& http, LogSink& log, std::chrono::milliseconds inactivityTimeout)
     : m_serviceUrl(std::move(serviceUrl))
     , m_http(http)
     , m_log(log)
+    , m_inactivityTimeout(inactivityTimeout)
 {
 }
 
@@ -56,6 +57,7 @@ void WSAirspaces::start(Operation operation, const std::string& body, Completion
     request.url = m_serviceUrl;
     request.headers = { { "SOAPAction", soapAction(operation) }, { "Content-Type", std::string(contentType) } };
     request.body = bytesOf(body);
+    request.inactivityTimeout = m_inactivityTimeout;
     request.cachePolicy = HttpCachePolicy::ignoreLocalCache;
     const std::uint64_t serial = ++m_requestsSent;
     // The client never calls back from inside send(), so the handle is stored before

@@ -2,7 +2,9 @@
 
 #include "airspaces/AirspacesSoap.h"
 #include "platform/HttpClient.h"
+#include "platform/VendorEndpoints.h"
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -42,8 +44,10 @@ public:
     using FileReplyHandler = std::function<void(FileReply reply)>;
 
     // serviceUrl is the full endpoint (VendorEndpoints::airspacesServiceUrl). The HTTP
-    // client must outlive this object.
-    WSAirspaces(std::string serviceUrl, HttpClient& http, LogSink& log);
+    // client must outlive this object. A request that goes without a byte in either
+    // direction for inactivityTimeout ends as Unreachable.
+    WSAirspaces(std::string serviceUrl, HttpClient& http, LogSink& log,
+        std::chrono::milliseconds inactivityTimeout = std::chrono::seconds(VendorEndpoints::serviceTimeoutSeconds));
     // A request still in flight is abandoned without calling its handler.
     ~WSAirspaces();
     WSAirspaces(const WSAirspaces&) = delete;
@@ -79,6 +83,7 @@ private:
     std::string m_serviceUrl;
     HttpClient& m_http;
     LogSink& m_log;
+    std::chrono::milliseconds m_inactivityTimeout;
     struct Task {
         std::uint64_t serial;
         std::unique_ptr<HttpTransfer> transfer;

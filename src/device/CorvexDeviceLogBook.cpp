@@ -61,6 +61,17 @@ bool launchedEarlier(const FlightRecord& a, const FlightRecord& b)
     return a.flightNumber < b.flightNumber;
 }
 
+// An instrument whose every record says that more follow would hold the main loop
+// for ever; the list fails instead, as any list that breaks off does.
+bool withinListTracksLimit(std::size_t answers, LogSink& log)
+{
+    if (answers <= listTracksAnswerLimit)
+        return true;
+    logLine(log, "the instrument does not end the flight list (more than %lu records)",
+        static_cast<unsigned long>(listTracksAnswerLimit));
+    return false;
+}
+
 } // namespace
 
 std::optional<std::vector<FlightRecord>> CorvexDevice::listFlightsFull()
@@ -78,7 +89,9 @@ std::optional<std::vector<FlightRecord>> CorvexDevice::listFlightsFull()
     const std::uint8_t request[] = { byte(Command::LogBook), byte(LogBookOperation::NextRecordFull), 0x00, 0x00 };
     bool moreRecords = true;
     bool firstRequest = true;
-    while (moreRecords) {
+    for (std::size_t answers = 1; moreRecords; ++answers) {
+        if (!withinListTracksLimit(answers, log()))
+            return std::nullopt;
         auto answer = exchange(request, listTracksRecordSize);
         if (!answer) {
             logLine(log(), "listTracksData is nil");
@@ -141,7 +154,9 @@ std::optional<std::vector<FlightRecord>> CorvexDevice::listFlightsShort()
     std::vector<FlightRecord> flights;
     const std::uint8_t request[] = { byte(Command::LogBook), byte(LogBookOperation::NextRecordShort), 0x00, 0x00 };
     bool moreRecords = true;
-    while (moreRecords) {
+    for (std::size_t answers = 1; moreRecords; ++answers) {
+        if (!withinListTracksLimit(answers, log()))
+            return std::nullopt;
         auto answer = exchange(request, listTracksRecordSize);
         if (!answer) {
             logLine(log(), "listTracksData is nil");

@@ -48,6 +48,9 @@ constexpr std::size_t listTracksRecordSize = 89;
 constexpr std::size_t listTracksUnusedTail = 36;
 constexpr std::size_t listTracksFullMinimum = listTracksRecordSize - listTracksUnusedTail; // 53
 constexpr std::size_t listTracksShortEmptyRecord = 8;
+// The block field is 16 bits wide: no log book holds more records than it can count.
+// Past that many answers the instrument is not going to send its last record.
+constexpr std::size_t listTracksAnswerLimit = 65536;
 constexpr std::size_t listTracksLongEmptyRecord = 49;
 
 // The erase answer is read and ignored.

@@ -18,8 +18,11 @@ struct VendorEndpoints {
     static constexpr std::string_view versionsFeedPath = "/versions.xml";
     static constexpr std::string_view airspacesServicePath = "/api/Airspaces.svc";
     // The feed and the firmware and software downloads ignore caches and time out
-    // after 10 s; the airspaces service keeps the session's default.
+    // after 10 s; the airspaces service keeps the session's default: 60 s without a
+    // byte. Qt has no such default, and a service that takes the request and never
+    // answers would otherwise hold the window's sheet and `corvex airspaces` forever.
     static constexpr int downloadTimeoutSeconds = 10;
+    static constexpr int serviceTimeoutSeconds = 60;
 
     // The base URL without a trailing slash: the environment's, else the preference's
     // value, else the fallback.

@@ -27,6 +27,18 @@ void tell(const LogBookBackupEnvironment& environment, const std::string& messag
         environment.alerts->showAlert(Alert { message, text, { "Ok" } });
 }
 
+// How many flights the full list finds, or nothing when it fails. The short list,
+// which the export walks, takes a transfer that broke off (silence or a short answer
+// after the first record) for an empty log book; the full list fails instead. Before
+// an erase that would lose every flight, an empty short list is asked again this way.
+std::optional<std::size_t> flightsInTheFullList(CorvexDevice& device)
+{
+    const auto flights = device.listFlightsFull();
+    if (!flights)
+        return std::nullopt;
+    return flights->size();
+}
+
 } // namespace
 
 std::string logBookBackupFolder(const std::string& root, const std::string& serial,
@@ -62,7 +74,7 @@ LogBookEraseResult backUpAndEraseLogBook(CorvexDevice& device, const std::string
         logLine(log, "Log book backup: cannot create %s (%s)", folder.c_str(), error.c_str());
         // The count is still worth knowing for the question.
         if (auto flights = device.listFlightsShort())
-            result.flightsNotSaved = flights->size();
+            result.flightsNotSaved = flights->empty() ? flightsInTheFullList(device) : flights->size();
         else
             result.flightsNotSaved.reset();
         if (result.flightsNotSaved == std::size_t { 0 })
@@ -83,6 +95,10 @@ LogBookEraseResult backUpAndEraseLogBook(CorvexDevice& device, const std::string
             result.flightsNotSaved.reset();
         else
             result.flightsNotSaved = outcome.failedFlights.size() + outcome.unwritableFiles.size();
+        const bool listedNoFlights
+            = outcome.writtenFiles.empty() && outcome.failedFlights.empty() && outcome.unwritableFiles.empty();
+        if (outcome.flightListRead && listedNoFlights)
+            result.flightsNotSaved = flightsInTheFullList(device);
         complete = outcome.flightListRead && result.flightsNotSaved == std::size_t { 0 };
         if (result.flightsSaved > 0)
             result.backupFolder = folder;

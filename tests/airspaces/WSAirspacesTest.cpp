@@ -2,6 +2,7 @@
 
 #include "airspaces/Airspaces.h"
 #include "airspaces/OpenAirConversion.h"
+#include "airspaces/OpenAirConverter.h"
 #include "airspaces/WSAirspaces.h"
 #include "platform/qt/QtHttpClient.h"
 #include "platform/VendorEndpoints.h"
@@ -10,6 +11,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <QTcpServer>
+#include <QTcpSocket>
 
 #include "support/TestFiles.h"
 
@@ -196,6 +199,42 @@ TEST_F(WSAirspacesTest, FailuresHandNothingToTheCaller)
     ASSERT_TRUE(waitUntil([&] { return calls > 0; }));
     EXPECT_TRUE(gotNothing);
     EXPECT_TRUE(log.containsPrefix("GetApprovedAirspacesListWithCompletionHandler:: NSURLSession error "));
+}
+
+// A service that takes the connection and the request and then says nothing: the
+// request ends as unreachable once the line has been silent for the time-out, and a
+// conversion then falls back to this computer.
+TEST(WSAirspacesSilentService, RequestsTimeOutAsUnreachable)
+{
+    QTcpServer silent;
+    ASSERT_TRUE(silent.listen(QHostAddress::LocalHost));
+    std::vector<QTcpSocket*> held; // kept open and unanswered; the server deletes them
+    QObject::connect(&silent, &QTcpServer::newConnection, [&] {
+        while (QTcpSocket* socket = silent.nextPendingConnection())
+            held.push_back(socket);
+    });
+    const std::string url = "http://127.0.0.1:" + std::to_string(silent.serverPort()) + "/api/Airspaces.svc";
+    QtHttpClient http;
+    CapturingLogSink log;
+    WSAirspaces client(url, http, log, std::chrono::milliseconds(300));
+
+    int listCalls = 0;
+    client.GetApprovedAirspacesListWithCompletionHandler([&](auto list) {
+        ++listCalls;
+        EXPECT_FALSE(list);
+    });
+    ASSERT_TRUE(waitUntil([&] { return listCalls > 0; }, 5000));
+    EXPECT_TRUE(log.contains("GetApprovedAirspacesListWithCompletionHandler:: NSURLSession error The request timed out."))
+        << (log.lines.empty() ? "" : log.lines.back());
+
+    OpenAirConverter converter(&client, log);
+    std::optional<Result<ConvertedAirspaces, ConversionFailure>> outcome;
+    converter.convertWithReasons("", readTestFile("openair/openair_2.txt"), "openair_2.txt",
+        [&](Result<ConvertedAirspaces, ConversionFailure> result) { outcome = std::move(result); });
+    ASSERT_TRUE(waitUntil([&] { return outcome.has_value(); }, 5000));
+    ASSERT_TRUE(*outcome);
+    EXPECT_TRUE(outcome->value().convertedLocally);
+    EXPECT_FALSE(held.empty()); // the requests did reach it
 }
 
 TEST_F(WSAirspacesTest, OneRequestAtATime)

@@ -269,6 +269,25 @@ TEST(ShortFlightList, EmptyAndShortAnswersGiveAnEmptyList)
     }
 }
 
+// Every record says that more follow: both lists give up once the 16-bit block field
+// could not have counted that many records, instead of holding the main loop for ever.
+TEST(FlightListLimit, AnInstrumentThatNeverEndsTheListIsStopped)
+{
+    const Bytes endless = listRecord(7, 1, 14, 1, 1, 1, 1);
+    for (bool fullList : { true, false }) {
+        std::size_t records = 0;
+        DeviceTestRig rig([&](const Bytes& request) {
+            if (request.size() < 2 || request[0] != 0x03)
+                return Bytes {};
+            ++records;
+            return endless;
+        });
+        EXPECT_FALSE(fullList ? rig.device->listFlightsFull() : rig.device->listFlightsShort()) << fullList;
+        EXPECT_EQ(records, 65536u) << fullList;
+        EXPECT_EQ(rig.log.lines.back(), "the instrument does not end the flight list (more than 65536 records)") << fullList;
+    }
+}
+
 // The line drops after every possible number of bytes of a whole listing: the result
 // is a failure, an empty list or the complete list, never a partial list.
 TEST(FlightListFaultSweep, NoPartialListIsEverReportedAsComplete)

@@ -232,3 +232,57 @@ TEST(LogBookBackupFolder, LivesUnderTheUsersDataFolderBySerialAndLocalTime)
     EXPECT_EQ(logBookBackupFolder("/srv/data/Corvex/backups", "C0FFEE", moment),
         "/srv/data/Corvex/backups/C0FFEE/2026-03-04_05-06-07");
 }
+
+// The short list, which the backup walks, takes a list that broke off after its first
+// record for an empty log book. Before an erase, that is asked again with the full
+// list: only a log book that is really empty is erased without a word.
+TEST(LogBookBackupBeforeErase, AListThatBreaksOffIsNoEmptyLogBook)
+{
+    const auto record = [](int flightNumber, int block) {
+        char head[64];
+        std::snprintf(head, sizeof head, "05 %04X 59 0000 %04X 0C 1E 07 05 18 0258", block, flightNumber);
+        return hexBytes(std::string(head) + std::string(2 * 74, '0'));
+    };
+    struct Case {
+        const char* name;
+        std::vector<Bytes> shortList; // answers in turn; silence once they run out
+        std::vector<Bytes> fullList;
+        bool erased;
+        std::optional<std::optional<std::size_t>> asked; // what the user was asked, if anything
+    };
+    const std::vector<Case> cases {
+        { "broken short list, two flights", { record(1, 1) }, { record(1, 1), record(2, 0) }, false, std::optional<std::size_t>(2) },
+        { "both lists break off", { record(1, 1) }, { record(1, 1) }, false, std::optional<std::size_t>() },
+        { "an empty log book", {}, { hexBytes("05 0000 08 0000 0000") }, true, std::nullopt },
+    };
+    for (const Case& c : cases) {
+        std::size_t shortAnswers = 0;
+        std::size_t fullAnswers = 0;
+        int erases = 0;
+        DeviceTestRig rig([&](const Bytes& request) {
+            if (request.size() < 2 || request[0] != 0x03)
+                return Bytes {};
+            if (request[1] == 0x05)
+                return shortAnswers < c.shortList.size() ? c.shortList[shortAnswers++] : Bytes {};
+            if (request[1] == 0x06)
+                return fullAnswers < c.fullList.size() ? c.fullList[fullAnswers++] : Bytes {};
+            if (request[1] == 0x02)
+                ++erases;
+            return Bytes {};
+        });
+        TemporaryFolder root { "corvex-backup" };
+        std::optional<std::optional<std::size_t>> asked;
+        LogBookBackupEnvironment environment;
+        environment.log = &rig.log;
+        environment.backupsRoot = root.path();
+        environment.confirmEraseWithoutBackup = [&](std::optional<std::size_t> lost) {
+            asked = lost;
+            return false;
+        };
+        const LogBookEraseResult result = backUpAndEraseLogBook(*rig.device, "C0FFEE", environment);
+        EXPECT_EQ(result.erased, c.erased) << c.name;
+        EXPECT_EQ(erases, c.erased ? 1 : 0) << c.name;
+        EXPECT_EQ(asked, c.asked) << c.name;
+        EXPECT_FALSE(result.backupFolder) << c.name;
+    }
+}
