@@ -1,6 +1,6 @@
 // Plugs and unplugs the virtual instrument many times under one running program: every
 // arrival must fill the main window and every removal empty it, and what the program
-// holds (descriptors, inotify watches, widgets, memory) must stay level. CI runs a short
+// holds (descriptors, inotify watches, threads, QObjects, memory) must stay level. CI runs a short
 // form; scripts/soak runs the long one (CORVEX_SOAK_CYCLES sets the count).
 #include "AppTestSupport.h"
 #include "VirtualInstrumentProcess.h"
@@ -9,6 +9,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QScopeGuard>
 
 #include <gtest/gtest.h>
 
@@ -21,6 +22,7 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <unistd.h>
 
 // Qt calls the functions in these slots for every QObject made and destroyed (the hooks
 // that object inspectors use); slot 3 is the addition, slot 4 the removal.
@@ -32,13 +34,14 @@ using namespace corvex::testing;
 namespace {
 
 constexpr int warmUpCycles = 3;
-// About 0.3 s a cycle in the normal build.
+// About 0.2 s a cycle in the normal build.
 constexpr int defaultCycles = 30;
 // Qt's and glibc's own caches may settle by a descriptor or so after the warm-up.
 constexpr std::size_t descriptorSlack = 2;
 constexpr long rssGrowthLimitKb = 5 * 1024;
 // Qt's network caches let go of a few objects minutes later, and may come back.
 constexpr long objectSlack = 10;
+constexpr long threadSlack = 2;
 
 int soakCycles()
 {
@@ -51,11 +54,13 @@ int soakCycles()
 std::map<int, std::string> openDescriptors()
 {
     std::map<int, std::string> descriptors;
+    const std::string ownListing = "/proc/" + std::to_string(::getpid()) + "/fd";
     std::error_code error;
     for (std::filesystem::directory_iterator it("/proc/self/fd", error), end; !error && it != end; it.increment(error)) {
         std::error_code unreadable;
         const std::string target = std::filesystem::read_symlink(it->path(), unreadable).string();
-        descriptors[std::atoi(it->path().filename().c_str())] = unreadable ? "?" : target;
+        if (target != ownListing) // the listing's own descriptor
+            descriptors[std::atoi(it->path().filename().c_str())] = unreadable ? "?" : target;
     }
     return descriptors;
 }
@@ -72,47 +77,28 @@ std::size_t inotifyWatches(const std::map<int, std::string>& descriptors)
     return watches;
 }
 
-// Live QObjects of the whole process, counted from the moment the counter is made.
+// Live QObjects of the whole process, counted from the moment the counter is made
+// (nothing else in the tests sets these hooks).
 class LiveObjects {
 public:
     LiveObjects()
     {
-        s_previousAdd = reinterpret_cast<Hook>(qtHookData[addSlot]);
-        s_previousRemove = reinterpret_cast<Hook>(qtHookData[removeSlot]);
-        qtHookData[addSlot] = reinterpret_cast<quintptr>(&added);
-        qtHookData[removeSlot] = reinterpret_cast<quintptr>(&removed);
+        qtHookData[addSlot] = reinterpret_cast<quintptr>(+[](QObject*) { ++s_count; });
+        qtHookData[removeSlot] = reinterpret_cast<quintptr>(+[](QObject*) { --s_count; });
     }
-    ~LiveObjects()
-    {
-        qtHookData[addSlot] = reinterpret_cast<quintptr>(s_previousAdd);
-        qtHookData[removeSlot] = reinterpret_cast<quintptr>(s_previousRemove);
-    }
+    ~LiveObjects() { qtHookData[addSlot] = qtHookData[removeSlot] = 0; }
     LiveObjects(const LiveObjects&) = delete;
     LiveObjects& operator=(const LiveObjects&) = delete;
     long count() const { return s_count.load(); }
 
 private:
-    using Hook = void (*)(QObject*);
     static constexpr int addSlot = 3;
     static constexpr int removeSlot = 4;
-    static void added(QObject* object)
-    {
-        ++s_count;
-        if (s_previousAdd)
-            s_previousAdd(object);
-    }
-    static void removed(QObject* object)
-    {
-        --s_count;
-        if (s_previousRemove)
-            s_previousRemove(object);
-    }
     static inline std::atomic<long> s_count { 0 };
-    static inline Hook s_previousAdd = nullptr;
-    static inline Hook s_previousRemove = nullptr;
 };
 
-long statusKb(const char* field)
+// A number field of /proc/self/status (kB for the sizes).
+long statusValue(const char* field)
 {
     std::ifstream status("/proc/self/status");
     for (std::string line; std::getline(status, line);)
@@ -130,36 +116,33 @@ std::string leakedDescriptors(const std::map<int, std::string>& before, const st
     return text.str();
 }
 
-// What is wrong with the window of a connected instrument, or nothing.
-std::string connectedFaults(AppHarness& app, int flights)
+// The window of a connected instrument (or of none): what is wrong with it, or nothing.
+std::string windowFaults(AppHarness& app, bool connected, int flights)
 {
     Ui::MainWindow& ui = app.ui();
+    const LevelIndicator* battery = ui.batteryVoltageIndicator;
+    const struct {
+        bool good;
+        const char* what;
+    } checks[] = {
+        { ui.serialLabel->text()
+                == (connected ? "Serial Number: C0FFEE\nDevice Firmware: 2405" : "Device is not connected"),
+            "serial label" },
+        { ui.logEntriesCombo->count() == (connected ? 1 + flights : 0), "flight list" },
+        { ui.logEntriesCombo->isEnabled() == connected && ui.downloadLogbookButton->isEnabled() == connected
+                && ui.logTypeMatrix->isEnabled() == connected,
+            "flight controls" },
+        { (battery->doubleValue() > 0) == connected && battery->isEnabled() == connected, "battery" },
+        { ui.editPilotDataButton->isHidden() != connected, "pilot-data button" },
+        { ui.manageAirspacesMenuItem->isEnabled() == connected && ui.eraseLogBookMenuItem->isEnabled() == connected,
+            "instrument menus" },
+        { app.window.backgroundName() == (connected ? "CloudsBackground.tiff" : "CloudsBackgroundGrayscale.tiff"),
+            "background" },
+        { app.alerts.alerts.empty(), "alert" },
+    };
     std::string faults;
-    auto check = [&](bool good, const char* what) { faults += good ? "" : std::string(what) + "; "; };
-    check(ui.serialLabel->text() == "Serial Number: C0FFEE\nDevice Firmware: 2405", "serial label");
-    check(ui.logEntriesCombo->count() == 1 + flights, "flight list");
-    check(ui.logEntriesCombo->isEnabled() && ui.downloadLogbookButton->isEnabled(), "flight controls disabled");
-    check(ui.batteryVoltageIndicator->doubleValue() > 0 && ui.batteryVoltageIndicator->isEnabled(), "battery");
-    check(!ui.editPilotDataButton->isHidden(), "pilot-data button hidden");
-    check(ui.manageAirspacesMenuItem->isEnabled(), "airspaces menu disabled");
-    check(app.window.backgroundName() == "CloudsBackground.tiff", "grey background");
-    check(app.alerts.alerts.empty(), "alert");
-    return faults;
-}
-
-std::string disconnectedFaults(AppHarness& app)
-{
-    Ui::MainWindow& ui = app.ui();
-    std::string faults;
-    auto check = [&](bool good, const char* what) { faults += good ? "" : std::string(what) + "; "; };
-    check(ui.serialLabel->text() == "Device is not connected", "serial label");
-    check(ui.logEntriesCombo->count() == 0 && !ui.logEntriesCombo->isEnabled(), "flight list");
-    check(!ui.downloadLogbookButton->isEnabled() && !ui.logTypeMatrix->isEnabled(), "flight controls enabled");
-    check(ui.batteryVoltageIndicator->doubleValue() == 0 && !ui.batteryVoltageIndicator->isEnabled(), "battery");
-    check(ui.editPilotDataButton->isHidden(), "pilot-data button shown");
-    check(!ui.manageAirspacesMenuItem->isEnabled() && !ui.eraseLogBookMenuItem->isEnabled(), "instrument menus enabled");
-    check(app.window.backgroundName() == "CloudsBackgroundGrayscale.tiff", "colour background");
-    check(app.alerts.alerts.empty(), "alert");
+    for (const auto& check : checks)
+        faults += check.good ? "" : std::string(check.what) + "; ";
     return faults;
 }
 
@@ -176,12 +159,32 @@ std::string sessionState(AppHarness& app, const CapturingLogSink& discoveryLog)
     return text;
 }
 
+// What the process holds at one moment.
+struct Holdings {
+    static Holdings now(const LiveObjects& objects)
+    {
+        return { openDescriptors(), statusValue("VmRSS:"), statusValue("Threads:"),
+            static_cast<long>(QApplication::allWidgets().size()), objects.count() };
+    }
+    std::size_t watches() const { return inotifyWatches(descriptors); }
+
+    std::map<int, std::string> descriptors;
+    long rssKb { 0 };
+    long threads { 0 };
+    long widgets { 0 };
+    long objects { 0 };
+};
+
 TEST(AppSoak, PlugAndUnplugKeepTheWindowRightAndTheResourcesLevel)
 {
     const int cycles = std::max(soakCycles(), warmUpCycles + 1);
     LiveObjects objects;
     VirtualInstrumentProcess instrument;
     ASSERT_TRUE(instrument.isRunning());
+    // The later tests get the test program's own instruments folder back.
+    const char* previous = std::getenv("CORVEX_INSTRUMENT_DIR");
+    const std::string mainInstruments = previous ? previous : "";
+    const auto restore = qScopeGuard([&] { setenv("CORVEX_INSTRUMENT_DIR", mainInstruments.c_str(), 1); });
     setenv("CORVEX_INSTRUMENT_DIR", instrument.instrumentsDirectory().c_str(), 1);
     CapturingLogSink discoveryLog;
     PosixSerialPortOpener ports;
@@ -193,61 +196,50 @@ TEST(AppSoak, PlugAndUnplugKeepTheWindowRightAndTheResourcesLevel)
     const int flights = ui.logEntriesCombo->count() - 1;
     const std::size_t descriptorsAtStart = openDescriptors().size();
 
-    std::map<int, std::string> warmDescriptors;
-    long warmRssKb = 0;
+    Holdings warm;
     long peakRssKb = 0;
-    int warmWidgets = 0;
-    long warmObjects = 0;
     QElapsedTimer clock;
-    clock.start();
     for (int cycle = 1; cycle <= cycles; ++cycle) {
         ASSERT_TRUE(instrument.unplug()) << "cycle " << cycle;
         ASSERT_TRUE(waitUntil([&] { return ui.serialLabel->text() == "Device is not connected"; }))
             << "cycle " << cycle << "\n" << sessionState(app, discoveryLog);
-        ASSERT_EQ(disconnectedFaults(app), "") << "unplug of cycle " << cycle;
+        ASSERT_EQ(windowFaults(app, false, flights), "") << "unplug of cycle " << cycle;
         ASSERT_TRUE(instrument.plug()) << "cycle " << cycle;
         ASSERT_TRUE(waitUntil([&] { return ui.logEntriesCombo->count() > 1; }))
             << "cycle " << cycle << "\n" << sessionState(app, discoveryLog);
-        ASSERT_EQ(connectedFaults(app, flights), "") << "plug of cycle " << cycle;
+        ASSERT_EQ(windowFaults(app, true, flights), "") << "plug of cycle " << cycle;
         // The harness keeps every log line; the program itself keeps none.
         app.log.lines.clear();
         discoveryLog.lines.clear();
-        peakRssKb = std::max(peakRssKb, statusKb("VmRSS:"));
+        peakRssKb = std::max(peakRssKb, statusValue("VmRSS:"));
         if (cycle == warmUpCycles) {
-            warmDescriptors = openDescriptors();
-            warmRssKb = statusKb("VmRSS:");
-            warmWidgets = static_cast<int>(QApplication::allWidgets().size());
-            warmObjects = objects.count();
-            clock.restart();
+            warm = Holdings::now(objects);
+            clock.start();
         }
     }
     const double seconds = static_cast<double>(clock.elapsed()) / 1000;
-    const std::map<int, std::string> endDescriptors = openDescriptors();
-    const long endRssKb = statusKb("VmRSS:");
-    const int endWidgets = static_cast<int>(QApplication::allWidgets().size());
-    const long endObjects = objects.count();
+    const Holdings end = Holdings::now(objects);
 
     std::printf("soak: %d cycles, %.1f s after the warm-up of %d (%.2f s a cycle)\n", cycles, seconds, warmUpCycles,
         seconds / (cycles - warmUpCycles));
     std::printf("soak: fds %zu at the start, %zu after the warm-up, %zu at the end; inotify watches %zu, then %zu\n",
-        descriptorsAtStart, warmDescriptors.size(), endDescriptors.size(), inotifyWatches(warmDescriptors),
-        inotifyWatches(endDescriptors));
-    std::printf("soak: RSS %.1f MB after the warm-up, %.1f MB at the end, %.1f MB peak\n", warmRssKb / 1024.0,
-        endRssKb / 1024.0, peakRssKb / 1024.0);
-    std::printf("soak: QObjects made since the start and alive: %ld after the warm-up, %ld at the end; widgets %d, "
-                "then %d\n",
-        warmObjects, endObjects, warmWidgets, endWidgets);
+        descriptorsAtStart, warm.descriptors.size(), end.descriptors.size(), warm.watches(), end.watches());
+    std::printf("soak: RSS %.1f MB after the warm-up, %.1f MB at the end, %.1f MB peak; threads %ld, then %ld\n",
+        warm.rssKb / 1024.0, end.rssKb / 1024.0, peakRssKb / 1024.0, warm.threads, end.threads);
+    std::printf("soak: live QObjects %ld after the warm-up, %ld at the end; widgets %ld, then %ld\n", warm.objects,
+        end.objects, warm.widgets, end.widgets);
 
-    EXPECT_LE(endDescriptors.size(), warmDescriptors.size() + descriptorSlack)
-        << "descriptors opened since the warm-up:\n" << leakedDescriptors(warmDescriptors, endDescriptors);
-    EXPECT_EQ(inotifyWatches(endDescriptors), inotifyWatches(warmDescriptors));
-    EXPECT_EQ(endWidgets, warmWidgets);
-    EXPECT_LE(endObjects, warmObjects + objectSlack);
+    EXPECT_LE(end.descriptors.size(), warm.descriptors.size() + descriptorSlack)
+        << "descriptors opened since the warm-up:\n" << leakedDescriptors(warm.descriptors, end.descriptors);
+    EXPECT_EQ(end.watches(), warm.watches());
+    EXPECT_LE(end.threads, warm.threads + threadSlack);
+    EXPECT_EQ(end.widgets, warm.widgets);
+    EXPECT_LE(end.objects, warm.objects + objectSlack);
 #ifdef CORVEX_SANITIZED_BUILD
     // The sanitizers' shadow memory and quarantine make the resident size say nothing.
     std::printf("soak: memory not judged under the sanitizers\n");
 #else
-    EXPECT_LT(endRssKb - warmRssKb, rssGrowthLimitKb) << "resident memory grew by " << endRssKb - warmRssKb << " kB";
+    EXPECT_LT(end.rssKb - warm.rssKb, rssGrowthLimitKb) << "resident memory grew by " << end.rssKb - warm.rssKb << " kB";
 #endif
 }
 
