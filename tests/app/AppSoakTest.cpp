@@ -1,7 +1,7 @@
 // Plugs and unplugs the virtual instrument many times under one running program: every
 // arrival must fill the main window and every removal empty it, and what the program
-// holds (descriptors, inotify watches, threads, QObjects, memory) must stay level. CI runs a short
-// form; scripts/soak runs the long one (CORVEX_SOAK_CYCLES sets the count).
+// holds (descriptors, inotify watches, threads, QObjects, memory) must stay level. CI
+// runs a short form; scripts/soak the long one (CORVEX_SOAK_CYCLES sets the count).
 #include "AppTestSupport.h"
 #include "VirtualInstrumentProcess.h"
 #include "app/LevelIndicator.h"
@@ -203,11 +203,13 @@ TEST(AppSoak, PlugAndUnplugKeepTheWindowRightAndTheResourcesLevel)
         ASSERT_TRUE(instrument.unplug()) << "cycle " << cycle;
         ASSERT_TRUE(waitUntil([&] { return ui.serialLabel->text() == "Device is not connected"; }))
             << "cycle " << cycle << "\n" << sessionState(app, discoveryLog);
-        ASSERT_EQ(windowFaults(app, false, flights), "") << "unplug of cycle " << cycle;
+        ASSERT_EQ(windowFaults(app, false, flights), "")
+            << "unplug of cycle " << cycle << "\n" << sessionState(app, discoveryLog);
         ASSERT_TRUE(instrument.plug()) << "cycle " << cycle;
         ASSERT_TRUE(waitUntil([&] { return ui.logEntriesCombo->count() > 1; }))
             << "cycle " << cycle << "\n" << sessionState(app, discoveryLog);
-        ASSERT_EQ(windowFaults(app, true, flights), "") << "plug of cycle " << cycle;
+        ASSERT_EQ(windowFaults(app, true, flights), "")
+            << "plug of cycle " << cycle << "\n" << sessionState(app, discoveryLog);
         // The harness keeps every log line; the program itself keeps none.
         app.log.lines.clear();
         discoveryLog.lines.clear();
