@@ -44,6 +44,8 @@ struct Operation {
     int lanes { 1 };
 };
 
+void PrintTo(const Operation& operation, std::ostream* out) { *out << operation.name; }
+
 struct CorvexRun {
     int exitCode { -1 };
     bool crashed { false };
@@ -219,11 +221,12 @@ TEST_P(CliUnplug, PullingTheCableAnywhereLeavesNoLieAndNoPartialFile)
     ASSERT_EQ(stateProblem(reference, 0, unharmed), "");
     const auto expectedFiles = outputFiles(referenceOut);
 
-    // The first byte, sixteen evenly apart, and the last exchange, where a program may
-    // have all it needs or take a lost answer for a done deed.
-    std::vector<std::size_t> points { 1 };
-    for (std::size_t i = 1; i <= 16; ++i)
-        points.push_back(total * i / 17);
+    // Two at the very start (5: a log book's first record asked for, never answered),
+    // fifteen evenly apart, and the last exchange, where a program may have all it needs
+    // or take a lost answer for a done deed.
+    std::vector<std::size_t> points { 1, 5 };
+    for (std::size_t i = 1; i <= 15; ++i)
+        points.push_back(total * i / 16);
     points.insert(points.end(), { total - 31, total - 7, total - 1 });
     std::sort(points.begin(), points.end());
     std::vector<std::string> problems(points.size());
