@@ -81,6 +81,7 @@ CorvexRun runCorvex(VirtualInstrumentProcess* instrument, const std::vector<std:
     for (std::string& variable : variables)
         envp.push_back(variable.data());
     envp.push_back(nullptr);
+    const std::size_t before = cutAfter ? traffic(*instrument) : 0;
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, (folder + "/stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
@@ -92,7 +93,6 @@ CorvexRun runCorvex(VirtualInstrumentProcess* instrument, const std::vector<std:
     if (spawned != 0)
         return run;
     const int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
-    const std::size_t before = cutAfter ? traffic(*instrument) : 0;
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     bool plugged = cutAfter == 0;
     for (;;) {
