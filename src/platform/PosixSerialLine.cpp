@@ -16,6 +16,15 @@ LineError errnoError(const char* call)
 {
     return LineError { std::string(call) + ": " + std::strerror(errno) };
 }
+
+// A read of nothing is the line's 0.1 s of silence, or a line whose other end is gone
+// (an instrument unplugged): a hung-up terminal reads as empty at once, and an answer
+// lost with the cable must not pass for an instrument with nothing to say.
+bool hungUp(int fd)
+{
+    pollfd watched { fd, 0, 0 };
+    return ::poll(&watched, 1, 0) > 0 && (watched.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+}
 }
 
 PosixSerialLine::PosixSerialLine(int fileDescriptor)
@@ -59,6 +68,8 @@ std::variant<std::size_t, LineError> PosixSerialLine::readSome(std::span<std::ui
 {
     for (;;) {
         ssize_t count = ::read(m_fd, buffer.data(), buffer.size());
+        if (count == 0 && hungUp(m_fd))
+            return LineError { "read: the line has hung up" };
         if (count >= 0)
             return static_cast<std::size_t>(count);
         if (errno == EINTR)

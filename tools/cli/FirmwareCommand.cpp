@@ -7,10 +7,12 @@
 #include "platform/qt/PreferencesStore.h"
 #include "platform/qt/QtHttpClient.h"
 #include "platform/VendorEndpoints.h"
+#include "updates/FirmwareFile.h"
 #include "updates/FirmwareInstallation.h"
 #include "updates/LogBookBackup.h"
 #include "updates/URLConnection.h"
 #include "updates/UpdateCheck.h"
+#include "updates/VersionComparison.h"
 
 #include <QEventLoop>
 #include <QFile>
@@ -75,6 +77,27 @@ private:
     bool m_terminal;
     int m_last { -1 };
 };
+
+// The version a firmware file names in its S0 header text ("WREN 2.406"), which the
+// instrument reports once it runs that firmware; nothing when the header names none.
+std::optional<std::string> versionNamedInFile(const Bytes& data)
+{
+    for (const std::string& line : readFirmwareFile(data).lines) {
+        // "S0", the byte count, a 16-bit address, the text, the checksum.
+        if (line.rfind("S0", 0) != 0 || !isWellFormedSRecord(line))
+            continue;
+        std::string text;
+        for (std::size_t at = 8; at + 2 < line.size(); at += 2)
+            text += static_cast<char>(std::stoi(line.substr(at, 2), nullptr, 16));
+        for (std::size_t at = 0; at + 5 <= text.size(); ++at) {
+            const auto digit = [&](std::size_t i) { return text[at + i] >= '0' && text[at + i] <= '9'; };
+            if (digit(0) && text[at + 1] == '.' && digit(2) && digit(3) && digit(4))
+                return text.substr(at, 5);
+        }
+        return std::nullopt;
+    }
+    return std::nullopt;
+}
 
 // After its reboot line the instrument restarts: it leaves the bus and comes back. The
 // same serial device reappears; once it answers the device info it is back.
@@ -236,6 +259,7 @@ int runInstall(CliContext& context)
         data = std::move(download.data);
         file = "firmware " + download.version;
     }
+    const std::optional<std::string> expectedVersion = versionNamedInFile(*data);
     context.out << "Installing " << file << " into the " << device.firmwareVersion().modelName() << " " << serial
                 << " (firmware " << device.firmwareVersion().text() << "). Do not disconnect the instrument." << std::endl;
 
@@ -268,6 +292,13 @@ int runInstall(CliContext& context)
         return InstrumentFailed;
     }
     context.out << "The instrument is back with firmware " << device.firmwareVersion().text() << "." << std::endl;
+    // A restart line lost with the cable leaves the old firmware running: the instrument
+    // comes back, but the installation did not take.
+    const std::string running = device.firmwareVersion().text();
+    if (expectedVersion && compareVersions(running, *expectedVersion) != VersionOrder::same) {
+        printError(context.err, "the instrument runs firmware " + running + ", not " + *expectedVersion + ": the installation did not take");
+        return InstrumentFailed;
+    }
 
     if (!context.option("erase-log-book"))
         return Success;
