@@ -260,6 +260,7 @@ int runInstall(CliContext& context)
         file = "firmware " + download.version;
     }
     const std::optional<std::string> expectedVersion = versionNamedInFile(*data);
+    const std::string versionBefore = device.firmwareVersion().text();
     context.out << "Installing " << file << " into the " << device.firmwareVersion().modelName() << " " << serial
                 << " (firmware " << device.firmwareVersion().text() << "). Do not disconnect the instrument." << std::endl;
 
@@ -293,9 +294,11 @@ int runInstall(CliContext& context)
     }
     context.out << "The instrument is back with firmware " << device.firmwareVersion().text() << "." << std::endl;
     // A restart line lost with the cable leaves the old firmware running: the instrument
-    // comes back, but the installation did not take.
+    // comes back, but the installation did not take. Only an unchanged version counts
+    // as that; one that changed at all is taken as installed, whatever the file's
+    // header text says.
     const std::string running = device.firmwareVersion().text();
-    if (expectedVersion && compareVersions(running, *expectedVersion) != VersionOrder::same) {
+    if (expectedVersion && running == versionBefore && compareVersions(running, *expectedVersion) != VersionOrder::same) {
         printError(context.err, "the instrument runs firmware " + running + ", not " + *expectedVersion + ": the installation did not take");
         return InstrumentFailed;
     }
