@@ -30,6 +30,11 @@ struct HttpRequest {
     // connection time-outs only.
     std::optional<std::chrono::milliseconds> inactivityTimeout {};
     HttpCachePolicy cachePolicy { HttpCachePolicy::platformDefault };
+    // A body that grows past this fails the transfer instead of memory: the body is
+    // held whole, and a server that never stops sending also never falls silent. The
+    // default is far above anything this program fetches (a program update is tens of
+    // megabytes); callers that know their replies are small set less.
+    std::uint64_t maximumBodyBytes { 512ull << 20 };
 };
 
 struct HttpError {

@@ -95,6 +95,7 @@ HttpRequest feedRequest(std::string url)
     request.url = std::move(url);
     request.cachePolicy = HttpCachePolicy::ignoreLocalCache;
     request.inactivityTimeout = std::chrono::seconds(VendorEndpoints::downloadTimeoutSeconds);
+    request.maximumBodyBytes = 4 << 20; // the feed is a few kilobytes of XML
     return request;
 }
 

@@ -171,6 +171,39 @@ TEST(QtHttpClient, ProgressBodiesAndStatusesArriveAsSent)
     EXPECT_EQ(notFound.uploads.back(), Recorder::Progress(300000, 300000));
 }
 
+TEST(QtHttpClient, ABodyPastItsLimitFailsTheTransferInsteadOfMemory)
+{
+    QtHttpClient client;
+    LoopbackServer tenBytes([](QTcpSocket& socket) { socket.write("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\n0123456789"); });
+    for (const auto& [limit, fails] : { std::pair { 10u, false }, std::pair { 9u, true } }) {
+        HttpRequest request = getRequest(tenBytes);
+        request.maximumBodyBytes = limit;
+        Recorder recorder;
+        auto transfer = client.send(request, recorder.callbacks());
+        ASSERT_TRUE(recorder.waitForCompletion());
+        EXPECT_EQ(recorder.response.error.has_value(), fails) << limit;
+    }
+
+    // A server that never stops sending never falls silent either: only the limit ends it.
+    LoopbackServer endless([](QTcpSocket& socket) {
+        socket.write("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n");
+        auto* timer = new QTimer(&socket);
+        QObject::connect(timer, &QTimer::timeout, &socket, [&socket] { socket.write(QByteArray(64 * 1024, 'x')); });
+        timer->start(1);
+    });
+    HttpRequest request = getRequest(endless, 2s);
+    request.maximumBodyBytes = 1 << 20;
+    Recorder recorder;
+    auto transfer = client.send(request, recorder.callbacks());
+    ASSERT_TRUE(recorder.waitForCompletion());
+    ASSERT_TRUE(recorder.response.error);
+    EXPECT_EQ(recorder.response.error->kind, HttpError::Kind::transport);
+    EXPECT_EQ(recorder.response.error->text, "The reply is larger than 1048576 bytes.");
+    EXPECT_LT(recorder.response.body.size(), 2u << 20);
+    QTest::qWait(50);
+    EXPECT_EQ(recorder.completions, 1);
+}
+
 TEST(QtHttpClient, CancelAndAbandonNeverCallBackFromInsideTheCall)
 {
     QtHttpClient client;

@@ -205,6 +205,7 @@ void MapBaseLayer::startRequests()
         if (!m_options.userAgent.isEmpty())
             request.headers.emplace_back("User-Agent", m_options.userAgent.toStdString());
         request.inactivityTimeout = std::chrono::seconds(30);
+        request.maximumBodyBytes = 8 << 20; // a 256-pixel tile is tens of kilobytes
         ++m_requestsSent;
         // The handle is kept until the completion runs; the layer's end abandons the
         // transfer, so the callback never outlives the layer.

@@ -60,12 +60,19 @@ struct TransferState {
         response.body.insert(response.body.end(), chunk.begin(), chunk.end());
     }
 
+    bool bodyTooLarge() const { return response.body.size() > maximumBodyBytes; }
+    HttpError tooLargeError() const
+    {
+        return { HttpError::Kind::transport, "The reply is larger than " + std::to_string(maximumBodyBytes) + " bytes." };
+    }
+
     QPointer<QNetworkAccessManager> manager;
     QPointer<QNetworkReply> reply;
     QTimer inactivity;
     HttpCallbacks callbacks;
     HttpResponse response;
     std::int64_t expectedLength { -1 };
+    std::uint64_t maximumBodyBytes { 0 };
     // Set once the completion is posted; nothing is posted after it.
     bool completed { false };
 };
@@ -151,6 +158,7 @@ std::unique_ptr<HttpTransfer> QtHttpClient::send(HttpRequest request, HttpCallba
     auto state = std::make_shared<TransferState>();
     state->manager = m_manager.get();
     state->callbacks = std::move(callbacks);
+    state->maximumBodyBytes = request.maximumBodyBytes;
     if (request.method == HttpMethod::post) {
         const QByteArray body(reinterpret_cast<const char*>(request.body.data()), static_cast<qsizetype>(request.body.size()));
         state->reply = m_manager->post(networkRequest, body);
@@ -191,6 +199,11 @@ std::unique_ptr<HttpTransfer> QtHttpClient::send(HttpRequest request, HttpCallba
         if (!locked)
             return;
         locked->takeBody();
+        if (locked->bodyTooLarge()) {
+            locked->stopNetwork();
+            complete(*locked, weakState, locked->tooLargeError());
+            return;
+        }
         if (locked->callbacks.downloadProgress) {
             post(*locked, weakState,
                 [received = static_cast<std::int64_t>(locked->response.body.size()), total = locked->expectedLength](
@@ -219,7 +232,9 @@ std::unique_ptr<HttpTransfer> QtHttpClient::send(HttpRequest request, HttpCallba
         locked->takeMetaData();
         locked->takeBody();
         std::optional<HttpError> error;
-        if (finished.error() != QNetworkReply::NoError
+        if (locked->bodyTooLarge())
+            error = locked->tooLargeError();
+        else if (finished.error() != QNetworkReply::NoError
             && !(locked->response.statusCode != 0 && onlyReportsTheStatus(finished.error())))
             error = HttpError { HttpError::Kind::transport, finished.errorString().toStdString() };
         locked->inactivity.stop();
