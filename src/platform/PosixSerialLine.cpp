@@ -16,6 +16,15 @@ LineError errnoError(const char* call)
 {
     return LineError { std::string(call) + ": " + std::strerror(errno) };
 }
+
+// A line whose instrument has gone reads as end of file, which with VMIN 0 looks
+// exactly like a line that stayed silent; only the hang-up that poll reports tells
+// the two apart.
+bool hungUp(int fd)
+{
+    pollfd watched { fd, POLLIN, 0 };
+    return ::poll(&watched, 1, 0) > 0 && (watched.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+}
 }
 
 PosixSerialLine::PosixSerialLine(int fileDescriptor)
@@ -59,6 +68,8 @@ std::variant<std::size_t, LineError> PosixSerialLine::readSome(std::span<std::ui
 {
     for (;;) {
         ssize_t count = ::read(m_fd, buffer.data(), buffer.size());
+        if (count == 0 && hungUp(m_fd))
+            return LineError { "read: the line was hung up" };
         if (count >= 0)
             return static_cast<std::size_t>(count);
         if (errno == EINTR)
