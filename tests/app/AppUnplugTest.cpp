@@ -179,6 +179,15 @@ VirtualInstrumentProcess::Options unpadded()
     return options;
 }
 
+// Firmware before 1.356: the program reads the track logs and writes the IGC itself.
+VirtualInstrumentProcess::Options trackLogs()
+{
+    VirtualInstrumentProcess::Options options;
+    options.model = "lark";
+    options.firmwareVersion = 1350;
+    return options;
+}
+
 VirtualInstrumentProcess::Options holdingPilot()
 {
     VirtualInstrumentProcess::Options options;
@@ -209,6 +218,8 @@ const std::vector<Operation>& operations()
         { "all flights, padded IGC blocks", {}, false, { "Something went wrong" }, [](Session& s) { emptyFolder(s.folder.path()); },
             saveAllFlights, checkFiles },
         { "all flights, unpadded IGC blocks", unpadded(), false, { "Something went wrong" },
+            [](Session& s) { emptyFolder(s.folder.path()); }, saveAllFlights, checkFiles },
+        { "all flights, from the track logs", trackLogs(), false, { "Something went wrong", "Error dowloading track log" },
             [](Session& s) { emptyFolder(s.folder.path()); }, saveAllFlights, checkFiles },
         { "log book as CSV", {}, false, { "Error dowloading logbook" }, [](Session& s) { emptyFolder(s.folder.path()); },
             [](Session& s) {

@@ -1,7 +1,12 @@
 // The serial link: arrival, removal, replacement, opening, reads and writes.
 #include "DeviceTestRig.h"
+#include "platform/PosixSerialLine.h"
 
 #include <gtest/gtest.h>
+
+#include <array>
+#include <pty.h>
+#include <unistd.h>
 
 using namespace corvex;
 using namespace corvex::testing;
@@ -166,4 +171,24 @@ TEST(DeviceLink, WithoutAnOpenLineWritesSucceedAndReadsAreEmpty)
     EXPECT_TRUE(rig.device->deviceWriteData(hexBytes("01")));
     EXPECT_EQ(rig.device->deviceReadDataOfLength(4), Bytes {});
     EXPECT_FALSE(rig.device->deviceIsConnected());
+}
+
+// On a real pty: silence reads as nothing, and a pulled cable (the other end closed,
+// which reads as end of file) as an error, never as more silence.
+TEST(DeviceLink, APulledCableIsALineErrorNotSilence)
+{
+    int master = -1;
+    int slave = -1;
+    ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+    PosixSerialLine line(slave);
+    ASSERT_TRUE(line.configureRaw115200().validDescriptor);
+    std::array<std::uint8_t, 8> buffer {};
+    EXPECT_EQ(std::get<std::size_t>(line.readSome(buffer)), 0u);
+    EXPECT_EQ(std::get<std::size_t>(line.readSomeWithin(buffer, std::chrono::milliseconds(20))), 0u);
+    ASSERT_EQ(::write(master, "ab", 2), 2);
+    EXPECT_EQ(std::get<std::size_t>(line.readSome(buffer)), 2u);
+
+    ::close(master);
+    EXPECT_TRUE(std::holds_alternative<LineError>(line.readSome(buffer)));
+    EXPECT_TRUE(std::holds_alternative<LineError>(line.readSomeWithin(buffer, std::chrono::milliseconds(20))));
 }
