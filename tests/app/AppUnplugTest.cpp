@@ -358,9 +358,11 @@ TEST_P(AppUnplug, EveryPointFailsCleanlyAndTheNextPlugInFillsTheWindow)
     op.check(s, std::nullopt, total);
     ASSERT_TRUE(waitUntil([&] { return filled(s.app()); }));
 
-    std::set<std::uint64_t> cuts;
-    for (int i = 1; i <= pointsPerOperation; ++i)
-        cuts.insert(std::max<std::uint64_t>(1, total * i / (pointsPerOperation + 1)));
+    // Evenly spread, and the last byte: a transfer that lacks only its end is the one
+    // most easily taken for a whole one.
+    std::set<std::uint64_t> cuts { total - 1 };
+    for (int i = 1; i < pointsPerOperation; ++i)
+        cuts.insert(std::max<std::uint64_t>(1, total * i / pointsPerOperation));
     for (const std::uint64_t cut : cuts) {
         SCOPED_TRACE(formatString("%s, cable pulled after byte %lu of %lu", op.name, static_cast<unsigned long>(cut),
             static_cast<unsigned long>(total)));
