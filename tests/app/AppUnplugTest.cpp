@@ -88,8 +88,6 @@ struct Session {
     int run { 0 };
 };
 
-bool busy(AppHarness& app) { return app.controller->instrumentBusyState().isBusy(); }
-
 // The checks of a plain unplug.
 bool disconnectedState(AppHarness& app)
 {
@@ -98,13 +96,13 @@ bool disconnectedState(AppHarness& app)
         && !ui.logEntriesCombo->isEnabled() && !ui.downloadLogbookButton->isEnabled() && !ui.logTypeMatrix->isEnabled()
         && ui.editPilotDataButton->isHidden() && ui.batteryVoltageIndicator->doubleValue() == 0
         && !ui.eraseLogBookMenuItem->isEnabled() && !ui.manageAirspacesMenuItem->isEnabled()
-        && app.window.backgroundName() == "CloudsBackgroundGrayscale.tiff" && !busy(app);
+        && app.window.backgroundName() == "CloudsBackgroundGrayscale.tiff" && !app.controller->instrumentBusyState().isBusy();
 }
 
 bool filled(AppHarness& app)
 {
     return app.ui().logEntriesCombo->count() == 3 && app.ui().serialLabel->text().startsWith("Serial Number: ")
-        && app.ui().logEntriesCombo->isEnabled() && !busy(app);
+        && app.ui().logEntriesCombo->isEnabled() && !app.controller->instrumentBusyState().isBusy();
 }
 
 // The files of the folder (and below it), by name relative to it; the line with the
@@ -141,21 +139,17 @@ void expectOnlyWholeFiles(Session& s)
     }
 }
 
-Bytes makeSet()
-{
-    openair::SetHeader header;
-    header.fileName = "openair.txt";
-    header.description = "Unplug sweep";
-    header.uploadDate = std::chrono::sys_seconds(std::chrono::seconds(1714478400));
-    return std::get<Bytes>(openair::convertToInternalFormat(readTestFile("openair/openair.txt"), header));
-}
-
-// The instrument holds the sweep's set again (a point may have erased it).
+// The instrument holds the sweep's set (again: a point may have erased it), a small
+// one made from the shared OpenAir sample.
 void restoreSet(Session& s)
 {
-    if (s.stateItem("airspaces") == std::string(s.set.begin(), s.set.end()))
-        return;
-    ASSERT_TRUE(AirspacesTransferService(s.app().device()).upload(std::make_shared<const Bytes>(s.set)));
+    if (s.set.empty()) {
+        openair::SetHeader header { "openair.txt", "Unplug sweep", std::chrono::sys_seconds(std::chrono::seconds(1714478400)) };
+        s.set = std::get<Bytes>(openair::convertToInternalFormat(readTestFile("openair/openair.txt"), header));
+    }
+    if (s.stateItem("airspaces") != std::string(s.set.begin(), s.set.end())) {
+        ASSERT_TRUE(AirspacesTransferService(s.app().device()).upload(std::make_shared<const Bytes>(s.set)));
+    }
 }
 
 bool logged(Session& s, const std::string& prefix) { return s.app().log.containsPrefix(prefix); }
@@ -172,26 +166,14 @@ struct Operation {
     std::function<void(Session&, std::optional<std::uint64_t> cut, std::uint64_t total)> check;
 };
 
-VirtualInstrumentProcess::Options unpadded()
+// A Wren on firmware 2.405 unless told otherwise; a Lark on 1.350 has the program
+// read the track logs and write the IGC itself.
+VirtualInstrumentProcess::Options instrument(std::vector<std::string> arguments, std::string model = "wren", std::uint16_t firmware = 2405)
 {
     VirtualInstrumentProcess::Options options;
-    options.extraArguments = { "--unpadded-igc" };
-    return options;
-}
-
-// Firmware before 1.356: the program reads the track logs and writes the IGC itself.
-VirtualInstrumentProcess::Options trackLogs()
-{
-    VirtualInstrumentProcess::Options options;
-    options.model = "lark";
-    options.firmwareVersion = 1350;
-    return options;
-}
-
-VirtualInstrumentProcess::Options holdingPilot()
-{
-    VirtualInstrumentProcess::Options options;
-    options.extraArguments = { "--pilot", "First Pilot" };
+    options.model = std::move(model);
+    options.firmwareVersion = firmware;
+    options.extraArguments = std::move(arguments);
     return options;
 }
 
@@ -204,22 +186,20 @@ void saveAllFlights(Session& s)
 
 void checkFiles(Session& s, std::optional<std::uint64_t> cut, std::uint64_t)
 {
-    if (!cut) {
-        s.reference = filesIn(s.folder.path());
-        ASSERT_FALSE(s.reference.empty());
-        return;
-    }
-    expectOnlyWholeFiles(s);
+    if (cut)
+        return expectOnlyWholeFiles(s);
+    s.reference = filesIn(s.folder.path());
+    ASSERT_FALSE(s.reference.empty());
 }
 
 const std::vector<Operation>& operations()
 {
     static const std::vector<Operation> table {
-        { "all flights, padded IGC blocks", {}, false, { "Something went wrong" }, [](Session& s) { emptyFolder(s.folder.path()); },
+        { "all flights, padded IGC blocks", instrument({}), false, { "Something went wrong" }, [](Session& s) { emptyFolder(s.folder.path()); },
             saveAllFlights, checkFiles },
-        { "all flights, unpadded IGC blocks", unpadded(), false, { "Something went wrong" },
+        { "all flights, unpadded IGC blocks", instrument({ "--unpadded-igc" }), false, { "Something went wrong" },
             [](Session& s) { emptyFolder(s.folder.path()); }, saveAllFlights, checkFiles },
-        { "all flights, from the track logs", trackLogs(), false, { "Something went wrong", "Error dowloading track log" },
+        { "all flights, from the track logs", instrument({}, "lark", 1350), false, { "Something went wrong", "Error dowloading track log" },
             [](Session& s) { emptyFolder(s.folder.path()); }, saveAllFlights, checkFiles },
         { "log book as CSV", {}, false, { "Error dowloading logbook" }, [](Session& s) { emptyFolder(s.folder.path()); },
             [](Session& s) {
@@ -229,13 +209,12 @@ const std::vector<Operation>& operations()
             checkFiles },
         { "airspaces upload", {}, true, { "Error uploading Airspaces data to the device", "Error clearing Airspaces on the device" },
             [](Session& s) {
-                if (s.set.empty()) {
-                    s.set = makeSet();
-                    restoreSet(s);
+                const bool first = s.set.empty();
+                restoreSet(s);
+                if (first) {
                     s.airspaces().presentAirspacesWindow();
                     s.airspaces().ui().devDownloadAirspacesButton->click(); // the set to upload
                 }
-                restoreSet(s);
                 s.airspaces().presentAirspacesWindow();
                 ASSERT_TRUE(s.airspaces().deviceHasAirspaces());
             },
@@ -252,8 +231,6 @@ const std::vector<Operation>& operations()
             } },
         { "airspaces whole read", {}, true, { "Error downloading airspaces from the device" },
             [](Session& s) {
-                if (s.set.empty())
-                    s.set = makeSet();
                 restoreSet(s);
                 QDir(s.dataHome.filePath("Corvex")).removeRecursively();
                 s.airspaces().presentAirspacesWindow();
@@ -278,8 +255,6 @@ const std::vector<Operation>& operations()
             } },
         { "airspaces clear", {}, true, { "Error clearing Airspaces on the device" },
             [](Session& s) {
-                if (s.set.empty())
-                    s.set = makeSet();
                 restoreSet(s);
                 s.airspaces().presentAirspacesWindow();
             },
@@ -289,7 +264,7 @@ const std::vector<Operation>& operations()
                     EXPECT_FALSE(s.stateItem("airspaces").value_or("").size()) << "cleared was reported, the set is still there";
                 }
             } },
-        { "pilot data write", holdingPilot(), false, {},
+        { "pilot data write", instrument({ "--pilot", "First Pilot" }), false, {},
             [](Session& s) {
                 s.expected = formatString("Pilot %02d", ++s.run);
                 s.app().ui().editPilotDataButton->click();
