@@ -1,13 +1,16 @@
 #pragma once
 
 #include "CapturingLogSink.h"
+#include "VirtualInstrumentProcess.h"
 #include "app/AppDelegate.h"
+#include "app/FilePanelPresenter.h"
 #include "app/MainWindow.h"
 #include "platform/AlertPresenter.h"
 #include "platform/Discovery.h"
 #include "platform/EventLoop.h"
 #include "platform/PosixSerialLine.h"
 #include "platform/qt/PreferencesStore.h"
+#include "platform/qt/SystemDiscovery.h"
 #include "ui_MainWindow.h"
 
 #include "support/QtTestHelpers.h"
@@ -16,7 +19,9 @@
 #include <QElapsedTimer>
 #include <QTemporaryDir>
 
+#include <cstdlib>
 #include <deque>
+#include <optional>
 #include <functional>
 #include <memory>
 #include <string>
@@ -166,6 +171,42 @@ struct AppHarness {
     PreferencesStore preferences;
     MainWindow window;
     std::unique_ptr<AppDelegate> controller;
+};
+
+// The program's pieces on the instrument's folder: system discovery (udev is off in
+// the test main) and the real serial line, unless the test brings its own ports.
+struct PtyApp {
+    explicit PtyApp(VirtualInstrumentProcess& instrument, SerialPortOpener* ports = nullptr, EventLoopTurner* eventLoop = nullptr)
+    {
+        setenv("CORVEX_INSTRUMENT_DIR", instrument.instrumentsDirectory().c_str(), 1);
+        discovery = makeSystemDiscovery(discoveryLog);
+        app = std::make_unique<AppHarness>(ports ? *ports : posixPorts, discovery.get(), eventLoop);
+    }
+
+    CapturingLogSink discoveryLog;
+    PosixSerialPortOpener posixPorts;
+    std::unique_ptr<SerialDeviceDiscovery> discovery;
+    std::unique_ptr<AppHarness> app;
+};
+
+// Answers every panel with the next prepared path (nothing: the user cancels) and
+// records what was asked.
+class AnsweringPanels final : public FilePanelPresenter {
+public:
+    std::optional<QString> runSavePanel(const SavePanelRequest& request) override
+    {
+        saveRequests.push_back(request);
+        return answer;
+    }
+    std::optional<QString> runFolderPanel(const FolderPanelRequest& request) override
+    {
+        folderRequests.push_back(request);
+        return answer;
+    }
+
+    std::optional<QString> answer;
+    std::vector<SavePanelRequest> saveRequests;
+    std::vector<FolderPanelRequest> folderRequests;
 };
 
 } // namespace corvex::testing

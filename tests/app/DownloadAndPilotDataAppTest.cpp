@@ -29,26 +29,6 @@ using namespace corvex::testing;
 
 namespace {
 
-// Answers every panel with the next prepared path (nothing: the user cancels) and
-// records what was asked.
-class AnsweringPanels final : public FilePanelPresenter {
-public:
-    std::optional<QString> runSavePanel(const SavePanelRequest& request) override
-    {
-        saveRequests.push_back(request);
-        return answer;
-    }
-    std::optional<QString> runFolderPanel(const FolderPanelRequest& request) override
-    {
-        folderRequests.push_back(request);
-        return answer;
-    }
-
-    std::optional<QString> answer;
-    std::vector<SavePanelRequest> saveRequests;
-    std::vector<FolderPanelRequest> folderRequests;
-};
-
 // The program connected to a virtual instrument through the instruments folder.
 struct ConnectedApp {
     explicit ConnectedApp(VirtualInstrumentProcess::Options options)

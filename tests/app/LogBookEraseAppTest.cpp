@@ -23,8 +23,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct PtyApp {
-    explicit PtyApp(VirtualInstrumentProcess& instrument)
+struct BackingUpPtyApp {
+    explicit BackingUpPtyApp(VirtualInstrumentProcess& instrument)
     {
         setenv("CORVEX_INSTRUMENT_DIR", instrument.instrumentsDirectory().c_str(), 1);
         discovery = makeSystemDiscovery(discoveryLog);
@@ -61,7 +61,7 @@ bool isIgc(const std::string& path)
 TEST(LogBookEraseApp, TheScheduledEraseRunsOnlyAfterEveryFlightWasSaved)
 {
     VirtualInstrumentProcess instrument;
-    PtyApp pty(instrument);
+    BackingUpPtyApp pty(instrument);
     AppHarness& app = *pty.app;
     ASSERT_TRUE(instrument.unplug());
     app.launch();
@@ -87,7 +87,7 @@ TEST(LogBookEraseApp, TheScheduledEraseRunsOnlyAfterEveryFlightWasSaved)
 TEST(LogBookEraseApp, ABackupThatFailsAsksWithTheFlightsThatWouldBeLost)
 {
     VirtualInstrumentProcess instrument;
-    PtyApp pty(instrument);
+    BackingUpPtyApp pty(instrument);
     AppHarness& app = *pty.app;
     // A file where the backups folder should go.
     const std::string blocked = pty.backups.path().toStdString() + "/blocked";
@@ -110,7 +110,7 @@ TEST(LogBookEraseApp, ABackupThatFailsAsksWithTheFlightsThatWouldBeLost)
 TEST(LogBookEraseApp, EraseLogBookAsksNamingTheFlightsThenSavesErasesAndRefillsTheList)
 {
     VirtualInstrumentProcess instrument;
-    PtyApp pty(instrument);
+    BackingUpPtyApp pty(instrument);
     AppHarness& app = *pty.app;
     app.launch();
     ASSERT_EQ(app.ui().logEntriesCombo->count(), 7);

@@ -34,22 +34,6 @@ std::size_t sharedFlightCount()
     return count;
 }
 
-// The program's pieces on the instrument's folder: system discovery (udev is off in
-// the test main) and the real serial line, unless the test brings its own ports.
-struct PtyApp {
-    explicit PtyApp(VirtualInstrumentProcess& instrument, SerialPortOpener* ports = nullptr)
-    {
-        setenv("CORVEX_INSTRUMENT_DIR", instrument.instrumentsDirectory().c_str(), 1);
-        discovery = makeSystemDiscovery(discoveryLog);
-        app = std::make_unique<AppHarness>(ports ? *ports : posixPorts, discovery.get());
-    }
-
-    CapturingLogSink discoveryLog;
-    PosixSerialPortOpener posixPorts;
-    std::unique_ptr<SerialDeviceDiscovery> discovery;
-    std::unique_ptr<AppHarness> app;
-};
-
 TEST(VirtualInstrumentApp, InstrumentPresentAtLaunchFillsTheWindow)
 {
     VirtualInstrumentProcess::Options options;

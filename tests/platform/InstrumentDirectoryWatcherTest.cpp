@@ -99,6 +99,23 @@ TEST_F(InstrumentDirectoryWatcherTest, LaterSymlinkIsReportedByItsOwnPathAndSoIs
     EXPECT_EQ(recorder.events, (std::vector<std::string> { "+" + entry("vario"), "-" + entry("vario") }));
 }
 
+// Unplugged and plugged in again before the event loop turned: the scan finds the
+// same name, but it is another entry, so the old instrument is closed and the new one
+// opened.
+TEST_F(InstrumentDirectoryWatcherTest, EntryPutBackUnderItsNameBetweenTwoScansIsARemovalAndAnArrival)
+{
+    InstrumentDirectoryWatcher watcher(folder);
+    DiscoveryRecorder recorder;
+    symlinkEntry("vario", "/dev/null");
+    recorder.start(watcher);
+    ASSERT_EQ(recorder.events.size(), 1u);
+
+    ASSERT_EQ(unlink(entry("vario").c_str()), 0);
+    symlinkEntry("vario", "/dev/null");
+    ASSERT_TRUE(recorder.waitForEvents(3));
+    EXPECT_EQ(recorder.events, (std::vector<std::string> { "+" + entry("vario"), "-" + entry("vario"), "+" + entry("vario") }));
+}
+
 TEST_F(InstrumentDirectoryWatcherTest, SymlinkWhoseTargetIsGoneIsStillReported)
 {
     symlinkEntry("stale", folder + "/../no-such-pty");

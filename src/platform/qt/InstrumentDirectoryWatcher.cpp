@@ -6,11 +6,11 @@
 #include <QFileSystemWatcher>
 #include <QString>
 
-#include <algorithm>
 #include <filesystem>
-#include <iterator>
 #include <system_error>
 #include <vector>
+
+#include <sys/stat.h>
 
 namespace corvex {
 
@@ -55,16 +55,28 @@ void InstrumentDirectoryWatcher::directoryChanged()
     rescan();
 }
 
-std::set<std::string> InstrumentDirectoryWatcher::currentEntries() const
+std::map<std::string, InstrumentDirectoryWatcher::EntryIdentity> InstrumentDirectoryWatcher::currentEntries() const
 {
-    std::set<std::string> names;
+    std::map<std::string, EntryIdentity> entries;
     std::error_code error;
     for (std::filesystem::directory_iterator it(m_directory, error), end; !error && it != end; it.increment(error)) {
         std::string name = it->path().filename().string();
-        if (!name.starts_with('.'))
-            names.insert(std::move(name));
+        if (name.starts_with('.'))
+            continue;
+        // The entry itself, not what a symlink points to: a new link to a reused pty
+        // is still a new entry.
+        struct stat status {};
+        EntryIdentity identity;
+        if (::lstat(it->path().c_str(), &status) == 0) {
+            identity.device = static_cast<std::uint64_t>(status.st_dev);
+            identity.inode = static_cast<std::uint64_t>(status.st_ino);
+            // A tty node's times move with its traffic; a symlink's stay.
+            if (S_ISLNK(status.st_mode))
+                identity.changedNanoseconds = static_cast<std::int64_t>(status.st_ctim.tv_sec) * 1000000000 + status.st_ctim.tv_nsec;
+        }
+        entries.emplace(std::move(name), identity);
     }
-    return names;
+    return entries;
 }
 
 void InstrumentDirectoryWatcher::rescan()
@@ -79,14 +91,22 @@ void InstrumentDirectoryWatcher::rescan()
     m_scanning = true;
     do {
         m_rescanRequested = false;
-        std::set<std::string> now = currentEntries();
+        std::map<std::string, EntryIdentity> now = currentEntries();
         std::vector<std::string> gone;
         std::vector<std::string> arrived;
-        std::set_difference(m_reportedNames.begin(), m_reportedNames.end(), now.begin(), now.end(), std::back_inserter(gone));
-        std::set_difference(now.begin(), now.end(), m_reportedNames.begin(), m_reportedNames.end(), std::back_inserter(arrived));
-        m_reportedNames = std::move(now);
-        // Removals first: an instrument replaced under a new name is closed before the
-        // new one is opened.
+        for (const auto& [name, identity] : m_reportedEntries) {
+            const auto current = now.find(name);
+            if (current == now.end() || current->second != identity)
+                gone.push_back(name);
+        }
+        for (const auto& [name, identity] : now) {
+            const auto reported = m_reportedEntries.find(name);
+            if (reported == m_reportedEntries.end() || reported->second != identity)
+                arrived.push_back(name);
+        }
+        m_reportedEntries = std::move(now);
+        // Removals first: an instrument replaced under a new name, or put back under
+        // its old one, is closed before the new one is opened.
         for (const std::string& name : gone)
             m_terminated(m_directory + "/" + name);
         for (const std::string& name : arrived) {

@@ -2,8 +2,9 @@
 
 #include "platform/Discovery.h"
 
+#include <cstdint>
+#include <map>
 #include <memory>
-#include <set>
 #include <string>
 
 class QFileSystemWatcher;
@@ -35,7 +36,17 @@ public:
 private:
     void directoryChanged();
     void rescan();
-    std::set<std::string> currentEntries() const;
+    // An entry put back under the same name between two scans (an instrument unplugged
+    // and plugged in again while the event loop did not turn) is another file. Inode
+    // numbers are reused at once, so a symlink is also told by its change time, which
+    // nothing alters while it stays in place.
+    struct EntryIdentity {
+        std::uint64_t device { 0 };
+        std::uint64_t inode { 0 };
+        std::int64_t changedNanoseconds { 0 };
+        bool operator==(const EntryIdentity&) const = default;
+    };
+    std::map<std::string, EntryIdentity> currentEntries() const;
     void watchDirectory();
 
     std::string m_directory;
@@ -43,7 +54,7 @@ private:
     std::unique_ptr<QFileSystemWatcher> m_watcher;
     Matched m_matched;
     Terminated m_terminated;
-    std::set<std::string> m_reportedNames;
+    std::map<std::string, EntryIdentity> m_reportedEntries;
     bool m_scanning { false };
     bool m_rescanRequested { false };
 };
