@@ -497,8 +497,15 @@ void AppDelegate::editPilotData()
     if (m_instrumentBusy->isBusy())
         return;
     InstrumentBusyGuard busy(*m_instrumentBusy);
-    const PilotData pilotData = m_device ? m_device->downloadPilotData() : PilotData {};
-    m_pilotDataWC->updateFormWithPilotData(pilotData);
+    const std::optional<PilotData> pilotData = m_device ? m_device->readPilotData() : std::optional<PilotData>(PilotData {});
+    if (!pilotData) {
+        // An empty sheet here would look like an instrument without pilot data, and OK
+        // would write the empty fields over what it really holds.
+        m_environment.alerts->showAlert(Alert { "Unable to read the pilot data",
+            "The pilot data could not be read from the device. Nothing was changed; check the connection and try again." });
+        return;
+    }
+    m_pilotDataWC->updateFormWithPilotData(*pilotData);
     // Window-modal and not waited for: the sheet reports its end to
     // didEndEditPilotDataSheet, which takes the instrument again for the write.
     m_pilotDataWC->open();

@@ -124,6 +124,11 @@ public:
 
     // The instrument's record; all zero on any failure (as for no pilot data).
     PilotData downloadPilotData();
+    // The same read, telling the two apart: nothing on a failure, an all-zero record
+    // when the instrument holds no pilot data. What is about to be edited and written
+    // back must come from here: an edit of the zero record a failed read gives would
+    // overwrite the instrument's real pilot data with empty fields.
+    std::optional<PilotData> readPilotData();
     // True when every chunk was accepted.
     bool uploadPilotData(const PilotData& record);
 

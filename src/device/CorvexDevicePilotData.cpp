@@ -18,9 +18,14 @@ constexpr std::uint16_t statusValue(PilotDataStatus status) { return static_cast
 
 PilotData CorvexDevice::downloadPilotData()
 {
+    return readPilotData().value_or(PilotData {});
+}
+
+std::optional<PilotData> CorvexDevice::readPilotData()
+{
     if (!hasOpenLine()) {
         logLine(log(), "Fatal ERROR! deviceFile is nil");
-        return PilotData {};
+        return std::nullopt;
     }
     logLine(log(), "Downloading pilot data");
 
@@ -33,48 +38,48 @@ PilotData CorvexDevice::downloadPilotData()
     for (std::size_t round = 1;; ++round) {
         if (round > PilotData::size + 1) {
             logLine(log(), "downloadPilotData: the instrument does not end the pilot data");
-            return PilotData {};
+            return std::nullopt;
         }
         if (!deviceWriteData(request)) {
             logLine(log(), "deviceWriteData devPilotDataReq failure");
-            return PilotData {};
+            return std::nullopt;
         }
         auto answer = deviceReadDataOfLength(pilotDataResponseLength);
         auto response = answer ? decodePilotDataResponse(*answer) : std::nullopt;
         if (!response) {
             logLine(log(), "readData is not of size DRV_DEV_PILOTDATA_RESPONSE");
-            return PilotData {};
+            return std::nullopt;
         }
         if (response->command != byte(Command::PilotData)) {
             logLine(log(), "downloadPilotData: response's readDevPilotData->command is not 14");
-            return PilotData {};
+            return std::nullopt;
         }
         if (response->status == statusValue(PilotDataStatus::PILOT_DATA_STATUS_ERROR)) {
             logLine(log(), "pilotDataHeader.status == PILOT_DATA_STATUS_ERROR");
-            return PilotData {};
+            return std::nullopt;
         }
         if (response->status == statusValue(PilotDataStatus::PILOT_DATA_STATUS_NO_DATA)) {
             logLine(log(), "pilotDataHeader.status == PILOT_DATA_STATUS_NO_DATA");
-            return PilotData {};
+            return PilotData {}; // an instrument that holds none: not a failure
         }
         // Held to the record before a byte of the chunk is read, so a damaged length
         // field fails here instead of sizing a read.
         total += response->length;
         if (total > pilotDataRecordSize) {
             logLine(log(), "downloadPilotData: the returned chunk is larger than the whole buffer (struct PilotData). Something's not right");
-            return PilotData {};
+            return std::nullopt;
         }
         auto chunk = deviceReadDataOfLength(response->length);
         if (!chunk) {
             logLine(log(), "readData is not of size DRV_DEV_PILOTDATA_RESPONSE");
-            return PilotData {};
+            return std::nullopt;
         }
         // A chunk shorter than announced lost bytes on the line. Handing back the
         // record with a hole would show and, once saved, store damaged pilot data.
         if (chunk->size() < response->length) {
             logLine(log(), "downloadPilotData: the chunk is shorter than announced (%lu < %lu)",
                 static_cast<unsigned long>(chunk->size()), static_cast<unsigned long>(response->length));
-            return PilotData {};
+            return std::nullopt;
         }
         std::copy(chunk->begin(), chunk->end(), record.bytes.begin() + static_cast<std::ptrdiff_t>(writePosition));
         writePosition += chunk->size();

@@ -272,6 +272,15 @@ TEST(PilotDataSheet, EditsWritesAndReadsBackKeepingTheSerial)
     form.okButton->click();
     EXPECT_EQ(app.ui().pilotNameLabel->text(), "Pilot: Unknown");
     EXPECT_EQ(app.device().downloadPilotData().site(), "Grenchen");
+
+    // A read that fails opens no empty sheet whose OK would wipe the instrument's data.
+    ASSERT_TRUE(session.instrument.control("fault pilot-error"));
+    app.ui().editPilotDataButton->click();
+    EXPECT_FALSE(sheet.isVisible());
+    ASSERT_EQ(app.alerts.alerts.size(), 1u);
+    EXPECT_EQ(app.alerts.alerts[0].message, "Unable to read the pilot data");
+    ASSERT_TRUE(session.instrument.control("fault none"));
+    EXPECT_EQ(app.device().downloadPilotData().site(), "Grenchen");
 }
 
 namespace {

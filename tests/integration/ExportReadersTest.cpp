@@ -324,4 +324,14 @@ TEST(ExportCli, UsageAndPilotDataLimits)
     ASSERT_EQ(longest.exitCode, 0) << longest.err.toStdString();
     EXPECT_TRUE(longest.out.startsWith("Pilot: " + QString(63, 'p') + "\n")) << longest.out.toStdString();
     EXPECT_TRUE(runCorvex(instrument, { "pilot" }).out.contains("Pilot: " + QString(63, 'p') + "\n"));
+
+    // A failed read is no empty record: neither printed as one nor edited and sent back.
+    ASSERT_TRUE(instrument.control("fault pilot-error"));
+    for (const QStringList& arguments : { QStringList { "pilot" }, QStringList { "pilot", "--set", "site=Elsewhere" } }) {
+        const ProcessRun failed = runCorvex(instrument, arguments);
+        EXPECT_EQ(failed.exitCode, 3) << arguments.join(' ').toStdString();
+        EXPECT_TRUE(failed.err.contains("did not send its pilot data; nothing was changed")) << failed.err.toStdString();
+    }
+    ASSERT_TRUE(instrument.control("fault none"));
+    EXPECT_TRUE(runCorvex(instrument, { "pilot" }).out.contains("Pilot: " + QString(63, 'p') + "\n"));
 }

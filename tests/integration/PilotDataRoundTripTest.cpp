@@ -81,11 +81,17 @@ TEST(PilotDataRoundTrip, InstrumentFailureStatuses)
     ASSERT_TRUE(session.ready);
     ASSERT_TRUE(session.device->uploadPilotData(samplePilotData()));
 
+    // No pilot data is an empty record; a failure looks the same through
+    // downloadPilotData, but not through readPilotData, which editing relies on.
     ASSERT_TRUE(instrument.control("fault pilot-no-data"));
     EXPECT_TRUE(session.device->downloadPilotData().isEmpty());
     EXPECT_TRUE(session.log.contains("pilotDataHeader.status == PILOT_DATA_STATUS_NO_DATA"));
+    const std::optional<PilotData> none = session.device->readPilotData();
+    ASSERT_TRUE(none);
+    EXPECT_TRUE(none->isEmpty());
 
     ASSERT_TRUE(instrument.control("fault pilot-error"));
+    EXPECT_FALSE(session.device->readPilotData());
     EXPECT_TRUE(session.device->downloadPilotData().isEmpty());
     EXPECT_TRUE(session.log.contains("pilotDataHeader.status == PILOT_DATA_STATUS_ERROR"));
     EXPECT_FALSE(session.device->uploadPilotData(samplePilotData()));

@@ -82,9 +82,14 @@ int runPilot(CliContext& context)
     CliSession session(context.port);
     if (auto failure = session.connect())
         return *failure;
-    // The instrument answers a failed read and "no pilot data" alike, with an empty
-    // record: both print as empty fields.
-    const PilotData asRead = session.device().downloadPilotData();
+    // An instrument without pilot data prints as empty fields; a failed read is not
+    // taken for that: edited and sent back, it would wipe every field not edited.
+    const std::optional<PilotData> read = session.device().readPilotData();
+    if (!read) {
+        printError(context.err, "the instrument at " + session.portPath() + " did not send its pilot data; nothing was changed");
+        return InstrumentFailed;
+    }
+    const PilotData& asRead = *read;
     if (edits->empty()) {
         printPilotData(context.out, asRead);
         return Success;
