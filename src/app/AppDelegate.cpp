@@ -4,7 +4,6 @@
 #include "app/DownloadCommands.h"
 #include "app/FilePanelPresenter.h"
 #include "app/FlightRecordMetaType.h"
-#include "app/InstrumentBusyGuard.h"
 #include "app/LevelIndicator.h"
 #include "app/MainWindow.h"
 #include "app/PilotDataWindowController.h"
@@ -53,7 +52,6 @@ AppDelegate::AppDelegate(MainWindow& window, Environment environment, QObject* p
     : QObject(parent)
     , m_window(window)
     , m_environment(std::move(environment))
-    , m_instrumentBusy(new InstrumentBusyState(this))
 {
     initializeResources();
     m_pleaseWaitSheet = new PleaseWaitSheet(&m_window);
@@ -61,19 +59,13 @@ AppDelegate::AppDelegate(MainWindow& window, Environment environment, QObject* p
     connect(m_pilotDataWC, &QDialog::finished, this, &AppDelegate::didEndEditPilotDataSheet);
     m_fileDialogPanels = std::make_unique<FileDialogPanelPresenter>(&m_window);
     m_filePanels = m_fileDialogPanels.get();
-    connect(m_instrumentBusy, &InstrumentBusyState::busyChanged, this, &AppDelegate::setInstrumentControlsLocked);
-    // From the loop, not from inside the guard that ends: the connect sequence's guard
-    // ends deep in the device's notification.
-    connect(m_instrumentBusy, &InstrumentBusyState::busyChanged, this, [this](bool busy) {
-        if (!busy && !m_heldLauncherAction.isEmpty())
-            QTimer::singleShot(0, this, &AppDelegate::runHeldLauncherAction);
-    });
     connectWindowActions();
 }
 
 AppDelegate::~AppDelegate()
 {
     // The device goes first: its teardown must not reach a half-destroyed controller.
+    m_session.reset();
     m_device.reset();
 }
 
@@ -111,6 +103,8 @@ void AppDelegate::applicationDidFinishLaunching()
     deviceEnvironment.eventLoop = m_environment.eventLoop;
     deviceEnvironment.applicationVersion = QCoreApplication::applicationVersion().toStdString();
     m_device = std::make_unique<CorvexDevice>(this, std::move(deviceEnvironment));
+    m_session = std::make_unique<InstrumentSession>(*m_device);
+    m_session->addBusyObserver([this](bool busy) { instrumentBusyChanged(busy); });
 
     DownloadCommands::Environment downloadEnvironment;
     downloadEnvironment.window = &m_window;
@@ -151,7 +145,7 @@ void AppDelegate::applicationDidFinishLaunching()
     airspacesEnvironment.log = m_environment.log;
     airspacesEnvironment.alerts = m_environment.alerts;
     airspacesEnvironment.eventLoop = m_environment.eventLoop;
-    airspacesEnvironment.instrumentBusy = m_instrumentBusy;
+    airspacesEnvironment.session = m_session.get();
     airspacesEnvironment.mapTiles = m_environment.mapTiles;
     m_airspacesWindowController = std::make_unique<AirspacesWindow>(airspacesEnvironment);
     m_airspacesWindowController->setDevice(m_device.get());
@@ -176,9 +170,58 @@ void AppDelegate::userDefaultsChangedNotification()
         m_device->setShouldLogCommunications(m_environment.preferences->boolValue(logCommunicationsKey));
 }
 
+void AppDelegate::instrumentBusyChanged(bool busy)
+{
+    setInstrumentControlsLocked(busy);
+    if (m_airspacesWindowController)
+        m_airspacesWindowController->setInstrumentBusy(busy);
+    if (busy)
+        return;
+    // From the loop, not from inside the lease that ends: the connect sequence's lease
+    // ends deep in the device's notification.
+    if (m_connectPending)
+        QTimer::singleShot(0, this, [this] {
+            if (!m_connectPending || !m_device || !m_device->hasOpenLine())
+                return;
+            if (auto lease = borrowInstrument("connecting")) {
+                m_connectPending = false;
+                runConnectSequence(*lease);
+            }
+        });
+    if (!m_heldLauncherAction.isEmpty())
+        QTimer::singleShot(0, this, &AppDelegate::runHeldLauncherAction);
+}
+
+std::optional<InstrumentSession::Lease> AppDelegate::borrowInstrument(const char* purpose)
+{
+    if (!m_session)
+        return std::nullopt;
+    auto lease = m_session->borrow(purpose);
+    if (!lease) {
+        logLine(*m_environment.log, "Not %s: %s", purpose, lease.error().detail.c_str());
+        return std::nullopt;
+    }
+    return std::move(*lease);
+}
+
 void AppDelegate::deviceConnected()
 {
-    InstrumentBusyGuard busy(*m_instrumentBusy);
+    // An instrument that arrives while a command holds the line (a replug during an
+    // alert, the restart after a firmware installation) waits for that command: the
+    // two sequences would interleave their frames.
+    if (m_session && m_session->isBusy()) {
+        logLine(*m_environment.log, "The instrument's connect sequence waits: %s", m_session->busyMessage().c_str());
+        m_connectPending = true;
+        return;
+    }
+    auto lease = borrowInstrument("connecting");
+    if (!lease)
+        return;
+    runConnectSequence(*lease);
+}
+
+void AppDelegate::runConnectSequence(InstrumentSession::Lease&)
+{
     const unsigned disconnectionsAtStart = m_disconnections;
     Ui::MainWindow& ui = m_window.ui();
 
@@ -224,18 +267,18 @@ void AppDelegate::deviceConnected()
     logLine(*m_environment.log, "App ver %s, device firmware ver %u",
         QCoreApplication::applicationVersion().toUtf8().constData(), info->firmwareVer);
 
-    auto flights = m_device->listFlightsShort();
-    if (!flights) {
+    auto listed = m_device->listFlightsShort();
+    if (!listed) {
         m_environment.alerts->showAlert(
             Alert { "Error downloading flights list", "Make sure device has the latest firmware version" });
         // The alert turned the event loop: the instrument may have gone meanwhile, and
         // the disconnect sequence has then already put the window right.
         if (m_disconnections != disconnectionsAtStart)
             return;
-        flights.emplace();
     }
+    const std::vector<FlightRecord> flights = listed.value_or(std::vector<FlightRecord> {});
 
-    showFlights(*flights);
+    showFlights(flights);
 
     setWindowBackground(QStringLiteral("CloudsBackground.tiff"), connectedFallback);
 
@@ -252,7 +295,7 @@ void AppDelegate::deviceConnected()
 
     airspacesGate();
 
-    showConnectedStatus(flights->size());
+    showConnectedStatus(flights.size());
     m_instrumentReady = true;
 }
 
@@ -335,6 +378,7 @@ void AppDelegate::deviceDisconnected()
 {
     ++m_disconnections;
     m_instrumentReady = false;
+    m_connectPending = false;
     Ui::MainWindow& ui = m_window.ui();
 
     ui.serialLabel->setText(QStringLiteral("Device is not connected"));
@@ -394,9 +438,11 @@ void AppDelegate::logEntriesComboItemSelected(int)
 
 void AppDelegate::eraseButtonPressed()
 {
-    if (m_instrumentBusy->isBusy() || !m_device)
+    if (!m_device)
         return;
-    InstrumentBusyGuard busy(*m_instrumentBusy);
+    auto lease = borrowInstrument("erasing the log book");
+    if (!lease)
+        return;
     const unsigned disconnectionsAtStart = m_disconnections;
     auto info = m_device->getDeviceInfo();
     auto flights = m_device->listFlightsShort();
@@ -418,7 +464,7 @@ void AppDelegate::eraseButtonPressed()
         return;
     // The window must never offer flights that are gone.
     auto remaining = m_device->listFlightsShort();
-    showFlights(remaining.value_or(std::vector<FlightRecord> {}));
+    showFlights(remaining ? *remaining : std::vector<FlightRecord> {});
     showConnectedStatus(remaining ? remaining->size() : 0);
 }
 
@@ -429,7 +475,7 @@ std::string AppDelegate::backupsRoot() const
 
 void AppDelegate::upgradeMenuClicked()
 {
-    if (m_instrumentBusy->isBusy() || !m_updateWindowController)
+    if ((m_session && m_session->isBusy()) || !m_updateWindowController)
         return;
     logLine(*m_environment.log, "upgrade menu clicked");
     m_updateWindowController->setIsBetaVersionUpdateWindow(false);
@@ -438,7 +484,7 @@ void AppDelegate::upgradeMenuClicked()
 
 void AppDelegate::upgradeBetaMenuClicked()
 {
-    if (m_instrumentBusy->isBusy() || !m_updateWindowController)
+    if ((m_session && m_session->isBusy()) || !m_updateWindowController)
         return;
     logLine(*m_environment.log, "upgrade Beta menu clicked");
     m_updateWindowController->setIsBetaVersionUpdateWindow(true);
@@ -447,14 +493,14 @@ void AppDelegate::upgradeBetaMenuClicked()
 
 void AppDelegate::airspacesManageMenuClicked()
 {
-    if (m_instrumentBusy->isBusy() || !m_airspacesWindowController)
+    if ((m_session && m_session->isBusy()) || !m_airspacesWindowController)
         return;
     m_airspacesWindowController->presentAirspacesWindow();
 }
 
 void AppDelegate::airspacesClearMenuClicked()
 {
-    if (m_instrumentBusy->isBusy() || !m_airspacesWindowController)
+    if ((m_session && m_session->isBusy()) || !m_airspacesWindowController)
         return;
     // The window holds the instrument for the erase itself.
     m_airspacesWindowController->clearAirspaces();
@@ -478,26 +524,32 @@ void AppDelegate::setFilePanelPresenter(FilePanelPresenter* panels)
 
 void AppDelegate::downloadTracklog()
 {
-    if (m_instrumentBusy->isBusy() || !m_downloadCommands)
+    if (!m_downloadCommands)
         return;
-    InstrumentBusyGuard busy(*m_instrumentBusy);
+    auto lease = borrowInstrument("downloading flights");
+    if (!lease)
+        return;
     m_downloadCommands->downloadTracklog();
 }
 
 void AppDelegate::downloadLogbook()
 {
-    if (m_instrumentBusy->isBusy() || !m_downloadCommands)
+    if (!m_downloadCommands)
         return;
-    InstrumentBusyGuard busy(*m_instrumentBusy);
+    auto lease = borrowInstrument("reading the log book");
+    if (!lease)
+        return;
     m_downloadCommands->downloadLogbook();
 }
 
 void AppDelegate::editPilotData()
 {
-    if (m_instrumentBusy->isBusy())
+    if (!m_device)
         return;
-    InstrumentBusyGuard busy(*m_instrumentBusy);
-    const std::optional<PilotData> pilotData = m_device ? m_device->readPilotData() : std::optional<PilotData>(PilotData {});
+    auto lease = borrowInstrument("reading the pilot data");
+    if (!lease)
+        return;
+    const DeviceResult<PilotData> pilotData = m_device->readPilotData();
     if (!pilotData) {
         // An empty sheet here would look like an instrument without pilot data, and OK
         // would write the empty fields over what it really holds.
@@ -522,9 +574,12 @@ void AppDelegate::didEndEditPilotDataSheet(int returnCode)
     m_pilotDataWC->hide();
     if (!m_device)
         return;
-    InstrumentBusyGuard busy(*m_instrumentBusy);
+    auto lease = borrowInstrument("writing the pilot data");
+    if (!lease)
+        return;
     // Whatever the instrument holds afterwards is what the label shows.
-    m_device->uploadPilotData(m_pilotDataWC->getPilotDataFromForm());
+    if (auto written = m_device->uploadPilotData(m_pilotDataWC->getPilotDataFromForm()); !written)
+        m_environment.alerts->showAlert(Alert { "Unable to save the pilot data", describeDeviceError(written.error()) });
     const std::string pilotName = pilotNameFromInstrument();
     m_window.ui().pilotNameLabel->setText(
         QStringLiteral("Pilot: %1").arg(pilotName.empty() ? QStringLiteral("Unknown") : QString::fromLatin1(pilotName)));
@@ -591,7 +646,7 @@ void AppDelegate::performLauncherAction(const QString& name)
     }
     // A launcher usually starts the program, so the instrument is seldom ready yet.
     m_heldLauncherAction = name;
-    if (!m_instrumentReady || m_instrumentBusy->isBusy()) {
+    if (!m_instrumentReady || (m_session && m_session->isBusy())) {
         logLine(*m_environment.log, "Launcher action %s waits for the instrument", printable.constData());
         return;
     }
@@ -600,7 +655,7 @@ void AppDelegate::performLauncherAction(const QString& name)
 
 void AppDelegate::runHeldLauncherAction()
 {
-    if (m_heldLauncherAction.isEmpty() || !m_instrumentReady || m_instrumentBusy->isBusy())
+    if (m_heldLauncherAction.isEmpty() || !m_instrumentReady || (m_session && m_session->isBusy()))
         return;
     const QString name = std::exchange(m_heldLauncherAction, QString());
     if (name == saveAllFlightsAction) {

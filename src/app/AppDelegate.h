@@ -1,6 +1,7 @@
 #pragma once
 
 #include "device/CorvexDevice.h"
+#include "device/InstrumentSession.h"
 #include "platform/qt/ApplicationBus.h"
 #include "platform/qt/DesktopNotifier.h"
 #include "updates/LogBookBackup.h"
@@ -12,6 +13,7 @@
 #include <QStringList>
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -23,7 +25,6 @@ class DownloadCommands;
 class EventLoopTurner;
 class FilePanelPresenter;
 class HttpClient;
-class InstrumentBusyState;
 class LogSink;
 class MainWindow;
 class PilotDataWindowController;
@@ -112,8 +113,9 @@ public:
     PilotDataWindowController* pilotDataWC() const { return m_pilotDataWC; }
     // The file panels of the download commands: file dialogs unless a test answers them.
     void setFilePanelPresenter(FilePanelPresenter* panels);
-    // Held by every command that talks to the instrument; see InstrumentBusyGuard.
-    InstrumentBusyState& instrumentBusyState() const { return *m_instrumentBusy; }
+    // The one owner of the instrument: every command borrows it for its whole length.
+    // Made with the device when the program has launched.
+    InstrumentSession* instrumentSession() const { return m_session.get(); }
     // Where log-book backups go before an erase: <user data folder>/Corvex/backups
     // unless set (tests).
     void setLogBookBackupsRoot(std::string root) { m_logBookBackupsRoot = std::move(root); }
@@ -139,6 +141,14 @@ private:
     void airspacesGate();
     void setWindowBackground(const QString& imageName, const QColor& fallback);
     void setInstrumentControlsLocked(bool locked);
+    void instrumentBusyChanged(bool busy);
+    // The instrument for one command, or nothing (logged) while another holds it: the
+    // windows grey their commands meanwhile, so only a late click or a launcher
+    // action comes here.
+    std::optional<InstrumentSession::Lease> borrowInstrument(const char* purpose);
+    // The connect sequence proper; deviceConnected defers it while a command holds
+    // the instrument.
+    void runConnectSequence(InstrumentSession::Lease& lease);
     std::string pilotNameFromInstrument();
     // The flight list and the status line of a connected instrument.
     void showFlights(const std::vector<FlightRecord>& flights);
@@ -155,11 +165,11 @@ private:
     MainWindow& m_window;
     Environment m_environment;
     std::unique_ptr<CorvexDevice> m_device;
+    std::unique_ptr<InstrumentSession> m_session; // made with the device
     std::unique_ptr<UpdateWindow> m_updateWindowController;
     std::unique_ptr<AirspacesWindow> m_airspacesWindowController;
     std::unique_ptr<UserPreferencesWindow> m_userPreferencesWindow;
     PleaseWaitSheet* m_pleaseWaitSheet { nullptr }; // child of the main window
-    InstrumentBusyState* m_instrumentBusy { nullptr }; // child of this
     PilotDataWindowController* m_pilotDataWC { nullptr }; // child of the main window
     std::unique_ptr<FilePanelPresenter> m_fileDialogPanels;
     FilePanelPresenter* m_filePanels { nullptr };
@@ -171,6 +181,9 @@ private:
     // The connect sequence has filled the window; cleared by the disconnect sequence.
     bool m_instrumentReady { false };
     QString m_heldLauncherAction;
+    // An instrument arrived while a command held the line; its connect sequence runs
+    // when the command ends.
+    bool m_connectPending { false };
     std::string m_logBookBackupsRoot;
 };
 

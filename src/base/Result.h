@@ -42,6 +42,13 @@ public:
 
     const E& error() const { return std::get<1>(m_state); }
 
+    // As std::optional's, for callers to whom a failure and a default are one.
+    template<typename U>
+    T value_or(U&& fallback) const&
+    {
+        return hasValue() ? value() : static_cast<T>(std::forward<U>(fallback));
+    }
+
 private:
     std::variant<T, E> m_state;
 };

@@ -176,30 +176,51 @@ std::optional<Bytes> CorvexDevice::deviceReadDataOfLength(std::uint64_t length, 
 
 std::optional<Bytes> CorvexDevice::readData(std::uint64_t length, std::optional<std::chrono::milliseconds> silence)
 {
+    // Without an open line the read gives what arrived: nothing.
+    if (!m_deviceFile && length > 0) {
+        if (m_shouldLogCommunications)
+            logLine(log(), "deviceReadDataOfLength %lu: %s", static_cast<unsigned long>(length), describeBytes(Bytes {}).c_str());
+        return Bytes {};
+    }
+    auto answer = readAnswer(length, silence);
+    if (!answer)
+        return std::nullopt;
+    return std::move(*answer);
+}
+
+DeviceError CorvexDevice::lineFailure(const char* operation, const std::string& message) const
+{
+    // A serial line that fails a read or a write is, on a USB instrument, a line whose
+    // other end has gone.
+    return DeviceError::of(DeviceErrorKind::Unplugged, std::string(operation) + ": " + message);
+}
+
+DeviceResult<Bytes> CorvexDevice::readAnswer(std::uint64_t length, std::optional<std::chrono::milliseconds> silence)
+{
     if (length == 0) {
         if (m_shouldLogCommunications)
             logLine(log(), "deviceReadDataOfLength 0 bytes requested, returning empty NSData");
         return Bytes {};
     }
+    if (!m_deviceFile)
+        return deviceFailure(DeviceErrorKind::Unplugged, "no open serial line");
     // The buffer grows with what arrives, never to the length asked for: a length
     // taken from a damaged answer must not turn into an allocation of gigabytes.
     Bytes received;
-    if (m_deviceFile) {
-        std::array<std::uint8_t, readBlockLength> block;
-        while (received.size() < length) {
-            const std::size_t wanted = static_cast<std::size_t>(std::min<std::uint64_t>(block.size(), length - received.size()));
-            const auto space = std::span(block).first(wanted);
-            auto result = silence ? m_deviceFile->readSomeWithin(space, *silence) : m_deviceFile->readSome(space);
-            if (auto* error = std::get_if<LineError>(&result)) {
-                logLine(log(), "deviceReadDataOfLength: exception %s, call stack: %s", error->message.c_str(),
-                    currentCallStack().c_str());
-                return std::nullopt;
-            }
-            std::size_t count = std::get<std::size_t>(result);
-            if (count == 0)
-                break;
-            received.insert(received.end(), block.begin(), block.begin() + static_cast<std::ptrdiff_t>(count));
+    std::array<std::uint8_t, readBlockLength> block;
+    while (received.size() < length) {
+        const std::size_t wanted = static_cast<std::size_t>(std::min<std::uint64_t>(block.size(), length - received.size()));
+        const auto space = std::span(block).first(wanted);
+        auto result = silence ? m_deviceFile->readSomeWithin(space, *silence) : m_deviceFile->readSome(space);
+        if (auto* error = std::get_if<LineError>(&result)) {
+            logLine(log(), "deviceReadDataOfLength: exception %s, call stack: %s", error->message.c_str(),
+                currentCallStack().c_str());
+            return Failure { lineFailure("read", error->message) };
         }
+        std::size_t count = std::get<std::size_t>(result);
+        if (count == 0)
+            break;
+        received.insert(received.end(), block.begin(), block.begin() + static_cast<std::ptrdiff_t>(count));
     }
     if (m_shouldLogCommunications)
         logLine(log(), "deviceReadDataOfLength %lu: %s", static_cast<unsigned long>(length), describeBytes(received).c_str());
@@ -211,6 +232,17 @@ std::optional<Bytes> CorvexDevice::exchange(ByteView request, std::size_t answer
     if (!deviceWriteData(request))
         return std::nullopt;
     return deviceReadDataOfLength(answerLength);
+}
+
+DeviceResult<Bytes> CorvexDevice::request(ByteView frame, std::size_t answerLength)
+{
+    if (!m_deviceFile) {
+        logLine(log(), "deviceFile is nil");
+        return deviceFailure(DeviceErrorKind::Unplugged, "no open serial line");
+    }
+    if (!deviceWriteData(frame))
+        return deviceFailure(DeviceErrorKind::Unplugged, "the request could not be written");
+    return readAnswer(answerLength, std::nullopt);
 }
 
 bool CorvexDevice::deviceIsConnected() const

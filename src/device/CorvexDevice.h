@@ -2,6 +2,7 @@
 
 #include "device/AirspacesTransfer.h"
 #include "base/Bytes.h"
+#include "device/DeviceError.h"
 #include "device/FirmwareVersion.h"
 #include "device/FlightRecord.h"
 #include "device/LogBookCodec.h"
@@ -95,11 +96,20 @@ public:
 
     // --- Device info and flight list ---
 
-    std::optional<DeviceInfo> getDeviceInfo();
+    DeviceResult<DeviceInfo> getDeviceInfo();
+    // The bitfield, or why it could not be read. A list built with units taken from
+    // a failed read would show wrong temperatures and date orders, so the lists fail
+    // with it.
+    DeviceResult<std::uint8_t> readMeasurementUnitsBitfield();
+    // The same, 0 on failure, for callers that only log it.
     std::uint8_t downloadMeasurementUnitsBitfield();
-    std::optional<std::vector<FlightRecord>> listFlightsFull();
-    std::optional<std::vector<FlightRecord>> listFlightsShort();
-    bool eraseAllLogs();
+    // An empty list only when the instrument said it holds no flights: a silent, cut
+    // or damaged answer is a failure, so that nothing taken for an empty log book
+    // replaces or erases what is real.
+    DeviceResult<std::vector<FlightRecord>> listFlightsFull();
+    DeviceResult<std::vector<FlightRecord>> listFlightsShort();
+    // Succeeds only when the instrument acknowledged the erase.
+    DeviceResult<void> eraseAllLogs();
     bool isCurrentFwVersionEqualTo(std::string_view version) const;
     bool isCurrentFwVersionGreaterThan(std::string_view version) const;
 
@@ -128,9 +138,9 @@ public:
     // when the instrument holds no pilot data. What is about to be edited and written
     // back must come from here: an edit of the zero record a failed read gives would
     // overwrite the instrument's real pilot data with empty fields.
-    std::optional<PilotData> readPilotData();
-    // True when every chunk was accepted.
-    bool uploadPilotData(const PilotData& record);
+    DeviceResult<PilotData> readPilotData();
+    // Succeeds when every chunk was accepted.
+    DeviceResult<void> uploadPilotData(const PilotData& record);
 
     // --- Airspaces transfer ---
 
@@ -180,6 +190,11 @@ private:
     // Writes the request and reads up to answerLength bytes; nothing when the write
     // failed or the read raised an error.
     std::optional<Bytes> exchange(ByteView request, std::size_t answerLength);
+    // The same, telling why: no open line or a line that failed is Unplugged. An empty
+    // answer is a value; what it means is the command's to say.
+    DeviceResult<Bytes> request(ByteView request, std::size_t answerLength);
+    DeviceResult<Bytes> readAnswer(std::uint64_t length, std::optional<std::chrono::milliseconds> silence);
+    DeviceError lineFailure(const char* operation, const std::string& message) const;
     void discardLateBytes();
     // Reads what the line holds until a read waiting the given silence (the line's own
     // 0.1 s when none is given) brings nothing, and at most maximumDrainedBytes.
@@ -188,6 +203,8 @@ private:
     // Both reads: until length bytes arrived or the line was silent for the given time
     // (the line's own 0.1 s when none is given).
     std::optional<Bytes> readData(std::uint64_t length, std::optional<std::chrono::milliseconds> silence);
+    DeviceResult<std::uint8_t> beginFlightList();
+    DeviceResult<std::vector<FlightRecord>> listFlights(bool full);
     // Reads every sector of a flight's track log and joins them.
     std::optional<Bytes> downloadFlightData(TrackLogFormat format, std::int64_t flightNumber);
 

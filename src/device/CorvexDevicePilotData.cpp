@@ -18,14 +18,15 @@ constexpr std::uint16_t statusValue(PilotDataStatus status) { return static_cast
 
 PilotData CorvexDevice::downloadPilotData()
 {
-    return readPilotData().value_or(PilotData {});
+    auto record = readPilotData();
+    return record ? *record : PilotData {};
 }
 
-std::optional<PilotData> CorvexDevice::readPilotData()
+DeviceResult<PilotData> CorvexDevice::readPilotData()
 {
     if (!hasOpenLine()) {
         logLine(log(), "Fatal ERROR! deviceFile is nil");
-        return std::nullopt;
+        return deviceFailure(DeviceErrorKind::Unplugged, "no open serial line");
     }
     logLine(log(), "Downloading pilot data");
 
@@ -38,25 +39,29 @@ std::optional<PilotData> CorvexDevice::readPilotData()
     for (std::size_t round = 1;; ++round) {
         if (round > PilotData::size + 1) {
             logLine(log(), "downloadPilotData: the instrument does not end the pilot data");
-            return std::nullopt;
+            return deviceFailure(DeviceErrorKind::BadAnswer, "the pilot data does not end");
         }
         if (!deviceWriteData(request)) {
             logLine(log(), "deviceWriteData devPilotDataReq failure");
-            return std::nullopt;
+            return deviceFailure(DeviceErrorKind::Unplugged, "the request could not be written");
         }
-        auto answer = deviceReadDataOfLength(pilotDataResponseLength);
-        auto response = answer ? decodePilotDataResponse(*answer) : std::nullopt;
+        auto answer = readAnswer(pilotDataResponseLength, std::nullopt);
+        if (!answer) {
+            logLine(log(), "readData is not of size DRV_DEV_PILOTDATA_RESPONSE");
+            return Failure { answer.error() };
+        }
+        auto response = decodePilotDataResponse(*answer);
         if (!response) {
             logLine(log(), "readData is not of size DRV_DEV_PILOTDATA_RESPONSE");
-            return std::nullopt;
+            return deviceFailure(answer->empty() ? DeviceErrorKind::NoAnswer : DeviceErrorKind::ShortAnswer, "pilot data answer");
         }
         if (response->command != byte(Command::PilotData)) {
             logLine(log(), "downloadPilotData: response's readDevPilotData->command is not 14");
-            return std::nullopt;
+            return deviceFailure(DeviceErrorKind::BadAnswer, "pilot data answer of another command");
         }
         if (response->status == statusValue(PilotDataStatus::PILOT_DATA_STATUS_ERROR)) {
             logLine(log(), "pilotDataHeader.status == PILOT_DATA_STATUS_ERROR");
-            return std::nullopt;
+            return deviceFailure(DeviceErrorKind::Refused, "the instrument reported an error reading pilot data");
         }
         if (response->status == statusValue(PilotDataStatus::PILOT_DATA_STATUS_NO_DATA)) {
             logLine(log(), "pilotDataHeader.status == PILOT_DATA_STATUS_NO_DATA");
@@ -67,19 +72,19 @@ std::optional<PilotData> CorvexDevice::readPilotData()
         total += response->length;
         if (total > pilotDataRecordSize) {
             logLine(log(), "downloadPilotData: the returned chunk is larger than the whole buffer (struct PilotData). Something's not right");
-            return std::nullopt;
+            return deviceFailure(DeviceErrorKind::BadAnswer, "a pilot-data chunk beyond the record");
         }
-        auto chunk = deviceReadDataOfLength(response->length);
+        auto chunk = readAnswer(response->length, std::nullopt);
         if (!chunk) {
             logLine(log(), "readData is not of size DRV_DEV_PILOTDATA_RESPONSE");
-            return std::nullopt;
+            return Failure { chunk.error() };
         }
         // A chunk shorter than announced lost bytes on the line. Handing back the
         // record with a hole would show and, once saved, store damaged pilot data.
         if (chunk->size() < response->length) {
             logLine(log(), "downloadPilotData: the chunk is shorter than announced (%lu < %lu)",
                 static_cast<unsigned long>(chunk->size()), static_cast<unsigned long>(response->length));
-            return std::nullopt;
+            return deviceFailure(DeviceErrorKind::ShortAnswer, "a pilot-data chunk shorter than announced");
         }
         std::copy(chunk->begin(), chunk->end(), record.bytes.begin() + static_cast<std::ptrdiff_t>(writePosition));
         writePosition += chunk->size();
@@ -94,7 +99,7 @@ std::optional<PilotData> CorvexDevice::readPilotData()
     }
 }
 
-bool CorvexDevice::uploadPilotData(const PilotData& record)
+DeviceResult<void> CorvexDevice::uploadPilotData(const PilotData& record)
 {
     std::size_t remaining = PilotData::size;
     std::size_t position = 0;
@@ -109,28 +114,30 @@ bool CorvexDevice::uploadPilotData(const PilotData& record)
         frame.insert(frame.end(), record.bytes.begin() + static_cast<std::ptrdiff_t>(position),
             record.bytes.begin() + static_cast<std::ptrdiff_t>(position + chunkLength));
 
-        auto answer = exchange(frame, pilotDataResponseLength);
-        if (!answer || answer->empty())
-            return false;
+        auto answer = request(frame, pilotDataResponseLength);
+        if (!answer)
+            return Failure { answer.error() };
+        if (answer->empty())
+            return deviceFailure(DeviceErrorKind::NoAnswer, "pilot data write");
         auto response = decodePilotDataResponse(*answer);
         if (!response) {
             logLine(log(), "Device returned wrong amount of bytes :/ Shouldn't be here");
-            return false;
+            return deviceFailure(DeviceErrorKind::ShortAnswer, "pilot data write answer");
         }
         if (response->command != byte(Command::PilotData)) {
             logLine(log(), "uploadPilotData: device returned invalid command");
-            return false;
+            return deviceFailure(DeviceErrorKind::BadAnswer, "pilot data write answer of another command");
         }
         if (response->status != statusValue(PilotDataStatus::PILOT_DATA_STATUS_OK)) {
             logLine(log(), "uploadPilotData: device returned error when trying to upload pilot data");
-            return false;
+            return deviceFailure(DeviceErrorKind::Refused, "the instrument refused the pilot data");
         }
         offset += response->length;
         position += chunkLength;
         remaining -= chunkLength;
     }
     logLine(log(), "Pilot data uploaded successfully");
-    return true;
+    return {};
 }
 
 } // namespace corvex

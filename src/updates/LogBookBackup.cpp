@@ -128,7 +128,7 @@ LogBookEraseResult backUpAndEraseLogBook(CorvexDevice& device, const std::string
     }
 
     logLine(log, "Erasing the log book");
-    result.erased = device.eraseAllLogs();
+    result.erased = device.eraseAllLogs().hasValue();
     if (!result.erased)
         logLine(log, "Log book erase failed");
     // Only a completed erase is worth telling here; the caller reports a failed one,

@@ -7,7 +7,6 @@
 #include "VirtualInstrumentProcess.h"
 #include "airspaces/OpenAirConversion.h"
 #include "airspaces/ui/AirspacesWindow.h"
-#include "app/InstrumentBusyGuard.h"
 #include "app/UserPreferencesWindow.h"
 #include "support/TestFiles.h"
 #include "ui_AirspacesWindow.h"
@@ -394,7 +393,7 @@ TEST(AirspacesWindowApp, ClearFromTheMenuEmptiesTheInstrument)
     bool lockedDuringErase = false;
     pty.ports.beforeWrite = [&](ByteView request) {
         if (isAirspacesRequest(request, 5))
-            lockedDuringErase = pty.app->controller->instrumentBusyState().isBusy() && pty.window().actionSheet()->isVisible();
+            lockedDuringErase = pty.app->controller->instrumentSession()->isBusy() && pty.window().actionSheet()->isVisible();
     };
     ASSERT_TRUE(pty.app->ui().clearAirspacesMenuItem->isEnabled());
     pty.app->ui().clearAirspacesMenuItem->trigger();

@@ -6,7 +6,6 @@
 #include "airspaces/ui/AirspacesWindow.h"
 #include "app/FilePanelPresenter.h"
 #include "app/FlightRecordMetaType.h"
-#include "app/InstrumentBusyGuard.h"
 #include "app/LevelIndicator.h"
 #include "app/PleaseWaitSheet.h"
 #include "app/Resources.h"
@@ -400,18 +399,22 @@ TEST_F(AppDelegateTest, AirspacesGateLogsItsDecision)
     }
 }
 
-TEST_F(AppDelegateTest, BusyGuardKeepsASecondInstrumentCommandFromStarting)
+TEST_F(AppDelegateTest, ALeaseKeepsASecondInstrumentCommandFromStarting)
 {
     launchConnected();
     Ui::MainWindow& ui = app.ui();
     ASSERT_TRUE(ui.flightsPanel->isEnabled());
+    InstrumentSession& session = *app.controller->instrumentSession();
     {
-        InstrumentBusyGuard outer(app.controller->instrumentBusyState());
+        auto lease = session.borrow("installing firmware");
+        ASSERT_TRUE(lease);
         {
-            InstrumentBusyGuard inner(app.controller->instrumentBusyState());
+            auto second = session.borrow("reading the log book");
+            ASSERT_FALSE(second);
+            EXPECT_EQ(second.error().kind, DeviceErrorKind::Busy);
+            EXPECT_EQ(describeDeviceError(second.error()), "the instrument is busy installing firmware. Wait until it has finished, then try again.");
         }
-        // Still held by the outer guard.
-        EXPECT_TRUE(app.controller->instrumentBusyState().isBusy());
+        EXPECT_TRUE(session.isBusy());
         EXPECT_FALSE(ui.flightsPanel->isEnabled());
         EXPECT_FALSE(ui.downloadLogbookButton->isEnabled());
         EXPECT_FALSE(ui.editPilotDataButton->isEnabled());
@@ -425,7 +428,7 @@ TEST_F(AppDelegateTest, BusyGuardKeepsASecondInstrumentCommandFromStarting)
         EXPECT_EQ(countRequests(*ports.state, airspacesEraseRequest), 0u);
         EXPECT_FALSE(app.controller->updateWindowController()->isVisible());
     }
-    EXPECT_FALSE(app.controller->instrumentBusyState().isBusy());
+    EXPECT_FALSE(session.isBusy());
     EXPECT_TRUE(ui.flightsPanel->isEnabled());
     EXPECT_TRUE(ui.downloadLogbookButton->isEnabled());
     // The track-log button keeps its own state: it waits for a pick in the list.
@@ -478,7 +481,7 @@ TEST_F(AppDelegateTest, LauncherActionsWaitUntilTheInstrumentIsConnectedAndFree)
     EXPECT_FALSE(airspaces.isVisible());
 
     {
-        InstrumentBusyGuard busy(app.controller->instrumentBusyState());
+        auto lease = app.controller->instrumentSession()->borrow("testing");
         app.controller->performLauncherAction("manage-airspaces");
         runEventLoopFor(50);
         EXPECT_FALSE(airspaces.isVisible());
@@ -495,7 +498,7 @@ TEST_F(AppDelegateTest, ConnectionReplacingTheWindowStateWhileLockedKeepsItsOwnS
     instrument.flights = { { 3, 13, 7, 5, 9, 3, 3725 } };
     launchConnected();
     {
-        InstrumentBusyGuard busy(app.controller->instrumentBusyState());
+        auto lease = app.controller->instrumentSession()->borrow("testing");
         discovery.unplug(port);
         EXPECT_FALSE(app.ui().downloadLogbookButton->isEnabled());
     }
@@ -503,6 +506,20 @@ TEST_F(AppDelegateTest, ConnectionReplacingTheWindowStateWhileLockedKeepsItsOwnS
     EXPECT_FALSE(app.ui().logEntriesCombo->isEnabled());
     discovery.plug(port);
     EXPECT_TRUE(app.ui().downloadLogbookButton->isEnabled());
+
+    // An arrival while a command holds the line: its connect sequence waits for the
+    // command instead of sending requests between the command's own.
+    discovery.unplug(port);
+    {
+        auto lease = app.controller->instrumentSession()->borrow("testing");
+        const std::size_t infoRequests = countRequests(*ports.state, { 0x01 });
+        discovery.plug(port);
+        runEventLoopFor(50);
+        EXPECT_EQ(countRequests(*ports.state, { 0x01 }), infoRequests);
+        EXPECT_FALSE(app.ui().downloadLogbookButton->isEnabled());
+        EXPECT_TRUE(app.log.contains("The instrument's connect sequence waits: the instrument is busy testing"));
+    }
+    EXPECT_TRUE(waitUntil([&] { return app.ui().downloadLogbookButton->isEnabled(); }, 3000));
 }
 
 TEST_F(AppDelegateTest, UpgradeMenusLogAndChooseTheChannel)

@@ -9,7 +9,6 @@
 #include "airspaces/AirspacesTransferService.h"
 #include "airspaces/OpenAirConversion.h"
 #include "airspaces/ui/AirspacesWindow.h"
-#include "app/InstrumentBusyGuard.h"
 #include "app/LevelIndicator.h"
 #include "app/PilotDataWindowController.h"
 #include "base/Format.h"
@@ -96,13 +95,13 @@ bool disconnectedState(AppHarness& app)
         && !ui.logEntriesCombo->isEnabled() && !ui.downloadLogbookButton->isEnabled() && !ui.logTypeMatrix->isEnabled()
         && ui.editPilotDataButton->isHidden() && ui.batteryVoltageIndicator->doubleValue() == 0
         && !ui.eraseLogBookMenuItem->isEnabled() && !ui.manageAirspacesMenuItem->isEnabled()
-        && app.window.backgroundName() == "CloudsBackgroundGrayscale.tiff" && !app.controller->instrumentBusyState().isBusy();
+        && app.window.backgroundName() == "CloudsBackgroundGrayscale.tiff" && !app.controller->instrumentSession()->isBusy();
 }
 
 bool filled(AppHarness& app)
 {
     return app.ui().logEntriesCombo->count() == 3 && app.ui().serialLabel->text().startsWith("Serial Number: ")
-        && app.ui().logEntriesCombo->isEnabled() && !app.controller->instrumentBusyState().isBusy();
+        && app.ui().logEntriesCombo->isEnabled() && !app.controller->instrumentSession()->isBusy();
 }
 
 // The files of the folder (and below it), by name relative to it; the line with the
@@ -264,7 +263,7 @@ const std::vector<Operation>& operations()
                     EXPECT_FALSE(s.stateItem("airspaces").value_or("").size()) << "cleared was reported, the set is still there";
                 }
             } },
-        { "pilot data write", instrument({ "--pilot", "First Pilot" }), false, {},
+        { "pilot data write", instrument({ "--pilot", "First Pilot" }), false, { "Unable to save the pilot data" },
             [](Session& s) {
                 s.expected = formatString("Pilot %02d", ++s.run);
                 s.app().ui().editPilotDataButton->click();

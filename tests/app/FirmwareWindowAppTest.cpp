@@ -78,7 +78,7 @@ protected:
 
     std::uint16_t firmwareOfTheInstrument()
     {
-        app->device().getDeviceInfo();
+        static_cast<void>(app->device().getDeviceInfo());
         return app->device().currentFirmwareVersion();
     }
 

@@ -65,12 +65,37 @@ TEST(Cli, ClearFailuresWithoutOrWithASilentInstrument)
     EXPECT_NE(none.exitCode, 0);
     EXPECT_TRUE(none.err.contains("no instrument found")) << none.err.toStdString();
 
+    // A silent instrument is never one with an empty log book: every command fails
+    // with exit 3, prints nothing on stdout, and a file it would write is kept.
     VirtualInstrumentProcess instrument;
     ASSERT_TRUE(instrument.control("fault silent"));
-    CliRun silent = runCli({ "--port", QString::fromStdString(instrument.portPath()), "info" });
-    EXPECT_NE(silent.exitCode, 0);
-    EXPECT_TRUE(silent.err.contains("does not answer")) << silent.err.toStdString();
-    EXPECT_TRUE(silent.out.isEmpty());
+    QTemporaryDir scratch;
+    const QString kept = scratch.path() + "/keep.csv";
+    const QByteArray keptText = "header\n1\n2\n3\n4\n5\n6\n";
+    {
+        QFile file(kept);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(keptText);
+    }
+    const struct {
+        QStringList arguments;
+        const char* said;
+    } cases[] = {
+        { { "info" }, "does not answer" },
+        { { "flights" }, "did not send its flight list: the instrument did not answer" },
+        { { "logbook", "--out", kept }, "Error dowloading logbook" },
+        { { "download", "all", "--out", scratch.path() + "/flights" }, "does not answer" },
+    };
+    for (const auto& c : cases) {
+        CliRun silent = runCli(QStringList { "--port", QString::fromStdString(instrument.portPath()) } + c.arguments);
+        EXPECT_EQ(silent.exitCode, 3) << c.arguments.join(' ').toStdString();
+        EXPECT_TRUE(silent.err.contains(c.said)) << silent.err.toStdString();
+        EXPECT_TRUE(silent.out.isEmpty()) << silent.out.toStdString();
+    }
+    QFile file(kept);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), keptText) << "a failed read never replaces a file";
+    EXPECT_TRUE(QDir(scratch.path() + "/flights").entryList(QDir::Files).isEmpty());
 }
 
 TEST(Cli, HelpVersionAndUsageErrors)

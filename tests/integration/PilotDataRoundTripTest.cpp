@@ -86,7 +86,7 @@ TEST(PilotDataRoundTrip, InstrumentFailureStatuses)
     ASSERT_TRUE(instrument.control("fault pilot-no-data"));
     EXPECT_TRUE(session.device->downloadPilotData().isEmpty());
     EXPECT_TRUE(session.log.contains("pilotDataHeader.status == PILOT_DATA_STATUS_NO_DATA"));
-    const std::optional<PilotData> none = session.device->readPilotData();
+    const DeviceResult<PilotData> none = session.device->readPilotData();
     ASSERT_TRUE(none);
     EXPECT_TRUE(none->isEmpty());
 

@@ -121,7 +121,7 @@ struct PtyDevice {
         environment.now = [] { return std::chrono::system_clock::time_point(std::chrono::sys_days(std::chrono::year(2026) / 1 / 2)); };
         device = std::make_unique<CorvexDevice>(nullptr, environment);
         device->corvexDeviceMatchedAtBsdPath(path, 1);
-        ready = device->hasOpenLine() && device->initializeDevice() && device->getDeviceInfo().has_value();
+        ready = device->hasOpenLine() && device->initializeDevice() && device->getDeviceInfo().hasValue();
     }
 
     PosixSerialPortOpener ports;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <optional>
 
 using namespace corvex;
 using namespace corvex::testing;
@@ -47,7 +48,10 @@ struct LogBookInstrument {
                 return shortNext < shortRecords.size() ? shortRecords[shortNext++] : Bytes {};
             if (request == hexBytes("0302")) {
                 ++erases;
-                return Bytes(28, 0);
+                Bytes acknowledgement(28, 0);
+                acknowledgement[0] = 0x03;
+                acknowledgement[1] = 0x02;
+                return acknowledgement;
             }
             return {};
         };
@@ -175,29 +179,47 @@ TEST(FullFlightList, EmptyRecordsEndOrContinueTheSequence)
     EXPECT_EQ(flightNumbers(*flights), (std::vector<int> { 4 }));
 }
 
-TEST(FullFlightList, BrokenAnswersFailTheList)
+// Only an instrument that answers the list with nothing at all holds no flights; every
+// other broken answer fails the list, so that nothing is taken for an empty log book.
+TEST(FlightLists, BrokenAnswersFailBothLists)
 {
     struct Case {
         const char* name;
         std::vector<Bytes> records;
         const char* logged;
+        std::optional<Bytes> units {};
     };
     Bytes short52 = listRecord(4, 0, 14, 1, 1, 1, 1);
     short52.resize(52);
+    Bytes short60 = listRecord(4, 0, 14, 1, 1, 1, 1);
+    short60.resize(60);
     Bytes wrongId = listRecord(4, 0, 14, 1, 1, 1, 1);
     wrongId[0] = 6;
     const std::vector<Case> cases {
-        { "52 bytes", { short52 }, "[listTracksData length] is less than (sizeof(struct DEV_DRV_LIST_TRACKS)-36-4)" },
+        { "52 bytes", { short52 }, nullptr },
+        { "60 bytes (a whole record of the full list)", { short60 }, "listTracksData has wrong size (60 < 89)" },
         { "wrong message id", { wrongId }, "listTracks->messageId is not 5, it is 6" },
         { "silence after a record", { listRecord(4, 1, 14, 1, 1, 1, 1) }, "listTracksData is nil" },
+        { "silent units", { listRecord(4, 0, 14, 1, 1, 1, 1) }, "Reading measurements bitfield attempt has failed. Giving up", Bytes {} },
+        { "damaged units", { listRecord(4, 0, 14, 1, 1, 1, 1) }, "Reading measurements bitfield attempt has failed. Giving up",
+            hexBytes("0E 08") },
     };
-    for (const Case& c : cases) {
-        DeviceTestRig rig;
-        LogBookInstrument instrument;
-        instrument.fullRecords = c.records;
-        rig.connect(instrument.responder());
-        EXPECT_FALSE(rig.device->listFlightsFull()) << c.name;
-        EXPECT_TRUE(rig.log.contains(c.logged)) << c.name;
+    for (bool fullList : { true, false }) {
+        for (const Case& c : cases) {
+            if (fullList && c.name == std::string("60 bytes (a whole record of the full list)"))
+                continue;
+            DeviceTestRig rig;
+            LogBookInstrument instrument;
+            (fullList ? instrument.fullRecords : instrument.shortRecords) = c.records;
+            if (c.units)
+                instrument.units = *c.units;
+            rig.connect(instrument.responder());
+            auto flights = fullList ? rig.device->listFlightsFull() : rig.device->listFlightsShort();
+            EXPECT_FALSE(flights) << c.name << (fullList ? " (full)" : " (short)");
+            if (c.logged) {
+                EXPECT_TRUE(rig.log.contains(c.logged)) << c.name;
+            }
+        }
     }
 }
 
@@ -232,43 +254,6 @@ TEST(ShortFlightList, NewestFirstWithTiesByDecreasingNumber)
     EXPECT_TRUE(rig.log.contains("Sorting flights by flight date (inverse order: most recent - first)"));
 }
 
-TEST(ShortFlightList, EmptyAndShortAnswersGiveAnEmptyList)
-{
-    {
-        DeviceTestRig rig;
-        LogBookInstrument instrument;
-        instrument.shortRecords = { listRecord(3, 1, 14, 1, 1, 1, 1) };
-        instrument.shortRecords.push_back(Bytes {});
-        rig.connect(instrument.responder());
-        auto flights = rig.device->listFlightsShort();
-        ASSERT_TRUE(flights);
-        EXPECT_TRUE(flights->empty()) << "records read before are dropped";
-        EXPECT_TRUE(rig.log.contains("DEV_DRV_LIST_TRACKS didn't return anything. Empty List after firmware update?"));
-    }
-    {
-        DeviceTestRig rig;
-        LogBookInstrument instrument;
-        Bytes truncated = listRecord(3, 0, 14, 1, 1, 1, 1);
-        truncated.resize(60);
-        instrument.shortRecords = { truncated };
-        rig.connect(instrument.responder());
-        auto flights = rig.device->listFlightsShort();
-        ASSERT_TRUE(flights);
-        EXPECT_TRUE(flights->empty());
-        EXPECT_TRUE(rig.log.contains("listTracksData has wrong size (60 < 89)"));
-    }
-    {
-        DeviceTestRig rig;
-        LogBookInstrument instrument;
-        Bytes wrongId = listRecord(3, 0, 14, 1, 1, 1, 1);
-        wrongId[0] = 0x02;
-        instrument.shortRecords = { wrongId };
-        rig.connect(instrument.responder());
-        EXPECT_FALSE(rig.device->listFlightsShort());
-        EXPECT_TRUE(rig.log.contains("listTracks->messageId is not 5, it is 2"));
-    }
-}
-
 // Every record says that more follow: both lists give up once the 16-bit block field
 // could not have counted that many records, instead of holding the main loop for ever.
 TEST(FlightListLimit, AnInstrumentThatNeverEndsTheListIsStopped)
@@ -277,6 +262,8 @@ TEST(FlightListLimit, AnInstrumentThatNeverEndsTheListIsStopped)
     for (bool fullList : { true, false }) {
         std::size_t records = 0;
         DeviceTestRig rig([&](const Bytes& request) {
+            if (request == hexBytes("0D"))
+                return hexBytes("0D 00");
             if (request.size() < 2 || request[0] != 0x03)
                 return Bytes {};
             ++records;
@@ -321,7 +308,7 @@ TEST(FlightListFaultSweep, NoPartialListIsEverReportedAsComplete)
     }
 }
 
-TEST(EraseAllLogs, SendsTheEraseAndAlwaysSucceeds)
+TEST(EraseAllLogs, SucceedsOnlyWhenTheInstrumentAcknowledges)
 {
     DeviceTestRig rig;
     LogBookInstrument instrument;
@@ -330,9 +317,21 @@ TEST(EraseAllLogs, SendsTheEraseAndAlwaysSucceeds)
     EXPECT_EQ(instrument.erases, 1);
     EXPECT_EQ(rig.line().written.back(), hexBytes("0302"));
 
-    DeviceTestRig silent;
-    silent.connect(scriptedAnswers({}));
-    EXPECT_TRUE(silent.device->eraseAllLogs());
+    struct Case {
+        const char* name;
+        Bytes answer;
+        DeviceErrorKind kind;
+    };
+    for (const Case& c : std::vector<Case> {
+             { "silence", Bytes {}, DeviceErrorKind::NoAnswer },
+             { "another command's answer", hexBytes("0D 08"), DeviceErrorKind::BadAnswer },
+         }) {
+        DeviceTestRig broken;
+        broken.connect([&](const Bytes&) { return c.answer; });
+        auto erased = broken.device->eraseAllLogs();
+        ASSERT_FALSE(erased) << c.name;
+        EXPECT_EQ(erased.error().kind, c.kind) << c.name;
+    }
 }
 
 TEST(FirmwareComparisons, StayWithinOneGeneration)

@@ -40,7 +40,7 @@ struct PtySession {
     bool connectTo(const std::string& path)
     {
         device->corvexDeviceMatchedAtBsdPath(path, 1);
-        return device->hasOpenLine() && device->initializeDevice() && device->getDeviceInfo().has_value();
+        return device->hasOpenLine() && device->initializeDevice() && device->getDeviceInfo().hasValue();
     }
     FirmwareInstallationEnvironment installation()
     {

@@ -22,6 +22,17 @@ void printError(std::ostream& err, const std::string& message)
     err << "corvex: " << message << std::endl;
 }
 
+ExitCode exitCodeFor(const DeviceError& error)
+{
+    return error.kind == DeviceErrorKind::PortUnavailable ? NoInstrument : InstrumentFailed;
+}
+
+ExitCode reportDeviceFailure(std::ostream& err, const std::string& what, const DeviceError& error)
+{
+    printError(err, what + ": " + describeDeviceError(error));
+    return exitCodeFor(error);
+}
+
 bool prepareOutputFolder(const std::string& folder, std::ostream& err)
 {
     // An empty folder is the current one, as for the files written into it.

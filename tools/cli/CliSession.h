@@ -91,6 +91,12 @@ struct CliContext {
 
 void printError(std::ostream& err, const std::string& message);
 
+// The one reading of an instrument's failure on the command line: prints
+// "corvex: WHAT: what happened. What to do." and gives the exit code of its kind
+// (NoInstrument when the serial device cannot be opened, InstrumentFailed otherwise).
+ExitCode exitCodeFor(const DeviceError& error);
+ExitCode reportDeviceFailure(std::ostream& err, const std::string& what, const DeviceError& error);
+
 // Makes the folder (with its parents, as mkdir -p) and checks that a file can be
 // created in it, so that a long transfer is not thrown away at the end. Prints the
 // reason and returns false when it cannot.

@@ -23,10 +23,8 @@ int runFlights(CliContext& context)
     if (auto failure = session.connect())
         return *failure;
     auto flights = session.device().listFlightsShort();
-    if (!flights) {
-        printError(context.err, "the instrument at " + session.portPath() + " did not send its flight list");
-        return InstrumentFailed;
-    }
+    if (!flights)
+        return reportDeviceFailure(context.err, "the instrument at " + session.portPath() + " did not send its flight list", flights.error());
     for (const FlightRecord& flight : *flights)
         context.out << recordStringTitle(flight) << "    " << durationText(flight.duration) << "\n";
     return Success;

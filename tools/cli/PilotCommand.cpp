@@ -84,11 +84,10 @@ int runPilot(CliContext& context)
         return *failure;
     // An instrument without pilot data prints as empty fields; a failed read is not
     // taken for that: edited and sent back, it would wipe every field not edited.
-    const std::optional<PilotData> read = session.device().readPilotData();
-    if (!read) {
-        printError(context.err, "the instrument at " + session.portPath() + " did not send its pilot data; nothing was changed");
-        return InstrumentFailed;
-    }
+    const DeviceResult<PilotData> read = session.device().readPilotData();
+    if (!read)
+        return reportDeviceFailure(context.err,
+            "the instrument at " + session.portPath() + " did not send its pilot data; nothing was changed", read.error());
     const PilotData& asRead = *read;
     if (edits->empty()) {
         printPilotData(context.out, asRead);
@@ -99,10 +98,8 @@ int runPilot(CliContext& context)
     for (const FieldEdit& edit : *edits)
         form.text(edit.field) = edit.value;
     const PilotData sent = pilotDataFromForm(form, asRead);
-    if (!session.device().uploadPilotData(sent)) {
-        printError(context.err, "the instrument at " + session.portPath() + " did not take the pilot data");
-        return InstrumentFailed;
-    }
+    if (auto written = session.device().uploadPilotData(sent); !written)
+        return reportDeviceFailure(context.err, "the instrument at " + session.portPath() + " did not take the pilot data", written.error());
     // What the instrument holds now is what counts, as in the pilot-data sheet.
     const PilotData readBack = session.device().downloadPilotData();
     printPilotData(context.out, readBack);

@@ -4,7 +4,7 @@
 #include "airspaces/AirspacesTransferService.h"
 #include "airspaces/OpenAirConverter.h"
 #include "airspaces/WSAirspaces.h"
-#include "app/InstrumentBusyGuard.h"
+#include "device/InstrumentSession.h"
 #include "base/Format.h"
 #include "device/CorvexDevice.h"
 #include "device/FirmwareVersion.h"
@@ -202,9 +202,9 @@ void AirspacesWindow::presentAirspacesWindow()
     }
     showInstrumentState();
 
-    std::optional<InstrumentBusyGuard> busy;
-    if (m_environment.instrumentBusy)
-        busy.emplace(*m_environment.instrumentBusy);
+    auto busy = holdInstrument("reading the airspaces");
+    if (!busy)
+        return;
     // A cancel left over from the last sheet would make the read below give nothing, and
     // the window would claim that the instrument holds no set.
     m_deviceOperationCancelled = false;
@@ -238,6 +238,26 @@ void AirspacesWindow::deviceDisconnected()
     close();
 }
 
+void AirspacesWindow::setInstrumentBusy(bool busy)
+{
+    if (busy) {
+        // The window's own workflows cover it with their sheet.
+        if (m_instrumentHold.lock() || !m_greyedWhileBusy.empty())
+            return;
+        for (QWidget* command : std::initializer_list<QWidget*> { m_ui->downloadAirspacesFromTheDeviceButton,
+                 m_ui->devDownloadAirspacesButton, m_ui->uploadButton, m_ui->uploadAirspacesFromAnOpenAirFile,
+                 m_ui->uploadAirspacesButton, m_ui->clearAirspacesButton }) {
+            if (command->isEnabled()) {
+                command->setEnabled(false);
+                m_greyedWhileBusy.push_back(command);
+            }
+        }
+        return;
+    }
+    for (QWidget* command : std::exchange(m_greyedWhileBusy, {}))
+        command->setEnabled(true);
+}
+
 void AirspacesWindow::showInstrumentState()
 {
     if (hasInstrument()) {
@@ -252,7 +272,26 @@ bool AirspacesWindow::hasInstrument() const { return m_device && m_device->hasOp
 
 bool AirspacesWindow::instrumentIsBusy() const
 {
-    return m_environment.instrumentBusy && m_environment.instrumentBusy->isBusy();
+    return m_environment.session && m_environment.session->isBusy();
+}
+
+std::shared_ptr<void> AirspacesWindow::holdInstrument(const char* purpose)
+{
+    if (auto held = m_instrumentHold.lock())
+        return held;
+    std::shared_ptr<void> hold;
+    if (!m_environment.session) {
+        hold = std::make_shared<int>(0);
+    } else {
+        auto lease = m_environment.session->borrow(purpose);
+        if (!lease) {
+            logLine(*m_environment.log, "Not %s: %s", purpose, lease.error().detail.c_str());
+            return nullptr;
+        }
+        hold = std::make_shared<InstrumentSession::Lease>(std::move(*lease));
+    }
+    m_instrumentHold = hold;
+    return hold;
 }
 
 std::optional<Bytes> AirspacesWindow::devDownloadMetadata()
@@ -515,9 +554,9 @@ void AirspacesWindow::devDownloadAirspacesButton()
 
 void AirspacesWindow::readWholeSetFromTheDevice(Caching caching)
 {
-    std::optional<InstrumentBusyGuard> busy;
-    if (m_environment.instrumentBusy)
-        busy.emplace(*m_environment.instrumentBusy);
+    auto busy = holdInstrument("reading the airspaces");
+    if (!busy)
+        return;
     showActionSheetWithText(QString::fromUtf8(downloadingFromDeviceText), false);
     setActionSheetIndeterminate();
     runEventLoopFor(0.01);
@@ -571,9 +610,11 @@ void AirspacesWindow::downloadApprovedSet(AfterDownload after)
     }
     // The instrument is this workflow's from the press of the button to the end of the
     // upload: a command of the main window must not start while the set downloads.
-    std::shared_ptr<InstrumentBusyGuard> busy;
-    if (after == AfterDownload::CacheUploadAndShow && m_environment.instrumentBusy)
-        busy = std::make_shared<InstrumentBusyGuard>(*m_environment.instrumentBusy);
+    std::shared_ptr<void> busy;
+    if (after == AfterDownload::CacheUploadAndShow && !(busy = holdInstrument("uploading airspaces"))) {
+        hideActionSheet();
+        return;
+    }
     const std::int64_t setId = std::strtoll(entry[1].toUtf8().constData(), nullptr, 10);
     WSAirspaces& service = idleWsAirspaces();
     service.GetApprovedAirspaces(setId, [this, after, busy](std::optional<std::string> fileName, std::optional<Bytes> setBytes) {
@@ -623,10 +664,10 @@ void AirspacesWindow::convertOpenAirFile(AfterConversion after)
         return;
     const QString fileName = QFileInfo(*path).fileName();
 
-    std::shared_ptr<InstrumentBusyGuard> busy;
+    std::shared_ptr<void> busy;
     if (after == AfterConversion::CacheUploadAndShow) {
-        if (m_environment.instrumentBusy)
-            busy = std::make_shared<InstrumentBusyGuard>(*m_environment.instrumentBusy);
+        if (!(busy = holdInstrument("uploading airspaces")))
+            return;
         showActionSheetWithText(QString::fromUtf8(convertingText), false);
         setActionSheetIndeterminate();
     }
@@ -674,9 +715,9 @@ void AirspacesWindow::uploadCurrentAirspaces()
     }
     if (!m_device)
         return;
-    std::optional<InstrumentBusyGuard> busy;
-    if (m_environment.instrumentBusy)
-        busy.emplace(*m_environment.instrumentBusy);
+    auto busy = holdInstrument("uploading airspaces");
+    if (!busy)
+        return;
     const std::shared_ptr<const Bytes> setBytes = m_currentAirspaces->internalData();
     logLine(*m_environment.log, "Total data size to upload: %ld", static_cast<long>(setBytes->size()));
     if (m_deviceHasAirspaces && !clearInstrument())
@@ -746,9 +787,9 @@ void AirspacesWindow::clearAirspacesButton()
 
 bool AirspacesWindow::clearInstrument()
 {
-    std::optional<InstrumentBusyGuard> busy;
-    if (m_environment.instrumentBusy)
-        busy.emplace(*m_environment.instrumentBusy);
+    auto busy = holdInstrument("clearing the airspaces");
+    if (!busy)
+        return false;
     showActionSheetWithText(QString::fromUtf8(clearingText), false);
     runEventLoopFor(0.01);
     auto cleared = AirspacesTransferService(*m_device).clear([this](float fraction) { setActionSheetProgress(fraction); });

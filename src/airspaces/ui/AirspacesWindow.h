@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 #include <string>
 
 class QDialog;
@@ -29,7 +30,7 @@ class AlertPresenter;
 class CorvexDevice;
 class EventLoopTurner;
 class HttpClient;
-class InstrumentBusyState;
+class InstrumentSession;
 class MapBaseLayer;
 class LogSink;
 class PreferencesStore;
@@ -44,7 +45,7 @@ class AirspacesWindow final : public QWidget, public MapViewDelegate {
 
 public:
     // The caller keeps every object alive for as long as the window lives; eventLoop
-    // and instrumentBusy may be null.
+    // and session may be null.
     struct Environment {
         PreferencesStore* preferences { nullptr };
         LogSink* log { nullptr };
@@ -52,9 +53,9 @@ public:
         // The window's own short turns (before a read or an erase, between chunks);
         // a nested QEventLoop without one.
         EventLoopTurner* eventLoop { nullptr };
-        // Taken for every instrument sequence, so that the main window's commands stay
-        // disabled while a transfer turns the event loop.
-        InstrumentBusyState* instrumentBusy { nullptr };
+        // Borrowed for every instrument sequence, so that no other command reaches the
+        // instrument while a transfer turns the event loop.
+        InstrumentSession* session { nullptr };
         // Fetches the map's tiles; without one the map shows its offline geography.
         HttpClient* mapTiles { nullptr };
     };
@@ -80,6 +81,9 @@ public:
     void presentAirspacesWindow();
     void clearAirspaces();
     void deviceDisconnected();
+    // Another command holds the instrument (or has given it back): the window's
+    // instrument commands are greyed meanwhile and restored afterwards.
+    void setInstrumentBusy(bool busy);
 
     // State, for the controller and the tests.
     const std::optional<Airspaces>& currentAirspaces() const { return m_currentAirspaces; }
@@ -161,12 +165,20 @@ private:
     WSAirspaces& idleWsAirspaces();
     void showInstrumentState();
     bool instrumentIsBusy() const;
+    // The instrument for one workflow: the hold the window already has, or a new
+    // lease; nothing while another command holds it.
+    std::shared_ptr<void> holdInstrument(const char* purpose);
     bool hasInstrument() const;
 
     std::unique_ptr<Ui::AirspacesWindow> m_ui;
     Environment m_environment;
     Panels m_panels;
     CorvexDevice* m_device { nullptr };
+    // The window's hold on the instrument, shared by the nested steps of one workflow
+    // (download, erase, upload) and given back when the last of them ends.
+    std::weak_ptr<void> m_instrumentHold;
+    // The instrument commands greyed by setInstrumentBusy, to enable again.
+    std::vector<QWidget*> m_greyedWhileBusy;
     std::unique_ptr<HttpClient> m_http;
     std::shared_ptr<MapBaseLayer> m_mapBaseLayer;
     std::unique_ptr<WSAirspaces> m_wsAirspaces;
