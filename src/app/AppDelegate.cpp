@@ -11,6 +11,7 @@
 #include "app/PleaseWaitSheet.h"
 #include "app/Resources.h"
 #include "app/UserPreferencesWindow.h"
+#include "device/InstrumentSession.h"
 #include "device/LogBookCodec.h"
 #include "device/PilotData.h"
 #include "export/FlightRecordText.h"
@@ -61,7 +62,7 @@ AppDelegate::AppDelegate(MainWindow& window, Environment environment, QObject* p
     connect(m_pilotDataWC, &QDialog::finished, this, &AppDelegate::didEndEditPilotDataSheet);
     m_fileDialogPanels = std::make_unique<FileDialogPanelPresenter>(&m_window);
     m_filePanels = m_fileDialogPanels.get();
-    connect(m_instrumentBusy, &InstrumentBusyState::busyChanged, this, &AppDelegate::setInstrumentControlsLocked);
+    connect(m_instrumentBusy, &InstrumentBusyState::busyChanged, this, [this] { setInstrumentControlsLocked(instrumentIsBusy()); });
     // From the loop, not from inside the guard that ends: the connect sequence's guard
     // ends deep in the device's notification.
     connect(m_instrumentBusy, &InstrumentBusyState::busyChanged, this, [this](bool busy) {
@@ -74,6 +75,7 @@ AppDelegate::AppDelegate(MainWindow& window, Environment environment, QObject* p
 AppDelegate::~AppDelegate()
 {
     // The device goes first: its teardown must not reach a half-destroyed controller.
+    m_session.reset();
     m_device.reset();
 }
 
@@ -111,6 +113,12 @@ void AppDelegate::applicationDidFinishLaunching()
     deviceEnvironment.eventLoop = m_environment.eventLoop;
     deviceEnvironment.applicationVersion = QCoreApplication::applicationVersion().toStdString();
     m_device = std::make_unique<CorvexDevice>(this, std::move(deviceEnvironment));
+    m_session = std::make_unique<InstrumentSession>(*m_device);
+    m_session->addBusyObserver([this](bool busy) {
+        setInstrumentControlsLocked(instrumentIsBusy());
+        if (!busy && !m_heldLauncherAction.isEmpty())
+            QTimer::singleShot(0, this, &AppDelegate::runHeldLauncherAction);
+    });
 
     DownloadCommands::Environment downloadEnvironment;
     downloadEnvironment.window = &m_window;
@@ -143,8 +151,14 @@ void AppDelegate::applicationDidFinishLaunching()
                 notifier->post(notification);
         };
     }
+    updateEnvironment.logBookBackupsRoot = m_logBookBackupsRoot;
+    updateEnvironment.showStatus = [this](const QString& text) {
+        if (!text.isEmpty() && m_statusBeforeInstallation.isEmpty())
+            m_statusBeforeInstallation = m_window.statusText();
+        m_window.setStatusText(text.isEmpty() ? std::exchange(m_statusBeforeInstallation, QString()) : text);
+    };
     m_updateWindowController = std::make_unique<UpdateWindow>(std::move(updateEnvironment));
-    m_updateWindowController->setDevice(m_device.get());
+    m_updateWindowController->setSession(m_session.get());
 
     AirspacesWindow::Environment airspacesEnvironment;
     airspacesEnvironment.preferences = m_environment.preferences;
@@ -195,12 +209,10 @@ void AppDelegate::deviceConnected()
         return;
     }
 
-    if (m_updateWindowController && m_updateWindowController->isLogBookEraseScheduledForNextDeviceConnect()) {
-        // Cleared first, so that a failing erase is not repeated on every connection.
-        m_updateWindowController->setIsLogBookEraseScheduledForNextDeviceConnect(false);
-        logLine(*m_environment.log, "Log book erase scheduled from the last firmware update. Performing...");
-        // The flights go to the backups folder first; the erase waits for all of them.
-        eraseLogBookWithBackup(serialText(info->deviceId));
+    if (m_updateWindowController && m_updateWindowController->isInstallationAwaitingRestart()) {
+        // Back from a firmware installation: whether it took and, when the update
+        // erases the log book, the erase (its flights were saved before the update).
+        m_updateWindowController->instrumentRestarted();
         if (m_disconnections != disconnectionsAtStart)
             return;
     }
@@ -394,7 +406,7 @@ void AppDelegate::logEntriesComboItemSelected(int)
 
 void AppDelegate::eraseButtonPressed()
 {
-    if (m_instrumentBusy->isBusy() || !m_device)
+    if (instrumentIsBusy() || !m_device)
         return;
     InstrumentBusyGuard busy(*m_instrumentBusy);
     const unsigned disconnectionsAtStart = m_disconnections;
@@ -429,7 +441,7 @@ std::string AppDelegate::backupsRoot() const
 
 void AppDelegate::upgradeMenuClicked()
 {
-    if (m_instrumentBusy->isBusy() || !m_updateWindowController)
+    if (instrumentIsBusy() || !m_updateWindowController)
         return;
     logLine(*m_environment.log, "upgrade menu clicked");
     m_updateWindowController->setIsBetaVersionUpdateWindow(false);
@@ -438,7 +450,7 @@ void AppDelegate::upgradeMenuClicked()
 
 void AppDelegate::upgradeBetaMenuClicked()
 {
-    if (m_instrumentBusy->isBusy() || !m_updateWindowController)
+    if (instrumentIsBusy() || !m_updateWindowController)
         return;
     logLine(*m_environment.log, "upgrade Beta menu clicked");
     m_updateWindowController->setIsBetaVersionUpdateWindow(true);
@@ -447,14 +459,14 @@ void AppDelegate::upgradeBetaMenuClicked()
 
 void AppDelegate::airspacesManageMenuClicked()
 {
-    if (m_instrumentBusy->isBusy() || !m_airspacesWindowController)
+    if (instrumentIsBusy() || !m_airspacesWindowController)
         return;
     m_airspacesWindowController->presentAirspacesWindow();
 }
 
 void AppDelegate::airspacesClearMenuClicked()
 {
-    if (m_instrumentBusy->isBusy() || !m_airspacesWindowController)
+    if (instrumentIsBusy() || !m_airspacesWindowController)
         return;
     // The window holds the instrument for the erase itself.
     m_airspacesWindowController->clearAirspaces();
@@ -478,7 +490,7 @@ void AppDelegate::setFilePanelPresenter(FilePanelPresenter* panels)
 
 void AppDelegate::downloadTracklog()
 {
-    if (m_instrumentBusy->isBusy() || !m_downloadCommands)
+    if (instrumentIsBusy() || !m_downloadCommands)
         return;
     InstrumentBusyGuard busy(*m_instrumentBusy);
     m_downloadCommands->downloadTracklog();
@@ -486,7 +498,7 @@ void AppDelegate::downloadTracklog()
 
 void AppDelegate::downloadLogbook()
 {
-    if (m_instrumentBusy->isBusy() || !m_downloadCommands)
+    if (instrumentIsBusy() || !m_downloadCommands)
         return;
     InstrumentBusyGuard busy(*m_instrumentBusy);
     m_downloadCommands->downloadLogbook();
@@ -494,7 +506,7 @@ void AppDelegate::downloadLogbook()
 
 void AppDelegate::editPilotData()
 {
-    if (m_instrumentBusy->isBusy())
+    if (instrumentIsBusy())
         return;
     InstrumentBusyGuard busy(*m_instrumentBusy);
     const std::optional<PilotData> pilotData = m_device ? m_device->readPilotData() : std::optional<PilotData>(PilotData {});
@@ -591,7 +603,7 @@ void AppDelegate::performLauncherAction(const QString& name)
     }
     // A launcher usually starts the program, so the instrument is seldom ready yet.
     m_heldLauncherAction = name;
-    if (!m_instrumentReady || m_instrumentBusy->isBusy()) {
+    if (!m_instrumentReady || instrumentIsBusy()) {
         logLine(*m_environment.log, "Launcher action %s waits for the instrument", printable.constData());
         return;
     }
@@ -600,7 +612,7 @@ void AppDelegate::performLauncherAction(const QString& name)
 
 void AppDelegate::runHeldLauncherAction()
 {
-    if (m_heldLauncherAction.isEmpty() || !m_instrumentReady || m_instrumentBusy->isBusy())
+    if (m_heldLauncherAction.isEmpty() || !m_instrumentReady || instrumentIsBusy())
         return;
     const QString name = std::exchange(m_heldLauncherAction, QString());
     if (name == saveAllFlightsAction) {
@@ -622,6 +634,11 @@ void AppDelegate::saveAllFlights()
     ui.logEntriesCombo->setCurrentIndex(all);
     logEntriesComboItemSelected(all);
     downloadTracklog();
+}
+
+bool AppDelegate::instrumentIsBusy() const
+{
+    return m_instrumentBusy->isBusy() || (m_session && m_session->isBusy());
 }
 
 void AppDelegate::setInstrumentControlsLocked(bool locked)

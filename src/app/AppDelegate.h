@@ -24,6 +24,7 @@ class EventLoopTurner;
 class FilePanelPresenter;
 class HttpClient;
 class InstrumentBusyState;
+class InstrumentSession;
 class LogSink;
 class MainWindow;
 class PilotDataWindowController;
@@ -103,6 +104,7 @@ public:
     static QStringList launcherActionNames();
 
     CorvexDevice* device() const { return m_device.get(); }
+    InstrumentSession* session() const { return m_session.get(); }
     MainWindow& window() const { return m_window; }
     UpdateWindow* updateWindowController() const { return m_updateWindowController.get(); }
     AirspacesWindow* airspacesWindowController() const { return m_airspacesWindowController.get(); }
@@ -139,6 +141,8 @@ private:
     void airspacesGate();
     void setWindowBackground(const QString& imageName, const QColor& fallback);
     void setInstrumentControlsLocked(bool locked);
+    // A command sequence of this window or a lease of the session holds the instrument.
+    bool instrumentIsBusy() const;
     std::string pilotNameFromInstrument();
     // The flight list and the status line of a connected instrument.
     void showFlights(const std::vector<FlightRecord>& flights);
@@ -155,6 +159,7 @@ private:
     MainWindow& m_window;
     Environment m_environment;
     std::unique_ptr<CorvexDevice> m_device;
+    std::unique_ptr<InstrumentSession> m_session; // made with the device
     std::unique_ptr<UpdateWindow> m_updateWindowController;
     std::unique_ptr<AirspacesWindow> m_airspacesWindowController;
     std::unique_ptr<UserPreferencesWindow> m_userPreferencesWindow;
@@ -172,6 +177,8 @@ private:
     bool m_instrumentReady { false };
     QString m_heldLauncherAction;
     std::string m_logBookBackupsRoot;
+    // The status line before a firmware installation's own, given back after it.
+    QString m_statusBeforeInstallation;
 };
 
 } // namespace corvex
