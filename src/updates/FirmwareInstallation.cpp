@@ -138,6 +138,9 @@ FirmwareInstallationResult installFirmware(InstrumentSession& session, ByteView 
     }
     result.linesSent = count;
     const bool failed = result.error.has_value();
+    if (failed)
+        logLine(log, "Firmware installation failed at line %lu: %s (%s)", static_cast<unsigned long>(count),
+            deviceErrorKindName(result.error->kind), result.error->detail.c_str());
 
     if (environment.hideSheet)
         environment.hideSheet();
@@ -151,8 +154,6 @@ FirmwareInstallationResult installFirmware(InstrumentSession& session, ByteView 
 
     if (failed) {
         result.outcome = FirmwareInstallationOutcome::Failed;
-        logLine(log, "Firmware installation failed at line %lu: %s (%s)", static_cast<unsigned long>(count),
-            deviceErrorKindName(result.error->kind), result.error->detail.c_str());
         // A refusal keeps the product's words; anything else says what happened.
         alert("Oops!", result.error->kind == DeviceErrorKind::Refused
                 ? std::string("Firmware updating error!")

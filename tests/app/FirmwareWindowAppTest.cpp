@@ -7,6 +7,7 @@
 #include "UpdateProducts.h"
 #include "VendorServerProcess.h"
 #include "VirtualInstrumentProcess.h"
+#include "device/InstrumentSession.h"
 #include "platform/PosixSerialLine.h"
 #include "platform/qt/SystemDiscovery.h"
 #include "updates/ui/UpdateWindow.h"
@@ -138,14 +139,6 @@ TEST_F(FirmwareWindowTest, ADownloadThatErasesTheLogBookWarnsInstallsAndBacksUpO
     EXPECT_TRUE(alerted("The log book was saved"));
     EXPECT_TRUE(app->log.containsPrefix("Log book backup: 6 flights saved in "));
     EXPECT_EQ(backupFiles(), 6u);
-    for (const auto& entry : fs::recursive_directory_iterator(backups.path().toStdString())) {
-        if (!entry.is_regular_file())
-            continue;
-        EXPECT_NE(entry.path().string().find("/C0FFEE/"), std::string::npos) << entry.path();
-        std::ifstream file(entry.path(), std::ios::binary);
-        const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-        EXPECT_TRUE(text.starts_with("A") && text.find("\r\nB") != std::string::npos) << entry.path();
-    }
     EXPECT_FALSE(window().isLogBookEraseScheduledForNextDeviceConnect());
     std::size_t progressLines = 0;
     for (const std::string& line : app->log.lines)
@@ -284,6 +277,7 @@ TEST_F(FirmwareWindowTest, NoOtherCommandReachesTheInstrumentWhileFirmwareIsInst
     ASSERT_TRUE(waitUntil([&] { return app->ui().logEntriesCombo->count() == 1; }));
 
     EXPECT_EQ(pokes, 2);
+    // Both commands ask for their file before their first request: they never began.
     EXPECT_TRUE(panels.saveRequests.empty());
     EXPECT_TRUE(panels.folderRequests.empty());
     EXPECT_EQ(statusDuringBackup, "Saving a backup of the log book before the firmware update...");
@@ -295,9 +289,6 @@ TEST_F(FirmwareWindowTest, NoOtherCommandReachesTheInstrumentWhileFirmwareIsInst
     ASSERT_NE(first, requests.end());
     EXPECT_EQ(std::count_if(first, last, isLine), last - first) << "foreign requests among the firmware lines";
     EXPECT_GT(last - first, 300);
-    // Before the lines, only the backup's device info and log-book reads.
-    for (auto request = requests.begin(); request != first; ++request)
-        EXPECT_TRUE((*request)[0] == 0x01 || (*request)[0] == 0x03) << "foreign request " << int((*request)[0]);
 }
 
 TEST_F(FirmwareWindowTest, ABackupThatFailsBeforeAnErasingUpdateInstallsNothing)

@@ -32,6 +32,14 @@ Bytes bytes(const std::string& text)
     return Bytes(text.begin(), text.end());
 }
 
+// One 89-byte log-book record; block counts the records still to follow.
+Bytes logBookRecord(int flightNumber, int block)
+{
+    char head[64];
+    std::snprintf(head, sizeof head, "05 %04X 59 0000 %04X 0C 1E 07 05 18 0258", block, flightNumber);
+    return hexBytes(std::string(head) + std::string(2 * 74, '0'));
+}
+
 } // namespace
 
 TEST(FirmwareFrames, CarryTheModelsCommandTheLowSixteenBitsOfTheNumberTheTextAndANul)
@@ -57,19 +65,19 @@ TEST(FirmwareFrames, DeviceCommandsAnswerAsTheInstrumentDoes)
     // a refusal.
     DeviceTestRig rig(scriptedAnswers({ hexBytes("11 00 00 00"), hexBytes("11 00 01 07"), hexBytes("11 00") }));
     rig.device->setCurrentFirmwareVersion(2405);
-    EXPECT_TRUE(rig.device->uploadFirmwareLine(data1, 0));
-    const auto refused = rig.device->uploadFirmwareLine(data1, 1);
-    ASSERT_FALSE(refused);
-    EXPECT_EQ(refused.error().kind, DeviceErrorKind::Refused);
-    EXPECT_EQ(refused.error().verdict, 7);
-    const auto cut = rig.device->uploadFirmwareLine(data1, 2);
-    ASSERT_FALSE(cut);
-    EXPECT_EQ(cut.error().kind, DeviceErrorKind::ShortAnswer);
-    const auto silent = rig.device->uploadFirmwareLine(data1, 3);
-    ASSERT_FALSE(silent);
-    EXPECT_EQ(silent.error().kind, DeviceErrorKind::NoAnswer);
+    const auto failure = [&](std::uint64_t number) {
+        const auto sent = rig.device->uploadFirmwareLine(data1, number);
+        return sent ? std::optional<DeviceError>() : sent.error();
+    };
+    EXPECT_FALSE(failure(0));
+    const auto refused = failure(1);
+    EXPECT_EQ(refused->kind, DeviceErrorKind::Refused);
+    EXPECT_EQ(refused->verdict, 7);
+    EXPECT_EQ(failure(2)->kind, DeviceErrorKind::ShortAnswer);
+    EXPECT_EQ(failure(3)->kind, DeviceErrorKind::NoAnswer);
     EXPECT_TRUE(rig.log.contains("Uploading firmware line " + data1 + " line number 1"));
     EXPECT_TRUE(rig.log.contains("firmwareUpdateLineResponse: <11000107>"));
+    EXPECT_TRUE(rig.log.contains("firmwareUpdateLineResponse: <1100>"));
 
     rig.device->rebootDeviceAfterFirmwareUpdate("SE031000EC", 4);
     EXPECT_EQ(rig.line().written.back(), CorvexDevice::firmwareLineFrame(true, 4, "SE031000EC"));
@@ -80,21 +88,14 @@ TEST(FirmwareFrames, DeviceCommandsAnswerAsTheInstrumentDoes)
 
     // A line that fails either way has hung up: the cable, not the instrument.
     rig.line().failWrites = true;
-    const auto unwritten = rig.device->uploadFirmwareLine(data1, 6);
-    ASSERT_FALSE(unwritten);
-    EXPECT_EQ(unwritten.error().kind, DeviceErrorKind::Unplugged);
+    EXPECT_EQ(failure(6)->kind, DeviceErrorKind::Unplugged);
     rig.line().failWrites = false;
     rig.line().failReads = true;
-    const auto unread = rig.device->uploadFirmwareLine(data1, 6);
-    ASSERT_FALSE(unread);
-    EXPECT_EQ(unread.error().kind, DeviceErrorKind::Unplugged);
-    rig.line().failReads = false;
+    EXPECT_EQ(failure(6)->kind, DeviceErrorKind::Unplugged);
 
     rig.device->corvexDeviceTerminatedAtBsdPath(std::string("/dev/ttyACM0"));
     rig.log.lines.clear();
-    const auto gone = rig.device->uploadFirmwareLine(data1, 0);
-    ASSERT_FALSE(gone);
-    EXPECT_EQ(gone.error().kind, DeviceErrorKind::Unplugged);
+    EXPECT_EQ(failure(0)->kind, DeviceErrorKind::Unplugged);
     rig.device->rebootDeviceAfterFirmwareUpdate("SE031000EC", 0);
     EXPECT_FALSE(rig.device->eraseFirmwareLine(end, 0));
     EXPECT_EQ(rig.log.count("deviceFile is nil"), 3u);
@@ -319,11 +320,14 @@ TEST(FirmwareInstallation, SaysWhyItStoppedAndSendsNothingBeforeItMayBegin)
 TEST(FirmwareInstallation, AnErasingUpdateSavesTheLogBookBeforeTheFirstLine)
 {
     const auto instrument = [](bool listAnswers) {
-        return [listAnswers](const Bytes& request) -> Bytes {
+        return [listAnswers, fullLists = 0](const Bytes& request) mutable -> Bytes {
             if (request[0] == 0x01)
                 return hexBytes("02 00C0FFEE 0000 055F 28" + std::string(2 * 18, '0'));
-            if (request[0] == 0x03) // the short list is silent; the full one empty or silent
-                return listAnswers && request.size() > 1 && request[1] == 0x06 ? hexBytes("05 0000 08 0000 0000") : Bytes {};
+            // The short list is silent; the full one empty, or broken off after its first record.
+            if (request[0] == 0x03 && request.size() > 1 && request[1] == 0x06)
+                return listAnswers ? hexBytes("05 0000 08 0000 0000") : fullLists++ == 0 ? logBookRecord(1, 1) : Bytes {};
+            if (request[0] == 0x03)
+                return Bytes {};
             if (request.size() > 4 && request[4] == 'E')
                 return Bytes {};
             return Bytes { request[0], request[1], request[2], 0 };
@@ -431,11 +435,7 @@ TEST(LogBookBackupFolder, LivesUnderTheUsersDataFolderBySerialAndLocalTime)
 // list: only a log book that is really empty is erased without a word.
 TEST(LogBookBackupBeforeErase, AListThatBreaksOffIsNoEmptyLogBook)
 {
-    const auto record = [](int flightNumber, int block) {
-        char head[64];
-        std::snprintf(head, sizeof head, "05 %04X 59 0000 %04X 0C 1E 07 05 18 0258", block, flightNumber);
-        return hexBytes(std::string(head) + std::string(2 * 74, '0'));
-    };
+    const auto record = logBookRecord;
     struct Case {
         const char* name;
         std::vector<Bytes> shortList; // answers in turn; silence once they run out
