@@ -74,7 +74,8 @@ AppDelegate::AppDelegate(MainWindow& window, Environment environment, QObject* p
 
 AppDelegate::~AppDelegate()
 {
-    // The device goes first: its teardown must not reach a half-destroyed controller.
+    // The device (and its session) go first: its teardown must not reach a
+    // half-destroyed controller.
     m_session.reset();
     m_device.reset();
 }
