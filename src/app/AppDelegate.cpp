@@ -10,6 +10,7 @@
 #include "app/PleaseWaitSheet.h"
 #include "app/Resources.h"
 #include "app/UserPreferencesWindow.h"
+#include "device/InstrumentSession.h"
 #include "device/LogBookCodec.h"
 #include "device/PilotData.h"
 #include "export/FlightRecordText.h"
@@ -137,8 +138,14 @@ void AppDelegate::applicationDidFinishLaunching()
                 notifier->post(notification);
         };
     }
+    updateEnvironment.logBookBackupsRoot = m_logBookBackupsRoot;
+    updateEnvironment.showStatus = [this](const QString& text) {
+        if (!text.isEmpty() && m_statusBeforeInstallation.isEmpty())
+            m_statusBeforeInstallation = m_window.statusText();
+        m_window.setStatusText(text.isEmpty() ? std::exchange(m_statusBeforeInstallation, QString()) : text);
+    };
     m_updateWindowController = std::make_unique<UpdateWindow>(std::move(updateEnvironment));
-    m_updateWindowController->setDevice(m_device.get());
+    m_updateWindowController->setSession(m_session.get());
 
     AirspacesWindow::Environment airspacesEnvironment;
     airspacesEnvironment.preferences = m_environment.preferences;
@@ -209,7 +216,7 @@ void AppDelegate::deviceConnected()
     // An instrument that arrives while a command holds the line (a replug during an
     // alert, the restart after a firmware installation) waits for that command: the
     // two sequences would interleave their frames.
-    if (m_session && m_session->isBusy()) {
+    if (instrumentIsBusy()) {
         logLine(*m_environment.log, "The instrument's connect sequence waits: %s", m_session->busyMessage().c_str());
         m_connectPending = true;
         return;
@@ -220,7 +227,7 @@ void AppDelegate::deviceConnected()
     runConnectSequence(*lease);
 }
 
-void AppDelegate::runConnectSequence(InstrumentSession::Lease&)
+void AppDelegate::runConnectSequence(InstrumentSession::Lease& lease)
 {
     const unsigned disconnectionsAtStart = m_disconnections;
     Ui::MainWindow& ui = m_window.ui();
@@ -238,12 +245,10 @@ void AppDelegate::runConnectSequence(InstrumentSession::Lease&)
         return;
     }
 
-    if (m_updateWindowController && m_updateWindowController->isLogBookEraseScheduledForNextDeviceConnect()) {
-        // Cleared first, so that a failing erase is not repeated on every connection.
-        m_updateWindowController->setIsLogBookEraseScheduledForNextDeviceConnect(false);
-        logLine(*m_environment.log, "Log book erase scheduled from the last firmware update. Performing...");
-        // The flights go to the backups folder first; the erase waits for all of them.
-        eraseLogBookWithBackup(serialText(info->deviceId));
+    if (m_updateWindowController && m_updateWindowController->isInstallationAwaitingRestart()) {
+        // Back from a firmware installation: whether it took and, when the update
+        // erases the log book, the erase (its flights were saved before the update).
+        m_updateWindowController->instrumentRestarted(lease);
         if (m_disconnections != disconnectionsAtStart)
             return;
     }
@@ -475,7 +480,7 @@ std::string AppDelegate::backupsRoot() const
 
 void AppDelegate::upgradeMenuClicked()
 {
-    if ((m_session && m_session->isBusy()) || !m_updateWindowController)
+    if (instrumentIsBusy() || !m_updateWindowController)
         return;
     logLine(*m_environment.log, "upgrade menu clicked");
     m_updateWindowController->setIsBetaVersionUpdateWindow(false);
@@ -484,7 +489,7 @@ void AppDelegate::upgradeMenuClicked()
 
 void AppDelegate::upgradeBetaMenuClicked()
 {
-    if ((m_session && m_session->isBusy()) || !m_updateWindowController)
+    if (instrumentIsBusy() || !m_updateWindowController)
         return;
     logLine(*m_environment.log, "upgrade Beta menu clicked");
     m_updateWindowController->setIsBetaVersionUpdateWindow(true);
@@ -493,14 +498,14 @@ void AppDelegate::upgradeBetaMenuClicked()
 
 void AppDelegate::airspacesManageMenuClicked()
 {
-    if ((m_session && m_session->isBusy()) || !m_airspacesWindowController)
+    if (instrumentIsBusy() || !m_airspacesWindowController)
         return;
     m_airspacesWindowController->presentAirspacesWindow();
 }
 
 void AppDelegate::airspacesClearMenuClicked()
 {
-    if ((m_session && m_session->isBusy()) || !m_airspacesWindowController)
+    if (instrumentIsBusy() || !m_airspacesWindowController)
         return;
     // The window holds the instrument for the erase itself.
     m_airspacesWindowController->clearAirspaces();
@@ -646,7 +651,7 @@ void AppDelegate::performLauncherAction(const QString& name)
     }
     // A launcher usually starts the program, so the instrument is seldom ready yet.
     m_heldLauncherAction = name;
-    if (!m_instrumentReady || (m_session && m_session->isBusy())) {
+    if (!m_instrumentReady || instrumentIsBusy()) {
         logLine(*m_environment.log, "Launcher action %s waits for the instrument", printable.constData());
         return;
     }
@@ -655,7 +660,7 @@ void AppDelegate::performLauncherAction(const QString& name)
 
 void AppDelegate::runHeldLauncherAction()
 {
-    if (m_heldLauncherAction.isEmpty() || !m_instrumentReady || (m_session && m_session->isBusy()))
+    if (m_heldLauncherAction.isEmpty() || !m_instrumentReady || instrumentIsBusy())
         return;
     const QString name = std::exchange(m_heldLauncherAction, QString());
     if (name == saveAllFlightsAction) {

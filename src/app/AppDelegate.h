@@ -142,6 +142,7 @@ private:
     void setWindowBackground(const QString& imageName, const QColor& fallback);
     void setInstrumentControlsLocked(bool locked);
     void instrumentBusyChanged(bool busy);
+    bool instrumentIsBusy() const { return m_session && m_session->isBusy(); }
     // The instrument for one command, or nothing (logged) while another holds it: the
     // windows grey their commands meanwhile, so only a late click or a launcher
     // action comes here.
@@ -185,6 +186,8 @@ private:
     // when the command ends.
     bool m_connectPending { false };
     std::string m_logBookBackupsRoot;
+    // The status line before a firmware installation's own, given back after it.
+    QString m_statusBeforeInstallation;
 };
 
 } // namespace corvex

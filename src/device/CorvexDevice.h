@@ -164,10 +164,11 @@ public:
     // The frame of one firmware line: the generation's command, the low 16 bits of the
     // number big-endian, the text's bytes, NUL.
     static Bytes firmwareLineFrame(bool wren, std::uint64_t number, std::string_view text);
-    // 0 when the instrument accepted the line, its nonzero verdict when it rejected it,
-    // 1 when no line is open, -1 when the write failed or the 4-byte answer did not
-    // arrive whole.
-    int uploadFirmwareLine(std::string_view line, std::uint64_t number);
+    // Nothing when the instrument accepted the line. Refused (with its nonzero verdict)
+    // only when it answered no; NoAnswer or ShortAnswer when its 4-byte answer did not
+    // arrive whole; Unplugged when no line is open, the line failed, or the instrument
+    // is gone once the answer fell short.
+    DeviceResult<void> uploadFirmwareLine(std::string_view line, std::uint64_t number);
     // Sends the reboot line as it is given; no answer is read.
     void rebootDeviceAfterFirmwareUpdate(std::string_view rebootLine, std::uint64_t number);
     // Sends the line with its second character turned into "E"; false when the line is

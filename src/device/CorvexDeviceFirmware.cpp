@@ -1,6 +1,7 @@
 // Firmware lines: one S-record per frame, 0x0B on a Lark and 0x11 on a Wren.
 #include "device/CorvexDevice.h"
 
+#include "base/Format.h"
 #include "device/Protocol.h"
 #include "platform/LogSink.h"
 
@@ -32,25 +33,37 @@ Bytes CorvexDevice::firmwareLineFrame(bool wren, std::uint64_t number, std::stri
     return frame;
 }
 
-int CorvexDevice::uploadFirmwareLine(std::string_view line, std::uint64_t number)
+DeviceResult<void> CorvexDevice::uploadFirmwareLine(std::string_view line, std::uint64_t number)
 {
     if (!hasOpenLine()) {
         logLine(log(), "deviceFile is nil");
-        return 1;
+        return deviceFailure(DeviceErrorKind::Unplugged, "no instrument is connected");
     }
     const std::string text(line);
     logLine(log(), "Uploading firmware line %s line number %llu", text.c_str(), static_cast<unsigned long long>(number));
     const Bytes frame = firmwareLineFrame(isWren(), number, line);
+    // A line that fails to carry a frame either way has hung up: the cable is out.
     if (!deviceWriteData(frame))
-        return -1;
+        return deviceFailure(DeviceErrorKind::Unplugged, "the firmware line could not be written");
     auto answer = deviceReadDataOfLength(firmwareLineAnswerLength);
     if (!answer)
-        return -1;
+        return deviceFailure(DeviceErrorKind::Unplugged, "the answer to a firmware line could not be read");
     logLine(log(), "firmwareUpdateLineResponse: %s", describeBytes(*answer).c_str());
     // Only the verdict byte means anything to us; a short answer is as good as none.
-    if (answer->size() < firmwareLineAnswerLength)
-        return -1;
-    return (*answer)[firmwareLineVerdictOffset];
+    if (answer->size() < firmwareLineAnswerLength) {
+        if (!deviceIsConnected())
+            return deviceFailure(DeviceErrorKind::Unplugged, "the instrument went away during a firmware line");
+        return deviceFailure(answer->empty() ? DeviceErrorKind::NoAnswer : DeviceErrorKind::ShortAnswer,
+            formatString("%lu of the %lu bytes of a firmware line's answer", static_cast<unsigned long>(answer->size()),
+                static_cast<unsigned long>(firmwareLineAnswerLength)));
+    }
+    const int verdict = (*answer)[firmwareLineVerdictOffset];
+    if (verdict != 0) {
+        auto refusal = deviceFailure(DeviceErrorKind::Refused, formatString("firmware line verdict %d", verdict));
+        refusal.error.verdict = verdict;
+        return refusal;
+    }
+    return {};
 }
 
 void CorvexDevice::rebootDeviceAfterFirmwareUpdate(std::string_view rebootLine, std::uint64_t number)

@@ -1,5 +1,6 @@
 #include "device/FirmwareVersion.h"
 
+#include "base/VersionComparison.h"
 #include "device/LogBookCodec.h"
 
 #include <cstdio>
@@ -16,6 +17,10 @@ constexpr std::uint16_t firstWrenAirspaces = 2401;
 // limits are texts.
 constexpr std::string_view lastOlderIgcLark = "1.375";
 constexpr std::string_view lastOlderIgcWren = "2.401";
+// The log book changed its format with these: an update across one erases it. They are
+// version texts compared numerically part by part, not thousandths.
+constexpr std::string_view newLogBookLark = "1.365";
+constexpr std::string_view newLogBookWren = "2.4";
 
 } // namespace
 
@@ -45,6 +50,14 @@ bool FirmwareVersion::supportsAirspaces() const
 bool FirmwareVersion::isRecentIgcFirmware() const
 {
     return isGreaterThan(lastOlderIgcWren) || isGreaterThan(lastOlderIgcLark);
+}
+
+bool FirmwareVersion::updateErasesLogBook(std::string_view offeredVersion) const
+{
+    const std::string current = text();
+    if (isEarlier(current, newLogBookLark) && !isEarlier(offeredVersion, newLogBookLark))
+        return true;
+    return isLater(current, newLogBookWren) && isLater(offeredVersion, newLogBookWren);
 }
 
 bool FirmwareVersion::isGreaterThan(std::string_view version) const

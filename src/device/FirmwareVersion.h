@@ -37,6 +37,14 @@ public:
     // block, so the end block is dropped rather than kept.
     bool isRecentIgcFirmware() const;
 
+    // Whether installing the offered firmware (a version text of the versions feed or
+    // of a firmware file) over this one erases the log book, so that the user must be
+    // warned and the flights saved first: moving onto 1.365 or later from before it, or
+    // from a version later than "2.4" to an offered one later than "2.4". Both read by
+    // the numeric order of version texts, under which 2.005 and 2.400 are both later
+    // than 2.4 and 2.004 is not.
+    bool updateErasesLogBook(std::string_view offeredVersion) const;
+
     // Compare the text form with a decimal text ("2.401"). A version of the other
     // generation (another first digit) is never greater; a text that is not a
     // decimal number is neither equal nor greater.

@@ -123,4 +123,23 @@ FirmwareFile readFirmwareFile(ByteView data)
     return file;
 }
 
+std::optional<std::string> firmwareVersionNamedIn(const FirmwareFile& file)
+{
+    for (const std::string& line : file.lines) {
+        // "S0", the byte count, a 16-bit address, the text, the checksum.
+        if (line.rfind("S0", 0) != 0 || !isWellFormedSRecord(line))
+            continue;
+        std::string text;
+        for (std::size_t at = 8; at + 2 < line.size(); at += 2)
+            text += static_cast<char>(std::stoi(line.substr(at, 2), nullptr, 16));
+        const auto digit = [&](std::size_t i) { return text[i] >= '0' && text[i] <= '9'; };
+        for (std::size_t at = 0; at + 5 <= text.size(); ++at) {
+            if (digit(at) && text[at + 1] == '.' && digit(at + 2) && digit(at + 3) && digit(at + 4))
+                return text.substr(at, 5);
+        }
+        return std::nullopt;
+    }
+    return std::nullopt;
+}
+
 } // namespace corvex

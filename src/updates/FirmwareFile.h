@@ -40,4 +40,8 @@ struct FirmwareFile {
 // an error page must never half-flash it.
 FirmwareFile readFirmwareFile(ByteView data);
 
+// The version the file's S0 header text names ("WREN 2.406": "2.406"), which the
+// instrument reports once it runs that firmware; nothing when the header names none.
+std::optional<std::string> firmwareVersionNamedIn(const FirmwareFile& file);
+
 } // namespace corvex

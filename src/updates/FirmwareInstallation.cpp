@@ -2,11 +2,12 @@
 
 #include "base/Format.h"
 #include "device/CorvexDevice.h"
+#include "device/InstrumentSession.h"
 #include "platform/AlertPresenter.h"
 #include "platform/EventLoop.h"
 #include "platform/LogSink.h"
 #include "updates/FirmwareFile.h"
-#include "updates/VersionComparison.h"
+#include "base/VersionComparison.h"
 
 #include <algorithm>
 
@@ -15,6 +16,8 @@ namespace corvex {
 namespace {
 
 constexpr const char* fileNotCorrectTitle = "The firmware file is not correct";
+constexpr const char* notInstalledTitle = "The firmware was not installed";
+constexpr const char* backupStatusText = "Saving a backup of the log book before the firmware update...";
 constexpr double progressTurnSeconds = 0.01;
 
 // What the user reads when the file is refused. A file that is not text keeps the
@@ -35,44 +38,98 @@ std::string refusalText(const FirmwareFile& file)
     return " ";
 }
 
+// A summary as the start of a sentence.
+std::string sentence(std::string text)
+{
+    if (!text.empty() && text.front() >= 'a' && text.front() <= 'z')
+        text.front() = static_cast<char>(text.front() - 'a' + 'A');
+    return text;
+}
+
 } // namespace
 
-FirmwareInstallationResult installFirmwareFromData(
-    CorvexDevice& device, ByteView data, const FirmwareInstallationEnvironment& environment)
+FirmwareInstallationResult installFirmware(InstrumentSession& session, ByteView data, bool erasesLogBook,
+    const FirmwareInstallationEnvironment& environment)
 {
     FirmwareInstallationResult result;
-    if (data.empty() || !device.deviceIsConnected())
-        return result;
+    result.erasesLogBook = erasesLogBook;
+    LogSink& log = *environment.log;
+    const auto alert = [&](const std::string& message, const std::string& text) {
+        if (environment.alerts)
+            environment.alerts->showAlert(Alert { message, text, { "Ok" } });
+    };
 
+    // The file first: an empty or damaged one is the file's fault, whatever the
+    // instrument is doing.
     const FirmwareFile file = readFirmwareFile(data);
     if (file.problem) {
         if (*file.problem != FirmwareFileProblem::NotAscii)
-            logLine(*environment.log, "Firmware file refused: %s", refusalText(file).c_str());
+            logLine(log, "Firmware file refused: %s", refusalText(file).c_str());
         result.outcome = FirmwareInstallationOutcome::FileRefused;
-        if (environment.alerts)
-            environment.alerts->showAlert(Alert { fileNotCorrectTitle, refusalText(file), { "Ok" } });
+        alert(fileNotCorrectTitle, refusalText(file));
         return result;
+    }
+    result.versionInFile = firmwareVersionNamedIn(file);
+    const std::vector<std::string>& lines = file.lines;
+    const std::size_t total = lines.size();
+    result.totalLines = total;
+
+    CorvexDevice& device = session.device();
+    if (!device.deviceIsConnected() || !device.hasOpenLine()) {
+        result.error = DeviceError::of(DeviceErrorKind::Unplugged, "no instrument is connected");
+        logLine(log, "Firmware not installed: no instrument is connected");
+        alert(notInstalledTitle, sentence(describeDeviceError(*result.error)));
+        return result;
+    }
+    auto lease = session.borrow("installing firmware");
+    if (!lease) {
+        result.error = lease.error();
+        logLine(log, "Firmware not installed: %s", lease.error().detail.c_str());
+        alert(notInstalledTitle, sentence(describeDeviceError(*result.error)));
+        return result;
+    }
+    result.versionBefore = device.firmwareVersion();
+
+    if (erasesLogBook) {
+        // The new firmware may not read the old log book: its flights are saved while
+        // the old firmware still can, and nothing is flashed unless all of them are.
+        if (environment.showStatus)
+            environment.showStatus(backupStatusText);
+        const auto info = device.getDeviceInfo();
+        LogBookBackupEnvironment backup = environment.backup;
+        backup.log = environment.log;
+        backup.alerts = environment.alerts;
+        backup.confirmEraseWithoutBackup = nullptr;
+        result.backup = info ? backUpLogBook(device, formatString("%X", info->deviceId), backup)
+                             : LogBookBackupResult { std::nullopt, 0, std::nullopt };
+        if (environment.showStatus)
+            environment.showStatus({});
+        if (!result.backup->complete()) {
+            result.outcome = FirmwareInstallationOutcome::BackupFailed;
+            logLine(log, "Firmware not installed: the log book could not be saved first");
+            alert(notInstalledTitle, sentence(describeFirmwareInstallationFailure(result)) + ".");
+            return result;
+        }
+        if (result.backup->folder)
+            alert("The log book was saved", describeLogBookBackup(*result.backup) + " before the firmware update.");
     }
 
     if (environment.showSheet)
         environment.showSheet(installingFirmwareSheetText, false);
 
-    const std::vector<std::string>& lines = file.lines;
-    const std::size_t total = lines.size();
-    result.totalLines = total;
     // Every hundredth line; a file of fewer than 100 lines reports after every line.
     const std::size_t step = std::max<std::size_t>(1, total / 100);
     std::size_t count = 0;
-    bool failed = false;
     for (const std::string& line : lines) {
-        if (device.uploadFirmwareLine(line, count) != 0) {
-            failed = true;
+        auto accepted = device.uploadFirmwareLine(line, count);
+        if (!accepted) {
+            result.error = accepted.error();
             break;
         }
         ++count;
         if (count % step == 0) {
             const long progress = static_cast<long>(static_cast<double>(count) / static_cast<double>(total) * 100.0);
-            logLine(*environment.log, "Firmware upload progress %ld", progress);
+            logLine(log, "Firmware upload progress %ld", progress);
             if (environment.setProgress)
                 environment.setProgress(static_cast<int>(progress));
             if (environment.eventLoop)
@@ -80,6 +137,10 @@ FirmwareInstallationResult installFirmwareFromData(
         }
     }
     result.linesSent = count;
+    const bool failed = result.error.has_value();
+    if (failed)
+        logLine(log, "Firmware installation failed at line %lu: %s (%s)", static_cast<unsigned long>(count),
+            deviceErrorKindName(result.error->kind), result.error->detail.c_str());
 
     if (environment.hideSheet)
         environment.hideSheet();
@@ -88,13 +149,15 @@ FirmwareInstallationResult installFirmwareFromData(
     // as the order to restart.
     std::string rebootLine = failed ? lines[count] : lines.back();
     rebootLine[1] = 'E';
-    logLine(*environment.log, "Reboot line #%d: %s", static_cast<int>(count), rebootLine.c_str());
+    logLine(log, "Reboot line #%d: %s", static_cast<int>(count), rebootLine.c_str());
     device.rebootDeviceAfterFirmwareUpdate(rebootLine, count);
 
     if (failed) {
         result.outcome = FirmwareInstallationOutcome::Failed;
-        if (environment.alerts)
-            environment.alerts->showAlert(Alert { "Oops!", "Firmware updating error!", { "Ok" } });
+        // A refusal keeps the product's words; anything else says what happened.
+        alert("Oops!", result.error->kind == DeviceErrorKind::Refused
+                ? std::string("Firmware updating error!")
+                : "Firmware updating error! " + sentence(describeFirmwareInstallationFailure(result)) + ".");
         return result;
     }
     result.outcome = FirmwareInstallationOutcome::Installed;
@@ -102,11 +165,72 @@ FirmwareInstallationResult installFirmwareFromData(
     return result;
 }
 
-bool firmwareUpdateErasesLogBook(std::string_view currentVersion, std::string_view offeredVersion)
+bool firmwareInstallationTook(const FirmwareInstallationResult& installation, FirmwareVersion running)
 {
-    if (isEarlier(currentVersion, "1.365") && !isEarlier(offeredVersion, "1.365"))
-        return true;
-    return isLater(currentVersion, "2.4") && isLater(offeredVersion, "2.4");
+    if (installation.outcome != FirmwareInstallationOutcome::Installed)
+        return false;
+    return !(installation.versionInFile && running == installation.versionBefore
+        && compareVersions(running.text(), *installation.versionInFile) != VersionOrder::same);
+}
+
+FirmwareRestartResult finishFirmwareInstallation(
+    InstrumentSession::Lease& lease, const FirmwareInstallationResult& installation, LogSink& log)
+{
+    FirmwareRestartResult result;
+    const FirmwareVersion running = lease.device().firmwareVersion();
+    result.took = firmwareInstallationTook(installation, running);
+    if (!result.took) {
+        logLine(log, "Firmware installation did not take: the instrument runs %s again, not %s", running.text().c_str(),
+            installation.versionInFile.value_or("the new firmware").c_str());
+        return result;
+    }
+    if (!installation.erasesLogBook)
+        return result;
+    result.eraseAttempted = true;
+    logLine(log, "Erasing the log book");
+    result.erased = lease.device().eraseAllLogs().hasValue();
+    if (!result.erased)
+        logLine(log, "Log book erase failed");
+    return result;
+}
+
+FirmwareRestartResult finishFirmwareInstallation(
+    InstrumentSession& session, const FirmwareInstallationResult& installation, LogSink& log)
+{
+    auto lease = session.borrow("erasing the log book after the firmware update");
+    if (!lease) {
+        FirmwareRestartResult result;
+        result.took = firmwareInstallationTook(installation, session.device().firmwareVersion());
+        logLine(log, "Log book not erased: %s", lease.error().detail.c_str());
+        return result;
+    }
+    return finishFirmwareInstallation(*lease, installation, log);
+}
+
+std::string describeFirmwareInstallationFailure(const FirmwareInstallationResult& result)
+{
+    const std::string at = formatString(" at line %lu of %lu", static_cast<unsigned long>(result.linesSent),
+        static_cast<unsigned long>(result.totalLines));
+    switch (result.outcome) {
+    case FirmwareInstallationOutcome::Installed:
+        return {};
+    case FirmwareInstallationOutcome::FileRefused:
+        return "the file is not sound firmware; nothing was sent to the instrument";
+    case FirmwareInstallationOutcome::NotStarted:
+        return (result.error ? deviceErrorSummary(*result.error) : std::string("no instrument is connected"))
+            + "; nothing was sent to the instrument";
+    case FirmwareInstallationOutcome::BackupFailed:
+        return "the log book could not be saved before the update, which erases it ("
+            + (result.backup ? describeLogBookBackup(*result.backup) : std::string("no backup")) + "); nothing was sent to the instrument";
+    case FirmwareInstallationOutcome::Failed:
+        break;
+    }
+    if (!result.error || result.error->kind == DeviceErrorKind::Refused)
+        return formatString("the instrument refused line %lu of %lu; it keeps its old firmware",
+            static_cast<unsigned long>(result.linesSent), static_cast<unsigned long>(result.totalLines));
+    if (result.error->kind == DeviceErrorKind::Unplugged)
+        return "the instrument was disconnected" + at + "; connect it again and repeat the installation";
+    return deviceErrorSummary(*result.error) + at + "; connect it again and repeat the installation";
 }
 
 OfferedFirmware offeredFirmware(const AvailableUpdates& updates, bool beta)

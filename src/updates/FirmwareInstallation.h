@@ -1,7 +1,11 @@
 #pragma once
 
 #include "base/Bytes.h"
+#include "device/InstrumentSession.h"
+#include "device/DeviceError.h"
+#include "device/FirmwareVersion.h"
 #include "updates/AvailableUpdates.h"
+#include "updates/LogBookBackup.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -15,27 +19,39 @@ namespace corvex {
 class AlertPresenter;
 class CorvexDevice;
 class EventLoopTurner;
+class InstrumentSession;
 class LogSink;
 
 // What the installation needs around it. The update window puts its update sheet
-// behind the three sheet callbacks; the command line a progress bar on the terminal.
-// Any callback may be empty.
+// behind the three sheet callbacks and the main window's status line behind
+// showStatus; the command line a progress bar and lines on the terminal. Any callback
+// may be empty.
 struct FirmwareInstallationEnvironment {
     LogSink* log { nullptr };
     AlertPresenter* alerts { nullptr };
     // Turned for 0.01 s after each progress step so that windows repaint and device
     // removals are noticed; without one the loop runs straight through.
     EventLoopTurner* eventLoop { nullptr };
+    // Shown right before the first line goes out, once the file, the instrument and
+    // the backup are known to be good.
     std::function<void(const std::string& text, bool enableCancel)> showSheet;
     std::function<void()> hideSheet;
     // The sheet's progress bar (0 to 100), set and redrawn at once.
     std::function<void(int percent)> setProgress;
+    // What the instrument is busy with, while it cannot be used for anything else (the
+    // backup before the lines); an empty text when that is over.
+    std::function<void(const std::string& text)> showStatus;
+    // The backup before an installation that erases the log book: its folder, the IGC
+    // files' program version and clock, its please-wait sheet. Log and alerts are the
+    // installation's own; its question is never asked (a short backup installs nothing).
+    LogBookBackupEnvironment backup;
 };
 
 enum class FirmwareInstallationOutcome {
-    NotStarted, // no data or no instrument: nothing said, nothing sent
-    FileRefused, // the file is not firmware or is damaged: alerted, nothing sent
-    Failed, // a line was rejected or not answered: alerted, reboot line sent
+    NotStarted, // no instrument, or it is busy with another operation: alerted, nothing sent
+    FileRefused, // the file is empty, not firmware or damaged: alerted, nothing sent
+    BackupFailed, // the log book could not be saved before an erasing update: alerted, nothing sent
+    Failed, // a line was refused or not answered, or the instrument went away: alerted, reboot line sent
     Installed, // every line accepted; the instrument restarts and the link is closed
 };
 
@@ -43,21 +59,56 @@ struct FirmwareInstallationResult {
     FirmwareInstallationOutcome outcome { FirmwareInstallationOutcome::NotStarted };
     std::size_t linesSent { 0 }; // accepted lines
     std::size_t totalLines { 0 };
+    // Why it did not start (Unplugged, Busy) or why it failed (Refused with the
+    // instrument's verdict, NoAnswer, ShortAnswer, Unplugged).
+    std::optional<DeviceError> error;
+    // The backup made before the first line of an installation that erases the log
+    // book, whether or not it was complete.
+    std::optional<LogBookBackupResult> backup;
+    bool erasesLogBook { false };
+    // What the instrument ran before, and what the file's header says it will run.
+    FirmwareVersion versionBefore;
+    std::optional<std::string> versionInFile;
 };
 
-// Writes a firmware file into the connected instrument line by line. The whole file is
-// checked first; then each line is sent and its verdict awaited, the progress reported
-// every hundredth of the lines (after every line when there are fewer than 100), and
-// the reboot line sent last. On success the device is told its serial device went away,
-// since the instrument restarts and leaves the bus.
-FirmwareInstallationResult installFirmwareFromData(
-    CorvexDevice& device, ByteView data, const FirmwareInstallationEnvironment& environment);
+// Writes a firmware file into the connected instrument line by line, holding the
+// instrument for the whole length ("installing firmware"). The file is checked first,
+// before anything is asked of the instrument or shown; when the installation erases
+// the log book, every flight is then saved as IGC (LogBookBackup), and a backup that
+// falls short installs nothing. Then each line is sent and its verdict awaited, the
+// progress reported every hundredth of the lines (after every line when there are
+// fewer than 100), and the reboot line sent last. On success the device is told its
+// serial device went away, since the instrument restarts and leaves the bus.
+FirmwareInstallationResult installFirmware(InstrumentSession& session, ByteView data, bool erasesLogBook,
+    const FirmwareInstallationEnvironment& environment);
 
-// Whether installing the offered firmware version over the current one erases the log
-// book, so that the user must be warned: moving onto 1.365 or later from before it, or
-// from a current version later than "2.4" to an offered one later than "2.4" (by the
-// numeric comparison, under which 2.005 and 2.400 are both later than 2.4).
-bool firmwareUpdateErasesLogBook(std::string_view currentVersion, std::string_view offeredVersion);
+// Whether the instrument, back from its restart, runs the installed firmware. Back on
+// its unchanged old version while the file named another, the installation did not
+// take (the reboot line or the image was lost): the old firmware, and the log book it
+// reads, are still there. A version that changed at all counts as installed, whatever
+// the header says; a file that names no version cannot be told apart and counts too.
+bool firmwareInstallationTook(const FirmwareInstallationResult& installation, FirmwareVersion running);
+
+struct FirmwareRestartResult {
+    bool took { false };
+    bool eraseAttempted { false };
+    bool erased { false };
+};
+
+// What follows the restart of an installed instrument, on its refreshed device info:
+// the check that the installation took and, when it took and erases the log book, the
+// erase (the flights were saved before the first line; the new firmware cannot read
+// them). Holds the instrument for the erase.
+FirmwareRestartResult finishFirmwareInstallation(
+    InstrumentSession& session, const FirmwareInstallationResult& installation, LogSink& log);
+// The same within an operation that already holds the instrument (the connect
+// sequence that finds the instrument back after its restart).
+FirmwareRestartResult finishFirmwareInstallation(
+    InstrumentSession::Lease& lease, const FirmwareInstallationResult& installation, LogSink& log);
+
+// One sentence for the user on an installation that did not install, without its
+// full stop: "the instrument refused line 17 of 40; it keeps its old firmware".
+std::string describeFirmwareInstallationFailure(const FirmwareInstallationResult& result);
 
 // The firmware a check offers the connected model in the window's mode, with the
 // digest the feed gives for its file (when it gives one).

@@ -55,10 +55,9 @@ std::string defaultLogBookBackupsRoot()
     return userDataHomePath() + "/Corvex/backups";
 }
 
-LogBookEraseResult backUpAndEraseLogBook(CorvexDevice& device, const std::string& serial,
-    const LogBookBackupEnvironment& environment)
+LogBookBackupResult backUpLogBook(CorvexDevice& device, const std::string& serial, const LogBookBackupEnvironment& environment)
 {
-    LogBookEraseResult result;
+    LogBookBackupResult result;
     LogSink& log = *environment.log;
     const auto now = environment.now ? environment.now() : std::chrono::system_clock::now();
     const std::string root = environment.backupsRoot.empty() ? defaultLogBookBackupsRoot() : environment.backupsRoot;
@@ -68,7 +67,6 @@ LogBookEraseResult backUpAndEraseLogBook(CorvexDevice& device, const std::string
     for (int suffix = 2; exists(folder); ++suffix)
         folder = logBookBackupFolder(root, serial, now) + "-" + std::to_string(suffix);
 
-    bool complete = false;
     std::string error;
     if (!ensurePrivateDirectory(folder, &error)) {
         logLine(log, "Log book backup: cannot create %s (%s)", folder.c_str(), error.c_str());
@@ -77,8 +75,6 @@ LogBookEraseResult backUpAndEraseLogBook(CorvexDevice& device, const std::string
             result.flightsNotSaved = flights->empty() ? flightsInTheFullList(device) : flights->size();
         else
             result.flightsNotSaved.reset();
-        if (result.flightsNotSaved == std::size_t { 0 })
-            complete = true;
     } else {
         TrackLogExportEnvironment exportEnvironment;
         exportEnvironment.log = environment.log;
@@ -99,26 +95,55 @@ LogBookEraseResult backUpAndEraseLogBook(CorvexDevice& device, const std::string
             = outcome.writtenFiles.empty() && outcome.failedFlights.empty() && outcome.unwritableFiles.empty();
         if (outcome.flightListRead && listedNoFlights)
             result.flightsNotSaved = flightsInTheFullList(device);
-        complete = outcome.flightListRead && result.flightsNotSaved == std::size_t { 0 };
         if (result.flightsSaved > 0)
-            result.backupFolder = folder;
+            result.folder = folder;
         else
             rmdir(folder.c_str()); // nothing in it: no empty folders to puzzle over
     }
 
-    if (complete) {
-        if (result.backupFolder) {
+    if (result.complete()) {
+        if (result.folder) {
             logLine(log, "Log book backup: %lu flights saved in %s", static_cast<unsigned long>(result.flightsSaved),
                 folder.c_str());
         } else {
             logLine(log, "Log book backup: the log book holds no flights");
         }
+    } else if (result.flightsNotSaved) {
+        logLine(log, "Log book backup failed: %lu of the flights could not be saved",
+            static_cast<unsigned long>(*result.flightsNotSaved));
     } else {
-        if (result.flightsNotSaved)
-            logLine(log, "Log book backup failed: %lu of the flights could not be saved",
-                static_cast<unsigned long>(*result.flightsNotSaved));
-        else
-            logLine(log, "Log book backup failed: the flight list could not be read");
+        logLine(log, "Log book backup failed: the flight list could not be read");
+    }
+    return result;
+}
+
+std::string describeLogBookBackup(const LogBookBackupResult& backup)
+{
+    const auto flights = [](std::size_t count) {
+        return count == 1 ? std::string("1 flight was") : formatString("%lu flights were", static_cast<unsigned long>(count));
+    };
+    std::string text;
+    if (backup.folder)
+        text = flights(backup.flightsSaved) + " saved as IGC files in " + *backup.folder;
+    if (!backup.flightsNotSaved)
+        return text + (text.empty() ? "" : "; ") + "the flight list could not be read";
+    if (*backup.flightsNotSaved > 0)
+        return text + (text.empty() ? "" : "; ") + flights(*backup.flightsNotSaved) + " not saved";
+    return text.empty() ? std::string("the log book holds no flights") : text;
+}
+
+LogBookEraseResult backUpAndEraseLogBook(CorvexDevice& device, const std::string& serial,
+    const LogBookBackupEnvironment& environment)
+{
+    LogBookEraseResult result;
+    LogSink& log = *environment.log;
+    const LogBookBackupResult backup = backUpLogBook(device, serial, environment);
+    result.backupFolder = backup.folder;
+    result.flightsSaved = backup.flightsSaved;
+    result.flightsNotSaved = backup.flightsNotSaved;
+    const std::string folder = backup.folder.value_or(std::string());
+
+    if (!backup.complete()) {
         const bool eraseAnyway
             = environment.confirmEraseWithoutBackup && environment.confirmEraseWithoutBackup(result.flightsNotSaved);
         if (!eraseAnyway) {

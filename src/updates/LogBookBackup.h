@@ -28,6 +28,16 @@ struct LogBookBackupEnvironment {
     std::function<bool(std::optional<std::size_t> flightsLost)> confirmEraseWithoutBackup;
 };
 
+// What a backup of the whole log book saved.
+struct LogBookBackupResult {
+    std::optional<std::string> folder; // made, with at least one flight in it
+    std::size_t flightsSaved { 0 };
+    // Flights that could not be saved; nothing when the list could not be read.
+    std::optional<std::size_t> flightsNotSaved { 0 };
+    // Every flight is saved (an empty log book included).
+    bool complete() const { return flightsNotSaved == std::size_t { 0 }; }
+};
+
 struct LogBookEraseResult {
     bool erased { false };
     std::optional<std::string> backupFolder; // made, even when some flights failed
@@ -42,8 +52,14 @@ std::string logBookBackupFolder(const std::string& root, const std::string& seri
 // <user data folder>/Corvex/backups.
 std::string defaultLogBookBackupsRoot();
 
-// Saves every flight of the instrument as an IGC file into a fresh backup folder and
-// erases the log book only when all of them were saved; otherwise erases only when the
+// Saves every flight of the instrument as an IGC file into a fresh backup folder
+// (none when there is nothing to save) and logs the outcome. Asks nothing.
+LogBookBackupResult backUpLogBook(CorvexDevice& device, const std::string& serial, const LogBookBackupEnvironment& environment);
+// "3 flights were saved as IGC files in FOLDER", "the log book holds no flights", or
+// what was not saved, for the user.
+std::string describeLogBookBackup(const LogBookBackupResult& backup);
+
+// backUpLogBook, then erases the log book only when all of them were saved; otherwise erases only when the
 // user confirms the loss. An empty log book is erased without a folder.
 LogBookEraseResult backUpAndEraseLogBook(CorvexDevice& device, const std::string& serial,
     const LogBookBackupEnvironment& environment);

@@ -5,7 +5,7 @@
 #include "platform/LogSink.h"
 #include "platform/VendorEndpoints.h"
 #include "updates/URLConnection.h"
-#include "updates/VersionComparison.h"
+#include "base/VersionComparison.h"
 
 #include <pugixml.hpp>
 
@@ -281,6 +281,19 @@ bool UpdateWindowController::areUpdatesAvailableForCurrentFwVer(
 {
     return check(ProductId::larkFirmwareLegacy, "Unable to check for an update. Firmware product XML entry not found",
         currentVersion, newFirmwareUpdateURL, newFirmwareVersion);
+}
+
+std::string describeUpdateCheckFailure(const UpdateCheckResult& result, const std::string& feedUrl)
+{
+    switch (result.failure) {
+    case UpdateCheckResult::Failure::transport:
+        return "cannot read the versions feed at " + feedUrl + ": " + result.errorText;
+    case UpdateCheckResult::Failure::notXml:
+        return "the versions feed at " + feedUrl + " is not XML (an error page?)";
+    case UpdateCheckResult::Failure::none:
+        break;
+    }
+    return {};
 }
 
 } // namespace corvex

@@ -73,6 +73,11 @@ struct UpdateCheckResult {
     std::string errorText;
 };
 
+// Why a check offers nothing because it failed, for the user and without a full stop:
+// "cannot read the versions feed at URL: <why>" or "the versions feed at URL is not
+// XML (an error page?)"; empty when it did not fail.
+std::string describeUpdateCheckFailure(const UpdateCheckResult& result, const std::string& feedUrl);
+
 // Reads the versions feed and compares it with the running program and the connected
 // instrument. Shared by the update window and `corvex update check`. Every callback
 // runs on the main loop.

@@ -1,23 +1,33 @@
 // The update window's firmware operations in the whole program, against the stand-in
 // vendor server on loopback and the virtual instrument on a real pty: the download with
-// the log-book warning, the installation, the restart onto the new version with the
-// backed-up erase, and each way a download or an installation can fail.
+// the log-book warning, the backup before the first line, the installation holding the
+// instrument against every other command, the restart onto the new version with the
+// erase, and each way a download, a backup or an installation can fail.
 #include "AppTestSupport.h"
 #include "UpdateProducts.h"
 #include "VendorServerProcess.h"
 #include "VirtualInstrumentProcess.h"
+#include "device/InstrumentSession.h"
 #include "platform/PosixSerialLine.h"
 #include "platform/qt/SystemDiscovery.h"
 #include "updates/ui/UpdateWindow.h"
 
+#include <QAction>
+#include <QComboBox>
 #include <QDialog>
 #include <QFile>
+#include <QFrame>
 #include <QLabel>
+#include <QMenu>
+#include <QPushButton>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 
 using namespace corvex;
 using namespace corvex::testing;
@@ -34,6 +44,11 @@ protected:
         setenv("CORVEX_VENDOR_URL", server.baseUrl().toUtf8().constData(), 1);
         setenv("CORVEX_INSTRUMENT_DIR", instrument.instrumentsDirectory().c_str(), 1);
         discovery = makeSystemDiscovery(discoveryLog);
+        ports.beforeWrite = [this](ByteView request) {
+            requests.emplace_back(request.begin(), request.end());
+            if (onRequest)
+                onRequest(requests.back());
+        };
         app = std::make_unique<AppHarness>(ports, discovery.get());
         app->controller->setLogBookBackupsRoot(backups.path().toStdString());
     }
@@ -76,6 +91,15 @@ protected:
         return count;
     }
 
+    // A firmware file of the given lines naming the version, for the window's file panel.
+    std::string firmwareFile(const std::string& version, int lines)
+    {
+        const std::string path = firmwareFolder.path().toStdString() + "/firmware-" + version + ".s19";
+        std::ofstream(path, std::ios::binary) << UpdateProducts::firmwareText(version, lines);
+        window().setPanels({ [path] { return std::optional<QString>(QString::fromStdString(path)); }, {} });
+        return path;
+    }
+
     std::uint16_t firmwareOfTheInstrument()
     {
         static_cast<void>(app->device().getDeviceInfo());
@@ -85,8 +109,12 @@ protected:
     VendorServerProcess server;
     VirtualInstrumentProcess instrument;
     QTemporaryDir backups;
+    QTemporaryDir firmwareFolder;
     CapturingLogSink discoveryLog;
-    PosixSerialPortOpener ports;
+    // Every request the program sends, in order.
+    HookedPorts ports;
+    std::vector<Bytes> requests;
+    std::function<void(const Bytes&)> onRequest;
     std::unique_ptr<SerialDeviceDiscovery> discovery;
     std::unique_ptr<AppHarness> app;
     std::optional<UpdateProducts> products;
@@ -109,6 +137,7 @@ TEST_F(FirmwareWindowTest, ADownloadThatErasesTheLogBookWarnsInstallsAndBacksUpO
     EXPECT_EQ(app->alerts.alerts[0].message, "Warning!");
     EXPECT_EQ(app->alerts.alerts[0].buttons, (std::vector<std::string> { "Yes", "No" }));
     EXPECT_TRUE(alerted("The log book was saved"));
+    EXPECT_TRUE(app->log.containsPrefix("Log book backup: 6 flights saved in "));
     EXPECT_EQ(backupFiles(), 6u);
     EXPECT_FALSE(window().isLogBookEraseScheduledForNextDeviceConnect());
     std::size_t progressLines = 0;
@@ -189,20 +218,96 @@ TEST_F(FirmwareWindowTest, EveryFailedDownloadOrInstallationLeavesTheFirmwareAnd
 TEST_F(FirmwareWindowTest, AFileInstalledInBetaModeNeverWarnsNorSchedulesAnErase)
 {
     app->launch();
-    QTemporaryDir folder;
-    const std::string path = folder.path().toStdString() + "/firmware-2.412.s19";
-    {
-        QFile file(QString::fromStdString(path));
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        const std::string text = UpdateProducts::firmwareText("2.412", 30);
-        file.write(text.data(), static_cast<qint64>(text.size()));
-    }
+    firmwareFile("2.412", 30);
     window().setIsBetaVersionUpdateWindow(true);
-    window().setPanels({ [&] { return std::optional<QString>(QString::fromStdString(path)); }, {} });
     window().updateFirmwareFromAFile();
     ASSERT_TRUE(waitUntil([&] { return app->ui().serialLabel->text().endsWith("Device Firmware: 2412"); }, 30000));
     EXPECT_FALSE(alerted("Warning!"));
     EXPECT_FALSE(window().isLogBookEraseScheduledForNextDeviceConnect());
     EXPECT_EQ(backupFiles(), 0u);
     ASSERT_TRUE(waitUntil([&] { return app->ui().logEntriesCombo->count() == 7; }));
+}
+
+// The instrument is the installation's from the backup to the reboot line: the main
+// window's commands are greyed, and those that are reached anyway (a launcher, a
+// shortcut) refuse, so that no other request gets between two firmware lines.
+TEST_F(FirmwareWindowTest, NoOtherCommandReachesTheInstrumentWhileFirmwareIsInstalled)
+{
+    AnsweringPanels panels;
+    QTemporaryDir saves;
+    panels.answer = saves.path() + "/saved";
+    app->controller->setFilePanelPresenter(&panels);
+    app->launch();
+    ASSERT_TRUE(waitUntil([&] { return app->ui().logEntriesCombo->count() == 7; }));
+    app->ui().logEntriesCombo->setCurrentIndex(0); // All Available
+    app->controller->logEntriesComboItemSelected(0);
+    firmwareFile("2.410", 300);
+
+    int pokes = 0;
+    const auto saveEverything = [&] {
+        ++pokes;
+        EXPECT_TRUE(app->controller->instrumentSession()->isBusy());
+        EXPECT_FALSE(app->ui().flightsPanel->isEnabled());
+        EXPECT_FALSE(app->ui().instrumentMenu->menuAction()->isEnabled());
+        app->ui().downloadLogbookButton->click();
+        app->ui().downloadTracklogButton->click();
+        app->controller->downloadLogbook(); // "Save Log Book..."
+        app->controller->downloadTracklog(); // "Save Track Log..."
+    };
+    // During the backup: its report; during the lines: the first turn of the loop.
+    app->alerts.duringAlert = [&] {
+        if (app->controller->instrumentSession()->isBusy())
+            saveEverything();
+    };
+    QString statusDuringBackup;
+    bool linesStarted = false;
+    onRequest = [&](const Bytes& request) {
+        if (request[0] == 0x03 && statusDuringBackup.isEmpty())
+            statusDuringBackup = app->window.statusText();
+        if (request[0] == 0x11 && !linesStarted) {
+            linesStarted = true;
+            QTimer::singleShot(0, saveEverything);
+        }
+    };
+    requests.clear();
+    window().setIsLogBookEraseScheduledForNextDeviceConnect(true);
+    window().updateFirmwareFromAFile();
+    onRequest = nullptr;
+    ASSERT_TRUE(waitUntil([&] { return app->ui().serialLabel->text().endsWith("Device Firmware: 2410"); }, 30000));
+    ASSERT_TRUE(waitUntil([&] { return app->ui().logEntriesCombo->count() == 1; }));
+
+    EXPECT_EQ(pokes, 2);
+    // Both commands ask for their file before their first request: they never began.
+    EXPECT_TRUE(panels.saveRequests.empty());
+    EXPECT_TRUE(panels.folderRequests.empty());
+    EXPECT_EQ(statusDuringBackup, "Saving a backup of the log book before the firmware update...");
+    EXPECT_EQ(backupFiles(), 6u);
+    // From the first firmware line to the reboot line, nothing but firmware lines.
+    const auto isLine = [](const Bytes& request) { return request[0] == 0x11; };
+    const auto first = std::find_if(requests.begin(), requests.end(), isLine);
+    const auto last = std::find_if(requests.rbegin(), requests.rend(), isLine).base();
+    ASSERT_NE(first, requests.end());
+    EXPECT_EQ(std::count_if(first, last, isLine), last - first) << "foreign requests among the firmware lines";
+    EXPECT_GT(last - first, 300);
+}
+
+TEST_F(FirmwareWindowTest, ABackupThatFailsBeforeAnErasingUpdateInstallsNothing)
+{
+    // A file where the backups folder should go.
+    const std::string blocked = backups.path().toStdString() + "/blocked";
+    std::ofstream(blocked) << "x";
+    app->controller->setLogBookBackupsRoot(blocked);
+    app->launch();
+    offer({ UpdateProducts::firmware("wrenfw_asp", "2.410", 40) });
+    const QString status = app->window.statusText();
+    window().downloadFirmwareUpdateButton();
+    ASSERT_TRUE(waitUntil([&] { return alerted("The firmware was not installed"); }, 20000));
+    EXPECT_EQ(app->alerts.alerts.back().informativeText,
+        "The log book could not be saved before the update, which erases it (6 flights were not saved); nothing was "
+        "sent to the instrument.");
+    EXPECT_FALSE(app->log.containsPrefix("Uploading firmware line"));
+    EXPECT_FALSE(window().isLogBookEraseScheduledForNextDeviceConnect());
+    EXPECT_EQ(app->window.statusText(), status);
+    EXPECT_EQ(firmwareOfTheInstrument(), 2405);
+    EXPECT_EQ(app->ui().logEntriesCombo->count(), 7);
 }

@@ -4,12 +4,15 @@
 #include "TemporaryFolder.h"
 #include "updates/FirmwareFile.h"
 #include "device/FirmwareVersion.h"
+#include "device/InstrumentSession.h"
 #include "updates/FirmwareInstallation.h"
 #include "updates/LogBookBackup.h"
 #include "platform/InstrumentDirectory.h"
 
 #include <cstdlib>
 #include <ctime>
+#include <algorithm>
+#include <functional>
 #include <map>
 
 #include <gtest/gtest.h>
@@ -27,6 +30,14 @@ const std::string end = "S9031000EC";
 Bytes bytes(const std::string& text)
 {
     return Bytes(text.begin(), text.end());
+}
+
+// One 89-byte log-book record; block counts the records still to follow.
+Bytes logBookRecord(int flightNumber, int block)
+{
+    char head[64];
+    std::snprintf(head, sizeof head, "05 %04X 59 0000 %04X 0C 1E 07 05 18 0258", block, flightNumber);
+    return hexBytes(std::string(head) + std::string(2 * 74, '0'));
 }
 
 } // namespace
@@ -50,15 +61,23 @@ TEST(FirmwareFrames, CarryTheModelsCommandTheLowSixteenBitsOfTheNumberTheTextAnd
 
 TEST(FirmwareFrames, DeviceCommandsAnswerAsTheInstrumentDoes)
 {
-    // Accepted, rejected with a verdict, a short answer, no answer.
+    // Accepted, rejected with a verdict, a short answer, no answer: only the verdict is
+    // a refusal.
     DeviceTestRig rig(scriptedAnswers({ hexBytes("11 00 00 00"), hexBytes("11 00 01 07"), hexBytes("11 00") }));
     rig.device->setCurrentFirmwareVersion(2405);
-    EXPECT_EQ(rig.device->uploadFirmwareLine(data1, 0), 0);
-    EXPECT_EQ(rig.device->uploadFirmwareLine(data1, 1), 7);
-    EXPECT_EQ(rig.device->uploadFirmwareLine(data1, 2), -1);
-    EXPECT_EQ(rig.device->uploadFirmwareLine(data1, 3), -1);
+    const auto failure = [&](std::uint64_t number) {
+        const auto sent = rig.device->uploadFirmwareLine(data1, number);
+        return sent ? std::optional<DeviceError>() : sent.error();
+    };
+    EXPECT_FALSE(failure(0));
+    const auto refused = failure(1);
+    EXPECT_EQ(refused->kind, DeviceErrorKind::Refused);
+    EXPECT_EQ(refused->verdict, 7);
+    EXPECT_EQ(failure(2)->kind, DeviceErrorKind::ShortAnswer);
+    EXPECT_EQ(failure(3)->kind, DeviceErrorKind::NoAnswer);
     EXPECT_TRUE(rig.log.contains("Uploading firmware line " + data1 + " line number 1"));
     EXPECT_TRUE(rig.log.contains("firmwareUpdateLineResponse: <11000107>"));
+    EXPECT_TRUE(rig.log.contains("firmwareUpdateLineResponse: <1100>"));
 
     rig.device->rebootDeviceAfterFirmwareUpdate("SE031000EC", 4);
     EXPECT_EQ(rig.line().written.back(), CorvexDevice::firmwareLineFrame(true, 4, "SE031000EC"));
@@ -67,12 +86,16 @@ TEST(FirmwareFrames, DeviceCommandsAnswerAsTheInstrumentDoes)
     EXPECT_FALSE(rig.device->eraseFirmwareLine("S", 5));
     EXPECT_FALSE(rig.device->eraseFirmwareLine("S9\xC3\xA9", 5));
 
+    // A line that fails either way has hung up: the cable, not the instrument.
     rig.line().failWrites = true;
-    EXPECT_EQ(rig.device->uploadFirmwareLine(data1, 6), -1);
+    EXPECT_EQ(failure(6)->kind, DeviceErrorKind::Unplugged);
+    rig.line().failWrites = false;
+    rig.line().failReads = true;
+    EXPECT_EQ(failure(6)->kind, DeviceErrorKind::Unplugged);
 
     rig.device->corvexDeviceTerminatedAtBsdPath(std::string("/dev/ttyACM0"));
     rig.log.lines.clear();
-    EXPECT_EQ(rig.device->uploadFirmwareLine(data1, 0), 1);
+    EXPECT_EQ(failure(0)->kind, DeviceErrorKind::Unplugged);
     rig.device->rebootDeviceAfterFirmwareUpdate("SE031000EC", 0);
     EXPECT_FALSE(rig.device->eraseFirmwareLine(end, 0));
     EXPECT_EQ(rig.log.count("deviceFile is nil"), 3u);
@@ -124,21 +147,23 @@ TEST(FirmwareLogBookDecision, WarnsWhenTheUpdateErasesTheLogBook)
 {
     EXPECT_EQ(firmwareVersionText(1365), "1.365");
     EXPECT_EQ(firmwareVersionText(2004), "2.004");
-    struct Case {
-        const char* current;
+    struct VersionCase {
+        std::uint16_t current;
         const char* offered;
         bool warn;
     };
-    for (const Case& c : std::vector<Case> {
-             { "1.300", "1.365", true },
-             { "1.365", "1.400", false },
-             { "2.100", "2.50", true },
-             { "1.500", "2.50", false },
-             { "1.364", "1.364", false },
-             { "2.400", "2.41", true },
-             { "2.004", "2.4", false },
+    for (const VersionCase& c : std::vector<VersionCase> {
+             { 1300, "1.365", true },
+             { 1365, "1.400", false },
+             { 2100, "2.50", true },
+             { 1500, "2.50", false },
+             { 1364, "1.364", false },
+             { 2400, "2.41", true },
+             { 2004, "2.4", false },
+             { 2005, "2.410", true },
+             { 2405, "2.04", false },
          }) {
-        EXPECT_EQ(firmwareUpdateErasesLogBook(c.current, c.offered), c.warn) << c.current << " -> " << c.offered;
+        EXPECT_EQ(FirmwareVersion(c.current).updateErasesLogBook(c.offered), c.warn) << c.current << " -> " << c.offered;
     }
 }
 
@@ -151,11 +176,28 @@ struct InstallationRig {
         environment.log = &rig.log;
         environment.alerts = &rig.alerts;
         environment.eventLoop = &rig.eventLoop;
-        environment.showSheet = [this](const std::string& text, bool cancel) { sheet.push_back(text + (cancel ? "+" : "-")); };
+        environment.showSheet = [this](const std::string& text, bool cancel) {
+            sheet.push_back(text + (cancel ? "+" : "-"));
+            EXPECT_TRUE(session.isBusy());
+        };
         environment.hideSheet = [this] { sheet.push_back("hide"); };
         environment.setProgress = [this](int percent) { progress.push_back(percent); };
+        environment.showStatus = [this](const std::string& text) { sheet.push_back("status " + text); };
+        environment.backup.backupsRoot = backups.path();
+    }
+    FirmwareInstallationResult install(const std::string& file, bool erasesLogBook = false)
+    {
+        return installFirmware(session, bytes(file), erasesLogBook, environment);
+    }
+    // The firmware lines that went out, by their command byte.
+    std::size_t firmwareFramesWritten()
+    {
+        return static_cast<std::size_t>(std::count_if(rig.line().written.begin(), rig.line().written.end(),
+            [](const Bytes& frame) { return !frame.empty() && (frame[0] == 0x0B || frame[0] == 0x11); }));
     }
     DeviceTestRig rig;
+    InstrumentSession session { *rig.device };
+    TemporaryFolder backups { "corvex-firmware-backup" };
     FirmwareInstallationEnvironment environment;
     std::vector<std::string> sheet;
     std::vector<int> progress;
@@ -170,12 +212,15 @@ FakeSerialLine::Responder acceptingInstrument()
     };
 }
 
+const std::string smallFile = header + "\r\n" + data1 + "\r\n" + data2 + "\r\n" + end + "\r\n";
+
 TEST(FirmwareInstallation, SendsEveryLineOfASmallFileAndReportsAfterEachOne)
 {
     InstallationRig install(acceptingInstrument());
-    const std::string file = header + "\r\n" + data1 + "\r\n" + data2 + "\r\n" + end + "\r\n";
-    const auto result = installFirmwareFromData(*install.rig.device, bytes(file), install.environment);
+    const auto result = install.install(smallFile);
     EXPECT_EQ(result.outcome, FirmwareInstallationOutcome::Installed);
+    EXPECT_EQ(result.versionInFile, "2.406");
+    EXPECT_EQ(result.versionBefore, FirmwareVersion(1375));
     EXPECT_EQ(install.progress, (std::vector<int> { 25, 50, 75, 100 }));
     EXPECT_EQ(install.rig.eventLoop.turns, (std::vector<double> { 0.01, 0.01, 0.01, 0.01 }));
     EXPECT_EQ(install.sheet, (std::vector<std::string> { std::string(installingFirmwareSheetText) + "-", "hide" }));
@@ -185,13 +230,16 @@ TEST(FirmwareInstallation, SendsEveryLineOfASmallFileAndReportsAfterEachOne)
     // The instrument restarts: the link is closed as after a removal.
     EXPECT_FALSE(install.rig.device->hasOpenLine());
     EXPECT_TRUE(install.rig.alerts.alerts.empty());
+    // The instrument is free again.
+    EXPECT_FALSE(install.session.isBusy());
 }
 
 TEST(FirmwareInstallation, ADamagedOrEmptyFileIsRefusedWithNothingSent)
 {
-    for (const std::string& file : { header + "\n" + data1 + "\n", std::string("<html>Not found</html>\n"), header + "\n\xFF\n" + end }) {
+    for (const std::string& file : { header + "\n" + data1 + "\n", std::string("<html>Not found</html>\n"), header + "\n\xFF\n" + end,
+             std::string() }) {
         InstallationRig install(acceptingInstrument());
-        const auto result = installFirmwareFromData(*install.rig.device, bytes(file), install.environment);
+        const auto result = install.install(file, true);
         EXPECT_EQ(result.outcome, FirmwareInstallationOutcome::FileRefused);
         EXPECT_TRUE(install.rig.line().written.empty());
         EXPECT_TRUE(install.sheet.empty());
@@ -199,17 +247,139 @@ TEST(FirmwareInstallation, ADamagedOrEmptyFileIsRefusedWithNothingSent)
         EXPECT_EQ(install.rig.alerts.alerts[0].message, "The firmware file is not correct");
         EXPECT_TRUE(install.rig.device->hasOpenLine());
     }
-}
-
-TEST(FirmwareInstallation, NothingHappensWithoutAnInstrument)
-{
+    // A refused file is the file's fault even without an instrument.
     InstallationRig install(acceptingInstrument());
     install.rig.device->corvexDeviceTerminatedAtBsdPath(std::string("/dev/ttyACM0"));
-    const std::string file = header + "\n" + end + "\n";
-    EXPECT_EQ(installFirmwareFromData(*install.rig.device, bytes(file), install.environment).outcome,
-        FirmwareInstallationOutcome::NotStarted);
-    EXPECT_TRUE(install.rig.alerts.alerts.empty());
-    EXPECT_TRUE(install.sheet.empty());
+    EXPECT_EQ(install.install("").outcome, FirmwareInstallationOutcome::FileRefused);
+}
+
+// Each way an installation stops: what went out, what the user is told, and why.
+TEST(FirmwareInstallation, SaysWhyItStoppedAndSendsNothingBeforeItMayBegin)
+{
+    struct Case {
+        const char* what;
+        std::function<void(InstallationRig&)> prepare;
+        std::function<Bytes(const Bytes&)> instrument;
+        FirmwareInstallationOutcome outcome;
+        std::optional<DeviceErrorKind> kind;
+        std::size_t firmwareFrames; // the lines and the reboot line
+        std::string description; // the alert says it too
+    };
+    const auto refuseLine2 = [](const Bytes& request) {
+        if (request.size() > 4 && request[4] == 'E')
+            return Bytes {};
+        return Bytes { request[0], request[1], request[2], static_cast<std::uint8_t>(request[2] == 2 ? 1 : 0) };
+    };
+    const auto silentFromLine2 = [](const Bytes& request) { return request[2] >= 2 ? Bytes {} : Bytes { request[0], request[1], request[2], 0 }; };
+    const std::vector<Case> cases {
+        { "no instrument", [](InstallationRig& r) { r.rig.device->corvexDeviceTerminatedAtBsdPath(std::string("/dev/ttyACM0")); },
+            acceptingInstrument(), FirmwareInstallationOutcome::NotStarted, DeviceErrorKind::Unplugged, 0,
+            "the instrument was disconnected; nothing was sent to the instrument" },
+        { "another operation holds the instrument", nullptr, acceptingInstrument(), FirmwareInstallationOutcome::NotStarted,
+            DeviceErrorKind::Busy, 0, "the instrument is busy saving track logs; nothing was sent to the instrument" },
+        { "line 2 refused", nullptr, refuseLine2, FirmwareInstallationOutcome::Failed, DeviceErrorKind::Refused, 4,
+            "the instrument refused line 2 of 4; it keeps its old firmware" },
+        { "no answer from line 2", nullptr, silentFromLine2, FirmwareInstallationOutcome::Failed, DeviceErrorKind::NoAnswer, 4,
+            "the instrument did not answer at line 2 of 4; connect it again and repeat the installation" },
+        // The header's frame and answer are 38 bytes, the first data line's 50.
+        { "the cable pulled at line 2", [](InstallationRig& r) { r.rig.line().failAfterBytes = 38 + 50; },
+            acceptingInstrument(), FirmwareInstallationOutcome::Failed, DeviceErrorKind::Unplugged, 2,
+            "the instrument was disconnected at line 2 of 4; connect it again and repeat the installation" },
+    };
+    for (const Case& c : cases) {
+        InstallationRig install(c.instrument);
+        if (c.prepare)
+            c.prepare(install);
+        std::optional<InstrumentSession::Lease> held;
+        if (c.kind == DeviceErrorKind::Busy) {
+            auto lease = install.session.borrow("saving track logs");
+            ASSERT_TRUE(lease);
+            held.emplace(std::move(*lease));
+        }
+        const auto result = install.install(smallFile);
+        EXPECT_EQ(result.outcome, c.outcome) << c.what;
+        ASSERT_TRUE(result.error) << c.what;
+        EXPECT_EQ(result.error->kind, c.kind) << c.what << ": " << deviceErrorKindName(result.error->kind);
+        EXPECT_EQ(install.firmwareFramesWritten(), c.firmwareFrames) << c.what;
+        ASSERT_EQ(install.rig.alerts.alerts.size(), 1u) << c.what;
+        // What happened, up to the first semicolon, whatever the sentence's first letter.
+        const std::string what = c.description.substr(1, c.description.find(';') - 1);
+        if (c.kind != DeviceErrorKind::Refused) {
+            EXPECT_NE(install.rig.alerts.alerts[0].informativeText.find(what), std::string::npos) << c.what;
+        }
+        EXPECT_EQ(describeFirmwareInstallationFailure(result), c.description) << c.what;
+        if (c.outcome == FirmwareInstallationOutcome::NotStarted) {
+            EXPECT_TRUE(install.sheet.empty()) << c.what;
+        }
+    }
+}
+
+// An update that erases the log book saves every flight first, while the old firmware
+// still reads them: a log book that cannot be listed installs nothing.
+TEST(FirmwareInstallation, AnErasingUpdateSavesTheLogBookBeforeTheFirstLine)
+{
+    // The short list is silent, the full one breaks off after its first record.
+    InstallationRig install([fullLists = 0](const Bytes& request) mutable -> Bytes {
+        if (request[0] == 0x01)
+            return hexBytes("02 00C0FFEE 0000 055F 28" + std::string(2 * 18, '0'));
+        if (request[0] == 0x03)
+            return request.size() > 1 && request[1] == 0x06 && fullLists++ == 0 ? logBookRecord(1, 1) : Bytes {};
+        return Bytes { request[0], request[1], request[2], 0 };
+    });
+    const auto result = install.install(smallFile, true);
+    EXPECT_EQ(result.outcome, FirmwareInstallationOutcome::BackupFailed);
+    EXPECT_EQ(install.firmwareFramesWritten(), 0u);
+    ASSERT_TRUE(result.backup);
+    EXPECT_FALSE(result.backup->flightsNotSaved);
+    ASSERT_EQ(install.rig.alerts.alerts.size(), 1u);
+    EXPECT_EQ(install.rig.alerts.alerts[0].message, "The firmware was not installed");
+    EXPECT_EQ(install.rig.alerts.alerts[0].informativeText,
+        "The log book could not be saved before the update, which erases it (the flight list could not be read); "
+        "nothing was sent to the instrument.");
+    EXPECT_EQ(install.sheet,
+        (std::vector<std::string> { "status Saving a backup of the log book before the firmware update...", "status " }));
+    EXPECT_FALSE(install.session.isBusy());
+}
+
+TEST(FirmwareInstallation, TookUnlessTheInstrumentCameBackOnItsUnchangedOldVersion)
+{
+    FirmwareInstallationResult installed;
+    installed.outcome = FirmwareInstallationOutcome::Installed;
+    installed.versionBefore = FirmwareVersion(2405);
+    struct Case {
+        std::optional<std::string> inFile;
+        std::uint16_t running;
+        bool took;
+    };
+    for (const Case& c : std::vector<Case> {
+             { "2.406", 2406, true },
+             { "2.406", 2405, false },
+             { "2.405", 2405, true }, // the same version again
+             { "2.406", 2407, true }, // changed at all
+             { std::nullopt, 2405, true }, // nothing to tell it by
+         }) {
+        installed.versionInFile = c.inFile;
+        EXPECT_EQ(firmwareInstallationTook(installed, FirmwareVersion(c.running)), c.took)
+            << c.inFile.value_or("none") << " running " << c.running;
+    }
+
+    // After the restart the erase follows only an installation that took.
+    for (const bool took : { true, false }) {
+        int erases = 0;
+        DeviceTestRig rig([&](const Bytes& request) {
+            erases += request.size() > 1 && request[0] == 0x03 && request[1] == 0x02 ? 1 : 0;
+            return Bytes {};
+        });
+        InstrumentSession session(*rig.device);
+        rig.device->setCurrentFirmwareVersion(took ? 2406 : 2405);
+        installed.versionInFile = "2.406";
+        installed.erasesLogBook = true;
+        const FirmwareRestartResult restart = finishFirmwareInstallation(session, installed, rig.log);
+        EXPECT_EQ(restart.took, took);
+        EXPECT_EQ(restart.eraseAttempted, took);
+        EXPECT_EQ(erases, took ? 1 : 0);
+        EXPECT_EQ(rig.log.contains("Firmware installation did not take: the instrument runs 2.405 again, not 2.406"), !took);
+    }
 }
 
 TEST(LogBookBackupFolder, LivesUnderTheUsersDataFolderBySerialAndLocalTime)
@@ -237,11 +407,7 @@ TEST(LogBookBackupFolder, LivesUnderTheUsersDataFolderBySerialAndLocalTime)
 // is erased without a word.
 TEST(LogBookBackupBeforeErase, AListThatBreaksOffIsNoEmptyLogBook)
 {
-    const auto record = [](int flightNumber, int block) {
-        char head[64];
-        std::snprintf(head, sizeof head, "05 %04X 59 0000 %04X 0C 1E 07 05 18 0258", block, flightNumber);
-        return hexBytes(std::string(head) + std::string(2 * 74, '0'));
-    };
+    const auto record = logBookRecord;
     struct Case {
         const char* name;
         std::vector<Bytes> shortList; // answers in turn; silence once they run out

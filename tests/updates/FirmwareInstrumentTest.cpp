@@ -8,6 +8,7 @@
 #include "TestFiles.h"
 #include "VirtualInstrumentProcess.h"
 #include "device/CorvexDevice.h"
+#include "device/InstrumentSession.h"
 #include "platform/PosixSerialLine.h"
 #include "updates/FirmwareFile.h"
 #include "updates/FirmwareInstallation.h"
@@ -123,7 +124,8 @@ TEST(FirmwareOnTheInstrument, ARejectedLineEndsTheInstallationWithItsRebootLine)
     PtySession session;
     ASSERT_TRUE(session.connectTo(instrument.portPath()));
     session.device->setShouldLogCommunications(true);
-    const auto result = installFirmwareFromData(*session.device, bytesOf(firmware), session.installation());
+    InstrumentSession instrumentSession(*session.device);
+    const auto result = installFirmware(instrumentSession, bytesOf(firmware), false, session.installation());
     EXPECT_EQ(result.outcome, FirmwareInstallationOutcome::Failed);
     EXPECT_EQ(result.linesSent, 17u);
 
@@ -153,11 +155,16 @@ TEST(FirmwareCommandLine, InstallsWaitsForTheRestartAndBacksUpBeforeTheErase)
     std::ofstream(cut, std::ios::binary) << firmware.substr(0, firmware.size() - 20);
     const std::string data = "XDG_DATA_HOME='" + folder.path() + "/data' ";
 
-    // Not a terminal: one percentage a line.
-    const ProcessRun refused = runCorvex("--port " + instrument.portPath() + " firmware install " + cut);
-    EXPECT_EQ(refused.exitCode, 4) << refused.output;
-    EXPECT_NE(refused.output.find("nothing was sent"), std::string::npos) << refused.output;
-    EXPECT_EQ(refused.output.find("%"), std::string::npos) << refused.output;
+    // A damaged or empty file is refused before anything is announced or sent.
+    const std::string empty = folder.path() + "/empty.s19";
+    std::ofstream(empty, std::ios::binary).flush();
+    for (const std::string& bad : { cut, empty }) {
+        const ProcessRun refused = runCorvex("--port " + instrument.portPath() + " firmware install " + bad);
+        EXPECT_EQ(refused.exitCode, 4) << refused.output;
+        EXPECT_NE(refused.output.find(bad + " is not sound firmware; nothing was sent"), std::string::npos) << refused.output;
+        EXPECT_EQ(refused.output.find("Installing"), std::string::npos) << refused.output;
+        EXPECT_EQ(refused.output.find("%"), std::string::npos) << refused.output;
+    }
 
     const ProcessRun run
         = runCorvex("--port " + instrument.portPath() + " firmware install " + good + " --erase-log-book", data);
@@ -166,6 +173,13 @@ TEST(FirmwareCommandLine, InstallsWaitsForTheRestartAndBacksUpBeforeTheErase)
     EXPECT_NE(run.output.find("\n100%\n"), std::string::npos) << run.output;
     EXPECT_NE(run.output.find("The instrument is back with firmware 2.406."), std::string::npos) << run.output;
     EXPECT_NE(run.output.find("The log book was erased."), std::string::npos) << run.output;
+    // The flights are saved while the old firmware still reads them: before the lines.
+    const std::size_t saving = run.output.find("Saving a backup of the log book before the firmware update...");
+    const std::size_t saved = run.output.find("The log book was saved: 6 flights were saved as IGC files in " + folder.path() + "/data/Corvex/backups/C0FFEE/");
+    const std::size_t installing = run.output.find("Installing " + good);
+    EXPECT_LT(saving, saved) << run.output;
+    EXPECT_LT(saved, installing) << run.output;
+    EXPECT_NE(installing, std::string::npos) << run.output;
     const std::string backups = folder.path() + "/data/Corvex/backups/C0FFEE";
     ASSERT_TRUE(fs::exists(backups)) << run.output;
     const auto files = filesIn(backups);

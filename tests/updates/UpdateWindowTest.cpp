@@ -190,7 +190,11 @@ TEST_F(UpdateWindowTest, ANotificationAnnouncesReleaseUpdatesOnlyAndOnlyWhenTheU
         std::optional<bool> preference; // absent: never set
         std::size_t notifications;
         QString softwareLabel;
+        // A server that does not answer instead of the stand-in one; the label then
+        // starts with the expected text, and the transport's reason follows.
+        bool unreachable { false };
     };
+    const QString feed = server.baseUrl() + "/versions.xml";
     const Case cases[] = {
         { "release update, preference never set", releaseUpdate, std::nullopt, 1,
             "Software update is available! You have v9.8.7, available v9.9.0" },
@@ -198,7 +202,12 @@ TEST_F(UpdateWindowTest, ANotificationAnnouncesReleaseUpdatesOnlyAndOnlyWhenTheU
             "Software update is available! You have v9.8.7, available v9.9.0" },
         // Beta entries, and the other model's release line, are not announced.
         { "only beta updates", onlyBeta, true, 0, softwareUpToDate },
-        { "an error page", "<html><body>502</body>", true, 0, softwareUpToDate },
+        // A check that failed says so, and why: nothing is known to be up to date.
+        { "an error page", "<html><body>502</body>", true, 0,
+            "Could not check for software updates: the versions feed at " + feed + " is not XML (an error page?)." },
+        { "no server", releaseUpdate, true, 0,
+            "Could not check for software updates: cannot read the versions feed at http://127.0.0.1:1/versions.xml: ",
+            true },
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -208,6 +217,7 @@ TEST_F(UpdateWindowTest, ANotificationAnnouncesReleaseUpdatesOnlyAndOnlyWhenTheU
         else
             preferences.removeValue(notifyKey);
         writeFeed(c.feed);
+        preferences.setValue(QStringLiteral("vendorServerURL"), c.unreachable ? QStringLiteral("http://127.0.0.1:1") : server.baseUrl());
         checkAndWait();
         ASSERT_EQ(notifications.size(), c.notifications);
         if (!notifications.empty()) {
@@ -218,7 +228,17 @@ TEST_F(UpdateWindowTest, ANotificationAnnouncesReleaseUpdatesOnlyAndOnlyWhenTheU
         EXPECT_EQ(preferences.boolValue(notifyKey), c.preference.value_or(true));
         EXPECT_TRUE(preferences.hasUserValue(notifyKey));
         // The window is refreshed whether it is shown or not.
-        EXPECT_EQ(window->ui().softwareUpdateInfoLabel->text(), c.softwareLabel);
+        const QString software = window->ui().softwareUpdateInfoLabel->text();
+        if (c.unreachable) {
+            EXPECT_TRUE(software.startsWith(c.softwareLabel) && software.size() > c.softwareLabel.size() + 1)
+                << software.toStdString();
+        } else {
+            EXPECT_EQ(software, c.softwareLabel);
+        }
+        const QString firmware = window->ui().firmwareUpdateInfoLabel->text();
+        EXPECT_EQ(firmware.startsWith("Could not check for firmware updates: "), software.startsWith("Could not check"))
+            << firmware.toStdString();
+        EXPECT_FALSE(window->ui().firmwareUpdateButton->isEnabled());
         EXPECT_FALSE(window->isVisible());
     }
 }

@@ -1,4 +1,4 @@
-#include "updates/VersionComparison.h"
+#include "base/VersionComparison.h"
 
 #include <gtest/gtest.h>
 

@@ -4,15 +4,13 @@
 
 #include "base/Sha256.h"
 #include "device/FirmwareVersion.h"
+#include "device/InstrumentSession.h"
 #include "platform/qt/PreferencesStore.h"
 #include "platform/qt/QtHttpClient.h"
 #include "platform/VendorEndpoints.h"
-#include "updates/FirmwareFile.h"
 #include "updates/FirmwareInstallation.h"
-#include "updates/LogBookBackup.h"
 #include "updates/URLConnection.h"
 #include "updates/UpdateCheck.h"
-#include "updates/VersionComparison.h"
 
 #include <QEventLoop>
 #include <QFile>
@@ -77,27 +75,6 @@ private:
     bool m_terminal;
     int m_last { -1 };
 };
-
-// The version a firmware file names in its S0 header text ("WREN 2.406"), which the
-// instrument reports once it runs that firmware; nothing when the header names none.
-std::optional<std::string> versionNamedInFile(const Bytes& data)
-{
-    for (const std::string& line : readFirmwareFile(data).lines) {
-        // "S0", the byte count, a 16-bit address, the text, the checksum.
-        if (line.rfind("S0", 0) != 0 || !isWellFormedSRecord(line))
-            continue;
-        std::string text;
-        for (std::size_t at = 8; at + 2 < line.size(); at += 2)
-            text += static_cast<char>(std::stoi(line.substr(at, 2), nullptr, 16));
-        for (std::size_t at = 0; at + 5 <= text.size(); ++at) {
-            const auto digit = [&](std::size_t i) { return text[at + i] >= '0' && text[at + i] <= '9'; };
-            if (digit(0) && text[at + 1] == '.' && digit(2) && digit(3) && digit(4))
-                return text.substr(at, 5);
-        }
-        return std::nullopt;
-    }
-    return std::nullopt;
-}
 
 // After its reboot line the instrument restarts: it leaves the bus and comes back. The
 // same serial device reappears; once it answers the device info it is back.
@@ -170,7 +147,7 @@ Download downloadLatestFirmware(CliContext& context, CliSession& session)
         return download;
     }
     download.version = *offered.version;
-    download.erasesLogBook = firmwareUpdateErasesLogBook(current, *offered.version);
+    download.erasesLogBook = device.firmwareVersion().updateErasesLogBook(*offered.version);
     if (download.erasesLogBook && !context.option("erase-log-book")) {
         printError(context.err, "firmware " + *offered.version + " erases the log book of an instrument on " + current
                 + ": run again with --erase-log-book (every flight is saved as IGC first)");
@@ -259,29 +236,39 @@ int runInstall(CliContext& context)
         data = std::move(download.data);
         file = "firmware " + download.version;
     }
-    const std::optional<std::string> expectedVersion = versionNamedInFile(*data);
-    const std::string versionBefore = device.firmwareVersion().text();
-    context.out << "Installing " << file << " into the " << device.firmwareVersion().modelName() << " " << serial
-                << " (firmware " << device.firmwareVersion().text() << "). Do not disconnect the instrument." << std::endl;
-
+    // The erase after the restart is part of the installation: its flights are saved
+    // before the first line, while the old firmware can still read them.
+    const bool eraseLogBook = context.option("erase-log-book").has_value();
+    InstrumentSession instrument(device);
     ProgressReport progress(context.out);
     FirmwareInstallationEnvironment environment;
     environment.log = &session.log();
     environment.alerts = &session.alerts();
     environment.setProgress = [&progress](int percent) { progress.show(percent); };
-    const FirmwareInstallationResult result = installFirmwareFromData(device, *data, environment);
+    environment.showStatus = [&context](const std::string& text) {
+        if (!text.empty())
+            context.out << text << std::endl;
+    };
+    // Announced once the file, the instrument and the backup are known to be good.
+    environment.showSheet = [&](const std::string&, bool) {
+        context.out << "Installing " << file << " into the " << device.firmwareVersion().modelName() << " " << serial
+                    << " (firmware " << device.firmwareVersion().text() << "). Do not disconnect the instrument."
+                    << std::endl;
+    };
+    environment.backup.programVersion = CORVEX_VERSION;
+    const FirmwareInstallationResult result = installFirmware(instrument, *data, eraseLogBook, environment);
     progress.finish();
 
     switch (result.outcome) {
-    case FirmwareInstallationOutcome::NotStarted:
-        printError(context.err, "the instrument went away before the installation began");
-        return NoInstrument;
     case FirmwareInstallationOutcome::FileRefused:
         printError(context.err, file + " is not sound firmware; nothing was sent to the instrument");
         return FileError;
+    case FirmwareInstallationOutcome::NotStarted:
+        printError(context.err, describeFirmwareInstallationFailure(result));
+        return NoInstrument;
+    case FirmwareInstallationOutcome::BackupFailed:
     case FirmwareInstallationOutcome::Failed:
-        printError(context.err, "the instrument refused line " + std::to_string(result.linesSent) + " of "
-                + std::to_string(result.totalLines) + "; it keeps its old firmware");
+        printError(context.err, describeFirmwareInstallationFailure(result));
         return InstrumentFailed;
     case FirmwareInstallationOutcome::Installed:
         break;
@@ -292,41 +279,21 @@ int runInstall(CliContext& context)
         printError(context.err, "the instrument did not come back at " + path + " after its restart");
         return InstrumentFailed;
     }
-    context.out << "The instrument is back with firmware " << device.firmwareVersion().text() << "." << std::endl;
-    // A restart line lost with the cable leaves the old firmware running: the instrument
-    // comes back, but the installation did not take. Only an unchanged version counts
-    // as that; one that changed at all is taken as installed, whatever the file's
-    // header text says.
     const std::string running = device.firmwareVersion().text();
-    if (expectedVersion && running == versionBefore && compareVersions(running, *expectedVersion) != VersionOrder::same) {
-        printError(context.err, "the instrument runs firmware " + running + ", not " + *expectedVersion + ": the installation did not take");
+    context.out << "The instrument is back with firmware " << running << "." << std::endl;
+    const FirmwareRestartResult restart = finishFirmwareInstallation(instrument, result, session.log());
+    if (!restart.took) {
+        printError(context.err, "the instrument runs firmware " + running + ", not " + result.versionInFile.value_or("?")
+                + ": the installation did not take" + (eraseLogBook ? "; its log book was kept" : ""));
         return InstrumentFailed;
     }
-
-    if (!context.option("erase-log-book"))
+    if (!eraseLogBook)
         return Success;
-
-    LogBookBackupEnvironment backup;
-    backup.log = &session.log();
-    backup.alerts = &session.alerts();
-    backup.programVersion = CORVEX_VERSION;
-    // Nobody is there to answer: without every flight saved the log book stays.
-    backup.confirmEraseWithoutBackup = [&context](std::optional<std::size_t> lost) {
-        printError(context.err, lost ? std::to_string(*lost) + " flights could not be saved; the log book was not erased"
-                                     : std::string("the flight list could not be read; the log book was not erased"));
-        return false;
-    };
-    const LogBookEraseResult erase = backUpAndEraseLogBook(device, serial, backup);
-    if (!erase.erased) {
-        // When the backup fell short, the question above has said so already.
-        if (erase.flightsNotSaved == std::optional<std::size_t>(0))
-            printError(context.err,
-                "the instrument did not erase its log book"
-                    + (erase.backupFolder ? "; its flights are saved in " + *erase.backupFolder : std::string()));
+    if (!restart.erased) {
+        printError(context.err, "the instrument did not erase its log book"
+                + (result.backup && result.backup->folder ? "; its flights are saved in " + *result.backup->folder : std::string()));
         return InstrumentFailed;
     }
-    if (erase.backupFolder)
-        context.out << erase.flightsSaved << " flights saved in " << *erase.backupFolder << "." << std::endl;
     context.out << "The log book was erased." << std::endl;
     return Success;
 }
@@ -341,8 +308,8 @@ const CliCommand installSubcommand {
         { "beta", nullptr, "with --latest: the beta firmware instead of the release" },
         { "server", "URL", "with --latest: the vendor's web server (default: the preferences, or $CORVEX_VENDOR_URL)" },
         { "erase-log-book", nullptr,
-            "after the restart, save every flight as IGC into the backups folder and erase the log book "
-            "(required when the offered update erases it)" },
+            "save every flight as IGC into the backups folder before the first line (nothing is installed unless "
+            "all are saved), and erase the log book after the restart (required when the offered update erases it)" },
     },
     .minimumArguments = 0,
     .maximumArguments = 1,

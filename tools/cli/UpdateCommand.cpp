@@ -77,15 +77,9 @@ int runUpdateCheck(CliContext& context)
     if (!outcome)
         loop.exec();
 
-    switch (outcome->failure) {
-    case UpdateCheckResult::Failure::transport:
-        printError(context.err, "cannot read the versions feed at " + feedUrl + ": " + outcome->errorText);
+    if (outcome->failure != UpdateCheckResult::Failure::none) {
+        printError(context.err, describeUpdateCheckFailure(*outcome, feedUrl));
         return UpdateCheckFailed;
-    case UpdateCheckResult::Failure::notXml:
-        printError(context.err, "the versions feed at " + feedUrl + " is not XML (an error page?)");
-        return UpdateCheckFailed;
-    case UpdateCheckResult::Failure::none:
-        break;
     }
 
     const AvailableUpdates& updates = outcome->updates;

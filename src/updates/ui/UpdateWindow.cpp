@@ -2,6 +2,7 @@
 
 #include "device/CorvexDevice.h"
 #include "device/FirmwareVersion.h"
+#include "device/InstrumentSession.h"
 #include "platform/EventLoop.h"
 #include "platform/LogSink.h"
 #include "platform/qt/DesktopNotifier.h"
@@ -114,9 +115,14 @@ std::string UpdateWindow::currentSoftwareVersion() const
     return QCoreApplication::applicationVersion().toStdString();
 }
 
+CorvexDevice* UpdateWindow::device() const
+{
+    return m_session ? &m_session->device() : nullptr;
+}
+
 std::string UpdateWindow::currentFirmwareVersion() const
 {
-    return firmwareVersionText(m_device ? m_device->firmwareVersion().thousandths() : 0);
+    return firmwareVersionText(device() ? device()->firmwareVersion().thousandths() : 0);
 }
 
 void UpdateWindow::runEventLoopFor(double seconds)
@@ -136,11 +142,12 @@ void UpdateWindow::checkUpdates()
     runEventLoopFor(0.1);
     // The preference may have changed since the last check.
     m_checker->setVersionsFeedUrl(versionsFeedUrl());
-    const bool isWren = m_device && m_device->isWren();
+    const bool isWren = device() && device()->isWren();
     m_checker->checkUpdates(currentSoftwareVersion(), currentFirmwareVersion(), isWren,
         [this](const UpdateCheckResult& result) {
             const AvailableUpdates& updates = result.updates;
             m_lastCheckedAvailableUpdates = updates;
+            m_lastCheckFailure = describeUpdateCheckFailure(result, m_checker->versionsFeedUrl());
             const bool updatesExist = updates.areThereAnyUpdatesAvailableAtAll();
             updateUIBasedOnAvailableUpdates(updates);
             if (updatesExist && m_environment.preferences->boolValue(notifyWhenUpdatesAvailableKey)
@@ -162,7 +169,7 @@ void UpdateWindow::checkUpdatesAvailableForCurrentSwVer(const std::string& curre
 {
     m_checker->setVersionsFeedUrl(versionsFeedUrl());
     m_checker->checkUpdatesAvailableForCurrentSwVer(currentSoftwareVersion, currentFirmwareVersion,
-        m_device && m_device->isWren(), std::move(asyncronousCheckCompleted));
+        device() && device()->isWren(), std::move(asyncronousCheckCompleted));
 }
 
 void UpdateWindow::updateUIBasedOnAvailableUpdates(const std::optional<AvailableUpdates>& availableUpdates)
@@ -203,6 +210,12 @@ void UpdateWindow::updateUIBasedOnAvailableUpdates(const std::optional<Available
     }
     m_ui->firmwareUpdateInfoLabel->setText(
         firmwareFlag ? firmwareText : QStringLiteral("Your Corvex Vario firmware is up to date!"));
+    // A check that could not read the feed found nothing: that is no "up to date".
+    if (!m_lastCheckFailure.empty()) {
+        const QString why = QString::fromStdString(m_lastCheckFailure);
+        m_ui->softwareUpdateInfoLabel->setText(tr("Could not check for software updates: %1.").arg(why));
+        m_ui->firmwareUpdateInfoLabel->setText(tr("Could not check for firmware updates: %1.").arg(why));
+    }
 
     m_ui->softwareUpdateButton->setEnabled(softwareFlag);
     m_ui->firmwareUpdateButton->setEnabled(firmwareFlag);

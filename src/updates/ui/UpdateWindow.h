@@ -2,6 +2,7 @@
 
 #include "base/Bytes.h"
 #include "updates/AvailableUpdates.h"
+#include "updates/FirmwareInstallation.h"
 #include "updates/ProgramFolder.h"
 
 #include <QString>
@@ -28,6 +29,7 @@ class AlertPresenter;
 class CorvexDevice;
 class EventLoopTurner;
 class HttpClient;
+class InstrumentSession;
 class LogSink;
 class PreferencesStore;
 class ProcessLauncher;
@@ -65,6 +67,12 @@ public:
         // The running program's version as the feed's entries are compared with it;
         // QCoreApplication::applicationVersion() when empty.
         std::string programVersion {};
+        // The main window's status line, for what the instrument is busy with during a
+        // firmware installation; an empty text gives the line back.
+        std::function<void(const QString&)> showStatus {};
+        // Where the log-book backup before an erasing firmware update goes; empty: the
+        // user's data folder.
+        std::string logBookBackupsRoot {};
     };
 
     // The modal panels and the hand-offs to the desktop. The window shows dialogs and
@@ -95,11 +103,13 @@ public:
     void setPanels(Panels panels);
     void setSoftwareInstallation(SoftwareInstallation installation) { m_softwareInstallation = std::move(installation); }
 
-    void setDevice(CorvexDevice* device) { m_device = device; }
-    CorvexDevice* device() const { return m_device; }
+    // The instrument, borrowed for each installation.
+    void setSession(InstrumentSession* session) { m_session = session; }
+    InstrumentSession* session() const { return m_session; }
+    CorvexDevice* device() const;
 
     // A firmware installation that asks for the log book to be erased sets this; the
-    // next connection clears it and erases.
+    // next connection clears it and, when the new firmware took, erases.
     bool isLogBookEraseScheduledForNextDeviceConnect() const { return m_isLogBookEraseScheduledForNextDeviceConnect; }
     void setIsLogBookEraseScheduledForNextDeviceConnect(bool scheduled)
     {
@@ -150,6 +160,11 @@ public:
 
     // Firmware (UpdateWindowFirmware.cpp).
     void installFirmwareFromData(const std::optional<Bytes>& data);
+    // An installation went in and the instrument is to come back from its restart.
+    bool isInstallationAwaitingRestart() const { return m_installationAwaitingRestart.has_value(); }
+    // The instrument is back, its device info read: whether the installation took and,
+    // when it did and the update erases the log book, the erase; each told the user.
+    void instrumentRestarted(InstrumentSession::Lease& lease);
 
     // Software (UpdateWindowSoftware.cpp).
     // `expectedSha256`: the digest the feed announced for the package, if any.
@@ -182,12 +197,15 @@ private:
     Panels m_panels;
     std::unique_ptr<HttpClient> m_ownHttp;
     std::unique_ptr<UpdateChecker> m_checker;
-    CorvexDevice* m_device { nullptr };
+    InstrumentSession* m_session { nullptr };
+    std::optional<FirmwareInstallationResult> m_installationAwaitingRestart;
     std::shared_ptr<URLConnection> m_firmwareDownloadConnection;
     std::shared_ptr<URLConnection> m_softwareDownloadConnection;
     bool m_isBetaVersionUpdateWindow { false };
     bool m_isLogBookEraseScheduledForNextDeviceConnect { false };
     std::optional<AvailableUpdates> m_lastCheckedAvailableUpdates;
+    // Why the last check found nothing, empty when it read the feed.
+    std::string m_lastCheckFailure;
     SoftwareInstallation m_softwareInstallation;
     std::shared_ptr<ProcessLauncher> m_ownProcesses;
     int m_checkUpdatesRequests { 0 };

@@ -5,6 +5,7 @@
 #include "base/Format.h"
 #include "base/Sha256.h"
 #include "device/CorvexDevice.h"
+#include "device/InstrumentSession.h"
 #include "platform/AlertPresenter.h"
 #include "platform/EventLoop.h"
 #include "platform/LogSink.h"
@@ -15,6 +16,8 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QProgressBar>
+
+#include <utility>
 
 namespace corvex {
 
@@ -89,7 +92,7 @@ void UpdateWindow::downloadFirmwareUpdateButton()
                 }
                 return;
             }
-            if (firmwareUpdateErasesLogBook(currentFirmwareVersion(), offeredVersion)) {
+            if (device() && device()->firmwareVersion().updateErasesLogBook(offeredVersion)) {
                 const int answer = m_environment.alerts
                     ? m_environment.alerts->showAlert(Alert { logBookWarningTitle, logBookWarningText, { "Yes", "No" } })
                     : 1;
@@ -137,7 +140,7 @@ void UpdateWindow::updateFirmwareFromAFile()
 
 void UpdateWindow::installFirmwareFromData(const std::optional<Bytes>& firmware)
 {
-    if (!firmware || !m_device)
+    if (!firmware || !m_session)
         return;
     WindowEventLoop eventLoop([this](double seconds) { runEventLoopFor(seconds); });
     FirmwareInstallationEnvironment environment;
@@ -152,12 +155,57 @@ void UpdateWindow::installFirmwareFromData(const std::optional<Bytes>& firmware)
         m_updateSheetProgressBar->setValue(percent);
         m_updateSheetProgressBar->repaint();
     };
-    const FirmwareInstallationResult result = corvex::installFirmwareFromData(*m_device, *firmware, environment);
+    environment.showStatus = [this](const std::string& text) {
+        if (m_environment.showStatus)
+            m_environment.showStatus(QString::fromStdString(text));
+    };
+    environment.backup.programVersion = currentSoftwareVersion();
+    environment.backup.backupsRoot = m_environment.logBookBackupsRoot;
+    environment.backup.showSheetWithText = [this](const std::string& text) {
+        showUpdateSheetWithText(QString::fromStdString(text), false);
+    };
+    environment.backup.hideSheet = [this] { hideUpdateSheet(); };
+    m_installationAwaitingRestart.reset();
+    const FirmwareInstallationResult result
+        = installFirmware(*m_session, *firmware, m_isLogBookEraseScheduledForNextDeviceConnect, environment);
+    if (result.outcome == FirmwareInstallationOutcome::Installed) {
+        m_installationAwaitingRestart = result;
+        return;
+    }
     // The old firmware stays unless the new one went in, and with it the log book: an
     // erase scheduled for this update would take every flight for nothing.
-    if (result.outcome != FirmwareInstallationOutcome::Installed && m_isLogBookEraseScheduledForNextDeviceConnect) {
+    if (m_isLogBookEraseScheduledForNextDeviceConnect) {
         m_isLogBookEraseScheduledForNextDeviceConnect = false;
         logLine(*m_environment.log, "Firmware not installed: the scheduled log book erase is cancelled");
+    }
+}
+
+void UpdateWindow::instrumentRestarted(InstrumentSession::Lease& lease)
+{
+    if (!m_installationAwaitingRestart)
+        return;
+    const FirmwareInstallationResult installation = std::exchange(m_installationAwaitingRestart, std::nullopt).value();
+    // Cleared first, so that a failing erase is not repeated on every connection.
+    const bool eraseScheduled = std::exchange(m_isLogBookEraseScheduledForNextDeviceConnect, false);
+    if (eraseScheduled)
+        logLine(*m_environment.log, "Log book erase scheduled from the last firmware update. Performing...");
+    if (m_environment.showStatus && eraseScheduled)
+        m_environment.showStatus(QStringLiteral("Erasing the log book after the firmware update..."));
+    const FirmwareRestartResult restart = finishFirmwareInstallation(lease, installation, *m_environment.log);
+    if (m_environment.showStatus && eraseScheduled)
+        m_environment.showStatus(QString());
+    if (!m_environment.alerts)
+        return;
+    const std::string saved = installation.backup && installation.backup->folder
+        ? " Its flights were saved in " + *installation.backup->folder + "."
+        : std::string();
+    if (!restart.took) {
+        m_environment.alerts->showAlert(Alert { "The firmware update did not take",
+            "The instrument came back with its old firmware " + device()->firmwareVersion().text()
+                + (eraseScheduled ? ", so its log book was kept." : ".") + " Install the update again." });
+    } else if (restart.eraseAttempted && !restart.erased) {
+        m_environment.alerts->showAlert(Alert { "The log book was not erased",
+            "The new firmware is installed, but the instrument did not erase its log book." + saved });
     }
 }
 
