@@ -78,6 +78,7 @@ public:
     // CorvexDeviceDelegate: the connect and disconnect sequences.
     void deviceConnected() override;
     void deviceDisconnected() override;
+    void deviceCouldNotBeOpened(const DeviceError& error) override;
 
     void updateBatteryIndicator();
 

@@ -1,9 +1,11 @@
 // One program per user, with the real corvex-vario on a private session bus: a second
 // start hands itself over to the running program (with or without a launcher action)
 // and ends at once, a launcher's own ActivateAction call arrives, and once the program
-// is gone the next start owns the name again.
+// is gone the next start owns the name again. Without a bus, a lock file keeps the
+// second start out, and a second program that got past it cannot take the instrument.
 #include "PrivateSessionBus.h"
 #include "TemporaryFolder.h"
+#include "VirtualInstrumentProcess.h"
 #include "support/QtTestHelpers.h"
 
 #include <QDBusConnection>
@@ -110,6 +112,70 @@ TEST_F(SingleInstanceTest, SecondStartsAndLaunchersReachTheRunningProgramUntilIt
     EXPECT_TRUE(waitForNameOwner(next));
     next.kill();
     next.waitForFinished();
+}
+
+// Without a session bus: programs of one session (one runtime folder) are kept apart
+// by the lock file there; two whose runtime folders differ both start, but only the
+// first has the instrument, and the second names it instead of fighting over the line.
+TEST(SingleInstanceWithoutBus, ASecondProgramIsKeptOutOrCannotTakeTheInstrument)
+{
+    VirtualInstrumentProcess instrument;
+    TemporaryFolder runtimeA { "corvex-runtime" }, runtimeB { "corvex-runtime" };
+    const auto environmentIn = [&](const TemporaryFolder& runtime) {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/corvex-test-bus");
+        environment.insert("XDG_RUNTIME_DIR", QString::fromStdString(runtime.path()));
+        environment.insert("CORVEX_INSTRUMENT_DIR", QString::fromStdString(instrument.instrumentsDirectory()));
+        environment.insert("CORVEX_NO_UDEV", "1");
+        environment.insert("CORVEX_LOG_STDERR", "1");
+        environment.insert("QT_QPA_PLATFORM", "offscreen");
+        return environment;
+    };
+    QProcess first;
+    first.setProcessEnvironment(environmentIn(runtimeA));
+    first.setProcessChannelMode(QProcess::MergedChannels);
+    first.start(program, {});
+    ASSERT_TRUE(first.waitForStarted());
+    QString firstLog;
+    const auto firstLogContains = [&](const QString& line) {
+        return waitUntil([&] {
+            firstLog += QString::fromUtf8(first.readAll());
+            return firstLog.contains(line);
+        }, 15000);
+    };
+    ASSERT_TRUE(firstLogContains("a second start of the program is kept out by " + QString::fromStdString(runtimeA.path())))
+        << firstLog.toStdString();
+    ASSERT_TRUE(firstLogContains("Initializing device")) << firstLog.toStdString();
+    const QString holder = QStringLiteral("corvex-vario (process %1)").arg(first.processId());
+
+    // The same session: the second start ends at once and says who runs.
+    QProcess second;
+    second.setProcessEnvironment(environmentIn(runtimeA));
+    second.start(program, { "--action", "manage-airspaces" });
+    ASSERT_TRUE(second.waitForFinished(10000));
+    EXPECT_EQ(second.exitCode(), 1);
+    EXPECT_TRUE(QString::fromUtf8(second.readAllStandardError()).contains("Corvex Vario is already running as " + holder));
+
+    // Another runtime folder: it runs, but the instrument stays with the first.
+    QProcess other;
+    other.setProcessEnvironment(environmentIn(runtimeB));
+    other.setProcessChannelMode(QProcess::MergedChannels);
+    other.start(program, {});
+    ASSERT_TRUE(other.waitForStarted());
+    QString otherLog;
+    EXPECT_TRUE(waitUntil([&] {
+        otherLog += QString::fromUtf8(other.readAll());
+        return otherLog.contains(", held by " + holder);
+    }, 15000)) << otherLog.toStdString();
+    EXPECT_FALSE(otherLog.contains("Initializing device")) << otherLog.toStdString();
+    EXPECT_EQ(first.state(), QProcess::Running);
+    firstLog += QString::fromUtf8(first.readAll());
+    EXPECT_FALSE(firstLog.contains("Device terminated")) << firstLog.toStdString();
+
+    for (QProcess* process : { &other, &first }) {
+        process->kill();
+        process->waitForFinished();
+    }
 }
 
 } // namespace
