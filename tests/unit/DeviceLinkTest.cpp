@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <tuple>
 
 using namespace corvex;
 using namespace corvex::testing;
@@ -60,61 +61,57 @@ TEST(DeviceLink, OpeningIsTriedThreeTimesOneSecondApart)
     EXPECT_FALSE(rig.device->lastOpenError());
 }
 
-// A device held by another open may be let go in a moment and is tried again; a
-// missing device or a missing permission is not, and each says what to do.
-TEST(DeviceLink, AnInstrumentThatNeverOpensSaysWhyAndStaysRecorded)
+TEST(DeviceLink, AnInstrumentThatNeverOpensGetsTheAlertAndStaysRecorded)
 {
-    struct Case {
-        const char* name;
-        int systemError;
-        std::string holder;
-        int attempts;
-        std::string text;
+    DeviceTestRig rig;
+    rig.ports.refuseOpens = 100;
+    rig.connect(nullptr);
+    EXPECT_EQ(rig.ports.openAttempts, 3);
+    EXPECT_EQ(rig.pauses, std::vector<std::chrono::milliseconds>(2, std::chrono::milliseconds(1000)));
+    ASSERT_EQ(rig.alerts.alerts.size(), 1u);
+    EXPECT_EQ(rig.alerts.alerts[0].message, "Error opening the device");
+    EXPECT_EQ(rig.alerts.alerts[0].buttons, (std::vector<std::string> { "Close" }));
+    EXPECT_EQ(rig.alerts.alerts[0].informativeText,
+        "The instrument is in use by another program. Close the other program, or wait until it has finished, and try again.");
+    EXPECT_EQ(rig.delegate.events, (std::vector<std::string> { "could not be opened: port unavailable" }));
+
+    // Recorded but not open: every command reports the missing line.
+    EXPECT_TRUE(rig.device->deviceIsConnected());
+    EXPECT_FALSE(rig.device->initializeDevice());
+    EXPECT_FALSE(rig.device->getDeviceInfo());
+    EXPECT_FALSE(rig.device->listFlightsShort());
+    EXPECT_EQ(rig.log.count("deviceFile is nil"), 3u);
+
+    // Its removal still tells the delegate, and the reason goes with it.
+    rig.device->corvexDeviceTerminatedAtBsdPath(std::string("/dev/ttyACM0"));
+    EXPECT_EQ(rig.delegate.events.back(), "disconnected");
+    EXPECT_FALSE(rig.device->lastOpenError());
+}
+
+// A device another open holds may be let go in a moment and is tried again; a missing
+// device or permission is not. Each failure says what to do.
+TEST(DeviceLink, AnOpenFailureSaysWhyAndOnlyAHeldDeviceIsTriedAgain)
+{
+    const std::tuple<int, std::string, int, std::string> cases[] = {
+        { EBUSY, "corvex (process 4711)", 3, "The instrument is in use by corvex (process 4711). Close the other program, or wait until it has finished, and try again." },
+        { EACCES, "", 1, "No permission to open the instrument's serial device. Install the udev rule from the README (or join the \"dialout\" group and log in again), then connect the instrument again." },
+        { ENOENT, "", 1, "The instrument's serial device is not there. Connect the instrument again." },
     };
-    const Case cases[] = {
-        { "held by another program", EBUSY, "corvex (process 4711)", 3,
-            "The instrument is in use by corvex (process 4711). Close the other program, or wait until it has finished, and try again." },
-        { "held by nobody we can name", EBUSY, "", 3,
-            "The instrument is in use by another program. Close the other program, or wait until it has finished, and try again." },
-        { "no permission", EACCES, "", 1,
-            "No permission to open the instrument's serial device. Install the udev rule from the README (or join the "
-            "\"dialout\" group and log in again), then connect the instrument again." },
-        { "not there", ENOENT, "", 1, "The instrument's serial device is not there. Connect the instrument again." },
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto& [systemError, holder, attempts, text] : cases) {
+        SCOPED_TRACE(text);
         DeviceTestRig rig;
         rig.ports.refuseOpens = 100;
-        rig.ports.refusalError = c.systemError;
-        rig.ports.refusalHolder = c.holder;
+        rig.ports.refusalError = systemError;
+        rig.ports.refusalHolder = holder;
         rig.connect(nullptr);
-        EXPECT_EQ(rig.ports.openAttempts, c.attempts);
-        EXPECT_EQ(rig.pauses, std::vector<std::chrono::milliseconds>(c.attempts - 1, std::chrono::milliseconds(1000)))
-            << "no pause after the last attempt";
-        EXPECT_EQ(rig.log.count("Cannot open the device (attempt 1): /dev/ttyACM0: " + std::string(std::strerror(c.systemError))
-                      + (c.holder.empty() ? "" : ", held by " + c.holder)),
-            1u);
+        EXPECT_EQ(rig.ports.openAttempts, attempts);
         ASSERT_EQ(rig.alerts.alerts.size(), 1u);
-        EXPECT_EQ(rig.alerts.alerts[0].message, "Error opening the device");
-        EXPECT_EQ(rig.alerts.alerts[0].buttons, (std::vector<std::string> { "Close" }));
-        EXPECT_EQ(rig.alerts.alerts[0].informativeText, c.text);
-        EXPECT_EQ(rig.delegate.events, (std::vector<std::string> { "could not be opened: port unavailable" }));
+        EXPECT_EQ(rig.alerts.alerts[0].informativeText, text);
         ASSERT_TRUE(rig.device->lastOpenError());
         EXPECT_EQ(rig.device->lastOpenError()->kind, DeviceErrorKind::PortUnavailable);
-        EXPECT_EQ(rig.device->lastOpenError()->systemError, c.systemError);
-        EXPECT_EQ(rig.device->lastOpenError()->holder, c.holder);
-
-        // Recorded but not open: every command reports the missing line.
-        EXPECT_TRUE(rig.device->deviceIsConnected());
-        EXPECT_FALSE(rig.device->initializeDevice());
-        EXPECT_FALSE(rig.device->getDeviceInfo());
-        EXPECT_FALSE(rig.device->listFlightsShort());
-        EXPECT_EQ(rig.log.count("deviceFile is nil"), 3u);
-
-        // Its removal still tells the delegate, and the reason goes with it.
-        rig.device->corvexDeviceTerminatedAtBsdPath(std::string("/dev/ttyACM0"));
-        EXPECT_EQ(rig.delegate.events.back(), "disconnected");
-        EXPECT_FALSE(rig.device->lastOpenError());
+        EXPECT_EQ(rig.device->lastOpenError()->systemError, systemError);
+        EXPECT_TRUE(rig.log.contains("Cannot open the device (attempt 1): /dev/ttyACM0: " + std::string(std::strerror(systemError))
+            + (holder.empty() ? "" : ", held by " + holder)));
     }
 }
 

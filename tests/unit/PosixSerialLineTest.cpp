@@ -1,6 +1,7 @@
 // The serial line on a real pty: silence reads as nothing, a line whose other end is
-// gone (the cable pulled) as a failure, never as silence; and the opening of a line,
-// which holds it against every other open and says why it could not.
+// gone (the cable pulled) as a failure, never as silence; an open line is held against
+// every other open, and an open that fails says why.
+#include "platform/FileLock.h"
 #include "platform/PosixSerialLine.h"
 
 #include "TemporaryFolder.h"
@@ -9,70 +10,14 @@
 
 #include <array>
 #include <cerrno>
-#include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
-#include <fstream>
-#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <variant>
 
 namespace {
-
-// A pty whose master end this test keeps; the slave is the "instrument's" device.
-struct Pty {
-    Pty()
-    {
-        master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        if (master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0)
-            slave = ::ptsname(master);
-    }
-    ~Pty()
-    {
-        if (master >= 0)
-            ::close(master);
-    }
-    int master { -1 };
-    std::string slave;
-};
-
-std::string processName(pid_t pid)
-{
-    std::ifstream comm("/proc/" + std::to_string(pid) + "/comm");
-    std::string name;
-    std::getline(comm, name);
-    return name;
-}
-
-// Runs the body in a child process and gives its exit status; the parent goes on
-// once the child has written a byte into the pipe (or ended).
-struct Child {
-    template<typename Body>
-    explicit Child(Body body)
-    {
-        int ends[2];
-        if (::pipe(ends) != 0)
-            return;
-        pid = ::fork();
-        if (pid == 0) {
-            ::close(ends[0]);
-            ::_exit(body(ends[1]));
-        }
-        ::close(ends[1]);
-        char byte;
-        (void)::read(ends[0], &byte, 1);
-        ::close(ends[0]);
-    }
-    int wait()
-    {
-        int status = 0;
-        ::waitpid(pid, &status, 0);
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-    pid_t pid { -1 };
-};
 
 TEST(PosixSerialLine, SilenceIsNothingButAHungUpLineIsAFailure)
 {
@@ -96,99 +41,54 @@ TEST(PosixSerialLine, SilenceIsNothingButAHungUpLineIsAFailure)
     EXPECT_EQ(std::get<std::size_t>(answered), 2u);
 
     ::close(master);
-    for (auto failed : { line->readSome(buffer), line->readSomeWithin(buffer, std::chrono::milliseconds(500)) }) {
-        ASSERT_TRUE(std::holds_alternative<corvex::LineError>(failed));
-        EXPECT_TRUE(std::get<corvex::LineError>(failed).hungUp) << std::get<corvex::LineError>(failed).message;
-    }
-    // A write into the hung-up line fails with the errno a pulled USB cable gives.
+    for (auto failed : { line->readSome(buffer), line->readSomeWithin(buffer, std::chrono::milliseconds(500)) })
+        EXPECT_TRUE(std::holds_alternative<corvex::LineError>(failed) && std::get<corvex::LineError>(failed).hungUp);
     const auto written = line->writeAll(corvex::Bytes { 0x01 });
     ASSERT_TRUE(std::holds_alternative<corvex::LineError>(written));
-    EXPECT_EQ(std::get<corvex::LineError>(written).systemError, EIO);
-    EXPECT_TRUE(std::get<corvex::LineError>(written).hungUp);
+    EXPECT_EQ(std::get<corvex::LineError>(written).systemError, EIO) << "what a pulled USB cable gives";
 }
 
-// One open holds the device against every other: of this process, of another one, of
-// root (whom the terminal's own exclusion lets through, and who runs these tests), and
-// through the symlink a virtual instrument publishes. The refusal names the holder.
-TEST(PosixSerialLine, AnOpenLineIsRefusedToEveryOtherOpenWithItsHolderNamed)
+// Root, who runs these tests, passes the terminal's own exclusion, and so does a
+// second open in one process: the lock binds both, through a virtual instrument's
+// symlink too, and names the holder (other processes: the corvex tests). A program
+// lock file holds the same way. Without permission (tried as "nobody" in a child, as
+// root opens anything) the open fails with EACCES.
+TEST(PosixSerialLine, AnOpenLineIsHeldAgainstEveryOtherOpenAndAFailedOpenSaysWhy)
 {
     corvex::testing::TemporaryFolder folder("serial-open");
-    Pty pty;
-    ASSERT_FALSE(pty.slave.empty());
-    const std::string link = folder.path() + "/instrument";
-    ASSERT_EQ(::symlink(pty.slave.c_str(), link.c_str()), 0);
-    const std::string self = processName(::getpid()) + " (process " + std::to_string(::getpid()) + ")";
-
-    struct Case {
-        const char* name;
-        std::string firstPath, secondPath;
-    };
-    const Case cases[] = {
-        { "the device twice", pty.slave, pty.slave },
-        { "the symlink, then the device", link, pty.slave },
-        { "the device, then the symlink", pty.slave, link },
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        {
-            auto first = corvex::PosixSerialPortOpener().open(c.firstPath);
-            ASSERT_TRUE(first) << first.error().detail;
-            auto second = corvex::PosixSerialPortOpener().open(c.secondPath);
-            ASSERT_FALSE(second);
-            EXPECT_EQ(second.error().systemError, EBUSY) << second.error().detail;
-            EXPECT_EQ(second.error().holder, self);
-        }
-        auto again = corvex::PosixSerialPortOpener().open(c.secondPath);
-        EXPECT_TRUE(again) << "closing the line lets the device go";
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_TRUE(master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0);
+    const std::string device = ::ptsname(master), link = folder.path() + "/instrument";
+    ASSERT_EQ(::symlink(device.c_str(), link.c_str()), 0);
+    const std::string self = corvex::processDescription(::getpid());
+    for (const std::string& first : { device, link }) {
+        auto held = corvex::PosixSerialPortOpener().open(first);
+        ASSERT_TRUE(held) << held.error().detail;
+        auto refused = corvex::PosixSerialPortOpener().open(device);
+        ASSERT_FALSE(refused);
+        EXPECT_EQ(refused.error().systemError, EBUSY);
+        EXPECT_EQ(refused.error().holder, self);
     }
+    EXPECT_TRUE(corvex::PosixSerialPortOpener().open(link)) << "a closed line lets the device go";
+    {
+        corvex::FileLock first(folder.path() + "/program.lock"), second(folder.path() + "/program.lock");
+        EXPECT_EQ(first.state(), corvex::FileLock::State::Held);
+        EXPECT_EQ(second.state(), corvex::FileLock::State::Taken);
+        EXPECT_EQ(second.holder(), self);
+    }
+    EXPECT_EQ(corvex::FileLock(folder.path() + "/program.lock").state(), corvex::FileLock::State::Held);
 
-    // Another process holds it: named by its own name and process id.
-    Child holder([&](int ready) {
-        ::prctl(PR_SET_NAME, "line-holder");
-        auto line = corvex::PosixSerialPortOpener().open(link);
-        (void)::write(ready, "x", 1);
-        if (!line)
-            return 1;
-        ::pause();
-        return 0;
-    });
-    ASSERT_GT(holder.pid, 0);
-    auto refused = corvex::PosixSerialPortOpener().open(link);
-    ASSERT_FALSE(refused);
-    EXPECT_EQ(refused.error().systemError, EBUSY);
-    EXPECT_EQ(refused.error().holder, "line-holder (process " + std::to_string(holder.pid) + ")");
-    ::kill(holder.pid, SIGTERM);
-    holder.wait();
-    EXPECT_TRUE(corvex::PosixSerialPortOpener().open(link)) << "a holder's end lets the device go";
-}
-
-// The reasons a device cannot be opened at all, with their errno: a missing device, and
-// a missing permission, tried as an unprivileged user (root opens a device of mode 000
-// anyway, so these tests, which run as root, drop to "nobody" in a child for it).
-TEST(PosixSerialLine, AnOpenThatFailsSaysWhy)
-{
-    corvex::testing::TemporaryFolder folder("serial-open");
-    auto missing = corvex::PosixSerialPortOpener().open(folder.path() + "/no-such-port");
-    ASSERT_FALSE(missing);
-    EXPECT_EQ(missing.error().systemError, ENOENT);
-    EXPECT_EQ(missing.error().detail, folder.path() + "/no-such-port: No such file or directory");
-    EXPECT_TRUE(missing.error().holder.empty());
-
-    Pty pty;
-    ASSERT_FALSE(pty.slave.empty());
-    ASSERT_EQ(::chmod(pty.slave.c_str(), 0600), 0);
-    Child unprivileged([&](int ready) {
-        if (::getuid() == 0) {
-            if (::setgid(65534) != 0 || ::setuid(65534) != 0)
-                return 2;
-        } else if (::chmod(pty.slave.c_str(), 0) != 0) {
-            return 3;
-        }
-        auto denied = corvex::PosixSerialPortOpener().open(pty.slave);
-        (void)::write(ready, "x", 1);
-        return !denied && denied.error().systemError == EACCES ? 0 : 1;
-    });
-    EXPECT_EQ(unprivileged.wait(), 0) << "1: the open did not fail with EACCES; 2, 3: the test could not drop the permission";
+    ASSERT_EQ(::chmod(device.c_str(), 0600), 0);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const bool dropped = ::getuid() == 0 ? ::setgid(65534) == 0 && ::setuid(65534) == 0 : ::chmod(device.c_str(), 0) == 0;
+        auto denied = corvex::PosixSerialPortOpener().open(device);
+        ::_exit(!dropped ? 2 : !denied && denied.error().systemError == EACCES ? 0 : 1);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: not refused with EACCES; 2: the permission could not be dropped";
+    ::close(master);
 }
 
 } // namespace
