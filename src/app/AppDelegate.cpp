@@ -416,7 +416,17 @@ void AppDelegate::deviceDisconnected()
     ui.upgradeBetaMenuItem->setEnabled(false);
     ui.eraseLogBookMenuItem->setEnabled(false);
 
-    m_window.setStatusText(tr("Waiting for an instrument. Plug the Corvex Vario in by USB."));
+    if (m_device && m_device->lastOpenError())
+        deviceCouldNotBeOpened(*m_device->lastOpenError());
+    else
+        m_window.setStatusText(tr("Waiting for an instrument. Plug the Corvex Vario in by USB."));
+}
+
+void AppDelegate::deviceCouldNotBeOpened(const DeviceError& error)
+{
+    // Plugged in, so "plug it in" would send the user the wrong way.
+    m_window.setStatusText(tr("The Corvex Vario is plugged in but cannot be opened: %1")
+                               .arg(QString::fromStdString(describeDeviceError(error))));
 }
 
 void AppDelegate::updateBatteryIndicator()

@@ -79,6 +79,7 @@ public:
     // CorvexDeviceDelegate: the connect and disconnect sequences.
     void deviceConnected() override;
     void deviceDisconnected() override;
+    void deviceCouldNotBeOpened(const DeviceError& error) override;
 
     void updateBatteryIndicator();
 

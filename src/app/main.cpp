@@ -4,6 +4,8 @@
 #include "app/MessageBoxAlertPresenter.h"
 #include "platform/qt/ApplicationBus.h"
 #include "platform/qt/DesktopNotifier.h"
+#include "platform/FileLock.h"
+#include "platform/InstrumentDirectory.h"
 #include "platform/PosixSerialLine.h"
 #include "platform/qt/PreferencesStore.h"
 #include "platform/qt/QtEventLoopTurner.h"
@@ -18,20 +20,53 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <memory>
 
 namespace {
 
+// Without a session bus (su, ssh, a bare X session), a lock file in the session's own
+// folder keeps a second program out, though the request cannot be handed to the first.
+// Whether this one goes on; the lock, when taken, lives as long as the program.
+bool becomeTheOnlyProgramWithoutBus(const QString& busFailure, std::unique_ptr<corvex::FileLock>& lock, corvex::LogSink& log,
+    int& exitCode)
+{
+    const std::string folder = corvex::runtimeFolderPath();
+    const std::string path = folder + "/corvex-vario.lock";
+    std::string error;
+    if (corvex::ensurePrivateDirectory(folder, &error)) {
+        lock = std::make_unique<corvex::FileLock>(path);
+        switch (lock->state()) {
+        case corvex::FileLock::State::Held:
+            corvex::logLine(log, "No session bus (%s): a second start of the program is kept out by %s",
+                busFailure.toUtf8().constData(), path.c_str());
+            return true;
+        case corvex::FileLock::State::Taken:
+            std::fprintf(stderr, "Corvex Vario is already running%s; without a session bus it cannot be brought forward: switch to its window.\n",
+                lock->holder().empty() ? "" : (" as " + lock->holder()).c_str());
+            exitCode = 1;
+            return false;
+        case corvex::FileLock::State::Failed:
+            error = lock->error();
+            lock.reset();
+            break;
+        }
+    }
+    corvex::logLine(log, "No session bus (%s): a second start of the program is not kept out",
+        busFailure.toUtf8().constData());
+    corvex::logLine(log, "No lock file either: %s", error.c_str());
+    return true;
+}
+
 // One program per user: when another one owns the name, the request goes to it and this
 // process ends before it opens any window or port. Whether this one goes on.
-bool becomeTheRunningProgram(corvex::ApplicationBus& bus, const QString& action, corvex::LogSink& log, int& exitCode)
+bool becomeTheRunningProgram(corvex::ApplicationBus& bus, const QString& action, std::unique_ptr<corvex::FileLock>& lock,
+    corvex::LogSink& log, int& exitCode)
 {
     switch (bus.claim()) {
     case corvex::ApplicationBus::Claim::Claimed:
         return true;
     case corvex::ApplicationBus::Claim::NoBus:
-        corvex::logLine(log, "No session bus (%s): a second start of the program is not kept out",
-            bus.failure().toUtf8().constData());
-        return true;
+        return becomeTheOnlyProgramWithoutBus(bus.failure(), lock, log, exitCode);
     case corvex::ApplicationBus::Claim::Taken:
         break;
     }
@@ -125,8 +160,9 @@ int main(int argc, char* argv[])
     // A screenshot run is a developer's throwaway: it neither takes the name from the
     // program the user will start nor hands itself over to a running one.
     corvex::ApplicationBus applicationBus(QStringLiteral(CORVEX_APP_ID));
+    std::unique_ptr<corvex::FileLock> programLock;
     if (int exitCode = 0; !options.isSet(screenshot)
-        && !becomeTheRunningProgram(applicationBus, options.value(action), log, exitCode))
+        && !becomeTheRunningProgram(applicationBus, options.value(action), programLock, log, exitCode))
         return exitCode;
 
     corvex::MessageBoxAlertPresenter alerts;

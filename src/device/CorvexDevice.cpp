@@ -8,6 +8,8 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
+#include <cerrno>
 #include <thread>
 
 namespace corvex {
@@ -67,16 +69,45 @@ void CorvexDevice::corvexDeviceTerminatedAtBsdPath(const std::optional<std::stri
     deviceHasBeenDisconnected();
 }
 
+namespace {
+// Waiting does not mend these: nobody grants a permission or brings a removed device
+// back within the attempts. A device held by another open may be let go (udev or a
+// modem prober looks at a new tty for a moment), so that one is tried again.
+bool worthRetrying(int systemError)
+{
+    switch (systemError) {
+    case EACCES:
+    case EPERM:
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+        return false;
+    default:
+        return true;
+    }
+}
+} // namespace
+
 void CorvexDevice::deviceHasBeenConnected()
 {
     m_deviceFile.reset();
+    m_lastOpenError.reset();
     auto path = deviceBsdPath();
     if (!path)
         return;
+    DeviceError failure = DeviceError::of(DeviceErrorKind::PortUnavailable);
     for (int attempt = 1; attempt <= protocol::openAttempts && m_environment.ports; ++attempt) {
-        std::string error;
-        m_deviceFile = m_environment.ports->open(*path, error);
-        if (m_deviceFile)
+        auto opened = m_environment.ports->open(*path);
+        if (opened) {
+            m_deviceFile = std::move(*opened);
+            break;
+        }
+        failure.detail = opened.error().detail;
+        failure.systemError = opened.error().systemError;
+        failure.holder = opened.error().holder;
+        const std::string heldBy = failure.holder.empty() ? std::string() : ", held by " + failure.holder;
+        logLine(log(), "Cannot open the device (attempt %d): %s%s", attempt, failure.detail.c_str(), heldBy.c_str());
+        if (attempt == protocol::openAttempts || !worthRetrying(failure.systemError))
             break;
         m_environment.pause(std::chrono::milliseconds(protocol::openRetryDelayMilliseconds));
     }
@@ -85,17 +116,21 @@ void CorvexDevice::deviceHasBeenConnected()
             m_delegate->deviceConnected();
         return;
     }
+    m_lastOpenError = failure;
+    if (m_delegate)
+        m_delegate->deviceCouldNotBeOpened(failure);
     if (m_environment.alerts) {
-        m_environment.alerts->showAlert(Alert {
-            "Error opening the device",
-            "The device is probably open by the system. Try to disconnect and reconnect it again, make sure no one else is using it",
-            { "Close" } });
+        std::string text = describeDeviceError(failure);
+        if (!text.empty())
+            text[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
+        m_environment.alerts->showAlert(Alert { "Error opening the device", text, { "Close" } });
     }
 }
 
 void CorvexDevice::deviceHasBeenDisconnected()
 {
     m_deviceFile.reset();
+    m_lastOpenError.reset();
     if (m_delegate)
         m_delegate->deviceDisconnected();
 }

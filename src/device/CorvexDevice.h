@@ -37,6 +37,9 @@ public:
     virtual void deviceConnected() = 0;
     // The recorded instrument has gone; its line is closed.
     virtual void deviceDisconnected() = 0;
+    // An instrument arrived but its line could not be opened (kind PortUnavailable);
+    // it stays recorded until it goes.
+    virtual void deviceCouldNotBeOpened(const DeviceError&) { }
 };
 
 // What the device needs of the platform. The owner keeps every object alive for as
@@ -92,6 +95,9 @@ public:
     std::optional<std::string> deviceBsdPath() const;
     void setDeviceBsdPath(std::optional<std::string> path);
     bool hasOpenLine() const { return m_deviceFile != nullptr; }
+    // Why the recorded instrument's line could not be opened; nothing once it is open
+    // or gone.
+    const std::optional<DeviceError>& lastOpenError() const { return m_lastOpenError; }
     std::uint32_t deviceIORegistryLeaf() const { return m_deviceIORegistryLeaf; }
 
     // --- Device info and flight list ---
@@ -215,6 +221,7 @@ private:
     mutable std::mutex m_bsdPathMutex; // the one property with atomic access
     std::optional<std::string> m_deviceBsdPath;
     std::unique_ptr<SerialLine> m_deviceFile;
+    std::optional<DeviceError> m_lastOpenError;
     std::uint32_t m_deviceIORegistryLeaf { 0 };
 
     FirmwareVersion m_firmwareVersion;

@@ -40,16 +40,26 @@ std::string homeFolder(const InstrumentDirectoryInputs& inputs)
 
 } // namespace
 
+std::string runtimeFolderPath(const InstrumentDirectoryInputs& inputs)
+{
+    if (auto runtime = inputs.environment("XDG_RUNTIME_DIR"))
+        return *runtime + "/corvex";
+    if (auto runtime = inputs.userRuntimeFolder())
+        return *runtime + "/corvex";
+    std::string cache = inputs.environment("XDG_CACHE_HOME").value_or(homeFolder(inputs) + "/.cache");
+    return cache + "/corvex";
+}
+
+std::string runtimeFolderPath()
+{
+    return runtimeFolderPath({ nonEmptyVariable, ownedRuntimeFolder });
+}
+
 std::string instrumentDirectoryPath(const InstrumentDirectoryInputs& inputs)
 {
     if (auto explicitFolder = inputs.environment("CORVEX_INSTRUMENT_DIR"))
         return *explicitFolder;
-    if (auto runtime = inputs.environment("XDG_RUNTIME_DIR"))
-        return *runtime + "/corvex/instruments";
-    if (auto runtime = inputs.userRuntimeFolder())
-        return *runtime + "/corvex/instruments";
-    std::string cache = inputs.environment("XDG_CACHE_HOME").value_or(homeFolder(inputs) + "/.cache");
-    return cache + "/corvex/instruments";
+    return runtimeFolderPath(inputs) + "/instruments";
 }
 
 std::string instrumentDirectoryPath()

@@ -27,6 +27,12 @@ struct InstrumentDirectoryInputs {
 };
 std::string instrumentDirectoryPath(const InstrumentDirectoryInputs& inputs);
 
+// The program's own folder for this session, the instruments folder's parent by the
+// same rules: $XDG_RUNTIME_DIR/corvex, /run/user/<uid>/corvex, else
+// ${XDG_CACHE_HOME:-$HOME/.cache}/corvex.
+std::string runtimeFolderPath();
+std::string runtimeFolderPath(const InstrumentDirectoryInputs& inputs);
+
 // The user's data folder, where the program keeps what must outlive a session (the
 // airspaces cache, the log-book backups): $XDG_DATA_HOME when it is an absolute path,
 // else $HOME/.local/share. The same place the Qt layer's generic data location names.

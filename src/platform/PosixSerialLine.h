@@ -2,6 +2,8 @@
 
 #include "platform/SerialLine.h"
 
+#include <string>
+
 namespace corvex {
 
 // A termios serial line on a device node (a USB ACM tty or a pty).
@@ -23,7 +25,12 @@ private:
 
 class PosixSerialPortOpener final : public SerialPortOpener {
 public:
-    std::unique_ptr<SerialLine> open(const std::string& path, std::string& error) override;
+    PortOpenResult open(const std::string& path) override;
 };
+
+// Who holds the serial device at the path: "corvex-vario (process 4711)" for the
+// process with the advisory lock on it, else for the one other process with it open;
+// empty when nobody can be named.
+std::string serialDeviceHolder(const std::string& path);
 
 } // namespace corvex

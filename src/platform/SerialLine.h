@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/Bytes.h"
+#include "base/Result.h"
 
 #include <chrono>
 #include <memory>
@@ -20,6 +21,10 @@ struct TerminalSetupReport {
 
 struct LineError {
     std::string message;
+    // The other end is gone: the terminal hung up (an instrument unplugged).
+    bool hungUp { false };
+    // The errno of the failed call, 0 when none (a hang-up read as end of file).
+    int systemError { 0 };
 };
 
 // One open serial line. A read returns what the line delivered in one call: at most
@@ -37,11 +42,26 @@ public:
     virtual std::variant<std::monostate, LineError> writeAll(ByteView bytes) = 0;
 };
 
-// Opens the callout device of an instrument for reading and writing.
+// Why a serial device could not be opened, for the device layer to turn into its own
+// error (the platform layer knows nothing of the instrument's errors).
+struct PortOpenError {
+    // "/dev/ttyACM0: Permission denied", for the log.
+    std::string detail;
+    // The errno of the open, or EBUSY when another open holds the device.
+    int systemError { 0 };
+    // Who holds the device, when that can be found out: "corvex-vario (process 4711)".
+    std::string holder;
+};
+
+using PortOpenResult = Result<std::unique_ptr<SerialLine>, PortOpenError>;
+
+// Opens the callout device of an instrument for reading and writing, for this open
+// alone: a second open of the same device, by this process or any other (root
+// included), is refused with EBUSY until the line is closed.
 class SerialPortOpener {
 public:
     virtual ~SerialPortOpener() = default;
-    virtual std::unique_ptr<SerialLine> open(const std::string& path, std::string& error) = 0;
+    virtual PortOpenResult open(const std::string& path) = 0;
 };
 
 } // namespace corvex

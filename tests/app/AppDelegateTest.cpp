@@ -20,6 +20,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <tuple>
+
 #include <algorithm>
 
 using namespace corvex;
@@ -357,6 +360,28 @@ TEST_F(AppDelegateTest, UnplugGreysTheWindowAndClosesTheUpdateWindow)
     EXPECT_FALSE(app.controller->updateWindowController()->isVisible());
     EXPECT_EQ(app.controller->airspacesWindowController()->ui().instrumentStatusLabel->text(), "No instrument connected.");
     app.controller->airspacesWindowController()->close();
+}
+
+// A plugged-in instrument whose port cannot be opened is not "waiting to be plugged
+// in": the window says why until the instrument goes.
+TEST_F(AppDelegateTest, APortThatCannotBeOpenedSaysWhyUntilTheInstrumentGoes)
+{
+    const QString waiting = "Waiting for an instrument. Plug the Corvex Vario in by USB.";
+    const std::tuple<int, std::string, QString> cases[] = {
+        { EACCES, "", "no permission to open the instrument's serial device. Install the udev rule from the README (or join the \"dialout\" group and log in again), then connect the instrument again." },
+        { EBUSY, "corvex-vario (process 4711)", "the instrument is in use by corvex-vario (process 4711). Close the other program, or wait until it has finished, and try again." },
+    };
+    app.launch();
+    for (const auto& [systemError, holder, reason] : cases) {
+        ports.refuseOpens = 3;
+        ports.refusalError = systemError;
+        ports.refusalHolder = holder;
+        discovery.plug(port);
+        EXPECT_EQ(app.window.statusText(), "The Corvex Vario is plugged in but cannot be opened: " + reason);
+        expectDisconnectedWindow();
+        discovery.unplug(port);
+        EXPECT_EQ(app.window.statusText(), waiting);
+    }
 }
 
 // The erase after a firmware update belongs to an installation that went in, whose

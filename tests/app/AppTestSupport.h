@@ -77,12 +77,12 @@ class HookedPorts final : public SerialPortOpener {
 public:
     std::function<void(ByteView request)> beforeWrite;
 
-    std::unique_ptr<SerialLine> open(const std::string& path, std::string& error) override
+    PortOpenResult open(const std::string& path) override
     {
-        auto line = m_ports.open(path, error);
+        auto line = m_ports.open(path);
         if (!line)
-            return nullptr;
-        return std::make_unique<HookedLine>(std::move(line), *this);
+            return line;
+        return std::unique_ptr<SerialLine>(std::make_unique<HookedLine>(std::move(*line), *this));
     }
 
 private:

@@ -1,7 +1,8 @@
 // One program per user, with the real corvex-vario on a private session bus: a second
 // start hands itself over to the running program (with or without a launcher action)
 // and ends at once, a launcher's own ActivateAction call arrives, and once the program
-// is gone the next start owns the name again.
+// is gone the next start owns the name again. Without a bus, a lock file keeps the
+// second start out.
 #include "PrivateSessionBus.h"
 #include "TemporaryFolder.h"
 #include "support/QtTestHelpers.h"
@@ -110,6 +111,39 @@ TEST_F(SingleInstanceTest, SecondStartsAndLaunchersReachTheRunningProgramUntilIt
     EXPECT_TRUE(waitForNameOwner(next));
     next.kill();
     next.waitForFinished();
+}
+
+// Without a session bus the lock file in the runtime folder keeps a second start out;
+// it says who runs and ends at once, instead of taking up the instrument beside it.
+TEST(SingleInstanceWithoutBus, TheLockFileKeepsASecondStartOut)
+{
+    TemporaryFolder runtime { "corvex-runtime" }, instruments { "corvex-no-instruments" };
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/corvex-test-bus");
+    environment.insert("XDG_RUNTIME_DIR", QString::fromStdString(runtime.path()));
+    environment.insert("CORVEX_INSTRUMENT_DIR", QString::fromStdString(instruments.path()));
+    environment.insert("CORVEX_NO_UDEV", "1");
+    environment.insert("CORVEX_LOG_STDERR", "1");
+    environment.insert("QT_QPA_PLATFORM", "offscreen");
+    QProcess first, second;
+    first.setProcessEnvironment(environment);
+    first.setProcessChannelMode(QProcess::MergedChannels);
+    first.start(program, {});
+    QString log;
+    ASSERT_TRUE(waitUntil([&] {
+        log += QString::fromUtf8(first.readAll());
+        return log.contains("a second start of the program is kept out by " + QString::fromStdString(runtime.path()));
+    }, 15000)) << log.toStdString();
+
+    second.setProcessEnvironment(environment);
+    second.start(program, { "--action", "manage-airspaces" });
+    ASSERT_TRUE(second.waitForFinished(10000));
+    EXPECT_EQ(second.exitCode(), 1);
+    EXPECT_TRUE(QString::fromUtf8(second.readAllStandardError())
+                    .contains(QStringLiteral("Corvex Vario is already running as corvex-vario (process %1)").arg(first.processId())));
+    EXPECT_EQ(first.state(), QProcess::Running);
+    first.kill();
+    first.waitForFinished();
 }
 
 } // namespace

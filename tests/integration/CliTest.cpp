@@ -1,6 +1,8 @@
 // The corvex command line as a user runs it, against the virtual instrument.
 #include "VirtualInstrumentProcess.h"
 
+#include "platform/FileLock.h"
+#include "platform/PosixSerialLine.h"
 #include "support/QtTestHelpers.h"
 
 #include <QDir>
@@ -13,6 +15,9 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+#include <utility>
+
 using corvex::testing::VirtualInstrumentProcess;
 
 namespace {
@@ -20,13 +25,15 @@ namespace {
 using CliRun = corvex::testing::ProgramRun;
 
 // Runs build/corvex with the arguments; discovery sees only the given instruments folder.
-CliRun runCli(const QStringList& arguments, const QString& instrumentsDirectory = {})
+CliRun runCli(const QStringList& arguments, const QString& instrumentsDirectory = {}, bool withRuntimeFolder = true)
 {
     QTemporaryDir emptyDirectory;
     return corvex::testing::runProgram(QStringLiteral(CORVEX_BUILD_DIR "/corvex"), arguments, 30000,
         [&](QProcessEnvironment& environment) {
             environment.insert("CORVEX_INSTRUMENT_DIR",
                 instrumentsDirectory.isEmpty() ? emptyDirectory.path() : instrumentsDirectory);
+            if (!withRuntimeFolder)
+                environment.remove("XDG_RUNTIME_DIR");
         });
 }
 
@@ -65,11 +72,29 @@ TEST(Cli, ClearFailuresWithoutOrWithASilentInstrument)
     EXPECT_NE(none.exitCode, 0);
     EXPECT_TRUE(none.err.contains("no instrument found")) << none.err.toStdString();
 
+    // A port that is not there, or that another program holds (this one, as a running
+    // corvex-vario would; root included), says so on one line, without Qt's warning
+    // about an unset XDG_RUNTIME_DIR (cron, su).
+    QTemporaryDir scratch;
+    VirtualInstrumentProcess held;
+    const QString port = QString::fromStdString(held.portPath());
+    auto holding = corvex::PosixSerialPortOpener().open(port.toStdString());
+    ASSERT_TRUE(holding) << holding.error().detail;
+    const std::pair<QString, QString> unavailable[] = {
+        { scratch.path() + "/ttyACM9", "the instrument's serial device is not there. Connect the instrument again." },
+        { port, QString::fromStdString("the instrument is in use by " + corvex::processDescription(::getpid())
+                    + ". Close the other program, or wait until it has finished, and try again.") },
+    };
+    for (const auto& [path, reason] : unavailable) {
+        const CliRun run = runCli({ "--port", path, "info" }, {}, false);
+        EXPECT_EQ(run.exitCode, 2);
+        EXPECT_EQ(run.err, "corvex: cannot open the instrument at " + path + ": " + reason + "\n");
+    }
+
     // A silent instrument is never one with an empty log book: every command fails
     // with exit 3, prints nothing on stdout, and a file it would write is kept.
     VirtualInstrumentProcess instrument;
     ASSERT_TRUE(instrument.control("fault silent"));
-    QTemporaryDir scratch;
     const QString kept = scratch.path() + "/keep.csv";
     const QByteArray keptText = "header\n1\n2\n3\n4\n5\n6\n";
     {

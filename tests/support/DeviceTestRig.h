@@ -29,6 +29,10 @@ class RecordingDelegate final : public CorvexDeviceDelegate {
 public:
     void deviceConnected() override { events.push_back("connected"); }
     void deviceDisconnected() override { events.push_back("disconnected"); }
+    void deviceCouldNotBeOpened(const DeviceError& error) override
+    {
+        events.push_back(std::string("could not be opened: ") + deviceErrorKindName(error.kind));
+    }
     std::vector<std::string> events;
 };
 

@@ -1,6 +1,8 @@
 #include "FakeSerialLine.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <stdexcept>
 
 namespace corvex::testing {
@@ -19,7 +21,7 @@ bool FakeSerialLine::lineDropped() const
 std::variant<std::size_t, LineError> FakeSerialLine::readSome(std::span<std::uint8_t> buffer)
 {
     if (m_state->failReads)
-        return LineError { "read: Input/output error" };
+        return LineError { "read: Input/output error", false, EIO };
     m_state->largestReadBuffer = std::max(m_state->largestReadBuffer, buffer.size());
     std::size_t count = std::min({ buffer.size(), m_state->pending.size(), m_state->chunkSize });
     if (m_state->failAfterBytes) {
@@ -37,7 +39,7 @@ std::variant<std::size_t, LineError> FakeSerialLine::readSome(std::span<std::uin
 std::variant<std::monostate, LineError> FakeSerialLine::writeAll(ByteView bytes)
 {
     if (m_state->failWrites || lineDropped())
-        return LineError { "write: Input/output error" };
+        return LineError { "write: Input/output error", false, EIO };
     Bytes request(bytes.begin(), bytes.end());
     m_state->written.push_back(request);
     m_state->bytesSoFar += bytes.size();
@@ -48,16 +50,15 @@ std::variant<std::monostate, LineError> FakeSerialLine::writeAll(ByteView bytes)
     return std::monostate {};
 }
 
-std::unique_ptr<SerialLine> FakeSerialPortOpener::open(const std::string& path, std::string& error)
+PortOpenResult FakeSerialPortOpener::open(const std::string& path)
 {
     ++openAttempts;
     if (refuseOpens > 0) {
         --refuseOpens;
-        error = path + ": Device or resource busy";
-        return nullptr;
+        return Failure { PortOpenError { path + ": " + std::strerror(refusalError), refusalError, refusalHolder } };
     }
     openedPaths.push_back(path);
-    return std::make_unique<FakeSerialLine>(state);
+    return std::unique_ptr<SerialLine>(std::make_unique<FakeSerialLine>(state));
 }
 
 FakeSerialLine::Responder scriptedAnswers(std::vector<Bytes> answers)

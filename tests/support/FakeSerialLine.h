@@ -2,6 +2,7 @@
 
 #include "platform/SerialLine.h"
 
+#include <cerrno>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -53,13 +54,16 @@ private:
     std::shared_ptr<State> m_state;
 };
 
-// Opens FakeSerialLines sharing one state; can be told to refuse a number of opens.
+// Opens FakeSerialLines sharing one state; can be told to refuse a number of opens,
+// each with the given error (the device held by another program unless told).
 class FakeSerialPortOpener final : public SerialPortOpener {
 public:
-    std::unique_ptr<SerialLine> open(const std::string& path, std::string& error) override;
+    PortOpenResult open(const std::string& path) override;
 
     std::shared_ptr<FakeSerialLine::State> state = std::make_shared<FakeSerialLine::State>();
     int refuseOpens { 0 };
+    int refusalError { EBUSY };
+    std::string refusalHolder;
     std::vector<std::string> openedPaths;
     int openAttempts { 0 };
 };

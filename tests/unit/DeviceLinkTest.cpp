@@ -3,6 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
+#include <tuple>
+
 using namespace corvex;
 using namespace corvex::testing;
 
@@ -54,6 +58,7 @@ TEST(DeviceLink, OpeningIsTriedThreeTimesOneSecondApart)
     EXPECT_EQ(rig.pauses.size(), 2u);
     EXPECT_EQ(rig.delegate.events, (std::vector<std::string> { "connected" }));
     EXPECT_TRUE(rig.alerts.alerts.empty());
+    EXPECT_FALSE(rig.device->lastOpenError());
 }
 
 TEST(DeviceLink, AnInstrumentThatNeverOpensGetsTheAlertAndStaysRecorded)
@@ -62,13 +67,13 @@ TEST(DeviceLink, AnInstrumentThatNeverOpensGetsTheAlertAndStaysRecorded)
     rig.ports.refuseOpens = 100;
     rig.connect(nullptr);
     EXPECT_EQ(rig.ports.openAttempts, 3);
-    EXPECT_EQ(rig.pauses, std::vector<std::chrono::milliseconds>(3, std::chrono::milliseconds(1000)));
+    EXPECT_EQ(rig.pauses, std::vector<std::chrono::milliseconds>(2, std::chrono::milliseconds(1000)));
     ASSERT_EQ(rig.alerts.alerts.size(), 1u);
     EXPECT_EQ(rig.alerts.alerts[0].message, "Error opening the device");
     EXPECT_EQ(rig.alerts.alerts[0].buttons, (std::vector<std::string> { "Close" }));
     EXPECT_EQ(rig.alerts.alerts[0].informativeText,
-        "The device is probably open by the system. Try to disconnect and reconnect it again, make sure no one else is using it");
-    EXPECT_TRUE(rig.delegate.events.empty());
+        "The instrument is in use by another program. Close the other program, or wait until it has finished, and try again.");
+    EXPECT_EQ(rig.delegate.events, (std::vector<std::string> { "could not be opened: port unavailable" }));
 
     // Recorded but not open: every command reports the missing line.
     EXPECT_TRUE(rig.device->deviceIsConnected());
@@ -77,9 +82,37 @@ TEST(DeviceLink, AnInstrumentThatNeverOpensGetsTheAlertAndStaysRecorded)
     EXPECT_FALSE(rig.device->listFlightsShort());
     EXPECT_EQ(rig.log.count("deviceFile is nil"), 3u);
 
-    // Its removal still tells the delegate.
+    // Its removal still tells the delegate, and the reason goes with it.
     rig.device->corvexDeviceTerminatedAtBsdPath(std::string("/dev/ttyACM0"));
-    EXPECT_EQ(rig.delegate.events, (std::vector<std::string> { "disconnected" }));
+    EXPECT_EQ(rig.delegate.events.back(), "disconnected");
+    EXPECT_FALSE(rig.device->lastOpenError());
+}
+
+// A device another open holds may be let go in a moment and is tried again; a missing
+// device or permission is not. Each failure says what to do.
+TEST(DeviceLink, AnOpenFailureSaysWhyAndOnlyAHeldDeviceIsTriedAgain)
+{
+    const std::tuple<int, std::string, int, std::string> cases[] = {
+        { EBUSY, "corvex (process 4711)", 3, "The instrument is in use by corvex (process 4711). Close the other program, or wait until it has finished, and try again." },
+        { EACCES, "", 1, "No permission to open the instrument's serial device. Install the udev rule from the README (or join the \"dialout\" group and log in again), then connect the instrument again." },
+        { ENOENT, "", 1, "The instrument's serial device is not there. Connect the instrument again." },
+    };
+    for (const auto& [systemError, holder, attempts, text] : cases) {
+        SCOPED_TRACE(text);
+        DeviceTestRig rig;
+        rig.ports.refuseOpens = 100;
+        rig.ports.refusalError = systemError;
+        rig.ports.refusalHolder = holder;
+        rig.connect(nullptr);
+        EXPECT_EQ(rig.ports.openAttempts, attempts);
+        ASSERT_EQ(rig.alerts.alerts.size(), 1u);
+        EXPECT_EQ(rig.alerts.alerts[0].informativeText, text);
+        ASSERT_TRUE(rig.device->lastOpenError());
+        EXPECT_EQ(rig.device->lastOpenError()->kind, DeviceErrorKind::PortUnavailable);
+        EXPECT_EQ(rig.device->lastOpenError()->systemError, systemError);
+        EXPECT_TRUE(rig.log.contains("Cannot open the device (attempt 1): /dev/ttyACM0: " + std::string(std::strerror(systemError))
+            + (holder.empty() ? "" : ", held by " + holder)));
+    }
 }
 
 TEST(DeviceLink, InitializeConfiguresDrainsAndReportsFailedSteps)

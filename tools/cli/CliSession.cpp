@@ -10,6 +10,8 @@ namespace corvex::cli {
 
 int StderrAlertPresenter::showAlert(const Alert& alert)
 {
+    if (quiet)
+        return 0;
     std::cerr << "corvex: " << alert.message;
     if (!alert.informativeText.empty())
         std::cerr << ": " << alert.informativeText;
@@ -76,11 +78,16 @@ CliSession::~CliSession() = default;
 
 std::optional<ExitCode> CliSession::connect(bool reportMissing)
 {
+    // A line that cannot be opened is reported below, once, with its reason.
+    m_alerts.quiet = true;
     if (m_requestedPort) {
         m_device->corvexDeviceMatchedAtBsdPath(*m_requestedPort, 0);
     } else {
         // Instruments already plugged in are reported before this returns.
         m_device->registerForSerialDeviceNotifications();
+    }
+    m_alerts.quiet = false;
+    if (!m_requestedPort) {
         if (!m_device->deviceIsConnected()) {
             if (!reportMissing)
                 return NoInstrument;
@@ -90,7 +97,10 @@ std::optional<ExitCode> CliSession::connect(bool reportMissing)
     }
     m_portPath = m_device->deviceBsdPath().value_or("");
     if (!m_connected) {
-        printError(std::cerr, "cannot open the instrument at " + m_portPath);
+        // Missing, forbidden or held by another program: in every case there is no
+        // instrument this command can talk to.
+        const auto& error = m_device->lastOpenError();
+        printError(std::cerr, "cannot open the instrument at " + m_portPath + (error ? ": " + describeDeviceError(*error) : ""));
         return NoInstrument;
     }
     if (!m_device->initializeDevice()) {

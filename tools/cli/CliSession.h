@@ -32,6 +32,8 @@ enum ExitCode : int {
 class StderrAlertPresenter final : public AlertPresenter {
 public:
     int showAlert(const Alert& alert) override;
+    // While set, alerts are left out: the caller prints the reason itself.
+    bool quiet { false };
 };
 
 // One run of the command line against one instrument: the same CorvexDevice the
