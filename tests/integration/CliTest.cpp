@@ -109,7 +109,7 @@ TEST(Cli, ClearFailuresWithoutOrWithASilentInstrument)
         { { "info" }, "does not answer" },
         { { "flights" }, "did not send its flight list: the instrument did not answer" },
         { { "logbook", "--out", kept }, "Error dowloading logbook" },
-        { { "download", "all", "--out", scratch.path() + "/flights" }, "does not answer" },
+        { { "download", "all", "--format", "igc", "--out", scratch.path() + "/flights" }, "does not answer" },
     };
     for (const auto& c : cases) {
         CliRun silent = runCli(QStringList { "--port", QString::fromStdString(instrument.portPath()) } + c.arguments);
