@@ -1,7 +1,8 @@
 #include "airspaces/Airspaces.h"
 
-#include "airspaces/TextEncoding.h"
 #include "base/ByteReader.h"
+#include "base/FileNames.h"
+#include "base/Utf8.h"
 #include "platform/LogSink.h"
 
 #include <algorithm>
@@ -193,40 +194,26 @@ std::string Airspaces::buildCacheFilename() const
     return m_internalData ? buildCacheFilenameFromHeader(*m_internalData).value_or(std::string {}) : std::string {};
 }
 
+namespace {
+// The longest file name of the file system, in bytes.
+constexpr std::size_t longestFileName = 255;
+} // namespace
+
 std::optional<std::string> buildCacheFilenameFromHeader(ByteView header)
 {
     if (header.size() < uniqueKeyOffset + uniqueKeySize)
         return std::nullopt;
-    std::string name = textField(header.subspan(fileNameOffset, fileNameSize));
-    // The name becomes a path inside the cache folder: a slash in a set's file name
-    // must not reach another folder.
-    std::replace(name.begin(), name.end(), '/', '_');
-    return name + hexadecimalString(header.subspan(uniqueKeyOffset, uniqueKeySize)) + ".as";
+    // The name becomes a path inside the cache folder; the key and the extension
+    // after it must still fit a file name.
+    const std::string key = hexadecimalString(header.subspan(uniqueKeyOffset, uniqueKeySize)) + ".as";
+    return safeFileName(textField(header.subspan(fileNameOffset, fileNameSize)), longestFileName - key.size()) + key;
 }
-
-namespace {
-
-// A name that stays inside the cache folder and is no hidden file.
-bool isPlainFileName(std::string_view name)
-{
-    constexpr std::size_t longestFileName = 255;
-    return !name.empty() && name.size() <= longestFileName && name.front() != '.'
-        && std::none_of(name.begin(), name.end(), [](char c) {
-               const auto byte = static_cast<unsigned char>(c);
-               return c == '/' || byte < 0x20 || byte == 0x7f;
-           });
-}
-
-} // namespace
 
 std::optional<std::string> safeCacheFileName(std::string_view serviceFileName, ByteView set)
 {
-    if (isPlainFileName(serviceFileName))
+    if (!serviceFileName.empty() && safeFileName(serviceFileName, longestFileName) == serviceFileName)
         return std::string(serviceFileName);
-    auto built = buildCacheFilenameFromHeader(set);
-    if (!built || !isPlainFileName(*built))
-        return std::nullopt;
-    return built;
+    return buildCacheFilenameFromHeader(set);
 }
 
 std::string defaultDateText(std::chrono::sys_seconds date)

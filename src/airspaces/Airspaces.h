@@ -95,14 +95,15 @@ private:
 };
 
 // The cache file name from a bare header (the instrument's metadata read gives just
-// the 2300 header bytes), the same name the set's buildCacheFilename gives. Nothing
-// when the bytes do not reach the end of the unique key.
+// the 2300 header bytes), the same name the set's buildCacheFilename gives: the set's
+// file name under safeFileName's rule, shortened so that the unique key in hexadecimal
+// and ".as" still fit 255 bytes. Nothing when the bytes do not reach the end of the
+// unique key.
 std::optional<std::string> buildCacheFilenameFromHeader(ByteView header);
 
-// A name for a set in the cache folder. The service's BinaryFileName is kept when it is
-// a plain file name (not empty, at most 255 bytes, no '/', no NUL or other control
-// character, not starting with '.', which also rules out "." and ".."); otherwise the
-// name built from the set's header. Nothing when neither will do.
+// A name for a set in the cache folder. The service's BinaryFileName is kept when
+// safeFileName's rule leaves it as it is (at most 255 bytes); otherwise the name built
+// from the set's header. Nothing when the set is too short to have a header.
 std::optional<std::string> safeCacheFileName(std::string_view serviceFileName, ByteView set);
 
 // The platform's default text of a date: "2026-04-30 12:00:00 +0000".

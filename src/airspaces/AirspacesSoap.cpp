@@ -1,7 +1,7 @@
 #include "airspaces/AirspacesSoap.h"
 
 #include "airspaces/Base64.h"
-#include "airspaces/TextEncoding.h"
+#include "base/Utf8.h"
 #include "platform/LogSink.h"
 
 #include <pugixml.hpp>

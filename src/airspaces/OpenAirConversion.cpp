@@ -1,6 +1,7 @@
 #include "airspaces/OpenAirConversion.h"
 
 #include "base/Sha256.h"
+#include "base/Utf8.h"
 
 #include <algorithm>
 #include <cmath>
@@ -26,17 +27,6 @@ void putU32(Bytes& bytes, std::size_t offset, std::uint32_t value)
 {
     for (std::size_t i = 0; i < 4; ++i)
         bytes[offset + i] = static_cast<std::uint8_t>(value >> (8 * i));
-}
-
-// At most limit bytes of a UTF-8 text, never cutting a character in two.
-std::string_view utf8Prefix(std::string_view text, std::size_t limit)
-{
-    if (text.size() <= limit)
-        return text;
-    std::size_t end = limit;
-    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xc0) == 0x80)
-        --end;
-    return text.substr(0, end);
 }
 
 void putText(Bytes& bytes, std::size_t offset, std::size_t slotSize, std::string_view text)

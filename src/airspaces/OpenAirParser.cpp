@@ -1,6 +1,6 @@
 #include "airspaces/OpenAirParser.h"
 
-#include "airspaces/TextEncoding.h"
+#include "base/Utf8.h"
 
 #include <algorithm>
 #include <charconv>

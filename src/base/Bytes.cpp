@@ -6,7 +6,18 @@ namespace corvex {
 
 namespace {
 constexpr char lowerDigits[] = "0123456789abcdef";
+
+int digitValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    return -1;
 }
+} // namespace
 
 std::string hexadecimalString(ByteView bytes)
 {
@@ -17,6 +28,22 @@ std::string hexadecimalString(ByteView bytes)
         text.push_back(lowerDigits[byte & 0x0f]);
     }
     return text;
+}
+
+std::optional<Bytes> bytesFromHexadecimal(std::string_view digits)
+{
+    if (digits.size() % 2 != 0)
+        return std::nullopt;
+    Bytes bytes;
+    bytes.reserve(digits.size() / 2);
+    for (std::size_t i = 0; i < digits.size(); i += 2) {
+        const int high = digitValue(digits[i]);
+        const int low = digitValue(digits[i + 1]);
+        if (high < 0 || low < 0)
+            return std::nullopt;
+        bytes.push_back(static_cast<std::uint8_t>(high << 4 | low));
+    }
+    return bytes;
 }
 
 std::string describeBytes(ByteView bytes)

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -15,6 +16,10 @@ using ByteView = std::span<const std::uint8_t>;
 // Lowercase hexadecimal, two digits per byte, no separators ("%02lx" per byte).
 // The airspaces cache turns byte keys into file names with it.
 std::string hexadecimalString(ByteView bytes);
+
+// The bytes of hexadecimal digit pairs in either case ("00AB0f"), as S-record firmware
+// lines carry them: nothing when a character is no digit or a digit has no pair.
+std::optional<Bytes> bytesFromHexadecimal(std::string_view digits);
 
 // The textual form of a byte buffer in log lines: hexadecimal digits between angle
 // brackets, grouped by four bytes, e.g. "<0205a3f1 00ff>".

@@ -4,13 +4,17 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 
+// libcrypto's digest context, kept out of the callers' includes.
+struct evp_md_ctx_st;
+
 namespace corvex {
 
-// SHA-256, fed in pieces so that a large download or file is hashed without a second
+// SHA-256 (libcrypto's), fed in pieces so that a large download or file is hashed without a second
 // copy in memory. `finish` pads, returns the digest and leaves the object ready for a
 // new message.
 class Sha256 {
@@ -18,6 +22,9 @@ public:
     using Digest = std::array<std::uint8_t, 32>;
 
     Sha256();
+    ~Sha256();
+    Sha256(Sha256&&) noexcept;
+    Sha256& operator=(Sha256&&) noexcept;
 
     void update(ByteView bytes);
     void update(std::string_view text);
@@ -33,12 +40,11 @@ public:
 
 private:
     void reset();
-    void compressBlock(const std::uint8_t* block);
 
-    std::array<std::uint32_t, 8> m_state {};
-    std::array<std::uint8_t, 64> m_block {};
-    std::size_t m_blockLength { 0 };
-    std::uint64_t m_messageLength { 0 };
+    struct FreeContext {
+        void operator()(evp_md_ctx_st* context) const;
+    };
+    std::unique_ptr<evp_md_ctx_st, FreeContext> m_context;
 };
 
 // Whether two hexadecimal digests name the same bytes: upper or lower case digits

@@ -151,7 +151,7 @@ std::optional<std::string> CorvexDevice::downloadTextIgcFromTheDevice(
             break;
     }
     if (filename) {
-        *filename = proposedName ? std::optional(withoutExtension(fileSystemSafe(*proposedName))) : std::nullopt;
+        *filename = proposedName ? std::optional(withoutExtension(safeFileName(*proposedName))) : std::nullopt;
     }
     return igc;
 }

@@ -143,34 +143,6 @@ std::optional<TrackLogWalk> walkTrackLog(ByteView flightData, TrackLogFormat for
     return walk;
 }
 
-std::optional<std::vector<std::string>> utf8Characters(std::string_view text)
-{
-    std::vector<std::string> characters;
-    for (std::size_t i = 0; i < text.size();) {
-        const auto lead = static_cast<std::uint8_t>(text[i]);
-        std::size_t length = lead < 0x80 ? 1 : (lead >> 5) == 0x06 ? 2 : (lead >> 4) == 0x0E ? 3 : (lead >> 3) == 0x1E ? 4 : 0;
-        if (length == 0 || i + length > text.size())
-            return std::nullopt;
-        for (std::size_t k = 1; k < length; ++k) {
-            if ((static_cast<std::uint8_t>(text[i + k]) & 0xC0) != 0x80)
-                return std::nullopt;
-        }
-        characters.emplace_back(text.substr(i, length));
-        i += length;
-    }
-    return characters;
-}
-
-std::string fileSystemSafe(std::string_view name)
-{
-    std::string safe(name);
-    for (char& c : safe) {
-        if (c == '/' || c == '\\' || (c >= 0 && c < 0x20) || c == 0x7F)
-            c = '_';
-    }
-    return safe;
-}
-
 std::string suggestedTrackLogFilename(const HRecord* hRecord, const TimeRecordFields& latestTime, std::int64_t flightNumber)
 {
     std::string serial = "cvx";
@@ -180,13 +152,13 @@ std::string suggestedTrackLogFilename(const HRecord* hRecord, const TimeRecordFi
             serial.clear();
             for (std::size_t i = 3; i < characters->size(); ++i)
                 serial += (*characters)[i];
-            // The name becomes a file name: a separator or a control character from
-            // the instrument must not reach the file system.
-            serial = fileSystemSafe(serial);
         }
     }
-    return formatString("20%d-%d-%d-XCV-%s-%02d", latestTime.year, latestTime.month, latestTime.day, serial.c_str(),
-        static_cast<int>(flightNumber % 100));
+    // The name becomes a file name: a separator or a control character from the
+    // instrument must not reach the file system. (Joined, not formatted: a NUL in the
+    // serial must not end the name.)
+    return safeFileName(formatString("20%d-%d-%d-XCV-", latestTime.year, latestTime.month, latestTime.day) + serial
+        + formatString("-%02d", static_cast<int>(flightNumber % 100)));
 }
 
 } // namespace corvex

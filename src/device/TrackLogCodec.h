@@ -1,6 +1,8 @@
 #pragma once
 
 #include "base/Bytes.h"
+#include "base/FileNames.h"
+#include "base/Utf8.h"
 #include "device/LocationSample.h"
 
 #include <array>
@@ -83,12 +85,5 @@ std::optional<TrackLogWalk> walkTrackLog(ByteView flightData, TrackLogFormat for
 // (the A-record text from its fourth character when it has at least five, else "cvx")
 // and the flight number modulo 100.
 std::string suggestedTrackLogFilename(const HRecord* hRecord, const TimeRecordFields& latestTime, std::int64_t flightNumber);
-
-// The characters of a UTF-8 text, each as its bytes; nothing when it is not valid UTF-8.
-std::optional<std::vector<std::string>> utf8Characters(std::string_view text);
-
-// A name from the instrument made fit for a file name: path separators and control
-// characters become '_'.
-std::string fileSystemSafe(std::string_view name);
 
 } // namespace corvex

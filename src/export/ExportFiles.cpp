@@ -1,7 +1,8 @@
 #include "export/ExportFiles.h"
 
-#include "device/TrackLogCodec.h"
+#include "base/Utf8.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
@@ -11,8 +12,6 @@
 namespace corvex {
 
 namespace {
-
-constexpr std::size_t longestName = 200;
 
 bool writeAll(int fd, std::string_view bytes)
 {
@@ -38,24 +37,6 @@ mode_t newFileMode()
 
 } // namespace
 
-std::string safeFileName(std::string_view name)
-{
-    std::string safe;
-    for (const char character : name) {
-        const auto c = static_cast<unsigned char>(character);
-        safe += (c < 0x20 || c >= 0x7F || c == '/' || c == '\\') ? '_' : character;
-    }
-    for (std::size_t at = safe.find(".."); at != std::string::npos; at = safe.find("..", at))
-        safe.replace(at, 2, "__");
-    if (!safe.empty() && safe.front() == '.')
-        safe.front() = '_';
-    if (safe.size() > longestName)
-        safe.resize(longestName);
-    if (safe.find_first_not_of("_ ") == std::string::npos)
-        return {};
-    return safe;
-}
-
 std::string ExportNameBook::claim(std::string_view base, std::string_view extension, std::int64_t flightNumber)
 {
     const std::string dotExtension = extension.empty() ? std::string {} : "." + std::string(extension);
@@ -74,18 +55,13 @@ std::string asciiText(std::string_view text)
     std::string ascii;
     ascii.reserve(text.size());
     for (std::size_t i = 0; i < text.size();) {
-        const auto lead = static_cast<unsigned char>(text[i]);
-        if (lead < 0x80) {
+        if (static_cast<unsigned char>(text[i]) < 0x80) {
             ascii += text[i++];
             continue;
         }
         // One '?' for a whole UTF-8 character, one per byte for anything else.
-        const std::size_t length = (lead >> 5) == 0x06 ? 2 : (lead >> 4) == 0x0E ? 3 : (lead >> 3) == 0x1E ? 4 : 1;
-        std::size_t taken = 1;
-        if (length > 1 && i + length <= text.size() && utf8Characters(text.substr(i, length)))
-            taken = length;
         ascii += '?';
-        i += taken;
+        i += std::max<std::size_t>(1, utf8CharacterLength(text.substr(i)));
     }
     return ascii;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/FileNames.h"
+
 #include <cstdint>
 #include <set>
 #include <string>
@@ -8,13 +10,6 @@
 // Names and writes of the exported files: what turns a name the instrument proposes
 // into a file inside the folder the user chose, and the ASCII text that goes into it.
 namespace corvex {
-
-// A name fit to be one file inside a folder: every path separator, control character
-// and byte that is not 7-bit text becomes '_', a leading dot becomes '_' (so "..", "."
-// and hidden files cannot come out) and ".." inside the name becomes "__". At most 200
-// bytes, so that an extension and a suffix still fit a file name. Empty when nothing
-// usable is left.
-std::string safeFileName(std::string_view name);
 
 // The names one all-flights export has written, so that a later flight never replaces
 // an earlier one: flights 5 and 105 of one day share a suggested name.

@@ -14,17 +14,6 @@ bool isSpace(char c)
     return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
 }
 
-int hexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
 // Bytes of the address field by record type; type 4 is reserved.
 int addressLength(char type)
 {
@@ -74,25 +63,16 @@ bool isWellFormedSRecord(std::string_view line)
     const int address = addressLength(line[1]);
     if (address < 0)
         return false;
-    const std::string_view digits = line.substr(2);
-    if (digits.size() % 2 != 0)
+    const std::optional<Bytes> bytes = bytesFromHexadecimal(line.substr(2));
+    if (!bytes)
         return false;
-    std::vector<unsigned> bytes;
-    bytes.reserve(digits.size() / 2);
-    for (std::size_t i = 0; i < digits.size(); i += 2) {
-        const int high = hexValue(digits[i]);
-        const int low = hexValue(digits[i + 1]);
-        if (high < 0 || low < 0)
-            return false;
-        bytes.push_back(static_cast<unsigned>(high * 16 + low));
-    }
-    const unsigned count = bytes.front();
-    if (count != bytes.size() - 1 || count < static_cast<unsigned>(address) + 1)
+    const unsigned count = bytes->front();
+    if (count != bytes->size() - 1 || count < static_cast<unsigned>(address) + 1)
         return false;
     unsigned sum = 0;
-    for (std::size_t i = 0; i + 1 < bytes.size(); ++i)
-        sum += bytes[i];
-    return ((~sum) & 0xFF) == bytes.back();
+    for (std::size_t i = 0; i + 1 < bytes->size(); ++i)
+        sum += (*bytes)[i];
+    return ((~sum) & 0xFF) == bytes->back();
 }
 
 bool isTerminationRecord(std::string_view line)

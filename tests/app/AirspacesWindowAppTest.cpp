@@ -235,11 +235,13 @@ TEST(AirspacesWindowApp, NamesThatAreNotPlainFileNamesNeverLeaveTheCacheFolder)
     pty.ui().uploadButton->click();
     ASSERT_TRUE(pty.waitForLog(formatString("Totally uploaded to the device %zu bytes", approved.size())));
 
+    // The set is cached under its name made safe, inside the cache folder.
     const std::string name = *buildCacheFilenameFromHeader(approved);
-    EXPECT_FALSE(QFile::exists(pty.cacheFile(name)));
+    EXPECT_EQ(name.substr(0, 13), "______escaped");
+    EXPECT_TRUE(waitUntil([&] { return QFile::exists(pty.cacheFile(name)); }));
     EXPECT_TRUE(QDir(pty.dataHome.path()).entryList(QDir::Files).isEmpty());
     EXPECT_TRUE(QDir(QDir(pty.dataHome.path()).filePath("..")).entryList({ "escaped*" }).isEmpty());
-    EXPECT_TRUE(QDir(pty.dataHome.filePath("Corvex")).entryList(QDir::Files).isEmpty());
+    EXPECT_EQ(QDir(pty.dataHome.filePath("Corvex")).entryList(QDir::Files), QStringList { QString::fromStdString(name) });
 }
 
 TEST(AirspacesWindowApp, OpenAirFilesAreConvertedAndUploaded)

@@ -75,30 +75,12 @@ FakeSerialLine::Responder scriptedAnswers(std::vector<Bytes> answers)
 
 Bytes hexBytes(std::string_view hex)
 {
-    Bytes bytes;
-    int high = -1;
-    for (char c : hex) {
-        int value;
-        if (c >= '0' && c <= '9')
-            value = c - '0';
-        else if (c >= 'a' && c <= 'f')
-            value = c - 'a' + 10;
-        else if (c >= 'A' && c <= 'F')
-            value = c - 'A' + 10;
-        else if (c == ' ' || c == '\n')
-            continue;
-        else
-            throw std::invalid_argument("not a hex digit");
-        if (high < 0) {
-            high = value;
-        } else {
-            bytes.push_back(static_cast<std::uint8_t>(high << 4 | value));
-            high = -1;
-        }
-    }
-    if (high >= 0)
-        throw std::invalid_argument("odd number of hex digits");
-    return bytes;
+    std::string digits(hex);
+    std::erase_if(digits, [](char c) { return c == ' ' || c == '\n'; });
+    auto bytes = bytesFromHexadecimal(digits);
+    if (!bytes)
+        throw std::invalid_argument("not pairs of hex digits");
+    return *bytes;
 }
 
 } // namespace corvex::testing

@@ -1,5 +1,5 @@
 #include "airspaces/Airspaces.h"
-#include "airspaces/TextEncoding.h"
+#include "base/Utf8.h"
 
 #include "support/CapturingLogSink.h"
 
@@ -254,13 +254,38 @@ TEST(Airspaces, TextFieldsAndCacheFileNames)
     EXPECT_EQ(buildCacheFilenameFromHeader(sneaky)->find('/'), std::string::npos);
 }
 
-TEST(TextEncoding, Utf8ValidationAndLatin1)
+// The one UTF-8 walk (src/base): the instrument's texts, the exported files' ASCII,
+// the OpenAir files and the service's replies, the sets' name slots.
+TEST(Utf8, OneWalkForValidationCharactersAndPrefixes)
 {
-    EXPECT_TRUE(isValidUtf8("Oca\xc3\xb1" "a"));
-    EXPECT_TRUE(isValidUtf8("\xf0\x9f\x98\x80"));
-    EXPECT_FALSE(isValidUtf8("\xc3"));
-    EXPECT_FALSE(isValidUtf8("\xc0\xaf")); // overlong slash
-    EXPECT_FALSE(isValidUtf8("\xed\xa0\x80")); // surrogate
-    EXPECT_FALSE(isValidUtf8("\xb4"));
+    struct Case {
+        std::string text;
+        bool valid;
+        std::size_t characters; // when valid
+        std::size_t prefixOf4; // bytes utf8Prefix keeps of at most 4
+    };
+    const Case cases[] = {
+        { "", true, 0, 0 },
+        { "Oca\xc3\xb1" "a", true, 5, 3 }, // the ñ does not fit the fourth byte
+        { "\xf0\x9f\x98\x80", true, 1, 4 },
+        { std::string("a\0b", 3), true, 3, 3 },
+        { "ab\xe2\x82\xac", true, 3, 2 },
+        { "\xc3", false, 0, 1 }, // cut off
+        { "\xc0\xaf", false, 0, 2 }, // overlong slash
+        { "\xe0\x80\xaf", false, 0, 3 }, // overlong in three bytes
+        { "\xed\xa0\x80", false, 0, 3 }, // surrogate
+        { "\xf4\x90\x80\x80", false, 0, 4 }, // above U+10FFFF
+        { "\xb4", false, 0, 1 }, // stray continuation byte
+        { "ab\xc3(", false, 0, 4 }, // a lead byte without its continuation
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(isValidUtf8(c.text), c.valid) << c.text;
+        const auto characters = utf8Characters(c.text);
+        EXPECT_EQ(characters.has_value(), c.valid) << c.text;
+        EXPECT_EQ(characters ? characters->size() : 0, c.characters) << c.text;
+        EXPECT_EQ(utf8Prefix(c.text, 4).size(), c.prefixOf4) << c.text;
+    }
+    EXPECT_EQ(utf8CharacterLength("\xe2\x82\xac 5"), 3u);
+    EXPECT_EQ(utf8CharacterLength("\xe2\x82"), 0u);
     EXPECT_EQ(latin1ToUtf8("M\xfc" "nchen \xb4"), "M\xc3\xbc" "nchen \xc2\xb4");
 }

@@ -40,4 +40,10 @@ TEST(Bytes, HexadecimalFormsForFileNamesAndLogs)
     EXPECT_EQ(hexadecimalString({}), "");
     EXPECT_EQ(describeBytes(bytes), "<00ab0f10 ff>");
     EXPECT_EQ(describeBytes({}), "<>");
+
+    // Decoding takes either case and refuses what is not whole digit pairs.
+    EXPECT_EQ(bytesFromHexadecimal("00AB0f10Ff"), Bytes(std::begin(bytes), std::end(bytes)));
+    EXPECT_EQ(bytesFromHexadecimal(""), Bytes {});
+    for (const char* refused : { "0", "abc", "0g", "g0", " 0a", "0a ", "0x0a", "\xc3\xa9" })
+        EXPECT_EQ(bytesFromHexadecimal(refused), std::nullopt) << refused;
 }

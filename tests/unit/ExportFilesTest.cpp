@@ -12,21 +12,49 @@
 using namespace corvex;
 namespace fs = std::filesystem;
 
+// The one rule for every name from outside: the export's suggested names, the IGC
+// text's proposed names and the airspaces cache's names.
 TEST(SafeFileName, NothingLeavesTheFolder)
 {
-    EXPECT_EQ(safeFileName("2014-7-5-XCV-12345-23"), "2014-7-5-XCV-12345-23");
-    EXPECT_EQ(safeFileName("../../etc/passwd"), "______etc_passwd");
-    EXPECT_EQ(safeFileName(".."), "");
-    EXPECT_EQ(safeFileName("."), "");
-    EXPECT_EQ(safeFileName("/"), "");
-    EXPECT_EQ(safeFileName(".hidden"), "_hidden");
-    EXPECT_EQ(safeFileName("a..b"), "a__b");
-    EXPECT_EQ(safeFileName("C:\\flights\\x"), "C:_flights_x");
-    EXPECT_EQ(safeFileName(std::string("tab\there\nnul") + '\0' + "x\x7f"), "tab_here_nul_x_");
-    EXPECT_EQ(safeFileName("caf\xc3\xa9"), "caf__");
-    EXPECT_EQ(safeFileName("FLIGHT 01.v2"), "FLIGHT 01.v2");
-    EXPECT_EQ(safeFileName(std::string(300, 'n')).size(), 200u);
-    EXPECT_EQ(safeFileName(""), "");
+    struct Case {
+        std::string name;
+        std::string safe;
+    };
+    const Case cases[] = {
+        { "2014-7-5-XCV-12345-23", "2014-7-5-XCV-12345-23" },
+        { "FLIGHT 01.v2", "FLIGHT 01.v2" },
+        // Separators, whichever way they lean.
+        { "../../etc/passwd", "______etc_passwd" },
+        { "/", "" },
+        { "C:\\flights\\x", "C:_flights_x" },
+        // Dots: nothing hidden, no "." or "..".
+        { "..", "" },
+        { ".", "" },
+        { ".hidden", "_hidden" },
+        { "a..b", "a__b" },
+        { "v1...", "v1__." },
+        // NUL, C0 controls, DEL and C1 controls.
+        { std::string("tab\there\nnul") + '\0' + "x\x7f", "tab_here_nul_x_" },
+        { "esc\x1b[2Jx\xc2\x9b", "esc_[2Jx_" },
+        // Well-formed UTF-8 stays; each byte that is not becomes '_'.
+        { "caf\xc3\xa9", "caf\xc3\xa9" },
+        { "\xc3\x96sterreich.as", "\xc3\x96sterreich.as" },
+        { "caf\xe9", "caf_" },
+        { "x\xc0\xaf", "x__" },
+        { "\xed\xa0\x80x", "___x" },
+        // Empty, or nothing usable left.
+        { "", "" },
+        { "_ _", "" },
+        { "/.", "" },
+        // Overlong: cut at 200 bytes, never inside a character.
+        { std::string(300, 'n'), std::string(200, 'n') },
+        { std::string(199, 'n') + "\xc3\xa9", std::string(199, 'n') },
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(safeFileName(c.name), c.safe) << c.name;
+        EXPECT_EQ(safeFileName(c.safe), c.safe) << "applied twice: " << c.name;
+    }
+    EXPECT_EQ(safeFileName(std::string(300, 'n'), 255).size(), 255u);
 }
 
 TEST(ExportNameBook, ALaterFlightNeverTakesAnEarlierName)

@@ -110,14 +110,19 @@ TEST(SafeCacheFileName, KeepsPlainNamesAndFallsBackToTheHeader)
         { std::string("alps\0.as", 8), headerName },
         { "two\nlines.as", headerName },
         { std::string(256, 'a'), headerName },
+        { "sets\\alps.as", headerName },
+        { "caf\xe9.as", headerName }, // ISO-8859-1, not UTF-8
     };
     for (const Case& c : cases)
         EXPECT_EQ(safeCacheFileName(c.serviceName, set), c.expected) << c.serviceName;
 
-    // The header's own name is made safe too, and a header too short has none.
+    // The header's own name is made safe by the same rule, and a header too short has
+    // none.
     const Bytes slashed = localSet("a/b.txt", "");
-    EXPECT_EQ(safeCacheFileName("..", slashed)->find('/'), std::string::npos);
-    EXPECT_FALSE(safeCacheFileName("..", localSet(".profile", "")));
+    EXPECT_EQ(safeCacheFileName("..", slashed)->substr(0, 7), "a_b.txt");
+    EXPECT_EQ(safeCacheFileName("..", localSet(".profile", ""))->substr(0, 8), "_profile");
+    // A set's name as long as its slot leaves the key room within one file name.
+    EXPECT_EQ(safeCacheFileName("", localSet(std::string(250, 'n'), ""))->size(), 255u);
     EXPECT_FALSE(safeCacheFileName("", Bytes(100, 0)));
 }
 

@@ -338,9 +338,9 @@ TEST(SuggestedTrackLogFilename, BuildsTheNameFromDateSerialAndFlightNumber)
     setText("XCV12");
     EXPECT_EQ(suggestedTrackLogFilename(&record, time, 1), "2014-7-5-XCV-12-01");
     EXPECT_EQ(suggestedTrackLogFilename(nullptr, time, 1), "2014-7-5-XCV-cvx-01");
-    // The serial becomes part of a file name: no path separators from the instrument.
+    // The serial becomes part of a file name: made safe as every name from outside.
     setText("XCV../../x");
-    EXPECT_EQ(suggestedTrackLogFilename(&record, time, 1), "2014-7-5-XCV-.._.._x-01");
+    EXPECT_EQ(suggestedTrackLogFilename(&record, time, 1), "2014-7-5-XCV-______x-01");
     setText("XCV\xff\xfe\x41\x42");
     EXPECT_EQ(suggestedTrackLogFilename(&record, time, 1), "2014-7-5-XCV-cvx-01") << "not UTF-8 text";
 }

@@ -3,6 +3,8 @@
 #include "VendorServerProcess.h"
 #include "platform/qt/QtHttpClient.h"
 #include "support/QtTestHelpers.h"
+#include "base/Sha256.h"
+#include "updates/OfferedDownload.h"
 #include "updates/URLConnection.h"
 
 #include <QFile>
@@ -178,6 +180,60 @@ TEST_F(URLConnectionTest, TransportFailuresReachTheErrorBlockOnly)
         EXPECT_EQ(recorded.error->kind, kind);
         EXPECT_FALSE(recorded.error->text.empty());
     }
+}
+
+// The one download of an offered file (update window and command line): only a whole
+// 200 body with the feed's digest is handed on; every other outcome says which it was.
+TEST_F(URLConnectionTest, AnOfferedFileArrivesWholeWithItsDigestOrSaysWhyNot)
+{
+    const QByteArray content(5000, 's');
+    QFile file(server.productsDirectory() + "/offered-firmware.s19");
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(content);
+    file.close();
+    const std::string digest = Sha256::hexOf(Bytes(content.begin(), content.end()));
+    using Kind = OfferedDownloadFailure::Kind;
+    struct Case {
+        OfferedFile file;
+        std::optional<Kind> failure;
+        int status;
+    };
+    const Case cases[] = {
+        { { url("/offered-firmware.s19"), digest }, std::nullopt, 0 },
+        { { url("/offered-firmware.s19"), " " + digest + "\n" }, std::nullopt, 0 },
+        { { url("/offered-firmware.s19") }, std::nullopt, 0 }, // no digest in the feed
+        { { url("/offered-firmware.s19"), std::string(64, '0') }, Kind::digest, 200 },
+        { { url("/offered-firmware.s19"), digest, 4096 }, Kind::transport, 0 }, // over the limit
+        { { url("/no-such-firmware.s19"), digest }, Kind::status, 404 },
+        { { "http://127.0.0.1:1/firmware.s19" }, Kind::transport, 0 },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file.url);
+        std::vector<OfferedDownloadResult> results;
+        downloadOfferedFile(client, c.file, [&](OfferedDownloadResult result) { results.push_back(std::move(result)); });
+        EXPECT_TRUE(results.empty()); // never from inside the call
+        ASSERT_TRUE(waitUntil([&] { return !results.empty(); }));
+        runEventLoopFor(100);
+        ASSERT_EQ(results.size(), 1U);
+        if (!c.failure) {
+            ASSERT_TRUE(results[0]);
+            EXPECT_EQ(results[0]->size(), static_cast<std::size_t>(content.size()));
+            continue;
+        }
+        ASSERT_FALSE(results[0]);
+        EXPECT_EQ(results[0].error().kind, *c.failure);
+        EXPECT_EQ(results[0].error().statusCode, c.status);
+        EXPECT_EQ(results[0].error().kind == Kind::transport, !results[0].error().text.empty());
+        EXPECT_EQ(results[0].error().actualSha256, c.failure == Kind::digest ? digest : "");
+    }
+
+    // A cancelled download says so, once.
+    std::vector<OfferedDownloadResult> results;
+    auto stalled = downloadOfferedFile(client, { url("/test/stall") }, [&](OfferedDownloadResult result) { results.push_back(std::move(result)); });
+    stalled->cancel();
+    runEventLoopFor(300);
+    ASSERT_EQ(results.size(), 1U);
+    EXPECT_EQ(results[0].error().kind, Kind::cancelled);
 }
 
 TEST(URLEscaping, EscapesWhatAURLCannotHoldAndKeepsTheRest)

@@ -2,14 +2,14 @@
 // bar on the terminal, then the wait for the restarted instrument.
 #include "Commands.h"
 
-#include "base/Sha256.h"
 #include "device/FirmwareVersion.h"
 #include "device/InstrumentSession.h"
 #include "platform/qt/PreferencesStore.h"
 #include "platform/qt/QtHttpClient.h"
 #include "platform/VendorEndpoints.h"
 #include "updates/FirmwareInstallation.h"
-#include "updates/URLConnection.h"
+#include "updates/LogBookBackup.h"
+#include "updates/OfferedDownload.h"
 #include "updates/UpdateCheck.h"
 
 #include <QEventLoop>
@@ -156,46 +156,35 @@ Download downloadLatestFirmware(CliContext& context, CliSession& session)
     }
 
     context.out << "Downloading firmware " << *offered.version << " from " << *offered.url << std::endl;
-    HttpRequest request;
-    request.url = percentEscapedUrlString(*offered.url);
-    request.cachePolicy = HttpCachePolicy::ignoreLocalCache;
-    request.inactivityTimeout = std::chrono::seconds(VendorEndpoints::downloadTimeoutSeconds);
-    std::optional<Bytes> body;
-    int status = 0;
-    std::string error;
-    bool done = false;
+    std::optional<OfferedDownloadResult> body;
     QEventLoop downloadLoop;
-    auto connection = URLConnection::asyncConnectionWithRequest(
-        http, std::move(request),
-        [&](std::optional<Bytes> data, std::optional<URLResponse> response) {
-            body = std::move(data);
-            status = response ? response->statusCode : 0;
-            done = true;
-            downloadLoop.quit();
-        },
-        [&](const URLError& failure) {
-            error = failure.text;
-            done = true;
+    auto connection = downloadOfferedFile(http, OfferedFile { *offered.url, offered.sha256, largestOfferedFirmware },
+        [&](OfferedDownloadResult result) {
+            body = std::move(result);
             downloadLoop.quit();
         });
-    if (!done)
+    if (!body)
         downloadLoop.exec();
-    if (!error.empty() || !body) {
-        printError(context.err, "cannot download the firmware: " + (error.empty() ? std::string("cancelled") : error));
-        download.exitCode = UpdateCheckFailed;
+    if (*body) {
+        download.data = std::move(**body);
         return download;
     }
-    if (status != 200) {
-        printError(context.err, "cannot download the firmware: the server answered " + std::to_string(status));
+    const OfferedDownloadFailure& failure = body->error();
+    switch (failure.kind) {
+    case OfferedDownloadFailure::Kind::cancelled:
+    case OfferedDownloadFailure::Kind::transport:
+        printError(context.err, "cannot download the firmware: " + (failure.text.empty() ? std::string("cancelled") : failure.text));
         download.exitCode = UpdateCheckFailed;
-        return download;
-    }
-    if (offered.sha256 && !sameHexDigest(Sha256::hexOf(*body), *offered.sha256)) {
+        break;
+    case OfferedDownloadFailure::Kind::status:
+        printError(context.err, "cannot download the firmware: the server answered " + std::to_string(failure.statusCode));
+        download.exitCode = UpdateCheckFailed;
+        break;
+    case OfferedDownloadFailure::Kind::digest:
         printError(context.err, "the downloaded firmware does not match the checksum the versions feed gives; nothing was installed");
         download.exitCode = FileError;
-        return download;
+        break;
     }
-    download.data = std::move(body);
     return download;
 }
 

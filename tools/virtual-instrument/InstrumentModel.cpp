@@ -32,43 +32,22 @@ enum FirmwareVerdict : std::uint8_t {
     FirmwareLineOutOfOrder = 3,
 };
 
-std::optional<int> hexByte(std::string_view text, std::size_t at)
-{
-    auto digit = [](char c) -> int {
-        if (c >= '0' && c <= '9')
-            return c - '0';
-        if (c >= 'A' && c <= 'F')
-            return c - 'A' + 10;
-        if (c >= 'a' && c <= 'f')
-            return c - 'a' + 10;
-        return -1;
-    };
-    if (at + 2 > text.size() || digit(text[at]) < 0 || digit(text[at + 1]) < 0)
-        return std::nullopt;
-    return digit(text[at]) * 16 + digit(text[at + 1]);
-}
-
 // The data bytes of a sound S-record: "S", a type digit, the byte count, address and
 // data, and a checksum making all the counted bytes sum to 0xFF.
 std::optional<Bytes> sRecordBytes(std::string_view line)
 {
     if (line.size() < 4 || line[0] != 'S' || line[1] < '0' || line[1] > '9')
         return std::nullopt;
-    auto count = hexByte(line, 2);
-    if (!count || line.size() != 4 + 2 * static_cast<std::size_t>(*count) || *count < 1)
+    auto bytes = bytesFromHexadecimal(line.substr(2));
+    if (!bytes || bytes->front() < 1 || bytes->size() != 1 + std::size_t { bytes->front() })
         return std::nullopt;
-    Bytes bytes;
-    int sum = *count;
-    for (std::size_t at = 4; at < line.size(); at += 2) {
-        auto value = hexByte(line, at);
-        if (!value)
-            return std::nullopt;
-        sum += *value;
-        bytes.push_back(static_cast<std::uint8_t>(*value));
-    }
+    int sum = 0;
+    for (const std::uint8_t byte : *bytes)
+        sum += byte;
     if ((sum & 0xFF) != 0xFF)
         return std::nullopt;
-    bytes.pop_back(); // the checksum
+    bytes->pop_back(); // the checksum
+    bytes->erase(bytes->begin()); // the count
     return bytes;
 }
 

@@ -3,15 +3,13 @@
 #include "updates/ui/UpdateWindow.h"
 
 #include "base/Format.h"
-#include "base/Sha256.h"
 #include "device/CorvexDevice.h"
 #include "device/InstrumentSession.h"
 #include "platform/AlertPresenter.h"
 #include "platform/EventLoop.h"
 #include "platform/LogSink.h"
-#include "platform/VendorEndpoints.h"
 #include "updates/FirmwareInstallation.h"
-#include "updates/URLConnection.h"
+#include "updates/OfferedDownload.h"
 
 #include <QFile>
 #include <QFileDialog>
@@ -53,42 +51,39 @@ void UpdateWindow::downloadFirmwareUpdateButton()
         return;
     }
 
-    HttpRequest request;
-    request.url = percentEscapedUrlString(*offered.url);
-    request.cachePolicy = HttpCachePolicy::ignoreLocalCache;
-    request.inactivityTimeout = std::chrono::seconds(VendorEndpoints::downloadTimeoutSeconds);
-
     showUpdateSheetWithText(QStringLiteral("Downloading an Corvex Vario Firmware update, please wait..."), true);
 
     const std::string offeredVersion = *offered.version;
-    const std::optional<std::string> expectedSha256 = offered.sha256;
-    m_firmwareDownloadConnection = URLConnection::asyncConnectionWithRequest(
-        http(), std::move(request),
-        [this, offeredVersion, expectedSha256](std::optional<Bytes> body, std::optional<URLResponse> response) {
+    const std::string expectedSha256 = offered.sha256.value_or("");
+    m_firmwareDownloadConnection = downloadOfferedFile(
+        http(), OfferedFile { *offered.url, offered.sha256, largestOfferedFirmware },
+        [this, offeredVersion, expectedSha256](OfferedDownloadResult body) {
             hideUpdateSheet();
             if (!body) {
-                logLine(*m_environment.log, "User cancelled apparently, since nsdata is nil");
-                return;
-            }
-            const long statusCode = response ? response->statusCode : 0;
-            if (statusCode != 200) {
-                if (m_environment.alerts) {
-                    m_environment.alerts->showAlert(Alert { downloadErrorTitle,
-                        formatString("The server didn't return correct response. URLResponse status code %ld", statusCode),
-                        { "Close" } });
-                }
-                return;
-            }
-            // The feed names the file's digest: anything else is not the firmware the
-            // vendor published, and must not reach the instrument.
-            if (expectedSha256 && !sameHexDigest(Sha256::hexOf(*body), *expectedSha256)) {
-                logLine(*m_environment.log, "Firmware download refused: its SHA-256 %s is not the %s the feed gives",
-                    Sha256::hexOf(*body).c_str(), expectedSha256->c_str());
-                if (m_environment.alerts) {
-                    m_environment.alerts->showAlert(Alert { downloadErrorTitle,
-                        "The downloaded firmware does not match the checksum the update server gives for it. Nothing was "
-                        "installed. Try again later",
-                        { "Close" } });
+                const OfferedDownloadFailure& failure = body.error();
+                const auto alert = [this](std::string text) {
+                    if (m_environment.alerts)
+                        m_environment.alerts->showAlert(Alert { downloadErrorTitle, std::move(text), { "Close" } });
+                };
+                switch (failure.kind) {
+                case OfferedDownloadFailure::Kind::cancelled:
+                    logLine(*m_environment.log, "User cancelled apparently, since nsdata is nil");
+                    break;
+                case OfferedDownloadFailure::Kind::transport:
+                    logLine(*m_environment.log, "Firmware download error: %s", failure.text.c_str());
+                    alert("There was a problem downloading firmware update. Network problems? Try again later");
+                    break;
+                case OfferedDownloadFailure::Kind::status:
+                    alert(formatString("The server didn't return correct response. URLResponse status code %ld",
+                        static_cast<long>(failure.statusCode)));
+                    break;
+                case OfferedDownloadFailure::Kind::digest:
+                    // Not the firmware the vendor published: it must not reach the instrument.
+                    logLine(*m_environment.log, "Firmware download refused: its SHA-256 %s is not the %s the feed gives",
+                        failure.actualSha256.c_str(), expectedSha256.c_str());
+                    alert("The downloaded firmware does not match the checksum the update server gives for it. "
+                          "Nothing was installed. Try again later");
+                    break;
                 }
                 return;
             }
@@ -102,15 +97,7 @@ void UpdateWindow::downloadFirmwareUpdateButton()
             }
             installFirmwareFromData(*body);
         },
-        [this](const URLError& error) {
-            logLine(*m_environment.log, "Firmware download error: %s", error.text.c_str());
-            if (m_environment.alerts) {
-                m_environment.alerts->showAlert(Alert { downloadErrorTitle,
-                    "There was a problem downloading firmware update. Network problems? Try again later", { "Close" } });
-            }
-            hideUpdateSheet();
-        },
-        [](float) {}, [this](float progress) { m_updateSheetProgressBar->setValue(static_cast<int>(progress * 100)); });
+        [this](float progress) { m_updateSheetProgressBar->setValue(static_cast<int>(progress * 100)); });
 }
 
 void UpdateWindow::updateFirmwareFromAFile()

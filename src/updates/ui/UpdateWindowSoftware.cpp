@@ -5,10 +5,9 @@
 #include "platform/AlertPresenter.h"
 #include "platform/LogSink.h"
 #include "platform/ProcessLauncher.h"
-#include "platform/VendorEndpoints.h"
 #include "platform/qt/PreferencesStore.h"
 #include "updates/SoftwareUpdateInstaller.h"
-#include "updates/URLConnection.h"
+#include "updates/OfferedDownload.h"
 
 #include <QCoreApplication>
 #include <QDesktopServices>
@@ -102,36 +101,28 @@ void UpdateWindow::downloadSoftwareUpdateButton()
         return;
 
     showUpdateSheetWithText(QStringLiteral("Downloading an Corvex Vario Software update, please wait..."), true);
-    HttpRequest request;
-    request.url = url;
-    request.cachePolicy = HttpCachePolicy::ignoreLocalCache;
-    request.inactivityTimeout = std::chrono::seconds(VendorEndpoints::downloadTimeoutSeconds);
+    // The digest is the installer's to check: its alert says what was refused.
     const std::optional<std::string> expectedSha256 = beta ? updates.softwareBetaSha256 : updates.softwareSha256;
-    m_softwareDownloadConnection = URLConnection::asyncConnectionWithRequest(
-        http(), std::move(request),
-        [this, expectedSha256](std::optional<Bytes> body, std::optional<URLResponse> response) {
-            if (!body) {
-                logLine(*m_environment.log, "User cancelled apparently, since nsdata is nil");
-                hideUpdateSheet();
-                return;
-            }
-            const int statusCode = response ? response->statusCode : 0;
-            if (statusCode == 200) {
-                hideUpdateSheet();
+    m_softwareDownloadConnection = downloadOfferedFile(
+        http(), OfferedFile { url },
+        [this, expectedSha256](OfferedDownloadResult body) {
+            hideUpdateSheet();
+            if (body) {
                 installSoftwareUpdateFromDataAndRelaunchApp(*body, expectedSha256);
                 return;
             }
+            const OfferedDownloadFailure& failure = body.error();
+            if (failure.kind == OfferedDownloadFailure::Kind::cancelled) {
+                logLine(*m_environment.log, "User cancelled apparently, since nsdata is nil");
+                return;
+            }
             alertsOr(m_environment.alerts).showAlert(Alert { "Error downloading software update",
-                formatString("The server didn't return correct response. URLResponse status code %ld", static_cast<long>(statusCode)),
+                failure.kind == OfferedDownloadFailure::Kind::transport
+                    ? formatString("There was a problem downloading software update. %s", failure.text.c_str())
+                    : formatString("The server didn't return correct response. URLResponse status code %ld",
+                        static_cast<long>(failure.statusCode)),
                 { "Close" } });
-            hideUpdateSheet();
         },
-        [this](const URLError& error) {
-            alertsOr(m_environment.alerts).showAlert(Alert { "Error downloading software update",
-                formatString("There was a problem downloading software update. %s", error.text.c_str()), { "Close" } });
-            hideUpdateSheet();
-        },
-        [](float) {},
         [this](float progress) { m_updateSheetProgressBar->setValue(static_cast<int>(progress * 100)); });
 }
 

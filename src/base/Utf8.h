@@ -1,0 +1,31 @@
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// The one reading of UTF-8 of the program: the instrument's texts, the exported files,
+// the OpenAir files and the airspaces service's replies.
+namespace corvex {
+
+// The byte length (1 to 4) of the well-formed character the text starts with; 0 when
+// it starts with none: an empty text, a stray continuation byte, a character cut off,
+// an overlong form, a surrogate or a code point above U+10FFFF.
+std::size_t utf8CharacterLength(std::string_view text);
+
+// Whether the whole text is well-formed UTF-8 in that sense.
+bool isValidUtf8(std::string_view text);
+
+// The characters one by one, or nothing when the text is not well-formed UTF-8.
+std::optional<std::vector<std::string>> utf8Characters(std::string_view text);
+
+// At most limit bytes of the text, never cutting a character in two (a byte that
+// starts no character counts as one).
+std::string_view utf8Prefix(std::string_view text, std::size_t limit);
+
+// Each byte taken as one ISO-8859-1 character, written as UTF-8.
+std::string latin1ToUtf8(std::string_view text);
+
+} // namespace corvex
