@@ -87,6 +87,7 @@ LogBookEraseResult backUpAndEraseLogBook(CorvexDevice& device, const std::string
         exportEnvironment.hideSheet = environment.hideSheet;
         exportEnvironment.programVersion = environment.programVersion;
         exportEnvironment.now = environment.now;
+        exportEnvironment.flightStarted = environment.flightStarted;
         TrackLogExport exporter(device, exportEnvironment);
         const AllTracklogsOutcome outcome
             = exporter.downloadAllTracklogsIntoFolder(folder, [] { return TrackLogFileFormat::Igc; });

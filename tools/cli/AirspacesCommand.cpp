@@ -1,5 +1,6 @@
 #include "AirspacesRender.h"
 #include "Commands.h"
+#include "TerminalProgress.h"
 
 #include "airspaces/Airspaces.h"
 #include "airspaces/AirspacesTransferService.h"
@@ -152,9 +153,14 @@ int runUpload(CliContext& context, CorvexDevice& device, const std::string& path
         printError(context.err, "cannot read " + path);
         return FileError;
     }
+    TerminalProgress progress(context.err);
     AirspacesTransferObserver observer;
     observer.eraseProgress = clearingProgress(context.err);
+    observer.chunkWritten = [&progress](std::size_t n, std::size_t count) {
+        progress.show("uploading chunk " + std::to_string(n) + " of " + std::to_string(count), n, count);
+    };
     const auto uploaded = AirspacesTransferService(device).upload(std::make_shared<const Bytes>(std::move(*bytes)), observer);
+    progress.finish();
     if (!uploaded && uploaded.error().reason == AirspacesTransferError::NotASet) {
         printError(context.err, path + " is not an airspaces set in the instrument's format");
         return FileError;

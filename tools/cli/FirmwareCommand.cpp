@@ -1,6 +1,7 @@
 // corvex firmware install: the desktop program's installation sequence with a progress
 // bar on the terminal, then the wait for the restarted instrument.
 #include "Commands.h"
+#include "TerminalProgress.h"
 
 #include "base/Sha256.h"
 #include "device/FirmwareVersion.h"
@@ -310,13 +311,19 @@ int runInstall(CliContext& context)
     backup.log = &session.log();
     backup.alerts = &session.alerts();
     backup.programVersion = CORVEX_VERSION;
+    TerminalProgress backupProgress(context.err);
+    backup.flightStarted = [&backupProgress](std::size_t flight, std::size_t count) {
+        backupProgress.show("saving flight " + std::to_string(flight) + " of " + std::to_string(count), flight - 1, count);
+    };
     // Nobody is there to answer: without every flight saved the log book stays.
-    backup.confirmEraseWithoutBackup = [&context](std::optional<std::size_t> lost) {
+    backup.confirmEraseWithoutBackup = [&context, &backupProgress](std::optional<std::size_t> lost) {
+        backupProgress.finish();
         printError(context.err, lost ? std::to_string(*lost) + " flights could not be saved; the log book was not erased"
                                      : std::string("the flight list could not be read; the log book was not erased"));
         return false;
     };
     const LogBookEraseResult erase = backUpAndEraseLogBook(device, serial, backup);
+    backupProgress.finish();
     if (!erase.erased) {
         // When the backup fell short, the question above has said so already.
         if (erase.flightsNotSaved == std::optional<std::size_t>(0))
