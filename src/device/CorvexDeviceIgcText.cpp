@@ -90,6 +90,8 @@ DeviceResult<std::string> CorvexDevice::downloadTextIgcFromTheDevice(
         return header;
     };
 
+    // A file that never ends is not asked for again.
+    bool endless = false;
     const auto transferOnce = [&]() -> DeviceResult<std::string> {
         std::string igc;
         std::optional<std::string> proposedName;
@@ -108,6 +110,7 @@ DeviceResult<std::string> CorvexDevice::downloadTextIgcFromTheDevice(
             if (blocks > igcTextBlockLimit) {
                 logLine(log(), "downloadTextIgcFromTheDevice: the instrument does not end the file (more than %lu blocks)",
                     static_cast<unsigned long>(igcTextBlockLimit));
+                endless = true;
                 return deviceFailure(DeviceErrorKind::BadAnswer, "the instrument does not end the file");
             }
             const std::uint8_t request[] = { byte(Command::LogBook), byte(LogBookOperation::IgcTextBlock),
@@ -194,12 +197,12 @@ DeviceResult<std::string> CorvexDevice::downloadTextIgcFromTheDevice(
         return igc;
     };
 
-    // A transfer whose answer broke off or never came is asked for again from its start
-    // (the instrument restarts the file on state 0); a refusal, a damaged answer or a
-    // line that failed is not.
+    // A transfer whose answer broke off, never came or began with something else is
+    // asked for again from its start (the instrument restarts the file on state 0); a
+    // refusal or a line that failed is not.
     for (int attempt = 0;; ++attempt) {
         auto igc = transferOnce();
-        if (igc || attempt >= transferRetries || !isWorthAnotherTry(igc.error()))
+        if (igc || endless || attempt >= transferRetries || !isWorthAnotherTry(igc.error()))
             return igc;
         logLine(log(), "downloadTextIgcFromTheDevice: %s (%s), asking for flight %u again from its start (%d of %d)",
             deviceErrorSummary(igc.error()).c_str(), igc.error().detail.c_str(), static_cast<unsigned>(flightNumber),

@@ -223,7 +223,7 @@ TEST(DeviceIgcText, FailuresReturnNothingWithTheirMessage)
     const std::vector<Case> cases = {
         { "silence", {}, "deviceReadDataOfLength: failure inside downloadTextIgcFromTheDevice", DeviceErrorKind::NoAnswer, 4 },
         { "wrong first byte", { hexBytes("04 00 00") }, "deviceReadDataOfLength: failure inside downloadTextIgcFromTheDevice",
-            DeviceErrorKind::BadAnswer, 1 },
+            DeviceErrorKind::NoAnswer, 4 },
         { "no state byte", { hexBytes("03") }, "deviceReadDataOfLength: failure inside downloadTextIgcFromTheDevice",
             DeviceErrorKind::NoAnswer, 4 },
         { "error state after data", { block(0, "AXCV"), block(0xFF, "") }, "IGC_READ_STATE_ERROR", DeviceErrorKind::Refused, 2 },
@@ -253,6 +253,7 @@ TEST(DeviceIgcText, AnInstrumentThatNeverEndsTheFileIsStopped)
     rig.device->setCurrentFirmwareVersion(recent);
     EXPECT_FALSE(rig.device->downloadTextIgcFromTheDevice(1, nullptr));
     EXPECT_TRUE(rig.log.contains("downloadTextIgcFromTheDevice: the instrument does not end the file (more than 65536 blocks)"));
+    EXPECT_EQ(rig.line().written.size(), 65536u) << "not asked for again";
 }
 
 TEST(DeviceIgcText, FaultSweepNeverReportsAPartialFile)

@@ -133,8 +133,9 @@ TEST(DeviceTrackLog, SecondFormatRequestsAndSuggestedFilename)
 
 TEST(DeviceTrackLog, FailuresReturnNothingWithTheirMessage)
 {
-    // An answer that broke off or never came is asked for again three times (each
-    // retry logged) before the download fails; a wrong answer fails at once.
+    // An answer that broke off, never came or began wrong is asked for again three
+    // times (each retry logged) before the download fails; a flight that does not
+    // decode fails at once.
     struct Case {
         const char* what;
         std::vector<Bytes> answers;
@@ -148,7 +149,9 @@ TEST(DeviceTrackLog, FailuresReturnNothingWithTheirMessage)
     const std::vector<Case> cases = {
         { "silent instrument", {}, { silence, again + " (1 of 3)", silence, again + " (2 of 3)" }, DeviceErrorKind::NoAnswer, 4 },
         { "short header", { hexBytes("04 00 00") }, { silence, brokeOff, silence }, DeviceErrorKind::NoAnswer, 4 },
-        { "wrong sector type", { hexBytes("05 00 00 00") }, { "This is not a DEV_DRV_UPLOAD_SECTOR" }, DeviceErrorKind::BadAnswer, 1 },
+        { "wrong sector type", { hexBytes("05 00 00 00") },
+            { "This is not a DEV_DRV_UPLOAD_SECTOR", "track log of flight 1: the instrument's answer could not be read, asking again (1 of 3)" },
+            DeviceErrorKind::NoAnswer, 4 },
         { "wrong header type", { sector(0, 0, hexBytes("FD 00")) },
             { "blockHeader->headerType is not 0xFE, it is fd", "(and the whole flightData is <fd00>)" }, DeviceErrorKind::BadAnswer, 1 },
         { "all sectors empty", { sector(0, 0, {}) },
