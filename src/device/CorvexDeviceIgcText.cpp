@@ -209,7 +209,7 @@ DeviceResult<std::string> CorvexDevice::downloadTextIgcFromTheDevice(
             attempt + 1, transferRetries);
         // What is left of the broken answer passes before the new request goes out.
         if (hasOpenLine())
-            drainLine(std::nullopt);
+            drainLine(std::chrono::milliseconds(transferRetryQuietMilliseconds));
     }
 }
 

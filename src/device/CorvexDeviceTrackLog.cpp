@@ -96,7 +96,7 @@ DeviceResult<Bytes> CorvexDevice::downloadFlightData(TrackLogFormat format, std:
             logLine(log(), "track log of flight %lld: %s, asking again (%d of %d)", static_cast<long long>(flightNumber),
                 deviceErrorSummary(sector.error()).c_str(), failuresInARow, transferRetries);
             // What is left of the broken answer passes before the next request.
-            drainLine(std::nullopt);
+            drainLine(std::chrono::milliseconds(transferRetryQuietMilliseconds));
             // After the last sector the instrument starts again; after a header that
             // never came nobody knows where it stands.
             passStarts = brokenSector == 0;

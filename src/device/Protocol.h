@@ -108,6 +108,10 @@ constexpr std::size_t igcTextBlockLimit = 65536;
 // A track-log or IGC text transfer whose answer broke off or never came is asked for
 // again this many times before it fails.
 constexpr int transferRetries = 3;
+// Before it is asked again, the line must have been quiet this long: what is left of
+// the broken answer comes after a stall of the sender, often longer than the 0.1 s that
+// ended the read, and would otherwise be taken for the start of the next answer.
+constexpr int transferRetryQuietMilliseconds = 300;
 
 // --- Pilot data ---
 
