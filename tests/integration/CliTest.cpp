@@ -99,22 +99,32 @@ TEST(Cli, LongTransfersShowProgressOnlyOnATerminal)
         const char* what;
         QStringList arguments;
         QString lastProgress;
+        std::vector<std::string> instrumentArguments {};
     };
     const Case cases[] = {
         { "download all", { "download", "all", "--format", "igc", "--out", scratch.path() + "/flights" },
             "\rflight 6 of 6 (100%)\x1b[K\r\n" },
         { "airspaces upload", { "airspaces", "upload", set }, "(100%)\x1b[K\r\n" },
+        { "airspaces read", { "airspaces", "read", scratch.path() + "/read.as" }, " bytes\x1b[K\r\n",
+            { "--airspaces", set.toStdString() } },
     };
     for (const Case& c : cases) {
         for (const bool terminal : { false, true }) {
-            VirtualInstrumentProcess instrument;
+            VirtualInstrumentProcess::Options options;
+            options.extraArguments = c.instrumentArguments;
+            VirtualInstrumentProcess instrument(options);
             const QStringList arguments = QStringList { "--port", QString::fromStdString(instrument.portPath()) } + c.arguments;
             const CliRun run = terminal ? runCliOnATerminal(arguments) : runCli(arguments);
             ASSERT_EQ(run.exitCode, 0) << c.what << ": " << run.err.toStdString();
-            if (terminal)
-                EXPECT_TRUE(run.err.contains(c.lastProgress)) << c.what << ": " << run.err.toStdString();
-            else
+            if (!terminal) {
                 EXPECT_EQ(run.err, "") << c.what;
+                continue;
+            }
+            EXPECT_TRUE(run.err.contains(c.lastProgress)) << c.what << ": " << run.err.toStdString();
+            if (!c.instrumentArguments.empty()) {
+                const QString whole = QString("\rread %1 bytes\x1b[K\r\n").arg(QFileInfo(set).size());
+                EXPECT_TRUE(run.err.contains(whole)) << c.what << ": the whole set is counted";
+            }
         }
     }
 }

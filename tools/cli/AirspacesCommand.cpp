@@ -125,7 +125,10 @@ int runInfo(CliContext& context, CorvexDevice& device)
 
 int runRead(CliContext& context, CorvexDevice& device, const std::string& path)
 {
-    auto set = AirspacesTransferService(device).readWholeSet();
+    TerminalProgress progress(context.err);
+    auto set = AirspacesTransferService(device).readWholeSet(
+        [&progress](std::size_t bytes) { progress.show("read " + std::to_string(bytes) + " bytes"); });
+    progress.finish();
     if (!set) {
         printError(context.err, failureText(set.error()));
         return InstrumentFailed;

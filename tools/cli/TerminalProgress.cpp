@@ -25,7 +25,13 @@ void TerminalProgress::show(const std::string& what, std::size_t done, std::size
     if (!m_terminal || total == 0)
         return;
     const std::size_t percent = done >= total ? 100 : done * 100 / total;
-    const std::string line = what + " (" + std::to_string(percent) + "%)";
+    show(what + " (" + std::to_string(percent) + "%)");
+}
+
+void TerminalProgress::show(const std::string& line)
+{
+    if (!m_terminal)
+        return;
     // A line the same as the last is not written again: thousands of chunks would
     // otherwise keep the terminal busy.
     if (line == m_last)

@@ -20,6 +20,8 @@ public:
 
     // "<what> (<percent>%)", the percent being done / total.
     void show(const std::string& what, std::size_t done, std::size_t total);
+    // "<what>" alone, for a transfer whose length is not known beforehand.
+    void show(const std::string& what);
     // Ends the line, when one was shown, so that what follows starts on its own.
     void finish();
 
