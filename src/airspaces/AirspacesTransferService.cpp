@@ -32,12 +32,31 @@ bool AirspacesTransferService::instrumentHoldsASet()
     return header && header->size() == airspacesFormat::headerSize;
 }
 
-Result<Bytes, AirspacesTransferFailure> AirspacesTransferService::readWholeSet()
+Result<Bytes, AirspacesTransferFailure> AirspacesTransferService::readWholeSet(
+    const std::function<void(std::size_t bytesRead)>& chunkRead)
 {
-    auto set = m_device.readWholeAirspacesSet(AirspacesReadScope::WholeData);
-    if (!set)
-        return Failure { AirspacesTransferFailure { AirspacesTransferError::ReadFailed } };
-    return std::move(*set);
+    if (!chunkRead) {
+        auto set = m_device.readWholeAirspacesSet(AirspacesReadScope::WholeData);
+        if (!set)
+            return Failure { AirspacesTransferFailure { AirspacesTransferError::ReadFailed } };
+        return std::move(*set);
+    }
+    // The device's whole read, chunk by chunk, to tell how far it got.
+    constexpr int maximumChunks = 65536;
+    Bytes set;
+    bool more = true;
+    auto position = AirspacesReadPosition::FromBeginning;
+    for (int chunks = 0; more; ++chunks) {
+        if (chunks == maximumChunks)
+            return Failure { AirspacesTransferFailure { AirspacesTransferError::ReadFailed } };
+        auto chunk = m_device.readAirspacesChunkFromBeginning(position, AirspacesReadScope::WholeData, &more);
+        if (!chunk)
+            return Failure { AirspacesTransferFailure { AirspacesTransferError::ReadFailed } };
+        set.insert(set.end(), chunk->begin(), chunk->end());
+        position = AirspacesReadPosition::Next;
+        chunkRead(set.size());
+    }
+    return set;
 }
 
 Result<void, AirspacesTransferFailure> AirspacesTransferService::clear(const std::function<void(float)>& progress)

@@ -65,7 +65,9 @@ public:
         std::shared_ptr<const Bytes> data, const AirspacesTransferObserver& observer = {});
 
     // The instrument's whole set as it sends it; empty when it holds none.
-    Result<Bytes, AirspacesTransferFailure> readWholeSet();
+    // The progress, when asked for, is the bytes read so far after each chunk (the
+    // instrument does not say how many follow).
+    Result<Bytes, AirspacesTransferFailure> readWholeSet(const std::function<void(std::size_t bytesRead)>& chunkRead = {});
 
     // Erases the instrument's set, reporting the erase's fake progress (about 21 s).
     Result<void, AirspacesTransferFailure> clear(const std::function<void(float fraction)>& progress = {});

@@ -121,20 +121,22 @@ public:
 
     // --- Track logs ---
 
-    // The samples of one flight in record order, nothing on any failure. The H and G
-    // record buffers are written only when the flight carries such records.
-    std::optional<std::vector<LocationSample>> downloadLocationSamplesForFlightNumber(
+    // The samples of one flight in record order, or why there are none. The H and G
+    // record buffers are written only when the flight carries such records. Sectors
+    // that broke off are asked for again (protocol::transferRetries times).
+    DeviceResult<std::vector<LocationSample>> downloadLocationSamplesForFlightNumber(
         std::int64_t flightNumber, HRecord* hRecord, GRecord* gRecord);
     // The second format; also suggests a file name when asked for one.
-    std::optional<std::vector<LocationSample>> downloadLocationSamplesV2ForFlightNumber(
+    DeviceResult<std::vector<LocationSample>> downloadLocationSamplesV2ForFlightNumber(
         std::int64_t flightNumber, HRecord* hRecord, GRecord* gRecord, std::string* suggestedFilename);
 
     // --- Instrument-made IGC text ---
 
-    // The IGC text the firmware writes, with CR LF lines and our two comment lines;
-    // nothing on any failure. The file name receives the name the instrument proposes,
-    // without its extension, or nothing when it proposed none.
-    std::optional<std::string> downloadTextIgcFromTheDevice(std::uint16_t flightNumber, std::optional<std::string>* filename);
+    // The IGC text the firmware writes, with CR LF lines and our two comment lines, or
+    // why there is none; a transfer that broke off is asked for again from its start.
+    // The file name receives the name the instrument proposes, without its extension,
+    // or nothing when it proposed none.
+    DeviceResult<std::string> downloadTextIgcFromTheDevice(std::uint16_t flightNumber, std::optional<std::string>* filename);
 
     // --- Pilot data ---
 
@@ -213,7 +215,7 @@ private:
     DeviceResult<std::uint8_t> beginFlightList();
     DeviceResult<std::vector<FlightRecord>> listFlights(bool full);
     // Reads every sector of a flight's track log and joins them.
-    std::optional<Bytes> downloadFlightData(TrackLogFormat format, std::int64_t flightNumber);
+    DeviceResult<Bytes> downloadFlightData(TrackLogFormat format, std::int64_t flightNumber);
 
     CorvexDeviceDelegate* m_delegate;
     CorvexDeviceEnvironment m_environment;

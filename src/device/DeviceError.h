@@ -59,6 +59,15 @@ std::string deviceErrorAdvice(const DeviceError& error);
 // Both, as one line for a terminal or an alert's informative text.
 std::string describeDeviceError(const DeviceError& error);
 
+// Whether asking again may help: an answer that broke off, never came, or began with
+// something else (the late end of the answer before it, after a stall of the line),
+// not one the instrument refused nor a line that failed.
+inline bool isWorthAnotherTry(const DeviceError& error)
+{
+    return error.kind == DeviceErrorKind::ShortAnswer || error.kind == DeviceErrorKind::NoAnswer
+        || error.kind == DeviceErrorKind::BadAnswer;
+}
+
 // The name of a kind for log lines and test messages.
 const char* deviceErrorKindName(DeviceErrorKind kind);
 

@@ -3,6 +3,7 @@
 #include "base/ByteReader.h"
 #include "device/Protocol.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -138,9 +139,27 @@ void applyUnitsBitfield(FlightRecord& record, std::uint8_t bitfield)
 
 double locationIntFractToDegrees(std::uint16_t degreesAndMinutes, std::uint16_t minuteFraction)
 {
-    const double hundreds = degreesAndMinutes / 100.0;
-    const double whole = std::trunc(hundreds);
-    return whole + ((hundreds - whole) * 100 + minuteFraction / 10000.0) / 60;
+    const int whole = degreesAndMinutes / 100;
+    const int minutes = degreesAndMinutes % 100;
+    return whole + (minutes + minuteFraction / 10000.0) / 60;
+}
+
+DegreesMinutes degreesMinutesOf(double degrees)
+{
+    DegreesMinutes angle;
+    if (std::isnan(degrees))
+        return angle;
+    angle.negative = degrees < 0;
+    constexpr long long unitsPerDegree = 60 * 10000;
+    // Far beyond any angle; keeps the product inside a long long.
+    const double magnitude = std::min(std::fabs(degrees), 1e9);
+    const long long units = std::llround(magnitude * unitsPerDegree);
+    angle.degrees = units / unitsPerDegree;
+    angle.minutes = static_cast<int>(units % unitsPerDegree / 10000);
+    angle.minuteTenThousandths = static_cast<int>(units % 10000);
+    if (units == 0)
+        angle.negative = false;
+    return angle;
 }
 
 namespace {

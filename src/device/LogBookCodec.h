@@ -42,8 +42,24 @@ std::optional<FlightRecord> decodeFullFlightRecord(ByteView answer);
 void applyUnitsBitfield(FlightRecord& record, std::uint8_t bitfield);
 
 // Degrees from a coordinate pair: degrees × 100 + whole minutes, and the minute's
-// fraction in ten-thousandths. No sign.
+// fraction in ten-thousandths. No sign. Degrees and minutes are split in integers: a
+// division by 100 in floating point turns 4630 into 46.29999..., a hundredth of a
+// minute short once truncated for display.
 double locationIntFractToDegrees(std::uint16_t degreesAndMinutes, std::uint16_t minuteFraction);
+
+// An angle as whole degrees, whole minutes and the minute's ten-thousandths (the
+// instrument's resolution), with its sign apart.
+struct DegreesMinutes {
+    bool negative { false };
+    long long degrees { 0 };
+    int minutes { 0 }; // 0..59
+    int minuteTenThousandths { 0 }; // 0..9999
+};
+
+// Degrees read back at the instrument's resolution: a value the instrument sent comes
+// back as its own integers, whatever floating-point error it picked up on the way.
+// Values beyond what a coordinate can be saturate.
+DegreesMinutes degreesMinutesOf(double degrees);
 
 // Compares two decimal texts ("1.375", "2.401") exactly. Nothing when either is not a
 // decimal number.

@@ -92,9 +92,11 @@ constexpr std::size_t gRecordLength = 35;
 constexpr std::size_t igcTextRequestLength = 5;
 constexpr std::size_t igcTextAnswerLength = 300;
 constexpr std::size_t igcTextHeaderLength = 3;
-// Padding, where an instrument pads its answers to igcTextAnswerLength, follows the
-// text at once; this long without a byte after the text means it does not pad.
+// Padding, where an instrument pads its answers, follows the text at once; this long
+// without a byte ends it (and, for the file name, a name without its NUL).
 constexpr int igcTextPaddingSilenceMilliseconds = 20;
+// NULs skipped before an answer's first byte; past this many the line is not padding.
+constexpr std::size_t igcTextPaddingLimit = 4096;
 constexpr std::uint8_t igcReadStateFilename = 1;
 constexpr std::uint8_t igcReadStateComment = 4; // the part at which our comment lines go
 constexpr std::uint8_t igcReadStateEnd = 5; // 5 to 254 end the file
@@ -102,6 +104,14 @@ constexpr std::uint8_t IGC_READ_STATE_ERROR = 0xFF;
 // Up to 16 MB of text: some thirty times the longest flight file seen, and the mark of
 // an instrument that never reaches its end state.
 constexpr std::size_t igcTextBlockLimit = 65536;
+
+// A track-log or IGC text transfer whose answer broke off or never came is asked for
+// again this many times before it fails.
+constexpr int transferRetries = 3;
+// Before it is asked again, the line must have been quiet this long: what is left of
+// the broken answer comes after a stall of the sender, often longer than the 0.1 s that
+// ended the read, and would otherwise be taken for the start of the next answer.
+constexpr int transferRetryQuietMilliseconds = 300;
 
 // --- Pilot data ---
 

@@ -1,5 +1,6 @@
 #include "export/FlightRecordText.h"
 
+#include "device/LogBookCodec.h"
 #include "platform/LogSink.h"
 
 #include <cmath>
@@ -42,13 +43,13 @@ std::string verticalSpeedText(double value, bool useMetersVerticalSpeedRounding)
 }
 
 // Degrees and minutes with two decimals of the minute, minutes truncated: 46.5 is
-// "46.30.00".
+// "46.30.00". The angle is taken back to the instrument's integers first, so that a
+// value like 46°30.00' never shows as 46.29.99.
 std::string coordinateText(double degrees)
 {
-    const long long wholeDegrees = truncated(degrees);
-    const double fraction = degrees - static_cast<double>(wholeDegrees);
-    const double minutes = static_cast<double>(truncated(fraction * 60 * 100)) / 100;
-    return formatString("%lld.%05.2f", wholeDegrees, minutes);
+    const DegreesMinutes angle = degreesMinutesOf(degrees);
+    return formatString("%s%lld.%02d.%02d", angle.negative ? "-" : "", angle.degrees, angle.minutes,
+        angle.minuteTenThousandths / 100);
 }
 
 } // namespace

@@ -25,7 +25,7 @@ std::string describeList(const std::vector<Item>& items, Describe describe)
     return text + ")";
 }
 
-std::string describeTrack(const std::optional<std::vector<LocationSample>>& samples)
+std::string describeTrack(const DeviceResult<std::vector<LocationSample>>& samples)
 {
     if (!samples)
         return "(null)";
@@ -68,7 +68,7 @@ std::string TrackLogExport::fallbackFilename(std::int64_t flightNumber)
     return formatString("CorvexVario-flight-%lld", static_cast<long long>(flightNumber));
 }
 
-std::optional<std::string> TrackLogExport::downloadTracklogIntoStringForFlight(
+DeviceResult<std::string> TrackLogExport::downloadTracklogIntoStringForFlight(
     std::int64_t flightNumber, bool returnIgc, std::optional<std::string>* suggestedFilename)
 {
     const PilotData pilotData = m_device.downloadPilotData();
@@ -78,7 +78,7 @@ std::optional<std::string> TrackLogExport::downloadTracklogIntoStringForFlight(
     logLine(*m_environment.log, "%s", describeTrack(samples).c_str());
     if (!samples) {
         alert("Error dowloading track log", "Make sure device has the latest firmware version");
-        return std::nullopt;
+        return Failure { samples.error() };
     }
 
     // The first format's name carries the flight's date from the H record, read as
@@ -97,7 +97,7 @@ std::optional<std::string> TrackLogExport::downloadTracklogIntoStringForFlight(
     return generateKmlFileForSamples(*samples, pilotData, hRecord, gRecord);
 }
 
-std::optional<std::string> TrackLogExport::downloadTracklogIntoStringForFlightV2(
+DeviceResult<std::string> TrackLogExport::downloadTracklogIntoStringForFlightV2(
     std::int64_t flightNumber, bool returnIgc, std::optional<std::string>* suggestedFilename)
 {
     if (returnIgc) {
@@ -110,7 +110,7 @@ std::optional<std::string> TrackLogExport::downloadTracklogIntoStringForFlightV2
             m_environment.hideSheet();
         if (!igc) {
             logLine(*m_environment.log, "igcFileContent is nil, something went wrong");
-            return std::nullopt;
+            return Failure { igc.error() };
         }
         if (suggestedFilename)
             *suggestedFilename = safeName(proposedName);
@@ -126,14 +126,14 @@ std::optional<std::string> TrackLogExport::downloadTracklogIntoStringForFlightV2
     logLine(*m_environment.log, "%s", describeTrack(samples).c_str());
     if (!samples) {
         alert("Error dowloading track log", "Make sure device has the latest firmware version");
-        return std::nullopt;
+        return Failure { samples.error() };
     }
     if (suggestedFilename)
         *suggestedFilename = safeName(proposedName);
     return generateKmlFileForSamples(*samples, pilotData, hRecord, gRecord);
 }
 
-std::optional<std::string> TrackLogExport::downloadTracklogIntoString(
+DeviceResult<std::string> TrackLogExport::downloadTracklogIntoString(
     std::int64_t flightNumber, TrackLogFileFormat format, std::optional<std::string>* suggestedFilename)
 {
     const bool igc = format == TrackLogFileFormat::Igc;
@@ -160,6 +160,8 @@ AllTracklogsOutcome TrackLogExport::downloadAllTracklogsIntoFolder(
         const FlightRecord& flight = (*flights)[index];
         logLine(*m_environment.log, "Downloading record %lu out of %lu", static_cast<unsigned long>(index),
             static_cast<unsigned long>(flights->size()));
+        if (m_environment.flightStarted)
+            m_environment.flightStarted(index + 1, flights->size());
         const TrackLogFileFormat format = wantedFormat();
         std::optional<std::string> suggested;
         const auto text = secondPath
@@ -167,6 +169,7 @@ AllTracklogsOutcome TrackLogExport::downloadAllTracklogsIntoFolder(
             : downloadTracklogIntoStringForFlight(flight.flightNumber, format == TrackLogFileFormat::Igc, &suggested);
         if (!text) {
             outcome.failedFlights.push_back(flight.flightNumber);
+            outcome.failures.push_back(text.error());
             alert("Something went wrong", "Unable to download tracklogs");
             continue;
         }

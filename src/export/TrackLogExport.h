@@ -35,12 +35,16 @@ struct TrackLogExportEnvironment {
     // What the IGC writer puts into its comment lines.
     std::string programVersion;
     std::function<std::chrono::system_clock::time_point()> now; // the system clock when empty
+    // Before each flight of an all-flights export: its place (counted from 1) of how
+    // many. May be empty.
+    std::function<void(std::size_t flight, std::size_t flightCount)> flightStarted;
 };
 
 struct AllTracklogsOutcome {
     bool flightListRead { false };
     std::vector<std::string> writtenFiles; // full paths, in the list's order
     std::vector<std::int64_t> failedFlights; // gave no text
+    std::vector<DeviceError> failures; // why, one for each of failedFlights
     std::vector<std::string> unwritableFiles; // text came, the write failed
 };
 
@@ -50,15 +54,15 @@ public:
 
     // The first read path: the track decoded here and written by our own writers. The
     // suggested name is set only on success, and is always fit for a file name.
-    std::optional<std::string> downloadTracklogIntoStringForFlight(
+    DeviceResult<std::string> downloadTracklogIntoStringForFlight(
         std::int64_t flightNumber, bool returnIgc, std::optional<std::string>* suggestedFilename);
     // The second read path: IGC text from the instrument, KML from the second track
     // format. The suggested name is the instrument's, made safe; absent when it
     // proposed none.
-    std::optional<std::string> downloadTracklogIntoStringForFlightV2(
+    DeviceResult<std::string> downloadTracklogIntoStringForFlightV2(
         std::int64_t flightNumber, bool returnIgc, std::optional<std::string>* suggestedFilename);
     // The path the instrument's firmware calls for.
-    std::optional<std::string> downloadTracklogIntoString(
+    DeviceResult<std::string> downloadTracklogIntoString(
         std::int64_t flightNumber, TrackLogFileFormat format, std::optional<std::string>* suggestedFilename);
     bool usesSecondPath() const { return m_device.firmwareSupportsAutomaticTextIgcGeneration(); }
 

@@ -83,6 +83,7 @@ LogBookBackupResult backUpLogBook(CorvexDevice& device, const std::string& seria
         exportEnvironment.hideSheet = environment.hideSheet;
         exportEnvironment.programVersion = environment.programVersion;
         exportEnvironment.now = environment.now;
+        exportEnvironment.flightStarted = environment.flightStarted;
         TrackLogExport exporter(device, exportEnvironment);
         const AllTracklogsOutcome outcome
             = exporter.downloadAllTracklogsIntoFolder(folder, [] { return TrackLogFileFormat::Igc; });

@@ -21,6 +21,8 @@ struct LogBookBackupEnvironment {
     std::function<void()> hideSheet;
     std::string programVersion; // in the IGC files' comment lines
     std::function<std::chrono::system_clock::time_point()> now; // the system clock when empty
+    // Before each flight is saved: its place (from 1) of how many. May be empty.
+    std::function<void(std::size_t flight, std::size_t flightCount)> flightStarted;
     // Where the backups go; empty: <user data folder>/Corvex/backups.
     std::string backupsRoot;
     // Asked when not every flight could be saved, with how many would be lost (nothing

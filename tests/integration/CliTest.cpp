@@ -15,6 +15,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <poll.h>
+#include <pty.h>
+#include <thread>
 #include <unistd.h>
 #include <utility>
 
@@ -37,7 +41,98 @@ CliRun runCli(const QStringList& arguments, const QString& instrumentsDirectory 
         });
 }
 
+// The same run with stderr on a terminal (the slave of a fresh pty): what a person
+// watching sees there, as the terminal shows it (line ends as CR LF).
+CliRun runCliOnATerminal(const QStringList& arguments)
+{
+    int master = -1;
+    int slave = -1;
+    char slaveName[256] = {};
+    if (openpty(&master, &slave, slaveName, nullptr, nullptr) != 0)
+        return {};
+    QTemporaryDir emptyDirectory;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("CORVEX_NO_UDEV", "1");
+    environment.remove("CORVEX_LOG_STDERR");
+    environment.insert("CORVEX_INSTRUMENT_DIR", emptyDirectory.path());
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.setStandardErrorFile(QString::fromLocal8Bit(slaveName));
+    // Read as it comes, so that a long progress never fills the terminal's buffer.
+    std::string terminal;
+    std::atomic<bool> finished { false };
+    std::thread reader([&] {
+        char buffer[4096];
+        for (;;) {
+            pollfd watched { master, POLLIN, 0 };
+            if (::poll(&watched, 1, 50) > 0) {
+                const ssize_t count = ::read(master, buffer, sizeof buffer);
+                if (count > 0) {
+                    terminal.append(buffer, static_cast<std::size_t>(count));
+                    continue;
+                }
+            }
+            if (finished)
+                return;
+        }
+    });
+    process.start(QStringLiteral(CORVEX_BUILD_DIR "/corvex"), arguments);
+    CliRun run;
+    if (process.waitForFinished(60000))
+        run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    else
+        process.kill(), process.waitForFinished();
+    run.out = QString::fromUtf8(process.readAllStandardOutput());
+    finished = true;
+    reader.join();
+    ::close(slave);
+    ::close(master);
+    run.err = QString::fromStdString(terminal);
+    return run;
+}
+
 } // namespace
+
+// The long transfers show their progress on stderr when a person watches it on a
+// terminal, and print nothing more than before when stderr is a pipe or a file.
+TEST(Cli, LongTransfersShowProgressOnlyOnATerminal)
+{
+    QTemporaryDir scratch;
+    const QString set = scratch.path() + "/alps.as";
+    ASSERT_EQ(runCli({ "airspaces", "convert", CORVEX_TESTDATA_DIR "/openair/openair.txt", "--out", set }).exitCode, 0);
+    struct Case {
+        const char* what;
+        QStringList arguments;
+        QString lastProgress;
+        std::vector<std::string> instrumentArguments {};
+    };
+    const Case cases[] = {
+        { "download all", { "download", "all", "--format", "igc", "--out", scratch.path() + "/flights" },
+            "\rflight 6 of 6 (100%)\x1b[K\r\n" },
+        { "airspaces upload", { "airspaces", "upload", set }, "(100%)\x1b[K\r\n" },
+        { "airspaces read", { "airspaces", "read", scratch.path() + "/read.as" }, " bytes\x1b[K\r\n",
+            { "--airspaces", set.toStdString() } },
+    };
+    for (const Case& c : cases) {
+        for (const bool terminal : { false, true }) {
+            VirtualInstrumentProcess::Options options;
+            options.extraArguments = c.instrumentArguments;
+            VirtualInstrumentProcess instrument(options);
+            const QStringList arguments = QStringList { "--port", QString::fromStdString(instrument.portPath()) } + c.arguments;
+            const CliRun run = terminal ? runCliOnATerminal(arguments) : runCli(arguments);
+            ASSERT_EQ(run.exitCode, 0) << c.what << ": " << run.err.toStdString();
+            if (!terminal) {
+                EXPECT_EQ(run.err, "") << c.what;
+                continue;
+            }
+            EXPECT_TRUE(run.err.contains(c.lastProgress)) << c.what << ": " << run.err.toStdString();
+            if (!c.instrumentArguments.empty()) {
+                const QString whole = QString("\rread %1 bytes\x1b[K\r\n").arg(QFileInfo(set).size());
+                EXPECT_TRUE(run.err.contains(whole)) << c.what << ": the whole set is counted";
+            }
+        }
+    }
+}
 
 TEST(Cli, InfoPrintsTheIdentityLines)
 {

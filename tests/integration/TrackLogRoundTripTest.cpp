@@ -256,9 +256,9 @@ TEST(TrackLogRoundTrip, InstrumentMadeIgcTextOnRecentLark) { checkIgcText("lark"
 TEST(TrackLogRoundTrip, InstrumentMadeIgcTextOnOlderLark) { checkIgcText("lark", 1370, false); }
 TEST(TrackLogRoundTrip, InstrumentMadeIgcTextWithoutPadding) { checkIgcText("lark", 1370, false, { "--unpadded-igc" }); }
 
-// An instrument that pads its IGC text answers and one that sends just the text give
-// the same file for every test flight, and the unpadded blocks do not each wait for the
-// line to go quiet.
+// Instruments that pad their IGC text answers to 300 bytes, to 3 + 255, or not at all
+// give the same file for every test flight, and no block waits for the line to go
+// quiet, for padding or its absence.
 TEST(TrackLogRoundTrip, PaddedAndUnpaddedIgcTextGiveTheSameFiles)
 {
     // The smaller test flights: the instrument makes a flight's blocks when its transfer
@@ -271,31 +271,44 @@ TEST(TrackLogRoundTrip, PaddedAndUnpaddedIgcTextGiveTheSameFiles)
     VirtualInstrumentProcess::Options paddedOptions;
     paddedOptions.igcDirectory = flightsFolder.path();
     VirtualInstrumentProcess padded(paddedOptions);
-    VirtualInstrumentProcess::Options unpaddedOptions = paddedOptions;
-    unpaddedOptions.extraArguments = { "--unpadded-igc" };
-    VirtualInstrumentProcess unpadded(unpaddedOptions);
-    ASSERT_TRUE(padded.isRunning() && unpadded.isRunning());
+    ASSERT_TRUE(padded.isRunning());
     PtyDevice fromPadded(padded.portPath());
-    PtyDevice fromUnpadded(unpadded.portPath());
-    ASSERT_TRUE(fromPadded.ready && fromUnpadded.ready);
-
-    std::chrono::steady_clock::duration unpaddedTime {};
+    ASSERT_TRUE(fromPadded.ready);
+    std::vector<std::string> paddedTexts;
+    std::vector<std::optional<std::string>> paddedNames;
     for (int flight = 1; flight <= static_cast<int>(names.size()); ++flight) {
-        std::optional<std::string> paddedName;
-        std::optional<std::string> unpaddedName;
-        auto paddedText = fromPadded.device->downloadTextIgcFromTheDevice(static_cast<std::uint16_t>(flight), &paddedName);
-        const auto start = std::chrono::steady_clock::now();
-        auto unpaddedText = fromUnpadded.device->downloadTextIgcFromTheDevice(static_cast<std::uint16_t>(flight), &unpaddedName);
-        unpaddedTime += std::chrono::steady_clock::now() - start;
-        ASSERT_TRUE(paddedText && unpaddedText) << flight;
-        EXPECT_EQ(*unpaddedText, *paddedText) << flight;
-        EXPECT_EQ(unpaddedName, paddedName) << flight;
+        std::optional<std::string> name;
+        auto text = fromPadded.device->downloadTextIgcFromTheDevice(static_cast<std::uint16_t>(flight), &name);
+        ASSERT_TRUE(text) << flight;
+        paddedTexts.push_back(*text);
+        paddedNames.push_back(name);
     }
-    const auto blocks = std::count_if(fromUnpadded.log.lines.begin(), fromUnpadded.log.lines.end(),
-        [](const std::string& line) { return line.starts_with("Reading data block"); });
-    ASSERT_GT(blocks, 200);
-    // Waiting out 0.1 s of silence per block would take twice this.
-    EXPECT_LT(unpaddedTime, blocks * std::chrono::milliseconds(50));
+
+    for (const std::vector<std::string>& padding : { std::vector<std::string> { "--igc-padding", "258" },
+             std::vector<std::string> { "--unpadded-igc" }, std::vector<std::string> { "--igc-padding", "300" } }) {
+        const std::string what = padding.back();
+        VirtualInstrumentProcess::Options options = paddedOptions;
+        options.extraArguments = padding;
+        VirtualInstrumentProcess instrument(options);
+        ASSERT_TRUE(instrument.isRunning()) << what;
+        PtyDevice pty(instrument.portPath());
+        ASSERT_TRUE(pty.ready) << what;
+        std::chrono::steady_clock::duration time {};
+        for (int flight = 1; flight <= static_cast<int>(names.size()); ++flight) {
+            std::optional<std::string> name;
+            const auto start = std::chrono::steady_clock::now();
+            auto text = pty.device->downloadTextIgcFromTheDevice(static_cast<std::uint16_t>(flight), &name);
+            time += std::chrono::steady_clock::now() - start;
+            ASSERT_TRUE(text) << what << " " << flight;
+            EXPECT_EQ(*text, paddedTexts[static_cast<std::size_t>(flight - 1)]) << what << " " << flight;
+            EXPECT_EQ(name, paddedNames[static_cast<std::size_t>(flight - 1)]) << what << " " << flight;
+        }
+        const auto blocks = std::count_if(pty.log.lines.begin(), pty.log.lines.end(),
+            [](const std::string& line) { return line.starts_with("Reading data block"); });
+        ASSERT_GT(blocks, 200) << what;
+        // Waiting out 0.1 s of silence per block would take twice this.
+        EXPECT_LT(time, blocks * std::chrono::milliseconds(50)) << what;
+    }
 }
 
 TEST(TrackLogRoundTrip, SuggestedNameAgreesWithTheInstrumentsOwn)

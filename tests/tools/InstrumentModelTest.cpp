@@ -358,18 +358,25 @@ TEST(InstrumentModel, IgcTextTransfer)
     EXPECT_FALSE(model.applyFaultCommand("igc-error"));
     EXPECT_EQ(block(0), igcError);
 
-    // Without padding every answer is its header and text, the same bytes otherwise.
+    // Without padding every answer is its header and text; padded to 258 it is NUL-
+    // padded that far; the same bytes otherwise.
     InstrumentConfig unpaddedConfig = config();
-    unpaddedConfig.unpaddedIgcText = true;
+    unpaddedConfig.igcTextPaddedLength = 0;
+    InstrumentConfig shortPaddingConfig = config();
+    shortPaddingConfig.igcTextPaddedLength = 258;
     InstrumentModel padded(config(), { tinyFlight(1) });
     InstrumentModel unpadded(unpaddedConfig, { tinyFlight(1) });
+    InstrumentModel shortPadding(shortPaddingConfig, { tinyFlight(1) });
     for (std::uint8_t next = 0; next < 5;) {
         const Bytes request = { 0x03, 0x08, 0x00, 0x01, next };
         const Bytes full = ask(padded, request);
         const Bytes cut = ask(unpadded, request);
+        const Bytes to258 = ask(shortPadding, request);
         ASSERT_EQ(full.size(), 300u);
         ASSERT_EQ(cut.size(), 3u + full[2]);
+        ASSERT_EQ(to258.size(), 258u);
         EXPECT_TRUE(std::equal(cut.begin(), cut.end(), full.begin()));
+        EXPECT_TRUE(std::equal(to258.begin(), to258.end(), full.begin()));
         next = full[1];
     }
     EXPECT_EQ(ask(unpadded, Bytes { 0x03, 0x08, 0x00, 0x07, 0x00 }), (Bytes { 0x03, 0xFF, 0x00 }));

@@ -41,6 +41,12 @@ struct IgcRig : DeviceTestRig {
     }
 };
 
+// The text, or nothing when the download failed.
+std::optional<std::string> text(const DeviceResult<std::string>& igc)
+{
+    return igc ? std::optional(*igc) : std::nullopt;
+}
+
 constexpr std::uint16_t recent = 2405;
 constexpr std::uint16_t older = 1370;
 
@@ -88,11 +94,11 @@ TEST(DeviceIgcText, FirmwareRuleComparesWithinTheGeneration)
     // 1.375 and 2.401 themselves are not recent; the end block's text then counts.
     for (std::uint16_t firmware : { 1375, 2401, 1356 }) {
         IgcRig rig(firmware, { block(5, "GEND") });
-        EXPECT_EQ(rig.device->downloadTextIgcFromTheDevice(1, nullptr), "GEND\r\n") << firmware;
+        EXPECT_EQ(text(rig.device->downloadTextIgcFromTheDevice(1, nullptr)), "GEND\r\n") << firmware;
     }
     for (std::uint16_t firmware : { 1376, 2402 }) {
         IgcRig rig(firmware, { block(5, "GEND") });
-        EXPECT_EQ(rig.device->downloadTextIgcFromTheDevice(1, nullptr), "") << firmware;
+        EXPECT_EQ(text(rig.device->downloadTextIgcFromTheDevice(1, nullptr)), "") << firmware;
     }
 }
 
@@ -126,44 +132,83 @@ TEST(DeviceIgcText, FileNameBlock)
     EXPECT_FALSE(name);
 }
 
-// Instruments that pad every answer to 300 bytes and instruments that send just the
-// block give the same file; padding, even padding that looks like a block header, is
-// never read as the next answer.
+// Instruments that pad every answer to 300 bytes, to 258, or not at all give the same
+// file; padding, even padding that looks like a block header, is never read as the
+// next answer, nor is NUL padding still on its way when the next request goes out.
 TEST(DeviceIgcText, PaddedAndUnpaddedAnswersGiveTheSameFile)
 {
     const std::vector<Bytes> blocks = { block(1, "F.IGC"), block(0, "AXCV\n"), block(4, "B1\nB2\n"), block(3, "B3"), block(5, "G1\n") };
     const Bytes headerLike = { 0x00, 0x03, 0x05, 0x00 };
-    for (const Bytes& filler : { Bytes {}, Bytes { 0x00 }, headerLike }) {
+    struct Case {
+        const char* what;
+        Bytes filler;
+        std::size_t paddedLength;
+        std::size_t lateNuls; // padding of the last answer that comes after the next request
+    };
+    const Case cases[] = {
+        { "unpadded", {}, 0, 0 },
+        { "NULs to 300", { 0x00 }, 300, 0 },
+        { "NULs to 258", { 0x00 }, 258, 0 },
+        { "header-like filler to 300", headerLike, 300, 0 },
+        { "NULs to 258, 40 of them late", { 0x00 }, 258, 40 },
+        { "NULs to 300, all of them late", { 0x00 }, 300, 300 },
+    };
+    for (const Case& c : cases) {
         std::vector<Bytes> answers;
+        std::size_t late = 0;
         for (Bytes answer : blocks) {
-            for (std::size_t i = 0; !filler.empty() && answer.size() < 300; ++i)
-                answer.push_back(filler[i % filler.size()]);
-            answers.push_back(answer);
+            Bytes padding;
+            for (std::size_t i = 0; !c.filler.empty() && answer.size() + padding.size() < c.paddedLength; ++i)
+                padding.push_back(c.filler[i % c.filler.size()]);
+            // The part of the last answer's padding that is still on its way.
+            Bytes sent(late, 0x00);
+            late = std::min(c.lateNuls, padding.size());
+            sent.insert(sent.end(), answer.begin(), answer.end());
+            sent.insert(sent.end(), padding.begin(), padding.end() - static_cast<std::ptrdiff_t>(late));
+            answers.push_back(sent);
         }
         IgcRig rig(recent, answers);
         std::optional<std::string> name;
-        EXPECT_EQ(rig.device->downloadTextIgcFromTheDevice(1, &name), "AXCV\r\n" + rig.comment() + "B1\r\nB2\r\nB3\r\n")
-            << filler.size();
-        EXPECT_EQ(name, "F");
-        EXPECT_EQ(rig.line().written.size(), blocks.size());
-        EXPECT_TRUE(rig.line().pending.empty()) << "the last answer's padding is read too";
+        EXPECT_EQ(text(rig.device->downloadTextIgcFromTheDevice(1, &name)), "AXCV\r\n" + rig.comment() + "B1\r\nB2\r\nB3\r\n")
+            << c.what;
+        EXPECT_EQ(name, "F") << c.what;
+        EXPECT_EQ(rig.line().written.size(), blocks.size()) << c.what;
+        EXPECT_TRUE(rig.line().pending.empty()) << "the last answer's padding is read too; " << c.what;
+        if (c.filler != headerLike) {
+            EXPECT_FALSE(rig.log.containsPrefix("Discarded")) << "NUL padding is not news; " << c.what;
+        }
     }
 }
 
 TEST(DeviceIgcText, ShortAnswers)
 {
-    // Cut before its length and without a NUL: bytes were lost, the transfer fails.
+    // Cut before its length and without a NUL: bytes were lost. The transfer is asked
+    // for again from its start, three times, then fails as an answer that broke off.
     Bytes cut = block(0, "AXCV");
     cut[2] = 10;
-    IgcRig lost(recent, { cut, block(5, "") });
-    EXPECT_FALSE(lost.device->downloadTextIgcFromTheDevice(1, nullptr));
-    EXPECT_TRUE(lost.log.contains("deviceReadDataOfLength: failure inside downloadTextIgcFromTheDevice"));
+    DeviceTestRig lost([&](const Bytes&) { return cut; });
+    lost.device->setCurrentFirmwareVersion(recent);
+    auto failed = lost.device->downloadTextIgcFromTheDevice(1, nullptr);
+    ASSERT_FALSE(failed);
+    EXPECT_EQ(failed.error().kind, DeviceErrorKind::ShortAnswer);
+    EXPECT_EQ(lost.log.count("deviceReadDataOfLength: failure inside downloadTextIgcFromTheDevice"), 4u);
+    EXPECT_EQ(lost.line().written.size(), 4u);
+    EXPECT_TRUE(lost.log.contains("downloadTextIgcFromTheDevice: the instrument's answer broke off (the text broke off before "
+                                  "its announced length), asking for flight 1 again from its start (3 of 3)"));
+
+    // Broken once: the second transfer, from state 0, gives the whole file.
+    IgcRig once(recent, { block(1, "F.IGC"), cut, block(1, "F.IGC"), block(0, "AXCV\n"), block(5, "") });
+    std::optional<std::string> name;
+    EXPECT_EQ(text(once.device->downloadTextIgcFromTheDevice(1, &name)), "AXCV\r\n");
+    EXPECT_EQ(name, "F");
+    ASSERT_EQ(once.line().written.size(), 5u);
+    EXPECT_EQ(once.line().written[2], hexBytes("03 08 00 01 00")) << "asked again from its start";
 
     // A NUL ends the text before the announced length: the text is whole.
     Bytes ended = block(0, std::string("AXCV\0", 5));
     ended[2] = 10;
     IgcRig whole(recent, { ended, block(5, "") });
-    EXPECT_EQ(whole.device->downloadTextIgcFromTheDevice(1, nullptr), "AXCV\r\n");
+    EXPECT_EQ(text(whole.device->downloadTextIgcFromTheDevice(1, nullptr)), "AXCV\r\n");
 }
 
 TEST(DeviceIgcText, FailuresReturnNothingWithTheirMessage)
@@ -172,24 +217,33 @@ TEST(DeviceIgcText, FailuresReturnNothingWithTheirMessage)
         const char* what;
         std::vector<Bytes> answers;
         const char* line;
+        DeviceErrorKind kind;
+        std::size_t requests; // 4: asked again three times
     };
     const std::vector<Case> cases = {
-        { "silence", {}, "deviceReadDataOfLength: failure inside downloadTextIgcFromTheDevice" },
-        { "wrong first byte", { hexBytes("04 00 00") }, "deviceReadDataOfLength: failure inside downloadTextIgcFromTheDevice" },
-        { "no state byte", { hexBytes("03") }, "deviceReadDataOfLength: failure inside downloadTextIgcFromTheDevice" },
-        { "error state after data", { block(0, "AXCV"), block(0xFF, "") }, "IGC_READ_STATE_ERROR" },
+        { "silence", {}, "deviceReadDataOfLength: failure inside downloadTextIgcFromTheDevice", DeviceErrorKind::NoAnswer, 4 },
+        { "wrong first byte", { hexBytes("04 00 00") }, "deviceReadDataOfLength: failure inside downloadTextIgcFromTheDevice",
+            DeviceErrorKind::NoAnswer, 4 },
+        { "no state byte", { hexBytes("03") }, "deviceReadDataOfLength: failure inside downloadTextIgcFromTheDevice",
+            DeviceErrorKind::NoAnswer, 4 },
+        { "error state after data", { block(0, "AXCV"), block(0xFF, "") }, "IGC_READ_STATE_ERROR", DeviceErrorKind::Refused, 2 },
     };
     for (const Case& c : cases) {
         IgcRig rig(recent, c.answers);
         std::optional<std::string> name = "kept";
-        EXPECT_FALSE(rig.device->downloadTextIgcFromTheDevice(1, &name)) << c.what;
+        auto igc = rig.device->downloadTextIgcFromTheDevice(1, &name);
+        ASSERT_FALSE(igc) << c.what;
+        EXPECT_EQ(igc.error().kind, c.kind) << c.what;
         EXPECT_TRUE(rig.log.contains(c.line)) << c.what;
         EXPECT_EQ(name, "kept") << c.what;
+        EXPECT_EQ(rig.line().written.size(), c.requests) << c.what;
     }
 
     IgcRig refused(recent, { block(5, "") });
     refused.line().failWrites = true;
-    EXPECT_FALSE(refused.device->downloadTextIgcFromTheDevice(1, nullptr));
+    auto unwritten = refused.device->downloadTextIgcFromTheDevice(1, nullptr);
+    ASSERT_FALSE(unwritten);
+    EXPECT_EQ(unwritten.error().kind, DeviceErrorKind::Unplugged);
     EXPECT_TRUE(refused.log.contains("deviceWriteData devReadTracklogReq failure"));
 }
 
@@ -199,6 +253,7 @@ TEST(DeviceIgcText, AnInstrumentThatNeverEndsTheFileIsStopped)
     rig.device->setCurrentFirmwareVersion(recent);
     EXPECT_FALSE(rig.device->downloadTextIgcFromTheDevice(1, nullptr));
     EXPECT_TRUE(rig.log.contains("downloadTextIgcFromTheDevice: the instrument does not end the file (more than 65536 blocks)"));
+    EXPECT_EQ(rig.line().written.size(), 65536u) << "not asked for again";
 }
 
 TEST(DeviceIgcText, FaultSweepNeverReportsAPartialFile)

@@ -2,10 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 namespace corvex {
 namespace {
 
 using testing::concat;
+using testing::FakeSerialLine;
 using testing::hexBytes;
 using testing::scriptedAnswers;
 using testing::DeviceTestRig;
@@ -130,41 +133,109 @@ TEST(DeviceTrackLog, SecondFormatRequestsAndSuggestedFilename)
 
 TEST(DeviceTrackLog, FailuresReturnNothingWithTheirMessage)
 {
+    // An answer that broke off, never came or began wrong is asked for again three
+    // times (each retry logged) before the download fails; a flight that does not
+    // decode fails at once.
     struct Case {
         const char* what;
         std::vector<Bytes> answers;
-        std::vector<std::string> lines;
+        std::vector<std::string> firstLines;
+        DeviceErrorKind kind;
+        std::size_t requests;
     };
+    const std::string silence = "uploadSectorHeaderData is nil or has a wrong length";
+    const std::string again = "track log of flight 1: the instrument did not answer, asking again";
+    const std::string brokeOff = "track log of flight 1: the instrument's answer broke off, asking again (1 of 3)";
     const std::vector<Case> cases = {
-        { "silent instrument", {}, { "uploadSectorHeaderData is nil or has a wrong length" } },
-        { "short header", { hexBytes("04 00 00") }, { "uploadSectorHeaderData is nil or has a wrong length" } },
-        { "wrong sector type", { hexBytes("05 00 00 00") }, { "This is not a DEV_DRV_UPLOAD_SECTOR" } },
+        { "silent instrument", {}, { silence, again + " (1 of 3)", silence, again + " (2 of 3)" }, DeviceErrorKind::NoAnswer, 4 },
+        { "short header", { hexBytes("04 00 00") }, { silence, brokeOff, silence }, DeviceErrorKind::NoAnswer, 4 },
+        { "wrong sector type", { hexBytes("05 00 00 00") },
+            { "This is not a DEV_DRV_UPLOAD_SECTOR", "track log of flight 1: the instrument's answer could not be read, asking again (1 of 3)" },
+            DeviceErrorKind::NoAnswer, 4 },
         { "wrong header type", { sector(0, 0, hexBytes("FD 00")) },
-            { "blockHeader->headerType is not 0xFE, it is fd", "(and the whole flightData is <fd00>)" } },
+            { "blockHeader->headerType is not 0xFE, it is fd", "(and the whole flightData is <fd00>)" }, DeviceErrorKind::BadAnswer, 1 },
         { "all sectors empty", { sector(0, 0, {}) },
-            { "blockHeader->headerType is not 0xFE, it is 0", "(and the whole flightData is <>)" } },
+            { "blockHeader->headerType is not 0xFE, it is 0", "(and the whole flightData is <>)" }, DeviceErrorKind::BadAnswer, 1 },
         { "payload shorter than announced", { sector(0, 20, hexBytes("FE 01")) },
-            { "sector payload is shorter than its header announces (2 < 20)" } },
+            { "sector payload is shorter than its header announces (2 < 20)", brokeOff, silence }, DeviceErrorKind::NoAnswer, 4 },
         // Nothing decoded so far is handed back when a later sector fails.
         { "later sector fails", { sector(1, 0, concat({ firstFormatHeader, timeRecord, locationRecord })), hexBytes("04") },
-            { "uploadSectorHeaderData is nil or has a wrong length" } },
+            { silence, brokeOff }, DeviceErrorKind::NoAnswer, 5 },
     };
     for (const Case& c : cases) {
         DeviceTestRig rig(scriptedAnswers(c.answers));
         HRecord h;
-        EXPECT_FALSE(rig.device->downloadLocationSamplesForFlightNumber(1, &h, nullptr)) << c.what;
-        EXPECT_EQ(rig.log.lines, c.lines) << c.what;
+        auto samples = rig.device->downloadLocationSamplesForFlightNumber(1, &h, nullptr);
+        ASSERT_FALSE(samples) << c.what;
+        EXPECT_EQ(samples.error().kind, c.kind) << c.what;
+        EXPECT_EQ(rig.line().written.size(), c.requests) << c.what;
+        ASSERT_GE(rig.log.lines.size(), c.firstLines.size()) << c.what;
+        EXPECT_EQ(std::vector<std::string>(rig.log.lines.begin(), rig.log.lines.begin() + c.firstLines.size()), c.firstLines)
+            << c.what;
     }
 
     DeviceTestRig failingReads(scriptedAnswers({ hexBytes("04 00 00 00") }));
     failingReads.line().failReads = true;
-    EXPECT_FALSE(failingReads.device->downloadLocationSamplesV2ForFlightNumber(1, nullptr, nullptr, nullptr));
+    auto failed = failingReads.device->downloadLocationSamplesV2ForFlightNumber(1, nullptr, nullptr, nullptr);
+    ASSERT_FALSE(failed);
+    EXPECT_EQ(failed.error().kind, DeviceErrorKind::Unplugged);
+    EXPECT_EQ(failingReads.line().written.size(), 1u) << "a failed line is not asked again";
 
     DeviceTestRig unplugged(silentInstrument());
     unplugged.device->corvexDeviceTerminatedAtBsdPath(std::string("/dev/ttyACM0"));
     unplugged.log.lines.clear();
     EXPECT_FALSE(unplugged.device->downloadLocationSamplesForFlightNumber(1, nullptr, nullptr));
     EXPECT_EQ(unplugged.log.lines, (std::vector<std::string> { "deviceFile is nil" }));
+}
+
+// An instrument that hands out the flight's sectors in turn and starts again after the
+// last, as instruments do; the answers (counted from 0) for which broken is true lose
+// the second half of their valid bytes on the line.
+FakeSerialLine::Responder sectorsInTurn(std::vector<Bytes> sectors, std::function<bool(std::size_t)> broken)
+{
+    return [sectors = std::move(sectors), broken = std::move(broken), answers = std::size_t { 0 }](const Bytes&) mutable {
+        Bytes answer = sectors[answers % sectors.size()];
+        if (broken(answers++))
+            answer.resize(4 + answer[3] / 2);
+        return answer;
+    };
+}
+
+TEST(DeviceTrackLog, ASectorThatBrokeOffIsReadAgainOnTheNextPass)
+{
+    struct Case {
+        const char* what;
+        std::function<bool(std::size_t)> broken;
+        std::size_t requests; // 0: the download fails
+    };
+    const Case cases[] = {
+        { "whole", [](std::size_t) { return false; }, 3 },
+        // The pass is read to its end, the next one brings the missing sector; the
+        // download ends with the pass, where the instrument starts again.
+        { "the middle sector once", [](std::size_t n) { return n == 1; }, 6 },
+        { "the last sector once", [](std::size_t n) { return n == 2; }, 6 },
+        { "the first sector once", [](std::size_t n) { return n == 0; }, 6 },
+        { "the middle sector three times", [](std::size_t n) { return n % 3 == 1 && n < 9; }, 12 },
+        { "the middle sector four times", [](std::size_t n) { return n % 3 == 1; }, 0 },
+        { "every sector", [](std::size_t) { return true; }, 0 },
+    };
+    for (const Case& c : cases) {
+        DeviceTestRig rig(sectorsInTurn(threeSectors(), c.broken));
+        HRecord h;
+        auto samples = rig.device->downloadLocationSamplesForFlightNumber(0x1234, &h, nullptr);
+        if (c.requests == 0) {
+            ASSERT_FALSE(samples) << c.what;
+            EXPECT_EQ(samples.error().kind, DeviceErrorKind::ShortAnswer) << c.what;
+            EXPECT_EQ(describeDeviceError(samples.error()).find("the instrument's answer broke off"), 0u) << c.what;
+            EXPECT_EQ(rig.log.count("track log of flight 4660: the instrument's answer broke off, asking again (3 of 3)"), 1u)
+                << c.what;
+            continue;
+        }
+        ASSERT_TRUE(samples) << c.what;
+        ASSERT_EQ(samples->size(), 1u) << c.what;
+        EXPECT_EQ(h.aRecordText(), "XCV12345") << c.what;
+        EXPECT_EQ(rig.line().written.size(), c.requests) << c.what;
+    }
 }
 
 TEST(DeviceTrackLog, AnInstrumentThatNeverEndsItsSectorsIsStopped)

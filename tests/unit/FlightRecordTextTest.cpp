@@ -1,5 +1,7 @@
 #include "export/FlightRecordText.h"
 
+#include "device/LogBookCodec.h"
+
 #include <gtest/gtest.h>
 
 #include <limits>
@@ -162,6 +164,15 @@ TEST(FlightRecordText, CoordinatesAreDegreesAndTruncatedMinutes)
         { 7.25, "7.15.00" },
         { 45.999999, "45.59.99" },
         { 0, "0.00.00" },
+        // As the log book's coordinate pairs decode: x.00 is not a hundredth short.
+        { corvex::locationIntFractToDegrees(4630, 0), "46.30.00" },
+        { corvex::locationIntFractToDegrees(4600, 0), "46.00.00" },
+        { corvex::locationIntFractToDegrees(4659, 9999), "46.59.99" },
+        { corvex::locationIntFractToDegrees(901, 100), "9.01.01" },
+        { corvex::locationIntFractToDegrees(17959, 9900), "179.59.99" },
+        // A signed value keeps its sign in front only.
+        { -corvex::locationIntFractToDegrees(4630, 0), "-46.30.00" },
+        { -corvex::locationIntFractToDegrees(712, 2500), "-7.12.25" },
     };
     for (const Case& c : cases) {
         FlightRecord record = exampleFlight();

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+
 using namespace corvex;
 using corvex::testing::hexBytes;
 
@@ -124,9 +126,42 @@ TEST(LogBookCodec, UnitConversionsFollowTheBitfield)
 
 TEST(LogBookCodec, CoordinatePairs)
 {
-    EXPECT_NEAR(locationIntFractToDegrees(4612, 2500), 46.2041666666, 1e-9);
-    EXPECT_EQ(locationIntFractToDegrees(0, 0), 0.0);
-    EXPECT_NEAR(locationIntFractToDegrees(17959, 9999), 179.99999833, 1e-7);
+    struct Case {
+        std::uint16_t degreesAndMinutes;
+        std::uint16_t fraction;
+        double degrees;
+    };
+    const Case cases[] = {
+        { 4612, 2500, 46 + 12.25 / 60 },
+        { 0, 0, 0.0 },
+        { 4630, 0, 46.5 }, // x.00: a division by 100.0 made this 46.49999...
+        { 4600, 0, 46.0 },
+        { 4659, 9999, 46 + (59 + 9999 / 10000.0) / 60 },
+        { 715, 0, 7.25 },
+        { 17959, 9999, 179 + (59 + 9999 / 10000.0) / 60 },
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(locationIntFractToDegrees(c.degreesAndMinutes, c.fraction), c.degrees) << c.degreesAndMinutes;
+}
+
+TEST(LogBookCodec, EveryInstrumentCoordinateReadsBackAsItsOwnIntegers)
+{
+    // Every degree and minute the instrument can send, with the fractions at both ends,
+    // in both hemispheres: the text of a coordinate is built from this.
+    for (int degrees = 0; degrees <= 180; ++degrees)
+        for (int minutes = 0; minutes < 60; ++minutes)
+            for (std::uint16_t fraction : { 0, 1, 50, 5000, 9900, 9999 })
+                for (int sign : { 1, -1 }) {
+                    const double value
+                        = sign * locationIntFractToDegrees(static_cast<std::uint16_t>(degrees * 100 + minutes), fraction);
+                    const DegreesMinutes angle = degreesMinutesOf(value);
+                    ASSERT_EQ(angle.degrees, degrees) << degrees << " " << minutes << " " << fraction;
+                    ASSERT_EQ(angle.minutes, minutes) << degrees << " " << minutes << " " << fraction;
+                    ASSERT_EQ(angle.minuteTenThousandths, fraction) << degrees << " " << minutes;
+                    ASSERT_EQ(angle.negative, sign < 0 && value != 0) << degrees << " " << minutes;
+                }
+    EXPECT_EQ(degreesMinutesOf(std::numeric_limits<double>::quiet_NaN()).degrees, 0);
+    EXPECT_EQ(degreesMinutesOf(1e300).degrees, 1000000000);
 }
 
 TEST(LogBookCodec, FirmwareVersionTextsCompareAsDecimals)

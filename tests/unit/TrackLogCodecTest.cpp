@@ -80,21 +80,32 @@ TEST(TrackLogWalk, DecodesALocationRecordWithItsHemispheresAndRawFields)
     EXPECT_TRUE(log.lines.empty()) << "the first format logs only what it skips";
 }
 
-TEST(TrackLogWalk, TypeByteGivesTheHemispheres)
+TEST(TrackLogWalk, TypeByteGivesTheHemispheresAndIntegersTheDegrees)
 {
-    // 0xF8 north/west, 0xFA north/east, 0xFB south/east.
-    const Bytes data = concat({ firstFormatHeader, timeRecord, hexBytes("F8 0000 1204 09C4 02C8 0000 0000 0000"),
-        hexBytes("FA 0000 1204 09C4 02C8 0000 0000 0000"), hexBytes("FB 0000 1204 09C4 02C8 0000 0000 0000") });
-    CapturingLogSink log;
-    auto walk = walkTrackLog(data, TrackLogFormat::First, log);
-    ASSERT_TRUE(walk);
-    ASSERT_EQ(walk->samples.size(), 3u);
-    EXPECT_GT(walk->samples[0].latitude, 0);
-    EXPECT_LT(walk->samples[0].longitude, 0);
-    EXPECT_GT(walk->samples[1].latitude, 0);
-    EXPECT_GT(walk->samples[1].longitude, 0);
-    EXPECT_LT(walk->samples[2].latitude, 0);
-    EXPECT_GT(walk->samples[2].longitude, 0);
+    // 0xF8 north/west, 0xF9 south/west, 0xFA north/east, 0xFB south/east. Degrees and
+    // minutes come from the integers: 46°30.0000' is 46.5 exactly, not 46.49999...
+    struct Case {
+        const char* record;
+        double latitude;
+        double longitude;
+    };
+    const Case cases[] = {
+        { "F8 0000 1204 09C4 02C8 0000 0000 0000", 46 + 12.25 / 60, -7.2 },
+        { "FA 0000 1204 09C4 02C8 0000 0000 0000", 46 + 12.25 / 60, 7.2 },
+        { "FB 0000 1204 09C4 02C8 0000 0000 0000", -(46 + 12.25 / 60), 7.2 },
+        { "F9 0000 1216 0000 02CB 0000 0000 0000", -46.5, -7.25 }, // 46°30.00' S, 7°15.00' W
+        { "FA 0000 1194 0000 0000 0000 0000 0000", 45.0, 0.0 }, // 45°00.00' N, 0°00.00' E
+        { "F9 0000 11CF 270F 4627 270F 0000 0000", -(45 + (59 + 9999 / 10000.0) / 60), -(179 + (59 + 9999 / 10000.0) / 60) }, // x°59.9999'
+        { "FB 0000 2328 0000 4650 0000 0000 0000", -90.0, 180.0 },
+    };
+    for (const Case& c : cases) {
+        CapturingLogSink log;
+        auto walk = walkTrackLog(concat({ firstFormatHeader, timeRecord, hexBytes(c.record) }), TrackLogFormat::First, log);
+        ASSERT_TRUE(walk) << c.record;
+        ASSERT_EQ(walk->samples.size(), 1u) << c.record;
+        EXPECT_EQ(walk->samples[0].latitude, c.latitude) << c.record;
+        EXPECT_EQ(walk->samples[0].longitude, c.longitude) << c.record;
+    }
 }
 
 TEST(TrackLogWalk, EmptyAndHeaderOnlyFlightData)

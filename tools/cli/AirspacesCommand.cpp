@@ -1,5 +1,6 @@
 #include "AirspacesRender.h"
 #include "Commands.h"
+#include "TerminalProgress.h"
 
 #include "airspaces/Airspaces.h"
 #include "airspaces/AirspacesTransferService.h"
@@ -124,7 +125,10 @@ int runInfo(CliContext& context, CorvexDevice& device)
 
 int runRead(CliContext& context, CorvexDevice& device, const std::string& path)
 {
-    auto set = AirspacesTransferService(device).readWholeSet();
+    TerminalProgress progress(context.err);
+    auto set = AirspacesTransferService(device).readWholeSet(
+        [&progress](std::size_t bytes) { progress.show("read " + std::to_string(bytes) + " bytes"); });
+    progress.finish();
     if (!set) {
         printError(context.err, failureText(set.error()));
         return InstrumentFailed;
@@ -152,9 +156,14 @@ int runUpload(CliContext& context, CorvexDevice& device, const std::string& path
         printError(context.err, "cannot read " + path);
         return FileError;
     }
+    TerminalProgress progress(context.err);
     AirspacesTransferObserver observer;
     observer.eraseProgress = clearingProgress(context.err);
+    observer.chunkWritten = [&progress](std::size_t n, std::size_t count) {
+        progress.show("uploading chunk " + std::to_string(n) + " of " + std::to_string(count), n, count);
+    };
     const auto uploaded = AirspacesTransferService(device).upload(std::make_shared<const Bytes>(std::move(*bytes)), observer);
+    progress.finish();
     if (!uploaded && uploaded.error().reason == AirspacesTransferError::NotASet) {
         printError(context.err, path + " is not an airspaces set in the instrument's format");
         return FileError;

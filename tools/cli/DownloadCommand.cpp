@@ -1,4 +1,5 @@
 #include "Commands.h"
+#include "TerminalProgress.h"
 
 #include "export/ExportFiles.h"
 #include "export/TrackLogExport.h"
@@ -14,6 +15,25 @@ struct DownloadArguments {
     std::optional<std::int64_t> flightNumber; // nothing: all flights
     TrackLogFileFormat format { TrackLogFileFormat::Igc };
     std::string folder { "." };
+};
+
+// An alert about one flight starts on a line of its own, not after the progress.
+class AlertsAfterProgress final : public AlertPresenter {
+public:
+    AlertsAfterProgress(TerminalProgress& progress, AlertPresenter& alerts)
+        : m_progress(progress)
+        , m_alerts(alerts)
+    {
+    }
+    int showAlert(const Alert& alert) override
+    {
+        m_progress.finish();
+        return m_alerts.showAlert(alert);
+    }
+
+private:
+    TerminalProgress& m_progress;
+    AlertPresenter& m_alerts;
 };
 
 std::optional<std::int64_t> positiveNumber(const std::string& text)
@@ -69,8 +89,19 @@ int runDownload(CliContext& context)
     TrackLogExport exporter(session.device(), environment);
 
     if (!arguments->flightNumber) {
+        TerminalProgress progress(context.err);
+        AlertsAfterProgress alertsAfterProgress(progress, alerts);
+        environment.alerts = &alertsAfterProgress;
+        environment.flightStarted = [&progress](std::size_t flight, std::size_t count) {
+            // Done: the flights before this one.
+            progress.show("flight " + std::to_string(flight) + " of " + std::to_string(count), flight - 1, count);
+        };
+        TrackLogExport allFlights(session.device(), environment);
         const AllTracklogsOutcome outcome
-            = exporter.downloadAllTracklogsIntoFolder(arguments->folder, [&] { return arguments->format; });
+            = allFlights.downloadAllTracklogsIntoFolder(arguments->folder, [&] { return arguments->format; });
+        const std::size_t flights = outcome.writtenFiles.size() + outcome.failedFlights.size() + outcome.unwritableFiles.size();
+        progress.show("flight " + std::to_string(flights) + " of " + std::to_string(flights), flights, flights);
+        progress.finish();
         if (!outcome.flightListRead) {
             printError(context.err, "the instrument at " + session.portPath() + " did not send its flight list");
             return InstrumentFailed;
@@ -79,8 +110,9 @@ int runDownload(CliContext& context)
             context.out << path << "\n";
         for (const std::string& path : outcome.unwritableFiles)
             printError(context.err, "cannot write " + path);
-        for (const std::int64_t flight : outcome.failedFlights)
-            printError(context.err, "flight " + std::to_string(flight) + " could not be read");
+        for (std::size_t i = 0; i < outcome.failedFlights.size(); ++i)
+            printError(context.err, "flight " + std::to_string(outcome.failedFlights[i]) + " could not be read: "
+                    + deviceErrorSummary(outcome.failures[i]));
         if (!outcome.unwritableFiles.empty())
             return FileError;
         return outcome.failedFlights.empty() ? Success : InstrumentFailed;
@@ -90,7 +122,7 @@ int runDownload(CliContext& context)
     std::optional<std::string> suggested;
     const auto text = exporter.downloadTracklogIntoString(flight, arguments->format, &suggested);
     if (!text) {
-        printError(context.err, "flight " + std::to_string(flight) + " could not be read");
+        printError(context.err, "flight " + std::to_string(flight) + " could not be read: " + deviceErrorSummary(text.error()));
         return InstrumentFailed;
     }
     const std::string name = suggested.value_or(TrackLogExport::fallbackFilename(flight)) + "."

@@ -1,6 +1,7 @@
 // corvex firmware install: the desktop program's installation sequence with a progress
 // bar on the terminal, then the wait for the restarted instrument.
 #include "Commands.h"
+#include "TerminalProgress.h"
 
 #include "device/FirmwareVersion.h"
 #include "device/InstrumentSession.h"
@@ -245,7 +246,12 @@ int runInstall(CliContext& context)
                     << std::endl;
     };
     environment.backup.programVersion = CORVEX_VERSION;
+    TerminalProgress backupProgress(context.err);
+    environment.backup.flightStarted = [&backupProgress](std::size_t flight, std::size_t count) {
+        backupProgress.show("saving flight " + std::to_string(flight) + " of " + std::to_string(count), flight - 1, count);
+    };
     const FirmwareInstallationResult result = installFirmware(instrument, *data, eraseLogBook, environment);
+    backupProgress.finish();
     progress.finish();
 
     switch (result.outcome) {

@@ -446,11 +446,13 @@ std::vector<Bytes> InstrumentModel::nextSector(TrackLogFormat format, std::uint1
     return writes;
 }
 
-Bytes InstrumentModel::unpadded(Bytes igcTextAnswer) const
+Bytes InstrumentModel::padded(Bytes igcTextAnswer) const
 {
-    // The header's length byte says where the text ends.
-    if (m_config.unpaddedIgcText && igcTextAnswer.size() >= igcTextHeaderLength)
+    // The header's length byte says where the text ends; NULs follow it.
+    if (igcTextAnswer.size() >= igcTextHeaderLength)
         igcTextAnswer.resize(std::min(igcTextAnswer.size(), igcTextHeaderLength + igcTextAnswer[2]));
+    if (igcTextAnswer.size() < m_config.igcTextPaddedLength)
+        igcTextAnswer.resize(m_config.igcTextPaddedLength, 0);
     return igcTextAnswer;
 }
 
@@ -461,7 +463,7 @@ std::vector<Bytes> InstrumentModel::nextIgcTextBlock(std::uint16_t flightNumber,
     const Flight* wanted = flight(flightNumber);
     if (m_faults.igcError || !wanted) {
         m_igcCursor = {};
-        return { unpadded(encodeIgcTextBlock({ IGC_READ_STATE_ERROR, {} })) };
+        return { padded(encodeIgcTextBlock({ IGC_READ_STATE_ERROR, {} })) };
     }
     // State 0 starts a transfer (no data block is ever sent in state 0, so the echo of
     // a data block cannot be mistaken for a new start).
@@ -470,7 +472,7 @@ std::vector<Bytes> InstrumentModel::nextIgcTextBlock(std::uint16_t flightNumber,
     Bytes block = encodeIgcTextBlock(m_igcCursor.blocks[m_igcCursor.next++]);
     if (m_igcCursor.next >= m_igcCursor.blocks.size())
         m_igcCursor = {};
-    return { unpadded(std::move(block)) };
+    return { padded(std::move(block)) };
 }
 
 std::vector<Bytes> InstrumentModel::answerPilotData(ByteView request)

@@ -27,9 +27,10 @@ struct InstrumentConfig {
     // Serve the 8- and 49-byte empty records and an erased record among the log book's
     // records, as real instruments sometimes do.
     bool emptyRecords { false };
-    // Send instrument-made IGC text answers as just the header and the text, as some
-    // instruments do, instead of padding each to the 300 bytes the program asks for.
-    bool unpaddedIgcText { false };
+    // The length instrument-made IGC text answers are NUL-padded to: 300 (the frame the
+    // program asks for), another length (some instruments pad to 3 + 255), or 0 for just
+    // the header and the text, as other instruments send them.
+    std::size_t igcTextPaddedLength { 300 };
 };
 
 // Injected faults; each applies to every answer until cleared.
@@ -113,8 +114,8 @@ private:
     std::vector<Bytes> erase();
     std::vector<Bytes> nextSector(TrackLogFormat format, std::uint16_t flightNumber);
     std::vector<Bytes> nextIgcTextBlock(std::uint16_t flightNumber, std::uint8_t state);
-    // The answer as sent: cut to its header and text when the instrument does not pad.
-    Bytes unpadded(Bytes igcTextAnswer) const;
+    // The answer as sent: its header and text, padded to the configured length.
+    Bytes padded(Bytes igcTextAnswer) const;
     std::vector<Bytes> answerPilotData(ByteView request);
     std::vector<Bytes> answerAirspaces(ByteView request);
     Bytes airspacesAnswer(std::uint8_t status, std::uint32_t length = 0) const;

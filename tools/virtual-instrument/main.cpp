@@ -89,7 +89,8 @@ void printUsage(FILE* out)
         "  --pilot NAME           pilot data to start with when the state folder holds none\n"
         "  --airspaces FILE       an airspaces set (internal format) to start with when the state holds none\n"
         "  --empty-records        serve empty and erased log-book records among the flights\n"
-        "  --unpadded-igc         send IGC text answers without padding them to 300 bytes\n"
+        "  --igc-padding N|none   NUL-pad IGC text answers to N bytes (default 300), or not at all\n"
+        "  --unpadded-igc         the same as --igc-padding none\n"
         "  --verbose              log every request and answer on stderr\n"
         "  --help                 this text\n\n"
         "Control commands (one per line on the socket, answered 'ok' or 'error <why>'):\n"
@@ -110,7 +111,7 @@ bool parseNumber(const char* text, int base, unsigned long maximum, unsigned lon
 
 std::optional<Options> parseOptions(int argc, char** argv)
 {
-    enum { Model = 1000, DeviceId, Firmware, Battery, Units, IgcDir, State, InstrumentsDir, Control, Pace, EmptyRecords, UnpaddedIgc, Pilot, AirspacesFile, Verbose, Help };
+    enum { Model = 1000, DeviceId, Firmware, Battery, Units, IgcDir, State, InstrumentsDir, Control, Pace, EmptyRecords, UnpaddedIgc, IgcPadding, Pilot, AirspacesFile, Verbose, Help };
     static const option longOptions[] = {
         { "model", required_argument, nullptr, Model },
         { "device-id", required_argument, nullptr, DeviceId },
@@ -124,6 +125,7 @@ std::optional<Options> parseOptions(int argc, char** argv)
         { "pace", no_argument, nullptr, Pace },
         { "empty-records", no_argument, nullptr, EmptyRecords },
         { "unpadded-igc", no_argument, nullptr, UnpaddedIgc },
+        { "igc-padding", required_argument, nullptr, IgcPadding },
         { "pilot", required_argument, nullptr, Pilot },
         { "airspaces", required_argument, nullptr, AirspacesFile },
         { "verbose", no_argument, nullptr, Verbose },
@@ -193,8 +195,19 @@ std::optional<Options> parseOptions(int argc, char** argv)
             options.config.emptyRecords = true;
             break;
         case UnpaddedIgc:
-            options.config.unpaddedIgcText = true;
+            options.config.igcTextPaddedLength = 0;
             break;
+        case IgcPadding: {
+            if (std::strcmp(optarg, "none") == 0) {
+                options.config.igcTextPaddedLength = 0;
+            } else if (parseNumber(optarg, 10, 4096, value)) {
+                options.config.igcTextPaddedLength = value;
+            } else {
+                std::fprintf(stderr, "virtual-instrument: --igc-padding takes a length up to 4096 or none\n");
+                return std::nullopt;
+            }
+            break;
+        }
         case Pilot:
             options.pilotName = optarg;
             break;
