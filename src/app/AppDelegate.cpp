@@ -116,6 +116,10 @@ void AppDelegate::applicationDidFinishLaunching()
     downloadEnvironment.eventLoop = m_environment.eventLoop;
     downloadEnvironment.showSheetWithText = [this](const QString& text) { showSheetWithText(text); };
     downloadEnvironment.hideSheet = [this] { hideSheet(); };
+    downloadEnvironment.setSheetProgress = [this](std::optional<double> fraction, const QString& detail) {
+        m_pleaseWaitSheet->setProgress(fraction, detail);
+        m_pleaseWaitSheet->adjustSize();
+    };
     downloadEnvironment.programVersion = QCoreApplication::applicationVersion().toStdString();
     m_downloadCommands = std::make_unique<DownloadCommands>(std::move(downloadEnvironment));
 
@@ -602,6 +606,9 @@ void AppDelegate::didEndEditPilotDataSheet(int returnCode)
 
 void AppDelegate::showSheetWithText(const QString& text)
 {
+    // A new text starts without the progress of what came before.
+    if (m_pleaseWaitSheet->pleaseWaitSheetLabel()->text() != text)
+        m_pleaseWaitSheet->clearProgress();
     m_pleaseWaitSheet->pleaseWaitSheetLabel()->setText(text);
     m_pleaseWaitSheet->adjustSize();
     m_pleaseWaitSheet->show();

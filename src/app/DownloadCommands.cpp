@@ -26,7 +26,7 @@ TrackLogFileFormat DownloadCommands::wantedFormat() const
                                                                           : TrackLogFileFormat::Igc;
 }
 
-TrackLogExport DownloadCommands::exporter() const
+TrackLogExport DownloadCommands::exporter()
 {
     TrackLogExportEnvironment environment;
     environment.log = m_environment.log;
@@ -37,7 +37,49 @@ TrackLogExport DownloadCommands::exporter() const
     }
     environment.hideSheet = m_environment.hideSheet;
     environment.programVersion = m_environment.programVersion;
+    environment.flightStarted = [this](std::size_t flight, std::size_t flightCount) {
+        m_flightShare = 1.0 / static_cast<double>(flightCount);
+        m_flightsBefore = static_cast<double>(flight - 1) * m_flightShare;
+        if (m_environment.showSheetWithText)
+            m_environment.showSheetWithText(QStringLiteral("Downloading flight %1 of %2. Please wait...").arg(flight).arg(flightCount));
+        transferStep(0, 0.0);
+    };
     return TrackLogExport(*m_environment.device, environment);
+}
+
+void DownloadCommands::watchTransfers()
+{
+    m_flightsBefore = 0;
+    m_flightShare = 1;
+    m_lastTurn = {};
+    m_environment.device->setTransferProgress(
+        [this](std::size_t bytesReceived, std::optional<double> fraction) { transferStep(bytesReceived, fraction); });
+}
+
+void DownloadCommands::unwatchTransfers()
+{
+    if (m_environment.device)
+        m_environment.device->setTransferProgress({});
+    if (m_environment.hideSheet)
+        m_environment.hideSheet();
+}
+
+void DownloadCommands::transferStep(std::size_t bytesReceived, std::optional<double> fraction)
+{
+    const auto now = std::chrono::steady_clock::now();
+    if (now - m_lastTurn < std::chrono::milliseconds(50))
+        return;
+    m_lastTurn = now;
+    if (m_environment.setSheetProgress) {
+        // Within an all-flights export a flight whose length is unknown still moves
+        // the bar to its own start.
+        const std::optional<double> overall = fraction ? std::optional(m_flightsBefore + *fraction * m_flightShare)
+            : m_flightShare < 1                        ? std::optional(m_flightsBefore)
+                                                       : std::nullopt;
+        m_environment.setSheetProgress(overall,
+            bytesReceived == 0 ? QString() : QStringLiteral("%1 KB received").arg((bytesReceived + 512) / 1024));
+    }
+    runEventLoopFor(0);
 }
 
 void DownloadCommands::runEventLoopFor(double seconds)
@@ -75,7 +117,12 @@ void DownloadCommands::downloadTracklog()
 
     const TrackLogFileFormat format = wantedFormat();
     std::optional<std::string> suggestedName;
+    watchTransfers();
+    if (m_environment.showSheetWithText)
+        m_environment.showSheetWithText(QStringLiteral("Downloading flight #%1. Please wait...").arg(flightNumber));
+    transferStep(0, std::nullopt);
     const auto text = exporter().downloadTracklogIntoString(flightNumber, format, &suggestedName);
+    unwatchTransfers();
     if (!text)
         return;
     const bool igc = format == TrackLogFileFormat::Igc;
@@ -115,7 +162,9 @@ void DownloadCommands::downloadAllTracklogs()
     QDir().mkpath(*folder);
     // Which of the two paths: the shared code asks the device's firmware flag, the same
     // flag that chose this operation.
+    watchTransfers();
     exporter().downloadAllTracklogsIntoFolder(folder->toStdString(), [this] { return wantedFormat(); });
+    unwatchTransfers();
 }
 
 void DownloadCommands::downloadLogbook()

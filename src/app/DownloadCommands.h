@@ -4,7 +4,9 @@
 
 #include <QString>
 
+#include <chrono>
 #include <functional>
+#include <optional>
 #include <string>
 
 namespace corvex {
@@ -30,6 +32,9 @@ public:
         EventLoopTurner* eventLoop { nullptr }; // may be null: a local loop runs instead
         std::function<void(const QString&)> showSheetWithText;
         std::function<void()> hideSheet;
+        // The sheet's progress under its text: the share done (none while unknown)
+        // and a line of detail.
+        std::function<void(std::optional<double> fraction, const QString& detail)> setSheetProgress;
         std::string programVersion;
     };
 
@@ -46,7 +51,18 @@ public:
     TrackLogFileFormat wantedFormat() const;
 
 private:
-    TrackLogExport exporter() const;
+    TrackLogExport exporter();
+    // While a command reads flights: each step's progress in the sheet, and the
+    // windows kept painted (the event loop turned at most every 50 ms).
+    void watchTransfers();
+    void unwatchTransfers();
+    void transferStep(std::size_t bytesReceived, std::optional<double> fraction);
+
+    // The share of an all-flights export done before the flight in transfer, and the
+    // share of that flight.
+    double m_flightsBefore { 0 };
+    double m_flightShare { 1 };
+    std::chrono::steady_clock::time_point m_lastTurn;
     void downloadAllTracklogs();
     void runEventLoopFor(double seconds);
 

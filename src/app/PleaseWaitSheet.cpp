@@ -2,13 +2,18 @@
 
 #include <QCloseEvent>
 #include <QLabel>
+#include <QProgressBar>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace corvex {
 
 PleaseWaitSheet::PleaseWaitSheet(QWidget* parent)
     : QDialog(parent, Qt::Sheet | Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint)
     , m_label(new QLabel(this))
+    , m_detail(new QLabel(this))
+    , m_progress(new QProgressBar(this))
 {
     setObjectName(QStringLiteral("pleaseWaitSheet"));
     setWindowModality(Qt::WindowModal);
@@ -20,6 +25,34 @@ PleaseWaitSheet::PleaseWaitSheet(QWidget* parent)
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(28, 24, 28, 24);
     layout->addWidget(m_label);
+    m_progress->setObjectName(QStringLiteral("pleaseWaitSheetProgress"));
+    m_progress->setTextVisible(false);
+    layout->addWidget(m_progress);
+    m_detail->setObjectName(QStringLiteral("pleaseWaitSheetDetail"));
+    m_detail->setAlignment(Qt::AlignCenter);
+    layout->addWidget(m_detail);
+    clearProgress();
+}
+
+void PleaseWaitSheet::setProgress(std::optional<double> fraction, const QString& detail)
+{
+    constexpr int steps = 1000;
+    if (fraction) {
+        m_progress->setRange(0, steps);
+        m_progress->setValue(static_cast<int>(std::clamp(*fraction, 0.0, 1.0) * steps));
+    } else {
+        m_progress->setRange(0, 0); // a bar that moves on its own
+    }
+    m_progress->show();
+    m_detail->setText(detail);
+    m_detail->setVisible(!detail.isEmpty());
+}
+
+void PleaseWaitSheet::clearProgress()
+{
+    m_progress->hide();
+    m_detail->hide();
+    m_detail->clear();
 }
 
 void PleaseWaitSheet::reject()

@@ -88,8 +88,16 @@ bool worthRetrying(int systemError)
 }
 } // namespace
 
+bool CorvexDevice::reportTransferStep(std::uint64_t connection, std::size_t bytesReceived, std::optional<double> fraction)
+{
+    if (m_transferProgress)
+        m_transferProgress(bytesReceived, fraction);
+    return connection == m_connection && hasOpenLine();
+}
+
 void CorvexDevice::deviceHasBeenConnected()
 {
+    ++m_connection;
     m_deviceFile.reset();
     m_lastOpenError.reset();
     auto path = deviceBsdPath();
@@ -129,6 +137,7 @@ void CorvexDevice::deviceHasBeenConnected()
 
 void CorvexDevice::deviceHasBeenDisconnected()
 {
+    ++m_connection;
     m_deviceFile.reset();
     m_lastOpenError.reset();
     if (m_delegate)

@@ -195,6 +195,14 @@ public:
 
     LogSink& log() const { return *m_environment.log; }
 
+    // Called between the steps of a flight's transfer (each track-log sector, each IGC
+    // text block) with the bytes received so far and, where the instrument says how
+    // many steps there are, the share done. Windows show it and repaint there. The
+    // instrument may have gone (or come back as another line) when the call returns:
+    // the transfer then ends as unplugged instead of reading a line that is not its own.
+    using TransferProgress = std::function<void(std::size_t bytesReceived, std::optional<double> fraction)>;
+    void setTransferProgress(TransferProgress progress) { m_transferProgress = std::move(progress); }
+
 private:
     // Writes the request and reads up to answerLength bytes; nothing when the write
     // failed or the read raised an error.
@@ -217,7 +225,14 @@ private:
     // Reads every sector of a flight's track log and joins them.
     DeviceResult<Bytes> downloadFlightData(TrackLogFormat format, std::int64_t flightNumber);
 
+    // Reports a step of a transfer; false when the line it started on is gone.
+    bool reportTransferStep(std::uint64_t connection, std::size_t bytesReceived, std::optional<double> fraction);
+
     CorvexDeviceDelegate* m_delegate;
+    TransferProgress m_transferProgress;
+    // Counts the lines opened and closed, so that a transfer can tell that the line
+    // it reads is still the one it started on.
+    std::uint64_t m_connection { 0 };
     CorvexDeviceEnvironment m_environment;
 
     mutable std::mutex m_bsdPathMutex; // the one property with atomic access

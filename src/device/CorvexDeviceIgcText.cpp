@@ -93,6 +93,7 @@ DeviceResult<std::string> CorvexDevice::downloadTextIgcFromTheDevice(
 
     // A file that never ends is not asked for again.
     bool endless = false;
+    const std::uint64_t connection = m_connection;
     const auto transferOnce = [&]() -> DeviceResult<std::string> {
         std::string igc;
         std::optional<std::string> proposedName;
@@ -183,6 +184,8 @@ DeviceResult<std::string> CorvexDevice::downloadTextIgcFromTheDevice(
                 appendComment();
             logLine(log(), "Reading data block, state is %02x", blockState);
             appendLines(igc, text);
+            if (!reportTransferStep(connection, igc.size(), std::nullopt))
+                return deviceFailure(DeviceErrorKind::Unplugged, "the instrument went away during the transfer");
             if (!recentFirmware && blockState == igcReadStateComment && !commentInserted)
                 appendComment();
             state = blockState;

@@ -79,6 +79,8 @@ DeviceResult<Bytes> CorvexDevice::downloadFlightData(TrackLogFormat format, std:
     // its own: the download reads on, and the instrument's next pass over the flight
     // brings it again. Only a sector that comes in new resets the count of failures.
     std::map<std::uint16_t, Bytes> sectors;
+    std::size_t bytesReceived = 0;
+    const std::uint64_t connection = m_connection;
     std::optional<std::size_t> sectorTotal;
     bool passStarts = true; // the next answer is the flight's first sector
     int failuresInARow = 0;
@@ -109,8 +111,16 @@ DeviceResult<Bytes> CorvexDevice::downloadFlightData(TrackLogFormat format, std:
                 static_cast<unsigned long>(*sectorTotal));
             return deviceFailure(DeviceErrorKind::BadAnswer, "the track log changed while it was read");
         }
-        if (sectors.emplace(sector->following, std::move(sector->data)).second)
+        const std::size_t sectorBytes = sector->data.size();
+        if (sectors.emplace(sector->following, std::move(sector->data)).second) {
             failuresInARow = 0;
+            bytesReceived += sectorBytes;
+            const std::optional<double> fraction = sectorTotal
+                ? std::optional(static_cast<double>(sectors.size()) / static_cast<double>(*sectorTotal))
+                : std::nullopt;
+            if (!reportTransferStep(connection, bytesReceived, fraction))
+                return deviceFailure(DeviceErrorKind::Unplugged, "the instrument went away during the transfer");
+        }
         passStarts = sector->following == 0;
         if (passStarts && sectorTotal && sectors.size() == *sectorTotal)
             break;

@@ -20,6 +20,7 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include <chrono>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -139,6 +140,45 @@ TEST(DownloadCommandsApp, OneFlightOnBothPathsInBothFormats)
         session.downloadEntry(1, MainWindow::IgcColumn);
         EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files).size(), 2);
         EXPECT_TRUE(session.app->alerts.alerts.empty());
+    }
+}
+
+// A flight read at the line's speed keeps the window painted and its sheet moving:
+// the event loop turns throughout the transfer, and the sheet shows what has come.
+TEST(DownloadCommandsApp, TheSheetMovesWhileAFlightIsRead)
+{
+    for (const bool second : { false, true }) {
+        SCOPED_TRACE(second ? "second path" : "first path");
+        QTemporaryDir flights;
+        ASSERT_TRUE(QFile::link(CORVEX_TESTDATA_DIR "/igc/lad_lod_extensions.igc", flights.filePath("flight.igc")));
+        VirtualInstrumentProcess::Options options = second ? secondPath() : firstPath();
+        options.igcDirectory = flights.path().toStdString();
+        options.extraArguments = { "--pace" };
+        ConnectedApp session(options);
+        ASSERT_TRUE(session.connected());
+        QTemporaryDir folder;
+        session.panels.answer = folder.filePath("flight.igc");
+
+        PleaseWaitSheet& sheet = *session.app->controller->pleaseWaitSheet();
+        int turns = 0;
+        bool received = false;
+        QTimer sampler;
+        sampler.setInterval(0);
+        QObject::connect(&sampler, &QTimer::timeout, [&] {
+            ++turns;
+            received = received || (sheet.isVisible() && sheet.detailLabel()->text().endsWith(" KB received"));
+        });
+        sampler.start();
+        const auto started = std::chrono::steady_clock::now();
+        session.downloadEntry(1, MainWindow::IgcColumn);
+        const auto elapsed = std::chrono::steady_clock::now() - started;
+        sampler.stop();
+
+        EXPECT_GT(elapsed, std::chrono::milliseconds(500)) << "paced: the transfer takes its time";
+        EXPECT_GE(turns, elapsed / std::chrono::milliseconds(200)) << "the window turns at least every 0.2 s";
+        EXPECT_TRUE(received);
+        EXPECT_FALSE(sheet.isVisible());
+        EXPECT_TRUE(fileContents(folder.filePath("flight.igc")).contains("\r\nB"));
     }
 }
 
