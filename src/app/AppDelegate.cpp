@@ -186,6 +186,8 @@ void AppDelegate::instrumentBusyChanged(bool busy)
     setInstrumentControlsLocked(busy);
     if (m_airspacesWindowController)
         m_airspacesWindowController->setInstrumentBusy(busy);
+    if (m_updateWindowController)
+        m_updateWindowController->setInstrumentBusy(busy);
     if (busy)
         return;
     // From the loop, not from inside the lease that ends: the connect sequence's lease

@@ -427,9 +427,14 @@ TEST_F(AppDelegateTest, ALeaseKeepsASecondInstrumentCommandFromStarting)
     Ui::MainWindow& ui = app.ui();
     ASSERT_TRUE(ui.flightsPanel->isEnabled());
     InstrumentSession& session = *app.controller->instrumentSession();
+    // The other windows' instrument commands are greyed too, and come back as they were.
+    AirspacesWindow& airspaces = *app.controller->airspacesWindowController();
+    QPushButton* clearAirspaces = airspaces.ui().clearAirspacesButton;
+    clearAirspaces->setEnabled(true);
     {
         auto lease = session.borrow("installing firmware");
         ASSERT_TRUE(lease);
+        EXPECT_FALSE(clearAirspaces->isEnabled());
         {
             auto second = session.borrow("reading the log book");
             ASSERT_FALSE(second);
@@ -451,6 +456,7 @@ TEST_F(AppDelegateTest, ALeaseKeepsASecondInstrumentCommandFromStarting)
         EXPECT_FALSE(app.controller->updateWindowController()->isVisible());
     }
     EXPECT_FALSE(session.isBusy());
+    EXPECT_TRUE(clearAirspaces->isEnabled());
     EXPECT_TRUE(ui.flightsPanel->isEnabled());
     EXPECT_TRUE(ui.downloadLogbookButton->isEnabled());
     // The track-log button keeps its own state: it waits for a pick in the list.

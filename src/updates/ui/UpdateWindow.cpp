@@ -218,7 +218,14 @@ void UpdateWindow::updateUIBasedOnAvailableUpdates(const std::optional<Available
     }
 
     m_ui->softwareUpdateButton->setEnabled(softwareFlag);
-    m_ui->firmwareUpdateButton->setEnabled(firmwareFlag);
+    m_firmwareOffered = firmwareFlag;
+    m_ui->firmwareUpdateButton->setEnabled(firmwareFlag && !m_instrumentBusy);
+}
+
+void UpdateWindow::setInstrumentBusy(bool busy)
+{
+    m_instrumentBusy = busy;
+    m_ui->firmwareUpdateButton->setEnabled(m_firmwareOffered && !busy);
 }
 
 void UpdateWindow::showWindow()

@@ -157,6 +157,9 @@ public:
 
     // The instrument went away: any download stops.
     void deviceDisconnected();
+    // Another operation holds the instrument (or has given it back): the firmware
+    // button is greyed meanwhile. The window's own installation covers it with its sheet.
+    void setInstrumentBusy(bool busy);
 
     // Firmware (UpdateWindowFirmware.cpp).
     void installFirmwareFromData(const std::optional<Bytes>& data);
@@ -206,6 +209,9 @@ private:
     std::optional<AvailableUpdates> m_lastCheckedAvailableUpdates;
     // Why the last check found nothing, empty when it read the feed.
     std::string m_lastCheckFailure;
+    // Whether the last check offered firmware, for the button after a busy spell.
+    bool m_firmwareOffered { false };
+    bool m_instrumentBusy { false };
     SoftwareInstallation m_softwareInstallation;
     std::shared_ptr<ProcessLauncher> m_ownProcesses;
     int m_checkUpdatesRequests { 0 };
