@@ -17,15 +17,6 @@ namespace corvex {
 
 namespace {
 
-std::optional<pid_t> numericPid(const char* name)
-{
-    char* end = nullptr;
-    const long value = std::strtol(name, &end, 10);
-    if (end == name || *end != '\0' || value <= 0)
-        return std::nullopt;
-    return static_cast<pid_t>(value);
-}
-
 // The process that holds an advisory lock on the file, from /proc/locks:
 // "1: FLOCK  ADVISORY  WRITE 4711 00:19:3 0 EOF" (the device of the file system in
 // hexadecimal, then the inode). Waiters ("1: -> FLOCK ...") and open-file-description
@@ -47,13 +38,22 @@ std::optional<pid_t> lockingProcess(const struct stat& node)
             continue;
         if (major != ::major(node.st_dev) || minor != ::minor(node.st_dev) || inode != node.st_ino)
             continue;
-        if (auto holder = numericPid(pid.c_str()))
+        if (auto holder = processIdFromText(pid.c_str()))
             return holder;
     }
     return std::nullopt;
 }
 
 } // namespace
+
+std::optional<pid_t> processIdFromText(const char* text)
+{
+    char* end = nullptr;
+    const long value = std::strtol(text, &end, 10);
+    if (end == text || *end != '\0' || value <= 0)
+        return std::nullopt;
+    return static_cast<pid_t>(value);
+}
 
 std::string processDescription(int pid)
 {

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <optional>
 #include <string>
+#include <sys/types.h>
 
 namespace corvex {
 
@@ -40,5 +42,8 @@ std::string fileLockHolder(const std::string& path);
 
 // "corvex-vario (process 4711)" from the process's name; empty when it has gone.
 std::string processDescription(int pid);
+
+// A process id from a /proc entry or a field of /proc/locks: digits only, above 0.
+std::optional<pid_t> processIdFromText(const char* text);
 
 } // namespace corvex

@@ -129,15 +129,6 @@ std::variant<std::monostate, LineError> PosixSerialLine::writeAll(ByteView bytes
 
 namespace {
 
-std::optional<pid_t> numericPid(const char* name)
-{
-    char* end = nullptr;
-    const long value = std::strtol(name, &end, 10);
-    if (end == name || *end != '\0' || value <= 0)
-        return std::nullopt;
-    return static_cast<pid_t>(value);
-}
-
 // The one other process with a descriptor open on the character device, nothing when
 // there is none or several (a virtual instrument keeps its own pty end open too), or
 // when /proc does not let us look.
@@ -149,7 +140,7 @@ std::optional<pid_t> openingProcess(dev_t device)
     const pid_t self = ::getpid();
     std::set<pid_t> holders;
     while (dirent* process = ::readdir(processes)) {
-        const auto pid = numericPid(process->d_name);
+        const auto pid = processIdFromText(process->d_name);
         if (!pid || *pid == self)
             continue;
         const std::string folder = "/proc/" + std::string(process->d_name) + "/fd";
