@@ -26,11 +26,23 @@ AirspacesTransferService::AirspacesTransferService(CorvexDevice& device)
 {
 }
 
-bool AirspacesTransferService::instrumentHoldsASet()
+DeviceResult<bool> AirspacesTransferService::instrumentHoldsASet()
 {
     const auto header = m_device.readWholeAirspacesSet(AirspacesReadScope::MetadataOnly);
-    return header && header->size() == airspacesFormat::headerSize;
+    if (!header)
+        return Failure { header.error() };
+    return header->size() == airspacesFormat::headerSize;
 }
+
+namespace {
+
+Failure<AirspacesTransferFailure> transferFailure(
+    AirspacesTransferError reason, const DeviceError& error, std::size_t chunk = 0, std::size_t chunkCount = 0)
+{
+    return Failure { AirspacesTransferFailure { reason, chunk, chunkCount, error } };
+}
+
+} // namespace
 
 Result<Bytes, AirspacesTransferFailure> AirspacesTransferService::readWholeSet(
     const std::function<void(std::size_t bytesRead)>& chunkRead)
@@ -38,7 +50,7 @@ Result<Bytes, AirspacesTransferFailure> AirspacesTransferService::readWholeSet(
     if (!chunkRead) {
         auto set = m_device.readWholeAirspacesSet(AirspacesReadScope::WholeData);
         if (!set)
-            return Failure { AirspacesTransferFailure { AirspacesTransferError::ReadFailed } };
+            return transferFailure(AirspacesTransferError::ReadFailed, set.error());
         return std::move(*set);
     }
     // The device's whole read, chunk by chunk, to tell how far it got.
@@ -51,7 +63,7 @@ Result<Bytes, AirspacesTransferFailure> AirspacesTransferService::readWholeSet(
             return Failure { AirspacesTransferFailure { AirspacesTransferError::ReadFailed } };
         auto chunk = m_device.readAirspacesChunkFromBeginning(position, AirspacesReadScope::WholeData, &more);
         if (!chunk)
-            return Failure { AirspacesTransferFailure { AirspacesTransferError::ReadFailed } };
+            return transferFailure(AirspacesTransferError::ReadFailed, chunk.error());
         set.insert(set.end(), chunk->begin(), chunk->end());
         position = AirspacesReadPosition::Next;
         chunkRead(set.size());
@@ -61,8 +73,8 @@ Result<Bytes, AirspacesTransferFailure> AirspacesTransferService::readWholeSet(
 
 Result<void, AirspacesTransferFailure> AirspacesTransferService::clear(const std::function<void(float)>& progress)
 {
-    if (!m_device.eraseAirspacesDataWithFakeProgressBlock(progress))
-        return Failure { AirspacesTransferFailure { AirspacesTransferError::EraseFailed } };
+    if (auto erased = m_device.eraseAirspacesDataWithFakeProgressBlock(progress); !erased)
+        return transferFailure(AirspacesTransferError::EraseFailed, erased.error());
     return {};
 }
 
@@ -75,7 +87,13 @@ Result<AirspacesUpload, AirspacesTransferFailure> AirspacesTransferService::uplo
     if (!set)
         return Failure { AirspacesTransferFailure { AirspacesTransferError::NotASet } };
 
-    const bool erasedFirst = instrumentHoldsASet();
+    // A header that did not come says nothing of the set: the instrument is erased as
+    // if it held one, so that the new set is never written over an old one. A line
+    // that is gone ends the upload before anything is erased.
+    const auto holdsASet = instrumentHoldsASet();
+    if (!holdsASet && holdsASet.error().kind == DeviceErrorKind::Unplugged)
+        return transferFailure(AirspacesTransferError::ReadFailed, holdsASet.error());
+    const bool erasedFirst = !holdsASet || *holdsASet;
     if (erasedFirst) {
         if (auto cleared = clear(observer.eraseProgress); !cleared)
             return Failure { cleared.error() };
@@ -88,13 +106,13 @@ Result<AirspacesUpload, AirspacesTransferFailure> AirspacesTransferService::uplo
             return Failure { AirspacesTransferFailure { AirspacesTransferError::Cancelled, n, count } };
         // Only the first chunk tells the instrument to start the set afresh.
         const auto position = n == 1 ? AirspacesWritePosition::FirstChunk : AirspacesWritePosition::NextChunk;
-        if (!m_device.writeAirspacesChunk(chunks[n - 1], position))
-            return Failure { AirspacesTransferFailure { AirspacesTransferError::ChunkRefused, n, count } };
+        if (auto written = m_device.writeAirspacesChunk(chunks[n - 1], position); !written)
+            return transferFailure(AirspacesTransferError::ChunkRefused, written.error(), n, count);
         if (observer.chunkWritten)
             observer.chunkWritten(n, count);
     }
-    if (!m_device.concludeWritingAirspacesData())
-        return Failure { AirspacesTransferFailure { AirspacesTransferError::ConcludeFailed } };
+    if (auto concluded = m_device.concludeWritingAirspacesData(); !concluded)
+        return transferFailure(AirspacesTransferError::ConcludeFailed, concluded.error());
     return AirspacesUpload { std::move(*set), data->size(), count, erasedFirst };
 }
 

@@ -3,10 +3,12 @@
 #include "airspaces/Airspaces.h"
 #include "base/Bytes.h"
 #include "base/Result.h"
+#include "device/DeviceError.h"
 
 #include <cstddef>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 // The airspaces transfers with the instrument without their windows: the upload
@@ -35,6 +37,8 @@ struct AirspacesTransferFailure {
     // ChunkRefused and Cancelled: the chunk (counted from 1) that was not written, of how many.
     std::size_t chunk { 0 };
     std::size_t chunkCount { 0 };
+    // What the instrument did, when it caused the failure (no answer, unplugged, ...).
+    std::optional<DeviceError> device {};
 };
 
 // What a window hooks into a transfer; every member may be empty.
@@ -72,9 +76,9 @@ public:
     // Erases the instrument's set, reporting the erase's fake progress (about 21 s).
     Result<void, AirspacesTransferFailure> clear(const std::function<void(float fraction)>& progress = {});
 
-    // True when the instrument's header read gives a whole header; a read that fails
-    // counts as no set.
-    bool instrumentHoldsASet();
+    // True when the instrument's header read gives a whole header, false when it
+    // gives none, or why the read failed.
+    DeviceResult<bool> instrumentHoldsASet();
 
 private:
     CorvexDevice& m_device;

@@ -42,6 +42,9 @@ public:
 
     const E& error() const { return std::get<1>(m_state); }
 
+    // As std::optional's: equal to a value when it holds that value.
+    friend bool operator==(const Result& result, const T& value) { return result.hasValue() && result.value() == value; }
+
     // As std::optional's, for callers to whom a failure and a default are one.
     template<typename U>
     T value_or(U&& fallback) const&

@@ -152,20 +152,20 @@ public:
 
     // --- Airspaces transfer ---
 
-    // One chunk of the instrument's set (possibly empty), nothing on failure. The flag,
+    // One chunk of the instrument's set (possibly empty), or why it did not come. The flag,
     // when given, is set while the instrument says more data follows and cleared with
     // the last chunk; statuses other than 1 and 2 leave it as it was.
-    std::optional<Bytes> readAirspacesChunkFromBeginning(
+    DeviceResult<Bytes> readAirspacesChunkFromBeginning(
         AirspacesReadPosition position, AirspacesReadScope scope, bool* isMoreDataAvailableOutFlag = nullptr);
-    // Every chunk of the set (or of its header alone), joined; nothing when a chunk
+    // Every chunk of the set (or of its header alone), joined; a failure when a chunk
     // fails or the instrument never reports the last chunk.
-    std::optional<Bytes> readWholeAirspacesSet(AirspacesReadScope scope);
+    DeviceResult<Bytes> readWholeAirspacesSet(AirspacesReadScope scope);
     // Sends one chunk of at most 121 bytes, zero-padded to 121.
-    bool writeAirspacesChunk(ByteView chunk, AirspacesWritePosition position);
-    bool concludeWritingAirspacesData();
+    DeviceResult<void> writeAirspacesChunk(ByteView chunk, AirspacesWritePosition position);
+    DeviceResult<void> concludeWritingAirspacesData();
     // Erases the set. The instrument answers only after about 21 s; meanwhile the
     // progress (0 up to 209/210) is reported and the event loop turned.
-    bool eraseAirspacesDataWithFakeProgressBlock(const std::function<void(float)>& progress = {});
+    DeviceResult<void> eraseAirspacesDataWithFakeProgressBlock(const std::function<void(float)>& progress = {});
 
     // --- Firmware lines ---
 

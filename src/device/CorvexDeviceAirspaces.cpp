@@ -41,9 +41,20 @@ std::optional<AirspacesAnswer> decodeAirspacesAnswer(const std::optional<Bytes>&
     return decoded;
 }
 
+// Why a 6-byte answer did not come whole: the line failed, nothing came, or less.
+Failure<DeviceError> airspacesAnswerFailure(const std::optional<Bytes>& answer)
+{
+    if (!answer)
+        return deviceFailure(DeviceErrorKind::Unplugged, "the line failed");
+    if (answer->empty())
+        return deviceFailure(DeviceErrorKind::NoAnswer, "no airspaces answer");
+    return deviceFailure(answer->size() < airspacesAnswerLength ? DeviceErrorKind::ShortAnswer : DeviceErrorKind::BadAnswer,
+        "an airspaces answer of " + std::to_string(answer->size()) + " bytes");
+}
+
 } // namespace
 
-std::optional<Bytes> CorvexDevice::readAirspacesChunkFromBeginning(
+DeviceResult<Bytes> CorvexDevice::readAirspacesChunkFromBeginning(
     AirspacesReadPosition position, AirspacesReadScope scope, bool* isMoreDataAvailableOutFlag)
 {
     const auto request = airspacesRequest(
@@ -51,16 +62,17 @@ std::optional<Bytes> CorvexDevice::readAirspacesChunkFromBeginning(
         scope == AirspacesReadScope::MetadataOnly ? 0 : 1);
     if (!deviceWriteData(request)) {
         logLine(log(), "readAirspacesChunk: deviceWriteData returned NO");
-        return std::nullopt;
+        return deviceFailure(DeviceErrorKind::Unplugged, "the request could not be written");
     }
-    auto answer = decodeAirspacesAnswer(deviceReadDataOfLength(airspacesAnswerLength));
+    const auto raw = deviceReadDataOfLength(airspacesAnswerLength);
+    auto answer = decodeAirspacesAnswer(raw);
     if (!answer) {
         logLine(log(), "readAirspacesChunk: device response length is incorrect");
-        return std::nullopt;
+        return airspacesAnswerFailure(raw);
     }
     if (answer->status == AIRSPACES_STATUS_ERROR) {
         logLine(log(), "readAirspacesChunk: response AIRSPACES_STATUS_ERROR status");
-        return std::nullopt;
+        return deviceFailure(DeviceErrorKind::Refused, "the instrument answered AIRSPACES_STATUS_ERROR");
     }
     if (isMoreDataAvailableOutFlag) {
         if (answer->status == airspacesStatusMoreData)
@@ -73,22 +85,24 @@ std::optional<Bytes> CorvexDevice::readAirspacesChunkFromBeginning(
     if (answer->payloadLength > airspacesReadPayloadLimit) {
         logLine(log(), "readAirspacesChunk: impossible length %lu announced by the device",
             static_cast<unsigned long>(answer->payloadLength));
-        return std::nullopt;
+        return deviceFailure(DeviceErrorKind::BadAnswer, "an impossible chunk length");
     }
     auto payload = deviceReadDataOfLength(answer->payloadLength);
     if (!payload || payload->size() != answer->payloadLength) {
         logLine(log(), "readAirspacesChunk: device returned payload length is incorrect");
-        return std::nullopt;
+        if (!payload)
+            return deviceFailure(DeviceErrorKind::Unplugged, "the line failed");
+        return deviceFailure(DeviceErrorKind::ShortAnswer, "a chunk shorter than announced");
     }
-    return payload;
+    return std::move(*payload);
 }
 
-bool CorvexDevice::writeAirspacesChunk(ByteView chunk, AirspacesWritePosition position)
+DeviceResult<void> CorvexDevice::writeAirspacesChunk(ByteView chunk, AirspacesWritePosition position)
 {
     if (chunk.size() > airspacesChunkPayloadLength) {
         logLine(log(), "writeAirspacesChunk: a single airspaces data chunk can't be larger than 121 bytes, but you are trying to send %ld",
             static_cast<long>(chunk.size()));
-        return false;
+        return deviceFailure(DeviceErrorKind::Refused, "a chunk larger than 121 bytes");
     }
     std::array<std::uint8_t, airspacesChunkPayloadLength> payload {};
     std::copy(chunk.begin(), chunk.end(), payload.begin());
@@ -98,47 +112,49 @@ bool CorvexDevice::writeAirspacesChunk(ByteView chunk, AirspacesWritePosition po
         static_cast<std::uint32_t>(chunk.size()));
     if (!deviceWriteData(request)) {
         logLine(log(), "writeAirspacesChunk: deviceWriteData returned NO (when sending the header)");
-        return false;
+        return deviceFailure(DeviceErrorKind::Unplugged, "the request could not be written");
     }
     if (!deviceWriteData(payload)) {
         logLine(log(), "writeAirspacesChunk: deviceWriteData returned NO (when sending the payload)");
-        return false;
+        return deviceFailure(DeviceErrorKind::Unplugged, "the chunk could not be written");
     }
-    auto answer = decodeAirspacesAnswer(deviceReadDataOfLength(airspacesAnswerLength));
+    const auto raw = deviceReadDataOfLength(airspacesAnswerLength);
+    auto answer = decodeAirspacesAnswer(raw);
     if (!answer) {
         logLine(log(), "writeAirspacesChunk: device response length is incorrect");
-        return false;
+        return airspacesAnswerFailure(raw);
     }
     if (answer->status == AIRSPACES_STATUS_ERROR) {
         logLine(log(), "writeAirspacesChunk: response AIRSPACES_STATUS_ERROR status");
-        return false;
+        return deviceFailure(DeviceErrorKind::Refused, "the instrument answered AIRSPACES_STATUS_ERROR");
     }
-    return true;
+    return {};
 }
 
-bool CorvexDevice::concludeWritingAirspacesData()
+DeviceResult<void> CorvexDevice::concludeWritingAirspacesData()
 {
     if (!deviceWriteData(airspacesRequest(AirspacesOperation::ConcludeWrite, 1))) {
         logLine(log(), "concludeWritingAirspacesData: deviceWriteData returned NO (when sending the header)");
-        return false;
+        return deviceFailure(DeviceErrorKind::Unplugged, "the request could not be written");
     }
-    auto answer = decodeAirspacesAnswer(deviceReadDataOfLength(airspacesAnswerLength));
+    const auto raw = deviceReadDataOfLength(airspacesAnswerLength);
+    auto answer = decodeAirspacesAnswer(raw);
     if (!answer) {
         logLine(log(), "concludeWritingAirspacesData: device response length is incorrect");
-        return false;
+        return airspacesAnswerFailure(raw);
     }
     if (answer->status == AIRSPACES_STATUS_ERROR) {
         logLine(log(), "concludeWritingAirspacesData: response AIRSPACES_STATUS_ERROR status");
-        return false;
+        return deviceFailure(DeviceErrorKind::Refused, "the instrument answered AIRSPACES_STATUS_ERROR");
     }
-    return true;
+    return {};
 }
 
-bool CorvexDevice::eraseAirspacesDataWithFakeProgressBlock(const std::function<void(float)>& progress)
+DeviceResult<void> CorvexDevice::eraseAirspacesDataWithFakeProgressBlock(const std::function<void(float)>& progress)
 {
     if (!deviceWriteData(airspacesRequest(AirspacesOperation::Erase, 0))) {
         logLine(log(), "eraseAirspaceData: deviceWriteData returned nil");
-        return false;
+        return deviceFailure(DeviceErrorKind::Unplugged, "the request could not be written");
     }
     // The instrument answers when the erase is done and gives no progress of its own;
     // the answer stays on the line until the wait is over.
@@ -150,19 +166,20 @@ bool CorvexDevice::eraseAirspacesDataWithFakeProgressBlock(const std::function<v
         else
             m_environment.pause(std::chrono::milliseconds(static_cast<int>(airspacesEraseWaitStepSeconds * 1000)));
     }
-    auto answer = decodeAirspacesAnswer(deviceReadDataOfLength(airspacesAnswerLength));
+    const auto raw = deviceReadDataOfLength(airspacesAnswerLength);
+    auto answer = decodeAirspacesAnswer(raw);
     if (!answer) {
         logLine(log(), "eraseAirspaceData: device response length is incorrect");
-        return false;
+        return airspacesAnswerFailure(raw);
     }
     if (answer->status != airspacesStatusLastData) {
         logLine(log(), "eraseAirspaceData: response erroneous status %d", answer->status);
-        return false;
+        return Failure { DeviceError::of(DeviceErrorKind::Refused, "the erase was answered with status " + std::to_string(answer->status)) };
     }
-    return true;
+    return {};
 }
 
-std::optional<Bytes> CorvexDevice::readWholeAirspacesSet(AirspacesReadScope scope)
+DeviceResult<Bytes> CorvexDevice::readWholeAirspacesSet(AirspacesReadScope scope)
 {
     // Far above any set an instrument can hold; an instrument that never clears the
     // more-data flag would otherwise keep the program reading for ever.
@@ -173,11 +190,11 @@ std::optional<Bytes> CorvexDevice::readWholeAirspacesSet(AirspacesReadScope scop
     for (int chunks = 0; more; ++chunks) {
         if (chunks == maximumChunks) {
             logLine(log(), "readWholeAirspacesSet: the instrument does not end the set (more than %d chunks)", maximumChunks);
-            return std::nullopt;
+            return deviceFailure(DeviceErrorKind::BadAnswer, "the instrument does not end its set");
         }
         auto chunk = readAirspacesChunkFromBeginning(position, scope, &more);
         if (!chunk)
-            return std::nullopt;
+            return Failure { chunk.error() };
         set.insert(set.end(), chunk->begin(), chunk->end());
         position = AirspacesReadPosition::Next;
     }

@@ -127,6 +127,19 @@ TEST(AirspacesWindowApp, OpeningShowsWhatTheInstrumentHolds)
         EXPECT_EQ(empty.window().currentContentView(), empty.ui().noAirspacesView);
         EXPECT_FALSE(empty.window().deviceHasAirspaces());
         EXPECT_TRUE(empty.app->log.contains("Device doesn't have airspaces on it currently"));
+
+        // A header that does not come is no empty instrument: the window says why,
+        // offers to read again, and the next upload erases first.
+        ASSERT_TRUE(empty.instrument.control("fault silent"));
+        empty.window().close();
+        empty.window().presentAirspacesWindow();
+        EXPECT_EQ(empty.window().currentContentView(), empty.ui().downloadAirspacesFromDeviceView);
+        EXPECT_TRUE(empty.window().deviceHasAirspaces());
+        ASSERT_FALSE(empty.app->alerts.alerts.empty());
+        EXPECT_EQ(empty.app->alerts.alerts.back().message, "Unable to read the instrument's airspaces");
+        EXPECT_EQ(empty.app->alerts.alerts.back().informativeText.rfind("the instrument did not answer.", 0), 0u)
+            << empty.app->alerts.alerts.back().informativeText;
+        ASSERT_TRUE(empty.instrument.control("fault none"));
     }
 
     QTemporaryDir folder;

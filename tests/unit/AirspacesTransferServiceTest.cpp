@@ -136,7 +136,10 @@ TEST(AirspacesTransferService, UploadFailuresStopAndSayWhy)
         std::size_t size;
         std::function<void(ScriptedAirspacesInstrument&)> script;
         std::optional<std::size_t> cancelBeforeChunk;
-        AirspacesTransferFailure expected;
+        AirspacesTransferError reason;
+        std::size_t chunk;
+        std::size_t chunkCount;
+        std::optional<DeviceErrorKind> kind; // what the instrument did, when it caused it
         std::vector<std::uint8_t> operations;
     };
     const std::vector<std::uint8_t> fiveChunks { 0, 2, 3, 3, 3, 3 };
@@ -144,14 +147,14 @@ TEST(AirspacesTransferService, UploadFailuresStopAndSayWhy)
     twentyChunksConcluded.insert(twentyChunksConcluded.end(), 19, 3);
     twentyChunksConcluded.push_back(4);
     const Case cases[] = {
-        { "not a set", 2347, {}, {}, { AirspacesTransferError::NotASet }, {} },
+        { "not a set", 2347, {}, {}, AirspacesTransferError::NotASet, 0, 0, {}, {} },
         { "erase not confirmed", 2420, [](auto& i) { i.holdsSet = true; i.eraseStatus = 2; }, {},
-            { AirspacesTransferError::EraseFailed }, { 0, 5 } },
-        { "chunk 5 of 20 refused", 2420, [](auto& i) { i.refusedChunk = 5; }, {},
-            { AirspacesTransferError::ChunkRefused, 5, 20 }, fiveChunks },
-        { "cancelled before chunk 6", 2420, {}, 6, { AirspacesTransferError::Cancelled, 6, 20 }, fiveChunks },
-        { "conclusion not confirmed", 2420, [](auto& i) { i.concludeStatus = 0; }, {},
-            { AirspacesTransferError::ConcludeFailed }, twentyChunksConcluded },
+            AirspacesTransferError::EraseFailed, 0, 0, DeviceErrorKind::Refused, { 0, 5 } },
+        { "chunk 5 of 20 refused", 2420, [](auto& i) { i.refusedChunk = 5; }, {}, AirspacesTransferError::ChunkRefused, 5,
+            20, DeviceErrorKind::Refused, fiveChunks },
+        { "cancelled before chunk 6", 2420, {}, 6, AirspacesTransferError::Cancelled, 6, 20, {}, fiveChunks },
+        { "conclusion not confirmed", 2420, [](auto& i) { i.concludeStatus = 0; }, {}, AirspacesTransferError::ConcludeFailed, 0,
+            0, DeviceErrorKind::Refused, twentyChunksConcluded },
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -165,9 +168,10 @@ TEST(AirspacesTransferService, UploadFailuresStopAndSayWhy)
 
         const auto uploaded = AirspacesTransferService(*rig.device).upload(setOfSize(c.size), observer);
         ASSERT_FALSE(uploaded);
-        EXPECT_EQ(uploaded.error().reason, c.expected.reason);
-        EXPECT_EQ(uploaded.error().chunk, c.expected.chunk);
-        EXPECT_EQ(uploaded.error().chunkCount, c.expected.chunkCount);
+        EXPECT_EQ(uploaded.error().reason, c.reason);
+        EXPECT_EQ(uploaded.error().chunk, c.chunk);
+        EXPECT_EQ(uploaded.error().chunkCount, c.chunkCount);
+        EXPECT_EQ(uploaded.error().device ? std::optional(uploaded.error().device->kind) : std::nullopt, c.kind);
         // Nothing is concluded after a refused or cancelled chunk, and nothing at all is
         // sent for bytes that are not a set.
         EXPECT_EQ(rig.instrument.operations, c.operations);
@@ -194,7 +198,7 @@ TEST(AirspacesTransferService, WholeReadAndClear)
     TransferRig holding;
     holding.instrument.holdsSet = true;
     AirspacesTransferService service(*holding.device);
-    EXPECT_TRUE(service.instrumentHoldsASet());
+    EXPECT_TRUE(service.instrumentHoldsASet().value_or(false));
     EXPECT_TRUE(service.clear());
     EXPECT_EQ(holding.instrument.operations, (std::vector<std::uint8_t> { 0, 5 }));
 }

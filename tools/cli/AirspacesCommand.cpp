@@ -76,8 +76,9 @@ std::function<void(float)> clearingProgress(std::ostream& err)
     };
 }
 
-std::string failureText(const AirspacesTransferFailure& failure)
+std::string failureReason(const AirspacesTransferFailure& failure)
 {
+    const bool refused = !failure.device || failure.device->kind == DeviceErrorKind::Refused;
     switch (failure.reason) {
     case AirspacesTransferError::NotASet:
         return "the bytes are not an airspaces set in the instrument's format";
@@ -86,13 +87,23 @@ std::string failureText(const AirspacesTransferFailure& failure)
     case AirspacesTransferError::EraseFailed:
         return "the instrument did not confirm clearing its airspaces";
     case AirspacesTransferError::ChunkRefused:
-        return "the instrument refused chunk " + std::to_string(failure.chunk) + " of " + std::to_string(failure.chunkCount);
+        // A chunk lost with the cable was not refused: say what happened instead.
+        return (refused ? "the instrument refused chunk " : "chunk ") + std::to_string(failure.chunk) + " of "
+            + std::to_string(failure.chunkCount) + (refused ? "" : " did not get through");
     case AirspacesTransferError::Cancelled:
         return "the upload stopped before chunk " + std::to_string(failure.chunk) + " of " + std::to_string(failure.chunkCount);
     case AirspacesTransferError::ConcludeFailed:
         return "the instrument did not confirm the end of the upload";
     }
     return "the airspaces transfer failed";
+}
+
+std::string failureText(const AirspacesTransferFailure& failure)
+{
+    std::string text = failureReason(failure);
+    if (failure.device && failure.device->kind != DeviceErrorKind::Refused)
+        text += ": " + deviceErrorSummary(*failure.device);
+    return text;
 }
 
 int clearSet(CorvexDevice& device, std::ostream& err)

@@ -225,6 +225,13 @@ void AirspacesWindow::presentAirspacesWindow()
         const std::string fileName = textField(ByteView(*header).subspan(airspacesFormat::fileNameOffset, airspacesFormat::fileNameSize));
         logLine(*m_environment.log, "Currently device has %s uploaded", fileName.c_str());
         m_deviceHasAirspaces = true;
+    } else if (m_lastDeviceError) {
+        // A header that did not come is no instrument without airspaces: the window
+        // offers to read the set again, and the next upload erases first.
+        logLine(*m_environment.log, "The instrument's airspaces could not be read: %s", m_lastDeviceError->detail.c_str());
+        m_deviceHasAirspaces = true;
+        setContainerSubview(m_ui->downloadAirspacesFromDeviceView);
+        showCloseAlert("Unable to read the instrument's airspaces", describeDeviceError(*m_lastDeviceError));
     } else {
         logLine(*m_environment.log, "Device doesn't have airspaces on it currently");
         m_deviceHasAirspaces = false;
@@ -296,24 +303,29 @@ std::shared_ptr<void> AirspacesWindow::holdInstrument(const char* purpose)
 
 std::optional<Bytes> AirspacesWindow::devDownloadMetadata()
 {
+    m_lastDeviceError.reset();
     if (m_deviceOperationCancelled)
         return std::nullopt;
-    std::optional<Bytes> header;
-    if (m_device)
-        header = m_device->readWholeAirspacesSet(AirspacesReadScope::MetadataOnly);
-    if (!header)
-        logLine(*m_environment.log, "Error downloading metadadta from the device");
-    return header;
+    if (m_device) {
+        auto header = m_device->readWholeAirspacesSet(AirspacesReadScope::MetadataOnly);
+        if (header)
+            return std::move(*header);
+        m_lastDeviceError = header.error();
+    }
+    logLine(*m_environment.log, "Error downloading metadadta from the device");
+    return std::nullopt;
 }
 
 std::optional<Bytes> AirspacesWindow::devDownloadWholeAirspaces()
 {
+    m_lastDeviceError.reset();
     if (m_deviceOperationCancelled)
         return std::nullopt;
     if (m_device) {
         auto set = AirspacesTransferService(*m_device).readWholeSet();
         if (set)
             return std::move(*set);
+        m_lastDeviceError = set.error().device;
     }
     logLine(*m_environment.log, "Error downloading airspaces from the device");
     return std::nullopt;
@@ -563,7 +575,8 @@ void AirspacesWindow::readWholeSetFromTheDevice(Caching caching)
     std::optional<Bytes> setBytes = devDownloadWholeAirspaces();
     hideActionSheet();
     if (!setBytes) {
-        showCloseAlert("Error downloading airspaces from the device");
+        showCloseAlert("Error downloading airspaces from the device",
+            m_lastDeviceError ? describeDeviceError(*m_lastDeviceError) : std::string());
         return;
     }
     logLine(*m_environment.log, "Totally read from the device: %ld bytes", static_cast<long>(setBytes->size()));

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "airspaces/Airspaces.h"
+#include "device/DeviceError.h"
 #include "airspaces/AirspacesSoap.h"
 #include "base/Bytes.h"
 #include "platform/ui/MapView.h"
@@ -177,6 +178,9 @@ private:
     // The window's hold on the instrument, shared by the nested steps of one workflow
     // (download, erase, upload) and given back when the last of them ends.
     std::weak_ptr<void> m_instrumentHold;
+    // Why the last read of the instrument's set gave nothing, when the instrument
+    // failed (and not the user's cancel).
+    std::optional<DeviceError> m_lastDeviceError;
     // The instrument commands greyed by setInstrumentBusy, to enable again.
     std::vector<QWidget*> m_greyedWhileBusy;
     std::unique_ptr<HttpClient> m_http;
