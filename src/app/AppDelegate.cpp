@@ -16,8 +16,10 @@
 #include "export/FlightRecordText.h"
 #include "base/Format.h"
 #include "platform/AlertPresenter.h"
+#include "platform/EventLoop.h"
 #include "platform/LogSink.h"
 #include "platform/qt/PreferencesStore.h"
+#include "platform/qt/QtEventLoopTurner.h"
 #include "ui_MainWindow.h"
 #include "updates/LogBookBackup.h"
 #include "updates/ui/UpdateWindow.h"
@@ -32,6 +34,7 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include <chrono>
 #include <utility>
 
 namespace corvex {
@@ -105,6 +108,18 @@ void AppDelegate::applicationDidFinishLaunching()
     deviceEnvironment.applicationVersion = QCoreApplication::applicationVersion().toStdString();
     m_device = std::make_unique<CorvexDevice>(this, std::move(deviceEnvironment));
     m_session = std::make_unique<InstrumentSession>(*m_device);
+    // Every flight transfer keeps the windows painted, the backups before an erase or
+    // a firmware update included; the download commands show their own progress.
+    m_device->setTransferProgress([this, lastTurn = std::chrono::steady_clock::time_point {}](std::size_t, std::optional<double>) mutable {
+        const auto now = std::chrono::steady_clock::now();
+        if (now - lastTurn < std::chrono::milliseconds(50))
+            return;
+        lastTurn = now;
+        if (m_environment.eventLoop)
+            m_environment.eventLoop->runEventLoopFor(0);
+        else
+            QtEventLoopTurner().runEventLoopFor(0);
+    });
     m_session->addBusyObserver([this](bool busy) { instrumentBusyChanged(busy); });
 
     DownloadCommands::Environment downloadEnvironment;

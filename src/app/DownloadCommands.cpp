@@ -52,6 +52,7 @@ void DownloadCommands::watchTransfers()
     m_flightsBefore = 0;
     m_flightShare = 1;
     m_lastTurn = {};
+    m_previousTransferProgress = m_environment.device->transferProgress();
     m_environment.device->setTransferProgress(
         [this](std::size_t bytesReceived, std::optional<double> fraction) { transferStep(bytesReceived, fraction); });
 }
@@ -59,7 +60,7 @@ void DownloadCommands::watchTransfers()
 void DownloadCommands::unwatchTransfers()
 {
     if (m_environment.device)
-        m_environment.device->setTransferProgress({});
+        m_environment.device->setTransferProgress(std::exchange(m_previousTransferProgress, {}));
     if (m_environment.hideSheet)
         m_environment.hideSheet();
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "device/CorvexDevice.h"
 #include "export/TrackLogExport.h"
 
 #include <QString>
@@ -63,6 +64,8 @@ private:
     double m_flightsBefore { 0 };
     double m_flightShare { 1 };
     std::chrono::steady_clock::time_point m_lastTurn;
+    // The device's progress before a command took it over, given back afterwards.
+    CorvexDevice::TransferProgress m_previousTransferProgress;
     void downloadAllTracklogs();
     void runEventLoopFor(double seconds);
 

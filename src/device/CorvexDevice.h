@@ -202,6 +202,7 @@ public:
     // the transfer then ends as unplugged instead of reading a line that is not its own.
     using TransferProgress = std::function<void(std::size_t bytesReceived, std::optional<double> fraction)>;
     void setTransferProgress(TransferProgress progress) { m_transferProgress = std::move(progress); }
+    const TransferProgress& transferProgress() const { return m_transferProgress; }
 
 private:
     // Writes the request and reads up to answerLength bytes; nothing when the write

@@ -179,6 +179,19 @@ TEST(DownloadCommandsApp, TheSheetMovesWhileAFlightIsRead)
         EXPECT_TRUE(received);
         EXPECT_FALSE(sheet.isVisible());
         EXPECT_TRUE(fileContents(folder.filePath("flight.igc")).contains("\r\nB"));
+
+        // The backup before an erase reads the same flight: the window keeps turning.
+        QTemporaryDir backups;
+        session.app->controller->setLogBookBackupsRoot(backups.path().toStdString());
+        turns = 0;
+        sampler.start();
+        const auto erasing = std::chrono::steady_clock::now();
+        session.app->controller->eraseButtonPressed();
+        const auto backedUp = std::chrono::steady_clock::now() - erasing;
+        sampler.stop();
+        EXPECT_TRUE(session.app->log.containsPrefix("Log book backup: 1 flights saved in " + backups.path().toStdString()))
+            << (session.app->alerts.alerts.empty() ? std::string() : session.app->alerts.alerts.back().informativeText);
+        EXPECT_GE(turns, backedUp / std::chrono::milliseconds(200)) << "the window turns during the backup too";
     }
 }
 
