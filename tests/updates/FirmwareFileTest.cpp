@@ -322,8 +322,12 @@ TEST(FirmwareInstallation, AnErasingUpdateSavesTheLogBookBeforeTheFirstLine)
     InstallationRig install([fullLists = 0](const Bytes& request) mutable -> Bytes {
         if (request[0] == 0x01)
             return hexBytes("02 00C0FFEE 0000 055F 28" + std::string(2 * 18, '0'));
+        if (request[0] == 0x0D)
+            return hexBytes("0D 00");
         if (request[0] == 0x03)
             return request.size() > 1 && request[1] == 0x06 && fullLists++ == 0 ? logBookRecord(1, 1) : Bytes {};
+        if (request.size() < 3)
+            return Bytes {};
         return Bytes { request[0], request[1], request[2], 0 };
     });
     const auto result = install.install(smallFile, true);
