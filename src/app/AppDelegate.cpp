@@ -5,6 +5,7 @@
 #include "app/FilePanelPresenter.h"
 #include "app/FlightRecordMetaType.h"
 #include "app/LevelIndicator.h"
+#include "app/LibraryController.h"
 #include "app/MainWindow.h"
 #include "app/PilotDataWindowController.h"
 #include "app/PleaseWaitSheet.h"
@@ -86,6 +87,12 @@ void AppDelegate::connectWindowActions()
     connect(ui.manageAirspacesMenuItem, &QAction::triggered, this, &AppDelegate::airspacesManageMenuClicked);
     connect(ui.clearAirspacesMenuItem, &QAction::triggered, this, &AppDelegate::airspacesClearMenuClicked);
     connect(ui.preferencesMenuItem, &QAction::triggered, this, &AppDelegate::userPreferencesWindowMenuItemClicked);
+    const auto showLibrary = [this] {
+        if (m_libraryController)
+            m_libraryController->showWindow();
+    };
+    connect(ui.flightLibraryMenuItem, &QAction::triggered, this, showLibrary);
+    connect(ui.flightLibraryButton, &QPushButton::clicked, this, showLibrary);
 }
 
 void AppDelegate::applicationDidFinishLaunching()
@@ -323,6 +330,22 @@ void AppDelegate::runConnectSequence(InstrumentSession::Lease& lease)
 
     showConnectedStatus(flights.size());
     m_instrumentReady = true;
+    if (m_libraryController && m_libraryController->syncsOnConnection() && listed)
+        QTimer::singleShot(0, this, &AppDelegate::syncFlightLibrary);
+}
+
+void AppDelegate::syncFlightLibrary()
+{
+    if (!m_instrumentReady || !m_libraryController)
+        return;
+    auto lease = borrowInstrument("saving new flights into the library");
+    if (!lease)
+        return;
+    const QString connected = m_window.statusText();
+    const QString summary = m_libraryController->sync(*lease, QCoreApplication::applicationVersion().toStdString(),
+        [this](const QString& text) { m_window.setStatusText(text); });
+    if (m_instrumentReady)
+        m_window.setStatusText(connected + " " + summary + ".");
 }
 
 void AppDelegate::showFlights(const std::vector<FlightRecord>& flights)

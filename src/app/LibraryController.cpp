@@ -1,0 +1,132 @@
+#include "app/LibraryController.h"
+
+#include "export/TrackLogExport.h"
+#include "library/FlightLibrary.h"
+#include "library/FlightSync.h"
+#include "library/LibraryFolder.h"
+#include "library/ui/LibraryWindow.h"
+#include "platform/AlertPresenter.h"
+#include "platform/LogSink.h"
+#include "platform/qt/PreferencesStore.h"
+
+namespace corvex {
+
+namespace {
+
+const QString syncKey = QStringLiteral("syncFlightsOnConnection");
+const QString folderKey = QStringLiteral("flightLibraryFolder");
+
+// Per-flight alerts would stop a sync nobody asked for at every flight; the summary
+// says what failed instead.
+class SilentAlerts final : public AlertPresenter {
+public:
+    int showAlert(const Alert&) override { return 0; }
+};
+
+} // namespace
+
+QString syncSummary(const library::SyncOutcome& outcome)
+{
+    if (outcome.listFailure)
+        return QObject::tr("The flights could not be saved into the library: %1")
+            .arg(QString::fromStdString(deviceErrorSummary(*outcome.listFailure)));
+    QString text = outcome.added.empty() ? QObject::tr("No new flights; %n already in the library", nullptr, int(outcome.alreadyInLibrary))
+                                         : QObject::tr("%n new flight(s) saved into the library", nullptr, int(outcome.added.size()));
+    if (!outcome.failed.empty())
+        text += QObject::tr("; %n could not be read (try again, or Save Track Log…)", nullptr, int(outcome.failed.size()));
+    return text;
+}
+
+LibraryController::LibraryController(PreferencesStore& preferences, LogSink& log, AlertPresenter& alerts, QObject* parent)
+    : QObject(parent)
+    , m_preferences(preferences)
+    , m_log(log)
+    , m_alerts(alerts)
+{
+    connect(&m_preferences, &PreferencesStore::changed, this, &LibraryController::preferencesChanged);
+}
+
+LibraryController::~LibraryController()
+{
+    delete m_window;
+}
+
+bool LibraryController::syncsOnConnection() const { return m_preferences.boolValue(syncKey); }
+
+library::FlightLibrary* LibraryController::library()
+{
+    if (m_library)
+        return m_library.get();
+    library::LibraryFolderChoice choice;
+    choice.preference = m_preferences.stringValue(folderKey).toStdString();
+    const std::string folder = library::libraryFolder(choice);
+    auto opened = library::FlightLibrary::open(folder, &m_log);
+    if (!opened) {
+        logLine(m_log, "%s", opened.error().c_str());
+        m_alerts.showAlert(Alert { "The flight library cannot be opened",
+            opened.error() + ". Choose another folder for it in the preferences." });
+        return nullptr;
+    }
+    m_library = std::move(*opened);
+    m_openFolder = folder;
+    m_library->reconcile();
+    return m_library.get();
+}
+
+void LibraryController::preferencesChanged()
+{
+    if (!m_library)
+        return;
+    library::LibraryFolderChoice choice;
+    choice.preference = m_preferences.stringValue(folderKey).toStdString();
+    if (library::libraryFolder(choice) == m_openFolder)
+        return;
+    // Another folder: the window shows the old one's flights no more.
+    delete m_window;
+    m_library.reset();
+}
+
+void LibraryController::showWindow()
+{
+    auto* flights = library();
+    if (!flights)
+        return;
+    if (!m_window)
+        m_window = new library::LibraryWindow(*flights);
+    m_window->show();
+    m_window->raise();
+    m_window->activateWindow();
+}
+
+QString LibraryController::sync(
+    InstrumentSession::Lease& lease, const std::string& programVersion, const std::function<void(const QString&)>& status)
+{
+    auto* flights = library();
+    if (!flights)
+        return tr("The flight library cannot be opened");
+    SilentAlerts alerts;
+    TrackLogExportEnvironment environment;
+    environment.log = &m_log;
+    environment.alerts = &alerts;
+    environment.programVersion = programVersion;
+    TrackLogExport exporter(lease.device(), environment);
+    library::SyncProgress progress;
+    progress.downloading = [&](std::size_t flight, std::size_t count, const FlightRecord&) {
+        status(tr("Saving new flights into the library: flight %1 of %2…").arg(flight).arg(count));
+    };
+    progress.added = [&](const library::ImportOutcome&) {
+        if (m_window)
+            m_window->reload();
+    };
+    const library::SyncOutcome outcome = library::syncInstrument(lease.device(), exporter, *flights, progress);
+    for (const auto& failed : outcome.failed)
+        logLine(m_log, "Flight %lld was not saved into the library: %s", static_cast<long long>(failed.flightNumber),
+            failed.reason.c_str());
+    if (m_window)
+        m_window->reload();
+    const QString summary = syncSummary(outcome);
+    logLine(m_log, "%s", summary.toUtf8().constData());
+    return summary;
+}
+
+} // namespace corvex

@@ -1,0 +1,202 @@
+// The flight library on a real folder and a real SQLite file.
+#include "library/FlightLibrary.h"
+
+#include "CapturingLogSink.h"
+#include "TemporaryFolder.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace fs = std::filesystem;
+using namespace corvex::library;
+using corvex::testing::CapturingLogSink;
+using corvex::testing::TemporaryFolder;
+
+namespace {
+
+std::string testFile(const char* name) { return std::string(CORVEX_TESTDATA_DIR "/igc/") + name; }
+
+std::string readAll(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return { std::istreambuf_iterator<char>(in), {} };
+}
+
+void writeAll(const std::string& path, const std::string& text)
+{
+    fs::create_directories(fs::path(path).parent_path());
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+std::string withoutCarriageReturns(std::string text)
+{
+    std::erase(text, '\r');
+    return text;
+}
+
+std::unique_ptr<FlightLibrary> openLibrary(const std::string& folder, corvex::LogSink* log = nullptr)
+{
+    auto opened = FlightLibrary::open(folder, log);
+    EXPECT_TRUE(opened) << (opened ? "" : opened.error());
+    return opened ? std::move(*opened) : nullptr;
+}
+
+} // namespace
+
+// What becomes of each file offered, in order, to one library: new flights come in under
+// their take-off name, the same flight again (same bytes, or the same logger and
+// take-off in other bytes) is skipped, and what is not IGC is refused with its reason.
+TEST(FlightLibrary, ImportKeepsEachFlightOnceUnderItsTakeoffName)
+{
+    TemporaryFolder scratch;
+    const std::string lfOnly = scratch.path() + "/lf-only.igc";
+    writeAll(lfOnly, withoutCarriageReturns(readAll(testFile("20241007TZN.igc"))));
+    const std::string notIgc = scratch.path() + "/notes.igc";
+    writeAll(notIgc, "Shopping list\nbread\n");
+    const std::string empty = scratch.path() + "/empty.igc";
+    writeAll(empty, "");
+
+    struct Case {
+        std::string path;
+        ImportOutcome::Kind kind;
+        std::string file; // the name under the library, for a new flight
+        std::string message; // a part of the message otherwise
+    };
+    const Case cases[] = {
+        { testFile("20241007TZN.igc"), ImportOutcome::Kind::Imported, "2024/2024-10-07_0626_XSX004-SKYTRAXX.igc", "" },
+        { testFile("20241007TZN.igc"), ImportOutcome::Kind::AlreadyInLibrary, "", "the same file is already in the library" },
+        { lfOnly, ImportOutcome::Kind::AlreadyInLibrary, "", "the same flight (logger XSX004 SKYTRAXX, take-off 2024-10-07 06:26 UTC)" },
+        { testFile("2016-11-08-xcs-aaa-02.igc"), ImportOutcome::Kind::Imported, "2016/2016-11-08_2243_XCSAAA.igc", "" },
+        { notIgc, ImportOutcome::Kind::Refused, "", "" },
+        { empty, ImportOutcome::Kind::Refused, "", "" },
+        { scratch.path() + "/missing.igc", ImportOutcome::Kind::Refused, "", "cannot read it" },
+    };
+    auto library = openLibrary(scratch.path() + "/Flights");
+    ASSERT_TRUE(library);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        const ImportOutcome outcome = library->importFile(c.path);
+        EXPECT_EQ(outcome.kind, c.kind) << outcome.message;
+        if (!c.file.empty()) {
+            ASSERT_TRUE(outcome.flight);
+            EXPECT_EQ(outcome.flight->file, c.file);
+            EXPECT_EQ(readAll(library->pathOf(*outcome.flight)), readAll(c.path)) << "the file is kept byte for byte";
+        }
+        EXPECT_NE(outcome.message.find(c.message), std::string::npos) << outcome.message;
+        if (c.kind == ImportOutcome::Kind::Refused)
+            EXPECT_FALSE(outcome.message.empty());
+    }
+    EXPECT_EQ(library->index().count(), 2);
+
+    // The flight over midnight keeps its landing on the next day.
+    const auto overMidnight = library->index().flights({ .year = 2016 });
+    ASSERT_EQ(overMidnight.size(), 1u);
+    EXPECT_GT(overMidnight.front().landing - overMidnight.front().takeoff, 5 * 3600);
+    EXPECT_EQ(overMidnight.front().durationSeconds, overMidnight.front().landing - overMidnight.front().takeoff);
+}
+
+// Two flights of one minute never replace each other, and the names read back.
+TEST(FlightLibrary, NamesSortByTimeAndNeverCollide)
+{
+    EXPECT_EQ(libraryBaseName(1728282407, "XSX004 SKYTRAXX"), "2024-10-07_0626_XSX004-SKYTRAXX");
+    EXPECT_EQ(libraryBaseName(1728282407, "../../etc"), "2024-10-07_0626_--.--etc") << "a name cannot leave its folder";
+    EXPECT_EQ(libraryBaseName(1728282407, ""), "2024-10-07_0626_unknown");
+    const auto name = parseLibraryName("2024-10-07_0626_C0FFEE_2.igc");
+    ASSERT_TRUE(name);
+    EXPECT_EQ(name->id, "C0FFEE");
+    EXPECT_EQ(unixTimeOfMinuteSince2000(name->minuteSince2000), 1728282360);
+    for (const char* wrong : { "2024-10-07_0626_.igc", "2024-13-07_0626_A.igc", "flight.igc", "2024-10-07_0626_A.kml" })
+        EXPECT_FALSE(parseLibraryName(wrong)) << wrong;
+
+    TemporaryFolder scratch;
+    auto library = openLibrary(scratch.path());
+    const std::string text = readAll(testFile("20241007TZN.igc"));
+    // The same log-book minute of one instrument twice with different flights (a second
+    // instrument's text under the same serial stands in for that).
+    const auto first = library->addInstrumentFlight(text, "C0FFEE", 13005386, "flight 1");
+    const auto second = library->addInstrumentFlight(readAll(testFile("lad_lod_extensions.igc")), "C0FFEE", 13005386, "flight 2");
+    ASSERT_EQ(first.kind, ImportOutcome::Kind::Imported);
+    ASSERT_EQ(second.kind, ImportOutcome::Kind::Imported);
+    EXPECT_EQ(first.flight->file, "2024/2024-09-22_1226_C0FFEE.igc");
+    EXPECT_EQ(second.flight->file, "2024/2024-09-22_1226_C0FFEE_2.igc");
+}
+
+// A process killed between the file and its index row, a file removed by hand, a
+// half-written file left behind: the next reconcile puts the index right, and the
+// instrument's flight is still known by its serial and log-book minute.
+TEST(FlightLibrary, ReconcileFinishesWhatAKilledSyncLeft)
+{
+    TemporaryFolder scratch;
+    CapturingLogSink log;
+    auto library = openLibrary(scratch.path(), &log);
+    const auto kept = library->importFile(testFile("20180427.igc"));
+    ASSERT_EQ(kept.kind, ImportOutcome::Kind::Imported);
+
+    // Whole, in place, not indexed: what a sync killed after its rename leaves.
+    writeAll(scratch.path() + "/2020/2020-01-02_0304_C0FFEE.igc", readAll(testFile("0asljd01.igc")));
+    const std::string halfWritten = scratch.path() + "/2020/.2020-01-02_0305_C0FFEE.igc.Ab12Cd";
+    writeAll(halfWritten, "AXXX");
+    fs::last_write_time(halfWritten, fs::file_time_type::clock::now() - std::chrono::hours(2));
+    fs::remove(library->pathOf(*kept.flight));
+
+    EXPECT_EQ(library->reconcile(), 1u);
+    EXPECT_FALSE(fs::exists(halfWritten));
+    EXPECT_FALSE(library->index().flight(kept.flight->id)) << "a flight whose file is gone is no longer listed";
+    const auto found = library->instrumentFlight("C0FFEE", (1577934240 - 946684800) / 60);
+    ASSERT_TRUE(found) << "the name says which log-book entry it was";
+    EXPECT_EQ(found->file, "2020/2020-01-02_0304_C0FFEE.igc");
+    EXPECT_EQ(library->reconcile(), 0u);
+}
+
+// The index is a cache: damaged, it is set aside (with a log line) and made again from
+// the files, the instrument's entries included.
+TEST(FlightLibrary, DamagedIndexIsSetAsideAndRebuilt)
+{
+    TemporaryFolder scratch;
+    {
+        auto library = openLibrary(scratch.path());
+        ASSERT_EQ(library->addInstrumentFlight(readAll(testFile("654G6NG1.IGC")), "C0FFEE", 8600000, "flight 1").kind,
+            ImportOutcome::Kind::Imported);
+        ASSERT_EQ(library->importFile(testFile("20241007TZN.igc")).kind, ImportOutcome::Kind::Imported);
+    }
+    for (const char* companion : { "-wal", "-shm" })
+        fs::remove(scratch.path() + "/library.sqlite" + companion);
+    writeAll(scratch.path() + "/library.sqlite", std::string(8192, 'x'));
+
+    CapturingLogSink log;
+    auto library = openLibrary(scratch.path(), &log);
+    ASSERT_TRUE(library);
+    EXPECT_TRUE(log.containsPrefix("The flight index " + scratch.path() + "/library.sqlite is damaged"));
+    EXPECT_EQ(library->index().count(), 2);
+    EXPECT_TRUE(library->instrumentFlight("C0FFEE", 8600000));
+    const auto imported = library->index().flights({ .text = "SKYTRAXX" });
+    ASSERT_EQ(imported.size(), 1u);
+    EXPECT_TRUE(imported.front().serial.empty()) << "an imported flight's name carries its logger, not a serial";
+    bool setAside = false;
+    for (const auto& entry : fs::directory_iterator(scratch.path()))
+        setAside |= entry.path().filename().string().starts_with("library.sqlite.damaged-");
+    EXPECT_TRUE(setAside);
+}
+
+// What the table's narrowing and the totals count.
+TEST(FlightLibrary, FiltersAndTotals)
+{
+    TemporaryFolder scratch;
+    auto library = openLibrary(scratch.path());
+    const auto outcomes = library->importPaths({ CORVEX_TESTDATA_DIR "/igc" });
+    EXPECT_EQ(outcomes.size(), 6u) << "the folder's *.igc files, .IGC included";
+    ASSERT_EQ(library->index().count(), 6);
+    const auto byYear = library->index().totalsByYear();
+    std::int64_t flights = 0;
+    for (const FlightTotals& year : byYear)
+        flights += year.flights;
+    EXPECT_EQ(flights, 6);
+    EXPECT_EQ(byYear.front().key, "2024");
+    EXPECT_EQ(library->index().flights({ .year = 2010 }).size(), 1u);
+    EXPECT_EQ(library->index().flights({ .text = "guettler" }).size(), 1u) << "case does not matter";
+    const auto all = library->index().flights();
+    EXPECT_TRUE(std::is_sorted(all.begin(), all.end(), [](const auto& a, const auto& b) { return a.takeoff > b.takeoff; }));
+}
