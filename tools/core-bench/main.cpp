@@ -19,6 +19,7 @@
 #include "export/ExportFiles.h"
 #include "export/IgcWriter.h"
 #include "export/KmlWriter.h"
+#include "flights/IgcFlight.h"
 #include "platform/LogSink.h"
 
 #include <fcntl.h>
@@ -123,12 +124,17 @@ bool runChild(const std::vector<std::string>& arguments, double& cpu, double& pe
 
 int benchExport(const std::string& path, const std::string& outDir, double seconds, const std::string& gpsbabel, int gpsbabelRuns)
 {
-    const auto igc = vi::readIgcFile(path);
-    if (!igc) {
-        std::fprintf(stderr, "%s is not an IGC file with fixes\n", path.c_str());
+    const auto text = flights::readIgcText(path);
+    if (!text) {
+        std::fprintf(stderr, "%s\n", text.error().c_str());
         return 1;
     }
-    const vi::Flight flight { 1, path, *igc, vi::summarizeFlight(*igc, 1) };
+    const auto read = vi::flightFromText(*text, 1, path);
+    if (!read) {
+        std::fprintf(stderr, "%s: %s\n", path.c_str(), read.error().c_str());
+        return 1;
+    }
+    const vi::Flight& flight = *read;
     const vi::RecorderInfo recorder { 0x12345, 1350, 1, "" };
     const Bytes flightData = vi::encodeFlightData(flight, vi::TrackLogFormat::First, recorder);
     std::vector<std::vector<Bytes>> sectors;
