@@ -3,6 +3,7 @@
 
 #include "device/InstrumentSession.h"
 #include "export/TrackLogExport.h"
+#include "flights/FlightExport.h"
 #include "flights/IgcFlight.h"
 #include "library/FlightLibrary.h"
 #include "library/FlightSync.h"
@@ -11,6 +12,7 @@
 #include "platform/qt/PreferencesStore.h"
 
 #include <charconv>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
@@ -130,6 +132,14 @@ std::string flightJson(const FlightLibrary& flights, const LibraryFlight& flight
             + ", \"sha256\": " + jsonString(flight.sha256);
     }
     return json + "}";
+}
+
+flights::TrackFileOptions trackOptions()
+{
+    flights::TrackFileOptions options;
+    options.creator = "Corvex Vario " CORVEX_VERSION;
+    options.writtenAt = std::chrono::system_clock::now();
+    return options;
 }
 
 std::string altitudeText(const std::optional<int>& value) { return value ? std::to_string(*value) + " m" : "-"; }
@@ -333,9 +343,9 @@ int runExport(CliContext& context)
         std::ifstream in(flights->pathOf(*flight), std::ios::binary);
         text.assign(std::istreambuf_iterator<char>(in), {});
     } else if (format == "gpx") {
-        text = flights::writeGpx(*igc);
+        text = flights::writeGpx(*igc, trackOptions());
     } else {
-        text = flights::writeKml(*igc);
+        text = flights::writeKml(*igc, trackOptions());
     }
     const std::string temporary = out + ".part";
     {

@@ -1,11 +1,13 @@
 #include "library/ui/LibraryWindow.h"
 
+#include "flights/FlightExport.h"
 #include "flights/IgcFlight.h"
 #include "library/FlightLibrary.h"
 #include "library/ui/FlightWindow.h"
 #include "library/ui/LibraryTableModel.h"
 
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFile>
@@ -25,6 +27,7 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include <chrono>
 #include <fstream>
 #include <map>
 
@@ -321,7 +324,10 @@ bool LibraryWindow::exportSelected(const QString& format)
         std::ifstream in(m_library.pathOf(*flight), std::ios::binary);
         bytes.assign(std::istreambuf_iterator<char>(in), {});
     } else {
-        bytes = format == "gpx" ? flights::writeGpx(*igc) : flights::writeKml(*igc);
+        flights::TrackFileOptions options;
+        options.creator = "Corvex Vario " + QCoreApplication::applicationVersion().toStdString();
+        options.writtenAt = std::chrono::system_clock::now();
+        bytes = format == "gpx" ? flights::writeGpx(*igc, options) : flights::writeKml(*igc, options);
     }
     if (!writeFile(path, bytes)) {
         QMessageBox::warning(this, tr("Export"), tr("Cannot write %1. Choose a folder you can write to.").arg(path));
