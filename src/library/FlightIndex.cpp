@@ -16,7 +16,7 @@ constexpr const char* migrations[] = {
     // 0 -> 1
     R"sql(
 CREATE TABLE flights (
-    id INTEGER PRIMARY KEY,
+    id INTEGER PRIMARY KEY AUTOINCREMENT, -- never reused: scripts keep ids
     file TEXT NOT NULL UNIQUE,
     sha256 TEXT NOT NULL,
     size INTEGER NOT NULL,
@@ -226,9 +226,11 @@ FlightIndex::Opened FlightIndex::open(const std::string& path)
             return damaged("its integrity check says: " + verdict);
     }
 
-    Statement wal(database, "PRAGMA journal_mode=WAL");
-    if (!wal || sqlite3_step(wal.get()) != SQLITE_ROW)
-        return unusable(sqliteMessage(database));
+    {
+        Statement wal(database, "PRAGMA journal_mode=WAL");
+        if (!wal || sqlite3_step(wal.get()) != SQLITE_ROW)
+            return unusable(sqliteMessage(database));
+    }
     // WAL with NORMAL sync is safe against a killed process and keeps the file
     // consistent after a power loss; the IGC files themselves are synced one by one.
     index->execute("PRAGMA synchronous=NORMAL");
@@ -334,6 +336,13 @@ bool FlightIndex::remove(std::int64_t id)
 {
     Statement statement(m_database, "DELETE FROM flights WHERE id = ?");
     statement.bind(1, id);
+    return statement && sqlite3_step(statement.get()) == SQLITE_DONE;
+}
+
+bool FlightIndex::removeFile(const std::string& file)
+{
+    Statement statement(m_database, "DELETE FROM flights WHERE file = ?");
+    statement.bind(1, file);
     return statement && sqlite3_step(statement.get()) == SQLITE_DONE;
 }
 

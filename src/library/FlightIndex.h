@@ -62,6 +62,7 @@ public:
     bool setLogBookMinute(std::int64_t id, const std::string& serial, std::int64_t minute);
     bool removeAll();
     bool remove(std::int64_t id);
+    bool removeFile(const std::string& file);
 
     std::optional<LibraryFlight> flight(std::int64_t id) const;
     std::optional<LibraryFlight> flightWithDigest(const std::string& sha256) const;

@@ -496,9 +496,7 @@ std::size_t FlightLibrary::reconcile()
     FlightIndex::Transaction transaction(*m_index);
     for (const std::string& file : indexed) {
         if (!present.count(file)) {
-            for (const LibraryFlight& flight : m_index->flights({ .text = file }))
-                if (flight.file == file)
-                    m_index->remove(flight.id);
+            m_index->removeFile(file);
             log("The flight file " + file + " is gone from the library; it is no longer listed");
         }
     }
