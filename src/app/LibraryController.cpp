@@ -30,10 +30,13 @@ QString syncSummary(const library::SyncOutcome& outcome)
     if (outcome.listFailure)
         return QObject::tr("The flights could not be saved into the library: %1")
             .arg(QString::fromStdString(deviceErrorSummary(*outcome.listFailure)));
-    QString text = outcome.added.empty() ? QObject::tr("No new flights; %n already in the library", nullptr, int(outcome.alreadyInLibrary))
-                                         : QObject::tr("%n new flight(s) saved into the library", nullptr, int(outcome.added.size()));
-    if (!outcome.failed.empty())
-        text += QObject::tr("; %n could not be read (try again, or Save Track Log…)", nullptr, int(outcome.failed.size()));
+    const std::size_t added = outcome.added.size(), already = outcome.alreadyInLibrary, failed = outcome.failed.size();
+    QString text = added == 0 ? QObject::tr("No new flights; %1 already in the library").arg(already)
+        : added == 1          ? QObject::tr("1 new flight saved into the library")
+                              : QObject::tr("%1 new flights saved into the library").arg(added);
+    if (failed > 0)
+        text += (failed == 1 ? QObject::tr("; 1 could not be read") : QObject::tr("; %1 could not be read").arg(failed))
+            + QObject::tr(" (plug the instrument in again to retry)");
     return text;
 }
 

@@ -252,8 +252,9 @@ void LibraryWindow::filterChanged()
         seconds += flight.durationSeconds;
         metres += flight.trackMetres;
     }
-    showStatus(tr("%n flight(s) shown, %1 hours, %2 km. Library: %3", nullptr, shown)
-                   .arg(QString::number(seconds / 3600.0, 'f', 1), totalsText(metres), QString::fromStdString(m_library.folder())));
+    const QString flights = shown == 1 ? tr("1 flight shown") : tr("%1 flights shown").arg(shown);
+    showStatus(tr("%1, %2 hours, %3 km. Library: %4")
+                   .arg(flights, QString::number(seconds / 3600.0, 'f', 1), totalsText(metres), QString::fromStdString(m_library.folder())));
 }
 
 void LibraryWindow::showStatus(const QString& text) { m_status->setText(text); }
@@ -266,12 +267,13 @@ std::optional<LibraryFlight> LibraryWindow::selectedFlight() const
     return m_model->flightAt(m_filter->mapToSource(rows.front()).row());
 }
 
-void LibraryWindow::openFlight(const LibraryFlight& flight)
+FlightWindow* LibraryWindow::openFlight(const LibraryFlight& flight)
 {
     auto* window = new FlightWindow(m_library, flight);
     window->setAttribute(Qt::WA_DeleteOnClose);
     window->show();
     window->raise();
+    return window;
 }
 
 void LibraryWindow::importPaths(const QStringList& paths)

@@ -17,6 +17,7 @@ class QTreeWidget;
 namespace corvex::library {
 
 class FlightLibrary;
+class FlightWindow;
 class LibraryFilterModel;
 class LibraryTableModel;
 
@@ -44,7 +45,8 @@ public:
     QTreeWidget& totals() { return *m_totals; }
     QLabel& statusLabel() { return *m_status; }
     std::optional<LibraryFlight> selectedFlight() const;
-    void openFlight(const LibraryFlight& flight);
+    // A window of its own, deleted when closed.
+    FlightWindow* openFlight(const LibraryFlight& flight);
     bool exportSelected(const QString& format); // "igc", "kml", "gpx"
     bool exportTable(); // the rows shown, as CSV
 
