@@ -244,6 +244,9 @@ TEST(VirtualInstrumentApp, PluggingInKeepsTheNewFlightsInTheLibrary)
     EXPECT_EQ(view->barogram().cursorIndex(), 1000u);
     EXPECT_EQ(view->markers().cursorIndex(), 1000u);
     const TrackPoint& fix = view->track()[2000];
-    EXPECT_EQ(view->nearestFix(fix.position.latitude, fix.position.longitude), 2000u) << "a click on the track finds its fix";
+    const auto found = view->nearestFix(fix.position.latitude, fix.position.longitude);
+    ASSERT_TRUE(found);
+    EXPECT_EQ(view->track()[*found].position.latitude, fix.position.latitude) << "a click on the track finds its fix";
+    EXPECT_EQ(view->track()[*found].position.longitude, fix.position.longitude);
     view->close();
 }
