@@ -1,10 +1,11 @@
-// library-bench make DIR --flights N | list-window DIR | flight FILE [--frames N]
+// library-bench make DIR --flights N | long FILE [--hours N] | list-window DIR | flight FILE [--frames N]
 //
 // The flight library's speed with many flights and with a long one, by hand
 // (scripts/bench); no test runs it.
 //   make         N synthetic flights (two minutes of fixes each, over ten years, eight
 //                gliders) written into the library at DIR and indexed, as an import
 //                would; prints how long that took.
+//   long         a flight of N hours (10 by default) at a fix a second, as an IGC file.
 //   list-window  the library window on DIR: from the start of the program to the table
 //                filled and painted, and the peak resident memory.
 //   flight       the flight view of one IGC file: from the file to the window painted,
@@ -216,12 +217,19 @@ int main(int argc, char** argv)
             flights = arguments[4].toInt();
         return makeLibrary(arguments[2].toStdString(), flights);
     }
+    if (arguments.size() >= 3 && arguments[1] == "long") {
+        // Ten hours at a fix a second.
+        const int hours = arguments.size() >= 5 && arguments[3] == "--hours" ? arguments[4].toInt() : 10;
+        std::ofstream(arguments[2].toStdString(), std::ios::binary)
+            << syntheticIgc(1717228800 + 8 * 3600, hours * 3600, "Alpha 6", "Ann Example", 7);
+        return 0;
+    }
     if (arguments.size() == 3 && arguments[1] == "list-window")
         return listWindow(programStart, arguments[2].toStdString());
     if (arguments.size() >= 3 && arguments[1] == "flight") {
         const int frames = arguments.size() >= 5 && arguments[3] == "--frames" ? arguments[4].toInt() : 100;
         return flightView(arguments[2].toStdString(), std::max(10, frames));
     }
-    std::fprintf(stderr, "usage: library-bench make DIR [--flights N] | list-window DIR | flight FILE [--frames N]\n");
+    std::fprintf(stderr, "usage: library-bench make DIR [--flights N] | long FILE [--hours N] | list-window DIR | flight FILE [--frames N]\n");
     return 2;
 }
