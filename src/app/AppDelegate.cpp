@@ -14,6 +14,7 @@
 #include "device/LogBookCodec.h"
 #include "device/PilotData.h"
 #include "export/FlightRecordText.h"
+#include "export/TrackLogExport.h"
 #include "base/Format.h"
 #include "platform/AlertPresenter.h"
 #include "platform/EventLoop.h"
@@ -365,7 +366,10 @@ LogBookEraseResult AppDelegate::eraseLogBookWithBackup(const std::string& serial
         return answer == 1;
     };
     const unsigned disconnectionsAtStart = m_disconnections;
-    LogBookEraseResult result = backUpAndEraseLogBook(*m_device, serial, options, operationContext());
+    const OperationContext context = operationContext();
+    context.beginStep(readingFlightListText);
+    context.progress(std::nullopt);
+    LogBookEraseResult result = backUpAndEraseLogBook(*m_device, serial, options, context);
     if (!result.erased && m_disconnections == disconnectionsAtStart) {
         m_environment.alerts->showAlert(Alert { "The log book was not erased",
             result.backupFolder ? "The flights that could be read were saved in " + *result.backupFolder + "." : std::string(" ") });

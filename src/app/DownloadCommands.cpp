@@ -98,6 +98,9 @@ void DownloadCommands::downloadAllTracklogs()
     m_context.sleepFor(std::chrono::milliseconds(100));
     // A folder named in the panel but not made yet is made now.
     QDir().mkpath(*folder);
+    // The sheet is up, and moving, while the flight list is read.
+    m_context.beginStep(readingFlightListText);
+    m_context.progress(std::nullopt);
     // Which of the two paths: the shared code asks the device's firmware flag, the same
     // flag that chose this operation.
     exporter().downloadAllTracklogsIntoFolder(folder->toStdString(), [this] { return wantedFormat(); });

@@ -90,6 +90,10 @@ private:
     OperationContext m_context;
 };
 
+// What the please-wait sheet says from the start of an all-flights export or a backup
+// until the first flight's transfer begins.
+inline constexpr const char* readingFlightListText = "Reading the flight list. Please wait...";
+
 // The log-book name of the save panel and the command line's default.
 inline constexpr const char* logBookFileName = "Corvex Log Book";
 inline constexpr const char* allFlightsFolderNameIgc = "CorvexVario IGC";
