@@ -182,12 +182,13 @@ TEST(IgcFlight, DamageMidnightAndTheOtherRecords)
                 EXPECT_EQ(flight.otherRecords[1].text, "K164700270");
             } },
         { "headers: the recorder's wins, ISO-8859-1, a bad date",
-            "AXCV001  \r\nHOPLTPILOT:Observer\r\nHFPLTPILOTINCHARGE: J\xF6rg \r\nHFDTE310216\r\nHFX\r\nI013035ABC\r\n"
+            "AXCV001  \r\nHOPLTPILOT:Observer\r\nHFPLTPILOTINCHARGE: J\xF6rg \r\nHFGTYGLIDERTYPE:LS\t8\r\nHFDTE310216\r\n"
+            "HFX\r\nI013035ABC\r\n"
             "B0000100000000N00000000EA0000000000\r\n",
-            1, { 4, 5, 6 }, [](const IgcFlight& flight) {
+            1, { 5, 6, 7 }, [](const IgcFlight& flight) {
                 EXPECT_EQ(flight.loggerId, "XCV001");
                 EXPECT_EQ(flight.pilot(), "J\xC3\xB6rg");
-                EXPECT_EQ(flight.glider(), "");
+                EXPECT_EQ(flight.glider(), "LS 8"); // no control character reaches a name
                 EXPECT_FALSE(flight.year);
                 EXPECT_EQ(flight.fixes[0].time, 10); // no date: the clock starts on 1 January 1970
                 EXPECT_TRUE(flight.fixExtensions.empty());
