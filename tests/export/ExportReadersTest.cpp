@@ -1,8 +1,10 @@
-// What `corvex download` and `corvex logbook` write, read back by programs we did not
-// write: the npm igc-parser (tools/validators), Debian's GPSBabel and xmllint. The
-// flights are the shared real IGC files that the virtual instrument serves, so every
-// exported flight can be held against the file it came from.
+// What `corvex download` and `corvex logbook` write, and the flights' GPX and KML
+// tracks, read back by programs we did not write: the npm igc-parser
+// (tools/validators), Debian's GPSBabel and xmllint. The flights are the shared real
+// IGC files that the virtual instrument serves, so every exported flight can be held
+// against the file it came from.
 #include "VirtualInstrumentProcess.h"
+#include "flights/FlightExport.h"
 
 #include "support/QtTestHelpers.h"
 
@@ -21,6 +23,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <fstream>
 #include <functional>
 #include <set>
 #include <map>
@@ -334,4 +337,44 @@ TEST(ExportCli, UsageAndPilotDataLimits)
     }
     ASSERT_TRUE(instrument.control("fault none"));
     EXPECT_TRUE(runCorvex(instrument, { "pilot" }).out.contains("Pilot: " + QString(63, 'p') + "\n"));
+}
+
+// The flights' own tracks of every shared flight: GPSBabel reads a point for every B
+// record from the GPX and the KML, at the times and places its own IGC reader finds;
+// xmllint checks the GPX against the GPX 1.1 structure (tests/resources says why it
+// is not the public schema file) and the KML as XML.
+TEST(ExportReadersFlights, GpxAndKmlTracksOfEverySharedFlight)
+{
+    if (auto missing = missingReader(false, true))
+        GTEST_SKIP() << missing->toStdString();
+    namespace flights = corvex::flights;
+    QTemporaryDir out;
+    const QString schema = QStringLiteral(CORVEX_SOURCE_DIR "/tests/resources/gpx-1.1-structure.xsd");
+    const flights::TrackFileOptions options { "Corvex Vario <test> & co", "",
+        std::chrono::system_clock::time_point(std::chrono::seconds(1700000000)) };
+    const QStringList igcFiles = filesIn(CORVEX_TESTDATA_DIR "/igc", "*.igc"); // and *.IGC: QDir ignores the case
+    ASSERT_EQ(igcFiles.size(), 6);
+    for (const QString& igc : igcFiles) {
+        SCOPED_TRACE(igc.toStdString());
+        QFile source(igc);
+        ASSERT_TRUE(source.open(QIODevice::ReadOnly));
+        const auto bRecords = static_cast<std::size_t>(source.readAll().count("\nB")); // none starts a file
+        const auto flight = flights::readIgcFile(igc.toStdString());
+        ASSERT_TRUE(flight) << flight.error();
+        const auto theirs = gpsbabelTrackPoints("igc", igc);
+        ASSERT_FALSE(theirs.empty());
+
+        for (const QString format : { "gpx", "kml" }) {
+            const QString path = out.path() + "/flight." + format;
+            std::ofstream(path.toStdString()) << (format == "gpx" ? flights::writeGpx(*flight, options) : flights::writeKml(*flight, options));
+            const auto points = gpsbabelTrackPoints(format, path);
+            ASSERT_EQ(points.size(), bRecords) << format.toStdString();
+            EXPECT_EQ(points.front().time, theirs.front().time);
+            EXPECT_EQ(points.back().time, theirs.back().time);
+            EXPECT_NEAR(points.front().latitude, theirs.front().latitude, 1.7e-5);
+            EXPECT_NEAR(points.front().longitude, theirs.front().longitude, 1.7e-5);
+            const ProcessRun run = runProgram("xmllint", format == "gpx" ? QStringList { "--noout", "--schema", schema, path } : QStringList { "--noout", path });
+            EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
+        }
+    }
 }

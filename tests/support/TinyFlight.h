@@ -4,7 +4,6 @@
 // that link the virtual instrument's library include it.
 
 #include "FlightLibrary.h"
-#include "IgcReader.h"
 
 #include <cstdint>
 #include <string>
@@ -25,12 +24,7 @@ inline constexpr const char* tinyIgc = "AXCV123 test\r\n"
 // A recorded flight made from IGC text, with its log-book entry.
 inline virtualinstrument::Flight flightFromIgc(const std::string& text, std::uint16_t number, std::string fileName = {})
 {
-    virtualinstrument::Flight flight;
-    flight.flightNumber = number;
-    flight.fileName = std::move(fileName);
-    flight.igc = *virtualinstrument::parseIgc(text);
-    flight.entry = virtualinstrument::summarizeFlight(flight.igc, number);
-    return flight;
+    return virtualinstrument::flightFromText(text, number, std::move(fileName)).value();
 }
 
 inline virtualinstrument::Flight tinyFlight(std::uint16_t number)

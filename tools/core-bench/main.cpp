@@ -1,5 +1,6 @@
 // core-bench export FLIGHT.igc --out DIR [--seconds S] [--gpsbabel PROGRAM] [--gpsbabel-runs N]
 // core-bench openair FILE [--seconds S]
+// core-bench flights FOLDER [--seconds S]
 //
 // The program's file work without a window or an instrument, for scripts/bench:
 //   export   the flight as the instrument's track-log sectors (the first format, as a
@@ -9,6 +10,9 @@
 //            same process tree, and the ratio of the two.
 //   openair  the local conversion of an OpenAir file into the instrument's format, in
 //            MB/s of the file's bytes, by CPU time and by elapsed time.
+//   flights  every IGC file under the folder read from disk, parsed and its figures
+//            computed, as the flight library imports; time per pass, per fix, and
+//            projected to the 640,890 fixes of the library's largest import.
 // Each case repeats until it has taken S seconds of CPU (2 by default, at least 5
 // times) and prints medians; the encoding of the sectors is done once, before timing.
 // Every case ends with the process's peak resident memory.
@@ -19,6 +23,7 @@
 #include "export/ExportFiles.h"
 #include "export/IgcWriter.h"
 #include "export/KmlWriter.h"
+#include "flights/IgcFlight.h"
 #include "platform/LogSink.h"
 
 #include <fcntl.h>
@@ -31,6 +36,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -123,12 +129,17 @@ bool runChild(const std::vector<std::string>& arguments, double& cpu, double& pe
 
 int benchExport(const std::string& path, const std::string& outDir, double seconds, const std::string& gpsbabel, int gpsbabelRuns)
 {
-    const auto igc = vi::readIgcFile(path);
-    if (!igc) {
-        std::fprintf(stderr, "%s is not an IGC file with fixes\n", path.c_str());
+    const auto text = flights::readIgcText(path);
+    if (!text) {
+        std::fprintf(stderr, "%s\n", text.error().c_str());
         return 1;
     }
-    const vi::Flight flight { 1, path, *igc, vi::summarizeFlight(*igc, 1) };
+    const auto read = vi::flightFromText(*text, 1, path);
+    if (!read) {
+        std::fprintf(stderr, "%s: %s\n", path.c_str(), read.error().c_str());
+        return 1;
+    }
+    const vi::Flight& flight = *read;
     const vi::RecorderInfo recorder { 0x12345, 1350, 1, "" };
     const Bytes flightData = vi::encodeFlightData(flight, vi::TrackLogFormat::First, recorder);
     std::vector<std::vector<Bytes>> sectors;
@@ -214,6 +225,45 @@ int benchOpenAir(const std::string& path, double seconds)
     return 0;
 }
 
+int benchFlights(const std::string& folder, double seconds)
+{
+    std::vector<std::string> paths;
+    std::error_code error;
+    for (std::filesystem::recursive_directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+        std::string extension = it->path().extension().string();
+        std::transform(extension.begin(), extension.end(), extension.begin(), [](unsigned char c) { return std::tolower(c); });
+        if (extension == ".igc" && it->is_regular_file())
+            paths.push_back(it->path().string());
+    }
+    if (paths.empty()) {
+        std::fprintf(stderr, "no IGC file under %s\n", folder.c_str());
+        return 1;
+    }
+    std::size_t fixes = 0, refused = 0, bytes = 0;
+    double checksum = 0;
+    const Timings timings = repeat(seconds, [&] {
+        fixes = refused = 0;
+        checksum = 0;
+        for (const std::string& path : paths) {
+            const auto flight = flights::readIgcFile(path);
+            if (!flight) {
+                ++refused;
+                continue;
+            }
+            fixes += flight->fixes.size();
+            checksum += flights::computeFigures(*flight).trackLengthMetres;
+        }
+    });
+    for (const std::string& path : paths)
+        bytes += static_cast<std::size_t>(std::filesystem::file_size(path, error));
+    const double cpu = median(timings.cpu), elapsed = median(timings.elapsed);
+    std::printf("flights: %zu files (%zu refused), %zu fixes, %.1f MB, %zu runs; %.1f ms CPU, %.1f ms elapsed a pass; "
+                "%.0f ns CPU a fix; 640890 fixes in %.3f s CPU; peak RSS %.1f MB (track sum %.0f m)\n",
+        paths.size(), refused, fixes, static_cast<double>(bytes) / 1e6, timings.cpu.size(), cpu * 1e3, elapsed * 1e3,
+        cpu / static_cast<double>(fixes) * 1e9, cpu / static_cast<double>(fixes) * 640890, peakMegabytes(), checksum);
+    return fixes > 0 ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -243,8 +293,11 @@ int main(int argc, char** argv)
         return benchExport(arguments[1], outDir, seconds, gpsbabel, gpsbabelRuns);
     if (ok && arguments[0] == "openair")
         return benchOpenAir(arguments[1], seconds);
+    if (ok && arguments[0] == "flights")
+        return benchFlights(arguments[1], seconds);
     std::fprintf(stderr,
         "usage: core-bench export FLIGHT.igc --out DIR [--seconds S] [--gpsbabel PROGRAM] [--gpsbabel-runs N]\n"
-        "       core-bench openair FILE [--seconds S]\n");
+        "       core-bench openair FILE [--seconds S]\n"
+        "       core-bench flights FOLDER [--seconds S]\n");
     return 2;
 }

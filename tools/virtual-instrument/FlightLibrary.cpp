@@ -12,12 +12,21 @@ constexpr double earthRadiusMetres = 6371000.0;
 constexpr double pi = 3.14159265358979323846;
 constexpr long long averagingSpanSeconds = 10;
 
+using flights::IgcFix;
+
+constexpr long long secondsPerDay = 86400;
+
+long long dayOf(std::int64_t time)
+{
+    return time / secondsPerDay - (time % secondsPerDay < 0 ? 1 : 0);
+}
+
 double distanceMetres(const IgcFix& a, const IgcFix& b)
 {
     auto radians = [](double degrees) { return degrees * pi / 180.0; };
-    double lat1 = radians(a.latitude.degrees()), lat2 = radians(b.latitude.degrees());
+    double lat1 = radians(a.latitude), lat2 = radians(b.latitude);
     double dLat = lat2 - lat1;
-    double dLon = radians(b.longitude.degrees() - a.longitude.degrees());
+    double dLon = radians(b.longitude - a.longitude);
     double h = std::sin(dLat / 2) * std::sin(dLat / 2) + std::cos(lat1) * std::cos(lat2) * std::sin(dLon / 2) * std::sin(dLon / 2);
     return 2 * earthRadiusMetres * std::asin(std::min(1.0, std::sqrt(h)));
 }
@@ -47,7 +56,35 @@ int standardAtmosphereCelsius(int altitudeMetres)
 
 } // namespace
 
-LogBookEntry summarizeFlight(const IgcFile& igc, std::uint16_t flightNumber)
+InstrumentCoordinate instrumentCoordinate(std::int32_t rawMinutes)
+{
+    const std::uint32_t magnitude = rawMinutes < 0 ? 0u - static_cast<std::uint32_t>(rawMinutes) : static_cast<std::uint32_t>(rawMinutes);
+    const std::uint32_t wholeMinutes = magnitude / 10000;
+    return { static_cast<std::uint16_t>(wholeMinutes / 60 * 100 + wholeMinutes % 60), static_cast<std::uint16_t>(magnitude % 10000),
+        rawMinutes < 0 };
+}
+
+int logBookAltitude(const IgcFix& fix)
+{
+    return fix.pressureAltitude != 0 ? fix.pressureAltitude : fix.gnssAltitude;
+}
+
+CalendarDate fixDate(const flights::IgcFlight& igc, const IgcFix& fix)
+{
+    if (igc.date())
+        return CalendarDate::ofTime(fix.time);
+    // Without a date the fixes' clock starts on 1 January 1970.
+    return CalendarDate::fromDaysSinceEpoch(CalendarDate { 2000, 1, 1 }.daysSinceEpoch() + dayOf(fix.time));
+}
+
+long long elapsedSeconds(const flights::IgcFlight& igc, const IgcFix& fix)
+{
+    if (igc.fixes.empty())
+        return 0;
+    return fix.time - dayOf(igc.fixes.front().time) * secondsPerDay;
+}
+
+LogBookEntry summarizeFlight(const flights::IgcFlight& igc, std::uint16_t flightNumber)
 {
     LogBookEntry entry;
     entry.flightNumber = flightNumber;
@@ -55,35 +92,35 @@ LogBookEntry summarizeFlight(const IgcFile& igc, std::uint16_t flightNumber)
         return entry;
     const IgcFix& first = igc.fixes.front();
     const IgcFix& last = igc.fixes.back();
-    entry.hour = first.hour;
-    entry.minute = first.minute;
-    entry.date = igc.date.value_or(CalendarDate { 2000, 1, 1 });
-    entry.duration = clampUnsigned16(static_cast<double>(last.elapsedSeconds() - first.elapsedSeconds()));
-    entry.startAltitude = clampUnsigned16(first.altitude());
-    entry.endAltitude = clampUnsigned16(last.altitude());
-    entry.launchLatitude = first.latitude;
-    entry.launchLongitude = first.longitude;
-    entry.landingLatitude = last.latitude;
-    entry.landingLongitude = last.longitude;
+    entry.hour = first.secondOfDay() / 3600;
+    entry.minute = first.secondOfDay() / 60 % 60;
+    entry.date = fixDate(igc, first);
+    entry.duration = clampUnsigned16(static_cast<double>(last.time - first.time));
+    entry.startAltitude = clampUnsigned16(logBookAltitude(first));
+    entry.endAltitude = clampUnsigned16(logBookAltitude(last));
+    entry.launchLatitude = instrumentCoordinate(first.rawLatitude);
+    entry.launchLongitude = instrumentCoordinate(first.rawLongitude);
+    entry.landingLatitude = instrumentCoordinate(last.rawLatitude);
+    entry.landingLongitude = instrumentCoordinate(last.rawLongitude);
 
-    int maxAltitude = first.altitude(), minAltitude = first.altitude();
+    int maxAltitude = logBookAltitude(first), minAltitude = logBookAltitude(first);
     double maxDistance = 0;
     double maxClimb = 0, minClimb = 0, climbSum = 0, maxSpeed = 0;
     int climbCount = 0;
     std::size_t ahead = 0;
     const auto& fixes = igc.fixes;
     for (std::size_t i = 0; i < fixes.size(); ++i) {
-        maxAltitude = std::max(maxAltitude, fixes[i].altitude());
-        minAltitude = std::min(minAltitude, fixes[i].altitude());
+        maxAltitude = std::max(maxAltitude, logBookAltitude(fixes[i]));
+        minAltitude = std::min(minAltitude, logBookAltitude(fixes[i]));
         maxDistance = std::max(maxDistance, distanceMetres(first, fixes[i]));
         // The first fix at least the averaging span later.
         ahead = std::max(ahead, i + 1);
-        while (ahead < fixes.size() && fixes[ahead].elapsedSeconds() - fixes[i].elapsedSeconds() < averagingSpanSeconds)
+        while (ahead < fixes.size() && fixes[ahead].time - fixes[i].time < averagingSpanSeconds)
             ++ahead;
         if (ahead >= fixes.size())
             continue;
-        double seconds = static_cast<double>(fixes[ahead].elapsedSeconds() - fixes[i].elapsedSeconds());
-        double climb = (fixes[ahead].altitude() - fixes[i].altitude()) / seconds;
+        double seconds = static_cast<double>(fixes[ahead].time - fixes[i].time);
+        double climb = (logBookAltitude(fixes[ahead]) - logBookAltitude(fixes[i])) / seconds;
         maxClimb = std::max(maxClimb, climb);
         minClimb = std::min(minClimb, climb);
         if (climb > 0) {
@@ -120,20 +157,42 @@ std::vector<Flight> loadFlights(const std::string& folder, std::vector<std::stri
 
     std::vector<Flight> flights;
     for (const fs::path& path : files) {
-        auto igc = readIgcFile(path.string());
-        if (!igc) {
+        auto text = flights::readIgcText(path.string());
+        if (!text) {
             if (problems)
-                problems->push_back(path.string() + ": no fixes");
+                problems->push_back(text.error());
             continue;
         }
-        Flight flight;
-        flight.flightNumber = static_cast<std::uint16_t>(flights.size() + 1);
-        flight.fileName = path.filename().string();
-        flight.entry = summarizeFlight(*igc, flight.flightNumber);
-        flight.igc = std::move(*igc);
-        flights.push_back(std::move(flight));
+        auto flight = flightFromText(*text, static_cast<std::uint16_t>(flights.size() + 1), path.filename().string());
+        if (!flight) {
+            if (problems)
+                problems->push_back(path.string() + ": " + flight.error());
+            continue;
+        }
+        flights.push_back(std::move(*flight));
     }
     return flights;
+}
+
+Result<Flight, std::string> flightFromText(std::string_view text, std::uint16_t flightNumber, std::string fileName)
+{
+    auto igc = flights::parseIgc(text);
+    if (!igc)
+        return Failure { igc.error() };
+    Flight flight;
+    flight.flightNumber = flightNumber;
+    flight.fileName = std::move(fileName);
+    flight.entry = summarizeFlight(*igc, flightNumber);
+    flight.igc = std::move(*igc);
+    while (!text.empty()) {
+        const std::size_t end = text.find('\n');
+        std::string_view line = text.substr(0, end);
+        text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+        if (!line.empty() && line.back() == '\r')
+            line.remove_suffix(1);
+        flight.lines.emplace_back(line);
+    }
+    return flight;
 }
 
 } // namespace corvex::virtualinstrument

@@ -19,21 +19,22 @@ constexpr std::uint8_t locationRecordType = 0xF8;
 constexpr std::uint8_t hRecordType = 0xF5;
 constexpr std::uint8_t gRecordType = 0xF6;
 
-CalendarDate dateOf(const Flight& flight, int dayOffset)
+using flights::IgcFix;
+
+// The date of the flight's first fix.
+CalendarDate firstDate(const Flight& flight)
 {
-    CalendarDate date = flight.igc.date.value_or(CalendarDate { 2000, 1, 1 });
-    for (int i = 0; i < dayOffset; ++i)
-        date = date.nextDay();
-    return date;
+    return flight.igc.fixes.empty() ? fixDate(flight.igc, IgcFix {}) : fixDate(flight.igc, flight.igc.fixes.front());
 }
 
 void timeRecord(ByteWriter& writer, const Flight& flight, const IgcFix& fix)
 {
-    CalendarDate date = dateOf(flight, fix.dayOffset);
+    CalendarDate date = fixDate(flight.igc, fix);
+    const int second = fix.secondOfDay();
     writer.u8(timeRecordType)
-        .u8(static_cast<std::uint8_t>(fix.hour))
-        .u8(static_cast<std::uint8_t>(fix.minute))
-        .u8(static_cast<std::uint8_t>(fix.second))
+        .u8(static_cast<std::uint8_t>(second / 3600))
+        .u8(static_cast<std::uint8_t>(second / 60 % 60))
+        .u8(static_cast<std::uint8_t>(second % 60))
         .u8(static_cast<std::uint8_t>(date.day))
         .u8(static_cast<std::uint8_t>(date.month))
         .u8(static_cast<std::uint8_t>(date.year % 100));
@@ -55,9 +56,11 @@ Bytes digest(const Flight& flight, std::size_t length)
         }
     };
     for (const IgcFix& fix : flight.igc.fixes) {
-        mix(fix.elapsedSeconds());
-        mix(fix.latitude.degreesAndMinutes * 10000LL + fix.latitude.minuteFraction);
-        mix(fix.longitude.degreesAndMinutes * 10000LL + fix.longitude.minuteFraction);
+        const InstrumentCoordinate latitude = instrumentCoordinate(fix.rawLatitude);
+        const InstrumentCoordinate longitude = instrumentCoordinate(fix.rawLongitude);
+        mix(elapsedSeconds(flight.igc, fix));
+        mix(latitude.degreesAndMinutes * 10000LL + latitude.minuteFraction);
+        mix(longitude.degreesAndMinutes * 10000LL + longitude.minuteFraction);
         mix(fix.pressureAltitude * 100000LL + fix.gnssAltitude);
     }
     Bytes bytes;
@@ -86,10 +89,10 @@ bool isSecurityLine(const std::string& line)
 
 } // namespace
 
-std::string aRecordText(const IgcFile& igc, std::uint32_t deviceId)
+std::string aRecordText(const flights::IgcFlight& igc, std::uint32_t deviceId)
 {
     std::string text;
-    for (char c : igc.aRecord) {
+    for (char c : igc.loggerId) {
         if (!std::isalnum(static_cast<unsigned char>(c)) || text.size() == 15)
             break;
         text.push_back(c);
@@ -104,8 +107,8 @@ std::string aRecordText(const IgcFile& igc, std::uint32_t deviceId)
 
 Bytes encodeHRecord(const Flight& flight, const RecorderInfo& recorder)
 {
-    const IgcFile& igc = flight.igc;
-    CalendarDate date = dateOf(flight, 0);
+    const flights::IgcFlight& igc = flight.igc;
+    CalendarDate date = firstDate(flight);
     int accuracy = 50;
     if (auto value = igc.headerValue("FXA"); value && !value->empty() && std::isdigit(static_cast<unsigned char>((*value)[0])))
         accuracy = std::stoi(*value);
@@ -168,19 +171,21 @@ Bytes encodeFlightData(const Flight& flight, TrackLogFormat format, const Record
         writer.bytes(encodeHRecord(flight, recorder));
     for (std::size_t i = 0; i < fixes.size(); ++i) {
         const IgcFix& fix = fixes[i];
-        long long seconds = fix.elapsedSeconds() - base->elapsedSeconds();
-        if (fix.dayOffset != base->dayOffset || seconds < 0 || seconds > 0xFFFF) {
+        long long seconds = fix.time - base->time;
+        if (fixDate(flight.igc, fix) != fixDate(flight.igc, *base) || seconds < 0 || seconds > 0xFFFF) {
             base = &fix;
             timeRecord(writer, flight, fix);
             seconds = 0;
         }
-        auto type = static_cast<std::uint8_t>(locationRecordType + (fix.latitude.negative ? 1 : 0) + (fix.longitude.negative ? 0 : 2));
+        const InstrumentCoordinate latitude = instrumentCoordinate(fix.rawLatitude);
+        const InstrumentCoordinate longitude = instrumentCoordinate(fix.rawLongitude);
+        auto type = static_cast<std::uint8_t>(locationRecordType + (latitude.negative ? 1 : 0) + (longitude.negative ? 0 : 2));
         writer.u8(type)
             .u16be(static_cast<std::uint16_t>(seconds))
-            .u16be(fix.latitude.degreesAndMinutes)
-            .u16be(fix.latitude.minuteFraction)
-            .u16be(fix.longitude.degreesAndMinutes)
-            .u16be(fix.longitude.minuteFraction)
+            .u16be(latitude.degreesAndMinutes)
+            .u16be(latitude.minuteFraction)
+            .u16be(longitude.degreesAndMinutes)
+            .u16be(longitude.minuteFraction)
             .i16be(elevation(fix.pressureAltitude));
         std::int16_t gps = elevation(fix.gnssAltitude);
         if (extension) {
@@ -230,7 +235,7 @@ std::string igcFileName(const Flight& flight, std::uint32_t deviceId)
 {
     std::string aText = aRecordText(flight.igc, deviceId);
     std::string serial = aText.size() >= 5 ? aText.substr(3) : "cvx";
-    CalendarDate date = dateOf(flight, 0);
+    CalendarDate date = firstDate(flight);
     char name[96];
     std::snprintf(name, sizeof name, "%d-%d-%d-XCV-%s-%02d.IGC", date.year, date.month, date.day, serial.c_str(),
         flight.flightNumber % 100);
@@ -242,7 +247,7 @@ std::vector<IgcTextBlock> igcTextBlocks(const Flight& flight, std::uint16_t firm
     bool recent = isRecentIgcFirmware(firmwareVersion);
     std::vector<std::string> data;
     std::vector<std::string> security;
-    for (const std::string& line : flight.igc.lines) {
+    for (const std::string& line : flight.lines) {
         if (line.empty())
             continue;
         std::string kept = line.substr(0, igcTextBlockMaximum);

@@ -33,7 +33,7 @@ constexpr std::uint16_t secondFormatDataOffset = 9 + logFlightHeaderSize + 3;
 // The A-record text of the H record: manufacturer code and serial from the IGC file's
 // A line (at most 15 characters), or "XCV" and the device id when the line has too
 // little to go on.
-std::string aRecordText(const IgcFile& igc, std::uint32_t deviceId);
+std::string aRecordText(const flights::IgcFlight& igc, std::uint32_t deviceId);
 
 // The 166-byte H record of a flight.
 Bytes encodeHRecord(const Flight& flight, const RecorderInfo& recorder);

@@ -155,7 +155,8 @@ TEST(TrackLogFrames, SecondFormatWithTheElevationExtension)
 TEST(TrackLogFrames, TimeRecordsAtMidnightAndLongGaps)
 {
     // 28 February 2016 (a leap year) into 29 February, then a gap of over 18 hours.
-    Flight flight = flightFromIgc("HFDTE280216\n"
+    Flight flight = flightFromIgc("AXCV001\n"
+                               "HFDTE280216\n"
                                "B2359504612250S00712000WA0100001050\n"
                                "B0000104612250S00712000WA0100001050\n"
                                "B1900204612250S00712000WA0100001050\n",
@@ -257,7 +258,7 @@ std::string assemble(const std::vector<IgcTextBlock>& blocks, bool recent, std::
 std::string originalText(const Flight& flight)
 {
     std::string text;
-    for (const std::string& line : flight.igc.lines)
+    for (const std::string& line : flight.lines)
         if (!line.empty())
             text += line + "\r\n";
     return text;

@@ -1,0 +1,328 @@
+// The IGC reader over the shared real files and over texts written here for what those
+// files lack (damage, refusals, midnight, events); the figures against what the files
+// carry themselves (an LX8000's own ground speed) and against a flight along the
+// equator whose lengths are known by hand.
+#include "flights/IgcFlight.h"
+
+#include <GeographicLib/Geodesic.hpp>
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <ctime>
+#include <functional>
+
+using namespace corvex::flights;
+
+namespace {
+
+const std::string igcFolder = CORVEX_TESTDATA_DIR "/igc/";
+
+// Through the C library, not through the reader's calendar.
+std::int64_t utc(const char* text)
+{
+    std::tm fields {};
+    strptime(text, "%Y-%m-%d %H:%M:%S", &fields);
+    return timegm(&fields);
+}
+
+// A B record at `second` seconds after 10:00:00 UTC, from signed minutes × 1000.
+std::string bRecord(int second, int latitude, int longitude, int pressure, int gnss, char validity = 'A')
+{
+    second += 36000;
+    char line[64];
+    std::snprintf(line, sizeof line, "B%02d%02d%02d%02d%05d%c%03d%05d%c%c%05d%05d\n", second / 3600, second / 60 % 60,
+        second % 60, std::abs(latitude) / 60000, std::abs(latitude) % 60000, latitude < 0 ? 'S' : 'N',
+        std::abs(longitude) / 60000, std::abs(longitude) % 60000, longitude < 0 ? 'W' : 'E', validity, pressure, gnss);
+    return line;
+}
+
+} // namespace
+
+TEST(IgcFlight, ReadsEverySharedFlight)
+{
+    struct Expected {
+        const char* file;
+        std::size_t fixes;
+        const char *first, *last, *logger, *pilot, *glider;
+        std::vector<std::string> extensions;
+        std::int32_t latitude, longitude; // the first fix, minutes × 10000
+        int pressure, gnss;
+    };
+    const Expected table[] = {
+        { "654G6NG1.IGC", 9762, "2016-05-04 08:10:42", "2016-05-04 19:04:54", "FLA6NG", "", "ASG-29E (18m)", { "FXA", "SIU" },
+            (50 * 60 + 49) * 10000 + 3150, (6 * 60 + 10) * 10000 + 8990, 48, 230 },
+        // Over midnight UTC in New Zealand: south and east.
+        { "2016-11-08-xcs-aaa-02.igc", 6752, "2016-11-08 22:43:17", "2016-11-09 04:43:01", "XCSAAA", "ARNE MARTIN GUETTLER",
+            "DUO DISCUS", { "FXA", "SIU" }, -((44 * 60 + 29) * 10000 + 2520), (169 * 60 + 59) * 10000 + 3230, 468, 423 },
+        // HFDTEDATE: and a blank after the A record.
+        { "20180427.igc", 1831, "2018-04-27 13:35:15", "2018-04-27 16:03:25", "XGD000", "Stefan Vyparina", "", {},
+            (45 * 60 + 57) * 10000 + 8160, (13 * 60 + 43) * 10000 + 4110, 596, 583 },
+        // LAD and LOD add the ten-thousandths; no pressure sensor.
+        { "lad_lod_extensions.igc", 424, "2023-02-20 16:46:59", "2023-02-20 16:54:18", "XCTb2adde51d8560c30", "Sylvain Pasutto",
+            "GIN GLIDERS Explorer", { "LAD", "LOD" }, (44 * 60 + 58) * 10000 + 828, (5 * 60 + 49) * 10000 + 9883, 0, 1719 },
+        { "20241007TZN.igc", 199, "2024-10-07 06:26:47", "2024-10-07 06:30:05", "XSX004 SKYTRAXX", "Stefan Walter", "", {},
+            (32 * 60 + 5) * 10000 + 6990, (76 * 60 + 42) * 10000 + 3510, 2228, 2387 },
+        { "0asljd01.igc", 4020, "2010-10-28 01:14:58", "2010-10-28 05:39:55", "LXNJD0FLIGHT:1", "Hans-Chr Christensen", "ASG 29E",
+            { "FXA", "ENL", "TAS", "GSP", "TRT", "VAT", "OAT" }, -(36 * 60 * 10000 + 270), (146 * 60 + 20) * 10000 + 7120, 99, 137 },
+    };
+    for (const Expected& want : table) {
+        SCOPED_TRACE(want.file);
+        auto flight = readIgcFile(igcFolder + want.file);
+        ASSERT_TRUE(flight) << flight.error();
+        EXPECT_EQ(flight->fixes.size(), want.fixes);
+        EXPECT_TRUE(flight->problems.empty()) << flight->problems.front().line << ": " << flight->problems.front().message;
+        EXPECT_EQ(flight->fixes.front().time, utc(want.first));
+        EXPECT_EQ(flight->fixes.back().time, utc(want.last));
+        ASSERT_TRUE(flight->date());
+        EXPECT_EQ(flight->loggerId, want.logger);
+        EXPECT_EQ(flight->pilot(), want.pilot);
+        EXPECT_EQ(flight->glider(), want.glider);
+        std::vector<std::string> codes;
+        for (const IgcExtension& extension : flight->fixExtensions)
+            codes.push_back(extension.code);
+        EXPECT_EQ(codes, want.extensions);
+        const IgcFix& fix = flight->fixes.front();
+        EXPECT_EQ(fix.rawLatitude, want.latitude);
+        EXPECT_EQ(fix.rawLongitude, want.longitude);
+        EXPECT_DOUBLE_EQ(fix.latitude, want.latitude / 600000.0);
+        EXPECT_DOUBLE_EQ(fix.longitude, want.longitude / 600000.0);
+        EXPECT_EQ(fix.pressureAltitude, want.pressure);
+        EXPECT_EQ(fix.gnssAltitude, want.gnss);
+        EXPECT_TRUE(std::is_sorted(flight->fixes.begin(), flight->fixes.end(),
+            [](const IgcFix& a, const IgcFix& b) { return a.time < b.time; }));
+    }
+    auto lx = readIgcFile(igcFolder + "0asljd01.igc");
+    ASSERT_TRUE(lx);
+    EXPECT_EQ(lx->fixExtensionValue(0, "VAT"), -2);
+    EXPECT_EQ(lx->fixExtensionValue(0, "OAT"), 240);
+    EXPECT_EQ(lx->fixExtensionValue(2, "GSP"), 283); // B011500: 2.83 km/h, rolling
+    EXPECT_EQ(lx->kExtensions.size(), 2u);
+    EXPECT_EQ(lx->securityLines.size(), 5u);
+    EXPECT_EQ(lx->headerValue("FTY"), "LXNAV,LX8000F");
+}
+
+// Texts written here for what the real files lack.
+TEST(IgcFlight, DamageMidnightAndTheOtherRecords)
+{
+    struct Case {
+        const char* name;
+        std::string text;
+        std::size_t fixes;
+        std::vector<std::size_t> problemLines;
+        std::function<void(const IgcFlight&)> check;
+    };
+    const std::string damaged = "AXCV001\nHFDTE010203\n"
+                                "B1200004612250N00712000WA-001200100\n"
+                                "B12000X4612250N00712000WA0010000100\n" // the time
+                                "B1200104612250S00712000W\n" // too short
+                                "B1200204612250S00712000WV0000000123\n"
+                                "Xnot a record\n"
+                                "B1200304612250N00712000WQ0000000123\n" // the validity
+                                "B2500004612250N00712000WA0000000123\n" // hour 25
+                                "B1200404699250N00712000WA0000000123\n"; // minute 99
+    auto checkDamaged = [](const IgcFlight& flight) {
+        EXPECT_EQ(flight.fixes[0].time, utc("2003-02-01 12:00:00"));
+        EXPECT_EQ(flight.fixes[0].pressureAltitude, -12);
+        EXPECT_LT(flight.fixes[0].longitude, 0);
+        EXPECT_FALSE(flight.fixes[1].valid);
+        EXPECT_LT(flight.fixes[1].latitude, 0);
+        EXPECT_EQ(flight.fixes[1].gnssAltitude, 123);
+    };
+    std::string crlf, cr;
+    for (char c : damaged) {
+        crlf += c == '\n' ? "\r\n" : std::string(1, c);
+        cr += c == '\n' ? '\r' : c;
+    }
+    const std::vector<std::size_t> damagedLines { 4, 5, 7, 8, 9, 10 };
+    const Case cases[] = {
+        { "damaged lines, LF", damaged, 2, damagedLines, checkDamaged },
+        { "damaged lines, CR LF", crlf, 2, damagedLines, checkDamaged },
+        { "damaged lines, CR", cr, 2, damagedLines, checkDamaged },
+        { "midnight, a step back and the new year",
+            "AXCV001\nHFDTE311216\nB2359500000000N00000000EA0000000000\nE235955FLYlaunch \n"
+            "B2359400000000N00000000EA0000000000\nB0000100000000N00000000EA0000000000\nE000012PEV\n",
+            3, {}, [](const IgcFlight& flight) {
+                EXPECT_EQ(flight.fixes[1].time, utc("2016-12-31 23:59:40"));
+                EXPECT_EQ(flight.fixes[2].time, utc("2017-01-01 00:00:10"));
+                ASSERT_EQ(flight.events.size(), 2u);
+                EXPECT_EQ(flight.events[0].time, utc("2016-12-31 23:59:55"));
+                EXPECT_EQ(flight.events[0].code, "FLY");
+                EXPECT_EQ(flight.events[0].text, "launch");
+                EXPECT_EQ(flight.events[1].time, utc("2017-01-01 00:00:12"));
+            } },
+        { "extensions and the records kept as written",
+            "AXCV001\nHFDTEDATE:200223,03\nI033636LAD3737LOD3840ENL\nJ010812WDI\nC200223\n"
+            "B1646594458082N00549988EA000000171983123\nK164700270\nLXCVcomment\n"
+            "B1647004458082S00549988WA000000171947\nI012020XYZ\nGABCDEF\n",
+            2, { 10 }, [](const IgcFlight& flight) {
+                EXPECT_EQ(flight.fixes[0].rawLatitude, (44 * 60 + 58) * 10000 + 828);
+                EXPECT_EQ(flight.fixes[1].rawLatitude, -((44 * 60 + 58) * 10000 + 824));
+                EXPECT_EQ(flight.fixes[1].rawLongitude, -((5 * 60 + 49) * 10000 + 9887));
+                EXPECT_EQ(flight.fixExtensionValue(0, "ENL"), 123);
+                EXPECT_EQ(flight.fixExtensionValue(1, "ENL"), std::nullopt); // the record ends before it
+                ASSERT_EQ(flight.kExtensions.size(), 1u);
+                EXPECT_EQ(flight.kExtensions[0].start, 7u);
+                EXPECT_EQ(flight.comments, std::vector<std::string> { "XCVcomment" });
+                EXPECT_EQ(flight.securityLines, std::vector<std::string> { "ABCDEF" });
+                ASSERT_EQ(flight.otherRecords.size(), 2u);
+                EXPECT_EQ(flight.otherRecords[1].line, 7u);
+                EXPECT_EQ(flight.otherRecords[1].text, "K164700270");
+            } },
+        { "headers: the recorder's wins, ISO-8859-1, a bad date",
+            "AXCV001  \r\nHOPLTPILOT:Observer\r\nHFPLTPILOTINCHARGE: J\xF6rg \r\nHFGTYGLIDERTYPE:LS\t8\r\nHFDTE310216\r\n"
+            "HFX\r\nI013035ABC\r\n"
+            "B0000100000000N00000000EA0000000000\r\n",
+            1, { 5, 6, 7 }, [](const IgcFlight& flight) {
+                EXPECT_EQ(flight.loggerId, "XCV001");
+                EXPECT_EQ(flight.pilot(), "J\xC3\xB6rg");
+                EXPECT_EQ(flight.glider(), "LS 8"); // no control character reaches a name
+                EXPECT_FALSE(flight.year);
+                EXPECT_EQ(flight.fixes[0].time, 10); // no date: the clock starts on 1 January 1970
+                EXPECT_TRUE(flight.fixExtensions.empty());
+            } },
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.name);
+        auto flight = parseIgc(test.text);
+        ASSERT_TRUE(flight) << flight.error();
+        ASSERT_EQ(flight->fixes.size(), test.fixes);
+        std::vector<std::size_t> lines;
+        for (const IgcLineProblem& problem : flight->problems)
+            lines.push_back(problem.line);
+        EXPECT_EQ(lines, test.problemLines);
+        test.check(*flight);
+    }
+}
+
+TEST(IgcFlight, RefusesWhatIsNoIgcText)
+{
+    const std::pair<std::string, const char*> table[] = {
+        { "", "empty" },
+        { " \r\n\n", "empty" },
+        { std::string("AXCV001\nB12\0\n", 13), "binary" },
+        { "HFDTE010203\nB1200004612250N00712000WA0010000100\n", "no A record" },
+        { "AXCV001\nHFDTE010203\nLnothing\n", "no fix" },
+        { "AXCV001\nHFDTE010203\nB1200004612250N00712000W\n", "every B record is damaged (line 3" },
+    };
+    for (const auto& [text, reason] : table) {
+        auto flight = parseIgc(text);
+        ASSERT_FALSE(flight) << reason;
+        EXPECT_NE(flight.error().find(reason), std::string::npos) << flight.error();
+    }
+    for (const std::string& path : { igcFolder + "missing.igc", igcFolder, std::string(CORVEX_TESTDATA_DIR "/openair/openair.txt") }) {
+        auto flight = readIgcFile(path);
+        ASSERT_FALSE(flight);
+        EXPECT_EQ(flight.error().rfind(path + ": ", 0), 0u) << flight.error();
+    }
+
+    // A file of damage lists a readable number of its lines.
+    std::string flood = "AXCV001\n" + bRecord(0, 0, 0, 0, 0);
+    for (int i = 0; i < 1500; ++i)
+        flood += "B broken\n";
+    auto flight = parseIgc(flood);
+    ASSERT_TRUE(flight);
+    ASSERT_EQ(flight->problems.size(), 1001u);
+    EXPECT_EQ(flight->problems.back().line, 1003u);
+    EXPECT_EQ(flight->problems.back().message, "500 more bad lines from here on, not listed");
+}
+
+// Five minutes walking at 1.5 m/s, ten minutes flying east along the equator at 0.1
+// minutes of longitude per 10 s (climbing 3 m/s, then sinking 2 m/s), five minutes
+// standing still. On the equator a leg is the equatorial radius times its angle.
+TEST(FlightFigures, FlightAlongTheEquator)
+{
+    for (bool pressureSensor : { true, false }) {
+        SCOPED_TRACE(pressureSensor ? "pressure and GNSS" : "GNSS only");
+        std::string text = "AXCV001\nHFDTE050714\nHFPLTPILOT:Jane\nHFGTYGLIDERTYPE:Ventus\n";
+        int longitude = 0, altitude = 100;
+        for (int i = 0; i < 120; ++i) {
+            if (i > 0 && i <= 30)
+                longitude += 8; // 14.8 m
+            else if (i > 30 && i <= 90) {
+                longitude += 100;
+                altitude += i <= 60 ? 30 : -20;
+            }
+            text += bRecord(i * 10, 0, longitude, pressureSensor ? altitude : 0, altitude + 50);
+        }
+        auto flight = parseIgc(text);
+        ASSERT_TRUE(flight);
+        const FlightFigures figures = computeFigures(*flight);
+        const double sixMinutesOfLongitude = 6378137.0 * 0.1 * 3.14159265358979323846 / 180;
+        EXPECT_TRUE(figures.movementDetected);
+        EXPECT_EQ(figures.takeoffTime, utc("2014-07-05 10:05:00"));
+        EXPECT_EQ(figures.landingTime, utc("2014-07-05 10:15:00"));
+        EXPECT_EQ(figures.durationSeconds, 600);
+        EXPECT_EQ(figures.takeoffIndex, 30u);
+        EXPECT_EQ(figures.landingIndex, 90u);
+        EXPECT_DOUBLE_EQ(figures.takeoff.longitude, 0.24 / 60);
+        EXPECT_NEAR(figures.trackLengthMetres, sixMinutesOfLongitude, 1e-6);
+        EXPECT_NEAR(figures.takeoffToLandingMetres, sixMinutesOfLongitude, 1e-6);
+        EXPECT_EQ(figures.maxPressureAltitude, pressureSensor ? std::optional(1000) : std::nullopt);
+        EXPECT_EQ(figures.minPressureAltitude, pressureSensor ? std::optional(100) : std::nullopt);
+        EXPECT_EQ(figures.maxGnssAltitude, 1050);
+        EXPECT_EQ(figures.minGnssAltitude, 150);
+        EXPECT_DOUBLE_EQ(figures.bestClimb, 3.0);
+        EXPECT_DOUBLE_EQ(figures.bestSink, -2.0);
+        EXPECT_EQ(figures.pilot + figures.glider + figures.instrument, "JaneVentusXCV001");
+    }
+
+    // Too few fixes to see flight: the first and last valid fix stand for it.
+    auto tiny = parseIgc("AXCV001\nHFDTE050714\n" + bRecord(0, 100, 100, 0, 0, 'V') + bRecord(10, 2000, 3000, 0, 0)
+        + bRecord(20, 2010, 3010, 0, 0) + bRecord(30, 2020, 3030, 0, 0, 'V'));
+    ASSERT_TRUE(tiny);
+    const FlightFigures figures = computeFigures(*tiny);
+    EXPECT_FALSE(figures.movementDetected);
+    EXPECT_EQ(figures.takeoffIndex, 1u);
+    EXPECT_EQ(figures.landingIndex, 2u);
+    EXPECT_EQ(figures.durationSeconds, 10);
+    EXPECT_FALSE(figures.maxPressureAltitude);
+    EXPECT_FALSE(figures.maxGnssAltitude);
+}
+
+// Every shared flight: the short legs against GeographicLib's full inverse problem, and
+// the LX8000's own ground speed (its GSP extension, hundredths of km/h) around the
+// take-off and landing found.
+TEST(FlightFigures, SharedFlights)
+{
+    const auto& geodesic = GeographicLib::Geodesic::WGS84();
+    for (const char* file : { "654G6NG1.IGC", "2016-11-08-xcs-aaa-02.igc", "20180427.igc", "lad_lod_extensions.igc",
+             "20241007TZN.igc", "0asljd01.igc" }) {
+        SCOPED_TRACE(file);
+        auto flight = readIgcFile(igcFolder + file);
+        ASSERT_TRUE(flight);
+        const FlightFigures figures = computeFigures(*flight);
+        double length = 0;
+        const IgcFix* previous = nullptr;
+        for (std::size_t i = figures.takeoffIndex; i <= figures.landingIndex; ++i) {
+            const IgcFix& fix = flight->fixes[i];
+            if (!fix.valid)
+                continue;
+            double leg = 0;
+            if (previous)
+                geodesic.Inverse(previous->latitude, previous->longitude, fix.latitude, fix.longitude, leg);
+            length += leg;
+            previous = &fix;
+        }
+        EXPECT_NEAR(figures.trackLengthMetres, length, length * 1e-7);
+        EXPECT_EQ(figures.maxPressureAltitude.has_value(), std::string(file) != "lad_lod_extensions.igc");
+    }
+
+    auto lx = readIgcFile(igcFolder + "0asljd01.igc");
+    ASSERT_TRUE(lx);
+    const FlightFigures figures = computeFigures(*lx);
+    auto speed = [&](std::size_t i) { return lx->fixExtensionValue(i, "GSP").value_or(-1) / 100.0; }; // km/h
+    auto fastestWithin = [&](std::size_t from, std::int64_t seconds) {
+        double fastest = 0;
+        for (std::size_t i = 0; i < lx->fixes.size(); ++i) {
+            if (std::abs(lx->fixes[i].time - lx->fixes[from].time - seconds / 2) <= std::abs(seconds / 2))
+                fastest = std::max(fastest, speed(i));
+        }
+        return fastest;
+    };
+    EXPECT_LT(speed(figures.takeoffIndex), 10); // still on the ground, towed within the minute
+    EXPECT_GT(fastestWithin(figures.takeoffIndex, 60), 90);
+    EXPECT_LT(speed(figures.landingIndex), 20); // rolling out, on final approach a minute before
+    EXPECT_GT(fastestWithin(figures.landingIndex, -60), 70);
+    EXPECT_EQ(figures.minPressureAltitude, 99);
+    EXPECT_EQ(figures.maxPressureAltitude, 1610);
+}
