@@ -6,7 +6,7 @@
 #include "airspaces/AirspacesTransferService.h"
 #include "airspaces/OpenAirConverter.h"
 #include "airspaces/WSAirspaces.h"
-#include "platform/qt/MapBaseLayer.h"
+#include "map/qt/MapBaseLayer.h"
 #include "platform/qt/PreferencesStore.h"
 #include "platform/qt/QtHttpClient.h"
 #include "platform/VendorEndpoints.h"

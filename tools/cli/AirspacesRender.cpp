@@ -2,7 +2,7 @@
 
 #include "airspaces/AirspacesMap.h"
 
-#include "platform/qt/MapBaseLayer.h"
+#include "map/qt/MapBaseLayer.h"
 
 #include <QEventLoop>
 #include <QPainter>

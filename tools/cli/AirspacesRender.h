@@ -1,8 +1,8 @@
 #pragma once
 
 #include "airspaces/Airspaces.h"
-#include "platform/MapGeometry.h"
-#include "platform/qt/MapPainter.h"
+#include "map/MapGeometry.h"
+#include "map/qt/MapPainter.h"
 
 #include <QImage>
 #include <QSize>

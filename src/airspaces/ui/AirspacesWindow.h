@@ -4,7 +4,7 @@
 #include "device/DeviceError.h"
 #include "airspaces/AirspacesSoap.h"
 #include "base/Bytes.h"
-#include "platform/ui/MapView.h"
+#include "map/ui/MapView.h"
 
 #include <QString>
 #include <QWidget>

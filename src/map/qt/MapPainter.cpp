@@ -1,7 +1,7 @@
-#include "platform/qt/MapPainter.h"
+#include "map/qt/MapPainter.h"
 
-#include "platform/qt/MapBaseLayer.h"
-#include "platform/qt/OfflineGeography.h"
+#include "map/qt/MapBaseLayer.h"
+#include "map/qt/OfflineGeography.h"
 
 #include <QPainter>
 #include <QPainterPath>

@@ -1,6 +1,6 @@
 #include "MapTestSupport.h"
 
-#include "platform/qt/MapPainter.h"
+#include "map/qt/MapPainter.h"
 
 #include <QPainter>
 

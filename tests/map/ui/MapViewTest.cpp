@@ -1,10 +1,10 @@
 #include "MapTestSupport.h"
 #include "QtTestHelpers.h"
 
-#include "platform/qt/MapBaseLayer.h"
+#include "map/qt/MapBaseLayer.h"
+#include "map/ui/MapView.h"
 #include "platform/qt/PreferencesStore.h"
 #include "platform/qt/QtHttpClient.h"
-#include "platform/ui/MapView.h"
 
 #include <QApplication>
 #include <QMouseEvent>

@@ -1,7 +1,7 @@
 #pragma once
 
+#include "map/MapGeometry.h"
 #include "platform/HttpClient.h"
-#include "platform/MapGeometry.h"
 
 #include <QCache>
 #include <QDateTime>

@@ -1,7 +1,7 @@
-#include "platform/ui/MapView.h"
+#include "map/ui/MapView.h"
 
-#include "platform/qt/MapBaseLayer.h"
-#include "platform/qt/MapPainter.h"
+#include "map/qt/MapBaseLayer.h"
+#include "map/qt/MapPainter.h"
 
 #include <QMouseEvent>
 #include <QPainter>

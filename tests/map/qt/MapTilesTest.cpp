@@ -1,8 +1,8 @@
 #include "VendorServerProcess.h"
 #include "support/QtTestHelpers.h"
 
-#include "platform/qt/MapBaseLayer.h"
-#include "platform/qt/MapPainter.h"
+#include "map/qt/MapBaseLayer.h"
+#include "map/qt/MapPainter.h"
 #include "platform/qt/PreferencesStore.h"
 #include "platform/qt/QtHttpClient.h"
 

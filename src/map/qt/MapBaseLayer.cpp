@@ -1,4 +1,4 @@
-#include "platform/qt/MapBaseLayer.h"
+#include "map/qt/MapBaseLayer.h"
 
 #include "platform/qt/PreferencesStore.h"
 
