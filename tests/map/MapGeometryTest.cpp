@@ -1,4 +1,5 @@
 #include "map/MapGeometry.h"
+#include "map/MapProjection.h"
 
 #include <gtest/gtest.h>
 
@@ -86,6 +87,48 @@ TEST(MapGeometry, OverlayBoundsItsPoints)
     const MapOverlay empty(MapOverlay::Kind::Polyline, {});
     EXPECT_TRUE(empty.boundingMapRect().isNull());
     EXPECT_TRUE(empty.points().empty());
+}
+
+TEST(MapProjection, ViewportPlacesPointsAndFitsRectanglesWithAMargin)
+{
+    // 400 × 200 pixels showing 800 × 400 units from (1000, 2000): two units a pixel.
+    const MapViewport viewport(400, 200, { 1000, 2000, 800, 400 });
+    ASSERT_TRUE(viewport.isValid());
+    const PixelPoint pixel = viewport.pixelFor(MapPoint { 1100, 2050 });
+    EXPECT_DOUBLE_EQ(pixel.x, 50);
+    EXPECT_DOUBLE_EQ(pixel.y, 25);
+    const MapPoint back = viewport.mapPointAt({ 50, 25 });
+    EXPECT_DOUBLE_EQ(back.x, 1100);
+    EXPECT_DOUBLE_EQ(back.y, 2050);
+    const MapRect grown = viewport.mapRectWithMargin(10);
+    EXPECT_DOUBLE_EQ(grown.x, 980);
+    EXPECT_DOUBLE_EQ(grown.width, 840);
+    EXPECT_FALSE(MapViewport(0, 200, { 0, 0, 1, 1 }).isValid());
+    EXPECT_FALSE(MapViewport(400, 200, MapRect::null()).isValid());
+
+    struct Case {
+        MapRect bounds;
+        double margin;
+        double expected; // units per pixel of a 400 × 200 area, from 1 to 1000
+    };
+    const Case cases[] = {
+        { { 0, 0, 800, 100 }, 0, 2 },     // the width decides
+        { { 0, 0, 100, 800 }, 0, 4 },     // the height decides
+        { { 0, 0, 800, 100 }, 100, 4 },   // 200 pixels left across
+        { { 0, 0, 800, 100 }, 300, 2 },   // no room left: the margin is dropped
+        { { 5, 5, 0, 0 }, 20, 1 },        // a point: the closest zoom
+        { { 0, 0, 1e9, 10 }, 0, 1000 },   // the farthest zoom
+        { MapRect::null(), 0, 1 },
+    };
+    for (const Case& c : cases) {
+        EXPECT_DOUBLE_EQ(unitsPerPixelFitting(c.bounds, 400, 200, c.margin, 1, 1000), c.expected)
+            << c.bounds.width << " x " << c.bounds.height << ", margin " << c.margin;
+    }
+    const MapRect fitted = mapRectFitting({ 100, 100, 800, 100 }, 400, 200, 100, 1, 1000);
+    EXPECT_DOUBLE_EQ(fitted.x + fitted.width / 2, 500);
+    EXPECT_DOUBLE_EQ(fitted.y + fitted.height / 2, 150);
+    EXPECT_DOUBLE_EQ(fitted.width, 1600);
+    EXPECT_TRUE(mapRectFitting(MapRect::null(), 400, 200, 0, 1, 1000).isNull());
 }
 
 } // namespace

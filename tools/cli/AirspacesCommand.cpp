@@ -335,7 +335,7 @@ int runRender(CliContext& context)
         return FileError;
     }
     printHeader(context.out, *set);
-    context.out << "Drawn: " << painter.lastDrawnOverlayCount() << " of " << scene.overlays().size() << " overlays, mode " << mode
+    context.out << "Drawn: " << scene.layer().lastDrawnOverlayCount() << " of " << scene.overlays().size() << " overlays, mode " << mode
                 << ", over " << baseMap << "\n"
                 << output << " (" << size->width() << "x" << size->height() << ")\n";
     return Success;

@@ -6,7 +6,7 @@
 // crowded machine the elapsed time waits for a core), then the peak resident memory.
 // The cases:
 //   redraw        the fitted view, overlays drawn anew every frame
-//   redraw-cached the fitted view again, the painter's overlay image reused
+//   redraw-cached the fitted view again, the overlay layer's image reused
 //   pan           the view moved by 20 pixels per frame, round a square, as a drag does
 //   zoom          the view scaled by 1.1 per frame, in then back out
 #include "AirspacesRender.h"
@@ -70,23 +70,24 @@ double cpuMilliseconds()
     return static_cast<double>(now.tv_sec) * 1e3 + static_cast<double>(now.tv_nsec) * 1e-6;
 }
 
-void report(const char* name, const Frames& frames, std::size_t drawn)
+void report(const char* name, const Frames& frames, const std::string& drawn)
 {
     const std::vector<double>& milliseconds = frames.elapsed;
     std::printf("%-14s frames %4zu  median %7.2f ms  p95 %7.2f ms  max %7.2f ms  CPU median %7.2f ms  p95 %7.2f ms  "
-                "overlays drawn (last) %zu\n",
+                "%s\n",
         name, milliseconds.size(), percentile(milliseconds, 0.5), percentile(milliseconds, 0.95),
         *std::max_element(milliseconds.begin(), milliseconds.end()), percentile(frames.cpu, 0.5),
-        percentile(frames.cpu, 0.95), drawn);
+        percentile(frames.cpu, 0.95), drawn.c_str());
 }
 
 // One frame as a widget's paint event makes it: a new QPainter on the target, one paint.
-void timeFrame(cli::AirspacesScene& scene, MapPainter& painter, QImage& target, const MapRect& visible, Frames& frames)
+void timeFrame(const std::vector<MapLayer*>& layers, MapPainter& painter, QImage& target, const MapRect& visible,
+    Frames& frames)
 {
     const double cpu = cpuMilliseconds();
     const auto start = std::chrono::steady_clock::now();
     QPainter framePainter(&target);
-    painter.paint(framePainter, target.size(), visible, scene.overlays(), scene.styleAt(), nullptr);
+    painter.paint(framePainter, target.size(), visible, layers);
     framePainter.end();
     frames.elapsed.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
     frames.cpu.push_back(cpuMilliseconds() - cpu);
@@ -97,6 +98,85 @@ MapRect scaledAboutCentre(const MapRect& rect, double factor)
     const double centreX = rect.x + rect.width / 2;
     const double centreY = rect.y + rect.height / 2;
     return { centreX - rect.width * factor / 2, centreY - rect.height * factor / 2, rect.width * factor, rect.height * factor };
+}
+
+// The pan and zoom cases; drawn() describes what the last frame drew.
+void panAndZoom(const Settings& settings, const std::vector<MapLayer*>& layers, MapPainter& painter, QImage& target,
+    const MapRect& fitted, const std::function<std::string()>& drawn)
+{
+    // Round a square: right, down, left, up, so the view stays over the scene. A drag
+    // moves the view by whole pixels: 20 per frame.
+    Frames frames;
+    const double step = 20 * fitted.width / settings.size.width();
+    MapRect view = fitted;
+    for (int i = 0; i < settings.panSteps; ++i) {
+        const int side = (i * 4 / settings.panSteps) % 4;
+        view.x += side == 0 ? step : side == 2 ? -step : 0;
+        view.y += side == 1 ? step : side == 3 ? -step : 0;
+        timeFrame(layers, painter, target, view, frames);
+    }
+    report("pan", frames, drawn());
+
+    frames = {};
+    view = fitted;
+    for (int i = 0; i < settings.zoomSteps; ++i) {
+        view = scaledAboutCentre(view, i < settings.zoomSteps / 2 ? 1 / 1.1 : 1.1);
+        timeFrame(layers, painter, target, view, frames);
+    }
+    report("zoom", frames, drawn());
+}
+
+int runAirspaces(const Settings& settings)
+{
+    QFile file(settings.setPath);
+    if (!file.open(QIODevice::ReadOnly)) {
+        std::fprintf(stderr, "cannot read %s\n", qPrintable(settings.setPath));
+        return 1;
+    }
+    const QByteArray contents = file.readAll();
+    SilentLog log;
+    auto set = Airspaces::initWithDataInInternalFormat(Bytes(contents.begin(), contents.end()), log);
+    if (!set) {
+        std::fprintf(stderr, "%s is not an airspaces set\n", qPrintable(settings.setPath));
+        return 1;
+    }
+
+    const auto buildStart = std::chrono::steady_clock::now();
+    cli::AirspacesScene scene(*set, settings.mode);
+    const double buildMilliseconds
+        = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - buildStart).count();
+    std::size_t points = 0;
+    for (const auto& overlay : scene.overlays())
+        points += overlay->points().size();
+    std::printf("set %s: %lld bytes, %zu overlays, %zu points; mode %d, %dx%d; overlays built in %.2f ms\n",
+        qPrintable(settings.setPath), static_cast<long long>(contents.size()), scene.overlays().size(), points, settings.mode,
+        settings.size.width(), settings.size.height(), buildMilliseconds);
+
+    QImage target(settings.size, QImage::Format_ARGB32_Premultiplied);
+    target.fill(Qt::white);
+    MapPainter painter;
+    OverlayLayer& layer = scene.layer();
+    const std::vector<MapLayer*> layers { &layer };
+    const MapRect fitted = cli::visibleMapRectFitting(scene.fittedMapRect(), settings.size);
+    const auto drawn = [&] { return "overlays drawn (last) " + std::to_string(layer.lastDrawnOverlayCount()); };
+
+    // The first frame pays for fonts and caches; it is not counted.
+    Frames frames;
+    timeFrame(layers, painter, target, fitted, frames);
+    frames = {};
+    for (int i = 0; i < settings.redraws; ++i) {
+        layer.restyle();
+        timeFrame(layers, painter, target, fitted, frames);
+    }
+    report("redraw", frames, drawn());
+
+    frames = {};
+    for (int i = 0; i < settings.redraws; ++i)
+        timeFrame(layers, painter, target, fitted, frames);
+    report("redraw-cached", frames, drawn());
+
+    panAndZoom(settings, layers, painter, target, fitted, drawn);
+    return 0;
 }
 
 bool parseArguments(const QStringList& arguments, Settings& settings)
@@ -140,70 +220,9 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "usage: map-bench SET [--mode N] [--size WxH] [--redraws N] [--pan N] [--zoom N]\n");
         return 1;
     }
-    QFile file(settings.setPath);
-    if (!file.open(QIODevice::ReadOnly)) {
-        std::fprintf(stderr, "cannot read %s\n", qPrintable(settings.setPath));
-        return 1;
-    }
-    const QByteArray contents = file.readAll();
-    SilentLog log;
-    auto set = Airspaces::initWithDataInInternalFormat(Bytes(contents.begin(), contents.end()), log);
-    if (!set) {
-        std::fprintf(stderr, "%s is not an airspaces set\n", qPrintable(settings.setPath));
-        return 1;
-    }
-
-    const auto buildStart = std::chrono::steady_clock::now();
-    cli::AirspacesScene scene(*set, settings.mode);
-    const double buildMilliseconds
-        = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - buildStart).count();
-    std::size_t points = 0;
-    for (const auto& overlay : scene.overlays())
-        points += overlay->points().size();
-    std::printf("set %s: %lld bytes, %zu overlays, %zu points; mode %d, %dx%d; overlays built in %.2f ms\n",
-        qPrintable(settings.setPath), static_cast<long long>(contents.size()), scene.overlays().size(), points, settings.mode,
-        settings.size.width(), settings.size.height(), buildMilliseconds);
-
-    QImage target(settings.size, QImage::Format_ARGB32_Premultiplied);
-    target.fill(Qt::white);
-    MapPainter painter;
-    const MapRect fitted = cli::visibleMapRectFitting(scene.fittedMapRect(), settings.size);
-
-    // The first frame pays for fonts and caches; it is not counted.
-    Frames frames;
-    timeFrame(scene, painter, target, fitted, frames);
-    frames = {};
-    for (int i = 0; i < settings.redraws; ++i) {
-        painter.invalidateOverlays();
-        timeFrame(scene, painter, target, fitted, frames);
-    }
-    report("redraw", frames, painter.lastDrawnOverlayCount());
-
-    frames = {};
-    for (int i = 0; i < settings.redraws; ++i)
-        timeFrame(scene, painter, target, fitted, frames);
-    report("redraw-cached", frames, painter.lastDrawnOverlayCount());
-
-    // Round a square: right, down, left, up, so the view stays over the set. A drag
-    // moves the view by whole pixels: 20 per frame.
-    frames = {};
-    const double step = 20 * fitted.width / settings.size.width();
-    MapRect view = fitted;
-    for (int i = 0; i < settings.panSteps; ++i) {
-        const int side = (i * 4 / settings.panSteps) % 4;
-        view.x += side == 0 ? step : side == 2 ? -step : 0;
-        view.y += side == 1 ? step : side == 3 ? -step : 0;
-        timeFrame(scene, painter, target, view, frames);
-    }
-    report("pan", frames, painter.lastDrawnOverlayCount());
-
-    frames = {};
-    view = fitted;
-    for (int i = 0; i < settings.zoomSteps; ++i) {
-        view = scaledAboutCentre(view, i < settings.zoomSteps / 2 ? 1 / 1.1 : 1.1);
-        timeFrame(scene, painter, target, view, frames);
-    }
-    report("zoom", frames, painter.lastDrawnOverlayCount());
+    const int result = runAirspaces(settings);
+    if (result != 0)
+        return result;
 
     rusage usage {};
     getrusage(RUSAGE_SELF, &usage);
