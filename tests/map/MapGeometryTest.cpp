@@ -1,4 +1,5 @@
 #include "map/MapGeometry.h"
+#include "map/MapMarkers.h"
 #include "map/MapProjection.h"
 
 #include <gtest/gtest.h>
@@ -129,6 +130,41 @@ TEST(MapProjection, ViewportPlacesPointsAndFitsRectanglesWithAMargin)
     EXPECT_DOUBLE_EQ(fitted.y + fitted.height / 2, 150);
     EXPECT_DOUBLE_EQ(fitted.width, 1600);
     EXPECT_TRUE(mapRectFitting(MapRect::null(), 400, 200, 0, 1, 1000).isNull());
+}
+
+TEST(MapMarkers, HitTakesTheNearestWithinTheRadiusAndTheTopOneOfAPlace)
+{
+    // A view 1° of longitude per 100 pixels around the equator.
+    const MapPoint west = mapPointForCoordinate({ 0, 0 });
+    const MapPoint east = mapPointForCoordinate({ 0, 4 });
+    const double unitsPerPixel = (east.x - west.x) / 400;
+    const MapViewport viewport(400, 200, { west.x, west.y - 100 * unitsPerPixel, 400 * unitsPerPixel, 200 * unitsPerPixel });
+    const std::vector<MapMarker> markers {
+        { MapMarker::Kind::Point, { 0, 1 }, "A" },
+        { MapMarker::Kind::Point, { 0, 1.1 }, "B" },
+        { MapMarker::Kind::TakeOff, { 0, 3 }, {} },
+        { MapMarker::Kind::Cursor, { 0, 3 }, {} },
+    };
+    const PixelPoint a = viewport.pixelFor(markers[0].position);
+    EXPECT_NEAR(a.x, 100, 1e-6);
+    EXPECT_NEAR(a.y, 100, 1e-6);
+    struct Case {
+        PixelPoint pixel;
+        double radius;
+        std::optional<std::size_t> expected;
+    };
+    const Case cases[] = {
+        { { 100, 100 }, 10, 0 },
+        { { 104, 103 }, 10, 0 },        // 5 pixels from A, 7.6 from B
+        { { 106, 100 }, 10, 1 },        // nearer B
+        { { 100, 111 }, 10, std::nullopt },
+        { { 300, 100 }, 10, 3 },        // the cursor is drawn over the take-off
+        { { 200, 100 }, 90, 1 },        // far from all but B within a wide radius
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(markerAt(markers, viewport, c.pixel, c.radius), c.expected) << c.pixel.x << ", " << c.pixel.y;
+    EXPECT_EQ(markerAt(markers, MapViewport(), { 100, 100 }, 10), std::nullopt);
+    EXPECT_EQ(markerAt({}, viewport, { 100, 100 }, 10), std::nullopt);
 }
 
 } // namespace
