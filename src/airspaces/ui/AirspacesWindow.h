@@ -4,8 +4,8 @@
 #include "device/DeviceError.h"
 #include "airspaces/AirspacesSoap.h"
 #include "base/Bytes.h"
+#include "map/ui/MapView.h"
 #include "platform/OperationContext.h"
-#include "platform/ui/MapView.h"
 
 #include <QString>
 #include <QWidget>

@@ -1,10 +1,11 @@
 #include "MapTestSupport.h"
 #include "QtTestHelpers.h"
 
-#include "platform/qt/MapBaseLayer.h"
+#include "map/qt/MapBaseLayer.h"
+#include "map/qt/MapLayer.h"
+#include "map/ui/MapView.h"
 #include "platform/qt/PreferencesStore.h"
 #include "platform/qt/QtHttpClient.h"
-#include "platform/ui/MapView.h"
 
 #include <QApplication>
 #include <QMouseEvent>
@@ -32,6 +33,14 @@ public:
     }
     std::map<const MapOverlay*, int> questions;
     std::optional<std::size_t> lastIndex;
+};
+
+// A layer that covers a rectangle and draws nothing.
+class BoundsLayer final : public MapLayer {
+public:
+    void paint(QPainter&, const MapViewport&) override { }
+    MapRect boundingMapRect() const override { return bounds; }
+    MapRect bounds = MapRect::null();
 };
 
 MapOverlays someOverlays(int count)
@@ -186,6 +195,72 @@ TEST(MapView, MapTypeReachesTheBaseLayerWhicheverComesFirst)
     view.setMapType(MapType::Satellite);
     EXPECT_EQ(view.mapType(), MapType::Satellite);
     EXPECT_EQ(layer->mapType(), MapType::Satellite);
+}
+
+TEST(MapView, LayersStackInOrderAndFitToOneWithAMargin)
+{
+    MapView view;
+    view.resize(400, 200);
+    auto lower = std::make_shared<BoundsLayer>();
+    auto upper = std::make_shared<BoundsLayer>();
+    view.addLayer(lower);
+    view.addLayer(upper);
+    view.addLayer(nullptr);
+    EXPECT_EQ(view.layers(), (std::vector<std::shared_ptr<MapLayer>> { lower, upper }));
+    // Added again, a layer goes to the top; removed, it is gone.
+    view.addLayer(lower);
+    EXPECT_EQ(view.layers(), (std::vector<std::shared_ptr<MapLayer>> { upper, lower }));
+    view.removeLayer(upper);
+    EXPECT_EQ(view.layers(), (std::vector<std::shared_ptr<MapLayer>> { lower }));
+
+    // Nothing to fit to: the view stays.
+    const MapRect before = view.visibleMapRect();
+    view.fitToLayer(*lower);
+    EXPECT_TRUE(view.visibleMapRect().originEquals(before));
+
+    // 4° wide and 1° high: the width decides, the margin left free at the ends.
+    const MapPoint northWest = mapPointForCoordinate({ 46, 6 });
+    const MapPoint southEast = mapPointForCoordinate({ 45, 10 });
+    lower->bounds = { northWest.x, northWest.y, southEast.x - northWest.x, southEast.y - northWest.y };
+    for (const int margin : { 0, 24, 40 }) {
+        view.fitToLayer(*lower, margin);
+        const MapViewport viewport = view.viewport();
+        const PixelPoint west = viewport.pixelFor(Coordinate { 45, 6 });
+        const PixelPoint east = viewport.pixelFor(Coordinate { 45.5, 10 });
+        EXPECT_NEAR(west.x, margin, 1e-6) << margin;
+        EXPECT_NEAR(east.x, 400 - margin, 1e-6) << margin;
+        const PixelPoint north = viewport.pixelFor(Coordinate { 46, 6 });
+        EXPECT_GT(north.y, margin) << margin;
+        EXPECT_NEAR(view.coordinateAt(QPointF(200, 100)).longitude, 8, 1e-9) << margin;
+    }
+}
+
+TEST(MapView, ClickGivesTheCoordinateUnderTheCursorADragDoesNot)
+{
+    MapView view;
+    view.resize(400, 200);
+    view.setVisibleMapRect({ 1e7, 1e7, 8e5, 4e5 }, false);
+    std::vector<Coordinate> clicks;
+    QObject::connect(&view, &MapView::mapClicked, [&](Coordinate coordinate) { clicks.push_back(coordinate); });
+    const auto press = [&](QPointF from, QPointF to) {
+        QMouseEvent down(QEvent::MouseButtonPress, from, view.mapToGlobal(from), Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+        QMouseEvent move(QEvent::MouseMove, to, view.mapToGlobal(to), Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+        QMouseEvent up(QEvent::MouseButtonRelease, to, view.mapToGlobal(to), Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(&view, &down);
+        if (from != to)
+            QApplication::sendEvent(&view, &move);
+        QApplication::sendEvent(&view, &up);
+    };
+    const Coordinate underCursor = view.coordinateAt(QPointF(100, 50));
+    press(QPointF(100, 50), QPointF(100, 50));
+    // A hand's tremble is still a click, on the place it was pressed on.
+    press(QPointF(100, 50), QPointF(101, 51));
+    press(QPointF(100, 50), QPointF(160, 50));
+    ASSERT_EQ(clicks.size(), 2u);
+    for (const Coordinate& click : clicks) {
+        EXPECT_NEAR(click.latitude, underCursor.latitude, 1e-9);
+        EXPECT_NEAR(click.longitude, underCursor.longitude, 1e-9);
+    }
 }
 
 } // namespace

@@ -1,8 +1,8 @@
 #include "VendorServerProcess.h"
 #include "support/QtTestHelpers.h"
 
-#include "platform/qt/MapBaseLayer.h"
-#include "platform/qt/MapPainter.h"
+#include "map/qt/MapBaseLayer.h"
+#include "map/qt/MapPainter.h"
 #include "platform/qt/PreferencesStore.h"
 #include "platform/qt/QtHttpClient.h"
 
@@ -49,7 +49,8 @@ Painted paintLayer(MapBaseLayer& layer)
     Painted painted { QImage(worldSize, QImage::Format_RGB32), false };
     painted.image.fill(Qt::white);
     QPainter painter(&painted.image);
-    painted.tilesShown = layer.paint(painter, worldSize, world);
+    layer.paint(painter, MapViewport(worldSize.width(), worldSize.height(), world));
+    painted.tilesShown = layer.tilesShownInLastPaint();
     return painted;
 }
 
@@ -88,7 +89,7 @@ TEST_F(MapTiles, ArriveOnceEachArePaintedAndCachedOnDisk)
 {
     auto layer = makeLayer();
     int repaints = 0;
-    QObject::connect(layer.get(), &MapBaseLayer::repaintNeeded, [&] { ++repaints; });
+    QObject::connect(layer.get(), &MapLayer::changed, [&] { ++repaints; });
 
     EXPECT_FALSE(paintLayer(*layer).tilesShown);
     // Painting again and again while the tiles are on their way asks for none twice.
@@ -185,7 +186,7 @@ TEST(MapPainterWithTiles, ShowsTheAttributionOnlyOverTiles)
     const auto paintWith = [&](MapBaseLayer* baseLayer) {
         QImage image(size, QImage::Format_ARGB32_Premultiplied);
         QPainter painter(&image);
-        MapPainter().paint(painter, size, world, {}, {}, baseLayer);
+        MapPainter().paint(painter, size, world, { baseLayer });
         return image;
     };
     const QImage withTiles = paintWith(&layer);

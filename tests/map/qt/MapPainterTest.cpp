@@ -1,10 +1,13 @@
 #include "MapTestSupport.h"
 
-#include "platform/qt/MapPainter.h"
+#include "map/qt/MapPainter.h"
+#include "map/qt/OverlayLayer.h"
 
 #include <QPainter>
 
 #include <gtest/gtest.h>
+
+#include <functional>
 
 namespace corvex {
 namespace {
@@ -24,30 +27,34 @@ MapRect equatorView()
     return { northWest.x, northWest.y, width, width * imageSize.height() / imageSize.width() };
 }
 
-struct Painted {
-    QImage image;
+// Overlays in an overlay layer, styled from a list, painted alone over the offline
+// geography.
+class Scene {
+public:
+    Scene(const MapOverlays& overlays, std::vector<MapOverlayStyle> styles)
+    {
+        layer.addOverlays(overlays);
+        layer.setStyleAt([this, styles = std::move(styles)](std::size_t index) {
+            ++styleQuestions;
+            return index < styles.size() ? styles[index] : MapOverlayStyle {};
+        });
+    }
+
+    QImage paint(const MapRect& visible = equatorView())
+    {
+        QImage image(imageSize, QImage::Format_ARGB32_Premultiplied);
+        QPainter painter(&image);
+        MapPainter().paint(painter, imageSize, visible, { &layer });
+        return image;
+    }
+
+    OverlayLayer layer;
     int styleQuestions { 0 };
 };
 
-Painted paintScene(MapPainter& painter, const MapOverlays& overlays, const std::vector<MapOverlayStyle>& styles,
-    const MapRect& visible = equatorView())
+QImage paintScene(const MapOverlays& overlays, const std::vector<MapOverlayStyle>& styles, const MapRect& visible = equatorView())
 {
-    Painted painted;
-    painted.image = QImage(imageSize, QImage::Format_ARGB32_Premultiplied);
-    QPainter qpainter(&painted.image);
-    painter.paint(qpainter, imageSize, visible, overlays,
-        [&](std::size_t index) {
-            ++painted.styleQuestions;
-            return index < styles.size() ? styles[index] : MapOverlayStyle {};
-        },
-        nullptr);
-    return painted;
-}
-
-Painted paintScene(const MapOverlays& overlays, const std::vector<MapOverlayStyle>& styles, const MapRect& visible = equatorView())
-{
-    MapPainter painter;
-    return paintScene(painter, overlays, styles, visible);
+    return Scene(overlays, styles).paint(visible);
 }
 
 QColor blend(QColor under, const MapColor& over)
@@ -60,32 +67,31 @@ TEST(MapPainter, TranslucentPolygonBlendsInsideAndStrokesItsEdge)
 {
     const MapColor fill { 1, 0, 0, 0.2 };
     const auto square = makeSquare(MapOverlay::Kind::Polygon, -5, -5, 5, 5);
-    const Painted background = paintScene({}, {});
-    const Painted painted = paintScene({ square }, { { MapColor { 1, 0, 0, 1 }, fill, 3.0 } });
+    const QImage background = paintScene({}, {});
+    const QImage painted = paintScene({ square }, { { MapColor { 1, 0, 0, 1 }, fill, 3.0 } });
 
     const MapRect visible = equatorView();
     // Inside, away from the graticule's line through the centre.
-    const QPoint inside = pixelFor(mapPointForCoordinate({ 2.5, 2.5 }), visible, painted.image);
-    EXPECT_TRUE(colorNear(painted.image.pixelColor(inside), blend(background.image.pixelColor(inside), fill)))
-        << painted.image.pixelColor(inside).name().toStdString();
+    const QPoint inside = pixelFor(mapPointForCoordinate({ 2.5, 2.5 }), visible, painted);
+    EXPECT_TRUE(colorNear(painted.pixelColor(inside), blend(background.pixelColor(inside), fill)))
+        << painted.pixelColor(inside).name().toStdString();
 
-    const QPoint westEdge = pixelFor(mapPointForCoordinate({ 2.5, -5 }), visible, painted.image);
-    EXPECT_TRUE(colorNear(painted.image.pixelColor(westEdge), QColor(255, 0, 0)))
-        << painted.image.pixelColor(westEdge).name().toStdString();
+    const QPoint westEdge = pixelFor(mapPointForCoordinate({ 2.5, -5 }), visible, painted);
+    EXPECT_TRUE(colorNear(painted.pixelColor(westEdge), QColor(255, 0, 0))) << painted.pixelColor(westEdge).name().toStdString();
 
-    const QPoint outside = pixelFor(mapPointForCoordinate({ 2.5, -10 }), visible, painted.image);
-    EXPECT_EQ(painted.image.pixelColor(outside), background.image.pixelColor(outside));
+    const QPoint outside = pixelFor(mapPointForCoordinate({ 2.5, -10 }), visible, painted);
+    EXPECT_EQ(painted.pixelColor(outside), background.pixelColor(outside));
 }
 
 TEST(MapPainter, UnstyledLineIsThinAndDark)
 {
     const auto line = makeOverlay(MapOverlay::Kind::Polyline, { { 2.5, -10 }, { 2.5, 10 } });
-    const Painted painted = paintScene({ line }, {});
-    const QPoint onLine = pixelFor(mapPointForCoordinate({ 2.5, 3 }), equatorView(), painted.image);
-    const QColor color = painted.image.pixelColor(onLine);
+    const QImage painted = paintScene({ line }, {});
+    const QPoint onLine = pixelFor(mapPointForCoordinate({ 2.5, 3 }), equatorView(), painted);
+    const QColor color = painted.pixelColor(onLine);
     EXPECT_LT(color.lightness(), 150) << color.name().toStdString();
     // One pixel wide: three pixels off the line is the background again.
-    EXPECT_GT(painted.image.pixelColor(onLine + QPoint(0, 3)).lightness(), 190);
+    EXPECT_GT(painted.pixelColor(onLine + QPoint(0, 3)).lightness(), 190);
 }
 
 TEST(MapPainter, LaterOverlaysPaintOverEarlierOnes)
@@ -94,11 +100,11 @@ TEST(MapPainter, LaterOverlaysPaintOverEarlierOnes)
     const MapColor green { 0, 1, 0, 1 };
     const auto first = makeSquare(MapOverlay::Kind::Polygon, -5, -5, 5, 5);
     const auto second = makeSquare(MapOverlay::Kind::Polygon, 0, 0, 10, 10);
-    const Painted painted = paintScene({ first, second }, { { blue, blue, 1.0 }, { green, green, 1.0 } });
-    const QPoint shared = pixelFor(mapPointForCoordinate({ 2.5, 2.5 }), equatorView(), painted.image);
-    EXPECT_TRUE(colorNear(painted.image.pixelColor(shared), QColor(0, 255, 0)));
-    const QPoint firstOnly = pixelFor(mapPointForCoordinate({ -2.5, -2.5 }), equatorView(), painted.image);
-    EXPECT_TRUE(colorNear(painted.image.pixelColor(firstOnly), QColor(0, 0, 255)));
+    const QImage painted = paintScene({ first, second }, { { blue, blue, 1.0 }, { green, green, 1.0 } });
+    const QPoint shared = pixelFor(mapPointForCoordinate({ 2.5, 2.5 }), equatorView(), painted);
+    EXPECT_TRUE(colorNear(painted.pixelColor(shared), QColor(0, 255, 0)));
+    const QPoint firstOnly = pixelFor(mapPointForCoordinate({ -2.5, -2.5 }), equatorView(), painted);
+    EXPECT_TRUE(colorNear(painted.pixelColor(firstOnly), QColor(0, 0, 255)));
 }
 
 // Enough overlays that a redraw paints them in runs on several threads: the runs'
@@ -115,15 +121,15 @@ TEST(MapPainter, ManyOverlaysStackInOrderWhenPaintedInParallel)
         styles.push_back({ red, red, 3.0 });
     }
     styles.back() = { MapColor { 0, 1, 0, 1 }, halfBlue, 3.0 };
-    MapPainter painter;
-    const Painted painted = paintScene(painter, overlays, styles);
-    EXPECT_EQ(painter.lastDrawnOverlayCount(), 300u);
+    Scene scene(overlays, styles);
+    const QImage painted = scene.paint();
+    EXPECT_EQ(scene.layer.lastDrawnOverlayCount(), 300u);
 
-    const QPoint inside = pixelFor(mapPointForCoordinate({ 2.5, 2.5 }), equatorView(), painted.image);
-    EXPECT_TRUE(colorNear(painted.image.pixelColor(inside), blend(QColor(255, 0, 0), halfBlue)))
-        << painted.image.pixelColor(inside).name().toStdString();
-    const QPoint edge = pixelFor(mapPointForCoordinate({ 2.5, -5 }), equatorView(), painted.image);
-    EXPECT_TRUE(colorNear(painted.image.pixelColor(edge), QColor(0, 255, 0))) << painted.image.pixelColor(edge).name().toStdString();
+    const QPoint inside = pixelFor(mapPointForCoordinate({ 2.5, 2.5 }), equatorView(), painted);
+    EXPECT_TRUE(colorNear(painted.pixelColor(inside), blend(QColor(255, 0, 0), halfBlue)))
+        << painted.pixelColor(inside).name().toStdString();
+    const QPoint edge = pixelFor(mapPointForCoordinate({ 2.5, -5 }), equatorView(), painted);
+    EXPECT_TRUE(colorNear(painted.pixelColor(edge), QColor(0, 255, 0))) << painted.pixelColor(edge).name().toStdString();
 }
 
 TEST(MapPainter, OverlaysOutsideTheViewAreNeitherStyledNorPainted)
@@ -132,30 +138,44 @@ TEST(MapPainter, OverlaysOutsideTheViewAreNeitherStyledNorPainted)
     const auto farAway = makeSquare(MapOverlay::Kind::Polygon, 40, 100, 50, 110);
     const auto empty = makeOverlay(MapOverlay::Kind::Polyline, {});
     const auto inView = makeOverlay(MapOverlay::Kind::Polyline, { { 1, 1 }, { 2, 2 } });
-    const Painted background = paintScene({}, {});
-    const Painted painted = paintScene({ farAway, empty }, { { red, red, 2.0 } });
-    EXPECT_EQ(painted.styleQuestions, 0);
-    EXPECT_EQ(painted.image, background.image);
+    const QImage background = paintScene({}, {});
+    Scene outside({ farAway, empty }, { { red, red, 2.0 } });
+    EXPECT_EQ(outside.paint(), background);
+    EXPECT_EQ(outside.styleQuestions, 0);
 
-    MapPainter painter;
-    const Painted mixed = paintScene(painter, { farAway, inView, empty }, {});
+    Scene mixed({ farAway, inView, empty }, {});
+    mixed.paint();
     EXPECT_EQ(mixed.styleQuestions, 1);
-    EXPECT_EQ(painter.lastDrawnOverlayCount(), 1u);
+    EXPECT_EQ(mixed.layer.lastDrawnOverlayCount(), 1u);
 }
 
-TEST(MapPainter, OverlayLayerIsReusedUntilInvalidated)
+TEST(MapPainter, OverlayImageIsReusedUntilTheOverlaysOrTheViewChange)
 {
-    const MapOverlays overlays { makeSquare(MapOverlay::Kind::Polygon, -5, -5, 5, 5) };
-    MapPainter painter;
-    EXPECT_EQ(paintScene(painter, overlays, {}).styleQuestions, 1);
-    EXPECT_EQ(paintScene(painter, overlays, {}).styleQuestions, 0);
-    painter.invalidateOverlays();
-    EXPECT_EQ(paintScene(painter, overlays, {}).styleQuestions, 1);
-    // A zoom draws anew.
+    Scene scene({ makeSquare(MapOverlay::Kind::Polygon, -5, -5, 5, 5) }, {});
     MapRect zoomed = equatorView();
     zoomed.width /= 2;
     zoomed.height /= 2;
-    EXPECT_EQ(paintScene(painter, overlays, {}, zoomed).styleQuestions, 1);
+    struct Step {
+        const char* name;
+        std::function<void()> change;
+        MapRect visible;
+        std::size_t drawn;
+        int styleQuestions; // so far
+    };
+    const Step steps[] = {
+        { "first paint", [] { }, equatorView(), 1, 1 },
+        { "same view: the kept image", [] { }, equatorView(), 0, 1 },
+        { "restyled: asked again", [&] { scene.layer.restyle(); }, equatorView(), 1, 2 },
+        { "zoomed: drawn anew, styles kept", [] { }, zoomed, 1, 2 },
+        { "an overlay added", [&] { scene.layer.addOverlays({ makeSquare(MapOverlay::Kind::Polygon, 0, 0, 1, 1) }); }, zoomed, 2, 3 },
+        { "all removed", [&] { scene.layer.removeAllOverlays(); }, zoomed, 0, 3 },
+    };
+    for (const Step& step : steps) {
+        step.change();
+        scene.paint(step.visible);
+        EXPECT_EQ(scene.layer.lastDrawnOverlayCount(), step.drawn) << step.name;
+        EXPECT_EQ(scene.styleQuestions, step.styleQuestions) << step.name;
+    }
 }
 
 TEST(MapPainter, MoveByWholePixelsPaintsOnlyTheUncoveredStripsAndMatchesAFullPaint)
@@ -177,13 +197,14 @@ TEST(MapPainter, MoveByWholePixelsPaintsOnlyTheUncoveredStripsAndMatchesAFullPai
     const double unitsPerPixel = start.width / imageSize.width();
     const MapRect moved { start.x - 37 * unitsPerPixel, start.y + 23 * unitsPerPixel, start.width, start.height };
 
-    MapPainter panning;
-    const Painted first = paintScene(panning, overlays, styles, start);
-    const Painted afterMove = paintScene(panning, overlays, styles, moved);
-    const Painted fresh = paintScene(overlays, styles, moved);
-    EXPECT_LT(afterMove.styleQuestions, first.styleQuestions / 2);
-    EXPECT_GT(afterMove.styleQuestions, 0);
-    EXPECT_EQ(afterMove.image, fresh.image);
+    Scene panning(overlays, styles);
+    panning.paint(start);
+    const std::size_t drawnFirst = panning.layer.lastDrawnOverlayCount();
+    const QImage afterMove = panning.paint(moved);
+    const QImage fresh = paintScene(overlays, styles, moved);
+    EXPECT_LT(panning.layer.lastDrawnOverlayCount(), drawnFirst / 2);
+    EXPECT_GT(panning.layer.lastDrawnOverlayCount(), 0u);
+    EXPECT_EQ(afterMove, fresh);
 }
 
 TEST(MapPainter, ScaleBarAndGraticuleSteps)
@@ -236,8 +257,8 @@ int geographyPixels(const QImage& image)
 
 TEST(OfflineGeography, DrawsLandWithoutTilesOrNetwork)
 {
-    const QImage europe = paintScene({}, {}, viewOf(62, -12, 35, 30)).image;
-    const QImage atlantic = paintScene({}, {}, viewOf(45, -50, 30, -35)).image;
+    const QImage europe = paintScene({}, {}, viewOf(62, -12, 35, 30));
+    const QImage atlantic = paintScene({}, {}, viewOf(45, -50, 30, -35));
     EXPECT_GT(geographyPixels(europe), 2000);
     EXPECT_LT(geographyPixels(atlantic), 20);
 }

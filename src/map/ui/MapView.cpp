@@ -1,8 +1,11 @@
-#include "platform/ui/MapView.h"
+#include "map/ui/MapView.h"
 
-#include "platform/qt/MapBaseLayer.h"
-#include "platform/qt/MapPainter.h"
+#include "map/qt/MapBaseLayer.h"
+#include "map/qt/MapLayer.h"
+#include "map/qt/MapPainter.h"
+#include "map/qt/OverlayLayer.h"
 
+#include <QApplication>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QResizeEvent>
@@ -12,8 +15,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <unordered_map>
-#include <unordered_set>
 
 namespace corvex {
 
@@ -25,30 +26,28 @@ constexpr double minimumUnitsPerPixel = 1.0;
 constexpr double maximumUnitsPerPixel = mapWorldSize / 128.0;
 constexpr int animationMilliseconds = 250;
 
-// The scale at which rect fits into a view of that size.
-double fittingUnitsPerPixel(const MapRect& rect, QSize size)
+// The scale at which rect fits into a view of that size with margin pixels free around.
+double fittingUnitsPerPixel(const MapRect& rect, QSize size, int margin)
 {
-    return std::clamp(std::max(rect.width / std::max(1, size.width()), rect.height / std::max(1, size.height())),
-        minimumUnitsPerPixel, maximumUnitsPerPixel);
+    return unitsPerPixelFitting(rect, size.width(), size.height(), margin, minimumUnitsPerPixel, maximumUnitsPerPixel);
 }
 
 } // namespace
 
 struct MapView::Private {
-    MapOverlays overlays;
-    std::unordered_map<const MapOverlay*, std::size_t> indexByOverlay;
-    // Parallel to overlays: the delegate's answer, asked once.
-    std::vector<std::optional<MapOverlayStyle>> styles;
+    OverlayLayer overlays;
+    std::vector<std::shared_ptr<MapLayer>> layers;
     MapViewDelegate* delegate { nullptr };
 
     // The view is its centre and its scale, so that a resize keeps the centre.
     MapPoint centre { mapWorldSize / 2, mapWorldSize / 2 };
     double unitsPerPixel { mapWorldSize / 512.0 };
 
-    // The rectangle last given to setVisibleMapRect, until the user moves the map: a
-    // resize fits it again, so that a map filled before its window is laid out still
-    // shows all of it.
+    // The rectangle last fitted (setVisibleMapRect, fitMapRect) and its margin, until the
+    // user moves the map: a resize fits it again, so that a map filled before its window
+    // is laid out still shows all of it.
     std::optional<MapRect> fittedRect;
+    int fittedMargin { 0 };
 
     QVariantAnimation animation;
     MapPoint animationStartCentre;
@@ -62,17 +61,11 @@ struct MapView::Private {
 
     std::optional<QPointF> dragOrigin;
     MapPoint dragOriginCentre;
+    // The press has moved farther than a click may: the release is the end of a drag.
+    bool dragged { false };
 
     QToolButton* zoomInButton { nullptr };
     QToolButton* zoomOutButton { nullptr };
-
-    void reindex()
-    {
-        indexByOverlay.clear();
-        indexByOverlay.reserve(overlays.size());
-        for (std::size_t index = 0; index < overlays.size(); ++index)
-            indexByOverlay.emplace(overlays[index].get(), index);
-    }
 };
 
 MapView::MapView(QWidget* parent)
@@ -82,6 +75,11 @@ MapView::MapView(QWidget* parent)
     setMouseTracking(false);
     setMinimumSize(160, 120);
     setFocusPolicy(Qt::WheelFocus);
+
+    d->overlays.setStyleAt([this](std::size_t index) {
+        return d->delegate ? d->delegate->rendererForOverlay(*this, *d->overlays.overlays()[index]) : MapOverlayStyle {};
+    });
+    connect(&d->overlays, &MapLayer::changed, this, qOverload<>(&QWidget::update));
 
     d->zoomInButton = new QToolButton(this);
     d->zoomInButton->setText(QStringLiteral("+"));
@@ -120,60 +118,51 @@ void MapView::setDelegate(MapViewDelegate* delegate)
 
 const MapOverlays& MapView::overlays() const
 {
-    return d->overlays;
+    return d->overlays.overlays();
 }
 
 std::optional<std::size_t> MapView::indexOfOverlay(const MapOverlay& overlay) const
 {
-    const auto found = d->indexByOverlay.find(&overlay);
-    if (found == d->indexByOverlay.end())
-        return std::nullopt;
-    return found->second;
+    return d->overlays.indexOfOverlay(overlay);
 }
 
 void MapView::addOverlays(const MapOverlays& overlays)
 {
-    d->overlays.reserve(d->overlays.size() + overlays.size());
-    for (const auto& overlay : overlays) {
-        if (!overlay)
-            continue;
-        d->indexByOverlay.emplace(overlay.get(), d->overlays.size());
-        d->overlays.push_back(overlay);
-        d->styles.emplace_back();
-    }
-    d->painter.invalidateOverlays();
-    update();
+    d->overlays.addOverlays(overlays);
 }
 
 void MapView::removeOverlays(const MapOverlays& overlays)
 {
-    std::unordered_set<const MapOverlay*> removed;
-    removed.reserve(overlays.size());
-    for (const auto& overlay : overlays)
-        removed.insert(overlay.get());
-    MapOverlays kept;
-    std::vector<std::optional<MapOverlayStyle>> keptStyles;
-    kept.reserve(d->overlays.size());
-    keptStyles.reserve(d->overlays.size());
-    for (std::size_t index = 0; index < d->overlays.size(); ++index) {
-        if (removed.contains(d->overlays[index].get()))
-            continue;
-        kept.push_back(std::move(d->overlays[index]));
-        keptStyles.push_back(std::move(d->styles[index]));
-    }
-    d->overlays = std::move(kept);
-    d->styles = std::move(keptStyles);
-    d->reindex();
-    d->painter.invalidateOverlays();
-    update();
+    d->overlays.removeOverlays(overlays);
 }
 
 void MapView::removeAllOverlays()
 {
-    d->overlays.clear();
-    d->styles.clear();
-    d->indexByOverlay.clear();
-    d->painter.invalidateOverlays();
+    d->overlays.removeAllOverlays();
+}
+
+const std::vector<std::shared_ptr<MapLayer>>& MapView::layers() const
+{
+    return d->layers;
+}
+
+void MapView::addLayer(std::shared_ptr<MapLayer> layer)
+{
+    if (!layer)
+        return;
+    removeLayer(layer);
+    connect(layer.get(), &MapLayer::changed, this, qOverload<>(&QWidget::update));
+    d->layers.push_back(std::move(layer));
+    update();
+}
+
+void MapView::removeLayer(const std::shared_ptr<MapLayer>& layer)
+{
+    const auto found = std::find(d->layers.begin(), d->layers.end(), layer);
+    if (found == d->layers.end())
+        return;
+    disconnect(layer.get(), nullptr, this, nullptr);
+    d->layers.erase(found);
     update();
 }
 
@@ -186,11 +175,17 @@ MapRect MapView::visibleMapRect() const
 
 void MapView::setVisibleMapRect(const MapRect& rect, bool animated)
 {
+    fitMapRect(rect, 0, animated);
+}
+
+void MapView::fitMapRect(const MapRect& rect, int marginPixels, bool animated)
+{
     if (rect.isNull())
         return;
     d->fittedRect = rect;
+    d->fittedMargin = std::max(0, marginPixels);
     const MapPoint centre { rect.x + rect.width / 2, rect.y + rect.height / 2 };
-    const double unitsPerPixel = fittingUnitsPerPixel(rect, size());
+    const double unitsPerPixel = fittingUnitsPerPixel(rect, size(), d->fittedMargin);
     d->animation.stop();
     if (!animated || !isVisible()) {
         d->centre = centre;
@@ -204,6 +199,21 @@ void MapView::setVisibleMapRect(const MapRect& rect, bool animated)
     d->animationEndCentre = centre;
     d->animationEndUnitsPerPixel = unitsPerPixel;
     d->animation.start();
+}
+
+void MapView::fitToLayer(const MapLayer& layer, int marginPixels, bool animated)
+{
+    fitMapRect(layer.boundingMapRect(), marginPixels, animated);
+}
+
+MapViewport MapView::viewport() const
+{
+    return MapViewport(std::max(1, width()), std::max(1, height()), visibleMapRect());
+}
+
+Coordinate MapView::coordinateAt(QPointF position) const
+{
+    return viewport().coordinateAt({ position.x(), position.y() });
 }
 
 MapType MapView::mapType() const
@@ -226,16 +236,14 @@ void MapView::setBaseLayer(std::shared_ptr<MapBaseLayer> baseLayer)
     d->baseLayer = std::move(baseLayer);
     if (d->baseLayer) {
         d->baseLayer->setMapType(d->mapType);
-        connect(d->baseLayer.get(), &MapBaseLayer::repaintNeeded, this, qOverload<>(&QWidget::update));
+        connect(d->baseLayer.get(), &MapLayer::changed, this, qOverload<>(&QWidget::update));
     }
     update();
 }
 
 void MapView::redraw()
 {
-    std::fill(d->styles.begin(), d->styles.end(), std::nullopt);
-    d->painter.invalidateOverlays();
-    update();
+    d->overlays.restyle();
 }
 
 void MapView::zoomIn()
@@ -252,15 +260,15 @@ void MapView::zoomOut()
 
 void MapView::paintEvent(QPaintEvent*)
 {
+    std::vector<MapLayer*> stack;
+    stack.reserve(d->layers.size() + 2);
+    if (d->baseLayer)
+        stack.push_back(d->baseLayer.get());
+    stack.push_back(&d->overlays);
+    for (const auto& layer : d->layers)
+        stack.push_back(layer.get());
     QPainter painter(this);
-    d->painter.paint(painter, size(), visibleMapRect(), d->overlays,
-        [this](std::size_t index) {
-            std::optional<MapOverlayStyle>& style = d->styles[index];
-            if (!style)
-                style = d->delegate ? d->delegate->rendererForOverlay(*this, *d->overlays[index]) : MapOverlayStyle {};
-            return *style;
-        },
-        d->baseLayer.get());
+    d->painter.paint(painter, size(), visibleMapRect(), stack);
 }
 
 void MapView::resizeEvent(QResizeEvent* event)
@@ -270,7 +278,7 @@ void MapView::resizeEvent(QResizeEvent* event)
         const MapRect rect = *d->fittedRect;
         d->animation.stop();
         d->centre = { rect.x + rect.width / 2, rect.y + rect.height / 2 };
-        d->unitsPerPixel = fittingUnitsPerPixel(rect, size());
+        d->unitsPerPixel = fittingUnitsPerPixel(rect, size(), d->fittedMargin);
     }
     const int margin = 8;
     d->zoomInButton->move(width() - margin - d->zoomInButton->width(), margin);
@@ -288,6 +296,7 @@ void MapView::mousePressEvent(QMouseEvent* event)
     d->fittedRect.reset();
     d->dragOrigin = event->position();
     d->dragOriginCentre = d->centre;
+    d->dragged = false;
     setCursor(Qt::ClosedHandCursor);
 }
 
@@ -298,6 +307,8 @@ void MapView::mouseMoveEvent(QMouseEvent* event)
         return;
     }
     const QPointF moved = event->position() - *d->dragOrigin;
+    if (moved.manhattanLength() > QApplication::startDragDistance())
+        d->dragged = true;
     d->centre = { d->dragOriginCentre.x - moved.x() * d->unitsPerPixel, d->dragOriginCentre.y - moved.y() * d->unitsPerPixel };
     update();
     emit visibleMapRectChanged();
@@ -311,6 +322,8 @@ void MapView::mouseReleaseEvent(QMouseEvent* event)
     }
     d->dragOrigin.reset();
     unsetCursor();
+    if (!d->dragged)
+        emit mapClicked(coordinateAt(event->position()));
 }
 
 void MapView::wheelEvent(QWheelEvent* event)

@@ -1,4 +1,4 @@
-#include "platform/qt/MapBaseLayer.h"
+#include "map/qt/MapBaseLayer.h"
 
 #include "platform/qt/PreferencesStore.h"
 
@@ -34,7 +34,7 @@ int typeIndex(MapType type)
 } // namespace
 
 MapBaseLayer::MapBaseLayer(HttpClient& httpClient, const PreferencesStore& preferences, Options options, QObject* parent)
-    : QObject(parent)
+    : MapLayer(parent)
     , m_httpClient(httpClient)
     , m_preferences(preferences)
     , m_options(std::move(options))
@@ -52,7 +52,7 @@ MapBaseLayer::MapBaseLayer(HttpClient& httpClient, const PreferencesStore& prefe
             m_tiles.clear();
             m_wanted.clear();
             m_failedUntil.clear();
-            emit repaintNeeded();
+            emit changed();
         }
     });
 }
@@ -84,7 +84,7 @@ void MapBaseLayer::setMapType(MapType type)
         return;
     m_mapType = type;
     m_wanted.clear();
-    emit repaintNeeded();
+    emit changed();
 }
 
 MapType MapBaseLayer::sourceType() const
@@ -143,13 +143,15 @@ const MapBaseLayer::CachedTile* MapBaseLayer::cachedTile(const TileKey& key)
     return kept;
 }
 
-bool MapBaseLayer::paint(QPainter& painter, QSize size, const MapRect& visible)
+void MapBaseLayer::paint(QPainter& painter, const MapViewport& viewport)
 {
-    if (urlTemplate().isEmpty() || size.isEmpty() || !(visible.width > 0) || !(visible.height > 0))
-        return false;
+    m_tilesShown = false;
+    if (urlTemplate().isEmpty() || !viewport.isValid())
+        return;
 
+    const MapRect& visible = viewport.visible();
     // The zoom whose tiles come closest to their own size on screen.
-    const double unitsPerPixel = visible.width / size.width();
+    const double unitsPerPixel = visible.width / viewport.width();
     const int z = std::clamp(static_cast<int>(std::lround(std::log2(mapWorldSize / (tileSize * unitsPerPixel)))), 0, maximumZoom);
     const int tilesAcross = 1 << z;
     const double tileUnits = mapWorldSize / tilesAcross;
@@ -158,8 +160,8 @@ bool MapBaseLayer::paint(QPainter& painter, QSize size, const MapRect& visible)
     const int firstY = std::max(0, static_cast<int>(std::floor(visible.y / tileUnits)));
     const int lastY = std::min(tilesAcross - 1, static_cast<int>(std::floor((visible.y + visible.height) / tileUnits)));
 
-    const double scaleX = size.width() / visible.width;
-    const double scaleY = size.height() / visible.height;
+    const double scaleX = viewport.scaleX();
+    const double scaleY = viewport.scaleY();
     const MapType type = sourceType();
     const QDateTime now = QDateTime::currentDateTime();
     std::deque<TileKey> wanted;
@@ -190,7 +192,7 @@ bool MapBaseLayer::paint(QPainter& painter, QSize size, const MapRect& visible)
     // Only what this view still needs is asked for: tiles scrolled past are dropped.
     m_wanted = std::move(wanted);
     startRequests();
-    return drewTile;
+    m_tilesShown = drewTile;
 }
 
 void MapBaseLayer::startRequests()
@@ -233,7 +235,7 @@ void MapBaseLayer::finishRequest(const TileKey& key, const HttpResponse& respons
             file.commit();
         }
         m_tiles.insert(key, new CachedTile { std::move(image), false });
-        emit repaintNeeded();
+        emit changed();
     }
     startRequests();
 }

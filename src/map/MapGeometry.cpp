@@ -1,4 +1,4 @@
-#include "platform/MapGeometry.h"
+#include "map/MapGeometry.h"
 
 #include <algorithm>
 #include <cmath>

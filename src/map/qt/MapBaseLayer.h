@@ -1,14 +1,13 @@
 #pragma once
 
+#include "map/MapGeometry.h"
+#include "map/qt/MapLayer.h"
 #include "platform/HttpClient.h"
-#include "platform/MapGeometry.h"
 
 #include <QCache>
 #include <QDateTime>
 #include <QHash>
 #include <QImage>
-#include <QObject>
-#include <QSize>
 #include <QString>
 
 #include <chrono>
@@ -25,14 +24,14 @@ class PreferencesStore;
 // "{y}" in the template are replaced), fetched over the program's HttpClient, kept in
 // memory and in a disk cache (<cache folder>/<type>/<z>/<x>/<y>.png), and painted under
 // the overlays. Painting never waits: it draws the tiles at hand, asks for the missing
-// ones, and repaintNeeded() says when one came (or the type or template changed) so
-// that the map paints again.
+// ones, and changed() says when one came (or the type or template changed) so that the
+// map paints again.
 //
 // The templates are the preferences "mapTileURLStandard", "mapTileURLSatellite" and
 // "mapTileURLHybrid", their attributions "mapTileAttributionStandard", ... An empty
 // template falls back to the standard one (and its attribution and cache folder). They
 // are read again whenever the store changes.
-class MapBaseLayer final : public QObject {
+class MapBaseLayer final : public MapLayer {
     Q_OBJECT
 public:
     struct Options {
@@ -64,16 +63,14 @@ public:
     // The cache folder of the current type's tiles.
     QString tileFolder() const;
 
-    // Draws the tiles at hand for visible (a size-pixel area of the plane, as
-    // MapPainter::paint takes it) and asks for those missing. True when at least one
-    // tile was drawn.
-    bool paint(QPainter& painter, QSize size, const MapRect& visible);
+    // Draws the tiles at hand for the viewport and asks for those missing.
+    void paint(QPainter& painter, const MapViewport& viewport) override;
+    // Whether the last paint drew a tile: the attribution is owed only then.
+    bool tilesShownInLastPaint() const { return m_tilesShown; }
+    QString shownAttribution() const override { return m_tilesShown ? attribution() : QString(); }
 
     // How many tile requests were sent since the layer was made.
     int requestsSent() const { return m_requestsSent; }
-
-signals:
-    void repaintNeeded();
 
 private:
     struct TileKey {
@@ -111,6 +108,7 @@ private:
     // Tiles that failed are not asked for again until this time has passed.
     QHash<TileKey, QDateTime> m_failedUntil;
     int m_requestsSent { 0 };
+    bool m_tilesShown { false };
 };
 
 } // namespace corvex

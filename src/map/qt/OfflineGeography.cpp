@@ -1,7 +1,7 @@
-#include "platform/qt/OfflineGeography.h"
+#include "map/qt/OfflineGeography.h"
 
-#include "platform/qt/MapPainter.h"
-#include "platform/qt/OfflineGeographyData.h"
+#include "map/qt/MapPainter.h"
+#include "map/qt/OfflineGeographyData.h"
 
 #include <QFontMetricsF>
 #include <QPainter>

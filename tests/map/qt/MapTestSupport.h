@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/MapGeometry.h"
+#include "map/MapGeometry.h"
 
 #include <QColor>
 #include <QImage>

@@ -1,25 +1,18 @@
-#include "platform/qt/MapPainter.h"
+#include "map/qt/OverlayLayer.h"
 
-#include "platform/qt/MapBaseLayer.h"
-#include "platform/qt/OfflineGeography.h"
+#include "map/qt/MapPainter.h"
 
 #include <QPainter>
-#include <QPainterPath>
 #include <QPointF>
 #include <QThread>
 
 #include <algorithm>
-#include <array>
-#include <cmath>
 #include <future>
-#include <numbers>
-#include <vector>
+#include <unordered_set>
 
 namespace corvex {
 
 namespace {
-
-constexpr double earthCircumferenceMetres = 40075016.686;
 
 QColor toQColor(const MapColor& color)
 {
@@ -27,145 +20,135 @@ QColor toQColor(const MapColor& color)
         static_cast<float>(color.blue), static_cast<float>(color.alpha));
 }
 
-void paintScaleBar(QPainter& painter, QSize size, const MapRect& visible)
-{
-    const double centreLatitude = coordinateForMapPoint({ 0, visible.y + visible.height / 2 }).latitude;
-    const double metresPerPixel = visible.width / mapWorldSize * earthCircumferenceMetres
-        * std::cos(centreLatitude * std::numbers::pi / 180.0) / size.width();
-    if (!(metresPerPixel > 0))
-        return;
-    const double metres = scaleBarMetres(metresPerPixel, std::min(120.0, size.width() / 3.0));
-    if (metres <= 0)
-        return;
-    const double length = metres / metresPerPixel;
-    const QString label = metres >= 1000 ? QStringLiteral("%1 km").arg(metres / 1000) : QStringLiteral("%1 m").arg(metres);
-
-    const QPointF origin(10, size.height() - 12);
-    painter.save();
-    painter.setRenderHint(QPainter::Antialiasing, false);
-    const QFontMetricsF metrics(painter.font());
-    painter.fillRect(QRectF(origin.x() - 4, origin.y() - metrics.height() - 6, std::max(length, metrics.horizontalAdvance(label)) + 8,
-                         metrics.height() + 12),
-        QColor(255, 255, 255, 170));
-    painter.setPen(QPen(QColor(40, 40, 40), 2));
-    painter.drawLine(origin, origin + QPointF(length, 0));
-    painter.drawLine(origin, origin + QPointF(0, -5));
-    painter.drawLine(origin + QPointF(length, 0), origin + QPointF(length, -5));
-    painter.drawText(origin + QPointF(2, -6), label);
-    painter.restore();
-}
-
-// The tile server's licence asks for its text wherever its tiles are shown.
-void paintAttribution(QPainter& painter, QSize size, const QString& text)
-{
-    if (text.isEmpty())
-        return;
-    painter.save();
-    QFont font = painter.font();
-    font.setPointSizeF(font.pointSizeF() * 0.85);
-    painter.setFont(font);
-    const QFontMetricsF metrics(font);
-    const double width = metrics.horizontalAdvance(text) + 8;
-    const QRectF box(size.width() - width, size.height() - metrics.height() - 4, width, metrics.height() + 4);
-    painter.fillRect(box, QColor(255, 255, 255, 190));
-    painter.setPen(QColor(50, 50, 50));
-    painter.drawText(box, Qt::AlignCenter, text);
-    painter.restore();
-}
-
 } // namespace
 
-void mapPointsToPixels(const std::vector<MapPoint>& points, QSize size, const MapRect& visible, std::vector<QPointF>& out)
+OverlayLayer::OverlayLayer(QObject* parent)
+    : MapLayer(parent)
 {
-    // Two multiplications and two subtractions per point, which a QTransform per point
-    // would not beat.
-    const double scaleX = size.width() / visible.width;
-    const double scaleY = size.height() / visible.height;
-    constexpr double minimumStep = 0.5;
-    out.clear();
-    for (std::size_t index = 0; index < points.size(); ++index) {
-        const QPointF point((points[index].x - visible.x) * scaleX, (points[index].y - visible.y) * scaleY);
-        if (!out.empty() && index + 1 < points.size()) {
-            const QPointF& last = out.back();
-            if (std::abs(point.x() - last.x()) < minimumStep && std::abs(point.y() - last.y()) < minimumStep)
-                continue;
-        }
-        out.push_back(point);
-    }
 }
 
-double scaleBarMetres(double metresPerPixel, double maximumPixels)
+OverlayLayer::~OverlayLayer() = default;
+
+std::optional<std::size_t> OverlayLayer::indexOfOverlay(const MapOverlay& overlay) const
 {
-    const double maximumMetres = metresPerPixel * maximumPixels;
-    if (!(maximumMetres >= 1))
-        return 0;
-    const double power = std::pow(10.0, std::floor(std::log10(maximumMetres)));
-    for (const double factor : { 5.0, 2.0, 1.0 }) {
-        if (factor * power <= maximumMetres)
-            return factor * power;
-    }
-    return power;
+    const auto found = m_indexByOverlay.find(&overlay);
+    if (found == m_indexByOverlay.end())
+        return std::nullopt;
+    return found->second;
 }
 
-double graticuleStep(double degreesPerPixel, double minimumPixels)
+void OverlayLayer::addOverlays(const MapOverlays& overlays)
 {
-    for (const double step : { 1.0, 5.0, 10.0 }) {
-        if (step / degreesPerPixel >= minimumPixels)
-            return step;
+    m_overlays.reserve(m_overlays.size() + overlays.size());
+    for (const auto& overlay : overlays) {
+        if (!overlay)
+            continue;
+        m_indexByOverlay.emplace(overlay.get(), m_overlays.size());
+        m_overlays.push_back(overlay);
+        m_styles.emplace_back();
     }
-    return 30.0;
+    contentChanged();
 }
 
-void MapPainter::invalidateOverlays()
+void OverlayLayer::removeOverlays(const MapOverlays& overlays)
+{
+    std::unordered_set<const MapOverlay*> removed;
+    removed.reserve(overlays.size());
+    for (const auto& overlay : overlays)
+        removed.insert(overlay.get());
+    MapOverlays kept;
+    std::vector<std::optional<MapOverlayStyle>> keptStyles;
+    kept.reserve(m_overlays.size());
+    keptStyles.reserve(m_overlays.size());
+    for (std::size_t index = 0; index < m_overlays.size(); ++index) {
+        if (removed.contains(m_overlays[index].get()))
+            continue;
+        kept.push_back(std::move(m_overlays[index]));
+        keptStyles.push_back(std::move(m_styles[index]));
+    }
+    m_overlays = std::move(kept);
+    m_styles = std::move(keptStyles);
+    m_indexByOverlay.clear();
+    m_indexByOverlay.reserve(m_overlays.size());
+    for (std::size_t index = 0; index < m_overlays.size(); ++index)
+        m_indexByOverlay.emplace(m_overlays[index].get(), index);
+    contentChanged();
+}
+
+void OverlayLayer::removeAllOverlays()
+{
+    m_overlays.clear();
+    m_styles.clear();
+    m_indexByOverlay.clear();
+    contentChanged();
+}
+
+void OverlayLayer::setStyleAt(StyleAt styleAt)
+{
+    m_styleAt = std::move(styleAt);
+    restyle();
+}
+
+void OverlayLayer::restyle()
+{
+    std::fill(m_styles.begin(), m_styles.end(), std::nullopt);
+    contentChanged();
+}
+
+void OverlayLayer::contentChanged()
 {
     ++m_generation;
+    emit changed();
 }
 
-void MapPainter::paint(QPainter& painter, QSize size, const MapRect& visible, const MapOverlays& overlays,
-    const StyleAt& styleAt, MapBaseLayer* baseLayer)
+const MapOverlayStyle& OverlayLayer::styleOf(std::size_t index)
+{
+    std::optional<MapOverlayStyle>& style = m_styles[index];
+    if (!style)
+        style = m_styleAt ? m_styleAt(index) : MapOverlayStyle {};
+    return *style;
+}
+
+MapRect OverlayLayer::boundingMapRect() const
+{
+    MapRect bounds = MapRect::null();
+    for (const auto& overlay : m_overlays)
+        bounds = bounds.united(overlay->boundingMapRect());
+    return bounds;
+}
+
+void OverlayLayer::paint(QPainter& painter, const MapViewport& viewport)
 {
     m_lastDrawnOverlayCount = 0;
-    if (size.isEmpty() || visible.isNull() || !(visible.width > 0) || !(visible.height > 0))
-        return;
-
-    painter.save();
-    painter.setClipRect(QRect(QPoint(0, 0), size));
-    paintOfflineGeography(painter, size, visible);
-    const bool tilesShown = baseLayer && baseLayer->paint(painter, size, visible);
-
+    const QSize size(static_cast<int>(viewport.width()), static_cast<int>(viewport.height()));
     const qreal ratio = painter.device() ? painter.device()->devicePixelRatioF() : 1.0;
-    const CacheKey key { visible, size, overlays.data(), overlays.size(), ratio, m_generation };
+    const CacheKey key { viewport.visible(), size, ratio, m_generation };
     if (!m_overlayImageValid || !(key == m_overlayKey)) {
-        if (!(m_overlayImageValid && scrollOverlays(key, overlays, styleAt)))
-            renderOverlays(key, overlays, styleAt);
+        if (!(m_overlayImageValid && scrollOverlays(key)))
+            renderOverlays(key);
         m_overlayKey = key;
         m_overlayImageValid = true;
     }
     painter.drawImage(QPointF(0, 0), m_overlayImage);
-
-    paintScaleBar(painter, size, visible);
-    if (tilesShown)
-        paintAttribution(painter, size, baseLayer->attribution());
-    painter.restore();
 }
 
-void MapPainter::renderOverlays(const CacheKey& key, const MapOverlays& overlays, const StyleAt& styleAt)
+void OverlayLayer::renderOverlays(const CacheKey& key)
 {
     m_overlayImage = QImage(key.size * key.devicePixelRatio, QImage::Format_ARGB32_Premultiplied);
     m_overlayImage.setDevicePixelRatio(key.devicePixelRatio);
     m_overlayImage.fill(Qt::transparent);
     const QRect whole(QPoint(0, 0), key.size);
-    const std::vector<std::size_t> meeting = cullOverlays(key.size, key.visible, overlays, whole);
+    const std::vector<std::size_t> meeting = cullOverlays(key.size, key.visible, whole);
     // Many overlays in view means a small scale, where a line's width beyond a pixel is
     // not worth its cost: thin lines take Qt's fast path, wide ones its general stroker,
     // several times slower. The choice holds for the strips a pan adds to this image.
     m_thinLines = meeting.size() > manyOverlays;
-    // The styles are asked here, on the calling thread: the delegate behind styleAt may
-    // be a window's object.
+    // The styles are asked here, on the calling thread: the function behind them may
+    // ask a window's object.
     std::vector<MapOverlayStyle> styles;
     styles.reserve(meeting.size());
     for (const std::size_t index : meeting)
-        styles.push_back(styleAt ? styleAt(index) : MapOverlayStyle {});
+        styles.push_back(styleOf(index));
 
     // Stroking is most of a full redraw, and it parallelises: the overlays are cut into
     // consecutive runs of about equal work (their point counts), one per core, each
@@ -183,11 +166,11 @@ void MapPainter::renderOverlays(const CacheKey& key, const MapOverlays& overlays
         std::max<std::size_t>(1, meeting.size() / minimumOverlaysPerRun));
     std::size_t totalPoints = 0;
     for (const std::size_t index : meeting)
-        totalPoints += overlays[index]->points().size();
+        totalPoints += m_overlays[index]->points().size();
     std::vector<std::size_t> runStarts { 0 };
     std::size_t pointsSoFar = 0;
     for (std::size_t position = 0; position < meeting.size() && runStarts.size() < runs; ++position) {
-        pointsSoFar += overlays[meeting[position]]->points().size();
+        pointsSoFar += m_overlays[meeting[position]]->points().size();
         if (pointsSoFar * runs >= totalPoints * runStarts.size())
             runStarts.push_back(position + 1);
     }
@@ -201,7 +184,7 @@ void MapPainter::renderOverlays(const CacheKey& key, const MapOverlays& overlays
         const std::vector<MapOverlayStyle> runStyles(styles.begin() + static_cast<std::ptrdiff_t>(first),
             styles.begin() + static_cast<std::ptrdiff_t>(end));
         QPainter painter(&image);
-        paintOverlays(painter, key.size, key.visible, overlays, candidates, runStyles, whole);
+        paintOverlays(painter, key.size, key.visible, candidates, runStyles, whole);
     };
     std::vector<QImage> layers;
     for (std::size_t run = 1; run + 1 < runStarts.size(); ++run) {
@@ -223,11 +206,10 @@ void MapPainter::renderOverlays(const CacheKey& key, const MapOverlays& overlays
     m_lastDrawnOverlayCount = meeting.size();
 }
 
-bool MapPainter::scrollOverlays(const CacheKey& key, const MapOverlays& overlays, const StyleAt& styleAt)
+bool OverlayLayer::scrollOverlays(const CacheKey& key)
 {
     const CacheKey& old = m_overlayKey;
-    if (old.size != key.size || old.overlayStorage != key.overlayStorage || old.overlayCount != key.overlayCount
-        || old.devicePixelRatio != key.devicePixelRatio || old.generation != key.generation
+    if (old.size != key.size || old.devicePixelRatio != key.devicePixelRatio || old.generation != key.generation
         || old.visible.width != key.visible.width || old.visible.height != key.visible.height)
         return false;
     // Only a move by whole device pixels keeps the old pixels exactly where new ones
@@ -263,11 +245,11 @@ bool MapPainter::scrollOverlays(const CacheKey& key, const MapOverlays& overlays
     std::size_t drawn = 0;
     if (dx != 0) {
         const QRect column = dx > 0 ? QRect(0, 0, dx, height) : QRect(width + dx, 0, -dx, height);
-        drawn += paintOverlays(painter, key.size, key.visible, overlays, styleAt, column);
+        drawn += paintOverlays(painter, key.size, key.visible, column);
     }
     if (dy != 0) {
         const QRect row = dy > 0 ? QRect(0, 0, width, dy) : QRect(0, height + dy, width, -dy);
-        drawn += paintOverlays(painter, key.size, key.visible, overlays, styleAt, row);
+        drawn += paintOverlays(painter, key.size, key.visible, row);
     }
     painter.end();
     std::swap(m_overlayImage, m_spareImage);
@@ -275,7 +257,7 @@ bool MapPainter::scrollOverlays(const CacheKey& key, const MapOverlays& overlays
     return true;
 }
 
-MapRect MapPainter::cullingRect(QSize size, const MapRect& visible, const QRect& area)
+MapRect OverlayLayer::cullingRect(QSize size, const MapRect& visible, const QRect& area)
 {
     const double unitsPerPixelX = visible.width / size.width();
     const double unitsPerPixelY = visible.height / size.height();
@@ -287,32 +269,29 @@ MapRect MapPainter::cullingRect(QSize size, const MapRect& visible, const QRect&
         (area.height() + 2 * marginPixels) * unitsPerPixelY };
 }
 
-std::vector<std::size_t> MapPainter::cullOverlays(QSize size, const MapRect& visible, const MapOverlays& overlays,
-    const QRect& area) const
+std::vector<std::size_t> OverlayLayer::cullOverlays(QSize size, const MapRect& visible, const QRect& area) const
 {
     const MapRect culling = cullingRect(size, visible, area);
     std::vector<std::size_t> meeting;
-    for (std::size_t index = 0; index < overlays.size(); ++index) {
-        const MapOverlay* overlay = overlays[index].get();
-        if (overlay && overlay->boundingMapRect().intersects(culling))
+    for (std::size_t index = 0; index < m_overlays.size(); ++index) {
+        if (m_overlays[index]->boundingMapRect().intersects(culling))
             meeting.push_back(index);
     }
     return meeting;
 }
 
-std::size_t MapPainter::paintOverlays(QPainter& painter, QSize size, const MapRect& visible, const MapOverlays& overlays,
-    const StyleAt& styleAt, const QRect& area) const
+std::size_t OverlayLayer::paintOverlays(QPainter& painter, QSize size, const MapRect& visible, const QRect& area)
 {
-    const std::vector<std::size_t> meeting = cullOverlays(size, visible, overlays, area);
+    const std::vector<std::size_t> meeting = cullOverlays(size, visible, area);
     std::vector<MapOverlayStyle> styles;
     styles.reserve(meeting.size());
     for (const std::size_t index : meeting)
-        styles.push_back(styleAt ? styleAt(index) : MapOverlayStyle {});
-    paintOverlays(painter, size, visible, overlays, meeting, styles, area);
+        styles.push_back(styleOf(index));
+    paintOverlays(painter, size, visible, meeting, styles, area);
     return meeting.size();
 }
 
-void MapPainter::paintOverlays(QPainter& painter, QSize size, const MapRect& visible, const MapOverlays& overlays,
+void OverlayLayer::paintOverlays(QPainter& painter, QSize size, const MapRect& visible,
     const std::vector<std::size_t>& candidates, const std::vector<MapOverlayStyle>& styles, const QRect& area) const
 {
     painter.save();
@@ -320,7 +299,7 @@ void MapPainter::paintOverlays(QPainter& painter, QSize size, const MapRect& vis
     const MapRect culling = cullingRect(size, visible, area);
     std::vector<QPointF> points;
     for (std::size_t candidate = 0; candidate < candidates.size(); ++candidate) {
-        const MapOverlay& overlay = *overlays[candidates[candidate]];
+        const MapOverlay& overlay = *m_overlays[candidates[candidate]];
         if (!overlay.boundingMapRect().intersects(culling))
             continue;
         const MapOverlayStyle& style = styles[candidate];
