@@ -1,7 +1,7 @@
 #pragma once
 
 #include "airspaces/Airspaces.h"
-#include "platform/MapGeometry.h"
+#include "map/MapGeometry.h"
 
 #include <cstddef>
 #include <cstdint>

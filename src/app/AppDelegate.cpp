@@ -15,10 +15,12 @@
 #include "device/LogBookCodec.h"
 #include "device/PilotData.h"
 #include "export/FlightRecordText.h"
+#include "export/TrackLogExport.h"
 #include "base/Format.h"
 #include "platform/AlertPresenter.h"
 #include "platform/EventLoop.h"
 #include "platform/LogSink.h"
+#include "platform/OperationContext.h"
 #include "platform/qt/PreferencesStore.h"
 #include "platform/qt/QtEventLoopTurner.h"
 #include "ui_MainWindow.h"
@@ -59,7 +61,7 @@ AppDelegate::AppDelegate(MainWindow& window, Environment environment, QObject* p
     , m_environment(std::move(environment))
 {
     initializeResources();
-    m_pleaseWaitSheet = new PleaseWaitSheet(&m_window);
+    m_pleaseWaitSheet = new PleaseWaitSheet(&m_window, m_environment.eventLoop);
     m_pilotDataWC = new PilotDataWindowController(&m_window);
     connect(m_pilotDataWC, &QDialog::finished, this, &AppDelegate::didEndEditPilotDataSheet);
     m_fileDialogPanels = std::make_unique<FileDialogPanelPresenter>(&m_window);
@@ -107,43 +109,23 @@ void AppDelegate::applicationDidFinishLaunching()
 
     CorvexDeviceEnvironment deviceEnvironment;
     deviceEnvironment.ports = m_environment.ports;
-    deviceEnvironment.log = m_environment.log;
     deviceEnvironment.alerts = m_environment.alerts;
     deviceEnvironment.discovery = m_environment.discovery;
     deviceEnvironment.usbReset = m_environment.usbReset;
-    deviceEnvironment.eventLoop = m_environment.eventLoop;
     deviceEnvironment.applicationVersion = QCoreApplication::applicationVersion().toStdString();
-    m_device = std::make_unique<CorvexDevice>(this, std::move(deviceEnvironment));
+    // The device's own context serves the link alone (its sleeps stay plain); every
+    // command lends it the context of the main window's operations.
+    m_device = std::make_unique<CorvexDevice>(this, std::move(deviceEnvironment), OperationContext(*m_environment.log));
     m_session = std::make_unique<InstrumentSession>(*m_device);
-    // Every flight transfer keeps the windows painted, the backups before an erase or
-    // a firmware update included; the download commands show their own progress.
-    m_device->setTransferProgress([this, lastTurn = std::chrono::steady_clock::time_point {}](std::size_t, std::optional<double>) mutable {
-        const auto now = std::chrono::steady_clock::now();
-        if (now - lastTurn < std::chrono::milliseconds(50))
-            return;
-        lastTurn = now;
-        if (m_environment.eventLoop)
-            m_environment.eventLoop->runEventLoopFor(0);
-        else
-            QtEventLoopTurner().runEventLoopFor(0);
-    });
     m_session->addBusyObserver([this](bool busy) { instrumentBusyChanged(busy); });
 
     DownloadCommands::Environment downloadEnvironment;
     downloadEnvironment.window = &m_window;
     downloadEnvironment.device = m_device.get();
     downloadEnvironment.alerts = m_environment.alerts;
-    downloadEnvironment.log = m_environment.log;
     downloadEnvironment.panels = m_filePanels;
-    downloadEnvironment.eventLoop = m_environment.eventLoop;
-    downloadEnvironment.showSheetWithText = [this](const QString& text) { showSheetWithText(text); };
-    downloadEnvironment.hideSheet = [this] { hideSheet(); };
-    downloadEnvironment.setSheetProgress = [this](std::optional<double> fraction, const QString& detail) {
-        m_pleaseWaitSheet->setProgress(fraction, detail);
-        m_pleaseWaitSheet->adjustSize();
-    };
     downloadEnvironment.programVersion = QCoreApplication::applicationVersion().toStdString();
-    m_downloadCommands = std::make_unique<DownloadCommands>(std::move(downloadEnvironment));
+    m_downloadCommands = std::make_unique<DownloadCommands>(std::move(downloadEnvironment), operationContext());
 
     // The value stored for the user: the defaults are not registered yet.
     m_device->setShouldLogCommunications(m_environment.preferences->boolValue(logCommunicationsKey));
@@ -377,16 +359,26 @@ std::string AppDelegate::serialText(std::uint32_t deviceId)
     return formatString("%X", deviceId);
 }
 
+OperationContext AppDelegate::operationContext()
+{
+    OperationContext context(*m_environment.log);
+    context.withProgress(m_pleaseWaitSheet);
+    if (m_environment.eventLoop)
+        context.withSleepsTurning(*m_environment.eventLoop);
+    else
+        context.withSleep([](std::chrono::milliseconds duration) {
+            QtEventLoopTurner().runEventLoopFor(std::chrono::duration<double>(duration).count());
+        });
+    return context;
+}
+
 LogBookEraseResult AppDelegate::eraseLogBookWithBackup(const std::string& serial)
 {
-    LogBookBackupEnvironment environment;
-    environment.log = m_environment.log;
-    environment.alerts = m_environment.alerts;
-    environment.showSheetWithText = [this](const std::string& text) { showSheetWithText(QString::fromStdString(text)); };
-    environment.hideSheet = [this] { hideSheet(); };
-    environment.programVersion = QCoreApplication::applicationVersion().toStdString();
-    environment.backupsRoot = m_logBookBackupsRoot;
-    environment.confirmEraseWithoutBackup = [this](std::optional<std::size_t> flightsLost) {
+    LogBookBackupOptions options;
+    options.alerts = m_environment.alerts;
+    options.programVersion = QCoreApplication::applicationVersion().toStdString();
+    options.backupsRoot = m_logBookBackupsRoot;
+    options.confirmEraseWithoutBackup = [this](std::optional<std::size_t> flightsLost) {
         const std::string lost = !flightsLost ? std::string("The flights of the instrument could not be read, so none of them was saved.")
             : *flightsLost == 1            ? std::string("1 flight could not be saved and would be lost.")
                                            : formatString("%lu flights could not be saved and would be lost.",
@@ -397,7 +389,10 @@ LogBookEraseResult AppDelegate::eraseLogBookWithBackup(const std::string& serial
         return answer == 1;
     };
     const unsigned disconnectionsAtStart = m_disconnections;
-    LogBookEraseResult result = backUpAndEraseLogBook(*m_device, serial, environment);
+    const OperationContext context = operationContext();
+    context.beginStep(readingFlightListText);
+    context.progress(std::nullopt);
+    LogBookEraseResult result = backUpAndEraseLogBook(*m_device, serial, options, context);
     if (!result.erased && m_disconnections == disconnectionsAtStart) {
         m_environment.alerts->showAlert(Alert { "The log book was not erased",
             result.backupFolder ? "The flights that could be read were saved in " + *result.backupFolder + "." : std::string(" ") });
@@ -646,12 +641,7 @@ void AppDelegate::didEndEditPilotDataSheet(int returnCode)
 
 void AppDelegate::showSheetWithText(const QString& text)
 {
-    // A new text starts without the progress of what came before.
-    if (m_pleaseWaitSheet->pleaseWaitSheetLabel()->text() != text)
-        m_pleaseWaitSheet->clearProgress();
-    m_pleaseWaitSheet->pleaseWaitSheetLabel()->setText(text);
-    m_pleaseWaitSheet->adjustSize();
-    m_pleaseWaitSheet->show();
+    m_pleaseWaitSheet->showWithText(text);
 }
 
 void AppDelegate::hideSheet()

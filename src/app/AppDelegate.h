@@ -2,6 +2,7 @@
 
 #include "device/CorvexDevice.h"
 #include "device/InstrumentSession.h"
+#include "platform/OperationContext.h"
 #include "platform/qt/ApplicationBus.h"
 #include "platform/qt/DesktopNotifier.h"
 #include "updates/LogBookBackup.h"
@@ -159,6 +160,9 @@ private:
     void showFlights(const std::vector<FlightRecord>& flights);
     void showConnectedStatus(std::size_t flightCount);
     static std::string serialText(std::uint32_t deviceId);
+    // The context of the main window's long operations: the please-wait sheet shows
+    // their progress, and their sleeps turn the event loop.
+    OperationContext operationContext();
     // Saves every flight, then erases; asks before an erase that would lose flights.
     LogBookEraseResult eraseLogBookWithBackup(const std::string& serial);
     void connectWindowActions();

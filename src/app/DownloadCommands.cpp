@@ -5,9 +5,7 @@
 #include "app/MainWindow.h"
 #include "device/CorvexDevice.h"
 #include "export/ExportFiles.h"
-#include "platform/EventLoop.h"
 #include "platform/LogSink.h"
-#include "platform/qt/QtEventLoopTurner.h"
 #include "ui_MainWindow.h"
 
 #include <QComboBox>
@@ -15,8 +13,9 @@
 
 namespace corvex {
 
-DownloadCommands::DownloadCommands(Environment environment)
+DownloadCommands::DownloadCommands(Environment environment, OperationContext context)
     : m_environment(std::move(environment))
+    , m_context(std::move(context))
 {
 }
 
@@ -28,68 +27,8 @@ TrackLogFileFormat DownloadCommands::wantedFormat() const
 
 TrackLogExport DownloadCommands::exporter()
 {
-    TrackLogExportEnvironment environment;
-    environment.log = m_environment.log;
-    environment.alerts = m_environment.alerts;
-    if (m_environment.showSheetWithText) {
-        environment.showSheetWithText
-            = [show = m_environment.showSheetWithText](const std::string& text) { show(QString::fromStdString(text)); };
-    }
-    environment.hideSheet = m_environment.hideSheet;
-    environment.programVersion = m_environment.programVersion;
-    environment.flightStarted = [this](std::size_t flight, std::size_t flightCount) {
-        m_flightShare = 1.0 / static_cast<double>(flightCount);
-        m_flightsBefore = static_cast<double>(flight - 1) * m_flightShare;
-        if (m_environment.showSheetWithText)
-            m_environment.showSheetWithText(QStringLiteral("Downloading flight %1 of %2. Please wait...").arg(flight).arg(flightCount));
-        transferStep(0, 0.0);
-    };
-    return TrackLogExport(*m_environment.device, environment);
-}
-
-void DownloadCommands::watchTransfers()
-{
-    m_flightsBefore = 0;
-    m_flightShare = 1;
-    m_lastTurn = {};
-    m_previousTransferProgress = m_environment.device->transferProgress();
-    m_environment.device->setTransferProgress(
-        [this](std::size_t bytesReceived, std::optional<double> fraction) { transferStep(bytesReceived, fraction); });
-}
-
-void DownloadCommands::unwatchTransfers()
-{
-    if (m_environment.device)
-        m_environment.device->setTransferProgress(std::exchange(m_previousTransferProgress, {}));
-    if (m_environment.hideSheet)
-        m_environment.hideSheet();
-}
-
-void DownloadCommands::transferStep(std::size_t bytesReceived, std::optional<double> fraction)
-{
-    const auto now = std::chrono::steady_clock::now();
-    if (now - m_lastTurn < std::chrono::milliseconds(50))
-        return;
-    m_lastTurn = now;
-    if (m_environment.setSheetProgress) {
-        // Within an all-flights export a flight whose length is unknown still moves
-        // the bar to its own start.
-        const std::optional<double> overall = fraction ? std::optional(m_flightsBefore + *fraction * m_flightShare)
-            : m_flightShare < 1                        ? std::optional(m_flightsBefore)
-                                                       : std::nullopt;
-        m_environment.setSheetProgress(overall,
-            bytesReceived == 0 ? QString() : QStringLiteral("%1 KB received").arg((bytesReceived + 512) / 1024));
-    }
-    runEventLoopFor(0);
-}
-
-void DownloadCommands::runEventLoopFor(double seconds)
-{
-    if (m_environment.eventLoop) {
-        m_environment.eventLoop->runEventLoopFor(seconds);
-        return;
-    }
-    QtEventLoopTurner().runEventLoopFor(seconds);
+    return TrackLogExport(*m_environment.device, TrackLogExportOptions { m_environment.alerts, m_environment.programVersion },
+        m_context);
 }
 
 void DownloadCommands::downloadTracklog()
@@ -99,7 +38,7 @@ void DownloadCommands::downloadTracklog()
         return;
     const int index = flights->currentIndex();
     if (index >= 0 && flights->itemText(index) == QStringLiteral("All Available")) {
-        logLine(*m_environment.log, "All available is selected");
+        logLine(m_context.log(), "All available is selected");
         if (m_environment.device->firmwareSupportsAutomaticTextIgcGeneration())
             downloadAllTracklogsAltogetherV2();
         else
@@ -108,22 +47,20 @@ void DownloadCommands::downloadTracklog()
     }
     const QVariant item = index >= 0 ? flights->itemData(index) : QVariant();
     if (!item.canConvert<FlightRecord>()) {
-        logLine(*m_environment.log, "Selected item is not a flight record");
+        logLine(m_context.log(), "Selected item is not a flight record");
         return;
     }
     const long flightNumber = item.value<FlightRecord>().flightNumber;
-    logLine(*m_environment.log, "Selected flight number is %ld", flightNumber);
+    logLine(m_context.log(), "Selected flight number is %ld", flightNumber);
     if (flightNumber == 0)
         return;
 
     const TrackLogFileFormat format = wantedFormat();
     std::optional<std::string> suggestedName;
-    watchTransfers();
-    if (m_environment.showSheetWithText)
-        m_environment.showSheetWithText(QStringLiteral("Downloading flight #%1. Please wait...").arg(flightNumber));
-    transferStep(0, std::nullopt);
+    m_context.beginStep(QStringLiteral("Downloading flight #%1. Please wait...").arg(flightNumber).toStdString());
+    m_context.progress(std::nullopt);
     const auto text = exporter().downloadTracklogIntoString(flightNumber, format, &suggestedName);
-    unwatchTransfers();
+    m_context.finish();
     if (!text)
         return;
     const bool igc = format == TrackLogFileFormat::Igc;
@@ -158,14 +95,16 @@ void DownloadCommands::downloadAllTracklogs()
     if (!folder)
         return;
     // The panel closes before the instrument is read.
-    runEventLoopFor(0.1);
+    m_context.sleepFor(std::chrono::milliseconds(100));
     // A folder named in the panel but not made yet is made now.
     QDir().mkpath(*folder);
+    // The sheet is up, and moving, while the flight list is read.
+    m_context.beginStep(readingFlightListText);
+    m_context.progress(std::nullopt);
     // Which of the two paths: the shared code asks the device's firmware flag, the same
     // flag that chose this operation.
-    watchTransfers();
     exporter().downloadAllTracklogsIntoFolder(folder->toStdString(), [this] { return wantedFormat(); });
-    unwatchTransfers();
+    m_context.finish();
 }
 
 void DownloadCommands::downloadLogbook()

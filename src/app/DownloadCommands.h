@@ -2,11 +2,10 @@
 
 #include "device/CorvexDevice.h"
 #include "export/TrackLogExport.h"
+#include "platform/OperationContext.h"
 
 #include <QString>
 
-#include <chrono>
-#include <functional>
 #include <optional>
 #include <string>
 
@@ -14,32 +13,24 @@ namespace corvex {
 
 class AlertPresenter;
 class CorvexDevice;
-class EventLoopTurner;
 class FilePanelPresenter;
-class LogSink;
 class MainWindow;
 
-// The main window's track-log and log-book downloads: the flight list's selection, the
-// file panels and the please-wait sheet around the shared export code, which reads the
-// instrument and builds the file texts.
+// The main window's track-log and log-book downloads: the flight list's selection and
+// the file panels around the shared export code, which reads the instrument and builds
+// the file texts. The commands run through the context they are given: its progress is
+// the please-wait sheet, its sleeps turn the event loop.
 class DownloadCommands {
 public:
     struct Environment {
         MainWindow* window { nullptr };
         CorvexDevice* device { nullptr };
         AlertPresenter* alerts { nullptr };
-        LogSink* log { nullptr };
         FilePanelPresenter* panels { nullptr };
-        EventLoopTurner* eventLoop { nullptr }; // may be null: a local loop runs instead
-        std::function<void(const QString&)> showSheetWithText;
-        std::function<void()> hideSheet;
-        // The sheet's progress under its text: the share done (none while unknown)
-        // and a line of detail.
-        std::function<void(std::optional<double> fraction, const QString& detail)> setSheetProgress;
         std::string programVersion;
     };
 
-    explicit DownloadCommands(Environment environment);
+    DownloadCommands(Environment environment, OperationContext context);
 
     void setFilePanelPresenter(FilePanelPresenter* panels) { m_environment.panels = panels; }
 
@@ -53,23 +44,10 @@ public:
 
 private:
     TrackLogExport exporter();
-    // While a command reads flights: each step's progress in the sheet, and the
-    // windows kept painted (the event loop turned at most every 50 ms).
-    void watchTransfers();
-    void unwatchTransfers();
-    void transferStep(std::size_t bytesReceived, std::optional<double> fraction);
-
-    // The share of an all-flights export done before the flight in transfer, and the
-    // share of that flight.
-    double m_flightsBefore { 0 };
-    double m_flightShare { 1 };
-    std::chrono::steady_clock::time_point m_lastTurn;
-    // The device's progress before a command took it over, given back afterwards.
-    CorvexDevice::TransferProgress m_previousTransferProgress;
     void downloadAllTracklogs();
-    void runEventLoopFor(double seconds);
 
     Environment m_environment;
+    OperationContext m_context;
 };
 
 } // namespace corvex

@@ -1,5 +1,8 @@
 #include "app/PleaseWaitSheet.h"
 
+#include "platform/EventLoop.h"
+#include "platform/qt/QtEventLoopTurner.h"
+
 #include <QCloseEvent>
 #include <QLabel>
 #include <QProgressBar>
@@ -9,8 +12,9 @@
 
 namespace corvex {
 
-PleaseWaitSheet::PleaseWaitSheet(QWidget* parent)
+PleaseWaitSheet::PleaseWaitSheet(QWidget* parent, EventLoopTurner* eventLoop)
     : QDialog(parent, Qt::Sheet | Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint)
+    , m_eventLoop(eventLoop)
     , m_label(new QLabel(this))
     , m_detail(new QLabel(this))
     , m_progress(new QProgressBar(this))
@@ -32,6 +36,47 @@ PleaseWaitSheet::PleaseWaitSheet(QWidget* parent)
     m_detail->setAlignment(Qt::AlignCenter);
     layout->addWidget(m_detail);
     clearProgress();
+}
+
+void PleaseWaitSheet::showWithText(const QString& text)
+{
+    if (m_label->text() != text)
+        clearProgress();
+    m_label->setText(text);
+    adjustSize();
+    show();
+}
+
+void PleaseWaitSheet::stepStarted(const OperationStep& step)
+{
+    showWithText(QString::fromStdString(step.text));
+    // The next progress is shown at once, whenever the last turn was.
+    m_lastTurn = {};
+    turnEventLoop();
+}
+
+void PleaseWaitSheet::progressed(std::optional<double> fraction, const std::string& detail)
+{
+    const auto now = std::chrono::steady_clock::now();
+    if (now - m_lastTurn < std::chrono::milliseconds(50))
+        return;
+    m_lastTurn = now;
+    setProgress(fraction, QString::fromStdString(detail));
+    adjustSize();
+    turnEventLoop();
+}
+
+void PleaseWaitSheet::ended()
+{
+    hide();
+}
+
+void PleaseWaitSheet::turnEventLoop()
+{
+    if (m_eventLoop)
+        m_eventLoop->runEventLoopFor(0);
+    else
+        QtEventLoopTurner().runEventLoopFor(0);
 }
 
 void PleaseWaitSheet::setProgress(std::optional<double> fraction, const QString& detail)

@@ -1,7 +1,10 @@
 #pragma once
 
+#include "platform/OperationContext.h"
+
 #include <QDialog>
 
+#include <chrono>
 #include <optional>
 
 class QLabel;
@@ -9,13 +12,30 @@ class QProgressBar;
 
 namespace corvex {
 
+class EventLoopTurner;
+
 // The please-wait sheet: modal to the main window, one label, no buttons. It cannot be
 // dismissed by the user (Escape does nothing); the command that showed it hides it.
-class PleaseWaitSheet final : public QDialog {
+//
+// It is the progress sink of the main window's long operations: a step's text is its
+// label, the progress its bar and detail line, and the end hides it. It turns the event
+// loop when a step begins and, between the steps of a transfer, at most every 50 ms,
+// so that it paints and moves from the operation's start while the main thread reads
+// the instrument.
+class PleaseWaitSheet final : public QDialog, public ProgressSink {
     Q_OBJECT
 
 public:
-    explicit PleaseWaitSheet(QWidget* parent);
+    // Without an event loop of the program's, a nested QEventLoop turns.
+    explicit PleaseWaitSheet(QWidget* parent, EventLoopTurner* eventLoop = nullptr);
+
+    // A new text starts without the progress of what came before.
+    void showWithText(const QString& text);
+
+    // ProgressSink.
+    void stepStarted(const OperationStep& step) override;
+    void progressed(std::optional<double> fraction, const std::string& detail) override;
+    void ended() override;
 
     QLabel* pleaseWaitSheetLabel() const { return m_label; }
     QLabel* detailLabel() const { return m_detail; }
@@ -34,6 +54,10 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    void turnEventLoop();
+
+    EventLoopTurner* m_eventLoop;
+    std::chrono::steady_clock::time_point m_lastTurn;
     QLabel* m_label;
     QLabel* m_detail;
     QProgressBar* m_progress;

@@ -10,7 +10,6 @@
 #include <array>
 #include <cctype>
 #include <cerrno>
-#include <thread>
 
 namespace corvex {
 
@@ -19,14 +18,11 @@ namespace {
 constexpr std::size_t readBlockLength = 4096;
 }
 
-CorvexDevice::CorvexDevice(CorvexDeviceDelegate* delegate, CorvexDeviceEnvironment environment)
+CorvexDevice::CorvexDevice(CorvexDeviceDelegate* delegate, CorvexDeviceEnvironment environment, OperationContext context)
     : m_delegate(delegate)
     , m_environment(std::move(environment))
+    , m_context(std::move(context))
 {
-    if (!m_environment.pause)
-        m_environment.pause = [](std::chrono::milliseconds delay) { std::this_thread::sleep_for(delay); };
-    if (!m_environment.now)
-        m_environment.now = [] { return std::chrono::system_clock::now(); };
 }
 
 CorvexDevice::~CorvexDevice() = default;
@@ -88,11 +84,18 @@ bool worthRetrying(int systemError)
 }
 } // namespace
 
-bool CorvexDevice::reportTransferStep(std::uint64_t connection, std::size_t bytesReceived, std::optional<double> fraction)
+std::optional<DeviceError> CorvexDevice::reportTransferStep(
+    std::uint64_t connection, std::size_t bytesReceived, std::optional<double> fraction)
 {
-    if (m_transferProgress)
-        m_transferProgress(bytesReceived, fraction);
-    return connection == m_connection && hasOpenLine();
+    context().progress(fraction,
+        bytesReceived == 0 ? std::string() : formatString("%lu KB received", static_cast<unsigned long>((bytesReceived + 512) / 1024)));
+    if (connection != m_connection || !hasOpenLine())
+        return DeviceError::of(DeviceErrorKind::Unplugged, "the instrument went away during the transfer");
+    if (context().isCancelled()) {
+        logLine(log(), "The transfer was cancelled");
+        return DeviceError::of(DeviceErrorKind::Cancelled, "the transfer was cancelled");
+    }
+    return std::nullopt;
 }
 
 void CorvexDevice::deviceHasBeenConnected()
@@ -117,7 +120,7 @@ void CorvexDevice::deviceHasBeenConnected()
         logLine(log(), "Cannot open the device (attempt %d): %s%s", attempt, failure.detail.c_str(), heldBy.c_str());
         if (attempt == protocol::openAttempts || !worthRetrying(failure.systemError))
             break;
-        m_environment.pause(std::chrono::milliseconds(protocol::openRetryDelayMilliseconds));
+        m_context.sleepFor(std::chrono::milliseconds(protocol::openRetryDelayMilliseconds));
     }
     if (m_deviceFile) {
         if (m_delegate)

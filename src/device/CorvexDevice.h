@@ -9,6 +9,7 @@
 #include "device/LocationSample.h"
 #include "device/PilotData.h"
 #include "device/TrackLogCodec.h"
+#include "platform/OperationContext.h"
 
 #include <chrono>
 #include <cstdint>
@@ -18,12 +19,12 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace corvex {
 
 class AlertPresenter;
-class EventLoopTurner;
 class LogSink;
 class SerialDeviceDiscovery;
 class SerialLine;
@@ -42,23 +43,16 @@ public:
     virtual void deviceCouldNotBeOpened(const DeviceError&) { }
 };
 
-// What the device needs of the platform. The owner keeps every object alive for as
-// long as the device lives; discovery and the USB reset may be absent.
+// What the device needs of the platform besides its operation context. The owner
+// keeps every object alive for as long as the device lives; discovery and the USB reset
+// may be absent.
 struct CorvexDeviceEnvironment {
     SerialPortOpener* ports { nullptr };
-    LogSink* log { nullptr };
     AlertPresenter* alerts { nullptr };
     SerialDeviceDiscovery* discovery { nullptr };
     UsbResetter* usbReset { nullptr };
-    // The pause between two attempts to open the line.
-    std::function<void(std::chrono::milliseconds)> pause;
-    // Turned between the steps of long operations (the airspaces erase wait) so that
-    // the windows stay responsive; without one those steps pause plainly.
-    EventLoopTurner* eventLoop { nullptr };
     // The program's short version string, written into the instrument-made IGC text.
     std::string applicationVersion;
-    // The clock of the "Downloaded" comment line; the system clock when absent.
-    std::function<std::chrono::system_clock::time_point()> now;
 };
 
 // The link to the one instrument the program serves. Every exchange is synchronous on
@@ -70,9 +64,16 @@ struct CorvexDeviceEnvironment {
 // logs in CorvexDeviceTrackLog.cpp, the instrument-made IGC text in
 // CorvexDeviceIgcText.cpp, pilot data in CorvexDevicePilotData.cpp, firmware lines in
 // CorvexDeviceFirmware.cpp.
+//
+// The device's own context (log, clock, sleeps) serves the link: the pause between
+// two attempts to open the line sleeps plainly there, since a turn of the event loop
+// could deliver the next arrival into the middle of this one. An operation lends its
+// context for its length (OperationScope): the transfers then report their progress
+// there, end as Cancelled when it is cancelled, and the airspaces erase waits with its
+// sleeps, which in a window turn the event loop.
 class CorvexDevice {
 public:
-    CorvexDevice(CorvexDeviceDelegate* delegate, CorvexDeviceEnvironment environment);
+    CorvexDevice(CorvexDeviceDelegate* delegate, CorvexDeviceEnvironment environment, OperationContext context);
     ~CorvexDevice();
     CorvexDevice(const CorvexDevice&) = delete;
     CorvexDevice& operator=(const CorvexDevice&) = delete;
@@ -193,16 +194,28 @@ public:
     bool shouldLogCommunications() const { return m_shouldLogCommunications; }
     void setShouldLogCommunications(bool log) { m_shouldLogCommunications = log; }
 
-    LogSink& log() const { return *m_environment.log; }
+    // The context of the operation under way, else the device's own.
+    const OperationContext& context() const { return m_operation ? *m_operation : m_context; }
+    LogSink& log() const { return context().log(); }
 
-    // Called between the steps of a flight's transfer (each track-log sector, each IGC
-    // text block) with the bytes received so far and, where the instrument says how
-    // many steps there are, the share done. Windows show it and repaint there. The
-    // instrument may have gone (or come back as another line) when the call returns:
-    // the transfer then ends as unplugged instead of reading a line that is not its own.
-    using TransferProgress = std::function<void(std::size_t bytesReceived, std::optional<double> fraction)>;
-    void setTransferProgress(TransferProgress progress) { m_transferProgress = std::move(progress); }
-    const TransferProgress& transferProgress() const { return m_transferProgress; }
+    // Lends an operation's context to the device while the scope lives. Scopes nest
+    // (the flights of an export each lend their part); the context must outlive the
+    // scope.
+    class OperationScope {
+    public:
+        OperationScope(CorvexDevice& device, const OperationContext& context)
+            : m_device(device)
+            , m_previous(std::exchange(device.m_operation, &context))
+        {
+        }
+        ~OperationScope() { m_device.m_operation = m_previous; }
+        OperationScope(const OperationScope&) = delete;
+        OperationScope& operator=(const OperationScope&) = delete;
+
+    private:
+        CorvexDevice& m_device;
+        const OperationContext* m_previous;
+    };
 
 private:
     // Writes the request and reads up to answerLength bytes; nothing when the write
@@ -226,15 +239,21 @@ private:
     // Reads every sector of a flight's track log and joins them.
     DeviceResult<Bytes> downloadFlightData(TrackLogFormat format, std::int64_t flightNumber);
 
-    // Reports a step of a transfer; false when the line it started on is gone.
-    bool reportTransferStep(std::uint64_t connection, std::size_t bytesReceived, std::optional<double> fraction);
+    // Reports a step of a flight's transfer (each track-log sector, each IGC text
+    // block) with the bytes received so far and, where the instrument says how many
+    // steps there are, the share done; a window repaints there. Says why the transfer
+    // must end: the instrument may have gone (or come back as another line) meanwhile,
+    // and the transfer must not read a line that is not its own; or the user cancelled.
+    std::optional<DeviceError> reportTransferStep(
+        std::uint64_t connection, std::size_t bytesReceived, std::optional<double> fraction);
 
     CorvexDeviceDelegate* m_delegate;
-    TransferProgress m_transferProgress;
     // Counts the lines opened and closed, so that a transfer can tell that the line
     // it reads is still the one it started on.
     std::uint64_t m_connection { 0 };
     CorvexDeviceEnvironment m_environment;
+    OperationContext m_context;
+    const OperationContext* m_operation { nullptr };
 
     mutable std::mutex m_bsdPathMutex; // the one property with atomic access
     std::optional<std::string> m_deviceBsdPath;

@@ -4,7 +4,6 @@
 
 #include "base/ByteReader.h"
 #include "device/Protocol.h"
-#include "platform/EventLoop.h"
 #include "platform/LogSink.h"
 
 #include <array>
@@ -159,12 +158,11 @@ DeviceResult<void> CorvexDevice::eraseAirspacesDataWithFakeProgressBlock(const s
     // The instrument answers when the erase is done and gives no progress of its own;
     // the answer stays on the line until the wait is over.
     for (int step = 0; step < airspacesEraseWaitSteps; ++step) {
+        const float fraction = static_cast<float>(step) / static_cast<float>(airspacesEraseWaitSteps);
         if (progress)
-            progress(static_cast<float>(step) / static_cast<float>(airspacesEraseWaitSteps));
-        if (m_environment.eventLoop)
-            m_environment.eventLoop->runEventLoopFor(airspacesEraseWaitStepSeconds);
-        else
-            m_environment.pause(std::chrono::milliseconds(static_cast<int>(airspacesEraseWaitStepSeconds * 1000)));
+            progress(fraction);
+        context().progress(fraction);
+        context().sleepFor(std::chrono::milliseconds(static_cast<int>(airspacesEraseWaitStepSeconds * 1000)));
     }
     const auto raw = deviceReadDataOfLength(airspacesAnswerLength);
     auto answer = decodeAirspacesAnswer(raw);

@@ -104,7 +104,7 @@ DeviceResult<std::string> CorvexDevice::downloadTextIgcFromTheDevice(
         const auto appendComment = [&] {
             logLine(log(), "Adding comment");
             igc += formatString("LXCV HUB version Mac %s\r\n", m_environment.applicationVersion.c_str());
-            igc += formatString("LXCV Downloaded %s\r\n", localTimeText(m_environment.now()).c_str());
+            igc += formatString("LXCV Downloaded %s\r\n", localTimeText(context().now()).c_str());
             commentInserted = true;
         };
 
@@ -184,8 +184,8 @@ DeviceResult<std::string> CorvexDevice::downloadTextIgcFromTheDevice(
                 appendComment();
             logLine(log(), "Reading data block, state is %02x", blockState);
             appendLines(igc, text);
-            if (!reportTransferStep(connection, igc.size(), std::nullopt))
-                return deviceFailure(DeviceErrorKind::Unplugged, "the instrument went away during the transfer");
+            if (auto stop = reportTransferStep(connection, igc.size(), std::nullopt))
+                return Failure { std::move(*stop) };
             if (!recentFirmware && blockState == igcReadStateComment && !commentInserted)
                 appendComment();
             state = blockState;

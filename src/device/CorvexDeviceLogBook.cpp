@@ -139,6 +139,8 @@ DeviceResult<std::vector<FlightRecord>> CorvexDevice::listFlights(bool full)
             return deviceFailure(DeviceErrorKind::NoAnswer, "the flight list broke off after " + std::to_string(answers - 1) + " records");
         }
         firstRequest = false;
+        // A long log book takes seconds to list: the operation's sheet moves meanwhile.
+        context().progress(std::nullopt);
         if (!full && answer->size() < listTracksRecordSize) {
             logLine(log(), "listTracksData has wrong size (%lu < %lu)", static_cast<unsigned long>(answer->size()),
                 static_cast<unsigned long>(listTracksRecordSize));

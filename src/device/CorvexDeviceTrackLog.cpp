@@ -118,8 +118,8 @@ DeviceResult<Bytes> CorvexDevice::downloadFlightData(TrackLogFormat format, std:
             const std::optional<double> fraction = sectorTotal
                 ? std::optional(static_cast<double>(sectors.size()) / static_cast<double>(*sectorTotal))
                 : std::nullopt;
-            if (!reportTransferStep(connection, bytesReceived, fraction))
-                return deviceFailure(DeviceErrorKind::Unplugged, "the instrument went away during the transfer");
+            if (auto stop = reportTransferStep(connection, bytesReceived, fraction))
+                return Failure { std::move(*stop) };
         }
         passStarts = sector->following == 0;
         if (passStarts && sectorTotal && sectors.size() == *sectorTotal)

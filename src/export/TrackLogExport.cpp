@@ -49,18 +49,17 @@ std::string_view fileExtension(TrackLogFileFormat format)
     return format == TrackLogFileFormat::Kml ? "kml" : "igc";
 }
 
-TrackLogExport::TrackLogExport(CorvexDevice& device, TrackLogExportEnvironment environment)
+TrackLogExport::TrackLogExport(CorvexDevice& device, TrackLogExportOptions options, OperationContext context)
     : m_device(device)
-    , m_environment(std::move(environment))
+    , m_options(std::move(options))
+    , m_context(std::move(context))
 {
-    if (!m_environment.now)
-        m_environment.now = [] { return std::chrono::system_clock::now(); };
 }
 
 void TrackLogExport::alert(const char* message, const char* informativeText)
 {
-    if (m_environment.alerts)
-        m_environment.alerts->showAlert(Alert { message, informativeText, { "Ok" } });
+    if (m_options.alerts)
+        m_options.alerts->showAlert(Alert { message, informativeText, { "Ok" } });
 }
 
 std::string TrackLogExport::fallbackFilename(std::int64_t flightNumber)
@@ -71,11 +70,18 @@ std::string TrackLogExport::fallbackFilename(std::int64_t flightNumber)
 DeviceResult<std::string> TrackLogExport::downloadTracklogIntoStringForFlight(
     std::int64_t flightNumber, bool returnIgc, std::optional<std::string>* suggestedFilename)
 {
+    const CorvexDevice::OperationScope scope(m_device, m_context);
+    return firstPath(m_context, flightNumber, returnIgc, suggestedFilename);
+}
+
+DeviceResult<std::string> TrackLogExport::firstPath(
+    const OperationContext& context, std::int64_t flightNumber, bool returnIgc, std::optional<std::string>* suggestedFilename)
+{
     const PilotData pilotData = m_device.downloadPilotData();
     HRecord hRecord;
     GRecord gRecord;
     const auto samples = m_device.downloadLocationSamplesForFlightNumber(flightNumber, &hRecord, &gRecord);
-    logLine(*m_environment.log, "%s", describeTrack(samples).c_str());
+    logLine(context.log(), "%s", describeTrack(samples).c_str());
     if (!samples) {
         alert("Error dowloading track log", "Make sure device has the latest firmware version");
         return Failure { samples.error() };
@@ -91,7 +97,7 @@ DeviceResult<std::string> TrackLogExport::downloadTracklogIntoStringForFlight(
         *suggestedFilename = safeName(suggestedTrackLogFilename(&hRecord, date, flightNumber));
 
     if (returnIgc) {
-        const WriterStamp stamp { m_environment.programVersion, m_environment.now() };
+        const WriterStamp stamp { m_options.programVersion, context.now() };
         return generateIgcFileForSamples(*samples, pilotData, hRecord, gRecord, stamp);
     }
     return generateKmlFileForSamples(*samples, pilotData, hRecord, gRecord);
@@ -100,16 +106,22 @@ DeviceResult<std::string> TrackLogExport::downloadTracklogIntoStringForFlight(
 DeviceResult<std::string> TrackLogExport::downloadTracklogIntoStringForFlightV2(
     std::int64_t flightNumber, bool returnIgc, std::optional<std::string>* suggestedFilename)
 {
+    const CorvexDevice::OperationScope scope(m_device, m_context);
+    return secondPath(m_context, flightNumber, returnIgc, suggestedFilename, Step::Own);
+}
+
+DeviceResult<std::string> TrackLogExport::secondPath(const OperationContext& context, std::int64_t flightNumber,
+    bool returnIgc, std::optional<std::string>* suggestedFilename, Step step)
+{
     if (returnIgc) {
-        if (m_environment.showSheetWithText)
-            m_environment.showSheetWithText(
-                formatString("Downloading flight #%d. Please wait...", static_cast<int>(flightNumber)));
+        if (step == Step::Own)
+            context.beginStep(formatString("Downloading flight #%d. Please wait...", static_cast<int>(flightNumber)));
         std::optional<std::string> proposedName;
         auto igc = m_device.downloadTextIgcFromTheDevice(static_cast<std::uint16_t>(flightNumber), &proposedName);
-        if (m_environment.hideSheet)
-            m_environment.hideSheet();
+        if (step == Step::Own)
+            context.finish();
         if (!igc) {
-            logLine(*m_environment.log, "igcFileContent is nil, something went wrong");
+            logLine(context.log(), "igcFileContent is nil, something went wrong");
             return Failure { igc.error() };
         }
         if (suggestedFilename)
@@ -123,7 +135,7 @@ DeviceResult<std::string> TrackLogExport::downloadTracklogIntoStringForFlightV2(
     std::string proposedName;
     const auto samples
         = m_device.downloadLocationSamplesV2ForFlightNumber(flightNumber, &hRecord, &gRecord, &proposedName);
-    logLine(*m_environment.log, "%s", describeTrack(samples).c_str());
+    logLine(context.log(), "%s", describeTrack(samples).c_str());
     if (!samples) {
         alert("Error dowloading track log", "Make sure device has the latest firmware version");
         return Failure { samples.error() };
@@ -146,27 +158,47 @@ AllTracklogsOutcome TrackLogExport::downloadAllTracklogsIntoFolder(
     const std::string& folder, const std::function<TrackLogFileFormat()>& wantedFormat)
 {
     AllTracklogsOutcome outcome;
-    const bool secondPath = usesSecondPath();
+    const bool secondFormat = usesSecondPath();
+    const CorvexDevice::OperationScope scope(m_device, m_context);
     const auto flights = m_device.listFlightsShort();
     if (!flights) {
-        if (secondPath)
+        if (secondFormat)
             alert("Something went wrong", "Unable to download tracklogs");
         return outcome;
     }
     outcome.flightListRead = true;
 
+    // The user stopped the export: the flights from this one on are not asked for, and
+    // count as not read.
+    const auto notRead = [&](std::size_t from, const DeviceError& error) {
+        for (std::size_t rest = from; rest < flights->size(); ++rest) {
+            outcome.failedFlights.push_back((*flights)[rest].flightNumber);
+            outcome.failures.push_back(error);
+        }
+    };
     ExportNameBook names;
     for (std::size_t index = 0; index < flights->size(); ++index) {
+        if (m_context.isCancelled()) {
+            notRead(index, DeviceError::of(DeviceErrorKind::Cancelled, "the export was cancelled"));
+            break;
+        }
         const FlightRecord& flight = (*flights)[index];
-        logLine(*m_environment.log, "Downloading record %lu out of %lu", static_cast<unsigned long>(index),
+        logLine(m_context.log(), "Downloading record %lu out of %lu", static_cast<unsigned long>(index),
             static_cast<unsigned long>(flights->size()));
-        if (m_environment.flightStarted)
-            m_environment.flightStarted(index + 1, flights->size());
+        const OperationContext part = m_context.part(index, flights->size());
+        const CorvexDevice::OperationScope partScope(m_device, part);
+        part.beginStep(formatString("Downloading flight %lu of %lu. Please wait...", static_cast<unsigned long>(index + 1),
+            static_cast<unsigned long>(flights->size())));
+        part.progress(0.0);
         const TrackLogFileFormat format = wantedFormat();
         std::optional<std::string> suggested;
-        const auto text = secondPath
-            ? downloadTracklogIntoStringForFlightV2(flight.flightNumber, format == TrackLogFileFormat::Igc, &suggested)
-            : downloadTracklogIntoStringForFlight(flight.flightNumber, format == TrackLogFileFormat::Igc, &suggested);
+        const bool igc = format == TrackLogFileFormat::Igc;
+        const auto text = secondFormat ? secondPath(part, flight.flightNumber, igc, &suggested, Step::ShownByCaller)
+                                       : firstPath(part, flight.flightNumber, igc, &suggested);
+        if (!text && text.error().kind == DeviceErrorKind::Cancelled) {
+            notRead(index, text.error());
+            break;
+        }
         if (!text) {
             outcome.failedFlights.push_back(flight.flightNumber);
             outcome.failures.push_back(text.error());
@@ -190,7 +222,7 @@ std::optional<std::string> TrackLogExport::downloadLogbookText()
         alert("Error dowloading logbook", "Make sure device has the latest firmware version");
         return std::nullopt;
     }
-    logLine(*m_environment.log, "\n\n\n%s",
+    logLine(m_context.log(), "\n\n\n%s",
         describeList(*flights, [](const FlightRecord& record) { return description(record); }).c_str());
     std::string csv = recordCsvStringTitle() + "\n";
     for (const FlightRecord& record : *flights)

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "device/CorvexDevice.h"
+#include "platform/OperationContext.h"
 
-#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -12,12 +12,11 @@
 
 // The download commands without their windows: which read path a flight takes, the
 // file text and its suggested name, the all-flights loop and the log-book CSV. The
-// desktop program puts file panels and the please-wait sheet around these; the command
-// line calls them directly, so both write the same files.
+// desktop program puts file panels around these and the please-wait sheet behind the
+// operation context; the command line calls them directly, so both write the same files.
 namespace corvex {
 
 class AlertPresenter;
-class LogSink;
 
 enum class TrackLogFileFormat {
     Kml,
@@ -26,18 +25,11 @@ enum class TrackLogFileFormat {
 
 std::string_view fileExtension(TrackLogFileFormat format); // "kml", "igc"
 
-struct TrackLogExportEnvironment {
-    LogSink* log { nullptr };
+// What the export needs besides its operation context.
+struct TrackLogExportOptions {
     AlertPresenter* alerts { nullptr };
-    // The please-wait sheet around the instrument-made IGC read; either may be empty.
-    std::function<void(const std::string&)> showSheetWithText;
-    std::function<void()> hideSheet;
     // What the IGC writer puts into its comment lines.
     std::string programVersion;
-    std::function<std::chrono::system_clock::time_point()> now; // the system clock when empty
-    // Before each flight of an all-flights export: its place (counted from 1) of how
-    // many. May be empty.
-    std::function<void(std::size_t flight, std::size_t flightCount)> flightStarted;
 };
 
 struct AllTracklogsOutcome {
@@ -48,9 +40,11 @@ struct AllTracklogsOutcome {
     std::vector<std::string> unwritableFiles; // text came, the write failed
 };
 
+// Every transfer runs under the export's operation context: its progress goes there,
+// the clock stamps the IGC files, and a cancel ends the transfer under way.
 class TrackLogExport {
 public:
-    TrackLogExport(CorvexDevice& device, TrackLogExportEnvironment environment);
+    TrackLogExport(CorvexDevice& device, TrackLogExportOptions options, OperationContext context);
 
     // The first read path: the track decoded here and written by our own writers. The
     // suggested name is set only on success, and is always fit for a file name.
@@ -58,7 +52,8 @@ public:
         std::int64_t flightNumber, bool returnIgc, std::optional<std::string>* suggestedFilename);
     // The second read path: IGC text from the instrument, KML from the second track
     // format. The suggested name is the instrument's, made safe; absent when it
-    // proposed none.
+    // proposed none. The instrument-made IGC text, which takes long, is a step of its
+    // own ("Downloading flight #3. Please wait..."), finished when it is read.
     DeviceResult<std::string> downloadTracklogIntoStringForFlightV2(
         std::int64_t flightNumber, bool returnIgc, std::optional<std::string>* suggestedFilename);
     // The path the instrument's firmware calls for.
@@ -69,7 +64,8 @@ public:
     // Every flight of a fresh flight list into the folder, each under its suggested name
     // plus the extension; a name this export already wrote gets a suffix instead. The
     // format is asked again for each flight. A flight that gives no text is alerted
-    // and skipped.
+    // and skipped. Each flight is a part of the progress and a step ("Downloading
+    // flight 3 of 7. Please wait..."); the caller finishes the whole.
     AllTracklogsOutcome downloadAllTracklogsIntoFolder(
         const std::string& folder, const std::function<TrackLogFileFormat()>& wantedFormat);
 
@@ -82,11 +78,21 @@ public:
     static std::string fallbackFilename(std::int64_t flightNumber);
 
 private:
+    enum class Step { Own, ShownByCaller };
     void alert(const char* message, const char* informativeText);
+    DeviceResult<std::string> firstPath(
+        const OperationContext& context, std::int64_t flightNumber, bool returnIgc, std::optional<std::string>* suggestedFilename);
+    DeviceResult<std::string> secondPath(const OperationContext& context, std::int64_t flightNumber, bool returnIgc,
+        std::optional<std::string>* suggestedFilename, Step step);
 
     CorvexDevice& m_device;
-    TrackLogExportEnvironment m_environment;
+    TrackLogExportOptions m_options;
+    OperationContext m_context;
 };
+
+// What the please-wait sheet says from the start of an all-flights export or a backup
+// until the first flight's transfer begins.
+inline constexpr const char* readingFlightListText = "Reading the flight list. Please wait...";
 
 // The log-book name of the save panel and the command line's default.
 inline constexpr const char* logBookFileName = "Corvex Log Book";

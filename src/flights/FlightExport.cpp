@@ -74,8 +74,9 @@ void appendTime(std::string& out, std::int64_t time)
     out += 'Z';
 }
 
-// Text as XML character data or attribute value: markup characters escaped, and the
-// control characters XML 1.0 cannot carry left out.
+// A name as XML character data or attribute value, on one line: markup characters
+// escaped, line ends and tabs made blanks, the other control characters (which XML 1.0
+// cannot carry) left out.
 void appendEscaped(std::string& out, std::string_view text)
 {
     const std::string utf8 = isValidUtf8(text) ? std::string(text) : latin1ToUtf8(text);
@@ -97,8 +98,10 @@ void appendEscaped(std::string& out, std::string_view text)
             out += "&apos;";
             break;
         default:
-            if (static_cast<unsigned char>(c) >= 0x20 || c == '\t' || c == '\n' || c == '\r')
+            if (static_cast<unsigned char>(c) >= 0x20)
                 out += c;
+            else if (c == '\t' || c == '\n' || c == '\r')
+                out += ' ';
             break;
         }
     }

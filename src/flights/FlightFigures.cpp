@@ -31,13 +31,19 @@ struct TrackPoint {
     double metresPerDegreeLatitude { 0 }, metresPerDegreeLongitude { 0 };
 };
 
+// The meridional and transverse curvature radii of GeographicLib's WGS84 ellipsoid, from
+// one sine and cosine of the latitude (its own functions take three trigonometric
+// calls each with exact degree reduction, a third of an import's time).
 TrackPoint trackPoint(const IgcFix& fix, std::size_t index)
 {
-    const auto& ellipsoid = GeographicLib::Ellipsoid::WGS84();
+    static const double equatorialRadius = GeographicLib::Ellipsoid::WGS84().EquatorialRadius();
+    static const double eccentricitySquared = GeographicLib::Ellipsoid::WGS84().EccentricitySq();
     const double radians = fix.latitude * pi / 180.0;
-    return { index, fix.time, fix.latitude, fix.longitude,
-        ellipsoid.MeridionalCurvatureRadius(fix.latitude) * pi / 180.0,
-        ellipsoid.TransverseCurvatureRadius(fix.latitude) * std::cos(radians) * pi / 180.0 };
+    const double sine = std::sin(radians), cosine = std::cos(radians);
+    const double w2 = 1 - eccentricitySquared * sine * sine;
+    const double transverse = equatorialRadius / std::sqrt(w2);
+    const double meridional = transverse * (1 - eccentricitySquared) / w2;
+    return { index, fix.time, fix.latitude, fix.longitude, meridional * pi / 180.0, transverse * cosine * pi / 180.0 };
 }
 
 double longitudeDifference(double from, double to)

@@ -99,7 +99,7 @@ struct IgcFlight {
     std::optional<std::int32_t> fixExtensionValue(std::size_t fixIndex, std::string_view code) const;
 };
 
-// The flight in an IGC text: CR LF or LF line ends. A line that does not read is
+// The flight in an IGC text: CR LF, LF or CR line ends. A line that does not read is
 // reported in `problems` and skipped. The error says why the text is no IGC file at
 // all: binary data, no A record, no fix.
 Result<IgcFlight, std::string> parseIgc(std::string_view text);
@@ -135,12 +135,14 @@ struct FlightFigures {
     bool movementDetected { false };
 };
 
-// Take-off is where the recorder starts to move as only flight moves it: a ground
-// speed of 5 m/s or a climb or sink of 1.5 m/s, over spans of 10 s, kept up for a
-// minute; landing is where the last such movement ends. Walking, a launch run and GPS
-// jitter on the ground stay below that, so the minutes a recorder logs before launch
-// and after landing are left out of the duration, the track length and the altitude
-// figures. Only valid ('A') fixes place the flight. Altitude figures cover take-off to
+// Take-off is where the recorder starts to move faster than anyone walks or runs: a
+// ground speed of 5 m/s or a climb or sink of 1.5 m/s, over spans of 10 s, kept up for
+// a minute; landing is where the last such movement ends. Walking (a hike up to the
+// launch too), a launch run and GPS jitter on the ground stay below that, so the time
+// a recorder logs before launch and after landing is left out of the duration, the
+// track length and the altitude figures; the first and last fix would count it. A
+// drive with the recorder still on counts as flight: the file cannot tell them apart.
+// Only valid ('A') fixes place the flight. Altitude figures cover take-off to
 // landing; pressure figures are nothing when the recorder has no pressure sensor (it
 // writes 0 throughout), GNSS figures likewise.
 FlightFigures computeFigures(const IgcFlight& flight);

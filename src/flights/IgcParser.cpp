@@ -65,11 +65,15 @@ std::string_view trimmed(std::string_view text)
     return text;
 }
 
+// A header's, comment's or event's text as the program shows it. Older recorders write
+// ISO-8859-1; the names reach windows and databases as UTF-8. A control character
+// (from a damaged file, or a CR left inside a line by mixed line ends) becomes a blank.
 std::string textOf(std::string_view bytes)
 {
-    // Older recorders write ISO-8859-1; the names reach windows and databases as UTF-8.
     const bool ascii = std::all_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-    return ascii || isValidUtf8(bytes) ? std::string(bytes) : latin1ToUtf8(bytes);
+    std::string text = ascii || isValidUtf8(bytes) ? std::string(bytes) : latin1ToUtf8(bytes);
+    std::replace_if(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; }, ' ');
+    return text;
 }
 
 class Parser {

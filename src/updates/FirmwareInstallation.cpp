@@ -4,8 +4,8 @@
 #include "device/CorvexDevice.h"
 #include "device/InstrumentSession.h"
 #include "platform/AlertPresenter.h"
-#include "platform/EventLoop.h"
 #include "platform/LogSink.h"
+#include "platform/OperationContext.h"
 #include "updates/FirmwareFile.h"
 #include "base/VersionComparison.h"
 
@@ -17,8 +17,6 @@ namespace {
 
 constexpr const char* fileNotCorrectTitle = "The firmware file is not correct";
 constexpr const char* notInstalledTitle = "The firmware was not installed";
-constexpr const char* backupStatusText = "Saving a backup of the log book before the firmware update...";
-constexpr double progressTurnSeconds = 0.01;
 
 // What the user reads when the file is refused. A file that is not text keeps the
 // bare alert; the others say why, since the file may well be a download cut short.
@@ -49,14 +47,14 @@ std::string sentence(std::string text)
 } // namespace
 
 FirmwareInstallationResult installFirmware(InstrumentSession& session, ByteView data, bool erasesLogBook,
-    const FirmwareInstallationEnvironment& environment)
+    const FirmwareInstallationOptions& options, const OperationContext& context)
 {
     FirmwareInstallationResult result;
     result.erasesLogBook = erasesLogBook;
-    LogSink& log = *environment.log;
+    LogSink& log = context.log();
     const auto alert = [&](const std::string& message, const std::string& text) {
-        if (environment.alerts)
-            environment.alerts->showAlert(Alert { message, text, { "Ok" } });
+        if (options.alerts)
+            options.alerts->showAlert(Alert { message, text, { "Ok" } });
     };
 
     // The file first: an empty or damaged one is the file's fault, whatever the
@@ -89,21 +87,22 @@ FirmwareInstallationResult installFirmware(InstrumentSession& session, ByteView 
         return result;
     }
     result.versionBefore = device.firmwareVersion();
+    const CorvexDevice::OperationScope scope(device, context);
 
     if (erasesLogBook) {
         // The new firmware may not read the old log book: its flights are saved while
         // the old firmware still can, and nothing is flashed unless all of them are.
-        if (environment.showStatus)
-            environment.showStatus(backupStatusText);
+        context.beginStep(backupBeforeFirmwareText);
         const auto info = device.getDeviceInfo();
-        LogBookBackupEnvironment backup = environment.backup;
-        backup.log = environment.log;
-        backup.alerts = environment.alerts;
+        LogBookBackupOptions backup = options.backup;
+        backup.alerts = options.alerts;
         backup.confirmEraseWithoutBackup = nullptr;
-        result.backup = info ? backUpLogBook(device, formatString("%X", info->deviceId), backup)
-                             : LogBookBackupResult { std::nullopt, 0, std::nullopt };
-        if (environment.showStatus)
-            environment.showStatus({});
+        if (info) {
+            result.backup = backUpLogBook(device, formatString("%X", info->deviceId), backup, context);
+        } else {
+            result.backup = LogBookBackupResult { std::nullopt, 0, std::nullopt };
+            context.finish();
+        }
         if (!result.backup->complete()) {
             result.outcome = FirmwareInstallationOutcome::BackupFailed;
             logLine(log, "Firmware not installed: the log book could not be saved first");
@@ -114,8 +113,7 @@ FirmwareInstallationResult installFirmware(InstrumentSession& session, ByteView 
             alert("The log book was saved", describeLogBookBackup(*result.backup) + " before the firmware update.");
     }
 
-    if (environment.showSheet)
-        environment.showSheet(installingFirmwareSheetText, false);
+    context.beginStep(installingFirmwareSheetText);
 
     // Every hundredth line; a file of fewer than 100 lines reports after every line.
     const std::size_t step = std::max<std::size_t>(1, total / 100);
@@ -128,12 +126,9 @@ FirmwareInstallationResult installFirmware(InstrumentSession& session, ByteView 
         }
         ++count;
         if (count % step == 0) {
-            const long progress = static_cast<long>(static_cast<double>(count) / static_cast<double>(total) * 100.0);
-            logLine(log, "Firmware upload progress %ld", progress);
-            if (environment.setProgress)
-                environment.setProgress(static_cast<int>(progress));
-            if (environment.eventLoop)
-                environment.eventLoop->runEventLoopFor(progressTurnSeconds);
+            const double fraction = static_cast<double>(count) / static_cast<double>(total);
+            logLine(log, "Firmware upload progress %ld", static_cast<long>(fraction * 100.0));
+            context.progress(fraction);
         }
     }
     result.linesSent = count;
@@ -142,8 +137,7 @@ FirmwareInstallationResult installFirmware(InstrumentSession& session, ByteView 
         logLine(log, "Firmware installation failed at line %lu: %s (%s)", static_cast<unsigned long>(count),
             deviceErrorKindName(result.error->kind), result.error->detail.c_str());
 
-    if (environment.hideSheet)
-        environment.hideSheet();
+    context.finish();
 
     // The last line handled, its record type turned into "E": the instrument takes it
     // as the order to restart.

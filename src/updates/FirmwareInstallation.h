@@ -18,33 +18,17 @@ namespace corvex {
 
 class AlertPresenter;
 class CorvexDevice;
-class EventLoopTurner;
 class InstrumentSession;
 class LogSink;
+class OperationContext;
 
-// What the installation needs around it. The update window puts its update sheet
-// behind the three sheet callbacks and the main window's status line behind
-// showStatus; the command line a progress bar and lines on the terminal. Any callback
-// may be empty.
-struct FirmwareInstallationEnvironment {
-    LogSink* log { nullptr };
+// What the installation needs besides its operation context.
+struct FirmwareInstallationOptions {
     AlertPresenter* alerts { nullptr };
-    // Turned for 0.01 s after each progress step so that windows repaint and device
-    // removals are noticed; without one the loop runs straight through.
-    EventLoopTurner* eventLoop { nullptr };
-    // Shown right before the first line goes out, once the file, the instrument and
-    // the backup are known to be good.
-    std::function<void(const std::string& text, bool enableCancel)> showSheet;
-    std::function<void()> hideSheet;
-    // The sheet's progress bar (0 to 100), set and redrawn at once.
-    std::function<void(int percent)> setProgress;
-    // What the instrument is busy with, while it cannot be used for anything else (the
-    // backup before the lines); an empty text when that is over.
-    std::function<void(const std::string& text)> showStatus;
-    // The backup before an installation that erases the log book: its folder, the IGC
-    // files' program version and clock, its please-wait sheet. Log and alerts are the
-    // installation's own; its question is never asked (a short backup installs nothing).
-    LogBookBackupEnvironment backup;
+    // The backup before an installation that erases the log book: its folder and the
+    // IGC files' program version. Its alerts are the installation's own; its question
+    // is never asked (a short backup installs nothing).
+    LogBookBackupOptions backup;
 };
 
 enum class FirmwareInstallationOutcome {
@@ -79,8 +63,15 @@ struct FirmwareInstallationResult {
 // progress reported every hundredth of the lines (after every line when there are
 // fewer than 100), and the reboot line sent last. On success the device is told its
 // serial device went away, since the instrument restarts and leaves the bus.
+//
+// What the context's progress sees: a step "Saving a backup of the log book before the
+// firmware update..." with the backup's flights as its parts, finished when the backup
+// is over; then, once the file, the instrument and the backup are known to be good, the
+// step installingFirmwareSheetText with the share of the lines sent, finished right
+// before the reboot line. The window shows both (the status line tells what the
+// instrument is busy with); the command line prints them.
 FirmwareInstallationResult installFirmware(InstrumentSession& session, ByteView data, bool erasesLogBook,
-    const FirmwareInstallationEnvironment& environment);
+    const FirmwareInstallationOptions& options, const OperationContext& context);
 
 // Whether the instrument, back from its restart, runs the installed firmware. Back on
 // its unchanged old version while the file named another, the installation did not
@@ -122,6 +113,7 @@ struct OfferedFirmware {
 OfferedFirmware offeredFirmware(const AvailableUpdates& updates, bool beta);
 
 // The texts of the installation, shared by the window and the command line.
+inline constexpr const char* backupBeforeFirmwareText = "Saving a backup of the log book before the firmware update...";
 inline constexpr const char* installingFirmwareSheetText = "Installing an Corvex Vario Firmware, DO NOT DISCONNECT the device";
 inline constexpr const char* logBookWarningTitle = "Warning!";
 inline constexpr const char* logBookWarningText

@@ -7,6 +7,7 @@
 #include "platform/InstrumentDirectory.h"
 #include "platform/LocalTime.h"
 #include "platform/LogSink.h"
+#include "platform/OperationContext.h"
 
 #include <algorithm>
 #include <sys/stat.h>
@@ -21,10 +22,10 @@ bool exists(const std::string& path)
     return stat(path.c_str(), &status) == 0;
 }
 
-void tell(const LogBookBackupEnvironment& environment, const std::string& message, const std::string& text)
+void tell(const LogBookBackupOptions& options, const std::string& message, const std::string& text)
 {
-    if (environment.alerts)
-        environment.alerts->showAlert(Alert { message, text, { "Ok" } });
+    if (options.alerts)
+        options.alerts->showAlert(Alert { message, text, { "Ok" } });
 }
 
 // How many flights the full list finds, or nothing when it fails. The short list,
@@ -55,12 +56,13 @@ std::string defaultLogBookBackupsRoot()
     return userDataHomePath() + "/Corvex/backups";
 }
 
-LogBookBackupResult backUpLogBook(CorvexDevice& device, const std::string& serial, const LogBookBackupEnvironment& environment)
+LogBookBackupResult backUpLogBook(CorvexDevice& device, const std::string& serial, const LogBookBackupOptions& options,
+    const OperationContext& context)
 {
     LogBookBackupResult result;
-    LogSink& log = *environment.log;
-    const auto now = environment.now ? environment.now() : std::chrono::system_clock::now();
-    const std::string root = environment.backupsRoot.empty() ? defaultLogBookBackupsRoot() : environment.backupsRoot;
+    LogSink& log = context.log();
+    const auto now = context.now();
+    const std::string root = options.backupsRoot.empty() ? defaultLogBookBackupsRoot() : options.backupsRoot;
 
     // A second backup within the same second gets a folder of its own.
     std::string folder = logBookBackupFolder(root, serial, now);
@@ -76,15 +78,7 @@ LogBookBackupResult backUpLogBook(CorvexDevice& device, const std::string& seria
         else
             result.flightsNotSaved.reset();
     } else {
-        TrackLogExportEnvironment exportEnvironment;
-        exportEnvironment.log = environment.log;
-        exportEnvironment.alerts = environment.alerts;
-        exportEnvironment.showSheetWithText = environment.showSheetWithText;
-        exportEnvironment.hideSheet = environment.hideSheet;
-        exportEnvironment.programVersion = environment.programVersion;
-        exportEnvironment.now = environment.now;
-        exportEnvironment.flightStarted = environment.flightStarted;
-        TrackLogExport exporter(device, exportEnvironment);
+        TrackLogExport exporter(device, TrackLogExportOptions { options.alerts, options.programVersion }, context);
         const AllTracklogsOutcome outcome
             = exporter.downloadAllTracklogsIntoFolder(folder, [] { return TrackLogFileFormat::Igc; });
         result.flightsSaved = outcome.writtenFiles.size();
@@ -102,6 +96,7 @@ LogBookBackupResult backUpLogBook(CorvexDevice& device, const std::string& seria
             rmdir(folder.c_str()); // nothing in it: no empty folders to puzzle over
     }
 
+    context.finish();
     if (result.complete()) {
         if (result.folder) {
             logLine(log, "Log book backup: %lu flights saved in %s", static_cast<unsigned long>(result.flightsSaved),
@@ -134,11 +129,11 @@ std::string describeLogBookBackup(const LogBookBackupResult& backup)
 }
 
 LogBookEraseResult backUpAndEraseLogBook(CorvexDevice& device, const std::string& serial,
-    const LogBookBackupEnvironment& environment)
+    const LogBookBackupOptions& options, const OperationContext& context)
 {
     LogBookEraseResult result;
-    LogSink& log = *environment.log;
-    const LogBookBackupResult backup = backUpLogBook(device, serial, environment);
+    LogSink& log = context.log();
+    const LogBookBackupResult backup = backUpLogBook(device, serial, options, context);
     result.backupFolder = backup.folder;
     result.flightsSaved = backup.flightsSaved;
     result.flightsNotSaved = backup.flightsNotSaved;
@@ -146,7 +141,7 @@ LogBookEraseResult backUpAndEraseLogBook(CorvexDevice& device, const std::string
 
     if (!backup.complete()) {
         const bool eraseAnyway
-            = environment.confirmEraseWithoutBackup && environment.confirmEraseWithoutBackup(result.flightsNotSaved);
+            = options.confirmEraseWithoutBackup && options.confirmEraseWithoutBackup(result.flightsNotSaved);
         if (!eraseAnyway) {
             logLine(log, "Log book not erased: not every flight was saved");
             return result;
@@ -160,7 +155,7 @@ LogBookEraseResult backUpAndEraseLogBook(CorvexDevice& device, const std::string
     // Only a completed erase is worth telling here; the caller reports a failed one,
     // with the folder, so the user never reads both "erased" and "not erased".
     if (result.backupFolder && result.erased) {
-        tell(environment, "The log book was saved",
+        tell(options, "The log book was saved",
             formatString("%s saved as IGC files in %s before the log book was erased.",
                 result.flightsSaved == 1 ? "1 flight was" : formatString("%lu flights were", static_cast<unsigned long>(result.flightsSaved)).c_str(),
                 folder.c_str()));

@@ -10,19 +10,13 @@ namespace corvex {
 
 class AlertPresenter;
 class CorvexDevice;
-class LogSink;
+class OperationContext;
 
-struct LogBookBackupEnvironment {
-    LogSink* log { nullptr };
+// What a backup needs besides its operation context.
+struct LogBookBackupOptions {
     // Tells the user where the flights went (and the export's own per-flight alerts).
     AlertPresenter* alerts { nullptr };
-    // The please-wait sheet around the reads; either may be empty.
-    std::function<void(const std::string&)> showSheetWithText;
-    std::function<void()> hideSheet;
     std::string programVersion; // in the IGC files' comment lines
-    std::function<std::chrono::system_clock::time_point()> now; // the system clock when empty
-    // Before each flight is saved: its place (from 1) of how many. May be empty.
-    std::function<void(std::size_t flight, std::size_t flightCount)> flightStarted;
     // Where the backups go; empty: <user data folder>/Corvex/backups.
     std::string backupsRoot;
     // Asked when not every flight could be saved, with how many would be lost (nothing
@@ -55,8 +49,11 @@ std::string logBookBackupFolder(const std::string& root, const std::string& seri
 std::string defaultLogBookBackupsRoot();
 
 // Saves every flight of the instrument as an IGC file into a fresh backup folder
-// (none when there is nothing to save) and logs the outcome. Asks nothing.
-LogBookBackupResult backUpLogBook(CorvexDevice& device, const std::string& serial, const LogBookBackupEnvironment& environment);
+// (none when there is nothing to save) and logs the outcome. Asks nothing. Each flight
+// is a part of the context's progress; the folder is named after its clock, and the
+// progress is finished when the backup is over.
+LogBookBackupResult backUpLogBook(CorvexDevice& device, const std::string& serial, const LogBookBackupOptions& options,
+    const OperationContext& context);
 // "3 flights were saved as IGC files in FOLDER", "the log book holds no flights", or
 // what was not saved, for the user.
 std::string describeLogBookBackup(const LogBookBackupResult& backup);
@@ -64,6 +61,6 @@ std::string describeLogBookBackup(const LogBookBackupResult& backup);
 // backUpLogBook, then erases the log book only when all of them were saved; otherwise erases only when the
 // user confirms the loss. An empty log book is erased without a folder.
 LogBookEraseResult backUpAndEraseLogBook(CorvexDevice& device, const std::string& serial,
-    const LogBookBackupEnvironment& environment);
+    const LogBookBackupOptions& options, const OperationContext& context);
 
 } // namespace corvex

@@ -1,6 +1,7 @@
 #include "updates/ProgramFolderReplacement.h"
 
 #include "platform/LogSink.h"
+#include "platform/OperationContext.h"
 #include "platform/ProcessLauncher.h"
 #include "updates/ProgramFolder.h"
 
@@ -69,9 +70,10 @@ bool exchange(const fs::path& first, const fs::path& second)
 
 class Replacement {
 public:
-    Replacement(const ProgramFolderReplacement& request, const ReplacementEnvironment& environment)
+    Replacement(const ProgramFolderReplacement& request, const ReplacementOptions& options, const OperationContext& context)
         : m_request(request)
-        , m_environment(environment)
+        , m_options(options)
+        , m_context(context)
         , m_installed(fs::path(request.programFolder).lexically_normal())
         , m_unpacked(fs::path(request.workingDirectory) / request.applicationName)
     {
@@ -83,7 +85,7 @@ public:
     ReplacementOutcome run()
     {
         if (m_request.applicationName.empty() || m_installed.filename() != m_request.applicationName) {
-            logLine(*m_environment.log, "Update helper: the application name %s does not name the program folder %s",
+            logLine(m_context.log(), "Update helper: the application name %s does not name the program folder %s",
                 m_request.applicationName.c_str(), m_installed.c_str());
             return ReplacementOutcome::NothingDone;
         }
@@ -91,7 +93,7 @@ public:
             return ReplacementOutcome::NothingDone;
 
         if (!holdsProgram(m_unpacked)) {
-            logLine(*m_environment.log, "Update helper: %s holds no program %s; the installed version stays",
+            logLine(m_context.log(), "Update helper: %s holds no program %s; the installed version stays",
                 m_unpacked.c_str(), std::string(ProgramFolder::programPath).c_str());
             return keepOld();
         }
@@ -100,7 +102,7 @@ public:
             return keepOld();
         }
         if (!exchange(m_installed, m_staged)) {
-            logLine(*m_environment.log, "Update helper: cannot move %s into %s: %s",
+            logLine(m_context.log(), "Update helper: cannot move %s into %s: %s",
                 m_staged.c_str(), m_installed.c_str(), std::strerror(errno));
             removeQuietly(m_staged);
             return keepOld();
@@ -108,17 +110,17 @@ public:
         // From here m_staged holds the old folder.
         if (!startProgram()) {
             if (exchange(m_installed, m_staged)) {
-                logLine(*m_environment.log, "Update helper: the old version of %s is back in place", m_installed.c_str());
+                logLine(m_context.log(), "Update helper: the old version of %s is back in place", m_installed.c_str());
                 removeQuietly(m_staged);
             } else {
-                logLine(*m_environment.log, "Update helper: cannot put the old version back from %s: %s",
+                logLine(m_context.log(), "Update helper: cannot put the old version back from %s: %s",
                     m_staged.c_str(), std::strerror(errno));
             }
             startProgram();
             cleanUp();
             return ReplacementOutcome::KeptOld;
         }
-        logLine(*m_environment.log, "Update helper: %s replaced and started again", m_installed.c_str());
+        logLine(m_context.log(), "Update helper: %s replaced and started again", m_installed.c_str());
         removeQuietly(m_staged);
         cleanUp();
         return ReplacementOutcome::Replaced;
@@ -130,12 +132,12 @@ private:
         auto waited = std::chrono::milliseconds(0);
         constexpr auto step = std::chrono::milliseconds(50);
         while (processRunning(m_request.waitForProcess)) {
-            if (waited >= m_environment.exitLimit) {
-                logLine(*m_environment.log, "Update helper: the program (process %d) did not end; nothing was replaced",
+            if (waited >= m_options.exitLimit) {
+                logLine(m_context.log(), "Update helper: the program (process %d) did not end; nothing was replaced",
                     static_cast<int>(m_request.waitForProcess));
                 return false;
             }
-            m_environment.pause(step);
+            m_context.sleepFor(step);
             waited += step;
         }
         return true;
@@ -149,14 +151,14 @@ private:
         if (::rename(m_unpacked.c_str(), m_staged.c_str()) == 0)
             return true;
         if (errno != EXDEV) {
-            logLine(*m_environment.log, "Update helper: cannot move %s to %s: %s",
+            logLine(m_context.log(), "Update helper: cannot move %s to %s: %s",
                 m_unpacked.c_str(), m_staged.c_str(), std::strerror(errno));
             return false;
         }
         std::error_code error;
         fs::copy(m_unpacked, m_staged, fs::copy_options::recursive | fs::copy_options::copy_symlinks, error);
         if (error) {
-            logLine(*m_environment.log, "Update helper: cannot copy %s to %s: %s",
+            logLine(m_context.log(), "Update helper: cannot copy %s to %s: %s",
                 m_unpacked.c_str(), m_staged.c_str(), error.message().c_str());
             return false;
         }
@@ -166,9 +168,9 @@ private:
     bool startProgram()
     {
         const std::string program = (m_installed / ProgramFolder::programPath).string();
-        const auto started = m_environment.processes->startDetached(program, {}, m_installed.string());
+        const auto started = m_options.processes->startDetached(program, {}, m_installed.string());
         if (!started)
-            logLine(*m_environment.log, "Update helper: %s", started.error().c_str());
+            logLine(m_context.log(), "Update helper: %s", started.error().c_str());
         return started.hasValue();
     }
 
@@ -186,11 +188,12 @@ private:
         std::error_code error;
         fs::remove_all(path, error);
         if (error)
-            logLine(*m_environment.log, "Update helper: cannot remove %s: %s", path.c_str(), error.message().c_str());
+            logLine(m_context.log(), "Update helper: cannot remove %s: %s", path.c_str(), error.message().c_str());
     }
 
     const ProgramFolderReplacement& m_request;
-    const ReplacementEnvironment& m_environment;
+    const ReplacementOptions& m_options;
+    const OperationContext& m_context;
     fs::path m_installed;
     fs::path m_unpacked;
     fs::path m_staged;
@@ -198,9 +201,10 @@ private:
 
 } // namespace
 
-ReplacementOutcome replaceProgramFolder(const ProgramFolderReplacement& request, const ReplacementEnvironment& environment)
+ReplacementOutcome replaceProgramFolder(
+    const ProgramFolderReplacement& request, const ReplacementOptions& options, const OperationContext& context)
 {
-    return Replacement(request, environment).run();
+    return Replacement(request, options, context).run();
 }
 
 } // namespace corvex

@@ -1,13 +1,12 @@
 #pragma once
 
 #include <chrono>
-#include <functional>
 #include <string>
 #include <sys/types.h>
 
 namespace corvex {
 
-class LogSink;
+class OperationContext;
 class ProcessLauncher;
 
 // What the update helper is told: the working directory holding the unpacked program
@@ -20,10 +19,10 @@ struct ProgramFolderReplacement {
     pid_t waitForProcess { 0 };
 };
 
-struct ReplacementEnvironment {
-    LogSink* log { nullptr };
+// What the replacement needs besides its operation context (its log, and the sleeps
+// while it waits for the program to end).
+struct ReplacementOptions {
     ProcessLauncher* processes { nullptr };
-    std::function<void(std::chrono::milliseconds)> pause;
     // How long the program may take to end before the helper gives up and changes
     // nothing.
     std::chrono::milliseconds exitLimit { std::chrono::seconds(60) };
@@ -42,6 +41,7 @@ enum class ReplacementOutcome {
 // Waits for the program to end, swaps the unpacked folder in when it holds the
 // program, starts the program, and removes the old folder and the working directory.
 // When anything fails after the swap, the old folder is put back and started.
-ReplacementOutcome replaceProgramFolder(const ProgramFolderReplacement& request, const ReplacementEnvironment& environment);
+ReplacementOutcome replaceProgramFolder(
+    const ProgramFolderReplacement& request, const ReplacementOptions& options, const OperationContext& context);
 
 } // namespace corvex

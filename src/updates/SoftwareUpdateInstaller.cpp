@@ -88,10 +88,12 @@ SoftwarePackageKind softwarePackageKindOfUrl(std::string_view url)
     return SoftwarePackageKind::neither;
 }
 
-SoftwareUpdateInstaller::SoftwareUpdateInstaller(SoftwareUpdateEnvironment environment, ProgramFolder programFolder, std::string workingDirectory)
-    : m_environment(std::move(environment))
+SoftwareUpdateInstaller::SoftwareUpdateInstaller(SoftwareUpdateOptions options, ProgramFolder programFolder,
+    std::string workingDirectory, OperationContext context)
+    : m_options(std::move(options))
     , m_programFolder(std::move(programFolder))
     , m_workingDirectory(std::move(workingDirectory))
+    , m_context(std::move(context))
 {
 }
 
@@ -114,15 +116,15 @@ bool SoftwareUpdateInstaller::mayReplaceItself()
     case ProgramFolder::SelfUpdate::Allowed:
         return true;
     case ProgramFolder::SelfUpdate::PackageManager:
-        logLine(*m_environment.log, "Software update not installed: %s belongs to the package manager", m_programFolder.path.c_str());
-        m_environment.alerts->showAlert(Alert { "Corvex Vario was installed by the package manager",
+        logLine(m_context.log(), "Software update not installed: %s belongs to the package manager", m_programFolder.path.c_str());
+        m_options.alerts->showAlert(Alert { "Corvex Vario was installed by the package manager",
             "Please update it through your system's package manager.", { "Close" } });
         return false;
     case ProgramFolder::SelfUpdate::NotOwnFolder:
         break;
     }
-    logLine(*m_environment.log, "Software update not installed: %s is not a program folder of its own", m_programFolder.path.c_str());
-    m_environment.alerts->showAlert(Alert { "Corvex Vario cannot replace itself",
+    logLine(m_context.log(), "Software update not installed: %s is not a program folder of its own", m_programFolder.path.c_str());
+    m_options.alerts->showAlert(Alert { "Corvex Vario cannot replace itself",
         formatString("It runs from %s, which is not a folder of its own named %s. Please install the new version the way you "
                      "installed this one.",
             m_programFolder.path.c_str(), std::string(ProgramFolder::programFolderName).c_str()),
@@ -132,20 +134,20 @@ bool SoftwareUpdateInstaller::mayReplaceItself()
 
 void SoftwareUpdateInstaller::alertInstallationError(const std::string& text)
 {
-    m_environment.alerts->showAlert(Alert { installationErrorTitle, text, { "Close" } });
+    m_options.alerts->showAlert(Alert { installationErrorTitle, text, { "Close" } });
 }
 
 bool SoftwareUpdateInstaller::unzipFile(const std::string& archivePath)
 {
     const auto unpacked = extractZipArchive(archivePath, fs::path(archivePath).parent_path().string());
     if (!unpacked)
-        logLine(*m_environment.log, "Unzipping %s failed: %s", archivePath.c_str(), unpacked.error().c_str());
+        logLine(m_context.log(), "Unzipping %s failed: %s", archivePath.c_str(), unpacked.error().c_str());
     return unpacked.hasValue();
 }
 
 bool SoftwareUpdateInstaller::installSoftwareUpdateFromDataAndRelaunchApp(ByteView data, const std::optional<std::string>& expectedSha256)
 {
-    LogSink& log = *m_environment.log;
+    LogSink& log = m_context.log();
     if (!mayReplaceItself())
         return false;
     if (expectedSha256) {
@@ -204,9 +206,9 @@ bool SoftwareUpdateInstaller::installSoftwareUpdateFromDataAndRelaunchApp(ByteVi
     // Step 4. The helper's two arguments come first; the folder to replace and the
     // process to wait for follow as options, because the helper runs from the working
     // directory and cannot find either by itself.
-    const auto started = m_environment.processes->startDetached(helperCopy,
+    const auto started = m_options.processes->startDetached(helperCopy,
         { m_workingDirectory, m_programFolder.applicationName, "--program-folder", m_programFolder.path, "--wait-for-process",
-            std::to_string(m_environment.processId) },
+            std::to_string(m_options.processId) },
         m_workingDirectory);
     if (!started) {
         logLine(log, "Step 4: NSTask launchedTaskWithLaunchPath failure");
@@ -214,7 +216,7 @@ bool SoftwareUpdateInstaller::installSoftwareUpdateFromDataAndRelaunchApp(ByteVi
         alertInstallationError("NSTask launchedTaskWithLaunchPath returned error");
         return false;
     }
-    m_environment.terminateApplication();
+    m_options.terminateApplication();
     return true;
 }
 

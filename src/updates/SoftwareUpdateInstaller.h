@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/Bytes.h"
+#include "platform/OperationContext.h"
 #include "updates/ProgramFolder.h"
 
 #include <functional>
@@ -12,7 +13,6 @@
 namespace corvex {
 
 class AlertPresenter;
-class LogSink;
 class ProcessLauncher;
 
 // What the feed's package address offers, by the extension of its path, compared
@@ -25,8 +25,8 @@ enum class SoftwarePackageKind {
 };
 SoftwarePackageKind softwarePackageKindOfUrl(std::string_view url);
 
-struct SoftwareUpdateEnvironment {
-    LogSink* log { nullptr };
+// What the installation needs besides its operation context (whose log it writes to).
+struct SoftwareUpdateOptions {
     AlertPresenter* alerts { nullptr };
     ProcessLauncher* processes { nullptr };
     // Ends the program the normal way once the helper runs; the helper waits for
@@ -39,7 +39,8 @@ struct SoftwareUpdateEnvironment {
 // working directory, copies the helper there and starts it, then ends the program.
 class SoftwareUpdateInstaller {
 public:
-    SoftwareUpdateInstaller(SoftwareUpdateEnvironment environment, ProgramFolder programFolder, std::string workingDirectory);
+    SoftwareUpdateInstaller(SoftwareUpdateOptions options, ProgramFolder programFolder, std::string workingDirectory,
+        OperationContext context);
 
     // The working directory: per user and private, under $XDG_RUNTIME_DIR when it is
     // set, else under the user's cache folder; never the shared /tmp.
@@ -62,9 +63,10 @@ public:
 private:
     void alertInstallationError(const std::string& text);
 
-    SoftwareUpdateEnvironment m_environment;
+    SoftwareUpdateOptions m_options;
     ProgramFolder m_programFolder;
     std::string m_workingDirectory;
+    OperationContext m_context;
 };
 
 } // namespace corvex

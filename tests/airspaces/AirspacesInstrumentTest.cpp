@@ -7,7 +7,6 @@
 #include "airspaces/WSAirspaces.h"
 #include "platform/qt/QtHttpClient.h"
 #include "device/CorvexDevice.h"
-#include "platform/EventLoop.h"
 #include "platform/PosixSerialLine.h"
 
 #include "support/CapturingLogSink.h"
@@ -47,19 +46,17 @@ TEST(AirspacesInstrument, ConvertedSetUploadsAndReadsBackByteForByte)
     VirtualInstrumentProcess instrument;
     ASSERT_TRUE(instrument.isRunning());
     PosixSerialPortOpener ports;
-    RecordingEventLoop eventLoop; // the erase's waits cost nothing here
+    int waits = 0; // the erase's waits cost nothing here
     CorvexDeviceEnvironment environment;
     environment.ports = &ports;
-    environment.log = &log;
-    environment.eventLoop = &eventLoop;
-    CorvexDevice device(nullptr, environment);
+    CorvexDevice device(nullptr, environment, OperationContext(log).withSleep([&](std::chrono::milliseconds) { ++waits; }));
     device.corvexDeviceMatchedAtBsdPath(instrument.portPath(), 1);
     ASSERT_TRUE(device.hasOpenLine() && device.initializeDevice());
 
     int progressCalls = 0;
     ASSERT_TRUE(device.eraseAirspacesDataWithFakeProgressBlock([&](float) { ++progressCalls; }));
     EXPECT_EQ(progressCalls, 210);
-    EXPECT_EQ(eventLoop.turns.size(), 210u);
+    EXPECT_EQ(waits, 210);
 
     const ByteView data(*converted);
     const std::size_t chunks = (data.size() + 120) / 121;

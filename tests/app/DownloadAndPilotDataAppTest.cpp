@@ -162,11 +162,14 @@ TEST(DownloadCommandsApp, TheSheetMovesWhileAFlightIsRead)
         PleaseWaitSheet& sheet = *session.app->controller->pleaseWaitSheet();
         int turns = 0;
         bool received = false;
+        QStringList texts; // what the sheet said while it was up, in order
         QTimer sampler;
         sampler.setInterval(0);
         QObject::connect(&sampler, &QTimer::timeout, [&] {
             ++turns;
             received = received || (sheet.isVisible() && sheet.detailLabel()->text().endsWith(" KB received"));
+            if (sheet.isVisible() && (texts.isEmpty() || texts.back() != sheet.pleaseWaitSheetLabel()->text()))
+                texts.append(sheet.pleaseWaitSheetLabel()->text());
         });
         sampler.start();
         const auto started = std::chrono::steady_clock::now();
@@ -184,6 +187,7 @@ TEST(DownloadCommandsApp, TheSheetMovesWhileAFlightIsRead)
         QTemporaryDir backups;
         session.app->controller->setLogBookBackupsRoot(backups.path().toStdString());
         turns = 0;
+        texts.clear();
         sampler.start();
         const auto erasing = std::chrono::steady_clock::now();
         session.app->controller->eraseButtonPressed();
@@ -192,6 +196,8 @@ TEST(DownloadCommandsApp, TheSheetMovesWhileAFlightIsRead)
         EXPECT_TRUE(session.app->log.containsPrefix("Log book backup: 1 flights saved in " + backups.path().toStdString()))
             << (session.app->alerts.alerts.empty() ? std::string() : session.app->alerts.alerts.back().informativeText);
         EXPECT_GE(turns, backedUp / std::chrono::milliseconds(200)) << "the window turns during the backup too";
+        // The sheet is up from the backup's start, on both paths.
+        EXPECT_EQ(texts, QStringList({ "Reading the flight list. Please wait...", "Downloading flight 1 of 1. Please wait..." }));
     }
 }
 

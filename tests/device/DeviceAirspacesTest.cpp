@@ -1,6 +1,5 @@
 #include "device/CorvexDevice.h"
 #include "device/Protocol.h"
-#include "platform/EventLoop.h"
 
 #include "support/DeviceTestRig.h"
 
@@ -13,8 +12,8 @@ namespace {
 
 // A device whose line is open on an instrument giving these answers in order.
 struct AirspacesRig : DeviceTestRig {
-    explicit AirspacesRig(std::vector<Bytes> answers, EventLoop loop = EventLoop::Recorded)
-        : DeviceTestRig(scriptedAnswers(std::move(answers)), loop)
+    explicit AirspacesRig(std::vector<Bytes> answers)
+        : DeviceTestRig(scriptedAnswers(std::move(answers)))
     {
     }
 };
@@ -151,21 +150,29 @@ TEST(DeviceAirspaces, EraseWaitsTwoHundredTenTurnsBeforeReading)
     AirspacesRig rig({ answer(1) });
     std::vector<float> progress;
     std::size_t readsDuringWait = 0;
-    rig.eventLoop.onTurn = [&] { readsDuringWait += rig.line().pending.size() == 6 ? 0 : 1; };
+    rig.onPause = [&] { readsDuringWait += rig.line().pending.size() == 6 ? 0 : 1; };
     EXPECT_TRUE(rig.device->eraseAirspacesDataWithFakeProgressBlock([&](float value) { progress.push_back(value); }));
     EXPECT_EQ(rig.line().written, std::vector<Bytes> { hexBytes("0f 05 00 00000000") });
     ASSERT_EQ(progress.size(), 210u);
     EXPECT_EQ(progress.front(), 0.0f);
     EXPECT_EQ(progress.back(), 209.0f / 210.0f);
     EXPECT_LT(progress.back(), 1.0f);
-    EXPECT_EQ(rig.eventLoop.turns, std::vector<double>(210, 0.1));
+    EXPECT_EQ(rig.pauses, std::vector<std::chrono::milliseconds>(210, std::chrono::milliseconds(100)));
     EXPECT_EQ(readsDuringWait, 0u); // the answer stays on the line until the wait is over
     EXPECT_TRUE(rig.log.lines.empty());
 
-    // Without a callback the wait is the same; without an event loop it is plain pauses.
-    AirspacesRig quiet({ answer(1) }, DeviceTestRig::EventLoop::None);
+    // Without a callback the wait is the same; an operation's context that the device
+    // runs in gets the progress, and its sleeps are the waits (a window turns its loop).
+    AirspacesRig quiet({ answer(1) });
+    RecordingProgress shown;
+    int sleeps = 0;
+    const OperationContext window = quiet.context().withProgress(&shown).withSleep([&](std::chrono::milliseconds) { ++sleeps; });
+    const CorvexDevice::OperationScope scope(*quiet.device, window);
     EXPECT_TRUE(quiet.device->eraseAirspacesDataWithFakeProgressBlock());
-    EXPECT_EQ(quiet.pauses, std::vector<std::chrono::milliseconds>(210, std::chrono::milliseconds(100)));
+    EXPECT_EQ(sleeps, 210);
+    EXPECT_TRUE(quiet.pauses.empty());
+    ASSERT_EQ(shown.perMille.size(), 210u);
+    EXPECT_EQ(shown.perMille.back(), 995);
 }
 
 TEST(DeviceAirspaces, EraseFailures)
@@ -183,18 +190,14 @@ TEST(DeviceAirspaces, EraseFailures)
     int calls = 0;
     EXPECT_FALSE(writeFails.device->eraseAirspacesDataWithFakeProgressBlock([&](float) { ++calls; }));
     EXPECT_EQ(calls, 0);
-    EXPECT_TRUE(writeFails.eventLoop.turns.empty());
+    EXPECT_TRUE(writeFails.pauses.empty());
     EXPECT_TRUE(writeFails.log.contains("eraseAirspaceData: deviceWriteData returned nil"));
 }
 
 TEST(DeviceAirspaces, WithoutAnOpenLineEveryOperationFailsOnTheAnswer)
 {
     CapturingLogSink log;
-    CorvexDeviceEnvironment environment;
-    environment.log = &log;
-    RecordingEventLoop loop;
-    environment.eventLoop = &loop;
-    CorvexDevice device(nullptr, environment);
+    CorvexDevice device(nullptr, CorvexDeviceEnvironment {}, instantContext(log));
     EXPECT_FALSE(device.readAirspacesChunkFromBeginning(AirspacesReadPosition::FromBeginning, AirspacesReadScope::MetadataOnly));
     EXPECT_FALSE(device.writeAirspacesChunk(Bytes { 1 }, AirspacesWritePosition::FirstChunk));
     EXPECT_FALSE(device.concludeWritingAirspacesData());

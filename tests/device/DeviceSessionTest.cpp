@@ -31,10 +31,9 @@ struct PtySession {
     {
         CorvexDeviceEnvironment environment;
         environment.ports = &ports;
-        environment.log = &log;
         environment.alerts = &alerts;
         environment.discovery = discovery;
-        device = std::make_unique<CorvexDevice>(&delegate, environment);
+        device = std::make_unique<CorvexDevice>(&delegate, environment, OperationContext(log));
     }
 
     bool connectTo(const std::string& path)

@@ -17,8 +17,7 @@ struct PilotSession {
     {
         CorvexDeviceEnvironment environment;
         environment.ports = &ports;
-        environment.log = &log;
-        device = std::make_unique<CorvexDevice>(nullptr, environment);
+        device = std::make_unique<CorvexDevice>(nullptr, environment, OperationContext(log));
         device->corvexDeviceMatchedAtBsdPath(path, 1);
         ready = device->hasOpenLine() && device->initializeDevice();
     }

@@ -116,10 +116,10 @@ struct PtyDevice {
     {
         CorvexDeviceEnvironment environment;
         environment.ports = &ports;
-        environment.log = &log;
         environment.applicationVersion = "0.1.0";
-        environment.now = [] { return std::chrono::system_clock::time_point(std::chrono::sys_days(std::chrono::year(2026) / 1 / 2)); };
-        device = std::make_unique<CorvexDevice>(nullptr, environment);
+        device = std::make_unique<CorvexDevice>(nullptr, environment, OperationContext(log).withClock([] {
+            return std::chrono::system_clock::time_point(std::chrono::sys_days(std::chrono::year(2026) / 1 / 2));
+        }));
         device->corvexDeviceMatchedAtBsdPath(path, 1);
         ready = device->hasOpenLine() && device->initializeDevice() && device->getDeviceInfo().hasValue();
     }

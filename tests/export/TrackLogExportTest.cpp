@@ -63,18 +63,13 @@ struct ExportRig {
     explicit ExportRig(std::optional<std::string> aRecordText)
         : rig(instrument(std::move(aRecordText)))
     {
-        TrackLogExportEnvironment environment;
-        environment.log = &rig.log;
-        environment.alerts = &alerts;
-        environment.showSheetWithText = [this](const std::string& text) { sheet.push_back("show " + text); };
-        environment.hideSheet = [this] { sheet.push_back("hide"); };
-        environment.programVersion = "1.2.3";
-        exporter = std::make_unique<TrackLogExport>(*rig.device, environment);
+        exporter = std::make_unique<TrackLogExport>(
+            *rig.device, TrackLogExportOptions { &alerts, "1.2.3" }, rig.context().withProgress(&progress));
     }
 
     DeviceTestRig rig;
     RecordingAlerts alerts;
-    std::vector<std::string> sheet;
+    testing::RecordingProgress progress;
     std::unique_ptr<TrackLogExport> exporter;
 };
 
@@ -96,7 +91,7 @@ TEST(TrackLogExport, FirstPathNamesTheFlightAfterItsHRecord)
     ASSERT_TRUE(kml);
     EXPECT_NE(kml->find("    -07.20000,-46.20416,-0012\n"), std::string::npos) << *kml;
     EXPECT_TRUE(rig.alerts.alerts.empty());
-    EXPECT_TRUE(rig.sheet.empty());
+    EXPECT_TRUE(rig.progress.steps.empty());
 }
 
 TEST(TrackLogExport, RecorderTextsThatMakeNoNameOrAnUnsafeOne)
@@ -126,7 +121,7 @@ TEST(TrackLogExport, FailuresReportAsEachPathSays)
     // The instrument-made text: the sheet around the read, a log line and no alert.
     silent.alerts.alerts.clear();
     EXPECT_FALSE(silent.exporter->downloadTracklogIntoStringForFlightV2(3, true, &name));
-    EXPECT_EQ(silent.sheet, (std::vector<std::string> { "show Downloading flight #3. Please wait...", "hide" }));
+    EXPECT_EQ(silent.progress.steps, (std::vector<std::string> { "step Downloading flight #3. Please wait...", "end" }));
     EXPECT_TRUE(silent.rig.log.contains("igcFileContent is nil, something went wrong"));
     EXPECT_TRUE(silent.alerts.alerts.empty());
     EXPECT_EQ(name, "untouched");

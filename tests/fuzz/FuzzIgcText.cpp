@@ -18,10 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     NullLog log;
     CorvexDeviceEnvironment environment;
     environment.ports = &ports;
-    environment.log = &log;
-    environment.pause = [](std::chrono::milliseconds) { };
     environment.applicationVersion = "1.2.3";
-    environment.now = [] { return std::chrono::system_clock::time_point(); };
     std::size_t position = 1;
     ports.state->responder = [&](const Bytes&) {
         if (size - position < 2)
@@ -31,7 +28,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         position += 2 + length;
         return answer;
     };
-    CorvexDevice device(nullptr, environment);
+    CorvexDevice device(nullptr, environment,
+        OperationContext(log).withSleep([](std::chrono::milliseconds) { }).withClock([] { return std::chrono::system_clock::time_point(); }));
     device.corvexDeviceMatchedAtBsdPath(std::string("/dev/ttyACM0"), 1);
     device.setCurrentFirmwareVersion(data[0] & 1 ? 2405 : 1370);
     std::optional<std::string> filename;

@@ -4,12 +4,13 @@
 #include "FakeSerialLine.h"
 #include "device/CorvexDevice.h"
 #include "platform/AlertPresenter.h"
-#include "platform/EventLoop.h"
+#include "platform/OperationContext.h"
 
 #include <chrono>
 #include <functional>
 #include <initializer_list>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -36,46 +37,43 @@ public:
     std::vector<std::string> events;
 };
 
-// Records the event-loop turns that long transfers make, and returns at once.
-class RecordingEventLoop final : public EventLoopTurner {
-public:
-    void runEventLoopFor(double seconds) override
-    {
-        turns.push_back(seconds);
-        if (onTurn)
-            onTurn();
-    }
-    std::vector<double> turns;
-    std::function<void()> onTurn;
-};
+// A context on the log whose sleeps take no time (the airspaces erase waits 21 s).
+inline OperationContext instantContext(LogSink& log)
+{
+    return OperationContext(log).withSleep([](std::chrono::milliseconds) { });
+}
 
-// A CorvexDevice on a fake serial line, with its log, alerts, delegate, pauses and
-// event-loop turns recorded instead of slept, a fixed clock and program version.
+// A CorvexDevice on a fake serial line, with its log, alerts and delegate recorded, its
+// sleeps recorded instead of slept, and a fixed clock and program version.
 struct DeviceTestRig {
-    enum class EventLoop { Recorded, None };
-
     // No instrument plugged in yet; connect() plugs one in.
-    explicit DeviceTestRig(EventLoop loop = EventLoop::Recorded)
+    DeviceTestRig()
     {
         CorvexDeviceEnvironment environment;
         environment.ports = &ports;
-        environment.log = &log;
         environment.alerts = &alerts;
-        environment.pause = [this](std::chrono::milliseconds delay) { pauses.push_back(delay); };
-        if (loop == EventLoop::Recorded)
-            environment.eventLoop = &eventLoop;
         environment.applicationVersion = "1.2.3";
-        environment.now = [this] { return now; };
-        device = std::make_unique<CorvexDevice>(&delegate, environment);
+        device = std::make_unique<CorvexDevice>(&delegate, environment, context());
     }
 
     // An instrument answering through the responder (silent when empty) is plugged in
     // at once; the log then holds only what the command under test writes.
-    explicit DeviceTestRig(FakeSerialLine::Responder responder, EventLoop loop = EventLoop::Recorded)
-        : DeviceTestRig(loop)
+    explicit DeviceTestRig(FakeSerialLine::Responder responder)
+        : DeviceTestRig()
     {
         connect(std::move(responder));
         log.lines.clear();
+    }
+
+    // The rig's log, clock and recorded sleeps, for the operations under test to add
+    // their progress and cancel to.
+    OperationContext context()
+    {
+        return OperationContext(log).withClock([this] { return now; }).withSleep([this](std::chrono::milliseconds duration) {
+            pauses.push_back(duration);
+            if (onPause)
+                onPause();
+        });
     }
 
     // Plugs in an instrument at /dev/ttyACM0 whose answers come from the responder.
@@ -93,9 +91,33 @@ struct DeviceTestRig {
     CapturingLogSink log;
     RecordingAlertPresenter alerts;
     RecordingDelegate delegate;
-    RecordingEventLoop eventLoop;
     std::vector<std::chrono::milliseconds> pauses;
+    std::function<void()> onPause; // called at every sleep, after it is recorded
     std::unique_ptr<CorvexDevice> device;
+};
+
+// Records what an operation shows: "step TEXT" (with " [part/parts]" for a part),
+// "end", and the progress in per mille of the whole (-1 while unknown) with its detail.
+class RecordingProgress final : public ProgressSink {
+public:
+    void stepStarted(const OperationStep& step) override
+    {
+        if (onStep)
+            onStep();
+        steps.push_back("step " + step.text
+            + (step.parts ? " [" + std::to_string(step.part) + "/" + std::to_string(step.parts) + "]" : std::string()));
+    }
+    void progressed(std::optional<double> fraction, const std::string& detail) override
+    {
+        perMille.push_back(fraction ? static_cast<int>(*fraction * 1000 + 0.5) : -1);
+        details.push_back(detail);
+    }
+    void ended() override { steps.push_back("end"); }
+
+    std::vector<std::string> steps;
+    std::vector<int> perMille;
+    std::vector<std::string> details;
+    std::function<void()> onStep;
 };
 
 // A silent instrument: it answers nothing.

@@ -173,21 +173,14 @@ struct InstallationRig {
         : rig(std::move(responder))
     {
         rig.device->setCurrentFirmwareVersion(1375);
-        environment.log = &rig.log;
-        environment.alerts = &rig.alerts;
-        environment.eventLoop = &rig.eventLoop;
-        environment.showSheet = [this](const std::string& text, bool cancel) {
-            sheet.push_back(text + (cancel ? "+" : "-"));
-            EXPECT_TRUE(session.isBusy());
-        };
-        environment.hideSheet = [this] { sheet.push_back("hide"); };
-        environment.setProgress = [this](int percent) { progress.push_back(percent); };
-        environment.showStatus = [this](const std::string& text) { sheet.push_back("status " + text); };
-        environment.backup.backupsRoot = backups.path();
+        options.alerts = &rig.alerts;
+        options.backup.backupsRoot = backups.path();
+        // What the window shows, it shows with the instrument held.
+        shown.onStep = [this] { EXPECT_TRUE(session.isBusy()); };
     }
     FirmwareInstallationResult install(const std::string& file, bool erasesLogBook = false)
     {
-        return installFirmware(session, bytes(file), erasesLogBook, environment);
+        return installFirmware(session, bytes(file), erasesLogBook, options, rig.context().withProgress(&shown));
     }
     // The firmware lines that went out, by their command byte.
     std::size_t firmwareFramesWritten()
@@ -198,9 +191,9 @@ struct InstallationRig {
     DeviceTestRig rig;
     InstrumentSession session { *rig.device };
     TemporaryFolder backups { "corvex-firmware-backup" };
-    FirmwareInstallationEnvironment environment;
-    std::vector<std::string> sheet;
-    std::vector<int> progress;
+    FirmwareInstallationOptions options;
+    RecordingProgress shown;
+    const std::vector<std::string>& sheet = shown.steps;
 };
 
 FakeSerialLine::Responder acceptingInstrument()
@@ -221,9 +214,8 @@ TEST(FirmwareInstallation, SendsEveryLineOfASmallFileAndReportsAfterEachOne)
     EXPECT_EQ(result.outcome, FirmwareInstallationOutcome::Installed);
     EXPECT_EQ(result.versionInFile, "2.406");
     EXPECT_EQ(result.versionBefore, FirmwareVersion(1375));
-    EXPECT_EQ(install.progress, (std::vector<int> { 25, 50, 75, 100 }));
-    EXPECT_EQ(install.rig.eventLoop.turns, (std::vector<double> { 0.01, 0.01, 0.01, 0.01 }));
-    EXPECT_EQ(install.sheet, (std::vector<std::string> { std::string(installingFirmwareSheetText) + "-", "hide" }));
+    EXPECT_EQ(install.shown.perMille, (std::vector<int> { 250, 500, 750, 1000 }));
+    EXPECT_EQ(install.sheet, (std::vector<std::string> { std::string("step ") + installingFirmwareSheetText, "end" }));
     ASSERT_EQ(install.rig.line().written.size(), 5u);
     EXPECT_EQ(install.rig.line().written.back(), CorvexDevice::firmwareLineFrame(false, 4, "SE031000EC"));
     EXPECT_TRUE(install.rig.log.contains("Reboot line #4: SE031000EC"));
@@ -341,7 +333,7 @@ TEST(FirmwareInstallation, AnErasingUpdateSavesTheLogBookBeforeTheFirstLine)
         "The log book could not be saved before the update, which erases it (the flight list could not be read); "
         "nothing was sent to the instrument.");
     EXPECT_EQ(install.sheet,
-        (std::vector<std::string> { "status Saving a backup of the log book before the firmware update...", "status " }));
+        (std::vector<std::string> { "step Saving a backup of the log book before the firmware update...", "end" }));
     EXPECT_FALSE(install.session.isBusy());
 }
 
@@ -370,7 +362,9 @@ TEST(FirmwareInstallation, TookUnlessTheInstrumentCameBackOnItsUnchangedOldVersi
     // After the restart the erase follows only an installation that took.
     for (const bool took : { true, false }) {
         int erases = 0;
+        int trackLogRequests = 0;
         DeviceTestRig rig([&](const Bytes& request) {
+            trackLogRequests += request.size() > 1 && request[0] == 0x03 && request[1] == 0x03 ? 1 : 0;
             erases += request.size() > 1 && request[0] == 0x03 && request[1] == 0x02 ? 1 : 0;
             return Bytes {};
         });
@@ -418,17 +412,22 @@ TEST(LogBookBackupBeforeErase, AListThatBreaksOffIsNoEmptyLogBook)
         std::vector<Bytes> fullList;
         bool erased;
         std::optional<std::optional<std::size_t>> asked; // what the user was asked, if anything
+        bool cancelled { false }; // by the user, before the first flight
     };
     const std::vector<Case> cases {
         { "broken short list, two flights", { record(1, 1) }, { record(1, 1), record(2, 0) }, false, std::optional<std::size_t>() },
         { "both lists break off", { record(1, 1) }, { record(1, 1) }, false, std::optional<std::size_t>() },
         { "an empty log book", {}, { hexBytes("05 0000 08 0000 0000") }, true, std::nullopt },
+        // No flight is asked for; both count as not saved.
+        { "a backup the user cancelled", { record(1, 1), record(2, 0) }, {}, false, std::optional<std::size_t>(2), true },
     };
     for (const Case& c : cases) {
         std::size_t shortAnswers = 0;
         std::size_t fullAnswers = 0;
         int erases = 0;
+        int trackLogRequests = 0;
         DeviceTestRig rig([&](const Bytes& request) {
+            trackLogRequests += request.size() > 1 && request[0] == 0x03 && request[1] == 0x03 ? 1 : 0;
             if (request == hexBytes("0D"))
                 return hexBytes("0D 00");
             if (request.size() < 2 || request[0] != 0x03)
@@ -445,14 +444,15 @@ TEST(LogBookBackupBeforeErase, AListThatBreaksOffIsNoEmptyLogBook)
         });
         TemporaryFolder root { "corvex-backup" };
         std::optional<std::optional<std::size_t>> asked;
-        LogBookBackupEnvironment environment;
-        environment.log = &rig.log;
-        environment.backupsRoot = root.path();
-        environment.confirmEraseWithoutBackup = [&](std::optional<std::size_t> lost) {
+        LogBookBackupOptions options;
+        options.backupsRoot = root.path();
+        options.confirmEraseWithoutBackup = [&](std::optional<std::size_t> lost) {
             asked = lost;
             return false;
         };
-        const LogBookEraseResult result = backUpAndEraseLogBook(*rig.device, "C0FFEE", environment);
+        const LogBookEraseResult result
+            = backUpAndEraseLogBook(*rig.device, "C0FFEE", options, rig.context().withCancel([&] { return c.cancelled; }));
+        EXPECT_TRUE(!c.cancelled || trackLogRequests == 0) << c.name;
         EXPECT_EQ(result.erased, c.erased) << c.name;
         EXPECT_EQ(erases, c.erased ? 1 : 0) << c.name;
         EXPECT_EQ(asked, c.asked) << c.name;

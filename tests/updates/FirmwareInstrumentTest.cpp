@@ -34,30 +34,25 @@ struct PtySession {
     {
         CorvexDeviceEnvironment environment;
         environment.ports = &ports;
-        environment.log = &log;
         environment.alerts = &alerts;
-        device = std::make_unique<CorvexDevice>(&delegate, environment);
+        device = std::make_unique<CorvexDevice>(&delegate, environment, OperationContext(log));
     }
     bool connectTo(const std::string& path)
     {
         device->corvexDeviceMatchedAtBsdPath(path, 1);
         return device->hasOpenLine() && device->initializeDevice() && device->getDeviceInfo().hasValue();
     }
-    FirmwareInstallationEnvironment installation()
+    FirmwareInstallationResult install(InstrumentSession& session, const Bytes& firmware)
     {
-        FirmwareInstallationEnvironment environment;
-        environment.log = &log;
-        environment.alerts = &alerts;
-        environment.eventLoop = &eventLoop;
-        environment.setProgress = [this](int percent) { progress.push_back(percent); };
-        return environment;
+        FirmwareInstallationOptions options;
+        options.alerts = &alerts;
+        return installFirmware(session, firmware, false, options, OperationContext(log).withProgress(&progress));
     }
     PosixSerialPortOpener ports;
     CapturingLogSink log;
     RecordingAlertPresenter alerts;
     RecordingDelegate delegate;
-    RecordingEventLoop eventLoop;
-    std::vector<int> progress;
+    RecordingProgress progress;
     std::unique_ptr<CorvexDevice> device;
 };
 
@@ -125,7 +120,7 @@ TEST(FirmwareOnTheInstrument, ARejectedLineEndsTheInstallationWithItsRebootLine)
     ASSERT_TRUE(session.connectTo(instrument.portPath()));
     session.device->setShouldLogCommunications(true);
     InstrumentSession instrumentSession(*session.device);
-    const auto result = installFirmware(instrumentSession, bytesOf(firmware), false, session.installation());
+    const auto result = session.install(instrumentSession, bytesOf(firmware));
     EXPECT_EQ(result.outcome, FirmwareInstallationOutcome::Failed);
     EXPECT_EQ(result.linesSent, 17u);
 

@@ -75,14 +75,14 @@ protected:
 
     SoftwareUpdateInstaller installer(const std::string& executable = "")
     {
-        SoftwareUpdateEnvironment environment;
-        environment.log = &log;
-        environment.alerts = &alerts;
-        environment.processes = &processes;
-        environment.terminateApplication = [this] { ++terminations; };
-        environment.processId = 77;
-        return SoftwareUpdateInstaller(environment,
-            ProgramFolder::ofExecutable(executable.empty() ? programFolder() + "/bin/corvex-vario" : executable), workingDirectory());
+        SoftwareUpdateOptions options;
+        options.alerts = &alerts;
+        options.processes = &processes;
+        options.terminateApplication = [this] { ++terminations; };
+        options.processId = 77;
+        return SoftwareUpdateInstaller(options,
+            ProgramFolder::ofExecutable(executable.empty() ? programFolder() + "/bin/corvex-vario" : executable), workingDirectory(),
+            OperationContext(log));
     }
 
     Bytes goodArchive()

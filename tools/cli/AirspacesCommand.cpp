@@ -6,7 +6,7 @@
 #include "airspaces/AirspacesTransferService.h"
 #include "airspaces/OpenAirConverter.h"
 #include "airspaces/WSAirspaces.h"
-#include "platform/qt/MapBaseLayer.h"
+#include "map/qt/MapBaseLayer.h"
 #include "platform/qt/PreferencesStore.h"
 #include "platform/qt/QtHttpClient.h"
 #include "platform/VendorEndpoints.h"
@@ -335,7 +335,7 @@ int runRender(CliContext& context)
         return FileError;
     }
     printHeader(context.out, *set);
-    context.out << "Drawn: " << painter.lastDrawnOverlayCount() << " of " << scene.overlays().size() << " overlays, mode " << mode
+    context.out << "Drawn: " << scene.layer().lastDrawnOverlayCount() << " of " << scene.overlays().size() << " overlays, mode " << mode
                 << ", over " << baseMap << "\n"
                 << output << " (" << size->width() << "x" << size->height() << ")\n";
     return Success;

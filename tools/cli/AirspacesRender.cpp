@@ -2,7 +2,7 @@
 
 #include "airspaces/AirspacesMap.h"
 
-#include "platform/qt/MapBaseLayer.h"
+#include "map/qt/MapBaseLayer.h"
 
 #include <QEventLoop>
 #include <QPainter>
@@ -13,21 +13,13 @@
 namespace corvex::cli {
 
 AirspacesScene::AirspacesScene(const Airspaces& airspaces, int displayAirspacesAs)
-    : m_mode(displayAirspacesAs)
-    , m_overlays(generateMapkitPolylines(airspaces, displayAirspacesAs))
-    , m_fitted(fittingMapRect(m_overlays))
-    , m_styles(m_overlays.size())
 {
-}
-
-MapPainter::StyleAt AirspacesScene::styleAt()
-{
-    return [this](std::size_t index) {
-        std::optional<MapOverlayStyle>& style = m_styles[index];
-        if (!style)
-            style = airspacesOverlayStyle(*m_overlays[index], index, m_mode);
-        return *style;
-    };
+    const MapOverlays overlays = generateMapkitPolylines(airspaces, displayAirspacesAs);
+    m_fitted = fittingMapRect(overlays);
+    m_layer.addOverlays(overlays);
+    m_layer.setStyleAt([this, displayAirspacesAs](std::size_t index) {
+        return airspacesOverlayStyle(*m_layer.overlays()[index], index, displayAirspacesAs);
+    });
 }
 
 MapRect visibleMapRectFitting(const MapRect& rect, QSize size)
@@ -46,9 +38,10 @@ MapRect visibleMapRectFitting(const MapRect& rect, QSize size)
 bool waitForTiles(MapBaseLayer& layer, QSize size, const MapRect& visible, std::chrono::milliseconds timeLimit)
 {
     QImage scratch(size, QImage::Format_ARGB32_Premultiplied);
+    const MapViewport viewport(size.width(), size.height(), visible);
     auto askForMissing = [&] {
         QPainter painter(&scratch);
-        layer.paint(painter, size, visible);
+        layer.paint(painter, viewport);
     };
     int arrived = 0;
     askForMissing();
@@ -60,7 +53,7 @@ bool waitForTiles(MapBaseLayer& layer, QSize size, const MapRect& visible, std::
     QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
     // Each arrival may let the layer send the next of its queued requests; painting
     // again asks for whatever is still missing.
-    QObject::connect(&layer, &MapBaseLayer::repaintNeeded, &loop, [&] {
+    QObject::connect(&layer, &MapLayer::changed, &loop, [&] {
         ++arrived;
         askForMissing();
         if (arrived >= layer.requestsSent())
@@ -76,7 +69,7 @@ QImage renderScene(AirspacesScene& scene, MapPainter& painter, QSize size, const
     QImage image(size, QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::white);
     QPainter imagePainter(&image);
-    painter.paint(imagePainter, size, visible, scene.overlays(), scene.styleAt(), baseLayer);
+    painter.paint(imagePainter, size, visible, { baseLayer, &scene.layer() });
     imagePainter.end();
     return image;
 }

@@ -1,35 +1,36 @@
 #pragma once
 
 #include "airspaces/Airspaces.h"
-#include "platform/MapGeometry.h"
-#include "platform/qt/MapPainter.h"
+#include "map/MapGeometry.h"
+#include "map/qt/MapPainter.h"
+#include "map/qt/OverlayLayer.h"
 
 #include <QImage>
 #include <QSize>
 
 #include <chrono>
-#include <optional>
-#include <vector>
+
+namespace corvex {
+class MapBaseLayer;
+}
 
 namespace corvex::cli {
 
-// One set ready to draw, as the airspaces window draws it: its overlays for a display
-// mode, their styles (asked once per overlay, as the map view asks its delegate) and the
+// One set ready to draw, as the airspaces window draws it: an overlay layer with its
+// overlays for a display mode, styled as the window's delegate styles them, and the
 // fitted rectangle. `corvex airspaces render` and the map benchmark share it.
 class AirspacesScene {
 public:
     AirspacesScene(const Airspaces& airspaces, int displayAirspacesAs);
 
-    const MapOverlays& overlays() const { return m_overlays; }
+    const MapOverlays& overlays() const { return m_layer.overlays(); }
+    OverlayLayer& layer() { return m_layer; }
     // The null rectangle for a set without points.
     const MapRect& fittedMapRect() const { return m_fitted; }
-    MapPainter::StyleAt styleAt();
 
 private:
-    int m_mode;
-    MapOverlays m_overlays;
+    OverlayLayer m_layer;
     MapRect m_fitted;
-    std::vector<std::optional<MapOverlayStyle>> m_styles;
 };
 
 // What an image of this size shows of rect as the map view shows it: the centre kept, one

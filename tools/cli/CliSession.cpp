@@ -65,12 +65,11 @@ CliSession::CliSession(std::optional<std::string> port)
         m_discovery = makeSystemDiscovery(m_log);
     CorvexDeviceEnvironment environment;
     environment.ports = &m_ports;
-    environment.log = &m_log;
     environment.alerts = &m_alerts;
     environment.discovery = m_discovery.get();
     // The instrument-made IGC text carries the program's version, as the desktop program's does.
     environment.applicationVersion = CORVEX_VERSION;
-    m_device = std::make_unique<CorvexDevice>(this, environment);
+    m_device = std::make_unique<CorvexDevice>(this, environment, OperationContext(m_log));
     m_device->setShouldLogCommunications(false);
 }
 

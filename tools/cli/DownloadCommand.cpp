@@ -82,21 +82,14 @@ int runDownload(CliContext& context)
         return InstrumentFailed;
     }
     StderrAlertPresenter alerts;
-    TrackLogExportEnvironment environment;
-    environment.log = &session.device().log();
-    environment.alerts = &alerts;
-    environment.programVersion = CORVEX_VERSION;
-    TrackLogExport exporter(session.device(), environment);
+    TrackLogExport exporter(session.device(), TrackLogExportOptions { &alerts, CORVEX_VERSION }, OperationContext(session.log()));
 
     if (!arguments->flightNumber) {
-        TerminalProgress progress(context.err);
+        // "flight 3 of 6 (41%)", moving as the flight comes in.
+        TerminalProgress progress(context.err, "flight");
         AlertsAfterProgress alertsAfterProgress(progress, alerts);
-        environment.alerts = &alertsAfterProgress;
-        environment.flightStarted = [&progress](std::size_t flight, std::size_t count) {
-            // Done: the flights before this one.
-            progress.show("flight " + std::to_string(flight) + " of " + std::to_string(count), flight - 1, count);
-        };
-        TrackLogExport allFlights(session.device(), environment);
+        TrackLogExport allFlights(session.device(), TrackLogExportOptions { &alertsAfterProgress, CORVEX_VERSION },
+            OperationContext(session.log()).withProgress(&progress));
         const AllTracklogsOutcome outcome
             = allFlights.downloadAllTracklogsIntoFolder(arguments->folder, [&] { return arguments->format; });
         const std::size_t flights = outcome.writtenFiles.size() + outcome.failedFlights.size() + outcome.unwritableFiles.size();

@@ -19,6 +19,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <ostream>
 #include <thread>
 #include <unistd.h>
@@ -65,16 +66,65 @@ public:
         m_out << "\r[" << std::string(static_cast<std::size_t>(filled), '#')
               << std::string(static_cast<std::size_t>(barWidth - filled), ' ') << "] " << percent << "%" << std::flush;
     }
+    // Ends the bar's line; a second call adds nothing.
     void finish()
     {
         if (m_terminal && m_last >= 0)
             m_out << std::endl;
+        m_last = -1;
     }
 
 private:
     std::ostream& m_out;
     bool m_terminal;
     int m_last { -1 };
+};
+
+// The installation's progress on the terminal: what the instrument is busy with as a
+// line of its own, the backup's flights on stderr ("saving flight 3 of 6 (41%)"), the
+// announcement when the lines begin, and then the bar of the lines.
+class InstallationProgress final : public ProgressSink {
+public:
+    InstallationProgress(CliContext& context, std::function<void()> announceLines)
+        : m_out(context.out)
+        , m_backup(context.err, "saving flight")
+        , m_lines(context.out)
+        , m_announceLines(std::move(announceLines))
+    {
+    }
+
+    void stepStarted(const OperationStep& step) override
+    {
+        if (step.parts > 0) {
+            m_backup.stepStarted(step);
+        } else if (step.text == installingFirmwareSheetText) {
+            m_backup.ended();
+            m_installing = true;
+            m_announceLines();
+        } else {
+            m_out << step.text << std::endl;
+        }
+    }
+    void progressed(std::optional<double> fraction, const std::string& detail) override
+    {
+        if (!m_installing) {
+            m_backup.progressed(fraction, detail);
+        } else if (fraction) {
+            m_lines.show(static_cast<int>(*fraction * 100.0));
+        }
+    }
+    void ended() override
+    {
+        m_backup.ended();
+        m_lines.finish();
+    }
+
+private:
+    std::ostream& m_out;
+    TerminalProgress m_backup;
+    ProgressReport m_lines;
+    std::function<void()> m_announceLines;
+    bool m_installing { false };
 };
 
 // After its reboot line the instrument restarts: it leaves the bus and comes back. The
@@ -230,29 +280,18 @@ int runInstall(CliContext& context)
     // before the first line, while the old firmware can still read them.
     const bool eraseLogBook = context.option("erase-log-book").has_value();
     InstrumentSession instrument(device);
-    ProgressReport progress(context.out);
-    FirmwareInstallationEnvironment environment;
-    environment.log = &session.log();
-    environment.alerts = &session.alerts();
-    environment.setProgress = [&progress](int percent) { progress.show(percent); };
-    environment.showStatus = [&context](const std::string& text) {
-        if (!text.empty())
-            context.out << text << std::endl;
-    };
     // Announced once the file, the instrument and the backup are known to be good.
-    environment.showSheet = [&](const std::string&, bool) {
+    InstallationProgress progress(context, [&] {
         context.out << "Installing " << file << " into the " << device.firmwareVersion().modelName() << " " << serial
                     << " (firmware " << device.firmwareVersion().text() << "). Do not disconnect the instrument."
                     << std::endl;
-    };
-    environment.backup.programVersion = CORVEX_VERSION;
-    TerminalProgress backupProgress(context.err);
-    environment.backup.flightStarted = [&backupProgress](std::size_t flight, std::size_t count) {
-        backupProgress.show("saving flight " + std::to_string(flight) + " of " + std::to_string(count), flight - 1, count);
-    };
-    const FirmwareInstallationResult result = installFirmware(instrument, *data, eraseLogBook, environment);
-    backupProgress.finish();
-    progress.finish();
+    });
+    FirmwareInstallationOptions options;
+    options.alerts = &session.alerts();
+    options.backup.programVersion = CORVEX_VERSION;
+    const FirmwareInstallationResult result
+        = installFirmware(instrument, *data, eraseLogBook, options, OperationContext(session.log()).withProgress(&progress));
+    progress.ended();
 
     switch (result.outcome) {
     case FirmwareInstallationOutcome::FileRefused:

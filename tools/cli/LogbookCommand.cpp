@@ -22,11 +22,9 @@ int runLogbook(CliContext& context)
     if (auto failure = session.connect())
         return *failure;
     StderrAlertPresenter alerts;
-    TrackLogExportEnvironment environment;
-    environment.log = &session.device().log();
-    environment.alerts = &alerts;
-    environment.programVersion = CORVEX_VERSION;
-    const auto csv = TrackLogExport(session.device(), environment).downloadLogbookText();
+    const auto csv = TrackLogExport(session.device(), TrackLogExportOptions { &alerts, CORVEX_VERSION },
+        OperationContext(session.log()))
+                         .downloadLogbookText();
     if (!csv)
         return InstrumentFailed;
     if (!writeTextFile(path, *csv, FileWriteMode::Atomic)) {

@@ -4,14 +4,15 @@
 
 namespace corvex::cli {
 
-TerminalProgress::TerminalProgress(std::ostream& err)
-    : TerminalProgress(err, isatty(STDERR_FILENO) != 0)
+TerminalProgress::TerminalProgress(std::ostream& err, std::string partLabel)
+    : TerminalProgress(err, isatty(STDERR_FILENO) != 0, std::move(partLabel))
 {
 }
 
-TerminalProgress::TerminalProgress(std::ostream& err, bool terminal)
+TerminalProgress::TerminalProgress(std::ostream& err, bool terminal, std::string partLabel)
     : m_err(err)
     , m_terminal(terminal)
+    , m_partLabel(std::move(partLabel))
 {
 }
 
@@ -40,6 +41,27 @@ void TerminalProgress::show(const std::string& line)
     // Back to the start of the line, the new text, the rest of the old one erased.
     m_err << "\r" << line << "\x1b[K" << std::flush;
     m_shown = true;
+}
+
+void TerminalProgress::stepStarted(const OperationStep& step)
+{
+    if (step.parts == 0) {
+        m_step = step.text;
+        show(m_step);
+        return;
+    }
+    m_step = m_partLabel + " " + std::to_string(step.part) + " of " + std::to_string(step.parts);
+    // Done: the parts before this one.
+    show(m_step, step.part - 1, step.parts);
+}
+
+void TerminalProgress::progressed(std::optional<double> fraction, const std::string&)
+{
+    // Per mille, so that the share is read the way done / total is, without a
+    // rounding error of the fraction taking a percent off.
+    constexpr std::size_t scale = 1000;
+    if (!m_step.empty() && fraction)
+        show(m_step, static_cast<std::size_t>(*fraction * scale + 0.5), scale);
 }
 
 void TerminalProgress::finish()

@@ -1,16 +1,29 @@
 // map-bench SET [--mode N] [--size WxH] [--redraws N] [--pan N] [--zoom N]
+// map-bench --track FILE.igc [--points N] [--coloring altitude|climb] [--out FILE.png] [--size WxH] [--redraws N]
+//           [--pan N] [--zoom N]
 //
-// Draws an airspaces set (in the instrument's format) offscreen with the map's painter,
-// as the airspaces window does, and prints per case the median, 95th percentile and
-// largest frame time, the median and 95th percentile of the CPU time per frame (on a
-// crowded machine the elapsed time waits for a core), then the peak resident memory.
-// The cases:
+// Draws a scene offscreen with the map's painter, as a map view's paint event does, and
+// prints per case the median, 95th percentile and largest frame time, the median and
+// 95th percentile of the CPU time per frame (on a crowded machine the elapsed time waits
+// for a core), then the peak resident memory.
+//
+// With SET, an airspaces set (in the instrument's format) as the airspaces window draws
+// it:
 //   redraw        the fitted view, overlays drawn anew every frame
-//   redraw-cached the fitted view again, the painter's overlay image reused
+//   redraw-cached the fitted view again, the overlay layer's image reused
 //   pan           the view moved by 20 pixels per frame, round a square, as a drag does
 //   zoom          the view scaled by 1.1 per frame, in then back out
+// With --track, a flight's track (the IGC file's fixes resampled evenly in time to
+// --points fixes, 36,000 by default: ten hours at one a second) coloured by altitude or
+// by climb, with its take-off, landing and cursor markers:
+//   redraw        the fitted view, the cursor moved by ten fixes every frame
+//   pan, zoom     as above (a zoom thins the track anew every frame)
+// --out saves the fitted view as an image, to look at.
 #include "AirspacesRender.h"
 
+#include "map/MapTrack.h"
+#include "map/qt/MarkersLayer.h"
+#include "map/qt/TrackLayer.h"
 #include "platform/LogSink.h"
 
 #include <QFile>
@@ -25,6 +38,7 @@
 #include <cstdio>
 #include <ctime>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -39,7 +53,11 @@ public:
 
 struct Settings {
     QString setPath;
+    QString trackPath;
+    QString imagePath;
     int mode { 0 };
+    int trackPoints { 36000 };
+    TrackColoring coloring { TrackColoring::Altitude };
     QSize size { 1280, 800 };
     int redraws { 50 };
     int panSteps { 100 };
@@ -70,23 +88,24 @@ double cpuMilliseconds()
     return static_cast<double>(now.tv_sec) * 1e3 + static_cast<double>(now.tv_nsec) * 1e-6;
 }
 
-void report(const char* name, const Frames& frames, std::size_t drawn)
+void report(const char* name, const Frames& frames, const std::string& drawn)
 {
     const std::vector<double>& milliseconds = frames.elapsed;
     std::printf("%-14s frames %4zu  median %7.2f ms  p95 %7.2f ms  max %7.2f ms  CPU median %7.2f ms  p95 %7.2f ms  "
-                "overlays drawn (last) %zu\n",
+                "%s\n",
         name, milliseconds.size(), percentile(milliseconds, 0.5), percentile(milliseconds, 0.95),
         *std::max_element(milliseconds.begin(), milliseconds.end()), percentile(frames.cpu, 0.5),
-        percentile(frames.cpu, 0.95), drawn);
+        percentile(frames.cpu, 0.95), drawn.c_str());
 }
 
 // One frame as a widget's paint event makes it: a new QPainter on the target, one paint.
-void timeFrame(cli::AirspacesScene& scene, MapPainter& painter, QImage& target, const MapRect& visible, Frames& frames)
+void timeFrame(const std::vector<MapLayer*>& layers, MapPainter& painter, QImage& target, const MapRect& visible,
+    Frames& frames)
 {
     const double cpu = cpuMilliseconds();
     const auto start = std::chrono::steady_clock::now();
     QPainter framePainter(&target);
-    painter.paint(framePainter, target.size(), visible, scene.overlays(), scene.styleAt(), nullptr);
+    painter.paint(framePainter, target.size(), visible, layers);
     framePainter.end();
     frames.elapsed.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
     frames.cpu.push_back(cpuMilliseconds() - cpu);
@@ -99,47 +118,35 @@ MapRect scaledAboutCentre(const MapRect& rect, double factor)
     return { centreX - rect.width * factor / 2, centreY - rect.height * factor / 2, rect.width * factor, rect.height * factor };
 }
 
-bool parseArguments(const QStringList& arguments, Settings& settings)
+// The pan and zoom cases, shared by both scenes; drawn() describes what the last frame
+// drew.
+void panAndZoom(const Settings& settings, const std::vector<MapLayer*>& layers, MapPainter& painter, QImage& target,
+    const MapRect& fitted, const std::function<std::string()>& drawn)
 {
-    for (qsizetype i = 1; i < arguments.size(); ++i) {
-        const QString& argument = arguments[i];
-        const bool hasValue = i + 1 < arguments.size();
-        bool ok = true;
-        if (argument == "--mode" && hasValue)
-            settings.mode = arguments[++i].toInt(&ok);
-        else if (argument == "--redraws" && hasValue)
-            settings.redraws = arguments[++i].toInt(&ok);
-        else if (argument == "--pan" && hasValue)
-            settings.panSteps = arguments[++i].toInt(&ok);
-        else if (argument == "--zoom" && hasValue)
-            settings.zoomSteps = arguments[++i].toInt(&ok);
-        else if (argument == "--size" && hasValue) {
-            const QStringList parts = arguments[++i].split('x');
-            bool heightOk = false;
-            settings.size = parts.size() == 2 ? QSize(parts[0].toInt(&ok), parts[1].toInt(&heightOk)) : QSize();
-            ok = ok && heightOk && !settings.size.isEmpty();
-        } else if (!argument.startsWith("--") && settings.setPath.isEmpty())
-            settings.setPath = argument;
-        else
-            ok = false;
-        if (!ok)
-            return false;
+    // Round a square: right, down, left, up, so the view stays over the scene. A drag
+    // moves the view by whole pixels: 20 per frame.
+    Frames frames;
+    const double step = 20 * fitted.width / settings.size.width();
+    MapRect view = fitted;
+    for (int i = 0; i < settings.panSteps; ++i) {
+        const int side = (i * 4 / settings.panSteps) % 4;
+        view.x += side == 0 ? step : side == 2 ? -step : 0;
+        view.y += side == 1 ? step : side == 3 ? -step : 0;
+        timeFrame(layers, painter, target, view, frames);
     }
-    return !settings.setPath.isEmpty() && settings.redraws > 0 && settings.panSteps > 0 && settings.zoomSteps > 0;
+    report("pan", frames, drawn());
+
+    frames = {};
+    view = fitted;
+    for (int i = 0; i < settings.zoomSteps; ++i) {
+        view = scaledAboutCentre(view, i < settings.zoomSteps / 2 ? 1 / 1.1 : 1.1);
+        timeFrame(layers, painter, target, view, frames);
+    }
+    report("zoom", frames, drawn());
 }
 
-} // namespace
-
-int main(int argc, char** argv)
+int runAirspaces(const Settings& settings)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QGuiApplication application(argc, argv);
-    Settings settings;
-    if (!parseArguments(QGuiApplication::arguments(), settings)) {
-        std::fprintf(stderr, "usage: map-bench SET [--mode N] [--size WxH] [--redraws N] [--pan N] [--zoom N]\n");
-        return 1;
-    }
     QFile file(settings.setPath);
     if (!file.open(QIODevice::ReadOnly)) {
         std::fprintf(stderr, "cannot read %s\n", qPrintable(settings.setPath));
@@ -167,43 +174,215 @@ int main(int argc, char** argv)
     QImage target(settings.size, QImage::Format_ARGB32_Premultiplied);
     target.fill(Qt::white);
     MapPainter painter;
+    OverlayLayer& layer = scene.layer();
+    const std::vector<MapLayer*> layers { &layer };
     const MapRect fitted = cli::visibleMapRectFitting(scene.fittedMapRect(), settings.size);
+    const auto drawn = [&] { return "overlays drawn (last) " + std::to_string(layer.lastDrawnOverlayCount()); };
 
     // The first frame pays for fonts and caches; it is not counted.
     Frames frames;
-    timeFrame(scene, painter, target, fitted, frames);
+    timeFrame(layers, painter, target, fitted, frames);
     frames = {};
     for (int i = 0; i < settings.redraws; ++i) {
-        painter.invalidateOverlays();
-        timeFrame(scene, painter, target, fitted, frames);
+        layer.restyle();
+        timeFrame(layers, painter, target, fitted, frames);
     }
-    report("redraw", frames, painter.lastDrawnOverlayCount());
+    report("redraw", frames, drawn());
 
     frames = {};
     for (int i = 0; i < settings.redraws; ++i)
-        timeFrame(scene, painter, target, fitted, frames);
-    report("redraw-cached", frames, painter.lastDrawnOverlayCount());
+        timeFrame(layers, painter, target, fitted, frames);
+    report("redraw-cached", frames, drawn());
 
-    // Round a square: right, down, left, up, so the view stays over the set. A drag
-    // moves the view by whole pixels: 20 per frame.
-    frames = {};
-    const double step = 20 * fitted.width / settings.size.width();
-    MapRect view = fitted;
-    for (int i = 0; i < settings.panSteps; ++i) {
-        const int side = (i * 4 / settings.panSteps) % 4;
-        view.x += side == 0 ? step : side == 2 ? -step : 0;
-        view.y += side == 1 ? step : side == 3 ? -step : 0;
-        timeFrame(scene, painter, target, view, frames);
-    }
-    report("pan", frames, painter.lastDrawnOverlayCount());
+    panAndZoom(settings, layers, painter, target, fitted, drawn);
+    return 0;
+}
 
-    frames = {};
-    view = fitted;
-    for (int i = 0; i < settings.zoomSteps; ++i) {
-        view = scaledAboutCentre(view, i < settings.zoomSteps / 2 ? 1 / 1.1 : 1.1);
-        timeFrame(scene, painter, target, view, frames);
+// The IGC file's B records: time, latitude, longitude and altitude (GNSS, or pressure
+// where the GNSS altitude is zero). Only what the benchmark needs; lines that do not
+// parse are passed over.
+TrackPoints readIgcFixes(const QByteArray& contents)
+{
+    TrackPoints fixes;
+    for (const QByteArray& rawLine : contents.split('\n')) {
+        const QByteArray line = rawLine.trimmed();
+        if (line.size() < 35 || line[0] != 'B')
+            continue;
+        bool ok = true;
+        const auto number = [&](int from, int length) {
+            bool fieldOk = false;
+            const int value = line.mid(from, length).toInt(&fieldOk);
+            ok = ok && fieldOk;
+            return value;
+        };
+        const int seconds = number(1, 2) * 3600 + number(3, 2) * 60 + number(5, 2);
+        double latitude = number(7, 2) + number(9, 5) / 60000.0;
+        double longitude = number(15, 3) + number(18, 5) / 60000.0;
+        const int pressure = number(25, 5);
+        const int gnss = number(30, 5);
+        if (!ok)
+            continue;
+        if (line[14] == 'S')
+            latitude = -latitude;
+        if (line[23] == 'W')
+            longitude = -longitude;
+        std::int64_t time = seconds;
+        // A flight past midnight UTC goes on counting.
+        while (!fixes.empty() && time < fixes.back().time)
+            time += 86400;
+        fixes.push_back({ { latitude, longitude }, static_cast<double>(gnss != 0 ? gnss : pressure), time, 0 });
     }
-    report("zoom", frames, painter.lastDrawnOverlayCount());
+    return fixes;
+}
+
+// count fixes evenly spread over the flight's time, between the recorded ones, with the
+// climb over nine of them (a vario's few seconds).
+TrackPoints resample(const TrackPoints& fixes, int count)
+{
+    TrackPoints track;
+    if (fixes.size() < 2 || count < 2)
+        return fixes;
+    const double first = static_cast<double>(fixes.front().time);
+    const double last = static_cast<double>(fixes.back().time);
+    std::size_t segment = 0;
+    for (int i = 0; i < count; ++i) {
+        const double time = first + (last - first) * i / (count - 1);
+        while (segment + 2 < fixes.size() && static_cast<double>(fixes[segment + 1].time) < time)
+            ++segment;
+        const TrackPoint& a = fixes[segment];
+        const TrackPoint& b = fixes[segment + 1];
+        const double span = static_cast<double>(b.time - a.time);
+        const double mix = span > 0 ? std::clamp((time - static_cast<double>(a.time)) / span, 0.0, 1.0) : 0;
+        track.push_back({ { a.position.latitude + (b.position.latitude - a.position.latitude) * mix,
+                              a.position.longitude + (b.position.longitude - a.position.longitude) * mix },
+            a.altitude + (b.altitude - a.altitude) * mix, static_cast<std::int64_t>(std::llround(time)), 0 });
+    }
+    constexpr std::size_t half = 4;
+    for (std::size_t i = 0; i < track.size(); ++i) {
+        const std::size_t from = i >= half ? i - half : 0;
+        const std::size_t to = std::min(track.size() - 1, i + half);
+        const double seconds = static_cast<double>(track[to].time - track[from].time);
+        track[i].vario = seconds > 0 ? (track[to].altitude - track[from].altitude) / seconds : 0;
+    }
+    return track;
+}
+
+int runTrack(const Settings& settings)
+{
+    QFile file(settings.trackPath);
+    if (!file.open(QIODevice::ReadOnly)) {
+        std::fprintf(stderr, "cannot read %s\n", qPrintable(settings.trackPath));
+        return 1;
+    }
+    const TrackPoints fixes = readIgcFixes(file.readAll());
+    if (fixes.size() < 2) {
+        std::fprintf(stderr, "%s holds fewer than two fixes\n", qPrintable(settings.trackPath));
+        return 1;
+    }
+    auto track = std::make_shared<const TrackPoints>(resample(fixes, settings.trackPoints));
+
+    const auto buildStart = std::chrono::steady_clock::now();
+    TrackLayer trackLayer;
+    trackLayer.setColoring(settings.coloring);
+    trackLayer.setTrack(track);
+    const double buildMilliseconds
+        = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - buildStart).count();
+    MarkersLayer markers;
+    markers.setTakeOff(track->front().position);
+    markers.setLanding(track->back().position);
+    markers.setCursorTrack(track);
+    std::size_t cursor = track->size() / 2;
+    markers.setCursorIndex(cursor);
+    std::printf("track %s: %zu fixes resampled to %zu, by %s; %dx%d; projected in %.2f ms\n", qPrintable(settings.trackPath),
+        fixes.size(), track->size(), settings.coloring == TrackColoring::Altitude ? "altitude" : "climb",
+        settings.size.width(), settings.size.height(), buildMilliseconds);
+
+    QImage target(settings.size, QImage::Format_ARGB32_Premultiplied);
+    target.fill(Qt::white);
+    MapPainter painter;
+    const std::vector<MapLayer*> layers { &trackLayer, &markers };
+    const MapRect fitted = mapRectFitting(trackLayer.boundingMapRect(), settings.size.width(), settings.size.height(), 24, 1,
+        mapWorldSize / 128.0);
+    const auto drawn = [&] {
+        return "fixes kept " + std::to_string(trackLayer.thinnedTrack().indices.size()) + ", polylines "
+            + std::to_string(trackLayer.lastPolylineCount());
+    };
+
+    Frames frames;
+    timeFrame(layers, painter, target, fitted, frames);
+    if (!settings.imagePath.isEmpty() && !target.save(settings.imagePath)) {
+        std::fprintf(stderr, "cannot write %s\n", qPrintable(settings.imagePath));
+        return 1;
+    }
+    frames = {};
+    for (int i = 0; i < settings.redraws; ++i) {
+        cursor = (cursor + 10) % track->size();
+        markers.setCursorIndex(cursor);
+        timeFrame(layers, painter, target, fitted, frames);
+    }
+    report("redraw", frames, drawn());
+    panAndZoom(settings, layers, painter, target, fitted, drawn);
+    return 0;
+}
+
+bool parseArguments(const QStringList& arguments, Settings& settings)
+{
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        const QString& argument = arguments[i];
+        const bool hasValue = i + 1 < arguments.size();
+        bool ok = true;
+        if (argument == "--mode" && hasValue)
+            settings.mode = arguments[++i].toInt(&ok);
+        else if (argument == "--track" && hasValue)
+            settings.trackPath = arguments[++i];
+        else if (argument == "--out" && hasValue)
+            settings.imagePath = arguments[++i];
+        else if (argument == "--points" && hasValue)
+            settings.trackPoints = arguments[++i].toInt(&ok);
+        else if (argument == "--coloring" && hasValue) {
+            const QString coloring = arguments[++i];
+            ok = coloring == "altitude" || coloring == "climb";
+            settings.coloring = coloring == "climb" ? TrackColoring::Climb : TrackColoring::Altitude;
+        } else if (argument == "--redraws" && hasValue)
+            settings.redraws = arguments[++i].toInt(&ok);
+        else if (argument == "--pan" && hasValue)
+            settings.panSteps = arguments[++i].toInt(&ok);
+        else if (argument == "--zoom" && hasValue)
+            settings.zoomSteps = arguments[++i].toInt(&ok);
+        else if (argument == "--size" && hasValue) {
+            const QStringList parts = arguments[++i].split('x');
+            bool heightOk = false;
+            settings.size = parts.size() == 2 ? QSize(parts[0].toInt(&ok), parts[1].toInt(&heightOk)) : QSize();
+            ok = ok && heightOk && !settings.size.isEmpty();
+        } else if (!argument.startsWith("--") && settings.setPath.isEmpty())
+            settings.setPath = argument;
+        else
+            ok = false;
+        if (!ok)
+            return false;
+    }
+    return settings.setPath.isEmpty() != settings.trackPath.isEmpty() && settings.trackPoints >= 2 && settings.redraws > 0
+        && settings.panSteps > 0 && settings.zoomSteps > 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication application(argc, argv);
+    Settings settings;
+    if (!parseArguments(QGuiApplication::arguments(), settings)) {
+        std::fprintf(stderr,
+            "usage: map-bench SET [--mode N] [--size WxH] [--redraws N] [--pan N] [--zoom N]\n"
+            "       map-bench --track FILE.igc [--points N] [--coloring altitude|climb] [--out FILE.png] [--size WxH] "
+            "[--redraws N] [--pan N] [--zoom N]\n");
+        return 1;
+    }
+    const int result = settings.trackPath.isEmpty() ? runAirspaces(settings) : runTrack(settings);
+    if (result != 0)
+        return result;
 
     rusage usage {};
     getrusage(RUSAGE_SELF, &usage);

@@ -8,11 +8,11 @@
 #include "base/Format.h"
 #include "device/CorvexDevice.h"
 #include "device/FirmwareVersion.h"
+#include "map/qt/MapBaseLayer.h"
 #include "platform/AlertPresenter.h"
 #include "platform/EventLoop.h"
 #include "platform/LogSink.h"
 #include "platform/qt/QtEventLoopTurner.h"
-#include "platform/qt/MapBaseLayer.h"
 #include "platform/qt/PreferencesStore.h"
 #include "platform/qt/QtHttpClient.h"
 #include "ui_AirspacesWindow.h"
@@ -90,12 +90,41 @@ std::optional<QString> askForText(QWidget* parent, const QString& prompt, const 
 
 } // namespace
 
+// The action sheet's bar as the progress of the window's instrument workflows; the
+// workflows show and hide the sheet themselves.
+class AirspacesWindow::ActionSheetProgress final : public ProgressSink {
+public:
+    explicit ActionSheetProgress(AirspacesWindow& window)
+        : m_window(window)
+    {
+    }
+    void stepStarted(const OperationStep&) override { }
+    void progressed(std::optional<double> fraction, const std::string&) override
+    {
+        if (fraction)
+            m_window.setActionSheetProgress(*fraction);
+        else
+            m_window.setActionSheetIndeterminate();
+    }
+    void ended() override { }
+
+private:
+    AirspacesWindow& m_window;
+};
+
 AirspacesWindow::AirspacesWindow(Environment environment, QWidget* parent)
     : QWidget(parent, Qt::Window)
     , m_ui(std::make_unique<Ui::AirspacesWindow>())
     , m_environment(environment)
+    , m_actionSheetProgress(std::make_unique<ActionSheetProgress>(*this))
+    , m_operations(*environment.log)
     , m_http(std::make_unique<QtHttpClient>())
 {
+    m_operations.withProgress(m_actionSheetProgress.get())
+        .withCancel([this] { return m_deviceOperationCancelled; })
+        .withSleep([this](std::chrono::milliseconds duration) {
+            runEventLoopFor(std::chrono::duration<double>(duration).count());
+        });
     m_ui->setupUi(this);
     QFont headline = font();
     headline.setBold(true);
@@ -286,17 +315,22 @@ std::shared_ptr<void> AirspacesWindow::holdInstrument(const char* purpose)
 {
     if (auto held = m_instrumentHold.lock())
         return held;
-    std::shared_ptr<void> hold;
-    if (!m_environment.session) {
-        hold = std::make_shared<int>(0);
-    } else {
+    // The scope ends before the lease is given back.
+    struct Hold {
+        std::optional<InstrumentSession::Lease> lease;
+        std::optional<CorvexDevice::OperationScope> scope;
+    };
+    auto hold = std::make_shared<Hold>();
+    if (m_environment.session) {
         auto lease = m_environment.session->borrow(purpose);
         if (!lease) {
             logLine(*m_environment.log, "Not %s: %s", purpose, lease.error().detail.c_str());
             return nullptr;
         }
-        hold = std::make_shared<InstrumentSession::Lease>(std::move(*lease));
+        hold->lease.emplace(std::move(*lease));
     }
+    if (m_device)
+        hold->scope.emplace(*m_device, m_operations);
     m_instrumentHold = hold;
     return hold;
 }
@@ -737,16 +771,16 @@ void AirspacesWindow::uploadCurrentAirspaces()
         return;
 
     showActionSheetWithText(QString::fromUtf8(uploadingText), false);
+    // The service erases first when the instrument holds a set it was not believed to;
+    // the erase's progress reaches the bar through the window's operation context.
     AirspacesTransferObserver observer;
-    // The service erases first when the instrument holds a set it was not believed to.
-    observer.eraseProgress = [this](float fraction) { setActionSheetProgress(fraction); };
-    observer.isCancelled = [this] { return m_deviceOperationCancelled; };
+    observer.isCancelled = [this] { return m_operations.isCancelled(); };
     observer.chunkWritten = [this](std::size_t n, std::size_t count) {
-        setActionSheetProgress(static_cast<float>(n - 1) / static_cast<float>(count));
+        m_operations.progress(static_cast<float>(n - 1) / static_cast<float>(count));
         if (m_device->shouldLogCommunications())
             logLine(*m_environment.log, "writing chunk %ld out of %ld", static_cast<long>(n), static_cast<long>(count));
         if ((n + 1) % 50 == 0)
-            runEventLoopFor(0.001);
+            m_operations.sleepFor(std::chrono::milliseconds(1));
     };
     auto uploaded = AirspacesTransferService(*m_device).upload(setBytes, observer);
     if (uploaded) {
@@ -805,7 +839,7 @@ bool AirspacesWindow::clearInstrument()
         return false;
     showActionSheetWithText(QString::fromUtf8(clearingText), false);
     runEventLoopFor(0.01);
-    auto cleared = AirspacesTransferService(*m_device).clear([this](float fraction) { setActionSheetProgress(fraction); });
+    auto cleared = AirspacesTransferService(*m_device).clear();
     hideActionSheet();
     if (!cleared) {
         // An unconfirmed erase may have left part of the set: keep treating the

@@ -4,7 +4,8 @@
 #include "device/DeviceError.h"
 #include "airspaces/AirspacesSoap.h"
 #include "base/Bytes.h"
-#include "platform/ui/MapView.h"
+#include "map/ui/MapView.h"
+#include "platform/OperationContext.h"
 
 #include <QString>
 #include <QWidget>
@@ -167,12 +168,19 @@ private:
     void showInstrumentState();
     bool instrumentIsBusy() const;
     // The instrument for one workflow: the hold the window already has, or a new
-    // lease; nothing while another command holds it.
+    // lease; nothing while another command holds it. While held, the device runs in
+    // the window's operation context.
     std::shared_ptr<void> holdInstrument(const char* purpose);
     bool hasInstrument() const;
 
+    class ActionSheetProgress;
+
     std::unique_ptr<Ui::AirspacesWindow> m_ui;
     Environment m_environment;
+    // The instrument workflows' progress goes to the action sheet's bar, their waits
+    // turn the event loop, and the sheet's Cancel cancels them.
+    std::unique_ptr<ActionSheetProgress> m_actionSheetProgress;
+    OperationContext m_operations;
     Panels m_panels;
     CorvexDevice* m_device { nullptr };
     // The window's hold on the instrument, shared by the nested steps of one workflow

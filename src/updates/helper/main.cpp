@@ -8,13 +8,13 @@
 // because a copy running from the working directory cannot find the installed folder
 // or the program's process by itself.
 
+#include "platform/OperationContext.h"
 #include "platform/ProcessLauncher.h"
 #include "platform/SystemLogSink.h"
 #include "updates/ProgramFolderReplacement.h"
 
 #include <charconv>
 #include <string_view>
-#include <thread>
 
 int main(int argc, char** argv)
 {
@@ -61,11 +61,9 @@ int main(int argc, char** argv)
         request.programFolder.c_str());
 
     PosixProcessLauncher processes;
-    ReplacementEnvironment environment;
-    environment.log = &log;
-    environment.processes = &processes;
-    environment.pause = [](std::chrono::milliseconds time) { std::this_thread::sleep_for(time); };
-    switch (replaceProgramFolder(request, environment)) {
+    ReplacementOptions options;
+    options.processes = &processes;
+    switch (replaceProgramFolder(request, options, OperationContext(log))) {
     case ReplacementOutcome::Replaced:
         return 0;
     case ReplacementOutcome::KeptOld:

@@ -185,6 +185,9 @@ public slots:
     void manuallyDownloadLatestSoftware();
 
 private:
+    class InstallationProgress;
+    friend class InstallationProgress;
+
     void buildUpdateSheet();
     void cancelDownloads();
     void runEventLoopFor(double seconds);

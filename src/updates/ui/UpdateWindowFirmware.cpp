@@ -6,15 +6,18 @@
 #include "device/CorvexDevice.h"
 #include "device/InstrumentSession.h"
 #include "platform/AlertPresenter.h"
-#include "platform/EventLoop.h"
 #include "platform/LogSink.h"
+#include "platform/OperationContext.h"
 #include "updates/FirmwareInstallation.h"
 #include "updates/OfferedDownload.h"
 
+#include <QDialog>
 #include <QFile>
 #include <QFileDialog>
+#include <QLabel>
 #include <QProgressBar>
 
+#include <chrono>
 #include <utility>
 
 namespace corvex {
@@ -23,20 +26,64 @@ namespace {
 
 constexpr const char* downloadErrorTitle = "Error downloading firmware";
 
-// The window's own turn of the event loop, handed to the installation.
-class WindowEventLoop final : public EventLoopTurner {
+} // namespace
+
+// The installation's progress in the window: its steps on the update sheet, without
+// Cancel (a half-written firmware is worse than none); what the instrument is busy with
+// (the steps that are not one flight of the backup) on the main window's status line;
+// and between the lines and the backup's transfers, at most every 50 ms, the bar
+// repainted and the event loop turned for a moment, so that the windows stay painted
+// and a removal is noticed.
+class UpdateWindow::InstallationProgress final : public ProgressSink {
 public:
-    explicit WindowEventLoop(std::function<void(double)> turn)
-        : m_turn(std::move(turn))
+    explicit InstallationProgress(UpdateWindow& window)
+        : m_window(window)
     {
     }
-    void runEventLoopFor(double seconds) override { m_turn(seconds); }
+    ~InstallationProgress() override { ended(); }
+
+    void stepStarted(const OperationStep& step) override
+    {
+        const QString text = QString::fromStdString(step.text);
+        if (step.parts == 0) {
+            if (m_window.m_environment.showStatus)
+                m_window.m_environment.showStatus(text);
+            m_statusShown = true;
+            m_window.showUpdateSheetWithText(text, false);
+        } else {
+            // A flight of the backup: the bar goes on over the whole backup.
+            m_window.m_updateSheetLabel->setText(text);
+            if (!m_window.m_updateSheet->isVisible())
+                m_window.m_updateSheet->open();
+        }
+        m_lastTurn = {};
+    }
+
+    void progressed(std::optional<double> fraction, const std::string&) override
+    {
+        if (fraction)
+            m_window.m_updateSheetProgressBar->setValue(static_cast<int>(*fraction * 100.0));
+        const auto now = std::chrono::steady_clock::now();
+        if (now - m_lastTurn < std::chrono::milliseconds(50))
+            return;
+        m_lastTurn = now;
+        m_window.m_updateSheetProgressBar->repaint();
+        m_window.runEventLoopFor(0.01);
+    }
+
+    void ended() override
+    {
+        m_window.hideUpdateSheet();
+        // The status line is given back once, whatever else asks.
+        if (std::exchange(m_statusShown, false) && m_window.m_environment.showStatus)
+            m_window.m_environment.showStatus(QString());
+    }
 
 private:
-    std::function<void(double)> m_turn;
+    UpdateWindow& m_window;
+    bool m_statusShown { false };
+    std::chrono::steady_clock::time_point m_lastTurn;
 };
-
-} // namespace
 
 void UpdateWindow::downloadFirmwareUpdateButton()
 {
@@ -129,32 +176,17 @@ void UpdateWindow::installFirmwareFromData(const std::optional<Bytes>& firmware)
 {
     if (!firmware || !m_session)
         return;
-    WindowEventLoop eventLoop([this](double seconds) { runEventLoopFor(seconds); });
-    FirmwareInstallationEnvironment environment;
-    environment.log = m_environment.log;
-    environment.alerts = m_environment.alerts;
-    environment.eventLoop = &eventLoop;
-    environment.showSheet = [this](const std::string& text, bool enableCancel) {
-        showUpdateSheetWithText(QString::fromStdString(text), enableCancel);
-    };
-    environment.hideSheet = [this] { hideUpdateSheet(); };
-    environment.setProgress = [this](int percent) {
-        m_updateSheetProgressBar->setValue(percent);
-        m_updateSheetProgressBar->repaint();
-    };
-    environment.showStatus = [this](const std::string& text) {
-        if (m_environment.showStatus)
-            m_environment.showStatus(QString::fromStdString(text));
-    };
-    environment.backup.programVersion = currentSoftwareVersion();
-    environment.backup.backupsRoot = m_environment.logBookBackupsRoot;
-    environment.backup.showSheetWithText = [this](const std::string& text) {
-        showUpdateSheetWithText(QString::fromStdString(text), false);
-    };
-    environment.backup.hideSheet = [this] { hideUpdateSheet(); };
+    InstallationProgress progress(*this);
+    OperationContext context(*m_environment.log);
+    context.withProgress(&progress).withSleep(
+        [this](std::chrono::milliseconds duration) { runEventLoopFor(std::chrono::duration<double>(duration).count()); });
+    FirmwareInstallationOptions options;
+    options.alerts = m_environment.alerts;
+    options.backup.programVersion = currentSoftwareVersion();
+    options.backup.backupsRoot = m_environment.logBookBackupsRoot;
     m_installationAwaitingRestart.reset();
     const FirmwareInstallationResult result
-        = installFirmware(*m_session, *firmware, m_isLogBookEraseScheduledForNextDeviceConnect, environment);
+        = installFirmware(*m_session, *firmware, m_isLogBookEraseScheduledForNextDeviceConnect, options, context);
     if (result.outcome == FirmwareInstallationOutcome::Installed) {
         m_installationAwaitingRestart = result;
         return;

@@ -4,6 +4,7 @@
 
 #include "platform/AlertPresenter.h"
 #include "platform/LogSink.h"
+#include "platform/OperationContext.h"
 #include "platform/ProcessLauncher.h"
 #include "platform/qt/PreferencesStore.h"
 #include "updates/SoftwareUpdateInstaller.h"
@@ -37,28 +38,28 @@ AlertPresenter& alertsOr(AlertPresenter* alerts)
 
 SoftwareUpdateInstaller UpdateWindow::softwareUpdateInstaller()
 {
-    SoftwareUpdateEnvironment environment;
-    environment.log = m_environment.log;
-    environment.alerts = &alertsOr(m_environment.alerts);
-    environment.processes = m_softwareInstallation.processes;
-    if (!environment.processes) {
+    SoftwareUpdateOptions options;
+    options.alerts = &alertsOr(m_environment.alerts);
+    options.processes = m_softwareInstallation.processes;
+    if (!options.processes) {
         if (!m_ownProcesses)
             m_ownProcesses = std::make_shared<PosixProcessLauncher>();
-        environment.processes = m_ownProcesses.get();
+        options.processes = m_ownProcesses.get();
     }
-    environment.terminateApplication = m_softwareInstallation.terminateApplication;
-    if (!environment.terminateApplication) {
+    options.terminateApplication = m_softwareInstallation.terminateApplication;
+    if (!options.terminateApplication) {
         // From the event loop, once the alert or callback that got here has returned.
-        environment.terminateApplication = [] { QTimer::singleShot(0, qApp, &QCoreApplication::quit); };
+        options.terminateApplication = [] { QTimer::singleShot(0, qApp, &QCoreApplication::quit); };
     }
-    environment.processId = m_softwareInstallation.processId ? m_softwareInstallation.processId : ::getpid();
+    options.processId = m_softwareInstallation.processId ? m_softwareInstallation.processId : ::getpid();
     ProgramFolder folder = m_softwareInstallation.programFolder
         ? *m_softwareInstallation.programFolder
         : ProgramFolder::ofExecutable(QCoreApplication::applicationFilePath().toStdString());
     std::string workingDirectory = m_softwareInstallation.workingDirectory.empty()
         ? SoftwareUpdateInstaller::defaultWorkingDirectory()
         : m_softwareInstallation.workingDirectory;
-    return SoftwareUpdateInstaller(std::move(environment), std::move(folder), std::move(workingDirectory));
+    return SoftwareUpdateInstaller(
+        std::move(options), std::move(folder), std::move(workingDirectory), OperationContext(*m_environment.log));
 }
 
 void UpdateWindow::openUrl(const std::string& url)

@@ -2,7 +2,7 @@
 #include "VendorServerProcess.h"
 
 #include "airspaces/Airspaces.h"
-#include "platform/MapGeometry.h"
+#include "map/MapGeometry.h"
 
 #include "support/CapturingLogSink.h"
 #include "support/QtTestHelpers.h"

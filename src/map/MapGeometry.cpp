@@ -1,0 +1,78 @@
+#include "map/MapGeometry.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+
+namespace corvex {
+
+namespace {
+
+// The latitude at which the Mercator square ends: atan(sinh(π)).
+constexpr double maximumLatitude = 85.0511287798066;
+
+} // namespace
+
+MapPoint mapPointForCoordinate(Coordinate coordinate)
+{
+    const double latitude = std::clamp(coordinate.latitude, -maximumLatitude, maximumLatitude);
+    const double sinLatitude = std::sin(latitude * std::numbers::pi / 180.0);
+    const double x = (coordinate.longitude + 180.0) / 360.0;
+    const double y = 0.5 - std::log((1.0 + sinLatitude) / (1.0 - sinLatitude)) / (4.0 * std::numbers::pi);
+    return { x * mapWorldSize, y * mapWorldSize };
+}
+
+Coordinate coordinateForMapPoint(MapPoint point)
+{
+    const double x = point.x / mapWorldSize;
+    const double y = point.y / mapWorldSize;
+    const double longitude = x * 360.0 - 180.0;
+    const double latitude = std::atan(std::sinh((0.5 - y) * 2.0 * std::numbers::pi)) * 180.0 / std::numbers::pi;
+    return { latitude, longitude };
+}
+
+MapRect MapRect::united(const MapRect& other) const
+{
+    if (isNull())
+        return other;
+    if (other.isNull())
+        return *this;
+    const double left = std::min(x, other.x);
+    const double top = std::min(y, other.y);
+    const double right = std::max(x + width, other.x + other.width);
+    const double bottom = std::max(y + height, other.y + other.height);
+    return { left, top, right - left, bottom - top };
+}
+
+bool MapRect::intersects(const MapRect& other) const
+{
+    if (isNull() || other.isNull())
+        return false;
+    // Closed on every side: a vertical line (zero width) still meets the view it crosses.
+    return x <= other.x + other.width && other.x <= x + width && y <= other.y + other.height
+        && other.y <= y + height;
+}
+
+MapOverlay::MapOverlay(Kind kind, std::vector<Coordinate> coordinates)
+    : m_kind(kind)
+    , m_coordinates(std::move(coordinates))
+{
+    m_points.reserve(m_coordinates.size());
+    if (m_coordinates.empty())
+        return;
+    double left = std::numeric_limits<double>::infinity();
+    double top = left;
+    double right = -left;
+    double bottom = -left;
+    for (const Coordinate& coordinate : m_coordinates) {
+        const MapPoint point = mapPointForCoordinate(coordinate);
+        m_points.push_back(point);
+        left = std::min(left, point.x);
+        right = std::max(right, point.x);
+        top = std::min(top, point.y);
+        bottom = std::max(bottom, point.y);
+    }
+    m_boundingMapRect = { left, top, right - left, bottom - top };
+}
+
+} // namespace corvex

@@ -1,0 +1,97 @@
+#include "map/MapProjection.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <numbers>
+
+namespace corvex {
+
+namespace {
+
+constexpr double earthCircumferenceMetres = 40075016.686;
+
+} // namespace
+
+MapViewport::MapViewport(double width, double height, const MapRect& visible)
+    : m_width(width)
+    , m_height(height)
+    , m_visible(visible)
+{
+}
+
+bool MapViewport::isValid() const
+{
+    return m_width > 0 && m_height > 0 && !m_visible.isNull() && m_visible.width > 0 && m_visible.height > 0;
+}
+
+PixelPoint MapViewport::pixelFor(MapPoint point) const
+{
+    return { (point.x - m_visible.x) * scaleX(), (point.y - m_visible.y) * scaleY() };
+}
+
+MapPoint MapViewport::mapPointAt(PixelPoint pixel) const
+{
+    return { m_visible.x + pixel.x / scaleX(), m_visible.y + pixel.y / scaleY() };
+}
+
+MapRect MapViewport::mapRectWithMargin(double marginPixels) const
+{
+    const double marginX = marginPixels / scaleX();
+    const double marginY = marginPixels / scaleY();
+    return { m_visible.x - marginX, m_visible.y - marginY, m_visible.width + 2 * marginX, m_visible.height + 2 * marginY };
+}
+
+double MapViewport::metresPerPixel() const
+{
+    const double centreLatitude = coordinateForMapPoint({ 0, m_visible.y + m_visible.height / 2 }).latitude;
+    return m_visible.width / mapWorldSize * earthCircumferenceMetres * std::cos(centreLatitude * std::numbers::pi / 180.0)
+        / m_width;
+}
+
+MapRect boundingMapRect(const std::vector<MapPoint>& points)
+{
+    if (points.empty())
+        return MapRect::null();
+    double left = std::numeric_limits<double>::infinity();
+    double top = left;
+    double right = -left;
+    double bottom = -left;
+    for (const MapPoint& point : points) {
+        left = std::min(left, point.x);
+        right = std::max(right, point.x);
+        top = std::min(top, point.y);
+        bottom = std::max(bottom, point.y);
+    }
+    return { left, top, right - left, bottom - top };
+}
+
+double unitsPerPixelFitting(const MapRect& bounds, double width, double height, double marginPixels,
+    double minimumUnitsPerPixel, double maximumUnitsPerPixel)
+{
+    width = std::max(1.0, width);
+    height = std::max(1.0, height);
+    const double innerWidth = width - 2 * marginPixels >= 1 ? width - 2 * marginPixels : width;
+    const double innerHeight = height - 2 * marginPixels >= 1 ? height - 2 * marginPixels : height;
+    const double boundsWidth = bounds.isNull() ? 0 : bounds.width;
+    const double boundsHeight = bounds.isNull() ? 0 : bounds.height;
+    return std::clamp(std::max(boundsWidth / innerWidth, boundsHeight / innerHeight), minimumUnitsPerPixel,
+        maximumUnitsPerPixel);
+}
+
+MapRect mapRectFitting(const MapRect& bounds, double width, double height, double marginPixels,
+    double minimumUnitsPerPixel, double maximumUnitsPerPixel)
+{
+    if (bounds.isNull())
+        return MapRect::null();
+    const double unitsPerPixel
+        = unitsPerPixelFitting(bounds, width, height, marginPixels, minimumUnitsPerPixel, maximumUnitsPerPixel);
+    width = std::max(1.0, width);
+    height = std::max(1.0, height);
+    const double centreX = bounds.x + bounds.width / 2;
+    const double centreY = bounds.y + bounds.height / 2;
+    return { centreX - width * unitsPerPixel / 2, centreY - height * unitsPerPixel / 2, width * unitsPerPixel,
+        height * unitsPerPixel };
+}
+
+} // namespace corvex

@@ -1,0 +1,118 @@
+#include "map/MapTrack.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+
+namespace corvex {
+
+namespace {
+
+// The ramps' anchor colours, spread evenly over the buckets and mixed in between.
+constexpr std::array<MapColor, 4> altitudeAnchors { {
+    { 0.16, 0.32, 0.90, 1 }, // low: blue
+    { 0.10, 0.68, 0.35, 1 }, // green
+    { 0.96, 0.78, 0.12, 1 }, // yellow
+    { 0.84, 0.10, 0.10, 1 }, // high: red
+} };
+constexpr std::array<MapColor, 3> climbAnchors { {
+    { 0.12, 0.26, 0.86, 1 }, // sink: blue
+    { 0.95, 0.85, 0.25, 1 }, // level: yellow
+    { 0.86, 0.06, 0.10, 1 }, // climb: red
+} };
+
+template<std::size_t N>
+MapColor rampColor(const std::array<MapColor, N>& anchors, double fraction)
+{
+    const double position = std::clamp(fraction, 0.0, 1.0) * (N - 1);
+    const std::size_t below = std::min(static_cast<std::size_t>(position), N - 2);
+    const double mix = position - static_cast<double>(below);
+    const MapColor& a = anchors[below];
+    const MapColor& b = anchors[below + 1];
+    return { a.red + (b.red - a.red) * mix, a.green + (b.green - a.green) * mix, a.blue + (b.blue - a.blue) * mix, 1.0 };
+}
+
+} // namespace
+
+TrackColorScale::TrackColorScale(TrackColoring coloring, const TrackPoints& points)
+    : m_coloring(coloring)
+{
+    // A fix without a usable altitude (a recorder's gap, a failed sensor) must not
+    // stretch or void the ramp of the others.
+    bool any = false;
+    for (const TrackPoint& point : points) {
+        if (!std::isfinite(point.altitude))
+            continue;
+        m_lowest = any ? std::min(m_lowest, point.altitude) : point.altitude;
+        m_highest = any ? std::max(m_highest, point.altitude) : point.altitude;
+        any = true;
+    }
+}
+
+std::uint8_t TrackColorScale::bucketOf(const TrackPoint& point) const
+{
+    if (m_coloring == TrackColoring::Climb) {
+        // Rounded to the nearest metre per second: a level glide (±0.5) is the middle,
+        // as is a fix without a climb rate.
+        if (!std::isfinite(point.vario))
+            return static_cast<std::uint8_t>(climbLimit);
+        const double steps = std::round(std::clamp(point.vario, -climbLimit, climbLimit));
+        return static_cast<std::uint8_t>(steps + climbLimit);
+    }
+    const double span = m_highest - m_lowest;
+    if (!(span > 0) || !std::isfinite(point.altitude))
+        return 0;
+    const double fraction = std::clamp((point.altitude - m_lowest) / span, 0.0, 1.0);
+    return static_cast<std::uint8_t>(std::min<double>(fraction * altitudeBuckets, altitudeBuckets - 1));
+}
+
+MapColor TrackColorScale::colorOfBucket(std::size_t bucket) const
+{
+    const std::size_t last = bucketCount() - 1;
+    const double fraction = static_cast<double>(std::min(bucket, last)) / static_cast<double>(last);
+    return m_coloring == TrackColoring::Altitude ? rampColor(altitudeAnchors, fraction) : rampColor(climbAnchors, fraction);
+}
+
+ThinnedTrack thinTrack(const std::vector<MapPoint>& points, double scaleX, double scaleY, double minimumPixels)
+{
+    ThinnedTrack thinned;
+    const auto finite = [](const MapPoint& point) { return std::isfinite(point.x) && std::isfinite(point.y); };
+    // A point without a place (not a number) is passed over; the last one that has a
+    // place ends the line.
+    std::size_t end = points.size();
+    while (end > 0 && !finite(points[end - 1]))
+        --end;
+    const double minimumSquared = minimumPixels * minimumPixels;
+    const auto keep = [&](std::size_t index, PixelPoint pixel) {
+        thinned.indices.push_back(static_cast<std::uint32_t>(index));
+        thinned.pixels.push_back(pixel);
+    };
+    for (std::size_t index = 0; index < end; ++index) {
+        if (!finite(points[index]))
+            continue;
+        const PixelPoint pixel { points[index].x * scaleX, points[index].y * scaleY };
+        if (thinned.pixels.empty()) {
+            keep(index, pixel);
+            continue;
+        }
+        const PixelPoint& last = thinned.pixels.back();
+        const double dx = pixel.x - last.x;
+        const double dy = pixel.y - last.y;
+        if (dx * dx + dy * dy >= minimumSquared) {
+            keep(index, pixel);
+        } else if (index + 1 == end) {
+            // The last point replaces the one kept before it when they share a pixel, so
+            // that the line ends on the landing, not up to a pixel short of it; a track
+            // within one pixel keeps both ends.
+            if (thinned.indices.size() > 1) {
+                thinned.indices.back() = static_cast<std::uint32_t>(index);
+                thinned.pixels.back() = pixel;
+            } else {
+                keep(index, pixel);
+            }
+        }
+    }
+    return thinned;
+}
+
+} // namespace corvex

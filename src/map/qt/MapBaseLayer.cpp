@@ -1,0 +1,243 @@
+#include "map/qt/MapBaseLayer.h"
+
+#include "platform/qt/PreferencesStore.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QPainter>
+#include <QSaveFile>
+#include <QStandardPaths>
+
+#include <algorithm>
+#include <cmath>
+
+namespace corvex {
+
+namespace {
+
+constexpr const char* templateKeys[] = { "mapTileURLStandard", "mapTileURLSatellite", "mapTileURLHybrid" };
+constexpr const char* attributionKeys[] = { "mapTileAttributionStandard", "mapTileAttributionSatellite",
+    "mapTileAttributionHybrid" };
+constexpr const char* folderNames[] = { "standard", "satellite", "hybrid" };
+
+constexpr int tileSize = 256;
+constexpr int maximumZoom = 19;
+// Decoded tiles kept in memory: a full-screen view needs about 40.
+constexpr int tilesInMemory = 256;
+constexpr int retryAfterFailureSeconds = 60;
+
+int typeIndex(MapType type)
+{
+    return std::clamp(static_cast<int>(type), 0, 2);
+}
+
+} // namespace
+
+MapBaseLayer::MapBaseLayer(HttpClient& httpClient, const PreferencesStore& preferences, Options options, QObject* parent)
+    : MapLayer(parent)
+    , m_httpClient(httpClient)
+    , m_preferences(preferences)
+    , m_options(std::move(options))
+    , m_tiles(tilesInMemory)
+{
+    if (m_options.cacheFolder.isEmpty())
+        m_options.cacheFolder = defaultCacheFolder();
+    m_options.maximumConcurrentRequests = std::max(1, m_options.maximumConcurrentRequests);
+    readTemplates();
+    connect(&m_preferences, &PreferencesStore::changed, this, [this] {
+        const QString before = urlTemplate();
+        readTemplates();
+        if (urlTemplate() != before) {
+            // Tiles of the old template must not show under the new one.
+            m_tiles.clear();
+            m_wanted.clear();
+            m_failedUntil.clear();
+            emit changed();
+        }
+    });
+}
+
+MapBaseLayer::~MapBaseLayer() = default;
+
+QString MapBaseLayer::defaultCacheFolder()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) + "/"
+        + PreferencesStore::organizationName + "/tiles";
+}
+
+QString MapBaseLayer::userAgentFor(const QString& programVersion)
+{
+    return QStringLiteral("%1/%2").arg(PreferencesStore::applicationName, programVersion);
+}
+
+void MapBaseLayer::readTemplates()
+{
+    for (int index = 0; index < 3; ++index) {
+        m_templates[index] = m_preferences.stringValue(templateKeys[index]).trimmed();
+        m_attributions[index] = m_preferences.stringValue(attributionKeys[index]);
+    }
+}
+
+void MapBaseLayer::setMapType(MapType type)
+{
+    if (type == m_mapType)
+        return;
+    m_mapType = type;
+    m_wanted.clear();
+    emit changed();
+}
+
+MapType MapBaseLayer::sourceType() const
+{
+    return m_templates[typeIndex(m_mapType)].isEmpty() ? MapType::Standard : m_mapType;
+}
+
+QString MapBaseLayer::urlTemplate() const
+{
+    return m_templates[typeIndex(sourceType())];
+}
+
+QString MapBaseLayer::attribution() const
+{
+    return m_attributions[typeIndex(sourceType())];
+}
+
+QString MapBaseLayer::tileFolder() const
+{
+    return m_options.cacheFolder + "/" + folderNames[typeIndex(sourceType())];
+}
+
+QString MapBaseLayer::tilePath(const TileKey& key) const
+{
+    return QStringLiteral("%1/%2/%3/%4/%5.png")
+        .arg(m_options.cacheFolder, folderNames[typeIndex(key.type)])
+        .arg(key.z)
+        .arg(key.x)
+        .arg(key.y);
+}
+
+QString MapBaseLayer::tileUrl(const TileKey& key) const
+{
+    QString url = m_templates[typeIndex(key.type)];
+    url.replace("{z}", QString::number(key.z));
+    url.replace("{x}", QString::number(key.x));
+    url.replace("{y}", QString::number(key.y));
+    return url;
+}
+
+const MapBaseLayer::CachedTile* MapBaseLayer::cachedTile(const TileKey& key)
+{
+    if (const CachedTile* tile = m_tiles.object(key))
+        return tile;
+    const QString path = tilePath(key);
+    const QFileInfo info(path);
+    if (!info.isFile())
+        return nullptr;
+    auto tile = std::make_unique<CachedTile>();
+    if (!tile->image.load(path))
+        return nullptr;
+    const auto age = std::chrono::seconds(info.lastModified().secsTo(QDateTime::currentDateTime()));
+    tile->stale = age > m_options.maximumAge;
+    CachedTile* kept = tile.release();
+    m_tiles.insert(key, kept);
+    return kept;
+}
+
+void MapBaseLayer::paint(QPainter& painter, const MapViewport& viewport)
+{
+    m_tilesShown = false;
+    if (urlTemplate().isEmpty() || !viewport.isValid())
+        return;
+
+    const MapRect& visible = viewport.visible();
+    // The zoom whose tiles come closest to their own size on screen.
+    const double unitsPerPixel = visible.width / viewport.width();
+    const int z = std::clamp(static_cast<int>(std::lround(std::log2(mapWorldSize / (tileSize * unitsPerPixel)))), 0, maximumZoom);
+    const int tilesAcross = 1 << z;
+    const double tileUnits = mapWorldSize / tilesAcross;
+    const int firstX = std::max(0, static_cast<int>(std::floor(visible.x / tileUnits)));
+    const int lastX = std::min(tilesAcross - 1, static_cast<int>(std::floor((visible.x + visible.width) / tileUnits)));
+    const int firstY = std::max(0, static_cast<int>(std::floor(visible.y / tileUnits)));
+    const int lastY = std::min(tilesAcross - 1, static_cast<int>(std::floor((visible.y + visible.height) / tileUnits)));
+
+    const double scaleX = viewport.scaleX();
+    const double scaleY = viewport.scaleY();
+    const MapType type = sourceType();
+    const QDateTime now = QDateTime::currentDateTime();
+    std::deque<TileKey> wanted;
+    bool drewTile = false;
+    painter.save();
+    painter.setRenderHint(QPainter::SmoothPixmapTransform, true);
+    for (int y = firstY; y <= lastY; ++y) {
+        for (int x = firstX; x <= lastX; ++x) {
+            const TileKey key { type, z, x, y };
+            const CachedTile* tile = cachedTile(key);
+            if (tile) {
+                // Edges rounded to whole pixels, so that neighbouring tiles leave no seam.
+                const double left = std::round((x * tileUnits - visible.x) * scaleX);
+                const double top = std::round((y * tileUnits - visible.y) * scaleY);
+                const double right = std::round(((x + 1) * tileUnits - visible.x) * scaleX);
+                const double bottom = std::round(((y + 1) * tileUnits - visible.y) * scaleY);
+                painter.drawImage(QRectF(left, top, right - left, bottom - top), tile->image);
+                drewTile = true;
+            }
+            const auto failed = m_failedUntil.constFind(key);
+            const bool resting = failed != m_failedUntil.cend() && *failed > now;
+            if ((!tile || tile->stale) && !resting && !m_inFlight.contains(key))
+                wanted.push_back(key);
+        }
+    }
+    painter.restore();
+
+    // Only what this view still needs is asked for: tiles scrolled past are dropped.
+    m_wanted = std::move(wanted);
+    startRequests();
+    m_tilesShown = drewTile;
+}
+
+void MapBaseLayer::startRequests()
+{
+    while (m_inFlight.size() < m_options.maximumConcurrentRequests && !m_wanted.empty()) {
+        const TileKey key = m_wanted.front();
+        m_wanted.pop_front();
+        if (m_inFlight.contains(key))
+            continue;
+        HttpRequest request;
+        request.url = tileUrl(key).toStdString();
+        if (!m_options.userAgent.isEmpty())
+            request.headers.emplace_back("User-Agent", m_options.userAgent.toStdString());
+        request.inactivityTimeout = std::chrono::seconds(30);
+        request.maximumBodyBytes = 8 << 20; // a 256-pixel tile is tens of kilobytes
+        ++m_requestsSent;
+        // The handle is kept until the completion runs; the layer's end abandons the
+        // transfer, so the callback never outlives the layer.
+        m_inFlight.insert(key, m_httpClient.send(std::move(request),
+            { [this, key](HttpResponse response) { finishRequest(key, response); }, {}, {} }));
+    }
+}
+
+void MapBaseLayer::finishRequest(const TileKey& key, const HttpResponse& response)
+{
+    // The handle goes after this callback: destroying it from inside is allowed.
+    const std::shared_ptr<HttpTransfer> handle = m_inFlight.take(key);
+    QImage image;
+    const bool ok = !response.error && response.statusCode == 200
+        && image.loadFromData(reinterpret_cast<const uchar*>(response.body.data()), static_cast<int>(response.body.size()));
+    if (!ok) {
+        m_failedUntil.insert(key, QDateTime::currentDateTime().addSecs(retryAfterFailureSeconds));
+    } else {
+        m_failedUntil.remove(key);
+        const QString path = tilePath(key);
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        QSaveFile file(path);
+        if (file.open(QIODevice::WriteOnly)) {
+            file.write(reinterpret_cast<const char*>(response.body.data()), static_cast<qint64>(response.body.size()));
+            file.commit();
+        }
+        m_tiles.insert(key, new CachedTile { std::move(image), false });
+        emit changed();
+    }
+    startRequests();
+}
+
+} // namespace corvex

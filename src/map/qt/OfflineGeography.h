@@ -1,0 +1,16 @@
+#pragma once
+
+#include "map/MapGeometry.h"
+
+#include <QSize>
+
+class QPainter;
+
+namespace corvex {
+
+// The map's geography without any network: the sea, a graticule labelled in degrees, and
+// the coastlines and national borders compiled into the program, so that a map never
+// shows a blank canvas.
+void paintOfflineGeography(QPainter& painter, QSize size, const MapRect& visible);
+
+} // namespace corvex

@@ -1,0 +1,93 @@
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace corvex {
+
+class EventLoopTurner;
+class LogSink;
+
+// One step of an operation as the user reads it.
+struct OperationStep {
+    // What the operation does now, as a sentence ("Downloading flight 3 of 7. Please wait...").
+    std::string text;
+    // Where the operation goes part by part (the flights of an export): this part's
+    // number, from 1, and how many there are; 0 and 0 otherwise.
+    std::size_t part { 0 };
+    std::size_t parts { 0 };
+};
+
+// Where an operation's progress goes: the please-wait sheet in the desktop program, a
+// line on the terminal in `corvex`, a list in the tests. It is called on the
+// operation's (the main) thread between two of its exchanges, which is where a window
+// repaints and turns its event loop.
+class ProgressSink {
+public:
+    virtual ~ProgressSink() = default;
+    // A step begins; how far it got is unknown until progressed() says.
+    virtual void stepStarted(const OperationStep& step) = 0;
+    // The share of the whole operation done, 0 to 1 (nothing while it is unknown), and
+    // one line of detail ("120 KB received"; may be empty).
+    virtual void progressed(std::optional<double> fraction, const std::string& detail) = 0;
+    // The operation is over: what showed it goes away. May come more than once.
+    virtual void ended() = 0;
+};
+
+// What every long operation runs through, whoever starts it (a window, the command
+// line, a test): its log, its progress, whether the user cancelled it, the clock and
+// its sleeps. A copy is cheap; the log, the sink and whatever the functions refer to
+// must outlive every copy.
+//
+// Without settings there is no progress, nothing cancels, the clock is the system's
+// and sleeps are plain; the desktop program's sleeps turn the event loop instead, so
+// that the windows stay painted while an operation waits.
+class OperationContext {
+public:
+    using Clock = std::function<std::chrono::system_clock::time_point()>;
+    using Sleep = std::function<void(std::chrono::milliseconds)>;
+    using CancelCheck = std::function<bool()>;
+
+    explicit OperationContext(LogSink& log);
+
+    // The settings, each handing the context back, so that one line makes one.
+    OperationContext& withProgress(ProgressSink* sink);
+    OperationContext& withCancel(CancelCheck cancelled);
+    OperationContext& withClock(Clock clock);
+    OperationContext& withSleep(Sleep sleep);
+    // Sleeps that turn the event loop for their length.
+    OperationContext& withSleepsTurning(EventLoopTurner& eventLoop);
+
+    LogSink& log() const { return *m_log; }
+    std::chrono::system_clock::time_point now() const;
+    void sleepFor(std::chrono::milliseconds duration) const;
+    // Polled by the operation between its steps; a device transfer that finds it set
+    // ends as DeviceErrorKind::Cancelled.
+    bool isCancelled() const;
+
+    void beginStep(const std::string& text) const;
+    // The share of this context's own range (0 to 1); nothing while it is unknown.
+    void progress(std::optional<double> fraction, const std::string& detail = {}) const;
+    void finish() const;
+
+    // Part `index` (from 0) of `count` equal parts of this context's range: what the
+    // part reports as 0 to 1 lands in its slice of the whole, an unknown share at the
+    // slice's start, and its steps are numbered index + 1 of count.
+    OperationContext part(std::size_t index, std::size_t count) const;
+
+private:
+    LogSink* m_log;
+    ProgressSink* m_sink { nullptr };
+    CancelCheck m_cancelled;
+    Clock m_clock;
+    Sleep m_sleep;
+    double m_rangeStart { 0 };
+    double m_rangeLength { 1 };
+    std::size_t m_part { 0 };
+    std::size_t m_parts { 0 };
+};
+
+} // namespace corvex

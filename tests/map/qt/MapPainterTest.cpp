@@ -1,0 +1,267 @@
+#include "MapTestSupport.h"
+
+#include "map/qt/MapPainter.h"
+#include "map/qt/OverlayLayer.h"
+
+#include <QPainter>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+namespace corvex {
+namespace {
+
+using testing::colorNear;
+using testing::makeOverlay;
+using testing::makeSquare;
+using testing::pixelFor;
+
+const QSize imageSize(400, 300);
+
+// A view around the equator and the prime meridian, 40° wide.
+MapRect equatorView()
+{
+    const MapPoint northWest = mapPointForCoordinate({ 15, -20 });
+    const double width = mapPointForCoordinate({ 0, 20 }).x - northWest.x;
+    return { northWest.x, northWest.y, width, width * imageSize.height() / imageSize.width() };
+}
+
+// Overlays in an overlay layer, styled from a list, painted alone over the offline
+// geography.
+class Scene {
+public:
+    Scene(const MapOverlays& overlays, std::vector<MapOverlayStyle> styles)
+    {
+        layer.addOverlays(overlays);
+        layer.setStyleAt([this, styles = std::move(styles)](std::size_t index) {
+            ++styleQuestions;
+            return index < styles.size() ? styles[index] : MapOverlayStyle {};
+        });
+    }
+
+    QImage paint(const MapRect& visible = equatorView())
+    {
+        QImage image(imageSize, QImage::Format_ARGB32_Premultiplied);
+        QPainter painter(&image);
+        MapPainter().paint(painter, imageSize, visible, { &layer });
+        return image;
+    }
+
+    OverlayLayer layer;
+    int styleQuestions { 0 };
+};
+
+QImage paintScene(const MapOverlays& overlays, const std::vector<MapOverlayStyle>& styles, const MapRect& visible = equatorView())
+{
+    return Scene(overlays, styles).paint(visible);
+}
+
+QColor blend(QColor under, const MapColor& over)
+{
+    const auto mix = [&](int base, double top) { return static_cast<int>(std::lround(base * (1 - over.alpha) + 255 * top * over.alpha)); };
+    return QColor(mix(under.red(), over.red), mix(under.green(), over.green), mix(under.blue(), over.blue));
+}
+
+TEST(MapPainter, TranslucentPolygonBlendsInsideAndStrokesItsEdge)
+{
+    const MapColor fill { 1, 0, 0, 0.2 };
+    const auto square = makeSquare(MapOverlay::Kind::Polygon, -5, -5, 5, 5);
+    const QImage background = paintScene({}, {});
+    const QImage painted = paintScene({ square }, { { MapColor { 1, 0, 0, 1 }, fill, 3.0 } });
+
+    const MapRect visible = equatorView();
+    // Inside, away from the graticule's line through the centre.
+    const QPoint inside = pixelFor(mapPointForCoordinate({ 2.5, 2.5 }), visible, painted);
+    EXPECT_TRUE(colorNear(painted.pixelColor(inside), blend(background.pixelColor(inside), fill)))
+        << painted.pixelColor(inside).name().toStdString();
+
+    const QPoint westEdge = pixelFor(mapPointForCoordinate({ 2.5, -5 }), visible, painted);
+    EXPECT_TRUE(colorNear(painted.pixelColor(westEdge), QColor(255, 0, 0))) << painted.pixelColor(westEdge).name().toStdString();
+
+    const QPoint outside = pixelFor(mapPointForCoordinate({ 2.5, -10 }), visible, painted);
+    EXPECT_EQ(painted.pixelColor(outside), background.pixelColor(outside));
+}
+
+TEST(MapPainter, UnstyledLineIsThinAndDark)
+{
+    const auto line = makeOverlay(MapOverlay::Kind::Polyline, { { 2.5, -10 }, { 2.5, 10 } });
+    const QImage painted = paintScene({ line }, {});
+    const QPoint onLine = pixelFor(mapPointForCoordinate({ 2.5, 3 }), equatorView(), painted);
+    const QColor color = painted.pixelColor(onLine);
+    EXPECT_LT(color.lightness(), 150) << color.name().toStdString();
+    // One pixel wide: three pixels off the line is the background again.
+    EXPECT_GT(painted.pixelColor(onLine + QPoint(0, 3)).lightness(), 190);
+}
+
+TEST(MapPainter, LaterOverlaysPaintOverEarlierOnes)
+{
+    const MapColor blue { 0, 0, 1, 1 };
+    const MapColor green { 0, 1, 0, 1 };
+    const auto first = makeSquare(MapOverlay::Kind::Polygon, -5, -5, 5, 5);
+    const auto second = makeSquare(MapOverlay::Kind::Polygon, 0, 0, 10, 10);
+    const QImage painted = paintScene({ first, second }, { { blue, blue, 1.0 }, { green, green, 1.0 } });
+    const QPoint shared = pixelFor(mapPointForCoordinate({ 2.5, 2.5 }), equatorView(), painted);
+    EXPECT_TRUE(colorNear(painted.pixelColor(shared), QColor(0, 255, 0)));
+    const QPoint firstOnly = pixelFor(mapPointForCoordinate({ -2.5, -2.5 }), equatorView(), painted);
+    EXPECT_TRUE(colorNear(painted.pixelColor(firstOnly), QColor(0, 0, 255)));
+}
+
+// Enough overlays that a redraw paints them in runs on several threads: the runs'
+// images must still stack in the list's order, a translucent fill of a later run
+// blending over the opaque ones of an earlier run.
+TEST(MapPainter, ManyOverlaysStackInOrderWhenPaintedInParallel)
+{
+    MapOverlays overlays;
+    std::vector<MapOverlayStyle> styles;
+    const MapColor red { 1, 0, 0, 1 };
+    const MapColor halfBlue { 0, 0, 1, 0.5 };
+    for (int i = 0; i < 300; ++i) {
+        overlays.push_back(makeSquare(MapOverlay::Kind::Polygon, -5, -5, 5, 5));
+        styles.push_back({ red, red, 3.0 });
+    }
+    styles.back() = { MapColor { 0, 1, 0, 1 }, halfBlue, 3.0 };
+    Scene scene(overlays, styles);
+    const QImage painted = scene.paint();
+    EXPECT_EQ(scene.layer.lastDrawnOverlayCount(), 300u);
+
+    const QPoint inside = pixelFor(mapPointForCoordinate({ 2.5, 2.5 }), equatorView(), painted);
+    EXPECT_TRUE(colorNear(painted.pixelColor(inside), blend(QColor(255, 0, 0), halfBlue)))
+        << painted.pixelColor(inside).name().toStdString();
+    const QPoint edge = pixelFor(mapPointForCoordinate({ 2.5, -5 }), equatorView(), painted);
+    EXPECT_TRUE(colorNear(painted.pixelColor(edge), QColor(0, 255, 0))) << painted.pixelColor(edge).name().toStdString();
+}
+
+TEST(MapPainter, OverlaysOutsideTheViewAreNeitherStyledNorPainted)
+{
+    const MapColor red { 1, 0, 0, 1 };
+    const auto farAway = makeSquare(MapOverlay::Kind::Polygon, 40, 100, 50, 110);
+    const auto empty = makeOverlay(MapOverlay::Kind::Polyline, {});
+    const auto inView = makeOverlay(MapOverlay::Kind::Polyline, { { 1, 1 }, { 2, 2 } });
+    const QImage background = paintScene({}, {});
+    Scene outside({ farAway, empty }, { { red, red, 2.0 } });
+    EXPECT_EQ(outside.paint(), background);
+    EXPECT_EQ(outside.styleQuestions, 0);
+
+    Scene mixed({ farAway, inView, empty }, {});
+    mixed.paint();
+    EXPECT_EQ(mixed.styleQuestions, 1);
+    EXPECT_EQ(mixed.layer.lastDrawnOverlayCount(), 1u);
+}
+
+TEST(MapPainter, OverlayImageIsReusedUntilTheOverlaysOrTheViewChange)
+{
+    Scene scene({ makeSquare(MapOverlay::Kind::Polygon, -5, -5, 5, 5) }, {});
+    MapRect zoomed = equatorView();
+    zoomed.width /= 2;
+    zoomed.height /= 2;
+    struct Step {
+        const char* name;
+        std::function<void()> change;
+        MapRect visible;
+        std::size_t drawn;
+        int styleQuestions; // so far
+    };
+    const Step steps[] = {
+        { "first paint", [] { }, equatorView(), 1, 1 },
+        { "same view: the kept image", [] { }, equatorView(), 0, 1 },
+        { "restyled: asked again", [&] { scene.layer.restyle(); }, equatorView(), 1, 2 },
+        { "zoomed: drawn anew, styles kept", [] { }, zoomed, 1, 2 },
+        { "an overlay added", [&] { scene.layer.addOverlays({ makeSquare(MapOverlay::Kind::Polygon, 0, 0, 1, 1) }); }, zoomed, 2, 3 },
+        { "all removed", [&] { scene.layer.removeAllOverlays(); }, zoomed, 0, 3 },
+    };
+    for (const Step& step : steps) {
+        step.change();
+        scene.paint(step.visible);
+        EXPECT_EQ(scene.layer.lastDrawnOverlayCount(), step.drawn) << step.name;
+        EXPECT_EQ(scene.styleQuestions, step.styleQuestions) << step.name;
+    }
+}
+
+TEST(MapPainter, MoveByWholePixelsPaintsOnlyTheUncoveredStripsAndMatchesAFullPaint)
+{
+    // Rings and lines all over the view, many crossing the strips' edges.
+    MapOverlays overlays;
+    std::vector<MapOverlayStyle> styles;
+    for (int row = 0; row < 6; ++row) {
+        for (int column = 0; column < 10; ++column) {
+            const double south = -12 + row * 4.3;
+            const double west = -22 + column * 4.4;
+            const bool ring = (row + column) % 2 == 0;
+            overlays.push_back(ring ? makeSquare(MapOverlay::Kind::Polygon, south, west, south + 3.7, west + 5.1)
+                                    : makeOverlay(MapOverlay::Kind::Polyline, { { south, west }, { south + 4.1, west + 3.3 } }));
+            styles.push_back({ MapColor { 0.1 * row, 0.1 * column, 0.5, 1 }, MapColor { 1, 0, 0, 0.3 }, 1.5 });
+        }
+    }
+    const MapRect start = equatorView();
+    const double unitsPerPixel = start.width / imageSize.width();
+    const MapRect moved { start.x - 37 * unitsPerPixel, start.y + 23 * unitsPerPixel, start.width, start.height };
+
+    Scene panning(overlays, styles);
+    panning.paint(start);
+    const std::size_t drawnFirst = panning.layer.lastDrawnOverlayCount();
+    const QImage afterMove = panning.paint(moved);
+    const QImage fresh = paintScene(overlays, styles, moved);
+    EXPECT_LT(panning.layer.lastDrawnOverlayCount(), drawnFirst / 2);
+    EXPECT_GT(panning.layer.lastDrawnOverlayCount(), 0u);
+    EXPECT_EQ(afterMove, fresh);
+}
+
+TEST(MapPainter, ScaleBarAndGraticuleSteps)
+{
+    struct ScaleCase {
+        double metresPerPixel;
+        double expected;
+    };
+    for (const ScaleCase& c : { ScaleCase { 1, 100 }, ScaleCase { 10, 1000 }, ScaleCase { 30, 2000 }, ScaleCase { 45, 5000 },
+             ScaleCase { 0.001, 0 } }) {
+        EXPECT_EQ(scaleBarMetres(c.metresPerPixel, 120), c.expected) << c.metresPerPixel;
+    }
+    struct StepCase {
+        double degreesPerPixel;
+        double expected;
+    };
+    for (const StepCase& c : { StepCase { 0.001, 1 }, StepCase { 0.05, 5 }, StepCase { 0.1, 10 }, StepCase { 1, 30 } })
+        EXPECT_EQ(graticuleStep(c.degreesPerPixel, 70), c.expected) << c.degreesPerPixel;
+}
+
+} // namespace
+} // namespace corvex
+
+namespace corvex {
+namespace {
+
+MapRect viewOf(double north, double west, double south, double east)
+{
+    const MapPoint northWest = mapPointForCoordinate({ north, west });
+    const MapPoint southEast = mapPointForCoordinate({ south, east });
+    return { northWest.x, northWest.y, southEast.x - northWest.x, southEast.y - northWest.y };
+}
+
+// Pixels that are neither the sea nor the graticule's blue-grey: the coastlines and
+// borders.
+int geographyPixels(const QImage& image)
+{
+    int count = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor color = image.pixelColor(x, y);
+            // The sea and the graticule are bluish; the coastlines are greenish grey and
+            // the borders purplish.
+            if (color.blue() < color.green() || (color.red() > color.green() && color.blue() > color.green()))
+                ++count;
+        }
+    }
+    return count;
+}
+
+TEST(OfflineGeography, DrawsLandWithoutTilesOrNetwork)
+{
+    const QImage europe = paintScene({}, {}, viewOf(62, -12, 35, 30));
+    const QImage atlantic = paintScene({}, {}, viewOf(45, -50, 30, -35));
+    EXPECT_GT(geographyPixels(europe), 2000);
+    EXPECT_LT(geographyPixels(atlantic), 20);
+}
+
+} // namespace
+} // namespace corvex

@@ -1,0 +1,201 @@
+#include "VendorServerProcess.h"
+#include "support/QtTestHelpers.h"
+
+#include "map/qt/MapBaseLayer.h"
+#include "map/qt/MapPainter.h"
+#include "platform/qt/PreferencesStore.h"
+#include "platform/qt/QtHttpClient.h"
+
+#include <QDir>
+#include <QFile>
+#include <QPainter>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace corvex {
+namespace {
+
+using testing::runEventLoopFor;
+using testing::VendorServerProcess;
+using testing::waitUntil;
+
+const QColor tileColor(200, 30, 200);
+
+// The whole world at zoom 1: four 256-pixel tiles.
+const QSize worldSize(512, 512);
+const MapRect world { 0, 0, mapWorldSize, mapWorldSize };
+
+// A tiles folder with one plain tile per place of zoom 1.
+void writeTiles(const QString& folder)
+{
+    QImage tile(256, 256, QImage::Format_RGB32);
+    tile.fill(tileColor);
+    for (int x = 0; x < 2; ++x) {
+        for (int y = 0; y < 2; ++y) {
+            QDir().mkpath(QStringLiteral("%1/1/%2").arg(folder).arg(x));
+            ASSERT_TRUE(tile.save(QStringLiteral("%1/1/%2/%3.png").arg(folder).arg(x).arg(y)));
+        }
+    }
+}
+
+struct Painted {
+    QImage image;
+    bool tilesShown { false };
+};
+
+Painted paintLayer(MapBaseLayer& layer)
+{
+    Painted painted { QImage(worldSize, QImage::Format_RGB32), false };
+    painted.image.fill(Qt::white);
+    QPainter painter(&painted.image);
+    layer.paint(painter, MapViewport(worldSize.width(), worldSize.height(), world));
+    painted.tilesShown = layer.tilesShownInLastPaint();
+    return painted;
+}
+
+class MapTiles : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        writeTiles(m_tiles.path());
+        m_server = std::make_unique<VendorServerProcess>(QStringList { "--tiles-dir", m_tiles.path() });
+        ASSERT_TRUE(m_server->isRunning());
+        m_preferences.setValue("mapTileURLStandard", m_server->baseUrl() + "/tiles/{z}/{x}/{y}.png");
+        m_preferences.setValue("mapTileAttributionStandard", "Test tiles");
+    }
+
+    std::unique_ptr<MapBaseLayer> makeLayer()
+    {
+        return std::make_unique<MapBaseLayer>(m_client, m_preferences, MapBaseLayer::Options { m_cache.path(), "CorvexVario/9.8.7" });
+    }
+
+    int tileRequestsSeenByServer()
+    {
+        m_serverLog += m_server->standardError();
+        return static_cast<int>(m_serverLog.count("GET /tiles/"));
+    }
+
+    QTemporaryDir m_tiles;
+    QTemporaryDir m_cache;
+    QTemporaryDir m_settings;
+    PreferencesStore m_preferences { m_settings.filePath("settings.conf") };
+    QtHttpClient m_client;
+    std::unique_ptr<VendorServerProcess> m_server;
+    QString m_serverLog;
+};
+
+TEST_F(MapTiles, ArriveOnceEachArePaintedAndCachedOnDisk)
+{
+    auto layer = makeLayer();
+    int repaints = 0;
+    QObject::connect(layer.get(), &MapLayer::changed, [&] { ++repaints; });
+
+    EXPECT_FALSE(paintLayer(*layer).tilesShown);
+    // Painting again and again while the tiles are on their way asks for none twice.
+    ASSERT_TRUE(waitUntil([&] {
+        paintLayer(*layer);
+        return repaints >= 4;
+    }));
+    const Painted painted = paintLayer(*layer);
+    EXPECT_TRUE(painted.tilesShown);
+    for (const QPoint point : { QPoint(100, 100), QPoint(400, 100), QPoint(100, 400), QPoint(400, 400) })
+        EXPECT_EQ(painted.image.pixelColor(point), tileColor) << point.x() << "," << point.y();
+
+    EXPECT_EQ(layer->requestsSent(), 4);
+    ASSERT_TRUE(waitUntil([&] { return tileRequestsSeenByServer() == 4; }, 3000));
+    EXPECT_TRUE(m_serverLog.contains("GET /tiles/1/1/0.png  -> 200 (CorvexVario/9.8.7)")) << m_serverLog.toStdString();
+    EXPECT_TRUE(QFile::exists(m_cache.filePath("standard/1/0/1.png")));
+
+    // Another layer on the same cache, as the next start of the program: no request.
+    auto second = makeLayer();
+    EXPECT_TRUE(paintLayer(*second).tilesShown);
+    EXPECT_EQ(paintLayer(*second).image.pixelColor(300, 300), tileColor);
+    runEventLoopFor(200);
+    EXPECT_EQ(second->requestsSent(), 0);
+    EXPECT_EQ(tileRequestsSeenByServer(), 4);
+}
+
+TEST_F(MapTiles, EmptyTemplateFallsBackToTheStandardLayer)
+{
+    auto layer = makeLayer();
+    const QString standard = layer->urlTemplate();
+    for (const MapType type : { MapType::Satellite, MapType::Hybrid }) {
+        layer->setMapType(type);
+        EXPECT_EQ(layer->urlTemplate(), standard);
+        EXPECT_EQ(layer->attribution(), "Test tiles");
+        EXPECT_EQ(layer->tileFolder(), m_cache.filePath("standard"));
+    }
+    paintLayer(*layer);
+    ASSERT_TRUE(waitUntil([&] { return QFile::exists(m_cache.filePath("standard/1/1/1.png")); }));
+
+    m_preferences.setValue("mapTileURLSatellite", "http://127.0.0.1:9/satellite/{z}/{x}/{y}.jpg");
+    layer->setMapType(MapType::Satellite);
+    EXPECT_EQ(layer->urlTemplate(), "http://127.0.0.1:9/satellite/{z}/{x}/{y}.jpg");
+    EXPECT_EQ(layer->tileFolder(), m_cache.filePath("satellite"));
+    EXPECT_TRUE(layer->attribution().isEmpty());
+}
+
+TEST_F(MapTiles, StaleTilesAreDrawnAndFetchedAgainMissingOnesAreNotHammered)
+{
+    {
+        auto layer = makeLayer();
+        paintLayer(*layer);
+        ASSERT_TRUE(waitUntil([&] {
+            paintLayer(*layer);
+            return QDir(m_cache.filePath("standard/1/1")).entryList(QDir::Files).size() == 2
+                && QDir(m_cache.filePath("standard/1/0")).entryList(QDir::Files).size() == 2;
+        }));
+    }
+    // One tile a month old on disk, one gone from the server and the cache.
+    QFile old(m_cache.filePath("standard/1/0/0.png"));
+    ASSERT_TRUE(old.open(QIODevice::ReadWrite));
+    ASSERT_TRUE(old.setFileTime(QDateTime::currentDateTime().addDays(-30), QFileDevice::FileModificationTime));
+    old.close();
+    ASSERT_TRUE(QFile::remove(m_tiles.filePath("1/1/1.png")));
+    ASSERT_TRUE(QFile::remove(m_cache.filePath("standard/1/1/1.png")));
+
+    auto layer = makeLayer();
+    const Painted first = paintLayer(*layer);
+    EXPECT_EQ(first.image.pixelColor(100, 100), tileColor);
+    ASSERT_TRUE(waitUntil([&] { return tileRequestsSeenByServer() >= 6; }));
+    for (int turn = 0; turn < 5; ++turn) {
+        paintLayer(*layer);
+        runEventLoopFor(50);
+    }
+    EXPECT_EQ(layer->requestsSent(), 2);
+    EXPECT_TRUE(m_serverLog.contains("GET /tiles/1/1/1.png  -> 404")) << m_serverLog.toStdString();
+    EXPECT_GT(QFileInfo(old).lastModified(), QDateTime::currentDateTime().addDays(-1));
+}
+
+TEST(MapPainterWithTiles, ShowsTheAttributionOnlyOverTiles)
+{
+    QTemporaryDir settings;
+    PreferencesStore preferences(settings.filePath("settings.conf"));
+    preferences.setValue("mapTileURLStandard", "http://127.0.0.1:9/{z}/{x}/{y}.png");
+    preferences.setValue("mapTileAttributionStandard", "Test tiles");
+    QTemporaryDir cache;
+    QImage tile(256, 256, QImage::Format_RGB32);
+    tile.fill(tileColor);
+    QDir().mkpath(cache.filePath("standard/0/0"));
+    ASSERT_TRUE(tile.save(cache.filePath("standard/0/0/0.png")));
+    QtHttpClient client;
+    MapBaseLayer layer(client, preferences, { cache.path(), "CorvexVario/test" });
+
+    const QSize size(256, 256);
+    const auto paintWith = [&](MapBaseLayer* baseLayer) {
+        QImage image(size, QImage::Format_ARGB32_Premultiplied);
+        QPainter painter(&image);
+        MapPainter().paint(painter, size, world, { baseLayer });
+        return image;
+    };
+    const QImage withTiles = paintWith(&layer);
+    const QImage without = paintWith(nullptr);
+    EXPECT_EQ(withTiles.pixelColor(128, 128), tileColor);
+    // The attribution's box in the bottom right corner covers the tile.
+    EXPECT_NE(withTiles.pixelColor(252, 250), tileColor);
+    EXPECT_NE(without.pixelColor(128, 128), tileColor);
+}
+
+} // namespace
+} // namespace corvex

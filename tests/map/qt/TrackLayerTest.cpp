@@ -1,0 +1,167 @@
+#include "MapTestSupport.h"
+
+#include "map/qt/MapPainter.h"
+#include "map/qt/MarkersLayer.h"
+#include "map/qt/TrackLayer.h"
+
+#include <QPainter>
+
+#include <gtest/gtest.h>
+
+namespace corvex {
+namespace {
+
+using testing::colorNear;
+
+const QSize imageSize(400, 200);
+
+// 100 pixels a degree of longitude, the equator across the middle, from 0° east.
+MapRect viewFrom(double west)
+{
+    const MapPoint northWest = mapPointForCoordinate({ 0, west });
+    const double unitsPerPixel = (mapPointForCoordinate({ 0, west + 1 }).x - northWest.x) / 100;
+    return { northWest.x, northWest.y - 100 * unitsPerPixel, 400 * unitsPerPixel, 200 * unitsPerPixel };
+}
+
+QImage paintLayers(const std::vector<MapLayer*>& layers, const MapRect& visible)
+{
+    QImage image(imageSize, QImage::Format_ARGB32_Premultiplied);
+    QPainter painter(&image);
+    MapPainter().paint(painter, imageSize, visible, layers);
+    return image;
+}
+
+QColor toQColor(const MapColor& color)
+{
+    return QColor::fromRgbF(static_cast<float>(color.red), static_cast<float>(color.green), static_cast<float>(color.blue));
+}
+
+// 2001 fixes along the equator from 1° to 3° east, a tenth of a pixel apart: low and
+// climbing up to 2°, high and sinking after.
+std::shared_ptr<const TrackPoints> equatorTrack()
+{
+    auto track = std::make_shared<TrackPoints>();
+    for (int i = 0; i <= 2000; ++i) {
+        const bool second = i >= 1000;
+        track->push_back({ { 0, 1 + i * 0.001 }, second ? 2000.0 : 1000.0, i, second ? -3.0 : 3.0 });
+    }
+    return track;
+}
+
+TEST(TrackLayer, DrawsRunsOfOneColourWhereTheFixesAreAndOnlyWhatIsInView)
+{
+    TrackLayer layer;
+    layer.setTrack(equatorTrack());
+    struct Case {
+        const char* name;
+        TrackColoring coloring;
+        double west;
+        std::size_t polylines;
+        // The colour buckets expected at 1.5° and 2.5° east; -1 where no track shows.
+        int bucketAtOneAndAHalf;
+        int bucketAtTwoAndAHalf;
+    };
+    const Case cases[] = {
+        { "whole track by altitude", TrackColoring::Altitude, 0, 2, 0, 15 },
+        { "whole track by climb", TrackColoring::Climb, 0, 2, 8, 2 },
+        { "only the first half in view", TrackColoring::Altitude, -2.2, 1, 0, -1 },
+        { "only the second half in view", TrackColoring::Altitude, 2.1, 1, -1, 15 },
+        { "the track out of view", TrackColoring::Altitude, 10, 0, -1, -1 },
+    };
+    for (const Case& c : cases) {
+        layer.setColoring(c.coloring);
+        const MapRect visible = viewFrom(c.west);
+        const QImage background = paintLayers({}, visible);
+        const QImage image = paintLayers({ &layer }, visible);
+        EXPECT_EQ(layer.lastPolylineCount(), c.polylines) << c.name;
+        for (const auto& [longitude, bucket] : { std::pair { 1.5, c.bucketAtOneAndAHalf }, std::pair { 2.5, c.bucketAtTwoAndAHalf } }) {
+            const double x = (longitude - c.west) * 100;
+            if (x < 0 || x >= imageSize.width())
+                continue;
+            const QColor shown = image.pixelColor(static_cast<int>(x), 100);
+            if (bucket < 0)
+                EXPECT_EQ(shown, background.pixelColor(static_cast<int>(x), 100)) << c.name << " at " << longitude;
+            else
+                EXPECT_TRUE(colorNear(shown, toQColor(layer.colorScale().colorOfBucket(static_cast<std::size_t>(bucket)))))
+                    << c.name << " at " << longitude << ": " << shown.name().toStdString();
+        }
+    }
+
+    // Thinned to about a pixel: the first and the last fix kept, the rest at least a
+    // pixel apart.
+    const ThinnedTrack& thinned = layer.thinnedTrack();
+    ASSERT_FALSE(thinned.indices.empty());
+    EXPECT_EQ(thinned.indices.front(), 0u);
+    EXPECT_EQ(thinned.indices.back(), 2000u);
+    // A tenth of a pixel a fix: every tenth or eleventh kept, as the steps' rounding
+    // falls.
+    EXPECT_GE(thinned.indices.size(), 2000u / 11);
+    EXPECT_LE(thinned.indices.size(), 2000u / 10 + 1);
+}
+
+TEST(TrackLayer, BoundsFollowTheTrack)
+{
+    TrackLayer layer;
+    EXPECT_TRUE(layer.boundingMapRect().isNull());
+    layer.setTrack(equatorTrack());
+    const MapRect bounds = layer.boundingMapRect();
+    EXPECT_DOUBLE_EQ(bounds.x, mapPointForCoordinate({ 0, 1 }).x);
+    EXPECT_DOUBLE_EQ(bounds.x + bounds.width, mapPointForCoordinate({ 0, 3 }).x);
+    EXPECT_EQ(bounds.height, 0);
+    EXPECT_EQ(layer.buckets().size(), 2001u);
+
+    layer.setTrack(nullptr);
+    EXPECT_TRUE(layer.boundingMapRect().isNull());
+    paintLayers({ &layer }, viewFrom(0));
+    EXPECT_EQ(layer.lastPolylineCount(), 0u);
+}
+
+TEST(MarkersLayer, ShowsTakeOffLandingCursorAndPointsInOrder)
+{
+    const auto track = equatorTrack();
+    MarkersLayer layer;
+    layer.setPoints({ { MapMarker::Kind::Landing, { 0.5, 1.2 }, "TP1" } });
+    layer.setTakeOff(track->front().position);
+    layer.setLanding(track->back().position);
+    layer.setCursorTrack(track);
+
+    struct Case {
+        std::optional<std::size_t> cursorIndex;
+        std::size_t expectedMarkers;
+    };
+    for (const Case& c : { Case { std::nullopt, 3 }, Case { 500, 4 }, Case { 2001, 3 } }) {
+        layer.setCursorIndex(c.cursorIndex);
+        const std::vector<MapMarker> markers = layer.markers();
+        ASSERT_EQ(markers.size(), c.expectedMarkers);
+        EXPECT_EQ(markers[0].kind, MapMarker::Kind::Point);
+        EXPECT_EQ(markers[0].label, "TP1");
+        EXPECT_EQ(markers[1].kind, MapMarker::Kind::TakeOff);
+        EXPECT_EQ(markers[2].kind, MapMarker::Kind::Landing);
+        if (c.expectedMarkers == 4) {
+            EXPECT_EQ(markers[3].kind, MapMarker::Kind::Cursor);
+            EXPECT_DOUBLE_EQ(markers[3].position.longitude, (*track)[500].position.longitude);
+        }
+    }
+
+    // The cursor moves: its bounds are left out, the others' are not.
+    const MapRect bounds = layer.boundingMapRect();
+    EXPECT_DOUBLE_EQ(bounds.x, mapPointForCoordinate({ 0, 1 }).x);
+    EXPECT_DOUBLE_EQ(bounds.x + bounds.width, mapPointForCoordinate({ 0, 3 }).x);
+    EXPECT_DOUBLE_EQ(bounds.y, mapPointForCoordinate({ 0.5, 0 }).y);
+
+    // Drawn where they are (take-off green, landing red), found where they are drawn.
+    layer.setCursorIndex(500);
+    const MapViewport viewport(imageSize.width(), imageSize.height(), viewFrom(0));
+    const QImage image = paintLayers({ &layer }, viewport.visible());
+    const QColor takeOff = image.pixelColor(100, 101);
+    const QColor landing = image.pixelColor(300, 100);
+    EXPECT_GT(takeOff.green(), takeOff.red() + 60) << takeOff.name().toStdString();
+    EXPECT_GT(landing.red(), landing.green() + 60) << landing.name().toStdString();
+    EXPECT_EQ(layer.markerAt(viewport, { 102, 99 }), 1u);
+    EXPECT_EQ(layer.markerAt(viewport, { 151, 100 }), 3u);
+    EXPECT_EQ(layer.markerAt(viewport, { 120, 50 }), 0u);
+    EXPECT_EQ(layer.markerAt(viewport, { 200, 180 }), std::nullopt);
+}
+
+} // namespace
+} // namespace corvex
