@@ -324,8 +324,9 @@ void AppDelegate::syncFlightLibrary()
     if (!lease)
         return;
     const QString connected = m_window.statusText();
-    const QString summary = m_libraryController->sync(*lease, QCoreApplication::applicationVersion().toStdString(),
-        [this](const QString& text) { m_window.setStatusText(text); });
+    // The please-wait sheet, as every long read: the flights and their progress.
+    const QString summary
+        = m_libraryController->sync(*lease, QCoreApplication::applicationVersion().toStdString(), operationContext());
     if (m_instrumentReady)
         m_window.setStatusText(connected + " " + summary + ".");
 }

@@ -101,27 +101,19 @@ void LibraryController::showWindow()
     m_window->activateWindow();
 }
 
-QString LibraryController::sync(
-    InstrumentSession::Lease& lease, const std::string& programVersion, const std::function<void(const QString&)>& status)
+QString LibraryController::sync(InstrumentSession::Lease& lease, const std::string& programVersion, const OperationContext& context)
 {
     auto* flights = library();
     if (!flights)
         return tr("The flight library cannot be opened");
     SilentAlerts alerts;
-    TrackLogExportEnvironment environment;
-    environment.log = &m_log;
-    environment.alerts = &alerts;
-    environment.programVersion = programVersion;
-    TrackLogExport exporter(lease.device(), environment);
-    library::SyncProgress progress;
-    progress.downloading = [&](std::size_t flight, std::size_t count, const FlightRecord&) {
-        status(tr("Saving new flights into the library: flight %1 of %2…").arg(flight).arg(count));
-    };
-    progress.added = [&](const library::ImportOutcome&) {
+    library::SyncHooks hooks;
+    hooks.added = [this](const library::ImportOutcome&) {
         if (m_window)
             m_window->reload();
     };
-    const library::SyncOutcome outcome = library::syncInstrument(lease.device(), exporter, *flights, progress);
+    const library::SyncOutcome outcome = library::syncInstrument(lease.device(), *flights,
+        TrackLogExportOptions { &alerts, programVersion }, context, hooks);
     for (const auto& failed : outcome.failed)
         logLine(m_log, "Flight %lld was not saved into the library: %s", static_cast<long long>(failed.flightNumber),
             failed.reason.c_str());

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "device/InstrumentSession.h"
+#include "platform/OperationContext.h"
 
 #include <QObject>
 #include <QPointer>
@@ -36,9 +37,9 @@ public:
     library::LibraryWindow* window() const { return m_window; }
 
     bool syncsOnConnection() const;
-    // Every flight of the instrument that the library lacks, under the caller's lease.
-    // `status` hears the progress lines. Returns the outcome's summary line.
-    QString sync(InstrumentSession::Lease& lease, const std::string& programVersion, const std::function<void(const QString&)>& status);
+    // Every flight of the instrument that the library lacks, under the caller's lease,
+    // its progress in the context. Returns the outcome's summary line.
+    QString sync(InstrumentSession::Lease& lease, const std::string& programVersion, const OperationContext& context);
 
 private:
     void preferencesChanged();

@@ -2,24 +2,28 @@
 
 #include "base/Format.h"
 #include "device/CorvexDevice.h"
-#include "export/TrackLogExport.h"
 
 namespace corvex::library {
 
 std::string instrumentSerialText(std::uint32_t deviceId) { return formatString("%X", deviceId); }
 
-SyncOutcome syncInstrument(CorvexDevice& device, TrackLogExport& exporter, FlightLibrary& library, const SyncProgress& progress)
+SyncOutcome syncInstrument(CorvexDevice& device, FlightLibrary& library, const TrackLogExportOptions& options,
+    const OperationContext& context, const SyncHooks& hooks)
 {
     SyncOutcome outcome;
+    const CorvexDevice::OperationScope scope(device, context);
+    context.beginStep("Reading the flight list. Please wait...");
     const auto info = device.getDeviceInfo();
     if (!info) {
         outcome.listFailure = info.error();
+        context.finish();
         return outcome;
     }
     outcome.serial = instrumentSerialText(info->deviceId);
     auto list = device.listFlightsShort();
     if (!list) {
         outcome.listFailure = list.error();
+        context.finish();
         return outcome;
     }
     // A sync killed after a file was whole but before its index row: record it first,
@@ -35,8 +39,13 @@ SyncOutcome syncInstrument(CorvexDevice& device, TrackLogExport& exporter, Fligh
     }
     for (std::size_t i = 0; i < wanted.size(); ++i) {
         const FlightRecord& record = wanted[i];
-        if (progress.downloading)
-            progress.downloading(i + 1, wanted.size(), record);
+        if (context.isCancelled()) {
+            outcome.failed.push_back({ record.flightNumber, "the sync was cancelled" });
+            continue;
+        }
+        const OperationContext part = context.part(i, wanted.size());
+        part.beginStep(formatString("Saving new flight %zu of %zu into the library. Please wait...", i + 1, wanted.size()));
+        TrackLogExport exporter(device, options, part);
         std::optional<std::string> suggestedName;
         const auto text = exporter.downloadTracklogIntoString(record.flightNumber, TrackLogFileFormat::Igc, &suggestedName);
         if (!text) {
@@ -49,8 +58,8 @@ SyncOutcome syncInstrument(CorvexDevice& device, TrackLogExport& exporter, Fligh
             *text, outcome.serial, record.launchMinutesSince2000(), "flight " + std::to_string(record.flightNumber));
         switch (added.kind) {
         case ImportOutcome::Kind::Imported:
-            if (progress.added)
-                progress.added(added);
+            if (hooks.added)
+                hooks.added(added);
             outcome.added.push_back(std::move(added));
             break;
         case ImportOutcome::Kind::AlreadyInLibrary:
@@ -62,6 +71,7 @@ SyncOutcome syncInstrument(CorvexDevice& device, TrackLogExport& exporter, Fligh
             break;
         }
     }
+    context.finish();
     return outcome;
 }
 

@@ -2,18 +2,15 @@
 
 #include "device/DeviceError.h"
 #include "device/FlightRecord.h"
+#include "export/TrackLogExport.h"
 #include "library/FlightLibrary.h"
+#include "platform/OperationContext.h"
 
 #include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
 #include <vector>
-
-namespace corvex {
-class CorvexDevice;
-class TrackLogExport;
-}
 
 namespace corvex::library {
 
@@ -33,9 +30,7 @@ struct SyncOutcome {
     bool succeeded() const { return !listFailure && failed.empty(); }
 };
 
-struct SyncProgress {
-    // Before each flight that has to be downloaded: its place among those (from 1).
-    std::function<void(std::size_t flight, std::size_t flightsToDownload, const FlightRecord& record)> downloading;
+struct SyncHooks {
     // After each flight that came in.
     std::function<void(const ImportOutcome& outcome)> added;
 };
@@ -45,9 +40,11 @@ struct SyncProgress {
 // log) and indexed. A flight is known by the instrument's serial and its log-book
 // take-off time, so a second sync downloads nothing and a renumbered log book (after
 // an erase) never brings a flight twice. The caller holds the instrument (a lease)
-// for the whole of it; `exporter` reads through the same device.
-SyncOutcome syncInstrument(CorvexDevice& device, TrackLogExport& exporter, FlightLibrary& library,
-    const SyncProgress& progress = {});
+// for the whole of it. The context hears "Saving new flight i of n" for each flight to
+// download, as part i of n, and the transfer's own progress within it; a cancel ends
+// the sync after what came in so far.
+SyncOutcome syncInstrument(CorvexDevice& device, FlightLibrary& library, const TrackLogExportOptions& options,
+    const OperationContext& context, const SyncHooks& hooks = {});
 
 // The instrument's serial as the program shows it ("1A2B3C").
 std::string instrumentSerialText(std::uint32_t deviceId);

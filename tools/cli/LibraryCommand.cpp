@@ -199,17 +199,9 @@ int runSync(CliContext& context)
 
     StderrAlertPresenter alerts;
     alerts.quiet = true; // each failure is printed below with its flight
-    TrackLogExportEnvironment environment;
-    environment.log = &session.log();
-    environment.alerts = &alerts;
-    environment.programVersion = CORVEX_VERSION;
-    TrackLogExport exporter(session.device(), environment);
-
-    TerminalProgress progress(context.err);
-    library::SyncProgress hooks;
-    hooks.downloading = [&](std::size_t flight, std::size_t count, const FlightRecord&) {
-        progress.show("new flight " + std::to_string(flight) + " of " + std::to_string(count), flight - 1, count);
-    };
+    // "new flight 2 of 3 (41%)", moving as the flight comes in.
+    TerminalProgress progress(context.err, "new flight");
+    library::SyncHooks hooks;
     hooks.added = [&](const ImportOutcome& added) {
         progress.finish();
         const LibraryFlight& flight = *added.flight;
@@ -217,7 +209,8 @@ int runSync(CliContext& context)
                     << "  " << fixed(flight.trackMetres / 1000, 1) << " km\n";
         context.out.flush();
     };
-    const library::SyncOutcome outcome = library::syncInstrument(session.device(), exporter, *flights, hooks);
+    const library::SyncOutcome outcome = library::syncInstrument(session.device(), *flights,
+        TrackLogExportOptions { &alerts, CORVEX_VERSION }, OperationContext(session.log()).withProgress(&progress), hooks);
     progress.finish();
     if (outcome.listFailure)
         return reportDeviceFailure(context.err, "the flight list could not be read", *outcome.listFailure);

@@ -76,9 +76,9 @@ FlightWindow::FlightWindow(FlightLibrary& library, const LibraryFlight& flight, 
 
     m_map = new MapView;
     m_map->setAccessibleName(tr("Map of the flight"));
-    m_trackLayer = new TrackLayer(m_map);
+    m_trackLayer = std::make_shared<TrackLayer>();
     m_trackLayer->setTrack(m_track);
-    m_markers = new MarkersLayer(m_map);
+    m_markers = std::make_shared<MarkersLayer>();
     if (!m_track->empty()) {
         m_markers->setTakeOff(m_track->front().position);
         m_markers->setLanding(m_track->back().position);
@@ -129,12 +129,12 @@ FlightWindow::FlightWindow(FlightLibrary& library, const LibraryFlight& flight, 
     layout->addWidget(mapAndBarogram, 1);
 
     connect(m_barogram, &BarogramView::cursorMoved, this, &FlightWindow::showFix);
-    connect(m_map, &MapView::mapClicked, this, [this](double latitude, double longitude) {
-        if (const auto index = nearestFix(latitude, longitude))
+    connect(m_map, &MapView::mapClicked, this, [this](Coordinate place) {
+        if (const auto index = nearestFix(place.latitude, place.longitude))
             showFix(*index);
     });
     if (!m_track->empty())
-        m_map->fitToRect(m_trackLayer->boundingMapRect());
+        m_map->fitToLayer(*m_trackLayer);
 }
 
 FlightWindow::~FlightWindow() = default;

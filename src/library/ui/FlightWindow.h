@@ -52,8 +52,8 @@ private:
     std::shared_ptr<TrackPoints> m_track;
     QString m_loadError;
     MapView* m_map { nullptr };
-    TrackLayer* m_trackLayer { nullptr };
-    MarkersLayer* m_markers { nullptr };
+    std::shared_ptr<TrackLayer> m_trackLayer;
+    std::shared_ptr<MarkersLayer> m_markers;
     BarogramView* m_barogram { nullptr };
     QComboBox* m_coloring { nullptr };
     QLabel* m_fixLabel { nullptr };
