@@ -1,6 +1,7 @@
 #pragma once
 
 #include "device/InstrumentSession.h"
+#include "library/ui/LibraryWindow.h"
 #include "platform/OperationContext.h"
 
 #include <QObject>
@@ -18,7 +19,6 @@ class PreferencesStore;
 
 namespace library {
 class FlightLibrary;
-class LibraryWindow;
 struct SyncOutcome;
 }
 

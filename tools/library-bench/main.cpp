@@ -15,6 +15,7 @@
 #include "library/FlightLibrary.h"
 #include "library/ui/BarogramView.h"
 #include "library/ui/FlightWindow.h"
+#include "library/ui/LibraryTableModel.h"
 #include "library/ui/LibraryWindow.h"
 #include "map/ui/MapView.h"
 
@@ -124,7 +125,7 @@ int makeLibrary(const std::string& folder, int flights)
     return tally.refused == 0 ? 0 : 1;
 }
 
-int listWindow(const std::chrono::steady_clock::time_point programStart, const std::string& folder)
+int listWindow(const std::chrono::steady_clock::time_point programStart, const std::string& folder, const QString& shot)
 {
     auto library = library::FlightLibrary::open(folder);
     if (!library) {
@@ -137,10 +138,12 @@ int listWindow(const std::chrono::steady_clock::time_point programStart, const s
     window.repaint();
     std::printf("list-window: %d flights shown, %.0f ms from the program's start, peak %.1f MB\n",
         window.model().rowCount(), millisecondsSince(programStart), peakMegabytes());
+    if (!shot.isEmpty())
+        window.grab().save(shot);
     return 0;
 }
 
-int flightView(const std::string& file, int frames)
+int flightView(const std::string& file, int frames, const QString& shot)
 {
     const std::string folder = QDir::tempPath().toStdString() + "/library-bench-" + std::to_string(::getpid());
     auto library = library::FlightLibrary::open(folder);
@@ -162,6 +165,10 @@ int flightView(const std::string& file, int frames)
     std::printf("flight: %zu fixes, window painted %.1f ms after the file was opened\n", window.track().size(),
         millisecondsSince(opening));
 
+    if (!shot.isEmpty()) {
+        window.showFix(window.track().size() * 2 / 5);
+        window.grab().save(shot);
+    }
     MapView& map = window.map();
     std::vector<double> pan, zoom, cursor;
     const MapRect fitted = map.visibleMapRect();
@@ -224,12 +231,15 @@ int main(int argc, char** argv)
             << syntheticIgc(1717228800 + 8 * 3600, hours * 3600, "Alpha 6", "Ann Example", 7);
         return 0;
     }
-    if (arguments.size() == 3 && arguments[1] == "list-window")
-        return listWindow(programStart, arguments[2].toStdString());
+    // --shot PNG, anywhere after the mode: a picture of the window as it opened.
+    const qsizetype shotAt = arguments.indexOf("--shot");
+    const QString shot = shotAt > 0 && shotAt + 1 < arguments.size() ? arguments[shotAt + 1] : QString();
+    if (arguments.size() >= 3 && arguments[1] == "list-window")
+        return listWindow(programStart, arguments[2].toStdString(), shot);
     if (arguments.size() >= 3 && arguments[1] == "flight") {
         const int frames = arguments.size() >= 5 && arguments[3] == "--frames" ? arguments[4].toInt() : 100;
-        return flightView(arguments[2].toStdString(), std::max(10, frames));
+        return flightView(arguments[2].toStdString(), std::max(10, frames), shot);
     }
-    std::fprintf(stderr, "usage: library-bench make DIR [--flights N] | long FILE [--hours N] | list-window DIR | flight FILE [--frames N]\n");
+    std::fprintf(stderr, "usage: library-bench make DIR [--flights N] | long FILE [--hours N] | list-window DIR [--shot PNG] | flight FILE [--frames N] [--shot PNG]\n");
     return 2;
 }
