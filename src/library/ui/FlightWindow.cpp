@@ -100,6 +100,8 @@ FlightWindow::FlightWindow(FlightLibrary& library, const LibraryFlight& flight, 
     connect(m_coloring, &QComboBox::currentIndexChanged, this,
         [this](int index) { m_trackLayer->setColoring(index == 1 ? TrackColoring::Climb : TrackColoring::Altitude); });
     m_fixLabel = new QLabel;
+    // Room for "2016-05-04 12:31:58 UTC" without the window jumping as the cursor moves.
+    m_fixLabel->setMinimumWidth(fontMetrics().horizontalAdvance(QStringLiteral("0000-00-00 00:00:00 UTC  ")));
     m_fixLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
     auto* mapAndBarogram = new QSplitter(Qt::Vertical);
@@ -115,6 +117,8 @@ FlightWindow::FlightWindow(FlightLibrary& library, const LibraryFlight& flight, 
     mapAndBarogram->addWidget(m_barogram);
     mapAndBarogram->setStretchFactor(0, 3);
     mapAndBarogram->setStretchFactor(1, 1);
+    m_barogram->setMinimumHeight(150);
+    mapAndBarogram->setSizes({ 560, 200 });
 
     auto* top = new QHBoxLayout;
     top->addWidget(figuresPanel(flight), 1);

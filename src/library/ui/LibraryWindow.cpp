@@ -83,7 +83,7 @@ LibraryWindow::LibraryWindow(FlightLibrary& library, QWidget* parent)
 {
     setWindowTitle(tr("Flight Library"));
     setAcceptDrops(true);
-    resize(1000, 620);
+    resize(1100, 640);
 
     m_year = new QComboBox;
     m_year->setAccessibleName(tr("Year"));
@@ -136,14 +136,17 @@ LibraryWindow::LibraryWindow(FlightLibrary& library, QWidget* parent)
     m_totals->setColumnCount(4);
     m_totals->setHeaderLabels({ tr("Totals"), tr("Flights"), tr("Hours"), tr("km") });
     m_totals->setRootIsDecorated(true);
+    m_totals->setIndentation(14);
+    m_totals->header()->setStretchLastSection(false);
     m_totals->header()->setSectionResizeMode(0, QHeaderView::Stretch);
-    m_totals->setMinimumWidth(260);
+    m_totals->setMinimumWidth(340);
 
     auto* splitter = new QSplitter;
     splitter->addWidget(m_table);
     splitter->addWidget(m_totals);
     splitter->setStretchFactor(0, 3);
     splitter->setStretchFactor(1, 1);
+    splitter->setSizes({ 700, 360 });
 
     m_status = new QLabel;
     m_status->setTextInteractionFlags(Qt::TextSelectableByMouse);
