@@ -1,11 +1,11 @@
-// library-bench make DIR --flights N | long FILE [--hours N] | list-window DIR | flight FILE [--frames N]
+// library-bench make DIR --flights N | long SOURCE OUT | list-window DIR | flight FILE [--frames N]
 //
 // The flight library's speed with many flights and with a long one, by hand
 // (scripts/bench); no test runs it.
 //   make         N synthetic flights (two minutes of fixes each, over ten years, eight
 //                gliders) written into the library at DIR and indexed, as an import
 //                would; prints how long that took.
-//   long         a flight of N hours (10 by default) at a fix a second, as an IGC file.
+//   long         a real flight (SOURCE, an IGC file) filled in to a fix a second, as OUT.
 //   list-window  the library window on DIR: from the start of the program to the table
 //                filled and painted, and the peak resident memory.
 //   flight       the flight view of one IGC file: from the file to the window painted,
@@ -93,6 +93,50 @@ std::string syntheticIgc(std::int64_t start, int fixes, const std::string& glide
         igc += line;
     }
     return igc;
+}
+
+// A real flight made denser: every second between two fixes filled in on the straight
+// line, so that a 10-hour flight logged every 4 s has the 36,000 fixes of one logged
+// every second, with the real flight's turns, thermals and extent.
+int longFlight(const std::string& source, const std::string& out)
+{
+    const auto flight = flights::readIgcFile(source);
+    if (!flight) {
+        std::fprintf(stderr, "%s\n", flight.error().c_str());
+        return 1;
+    }
+    std::string igc = "A" + flight->loggerId + "\r\n";
+    const auto date = flight->date();
+    char line[128];
+    if (date) {
+        std::snprintf(line, sizeof line, "HFDTE%02d%02d%02d\r\n", date->day, date->month, date->year % 100);
+        igc += line;
+    }
+    igc += "HFPLTPILOTINCHARGE:" + flight->pilot() + "\r\nHFGTYGLIDERTYPE:" + flight->glider() + "\r\n";
+    std::size_t fixes = 0;
+    const auto& all = flight->fixes;
+    for (std::size_t i = 0; i + 1 < all.size(); ++i) {
+        const auto& a = all[i];
+        const auto& b = all[i + 1];
+        const std::int64_t span = std::max<std::int64_t>(1, b.time - a.time);
+        for (std::int64_t t = 0; t < span; ++t, ++fixes) {
+            const double f = double(t) / double(span);
+            const auto mix = [f](double x, double y) { return x + (y - x) * f; };
+            const std::int64_t time = a.time + t;
+            const int secondOfDay = static_cast<int>(((time % 86400) + 86400) % 86400);
+            const double latitude = mix(a.latitude, b.latitude), longitude = mix(a.longitude, b.longitude);
+            const long latMilli = std::lround(std::abs(latitude) * 60000), lonMilli = std::lround(std::abs(longitude) * 60000);
+            std::snprintf(line, sizeof line, "B%02d%02d%02d%02ld%05ld%c%03ld%05ld%cA%05d%05d\r\n", secondOfDay / 3600,
+                secondOfDay / 60 % 60, secondOfDay % 60, latMilli / 60000, latMilli % 60000, latitude < 0 ? 'S' : 'N',
+                lonMilli / 60000, lonMilli % 60000, longitude < 0 ? 'W' : 'E',
+                static_cast<int>(std::lround(mix(a.pressureAltitude, b.pressureAltitude))),
+                static_cast<int>(std::lround(mix(a.gnssAltitude, b.gnssAltitude))));
+            igc += line;
+        }
+    }
+    std::ofstream(out, std::ios::binary) << igc;
+    std::printf("long: %zu fixes from %zu of %s\n", fixes, all.size(), source.c_str());
+    return 0;
 }
 
 int makeLibrary(const std::string& folder, int flights)
@@ -183,7 +227,8 @@ int flightView(const std::string& file, int frames, const QString& shot)
         pan.push_back(millisecondsSince(start));
     }
     for (int i = 0; i < frames; ++i) {
-        const double factor = i < frames / 2 ? 1 / 1.1 : 1.1;
+        // Ten steps in, ten out, around the fitted view: where a pilot zooms.
+        const double factor = (i / 10) % 2 == 0 ? 1 / 1.1 : 1.1;
         MapRect rect = map.visibleMapRect();
         const double cx = rect.x + rect.width / 2, cy = rect.y + rect.height / 2;
         rect = { cx - rect.width * factor / 2, cy - rect.height * factor / 2, rect.width * factor, rect.height * factor };
@@ -224,13 +269,8 @@ int main(int argc, char** argv)
             flights = arguments[4].toInt();
         return makeLibrary(arguments[2].toStdString(), flights);
     }
-    if (arguments.size() >= 3 && arguments[1] == "long") {
-        // Ten hours at a fix a second.
-        const int hours = arguments.size() >= 5 && arguments[3] == "--hours" ? arguments[4].toInt() : 10;
-        std::ofstream(arguments[2].toStdString(), std::ios::binary)
-            << syntheticIgc(1717228800 + 8 * 3600, hours * 3600, "Alpha 6", "Ann Example", 7);
-        return 0;
-    }
+    if (arguments.size() >= 4 && arguments[1] == "long")
+        return longFlight(arguments[2].toStdString(), arguments[3].toStdString());
     // --shot PNG, anywhere after the mode: a picture of the window as it opened.
     const qsizetype shotAt = arguments.indexOf("--shot");
     const QString shot = shotAt > 0 && shotAt + 1 < arguments.size() ? arguments[shotAt + 1] : QString();
@@ -240,6 +280,6 @@ int main(int argc, char** argv)
         const int frames = arguments.size() >= 5 && arguments[3] == "--frames" ? arguments[4].toInt() : 100;
         return flightView(arguments[2].toStdString(), std::max(10, frames), shot);
     }
-    std::fprintf(stderr, "usage: library-bench make DIR [--flights N] | long FILE [--hours N] | list-window DIR [--shot PNG] | flight FILE [--frames N] [--shot PNG]\n");
+    std::fprintf(stderr, "usage: library-bench make DIR [--flights N] | long SOURCE OUT | list-window DIR [--shot PNG] | flight FILE [--frames N] [--shot PNG]\n");
     return 2;
 }
