@@ -1,13 +1,16 @@
 // The flight library on a real folder and a real SQLite file.
 #include "library/FlightLibrary.h"
+#include "library/LibraryFolder.h"
 
 #include "CapturingLogSink.h"
 #include "TemporaryFolder.h"
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 
 namespace fs = std::filesystem;
@@ -72,6 +75,14 @@ TEST(FlightLibrary, ImportKeepsEachFlightOnceUnderItsTakeoffName)
     writeAll(notIgc, "Shopping list\nbread\n");
     const std::string empty = scratch.path() + "/empty.igc";
     writeAll(empty, "");
+    // Line 5 is damaged: reported by file and line, skipped, the rest kept.
+    std::string damagedText = readAll(testFile("lad_lod_extensions.igc"));
+    std::size_t fifthLine = 0;
+    for (int line = 1; line < 5; ++line)
+        fifthLine = damagedText.find('\n', fifthLine) + 1;
+    damagedText.insert(fifthLine, "B12\n");
+    const std::string damaged = scratch.path() + "/damaged.igc";
+    writeAll(damaged, damagedText);
 
     struct Case {
         std::string path;
@@ -84,6 +95,7 @@ TEST(FlightLibrary, ImportKeepsEachFlightOnceUnderItsTakeoffName)
         { testFile("20241007TZN.igc"), ImportOutcome::Kind::AlreadyInLibrary, "", "the same file is already in the library" },
         { lfOnly, ImportOutcome::Kind::AlreadyInLibrary, "", "the same flight (logger XSX004 SKYTRAXX, take-off 2024-10-07 06:27 UTC)" },
         { testFile("2016-11-08-xcs-aaa-02.igc"), ImportOutcome::Kind::Imported, "2016/2016-11-08_2247_XCSAAA.igc", "" },
+        { damaged, ImportOutcome::Kind::Imported, "", "" },
         { notIgc, ImportOutcome::Kind::Refused, "", "" },
         { empty, ImportOutcome::Kind::Refused, "", "" },
         { scratch.path() + "/missing.igc", ImportOutcome::Kind::Refused, "", "cannot read it" },
@@ -103,8 +115,14 @@ TEST(FlightLibrary, ImportKeepsEachFlightOnceUnderItsTakeoffName)
         if (c.kind == ImportOutcome::Kind::Refused) {
             EXPECT_FALSE(outcome.message.empty());
         }
+        if (c.path == damaged) {
+            ASSERT_EQ(outcome.skippedLines.size(), 1u);
+            EXPECT_TRUE(outcome.skippedLines.front().starts_with(damaged + ":5: ")) << outcome.skippedLines.front();
+        } else {
+            EXPECT_TRUE(outcome.skippedLines.empty());
+        }
     }
-    EXPECT_EQ(library->index().count(), 2);
+    EXPECT_EQ(library->index().count(), 3);
 
     // The flight over midnight keeps its landing on the next day.
     const auto overMidnight = library->index().flights(ofYear(2016));
@@ -166,34 +184,85 @@ TEST(FlightLibrary, ReconcileFinishesWhatAKilledSyncLeft)
     EXPECT_EQ(library->reconcile(), 0u);
 }
 
-// The index is a cache: damaged, it is set aside (with a log line) and made again from
-// the files, the instrument's entries included.
+// The index is a cache: damaged, or written by a newer program, it is set aside (with a
+// log line) and made again from the files, the instrument's entries included.
 TEST(FlightLibrary, DamagedIndexIsSetAsideAndRebuilt)
 {
-    TemporaryFolder scratch;
-    {
-        auto library = openLibrary(scratch.path());
-        ASSERT_EQ(library->addInstrumentFlight(readAll(testFile("654G6NG1.IGC")), "C0FFEE", 8600000, "flight 1").kind,
-            ImportOutcome::Kind::Imported);
-        ASSERT_EQ(library->importFile(testFile("20241007TZN.igc")).kind, ImportOutcome::Kind::Imported);
-    }
-    for (const char* companion : { "-wal", "-shm" })
-        fs::remove(scratch.path() + "/library.sqlite" + companion);
-    writeAll(scratch.path() + "/library.sqlite", std::string(8192, 'x'));
+    struct Case {
+        const char* what;
+        std::function<void(const std::string& index)> damage;
+    };
+    const Case cases[] = {
+        { "not a database", [](const std::string& index) { writeAll(index, std::string(8192, 'x')); } },
+        { "cut short", [](const std::string& index) { fs::resize_file(index, 1000); } },
+        { "from a newer program", [](const std::string& index) {
+             sqlite3* database = nullptr;
+             sqlite3_open(index.c_str(), &database);
+             sqlite3_exec(database, "PRAGMA user_version=99", nullptr, nullptr, nullptr);
+             sqlite3_close(database);
+         } },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TemporaryFolder scratch;
+        const std::string index = scratch.path() + "/library.sqlite";
+        {
+            auto library = openLibrary(scratch.path());
+            ASSERT_EQ(library->addInstrumentFlight(readAll(testFile("654G6NG1.IGC")), "C0FFEE", 8600000, "flight 1").kind,
+                ImportOutcome::Kind::Imported);
+            ASSERT_EQ(library->importFile(testFile("20241007TZN.igc")).kind, ImportOutcome::Kind::Imported);
+        }
+        // Closed: the write-ahead log is folded into the file.
+        ASSERT_FALSE(fs::exists(index + "-wal"));
+        c.damage(index);
 
-    CapturingLogSink log;
-    auto library = openLibrary(scratch.path(), &log);
-    ASSERT_TRUE(library);
-    EXPECT_TRUE(log.containsPrefix("The flight index " + scratch.path() + "/library.sqlite is damaged"));
-    EXPECT_EQ(library->index().count(), 2);
-    EXPECT_TRUE(library->instrumentFlight("C0FFEE", 8600000));
-    const auto imported = library->index().flights(withText("SKYTRAXX"));
-    ASSERT_EQ(imported.size(), 1u);
-    EXPECT_TRUE(imported.front().serial.empty()) << "an imported flight's name carries its logger, not a serial";
-    bool setAside = false;
-    for (const auto& entry : fs::directory_iterator(scratch.path()))
-        setAside |= entry.path().filename().string().starts_with("library.sqlite.damaged-");
-    EXPECT_TRUE(setAside);
+        CapturingLogSink log;
+        auto library = openLibrary(scratch.path(), &log);
+        ASSERT_TRUE(library);
+        EXPECT_TRUE(log.containsPrefix("The flight index " + index + " is damaged"));
+        EXPECT_EQ(library->index().count(), 2);
+        EXPECT_TRUE(library->instrumentFlight("C0FFEE", 8600000));
+        const auto imported = library->index().flights(withText("SKYTRAXX"));
+        ASSERT_EQ(imported.size(), 1u);
+        EXPECT_TRUE(imported.front().serial.empty()) << "an imported flight's name carries its logger, not a serial";
+        std::size_t setAside = 0;
+        for (const auto& entry : fs::directory_iterator(scratch.path()))
+            setAside += entry.path().filename().string().starts_with("library.sqlite.damaged-");
+        EXPECT_EQ(setAside, 1u);
+    }
+}
+
+// Where the flights live: the most specific choice wins, and without any the user's
+// data folder as the desktop defines it.
+TEST(FlightLibrary, TheFolderIsTheMostSpecificChoice)
+{
+    struct Case {
+        std::optional<std::string> commandLine, variable, preference, dataHome;
+        std::string folder;
+    };
+    const Case cases[] = {
+        { "/cli", "/variable", "/preference", "/data", "/cli" },
+        { std::nullopt, "/variable", "/preference", "/data", "/variable" },
+        { std::nullopt, "", "/preference", "/data", "/preference" },
+        { std::nullopt, std::nullopt, "", "/data", "/data/Corvex/Flights" },
+        { std::nullopt, std::nullopt, std::nullopt, "relative/data", "/home/ann/.local/share/Corvex/Flights" },
+    };
+    for (const Case& c : cases) {
+        LibraryFolderChoice choice;
+        choice.commandLine = c.commandLine;
+        choice.preference = c.preference;
+        choice.environment = [&](const char* name) -> std::optional<std::string> {
+            const std::string variable = name;
+            if (variable == "CORVEX_LIBRARY")
+                return c.variable;
+            if (variable == "XDG_DATA_HOME")
+                return c.dataHome;
+            if (variable == "HOME")
+                return std::string("/home/ann");
+            return std::nullopt;
+        };
+        EXPECT_EQ(libraryFolder(choice), c.folder);
+    }
 }
 
 // What the table's narrowing and the totals count.

@@ -402,4 +402,37 @@ TEST(Cli, SyncKeepsEachFlightOnceAndTheLibraryFindsIt)
     const CliRun again = runCli({ "library", "import", CORVEX_TESTDATA_DIR "/igc", "--library", imports });
     EXPECT_EQ(again.exitCode, 0);
     EXPECT_EQ(lastLine(again), "0 imported, 6 already in the library, 0 refused");
+    // A pilot's name as it came, quotes and backslash included, through the JSON.
+    QFile source(CORVEX_TESTDATA_DIR "/igc/20241007TZN.igc");
+    ASSERT_TRUE(source.open(QIODevice::ReadOnly));
+    QByteArray renamed = source.readAll().replace("HFPLTPILOT:Stefan Walter", "HFPLTPILOT:Ann \"Ace\" O\\Brien");
+    renamed.replace("AXSX004 SKYTRAXX", "AXSX005 SKYTRAXX");
+    QFile quoted(scratch.path() + "/quoted.igc");
+    ASSERT_TRUE(quoted.open(QIODevice::WriteOnly));
+    quoted.write(renamed);
+    quoted.close();
+    ASSERT_EQ(runCli({ "library", "import", quoted.fileName(), "--library", imports }).exitCode, 0);
+    const QJsonArray all = QJsonDocument::fromJson(runCli({ "library", "list", "--json", "--library", imports }).out.toUtf8()).array();
+    EXPECT_EQ(all.size(), 7);
+    EXPECT_EQ(all.first()["pilot"].toString(), "Ann \"Ace\" O\\Brien");
+
+    // Flights saved before the library existed and imported: a sync knows them as the
+    // instrument's, and after it has matched them once it downloads nothing for them.
+    const QString saved = scratch.path() + "/saved";
+    const QString known = scratch.path() + "/Known";
+    VirtualInstrumentProcess::Options options;
+    options.igcDirectory = before;
+    VirtualInstrumentProcess instrument(options);
+    const QString port = QString::fromStdString(instrument.portPath());
+    ASSERT_EQ(runCli({ "--port", port, "download", "all", "--format", "igc", "--out", saved }).exitCode, 0);
+    EXPECT_EQ(lastLine(runCli({ "library", "import", saved, "--library", known })), "3 imported, 0 already in the library, 0 refused");
+    EXPECT_EQ(lastLine(runCli({ "--port", port, "sync", "--library", known })), "0 new, 3 already in the library");
+    EXPECT_EQ(QDir(known + "/2024").entryList(QDir::Files).size(), 1) << "no second file of a flight";
+    const auto traffic = [&] { return QString::fromStdString(instrument.controlReply("traffic")); };
+    const QString trafficBefore = traffic();
+    EXPECT_EQ(lastLine(runCli({ "--port", port, "sync", "--library", known })), "0 new, 3 already in the library");
+    const QStringList counts = traffic().split(' '), countsBefore = trafficBefore.split(' ');
+    ASSERT_EQ(counts.size(), 3);
+    EXPECT_LT(counts[1].toLong() + counts[2].toLong() - countsBefore[1].toLong() - countsBefore[2].toLong(), 2000)
+        << "the list and no flight";
 }
