@@ -357,6 +357,18 @@ TEST(Cli, SyncKeepsEachFlightOnceAndTheLibraryFindsIt)
     };
     const auto lastLine = [](const CliRun& run) { return run.out.trimmed().split('\n').last(); };
 
+    // Flights the instrument will not give are reported, the others kept, and the next
+    // sync brings them.
+    {
+        VirtualInstrumentProcess::Options options;
+        options.igcDirectory = before;
+        VirtualInstrumentProcess refusing(options);
+        ASSERT_TRUE(refusing.control("fault igc-error"));
+        const CliRun failed = runCli({ "--port", QString::fromStdString(refusing.portPath()), "sync", "--library", library });
+        EXPECT_EQ(failed.exitCode, 3);
+        EXPECT_EQ(lastLine(failed), "0 new, 0 already in the library");
+        EXPECT_EQ(failed.err.count("was not saved"), 3) << failed.err.toStdString();
+    }
     const CliRun first = sync(before);
     ASSERT_EQ(first.exitCode, 0) << first.err.toStdString();
     EXPECT_EQ(lastLine(first), "3 new, 0 already in the library");
