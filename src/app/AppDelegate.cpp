@@ -5,6 +5,7 @@
 #include "app/FilePanelPresenter.h"
 #include "app/FlightRecordMetaType.h"
 #include "app/LevelIndicator.h"
+#include "app/LibraryController.h"
 #include "app/MainWindow.h"
 #include "app/PilotDataWindowController.h"
 #include "app/PleaseWaitSheet.h"
@@ -65,6 +66,8 @@ AppDelegate::AppDelegate(MainWindow& window, Environment environment, QObject* p
     connect(m_pilotDataWC, &QDialog::finished, this, &AppDelegate::didEndEditPilotDataSheet);
     m_fileDialogPanels = std::make_unique<FileDialogPanelPresenter>(&m_window);
     m_filePanels = m_fileDialogPanels.get();
+    if (m_environment.preferences && m_environment.log && m_environment.alerts)
+        m_libraryController = std::make_unique<LibraryController>(*m_environment.preferences, *m_environment.log, *m_environment.alerts);
     connectWindowActions();
 }
 
@@ -88,6 +91,12 @@ void AppDelegate::connectWindowActions()
     connect(ui.manageAirspacesMenuItem, &QAction::triggered, this, &AppDelegate::airspacesManageMenuClicked);
     connect(ui.clearAirspacesMenuItem, &QAction::triggered, this, &AppDelegate::airspacesClearMenuClicked);
     connect(ui.preferencesMenuItem, &QAction::triggered, this, &AppDelegate::userPreferencesWindowMenuItemClicked);
+    const auto showLibrary = [this] {
+        if (m_libraryController)
+            m_libraryController->showWindow();
+    };
+    connect(ui.flightLibraryMenuItem, &QAction::triggered, this, showLibrary);
+    connect(ui.flightLibraryButton, &QPushButton::clicked, this, showLibrary);
 }
 
 void AppDelegate::applicationDidFinishLaunching()
@@ -305,6 +314,23 @@ void AppDelegate::runConnectSequence(InstrumentSession::Lease& lease)
 
     showConnectedStatus(flights.size());
     m_instrumentReady = true;
+    if (m_libraryController && m_libraryController->syncsOnConnection() && listed)
+        QTimer::singleShot(0, this, &AppDelegate::syncFlightLibrary);
+}
+
+void AppDelegate::syncFlightLibrary()
+{
+    if (!m_instrumentReady || !m_libraryController)
+        return;
+    auto lease = borrowInstrument("saving new flights into the library");
+    if (!lease)
+        return;
+    const QString connected = m_window.statusText();
+    // The please-wait sheet, as every long read: the flights and their progress.
+    const QString summary
+        = m_libraryController->sync(*lease, QCoreApplication::applicationVersion().toStdString(), operationContext());
+    if (m_instrumentReady)
+        m_window.setStatusText(connected + " " + summary + ".");
 }
 
 void AppDelegate::showFlights(const std::vector<FlightRecord>& flights)

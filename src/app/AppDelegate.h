@@ -26,6 +26,7 @@ class DownloadCommands;
 class EventLoopTurner;
 class FilePanelPresenter;
 class HttpClient;
+class LibraryController;
 class LogSink;
 class MainWindow;
 class PilotDataWindowController;
@@ -111,6 +112,8 @@ public:
     AirspacesWindow* airspacesWindowController() const { return m_airspacesWindowController.get(); }
     UserPreferencesWindow* userPreferencesWindow() const { return m_userPreferencesWindow.get(); }
     PleaseWaitSheet* pleaseWaitSheet() const { return m_pleaseWaitSheet; }
+    // The flight library: its window, and the sync after each connection.
+    LibraryController* libraryController() const { return m_libraryController.get(); }
     // The pilot-data sheet, made with the main window.
     PilotDataWindowController* pilotDataWC() const { return m_pilotDataWC; }
     // The file panels of the download commands: file dialogs unless a test answers them.
@@ -167,6 +170,9 @@ private:
     void runHeldLauncherAction();
     // As from the window: "All Available" in the flight list, then the download button.
     void saveAllFlights();
+    // The new flights of the instrument just connected into the library, when the
+    // preferences want that.
+    void syncFlightLibrary();
 
     MainWindow& m_window;
     Environment m_environment;
@@ -175,6 +181,7 @@ private:
     std::unique_ptr<UpdateWindow> m_updateWindowController;
     std::unique_ptr<AirspacesWindow> m_airspacesWindowController;
     std::unique_ptr<UserPreferencesWindow> m_userPreferencesWindow;
+    std::unique_ptr<LibraryController> m_libraryController;
     PleaseWaitSheet* m_pleaseWaitSheet { nullptr }; // child of the main window
     PilotDataWindowController* m_pilotDataWC { nullptr }; // child of the main window
     std::unique_ptr<FilePanelPresenter> m_fileDialogPanels;

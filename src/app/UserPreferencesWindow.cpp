@@ -1,10 +1,13 @@
 #include "app/UserPreferencesWindow.h"
 
+#include "library/LibraryFolder.h"
 #include "platform/qt/PreferencesStore.h"
 #include "ui_UserPreferencesWindow.h"
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFileDialog>
+#include <QPushButton>
 #include <QSignalBlocker>
 
 namespace corvex {
@@ -26,6 +29,13 @@ UserPreferencesWindow::UserPreferencesWindow(PreferencesStore& preferences, QWid
         [this](int index) { m_preferences.setValue(QStringLiteral("displayAirspacesAs"), index); });
     connect(m_ui->openAirEnabledCheckbox, &QCheckBox::toggled, this,
         [this](bool checked) { m_preferences.setValue(QStringLiteral("openAirEnabled"), checked); });
+    connect(m_ui->syncFlightsOnConnectionCheckbox, &QCheckBox::toggled, this,
+        [this](bool checked) { m_preferences.setValue(QStringLiteral("syncFlightsOnConnection"), checked); });
+    connect(m_ui->chooseFlightLibraryFolderButton, &QPushButton::clicked, this, [this] {
+        const QString folder = QFileDialog::getExistingDirectory(this, tr("Flight Library Folder"), currentLibraryFolder());
+        if (!folder.isEmpty())
+            m_preferences.setValue(QStringLiteral("flightLibraryFolder"), folder);
+    });
     connect(&m_preferences, &PreferencesStore::changed, this, &UserPreferencesWindow::showStoredValues);
 }
 
@@ -45,6 +55,16 @@ void UserPreferencesWindow::showStoredValues()
     showIndex(m_ui->displayAirspacesAsPopup, m_preferences.value(QStringLiteral("displayAirspacesAs")));
     const QSignalBlocker openAirBlocker(m_ui->openAirEnabledCheckbox);
     m_ui->openAirEnabledCheckbox->setChecked(m_preferences.boolValue(QStringLiteral("openAirEnabled")));
+    const QSignalBlocker syncBlocker(m_ui->syncFlightsOnConnectionCheckbox);
+    m_ui->syncFlightsOnConnectionCheckbox->setChecked(m_preferences.boolValue(QStringLiteral("syncFlightsOnConnection")));
+    m_ui->flightLibraryFolderLabel->setText(tr("Folder: %1").arg(currentLibraryFolder()));
+}
+
+QString UserPreferencesWindow::currentLibraryFolder() const
+{
+    library::LibraryFolderChoice choice;
+    choice.preference = m_preferences.stringValue(QStringLiteral("flightLibraryFolder")).toStdString();
+    return QString::fromStdString(library::libraryFolder(choice));
 }
 
 } // namespace corvex

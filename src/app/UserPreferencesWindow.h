@@ -32,6 +32,7 @@ public slots:
 
 private:
     void showStoredValues();
+    QString currentLibraryFolder() const;
 
     std::unique_ptr<Ui::UserPreferencesWindow> m_ui;
     PreferencesStore& m_preferences;

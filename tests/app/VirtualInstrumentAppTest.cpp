@@ -5,12 +5,20 @@
 #include "AppTestSupport.h"
 #include "VirtualInstrumentProcess.h"
 #include "app/LevelIndicator.h"
+#include "app/LibraryController.h"
+#include "library/ui/BarogramView.h"
+#include "library/ui/FlightWindow.h"
+#include "library/ui/LibraryTableModel.h"
+#include "library/ui/LibraryWindow.h"
+#include "map/qt/MarkersLayer.h"
 #include "app/UserPreferencesWindow.h"
 #include "platform/PosixSerialLine.h"
 #include "platform/qt/SystemDiscovery.h"
 #include "ui_UserPreferencesWindow.h"
 
 #include <QRegularExpression>
+#include <QTableView>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -191,3 +199,54 @@ TEST(VirtualInstrumentApp, CommunicationsLogFollowsThePreferencesWindow)
 }
 
 } // namespace
+
+// A pilot plugs in and the new flights are in the library, in its open window, without
+// a click; the next plug-in downloads nothing; a flight opens with one cursor for its
+// map and its barogram.
+TEST(VirtualInstrumentApp, PluggingInKeepsTheNewFlightsInTheLibrary)
+{
+    VirtualInstrumentProcess instrument;
+    ASSERT_TRUE(instrument.isRunning());
+    PtyApp pty(instrument);
+    AppHarness& app = *pty.app;
+    QTemporaryDir folder;
+    app.preferences.setValue(QStringLiteral("syncFlightsOnConnection"), true);
+    app.preferences.setValue(QStringLiteral("flightLibraryFolder"), folder.path());
+    LibraryController& library = *app.controller->libraryController();
+    library.showWindow();
+    library::LibraryWindow* window = library.window();
+    ASSERT_TRUE(window);
+    EXPECT_EQ(window->model().rowCount(), 0);
+    app.launch();
+
+    const int flights = static_cast<int>(sharedFlightCount());
+    ASSERT_TRUE(waitUntil([&] { return window->model().rowCount() == flights; }, 60000));
+    ASSERT_TRUE(waitUntil([&] { return app.window.statusText().endsWith(QString(" %1 new flights saved into the library.").arg(flights)); }))
+        << app.window.statusText().toStdString();
+    EXPECT_TRUE(app.alerts.alerts.empty());
+
+    ASSERT_TRUE(instrument.unplug());
+    ASSERT_TRUE(waitUntil([&] { return app.ui().serialLabel->text() == "Device is not connected"; }));
+    ASSERT_TRUE(instrument.plug());
+    ASSERT_TRUE(waitUntil([&] { return app.window.statusText().endsWith(QString("No new flights; %1 already in the library.").arg(flights)); }))
+        << app.window.statusText().toStdString();
+    EXPECT_EQ(window->model().rowCount(), flights);
+
+    // The longest flight, as the pilot would look at it.
+    window->table().sortByColumn(library::LibraryTableModel::Duration, Qt::DescendingOrder);
+    window->table().selectRow(0);
+    const auto longest = window->selectedFlight();
+    ASSERT_TRUE(longest);
+    library::FlightWindow* view = window->openFlight(*longest);
+    ASSERT_TRUE(view->loadError().isEmpty()) << view->loadError().toStdString();
+    EXPECT_EQ(static_cast<std::int64_t>(view->track().size()), longest->fixes);
+    view->showFix(1000);
+    EXPECT_EQ(view->barogram().cursorIndex(), 1000u);
+    EXPECT_EQ(view->markers().cursorIndex(), 1000u);
+    const TrackPoint& fix = view->track()[2000];
+    const auto found = view->nearestFix(fix.position.latitude, fix.position.longitude);
+    ASSERT_TRUE(found);
+    EXPECT_EQ(view->track()[*found].position.latitude, fix.position.latitude) << "a click on the track finds its fix";
+    EXPECT_EQ(view->track()[*found].position.longitude, fix.position.longitude);
+    view->close();
+}

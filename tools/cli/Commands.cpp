@@ -10,6 +10,8 @@ extern const CliCommand logbookCommand;
 extern const CliCommand airspacesCommand;
 extern const CliCommand updateCommand;
 extern const CliCommand firmwareCommand;
+extern const CliCommand syncCommand;
+extern const CliCommand libraryCommand;
 
 const std::vector<const CliCommand*>& allCommands()
 {
@@ -22,6 +24,8 @@ const std::vector<const CliCommand*>& allCommands()
         &airspacesCommand,
         &updateCommand,
         &firmwareCommand,
+        &syncCommand,
+        &libraryCommand,
     };
     return commands;
 }

@@ -8,6 +8,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QRegularExpression>
@@ -205,6 +208,7 @@ TEST(Cli, ClearFailuresWithoutOrWithASilentInstrument)
         { { "flights" }, "did not send its flight list: the instrument did not answer" },
         { { "logbook", "--out", kept }, "Error dowloading logbook" },
         { { "download", "all", "--format", "igc", "--out", scratch.path() + "/flights" }, "does not answer" },
+        { { "sync", "--library", scratch.path() + "/library" }, "answer" },
     };
     for (const auto& c : cases) {
         CliRun silent = runCli(QStringList { "--port", QString::fromStdString(instrument.portPath()) } + c.arguments);
@@ -216,6 +220,7 @@ TEST(Cli, ClearFailuresWithoutOrWithASilentInstrument)
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_EQ(file.readAll(), keptText) << "a failed read never replaces a file";
     EXPECT_TRUE(QDir(scratch.path() + "/flights").entryList(QDir::Files).isEmpty());
+    EXPECT_TRUE(QDir(scratch.path() + "/library").entryList({ "20*" }, QDir::Dirs).isEmpty()) << "nothing recorded";
 }
 
 TEST(Cli, HelpVersionAndUsageErrors)
@@ -266,6 +271,11 @@ TEST(Cli, ParserErrorsAreUsageErrorsInEveryCommand)
         { { "airspaces", "convert", "alps.txt", "--out" }, "missing value after '--out'" },
         { { "airspaces", "render", "alps.as" }, "missing --out" },
         { { "airspaces", "render", "alps.as", "--out", "a.png", "--offline=yes" }, "unexpected value after '--offline'" },
+        { { "sync", "now" }, "unexpected argument now" },
+        { { "library" }, "missing sub-command" },
+        { { "library", "show" }, "missing argument" },
+        { { "library", "export", "1", "--format", "gpx" }, "missing --out" },
+        { { "library", "list", "--library" }, "missing value after '--library'" },
     };
     for (const Case& c : cases) {
         const CliRun run = runCli(c.arguments);
@@ -277,7 +287,7 @@ TEST(Cli, ParserErrorsAreUsageErrorsInEveryCommand)
     }
 
     // And each command's --help is its own, on stdout.
-    for (const QString command : { "info", "flights", "pilot", "download", "logbook", "airspaces", "airspaces convert" }) {
+    for (const QString command : { "info", "flights", "pilot", "download", "logbook", "airspaces", "airspaces convert", "sync", "library import" }) {
         const CliRun help = runCli(command.split(' ') << "--help");
         EXPECT_EQ(help.exitCode, 0) << command.toStdString();
         EXPECT_TRUE(help.out.startsWith("Usage: corvex [--port PATH] " + command)) << help.out.toStdString();
@@ -320,4 +330,121 @@ TEST(Cli, OutputFoldersAreMadeAndCheckedBeforeTheInstrument)
             << run.err.toStdString();
         EXPECT_TRUE(run.out.isEmpty());
     }
+}
+
+// The flight library from the command line: a flight is kept once whatever happens to
+// the log book, the index can be thrown away, and what is kept is found again.
+TEST(Cli, SyncKeepsEachFlightOnceAndTheLibraryFindsIt)
+{
+    QTemporaryDir scratch;
+    const QString library = scratch.path() + "/Flights";
+    // The log book before and after an erase: two flights remain under new numbers,
+    // one is new.
+    const auto flightsFolder = [&](const QString& name, const QStringList& files) {
+        const QString folder = scratch.path() + "/" + name;
+        QDir().mkpath(folder);
+        for (const QString& file : files)
+            QFile::link(CORVEX_TESTDATA_DIR "/igc/" + file, folder + "/" + file);
+        return folder.toStdString();
+    };
+    const std::string before = flightsFolder("before", { "20241007TZN.igc", "lad_lod_extensions.igc", "20180427.igc" });
+    const std::string after = flightsFolder("after", { "lad_lod_extensions.igc", "20180427.igc", "0asljd01.igc" });
+    const auto sync = [&](const std::string& flights) {
+        VirtualInstrumentProcess::Options options;
+        options.igcDirectory = flights;
+        VirtualInstrumentProcess instrument(options);
+        return runCli({ "--port", QString::fromStdString(instrument.portPath()), "sync", "--library", library });
+    };
+    const auto lastLine = [](const CliRun& run) { return run.out.trimmed().split('\n').last(); };
+
+    // Flights the instrument will not give are reported, the others kept, and the next
+    // sync brings them.
+    {
+        VirtualInstrumentProcess::Options options;
+        options.igcDirectory = before;
+        VirtualInstrumentProcess refusing(options);
+        ASSERT_TRUE(refusing.control("fault igc-error"));
+        const CliRun failed = runCli({ "--port", QString::fromStdString(refusing.portPath()), "sync", "--library", library });
+        EXPECT_EQ(failed.exitCode, 3);
+        EXPECT_EQ(lastLine(failed), "0 new, 0 already in the library");
+        EXPECT_EQ(failed.err.count("was not saved"), 3) << failed.err.toStdString();
+    }
+    const CliRun first = sync(before);
+    ASSERT_EQ(first.exitCode, 0) << first.err.toStdString();
+    EXPECT_EQ(lastLine(first), "3 new, 0 already in the library");
+    EXPECT_TRUE(first.out.contains(library + "/2024/2024-10-07_0626_C0FFEE.igc")) << first.out.toStdString();
+    EXPECT_EQ(lastLine(sync(before)), "0 new, 3 already in the library");
+    ASSERT_EQ(runCli({ "library", "rebuild", "--library", library }).exitCode, 0);
+    EXPECT_EQ(lastLine(sync(before)), "0 new, 3 already in the library") << "the files say which log-book entries they are";
+    EXPECT_EQ(lastLine(sync(after)), "1 new, 2 already in the library");
+
+    const CliRun list = runCli({ "library", "list", "--json", "--library", library });
+    ASSERT_EQ(list.exitCode, 0) << list.err.toStdString();
+    const QJsonArray flights = QJsonDocument::fromJson(list.out.toUtf8()).array();
+    ASSERT_EQ(flights.size(), 4) << list.out.toStdString();
+    for (const QJsonValue& flight : flights) {
+        for (const char* key : { "id", "takeoff", "duration_s", "max_altitude_m", "track_km", "instrument", "pilot", "glider", "file" })
+            EXPECT_TRUE(flight.toObject().contains(key)) << key;
+        EXPECT_EQ(flight["instrument"].toString(), "C0FFEE");
+        EXPECT_TRUE(QFile::exists(flight["file"].toString()));
+    }
+    EXPECT_EQ(runCli({ "library", "list", "--year", "2010", "--library", library }).out.count('\n'), 1);
+    const QString id = QString::number(flights.first()["id"].toInt());
+    const CliRun show = runCli({ "library", "show", id, "--json", "--library", library });
+    EXPECT_EQ(QJsonDocument::fromJson(show.out.toUtf8()).object()["id"].toInt(), id.toInt()) << show.out.toStdString();
+    const QString gpx = scratch.path() + "/flight.gpx";
+    const CliRun exported = runCli({ "library", "export", id, "--format", "gpx", "--out", gpx, "--library", library });
+    EXPECT_EQ(exported.exitCode, 0) << exported.err.toStdString();
+    QFile gpxFile(gpx);
+    ASSERT_TRUE(gpxFile.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(gpxFile.readAll().contains("<trkpt"));
+
+    // Files from any logger: what is not IGC is refused with its reason, and a second
+    // import of the same files adds nothing.
+    const QString imports = scratch.path() + "/Imported";
+    const QString notes = scratch.path() + "/notes.IGC";
+    QFile notesFile(notes);
+    ASSERT_TRUE(notesFile.open(QIODevice::WriteOnly));
+    notesFile.write("just notes\n");
+    notesFile.close();
+    const CliRun imported = runCli({ "library", "import", CORVEX_TESTDATA_DIR "/igc", notes, "--library", imports });
+    EXPECT_EQ(imported.exitCode, 4);
+    EXPECT_EQ(lastLine(imported), "6 imported, 0 already in the library, 1 refused") << imported.out.toStdString();
+    EXPECT_TRUE(imported.err.contains(notes + ": not imported: ")) << imported.err.toStdString();
+    const CliRun again = runCli({ "library", "import", CORVEX_TESTDATA_DIR "/igc", "--library", imports });
+    EXPECT_EQ(again.exitCode, 0);
+    EXPECT_EQ(lastLine(again), "0 imported, 6 already in the library, 0 refused");
+    // A pilot's name as it came, quotes and backslash included, through the JSON.
+    QFile source(CORVEX_TESTDATA_DIR "/igc/20241007TZN.igc");
+    ASSERT_TRUE(source.open(QIODevice::ReadOnly));
+    QByteArray renamed = source.readAll().replace("HFPLTPILOT:Stefan Walter", "HFPLTPILOT:Ann \"Ace\" O\\Brien");
+    renamed.replace("AXSX004 SKYTRAXX", "AXSX005 SKYTRAXX");
+    QFile quoted(scratch.path() + "/quoted.igc");
+    ASSERT_TRUE(quoted.open(QIODevice::WriteOnly));
+    quoted.write(renamed);
+    quoted.close();
+    ASSERT_EQ(runCli({ "library", "import", quoted.fileName(), "--library", imports }).exitCode, 0);
+    const QJsonArray all = QJsonDocument::fromJson(runCli({ "library", "list", "--json", "--library", imports }).out.toUtf8()).array();
+    EXPECT_EQ(all.size(), 7);
+    EXPECT_EQ(all.first()["pilot"].toString(), "Ann \"Ace\" O\\Brien");
+
+    // Flights saved before the library existed and imported: a sync knows them as the
+    // instrument's, and after it has matched them once it downloads nothing for them.
+    const QString saved = scratch.path() + "/saved";
+    const QString known = scratch.path() + "/Known";
+    VirtualInstrumentProcess::Options options;
+    options.igcDirectory = before;
+    VirtualInstrumentProcess instrument(options);
+    const QString port = QString::fromStdString(instrument.portPath());
+    ASSERT_EQ(runCli({ "--port", port, "download", "all", "--format", "igc", "--out", saved }).exitCode, 0);
+    EXPECT_EQ(lastLine(runCli({ "library", "import", saved, "--library", known })), "3 imported, 0 already in the library, 0 refused");
+    EXPECT_EQ(lastLine(runCli({ "--port", port, "sync", "--library", known })), "0 new, 3 already in the library");
+    EXPECT_EQ(QDir(known + "/2024").entryList(QDir::Files).size(), 1) << "no second file of a flight";
+    const auto traffic = [&] { return QString::fromStdString(instrument.controlReply("traffic")); };
+    const QString trafficBefore = traffic();
+    EXPECT_EQ(lastLine(runCli({ "--port", port, "sync", "--library", known })), "0 new, 3 already in the library");
+    const QStringList counts = traffic().split(' '), countsBefore = trafficBefore.split(' ');
+    ASSERT_EQ(counts.size(), 3);
+    EXPECT_LT(counts[1].toLong() + counts[2].toLong() - countsBefore[1].toLong() - countsBefore[2].toLong(), 2000)
+        << "the list and no flight";
 }

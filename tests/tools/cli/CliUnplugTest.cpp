@@ -34,7 +34,7 @@ using corvex::testing::readFile;
 using corvex::testing::TemporaryFolder;
 using corvex::testing::VirtualInstrumentProcess;
 
-enum class Kind { Download, Logbook, Upload, Read, Clear, Pilot, Firmware };
+enum class Kind { Download, Logbook, Upload, Read, Clear, Pilot, Firmware, Sync };
 
 struct Operation {
     const char* name;
@@ -130,6 +130,19 @@ std::map<std::string, std::string> outputFiles(const std::string& folder)
     return files;
 }
 
+// A flight library's IGC files by their path in it, without the index.
+std::map<std::string, std::string> libraryFiles(const std::string& folder)
+{
+    std::map<std::string, std::string> files;
+    std::error_code error;
+    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(folder, error)) {
+        const std::string name = entry.path().filename();
+        if (entry.is_regular_file() && !name.starts_with("library.sqlite"))
+            files[fs::relative(entry.path(), folder)] = outputFiles(entry.path().parent_path())[name];
+    }
+    return files;
+}
+
 class CliUnplug : public ::testing::TestWithParam<Operation> { };
 
 TEST_P(CliUnplug, PullingTheCableAnywhereLeavesNoLieAndNoPartialFile)
@@ -172,6 +185,8 @@ TEST_P(CliUnplug, PullingTheCableAnywhereLeavesNoLieAndNoPartialFile)
             corvex::testing::makeSRecordFirmware(folder, "WREN 2.5" + std::to_string(10 + point), 40);
             return std::vector<std::string> { "firmware", "install", folder + "/firmware.s19" };
         }
+        case Kind::Sync:
+            return std::vector<std::string> { "sync", "--library", fs::path(out).parent_path().string() + "/library" };
         }
         return std::vector<std::string> {};
     };
@@ -201,6 +216,17 @@ TEST_P(CliUnplug, PullingTheCableAnywhereLeavesNoLieAndNoPartialFile)
             return succeeded && readFile(state + "/firmware-version") != "25" + std::to_string(10 + point)
                 ? "firmware reported installed but the instrument runs " + readFile(state + "/firmware-version") + " (empty: its first)"
                 : "";
+        case Kind::Sync: {
+            // Whatever the cut left, the next sync finishes the job: the same files as
+            // an unharmed sync, none twice, no half-written one.
+            const std::string folder = scratch.path() + "/" + std::to_string(point);
+            const CorvexRun again = runCorvex(&instrument, { "sync", "--library", folder + "/library" }, folder);
+            if (again.exitCode != 0)
+                return "the sync after the cut failed: " + again.err;
+            if (libraryFiles(folder + "/library") != libraryFiles(scratch.path() + "/0/library"))
+                return "after a second sync the library differs from an unharmed one";
+            return succeeded && run.out.find("2 new, 0 already in the library") == std::string::npos ? "success without both flights: " + run.out : "";
+        }
         default:
             return "";
         }
@@ -304,7 +330,7 @@ INSTANTIATE_TEST_SUITE_P(Operations, CliUnplug,
         Operation { "DownloadUnpadded", Kind::Download, { "--unpadded-igc" } }, Operation { "Logbook", Kind::Logbook, {} },
         Operation { "AirspacesUpload", Kind::Upload, {} }, Operation { "AirspacesRead", Kind::Read, {} },
         Operation { "AirspacesClear", Kind::Clear, {}, 6 }, Operation { "PilotWrite", Kind::Pilot, { "--pilot", "Ann Example" } },
-        Operation { "FirmwareInstall", Kind::Firmware, {} }),
+        Operation { "FirmwareInstall", Kind::Firmware, {} }, Operation { "Sync", Kind::Sync, {} }),
     [](const ::testing::TestParamInfo<Operation>& param) { return std::string(param.param.name); });
 
 } // namespace

@@ -1,0 +1,127 @@
+#include "app/LibraryController.h"
+
+#include "export/TrackLogExport.h"
+#include "library/FlightLibrary.h"
+#include "library/FlightSync.h"
+#include "library/LibraryFolder.h"
+#include "library/ui/LibraryWindow.h"
+#include "platform/AlertPresenter.h"
+#include "platform/LogSink.h"
+#include "platform/qt/PreferencesStore.h"
+
+namespace corvex {
+
+namespace {
+
+const QString syncKey = QStringLiteral("syncFlightsOnConnection");
+const QString folderKey = QStringLiteral("flightLibraryFolder");
+
+// Per-flight alerts would stop a sync nobody asked for at every flight; the summary
+// says what failed instead.
+class SilentAlerts final : public AlertPresenter {
+public:
+    int showAlert(const Alert&) override { return 0; }
+};
+
+} // namespace
+
+QString syncSummary(const library::SyncOutcome& outcome)
+{
+    if (outcome.listFailure)
+        return QObject::tr("The flights could not be saved into the library: %1")
+            .arg(QString::fromStdString(deviceErrorSummary(*outcome.listFailure)));
+    const std::size_t added = outcome.added.size(), already = outcome.alreadyInLibrary, failed = outcome.failed.size();
+    QString text = added == 0 ? QObject::tr("No new flights; %1 already in the library").arg(already)
+        : added == 1          ? QObject::tr("1 new flight saved into the library")
+                              : QObject::tr("%1 new flights saved into the library").arg(added);
+    if (failed > 0)
+        text += (failed == 1 ? QObject::tr("; 1 could not be read") : QObject::tr("; %1 could not be read").arg(failed))
+            + QObject::tr(" (plug the instrument in again to retry)");
+    return text;
+}
+
+LibraryController::LibraryController(PreferencesStore& preferences, LogSink& log, AlertPresenter& alerts, QObject* parent)
+    : QObject(parent)
+    , m_preferences(preferences)
+    , m_log(log)
+    , m_alerts(alerts)
+{
+    connect(&m_preferences, &PreferencesStore::changed, this, &LibraryController::preferencesChanged);
+}
+
+LibraryController::~LibraryController()
+{
+    delete m_window;
+}
+
+bool LibraryController::syncsOnConnection() const { return m_preferences.boolValue(syncKey); }
+
+library::FlightLibrary* LibraryController::library()
+{
+    if (m_library)
+        return m_library.get();
+    library::LibraryFolderChoice choice;
+    choice.preference = m_preferences.stringValue(folderKey).toStdString();
+    const std::string folder = library::libraryFolder(choice);
+    auto opened = library::FlightLibrary::open(folder, &m_log);
+    if (!opened) {
+        logLine(m_log, "%s", opened.error().c_str());
+        m_alerts.showAlert(Alert { "The flight library cannot be opened",
+            opened.error() + ". Choose another folder for it in the preferences." });
+        return nullptr;
+    }
+    m_library = std::move(*opened);
+    m_openFolder = folder;
+    m_library->reconcile();
+    return m_library.get();
+}
+
+void LibraryController::preferencesChanged()
+{
+    if (!m_library)
+        return;
+    library::LibraryFolderChoice choice;
+    choice.preference = m_preferences.stringValue(folderKey).toStdString();
+    if (library::libraryFolder(choice) == m_openFolder)
+        return;
+    // Another folder: the window shows the old one's flights no more.
+    delete m_window;
+    m_library.reset();
+}
+
+void LibraryController::showWindow()
+{
+    auto* flights = library();
+    if (!flights)
+        return;
+    if (!m_window)
+        m_window = new library::LibraryWindow(*flights);
+    m_window->show();
+    m_window->raise();
+    m_window->activateWindow();
+}
+
+QString LibraryController::sync(InstrumentSession::Lease& lease, const std::string& programVersion, const OperationContext& context)
+{
+    auto* flights = library();
+    if (!flights)
+        return tr("The flight library cannot be opened");
+    SilentAlerts alerts;
+    library::SyncHooks hooks;
+    hooks.added = [this](const library::ImportOutcome&) {
+        if (m_window)
+            m_window->reload();
+    };
+    const library::SyncOutcome outcome = library::syncInstrument(lease.device(), *flights,
+        TrackLogExportOptions { &alerts, programVersion }, context, hooks);
+    for (const auto& failed : outcome.failed)
+        logLine(m_log, "Flight %lld was not saved into the library: %s", static_cast<long long>(failed.flightNumber),
+            failed.reason.c_str());
+    if (m_window)
+        m_window->reload();
+    const QString summary = syncSummary(outcome);
+    logLine(m_log, "%s", summary.toUtf8().constData());
+    return summary;
+}
+
+} // namespace corvex

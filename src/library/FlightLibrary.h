@@ -1,0 +1,116 @@
+#pragma once
+
+#include "base/Result.h"
+#include "library/FlightIndex.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace corvex {
+class LogSink;
+}
+
+namespace corvex::library {
+
+// What became of one file offered to the library.
+struct ImportOutcome {
+    enum class Kind {
+        Imported,
+        AlreadyInLibrary,
+        Refused,
+    };
+    Kind kind { Kind::Refused };
+    std::string source; // the path offered, or a description of where the text came from
+    // Imported: nothing. Already: which flight it is. Refused: why.
+    std::string message;
+    std::optional<LibraryFlight> flight; // the new flight, or the one already there
+    // Lines of the file that were skipped: "PATH:LINE: what is wrong".
+    std::vector<std::string> skippedLines;
+};
+
+struct ImportTally {
+    std::size_t imported { 0 };
+    std::size_t already { 0 };
+    std::size_t refused { 0 };
+    void count(const ImportOutcome& outcome);
+};
+
+// The pilot's flights on this computer: a folder of IGC files, YYYY/YYYY-MM-DD_HHMM_ID.igc
+// by UTC take-off time, and the index that finds them again. A file appears under its
+// name only when it is whole (written beside it, synced, then linked into place), and
+// the index records a flight only after that, so a process killed at any point leaves
+// either nothing or a whole file that the next reconcile indexes.
+class FlightLibrary {
+public:
+    // Opens (creating) the folder and its index. An index that is damaged is set aside
+    // and made again from the files, with a log line.
+    static Result<std::unique_ptr<FlightLibrary>, std::string> open(const std::string& folder, LogSink* log = nullptr);
+
+    const std::string& folder() const { return m_folder; }
+    FlightIndex& index() { return *m_index; }
+    const FlightIndex& index() const { return *m_index; }
+    std::string pathOf(const LibraryFlight& flight) const;
+
+    // A file from any logger. The same flight twice (the same bytes, or the same logger
+    // and take-off time) is not added again.
+    ImportOutcome importFile(const std::string& path);
+    // Files, and folders searched for files named *.igc in any case, all in one
+    // transaction. `progress` hears each outcome as it comes.
+    std::vector<ImportOutcome> importPaths(const std::vector<std::string>& paths,
+        const std::function<void(const ImportOutcome&, std::size_t done, std::size_t total)>& progress = {});
+
+    // IGC text the instrument with this serial gave for its log-book entry of that
+    // minute.
+    ImportOutcome addInstrumentFlight(std::string_view igcText, const std::string& serial, std::int64_t logBookMinute,
+        const std::string& source);
+    // Whether the instrument's log-book entry is already here; a flight that came in
+    // before its log-book minute was known is matched by take-off time and recorded.
+    std::optional<LibraryFlight> instrumentFlight(const std::string& serial, std::int64_t logBookMinute) const;
+
+    // Indexes whole files that the index does not know (a sync killed between the file
+    // and the index) and forgets flights whose file is gone. Returns how many it added.
+    std::size_t reconcile();
+    // Throws the index away and makes it again from every IGC file in the folder.
+    struct RebuildOutcome {
+        std::size_t flights { 0 };
+        std::vector<ImportOutcome> refused;
+    };
+    RebuildOutcome rebuild();
+
+    // The time of "added" and of the damaged index's name; the system clock when empty.
+    std::function<std::int64_t()> clock;
+
+private:
+    FlightLibrary(std::string folder, std::unique_ptr<FlightIndex> index, LogSink* log);
+    ImportOutcome addText(std::string_view text, const std::string& source, const std::string& serial,
+        std::optional<std::int64_t> logBookMinute, std::optional<std::string> existingFile);
+    std::optional<std::string> placeFile(std::string_view text, const std::string& folderName,
+        const std::string& baseName, std::string* error);
+    std::int64_t now() const;
+    void log(const std::string& line) const;
+
+    std::string m_folder;
+    std::unique_ptr<FlightIndex> m_index;
+    LogSink* m_log { nullptr };
+};
+
+// The file name an IGC flight gets in the library, without folder and suffix:
+// "2024-10-07_1134_ABC". Exposed for the tests and the rebuild.
+std::string libraryBaseName(std::int64_t takeoffUtc, std::string_view id);
+// Reads a library name back: the minute (since 2000-01-01 UTC) and the id, when the
+// name has that shape.
+struct LibraryName {
+    std::int64_t minuteSince2000 { 0 };
+    std::string id;
+};
+std::optional<LibraryName> parseLibraryName(std::string_view fileName);
+
+// The log book's take-off minute as UTC seconds since 1970.
+std::int64_t unixTimeOfMinuteSince2000(std::int64_t minute);
+
+} // namespace corvex::library

@@ -1,0 +1,247 @@
+#include "library/ui/BarogramView.h"
+
+#include <QMouseEvent>
+#include <QPainter>
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <ctime>
+
+namespace corvex::library {
+
+namespace {
+
+constexpr int leftMargin = 56;
+constexpr int rightMargin = 12;
+constexpr int topMargin = 10;
+constexpr int bottomMargin = 22;
+
+// A round step for the altitude axis: 1, 2 or 5 times a power of ten, so that about
+// four lines fit.
+int altitudeStep(int range)
+{
+    const double raw = std::max(1, range) / 4.0;
+    const double power = std::pow(10.0, std::floor(std::log10(raw)));
+    for (const double factor : { 1.0, 2.0, 5.0, 10.0 })
+        if (raw <= factor * power)
+            return std::max(1, static_cast<int>(factor * power));
+    return static_cast<int>(10 * power);
+}
+
+QString clockText(std::int64_t utc)
+{
+    const std::time_t time = static_cast<std::time_t>(utc);
+    std::tm parts {};
+    ::gmtime_r(&time, &parts);
+    return QString::asprintf("%02d:%02d", parts.tm_hour, parts.tm_min);
+}
+
+} // namespace
+
+BarogramView::BarogramView(QWidget* parent)
+    : QWidget(parent)
+{
+    setMouseTracking(true);
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setAccessibleName(tr("Barogram"));
+}
+
+void BarogramView::setSamples(std::vector<Sample> samples)
+{
+    m_samples = std::move(samples);
+    m_cursor.reset();
+    if (m_samples.empty()) {
+        m_lowest = 0;
+        m_highest = 1;
+    } else {
+        const auto [low, high] = std::minmax_element(
+            m_samples.begin(), m_samples.end(), [](const Sample& a, const Sample& b) { return a.altitude < b.altitude; });
+        const int step = altitudeStep(high->altitude - low->altitude);
+        m_lowest = static_cast<int>(std::floor(low->altitude / double(step))) * step;
+        m_highest = std::max(m_lowest + step, static_cast<int>(std::ceil(high->altitude / double(step))) * step);
+    }
+    renderCurve();
+    update();
+}
+
+void BarogramView::setBands(std::vector<Band> bands)
+{
+    m_bands = std::move(bands);
+    renderCurve();
+    update();
+}
+
+void BarogramView::setCursorIndex(std::optional<std::size_t> index)
+{
+    if (index && *index >= m_samples.size())
+        index.reset();
+    if (index == m_cursor)
+        return;
+    m_cursor = index;
+    update();
+}
+
+QRect BarogramView::plotArea() const
+{
+    return QRect(leftMargin, topMargin, std::max(1, width() - leftMargin - rightMargin),
+        std::max(1, height() - topMargin - bottomMargin));
+}
+
+double BarogramView::xOfTime(std::int64_t time) const
+{
+    const QRect area = plotArea();
+    if (m_samples.size() < 2)
+        return area.left();
+    const double span = std::max<std::int64_t>(1, m_samples.back().time - m_samples.front().time);
+    return area.left() + (time - m_samples.front().time) / span * area.width();
+}
+
+double BarogramView::yOfAltitude(double altitude) const
+{
+    const QRect area = plotArea();
+    return area.bottom() - (altitude - m_lowest) / std::max(1, m_highest - m_lowest) * area.height();
+}
+
+std::optional<std::size_t> BarogramView::indexAtX(int x) const
+{
+    if (m_samples.empty())
+        return std::nullopt;
+    const QRect area = plotArea();
+    const double fraction = std::clamp((x - area.left()) / double(area.width()), 0.0, 1.0);
+    const std::int64_t time = m_samples.front().time
+        + std::llround(fraction * double(m_samples.back().time - m_samples.front().time));
+    const auto after = std::lower_bound(
+        m_samples.begin(), m_samples.end(), time, [](const Sample& sample, std::int64_t t) { return sample.time < t; });
+    if (after == m_samples.end())
+        return m_samples.size() - 1;
+    if (after != m_samples.begin() && time - std::prev(after)->time < after->time - time)
+        return static_cast<std::size_t>(std::prev(after) - m_samples.begin());
+    return static_cast<std::size_t>(after - m_samples.begin());
+}
+
+void BarogramView::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    renderCurve();
+}
+
+void BarogramView::renderCurve()
+{
+    if (width() <= 0 || height() <= 0)
+        return;
+    const qreal ratio = devicePixelRatioF();
+    m_curve = QPixmap(size() * ratio);
+    m_curve.setDevicePixelRatio(ratio);
+    m_curve.fill(palette().color(QPalette::Base));
+    QPainter painter(&m_curve);
+    const QRect area = plotArea();
+    const QColor text = palette().color(QPalette::Text);
+
+    for (const Band& band : m_bands) {
+        const double left = std::max<double>(area.left(), xOfTime(band.begin));
+        const double right = std::min<double>(area.right(), xOfTime(band.end));
+        if (right > left)
+            painter.fillRect(QRectF(left, area.top(), std::max(1.0, right - left), area.height()), band.colour);
+    }
+
+    // Altitude lines at round values.
+    painter.setFont(font());
+    const int step = altitudeStep(m_highest - m_lowest);
+    QColor grid = text;
+    grid.setAlpha(40);
+    for (int altitude = m_lowest; altitude <= m_highest; altitude += step) {
+        const double y = yOfAltitude(altitude);
+        painter.setPen(grid);
+        painter.drawLine(QPointF(area.left(), y), QPointF(area.right(), y));
+        painter.setPen(text);
+        painter.drawText(QRectF(0, y - 8, leftMargin - 6, 16), Qt::AlignRight | Qt::AlignVCenter, QString::number(altitude) + " m");
+    }
+    if (m_samples.size() >= 2) {
+        // Hour and half-hour marks along the bottom.
+        const std::int64_t first = m_samples.front().time, last = m_samples.back().time;
+        const std::int64_t span = last - first;
+        const std::int64_t tick = span > 6 * 3600 ? 3600 : span > 2 * 3600 ? 1800 : span > 3600 ? 900 : 600;
+        for (std::int64_t t = (first / tick + 1) * tick; t < last; t += tick) {
+            const double x = xOfTime(t);
+            painter.setPen(grid);
+            painter.drawLine(QPointF(x, area.top()), QPointF(x, area.bottom()));
+            painter.setPen(text);
+            painter.drawText(QRectF(x - 30, area.bottom() + 3, 60, bottomMargin - 3), Qt::AlignHCenter | Qt::AlignTop, clockText(t));
+        }
+
+        // One lowest and highest point per pixel column: the curve keeps every peak
+        // whatever the number of fixes.
+        const int columns = area.width();
+        std::vector<int> low(columns + 1, INT_MAX), high(columns + 1, INT_MIN);
+        for (const Sample& sample : m_samples) {
+            const int column = std::clamp(static_cast<int>(xOfTime(sample.time)) - area.left(), 0, columns);
+            low[column] = std::min(low[column], sample.altitude);
+            high[column] = std::max(high[column], sample.altitude);
+        }
+        QPolygonF line;
+        line.reserve(2 * (columns + 1));
+        for (int column = 0; column <= columns; ++column) {
+            if (low[column] == INT_MAX)
+                continue;
+            const double x = area.left() + column;
+            line << QPointF(x, yOfAltitude(high[column]));
+            if (low[column] != high[column])
+                line << QPointF(x, yOfAltitude(low[column]));
+        }
+        if (line.isEmpty())
+            return;
+        QPolygonF fill = line;
+        fill << QPointF(line.back().x(), area.bottom()) << QPointF(line.front().x(), area.bottom());
+        QColor fillColour(70, 130, 200, 60);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(fillColour);
+        painter.drawPolygon(fill);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(QPen(QColor(30, 90, 170), 1.2));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawPolyline(line);
+    }
+    painter.setPen(grid);
+    painter.drawRect(area.adjusted(0, 0, -1, -1));
+}
+
+void BarogramView::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    if (m_curve.isNull() || m_curve.size() != size() * devicePixelRatioF())
+        renderCurve();
+    painter.drawPixmap(0, 0, m_curve);
+    if (!m_cursor)
+        return;
+    const Sample& sample = m_samples[*m_cursor];
+    const double x = xOfTime(sample.time);
+    const QRect area = plotArea();
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(QColor(200, 40, 40), 1));
+    painter.drawLine(QPointF(x, area.top()), QPointF(x, area.bottom()));
+    painter.setBrush(QColor(200, 40, 40));
+    painter.drawEllipse(QPointF(x, yOfAltitude(sample.altitude)), 3.5, 3.5);
+    const QString label = clockText(sample.time) + QString::asprintf(":%02d  ", int(sample.time % 60))
+        + QString::number(sample.altitude) + " m";
+    const QRectF box(std::min<double>(x + 6, area.right() - 120), area.top() + 2, 116, 18);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(QColor(255, 255, 255, 220));
+    painter.drawRoundedRect(box, 3, 3);
+    painter.setPen(QColor(20, 20, 20));
+    painter.drawText(box, Qt::AlignCenter, label);
+}
+
+void BarogramView::mouseMoveEvent(QMouseEvent* event)
+{
+    if (!plotArea().contains(event->position().toPoint()))
+        return;
+    if (const auto index = indexAtX(static_cast<int>(event->position().x())); index && index != m_cursor) {
+        setCursorIndex(index);
+        emit cursorMoved(*index);
+    }
+}
+
+void BarogramView::mousePressEvent(QMouseEvent* event) { mouseMoveEvent(event); }
+
+} // namespace corvex::library

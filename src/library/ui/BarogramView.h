@@ -1,0 +1,67 @@
+#pragma once
+
+#include <QPixmap>
+#include <QWidget>
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+namespace corvex::library {
+
+// Altitude over time, painted by us: one envelope per pixel column, so a 36,000-fix
+// flight costs what a 1,000-pixel one does, and the curve is cached so that moving
+// the cursor repaints only the cursor. Hovering moves the cursor and says which fix
+// it is on; the flight view passes that on to the map.
+class BarogramView final : public QWidget {
+    Q_OBJECT
+public:
+    struct Sample {
+        std::int64_t time { 0 }; // UTC seconds
+        int altitude { 0 }; // metres
+    };
+    // A time span drawn as a band behind the curve (an airspace crossing, later).
+    struct Band {
+        std::int64_t begin { 0 };
+        std::int64_t end { 0 };
+        QColor colour;
+    };
+
+    explicit BarogramView(QWidget* parent = nullptr);
+
+    void setSamples(std::vector<Sample> samples);
+    void setBands(std::vector<Band> bands);
+    // The fix under the cursor; nothing hides it.
+    void setCursorIndex(std::optional<std::size_t> index);
+    std::optional<std::size_t> cursorIndex() const { return m_cursor; }
+
+    QSize sizeHint() const override { return { 800, 180 }; }
+    QSize minimumSizeHint() const override { return { 200, 90 }; }
+
+    // The fix nearest to a widget x, for the tests and the hover.
+    std::optional<std::size_t> indexAtX(int x) const;
+
+signals:
+    void cursorMoved(std::size_t index);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+
+private:
+    QRect plotArea() const;
+    double xOfTime(std::int64_t time) const;
+    double yOfAltitude(double altitude) const;
+    void renderCurve();
+
+    std::vector<Sample> m_samples;
+    std::vector<Band> m_bands;
+    std::optional<std::size_t> m_cursor;
+    int m_lowest { 0 };
+    int m_highest { 1 };
+    QPixmap m_curve; // everything but the cursor, at the widget's size
+};
+
+} // namespace corvex::library

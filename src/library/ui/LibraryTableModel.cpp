@@ -1,0 +1,161 @@
+#include "library/ui/LibraryTableModel.h"
+
+#include <ctime>
+
+namespace corvex::library {
+
+QString durationText(std::int64_t seconds)
+{
+    return QString::asprintf("%lld:%02lld", static_cast<long long>(seconds / 3600), static_cast<long long>(seconds / 60 % 60));
+}
+
+QString takeoffText(std::int64_t utc)
+{
+    const std::time_t time = static_cast<std::time_t>(utc);
+    std::tm parts {};
+    ::gmtime_r(&time, &parts);
+    return QString::asprintf("%04d-%02d-%02d %02d:%02d", parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday, parts.tm_hour, parts.tm_min);
+}
+
+LibraryTableModel::LibraryTableModel(QObject* parent)
+    : QAbstractTableModel(parent)
+{
+}
+
+void LibraryTableModel::setFlights(std::vector<LibraryFlight> flights)
+{
+    beginResetModel();
+    m_flights = std::move(flights);
+    endResetModel();
+}
+
+std::optional<int> LibraryTableModel::rowOfId(std::int64_t id) const
+{
+    for (std::size_t row = 0; row < m_flights.size(); ++row)
+        if (m_flights[row].id == id)
+            return static_cast<int>(row);
+    return std::nullopt;
+}
+
+int LibraryTableModel::rowCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : static_cast<int>(m_flights.size());
+}
+
+int LibraryTableModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : ColumnCount; }
+
+QVariant LibraryTableModel::data(const QModelIndex& index, int role) const
+{
+    if (!index.isValid() || index.row() >= rowCount())
+        return {};
+    const LibraryFlight& flight = flightAt(index.row());
+    if (role == Qt::TextAlignmentRole) {
+        const bool number = index.column() == Duration || index.column() == MaxAltitude || index.column() == Track
+            || index.column() == BestClimb;
+        return QVariant::fromValue(Qt::Alignment(number ? Qt::AlignRight | Qt::AlignVCenter : Qt::AlignLeft | Qt::AlignVCenter));
+    }
+    if (role == Qt::UserRole) {
+        switch (index.column()) {
+        case Takeoff:
+            return QVariant::fromValue<qlonglong>(flight.takeoff);
+        case Duration:
+            return QVariant::fromValue<qlonglong>(flight.durationSeconds);
+        case MaxAltitude:
+            return flight.maxAltitude().value_or(-100000);
+        case Track:
+            return flight.trackMetres;
+        case BestClimb:
+            return flight.bestClimb;
+        case Glider:
+            return QString::fromStdString(flight.glider).toCaseFolded();
+        case Pilot:
+            return QString::fromStdString(flight.pilot).toCaseFolded();
+        case Instrument:
+            return QString::fromStdString(flight.instrument());
+        }
+        return {};
+    }
+    if (role == Qt::ToolTipRole)
+        return QString::fromStdString(flight.file);
+    if (role != Qt::DisplayRole)
+        return {};
+    switch (index.column()) {
+    case Takeoff:
+        return takeoffText(flight.takeoff);
+    case Duration:
+        return durationText(flight.durationSeconds);
+    case MaxAltitude:
+        return flight.maxAltitude() ? QString::number(*flight.maxAltitude()) + " m" : QStringLiteral("–");
+    case Track:
+        return QString::number(flight.trackMetres / 1000, 'f', 1) + " km";
+    case BestClimb:
+        return QString::number(flight.bestClimb, 'f', 1) + " m/s";
+    case Glider:
+        return QString::fromStdString(flight.glider);
+    case Pilot:
+        return QString::fromStdString(flight.pilot);
+    case Instrument:
+        return QString::fromStdString(flight.instrument());
+    }
+    return {};
+}
+
+QVariant LibraryTableModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
+        return {};
+    switch (section) {
+    case Takeoff:
+        return tr("Take-off (UTC)");
+    case Duration:
+        return tr("Duration");
+    case MaxAltitude:
+        return tr("Highest");
+    case Track:
+        return tr("Track");
+    case BestClimb:
+        return tr("Best Climb");
+    case Glider:
+        return tr("Glider");
+    case Pilot:
+        return tr("Pilot");
+    case Instrument:
+        return tr("Instrument");
+    }
+    return {};
+}
+
+LibraryFilterModel::LibraryFilterModel(QObject* parent)
+    : QSortFilterProxyModel(parent)
+{
+    setSortRole(Qt::UserRole);
+}
+
+void LibraryFilterModel::setFilter(const FlightFilter& filter)
+{
+    m_filter = filter;
+    m_text = QString::fromStdString(filter.text).toCaseFolded();
+    invalidateFilter();
+}
+
+bool LibraryFilterModel::accepts(const LibraryFlight& flight) const
+{
+    if (m_filter.year && flight.year() != *m_filter.year)
+        return false;
+    if (m_filter.glider && flight.glider != *m_filter.glider)
+        return false;
+    if (m_text.isEmpty())
+        return true;
+    for (const std::string* field : { &flight.pilot, &flight.glider, &flight.logger, &flight.serial, &flight.file })
+        if (QString::fromStdString(*field).toCaseFolded().contains(m_text))
+            return true;
+    return false;
+}
+
+bool LibraryFilterModel::filterAcceptsRow(int sourceRow, const QModelIndex&) const
+{
+    const auto* model = static_cast<const LibraryTableModel*>(sourceModel());
+    return accepts(model->flightAt(sourceRow));
+}
+
+} // namespace corvex::library

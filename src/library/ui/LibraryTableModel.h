@@ -1,0 +1,68 @@
+#pragma once
+
+#include "library/LibraryFlight.h"
+
+#include <QAbstractTableModel>
+#include <QSortFilterProxyModel>
+
+#include <optional>
+#include <vector>
+
+namespace corvex::library {
+
+// The library's flights as the window's table shows them. Display texts for people,
+// and under Qt::UserRole the raw value each column sorts by.
+class LibraryTableModel final : public QAbstractTableModel {
+    Q_OBJECT
+public:
+    enum Column {
+        Takeoff,
+        Duration,
+        MaxAltitude,
+        Track,
+        BestClimb,
+        Glider,
+        Pilot,
+        Instrument,
+        ColumnCount,
+    };
+
+    explicit LibraryTableModel(QObject* parent = nullptr);
+
+    void setFlights(std::vector<LibraryFlight> flights);
+    const std::vector<LibraryFlight>& flights() const { return m_flights; }
+    const LibraryFlight& flightAt(int row) const { return m_flights[static_cast<std::size_t>(row)]; }
+    std::optional<int> rowOfId(std::int64_t id) const;
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+
+private:
+    std::vector<LibraryFlight> m_flights;
+};
+
+// Narrows the table to a year, a glider and a text, and sorts by the raw values.
+class LibraryFilterModel final : public QSortFilterProxyModel {
+    Q_OBJECT
+public:
+    explicit LibraryFilterModel(QObject* parent = nullptr);
+    void setFilter(const FlightFilter& filter);
+    const FlightFilter& filter() const { return m_filter; }
+    bool accepts(const LibraryFlight& flight) const;
+
+protected:
+    bool filterAcceptsRow(int sourceRow, const QModelIndex& sourceParent) const override;
+
+private:
+    FlightFilter m_filter;
+    QString m_text;
+};
+
+// "1:05" for 65 minutes.
+QString durationText(std::int64_t seconds);
+// "2024-10-07 11:34" (UTC).
+QString takeoffText(std::int64_t utc);
+
+} // namespace corvex::library

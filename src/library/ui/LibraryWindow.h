@@ -1,0 +1,80 @@
+#pragma once
+
+#include "library/LibraryFlight.h"
+
+#include <QWidget>
+
+#include <functional>
+#include <optional>
+
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QTableView;
+class QTreeWidget;
+
+namespace corvex::library {
+
+class FlightLibrary;
+class FlightWindow;
+class LibraryFilterModel;
+class LibraryTableModel;
+
+// The flights kept on this computer: a table to sort and narrow (year, glider, text),
+// the totals per year and per glider, and the doors out of it (open a flight, import
+// files, export a flight or the table). Files dropped on it are imported.
+class LibraryWindow final : public QWidget {
+    Q_OBJECT
+public:
+    explicit LibraryWindow(FlightLibrary& library, QWidget* parent = nullptr);
+    ~LibraryWindow() override;
+
+    // Reads the index again (after a sync or an import elsewhere), keeping the filter,
+    // the sort and the selection.
+    void reload();
+    void importPaths(const QStringList& paths);
+
+    // Which file to write, asked of the user; a test answers without a dialog.
+    std::function<QString(const QString& title, const QString& suggestedName, const QString& filter)> chooseSaveFile;
+    std::function<QStringList()> chooseImportFiles;
+
+    LibraryTableModel& model() { return *m_model; }
+    LibraryFilterModel& filterModel() { return *m_filter; }
+    QTableView& table() { return *m_table; }
+    QTreeWidget& totals() { return *m_totals; }
+    QLabel& statusLabel() { return *m_status; }
+    std::optional<LibraryFlight> selectedFlight() const;
+    // A window of its own, deleted when closed.
+    FlightWindow* openFlight(const LibraryFlight& flight);
+    bool exportSelected(const QString& format); // "igc", "kml", "gpx"
+    bool exportTable(); // the rows shown, as CSV
+
+protected:
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+private:
+    void filterChanged();
+    void fillChoices();
+    void fillTotals();
+    void showStatus(const QString& text);
+
+    FlightLibrary& m_library;
+    LibraryTableModel* m_model;
+    LibraryFilterModel* m_filter;
+    QComboBox* m_year;
+    QComboBox* m_glider;
+    QLineEdit* m_search;
+    QTableView* m_table;
+    QTreeWidget* m_totals;
+    QPushButton* m_open;
+    QPushButton* m_export;
+    QLabel* m_status;
+};
+
+// The table's rows as CSV, a header first; fields with a comma, quote or line end are
+// quoted.
+std::string libraryCsv(const std::vector<LibraryFlight>& flights);
+
+} // namespace corvex::library

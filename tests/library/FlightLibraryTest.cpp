@@ -1,0 +1,286 @@
+// The flight library on a real folder and a real SQLite file.
+#include "library/FlightLibrary.h"
+#include "library/LibraryFolder.h"
+
+#include "CapturingLogSink.h"
+#include "TemporaryFolder.h"
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+
+namespace fs = std::filesystem;
+using namespace corvex::library;
+using corvex::testing::CapturingLogSink;
+using corvex::testing::TemporaryFolder;
+
+namespace {
+
+std::string testFile(const char* name) { return std::string(CORVEX_TESTDATA_DIR "/igc/") + name; }
+
+std::string readAll(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return { std::istreambuf_iterator<char>(in), {} };
+}
+
+void writeAll(const std::string& path, const std::string& text)
+{
+    fs::create_directories(fs::path(path).parent_path());
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+std::string withoutCarriageReturns(std::string text)
+{
+    std::erase(text, '\r');
+    return text;
+}
+
+FlightFilter ofYear(int year)
+{
+    FlightFilter filter;
+    filter.year = year;
+    return filter;
+}
+
+FlightFilter withText(std::string text)
+{
+    FlightFilter filter;
+    filter.text = std::move(text);
+    return filter;
+}
+
+std::unique_ptr<FlightLibrary> openLibrary(const std::string& folder, corvex::LogSink* log = nullptr)
+{
+    auto opened = FlightLibrary::open(folder, log);
+    EXPECT_TRUE(opened) << (opened ? "" : opened.error());
+    return opened ? std::move(*opened) : nullptr;
+}
+
+} // namespace
+
+// What becomes of each file offered, in order, to one library: new flights come in under
+// their take-off name, the same flight again (same bytes, or the same logger and
+// take-off in other bytes) is skipped, and what is not IGC is refused with its reason.
+TEST(FlightLibrary, ImportKeepsEachFlightOnceUnderItsTakeoffName)
+{
+    TemporaryFolder scratch;
+    const std::string lfOnly = scratch.path() + "/lf-only.igc";
+    writeAll(lfOnly, withoutCarriageReturns(readAll(testFile("20241007TZN.igc"))));
+    const std::string notIgc = scratch.path() + "/notes.igc";
+    writeAll(notIgc, "Shopping list\nbread\n");
+    const std::string empty = scratch.path() + "/empty.igc";
+    writeAll(empty, "");
+    // Line 5 is damaged: reported by file and line, skipped, the rest kept.
+    std::string damagedText = readAll(testFile("lad_lod_extensions.igc"));
+    std::size_t fifthLine = 0;
+    for (int line = 1; line < 5; ++line)
+        fifthLine = damagedText.find('\n', fifthLine) + 1;
+    damagedText.insert(fifthLine, "B12\n");
+    const std::string damaged = scratch.path() + "/damaged.igc";
+    writeAll(damaged, damagedText);
+
+    struct Case {
+        std::string path;
+        ImportOutcome::Kind kind;
+        std::string file; // the name under the library, for a new flight
+        std::string message; // a part of the message otherwise
+    };
+    const Case cases[] = {
+        { testFile("20241007TZN.igc"), ImportOutcome::Kind::Imported, "2024/2024-10-07_0627_XSX004-SKYTRAXX.igc", "" },
+        { testFile("20241007TZN.igc"), ImportOutcome::Kind::AlreadyInLibrary, "", "the same file is already in the library" },
+        { lfOnly, ImportOutcome::Kind::AlreadyInLibrary, "", "the same flight (logger XSX004 SKYTRAXX, take-off 2024-10-07 06:27 UTC)" },
+        { testFile("2016-11-08-xcs-aaa-02.igc"), ImportOutcome::Kind::Imported, "2016/2016-11-08_2247_XCSAAA.igc", "" },
+        { damaged, ImportOutcome::Kind::Imported, "", "" },
+        { notIgc, ImportOutcome::Kind::Refused, "", "" },
+        { empty, ImportOutcome::Kind::Refused, "", "" },
+        { scratch.path() + "/missing.igc", ImportOutcome::Kind::Refused, "", "cannot read it" },
+    };
+    auto library = openLibrary(scratch.path() + "/Flights");
+    ASSERT_TRUE(library);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        const ImportOutcome outcome = library->importFile(c.path);
+        EXPECT_EQ(outcome.kind, c.kind) << outcome.message;
+        if (!c.file.empty()) {
+            ASSERT_TRUE(outcome.flight);
+            EXPECT_EQ(outcome.flight->file, c.file);
+            EXPECT_EQ(readAll(library->pathOf(*outcome.flight)), readAll(c.path)) << "the file is kept byte for byte";
+        }
+        EXPECT_NE(outcome.message.find(c.message), std::string::npos) << outcome.message;
+        if (c.kind == ImportOutcome::Kind::Refused) {
+            EXPECT_FALSE(outcome.message.empty());
+        }
+        if (c.path == damaged) {
+            ASSERT_EQ(outcome.skippedLines.size(), 1u);
+            EXPECT_TRUE(outcome.skippedLines.front().starts_with(damaged + ":5: ")) << outcome.skippedLines.front();
+        } else {
+            EXPECT_TRUE(outcome.skippedLines.empty());
+        }
+    }
+    EXPECT_EQ(library->index().count(), 3);
+
+    // The flight over midnight keeps its landing on the next day.
+    const auto overMidnight = library->index().flights(ofYear(2016));
+    ASSERT_EQ(overMidnight.size(), 1u);
+    EXPECT_GT(overMidnight.front().landing - overMidnight.front().takeoff, 5 * 3600);
+    EXPECT_EQ(overMidnight.front().durationSeconds, overMidnight.front().landing - overMidnight.front().takeoff);
+}
+
+// Two flights of one minute never replace each other, and the names read back.
+TEST(FlightLibrary, NamesSortByTimeAndNeverCollide)
+{
+    EXPECT_EQ(libraryBaseName(1728282407, "XSX004 SKYTRAXX"), "2024-10-07_0626_XSX004-SKYTRAXX");
+    EXPECT_EQ(libraryBaseName(1728282407, "../../etc"), "2024-10-07_0626_------etc") << "a name cannot leave its folder";
+    EXPECT_EQ(libraryBaseName(1728282407, ""), "2024-10-07_0626_unknown");
+    const auto name = parseLibraryName("2024-10-07_0626_C0FFEE_2.igc");
+    ASSERT_TRUE(name);
+    EXPECT_EQ(name->id, "C0FFEE");
+    EXPECT_EQ(unixTimeOfMinuteSince2000(name->minuteSince2000), 1728282360);
+    for (const char* wrong : { "2024-10-07_0626_.igc", "2024-13-07_0626_A.igc", "flight.igc", "2024-10-07_0626_A.kml" })
+        EXPECT_FALSE(parseLibraryName(wrong)) << wrong;
+
+    TemporaryFolder scratch;
+    auto library = openLibrary(scratch.path());
+    const std::string text = readAll(testFile("20241007TZN.igc"));
+    // The same log-book minute of one instrument twice with different flights (a second
+    // instrument's text under the same serial stands in for that).
+    const auto first = library->addInstrumentFlight(text, "C0FFEE", 13005386, "flight 1");
+    const auto second = library->addInstrumentFlight(readAll(testFile("lad_lod_extensions.igc")), "C0FFEE", 13005386, "flight 2");
+    ASSERT_EQ(first.kind, ImportOutcome::Kind::Imported);
+    ASSERT_EQ(second.kind, ImportOutcome::Kind::Imported);
+    EXPECT_EQ(first.flight->file, "2024/2024-09-22_1226_C0FFEE.igc");
+    EXPECT_EQ(second.flight->file, "2024/2024-09-22_1226_C0FFEE_2.igc");
+}
+
+// A process killed between the file and its index row, a file removed by hand, a
+// half-written file left behind: the next reconcile puts the index right, and the
+// instrument's flight is still known by its serial and log-book minute.
+TEST(FlightLibrary, ReconcileFinishesWhatAKilledSyncLeft)
+{
+    TemporaryFolder scratch;
+    CapturingLogSink log;
+    auto library = openLibrary(scratch.path(), &log);
+    const auto kept = library->importFile(testFile("20180427.igc"));
+    ASSERT_EQ(kept.kind, ImportOutcome::Kind::Imported);
+
+    // Whole, in place, not indexed: what a sync killed after its rename leaves.
+    writeAll(scratch.path() + "/2020/2020-01-02_0304_C0FFEE.igc", readAll(testFile("0asljd01.igc")));
+    const std::string halfWritten = scratch.path() + "/2020/.2020-01-02_0305_C0FFEE.igc.Ab12Cd";
+    writeAll(halfWritten, "AXXX");
+    fs::last_write_time(halfWritten, fs::file_time_type::clock::now() - std::chrono::hours(2));
+    fs::remove(library->pathOf(*kept.flight));
+
+    EXPECT_EQ(library->reconcile(), 1u);
+    EXPECT_FALSE(fs::exists(halfWritten));
+    EXPECT_FALSE(library->index().flight(kept.flight->id)) << "a flight whose file is gone is no longer listed";
+    const auto found = library->instrumentFlight("C0FFEE", (1577934240 - 946684800) / 60);
+    ASSERT_TRUE(found) << "the name says which log-book entry it was";
+    EXPECT_EQ(found->file, "2020/2020-01-02_0304_C0FFEE.igc");
+    EXPECT_EQ(library->reconcile(), 0u);
+}
+
+// The index is a cache: damaged, or written by a newer program, it is set aside (with a
+// log line) and made again from the files, the instrument's entries included.
+TEST(FlightLibrary, DamagedIndexIsSetAsideAndRebuilt)
+{
+    struct Case {
+        const char* what;
+        std::function<void(const std::string& index)> damage;
+    };
+    const Case cases[] = {
+        { "not a database", [](const std::string& index) { writeAll(index, std::string(8192, 'x')); } },
+        { "cut short", [](const std::string& index) { fs::resize_file(index, 1000); } },
+        { "from a newer program", [](const std::string& index) {
+             sqlite3* database = nullptr;
+             sqlite3_open(index.c_str(), &database);
+             sqlite3_exec(database, "PRAGMA user_version=99", nullptr, nullptr, nullptr);
+             sqlite3_close(database);
+         } },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TemporaryFolder scratch;
+        const std::string index = scratch.path() + "/library.sqlite";
+        {
+            auto library = openLibrary(scratch.path());
+            ASSERT_EQ(library->addInstrumentFlight(readAll(testFile("654G6NG1.IGC")), "C0FFEE", 8600000, "flight 1").kind,
+                ImportOutcome::Kind::Imported);
+            ASSERT_EQ(library->importFile(testFile("20241007TZN.igc")).kind, ImportOutcome::Kind::Imported);
+        }
+        // Closed: the write-ahead log is folded into the file.
+        ASSERT_FALSE(fs::exists(index + "-wal"));
+        c.damage(index);
+
+        CapturingLogSink log;
+        auto library = openLibrary(scratch.path(), &log);
+        ASSERT_TRUE(library);
+        EXPECT_TRUE(log.containsPrefix("The flight index " + index + " is damaged"));
+        EXPECT_EQ(library->index().count(), 2);
+        EXPECT_TRUE(library->instrumentFlight("C0FFEE", 8600000));
+        const auto imported = library->index().flights(withText("SKYTRAXX"));
+        ASSERT_EQ(imported.size(), 1u);
+        EXPECT_TRUE(imported.front().serial.empty()) << "an imported flight's name carries its logger, not a serial";
+        std::size_t setAside = 0;
+        for (const auto& entry : fs::directory_iterator(scratch.path()))
+            setAside += entry.path().filename().string().starts_with("library.sqlite.damaged-");
+        EXPECT_EQ(setAside, 1u);
+    }
+}
+
+// Where the flights live: the most specific choice wins, and without any the user's
+// data folder as the desktop defines it.
+TEST(FlightLibrary, TheFolderIsTheMostSpecificChoice)
+{
+    struct Case {
+        std::optional<std::string> commandLine, variable, preference, dataHome;
+        std::string folder;
+    };
+    const Case cases[] = {
+        { "/cli", "/variable", "/preference", "/data", "/cli" },
+        { std::nullopt, "/variable", "/preference", "/data", "/variable" },
+        { std::nullopt, "", "/preference", "/data", "/preference" },
+        { std::nullopt, std::nullopt, "", "/data", "/data/Corvex/Flights" },
+        { std::nullopt, std::nullopt, std::nullopt, "relative/data", "/home/ann/.local/share/Corvex/Flights" },
+    };
+    for (const Case& c : cases) {
+        LibraryFolderChoice choice;
+        choice.commandLine = c.commandLine;
+        choice.preference = c.preference;
+        choice.environment = [&](const char* name) -> std::optional<std::string> {
+            const std::string variable = name;
+            if (variable == "CORVEX_LIBRARY")
+                return c.variable;
+            if (variable == "XDG_DATA_HOME")
+                return c.dataHome;
+            if (variable == "HOME")
+                return std::string("/home/ann");
+            return std::nullopt;
+        };
+        EXPECT_EQ(libraryFolder(choice), c.folder);
+    }
+}
+
+// What the table's narrowing and the totals count.
+TEST(FlightLibrary, FiltersAndTotals)
+{
+    TemporaryFolder scratch;
+    auto library = openLibrary(scratch.path());
+    const auto outcomes = library->importPaths({ CORVEX_TESTDATA_DIR "/igc" });
+    EXPECT_EQ(outcomes.size(), 6u) << "the folder's *.igc files, .IGC included";
+    ASSERT_EQ(library->index().count(), 6);
+    const auto byYear = library->index().totalsByYear();
+    std::int64_t flights = 0;
+    for (const FlightTotals& year : byYear)
+        flights += year.flights;
+    EXPECT_EQ(flights, 6);
+    EXPECT_EQ(byYear.front().key, "2024");
+    EXPECT_EQ(library->index().flights(ofYear(2010)).size(), 1u);
+    EXPECT_EQ(library->index().flights(withText("guettler")).size(), 1u) << "case does not matter";
+    const auto all = library->index().flights();
+    EXPECT_TRUE(std::is_sorted(all.begin(), all.end(), [](const auto& a, const auto& b) { return a.takeoff > b.takeoff; }));
+}

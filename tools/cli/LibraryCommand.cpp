@@ -1,0 +1,441 @@
+#include "Commands.h"
+#include "TerminalProgress.h"
+
+#include "device/InstrumentSession.h"
+#include "export/TrackLogExport.h"
+#include "flights/FlightExport.h"
+#include "flights/IgcFlight.h"
+#include "library/FlightLibrary.h"
+#include "library/FlightSync.h"
+#include "library/LibraryFolder.h"
+#include "platform/SystemLogSink.h"
+#include "platform/qt/PreferencesStore.h"
+
+#include <charconv>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <ostream>
+
+namespace corvex::cli {
+
+namespace {
+
+using library::FlightLibrary;
+using library::ImportOutcome;
+using library::LibraryFlight;
+
+const CliOption libraryOption { "library", "DIR",
+    "the flight library's folder (default: $CORVEX_LIBRARY, the preferences, or ~/.local/share/Corvex/Flights)" };
+
+std::unique_ptr<FlightLibrary> openLibrary(CliContext& context, LogSink* log = nullptr)
+{
+    // A damaged index is set aside and rebuilt; that goes into the system log.
+    static SystemLogSink systemLog;
+    if (!log)
+        log = &systemLog;
+    library::LibraryFolderChoice choice;
+    choice.commandLine = context.option("library");
+    if (!choice.commandLine) {
+        PreferencesStore preferences;
+        if (const QString folder = preferences.stringValue("flightLibraryFolder"); !folder.isEmpty())
+            choice.preference = folder.toStdString();
+    }
+    auto opened = FlightLibrary::open(library::libraryFolder(choice), log);
+    if (!opened) {
+        printError(context.err, opened.error());
+        return nullptr;
+    }
+    return std::move(*opened);
+}
+
+std::string isoTime(std::int64_t utc)
+{
+    const std::time_t time = static_cast<std::time_t>(utc);
+    std::tm parts {};
+    ::gmtime_r(&time, &parts);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts);
+    return text;
+}
+
+std::string durationText(std::int64_t seconds)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%lld:%02lld", static_cast<long long>(seconds / 3600), static_cast<long long>(seconds / 60 % 60));
+    return text;
+}
+
+std::string fixed(double value, int decimals)
+{
+    char text[64];
+    std::snprintf(text, sizeof text, "%.*f", decimals, value);
+    return text;
+}
+
+std::string jsonString(std::string_view text)
+{
+    std::string quoted = "\"";
+    for (const char c : text) {
+        switch (c) {
+        case '"':
+            quoted += "\\\"";
+            break;
+        case '\\':
+            quoted += "\\\\";
+            break;
+        case '\n':
+            quoted += "\\n";
+            break;
+        case '\r':
+            quoted += "\\r";
+            break;
+        case '\t':
+            quoted += "\\t";
+            break;
+        default:
+            if (static_cast<unsigned char>(c) < 0x20) {
+                char escaped[8];
+                std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+                quoted += escaped;
+            } else {
+                quoted += c;
+            }
+        }
+    }
+    return quoted + "\"";
+}
+
+std::string jsonNumber(const std::optional<int>& value) { return value ? std::to_string(*value) : "null"; }
+
+std::string flightJson(const FlightLibrary& flights, const LibraryFlight& flight, bool everything)
+{
+    std::string json = "{\"id\": " + std::to_string(flight.id) + ", \"takeoff\": " + jsonString(isoTime(flight.takeoff))
+        + ", \"landing\": " + jsonString(isoTime(flight.landing)) + ", \"duration_s\": " + std::to_string(flight.durationSeconds)
+        + ", \"max_altitude_m\": " + jsonNumber(flight.maxAltitude()) + ", \"track_km\": " + fixed(flight.trackMetres / 1000, 3)
+        + ", \"instrument\": " + jsonString(flight.instrument()) + ", \"pilot\": " + jsonString(flight.pilot)
+        + ", \"glider\": " + jsonString(flight.glider) + ", \"file\": " + jsonString(flights.pathOf(flight));
+    if (everything) {
+        json += ", \"logger\": " + jsonString(flight.logger) + ", \"serial\": " + jsonString(flight.serial)
+            + ", \"takeoff_position\": [" + fixed(flight.takeoffLatitude, 6) + ", " + fixed(flight.takeoffLongitude, 6) + "]"
+            + ", \"landing_position\": [" + fixed(flight.landingLatitude, 6) + ", " + fixed(flight.landingLongitude, 6) + "]"
+            + ", \"max_pressure_altitude_m\": " + jsonNumber(flight.maxPressureAltitude)
+            + ", \"min_pressure_altitude_m\": " + jsonNumber(flight.minPressureAltitude)
+            + ", \"max_gps_altitude_m\": " + jsonNumber(flight.maxGnssAltitude)
+            + ", \"min_gps_altitude_m\": " + jsonNumber(flight.minGnssAltitude)
+            + ", \"best_climb_ms\": " + fixed(flight.bestClimb, 2) + ", \"best_sink_ms\": " + fixed(flight.bestSink, 2)
+            + ", \"distance_km\": " + fixed(flight.distanceMetres / 1000, 3) + ", \"fixes\": " + std::to_string(flight.fixes)
+            + ", \"sha256\": " + jsonString(flight.sha256);
+    }
+    return json + "}";
+}
+
+flights::TrackFileOptions trackOptions()
+{
+    flights::TrackFileOptions options;
+    options.creator = "Corvex Vario " CORVEX_VERSION;
+    options.writtenAt = std::chrono::system_clock::now();
+    return options;
+}
+
+std::string altitudeText(const std::optional<int>& value) { return value ? std::to_string(*value) + " m" : "-"; }
+
+std::optional<std::int64_t> flightId(CliContext& context)
+{
+    const std::string& text = context.arguments.front();
+    std::int64_t id = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), id);
+    if (error != std::errc {} || end != text.data() + text.size() || id <= 0) {
+        printError(context.err, "the flight is the number `corvex library list` shows, not " + text);
+        return std::nullopt;
+    }
+    return id;
+}
+
+std::optional<LibraryFlight> findFlight(CliContext& context, const FlightLibrary& flights)
+{
+    const auto id = flightId(context);
+    if (!id)
+        return std::nullopt;
+    auto flight = flights.index().flight(*id);
+    if (!flight)
+        printError(context.err, "the library has no flight " + std::to_string(*id) + " (see corvex library list)");
+    return flight;
+}
+
+void printImportOutcome(std::ostream& out, std::ostream& err, const ImportOutcome& outcome)
+{
+    for (const std::string& line : outcome.skippedLines)
+        err << "corvex: " << line << " (line skipped)\n";
+    switch (outcome.kind) {
+    case ImportOutcome::Kind::Imported:
+        out << outcome.source << ": imported as " << outcome.flight->file << "\n";
+        break;
+    case ImportOutcome::Kind::AlreadyInLibrary:
+        out << outcome.source << ": skipped, " << outcome.message << "\n";
+        break;
+    case ImportOutcome::Kind::Refused:
+        err << "corvex: " << outcome.source << ": not imported: " << outcome.message << "\n";
+        break;
+    }
+}
+
+int runSync(CliContext& context)
+{
+    CliSession session(context.port);
+    auto flights = openLibrary(context, &session.log());
+    if (!flights)
+        return FileError;
+    if (auto failure = session.connect())
+        return *failure;
+    InstrumentSession instrument(session.device());
+    auto lease = instrument.borrow("saving new flights into the library");
+    if (!lease)
+        return reportDeviceFailure(context.err, "sync", lease.error());
+
+    StderrAlertPresenter alerts;
+    alerts.quiet = true; // each failure is printed below with its flight
+    // "new flight 2 of 3 (41%)", moving as the flight comes in.
+    TerminalProgress progress(context.err, "new flight");
+    library::SyncHooks hooks;
+    hooks.added = [&](const ImportOutcome& added) {
+        progress.finish();
+        const LibraryFlight& flight = *added.flight;
+        context.out << flights->pathOf(flight) << "  " << isoTime(flight.takeoff) << "  " << durationText(flight.durationSeconds)
+                    << "  " << fixed(flight.trackMetres / 1000, 1) << " km\n";
+        context.out.flush();
+    };
+    const library::SyncOutcome outcome = library::syncInstrument(session.device(), *flights,
+        TrackLogExportOptions { &alerts, CORVEX_VERSION }, OperationContext(session.log()).withProgress(&progress), hooks);
+    progress.finish();
+    if (outcome.listFailure)
+        return reportDeviceFailure(context.err, "the flight list could not be read", *outcome.listFailure);
+    for (const auto& failed : outcome.failed)
+        printError(context.err, "flight " + std::to_string(failed.flightNumber) + " was not saved: " + failed.reason);
+    context.out << outcome.added.size() << " new, " << outcome.alreadyInLibrary << " already in the library\n";
+    return outcome.failed.empty() ? Success : InstrumentFailed;
+}
+
+int runList(CliContext& context)
+{
+    auto flights = openLibrary(context);
+    if (!flights)
+        return FileError;
+    library::FlightFilter filter;
+    if (const auto year = context.option("year")) {
+        int value = 0;
+        const auto [end, error] = std::from_chars(year->data(), year->data() + year->size(), value);
+        if (error != std::errc {} || end != year->data() + year->size() || value < 1900 || value > 9999) {
+            printError(context.err, "--year is a year such as 2024, not " + *year);
+            return UsageError;
+        }
+        filter.year = value;
+    }
+    filter.glider = context.option("glider");
+    filter.text = context.option("search").value_or("");
+    const auto list = flights->index().flights(filter);
+    std::string text;
+    if (context.option("json")) {
+        text = "[";
+        for (std::size_t i = 0; i < list.size(); ++i)
+            text += (i ? ",\n " : "\n ") + flightJson(*flights, list[i], false);
+        text += list.empty() ? "]\n" : "\n]\n";
+    } else {
+        for (const LibraryFlight& flight : list) {
+            char line[512];
+            std::snprintf(line, sizeof line, "%6lld  %s  %6s  %7s  %7.1f km  %s  %s\n", static_cast<long long>(flight.id),
+                isoTime(flight.takeoff).c_str(), durationText(flight.durationSeconds).c_str(),
+                altitudeText(flight.maxAltitude()).c_str(), flight.trackMetres / 1000, flight.glider.c_str(), flight.pilot.c_str());
+            text += line;
+        }
+    }
+    context.out << text;
+    return Success;
+}
+
+int runShow(CliContext& context)
+{
+    auto flights = openLibrary(context);
+    if (!flights)
+        return FileError;
+    const auto flight = findFlight(context, *flights);
+    if (!flight)
+        return UsageError;
+    if (context.option("json")) {
+        context.out << flightJson(*flights, *flight, true) << "\n";
+        return Success;
+    }
+    auto& out = context.out;
+    out << "Flight " << flight->id << "\n"
+        << "Take-off:      " << isoTime(flight->takeoff) << " at " << fixed(flight->takeoffLatitude, 5) << ", "
+        << fixed(flight->takeoffLongitude, 5) << "\n"
+        << "Landing:       " << isoTime(flight->landing) << " at " << fixed(flight->landingLatitude, 5) << ", "
+        << fixed(flight->landingLongitude, 5) << "\n"
+        << "Duration:      " << durationText(flight->durationSeconds) << "\n"
+        << "Altitude:      pressure " << altitudeText(flight->minPressureAltitude) << " to "
+        << altitudeText(flight->maxPressureAltitude) << ", GPS " << altitudeText(flight->minGnssAltitude) << " to "
+        << altitudeText(flight->maxGnssAltitude) << "\n"
+        << "Best climb:    " << fixed(flight->bestClimb, 1) << " m/s (20 s)\n"
+        << "Best sink:     " << fixed(flight->bestSink, 1) << " m/s (20 s)\n"
+        << "Track:         " << fixed(flight->trackMetres / 1000, 1) << " km\n"
+        << "Take-off to landing: " << fixed(flight->distanceMetres / 1000, 1) << " km\n"
+        << "Pilot:         " << flight->pilot << "\n"
+        << "Glider:        " << flight->glider << "\n"
+        << "Instrument:    " << flight->instrument() << "\n"
+        << "Fixes:         " << flight->fixes << "\n"
+        << "File:          " << flights->pathOf(*flight) << "\n";
+    return Success;
+}
+
+int runImport(CliContext& context)
+{
+    auto flights = openLibrary(context);
+    if (!flights)
+        return FileError;
+    library::ImportTally tally;
+    TerminalProgress progress(context.err);
+    flights->importPaths(context.arguments, [&](const ImportOutcome& outcome, std::size_t done, std::size_t total) {
+        progress.finish();
+        printImportOutcome(context.out, context.err, outcome);
+        tally.count(outcome);
+        progress.show("file " + std::to_string(done) + " of " + std::to_string(total), done, total);
+    });
+    progress.finish();
+    context.out << tally.imported << " imported, " << tally.already << " already in the library, " << tally.refused
+                << " refused\n";
+    return tally.refused == 0 ? Success : FileError;
+}
+
+int runExport(CliContext& context)
+{
+    auto flights = openLibrary(context);
+    if (!flights)
+        return FileError;
+    const auto flight = findFlight(context, *flights);
+    if (!flight)
+        return UsageError;
+    const std::string format = context.option("format").value_or("");
+    if (format != "igc" && format != "kml" && format != "gpx") {
+        printError(context.err, "--format is igc, kml or gpx, not " + format);
+        return UsageError;
+    }
+    const std::string out = *context.option("out");
+    if (!prepareFolderOfFile(out, context.err))
+        return FileError;
+    const auto igc = flights::readIgcFile(flights->pathOf(*flight));
+    if (!igc) {
+        printError(context.err, igc.error());
+        return FileError;
+    }
+    std::string text;
+    if (format == "igc") {
+        std::ifstream in(flights->pathOf(*flight), std::ios::binary);
+        text.assign(std::istreambuf_iterator<char>(in), {});
+    } else if (format == "gpx") {
+        text = flights::writeGpx(*igc, trackOptions());
+    } else {
+        text = flights::writeKml(*igc, trackOptions());
+    }
+    const std::string temporary = out + ".part";
+    {
+        std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
+        file.write(text.data(), static_cast<std::streamsize>(text.size()));
+        file.close();
+        if (!file || std::rename(temporary.c_str(), out.c_str()) != 0) {
+            std::remove(temporary.c_str());
+            printError(context.err, "cannot write " + out);
+            return FileError;
+        }
+    }
+    context.out << out << "\n";
+    return Success;
+}
+
+int runRebuild(CliContext& context)
+{
+    auto flights = openLibrary(context);
+    if (!flights)
+        return FileError;
+    const auto outcome = flights->rebuild();
+    for (const ImportOutcome& refused : outcome.refused)
+        printImportOutcome(context.out, context.err, refused);
+    context.out << outcome.flights << " flights in the index of " << flights->folder() << "\n";
+    return Success;
+}
+
+const CliCommand listSubcommand {
+    .name = "list",
+    .usage = "[--json] [--year Y] [--glider NAME] [--search TEXT] [--library DIR]",
+    .summary = "the flights in the library, newest first",
+    .options = {
+        { "json", nullptr, "a JSON array of objects instead of a table" },
+        { "year", "Y", "only the flights of that year" },
+        { "glider", "NAME", "only the flights with that glider" },
+        { "search", "TEXT", "only the flights whose pilot, glider, instrument or file contains TEXT" },
+        libraryOption,
+    },
+    .run = runList,
+};
+const CliCommand showSubcommand {
+    .name = "show",
+    .usage = "ID [--json] [--library DIR]",
+    .summary = "every figure of one flight",
+    .options = { { "json", nullptr, "a JSON object instead of text" }, libraryOption },
+    .minimumArguments = 1,
+    .maximumArguments = 1,
+    .run = runShow,
+};
+const CliCommand importSubcommand {
+    .name = "import",
+    .usage = "PATH... [--library DIR]",
+    .summary = "add IGC files, and the *.igc files of folders, from any logger",
+    .options = { libraryOption },
+    .minimumArguments = 1,
+    .maximumArguments = 100000,
+    .run = runImport,
+};
+const CliCommand exportSubcommand {
+    .name = "export",
+    .usage = "ID --format igc|kml|gpx --out FILE [--library DIR]",
+    .summary = "write one flight as IGC (a copy), KML or GPX",
+    .options = {
+        { "format", "igc|kml|gpx", "the file format", true },
+        { "out", "FILE", "the file to write", true },
+        libraryOption,
+    },
+    .minimumArguments = 1,
+    .maximumArguments = 1,
+    .run = runExport,
+};
+const CliCommand rebuildSubcommand {
+    .name = "rebuild",
+    .usage = "[--library DIR]",
+    .summary = "make the index again from the library's IGC files",
+    .options = { libraryOption },
+    .run = runRebuild,
+};
+
+} // namespace
+
+extern const CliCommand syncCommand {
+    .name = "sync",
+    .usage = "[--library DIR]",
+    .summary = "save every flight of the instrument that is not yet in the library",
+    .options = { libraryOption },
+    .run = runSync,
+};
+
+extern const CliCommand libraryCommand {
+    .name = "library",
+    .usage = "list|show ID|import PATH...|export ID --format F --out FILE|rebuild",
+    .summary = "the flights kept on this computer: list, show, import, export, rebuild the index",
+    .options = {},
+    .run = nullptr,
+    .subcommands = { &listSubcommand, &showSubcommand, &importSubcommand, &exportSubcommand, &rebuildSubcommand },
+};
+
+} // namespace corvex::cli

@@ -1,0 +1,285 @@
+// library-bench make DIR --flights N | long SOURCE OUT | list-window DIR | flight FILE [--frames N]
+//
+// The flight library's speed with many flights and with a long one, by hand
+// (scripts/bench); no test runs it.
+//   make         N synthetic flights (two minutes of fixes each, over ten years, eight
+//                gliders) written into the library at DIR and indexed, as an import
+//                would; prints how long that took.
+//   long         a real flight (SOURCE, an IGC file) filled in to a fix a second, as OUT.
+//   list-window  the library window on DIR: from the start of the program to the table
+//                filled and painted, and the peak resident memory.
+//   flight       the flight view of one IGC file: from the file to the window painted,
+//                then frames of the map (pan, zoom) and of the shared cursor moving
+//                along the barogram, median and 95th percentile; peak memory.
+#include "flights/IgcFlight.h"
+#include "library/FlightLibrary.h"
+#include "library/ui/BarogramView.h"
+#include "library/ui/FlightWindow.h"
+#include "library/ui/LibraryTableModel.h"
+#include "library/ui/LibraryWindow.h"
+#include "map/ui/MapView.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QTableView>
+
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+using namespace corvex;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+double millisecondsSince(Clock::time_point start)
+{
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+double peakMegabytes()
+{
+    rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_maxrss) / 1024.0;
+}
+
+double percentile(std::vector<double> values, double fraction)
+{
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    const auto rank = static_cast<std::size_t>(std::ceil(fraction * static_cast<double>(values.size())));
+    return values[std::clamp<std::size_t>(rank, 1, values.size()) - 1];
+}
+
+void report(const char* name, const std::vector<double>& frames)
+{
+    std::printf("%-8s frames %4zu  median %6.2f ms  p95 %6.2f ms  max %6.2f ms\n", name, frames.size(), percentile(frames, 0.5),
+        percentile(frames, 0.95), *std::max_element(frames.begin(), frames.end()));
+}
+
+// A flight of `fixes` seconds from a start time: a slow climbing circle, enough for
+// every figure to have a value.
+std::string syntheticIgc(std::int64_t start, int fixes, const std::string& glider, const std::string& pilot, int serial)
+{
+    std::string igc;
+    igc.reserve(static_cast<std::size_t>(fixes) * 37 + 400);
+    const std::time_t time = static_cast<std::time_t>(start);
+    std::tm parts {};
+    ::gmtime_r(&time, &parts);
+    char line[128];
+    std::snprintf(line, sizeof line, "AXBN%06d\r\nHFDTE%02d%02d%02d\r\n", serial, parts.tm_mday, parts.tm_mon + 1, parts.tm_year % 100);
+    igc += line;
+    igc += "HFPLTPILOTINCHARGE:" + pilot + "\r\nHFGTYGLIDERTYPE:" + glider + "\r\n";
+    for (int i = 0; i < fixes; ++i) {
+        const std::int64_t t = start + i;
+        const int secondOfDay = static_cast<int>(((t % 86400) + 86400) % 86400);
+        const double angle = i / 60.0;
+        const double latitude = 46.5 + 0.01 * std::sin(angle) + i * 2e-6;
+        const double longitude = 7.5 + 0.015 * std::cos(angle) + i * 3e-6;
+        const int latMinutes = static_cast<int>(std::lround(latitude * 60000));
+        const int lonMinutes = static_cast<int>(std::lround(longitude * 60000));
+        const int altitude = 1200 + static_cast<int>(800 * std::sin(i / 3000.0)) + (i % 600) / 3;
+        std::snprintf(line, sizeof line, "B%02d%02d%02d%02d%05dN%03d%05dEA%05d%05d\r\n", secondOfDay / 3600, secondOfDay / 60 % 60,
+            secondOfDay % 60, latMinutes / 60000, latMinutes % 60000, lonMinutes / 60000, lonMinutes % 60000, altitude, altitude + 30);
+        igc += line;
+    }
+    return igc;
+}
+
+// A real flight made denser: every second between two fixes filled in on the straight
+// line, so that a 10-hour flight logged every 4 s has the 36,000 fixes of one logged
+// every second, with the real flight's turns, thermals and extent.
+int longFlight(const std::string& source, const std::string& out)
+{
+    const auto flight = flights::readIgcFile(source);
+    if (!flight) {
+        std::fprintf(stderr, "%s\n", flight.error().c_str());
+        return 1;
+    }
+    std::string igc = "A" + flight->loggerId + "\r\n";
+    const auto date = flight->date();
+    char line[128];
+    if (date) {
+        std::snprintf(line, sizeof line, "HFDTE%02d%02d%02d\r\n", date->day, date->month, date->year % 100);
+        igc += line;
+    }
+    igc += "HFPLTPILOTINCHARGE:" + flight->pilot() + "\r\nHFGTYGLIDERTYPE:" + flight->glider() + "\r\n";
+    std::size_t fixes = 0;
+    const auto& all = flight->fixes;
+    for (std::size_t i = 0; i + 1 < all.size(); ++i) {
+        const auto& a = all[i];
+        const auto& b = all[i + 1];
+        const std::int64_t span = std::max<std::int64_t>(1, b.time - a.time);
+        for (std::int64_t t = 0; t < span; ++t, ++fixes) {
+            const double f = double(t) / double(span);
+            const auto mix = [f](double x, double y) { return x + (y - x) * f; };
+            const std::int64_t time = a.time + t;
+            const int secondOfDay = static_cast<int>(((time % 86400) + 86400) % 86400);
+            const double latitude = mix(a.latitude, b.latitude), longitude = mix(a.longitude, b.longitude);
+            const long latMilli = std::lround(std::abs(latitude) * 60000), lonMilli = std::lround(std::abs(longitude) * 60000);
+            std::snprintf(line, sizeof line, "B%02d%02d%02d%02ld%05ld%c%03ld%05ld%cA%05d%05d\r\n", secondOfDay / 3600,
+                secondOfDay / 60 % 60, secondOfDay % 60, latMilli / 60000, latMilli % 60000, latitude < 0 ? 'S' : 'N',
+                lonMilli / 60000, lonMilli % 60000, longitude < 0 ? 'W' : 'E',
+                static_cast<int>(std::lround(mix(a.pressureAltitude, b.pressureAltitude))),
+                static_cast<int>(std::lround(mix(a.gnssAltitude, b.gnssAltitude))));
+            igc += line;
+        }
+    }
+    std::ofstream(out, std::ios::binary) << igc;
+    std::printf("long: %zu fixes from %zu of %s\n", fixes, all.size(), source.c_str());
+    return 0;
+}
+
+int makeLibrary(const std::string& folder, int flights)
+{
+    const char* gliders[] = { "Alpha 6", "Bravo 3", "Cirrus", "Delta 4", "Echo RS", "Foxtrot", "Golf X", "Hotel 2" };
+    const char* pilots[] = { "Ann Example", "Bob Sample", "Cem Probe", "Dee Trial" };
+    const auto start = Clock::now();
+    std::vector<std::string> paths;
+    const std::string incoming = folder + ".incoming";
+    std::filesystem::create_directories(incoming);
+    for (int i = 0; i < flights; ++i) {
+        // Ten years, a flight every eight hours or so.
+        const std::int64_t takeoff = 1420070400 + static_cast<std::int64_t>(i) * 31557 + (i % 7) * 3600;
+        const std::string path = incoming + "/" + std::to_string(i) + ".igc";
+        std::ofstream(path, std::ios::binary) << syntheticIgc(takeoff, 120, gliders[i % 8], pilots[i % 4], i % 3);
+        paths.push_back(path);
+    }
+    auto library = library::FlightLibrary::open(folder);
+    if (!library) {
+        std::fprintf(stderr, "%s\n", library.error().c_str());
+        return 1;
+    }
+    const auto importStart = Clock::now();
+    library::ImportTally tally;
+    for (const auto& outcome : (*library)->importPaths({ incoming }))
+        tally.count(outcome);
+    std::filesystem::remove_all(incoming);
+    std::printf("make: %zu flights imported in %.0f ms (%.0f ms with writing the files), %zu refused\n", tally.imported,
+        millisecondsSince(importStart), millisecondsSince(start), tally.refused);
+    return tally.refused == 0 ? 0 : 1;
+}
+
+int listWindow(const std::chrono::steady_clock::time_point programStart, const std::string& folder, const QString& shot)
+{
+    auto library = library::FlightLibrary::open(folder);
+    if (!library) {
+        std::fprintf(stderr, "%s\n", library.error().c_str());
+        return 1;
+    }
+    library::LibraryWindow window(**library);
+    window.show();
+    QApplication::processEvents();
+    window.repaint();
+    std::printf("list-window: %d flights shown, %.0f ms from the program's start, peak %.1f MB\n",
+        window.model().rowCount(), millisecondsSince(programStart), peakMegabytes());
+    if (!shot.isEmpty())
+        window.grab().save(shot);
+    return 0;
+}
+
+int flightView(const std::string& file, int frames, const QString& shot)
+{
+    const std::string folder = QDir::tempPath().toStdString() + "/library-bench-" + std::to_string(::getpid());
+    auto library = library::FlightLibrary::open(folder);
+    if (!library) {
+        std::fprintf(stderr, "%s\n", library.error().c_str());
+        return 1;
+    }
+    const auto imported = (*library)->importFile(file);
+    if (!imported.flight) {
+        std::fprintf(stderr, "%s: %s\n", file.c_str(), imported.message.c_str());
+        return 1;
+    }
+    const auto opening = Clock::now();
+    library::FlightWindow window(**library, *imported.flight);
+    window.resize(1280, 900);
+    window.show();
+    QApplication::processEvents();
+    window.repaint();
+    std::printf("flight: %zu fixes, window painted %.1f ms after the file was opened\n", window.track().size(),
+        millisecondsSince(opening));
+
+    if (!shot.isEmpty()) {
+        window.showFix(window.track().size() * 2 / 5);
+        window.grab().save(shot);
+    }
+    MapView& map = window.map();
+    std::vector<double> pan, zoom, cursor;
+    const MapRect fitted = map.visibleMapRect();
+    for (int i = 0; i < frames; ++i) {
+        MapRect moved = fitted;
+        const double step = fitted.width * 0.02;
+        moved.x += step * ((i / 25) % 2 ? -1 : 1) * (i % 25);
+        moved.y += step * ((i / 50) % 2 ? -1 : 1) * (i % 25) * 0.5;
+        const auto start = Clock::now();
+        map.setVisibleMapRect(moved, false);
+        map.repaint();
+        pan.push_back(millisecondsSince(start));
+    }
+    for (int i = 0; i < frames; ++i) {
+        // Ten steps in, ten out, around the fitted view: where a pilot zooms.
+        const double factor = (i / 10) % 2 == 0 ? 1 / 1.1 : 1.1;
+        MapRect rect = map.visibleMapRect();
+        const double cx = rect.x + rect.width / 2, cy = rect.y + rect.height / 2;
+        rect = { cx - rect.width * factor / 2, cy - rect.height * factor / 2, rect.width * factor, rect.height * factor };
+        const auto start = Clock::now();
+        map.setVisibleMapRect(rect, false);
+        map.repaint();
+        zoom.push_back(millisecondsSince(start));
+    }
+    map.setVisibleMapRect(fitted, false);
+    const std::size_t fixes = window.track().size();
+    for (int i = 0; i < frames && fixes > 0; ++i) {
+        const auto start = Clock::now();
+        window.showFix(fixes * static_cast<std::size_t>(i) / static_cast<std::size_t>(frames));
+        map.repaint();
+        window.barogram().repaint();
+        cursor.push_back(millisecondsSince(start));
+    }
+    report("pan", pan);
+    report("zoom", zoom);
+    report("cursor", cursor);
+    std::printf("flight: peak %.1f MB\n", peakMegabytes());
+    std::filesystem::remove_all(folder);
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const auto programStart = Clock::now();
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication application(argc, argv);
+    const QStringList arguments = QApplication::arguments();
+    if (arguments.size() >= 3 && arguments[1] == "make") {
+        int flights = 10000;
+        if (arguments.size() >= 5 && arguments[3] == "--flights")
+            flights = arguments[4].toInt();
+        return makeLibrary(arguments[2].toStdString(), flights);
+    }
+    if (arguments.size() >= 4 && arguments[1] == "long")
+        return longFlight(arguments[2].toStdString(), arguments[3].toStdString());
+    // --shot PNG, anywhere after the mode: a picture of the window as it opened.
+    const qsizetype shotAt = arguments.indexOf("--shot");
+    const QString shot = shotAt > 0 && shotAt + 1 < arguments.size() ? arguments[shotAt + 1] : QString();
+    if (arguments.size() >= 3 && arguments[1] == "list-window")
+        return listWindow(programStart, arguments[2].toStdString(), shot);
+    if (arguments.size() >= 3 && arguments[1] == "flight") {
+        const int frames = arguments.size() >= 5 && arguments[3] == "--frames" ? arguments[4].toInt() : 100;
+        return flightView(arguments[2].toStdString(), std::max(10, frames), shot);
+    }
+    std::fprintf(stderr, "usage: library-bench make DIR [--flights N] | long SOURCE OUT | list-window DIR [--shot PNG] | flight FILE [--frames N] [--shot PNG]\n");
+    return 2;
+}
