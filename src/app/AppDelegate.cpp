@@ -67,7 +67,8 @@ AppDelegate::AppDelegate(MainWindow& window, Environment environment, QObject* p
     m_fileDialogPanels = std::make_unique<FileDialogPanelPresenter>(&m_window);
     m_filePanels = m_fileDialogPanels.get();
     if (m_environment.preferences && m_environment.log && m_environment.alerts)
-        m_libraryController = std::make_unique<LibraryController>(*m_environment.preferences, *m_environment.log, *m_environment.alerts);
+        m_libraryController = std::make_unique<LibraryController>(
+            *m_environment.preferences, *m_environment.log, *m_environment.alerts, m_environment.mapTiles);
     connectWindowActions();
 }
 

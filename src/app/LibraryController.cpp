@@ -5,9 +5,12 @@
 #include "library/FlightSync.h"
 #include "library/LibraryFolder.h"
 #include "library/ui/LibraryWindow.h"
+#include "map/qt/MapBaseLayer.h"
 #include "platform/AlertPresenter.h"
 #include "platform/LogSink.h"
 #include "platform/qt/PreferencesStore.h"
+
+#include <QCoreApplication>
 
 namespace corvex {
 
@@ -40,11 +43,13 @@ QString syncSummary(const library::SyncOutcome& outcome)
     return text;
 }
 
-LibraryController::LibraryController(PreferencesStore& preferences, LogSink& log, AlertPresenter& alerts, QObject* parent)
+LibraryController::LibraryController(
+    PreferencesStore& preferences, LogSink& log, AlertPresenter& alerts, HttpClient* mapTiles, QObject* parent)
     : QObject(parent)
     , m_preferences(preferences)
     , m_log(log)
     , m_alerts(alerts)
+    , m_mapTiles(mapTiles)
 {
     connect(&m_preferences, &PreferencesStore::changed, this, &LibraryController::preferencesChanged);
 }
@@ -94,8 +99,18 @@ void LibraryController::showWindow()
     auto* flights = library();
     if (!flights)
         return;
-    if (!m_window)
+    if (!m_window) {
         m_window = new library::LibraryWindow(*flights);
+        if (m_mapTiles)
+            m_window->mapBaseLayer = [this] {
+                if (!m_mapBaseLayer) {
+                    MapBaseLayer::Options tiles;
+                    tiles.userAgent = MapBaseLayer::userAgentFor(QCoreApplication::applicationVersion());
+                    m_mapBaseLayer = std::make_shared<MapBaseLayer>(*m_mapTiles, m_preferences, tiles);
+                }
+                return m_mapBaseLayer;
+            };
+    }
     m_window->show();
     m_window->raise();
     m_window->activateWindow();

@@ -14,7 +14,9 @@
 namespace corvex {
 
 class AlertPresenter;
+class HttpClient;
 class LogSink;
+class MapBaseLayer;
 class PreferencesStore;
 
 namespace library {
@@ -28,7 +30,10 @@ struct SyncOutcome;
 class LibraryController final : public QObject {
     Q_OBJECT
 public:
-    LibraryController(PreferencesStore& preferences, LogSink& log, AlertPresenter& alerts, QObject* parent = nullptr);
+    // mapTiles fetches the tiles under the flights' maps; without it they show the
+    // offline geography.
+    LibraryController(PreferencesStore& preferences, LogSink& log, AlertPresenter& alerts, HttpClient* mapTiles = nullptr,
+        QObject* parent = nullptr);
     ~LibraryController() override;
 
     // Opened on first use; nothing (after an alert) when the folder cannot be used.
@@ -50,6 +55,8 @@ private:
     std::unique_ptr<library::FlightLibrary> m_library;
     std::string m_openFolder;
     QPointer<library::LibraryWindow> m_window;
+    HttpClient* m_mapTiles { nullptr };
+    std::shared_ptr<MapBaseLayer> m_mapBaseLayer; // one tile cache for every flight window
 };
 
 // "2 new flights saved into the library" and its kin, for the status line.

@@ -5,6 +5,8 @@
 #include "library/FlightLibrary.h"
 #include "library/ui/FlightWindow.h"
 #include "library/ui/LibraryTableModel.h"
+#include "map/qt/MapBaseLayer.h"
+#include "map/ui/MapView.h"
 
 #include <QComboBox>
 #include <QCoreApplication>
@@ -273,6 +275,8 @@ std::optional<LibraryFlight> LibraryWindow::selectedFlight() const
 FlightWindow* LibraryWindow::openFlight(const LibraryFlight& flight)
 {
     auto* window = new FlightWindow(m_library, flight);
+    if (mapBaseLayer)
+        window->map().setBaseLayer(mapBaseLayer());
     window->setAttribute(Qt::WA_DeleteOnClose);
     window->show();
     window->raise();

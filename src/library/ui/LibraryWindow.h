@@ -5,6 +5,7 @@
 #include <QWidget>
 
 #include <functional>
+#include <memory>
 #include <optional>
 
 class QComboBox;
@@ -13,6 +14,10 @@ class QLineEdit;
 class QPushButton;
 class QTableView;
 class QTreeWidget;
+
+namespace corvex {
+class MapBaseLayer;
+}
 
 namespace corvex::library {
 
@@ -38,6 +43,8 @@ public:
     // Which file to write, asked of the user; a test answers without a dialog.
     std::function<QString(const QString& title, const QString& suggestedName, const QString& filter)> chooseSaveFile;
     std::function<QStringList()> chooseImportFiles;
+    // The tiles under the flights' maps; the offline geography alone when it gives none.
+    std::function<std::shared_ptr<MapBaseLayer>()> mapBaseLayer;
 
     LibraryTableModel& model() { return *m_model; }
     LibraryFilterModel& filterModel() { return *m_filter; }
