@@ -84,17 +84,31 @@ bool writeTextFile(const std::string& path, std::string_view text, FileWriteMode
         return ::close(fd) == 0 && written;
     }
 
-    std::string temporary = path + ".XXXXXX";
-    const int fd = ::mkstemp(temporary.data());
-    if (fd < 0)
+    const auto temporary = writeTemporaryFile(path + ".XXXXXX", ascii);
+    if (!temporary)
         return false;
-    bool written = writeAll(fd, ascii) && ::fchmod(fd, newFileMode()) == 0 && ::fsync(fd) == 0;
-    written = ::close(fd) == 0 && written;
-    if (!written || std::rename(temporary.c_str(), path.c_str()) != 0) {
-        ::unlink(temporary.c_str());
+    if (std::rename(temporary->c_str(), path.c_str()) != 0) {
+        ::unlink(temporary->c_str());
         return false;
     }
     return true;
+}
+
+std::optional<std::string> writeTemporaryFile(const std::string& pattern, std::string_view bytes)
+{
+    std::string temporary = pattern;
+    const int fd = ::mkstemp(temporary.data());
+    if (fd < 0)
+        return std::nullopt;
+    bool written = writeAll(fd, bytes) && ::fchmod(fd, newFileMode()) == 0 && ::fsync(fd) == 0;
+    const int writeError = errno;
+    written = ::close(fd) == 0 && written;
+    if (!written) {
+        ::unlink(temporary.c_str());
+        errno = writeError ? writeError : EIO;
+        return std::nullopt;
+    }
+    return temporary;
 }
 
 } // namespace corvex

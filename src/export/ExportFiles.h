@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <set>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -36,6 +37,12 @@ enum class FileWriteMode {
     // Straight into the target, without following a symbolic link there.
     InPlace,
 };
+
+// The bytes as they are, whole and synced to the disk, in a new file of the user's usual
+// mode next to `pathBeside` ("PATH.XXXXXX" made unique, or `pattern` in the same folder
+// when given, ending in XXXXXX). Its name, or nothing (errno set) when it could not be
+// written; nothing is left behind then. The caller moves it into place.
+std::optional<std::string> writeTemporaryFile(const std::string& pattern, std::string_view bytes);
 
 // Writes the text as ASCII. False when the file could not be written; the windows do
 // not report that, the command line does.

@@ -3,6 +3,7 @@
 #include "base/FileNames.h"
 #include "base/Format.h"
 #include "base/Sha256.h"
+#include "export/ExportFiles.h"
 #include "flights/IgcFlight.h"
 #include "platform/LogSink.h"
 
@@ -65,20 +66,6 @@ std::optional<std::string> readWholeFile(const std::string& path, std::string* e
         return std::nullopt;
     }
     return bytes;
-}
-
-bool writeAll(int fd, std::string_view bytes)
-{
-    while (!bytes.empty()) {
-        const ssize_t written = ::write(fd, bytes.data(), bytes.size());
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(written));
-    }
-    return true;
 }
 
 void syncFolder(const std::string& folder)
@@ -410,22 +397,14 @@ std::optional<std::string> FlightLibrary::placeFile(
         *error = code.message();
         return std::nullopt;
     }
-    std::string temporary = (folder / ("." + baseName + ".igc.XXXXXX")).string();
-    const int fd = ::mkstemp(temporary.data());
-    if (fd < 0) {
+    // Hidden while it is written, so that neither a reconcile nor a user takes it for
+    // a flight.
+    const auto written = writeTemporaryFile((folder / ("." + baseName + ".igc.XXXXXX")).string(), text);
+    if (!written) {
         *error = std::strerror(errno);
         return std::nullopt;
     }
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    bool written = writeAll(fd, text) && ::fchmod(fd, static_cast<mode_t>(0666 & ~mask)) == 0 && ::fsync(fd) == 0;
-    const int writeErrno = errno;
-    written = ::close(fd) == 0 && written;
-    if (!written) {
-        ::unlink(temporary.c_str());
-        *error = std::strerror(writeErrno ? writeErrno : EIO);
-        return std::nullopt;
-    }
+    const std::string& temporary = *written;
     // Into place without ever replacing a file: two flights of one minute get _2, _3.
     for (int copy = 1; copy < 1000; ++copy) {
         const std::string name = baseName + (copy == 1 ? std::string {} : "_" + std::to_string(copy)) + ".igc";
