@@ -322,6 +322,20 @@ TEST(Cli, AirspaceCheckExitCodesAndJson)
     EXPECT_LT(crossing["entry"].toString(), crossing["exit"].toString());
     EXPECT_TRUE(crossing["deepest"].toObject().contains("inside_edge_m"));
 
+    // The same flight by its number in the library; a number the library lacks is
+    // a flight that cannot be read.
+    const QString library = scratch.path() + "/Flights";
+    ASSERT_EQ(runCli({ "library", "import", alps, "--library", library }).exitCode, 0);
+    const QJsonArray listed = QJsonDocument::fromJson(runCli({ "library", "list", "--json", "--library", library }).out.toUtf8()).array();
+    ASSERT_EQ(listed.size(), 1);
+    const QString id = QString::number(listed.first()["id"].toInt());
+    const CliRun byId = runCli({ "airspace-check", id, "--airspaces", around, "--json", "--library", library });
+    EXPECT_EQ(byId.exitCode, 10) << byId.err.toStdString();
+    EXPECT_EQ(byId.out, inside.out);
+    const CliRun unknownId = runCli({ "airspace-check", "999", "--airspaces", around, "--library", library });
+    EXPECT_EQ(unknownId.exitCode, 4);
+    EXPECT_TRUE(unknownId.err.startsWith("corvex: the library has no flight 999")) << unknownId.err.toStdString();
+
     const QString france = CORVEX_TESTDATA_DIR "/openair/france-07_04_2011.txt";
     const CliRun australia = runCli({ "airspace-check", CORVEX_TESTDATA_DIR "/igc/0asljd01.igc", "--airspaces", france });
     EXPECT_EQ(australia.exitCode, 0) << australia.err.toStdString();
