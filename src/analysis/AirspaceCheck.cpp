@@ -131,6 +131,8 @@ bool insideOutline(const std::vector<openair::GeoPoint>& outline, double latitud
 {
     bool inside = false;
     const std::size_t count = outline.size();
+    if (count < 3)
+        return false;
     for (std::size_t i = 0, j = count - 1; i < count; j = i++) {
         const auto& a = outline[i];
         const auto& b = outline[j];
@@ -148,6 +150,8 @@ double distanceToOutlineEdge(const std::vector<openair::GeoPoint>& outline, doub
     const LocalProjection projection(latitude, longitude);
     double nearest = std::numeric_limits<double>::infinity();
     const std::size_t count = outline.size();
+    if (count == 0)
+        return nearest;
     for (std::size_t i = 0, j = count - 1; i < count; j = i++) {
         const double ax = projection.x(outline[j].longitude), ay = projection.y(outline[j].latitude);
         const double bx = projection.x(outline[i].longitude), by = projection.y(outline[i].latitude);
@@ -276,11 +280,16 @@ AirspaceCheck checkAirspaces(const flights::IgcFlight& flight, const AirspaceInd
         const Airspace& space = airspaces[airspace];
         std::string reason;
         if (!stay.crossing.certain) {
-            // Which limit left it open: the first that is neither a number above the
-            // sea nor a flight level.
-            const bool floorOpen = space.floor.reference == Reference::Unspecified
-                || (space.floor.reference == Reference::Ground && space.floor.feet > 0);
-            reason = floorOpen ? limitReason("floor", space.floor) : limitReason("ceiling", space.ceiling);
+            // The limits that left it open: neither a number above the sea nor a
+            // flight level.
+            const auto open = [](const Altitude& limit, bool isFloor) {
+                return limit.reference == Reference::Unspecified
+                    || (limit.reference == Reference::Ground && (!isFloor || limit.feet > 0));
+            };
+            if (open(space.floor, true))
+                reason = limitReason("floor", space.floor);
+            if (open(space.ceiling, false))
+                reason += (reason.empty() ? "" : "; ") + limitReason("ceiling", space.ceiling);
         }
         const std::string note = altitudeNote(space, sensors);
         if (!note.empty())

@@ -71,10 +71,11 @@ private:
 AirspaceCheck checkAirspaces(const flights::IgcFlight& flight, const AirspaceIndex& index);
 AirspaceCheck checkAirspaces(const flights::IgcFlight& flight, const std::vector<openair::Airspace>& airspaces);
 
-// Whether a point lies inside a closed ring (even-odd rule, degrees).
+// Whether a point lies inside a closed ring (even-odd rule, degrees); never inside an
+// open line of fewer than three points.
 bool insideOutline(const std::vector<openair::GeoPoint>& outline, double latitude, double longitude);
 // The distance in metres from a point to the nearest edge of a ring (local flat-earth
-// projection, good to well under a percent across an airspace).
+// projection, good to well under a percent across an airspace); infinite for no points.
 double distanceToOutlineEdge(const std::vector<openair::GeoPoint>& outline, double latitude, double longitude);
 
 } // namespace corvex::analysis

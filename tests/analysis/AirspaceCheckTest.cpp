@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <utility>
 
 using namespace corvex;
 using analysis::checkAirspaces;
@@ -116,6 +117,24 @@ TEST(AirspaceCheck, SyntheticFlightsThroughKnownAirspaces)
         EXPECT_GE(crossing.deepestHorizontalIndex, c.entry);
         EXPECT_LE(crossing.deepestHorizontalIndex, c.exit);
     }
+
+    // A U open to the north: the track crosses its two arms, out of it in between.
+    const auto u = openair::parse("AC D\nAN U\nAL SFC\nAH 3000ft AMSL\nDP 45:00:00 N 005:00:18 E\nDP 45:03:36 N 005:00:18 E\n"
+                                  "DP 45:03:36 N 005:02:06 E\nDP 45:01:12 N 005:02:06 E\nDP 45:01:12 N 005:04:30 E\n"
+                                  "DP 45:03:36 N 005:04:30 E\nDP 45:03:36 N 005:06:18 E\nDP 45:00:00 N 005:06:18 E\n");
+    const auto across = flights::parseIgc(eastboundFlight(45.05, { 600, 600 }));
+    ASSERT_TRUE(across);
+    const auto arms = checkAirspaces(*across, u.airspaces).crossings;
+    ASSERT_EQ(arms.size(), 2u);
+    EXPECT_EQ(std::make_pair(arms[0].entryIndex, arms[0].exitIndex), std::make_pair(std::size_t { 11 }, std::size_t { 13 }));
+    EXPECT_EQ(std::make_pair(arms[1].entryIndex, arms[1].exitIndex), std::make_pair(std::size_t { 18 }, std::size_t { 20 }));
+
+    // Two limits left open: both are named.
+    const auto both = checkAirspaces(*across, openair::parse(square("1000ft AGL", "NOTAM")).airspaces).crossings;
+    ASSERT_EQ(both.size(), 1u);
+    EXPECT_FALSE(both[0].certain);
+    EXPECT_NE(both[0].reason.find("floor \"1000ft AGL\" is above ground"), std::string::npos) << both[0].reason;
+    EXPECT_NE(both[0].reason.find("ceiling \"NOTAM\" is not a height"), std::string::npos) << both[0].reason;
 }
 
 // Where a crossing is deepest: the circle's centre horizontally, and the fix with the
