@@ -98,8 +98,12 @@ std::string altitudeNote(const Airspace& airspace, const Altitudes& used)
     const auto uses = [&](Reference reference) {
         return airspace.floor.reference == reference || airspace.ceiling.reference == reference;
     };
+    // A ground floor compares nothing; a height above ground is bounded by the height
+    // above the sea.
+    const bool aboveGround = (airspace.floor.reference == Reference::Ground && airspace.floor.feet > 0)
+        || airspace.ceiling.reference == Reference::Ground;
     std::string note;
-    if (uses(Reference::MeanSeaLevel) || uses(Reference::Ground))
+    if (uses(Reference::MeanSeaLevel) || aboveGround)
         note = used.haveGnss || !used.havePressure ? "GNSS altitude against heights above sea level"
                                                     : "pressure altitude against heights above sea level (no GNSS altitude)";
     if (uses(Reference::StandardPressure)) {

@@ -46,6 +46,8 @@ struct AirspaceCheck {
 
 // The airspaces' outline boxes in a grid, so that a fix is tested only against the
 // outlines whose box holds it. Open lines (fewer than three points) are left out.
+// Longitudes are taken as they are: an outline across the 180th meridian is not
+// handled.
 class AirspaceIndex {
 public:
     explicit AirspaceIndex(const std::vector<openair::Airspace>& airspaces);

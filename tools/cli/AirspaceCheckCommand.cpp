@@ -121,6 +121,12 @@ int runAirspaceCheck(CliContext& context)
         printError(context.err, openAirPath + " holds no airspace that reads as OpenAir");
         return FileError;
     }
+    // The check goes on with what reads: a line of the file not understood is named,
+    // since its airspace may be missing from the answer.
+    for (const auto& problem : parsed.errors)
+        context.err << "corvex: " << openAirPath << ": line " << problem.line << ": " << problem.message << " (skipped)\n";
+    for (const auto& problem : flight->problems)
+        context.err << "corvex: " << *path << ": line " << problem.line << ": " << problem.message << " (skipped)\n";
     const auto check = analysis::checkAirspaces(*flight, parsed.airspaces);
 
     if (context.option("json")) {
