@@ -307,11 +307,15 @@ TEST(Cli, AirspaceCheckExitCodesAndJson)
     const QString around = scratch.path() + "/around.txt";
     QFile file(around);
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write("AC D\nAN AROUND THE ALPS\nAL SFC\nAH UNL\nV X=44:58:00 N 005:50:00 E\nDC 60\n");
+    // A second airspace with a floor that does not read: named, skipped, the rest checked.
+    file.write("AC D\nAN AROUND THE ALPS\nAL SFC\nAH UNL\nV X=44:58:00 N 005:50:00 E\nDC 60\n"
+               "AC C\nAN BROKEN\nAL 1000 fx\nAH FL100\nV X=43:00:00 N 001:00:00 E\nDC 5\n");
     file.close();
     const QString alps = CORVEX_TESTDATA_DIR "/igc/lad_lod_extensions.igc";
     const CliRun inside = runCli({ "airspace-check", alps, "--airspaces", around, "--json" });
     ASSERT_EQ(inside.exitCode, 10) << inside.err.toStdString();
+    EXPECT_TRUE(inside.err.contains(around + ": line 9: AL altitude '1000 fx' is not understood (skipped)"))
+        << inside.err.toStdString();
     const QJsonArray crossings = QJsonDocument::fromJson(inside.out.toUtf8()).object()["crossings"].toArray();
     ASSERT_EQ(crossings.size(), 1) << inside.out.toStdString();
     const QJsonObject crossing = crossings[0].toObject();
