@@ -197,6 +197,23 @@ AirspaceIndex::AirspaceIndex(const std::vector<openair::Airspace>& airspaces)
     }
 }
 
+AirspaceIndex::AirspaceIndex(const openair::ParseResult& parsed)
+    : AirspaceIndex(parsed.airspaces)
+{
+    const auto& airspaces = parsed.airspaces;
+    m_unreadLines.assign(airspaces.size(), 0);
+    for (const auto& error : parsed.errors) {
+        // The airspace whose block holds the line: the last one starting at or before it.
+        const auto after = std::upper_bound(airspaces.begin(), airspaces.end(), error.line,
+            [](std::size_t line, const openair::Airspace& airspace) { return line < airspace.line; });
+        if (after == airspaces.begin())
+            continue;
+        std::size_t& unread = m_unreadLines[static_cast<std::size_t>(after - airspaces.begin()) - 1];
+        if (unread == 0)
+            unread = error.line;
+    }
+}
+
 std::vector<std::size_t> AirspaceIndex::overlapping(double south, double west, double north, double east) const
 {
     std::vector<std::size_t> found;
@@ -219,6 +236,11 @@ std::vector<std::size_t> AirspaceIndex::overlapping(double south, double west, d
 AirspaceCheck checkAirspaces(const flights::IgcFlight& flight, const std::vector<openair::Airspace>& airspaces)
 {
     return checkAirspaces(flight, AirspaceIndex(airspaces));
+}
+
+AirspaceCheck checkAirspaces(const flights::IgcFlight& flight, const openair::ParseResult& parsed)
+{
+    return checkAirspaces(flight, AirspaceIndex(parsed));
 }
 
 AirspaceCheck checkAirspaces(const flights::IgcFlight& flight, const AirspaceIndex& index)
@@ -294,6 +316,9 @@ AirspaceCheck checkAirspaces(const flights::IgcFlight& flight, const AirspaceInd
                 reason = limitReason("floor", space.floor);
             if (open(space.ceiling, false))
                 reason += (reason.empty() ? "" : "; ") + limitReason("ceiling", space.ceiling);
+            if (const std::size_t unread = index.unreadLine(airspace))
+                reason += (reason.empty() ? "line " : "; line ") + std::to_string(unread)
+                    + " of its block did not read, so a limit may be missing";
         }
         const std::string note = altitudeNote(space, sensors);
         if (!note.empty())
@@ -324,7 +349,7 @@ AirspaceCheck checkAirspaces(const flights::IgcFlight& flight, const AirspaceInd
                 continue;
             if (!insideOutline(space.outline, fix.latitude, fix.longitude))
                 continue;
-            const bool certain = floor.within == Within::Yes && ceiling.within == Within::Yes;
+            const bool certain = floor.within == Within::Yes && ceiling.within == Within::Yes && index.unreadLine(i) == 0;
             std::optional<double> margin;
             if (floor.margin && ceiling.margin)
                 margin = std::min(*floor.margin, *ceiling.margin);

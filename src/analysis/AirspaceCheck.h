@@ -51,6 +51,13 @@ struct AirspaceCheck {
 class AirspaceIndex {
 public:
     explicit AirspaceIndex(const std::vector<openair::Airspace>& airspaces);
+    // The same, knowing which lines of the file did not read: an airspace with such a
+    // line between its AC line and the next one may have lost a limit, so its crossings
+    // are possible only.
+    explicit AirspaceIndex(const openair::ParseResult& parsed);
+
+    // The first line of the airspace's block that did not read; 0 when none.
+    std::size_t unreadLine(std::size_t airspace) const { return m_unreadLines.empty() ? 0 : m_unreadLines[airspace]; }
 
     const std::vector<openair::Airspace>& airspaces() const { return *m_airspaces; }
     // The airspaces whose outline box overlaps the box given, by index.
@@ -65,6 +72,7 @@ private:
     const std::vector<openair::Airspace>* m_airspaces;
     std::vector<Box> m_boxes; // one per airspace; empty box for open lines
     std::vector<bool> m_usable;
+    std::vector<std::size_t> m_unreadLines;
     // A coarse grid of one-degree cells: the airspaces whose box touches each cell.
     std::vector<std::vector<std::size_t>> m_cells;
     static constexpr int cellColumns = 360, cellRows = 180;
@@ -72,6 +80,7 @@ private:
 
 AirspaceCheck checkAirspaces(const flights::IgcFlight& flight, const AirspaceIndex& index);
 AirspaceCheck checkAirspaces(const flights::IgcFlight& flight, const std::vector<openair::Airspace>& airspaces);
+AirspaceCheck checkAirspaces(const flights::IgcFlight& flight, const openair::ParseResult& parsed);
 
 // Whether a point lies inside a closed ring (even-odd rule, degrees); never inside an
 // open line of fewer than three points.

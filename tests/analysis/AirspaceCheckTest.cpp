@@ -135,6 +135,15 @@ TEST(AirspaceCheck, SyntheticFlightsThroughKnownAirspaces)
     EXPECT_FALSE(both[0].certain);
     EXPECT_NE(both[0].reason.find("floor \"1000ft AGL\" is above ground"), std::string::npos) << both[0].reason;
     EXPECT_NE(both[0].reason.find("ceiling \"NOTAM\" is not a height"), std::string::npos) << both[0].reason;
+
+    // A limit line that does not read leaves the reader's default in its place: the
+    // crossing is possible only, and the line is named.
+    const auto unread = openair::parse(square("1000ft AMSL", "3000 fx"));
+    ASSERT_EQ(unread.errors.size(), 1u);
+    const auto doubtful = checkAirspaces(*across, unread).crossings;
+    ASSERT_EQ(doubtful.size(), 1u);
+    EXPECT_FALSE(doubtful[0].certain);
+    EXPECT_NE(doubtful[0].reason.find("line 4 of its block did not read"), std::string::npos) << doubtful[0].reason;
 }
 
 // Where a crossing is deepest: the circle's centre horizontally, and the fix with the

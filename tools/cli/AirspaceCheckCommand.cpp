@@ -127,7 +127,7 @@ int runAirspaceCheck(CliContext& context)
         context.err << "corvex: " << openAirPath << ": line " << problem.line << ": " << problem.message << " (skipped)\n";
     for (const auto& problem : flight->problems)
         context.err << "corvex: " << *path << ": line " << problem.line << ": " << problem.message << " (skipped)\n";
-    const auto check = analysis::checkAirspaces(*flight, parsed.airspaces);
+    const auto check = analysis::checkAirspaces(*flight, parsed);
 
     if (context.option("json")) {
         std::string text = "{\"crossings\": [";
