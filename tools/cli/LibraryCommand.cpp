@@ -1,4 +1,5 @@
 #include "Commands.h"
+#include "LibraryAccess.h"
 #include "TerminalProgress.h"
 
 #include "device/InstrumentSession.h"
@@ -23,16 +24,12 @@
 
 namespace corvex::cli {
 
-namespace {
-
 using library::FlightLibrary;
-using library::ImportOutcome;
-using library::LibraryFlight;
 
-const CliOption libraryOption { "library", "DIR",
+extern const CliOption libraryOption { "library", "DIR",
     "the flight library's folder (default: $CORVEX_LIBRARY, the preferences, or ~/.local/share/Corvex/Flights)" };
 
-std::unique_ptr<FlightLibrary> openLibrary(CliContext& context, LogSink* log = nullptr)
+std::unique_ptr<FlightLibrary> openLibrary(CliContext& context, LogSink* log)
 {
     // A damaged index is set aside and rebuilt; that goes into the system log.
     static SystemLogSink systemLog;
@@ -52,6 +49,11 @@ std::unique_ptr<FlightLibrary> openLibrary(CliContext& context, LogSink* log = n
     }
     return std::move(*opened);
 }
+
+namespace {
+
+using library::ImportOutcome;
+using library::LibraryFlight;
 
 std::string isoTime(std::int64_t utc)
 {

@@ -1,6 +1,7 @@
 // core-bench export FLIGHT.igc --out DIR [--seconds S] [--gpsbabel PROGRAM] [--gpsbabel-runs N]
 // core-bench openair FILE [--seconds S]
 // core-bench flights FOLDER [--seconds S]
+// core-bench airspace-check OPENAIR --flight FLIGHT.igc [--seconds S]
 //
 // The program's file work without a window or an instrument, for scripts/bench:
 //   export   the flight as the instrument's track-log sectors (the first format, as a
@@ -13,12 +14,18 @@
 //   flights  every IGC file under the folder read from disk, parsed and its figures
 //            computed, as the flight library imports; time per pass, per fix, and
 //            projected to the 640,890 fixes of the library's largest import.
+//   airspace-check  a flight checked against every airspace of an OpenAir file (read
+//            once, before timing): the flight resampled to 36,000 fixes (ten hours at
+//            a fix a second) along its own track, and a made 36,000-fix zig-zag over
+//            the whole file's box, the worst case for the track's own box.
 // Each case repeats until it has taken S seconds of CPU (2 by default, at least 5
 // times) and prints medians; the encoding of the sectors is done once, before timing.
 // Every case ends with the process's peak resident memory.
 #include "FlightLibrary.h"
 #include "TrackLogFrames.h"
 #include "airspaces/OpenAirConverter.h"
+#include "airspaces/OpenAirParser.h"
+#include "analysis/AirspaceCheck.h"
 #include "device/TrackLogCodec.h"
 #include "export/ExportFiles.h"
 #include "export/IgcWriter.h"
@@ -33,6 +40,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -264,12 +272,79 @@ int benchFlights(const std::string& folder, double seconds)
     return fixes > 0 ? 0 : 1;
 }
 
+// The flight's fixes interpolated to `count` fixes a second apart.
+flights::IgcFlight resampled(const flights::IgcFlight& flight, std::size_t count)
+{
+    flights::IgcFlight result;
+    const auto& fixes = flight.fixes;
+    for (std::size_t i = 0; i < count; ++i) {
+        const double at = static_cast<double>(i) * static_cast<double>(fixes.size() - 1) / static_cast<double>(count - 1);
+        const std::size_t k = std::min(static_cast<std::size_t>(at), fixes.size() - 2);
+        const double t = at - static_cast<double>(k);
+        flights::IgcFix fix = fixes[k];
+        fix.time = fixes.front().time + static_cast<std::int64_t>(i);
+        fix.latitude += t * (fixes[k + 1].latitude - fix.latitude);
+        fix.longitude += t * (fixes[k + 1].longitude - fix.longitude);
+        fix.pressureAltitude += static_cast<int>(t * (fixes[k + 1].pressureAltitude - fix.pressureAltitude));
+        fix.gnssAltitude += static_cast<int>(t * (fixes[k + 1].gnssAltitude - fix.gnssAltitude));
+        result.fixes.push_back(fix);
+    }
+    return result;
+}
+
+int benchAirspaceCheck(const std::string& openAirPath, const std::string& flightPath, double seconds)
+{
+    std::ifstream file(openAirPath, std::ios::binary);
+    const std::string bytes { std::istreambuf_iterator<char>(file), {} };
+    const auto flight = flights::readIgcFile(flightPath);
+    if (bytes.empty() || !flight || flight->fixes.size() < 2) {
+        std::fprintf(stderr, "cannot read %s or %s\n", openAirPath.c_str(), flightPath.c_str());
+        return 1;
+    }
+    const auto parsed = openair::parse(openair::decodeFileText(bytes));
+    constexpr std::size_t fixCount = 36000;
+    const flights::IgcFlight alongTrack = resampled(*flight, fixCount);
+    // Forty legs north and south across the file's box, from 500 m to 4,000 m and back.
+    double south = 90, north = -90, west = 180, east = -180;
+    for (const auto& airspace : parsed.airspaces)
+        for (const auto& point : airspace.outline) {
+            south = std::min(south, point.latitude);
+            north = std::max(north, point.latitude);
+            west = std::min(west, point.longitude);
+            east = std::max(east, point.longitude);
+        }
+    flights::IgcFlight zigzag;
+    for (std::size_t i = 0; i < fixCount; ++i) {
+        const double along = static_cast<double>(i) / static_cast<double>(fixCount - 1);
+        const double leg = along * 40;
+        const double up = std::fmod(leg, 2.0) < 1 ? std::fmod(leg, 1.0) : 1 - std::fmod(leg, 1.0);
+        flights::IgcFix fix;
+        fix.time = static_cast<std::int64_t>(i);
+        fix.latitude = south + up * (north - south);
+        fix.longitude = west + along * (east - west);
+        fix.gnssAltitude = fix.pressureAltitude = 500 + static_cast<int>(3500 * (0.5 - 0.5 * std::cos(along * 12 * 3.14159265)));
+        zigzag.fixes.push_back(fix);
+    }
+    for (const flights::IgcFlight* run : std::initializer_list<const flights::IgcFlight*> { &alongTrack, &zigzag }) {
+        std::size_t crossings = 0;
+        const Timings timings = repeat(seconds, [&] {
+            const analysis::AirspaceIndex index(parsed.airspaces);
+            crossings = analysis::checkAirspaces(*run, index).crossings.size();
+        });
+        std::printf("airspace-check %s: %zu airspaces, %zu fixes, %zu crossings, %zu runs; %.1f ms CPU, %.1f ms elapsed "
+                    "(index included); peak RSS %.1f MB\n",
+            run == &alongTrack ? "along the flight" : "zig-zag over the file", parsed.airspaces.size(), run->fixes.size(),
+            crossings, timings.cpu.size(), median(timings.cpu) * 1e3, median(timings.elapsed) * 1e3, peakMegabytes());
+    }
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     const std::vector<std::string> arguments(argv + 1, argv + argc);
-    std::string outDir, gpsbabel;
+    std::string outDir, gpsbabel, flightPath;
     double seconds = 2;
     int gpsbabelRuns = 5;
     bool ok = arguments.size() >= 2;
@@ -282,6 +357,8 @@ int main(int argc, char** argv)
             outDir = value;
         else if (arguments[i] == "--seconds")
             seconds = std::atof(value.c_str());
+        else if (arguments[i] == "--flight")
+            flightPath = value;
         else if (arguments[i] == "--gpsbabel")
             gpsbabel = value;
         else if (arguments[i] == "--gpsbabel-runs")
@@ -295,9 +372,12 @@ int main(int argc, char** argv)
         return benchOpenAir(arguments[1], seconds);
     if (ok && arguments[0] == "flights")
         return benchFlights(arguments[1], seconds);
+    if (ok && arguments[0] == "airspace-check" && !flightPath.empty())
+        return benchAirspaceCheck(arguments[1], flightPath, seconds);
     std::fprintf(stderr,
         "usage: core-bench export FLIGHT.igc --out DIR [--seconds S] [--gpsbabel PROGRAM] [--gpsbabel-runs N]\n"
         "       core-bench openair FILE [--seconds S]\n"
-        "       core-bench flights FOLDER [--seconds S]\n");
+        "       core-bench flights FOLDER [--seconds S]\n"
+        "       core-bench airspace-check OPENAIR --flight FLIGHT.igc [--seconds S]\n");
     return 2;
 }

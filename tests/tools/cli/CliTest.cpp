@@ -276,6 +276,11 @@ TEST(Cli, ParserErrorsAreUsageErrorsInEveryCommand)
         { { "library", "show" }, "missing argument" },
         { { "library", "export", "1", "--format", "gpx" }, "missing --out" },
         { { "library", "list", "--library" }, "missing value after '--library'" },
+        { { "airspace-check", "flight.igc" }, "missing --airspaces" },
+        { { "airspace-check", "--airspaces", "france.txt" }, "missing argument" },
+        { { "airspace-check", "a.igc", "b.igc", "--airspaces", "france.txt" }, "unexpected argument b.igc" },
+        { { "airspace-check", "a.igc", "--airspaces" }, "missing value after '--airspaces'" },
+        { { "airspace-check", "a.igc", "--airspaces", "france.txt", "--json=yes" }, "unexpected value after '--json'" },
     };
     for (const Case& c : cases) {
         const CliRun run = runCli(c.arguments);
@@ -291,6 +296,65 @@ TEST(Cli, ParserErrorsAreUsageErrorsInEveryCommand)
         const CliRun help = runCli(command.split(' ') << "--help");
         EXPECT_EQ(help.exitCode, 0) << command.toStdString();
         EXPECT_TRUE(help.out.startsWith("Usage: corvex [--port PATH] " + command)) << help.out.toStdString();
+    }
+}
+
+// airspace-check's exit codes and JSON: 10 with crossings, 0 without, 4 for a file
+// that cannot be read, as a flight or as OpenAir.
+TEST(Cli, AirspaceCheckExitCodesAndJson)
+{
+    QTemporaryDir scratch;
+    const QString around = scratch.path() + "/around.txt";
+    QFile file(around);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    // A second airspace with a floor that does not read: named, skipped, the rest checked.
+    file.write("AC D\nAN AROUND THE ALPS\nAL SFC\nAH UNL\nV X=44:58:00 N 005:50:00 E\nDC 60\n"
+               "AC C\nAN BROKEN\nAL 1000 fx\nAH FL100\nV X=43:00:00 N 001:00:00 E\nDC 5\n");
+    file.close();
+    const QString alps = CORVEX_TESTDATA_DIR "/igc/lad_lod_extensions.igc";
+    const CliRun inside = runCli({ "airspace-check", alps, "--airspaces", around, "--json" });
+    ASSERT_EQ(inside.exitCode, 10) << inside.err.toStdString();
+    EXPECT_TRUE(inside.err.contains(around + ": line 9: AL altitude '1000 fx' is not understood (skipped)"))
+        << inside.err.toStdString();
+    const QJsonArray crossings = QJsonDocument::fromJson(inside.out.toUtf8()).object()["crossings"].toArray();
+    ASSERT_EQ(crossings.size(), 1) << inside.out.toStdString();
+    const QJsonObject crossing = crossings[0].toObject();
+    EXPECT_EQ(crossing["name"].toString(), "AROUND THE ALPS");
+    EXPECT_EQ(crossing["class"].toString(), "D");
+    EXPECT_TRUE(crossing["certain"].toBool());
+    EXPECT_TRUE(crossing["entry"].toString().endsWith('Z'));
+    EXPECT_LT(crossing["entry"].toString(), crossing["exit"].toString());
+    EXPECT_TRUE(crossing["deepest"].toObject().contains("inside_edge_m"));
+
+    // The same flight by its number in the library; a number the library lacks is
+    // a flight that cannot be read.
+    const QString library = scratch.path() + "/Flights";
+    ASSERT_EQ(runCli({ "library", "import", alps, "--library", library }).exitCode, 0);
+    const QJsonArray listed = QJsonDocument::fromJson(runCli({ "library", "list", "--json", "--library", library }).out.toUtf8()).array();
+    ASSERT_EQ(listed.size(), 1);
+    const QString id = QString::number(listed.first()["id"].toInt());
+    const CliRun byId = runCli({ "airspace-check", id, "--airspaces", around, "--json", "--library", library });
+    EXPECT_EQ(byId.exitCode, 10) << byId.err.toStdString();
+    EXPECT_EQ(byId.out, inside.out);
+    const CliRun unknownId = runCli({ "airspace-check", "999", "--airspaces", around, "--library", library });
+    EXPECT_EQ(unknownId.exitCode, 4);
+    EXPECT_TRUE(unknownId.err.startsWith("corvex: the library has no flight 999")) << unknownId.err.toStdString();
+
+    const QString france = CORVEX_TESTDATA_DIR "/openair/france-07_04_2011.txt";
+    const CliRun australia = runCli({ "airspace-check", CORVEX_TESTDATA_DIR "/igc/0asljd01.igc", "--airspaces", france });
+    EXPECT_EQ(australia.exitCode, 0) << australia.err.toStdString();
+    EXPECT_TRUE(australia.out.endsWith("0 crossings\n")) << australia.out.toStdString();
+
+    const QStringList unreadable[] = {
+        { "airspace-check", alps, "--airspaces", scratch.path() + "/missing.txt" },
+        { "airspace-check", alps, "--airspaces", alps },
+        { "airspace-check", france, "--airspaces", france },
+        { "airspace-check", scratch.path() + "/missing.igc", "--airspaces", france },
+    };
+    for (const QStringList& arguments : unreadable) {
+        const CliRun run = runCli(arguments);
+        EXPECT_EQ(run.exitCode, 4) << arguments.join(' ').toStdString() << ": " << run.err.toStdString();
+        EXPECT_TRUE(run.err.startsWith("corvex: ")) << run.err.toStdString();
     }
 }
 
