@@ -12,6 +12,7 @@ extern const CliCommand updateCommand;
 extern const CliCommand firmwareCommand;
 extern const CliCommand syncCommand;
 extern const CliCommand libraryCommand;
+extern const CliCommand scoreCommand;
 
 const std::vector<const CliCommand*>& allCommands()
 {
@@ -26,6 +27,7 @@ const std::vector<const CliCommand*>& allCommands()
         &firmwareCommand,
         &syncCommand,
         &libraryCommand,
+        &scoreCommand,
     };
     return commands;
 }
