@@ -143,27 +143,13 @@ public:
         if (coarse.back() != n - 1)
             coarse.push_back(n - 1);
         const std::size_t m = coarse.size();
-        m_coarseCount = m;
         std::vector<double> d(m * m);
         for (std::size_t i = 0; i < m; ++i)
             for (std::size_t j = i; j < m; ++j)
                 d[i * m + j] = d[j * m + i] = chord(m_points[coarse[i]], m_points[coarse[j]]);
-        // closing[i][j]: the shortest distance from a point up to i to a point from j on.
-        m_closing.assign(m * m, 0);
-        for (std::size_t i = 0; i < m; ++i)
-            for (std::size_t j = m; j-- > i;) {
-                double value = d[i * m + j];
-                if (i > 0)
-                    value = std::min(value, m_closing[(i - 1) * m + j]);
-                if (j + 1 < m)
-                    value = std::min(value, m_closing[i * m + j + 1]);
-                m_closing[i * m + j] = value;
-            }
-        // How far a fix lies from the thinned track: corners and gaps may move that much.
-        double slack = 0;
-        for (std::size_t i = 0; i < n; ++i)
-            slack = std::max(slack, chord(m_points[i], m_points[std::min(n - 1, i / m_stride * m_stride)]));
-
+        buildClosingTable();
+        // Only triangles that keep their kind's rules with the gap's upper bound: refining
+        // moves corners within those rules, so the best of each kind survives refining.
         constexpr std::size_t kept = 6;
         std::vector<std::vector<Triangle>> best(rules.size());
         auto keep = [&](std::size_t r, Triangle t) {
@@ -177,7 +163,7 @@ public:
         for (std::size_t a = 0; a < m; ++a)
             for (std::size_t c = a + 2; c < m; ++c) {
                 const double ac = d[a * m + c];
-                const double gap = std::max(0.0, m_closing[a * m + c] - 2 * slack);
+                const double gap = closingBound(coarse[a], coarse[c]);
                 for (std::size_t b = a + 1; b < c; ++b) {
                     const double ab = d[a * m + b], bc = d[b * m + c];
                     const double perimeter = ab + bc + ac;
@@ -185,7 +171,7 @@ public:
                     for (std::size_t r = 0; r < rules.size(); ++r) {
                         if (gap > rules[r].gapLimit * perimeter)
                             continue;
-                        if (rules[r].fai && shortest + 3 * slack < faiShortestSide * perimeter)
+                        if (rules[r].fai && shortest < faiShortestSide * perimeter)
                             continue;
                         const double score = rules[r].multiplier * (perimeter - gap);
                         if (best[r].size() < kept || score > best[r].back().score)
@@ -260,12 +246,35 @@ private:
         return path;
     }
 
-    // A bound of the closing gap of corners a and c from the thinned track's table.
+    // closing[i][j]: the shortest distance from a point up to i to a point from j on,
+    // over a track thinned less than for the corners: the gap decides between kinds of
+    // triangle and is worth more resolution.
+    void buildClosingTable()
+    {
+        const std::size_t n = m_points.size();
+        m_closingStride = std::max<std::size_t>(1, (n + 1999) / 2000);
+        m_closingCount = (n - 1 + m_closingStride - 1) / m_closingStride + 1;
+        const std::size_t m = m_closingCount;
+        auto pointAt = [&](std::size_t k) { return m_points[std::min(n - 1, k * m_closingStride)]; };
+        m_closing.assign(m * m, 0);
+        for (std::size_t i = 0; i < m; ++i)
+            for (std::size_t j = m; j-- > i;) {
+                float value = static_cast<float>(chord(pointAt(i), pointAt(j)));
+                if (i > 0)
+                    value = std::min(value, m_closing[(i - 1) * m + j]);
+                if (j + 1 < m)
+                    value = std::min(value, m_closing[i * m + j + 1]);
+                m_closing[i * m + j] = value;
+            }
+    }
+
+    // A bound of the closing gap of corners a and c from the table: of the points it
+    // holds, those up to a and those from c on.
     double closingBound(std::size_t a, std::size_t c) const
     {
-        const std::size_t ca = a / m_stride;
-        const std::size_t cc = std::min(m_coarseCount - 1, (c + m_stride - 1) / m_stride);
-        return m_closing[ca * m_coarseCount + cc];
+        const std::size_t ca = a / m_closingStride;
+        const std::size_t cc = std::min(m_closingCount - 1, (c + m_closingStride - 1) / m_closingStride);
+        return m_closing[ca * m_closingCount + cc] + 1; // a metre over float rounding
     }
 
     std::optional<Triangle> refine(const TriangleRule& rule, Triangle t) const
@@ -313,8 +322,8 @@ private:
     std::vector<std::size_t> m_index; // point → fix
     std::vector<Point> m_points;
     std::vector<Box> m_blocks;
-    std::size_t m_stride { 1 }, m_coarseCount { 0 };
-    std::vector<double> m_closing;
+    std::size_t m_stride { 1 }, m_closingStride { 1 }, m_closingCount { 0 };
+    std::vector<float> m_closing;
 };
 
 ContestPoint pointOf(const std::vector<IgcFix>& fixes, std::size_t index)
@@ -394,10 +403,11 @@ std::optional<ContestScore> scoreFixes(const std::vector<IgcFix>& fixes, std::si
 
 std::optional<ContestScore> scoreFlight(const IgcFlight& flight, ContestRules rules)
 {
+    // Every valid fix counts, as the contests count them: a take-off found from movement
+    // can start after the first climb out of a slow launch and cost the free distance.
     if (flight.fixes.empty())
         return std::nullopt;
-    const FlightFigures figures = computeFigures(flight);
-    return scoreFixes(flight.fixes, figures.takeoffIndex, figures.landingIndex, rules);
+    return scoreFixes(flight.fixes, 0, flight.fixes.size() - 1, rules);
 }
 
 } // namespace corvex::flights

@@ -49,7 +49,7 @@ struct ContestScore {
 // The best score over the valid fixes from index `first` to `last` (inclusive).
 // Nothing when fewer than two valid fixes are there.
 std::optional<ContestScore> scoreFixes(const std::vector<IgcFix>& fixes, std::size_t first, std::size_t last, ContestRules rules);
-// The same over the flight from take-off to landing (computeFigures).
+// The same over all the flight's fixes.
 std::optional<ContestScore> scoreFlight(const IgcFlight& flight, ContestRules rules);
 
 } // namespace corvex::flights
