@@ -150,7 +150,7 @@ public:
         buildClosingTable();
         // Only triangles that keep their kind's rules with the gap's upper bound: refining
         // moves corners within those rules, so the best of each kind survives refining.
-        constexpr std::size_t kept = 6;
+        constexpr std::size_t kept = 16;
         std::vector<std::vector<Triangle>> best(rules.size());
         auto keep = [&](std::size_t r, Triangle t) {
             auto& list = best[r];
@@ -180,10 +180,14 @@ public:
                 }
             }
         std::vector<std::pair<TriangleRule, Triangle>> found;
-        for (std::size_t r = 0; r < rules.size(); ++r)
+        for (std::size_t r = 0; r < rules.size(); ++r) {
+            std::optional<Triangle> top;
             for (const Triangle& t : best[r])
-                if (auto refined = refine(rules[r], t))
-                    found.emplace_back(rules[r], *refined);
+                if (auto refined = refine(rules[r], t); refined && (!top || refined->score > top->score))
+                    top = refined;
+            if (top)
+                found.emplace_back(rules[r], polish(rules[r], *top));
+        }
         return found;
     }
 
@@ -211,6 +215,101 @@ public:
     }
 
     std::size_t fixIndex(std::size_t point) const { return m_index[point]; }
+
+    // The shortest distance from p to the points lo..hi, when shorter than `bound`.
+    double nearest(const Point& p, std::size_t lo, std::size_t hi, double bound) const
+    {
+        Box at;
+        at.add(p);
+        for (std::size_t block = lo / blockSize; block <= hi / blockSize && block < m_blocks.size(); ++block) {
+            if (boxDistance(at, m_blocks[block]) >= bound)
+                continue;
+            for (std::size_t i = std::max(lo, block * blockSize); i <= std::min(hi, (block + 1) * blockSize - 1); ++i)
+                bound = std::min(bound, chord(p, m_points[i]));
+        }
+        return bound;
+    }
+
+    double exactGap(std::size_t a, std::size_t c) const
+    {
+        const auto [s, e] = closingPoints(a, c);
+        return chord(m_points[s], m_points[e]);
+    }
+
+    // The last steps with the exact gap instead of its bound: where the gap rule binds,
+    // the bound's few hundred metres decide. Moving the first corner later or the last one
+    // earlier only adds candidate points to the gap, so it is kept up to date point by point.
+    Triangle polish(const TriangleRule& rule, Triangle t) const
+    {
+        const std::size_t n = m_points.size();
+        auto evaluate = [&](const std::array<std::size_t, 3>& p, double gap) {
+            const double ab = chord(m_points[p[0]], m_points[p[1]]), bc = chord(m_points[p[1]], m_points[p[2]]),
+                         ac = chord(m_points[p[0]], m_points[p[2]]);
+            const double perimeter = ab + bc + ac;
+            if (gap > rule.gapLimit * perimeter)
+                return -1.0;
+            if (rule.fai && std::min({ ab, bc, ac }) < faiShortestSide * perimeter)
+                return -1.0;
+            return perimeter - gap;
+        };
+        auto corners = t.corners;
+        double score = evaluate(corners, exactGap(corners[0], corners[2]));
+        const std::size_t radius = 2 * m_closingStride + 2;
+        for (int round = 0; round < 4; ++round) {
+            bool moved = false;
+            {
+                const std::size_t low = corners[0] > radius ? corners[0] - radius : 0;
+                const std::size_t high = std::min(corners[1] - 1, corners[0] + radius);
+                double gap = exactGap(low, corners[2]);
+                auto best = corners;
+                for (std::size_t i = low; i <= high; ++i) {
+                    gap = nearest(m_points[i], corners[2], n - 1, gap);
+                    auto trial = corners;
+                    trial[0] = i;
+                    if (const double value = evaluate(trial, gap); value > score) {
+                        score = value;
+                        best = trial;
+                    }
+                }
+                moved |= best != corners;
+                corners = best;
+            }
+            {
+                const double gap = exactGap(corners[0], corners[2]);
+                auto best = corners;
+                for (std::size_t i = corners[0] + 1; i < corners[2]; ++i) {
+                    auto trial = corners;
+                    trial[1] = i;
+                    if (const double value = evaluate(trial, gap); value > score) {
+                        score = value;
+                        best = trial;
+                    }
+                }
+                moved |= best != corners;
+                corners = best;
+            }
+            {
+                const std::size_t low = std::max(corners[1] + 1, corners[2] > radius ? corners[2] - radius : 0);
+                const std::size_t high = std::min(n - 1, corners[2] + radius);
+                double gap = exactGap(corners[0], high);
+                auto best = corners;
+                for (std::size_t i = high + 1; i-- > low;) {
+                    gap = nearest(m_points[i], 0, corners[0], gap);
+                    auto trial = corners;
+                    trial[2] = i;
+                    if (const double value = evaluate(trial, gap); value > score) {
+                        score = value;
+                        best = trial;
+                    }
+                }
+                moved |= best != corners;
+                corners = best;
+            }
+            if (!moved)
+                break;
+        }
+        return { corners, score };
+    }
 
 private:
     static constexpr std::size_t blockSize = 32;
@@ -292,7 +391,7 @@ private:
         };
         std::array<std::size_t, 3> corners = t.corners;
         double score = evaluate(corners);
-        const std::size_t radius = m_stride + 1;
+        const std::size_t radius = 2 * m_stride + 1;
         for (int round = 0; round < 8; ++round) {
             bool moved = false;
             for (std::size_t k = 0; k < 3; ++k) {
