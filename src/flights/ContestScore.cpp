@@ -100,7 +100,7 @@ public:
     std::vector<std::size_t> bestFreeFlight() const
     {
         const std::size_t n = m_points.size();
-        const std::size_t stride = std::max<std::size_t>(1, (n + 1499) / 1500);
+        const std::size_t stride = std::max<std::size_t>(1, (n + 799) / 800);
         std::vector<std::vector<std::size_t>> layers(1);
         for (std::size_t i = 0; i < n; i += stride)
             layers[0].push_back(i);
@@ -181,12 +181,13 @@ public:
             }
         std::vector<std::pair<TriangleRule, Triangle>> found;
         for (std::size_t r = 0; r < rules.size(); ++r) {
-            std::optional<Triangle> top;
+            std::vector<Triangle> refined;
             for (const Triangle& t : best[r])
-                if (auto refined = refine(rules[r], t); refined && (!top || refined->score > top->score))
-                    top = refined;
-            if (top)
-                found.emplace_back(rules[r], polish(rules[r], *top));
+                if (auto better = refine(rules[r], t); better && std::find_if(refined.begin(), refined.end(), [&](const Triangle& known) { return known.corners == better->corners; }) == refined.end())
+                    refined.push_back(*better);
+            std::sort(refined.begin(), refined.end(), [](const Triangle& x, const Triangle& y) { return x.score > y.score; });
+            for (std::size_t k = 0; k < std::min<std::size_t>(3, refined.size()); ++k)
+                found.emplace_back(rules[r], polish(rules[r], refined[k]));
         }
         return found;
     }
@@ -351,7 +352,7 @@ private:
     void buildClosingTable()
     {
         const std::size_t n = m_points.size();
-        m_closingStride = std::max<std::size_t>(1, (n + 1999) / 2000);
+        m_closingStride = std::max<std::size_t>(1, (n + 1199) / 1200);
         m_closingCount = (n - 1 + m_closingStride - 1) / m_closingStride + 1;
         const std::size_t m = m_closingCount;
         auto pointAt = [&](std::size_t k) { return m_points[std::min(n - 1, k * m_closingStride)]; };
