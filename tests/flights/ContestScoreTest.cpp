@@ -116,7 +116,55 @@ TEST(ContestScore, SyntheticFlightsScoreTheirKnownBest)
         }
         EXPECT_NEAR(score->points, exhaustivePoints(fixes, test.rules), 1e-3);
         EXPECT_NEAR(score->points, score->distanceMetres / 1000 * score->multiplier, 1e-9);
+        // Turnpoints in time order, as the fixes give them; a triangle closes around its corners.
+        for (std::size_t k = 0; k < score->turnpoints.size(); ++k) {
+            const ContestPoint& point = score->turnpoints[k];
+            EXPECT_EQ(point.time, fixes[point.fixIndex].time);
+            EXPECT_EQ(point.latitude, fixes[point.fixIndex].latitude);
+            if (k > 0) {
+                EXPECT_LT(score->turnpoints[k - 1].fixIndex, point.fixIndex);
+            }
+        }
+        const bool triangle = score->type != ContestFlightType::FreeFlight;
+        ASSERT_EQ(score->turnpoints.size() == 3 && score->closingStart && score->closingEnd, triangle);
+        if (triangle) {
+            EXPECT_LE(score->closingStart->fixIndex, score->turnpoints.front().fixIndex);
+            EXPECT_GE(score->closingEnd->fixIndex, score->turnpoints.back().fixIndex);
+        }
     }
+}
+
+// Only valid fixes in the range given count; fewer than two score nothing.
+TEST(ContestScore, InvalidFixesAndRanges)
+{
+    const GeoPoint start { 46.0, 7.0 }, end { 46.3, 7.0 };
+    auto line = track({ start, end });
+    const std::size_t middle = line.size() / 2;
+    line[middle].latitude = 50.0; // a wild position the recorder marked as void
+    line[middle].valid = false;
+    const double full = geodesicDistanceMetres(start, end) / 1000;
+    struct Case {
+        const char* name;
+        std::size_t first, last;
+        double km; // < 0: no score
+    };
+    const Case cases[] = {
+        { "whole line, the void fix left out", 0, line.size() - 1, full },
+        { "second half", middle + 1, line.size() - 1,
+            geodesicDistanceMetres({ line[middle + 1].latitude, line[middle + 1].longitude }, end) / 1000 },
+        { "one fix", 3, 3, -1 },
+        { "one valid fix beside the void one", middle, middle + 1, -1 },
+        { "last beyond the fixes", 0, line.size() + 10, full },
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.name);
+        const auto score = scoreFixes(line, test.first, test.last, ContestRules::XContest);
+        ASSERT_EQ(score.has_value(), test.km >= 0);
+        if (score) {
+            EXPECT_NEAR(score->distanceMetres / 1000, test.km, 1e-3);
+        }
+    }
+    EXPECT_FALSE(scoreFixes({}, 0, 0, ContestRules::Ffvl));
 }
 
 TEST(ContestScore, RealFlightMatchesTheExhaustiveSearchOnAThinnedCopy)
