@@ -150,35 +150,60 @@ public:
         buildClosingTable();
         // Only triangles that keep their kind's rules with the gap's upper bound: refining
         // moves corners within those rules, so the best of each kind survives refining.
-        constexpr std::size_t kept = 16;
+        constexpr std::size_t kept = 10;
         std::vector<std::vector<Triangle>> best(rules.size());
         auto keep = [&](std::size_t r, Triangle t) {
             auto& list = best[r];
             if (list.size() == kept && list.back().score >= t.score)
                 return;
+            if (std::any_of(list.begin(), list.end(), [&](const Triangle& known) { return known.corners == t.corners; }))
+                return;
             if (list.size() == kept)
                 list.pop_back();
             list.insert(std::upper_bound(list.begin(), list.end(), t, [](const Triangle& a, const Triangle& b) { return a.score > b.score; }), t);
         };
-        for (std::size_t a = 0; a < m; ++a)
-            for (std::size_t c = a + 2; c < m; ++c) {
-                const double ac = d[a * m + c];
-                const double gap = closingBound(coarse[a], coarse[c]);
-                for (std::size_t b = a + 1; b < c; ++b) {
-                    const double ab = d[a * m + b], bc = d[b * m + c];
-                    const double perimeter = ab + bc + ac;
-                    const double shortest = std::min({ ab, bc, ac });
-                    for (std::size_t r = 0; r < rules.size(); ++r) {
-                        if (gap > rules[r].gapLimit * perimeter)
-                            continue;
-                        if (rules[r].fai && shortest < faiShortestSide * perimeter)
-                            continue;
-                        const double score = rules[r].multiplier * (perimeter - gap);
-                        if (best[r].size() < kept || score > best[r].back().score)
-                            keep(r, { { coarse[a], coarse[b], coarse[c] }, score });
+        // toEnd[a*m+c]: the farthest point between a and c from c. With the farthest from
+        // a, it bounds every triangle on a and c: a pair that cannot beat the best kept of
+        // any kind is passed over without trying its middle corners.
+        std::vector<double> toEnd(m * m, 0);
+        for (std::size_t c = 0; c < m; ++c)
+            for (std::size_t a = c; a-- > 0;)
+                toEnd[a * m + c] = a + 1 < c ? std::max(toEnd[(a + 1) * m + c], d[(a + 1) * m + c]) : 0;
+        // A first pass over every fourth point fills the lists, so that the full pass
+        // passes over most pairs from the start.
+        for (const std::size_t step : { std::size_t { 4 }, std::size_t { 1 } }) {
+            for (std::size_t a = 0; a < m; a += step) {
+                double fromStart = 0;
+                std::size_t seen = a + 1; // points up to here are in fromStart
+                for (std::size_t c = a + 2; c < m; c += step) {
+                    for (; seen < c; ++seen)
+                        fromStart = std::max(fromStart, d[a * m + seen]);
+                    const double ac = d[a * m + c];
+                    const double gap = closingBound(coarse[a], coarse[c]);
+                    const double most = ac + fromStart + toEnd[a * m + c];
+                    bool hopeless = true;
+                    for (std::size_t r = 0; r < rules.size() && hopeless; ++r)
+                        hopeless = gap > rules[r].gapLimit * most
+                            || (best[r].size() == kept && rules[r].multiplier * (most - gap) <= best[r].back().score);
+                    if (hopeless)
+                        continue;
+                    for (std::size_t b = a + 1; b < c; b += step) {
+                        const double ab = d[a * m + b], bc = d[b * m + c];
+                        const double perimeter = ab + bc + ac;
+                        const double shortest = std::min({ ab, bc, ac });
+                        for (std::size_t r = 0; r < rules.size(); ++r) {
+                            if (gap > rules[r].gapLimit * perimeter)
+                                continue;
+                            if (rules[r].fai && shortest < faiShortestSide * perimeter)
+                                continue;
+                            const double score = rules[r].multiplier * (perimeter - gap);
+                            if (best[r].size() < kept || score > best[r].back().score)
+                                keep(r, { { coarse[a], coarse[b], coarse[c] }, score });
+                        }
                     }
                 }
             }
+        }
         std::vector<std::pair<TriangleRule, Triangle>> found;
         for (std::size_t r = 0; r < rules.size(); ++r) {
             std::vector<Triangle> refined;
