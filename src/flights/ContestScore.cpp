@@ -528,7 +528,7 @@ std::optional<ContestScore> scoreFixes(const std::vector<IgcFix>& fixes, std::si
 
 std::optional<ContestScore> scoreFlight(const IgcFlight& flight, ContestRules rules)
 {
-    // Every valid fix counts, as the contests count them: a take-off found from movement
+    // Every valid fix counts, as other scorers count them: a take-off found from movement
     // can start after the first climb out of a slow launch and cost the free distance.
     if (flight.fixes.empty())
         return std::nullopt;
