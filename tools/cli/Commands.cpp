@@ -12,6 +12,7 @@ extern const CliCommand updateCommand;
 extern const CliCommand firmwareCommand;
 extern const CliCommand syncCommand;
 extern const CliCommand libraryCommand;
+extern const CliCommand scoreCommand;
 extern const CliCommand airspaceCheckCommand;
 
 const std::vector<const CliCommand*>& allCommands()
@@ -27,6 +28,7 @@ const std::vector<const CliCommand*>& allCommands()
         &firmwareCommand,
         &syncCommand,
         &libraryCommand,
+        &scoreCommand,
         &airspaceCheckCommand,
     };
     return commands;

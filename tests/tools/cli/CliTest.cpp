@@ -276,6 +276,9 @@ TEST(Cli, ParserErrorsAreUsageErrorsInEveryCommand)
         { { "library", "show" }, "missing argument" },
         { { "library", "export", "1", "--format", "gpx" }, "missing --out" },
         { { "library", "list", "--library" }, "missing value after '--library'" },
+        { { "score" }, "missing argument" },
+        { { "score", "a.igc", "b.igc" }, "unexpected argument b.igc" },
+        { { "score", "a.igc", "--rules" }, "missing value after '--rules'" },
         { { "airspace-check", "flight.igc" }, "missing --airspaces" },
         { { "airspace-check", "--airspaces", "france.txt" }, "missing argument" },
         { { "airspace-check", "a.igc", "b.igc", "--airspaces", "france.txt" }, "unexpected argument b.igc" },
@@ -290,6 +293,9 @@ TEST(Cli, ParserErrorsAreUsageErrorsInEveryCommand)
         EXPECT_TRUE(run.err.contains("(usage: corvex ") || run.err.contains("(see corvex --help)")) << trace;
         EXPECT_TRUE(run.out.isEmpty()) << trace;
     }
+
+    // A flight that cannot be read is a file error, not a usage error.
+    EXPECT_EQ(runCli({ "score", "/nonexistent/flight.igc" }).exitCode, 4);
 
     // And each command's --help is its own, on stdout.
     for (const QString command : { "info", "flights", "pilot", "download", "logbook", "airspaces", "airspaces convert", "sync", "library import" }) {
