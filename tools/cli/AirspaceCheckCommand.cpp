@@ -19,65 +19,9 @@ namespace {
 // update is there: the check worked, its answer is "yes".
 constexpr int crossingsFound = 10;
 
-std::string isoTime(std::int64_t utc)
-{
-    const std::time_t time = static_cast<std::time_t>(utc);
-    std::tm parts {};
-    ::gmtime_r(&time, &parts);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts);
-    return text;
-}
 
-std::string jsonString(std::string_view text)
-{
-    std::string quoted = "\"";
-    for (const char c : text) {
-        if (c == '"' || c == '\\') {
-            quoted += '\\';
-            quoted += c;
-        } else if (static_cast<unsigned char>(c) < 0x20) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(c));
-            quoted += escaped;
-        } else {
-            quoted += c;
-        }
-    }
-    return quoted + "\"";
-}
 
-std::string fixed(double value, int decimals)
-{
-    char text[64];
-    std::snprintf(text, sizeof text, "%.*f", decimals, value);
-    return text;
-}
 
-// The flight's file: the argument itself when it is a file, else the library's flight
-// with that number.
-std::optional<std::string> flightPath(CliContext& context)
-{
-    const std::string& argument = context.arguments.front();
-    std::error_code error;
-    if (std::filesystem::exists(argument, error))
-        return argument;
-    const bool number = !argument.empty() && argument.size() < 19
-        && argument.find_first_not_of("0123456789") == std::string::npos;
-    if (!number) {
-        printError(context.err, "cannot read " + argument + ": no such file (nor a flight number of the library)");
-        return std::nullopt;
-    }
-    auto flights = openLibrary(context);
-    if (!flights)
-        return std::nullopt;
-    const auto flight = flights->index().flight(std::stoll(argument));
-    if (!flight) {
-        printError(context.err, "the library has no flight " + argument + " (see corvex library list)");
-        return std::nullopt;
-    }
-    return flights->pathOf(*flight);
-}
 
 std::string crossingJson(const flights::IgcFlight& flight, const analysis::AirspaceCrossing& crossing)
 {
@@ -100,7 +44,7 @@ std::string crossingJson(const flights::IgcFlight& flight, const analysis::Airsp
 
 int runAirspaceCheck(CliContext& context)
 {
-    const auto path = flightPath(context);
+    const auto path = flightFilePath(context);
     if (!path)
         return FileError;
     const auto flight = flights::readIgcFile(*path);

@@ -4,7 +4,11 @@
 #include "library/FlightLibrary.h"
 #include "platform/LogSink.h"
 
+#include <cstdint>
 #include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
 
 namespace corvex::cli {
 
@@ -14,5 +18,15 @@ extern const CliOption libraryOption;
 // The library where --library, the preferences or the default say; prints the reason
 // and gives nothing when it cannot be opened. The system log by default.
 std::unique_ptr<library::FlightLibrary> openLibrary(CliContext& context, LogSink* log = nullptr);
+
+// The flight a command is given: the argument itself when it is a file, else the
+// library's flight with that number. Prints the reason and gives nothing otherwise.
+std::optional<std::string> flightFilePath(CliContext& context);
+
+// What the flight commands print: "2024-10-07T06:27:33Z", a number with its decimals,
+// a JSON string with its quotes and escapes.
+std::string isoTime(std::int64_t utc);
+std::string fixed(double value, int decimals);
+std::string jsonString(std::string_view text);
 
 } // namespace corvex::cli

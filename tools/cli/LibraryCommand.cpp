@@ -26,44 +26,13 @@ namespace corvex::cli {
 
 using library::FlightLibrary;
 
-extern const CliOption libraryOption { "library", "DIR",
-    "the flight library's folder (default: $CORVEX_LIBRARY, the preferences, or ~/.local/share/Corvex/Flights)" };
 
-std::unique_ptr<FlightLibrary> openLibrary(CliContext& context, LogSink* log)
-{
-    // A damaged index is set aside and rebuilt; that goes into the system log.
-    static SystemLogSink systemLog;
-    if (!log)
-        log = &systemLog;
-    library::LibraryFolderChoice choice;
-    choice.commandLine = context.option("library");
-    if (!choice.commandLine) {
-        PreferencesStore preferences;
-        if (const QString folder = preferences.stringValue("flightLibraryFolder"); !folder.isEmpty())
-            choice.preference = folder.toStdString();
-    }
-    auto opened = FlightLibrary::open(library::libraryFolder(choice), log);
-    if (!opened) {
-        printError(context.err, opened.error());
-        return nullptr;
-    }
-    return std::move(*opened);
-}
 
 namespace {
 
 using library::ImportOutcome;
 using library::LibraryFlight;
 
-std::string isoTime(std::int64_t utc)
-{
-    const std::time_t time = static_cast<std::time_t>(utc);
-    std::tm parts {};
-    ::gmtime_r(&time, &parts);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts);
-    return text;
-}
 
 std::string durationText(std::int64_t seconds)
 {
@@ -72,45 +41,7 @@ std::string durationText(std::int64_t seconds)
     return text;
 }
 
-std::string fixed(double value, int decimals)
-{
-    char text[64];
-    std::snprintf(text, sizeof text, "%.*f", decimals, value);
-    return text;
-}
 
-std::string jsonString(std::string_view text)
-{
-    std::string quoted = "\"";
-    for (const char c : text) {
-        switch (c) {
-        case '"':
-            quoted += "\\\"";
-            break;
-        case '\\':
-            quoted += "\\\\";
-            break;
-        case '\n':
-            quoted += "\\n";
-            break;
-        case '\r':
-            quoted += "\\r";
-            break;
-        case '\t':
-            quoted += "\\t";
-            break;
-        default:
-            if (static_cast<unsigned char>(c) < 0x20) {
-                char escaped[8];
-                std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-                quoted += escaped;
-            } else {
-                quoted += c;
-            }
-        }
-    }
-    return quoted + "\"";
-}
 
 std::string jsonNumber(const std::optional<int>& value) { return value ? std::to_string(*value) : "null"; }
 

@@ -1,11 +1,8 @@
 #include "Commands.h"
+#include "LibraryAccess.h"
 
 #include "flights/ContestScore.h"
 #include "flights/IgcFlight.h"
-#include "library/FlightLibrary.h"
-#include "library/LibraryFolder.h"
-#include "platform/SystemLogSink.h"
-#include "platform/qt/PreferencesStore.h"
 
 #include <cstdio>
 #include <ctime>
@@ -20,50 +17,8 @@ using flights::ContestPoint;
 using flights::ContestRules;
 using flights::ContestScore;
 
-std::string isoTime(std::int64_t utc)
-{
-    const std::time_t time = static_cast<std::time_t>(utc);
-    std::tm parts {};
-    ::gmtime_r(&time, &parts);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts);
-    return text;
-}
 
-std::string fixed(double value, int decimals)
-{
-    char text[64];
-    std::snprintf(text, sizeof text, "%.*f", decimals, value);
-    return text;
-}
 
-// The file of a flight: a path, or a number of the flight library when no such file exists.
-std::optional<std::string> flightPath(CliContext& context)
-{
-    const std::string& argument = context.arguments.front();
-    const bool number = !argument.empty() && argument.find_first_not_of("0123456789") == std::string::npos;
-    if (!number || std::filesystem::exists(argument))
-        return argument;
-    static SystemLogSink systemLog;
-    library::LibraryFolderChoice choice;
-    choice.commandLine = context.option("library");
-    if (!choice.commandLine) {
-        PreferencesStore preferences;
-        if (const QString folder = preferences.stringValue("flightLibraryFolder"); !folder.isEmpty())
-            choice.preference = folder.toStdString();
-    }
-    auto opened = library::FlightLibrary::open(library::libraryFolder(choice), &systemLog);
-    if (!opened) {
-        printError(context.err, opened.error());
-        return std::nullopt;
-    }
-    const auto flight = (*opened)->index().flight(std::stoll(argument));
-    if (!flight) {
-        printError(context.err, "no file " + argument + " and the library has no flight " + argument);
-        return std::nullopt;
-    }
-    return (*opened)->pathOf(*flight);
-}
 
 std::string pointJson(const ContestPoint& point)
 {
@@ -107,7 +62,7 @@ int runScore(CliContext& context)
         return UsageError;
     }
     const ContestRules rules = rulesName == "ffvl" ? ContestRules::Ffvl : ContestRules::XContest;
-    const auto path = flightPath(context);
+    const auto path = flightFilePath(context);
     if (!path)
         return FileError;
     const auto flight = flights::readIgcFile(*path);
@@ -136,7 +91,7 @@ extern const CliCommand scoreCommand {
     .options = {
         { "rules", "xcontest|ffvl", "the contest's rules (default xcontest)" },
         { "json", nullptr, "a JSON object instead of text" },
-        { "library", "DIR", "the flight library's folder, for a flight given by its number" },
+        libraryOption,
     },
     .minimumArguments = 1,
     .maximumArguments = 1,

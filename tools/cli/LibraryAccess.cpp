@@ -1,0 +1,110 @@
+#include "LibraryAccess.h"
+
+#include "library/LibraryFolder.h"
+#include "platform/SystemLogSink.h"
+#include "platform/qt/PreferencesStore.h"
+
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+
+namespace corvex::cli {
+
+extern const CliOption libraryOption { "library", "DIR",
+    "the flight library's folder (default: $CORVEX_LIBRARY, the preferences, or ~/.local/share/Corvex/Flights)" };
+
+std::unique_ptr<library::FlightLibrary> openLibrary(CliContext& context, LogSink* log)
+{
+    // A damaged index is set aside and rebuilt; that goes into the system log.
+    static SystemLogSink systemLog;
+    if (!log)
+        log = &systemLog;
+    library::LibraryFolderChoice choice;
+    choice.commandLine = context.option("library");
+    if (!choice.commandLine) {
+        PreferencesStore preferences;
+        if (const QString folder = preferences.stringValue("flightLibraryFolder"); !folder.isEmpty())
+            choice.preference = folder.toStdString();
+    }
+    auto opened = library::FlightLibrary::open(library::libraryFolder(choice), log);
+    if (!opened) {
+        printError(context.err, opened.error());
+        return nullptr;
+    }
+    return std::move(*opened);
+}
+
+std::optional<std::string> flightFilePath(CliContext& context)
+{
+    const std::string& argument = context.arguments.front();
+    std::error_code error;
+    if (std::filesystem::exists(argument, error))
+        return argument;
+    const bool number = !argument.empty() && argument.size() < 19
+        && argument.find_first_not_of("0123456789") == std::string::npos;
+    if (!number) {
+        printError(context.err, "cannot read " + argument + ": no such file (nor a flight number of the library)");
+        return std::nullopt;
+    }
+    auto flights = openLibrary(context);
+    if (!flights)
+        return std::nullopt;
+    const auto flight = flights->index().flight(std::stoll(argument));
+    if (!flight) {
+        printError(context.err, "the library has no flight " + argument + " (see corvex library list)");
+        return std::nullopt;
+    }
+    return flights->pathOf(*flight);
+}
+
+std::string isoTime(std::int64_t utc)
+{
+    const std::time_t time = static_cast<std::time_t>(utc);
+    std::tm parts {};
+    ::gmtime_r(&time, &parts);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts);
+    return text;
+}
+
+std::string fixed(double value, int decimals)
+{
+    char text[64];
+    std::snprintf(text, sizeof text, "%.*f", decimals, value);
+    return text;
+}
+
+std::string jsonString(std::string_view text)
+{
+    std::string quoted = "\"";
+    for (const char c : text) {
+        switch (c) {
+        case '"':
+            quoted += "\\\"";
+            break;
+        case '\\':
+            quoted += "\\\\";
+            break;
+        case '\n':
+            quoted += "\\n";
+            break;
+        case '\r':
+            quoted += "\\r";
+            break;
+        case '\t':
+            quoted += "\\t";
+            break;
+        default:
+            if (static_cast<unsigned char>(c) < 0x20) {
+                char escaped[8];
+                std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+                quoted += escaped;
+            } else {
+                quoted += c;
+            }
+        }
+    }
+    return quoted + "\"";
+}
+
+} // namespace corvex::cli
