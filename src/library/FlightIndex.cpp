@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 
 #include <cmath>
+#include <iterator>
 #include <ctime>
 #include <utility>
 
@@ -50,12 +51,44 @@ CREATE INDEX flights_digest ON flights(sha256);
 CREATE INDEX flights_logbook ON flights(serial, logbook_minute);
 CREATE INDEX flights_year ON flights(year);
 )sql",
+    // 1 -> 2: the contest score (empty until a scorer fills it) and the OpenAir files
+    // the user converted, uploaded or checked flights against.
+    R"sql(
+ALTER TABLE flights ADD COLUMN score_points REAL;
+ALTER TABLE flights ADD COLUMN score_type TEXT;
+ALTER TABLE flights ADD COLUMN score_distance_m REAL;
+ALTER TABLE flights ADD COLUMN scorer_version INTEGER;
+CREATE TABLE airspace_files (
+    id INTEGER PRIMARY KEY AUTOINCREMENT,
+    name TEXT NOT NULL,
+    sha256 TEXT NOT NULL UNIQUE,
+    file TEXT NOT NULL,
+    kept INTEGER NOT NULL
+);
+CREATE TABLE airspace_uses (
+    id INTEGER PRIMARY KEY AUTOINCREMENT,
+    airspace_file INTEGER NOT NULL REFERENCES airspace_files(id),
+    reason TEXT NOT NULL,
+    time INTEGER NOT NULL,
+    serial TEXT NOT NULL DEFAULT '',
+    set_sha256 TEXT NOT NULL DEFAULT ''
+);
+CREATE INDEX airspace_uses_upload ON airspace_uses(reason, serial, time);
+CREATE INDEX airspace_uses_set ON airspace_uses(set_sha256);
+)sql",
 };
+static_assert(std::size(migrations) == FlightIndex::schemaVersion);
 
 constexpr const char* columns = "id, file, sha256, size, logger, serial, logbook_minute, takeoff, landing, duration, "
                                 "takeoff_lat, takeoff_lon, landing_lat, landing_lon, max_pressure_alt, "
                                 "min_pressure_alt, max_gnss_alt, min_gnss_alt, best_climb, best_sink, track_m, "
-                                "distance_m, pilot, glider, fixes, added";
+                                "distance_m, pilot, glider, fixes, added, score_points, score_type, score_distance_m, scorer_version";
+// The columns an insert fills: a new flight has no score yet.
+constexpr const char* insertedColumns = "file, sha256, size, logger, serial, logbook_minute, takeoff, landing, duration, "
+                                        "takeoff_lat, takeoff_lon, landing_lat, landing_lon, max_pressure_alt, "
+                                        "min_pressure_alt, max_gnss_alt, min_gnss_alt, best_climb, best_sink, track_m, "
+                                        "distance_m, pilot, glider, fixes, added";
+constexpr const char* airspaceFileColumns = "f.id, f.name, f.sha256, f.file, f.kept";
 
 int yearOf(std::int64_t utcSeconds)
 {
@@ -109,6 +142,19 @@ public:
         return bytes ? std::string(reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(sqlite3_column_bytes(m_statement, column)))
                      : std::string {};
     }
+    std::optional<double> optionalReal(int column) const
+    {
+        if (sqlite3_column_type(m_statement, column) == SQLITE_NULL)
+            return std::nullopt;
+        return sqlite3_column_double(m_statement, column);
+    }
+    void bind(int index, const std::optional<double>& value)
+    {
+        if (value)
+            sqlite3_bind_double(m_statement, index, *value);
+        else
+            sqlite3_bind_null(m_statement, index);
+    }
     std::optional<int> optionalInt(int column) const
     {
         if (sqlite3_column_type(m_statement, column) == SQLITE_NULL)
@@ -152,6 +198,10 @@ LibraryFlight flightFrom(const Statement& row)
     flight.glider = row.text(c++);
     flight.fixes = row.integer(c++);
     flight.added = row.integer(c++);
+    flight.scorePoints = row.optionalReal(c++);
+    flight.scoreType = row.text(c++);
+    flight.scoreDistanceMetres = row.optionalReal(c++);
+    flight.scorerVersion = row.optionalInt(c++);
     return flight;
 }
 
@@ -277,7 +327,7 @@ bool FlightIndex::Transaction::commit()
 std::optional<std::int64_t> FlightIndex::insert(const LibraryFlight& flight)
 {
     Statement statement(m_database,
-        std::string("INSERT INTO flights (") + (columns + 4)
+        std::string("INSERT INTO flights (") + insertedColumns
             + ", year) VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
     if (!statement) {
         m_lastError = sqliteMessage(m_database);
@@ -431,9 +481,11 @@ std::vector<FlightTotals> FlightIndex::totals(const char* keyExpression) const
 {
     std::vector<FlightTotals> totals;
     Statement statement(m_database,
-        std::string("SELECT ") + keyExpression + ", count(*), sum(duration), sum(track_m) FROM flights GROUP BY 1 ORDER BY 1 DESC");
+        std::string("SELECT ") + keyExpression
+            + ", count(*), sum(duration), sum(track_m), total(score_points), count(score_points) FROM flights GROUP BY 1 ORDER BY 1 DESC");
     while (statement && sqlite3_step(statement.get()) == SQLITE_ROW)
-        totals.push_back({ statement.text(0), statement.integer(1), statement.integer(2), statement.real(3) });
+        totals.push_back({ statement.text(0), statement.integer(1), statement.integer(2), statement.real(3), statement.real(4),
+            statement.integer(5) });
     return totals;
 }
 
@@ -445,6 +497,153 @@ std::int64_t FlightIndex::count() const
 {
     Statement statement(m_database, "SELECT count(*) FROM flights");
     return statement && sqlite3_step(statement.get()) == SQLITE_ROW ? statement.integer(0) : 0;
+}
+
+bool FlightIndex::setScore(std::int64_t id, const StoredScore& score)
+{
+    Statement statement(m_database,
+        "UPDATE flights SET score_points = ?, score_type = ?, score_distance_m = ?, scorer_version = ? WHERE id = ?");
+    if (!statement) {
+        m_lastError = sqliteMessage(m_database);
+        return false;
+    }
+    statement.bind(1, score.points);
+    if (score.points)
+        statement.bind(2, score.type);
+    else
+        sqlite3_bind_null(statement.get(), 2);
+    statement.bind(3, score.distanceMetres);
+    statement.bind(4, std::int64_t { score.scorerVersion });
+    statement.bind(5, id);
+    if (sqlite3_step(statement.get()) != SQLITE_DONE) {
+        m_lastError = sqliteMessage(m_database);
+        return false;
+    }
+    return true;
+}
+
+std::vector<std::pair<std::int64_t, std::string>> FlightIndex::flightsToScore(int scorerVersion) const
+{
+    std::vector<std::pair<std::int64_t, std::string>> flights;
+    // Newest first: the flights the user just brought are the ones looked at.
+    Statement statement(m_database,
+        "SELECT id, file FROM flights WHERE scorer_version IS NULL OR scorer_version < ? ORDER BY takeoff DESC, id DESC");
+    if (!statement) {
+        m_lastError = sqliteMessage(m_database);
+        return flights;
+    }
+    statement.bind(1, std::int64_t { scorerVersion });
+    while (sqlite3_step(statement.get()) == SQLITE_ROW)
+        flights.emplace_back(statement.integer(0), statement.text(1));
+    return flights;
+}
+
+std::optional<std::int64_t> FlightIndex::insertAirspaceFile(const AirspaceFileRecord& record)
+{
+    Statement statement(m_database, "INSERT INTO airspace_files (name, sha256, file, kept) VALUES (?, ?, ?, ?)");
+    if (!statement) {
+        m_lastError = sqliteMessage(m_database);
+        return std::nullopt;
+    }
+    statement.bind(1, record.name);
+    statement.bind(2, record.sha256);
+    statement.bind(3, record.file);
+    statement.bind(4, record.kept);
+    if (sqlite3_step(statement.get()) != SQLITE_DONE) {
+        m_lastError = sqliteMessage(m_database);
+        return std::nullopt;
+    }
+    return sqlite3_last_insert_rowid(m_database);
+}
+
+bool FlightIndex::insertAirspaceUse(const AirspaceUseRecord& use)
+{
+    Statement statement(m_database,
+        "INSERT INTO airspace_uses (airspace_file, reason, time, serial, set_sha256) VALUES (?, ?, ?, ?, ?)");
+    if (!statement) {
+        m_lastError = sqliteMessage(m_database);
+        return false;
+    }
+    statement.bind(1, use.fileId);
+    statement.bind(2, use.reason);
+    statement.bind(3, use.time);
+    statement.bind(4, use.serial);
+    statement.bind(5, use.setSha256);
+    if (sqlite3_step(statement.get()) != SQLITE_DONE) {
+        m_lastError = sqliteMessage(m_database);
+        return false;
+    }
+    return true;
+}
+
+std::vector<AirspaceFileRecord> FlightIndex::selectAirspaceFiles(const std::string& sql, const std::vector<Value>& values) const
+{
+    std::vector<AirspaceFileRecord> files;
+    Statement statement(m_database, std::string("SELECT ") + airspaceFileColumns + " " + sql);
+    if (!statement) {
+        m_lastError = sqliteMessage(m_database);
+        return files;
+    }
+    int i = 1;
+    for (const Value& value : values) {
+        if (const auto* number = std::get_if<std::int64_t>(&value))
+            statement.bind(i++, *number);
+        else
+            statement.bind(i++, std::get<std::string>(value));
+    }
+    while (sqlite3_step(statement.get()) == SQLITE_ROW)
+        files.push_back({ statement.integer(0), statement.text(1), statement.text(2), statement.text(3), statement.integer(4) });
+    return files;
+}
+
+std::optional<AirspaceFileRecord> FlightIndex::airspaceFile(std::int64_t id) const
+{
+    auto found = selectAirspaceFiles("FROM airspace_files f WHERE f.id = ?", { id });
+    return found.empty() ? std::nullopt : std::optional(std::move(found.front()));
+}
+
+std::optional<AirspaceFileRecord> FlightIndex::airspaceFileWithDigest(const std::string& sha256) const
+{
+    auto found = selectAirspaceFiles("FROM airspace_files f WHERE f.sha256 = ?", { sha256 });
+    return found.empty() ? std::nullopt : std::optional(std::move(found.front()));
+}
+
+std::optional<AirspaceFileRecord> FlightIndex::airspaceFileConvertedInto(const std::string& setSha256) const
+{
+    auto found = selectAirspaceFiles("FROM airspace_files f JOIN airspace_uses u ON u.airspace_file = f.id "
+                                     "WHERE u.reason = 'converted' AND u.set_sha256 = ? ORDER BY u.time DESC, u.id DESC LIMIT 1",
+        { setSha256 });
+    return found.empty() ? std::nullopt : std::optional(std::move(found.front()));
+}
+
+std::optional<AirspaceFileRecord> FlightIndex::airspaceFileUploadedBy(const std::string& serial, std::int64_t time) const
+{
+    // Two uploads of one second: the one recorded last is what the instrument kept.
+    auto found = selectAirspaceFiles("FROM airspace_files f JOIN airspace_uses u ON u.airspace_file = f.id "
+                                     "WHERE u.reason = 'uploaded' AND u.serial = ? AND u.time <= ? "
+                                     "ORDER BY u.time DESC, u.id DESC LIMIT 1",
+        { serial, time });
+    return found.empty() ? std::nullopt : std::optional(std::move(found.front()));
+}
+
+std::vector<AirspaceFileRecord> FlightIndex::airspaceFiles() const
+{
+    return selectAirspaceFiles("FROM airspace_files f ORDER BY f.kept, f.id", {});
+}
+
+std::vector<AirspaceUseRecord> FlightIndex::airspaceUses(std::int64_t fileId) const
+{
+    std::vector<AirspaceUseRecord> uses;
+    Statement statement(m_database,
+        "SELECT airspace_file, reason, time, serial, set_sha256 FROM airspace_uses WHERE airspace_file = ? ORDER BY time, id");
+    if (!statement) {
+        m_lastError = sqliteMessage(m_database);
+        return uses;
+    }
+    statement.bind(1, fileId);
+    while (sqlite3_step(statement.get()) == SQLITE_ROW)
+        uses.push_back({ statement.integer(0), statement.text(1), statement.integer(2), statement.text(3), statement.text(4) });
+    return uses;
 }
 
 } // namespace corvex::library

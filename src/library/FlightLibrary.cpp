@@ -168,6 +168,7 @@ std::optional<LibraryName> parseLibraryName(std::string_view fileName)
 FlightLibrary::FlightLibrary(std::string folder, std::unique_ptr<FlightIndex> index, LogSink* log)
     : m_folder(std::move(folder))
     , m_index(std::move(index))
+    , m_airspaces(m_folder, *m_index)
     , m_log(log)
 {
 }
@@ -203,6 +204,25 @@ Result<std::unique_ptr<FlightLibrary>, std::string> FlightLibrary::open(const st
 }
 
 std::string FlightLibrary::pathOf(const LibraryFlight& flight) const { return (fs::path(m_folder) / flight.file).string(); }
+
+std::string FlightLibrary::indexPath() const { return (fs::path(m_folder) / indexFileName).string(); }
+
+ScoreFillOutcome FlightLibrary::fillScores(const ScoreFillOptions& options)
+{
+    return library::fillScores(*m_index, m_folder, options);
+}
+
+std::optional<std::string> FlightLibrary::airspaceFileFor(const LibraryFlight& flight) const
+{
+    const auto held = m_airspaces.heldBy(flight.serial, flight.takeoff);
+    if (!held)
+        return std::nullopt;
+    std::string path = m_airspaces.pathOf(*held);
+    std::error_code code;
+    if (!fs::is_regular_file(path, code))
+        return std::nullopt;
+    return path;
+}
 
 std::int64_t FlightLibrary::now() const
 {

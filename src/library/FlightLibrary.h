@@ -1,7 +1,9 @@
 #pragma once
 
 #include "base/Result.h"
+#include "library/AirspaceArchive.h"
 #include "library/FlightIndex.h"
+#include "library/FlightScores.h"
 
 #include <cstdint>
 #include <functional>
@@ -55,6 +57,7 @@ public:
     FlightIndex& index() { return *m_index; }
     const FlightIndex& index() const { return *m_index; }
     std::string pathOf(const LibraryFlight& flight) const;
+    std::string indexPath() const;
 
     // A file from any logger. The same flight twice (the same bytes, or the same logger
     // and take-off time) is not added again.
@@ -82,6 +85,19 @@ public:
     };
     RebuildOutcome rebuild();
 
+    // Scores the flights that have no score yet (after an import, a sync or a rebuild),
+    // on this thread's connection. A window scores through its own connection instead
+    // (fillScores over FlightIndex::open(indexPath())) so that it never waits.
+    ScoreFillOutcome fillScores(const ScoreFillOptions& options = {});
+
+    // The OpenAir files the pilot converted, uploaded or checked flights against.
+    AirspaceArchive& airspaces() { return m_airspaces; }
+    const AirspaceArchive& airspaces() const { return m_airspaces; }
+    // The OpenAir file whose set the flight's instrument held at its take-off (the
+    // last one uploaded to it at or before then), when the library kept it. Nothing
+    // for a flight of another logger or of an instrument the library saw no upload to.
+    std::optional<std::string> airspaceFileFor(const LibraryFlight& flight) const;
+
     // The time of "added" and of the damaged index's name; the system clock when empty.
     std::function<std::int64_t()> clock;
 
@@ -96,6 +112,7 @@ private:
 
     std::string m_folder;
     std::unique_ptr<FlightIndex> m_index;
+    AirspaceArchive m_airspaces;
     LogSink* m_log { nullptr };
 };
 

@@ -38,6 +38,14 @@ struct LibraryFlight {
     std::string glider;
     std::int64_t fixes { 0 };
     std::int64_t added { 0 }; // when it came into the library, UTC seconds
+    // The contest score under the XContest rules, filled after the flight came in (it
+    // takes up to a second on a long flight). Nothing in points until then, and for a
+    // flight that has none; scorerVersion says which solver made it, so that a better
+    // one can score again what an older one made.
+    std::optional<double> scorePoints;
+    std::string scoreType; // contestTypeName: "free_flight", "fai_triangle"...
+    std::optional<double> scoreDistanceMetres;
+    std::optional<int> scorerVersion;
 
     // The serial for a synced flight, else the logger.
     const std::string& instrument() const { return serial.empty() ? logger : serial; }
@@ -59,6 +67,8 @@ struct FlightTotals {
     std::int64_t flights { 0 };
     std::int64_t seconds { 0 };
     double trackMetres { 0 };
+    double points { 0 }; // of the flights scored so far
+    std::int64_t scored { 0 }; // how many flights of the group have a score
 };
 
 } // namespace corvex::library

@@ -10,7 +10,9 @@
 
 #include <filesystem>
 #include <fstream>
+#include <atomic>
 #include <functional>
+#include <map>
 #include <sstream>
 
 namespace fs = std::filesystem;
@@ -283,4 +285,218 @@ TEST(FlightLibrary, FiltersAndTotals)
     EXPECT_EQ(library->index().flights(withText("guettler")).size(), 1u) << "case does not matter";
     const auto all = library->index().flights();
     EXPECT_TRUE(std::is_sorted(all.begin(), all.end(), [](const auto& a, const auto& b) { return a.takeoff > b.takeoff; }));
+}
+
+// An index of the version before the score: its rows stay, their scores are empty
+// (never 0) until a pass fills them; the scores survive a reopen, a rebuild empties
+// and the next pass refills them, and a score of an older solver counts as missing.
+TEST(FlightLibrary, ScoresAreAddedByMigrationAndFilledAfterwards)
+{
+    TemporaryFolder scratch;
+    const std::string index = scratch.path() + "/library.sqlite";
+    {
+        auto library = openLibrary(scratch.path());
+        library->importPaths({ CORVEX_TESTDATA_DIR "/igc" });
+        ASSERT_EQ(library->index().count(), 6);
+    }
+    {
+        // What the previous program left: no score columns, no airspaces tables.
+        sqlite3* database = nullptr;
+        ASSERT_EQ(sqlite3_open(index.c_str(), &database), SQLITE_OK);
+        for (const char* sql : { "ALTER TABLE flights DROP COLUMN score_points", "ALTER TABLE flights DROP COLUMN score_type",
+                 "ALTER TABLE flights DROP COLUMN score_distance_m", "ALTER TABLE flights DROP COLUMN scorer_version",
+                 "DROP TABLE airspace_uses", "DROP TABLE airspace_files", "PRAGMA user_version=1" })
+            EXPECT_EQ(sqlite3_exec(database, sql, nullptr, nullptr, nullptr), SQLITE_OK) << sql;
+        sqlite3_close(database);
+    }
+    auto library = openLibrary(scratch.path());
+    ASSERT_TRUE(library);
+    ASSERT_EQ(library->index().count(), 6) << "the migration keeps the rows";
+    for (const LibraryFlight& flight : library->index().flights()) {
+        EXPECT_FALSE(flight.scorePoints) << flight.file;
+        EXPECT_FALSE(flight.scorerVersion) << flight.file;
+    }
+    EXPECT_EQ(library->index().totalsByYear().front().scored, 0);
+
+    std::size_t lastDone = 0, lastTotal = 0;
+    ScoreFillOptions options;
+    options.threads = 2;
+    options.progress = [&](std::size_t done, std::size_t total) {
+        EXPECT_EQ(done, lastDone + 1) << "one call per flight, in order";
+        lastDone = done;
+        lastTotal = total;
+    };
+    const auto filled = library->fillScores(options);
+    EXPECT_EQ(filled.total, 6u);
+    EXPECT_EQ(filled.scored, 6u);
+    EXPECT_FALSE(filled.cancelled);
+    EXPECT_EQ(lastDone, 6u);
+    EXPECT_EQ(lastTotal, 6u);
+
+    const auto scoresOf = [](const FlightLibrary& flights) {
+        std::map<std::string, std::optional<double>> scores;
+        for (const LibraryFlight& flight : flights.index().flights())
+            scores[flight.file] = flight.scorePoints;
+        return scores;
+    };
+    const auto scored = scoresOf(*library);
+    double points = 0;
+    for (const LibraryFlight& flight : library->index().flights()) {
+        SCOPED_TRACE(flight.file);
+        EXPECT_EQ(flight.scorerVersion, currentScorerVersion);
+        ASSERT_TRUE(flight.scorePoints);
+        EXPECT_GT(*flight.scorePoints, 0);
+        EXPECT_FALSE(flight.scoreType.empty());
+        ASSERT_TRUE(flight.scoreDistanceMetres);
+        // Points are kilometres times a multiplier of 1 to 1.6.
+        EXPECT_GE(*flight.scorePoints, *flight.scoreDistanceMetres / 1000 - 1e-6);
+        EXPECT_LE(*flight.scorePoints, *flight.scoreDistanceMetres / 1000 * 1.6 + 1e-6);
+        points += *flight.scorePoints;
+    }
+    double totalPoints = 0;
+    std::int64_t totalScored = 0;
+    for (const FlightTotals& year : library->index().totalsByYear()) {
+        totalPoints += year.points;
+        totalScored += year.scored;
+    }
+    EXPECT_NEAR(totalPoints, points, 1e-6);
+    EXPECT_EQ(totalScored, 6);
+    EXPECT_EQ(library->fillScores().total, 0u) << "nothing left to score";
+
+    library.reset();
+    library = openLibrary(scratch.path());
+    EXPECT_EQ(scoresOf(*library), scored) << "kept across a reopen";
+
+    library->rebuild();
+    for (const auto& [file, score] : scoresOf(*library))
+        EXPECT_FALSE(score) << file << ": a rebuilt index has no score until the pass";
+    std::atomic<bool> cancel { true };
+    ScoreFillOptions cancelled;
+    cancelled.cancel = &cancel;
+    cancelled.threads = 1;
+    const auto stopped = library->fillScores(cancelled);
+    EXPECT_TRUE(stopped.cancelled);
+    EXPECT_LT(stopped.scored, 6u);
+    EXPECT_EQ(library->fillScores().scored, 6u - stopped.scored) << "a cancelled pass leaves the rest for the next";
+    EXPECT_EQ(scoresOf(*library), scored) << "the rebuild refills the same scores";
+
+    // A flight scored by an older solver is scored again.
+    const LibraryFlight first = library->index().flights().front();
+    ASSERT_TRUE(library->index().setScore(first.id, { 1.0, "free_flight", 1000.0, currentScorerVersion - 1 }));
+    EXPECT_EQ(library->fillScores().scored, 1u);
+    EXPECT_EQ(library->index().flight(first.id)->scorePoints, first.scorePoints);
+
+    // A file that does not read now is left for later, not recorded as scoreless.
+    fs::remove(library->pathOf(first));
+    ASSERT_TRUE(library->index().setScore(first.id, { std::nullopt, {}, std::nullopt, 0 }));
+    const auto missing = library->fillScores();
+    EXPECT_EQ(missing.unreadable, 1u);
+    EXPECT_EQ(library->index().flight(first.id)->scorerVersion, 0);
+}
+
+// An OpenAir file is kept once per content, whatever its name, with every use; a copy
+// deleted by hand comes back on the next use.
+TEST(FlightLibrary, AirspaceFilesAreKeptOncePerContent)
+{
+    TemporaryFolder scratch;
+    auto library = openLibrary(scratch.path());
+    AirspaceArchive& archive = library->airspaces();
+    const std::string alps = "AC D\nAN ALPS\nAL GND\nAH 3000 MSL\nDP 46:00:00 N 007:00:00 E\n";
+    const std::string jura = "AC C\nAN JURA\nAL GND\nAH FL100\nDP 47:00:00 N 006:00:00 E\n";
+
+    const auto first = archive.keep(alps, "/home/ann/alps.txt", AirspaceUse::Converted, 100, "set-a");
+    ASSERT_TRUE(first) << first.error();
+    const auto again = archive.keep(alps, "alps-copy.txt", AirspaceUse::Checked, 200);
+    ASSERT_TRUE(again);
+    const auto other = archive.keep(jura, "alps.txt", AirspaceUse::Checked, 300);
+    ASSERT_TRUE(other);
+
+    EXPECT_EQ(again->id, first->id);
+    EXPECT_EQ(again->name, "alps.txt") << "the name it first came with";
+    EXPECT_NE(other->id, first->id) << "the same name, other bytes";
+    EXPECT_NE(other->file, first->file);
+    EXPECT_EQ(library->index().airspaceFiles().size(), 2u);
+    std::size_t copies = 0;
+    for (const auto& entry : fs::directory_iterator(archive.folder()))
+        copies += entry.is_regular_file();
+    EXPECT_EQ(copies, 2u) << "no temporary file left beside them";
+    EXPECT_EQ(readAll(archive.pathOf(*first)), alps);
+    const auto uses = library->index().airspaceUses(first->id);
+    ASSERT_EQ(uses.size(), 2u);
+    EXPECT_EQ(uses[0].reason, "converted");
+    EXPECT_EQ(uses[0].setSha256, "set-a");
+    EXPECT_EQ(uses[1].reason, "checked");
+
+    fs::remove(archive.pathOf(*first));
+    const auto restored = archive.keep(alps, "alps.txt", AirspaceUse::Checked, 400);
+    ASSERT_TRUE(restored);
+    EXPECT_EQ(restored->id, first->id);
+    EXPECT_EQ(readAll(archive.pathOf(*restored)), alps);
+
+    const auto unreadable = archive.keepFile(scratch.path() + "/nothing.txt", AirspaceUse::Checked, 500);
+    EXPECT_FALSE(unreadable);
+}
+
+// The set an instrument held at a moment: the last upload to that instrument at or
+// before it, whatever other instruments got; a set converted before the library kept
+// files is not known.
+TEST(FlightLibrary, TheSetOfTheDayIsTheLastUploadBeforeTakeoff)
+{
+    TemporaryFolder scratch;
+    auto library = openLibrary(scratch.path());
+    AirspaceArchive& archive = library->airspaces();
+    ASSERT_TRUE(archive.keep("AC D\nAN SPRING\n", "spring.txt", AirspaceUse::Converted, 10, "set-spring"));
+    ASSERT_TRUE(archive.keep("AC D\nAN SUMMER\n", "summer.txt", AirspaceUse::Converted, 20, "set-summer"));
+    ASSERT_TRUE(archive.keep("AC D\nAN AUTUMN\n", "autumn.txt", AirspaceUse::Converted, 30, "set-autumn"));
+
+    struct Upload {
+        const char* set;
+        const char* serial;
+        std::int64_t time;
+        bool known;
+    };
+    const Upload uploads[] = {
+        { "set-spring", "A1", 1000, true },
+        { "set-summer", "A1", 2000, true },
+        { "set-spring", "B2", 2500, true },
+        { "set-autumn", "A1", 3000, true },
+        { "set-summer", "A1", 3000, true }, // the same second: recorded last, held
+        { "set-approved", "A1", 4000, false }, // from the approved list: no OpenAir file
+    };
+    for (const Upload& upload : uploads)
+        EXPECT_EQ(archive.recordUpload(upload.set, upload.serial, upload.time).has_value(), upload.known) << upload.set;
+
+    struct Case {
+        const char* serial;
+        std::int64_t takeoff;
+        const char* expected; // nullptr: no set known
+    };
+    const Case cases[] = {
+        { "A1", 999, nullptr },
+        { "A1", 1000, "spring.txt" },
+        { "A1", 1999, "spring.txt" },
+        { "A1", 2000, "summer.txt" },
+        { "A1", 2600, "summer.txt" },
+        { "A1", 3000, "summer.txt" },
+        { "A1", 5000, "summer.txt" },
+        { "B2", 2000, nullptr },
+        { "B2", 9000, "spring.txt" },
+        { "C3", 9000, nullptr },
+        { "", 9000, nullptr },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.serial) + " at " + std::to_string(c.takeoff));
+        LibraryFlight flight;
+        flight.serial = c.serial;
+        flight.logger = "XCT123";
+        flight.takeoff = c.takeoff;
+        const auto path = library->airspaceFileFor(flight);
+        if (!c.expected) {
+            EXPECT_FALSE(path);
+            continue;
+        }
+        ASSERT_TRUE(path);
+        EXPECT_TRUE(path->ends_with(std::string("_") + c.expected)) << *path;
+        EXPECT_TRUE(fs::is_regular_file(*path));
+    }
 }

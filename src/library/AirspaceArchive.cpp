@@ -1,0 +1,131 @@
+#include "library/AirspaceArchive.h"
+
+#include "base/FileNames.h"
+#include "base/Sha256.h"
+#include "export/ExportFiles.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <unistd.h>
+
+namespace corvex::library {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* archiveFolderName = "Airspaces";
+// Larger than any OpenAir file of a country (France's is 2 MB).
+constexpr std::uintmax_t largestOpenAirFile = 64 * 1024 * 1024;
+
+} // namespace
+
+const char* airspaceUseName(AirspaceUse use)
+{
+    switch (use) {
+    case AirspaceUse::Converted:
+        return "converted";
+    case AirspaceUse::Checked:
+        return "checked";
+    case AirspaceUse::Uploaded:
+        return "uploaded";
+    }
+    return "";
+}
+
+AirspaceArchive::AirspaceArchive(std::string libraryFolder, FlightIndex& index)
+    : m_libraryFolder(std::move(libraryFolder))
+    , m_index(index)
+{
+}
+
+std::string AirspaceArchive::folder() const { return (fs::path(m_libraryFolder) / archiveFolderName).string(); }
+
+std::string AirspaceArchive::pathOf(const AirspaceFileRecord& record) const
+{
+    return (fs::path(m_libraryFolder) / record.file).string();
+}
+
+Result<AirspaceFileRecord, std::string> AirspaceArchive::keep(
+    std::string_view bytes, const std::string& name, AirspaceUse use, std::int64_t time, const std::string& setSha256)
+{
+    Sha256 digest;
+    digest.update(bytes);
+    const std::string sha256 = digest.finishHex();
+    std::optional<AirspaceFileRecord> record = m_index.airspaceFileWithDigest(sha256);
+    // A copy deleted by hand is written again under its recorded name.
+    if (!record || !fs::is_regular_file(pathOf(*record))) {
+        std::error_code code;
+        fs::create_directories(folder(), code);
+        if (code)
+            return Failure { "cannot make " + folder() + ": " + code.message() };
+        std::string relative;
+        if (record) {
+            relative = record->file;
+        } else {
+            // The digest first, so that two files of one name never meet, and the name
+            // the user knows after it.
+            std::string safe = safeFileName(fs::path(name).filename().string(), 80);
+            relative = std::string(archiveFolderName) + "/" + sha256.substr(0, 16) + "_" + (safe.empty() ? "airspaces.txt" : safe);
+        }
+        const std::string target = (fs::path(m_libraryFolder) / relative).string();
+        const auto written = writeTemporaryFile((fs::path(folder()) / ".keep.XXXXXX").string(), bytes);
+        if (!written)
+            return Failure { "cannot write into " + folder() + ": " + std::strerror(errno) };
+        if (std::rename(written->c_str(), target.c_str()) != 0) {
+            const int error = errno;
+            ::unlink(written->c_str());
+            return Failure { "cannot write " + target + ": " + std::strerror(error) };
+        }
+        if (!record) {
+            AirspaceFileRecord fresh { 0, fs::path(name).filename().string(), sha256, relative, time };
+            const auto id = m_index.insertAirspaceFile(fresh);
+            if (!id)
+                return Failure { "cannot record " + name + " in the index: " + m_index.lastError() };
+            fresh.id = *id;
+            record = std::move(fresh);
+        }
+    }
+    if (!m_index.insertAirspaceUse({ record->id, airspaceUseName(use), time, {}, setSha256 }))
+        return Failure { "cannot record the use of " + name + " in the index: " + m_index.lastError() };
+    return *record;
+}
+
+Result<AirspaceFileRecord, std::string> AirspaceArchive::keepFile(
+    const std::string& path, AirspaceUse use, std::int64_t time, const std::string& setSha256)
+{
+    std::error_code code;
+    const auto size = fs::file_size(path, code);
+    if (code)
+        return Failure { "cannot read " + path + ": " + code.message() };
+    if (size > largestOpenAirFile)
+        return Failure { path + " is too large for an OpenAir file" };
+    std::ifstream in(path, std::ios::binary);
+    std::string bytes(static_cast<std::size_t>(size), '\0');
+    if (!in || !in.read(bytes.data(), static_cast<std::streamsize>(bytes.size())))
+        return Failure { "cannot read " + path };
+    return keep(bytes, path, use, time, setSha256);
+}
+
+std::optional<AirspaceFileRecord> AirspaceArchive::recordUpload(
+    const std::string& setSha256, const std::string& serial, std::int64_t time)
+{
+    auto source = m_index.airspaceFileConvertedInto(setSha256);
+    if (!source)
+        return std::nullopt;
+    if (!m_index.insertAirspaceUse({ source->id, airspaceUseName(AirspaceUse::Uploaded), time, serial, setSha256 }))
+        return std::nullopt;
+    return source;
+}
+
+std::optional<AirspaceFileRecord> AirspaceArchive::heldBy(const std::string& serial, std::int64_t time) const
+{
+    if (serial.empty())
+        return std::nullopt;
+    return m_index.airspaceFileUploadedBy(serial, time);
+}
+
+} // namespace corvex::library

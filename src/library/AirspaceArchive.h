@@ -1,0 +1,54 @@
+#pragma once
+
+#include "base/Result.h"
+#include "library/FlightIndex.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace corvex::library {
+
+// Why an OpenAir file was kept.
+enum class AirspaceUse {
+    Converted, // made into a set for the instrument
+    Checked, // a flight was checked against it
+    Uploaded, // the set made from it went onto an instrument
+};
+const char* airspaceUseName(AirspaceUse use); // "converted", "checked", "uploaded"
+
+// The OpenAir files the pilot converted, uploaded or checked flights against, kept in
+// the library's Airspaces folder once per content (SHA-256) and recorded in its index
+// with each use. It answers which set an instrument held on a flight's day, so a flight
+// can be checked years later against the airspaces the pilot flew with.
+class AirspaceArchive {
+public:
+    AirspaceArchive(std::string libraryFolder, FlightIndex& index);
+
+    // Keeps the bytes (a copy only the first time) and records the use. For Converted,
+    // setSha256 is the digest of the set made from it, which an upload names later.
+    Result<AirspaceFileRecord, std::string> keep(std::string_view bytes, const std::string& name, AirspaceUse use,
+        std::int64_t time, const std::string& setSha256 = {});
+    Result<AirspaceFileRecord, std::string> keepFile(const std::string& path, AirspaceUse use, std::int64_t time,
+        const std::string& setSha256 = {});
+
+    // The set with this digest went onto the instrument: recorded against the OpenAir
+    // file it was converted from. Nothing when no kept file was made into that set
+    // (a set from the approved list, or converted before the library kept files).
+    std::optional<AirspaceFileRecord> recordUpload(const std::string& setSha256, const std::string& serial, std::int64_t time);
+
+    // The file whose set the instrument held at that time: the last upload to it at or
+    // before then.
+    std::optional<AirspaceFileRecord> heldBy(const std::string& serial, std::int64_t time) const;
+
+    std::string pathOf(const AirspaceFileRecord& record) const;
+    std::string folder() const;
+
+private:
+    std::string m_libraryFolder;
+    FlightIndex& m_index;
+};
+
+} // namespace corvex::library
