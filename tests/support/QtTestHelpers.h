@@ -7,6 +7,7 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
@@ -54,6 +55,11 @@ inline ProgramRun runProgram(const QString& program, const QStringList& argument
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("CORVEX_NO_UDEV", "1");
+    // A command that keeps what it used (OpenAir files) in the flight library never
+    // reaches the user's own library.
+    static QTemporaryDir privateLibrary;
+    if (!environment.contains("CORVEX_LIBRARY"))
+        environment.insert("CORVEX_LIBRARY", privateLibrary.path() + "/Flights");
     environment.remove("CORVEX_LOG_STDERR");
     if (adjustEnvironment)
         adjustEnvironment(environment);

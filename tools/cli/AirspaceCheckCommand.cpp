@@ -4,6 +4,7 @@
 #include "airspaces/OpenAirParser.h"
 #include "analysis/AirspaceCheck.h"
 #include "flights/IgcFlight.h"
+#include "library/AirspaceArchive.h"
 
 #include <cstdio>
 #include <ctime>
@@ -19,9 +20,55 @@ namespace {
 // update is there: the check worked, its answer is "yes".
 constexpr int crossingsFound = 10;
 
+bool isFlightNumber(const std::string& argument)
+{
+    std::error_code error;
+    return !std::filesystem::exists(argument, error) && !argument.empty() && argument.size() < 19
+        && argument.find_first_not_of("0123456789") == std::string::npos;
+}
 
+std::string dayText(std::int64_t utc) { return isoTime(utc).substr(0, 10); }
 
-
+// The OpenAir file to check against: --airspaces (kept in the library when the flight
+// is the library's), else the set the flight's instrument held on its day. Prints why
+// there is none.
+std::optional<std::string> airspacesFor(CliContext& context)
+{
+    const std::string& argument = context.arguments.front();
+    const std::optional<std::string> given = context.option("airspaces");
+    if (given && !isFlightNumber(argument))
+        return given;
+    if (!isFlightNumber(argument)) {
+        printError(context.err, "no airspaces are known for a flight given as a file: give them with --airspaces FILE, "
+                                "or check the library's flight by its number");
+        return std::nullopt;
+    }
+    auto flights = openLibrary(context);
+    if (!flights)
+        return given;
+    const auto flight = flights->index().flight(std::stoll(argument));
+    if (!flight)
+        return given; // flightFilePath says what is wrong
+    if (given) {
+        // Kept so that the flight can be checked again against the same file later.
+        const auto kept = flights->airspaces().keepFile(*given, library::AirspaceUse::Checked, std::time(nullptr));
+        if (!kept)
+            context.err << "corvex: note: " << *given << " was not kept in the library: " << kept.error() << "\n";
+        return given;
+    }
+    if (auto held = flights->airspaceFileFor(*flight))
+        return held;
+    if (flight->serial.empty())
+        printError(context.err, "no airspaces are known for flight " + argument + " (logger " + flight->logger + ", "
+                + dayText(flight->takeoff) + "): the library knows only the sets uploaded to a Corvex Vario; "
+                  "give the airspaces with --airspaces FILE");
+    else
+        printError(context.err, "no airspaces are known for flight " + argument + " (instrument " + flight->serial + ", "
+                + dayText(flight->takeoff)
+                + "): the library knows the sets uploaded after a conversion by the airspaces window or "
+                  "`corvex airspaces convert`; give the airspaces with --airspaces FILE");
+    return std::nullopt;
+}
 
 std::string crossingJson(const flights::IgcFlight& flight, const analysis::AirspaceCrossing& crossing)
 {
@@ -52,7 +99,12 @@ int runAirspaceCheck(CliContext& context)
         printError(context.err, flight.error());
         return FileError;
     }
-    const std::string openAirPath = *context.option("airspaces");
+    const auto airspaces = airspacesFor(context);
+    if (!airspaces)
+        return FileError;
+    const std::string openAirPath = *airspaces;
+    if (!context.option("airspaces") && !context.option("json"))
+        context.out << "airspaces: " << openAirPath << " (the set the instrument held on the flight's day)\n";
     std::ifstream in(openAirPath, std::ios::binary);
     std::error_code error;
     if (!in || !std::filesystem::is_regular_file(openAirPath, error)) {
@@ -81,7 +133,7 @@ int runAirspaceCheck(CliContext& context)
         text += ", \"notes\": [";
         for (std::size_t i = 0; i < check.notes.size(); ++i)
             text += (i ? ", " : "") + jsonString(check.notes[i]);
-        context.out << text << "]}\n";
+        context.out << text << "], \"airspaces\": " << jsonString(openAirPath) << "}\n";
     } else {
         for (const std::string& note : check.notes)
             context.out << "note: " << note << "\n";
@@ -104,10 +156,11 @@ int runAirspaceCheck(CliContext& context)
 
 extern const CliCommand airspaceCheckCommand {
     .name = "airspace-check",
-    .usage = "FILE.igc|ID --airspaces OPENAIR [--json] [--library DIR]",
+    .usage = "FILE.igc|ID [--airspaces OPENAIR] [--json] [--library DIR]",
     .summary = "the airspaces a flight entered (exit status 10 when there is one)",
     .options = {
-        { "airspaces", "OPENAIR", "the OpenAir file to check against", true },
+        { "airspaces", "OPENAIR", "the OpenAir file to check against (kept in the library for a library flight); "
+                                  "default for a library flight: the set its instrument held on the flight's day" },
         { "json", nullptr, "a JSON object instead of text" },
         libraryOption,
     },

@@ -1,11 +1,15 @@
 #include "AirspacesRender.h"
 #include "Commands.h"
+#include "LibraryAccess.h"
 #include "TerminalProgress.h"
 
 #include "airspaces/Airspaces.h"
 #include "airspaces/AirspacesTransferService.h"
 #include "airspaces/OpenAirConverter.h"
 #include "airspaces/WSAirspaces.h"
+#include "base/Sha256.h"
+#include "library/FlightLibrary.h"
+#include "library/FlightSync.h"
 #include "map/qt/MapBaseLayer.h"
 #include "platform/qt/PreferencesStore.h"
 #include "platform/qt/QtHttpClient.h"
@@ -17,6 +21,7 @@
 #include <QSaveFile>
 
 #include <cstdio>
+#include <ctime>
 #include <functional>
 #include <ostream>
 
@@ -160,6 +165,21 @@ int runRead(CliContext& context, CorvexDevice& device, const std::string& path)
     return Success;
 }
 
+// The library remembers which OpenAir file the instrument holds from now on, when it
+// kept the file this set was converted from, so that `airspace-check` finds it later.
+void recordUpload(CliContext& context, CorvexDevice& device, const std::string& setSha256)
+{
+    const auto info = device.getDeviceInfo();
+    if (!info)
+        return;
+    auto flights = openLibrary(context);
+    if (!flights)
+        return;
+    const std::string serial = library::instrumentSerialText(info->deviceId);
+    if (const auto source = flights->airspaces().recordUpload(setSha256, serial, std::time(nullptr)))
+        context.out << "The library records " << source->name << " as the airspaces of instrument " << serial << " from now on\n";
+}
+
 int runUpload(CliContext& context, CorvexDevice& device, const std::string& path)
 {
     auto bytes = readFileBytes(path);
@@ -173,6 +193,7 @@ int runUpload(CliContext& context, CorvexDevice& device, const std::string& path
     observer.chunkWritten = [&progress](std::size_t n, std::size_t count) {
         progress.show("uploading chunk " + std::to_string(n) + " of " + std::to_string(count), n, count);
     };
+    const std::string setSha256 = Sha256::hexOf(*bytes);
     const auto uploaded = AirspacesTransferService(device).upload(std::make_shared<const Bytes>(std::move(*bytes)), observer);
     progress.finish();
     if (!uploaded && uploaded.error().reason == AirspacesTransferError::NotASet) {
@@ -185,6 +206,7 @@ int runUpload(CliContext& context, CorvexDevice& device, const std::string& path
     }
     printHeader(context.out, uploaded->set);
     context.out << "Uploaded " << uploaded->byteCount << " bytes in " << uploaded->chunkCount << " chunks\n";
+    recordUpload(context, device, setSha256);
     return Success;
 }
 
@@ -253,6 +275,13 @@ int runConvert(CliContext& context)
     }
     if (auto set = Airspaces::initWithDataInInternalFormat(converted.bytes, log))
         printHeader(context.out, *set);
+    // Kept with the digest of the set made from it, which an upload names later.
+    if (auto flights = openLibrary(context)) {
+        const auto kept = flights->airspaces().keep(std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()),
+            input, library::AirspaceUse::Converted, std::time(nullptr), Sha256::hexOf(converted.bytes));
+        if (!kept)
+            context.err << "corvex: note: " << input << " was not kept in the library: " << kept.error() << "\n";
+    }
     if (converted.convertedLocally)
         context.out << "Converted on this computer" << (server ? " (the airspaces service cannot be reached)" : "") << "\n";
     else
@@ -391,8 +420,9 @@ const CliCommand readSubcommand {
 };
 const CliCommand uploadSubcommand {
     .name = "upload",
-    .usage = "FILE",
+    .usage = "FILE [--library DIR]",
     .summary = "replace the instrument's set with the set in FILE",
+    .options = { libraryOption },
     .minimumArguments = 1,
     .maximumArguments = 1,
     .run = runUploadAction,
@@ -405,12 +435,13 @@ const CliCommand clearSubcommand {
 };
 const CliCommand convertSubcommand {
     .name = "convert",
-    .usage = "OPENAIR_FILE --out FILE [--description TEXT] [--server URL]",
+    .usage = "OPENAIR_FILE --out FILE [--description TEXT] [--server URL] [--library DIR]",
     .summary = "convert an OpenAir file on this computer, or with the vendor's airspaces service",
     .options = {
         { "out", "FILE", "the converted set to write", true },
         { "description", "TEXT", "the set's description" },
         { "server", "URL", "convert with the vendor's web server at URL (on this computer when it cannot be reached)" },
+        libraryOption,
     },
     .minimumArguments = 1,
     .maximumArguments = 1,

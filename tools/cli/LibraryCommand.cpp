@@ -51,7 +51,10 @@ std::string flightJson(const FlightLibrary& flights, const LibraryFlight& flight
         + ", \"landing\": " + jsonString(isoTime(flight.landing)) + ", \"duration_s\": " + std::to_string(flight.durationSeconds)
         + ", \"max_altitude_m\": " + jsonNumber(flight.maxAltitude()) + ", \"track_km\": " + fixed(flight.trackMetres / 1000, 3)
         + ", \"instrument\": " + jsonString(flight.instrument()) + ", \"pilot\": " + jsonString(flight.pilot)
-        + ", \"glider\": " + jsonString(flight.glider) + ", \"file\": " + jsonString(flights.pathOf(flight));
+        + ", \"glider\": " + jsonString(flight.glider) + ", \"file\": " + jsonString(flights.pathOf(flight))
+        + ", \"score_points\": " + (flight.scorePoints ? fixed(*flight.scorePoints, 2) : "null")
+        + ", \"score_type\": " + (flight.scorePoints ? jsonString(flight.scoreType) : "null")
+        + ", \"score_km\": " + (flight.scoreDistanceMetres ? fixed(*flight.scoreDistanceMetres / 1000, 3) : "null");
     if (everything) {
         json += ", \"logger\": " + jsonString(flight.logger) + ", \"serial\": " + jsonString(flight.serial)
             + ", \"takeoff_position\": [" + fixed(flight.takeoffLatitude, 6) + ", " + fixed(flight.takeoffLongitude, 6) + "]"
@@ -62,7 +65,10 @@ std::string flightJson(const FlightLibrary& flights, const LibraryFlight& flight
             + ", \"min_gps_altitude_m\": " + jsonNumber(flight.minGnssAltitude)
             + ", \"best_climb_ms\": " + fixed(flight.bestClimb, 2) + ", \"best_sink_ms\": " + fixed(flight.bestSink, 2)
             + ", \"distance_km\": " + fixed(flight.distanceMetres / 1000, 3) + ", \"fixes\": " + std::to_string(flight.fixes)
-            + ", \"sha256\": " + jsonString(flight.sha256);
+            + ", \"sha256\": " + jsonString(flight.sha256)
+            + ", \"scorer_version\": " + (flight.scorerVersion ? std::to_string(*flight.scorerVersion) : "null");
+        const auto airspaces = flights.airspaceFileFor(flight);
+        json += ", \"airspaces_file\": " + (airspaces ? jsonString(*airspaces) : "null");
     }
     return json + "}";
 }
@@ -76,6 +82,58 @@ flights::TrackFileOptions trackOptions()
 }
 
 std::string altitudeText(const std::optional<int>& value) { return value ? std::to_string(*value) + " m" : "-"; }
+
+// "FAI" for a table's narrow column: the kind of a score at a glance.
+std::string scoreTypeShort(const std::string& type)
+{
+    if (type == "free_flight")
+        return "free";
+    if (type == "free_triangle")
+        return "tri";
+    if (type == "fai_triangle")
+        return "FAI";
+    if (type == "closed_free_triangle")
+        return "tri-c";
+    if (type == "closed_fai_triangle")
+        return "FAI-c";
+    return type;
+}
+
+// A flight not scored yet shows nothing, never 0 points.
+std::string scoreColumn(const LibraryFlight& flight)
+{
+    if (!flight.scorePoints)
+        return "";
+    return fixed(*flight.scorePoints, 1) + " " + scoreTypeShort(flight.scoreType);
+}
+
+std::string scoreLine(const LibraryFlight& flight)
+{
+    if (!flight.scorerVersion)
+        return "not scored yet (corvex library rebuild scores it)";
+    if (!flight.scorePoints)
+        return "none";
+    return fixed(*flight.scorePoints, 2) + " points, " + flight.scoreType + ", "
+        + fixed(flight.scoreDistanceMetres.value_or(0) / 1000, 2) + " km (XContest)";
+}
+
+// Scores the flights that lack one, the progress on the terminal: after a sync or a
+// rebuild, so that `library list` shows every score.
+enum class ScoreSummary { Printed, Quiet };
+void fillScores(CliContext& context, FlightLibrary& flights, ScoreSummary summary)
+{
+    TerminalProgress progress(context.err);
+    library::ScoreFillOptions options;
+    options.progress = [&](std::size_t done, std::size_t total) {
+        progress.show("scoring flight " + std::to_string(done) + " of " + std::to_string(total), done, total);
+    };
+    const auto outcome = flights.fillScores(options);
+    progress.finish();
+    if (outcome.total > 0 && summary == ScoreSummary::Printed)
+        context.out << outcome.scored << (outcome.scored == 1 ? " flight scored\n" : " flights scored\n");
+    if (outcome.unreadable > 0)
+        printError(context.err, std::to_string(outcome.unreadable) + " flights could not be read to be scored");
+}
 
 std::optional<std::int64_t> flightId(CliContext& context)
 {
@@ -149,6 +207,8 @@ int runSync(CliContext& context)
         return reportDeviceFailure(context.err, "the flight list could not be read", *outcome.listFailure);
     for (const auto& failed : outcome.failed)
         printError(context.err, "flight " + std::to_string(failed.flightNumber) + " was not saved: " + failed.reason);
+    // Before the summary, which scripts read as the last line.
+    fillScores(context, *flights, ScoreSummary::Quiet);
     context.out << outcome.added.size() << " new, " << outcome.alreadyInLibrary << " already in the library\n";
     return outcome.failed.empty() ? Success : InstrumentFailed;
 }
@@ -180,9 +240,10 @@ int runList(CliContext& context)
     } else {
         for (const LibraryFlight& flight : list) {
             char line[512];
-            std::snprintf(line, sizeof line, "%6lld  %s  %6s  %7s  %7.1f km  %s  %s\n", static_cast<long long>(flight.id),
+            std::snprintf(line, sizeof line, "%6lld  %s  %6s  %7s  %7.1f km  %-12s  %s  %s\n", static_cast<long long>(flight.id),
                 isoTime(flight.takeoff).c_str(), durationText(flight.durationSeconds).c_str(),
-                altitudeText(flight.maxAltitude()).c_str(), flight.trackMetres / 1000, flight.glider.c_str(), flight.pilot.c_str());
+                altitudeText(flight.maxAltitude()).c_str(), flight.trackMetres / 1000, scoreColumn(flight).c_str(),
+                flight.glider.c_str(), flight.pilot.c_str());
             text += line;
         }
     }
@@ -216,11 +277,14 @@ int runShow(CliContext& context)
         << "Best sink:     " << fixed(flight->bestSink, 1) << " m/s (20 s)\n"
         << "Track:         " << fixed(flight->trackMetres / 1000, 1) << " km\n"
         << "Take-off to landing: " << fixed(flight->distanceMetres / 1000, 1) << " km\n"
+        << "Score:         " << scoreLine(*flight) << "\n"
         << "Pilot:         " << flight->pilot << "\n"
         << "Glider:        " << flight->glider << "\n"
         << "Instrument:    " << flight->instrument() << "\n"
         << "Fixes:         " << flight->fixes << "\n"
         << "File:          " << flights->pathOf(*flight) << "\n";
+    if (const auto airspaces = flights->airspaceFileFor(*flight))
+        out << "Airspaces:     " << *airspaces << " (the set the instrument held)\n";
     return Success;
 }
 
@@ -297,6 +361,7 @@ int runRebuild(CliContext& context)
     for (const ImportOutcome& refused : outcome.refused)
         printImportOutcome(context.out, context.err, refused);
     context.out << outcome.flights << " flights in the index of " << flights->folder() << "\n";
+    fillScores(context, *flights, ScoreSummary::Printed);
     return Success;
 }
 
@@ -347,7 +412,7 @@ const CliCommand exportSubcommand {
 const CliCommand rebuildSubcommand {
     .name = "rebuild",
     .usage = "[--library DIR]",
-    .summary = "make the index again from the library's IGC files",
+    .summary = "make the index again from the library's IGC files, and score every flight",
     .options = { libraryOption },
     .run = runRebuild,
 };

@@ -1,6 +1,8 @@
 // The corvex command line as a user runs it, against the virtual instrument.
 #include "VirtualInstrumentProcess.h"
 
+#include "base/Sha256.h"
+#include "library/FlightLibrary.h"
 #include "platform/FileLock.h"
 #include "platform/PosixSerialLine.h"
 #include "support/QtTestHelpers.h"
@@ -20,6 +22,7 @@
 
 #include <atomic>
 #include <poll.h>
+#include <set>
 #include <pty.h>
 #include <thread>
 #include <unistd.h>
@@ -279,7 +282,6 @@ TEST(Cli, ParserErrorsAreUsageErrorsInEveryCommand)
         { { "score" }, "missing argument" },
         { { "score", "a.igc", "b.igc" }, "unexpected argument b.igc" },
         { { "score", "a.igc", "--rules" }, "missing value after '--rules'" },
-        { { "airspace-check", "flight.igc" }, "missing --airspaces" },
         { { "airspace-check", "--airspaces", "france.txt" }, "missing argument" },
         { { "airspace-check", "a.igc", "b.igc", "--airspaces", "france.txt" }, "unexpected argument b.igc" },
         { { "airspace-check", "a.igc", "--airspaces" }, "missing value after '--airspaces'" },
@@ -455,6 +457,8 @@ TEST(Cli, SyncKeepsEachFlightOnceAndTheLibraryFindsIt)
     for (const QJsonValue& flight : flights) {
         for (const char* key : { "id", "takeoff", "duration_s", "max_altitude_m", "track_km", "instrument", "pilot", "glider", "file" })
             EXPECT_TRUE(flight.toObject().contains(key)) << key;
+        EXPECT_GT(flight["score_points"].toDouble(), 0) << "the sync scores what it brought";
+        EXPECT_FALSE(flight["score_type"].toString().isEmpty());
         EXPECT_EQ(flight["instrument"].toString(), "C0FFEE");
         EXPECT_TRUE(QFile::exists(flight["file"].toString()));
     }
@@ -517,4 +521,101 @@ TEST(Cli, SyncKeepsEachFlightOnceAndTheLibraryFindsIt)
     ASSERT_EQ(counts.size(), 3);
     EXPECT_LT(counts[1].toLong() + counts[2].toLong() - countsBefore[1].toLong() - countsBefore[2].toLong(), 2000)
         << "the list and no flight";
+}
+
+// airspace-check without --airspaces: a library flight of a Corvex Vario is checked
+// against the OpenAir file whose set its instrument held on the flight's day; a flight
+// of another logger, a flight given as a file, or a day before any known upload is a
+// file error that says how to give the airspaces. A file given for a library flight is
+// kept in the library.
+TEST(Cli, AirspaceCheckUsesTheSetTheInstrumentHeld)
+{
+    QTemporaryDir scratch;
+    const QString library = scratch.path() + "/Flights";
+    QDir().mkpath(library + "/2023");
+    const QString alps = CORVEX_TESTDATA_DIR "/igc/lad_lod_extensions.igc";
+    // Named as a sync names a flight of instrument C0FFEE.
+    ASSERT_TRUE(QFile::copy(alps, library + "/2023/2023-02-20_1647_C0FFEE.igc"));
+    ASSERT_EQ(runCli({ "library", "import", CORVEX_TESTDATA_DIR "/igc/20180427.igc", "--library", library }).exitCode, 0);
+    const CliRun rebuilt = runCli({ "library", "rebuild", "--library", library });
+    ASSERT_EQ(rebuilt.exitCode, 0) << rebuilt.err.toStdString();
+    EXPECT_TRUE(rebuilt.out.endsWith("2 flights scored\n")) << rebuilt.out.toStdString();
+
+    const CliRun listed = runCli({ "library", "list", "--json", "--library", library });
+    QString synced, imported;
+    for (const QJsonValue& flight : QJsonDocument::fromJson(listed.out.toUtf8()).array()) {
+        EXPECT_GT(flight["score_points"].toDouble(), 0) << "the rebuild scores every flight";
+        (flight["instrument"].toString() == "C0FFEE" ? synced : imported) = QString::number(flight["id"].toInt());
+    }
+    ASSERT_FALSE(synced.isEmpty());
+    ASSERT_FALSE(imported.isEmpty());
+    const CliRun text = runCli({ "library", "list", "--library", library });
+    EXPECT_TRUE(text.out.contains(QRegularExpression(" km  [0-9]+\\.[0-9] (free|tri|FAI)"))) << text.out.toStdString();
+
+    const QString around = scratch.path() + "/around.txt";
+    QFile file(around);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("AC D\nAN AROUND THE ALPS\nAL SFC\nAH UNL\nV X=44:58:00 N 005:50:00 E\nDC 60\n");
+    file.close();
+    const QString set = scratch.path() + "/around.as";
+    const CliRun converted = runCli({ "airspaces", "convert", around, "--out", set, "--library", library });
+    ASSERT_EQ(converted.exitCode, 0) << converted.err.toStdString();
+
+    struct Case {
+        const char* what;
+        QStringList arguments;
+        int exitCode;
+        QString expected; // in stdout for 10, in stderr otherwise
+    };
+    const auto check = [&](const QString& flight) { return QStringList { "airspace-check", flight, "--library", library }; };
+    const auto run = [&](const Case& c) {
+        SCOPED_TRACE(c.what);
+        const CliRun result = runCli(c.arguments);
+        EXPECT_EQ(result.exitCode, c.exitCode) << result.err.toStdString();
+        EXPECT_TRUE((c.exitCode == 10 ? result.out : result.err).contains(c.expected))
+            << result.out.toStdString() << result.err.toStdString();
+    };
+    // Converted, never uploaded: the instrument held nothing the library knows.
+    const Case before[] = {
+        { "no upload yet", check(synced), 4, "no airspaces are known for flight " + synced + " (instrument C0FFEE, 2023-02-20)" },
+        { "another logger", check(imported), 4, "no airspaces are known for flight " + imported + " (logger XGD000, 2018-04-27)" },
+        { "a file", { "airspace-check", alps }, 4, "no airspaces are known for a flight given as a file" },
+    };
+    for (const Case& c : before)
+        run(c);
+
+    // The set went onto the instrument before the flight (what `airspaces upload` records).
+    {
+        QFile setFile(set);
+        ASSERT_TRUE(setFile.open(QIODevice::ReadOnly));
+        const QByteArray bytes = setFile.readAll();
+        auto opened = corvex::library::FlightLibrary::open(library.toStdString());
+        ASSERT_TRUE(opened);
+        const auto source = (*opened)->airspaces().recordUpload(
+            corvex::Sha256::hexOf(corvex::ByteView(reinterpret_cast<const std::uint8_t*>(bytes.constData()), static_cast<std::size_t>(bytes.size()))),
+            "C0FFEE", 1600000000);
+        ASSERT_TRUE(source) << "the conversion was recorded with the set's digest";
+        EXPECT_EQ(source->name, "around.txt");
+    }
+    const Case after[] = {
+        { "the set of the day", check(synced), 10, "_around.txt (the set the instrument held on the flight's day)" },
+        { "another logger still", check(imported), 4, "(logger XGD000, 2018-04-27)" },
+        { "given for a library flight", check(imported) << "--airspaces" << around, 0, "" },
+    };
+    for (const Case& c : after)
+        run(c);
+    const CliRun json = runCli(check(synced) << "--json");
+    EXPECT_TRUE(QJsonDocument::fromJson(json.out.toUtf8()).object()["airspaces"].toString().endsWith("_around.txt"))
+        << json.out.toStdString();
+
+    auto opened = corvex::library::FlightLibrary::open(library.toStdString());
+    ASSERT_TRUE(opened);
+    const auto files = (*opened)->index().airspaceFiles();
+    ASSERT_EQ(files.size(), 1u) << "the file checked is the one converted: kept once";
+    const auto uses = (*opened)->index().airspaceUses(files.front().id);
+    std::set<std::string> reasons;
+    for (const auto& use : uses)
+        reasons.insert(use.reason);
+    EXPECT_EQ(uses.size(), 3u);
+    EXPECT_EQ(reasons, (std::set<std::string> { "checked", "converted", "uploaded" }));
 }
