@@ -2,6 +2,7 @@
 
 #include "export/TrackLogExport.h"
 #include "library/FlightLibrary.h"
+#include "library/FlightScores.h"
 #include "library/FlightSync.h"
 #include "library/LibraryFolder.h"
 #include "library/ui/LibraryWindow.h"
@@ -11,6 +12,9 @@
 #include "platform/qt/PreferencesStore.h"
 
 #include <QCoreApplication>
+#include <QMetaObject>
+
+#include <utility>
 
 namespace corvex {
 
@@ -52,11 +56,88 @@ LibraryController::LibraryController(
     , m_mapTiles(mapTiles)
 {
     connect(&m_preferences, &PreferencesStore::changed, this, &LibraryController::preferencesChanged);
+    if (auto* application = QCoreApplication::instance())
+        connect(application, &QCoreApplication::aboutToQuit, this, &LibraryController::stopScoring);
 }
 
 LibraryController::~LibraryController()
 {
+    stopScoring();
     delete m_window;
+}
+
+void LibraryController::scoreMissingFlights()
+{
+    if (!m_library)
+        return;
+    if (m_scoring.joinable()) {
+        m_scoreAgain = true;
+        return;
+    }
+    m_cancelScoring = false;
+    m_scoredSinceReload = 0;
+    const std::string indexPath = m_library->indexPath();
+    const std::string folder = m_library->folder();
+    // Not the window's connection: SQLite's WAL lets this one write while the window
+    // reads, and the window's thread never waits for a score.
+    const std::uint64_t pass = ++m_scoringPass;
+    m_scoring = std::thread([this, pass, indexPath, folder] {
+        std::size_t scored = 0;
+        bool cancelled = false;
+        auto opened = library::FlightIndex::open(indexPath);
+        if (opened.index) {
+            library::ScoreFillOptions options;
+            options.cancel = &m_cancelScoring;
+            // One processor stays with the window.
+            const unsigned processors = std::thread::hardware_concurrency();
+            options.threads = processors > 1 ? processors - 1 : 1;
+            options.progress = [this](std::size_t done, std::size_t total) {
+                QMetaObject::invokeMethod(this, [this, done, total] { scoringProgressed(done, total); }, Qt::QueuedConnection);
+            };
+            const auto outcome = library::fillScores(*opened.index, folder, options);
+            scored = outcome.scored;
+            cancelled = outcome.cancelled;
+        }
+        QMetaObject::invokeMethod(
+            this, [this, pass, scored, cancelled] { scoringEnded(pass, scored, cancelled); }, Qt::QueuedConnection);
+    });
+}
+
+void LibraryController::stopScoring()
+{
+    if (!m_scoring.joinable())
+        return;
+    m_cancelScoring = true;
+    m_scoring.join();
+    m_scoreAgain = false;
+}
+
+void LibraryController::scoringProgressed(std::size_t done, std::size_t total)
+{
+    if (!m_window)
+        return;
+    m_window->showStatus(tr("Scoring flights: %1 of %2…").arg(done).arg(total));
+    // The table follows in steps, not at every flight: a reload reads the whole index.
+    if (++m_scoredSinceReload >= 50) {
+        m_scoredSinceReload = 0;
+        m_window->reload();
+        m_window->showStatus(tr("Scoring flights: %1 of %2…").arg(done).arg(total));
+    }
+}
+
+void LibraryController::scoringEnded(std::uint64_t pass, std::size_t scored, bool cancelled)
+{
+    if (pass != m_scoringPass || cancelled)
+        return;
+    if (m_scoring.joinable())
+        m_scoring.join();
+    if (m_window && scored > 0) {
+        m_window->reload();
+        logLine(m_log, "%zu flights of the library were scored", scored);
+    }
+    emit scoringFinished(scored);
+    if (std::exchange(m_scoreAgain, false))
+        scoreMissingFlights();
 }
 
 bool LibraryController::syncsOnConnection() const { return m_preferences.boolValue(syncKey); }
@@ -78,6 +159,8 @@ library::FlightLibrary* LibraryController::library()
     m_library = std::move(*opened);
     m_openFolder = folder;
     m_library->reconcile();
+    // Flights of an older index, or that came while the program was away.
+    scoreMissingFlights();
     return m_library.get();
 }
 
@@ -90,6 +173,7 @@ void LibraryController::preferencesChanged()
     if (library::libraryFolder(choice) == m_openFolder)
         return;
     // Another folder: the window shows the old one's flights no more.
+    stopScoring();
     delete m_window;
     m_library.reset();
 }
@@ -101,6 +185,7 @@ void LibraryController::showWindow()
         return;
     if (!m_window) {
         m_window = new library::LibraryWindow(*flights);
+        m_window->flightsAdded = [this] { scoreMissingFlights(); };
         if (m_mapTiles)
             m_window->mapBaseLayer = [this] {
                 if (!m_mapBaseLayer) {
@@ -134,6 +219,8 @@ QString LibraryController::sync(InstrumentSession::Lease& lease, const std::stri
             failed.reason.c_str());
     if (m_window)
         m_window->reload();
+    if (!outcome.added.empty())
+        scoreMissingFlights();
     const QString summary = syncSummary(outcome);
     logLine(m_log, "%s", summary.toUtf8().constData());
     return summary;

@@ -8,8 +8,11 @@
 #include <QPointer>
 #include <QString>
 
+#include <atomic>
+#include <cstdint>
 #include <functional>
 #include <memory>
+#include <thread>
 
 namespace corvex {
 
@@ -46,8 +49,23 @@ public:
     // its progress in the context. Returns the outcome's summary line.
     QString sync(InstrumentSession::Lease& lease, const std::string& programVersion, const OperationContext& context);
 
+    // Scores the flights that have none, on a thread of its own with its own connection
+    // to the index, telling the window's status line; one pass at a time, another
+    // after it when flights came meanwhile.
+    void scoreMissingFlights();
+    // Stops the pass after the flight being scored and waits for it (at quit, or when
+    // the library moves).
+    void stopScoring();
+    bool isScoring() const { return m_scoring.joinable(); }
+
+signals:
+    // A scoring pass ended, with how many flights it scored.
+    void scoringFinished(std::size_t scored);
+
 private:
     void preferencesChanged();
+    void scoringProgressed(std::size_t done, std::size_t total);
+    void scoringEnded(std::uint64_t pass, std::size_t scored, bool cancelled);
 
     PreferencesStore& m_preferences;
     LogSink& m_log;
@@ -57,6 +75,11 @@ private:
     QPointer<library::LibraryWindow> m_window;
     HttpClient* m_mapTiles { nullptr };
     std::shared_ptr<MapBaseLayer> m_mapBaseLayer; // one tile cache for every flight window
+    std::thread m_scoring;
+    std::atomic<bool> m_cancelScoring { false };
+    bool m_scoreAgain { false };
+    std::uint64_t m_scoringPass { 0 }; // so that the end of a stopped pass is not taken for the next one's
+    std::size_t m_scoredSinceReload { 0 };
 };
 
 // "2 new flights saved into the library" and its kin, for the status line.

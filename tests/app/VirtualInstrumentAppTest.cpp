@@ -22,6 +22,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <cstdlib>
 #include <filesystem>
 #include <tuple>
@@ -231,6 +233,12 @@ TEST(VirtualInstrumentApp, PluggingInKeepsTheNewFlightsInTheLibrary)
     ASSERT_TRUE(waitUntil([&] { return app.window.statusText().endsWith(QString("No new flights; %1 already in the library.").arg(flights)); }))
         << app.window.statusText().toStdString();
     EXPECT_EQ(window->model().rowCount(), flights);
+    // The scores came after the sync, off the window's thread, into the table.
+    ASSERT_TRUE(waitUntil([&] {
+        const auto& shown = window->model().flights();
+        return std::all_of(shown.begin(), shown.end(), [](const library::LibraryFlight& flight) { return flight.scorePoints.has_value(); });
+    }, 60000));
+    EXPECT_FALSE(library.isScoring());
 
     // The longest flight, as the pilot would look at it.
     window->table().sortByColumn(library::LibraryTableModel::Duration, Qt::DescendingOrder);

@@ -17,6 +17,26 @@ QString takeoffText(std::int64_t utc)
     return QString::asprintf("%04d-%02d-%02d %02d:%02d", parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday, parts.tm_hour, parts.tm_min);
 }
 
+QString scoreTypeText(const std::string& type)
+{
+    if (type == "free_flight")
+        return LibraryTableModel::tr("free flight");
+    if (type == "free_triangle")
+        return LibraryTableModel::tr("free triangle");
+    if (type == "fai_triangle")
+        return LibraryTableModel::tr("FAI triangle");
+    if (type == "closed_free_triangle")
+        return LibraryTableModel::tr("closed free triangle");
+    if (type == "closed_fai_triangle")
+        return LibraryTableModel::tr("closed FAI triangle");
+    return QString::fromStdString(type);
+}
+
+QString scoreText(const LibraryFlight& flight)
+{
+    return flight.scorePoints ? QString::number(*flight.scorePoints, 'f', 1) : QString();
+}
+
 LibraryTableModel::LibraryTableModel(QObject* parent)
     : QAbstractTableModel(parent)
 {
@@ -51,7 +71,7 @@ QVariant LibraryTableModel::data(const QModelIndex& index, int role) const
     const LibraryFlight& flight = flightAt(index.row());
     if (role == Qt::TextAlignmentRole) {
         const bool number = index.column() == Duration || index.column() == MaxAltitude || index.column() == Track
-            || index.column() == BestClimb;
+            || index.column() == Score || index.column() == BestClimb;
         return QVariant::fromValue(Qt::Alignment(number ? Qt::AlignRight | Qt::AlignVCenter : Qt::AlignLeft | Qt::AlignVCenter));
     }
     if (role == Qt::UserRole) {
@@ -64,6 +84,9 @@ QVariant LibraryTableModel::data(const QModelIndex& index, int role) const
             return flight.maxAltitude().value_or(-100000);
         case Track:
             return flight.trackMetres;
+        case Score:
+            // Below every score, so that a descending sort puts the best first.
+            return flight.scorePoints.value_or(-1);
         case BestClimb:
             return flight.bestClimb;
         case Glider:
@@ -75,8 +98,18 @@ QVariant LibraryTableModel::data(const QModelIndex& index, int role) const
         }
         return {};
     }
-    if (role == Qt::ToolTipRole)
+    if (role == Qt::ToolTipRole) {
+        if (index.column() == Score) {
+            if (!flight.scorerVersion)
+                return tr("Not scored yet");
+            if (!flight.scorePoints)
+                return tr("No score: the flight has too few fixes");
+            return tr("%1 points, %2, %3 km (XContest)")
+                .arg(QString::number(*flight.scorePoints, 'f', 2), scoreTypeText(flight.scoreType),
+                    QString::number(flight.scoreDistanceMetres.value_or(0) / 1000, 'f', 1));
+        }
         return QString::fromStdString(flight.file);
+    }
     if (role != Qt::DisplayRole)
         return {};
     switch (index.column()) {
@@ -88,6 +121,8 @@ QVariant LibraryTableModel::data(const QModelIndex& index, int role) const
         return flight.maxAltitude() ? QString::number(*flight.maxAltitude()) + " m" : QStringLiteral("–");
     case Track:
         return QString::number(flight.trackMetres / 1000, 'f', 1) + " km";
+    case Score:
+        return scoreText(flight);
     case BestClimb:
         return QString::number(flight.bestClimb, 'f', 1) + " m/s";
     case Glider:
@@ -113,6 +148,8 @@ QVariant LibraryTableModel::headerData(int section, Qt::Orientation orientation,
         return tr("Highest");
     case Track:
         return tr("Track");
+    case Score:
+        return tr("Score");
     case BestClimb:
         return tr("Best Climb");
     case Glider:

@@ -20,6 +20,7 @@ public:
         Duration,
         MaxAltitude,
         Track,
+        Score,
         BestClimb,
         Glider,
         Pilot,
@@ -64,5 +65,9 @@ private:
 QString durationText(std::int64_t seconds);
 // "2024-10-07 11:34" (UTC).
 QString takeoffText(std::int64_t utc);
+// "FAI triangle" for "fai_triangle".
+QString scoreTypeText(const std::string& type);
+// "87.3" points; empty for a flight without a score yet, never "0".
+QString scoreText(const LibraryFlight& flight);
 
 } // namespace corvex::library

@@ -31,6 +31,7 @@
 
 #include <chrono>
 #include <fstream>
+#include <iterator>
 #include <map>
 
 namespace corvex::library {
@@ -38,6 +39,16 @@ namespace corvex::library {
 namespace {
 
 QString totalsText(double metres) { return QString::number(metres / 1000, 'f', 0); }
+
+// The points of a group; empty while none of its flights is scored, and marked while
+// some are still waiting for the scoring pass.
+QString pointsText(const FlightTotals& totals)
+{
+    if (totals.scored == 0)
+        return {};
+    const QString points = QString::number(totals.points, 'f', 0);
+    return totals.scored < totals.flights ? points + QStringLiteral("+") : points;
+}
 
 std::string csvField(std::string_view text)
 {
@@ -62,15 +73,16 @@ bool writeFile(const QString& path, const std::string& bytes)
 
 std::string libraryCsv(const std::vector<LibraryFlight>& flights)
 {
-    std::string csv = "Take-off (UTC),Landing (UTC),Duration,Highest (m),Track (km),Take-off to landing (km),Best climb (m/s),"
-                      "Best sink (m/s),Glider,Pilot,Instrument,File\r\n";
+    std::string csv = "Take-off (UTC),Landing (UTC),Duration,Highest (m),Track (km),Take-off to landing (km),Score (points),"
+                      "Score type,Best climb (m/s),Best sink (m/s),Glider,Pilot,Instrument,File\r\n";
     for (const LibraryFlight& flight : flights) {
         const auto altitude = flight.maxAltitude();
         csv += takeoffText(flight.takeoff).toStdString() + "," + takeoffText(flight.landing).toStdString() + ","
             + durationText(flight.durationSeconds).toStdString() + "," + (altitude ? std::to_string(*altitude) : "") + ","
             + QString::number(flight.trackMetres / 1000, 'f', 1).toStdString() + ","
             + QString::number(flight.distanceMetres / 1000, 'f', 1).toStdString() + ","
-            + QString::number(flight.bestClimb, 'f', 1).toStdString() + "," + QString::number(flight.bestSink, 'f', 1).toStdString()
+            + (flight.scorePoints ? QString::number(*flight.scorePoints, 'f', 2).toStdString() + "," + flight.scoreType : ",")
+            + "," + QString::number(flight.bestClimb, 'f', 1).toStdString() + "," + QString::number(flight.bestSink, 'f', 1).toStdString()
             + "," + csvField(flight.glider) + "," + csvField(flight.pilot) + "," + csvField(flight.instrument()) + ","
             + csvField(flight.file) + "\r\n";
     }
@@ -129,14 +141,15 @@ LibraryWindow::LibraryWindow(FlightLibrary& library, QWidget* parent)
     m_table->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 8);
     m_table->horizontalHeader()->setStretchLastSection(true);
     const int digit = fontMetrics().horizontalAdvance(QLatin1Char('0'));
-    const int widths[] = { 17, 8, 9, 10, 10, 20, 18, 12 };
+    const int widths[] = { 17, 8, 9, 10, 8, 10, 20, 18, 12 };
+    static_assert(std::size(widths) == LibraryTableModel::ColumnCount, "one width per column");
     for (int column = 0; column < LibraryTableModel::ColumnCount; ++column)
         m_table->setColumnWidth(column, widths[column] * digit);
     m_table->sortByColumn(LibraryTableModel::Takeoff, Qt::DescendingOrder);
 
     m_totals = new QTreeWidget;
-    m_totals->setColumnCount(4);
-    m_totals->setHeaderLabels({ tr("Totals"), tr("Flights"), tr("Hours"), tr("km") });
+    m_totals->setColumnCount(5);
+    m_totals->setHeaderLabels({ tr("Totals"), tr("Flights"), tr("Hours"), tr("km"), tr("Points") });
     m_totals->setRootIsDecorated(true);
     m_totals->setIndentation(14);
     m_totals->header()->setStretchLastSection(false);
@@ -228,15 +241,17 @@ void LibraryWindow::fillTotals()
     const auto group = [this](const QString& title, const std::vector<FlightTotals>& totals) {
         auto* top = new QTreeWidgetItem(m_totals, { title });
         for (const FlightTotals& each : totals) {
-            new QTreeWidgetItem(top,
+            auto* item = new QTreeWidgetItem(top,
                 { each.key.empty() ? tr("(no glider named)") : QString::fromStdString(each.key), QString::number(each.flights),
-                    QString::number(each.seconds / 3600.0, 'f', 1), totalsText(each.trackMetres) });
+                    QString::number(each.seconds / 3600.0, 'f', 1), totalsText(each.trackMetres), pointsText(each) });
+            if (each.scored < each.flights)
+                item->setToolTip(4, tr("%1 of %2 flights scored so far").arg(each.scored).arg(each.flights));
         }
         top->setExpanded(true);
     };
     group(tr("By year"), m_library.index().totalsByYear());
     group(tr("By glider"), m_library.index().totalsByGlider());
-    for (int column = 1; column < 4; ++column)
+    for (int column = 1; column < 5; ++column)
         m_totals->resizeColumnToContents(column);
 }
 
@@ -251,15 +266,18 @@ void LibraryWindow::filterChanged()
     m_filter->setFilter(filter);
     std::int64_t seconds = 0;
     double metres = 0;
+    double points = 0;
     const int shown = m_filter->rowCount();
     for (int row = 0; row < shown; ++row) {
         const LibraryFlight& flight = m_model->flightAt(m_filter->mapToSource(m_filter->index(row, 0)).row());
         seconds += flight.durationSeconds;
         metres += flight.trackMetres;
+        points += flight.scorePoints.value_or(0);
     }
     const QString flights = shown == 1 ? tr("1 flight shown") : tr("%1 flights shown").arg(shown);
-    showStatus(tr("%1, %2 hours, %3 km. Library: %4")
-                   .arg(flights, QString::number(seconds / 3600.0, 'f', 1), totalsText(metres), QString::fromStdString(m_library.folder())));
+    showStatus(tr("%1, %2 hours, %3 km, %4 points. Library: %5")
+                   .arg(flights, QString::number(seconds / 3600.0, 'f', 1), totalsText(metres), QString::number(points, 'f', 0),
+                       QString::fromStdString(m_library.folder())));
 }
 
 void LibraryWindow::showStatus(const QString& text) { m_status->setText(text); }
@@ -300,6 +318,8 @@ void LibraryWindow::importPaths(const QStringList& paths)
         m_status->repaint();
     });
     reload();
+    if (tally.imported > 0 && flightsAdded)
+        flightsAdded();
     const QString summary = tr("%1 imported, %2 already in the library, %3 refused")
                                 .arg(tally.imported)
                                 .arg(tally.already)

@@ -39,6 +39,11 @@ public:
     // the sort and the selection.
     void reload();
     void importPaths(const QStringList& paths);
+    // The status line under the table; the filter's counts replace it at the next change.
+    void showStatus(const QString& text);
+
+    // After files came in through the window: the scores are filled elsewhere.
+    std::function<void()> flightsAdded;
 
     // Which file to write, asked of the user; a test answers without a dialog.
     std::function<QString(const QString& title, const QString& suggestedName, const QString& filter)> chooseSaveFile;
@@ -65,7 +70,6 @@ private:
     void filterChanged();
     void fillChoices();
     void fillTotals();
-    void showStatus(const QString& text);
 
     FlightLibrary& m_library;
     LibraryTableModel* m_model;

@@ -16,11 +16,14 @@
 #include <QMimeData>
 #include <QTableView>
 #include <QTreeWidget>
+#include <QRegularExpression>
 #include <QUrl>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <map>
 #include <fstream>
 
 using namespace corvex;
@@ -94,6 +97,67 @@ TEST(LibraryWindow, FiltersNarrowTheTableAndTheCount)
         flights += byYear->child(i)->text(1).toInt();
     EXPECT_EQ(byYear->childCount(), 5);
     EXPECT_EQ(flights, 6);
+}
+
+// The score column and the points of the totals: empty (never 0) before the scoring
+// pass, the points after it, sorted as numbers, each year's total the sum of its
+// flights', and a year still waiting for a flight marked as partial.
+TEST(LibraryWindow, ScoresInTheTableAndTheTotals)
+{
+    SharedLibrary shared;
+    LibraryWindow window(*shared.library);
+    const auto scoreCells = [&] { return column(window, LibraryTableModel::Score); };
+    const auto yearPoints = [&] {
+        std::map<std::string, std::string> points;
+        QTreeWidgetItem* byYear = window.totals().topLevelItem(0);
+        for (int i = 0; i < byYear->childCount(); ++i)
+            points[byYear->child(i)->text(0).toStdString()] = byYear->child(i)->text(4).toStdString();
+        return points;
+    };
+    EXPECT_EQ(window.totals().headerItem()->text(4), "Points");
+    EXPECT_EQ(window.model().headerData(LibraryTableModel::Score, Qt::Horizontal, Qt::DisplayRole).toString(), "Score");
+    for (const std::string& cell : scoreCells())
+        EXPECT_EQ(cell, "") << "not scored yet";
+    EXPECT_EQ(window.filterModel().index(0, LibraryTableModel::Score).data(Qt::ToolTipRole).toString(), "Not scored yet");
+    for (const auto& [year, points] : yearPoints())
+        EXPECT_EQ(points, "") << year;
+
+    ASSERT_EQ(shared.library->fillScores().scored, 6u);
+    window.reload();
+    window.table().sortByColumn(LibraryTableModel::Score, Qt::DescendingOrder);
+    std::vector<double> shown;
+    for (const std::string& cell : scoreCells())
+        shown.push_back(std::stod(cell));
+    ASSERT_EQ(shown.size(), 6u);
+    EXPECT_TRUE(std::is_sorted(shown.rbegin(), shown.rend())) << "sorted as numbers";
+    EXPECT_GT(shown.back(), 0);
+    const QString tip = window.filterModel().index(0, LibraryTableModel::Score).data(Qt::ToolTipRole).toString();
+    EXPECT_TRUE(tip.contains(QRegularExpression("^[0-9.]+ points, (free flight|free triangle|FAI triangle|closed free triangle|closed FAI triangle), [0-9.]+ km")))
+        << tip.toStdString();
+    EXPECT_TRUE(window.statusLabel().text().contains(" points. Library: ")) << window.statusLabel().text().toStdString();
+
+    std::map<std::string, double> sums;
+    for (const LibraryFlight& flight : shared.library->index().flights())
+        sums[std::to_string(flight.year())] += *flight.scorePoints;
+    const auto points = yearPoints();
+    ASSERT_EQ(points.size(), sums.size());
+    for (const auto& [year, sum] : sums)
+        EXPECT_EQ(points.at(year), QString::number(sum, 'f', 0).toStdString()) << year;
+
+    // A flight of 2016 waits for the pass again (the solver changed): its cell is
+    // empty and its year's points are marked as partial.
+    const auto of2016 = shared.library->index().flights(FlightFilter { 2016, std::nullopt, {} });
+    ASSERT_EQ(of2016.size(), 2u);
+    ASSERT_TRUE(shared.library->index().setScore(of2016.front().id, { std::nullopt, {}, std::nullopt, 0 }));
+    window.reload();
+    const double rest = *of2016.back().scorePoints;
+    EXPECT_EQ(yearPoints().at("2016"), QString::number(rest, 'f', 0).toStdString() + "+");
+    const auto row = window.model().rowOfId(of2016.front().id);
+    ASSERT_TRUE(row);
+    EXPECT_EQ(window.model().index(*row, LibraryTableModel::Score).data().toString(), "");
+
+    const std::string csv = libraryCsv(shared.library->index().flights());
+    EXPECT_NE(csv.find(",Score (points),Score type,"), std::string::npos);
 }
 
 // The doors out: a flight as GPX and the shown rows as CSV, with its awkward fields
