@@ -165,6 +165,16 @@ void AppDelegate::applicationDidFinishLaunching()
     airspacesEnvironment.eventLoop = m_environment.eventLoop;
     airspacesEnvironment.session = m_session.get();
     airspacesEnvironment.mapTiles = m_environment.mapTiles;
+    // The library keeps the OpenAir files, so that a flight is checked later against
+    // what the instrument held; the airspaces layer knows nothing of the library.
+    airspacesEnvironment.openAirConverted = [this](const QString& path, const QByteArray& openAir, const Bytes& set) {
+        if (m_libraryController)
+            m_libraryController->keepConvertedOpenAir(path, openAir, set);
+    };
+    airspacesEnvironment.setUploaded = [this](const Bytes& set) {
+        if (m_libraryController)
+            m_libraryController->recordAirspacesUpload(set, m_connectedSerial);
+    };
     m_airspacesWindowController = std::make_unique<AirspacesWindow>(airspacesEnvironment);
     m_airspacesWindowController->setDevice(m_device.get());
 
@@ -281,6 +291,7 @@ void AppDelegate::runConnectSequence(InstrumentSession::Lease& lease)
 
     ui.serialLabel->setText(QString::fromStdString(
         formatString("Serial Number: %X\nDevice Firmware: %u", info->deviceId, info->firmwareVer)));
+    m_connectedSerial = serialText(info->deviceId);
 
     logLine(*m_environment.log, "App ver %s, device firmware ver %u",
         QCoreApplication::applicationVersion().toUtf8().constData(), info->firmwareVer);
@@ -424,6 +435,7 @@ void AppDelegate::airspacesGate()
 
 void AppDelegate::deviceDisconnected()
 {
+    m_connectedSerial.clear();
     ++m_disconnections;
     m_instrumentReady = false;
     m_connectPending = false;

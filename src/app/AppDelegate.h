@@ -182,6 +182,8 @@ private:
     std::unique_ptr<AirspacesWindow> m_airspacesWindowController;
     std::unique_ptr<UserPreferencesWindow> m_userPreferencesWindow;
     std::unique_ptr<LibraryController> m_libraryController;
+    // The serial of the instrument connected now, for the library's record of its airspaces.
+    std::string m_connectedSerial;
     PleaseWaitSheet* m_pleaseWaitSheet { nullptr }; // child of the main window
     PilotDataWindowController* m_pilotDataWC { nullptr }; // child of the main window
     std::unique_ptr<FilePanelPresenter> m_fileDialogPanels;

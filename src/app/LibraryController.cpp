@@ -1,5 +1,6 @@
 #include "app/LibraryController.h"
 
+#include "base/Sha256.h"
 #include "export/TrackLogExport.h"
 #include "library/FlightLibrary.h"
 #include "library/FlightScores.h"
@@ -14,6 +15,8 @@
 #include <QCoreApplication>
 #include <QMetaObject>
 
+#include <ctime>
+#include <string_view>
 #include <utility>
 
 namespace corvex {
@@ -64,6 +67,26 @@ LibraryController::~LibraryController()
 {
     stopScoring();
     delete m_window;
+}
+
+void LibraryController::keepConvertedOpenAir(const QString& path, const QByteArray& openAir, const Bytes& set)
+{
+    auto* flights = library();
+    if (!flights)
+        return;
+    const auto kept = flights->airspaces().keep(std::string_view(openAir.constData(), static_cast<std::size_t>(openAir.size())),
+        path.toStdString(), library::AirspaceUse::Converted, std::time(nullptr), Sha256::hexOf(set));
+    if (!kept)
+        logLine(m_log, "The OpenAir file %s was not kept in the flight library: %s", path.toUtf8().constData(), kept.error().c_str());
+}
+
+void LibraryController::recordAirspacesUpload(const Bytes& set, const std::string& serial)
+{
+    auto* flights = library();
+    if (!flights || serial.empty())
+        return;
+    if (const auto source = flights->airspaces().recordUpload(Sha256::hexOf(set), serial, std::time(nullptr)))
+        logLine(m_log, "The flight library records %s as the airspaces of instrument %s", source->name.c_str(), serial.c_str());
 }
 
 void LibraryController::scoreMissingFlights()

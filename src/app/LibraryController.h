@@ -1,9 +1,11 @@
 #pragma once
 
+#include "base/Bytes.h"
 #include "device/InstrumentSession.h"
 #include "library/ui/LibraryWindow.h"
 #include "platform/OperationContext.h"
 
+#include <QByteArray>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -48,6 +50,12 @@ public:
     // Every flight of the instrument that the library lacks, under the caller's lease,
     // its progress in the context. Returns the outcome's summary line.
     QString sync(InstrumentSession::Lease& lease, const std::string& programVersion, const OperationContext& context);
+
+    // The airspaces window converted an OpenAir file (kept in the library with the
+    // digest of the set made from it) or uploaded a set to the instrument with this
+    // serial (recorded against the file it was converted from, when there is one).
+    void keepConvertedOpenAir(const QString& path, const QByteArray& openAir, const Bytes& set);
+    void recordAirspacesUpload(const Bytes& set, const std::string& serial);
 
     // Scores the flights that have none, on a thread of its own with its own connection
     // to the index, telling the window's status line; one pass at a time, another

@@ -722,7 +722,7 @@ void AirspacesWindow::convertOpenAirFile(AfterConversion after)
     // computer when the service cannot be reached.
     OpenAirConverter converter(&idleWsAirspaces(), *m_environment.log);
     converter.convert(description->toStdString(), std::string_view(raw.constData(), static_cast<std::size_t>(raw.size())),
-        fileName.toStdString(), [this, after, busy](std::optional<ConvertedAirspaces> converted) {
+        fileName.toStdString(), [this, after, busy, path = *path, raw](std::optional<ConvertedAirspaces> converted) {
             if (after == AfterConversion::CacheUploadAndShow)
                 hideActionSheet();
             if (!converted) {
@@ -731,6 +731,8 @@ void AirspacesWindow::convertOpenAirFile(AfterConversion after)
                 return;
             }
             m_ui->convertedLocallyLabel->setVisible(converted->convertedLocally);
+            if (m_environment.openAirConverted)
+                m_environment.openAirConverted(path, raw, converted->bytes);
             auto bytes = std::make_shared<const Bytes>(std::move(converted->bytes));
             std::optional<Airspaces> set = Airspaces::initWithDataInInternalFormat(bytes, *m_environment.log);
             if (after == AfterConversion::ShowOnly) {
@@ -786,6 +788,8 @@ void AirspacesWindow::uploadCurrentAirspaces()
     if (uploaded) {
         logLine(*m_environment.log, "Totally uploaded to the device %ld bytes", static_cast<long>(uploaded->byteCount));
         m_deviceHasAirspaces = true;
+        if (m_environment.setUploaded)
+            m_environment.setUploaded(*setBytes);
         hideActionSheet();
         return;
     }

@@ -60,6 +60,12 @@ public:
         InstrumentSession* session { nullptr };
         // Fetches the map's tiles; without one the map shows its offline geography.
         HttpClient* mapTiles { nullptr };
+        // Told what became of an OpenAir file, so that the application can keep it
+        // (the flight library does); the window itself keeps nothing. Either may be
+        // empty. The path and bytes of the OpenAir file and the set made from it:
+        std::function<void(const QString& openAirPath, const QByteArray& openAir, const Bytes& set)> openAirConverted;
+        // A set that went whole onto the instrument:
+        std::function<void(const Bytes& set)> setUploaded;
     };
 
     // The modal questions the workflows ask. The window shows dialogs; tests answer.

@@ -8,6 +8,7 @@
 #include "airspaces/OpenAirConversion.h"
 #include "airspaces/ui/AirspacesWindow.h"
 #include "app/UserPreferencesWindow.h"
+#include "library/FlightLibrary.h"
 #include "support/TestFiles.h"
 #include "ui_AirspacesWindow.h"
 #include "ui_UserPreferencesWindow.h"
@@ -25,6 +26,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <ctime>
 #include <map>
 #include <variant>
 
@@ -287,6 +289,17 @@ TEST(AirspacesWindowApp, OpenAirFilesAreConvertedAndUploaded)
         EXPECT_EQ(pty.app->log.containsPrefix("The airspaces service cannot be reached; converting"), c.convertedLocally);
         EXPECT_TRUE(pty.app->alerts.alerts.empty());
         EXPECT_TRUE(QFile::exists(pty.cacheFile(pty.window().currentAirspaces()->buildCacheFilename())));
+
+        // The flight library kept the OpenAir file and knows it as what the instrument
+        // holds from now on.
+        auto library = library::FlightLibrary::open(pty.dataHome.filePath("Corvex/Flights").toStdString());
+        ASSERT_TRUE(library);
+        const auto kept = (*library)->index().airspaceFiles();
+        ASSERT_EQ(kept.size(), 1u);
+        EXPECT_EQ(kept.front().name, c.file);
+        const auto held = (*library)->airspaces().heldBy("C0FFEE", std::time(nullptr) + 1);
+        ASSERT_TRUE(held);
+        EXPECT_EQ(held->id, kept.front().id);
     }
 }
 
