@@ -1,4 +1,4 @@
-// library-bench make DIR --flights N | long SOURCE OUT | list-window DIR | flight FILE [--frames N]
+// library-bench make DIR --flights N | long SOURCE OUT | list-window DIR | flight FILE [--frames N] | score DIR [--threads N]
 //
 // The flight library's speed with many flights and with a long one, by hand
 // (scripts/bench); no test runs it.
@@ -8,6 +8,9 @@
 //   long         a real flight (SOURCE, an IGC file) filled in to a fix a second, as OUT.
 //   list-window  the library window on DIR: from the start of the program to the table
 //                filled and painted, and the peak resident memory.
+//   score        the scoring pass over every flight of DIR without a score (as after
+//                a rebuild), on N threads (default: one per processor); its time
+//                per flight and in all.
 //   flight       the flight view of one IGC file: from the file to the window painted,
 //                then frames of the map (pan, zoom) and of the shared cursor moving
 //                along the barogram, median and 95th percentile; peak memory.
@@ -32,6 +35,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 using namespace corvex;
@@ -169,6 +173,24 @@ int makeLibrary(const std::string& folder, int flights)
     return tally.refused == 0 ? 0 : 1;
 }
 
+int scoreLibrary(const std::string& folder, unsigned threads)
+{
+    auto library = library::FlightLibrary::open(folder);
+    if (!library) {
+        std::fprintf(stderr, "%s\n", library.error().c_str());
+        return 1;
+    }
+    const auto start = Clock::now();
+    library::ScoreFillOptions options;
+    options.threads = threads;
+    const auto outcome = (*library)->fillScores(options);
+    const double milliseconds = millisecondsSince(start);
+    std::printf("score: %zu of %zu flights scored in %.0f ms (%.2f ms a flight, %u threads), %zu unreadable\n", outcome.scored,
+        outcome.total, milliseconds, outcome.total ? milliseconds / static_cast<double>(outcome.total) : 0.0,
+        threads ? threads : std::max(1u, std::thread::hardware_concurrency()), outcome.unreadable);
+    return 0;
+}
+
 int listWindow(const std::chrono::steady_clock::time_point programStart, const std::string& folder, const QString& shot)
 {
     auto library = library::FlightLibrary::open(folder);
@@ -269,6 +291,10 @@ int main(int argc, char** argv)
             flights = arguments[4].toInt();
         return makeLibrary(arguments[2].toStdString(), flights);
     }
+    if (arguments.size() >= 3 && arguments[1] == "score") {
+        const unsigned threads = arguments.size() >= 5 && arguments[3] == "--threads" ? arguments[4].toUInt() : 0;
+        return scoreLibrary(arguments[2].toStdString(), threads);
+    }
     if (arguments.size() >= 4 && arguments[1] == "long")
         return longFlight(arguments[2].toStdString(), arguments[3].toStdString());
     // --shot PNG, anywhere after the mode: a picture of the window as it opened.
@@ -280,6 +306,6 @@ int main(int argc, char** argv)
         const int frames = arguments.size() >= 5 && arguments[3] == "--frames" ? arguments[4].toInt() : 100;
         return flightView(arguments[2].toStdString(), std::max(10, frames), shot);
     }
-    std::fprintf(stderr, "usage: library-bench make DIR [--flights N] | long SOURCE OUT | list-window DIR [--shot PNG] | flight FILE [--frames N] [--shot PNG]\n");
+    std::fprintf(stderr, "usage: library-bench make DIR [--flights N] | long SOURCE OUT | list-window DIR [--shot PNG] | flight FILE [--frames N] [--shot PNG] | score DIR [--threads N]\n");
     return 2;
 }
