@@ -9,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <vector>
 #include <unistd.h>
 
 namespace corvex::library {
@@ -18,6 +19,29 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr const char* archiveFolderName = "Airspaces";
+constexpr const char* journalName = "uses.tsv";
+
+// A field of the journal: no tab or line end inside it.
+std::string journalField(std::string text)
+{
+    for (char& c : text)
+        if (c == '\t' || c == '\n' || c == '\r')
+            c = ' ';
+    return text;
+}
+
+std::vector<std::string> splitTabs(const std::string& line)
+{
+    std::vector<std::string> fields;
+    std::string::size_type start = 0;
+    for (;;) {
+        const auto tab = line.find('\t', start);
+        fields.push_back(line.substr(start, tab == std::string::npos ? std::string::npos : tab - start));
+        if (tab == std::string::npos)
+            return fields;
+        start = tab + 1;
+    }
+}
 // Larger than any OpenAir file of a country (France's is 2 MB).
 constexpr std::uintmax_t largestOpenAirFile = 64 * 1024 * 1024;
 
@@ -89,8 +113,10 @@ Result<AirspaceFileRecord, std::string> AirspaceArchive::keep(
             record = std::move(fresh);
         }
     }
-    if (!m_index.insertAirspaceUse({ record->id, airspaceUseName(use), time, {}, setSha256 }))
+    const AirspaceUseRecord used { record->id, airspaceUseName(use), time, {}, setSha256 };
+    if (!m_index.insertAirspaceUse(used))
         return Failure { "cannot record the use of " + name + " in the index: " + m_index.lastError() };
+    appendToJournal(*record, used);
     return *record;
 }
 
@@ -116,9 +142,48 @@ std::optional<AirspaceFileRecord> AirspaceArchive::recordUpload(
     auto source = m_index.airspaceFileConvertedInto(setSha256);
     if (!source)
         return std::nullopt;
-    if (!m_index.insertAirspaceUse({ source->id, airspaceUseName(AirspaceUse::Uploaded), time, serial, setSha256 }))
+    const AirspaceUseRecord used { source->id, airspaceUseName(AirspaceUse::Uploaded), time, serial, setSha256 };
+    if (!m_index.insertAirspaceUse(used))
         return std::nullopt;
+    appendToJournal(*source, used);
     return source;
+}
+
+void AirspaceArchive::appendToJournal(const AirspaceFileRecord& record, const AirspaceUseRecord& use) const
+{
+    // time, reason, serial, set digest, file digest, file, name
+    std::ofstream journal((fs::path(folder()) / journalName).string(), std::ios::app | std::ios::binary);
+    journal << use.time << '\t' << use.reason << '\t' << journalField(use.serial) << '\t' << journalField(use.setSha256) << '\t'
+            << record.sha256 << '\t' << journalField(record.file) << '\t' << journalField(record.name) << '\n';
+}
+
+std::size_t AirspaceArchive::restoreFromJournal()
+{
+    if (!m_index.airspaceFiles().empty())
+        return 0;
+    std::ifstream journal((fs::path(folder()) / journalName).string(), std::ios::binary);
+    std::size_t restored = 0;
+    std::string line;
+    while (std::getline(journal, line)) {
+        const auto fields = splitTabs(line);
+        // A line cut short by a killed process is skipped.
+        if (fields.size() != 7 || fields[4].size() != 64 || fields[0].empty()
+            || fields[0].find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        const std::int64_t time = std::stoll(fields[0]);
+        auto record = m_index.airspaceFileWithDigest(fields[4]);
+        if (!record) {
+            AirspaceFileRecord fresh { 0, fields[6], fields[4], fields[5], time };
+            const auto id = m_index.insertAirspaceFile(fresh);
+            if (!id)
+                continue;
+            fresh.id = *id;
+            record = std::move(fresh);
+        }
+        if (m_index.insertAirspaceUse({ record->id, fields[1], time, fields[2], fields[3] }))
+            ++restored;
+    }
+    return restored;
 }
 
 std::optional<AirspaceFileRecord> AirspaceArchive::heldBy(const std::string& serial, std::int64_t time) const

@@ -3,6 +3,7 @@
 #include "base/Result.h"
 #include "library/FlightIndex.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -43,10 +44,17 @@ public:
     // before then.
     std::optional<AirspaceFileRecord> heldBy(const std::string& serial, std::int64_t time) const;
 
+    // The index is a cache of the library's files, this record included: every use is
+    // also a line of Airspaces/uses.tsv, which an index made again reads back. Returns
+    // how many uses came back; nothing is done when the index knows files already.
+    std::size_t restoreFromJournal();
+
     std::string pathOf(const AirspaceFileRecord& record) const;
     std::string folder() const;
 
 private:
+    void appendToJournal(const AirspaceFileRecord& record, const AirspaceUseRecord& use) const;
+
     std::string m_libraryFolder;
     FlightIndex& m_index;
 };

@@ -198,8 +198,12 @@ Result<std::unique_ptr<FlightLibrary>, std::string> FlightLibrary::open(const st
     if (!opened.index)
         return Failure { "cannot open the flight index " + indexPath + ": " + opened.reason };
     std::unique_ptr<FlightLibrary> library(new FlightLibrary(folder, std::move(opened.index), log));
-    if (damaged)
+    if (damaged) {
         library->rebuild();
+        if (const std::size_t uses = library->m_airspaces.restoreFromJournal(); uses > 0)
+            library->log("The record of " + std::to_string(uses) + " uses of airspace files was read back from "
+                + library->m_airspaces.folder());
+    }
     return library;
 }
 
