@@ -61,6 +61,8 @@ CliRun runCliOnATerminal(const QStringList& arguments)
     environment.insert("CORVEX_NO_UDEV", "1");
     environment.remove("CORVEX_LOG_STDERR");
     environment.insert("CORVEX_INSTRUMENT_DIR", emptyDirectory.path());
+    // The upload records what it sent in the flight library: never the user's own.
+    environment.insert("CORVEX_LIBRARY", emptyDirectory.path() + "/Flights");
     QProcess process;
     process.setProcessEnvironment(environment);
     process.setStandardErrorFile(QString::fromLocal8Bit(slaveName));

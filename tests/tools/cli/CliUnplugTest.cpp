@@ -73,7 +73,8 @@ CorvexRun runCorvex(VirtualInstrumentProcess* instrument, const std::vector<std:
     for (std::string& argument : all)
         argv.push_back(argument.data());
     argv.push_back(nullptr);
-    std::vector<std::string> variables { "CORVEX_NO_UDEV=1" };
+    // Convert and upload keep what they used in the flight library: never the user's own.
+    std::vector<std::string> variables { "CORVEX_NO_UDEV=1", "CORVEX_LIBRARY=" + folder + "/Flights" };
     for (char** variable = environ; *variable; ++variable)
         if (std::string_view(*variable).rfind("CORVEX_", 0) != 0)
             variables.emplace_back(*variable);
