@@ -81,6 +81,9 @@ public:
         explicit Transaction(FlightIndex& index);
         ~Transaction(); // rolls back unless committed
         bool commit();
+        // False when it could not begin (another connection held the write lock past
+        // the busy timeout): writes made now would each wait for the lock again.
+        bool active() const { return !m_done; }
 
     private:
         FlightIndex* m_index;

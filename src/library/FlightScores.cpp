@@ -86,6 +86,10 @@ ScoreFillOutcome fillScores(FlightIndex& index, const std::string& folder, const
             return;
         std::size_t written = 0;
         FlightIndex::Transaction transaction(index);
+        // Another connection writes for long (an import of many files): the batch
+        // waits for the next round rather than each score waiting for the lock.
+        if (!transaction.active())
+            return;
         for (const Done& each : batch) {
             if (!each.score)
                 ++outcome.unreadable;
