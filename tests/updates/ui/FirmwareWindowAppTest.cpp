@@ -191,6 +191,20 @@ TEST_F(FirmwareWindowTest, EveryFailedDownloadOrInstallationLeavesTheFirmwareAnd
         { "a download cut short, served with its own checksum",
             [&] { offer({ UpdateProducts::raw("wrenfw_asp", "2.410", "cut.s19", Bytes(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(good.size() / 2))) }); },
             "The firmware file is not correct", "" },
+        { "firmware nobody signed",
+            [&] {
+                UpdateProducts::Entry entry = UpdateProducts::firmware("wrenfw_asp", "2.410", 40);
+                entry.signer = UpdateProducts::Entry::Signer::nobody;
+                offer({ entry });
+            },
+            "Error downloading firmware", "The update is not signed by the vendor. Nothing was installed" },
+        { "firmware signed by a key nobody trusts",
+            [&] {
+                UpdateProducts::Entry entry = UpdateProducts::firmware("wrenfw_asp", "2.410", 40);
+                entry.signer = UpdateProducts::Entry::Signer::unknownKey;
+                offer({ entry });
+            },
+            "Error downloading firmware", "The update is not signed by the vendor. Nothing was installed" },
         { "line 17 rejected by the instrument",
             [&] { ASSERT_TRUE(instrument.control("fault firmware-reject 17")); },
             "Oops!", "Firmware updating error!" },
