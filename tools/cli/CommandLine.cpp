@@ -70,8 +70,6 @@ void printCommandHelp(std::ostream& out, const std::string& path, const CliComma
     for (const CliOption& option : command.options)
         printRow(out, std::string("--") + option.name + (option.valueName ? std::string(" ") + option.valueName : ""),
             option.description);
-    printRow(out, "--timeout SECONDS", "the longest one network transfer may take in all (default: "
-            + std::to_string(defaultTransferTimeout.count()) + ")");
     printRow(out, "--help", "this text");
 }
 
