@@ -195,6 +195,7 @@ TEST_F(FirmwareWindowTest, EveryFailedDownloadOrInstallationLeavesTheFirmwareAnd
             [&] {
                 UpdateProducts::Entry entry = UpdateProducts::firmware("wrenfw_asp", "2.410", 40);
                 entry.signer = UpdateProducts::Entry::Signer::nobody;
+                entry.fileName = "unsigned.s19"; // a new address: the check that offers it is awaited
                 offer({ entry });
             },
             "Error downloading firmware", "The update is not signed by the vendor. Nothing was installed" },
@@ -202,6 +203,7 @@ TEST_F(FirmwareWindowTest, EveryFailedDownloadOrInstallationLeavesTheFirmwareAnd
             [&] {
                 UpdateProducts::Entry entry = UpdateProducts::firmware("wrenfw_asp", "2.410", 40);
                 entry.signer = UpdateProducts::Entry::Signer::unknownKey;
+                entry.fileName = "unknown-key.s19";
                 offer({ entry });
             },
             "Error downloading firmware", "The update is not signed by the vendor. Nothing was installed" },
