@@ -231,6 +231,26 @@ TEST_F(FirmwareWindowTest, EveryFailedDownloadOrInstallationLeavesTheFirmwareAnd
     }
 }
 
+// The user's own file is read no further than a firmware file can be long.
+TEST_F(FirmwareWindowTest, AFileThatNeverEndsOrCannotBeReadIsRefusedWithNothingSent)
+{
+    app->launch();
+    window().setIsBetaVersionUpdateWindow(true);
+    const std::pair<QString, std::string> files[] = {
+        { "/dev/zero", "The file is larger than any firmware (32 MiB)." },
+        { "/nonexistent/firmware.s19", "The file cannot be read." },
+    };
+    for (const auto& [path, text] : files) {
+        SCOPED_TRACE(path.toStdString());
+        window().setPanels({ [path = path] { return std::optional<QString>(path); }, {} });
+        app->alerts.alerts.clear();
+        window().updateFirmwareFromAFile();
+        ASSERT_TRUE(waitUntil([&] { return alerted("The firmware file is not correct"); }));
+        EXPECT_EQ(app->alerts.alerts.back().informativeText, text);
+        EXPECT_EQ(firmwareOfTheInstrument(), 2405);
+    }
+}
+
 TEST_F(FirmwareWindowTest, AFileInstalledInBetaModeNeverWarnsNorSchedulesAnErase)
 {
     app->launch();
