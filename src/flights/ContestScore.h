@@ -45,6 +45,9 @@ struct ContestScore {
     double closingMetres { 0 };
     double multiplier { 1 };
     double points { 0 }; // distance in km × multiplier
+    // True when the search proved this the best score over every valid fix; false only
+    // when it gave up after its work limit on a pathological track (then it is the best found).
+    bool optimal { true };
 };
 
 // The best score over the valid fixes from index `first` to `last` (inclusive).
