@@ -55,6 +55,17 @@
 // first corner and first last corner bounds every triangle of the triple.
 namespace corvex::flights {
 
+// Below 2,000 km the cubic term of 2M·asin(c/2M) taken with a radius 1 % under M covers
+// every higher term; a micrometre covers rounding.
+double geodesicBoundFromChord(double chordMetres)
+{
+    constexpr double smallestRadius = 6335439.0; // b²/a of WGS84, rounded down
+    constexpr double cubicRadius = smallestRadius / 1.01;
+    if (chordMetres < 2e6)
+        return chordMetres + chordMetres * chordMetres * chordMetres / (24 * cubicRadius * cubicRadius) + 1e-6;
+    return 2 * smallestRadius * std::asin(std::min(1.0, chordMetres / (2 * smallestRadius))) * (1 + 1e-9) + 1e-6;
+}
+
 namespace {
 
 struct Point {
@@ -67,16 +78,10 @@ double chord(const Point& a, const Point& b)
     return std::sqrt(dx * dx + dy * dy + dz * dz);
 }
 
-// The longest a geodesic over a chord can be (see above). Below 2,000 km the cubic term
-// of 2M·asin(c/2M) taken with a radius 1 % under M covers every higher term; a micrometre
-// covers rounding.
+// The longest a geodesic over a chord can be (see above).
 double upper(double chordMetres)
 {
-    constexpr double smallestRadius = 6335439.0; // b²/a of WGS84, rounded down
-    constexpr double cubicRadius = smallestRadius / 1.01;
-    if (chordMetres < 2e6)
-        return chordMetres + chordMetres * chordMetres * chordMetres / (24 * cubicRadius * cubicRadius) + 1e-6;
-    return 2 * smallestRadius * std::asin(std::min(1.0, chordMetres / (2 * smallestRadius))) * (1 + 1e-9) + 1e-6;
+    return geodesicBoundFromChord(chordMetres);
 }
 
 struct Box {
@@ -139,6 +144,11 @@ std::vector<TriangleRule> triangleRules(ContestRules rules)
     };
 }
 
+// Scores are proven best to this many metres (× multiplier): finer than the fixes' own
+// resolution (a thousandth of a minute, 1.85 m), and coarse enough that paths along a
+// straight line, whose lengths tie to rounding, need not all be measured.
+constexpr double tolerance = 1e-3;
+
 // Past this many steps a search keeps the best it found and says it is not proven best.
 constexpr std::size_t workLimit = 20'000'000;
 
@@ -162,6 +172,22 @@ public:
             m_points.push_back(p);
             m_geo.push_back({ fixes[i].latitude, fixes[i].longitude });
         }
+        buildTree();
+    }
+
+    // Every `stride`-th fix of another solver's: its paths are paths of the other's.
+    Solver(const Solver& finer, std::size_t stride)
+    {
+        for (std::size_t i = 0; i < finer.size(); i += stride) {
+            m_index.push_back(i);
+            m_points.push_back(finer.m_points[i]);
+            m_geo.push_back(finer.m_geo[i]);
+        }
+        buildTree();
+    }
+
+    void buildTree()
+    {
         const std::size_t n = m_points.size();
         if (n == 0)
             return;
@@ -233,18 +259,51 @@ public:
         return bounds;
     }
 
-    FreeFlight bestFreeFlight()
+    // A path reached first, from every `stride`-th fix: a bar that prunes the search over
+    // every fix.
+    FreeFlight coarseFreeFlight() const
+    {
+        const std::size_t stride = std::max<std::size_t>(1, size() / 2048);
+        Solver coarse(*this, stride);
+        FreeFlight path = coarse.bestFreeFlight({});
+        for (std::size_t& point : path.points)
+            point *= stride;
+        path.metres = pathMetres(path.points);
+        return path;
+    }
+
+    // The longest free flight; `reached` (when given) a path of it already known.
+    FreeFlight bestFreeFlight(const std::optional<FreeFlight>& reached)
     {
         const std::size_t n = m_points.size();
+        constexpr double none = -std::numeric_limits<double>::infinity();
         m_best.assign(5, std::vector<double>(n, 0));
         m_from.assign(5, std::vector<std::uint32_t>(n, 0));
         m_rangeBest.assign(5, {});
         m_throughLast.assign(5, {});
+        // remaining[k][j]: at least the upper() length of any 4-k legs from fix j on. A fix
+        // whose best k legs to it plus that cannot beat the path reached is left out of
+        // layer k (`none`): no path through it there can be the longest.
+        std::vector<std::vector<double>> remaining(5, std::vector<double>(n, 0));
+        if (reached) {
+            std::vector<double> farthestLater(n);
+            for (std::size_t j = 0; j < n; ++j)
+                farthestLater[j] = farthestFrom(j);
+            for (std::size_t k = 4; k-- > 1;) {
+                double most = 0;
+                for (std::size_t j = n; j-- > 0;) {
+                    most = std::max(most, remaining[k + 1][j]);
+                    remaining[k][j] = farthestLater[j] + most;
+                }
+            }
+        }
+        const double reachedMetres = reached ? reached->metres : none;
         for (std::size_t k = 1; k < 5; ++k) {
             summarise(k - 1);
             std::size_t lastFrom = 0;
             for (std::size_t j = 0; j < n; ++j) {
-                double value = m_best[k - 1][j] + upper(0);
+                const double floor = reachedMetres - remaining[k][j];
+                double value = std::max(floor, m_best[k - 1][j] + upper(0));
                 std::size_t from = j;
                 if (lastFrom < j) {
                     if (const double v = m_best[k - 1][lastFrom] + upper(chord(m_points[lastFrom], m_points[j])); v > value) {
@@ -259,18 +318,27 @@ public:
                     }
                     return value;
                 });
-                m_best[k][j] = value;
+                m_best[k][j] = value > floor ? value : none;
                 m_from[k][j] = static_cast<std::uint32_t>(from);
-                lastFrom = from;
+                if (value > floor)
+                    lastFrom = from;
             }
         }
         // The path of the largest upper() length, measured.
         FreeFlight found;
-        std::size_t end = static_cast<std::size_t>(std::max_element(m_best[4].begin(), m_best[4].end()) - m_best[4].begin());
-        found.points[4] = end;
-        for (std::size_t k = 4; k > 0; --k)
-            found.points[k - 1] = m_from[k][found.points[k]];
-        found.metres = pathMetres(found.points);
+        if (reached)
+            found = *reached;
+        const std::size_t end = static_cast<std::size_t>(std::max_element(m_best[4].begin(), m_best[4].end()) - m_best[4].begin());
+        if (m_best[4][end] > found.metres) {
+            std::array<std::size_t, 5> points {};
+            points[4] = end;
+            for (std::size_t k = 4; k > 0; --k)
+                points[k - 1] = m_from[k][points[k]];
+            if (const double metres = pathMetres(points); !reached || metres > found.metres) {
+                found.points = points;
+                found.metres = metres;
+            }
+        }
 
         // Every other path that may be longer, best bound first. A partial path holds its
         // last legs (from layer k on); its bound is best[k][its first fix] + those legs.
@@ -285,12 +353,12 @@ public:
         auto later = [&](std::size_t a, std::size_t b) { return partials[a].bound < partials[b].bound; };
         std::priority_queue<std::size_t, std::vector<std::size_t>, decltype(later)> queue(later);
         for (std::size_t j = 0; j < n; ++j)
-            if (m_best[4][j] > found.metres) {
+            if (m_best[4][j] > found.metres + tolerance) {
                 partials.push_back({ m_best[4][j], 0, static_cast<std::uint32_t>(j), 4, -1 });
                 queue.push(partials.size() - 1);
             }
         std::size_t work = 0;
-        while (!queue.empty() && partials[queue.top()].bound > found.metres) {
+        while (!queue.empty() && partials[queue.top()].bound > found.metres + tolerance) {
             if (++work > workLimit / 100) {
                 found.optimal = false;
                 break;
@@ -309,7 +377,7 @@ public:
                 continue;
             }
             const std::size_t k = partial.layer;
-            double bar = found.metres - partial.legs;
+            const double bar = found.metres + tolerance - partial.legs;
             auto extend = [&](std::size_t i, double v) {
                 if (v > bar) {
                     const double leg = upper(i == partial.fix ? 0 : chord(m_points[i], m_points[partial.fix]));
@@ -352,7 +420,7 @@ public:
         queue.push({ tripleBound(rules, root), root });
         std::size_t work = 0;
         bool optimal = true;
-        while (!queue.empty() && queue.top().bound > best) {
+        while (!queue.empty() && queue.top().bound > best + tolerance) {
             if (++work > workLimit) {
                 optimal = false;
                 break;
@@ -379,7 +447,7 @@ public:
                 nodes[widest] = child;
                 if (!ordered(nodes))
                     continue;
-                if (const double bound = tripleBound(rules, nodes); bound > best)
+                if (const double bound = tripleBound(rules, nodes); bound > best + tolerance)
                     queue.push({ bound, nodes });
             }
         }
@@ -414,6 +482,8 @@ public:
     }
 
 private:
+    static constexpr std::uint32_t scanSize = 16;
+
     bool leaf(std::uint32_t node) const { return node >= m_leaves; }
     bool empty(std::uint32_t node) const { return m_low[node] == std::numeric_limits<std::uint32_t>::max(); }
 
@@ -423,6 +493,33 @@ private:
         for (std::size_t k = 1; k < 5; ++k)
             metres += geodesic(points[k - 1], points[k]);
         return metres;
+    }
+
+    // The upper() length of the longest leg from fix j to a later one.
+    double farthestFrom(std::size_t j)
+    {
+        const Point& p = m_points[j];
+        double best = 0;
+        auto& stack = m_stack;
+        stack.clear();
+        stack.push_back({ upper(farthest(m_boxes[1], p)), 1 });
+        while (!stack.empty()) {
+            const auto [bound, node] = stack.back();
+            stack.pop_back();
+            if (bound <= best || m_high[node] < j)
+                continue;
+            if (m_high[node] - m_low[node] < scanSize) {
+                for (std::size_t i = std::max<std::size_t>(m_low[node], j); i <= m_high[node]; ++i)
+                    best = std::max(best, upper(chord(m_points[i], p)));
+                continue;
+            }
+            const std::uint32_t left = 2 * node, right = 2 * node + 1;
+            const double leftBound = m_high[left] < j ? 0 : upper(farthest(m_boxes[left], p));
+            const double rightBound = empty(right) ? 0 : upper(farthest(m_boxes[right], p));
+            stack.push_back({ std::min(leftBound, rightBound), leftBound < rightBound ? left : right });
+            stack.push_back({ std::max(leftBound, rightBound), leftBound < rightBound ? right : left });
+        }
+        return best;
     }
 
     // Per tree node, for the values best[layer]: their largest, and the largest of
@@ -470,11 +567,11 @@ private:
             stack.pop_back();
             if (bound <= bar || m_low[node] > j)
                 continue;
-            if (leaf(node)) {
-                const std::size_t i = m_low[node];
-                if (i == j)
-                    continue; // the caller offers the repeated fix
-                bar = visit(i, values[i] + upper(chord(m_points[i], p)));
+            if (m_high[node] - m_low[node] < scanSize) {
+                // Few fixes: scanning them costs less than bounding their halves.
+                for (std::size_t i = m_low[node]; i <= std::min<std::size_t>(m_high[node], j - 1) && j > 0; ++i)
+                    if (const double v = values[i] + upper(chord(m_points[i], p)); v > bar)
+                        bar = visit(i, v);
                 continue;
             }
             const std::uint32_t left = 2 * node, right = 2 * node + 1;
@@ -670,7 +767,7 @@ std::optional<ContestScore> scoreFixes(const std::vector<IgcFix>& fixes, std::si
     if (!triangle || triangle->weighted < freeBounds.upper) {
         best.type = ContestFlightType::FreeFlight;
         best.multiplier = 1;
-        const auto free = solver.bestFreeFlight();
+        const auto free = solver.bestFreeFlight(solver.coarseFreeFlight());
         best.optimal = free.optimal;
         for (std::size_t k = 0; k < free.points.size(); ++k) {
             if (k > 0 && free.points[k] == free.points[k - 1])
