@@ -87,6 +87,45 @@ Exhaustive exhaustive(const std::vector<IgcFix>& fixes, ContestRules rules)
     return best;
 }
 
+// What a score says of itself holds: its points are in time order and are the fixes'
+// own, its distance is measured between them, and a triangle keeps its kind's rules
+// with the closing fixes around its corners.
+void expectWellFormed(const ContestScore& score, const std::vector<IgcFix>& fixes, ContestRules rules)
+{
+    auto at = [](const ContestPoint& p) { return GeoPoint { p.latitude, p.longitude }; };
+    EXPECT_NEAR(score.points, score.distanceMetres / 1000 * score.multiplier, 1e-9);
+    double legs = 0;
+    for (std::size_t k = 0; k < score.turnpoints.size(); ++k) {
+        const ContestPoint& point = score.turnpoints[k];
+        EXPECT_EQ(point.time, fixes[point.fixIndex].time);
+        EXPECT_EQ(point.latitude, fixes[point.fixIndex].latitude);
+        if (k > 0) {
+            EXPECT_LT(score.turnpoints[k - 1].fixIndex, point.fixIndex);
+            legs += geodesicDistanceMetres(at(score.turnpoints[k - 1]), at(point));
+        }
+    }
+    const bool triangle = score.type != ContestFlightType::FreeFlight;
+    ASSERT_EQ(score.turnpoints.size() == 3 && score.closingStart && score.closingEnd, triangle);
+    if (!triangle) {
+        EXPECT_NEAR(score.distanceMetres, legs, 1e-6);
+        return;
+    }
+    const auto& t = score.turnpoints;
+    const double third = geodesicDistanceMetres(at(t[2]), at(t[0]));
+    const double perimeter = legs + third;
+    EXPECT_LE(score.closingStart->fixIndex, t[0].fixIndex);
+    EXPECT_GE(score.closingEnd->fixIndex, t[2].fixIndex);
+    EXPECT_NEAR(score.closingMetres, geodesicDistanceMetres(at(*score.closingStart), at(*score.closingEnd)), 1e-6);
+    EXPECT_NEAR(score.distanceMetres, perimeter - score.closingMetres, 1e-6);
+    const bool closed = rules == ContestRules::Ffvl || score.type == ContestFlightType::ClosedFreeTriangle
+        || score.type == ContestFlightType::ClosedFaiTriangle;
+    EXPECT_LE(score.closingMetres, (closed ? 0.05 : 0.2) * perimeter);
+    if (score.type == ContestFlightType::FaiTriangle || score.type == ContestFlightType::ClosedFaiTriangle) {
+        EXPECT_GE(std::min({ geodesicDistanceMetres(at(t[0]), at(t[1])), geodesicDistanceMetres(at(t[1]), at(t[2])), third }),
+            0.28 * perimeter);
+    }
+}
+
 TEST(ContestScore, SyntheticFlightsScoreTheirKnownBest)
 {
     // A near-equilateral triangle of about 20 km sides.
@@ -136,22 +175,7 @@ TEST(ContestScore, SyntheticFlightsScoreTheirKnownBest)
         EXPECT_NEAR(score->points, best.points, 2e-6); // to the millimetre
         EXPECT_EQ(contestTypeName(score->type), best.type);
         EXPECT_TRUE(score->optimal);
-        EXPECT_NEAR(score->points, score->distanceMetres / 1000 * score->multiplier, 1e-9);
-        // Turnpoints in time order, as the fixes give them; a triangle closes around its corners.
-        for (std::size_t k = 0; k < score->turnpoints.size(); ++k) {
-            const ContestPoint& point = score->turnpoints[k];
-            EXPECT_EQ(point.time, fixes[point.fixIndex].time);
-            EXPECT_EQ(point.latitude, fixes[point.fixIndex].latitude);
-            if (k > 0) {
-                EXPECT_LT(score->turnpoints[k - 1].fixIndex, point.fixIndex);
-            }
-        }
-        const bool triangle = score->type != ContestFlightType::FreeFlight;
-        ASSERT_EQ(score->turnpoints.size() == 3 && score->closingStart && score->closingEnd, triangle);
-        if (triangle) {
-            EXPECT_LE(score->closingStart->fixIndex, score->turnpoints.front().fixIndex);
-            EXPECT_GE(score->closingEnd->fixIndex, score->turnpoints.back().fixIndex);
-        }
+        expectWellFormed(*score, fixes, test.rules);
     }
 }
 
@@ -228,8 +252,75 @@ TEST(ContestScore, RealFlightPiecesMatchTheBruteForce)
             EXPECT_NEAR(score->points, best.points, 2e-6); // to the millimetre
             EXPECT_EQ(contestTypeName(score->type), best.type);
             EXPECT_TRUE(score->optimal);
+            expectWellFormed(*score, piece, rules);
         }
     }
+}
+
+// Random wandering tracks, some closing on their start, against the brute force: shapes
+// no flight above happens to have (corners on a thermal, many near-ties).
+TEST(ContestScore, RandomTracksMatchTheBruteForce)
+{
+    std::mt19937 random(2026);
+    std::normal_distribution<double> step(0, 1);
+    for (int trial = 0; trial < 24; ++trial) {
+        const std::size_t n = 40 + static_cast<std::size_t>(trial) * 5;
+        const double stride = trial % 3 == 0 ? 0.002 : 0.02; // ~200 m or ~2 km per fix
+        std::vector<IgcFix> fixes(n);
+        double lat = 45.0 + trial, lon = 6.0, heading = 0;
+        for (std::size_t i = 0; i < n; ++i) {
+            heading += 0.6 * step(random);
+            lat += stride * std::cos(heading);
+            lon += stride * std::sin(heading) / std::cos(lat * M_PI / 180);
+            fixes[i].time = 1700000000 + static_cast<std::int64_t>(i);
+            fixes[i].latitude = lat;
+            fixes[i].longitude = lon;
+        }
+        if (trial % 2 == 1) // the last fixes head home
+            for (std::size_t i = n - n / 4; i < n; ++i) {
+                const double f = static_cast<double>(i - (n - n / 4) + 1) / static_cast<double>(n / 4);
+                fixes[i].latitude = fixes[n - n / 4 - 1].latitude + f * (fixes[0].latitude + 0.001 * step(random) - fixes[n - n / 4 - 1].latitude);
+                fixes[i].longitude = fixes[n - n / 4 - 1].longitude + f * (fixes[0].longitude - fixes[n - n / 4 - 1].longitude);
+            }
+        for (const ContestRules rules : { ContestRules::XContest, ContestRules::Ffvl }) {
+            SCOPED_TRACE("trial " + std::to_string(trial) + (rules == ContestRules::Ffvl ? ", FFVL" : ""));
+            const auto score = scoreFixes(fixes, 0, n - 1, rules);
+            ASSERT_TRUE(score);
+            const Exhaustive best = exhaustive(fixes, rules);
+            EXPECT_NEAR(score->points, best.points, 2e-6);
+            EXPECT_EQ(contestTypeName(score->type), best.type);
+            EXPECT_TRUE(score->optimal);
+            expectWellFormed(*score, fixes, rules);
+        }
+    }
+}
+
+// Fixes parked on one place for an hour score as the fix once; fixes all on one geodesic,
+// where every path with its turnpoints on the way ties to the micrometre, end quickly with
+// the line's length, even if such ties cannot all be told apart.
+TEST(ContestScore, ParkedFixesAndExactTies)
+{
+    const auto line = track({ { 46.0, 7.0 }, { 46.4, 7.1 } });
+    std::vector<IgcFix> parked = line;
+    parked.insert(parked.begin() + 40, 3600, line[40]);
+    const auto score = scoreFixes(parked, 0, parked.size() - 1, ContestRules::XContest);
+    ASSERT_TRUE(score);
+    EXPECT_TRUE(score->optimal);
+    EXPECT_NEAR(score->points, exhaustive(line, ContestRules::XContest).points, 2e-6);
+    expectWellFormed(*score, parked, ContestRules::XContest);
+
+    const GeoPoint south { 46.0, 7.0 }, north { 46.9, 7.0 }; // a meridian is a geodesic
+    std::vector<IgcFix> meridian(4000);
+    for (std::size_t i = 0; i < meridian.size(); ++i) {
+        meridian[i].time = 1700000000 + static_cast<std::int64_t>(i);
+        meridian[i].latitude = south.latitude + (north.latitude - south.latitude) * static_cast<double>(i) / 3999;
+        meridian[i].longitude = south.longitude;
+    }
+    const auto tied = scoreFixes(meridian, 0, meridian.size() - 1, ContestRules::XContest);
+    ASSERT_TRUE(tied);
+    EXPECT_EQ(tied->type, ContestFlightType::FreeFlight);
+    EXPECT_NEAR(tied->distanceMetres, geodesicDistanceMetres(south, north), 1e-3);
+    expectWellFormed(*tied, meridian, ContestRules::XContest);
 }
 
 // Chords bracket geodesics from below and, through the bound the search uses, from above,
