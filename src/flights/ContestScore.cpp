@@ -566,8 +566,10 @@ private:
         const Point& p = m_points[j];
         auto boundOf = [&](std::uint32_t node) {
             const double far = farthest(m_boxes[node], p);
-            const double viaLast = through[node] + chord(m_points[m_high[node]], p) + (upper(far) - far);
-            return std::min(most[node] + upper(far), viaLast);
+            const double byBox = most[node] + upper(far);
+            if (byBox <= bar)
+                return byBox;
+            return std::min(byBox, through[node] + chord(m_points[m_high[node]], p) + (upper(far) - far));
         };
         auto& stack = m_stack;
         stack.clear();
