@@ -166,23 +166,35 @@ class Solver {
 public:
     Solver(const std::vector<IgcFix>& fixes, std::size_t first, std::size_t last)
     {
-        const auto& earth = GeographicLib::Geocentric::WGS84();
+        // Of fixes in a row at the very same place only the first and the last count: a
+        // path through any of them can take the first instead, and a triangle the first
+        // for an earlier corner and the last for a later one, with the same closing gap
+        // (time order and the places before and after are kept).
+        std::optional<std::size_t> lastOfRow;
         for (std::size_t i = first; i <= last && i < fixes.size(); ++i) {
             if (!fixes[i].valid)
                 continue;
-            // A fix at the very place of the one before adds nothing: any path or triangle
-            // through it can take the earlier copy instead (time order is kept), and a
-            // triangle with two corners on one place is never longer than one with its
-            // middle corner moved.
-            if (!m_geo.empty() && m_geo.back().latitude == fixes[i].latitude && m_geo.back().longitude == fixes[i].longitude)
+            if (!m_geo.empty() && m_geo.back().latitude == fixes[i].latitude && m_geo.back().longitude == fixes[i].longitude) {
+                lastOfRow = i;
                 continue;
-            Point p;
-            earth.Forward(fixes[i].latitude, fixes[i].longitude, 0, p.x, p.y, p.z);
-            m_index.push_back(i);
-            m_points.push_back(p);
-            m_geo.push_back({ fixes[i].latitude, fixes[i].longitude });
+            }
+            if (lastOfRow)
+                add(fixes, *lastOfRow);
+            lastOfRow.reset();
+            add(fixes, i);
         }
+        if (lastOfRow)
+            add(fixes, *lastOfRow);
         buildTree();
+    }
+
+    void add(const std::vector<IgcFix>& fixes, std::size_t i)
+    {
+        Point p;
+        GeographicLib::Geocentric::WGS84().Forward(fixes[i].latitude, fixes[i].longitude, 0, p.x, p.y, p.z);
+        m_index.push_back(i);
+        m_points.push_back(p);
+        m_geo.push_back({ fixes[i].latitude, fixes[i].longitude });
     }
 
     // Every `stride`-th fix of another solver's: its paths are paths of the other's.

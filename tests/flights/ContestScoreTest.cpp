@@ -245,10 +245,7 @@ TEST(ContestScore, RealFlightPiecesMatchTheBruteForce)
                 + " fixes" + (rules == ContestRules::Ffvl ? ", FFVL" : ""));
             const auto score = scoreFixes(piece, 0, piece.size() - 1, rules);
             ASSERT_TRUE(score);
-            std::vector<IgcFix> once;
-            for (std::size_t i = 0; i < piece.size(); i += static_cast<std::size_t>(test.repeat))
-                once.push_back(piece[i]);
-            const Exhaustive best = exhaustive(once, rules);
+            const Exhaustive best = exhaustive(piece, rules);
             EXPECT_NEAR(score->points, best.points, 2e-6); // to the millimetre
             EXPECT_EQ(contestTypeName(score->type), best.type);
             EXPECT_TRUE(score->optimal);
