@@ -213,7 +213,7 @@ TEST(ContestScore, InvalidFixesAndRanges)
 }
 
 // Pieces of real flights, every fix of the piece or every few, against the brute force:
-// the search is exact, so the scores agree to rounding.
+// the search is exact, so the scores agree to rounding; a whole flight scores no less.
 TEST(ContestScore, RealFlightPiecesMatchTheBruteForce)
 {
     struct Case {
@@ -250,6 +250,13 @@ TEST(ContestScore, RealFlightPiecesMatchTheBruteForce)
             EXPECT_EQ(contestTypeName(score->type), best.type);
             EXPECT_TRUE(score->optimal);
             expectWellFormed(*score, piece, rules);
+            if (test.first == 0) { // the whole flight holds every fix of its thinned copy
+                const auto whole = scoreFlight(*flight, rules);
+                ASSERT_TRUE(whole);
+                EXPECT_GE(whole->points, best.points - 2e-6);
+                EXPECT_TRUE(whole->optimal);
+                expectWellFormed(*whole, flight->fixes, rules);
+            }
         }
     }
 }
