@@ -248,13 +248,7 @@ public:
     };
     FreeFlightBounds freeFlightBounds() const
     {
-        std::uint32_t firstBlock = 1;
-        while (firstBlock < 512 && firstBlock < m_leaves)
-            firstBlock *= 2;
-        std::vector<std::uint32_t> blocks;
-        for (std::uint32_t node = firstBlock; node < 2 * firstBlock; ++node)
-            if (!empty(node))
-                blocks.push_back(node);
+        const std::vector<std::uint32_t> blocks = blockNodes();
         const std::size_t count = blocks.size();
         std::vector<double> previous(count, 0), current(count);
         std::vector<std::vector<std::uint32_t>> from(5, std::vector<std::uint32_t>(count, 0));
@@ -308,15 +302,27 @@ public:
         // layer k (`none`): no path through it there can be the longest.
         std::vector<std::vector<double>> remaining(5, std::vector<double>(n, 0));
         if (reached) {
-            std::vector<double> farthestLater(n);
+            // The last leg exactly; for more legs the longer leg from j plus the most the
+            // remaining legs give from any later fix, or the same over the ~512 ranges
+            // (farthest points of their boxes), whichever is less.
+            const std::vector<std::uint32_t> blocks = blockNodes();
+            std::vector<double> farthestLater(n), blockRemaining(blocks.size());
             for (std::size_t j = 0; j < n; ++j)
                 farthestLater[j] = farthestFrom(j);
             for (std::size_t k = 4; k-- > 1;) {
+                std::vector<double> blockMost(blocks.size(), 0), thisBlock(blocks.size(), 0);
+                for (std::size_t b = 0; b < blocks.size(); ++b)
+                    for (std::size_t j = m_low[blocks[b]]; j <= m_high[blocks[b]]; ++j)
+                        blockMost[b] = std::max(blockMost[b], remaining[k + 1][j]);
+                for (std::size_t b = 0; b < blocks.size(); ++b)
+                    for (std::size_t later = b; later < blocks.size(); ++later)
+                        thisBlock[b] = std::max(thisBlock[b], upper(farthest(m_boxes[blocks[b]], m_boxes[blocks[later]])) + blockMost[later]);
                 double most = 0;
-                for (std::size_t j = n; j-- > 0;) {
-                    most = std::max(most, remaining[k + 1][j]);
-                    remaining[k][j] = farthestLater[j] + most;
-                }
+                for (std::size_t b = blocks.size(); b-- > 0;)
+                    for (std::size_t j = m_high[blocks[b]] + 1; j-- > m_low[blocks[b]];) {
+                        most = std::max(most, remaining[k + 1][j]);
+                        remaining[k][j] = std::min(farthestLater[j] + most, thisBlock[b]);
+                    }
             }
         }
         const double reachedMetres = reached ? reached->metres : none;
@@ -515,6 +521,19 @@ private:
         for (std::size_t k = 1; k < 5; ++k)
             metres += geodesic(points[k - 1], points[k]);
         return metres;
+    }
+
+    // The tree's nodes of about 512 fixes' ranges, in time order.
+    std::vector<std::uint32_t> blockNodes() const
+    {
+        std::uint32_t first = 1;
+        while (first < 512 && first < m_leaves)
+            first *= 2;
+        std::vector<std::uint32_t> blocks;
+        for (std::uint32_t node = first; node < 2 * first; ++node)
+            if (!empty(node))
+                blocks.push_back(node);
+        return blocks;
     }
 
     // The upper() length of the longest leg from fix j to a later one.
