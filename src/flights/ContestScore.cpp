@@ -157,7 +157,7 @@ std::vector<TriangleRule> triangleRules(ContestRules rules)
 constexpr double tolerance = 1e-3;
 
 // Past this many steps a search keeps the best it found and says it is not proven best:
-// far above what igc-xc-score's 33 test flights take (at most 23,062 triples, 43 paths),
+// far above what igc-xc-score's 33 test flights take (at most 23,062 triples, 57 paths),
 // reached where paths tie to the millimetre by the thousand (every fix on one geodesic).
 constexpr std::size_t triangleWorkLimit = 1'000'000;
 constexpr std::size_t freeFlightWorkLimit = 10'000;
