@@ -35,7 +35,7 @@
 // plus its largest best[k-1], and, through the range's last fix r, the largest
 // best[k-1][i] + chord(i, r) plus chord(r, j) (tight where the track runs straight, where
 // many earlier fixes give nearly the same value). A path reached first (the same search
-// over every 2,048th part of the fixes, measured on the whole) prunes it: a fix whose
+// over about 2,048 evenly spread fixes, on tracks of twice that or more) prunes it: a fix whose
 // best k legs plus a bound of the legs still to come cannot beat that path is left out
 // of layer k. The path of the largest upper() length is then measured with geodesics,
 // and every other path whose upper() length still exceeds the best measured is listed,
@@ -162,6 +162,9 @@ constexpr double tolerance = 1e-3;
 constexpr std::size_t triangleWorkLimit = 1'000'000;
 constexpr std::size_t freeFlightWorkLimit = 10'000;
 
+// About this many fixes make the coarse track whose free flight prunes the exact search.
+constexpr std::size_t coarseFixes = 2048;
+
 class Solver {
 public:
     Solver(const std::vector<IgcFix>& fixes, std::size_t first, std::size_t last)
@@ -279,7 +282,7 @@ public:
     // every fix.
     FreeFlight coarseFreeFlight() const
     {
-        const std::size_t stride = std::max<std::size_t>(1, size() / 2048);
+        const std::size_t stride = std::max<std::size_t>(1, size() / coarseFixes);
         Solver coarse(*this, stride);
         FreeFlight path = coarse.bestFreeFlight({});
         for (std::size_t& point : path.points)
@@ -810,7 +813,8 @@ std::optional<ContestScore> scoreFixes(const std::vector<IgcFix>& fixes, std::si
     if (!triangle || triangle->weighted < freeBounds.upper) {
         best.type = ContestFlightType::FreeFlight;
         best.multiplier = 1;
-        const auto free = solver.bestFreeFlight(solver.coarseFreeFlight());
+        // Below two strides' worth of fixes the coarse track would be the track itself.
+        const auto free = solver.bestFreeFlight(solver.size() >= 2 * coarseFixes ? std::optional(solver.coarseFreeFlight()) : std::nullopt);
         best.optimal = free.optimal;
         for (std::size_t k = 0; k < free.points.size(); ++k) {
             if (k > 0 && free.points[k] == free.points[k - 1])
