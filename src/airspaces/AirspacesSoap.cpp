@@ -2,6 +2,7 @@
 
 #include "airspaces/Base64.h"
 #include "base/Utf8.h"
+#include "base/Format.h"
 #include "platform/LogSink.h"
 
 #include <pugixml.hpp>
@@ -81,7 +82,7 @@ bool parseDocument(pugi::xml_document& document, std::string_view body, LogSink&
     }
     const auto result = document.load_buffer(body.data(), body.size(), pugi::parse_default, pugi::encoding_utf8);
     if (!result || !document.document_element()) {
-        logLine(log, "Couldn't build an NSXMLDocument out of this xml text: %.*s", static_cast<int>(body.size()), body.data());
+        logLine(log, "Couldn't build an NSXMLDocument out of this xml text: %s", logExcerpt(body).c_str());
         return false;
     }
     return true;
@@ -144,8 +145,8 @@ std::optional<std::vector<ApprovedAirspacesEntry>> parseApprovedAirspacesListRes
         "//" + anyNamespace("GetApprovedAirspacesListResult") + "/" + anyNamespace("AirspacesList") + "/"
             + anyNamespace("Airspaces"));
     if (!entries) {
-        logLine(log, "Failed to execute xpath to get the list of Airspaces objects. xmlText is %.*s",
-            static_cast<int>(body.size()), body.data());
+        logLine(log, "Failed to execute xpath to get the list of Airspaces objects. xmlText is %s",
+            logExcerpt(body).c_str());
         return std::nullopt;
     }
     const std::string nameQuery = anyNamespace("DisplayName");
@@ -170,8 +171,8 @@ std::optional<AirspacesFile> parseAirspacesFileResponse(Operation operation, std
     auto fileName = singleText(document, result + anyNamespace("BinaryFileName"));
     auto base64 = singleText(document, result + anyNamespace("InternalFormatData"));
     if (!fileName || !base64) {
-        logLine(log, "we were unable to extract either binaryFileName or internalFormatData from xml text: %.*s",
-            static_cast<int>(body.size()), body.data());
+        logLine(log, "we were unable to extract either binaryFileName or internalFormatData from xml text: %s",
+            logExcerpt(body).c_str());
         return std::nullopt;
     }
     auto bytes = decodeBase64Strict(*base64);

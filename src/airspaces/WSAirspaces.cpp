@@ -1,5 +1,6 @@
 #include "airspaces/WSAirspaces.h"
 
+#include "base/Format.h"
 #include "platform/LogSink.h"
 
 #include <algorithm>
@@ -58,6 +59,7 @@ void WSAirspaces::start(Operation operation, const std::string& body, Completion
     request.headers = { { "SOAPAction", soapAction(operation) }, { "Content-Type", std::string(contentType) } };
     request.body = bytesOf(body);
     request.inactivityTimeout = m_inactivityTimeout;
+    request.maximumBodyBytes = TransferLimit::soap;
     request.cachePolicy = HttpCachePolicy::ignoreLocalCache;
     const std::uint64_t serial = ++m_requestsSent;
     // The client never calls back from inside send(), so the handle is stored before
@@ -96,8 +98,8 @@ WSAirspaces::CheckedBody WSAirspaces::checkedBody(const HttpResponse& response, 
         return { std::nullopt, response.error ? failureOf(*response.error) : Failure::Unreachable };
     }
     if (response.statusCode != 200) {
-        logLine(m_log, "%s: HTTP return status code %ld, Body: %.*s", methodName, static_cast<long>(response.statusCode),
-            static_cast<int>(body.size()), body.data());
+        logLine(m_log, "%s: HTTP return status code %ld, Body: %s", methodName, static_cast<long>(response.statusCode),
+            logExcerpt(body).c_str());
         return { std::nullopt, Failure::Refused };
     }
     // A reply cut off after its status line is still a transport failure.

@@ -26,4 +26,25 @@ std::string formatString(const char* format, ...)
     return text;
 }
 
+std::string logExcerpt(std::string_view text, std::size_t maximumBytes)
+{
+    static constexpr char hex[] = "0123456789ABCDEF";
+    std::string excerpt;
+    const std::string_view kept = text.substr(0, maximumBytes);
+    excerpt.reserve(kept.size());
+    for (const char c : kept) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x20 && byte < 0x7F && byte != '\\') {
+            excerpt += c;
+        } else {
+            excerpt += "\\x";
+            excerpt += hex[byte >> 4];
+            excerpt += hex[byte & 0x0F];
+        }
+    }
+    if (kept.size() < text.size())
+        excerpt += "... (" + std::to_string(text.size()) + " bytes in all)";
+    return excerpt;
+}
+
 } // namespace corvex

@@ -4,17 +4,77 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <limits>
+#include <queue>
+#include <unordered_map>
 
+// How the best score is found, and why it is the best over every valid fix.
+//
+// Searching works on straight chords through the WGS84 ellipsoid (earth-centred
+// coordinates): cheap, and they bracket the geodesic tightly. A chord is never longer
+// than its geodesic. The other way, the geodesic is a curve of curvature at most 1/M
+// (M = b²/a, the smallest radius of curvature of the ellipsoid, 6335 km), and a curve of
+// bounded curvature is at most as long as the circular arc of that radius over the same
+// chord (Schur's comparison theorem): geodesic ≤ 2M·asin(c/2M) ≤ upper(c) below. So a
+// bound built from chord maxima through upper() bounds geodesics, and one built from
+// chord minima bounds them from below; only candidates that may beat the best found are
+// ever measured with the geodesic, and the figures reported are all geodesic.
+//
+// Ranges of fixes are the nodes of a binary tree over the fixes' order, each with the
+// box that holds its points; the farthest and the nearest points of two boxes bound
+// every distance between the two ranges.
+//
+// Free flight (start, up to three turnpoints, end, in time order): dynamic programming
+// over every fix, best[k][j] = the longest path of k legs ending at fix j (upper()
+// lengths; a repeated fix is a turnpoint not used). Each step max over i ≤ j of
+// best[k-1][i] + upper(i, j) is a search down the tree, a range passed over when its
+// bound cannot beat the best so far. Two bounds per range: the farthest point of its box
+// plus its largest best[k-1], and, through the range's last fix r, the largest
+// best[k-1][i] + chord(i, r) plus chord(r, j) (tight where the track runs straight, where
+// many earlier fixes give nearly the same value). A path reached first (the same search
+// over about 2,048 evenly spread fixes, on tracks of twice that or more) prunes it: a fix whose
+// best k legs plus a bound of the legs still to come cannot beat that path is left out
+// of layer k. The path of the largest upper() length is then measured with geodesics,
+// and every other path whose upper() length still exceeds the best measured is listed,
+// best bound first, and measured too.
+//
+// Triangles: best-first branch and bound over triples of ranges (first, middle, last
+// corner), one search for every kind. A triple's bound is the largest of the kinds'
+// multiplier × (the farthest perimeter − the closing gap of the range's last first
+// corner and first last corner) over the kinds whose rules a triangle in the triple may
+// still keep: the gap may not exceed its share of the farthest perimeter, and an FAI
+// triangle needs a side that may reach 28 % of the nearest perimeter (and its perimeter
+// is at most its shortest farthest side / 0.28). The triple with the highest bound is
+// split at its widest range; a triple of single fixes is measured with geodesics. The
+// search ends when no triple's bound beats the best score.
+//
+// Order: the free flight over about 512 ranges first gives an upper bound and a path
+// reached. Triangles are searched to beat that path; the exact free flight, the costlier
+// search on long straight flights, is searched only when the best triangle does not beat
+// its upper bound. "Beat" means by more than a millimetre (`tolerance`).
+//
+// The closing gap of corners a and c, the shortest distance from a fix up to a to a fix
+// from c on, is a search of pairs of ranges pruned by their boxes' nearest points; it
+// only shrinks as a moves later or c earlier, which is why the gap of the range's last
+// first corner and first last corner bounds every triangle of the triple.
 namespace corvex::flights {
+
+// Below 2,000 km the cubic term of 2M·asin(c/2M) taken with a radius 1 % under M covers
+// every higher term; a micrometre covers rounding.
+double geodesicBoundFromChord(double chordMetres)
+{
+    constexpr double smallestRadius = 6335439.0; // b²/a of WGS84, rounded down
+    constexpr double cubicRadius = smallestRadius / 1.01;
+    if (chordMetres < 2e6)
+        return chordMetres + chordMetres * chordMetres * chordMetres / (24 * cubicRadius * cubicRadius) + 1e-6;
+    return 2 * smallestRadius * std::asin(std::min(1.0, chordMetres / (2 * smallestRadius))) * (1 + 1e-9) + 1e-6;
+}
 
 namespace {
 
-// Straight chords through the WGS84 ellipsoid (earth-centred coordinates) stand for the
-// geodesics while searching: a chord is shorter than its geodesic by about d³/24R², a
-// metre at 100 km, so it orders candidates as the geodesic does and costs a square
-// root. The chosen points are measured again with the geodesic.
 struct Point {
     double x { 0 }, y { 0 }, z { 0 };
 };
@@ -25,6 +85,12 @@ double chord(const Point& a, const Point& b)
     return std::sqrt(dx * dx + dy * dy + dz * dz);
 }
 
+// The longest a geodesic over a chord can be (see above).
+double upper(double chordMetres)
+{
+    return geodesicBoundFromChord(chordMetres);
+}
+
 struct Box {
     Point low { std::numeric_limits<double>::max(), std::numeric_limits<double>::max(), std::numeric_limits<double>::max() };
     Point high { std::numeric_limits<double>::lowest(), std::numeric_limits<double>::lowest(), std::numeric_limits<double>::lowest() };
@@ -33,20 +99,34 @@ struct Box {
         low = { std::min(low.x, p.x), std::min(low.y, p.y), std::min(low.z, p.z) };
         high = { std::max(high.x, p.x), std::max(high.y, p.y), std::max(high.z, p.z) };
     }
+    void add(const Box& b)
+    {
+        add(b.low);
+        add(b.high);
+    }
+    double diagonal() const { return chord(low, high); }
 };
 
-double gapBetween(double lowA, double highA, double lowB, double highB)
+double nearest(const Box& a, const Box& b)
 {
-    return std::max({ 0.0, lowB - highA, lowA - highB });
+    auto gap = [](double lowA, double highA, double lowB, double highB) { return std::max({ 0.0, lowB - highA, lowA - highB }); };
+    const double dx = gap(a.low.x, a.high.x, b.low.x, b.high.x), dy = gap(a.low.y, a.high.y, b.low.y, b.high.y),
+                 dz = gap(a.low.z, a.high.z, b.low.z, b.high.z);
+    return std::sqrt(dx * dx + dy * dy + dz * dz);
 }
 
-// The shortest distance between any points of two boxes: a lower bound for the
-// distance of any point of one to any point of the other.
-double boxDistance(const Box& a, const Box& b)
+double farthest(const Box& a, const Box& b)
 {
-    const double dx = gapBetween(a.low.x, a.high.x, b.low.x, b.high.x);
-    const double dy = gapBetween(a.low.y, a.high.y, b.low.y, b.high.y);
-    const double dz = gapBetween(a.low.z, a.high.z, b.low.z, b.high.z);
+    auto span = [](double lowA, double highA, double lowB, double highB) { return std::max(highB - lowA, highA - lowB); };
+    const double dx = span(a.low.x, a.high.x, b.low.x, b.high.x), dy = span(a.low.y, a.high.y, b.low.y, b.high.y),
+                 dz = span(a.low.z, a.high.z, b.low.z, b.high.z);
+    return std::sqrt(dx * dx + dy * dy + dz * dz);
+}
+
+double farthest(const Box& a, const Point& p)
+{
+    const double dx = std::max(p.x - a.low.x, a.high.x - p.x), dy = std::max(p.y - a.low.y, a.high.y - p.y),
+                 dz = std::max(p.z - a.low.z, a.high.z - p.z);
     return std::sqrt(dx * dx + dy * dy + dz * dz);
 }
 
@@ -71,394 +151,632 @@ std::vector<TriangleRule> triangleRules(ContestRules rules)
     };
 }
 
+// Scores are proven best to this many metres (× multiplier): finer than the fixes' own
+// resolution (a thousandth of a minute, 1.85 m), and coarse enough that paths along a
+// straight line, whose lengths tie to rounding, need not all be measured.
+constexpr double tolerance = 1e-3;
+
+// Past this many steps a search keeps the best it found and says it is not proven best:
+// far above what igc-xc-score's 33 test flights take (at most 23,062 triples, 57 paths),
+// reached where paths tie to the millimetre by the thousand (every fix on one geodesic).
+constexpr std::size_t triangleWorkLimit = 1'000'000;
+constexpr std::size_t freeFlightWorkLimit = 10'000;
+
+// About this many fixes make the coarse track whose free flight prunes the exact search.
+constexpr std::size_t coarseFixes = 2048;
+
 class Solver {
 public:
     Solver(const std::vector<IgcFix>& fixes, std::size_t first, std::size_t last)
     {
-        const auto& earth = GeographicLib::Geocentric::WGS84();
+        // Of fixes in a row at the very same place only the first and the last count: a
+        // path through any of them can take the first instead, and a triangle the first
+        // for an earlier corner and the last for a later one, with the same closing gap
+        // (time order and the places before and after are kept).
+        std::optional<std::size_t> lastOfRow;
         for (std::size_t i = first; i <= last && i < fixes.size(); ++i) {
             if (!fixes[i].valid)
                 continue;
-            Point p;
-            earth.Forward(fixes[i].latitude, fixes[i].longitude, 0, p.x, p.y, p.z);
-            m_index.push_back(i);
-            m_points.push_back(p);
+            if (!m_geo.empty() && m_geo.back().latitude == fixes[i].latitude && m_geo.back().longitude == fixes[i].longitude) {
+                lastOfRow = i;
+                continue;
+            }
+            if (lastOfRow)
+                add(fixes, *lastOfRow);
+            lastOfRow.reset();
+            add(fixes, i);
         }
-        for (std::size_t start = 0; start < m_points.size(); start += blockSize) {
-            Box box;
-            for (std::size_t i = start; i < std::min(m_points.size(), start + blockSize); ++i)
-                box.add(m_points[i]);
-            m_blocks.push_back(box);
+        if (lastOfRow)
+            add(fixes, *lastOfRow);
+        buildTree();
+    }
+
+    void add(const std::vector<IgcFix>& fixes, std::size_t i)
+    {
+        Point p;
+        GeographicLib::Geocentric::WGS84().Forward(fixes[i].latitude, fixes[i].longitude, 0, p.x, p.y, p.z);
+        m_index.push_back(i);
+        m_points.push_back(p);
+        m_geo.push_back({ fixes[i].latitude, fixes[i].longitude });
+    }
+
+    // Every `stride`-th fix of another solver's: its paths are paths of the other's.
+    Solver(const Solver& finer, std::size_t stride)
+    {
+        for (std::size_t i = 0; i < finer.size(); i += stride) {
+            m_index.push_back(i);
+            m_points.push_back(finer.m_points[i]);
+            m_geo.push_back(finer.m_geo[i]);
+        }
+        buildTree();
+    }
+
+    void buildTree()
+    {
+        const std::size_t n = m_points.size();
+        if (n == 0)
+            return;
+        m_leaves = std::bit_ceil(n);
+        m_boxes.resize(2 * m_leaves);
+        m_low.assign(2 * m_leaves, std::numeric_limits<std::uint32_t>::max());
+        m_high.assign(2 * m_leaves, 0);
+        for (std::size_t i = 0; i < n; ++i) {
+            m_boxes[m_leaves + i].add(m_points[i]);
+            m_low[m_leaves + i] = m_high[m_leaves + i] = static_cast<std::uint32_t>(i);
+        }
+        for (std::size_t node = m_leaves; node-- > 1;) {
+            m_boxes[node] = m_boxes[2 * node];
+            if (!empty(static_cast<std::uint32_t>(2 * node + 1)))
+                m_boxes[node].add(m_boxes[2 * node + 1]);
+            m_low[node] = std::min(m_low[2 * node], m_low[2 * node + 1]);
+            m_high[node] = m_low[2 * node + 1] == std::numeric_limits<std::uint32_t>::max() ? m_high[2 * node] : m_high[2 * node + 1];
         }
     }
 
     std::size_t size() const { return m_points.size(); }
+    std::size_t fixIndex(std::size_t point) const { return m_index[point]; }
+    double geodesic(std::size_t i, std::size_t j) const { return i == j ? 0 : geodesicDistanceMetres(m_geo[i], m_geo[j]); }
 
-    // Free flight: the longest path through five points in time order (a repeated
-    // point stands for a turnpoint not used). Exact over a thinned track by dynamic
-    // programming, then again over windows of every fix around the points found.
-    std::vector<std::size_t> bestFreeFlight() const
+    struct FreeFlight {
+        std::array<std::size_t, 5> points {};
+        double metres { 0 };
+        bool optimal { true };
+    };
+
+    // Bounds of the free flight from ranges of fixes instead of fixes: the same dynamic
+    // programming over about 512 ranges with the farthest points of their boxes gives an
+    // upper bound, and the path through the first fixes of its ranges a length reached.
+    struct FreeFlightBounds {
+        double upper { 0 }, reached { 0 };
+    };
+    FreeFlightBounds freeFlightBounds() const
     {
-        const std::size_t n = m_points.size();
-        const std::size_t stride = std::max<std::size_t>(1, (n + 799) / 800);
-        std::vector<std::vector<std::size_t>> layers(1);
-        for (std::size_t i = 0; i < n; i += stride)
-            layers[0].push_back(i);
-        if (layers[0].back() != n - 1)
-            layers[0].push_back(n - 1);
-        layers.assign(5, layers[0]);
-        auto path = longestPath(layers);
-        for (int round = 0; round < 4; ++round) {
-            const std::size_t radius = std::max<std::size_t>(stride, 2);
-            for (std::size_t k = 0; k < 5; ++k) {
-                layers[k].clear();
-                const std::size_t from = path[k] > radius ? path[k] - radius : 0;
-                for (std::size_t i = from; i <= std::min(n - 1, path[k] + radius); ++i)
-                    layers[k].push_back(i);
+        const std::vector<std::uint32_t> blocks = blockNodes();
+        const std::size_t count = blocks.size();
+        std::vector<double> previous(count, 0), current(count);
+        std::vector<std::vector<std::uint32_t>> from(5, std::vector<std::uint32_t>(count, 0));
+        for (std::size_t k = 1; k < 5; ++k) {
+            for (std::size_t j = 0; j < count; ++j) {
+                current[j] = std::numeric_limits<double>::lowest();
+                for (std::size_t i = 0; i <= j; ++i)
+                    if (const double v = previous[i] + upper(farthest(m_boxes[blocks[i]], m_boxes[blocks[j]])); v > current[j]) {
+                        current[j] = v;
+                        from[k][j] = static_cast<std::uint32_t>(i);
+                    }
             }
-            const auto better = longestPath(layers);
-            if (better == path)
-                break;
-            path = better;
+            std::swap(previous, current);
         }
+        FreeFlightBounds bounds;
+        std::size_t at = static_cast<std::size_t>(std::max_element(previous.begin(), previous.end()) - previous.begin());
+        bounds.upper = previous[at];
+        std::array<std::size_t, 5> points {};
+        for (std::size_t k = 5; k-- > 0;) {
+            points[k] = m_low[blocks[at]];
+            at = from[k][at];
+        }
+        bounds.reached = pathMetres(points);
+        return bounds;
+    }
+
+    // A path reached first, from every `stride`-th fix: a bar that prunes the search over
+    // every fix.
+    FreeFlight coarseFreeFlight() const
+    {
+        const std::size_t stride = std::max<std::size_t>(1, size() / coarseFixes);
+        Solver coarse(*this, stride);
+        FreeFlight path = coarse.bestFreeFlight({});
+        for (std::size_t& point : path.points)
+            point *= stride;
+        path.metres = pathMetres(path.points);
         return path;
     }
 
-    struct Triangle {
-        std::array<std::size_t, 3> corners {};
-        double score { -1 };
-    };
-
-    // Triangles: every triangle of a thinned track, a few best of each kind refined
-    // corner by corner over every fix near them.
-    std::vector<std::pair<TriangleRule, Triangle>> bestTriangles(const std::vector<TriangleRule>& rules)
+    // The longest free flight; `reached` (when given) a path of it already known.
+    FreeFlight bestFreeFlight(const std::optional<FreeFlight>& reached)
     {
         const std::size_t n = m_points.size();
-        if (n < 3)
-            return {};
-        m_stride = std::max<std::size_t>(1, (n + 399) / 400);
-        std::vector<std::size_t> coarse;
-        for (std::size_t i = 0; i < n; i += m_stride)
-            coarse.push_back(i);
-        if (coarse.back() != n - 1)
-            coarse.push_back(n - 1);
-        const std::size_t m = coarse.size();
-        std::vector<double> d(m * m);
-        for (std::size_t i = 0; i < m; ++i)
-            for (std::size_t j = i; j < m; ++j)
-                d[i * m + j] = d[j * m + i] = chord(m_points[coarse[i]], m_points[coarse[j]]);
-        buildClosingTable();
-        // Only triangles that keep their kind's rules with the gap's upper bound: refining
-        // moves corners within those rules, so the best of each kind survives refining.
-        constexpr std::size_t kept = 10;
-        std::vector<std::vector<Triangle>> best(rules.size());
-        auto keep = [&](std::size_t r, Triangle t) {
-            auto& list = best[r];
-            if (list.size() == kept && list.back().score >= t.score)
-                return;
-            if (std::any_of(list.begin(), list.end(), [&](const Triangle& known) { return known.corners == t.corners; }))
-                return;
-            if (list.size() == kept)
-                list.pop_back();
-            list.insert(std::upper_bound(list.begin(), list.end(), t, [](const Triangle& a, const Triangle& b) { return a.score > b.score; }), t);
-        };
-        // toEnd[a*m+c]: the farthest point between a and c from c. With the farthest from
-        // a, it bounds every triangle on a and c: a pair that cannot beat the best kept of
-        // any kind is passed over without trying its middle corners.
-        std::vector<double> toEnd(m * m, 0);
-        for (std::size_t c = 0; c < m; ++c)
-            for (std::size_t a = c; a-- > 0;)
-                toEnd[a * m + c] = a + 1 < c ? std::max(toEnd[(a + 1) * m + c], d[(a + 1) * m + c]) : 0;
-        // A first pass over every fourth point fills the lists, so that the full pass
-        // passes over most pairs from the start.
-        for (const std::size_t step : { std::size_t { 4 }, std::size_t { 1 } }) {
-            for (std::size_t a = 0; a < m; a += step) {
-                double fromStart = 0;
-                std::size_t seen = a + 1; // points up to here are in fromStart
-                for (std::size_t c = a + 2; c < m; c += step) {
-                    for (; seen < c; ++seen)
-                        fromStart = std::max(fromStart, d[a * m + seen]);
-                    const double ac = d[a * m + c];
-                    const double gap = closingBound(coarse[a], coarse[c]);
-                    const double most = ac + fromStart + toEnd[a * m + c];
-                    bool hopeless = true;
-                    for (std::size_t r = 0; r < rules.size() && hopeless; ++r)
-                        hopeless = gap > rules[r].gapLimit * most
-                            || (best[r].size() == kept && rules[r].multiplier * (most - gap) <= best[r].back().score);
-                    if (hopeless)
-                        continue;
-                    for (std::size_t b = a + 1; b < c; b += step) {
-                        const double ab = d[a * m + b], bc = d[b * m + c];
-                        const double perimeter = ab + bc + ac;
-                        const double shortest = std::min({ ab, bc, ac });
-                        for (std::size_t r = 0; r < rules.size(); ++r) {
-                            if (gap > rules[r].gapLimit * perimeter)
-                                continue;
-                            if (rules[r].fai && shortest < faiShortestSide * perimeter)
-                                continue;
-                            const double score = rules[r].multiplier * (perimeter - gap);
-                            if (best[r].size() < kept || score > best[r].back().score)
-                                keep(r, { { coarse[a], coarse[b], coarse[c] }, score });
-                        }
+        constexpr double none = -std::numeric_limits<double>::infinity();
+        m_best.assign(5, std::vector<double>(n, 0));
+        m_from.assign(5, std::vector<std::uint32_t>(n, 0));
+        m_rangeBest.assign(5, {});
+        m_throughLast.assign(5, {});
+        // remaining[k][j]: at least the upper() length of any 4-k legs from fix j on. A fix
+        // whose best k legs to it plus that cannot beat the path reached is left out of
+        // layer k (`none`): no path through it there can be the longest.
+        std::vector<std::vector<double>> remaining(5, std::vector<double>(n, 0));
+        if (reached) {
+            // The last leg exactly; for more legs the longer leg from j plus the most the
+            // remaining legs give from any later fix, or the same over the ~512 ranges
+            // (farthest points of their boxes), whichever is less.
+            const std::vector<std::uint32_t> blocks = blockNodes();
+            std::vector<double> farthestLater(n), blockRemaining(blocks.size());
+            for (std::size_t j = 0; j < n; ++j)
+                farthestLater[j] = farthestFrom(j);
+            for (std::size_t k = 4; k-- > 1;) {
+                std::vector<double> blockMost(blocks.size(), 0), thisBlock(blocks.size(), 0);
+                for (std::size_t b = 0; b < blocks.size(); ++b)
+                    for (std::size_t j = m_low[blocks[b]]; j <= m_high[blocks[b]]; ++j)
+                        blockMost[b] = std::max(blockMost[b], remaining[k + 1][j]);
+                for (std::size_t b = 0; b < blocks.size(); ++b)
+                    for (std::size_t later = b; later < blocks.size(); ++later)
+                        thisBlock[b] = std::max(thisBlock[b], upper(farthest(m_boxes[blocks[b]], m_boxes[blocks[later]])) + blockMost[later]);
+                double most = 0;
+                for (std::size_t b = blocks.size(); b-- > 0;)
+                    for (std::size_t j = m_high[blocks[b]] + 1; j-- > m_low[blocks[b]];) {
+                        most = std::max(most, remaining[k + 1][j]);
+                        remaining[k][j] = std::min(farthestLater[j] + most, thisBlock[b]);
                     }
-                }
             }
         }
-        std::vector<std::pair<TriangleRule, Triangle>> found;
-        for (std::size_t r = 0; r < rules.size(); ++r) {
-            std::vector<Triangle> refined;
-            for (const Triangle& t : best[r])
-                if (auto better = refine(rules[r], t); better && std::find_if(refined.begin(), refined.end(), [&](const Triangle& known) { return known.corners == better->corners; }) == refined.end())
-                    refined.push_back(*better);
-            std::sort(refined.begin(), refined.end(), [](const Triangle& x, const Triangle& y) { return x.score > y.score; });
-            for (std::size_t k = 0; k < std::min<std::size_t>(3, refined.size()); ++k)
-                found.emplace_back(rules[r], polish(rules[r], refined[k]));
+        const double reachedMetres = reached ? reached->metres : none;
+        for (std::size_t k = 1; k < 5; ++k) {
+            summarise(k - 1);
+            std::size_t lastFrom = 0;
+            for (std::size_t j = 0; j < n; ++j) {
+                const double floor = reachedMetres - remaining[k][j];
+                double value = std::max(floor, m_best[k - 1][j] + upper(0));
+                std::size_t from = j;
+                if (lastFrom < j) {
+                    if (const double v = m_best[k - 1][lastFrom] + upper(chord(m_points[lastFrom], m_points[j])); v > value) {
+                        value = v;
+                        from = lastFrom;
+                    }
+                }
+                earlierLegs(k - 1, j, value, [&](std::size_t i, double v) {
+                    if (v > value) {
+                        value = v;
+                        from = i;
+                    }
+                    return value;
+                });
+                m_best[k][j] = value > floor ? value : none;
+                m_from[k][j] = static_cast<std::uint32_t>(from);
+                if (value > floor)
+                    lastFrom = from;
+            }
+        }
+        // The path of the largest upper() length, measured.
+        FreeFlight found;
+        if (reached)
+            found = *reached;
+        const std::size_t end = static_cast<std::size_t>(std::max_element(m_best[4].begin(), m_best[4].end()) - m_best[4].begin());
+        if (m_best[4][end] > found.metres) {
+            std::array<std::size_t, 5> points {};
+            points[4] = end;
+            for (std::size_t k = 4; k > 0; --k)
+                points[k - 1] = m_from[k][points[k]];
+            if (const double metres = pathMetres(points); !reached || metres > found.metres) {
+                found.points = points;
+                found.metres = metres;
+            }
+        }
+
+        // Every other path that may be longer, best bound first. A partial path holds its
+        // last legs (from layer k on); its bound is best[k][its first fix] + those legs.
+        struct Partial {
+            double bound;
+            double legs;
+            std::uint32_t fix;
+            std::uint32_t layer;
+            std::int32_t next; // the partial path it extends, in `partials`
+        };
+        std::vector<Partial> partials;
+        auto later = [&](std::size_t a, std::size_t b) { return partials[a].bound < partials[b].bound; };
+        std::priority_queue<std::size_t, std::vector<std::size_t>, decltype(later)> queue(later);
+        for (std::size_t j = 0; j < n; ++j)
+            if (m_best[4][j] > found.metres + tolerance) {
+                partials.push_back({ m_best[4][j], 0, static_cast<std::uint32_t>(j), 4, -1 });
+                queue.push(partials.size() - 1);
+            }
+        std::size_t work = 0;
+        while (!queue.empty() && partials[queue.top()].bound > found.metres + tolerance) {
+            if (++work > freeFlightWorkLimit) {
+                found.optimal = false;
+                break;
+            }
+            const Partial partial = partials[queue.top()];
+            const auto at = static_cast<std::int32_t>(queue.top());
+            queue.pop();
+            if (partial.layer == 0) {
+                std::array<std::size_t, 5> points {};
+                for (std::int32_t p = at, k = 0; p >= 0; p = partials[p].next, ++k)
+                    points[k] = partials[p].fix;
+                if (const double metres = pathMetres(points); metres > found.metres) {
+                    found.metres = metres;
+                    found.points = points;
+                }
+                continue;
+            }
+            const std::size_t k = partial.layer;
+            const double bar = found.metres + tolerance - partial.legs;
+            auto extend = [&](std::size_t i, double v) {
+                if (v > bar) {
+                    const double leg = upper(i == partial.fix ? 0 : chord(m_points[i], m_points[partial.fix]));
+                    partials.push_back({ v + partial.legs, partial.legs + leg, static_cast<std::uint32_t>(i), static_cast<std::uint32_t>(k - 1), at });
+                    queue.push(partials.size() - 1);
+                }
+                return bar;
+            };
+            extend(partial.fix, m_best[k - 1][partial.fix] + upper(0));
+            earlierLegs(k - 1, partial.fix, bar, extend);
         }
         return found;
     }
 
-    // The shortest distance between a point up to `a` and a point from `c` on, and
-    // those points: box pairs of blocks that cannot beat the best so far are skipped.
-    std::pair<std::size_t, std::size_t> closingPoints(std::size_t a, std::size_t c) const
+    struct Triangle {
+        std::array<std::size_t, 3> corners {};
+        std::size_t closingStart { 0 }, closingEnd { 0 };
+        TriangleRule rule {};
+        double sides[3] {};
+        double closingMetres { 0 };
+        double weighted { -1 }; // multiplier × distance in metres
+        bool optimal { true };
+    };
+
+    // The best triangle of any kind that scores more than `toBeat` (multiplier × metres).
+    std::optional<Triangle> bestTriangle(const std::vector<TriangleRule>& rules, double toBeat)
     {
-        double best = chord(m_points[a], m_points[c]);
-        std::pair<std::size_t, std::size_t> pair { a, c };
-        const std::size_t lastBlockA = a / blockSize;
-        for (std::size_t ba = 0; ba <= lastBlockA; ++ba)
-            for (std::size_t bc = c / blockSize; bc < m_blocks.size(); ++bc) {
-                if (boxDistance(m_blocks[ba], m_blocks[bc]) >= best)
-                    continue;
-                for (std::size_t i = ba * blockSize; i <= std::min(a, (ba + 1) * blockSize - 1); ++i)
-                    for (std::size_t j = std::max(c, bc * blockSize); j < std::min(m_points.size(), (bc + 1) * blockSize); ++j) {
-                        const double distance = chord(m_points[i], m_points[j]);
-                        if (distance < best) {
-                            best = distance;
-                            pair = { i, j };
-                        }
-                    }
+        const std::size_t n = m_points.size();
+        if (n < 3)
+            return std::nullopt;
+        struct Triple {
+            double bound;
+            std::array<std::uint32_t, 3> nodes;
+            bool operator<(const Triple& other) const { return bound < other.bound; }
+        };
+        std::priority_queue<Triple> queue;
+        std::optional<Triangle> found;
+        double best = toBeat;
+        const std::array<std::uint32_t, 3> root { 1, 1, 1 };
+        queue.push({ tripleBound(rules, root), root });
+        std::size_t work = 0;
+        bool optimal = true;
+        while (!queue.empty() && queue.top().bound > best + tolerance) {
+            if (++work > triangleWorkLimit) {
+                optimal = false;
+                break;
             }
-        return pair;
+            const Triple triple = queue.top();
+            queue.pop();
+            // Split the widest range; a triple of single fixes is measured.
+            std::size_t widest = 3;
+            double width = -1;
+            for (std::size_t k = 0; k < 3; ++k)
+                if (triple.nodes[k] < m_leaves && m_boxes[triple.nodes[k]].diagonal() > width) {
+                    width = m_boxes[triple.nodes[k]].diagonal();
+                    widest = k;
+                }
+            if (widest == 3) {
+                if (auto t = measureTriangle(rules, { m_low[triple.nodes[0]], m_low[triple.nodes[1]], m_low[triple.nodes[2]] }); t && t->weighted > best) {
+                    best = t->weighted;
+                    found = t;
+                }
+                continue;
+            }
+            for (const std::uint32_t child : { 2 * triple.nodes[widest], 2 * triple.nodes[widest] + 1 }) {
+                auto nodes = triple.nodes;
+                nodes[widest] = child;
+                if (!ordered(nodes))
+                    continue;
+                if (const double bound = tripleBound(rules, nodes); bound > best + tolerance)
+                    queue.push({ bound, nodes });
+            }
+        }
+        if (found)
+            found->optimal = optimal;
+        else if (!optimal)
+            return Triangle { .optimal = false };
+        return found;
     }
 
-    std::size_t fixIndex(std::size_t point) const { return m_index[point]; }
-
-    // The shortest distance from p to the points lo..hi, when shorter than `bound`.
-    double nearest(const Point& p, std::size_t lo, std::size_t hi, double bound) const
+    // The shortest geodesic from a fix up to a to a fix from c on, and its two fixes.
+    struct Closing {
+        std::size_t start { 0 }, end { 0 };
+        double metres { 0 };
+    };
+    Closing closing(std::size_t a, std::size_t c)
     {
-        Box at;
-        at.add(p);
-        for (std::size_t block = lo / blockSize; block <= hi / blockSize && block < m_blocks.size(); ++block) {
-            if (boxDistance(at, m_blocks[block]) >= bound)
+        const std::uint64_t key = static_cast<std::uint64_t>(a) << 32 | c;
+        if (const auto known = m_closings.find(key); known != m_closings.end())
+            return known->second;
+        // Only pairs whose chord is within upper() of the shortest chord can hold the
+        // shortest geodesic.
+        double limit = upper(closingChord(a, c));
+        Closing best { a, c, std::numeric_limits<double>::max() };
+        pairsBetween(a, c, limit, [&](std::size_t s, std::size_t e, double) {
+            if (const double metres = geodesic(s, e); metres < best.metres)
+                best = { s, e, metres };
+            return limit;
+        });
+        m_closings.emplace(key, best);
+        return best;
+    }
+
+private:
+    static constexpr std::uint32_t scanSize = 16;
+
+    bool leaf(std::uint32_t node) const { return node >= m_leaves; }
+    bool empty(std::uint32_t node) const { return m_low[node] == std::numeric_limits<std::uint32_t>::max(); }
+
+    double pathMetres(const std::array<std::size_t, 5>& points) const
+    {
+        double metres = 0;
+        for (std::size_t k = 1; k < 5; ++k)
+            metres += geodesic(points[k - 1], points[k]);
+        return metres;
+    }
+
+    // The tree's nodes of about 512 fixes' ranges, in time order.
+    std::vector<std::uint32_t> blockNodes() const
+    {
+        std::uint32_t first = 1;
+        while (first < 512 && first < m_leaves)
+            first *= 2;
+        std::vector<std::uint32_t> blocks;
+        for (std::uint32_t node = first; node < 2 * first; ++node)
+            if (!empty(node))
+                blocks.push_back(node);
+        return blocks;
+    }
+
+    // The upper() length of the longest leg from fix j to a later one.
+    double farthestFrom(std::size_t j)
+    {
+        const Point& p = m_points[j];
+        double best = 0;
+        auto& stack = m_stack;
+        stack.clear();
+        stack.push_back({ upper(farthest(m_boxes[1], p)), 1 });
+        while (!stack.empty()) {
+            const auto [bound, node] = stack.back();
+            stack.pop_back();
+            if (bound <= best || m_high[node] < j)
                 continue;
-            for (std::size_t i = std::max(lo, block * blockSize); i <= std::min(hi, (block + 1) * blockSize - 1); ++i)
-                bound = std::min(bound, chord(p, m_points[i]));
+            if (m_high[node] - m_low[node] < scanSize) {
+                for (std::size_t i = std::max<std::size_t>(m_low[node], j); i <= m_high[node]; ++i)
+                    best = std::max(best, upper(chord(m_points[i], p)));
+                continue;
+            }
+            const std::uint32_t left = 2 * node, right = 2 * node + 1;
+            const double leftBound = m_high[left] < j ? 0 : upper(farthest(m_boxes[left], p));
+            const double rightBound = empty(right) ? 0 : upper(farthest(m_boxes[right], p));
+            stack.push_back({ std::min(leftBound, rightBound), leftBound < rightBound ? left : right });
+            stack.push_back({ std::max(leftBound, rightBound), leftBound < rightBound ? right : left });
+        }
+        return best;
+    }
+
+    // Per tree node, for the values best[layer]: their largest, and the largest of
+    // best[layer][i] + chord(i, r) with r the node's last fix (built from the children's
+    // by the triangle inequality, so an upper bound).
+    void summarise(std::size_t layer)
+    {
+        auto& most = m_rangeBest[layer];
+        auto& through = m_throughLast[layer];
+        most.assign(2 * m_leaves, std::numeric_limits<double>::lowest());
+        through.assign(2 * m_leaves, std::numeric_limits<double>::lowest());
+        for (std::size_t i = 0; i < m_points.size(); ++i)
+            most[m_leaves + i] = through[m_leaves + i] = m_best[layer][i];
+        for (std::size_t node = m_leaves; node-- > 1;) {
+            if (empty(static_cast<std::uint32_t>(node)))
+                continue;
+            const std::size_t left = 2 * node, right = 2 * node + 1;
+            most[node] = std::max(most[left], most[right]);
+            if (empty(static_cast<std::uint32_t>(right)))
+                through[node] = through[left];
+            else
+                through[node] = std::max(through[right], through[left] + chord(m_points[m_high[left]], m_points[m_high[node]]));
+        }
+    }
+
+    // Calls `visit(i, best[layer][i] + upper(i, j))` for fixes i ≤ j whose value may exceed
+    // the bar `visit` returns (it starts at `bar`).
+    template <class Visit>
+    void earlierLegs(std::size_t layer, std::size_t j, double bar, Visit&& visit)
+    {
+        const auto& most = m_rangeBest[layer];
+        const auto& through = m_throughLast[layer];
+        const auto& values = m_best[layer];
+        const Point& p = m_points[j];
+        auto boundOf = [&](std::uint32_t node) {
+            const double far = farthest(m_boxes[node], p);
+            const double byBox = most[node] + upper(far);
+            if (byBox <= bar)
+                return byBox;
+            return std::min(byBox, through[node] + chord(m_points[m_high[node]], p) + (upper(far) - far));
+        };
+        auto& stack = m_stack;
+        stack.clear();
+        stack.push_back({ boundOf(1), 1 });
+        while (!stack.empty()) {
+            const auto [bound, node] = stack.back();
+            stack.pop_back();
+            if (bound <= bar || m_low[node] > j)
+                continue;
+            if (m_high[node] - m_low[node] < scanSize) {
+                // Few fixes: scanning them costs less than bounding their halves.
+                for (std::size_t i = m_low[node]; i <= std::min<std::size_t>(m_high[node], j - 1) && j > 0; ++i)
+                    if (const double v = values[i] + upper(chord(m_points[i], p)); v > bar)
+                        bar = visit(i, v);
+                continue;
+            }
+            const std::uint32_t left = 2 * node, right = 2 * node + 1;
+            const double leftBound = boundOf(left);
+            const double rightBound = empty(right) || m_low[right] > j ? bar : boundOf(right);
+            if (leftBound > rightBound) {
+                stack.push_back({ rightBound, right });
+                stack.push_back({ leftBound, left });
+            } else {
+                stack.push_back({ leftBound, left });
+                stack.push_back({ rightBound, right });
+            }
+        }
+    }
+
+    // The corners of a triple can be in time order, one fix apart at least.
+    bool ordered(const std::array<std::uint32_t, 3>& nodes) const
+    {
+        std::size_t at = 0;
+        for (std::size_t k = 0; k < 3; ++k) {
+            if (empty(nodes[k]))
+                return false;
+            at = std::max<std::size_t>(at, m_low[nodes[k]]);
+            if (at > m_high[nodes[k]])
+                return false;
+            ++at;
+        }
+        return true;
+    }
+
+    double tripleBound(const std::vector<TriangleRule>& rules, const std::array<std::uint32_t, 3>& nodes)
+    {
+        const Box& a = m_boxes[nodes[0]];
+        const Box& b = m_boxes[nodes[1]];
+        const Box& c = m_boxes[nodes[2]];
+        const std::array<double, 3> sides { upper(farthest(a, b)), upper(farthest(b, c)), upper(farthest(c, a)) };
+        const double perimeter = sides[0] + sides[1] + sides[2];
+        const double nearestPerimeter = nearest(a, b) + nearest(b, c) + nearest(c, a);
+        const double shortest = std::min({ sides[0], sides[1], sides[2] });
+        const std::size_t lastFirst = m_high[nodes[0]], firstLast = m_low[nodes[2]];
+        const double gap = lastFirst >= firstLast ? 0 : closingChord(lastFirst, firstLast);
+        double bound = std::numeric_limits<double>::lowest();
+        for (const TriangleRule& rule : rules) {
+            double most = perimeter;
+            if (rule.fai) {
+                if (shortest < faiShortestSide * nearestPerimeter)
+                    continue;
+                most = std::min(most, shortest / faiShortestSide);
+            }
+            if (gap > rule.gapLimit * most)
+                continue;
+            bound = std::max(bound, rule.multiplier * (most - gap));
         }
         return bound;
     }
 
-    double exactGap(std::size_t a, std::size_t c) const
+    std::optional<Triangle> measureTriangle(const std::vector<TriangleRule>& rules, const std::array<std::size_t, 3>& corners)
     {
-        const auto [s, e] = closingPoints(a, c);
-        return chord(m_points[s], m_points[e]);
-    }
-
-    // The last steps with the exact gap instead of its bound: where the gap rule binds,
-    // the bound's few hundred metres decide. Moving the first corner later or the last one
-    // earlier only adds candidate points to the gap, so it is kept up to date point by point.
-    Triangle polish(const TriangleRule& rule, Triangle t) const
-    {
-        const std::size_t n = m_points.size();
-        auto evaluate = [&](const std::array<std::size_t, 3>& p, double gap) {
-            const double ab = chord(m_points[p[0]], m_points[p[1]]), bc = chord(m_points[p[1]], m_points[p[2]]),
-                         ac = chord(m_points[p[0]], m_points[p[2]]);
-            const double perimeter = ab + bc + ac;
-            if (gap > rule.gapLimit * perimeter)
-                return -1.0;
-            if (rule.fai && std::min({ ab, bc, ac }) < faiShortestSide * perimeter)
-                return -1.0;
-            return perimeter - gap;
-        };
-        auto corners = t.corners;
-        double score = evaluate(corners, exactGap(corners[0], corners[2]));
-        const std::size_t radius = 2 * m_closingStride + 2;
-        for (int round = 0; round < 4; ++round) {
-            bool moved = false;
-            {
-                const std::size_t low = corners[0] > radius ? corners[0] - radius : 0;
-                const std::size_t high = std::min(corners[1] - 1, corners[0] + radius);
-                double gap = exactGap(low, corners[2]);
-                auto best = corners;
-                for (std::size_t i = low; i <= high; ++i) {
-                    gap = nearest(m_points[i], corners[2], n - 1, gap);
-                    auto trial = corners;
-                    trial[0] = i;
-                    if (const double value = evaluate(trial, gap); value > score) {
-                        score = value;
-                        best = trial;
-                    }
-                }
-                moved |= best != corners;
-                corners = best;
+        Triangle t;
+        t.corners = corners;
+        t.sides[0] = geodesic(corners[0], corners[1]);
+        t.sides[1] = geodesic(corners[1], corners[2]);
+        t.sides[2] = geodesic(corners[2], corners[0]);
+        const double perimeter = t.sides[0] + t.sides[1] + t.sides[2];
+        const double shortest = std::min({ t.sides[0], t.sides[1], t.sides[2] });
+        const Closing gap = closing(corners[0], corners[2]);
+        for (const TriangleRule& rule : rules) {
+            if (gap.metres > rule.gapLimit * perimeter || (rule.fai && shortest < faiShortestSide * perimeter))
+                continue;
+            if (const double weighted = rule.multiplier * (perimeter - gap.metres); weighted > t.weighted) {
+                t.weighted = weighted;
+                t.rule = rule;
             }
-            {
-                const double gap = exactGap(corners[0], corners[2]);
-                auto best = corners;
-                for (std::size_t i = corners[0] + 1; i < corners[2]; ++i) {
-                    auto trial = corners;
-                    trial[1] = i;
-                    if (const double value = evaluate(trial, gap); value > score) {
-                        score = value;
-                        best = trial;
-                    }
-                }
-                moved |= best != corners;
-                corners = best;
-            }
-            {
-                const std::size_t low = std::max(corners[1] + 1, corners[2] > radius ? corners[2] - radius : 0);
-                const std::size_t high = std::min(n - 1, corners[2] + radius);
-                double gap = exactGap(corners[0], high);
-                auto best = corners;
-                for (std::size_t i = high + 1; i-- > low;) {
-                    gap = nearest(m_points[i], 0, corners[0], gap);
-                    auto trial = corners;
-                    trial[2] = i;
-                    if (const double value = evaluate(trial, gap); value > score) {
-                        score = value;
-                        best = trial;
-                    }
-                }
-                moved |= best != corners;
-                corners = best;
-            }
-            if (!moved)
-                break;
         }
-        return { corners, score };
-    }
-
-private:
-    static constexpr std::size_t blockSize = 32;
-
-    std::vector<std::size_t> longestPath(const std::vector<std::vector<std::size_t>>& layers) const
-    {
-        // value[k][i]: the longest path ending in layer k's i-th point.
-        std::vector<std::vector<double>> value(layers.size());
-        std::vector<std::vector<std::size_t>> from(layers.size());
-        value[0].assign(layers[0].size(), 0);
-        from[0].assign(layers[0].size(), 0);
-        for (std::size_t k = 1; k < layers.size(); ++k) {
-            value[k].assign(layers[k].size(), -1);
-            from[k].assign(layers[k].size(), 0);
-            for (std::size_t j = 0; j < layers[k].size(); ++j)
-                for (std::size_t i = 0; i < layers[k - 1].size(); ++i) {
-                    if (layers[k - 1][i] > layers[k][j] || value[k - 1][i] < 0)
-                        continue;
-                    const double length = value[k - 1][i] + chord(m_points[layers[k - 1][i]], m_points[layers[k][j]]);
-                    if (length > value[k][j]) {
-                        value[k][j] = length;
-                        from[k][j] = i;
-                    }
-                }
-        }
-        const std::size_t last = layers.size() - 1;
-        std::size_t j = static_cast<std::size_t>(std::max_element(value[last].begin(), value[last].end()) - value[last].begin());
-        std::vector<std::size_t> path(layers.size());
-        for (std::size_t k = layers.size(); k-- > 0;) {
-            path[k] = layers[k][j];
-            j = from[k][j];
-        }
-        return path;
-    }
-
-    // closing[i][j]: the shortest distance from a point up to i to a point from j on,
-    // over a track thinned less than for the corners: the gap decides between kinds of
-    // triangle and is worth more resolution.
-    void buildClosingTable()
-    {
-        const std::size_t n = m_points.size();
-        m_closingStride = std::max<std::size_t>(1, (n + 1199) / 1200);
-        m_closingCount = (n - 1 + m_closingStride - 1) / m_closingStride + 1;
-        const std::size_t m = m_closingCount;
-        auto pointAt = [&](std::size_t k) { return m_points[std::min(n - 1, k * m_closingStride)]; };
-        m_closing.assign(m * m, 0);
-        for (std::size_t i = 0; i < m; ++i)
-            for (std::size_t j = m; j-- > i;) {
-                float value = static_cast<float>(chord(pointAt(i), pointAt(j)));
-                if (i > 0)
-                    value = std::min(value, m_closing[(i - 1) * m + j]);
-                if (j + 1 < m)
-                    value = std::min(value, m_closing[i * m + j + 1]);
-                m_closing[i * m + j] = value;
-            }
-    }
-
-    // A bound of the closing gap of corners a and c from the table: of the points it
-    // holds, those up to a and those from c on.
-    double closingBound(std::size_t a, std::size_t c) const
-    {
-        const std::size_t ca = a / m_closingStride;
-        const std::size_t cc = std::min(m_closingCount - 1, (c + m_closingStride - 1) / m_closingStride);
-        return m_closing[ca * m_closingCount + cc] + 1; // a metre over float rounding
-    }
-
-    std::optional<Triangle> refine(const TriangleRule& rule, Triangle t) const
-    {
-        auto evaluate = [&](const std::array<std::size_t, 3>& p) {
-            const double ab = chord(m_points[p[0]], m_points[p[1]]), bc = chord(m_points[p[1]], m_points[p[2]]),
-                         ac = chord(m_points[p[0]], m_points[p[2]]);
-            const double perimeter = ab + bc + ac;
-            const double gap = closingBound(p[0], p[2]);
-            if (gap > rule.gapLimit * perimeter)
-                return -1.0;
-            if (rule.fai && std::min({ ab, bc, ac }) < faiShortestSide * perimeter)
-                return -1.0;
-            return perimeter - gap;
-        };
-        std::array<std::size_t, 3> corners = t.corners;
-        double score = evaluate(corners);
-        const std::size_t radius = 2 * m_stride + 1;
-        for (int round = 0; round < 8; ++round) {
-            bool moved = false;
-            for (std::size_t k = 0; k < 3; ++k) {
-                const std::size_t low = k == 0 ? 0 : corners[k - 1] + 1;
-                const std::size_t high = k == 2 ? m_points.size() - 1 : corners[k + 1] - 1;
-                const std::size_t from = std::max(low, corners[k] > radius ? corners[k] - radius : 0);
-                const std::size_t to = std::min(high, corners[k] + radius);
-                for (std::size_t i = from; i <= to; ++i) {
-                    auto trial = corners;
-                    trial[k] = i;
-                    const double value = evaluate(trial);
-                    if (value > score) {
-                        score = value;
-                        corners = trial;
-                        moved = true;
-                    }
-                }
-            }
-            if (!moved)
-                break;
-        }
-        if (score < 0)
+        if (t.weighted < 0)
             return std::nullopt;
-        return Triangle { corners, score };
+        t.closingStart = gap.start;
+        t.closingEnd = gap.end;
+        t.closingMetres = gap.metres;
+        return t;
     }
+
+    // The shortest chord from a fix up to a to a fix from c on.
+    double closingChord(std::size_t a, std::size_t c)
+    {
+        const std::uint64_t key = static_cast<std::uint64_t>(a) << 32 | c;
+        if (const auto known = m_closingChords.find(key); known != m_closingChords.end())
+            return known->second;
+        double best = chord(m_points[a], m_points[c]);
+        pairsBetween(a, c, best, [&](std::size_t, std::size_t, double d) {
+            best = std::min(best, d);
+            return best;
+        });
+        m_closingChords.emplace(key, best);
+        return best;
+    }
+
+    // Calls `visit(s, e, chord)` for pairs s ≤ a, e ≥ c with a chord up to the limit
+    // `visit` returns (it starts at `limit`), skipping pairs of ranges whose boxes are
+    // farther apart.
+    template <class Visit>
+    void pairsBetween(std::size_t a, std::size_t c, double limit, Visit&& visit)
+    {
+        auto& stack = m_pairStack;
+        stack.clear();
+        stack.push_back({ 0, 1, 1 });
+        while (!stack.empty()) {
+            const auto [near, x, y] = stack.back();
+            stack.pop_back();
+            if (near > limit || m_low[x] > a || m_high[y] < c)
+                continue;
+            const std::size_t sizeX = m_high[x] - m_low[x] + 1, sizeY = m_high[y] - m_low[y] + 1;
+            if (sizeX * sizeY <= 64) {
+                for (std::size_t s = m_low[x]; s <= std::min<std::size_t>(a, m_high[x]); ++s)
+                    for (std::size_t e = std::max<std::size_t>(c, m_low[y]); e <= m_high[y]; ++e)
+                        if (const double d = chord(m_points[s], m_points[e]); d <= limit)
+                            limit = visit(s, e, d);
+                continue;
+            }
+            const bool splitX = !leaf(x) && (leaf(y) || sizeX >= sizeY);
+            std::array<std::array<std::uint32_t, 2>, 2> children;
+            for (std::uint32_t k = 0; k < 2; ++k)
+                children[k] = splitX ? std::array<std::uint32_t, 2> { 2 * x + k, y } : std::array<std::uint32_t, 2> { x, 2 * y + k };
+            std::array<double, 2> distance {};
+            for (std::size_t k = 0; k < 2; ++k)
+                distance[k] = empty(children[k][0]) || empty(children[k][1]) ? std::numeric_limits<double>::max()
+                                                                            : nearest(m_boxes[children[k][0]], m_boxes[children[k][1]]);
+            const std::size_t first = distance[0] <= distance[1] ? 0 : 1;
+            stack.push_back({ distance[1 - first], children[1 - first][0], children[1 - first][1] });
+            stack.push_back({ distance[first], children[first][0], children[first][1] });
+        }
+    }
+
+    struct Pending {
+        double bound;
+        std::uint32_t node;
+    };
+    struct PendingPair {
+        double near;
+        std::uint32_t x, y;
+    };
 
     std::vector<std::size_t> m_index; // point → fix
     std::vector<Point> m_points;
-    std::vector<Box> m_blocks;
-    std::size_t m_stride { 1 }, m_closingStride { 1 }, m_closingCount { 0 };
-    std::vector<float> m_closing;
+    std::vector<GeoPoint> m_geo;
+    std::size_t m_leaves { 0 };
+    std::vector<Box> m_boxes; // tree nodes: 1 is every fix, 2k and 2k+1 the halves of k
+    std::vector<std::uint32_t> m_low, m_high; // first and last fix of each node
+    std::vector<std::vector<double>> m_best, m_rangeBest, m_throughLast;
+    std::vector<std::vector<std::uint32_t>> m_from;
+    std::vector<Pending> m_stack;
+    std::vector<PendingPair> m_pairStack;
+    std::unordered_map<std::uint64_t, double> m_closingChords;
+    std::unordered_map<std::uint64_t, Closing> m_closings;
 };
 
 ContestPoint pointOf(const std::vector<IgcFix>& fixes, std::size_t index)
 {
     return { index, fixes[index].time, fixes[index].latitude, fixes[index].longitude };
-}
-
-double geodesic(const ContestPoint& a, const ContestPoint& b)
-{
-    return geodesicDistanceMetres({ a.latitude, a.longitude }, { b.latitude, b.longitude });
 }
 
 } // namespace
@@ -486,43 +804,45 @@ std::optional<ContestScore> scoreFixes(const std::vector<IgcFix>& fixes, std::si
     if (solver.size() < 2)
         return std::nullopt;
 
+    // The triangles first, to beat a free flight known to be reached; the exact free
+    // flight, the costlier search on long straight flights, only where the best triangle
+    // does not beat its upper bound.
+    const auto freeBounds = solver.freeFlightBounds();
+    const auto triangle = solver.bestTriangle(triangleRules(rules), freeBounds.reached);
     ContestScore best;
-    best.type = ContestFlightType::FreeFlight;
-    best.multiplier = 1;
-    for (const std::size_t point : solver.bestFreeFlight()) {
-        const ContestPoint p = pointOf(fixes, solver.fixIndex(point));
-        if (!best.turnpoints.empty() && best.turnpoints.back().fixIndex == p.fixIndex)
-            continue;
-        if (!best.turnpoints.empty())
-            best.distanceMetres += geodesic(best.turnpoints.back(), p);
-        best.turnpoints.push_back(p);
+    if (!triangle || triangle->weighted < freeBounds.upper) {
+        best.type = ContestFlightType::FreeFlight;
+        best.multiplier = 1;
+        // Below two strides' worth of fixes the coarse track would be the track itself.
+        const auto free = solver.bestFreeFlight(solver.size() >= 2 * coarseFixes ? std::optional(solver.coarseFreeFlight()) : std::nullopt);
+        best.optimal = free.optimal;
+        for (std::size_t k = 0; k < free.points.size(); ++k) {
+            if (k > 0 && free.points[k] == free.points[k - 1])
+                continue;
+            if (!best.turnpoints.empty())
+                best.distanceMetres += solver.geodesic(free.points[k - 1], free.points[k]);
+            best.turnpoints.push_back(pointOf(fixes, solver.fixIndex(free.points[k])));
+        }
+        if (best.turnpoints.size() == 1)
+            best.turnpoints.push_back(best.turnpoints.front());
+        best.points = best.distanceMetres / 1000 * best.multiplier;
     }
-    if (best.turnpoints.size() == 1)
-        best.turnpoints.push_back(best.turnpoints.front());
+    if (triangle && !triangle->optimal)
+        best.optimal = false;
+    if (!triangle || triangle->weighted <= best.distanceMetres)
+        return best;
+    const bool optimal = best.optimal;
+    best = {};
+    best.optimal = optimal;
+    best.type = triangle->rule.type;
+    best.multiplier = triangle->rule.multiplier;
+    for (const std::size_t corner : triangle->corners)
+        best.turnpoints.push_back(pointOf(fixes, solver.fixIndex(corner)));
+    best.closingStart = pointOf(fixes, solver.fixIndex(triangle->closingStart));
+    best.closingEnd = pointOf(fixes, solver.fixIndex(triangle->closingEnd));
+    best.closingMetres = triangle->closingMetres;
+    best.distanceMetres = triangle->sides[0] + triangle->sides[1] + triangle->sides[2] - triangle->closingMetres;
     best.points = best.distanceMetres / 1000 * best.multiplier;
-
-    for (const auto& [rule, triangle] : solver.bestTriangles(triangleRules(rules))) {
-        ContestScore candidate;
-        candidate.type = rule.type;
-        candidate.multiplier = rule.multiplier;
-        for (const std::size_t corner : triangle.corners)
-            candidate.turnpoints.push_back(pointOf(fixes, solver.fixIndex(corner)));
-        const auto [start, end] = solver.closingPoints(triangle.corners[0], triangle.corners[2]);
-        candidate.closingStart = pointOf(fixes, solver.fixIndex(start));
-        candidate.closingEnd = pointOf(fixes, solver.fixIndex(end));
-        const auto& t = candidate.turnpoints;
-        const std::array<double, 3> sides { geodesic(t[0], t[1]), geodesic(t[1], t[2]), geodesic(t[2], t[0]) };
-        const double perimeter = sides[0] + sides[1] + sides[2];
-        candidate.closingMetres = geodesic(*candidate.closingStart, *candidate.closingEnd);
-        if (candidate.closingMetres > rule.gapLimit * perimeter)
-            continue;
-        if (rule.fai && *std::min_element(sides.begin(), sides.end()) < faiShortestSide * perimeter)
-            continue;
-        candidate.distanceMetres = perimeter - candidate.closingMetres;
-        candidate.points = candidate.distanceMetres / 1000 * candidate.multiplier;
-        if (candidate.points > best.points)
-            best = candidate;
-    }
     return best;
 }
 

@@ -45,7 +45,15 @@ struct ContestScore {
     double closingMetres { 0 };
     double multiplier { 1 };
     double points { 0 }; // distance in km × multiplier
+    // True when the search proved no score over the valid fixes better by more than a
+    // millimetre (× multiplier); false only when it stopped at its work limit on a
+    // pathological track, and then this is the best it found.
+    bool optimal { true };
 };
+
+// The longest a WGS84 geodesic can be between two points `chordMetres` apart in a straight
+// line through the earth: the bound that makes the search exact (ContestScore.cpp).
+double geodesicBoundFromChord(double chordMetres);
 
 // The best score over the valid fixes from index `first` to `last` (inclusive).
 // Nothing when fewer than two valid fixes are there.

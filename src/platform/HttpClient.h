@@ -20,6 +20,20 @@ enum class HttpMethod { get, post };
 
 enum class HttpCachePolicy { platformDefault, ignoreLocalCache };
 
+// The largest body each kind of transfer may bring, by what it carries.
+namespace TransferLimit {
+// The versions feed: a few kilobytes of XML.
+inline constexpr std::uint64_t feed = 4ull << 20;
+// A firmware file: S-record text of the instrument's whole flash is a few megabytes.
+inline constexpr std::uint64_t firmware = 32ull << 20;
+// A program archive: the program with its libraries is tens of megabytes.
+inline constexpr std::uint64_t program = 256ull << 20;
+// An answer of the airspaces service: an airspaces file of a whole country, base64.
+inline constexpr std::uint64_t soap = 64ull << 20;
+// A map tile: a 256-pixel image is tens of kilobytes.
+inline constexpr std::uint64_t tile = 2ull << 20;
+} // namespace TransferLimit
+
 struct HttpRequest {
     HttpMethod method { HttpMethod::get };
     std::string url {};
@@ -31,10 +45,12 @@ struct HttpRequest {
     std::optional<std::chrono::milliseconds> inactivityTimeout {};
     HttpCachePolicy cachePolicy { HttpCachePolicy::platformDefault };
     // A body that grows past this fails the transfer instead of memory: the body is
-    // held whole, and a server that never stops sending also never falls silent. The
-    // default is far above anything this program fetches (a program update is tens of
-    // megabytes); callers that know their replies are small set less.
-    std::uint64_t maximumBodyBytes { 512ull << 20 };
+    // held whole, and a server that never stops sending also never falls silent. Each
+    // caller sets the limit of its purpose (TransferLimit); the default is the smallest.
+    std::uint64_t maximumBodyBytes { TransferLimit::feed };
+    // The whole transfer, however lively: a server that sends a byte now and then never
+    // trips the inactivity time-out. Absent: no overall deadline.
+    std::optional<std::chrono::milliseconds> totalTimeout {};
 };
 
 struct HttpError {

@@ -102,11 +102,12 @@ FirmwareRestartResult finishFirmwareInstallation(
 std::string describeFirmwareInstallationFailure(const FirmwareInstallationResult& result);
 
 // The firmware a check offers the connected model in the window's mode, with the
-// digest the feed gives for its file (when it gives one).
+// digest and the signature the feed gives for its file (when it gives them).
 struct OfferedFirmware {
     std::optional<std::string> url;
     std::optional<std::string> version;
     std::optional<std::string> sha256;
+    std::optional<std::string> signature;
     // Whether the check found it newer (or, for a release, different).
     bool isUpdate { false };
 };

@@ -54,7 +54,7 @@ FeedEntry VersionsFeed::entry(std::string_view productId) const
             return std::nullopt;
         }
     };
-    return FeedEntry { attribute("version"), attribute("url"), attribute("sha256") };
+    return FeedEntry { attribute("version"), attribute("url"), attribute("sha256"), attribute("signature") };
 }
 
 namespace {
@@ -64,6 +64,7 @@ struct EntryFields {
     std::optional<std::string> AvailableUpdates::*version;
     std::optional<std::string> AvailableUpdates::*url;
     std::optional<std::string> AvailableUpdates::*sha256;
+    std::optional<std::string> AvailableUpdates::*signature;
     bool AvailableUpdates::*flag;
     // Release entries are offered whenever they differ from what runs; beta entries
     // only when they are later.
@@ -73,18 +74,24 @@ struct EntryFields {
 
 constexpr EntryFields entryFields[] = {
     { ProductId::software, &AvailableUpdates::softwareVersion, &AvailableUpdates::softwareUrl,
-        &AvailableUpdates::softwareSha256, &AvailableUpdates::softwareUpdateAvailable, true, true },
+        &AvailableUpdates::softwareSha256, &AvailableUpdates::softwareSignature,
+        &AvailableUpdates::softwareUpdateAvailable, true, true },
     { ProductId::softwareBeta, &AvailableUpdates::softwareBetaVersion, &AvailableUpdates::softwareBetaUrl,
-        &AvailableUpdates::softwareBetaSha256, &AvailableUpdates::softwareBetaUpdateAvailable, false, true },
+        &AvailableUpdates::softwareBetaSha256, &AvailableUpdates::softwareBetaSignature,
+        &AvailableUpdates::softwareBetaUpdateAvailable, false, true },
     { ProductId::larkFirmware, &AvailableUpdates::firmwareVersion, &AvailableUpdates::firmwareUrl,
-        &AvailableUpdates::firmwareSha256, &AvailableUpdates::firmwareUpdateAvailable, true, false },
+        &AvailableUpdates::firmwareSha256, &AvailableUpdates::firmwareSignature,
+        &AvailableUpdates::firmwareUpdateAvailable, true, false },
     { ProductId::larkFirmwareBeta, &AvailableUpdates::firmwareBetaVersion, &AvailableUpdates::firmwareBetaUrl,
-        &AvailableUpdates::firmwareBetaSha256, &AvailableUpdates::firmwareBetaUpdateAvailable, false, false },
+        &AvailableUpdates::firmwareBetaSha256, &AvailableUpdates::firmwareBetaSignature,
+        &AvailableUpdates::firmwareBetaUpdateAvailable, false, false },
     // The Wren's release line is offered only when later, unlike the Lark's.
     { ProductId::wrenFirmware, &AvailableUpdates::firmwareVersionV2, &AvailableUpdates::firmwareUrlV2,
-        &AvailableUpdates::firmwareSha256V2, &AvailableUpdates::firmwareUpdateAvailableV2, false, false },
+        &AvailableUpdates::firmwareSha256V2, &AvailableUpdates::firmwareSignatureV2,
+        &AvailableUpdates::firmwareUpdateAvailableV2, false, false },
     { ProductId::wrenFirmwareBeta, &AvailableUpdates::firmwareBetaVersionV2, &AvailableUpdates::firmwareBetaUrlV2,
-        &AvailableUpdates::firmwareBetaSha256V2, &AvailableUpdates::firmwareBetaUpdateAvailableV2, false, false },
+        &AvailableUpdates::firmwareBetaSha256V2, &AvailableUpdates::firmwareBetaSignatureV2,
+        &AvailableUpdates::firmwareBetaUpdateAvailableV2, false, false },
 };
 
 const char* orNull(const std::optional<std::string>& text) { return text ? text->c_str() : "(null)"; }
@@ -95,7 +102,7 @@ HttpRequest feedRequest(std::string url)
     request.url = std::move(url);
     request.cachePolicy = HttpCachePolicy::ignoreLocalCache;
     request.inactivityTimeout = std::chrono::seconds(VendorEndpoints::downloadTimeoutSeconds);
-    request.maximumBodyBytes = 4 << 20; // the feed is a few kilobytes of XML
+    request.maximumBodyBytes = TransferLimit::feed;
     return request;
 }
 
@@ -113,6 +120,7 @@ AvailableUpdates availableUpdatesFromFeed(const VersionsFeed& feed, const std::s
         updates.*fields.version = entry.version;
         updates.*fields.url = entry.url;
         updates.*fields.sha256 = entry.sha256;
+        updates.*fields.signature = entry.signature;
         const std::string& current = fields.isSoftware ? currentSoftwareVersion : currentFirmwareVersion;
         const VersionOrder order = compareVersions(current, *entry.version);
         updates.*fields.flag

@@ -35,6 +35,8 @@ struct FeedEntry {
     std::optional<std::string> version;
     std::optional<std::string> url;
     std::optional<std::string> sha256;
+    // The vendor's Ed25519 signature of the file, base64 (see UpdateSignature.h).
+    std::optional<std::string> signature;
     // The entry counts only with both its version and its address.
     bool isComplete() const { return version && url; }
 };

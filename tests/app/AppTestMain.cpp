@@ -2,6 +2,8 @@
 // settings, caches, runtime folder, the instruments folder) points into a temporary
 // folder, and udev is left out, so that neither the user's settings nor whatever is
 // plugged into the machine can reach the tests.
+#include "TestUpdateKey.h"
+
 #include <QApplication>
 #include <QDir>
 #include <QFile>
@@ -26,6 +28,8 @@ int main(int argc, char** argv)
     setenv("CORVEX_NO_UDEV", "1", 1);
     setenv("CORVEX_INSTRUMENT_DIR", (root + "/instruments").constData(), 1);
     unsetenv("CORVEX_VENDOR_URL");
+    // What the stand-in server offers is signed with the test key.
+    corvex::testing::trustTestUpdateKey();
     if (!getenv("QT_QPA_PLATFORM"))
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
 

@@ -1,4 +1,5 @@
 #include "base/ByteReader.h"
+#include "base/Format.h"
 
 #include <gtest/gtest.h>
 
@@ -46,4 +47,16 @@ TEST(Bytes, HexadecimalFormsForFileNamesAndLogs)
     EXPECT_EQ(bytesFromHexadecimal(""), Bytes {});
     for (const char* refused : { "0", "abc", "0g", "g0", " 0a", "0a ", "0x0a", "\xc3\xa9" })
         EXPECT_EQ(bytesFromHexadecimal(refused), std::nullopt) << refused;
+}
+
+// A server's body as it goes into a log line: cut short, with nothing that a terminal
+// or a log reader would take as a line break or an escape.
+TEST(Bytes, LogExcerptsAreShortAndFreeOfControlCharacters)
+{
+    EXPECT_EQ(logExcerpt("<html>Not found</html>"), "<html>Not found</html>");
+    EXPECT_EQ(logExcerpt("a\nb\r\x1b[2Jc\\"), "a\\x0Ab\\x0D\\x1B[2Jc\\x5C");
+    EXPECT_EQ(logExcerpt(std::string_view("\0\x7f\xc3\xa9", 4)), "\\x00\\x7F\\xC3\\xA9");
+    EXPECT_EQ(logExcerpt(std::string(600, 'x')), std::string(512, 'x') + "... (600 bytes in all)");
+    EXPECT_EQ(logExcerpt("abcdef", 3), "abc... (6 bytes in all)");
+    EXPECT_EQ(logExcerpt(""), "");
 }

@@ -4,8 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <GeographicLib/Geocentric.hpp>
+
 #include <algorithm>
 #include <array>
+#include <random>
+#include <string_view>
 
 namespace corvex::flights {
 namespace {
@@ -33,14 +37,21 @@ std::vector<IgcFix> track(const std::vector<GeoPoint>& corners)
     return fixes;
 }
 
-// Every path and every triangle over all fixes, geodesic throughout.
-double exhaustivePoints(const std::vector<IgcFix>& fixes, ContestRules rules)
+// The best score by brute force, geodesic throughout: every five-point path, and every
+// triangle with its closing gap from a table of the shortest distance between a fix up to
+// a and one from c on.
+struct Exhaustive {
+    double points { 0 };
+    std::string_view type { "free_flight" };
+};
+
+Exhaustive exhaustive(const std::vector<IgcFix>& fixes, ContestRules rules)
 {
     const std::size_t n = fixes.size();
     std::vector<double> d(n * n);
     for (std::size_t i = 0; i < n; ++i)
-        for (std::size_t j = 0; j < n; ++j)
-            d[i * n + j] = geodesicDistanceMetres({ fixes[i].latitude, fixes[i].longitude }, { fixes[j].latitude, fixes[j].longitude });
+        for (std::size_t j = i + 1; j < n; ++j)
+            d[i * n + j] = d[j * n + i] = geodesicDistanceMetres({ fixes[i].latitude, fixes[i].longitude }, { fixes[j].latitude, fixes[j].longitude });
     std::vector<double> path(n, 0);
     for (int leg = 0; leg < 4; ++leg) {
         std::vector<double> next(n, 0);
@@ -49,29 +60,70 @@ double exhaustivePoints(const std::vector<IgcFix>& fixes, ContestRules rules)
                 next[j] = std::max(next[j], path[i] + d[i * n + j]);
         path = next;
     }
-    double best = *std::max_element(path.begin(), path.end()) / 1000;
+    Exhaustive best { *std::max_element(path.begin(), path.end()) / 1000 };
+    std::vector<double> gap(n * n);
+    for (std::size_t a = 0; a < n; ++a)
+        for (std::size_t c = n; c-- > a;)
+            gap[a * n + c] = std::min({ d[a * n + c], a > 0 ? gap[(a - 1) * n + c] : 1e12, c + 1 < n ? gap[a * n + c + 1] : 1e12 });
     struct Rule {
+        std::string_view type;
         double multiplier, gap;
         bool fai;
     };
     const std::vector<Rule> triangles = rules == ContestRules::Ffvl
-        ? std::vector<Rule> { { 1.2, 0.05, false }, { 1.4, 0.05, true } }
-        : std::vector<Rule> { { 1.2, 0.2, false }, { 1.4, 0.2, true }, { 1.4, 0.05, false }, { 1.6, 0.05, true } };
+        ? std::vector<Rule> { { "free_triangle", 1.2, 0.05, false }, { "fai_triangle", 1.4, 0.05, true } }
+        : std::vector<Rule> { { "free_triangle", 1.2, 0.2, false }, { "fai_triangle", 1.4, 0.2, true },
+              { "closed_free_triangle", 1.4, 0.05, false }, { "closed_fai_triangle", 1.6, 0.05, true } };
     for (std::size_t a = 0; a < n; ++a)
-        for (std::size_t c = a + 2; c < n; ++c) {
-            double gap = 1e12;
-            for (std::size_t s = 0; s <= a; ++s)
-                for (std::size_t e = c; e < n; ++e)
-                    gap = std::min(gap, d[s * n + e]);
+        for (std::size_t c = a + 2; c < n; ++c)
             for (std::size_t b = a + 1; b < c; ++b) {
                 const std::array<double, 3> sides { d[a * n + b], d[b * n + c], d[a * n + c] };
                 const double perimeter = sides[0] + sides[1] + sides[2];
                 for (const Rule& rule : triangles)
-                    if (gap <= rule.gap * perimeter && (!rule.fai || *std::min_element(sides.begin(), sides.end()) >= 0.28 * perimeter))
-                        best = std::max(best, rule.multiplier * (perimeter - gap) / 1000);
+                    if (gap[a * n + c] <= rule.gap * perimeter && (!rule.fai || *std::min_element(sides.begin(), sides.end()) >= 0.28 * perimeter))
+                        if (const double points = rule.multiplier * (perimeter - gap[a * n + c]) / 1000; points > best.points)
+                            best = { points, rule.type };
             }
-        }
     return best;
+}
+
+// What a score says of itself holds: its points are in time order and are the fixes'
+// own, its distance is measured between them, and a triangle keeps its kind's rules
+// with the closing fixes around its corners.
+void expectWellFormed(const ContestScore& score, const std::vector<IgcFix>& fixes, ContestRules rules)
+{
+    auto at = [](const ContestPoint& p) { return GeoPoint { p.latitude, p.longitude }; };
+    EXPECT_NEAR(score.points, score.distanceMetres / 1000 * score.multiplier, 1e-9);
+    double legs = 0;
+    for (std::size_t k = 0; k < score.turnpoints.size(); ++k) {
+        const ContestPoint& point = score.turnpoints[k];
+        EXPECT_EQ(point.time, fixes[point.fixIndex].time);
+        EXPECT_EQ(point.latitude, fixes[point.fixIndex].latitude);
+        if (k > 0) {
+            EXPECT_LT(score.turnpoints[k - 1].fixIndex, point.fixIndex);
+            legs += geodesicDistanceMetres(at(score.turnpoints[k - 1]), at(point));
+        }
+    }
+    const bool triangle = score.type != ContestFlightType::FreeFlight;
+    ASSERT_EQ(score.turnpoints.size() == 3 && score.closingStart && score.closingEnd, triangle);
+    if (!triangle) {
+        EXPECT_NEAR(score.distanceMetres, legs, 1e-6);
+        return;
+    }
+    const auto& t = score.turnpoints;
+    const double third = geodesicDistanceMetres(at(t[2]), at(t[0]));
+    const double perimeter = legs + third;
+    EXPECT_LE(score.closingStart->fixIndex, t[0].fixIndex);
+    EXPECT_GE(score.closingEnd->fixIndex, t[2].fixIndex);
+    EXPECT_NEAR(score.closingMetres, geodesicDistanceMetres(at(*score.closingStart), at(*score.closingEnd)), 1e-6);
+    EXPECT_NEAR(score.distanceMetres, perimeter - score.closingMetres, 1e-6);
+    const bool closed = rules == ContestRules::Ffvl || score.type == ContestFlightType::ClosedFreeTriangle
+        || score.type == ContestFlightType::ClosedFaiTriangle;
+    EXPECT_LE(score.closingMetres, (closed ? 0.05 : 0.2) * perimeter);
+    if (score.type == ContestFlightType::FaiTriangle || score.type == ContestFlightType::ClosedFaiTriangle) {
+        EXPECT_GE(std::min({ geodesicDistanceMetres(at(t[0]), at(t[1])), geodesicDistanceMetres(at(t[1]), at(t[2])), third }),
+            0.28 * perimeter);
+    }
 }
 
 TEST(ContestScore, SyntheticFlightsScoreTheirKnownBest)
@@ -104,6 +156,11 @@ TEST(ContestScore, SyntheticFlightsScoreTheirKnownBest)
         { "flat triangle, gap of 8 %", { { 46.0, 7.0 }, { 46.0, 7.39 }, { 46.063, 7.284 }, { 46.047, 7.0 } },
             ContestRules::XContest, "free_triangle", 0 },
         { "closed FAI, FFVL", { a, b, c, a }, ContestRules::Ffvl, "fai_triangle", perimeter / 1000 },
+        { "closed flat triangle, FFVL", { { 46.0, 7.0 }, { 46.0, 7.4 }, { 46.02, 7.2 }, { 46.0, 7.0 } }, ContestRules::Ffvl,
+            "free_triangle", 0 },
+        // Far north and across the date line: the bounds hold on any part of the ellipsoid.
+        { "closed FAI at 69° N over 180°", { { 69.0, 179.8 }, { 69.0, -179.6 }, { 69.15, -179.9 }, { 69.0, 179.8 } },
+            ContestRules::XContest, "closed_fai_triangle", 0 },
     };
     for (const Case& test : cases) {
         SCOPED_TRACE(test.name);
@@ -114,23 +171,11 @@ TEST(ContestScore, SyntheticFlightsScoreTheirKnownBest)
         if (test.distanceKm > 0) {
             EXPECT_NEAR(score->distanceMetres / 1000, test.distanceKm, 1e-3);
         }
-        EXPECT_NEAR(score->points, exhaustivePoints(fixes, test.rules), 1e-3);
-        EXPECT_NEAR(score->points, score->distanceMetres / 1000 * score->multiplier, 1e-9);
-        // Turnpoints in time order, as the fixes give them; a triangle closes around its corners.
-        for (std::size_t k = 0; k < score->turnpoints.size(); ++k) {
-            const ContestPoint& point = score->turnpoints[k];
-            EXPECT_EQ(point.time, fixes[point.fixIndex].time);
-            EXPECT_EQ(point.latitude, fixes[point.fixIndex].latitude);
-            if (k > 0) {
-                EXPECT_LT(score->turnpoints[k - 1].fixIndex, point.fixIndex);
-            }
-        }
-        const bool triangle = score->type != ContestFlightType::FreeFlight;
-        ASSERT_EQ(score->turnpoints.size() == 3 && score->closingStart && score->closingEnd, triangle);
-        if (triangle) {
-            EXPECT_LE(score->closingStart->fixIndex, score->turnpoints.front().fixIndex);
-            EXPECT_GE(score->closingEnd->fixIndex, score->turnpoints.back().fixIndex);
-        }
+        const Exhaustive best = exhaustive(fixes, test.rules);
+        EXPECT_NEAR(score->points, best.points, 2e-6); // to the millimetre
+        EXPECT_EQ(contestTypeName(score->type), best.type);
+        EXPECT_TRUE(score->optimal);
+        expectWellFormed(*score, fixes, test.rules);
     }
 }
 
@@ -167,29 +212,145 @@ TEST(ContestScore, InvalidFixesAndRanges)
     EXPECT_FALSE(scoreFixes({}, 0, 0, ContestRules::Ffvl));
 }
 
-TEST(ContestScore, RealFlightMatchesTheExhaustiveSearchOnAThinnedCopy)
+// Pieces of real flights, every fix of the piece or every few, against the brute force:
+// the search is exact, so the scores agree to rounding; a whole flight scores no less.
+TEST(ContestScore, RealFlightPiecesMatchTheBruteForce)
 {
-    const auto flight = readIgcFile(CORVEX_TESTDATA_DIR "/igc/0asljd01.igc");
-    ASSERT_TRUE(flight);
-    const FlightFigures figures = computeFigures(*flight);
-    std::vector<IgcFix> thinned;
-    const std::size_t step = std::max<std::size_t>(1, (figures.landingIndex - figures.takeoffIndex) / 150);
-    for (std::size_t i = figures.takeoffIndex; i <= figures.landingIndex; i += step)
-        if (flight->fixes[i].valid)
-            thinned.push_back(flight->fixes[i]);
-    for (const ContestRules rules : { ContestRules::XContest, ContestRules::Ffvl }) {
-        const auto score = scoreFixes(thinned, 0, thinned.size() - 1, rules);
-        ASSERT_TRUE(score);
-        EXPECT_NEAR(score->points, exhaustivePoints(thinned, rules), 1e-3);
+    struct Case {
+        const char* file;
+        std::size_t first, count, step;
+        int repeat; // each fix this many times over, as some recorders write them
+    };
+    const Case cases[] = {
+        { "0asljd01.igc", 0, 4020, 20, 1 },
+        { "0asljd01.igc", 1200, 180, 1, 1 },
+        { "0asljd01.igc", 2500, 220, 3, 1 },
+        { "2016-11-08-xcs-aaa-02.igc", 0, 6752, 30, 1 },
+        { "2016-11-08-xcs-aaa-02.igc", 3000, 200, 2, 3 },
+        { "20180427.igc", 0, 1831, 9, 1 },
+        { "20180427.igc", 700, 200, 1, 1 },
+        { "lad_lod_extensions.igc", 0, 424, 2, 1 },
+        { "654G6NG1.IGC", 0, 100000, 0, 1 },
+    };
+    for (const Case& test : cases) {
+        const auto flight = readIgcFile(std::string(CORVEX_TESTDATA_DIR "/igc/") + test.file);
+        ASSERT_TRUE(flight) << test.file;
+        std::vector<IgcFix> piece;
+        const std::size_t step = test.step > 0 ? test.step : std::max<std::size_t>(1, flight->fixes.size() / 200);
+        for (std::size_t i = test.first; i < std::min(flight->fixes.size(), test.first + test.count); i += step)
+            if (flight->fixes[i].valid)
+                piece.insert(piece.end(), test.repeat, flight->fixes[i]);
+        for (const ContestRules rules : { ContestRules::XContest, ContestRules::Ffvl }) {
+            SCOPED_TRACE(std::string(test.file) + " from " + std::to_string(test.first) + ", " + std::to_string(piece.size())
+                + " fixes" + (rules == ContestRules::Ffvl ? ", FFVL" : ""));
+            const auto score = scoreFixes(piece, 0, piece.size() - 1, rules);
+            ASSERT_TRUE(score);
+            const Exhaustive best = exhaustive(piece, rules);
+            EXPECT_NEAR(score->points, best.points, 2e-6); // to the millimetre
+            EXPECT_EQ(contestTypeName(score->type), best.type);
+            EXPECT_TRUE(score->optimal);
+            expectWellFormed(*score, piece, rules);
+            if (test.first == 0) { // the whole flight holds every fix of its thinned copy
+                const auto whole = scoreFlight(*flight, rules);
+                ASSERT_TRUE(whole);
+                EXPECT_GE(whole->points, best.points - 2e-6);
+                EXPECT_TRUE(whole->optimal);
+                expectWellFormed(*whole, flight->fixes, rules);
+            }
+        }
     }
-    // The whole flight scores at least its thinned copy, the best kind of flight included.
-    const auto whole = scoreFlight(*flight, ContestRules::XContest);
-    ASSERT_TRUE(whole);
-    EXPECT_GE(whole->points, exhaustivePoints(thinned, ContestRules::XContest) - 1e-3);
-    for (const ContestPoint& point : whole->turnpoints) {
-        EXPECT_GE(point.fixIndex, figures.takeoffIndex);
-        EXPECT_LE(point.fixIndex, figures.landingIndex);
-        EXPECT_EQ(point.time, flight->fixes[point.fixIndex].time);
+}
+
+// Random wandering tracks, some closing on their start, against the brute force: shapes
+// no flight above happens to have (corners on a thermal, many near-ties).
+TEST(ContestScore, RandomTracksMatchTheBruteForce)
+{
+    std::mt19937 random(2026);
+    std::normal_distribution<double> step(0, 1);
+    for (int trial = 0; trial < 24; ++trial) {
+        const std::size_t n = 40 + static_cast<std::size_t>(trial) * 5;
+        const double stride = trial % 3 == 0 ? 0.002 : 0.02; // ~200 m or ~2 km per fix
+        std::vector<IgcFix> fixes(n);
+        double lat = 45.0 + trial, lon = 6.0, heading = 0;
+        for (std::size_t i = 0; i < n; ++i) {
+            heading += 0.6 * step(random);
+            lat += stride * std::cos(heading);
+            lon += stride * std::sin(heading) / std::cos(lat * M_PI / 180);
+            fixes[i].time = 1700000000 + static_cast<std::int64_t>(i);
+            fixes[i].latitude = lat;
+            fixes[i].longitude = lon;
+        }
+        if (trial % 2 == 1) // the last fixes head home
+            for (std::size_t i = n - n / 4; i < n; ++i) {
+                const double f = static_cast<double>(i - (n - n / 4) + 1) / static_cast<double>(n / 4);
+                fixes[i].latitude = fixes[n - n / 4 - 1].latitude + f * (fixes[0].latitude + 0.001 * step(random) - fixes[n - n / 4 - 1].latitude);
+                fixes[i].longitude = fixes[n - n / 4 - 1].longitude + f * (fixes[0].longitude - fixes[n - n / 4 - 1].longitude);
+            }
+        for (const ContestRules rules : { ContestRules::XContest, ContestRules::Ffvl }) {
+            SCOPED_TRACE("trial " + std::to_string(trial) + (rules == ContestRules::Ffvl ? ", FFVL" : ""));
+            const auto score = scoreFixes(fixes, 0, n - 1, rules);
+            ASSERT_TRUE(score);
+            const Exhaustive best = exhaustive(fixes, rules);
+            EXPECT_NEAR(score->points, best.points, 2e-6);
+            EXPECT_EQ(contestTypeName(score->type), best.type);
+            EXPECT_TRUE(score->optimal);
+            expectWellFormed(*score, fixes, rules);
+        }
+    }
+}
+
+// Fixes parked on one place for an hour score as the fix once; fixes all on one geodesic,
+// where every path with its turnpoints on the way ties to the micrometre, end quickly with
+// the line's length, even if such ties cannot all be told apart.
+TEST(ContestScore, ParkedFixesAndExactTies)
+{
+    const auto line = track({ { 46.0, 7.0 }, { 46.4, 7.1 } });
+    std::vector<IgcFix> parked = line;
+    parked.insert(parked.begin() + 40, 3600, line[40]);
+    const auto score = scoreFixes(parked, 0, parked.size() - 1, ContestRules::XContest);
+    ASSERT_TRUE(score);
+    EXPECT_TRUE(score->optimal);
+    EXPECT_NEAR(score->points, exhaustive(line, ContestRules::XContest).points, 2e-6);
+    expectWellFormed(*score, parked, ContestRules::XContest);
+
+    const GeoPoint south { 46.0, 7.0 }, north { 46.9, 7.0 }; // a meridian is a geodesic
+    std::vector<IgcFix> meridian(4000);
+    for (std::size_t i = 0; i < meridian.size(); ++i) {
+        meridian[i].time = 1700000000 + static_cast<std::int64_t>(i);
+        meridian[i].latitude = south.latitude + (north.latitude - south.latitude) * static_cast<double>(i) / 3999;
+        meridian[i].longitude = south.longitude;
+    }
+    const auto tied = scoreFixes(meridian, 0, meridian.size() - 1, ContestRules::XContest);
+    ASSERT_TRUE(tied);
+    EXPECT_EQ(tied->type, ContestFlightType::FreeFlight);
+    EXPECT_NEAR(tied->distanceMetres, geodesicDistanceMetres(south, north), 1e-3);
+    expectWellFormed(*tied, meridian, ContestRules::XContest);
+}
+
+// Chords bracket geodesics from below and, through the bound the search uses, from above,
+// and that bound stays within a few centimetres per 100 km: all over the ellipsoid, from
+// metres to 1,500 km.
+TEST(ContestScore, ChordBoundsTheGeodesic)
+{
+    const auto& earth = GeographicLib::Geocentric::WGS84();
+    std::mt19937 random(7);
+    std::uniform_real_distribution<double> latitude(-89.9, 89.9), longitude(-180, 180), unit(0, 1);
+    for (int trial = 0; trial < 20000; ++trial) {
+        const GeoPoint a { latitude(random), longitude(random) };
+        const double reach = std::pow(10.0, 6 * unit(random)) * 1.5; // 1.5 m to 1,500 km
+        const double dLat = reach / 111e3 * (2 * unit(random) - 1);
+        const double dLon = reach / 111e3 * (2 * unit(random) - 1) / std::max(0.02, std::cos(a.latitude * M_PI / 180));
+        const GeoPoint b { std::clamp(a.latitude + dLat, -90.0, 90.0), std::remainder(a.longitude + dLon, 360.0) };
+        double ax, ay, az, bx, by, bz;
+        earth.Forward(a.latitude, a.longitude, 0, ax, ay, az);
+        earth.Forward(b.latitude, b.longitude, 0, bx, by, bz);
+        const double chord = std::hypot(ax - bx, ay - by, az - bz);
+        const double geodesic = geodesicDistanceMetres(a, b);
+        SCOPED_TRACE(std::to_string(a.latitude) + "," + std::to_string(a.longitude) + " to " + std::to_string(b.latitude) + ","
+            + std::to_string(b.longitude));
+        EXPECT_LE(chord, geodesic + 1e-8);
+        EXPECT_GE(geodesicBoundFromChord(chord), geodesic);
+        EXPECT_LE(geodesicBoundFromChord(chord) - geodesic, 2e-6 + 5e-7 * geodesic * (geodesic / 1e5) * (geodesic / 1e5));
     }
 }
 

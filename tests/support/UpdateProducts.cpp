@@ -1,6 +1,10 @@
 #include "UpdateProducts.h"
 
+#include "TestUpdateKey.h"
 #include "base/Sha256.h"
+
+#include <openssl/evp.h>
+#include <openssl/pem.h>
 
 #include <zip.h>
 
@@ -8,6 +12,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -95,6 +100,37 @@ std::string xmlEscaped(const std::string& text)
 std::string sha256Hex(ByteView bytes)
 {
     return Sha256::hexOf(bytes);
+}
+
+std::string signUpdateFile(ByteView bytes, const std::string& privateKeyPem)
+{
+    EVP_PKEY* key = nullptr;
+    if (privateKeyPem.empty()) {
+        EVP_PKEY_CTX* generator = EVP_PKEY_CTX_new_id(EVP_PKEY_ED25519, nullptr);
+        if (!generator || EVP_PKEY_keygen_init(generator) != 1 || EVP_PKEY_keygen(generator, &key) != 1)
+            fail("cannot make an Ed25519 key");
+        EVP_PKEY_CTX_free(generator);
+    } else {
+        FILE* file = std::fopen(privateKeyPem.c_str(), "r");
+        if (!file)
+            fail("cannot read the signing key " + privateKeyPem);
+        key = PEM_read_PrivateKey(file, nullptr, nullptr, nullptr);
+        std::fclose(file);
+        if (!key)
+            fail("no private key in " + privateKeyPem);
+    }
+    EVP_MD_CTX* context = EVP_MD_CTX_new();
+    std::array<unsigned char, 64> signature {};
+    std::size_t length = signature.size();
+    const bool signedIt = context && EVP_DigestSignInit(context, nullptr, nullptr, nullptr, key) == 1
+        && EVP_DigestSign(context, signature.data(), &length, bytes.data(), bytes.size()) == 1;
+    EVP_MD_CTX_free(context);
+    EVP_PKEY_free(key);
+    if (!signedIt || length != signature.size())
+        fail("cannot sign with Ed25519");
+    std::string encoded(4 * ((signature.size() + 2) / 3), '\0');
+    EVP_EncodeBlock(reinterpret_cast<unsigned char*>(encoded.data()), signature.data(), static_cast<int>(signature.size()));
+    return encoded;
 }
 
 std::string UpdateProducts::firmwareText(const std::string& version, int lines)
@@ -217,6 +253,9 @@ UpdateProducts UpdateProducts::make(const std::string& folder, const std::string
         product.path = folder + "/" + product.fileName;
         product.url = base + "/" + product.fileName;
         product.sha256 = sha256Hex(product.contents);
+        if (entry.signer != Entry::Signer::nobody)
+            product.signature = signUpdateFile(
+                product.contents, entry.signer == Entry::Signer::testKey ? testUpdateSigningKeyPath : std::string());
         writeAll(product.path, product.contents);
 
         feed << "    <product id=\"" << xmlEscaped(entry.id) << "\" version=\"" << xmlEscaped(entry.version) << "\"";
@@ -224,6 +263,8 @@ UpdateProducts UpdateProducts::make(const std::string& folder, const std::string
             feed << " url=\"" << xmlEscaped(product.url) << "\"";
         if (entry.withSha256)
             feed << " sha256=\"" << product.sha256 << "\"";
+        if (!product.signature.empty())
+            feed << " signature=\"" << product.signature << "\"";
         feed << "/>\n";
         made.m_products.push_back(std::move(product));
     }

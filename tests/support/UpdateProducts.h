@@ -11,7 +11,8 @@ namespace corvex::testing {
 // A products folder for the stand-in vendor server, built at test time: real
 // S-record firmware files (made with Debian's srec_cat from a binary), zips of a
 // program folder (written with libzip), and a versions.xml that lists them with a
-// sha256 attribute each.
+// sha256 attribute and an Ed25519 signature each, made with the TEST signing key
+// (TestUpdateKey.h; trustTestUpdateKey() makes the program accept it).
 //
 //     auto products = UpdateProducts::make(server.productsDirectory().toStdString(),
 //         server.baseUrl().toStdString(),
@@ -44,6 +45,9 @@ public:
         // Leave attributes out of the feed's entry.
         bool withUrl { true };
         bool withSha256 { true };
+        // Who signs the file: the test key, nobody (no signature attribute), or a key
+        // made for this run that nobody trusts.
+        enum class Signer { testKey, nobody, unknownKey } signer { Signer::testKey };
     };
 
     struct Product {
@@ -53,6 +57,7 @@ public:
         std::string path; // on disk
         std::string url; // as the feed gives it
         std::string sha256; // lower-case hexadecimal of the file
+        std::string signature; // base64, as the feed gives it; empty when unsigned
         Bytes contents;
         int lineCount { 0 }; // S-record lines of a firmware file
     };
@@ -85,5 +90,9 @@ private:
 };
 
 std::string sha256Hex(ByteView bytes);
+
+// The raw Ed25519 signature of the bytes in base64: with the private key of that PEM
+// file, or with a key made for this call and thrown away when the path is empty.
+std::string signUpdateFile(ByteView bytes, const std::string& privateKeyPem);
 
 } // namespace corvex::testing

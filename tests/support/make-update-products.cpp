@@ -3,7 +3,10 @@
 // Writes a products folder for the stand-in vendor server: a firmware file for every
 // id that holds "fw" (ID=VERSION:LINES sets its number of lines), a program zip for
 // every other id, and versions.xml listing them with their addresses under BASE_URL
-// and their sha256.
+// and their sha256 and Ed25519 signature, made with the TEST key beside this file
+// (update-signing-TEST-ONLY-key.pem). The program accepts them only when it trusts
+// that key: CORVEX_UPDATE_PUBLIC_KEYS as printed.
+#include "TestUpdateKey.h"
 #include "UpdateProducts.h"
 
 #include <cstdio>
@@ -42,5 +45,6 @@ int main(int argc, char** argv)
     for (const auto& product : products.products())
         std::printf("%s %s %s sha256=%s\n", product.id.c_str(), product.version.c_str(), product.url.c_str(),
             product.sha256.c_str());
+    std::printf("Signed with the test key: export CORVEX_UPDATE_PUBLIC_KEYS=%s\n", corvex::testing::testUpdatePublicKey);
     return 0;
 }

@@ -150,13 +150,24 @@ TEST(FirmwareCommandLine, InstallsWaitsForTheRestartAndBacksUpBeforeTheErase)
     std::ofstream(cut, std::ios::binary) << firmware.substr(0, firmware.size() - 20);
     const std::string data = "XDG_DATA_HOME='" + folder.path() + "/data' ";
 
-    // A damaged or empty file is refused before anything is announced or sent.
+    // A damaged, empty, endless or huge file is refused before anything is announced or
+    // sent, and read no further than a firmware file can be long.
     const std::string empty = folder.path() + "/empty.s19";
     std::ofstream(empty, std::ios::binary).flush();
-    for (const std::string& bad : { cut, empty }) {
+    const std::string huge = folder.path() + "/huge.s19";
+    std::ofstream(huge, std::ios::binary) << "S0";
+    fs::resize_file(huge, largestFirmwareFileBytes + 1); // sparse: no disk spent
+    const std::pair<std::string, std::string> refusals[] = {
+        { cut, cut + " is not sound firmware; nothing was sent" },
+        { empty, empty + " is not sound firmware; nothing was sent" },
+        { "/dev/zero", "/dev/zero is larger than any firmware (32 MiB); nothing was sent" },
+        { huge, huge + " is larger than any firmware (32 MiB); nothing was sent" },
+        { folder.path(), "cannot read " + folder.path() },
+    };
+    for (const auto& [bad, message] : refusals) {
         const ProcessRun refused = runCorvex("--port " + instrument.portPath() + " firmware install " + bad);
         EXPECT_EQ(refused.exitCode, 4) << refused.output;
-        EXPECT_NE(refused.output.find(bad + " is not sound firmware; nothing was sent"), std::string::npos) << refused.output;
+        EXPECT_NE(refused.output.find(message), std::string::npos) << refused.output;
         EXPECT_EQ(refused.output.find("Installing"), std::string::npos) << refused.output;
         EXPECT_EQ(refused.output.find("%"), std::string::npos) << refused.output;
     }

@@ -1,5 +1,7 @@
 // URLConnection over the real HTTP client against the stand-in vendor server on
 // loopback, including its transfers that are broken on purpose.
+#include "TestUpdateKey.h"
+#include "UpdateProducts.h"
 #include "VendorServerProcess.h"
 #include "platform/qt/QtHttpClient.h"
 #include "support/QtTestHelpers.h"
@@ -183,7 +185,8 @@ TEST_F(URLConnectionTest, TransportFailuresReachTheErrorBlockOnly)
 }
 
 // The one download of an offered file (update window and command line): only a whole
-// 200 body with the feed's digest is handed on; every other outcome says which it was.
+// 200 body with the feed's digest and the vendor's signature, from an address that may
+// be fetched, is handed on; every other outcome says which it was.
 TEST_F(URLConnectionTest, AnOfferedFileArrivesWholeWithItsDigestOrSaysWhyNot)
 {
     const QByteArray content(5000, 's');
@@ -191,7 +194,20 @@ TEST_F(URLConnectionTest, AnOfferedFileArrivesWholeWithItsDigestOrSaysWhyNot)
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     file.write(content);
     file.close();
-    const std::string digest = Sha256::hexOf(Bytes(content.begin(), content.end()));
+    const Bytes bytes(content.begin(), content.end());
+    const std::string digest = Sha256::hexOf(bytes);
+    const std::string signature = signUpdateFile(bytes, testUpdateSigningKeyPath);
+    const std::string unknownSigner = signUpdateFile(bytes, "");
+    const std::string otherBytes = signUpdateFile(bytesOf("another file"), testUpdateSigningKeyPath);
+    TrustedUpdateKeys testKeys;
+    ASSERT_TRUE(testKeys.addList(testUpdatePublicKey).empty());
+    const std::string served = url("/offered-firmware.s19");
+    const auto offered = [&](std::string address, std::optional<std::string> sha256, std::optional<std::string> signed_,
+                             std::uint64_t limit = TransferLimit::firmware, std::string serverUrl = {}) {
+        return OfferedFile { std::move(address), std::move(sha256), std::move(signed_), limit, std::move(serverUrl), testKeys };
+    };
+    OfferedFile builtInKeysOnly = offered(served, digest, signature);
+    builtInKeysOnly.trustedKeys = TrustedUpdateKeys();
     using Kind = OfferedDownloadFailure::Kind;
     struct Case {
         OfferedFile file;
@@ -199,13 +215,30 @@ TEST_F(URLConnectionTest, AnOfferedFileArrivesWholeWithItsDigestOrSaysWhyNot)
         int status;
     };
     const Case cases[] = {
-        { { url("/offered-firmware.s19"), digest }, std::nullopt, 0 },
-        { { url("/offered-firmware.s19"), " " + digest + "\n" }, std::nullopt, 0 },
-        { { url("/offered-firmware.s19") }, std::nullopt, 0 }, // no digest in the feed
-        { { url("/offered-firmware.s19"), std::string(64, '0') }, Kind::digest, 200 },
-        { { url("/offered-firmware.s19"), digest, 4096 }, Kind::transport, 0 }, // over the limit
-        { { url("/no-such-firmware.s19"), digest }, Kind::status, 404 },
-        { { "http://127.0.0.1:1/firmware.s19" }, Kind::transport, 0 },
+        { offered(served, digest, signature), std::nullopt, 0 },
+        { offered(served, " " + digest + "\n", signature), std::nullopt, 0 },
+        { offered(served, std::nullopt, signature), std::nullopt, 0 }, // no digest in the feed
+        { offered(served, std::string(64, '0'), signature), Kind::digest, 200 },
+        { offered(served, digest, signature, 4096), Kind::transport, 0 }, // over the limit
+        { offered(url("/no-such-firmware.s19"), digest, signature), Kind::status, 404 },
+        { offered("http://127.0.0.1:1/firmware.s19", std::nullopt, signature), Kind::transport, 0 },
+        // Signed by the vendor or refused, whatever the digest says.
+        { offered(served, digest, std::nullopt), Kind::notSigned, 200 },
+        { offered(served, digest, ""), Kind::notSigned, 200 },
+        { offered(served, digest, unknownSigner), Kind::notSigned, 200 },
+        { offered(served, digest, otherBytes), Kind::notSigned, 200 },
+        { offered(served, digest, signature.substr(4)), Kind::notSigned, 200 },
+        { offered(served, digest, "not base64 at all!"), Kind::notSigned, 200 },
+        { builtInKeysOnly, Kind::notSigned, 200 },
+        // Only https, and http from loopback or from the server the user set (the
+        // rule's cases are in UpdateSigning.OnlySecureAddressesAreFetchedOrOpened).
+        { offered("file://" + server.productsDirectory().toStdString() + "/offered-firmware.s19", digest, signature),
+            Kind::address, 0 },
+        { offered("http://updates.invalid/firmware.s19", std::nullopt, signature, TransferLimit::firmware,
+              "https://updates.invalid"), Kind::address, 0 },
+        // The user's own http server is asked (and is not there).
+        { offered("http://updates.invalid/firmware.s19", std::nullopt, signature, TransferLimit::firmware,
+              "http://updates.invalid:8080"), Kind::transport, 0 },
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.file.url);
@@ -223,7 +256,8 @@ TEST_F(URLConnectionTest, AnOfferedFileArrivesWholeWithItsDigestOrSaysWhyNot)
         ASSERT_FALSE(results[0]);
         EXPECT_EQ(results[0].error().kind, *c.failure);
         EXPECT_EQ(results[0].error().statusCode, c.status);
-        EXPECT_EQ(results[0].error().kind == Kind::transport, !results[0].error().text.empty());
+        EXPECT_EQ(results[0].error().kind != Kind::status && results[0].error().kind != Kind::digest,
+            !results[0].error().text.empty());
         EXPECT_EQ(results[0].error().actualSha256, c.failure == Kind::digest ? digest : "");
     }
 

@@ -1,7 +1,12 @@
 // The versions feed as the check reads it, and the rules that turn its entries into
 // offered updates.
 #include "CapturingLogSink.h"
+#include "updates/FirmwareInstallation.h"
+#include "updates/OfferedDownload.h"
 #include "updates/UpdateCheck.h"
+#include "updates/UpdateSignature.h"
+
+#include <cstdlib>
 
 #include <gtest/gtest.h>
 
@@ -95,7 +100,7 @@ TEST(UpdateRules, AnEntryCountsOnlyWithVersionAndUrlAndEmptyTextIsPresent)
                             "<product id=\"larkswMac\" version=\"2.0\"/>"
                             "<product id=\"larkfw_asp\" url=\"http://h/fw.s19\"/>"
                             "<product id=\"wrenfw_asp\" version=\"\" url=\"\"/>"
-                            "<product id=\"larkfwBeta\" version=\"1.9\" url=\"http://h/b.s19\" sha256=\"ab12\"/>"
+                            "<product id=\"larkfwBeta\" version=\"1.9\" url=\"http://h/b.s19\" sha256=\"ab12\" signature=\"c2ln\"/>"
                             "<product id=\"larkfwBeta\" version=\"1.8\" url=\"http://h/second.s19\"/>"
                             "<product id=\"wrenfwBeta\" version=\"2.9\" url=\"http://h/w.s19\">ignored<x/></product>"
                             "<other id=\"larkswMacBeta\" version=\"9\" url=\"http://h/x\"/>"
@@ -109,11 +114,14 @@ TEST(UpdateRules, AnEntryCountsOnlyWithVersionAndUrlAndEmptyTextIsPresent)
     EXPECT_EQ(updates.firmwareVersionV2, "");
     EXPECT_EQ(updates.firmwareUrlV2, "");
     EXPECT_FALSE(updates.firmwareUpdateAvailableV2);
-    // The first matching entry wins; its sha256 comes along.
+    // The first matching entry wins; its sha256 and signature come along.
     EXPECT_EQ(updates.firmwareBetaVersion, "1.9");
     EXPECT_EQ(updates.firmwareBetaUrl, "http://h/b.s19");
     EXPECT_EQ(updates.firmwareBetaSha256, "ab12");
+    EXPECT_EQ(updates.firmwareBetaSignature, "c2ln");
+    EXPECT_EQ(offeredFirmware(updates, true).signature, "c2ln");
     EXPECT_FALSE(updates.firmwareSha256V2);
+    EXPECT_FALSE(updates.firmwareSignatureV2);
     EXPECT_EQ(updates.firmwareBetaVersionV2, "2.9");
     EXPECT_FALSE(updates.softwareBetaVersion);
     // Elements under another root are not the feed's.
@@ -142,3 +150,76 @@ TEST(UpdateRules, TheLogPrintsAbsentValuesAsNull)
 }
 
 } // namespace
+
+// The keys come as comma-separated base64 of 32 raw bytes: anything else adds nothing and
+// is named, so that a typing error in a preference is not a silent hole.
+TEST(UpdateSigning, TrustedKeysAreExactlyTheWellFormedOnesOfEveryList)
+{
+    const std::string test = "ylGfWAyBKt0Afw5g+R7huNG4eN0MP4wnPhIoUWrIiZM=";
+    struct Case {
+        std::string list;
+        std::size_t keysAfter; // the built-in key included
+        std::vector<std::string> rejected;
+    };
+    const Case cases[] = {
+        { "", 1, {} },
+        { test, 2, {} },
+        { " " + test + " , ,", 2, {} },
+        { test + "," + test + "," + std::string(UpdateSigning::builtInPublicKey), 2, {} }, // no key twice
+        { test.substr(0, 43), 1, { test.substr(0, 43) } }, // cut short
+        { test.substr(0, 40) + "AAAA", 1, { test.substr(0, 40) + "AAAA" } }, // 33 bytes
+        { "c2ln", 1, { "c2ln" } }, // 3 bytes
+        { "ylGf WAyBKt0Afw5g+R7huNG4eN0MP4wnPhIoUWrIiZM", 1, { "ylGf WAyBKt0Afw5g+R7huNG4eN0MP4wnPhIoUWrIiZM" } },
+        { "=" + test.substr(1), 1, { "=" + test.substr(1) } },
+        { "not a key," + test, 2, { "not a key" } },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.list);
+        TrustedUpdateKeys keys;
+        EXPECT_EQ(keys.addList(c.list), c.rejected);
+        EXPECT_EQ(keys.keys().size(), c.keysAfter);
+    }
+
+    // The preference's keys and the environment's add to the built-in one.
+    ::setenv(std::string(UpdateSigning::environmentVariable).c_str(), test.c_str(), 1);
+    EXPECT_EQ(TrustedUpdateKeys::resolve(std::nullopt).keys().size(), 2u);
+    ::unsetenv(std::string(UpdateSigning::environmentVariable).c_str());
+    EXPECT_EQ(TrustedUpdateKeys::resolve(std::nullopt).keys().size(), 1u);
+    EXPECT_EQ(TrustedUpdateKeys::resolve(test).keys().size(), 2u);
+}
+
+// What goes to the browser: only https. What is fetched: https, and http from loopback
+// or from the host of a plain http server the user set.
+TEST(UpdateSigning, OnlySecureAddressesAreFetchedOrOpened)
+{
+    struct Case {
+        const char* url;
+        const char* server;
+        bool fetched;
+        bool opened;
+    };
+    const Case cases[] = {
+        { "https://vendor.example/fw.s19", "https://vendor.example", true, true },
+        { "HTTPS://vendor.example/fw.s19", "", true, true },
+        { "http://vendor.example/fw.s19", "https://vendor.example", false, false },
+        { "http://vendor.example/fw.s19", "http://vendor.example:8080", true, false },
+        { "http://vendor.example.evil/fw.s19", "http://vendor.example", false, false },
+        { "http://user@vendor.example/fw.s19", "http://other.example", false, false },
+        { "http://127.0.0.1:8917/fw.s19", "https://vendor.example", true, false },
+        { "http://localhost/fw.s19", "", true, false },
+        { "http://[::1]:80/fw.s19", "", true, false },
+        { "http://127.0.0.1.evil.example/fw.s19", "", false, false },
+        { "file:///etc/passwd", "file:///etc", false, false },
+        { "FILE:///etc/passwd", "", false, false },
+        { "ftp://vendor.example/fw.s19", "", false, false },
+        { "javascript:alert(1)", "", false, false },
+        { "https:/vendor.example", "", false, false },
+        { "/fw.s19", "", false, false },
+        { "", "", false, false },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.url);
+        EXPECT_EQ(mayFetchOfferedAddress(c.url, c.server), c.fetched);
+        EXPECT_EQ(isWebAddressForTheBrowser(c.url), c.opened);
+    }
+}

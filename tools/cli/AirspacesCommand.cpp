@@ -249,7 +249,7 @@ int runConvert(CliContext& context)
     }
 
     SystemLogSink log;
-    QtHttpClient http;
+    QtHttpClient http(context.transferTimeout);
     std::optional<WSAirspaces> service;
     if (server)
         service.emplace(VendorEndpoints(*server).airspacesServiceUrl(), http, log);
@@ -342,7 +342,7 @@ int runRender(CliContext& context)
     // The standard map's tiles, as the window shows them; a render waits a few seconds
     // for them at most, then draws with those that came.
     std::string baseMap = "the offline geography";
-    QtHttpClient http;
+    QtHttpClient http(context.transferTimeout);
     PreferencesStore preferences;
     std::unique_ptr<MapBaseLayer> baseLayer;
     if (!context.option("offline")) {

@@ -6,6 +6,7 @@
 #include "platform/qt/SystemDiscovery.h"
 #include "platform/SystemLogSink.h"
 
+#include <chrono>
 #include <iosfwd>
 #include <map>
 #include <memory>
@@ -68,6 +69,11 @@ private:
     bool m_connected { false };
 };
 
+// How long one transfer of the command line may take in all unless --timeout says
+// otherwise: generous for a firmware file over a slow line, yet a server that sends a
+// byte now and then cannot hold `corvex` for ever.
+inline constexpr std::chrono::seconds defaultTransferTimeout { 600 };
+
 // What the option parser made of the command line, for one command.
 struct CliContext {
     std::vector<std::string> arguments; // positional, after the command (and sub-command) name
@@ -75,6 +81,9 @@ struct CliContext {
     std::optional<std::string> port;
     std::ostream& out;
     std::ostream& err;
+    // The overall deadline of each transfer (--timeout); the HTTP clients of the
+    // commands take it.
+    std::chrono::milliseconds transferTimeout { defaultTransferTimeout };
 
     // The last value given for the option, nothing when it was not given.
     std::optional<std::string> option(const std::string& name) const

@@ -6,6 +6,9 @@
 #include <QCommandLineParser>
 #include <QStringList>
 
+#include <algorithm>
+#include <chrono>
+#include <optional>
 #include <ostream>
 
 namespace corvex::cli {
@@ -40,12 +43,14 @@ void printCommands(std::ostream& out, const std::vector<const CliCommand*>& comm
 
 void printGlobalHelp(std::ostream& out)
 {
-    out << "Usage: corvex [--port PATH] COMMAND [ARGUMENTS]\n\n"
+    out << "Usage: corvex [--port PATH] [--timeout SECONDS] COMMAND [ARGUMENTS]\n\n"
         << "Talks to a Corvex Vario on its USB serial line. Without --port it uses the first\n"
         << "instrument found on the USB bus or in $CORVEX_INSTRUMENT_DIR.\n\n";
     printCommands(out, allCommands());
     out << "\nOptions:\n";
     printRow(out, "--port PATH", "the instrument's serial device (e.g. /dev/ttyACM0)");
+    printRow(out, "--timeout SECONDS", "the longest one network transfer may take in all (default: "
+            + std::to_string(defaultTransferTimeout.count()) + ")");
     printRow(out, "--help", "this text");
     printRow(out, "--version", "the program's version");
     out << "\ncorvex COMMAND --help shows the options of a command.\n"
@@ -104,8 +109,18 @@ std::vector<std::string> toStrings(const QStringList& list)
     return strings;
 }
 
+// Seconds above 0, fractions allowed, at most a day.
+std::optional<std::chrono::milliseconds> parseTimeout(const std::string& text)
+{
+    bool ok = false;
+    const double seconds = QString::fromStdString(text).toDouble(&ok);
+    if (!ok || !(seconds > 0) || seconds > 86400)
+        return std::nullopt;
+    return std::chrono::milliseconds(std::max<long long>(1, static_cast<long long>(seconds * 1000.0)));
+}
+
 int runCommand(const CliCommand& command, const std::string& path, const std::vector<std::string>& arguments,
-    const std::optional<std::string>& port, std::ostream& out, std::ostream& err)
+    const std::optional<std::string>& port, std::chrono::milliseconds transferTimeout, std::ostream& out, std::ostream& err)
 {
     auto usageError = [&](const std::string& message) {
         printError(err, message + " (usage: corvex " + path + (command.usage[0] ? " " : "") + command.usage + ")");
@@ -135,7 +150,7 @@ int runCommand(const CliCommand& command, const std::string& path, const std::ve
         for (const CliCommand* subcommand : command.subcommands) {
             if (positional.front() == subcommand->name) {
                 positional.erase(positional.begin());
-                return runCommand(*subcommand, path + " " + subcommand->name, positional, port, out, err);
+                return runCommand(*subcommand, path + " " + subcommand->name, positional, port, transferTimeout, out, err);
             }
         }
         return usageError("unknown sub-command " + positional.front());
@@ -150,7 +165,7 @@ int runCommand(const CliCommand& command, const std::string& path, const std::ve
             return usageError(std::string("missing --") + option.name);
     }
 
-    CliContext context { std::move(positional), {}, port, out, err };
+    CliContext context { std::move(positional), {}, port, out, err, transferTimeout };
     for (const CliOption& option : command.options) {
         if (!parser.isSet(option.name))
             continue;
@@ -168,6 +183,7 @@ int runCommandLine(const std::vector<std::string>& arguments, std::ostream& out,
     parser.addOption(helpOption());
     parser.addOption(QCommandLineOption("version"));
     parser.addOption(QCommandLineOption("port", "the instrument's serial device", "PATH"));
+    parser.addOption(QCommandLineOption("timeout", "the longest one transfer may take", "SECONDS"));
     // The global options come before the command; what follows it is the command's.
     parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
     if (!parse(parser, arguments)) {
@@ -190,12 +206,19 @@ int runCommandLine(const std::vector<std::string>& arguments, std::ostream& out,
     std::optional<std::string> port;
     if (parser.isSet("port"))
         port = parser.value("port").toStdString();
+    const auto transferTimeout = parser.isSet("timeout") ? parseTimeout(parser.value("timeout").toStdString())
+                                                         : std::optional<std::chrono::milliseconds>(defaultTransferTimeout);
+    if (!transferTimeout) {
+        printError(err, "--timeout takes a number of seconds above 0, not '" + parser.value("timeout").toStdString()
+                + "' (see corvex --help)");
+        return UsageError;
+    }
 
     const std::string name = positional.front();
     positional.erase(positional.begin());
     for (const CliCommand* command : allCommands()) {
         if (name == command->name)
-            return runCommand(*command, name, positional, port, out, err);
+            return runCommand(*command, name, positional, port, *transferTimeout, out, err);
     }
     printError(err, "unknown command " + name + " (see corvex --help)");
     return UsageError;

@@ -8,13 +8,14 @@
 #include "platform/qt/PreferencesStore.h"
 #include "platform/qt/QtHttpClient.h"
 #include "platform/VendorEndpoints.h"
+#include "updates/FirmwareFile.h"
 #include "updates/FirmwareInstallation.h"
 #include "updates/LogBookBackup.h"
 #include "updates/OfferedDownload.h"
 #include "updates/UpdateCheck.h"
+#include "updates/UpdateSignature.h"
 
 #include <QEventLoop>
-#include <QFile>
 
 #include <chrono>
 #include <cstdio>
@@ -34,15 +35,6 @@ constexpr auto returnTimeout = std::chrono::seconds(30);
 // Looking for the device node is cheap; a coarse poll only adds to the pilot's wait.
 constexpr auto pollInterval = std::chrono::milliseconds(25);
 constexpr int barWidth = 40;
-
-std::optional<Bytes> readFileBytes(const std::string& path)
-{
-    QFile file(QString::fromStdString(path));
-    if (!file.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    const QByteArray contents = file.readAll();
-    return Bytes(contents.begin(), contents.end());
-}
 
 // A bar redrawn in place on a terminal; one "NN%" line per new value otherwise, so
 // that a log or a pipe gets something readable.
@@ -148,13 +140,20 @@ bool waitForInstrument(CliSession& session, const std::string& path)
     return false;
 }
 
-std::string versionsFeedUrl(const CliContext& context)
+// The vendor server the user set and the signing keys the program trusts.
+struct VendorServer {
+    VendorEndpoints endpoints;
+    TrustedUpdateKeys keys;
+};
+
+VendorServer vendorServer(const CliContext& context)
 {
-    if (const auto server = context.option("server"))
-        return VendorEndpoints(*server).versionsFeedUrl();
     PreferencesStore preferences;
     preferences.registerDefaultsFromPropertyList(":/InitialDefaults.plist");
-    return preferences.vendorEndpoints().versionsFeedUrl();
+    const QString keys = preferences.stringValue(QString::fromUtf8(UpdateSigning::preferenceKey));
+    const auto server = context.option("server");
+    return VendorServer { server ? VendorEndpoints(*server) : preferences.vendorEndpoints(),
+        TrustedUpdateKeys::resolve(keys.toStdString()) };
 }
 
 // What the latest firmware download found: the file, or the exit code after a message.
@@ -173,8 +172,9 @@ Download downloadLatestFirmware(CliContext& context, CliSession& session)
     const bool beta = context.option("beta").has_value();
     CorvexDevice& device = session.device();
     const std::string current = device.firmwareVersion().text();
-    QtHttpClient http;
-    const std::string feedUrl = versionsFeedUrl(context);
+    QtHttpClient http(context.transferTimeout);
+    const VendorServer server = vendorServer(context);
+    const std::string feedUrl = server.endpoints.versionsFeedUrl();
     UpdateChecker checker(http, session.log(), feedUrl);
     std::optional<UpdateCheckResult> outcome;
     QEventLoop loop;
@@ -209,7 +209,9 @@ Download downloadLatestFirmware(CliContext& context, CliSession& session)
     context.out << "Downloading firmware " << *offered.version << " from " << *offered.url << std::endl;
     std::optional<OfferedDownloadResult> body;
     QEventLoop downloadLoop;
-    auto connection = downloadOfferedFile(http, OfferedFile { *offered.url, offered.sha256, largestOfferedFirmware },
+    const OfferedFile file { *offered.url, offered.sha256, offered.signature, largestOfferedFirmware,
+        server.endpoints.baseUrl(), server.keys };
+    auto connection = downloadOfferedFile(http, file,
         [&](OfferedDownloadResult result) {
             body = std::move(result);
             downloadLoop.quit();
@@ -231,6 +233,17 @@ Download downloadLatestFirmware(CliContext& context, CliSession& session)
         printError(context.err, "cannot download the firmware: the server answered " + std::to_string(failure.statusCode));
         download.exitCode = UpdateCheckFailed;
         break;
+    case OfferedDownloadFailure::Kind::address:
+        logLine(session.log(), "Firmware download refused: %s", failure.text.c_str());
+        printError(context.err, "the versions feed offers the firmware at " + *offered.url
+                + ", which is neither https nor on the server you set; nothing was installed");
+        download.exitCode = FileError;
+        break;
+    case OfferedDownloadFailure::Kind::notSigned:
+        logLine(session.log(), "Firmware download refused: %s", failure.text.c_str());
+        printError(context.err, std::string(UpdateSigning::refusalText) + " (" + failure.text + "); nothing was installed");
+        download.exitCode = FileError;
+        break;
     case OfferedDownloadFailure::Kind::digest:
         printError(context.err, "the downloaded firmware does not match the checksum the versions feed gives; nothing was installed");
         download.exitCode = FileError;
@@ -250,11 +263,15 @@ int runInstall(CliContext& context)
     std::string file;
     if (!latest) {
         file = context.arguments.front();
-        data = readFileBytes(file);
-        if (!data) {
-            printError(context.err, "cannot read " + file);
+        auto read = readFirmwareFileAt(file);
+        if (!read) {
+            printError(context.err, read.error() == FirmwareFileReadProblem::tooLarge
+                    ? file + " is larger than any firmware (" + std::to_string(largestFirmwareFileBytes >> 20)
+                        + " MiB); nothing was sent to the instrument"
+                    : "cannot read " + file);
             return FileError;
         }
+        data = std::move(*read);
     }
 
     CliSession session(context.port);

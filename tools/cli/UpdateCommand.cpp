@@ -60,7 +60,7 @@ int runUpdateCheck(CliContext& context)
     }
 
     SystemLogSink log;
-    QtHttpClient http;
+    QtHttpClient http(context.transferTimeout);
     const std::string feedUrl = versionsFeedUrl(context);
     UpdateChecker checker(http, log, feedUrl);
     const std::string software = CORVEX_VERSION;

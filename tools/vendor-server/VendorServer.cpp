@@ -12,6 +12,7 @@
 #include <QHttpServerRequest>
 #include <QHttpServerResponder>
 #include <QTcpSocket>
+#include <QTimer>
 #include <QThread>
 #include <QUrl>
 
@@ -358,8 +359,10 @@ VendorServer::VendorServer(Options options)
 namespace {
 
 // Transfers that a well-behaved server never makes, for the clients' tests (with
-// --test-replies): a body without a length, ended by closing the connection, and a
-// body that stops half-way while the connection stays open.
+// --test-replies): a body without a length, ended by closing the connection, a body
+// that stops half-way while the connection stays open, and one byte a second for
+// ever under every address that starts with /test/trickle (a feed too), never silent
+// long enough for an inactivity time-out.
 bool answerBrokenTransfer(const QString& path, QTcpSocket& socket)
 {
     const QByteArray body(200000, 'x');
@@ -374,6 +377,14 @@ bool answerBrokenTransfer(const QString& path, QTcpSocket& socket)
             + QByteArray::number(body.size()) + "\r\n\r\n");
         socket.write(body.left(1000));
         socket.flush();
+        return true;
+    }
+    if (path.startsWith(QStringLiteral("/test/trickle"))) {
+        socket.write("HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\nContent-Length: 1000000\r\n\r\n");
+        socket.flush();
+        auto* timer = new QTimer(&socket);
+        QObject::connect(timer, &QTimer::timeout, &socket, [&socket] { socket.write("x"); });
+        timer->start(1000);
         return true;
     }
     return false;

@@ -2,7 +2,10 @@
 
 #include "platform/qt/PreferencesStore.h"
 
+#include <QBuffer>
 #include <QDir>
+#include <QFile>
+#include <QImageReader>
 #include <QFileInfo>
 #include <QPainter>
 #include <QSaveFile>
@@ -10,6 +13,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 
 namespace corvex {
 
@@ -21,10 +25,33 @@ constexpr const char* attributionKeys[] = { "mapTileAttributionStandard", "mapTi
 constexpr const char* folderNames[] = { "standard", "satellite", "hybrid" };
 
 constexpr int tileSize = 256;
+// Servers for high-density screens send tiles of twice the size; nothing larger is a
+// tile. A small PNG can announce a huge image (5600 pixels square decode to 120 MiB),
+// so the size in the image's header is checked before anything is decoded.
+constexpr int largestTileSide = 2 * tileSize;
 constexpr int maximumZoom = 19;
-// Decoded tiles kept in memory: a full-screen view needs about 40.
-constexpr int tilesInMemory = 256;
+// Decoded tiles kept in memory, counted in bytes: a full-screen view needs about 40
+// tiles of 256 KiB (256 pixels square, 32 bits).
+constexpr qsizetype tileCacheBytes = 64 * 1024 * 1024;
 constexpr int retryAfterFailureSeconds = 60;
+
+// The tile in the device, decoded only when its header gives a tile's size.
+std::optional<QImage> decodeTile(QIODevice& device)
+{
+    QImageReader reader(&device);
+    const QSize size = reader.size();
+    if (!size.isValid() || size.width() > largestTileSide || size.height() > largestTileSide)
+        return std::nullopt;
+    QImage image;
+    if (!reader.read(&image) || image.width() > largestTileSide || image.height() > largestTileSide)
+        return std::nullopt;
+    return image;
+}
+
+qsizetype tileCost(const QImage& image)
+{
+    return std::max<qsizetype>(1, image.sizeInBytes());
+}
 
 int typeIndex(MapType type)
 {
@@ -38,7 +65,7 @@ MapBaseLayer::MapBaseLayer(HttpClient& httpClient, const PreferencesStore& prefe
     , m_httpClient(httpClient)
     , m_preferences(preferences)
     , m_options(std::move(options))
-    , m_tiles(tilesInMemory)
+    , m_tiles(tileCacheBytes)
 {
     if (m_options.cacheFolder.isEmpty())
         m_options.cacheFolder = defaultCacheFolder();
@@ -133,13 +160,21 @@ const MapBaseLayer::CachedTile* MapBaseLayer::cachedTile(const TileKey& key)
     const QFileInfo info(path);
     if (!info.isFile())
         return nullptr;
-    auto tile = std::make_unique<CachedTile>();
-    if (!tile->image.load(path))
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
         return nullptr;
+    std::optional<QImage> image = decodeTile(file);
+    if (!image)
+        return nullptr;
+    auto tile = std::make_unique<CachedTile>();
+    tile->image = std::move(*image);
     const auto age = std::chrono::seconds(info.lastModified().secsTo(QDateTime::currentDateTime()));
     tile->stale = age > m_options.maximumAge;
+    const qsizetype cost = tileCost(tile->image);
     CachedTile* kept = tile.release();
-    m_tiles.insert(key, kept);
+    // The cache may drop it at once (it never does for a tile of a sound size).
+    if (!m_tiles.insert(key, kept, cost))
+        return nullptr;
     return kept;
 }
 
@@ -207,7 +242,7 @@ void MapBaseLayer::startRequests()
         if (!m_options.userAgent.isEmpty())
             request.headers.emplace_back("User-Agent", m_options.userAgent.toStdString());
         request.inactivityTimeout = std::chrono::seconds(30);
-        request.maximumBodyBytes = 8 << 20; // a 256-pixel tile is tens of kilobytes
+        request.maximumBodyBytes = TransferLimit::tile;
         ++m_requestsSent;
         // The handle is kept until the completion runs; the layer's end abandons the
         // transfer, so the callback never outlives the layer.
@@ -220,10 +255,15 @@ void MapBaseLayer::finishRequest(const TileKey& key, const HttpResponse& respons
 {
     // The handle goes after this callback: destroying it from inside is allowed.
     const std::shared_ptr<HttpTransfer> handle = m_inFlight.take(key);
-    QImage image;
-    const bool ok = !response.error && response.statusCode == 200
-        && image.loadFromData(reinterpret_cast<const uchar*>(response.body.data()), static_cast<int>(response.body.size()));
-    if (!ok) {
+    std::optional<QImage> image;
+    if (!response.error && response.statusCode == 200) {
+        QByteArray body = QByteArray::fromRawData(
+            reinterpret_cast<const char*>(response.body.data()), static_cast<qsizetype>(response.body.size()));
+        QBuffer buffer(&body);
+        buffer.open(QIODevice::ReadOnly);
+        image = decodeTile(buffer);
+    }
+    if (!image) {
         m_failedUntil.insert(key, QDateTime::currentDateTime().addSecs(retryAfterFailureSeconds));
     } else {
         m_failedUntil.remove(key);
@@ -234,7 +274,8 @@ void MapBaseLayer::finishRequest(const TileKey& key, const HttpResponse& respons
             file.write(reinterpret_cast<const char*>(response.body.data()), static_cast<qint64>(response.body.size()));
             file.commit();
         }
-        m_tiles.insert(key, new CachedTile { std::move(image), false });
+        const qsizetype cost = tileCost(*image);
+        m_tiles.insert(key, new CachedTile { std::move(*image), false }, cost);
         emit changed();
     }
     startRequests();

@@ -7,6 +7,8 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <cstdint>
+#include <cstdio>
 
 namespace corvex {
 
@@ -18,12 +20,24 @@ QByteArray toQByteArray(const std::string& text)
 }
 
 // Qt marks a reply whose status is 4xx or 5xx as failed too; for us those are answers
-// like any other, and only a failure of the transfer itself is an error.
-bool onlyReportsTheStatus(QNetworkReply::NetworkError error)
+// like any other, and only a failure of the transfer itself is an error. The same
+// codes also name failures of a 200 answer (a body that fails to decompress, or
+// decompresses past Qt's limit, is UnknownContentError): with a status below 400 they
+// are the transfer's own.
+bool onlyReportsTheStatus(QNetworkReply::NetworkError error, int statusCode)
 {
+    if (statusCode < 400)
+        return false;
     return (error >= QNetworkReply::ContentAccessDenied && error <= QNetworkReply::UnknownContentError)
         || error == QNetworkReply::ProtocolInvalidOperationError
         || (error >= QNetworkReply::InternalServerError && error <= QNetworkReply::UnknownServerError);
+}
+
+std::string formatDeadline(double seconds)
+{
+    char text[96];
+    std::snprintf(text, sizeof text, "The transfer did not end within its deadline of %g seconds.", seconds);
+    return text;
 }
 
 // Everything one transfer needs. The handle owns it; the reply's and the timer's slots
@@ -35,6 +49,7 @@ struct TransferState {
     void stopNetwork()
     {
         inactivity.stop();
+        deadline.stop();
         if (reply) {
             QObject::disconnect(reply, nullptr, nullptr, nullptr);
             reply->abort();
@@ -69,6 +84,7 @@ struct TransferState {
     QPointer<QNetworkAccessManager> manager;
     QPointer<QNetworkReply> reply;
     QTimer inactivity;
+    QTimer deadline;
     HttpCallbacks callbacks;
     HttpResponse response;
     std::int64_t expectedLength { -1 };
@@ -135,8 +151,9 @@ private:
 
 } // namespace
 
-QtHttpClient::QtHttpClient()
+QtHttpClient::QtHttpClient(std::optional<std::chrono::milliseconds> defaultTotalTimeout)
     : m_manager(std::make_unique<QNetworkAccessManager>())
+    , m_defaultTotalTimeout(defaultTotalTimeout)
 {
 }
 
@@ -149,6 +166,8 @@ QtHttpClient::~QtHttpClient()
 
 std::unique_ptr<HttpTransfer> QtHttpClient::send(HttpRequest request, HttpCallbacks callbacks)
 {
+    if (!request.totalTimeout)
+        request.totalTimeout = m_defaultTotalTimeout;
     QNetworkRequest networkRequest(QUrl(QString::fromStdString(request.url)));
     for (const auto& [name, value] : request.headers)
         networkRequest.setRawHeader(toQByteArray(name), toQByteArray(value));
@@ -186,6 +205,19 @@ std::unique_ptr<HttpTransfer> QtHttpClient::send(HttpRequest request, HttpCallba
             complete(*locked, weakState, HttpError { HttpError::Kind::timedOut, "The request timed out." });
         });
         state->inactivity.start();
+    }
+
+    if (request.totalTimeout) {
+        state->deadline.setSingleShot(true);
+        QObject::connect(&state->deadline, &QTimer::timeout, [weakState, seconds = request.totalTimeout->count() / 1000.0] {
+            const auto locked = weakState.lock();
+            if (!locked || locked->completed)
+                return;
+            locked->stopNetwork();
+            complete(*locked, weakState,
+                HttpError { HttpError::Kind::timedOut, formatDeadline(seconds) });
+        });
+        state->deadline.start(std::max<int>(1, static_cast<int>(std::min<std::int64_t>(request.totalTimeout->count(), INT32_MAX))));
     }
 
     QObject::connect(reply, &QNetworkReply::metaDataChanged, reply, [weakState, alive] {
@@ -235,9 +267,10 @@ std::unique_ptr<HttpTransfer> QtHttpClient::send(HttpRequest request, HttpCallba
         if (locked->bodyTooLarge())
             error = locked->tooLargeError();
         else if (finished.error() != QNetworkReply::NoError
-            && !(locked->response.statusCode != 0 && onlyReportsTheStatus(finished.error())))
+            && !onlyReportsTheStatus(finished.error(), locked->response.statusCode))
             error = HttpError { HttpError::Kind::transport, finished.errorString().toStdString() };
         locked->inactivity.stop();
+        locked->deadline.stop();
         QObject::disconnect(&finished, nullptr, nullptr, nullptr);
         finished.deleteLater();
         locked->reply = nullptr;

@@ -2,7 +2,9 @@
 
 #include "platform/HttpClient.h"
 
+#include <chrono>
 #include <memory>
+#include <optional>
 
 class QNetworkAccessManager;
 
@@ -12,7 +14,9 @@ namespace corvex {
 // their callbacks never run, and cancel() on their handles does nothing.
 class QtHttpClient final : public HttpClient {
 public:
-    QtHttpClient();
+    // A deadline for every transfer whose request sets none (the command line's
+    // --timeout); none without one.
+    explicit QtHttpClient(std::optional<std::chrono::milliseconds> defaultTotalTimeout = {});
     ~QtHttpClient() override;
     QtHttpClient(const QtHttpClient&) = delete;
     QtHttpClient& operator=(const QtHttpClient&) = delete;
@@ -21,6 +25,7 @@ public:
 
 private:
     std::unique_ptr<QNetworkAccessManager> m_manager;
+    std::optional<std::chrono::milliseconds> m_defaultTotalTimeout;
 };
 
 } // namespace corvex

@@ -103,6 +103,14 @@ HttpClient& UpdateWindow::http()
     return m_environment.http ? *m_environment.http : *m_ownHttp;
 }
 
+OfferedFile UpdateWindow::offeredFile(std::string url, std::optional<std::string> sha256,
+    std::optional<std::string> signature, std::uint64_t maximumBytes) const
+{
+    const QString keys = m_environment.preferences->stringValue(QString::fromUtf8(UpdateSigning::preferenceKey));
+    return OfferedFile { std::move(url), std::move(sha256), std::move(signature), maximumBytes,
+        m_environment.preferences->vendorEndpoints().baseUrl(), TrustedUpdateKeys::resolve(keys.toStdString()) };
+}
+
 std::string UpdateWindow::versionsFeedUrl() const
 {
     return m_environment.preferences->vendorEndpoints().versionsFeedUrl();

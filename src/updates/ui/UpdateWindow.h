@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/Bytes.h"
+#include "updates/OfferedDownload.h"
 #include "updates/AvailableUpdates.h"
 #include "updates/FirmwareInstallation.h"
 #include "updates/ProgramFolder.h"
@@ -195,6 +196,10 @@ private:
     std::string currentFirmwareVersion() const;
     std::string versionsFeedUrl() const;
     HttpClient& http();
+    // An offered file as the downloads fetch it: the vendor server the user set and the
+    // trusted signing keys of the preferences and the environment.
+    OfferedFile offeredFile(std::string url, std::optional<std::string> sha256, std::optional<std::string> signature,
+        std::uint64_t maximumBytes) const;
     SoftwareUpdateInstaller softwareUpdateInstaller();
     void openUrl(const std::string& url);
 

@@ -8,6 +8,7 @@
 #include "platform/AlertPresenter.h"
 #include "platform/LogSink.h"
 #include "platform/OperationContext.h"
+#include "updates/FirmwareFile.h"
 #include "updates/FirmwareInstallation.h"
 #include "updates/OfferedDownload.h"
 
@@ -103,7 +104,7 @@ void UpdateWindow::downloadFirmwareUpdateButton()
     const std::string offeredVersion = *offered.version;
     const std::string expectedSha256 = offered.sha256.value_or("");
     m_firmwareDownloadConnection = downloadOfferedFile(
-        http(), OfferedFile { *offered.url, offered.sha256, largestOfferedFirmware },
+        http(), offeredFile(*offered.url, offered.sha256, offered.signature, largestOfferedFirmware),
         [this, offeredVersion, expectedSha256](OfferedDownloadResult body) {
             hideUpdateSheet();
             if (!body) {
@@ -123,6 +124,15 @@ void UpdateWindow::downloadFirmwareUpdateButton()
                 case OfferedDownloadFailure::Kind::status:
                     alert(formatString("The server didn't return correct response. URLResponse status code %ld",
                         static_cast<long>(failure.statusCode)));
+                    break;
+                case OfferedDownloadFailure::Kind::address:
+                    logLine(*m_environment.log, "Firmware download refused: %s", failure.text.c_str());
+                    alert("The update server offers the firmware at an address that is not secure. Nothing was installed");
+                    break;
+                case OfferedDownloadFailure::Kind::notSigned:
+                    // Nothing of it reaches the instrument.
+                    logLine(*m_environment.log, "Firmware download refused: %s", failure.text.c_str());
+                    alert(std::string(UpdateSigning::refusalText) + ". Nothing was installed");
                     break;
                 case OfferedDownloadFailure::Kind::digest:
                     // Not the firmware the vendor published: it must not reach the instrument.
@@ -161,15 +171,19 @@ void UpdateWindow::updateFirmwareFromAFile()
         return;
     // The panel closes before the file is read.
     runEventLoopFor(0.1);
-    QFile file(*path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        logLine(*m_environment.log, "Cannot read the firmware file %s", path->toUtf8().constData());
+    auto contents = readFirmwareFileAt(path->toStdString());
+    if (!contents) {
+        const bool tooLarge = contents.error() == FirmwareFileReadProblem::tooLarge;
+        logLine(*m_environment.log, tooLarge ? "The firmware file %s is larger than any firmware" : "Cannot read the firmware file %s",
+            path->toUtf8().constData());
         if (m_environment.alerts)
-            m_environment.alerts->showAlert(Alert { "The firmware file is not correct", "The file cannot be read.", { "Ok" } });
+            m_environment.alerts->showAlert(Alert { "The firmware file is not correct",
+                tooLarge ? formatString("The file is larger than any firmware (%zu MiB).", largestFirmwareFileBytes >> 20)
+                         : std::string("The file cannot be read."),
+                { "Ok" } });
         return;
     }
-    const QByteArray contents = file.readAll();
-    installFirmwareFromData(Bytes(contents.begin(), contents.end()));
+    installFirmwareFromData(std::move(*contents));
 }
 
 void UpdateWindow::installFirmwareFromData(const std::optional<Bytes>& firmware)

@@ -64,6 +64,14 @@ SoftwareUpdateInstaller UpdateWindow::softwareUpdateInstaller()
 
 void UpdateWindow::openUrl(const std::string& url)
 {
+    // Only https goes to the desktop's browser: xdg-open would hand a file: or another
+    // scheme from the feed to whatever program claims it.
+    if (!isWebAddressForTheBrowser(url)) {
+        logLine(*m_environment.log, "Not opened in the browser (not https): %s", url.c_str());
+        alertsOr(m_environment.alerts).showAlert(Alert { "Error",
+            "The address is not secure (https), so it was not opened in the browser: " + url, { "Ok" } });
+        return;
+    }
     const QString address = QString::fromStdString(url);
     if (m_panels.openUrl)
         m_panels.openUrl(address);
@@ -104,8 +112,9 @@ void UpdateWindow::downloadSoftwareUpdateButton()
     showUpdateSheetWithText(QStringLiteral("Downloading an Corvex Vario Software update, please wait..."), true);
     // The digest is the installer's to check: its alert says what was refused.
     const std::optional<std::string> expectedSha256 = beta ? updates.softwareBetaSha256 : updates.softwareSha256;
+    const std::optional<std::string> signature = beta ? updates.softwareBetaSignature : updates.softwareSignature;
     m_softwareDownloadConnection = downloadOfferedFile(
-        http(), OfferedFile { url },
+        http(), offeredFile(url, std::nullopt, signature, TransferLimit::program),
         [this, expectedSha256](OfferedDownloadResult body) {
             hideUpdateSheet();
             if (body) {
@@ -115,6 +124,16 @@ void UpdateWindow::downloadSoftwareUpdateButton()
             const OfferedDownloadFailure& failure = body.error();
             if (failure.kind == OfferedDownloadFailure::Kind::cancelled) {
                 logLine(*m_environment.log, "User cancelled apparently, since nsdata is nil");
+                return;
+            }
+            if (failure.kind == OfferedDownloadFailure::Kind::notSigned || failure.kind == OfferedDownloadFailure::Kind::address) {
+                // Refused before anything is unpacked.
+                logLine(*m_environment.log, "Software update refused: %s", failure.text.c_str());
+                alertsOr(m_environment.alerts).showAlert(Alert { "Error downloading software update",
+                    failure.kind == OfferedDownloadFailure::Kind::notSigned
+                        ? std::string(UpdateSigning::refusalText) + ". Nothing was installed"
+                        : std::string("The update server offers the program at an address that is not secure. Nothing was installed"),
+                    { "Close" } });
                 return;
             }
             alertsOr(m_environment.alerts).showAlert(Alert { "Error downloading software update",

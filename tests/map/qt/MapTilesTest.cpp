@@ -197,5 +197,29 @@ TEST(MapPainterWithTiles, ShowsTheAttributionOnlyOverTiles)
     EXPECT_NE(without.pixelColor(128, 128), tileColor);
 }
 
+// A small PNG can announce a huge image: 5600 pixels square is 120 MiB once decoded.
+// Larger than any tile, from the server or from the disk cache, it is refused unread.
+TEST_F(MapTiles, ATileLargerThanATileCanBeIsRefusedBeforeItIsDecoded)
+{
+    QImage huge(5600, 5600, QImage::Format_RGB32);
+    huge.fill(Qt::black);
+    ASSERT_TRUE(huge.save(m_tiles.filePath("1/1/1.png")));
+    ASSERT_LT(QFileInfo(m_tiles.filePath("1/1/1.png")).size(), 2 << 20); // it fits the download limit
+    QDir().mkpath(m_cache.filePath("standard/1/0"));
+    ASSERT_TRUE(QFile::copy(m_tiles.filePath("1/1/1.png"), m_cache.filePath("standard/1/0/0.png")));
+
+    auto layer = makeLayer();
+    ASSERT_TRUE(waitUntil([&] {
+        paintLayer(*layer);
+        return tileRequestsSeenByServer() >= 4 && layer->requestsSent() >= 4;
+    }));
+    runEventLoopFor(300);
+    const Painted painted = paintLayer(*layer);
+    EXPECT_EQ(painted.image.pixelColor(100, 400), tileColor); // 1/0/1, a sound tile
+    EXPECT_EQ(painted.image.pixelColor(400, 400), Qt::white); // 1/1/1 from the server
+    EXPECT_EQ(painted.image.pixelColor(100, 100), tileColor); // 1/0/0: the cached giant, fetched again
+    EXPECT_FALSE(QFile::exists(m_cache.filePath("standard/1/1/1.png")));
+}
+
 } // namespace
 } // namespace corvex

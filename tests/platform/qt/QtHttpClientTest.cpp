@@ -247,3 +247,70 @@ TEST(QtHttpClient, CancelAndAbandonNeverCallBackFromInsideTheCall)
     ASSERT_TRUE(QTest::qWaitFor([&] { return chained != 0; }, 10000));
     EXPECT_EQ(chained, 200);
 }
+
+// Qt reports a body that fails to decompress, or decompresses past its safety limit, with
+// an error code that also serves 4xx answers: under a 200 it is a failed transfer, never
+// an empty body that passes for the file.
+TEST(QtHttpClient, ABodyThatFailsToDecompressFailsTheTransfer)
+{
+    QtHttpClient client;
+    // Zeros compress a thousandfold: past Qt's threshold the ratio gives the bomb away.
+    const QByteArray bomb = qCompress(QByteArray(64 << 20, '\0'), 9).mid(4);
+    const std::pair<const char*, QByteArray> bodies[] = {
+        { "deflate", bomb },
+        { "gzip", QByteArray("this is not gzip at all, just text") },
+    };
+    for (const auto& [encoding, body] : bodies) {
+        SCOPED_TRACE(encoding);
+        LoopbackServer server([&, encoding = encoding, body = body](QTcpSocket& socket) {
+            socket.write("HTTP/1.1 200 OK\r\nContent-Encoding: " + QByteArray(encoding)
+                + "\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body);
+        });
+        HttpRequest request = getRequest(server, 5s);
+        request.maximumBodyBytes = 512ull << 20; // Qt's own limit is the one under test
+        Recorder recorder;
+        auto transfer = client.send(request, recorder.callbacks());
+        ASSERT_TRUE(recorder.waitForCompletion());
+        ASSERT_TRUE(recorder.response.error);
+        EXPECT_EQ(recorder.response.error->kind, HttpError::Kind::transport);
+        EXPECT_LT(recorder.response.body.size(), 64u << 20);
+    }
+}
+
+// A server that sends a byte now and then is never silent long enough for the
+// inactivity time-out; the overall deadline, the request's or the client's, ends it.
+TEST(QtHttpClient, TheDeadlineEndsATransferThatNeverFallsSilent)
+{
+    LoopbackServer trickling([](QTcpSocket& socket) {
+        socket.write("HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n");
+        trickle(socket, QByteArray(1000, 'x'), 50ms);
+    });
+    QtHttpClient plain;
+    QtHttpClient withDeadline(600ms);
+    struct Case {
+        const char* what;
+        QtHttpClient& client;
+        std::optional<std::chrono::milliseconds> requestDeadline;
+    };
+    const Case cases[] = {
+        { "the request's deadline", plain, 600ms },
+        { "the client's default", withDeadline, std::nullopt },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        HttpRequest request = getRequest(trickling, 400ms);
+        request.totalTimeout = c.requestDeadline;
+        Recorder recorder;
+        QElapsedTimer clock;
+        clock.start();
+        auto transfer = c.client.send(request, recorder.callbacks());
+        ASSERT_TRUE(recorder.waitForCompletion());
+        EXPECT_GE(clock.elapsed(), 550); // Qt's coarse timers fire up to 5 % early
+        EXPECT_LT(clock.elapsed(), 5000);
+        ASSERT_TRUE(recorder.response.error);
+        EXPECT_EQ(recorder.response.error->kind, HttpError::Kind::timedOut);
+        EXPECT_EQ(recorder.response.error->text, "The transfer did not end within its deadline of 0.6 seconds.");
+        QTest::qWait(100);
+        EXPECT_EQ(recorder.completions, 1);
+    }
+}

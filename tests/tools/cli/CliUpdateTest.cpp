@@ -108,12 +108,18 @@ TEST(CliUpdateCheck, FailuresSayWhatWentWrong)
         { "a named port that is not there", { "--port", "/nonexistent/tty", "update", "check", "--server", server.baseUrl() },
             2, "corvex: cannot open the instrument at /nonexistent/tty" },
         { "no sub-command", { "update" }, 1, "corvex: missing sub-command" },
+        // A byte a second is never silent for the inactivity time-out: only the deadline ends it.
+        { "a server that trickles", { "--timeout", "2", "update", "check", "--server", server.baseUrl() + "/test/trickle" },
+            5, "the transfer did not end within its deadline of 2 seconds" },
+        { "a deadline that is no number", { "--timeout", "soon", "update", "check" }, 1,
+            "corvex: --timeout takes a number of seconds above 0, not 'soon'" },
+        { "no deadline at all", { "--timeout=0", "update", "check" }, 1, "corvex: --timeout takes a number" },
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         const ProgramRun run = runCli(c.arguments, noInstruments.path());
         EXPECT_EQ(run.exitCode, c.exitCode);
-        EXPECT_TRUE(run.err.contains(c.message)) << run.err.toStdString();
+        EXPECT_TRUE(run.err.contains(c.message, Qt::CaseInsensitive)) << run.err.toStdString();
         EXPECT_FALSE(run.out.contains("update available"));
     }
 }

@@ -46,3 +46,47 @@ TEST(FirmwareLatestCli, RefusesAnUpdateThatErasesTheLogBookUnlessToldThenBacksUp
     EXPECT_EQ(again.exitCode, 0) << again.err.toStdString();
     EXPECT_TRUE(again.out.contains("Firmware 2.410 is up to date")) << again.out.toStdString();
 }
+
+// Firmware the vendor did not sign never reaches the instrument: refused after the
+// download, before the backup and the first line, with exit code 4.
+TEST(FirmwareLatestCli, RefusesFirmwareTheVendorDidNotSign)
+{
+    VendorServerProcess server;
+    ASSERT_TRUE(server.isRunning()) << server.standardError().toStdString();
+    VirtualInstrumentProcess instrument;
+    ASSERT_TRUE(instrument.isRunning());
+    QTemporaryDir data;
+    const QStringList install { "--port", QString::fromStdString(instrument.portPath()), "firmware", "install", "--latest",
+        "--erase-log-book", "--server", server.baseUrl() };
+    using Signer = UpdateProducts::Entry::Signer;
+    struct Case {
+        const char* what;
+        Signer signer;
+        bool trustTestKey;
+    };
+    const Case cases[] = {
+        { "no signature", Signer::nobody, true },
+        { "an unknown key", Signer::unknownKey, true },
+        { "the test key, not trusted", Signer::testKey, false },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        UpdateProducts::Entry entry = UpdateProducts::firmware("wrenfw_asp", "2.410", 60);
+        entry.signer = c.signer;
+        UpdateProducts::make(server.productsDirectory().toStdString(), server.baseUrl().toStdString(), { entry });
+        const ProgramRun run = runProgram(CORVEX_BUILD_DIR "/corvex", install, 60000, [&](QProcessEnvironment& environment) {
+            environment.insert("XDG_DATA_HOME", data.path());
+            if (!c.trustTestKey)
+                environment.remove("CORVEX_UPDATE_PUBLIC_KEYS");
+        });
+        EXPECT_EQ(run.exitCode, 4) << run.out.toStdString() << run.err.toStdString();
+        EXPECT_TRUE(run.err.contains("corvex: The update is not signed by the vendor")) << run.err.toStdString();
+        EXPECT_TRUE(run.err.contains("nothing was installed")) << run.err.toStdString();
+        EXPECT_FALSE(run.out.contains("Installing")) << run.out.toStdString();
+        EXPECT_FALSE(run.out.contains("%"));
+        EXPECT_FALSE(QDir(data.path() + "/Corvex/backups").exists());
+    }
+    // The instrument still runs what it ran.
+    const ProgramRun info = runProgram(CORVEX_BUILD_DIR "/corvex", { "--port", QString::fromStdString(instrument.portPath()), "info" });
+    EXPECT_TRUE(info.out.contains("Device Firmware: 2405")) << info.out.toStdString();
+}

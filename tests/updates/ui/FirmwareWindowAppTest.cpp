@@ -191,6 +191,22 @@ TEST_F(FirmwareWindowTest, EveryFailedDownloadOrInstallationLeavesTheFirmwareAnd
         { "a download cut short, served with its own checksum",
             [&] { offer({ UpdateProducts::raw("wrenfw_asp", "2.410", "cut.s19", Bytes(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(good.size() / 2))) }); },
             "The firmware file is not correct", "" },
+        { "firmware nobody signed",
+            [&] {
+                UpdateProducts::Entry entry = UpdateProducts::firmware("wrenfw_asp", "2.410", 40);
+                entry.signer = UpdateProducts::Entry::Signer::nobody;
+                entry.fileName = "unsigned.s19"; // a new address: the check that offers it is awaited
+                offer({ entry });
+            },
+            "Error downloading firmware", "The update is not signed by the vendor. Nothing was installed" },
+        { "firmware signed by a key nobody trusts",
+            [&] {
+                UpdateProducts::Entry entry = UpdateProducts::firmware("wrenfw_asp", "2.410", 40);
+                entry.signer = UpdateProducts::Entry::Signer::unknownKey;
+                entry.fileName = "unknown-key.s19";
+                offer({ entry });
+            },
+            "Error downloading firmware", "The update is not signed by the vendor. Nothing was installed" },
         { "line 17 rejected by the instrument",
             [&] { ASSERT_TRUE(instrument.control("fault firmware-reject 17")); },
             "Oops!", "Firmware updating error!" },
@@ -212,6 +228,26 @@ TEST_F(FirmwareWindowTest, EveryFailedDownloadOrInstallationLeavesTheFirmwareAnd
         EXPECT_FALSE(window().isLogBookEraseScheduledForNextDeviceConnect()) << c.what;
         EXPECT_EQ(firmwareOfTheInstrument(), 2405) << c.what;
         EXPECT_EQ(app->ui().logEntriesCombo->count(), 7) << c.what;
+    }
+}
+
+// The user's own file is read no further than a firmware file can be long.
+TEST_F(FirmwareWindowTest, AFileThatNeverEndsOrCannotBeReadIsRefusedWithNothingSent)
+{
+    app->launch();
+    window().setIsBetaVersionUpdateWindow(true);
+    const std::pair<QString, std::string> files[] = {
+        { "/dev/zero", "The file is larger than any firmware (32 MiB)." },
+        { "/nonexistent/firmware.s19", "The file cannot be read." },
+    };
+    for (const auto& [path, text] : files) {
+        SCOPED_TRACE(path.toStdString());
+        window().setPanels({ [path = path] { return std::optional<QString>(path); }, {} });
+        app->alerts.alerts.clear();
+        window().updateFirmwareFromAFile();
+        ASSERT_TRUE(waitUntil([&] { return alerted("The firmware file is not correct"); }));
+        EXPECT_EQ(app->alerts.alerts.back().informativeText, text);
+        EXPECT_EQ(firmwareOfTheInstrument(), 2405);
     }
 }
 

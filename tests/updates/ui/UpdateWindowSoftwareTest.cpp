@@ -179,11 +179,16 @@ TEST_F(UpdateWindowSoftwareTest, PackagesThatAreNoZipAreOpenedInTheBrowserOrRefu
         const char* what;
         std::string url;
         std::vector<std::string> opened;
-        const char* alert; // "" when none
+        std::string alert; // "" when none
     };
+    const std::string site = "https://downloads.example";
+    const std::string notOpened = "The address is not secure (https), so it was not opened in the browser: ";
     const Case cases[] = {
-        { "a disk image", base() + "/CorvexVario-9.9.0.dmg", { base() + "/CorvexVario-9.9.0.dmg" }, "" },
-        { "a disk image with a query", base() + "/get/Corvex%20Vario.dmg?from=feed", { base() + "/get/Corvex%20Vario.dmg?from=feed" }, "" },
+        { "a disk image", site + "/CorvexVario-9.9.0.dmg", { site + "/CorvexVario-9.9.0.dmg" }, "" },
+        { "a disk image with a query", site + "/get/Corvex%20Vario.dmg?from=feed", { site + "/get/Corvex%20Vario.dmg?from=feed" }, "" },
+        // Nothing but https goes to the desktop's browser.
+        { "a disk image over http", base() + "/CorvexVario-9.9.0.dmg", {}, notOpened + base() + "/CorvexVario-9.9.0.dmg" },
+        { "a local disk image", "file:///tmp/CorvexVario-9.9.0.dmg", {}, notOpened + "file:///tmp/CorvexVario-9.9.0.dmg" },
         { "capital DMG", base() + "/CorvexVario-9.9.0.DMG", {}, "The URL returned by the server is neither zip nor dmg" },
         { "capital ZIP", base() + "/CorvexVario-9.9.0.ZIP", {}, "The URL returned by the server is neither zip nor dmg" },
         { "no extension", base() + "/download", {}, "The URL returned by the server is neither zip nor dmg" },
@@ -197,7 +202,7 @@ TEST_F(UpdateWindowSoftwareTest, PackagesThatAreNoZipAreOpenedInTheBrowserOrRefu
         pressSoftwareButton();
         EXPECT_FALSE(sheetShown());
         EXPECT_EQ(opened, c.opened);
-        if (*c.alert) {
+        if (!c.alert.empty()) {
             ASSERT_EQ(alerts.alerts.size(), 1u);
             EXPECT_EQ(alerts.alerts[0].message, "Error");
             EXPECT_EQ(alerts.alerts[0].informativeText, c.alert);
@@ -224,7 +229,24 @@ TEST_F(UpdateWindowSoftwareTest, FailedDownloadsAndADamagedPackageInstallNothing
             "The server didn't return correct response. URLResponse status code 404" },
         { "nobody listening", [&] { writeFeed("http://127.0.0.1:1/corvex-vario.zip"); }, "Error downloading software update",
             "There was a problem downloading software update. " },
-        // The served file is not the one the feed's sha256 names.
+        // Signed by nobody, or by a key the program does not trust: refused before anything is unpacked.
+        { "an unsigned package",
+            [&] {
+                UpdateProducts::Entry entry = UpdateProducts::software("larkswMac", "9.9.0");
+                entry.signer = UpdateProducts::Entry::Signer::nobody;
+                UpdateProducts::make(server.productsDirectory().toStdString(), base(), { entry });
+            },
+            "Error downloading software update", "The update is not signed by the vendor. Nothing was installed" },
+        { "a package signed by an unknown key",
+            [&] {
+                UpdateProducts::Entry entry = UpdateProducts::software("larkswMac", "9.9.0");
+                entry.signer = UpdateProducts::Entry::Signer::unknownKey;
+                UpdateProducts::make(server.productsDirectory().toStdString(), base(), { entry });
+            },
+            "Error downloading software update", "The update is not signed by the vendor. Nothing was installed" },
+        { "a package at a file address", [&] { writeFeed("file://" + products.product("larkswMac").path); },
+            "Error downloading software update", "The update server offers the program at an address that is not secure" },
+        // The served file is not the one the feed signed: its signature gives it away first.
         { "a damaged package",
             [&] {
                 const Bytes other = UpdateProducts::zipArchive({ { "corvex-vario/bin/corvex-vario", "#!/bin/sh\n", true, false } });
@@ -235,7 +257,7 @@ TEST_F(UpdateWindowSoftwareTest, FailedDownloadsAndADamagedPackageInstallNothing
                     { UpdateProducts::software("larkswMac", "9.9.0") });
                 QFile::copy(QString::fromStdString(products.feedPath()), server.productsDirectory() + "/versions.xml");
             },
-            "Error installing software update", "The downloaded software update is damaged" },
+            "Error downloading software update", "The update is not signed by the vendor. Nothing was installed" },
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -288,15 +310,20 @@ TEST_F(UpdateWindowSoftwareTest, AProgramOfThePackageManagerSendsTheUserThereAnd
 
 TEST_F(UpdateWindowSoftwareTest, ManualDownloadOpensTheWebSiteBeforeAnyCheckAndThenTheOfferedPackage)
 {
+    // The stand-in server's site is plain http: said, not opened.
     window->manuallyDownloadLatestSoftware();
-    writeFeed(base() + "/release/Corvex Vario 9.9.0.zip", base() + "/beta/corvex-vario-10.0.0.dmg");
+    ASSERT_EQ(alerts.alerts.size(), 1u);
+    EXPECT_EQ(alerts.alerts[0].informativeText,
+        "The address is not secure (https), so it was not opened in the browser: " + base() + "/");
+    const std::string site = "https://downloads.example";
+    writeFeed(site + "/release/Corvex Vario 9.9.0.zip", site + "/beta/corvex-vario-10.0.0.dmg");
     check();
     window->manuallyDownloadLatestSoftware();
     window->setIsBetaVersionUpdateWindow(true);
     window->manuallyDownloadLatestSoftware();
-    EXPECT_EQ(opened, (std::vector<std::string> { base() + "/", base() + "/release/Corvex%20Vario%209.9.0.zip",
-                          base() + "/beta/corvex-vario-10.0.0.dmg" }));
-    EXPECT_TRUE(alerts.alerts.empty());
+    EXPECT_EQ(opened, (std::vector<std::string> { site + "/release/Corvex%20Vario%209.9.0.zip",
+                          site + "/beta/corvex-vario-10.0.0.dmg" }));
+    EXPECT_EQ(alerts.alerts.size(), 1u);
 }
 
 } // namespace
