@@ -228,13 +228,21 @@ void BarogramView::paintLabels(QPainter& painter)
         return QRectF(left, area.top() + 2 + row * (metrics.height() + 3), width, metrics.height() + 2);
     };
     painter.setRenderHint(QPainter::Antialiasing, false);
-    int row = 0;
+    // Bands of one flight often follow closely: each label takes the first row below
+    // the marks' where it covers none before it, or the row whose last label ends
+    // first when every row is taken.
+    const int rows = std::max(1, std::min(4, (area.height() - metrics.height()) / (metrics.height() + 3) - 1));
+    std::vector<double> rowEnds(static_cast<std::size_t>(rows), -1e9);
     for (const Band& band : m_bands) {
         if (band.label.isEmpty())
             continue;
-        const double left = std::max<double>(area.left(), xOfTime(band.begin));
-        // Bands of one flight often follow closely: alternate two rows below the marks'.
-        const QRectF box = labelBox(left + 2, band.label, 1 + row++ % 2);
+        const double left = std::max<double>(area.left(), xOfTime(band.begin)) + 2;
+        const QRectF probe = labelBox(left, band.label, 1);
+        auto row = std::find_if(rowEnds.begin(), rowEnds.end(), [&](double end) { return end < probe.left(); });
+        if (row == rowEnds.end())
+            row = std::min_element(rowEnds.begin(), rowEnds.end());
+        const QRectF box = labelBox(left, band.label, 1 + static_cast<int>(row - rowEnds.begin()));
+        *row = box.right() + 2;
         QColor frame = band.colour;
         frame.setAlpha(255);
         painter.setPen(frame.darker(130));

@@ -193,12 +193,12 @@ FlightWindow::FlightWindow(FlightLibrary& library, const LibraryFlight& flight, 
     m_airspaceLabels = std::make_shared<ZoneLayer>();
     m_airspaceLabels->setAreaParts(ZoneLayer::AreaParts::Labels);
     m_crossings = std::make_shared<ZoneLayer>();
-    // The airspaces under the track; the stays in them, the airspaces' names and the
-    // legs over it; the symbols on top.
+    // The airspaces under the track; their names, the stays in them and the legs over
+    // it; the symbols on top.
     m_map->addLayer(m_nearAirspaces);
     m_map->addLayer(m_trackLayer);
-    m_map->addLayer(m_crossings);
     m_map->addLayer(m_airspaceLabels);
+    m_map->addLayer(m_crossings);
     m_map->addLayer(m_contestLayer);
     m_map->addLayer(m_markers);
 
@@ -423,6 +423,10 @@ void FlightWindow::showAirspaceFindings(AirspaceFindings findings)
         item->setToolTip(4, QString::fromStdString(crossing.reason));
         item->setData(0, Qt::UserRole, QVariant::fromValue<qulonglong>(crossing.entryIndex));
     }
+    std::vector<std::vector<Coordinate>> stays;
+    for (const ZoneLayer::Stretch& stretch : stretches)
+        stays.push_back(stretch.line);
+    m_airspaceLabels->setKeepClear(std::move(stays));
     m_airspaceLabels->setAreas(areas);
     m_nearAirspaces->setAreas(std::move(areas));
     m_crossings->setStretches(std::move(stretches));

@@ -34,6 +34,30 @@ QPolygonF pixelsOf(const MapViewport& viewport, const std::vector<Coordinate>& c
     return polygon;
 }
 
+// Whether the segment from a to b meets the rectangle (Liang–Barsky clipping).
+bool segmentMeetsRect(QPointF a, QPointF b, const QRectF& rect)
+{
+    const double dx = b.x() - a.x(), dy = b.y() - a.y();
+    const double p[] = { -dx, dx, -dy, dy };
+    const double q[] = { a.x() - rect.left(), rect.right() - a.x(), a.y() - rect.top(), rect.bottom() - a.y() };
+    double enter = 0, leave = 1;
+    for (int i = 0; i < 4; ++i) {
+        if (p[i] == 0) {
+            if (q[i] < 0)
+                return false;
+            continue;
+        }
+        const double t = q[i] / p[i];
+        if (p[i] < 0)
+            enter = std::max(enter, t);
+        else
+            leave = std::min(leave, t);
+        if (enter > leave)
+            return false;
+    }
+    return true;
+}
+
 } // namespace
 
 ZoneLayer::ZoneLayer(QObject* parent)
@@ -55,6 +79,12 @@ void ZoneLayer::setAreas(std::vector<Area> areas)
 void ZoneLayer::setAreaParts(AreaParts parts)
 {
     m_areaParts = parts;
+    emit changed();
+}
+
+void ZoneLayer::setKeepClear(std::vector<std::vector<Coordinate>> lines)
+{
+    m_keepClear = std::move(lines);
     emit changed();
 }
 
@@ -81,11 +111,24 @@ void ZoneLayer::paint(QPainter& painter, const MapViewport& viewport)
         painter.drawPolygon(outlines[i]);
     }
 
-    // Each label inside its area, under the highest of its points in view: the track
+    // Each label inside its area: under the highest of its points in view (the track
     // mostly crosses an area's middle, and an outline's top is where the eye looks for
-    // its name. A label that would cover one already written is left out rather than
-    // made unreadable.
+    // its name), else over the lowest, else in the middle of the part in view, else
+    // just outside its top or bottom; the first place that covers neither another
+    // label nor a line to keep clear. A label
+    // that would cover another wherever it goes is left out rather than made
+    // unreadable.
     const QFontMetricsF metrics(painter.font());
+    std::vector<QPolygonF> keepClear;
+    for (const auto& line : m_keepClear)
+        keepClear.push_back(pixelsOf(viewport, line));
+    const auto crossesKeepClear = [&](const QRectF& box) {
+        for (const QPolygonF& line : keepClear)
+            for (qsizetype j = 0; j + 1 < line.size(); ++j)
+                if (segmentMeetsRect(line[j], line[j + 1], box))
+                    return true;
+        return false;
+    };
     m_lastLabelBoxes.assign(m_areas.size(), QRectF());
     std::vector<QRectF> taken;
     for (std::size_t i = 0; i < m_areas.size(); ++i) {
@@ -94,28 +137,52 @@ void ZoneLayer::paint(QPainter& painter, const MapViewport& viewport)
         const QRectF part = outlines[i].boundingRect().intersected(view);
         if (part.isEmpty())
             continue;
-        std::optional<QPointF> top;
-        for (const QPointF& point : outlines[i])
-            if (view.contains(point) && (!top || point.y() < top->y()))
+        std::optional<QPointF> top, bottom;
+        for (const QPointF& point : outlines[i]) {
+            if (!view.contains(point))
+                continue;
+            if (!top || point.y() < top->y())
                 top = point;
+            if (!bottom || point.y() > bottom->y())
+                bottom = point;
+        }
         const QString text = QString::fromStdString(m_areas[i].label);
         const QRectF size = metrics.boundingRect(QRectF(0, 0, 400, 200), Qt::AlignCenter, text);
-        QRectF box(0, 0, size.width() + 8, size.height() + 4);
-        if (top) {
-            box.moveTop(top->y() + 4);
-            box.moveLeft(std::clamp(top->x() - box.width() / 2, part.left() + 2, std::max(part.left() + 2, part.right() - box.width() - 2)));
-        } else {
-            box.moveCenter(part.center());
-        }
-        box.moveLeft(std::clamp(box.left(), 2.0, std::max(2.0, view.right() - box.width() - 2)));
-        box.moveTop(std::clamp(box.top(), 2.0, std::max(2.0, view.bottom() - box.height() - 2)));
-        if (std::any_of(taken.begin(), taken.end(), [&](const QRectF& other) { return other.intersects(box); }))
+        const QSizeF boxSize(size.width() + 8, size.height() + 4);
+        const auto placed = [&](QPointF centre) {
+            QRectF box(QPointF(), boxSize);
+            box.moveCenter(centre);
+            box.moveLeft(std::clamp(box.left(), part.left() + 2, std::max(part.left() + 2, part.right() - box.width() - 2)));
+            box.moveLeft(std::clamp(box.left(), 2.0, std::max(2.0, view.right() - box.width() - 2)));
+            box.moveTop(std::clamp(box.top(), 2.0, std::max(2.0, view.bottom() - box.height() - 2)));
+            return box;
+        };
+        std::vector<QRectF> places;
+        if (top)
+            places.push_back(placed(*top + QPointF(0, 4 + boxSize.height() / 2)));
+        if (bottom)
+            places.push_back(placed(*bottom - QPointF(0, 4 + boxSize.height() / 2)));
+        places.push_back(placed(part.center()));
+        // Then just outside, over its top or under its bottom: still beside its edge.
+        if (top)
+            places.push_back(placed(*top - QPointF(0, 2 + boxSize.height() / 2)));
+        if (bottom)
+            places.push_back(placed(*bottom + QPointF(0, 2 + boxSize.height() / 2)));
+        const auto free = [&](const QRectF& box) {
+            return std::none_of(taken.begin(), taken.end(), [&](const QRectF& other) { return other.intersects(box); });
+        };
+        auto chosen = std::find_if(places.begin(), places.end(), [&](const QRectF& box) { return free(box) && !crossesKeepClear(box); });
+        if (chosen == places.end())
+            chosen = std::find_if(places.begin(), places.end(), free);
+        if (chosen == places.end())
             continue;
+        const QRectF box = *chosen;
         taken.push_back(box);
         m_lastLabelBoxes[i] = box;
         QColor frame = qColor(m_areas[i].stroke);
         painter.setPen(QPen(frame, 1));
-        painter.setBrush(QColor(255, 255, 255, 210));
+        // Translucent: a track under a label still shows through it.
+        painter.setBrush(QColor(255, 255, 255, 175));
         painter.drawRoundedRect(box, 3, 3);
         painter.setPen(QColor(25, 25, 25));
         painter.drawText(box, Qt::AlignCenter, text);

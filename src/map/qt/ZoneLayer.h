@@ -41,6 +41,9 @@ public:
     void setAreas(std::vector<Area> areas);
     const std::vector<Area>& areas() const { return m_areas; }
     void setAreaParts(AreaParts parts);
+    // Lines the areas' labels keep off where their area leaves room (the stays drawn
+    // by another layer over this one).
+    void setKeepClear(std::vector<std::vector<Coordinate>> lines);
     void setStretches(std::vector<Stretch> stretches);
     const std::vector<Stretch>& stretches() const { return m_stretches; }
 
@@ -54,6 +57,7 @@ public:
 private:
     std::vector<Area> m_areas;
     AreaParts m_areaParts { AreaParts::OutlinesAndLabels };
+    std::vector<std::vector<Coordinate>> m_keepClear;
     std::vector<MapRect> m_areaBounds;
     std::vector<Stretch> m_stretches;
     std::vector<QRectF> m_lastLabelBoxes;

@@ -209,8 +209,9 @@ TEST(ContestLayer, LegsOverTheTrackAndTheGapDashed)
     EXPECT_DOUBLE_EQ(bounds.x + bounds.width, mapPointForCoordinate({ 0, 2.5 }).x);
 }
 
-// Areas' labels stay in the view and never cover one another; a labels-only layer
-// draws no outline; a stretch shows in its colour over whatever lies below.
+// Areas' labels stay in the view, never cover one another and keep off the lines
+// given where they can; a labels-only layer draws no outline; a stretch shows in its
+// colour over whatever lies below.
 TEST(ZoneLayer, LabelsInViewAndApartStretchesOnTop)
 {
     const MapColor red { 0.8, 0.1, 0.1, 1 };
@@ -219,23 +220,36 @@ TEST(ZoneLayer, LabelsInViewAndApartStretchesOnTop)
         return std::vector<Coordinate> { { south, west }, { south + side, west }, { south + side, west + side }, { south, west + side } };
     };
     ZoneLayer zones;
-    zones.setAreas({
-        { square(-0.5, 0.5, 1.0), red, clear, "FIRST\nD, GND-FL95" },
-        { square(-0.45, 0.55, 0.9), red, clear, "SECOND\nC, FL65-FL95" }, // its label would fall on the first's
-        { square(-0.5, 3.5, 2.0), red, clear, "HALF OUT\nR, GND-FL60" }, // reaches past the view's east edge
-        { square(5.0, 0.5, 0.5), red, clear, "FAR\nE" }, // north of the view
-    });
+    // Five labels for one square of 100 pixels (50 to 150 down): inside at its top and
+    // at its bottom, outside over and under it, and none.
+    std::vector<ZoneLayer::Area> areas;
+    for (const char* name : { "FIRST", "SECOND", "THIRD", "FOURTH", "FIFTH" })
+        areas.push_back({ square(-0.5, 0.5, 1.0), red, clear, std::string(name) + "\nD, GND-FL95" });
+    areas.push_back({ square(-0.5, 3.5, 2.0), red, clear, "HALF OUT\nR, GND-FL60" }); // reaches past the view's east edge
+    areas.push_back({ square(5.0, 0.5, 0.5), red, clear, "FAR\nE" }); // north of the view
+    zones.setAreas(std::move(areas));
     zones.setStretches({ { { { 0, 1.0 }, { 0, 3.0 } }, MapColor { 0.9, 0.5, 0.0, 1 }, Coordinate { 0, 2.0 }, "deepest" } });
     const QImage image = paintLayers({ &zones }, viewFrom(0));
     const auto& boxes = zones.lastLabelBoxes();
-    ASSERT_EQ(boxes.size(), 4u);
-    EXPECT_FALSE(boxes[0].isEmpty());
-    EXPECT_TRUE(boxes[1].isEmpty()) << "left out rather than written over the first";
-    EXPECT_FALSE(boxes[2].isEmpty());
-    EXPECT_TRUE(QRectF(0, 0, imageSize.width(), imageSize.height()).contains(boxes[2])) << "pushed inside the view";
-    EXPECT_FALSE(boxes[0].intersects(boxes[2]));
-    EXPECT_TRUE(boxes[3].isEmpty());
+    ASSERT_EQ(boxes.size(), 7u);
+    struct Place {
+        double top, bottom; // bounds the label's box lies within
+    };
+    const Place places[] = { { 50, 100 }, { 100, 150 }, { 0, 50 }, { 150, 200 } };
+    for (std::size_t i = 0; i < 4; ++i) {
+        EXPECT_GE(boxes[i].top(), places[i].top) << i;
+        EXPECT_LE(boxes[i].bottom(), places[i].bottom) << i;
+    }
+    EXPECT_TRUE(boxes[4].isEmpty()) << "left out rather than written over the others";
+    EXPECT_FALSE(boxes[5].isEmpty());
+    EXPECT_TRUE(QRectF(0, 0, imageSize.width(), imageSize.height()).contains(boxes[5])) << "pushed inside the view";
+    EXPECT_TRUE(boxes[6].isEmpty());
     EXPECT_TRUE(colorNear(image.pixelColor(150, 100), QColor(230, 128, 0), 30)) << image.pixelColor(150, 100).name().toStdString();
+
+    // A line across the square's top sends the first label to the bottom.
+    zones.setKeepClear({ { { 0.3, 0.0 }, { 0.3, 2.0 } } });
+    paintLayers({ &zones }, viewFrom(0));
+    EXPECT_GT(zones.lastLabelBoxes()[0].top(), 100);
 
     // The outlines under a track, the labels over it: the labels-only layer draws no edge.
     const int westEdge = 50; // 0.5° east
