@@ -141,6 +141,15 @@ FlightWindow::AirspaceFindings checkAgainstFile(const QString& path, const std::
         findings.error = FlightWindow::tr("The airspace file %1 cannot be read: %2.").arg(QFileInfo(path).fileName(), file.errorString());
         return findings;
     }
+    // The largest files of whole continents are a few megabytes: anything far larger
+    // was chosen by mistake, and reading it whole could exhaust the memory.
+    constexpr qint64 largestOpenAirFile = 100 * 1024 * 1024;
+    if (file.size() > largestOpenAirFile) {
+        findings.error = FlightWindow::tr("The file %1 is too large to be an OpenAir file (%2 MB).")
+                             .arg(QFileInfo(path).fileName())
+                             .arg(file.size() / (1024 * 1024));
+        return findings;
+    }
     const QByteArray bytes = file.readAll();
     findings.parsed = openair::parse(openair::decodeFileText(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size()))));
     if (findings.parsed.airspaces.empty()) {

@@ -321,6 +321,9 @@ TEST(FlightWindow, AirspaceCheckAndUnusableFiles)
     std::ofstream(notOpenAir) << "Shopping list\nbread\nmilk\n";
     const std::string empty = one.scratch.path() + "/empty.air";
     std::ofstream(empty) << "";
+    const std::string huge = one.scratch.path() + "/huge.txt";
+    std::ofstream { huge };
+    std::filesystem::resize_file(huge, 200ull * 1024 * 1024); // sparse: takes no disk
 
     FlightWindow window(*one.library, one.flight);
     QSignalSpy chosen(&window, &FlightWindow::airspaceFileChosen);
@@ -379,6 +382,7 @@ TEST(FlightWindow, AirspaceCheckAndUnusableFiles)
         { one.scratch.path(), "cannot be read" },
         { notOpenAir, "notes.txt" },
         { empty, "The file empty.air holds no airspace." },
+        { huge, "The file huge.txt is too large to be an OpenAir file (200 MB)." },
     };
     for (const Bad& b : bad) {
         SCOPED_TRACE(b.path);
