@@ -236,6 +236,9 @@ FlightWindow::FlightWindow(FlightLibrary& library, const LibraryFlight& flight, 
         error->setWordWrap(true);
         error->setAlignment(Qt::AlignCenter);
         mapAndBarogram->addWidget(error);
+        // Kept (the accessors hand it out) but not shown: owned by the window, so that
+        // it goes with it.
+        m_map->setParent(this);
         m_map->hide();
     }
     mapAndBarogram->addWidget(m_barogram);

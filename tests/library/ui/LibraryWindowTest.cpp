@@ -8,6 +8,7 @@
 #include "library/ui/LibraryWindow.h"
 #include "map/qt/ContestLayer.h"
 #include "map/qt/ZoneLayer.h"
+#include "map/ui/MapView.h"
 #include "support/TemporaryFolder.h"
 #include "support/TestFiles.h"
 
@@ -223,6 +224,7 @@ TEST(FlightWindow, MissingFileAndBarogramEdges)
     FlightWindow missing(*shared.library, gone);
     EXPECT_FALSE(missing.loadError().isEmpty());
     EXPECT_TRUE(missing.track().empty());
+    EXPECT_EQ(missing.map().parent(), &missing) << "the hidden map goes with the window";
 
     FlightWindow view(*shared.library, flights.back());
     ASSERT_TRUE(view.loadError().isEmpty());
