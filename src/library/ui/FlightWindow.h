@@ -48,7 +48,7 @@ public:
     // What the airspace check found, kept for the window's own drawing and the tests.
     struct AirspaceFindings {
         QString path;
-        QString error; // set when the file could not be read: nothing else is
+        QString error; // set when the file could not be used; the rest is then empty
         openair::ParseResult parsed;
         analysis::AirspaceCheck check;
         std::vector<std::size_t> near; // into parsed.airspaces
