@@ -76,40 +76,10 @@ bool waitFor(const std::function<bool()>& done)
     return true;
 }
 
-// Made-up airspaces around 20180427.igc (as tools/library-bench/demo-airspaces.txt): a
-// control zone it flies through, a TMA above ground it may have touched, a range
-// beside the track and a zone 70 km away.
-const char* const demoAirspaces = R"(AC CTR
-AN Karst CTR (demo)
-AL GND
-AH 4500ft MSL
-V X=45:55:17 N 013:47:24 E
-DC 1.2
-AC D
-AN Vipava TMA (demo)
-AL 1000ft AGL
-AH FL95
-DP 45:57:54 N 013:37:30 E
-DP 45:59:53 N 013:37:30 E
-DP 45:59:53 N 013:40:12 E
-DP 45:57:54 N 013:40:12 E
-AC R
-AN R12 Range (demo)
-AL GND
-AH FL60
-DP 45:53:42 N 013:41:24 E
-DP 45:54:36 N 013:41:24 E
-DP 45:54:36 N 013:45:00 E
-DP 45:53:42 N 013:45:00 E
-AC TMZ
-AN Far away TMZ (demo)
-AL GND
-AH FL100
-DP 46:30:00 N 014:30:00 E
-DP 46:36:00 N 014:30:00 E
-DP 46:36:00 N 014:36:00 E
-DP 46:30:00 N 014:36:00 E
-)";
+// Made-up airspaces around 20180427.igc, those of library-bench's picture: a control
+// zone it flies through, a TMA above ground it may have touched, a range beside the
+// track and a zone 70 km away.
+const char* const demoAirspacesPath = CORVEX_SOURCE_DIR "/tools/library-bench/demo-airspaces.txt";
 
 std::vector<std::string> column(LibraryWindow& window, int column)
 {
@@ -317,6 +287,7 @@ TEST(FlightWindow, ScoreDrawnAsLegsAndBarogramMarks)
 TEST(FlightWindow, AirspaceCheckAndUnusableFiles)
 {
     OneFlight one("20180427.igc");
+    const std::string demoAirspaces = readFile(demoAirspacesPath);
     const std::string good = one.scratch.path() + "/demo.txt";
     std::ofstream(good) << demoAirspaces;
     const std::string notOpenAir = one.scratch.path() + "/notes.txt";
