@@ -135,6 +135,14 @@ struct TriangleRule {
     double multiplier;
     double gapLimit; // share of the perimeter
     bool fai;
+    // A gap up to this many metres closes the triangle whatever its perimeter, and is not
+    // taken off its distance (the FFVL's 3 km).
+    double gapFreeMetres { 0 };
+
+    bool closes(double gap, double perimeter) const { return gap <= std::max(gapFreeMetres, gapLimit * perimeter); }
+    // What the gap takes off the perimeter; it only grows with the gap, so the smallest
+    // gap of a range of triangles bounds theirs.
+    double deduction(double gap) const { return gap > gapFreeMetres ? gap : 0; }
 };
 
 constexpr double faiShortestSide = 0.28;
@@ -142,7 +150,7 @@ constexpr double faiShortestSide = 0.28;
 std::vector<TriangleRule> triangleRules(ContestRules rules)
 {
     if (rules == ContestRules::Ffvl)
-        return { { ContestFlightType::FreeTriangle, 1.2, 0.05, false }, { ContestFlightType::FaiTriangle, 1.4, 0.05, true } };
+        return { { ContestFlightType::FreeTriangle, 1.2, 0.05, false, 3000 }, { ContestFlightType::FaiTriangle, 1.4, 0.05, true, 3000 } };
     return {
         { ContestFlightType::FreeTriangle, 1.2, 0.2, false },
         { ContestFlightType::FaiTriangle, 1.4, 0.2, true },
@@ -667,9 +675,9 @@ private:
                     continue;
                 most = std::min(most, shortest / faiShortestSide);
             }
-            if (gap > rule.gapLimit * most)
+            if (!rule.closes(gap, most))
                 continue;
-            bound = std::max(bound, rule.multiplier * (most - gap));
+            bound = std::max(bound, rule.multiplier * (most - rule.deduction(gap)));
         }
         return bound;
     }
@@ -685,9 +693,9 @@ private:
         const double shortest = std::min({ t.sides[0], t.sides[1], t.sides[2] });
         const Closing gap = closing(corners[0], corners[2]);
         for (const TriangleRule& rule : rules) {
-            if (gap.metres > rule.gapLimit * perimeter || (rule.fai && shortest < faiShortestSide * perimeter))
+            if (!rule.closes(gap.metres, perimeter) || (rule.fai && shortest < faiShortestSide * perimeter))
                 continue;
-            if (const double weighted = rule.multiplier * (perimeter - gap.metres); weighted > t.weighted) {
+            if (const double weighted = rule.multiplier * (perimeter - rule.deduction(gap.metres)); weighted > t.weighted) {
                 t.weighted = weighted;
                 t.rule = rule;
             }
@@ -841,7 +849,7 @@ std::optional<ContestScore> scoreFixes(const std::vector<IgcFix>& fixes, std::si
     best.closingStart = pointOf(fixes, solver.fixIndex(triangle->closingStart));
     best.closingEnd = pointOf(fixes, solver.fixIndex(triangle->closingEnd));
     best.closingMetres = triangle->closingMetres;
-    best.distanceMetres = triangle->sides[0] + triangle->sides[1] + triangle->sides[2] - triangle->closingMetres;
+    best.distanceMetres = triangle->sides[0] + triangle->sides[1] + triangle->sides[2] - triangle->rule.deduction(triangle->closingMetres);
     best.points = best.distanceMetres / 1000 * best.multiplier;
     return best;
 }

@@ -18,8 +18,8 @@ enum class ContestRules {
     // FAI triangle ×1.6 (gap at most 5 %).
     XContest,
     // Free distance through up to three turnpoints ×1.0, flat triangle ×1.2, FAI triangle
-    // ×1.4, both triangles closed within 5 % of the perimeter (our reading of the league's
-    // rules; one named sample flight agrees within 0.1 %).
+    // ×1.4, both closed within 3 km or 5 % of the perimeter, whichever is more; a gap of
+    // up to 3 km is not taken off the distance.
     Ffvl,
 };
 

@@ -1,4 +1,5 @@
 #include "analysis/AirspaceCheck.h"
+#include "analysis/NearAirspaces.h"
 
 #include <gtest/gtest.h>
 
@@ -203,4 +204,55 @@ TEST(AirspaceCheck, RealFlightAgainstTheFranceFile)
                 << crossing.reason;
         }
     }
+}
+
+// The airspaces a flight's map shows: those whose outline meets the track's box grown
+// by 5 km, not merely those whose own box does. The track runs along 45.05° N from
+// 4.90° E to 5.30° E; 5 km is 0.045° of latitude and 0.064° of longitude there.
+TEST(NearAirspaces, OutlinesMeetingTheTrackBox)
+{
+    const auto flight = flights::parseIgc(eastboundFlight(45.05, { 1000, 1000 }));
+    ASSERT_TRUE(flight);
+    const auto polygon = [](std::initializer_list<std::pair<double, double>> points) {
+        std::string text = "AC R\nAN ZONE\nAL GND\nAH FL100\n";
+        for (const auto& [latitude, longitude] : points) {
+            char line[96];
+            std::snprintf(line, sizeof line, "DP %02d:%06.3f N %03d:%06.3f E\n", int(latitude), (latitude - int(latitude)) * 60,
+                int(longitude), (longitude - int(longitude)) * 60);
+            text += line;
+        }
+        return text;
+    };
+    struct Case {
+        const char* what;
+        std::string openAir;
+        bool near;
+    };
+    const Case cases[] = {
+        { "crossed by the track", square("GND", "FL100"), true },
+        { "north of the track within the margin", polygon({ { 45.08, 5.0 }, { 45.09, 5.0 }, { 45.09, 5.1 }, { 45.08, 5.1 } }), true },
+        { "north of the track beyond the margin", polygon({ { 45.10, 5.0 }, { 45.12, 5.0 }, { 45.12, 5.1 }, { 45.10, 5.1 } }), false },
+        { "east of the track within the margin", polygon({ { 45.0, 5.35 }, { 45.1, 5.35 }, { 45.1, 5.4 }, { 45.0, 5.4 } }), true },
+        { "east of the track beyond the margin", polygon({ { 45.0, 5.37 }, { 45.1, 5.37 }, { 45.1, 5.4 }, { 45.0, 5.4 } }), false },
+        { "holding the whole box", polygon({ { 44.0, 4.0 }, { 46.0, 4.0 }, { 46.0, 6.0 }, { 44.0, 6.0 } }), true },
+        { "a thin strip across it, no point inside", polygon({ { 44.9, 5.10 }, { 45.2, 5.20 }, { 45.2, 5.21 }, { 44.9, 5.11 } }), true },
+        { "its box overlaps, the outline does not", polygon({ { 46.0, 4.0 }, { 46.0, 6.0 }, { 45.0, 6.0 } }), false },
+        { "far away", polygon({ { 47.0, 5.0 }, { 47.1, 5.0 }, { 47.1, 5.1 } }), false },
+        { "an open line across the track", polygon({ { 44.9, 5.1 }, { 45.2, 5.1 } }), false },
+        { "a circle around the track's middle", circle, true },
+    };
+    for (const Case& c : cases) {
+        const openair::ParseResult parsed = openair::parse(c.openAir);
+        ASSERT_EQ(parsed.airspaces.size(), 1u) << c.what;
+        const analysis::AirspaceIndex index(parsed);
+        EXPECT_EQ(!analysis::airspacesNearTrack(*flight, index, 5000).empty(), c.near) << c.what;
+    }
+
+    // No valid fix, no box and nothing near.
+    auto invalid = *flight;
+    for (auto& fix : invalid.fixes)
+        fix.valid = false;
+    const openair::ParseResult parsed = openair::parse(square("GND", "FL100"));
+    EXPECT_FALSE(analysis::trackBox(invalid));
+    EXPECT_TRUE(analysis::airspacesNearTrack(invalid, analysis::AirspaceIndex(parsed), 5000).empty());
 }

@@ -69,9 +69,10 @@ Exhaustive exhaustive(const std::vector<IgcFix>& fixes, ContestRules rules)
         std::string_view type;
         double multiplier, gap;
         bool fai;
+        double freeGap { 0 }; // metres that close any triangle and are not deducted
     };
     const std::vector<Rule> triangles = rules == ContestRules::Ffvl
-        ? std::vector<Rule> { { "free_triangle", 1.2, 0.05, false }, { "fai_triangle", 1.4, 0.05, true } }
+        ? std::vector<Rule> { { "free_triangle", 1.2, 0.05, false, 3000 }, { "fai_triangle", 1.4, 0.05, true, 3000 } }
         : std::vector<Rule> { { "free_triangle", 1.2, 0.2, false }, { "fai_triangle", 1.4, 0.2, true },
               { "closed_free_triangle", 1.4, 0.05, false }, { "closed_fai_triangle", 1.6, 0.05, true } };
     for (std::size_t a = 0; a < n; ++a)
@@ -79,9 +80,10 @@ Exhaustive exhaustive(const std::vector<IgcFix>& fixes, ContestRules rules)
             for (std::size_t b = a + 1; b < c; ++b) {
                 const std::array<double, 3> sides { d[a * n + b], d[b * n + c], d[a * n + c] };
                 const double perimeter = sides[0] + sides[1] + sides[2];
+                const double g = gap[a * n + c];
                 for (const Rule& rule : triangles)
-                    if (gap[a * n + c] <= rule.gap * perimeter && (!rule.fai || *std::min_element(sides.begin(), sides.end()) >= 0.28 * perimeter))
-                        if (const double points = rule.multiplier * (perimeter - gap[a * n + c]) / 1000; points > best.points)
+                    if (g <= std::max(rule.freeGap, rule.gap * perimeter) && (!rule.fai || *std::min_element(sides.begin(), sides.end()) >= 0.28 * perimeter))
+                        if (const double points = rule.multiplier * (perimeter - (g > rule.freeGap ? g : 0)) / 1000; points > best.points)
                             best = { points, rule.type };
             }
     return best;
@@ -116,10 +118,12 @@ void expectWellFormed(const ContestScore& score, const std::vector<IgcFix>& fixe
     EXPECT_LE(score.closingStart->fixIndex, t[0].fixIndex);
     EXPECT_GE(score.closingEnd->fixIndex, t[2].fixIndex);
     EXPECT_NEAR(score.closingMetres, geodesicDistanceMetres(at(*score.closingStart), at(*score.closingEnd)), 1e-6);
-    EXPECT_NEAR(score.distanceMetres, perimeter - score.closingMetres, 1e-6);
+    // The FFVL closes any triangle within 3 km and does not deduct such a gap.
+    const double freeGap = rules == ContestRules::Ffvl ? 3000 : 0;
+    EXPECT_NEAR(score.distanceMetres, perimeter - (score.closingMetres > freeGap ? score.closingMetres : 0), 1e-6);
     const bool closed = rules == ContestRules::Ffvl || score.type == ContestFlightType::ClosedFreeTriangle
         || score.type == ContestFlightType::ClosedFaiTriangle;
-    EXPECT_LE(score.closingMetres, (closed ? 0.05 : 0.2) * perimeter);
+    EXPECT_LE(score.closingMetres, std::max(freeGap, (closed ? 0.05 : 0.2) * perimeter));
     if (score.type == ContestFlightType::FaiTriangle || score.type == ContestFlightType::ClosedFaiTriangle) {
         EXPECT_GE(std::min({ geodesicDistanceMetres(at(t[0]), at(t[1])), geodesicDistanceMetres(at(t[1]), at(t[2])), third }),
             0.28 * perimeter);
@@ -156,6 +160,9 @@ TEST(ContestScore, SyntheticFlightsScoreTheirKnownBest)
         { "flat triangle, gap of 8 %", { { 46.0, 7.0 }, { 46.0, 7.39 }, { 46.063, 7.284 }, { 46.047, 7.0 } },
             ContestRules::XContest, "free_triangle", 0 },
         { "closed FAI, FFVL", { a, b, c, a }, ContestRules::Ffvl, "fai_triangle", perimeter / 1000 },
+        // 2.5 km short of A is over 5 % of this 20 km triangle, but within the league's 3 km.
+        { "small triangle open by 2.5 km, FFVL", { { 46.0, 7.0 }, { 46.0, 7.1 }, { 46.06, 7.05 }, { 46.0225, 7.01875 } },
+            ContestRules::Ffvl, "fai_triangle", 0 },
         { "closed flat triangle, FFVL", { { 46.0, 7.0 }, { 46.0, 7.4 }, { 46.02, 7.2 }, { 46.0, 7.0 } }, ContestRules::Ffvl,
             "free_triangle", 0 },
         // Far north and across the date line: the bounds hold on any part of the ellipsoid.

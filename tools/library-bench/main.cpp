@@ -1,4 +1,5 @@
-// library-bench make DIR --flights N | long SOURCE OUT | list-window DIR | flight FILE [--frames N] | score DIR [--threads N]
+// library-bench make DIR --flights N | long SOURCE OUT | list-window DIR | flight FILE [--frames N]
+//     [--airspaces OPENAIR] [--shot PNG] | score DIR [--threads N]
 //
 // The flight library's speed with many flights and with a long one, by hand
 // (scripts/bench); no test runs it.
@@ -13,7 +14,10 @@
 //                per flight and in all.
 //   flight       the flight view of one IGC file: from the file to the window painted,
 //                then frames of the map (pan, zoom) and of the shared cursor moving
-//                along the barogram, median and 95th percentile; peak memory.
+//                along the barogram, median and 95th percentile; peak memory. With
+//                --airspaces the flight is checked against an OpenAir file first;
+//                --shot waits for the score and the check before its picture
+//                (demo-airspaces.txt beside this file goes with 20180427.igc).
 #include "flights/IgcFlight.h"
 #include "library/FlightLibrary.h"
 #include "library/ui/BarogramView.h"
@@ -24,6 +28,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QTableView>
 
 #include <sys/resource.h>
@@ -33,6 +38,7 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <string>
 #include <thread>
@@ -209,7 +215,20 @@ int listWindow(const std::chrono::steady_clock::time_point programStart, const s
     return 0;
 }
 
-int flightView(const std::string& file, int frames, const QString& shot)
+// Turns the event loop until done() or the time is up; false then.
+bool waitFor(const std::function<bool()>& done, int milliseconds = 60000)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+        if (timer.elapsed() > milliseconds)
+            return false;
+        QApplication::processEvents(QEventLoop::AllEvents, 50);
+    }
+    return true;
+}
+
+int flightView(const std::string& file, int frames, const QString& shot, const QString& airspaces)
 {
     const std::string folder = QDir::tempPath().toStdString() + "/library-bench-" + std::to_string(::getpid());
     auto library = library::FlightLibrary::open(folder);
@@ -230,8 +249,16 @@ int flightView(const std::string& file, int frames, const QString& shot)
     window.repaint();
     std::printf("flight: %zu fixes, window painted %.1f ms after the file was opened\n", window.track().size(),
         millisecondsSince(opening));
+    if (!airspaces.isEmpty())
+        window.setAirspaceFile(airspaces);
 
     if (!shot.isEmpty()) {
+        if (!waitFor([&] { return !window.isScoring() && !window.isCheckingAirspaces(); })) {
+            std::fprintf(stderr, "flight: no score or airspace check within a minute\n");
+            return 1;
+        }
+        std::printf("flight: scored %.1f ms after the file was opened\n", millisecondsSince(opening));
+        QApplication::processEvents();
         window.showFix(window.track().size() * 2 / 5);
         window.grab().save(shot);
     }
@@ -304,8 +331,10 @@ int main(int argc, char** argv)
         return listWindow(programStart, arguments[2].toStdString(), shot);
     if (arguments.size() >= 3 && arguments[1] == "flight") {
         const int frames = arguments.size() >= 5 && arguments[3] == "--frames" ? arguments[4].toInt() : 100;
-        return flightView(arguments[2].toStdString(), std::max(10, frames), shot);
+        const qsizetype airspacesAt = arguments.indexOf("--airspaces");
+        const QString airspaces = airspacesAt > 0 && airspacesAt + 1 < arguments.size() ? arguments[airspacesAt + 1] : QString();
+        return flightView(arguments[2].toStdString(), std::max(10, frames), shot, airspaces);
     }
-    std::fprintf(stderr, "usage: library-bench make DIR [--flights N] | long SOURCE OUT | list-window DIR [--shot PNG] | flight FILE [--frames N] [--shot PNG] | score DIR [--threads N]\n");
+    std::fprintf(stderr, "usage: library-bench make DIR [--flights N] | long SOURCE OUT | list-window DIR [--shot PNG] | flight FILE [--frames N] [--airspaces OPENAIR] [--shot PNG] | score DIR [--threads N]\n");
     return 2;
 }

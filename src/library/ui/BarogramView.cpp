@@ -72,6 +72,13 @@ void BarogramView::setBands(std::vector<Band> bands)
     update();
 }
 
+void BarogramView::setMarks(std::vector<Mark> marks)
+{
+    m_marks = std::move(marks);
+    renderCurve();
+    update();
+}
+
 void BarogramView::setCursorIndex(std::optional<std::size_t> index)
 {
     if (index && *index >= m_samples.size())
@@ -189,8 +196,10 @@ void BarogramView::renderCurve()
             if (low[column] != high[column])
                 line << QPointF(x, yOfAltitude(low[column]));
         }
-        if (line.isEmpty())
+        if (line.isEmpty()) {
+            paintLabels(painter);
             return;
+        }
         QPolygonF fill = line;
         fill << QPointF(line.back().x(), area.bottom()) << QPointF(line.front().x(), area.bottom());
         QColor fillColour(70, 130, 200, 60);
@@ -204,6 +213,59 @@ void BarogramView::renderCurve()
     }
     painter.setPen(grid);
     painter.drawRect(area.adjusted(0, 0, -1, -1));
+    paintLabels(painter);
+}
+
+void BarogramView::paintLabels(QPainter& painter)
+{
+    // Over the curve, so that a name stays readable where the flight climbed high; a
+    // label is pushed inside the plot rather than cut at its edge.
+    const QRect area = plotArea();
+    const QFontMetrics metrics(font());
+    const auto labelBox = [&](double x, const QString& text, int row) {
+        const double width = metrics.horizontalAdvance(text) + 8;
+        const double left = std::clamp(x, double(area.left()) + 1, std::max(double(area.left()) + 1, area.right() - width));
+        return QRectF(left, area.top() + 2 + row * (metrics.height() + 3), width, metrics.height() + 2);
+    };
+    painter.setRenderHint(QPainter::Antialiasing, false);
+    // Bands of one flight often follow closely: each label takes the first row below
+    // the marks' where it covers none before it, or the row whose last label ends
+    // first when every row is taken.
+    const int rows = std::max(1, std::min(4, (area.height() - metrics.height()) / (metrics.height() + 3) - 1));
+    std::vector<double> rowEnds(static_cast<std::size_t>(rows), -1e9);
+    for (const Band& band : m_bands) {
+        if (band.label.isEmpty())
+            continue;
+        const double left = std::max<double>(area.left(), xOfTime(band.begin)) + 2;
+        const QRectF probe = labelBox(left, band.label, 1);
+        auto row = std::find_if(rowEnds.begin(), rowEnds.end(), [&](double end) { return end < probe.left(); });
+        if (row == rowEnds.end())
+            row = std::min_element(rowEnds.begin(), rowEnds.end());
+        const QRectF box = labelBox(left, band.label, 1 + static_cast<int>(row - rowEnds.begin()));
+        *row = box.right() + 2;
+        QColor frame = band.colour;
+        frame.setAlpha(255);
+        painter.setPen(frame.darker(130));
+        painter.setBrush(QColor(255, 255, 255, 215));
+        painter.drawRect(box);
+        painter.setPen(QColor(20, 20, 20));
+        painter.drawText(box, Qt::AlignCenter, band.label);
+    }
+    for (const Mark& mark : m_marks) {
+        const double x = xOfTime(mark.time);
+        if (x < area.left() || x > area.right())
+            continue;
+        painter.setPen(QPen(mark.colour, 1, Qt::DashLine));
+        painter.drawLine(QPointF(x, area.top()), QPointF(x, area.bottom()));
+        if (mark.label.isEmpty())
+            continue;
+        const QRectF box = labelBox(x - (metrics.horizontalAdvance(mark.label) + 8) / 2.0, mark.label, 0);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(mark.colour);
+        painter.drawRect(box);
+        painter.setPen(Qt::white);
+        painter.drawText(box, Qt::AlignCenter, mark.label);
+    }
 }
 
 void BarogramView::paintEvent(QPaintEvent*)

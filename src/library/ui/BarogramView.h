@@ -1,11 +1,15 @@
 #pragma once
 
+#include <QColor>
 #include <QPixmap>
+#include <QString>
 #include <QWidget>
 
 #include <cstdint>
 #include <optional>
 #include <vector>
+
+class QPainter;
 
 namespace corvex::library {
 
@@ -20,10 +24,18 @@ public:
         std::int64_t time { 0 }; // UTC seconds
         int altitude { 0 }; // metres
     };
-    // A time span drawn as a band behind the curve (an airspace crossing, later).
+    // A time span drawn as a band behind the curve (an airspace crossing), its label
+    // written at the band's top.
     struct Band {
         std::int64_t begin { 0 };
         std::int64_t end { 0 };
+        QColor colour;
+        QString label;
+    };
+    // A moment drawn as a vertical line with a label at its top (a turnpoint).
+    struct Mark {
+        std::int64_t time { 0 };
+        QString label;
         QColor colour;
     };
 
@@ -31,6 +43,9 @@ public:
 
     void setSamples(std::vector<Sample> samples);
     void setBands(std::vector<Band> bands);
+    const std::vector<Band>& bands() const { return m_bands; }
+    void setMarks(std::vector<Mark> marks);
+    const std::vector<Mark>& marks() const { return m_marks; }
     // The fix under the cursor; nothing hides it.
     void setCursorIndex(std::optional<std::size_t> index);
     std::optional<std::size_t> cursorIndex() const { return m_cursor; }
@@ -40,6 +55,8 @@ public:
 
     // The fix nearest to a widget x, for the tests and the hover.
     std::optional<std::size_t> indexAtX(int x) const;
+    // The widget x of a moment; the plot's left edge without two samples.
+    double xOfTime(std::int64_t time) const;
 
 signals:
     void cursorMoved(std::size_t index);
@@ -52,12 +69,13 @@ protected:
 
 private:
     QRect plotArea() const;
-    double xOfTime(std::int64_t time) const;
     double yOfAltitude(double altitude) const;
     void renderCurve();
+    void paintLabels(QPainter& painter);
 
     std::vector<Sample> m_samples;
     std::vector<Band> m_bands;
+    std::vector<Mark> m_marks;
     std::optional<std::size_t> m_cursor;
     int m_lowest { 0 };
     int m_highest { 1 };

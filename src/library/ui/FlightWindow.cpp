@@ -1,20 +1,32 @@
 #include "library/ui/FlightWindow.h"
 
+#include "analysis/NearAirspaces.h"
 #include "flights/IgcFlight.h"
 #include "library/FlightLibrary.h"
 #include "library/ui/BarogramView.h"
 #include "library/ui/LibraryTableModel.h"
+#include "map/qt/ContestLayer.h"
 #include "map/qt/MarkersLayer.h"
 #include "map/qt/TrackLayer.h"
+#include "map/qt/ZoneLayer.h"
 #include "map/ui/MapView.h"
 
 #include <QComboBox>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QFormLayout>
+#include <QFutureWatcher>
 #include <QHBoxLayout>
+#include <QHeaderView>
 #include <QLabel>
+#include <QPushButton>
 #include <QSplitter>
+#include <QTreeWidget>
 #include <QVBoxLayout>
+#include <QtConcurrent/QtConcurrentRun>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -59,6 +71,104 @@ QString positionText(double latitude, double longitude)
         longitude < 0 ? 'W' : 'E');
 }
 
+QString clockText(std::int64_t utc)
+{
+    return takeoffText(utc).section(' ', -1) + QString::asprintf(":%02d", int(((utc % 60) + 60) % 60));
+}
+
+QString contestTypeText(flights::ContestFlightType type)
+{
+    switch (type) {
+    case flights::ContestFlightType::FreeFlight:
+        return FlightWindow::tr("Free flight");
+    case flights::ContestFlightType::FreeTriangle:
+        return FlightWindow::tr("Free triangle");
+    case flights::ContestFlightType::FaiTriangle:
+        return FlightWindow::tr("FAI triangle");
+    case flights::ContestFlightType::ClosedFreeTriangle:
+        return FlightWindow::tr("Closed free triangle");
+    case flights::ContestFlightType::ClosedFaiTriangle:
+        return FlightWindow::tr("Closed FAI triangle");
+    }
+    return {};
+}
+
+bool isTriangle(const flights::ContestScore& score) { return score.type != flights::ContestFlightType::FreeFlight; }
+
+// A triangle's corners are 1, 2, 3; a free flight runs from S through 1, 2, 3 to F.
+QString turnpointLabel(const flights::ContestScore& score, std::size_t i)
+{
+    if (isTriangle(score))
+        return QString::number(i + 1);
+    if (i == 0)
+        return QStringLiteral("S");
+    if (i + 1 == score.turnpoints.size())
+        return QStringLiteral("F");
+    return QString::number(i);
+}
+
+const QColor turnpointColour(150, 20, 150);
+
+// Airspaces by how they concern a pilot: controlled, restricted and dangerous ones red,
+// the zones asking for a transponder or a radio blue, the rest grey.
+MapColor airspaceStroke(const std::string& airspaceClass)
+{
+    static const char* const red[] = { "A", "B", "C", "D", "CTR", "R", "P", "Q", "DANGER", "PROHIBITED", "RESTRICTED" };
+    static const char* const blue[] = { "TMZ", "RMZ", "E", "F", "G", "W" };
+    for (const char* name : red)
+        if (airspaceClass == name)
+            return { 0.80, 0.12, 0.12, 1 };
+    for (const char* name : blue)
+        if (airspaceClass == name)
+            return { 0.15, 0.35, 0.75, 1 };
+    return { 0.40, 0.40, 0.45, 1 };
+}
+
+QString limitsText(const openair::Airspace& airspace)
+{
+    const auto text = [](const openair::Altitude& altitude) {
+        return altitude.text.empty() ? QStringLiteral("?") : QString::fromStdString(altitude.text);
+    };
+    return text(airspace.floor) + "–" + text(airspace.ceiling);
+}
+
+FlightWindow::AirspaceFindings checkAgainstFile(const QString& path, const std::shared_ptr<const flights::IgcFlight>& flight)
+{
+    FlightWindow::AirspaceFindings findings;
+    findings.path = path;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        findings.error = FlightWindow::tr("The airspace file %1 cannot be read: %2.").arg(QFileInfo(path).fileName(), file.errorString());
+        return findings;
+    }
+    // The largest files of whole continents are a few megabytes: anything far larger
+    // was chosen by mistake, and reading it whole could exhaust the memory.
+    constexpr qint64 largestOpenAirFile = 100 * 1024 * 1024;
+    if (file.size() > largestOpenAirFile) {
+        findings.error = FlightWindow::tr("The file %1 is too large to be an OpenAir file (%2 MB).")
+                             .arg(QFileInfo(path).fileName())
+                             .arg(file.size() / (1024 * 1024));
+        return findings;
+    }
+    const QByteArray bytes = file.readAll();
+    findings.parsed = openair::parse(openair::decodeFileText(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size()))));
+    if (findings.parsed.airspaces.empty()) {
+        findings.error = findings.parsed.errors.empty()
+            ? FlightWindow::tr("The file %1 holds no airspace.").arg(QFileInfo(path).fileName())
+            : FlightWindow::tr("The file %1 is not an OpenAir file: line %2: %3.")
+                  .arg(QFileInfo(path).fileName())
+                  .arg(findings.parsed.errors.front().line)
+                  .arg(QString::fromStdString(findings.parsed.errors.front().message));
+        return findings;
+    }
+    if (!flight)
+        return findings;
+    const analysis::AirspaceIndex index(findings.parsed);
+    findings.check = analysis::checkAirspaces(*flight, index);
+    findings.near = analysis::airspacesNearTrack(*flight, index, FlightWindow::nearAirspaceMarginMetres);
+    return findings;
+}
+
 } // namespace
 
 FlightWindow::FlightWindow(FlightLibrary& library, const LibraryFlight& flight, QWidget* parent)
@@ -68,11 +178,13 @@ FlightWindow::FlightWindow(FlightLibrary& library, const LibraryFlight& flight, 
     setWindowTitle(tr("Flight of %1").arg(takeoffText(flight.takeoff)));
     resize(1100, 800);
 
-    const auto igc = flights::readIgcFile(library.pathOf(flight));
-    if (igc)
+    auto igc = flights::readIgcFile(library.pathOf(flight));
+    if (igc) {
         m_track = trackOf(*igc);
-    else
+        m_igc = std::make_shared<const flights::IgcFlight>(std::move(*igc));
+    } else {
         m_loadError = QString::fromStdString(igc.error());
+    }
 
     m_map = new MapView;
     m_map->setAccessibleName(tr("Map of the flight"));
@@ -84,7 +196,19 @@ FlightWindow::FlightWindow(FlightLibrary& library, const LibraryFlight& flight, 
         m_markers->setLanding(m_track->back().position);
     }
     m_markers->setCursorTrack(m_track);
+    m_contestLayer = std::make_shared<ContestLayer>();
+    m_nearAirspaces = std::make_shared<ZoneLayer>();
+    m_nearAirspaces->setAreaParts(ZoneLayer::AreaParts::Outlines);
+    m_airspaceLabels = std::make_shared<ZoneLayer>();
+    m_airspaceLabels->setAreaParts(ZoneLayer::AreaParts::Labels);
+    m_crossings = std::make_shared<ZoneLayer>();
+    // The airspaces under the track; their names, the stays in them and the legs over
+    // it; the symbols on top.
+    m_map->addLayer(m_nearAirspaces);
     m_map->addLayer(m_trackLayer);
+    m_map->addLayer(m_airspaceLabels);
+    m_map->addLayer(m_crossings);
+    m_map->addLayer(m_contestLayer);
     m_map->addLayer(m_markers);
 
     m_barogram = new BarogramView;
@@ -112,6 +236,9 @@ FlightWindow::FlightWindow(FlightLibrary& library, const LibraryFlight& flight, 
         error->setWordWrap(true);
         error->setAlignment(Qt::AlignCenter);
         mapAndBarogram->addWidget(error);
+        // Kept (the accessors hand it out) but not shown: owned by the window, so that
+        // it goes with it.
+        m_map->setParent(this);
         m_map->hide();
     }
     mapAndBarogram->addWidget(m_barogram);
@@ -120,16 +247,41 @@ FlightWindow::FlightWindow(FlightLibrary& library, const LibraryFlight& flight, 
     m_barogram->setMinimumHeight(150);
     mapAndBarogram->setSizes({ 560, 200 });
 
+    m_checkAirspaces = new QPushButton(tr("Check Against Airspaces…"));
+    m_checkAirspaces->setEnabled(m_igc != nullptr);
+    connect(m_checkAirspaces, &QPushButton::clicked, this, &FlightWindow::chooseAirspaceFile);
+    chooseOpenAirFile = [this] {
+        return QFileDialog::getOpenFileName(this, tr("Check Against Airspaces"), QString(),
+            tr("OpenAir files (*.txt *.air *.openair)") + ";;" + tr("All files (*)"));
+    };
+    m_airspaceStatus = new QLabel;
+    m_airspaceStatus->setWordWrap(true);
+    m_airspaceStatus->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_airspaceStatus->hide();
+    m_crossingsList = new QTreeWidget;
+    m_crossingsList->setAccessibleName(tr("Airspaces entered"));
+    m_crossingsList->setHeaderLabels({ tr("Airspace"), tr("Class"), tr("Inside (UTC)"), tr("Entered"), tr("Reason, altitudes compared") });
+    m_crossingsList->setRootIsDecorated(false);
+    m_crossingsList->header()->setStretchLastSection(true);
+    m_crossingsList->hide();
+    connect(m_crossingsList, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* item) {
+        if (item)
+            showFix(item->data(0, Qt::UserRole).toULongLong());
+    });
+
     auto* top = new QHBoxLayout;
     top->addWidget(figuresPanel(flight), 1);
     auto* side = new QVBoxLayout;
     side->addWidget(m_coloring);
+    side->addWidget(m_checkAirspaces);
     side->addWidget(m_fixLabel);
     side->addStretch(1);
     top->addLayout(side);
 
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(top);
+    layout->addWidget(m_airspaceStatus);
+    layout->addWidget(m_crossingsList);
     layout->addWidget(mapAndBarogram, 1);
 
     connect(m_barogram, &BarogramView::cursorMoved, this, &FlightWindow::showFix);
@@ -139,9 +291,191 @@ FlightWindow::FlightWindow(FlightLibrary& library, const LibraryFlight& flight, 
     });
     if (!m_track->empty())
         m_map->fitToLayer(*m_trackLayer);
+    startScoring();
 }
 
 FlightWindow::~FlightWindow() = default;
+
+void FlightWindow::startScoring()
+{
+    if (!m_igc) {
+        showScore(std::nullopt);
+        return;
+    }
+    m_scoring = true;
+    m_scoreType->setText(tr("Scoring…"));
+    // The worker holds the flight, not the window: a window closed first drops the
+    // watcher, and with it the answer.
+    auto* watcher = new QFutureWatcher<std::optional<flights::ContestScore>>(this);
+    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher] {
+        watcher->deleteLater();
+        showScore(watcher->result());
+    });
+    watcher->setFuture(QtConcurrent::run(
+        [flight = m_igc] { return flights::scoreFlight(*flight, flights::ContestRules::XContest); }));
+}
+
+void FlightWindow::showScore(std::optional<flights::ContestScore> score)
+{
+    m_scoring = false;
+    m_score = std::move(score);
+    if (!m_score) {
+        m_scoreType->setText(tr("No score"));
+        for (QLabel* label : { m_scoreDistance, m_scoreMultiplier, m_scorePoints, m_scoreGap })
+            label->setText(QStringLiteral("–"));
+        emit scoreReady();
+        return;
+    }
+    const flights::ContestScore& shown = *m_score;
+    m_scoreType->setText(contestTypeText(shown.type));
+    m_scoreDistance->setText(QString::number(shown.distanceMetres / 1000, 'f', 2) + " km");
+    m_scoreMultiplier->setText(QStringLiteral("×") + QString::number(shown.multiplier, 'f', 1));
+    m_scorePoints->setText(QString::number(shown.points, 'f', 2));
+    if (isTriangle(shown)) {
+        const double perimeter = shown.distanceMetres + shown.closingMetres;
+        m_scoreGap->setText(QString::number(shown.closingMetres / 1000, 'f', 2) + " km"
+            + (perimeter > 0 ? QString::asprintf(" (%.1f %% of the perimeter)", 100 * shown.closingMetres / perimeter) : QString()));
+    } else {
+        m_scoreGap->setText(QStringLiteral("–"));
+    }
+
+    ContestLayer::Route route;
+    std::vector<BarogramView::Mark> marks;
+    for (std::size_t i = 0; i < shown.turnpoints.size(); ++i) {
+        const flights::ContestPoint& point = shown.turnpoints[i];
+        const QString label = turnpointLabel(shown, i);
+        route.points.push_back({ { point.latitude, point.longitude }, label.toStdString() });
+        marks.push_back({ point.time, label, turnpointColour });
+    }
+    route.closed = isTriangle(shown);
+    if (shown.closingStart && shown.closingEnd) {
+        route.closingStart = Coordinate { shown.closingStart->latitude, shown.closingStart->longitude };
+        route.closingEnd = Coordinate { shown.closingEnd->latitude, shown.closingEnd->longitude };
+    }
+    m_contestLayer->setRoute(std::move(route));
+    m_barogram->setMarks(std::move(marks));
+    emit scoreReady();
+}
+
+QString FlightWindow::scoreText() const
+{
+    QStringList lines;
+    for (const QLabel* label : { m_scoreType, m_scoreDistance, m_scoreMultiplier, m_scorePoints, m_scoreGap })
+        lines << label->text();
+    return lines.join('\n');
+}
+
+void FlightWindow::chooseAirspaceFile()
+{
+    const QString path = chooseOpenAirFile ? chooseOpenAirFile() : QString();
+    if (path.isEmpty())
+        return;
+    emit airspaceFileChosen(path);
+    setAirspaceFile(path);
+}
+
+void FlightWindow::setAirspaceFile(const QString& openAirPath)
+{
+    delete m_airspaceWatcher;
+    m_airspaceStatus->setText(tr("Checking against %1…").arg(QFileInfo(openAirPath).fileName()));
+    m_airspaceStatus->show();
+    m_airspaceWatcher = new QFutureWatcher<AirspaceFindings>(this);
+    connect(m_airspaceWatcher, &QFutureWatcherBase::finished, this, [this, watcher = m_airspaceWatcher] {
+        m_airspaceWatcher = nullptr;
+        watcher->deleteLater();
+        showAirspaceFindings(watcher->result());
+    });
+    m_airspaceWatcher->setFuture(QtConcurrent::run(checkAgainstFile, openAirPath, m_igc));
+}
+
+void FlightWindow::showAirspaceFindings(AirspaceFindings findings)
+{
+    m_airspaceFindings = std::move(findings);
+    const AirspaceFindings& found = *m_airspaceFindings;
+    std::vector<ZoneLayer::Area> areas;
+    std::vector<ZoneLayer::Stretch> stretches;
+    std::vector<BarogramView::Band> bands;
+    m_crossingsList->clear();
+
+    for (const std::size_t i : found.near) {
+        const openair::Airspace& airspace = found.parsed.airspaces[i];
+        ZoneLayer::Area area;
+        for (const openair::GeoPoint& point : airspace.outline)
+            area.outline.push_back({ point.latitude, point.longitude });
+        area.stroke = airspaceStroke(airspace.airspaceClass);
+        area.fill = area.stroke;
+        area.fill.alpha = 0.08;
+        area.label = (QString::fromStdString(airspace.name) + "\n" + QString::fromStdString(airspace.airspaceClass) + ", "
+            + limitsText(airspace))
+                         .toStdString();
+        areas.push_back(std::move(area));
+    }
+    for (const analysis::AirspaceCrossing& crossing : found.check.crossings) {
+        const QString name = QString::fromStdString(crossing.name);
+        // Sure stays red, possible ones orange: the pilot sees at once which to look at.
+        const MapColor colour = crossing.certain ? MapColor { 0.85, 0.1, 0.1, 1 } : MapColor { 0.95, 0.55, 0.05, 1 };
+        ZoneLayer::Stretch stretch;
+        for (std::size_t fix = crossing.entryIndex; fix <= crossing.exitIndex && fix < m_track->size(); ++fix)
+            stretch.line.push_back((*m_track)[fix].position);
+        stretch.color = colour;
+        if (crossing.deepestHorizontalIndex < m_track->size()) {
+            stretch.mark = (*m_track)[crossing.deepestHorizontalIndex].position;
+            stretch.markLabel = QString::asprintf("%.0f m inside", crossing.deepestHorizontalMetres).toStdString();
+        }
+        stretches.push_back(std::move(stretch));
+        bands.push_back({ crossing.entryTime, crossing.exitTime,
+            QColor::fromRgbF(float(colour.red), float(colour.green), float(colour.blue), 0.22f), name });
+
+        auto* item = new QTreeWidgetItem(m_crossingsList);
+        item->setText(0, name);
+        item->setText(1, QString::fromStdString(crossing.airspaceClass));
+        item->setText(2, clockText(crossing.entryTime) + "–" + clockText(crossing.exitTime));
+        item->setText(3, crossing.certain ? tr("certainly") : tr("possibly"));
+        item->setText(4, QString::fromStdString(crossing.reason));
+        item->setToolTip(4, QString::fromStdString(crossing.reason));
+        item->setData(0, Qt::UserRole, QVariant::fromValue<qulonglong>(crossing.entryIndex));
+    }
+    std::vector<std::vector<Coordinate>> stays;
+    for (const ZoneLayer::Stretch& stretch : stretches)
+        stays.push_back(stretch.line);
+    m_airspaceLabels->setKeepClear(std::move(stays));
+    m_airspaceLabels->setAreas(areas);
+    m_nearAirspaces->setAreas(std::move(areas));
+    m_crossings->setStretches(std::move(stretches));
+    m_barogram->setBands(std::move(bands));
+
+    const QString file = QFileInfo(found.path).fileName();
+    QString status;
+    if (!found.error.isEmpty()) {
+        status = found.error;
+    } else {
+        const std::size_t entered = found.check.crossings.size();
+        status = entered == 0 ? tr("No airspace of %1 entered").arg(file)
+            : entered == 1    ? tr("1 airspace entered (%1)").arg(file)
+                              : tr("%1 airspaces entered (%2)").arg(entered).arg(file);
+        status += found.near.size() == 1 ? tr("; 1 airspace near the track shown on the map.")
+                                         : tr("; %1 airspaces near the track shown on the map.").arg(found.near.size());
+        if (found.parsed.errors.size() == 1)
+            status += tr(" 1 line of the file could not be read: line %1.").arg(found.parsed.errors.front().line);
+        else if (found.parsed.errors.size() > 1)
+            status += tr(" %1 lines of the file could not be read, the first line %2.")
+                          .arg(found.parsed.errors.size())
+                          .arg(found.parsed.errors.front().line);
+        for (const std::string& note : found.check.notes)
+            status += "\n" + QString::fromStdString(note);
+    }
+    m_airspaceStatus->setText(status);
+    m_airspaceStatus->setStyleSheet(found.error.isEmpty() ? QString() : QStringLiteral("color: #b00000;"));
+    m_crossingsList->setVisible(!found.check.crossings.empty());
+    for (int column = 0; column < 4; ++column)
+        m_crossingsList->resizeColumnToContents(column);
+    // As tall as its rows, up to five, so that the map keeps its room.
+    const int rows = std::clamp(m_crossingsList->topLevelItemCount(), 1, 5);
+    const int rowHeight = std::max(m_crossingsList->sizeHintForRow(0), fontMetrics().height() + 2);
+    m_crossingsList->setFixedHeight(m_crossingsList->header()->sizeHint().height() + rows * rowHeight
+        + 2 * m_crossingsList->frameWidth() + 2);
+    emit airspaceCheckReady();
+}
 
 QWidget* FlightWindow::figuresPanel(const LibraryFlight& flight)
 {
@@ -163,10 +497,22 @@ QWidget* FlightWindow::figuresPanel(const LibraryFlight& flight)
     right->addRow(tr("Track:"), new QLabel(QString::number(flight.trackMetres / 1000, 'f', 1) + " km"));
     right->addRow(tr("Take-off to landing:"), new QLabel(QString::number(flight.distanceMetres / 1000, 'f', 1) + " km"));
     right->addRow(tr("Instrument:"), new QLabel(QString::fromStdString(flight.instrument())));
+    m_scoreForm = new QFormLayout;
+    m_scoreType = new QLabel;
+    m_scoreDistance = new QLabel;
+    m_scoreMultiplier = new QLabel;
+    m_scorePoints = new QLabel;
+    m_scoreGap = new QLabel;
+    m_scoreForm->addRow(tr("Contest (XContest):"), m_scoreType);
+    m_scoreForm->addRow(tr("Distance:"), m_scoreDistance);
+    m_scoreForm->addRow(tr("Multiplier:"), m_scoreMultiplier);
+    m_scoreForm->addRow(tr("Points:"), m_scorePoints);
+    m_scoreForm->addRow(tr("Closing gap:"), m_scoreGap);
     auto* row = new QHBoxLayout(panel);
     row->setContentsMargins(0, 0, 0, 0);
     row->addLayout(left, 1);
     row->addLayout(right, 1);
+    row->addLayout(m_scoreForm, 1);
     return panel;
 }
 

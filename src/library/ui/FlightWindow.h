@@ -1,21 +1,31 @@
 #pragma once
 
+#include "analysis/AirspaceCheck.h"
+#include "flights/ContestScore.h"
 #include "library/LibraryFlight.h"
 #include "map/MapTrack.h"
 
 #include <QWidget>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
 
 class QComboBox;
+class QFormLayout;
 class QLabel;
+class QPushButton;
+class QTreeWidget;
+template <typename T>
+class QFutureWatcher;
 
 namespace corvex {
+class ContestLayer;
 class MapView;
 class MarkersLayer;
 class TrackLayer;
+class ZoneLayer;
 }
 
 namespace corvex::library {
@@ -27,9 +37,26 @@ class FlightLibrary;
 // marked), its barogram below, its figures above, and one cursor for both: hovering
 // the barogram moves a marker along the track, clicking the track shows that moment
 // on the barogram.
+//
+// The contest score is worked out beside the window, which opens at once and says
+// "Scoring…" until the legs can be drawn. Checked against an OpenAir file, the flight's
+// stays in airspaces are drawn on the track and the barogram and listed, with the
+// airspaces near the track on the map.
 class FlightWindow final : public QWidget {
     Q_OBJECT
 public:
+    // What the airspace check found, kept for the window's own drawing and the tests.
+    struct AirspaceFindings {
+        QString path;
+        QString error; // set when the file could not be used; the rest is then empty
+        openair::ParseResult parsed;
+        analysis::AirspaceCheck check;
+        std::vector<std::size_t> near; // into parsed.airspaces
+    };
+
+    // How far around the track's box the map shows airspaces.
+    static constexpr double nearAirspaceMarginMetres = 5000;
+
     FlightWindow(FlightLibrary& library, const LibraryFlight& flight, QWidget* parent = nullptr);
     ~FlightWindow() override;
 
@@ -40,16 +67,48 @@ public:
     BarogramView& barogram() { return *m_barogram; }
     MarkersLayer& markers() { return *m_markers; }
     TrackLayer& trackLayer() { return *m_trackLayer; }
+    ContestLayer& contestLayer() { return *m_contestLayer; }
+    ZoneLayer& nearAirspacesLayer() { return *m_nearAirspaces; }
+    ZoneLayer& airspaceLabelsLayer() { return *m_airspaceLabels; }
+    ZoneLayer& crossingsLayer() { return *m_crossings; }
+    QTreeWidget& crossingsList() { return *m_crossingsList; }
+    // The figures of the score (type, distance, …): "Scoring…" until it is known.
+    QString scoreText() const;
+    const QLabel& airspaceStatus() const { return *m_airspaceStatus; }
+
+    // Nothing while scoring or when the flight has no score.
+    const std::optional<flights::ContestScore>& score() const { return m_score; }
+    bool isScoring() const { return m_scoring; }
+    const std::optional<AirspaceFindings>& airspaceFindings() const { return m_airspaceFindings; }
+    bool isCheckingAirspaces() const { return m_airspaceWatcher != nullptr; }
+
+    // Reads the OpenAir file and checks the flight against it beside the window; a
+    // later call replaces an earlier one whose answer has not come yet.
+    void setAirspaceFile(const QString& openAirPath);
+    // Asks for an OpenAir file and checks against it ("Check Against Airspaces…").
+    void chooseAirspaceFile();
+    // Which OpenAir file to open, asked of the user; a test answers without a dialog.
+    std::function<QString()> chooseOpenAirFile;
 
     // Puts the shared cursor on a fix (the barogram's hover and the map's click end here).
     void showFix(std::size_t index);
     // The fix of the track nearest to a place, for a click on the map.
     std::optional<std::size_t> nearestFix(double latitude, double longitude) const;
 
+signals:
+    void scoreReady();
+    void airspaceCheckReady();
+    // The user chose an OpenAir file to check against: the library may keep it.
+    void airspaceFileChosen(QString path);
+
 private:
     QWidget* figuresPanel(const LibraryFlight& flight);
+    void startScoring();
+    void showScore(std::optional<flights::ContestScore> score);
+    void showAirspaceFindings(AirspaceFindings findings);
 
     std::shared_ptr<TrackPoints> m_track;
+    std::shared_ptr<const flights::IgcFlight> m_igc;
     QString m_loadError;
     MapView* m_map { nullptr };
     std::shared_ptr<TrackLayer> m_trackLayer;
@@ -57,6 +116,27 @@ private:
     BarogramView* m_barogram { nullptr };
     QComboBox* m_coloring { nullptr };
     QLabel* m_fixLabel { nullptr };
+
+    std::shared_ptr<ContestLayer> m_contestLayer;
+    std::optional<flights::ContestScore> m_score;
+    bool m_scoring { false };
+    QFormLayout* m_scoreForm { nullptr };
+    QLabel* m_scoreType { nullptr };
+    QLabel* m_scoreDistance { nullptr };
+    QLabel* m_scoreMultiplier { nullptr };
+    QLabel* m_scorePoints { nullptr };
+    QLabel* m_scoreGap { nullptr };
+
+    std::shared_ptr<ZoneLayer> m_nearAirspaces; // their outlines, under the track
+    std::shared_ptr<ZoneLayer> m_airspaceLabels; // the same airspaces' labels, over it
+    std::shared_ptr<ZoneLayer> m_crossings;
+    QPushButton* m_checkAirspaces { nullptr };
+    QLabel* m_airspaceStatus { nullptr };
+    QTreeWidget* m_crossingsList { nullptr };
+    std::optional<AirspaceFindings> m_airspaceFindings;
+    // The check under way; deleted (and its answer dropped) when the window closes or
+    // another file is chosen.
+    QFutureWatcher<AirspaceFindings>* m_airspaceWatcher { nullptr };
 };
 
 } // namespace corvex::library

@@ -1,20 +1,28 @@
 // The library window and the flight view over a real library of the shared flights.
+#include "flights/ContestScore.h"
 #include "flights/IgcFlight.h"
 #include "library/FlightLibrary.h"
 #include "library/ui/BarogramView.h"
 #include "library/ui/FlightWindow.h"
 #include "library/ui/LibraryTableModel.h"
 #include "library/ui/LibraryWindow.h"
+#include "map/qt/ContestLayer.h"
+#include "map/qt/ZoneLayer.h"
+#include "map/ui/MapView.h"
 #include "support/TemporaryFolder.h"
 #include "support/TestFiles.h"
 
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDropEvent>
+#include <QElapsedTimer>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
+#include <QSignalSpy>
 #include <QTableView>
+#include <QThreadPool>
 #include <QTreeWidget>
 #include <QRegularExpression>
 #include <QUrl>
@@ -43,6 +51,38 @@ struct SharedLibrary {
     TemporaryFolder scratch;
     std::unique_ptr<FlightLibrary> library;
 };
+
+// A library holding one flight of the shared test data.
+struct OneFlight {
+    explicit OneFlight(const std::string& file)
+        : path(CORVEX_TESTDATA_DIR "/igc/" + file)
+    {
+        library = std::move(*FlightLibrary::open(scratch.path() + "/Flights"));
+        flight = *library->importFile(path).flight;
+    }
+    std::string path;
+    TemporaryFolder scratch;
+    std::unique_ptr<FlightLibrary> library;
+    LibraryFlight flight;
+};
+
+// Turns the event loop until done(); false after 30 s.
+bool waitFor(const std::function<bool()>& done)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+        if (timer.elapsed() > 30000)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    return true;
+}
+
+// Made-up airspaces around 20180427.igc, those of library-bench's picture: a control
+// zone it flies through, a TMA above ground it may have touched, a range beside the
+// track and a zone 70 km away.
+const char* const demoAirspacesPath = CORVEX_SOURCE_DIR "/tools/library-bench/demo-airspaces.txt";
 
 std::vector<std::string> column(LibraryWindow& window, int column)
 {
@@ -218,6 +258,7 @@ TEST(FlightWindow, MissingFileAndBarogramEdges)
     FlightWindow missing(*shared.library, gone);
     EXPECT_FALSE(missing.loadError().isEmpty());
     EXPECT_TRUE(missing.track().empty());
+    EXPECT_EQ(missing.map().parent(), &missing) << "the hidden map goes with the window";
 
     FlightWindow view(*shared.library, flights.back());
     ASSERT_TRUE(view.loadError().isEmpty());
@@ -234,4 +275,185 @@ TEST(FlightWindow, MissingFileAndBarogramEdges)
     }
     barogram.setCursorIndex(view.track().size());
     EXPECT_FALSE(barogram.cursorIndex()) << "past the end shows no cursor";
+}
+
+// The score comes from a worker: the window says "Scoring…" at once, then draws the
+// legs between numbered turnpoints and marks the turnpoints' times on the barogram,
+// with the same figures as the score itself.
+TEST(FlightWindow, ScoreDrawnAsLegsAndBarogramMarks)
+{
+    struct Case {
+        std::string file;
+        QString type;
+        std::vector<std::string> labels;
+        std::size_t legs;
+        bool closingGap;
+    };
+    const Case cases[] = {
+        { "20180427.igc", "Closed free triangle", { "1", "2", "3" }, 3, true },
+        { "lad_lod_extensions.igc", "Free flight", { "S", "1", "2", "3", "F" }, 4, false },
+        { "20241007TZN.igc", "Closed FAI triangle", { "1", "2", "3" }, 3, true },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file);
+        OneFlight one(c.file);
+        FlightWindow window(*one.library, one.flight);
+        EXPECT_TRUE(window.isScoring());
+        EXPECT_TRUE(window.scoreText().startsWith("Scoring…")) << window.scoreText().toStdString();
+        EXPECT_TRUE(window.contestLayer().route().points.empty());
+        QSignalSpy ready(&window, &FlightWindow::scoreReady);
+        ASSERT_TRUE(waitFor([&] { return !window.isScoring(); }));
+        EXPECT_EQ(ready.count(), 1);
+
+        const auto expected = flights::scoreFlight(*flights::readIgcFile(one.path), flights::ContestRules::XContest);
+        ASSERT_TRUE(expected && window.score());
+        EXPECT_EQ(window.score()->points, expected->points);
+        const QStringList figures = window.scoreText().split('\n');
+        ASSERT_EQ(figures.size(), 5);
+        EXPECT_EQ(figures[0], c.type);
+        EXPECT_EQ(figures[1], QString::number(expected->distanceMetres / 1000, 'f', 2) + " km");
+        EXPECT_EQ(figures[3], QString::number(expected->points, 'f', 2));
+        EXPECT_EQ(figures[4] != "–", c.closingGap) << figures[4].toStdString();
+
+        const ContestLayer::Route& route = window.contestLayer().route();
+        ASSERT_EQ(route.points.size(), c.labels.size());
+        ASSERT_EQ(expected->turnpoints.size(), c.labels.size());
+        for (std::size_t i = 0; i < route.points.size(); ++i) {
+            EXPECT_EQ(route.points[i].label, c.labels[i]);
+            EXPECT_EQ(route.points[i].position.latitude, expected->turnpoints[i].latitude);
+            EXPECT_EQ(route.points[i].position.longitude, expected->turnpoints[i].longitude);
+        }
+        EXPECT_EQ(window.contestLayer().legs().size(), c.legs);
+        EXPECT_EQ(route.closingStart.has_value(), c.closingGap);
+
+        // The marks stand at the turnpoints' times, and show there in the picture.
+        BarogramView& barogram = window.barogram();
+        barogram.resize(800, 200);
+        const QImage picture = barogram.grab().toImage();
+        const auto& marks = barogram.marks();
+        ASSERT_EQ(marks.size(), expected->turnpoints.size());
+        for (std::size_t i = 0; i < marks.size(); ++i) {
+            EXPECT_EQ(marks[i].time, expected->turnpoints[i].time);
+            EXPECT_EQ(marks[i].label.toStdString(), c.labels[i]);
+            const int x = static_cast<int>(std::lround(barogram.xOfTime(marks[i].time)));
+            int marked = 0;
+            for (int y = 40; y < picture.height() - 30; ++y)
+                for (int dx = -1; dx <= 1; ++dx)
+                    marked += picture.pixelColor(x + dx, y) == marks[i].colour;
+            EXPECT_GT(marked, 20) << "mark " << i << " at x " << x;
+        }
+    }
+}
+
+// Checked against an OpenAir file: the stays become named bands and listed rows, the
+// stretches and deepest points are drawn, and only the airspaces near the track are
+// outlined. A file that cannot be used says so and leaves nothing of the last check.
+TEST(FlightWindow, AirspaceCheckAndUnusableFiles)
+{
+    OneFlight one("20180427.igc");
+    const std::string demoAirspaces = readFile(demoAirspacesPath);
+    const std::string good = one.scratch.path() + "/demo.txt";
+    std::ofstream(good) << demoAirspaces;
+    const std::string notOpenAir = one.scratch.path() + "/notes.txt";
+    std::ofstream(notOpenAir) << "Shopping list\nbread\nmilk\n";
+    const std::string empty = one.scratch.path() + "/empty.air";
+    std::ofstream(empty) << "";
+    const std::string huge = one.scratch.path() + "/huge.txt";
+    std::ofstream { huge };
+    std::filesystem::resize_file(huge, 200ull * 1024 * 1024); // sparse: takes no disk
+
+    FlightWindow window(*one.library, one.flight);
+    QSignalSpy chosen(&window, &FlightWindow::airspaceFileChosen);
+    window.chooseOpenAirFile = [] { return QString(); };
+    window.chooseAirspaceFile();
+    EXPECT_EQ(chosen.count(), 0) << "a cancelled dialog checks nothing";
+    EXPECT_FALSE(window.isCheckingAirspaces());
+
+    window.chooseOpenAirFile = [&] { return QString::fromStdString(good); };
+    window.chooseAirspaceFile();
+    ASSERT_EQ(chosen.count(), 1);
+    EXPECT_EQ(chosen.front().front().toString().toStdString(), good);
+    EXPECT_TRUE(window.isCheckingAirspaces());
+    EXPECT_TRUE(window.airspaceStatus().text().startsWith("Checking against demo.txt"));
+    ASSERT_TRUE(waitFor([&] { return !window.isCheckingAirspaces(); }));
+
+    const auto expected = analysis::checkAirspaces(*flights::readIgcFile(one.path), openair::parse(demoAirspaces));
+    ASSERT_EQ(expected.crossings.size(), 2u);
+    const auto& bands = window.barogram().bands();
+    ASSERT_EQ(bands.size(), 2u);
+    QTreeWidget& list = window.crossingsList();
+    ASSERT_EQ(list.topLevelItemCount(), 2);
+    EXPECT_FALSE(list.isHidden());
+    const auto& stretches = window.crossingsLayer().stretches();
+    ASSERT_EQ(stretches.size(), 2u);
+    const char* const names[] = { "Karst CTR (demo)", "Vipava TMA (demo)" };
+    const char* const entered[] = { "certainly", "possibly" };
+    for (std::size_t i = 0; i < 2; ++i) {
+        const auto& crossing = expected.crossings[i];
+        EXPECT_EQ(bands[i].label.toStdString(), names[i]);
+        EXPECT_EQ(bands[i].begin, crossing.entryTime);
+        EXPECT_EQ(bands[i].end, crossing.exitTime);
+        QTreeWidgetItem* row = list.topLevelItem(static_cast<int>(i));
+        EXPECT_EQ(row->text(0).toStdString(), names[i]);
+        EXPECT_EQ(row->text(3).toStdString(), entered[i]);
+        EXPECT_EQ(stretches[i].line.size(), crossing.exitIndex - crossing.entryIndex + 1);
+        ASSERT_TRUE(stretches[i].mark);
+        EXPECT_EQ(stretches[i].mark->latitude, window.track()[crossing.deepestHorizontalIndex].position.latitude);
+    }
+    EXPECT_NE(list.topLevelItem(1)->text(4).indexOf("1000ft AGL"), -1) << "the reason it is only possible";
+    std::vector<std::string> near;
+    for (const auto& area : window.nearAirspacesLayer().areas())
+        near.push_back(area.label);
+    EXPECT_EQ(near, (std::vector<std::string> { "Karst CTR (demo)\nCTR, GND–4500ft MSL", "Vipava TMA (demo)\nD, 1000ft AGL–FL95",
+                        "R12 Range (demo)\nR, GND–FL60" }));
+    EXPECT_EQ(window.airspaceLabelsLayer().areas().size(), 3u);
+    EXPECT_TRUE(window.airspaceStatus().text().startsWith("2 airspaces entered (demo.txt); 3 airspaces near the track"))
+        << window.airspaceStatus().text().toStdString();
+
+    struct Bad {
+        std::string path;
+        QString message;
+    };
+    const Bad bad[] = {
+        { one.scratch.path() + "/missing.txt", "The airspace file missing.txt cannot be read" },
+        { one.scratch.path(), "cannot be read" },
+        { notOpenAir, "notes.txt" },
+        { empty, "The file empty.air holds no airspace." },
+        { huge, "The file huge.txt is too large to be an OpenAir file (200 MB)." },
+    };
+    for (const Bad& b : bad) {
+        SCOPED_TRACE(b.path);
+        window.setAirspaceFile(QString::fromStdString(b.path));
+        ASSERT_TRUE(waitFor([&] { return !window.isCheckingAirspaces(); }));
+        ASSERT_TRUE(window.airspaceFindings());
+        EXPECT_FALSE(window.airspaceFindings()->error.isEmpty());
+        EXPECT_NE(window.airspaceStatus().text().indexOf(b.message), -1) << window.airspaceStatus().text().toStdString();
+        EXPECT_TRUE(window.barogram().bands().empty());
+        EXPECT_TRUE(window.crossingsLayer().stretches().empty());
+        EXPECT_TRUE(window.nearAirspacesLayer().areas().empty());
+        EXPECT_TRUE(list.isHidden());
+    }
+}
+
+// The workers hold the flight, not the window: closing it before they answer is safe,
+// and a second file replaces the first one's answer.
+TEST(FlightWindow, ClosedOrReplacedBeforeTheWorkersAnswer)
+{
+    OneFlight one("654G6NG1.IGC");
+    auto* window = new FlightWindow(*one.library, one.flight);
+    window->setAirspaceFile(CORVEX_TESTDATA_DIR "/openair/Germany.txt");
+    delete window;
+    QThreadPool::globalInstance()->waitForDone();
+    QCoreApplication::processEvents();
+
+    FlightWindow replaced(*one.library, one.flight);
+    QSignalSpy ready(&replaced, &FlightWindow::airspaceCheckReady);
+    replaced.setAirspaceFile(CORVEX_TESTDATA_DIR "/openair/Germany.txt");
+    replaced.setAirspaceFile(QString::fromStdString(one.scratch.path() + "/missing.txt"));
+    ASSERT_TRUE(waitFor([&] { return !replaced.isCheckingAirspaces() && !replaced.isScoring(); }));
+    QThreadPool::globalInstance()->waitForDone();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(ready.count(), 1);
+    EXPECT_TRUE(replaced.barogram().bands().empty());
+    EXPECT_NE(replaced.airspaceStatus().text().indexOf("missing.txt"), -1);
 }

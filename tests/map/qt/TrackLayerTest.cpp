@@ -1,8 +1,10 @@
 #include "MapTestSupport.h"
 
+#include "map/qt/ContestLayer.h"
 #include "map/qt/MapPainter.h"
 #include "map/qt/MarkersLayer.h"
 #include "map/qt/TrackLayer.h"
+#include "map/qt/ZoneLayer.h"
 
 #include <QPainter>
 
@@ -161,6 +163,102 @@ TEST(MarkersLayer, ShowsTakeOffLandingCursorAndPointsInOrder)
     EXPECT_EQ(layer.markerAt(viewport, { 151, 100 }), 3u);
     EXPECT_EQ(layer.markerAt(viewport, { 120, 50 }), 0u);
     EXPECT_EQ(layer.markerAt(viewport, { 200, 180 }), std::nullopt);
+}
+
+// The legs lie over the track wherever they cross it, solid; the closing gap dashed.
+TEST(ContestLayer, LegsOverTheTrackAndTheGapDashed)
+{
+    TrackLayer track;
+    track.setTrack(equatorTrack());
+    ContestLayer contest;
+    contest.setRoute({ { { { -0.5, 1.5 }, "1" }, { { 0.5, 2.0 }, "2" }, { { -0.5, 2.5 }, "3" } }, true,
+        Coordinate { -0.6, 1.4 }, Coordinate { -0.6, 2.6 } });
+    ASSERT_EQ(contest.legs().size(), 3u);
+    const QImage image = paintLayers({ &track, &contest }, viewFrom(0));
+    const QColor leg(150, 20, 150);
+    const MapViewport viewport(imageSize.width(), imageSize.height(), viewFrom(0));
+    const auto pixelAt = [&](Coordinate place) {
+        const PixelPoint pixel = viewport.pixelFor(place);
+        return QPoint(static_cast<int>(std::lround(pixel.x)), static_cast<int>(std::lround(pixel.y)));
+    };
+    // Where the legs cross the equator, at 1.75° and 2.25° east.
+    for (const double longitude : { 1.75, 2.25 })
+        EXPECT_TRUE(colorNear(image.pixelColor(pixelAt({ 0, longitude })), leg, 40))
+            << longitude << " " << image.pixelColor(pixelAt({ 0, longitude })).name().toStdString();
+    struct Line {
+        const char* what;
+        double latitude;
+        int fromX, toX;
+        bool dashed;
+    };
+    for (const Line& line : { Line { "the leg from 3 to 1", -0.5, 165, 235, false }, Line { "the closing gap", -0.6, 150, 250, true } }) {
+        const int y = pixelAt({ line.latitude, 2.0 }).y();
+        int onLeg = 0;
+        for (int x = line.fromX; x <= line.toX; ++x)
+            onLeg += colorNear(image.pixelColor(x, y), leg, 40);
+        const int length = line.toX - line.fromX + 1;
+        if (line.dashed) {
+            EXPECT_GT(onLeg, length / 4) << line.what;
+            EXPECT_LT(onLeg, length * 3 / 4) << line.what;
+        } else {
+            EXPECT_EQ(onLeg, length) << line.what;
+        }
+    }
+    const MapRect bounds = contest.boundingMapRect();
+    EXPECT_DOUBLE_EQ(bounds.x, mapPointForCoordinate({ 0, 1.5 }).x);
+    EXPECT_DOUBLE_EQ(bounds.x + bounds.width, mapPointForCoordinate({ 0, 2.5 }).x);
+}
+
+// Areas' labels stay in the view, never cover one another and keep off the lines
+// given where they can; a labels-only layer draws no outline; a stretch shows in its
+// colour over whatever lies below.
+TEST(ZoneLayer, LabelsInViewAndApartStretchesOnTop)
+{
+    const MapColor red { 0.8, 0.1, 0.1, 1 };
+    const MapColor clear { 0.8, 0.1, 0.1, 0 };
+    const auto square = [](double south, double west, double side) {
+        return std::vector<Coordinate> { { south, west }, { south + side, west }, { south + side, west + side }, { south, west + side } };
+    };
+    ZoneLayer zones;
+    // Five labels for one square of 100 pixels (50 to 150 down): inside at its top and
+    // at its bottom, outside over and under it, and none.
+    std::vector<ZoneLayer::Area> areas;
+    for (const char* name : { "FIRST", "SECOND", "THIRD", "FOURTH", "FIFTH" })
+        areas.push_back({ square(-0.5, 0.5, 1.0), red, clear, std::string(name) + "\nD, GND-FL95" });
+    areas.push_back({ square(-0.5, 3.5, 2.0), red, clear, "HALF OUT\nR, GND-FL60" }); // reaches past the view's east edge
+    areas.push_back({ square(5.0, 0.5, 0.5), red, clear, "FAR\nE" }); // north of the view
+    zones.setAreas(std::move(areas));
+    zones.setStretches({ { { { 0, 1.0 }, { 0, 3.0 } }, MapColor { 0.9, 0.5, 0.0, 1 }, Coordinate { 0, 2.0 }, "deepest" } });
+    const QImage image = paintLayers({ &zones }, viewFrom(0));
+    const auto& boxes = zones.lastLabelBoxes();
+    ASSERT_EQ(boxes.size(), 7u);
+    struct Place {
+        double top, bottom; // bounds the label's box lies within
+    };
+    const Place places[] = { { 50, 100 }, { 100, 150 }, { 0, 50 }, { 150, 200 } };
+    for (std::size_t i = 0; i < 4; ++i) {
+        EXPECT_GE(boxes[i].top(), places[i].top) << i;
+        EXPECT_LE(boxes[i].bottom(), places[i].bottom) << i;
+    }
+    EXPECT_TRUE(boxes[4].isEmpty()) << "left out rather than written over the others";
+    EXPECT_FALSE(boxes[5].isEmpty());
+    EXPECT_TRUE(QRectF(0, 0, imageSize.width(), imageSize.height()).contains(boxes[5])) << "pushed inside the view";
+    EXPECT_TRUE(boxes[6].isEmpty());
+    EXPECT_TRUE(colorNear(image.pixelColor(150, 100), QColor(230, 128, 0), 30)) << image.pixelColor(150, 100).name().toStdString();
+
+    // A line across the square's top sends the first label to the bottom.
+    zones.setKeepClear({ { { 0.3, 0.0 }, { 0.3, 2.0 } } });
+    paintLayers({ &zones }, viewFrom(0));
+    EXPECT_GT(zones.lastLabelBoxes()[0].top(), 100);
+
+    // The outlines under a track, the labels over it: the labels-only layer draws no edge.
+    const int westEdge = 50; // 0.5° east
+    zones.setAreaParts(ZoneLayer::AreaParts::Labels);
+    zones.setStretches({});
+    const QImage labelsOnly = paintLayers({ &zones }, viewFrom(0));
+    const QImage background = paintLayers({}, viewFrom(0));
+    EXPECT_EQ(labelsOnly.pixelColor(westEdge, 140), background.pixelColor(westEdge, 140));
+    EXPECT_TRUE(colorNear(image.pixelColor(westEdge, 140), QColor(204, 26, 26), 60)) << image.pixelColor(westEdge, 140).name().toStdString();
 }
 
 } // namespace

@@ -1,0 +1,89 @@
+#include "analysis/NearAirspaces.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace corvex::analysis {
+
+namespace {
+
+constexpr double metresPerDegreeOfLatitude = 111'195.0; // on the mean radius, as the OpenAir geometry
+
+// Whether the segment from a to b meets the box (Liang–Barsky clipping, longitude as x).
+bool segmentMeetsBox(const openair::GeoPoint& a, const openair::GeoPoint& b, const AirspaceIndex::Box& box)
+{
+    const double dx = b.longitude - a.longitude, dy = b.latitude - a.latitude;
+    double enter = 0, leave = 1;
+    const double p[] = { -dx, dx, -dy, dy };
+    const double q[] = { a.longitude - box.west, box.east - a.longitude, a.latitude - box.south, box.north - a.latitude };
+    for (int i = 0; i < 4; ++i) {
+        if (p[i] == 0) {
+            if (q[i] < 0)
+                return false;
+            continue;
+        }
+        const double t = q[i] / p[i];
+        if (p[i] < 0)
+            enter = std::max(enter, t);
+        else
+            leave = std::min(leave, t);
+        if (enter > leave)
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+std::optional<AirspaceIndex::Box> trackBox(const flights::IgcFlight& flight)
+{
+    std::optional<AirspaceIndex::Box> box;
+    for (const flights::IgcFix& fix : flight.fixes) {
+        if (!fix.valid)
+            continue;
+        if (!box) {
+            box = AirspaceIndex::Box { fix.latitude, fix.longitude, fix.latitude, fix.longitude };
+            continue;
+        }
+        box->south = std::min(box->south, fix.latitude);
+        box->north = std::max(box->north, fix.latitude);
+        box->west = std::min(box->west, fix.longitude);
+        box->east = std::max(box->east, fix.longitude);
+    }
+    return box;
+}
+
+AirspaceIndex::Box grownBox(const AirspaceIndex::Box& box, double marginMetres)
+{
+    const double latitudeMargin = marginMetres / metresPerDegreeOfLatitude;
+    const double farthest = std::min(89.0, std::max(std::abs(box.south), std::abs(box.north)));
+    const double longitudeMargin = latitudeMargin / std::cos(farthest * M_PI / 180);
+    return { std::max(-90.0, box.south - latitudeMargin), box.west - longitudeMargin,
+        std::min(90.0, box.north + latitudeMargin), box.east + longitudeMargin };
+}
+
+bool outlineMeetsBox(const std::vector<openair::GeoPoint>& outline, const AirspaceIndex::Box& box)
+{
+    if (outline.size() < 3)
+        return false;
+    for (std::size_t i = 0; i < outline.size(); ++i)
+        if (segmentMeetsBox(outline[i], outline[(i + 1) % outline.size()], box))
+            return true;
+    // No edge meets the box: either the box lies whole inside the outline or apart from it.
+    return insideOutline(outline, box.south, box.west);
+}
+
+std::vector<std::size_t> airspacesNearTrack(const flights::IgcFlight& flight, const AirspaceIndex& index, double marginMetres)
+{
+    const auto box = trackBox(flight);
+    if (!box)
+        return {};
+    const AirspaceIndex::Box grown = grownBox(*box, marginMetres);
+    std::vector<std::size_t> near = index.overlapping(grown.south, grown.west, grown.north, grown.east);
+    near.erase(std::remove_if(near.begin(), near.end(),
+                   [&](std::size_t airspace) { return !outlineMeetsBox(index.airspaces()[airspace].outline, grown); }),
+        near.end());
+    return near;
+}
+
+} // namespace corvex::analysis
