@@ -2,6 +2,7 @@
 
 #include "flights/FlightExport.h"
 #include "flights/IgcFlight.h"
+#include "library/AirspaceArchive.h"
 #include "library/FlightLibrary.h"
 #include "library/ui/FlightWindow.h"
 #include "library/ui/LibraryTableModel.h"
@@ -30,6 +31,7 @@
 #include <QVBoxLayout>
 
 #include <chrono>
+#include <ctime>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -296,6 +298,15 @@ FlightWindow* LibraryWindow::openFlight(const LibraryFlight& flight)
     if (mapBaseLayer)
         window->map().setBaseLayer(mapBaseLayer());
     window->setAttribute(Qt::WA_DeleteOnClose);
+    // The set the instrument held on the flight's day, when the library knows it.
+    if (const auto held = m_library.airspaceFileFor(flight))
+        window->setAirspaceFile(QString::fromStdString(*held));
+    // A file the pilot checks against is kept, so the check can be made again later.
+    connect(window, &FlightWindow::airspaceFileChosen, this, [this](const QString& path) {
+        const auto kept = m_library.airspaces().keepFile(path.toStdString(), AirspaceUse::Checked, std::time(nullptr));
+        if (!kept)
+            showStatus(tr("%1 was not kept in the library: %2").arg(path, QString::fromStdString(kept.error())));
+    });
     window->show();
     window->raise();
     return window;

@@ -1,6 +1,7 @@
 // The library window and the flight view over a real library of the shared flights.
 #include "flights/ContestScore.h"
 #include "flights/IgcFlight.h"
+#include "library/AirspaceArchive.h"
 #include "library/FlightLibrary.h"
 #include "library/ui/BarogramView.h"
 #include "library/ui/FlightWindow.h"
@@ -433,6 +434,35 @@ TEST(FlightWindow, AirspaceCheckAndUnusableFiles)
         EXPECT_TRUE(window.nearAirspacesLayer().areas().empty());
         EXPECT_TRUE(list.isHidden());
     }
+}
+
+// A flight from the instrument opens checked against the set it held that day, and a
+// file the pilot checks against is kept for the next time.
+TEST(FlightWindow, OpensCheckedAgainstTheSetOfTheDay)
+{
+    TemporaryFolder scratch;
+    auto library = std::move(*FlightLibrary::open(scratch.path() + "/Flights"));
+    const auto added = library->addInstrumentFlight(readFile(CORVEX_TESTDATA_DIR "/igc/20180427.igc"), "W123", 967'000, "test");
+    ASSERT_TRUE(added.flight);
+    const LibraryFlight flight = *added.flight;
+    const std::string demo = readFile(demoAirspacesPath);
+    ASSERT_TRUE(library->airspaces().keep(demo, "demo.txt", AirspaceUse::Converted, flight.takeoff - 86400, "set-1"));
+    ASSERT_TRUE(library->airspaces().recordUpload("set-1", "W123", flight.takeoff - 3600));
+
+    LibraryWindow libraryWindow(*library);
+    FlightWindow* window = libraryWindow.openFlight(flight);
+    EXPECT_TRUE(window->isCheckingAirspaces());
+    ASSERT_TRUE(waitFor([&] { return !window->isCheckingAirspaces(); }));
+    EXPECT_EQ(window->barogram().bands().size(), 2u);
+
+    const std::string chosen = scratch.path() + "/other.txt";
+    std::ofstream(chosen) << demo << "\nAC R\nAN Far away (test)\nAL GND\nAH FL60\nV X=45:00:00 N 010:00:00 E\nDC 2\n";
+    emit window->airspaceFileChosen(QString::fromStdString(chosen));
+    std::size_t files = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(library->airspaces().folder()))
+        files += entry.path().extension() != ".tsv";
+    EXPECT_EQ(files, 2u) << "the chosen file is kept once beside the set of the day";
+    window->close();
 }
 
 // The workers hold the flight, not the window: closing it before they answer is safe,
