@@ -31,7 +31,7 @@ void printJson(std::ostream& out, const ContestScore& score, std::string_view ru
     out << "{\"rules\": \"" << rules << "\", \"type\": \"" << flights::contestTypeName(score.type)
         << "\", \"distance_km\": " << fixed(score.distanceMetres / 1000, 3) << ", \"score\": " << fixed(score.points, 2)
         << ", \"multiplier\": " << fixed(score.multiplier, 1) << ", \"closing_km\": " << fixed(score.closingMetres / 1000, 3)
-        << ", \"turnpoints\": [";
+        << ", \"optimal\": " << (score.optimal ? "true" : "false") << ", \"turnpoints\": [";
     for (std::size_t i = 0; i < score.turnpoints.size(); ++i)
         out << (i ? ", " : "") << pointJson(score.turnpoints[i]);
     out << "]";
@@ -49,6 +49,8 @@ void printText(std::ostream& out, const ContestScore& score, std::string_view ru
         << "Score:       " << fixed(score.points, 2) << " points\n";
     if (score.closingStart)
         out << "Closing gap: " << fixed(score.closingMetres / 1000, 2) << " km\n";
+    if (!score.optimal)
+        out << "Note:        the search stopped at its work limit; this is the best found, not proven best\n";
     for (const ContestPoint& point : score.turnpoints)
         out << "  " << isoTime(point.time) << "  " << fixed(point.latitude, 5) << ", " << fixed(point.longitude, 5)
             << "  (fix " << point.fixIndex << ")\n";

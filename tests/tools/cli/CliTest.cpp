@@ -300,6 +300,15 @@ TEST(Cli, ParserErrorsAreUsageErrorsInEveryCommand)
 
     // A flight that cannot be read is a file error, not a usage error.
     EXPECT_EQ(runCli({ "score", "/nonexistent/flight.igc" }).exitCode, 4);
+    // The score's JSON holds what scripts read, and says the result is proven best.
+    const CliRun scored = runCli({ "score", CORVEX_TESTDATA_DIR "/igc/20180427.igc", "--json" });
+    ASSERT_EQ(scored.exitCode, 0) << scored.err.toStdString();
+    const QJsonObject score = QJsonDocument::fromJson(scored.out.toUtf8()).object();
+    for (const char* key : { "type", "distance_km", "score", "multiplier", "closing_km", "turnpoints" })
+        EXPECT_TRUE(score.contains(key)) << key;
+    EXPECT_EQ(score["type"].toString(), "closed_free_triangle");
+    EXPECT_EQ(score["turnpoints"].toArray().size(), 3);
+    EXPECT_TRUE(score["optimal"].toBool());
 
     // And each command's --help is its own, on stdout.
     for (const QString command : { "info", "flights", "pilot", "download", "logbook", "airspaces", "airspaces convert", "sync", "library import" }) {
