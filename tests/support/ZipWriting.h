@@ -77,6 +77,95 @@ inline bool writeZip(const std::string& path, const std::vector<ZipTestEntry>& e
     return true;
 }
 
+// One stored entry of an archive written byte by byte, for sizes libzip will not write:
+// `declaredSize` is the size the headers announce, whatever `contents` holds, and
+// `zip64` records the sizes in the zip64 extra field (as an archive over 4 GiB must).
+struct RawZipEntry {
+    std::string name;
+    std::string contents;
+    std::uint64_t declaredSize;
+    bool zip64 { false };
+    unsigned mode { S_IFREG | 0644 };
+};
+
+inline bool writeRawZip(const std::string& path, const std::vector<RawZipEntry>& entries)
+{
+    const auto crc32 = [](const std::string& data) {
+        std::uint32_t crc = 0xFFFFFFFFu;
+        for (const unsigned char byte : data) {
+            crc ^= byte;
+            for (int bit = 0; bit < 8; ++bit)
+                crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+        }
+        return ~crc;
+    };
+    const auto put = [](std::string& out, std::uint64_t value, int bytes) {
+        for (int i = 0; i < bytes; ++i)
+            out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
+    };
+    std::string archive;
+    std::string directory;
+    for (const RawZipEntry& entry : entries) {
+        const std::uint64_t offset = archive.size();
+        const std::uint32_t crc = crc32(entry.contents);
+        const std::uint32_t size32 = entry.zip64 ? 0xFFFFFFFFu : static_cast<std::uint32_t>(entry.declaredSize);
+        const std::uint32_t stored32 = entry.zip64 ? 0xFFFFFFFFu : static_cast<std::uint32_t>(entry.contents.size());
+        std::string extra;
+        if (entry.zip64) {
+            put(extra, 0x0001, 2);
+            put(extra, 16, 2);
+            put(extra, entry.declaredSize, 8);
+            put(extra, entry.contents.size(), 8);
+        }
+        // Local header: signature, version, flags, method 0 (stored), time, date, CRC,
+        // sizes, name and extra lengths.
+        put(archive, 0x04034b50, 4);
+        put(archive, 45, 2);
+        put(archive, 0, 2);
+        put(archive, 0, 2);
+        put(archive, 0, 2);
+        put(archive, 0x21, 2);
+        put(archive, crc, 4);
+        put(archive, stored32, 4);
+        put(archive, size32, 4);
+        put(archive, entry.name.size(), 2);
+        put(archive, extra.size(), 2);
+        archive += entry.name + extra + entry.contents;
+        // Central directory header: made by unix, the same fields, the mode.
+        put(directory, 0x02014b50, 4);
+        put(directory, (3 << 8) | 45, 2);
+        put(directory, 45, 2);
+        put(directory, 0, 2);
+        put(directory, 0, 2);
+        put(directory, 0, 2);
+        put(directory, 0x21, 2);
+        put(directory, crc, 4);
+        put(directory, stored32, 4);
+        put(directory, size32, 4);
+        put(directory, entry.name.size(), 2);
+        put(directory, extra.size(), 2);
+        put(directory, 0, 2); // comment
+        put(directory, 0, 2); // disk
+        put(directory, 0, 2); // internal attributes
+        put(directory, std::uint64_t { entry.mode } << 16, 4);
+        put(directory, offset, 4);
+        directory += entry.name + extra;
+    }
+    const std::uint64_t directoryOffset = archive.size();
+    archive += directory;
+    put(archive, 0x06054b50, 4);
+    put(archive, 0, 2);
+    put(archive, 0, 2);
+    put(archive, entries.size(), 2);
+    put(archive, entries.size(), 2);
+    put(archive, directory.size(), 4);
+    put(archive, directoryOffset, 4);
+    put(archive, 0, 2);
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << archive;
+    return static_cast<bool>(out);
+}
+
 // Every path below `folder`, relative to it, sorted.
 inline std::vector<std::string> filesBelow(const std::string& folder)
 {

@@ -28,6 +28,7 @@ namespace corvex {
 class AlertPresenter;
 class CorvexDevice;
 class EventLoopTurner;
+class ProgressSink;
 class HttpClient;
 class InstrumentSession;
 class LogSink;
@@ -195,7 +196,9 @@ private:
     std::string currentFirmwareVersion() const;
     std::string versionsFeedUrl() const;
     HttpClient& http();
-    SoftwareUpdateInstaller softwareUpdateInstaller();
+    class UnpackingProgress;
+    friend class UnpackingProgress;
+    SoftwareUpdateInstaller softwareUpdateInstaller(ProgressSink* progress = nullptr);
     void openUrl(const std::string& url);
 
     std::unique_ptr<Ui::UpdateWindow> m_ui;
