@@ -4,11 +4,13 @@
 
 #include "TemporaryFolder.h"
 #include "ZipWriting.h"
+#include "updates/ProgramFolder.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <fstream>
+#include <functional>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <thread>
@@ -53,10 +55,13 @@ protected:
     {
         writeFile(programFolder() + "/bin/corvex-vario", program("old"), fs::perms(0755));
         writeFile(programFolder() + "/share/version", "1");
+        fs::create_directories(m_root.path() + "/runtime");
+        m_workingDirectory = makeWorkingDirectory(m_root.path() + "/runtime/CorvexVarioUpdaterTmpDirectory").value_or("");
     }
 
     std::string programFolder() const { return m_root.path() + "/apps/corvex-vario"; }
-    std::string workingDirectory() const { return m_root.path() + "/runtime/CorvexVarioUpdaterTmpDirectory"; }
+    // Made as the program makes it, with the marker the helper looks for.
+    std::string workingDirectory() const { return m_workingDirectory; }
     std::string startsRecord() const { return m_root.path() + "/starts"; }
 
     // A program that writes which version started, and from where.
@@ -67,9 +72,9 @@ protected:
 
     // Runs the helper to its end with the two arguments and the options the program
     // gives it, and answers its exit status.
-    int runHelper(const std::string& installedFolder = "", pid_t waitFor = 0)
+    int runHelper(const std::string& installedFolder = "", pid_t waitFor = 0, const std::string& working = "")
     {
-        std::vector<std::string> owned = { helperProgram, workingDirectory(), "corvex-vario", "--program-folder",
+        std::vector<std::string> owned = { helperProgram, working.empty() ? workingDirectory() : working, "corvex-vario", "--program-folder",
             installedFolder.empty() ? programFolder() : installedFolder,
             "--wait-for-process", std::to_string(waitFor) };
         std::vector<char*> argv;
@@ -100,6 +105,7 @@ protected:
     }
 
     testing::TemporaryFolder m_root { "corvex-helper" };
+    std::string m_workingDirectory;
 };
 
 TEST_F(UpdateHelperProcessTest, AnUnpackedFolderWithoutTheProgramLeavesTheInstalledOneAndStartsIt)
@@ -135,6 +141,74 @@ TEST_F(UpdateHelperProcessTest, AFolderOfAnotherNameIsLeftAlone)
     EXPECT_TRUE(fs::exists(workingDirectory()));
     EXPECT_EQ(readFile(startsRecord()), "");
     EXPECT_EQ(readFile(programFolder() + "/share/version"), "1");
+}
+
+// Run by hand, the helper must not remove a folder the program did not make for it, nor
+// replace a folder that holds no program.
+TEST_F(UpdateHelperProcessTest, ArgumentsThatNameOtherFoldersTouchNothing)
+{
+    struct Case {
+        const char* what;
+        std::function<std::string()> working; // the first argument
+        std::function<std::string()> installed; // --program-folder
+    };
+    const std::string root = m_root.path();
+    const auto plainFolder = [root] {
+        writeFile(root + "/Documents/letter", "keep me");
+        return root + "/Documents";
+    };
+    std::vector<Case> cases = {
+        { "a folder of the user's own", plainFolder, {} },
+        { "a folder with the marker but open to others",
+            [&] {
+                fs::permissions(workingDirectory(), fs::perms(0755));
+                return workingDirectory();
+            },
+            {} },
+        { "a link to a working directory",
+            [&] {
+                fs::create_directory_symlink(workingDirectory(), root + "/link");
+                return root + "/link";
+            },
+            {} },
+        { "a folder with a marker it wrote itself",
+            [plainFolder] {
+                const std::string folder = plainFolder();
+                writeFile(folder + "/.corvex-vario-update", "anything\n", fs::perms(0600));
+                fs::permissions(folder, fs::perms(0700));
+                return folder;
+            },
+            {} },
+        { "a relative working directory", [] { return std::string("runtime"); }, {} },
+        { "a program folder without the program", {},
+            [root] {
+                writeFile(root + "/elsewhere/corvex-vario/notes", "keep me");
+                return root + "/elsewhere/corvex-vario";
+            } },
+    };
+    if (::geteuid() == 0) {
+        cases.push_back({ "a working directory of another user",
+            [&] {
+                EXPECT_EQ(::chown(workingDirectory().c_str(), 65534, 65534), 0);
+                return workingDirectory();
+            },
+            {} });
+    }
+    unpackNewVersion(program("new"));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string working = c.working ? c.working() : workingDirectory();
+        const std::string installed = c.installed ? c.installed() : programFolder();
+        const std::vector<std::string> before = testing::filesBelow(root);
+        EXPECT_EQ(runHelper(installed, 0, working), 2);
+        EXPECT_EQ(testing::filesBelow(root), before);
+        EXPECT_EQ(readFile(startsRecord()), "");
+        fs::remove_all(root + "/link");
+        fs::permissions(workingDirectory(), fs::perms(0700));
+        if (::geteuid() == 0) {
+            EXPECT_EQ(::chown(workingDirectory().c_str(), ::getuid(), ::getgid()), 0);
+        }
+    }
 }
 
 } // namespace
