@@ -112,41 +112,25 @@ inline bool writeRawZip(const std::string& path, const std::vector<RawZipEntry>&
         const std::uint32_t stored32 = entry.zip64 ? 0xFFFFFFFFu : static_cast<std::uint32_t>(entry.contents.size());
         std::string extra;
         if (entry.zip64) {
-            put(extra, 0x0001, 2);
-            put(extra, 16, 2);
+            put(extra, 0x0001 | (16 << 16), 4); // the zip64 field's id and length
             put(extra, entry.declaredSize, 8);
             put(extra, entry.contents.size(), 8);
         }
-        // Local header: signature, version, flags, method 0 (stored), time, date, CRC,
-        // sizes, name and extra lengths.
+        // The fields both headers share: version 4.5, no flags, stored, 1980-01-01, the
+        // CRC, the sizes and the lengths of the name and the extra field.
+        const auto shared = [&](std::string& out) {
+            for (const auto& [value, bytes] : { std::pair<std::uint64_t, int> { 45, 2 }, { 0, 2 }, { 0, 2 }, { 0, 2 }, { 0x21, 2 },
+                     { crc, 4 }, { stored32, 4 }, { size32, 4 }, { entry.name.size(), 2 }, { extra.size(), 2 } })
+                put(out, value, bytes);
+        };
         put(archive, 0x04034b50, 4);
-        put(archive, 45, 2);
-        put(archive, 0, 2);
-        put(archive, 0, 2);
-        put(archive, 0, 2);
-        put(archive, 0x21, 2);
-        put(archive, crc, 4);
-        put(archive, stored32, 4);
-        put(archive, size32, 4);
-        put(archive, entry.name.size(), 2);
-        put(archive, extra.size(), 2);
+        shared(archive);
         archive += entry.name + extra + entry.contents;
-        // Central directory header: made by unix, the same fields, the mode.
+        // The central header adds: made by unix, no comment, disk 0, the mode, the offset.
         put(directory, 0x02014b50, 4);
         put(directory, (3 << 8) | 45, 2);
-        put(directory, 45, 2);
-        put(directory, 0, 2);
-        put(directory, 0, 2);
-        put(directory, 0, 2);
-        put(directory, 0x21, 2);
-        put(directory, crc, 4);
-        put(directory, stored32, 4);
-        put(directory, size32, 4);
-        put(directory, entry.name.size(), 2);
-        put(directory, extra.size(), 2);
-        put(directory, 0, 2); // comment
-        put(directory, 0, 2); // disk
-        put(directory, 0, 2); // internal attributes
+        shared(directory);
+        put(directory, 0, 6);
         put(directory, std::uint64_t { entry.mode } << 16, 4);
         put(directory, offset, 4);
         directory += entry.name + extra;
@@ -154,8 +138,7 @@ inline bool writeRawZip(const std::string& path, const std::vector<RawZipEntry>&
     const std::uint64_t directoryOffset = archive.size();
     archive += directory;
     put(archive, 0x06054b50, 4);
-    put(archive, 0, 2);
-    put(archive, 0, 2);
+    put(archive, 0, 4); // disks
     put(archive, entries.size(), 2);
     put(archive, entries.size(), 2);
     put(archive, directory.size(), 4);
