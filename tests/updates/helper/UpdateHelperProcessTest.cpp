@@ -10,7 +10,6 @@
 
 #include <chrono>
 #include <fstream>
-#include <functional>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <thread>
@@ -147,67 +146,41 @@ TEST_F(UpdateHelperProcessTest, AFolderOfAnotherNameIsLeftAlone)
 // replace a folder that holds no program.
 TEST_F(UpdateHelperProcessTest, ArgumentsThatNameOtherFoldersTouchNothing)
 {
+    const std::string root = m_root.path(), working = workingDirectory();
+    writeFile(root + "/Documents/letter", "keep me");
+    writeFile(root + "/Marked/.corvex-vario-update", "anything\n", fs::perms(0600)); // a marker it wrote itself
+    fs::permissions(root + "/Marked", fs::perms(0700));
+    fs::create_directory_symlink(working, root + "/link");
+    writeFile(root + "/elsewhere/corvex-vario/notes", "keep me");
+    unpackNewVersion(program("new"));
     struct Case {
         const char* what;
-        std::function<std::string()> working; // the first argument
-        std::function<std::string()> installed; // --program-folder
+        std::string working; // the first argument
+        std::string installed; // --program-folder
+        fs::perms mode { 0700 }; // of the working directory
+        uid_t owner { ::getuid() }; // of the working directory; root alone can give it away
     };
-    const std::string root = m_root.path();
-    const auto plainFolder = [root] {
-        writeFile(root + "/Documents/letter", "keep me");
-        return root + "/Documents";
+    const Case cases[] = {
+        { "a folder of the user's own", root + "/Documents", programFolder() },
+        { "a folder with a marker it wrote itself", root + "/Marked", programFolder() },
+        { "a working directory open to others", working, programFolder(), fs::perms(0755) },
+        { "a link to a working directory", root + "/link", programFolder() },
+        { "a relative working directory", "runtime", programFolder() },
+        { "a program folder without the program", working, root + "/elsewhere/corvex-vario" },
+        { "a working directory of another user", working, programFolder(), fs::perms(0700), ::geteuid() == 0 ? 65534u : ::getuid() },
     };
-    std::vector<Case> cases = {
-        { "a folder of the user's own", plainFolder, {} },
-        { "a folder with the marker but open to others",
-            [&] {
-                fs::permissions(workingDirectory(), fs::perms(0755));
-                return workingDirectory();
-            },
-            {} },
-        { "a link to a working directory",
-            [&] {
-                fs::create_directory_symlink(workingDirectory(), root + "/link");
-                return root + "/link";
-            },
-            {} },
-        { "a folder with a marker it wrote itself",
-            [plainFolder] {
-                const std::string folder = plainFolder();
-                writeFile(folder + "/.corvex-vario-update", "anything\n", fs::perms(0600));
-                fs::permissions(folder, fs::perms(0700));
-                return folder;
-            },
-            {} },
-        { "a relative working directory", [] { return std::string("runtime"); }, {} },
-        { "a program folder without the program", {},
-            [root] {
-                writeFile(root + "/elsewhere/corvex-vario/notes", "keep me");
-                return root + "/elsewhere/corvex-vario";
-            } },
-    };
-    if (::geteuid() == 0) {
-        cases.push_back({ "a working directory of another user",
-            [&] {
-                EXPECT_EQ(::chown(workingDirectory().c_str(), 65534, 65534), 0);
-                return workingDirectory();
-            },
-            {} });
-    }
-    unpackNewVersion(program("new"));
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        const std::string working = c.working ? c.working() : workingDirectory();
-        const std::string installed = c.installed ? c.installed() : programFolder();
+        if (c.owner == ::getuid() && c.working == working && c.installed == programFolder() && c.mode == fs::perms(0700))
+            continue; // without root, no folder of another user can be made
+        fs::permissions(working, c.mode);
+        ASSERT_EQ(::chown(working.c_str(), c.owner, static_cast<gid_t>(-1)), 0);
         const std::vector<std::string> before = testing::filesBelow(root);
-        EXPECT_EQ(runHelper(installed, 0, working), 2);
+        EXPECT_EQ(runHelper(c.installed, 0, c.working), 2);
         EXPECT_EQ(testing::filesBelow(root), before);
         EXPECT_EQ(readFile(startsRecord()), "");
-        fs::remove_all(root + "/link");
-        fs::permissions(workingDirectory(), fs::perms(0700));
-        if (::geteuid() == 0) {
-            EXPECT_EQ(::chown(workingDirectory().c_str(), ::getuid(), ::getgid()), 0);
-        }
+        fs::permissions(working, fs::perms(0700));
+        ASSERT_EQ(::chown(working.c_str(), ::getuid(), static_cast<gid_t>(-1)), 0);
     }
 }
 
