@@ -14,6 +14,7 @@ namespace corvex::openair {
 namespace {
 
 constexpr double earthRadiusMetres = 6371008.8;
+constexpr std::size_t maximumErrors = 1000;
 
 double radians(double degrees) { return degrees * std::numbers::pi / 180.0; }
 double degrees(double radians) { return radians * 180.0 / std::numbers::pi; }
@@ -402,6 +403,12 @@ ParseResult parse(std::string_view text)
         if (end == std::string_view::npos)
             end = text.size();
         builder.line(++number, text.substr(start, end - start));
+        // A file of nothing but mistakes is not read to its end: the first thousand
+        // say enough.
+        if (builder.errors.size() >= maximumErrors) {
+            builder.error(number, "more than " + std::to_string(maximumErrors) + " mistakes: the file is read no further");
+            return { std::move(builder.airspaces), std::move(builder.errors) };
+        }
         // A file that makes a set larger than any instrument holds is refused here,
         // before its outlines fill the memory.
         if (builder.sizeSoFar() > airspacesFormat::largestSetSize) {

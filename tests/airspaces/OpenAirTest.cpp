@@ -200,6 +200,13 @@ TEST(OpenAir, SetsLargerThanAnInstrumentHoldsAreRefused)
     EXPECT_LT(parsed.errors[0].line, 20000u); // some 5,700 circles of 2,928 bytes
     EXPECT_GT(parsed.errors[0].line, 15000u);
 
+    std::string mistakes;
+    for (int i = 0; i < 100000; ++i)
+        mistakes += "AC C\nV X=47:00:00 N 008:00:00 E\nDC 1000\n";
+    const auto refused = parse(mistakes);
+    ASSERT_EQ(refused.errors.size(), 1001u);
+    EXPECT_EQ(refused.errors.back().message, "more than 1000 mistakes: the file is read no further");
+
     std::vector<Airspace> airspaces(32);
     for (std::size_t i = 0; i < airspaces.size(); ++i) {
         airspaces[i].outline.assign(65535, GeoPoint { 47, 8 });
