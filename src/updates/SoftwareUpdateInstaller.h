@@ -39,6 +39,8 @@ struct SoftwareUpdateOptions {
 // working directory, copies the helper there and starts it, then ends the program.
 class SoftwareUpdateInstaller {
 public:
+    // `workingDirectory` is the stem of the working directories: each installation
+    // makes a fresh one named after it with a random suffix.
     SoftwareUpdateInstaller(SoftwareUpdateOptions options, ProgramFolder programFolder, std::string workingDirectory,
         OperationContext context);
 

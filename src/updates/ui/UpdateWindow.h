@@ -90,7 +90,7 @@ public:
     // posix_spawn and QCoreApplication::quit. Tests point it at a temporary prefix.
     struct SoftwareInstallation {
         std::optional<ProgramFolder> programFolder {};
-        std::string workingDirectory {};
+        std::string workingDirectory {}; // the stem; each installation adds a random suffix
         ProcessLauncher* processes { nullptr };
         std::function<void()> terminateApplication {};
         // The process the helper waits for; 0 for this one.
