@@ -39,6 +39,12 @@ constexpr std::size_t pointSize = 8;
 
 // Anything this short cannot hold the header and one segment header.
 constexpr std::size_t minimumLength = headerSize + segmentHeaderSize; // 2348
+
+// The largest set a conversion makes: what the program can read back from an
+// instrument, 65536 answers (the whole read's ceiling) of the 256 bytes instruments
+// hand out at a time. Real sets stay far below it: a whole country's file is well
+// under a megabyte.
+constexpr std::size_t largestSetSize = std::size_t { 65536 } * 256; // 16 MiB
 } // namespace airspacesFormat
 
 // A point in world Web-Mercator units of 2^-24 of the world's width: x = 0 at 180° W

@@ -1,5 +1,6 @@
 #include "airspaces/OpenAirConversion.h"
 
+#include "base/Format.h"
 #include "base/Sha256.h"
 #include "base/Utf8.h"
 
@@ -65,7 +66,20 @@ std::uint8_t classCode(std::string_view airspaceClass)
 std::variant<Bytes, std::vector<Error>> writeInternalFormat(const std::vector<Airspace>& airspaces, const SetHeader& header)
 {
     std::vector<Error> errors;
+    // The whole size first: a set larger than an instrument holds is never built.
+    std::size_t setSize = headerSize;
+    for (const auto& airspace : airspaces) {
+        setSize += segmentHeaderSize + (airspace.outline.size() < 3 ? endIndexSize : 0) + pointSize * airspace.outline.size();
+        if (setSize > largestSetSize) {
+            std::size_t total = headerSize;
+            for (const auto& each : airspaces)
+                total += segmentHeaderSize + (each.outline.size() < 3 ? endIndexSize : 0) + pointSize * each.outline.size();
+            return std::vector<Error> { { airspace.line,
+                formatString("the set would take %zu bytes, more than the %zu bytes an instrument holds", total, largestSetSize) } };
+        }
+    }
     Bytes segments;
+    segments.reserve(setSize - headerSize);
     for (const auto& airspace : airspaces) {
         if (airspace.outline.size() > 65535) {
             errors.push_back({ airspace.line,

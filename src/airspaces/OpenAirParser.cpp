@@ -1,5 +1,7 @@
 #include "airspaces/OpenAirParser.h"
 
+#include "airspaces/Airspaces.h"
+#include "base/Format.h"
 #include "base/Utf8.h"
 
 #include <algorithm>
@@ -12,6 +14,7 @@ namespace corvex::openair {
 namespace {
 
 constexpr double earthRadiusMetres = 6371008.8;
+constexpr std::size_t maximumErrors = 1000;
 
 double radians(double degrees) { return degrees * std::numbers::pi / 180.0; }
 double degrees(double radians) { return radians * 180.0 / std::numbers::pi; }
@@ -169,6 +172,26 @@ struct Builder {
     std::optional<GeoPoint> centre;
     bool clockwise { true };
     std::size_t errorsBeforeCurrent { 0 };
+    // The bytes of the set in the instrument's format so far, for the airspaces kept.
+    std::size_t setSize { airspacesFormat::headerSize };
+
+    // The set that the lines so far make, with the airspace being read.
+    std::size_t sizeSoFar() const
+    {
+        if (!current)
+            return setSize;
+        return setSize + airspacesFormat::segmentHeaderSize + airspacesFormat::endIndexSize
+            + airspacesFormat::pointSize * current->outline.size();
+    }
+
+    bool radiusTooLarge(std::size_t line, std::string_view command, double nauticalMiles)
+    {
+        if (nauticalMiles <= largestRadiusNauticalMiles)
+            return false;
+        error(line, formatString("%s radius of %.6g NM is larger than any airspace (at most %.0f NM)", std::string(command).c_str(),
+            nauticalMiles, largestRadiusNauticalMiles));
+        return true;
+    }
 
     void error(std::size_t line, std::string message) { errors.push_back({ line, std::move(message) }); }
 
@@ -185,8 +208,11 @@ struct Builder {
         // One or two points are kept: real files describe cables that way.
         if (outline.empty() && errors.size() == errorsBeforeCurrent)
             error(current->line, "airspace " + label + " has no DP, DA, DB or DC line");
-        else if (!outline.empty())
+        else if (!outline.empty()) {
+            setSize += airspacesFormat::segmentHeaderSize + (outline.size() < 3 ? airspacesFormat::endIndexSize : 0)
+                + airspacesFormat::pointSize * outline.size();
             airspaces.push_back(std::move(*current));
+        }
         current.reset();
     }
 
@@ -256,6 +282,11 @@ struct Builder {
                 error(number, command + " altitude '" + std::string(argument) + "' is not understood");
                 return;
             }
+            if (altitude->feet > highestAltitudeFeet) {
+                error(number, formatString("%s altitude '%s' is higher than any airspace reaches (at most %.0f ft; UNL says unlimited)",
+                    command.c_str(), std::string(argument).c_str(), highestAltitudeFeet));
+                return;
+            }
             (command == "AL" ? current->floor : current->ceiling) = std::move(*altitude);
         } else if (command == "DP") {
             if (!needAirspace(number, command))
@@ -300,10 +331,12 @@ struct Builder {
                 start = parseNumber(parts[1]);
                 end = parseNumber(parts[2]);
             }
-            if (!radius || !start || !end || *radius <= 0) {
+            if (!radius || !start || !end || *radius <= 0 || std::abs(*start) > 360 || std::abs(*end) > 360) {
                 error(number, "DA needs a radius in nautical miles and two bearings: '" + std::string(argument) + "'");
                 return;
             }
+            if (radiusTooLarge(number, command, *radius))
+                return;
             arc(*centre, *radius * metresPerNauticalMile, *start, *end, clockwise, std::nullopt, std::nullopt);
         } else if (command == "DB") {
             if (!needAirspace(number, command) || !needCentre(number, command))
@@ -323,6 +356,8 @@ struct Builder {
                 error(number, "DB arc starts at its own centre");
                 return;
             }
+            if (radiusTooLarge(number, command, radius / metresPerNauticalMile))
+                return;
             arc(*centre, radius, initialBearing(*centre, *from), initialBearing(*centre, *to), clockwise, from, to);
         } else if (command == "DC") {
             if (!needAirspace(number, command) || !needCentre(number, command))
@@ -332,6 +367,8 @@ struct Builder {
                 error(number, "DC radius '" + std::string(argument) + "' is not a positive number of nautical miles");
                 return;
             }
+            if (radiusTooLarge(number, command, *radius))
+                return;
             const double metres = *radius * metresPerNauticalMile;
             const double step = 360.0 / std::ceil(360.0 / arcStepDegrees(metres) - 1e-9);
             for (double bearing = 0; bearing < 360.0 - 1e-9; bearing += step)
@@ -366,6 +403,20 @@ ParseResult parse(std::string_view text)
         if (end == std::string_view::npos)
             end = text.size();
         builder.line(++number, text.substr(start, end - start));
+        // A file of nothing but mistakes is not read to its end: the first thousand
+        // say enough.
+        if (builder.errors.size() >= maximumErrors) {
+            builder.error(number, "more than " + std::to_string(maximumErrors) + " mistakes: the file is read no further");
+            return { std::move(builder.airspaces), std::move(builder.errors) };
+        }
+        // A file that makes a set larger than any instrument holds is refused here,
+        // before its outlines fill the memory.
+        if (builder.sizeSoFar() > airspacesFormat::largestSetSize) {
+            builder.error(number, formatString("the airspaces up to this line take more than %zu bytes, the most an instrument holds",
+                airspacesFormat::largestSetSize));
+            builder.current.reset();
+            return { std::move(builder.airspaces), std::move(builder.errors) };
+        }
         if (end == text.size())
             break;
         start = end + 1;

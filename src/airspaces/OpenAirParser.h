@@ -75,4 +75,10 @@ double arcStepDegrees(double radiusMetres);
 
 constexpr double metresPerNauticalMile = 1852.0;
 
+// Values no airspace has, refused by line: the widest circles and arcs of real files
+// stay under a hundred nautical miles, and nothing reaches higher than FL 999 or an
+// unlimited ceiling.
+constexpr double largestRadiusNauticalMiles = 300.0;
+constexpr double highestAltitudeFeet = 150000.0;
+
 } // namespace corvex::openair

@@ -1,9 +1,14 @@
 #include "platform/OperationContext.h"
 
 #include "platform/EventLoop.h"
+#include "platform/LogSink.h"
 
 #include <algorithm>
+#include <atomic>
+#include <mutex>
 #include <thread>
+#include <utility>
+#include <vector>
 
 namespace corvex {
 
@@ -59,6 +64,76 @@ void OperationContext::sleepFor(std::chrono::milliseconds duration) const
 bool OperationContext::isCancelled() const
 {
     return m_cancelled && m_cancelled();
+}
+
+namespace {
+
+// What a worker thread reports, kept until the waiting thread hands it on.
+class WorkerRelay final : public ProgressSink, public LogSink {
+public:
+    void stepStarted(const OperationStep&) override { }
+    void progressed(std::optional<double> fraction, const std::string& detail) override
+    {
+        const std::lock_guard lock(m_mutex);
+        m_fraction = fraction;
+        m_detail = detail;
+        m_progressed = true;
+    }
+    void ended() override { }
+    void writeLine(std::string_view line) override
+    {
+        const std::lock_guard lock(m_mutex);
+        m_lines.emplace_back(line);
+    }
+
+    void handOn(const OperationContext& context)
+    {
+        std::vector<std::string> lines;
+        std::optional<double> fraction;
+        std::string detail;
+        bool progressed = false;
+        {
+            const std::lock_guard lock(m_mutex);
+            lines.swap(m_lines);
+            fraction = m_fraction;
+            detail = m_detail;
+            progressed = std::exchange(m_progressed, false);
+        }
+        for (const std::string& line : lines)
+            context.log().writeLine(line);
+        if (progressed)
+            context.progress(fraction, detail);
+    }
+
+private:
+    std::mutex m_mutex;
+    std::vector<std::string> m_lines;
+    std::optional<double> m_fraction;
+    std::string m_detail;
+    bool m_progressed { false };
+};
+
+} // namespace
+
+void OperationContext::runOffThread(const std::function<void(const OperationContext& worker)>& work) const
+{
+    WorkerRelay relay;
+    std::atomic<bool> cancelled { false };
+    std::atomic<bool> done { false };
+    OperationContext worker(relay);
+    worker.withProgress(&relay).withCancel([&cancelled] { return cancelled.load(); });
+    std::thread thread([&] {
+        work(worker);
+        done = true;
+    });
+    while (!done) {
+        sleepFor(std::chrono::milliseconds(20));
+        relay.handOn(*this);
+        if (isCancelled())
+            cancelled = true;
+    }
+    thread.join();
+    relay.handOn(*this);
 }
 
 void OperationContext::beginStep(const std::string& text) const

@@ -73,6 +73,13 @@ public:
     void progress(std::optional<double> fraction, const std::string& detail = {}) const;
     void finish() const;
 
+    // Runs `work` on a thread of its own and returns when it has ended. Meanwhile this
+    // thread waits in this context's sleeps (the desktop program's turn the event loop,
+    // so that its windows stay painted), hands on the share of the work done and the
+    // lines it logs, and passes this context's cancel to it. The context `work` gets is
+    // for its own thread alone.
+    void runOffThread(const std::function<void(const OperationContext& worker)>& work) const;
+
     // Part `index` (from 0) of `count` equal parts of this context's range: what the
     // part reports as 0 to 1 lands in its slice of the whole, an unknown share at the
     // slice's start, and its steps are numbered index + 1 of count.

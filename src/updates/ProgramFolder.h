@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/Result.h"
+
 #include <string>
 #include <string_view>
 
@@ -21,8 +23,13 @@ struct ProgramFolder {
     static constexpr std::string_view programPath = "bin/corvex-vario";
     static constexpr std::string_view helperName = "CorvexVarioUpdateHelperTool";
     static constexpr std::string_view helperPath = "libexec/CorvexVarioUpdateHelperTool";
-    // The working directory's name under the per-user runtime or cache folder.
+    // The working directory's name under the per-user runtime or cache folder; each
+    // installation makes a fresh one with a random suffix.
     static constexpr std::string_view workingDirectoryName = "CorvexVarioUpdaterTmpDirectory";
+    // The file by which the helper knows a working directory the program made, with
+    // its one line of text: the helper removes no other folder.
+    static constexpr std::string_view workingDirectoryMarker = ".corvex-vario-update";
+    static constexpr std::string_view workingDirectoryMarkerText = "a working directory of a Corvex Vario software update\n";
 
     enum class SelfUpdate {
         // The folder is the program's own and the user may replace it.
@@ -47,5 +54,20 @@ struct ProgramFolder {
     // resolved) belongs to.
     static ProgramFolder ofExecutable(const std::string& executablePath);
 };
+
+// Makes a fresh working directory `stem`.XXXXXX (random, made by this call, owned by
+// the user, 0700, holding the marker) and answers its path, or why it cannot. The
+// folder above must not let another user swap what is in it: it belongs to the user
+// or to root, and when others may write it, its sticky bit is set (a shared /tmp).
+Result<std::string, std::string> makeWorkingDirectory(const std::string& stem);
+
+// Why `path` is not a working directory that makeWorkingDirectory made for this user
+// (a real folder, not a link, owned by the user, closed to others, holding the
+// marker); nothing when it is one.
+Result<void, std::string> checkWorkingDirectory(const std::string& path);
+
+// Whether `folder` is a program folder: a real folder (not a link) holding an
+// executable bin/corvex-vario.
+bool holdsProgram(const std::string& folder);
 
 } // namespace corvex

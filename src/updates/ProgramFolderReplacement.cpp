@@ -38,13 +38,6 @@ bool processRunning(pid_t process)
     return end == std::string::npos || end + 2 >= line.size() || (line[end + 2] != 'Z' && line[end + 2] != 'X');
 }
 
-bool holdsProgram(const fs::path& folder)
-{
-    const std::string program = (folder / ProgramFolder::programPath).string();
-    struct stat status;
-    return ::stat(program.c_str(), &status) == 0 && S_ISREG(status.st_mode) && ::access(program.c_str(), X_OK) == 0;
-}
-
 // Swaps two folder entries in one step where the file system allows it, so the
 // program folder is never missing; else two renames.
 bool exchange(const fs::path& first, const fs::path& second)
@@ -84,9 +77,22 @@ public:
 
     ReplacementOutcome run()
     {
-        if (m_request.applicationName.empty() || m_installed.filename() != m_request.applicationName) {
+        if (m_request.applicationName.empty() || m_request.applicationName == "." || m_request.applicationName == ".."
+            || m_installed.filename() != m_request.applicationName) {
             logLine(m_context.log(), "Update helper: the application name %s does not name the program folder %s",
                 m_request.applicationName.c_str(), m_installed.c_str());
+            return ReplacementOutcome::NothingDone;
+        }
+        // Run by hand with other folders, the helper would remove the first and replace
+        // the second: it acts only on a working directory the program made for it and
+        // on a program folder that holds the program.
+        if (auto working = checkWorkingDirectory(m_request.workingDirectory); !working) {
+            logLine(m_context.log(), "Update helper: %s; nothing was touched", working.error().c_str());
+            return ReplacementOutcome::NothingDone;
+        }
+        if (!m_installed.is_absolute() || !holdsProgram(m_installed)) {
+            logLine(m_context.log(), "Update helper: %s is not a program folder holding %s; nothing was touched",
+                m_installed.c_str(), std::string(ProgramFolder::programPath).c_str());
             return ReplacementOutcome::NothingDone;
         }
         if (!waitForProgramToEnd())

@@ -6,8 +6,10 @@
 #include "platform/ProcessLauncher.h"
 #include "updates/ZipArchive.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <sys/stat.h>
@@ -47,21 +49,51 @@ bool writeAtomically(const std::string& path, ByteView data)
     return true;
 }
 
-// Copies the helper next to the archive. A file of the same name that the archive
-// brought along is replaced, so the helper that runs is always the installed one.
-bool copyHelper(const std::string& source, const std::string& target)
+// Copies the installed helper next to the archive, through a fresh temporary file that
+// replaces whatever the archive brought under the helper's name. Any failure stops the
+// update: the helper that runs is the installed one or none.
+Result<void, std::string> copyHelper(const std::string& source, const std::string& target)
 {
-    const std::string temporary = target + ".copying";
-    std::error_code error;
-    fs::remove(temporary, error);
-    if (!fs::copy_file(source, temporary, error) || error)
-        return false;
-    fs::rename(temporary, target, error);
-    if (error) {
-        fs::remove(temporary, error);
-        return false;
+    const int input = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
+    if (input < 0)
+        return Failure<std::string> { "cannot open " + source + ": " + std::strerror(errno) };
+    std::string temporary = target + ".XXXXXX";
+    const int output = ::mkostemp(temporary.data(), O_CLOEXEC);
+    if (output < 0) {
+        const std::string reason = std::strerror(errno);
+        ::close(input);
+        return Failure<std::string> { "cannot make a file beside " + target + ": " + reason };
     }
-    return true;
+    bool copied = true;
+    char buffer[65536];
+    for (;;) {
+        const ssize_t got = ::read(input, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0) {
+            copied = got == 0;
+            break;
+        }
+        for (ssize_t offset = 0; copied && offset < got;) {
+            const ssize_t done = ::write(output, buffer + offset, static_cast<std::size_t>(got - offset));
+            if (done < 0 && errno == EINTR)
+                continue;
+            copied = done > 0;
+            offset += std::max<ssize_t>(done, 0);
+        }
+        if (!copied)
+            break;
+    }
+    ::close(input);
+    copied = ::fchmod(output, 0700) == 0 && copied;
+    copied = ::close(output) == 0 && copied;
+    // rename() replaces a file, never a folder: a folder of the helper's name stops here.
+    if (!copied || ::rename(temporary.c_str(), target.c_str()) != 0) {
+        const std::string reason = std::strerror(errno);
+        ::unlink(temporary.c_str());
+        return Failure<std::string> { "cannot copy " + source + " to " + target + ": " + reason };
+    }
+    return {};
 }
 
 } // namespace
@@ -92,7 +124,7 @@ SoftwareUpdateInstaller::SoftwareUpdateInstaller(SoftwareUpdateOptions options, 
     std::string workingDirectory, OperationContext context)
     : m_options(std::move(options))
     , m_programFolder(std::move(programFolder))
-    , m_workingDirectory(std::move(workingDirectory))
+    , m_workingDirectoryStem(std::move(workingDirectory))
     , m_context(std::move(context))
 {
 }
@@ -139,10 +171,25 @@ void SoftwareUpdateInstaller::alertInstallationError(const std::string& text)
 
 bool SoftwareUpdateInstaller::unzipFile(const std::string& archivePath)
 {
-    const auto unpacked = extractZipArchive(archivePath, fs::path(archivePath).parent_path().string());
-    if (!unpacked)
-        logLine(m_context.log(), "Unzipping %s failed: %s", archivePath.c_str(), unpacked.error().c_str());
-    return unpacked.hasValue();
+    // Off this thread: a large archive takes a while, and the window keeps painting
+    // its bar meanwhile.
+    std::optional<Result<ZipListing, std::string>> unpacked;
+    m_context.runOffThread([&](const OperationContext& worker) {
+        unpacked.emplace(extractZipArchive(archivePath, fs::path(archivePath).parent_path().string(), ZipLimits {}, &worker));
+    });
+    if (!*unpacked)
+        logLine(m_context.log(), "Unzipping %s failed: %s", archivePath.c_str(), unpacked->error().c_str());
+    return unpacked->hasValue();
+}
+
+void SoftwareUpdateInstaller::removeWorkingDirectory()
+{
+    if (m_workingDirectory.empty())
+        return;
+    std::error_code error;
+    fs::remove_all(m_workingDirectory, error);
+    if (error)
+        logLine(m_context.log(), "Cannot remove %s: %s", m_workingDirectory.c_str(), error.message().c_str());
 }
 
 bool SoftwareUpdateInstaller::installSoftwareUpdateFromDataAndRelaunchApp(ByteView data, const std::optional<std::string>& expectedSha256)
@@ -161,47 +208,57 @@ bool SoftwareUpdateInstaller::installSoftwareUpdateFromDataAndRelaunchApp(ByteVi
         }
     }
 
-    // Step 0: a fresh, private working directory, so leftovers of an earlier attempt
-    // never mix with this archive. A directory that was not there counts as a failed
-    // removal, as it always has; the log line is harmless.
-    std::error_code error;
-    const auto removed = fs::remove_all(m_workingDirectory, error);
-    if (error || removed == 0)
-        logLine(log, "Step 0: removeItemAtPath failed");
-    fs::create_directories(fs::path(m_workingDirectory).parent_path(), error);
-    if (::mkdir(m_workingDirectory.c_str(), 0700) != 0 || ::chmod(m_workingDirectory.c_str(), 0700) != 0)
-        logLine(log, "Step 0: createDirectoryAtPath failed");
+    // Step 0: a fresh, private working directory that this call made, so that neither
+    // leftovers of an earlier attempt nor a folder another user planted under the same
+    // name (a shared /tmp) ever hold what runs next.
+    m_workingDirectory.clear();
+    auto made = makeWorkingDirectory(m_workingDirectoryStem);
+    if (!made) {
+        logLine(log, "Step 0: createDirectoryAtPath failed: %s", made.error().c_str());
+        alertInstallationError("createDirectoryAtPath returned error");
+        return false;
+    }
+    m_workingDirectory = *made;
+    // From here every failure takes the working directory away again.
+    const auto fail = [this](const std::string& alert) {
+        alertInstallationError(alert);
+        removeWorkingDirectory();
+        return false;
+    };
 
     // Step 1: the archive, whole or not at all.
     const std::string archivePath = m_workingDirectory + "/update.zip";
-    writeAtomically(archivePath, data);
+    if (!writeAtomically(archivePath, data)) {
+        logLine(log, "Step 1: writing %s failed: %s", archivePath.c_str(), std::strerror(errno));
+        return fail("The software update cannot be saved in " + m_workingDirectory + ".");
+    }
 
     // Step 2.
-    if (!unzipFile(archivePath)) {
+    m_context.beginStep("Unpacking the Corvex Vario Software update, please wait...");
+    const bool unzipped = unzipFile(archivePath);
+    m_context.finish();
+    if (!unzipped) {
         logLine(log, "Unzipping error");
-        alertInstallationError("Unzip returned error");
-        return false;
+        return fail("Unzip returned error");
     }
     logLine(log, "Unzipped successfully");
     // The helper would find nothing to install and start the old version again, and the
     // user would take that for the new one: say so now, while the program still runs.
-    const std::string program = m_workingDirectory + "/" + m_programFolder.applicationName + "/" + std::string(ProgramFolder::programPath);
-    struct stat status;
-    if (::stat(program.c_str(), &status) != 0 || !S_ISREG(status.st_mode) || !(status.st_mode & S_IXUSR)) {
-        logLine(log, "The software update holds no program %s", program.c_str());
-        alertInstallationError(formatString("The downloaded software update holds no program folder %s with %s.",
+    const std::string unpacked = m_workingDirectory + "/" + m_programFolder.applicationName;
+    if (!holdsProgram(unpacked)) {
+        logLine(log, "The software update holds no program %s/%s", unpacked.c_str(), std::string(ProgramFolder::programPath).c_str());
+        return fail(formatString("The downloaded software update holds no program folder %s with %s.",
             m_programFolder.applicationName.c_str(), std::string(ProgramFolder::programPath).c_str()));
-        return false;
     }
 
     // Step 3.
     const std::string helperCopy = m_workingDirectory + "/" + std::string(ProgramFolder::helperName);
-    if (copyHelper(m_programFolder.helperProgram, helperCopy)) {
-        logLine(log, "CorvexVarioUpdateHelperTool successfully copied into tmp dir");
-    } else {
+    if (auto copied = copyHelper(m_programFolder.helperProgram, helperCopy); !copied) {
         logLine(log, "Step 3: copyItemAtPath failure");
-        alertInstallationError("copyItemAtPath returned error");
+        logLine(log, "%s", copied.error().c_str());
+        return fail("copyItemAtPath returned error");
     }
+    logLine(log, "CorvexVarioUpdateHelperTool successfully copied into tmp dir");
 
     // Step 4. The helper's two arguments come first; the folder to replace and the
     // process to wait for follow as options, because the helper runs from the working
@@ -213,8 +270,7 @@ bool SoftwareUpdateInstaller::installSoftwareUpdateFromDataAndRelaunchApp(ByteVi
     if (!started) {
         logLine(log, "Step 4: NSTask launchedTaskWithLaunchPath failure");
         logLine(log, "%s", started.error().c_str());
-        alertInstallationError("NSTask launchedTaskWithLaunchPath returned error");
-        return false;
+        return fail("NSTask launchedTaskWithLaunchPath returned error");
     }
     m_options.terminateApplication();
     return true;

@@ -39,13 +39,18 @@ struct SoftwareUpdateOptions {
 // working directory, copies the helper there and starts it, then ends the program.
 class SoftwareUpdateInstaller {
 public:
+    // `workingDirectory` is the stem of the working directories: each installation
+    // makes a fresh one named after it with a random suffix.
     SoftwareUpdateInstaller(SoftwareUpdateOptions options, ProgramFolder programFolder, std::string workingDirectory,
         OperationContext context);
 
-    // The working directory: per user and private, under $XDG_RUNTIME_DIR when it is
-    // set, else under the user's cache folder; never the shared /tmp.
+    // Where the working directories go: per user and private, under $XDG_RUNTIME_DIR
+    // when it is set, else under the user's cache folder; never the shared /tmp. Each
+    // installation makes a fresh folder of this name with a random suffix.
     static std::string defaultWorkingDirectory();
 
+    // The folder the last installation made; empty before one made any. It is gone
+    // again when the installation failed.
     const std::string& workingDirectory() const { return m_workingDirectory; }
     const ProgramFolder& programFolder() const { return m_programFolder; }
 
@@ -53,7 +58,8 @@ public:
     // answers true without a word.
     bool mayReplaceItself();
 
-    // Unpacks the archive into its own folder; logs why when it refuses or fails.
+    // Unpacks the archive into its own folder, off the calling thread, with the share
+    // done as the context's progress; logs why when it refuses or fails.
     bool unzipFile(const std::string& archivePath);
 
     // Answers true when the helper was started and the program asked to end.
@@ -62,9 +68,11 @@ public:
 
 private:
     void alertInstallationError(const std::string& text);
+    void removeWorkingDirectory();
 
     SoftwareUpdateOptions m_options;
     ProgramFolder m_programFolder;
+    std::string m_workingDirectoryStem;
     std::string m_workingDirectory;
     OperationContext m_context;
 };

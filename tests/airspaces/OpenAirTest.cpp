@@ -149,6 +149,79 @@ TEST(OpenAir, UserErrorsAreReportedWithTheirLines)
     EXPECT_TRUE(std::holds_alternative<std::vector<Error>>(convertToInternalFormat(text, {})));
 }
 
+// Values no airspace has: each refused on its own line, with nothing drawn from it.
+TEST(OpenAir, AbsurdValuesAreRefusedByLine)
+{
+    struct Case {
+        const char* line;
+        const char* message; // a part of the error's text
+    };
+    const Case cases[] = {
+        { "DC 1e308", "DC radius of 1e+308 NM is larger than any airspace (at most 300 NM)" },
+        { "DC 1000", "DC radius of 1000 NM is larger than any airspace" },
+        { "DC nan", "is not a positive number" },
+        { "DC inf", "is not a positive number" },
+        { "DA 400,0,90", "DA radius of 400 NM is larger than any airspace" },
+        { "DA 5,1e308,90", "DA needs a radius" },
+        { "DA 5,0,-400", "DA needs a radius" },
+        { "DB 57:00:00 N 008:00:00 E, 57:00:00 N 009:00:00 E", "DB radius of 600.405 NM is larger than any airspace" },
+        { "DP 91:00:00 N 008:00:00 E", "DP coordinate" },
+        { "DP 47:00:00 N 181:00:00 E", "DP coordinate" },
+        { "DP 47:61:00 N 008:00:00 E", "DP coordinate" },
+        { "V X=95:00:00 N 008:00:00 E", "V X= centre" },
+        { "AH 9999999 ft", "AH altitude '9999999 ft' is higher than any airspace reaches (at most 150000 ft" },
+        { "AL FL9999", "AL altitude 'FL9999' is higher than any airspace reaches" },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.line);
+        const std::string text = std::string("AC C\nAN Sound\nV X=47:00:00 N 008:00:00 E\n") + c.line
+            + "\nDP 47:00:00 N 008:00:00 E\nDP 47:10:00 N 008:00:00 E\nDP 47:10:00 N 008:10:00 E\n";
+        const auto result = parse(text);
+        ASSERT_EQ(result.errors.size(), 1u);
+        EXPECT_EQ(result.errors[0].line, 4u);
+        EXPECT_NE(result.errors[0].message.find(c.message), std::string::npos) << result.errors[0].message;
+        ASSERT_EQ(result.airspaces.size(), 1u);
+        EXPECT_EQ(result.airspaces[0].outline.size(), 3u);
+        EXPECT_TRUE(std::holds_alternative<std::vector<Error>>(convertToInternalFormat(text, {})));
+    }
+}
+
+// A file that makes a larger set than an instrument holds is refused as it is read,
+// before its outlines fill the memory; a set built otherwise is refused before it is
+// written, with its size and the limit.
+TEST(OpenAir, SetsLargerThanAnInstrumentHoldsAreRefused)
+{
+    std::string text;
+    for (int i = 0; i < 100000; ++i)
+        text += "AC C\nV X=47:00:00 N 008:00:00 E\nDC 90\n";
+    const auto parsed = parse(text);
+    ASSERT_EQ(parsed.errors.size(), 1u);
+    EXPECT_EQ(parsed.errors[0].message, "the airspaces up to this line take more than 16777216 bytes, the most an instrument holds");
+    EXPECT_LT(parsed.errors[0].line, 20000u); // some 5,700 circles of 2,928 bytes
+    EXPECT_GT(parsed.errors[0].line, 15000u);
+
+    std::string mistakes;
+    for (int i = 0; i < 100000; ++i)
+        mistakes += "AC C\nV X=47:00:00 N 008:00:00 E\nDC 1000\n";
+    const auto refused = parse(mistakes);
+    ASSERT_EQ(refused.errors.size(), 1001u);
+    EXPECT_EQ(refused.errors.back().message, "more than 1000 mistakes: the file is read no further");
+
+    std::vector<Airspace> airspaces(32);
+    for (std::size_t i = 0; i < airspaces.size(); ++i) {
+        airspaces[i].outline.assign(65535, GeoPoint { 47, 8 });
+        airspaces[i].line = i + 1;
+    }
+    const auto written = writeInternalFormat(airspaces, {});
+    ASSERT_TRUE(std::holds_alternative<std::vector<Error>>(written));
+    const auto& errors = std::get<std::vector<Error>>(written);
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0].message, "the set would take 16780796 bytes, more than the 16777216 bytes an instrument holds");
+    EXPECT_EQ(errors[0].line, 32u);
+    airspaces.pop_back();
+    EXPECT_TRUE(std::holds_alternative<Bytes>(writeInternalFormat(airspaces, {})));
+}
+
 TEST(OpenAir, SkipsCommentsAndUnknownLinesAndKeepsTheLastAltitude)
 {
     auto result = parse("\xef\xbb\xbf* comment\nAC  CTR  \nAN Name * not a comment\nAY TMA\nAI 62e1\nSP 0,1,2\nV Z=100\n"

@@ -77,6 +77,78 @@ inline bool writeZip(const std::string& path, const std::vector<ZipTestEntry>& e
     return true;
 }
 
+// One stored entry of an archive written byte by byte, for sizes libzip will not write:
+// `declaredSize` is the size the headers announce, whatever `contents` holds, and
+// `zip64` records the sizes in the zip64 extra field (as an archive over 4 GiB must).
+struct RawZipEntry {
+    std::string name;
+    std::string contents;
+    std::uint64_t declaredSize;
+    bool zip64 { false };
+    unsigned mode { S_IFREG | 0644 };
+};
+
+inline bool writeRawZip(const std::string& path, const std::vector<RawZipEntry>& entries)
+{
+    const auto crc32 = [](const std::string& data) {
+        std::uint32_t crc = 0xFFFFFFFFu;
+        for (const unsigned char byte : data) {
+            crc ^= byte;
+            for (int bit = 0; bit < 8; ++bit)
+                crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+        }
+        return ~crc;
+    };
+    const auto put = [](std::string& out, std::uint64_t value, int bytes) {
+        for (int i = 0; i < bytes; ++i)
+            out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
+    };
+    std::string archive;
+    std::string directory;
+    for (const RawZipEntry& entry : entries) {
+        const std::uint64_t offset = archive.size();
+        const std::uint32_t crc = crc32(entry.contents);
+        const std::uint32_t size32 = entry.zip64 ? 0xFFFFFFFFu : static_cast<std::uint32_t>(entry.declaredSize);
+        const std::uint32_t stored32 = entry.zip64 ? 0xFFFFFFFFu : static_cast<std::uint32_t>(entry.contents.size());
+        std::string extra;
+        if (entry.zip64) {
+            put(extra, 0x0001 | (16 << 16), 4); // the zip64 field's id and length
+            put(extra, entry.declaredSize, 8);
+            put(extra, entry.contents.size(), 8);
+        }
+        // The fields both headers share: version 4.5, no flags, stored, 1980-01-01, the
+        // CRC, the sizes and the lengths of the name and the extra field.
+        const auto shared = [&](std::string& out) {
+            for (const auto& [value, bytes] : { std::pair<std::uint64_t, int> { 45, 2 }, { 0, 2 }, { 0, 2 }, { 0, 2 }, { 0x21, 2 },
+                     { crc, 4 }, { stored32, 4 }, { size32, 4 }, { entry.name.size(), 2 }, { extra.size(), 2 } })
+                put(out, value, bytes);
+        };
+        put(archive, 0x04034b50, 4);
+        shared(archive);
+        archive += entry.name + extra + entry.contents;
+        // The central header adds: made by unix, no comment, disk 0, the mode, the offset.
+        put(directory, 0x02014b50, 4);
+        put(directory, (3 << 8) | 45, 2);
+        shared(directory);
+        put(directory, 0, 6);
+        put(directory, std::uint64_t { entry.mode } << 16, 4);
+        put(directory, offset, 4);
+        directory += entry.name + extra;
+    }
+    const std::uint64_t directoryOffset = archive.size();
+    archive += directory;
+    put(archive, 0x06054b50, 4);
+    put(archive, 0, 4); // disks
+    put(archive, entries.size(), 2);
+    put(archive, entries.size(), 2);
+    put(archive, directory.size(), 4);
+    put(archive, directoryOffset, 4);
+    put(archive, 0, 2);
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << archive;
+    return static_cast<bool>(out);
+}
+
 // Every path below `folder`, relative to it, sorted.
 inline std::vector<std::string> filesBelow(const std::string& folder)
 {

@@ -11,7 +11,9 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace corvex {
 namespace {
@@ -23,7 +25,8 @@ public:
     Result<pid_t, std::string> startDetached(
         const std::string& program, const std::vector<std::string>& arguments, const std::string& workingDirectory) override
     {
-        starts.push_back({ program, arguments, workingDirectory });
+        std::ifstream file(program, std::ios::binary);
+        starts.push_back({ program, arguments, workingDirectory, std::string((std::istreambuf_iterator<char>(file)), {}) });
         if (fail)
             return Failure<std::string> { "cannot start " + program };
         return pid_t { 4242 };
@@ -32,6 +35,7 @@ public:
         std::string program;
         std::vector<std::string> arguments;
         std::string workingDirectory;
+        std::string programText; // when it was started
     };
     std::vector<Start> starts;
     bool fail { false };
@@ -71,7 +75,9 @@ protected:
     }
 
     std::string programFolder() const { return m_root.path() + "/apps/corvex-vario"; }
+    // The stem; each installation makes a folder of its own with a random suffix.
     std::string workingDirectory() const { return m_root.path() + "/runtime/CorvexVarioUpdaterTmpDirectory"; }
+    std::string runtime() const { return m_root.path() + "/runtime"; }
 
     SoftwareUpdateInstaller installer(const std::string& executable = "")
     {
@@ -111,8 +117,15 @@ protected:
 
 TEST_F(SoftwareUpdateInstallerTest, UnpacksIntoAFreshPrivateFolderStartsTheHelperAndEnds)
 {
-    // Leftovers of an earlier attempt.
-    writeFile(workingDirectory() + "/corvex-vario/stale", "old");
+    // A folder of the old fixed name, planted by another user with a helper of its own,
+    // as in a shared /tmp: it is neither used nor touched.
+    writeFile(workingDirectory() + "/CorvexVarioUpdateHelperTool", "a planted helper", fs::perms(0777));
+    fs::permissions(workingDirectory(), fs::perms(01777));
+    if (::geteuid() == 0) {
+        ASSERT_EQ(::chown(workingDirectory().c_str(), 65534, 65534), 0);
+        ASSERT_EQ(::chown((workingDirectory() + "/CorvexVarioUpdateHelperTool").c_str(), 65534, 65534), 0);
+    }
+    fs::permissions(runtime(), fs::perms(01777)); // a shared folder with its sticky bit
     const Bytes archive = goodArchive();
 
     auto installing = installer();
@@ -121,48 +134,95 @@ TEST_F(SoftwareUpdateInstallerTest, UnpacksIntoAFreshPrivateFolderStartsTheHelpe
     EXPECT_EQ(log.lines, (std::vector<std::string> { "Unzipped successfully", "CorvexVarioUpdateHelperTool successfully copied into tmp dir" }));
     EXPECT_TRUE(alerts.alerts.empty());
     EXPECT_EQ(terminations, 1);
+    const std::string made = installing.workingDirectory();
+    EXPECT_TRUE(made.starts_with(workingDirectory() + ".")) << made;
     ASSERT_EQ(processes.starts.size(), 1u);
-    const std::string helper = workingDirectory() + "/CorvexVarioUpdateHelperTool";
+    const std::string helper = made + "/CorvexVarioUpdateHelperTool";
     EXPECT_EQ(processes.starts[0].program, helper);
     EXPECT_EQ(processes.starts[0].arguments,
-        (std::vector<std::string> { workingDirectory(), "corvex-vario", "--program-folder", programFolder(), "--wait-for-process", "77" }));
-    EXPECT_EQ(processes.starts[0].workingDirectory, workingDirectory());
+        (std::vector<std::string> { made, "corvex-vario", "--program-folder", programFolder(), "--wait-for-process", "77" }));
+    EXPECT_EQ(processes.starts[0].workingDirectory, made);
 
-    EXPECT_EQ(fs::status(workingDirectory()).permissions(), fs::perms::owner_all);
-    EXPECT_EQ(testing::filesBelow(workingDirectory()),
-        (std::vector<std::string> { "CorvexVarioUpdateHelperTool", "corvex-vario", "corvex-vario/bin", "corvex-vario/bin/corvex-vario",
-            "corvex-vario/share", "corvex-vario/share/version", "update.zip" }));
+    struct stat status {};
+    ASSERT_EQ(::lstat(made.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode, S_IFDIR | 0700u);
+    EXPECT_EQ(status.st_uid, ::getuid());
+    EXPECT_EQ(testing::filesBelow(made),
+        (std::vector<std::string> { ".corvex-vario-update", "CorvexVarioUpdateHelperTool", "corvex-vario", "corvex-vario/bin",
+            "corvex-vario/bin/corvex-vario", "corvex-vario/share", "corvex-vario/share/version", "update.zip" }));
     EXPECT_EQ(readFile(helper), "the installed helper");
     EXPECT_TRUE((fs::status(helper).permissions() & fs::perms::owner_exec) != fs::perms::none);
-    EXPECT_EQ(bytesOf(readFile(workingDirectory() + "/update.zip")), archive);
+    EXPECT_EQ(bytesOf(readFile(made + "/update.zip")), archive);
+    EXPECT_EQ(readFile(workingDirectory() + "/CorvexVarioUpdateHelperTool"), "a planted helper");
+    EXPECT_TRUE(checkWorkingDirectory(made));
 
-    // A first attempt finds no folder to remove and says so.
-    fs::remove_all(workingDirectory());
+    // The next attempt makes another folder.
     ASSERT_TRUE(installing.installSoftwareUpdateFromDataAndRelaunchApp(archive));
-    EXPECT_EQ(log.lines.at(2), "Step 0: removeItemAtPath failed");
+    EXPECT_NE(installing.workingDirectory(), made);
+    EXPECT_TRUE(fs::exists(made));
 }
 
-TEST_F(SoftwareUpdateInstallerTest, ArchivesThatDoNotUnpackAreRefusedAndTheProgramKeepsRunning)
+// Every step that fails stops the update with an alert, starts nothing, and leaves no
+// working directory behind.
+TEST_F(SoftwareUpdateInstallerTest, EachFailedStepStopsTheUpdateAndRemovesTheWorkingDirectory)
 {
-    const std::vector<std::pair<const char*, Bytes>> archives = {
-        { "an error page", bytesOf("<html>502 Bad Gateway</html>") },
-        { "a parent step", zipBytes(m_root.path(), { { "corvex-vario/bin/corvex-vario", "x", S_IFREG | 0755 }, { "../escaped", "x" } }) },
+    struct Case {
+        const char* what;
+        Bytes archive;
+        std::function<void()> prepare;
+        const char* alert;
+        const char* logged;
     };
-    for (const auto& [what, archive] : archives) {
-        SCOPED_TRACE(what);
+    const Bytes good = goodArchive();
+    const std::string root = m_root.path();
+    std::vector<Case> cases = {
+        { "an error page", bytesOf("<html>502 Bad Gateway</html>"), {}, "Unzip returned error", "Unzipping error" },
+        { "a parent step", zipBytes(root, { { "corvex-vario/bin/corvex-vario", "x", S_IFREG | 0755 }, { "../escaped", "x" } }), {},
+            "Unzip returned error", "Unzipping error" },
+        // The archive's own helper beside a folder that blocks the copy's way in.
+        { "a folder of the helper's name", zipBytes(root, { { "corvex-vario/bin/corvex-vario", "x", S_IFREG | 0755 },
+                                                { "CorvexVarioUpdateHelperTool/CorvexVarioUpdateHelperTool", "evil", S_IFREG | 0755 } }),
+            {}, "copyItemAtPath returned error", "Step 3: copyItemAtPath failure" },
+        { "no installed helper", good, [&] { fs::remove(programFolder() + "/libexec/CorvexVarioUpdateHelperTool"); },
+            "copyItemAtPath returned error", "Step 3: copyItemAtPath failure" },
+        { "the helper does not start", good, [&] { processes.fail = true; }, "NSTask launchedTaskWithLaunchPath returned error",
+            "Step 4: NSTask launchedTaskWithLaunchPath failure" },
+        // Others may rename what is in a folder they can write without its sticky bit.
+        { "a folder above that others may write", good, [&] { fs::permissions(runtime(), fs::perms(0777)); },
+            "createDirectoryAtPath returned error", "Step 0: createDirectoryAtPath failed: others may replace what is in " },
+        { "a file where the folder above should be", good, [&] { fs::remove_all(runtime()); writeFile(runtime(), "x"); },
+            "createDirectoryAtPath returned error", "Step 0: createDirectoryAtPath failed: " },
+    };
+    if (::geteuid() == 0) {
+        cases.push_back({ "a folder above of another user", good, [&] { ASSERT_EQ(::chown(runtime().c_str(), 65534, 65534), 0); },
+            "createDirectoryAtPath returned error", "Step 0: createDirectoryAtPath failed: " });
+    }
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
         log.lines.clear();
         alerts.alerts.clear();
-        EXPECT_FALSE(installer().installSoftwareUpdateFromDataAndRelaunchApp(archive));
-        EXPECT_TRUE(log.contains("Unzipping error"));
-        EXPECT_FALSE(log.contains("Unzipped successfully"));
+        processes.starts.clear();
+        processes.fail = false;
+        fs::remove_all(runtime());
+        fs::create_directories(runtime());
+        writeFile(programFolder() + "/libexec/CorvexVarioUpdateHelperTool", "the installed helper", fs::perms(0755));
+        if (c.prepare)
+            c.prepare();
+
+        EXPECT_FALSE(installer().installSoftwareUpdateFromDataAndRelaunchApp(c.archive));
         ASSERT_EQ(alerts.alerts.size(), 1u);
         EXPECT_EQ(alerts.alerts[0].message, "Error installing software update");
-        EXPECT_EQ(alerts.alerts[0].informativeText, "Unzip returned error");
+        EXPECT_EQ(alerts.alerts[0].informativeText, c.alert);
         EXPECT_EQ(alerts.alerts[0].buttons, std::vector<std::string> { "Close" });
-        expectNothingStarted();
-        EXPECT_EQ(testing::filesBelow(workingDirectory()), std::vector<std::string> { "update.zip" });
-        EXPECT_EQ(testing::filesBelow(m_root.path() + "/runtime"),
-            (std::vector<std::string> { "CorvexVarioUpdaterTmpDirectory", "CorvexVarioUpdaterTmpDirectory/update.zip" }));
+        EXPECT_TRUE(log.containsPrefix(c.logged)) << ::testing::PrintToString(log.lines);
+        EXPECT_EQ(terminations, 0);
+        // Only ever the installed helper, and it only reaches step 4.
+        EXPECT_LE(processes.starts.size(), 1u);
+        for (const auto& start : processes.starts)
+            EXPECT_EQ(start.programText, "the installed helper");
+        if (fs::is_directory(runtime())) {
+            EXPECT_EQ(testing::filesBelow(runtime()), std::vector<std::string> {});
+        }
         EXPECT_EQ(readFile(programFolder() + "/bin/corvex-vario"), "#!/bin/sh\n");
     }
 }
@@ -177,7 +237,7 @@ TEST_F(SoftwareUpdateInstallerTest, ADownloadThatDiffersFromTheAnnouncedDigestIs
     EXPECT_EQ(alerts.alerts[0].message, "Error installing software update");
     EXPECT_NE(alerts.alerts[0].informativeText.find("SHA-256"), std::string::npos);
     EXPECT_TRUE(log.containsPrefix("Software update refused: its SHA-256 " + Sha256::hexOf(damaged)));
-    EXPECT_FALSE(fs::exists(workingDirectory()));
+    EXPECT_EQ(testing::filesBelow(runtime()), std::vector<std::string> {});
     expectNothingStarted();
 
     // The feed's digest may be written in capitals.
@@ -202,21 +262,6 @@ TEST_F(SoftwareUpdateInstallerTest, AnArchiveWithoutTheProgramFolderIsRefusedBef
         EXPECT_EQ(alerts.alerts[0].informativeText, "The downloaded software update holds no program folder corvex-vario with bin/corvex-vario.");
         expectNothingStarted();
     }
-}
-
-TEST_F(SoftwareUpdateInstallerTest, AMissingHelperIsReportedAndAFailedStartKeepsTheProgramRunning)
-{
-    fs::remove(programFolder() + "/libexec/CorvexVarioUpdateHelperTool");
-    processes.fail = true;
-    EXPECT_FALSE(installer().installSoftwareUpdateFromDataAndRelaunchApp(goodArchive()));
-    EXPECT_TRUE(log.contains("Step 3: copyItemAtPath failure"));
-    EXPECT_TRUE(log.contains("Step 4: NSTask launchedTaskWithLaunchPath failure"));
-    ASSERT_EQ(alerts.alerts.size(), 2u);
-    EXPECT_EQ(alerts.alerts[0].informativeText, "copyItemAtPath returned error");
-    EXPECT_EQ(alerts.alerts[1].informativeText, "NSTask launchedTaskWithLaunchPath returned error");
-    // Step 4 is tried all the same.
-    EXPECT_EQ(processes.starts.size(), 1u);
-    EXPECT_EQ(terminations, 0);
 }
 
 TEST_F(SoftwareUpdateInstallerTest, OnlyAProgramFolderOfItsOwnReplacesItself)
@@ -250,7 +295,7 @@ TEST_F(SoftwareUpdateInstallerTest, OnlyAProgramFolderOfItsOwnReplacesItself)
     EXPECT_FALSE(installer(root + "/.local/bin/corvex-vario").installSoftwareUpdateFromDataAndRelaunchApp(archive));
     ASSERT_EQ(alerts.alerts.size(), 2u);
     EXPECT_EQ(alerts.alerts[1].message, "Corvex Vario cannot replace itself");
-    EXPECT_FALSE(fs::exists(workingDirectory()));
+    EXPECT_EQ(testing::filesBelow(runtime()), std::vector<std::string> {});
     expectNothingStarted();
 }
 

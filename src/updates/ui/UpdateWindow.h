@@ -29,6 +29,7 @@ namespace corvex {
 class AlertPresenter;
 class CorvexDevice;
 class EventLoopTurner;
+class ProgressSink;
 class HttpClient;
 class InstrumentSession;
 class LogSink;
@@ -90,7 +91,7 @@ public:
     // posix_spawn and QCoreApplication::quit. Tests point it at a temporary prefix.
     struct SoftwareInstallation {
         std::optional<ProgramFolder> programFolder {};
-        std::string workingDirectory {};
+        std::string workingDirectory {}; // the stem; each installation adds a random suffix
         ProcessLauncher* processes { nullptr };
         std::function<void()> terminateApplication {};
         // The process the helper waits for; 0 for this one.
@@ -200,7 +201,9 @@ private:
     // trusted signing keys of the preferences and the environment.
     OfferedFile offeredFile(std::string url, std::optional<std::string> sha256, std::optional<std::string> signature,
         std::uint64_t maximumBytes) const;
-    SoftwareUpdateInstaller softwareUpdateInstaller();
+    class UnpackingProgress;
+    friend class UnpackingProgress;
+    SoftwareUpdateInstaller softwareUpdateInstaller(ProgressSink* progress = nullptr);
     void openUrl(const std::string& url);
 
     std::unique_ptr<Ui::UpdateWindow> m_ui;

@@ -16,7 +16,9 @@
 #include <QTimer>
 #include <QUrl>
 
+#include <chrono>
 #include <unistd.h>
+#include <utility>
 
 namespace corvex {
 
@@ -36,7 +38,38 @@ AlertPresenter& alertsOr(AlertPresenter* alerts)
 
 } // namespace
 
-SoftwareUpdateInstaller UpdateWindow::softwareUpdateInstaller()
+// The unpacking's progress on the update sheet, without Cancel: by then the download is
+// done, and the unpacking runs off the window's thread while the sheet's bar moves.
+class UpdateWindow::UnpackingProgress final : public ProgressSink {
+public:
+    explicit UnpackingProgress(UpdateWindow& window)
+        : m_window(window)
+    {
+    }
+    ~UnpackingProgress() override { ended(); }
+
+    void stepStarted(const OperationStep& step) override
+    {
+        m_window.showUpdateSheetWithText(QString::fromStdString(step.text), false);
+        m_shown = true;
+    }
+    void progressed(std::optional<double> fraction, const std::string&) override
+    {
+        if (fraction)
+            m_window.m_updateSheetProgressBar->setValue(static_cast<int>(*fraction * 100.0));
+    }
+    void ended() override
+    {
+        if (std::exchange(m_shown, false))
+            m_window.hideUpdateSheet();
+    }
+
+private:
+    UpdateWindow& m_window;
+    bool m_shown { false };
+};
+
+SoftwareUpdateInstaller UpdateWindow::softwareUpdateInstaller(ProgressSink* progress)
 {
     SoftwareUpdateOptions options;
     options.alerts = &alertsOr(m_environment.alerts);
@@ -58,8 +91,10 @@ SoftwareUpdateInstaller UpdateWindow::softwareUpdateInstaller()
     std::string workingDirectory = m_softwareInstallation.workingDirectory.empty()
         ? SoftwareUpdateInstaller::defaultWorkingDirectory()
         : m_softwareInstallation.workingDirectory;
-    return SoftwareUpdateInstaller(
-        std::move(options), std::move(folder), std::move(workingDirectory), OperationContext(*m_environment.log));
+    OperationContext context(*m_environment.log);
+    context.withProgress(progress).withSleep(
+        [this](std::chrono::milliseconds duration) { runEventLoopFor(std::chrono::duration<double>(duration).count()); });
+    return SoftwareUpdateInstaller(std::move(options), std::move(folder), std::move(workingDirectory), std::move(context));
 }
 
 void UpdateWindow::openUrl(const std::string& url)
@@ -148,7 +183,8 @@ void UpdateWindow::downloadSoftwareUpdateButton()
 
 void UpdateWindow::installSoftwareUpdateFromDataAndRelaunchApp(const Bytes& archive, const std::optional<std::string>& expectedSha256)
 {
-    softwareUpdateInstaller().installSoftwareUpdateFromDataAndRelaunchApp(archive, expectedSha256);
+    UnpackingProgress progress(*this);
+    softwareUpdateInstaller(&progress).installSoftwareUpdateFromDataAndRelaunchApp(archive, expectedSha256);
 }
 
 bool UpdateWindow::unzipFile(const QString& path)

@@ -4,6 +4,7 @@
 
 #include "TemporaryFolder.h"
 #include "ZipWriting.h"
+#include "updates/ProgramFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -53,10 +54,13 @@ protected:
     {
         writeFile(programFolder() + "/bin/corvex-vario", program("old"), fs::perms(0755));
         writeFile(programFolder() + "/share/version", "1");
+        fs::create_directories(m_root.path() + "/runtime");
+        m_workingDirectory = makeWorkingDirectory(m_root.path() + "/runtime/CorvexVarioUpdaterTmpDirectory").value_or("");
     }
 
     std::string programFolder() const { return m_root.path() + "/apps/corvex-vario"; }
-    std::string workingDirectory() const { return m_root.path() + "/runtime/CorvexVarioUpdaterTmpDirectory"; }
+    // Made as the program makes it, with the marker the helper looks for.
+    std::string workingDirectory() const { return m_workingDirectory; }
     std::string startsRecord() const { return m_root.path() + "/starts"; }
 
     // A program that writes which version started, and from where.
@@ -67,9 +71,9 @@ protected:
 
     // Runs the helper to its end with the two arguments and the options the program
     // gives it, and answers its exit status.
-    int runHelper(const std::string& installedFolder = "", pid_t waitFor = 0)
+    int runHelper(const std::string& installedFolder = "", pid_t waitFor = 0, const std::string& working = "")
     {
-        std::vector<std::string> owned = { helperProgram, workingDirectory(), "corvex-vario", "--program-folder",
+        std::vector<std::string> owned = { helperProgram, working.empty() ? workingDirectory() : working, "corvex-vario", "--program-folder",
             installedFolder.empty() ? programFolder() : installedFolder,
             "--wait-for-process", std::to_string(waitFor) };
         std::vector<char*> argv;
@@ -100,6 +104,7 @@ protected:
     }
 
     testing::TemporaryFolder m_root { "corvex-helper" };
+    std::string m_workingDirectory;
 };
 
 TEST_F(UpdateHelperProcessTest, AnUnpackedFolderWithoutTheProgramLeavesTheInstalledOneAndStartsIt)
@@ -135,6 +140,48 @@ TEST_F(UpdateHelperProcessTest, AFolderOfAnotherNameIsLeftAlone)
     EXPECT_TRUE(fs::exists(workingDirectory()));
     EXPECT_EQ(readFile(startsRecord()), "");
     EXPECT_EQ(readFile(programFolder() + "/share/version"), "1");
+}
+
+// Run by hand, the helper must not remove a folder the program did not make for it, nor
+// replace a folder that holds no program.
+TEST_F(UpdateHelperProcessTest, ArgumentsThatNameOtherFoldersTouchNothing)
+{
+    const std::string root = m_root.path(), working = workingDirectory();
+    writeFile(root + "/Documents/letter", "keep me");
+    writeFile(root + "/Marked/.corvex-vario-update", "anything\n", fs::perms(0600)); // a marker it wrote itself
+    fs::permissions(root + "/Marked", fs::perms(0700));
+    fs::create_directory_symlink(working, root + "/link");
+    writeFile(root + "/elsewhere/corvex-vario/notes", "keep me");
+    unpackNewVersion(program("new"));
+    struct Case {
+        const char* what;
+        std::string working; // the first argument
+        std::string installed; // --program-folder
+        fs::perms mode { 0700 }; // of the working directory
+        uid_t owner { ::getuid() }; // of the working directory; root alone can give it away
+    };
+    const Case cases[] = {
+        { "a folder of the user's own", root + "/Documents", programFolder() },
+        { "a folder with a marker it wrote itself", root + "/Marked", programFolder() },
+        { "a working directory open to others", working, programFolder(), fs::perms(0755) },
+        { "a link to a working directory", root + "/link", programFolder() },
+        { "a relative working directory", "runtime", programFolder() },
+        { "a program folder without the program", working, root + "/elsewhere/corvex-vario" },
+        { "a working directory of another user", working, programFolder(), fs::perms(0700), ::geteuid() == 0 ? 65534u : ::getuid() },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.owner == ::getuid() && c.working == working && c.installed == programFolder() && c.mode == fs::perms(0700))
+            continue; // without root, no folder of another user can be made
+        fs::permissions(working, c.mode);
+        ASSERT_EQ(::chown(working.c_str(), c.owner, static_cast<gid_t>(-1)), 0);
+        const std::vector<std::string> before = testing::filesBelow(root);
+        EXPECT_EQ(runHelper(c.installed, 0, c.working), 2);
+        EXPECT_EQ(testing::filesBelow(root), before);
+        EXPECT_EQ(readFile(startsRecord()), "");
+        fs::permissions(working, fs::perms(0700));
+        ASSERT_EQ(::chown(working.c_str(), ::getuid(), static_cast<gid_t>(-1)), 0);
+    }
 }
 
 } // namespace
