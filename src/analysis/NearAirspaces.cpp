@@ -1,5 +1,7 @@
 #include "analysis/NearAirspaces.h"
 
+#include "base/SegmentClip.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -9,28 +11,10 @@ namespace {
 
 constexpr double metresPerDegreeOfLatitude = 111'195.0; // on the mean radius, as the OpenAir geometry
 
-// Whether the segment from a to b meets the box (Liang–Barsky clipping, longitude as x).
+// Whether the segment from a to b meets the box (longitude as x).
 bool segmentMeetsBox(const openair::GeoPoint& a, const openair::GeoPoint& b, const AirspaceIndex::Box& box)
 {
-    const double dx = b.longitude - a.longitude, dy = b.latitude - a.latitude;
-    double enter = 0, leave = 1;
-    const double p[] = { -dx, dx, -dy, dy };
-    const double q[] = { a.longitude - box.west, box.east - a.longitude, a.latitude - box.south, box.north - a.latitude };
-    for (int i = 0; i < 4; ++i) {
-        if (p[i] == 0) {
-            if (q[i] < 0)
-                return false;
-            continue;
-        }
-        const double t = q[i] / p[i];
-        if (p[i] < 0)
-            enter = std::max(enter, t);
-        else
-            leave = std::min(leave, t);
-        if (enter > leave)
-            return false;
-    }
-    return true;
+    return segmentMeetsRectangle(a.longitude, a.latitude, b.longitude, b.latitude, box.west, box.east, box.south, box.north);
 }
 
 } // namespace

@@ -114,6 +114,17 @@ public:
     sqlite3_stmt* get() const { return m_statement; }
 
     void bind(int index, std::int64_t value) { sqlite3_bind_int64(m_statement, index, value); }
+    // Binds the values to the statement's parameters in order.
+    void bindAll(const std::vector<std::variant<std::int64_t, std::string>>& values)
+    {
+        int i = 1;
+        for (const auto& value : values) {
+            if (const auto* number = std::get_if<std::int64_t>(&value))
+                bind(i++, *number);
+            else
+                bind(i++, std::get<std::string>(value));
+        }
+    }
     void bind(int index, double value) { sqlite3_bind_double(m_statement, index, value); }
     void bind(int index, const std::string& text)
     {
@@ -406,13 +417,7 @@ std::vector<LibraryFlight> FlightIndex::select(const std::string& where, const s
         m_lastError = sqliteMessage(m_database);
         return flights;
     }
-    int i = 1;
-    for (const Value& value : values) {
-        if (const auto* number = std::get_if<std::int64_t>(&value))
-            statement.bind(i++, *number);
-        else
-            statement.bind(i++, std::get<std::string>(value));
-    }
+    statement.bindAll(values);
     while (sqlite3_step(statement.get()) == SQLITE_ROW)
         flights.push_back(flightFrom(statement));
     return flights;
@@ -584,13 +589,7 @@ std::vector<AirspaceFileRecord> FlightIndex::selectAirspaceFiles(const std::stri
         m_lastError = sqliteMessage(m_database);
         return files;
     }
-    int i = 1;
-    for (const Value& value : values) {
-        if (const auto* number = std::get_if<std::int64_t>(&value))
-            statement.bind(i++, *number);
-        else
-            statement.bind(i++, std::get<std::string>(value));
-    }
+    statement.bindAll(values);
     while (sqlite3_step(statement.get()) == SQLITE_ROW)
         files.push_back({ statement.integer(0), statement.text(1), statement.text(2), statement.text(3), statement.integer(4) });
     return files;

@@ -1,5 +1,7 @@
 #include "map/qt/ZoneLayer.h"
 
+#include "base/SegmentClip.h"
+
 #include <QFontMetricsF>
 #include <QPainter>
 #include <QPainterPath>
@@ -34,28 +36,9 @@ QPolygonF pixelsOf(const MapViewport& viewport, const std::vector<Coordinate>& c
     return polygon;
 }
 
-// Whether the segment from a to b meets the rectangle (Liang–Barsky clipping).
 bool segmentMeetsRect(QPointF a, QPointF b, const QRectF& rect)
 {
-    const double dx = b.x() - a.x(), dy = b.y() - a.y();
-    const double p[] = { -dx, dx, -dy, dy };
-    const double q[] = { a.x() - rect.left(), rect.right() - a.x(), a.y() - rect.top(), rect.bottom() - a.y() };
-    double enter = 0, leave = 1;
-    for (int i = 0; i < 4; ++i) {
-        if (p[i] == 0) {
-            if (q[i] < 0)
-                return false;
-            continue;
-        }
-        const double t = q[i] / p[i];
-        if (p[i] < 0)
-            enter = std::max(enter, t);
-        else
-            leave = std::min(leave, t);
-        if (enter > leave)
-            return false;
-    }
-    return true;
+    return segmentMeetsRectangle(a.x(), a.y(), b.x(), b.y(), rect.left(), rect.right(), rect.top(), rect.bottom());
 }
 
 } // namespace
