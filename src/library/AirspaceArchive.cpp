@@ -140,12 +140,12 @@ std::optional<AirspaceFileRecord> AirspaceArchive::recordUpload(
     const std::string& setSha256, const std::string& serial, std::int64_t time)
 {
     auto source = m_index.airspaceFileConvertedInto(setSha256);
-    if (!source)
-        return std::nullopt;
-    const AirspaceUseRecord used { source->id, airspaceUseName(AirspaceUse::Uploaded), time, serial, setSha256 };
+    // An upload of a set from elsewhere is recorded too: from then on the instrument
+    // holds none of the kept files, and a flight after it must not be checked against one.
+    const AirspaceUseRecord used { source ? source->id : 0, airspaceUseName(AirspaceUse::Uploaded), time, serial, setSha256 };
     if (!m_index.insertAirspaceUse(used))
         return std::nullopt;
-    appendToJournal(*source, used);
+    appendToJournal(source.value_or(AirspaceFileRecord {}), used);
     return source;
 }
 
@@ -167,10 +167,17 @@ std::size_t AirspaceArchive::restoreFromJournal()
     while (std::getline(journal, line)) {
         const auto fields = splitTabs(line);
         // A line cut short by a killed process is skipped.
-        if (fields.size() != 7 || fields[4].size() != 64 || fields[0].empty()
-            || fields[0].find_first_not_of("0123456789") != std::string::npos)
+        if (fields.size() != 7 || fields[0].empty() || fields[0].find_first_not_of("0123456789") != std::string::npos)
             continue;
         const std::int64_t time = std::stoll(fields[0]);
+        if (fields[4].empty() && fields[1] == airspaceUseName(AirspaceUse::Uploaded)) {
+            // An upload of a set no kept file was made into.
+            if (m_index.insertAirspaceUse({ 0, fields[1], time, fields[2], fields[3] }))
+                ++restored;
+            continue;
+        }
+        if (fields[4].size() != 64)
+            continue;
         auto record = m_index.airspaceFileWithDigest(fields[4]);
         if (!record) {
             AirspaceFileRecord fresh { 0, fields[6], fields[4], fields[5], time };

@@ -67,7 +67,7 @@ CREATE TABLE airspace_files (
 );
 CREATE TABLE airspace_uses (
     id INTEGER PRIMARY KEY AUTOINCREMENT,
-    airspace_file INTEGER NOT NULL REFERENCES airspace_files(id),
+    airspace_file INTEGER REFERENCES airspace_files(id), -- NULL: a set not made from a kept file
     reason TEXT NOT NULL,
     time INTEGER NOT NULL,
     serial TEXT NOT NULL DEFAULT '',
@@ -569,7 +569,7 @@ bool FlightIndex::insertAirspaceUse(const AirspaceUseRecord& use)
         m_lastError = sqliteMessage(m_database);
         return false;
     }
-    statement.bind(1, use.fileId);
+    statement.bind(1, use.fileId ? std::optional(use.fileId) : std::nullopt);
     statement.bind(2, use.reason);
     statement.bind(3, use.time);
     statement.bind(4, use.serial);
@@ -617,12 +617,21 @@ std::optional<AirspaceFileRecord> FlightIndex::airspaceFileConvertedInto(const s
 
 std::optional<AirspaceFileRecord> FlightIndex::airspaceFileUploadedBy(const std::string& serial, std::int64_t time) const
 {
-    // Two uploads of one second: the one recorded last is what the instrument kept.
-    auto found = selectAirspaceFiles("FROM airspace_files f JOIN airspace_uses u ON u.airspace_file = f.id "
-                                     "WHERE u.reason = 'uploaded' AND u.serial = ? AND u.time <= ? "
-                                     "ORDER BY u.time DESC, u.id DESC LIMIT 1",
-        { serial, time });
-    return found.empty() ? std::nullopt : std::optional(std::move(found.front()));
+    // Two uploads of one second: the one recorded last is what the instrument kept. The
+    // last upload may be of a set no kept file was made into (from the approved list):
+    // then the instrument held none of the kept files.
+    Statement statement(m_database,
+        "SELECT airspace_file FROM airspace_uses WHERE reason = 'uploaded' AND serial = ? AND time <= ? "
+        "ORDER BY time DESC, id DESC LIMIT 1");
+    if (!statement) {
+        m_lastError = sqliteMessage(m_database);
+        return std::nullopt;
+    }
+    statement.bind(1, serial);
+    statement.bind(2, time);
+    if (sqlite3_step(statement.get()) != SQLITE_ROW || sqlite3_column_type(statement.get(), 0) == SQLITE_NULL)
+        return std::nullopt;
+    return airspaceFile(statement.integer(0));
 }
 
 std::vector<AirspaceFileRecord> FlightIndex::airspaceFiles() const

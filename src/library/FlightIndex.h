@@ -40,7 +40,7 @@ struct AirspaceFileRecord {
 // "checked" (a flight was checked against it), "uploaded" (the set made from it went
 // onto the instrument with this serial at this time).
 struct AirspaceUseRecord {
-    std::int64_t fileId { 0 };
+    std::int64_t fileId { 0 }; // 0: an upload of a set no kept file was made into
     std::string reason;
     std::int64_t time { 0 };
     std::string serial;

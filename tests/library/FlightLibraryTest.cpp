@@ -215,6 +215,7 @@ TEST(FlightLibrary, DamagedIndexIsSetAsideAndRebuilt)
             ASSERT_EQ(library->importFile(testFile("20241007TZN.igc")).kind, ImportOutcome::Kind::Imported);
             ASSERT_TRUE(library->airspaces().keep("AC D\nAN ALPS\n", "alps.txt", AirspaceUse::Converted, 100, "set-alps"));
             ASSERT_TRUE(library->airspaces().recordUpload("set-alps", "C0FFEE", 200));
+            EXPECT_FALSE(library->airspaces().recordUpload("set-approved", "C0FFEE", 400)) << "no kept file for it";
         }
         // Closed: the write-ahead log is folded into the file.
         ASSERT_FALSE(fs::exists(index + "-wal"));
@@ -233,6 +234,7 @@ TEST(FlightLibrary, DamagedIndexIsSetAsideAndRebuilt)
         ASSERT_TRUE(held) << "the uses of airspace files are read back";
         EXPECT_EQ(held->name, "alps.txt");
         EXPECT_EQ(library->index().airspaceUses(held->id).size(), 2u);
+        EXPECT_FALSE(library->airspaces().heldBy("C0FFEE", 500)) << "the upload of a set from elsewhere is read back too";
         std::size_t setAside = 0;
         for (const auto& entry : fs::directory_iterator(scratch.path()))
             setAside += entry.path().filename().string().starts_with("library.sqlite.damaged-");
@@ -468,6 +470,7 @@ TEST(FlightLibrary, TheSetOfTheDayIsTheLastUploadBeforeTakeoff)
         { "set-autumn", "A1", 3000, true },
         { "set-summer", "A1", 3000, true }, // the same second: recorded last, held
         { "set-approved", "A1", 4000, false }, // from the approved list: no OpenAir file
+        { "set-spring", "A1", 6000, true },
     };
     for (const Upload& upload : uploads)
         EXPECT_EQ(archive.recordUpload(upload.set, upload.serial, upload.time).has_value(), upload.known) << upload.set;
@@ -484,7 +487,9 @@ TEST(FlightLibrary, TheSetOfTheDayIsTheLastUploadBeforeTakeoff)
         { "A1", 2000, "summer.txt" },
         { "A1", 2600, "summer.txt" },
         { "A1", 3000, "summer.txt" },
-        { "A1", 5000, "summer.txt" },
+        { "A1", 3999, "summer.txt" },
+        { "A1", 5000, nullptr }, // the approved set replaced the kept ones
+        { "A1", 6000, "spring.txt" },
         { "B2", 2000, nullptr },
         { "B2", 9000, "spring.txt" },
         { "C3", 9000, nullptr },
