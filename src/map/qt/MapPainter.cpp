@@ -102,6 +102,17 @@ double graticuleStep(double degreesPerPixel, double minimumPixels)
     return 30.0;
 }
 
+std::vector<double> graticuleValues(double low, double high, double step)
+{
+    std::vector<double> values;
+    if (!(step > 0) || !(low <= high))
+        return values;
+    // Counted in whole steps so that no sum of steps drifts off a round value.
+    for (auto k = static_cast<long>(std::ceil(low / step - 1e-9)); k * step <= high + 1e-9; ++k)
+        values.push_back(k * step);
+    return values;
+}
+
 void MapPainter::paint(QPainter& painter, QSize size, const MapRect& visible, const std::vector<MapLayer*>& layers)
 {
     const MapViewport viewport(size.width(), size.height(), visible);

@@ -42,5 +42,8 @@ double scaleBarMetres(double metresPerPixel, double maximumPixels);
 // The graticule's spacing in degrees for a view that shows degreesPerPixel: 1, 5, 10
 // or 30, the finest that keeps the lines at least minimumPixels apart.
 double graticuleStep(double degreesPerPixel, double minimumPixels);
+// The graticule's lines between low and high: the multiples of step, so that the
+// equator and the prime meridian are always among them.
+std::vector<double> graticuleValues(double low, double high, double step);
 
 } // namespace corvex

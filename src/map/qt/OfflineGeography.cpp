@@ -85,30 +85,34 @@ void paintGraticule(QPainter& painter, QSize size, const MapRect& visible, doubl
     const Coordinate bottomRight = coordinateForMapPoint({ visible.x + visible.width, visible.y + visible.height });
     const double step = graticuleStep(visible.width / mapWorldSize * 360.0 / size.width(), 70.0);
 
-    const double west = std::max(-180.0, std::floor(topLeft.longitude / step) * step);
-    const double east = std::min(180.0, bottomRight.longitude);
-    const double south = std::max(-graticuleLatitudeLimit, std::floor(bottomRight.latitude / step) * step);
-    const double north = std::min(graticuleLatitudeLimit, topLeft.latitude);
     const double worldTop = (mapPointForCoordinate({ graticuleLatitudeLimit, 0 }).y - visible.y) * scaleY;
     const double worldBottom = (mapPointForCoordinate({ -graticuleLatitudeLimit, 0 }).y - visible.y) * scaleY;
     const double worldLeft = (0 - visible.x) * scaleX;
     const double worldRight = (mapWorldSize - visible.x) * scaleX;
+    const double top = std::max(0.0, worldTop), bottom = std::min<double>(size.height(), worldBottom);
+    const double left = std::max(0.0, worldLeft), right = std::min<double>(size.width(), worldRight);
 
-    painter.setPen(QPen(graticuleColor, 0.8));
     const QFontMetricsF metrics(painter.font());
-    for (double longitude = west; longitude <= east + 1e-9; longitude += step) {
+    const auto lineAndLabel = [&](QPointF from, QPointF to, QPointF labelAt, const QString& label) {
+        painter.setPen(QPen(graticuleColor, 0.8));
+        painter.drawLine(from, to);
+        painter.setPen(labelColor);
+        painter.drawText(labelAt, label);
+    };
+    for (const double longitude : graticuleValues(std::max(-180.0, topLeft.longitude), std::min(180.0, bottomRight.longitude), step)) {
         const double x = (mapPointForCoordinate({ 0, longitude }).x - visible.x) * scaleX;
-        painter.setPen(QPen(graticuleColor, 0.8));
-        painter.drawLine(QPointF(x, std::max(0.0, worldTop)), QPointF(x, std::min<double>(size.height(), worldBottom)));
-        painter.setPen(labelColor);
-        painter.drawText(QPointF(x + 3, std::max(0.0, worldTop) + metrics.ascent() + 2), degreesLabel(longitude, 'E', 'W'));
+        const QString label = degreesLabel(longitude, 'E', 'W');
+        // Right of its line, or left of it where the view ends: never cut by the edge.
+        const double width = metrics.horizontalAdvance(label);
+        const double labelX = x + 3 + width <= right ? x + 3 : x - 3 - width;
+        lineAndLabel(QPointF(x, top), QPointF(x, bottom), QPointF(labelX, top + metrics.ascent() + 2), label);
     }
-    for (double latitude = south; latitude <= north + 1e-9; latitude += step) {
+    for (const double latitude : graticuleValues(
+             std::max(-graticuleLatitudeLimit, bottomRight.latitude), std::min(graticuleLatitudeLimit, topLeft.latitude), step)) {
         const double y = (mapPointForCoordinate({ latitude, 0 }).y - visible.y) * scaleY;
-        painter.setPen(QPen(graticuleColor, 0.8));
-        painter.drawLine(QPointF(std::max(0.0, worldLeft), y), QPointF(std::min<double>(size.width(), worldRight), y));
-        painter.setPen(labelColor);
-        painter.drawText(QPointF(std::max(0.0, worldLeft) + 3, y - 3), degreesLabel(latitude, 'N', 'S'));
+        // Above its line, or below it where the view ends.
+        const double labelY = y - 3 - metrics.ascent() >= top ? y - 3 : y + 3 + metrics.ascent();
+        lineAndLabel(QPointF(left, y), QPointF(right, y), QPointF(left + 3, labelY), degreesLabel(latitude, 'N', 'S'));
     }
 }
 

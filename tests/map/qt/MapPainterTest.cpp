@@ -223,6 +223,24 @@ TEST(MapPainter, ScaleBarAndGraticuleSteps)
     };
     for (const StepCase& c : { StepCase { 0.001, 1 }, StepCase { 0.05, 5 }, StepCase { 0.1, 10 }, StepCase { 1, 30 } })
         EXPECT_EQ(graticuleStep(c.degreesPerPixel, 70), c.expected) << c.degreesPerPixel;
+
+    // The lines are the multiples of the step: the equator and the prime meridian are
+    // always among them, however far the view reaches.
+    struct ValuesCase {
+        double low, high, step;
+        std::vector<double> expected;
+    };
+    const ValuesCase values[] = {
+        { -85, 85, 30, { -60, -30, 0, 30, 60 } },
+        { -180, 180, 90, { -180, -90, 0, 90, 180 } },
+        { -85, -20, 10, { -80, -70, -60, -50, -40, -30, -20 } },
+        { 45.3, 46.7, 1, { 46 } },
+        { 46.1, 46.9, 1, {} },
+        { -0.5, 0.5, 5, { 0 } },
+        { 10, 5, 5, {} },
+    };
+    for (const ValuesCase& c : values)
+        EXPECT_EQ(graticuleValues(c.low, c.high, c.step), c.expected) << c.low << " to " << c.high << " by " << c.step;
 }
 
 } // namespace
