@@ -426,7 +426,7 @@ void AirspacesWindow::renderOnMapButton()
     if (!m_currentAirspaces)
         return;
     map.addOverlays(generateMapkitPolylines(*m_currentAirspaces, displayAirspacesAs()));
-    map.setVisibleMapRect(fittingMapRect(map.overlays()), true);
+    map.fitMapRect(fittingMapRect(map.overlays()), MapView::defaultFitMargin, true);
     setCurrentAirspacesLabel();
 }
 

@@ -34,8 +34,10 @@ public:
 class MapView : public QWidget {
     Q_OBJECT
 public:
-    // The room fitToLayer leaves around a layer's content by default, in pixels.
-    static constexpr int defaultFitMargin = 24;
+    // The room fitToLayer leaves around a layer's content by default, in pixels: enough
+    // to keep it clear of the zoom buttons (8 + 28 px from the right) and of the scale bar
+    // (about 34 px from the bottom), so that no outline at the edge is cut or covered.
+    static constexpr int defaultFitMargin = 44;
 
     explicit MapView(QWidget* parent = nullptr);
     ~MapView() override;

@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QMouseEvent>
 #include <QTemporaryDir>
+#include <QToolButton>
 #include <QWheelEvent>
 
 #include <gtest/gtest.h>
@@ -232,6 +233,22 @@ TEST(MapView, LayersStackInOrderAndFitToOneWithAMargin)
         const PixelPoint north = viewport.pixelFor(Coordinate { 46, 6 });
         EXPECT_GT(north.y, margin) << margin;
         EXPECT_NEAR(view.coordinateAt(QPointF(200, 100)).longitude, 8, 1e-9) << margin;
+    }
+
+    // Fitted with the default margin, nothing of the content lies under the zoom buttons
+    // or the scale bar, whichever way the content is shaped.
+    view.show();
+    for (const QSize size : { QSize(400, 200), QSize(200, 400) }) {
+        view.resize(size);
+        view.fitToLayer(*lower);
+        const MapViewport viewport = view.viewport();
+        const PixelPoint topLeft = viewport.pixelFor(Coordinate { 46, 6 });
+        const PixelPoint bottomRight = viewport.pixelFor(Coordinate { 45, 10 });
+        const QRectF content(QPointF(topLeft.x, topLeft.y), QPointF(bottomRight.x, bottomRight.y));
+        for (const QToolButton* button : view.findChildren<QToolButton*>())
+            EXPECT_FALSE(content.intersects(QRectF(button->geometry()))) << size.width() << "×" << size.height();
+        const QRectF scaleBar(0, size.height() - 36, 130, 36);
+        EXPECT_FALSE(content.intersects(scaleBar)) << size.width() << "×" << size.height();
     }
 }
 
