@@ -163,7 +163,9 @@ AirspacesWindow::AirspacesWindow(Environment environment, QWidget* parent)
     });
 
     m_panels.openOpenAirFile = [this]() -> std::optional<QString> {
-        const QString path = QFileDialog::getOpenFileName(this, QStringLiteral("Choose an OpenAir file"));
+        // OpenAir files first: most are named .txt, and the rest of a folder is noise.
+        const QString path = QFileDialog::getOpenFileName(this, QStringLiteral("Choose an OpenAir file"), QString(),
+            QStringLiteral("OpenAir files (*.txt *.air *.openair);;All files (*)"));
         if (path.isEmpty())
             return std::nullopt;
         return path;
