@@ -37,7 +37,9 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <utility>
 
 namespace corvex {
@@ -350,8 +352,14 @@ void AppDelegate::showFlights(const std::vector<FlightRecord>& flights)
     Ui::MainWindow& ui = m_window.ui();
     ui.logEntriesCombo->clear();
     ui.logEntriesCombo->addItem(QStringLiteral("All Available"));
-    for (const FlightRecord& record : flights)
-        ui.logEntriesCombo->addItem(QString::fromStdString(recordStringTitle(record)), QVariant::fromValue(record));
+    for (const FlightRecord& record : flights) {
+        // How long each flight was tells the pilot's flights of one day apart.
+        const long minutes = std::lround(std::max(0.0, record.duration) / 60);
+        const QString duration = minutes >= 60 ? QStringLiteral("%1 h %2").arg(minutes / 60).arg(minutes % 60, 2, 10, QLatin1Char('0'))
+                                               : QStringLiteral("%1 min").arg(minutes);
+        ui.logEntriesCombo->addItem(
+            QString::fromStdString(recordStringTitle(record)) + QStringLiteral("    ") + duration, QVariant::fromValue(record));
+    }
     ui.logEntriesCombo->setPlaceholderText(QStringLiteral("Select Tracklog"));
     ui.logEntriesCombo->setCurrentIndex(-1);
 

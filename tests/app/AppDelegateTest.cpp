@@ -199,7 +199,8 @@ TEST_F(AppDelegateTest, ConnectionFillsTheWindow)
 
     // Newest first, as the short list sorts them, after the entry for all flights.
     EXPECT_EQ(app.comboTitles(),
-        (std::vector<std::string> { "All Available", "7: 13-07-06    14:30", "5: 13-07-05    12:00", "3: 13-07-05    09:03" }));
+        (std::vector<std::string> { "All Available", "7: 13-07-06    14:30    10 min", "5: 13-07-05    12:00    1 min",
+            "3: 13-07-05    09:03    1 h 02" }));
     EXPECT_FALSE(ui.logEntriesCombo->itemData(0).isValid());
     const FlightRecord carried = ui.logEntriesCombo->itemData(1).value<FlightRecord>();
     EXPECT_EQ(carried.flightNumber, 7);

@@ -65,8 +65,10 @@ TEST(VirtualInstrumentApp, InstrumentPresentAtLaunchFillsTheWindow)
     const std::vector<std::string> titles = app.comboTitles();
     ASSERT_EQ(titles.size(), 1 + sharedFlightCount());
     EXPECT_EQ(titles.front(), "All Available");
-    // Newest first: "n: yy-mm-dd    hh:mm" compares by date and time as text.
-    const QRegularExpression title(QStringLiteral("^(\\d+): (\\d\\d-\\d\\d-\\d\\d    \\d\\d:\\d\\d)$"));
+    // Newest first: "n: yy-mm-dd    hh:mm" compares by date and time as text; the
+    // flight's duration follows.
+    const QRegularExpression title(
+        QStringLiteral("^(\\d+): (\\d\\d-\\d\\d-\\d\\d    \\d\\d:\\d\\d)    (\\d+ min|\\d+ h \\d\\d)$"));
     std::vector<std::tuple<std::string, int>> launches;
     for (std::size_t i = 1; i < titles.size(); ++i) {
         auto match = title.match(QString::fromStdString(titles[i]));
