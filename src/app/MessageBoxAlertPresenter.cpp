@@ -8,18 +8,19 @@ namespace corvex {
 int MessageBoxAlertPresenter::showAlert(const Alert& alert)
 {
     QMessageBox box(m_parent);
-    box.setIcon(QMessageBox::Warning);
+    box.setIcon(alert.kind == Alert::Kind::Information ? QMessageBox::Information : QMessageBox::Warning);
     box.setWindowTitle(QStringLiteral("Corvex Vario"));
     box.setText(QString::fromStdString(alert.message));
     box.setInformativeText(QString::fromStdString(alert.informativeText));
     std::vector<QAbstractButton*> buttons;
     const std::vector<std::string> captions = alert.buttons.empty() ? std::vector<std::string> { "Ok" } : alert.buttons;
     for (std::size_t i = 0; i < captions.size(); ++i) {
-        // The first button is the default, as in every alert of the program.
+        // The first button is the affirmative answer; the alert says which is the default.
         auto role = i == 0 ? QMessageBox::AcceptRole : QMessageBox::RejectRole;
         buttons.push_back(box.addButton(QString::fromStdString(captions[i]), role));
     }
-    box.setDefaultButton(qobject_cast<QPushButton*>(buttons.front()));
+    const int defaultIndex = alert.defaultButton >= 0 && alert.defaultButton < static_cast<int>(buttons.size()) ? alert.defaultButton : 0;
+    box.setDefaultButton(qobject_cast<QPushButton*>(buttons[static_cast<std::size_t>(defaultIndex)]));
     box.exec();
     for (std::size_t i = 0; i < buttons.size(); ++i) {
         if (box.clickedButton() == buttons[i])
