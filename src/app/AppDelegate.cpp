@@ -4,6 +4,7 @@
 #include "app/DownloadCommands.h"
 #include "app/FilePanelPresenter.h"
 #include "app/FlightRecordMetaType.h"
+#include "app/HelpWindows.h"
 #include "app/LevelIndicator.h"
 #include "app/LibraryController.h"
 #include "app/MainWindow.h"
@@ -94,6 +95,8 @@ void AppDelegate::connectWindowActions()
     connect(ui.manageAirspacesMenuItem, &QAction::triggered, this, &AppDelegate::airspacesManageMenuClicked);
     connect(ui.clearAirspacesMenuItem, &QAction::triggered, this, &AppDelegate::airspacesClearMenuClicked);
     connect(ui.preferencesMenuItem, &QAction::triggered, this, &AppDelegate::userPreferencesWindowMenuItemClicked);
+    connect(ui.helpMenuItem, &QAction::triggered, this, &AppDelegate::helpMenuItemClicked);
+    connect(ui.aboutMenuItem, &QAction::triggered, this, &AppDelegate::aboutMenuItemClicked);
     const auto showLibrary = [this] {
         if (m_libraryController)
             m_libraryController->showWindow();
@@ -129,6 +132,7 @@ void AppDelegate::applicationDidFinishLaunching()
     downloadEnvironment.device = m_device.get();
     downloadEnvironment.alerts = m_environment.alerts;
     downloadEnvironment.panels = m_filePanels;
+    downloadEnvironment.preferences = m_environment.preferences;
     downloadEnvironment.programVersion = QCoreApplication::applicationVersion().toStdString();
     m_downloadCommands = std::make_unique<DownloadCommands>(std::move(downloadEnvironment), operationContext());
 
@@ -533,8 +537,9 @@ void AppDelegate::eraseButtonPressed()
                                                 : formatString("The instrument holds %lu flights.", static_cast<unsigned long>(flights->size()));
     const std::string backup = flights->empty() ? std::string()
                                                 : " They will be saved as IGC files in " + backupsRoot() + "/" + serialText(info->deviceId) + " first.";
-    const int answer = m_environment.alerts->showAlert(
-        Alert { "Erase Log Book", count + backup + " Do you want to erase the log book?", { "Yes", "No" } });
+    // "No" is the default: Return must not erase the log book.
+    const int answer = m_environment.alerts->showAlert(Alert { "Erase Log Book",
+        count + backup + " Do you want to erase the log book?", { "Yes", "No" }, Alert::Kind::Warning, 1 });
     if (answer != 0 || m_disconnections != disconnectionsAtStart)
         return;
     eraseLogBookWithBackup(serialText(info->deviceId));
@@ -591,6 +596,29 @@ void AppDelegate::userPreferencesWindowMenuItemClicked()
     m_userPreferencesWindow->show();
     m_userPreferencesWindow->raise();
     m_userPreferencesWindow->activateWindow();
+}
+
+void AppDelegate::helpMenuItemClicked()
+{
+    if (!m_helpWindow)
+        m_helpWindow = new HelpWindow(&m_window);
+    m_helpWindow->show();
+    m_helpWindow->raise();
+    m_helpWindow->activateWindow();
+}
+
+void AppDelegate::aboutMenuItemClicked()
+{
+    AboutFacts facts;
+    facts.version = QCoreApplication::applicationVersion();
+    facts.licence = programLicence();
+    if (m_environment.preferences)
+        facts.mapAttributions = mapTileAttributions(*m_environment.preferences);
+    facts.geographySource = offlineGeographySource();
+    // Made afresh: the tile servers may have changed in the preferences meanwhile.
+    m_aboutBox = makeAboutBox(&m_window, facts);
+    m_aboutBox->setWindowModality(Qt::WindowModal);
+    m_aboutBox->open();
 }
 
 void AppDelegate::setFilePanelPresenter(FilePanelPresenter* panels)

@@ -8,6 +8,7 @@
 #include "updates/LogBookBackup.h"
 
 #include <QColor>
+#include <QMessageBox>
 #include <QObject>
 #include <QSet>
 #include <QString>
@@ -25,6 +26,7 @@ class AlertPresenter;
 class DownloadCommands;
 class EventLoopTurner;
 class FilePanelPresenter;
+class HelpWindow;
 class HttpClient;
 class LibraryController;
 class LogSink;
@@ -116,6 +118,9 @@ public:
     LibraryController* libraryController() const { return m_libraryController.get(); }
     // The pilot-data sheet, made with the main window.
     PilotDataWindowController* pilotDataWC() const { return m_pilotDataWC; }
+    // Made when first asked for.
+    HelpWindow* helpWindow() const { return m_helpWindow; }
+    QMessageBox* aboutBox() const { return m_aboutBox.get(); }
     // The file panels of the download commands: file dialogs unless a test answers them.
     void setFilePanelPresenter(FilePanelPresenter* panels);
     // The one owner of the instrument: every command borrows it for its whole length.
@@ -135,6 +140,10 @@ public slots:
     void airspacesManageMenuClicked();
     void airspacesClearMenuClicked();
     void userPreferencesWindowMenuItemClicked();
+    // The Help menu: the manual page in a window of its own, and the About box over
+    // the main window (window-modal, as every sheet of it).
+    void helpMenuItemClicked();
+    void aboutMenuItemClicked();
     // The track-log and log-book downloads (DownloadCommands) and the pilot-data sheet.
     void downloadTracklog();
     void downloadLogbook();
@@ -186,6 +195,8 @@ private:
     std::string m_connectedSerial;
     PleaseWaitSheet* m_pleaseWaitSheet { nullptr }; // child of the main window
     PilotDataWindowController* m_pilotDataWC { nullptr }; // child of the main window
+    HelpWindow* m_helpWindow { nullptr }; // child of the main window
+    std::unique_ptr<QMessageBox> m_aboutBox;
     std::unique_ptr<FilePanelPresenter> m_fileDialogPanels;
     FilePanelPresenter* m_filePanels { nullptr };
     std::unique_ptr<DownloadCommands> m_downloadCommands; // made with the device

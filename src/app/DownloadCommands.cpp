@@ -3,6 +3,7 @@
 #include "app/FilePanelPresenter.h"
 #include "app/FlightRecordMetaType.h"
 #include "app/MainWindow.h"
+#include "app/SaveFolders.h"
 #include "device/CorvexDevice.h"
 #include "export/ExportFiles.h"
 #include "platform/LogSink.h"
@@ -10,6 +11,7 @@
 
 #include <QComboBox>
 #include <QDir>
+#include <QFileInfo>
 
 namespace corvex {
 
@@ -65,12 +67,18 @@ void DownloadCommands::downloadTracklog()
         return;
     const bool igc = format == TrackLogFileFormat::Igc;
     const SavePanelRequest request { igc ? QStringLiteral("Exporting IGC file") : QStringLiteral("Exporting KML file"),
-        QString::fromStdString(suggestedName.value_or(std::string {})), igc ? QStringLiteral("igc") : QStringLiteral("kml") };
+        QString::fromStdString(suggestedName.value_or(std::string {})), igc ? QStringLiteral("igc") : QStringLiteral("kml"),
+        SaveFolders(m_environment.preferences).startFolder(SaveFolderKind::Flights) };
     const auto path = m_environment.panels->runSavePanel(request);
     if (!path)
         return;
-    // A failed write is not reported to the user, as for every export.
-    writeTextFile(path->toStdString(), *text, FileWriteMode::Atomic);
+    // A file that could not be written is said on the status line, never "Saved".
+    if (!writeTextFile(path->toStdString(), *text, FileWriteMode::Atomic)) {
+        m_environment.window->setStatusText(notWrittenStatus(*path));
+        return;
+    }
+    SaveFolders(m_environment.preferences).rememberFolderOfFile(SaveFolderKind::Flights, *path);
+    m_environment.window->setStatusText(flightSavedStatus(format, *path));
 }
 
 void DownloadCommands::downloadAllTracklogsAltogether()
@@ -91,9 +99,13 @@ void DownloadCommands::downloadAllTracklogs()
     FolderPanelRequest request;
     request.title = igc ? QStringLiteral("Exporting IGC files") : QStringLiteral("Exporting KML files");
     request.nameFieldText = QString::fromLatin1(igc ? allFlightsFolderNameIgc : allFlightsFolderNameKml);
+    request.directory = SaveFolders(m_environment.preferences).startFolder(SaveFolderKind::Flights);
     const auto folder = m_environment.panels->runFolderPanel(request);
     if (!folder)
         return;
+    // The folder the export's own folder was made in: the next panel offers the
+    // suggested name there again.
+    SaveFolders(m_environment.preferences).rememberFolderOfFile(SaveFolderKind::Flights, *folder);
     // The panel closes before the instrument is read.
     m_context.sleepFor(std::chrono::milliseconds(100));
     // A folder named in the panel but not made yet is made now.
@@ -103,8 +115,15 @@ void DownloadCommands::downloadAllTracklogs()
     m_context.progress(std::nullopt);
     // Which of the two paths: the shared code asks the device's firmware flag, the same
     // flag that chose this operation.
-    exporter().downloadAllTracklogsIntoFolder(folder->toStdString(), [this] { return wantedFormat(); });
+    const AllTracklogsOutcome outcome
+        = exporter().downloadAllTracklogsIntoFolder(folder->toStdString(), [this] { return wantedFormat(); });
     m_context.finish();
+    if (!outcome.flightListRead) {
+        m_environment.window->setStatusText(QStringLiteral("The flight list could not be read: nothing was saved."));
+        return;
+    }
+    m_environment.window->setStatusText(flightsSavedStatus(outcome.writtenFiles.size(),
+        outcome.failedFlights.size() + outcome.unwritableFiles.size(), wantedFormat(), *folder));
 }
 
 void DownloadCommands::downloadLogbook()
@@ -115,11 +134,17 @@ void DownloadCommands::downloadLogbook()
     if (!csv)
         return;
     const SavePanelRequest request { QStringLiteral("Exporting flight records into a CSV file"),
-        QString::fromLatin1(logBookFileName), QStringLiteral("csv") };
+        QString::fromLatin1(logBookFileName), QStringLiteral("csv"),
+        SaveFolders(m_environment.preferences).startFolder(SaveFolderKind::LogBook) };
     const auto path = m_environment.panels->runSavePanel(request);
     if (!path)
         return;
-    writeTextFile(path->toStdString(), *csv, FileWriteMode::Atomic);
+    if (!writeTextFile(path->toStdString(), *csv, FileWriteMode::Atomic)) {
+        m_environment.window->setStatusText(notWrittenStatus(*path));
+        return;
+    }
+    SaveFolders(m_environment.preferences).rememberFolderOfFile(SaveFolderKind::LogBook, *path);
+    m_environment.window->setStatusText(logBookSavedStatus(*path));
 }
 
 } // namespace corvex

@@ -15,10 +15,12 @@ class AlertPresenter;
 class CorvexDevice;
 class FilePanelPresenter;
 class MainWindow;
+class PreferencesStore;
 
 // The main window's track-log and log-book downloads: the flight list's selection and
 // the file panels around the shared export code, which reads the instrument and builds
-// the file texts. The commands run through the context they are given: its progress is
+// the file texts. Each panel starts in the folder of the last save of its kind, and
+// the main window's status line says what was saved where. The commands run through the context they are given: its progress is
 // the please-wait sheet, its sleeps turn the event loop.
 class DownloadCommands {
 public:
@@ -27,6 +29,9 @@ public:
         CorvexDevice* device { nullptr };
         AlertPresenter* alerts { nullptr };
         FilePanelPresenter* panels { nullptr };
+        // Keeps the last folder of each kind of save; none: every panel starts in the
+        // documents folder.
+        PreferencesStore* preferences { nullptr };
         std::string programVersion;
     };
 

@@ -2,8 +2,10 @@
 
 #include <QString>
 
+#include <memory>
 #include <optional>
 
+class QFileDialog;
 class QWidget;
 
 namespace corvex {
@@ -13,6 +15,8 @@ struct SavePanelRequest {
     QString title;
     QString suggestedName; // without extension; may be empty
     QString allowedFileType; // "igc", "kml", "csv"
+    // Where the panel starts: the folder the last save of its kind went to.
+    QString directory;
 };
 
 // The folder-choosing panel of an all-flights export: folders can be chosen and
@@ -21,7 +25,13 @@ struct FolderPanelRequest {
     QString title;
     QString nameFieldText;
     QString confirmButtonText { QStringLiteral("Save") };
+    // Where the panel starts; the name field's folder is made inside it.
+    QString directory;
 };
+
+// The folder panel as the program shows it, not yet run: its confirm button takes the
+// suggested folder at once, which is made on confirming when it does not exist.
+std::unique_ptr<QFileDialog> makeFolderPanel(QWidget* parent, const FolderPanelRequest& request);
 
 // The modal file panels of the download commands. The program shows file dialogs; the
 // tests answer the panels themselves.

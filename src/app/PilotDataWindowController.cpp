@@ -4,6 +4,9 @@
 #include "export/PilotDataForm.h"
 #include "ui_PilotDataWindowController.h"
 
+#include <QLabel>
+#include <QPalette>
+
 namespace corvex {
 
 PilotDataWindowController::PilotDataWindowController(QWidget* parent)
@@ -48,7 +51,66 @@ void PilotDataWindowController::windowDidLoad()
     for (const PilotDataFormField& field : pilotDataFormFields()) {
         QLineEdit* edit = editFor(field.field);
         edit->setValidator(MaxLengthFormatter::formatterWithLength(static_cast<int>(field.longestText), edit));
+        connect(edit, &QLineEdit::textChanged, this, &PilotDataWindowController::markUnstorableCharacters);
+        if (edit->isReadOnly()) {
+            // A value on the sheet's own background, without a frame, and out of the tab
+            // order: nothing suggests it could be typed into. It can still be selected.
+            edit->setFrame(false);
+            QPalette palette = edit->palette();
+            palette.setColor(QPalette::Base, palette.color(QPalette::Window));
+            edit->setPalette(palette);
+            edit->setFocusPolicy(Qt::ClickFocus);
+        }
     }
+    QPalette warning = m_ui->unstorableLabel->palette();
+    warning.setColor(QPalette::WindowText, QColor(0xb0, 0x1c, 0x1c));
+    m_ui->unstorableLabel->setPalette(warning);
+    markUnstorableCharacters();
+}
+
+QString PilotDataWindowController::unstorableCharactersMessage() const
+{
+    QStringList parts;
+    int characters = 0;
+    for (const PilotDataFormField& field : pilotDataFormFields()) {
+        const QString found = MaxLengthFormatter::unstorableCharacters(editFor(field.field)->text());
+        if (found.isEmpty())
+            continue;
+        QStringList quoted;
+        for (qsizetype i = 0; i < found.size(); ++i) {
+            const qsizetype length = found[i].isHighSurrogate() && i + 1 < found.size() ? 2 : 1;
+            const QString character = found.mid(i, length);
+            quoted << (character == QChar(0) ? QStringLiteral("NUL") : QStringLiteral("“%1”").arg(character));
+            ++characters;
+            i += length - 1;
+        }
+        // The label's text without its colon and mnemonic: "Site", "Glider ID".
+        const QLabel* label = qobject_cast<QLabel*>(m_ui->formLayout->labelForField(editFor(field.field)));
+        QString name = label ? label->text() : QString::fromLatin1(field.name);
+        name.remove(QLatin1Char('&'));
+        if (name.endsWith(QLatin1Char(':')))
+            name.chop(1);
+        parts << QStringLiteral("%1 in %2").arg(quoted.join(QStringLiteral(", ")), name);
+    }
+    if (parts.isEmpty())
+        return QString();
+    return QStringLiteral("%1 cannot be stored by the instrument, which keeps only plain letters, digits and "
+                          "punctuation (ASCII). Replace %2 to save.")
+        .arg(parts.join(QStringLiteral("; ")), characters == 1 ? QStringLiteral("it") : QStringLiteral("them"));
+}
+
+void PilotDataWindowController::markUnstorableCharacters()
+{
+    for (const PilotDataFormField& field : pilotDataFormFields()) {
+        QLineEdit* edit = editFor(field.field);
+        const bool marked = !MaxLengthFormatter::unstorableCharacters(edit->text()).isEmpty();
+        // The field itself is marked too, so the eye finds which one the line means.
+        edit->setStyleSheet(marked ? QStringLiteral("QLineEdit { border: 2px solid #b01c1c; border-radius: 3px; }") : QString());
+    }
+    const QString message = unstorableCharactersMessage();
+    m_ui->unstorableLabel->setText(message);
+    m_ui->unstorableLabel->setVisible(!message.isEmpty());
+    m_ui->okButton->setEnabled(message.isEmpty());
 }
 
 void PilotDataWindowController::updateFormWithPilotData(const PilotData& pilotData)
@@ -69,6 +131,10 @@ PilotData PilotDataWindowController::getPilotDataFromForm() const
 
 void PilotDataWindowController::okButton()
 {
+    // What the instrument cannot store would be lost on the way: it is pointed out
+    // until replaced.
+    if (!unstorableCharactersMessage().isEmpty())
+        return;
     done(1);
 }
 

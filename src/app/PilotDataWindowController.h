@@ -26,8 +26,14 @@ public:
 
     Ui::PilotDataWindowController& ui() { return *m_ui; }
 
-    // Installs the length and ASCII limits on every field.
+    // Installs the length and ASCII limits on every field, and gives a read-only field
+    // the look of a value rather than of a field to type into.
     void windowDidLoad();
+
+    // What the line under the form says about characters the instrument cannot store
+    // ("“ü” in Site cannot be stored by the instrument..."), empty when there are none.
+    // OK is disabled meanwhile.
+    QString unstorableCharactersMessage() const;
 
     // Fills the eight fields from the record and keeps it: the record sent back carries
     // its flight-recorder serial number.
@@ -42,6 +48,7 @@ public slots:
 
 private:
     QLineEdit* editFor(PilotDataField field) const;
+    void markUnstorableCharacters();
 
     std::unique_ptr<Ui::PilotDataWindowController> m_ui;
     PilotData m_pilotDataAsRead;

@@ -1,7 +1,10 @@
 #include "airspaces/ui/AirspacesWindow.h"
 #include "app/AppDelegate.h"
+#include "app/HelpWindows.h"
 #include "app/MainWindow.h"
 #include "app/MessageBoxAlertPresenter.h"
+#include "app/PilotDataWindowController.h"
+#include "ui_PilotDataWindowController.h"
 #include "platform/qt/ApplicationBus.h"
 #include "platform/qt/DesktopNotifier.h"
 #include "platform/FileLock.h"
@@ -17,10 +20,13 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QIcon>
+#include <QLineEdit>
 #include <QTimer>
 
 #include <cstdio>
+#include <functional>
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -92,8 +98,10 @@ struct ProgramOptions {
         QStringLiteral("Milliseconds to wait before the screenshot (default 1500)."), QStringLiteral("ms"),
         QStringLiteral("1500") };
     QCommandLineOption screenshotWindow { QStringLiteral("screenshot-window"),
-        QStringLiteral("Which window --screenshot takes: main (the default) or airspaces, opened once the instrument "
-                       "has been read and given the delay again to draw its map."),
+        QStringLiteral("Which window --screenshot takes: main (the default); airspaces, opened once the instrument "
+                       "has been read and given the delay again to draw its map; pilot-sheet (the pilot data with a "
+                       "character the instrument cannot store), save-folder (the folder panel of All Available), "
+                       "about or help."),
         QStringLiteral("window"), QStringLiteral("main") };
     QCommandLineOption action { QStringLiteral("action"),
         QStringLiteral("Run a launcher action in the running program (started first if none runs): %1. An action "
@@ -112,6 +120,34 @@ struct ProgramOptions {
         parser.addOption(action);
     }
 };
+
+// The windows of the main window that --screenshot-window takes besides the main window
+// and the airspaces window: how each is opened, and where it is then.
+struct ScreenshotOpener {
+    std::function<void(corvex::AppDelegate&)> open;
+    std::function<QWidget*(corvex::AppDelegate&)> shown;
+};
+
+std::optional<ScreenshotOpener> secondaryScreenshotWindow(const QString& which, corvex::AppDelegate&)
+{
+    if (which == QLatin1String("about"))
+        return ScreenshotOpener { [](corvex::AppDelegate& c) { c.aboutMenuItemClicked(); },
+            [](corvex::AppDelegate& c) -> QWidget* { return c.aboutBox(); } };
+    if (which == QLatin1String("help"))
+        return ScreenshotOpener { [](corvex::AppDelegate& c) { c.helpMenuItemClicked(); },
+            [](corvex::AppDelegate& c) -> QWidget* { return c.helpWindow(); } };
+    if (which == QLatin1String("pilot-sheet"))
+        return ScreenshotOpener { [](corvex::AppDelegate& c) {
+                                     c.editPilotData();
+                                     // What a pilot of the "Club Süd" types: the sheet points at the "ü".
+                                     c.pilotDataWC()->ui().siteEdit->setText(QStringLiteral("Club Süd"));
+                                 },
+            [](corvex::AppDelegate& c) -> QWidget* { return c.pilotDataWC(); } };
+    if (which == QLatin1String("save-folder"))
+        return ScreenshotOpener { [](corvex::AppDelegate& c) { c.performLauncherAction(QStringLiteral("save-all-flights")); },
+            [](corvex::AppDelegate&) -> QWidget* { return QApplication::activeModalWidget(); } };
+    return std::nullopt;
+}
 
 void nameTheApplication()
 {
@@ -218,10 +254,25 @@ int main(int argc, char* argv[])
                     }
                 });
             });
+        } else if (const auto opener = secondaryScreenshotWindow(which, controller)) {
+            // Opened once the instrument has been read; taken when it has drawn. The
+            // folder panel runs modal, so it is found as the modal window.
+            QTimer::singleShot(delay, &window, [&controller, opener, grab, delay] {
+                opener->open(controller);
+                QTimer::singleShot(delay / 2, &controller, [&controller, opener, grab] {
+                    if (QWidget* shown = opener->shown(controller); shown && shown->isVisible()) {
+                        grab(*shown);
+                    } else {
+                        std::fprintf(stderr, "The window to take did not open (is an instrument connected?)\n");
+                        QApplication::exit(1);
+                    }
+                });
+            });
         } else if (which == QLatin1String("main")) {
             QTimer::singleShot(delay, &window, [&window, grab] { grab(window); });
         } else {
-            std::fprintf(stderr, "--screenshot-window: main or airspaces, not %s\n", which.toLocal8Bit().constData());
+            std::fprintf(stderr, "--screenshot-window: main, airspaces, pilot-sheet, save-folder, about or help, not %s\n",
+                which.toLocal8Bit().constData());
             return 2;
         }
     }

@@ -52,9 +52,9 @@ FirmwareInstallationResult installFirmware(InstrumentSession& session, ByteView 
     FirmwareInstallationResult result;
     result.erasesLogBook = erasesLogBook;
     LogSink& log = context.log();
-    const auto alert = [&](const std::string& message, const std::string& text) {
+    const auto alert = [&](const std::string& message, const std::string& text, Alert::Kind kind = Alert::Kind::Warning) {
         if (options.alerts)
-            options.alerts->showAlert(Alert { message, text, { "Ok" } });
+            options.alerts->showAlert(Alert { message, text, { "Ok" }, kind });
     };
 
     // The file first: an empty or damaged one is the file's fault, whatever the
@@ -110,7 +110,8 @@ FirmwareInstallationResult installFirmware(InstrumentSession& session, ByteView 
             return result;
         }
         if (result.backup->folder)
-            alert("The log book was saved", describeLogBookBackup(*result.backup) + " before the firmware update.");
+            alert("The log book was saved", describeLogBookBackup(*result.backup) + " before the firmware update.",
+                Alert::Kind::Information);
     }
 
     context.beginStep(installingFirmwareSheetText);

@@ -25,7 +25,7 @@ bool exists(const std::string& path)
 void tell(const LogBookBackupOptions& options, const std::string& message, const std::string& text)
 {
     if (options.alerts)
-        options.alerts->showAlert(Alert { message, text, { "Ok" } });
+        options.alerts->showAlert(Alert { message, text, { "Ok" }, Alert::Kind::Information });
 }
 
 // How many flights the full list finds, or nothing when it fails. The short list,

@@ -150,7 +150,7 @@ bool SoftwareUpdateInstaller::mayReplaceItself()
     case ProgramFolder::SelfUpdate::PackageManager:
         logLine(m_context.log(), "Software update not installed: %s belongs to the package manager", m_programFolder.path.c_str());
         m_options.alerts->showAlert(Alert { "Corvex Vario was installed by the package manager",
-            "Please update it through your system's package manager.", { "Close" } });
+            "Please update it through your system's package manager.", { "Close" }, Alert::Kind::Information });
         return false;
     case ProgramFolder::SelfUpdate::NotOwnFolder:
         break;

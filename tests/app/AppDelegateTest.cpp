@@ -6,7 +6,9 @@
 #include "airspaces/ui/AirspacesWindow.h"
 #include "app/FilePanelPresenter.h"
 #include "app/FlightRecordMetaType.h"
+#include "app/HelpWindows.h"
 #include "app/LevelIndicator.h"
+#include "app/MessageBoxAlertPresenter.h"
 #include "app/PleaseWaitSheet.h"
 #include "app/Resources.h"
 #include "app/UserPreferencesWindow.h"
@@ -15,7 +17,13 @@
 #include "updates/ui/UpdateWindow.h"
 
 #include <QGuiApplication>
+#include <QApplication>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTextBrowser>
+#include <QTimer>
 #include <QPixmap>
 
 #include <gtest/gtest.h>
@@ -598,6 +606,120 @@ TEST_F(AppDelegateTest, StoredCommunicationsLogPreferenceReachesTheDeviceAtLaunc
     app.ui().preferencesMenuItem->trigger();
     EXPECT_EQ(app.controller->userPreferencesWindow(), preferencesWindow);
     preferencesWindow->close();
+}
+
+// About names the version, the licence and where the map's data comes from, for each
+// tile server configured; Help shows the manual page. Both open over the main window.
+TEST_F(AppDelegateTest, HelpShowsTheManualPageAndAboutNamesVersionLicenceAndMapSources)
+{
+    app.launch();
+    app.window.show();
+    struct Row {
+        const char* standard;
+        const char* standardAttribution;
+        const char* satellite;
+        const char* satelliteAttribution;
+        std::vector<const char*> shown;
+    };
+    const Row rows[] = {
+        { "https://tiles.example/{z}/{x}/{y}.png", "\xc2\xa9 Map contributors", "", "", { "\xc2\xa9 Map contributors" } },
+        { "https://tiles.example/{z}/{x}/{y}.png", "Tiles A", "https://sat.example/{z}/{x}/{y}.jpg", "Imagery B",
+            { "Tiles A", "Imagery B" } },
+        // Offline only: no tile attribution is owed.
+        { "", "Unused", "", "", {} },
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.standardAttribution);
+        app.preferences.setValue("mapTileURLStandard", row.standard);
+        app.preferences.setValue("mapTileAttributionStandard", row.standardAttribution);
+        app.preferences.setValue("mapTileURLSatellite", row.satellite);
+        app.preferences.setValue("mapTileAttributionSatellite", row.satelliteAttribution);
+        app.ui().aboutMenuItem->trigger();
+        QMessageBox* about = app.controller->aboutBox();
+        ASSERT_NE(about, nullptr);
+        EXPECT_TRUE(about->isVisible());
+        EXPECT_EQ(about->parentWidget(), &app.window);
+        EXPECT_EQ(about->windowModality(), Qt::WindowModal);
+        const QString text = about->text();
+        EXPECT_TRUE(text.contains("Version 9.8.7")) << text.toStdString();
+        EXPECT_TRUE(text.contains("Proprietary licence")) << text.toStdString();
+        EXPECT_TRUE(text.contains("GSHHG")) << text.toStdString();
+        for (const char* attribution : row.shown)
+            EXPECT_TRUE(text.contains(QString::fromUtf8(attribution).toHtmlEscaped())) << text.toStdString();
+        EXPECT_EQ(text.contains("Unused"), false);
+        EXPECT_EQ(text.contains("no tile server is configured"), row.shown.empty());
+        about->close();
+    }
+
+    app.ui().helpMenuItem->trigger();
+    HelpWindow* help = app.controller->helpWindow();
+    ASSERT_NE(help, nullptr);
+    EXPECT_TRUE(help->isVisible());
+    EXPECT_EQ(help->parentWidget(), &app.window);
+    const QString manual = help->browser()->toPlainText();
+    EXPECT_TRUE(manual.contains("corvex-vario - desktop companion of the Corvex Vario glider variometer")) << manual.toStdString();
+    EXPECT_TRUE(manual.contains("SEE ALSO"));
+    help->close();
+    app.window.hide();
+}
+
+TEST(ManualPageHtml, TheScdocMarkupBecomesHtml)
+{
+    const std::pair<const char*, const char*> rows[] = {
+        { "corvex-vario(1) \"Corvex Vario\" \"User Commands\"\n\n# NAME\n\nfoo - bar\nbaz\n",
+            "<h1>corvex-vario(1)</h1>\n<h2>NAME</h2>\n<p>foo - bar baz</p>\n" },
+        { "*corvex*(1) and _FILE_", "<p><b>corvex</b>(1) and <i>FILE</i></p>\n" },
+        { "it sets *ID_MM_DEVICE_IGNORE*, so", "<p>it sets <b>ID_MM_DEVICE_IGNORE</b>, so</p>\n" },
+        { "_~/x/SERIAL/DATE_TIME/_", "<p><i>~/x/SERIAL/DATE_TIME/</i></p>\n" },
+        { "- one\n  two\n- three\n\nafter", "<ul>\n<li>one two</li>\n<li>three</li>\n</ul>\n<p>after</p>\n" },
+        { "*--x* _N_\n\tStart.\n\tMore.", "<p><b>--x</b> <i>N</i></p>\n<p style=\"margin-left:28px\">Start. More.</p>\n" },
+        { "```\nsudo a < b\n```", "<pre>sudo a &lt; b\n</pre>\n" },
+        { "a <b> & c", "<p>a &lt;b&gt; &amp; c</p>\n" },
+    };
+    for (const auto& [scdoc, html] : rows)
+        EXPECT_EQ(manualPageHtml(QString::fromUtf8(scdoc)).toStdString(), html) << scdoc;
+}
+
+// An alert opens over the main window, with the icon of its kind and the default the
+// alert names: Return answers that button.
+TEST_F(AppDelegateTest, AlertsOpenOverTheMainWindowWithTheirKindAndDefault)
+{
+    app.window.show();
+    MessageBoxAlertPresenter presenter;
+    presenter.setParentWindow(&app.window);
+    struct Row {
+        Alert alert;
+        QMessageBox::Icon icon;
+        int answered;
+    };
+    const Row rows[] = {
+        { Alert { "Erase Log Book", "Sure?", { "Yes", "No" }, Alert::Kind::Warning, 1 }, QMessageBox::Warning, 1 },
+        { Alert { "Warning!", "Erases.", { "Yes", "No" }, Alert::Kind::Warning, 0 }, QMessageBox::Warning, 0 },
+        { Alert { "The log book was saved", "In /x.", { "Ok" }, Alert::Kind::Information }, QMessageBox::Information, 0 },
+        // A default out of range falls back to the first button.
+        { Alert { "Odd", "", { "A", "B" }, Alert::Kind::Information, 7 }, QMessageBox::Information, 0 },
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.alert.message);
+        QWidget* parent = nullptr;
+        QMessageBox::Icon icon = QMessageBox::NoIcon;
+        QTimer timer;
+        QObject::connect(&timer, &QTimer::timeout, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box)
+                return;
+            timer.stop();
+            parent = box->parentWidget();
+            icon = box->icon();
+            QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+            QApplication::sendEvent(box, &enter);
+        });
+        timer.start(10);
+        EXPECT_EQ(presenter.showAlert(row.alert), row.answered);
+        EXPECT_EQ(parent, &app.window);
+        EXPECT_EQ(icon, row.icon);
+    }
+    app.window.hide();
 }
 
 TEST_F(AppDelegateTest, PleaseWaitSheetIsModalToTheMainWindowAndCannotBeDismissed)

@@ -74,6 +74,9 @@ TEST(LogBookEraseApp, EraseLogBookAsksNamingTheFlightsThenSavesErasesAndRefillsT
     EXPECT_TRUE(app.alerts.alerts[0].informativeText.starts_with("The instrument holds 6 flights."))
         << app.alerts.alerts[0].informativeText;
     EXPECT_EQ(app.alerts.alerts[0].buttons, (std::vector<std::string> { "Yes", "No" }));
+    // Return answers "No": the erase needs a deliberate click.
+    EXPECT_EQ(app.alerts.alerts[0].defaultButton, 1);
+    EXPECT_EQ(app.alerts.alerts[0].kind, Alert::Kind::Warning);
     EXPECT_TRUE(pty.backupFiles().empty());
     EXPECT_EQ(app.ui().logEntriesCombo->count(), 7);
 
@@ -90,4 +93,5 @@ TEST(LogBookEraseApp, EraseLogBookAsksNamingTheFlightsThenSavesErasesAndRefillsT
     EXPECT_NE(app.window.statusText().toStdString().find("No flights in the log book"), std::string::npos);
     ASSERT_EQ(app.alerts.alerts.size(), 2u);
     EXPECT_EQ(app.alerts.alerts[1].message, "The log book was saved");
+    EXPECT_EQ(app.alerts.alerts[1].kind, Alert::Kind::Information);
 }

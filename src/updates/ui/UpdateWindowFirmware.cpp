@@ -146,7 +146,8 @@ void UpdateWindow::downloadFirmwareUpdateButton()
             }
             if (device() && device()->firmwareVersion().updateErasesLogBook(offeredVersion)) {
                 const int answer = m_environment.alerts
-                    ? m_environment.alerts->showAlert(Alert { logBookWarningTitle, logBookWarningText, { "Yes", "No" } })
+                    ? m_environment.alerts->showAlert(
+                        Alert { logBookWarningTitle, logBookWarningText, { "Yes", "No" }, Alert::Kind::Warning, 0 })
                     : 1;
                 if (answer != 0)
                     return;

@@ -136,7 +136,17 @@ TEST_F(FirmwareWindowTest, ADownloadThatErasesTheLogBookWarnsInstallsAndBacksUpO
     ASSERT_FALSE(app->alerts.alerts.empty());
     EXPECT_EQ(app->alerts.alerts[0].message, "Warning!");
     EXPECT_EQ(app->alerts.alerts[0].buttons, (std::vector<std::string> { "Yes", "No" }));
+    // The warning keeps "Yes" as its default; the backup's report is news, not a warning,
+    // and says where the flights went.
+    EXPECT_EQ(app->alerts.alerts[0].defaultButton, 0);
+    EXPECT_EQ(app->alerts.alerts[0].kind, Alert::Kind::Warning);
     EXPECT_TRUE(alerted("The log book was saved"));
+    for (const Alert& alert : app->alerts.alerts) {
+        if (alert.message != "The log book was saved")
+            continue;
+        EXPECT_EQ(alert.kind, Alert::Kind::Information);
+        EXPECT_NE(alert.informativeText.find(backups.path().toStdString()), std::string::npos) << alert.informativeText;
+    }
     EXPECT_TRUE(app->log.containsPrefix("Log book backup: 6 flights saved in "));
     EXPECT_EQ(backupFiles(), 6u);
     EXPECT_FALSE(window().isLogBookEraseScheduledForNextDeviceConnect());
