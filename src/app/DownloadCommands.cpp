@@ -11,7 +11,6 @@
 
 #include <QComboBox>
 #include <QDir>
-#include <QFileInfo>
 
 namespace corvex {
 

@@ -258,7 +258,7 @@ int main(int argc, char* argv[])
             // Opened once the instrument has been read; taken when it has drawn. The
             // folder panel runs modal, so it is found as the modal window.
             QTimer::singleShot(delay, &window, [&controller, opener, grab, delay] {
-                opener->open(controller);
+                // Set before the window opens: a modal one does not return until it ends.
                 QTimer::singleShot(delay / 2, &controller, [&controller, opener, grab] {
                     if (QWidget* shown = opener->shown(controller); shown && shown->isVisible()) {
                         grab(*shown);
@@ -267,6 +267,7 @@ int main(int argc, char* argv[])
                         QApplication::exit(1);
                     }
                 });
+                opener->open(controller);
             });
         } else if (which == QLatin1String("main")) {
             QTimer::singleShot(delay, &window, [&window, grab] { grab(window); });
