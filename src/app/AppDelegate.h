@@ -8,7 +8,6 @@
 #include "updates/LogBookBackup.h"
 
 #include <QColor>
-#include <QMessageBox>
 #include <QObject>
 #include <QSet>
 #include <QString>
@@ -18,6 +17,8 @@
 #include <optional>
 #include <string>
 #include <vector>
+
+class QMessageBox;
 
 namespace corvex {
 

@@ -21,6 +21,7 @@
 #include <QCommandLineParser>
 #include <QIcon>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QTimer>
 
 #include <cstdio>
