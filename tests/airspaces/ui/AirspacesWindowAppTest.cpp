@@ -556,6 +556,9 @@ TEST(AirspacesWindowApp, PreviewsHeaderAndDrawerChangeNothingOnTheInstrument)
     EXPECT_EQ(pty.window().currentAirspaces()->airspacesFilename(), "Jura.txt");
     EXPECT_EQ(pty.ui().mapView->overlays().size(), 1u);
     EXPECT_EQ(pty.window().currentContentView(), pty.ui().viewWithMap);
+    pty.ui().uploadAnotherAirspacesFileButton->click();
+    pty.ui().renderOnMapButton->click(); // Draw Again, from the upload view
+    EXPECT_EQ(pty.window().currentContentView(), pty.ui().viewWithMap);
     EXPECT_EQ(airspacesRequests, requestsAfterOpening);
     EXPECT_FALSE(pty.window().deviceHasAirspaces());
     EXPECT_TRUE(QDir(pty.dataHome.filePath("Corvex")).entryList(QDir::Files).isEmpty());
