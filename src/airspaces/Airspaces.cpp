@@ -74,6 +74,19 @@ std::vector<Point2d> readPoints(ByteReader& reader, std::size_t from, std::size_
 
 } // namespace
 
+std::optional<AirspacesSetHeader> readAirspacesSetHeader(ByteView bytes)
+{
+    if (bytes.size() < headerSize)
+        return std::nullopt;
+    ByteReader reader(bytes);
+    reader.seek(uploadDateOffset);
+    AirspacesSetHeader header;
+    header.uploadDate = std::chrono::sys_seconds(std::chrono::seconds(reader.u32le().value_or(0)));
+    header.fileName = utf8TextField(bytes.subspan(fileNameOffset, fileNameSize)).value_or(std::string());
+    header.bytes.assign(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(headerSize));
+    return header;
+}
+
 std::optional<Airspaces> Airspaces::initWithDataInInternalFormat(Bytes data, LogSink& log)
 {
     return initWithDataInInternalFormat(std::make_shared<const Bytes>(std::move(data)), log);

@@ -107,6 +107,18 @@ private:
 // unique key.
 std::optional<std::string> buildCacheFilenameFromHeader(ByteView header);
 
+// What a set's header says of it: from the instrument's metadata read (the bare 2300
+// header bytes) or from a whole set's first bytes.
+struct AirspacesSetHeader {
+    std::string fileName;
+    std::chrono::sys_seconds uploadDate {};
+    // The header's bytes, unique key and upload date among them: two sets are the same
+    // set when their headers are equal.
+    Bytes bytes;
+};
+// Nothing when the bytes are shorter than a header.
+std::optional<AirspacesSetHeader> readAirspacesSetHeader(ByteView bytes);
+
 // A name for a set in the cache folder. The service's BinaryFileName is kept when
 // safeFileName's rule leaves it as it is (at most 255 bytes); otherwise the name built
 // from the set's header. Nothing when the set is too short to have a header.

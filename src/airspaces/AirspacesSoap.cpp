@@ -136,6 +136,32 @@ std::string convertOpenAirRequest(std::string_view description, std::string_view
     return envelope(concatenate({ "<ConvertOpenAir xmlns=\"", serviceNamespace, "\">", requestElement(fields), "</ConvertOpenAir>" }));
 }
 
+std::optional<std::string> parseSoapFaultReason(std::string_view body)
+{
+    if (!isValidUtf8(body))
+        return std::nullopt;
+    pugi::xml_document document;
+    if (!document.load_buffer(body.data(), body.size(), pugi::parse_default, pugi::encoding_utf8))
+        return std::nullopt;
+    const auto nodes = select(document, "//" + anyNamespace("Fault") + "/" + anyNamespace("faultstring"));
+    if (!nodes || nodes->empty())
+        return std::nullopt;
+    std::string reason = textOf(nodes->first().node());
+    const auto first = reason.find_first_not_of(" \t\r\n");
+    if (first == std::string::npos)
+        return std::nullopt;
+    reason = reason.substr(first, reason.find_last_not_of(" \t\r\n") - first + 1);
+    constexpr std::size_t longestReason = 500;
+    if (reason.size() > longestReason) {
+        std::size_t cut = longestReason;
+        // Back to the first byte of a character, never into the middle of one.
+        while (cut > 0 && (static_cast<unsigned char>(reason[cut]) & 0xC0) == 0x80)
+            --cut;
+        reason.resize(cut);
+    }
+    return reason;
+}
+
 std::optional<std::vector<ApprovedAirspacesEntry>> parseApprovedAirspacesListResponse(std::string_view body, LogSink& log)
 {
     pugi::xml_document document;

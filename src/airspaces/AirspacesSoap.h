@@ -61,6 +61,10 @@ struct AirspacesFile {
 std::optional<std::vector<ApprovedAirspacesEntry>> parseApprovedAirspacesListResponse(std::string_view body, LogSink& log);
 // For GetApprovedAirspaces and ConvertOpenAir.
 std::optional<AirspacesFile> parseAirspacesFileResponse(Operation operation, std::string_view body, LogSink& log);
+// The reason a SOAP fault gives (its faultstring, whitespace trimmed), or nothing when
+// the body is no fault or gives no reason. The text is the service's and is shown to
+// the user as it comes, so it is cut at 500 bytes (on a UTF-8 boundary).
+std::optional<std::string> parseSoapFaultReason(std::string_view body);
 
 } // namespace airspacesSoap
 

@@ -109,7 +109,7 @@ void OpenAirConverter::convertWithReasons(
             case WSAirspaces::Failure::Refused:
                 break;
             }
-            return Failure { ConversionFailure { ConversionFailure::Reason::Refused } };
+            return Failure { ConversionFailure { ConversionFailure::Reason::Refused, {}, std::move(reply.refusal) } };
         }();
         if (completion)
             completion(std::move(result));

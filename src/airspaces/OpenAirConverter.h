@@ -34,6 +34,8 @@ struct ConversionFailure {
     Reason reason { Reason::Refused };
     // The mistakes found here, one per line: "line 3: AL altitude '1000 fx' is not understood".
     std::vector<std::string> problems {};
+    // Refused: the reason the service gave, when it gave one.
+    std::optional<std::string> serviceReason {};
 };
 
 // Converts OpenAir files with the vendor's service and, when the service is not

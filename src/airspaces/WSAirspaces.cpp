@@ -16,10 +16,10 @@ const char* const setMethod = "GetApprovedAirspaces:withCompletionHandler:";
 const char* const conversionMethod
     = "ConvertOpenAirWithDescription:unprocessedAirspacesFileContents:airspacesFilename:completionHandler:";
 
-WSAirspaces::FileReply fileReply(std::optional<AirspacesFile> file, WSAirspaces::Failure failure)
+WSAirspaces::FileReply fileReply(std::optional<AirspacesFile> file, WSAirspaces::Failure failure, std::optional<std::string> refusal)
 {
     if (!file)
-        return { std::nullopt, std::nullopt, failure };
+        return { std::nullopt, std::nullopt, failure, failure == WSAirspaces::Failure::Refused ? std::move(refusal) : std::nullopt };
     return { std::move(file->binaryFileName), std::move(file->internalFormatData), std::nullopt };
 }
 
@@ -100,7 +100,7 @@ WSAirspaces::CheckedBody WSAirspaces::checkedBody(const HttpResponse& response, 
     if (response.statusCode != 200) {
         logLine(m_log, "%s: HTTP return status code %ld, Body: %s", methodName, static_cast<long>(response.statusCode),
             logExcerpt(body).c_str());
-        return { std::nullopt, Failure::Refused };
+        return { std::nullopt, Failure::Refused, parseSoapFaultReason(body) };
     }
     // A reply cut off after its status line is still a transport failure.
     if (response.error) {
@@ -146,7 +146,7 @@ void WSAirspaces::GetApprovedAirspaces(std::int64_t setId, FileReplyHandler comp
                 file = parseAirspacesFileResponse(Operation::GetApprovedAirspaces, *checked.body, m_log);
             }
             if (handler)
-                handler(fileReply(std::move(file), checked.failure));
+                handler(fileReply(std::move(file), checked.failure, std::move(checked.refusal)));
         });
 }
 
@@ -172,7 +172,7 @@ void WSAirspaces::ConvertOpenAirWithDescription(const std::string& description,
             if (checked.body)
                 file = parseAirspacesFileResponse(Operation::ConvertOpenAir, *checked.body, m_log);
             if (handler)
-                handler(fileReply(std::move(file), checked.failure));
+                handler(fileReply(std::move(file), checked.failure, std::move(checked.refusal)));
         });
 }
 

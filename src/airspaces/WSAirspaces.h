@@ -37,6 +37,8 @@ public:
         std::optional<std::string> fileName;
         std::optional<Bytes> data;
         std::optional<Failure> failure; // present exactly when data is not
+        // Refused: the reason the service gave (a SOAP fault's text), when it gave one.
+        std::optional<std::string> refusal {};
     };
 
     using ListHandler = std::function<void(std::optional<std::vector<airspacesSoap::ApprovedAirspacesEntry>>)>;
@@ -75,6 +77,7 @@ private:
     struct CheckedBody {
         std::optional<std::string> body;
         Failure failure { Failure::Refused }; // when there is no body
+        std::optional<std::string> refusal {};
     };
     // Transport and HTTP status checks shared by the three operations; the body when
     // the reply is a 200.

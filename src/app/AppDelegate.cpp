@@ -184,6 +184,10 @@ void AppDelegate::applicationDidFinishLaunching()
     };
     m_airspacesWindowController = std::make_unique<AirspacesWindow>(airspacesEnvironment);
     m_airspacesWindowController->setDevice(m_device.get());
+    if (m_environment.alertsOverWindow) {
+        m_airspacesAlerts = m_environment.alertsOverWindow(m_airspacesWindowController.get());
+        m_airspacesWindowController->setAlerts(m_airspacesAlerts.get());
+    }
 
     // Reports an instrument that is already plugged in before it returns.
     m_device->registerForSerialDeviceNotifications();

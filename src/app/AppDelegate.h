@@ -13,12 +13,14 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 class QMessageBox;
+class QWidget;
 
 namespace corvex {
 
@@ -69,6 +71,9 @@ public:
         // The versions feed and the update downloads; the update window makes its own
         // client without one.
         HttpClient* updatesHttp { nullptr };
+        // Alerts over a given window, for the windows that must not have theirs open
+        // over the main window behind them; without it they use `alerts`.
+        std::function<std::unique_ptr<AlertPresenter>(QWidget* window)> alertsOverWindow;
         // The registered defaults, a property list.
         QString initialDefaultsPath { QStringLiteral(":/InitialDefaults.plist") };
     };
@@ -189,6 +194,8 @@ private:
     std::unique_ptr<CorvexDevice> m_device;
     std::unique_ptr<InstrumentSession> m_session; // made with the device
     std::unique_ptr<UpdateWindow> m_updateWindowController;
+    // Outlives the window that uses it.
+    std::unique_ptr<AlertPresenter> m_airspacesAlerts;
     std::unique_ptr<AirspacesWindow> m_airspacesWindowController;
     std::unique_ptr<UserPreferencesWindow> m_userPreferencesWindow;
     std::unique_ptr<LibraryController> m_libraryController;

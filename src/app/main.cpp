@@ -223,6 +223,11 @@ int main(int argc, char* argv[])
     environment.notifier = &notifier;
     environment.eventLoop = &eventLoop;
     environment.mapTiles = &mapTiles;
+    environment.alertsOverWindow = [](QWidget* over) -> std::unique_ptr<corvex::AlertPresenter> {
+        auto presenter = std::make_unique<corvex::MessageBoxAlertPresenter>();
+        presenter->setParentWindow(over);
+        return presenter;
+    };
     corvex::AppDelegate controller(window, environment);
     applicationBus.setDelegate(&controller);
 

@@ -117,6 +117,22 @@ TEST(AirspacesSoap, SetRepliesNeedExactlyOneOfEachElement)
     EXPECT_EQ(broken.lines, std::vector<std::string> { "Unable to Base64 decode the internalFormatDataBase64Encoded string: AAEC\nAAEC" });
 }
 
+// A refusal's reason, shown to the user: a fault's own text, trimmed, cut at 500 bytes.
+TEST(AirspacesSoap, FaultReasonsComeFromTheFaultstringOnly)
+{
+    const std::string acrossTheLimit = std::string(499, 'a') + "\xc3\xa9";
+    const std::pair<std::string, std::optional<std::string>> cases[] = {
+        { "<e:Envelope xmlns:e=\"urn:e\"><e:Body><e:Fault><faultstring xml:lang=\"en\"> Not now\n</faultstring></e:Fault>"
+          "</e:Body></e:Envelope>",
+            "Not now" },
+        { "<Fault><faultstring> </faultstring></Fault>", std::nullopt },
+        { "<html>Service Unavailable", std::nullopt },
+        { "<Fault><faultstring>" + acrossTheLimit + "</faultstring></Fault>", std::string(499, 'a') },
+    };
+    for (const auto& [body, reason] : cases)
+        EXPECT_EQ(parseSoapFaultReason(body), reason) << body;
+}
+
 TEST(Base64, StrictAlphabetAndPadding)
 {
     for (std::size_t length = 0; length < 8; ++length) {

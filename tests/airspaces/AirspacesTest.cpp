@@ -250,6 +250,12 @@ TEST(Airspaces, TextFieldsAndCacheFileNames)
     EXPECT_EQ(buildCacheFilenameFromHeader(ByteView(first).first(2300)), a->buildCacheFilename());
     EXPECT_FALSE(buildCacheFilenameFromHeader(ByteView(first).first(299)));
 
+    // The window tells the shown set from the instrument's by the header alone.
+    const auto bare = readAirspacesSetHeader(ByteView(first).first(2300));
+    ASSERT_TRUE(bare && bare->fileName == "Germany.txt" && bare->bytes == readAirspacesSetHeader(first)->bytes);
+    EXPECT_NE(bare->bytes, readAirspacesSetHeader(second)->bytes); // another unique key
+    EXPECT_FALSE(readAirspacesSetHeader(ByteView(first).first(2299)));
+
     Bytes sneaky = header(0, "../../.bashrc");
     EXPECT_EQ(buildCacheFilenameFromHeader(sneaky)->find('/'), std::string::npos);
 }

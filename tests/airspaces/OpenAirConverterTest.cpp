@@ -62,7 +62,7 @@ HttpResponse status(int code)
 {
     HttpResponse response;
     response.statusCode = code;
-    const std::string body = "<s:Envelope><s:Body><s:Fault>no</s:Fault></s:Body></s:Envelope>";
+    const std::string body = "<s:Envelope><s:Body><s:Fault><faultstring>no</faultstring></s:Fault></s:Body></s:Envelope>";
     response.body = Bytes(body.begin(), body.end());
     return response;
 }
@@ -167,11 +167,12 @@ TEST(OpenAirConverter, BelievesTheServiceWhenItAnswers)
         const char* name;
         HttpResponse response;
         bool converted;
+        std::optional<std::string> reason {}; // the refusal's, shown to the user
     };
     const Bytes serviceSet = localSet("swiss.txt", "from the service");
     const Case cases[] = {
-        { "SOAP fault", status(500), false },
-        { "service unavailable", status(503), false },
+        { "SOAP fault", status(500), false, "no" },
+        { "service unavailable", status(503), false, "no" },
         { "unreadable reply", status(200), false },
         { "cancelled", failedTransfer(HttpError::Kind::cancelled), false },
         { "converted", conversionReply("swiss.as", serviceSet), true },
@@ -182,9 +183,14 @@ TEST(OpenAirConverter, BelievesTheServiceWhenItAnswers)
         WSAirspaces service("http://127.0.0.1:9/api/Airspaces.svc", http, log);
         OpenAirConverter converter(&service, log, [] { return fixedDate; });
         Outcome outcome;
-        converter.convert("", smallOpenAir, "swiss.txt", recordInto(outcome));
+        std::optional<std::string> reason;
+        converter.convertWithReasons("", smallOpenAir, "swiss.txt", [&](Result<ConvertedAirspaces, ConversionFailure> result) {
+            reason = result ? std::nullopt : result.error().serviceReason;
+            recordInto(outcome)(result ? std::optional(std::move(*result)) : std::nullopt);
+        });
         http.answer(c.response);
         ASSERT_EQ(outcome.calls, 1) << c.name;
+        EXPECT_EQ(reason, c.reason) << c.name;
         EXPECT_FALSE(log.containsPrefix("The airspaces service cannot be reached")) << c.name;
         EXPECT_EQ(outcome.converted.has_value(), c.converted) << c.name;
         if (outcome.converted) {

@@ -153,6 +153,13 @@ void restoreSet(Session& s)
 
 bool logged(Session& s, const std::string& prefix) { return s.app().log.containsPrefix(prefix); }
 
+// The question before an erase comes before any byte and is answered yes; only the
+// alerts after it are the operation's.
+void forgetQuestions(Session& s)
+{
+    std::erase_if(s.app().alerts.alerts, [](const Alert& alert) { return alert.buttons.size() == 2 && alert.buttons[1] == "No"; });
+}
+
 struct Operation {
     const char* name;
     VirtualInstrumentProcess::Options options;
@@ -220,6 +227,7 @@ const std::vector<Operation>& operations()
             [](Session& s) {
                 s.app().log.lines.clear();
                 s.airspaces().ui().uploadAirspacesButton->click();
+                forgetQuestions(s);
             },
             [](Session& s, std::optional<std::uint64_t>, std::uint64_t) {
                 const bool stored = s.stateItem("airspaces") == std::string(s.set.begin(), s.set.end());
@@ -257,7 +265,10 @@ const std::vector<Operation>& operations()
                 restoreSet(s);
                 s.airspaces().presentAirspacesWindow();
             },
-            [](Session& s) { s.app().ui().clearAirspacesMenuItem->trigger(); },
+            [](Session& s) {
+                s.app().ui().clearAirspacesMenuItem->trigger();
+                forgetQuestions(s);
+            },
             [](Session& s, std::optional<std::uint64_t>, std::uint64_t) {
                 if (s.app().alerts.alerts.empty() || !s.airspaces().deviceHasAirspaces()) {
                     EXPECT_FALSE(s.stateItem("airspaces").value_or("").size()) << "cleared was reported, the set is still there";

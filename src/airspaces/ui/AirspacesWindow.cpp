@@ -35,6 +35,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSaveFile>
+#include <QSignalBlocker>
 #include <QStackedWidget>
 #include <QStandardPaths>
 #include <QVBoxLayout>
@@ -51,6 +52,8 @@ const QString openAirEnabledKey = QStringLiteral("openAirEnabled");
 
 // The bar runs over 0..1; a QProgressBar counts in integers.
 constexpr int progressSteps = 1000;
+// A whole read turns the event loop after this many chunks (about 0.1 s of the line).
+constexpr std::size_t readChunksPerTurn = 8;
 
 const char* const downloadingFromDeviceText
     = "Downloading airspaces from the device. It may take a couple of minutes, please DO NOT DISCONNECT the device.";
@@ -132,6 +135,8 @@ AirspacesWindow::AirspacesWindow(Environment environment, QWidget* parent)
     m_ui->headlineLabel->setFont(headline);
     m_ui->secretDrawer->hide();
     m_ui->convertedLocallyLabel->hide();
+    m_ui->lastActionLabel->hide();
+    m_ui->serviceStatusLabel->hide();
     m_ui->mapView->setDelegate(this);
     if (m_environment.mapTiles) {
         MapBaseLayer::Options tiles;
@@ -215,6 +220,19 @@ void AirspacesWindow::connectActions()
     connect(ui.convertOpenairToInternalButton, &QPushButton::clicked, this, &AirspacesWindow::convertOpenairToInternalButton);
     connect(ui.uploadAirspacesButton, &QPushButton::clicked, this, &AirspacesWindow::uploadAirspacesButton);
     connect(ui.clearAirspacesButton, &QPushButton::clicked, this, &AirspacesWindow::clearAirspacesButton);
+    connect(ui.backFromChooserButton, &QPushButton::clicked, this, &AirspacesWindow::backFromChooserButton);
+    connect(ui.mapTypePopup, &QComboBox::activated, this, [this](int index) {
+        m_environment.preferences->setValue(airspacesMapTypeKey, m_ui->mapTypePopup->itemData(index));
+    });
+    // The drawer's list and the upload view's are one choice: the drawer's Show and the
+    // upload view's Upload act on the same set, whichever list it was picked in.
+    for (auto [from, to] : { std::pair { ui.airspacesPopupButton, ui.airspacesListPopupButton },
+             std::pair { ui.airspacesListPopupButton, ui.airspacesPopupButton } }) {
+        connect(from, &QComboBox::currentIndexChanged, to, [to](int index) {
+            if (index < to->count() && to->currentIndex() != index)
+                to->setCurrentIndex(index);
+        });
+    }
 }
 
 // --- Opening, closing, the instrument's header ---
@@ -240,7 +258,14 @@ void AirspacesWindow::presentAirspacesWindow()
     // the window would claim that the instrument holds no set.
     m_deviceOperationCancelled = false;
     const std::optional<Bytes> header = devDownloadMetadata();
+    // Whatever the reading gives, the label says it when this ends.
+    struct LabelAtEnd {
+        AirspacesWindow& window;
+        ~LabelAtEnd() { window.setCurrentAirspacesLabel(); }
+    } labelAtEnd { *this };
+    m_instrumentSet.reset();
     if (header && header->size() == airspacesFormat::headerSize) {
+        m_instrumentSet = readAirspacesSetHeader(*header);
         // The name a set read from the instrument or sent by the service was saved under.
         std::optional<std::string> cacheFilename = buildCacheFilenameFromHeader(*header);
         if (cacheFilename)
@@ -248,8 +273,7 @@ void AirspacesWindow::presentAirspacesWindow()
         logLine(*m_environment.log, "Cache filename: %s", optionalText(cacheFilename).c_str());
         if (auto cached = attemptToLoadAirspacesFromCache(cacheFilename)) {
             m_currentAirspaces = Airspaces::initWithDataInInternalFormat(std::move(*cached), *m_environment.log);
-            renderOnMapButton();
-            setContainerSubview(m_ui->viewWithMap);
+            showSetOnMap();
         } else {
             setContainerSubview(m_ui->downloadAirspacesFromDeviceView);
         }
@@ -358,7 +382,20 @@ std::optional<Bytes> AirspacesWindow::devDownloadWholeAirspaces()
     if (m_deviceOperationCancelled)
         return std::nullopt;
     if (m_device) {
-        auto set = AirspacesTransferService(*m_device).readWholeSet();
+        // The instrument does not say how long its set is: the sheet counts the bytes
+        // and the event loop turns every few chunks, so that the bar keeps moving and
+        // the window keeps painting through a read of several minutes.
+        std::size_t chunks = 0;
+        auto set = AirspacesTransferService(*m_device).readWholeSet([this, &chunks](std::size_t bytesRead) {
+            if (++chunks % readChunksPerTurn != 0)
+                return;
+            m_actionSheetLabel->setText(QString::fromUtf8(downloadingFromDeviceText) + QStringLiteral("\n\n")
+                + tr("Read so far: %1 KB").arg(static_cast<qulonglong>(bytesRead / 1024)));
+            // The sheet grows by the count's line once, rather than cutting the text.
+            if (m_actionSheet->sizeHint().height() > m_actionSheet->height())
+                m_actionSheet->adjustSize();
+            runEventLoopFor(0);
+        });
         if (set)
             return std::move(*set);
         m_lastDeviceError = set.error().device;
@@ -369,7 +406,21 @@ std::optional<Bytes> AirspacesWindow::devDownloadWholeAirspaces()
 
 // --- Content views, dialogs, the drawer ---
 
-void AirspacesWindow::setContainerSubview(QWidget* view) { m_ui->contentArea->setCurrentWidget(view); }
+void AirspacesWindow::setContainerSubview(QWidget* view)
+{
+    if (view == m_ui->chooseAirspaceToUploadView)
+        m_ui->backFromChooserButton->setText(m_currentAirspaces ? tr("Back to the Map") : tr("Back"));
+    m_ui->contentArea->setCurrentWidget(view);
+}
+
+void AirspacesWindow::backFromChooserButton()
+{
+    // With nothing shown, back to what the instrument holds.
+    if (m_currentAirspaces)
+        setContainerSubview(m_ui->viewWithMap);
+    else
+        setContainerSubview(m_deviceHasAirspaces ? m_ui->downloadAirspacesFromDeviceView : m_ui->noAirspacesView);
+}
 
 QWidget* AirspacesWindow::currentContentView() const { return m_ui->contentArea->currentWidget(); }
 
@@ -397,7 +448,7 @@ void AirspacesWindow::infoButtonPressed()
     const std::string text = formatString("Airspaces filename: %s\nDescription: %s\nUpload date: %s\nNumber of segments: %ld",
         optionalText(set.airspacesFilename()).c_str(), optionalText(set.airspacesDescription()).c_str(),
         humanReadableStringForDate(set.airspacesUploadDate()).toStdString().c_str(), static_cast<long>(set.numberOfSegments()));
-    m_environment.alerts->showAlert(Alert { "Airspaces info", text, { "Close" } });
+    m_environment.alerts->showAlert(Alert { "Airspaces info", text, { "Close" }, Alert::Kind::Information });
 }
 
 void AirspacesWindow::showCloseAlert(const std::string& message, const std::string& informativeText)
@@ -410,29 +461,73 @@ std::optional<QString> AirspacesWindow::input(const QString& prompt, const QStri
     return m_panels.input(prompt, defaultValue);
 }
 
+bool AirspacesWindow::shownSetIsOnTheInstrument() const
+{
+    if (!m_currentAirspaces || !m_instrumentSet || !m_currentAirspaces->internalData())
+        return false;
+    const auto shown = readAirspacesSetHeader(*m_currentAirspaces->internalData());
+    return shown && shown->bytes == m_instrumentSet->bytes;
+}
+
 void AirspacesWindow::setCurrentAirspacesLabel()
 {
-    if (!m_currentAirspaces)
-        return;
-    m_ui->airspacesFilenameLabel->setText(QStringLiteral("Current Airspaces: %1 (uploaded on %2)")
-            .arg(fromStd(optionalText(m_currentAirspaces->airspacesFilename())),
-                humanReadableStringForDate(m_currentAirspaces->airspacesUploadDate())));
+    // The first line is always the instrument's set; a set that is only shown says so
+    // on a line of its own, so that nobody takes it for what the instrument holds.
+    QString text;
+    if (m_instrumentSet) {
+        text = QStringLiteral("Current Airspaces: %1 (uploaded on %2)")
+                   .arg(fromStd(m_instrumentSet->fileName), humanReadableStringForDate(m_instrumentSet->uploadDate));
+    } else if (m_deviceHasAirspaces) {
+        text = tr("What the instrument holds is not known: read it again or upload a set.");
+    } else {
+        text = m_ui->noAirspacesLabel->text();
+    }
+    if (m_currentAirspaces && !shownSetIsOnTheInstrument())
+        text += QLatin1Char('\n') + tr("Shown, not on the instrument: %1").arg(fromStd(optionalText(m_currentAirspaces->airspacesFilename())));
+    m_ui->airspacesFilenameLabel->setText(text);
+}
+
+void AirspacesWindow::showLastAction(const QString& text)
+{
+    m_ui->lastActionLabel->setText(text);
+    m_ui->lastActionLabel->setVisible(!text.isEmpty());
+}
+
+void AirspacesWindow::updateLastActionForTransfer(const char* format, const QString& name, std::size_t bytes)
+{
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(
+        std::chrono::steady_clock::now() - m_transferStarted + std::chrono::milliseconds(500));
+    showLastAction(tr(format).arg(name).arg(static_cast<qulonglong>((bytes + 512) / 1024)).arg(static_cast<qlonglong>(seconds.count())));
 }
 
 int AirspacesWindow::displayAirspacesAs() const { return m_environment.preferences->value(displayAirspacesAsKey).toInt(); }
 
-void AirspacesWindow::renderOnMapButton()
+void AirspacesWindow::drawShownSet()
 {
     MapView& map = *m_ui->mapView;
     map.removeAllOverlays();
+    setCurrentAirspacesLabel();
     if (!m_currentAirspaces)
         return;
     map.addOverlays(generateMapkitPolylines(*m_currentAirspaces, displayAirspacesAs()));
     map.fitMapRect(fittingMapRect(map.overlays()), MapView::defaultFitMargin, true);
-    setCurrentAirspacesLabel();
 }
 
-void AirspacesWindow::centerMapButton() { renderOnMapButton(); }
+void AirspacesWindow::showSetOnMap()
+{
+    drawShownSet();
+    setContainerSubview(m_ui->viewWithMap);
+}
+
+void AirspacesWindow::renderOnMapButton()
+{
+    if (m_currentAirspaces)
+        showSetOnMap();
+    else
+        drawShownSet();
+}
+
+void AirspacesWindow::centerMapButton() { drawShownSet(); }
 
 MapOverlayStyle AirspacesWindow::rendererForOverlay(const MapView& mapView, const MapOverlay& overlay)
 {
@@ -494,10 +589,7 @@ void AirspacesWindow::runEventLoopFor(double seconds)
 void AirspacesWindow::userDefaultsChangedNotification()
 {
     MapView& map = *m_ui->mapView;
-    bool typeKnown = false;
-    const int mapType = m_environment.preferences->value(airspacesMapTypeKey).toInt(&typeKnown);
-    if (typeKnown && mapType >= 0 && mapType <= static_cast<int>(MapType::Hybrid) && static_cast<MapType>(mapType) != map.mapType())
-        map.setMapType(static_cast<MapType>(mapType));
+    updateMapTypeChoices();
 
     const int mode = displayAirspacesAs();
     if (mode != m_overlaySegmentsColoringType) {
@@ -510,6 +602,50 @@ void AirspacesWindow::userDefaultsChangedNotification()
         map.redraw();
     }
     m_ui->openAirSupportSubview->setVisible(m_environment.preferences->boolValue(openAirEnabledKey));
+    if (m_ui->serviceStatusLabel->isVisibleTo(this) && !m_listRequestInFlight)
+        showApprovedListState(m_ui->airspacesPopupButton->count() > 0);
+}
+
+void AirspacesWindow::updateMapTypeChoices()
+{
+    // Satellite and Hybrid have no tiles of their own without a template (the base
+    // layer would draw the standard tiles under their name): they are offered only
+    // when theirs is set, and a saved choice of one that is not falls back to Standard.
+    struct Choice {
+        MapType type;
+        const char* name;
+        const char* templateKey;
+    };
+    static constexpr Choice choices[] = {
+        { MapType::Standard, "Standard", nullptr },
+        { MapType::Satellite, "Satellite", "mapTileURLSatellite" },
+        { MapType::Hybrid, "Hybrid", "mapTileURLHybrid" },
+    };
+    std::vector<MapType> offered;
+    for (const Choice& choice : choices) {
+        if (!choice.templateKey || !m_environment.preferences->stringValue(QString::fromLatin1(choice.templateKey)).trimmed().isEmpty())
+            offered.push_back(choice.type);
+    }
+    QComboBox& popup = *m_ui->mapTypePopup;
+    const QSignalBlocker blocker(popup);
+    std::vector<MapType> listed;
+    for (int i = 0; i < popup.count(); ++i)
+        listed.push_back(static_cast<MapType>(popup.itemData(i).toInt()));
+    if (listed != offered) {
+        popup.clear();
+        for (MapType type : offered)
+            popup.addItem(tr(choices[static_cast<int>(type)].name), static_cast<int>(type));
+    }
+    bool typeKnown = false;
+    const int saved = m_environment.preferences->value(airspacesMapTypeKey).toInt(&typeKnown);
+    MapType chosen = MapType::Standard;
+    for (MapType type : offered) {
+        if (typeKnown && static_cast<int>(type) == saved)
+            chosen = type;
+    }
+    popup.setCurrentIndex(popup.findData(static_cast<int>(chosen)));
+    if (chosen != m_ui->mapView->mapType())
+        m_ui->mapView->setMapType(chosen);
 }
 
 // --- The cache ---
@@ -583,7 +719,25 @@ void AirspacesWindow::downloadListOfAirspacesOnServerButton()
                 }
             }
             m_ui->uploadButton->setEnabled(m_ui->airspacesPopupButton->count() > 0);
+            showApprovedListState(list.has_value());
         });
+}
+
+void AirspacesWindow::showApprovedListState(bool listed)
+{
+    // An empty list and a grey Upload say nothing by themselves: the window says what
+    // failed and what still works.
+    QString text;
+    if (!listed) {
+        text = tr("The Corvex airspaces service did not answer: its approved sets cannot be listed or uploaded now.");
+        if (m_environment.preferences->boolValue(openAirEnabledKey))
+            text += QLatin1Char(' ') + tr("An OpenAir file still converts on this computer and uploads (Upload an OpenAir File…).");
+        text += QLatin1Char(' ') + tr("To ask the service again: More… → Reload the Approved List.");
+    } else if (m_ui->airspacesPopupButton->count() == 0) {
+        text = tr("The Corvex airspaces service lists no approved sets.");
+    }
+    m_ui->serviceStatusLabel->setText(text);
+    m_ui->serviceStatusLabel->setVisible(!text.isEmpty());
 }
 
 // --- The transfer workflows ---
@@ -605,6 +759,8 @@ void AirspacesWindow::readWholeSetFromTheDevice(Caching caching)
     auto busy = holdInstrument("reading the airspaces");
     if (!busy)
         return;
+    showLastAction({});
+    m_transferStarted = std::chrono::steady_clock::now();
     showActionSheetWithText(QString::fromUtf8(downloadingFromDeviceText), false);
     setActionSheetIndeterminate();
     runEventLoopFor(0.01);
@@ -618,40 +774,89 @@ void AirspacesWindow::readWholeSetFromTheDevice(Caching caching)
     logLine(*m_environment.log, "Totally read from the device: %ld bytes", static_cast<long>(setBytes->size()));
     if (setBytes->empty()) {
         logLine(*m_environment.log, "There are no airspaces on the device");
+        m_deviceHasAirspaces = false;
+        m_instrumentSet.reset();
+        showLastAction(m_ui->noAirspacesLabel->text());
+        setCurrentAirspacesLabel();
+        if (!m_currentAirspaces)
+            setContainerSubview(m_ui->noAirspacesView);
         return;
     }
+    m_deviceHasAirspaces = true;
+    m_instrumentSet = readAirspacesSetHeader(*setBytes);
+    const std::size_t byteCount = setBytes->size();
     auto bytes = std::make_shared<const Bytes>(std::move(*setBytes));
     std::optional<Airspaces> set = Airspaces::initWithDataInInternalFormat(bytes, *m_environment.log);
+    if (m_instrumentSet)
+        updateLastActionForTransfer("Read %1 from the instrument: %2 KB in %3 s", fromStd(m_instrumentSet->fileName), byteCount);
     if (caching == Caching::DoNotCache) {
         m_currentAirspaces = std::move(set);
-        renderOnMapButton();
+        showSetOnMap();
         logLine(*m_environment.log, "%s", m_currentAirspaces ? m_currentAirspaces->description().c_str() : "(null)");
         return;
     }
     if (!set) {
         logLine(*m_environment.log, "Couldn't build an airspaces object");
+        setCurrentAirspacesLabel();
         return;
     }
     m_currentAirspaces = std::move(set);
     m_ui->convertedLocallyLabel->hide();
     saveAirspacesToCache(*bytes, safeCacheFileName(m_currentAirspaces->buildCacheFilename(), *bytes));
-    setContainerSubview(m_ui->viewWithMap);
-    renderOnMapButton();
+    showSetOnMap();
     logLine(*m_environment.log, "%s", m_currentAirspaces->description().c_str());
 }
 
-void AirspacesWindow::proceedWithUploadingButton() { downloadApprovedSet(AfterDownload::CacheUploadAndShow); }
+bool AirspacesWindow::confirmErasingInstrumentSet(Question question, const QString& newSetName)
+{
+    if (question == Question::ReplaceBy && !m_deviceHasAirspaces)
+        return true;
+    const QString held = m_instrumentSet ? tr("%1 (uploaded on %2)")
+                                               .arg(fromStd(m_instrumentSet->fileName),
+                                                   humanReadableStringForDate(m_instrumentSet->uploadDate))
+                                         : QString();
+    Alert alert;
+    alert.kind = Alert::Kind::Warning;
+    alert.defaultButton = 1; // No: Return must never erase
+    if (question == Question::ReplaceBy) {
+        alert.message = tr("Replace the airspaces on the instrument?").toStdString();
+        alert.informativeText = (m_instrumentSet
+                ? tr("The instrument holds %1. It is erased and replaced by %2.").arg(held, newSetName)
+                : tr("The instrument holds airspaces that could not be read. They are erased and replaced by %1.").arg(newSetName))
+                                    .toStdString();
+        alert.buttons = { "Replace", "No" };
+    } else {
+        alert.message = tr("Clear the airspaces on the instrument?").toStdString();
+        alert.informativeText = (m_instrumentSet ? tr("%1 is erased from the instrument. It takes up to a minute.").arg(held)
+                                                 : tr("The instrument's airspaces are erased. It takes up to a minute."))
+                                    .toStdString();
+        alert.buttons = { "Clear", "No" };
+    }
+    const bool confirmed = m_environment.alerts->showAlert(alert) == 0;
+    if (!confirmed)
+        logLine(*m_environment.log, "The instrument's airspaces were left as they are");
+    return confirmed;
+}
 
-void AirspacesWindow::webDownloadAirspacesButton() { downloadApprovedSet(AfterDownload::ShowOnly); }
+void AirspacesWindow::proceedWithUploadingButton()
+{
+    if (instrumentIsBusy())
+        return;
+    if (!m_ui->airspacesPopupButton->currentData().toStringList().isEmpty()
+        && !confirmErasingInstrumentSet(Question::ReplaceBy, m_ui->airspacesPopupButton->currentText()))
+        return;
+    downloadApprovedSet(AfterDownload::CacheUploadAndShow, m_ui->airspacesPopupButton);
+}
 
-void AirspacesWindow::downloadApprovedSet(AfterDownload after)
+void AirspacesWindow::webDownloadAirspacesButton() { downloadApprovedSet(AfterDownload::ShowOnly, m_ui->airspacesListPopupButton); }
+
+void AirspacesWindow::downloadApprovedSet(AfterDownload after, QComboBox* list)
 {
     if (after == AfterDownload::CacheUploadAndShow && instrumentIsBusy())
         return;
-    m_ui->mapView->removeAllOverlays();
     showActionSheetWithText(QString::fromUtf8(downloadingFromServerText), true);
     setActionSheetIndeterminate();
-    const QStringList entry = m_ui->airspacesPopupButton->currentData().toStringList();
+    const QStringList entry = list->currentData().toStringList();
     if (entry.size() != 2) {
         logLine(*m_environment.log, "Nothing selected in the combo box, can't download");
         hideActionSheet();
@@ -664,38 +869,82 @@ void AirspacesWindow::downloadApprovedSet(AfterDownload after)
         hideActionSheet();
         return;
     }
+    showLastAction({});
+    m_transferStarted = std::chrono::steady_clock::now();
     const std::int64_t setId = std::strtoll(entry[1].toUtf8().constData(), nullptr, 10);
     WSAirspaces& service = idleWsAirspaces();
-    service.GetApprovedAirspaces(setId, [this, after, busy](std::optional<std::string> fileName, std::optional<Bytes> setBytes) {
+    service.GetApprovedAirspaces(setId, WSAirspaces::FileReplyHandler([this, after, busy](WSAirspaces::FileReply reply) {
         hideActionSheet();
-        if (!setBytes) {
-            showCloseAlert("Unable to download an Airspaces data from the Corvex server");
+        if (!reply.data) {
+            std::string why;
+            switch (reply.failure.value_or(WSAirspaces::Failure::Refused)) {
+            case WSAirspaces::Failure::Unreachable:
+                why = "The Corvex airspaces service cannot be reached. An OpenAir file still converts on this computer.";
+                break;
+            case WSAirspaces::Failure::Cancelled:
+                why = "The download was cancelled; the instrument was not changed.";
+                break;
+            case WSAirspaces::Failure::Refused:
+                why = reply.refusal ? "The service refused: " + *reply.refusal : "The service's answer could not be read.";
+                break;
+            }
+            showCloseAlert("Unable to download an Airspaces data from the Corvex server", why);
             return;
         }
         logLine(*m_environment.log, "GetApprovedAirspaces response: filename is: '%s', the data size is %ld",
-            optionalText(fileName).c_str(), static_cast<long>(setBytes->size()));
-        auto bytes = std::make_shared<const Bytes>(std::move(*setBytes));
+            optionalText(reply.fileName).c_str(), static_cast<long>(reply.data->size()));
+        auto bytes = std::make_shared<const Bytes>(std::move(*reply.data));
         std::optional<Airspaces> set = Airspaces::initWithDataInInternalFormat(bytes, *m_environment.log);
-        if (!set)
+        if (!set) {
+            showCloseAlert("Unable to download an Airspaces data from the Corvex server",
+                "The service sent a set that is not in the instrument's format.");
             return;
+        }
         m_ui->convertedLocallyLabel->hide();
         // The service's name becomes a path in the cache folder only when it is a
         // plain file name; otherwise the set's own name is used.
         if (after == AfterDownload::CacheUploadAndShow)
-            saveAirspacesToCache(*bytes, safeCacheFileName(fileName.value_or(std::string()), *bytes));
+            saveAirspacesToCache(*bytes, safeCacheFileName(reply.fileName.value_or(std::string()), *bytes));
         m_currentAirspaces = std::move(set);
-        if (after == AfterDownload::CacheUploadAndShow) {
+        if (after == AfterDownload::CacheUploadAndShow)
             uploadCurrentAirspaces();
-            setContainerSubview(m_ui->viewWithMap);
-        }
-        renderOnMapButton();
+        showSetOnMap();
         logLine(*m_environment.log, "%s", m_currentAirspaces->description().c_str());
-    });
+    }));
 }
 
 void AirspacesWindow::uploadAirspacesFromAnOpenAirFile() { convertOpenAirFile(AfterConversion::CacheUploadAndShow); }
 
 void AirspacesWindow::convertOpenairToInternalButton() { convertOpenAirFile(AfterConversion::ShowOnly); }
+
+namespace {
+
+// Why a conversion gave no set, for the alert's informative text.
+std::string conversionFailureText(const ConversionFailure& failure)
+{
+    switch (failure.reason) {
+    case ConversionFailure::Reason::Refused:
+        return failure.serviceReason ? "The airspaces service refused the file: " + *failure.serviceReason
+                                     : "The airspaces service refused the file without giving a reason.";
+    case ConversionFailure::Reason::Cancelled:
+        return "The conversion was cancelled.";
+    case ConversionFailure::Reason::InvalidFile: {
+        // Enough lines to find the first mistakes; the log has them all.
+        constexpr std::size_t shownProblems = 8;
+        std::string text = "The file could not be read as OpenAir:";
+        for (std::size_t i = 0; i < failure.problems.size() && i < shownProblems; ++i)
+            text += "\n" + failure.problems[i];
+        if (failure.problems.size() > shownProblems)
+            text += formatString("\n(and %zu more)", failure.problems.size() - shownProblems);
+        return text;
+    }
+    case ConversionFailure::Reason::NoSafeName:
+        return "The converted set has no name under which it can be kept on this computer.";
+    }
+    return {};
+}
+
+} // namespace
 
 void AirspacesWindow::convertOpenAirFile(AfterConversion after)
 {
@@ -705,8 +954,11 @@ void AirspacesWindow::convertOpenAirFile(AfterConversion after)
     if (!path)
         return;
     QFile file(*path);
-    if (!file.open(QIODevice::ReadOnly))
+    if (!file.open(QIODevice::ReadOnly)) {
+        showCloseAlert("Unable to convert the OpenAir file into internal format",
+            formatString("The file %s cannot be read: %s", path->toStdString().c_str(), file.errorString().toStdString().c_str()));
         return;
+    }
     const QByteArray raw = file.readAll();
     const std::optional<QString> description = input(QStringLiteral("Please enter the description"), QString());
     if (!description)
@@ -715,20 +967,25 @@ void AirspacesWindow::convertOpenAirFile(AfterConversion after)
 
     std::shared_ptr<void> busy;
     if (after == AfterConversion::CacheUploadAndShow) {
+        if (!confirmErasingInstrumentSet(Question::ReplaceBy, fileName))
+            return;
         if (!(busy = holdInstrument("uploading airspaces")))
             return;
+        showLastAction({});
+        m_transferStarted = std::chrono::steady_clock::now();
         showActionSheetWithText(QString::fromUtf8(convertingText), false);
         setActionSheetIndeterminate();
     }
     // The converter reads files that are not UTF-8 as ISO-8859-1, and converts on this
     // computer when the service cannot be reached.
     OpenAirConverter converter(&idleWsAirspaces(), *m_environment.log);
-    converter.convert(description->toStdString(), std::string_view(raw.constData(), static_cast<std::size_t>(raw.size())),
-        fileName.toStdString(), [this, after, busy, path = *path, raw](std::optional<ConvertedAirspaces> converted) {
+    converter.convertWithReasons(description->toStdString(),
+        std::string_view(raw.constData(), static_cast<std::size_t>(raw.size())), fileName.toStdString(),
+        [this, after, busy, path = *path, raw](Result<ConvertedAirspaces, ConversionFailure> converted) {
             if (after == AfterConversion::CacheUploadAndShow)
                 hideActionSheet();
             if (!converted) {
-                showCloseAlert("Unable to convert the OpenAir file into internal format");
+                showCloseAlert("Unable to convert the OpenAir file into internal format", conversionFailureText(converted.error()));
                 logLine(*m_environment.log, "convertOpenairToInternalButton error");
                 return;
             }
@@ -739,7 +996,7 @@ void AirspacesWindow::convertOpenAirFile(AfterConversion after)
             std::optional<Airspaces> set = Airspaces::initWithDataInInternalFormat(bytes, *m_environment.log);
             if (after == AfterConversion::ShowOnly) {
                 m_currentAirspaces = std::move(set);
-                renderOnMapButton();
+                showSetOnMap();
                 return;
             }
             if (!set)
@@ -747,15 +1004,22 @@ void AirspacesWindow::convertOpenAirFile(AfterConversion after)
             m_currentAirspaces = std::move(set);
             saveAirspacesToCache(*bytes, converted->fileName);
             uploadCurrentAirspaces();
-            setContainerSubview(m_ui->viewWithMap);
-            renderOnMapButton();
+            showSetOnMap();
         });
 }
 
 void AirspacesWindow::uploadAirspacesButton()
 {
-    if (!instrumentIsBusy())
-        uploadCurrentAirspaces();
+    if (instrumentIsBusy())
+        return;
+    if (m_currentAirspaces && m_device
+        && !confirmErasingInstrumentSet(Question::ReplaceBy, fromStd(optionalText(m_currentAirspaces->airspacesFilename()))))
+        return;
+    showLastAction({});
+    m_transferStarted = std::chrono::steady_clock::now();
+    uploadCurrentAirspaces();
+    if (m_currentAirspaces)
+        showSetOnMap();
 }
 
 void AirspacesWindow::uploadCurrentAirspaces()
@@ -790,11 +1054,17 @@ void AirspacesWindow::uploadCurrentAirspaces()
     if (uploaded) {
         logLine(*m_environment.log, "Totally uploaded to the device %ld bytes", static_cast<long>(uploaded->byteCount));
         m_deviceHasAirspaces = true;
+        m_instrumentSet = readAirspacesSetHeader(*setBytes);
         if (m_environment.setUploaded)
             m_environment.setUploaded(*setBytes);
         hideActionSheet();
+        updateLastActionForTransfer("%1 is on the instrument: %2 KB in %3 s",
+            fromStd(optionalText(m_currentAirspaces->airspacesFilename())), uploaded->byteCount);
+        setCurrentAirspacesLabel();
         return;
     }
+    // Whatever stopped the upload, the set the instrument held before is gone or in doubt.
+    m_instrumentSet.reset();
     const AirspacesTransferFailure& failure = uploaded.error();
     switch (failure.reason) {
     case AirspacesTransferError::ChunkRefused:
@@ -803,7 +1073,7 @@ void AirspacesWindow::uploadCurrentAirspaces()
         showCloseAlert("Error uploading Airspaces data to the device",
             formatString("We just got an error when uploading chunk #%ld out of %ld", static_cast<long>(failure.chunk),
                 static_cast<long>(failure.chunkCount)));
-        return;
+        break;
     case AirspacesTransferError::ConcludeFailed:
         // Every chunk went out but the instrument did not confirm the end: what it
         // holds now is unknown, so the next upload erases first.
@@ -812,18 +1082,19 @@ void AirspacesWindow::uploadCurrentAirspaces()
         showCloseAlert("Error uploading Airspaces data to the device",
             "The instrument did not confirm the end of the upload. The airspaces on the instrument may be incomplete: "
             "please upload them again.");
-        return;
+        break;
     case AirspacesTransferError::EraseFailed:
         m_deviceHasAirspaces = true;
         hideActionSheet();
         showEraseFailedAlert();
-        return;
+        break;
     case AirspacesTransferError::Cancelled:
     case AirspacesTransferError::NotASet:
     case AirspacesTransferError::ReadFailed:
         hideActionSheet();
-        return;
+        break;
     }
+    setCurrentAirspacesLabel();
 }
 
 void AirspacesWindow::clearAirspaces()
@@ -834,8 +1105,22 @@ void AirspacesWindow::clearAirspaces()
 
 void AirspacesWindow::clearAirspacesButton()
 {
-    if (m_device && !instrumentIsBusy())
-        clearInstrument();
+    if (!m_device || instrumentIsBusy() || !confirmErasingInstrumentSet(Question::Clear))
+        return;
+    showLastAction({});
+    m_transferStarted = std::chrono::steady_clock::now();
+    const bool erasedTheShownSet = shownSetIsOnTheInstrument();
+    if (!clearInstrument())
+        return;
+    // The erased set is no longer shown as if it were there; a set shown from
+    // elsewhere stays on the map, marked as not on the instrument.
+    if (erasedTheShownSet)
+        m_currentAirspaces.reset();
+    drawShownSet();
+    setContainerSubview(m_currentAirspaces ? m_ui->viewWithMap : m_ui->noAirspacesView);
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(
+        std::chrono::steady_clock::now() - m_transferStarted + std::chrono::milliseconds(500));
+    showLastAction(tr("The instrument's airspaces were cleared in %1 s.").arg(static_cast<qlonglong>(seconds.count())));
 }
 
 bool AirspacesWindow::clearInstrument()
@@ -847,14 +1132,17 @@ bool AirspacesWindow::clearInstrument()
     runEventLoopFor(0.01);
     auto cleared = AirspacesTransferService(*m_device).clear();
     hideActionSheet();
+    m_instrumentSet.reset();
     if (!cleared) {
         // An unconfirmed erase may have left part of the set: keep treating the
         // instrument as holding one, so that the next upload erases first.
         m_deviceHasAirspaces = true;
+        setCurrentAirspacesLabel();
         showEraseFailedAlert();
         return false;
     }
     m_deviceHasAirspaces = false;
+    setCurrentAirspacesLabel();
     return true;
 }
 

@@ -17,6 +17,7 @@
 #include <vector>
 #include <string>
 
+class QComboBox;
 class QDialog;
 class QLabel;
 class QProgressBar;
@@ -82,6 +83,8 @@ public:
     Ui::AirspacesWindow& ui() { return *m_ui; }
 
     void setDevice(CorvexDevice* device) { m_device = device; }
+    // Alerts that open over this window rather than over the main window behind it.
+    void setAlerts(AlertPresenter* alerts) { m_environment.alerts = alerts; }
     CorvexDevice* device() const { return m_device; }
     void setPanels(Panels panels);
 
@@ -96,6 +99,8 @@ public:
     // State, for the controller and the tests.
     const std::optional<Airspaces>& currentAirspaces() const { return m_currentAirspaces; }
     bool deviceHasAirspaces() const { return m_deviceHasAirspaces; }
+    // The header of the set the instrument holds, when it is known.
+    const std::optional<AirspacesSetHeader>& instrumentSet() const { return m_instrumentSet; }
     bool deviceOperationCancelled() const { return m_deviceOperationCancelled; }
     QWidget* currentContentView() const;
     // The folder of cached sets: the user's data folder and "Corvex".
@@ -125,6 +130,7 @@ public slots:
     void actionSheetCancelButtonPressed();
     void renderOnMapButton();
     void centerMapButton();
+    void backFromChooserButton();
     void userDefaultsChangedNotification();
 
     // The transfer workflows.
@@ -142,6 +148,19 @@ private:
     enum class AfterDownload { CacheUploadAndShow, ShowOnly };
     enum class AfterConversion { CacheUploadAndShow, ShowOnly };
 
+    // Asks before the instrument's set is erased for another: true when the instrument
+    // holds none or the user said yes.
+    enum class Question { ReplaceBy, Clear };
+    bool confirmErasingInstrumentSet(Question question, const QString& newSetName = {});
+    // The line under the instrument's state that says how the last transfer ended.
+    void showLastAction(const QString& text);
+    void updateLastActionForTransfer(const char* format, const QString& name, std::size_t bytes);
+    // The shown set drawn, and the map brought forward.
+    void showSetOnMap();
+    void drawShownSet();
+    bool shownSetIsOnTheInstrument() const;
+    void showApprovedListState(bool listed);
+    void updateMapTypeChoices();
     void connectActions();
     void setContainerSubview(QWidget* view);
     void showActionSheetWithText(const QString& text, bool enableCancel);
@@ -155,11 +174,12 @@ private:
     std::optional<Bytes> devDownloadMetadata();
     std::optional<Bytes> devDownloadWholeAirspaces();
     void readWholeSetFromTheDevice(Caching caching);
-    void downloadApprovedSet(AfterDownload after);
+    void downloadApprovedSet(AfterDownload after, QComboBox* list);
     void convertOpenAirFile(AfterConversion after);
     // Erases the instrument's set under the clearing sheet; false when the instrument
     // did not confirm the erase (the user has been told).
     bool clearInstrument();
+    // Uploads the shown set; the caller has asked before anything is replaced.
     void uploadCurrentAirspaces();
 
     std::optional<Bytes> attemptToLoadAirspacesFromCache(const std::optional<std::string>& filename);
@@ -206,6 +226,11 @@ private:
 
     std::optional<Airspaces> m_currentAirspaces;
     bool m_deviceHasAirspaces { false };
+    // What the instrument holds, as far as its header is known: the last header read,
+    // or the set last uploaded or read whole. Nothing when it holds none (see
+    // m_deviceHasAirspaces) or when what it holds is not known.
+    std::optional<AirspacesSetHeader> m_instrumentSet;
+    std::chrono::steady_clock::time_point m_transferStarted;
     bool m_deviceOperationCancelled { false };
     int m_overlaySegmentsColoringType { 0 };
 

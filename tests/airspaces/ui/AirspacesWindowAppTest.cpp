@@ -20,6 +20,7 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QStackedWidget>
 
 #include <gtest/gtest.h>
@@ -27,6 +28,7 @@
 #include <cmath>
 #include <cstdio>
 #include <ctime>
+#include <functional>
 #include <map>
 #include <variant>
 
@@ -156,7 +158,13 @@ TEST(AirspacesWindowApp, OpeningShowsWhatTheInstrumentHolds)
     EXPECT_TRUE(pty.window().deviceHasAirspaces());
     EXPECT_TRUE(pty.app->log.contains("Cache filename: " + cacheName));
     EXPECT_TRUE(pty.app->log.contains("Currently device has Alps.txt uploaded"));
+    // The whole read turns the event loop and says how far it got.
+    QString sheetDuringRead;
+    pty.eventLoop.duringTurn = [&] { sheetDuringRead += pty.window().actionSheetLabel()->text(); };
     pty.ui().downloadAirspacesFromTheDeviceButton->click();
+    pty.eventLoop.duringTurn = nullptr;
+    EXPECT_TRUE(sheetDuringRead.contains("please DO NOT DISCONNECT the device.\n\nRead so far: 2 KB"));
+    EXPECT_TRUE(pty.ui().lastActionLabel->text().contains(QRegularExpression("^Read Alps.txt from the instrument: \\d KB in \\d+ s$")));
     EXPECT_EQ(pty.window().currentContentView(), pty.ui().viewWithMap);
     EXPECT_FALSE(pty.window().actionSheet()->isVisible());
     EXPECT_TRUE(pty.app->log.contains(formatString("Totally read from the device: %zu bytes", set.size())));
@@ -314,13 +322,13 @@ TEST(AirspacesWindowApp, CancellingTheDescriptionSendsNothingAndConvertingOnlySh
     EXPECT_FALSE(pty.window().currentAirspaces());
     EXPECT_FALSE(pty.app->log.containsPrefix("The airspaces service cannot be reached"));
 
-    // The plain conversion shows the set without uploading it or switching the view.
+    // The plain conversion shows the set on the map without uploading it, and says so.
     pty.description = QStringLiteral("Shown only");
     pty.ui().convertOpenairToInternalButton->click();
     ASSERT_TRUE(waitUntil([&] { return pty.window().currentAirspaces().has_value(); }));
-    EXPECT_EQ(pty.window().currentContentView(), pty.ui().noAirspacesView);
+    EXPECT_EQ(pty.window().currentContentView(), pty.ui().viewWithMap);
     EXPECT_FALSE(pty.app->log.containsPrefix("Totally uploaded"));
-    EXPECT_TRUE(pty.ui().airspacesFilenameLabel->text().startsWith("Current Airspaces: openair.txt (uploaded on "));
+    EXPECT_EQ(pty.ui().airspacesFilenameLabel->text(), "The instrument holds no airspaces.\nShown, not on the instrument: openair.txt");
 }
 
 TEST(AirspacesWindowApp, CancelledDownloadAlertsAndTheNextOpeningStillReadsTheHeader)
@@ -343,10 +351,11 @@ TEST(AirspacesWindowApp, CancelledDownloadAlertsAndTheNextOpeningStillReadsTheHe
     ASSERT_TRUE(pty.window().actionSheet()->isVisible());
     ASSERT_TRUE(pty.window().actionSheetCancelButton()->isEnabled());
     pty.window().actionSheetCancelButton()->click();
-    ASSERT_TRUE(waitUntil([&] { return !pty.app->alerts.alerts.empty(); }));
+    ASSERT_TRUE(waitUntil([&] { return pty.app->alerts.alerts.size() == 2; })); // the question, then the failure
     EXPECT_FALSE(pty.window().actionSheet()->isVisible());
-    EXPECT_EQ(pty.app->alerts.alerts[0].message, "Unable to download an Airspaces data from the Corvex server");
-    EXPECT_EQ(pty.app->alerts.alerts[0].buttons, std::vector<std::string> { "Close" });
+    EXPECT_EQ(pty.app->alerts.alerts[1].message, "Unable to download an Airspaces data from the Corvex server");
+    EXPECT_EQ(pty.app->alerts.alerts[1].informativeText, "The download was cancelled; the instrument was not changed.");
+    EXPECT_EQ(pty.app->alerts.alerts[1].buttons, std::vector<std::string> { "Close" });
     EXPECT_TRUE(pty.window().deviceOperationCancelled());
     EXPECT_TRUE(pty.app->ui().flightsPanel->isEnabled());
 
@@ -401,9 +410,10 @@ TEST(AirspacesWindowApp, InstrumentFaultsDuringAnUploadAreReported)
         };
         pty.ui().uploadAirspacesButton->click();
 
-        ASSERT_EQ(pty.app->alerts.alerts.size(), 1u);
-        EXPECT_EQ(pty.app->alerts.alerts[0].informativeText, c.informativeText);
-        EXPECT_EQ(pty.app->alerts.alerts[0].buttons, std::vector<std::string> { "Close" });
+        ASSERT_EQ(pty.app->alerts.alerts.size(), 2u); // the question, then the failure
+        EXPECT_EQ(pty.app->alerts.alerts[1].informativeText, c.informativeText);
+        EXPECT_EQ(pty.app->alerts.alerts[1].buttons, std::vector<std::string> { "Close" });
+        EXPECT_FALSE(pty.ui().airspacesFilenameLabel->text().startsWith("Current Airspaces: "));
         EXPECT_EQ(pty.window().deviceHasAirspaces(), c.deviceHasAirspacesAfter);
         EXPECT_EQ(seen[2] + seen[3], c.chunksWritten);
         EXPECT_EQ(seen[4], c.conclusions);
@@ -428,7 +438,9 @@ TEST(AirspacesWindowApp, ClearFromTheMenuEmptiesTheInstrument)
     EXPECT_TRUE(pty.app->log.contains("Clear airspaces"));
     EXPECT_TRUE(lockedDuringErase);
     EXPECT_FALSE(pty.window().actionSheet()->isVisible());
-    EXPECT_TRUE(pty.app->alerts.alerts.empty());
+    ASSERT_EQ(pty.app->alerts.alerts.size(), 1u); // the question only
+    EXPECT_EQ(pty.app->alerts.alerts[0].message, "Clear the airspaces on the instrument?");
+    EXPECT_EQ(pty.ui().lastActionLabel->text(), "The instrument's airspaces were cleared in 0 s.");
     EXPECT_GE(pty.eventLoop.turns, 210);
 
     pty.window().presentAirspacesWindow();
@@ -464,6 +476,7 @@ TEST(AirspacesWindowApp, TheMapFollowsTheDisplaySettingsAtOnce)
     const Bytes set = makeSet("Ring.txt", "One ring", 20);
     writeFile(folder.filePath("ring.as"), set);
     AirspacesApp pty(holding(folder.filePath("ring.as")));
+    pty.app->preferences.setValue("mapTileURLSatellite", "http://127.0.0.1:9/{z}/{x}/{y}.png");
     pty.window().presentAirspacesWindow();
     pty.ui().downloadAirspacesFromTheDeviceButton->click();
     MapView& map = *pty.ui().mapView;
@@ -535,13 +548,16 @@ TEST(AirspacesWindowApp, PreviewsHeaderAndDrawerChangeNothingOnTheInstrument)
     ASSERT_TRUE(pty.waitForApprovedList());
     const std::size_t requestsAfterOpening = airspacesRequests;
 
-    // The preview shows the set, and neither caches, uploads nor switches the view.
+    // The preview shows the set on the map, and neither caches nor uploads.
     pty.ui().webDownloadAirspacesButton->click();
     ASSERT_TRUE(waitUntil([&] { return pty.window().currentAirspaces().has_value(); }));
     EXPECT_FALSE(pty.window().actionSheet()->isVisible());
     EXPECT_EQ(pty.window().currentAirspaces()->airspacesFilename(), "Jura.txt");
     EXPECT_EQ(pty.ui().mapView->overlays().size(), 1u);
-    EXPECT_EQ(pty.window().currentContentView(), pty.ui().noAirspacesView);
+    EXPECT_EQ(pty.window().currentContentView(), pty.ui().viewWithMap);
+    pty.ui().uploadAnotherAirspacesFileButton->click();
+    pty.ui().renderOnMapButton->click(); // Draw Again, from the upload view
+    EXPECT_EQ(pty.window().currentContentView(), pty.ui().viewWithMap);
     EXPECT_EQ(airspacesRequests, requestsAfterOpening);
     EXPECT_FALSE(pty.window().deviceHasAirspaces());
     EXPECT_TRUE(QDir(pty.dataHome.filePath("Corvex")).entryList(QDir::Files).isEmpty());
@@ -550,6 +566,7 @@ TEST(AirspacesWindowApp, PreviewsHeaderAndDrawerChangeNothingOnTheInstrument)
     pty.ui().infoButton->click();
     ASSERT_EQ(pty.app->alerts.alerts.size(), 1u);
     EXPECT_EQ(pty.app->alerts.alerts[0].message, "Airspaces info");
+    EXPECT_EQ(pty.app->alerts.alerts[0].kind, Alert::Kind::Information);
     EXPECT_EQ(pty.app->alerts.alerts[0].informativeText,
         formatString("Airspaces filename: Jura.txt\nDescription: Approved Jura\nUpload date: 30 Apr 2024\nNumber of segments: %ld",
             static_cast<long>(pty.window().currentAirspaces()->numberOfSegments())));
@@ -562,4 +579,113 @@ TEST(AirspacesWindowApp, PreviewsHeaderAndDrawerChangeNothingOnTheInstrument)
     EXPECT_TRUE(pty.ui().secretDrawer->isVisible());
     pty.ui().toggleSecretDrawerButton->click();
     EXPECT_FALSE(pty.ui().secretDrawer->isVisible());
+}
+
+// From the upload view, with Jura picked in the drawer's list: each tool shows the map
+// and its label tells the shown set from the instrument's; erasing steps ask first
+// (No is the default) and No leaves the instrument alone.
+TEST(AirspacesWindowApp, ToolsShowTheMapAndAskBeforeErasing)
+{
+    VendorServerProcess server(QStringList {});
+    ASSERT_TRUE(server.isRunning());
+    for (std::string name : { "Alps", "Jura" })
+        writeFile(QDir(server.approvedDirectory()).filePath(QString::fromStdString(name + ".as")), makeSet(name + ".txt", name, 30));
+    QTemporaryDir folder;
+    writeFile(folder.filePath("held.as"), makeSet("Held.txt", "Held set", 10));
+    const QString held = "Current Airspaces: Held.txt (uploaded on 30 Apr 2024)";
+    using W = Ui::AirspacesWindow;
+    // Button, answer (0 yes, 1 No), the question's yes, view, label, last action's line.
+    const std::tuple<QPushButton* W::*, int, std::string, QWidget* W::*, QString, const char*> cases[] = {
+        { &W::webDownloadAirspacesButton, 0, "", &W::viewWithMap, held + "\nShown, not on the instrument: Jura.txt", "^$" },
+        { &W::convertOpenairToInternalButton, 0, "", &W::viewWithMap, held + "\nShown, not on the instrument: openair.txt", "^$" },
+        { &W::devDownloadAirspacesButton, 0, "", &W::viewWithMap, held, "^Read Held.txt from the instrument: \\d+ KB in \\d+ s$" },
+        { &W::uploadButton, 0, "Replace", &W::viewWithMap, "Current Airspaces: Jura.txt (uploaded on 30 Apr 2024)",
+            "^Jura.txt is on the instrument: \\d+ KB in \\d+ s$" },
+        { &W::uploadButton, 1, "Replace", &W::chooseAirspaceToUploadView, held, "^$" },
+        { &W::uploadAirspacesFromAnOpenAirFile, 1, "Replace", &W::chooseAirspaceToUploadView, held, "^$" },
+        { &W::clearAirspacesButton, 1, "Clear", &W::chooseAirspaceToUploadView, held, "^$" },
+        { &W::clearAirspacesButton, 0, "Clear", &W::noAirspacesView, "The instrument holds no airspaces.",
+            "^The instrument's airspaces were cleared in \\d+ s\\.$" },
+    };
+    for (const auto& [button, answer, yes, view, label, lastAction] : cases) {
+        SCOPED_TRACE(label.toStdString() + lastAction);
+        AirspacesApp pty(holding(folder.filePath("held.as")), server.baseUrl());
+        pty.openAirFile = QString(CORVEX_TESTDATA_DIR "/openair/openair.txt");
+        pty.window().presentAirspacesWindow();
+        ASSERT_TRUE(pty.waitForApprovedList());
+        pty.ui().airspacesListPopupButton->setCurrentIndex(1);
+        EXPECT_EQ(pty.ui().airspacesPopupButton->currentText(), "Jura");
+        pty.ui().proceedToSelectAirspacesToUploadViewButton->click();
+        int erasingOrWriting = 0;
+        pty.ports.beforeWrite = [&](ByteView request) {
+            erasingOrWriting += request.size() == 7 && request[0] == 0x0F && request[1] >= 2 && request[1] <= 5;
+        };
+        pty.app->alerts.answers = { answer };
+        (pty.ui().*button)->click();
+        waitUntil([&, &label = label] { return pty.ui().airspacesFilenameLabel->text() == label; });
+        EXPECT_EQ(pty.window().currentContentView(), pty.ui().*view);
+        EXPECT_EQ(pty.ui().airspacesFilenameLabel->text(), label);
+        EXPECT_TRUE(pty.ui().lastActionLabel->text().contains(QRegularExpression(lastAction)));
+        EXPECT_EQ(erasingOrWriting > 0, answer == 0 && !yes.empty());
+        ASSERT_EQ(pty.app->alerts.alerts.size(), yes.empty() ? 0u : 1u);
+        for (const Alert& question : pty.app->alerts.alerts) {
+            EXPECT_EQ(question.buttons, (std::vector<std::string> { yes, "No" }));
+            EXPECT_EQ(question.defaultButton, 1);
+            EXPECT_NE(question.informativeText.find("Held.txt (uploaded on 30 Apr 2024)"), std::string::npos);
+        }
+    }
+}
+
+// What failed, why, and what still works, said in the window.
+TEST(AirspacesWindowApp, FailuresSayWhatFailedAndWhy)
+{
+    VendorServerProcess server; // with the test replies
+    ASSERT_TRUE(server.isRunning());
+    writeFile(QDir(server.approvedDirectory()).filePath("index.txt"), Bytes { '7', '\t', 'G', '\t', 'g', '\n' });
+    QTemporaryDir folder;
+    const std::string text = "AC C\nAN X\nAL 1000 fx\nDP 47:00:00 N 008:00:00 E\n";
+    writeFile(folder.filePath("bad.txt"), Bytes(text.begin(), text.end()));
+    using W = Ui::AirspacesWindow;
+    const std::tuple<bool, const char*, QPushButton* W::*, std::string> cases[] = {
+        { true, "test: refuse", &W::convertOpenairToInternalButton,
+            "The airspaces service refused the file: The conversion service is not available at the moment" },
+        { false, "", &W::uploadAirspacesFromAnOpenAirFile,
+            "The file could not be read as OpenAir:\nline 3: AL altitude '1000 fx' is not understood" },
+        { true, "", &W::webDownloadAirspacesButton, "The service refused: The approved airspaces 7 cannot be read" },
+    };
+    for (const auto& [reachable, description, button, informative] : cases) {
+        AirspacesApp pty({}, reachable ? server.baseUrl() : QString(unreachableServer));
+        pty.openAirFile = *description ? QString(CORVEX_TESTDATA_DIR "/openair/openair.txt") : folder.filePath("bad.txt");
+        pty.description = QString::fromUtf8(description);
+        pty.window().presentAirspacesWindow();
+        ASSERT_TRUE(waitUntil([&] { return !pty.ui().serviceStatusLabel->isHidden() || pty.ui().uploadButton->isEnabled(); }));
+        EXPECT_EQ(pty.ui().serviceStatusLabel->text().contains("did not answer: its approved sets cannot be listed or uploaded now. "
+                                                               "An OpenAir file still converts"), !reachable);
+        (pty.ui().*button)->click();
+        ASSERT_TRUE(waitUntil([&] { return !pty.app->alerts.alerts.empty(); }));
+        EXPECT_EQ(pty.app->alerts.alerts.back().informativeText, informative);
+    }
+}
+
+// Satellite and Hybrid only with their tiles' address, else Standard.
+TEST(AirspacesWindowApp, MapTypesAreOfferedOnlyWithTheirTiles)
+{
+    AirspacesApp pty;
+    const QString url = "http://127.0.0.1:9/{z}/{x}/{y}.png";
+    const std::tuple<QString, QString, int, int, MapType> cases[] = {
+        { "", "", 1, 1, MapType::Standard },
+        { url, "", 1, 2, MapType::Satellite },
+        { " ", url, 1, 2, MapType::Standard },
+        { "", url, 2, 2, MapType::Hybrid },
+        { url, url, 7, 3, MapType::Standard },
+    };
+    QComboBox& popup = *pty.ui().mapTypePopup;
+    for (const auto& [satellite, hybrid, saved, offered, shown] : cases) {
+        pty.app->preferences.setValue("mapTileURLSatellite", satellite);
+        pty.app->preferences.setValue("mapTileURLHybrid", hybrid);
+        pty.app->preferences.setValue("airspacesMapType", saved);
+        EXPECT_EQ(popup.count(), offered);
+        EXPECT_EQ(pty.ui().mapView->mapType(), shown);
+        EXPECT_EQ(popup.currentData().toInt(), static_cast<int>(shown));
+    }
 }
