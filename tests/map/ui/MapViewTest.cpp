@@ -252,6 +252,65 @@ TEST(MapView, LayersStackInOrderAndFitToOneWithAMargin)
     }
 }
 
+// A set across ±180° fitted as the airspaces window fits it: the view straddles the
+// world's edge, shows each piece where it lies, and a click east of the line names a
+// western longitude.
+TEST(MapView, FitsAndShowsASetAcrossTheAntimeridian)
+{
+    MapView view;
+    view.resize(400, 300);
+    CountingDelegate delegate;
+    view.setDelegate(&delegate);
+    const auto fiji = makeOverlay(MapOverlay::Kind::Polyline,
+        { { -16, 177 }, { -16, 179.5 }, { -16.5, -179 }, { -18.5, -178.5 }, { -18.5, 178 }, { -16, 177 } });
+    const auto eastIsland = makeSquare(MapOverlay::Kind::Polyline, -21.5, -175.5, -20.5, -174.5);
+    struct Case {
+        const char* name;
+        MapOverlays overlays;
+        double west, east; // the fitted piece, in degrees east of -180°
+    };
+    const Case cases[] = {
+        { "Fiji alone", { fiji }, 357, 361.5 },
+        { "Fiji, then an island east of the line", { fiji, eastIsland }, 357, 365.5 },
+        { "the island first", { eastIsland, fiji }, -3, 5.5 },
+    };
+    const double degree = mapWorldSize / 360;
+    for (const Case& c : cases) {
+        view.removeAllOverlays();
+        view.addOverlays(c.overlays);
+        MapRect fitted = MapRect::null();
+        for (const auto& overlay : c.overlays)
+            fitted = fitted.unitedAcrossWorld(overlay->boundingMapRect());
+        EXPECT_NEAR(fitted.x / degree, c.west, 1e-6) << c.name;
+        EXPECT_NEAR((fitted.x + fitted.width) / degree, c.east, 1e-6) << c.name;
+        view.fitMapRect(fitted, MapView::defaultFitMargin, false);
+        const MapRect visible = view.visibleMapRect();
+        EXPECT_LT(visible.width, 20 * degree) << c.name;
+
+        // The red outline shows where each piece's corner lies, in whichever copy of the
+        // world the view holds it.
+        const QImage image = view.grab().toImage();
+        const MapViewport viewport = view.viewport();
+        for (const auto& overlay : c.overlays) {
+            MapPoint corner = overlay->points()[1];
+            corner.x += std::round((visible.x + visible.width / 2 - corner.x) / mapWorldSize) * mapWorldSize;
+            const PixelPoint pixel = viewport.pixelFor(corner);
+            bool red = false;
+            for (int dy = -1; dy <= 1; ++dy) {
+                for (int dx = -1; dx <= 1; ++dx) {
+                    const QColor color = image.pixelColor(static_cast<int>(pixel.x) + dx, static_cast<int>(pixel.y) + dy);
+                    red = red || (color.red() > 200 && color.green() < 80);
+                }
+            }
+            EXPECT_TRUE(red) << c.name << " at " << pixel.x << ", " << pixel.y;
+        }
+        const MapPoint eastOfTheLine { 361 * degree + std::round((visible.x + visible.width / 2) / mapWorldSize - 1) * mapWorldSize,
+            mapPointForCoordinate({ -17, 0 }).y };
+        const PixelPoint east = viewport.pixelFor(eastOfTheLine);
+        EXPECT_NEAR(view.coordinateAt(QPointF(east.x, east.y)).longitude, -179, 1e-6) << c.name;
+    }
+}
+
 TEST(MapView, ClickGivesTheCoordinateUnderTheCursorADragDoesNot)
 {
     MapView view;
