@@ -247,11 +247,15 @@ double signedArea(const std::vector<Point>& ring)
     return area;
 }
 
-std::vector<Point> simplified(const std::vector<Point>& points)
+// points in fractions of a bin binDegrees wide: the tolerance is in degrees.
+std::vector<Point> simplified(const std::vector<Point>& points, double binDegrees)
 {
+    std::vector<Point> scaled;
+    for (const Point& point : points)
+        scaled.push_back({ point.longitude * binDegrees, point.latitude * binDegrees });
     std::vector<bool> keep(points.size(), false);
     keep.front() = keep.back() = true;
-    simplify(points, 0, points.size() - 1, keep);
+    simplify(scaled, 0, points.size() - 1, keep);
     std::vector<Point> kept;
     for (std::size_t index = 0; index < points.size(); ++index) {
         if (keep[index])
@@ -318,14 +322,12 @@ void readLandRings(const std::string& path, std::vector<Line>& lines)
             const bool closed = points.front().longitude == points.back().longitude
                 && points.front().latitude == points.back().latitude;
             if (!closed) {
-                // The tolerance is in degrees, the points in fractions of a bin: the
-                // simplification sees the same shape at another size.
                 crossing.push_back(points);
                 continue;
             }
             if (extent(points) * binDegrees < minimumExtentDegrees)
                 continue;
-            std::vector<Point> ring = simplified(points);
+            std::vector<Point> ring = simplified(points, binDegrees);
             ring.pop_back();
             if (ring.size() < 3)
                 continue;
@@ -357,13 +359,7 @@ void readLandRings(const std::string& path, std::vector<Line>& lines)
                 broken = true;
             ends.push_back({ perimeterPosition(first.longitude, first.latitude), piece, true });
             ends.push_back({ perimeterPosition(last.longitude, last.latitude), piece, false });
-            std::vector<Point> scaled = crossing[piece];
-            for (Point& point : scaled)
-                point = { point.longitude * binDegrees, point.latitude * binDegrees };
-            std::vector<Point> kept = simplified(scaled);
-            for (Point& point : kept)
-                point = { point.longitude / binDegrees, point.latitude / binDegrees };
-            crossing[piece] = std::move(kept);
+            crossing[piece] = simplified(crossing[piece], binDegrees);
         }
         std::stable_sort(ends.begin(), ends.end(), [](const End& a, const End& b) { return a.position < b.position; });
         std::vector<std::size_t> startAt(crossing.size());
