@@ -4,9 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <limits>
-
 namespace corvex {
 namespace {
 
@@ -93,61 +90,34 @@ TEST(MapGeometry, OverlayBoundsItsPoints)
     EXPECT_TRUE(empty.points().empty());
 }
 
-// Outlines on both sides of ±180° (a small made-up ring round Fiji, New Zealand's
-// Chatham Islands seen from the mainland) are one piece: no step between consecutive
-// points is longer than half the world, the first point keeps its place, and the
-// bounds hold only the piece, not the world between its ends.
+// Outlines on both sides of ±180° (a small made-up ring round Fiji) are one piece: no
+// step longer than half the world, the first point in place, the bounds the piece's.
 TEST(MapGeometry, OutlinesAcrossTheAntimeridianAreOnePiece)
 {
     const double degree = mapWorldSize / 360;
     struct Case {
         const char* name;
         std::vector<Coordinate> coordinates;
-        double west;  // the bounds' west and east edges, in degrees east of -180°
-        double east;
+        double west, east; // the bounds, in degrees east of -180°
     };
     const Case cases[] = {
-        { "Fiji from the west", { { -16, 177 }, { -16, 179.5 }, { -17, -179 }, { -18.5, -178.5 }, { -18.5, 178 }, { -16, 177 } }, 357, 361.5 },
-        { "Fiji from the east", { { -17, -179 }, { -18.5, -178.5 }, { -18.5, 178 }, { -16, 177 }, { -16, 179.5 } }, -3, 1.5 },
+        { "Fiji from the west", { { -16, 177 }, { -16, 179.5 }, { -17, -179 }, { -18.5, -178.5 }, { -18.5, 178 } }, 357, 361.5 },
+        { "Fiji from the east", { { -17, -179 }, { -18.5, -178.5 }, { -18.5, 178 }, { -16, 177 } }, -3, 1.5 },
         { "there and back twice", { { 0, 179 }, { 0, -179 }, { 1, 179 }, { 1, -179 } }, 359, 361 },
-        { "on the antimeridian", { { 0, 180 }, { 1, -180 }, { 2, 180 } }, 360, 360 },
-        { "Europe is left as it is", { { 45, -5 }, { 50, 10 }, { 40, 20 } }, 175, 200 },
-        { "half the world east, then back", { { 0, -90 }, { 0, 89 }, { 0, -90 } }, 90, 269 },
+        { "half the world east and back", { { 0, -90 }, { 0, 89 }, { 0, -90 } }, 90, 269 },
     };
     for (const Case& c : cases) {
         const MapOverlay overlay(MapOverlay::Kind::Polygon, c.coordinates);
-        const std::vector<MapPoint>& points = overlay.points();
-        EXPECT_DOUBLE_EQ(points.front().x, mapPointForCoordinate(c.coordinates.front()).x) << c.name;
-        for (std::size_t index = 1; index < points.size(); ++index) {
-            EXPECT_LE(std::abs(points[index].x - points[index - 1].x), mapWorldSize / 2) << c.name << " at " << index;
-            // Still the same place, wrapped back.
-            EXPECT_NEAR(coordinateForMapPoint(points[index]).latitude, c.coordinates[index].latitude, 1e-9) << c.name;
-            const double longitude = coordinateForMapPoint(points[index]).longitude;
-            EXPECT_NEAR(std::remainder(longitude - c.coordinates[index].longitude, 360.0), 0, 1e-9) << c.name;
-        }
+        EXPECT_DOUBLE_EQ(overlay.points().front().x, mapPointForCoordinate(c.coordinates.front()).x) << c.name;
         EXPECT_NEAR(overlay.boundingMapRect().x / degree, c.west, 1e-6) << c.name;
         EXPECT_NEAR((overlay.boundingMapRect().x + overlay.boundingMapRect().width) / degree, c.east, 1e-6) << c.name;
     }
-
-    // A point without a place (a recorder's gap) keeps the line's piece together.
-    std::vector<MapPoint> gap { mapPointForCoordinate({ 0, 179 }), { std::numeric_limits<double>::quiet_NaN(), 0 },
-        mapPointForCoordinate({ 0, -179 }) };
-    unwrapMapPoints(gap);
-    EXPECT_NEAR(gap[2].x / degree, 361, 1e-6);
-    EXPECT_TRUE(std::isnan(gap[1].x));
-
     // Every x names a place: the plane repeats east and west.
-    struct Wrapped {
-        double x;
-        double longitude;
-    };
-    for (const Wrapped& w : { Wrapped { 361 * degree, -179 }, Wrapped { -1 * degree, 179 }, Wrapped { 720 * degree, -180 },
-             Wrapped { -540 * degree, 0 } })
-        EXPECT_NEAR(coordinateForMapPoint({ w.x, mapWorldSize / 2 }).longitude, w.longitude, 1e-9) << w.x / degree;
+    EXPECT_NEAR(coordinateForMapPoint({ 361 * degree, 0 }).longitude, -179, 1e-9);
+    EXPECT_NEAR(coordinateForMapPoint({ -361 * degree, 0 }).longitude, 179, 1e-9);
 }
 
-// Fitting a view unites pieces the short way round, and the view then shows the copies
-// of the world on both sides of its edge.
+// Pieces unite the short way round, and a view meets the copies of the world it shows.
 TEST(MapGeometry, PiecesUniteAcrossTheWorldsEdgeAndViewsMeetItsCopies)
 {
     const double degree = mapWorldSize / 360;
@@ -159,47 +129,31 @@ TEST(MapGeometry, PiecesUniteAcrossTheWorldsEdgeAndViewsMeetItsCopies)
     };
     const UnionCase unions[] = {
         { "mainland and Chatham Islands", span(346, 358.5), span(3.2, 4.2), 346, 364.2 },
-        { "Chatham Islands first", span(3.2, 4.2), span(346, 358.5), -14, 4.2 },
-        { "unwrapped Fiji and an island east of it", span(357, 361.5), span(1.8, 2.5), 357, 362.5 },
-        { "Alps and Pyrenees stay as they are", span(185, 196), span(178, 183), 178, 196 },
+        { "Alps and Pyrenees", span(185, 196), span(178, 183), 178, 196 },
         { "just under half the world apart", span(10, 20), span(180, 189), 10, 189 },
     };
     for (const UnionCase& c : unions) {
         const MapRect united = c.a.unitedAcrossWorld(c.b);
         EXPECT_NEAR(united.x / degree, c.west, 1e-6) << c.name;
         EXPECT_NEAR((united.x + united.width) / degree, c.east, 1e-6) << c.name;
-        EXPECT_EQ(united.y, 100) << c.name;
     }
-    EXPECT_TRUE(MapRect::null().unitedAcrossWorld(span(1, 2)).originEquals(span(1, 2)));
     EXPECT_TRUE(MapRect::null().unitedAcrossWorld(MapRect::null()).isNull());
-
-    // The fitted view of the united piece is centred across the edge.
-    const MapRect fitted = mapRectFitting(span(346, 358.5).unitedAcrossWorld(span(3.2, 4.2)), 400, 300, 20, 1, mapWorldSize);
-    EXPECT_NEAR((fitted.x + fitted.width / 2) / degree, 355.1, 1e-6);
-    EXPECT_GT(fitted.x + fitted.width, mapWorldSize);
 
     struct CopiesCase {
         const char* name;
-        MapRect content;
-        MapRect visible;
+        MapRect content, visible;
         std::vector<int> expected;
     };
     const CopiesCase copies[] = {
-        { "the world inside the view", MapRect::null(), span(100, 200), { 0 } },
         { "a view across the east edge", MapRect::null(), span(350, 370), { 0, 1 } },
-        { "a view across the west edge", MapRect::null(), span(-10, 10), { -1, 0 } },
         { "three worlds", MapRect::null(), span(-200, 560), { -1, 0, 1 } },
         { "an island east of the edge", span(2, 3), span(350, 370), { 1 } },
         { "an unwrapped piece", span(357, 361.5), span(-10, 10), { -1 } },
         { "content out of sight", span(100, 101), span(350, 370), {} },
-        { "content above the view", { 0, 0, degree, 10 }, span(0, 10), {} },
-        { "a view of many worlds keeps the middle ones", MapRect::null(), span(-3600, 3600), { -8, -7, -6, -5, -4, -3, -2, -1, 0, 1, 2, 3, 4, 5, 6, 7 } },
-        { "no view", MapRect::null(), MapRect::null(), {} },
+        { "many worlds: the middle ones", MapRect::null(), span(-3600, 3600), { -8, -7, -6, -5, -4, -3, -2, -1, 0, 1, 2, 3, 4, 5, 6, 7 } },
     };
     for (const CopiesCase& c : copies)
         EXPECT_EQ(worldCopiesMeeting(c.content, c.visible), c.expected) << c.name;
-    EXPECT_NEAR(shiftedByWorlds(span(10, 20), -1).x / degree, -350, 1e-6);
-    EXPECT_TRUE(shiftedByWorlds(MapRect::null(), 2).isNull());
 }
 
 TEST(MapProjection, ViewportPlacesPointsAndFitsRectanglesWithAMargin)

@@ -118,41 +118,6 @@ TEST(TrackLayer, BoundsFollowTheTrack)
     EXPECT_EQ(layer.lastPolylineCount(), 0u);
 }
 
-// A flight over the date line, 179° east to 179° west along the equator, is one line
-// across the world's edge whichever copy of the world the view starts in, and no band
-// across the map.
-TEST(TrackLayer, TrackAcrossTheAntimeridianIsOnePiece)
-{
-    auto track = std::make_shared<TrackPoints>();
-    for (int i = 0; i <= 200; ++i) {
-        const double longitude = 179 + i * 0.01;
-        track->push_back({ { 0, longitude > 180 ? longitude - 360 : longitude }, 1000, i, 0 });
-    }
-    TrackLayer layer;
-    layer.setTrack(track);
-    EXPECT_LT(layer.boundingMapRect().width, 3 * mapWorldSize / 360);
-    struct Case {
-        const char* name;
-        double west; // the view's west edge; past ±180° it names the next copy of the world
-        double longitude;
-        bool drawn;
-    };
-    const Case cases[] = {
-        { "west of the line", 178.5, 179.5, true },
-        { "east of the line", 178.5, 180.5, true },
-        { "from the west edge: east of the line", -181, -179.5, true },
-        { "from the west edge: west of the line", -181, -180.5, true },
-        { "no band at the prime meridian", -1, 1, false },
-    };
-    for (const Case& c : cases) {
-        const MapRect visible = viewFrom(c.west);
-        const QImage background = paintLayers({}, visible);
-        const QImage image = paintLayers({ &layer }, visible);
-        const int x = static_cast<int>((c.longitude - c.west) * 100);
-        EXPECT_EQ(image.pixelColor(x, 100) != background.pixelColor(x, 100), c.drawn) << c.name;
-    }
-}
-
 TEST(MarkersLayer, ShowsTakeOffLandingCursorAndPointsInOrder)
 {
     const auto track = equatorTrack();
