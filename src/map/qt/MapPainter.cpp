@@ -136,12 +136,14 @@ void MapPainter::paint(QPainter& painter, QSize size, const MapRect& visible, co
         // a layer over the whole world (the tiles) needs none. A layer with nothing in
         // view is still painted once, so that what it says of its last paint holds.
         const MapRect bounds = layer->boundingMapRect();
-        std::vector<int> copies = worldCopiesMeeting(bounds, bounds.isNull() ? visible : viewport.mapRectWithMargin(copyMarginPixels));
+        std::vector<int> copies
+            = worldCopiesMeeting(bounds, bounds.isNull() ? visible : viewport.mapRectWithMargin(copyMarginPixels));
         if (copies.empty())
             copies.push_back(0);
         for (const int copy : copies) {
             painter.save();
-            layer->paint(painter, copy == 0 ? viewport : MapViewport(viewport.width(), viewport.height(), shiftedByWorlds(visible, -copy)));
+            const MapViewport copyViewport(viewport.width(), viewport.height(), shiftedByWorlds(visible, -copy));
+            layer->paint(painter, copyViewport);
             painter.restore();
             const QString attribution = layer->shownAttribution();
             if (!attribution.isEmpty() && !attributions.contains(attribution))
