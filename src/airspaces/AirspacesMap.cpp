@@ -106,7 +106,7 @@ MapRect fittingMapRect(const MapOverlays& overlays)
         if (fitted.originEquals(nullRect))
             fitted = bounds;
         else
-            fitted = fitted.united(bounds);
+            fitted = fitted.unitedAcrossWorld(bounds);
     }
     return fitted;
 }

@@ -27,7 +27,8 @@ MapColor getColorForPolylineWithIndex(std::size_t index);
 // The style of the overlay at index in the map's overlay list, for displayAirspacesAs.
 MapOverlayStyle airspacesOverlayStyle(const MapOverlay& overlay, std::size_t index, int displayAirspacesAs);
 
-// The union of the overlays' bounding rectangles, starting from the null rectangle.
+// The union of the overlays' bounding rectangles, starting from the null rectangle; a set
+// on both sides of ±180° gives one rectangle across the world's edge.
 MapRect fittingMapRect(const MapOverlays& overlays);
 
 } // namespace corvex

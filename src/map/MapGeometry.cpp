@@ -26,9 +26,30 @@ Coordinate coordinateForMapPoint(MapPoint point)
 {
     const double x = point.x / mapWorldSize;
     const double y = point.y / mapWorldSize;
-    const double longitude = x * 360.0 - 180.0;
+    const double longitude = ((x >= 0 && x <= 1) ? x : x - std::floor(x)) * 360.0 - 180.0;
     const double latitude = std::atan(std::sinh((0.5 - y) * 2.0 * std::numbers::pi)) * 180.0 / std::numbers::pi;
     return { latitude, longitude };
+}
+
+void unwrapMapPoints(std::vector<MapPoint>& points)
+{
+    // A point without a place (a track's gap) is passed over: the step is measured from
+    // the last point that has one.
+    double shift = 0;
+    std::optional<double> previous;
+    for (MapPoint& point : points) {
+        if (!std::isfinite(point.x))
+            continue;
+        point.x += shift;
+        if (previous) {
+            // One step moves by at most half a world round the shorter way: a longer one
+            // crossed ±180°.
+            const double wholeWorlds = std::round((point.x - *previous) / mapWorldSize);
+            point.x -= wholeWorlds * mapWorldSize;
+            shift -= wholeWorlds * mapWorldSize;
+        }
+        previous = point.x;
+    }
 }
 
 MapRect MapRect::united(const MapRect& other) const
@@ -42,6 +63,24 @@ MapRect MapRect::united(const MapRect& other) const
     const double right = std::max(x + width, other.x + other.width);
     const double bottom = std::max(y + height, other.y + other.height);
     return { left, top, right - left, bottom - top };
+}
+
+MapRect MapRect::unitedAcrossWorld(const MapRect& other) const
+{
+    if (isNull() || other.isNull())
+        return united(other);
+    // The copy of other whose centre lies nearest this one's, or a neighbour of it when
+    // that makes a narrower union (a wide rectangle beside a small one).
+    const double nearest = std::round(((x + width / 2) - (other.x + other.width / 2)) / mapWorldSize);
+    MapRect best = united(other);
+    for (const double shift : { nearest - 1, nearest, nearest + 1 }) {
+        if (shift == 0)
+            continue;
+        const MapRect candidate = united({ other.x + shift * mapWorldSize, other.y, other.width, other.height });
+        if (candidate.width < best.width)
+            best = candidate;
+    }
+    return best;
 }
 
 bool MapRect::intersects(const MapRect& other) const
@@ -64,9 +103,10 @@ MapOverlay::MapOverlay(Kind kind, std::vector<Coordinate> coordinates)
     double top = left;
     double right = -left;
     double bottom = -left;
-    for (const Coordinate& coordinate : m_coordinates) {
-        const MapPoint point = mapPointForCoordinate(coordinate);
-        m_points.push_back(point);
+    for (const Coordinate& coordinate : m_coordinates)
+        m_points.push_back(mapPointForCoordinate(coordinate));
+    unwrapMapPoints(m_points);
+    for (const MapPoint& point : m_points) {
         left = std::min(left, point.x);
         right = std::max(right, point.x);
         top = std::min(top, point.y);

@@ -26,7 +26,15 @@ struct MapPoint {
 };
 
 MapPoint mapPointForCoordinate(Coordinate coordinate);
+// Any x names a place: the plane repeats every mapWorldSize east and west, and the
+// longitude comes back between -180° and 180°.
 Coordinate coordinateForMapPoint(MapPoint point);
+
+// Makes a line of consecutive points one continuous piece across ±180°: a step east or
+// west of more than half the world is the short way round, so the point after it moves
+// by a whole world width (New Zealand's, Fiji's outlines, a track over the date line).
+// The first point keeps its place; the others may then lie beyond the world's edge.
+void unwrapMapPoints(std::vector<MapPoint>& points);
 
 // A rectangle of the Web Mercator plane. The null rectangle has an infinite origin and
 // no size; the union with it is the other rectangle.
@@ -40,6 +48,11 @@ struct MapRect {
     bool isNull() const { return x == std::numeric_limits<double>::infinity() || y == std::numeric_limits<double>::infinity(); }
     bool originEquals(const MapRect& other) const { return x == other.x && y == other.y; }
     MapRect united(const MapRect& other) const;
+    // The union with other moved by whole worlds east or west to wherever the union is
+    // narrowest: pieces on both sides of ±180° (New Zealand and the Chatham Islands, a
+    // set round Fiji) give one rectangle across the world's edge, not a band round the
+    // world. Fitting a view to several pieces unites them this way.
+    MapRect unitedAcrossWorld(const MapRect& other) const;
     bool intersects(const MapRect& other) const;
 };
 
@@ -62,7 +75,8 @@ public:
 
     Kind kind() const { return m_kind; }
     const std::vector<Coordinate>& coordinates() const { return m_coordinates; }
-    // The same points in the Web Mercator plane, for drawing.
+    // The same points in the Web Mercator plane, for drawing: one piece, unwrapped across
+    // ±180° (unwrapMapPoints), so that they may reach beyond the world's edge.
     const std::vector<MapPoint>& points() const { return m_points; }
     // The null rectangle for an overlay without points.
     const MapRect& boundingMapRect() const { return m_boundingMapRect; }

@@ -49,6 +49,35 @@ double MapViewport::metresPerPixel() const
         / m_width;
 }
 
+std::vector<int> worldCopiesMeeting(const MapRect& content, const MapRect& visible)
+{
+    std::vector<int> copies;
+    if (visible.isNull() || !std::isfinite(visible.width))
+        return copies;
+    const MapRect world = content.isNull() ? MapRect { 0, 0, mapWorldSize, mapWorldSize } : content;
+    if (!(world.y <= visible.y + visible.height && visible.y <= world.y + world.height))
+        return copies;
+    // Closed on both sides, as MapRect::intersects is.
+    const double first = std::ceil((visible.x - (world.x + world.width)) / mapWorldSize);
+    const double last = std::floor((visible.x + visible.width - world.x) / mapWorldSize);
+    if (!(first <= last))
+        return copies;
+    const double low = last - first < maximumWorldCopies
+        ? first
+        : std::clamp(-static_cast<double>(maximumWorldCopies / 2), first, last - (maximumWorldCopies - 1));
+    const double high = std::min(last, low + (maximumWorldCopies - 1));
+    for (double k = low; k <= high; ++k)
+        copies.push_back(static_cast<int>(k));
+    return copies;
+}
+
+MapRect shiftedByWorlds(const MapRect& rect, int worlds)
+{
+    if (rect.isNull())
+        return rect;
+    return { rect.x + worlds * mapWorldSize, rect.y, rect.width, rect.height };
+}
+
 MapRect boundingMapRect(const std::vector<MapPoint>& points)
 {
     if (points.empty())

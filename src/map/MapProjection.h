@@ -49,6 +49,15 @@ private:
     MapRect m_visible;
 };
 
+// The plane repeats every mapWorldSize east and west, so that a view may show the area
+// across ±180°. The whole-world shifts k (content drawn at x + k × mapWorldSize) at which
+// content meets visible, west first; null content stands for the whole world. At most
+// maximumWorldCopies, the ones nearest the world itself.
+inline constexpr int maximumWorldCopies = 16;
+std::vector<int> worldCopiesMeeting(const MapRect& content, const MapRect& visible);
+// rect moved east by worlds whole world widths (west for a negative number).
+MapRect shiftedByWorlds(const MapRect& rect, int worlds);
+
 // The smallest rectangle holding every point; the null rectangle for none.
 MapRect boundingMapRect(const std::vector<MapPoint>& points);
 

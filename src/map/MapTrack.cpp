@@ -73,6 +73,16 @@ MapColor TrackColorScale::colorOfBucket(std::size_t bucket) const
     return m_coloring == TrackColoring::Altitude ? rampColor(altitudeAnchors, fraction) : rampColor(climbAnchors, fraction);
 }
 
+std::vector<MapPoint> trackMapPoints(const TrackPoints& track)
+{
+    std::vector<MapPoint> points;
+    points.reserve(track.size());
+    for (const TrackPoint& point : track)
+        points.push_back(mapPointForCoordinate(point.position));
+    unwrapMapPoints(points);
+    return points;
+}
+
 ThinnedTrack thinTrack(const std::vector<MapPoint>& points, double scaleX, double scaleY, double minimumPixels)
 {
     ThinnedTrack thinned;

@@ -52,6 +52,10 @@ private:
     double m_highest { 0 };
 };
 
+// The fixes in the Web Mercator plane, in the track's order, as one piece: a flight over
+// ±180° continues beyond the world's edge instead of jumping back across the map.
+std::vector<MapPoint> trackMapPoints(const TrackPoints& track);
+
 // A track's points at one scale, for drawing: the indices kept and their positions in
 // pixels of the whole plane (map point × scale; subtract the view's origin × scale to
 // place them in a painting area).

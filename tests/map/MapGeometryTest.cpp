@@ -90,6 +90,72 @@ TEST(MapGeometry, OverlayBoundsItsPoints)
     EXPECT_TRUE(empty.points().empty());
 }
 
+// Outlines on both sides of ±180° (a small made-up ring round Fiji) are one piece: no
+// step longer than half the world, the first point in place, the bounds the piece's.
+TEST(MapGeometry, OutlinesAcrossTheAntimeridianAreOnePiece)
+{
+    const double degree = mapWorldSize / 360;
+    struct Case {
+        const char* name;
+        std::vector<Coordinate> coordinates;
+        double west, east; // the bounds, in degrees east of -180°
+    };
+    const Case cases[] = {
+        { "Fiji from the west", { { -16, 177 }, { -16, 179.5 }, { -17, -179 }, { -18.5, -178.5 }, { -18.5, 178 } }, 357, 361.5 },
+        { "Fiji from the east", { { -17, -179 }, { -18.5, -178.5 }, { -18.5, 178 }, { -16, 177 } }, -3, 1.5 },
+        { "there and back twice", { { 0, 179 }, { 0, -179 }, { 1, 179 }, { 1, -179 } }, 359, 361 },
+        { "half the world east and back", { { 0, -90 }, { 0, 89 }, { 0, -90 } }, 90, 269 },
+    };
+    for (const Case& c : cases) {
+        const MapOverlay overlay(MapOverlay::Kind::Polygon, c.coordinates);
+        EXPECT_DOUBLE_EQ(overlay.points().front().x, mapPointForCoordinate(c.coordinates.front()).x) << c.name;
+        EXPECT_NEAR(overlay.boundingMapRect().x / degree, c.west, 1e-6) << c.name;
+        EXPECT_NEAR((overlay.boundingMapRect().x + overlay.boundingMapRect().width) / degree, c.east, 1e-6) << c.name;
+    }
+    // Every x names a place: the plane repeats east and west.
+    EXPECT_NEAR(coordinateForMapPoint({ 361 * degree, 0 }).longitude, -179, 1e-9);
+    EXPECT_NEAR(coordinateForMapPoint({ -361 * degree, 0 }).longitude, 179, 1e-9);
+}
+
+// Pieces unite the short way round, and a view meets the copies of the world it shows.
+TEST(MapGeometry, PiecesUniteAcrossTheWorldsEdgeAndViewsMeetItsCopies)
+{
+    const double degree = mapWorldSize / 360;
+    const auto span = [&](double west, double east) { return MapRect { west * degree, 100, (east - west) * degree, 50 }; };
+    struct UnionCase {
+        const char* name;
+        MapRect a, b;
+        double west, east; // of the union, in degrees east of -180°
+    };
+    const UnionCase unions[] = {
+        { "mainland and Chatham Islands", span(346, 358.5), span(3.2, 4.2), 346, 364.2 },
+        { "Alps and Pyrenees", span(185, 196), span(178, 183), 178, 196 },
+        { "just under half the world apart", span(10, 20), span(180, 189), 10, 189 },
+    };
+    for (const UnionCase& c : unions) {
+        const MapRect united = c.a.unitedAcrossWorld(c.b);
+        EXPECT_NEAR(united.x / degree, c.west, 1e-6) << c.name;
+        EXPECT_NEAR((united.x + united.width) / degree, c.east, 1e-6) << c.name;
+    }
+    EXPECT_TRUE(MapRect::null().unitedAcrossWorld(MapRect::null()).isNull());
+
+    struct CopiesCase {
+        const char* name;
+        MapRect content, visible;
+        std::vector<int> expected;
+    };
+    const CopiesCase copies[] = {
+        { "a view across the east edge", MapRect::null(), span(350, 370), { 0, 1 } },
+        { "three worlds", MapRect::null(), span(-200, 560), { -1, 0, 1 } },
+        { "an island east of the edge", span(2, 3), span(350, 370), { 1 } },
+        { "an unwrapped piece", span(357, 361.5), span(-10, 10), { -1 } },
+        { "content out of sight", span(100, 101), span(350, 370), {} },
+        { "many worlds: the middle ones", MapRect::null(), span(-3600, 3600), { -8, -7, -6, -5, -4, -3, -2, -1, 0, 1, 2, 3, 4, 5, 6, 7 } },
+    };
+    for (const CopiesCase& c : copies)
+        EXPECT_EQ(worldCopiesMeeting(c.content, c.visible), c.expected) << c.name;
+}
+
 TEST(MapProjection, ViewportPlacesPointsAndFitsRectanglesWithAMargin)
 {
     // 400 × 200 pixels showing 800 × 400 units from (1000, 2000): two units a pixel.

@@ -99,6 +99,31 @@ TEST(MapTrack, ThinningKeepsFirstAndLastAndDropsWhatSharesAPixel)
     }
 }
 
+// A flight over the date line is one line beyond the world's edge, whichever side it
+// starts on, across a recorder's gap too.
+TEST(MapTrack, TrackAcrossTheAntimeridianIsOnePiece)
+{
+    struct Case {
+        std::vector<double> longitudes;
+        std::vector<double> expected; // degrees east of -180°
+    };
+    const Case cases[] = {
+        { { 179.2, -179.9, -179.1 }, { 359.2, 360.1, 360.9 } },
+        { { -179.5, 179.5, 179.0 }, { 0.5, -0.5, -1.0 } },
+        { { 179.5, notANumber, -179.5 }, { 359.5, notANumber, 360.5 } },
+    };
+    for (const Case& c : cases) {
+        TrackPoints track;
+        for (const double longitude : c.longitudes)
+            track.push_back({ { -17, longitude }, 500, 0, 0 });
+        const std::vector<MapPoint> points = trackMapPoints(track);
+        for (std::size_t index = 0; index < points.size(); ++index)
+            EXPECT_TRUE(std::isnan(c.expected[index]) ? std::isnan(points[index].x)
+                                                      : std::abs(points[index].x / (mapWorldSize / 360) - c.expected[index]) < 1e-6)
+                << c.longitudes.front() << " at " << index;
+    }
+}
+
 TEST(MapTrack, BoundsOfPoints)
 {
     EXPECT_TRUE(boundingMapRect({}).isNull());

@@ -10,6 +10,7 @@
 #include "base/Sha256.h"
 #include "library/FlightLibrary.h"
 #include "library/FlightSync.h"
+#include "map/MapProjection.h"
 #include "map/qt/MapBaseLayer.h"
 #include "platform/qt/PreferencesStore.h"
 #include "platform/qt/QtHttpClient.h"
@@ -20,6 +21,7 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 #include <functional>
@@ -363,8 +365,15 @@ int runRender(CliContext& context)
         printError(context.err, "cannot write " + output);
         return FileError;
     }
+    // The overlays the image shows in any copy of the world: across ±180° the layer is
+    // painted once a copy, and its own count is of the last one.
+    const MapRect shown = MapViewport(size->width(), size->height(), visible).mapRectWithMargin(4);
+    const auto drawn = std::count_if(scene.overlays().begin(), scene.overlays().end(), [&](const auto& overlay) {
+        const MapRect& bounds = overlay->boundingMapRect();
+        return !bounds.isNull() && !worldCopiesMeeting(bounds, shown).empty();
+    });
     printHeader(context.out, *set);
-    context.out << "Drawn: " << scene.layer().lastDrawnOverlayCount() << " of " << scene.overlays().size() << " overlays, mode " << mode
+    context.out << "Drawn: " << drawn << " of " << scene.overlays().size() << " overlays, mode " << mode
                 << ", over " << baseMap << "\n"
                 << output << " (" << size->width() << "x" << size->height() << ")\n";
     return Success;

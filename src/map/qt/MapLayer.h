@@ -24,8 +24,10 @@ public:
     // call. Only called with a valid viewport.
     virtual void paint(QPainter& painter, const MapViewport& viewport) = 0;
 
-    // The part of the plane the layer's content covers, for fitting a view to it; the
-    // null rectangle when it has none.
+    // The part of the plane the layer's content covers, where it lies (a piece unwrapped
+    // across ±180° may reach beyond the world's edge), for fitting a view to it and for
+    // choosing the copies of the world it is drawn in; the null rectangle when it has
+    // none.
     virtual MapRect boundingMapRect() const { return MapRect::null(); }
 
     // A text the map must show because of what the last paint drew (a tile server's

@@ -15,6 +15,9 @@ namespace corvex {
 
 namespace {
 
+// How far beyond a layer's bounds its drawing may reach: a marker's label, 400 pixels.
+constexpr double copyMarginPixels = 400;
+
 void paintScaleBar(QPainter& painter, const MapViewport& viewport)
 {
     const double metresPerPixel = viewport.metresPerPixel();
@@ -126,12 +129,26 @@ void MapPainter::paint(QPainter& painter, QSize size, const MapRect& visible, co
     for (MapLayer* layer : layers) {
         if (!layer || !layer->isVisible())
             continue;
-        painter.save();
-        layer->paint(painter, viewport);
-        painter.restore();
-        const QString attribution = layer->shownAttribution();
-        if (!attribution.isEmpty() && !attributions.contains(attribution))
-            attributions.push_back(attribution);
+        // A layer draws its content where it lies in the plane; where the view shows
+        // more than one world, or the area across ±180°, each copy of the world that
+        // shows some of the content is drawn through the view moved by whole worlds.
+        // The margin keeps strokes, symbols and labels just beyond the content's edge;
+        // a layer over the whole world (the tiles) needs none. A layer with nothing in
+        // view is still painted once, so that what it says of its last paint holds.
+        const MapRect bounds = layer->boundingMapRect();
+        std::vector<int> copies
+            = worldCopiesMeeting(bounds, bounds.isNull() ? visible : viewport.mapRectWithMargin(copyMarginPixels));
+        if (copies.empty())
+            copies.push_back(0);
+        for (const int copy : copies) {
+            painter.save();
+            const MapViewport copyViewport(viewport.width(), viewport.height(), shiftedByWorlds(visible, -copy));
+            layer->paint(painter, copyViewport);
+            painter.restore();
+            const QString attribution = layer->shownAttribution();
+            if (!attribution.isEmpty() && !attributions.contains(attribution))
+                attributions.push_back(attribution);
+        }
     }
     paintScaleBar(painter, viewport);
     paintAttribution(painter, size, attributions.join(QStringLiteral(" · ")));

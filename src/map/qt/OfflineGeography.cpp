@@ -1,10 +1,12 @@
 #include "map/qt/OfflineGeography.h"
 
+#include "map/MapProjection.h"
 #include "map/qt/MapPainter.h"
 #include "map/qt/OfflineGeographyData.h"
 
 #include <QFontMetricsF>
 #include <QPainter>
+#include <QPainterPath>
 
 #include <algorithm>
 #include <cmath>
@@ -16,6 +18,7 @@ namespace {
 
 const QColor outsideColor(226, 226, 222);
 const QColor seaColor(214, 228, 238);
+const QColor landColor(240, 236, 222);
 const QColor graticuleColor(168, 186, 200);
 const QColor labelColor(90, 110, 128);
 const QColor coastlineColor(96, 110, 92);
@@ -51,6 +54,30 @@ const std::vector<GeographyLine>& geographyLines()
     return lines;
 }
 
+// The land's rings run counterclockwise round land and clockwise round lakes, so that
+// the nonzero rule fills land and leaves lakes open. They meet along the edges of the
+// data set's bins: filled as one path without antialiasing, they join without a seam
+// (the coastlines drawn over them smooth the shore).
+void paintLand(QPainter& painter, QSize size, const MapRect& visible)
+{
+    QPainterPath land;
+    land.setFillRule(Qt::WindingFill);
+    std::vector<QPointF> points;
+    for (const GeographyLine& line : geographyLines()) {
+        if (line.kind != OfflineGeographyLine::Kind::Land || !line.bounds.intersects(visible))
+            continue;
+        mapPointsToPixels(line.points, size, visible, points);
+        if (points.size() < 3)
+            continue;
+        land.moveTo(points.front());
+        for (std::size_t index = 1; index < points.size(); ++index)
+            land.lineTo(points[index]);
+        land.closeSubpath();
+    }
+    painter.setRenderHint(QPainter::Antialiasing, false);
+    painter.fillPath(land, landColor);
+}
+
 void paintGeographyLines(QPainter& painter, QSize size, const MapRect& visible)
 {
     const QPen coastlinePen(coastlineColor, 1.0);
@@ -58,7 +85,7 @@ void paintGeographyLines(QPainter& painter, QSize size, const MapRect& visible)
     borderPen.setStyle(Qt::DashLine);
     std::vector<QPointF> points;
     for (const GeographyLine& line : geographyLines()) {
-        if (!line.bounds.intersects(visible))
+        if (line.kind == OfflineGeographyLine::Kind::Land || !line.bounds.intersects(visible))
             continue;
         mapPointsToPixels(line.points, size, visible, points);
         if (points.size() < 2)
@@ -74,23 +101,23 @@ constexpr double graticuleLatitudeLimit = 85.0;
 QString degreesLabel(double degrees, char positive, char negative)
 {
     const long rounded = std::lround(degrees);
-    if (rounded == 0)
-        return QStringLiteral("0°");
+    // The antimeridian is as much east as west.
+    if (rounded == 0 || std::abs(rounded) == 180)
+        return QStringLiteral("%1°").arg(std::abs(rounded));
     return QStringLiteral("%1°%2").arg(std::abs(rounded)).arg(QChar(rounded > 0 ? positive : negative));
 }
 
 void paintGraticule(QPainter& painter, QSize size, const MapRect& visible, double scaleX, double scaleY)
 {
-    const Coordinate topLeft = coordinateForMapPoint({ visible.x, visible.y });
-    const Coordinate bottomRight = coordinateForMapPoint({ visible.x + visible.width, visible.y + visible.height });
+    const double northLatitude = coordinateForMapPoint({ 0, visible.y }).latitude;
+    const double southLatitude = coordinateForMapPoint({ 0, visible.y + visible.height }).latitude;
     const double step = graticuleStep(visible.width / mapWorldSize * 360.0 / size.width(), 70.0);
 
     const double worldTop = (mapPointForCoordinate({ graticuleLatitudeLimit, 0 }).y - visible.y) * scaleY;
     const double worldBottom = (mapPointForCoordinate({ -graticuleLatitudeLimit, 0 }).y - visible.y) * scaleY;
-    const double worldLeft = (0 - visible.x) * scaleX;
-    const double worldRight = (mapWorldSize - visible.x) * scaleX;
+    // The world repeats east and west: the lines run across the whole area.
     const double top = std::max(0.0, worldTop), bottom = std::min<double>(size.height(), worldBottom);
-    const double left = std::max(0.0, worldLeft), right = std::min<double>(size.width(), worldRight);
+    const double left = 0, right = size.width();
 
     const QFontMetricsF metrics(painter.font());
     const auto lineAndLabel = [&](QPointF from, QPointF to, QPointF labelAt, const QString& label) {
@@ -99,16 +126,20 @@ void paintGraticule(QPainter& painter, QSize size, const MapRect& visible, doubl
         painter.setPen(labelColor);
         painter.drawText(labelAt, label);
     };
-    for (const double longitude : graticuleValues(std::max(-180.0, topLeft.longitude), std::min(180.0, bottomRight.longitude), step)) {
-        const double x = (mapPointForCoordinate({ 0, longitude }).x - visible.x) * scaleX;
-        const QString label = degreesLabel(longitude, 'E', 'W');
+    // Longitudes counted on past ±180° where the view shows the next world, labelled as
+    // the meridians they are.
+    const double westLongitude = visible.x / mapWorldSize * 360.0 - 180.0;
+    const double eastLongitude = (visible.x + visible.width) / mapWorldSize * 360.0 - 180.0;
+    for (const double longitude : graticuleValues(westLongitude, eastLongitude, step)) {
+        const double x = ((longitude + 180.0) / 360.0 * mapWorldSize - visible.x) * scaleX;
+        const QString label = degreesLabel(longitude - 360.0 * std::round(longitude / 360.0), 'E', 'W');
         // Right of its line, or left of it where the view ends: never cut by the edge.
         const double width = metrics.horizontalAdvance(label);
         const double labelX = x + 3 + width <= right ? x + 3 : x - 3 - width;
         lineAndLabel(QPointF(x, top), QPointF(x, bottom), QPointF(labelX, top + metrics.ascent() + 2), label);
     }
     for (const double latitude : graticuleValues(
-             std::max(-graticuleLatitudeLimit, bottomRight.latitude), std::min(graticuleLatitudeLimit, topLeft.latitude), step)) {
+             std::max(-graticuleLatitudeLimit, southLatitude), std::min(graticuleLatitudeLimit, northLatitude), step)) {
         const double y = (mapPointForCoordinate({ latitude, 0 }).y - visible.y) * scaleY;
         // Above its line, or below it where the view ends.
         const double labelY = y - 3 - metrics.ascent() >= top ? y - 3 : y + 3 + metrics.ascent();
@@ -123,12 +154,19 @@ void paintOfflineGeography(QPainter& painter, QSize size, const MapRect& visible
     const double scaleX = size.width() / visible.width;
     const double scaleY = size.height() / visible.height;
     painter.save();
-    painter.fillRect(QRect(QPoint(0, 0), size), outsideColor);
-    const QRectF world((0 - visible.x) * scaleX, (0 - visible.y) * scaleY, mapWorldSize * scaleX, mapWorldSize * scaleY);
-    painter.fillRect(world.intersected(QRectF(QPointF(0, 0), size)), seaColor);
+    const QRectF area(QPointF(0, 0), size);
+    painter.fillRect(area, outsideColor);
+    // The sea is the world's band from its top to its bottom edge, the world repeating
+    // east and west of ±180°; the land and the lines are drawn in each copy shown.
+    const QRectF sea(0, (0 - visible.y) * scaleY, size.width(), mapWorldSize * scaleY);
+    painter.fillRect(sea.intersected(area), seaColor);
+    const std::vector<int> copies = worldCopiesMeeting(MapRect::null(), visible);
+    for (const int copy : copies)
+        paintLand(painter, size, shiftedByWorlds(visible, -copy));
     painter.setRenderHint(QPainter::Antialiasing, true);
     paintGraticule(painter, size, visible, scaleX, scaleY);
-    paintGeographyLines(painter, size, visible);
+    for (const int copy : copies)
+        paintGeographyLines(painter, size, shiftedByWorlds(visible, -copy));
     painter.restore();
 }
 

@@ -17,12 +17,7 @@ TrackLayer::~TrackLayer() = default;
 void TrackLayer::setTrack(std::shared_ptr<const TrackPoints> track)
 {
     m_track = std::move(track);
-    m_points.clear();
-    if (m_track) {
-        m_points.reserve(m_track->size());
-        for (const TrackPoint& point : *m_track)
-            m_points.push_back(mapPointForCoordinate(point.position));
-    }
+    m_points = m_track ? trackMapPoints(*m_track) : std::vector<MapPoint> {};
     m_bounds = corvex::boundingMapRect(m_points);
     m_thinnedValid = false;
     m_thinned = {};

@@ -281,5 +281,38 @@ TEST(OfflineGeography, DrawsLandWithoutTilesOrNetwork)
     EXPECT_LT(geographyPixels(atlantic), 20);
 }
 
+// The land is filled in a colour of its own, the sea and lakes left in the sea's, at
+// every zoom and across ±180°: pixels away from the graticule's lines and the borders.
+TEST(OfflineGeography, FillsLandApartFromTheSea)
+{
+    const double world = mapWorldSize;
+    const MapPoint sahara = mapPointForCoordinate({ 26.5, 5.5 });
+    const MapPoint victoria = mapPointForCoordinate({ -1.5, 32.7 });
+    struct Case {
+        const char* name;
+        MapRect visible;
+        Coordinate at; // past +180° the longitude names the next copy of the world
+        bool isLand;
+    };
+    const Case cases[] = {
+        { "the world: Sahara", { 0, 0, world, world * 0.75 }, { 26.5, 5.5 }, true },
+        { "the world: Pacific", { 0, 0, world, world * 0.75 }, { 12.3, -145.3 }, false },
+        { "Europe: Baltic Sea", viewOf(62, -12, 35, 30), { 56.3, 18.6 }, false },
+        { "Africa: Lake Victoria", viewOf(3, 29, -5, 37), { -1.3, 32.8 }, false },
+        { "the closest zoom: Sahara", { sahara.x - 200, sahara.y - 150, 400, 300 }, { 26.5, 5.5 }, true },
+        { "the closest zoom: Lake Victoria", { victoria.x - 200, victoria.y - 150, 400, 300 }, { -1.5, 32.7 }, false },
+        { "Antarctica", viewOf(-60, -70, -84, 10), { -80.3, -40.7 }, true },
+        { "Wrangel Island east of ±180°", viewOf(73, 175, 69, 185), { 71.3, 180.7 }, true },
+        { "Chukchi Sea past ±180°", viewOf(73, 175, 69, 185), { 72.7, 183.3 }, false },
+        { "east of the world's edge: Alaska", { world * 0.75, 0, world, world * 0.75 }, { 64.3, 205.3 }, true },
+    };
+    for (const Case& c : cases) {
+        const QImage image = paintScene({}, {}, c.visible);
+        const MapPoint at { (c.at.longitude + 180) / 360 * world, mapPointForCoordinate(c.at).y };
+        const QColor color = image.pixelColor(pixelFor(at, c.visible, image));
+        EXPECT_TRUE(colorNear(color, c.isLand ? QColor(240, 236, 222) : QColor(214, 228, 238))) << c.name << ": " << color.name().toStdString();
+    }
+}
+
 } // namespace
 } // namespace corvex

@@ -252,6 +252,40 @@ TEST(MapView, LayersStackInOrderAndFitToOneWithAMargin)
     }
 }
 
+// A set round Fiji fitted across ±180°: each piece is drawn where it lies, whichever
+// copy of the world holds it, nothing in the sea between, and a click east of the line
+// names a western longitude.
+TEST(MapView, FitsAndShowsASetAcrossTheAntimeridian)
+{
+    MapView view;
+    view.resize(400, 300);
+    CountingDelegate delegate;
+    view.setDelegate(&delegate);
+    const auto fiji = makeOverlay(MapOverlay::Kind::Polyline, { { -16, 177 }, { -16, 179.5 }, { -16.5, -179 }, { -18.5, 178 } });
+    const auto island = makeSquare(MapOverlay::Kind::Polyline, -21.5, -175.5, -20.5, -174.5);
+    for (const MapOverlays& overlays : { MapOverlays { fiji, island }, MapOverlays { island, fiji } }) {
+        view.removeAllOverlays();
+        view.addOverlays(overlays);
+        view.fitMapRect(overlays[0]->boundingMapRect().unitedAcrossWorld(overlays[1]->boundingMapRect()), 20, false);
+        const MapRect visible = view.visibleMapRect();
+        EXPECT_LT(visible.width, mapWorldSize / 30);
+        const QImage image = view.grab().toImage();
+        const auto redAt = [&](Coordinate coordinate) {
+            MapPoint point = mapPointForCoordinate(coordinate);
+            point.x += std::round((visible.x + visible.width / 2 - point.x) / mapWorldSize) * mapWorldSize;
+            const PixelPoint pixel = view.viewport().pixelFor(point);
+            const QColor color = image.pixelColor(static_cast<int>(pixel.x), static_cast<int>(pixel.y));
+            return color.red() > 200 && color.green() < 80;
+        };
+        EXPECT_TRUE(redAt({ -16, 178.25 }));
+        EXPECT_TRUE(redAt({ -16.25, -179.75 }));
+        EXPECT_TRUE(redAt({ -21, -175.5 }));
+        EXPECT_FALSE(redAt({ -19.5, 180 }));
+        const PixelPoint east = view.viewport().pixelFor(MapPoint { std::round(visible.x / mapWorldSize + 0.5) * mapWorldSize, 0 });
+        EXPECT_NEAR(view.coordinateAt(QPointF(east.x + 10, 150)).longitude, -180 + 10 * visible.width / 400 * 360 / mapWorldSize, 1e-6);
+    }
+}
+
 TEST(MapView, ClickGivesTheCoordinateUnderTheCursorADragDoesNot)
 {
     MapView view;

@@ -91,6 +91,22 @@ void writeTile(const QString& path, QColor color)
 
 } // namespace
 
+// A made-up set round Fiji: fitted across ±180°, every overlay drawn and counted.
+TEST(CliAirspacesRender, CountsEveryOverlayOfASetAcrossTheAntimeridian)
+{
+    QTemporaryDir folder;
+    QFile openAir(folder.filePath("fiji.txt"));
+    ASSERT_TRUE(openAir.open(QIODevice::WriteOnly));
+    openAir.write("AC C\nAN ACROSS\nAL SFC\nAH FL100\nDP 16:00:00 S 177:00:00 E\nDP 16:00:00 S 179:00:00 W\n"
+                  "DP 18:00:00 S 179:00:00 W\nDP 18:00:00 S 177:00:00 E\nAC D\nAN EAST\nAL SFC\nAH FL50\n"
+                  "V X=17:00:00 S 178:00:00 W\nDC 5\n");
+    openAir.close();
+    const QString set = folder.filePath("fiji.as");
+    ASSERT_EQ(runCli({ "airspaces", "convert", openAir.fileName(), "--out", set }).exitCode, 0);
+    const ProgramRun run = runCli({ "airspaces", "render", set, "--out", folder.filePath("fiji.png"), "--offline" });
+    EXPECT_TRUE(run.out.contains("Drawn: 2 of 2 overlays")) << run.out.toStdString();
+}
+
 TEST(CliAirspacesRender, DrawsARealSetInEachModeWithoutADisplay)
 {
     QTemporaryDir folder;
