@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QSaveFile>
 
+#include <algorithm>
 #include <cmath>
 
 namespace corvex {
@@ -39,22 +40,32 @@ AirspaceHoverInfo::AirspaceHoverInfo(MapView& map, std::function<const Airspaces
     m_label->setAttribute(Qt::WA_TransparentForMouseEvents);
     m_label->setStyleSheet(QStringLiteral("background: rgba(255, 255, 255, 225); color: black; border: 1px solid #888; "
                                           "border-radius: 3px; padding: 2px 5px;"));
-    m_label->move(8, 8);
     m_label->hide();
     m_map.setMouseTracking(true);
-    const auto unitsPerPixel = [this] {
+    connect(&m_map, &MapView::pointerMoved, this, &AirspaceHoverInfo::showAtPointer);
+    connect(&m_map, &MapView::mapClicked, this, [this](Coordinate coordinate) {
         const MapViewport viewport = m_map.viewport();
-        return viewport.isValid() ? viewport.visible().width / viewport.width() : 0.0;
-    };
-    connect(&m_map, &MapView::pointerMoved, this, [this, unitsPerPixel](QPointF position) {
-        const MapViewport viewport = m_map.viewport();
-        if (viewport.isValid())
-            showAt(viewport.mapPointAt({ position.x(), position.y() }), tolerancePixels * unitsPerPixel());
+        const PixelPoint pixel = viewport.pixelFor(coordinate);
+        showAtPointer({ pixel.x, pixel.y });
     });
-    connect(&m_map, &MapView::mapClicked, this, [this, unitsPerPixel](Coordinate coordinate) {
-        showAt(mapPointForCoordinate(coordinate), tolerancePixels * unitsPerPixel());
+    connect(&m_map, &MapView::visibleMapRectChanged, this, [this] {
+        if (m_pointer)
+            showAtPointer(*m_pointer);
     });
-    connect(&m_map, &MapView::pointerLeft, m_label, &QLabel::hide);
+    connect(&m_map, &MapView::pointerLeft, this, [this] {
+        m_pointer.reset();
+        m_label->hide();
+    });
+}
+
+void AirspaceHoverInfo::showAtPointer(QPointF position)
+{
+    m_pointer = position;
+    const MapViewport viewport = m_map.viewport();
+    if (!viewport.isValid())
+        return;
+    const double unitsPerPixel = viewport.visible().width / viewport.width();
+    showAt(viewport.mapPointAt({ position.x(), position.y() }), tolerancePixels * unitsPerPixel, position);
 }
 
 QString AirspaceHoverInfo::sourcePath(const QByteArray& digest) const
@@ -112,7 +123,7 @@ QString AirspaceHoverInfo::textAt(MapPoint point, double tolerance)
     return text ? QString::fromStdString(*text) : QStringLiteral("No details for this airspace");
 }
 
-void AirspaceHoverInfo::showAt(MapPoint point, double tolerance)
+void AirspaceHoverInfo::showAt(MapPoint point, double tolerance, QPointF position)
 {
     const QString text = textAt(point, tolerance);
     if (text.isEmpty()) {
@@ -121,6 +132,13 @@ void AirspaceHoverInfo::showAt(MapPoint point, double tolerance)
     }
     m_label->setText(text);
     m_label->adjustSize();
+    // Below and to the right of the pointer, clear of the cursor, kept inside the map.
+    const int offset = 16;
+    const int x = std::clamp(static_cast<int>(position.x()) + offset, 0, std::max(0, m_map.width() - m_label->width()));
+    int y = static_cast<int>(position.y()) + offset;
+    if (y + m_label->height() > m_map.height())
+        y = static_cast<int>(position.y()) - offset - m_label->height();
+    m_label->move(x, std::max(0, y));
     m_label->show();
     m_label->raise();
 }

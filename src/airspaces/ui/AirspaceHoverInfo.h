@@ -44,7 +44,8 @@ public:
     QLabel* label() const { return m_label; }
 
 private:
-    void showAt(MapPoint point, double tolerance);
+    void showAt(MapPoint point, double tolerance, QPointF position);
+    void showAtPointer(QPointF position);
     const AirspaceDetails* detailsForCurrentSet();
     QString sourcePath(const QByteArray& setDigest) const;
 
@@ -52,6 +53,8 @@ private:
     std::function<const Airspaces*()> m_currentSet;
     QString m_cacheFolder;
     QLabel* m_label { nullptr };
+    // Where the pointer is over the map: a zoom or a pan moves the map under it.
+    std::optional<QPointF> m_pointer;
     // The details of the set they were made for (its bytes' identity).
     const void* m_detailsSet { nullptr };
     std::optional<AirspaceDetails> m_details;

@@ -363,6 +363,16 @@ TEST(AirspacesWindowApp, HoveringAnOutlineNamesItsAirspace)
         QApplication::sendEvent(&map, &move);
         EXPECT_EQ(info.shownText(), c.shown) << c.at.latitude << ", " << c.at.longitude;
     }
+    // The label follows the map moving under a still pointer, and goes with it.
+    const PixelPoint overSydney = map.viewport().pixelFor(Coordinate { -34.08, 151.25 });
+    QMouseEvent move(QEvent::MouseMove, QPointF(overSydney.x, overSydney.y), map.mapToGlobal(QPointF(overSydney.x, overSydney.y)),
+        Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(&map, &move);
+    EXPECT_EQ(info.shownText(), "Sydney CTR · class C · SFC–4500 ft");
+    const MapPoint away = mapPointForCoordinate({ 10, 10 });
+    map.setVisibleMapRect({ away.x, away.y, 1e5, 1e5 }, false);
+    EXPECT_EQ(info.shownText(), "");
+    QApplication::sendEvent(&map, &move);
     QEvent leave(QEvent::Leave);
     QApplication::sendEvent(&map, &leave);
     EXPECT_EQ(info.shownText(), "");
