@@ -33,8 +33,7 @@ bool rectContains(const MapRect& rect, MapPoint point, double margin)
         && point.y >= rect.y - margin && point.y <= rect.y + rect.height + margin;
 }
 
-} // namespace
-
+// Whether the closed ring through points contains point (even-odd rule).
 bool ringContains(const std::vector<MapPoint>& points, MapPoint point)
 {
     if (points.size() < 3)
@@ -49,6 +48,7 @@ bool ringContains(const std::vector<MapPoint>& points, MapPoint point)
     return inside;
 }
 
+// The distance from point to the nearest segment of the line (closed: the ring).
 double distanceToOutline(const std::vector<MapPoint>& points, MapPoint point, bool closed)
 {
     if (points.empty())
@@ -62,6 +62,8 @@ double distanceToOutline(const std::vector<MapPoint>& points, MapPoint point, bo
         nearest = std::min(nearest, distanceToSegment(point, points.back(), points.front()));
     return nearest;
 }
+
+} // namespace
 
 std::optional<std::size_t> overlayAtMapPoint(const MapOverlays& overlays, MapPoint point, double tolerance,
     const std::function<bool(std::size_t index)>& isArea)

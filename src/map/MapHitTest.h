@@ -20,10 +20,4 @@ namespace corvex {
 std::optional<std::size_t> overlayAtMapPoint(const MapOverlays& overlays, MapPoint point, double tolerance,
     const std::function<bool(std::size_t index)>& isArea = {});
 
-// The pieces, for the tests.
-// Whether the closed ring through points contains point (even-odd rule).
-bool ringContains(const std::vector<MapPoint>& points, MapPoint point);
-// The distance from point to the nearest segment of the line (closed: the ring).
-double distanceToOutline(const std::vector<MapPoint>& points, MapPoint point, bool closed);
-
 } // namespace corvex

@@ -58,29 +58,5 @@ TEST(MapHitTest, EdgesWithinTheToleranceThenTheSmallestAreaAroundThePoint)
     EXPECT_EQ(overlayAtMapPoint({}, at(5, 5), tolerance), std::nullopt);
 }
 
-TEST(MapHitTest, RingAndDistancePieces)
-{
-    const std::vector<MapPoint> ring { { 0, 0 }, { 10, 0 }, { 10, 10 }, { 0, 10 } };
-    struct Case {
-        MapPoint point;
-        bool inside;
-        double open;
-        double closed;
-    };
-    const Case cases[] = {
-        { { 5, 5 }, true, 5, 5 },
-        { { -3, 5 }, false, 5.830951894845301, 3 }, // open, the left side is missing
-        { { 5, -4 }, false, 4, 4 },
-        { { 13, 14 }, false, 5, 5 },
-    };
-    for (const Case& c : cases) {
-        EXPECT_EQ(ringContains(ring, c.point), c.inside) << c.point.x << "," << c.point.y;
-        EXPECT_NEAR(distanceToOutline(ring, c.point, false), c.open, 1e-9) << c.point.x << "," << c.point.y;
-        EXPECT_NEAR(distanceToOutline(ring, c.point, true), c.closed, 1e-9) << c.point.x << "," << c.point.y;
-    }
-    EXPECT_FALSE(ringContains({ { 0, 0 }, { 1, 1 } }, { 0.5, 0.5 }));
-    EXPECT_EQ(distanceToOutline({}, { 0, 0 }, true), std::numeric_limits<double>::infinity());
-}
-
 } // namespace
 } // namespace corvex
