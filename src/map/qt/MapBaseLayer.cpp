@@ -250,11 +250,15 @@ void MapBaseLayer::paint(QPainter& painter, const MapViewport& viewport)
         for (int x = firstX; x <= lastX; ++x) {
             const TileKey key { type, source, z, x, y };
             const CachedTile* tile = cachedTile(key);
-            // Edges rounded to whole pixels, so that neighbouring tiles leave no seam.
-            const double left = std::round((x * tileUnits - visible.x) * scaleX);
-            const double top = std::round((y * tileUnits - visible.y) * scaleY);
-            const double right = std::round(((x + 1) * tileUnits - visible.x) * scaleX);
-            const double bottom = std::round(((y + 1) * tileUnits - visible.y) * scaleY);
+            // Edges rounded to whole device pixels, so that neighbouring tiles leave no
+            // seam and each tile pixel lands on a device pixel.
+            const auto onDevicePixel = [devicePixelRatio](double logical) {
+                return std::round(logical * devicePixelRatio) / devicePixelRatio;
+            };
+            const double left = onDevicePixel((x * tileUnits - visible.x) * scaleX);
+            const double top = onDevicePixel((y * tileUnits - visible.y) * scaleY);
+            const double right = onDevicePixel(((x + 1) * tileUnits - visible.x) * scaleX);
+            const double bottom = onDevicePixel(((y + 1) * tileUnits - visible.y) * scaleY);
             const QRectF target(left, top, right - left, bottom - top);
             if (tile) {
                 painter.drawImage(target, tile->image);
