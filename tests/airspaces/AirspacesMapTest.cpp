@@ -1,6 +1,9 @@
 #include "airspaces/AirspacesMap.h"
 
+#include "airspaces/AirspaceDetails.h"
+#include "airspaces/OpenAirConversion.h"
 #include "support/CapturingLogSink.h"
+#include "support/TestFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -229,4 +232,50 @@ TEST(AirspacesMap, FittingCoversEveryPointAndPassesOverEmptyOverlays)
     // The set's units are 16 map units each: the two rings lie 9500 + 5000 set units
     // apart from west to east.
     EXPECT_NEAR(fitted.width, 14500.0 * 16, 1.0);
+}
+
+TEST(AirspacesMap, LimitsAreWrittenTheWayChartsWriteThem)
+{
+    const std::pair<const char*, const char*> cases[] = {
+        { "GND", "SFC" },
+        { "SFC", "SFC" },
+        { "1500 ft AGL", "1500 ft AGL" },
+        { "4500 ft", "4500 ft" },
+        { "4500 MSL", "4500 ft" },
+        { "FL 125", "FL 125" },
+        { "FL95", "FL 95" },
+        { "UNL", "UNL" },
+        { "NOTAM", "NOTAM" },
+    };
+    for (const auto& [written, shown] : cases) {
+        const auto altitude = openair::parseAltitude(written);
+        ASSERT_TRUE(altitude) << written;
+        EXPECT_EQ(altitudeText(*altitude), shown) << written;
+    }
+}
+
+// Every outline of a converted set finds the airspace it came from, identical circles
+// in file order; the text of another file finds none of them.
+TEST(AirspacesMap, DetailsOfEachOutlineFromTheOpenAirTextItCameFrom)
+{
+    CapturingLogSink log;
+    const std::string text = corvex::testing::readTestFile("openair/openair.txt");
+    auto bytes = openair::convertToInternalFormat(text, { "openair.txt", "", {} });
+    ASSERT_TRUE(std::holds_alternative<Bytes>(bytes));
+    const auto set = Airspaces::initWithDataInInternalFormat(std::get<Bytes>(bytes), log);
+    ASSERT_TRUE(set);
+    const AirspaceDetails details = AirspaceDetails::forSet(*set, text);
+    EXPECT_EQ(details.matched(), set->globalPolylines().size());
+    const std::pair<std::size_t, const char*> rows[] = {
+        { 0, "Radio-Test 1 (AR with MHz) · class C · 1000 ft–2000 ft" },
+        { 1, "Radio-Test 2 (AF without MHz) · class C · 1000 ft–2000 ft" },
+        { 2, "Circle-Test · class C · 1000 ft–2000 ft" },
+    };
+    for (const auto& [index, shown] : rows)
+        EXPECT_EQ(details.describe(index), std::optional<std::string>(shown)) << index;
+    EXPECT_EQ(details.describe(set->globalPolylines().size()), std::nullopt);
+
+    const AirspaceDetails other = AirspaceDetails::forSet(*set, corvex::testing::readTestFile("openair/Switzerland.txt"));
+    EXPECT_EQ(other.matched(), 0u);
+    EXPECT_EQ(other.describe(0), std::nullopt);
 }

@@ -1,4 +1,5 @@
 #include "airspaces/ui/AirspacesWindow.h"
+#include "airspaces/ui/AirspaceHoverInfo.h"
 
 #include "airspaces/AirspacesMap.h"
 #include "airspaces/AirspacesTransferService.h"
@@ -138,6 +139,8 @@ AirspacesWindow::AirspacesWindow(Environment environment, QWidget* parent)
     m_ui->lastActionLabel->hide();
     m_ui->serviceStatusLabel->hide();
     m_ui->mapView->setDelegate(this);
+    m_airspaceInfo = new AirspaceHoverInfo(
+        *m_ui->mapView, [this] { return m_currentAirspaces ? &*m_currentAirspaces : nullptr; }, cacheDirectory(), this);
     if (m_environment.mapTiles) {
         MapBaseLayer::Options tiles;
         tiles.userAgent = MapBaseLayer::userAgentFor(QCoreApplication::applicationVersion());
@@ -994,6 +997,8 @@ void AirspacesWindow::convertOpenAirFile(AfterConversion after)
                 m_environment.openAirConverted(path, raw, converted->bytes);
             auto bytes = std::make_shared<const Bytes>(std::move(converted->bytes));
             std::optional<Airspaces> set = Airspaces::initWithDataInInternalFormat(bytes, *m_environment.log);
+            if (set)
+                m_airspaceInfo->rememberOpenAirSource(*set, raw);
             if (after == AfterConversion::ShowOnly) {
                 m_currentAirspaces = std::move(set);
                 showSetOnMap();

@@ -29,6 +29,7 @@ class AirspacesWindow;
 
 namespace corvex {
 
+class AirspaceHoverInfo;
 class AlertPresenter;
 class CorvexDevice;
 class EventLoopTurner;
@@ -115,6 +116,9 @@ public:
     std::optional<double> actionSheetProgress() const;
 
     static QString humanReadableStringForDate(std::chrono::sys_seconds date);
+
+    // The name, class and limits of the airspace under the pointer on the map.
+    AirspaceHoverInfo* airspaceInfo() const { return m_airspaceInfo; }
 
     // MapViewDelegate: each overlay styled by its index and the display mode.
     MapOverlayStyle rendererForOverlay(const MapView& mapView, const MapOverlay& overlay) override;
@@ -234,6 +238,7 @@ private:
     bool m_deviceOperationCancelled { false };
     int m_overlaySegmentsColoringType { 0 };
 
+    AirspaceHoverInfo* m_airspaceInfo { nullptr };
     QDialog* m_actionSheet { nullptr };
     QLabel* m_actionSheetLabel { nullptr };
     QProgressBar* m_actionSheetProgressBar { nullptr };

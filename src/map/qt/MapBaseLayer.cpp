@@ -3,6 +3,7 @@
 #include "platform/qt/PreferencesStore.h"
 
 #include <QBuffer>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QImageReader>
@@ -34,6 +35,17 @@ constexpr int maximumZoom = 19;
 // tiles of 256 KiB (256 pixels square, 32 bits).
 constexpr qsizetype tileCacheBytes = 64 * 1024 * 1024;
 constexpr int retryAfterFailureSeconds = 60;
+// How many levels up a missing tile may be covered from: beyond five, a 256-pixel
+// tile gives its descendant 8 pixels, a blur that tells nothing.
+constexpr int fallbackLevels = 5;
+
+// A short stable name for a template, for folder names and keys.
+QString sourceIdFor(const QString& urlTemplate)
+{
+    if (urlTemplate.isEmpty())
+        return {};
+    return QString::fromLatin1(QCryptographicHash::hash(urlTemplate.toUtf8(), QCryptographicHash::Sha256).toHex().left(12));
+}
 
 // The tile in the device, decoded only when its header gives a tile's size.
 std::optional<QImage> decodeTile(QIODevice& device)
@@ -102,6 +114,7 @@ void MapBaseLayer::readTemplates()
     for (int index = 0; index < 3; ++index) {
         m_templates[index] = m_preferences.stringValue(templateKeys[index]).trimmed();
         m_attributions[index] = m_preferences.stringValue(attributionKeys[index]);
+        m_sources[index] = sourceIdFor(m_templates[index]);
     }
 }
 
@@ -131,13 +144,14 @@ QString MapBaseLayer::attribution() const
 
 QString MapBaseLayer::tileFolder() const
 {
-    return m_options.cacheFolder + "/" + folderNames[typeIndex(sourceType())];
+    const int index = typeIndex(sourceType());
+    return QStringLiteral("%1/%2-%3").arg(m_options.cacheFolder, folderNames[index], m_sources[index]);
 }
 
 QString MapBaseLayer::tilePath(const TileKey& key) const
 {
-    return QStringLiteral("%1/%2/%3/%4/%5.png")
-        .arg(m_options.cacheFolder, folderNames[typeIndex(key.type)])
+    return QStringLiteral("%1/%2-%3/%4/%5/%6.png")
+        .arg(m_options.cacheFolder, folderNames[typeIndex(key.type)], key.source)
         .arg(key.z)
         .arg(key.x)
         .arg(key.y);
@@ -145,7 +159,11 @@ QString MapBaseLayer::tilePath(const TileKey& key) const
 
 QString MapBaseLayer::tileUrl(const TileKey& key) const
 {
-    QString url = m_templates[typeIndex(key.type)];
+    // The key's template, which may have changed since the key was made.
+    const int index = typeIndex(key.type);
+    if (m_sources[index] != key.source)
+        return {};
+    QString url = m_templates[index];
     url.replace("{z}", QString::number(key.z));
     url.replace("{x}", QString::number(key.x));
     url.replace("{y}", QString::number(key.y));
@@ -178,15 +196,39 @@ const MapBaseLayer::CachedTile* MapBaseLayer::cachedTile(const TileKey& key)
     return kept;
 }
 
+bool MapBaseLayer::drawFromAncestor(QPainter& painter, const TileKey& key, const QRectF& target)
+{
+    for (int levels = 1; levels <= std::min(fallbackLevels, key.z); ++levels) {
+        const TileKey ancestor { key.type, key.source, key.z - levels, key.x >> levels, key.y >> levels };
+        const CachedTile* tile = m_tiles.object(ancestor);
+        if (!tile)
+            tile = cachedTile(ancestor);
+        if (!tile)
+            continue;
+        // The quarter of a quarter...: the part of the ancestor over this tile's place.
+        const double across = 1 << levels;
+        const double partWidth = tile->image.width() / across;
+        const double partHeight = tile->image.height() / across;
+        const QRectF source((key.x - (ancestor.x << levels)) * partWidth, (key.y - (ancestor.y << levels)) * partHeight,
+            partWidth, partHeight);
+        painter.drawImage(target, tile->image, source);
+        return true;
+    }
+    return false;
+}
+
 void MapBaseLayer::paint(QPainter& painter, const MapViewport& viewport)
 {
     m_tilesShown = false;
+    m_lastZoom = -1;
     if (urlTemplate().isEmpty() || !viewport.isValid())
         return;
 
     const MapRect& visible = viewport.visible();
-    // The zoom whose tiles come closest to their own size on screen.
-    const double unitsPerPixel = visible.width / viewport.width();
+    // The zoom whose tiles come closest to their own size in the device's pixels: on a
+    // screen of twice the density, one level finer than in logical pixels.
+    const double devicePixelRatio = painter.device() ? std::max(1.0, painter.device()->devicePixelRatioF()) : 1.0;
+    const double unitsPerPixel = visible.width / viewport.width() / devicePixelRatio;
     const int z = std::clamp(static_cast<int>(std::lround(std::log2(mapWorldSize / (tileSize * unitsPerPixel)))), 0, maximumZoom);
     const int tilesAcross = 1 << z;
     const double tileUnits = mapWorldSize / tilesAcross;
@@ -198,6 +240,7 @@ void MapBaseLayer::paint(QPainter& painter, const MapViewport& viewport)
     const double scaleX = viewport.scaleX();
     const double scaleY = viewport.scaleY();
     const MapType type = sourceType();
+    const QString source = m_sources[typeIndex(type)];
     const QDateTime now = QDateTime::currentDateTime();
     std::deque<TileKey> wanted;
     bool drewTile = false;
@@ -205,15 +248,22 @@ void MapBaseLayer::paint(QPainter& painter, const MapViewport& viewport)
     painter.setRenderHint(QPainter::SmoothPixmapTransform, true);
     for (int y = firstY; y <= lastY; ++y) {
         for (int x = firstX; x <= lastX; ++x) {
-            const TileKey key { type, z, x, y };
+            const TileKey key { type, source, z, x, y };
             const CachedTile* tile = cachedTile(key);
+            // Edges rounded to whole device pixels, so that neighbouring tiles leave no
+            // seam and each tile pixel lands on a device pixel.
+            const auto onDevicePixel = [devicePixelRatio](double logical) {
+                return std::round(logical * devicePixelRatio) / devicePixelRatio;
+            };
+            const double left = onDevicePixel((x * tileUnits - visible.x) * scaleX);
+            const double top = onDevicePixel((y * tileUnits - visible.y) * scaleY);
+            const double right = onDevicePixel(((x + 1) * tileUnits - visible.x) * scaleX);
+            const double bottom = onDevicePixel(((y + 1) * tileUnits - visible.y) * scaleY);
+            const QRectF target(left, top, right - left, bottom - top);
             if (tile) {
-                // Edges rounded to whole pixels, so that neighbouring tiles leave no seam.
-                const double left = std::round((x * tileUnits - visible.x) * scaleX);
-                const double top = std::round((y * tileUnits - visible.y) * scaleY);
-                const double right = std::round(((x + 1) * tileUnits - visible.x) * scaleX);
-                const double bottom = std::round(((y + 1) * tileUnits - visible.y) * scaleY);
-                painter.drawImage(QRectF(left, top, right - left, bottom - top), tile->image);
+                painter.drawImage(target, tile->image);
+                drewTile = true;
+            } else if (drawFromAncestor(painter, key, target)) {
                 drewTile = true;
             }
             const auto failed = m_failedUntil.constFind(key);
@@ -228,6 +278,7 @@ void MapBaseLayer::paint(QPainter& painter, const MapViewport& viewport)
     m_wanted = std::move(wanted);
     startRequests();
     m_tilesShown = drewTile;
+    m_lastZoom = z;
 }
 
 void MapBaseLayer::startRequests()
@@ -235,10 +286,11 @@ void MapBaseLayer::startRequests()
     while (m_inFlight.size() < m_options.maximumConcurrentRequests && !m_wanted.empty()) {
         const TileKey key = m_wanted.front();
         m_wanted.pop_front();
-        if (m_inFlight.contains(key))
+        const QString url = tileUrl(key);
+        if (m_inFlight.contains(key) || url.isEmpty())
             continue;
         HttpRequest request;
-        request.url = tileUrl(key).toStdString();
+        request.url = url.toStdString();
         if (!m_options.userAgent.isEmpty())
             request.headers.emplace_back("User-Agent", m_options.userAgent.toStdString());
         request.inactivityTimeout = std::chrono::seconds(30);

@@ -60,7 +60,8 @@ public:
     // text that must be shown beside them.
     QString urlTemplate() const;
     QString attribution() const;
-    // The cache folder of the current type's tiles.
+    // The cache folder of the current type's tiles: its name holds a hash of the
+    // template, so that another template starts another folder.
     QString tileFolder() const;
 
     // Draws the tiles at hand for the viewport and asks for those missing.
@@ -71,16 +72,23 @@ public:
 
     // How many tile requests were sent since the layer was made.
     int requestsSent() const { return m_requestsSent; }
+    // The zoom level of the tiles the last paint drew or asked for.
+    int zoomInLastPaint() const { return m_lastZoom; }
 
 private:
+    // A tile of one type under one template.
     struct TileKey {
         MapType type;
+        QString source; // the hash of the template
         int z;
         int x;
         int y;
         bool operator==(const TileKey&) const = default;
     };
-    friend size_t qHash(const TileKey& key, size_t seed) { return qHashMulti(seed, static_cast<int>(key.type), key.z, key.x, key.y); }
+    friend size_t qHash(const TileKey& key, size_t seed)
+    {
+        return qHashMulti(seed, static_cast<int>(key.type), key.source, key.z, key.x, key.y);
+    }
 
     MapType sourceType() const;
     QString tilePath(const TileKey& key) const;
@@ -91,6 +99,9 @@ private:
         bool stale { false };
     };
     const CachedTile* cachedTile(const TileKey& key);
+    // Covers the place of a missing tile with the part of its nearest ancestor at hand;
+    // false when none is.
+    bool drawFromAncestor(QPainter& painter, const TileKey& key, const QRectF& target);
     void startRequests();
     void finishRequest(const TileKey& key, const HttpResponse& response);
     void readTemplates();
@@ -101,6 +112,7 @@ private:
     MapType m_mapType { MapType::Standard };
     QString m_templates[3];
     QString m_attributions[3];
+    QString m_sources[3];
 
     QCache<TileKey, CachedTile> m_tiles;
     std::deque<TileKey> m_wanted;
@@ -109,6 +121,7 @@ private:
     QHash<TileKey, QDateTime> m_failedUntil;
     int m_requestsSent { 0 };
     bool m_tilesShown { false };
+    int m_lastZoom { -1 };
 };
 
 } // namespace corvex

@@ -303,6 +303,8 @@ void MapView::mousePressEvent(QMouseEvent* event)
 void MapView::mouseMoveEvent(QMouseEvent* event)
 {
     if (!d->dragOrigin) {
+        if (event->buttons() == Qt::NoButton)
+            emit pointerMoved(event->position());
         QWidget::mouseMoveEvent(event);
         return;
     }
@@ -346,6 +348,12 @@ void MapView::wheelEvent(QWheelEvent* event)
     update();
     emit visibleMapRectChanged();
     event->accept();
+}
+
+void MapView::leaveEvent(QEvent* event)
+{
+    emit pointerLeft();
+    QWidget::leaveEvent(event);
 }
 
 } // namespace corvex

@@ -93,6 +93,10 @@ signals:
     // The left button was pressed and released on the map without dragging it: the
     // coordinate under the release (a flight's view finds its nearest fix).
     void mapClicked(corvex::Coordinate coordinate);
+    // The pointer moved over the map with no button held (only while the view tracks
+    // the mouse: setMouseTracking), at that position in the widget; and left the view.
+    void pointerMoved(QPointF position);
+    void pointerLeft();
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -101,6 +105,7 @@ protected:
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
+    void leaveEvent(QEvent* event) override;
 
 private:
     struct Private;

@@ -6,6 +6,7 @@
 #include "VendorServerProcess.h"
 #include "VirtualInstrumentProcess.h"
 #include "airspaces/OpenAirConversion.h"
+#include "airspaces/ui/AirspaceHoverInfo.h"
 #include "airspaces/ui/AirspacesWindow.h"
 #include "app/UserPreferencesWindow.h"
 #include "library/FlightLibrary.h"
@@ -13,11 +14,13 @@
 #include "ui_AirspacesWindow.h"
 #include "ui_UserPreferencesWindow.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QDialog>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
+#include <QMouseEvent>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -329,6 +332,67 @@ TEST(AirspacesWindowApp, CancellingTheDescriptionSendsNothingAndConvertingOnlySh
     EXPECT_EQ(pty.window().currentContentView(), pty.ui().viewWithMap);
     EXPECT_FALSE(pty.app->log.containsPrefix("Totally uploaded"));
     EXPECT_EQ(pty.ui().airspacesFilenameLabel->text(), "The instrument holds no airspaces.\nShown, not on the instrument: openair.txt");
+}
+
+// Over the map, an outline of a set converted here says what airspace it is: the
+// name, class and limits from its OpenAir text, the nested one inside it.
+TEST(AirspacesWindowApp, HoveringAnOutlineNamesItsAirspace)
+{
+    AirspacesApp pty;
+    QTemporaryDir files;
+    const QString openAir = files.filePath("sydney.txt");
+    QFile file(openAir);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("AC C\nAN Sydney CTR\nAL SFC\nAH 4500 ft\n"
+               "DP 33:50:00 S 150:50:00 E\nDP 33:50:00 S 151:20:00 E\nDP 34:10:00 S 151:20:00 E\nDP 34:10:00 S 150:50:00 E\n"
+               "AC D\nAN Bankstown CTR\nAL SFC\nAH 1500 ft\n"
+               "DP 33:54:00 S 150:57:00 E\nDP 33:54:00 S 151:03:00 E\nDP 33:58:00 S 151:03:00 E\nDP 33:58:00 S 150:57:00 E\n");
+    file.close();
+    pty.openAirFile = openAir;
+    pty.window().presentAirspacesWindow();
+    pty.ui().convertOpenairToInternalButton->click();
+    ASSERT_TRUE(waitUntil([&] { return pty.ui().mapView->overlays().size() == 2; }));
+
+    MapView& map = *pty.ui().mapView;
+    AirspaceHoverInfo& info = *pty.window().airspaceInfo();
+    struct Case {
+        Coordinate at;
+        QString shown;
+    };
+    const Case cases[] = {
+        { { -34.08, 151.25 }, "Sydney CTR · class C · SFC–4500 ft" },
+        { { -33.93, 151.0 }, "Bankstown CTR · class D · SFC–1500 ft" },
+        { { -34.6, 151.0 }, "" },
+    };
+    for (const Case& c : cases) {
+        const PixelPoint pixel = map.viewport().pixelFor(c.at);
+        const QPointF position(pixel.x, pixel.y);
+        QMouseEvent move(QEvent::MouseMove, position, map.mapToGlobal(position), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(&map, &move);
+        EXPECT_EQ(info.shownText(), c.shown) << c.at.latitude << ", " << c.at.longitude;
+    }
+    // The label follows the map moving under a still pointer, and goes with it.
+    const PixelPoint overSydney = map.viewport().pixelFor(Coordinate { -34.08, 151.25 });
+    QMouseEvent move(QEvent::MouseMove, QPointF(overSydney.x, overSydney.y), map.mapToGlobal(QPointF(overSydney.x, overSydney.y)),
+        Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(&map, &move);
+    EXPECT_EQ(info.shownText(), "Sydney CTR · class C · SFC–4500 ft");
+    const MapPoint away = mapPointForCoordinate({ 10, 10 });
+    map.setVisibleMapRect({ away.x, away.y, 1e5, 1e5 }, false);
+    EXPECT_EQ(info.shownText(), "");
+    QApplication::sendEvent(&map, &move);
+    QEvent leave(QEvent::Leave);
+    QApplication::sendEvent(&map, &leave);
+    EXPECT_EQ(info.shownText(), "");
+
+    // Another run finds the OpenAir text beside the window's cache; without it there
+    // is nothing to say.
+    const MapPoint sydney = mapPointForCoordinate({ -34.08, 151.25 });
+    const auto current = [&] { return pty.window().currentAirspaces() ? &*pty.window().currentAirspaces() : nullptr; };
+    AirspaceHoverInfo nextRun(map, current, AirspacesWindow::cacheDirectory());
+    EXPECT_EQ(nextRun.textAt(sydney, 1), "Sydney CTR · class C · SFC–4500 ft");
+    AirspaceHoverInfo unknown(map, current, files.filePath("empty-cache"));
+    EXPECT_EQ(unknown.textAt(sydney, 1), "No details for this set");
 }
 
 TEST(AirspacesWindowApp, CancelledDownloadAlertsAndTheNextOpeningStillReadsTheHeader)
