@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 
 namespace corvex {
 
@@ -27,18 +26,6 @@ double clampUnit(double value)
     return value <= 0 ? 0 : value >= 1 ? 1 : value;
 }
 
-// The coverage (0 to 255) of a pixel whose centre lies distanceSquared from a round
-// end; the square root only on the ramp.
-int roundEndLevel(double distanceSquared, double reach)
-{
-    if (distanceSquared >= reach * reach)
-        return 0;
-    const double inner = reach - 1;
-    if (inner > 0 && distanceSquared <= inner * inner)
-        return 255;
-    return static_cast<int>(clampUnit(reach - std::sqrt(distanceSquared)) * 255 + 0.5);
-}
-
 // Narrows [from, to] to the x of a row where a*x + b lies within [low, high] (empty when
 // from > to); inverse is 1 / a, or 0 where a is too small to divide by.
 void limitRange(double inverse, double b, double low, double high, double& from, double& to)
@@ -61,30 +48,26 @@ void limitRange(double inverse, double b, double low, double high, double& from,
 } // namespace
 
 StrokeCoverage::StrokeCoverage(int left, int top, int width, int height)
-    : m_left(left)
-    , m_top(top)
-    , m_width(std::max(0, width))
-    , m_height(std::max(0, height))
-    , m_tileColumns((m_width + tileSize - 1) / tileSize)
-    , m_mask(static_cast<std::size_t>(m_width) * static_cast<std::size_t>(m_height), 0)
-    , m_tileMarked(static_cast<std::size_t>(m_tileColumns) * static_cast<std::size_t>((m_height + tileSize - 1) / tileSize), 0)
 {
+    reset(left, top, width, height);
 }
 
-void StrokeCoverage::markTiles(int columnFrom, int columnTo, int rowFrom, int rowTo)
+void StrokeCoverage::reset(int left, int top, int width, int height)
 {
-    for (int tileRow = (rowFrom - m_top) / tileSize; tileRow <= (rowTo - m_top) / tileSize; ++tileRow) {
-        for (int tileColumn = (columnFrom - m_left) / tileSize; tileColumn <= (columnTo - m_left) / tileSize; ++tileColumn) {
-            const auto tile = static_cast<std::uint32_t>(tileRow * m_tileColumns + tileColumn);
-            if (!m_tileMarked[tile]) {
-                m_tileMarked[tile] = 1;
-                m_markedTiles.push_back(tile);
-            }
-        }
-    }
+    // The mask is all clear but for the touched cells, and stays as large as it was.
+    for (const std::uint64_t touched : m_touched)
+        m_mask[(touched >> 32) * static_cast<std::size_t>(m_width) + (touched & 0xffffffffu)] = 0;
+    m_touched.clear();
+    m_left = left;
+    m_top = top;
+    m_width = std::max(0, width);
+    m_height = std::max(0, height);
+    const std::size_t cells = static_cast<std::size_t>(m_width) * static_cast<std::size_t>(m_height);
+    if (m_mask.size() < cells)
+        m_mask.resize(cells, 0);
 }
 
-std::vector<std::size_t> StrokeCoverage::strokedPoints(std::span<const MapPoint> points, double tolerance)
+std::vector<std::size_t> StrokeCoverage::simplify(std::span<const MapPoint> points, double tolerance)
 {
     std::vector<std::size_t> kept;
     if (points.empty())
@@ -160,40 +143,68 @@ std::vector<std::size_t> StrokeCoverage::strokedPoints(std::span<const MapPoint>
 void StrokeCoverage::addPolyline(std::span<const MapPoint> points, double width, Ends ends)
 {
     const double halfWidth = width / 2;
-    const std::vector<std::size_t> stroked = strokedPoints(points, simplification);
-    // The segments of non-zero length, as indices of their first points.
-    std::vector<std::size_t> starts;
-    std::vector<std::size_t> endings;
-    std::size_t last = stroked.empty() ? 0 : stroked.front();
-    for (const std::size_t index : stroked) {
-        if (points[index].x == points[last].x && points[index].y == points[last].y)
-            continue;
-        starts.push_back(last);
-        endings.push_back(index);
-        last = index;
-    }
-    if (ends == Ends::Closed && !points.empty()
-        && (points[last].x != points.front().x || points[last].y != points.front().y)) {
-        starts.push_back(last);
-        endings.push_back(0);
-    }
+    setReach(halfWidth + 0.5);
     const bool open = ends == Ends::Open;
-    for (std::size_t segment = 0; segment < starts.size(); ++segment)
-        addSegment(points[starts[segment]], points[endings[segment]], halfWidth, open && segment == 0,
-            open && segment + 1 == starts.size());
+    const auto same = [](const MapPoint& first, const MapPoint& second) { return first.x == second.x && first.y == second.y; };
+    // The segments of non-zero length; the last one of an open polyline ends flat, so
+    // each segment is drawn when the next one is found.
+    std::size_t segmentStart = 0;
+    std::size_t segmentEnd = 0;
+    bool pending = false;
+    bool first = true;
+    // A round join's disc is all inside the segment before it (for a closed polyline,
+    // the last one before the first), so the segment after it starts at its start.
+    const auto drawPending = [&](bool last) {
+        addSegment(points[segmentStart], points[segmentEnd], halfWidth, open && first ? Start::Flat : Start::Joined,
+            open && last);
+        first = false;
+    };
+    std::size_t previous = 0;
+    for (std::size_t index = 1; index < points.size(); ++index) {
+        if (same(points[index], points[previous]))
+            continue;
+        if (pending)
+            drawPending(false);
+        segmentStart = previous;
+        segmentEnd = index;
+        pending = true;
+        previous = index;
+    }
+    if (ends == Ends::Closed && !points.empty() && !same(points[previous], points.front())) {
+        if (pending)
+            drawPending(false);
+        segmentStart = previous;
+        segmentEnd = 0;
+        pending = true;
+    }
+    if (pending)
+        drawPending(true);
 }
 
-void StrokeCoverage::addSegment(MapPoint from, MapPoint to, double halfWidth, bool flatStart, bool flatEnd)
+void StrokeCoverage::setReach(double reach)
+{
+    if (reach == m_reach)
+        return;
+    m_reach = reach;
+    m_levelScale = static_cast<double>(m_levels.size()) / (reach * reach);
+    for (std::size_t index = 0; index < m_levels.size(); ++index) {
+        const double distance = std::sqrt((static_cast<double>(index) + 0.5) / m_levelScale);
+        m_levels[index] = static_cast<std::uint8_t>(clampUnit(reach - distance) * 255 + 0.5);
+    }
+}
+
+void StrokeCoverage::addSegment(MapPoint from, MapPoint to, double halfWidth, Start start, bool flatEnd)
 {
     const double length = std::sqrt((to.x - from.x) * (to.x - from.x) + (to.y - from.y) * (to.y - from.y));
     if (!(length > 0) || !std::isfinite(length))
         return;
     // Beyond this distance from the segment a pixel's centre gets nothing.
     const double reach = halfWidth + 0.5;
-    if (!flatStart && !flatEnd && length < shortSegment) {
+    if (start == Start::Joined && !flatEnd && length < shortSegment) {
         addShortSegment(from, to, length, reach);
         return;
     }
+    const bool flatStart = start == Start::Flat;
     const double unitX = (to.x - from.x) / length;
     const double unitY = (to.y - from.y) / length;
     const double inverseX = std::abs(unitX) < 1e-12 ? 0 : 1 / unitX;
@@ -201,7 +212,7 @@ void StrokeCoverage::addSegment(MapPoint from, MapPoint to, double halfWidth, bo
     // Along the segment (s, from the start) and across it (p, to its left), the part
     // that may cover pixels: a round end reaches as far as the stroke's side, a flat
     // one half a pixel (the ramp of its edge).
-    const double startS = flatStart ? -0.5 : -reach;
+    const double startS = flatStart ? -0.5 : 0;
     const double endS = flatEnd ? length + 0.5 : length + reach;
 
     double minimumY = from.y;
@@ -234,18 +245,15 @@ void StrokeCoverage::addSegment(MapPoint from, MapPoint to, double halfWidth, bo
         const double columnTo = std::min(std::floor(spanTo - 0.5), maskRight);
         if (!(columnFrom <= columnTo))
             continue;
-        markTiles(static_cast<int>(columnFrom), static_cast<int>(columnTo), y, y);
-        std::uint8_t* const row = maskRow(y) - m_left;
+        std::uint8_t* const row = maskRow(y);
         for (int x = static_cast<int>(columnFrom); x <= static_cast<int>(columnTo); ++x) {
             const double offsetX = x + 0.5 - from.x;
             const double s = offsetX * unitX + offsetY * unitY;
             int level;
-            if (s < 0 && !flatStart) {
-                level = roundEndLevel(offsetX * offsetX + offsetY * offsetY, reach);
-            } else if (s > length && !flatEnd) {
+            if (s > length && !flatEnd) {
                 const double endX = x + 0.5 - to.x;
                 const double endY = centreY - to.y;
-                level = roundEndLevel(endX * endX + endY * endY, reach);
+                level = levelAt(endX * endX + endY * endY);
             } else {
                 double coverage = clampUnit(reach - std::abs(offsetY * unitX - offsetX * unitY));
                 if (flatStart)
@@ -254,7 +262,8 @@ void StrokeCoverage::addSegment(MapPoint from, MapPoint to, double halfWidth, bo
                     coverage *= clampUnit(length - s + 0.5);
                 level = static_cast<int>(coverage * 255 + 0.5);
             }
-            row[x] = std::max(row[x], static_cast<std::uint8_t>(level));
+            if (level > 0)
+                cover(row, x, y, level);
         }
     }
 }
@@ -272,17 +281,22 @@ void StrokeCoverage::addShortSegment(MapPoint from, MapPoint to, double length, 
     const double alongX = to.x - from.x;
     const double alongY = to.y - from.y;
     const double inverseSquared = 1 / (length * length);
-    markTiles(static_cast<int>(columnFrom), static_cast<int>(columnTo), static_cast<int>(rowFrom), static_cast<int>(rowTo));
+    const double reachSquared = reach * reach;
     for (int y = static_cast<int>(rowFrom); y <= static_cast<int>(rowTo); ++y) {
         const double offsetY = y + 0.5 - from.y;
-        std::uint8_t* const row = maskRow(y) - m_left;
+        std::uint8_t* const row = maskRow(y);
         for (int x = static_cast<int>(columnFrom); x <= static_cast<int>(columnTo); ++x) {
             const double offsetX = x + 0.5 - from.x;
-            const double t = clampUnit((offsetX * alongX + offsetY * alongY) * inverseSquared);
+            const double along = offsetX * alongX + offsetY * alongY;
+            // Behind the start: the segment before drew that.
+            if (along < 0)
+                continue;
+            const double t = std::min(along * inverseSquared, 1.0);
             const double nearX = offsetX - t * alongX;
             const double nearY = offsetY - t * alongY;
-            const int level = roundEndLevel(nearX * nearX + nearY * nearY, reach);
-            row[x] = std::max(row[x], static_cast<std::uint8_t>(level));
+            const double distanceSquared = nearX * nearX + nearY * nearY;
+            if (distanceSquared < reachSquared)
+                cover(row, x, y, levelAt(distanceSquared));
         }
     }
 }
@@ -291,40 +305,22 @@ void StrokeCoverage::blendInto(std::uint32_t* pixels, std::size_t bytesPerLine, 
 {
     const bool opaque = (premultipliedColor >> 24) == 0xff;
     auto* bytes = reinterpret_cast<unsigned char*>(pixels);
-    for (const std::uint32_t tile : m_markedTiles) {
-        m_tileMarked[tile] = 0;
-        const int tileLeft = static_cast<int>(tile) % m_tileColumns * tileSize;
-        const int tileTop = static_cast<int>(tile) / m_tileColumns * tileSize;
-        const int columns = std::min(tileSize, m_width - tileLeft);
-        const int rows = std::min(tileSize, m_height - tileTop);
-        for (int y = tileTop; y < tileTop + rows; ++y) {
-            std::uint8_t* const cells = m_mask.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(m_width) + tileLeft;
-            auto* const line = reinterpret_cast<std::uint32_t*>(bytes + static_cast<std::size_t>(y + m_top) * bytesPerLine)
-                + m_left + tileLeft;
-            for (int x = 0; x < columns; ++x) {
-                // Most of a tile is empty: skip eight empty cells at a time.
-                if ((x & 7) == 0 && x + 8 <= columns) {
-                    std::uint64_t eight;
-                    std::memcpy(&eight, cells + x, sizeof eight);
-                    if (eight == 0) {
-                        x += 7;
-                        continue;
-                    }
-                }
-                const std::uint32_t coverage = cells[x];
-                if (coverage == 0)
-                    continue;
-                cells[x] = 0;
-                if (coverage == 255 && opaque) {
-                    line[x] = premultipliedColor;
-                    continue;
-                }
-                const std::uint32_t source = coverage == 255 ? premultipliedColor : byteMultiply(premultipliedColor, coverage);
-                line[x] = source + byteMultiply(line[x], 255 - (source >> 24));
-            }
+    for (const std::uint64_t touched : m_touched) {
+        const auto row = static_cast<std::size_t>(touched >> 32);
+        const auto column = static_cast<std::size_t>(touched & 0xffffffffu);
+        std::uint8_t& cell = m_mask[row * static_cast<std::size_t>(m_width) + column];
+        const std::uint32_t coverage = cell;
+        cell = 0;
+        std::uint32_t& pixel = reinterpret_cast<std::uint32_t*>(
+            bytes + (row + static_cast<std::size_t>(m_top)) * bytesPerLine)[column + static_cast<std::size_t>(m_left)];
+        if (coverage == 255 && opaque) {
+            pixel = premultipliedColor;
+            continue;
         }
+        const std::uint32_t source = coverage == 255 ? premultipliedColor : byteMultiply(premultipliedColor, coverage);
+        pixel = source + byteMultiply(pixel, 255 - (source >> 24));
     }
-    m_markedTiles.clear();
+    m_touched.clear();
 }
 
 int StrokeCoverage::coverageAt(int x, int y) const
@@ -336,7 +332,7 @@ int StrokeCoverage::coverageAt(int x, int y) const
 
 std::size_t StrokeCoverage::coveredPixelCount() const
 {
-    return static_cast<std::size_t>(std::count_if(m_mask.begin(), m_mask.end(), [](std::uint8_t cell) { return cell != 0; }));
+    return m_touched.size();
 }
 
 } // namespace corvex

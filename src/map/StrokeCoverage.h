@@ -2,6 +2,7 @@
 
 #include "map/MapGeometry.h"
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -36,6 +37,8 @@ public:
     // A mask over the device pixels [left, left + width) × [top, top + height): strokes
     // are clipped to it.
     StrokeCoverage(int left, int top, int width, int height);
+    // Another clip for the same mask, which keeps its memory.
+    void reset(int left, int top, int width, int height);
 
     // Whether a stroke of this width (device pixels) is drawn here.
     static bool handlesWidth(double width) { return width > minimumWidth && width <= maximumWidth; }
@@ -44,6 +47,7 @@ public:
     // Adds a polyline's stroke to the mask. A closed one also runs from its last point
     // back to the first, with joins at every point; an open one ends flat at both ends.
     // Zero-length segments are passed over; a polyline with no segment adds nothing.
+    // The points are taken as they are: simplify() them first.
     void addPolyline(std::span<const MapPoint> points, double width, Ends ends);
 
     // Blends colour (premultiplied 0xAARRGGBB) with each pixel's coverage over the
@@ -51,12 +55,16 @@ public:
     // the device pixel (0, 0)), source over, and clears the mask for the next stroke.
     void blendInto(std::uint32_t* pixels, std::size_t bytesPerLine, std::uint32_t premultipliedColor);
 
-    // The points of a polyline that its stroke follows (indices, the first and the last
-    // always among them): a point is left out when the segment that replaces it passes
-    // within tolerance (pixels) of it. Detailed outlines hold several points a pixel at
-    // the scales that show a set whole; the stroke moves by less than its antialiasing
-    // shows.
-    static std::vector<std::size_t> strokedPoints(std::span<const MapPoint> points, double tolerance);
+    // How far (pixels) a stroke may pass from a point simplify() leaves out: the stroke
+    // moves by less than its antialiasing shows, and an aliased fill under it changes
+    // only pixels whose centres lie within that of its edge, which the stroke covers
+    // whole.
+    static constexpr double simplification = 0.1;
+    // The points of a polyline worth stroking (indices, the first and the last always
+    // among them): a point is left out when the segment that replaces it passes within
+    // tolerance (pixels) of it. Detailed outlines hold several points a pixel at the
+    // scales that show a set whole.
+    static std::vector<std::size_t> simplify(std::span<const MapPoint> points, double tolerance = simplification);
 
     // The coverage (0 to 255) of a device pixel, 0 outside the mask; for tests.
     int coverageAt(int x, int y) const;
@@ -64,29 +72,47 @@ public:
     std::size_t coveredPixelCount() const;
 
 private:
-    // The mask is cut into tiles of this many pixels a side; blending and clearing visit
-    // only the tiles a stroke marked, however large the polyline's bounds.
-    static constexpr int tileSize = 16;
     // Segments shorter than this (pixels) between two round joins are drawn by their box:
     // the most of an outline at the scales that show a set whole.
     static constexpr double shortSegment = 4;
-    // How far (pixels) a stroke may pass from a point it leaves out.
-    static constexpr double simplification = 0.1;
 
-    void addSegment(MapPoint from, MapPoint to, double halfWidth, bool flatStart, bool flatEnd);
+    // How a segment starts: flat (an open polyline's first), or at a round join whose
+    // disc the segment before it covered.
+    enum class Start { Flat, Joined };
+    void addSegment(MapPoint from, MapPoint to, double halfWidth, Start start, bool flatEnd);
+    // The coverage by distance from the stroke, for a stroke that reaches this far (half
+    // its width and half a pixel): a table by squared distance, without a square root
+    // per pixel.
+    void setReach(double reach);
+    int levelAt(double distanceSquared) const
+    {
+        const auto index = static_cast<std::size_t>(distanceSquared * m_levelScale);
+        return index < m_levels.size() ? m_levels[index] : 0;
+    }
     void addShortSegment(MapPoint from, MapPoint to, double length, double reach);
-    // Marks the tiles of mask columns [columnFrom, columnTo] in mask rows [rowFrom, rowTo].
-    void markTiles(int columnFrom, int columnTo, int rowFrom, int rowTo);
     std::uint8_t* maskRow(int y) { return m_mask.data() + static_cast<std::size_t>(y - m_top) * static_cast<std::size_t>(m_width); }
+    // Raises the coverage of the pixel (x, y) of a mask row to level.
+    void cover(std::uint8_t* row, int x, int y, int level)
+    {
+        std::uint8_t& cell = row[x - m_left];
+        if (level <= cell)
+            return;
+        if (cell == 0)
+            m_touched.push_back(static_cast<std::uint64_t>(y - m_top) << 32 | static_cast<std::uint32_t>(x - m_left));
+        cell = static_cast<std::uint8_t>(level);
+    }
 
-    int m_left;
-    int m_top;
-    int m_width;
-    int m_height;
-    int m_tileColumns;
+    int m_left { 0 };
+    int m_top { 0 };
+    int m_width { 0 };
+    int m_height { 0 };
     std::vector<std::uint8_t> m_mask;
-    std::vector<std::uint8_t> m_tileMarked;
-    std::vector<std::uint32_t> m_markedTiles;
+    double m_reach { 0 };
+    double m_levelScale { 0 };
+    std::array<std::uint8_t, 4096> m_levels {};
+    // The cells that hold a coverage (row << 32 | column), so that blending and clearing
+    // visit only those, however large the polyline's bounds.
+    std::vector<std::uint64_t> m_touched;
 };
 
 } // namespace corvex

@@ -315,7 +315,10 @@ void OverlayLayer::paintOverlays(QImage& image, QPainter& painter, QSize size, c
     const QRect deviceArea = QRectF(area.x() * ratio, area.y() * ratio, area.width() * ratio, area.height() * ratio)
                                  .toAlignedRect()
                                  .intersected(image.rect());
-    std::optional<StrokeCoverage> coverage;
+    // One mask a thread, kept between paints: clearing a new one would cost as much as
+    // the strokes drawn into it.
+    thread_local StrokeCoverage coverage(0, 0, 0, 0);
+    bool coverageReady = false;
     std::vector<QPointF> points;
     std::vector<MapPoint> devicePoints;
     for (std::size_t candidate = 0; candidate < candidates.size(); ++candidate) {
@@ -331,8 +334,24 @@ void OverlayLayer::paintOverlays(QImage& image, QPainter& painter, QSize size, c
         pen.setCapStyle(Qt::FlatCap);
 
         mapPointsToPixels(overlay.points(), size, visible, points);
-        const int count = static_cast<int>(points.size());
+        int count = static_cast<int>(points.size());
         const bool polygon = overlay.kind() == MapOverlay::Kind::Polygon;
+        const bool ownStroke = count >= (polygon ? 3 : 2) && coverageStrokes(width, ratio);
+        if (ownStroke) {
+            // What the stroke leaves out the fill may leave out too: its edge moves only
+            // under the middle of the stroke.
+            devicePoints.clear();
+            for (const QPointF& point : points)
+                devicePoints.push_back({ point.x() * ratio, point.y() * ratio });
+            const std::vector<std::size_t> kept = StrokeCoverage::simplify(devicePoints);
+            for (std::size_t index = 0; index < kept.size(); ++index) {
+                points[index] = points[kept[index]];
+                devicePoints[index] = devicePoints[kept[index]];
+            }
+            points.resize(kept.size());
+            devicePoints.resize(kept.size());
+            count = static_cast<int>(points.size());
+        }
         if (polygon && style.fillColor && count >= 3) {
             // The fill's edge lies under the stroke, so it needs no antialiasing, which
             // would cost several times the fill itself.
@@ -341,17 +360,16 @@ void OverlayLayer::paintOverlays(QImage& image, QPainter& painter, QSize size, c
             painter.setBrush(toQColor(*style.fillColor));
             painter.drawPolygon(points.data(), count, Qt::WindingFill);
         }
-        if (count >= (polygon ? 3 : 2) && coverageStrokes(width, ratio)) {
-            if (!coverage)
-                coverage.emplace(deviceArea.x(), deviceArea.y(), deviceArea.width(), deviceArea.height());
-            devicePoints.clear();
-            for (const QPointF& point : points)
-                devicePoints.push_back({ point.x() * ratio, point.y() * ratio });
-            coverage->addPolyline(devicePoints, width * ratio,
+        if (ownStroke) {
+            if (!coverageReady) {
+                coverage.reset(deviceArea.x(), deviceArea.y(), deviceArea.width(), deviceArea.height());
+                coverageReady = true;
+            }
+            coverage.addPolyline(devicePoints, width * ratio,
                 polygon ? StrokeCoverage::Ends::Closed : StrokeCoverage::Ends::Open);
             // The painter draws straight into the image's bits, so the two may take
             // turns on it.
-            coverage->blendInto(reinterpret_cast<std::uint32_t*>(image.bits()), static_cast<std::size_t>(image.bytesPerLine()),
+            coverage.blendInto(reinterpret_cast<std::uint32_t*>(image.bits()), static_cast<std::size_t>(image.bytesPerLine()),
                 qPremultiply(strokeColor.rgba()));
             continue;
         }
