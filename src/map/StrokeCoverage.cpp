@@ -82,20 +82,23 @@ std::vector<std::size_t> StrokeCoverage::simplify(std::span<const MapPoint> poin
     double leftY = 0;
     double rightX = 0;
     double rightY = 0;
-    double farthest = 0;
+    double farthestSquared = 0;
+    // Whether the point lies nearer the anchor than the farthest one since it, by more
+    // than the tolerance: the line has turned back.
+    const auto turnedBack = [&](double distanceSquared) {
+        return distanceSquared < farthestSquared && std::sqrt(distanceSquared) < std::sqrt(farthestSquared) - tolerance;
+    };
     for (std::size_t index = 1; index < points.size(); ++index) {
         double vectorX = points[index].x - points[anchor].x;
         double vectorY = points[index].y - points[anchor].y;
         double distanceSquared = vectorX * vectorX + vectorY * vectorY;
         if (distanceSquared <= toleranceSquared)
             continue;
-        double distance = std::sqrt(distanceSquared);
-        // Out of the wedge, or turned back by more than the tolerance: the line from the
-        // anchor would pass too far from a point left out. The previous point becomes
-        // the anchor.
+        // Out of the wedge, or turned back: the line from the anchor would pass too far
+        // from a point left out. The previous point becomes the anchor.
         const bool outside = open
             && (leftX * vectorY - leftY * vectorX < 0 || rightX * vectorY - rightY * vectorX > 0
-                || distance < farthest - tolerance);
+                || turnedBack(distanceSquared));
         if (outside && index - 1 != anchor) {
             anchor = index - 1;
             kept.push_back(anchor);
@@ -105,22 +108,21 @@ std::vector<std::size_t> StrokeCoverage::simplify(std::span<const MapPoint> poin
             distanceSquared = vectorX * vectorX + vectorY * vectorY;
             if (distanceSquared <= toleranceSquared)
                 continue;
-            distance = std::sqrt(distanceSquared);
         }
         // The two tangents from the anchor to the circle of the tolerance round the
-        // point, turned from its direction by the angle whose sine is tolerance / distance.
-        const double sine = tolerance / distance;
-        const double cosine = std::sqrt(1 - sine * sine);
-        const double towardsLeftX = vectorX * cosine + vectorY * sine;
-        const double towardsLeftY = vectorY * cosine - vectorX * sine;
-        const double towardsRightX = vectorX * cosine - vectorY * sine;
-        const double towardsRightY = vectorY * cosine + vectorX * sine;
+        // point: its direction turned either way by the angle whose sine is tolerance /
+        // distance, both lengthened by the distance (only their directions count).
+        const double root = std::sqrt(distanceSquared - toleranceSquared);
+        const double towardsLeftX = vectorX * root + vectorY * tolerance;
+        const double towardsLeftY = vectorY * root - vectorX * tolerance;
+        const double towardsRightX = vectorX * root - vectorY * tolerance;
+        const double towardsRightY = vectorY * root + vectorX * tolerance;
         if (!open) {
             leftX = towardsLeftX;
             leftY = towardsLeftY;
             rightX = towardsRightX;
             rightY = towardsRightY;
-            farthest = distance;
+            farthestSquared = distanceSquared;
             open = true;
             continue;
         }
@@ -133,7 +135,7 @@ std::vector<std::size_t> StrokeCoverage::simplify(std::span<const MapPoint> poin
             rightX = towardsRightX;
             rightY = towardsRightY;
         }
-        farthest = std::max(farthest, distance);
+        farthestSquared = std::max(farthestSquared, distanceSquared);
     }
     if (kept.back() != points.size() - 1)
         kept.push_back(points.size() - 1);
