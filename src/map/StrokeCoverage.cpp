@@ -147,40 +147,28 @@ void StrokeCoverage::addPolyline(std::span<const MapPoint> points, double width,
     const double halfWidth = width / 2;
     setReach(halfWidth + 0.5);
     const bool open = ends == Ends::Open;
-    const auto same = [](const MapPoint& first, const MapPoint& second) { return first.x == second.x && first.y == second.y; };
-    // The segments of non-zero length; the last one of an open polyline ends flat, so
-    // each segment is drawn when the next one is found.
-    std::size_t segmentStart = 0;
-    std::size_t segmentEnd = 0;
-    bool pending = false;
-    bool first = true;
-    // A round join's disc is all inside the segment before it (for a closed polyline,
-    // the last one before the first), so the segment after it starts at its start.
-    const auto drawPending = [&](bool last) {
-        addSegment(points[segmentStart], points[segmentEnd], halfWidth, open && first ? Start::Flat : Start::Joined,
-            open && last);
-        first = false;
-    };
+    // The segments of non-zero length, as the indices of their ends.
+    m_segmentEnds.clear();
     std::size_t previous = 0;
     for (std::size_t index = 1; index < points.size(); ++index) {
-        if (same(points[index], points[previous]))
+        if (points[index].x == points[previous].x && points[index].y == points[previous].y)
             continue;
-        if (pending)
-            drawPending(false);
-        segmentStart = previous;
-        segmentEnd = index;
-        pending = true;
+        m_segmentEnds.push_back({ previous, index });
         previous = index;
     }
-    if (ends == Ends::Closed && !points.empty() && !same(points[previous], points.front())) {
-        if (pending)
-            drawPending(false);
-        segmentStart = previous;
-        segmentEnd = 0;
-        pending = true;
+    if (!open && !points.empty() && (points[previous].x != points.front().x || points[previous].y != points.front().y))
+        m_segmentEnds.push_back({ previous, 0 });
+    const std::size_t count = m_segmentEnds.size();
+    for (std::size_t segment = 0; segment < count; ++segment) {
+        const auto [from, to] = m_segmentEnds[segment];
+        addSegment(points[from], points[to], halfWidth, open && segment == 0, open && segment + 1 == count);
+        // The join at the segment's start, with the segment before it (for a closed
+        // polyline the last one joins the first).
+        if (segment > 0 || (!open && count > 1)) {
+            const auto [before, joint] = m_segmentEnds[segment > 0 ? segment - 1 : count - 1];
+            addJoin(points[before], points[joint], points[to], halfWidth);
+        }
     }
-    if (pending)
-        drawPending(true);
 }
 
 void StrokeCoverage::setReach(double reach)
@@ -195,27 +183,26 @@ void StrokeCoverage::setReach(double reach)
     }
 }
 
-void StrokeCoverage::addSegment(MapPoint from, MapPoint to, double halfWidth, Start start, bool flatEnd)
+void StrokeCoverage::addSegment(MapPoint from, MapPoint to, double halfWidth, bool flatStart, bool flatEnd)
 {
     const double length = std::sqrt((to.x - from.x) * (to.x - from.x) + (to.y - from.y) * (to.y - from.y));
     if (!(length > 0) || !std::isfinite(length))
         return;
     // Beyond this distance from the segment a pixel's centre gets nothing.
     const double reach = halfWidth + 0.5;
-    if (start == Start::Joined && !flatEnd && length < shortSegment) {
+    if (!flatStart && !flatEnd && length < shortSegment) {
         addShortSegment(from, to, length, reach);
         return;
     }
-    const bool flatStart = start == Start::Flat;
     const double unitX = (to.x - from.x) / length;
     const double unitY = (to.y - from.y) / length;
     const double inverseX = std::abs(unitX) < 1e-12 ? 0 : 1 / unitX;
     const double inverseY = std::abs(unitY) < 1e-12 ? 0 : 1 / unitY;
     // Along the segment (s, from the start) and across it (p, to its left), the part
-    // that may cover pixels: a round end reaches as far as the stroke's side, a flat
-    // one half a pixel (the ramp of its edge).
+    // that may cover pixels: up to a join, or half a pixel beyond a flat end (the ramp
+    // of its edge).
     const double startS = flatStart ? -0.5 : 0;
-    const double endS = flatEnd ? length + 0.5 : length + reach;
+    const double endS = flatEnd ? length + 0.5 : length;
 
     double minimumY = from.y;
     double maximumY = from.y;
@@ -251,19 +238,12 @@ void StrokeCoverage::addSegment(MapPoint from, MapPoint to, double halfWidth, St
         for (int x = static_cast<int>(columnFrom); x <= static_cast<int>(columnTo); ++x) {
             const double offsetX = x + 0.5 - from.x;
             const double s = offsetX * unitX + offsetY * unitY;
-            int level;
-            if (s > length && !flatEnd) {
-                const double endX = x + 0.5 - to.x;
-                const double endY = centreY - to.y;
-                level = levelAt(endX * endX + endY * endY);
-            } else {
-                double coverage = clampUnit(reach - std::abs(offsetY * unitX - offsetX * unitY));
-                if (flatStart)
-                    coverage *= clampUnit(s + 0.5);
-                if (flatEnd)
-                    coverage *= clampUnit(length - s + 0.5);
-                level = static_cast<int>(coverage * 255 + 0.5);
-            }
+            double coverage = clampUnit(reach - std::abs(offsetY * unitX - offsetX * unitY));
+            if (flatStart)
+                coverage *= clampUnit(s + 0.5);
+            if (flatEnd)
+                coverage *= clampUnit(length - s + 0.5);
+            const int level = static_cast<int>(coverage * 255 + 0.5);
             if (level > 0)
                 cover(row, x, y, level);
         }
@@ -289,16 +269,91 @@ void StrokeCoverage::addShortSegment(MapPoint from, MapPoint to, double length, 
         std::uint8_t* const row = maskRow(y);
         for (int x = static_cast<int>(columnFrom); x <= static_cast<int>(columnTo); ++x) {
             const double offsetX = x + 0.5 - from.x;
-            const double along = offsetX * alongX + offsetY * alongY;
-            // Behind the start: the segment before drew that.
-            if (along < 0)
+            // Beside the segment only: beyond its ends the joins draw.
+            const double t = (offsetX * alongX + offsetY * alongY) * inverseSquared;
+            if (t < 0 || t > 1)
                 continue;
-            const double t = std::min(along * inverseSquared, 1.0);
             const double nearX = offsetX - t * alongX;
             const double nearY = offsetY - t * alongY;
             const double distanceSquared = nearX * nearX + nearY * nearY;
             if (distanceSquared < reachSquared)
                 cover(row, x, y, levelAt(distanceSquared));
+        }
+    }
+}
+
+void StrokeCoverage::addJoin(MapPoint before, MapPoint joint, MapPoint after, double halfWidth)
+{
+    const double inX = joint.x - before.x;
+    const double inY = joint.y - before.y;
+    const double outX = after.x - joint.x;
+    const double outY = after.y - joint.y;
+    const double inLength = std::sqrt(inX * inX + inY * inY);
+    const double outLength = std::sqrt(outX * outX + outY * outY);
+    if (!(inLength > 0 && outLength > 0) || !std::isfinite(inLength + outLength))
+        return;
+    const double turn = inX * outY - inY * outX;
+    // The outer side's normals of both segments: the one of the segment before points
+    // away from the segment after, and the other way round.
+    const double sign = turn > 0 ? -1 : 1;
+    const double normalInX = -inY / inLength * sign;
+    const double normalInY = inX / inLength * sign;
+    const double normalOutX = -outY / outLength * sign;
+    const double normalOutY = outX / outLength * sign;
+    // cos of half the angle between the normals: the mitre reaches halfWidth / that
+    // from the joint. Past the limit the painter runs both sides of the stroke on by the
+    // limit times the width and cuts the corner straight between their ends.
+    double bisectorX = normalInX + normalOutX;
+    double bisectorY = normalInY + normalOutY;
+    const double bisectorLength = std::sqrt(bisectorX * bisectorX + bisectorY * bisectorY);
+    const double halfAngleCosine = bisectorLength / 2;
+    const bool mitred = halfAngleCosine * miterLimit >= 1;
+    if (bisectorLength > 1e-9) {
+        bisectorX /= bisectorLength;
+        bisectorY /= bisectorLength;
+    } else {
+        // Straight back: the corner is cut at the joint.
+        bisectorX = inX / inLength;
+        bisectorY = inY / inLength;
+    }
+    const double halfAngleSine = std::sqrt(std::max(0.0, 1 - halfAngleCosine * halfAngleCosine));
+    const double cut = halfWidth * halfAngleCosine + 2 * halfWidth * miterLimit * halfAngleSine;
+    // (The distance of that cut from the joint, along the bisector.)
+    const double tip = mitred ? halfWidth / halfAngleCosine : std::max(cut, halfWidth * miterLimit);
+    // The corner lies within the joint, the ends of both sides and the tip; its edge's
+    // ramp half a pixel beyond.
+    double left = 0;
+    double right = 0;
+    double top = 0;
+    double bottom = 0;
+    for (const auto& [cornerX, cornerY] : { std::pair { normalInX * halfWidth, normalInY * halfWidth },
+             std::pair { normalOutX * halfWidth, normalOutY * halfWidth }, std::pair { bisectorX * tip, bisectorY * tip } }) {
+        left = std::min(left, cornerX);
+        right = std::max(right, cornerX);
+        top = std::min(top, cornerY);
+        bottom = std::max(bottom, cornerY);
+    }
+    const double rowFrom = std::max(std::ceil(joint.y + top - 1), static_cast<double>(m_top));
+    const double rowTo = std::min(std::floor(joint.y + bottom), static_cast<double>(m_top + m_height - 1));
+    const double columnFrom = std::max(std::ceil(joint.x + left - 1), static_cast<double>(m_left));
+    const double columnTo = std::min(std::floor(joint.x + right), static_cast<double>(m_left + m_width - 1));
+    if (!(rowFrom <= rowTo && columnFrom <= columnTo))
+        return;
+    for (int y = static_cast<int>(rowFrom); y <= static_cast<int>(rowTo); ++y) {
+        const double offsetY = y + 0.5 - joint.y;
+        std::uint8_t* const row = maskRow(y);
+        for (int x = static_cast<int>(columnFrom); x <= static_cast<int>(columnTo); ++x) {
+            const double offsetX = x + 0.5 - joint.x;
+            // Only the corner outside both segments' ends: beside them, they drew.
+            if (offsetX * inX + offsetY * inY < 0 || offsetX * outX + offsetY * outY > 0)
+                continue;
+            double beyond = std::max(offsetX * normalInX + offsetY * normalInY, offsetX * normalOutX + offsetY * normalOutY)
+                - halfWidth;
+            if (!mitred)
+                beyond = std::max(beyond, offsetX * bisectorX + offsetY * bisectorY - cut);
+            const int level = static_cast<int>(clampUnit(0.5 - beyond) * 255 + 0.5);
+            if (level > 0)
+                cover(row, x, y, level);
         }
     }
 }

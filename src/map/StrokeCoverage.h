@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <utility>
 #include <vector>
 
 namespace corvex {
@@ -21,16 +22,16 @@ namespace corvex {
 // linear ramp between. That is a pixel's exact area coverage for an edge along a pixel
 // row or column and within a few hundredths of it at other angles. A polyline's
 // coverage is the largest of its segments', so that its segments, which overlap at
-// every join, are blended once, as one filled stroke outline is. Joins come out round
-// and the ends of an open polyline flat: at these widths a round join differs from a
-// mitred one by less than a pixel's area at its outer corner.
+// every join, are blended once, as one filled stroke outline is. Joins are mitred up to
+// the painter's limit and cut beyond it, as the painter's are; the ends of an open
+// polyline are flat.
 //
 // Coordinates are device pixels with the origin at the top left corner of the mask's
 // pixel (0, 0); the pixel (x, y) covers [x, x + 1) × [y, y + 1).
 class StrokeCoverage {
 public:
-    // Lines of a pixel or less are the painter's fast path already; beyond two pixels a
-    // round join would differ from a mitred one by more than antialiasing.
+    // Lines of a pixel or less are the painter's fast path already; beyond two pixels
+    // the approximations of the corners would show.
     static constexpr double minimumWidth = 1.0;
     static constexpr double maximumWidth = 2.0;
 
@@ -72,14 +73,19 @@ public:
     std::size_t coveredPixelCount() const;
 
 private:
-    // Segments shorter than this (pixels) between two round joins are drawn by their box:
+    // Segments shorter than this (pixels) between two joins are drawn by their box:
     // the most of an outline at the scales that show a set whole.
     static constexpr double shortSegment = 4;
 
-    // How a segment starts: flat (an open polyline's first), or at a round join whose
-    // disc the segment before it covered.
-    enum class Start { Flat, Joined };
-    void addSegment(MapPoint from, MapPoint to, double halfWidth, Start start, bool flatEnd);
+    // The painter's default: a mitre reaches at most this many half widths from its
+    // joint, or the corner is cut (addJoin says how).
+    static constexpr double miterLimit = 2;
+
+    // A segment's pixels beside it, and half a pixel past a flat end; beyond an end
+    // that joins another segment, addJoin() draws.
+    void addSegment(MapPoint from, MapPoint to, double halfWidth, bool flatStart, bool flatEnd);
+    // The outer corner where two segments meet (the inner one lies beside both).
+    void addJoin(MapPoint before, MapPoint joint, MapPoint after, double halfWidth);
     // The coverage by distance from the stroke, for a stroke that reaches this far (half
     // its width and half a pixel): a table by squared distance, without a square root
     // per pixel.
@@ -110,6 +116,7 @@ private:
     double m_reach { 0 };
     double m_levelScale { 0 };
     std::array<std::uint8_t, 4096> m_levels {};
+    std::vector<std::pair<std::size_t, std::size_t>> m_segmentEnds;
     // The cells that hold a coverage (row << 32 | column), so that blending and clearing
     // visit only those, however large the polyline's bounds.
     std::vector<std::uint64_t> m_touched;

@@ -243,7 +243,7 @@ TEST(MapPainter, OwnStrokesDifferFromThePaintersOnlyByAntialiasing)
         bool identical;
         int largestDifference;
     };
-    for (const Case c : { Case { 1.0, true, 0 }, Case { 1.5, false, 80 }, Case { 2.0, false, 80 }, Case { 3.0, true, 0 } }) {
+    for (const Case c : { Case { 1.0, true, 0 }, Case { 1.5, false, 90 }, Case { 2.0, false, 90 }, Case { 3.0, true, 0 } }) {
         std::vector<MapOverlayStyle> styles;
         for (const auto& overlay : overlays) {
             if (overlay->kind() == MapOverlay::Kind::Polygon)
@@ -264,7 +264,7 @@ TEST(MapPainter, OwnStrokesDifferFromThePaintersOnlyByAntialiasing)
             continue;
         }
         EXPECT_GT(difference.differingPixels, 0u) << c.width;
-        EXPECT_LT(difference.differingPixels, difference.pixels / 50) << c.width;
+        EXPECT_LT(difference.differingPixels, difference.pixels / 25) << c.width;
         EXPECT_EQ(difference.differingAwayFromEdges, 0u) << c.width;
         EXPECT_LE(difference.largestChannelDifference, c.largestDifference)
             << c.width << " at " << difference.largestX << "," << difference.largestY;
