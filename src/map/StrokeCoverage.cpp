@@ -252,16 +252,18 @@ void StrokeCoverage::addSegment(MapPoint from, MapPoint to, double halfWidth, bo
 
 void StrokeCoverage::addShortSegment(MapPoint from, MapPoint to, double length, double reach)
 {
-    // Every pixel of the box around the segment and its round ends, by its centre's
-    // distance to the nearest point of the segment.
-    const double rowFrom = std::max(std::ceil(std::min(from.y, to.y) - reach - 0.5), static_cast<double>(m_top));
-    const double rowTo = std::min(std::floor(std::max(from.y, to.y) + reach - 0.5), static_cast<double>(m_top + m_height - 1));
-    const double columnFrom = std::max(std::ceil(std::min(from.x, to.x) - reach - 0.5), static_cast<double>(m_left));
-    const double columnTo = std::min(std::floor(std::max(from.x, to.x) + reach - 0.5), static_cast<double>(m_left + m_width - 1));
-    if (!(rowFrom <= rowTo && columnFrom <= columnTo))
-        return;
+    // Every pixel of the box around the part beside the segment (a rectangle as long as
+    // the segment, reach to either side), by its centre's distance to the segment.
     const double alongX = to.x - from.x;
     const double alongY = to.y - from.y;
+    const double sideX = std::abs(alongY) / length * reach;
+    const double sideY = std::abs(alongX) / length * reach;
+    const double rowFrom = std::max(std::ceil(std::min(from.y, to.y) - sideY - 0.5), static_cast<double>(m_top));
+    const double rowTo = std::min(std::floor(std::max(from.y, to.y) + sideY - 0.5), static_cast<double>(m_top + m_height - 1));
+    const double columnFrom = std::max(std::ceil(std::min(from.x, to.x) - sideX - 0.5), static_cast<double>(m_left));
+    const double columnTo = std::min(std::floor(std::max(from.x, to.x) + sideX - 0.5), static_cast<double>(m_left + m_width - 1));
+    if (!(rowFrom <= rowTo && columnFrom <= columnTo))
+        return;
     const double inverseSquared = 1 / (length * length);
     const double reachSquared = reach * reach;
     for (int y = static_cast<int>(rowFrom); y <= static_cast<int>(rowTo); ++y) {
