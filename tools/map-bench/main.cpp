@@ -1,4 +1,5 @@
-// map-bench SET [--mode N] [--size WxH] [--redraws N] [--pan N] [--zoom N]
+// map-bench SET [--mode N] [--size WxH] [--redraws N] [--pan N] [--zoom N] [--stroker coverage|painter]
+// map-bench SET --compare [--mode N] [--size WxH] [--out FILE.png]
 // map-bench --track FILE.igc [--points N] [--coloring altitude|climb] [--out FILE.png] [--size WxH] [--redraws N]
 //           [--pan N] [--zoom N]
 //
@@ -19,8 +20,17 @@
 //   redraw        the fitted view, the cursor moved by ten fixes every frame
 //   pan, zoom     as above (a zoom thins the track anew every frame)
 // --out saves the fitted view as an image, to look at.
+//
+// --stroker painter draws the overlays' lines between one and two pixels wide with the
+// painter's general stroker, as the map did before it stroked them itself (coverage, the
+// default), so that one build times both. --compare draws the set's fitted view, and
+// the view four and sixteen times closer about its most detailed overlay, both ways and
+// prints how the pixels differ: how many, the largest channel difference, and how many
+// of them lie away from any edge (those would be more than antialiasing); --out then
+// saves the differences of the fitted view, amplified, to look at.
 #include "AirspacesRender.h"
 
+#include "map/ImageDifference.h"
 #include "map/MapTrack.h"
 #include "map/qt/MarkersLayer.h"
 #include "map/qt/TrackLayer.h"
@@ -56,6 +66,8 @@ struct Settings {
     QString trackPath;
     QString imagePath;
     int mode { 0 };
+    bool compare { false };
+    OverlayLayer::WideLineStroking stroking { OverlayLayer::WideLineStroking::Coverage };
     int trackPoints { 36000 };
     TrackColoring coloring { TrackColoring::Altitude };
     QSize size { 1280, 800 };
@@ -145,6 +157,72 @@ void panAndZoom(const Settings& settings, const std::vector<MapLayer*>& layers, 
     report("zoom", frames, drawn());
 }
 
+// The set drawn both ways, in one view: the pixels of the overlays alone, and of the
+// whole map (which the overlays are drawn over).
+ImageDifference compareView(
+    cli::AirspacesScene& scene, const Settings& settings, const MapRect& visible, const char* name, QImage* differences)
+{
+    MapPainter painter;
+    OverlayLayer& layer = scene.layer();
+    layer.setWideLineStroking(OverlayLayer::WideLineStroking::Painter);
+    const QImage reference = cli::renderScene(scene, painter, settings.size, visible, nullptr);
+    layer.setWideLineStroking(OverlayLayer::WideLineStroking::Coverage);
+    const QImage candidate = cli::renderScene(scene, painter, settings.size, visible, nullptr);
+    const auto* referencePixels = reinterpret_cast<const std::uint32_t*>(reference.constBits());
+    const auto* candidatePixels = reinterpret_cast<const std::uint32_t*>(candidate.constBits());
+    const ImageDifference difference = compareImages(referencePixels, candidatePixels, reference.width(), reference.height(),
+        static_cast<std::size_t>(reference.bytesPerLine()) / 4);
+    std::printf("mode %d, %-10s %7zu of %zu pixels differ (%.2f %%), largest channel difference %3d (at %d,%d); "
+                "away from edges %zu, by at most %d\n",
+        settings.mode, name, difference.differingPixels, difference.pixels,
+        100.0 * static_cast<double>(difference.differingPixels) / static_cast<double>(difference.pixels),
+        difference.largestChannelDifference, difference.largestX, difference.largestY, difference.differingAwayFromEdges,
+        difference.largestAwayFromEdges);
+    if (differences) {
+        // White where equal; the larger a channel's difference, the darker.
+        *differences = QImage(reference.size(), QImage::Format_RGB32);
+        for (int y = 0; y < reference.height(); ++y) {
+            for (int x = 0; x < reference.width(); ++x) {
+                const QRgb was = reference.pixel(x, y);
+                const QRgb is = candidate.pixel(x, y);
+                const int largest = std::max({ std::abs(qRed(was) - qRed(is)), std::abs(qGreen(was) - qGreen(is)),
+                    std::abs(qBlue(was) - qBlue(is)), std::abs(qAlpha(was) - qAlpha(is)) });
+                const int shade = 255 - std::min(255, largest * 4);
+                differences->setPixel(x, y, qRgb(shade, shade, shade));
+            }
+        }
+    }
+    return difference;
+}
+
+int compareStrokers(const Settings& settings, const Airspaces& set)
+{
+    cli::AirspacesScene scene(set, settings.mode);
+    const MapRect fitted = cli::visibleMapRectFitting(scene.fittedMapRect(), settings.size);
+    // The most detailed overlay: arcs and circles, where a stroke turns most.
+    const MapOverlay* detailed = nullptr;
+    for (const auto& overlay : scene.overlays()) {
+        if (!detailed || overlay->points().size() > detailed->points().size())
+            detailed = overlay.get();
+    }
+    QImage differences;
+    compareView(scene, settings, fitted, "fitted", settings.imagePath.isEmpty() ? nullptr : &differences);
+    if (detailed) {
+        const MapRect bounds = detailed->boundingMapRect();
+        for (const double closer : { 4.0, 16.0 }) {
+            MapRect view = scaledAboutCentre(fitted, 1 / closer);
+            view.x = bounds.x + bounds.width / 2 - view.width / 2;
+            view.y = bounds.y + bounds.height / 2 - view.height / 2;
+            compareView(scene, settings, view, closer == 4 ? "4x closer" : "16x closer", nullptr);
+        }
+    }
+    if (!settings.imagePath.isEmpty() && !differences.save(settings.imagePath)) {
+        std::fprintf(stderr, "cannot write %s\n", qPrintable(settings.imagePath));
+        return 1;
+    }
+    return 0;
+}
+
 int runAirspaces(const Settings& settings)
 {
     QFile file(settings.setPath);
@@ -160,8 +238,12 @@ int runAirspaces(const Settings& settings)
         return 1;
     }
 
+    if (settings.compare)
+        return compareStrokers(settings, *set);
+
     const auto buildStart = std::chrono::steady_clock::now();
     cli::AirspacesScene scene(*set, settings.mode);
+    scene.layer().setWideLineStroking(settings.stroking);
     const double buildMilliseconds
         = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - buildStart).count();
     std::size_t points = 0;
@@ -333,6 +415,14 @@ bool parseArguments(const QStringList& arguments, Settings& settings)
         bool ok = true;
         if (argument == "--mode" && hasValue)
             settings.mode = arguments[++i].toInt(&ok);
+        else if (argument == "--compare")
+            settings.compare = true;
+        else if (argument == "--stroker" && hasValue) {
+            const QString stroker = arguments[++i];
+            ok = stroker == "coverage" || stroker == "painter";
+            settings.stroking = stroker == "painter" ? OverlayLayer::WideLineStroking::Painter
+                                                    : OverlayLayer::WideLineStroking::Coverage;
+        }
         else if (argument == "--track" && hasValue)
             settings.trackPath = arguments[++i];
         else if (argument == "--out" && hasValue)
@@ -375,7 +465,8 @@ int main(int argc, char** argv)
     Settings settings;
     if (!parseArguments(QGuiApplication::arguments(), settings)) {
         std::fprintf(stderr,
-            "usage: map-bench SET [--mode N] [--size WxH] [--redraws N] [--pan N] [--zoom N]\n"
+            "usage: map-bench SET [--mode N] [--size WxH] [--redraws N] [--pan N] [--zoom N] [--stroker coverage|painter]\n"
+            "       map-bench SET --compare [--mode N] [--size WxH] [--out FILE.png]\n"
             "       map-bench --track FILE.igc [--points N] [--coloring altitude|climb] [--out FILE.png] [--size WxH] "
             "[--redraws N] [--pan N] [--zoom N]\n");
         return 1;

@@ -1,5 +1,6 @@
 #include "map/qt/OverlayLayer.h"
 
+#include "map/StrokeCoverage.h"
 #include "map/qt/MapPainter.h"
 
 #include <QPainter>
@@ -95,6 +96,17 @@ void OverlayLayer::restyle()
     contentChanged();
 }
 
+void OverlayLayer::setWideLineStroking(WideLineStroking stroking)
+{
+    m_wideLineStroking = stroking;
+    contentChanged();
+}
+
+bool OverlayLayer::coverageStrokes(double lineWidth, qreal devicePixelRatio) const
+{
+    return m_wideLineStroking == WideLineStroking::Coverage && StrokeCoverage::handlesWidth(lineWidth * devicePixelRatio);
+}
+
 void OverlayLayer::contentChanged()
 {
     ++m_generation;
@@ -156,10 +168,11 @@ void OverlayLayer::renderOverlays(const CacheKey& key)
     // order. Source-over is associative, so the result is what one painter drawing them
     // all in order would give. (Bands of the image would not do: a set's detail crowds
     // into a few places, and one band would get nearly all the work.)
-    // Lines of a pixel or less take Qt's fast path, and there the second image and its
-    // laying over cost more than the thread saves.
-    const bool wideLines = !m_thinLines && std::any_of(styles.begin(), styles.end(), [](const MapOverlayStyle& style) {
-        return style.lineWidth.value_or(defaultLineWidth) > 1.0;
+    // Lines of a pixel or less take Qt's fast path, and so do those StrokeCoverage
+    // draws: there the second image and its laying over cost more than the thread saves.
+    const bool wideLines = !m_thinLines && std::any_of(styles.begin(), styles.end(), [&](const MapOverlayStyle& style) {
+        const double width = style.lineWidth.value_or(defaultLineWidth);
+        return width > 1.0 && !coverageStrokes(width, key.devicePixelRatio);
     });
     const std::size_t runs = !wideLines ? 1 : std::clamp<std::size_t>(
         std::min<std::size_t>(static_cast<std::size_t>(std::max(1, QThread::idealThreadCount())), maximumRuns), 1,
@@ -184,7 +197,7 @@ void OverlayLayer::renderOverlays(const CacheKey& key)
         const std::vector<MapOverlayStyle> runStyles(styles.begin() + static_cast<std::ptrdiff_t>(first),
             styles.begin() + static_cast<std::ptrdiff_t>(end));
         QPainter painter(&image);
-        paintOverlays(painter, key.size, key.visible, candidates, runStyles, whole);
+        paintOverlays(image, painter, key.size, key.visible, candidates, runStyles, whole);
     };
     std::vector<QImage> layers;
     for (std::size_t run = 1; run + 1 < runStarts.size(); ++run) {
@@ -245,11 +258,11 @@ bool OverlayLayer::scrollOverlays(const CacheKey& key)
     std::size_t drawn = 0;
     if (dx != 0) {
         const QRect column = dx > 0 ? QRect(0, 0, dx, height) : QRect(width + dx, 0, -dx, height);
-        drawn += paintOverlays(painter, key.size, key.visible, column);
+        drawn += paintOverlays(m_spareImage, painter, key.size, key.visible, column);
     }
     if (dy != 0) {
         const QRect row = dy > 0 ? QRect(0, 0, width, dy) : QRect(0, height + dy, width, -dy);
-        drawn += paintOverlays(painter, key.size, key.visible, row);
+        drawn += paintOverlays(m_spareImage, painter, key.size, key.visible, row);
     }
     painter.end();
     std::swap(m_overlayImage, m_spareImage);
@@ -280,56 +293,95 @@ std::vector<std::size_t> OverlayLayer::cullOverlays(QSize size, const MapRect& v
     return meeting;
 }
 
-std::size_t OverlayLayer::paintOverlays(QPainter& painter, QSize size, const MapRect& visible, const QRect& area)
+std::size_t OverlayLayer::paintOverlays(QImage& image, QPainter& painter, QSize size, const MapRect& visible, const QRect& area)
 {
     const std::vector<std::size_t> meeting = cullOverlays(size, visible, area);
     std::vector<MapOverlayStyle> styles;
     styles.reserve(meeting.size());
     for (const std::size_t index : meeting)
         styles.push_back(styleOf(index));
-    paintOverlays(painter, size, visible, meeting, styles, area);
+    paintOverlays(image, painter, size, visible, meeting, styles, area);
     return meeting.size();
 }
 
-void OverlayLayer::paintOverlays(QPainter& painter, QSize size, const MapRect& visible,
+void OverlayLayer::paintOverlays(QImage& image, QPainter& painter, QSize size, const MapRect& visible,
     const std::vector<std::size_t>& candidates, const std::vector<MapOverlayStyle>& styles, const QRect& area) const
 {
     painter.save();
     painter.setClipRect(area);
     const MapRect culling = cullingRect(size, visible, area);
+    const qreal ratio = image.devicePixelRatio();
+    // The area in the image's device pixels, for the strokes drawn without the painter.
+    const QRect deviceArea = QRectF(area.x() * ratio, area.y() * ratio, area.width() * ratio, area.height() * ratio)
+                                 .toAlignedRect()
+                                 .intersected(image.rect());
+    // One mask a thread, kept between paints: clearing a new one would cost as much as
+    // the strokes drawn into it.
+    thread_local StrokeCoverage coverage(0, 0, 0, 0);
+    bool coverageReady = false;
     std::vector<QPointF> points;
+    std::vector<MapPoint> devicePoints;
     for (std::size_t candidate = 0; candidate < candidates.size(); ++candidate) {
         const MapOverlay& overlay = *m_overlays[candidates[candidate]];
         if (!overlay.boundingMapRect().intersects(culling))
             continue;
         const MapOverlayStyle& style = styles[candidate];
-        const double width = style.lineWidth.value_or(defaultLineWidth);
-        QPen pen(toQColor(style.strokeColor.value_or(defaultStrokeColor)), m_thinLines ? std::min(width, 1.0) : width);
+        const double width = m_thinLines ? std::min(style.lineWidth.value_or(defaultLineWidth), 1.0)
+                                         : style.lineWidth.value_or(defaultLineWidth);
+        const QColor strokeColor = toQColor(style.strokeColor.value_or(defaultStrokeColor));
+        QPen pen(strokeColor, width);
         pen.setJoinStyle(Qt::MiterJoin);
         pen.setCapStyle(Qt::FlatCap);
 
         mapPointsToPixels(overlay.points(), size, visible, points);
-        const int count = static_cast<int>(points.size());
-        if (overlay.kind() == MapOverlay::Kind::Polygon) {
+        int count = static_cast<int>(points.size());
+        const bool polygon = overlay.kind() == MapOverlay::Kind::Polygon;
+        const bool ownStroke = count >= (polygon ? 3 : 2) && coverageStrokes(width, ratio);
+        if (ownStroke) {
+            // What the stroke leaves out the fill may leave out too: its edge moves only
+            // under the middle of the stroke.
+            devicePoints.clear();
+            for (const QPointF& point : points)
+                devicePoints.push_back({ point.x() * ratio, point.y() * ratio });
+            const std::vector<std::size_t> kept = StrokeCoverage::simplify(devicePoints);
+            for (std::size_t index = 0; index < kept.size(); ++index) {
+                points[index] = points[kept[index]];
+                devicePoints[index] = devicePoints[kept[index]];
+            }
+            points.resize(kept.size());
+            devicePoints.resize(kept.size());
+            count = static_cast<int>(points.size());
+        }
+        if (polygon && style.fillColor && count >= 3) {
             // The fill's edge lies under the stroke, so it needs no antialiasing, which
             // would cost several times the fill itself.
-            if (style.fillColor && count >= 3) {
-                painter.setRenderHint(QPainter::Antialiasing, false);
-                painter.setPen(Qt::NoPen);
-                painter.setBrush(toQColor(*style.fillColor));
-                painter.drawPolygon(points.data(), count, Qt::WindingFill);
+            painter.setRenderHint(QPainter::Antialiasing, false);
+            painter.setPen(Qt::NoPen);
+            painter.setBrush(toQColor(*style.fillColor));
+            painter.drawPolygon(points.data(), count, Qt::WindingFill);
+        }
+        if (ownStroke) {
+            if (!coverageReady) {
+                coverage.reset(deviceArea.x(), deviceArea.y(), deviceArea.width(), deviceArea.height());
+                coverageReady = true;
             }
-            painter.setRenderHint(QPainter::Antialiasing, true);
-            painter.setPen(pen);
+            coverage.addPolyline(devicePoints, width * ratio,
+                polygon ? StrokeCoverage::Ends::Closed : StrokeCoverage::Ends::Open);
+            // The painter draws straight into the image's bits, so the two may take
+            // turns on it.
+            coverage.blendInto(reinterpret_cast<std::uint32_t*>(image.bits()), static_cast<std::size_t>(image.bytesPerLine()),
+                qPremultiply(strokeColor.rgba()));
+            continue;
+        }
+        painter.setRenderHint(QPainter::Antialiasing, true);
+        painter.setPen(pen);
+        if (polygon) {
             painter.setBrush(Qt::NoBrush);
             painter.drawPolygon(points.data(), count);
+        } else if (count == 1) {
+            painter.drawPoint(points.front());
         } else {
-            painter.setRenderHint(QPainter::Antialiasing, true);
-            painter.setPen(pen);
-            if (count == 1)
-                painter.drawPoint(points.front());
-            else
-                painter.drawPolyline(points.data(), count);
+            painter.drawPolyline(points.data(), count);
         }
     }
     painter.restore();

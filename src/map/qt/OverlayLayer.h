@@ -23,7 +23,10 @@ namespace corvex {
 // The drawn overlays are kept as an image between paints and reused while the view, the
 // size and the overlays are the same; after a move of the view by whole pixels at the
 // same scale (a drag) only the uncovered strips are drawn. With more than a thousand
-// overlays in view, lines are drawn at most one pixel wide.
+// overlays in view, lines are drawn at most one pixel wide. Lines over one and up to two
+// device pixels wide are antialiased by StrokeCoverage rather than the painter's
+// general stroker, which gives the same pixels but for antialiasing at several times
+// the cost.
 class OverlayLayer final : public MapLayer {
     Q_OBJECT
 public:
@@ -49,6 +52,11 @@ public:
     void setStyleAt(StyleAt styleAt);
     // Forgets the styles and draws again.
     void restyle();
+
+    // Who strokes the lines StrokeCoverage can draw. The painter's stroker is kept for
+    // the pixel comparison and the benchmark, which set it; the program never does.
+    enum class WideLineStroking { Coverage, Painter };
+    void setWideLineStroking(WideLineStroking stroking);
 
     void paint(QPainter& painter, const MapViewport& viewport) override;
     // The union of the overlays' rectangles (overlays without points left out).
@@ -91,12 +99,15 @@ private:
     std::vector<std::size_t> cullOverlays(QSize size, const MapRect& visible, const QRect& area) const;
     // Draws the overlays meeting area (pixels of the painting area), clipped to it; how
     // many.
-    std::size_t paintOverlays(QPainter& painter, QSize size, const MapRect& visible, const QRect& area);
+    std::size_t paintOverlays(QImage& image, QPainter& painter, QSize size, const MapRect& visible, const QRect& area);
     // Draws those of candidates (indices into the overlays, styles[i] for candidates[i])
-    // that meet area, clipped to it. Touches nothing of this layer but reads, so several
-    // images may be painted at once on several threads.
-    void paintOverlays(QPainter& painter, QSize size, const MapRect& visible, const std::vector<std::size_t>& candidates,
-        const std::vector<MapOverlayStyle>& styles, const QRect& area) const;
+    // that meet area, clipped to it, onto image, on which painter is active. Touches
+    // nothing of this layer but reads, so several images may be painted at once on
+    // several threads.
+    void paintOverlays(QImage& image, QPainter& painter, QSize size, const MapRect& visible,
+        const std::vector<std::size_t>& candidates, const std::vector<MapOverlayStyle>& styles, const QRect& area) const;
+    // Whether StrokeCoverage draws a line of this width (in the painter's pixels).
+    bool coverageStrokes(double lineWidth, qreal devicePixelRatio) const;
 
     MapOverlays m_overlays;
     std::unordered_map<const MapOverlay*, std::size_t> m_indexByOverlay;
@@ -109,6 +120,7 @@ private:
     CacheKey m_overlayKey;
     bool m_overlayImageValid { false };
     bool m_thinLines { false };
+    WideLineStroking m_wideLineStroking { WideLineStroking::Coverage };
     std::uint64_t m_generation { 0 };
     std::size_t m_lastDrawnOverlayCount { 0 };
 };

@@ -1,5 +1,6 @@
 #include "MapTestSupport.h"
 
+#include "map/ImageDifference.h"
 #include "map/qt/MapPainter.h"
 #include "map/qt/OverlayLayer.h"
 
@@ -7,7 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <functional>
+#include <numbers>
 
 namespace corvex {
 namespace {
@@ -205,6 +208,67 @@ TEST(MapPainter, MoveByWholePixelsPaintsOnlyTheUncoveredStripsAndMatchesAFullPai
     EXPECT_LT(panning.layer.lastDrawnOverlayCount(), drawnFirst / 2);
     EXPECT_GT(panning.layer.lastDrawnOverlayCount(), 0u);
     EXPECT_EQ(afterMove, fresh);
+}
+
+// The lines our own coverage strokes against the painter's general stroker, on shapes
+// like a set's: arcs and circles from under a pixel to 80 pixels across, sharp turns,
+// open lines at many angles, fills under them. A line of one pixel or of three is the
+// painter's either way, to the pixel; between, the two may differ only in antialiasing:
+// at pixels beside an edge, by little. (`map-bench SET --compare` makes the same check on
+// a whole set.)
+TEST(MapPainter, OwnStrokesDifferFromThePaintersOnlyByAntialiasing)
+{
+    const auto circle = [](MapOverlay::Kind kind, double latitude, double longitude, double radius, int steps) {
+        std::vector<Coordinate> points;
+        for (int step = 0; step <= steps; ++step) {
+            const double angle = 2 * std::numbers::pi * step / steps;
+            points.push_back({ latitude + radius * std::sin(angle), longitude + radius * std::cos(angle) });
+        }
+        return makeOverlay(kind, std::move(points));
+    };
+    MapOverlays overlays {
+        circle(MapOverlay::Kind::Polygon, 5, -12, 4, 120),
+        circle(MapOverlay::Kind::Polygon, 6, -3, 1.2, 90),
+        circle(MapOverlay::Kind::Polygon, 7, 3, 0.3, 72),
+        circle(MapOverlay::Kind::Polygon, 7, 6, 0.05, 36),
+        circle(MapOverlay::Kind::Polyline, -6, 10, 2, 60),
+        // A star: turns of 36 degrees.
+        makeOverlay(MapOverlay::Kind::Polygon, { { -2, -8 }, { -5.5, -12 }, { -8, -8 }, { -4, -8.5 }, { -6.5, -5.5 }, { -2, -8 } }),
+        makeOverlay(MapOverlay::Kind::Polyline, { { -10, -18 }, { -9.3, 15 } }),
+        makeOverlay(MapOverlay::Kind::Polyline, { { -12, -18 }, { 0, -14 }, { -11, -11 }, { 1, 18 } }),
+        makeOverlay(MapOverlay::Kind::Polyline, { { 10, 12 }, { 10.04, 12.03 }, { 10.02, 12.07 } }),
+    };
+    struct Case {
+        double width;
+        bool identical;
+        int largestDifference;
+    };
+    for (const Case c : { Case { 1.0, true, 0 }, Case { 1.5, false, 90 }, Case { 2.0, false, 90 }, Case { 3.0, true, 0 } }) {
+        std::vector<MapOverlayStyle> styles;
+        for (const auto& overlay : overlays) {
+            if (overlay->kind() == MapOverlay::Kind::Polygon)
+                styles.push_back({ MapColor { 1, 0, 0, 1 }, MapColor { 1, 0, 0, 0.2 }, c.width });
+            else
+                styles.push_back({ MapColor { 0.2, 0.2, 1, 1 }, std::nullopt, c.width });
+        }
+        Scene painters(overlays, styles);
+        painters.layer.setWideLineStroking(OverlayLayer::WideLineStroking::Painter);
+        Scene own(overlays, styles);
+        const QImage reference = painters.paint();
+        const QImage candidate = own.paint();
+        const ImageDifference difference = compareImages(reinterpret_cast<const std::uint32_t*>(reference.constBits()),
+            reinterpret_cast<const std::uint32_t*>(candidate.constBits()), reference.width(), reference.height(),
+            static_cast<std::size_t>(reference.bytesPerLine() / 4));
+        if (c.identical) {
+            EXPECT_EQ(difference.differingPixels, 0u) << c.width;
+            continue;
+        }
+        EXPECT_GT(difference.differingPixels, 0u) << c.width;
+        EXPECT_LT(difference.differingPixels, difference.pixels / 25) << c.width;
+        EXPECT_EQ(difference.differingAwayFromEdges, 0u) << c.width;
+        EXPECT_LE(difference.largestChannelDifference, c.largestDifference)
+            << c.width << " at " << difference.largestX << "," << difference.largestY;
+    }
 }
 
 TEST(MapPainter, ScaleBarAndGraticuleSteps)
