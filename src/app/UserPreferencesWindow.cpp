@@ -9,6 +9,7 @@
 #include <QFileDialog>
 #include <QPushButton>
 #include <QSignalBlocker>
+#include <QStandardItemModel>
 
 namespace corvex {
 
@@ -51,7 +52,22 @@ void UserPreferencesWindow::showStoredValues()
         const int index = value.toInt(&ok);
         popup->setCurrentIndex(ok && index >= 0 && index < popup->count() ? index : -1);
     };
+    // Satellite and Hybrid stay listed (the stored value is the row) but cannot be
+    // chosen without their tiles' address; the airspaces window then shows Standard,
+    // and so does this list.
+    auto* mapTypes = qobject_cast<QStandardItemModel*>(m_ui->airspacesMapTypePopup->model());
+    static constexpr const char* templateKeys[] = { nullptr, "mapTileURLSatellite", "mapTileURLHybrid" };
+    for (int row = 1; mapTypes && row < mapTypes->rowCount() && row < 3; ++row) {
+        const bool offered = !m_preferences.stringValue(QString::fromLatin1(templateKeys[row])).trimmed().isEmpty();
+        mapTypes->item(row)->setEnabled(offered);
+        mapTypes->item(row)->setToolTip(offered ? QString()
+                                                : tr("Set the preference %1 to the address of its tiles to use this map.")
+                                                      .arg(QString::fromLatin1(templateKeys[row])));
+    }
     showIndex(m_ui->airspacesMapTypePopup, m_preferences.value(QStringLiteral("airspacesMapType")));
+    const int mapType = m_ui->airspacesMapTypePopup->currentIndex();
+    if (mapTypes && mapType > 0 && !mapTypes->item(mapType)->isEnabled())
+        m_ui->airspacesMapTypePopup->setCurrentIndex(0);
     showIndex(m_ui->displayAirspacesAsPopup, m_preferences.value(QStringLiteral("displayAirspacesAs")));
     const QSignalBlocker openAirBlocker(m_ui->openAirEnabledCheckbox);
     m_ui->openAirEnabledCheckbox->setChecked(m_preferences.boolValue(QStringLiteral("openAirEnabled")));

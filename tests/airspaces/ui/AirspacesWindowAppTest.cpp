@@ -23,6 +23,7 @@
 #include <QMouseEvent>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QStandardItemModel>
 #include <QRegularExpression>
 #include <QStackedWidget>
 
@@ -731,10 +732,20 @@ TEST(AirspacesWindowApp, FailuresSayWhatFailedAndWhy)
     }
 }
 
-// Satellite and Hybrid only with their tiles' address, else Standard.
+// Satellite and Hybrid only with their tiles' address, else Standard, in the window
+// and in the preferences window alike.
 TEST(AirspacesWindowApp, MapTypesAreOfferedOnlyWithTheirTiles)
 {
     AirspacesApp pty;
+    UserPreferencesWindow preferences(pty.app->preferences);
+    QComboBox& preferencesPopup = *preferences.ui().airspacesMapTypePopup;
+    const auto enabledRows = [&preferencesPopup] {
+        auto* model = qobject_cast<QStandardItemModel*>(preferencesPopup.model());
+        int enabled = 0;
+        for (int row = 0; row < model->rowCount(); ++row)
+            enabled += model->item(row)->isEnabled() ? 1 : 0;
+        return enabled;
+    };
     const QString url = "http://127.0.0.1:9/{z}/{x}/{y}.png";
     const std::tuple<QString, QString, int, int, MapType> cases[] = {
         { "", "", 1, 1, MapType::Standard },
@@ -751,5 +762,8 @@ TEST(AirspacesWindowApp, MapTypesAreOfferedOnlyWithTheirTiles)
         EXPECT_EQ(popup.count(), offered);
         EXPECT_EQ(pty.ui().mapView->mapType(), shown);
         EXPECT_EQ(popup.currentData().toInt(), static_cast<int>(shown));
+        EXPECT_EQ(enabledRows(), offered);
+        // A stored value no list offers selects nothing there.
+        EXPECT_EQ(preferencesPopup.currentIndex(), saved > 2 ? -1 : static_cast<int>(shown));
     }
 }
