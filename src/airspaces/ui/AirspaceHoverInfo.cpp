@@ -1,10 +1,10 @@
 #include "airspaces/ui/AirspaceHoverInfo.h"
 
 #include "airspaces/Airspaces.h"
+#include "base/Sha256.h"
 #include "map/MapHitTest.h"
 #include "map/ui/MapView.h"
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
@@ -21,10 +21,7 @@ QByteArray setDigest(const Airspaces& set)
 {
     if (!set.internalData())
         return {};
-    const Bytes& bytes = *set.internalData();
-    return QCryptographicHash::hash(
-        QByteArrayView(reinterpret_cast<const char*>(bytes.data()), static_cast<qsizetype>(bytes.size())), QCryptographicHash::Sha256)
-        .toHex();
+    return QByteArray::fromStdString(Sha256::hexOf(*set.internalData()));
 }
 
 } // namespace
