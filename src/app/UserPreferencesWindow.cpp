@@ -1,6 +1,7 @@
 #include "app/UserPreferencesWindow.h"
 
 #include "library/LibraryFolder.h"
+#include "map/qt/MapBaseLayer.h"
 #include "platform/qt/PreferencesStore.h"
 #include "ui_UserPreferencesWindow.h"
 
@@ -58,7 +59,7 @@ void UserPreferencesWindow::showStoredValues()
     auto* mapTypes = qobject_cast<QStandardItemModel*>(m_ui->airspacesMapTypePopup->model());
     static constexpr const char* templateKeys[] = { nullptr, "mapTileURLSatellite", "mapTileURLHybrid" };
     for (int row = 1; mapTypes && row < mapTypes->rowCount() && row < 3; ++row) {
-        const bool offered = !m_preferences.stringValue(QString::fromLatin1(templateKeys[row])).trimmed().isEmpty();
+        const bool offered = MapBaseLayer::hasOwnTiles(m_preferences, static_cast<MapType>(row));
         mapTypes->item(row)->setEnabled(offered);
         mapTypes->item(row)->setToolTip(offered ? QString()
                                                 : tr("Set the preference %1 to the address of its tiles to use this map.")

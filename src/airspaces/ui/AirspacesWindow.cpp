@@ -611,23 +611,13 @@ void AirspacesWindow::userDefaultsChangedNotification()
 
 void AirspacesWindow::updateMapTypeChoices()
 {
-    // Satellite and Hybrid have no tiles of their own without a template (the base
-    // layer would draw the standard tiles under their name): they are offered only
-    // when theirs is set, and a saved choice of one that is not falls back to Standard.
-    struct Choice {
-        MapType type;
-        const char* name;
-        const char* templateKey;
-    };
-    static constexpr Choice choices[] = {
-        { MapType::Standard, "Standard", nullptr },
-        { MapType::Satellite, "Satellite", "mapTileURLSatellite" },
-        { MapType::Hybrid, "Hybrid", "mapTileURLHybrid" },
-    };
+    // Only the types with tiles of their own are offered; a saved choice of one that
+    // is not falls back to Standard.
+    static constexpr const char* names[] = { "Standard", "Satellite", "Hybrid" };
     std::vector<MapType> offered;
-    for (const Choice& choice : choices) {
-        if (!choice.templateKey || !m_environment.preferences->stringValue(QString::fromLatin1(choice.templateKey)).trimmed().isEmpty())
-            offered.push_back(choice.type);
+    for (MapType type : { MapType::Standard, MapType::Satellite, MapType::Hybrid }) {
+        if (MapBaseLayer::hasOwnTiles(*m_environment.preferences, type))
+            offered.push_back(type);
     }
     QComboBox& popup = *m_ui->mapTypePopup;
     const QSignalBlocker blocker(popup);
@@ -637,7 +627,7 @@ void AirspacesWindow::updateMapTypeChoices()
     if (listed != offered) {
         popup.clear();
         for (MapType type : offered)
-            popup.addItem(tr(choices[static_cast<int>(type)].name), static_cast<int>(type));
+            popup.addItem(tr(names[static_cast<int>(type)]), static_cast<int>(type));
     }
     bool typeKnown = false;
     const int saved = m_environment.preferences->value(airspacesMapTypeKey).toInt(&typeKnown);

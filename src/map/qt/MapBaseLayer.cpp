@@ -109,6 +109,12 @@ QString MapBaseLayer::userAgentFor(const QString& programVersion)
     return QStringLiteral("%1/%2").arg(PreferencesStore::applicationName, programVersion);
 }
 
+bool MapBaseLayer::hasOwnTiles(const PreferencesStore& preferences, MapType type)
+{
+    return type == MapType::Standard
+        || !preferences.stringValue(templateKeys[static_cast<int>(type)]).trimmed().isEmpty();
+}
+
 void MapBaseLayer::readTemplates()
 {
     for (int index = 0; index < 3; ++index) {

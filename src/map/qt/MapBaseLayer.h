@@ -52,6 +52,10 @@ public:
     static QString defaultCacheFolder();
     // "CorvexVario/<version>".
     static QString userAgentFor(const QString& programVersion);
+    // Whether a map type has tiles of its own: Standard always, Satellite and Hybrid only
+    // with their template set (without one they would show the standard tiles under
+    // their name), so the windows offer them only then.
+    static bool hasOwnTiles(const PreferencesStore& preferences, MapType type);
 
     MapType mapType() const { return m_mapType; }
     void setMapType(MapType type);
