@@ -93,31 +93,30 @@ void LibraryController::scoreMissingFlights()
 {
     if (!m_library)
         return;
-    if (m_scoring.joinable()) {
+    if (m_scoring.started()) {
         m_scoreAgain = true;
         return;
     }
-    m_cancelScoring = false;
     m_scoredSinceReload = 0;
     const std::string indexPath = m_library->indexPath();
     const std::string folder = m_library->folder();
     // Not the window's connection: SQLite's WAL lets this one write while the window
-    // reads, and the window's thread never waits for a score.
+    // reads, and the window's thread never waits for a score. The pass logs nothing,
+    // so its context needs no log that is safe on its thread.
     const std::uint64_t pass = ++m_scoringPass;
-    m_scoring = std::thread([this, pass, indexPath, folder] {
+    m_scoring.start(OperationContext(m_scoringLog).withCancel(CancelToken()), [this, pass, indexPath, folder](const OperationContext& context) {
         std::size_t scored = 0;
         bool cancelled = false;
         auto opened = library::FlightIndex::open(indexPath);
         if (opened.index) {
             library::ScoreFillOptions options;
-            options.cancel = &m_cancelScoring;
             // One processor stays with the window.
             const unsigned processors = std::thread::hardware_concurrency();
             options.threads = processors > 1 ? processors - 1 : 1;
             options.progress = [this](std::size_t done, std::size_t total) {
                 QMetaObject::invokeMethod(this, [this, done, total] { scoringProgressed(done, total); }, Qt::QueuedConnection);
             };
-            const auto outcome = library::fillScores(*opened.index, folder, options);
+            const auto outcome = library::fillScores(*opened.index, folder, context, options);
             scored = outcome.scored;
             cancelled = outcome.cancelled;
         }
@@ -128,10 +127,9 @@ void LibraryController::scoreMissingFlights()
 
 void LibraryController::stopScoring()
 {
-    if (!m_scoring.joinable())
+    if (!m_scoring.started())
         return;
-    m_cancelScoring = true;
-    m_scoring.join();
+    m_scoring.cancelAndWait();
     m_scoreAgain = false;
 }
 
@@ -152,8 +150,7 @@ void LibraryController::scoringEnded(std::uint64_t pass, std::size_t scored, boo
 {
     if (pass != m_scoringPass || cancelled)
         return;
-    if (m_scoring.joinable())
-        m_scoring.join();
+    m_scoring.wait();
     if (m_window && scored > 0) {
         m_window->reload();
         logLine(m_log, "%zu flights of the library were scored", scored);

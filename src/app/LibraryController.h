@@ -3,6 +3,8 @@
 #include "base/Bytes.h"
 #include "device/InstrumentSession.h"
 #include "library/ui/LibraryWindow.h"
+#include "platform/LogSink.h"
+#include "platform/OffThread.h"
 #include "platform/OperationContext.h"
 
 #include <QByteArray>
@@ -10,11 +12,9 @@
 #include <QPointer>
 #include <QString>
 
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <thread>
 
 namespace corvex {
 
@@ -64,7 +64,7 @@ public:
     // Stops the pass after the flight being scored and waits for it (at quit, or when
     // the library moves).
     void stopScoring();
-    bool isScoring() const { return m_scoring.joinable(); }
+    bool isScoring() const { return m_scoring.started(); }
 
 signals:
     // A scoring pass ended, with how many flights it scored.
@@ -83,8 +83,8 @@ private:
     QPointer<library::LibraryWindow> m_window;
     HttpClient* m_mapTiles { nullptr };
     std::shared_ptr<MapBaseLayer> m_mapBaseLayer; // one tile cache for every flight window
-    std::thread m_scoring;
-    std::atomic<bool> m_cancelScoring { false };
+    DiscardingLogSink m_scoringLog;
+    BackgroundWork m_scoring;
     bool m_scoreAgain { false };
     std::uint64_t m_scoringPass { 0 }; // so that the end of a stopped pass is not taken for the next one's
     std::size_t m_scoredSinceReload { 0 };

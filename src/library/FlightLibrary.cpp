@@ -211,9 +211,10 @@ std::string FlightLibrary::pathOf(const LibraryFlight& flight) const { return (f
 
 std::string FlightLibrary::indexPath() const { return (fs::path(m_folder) / indexFileName).string(); }
 
-ScoreFillOutcome FlightLibrary::fillScores(const ScoreFillOptions& options)
+ScoreFillOutcome FlightLibrary::fillScores(const ScoreFillOptions& options, const CancelToken& cancel)
 {
-    return library::fillScores(*m_index, m_folder, options);
+    DiscardingLogSink discarded;
+    return library::fillScores(*m_index, m_folder, OperationContext(m_log ? *m_log : discarded).withCancel(cancel), options);
 }
 
 std::optional<std::string> FlightLibrary::airspaceFileFor(const LibraryFlight& flight) const

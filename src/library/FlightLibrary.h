@@ -88,7 +88,8 @@ public:
     // Scores the flights that have no score yet (after an import, a sync or a rebuild),
     // on this thread's connection. A window scores through its own connection instead
     // (fillScores over FlightIndex::open(indexPath())) so that it never waits.
-    ScoreFillOutcome fillScores(const ScoreFillOptions& options = {});
+    // The token's cancel stops it between flights.
+    ScoreFillOutcome fillScores(const ScoreFillOptions& options = {}, const CancelToken& cancel = {});
 
     // The OpenAir files the pilot converted, uploaded or checked flights against.
     AirspaceArchive& airspaces() { return m_airspaces; }

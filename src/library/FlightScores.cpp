@@ -3,13 +3,9 @@
 #include "flights/ContestScore.h"
 #include "flights/IgcFlight.h"
 
-#include <algorithm>
-#include <chrono>
-#include <condition_variable>
-#include <deque>
+#include "platform/OffThread.h"
+
 #include <filesystem>
-#include <mutex>
-#include <thread>
 #include <vector>
 
 namespace corvex::library {
@@ -42,45 +38,20 @@ std::optional<StoredScore> scoreIgcFile(const std::string& path)
     return stored;
 }
 
-ScoreFillOutcome fillScores(FlightIndex& index, const std::string& folder, const ScoreFillOptions& options)
+ScoreFillOutcome fillScores(FlightIndex& index, const std::string& folder, const OperationContext& context, const ScoreFillOptions& options)
 {
     ScoreFillOutcome outcome;
     const auto wanted = index.flightsToScore(currentScorerVersion);
     outcome.total = wanted.size();
     if (wanted.empty())
         return outcome;
-    const auto cancelled = [&] { return options.cancel && options.cancel->load(); };
 
     struct Done {
         std::int64_t id;
         std::optional<StoredScore> score;
     };
-    std::mutex mutex;
-    std::condition_variable ready;
-    std::deque<Done> done;
-    std::atomic<std::size_t> next { 0 };
-    std::atomic<bool> stop { false };
-    std::size_t running = std::min<std::size_t>(
-        options.threads ? options.threads : std::max(1u, std::thread::hardware_concurrency()), wanted.size());
-
-    const auto work = [&] {
-        for (std::size_t i; !stop && (i = next++) < wanted.size();) {
-            auto score = scoreIgcFile((fs::path(folder) / wanted[i].second).string());
-            std::lock_guard lock(mutex);
-            done.push_back({ wanted[i].first, std::move(score) });
-            ready.notify_one();
-        }
-        std::lock_guard lock(mutex);
-        --running;
-        ready.notify_one();
-    };
-    std::vector<std::thread> workers;
-    const std::size_t count = running;
-    for (std::size_t i = 0; i < count; ++i)
-        workers.emplace_back(work);
-
-    std::size_t handled = 0;
     std::vector<Done> batch;
+    std::size_t seen = 0;
     const auto write = [&] {
         if (batch.empty())
             return;
@@ -103,31 +74,18 @@ ScoreFillOutcome fillScores(FlightIndex& index, const std::string& folder, const
         }
         batch.clear();
     };
-    for (;;) {
-        std::unique_lock lock(mutex);
-        // Woken by a result or the last worker's end; the timeout is for a cancel.
-        ready.wait_for(lock, std::chrono::milliseconds(100), [&] { return !done.empty() || running == 0; });
-        std::deque<Done> arrived;
-        arrived.swap(done);
-        const bool finished = running == 0;
-        lock.unlock();
-        for (Done& each : arrived) {
-            batch.push_back(std::move(each));
-            ++handled;
+    const std::size_t handled = runOnWorkers(
+        context, options.threads, wanted.size(),
+        [&](std::size_t i) { return scoreIgcFile((fs::path(folder) / wanted[i].second).string()); },
+        [&](std::size_t i, std::optional<StoredScore> score) {
+            batch.push_back({ wanted[i].first, std::move(score) });
             if (options.progress)
-                options.progress(handled, wanted.size());
-        }
-        if (cancelled())
-            stop = true;
-        if (batch.size() >= batchSize || finished || stop)
-            write();
-        if (finished)
-            break;
-    }
-    for (std::thread& worker : workers)
-        worker.join();
+                options.progress(++seen, wanted.size());
+            if (batch.size() >= batchSize || context.isCancelled())
+                write();
+        });
     write();
-    outcome.cancelled = stop && handled < wanted.size();
+    outcome.cancelled = handled < wanted.size();
     return outcome;
 }
 

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "library/FlightIndex.h"
+#include "platform/OperationContext.h"
 
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -23,8 +23,6 @@ std::optional<StoredScore> scoreIgcFile(const std::string& path);
 struct ScoreFillOptions {
     // After each flight, on the calling thread.
     std::function<void(std::size_t done, std::size_t total)> progress;
-    // Asked between flights; set from any thread.
-    const std::atomic<bool>* cancel { nullptr };
     // Flights scored at once; 0: one per processor.
     unsigned threads { 0 };
     // After each batch of scores is written, with how many there were.
@@ -41,7 +39,8 @@ struct ScoreFillOutcome {
 // Scores every flight of the index that has no score of the current scorer, the files
 // found under `folder`. The scoring runs on worker threads; the index is written only
 // from the calling thread, in short transactions, so a window reading the same file
-// through another connection is never held up for long.
-ScoreFillOutcome fillScores(FlightIndex& index, const std::string& folder, const ScoreFillOptions& options = {});
+// through another connection is never held up for long. The context's cancel stops it
+// between flights.
+ScoreFillOutcome fillScores(FlightIndex& index, const std::string& folder, const OperationContext& context, const ScoreFillOptions& options = {});
 
 } // namespace corvex::library

@@ -12,6 +12,11 @@
 
 namespace corvex {
 
+CancelToken::CancelToken()
+    : m_flag(std::make_shared<std::atomic<bool>>(false))
+{
+}
+
 OperationContext::OperationContext(LogSink& log)
     : m_log(&log)
 {
@@ -23,9 +28,9 @@ OperationContext& OperationContext::withProgress(ProgressSink* sink)
     return *this;
 }
 
-OperationContext& OperationContext::withCancel(CancelCheck cancelled)
+OperationContext& OperationContext::withCancel(CancelToken token)
 {
-    m_cancelled = std::move(cancelled);
+    m_cancel = std::move(token);
     return *this;
 }
 
@@ -59,11 +64,6 @@ void OperationContext::sleepFor(std::chrono::milliseconds duration) const
         m_sleep(duration);
     else
         std::this_thread::sleep_for(duration);
-}
-
-bool OperationContext::isCancelled() const
-{
-    return m_cancelled && m_cancelled();
 }
 
 namespace {
@@ -118,10 +118,9 @@ private:
 void OperationContext::runOffThread(const std::function<void(const OperationContext& worker)>& work) const
 {
     WorkerRelay relay;
-    std::atomic<bool> cancelled { false };
     std::atomic<bool> done { false };
     OperationContext worker(relay);
-    worker.withProgress(&relay).withCancel([&cancelled] { return cancelled.load(); });
+    worker.withProgress(&relay).withCancel(m_cancel);
     std::thread thread([&] {
         work(worker);
         done = true;
@@ -129,8 +128,6 @@ void OperationContext::runOffThread(const std::function<void(const OperationCont
     while (!done) {
         sleepFor(std::chrono::milliseconds(20));
         relay.handOn(*this);
-        if (isCancelled())
-            cancelled = true;
     }
     thread.join();
     relay.handOn(*this);

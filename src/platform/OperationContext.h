@@ -2,7 +2,9 @@
 
 #include <chrono>
 #include <cstddef>
+#include <atomic>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -37,6 +39,22 @@ public:
     virtual void ended() = 0;
 };
 
+// Whether the user (or the program, at Quit) asked an operation to stop. Every copy
+// shares one flag, which any thread may set and read: the window's Cancel sets it, the
+// operation and the work it runs off the window's thread read it.
+class CancelToken {
+public:
+    CancelToken();
+
+    void cancel() const { m_flag->store(true); }
+    bool isCancelled() const { return m_flag->load(); }
+    // Cleared for the next operation of a window that keeps one token for all of them.
+    void reset() const { m_flag->store(false); }
+
+private:
+    std::shared_ptr<std::atomic<bool>> m_flag;
+};
+
 // What every long operation runs through, whoever starts it (a window, the command
 // line, a test): its log, its progress, whether the user cancelled it, the clock and
 // its sleeps. A copy is cheap; the log, the sink and whatever the functions refer to
@@ -49,13 +67,13 @@ class OperationContext {
 public:
     using Clock = std::function<std::chrono::system_clock::time_point()>;
     using Sleep = std::function<void(std::chrono::milliseconds)>;
-    using CancelCheck = std::function<bool()>;
 
     explicit OperationContext(LogSink& log);
 
     // The settings, each handing the context back, so that one line makes one.
     OperationContext& withProgress(ProgressSink* sink);
-    OperationContext& withCancel(CancelCheck cancelled);
+    // The token whose cancel ends this operation; by default one that nobody cancels.
+    OperationContext& withCancel(CancelToken token);
     OperationContext& withClock(Clock clock);
     OperationContext& withSleep(Sleep sleep);
     // Sleeps that turn the event loop for their length.
@@ -66,7 +84,8 @@ public:
     void sleepFor(std::chrono::milliseconds duration) const;
     // Polled by the operation between its steps; a device transfer that finds it set
     // ends as DeviceErrorKind::Cancelled.
-    bool isCancelled() const;
+    bool isCancelled() const { return m_cancel.isCancelled(); }
+    const CancelToken& cancelToken() const { return m_cancel; }
 
     void beginStep(const std::string& text) const;
     // The share of this context's own range (0 to 1); nothing while it is unknown.
@@ -76,8 +95,9 @@ public:
     // Runs `work` on a thread of its own and returns when it has ended. Meanwhile this
     // thread waits in this context's sleeps (the desktop program's turn the event loop,
     // so that its windows stay painted), hands on the share of the work done and the
-    // lines it logs, and passes this context's cancel to it. The context `work` gets is
-    // for its own thread alone.
+    // lines it logs, and shares this context's cancel token with it. The context `work`
+    // gets is for its own thread alone. (Work that must not hold its caller up, and work
+    // shared among several threads, go through platform/OffThread.h.)
     void runOffThread(const std::function<void(const OperationContext& worker)>& work) const;
 
     // Part `index` (from 0) of `count` equal parts of this context's range: what the
@@ -88,7 +108,7 @@ public:
 private:
     LogSink* m_log;
     ProgressSink* m_sink { nullptr };
-    CancelCheck m_cancelled;
+    CancelToken m_cancel;
     Clock m_clock;
     Sleep m_sleep;
     double m_rangeStart { 0 };

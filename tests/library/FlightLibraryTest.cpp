@@ -378,11 +378,11 @@ TEST(FlightLibrary, ScoresAreAddedByMigrationAndFilledAfterwards)
     library->rebuild();
     for (const auto& [file, score] : scoresOf(*library))
         EXPECT_FALSE(score) << file << ": a rebuilt index has no score until the pass";
-    std::atomic<bool> cancel { true };
+    corvex::CancelToken cancel;
+    cancel.cancel();
     ScoreFillOptions cancelled;
-    cancelled.cancel = &cancel;
     cancelled.threads = 1;
-    const auto stopped = library->fillScores(cancelled);
+    const auto stopped = library->fillScores(cancelled, cancel);
     EXPECT_TRUE(stopped.cancelled);
     EXPECT_LT(stopped.scored, 6u);
     EXPECT_EQ(library->fillScores().scored, 6u - stopped.scored) << "a cancelled pass leaves the rest for the next";

@@ -1,9 +1,14 @@
 // The operation context: what a part reports lands in its slice of the whole, the
 // clock, sleeps and cancel reach every part, and a cancel ends a device transfer.
+#include "platform/OffThread.h"
 #include "platform/OperationContext.h"
 #include "support/DeviceTestRig.h"
 
 #include <gtest/gtest.h>
+
+#include <atomic>
+#include <set>
+#include <thread>
 
 namespace corvex {
 namespace {
@@ -51,16 +56,16 @@ TEST(OperationContext, PartsKeepTheClockTheSleepsAndTheCancel)
     CapturingLogSink log;
     const std::chrono::system_clock::time_point moment(std::chrono::hours(7));
     std::vector<std::chrono::milliseconds> slept;
-    bool cancelled = false;
+    const CancelToken cancel;
     OperationContext context(log);
     context.withClock([&] { return moment; }).withSleep([&](std::chrono::milliseconds d) { slept.push_back(d); });
-    context.withCancel([&] { return cancelled; });
+    context.withCancel(cancel);
     const OperationContext part = context.part(1, 3).part(0, 2);
     EXPECT_EQ(part.now(), moment);
     part.sleepFor(250ms);
     EXPECT_EQ(slept, std::vector<std::chrono::milliseconds> { 250ms });
     EXPECT_FALSE(part.isCancelled());
-    cancelled = true;
+    cancel.cancel();
     EXPECT_TRUE(part.isCancelled());
     EXPECT_EQ(&part.log(), &log);
 
@@ -81,10 +86,14 @@ TEST(OperationContext, ACancelEndsADeviceTransferAsCancelled)
     for (const std::size_t sectorsBeforeCancel : { 0, 1, 2 }) {
         DeviceTestRig rig(testing::scriptedAnswers({ sector(2), sector(1), sector(0) }));
         RecordingProgress shown;
+        const CancelToken cancel;
+        shown.onProgress = [&] {
+            if (shown.perMille.size() > sectorsBeforeCancel)
+                cancel.cancel();
+        };
         const void* lent = nullptr;
         {
-            const OperationContext context = rig.context().withProgress(&shown).withCancel(
-                [&] { return shown.perMille.size() > sectorsBeforeCancel; });
+            const OperationContext context = rig.context().withProgress(&shown).withCancel(cancel);
             const CorvexDevice::OperationScope scope(*rig.device, context);
             lent = &rig.device->context();
             EXPECT_EQ(lent, &context);
@@ -99,6 +108,55 @@ TEST(OperationContext, ACancelEndsADeviceTransferAsCancelled)
         EXPECT_EQ(shown.details.back(), "0 KB received");
         EXPECT_TRUE(rig.log.contains("The transfer was cancelled"));
     }
+}
+
+
+// Work off the window's thread: every result comes back to the calling thread; a cancel
+// begins no further item but hands over those under way; a background pass ends when
+// its owner goes away, whatever it was doing.
+TEST(OperationContext, WorkOffTheThreadComesBackAndStopsOnCancel)
+{
+    CapturingLogSink log;
+    const auto caller = std::this_thread::get_id();
+    for (const unsigned threads : { 1u, 3u }) {
+        SCOPED_TRACE(threads);
+        std::set<std::size_t> items;
+        const std::size_t consumed = runOnWorkers(
+            OperationContext(log), threads, 50, [](std::size_t i) { return i * i; },
+            [&](std::size_t i, std::size_t square) {
+                EXPECT_EQ(std::this_thread::get_id(), caller);
+                EXPECT_EQ(square, i * i);
+                items.insert(i);
+            });
+        EXPECT_EQ(consumed, 50u);
+        EXPECT_EQ(items.size(), 50u);
+
+        const CancelToken cancel;
+        std::atomic<std::size_t> begun { 0 };
+        const std::size_t beforeCancel = runOnWorkers(
+            OperationContext(log).withCancel(cancel), threads, 1000,
+            [&](std::size_t) {
+                if (++begun == 5)
+                    cancel.cancel();
+                return 0;
+            },
+            [](std::size_t, int) { });
+        EXPECT_EQ(beforeCancel, begun.load()) << "what was begun is handed over";
+        EXPECT_LE(begun.load(), 4u + threads) << "nothing is begun after the cancel";
+    }
+    EXPECT_EQ(runOnWorkers(OperationContext(log), 2, 0, [](std::size_t) { return 0; }, [](std::size_t, int) { FAIL(); }), 0u);
+
+    std::atomic<bool> ended { false };
+    {
+        BackgroundWork pass;
+        pass.start(OperationContext(log), [&](const OperationContext& context) {
+            while (!context.isCancelled())
+                std::this_thread::sleep_for(1ms);
+            ended = true;
+        });
+        EXPECT_TRUE(pass.started());
+    }
+    EXPECT_TRUE(ended) << "going away cancels the pass and waits for it";
 }
 
 } // namespace

@@ -111,6 +111,8 @@ public:
     {
         perMille.push_back(fraction ? static_cast<int>(*fraction * 1000 + 0.5) : -1);
         details.push_back(detail);
+        if (onProgress)
+            onProgress();
     }
     void ended() override { steps.push_back("end"); }
 
@@ -118,6 +120,7 @@ public:
     std::vector<int> perMille;
     std::vector<std::string> details;
     std::function<void()> onStep;
+    std::function<void()> onProgress;
 };
 
 // A silent instrument: it answers nothing.

@@ -125,7 +125,7 @@ AirspacesWindow::AirspacesWindow(Environment environment, QWidget* parent)
     , m_http(std::make_unique<QtHttpClient>())
 {
     m_operations.withProgress(m_actionSheetProgress.get())
-        .withCancel([this] { return m_deviceOperationCancelled; })
+        .withCancel(m_deviceOperationCancel)
         .withSleep([this](std::chrono::milliseconds duration) {
             runEventLoopFor(std::chrono::duration<double>(duration).count());
         });
@@ -259,7 +259,7 @@ void AirspacesWindow::presentAirspacesWindow()
         return;
     // A cancel left over from the last sheet would make the read below give nothing, and
     // the window would claim that the instrument holds no set.
-    m_deviceOperationCancelled = false;
+    m_deviceOperationCancel.reset();
     const std::optional<Bytes> header = devDownloadMetadata();
     // Whatever the reading gives, the label says it when this ends.
     struct LabelAtEnd {
@@ -367,7 +367,7 @@ std::shared_ptr<void> AirspacesWindow::holdInstrument(const char* purpose)
 std::optional<Bytes> AirspacesWindow::devDownloadMetadata()
 {
     m_lastDeviceError.reset();
-    if (m_deviceOperationCancelled)
+    if (m_deviceOperationCancel.isCancelled())
         return std::nullopt;
     if (m_device) {
         auto header = m_device->readWholeAirspacesSet(AirspacesReadScope::MetadataOnly);
@@ -382,7 +382,7 @@ std::optional<Bytes> AirspacesWindow::devDownloadMetadata()
 std::optional<Bytes> AirspacesWindow::devDownloadWholeAirspaces()
 {
     m_lastDeviceError.reset();
-    if (m_deviceOperationCancelled)
+    if (m_deviceOperationCancel.isCancelled())
         return std::nullopt;
     if (m_device) {
         // The instrument does not say how long its set is: the sheet counts the bytes
@@ -543,7 +543,7 @@ MapOverlayStyle AirspacesWindow::rendererForOverlay(const MapView& mapView, cons
 
 void AirspacesWindow::showActionSheetWithText(const QString& text, bool enableCancel)
 {
-    m_deviceOperationCancelled = false;
+    m_deviceOperationCancel.reset();
     m_actionSheetLabel->setText(text);
     m_actionSheetCancelButton->setEnabled(enableCancel);
     m_actionSheetProgressBar->setRange(0, progressSteps);
@@ -574,7 +574,7 @@ void AirspacesWindow::hideActionSheet()
 
 void AirspacesWindow::actionSheetCancelButtonPressed()
 {
-    m_deviceOperationCancelled = true;
+    m_deviceOperationCancel.cancel();
     wsAirspaces().cancelCurrentOperation();
 }
 

@@ -102,7 +102,7 @@ public:
     bool deviceHasAirspaces() const { return m_deviceHasAirspaces; }
     // The header of the set the instrument holds, when it is known.
     const std::optional<AirspacesSetHeader>& instrumentSet() const { return m_instrumentSet; }
-    bool deviceOperationCancelled() const { return m_deviceOperationCancelled; }
+    bool deviceOperationCancelled() const { return m_deviceOperationCancel.isCancelled(); }
     QWidget* currentContentView() const;
     // The folder of cached sets: the user's data folder and "Corvex".
     static QString cacheDirectory();
@@ -235,7 +235,7 @@ private:
     // m_deviceHasAirspaces) or when what it holds is not known.
     std::optional<AirspacesSetHeader> m_instrumentSet;
     std::chrono::steady_clock::time_point m_transferStarted;
-    bool m_deviceOperationCancelled { false };
+    CancelToken m_deviceOperationCancel;
     int m_overlaySegmentsColoringType { 0 };
 
     AirspaceHoverInfo* m_airspaceInfo { nullptr };

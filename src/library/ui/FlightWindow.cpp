@@ -16,15 +16,14 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFormLayout>
-#include <QFutureWatcher>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QMetaObject>
 #include <QPushButton>
 #include <QSplitter>
 #include <QTreeWidget>
 #include <QVBoxLayout>
-#include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
 #include <cmath>
@@ -294,7 +293,12 @@ FlightWindow::FlightWindow(FlightLibrary& library, const LibraryFlight& flight, 
     startScoring();
 }
 
-FlightWindow::~FlightWindow() = default;
+FlightWindow::~FlightWindow()
+{
+    // Before the widgets go: the work's answers are posted to this window.
+    m_scoreWork.cancelAndWait();
+    m_airspaceWork.cancelAndWait();
+}
 
 void FlightWindow::startScoring()
 {
@@ -304,15 +308,12 @@ void FlightWindow::startScoring()
     }
     m_scoring = true;
     m_scoreType->setText(tr("Scoring…"));
-    // The worker holds the flight, not the window: a window closed first drops the
-    // watcher, and with it the answer.
-    auto* watcher = new QFutureWatcher<std::optional<flights::ContestScore>>(this);
-    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher] {
-        watcher->deleteLater();
-        showScore(watcher->result());
+    m_scoreWork.start(OperationContext(m_workLog).withCancel(CancelToken()), [this, flight = m_igc](const OperationContext& context) {
+        auto score = flights::scoreFlight(*flight, flights::ContestRules::XContest);
+        if (context.isCancelled())
+            return;
+        QMetaObject::invokeMethod(this, [this, score = std::move(score)]() mutable { showScore(std::move(score)); }, Qt::QueuedConnection);
     });
-    watcher->setFuture(QtConcurrent::run(
-        [flight = m_igc] { return flights::scoreFlight(*flight, flights::ContestRules::XContest); }));
 }
 
 void FlightWindow::showScore(std::optional<flights::ContestScore> score)
@@ -376,16 +377,25 @@ void FlightWindow::chooseAirspaceFile()
 
 void FlightWindow::setAirspaceFile(const QString& openAirPath)
 {
-    delete m_airspaceWatcher;
     m_airspaceStatus->setText(tr("Checking against %1…").arg(QFileInfo(openAirPath).fileName()));
     m_airspaceStatus->show();
-    m_airspaceWatcher = new QFutureWatcher<AirspaceFindings>(this);
-    connect(m_airspaceWatcher, &QFutureWatcherBase::finished, this, [this, watcher = m_airspaceWatcher] {
-        m_airspaceWatcher = nullptr;
-        watcher->deleteLater();
-        showAirspaceFindings(watcher->result());
-    });
-    m_airspaceWatcher->setFuture(QtConcurrent::run(checkAgainstFile, openAirPath, m_igc));
+    m_checkingAirspaces = true;
+    const std::uint64_t check = ++m_airspaceCheck;
+    m_airspaceWork.start(OperationContext(m_workLog).withCancel(CancelToken()),
+        [this, check, openAirPath, flight = m_igc](const OperationContext& context) {
+            auto findings = checkAgainstFile(openAirPath, flight);
+            if (context.isCancelled())
+                return;
+            QMetaObject::invokeMethod(
+                this,
+                [this, check, findings = std::move(findings)]() mutable {
+                    if (check != m_airspaceCheck)
+                        return;
+                    m_checkingAirspaces = false;
+                    showAirspaceFindings(std::move(findings));
+                },
+                Qt::QueuedConnection);
+        });
 }
 
 void FlightWindow::showAirspaceFindings(AirspaceFindings findings)

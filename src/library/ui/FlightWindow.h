@@ -4,6 +4,8 @@
 #include "flights/ContestScore.h"
 #include "library/LibraryFlight.h"
 #include "map/MapTrack.h"
+#include "platform/LogSink.h"
+#include "platform/OffThread.h"
 
 #include <QWidget>
 
@@ -17,8 +19,6 @@ class QFormLayout;
 class QLabel;
 class QPushButton;
 class QTreeWidget;
-template <typename T>
-class QFutureWatcher;
 
 namespace corvex {
 class ContestLayer;
@@ -80,7 +80,7 @@ public:
     const std::optional<flights::ContestScore>& score() const { return m_score; }
     bool isScoring() const { return m_scoring; }
     const std::optional<AirspaceFindings>& airspaceFindings() const { return m_airspaceFindings; }
-    bool isCheckingAirspaces() const { return m_airspaceWatcher != nullptr; }
+    bool isCheckingAirspaces() const { return m_checkingAirspaces; }
 
     // Reads the OpenAir file and checks the flight against it beside the window; a
     // later call replaces an earlier one whose answer has not come yet.
@@ -134,9 +134,16 @@ private:
     QLabel* m_airspaceStatus { nullptr };
     QTreeWidget* m_crossingsList { nullptr };
     std::optional<AirspaceFindings> m_airspaceFindings;
-    // The check under way; deleted (and its answer dropped) when the window closes or
-    // another file is chosen.
-    QFutureWatcher<AirspaceFindings>* m_airspaceWatcher { nullptr };
+    bool m_checkingAirspaces { false };
+    // Which check's answer is awaited: an answer of a check that another file replaced
+    // is dropped.
+    std::uint64_t m_airspaceCheck { 0 };
+
+    // The score and the check run beside the window; closing it cancels them and waits
+    // for their end, so nothing runs on for a window that is gone. They log nothing.
+    DiscardingLogSink m_workLog;
+    BackgroundWork m_scoreWork;
+    BackgroundWork m_airspaceWork;
 };
 
 } // namespace corvex::library
