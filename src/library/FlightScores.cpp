@@ -34,7 +34,7 @@ std::optional<StoredScore> scoreIgcFile(const std::string& path)
     const auto flight = flights::readIgcFile(path);
     if (!flight)
         return stored;
-    if (const auto score = flights::scoreFlight(*flight, flights::ContestRules::XContest)) {
+    if (const auto score = flights::scoreFlight(*flight, *flights::findContestRuleSet("xcontest"))) {
         stored.points = score->points;
         stored.type = std::string(flights::contestTypeName(score->type));
         stored.distanceMetres = score->distanceMetres;

@@ -312,7 +312,7 @@ void FlightWindow::startScoring()
         showScore(watcher->result());
     });
     watcher->setFuture(QtConcurrent::run(
-        [flight = m_igc] { return flights::scoreFlight(*flight, flights::ContestRules::XContest); }));
+        [flight = m_igc] { return flights::scoreFlight(*flight, *flights::findContestRuleSet("xcontest")); }));
 }
 
 void FlightWindow::showScore(std::optional<flights::ContestScore> score)
