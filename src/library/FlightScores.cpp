@@ -1,5 +1,6 @@
 #include "library/FlightScores.h"
 
+#include "flights/ContestRules.h"
 #include "flights/ContestScore.h"
 #include "flights/IgcFlight.h"
 
@@ -23,14 +24,6 @@ namespace {
 // for a few milliseconds only.
 constexpr std::size_t batchSize = 64;
 
-std::optional<flights::ContestRules> contestRulesOf(const std::string& ruleSet)
-{
-    if (ruleSet == "xcontest")
-        return flights::ContestRules::XContest;
-    if (ruleSet == "ffvl")
-        return flights::ContestRules::Ffvl;
-    return std::nullopt;
-}
 
 // What a worker made of one flight: nothing when its file cannot be read now (it may
 // be back later); a file that reads but has no score gives scores without points, so
@@ -114,13 +107,13 @@ std::vector<std::string> contestRuleSetList(std::string_view preference)
     return ruleSets;
 }
 
-bool isKnownRuleSet(const std::string& ruleSet) { return contestRulesOf(ruleSet).has_value(); }
+bool isKnownRuleSet(const std::string& ruleSet) { return flights::findContestRuleSet(ruleSet) != nullptr; }
 
 StoredScore scoreUnderRuleSet(const flights::IgcFlight& flight, const std::string& ruleSet)
 {
     StoredScore stored;
     stored.version = figuresVersion;
-    const auto rules = contestRulesOf(ruleSet);
+    const flights::ContestRuleSet* rules = flights::findContestRuleSet(ruleSet);
     if (!rules)
         return stored;
     if (const auto score = flights::scoreFlight(flight, *rules)) {

@@ -271,6 +271,12 @@ FlightWindow::FlightWindow(FlightLibrary& library, const LibraryFlight& flight, 
 
     auto* top = new QHBoxLayout;
     top->addWidget(figuresPanel(flight), 1);
+    // The pilot's other rule sets, as the library's scoring pass stored them.
+    if (const auto stored = library.index().scores(flight.id); stored)
+        for (const RuleSetScore& each : *stored)
+            if (const auto* rules = flights::findContestRuleSet(each.ruleSet); rules && rules->id != "xcontest" && each.score.points)
+                m_scoreForm->addRow(QString::fromUtf8(rules->name.data(), static_cast<int>(rules->name.size())) + ":",
+                    new QLabel(tr("%1 points, %2").arg(QString::number(*each.score.points, 'f', 2), scoreTypeText(each.score.type))));
     auto* side = new QVBoxLayout;
     side->addWidget(m_coloring);
     side->addWidget(m_checkAirspaces);
@@ -312,7 +318,7 @@ void FlightWindow::startScoring()
         showScore(watcher->result());
     });
     watcher->setFuture(QtConcurrent::run(
-        [flight = m_igc] { return flights::scoreFlight(*flight, flights::ContestRules::XContest); }));
+        [flight = m_igc] { return flights::scoreFlight(*flight, *flights::findContestRuleSet("xcontest")); }));
 }
 
 void FlightWindow::showScore(std::optional<flights::ContestScore> score)

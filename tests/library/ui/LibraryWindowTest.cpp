@@ -315,7 +315,7 @@ TEST(FlightWindow, ScoreDrawnAsLegsAndBarogramMarks)
         ASSERT_TRUE(waitFor([&] { return !window.isScoring(); }));
         EXPECT_EQ(ready.count(), 1);
 
-        const auto expected = flights::scoreFlight(*flights::readIgcFile(one.path), flights::ContestRules::XContest);
+        const auto expected = flights::scoreFlight(*flights::readIgcFile(one.path), *flights::findContestRuleSet("xcontest"));
         ASSERT_TRUE(expected && window.score());
         EXPECT_EQ(window.score()->points, expected->points);
         const QStringList figures = window.scoreText().split('\n');
