@@ -390,7 +390,11 @@ LibraryResult<std::vector<LibraryFlight>> FlightIndex::select(const std::string&
             + (where.empty() ? "" : " WHERE " + where) + " ORDER BY f.takeoff DESC, f.id DESC");
     statement.bind(1, m_listedRuleSet);
     statement.bindAll(values, 2);
-    return collect(statement, &flightFrom);
+    auto flights = collect(statement, &flightFrom);
+    if (flights)
+        for (LibraryFlight& flight : *flights)
+            flight.scoreRuleSet = m_listedRuleSet;
+    return flights;
 }
 
 LibraryResult<LibraryFlight> FlightIndex::selectOne(const std::string& where, const std::vector<Value>& values) const

@@ -107,6 +107,12 @@ std::vector<std::string> contestRuleSetList(std::string_view preference)
     return ruleSets;
 }
 
+std::string contestRuleSetName(const std::string& ruleSet)
+{
+    const flights::ContestRuleSet* rules = flights::findContestRuleSet(ruleSet);
+    return rules ? std::string(rules->name) : ruleSet;
+}
+
 bool isKnownRuleSet(const std::string& ruleSet) { return flights::findContestRuleSet(ruleSet) != nullptr; }
 
 StoredScore scoreUnderRuleSet(const flights::IgcFlight& flight, const std::string& ruleSet)

@@ -22,6 +22,9 @@ void fillFigures(LibraryFlight& flight, const flights::IgcFlight& igc, const fli
 // its order, each once, in lower case; defaultContestRuleSet when it names none.
 std::vector<std::string> contestRuleSetList(std::string_view preference);
 
+// The name people know a rule set by ("XContest"); the id itself when no row has it.
+std::string contestRuleSetName(const std::string& ruleSet);
+
 // Whether the library can score under the rule set with this id ("xcontest").
 bool isKnownRuleSet(const std::string& ruleSet);
 // The score of one flight under a known rule set, as the index keeps it: a score

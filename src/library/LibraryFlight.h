@@ -58,6 +58,7 @@ struct LibraryFlight {
     std::string scoreType; // contestTypeName: "free_flight", "fai_triangle"...
     std::optional<double> scoreDistanceMetres;
     std::optional<int> scorerVersion;
+    std::string scoreRuleSet; // the id of the rule set the score is under ("xcontest")
 
     // The serial for a synced flight, else the logger.
     const std::string& instrument() const { return serial.empty() ? logger : serial; }

@@ -69,6 +69,19 @@ std::string flightJson(const FlightLibrary& flights, const LibraryFlight& flight
             + ", \"scorer_version\": " + (flight.scorerVersion ? std::to_string(*flight.scorerVersion) : "null");
         const auto airspaces = flights.airspaceFileFor(flight);
         json += ", \"airspaces_file\": " + (airspaces ? jsonString(*airspaces) : "null");
+        // Every rule set the library scored the flight under, by its id.
+        if (const auto scores = flights.index().scores(flight.id)) {
+            json += ", \"scores\": {";
+            for (std::size_t i = 0; i < scores->size(); ++i) {
+                const library::StoredScore& score = (*scores)[i].score;
+                json += (i ? ", " : "") + jsonString((*scores)[i].ruleSet)
+                    + ": {\"points\": " + (score.points ? fixed(*score.points, 2) : "null")
+                    + ", \"type\": " + (score.points ? jsonString(score.type) : "null")
+                    + ", \"km\": " + (score.distanceMetres ? fixed(*score.distanceMetres / 1000, 3) : "null")
+                    + ", \"version\": " + std::to_string(score.version) + "}";
+            }
+            json += "}";
+        }
     }
     return json + "}";
 }
@@ -114,7 +127,7 @@ std::string scoreLine(const LibraryFlight& flight)
     if (!flight.scorePoints)
         return "none";
     return fixed(*flight.scorePoints, 2) + " points, " + flight.scoreType + ", "
-        + fixed(flight.scoreDistanceMetres.value_or(0) / 1000, 2) + " km (XContest)";
+        + fixed(flight.scoreDistanceMetres.value_or(0) / 1000, 2) + " km (" + library::contestRuleSetName(flight.scoreRuleSet) + ")";
 }
 
 // Scores the flights that lack one, the progress on the terminal: after a sync or a

@@ -476,7 +476,10 @@ TEST(Cli, SyncKeepsEachFlightOnceAndTheLibraryFindsIt)
     EXPECT_EQ(runCli({ "library", "list", "--year", "2010", "--library", library }).out.count('\n'), 1);
     const QString id = QString::number(flights.first()["id"].toInt());
     const CliRun show = runCli({ "library", "show", id, "--json", "--library", library });
-    EXPECT_EQ(QJsonDocument::fromJson(show.out.toUtf8()).object()["id"].toInt(), id.toInt()) << show.out.toStdString();
+    const QJsonObject shown = QJsonDocument::fromJson(show.out.toUtf8()).object();
+    EXPECT_EQ(shown["id"].toInt(), id.toInt()) << show.out.toStdString();
+    EXPECT_EQ(shown["scores"].toObject()["xcontest"].toObject()["points"].toDouble(), shown["score_points"].toDouble())
+        << "the listed score is the first rule set's: " << show.out.toStdString();
     const QString gpx = scratch.path() + "/flight.gpx";
     const CliRun exported = runCli({ "library", "export", id, "--format", "gpx", "--out", gpx, "--library", library });
     EXPECT_EQ(exported.exitCode, 0) << exported.err.toStdString();
