@@ -24,7 +24,6 @@ namespace {
 // for a few milliseconds only.
 constexpr std::size_t batchSize = 64;
 
-
 // What a worker made of one flight: nothing when its file cannot be read now (it may
 // be back later); a file that reads but has no score gives scores without points, so
 // that it is not tried again.
@@ -44,8 +43,9 @@ FlightWork workOn(const std::string& path, const FlightToScore& wanted)
     }
     const auto flight = flights::readIgcFile(path);
     if (!flight) {
-        // Nothing to compute figures from: the old ones stay (and are tried again by
-        // the next pass), and every rule set records no score.
+        // Nothing to compute figures from: the old ones stay, for a later pass to try
+        // again. Current figures with a file that no longer reads: no score.
+        work.unreadable = wanted.figures;
         for (const std::string& ruleSet : wanted.ruleSets)
             work.scores.push_back({ ruleSet, StoredScore { std::nullopt, {}, std::nullopt, figuresVersion } });
         return work;
