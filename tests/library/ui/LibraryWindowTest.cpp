@@ -20,6 +20,7 @@
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QSignalSpy>
 #include <QTableView>
@@ -29,6 +30,7 @@
 #include <QUrl>
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -147,6 +149,20 @@ TEST(LibraryWindow, FiltersNarrowTheTableAndTheCount)
         flights += byYear->child(i)->text(1).toInt();
     EXPECT_EQ(byYear->childCount(), 5);
     EXPECT_EQ(flights, 6);
+
+    // An index that cannot be read any more is said so, and the table keeps what it
+    // showed rather than turning empty.
+    sqlite3* database = nullptr;
+    ASSERT_EQ(sqlite3_open(shared.library->indexPath().c_str(), &database), SQLITE_OK);
+    EXPECT_EQ(sqlite3_exec(database, "DROP TABLE flights", nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(database);
+    window.reload();
+    EXPECT_EQ(window.model().rowCount(), 6);
+    const auto* alert = window.findChild<QMessageBox*>("libraryIndexFailure");
+    ASSERT_TRUE(alert);
+    EXPECT_TRUE(alert->informativeText().contains("no such table")) << alert->informativeText().toStdString();
+    window.reload();
+    EXPECT_EQ(window.findChildren<QMessageBox*>("libraryIndexFailure").size(), 1) << "one alert while it is up";
 }
 
 // The score column and the points of the totals: empty (never 0) before the scoring
