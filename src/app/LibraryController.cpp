@@ -25,6 +25,7 @@ namespace {
 
 const QString syncKey = QStringLiteral("syncFlightsOnConnection");
 const QString folderKey = QStringLiteral("flightLibraryFolder");
+const QString ruleSetsKey = QStringLiteral("contestRuleSets");
 
 // Per-flight alerts would stop a sync nobody asked for at every flight; the summary
 // says what failed instead.
@@ -77,7 +78,8 @@ void LibraryController::keepConvertedOpenAir(const QString& path, const QByteArr
     const auto kept = flights->airspaces().keep(std::string_view(openAir.constData(), static_cast<std::size_t>(openAir.size())),
         path.toStdString(), library::AirspaceUse::Converted, std::time(nullptr), Sha256::hexOf(set));
     if (!kept)
-        logLine(m_log, "The OpenAir file %s was not kept in the flight library: %s", path.toUtf8().constData(), kept.error().c_str());
+        logLine(m_log, "The OpenAir file %s was not kept in the flight library: %s", path.toUtf8().constData(),
+            kept.error().message.c_str());
 }
 
 void LibraryController::recordAirspacesUpload(const Bytes& set, const std::string& serial)
@@ -85,8 +87,11 @@ void LibraryController::recordAirspacesUpload(const Bytes& set, const std::strin
     auto* flights = library();
     if (!flights || serial.empty())
         return;
-    if (const auto source = flights->airspaces().recordUpload(Sha256::hexOf(set), serial, std::time(nullptr)))
-        logLine(m_log, "The flight library records %s as the airspaces of instrument %s", source->name.c_str(), serial.c_str());
+    const auto source = flights->airspaces().recordUpload(Sha256::hexOf(set), serial, std::time(nullptr));
+    if (!source)
+        logLine(m_log, "The flight library cannot record the upload: %s", source.error().message.c_str());
+    else if (*source)
+        logLine(m_log, "The flight library records %s as the airspaces of instrument %s", (*source)->name.c_str(), serial.c_str());
 }
 
 void LibraryController::scoreMissingFlights()
@@ -104,24 +109,39 @@ void LibraryController::scoreMissingFlights()
     // reads, and the window's thread never waits for a score. The pass logs nothing,
     // so its context needs no log that is safe on its thread.
     const std::uint64_t pass = ++m_scoringPass;
-    m_scoring.start(OperationContext(m_scoringLog).withCancel(CancelToken()), [this, pass, indexPath, folder](const OperationContext& context) {
+    m_scoring.start(OperationContext(m_scoringLog).withCancel(CancelToken()),
+        [this, pass, indexPath, folder, ruleSets = m_ruleSets](const OperationContext& context) {
         std::size_t scored = 0;
         bool cancelled = false;
+        std::string failure;
         auto opened = library::FlightIndex::open(indexPath);
-        if (opened.index) {
+        if (!opened) {
+            failure = opened.error().message;
+        } else {
             library::ScoreFillOptions options;
+            options.ruleSets = ruleSets;
             // One processor stays with the window.
             const unsigned processors = std::thread::hardware_concurrency();
             options.threads = processors > 1 ? processors - 1 : 1;
             options.progress = [this](std::size_t done, std::size_t total) {
                 QMetaObject::invokeMethod(this, [this, done, total] { scoringProgressed(done, total); }, Qt::QueuedConnection);
             };
-            const auto outcome = library::fillScores(*opened.index, folder, context, options);
-            scored = outcome.scored;
-            cancelled = outcome.cancelled;
+            const auto outcome = library::fillScores(**opened, folder, context, options);
+            if (outcome) {
+                scored = outcome->scored;
+                cancelled = outcome->cancelled;
+            } else {
+                failure = outcome.error().message;
+            }
         }
         QMetaObject::invokeMethod(
-            this, [this, pass, scored, cancelled] { scoringEnded(pass, scored, cancelled); }, Qt::QueuedConnection);
+            this,
+            [this, pass, scored, cancelled, failure] {
+                if (!failure.empty())
+                    logLine(m_log, "The flights of the library cannot be scored: %s", failure.c_str());
+                scoringEnded(pass, scored, cancelled);
+            },
+            Qt::QueuedConnection);
     });
 }
 
@@ -171,14 +191,20 @@ library::FlightLibrary* LibraryController::library()
     const std::string folder = library::libraryFolder(choice);
     auto opened = library::FlightLibrary::open(folder, &m_log);
     if (!opened) {
-        logLine(m_log, "%s", opened.error().c_str());
+        logLine(m_log, "%s", opened.error().message.c_str());
         m_alerts.showAlert(Alert { "The flight library cannot be opened",
-            opened.error() + ". Choose another folder for it in the preferences." });
+            opened.error().message + ". Choose another folder for it in the preferences." });
         return nullptr;
     }
     m_library = std::move(*opened);
     m_openFolder = folder;
-    m_library->reconcile();
+    m_ruleSets = library::contestRuleSetList(m_preferences.stringValue(ruleSetsKey).toStdString());
+    m_library->index().setListedRuleSet(m_ruleSets.front());
+    if (const auto reconciled = m_library->reconcile(); !reconciled) {
+        logLine(m_log, "The flight library cannot be brought up to date: %s", reconciled.error().message.c_str());
+        m_alerts.showAlert(Alert { "The flight library cannot be brought up to date with its folder",
+            reconciled.error().message + "." });
+    }
     // Flights of an older index, or that came while the program was away.
     scoreMissingFlights();
     return m_library.get();
@@ -190,8 +216,18 @@ void LibraryController::preferencesChanged()
         return;
     library::LibraryFolderChoice choice;
     choice.preference = m_preferences.stringValue(folderKey).toStdString();
-    if (library::libraryFolder(choice) == m_openFolder)
+    if (library::libraryFolder(choice) == m_openFolder) {
+        // Other rule sets: the table shows the first one's scores, the pass scores them all.
+        auto ruleSets = library::contestRuleSetList(m_preferences.stringValue(ruleSetsKey).toStdString());
+        if (ruleSets == m_ruleSets)
+            return;
+        m_ruleSets = std::move(ruleSets);
+        m_library->index().setListedRuleSet(m_ruleSets.front());
+        if (m_window)
+            m_window->reload();
+        scoreMissingFlights();
         return;
+    }
     // Another folder: the window shows the old one's flights no more.
     stopScoring();
     delete m_window;

@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <vector>
 
 namespace corvex {
 
@@ -80,6 +81,7 @@ private:
     AlertPresenter& m_alerts;
     std::unique_ptr<library::FlightLibrary> m_library;
     std::string m_openFolder;
+    std::vector<std::string> m_ruleSets; // the pilot's contest rule sets, as the preferences name them
     QPointer<library::LibraryWindow> m_window;
     HttpClient* m_mapTiles { nullptr };
     std::shared_ptr<MapBaseLayer> m_mapBaseLayer; // one tile cache for every flight window

@@ -147,16 +147,12 @@ struct TriangleRule {
 
 constexpr double faiShortestSide = 0.28;
 
-std::vector<TriangleRule> triangleRules(ContestRules rules)
+std::vector<TriangleRule> triangleRules(const ContestRuleSet& rules)
 {
-    if (rules == ContestRules::Ffvl)
-        return { { ContestFlightType::FreeTriangle, 1.2, 0.05, false, 3000 }, { ContestFlightType::FaiTriangle, 1.4, 0.05, true, 3000 } };
-    return {
-        { ContestFlightType::FreeTriangle, 1.2, 0.2, false },
-        { ContestFlightType::FaiTriangle, 1.4, 0.2, true },
-        { ContestFlightType::ClosedFreeTriangle, 1.4, 0.05, false },
-        { ContestFlightType::ClosedFaiTriangle, 1.6, 0.05, true },
-    };
+    std::vector<TriangleRule> triangles;
+    for (const ContestTriangleRule& t : rules.triangles)
+        triangles.push_back({ t.type, t.multiplier, t.closing.shareOfPerimeter, t.fai, t.closing.freeMetres });
+    return triangles;
 }
 
 // Scores are proven best to this many metres (× multiplier): finer than the fixes' own
@@ -789,24 +785,7 @@ ContestPoint pointOf(const std::vector<IgcFix>& fixes, std::size_t index)
 
 } // namespace
 
-std::string_view contestTypeName(ContestFlightType type)
-{
-    switch (type) {
-    case ContestFlightType::FreeFlight:
-        return "free_flight";
-    case ContestFlightType::FreeTriangle:
-        return "free_triangle";
-    case ContestFlightType::FaiTriangle:
-        return "fai_triangle";
-    case ContestFlightType::ClosedFreeTriangle:
-        return "closed_free_triangle";
-    case ContestFlightType::ClosedFaiTriangle:
-        return "closed_fai_triangle";
-    }
-    return "free_flight";
-}
-
-std::optional<ContestScore> scoreFixes(const std::vector<IgcFix>& fixes, std::size_t first, std::size_t last, ContestRules rules)
+std::optional<ContestScore> scoreFixes(const std::vector<IgcFix>& fixes, std::size_t first, std::size_t last, const ContestRuleSet& rules)
 {
     Solver solver(fixes, first, last);
     if (solver.size() < 2)
@@ -816,11 +795,11 @@ std::optional<ContestScore> scoreFixes(const std::vector<IgcFix>& fixes, std::si
     // flight, the costlier search on long straight flights, only where the best triangle
     // does not beat its upper bound.
     const auto freeBounds = solver.freeFlightBounds();
-    const auto triangle = solver.bestTriangle(triangleRules(rules), freeBounds.reached);
+    const auto triangle = solver.bestTriangle(triangleRules(rules), rules.freeFlightMultiplier * freeBounds.reached);
     ContestScore best;
-    if (!triangle || triangle->weighted < freeBounds.upper) {
+    if (!triangle || triangle->weighted < rules.freeFlightMultiplier * freeBounds.upper) {
         best.type = ContestFlightType::FreeFlight;
-        best.multiplier = 1;
+        best.multiplier = rules.freeFlightMultiplier;
         // Below two strides' worth of fixes the coarse track would be the track itself.
         const auto free = solver.bestFreeFlight(solver.size() >= 2 * coarseFixes ? std::optional(solver.coarseFreeFlight()) : std::nullopt);
         best.optimal = free.optimal;
@@ -837,7 +816,7 @@ std::optional<ContestScore> scoreFixes(const std::vector<IgcFix>& fixes, std::si
     }
     if (triangle && !triangle->optimal)
         best.optimal = false;
-    if (!triangle || triangle->weighted <= best.distanceMetres)
+    if (!triangle || triangle->weighted <= rules.freeFlightMultiplier * best.distanceMetres)
         return best;
     const bool optimal = best.optimal;
     best = {};
@@ -854,7 +833,7 @@ std::optional<ContestScore> scoreFixes(const std::vector<IgcFix>& fixes, std::si
     return best;
 }
 
-std::optional<ContestScore> scoreFlight(const IgcFlight& flight, ContestRules rules)
+std::optional<ContestScore> scoreFlight(const IgcFlight& flight, const ContestRuleSet& rules)
 {
     // Every valid fix counts, as other scorers count them: a take-off found from movement
     // can start after the first climb out of a slow launch and cost the free distance.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "flights/ContestRules.h"
 #include "flights/IgcFlight.h"
 
 #include <cstddef>
@@ -11,22 +12,6 @@
 // The contest score of a flight: the best free distance or triangle through the
 // flight's own fixes, under the rules of an online contest. Pure functions.
 namespace corvex::flights {
-
-enum class ContestRules {
-    // Free flight through up to three turnpoints ×1.0, free triangle ×1.2 and FAI triangle
-    // ×1.4 (closing gap at most 20 % of the perimeter), closed free triangle ×1.4 and closed
-    // FAI triangle ×1.6 (gap at most 5 %).
-    XContest,
-    // Free distance through up to three turnpoints ×1.0, flat triangle ×1.2, FAI triangle
-    // ×1.4, both closed within 3 km or 5 % of the perimeter, whichever is more; a gap of
-    // up to 3 km is not taken off the distance.
-    Ffvl,
-};
-
-enum class ContestFlightType { FreeFlight, FreeTriangle, FaiTriangle, ClosedFreeTriangle, ClosedFaiTriangle };
-
-// "free_flight", "free_triangle", "fai_triangle", "closed_free_triangle", "closed_fai_triangle"
-std::string_view contestTypeName(ContestFlightType type);
 
 struct ContestPoint {
     std::size_t fixIndex { 0 }; // in the flight's fixes
@@ -57,8 +42,8 @@ double geodesicBoundFromChord(double chordMetres);
 
 // The best score over the valid fixes from index `first` to `last` (inclusive).
 // Nothing when fewer than two valid fixes are there.
-std::optional<ContestScore> scoreFixes(const std::vector<IgcFix>& fixes, std::size_t first, std::size_t last, ContestRules rules);
+std::optional<ContestScore> scoreFixes(const std::vector<IgcFix>& fixes, std::size_t first, std::size_t last, const ContestRuleSet& rules);
 // The same over all the flight's fixes.
-std::optional<ContestScore> scoreFlight(const IgcFlight& flight, ContestRules rules);
+std::optional<ContestScore> scoreFlight(const IgcFlight& flight, const ContestRuleSet& rules);
 
 } // namespace corvex::flights

@@ -60,7 +60,7 @@ const char* airspaceUseName(AirspaceUse use)
     return "";
 }
 
-AirspaceArchive::AirspaceArchive(std::string libraryFolder, FlightIndex& index)
+AirspaceArchive::AirspaceArchive(std::string libraryFolder, AirspaceIndex& index)
     : m_libraryFolder(std::move(libraryFolder))
     , m_index(index)
 {
@@ -73,19 +73,23 @@ std::string AirspaceArchive::pathOf(const AirspaceFileRecord& record) const
     return (fs::path(m_libraryFolder) / record.file).string();
 }
 
-Result<AirspaceFileRecord, std::string> AirspaceArchive::keep(
+LibraryResult<AirspaceFileRecord> AirspaceArchive::keep(
     std::string_view bytes, const std::string& name, AirspaceUse use, std::int64_t time, const std::string& setSha256)
 {
     Sha256 digest;
     digest.update(bytes);
     const std::string sha256 = digest.finishHex();
-    std::optional<AirspaceFileRecord> record = m_index.airspaceFileWithDigest(sha256);
+    std::optional<AirspaceFileRecord> record;
+    if (auto known = m_index.fileWithDigest(sha256))
+        record = std::move(*known);
+    else if (known.error().kind != LibraryErrorKind::NotFound)
+        return Failure { known.error() };
     // A copy deleted by hand is written again under its recorded name.
     if (!record || !fs::is_regular_file(pathOf(*record))) {
         std::error_code code;
         fs::create_directories(folder(), code);
         if (code)
-            return Failure { "cannot make " + folder() + ": " + code.message() };
+            return libraryFailure(LibraryErrorKind::Io, "cannot make " + folder() + ": " + code.message());
         std::string relative;
         if (record) {
             relative = record->file;
@@ -98,53 +102,58 @@ Result<AirspaceFileRecord, std::string> AirspaceArchive::keep(
         const std::string target = (fs::path(m_libraryFolder) / relative).string();
         const auto written = writeTemporaryFile((fs::path(folder()) / ".keep.XXXXXX").string(), bytes);
         if (!written)
-            return Failure { "cannot write into " + folder() + ": " + std::strerror(errno) };
+            return libraryFailure(LibraryErrorKind::Io, "cannot write into " + folder() + ": " + std::strerror(errno));
         if (std::rename(written->c_str(), target.c_str()) != 0) {
             const int error = errno;
             ::unlink(written->c_str());
-            return Failure { "cannot write " + target + ": " + std::strerror(error) };
+            return libraryFailure(LibraryErrorKind::Io, "cannot write " + target + ": " + std::strerror(error));
         }
         if (!record) {
             AirspaceFileRecord fresh { 0, fs::path(name).filename().string(), sha256, relative, time };
-            const auto id = m_index.insertAirspaceFile(fresh);
+            const auto id = m_index.insertFile(fresh);
             if (!id)
-                return Failure { "cannot record " + name + " in the index: " + m_index.lastError() };
+                return libraryFailure(id.error().kind, "cannot record " + name + " in the index: " + id.error().message);
             fresh.id = *id;
             record = std::move(fresh);
         }
     }
     const AirspaceUseRecord used { record->id, airspaceUseName(use), time, {}, setSha256 };
-    if (!m_index.insertAirspaceUse(used))
-        return Failure { "cannot record the use of " + name + " in the index: " + m_index.lastError() };
+    if (auto inserted = m_index.insertUse(used); !inserted)
+        return libraryFailure(
+            inserted.error().kind, "cannot record the use of " + name + " in the index: " + inserted.error().message);
     appendToJournal(*record, used);
     return *record;
 }
 
-Result<AirspaceFileRecord, std::string> AirspaceArchive::keepFile(
+LibraryResult<AirspaceFileRecord> AirspaceArchive::keepFile(
     const std::string& path, AirspaceUse use, std::int64_t time, const std::string& setSha256)
 {
     std::error_code code;
     const auto size = fs::file_size(path, code);
     if (code)
-        return Failure { "cannot read " + path + ": " + code.message() };
+        return libraryFailure(LibraryErrorKind::Io, "cannot read " + path + ": " + code.message());
     if (size > largestOpenAirFile)
-        return Failure { path + " is too large for an OpenAir file" };
+        return libraryFailure(LibraryErrorKind::Io, path + " is too large for an OpenAir file");
     std::ifstream in(path, std::ios::binary);
     std::string bytes(static_cast<std::size_t>(size), '\0');
     if (!in || !in.read(bytes.data(), static_cast<std::streamsize>(bytes.size())))
-        return Failure { "cannot read " + path };
+        return libraryFailure(LibraryErrorKind::Io, "cannot read " + path);
     return keep(bytes, path, use, time, setSha256);
 }
 
-std::optional<AirspaceFileRecord> AirspaceArchive::recordUpload(
+LibraryResult<std::optional<AirspaceFileRecord>> AirspaceArchive::recordUpload(
     const std::string& setSha256, const std::string& serial, std::int64_t time)
 {
-    auto source = m_index.airspaceFileConvertedInto(setSha256);
+    std::optional<AirspaceFileRecord> source;
+    if (auto converted = m_index.fileConvertedInto(setSha256))
+        source = std::move(*converted);
+    else if (converted.error().kind != LibraryErrorKind::NotFound)
+        return Failure { converted.error() };
     // An upload of a set from elsewhere is recorded too: from then on the instrument
     // holds none of the kept files, and a flight after it must not be checked against one.
     const AirspaceUseRecord used { source ? source->id : 0, airspaceUseName(AirspaceUse::Uploaded), time, serial, setSha256 };
-    if (!m_index.insertAirspaceUse(used))
-        return std::nullopt;
+    if (auto inserted = m_index.insertUse(used); !inserted)
+        return Failure { inserted.error() };
     appendToJournal(source.value_or(AirspaceFileRecord {}), used);
     return source;
 }
@@ -157,10 +166,13 @@ void AirspaceArchive::appendToJournal(const AirspaceFileRecord& record, const Ai
             << record.sha256 << '\t' << journalField(record.file) << '\t' << journalField(record.name) << '\n';
 }
 
-std::size_t AirspaceArchive::restoreFromJournal()
+LibraryResult<std::size_t> AirspaceArchive::restoreFromJournal()
 {
-    if (!m_index.airspaceFiles().empty())
-        return 0;
+    const auto known = m_index.files();
+    if (!known)
+        return Failure { known.error() };
+    if (!known->empty())
+        return std::size_t { 0 };
     std::ifstream journal((fs::path(folder()) / journalName).string(), std::ios::binary);
     std::size_t restored = 0;
     std::string line;
@@ -172,32 +184,32 @@ std::size_t AirspaceArchive::restoreFromJournal()
         const std::int64_t time = std::stoll(fields[0]);
         if (fields[4].empty() && fields[1] == airspaceUseName(AirspaceUse::Uploaded)) {
             // An upload of a set no kept file was made into.
-            if (m_index.insertAirspaceUse({ 0, fields[1], time, fields[2], fields[3] }))
+            if (m_index.insertUse({ 0, fields[1], time, fields[2], fields[3] }))
                 ++restored;
             continue;
         }
         if (fields[4].size() != 64)
             continue;
-        auto record = m_index.airspaceFileWithDigest(fields[4]);
+        auto record = m_index.fileWithDigest(fields[4]);
         if (!record) {
             AirspaceFileRecord fresh { 0, fields[6], fields[4], fields[5], time };
-            const auto id = m_index.insertAirspaceFile(fresh);
+            const auto id = m_index.insertFile(fresh);
             if (!id)
                 continue;
             fresh.id = *id;
             record = std::move(fresh);
         }
-        if (m_index.insertAirspaceUse({ record->id, fields[1], time, fields[2], fields[3] }))
+        if (m_index.insertUse({ record->id, fields[1], time, fields[2], fields[3] }))
             ++restored;
     }
     return restored;
 }
 
-std::optional<AirspaceFileRecord> AirspaceArchive::heldBy(const std::string& serial, std::int64_t time) const
+LibraryResult<std::optional<AirspaceFileRecord>> AirspaceArchive::heldBy(const std::string& serial, std::int64_t time) const
 {
     if (serial.empty())
-        return std::nullopt;
-    return m_index.airspaceFileUploadedBy(serial, time);
+        return std::optional<AirspaceFileRecord> {};
+    return m_index.fileUploadedBy(serial, time);
 }
 
 } // namespace corvex::library

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "base/Result.h"
-#include "library/FlightIndex.h"
+#include "library/AirspaceIndex.h"
+#include "library/LibraryError.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -26,37 +26,39 @@ const char* airspaceUseName(AirspaceUse use); // "converted", "checked", "upload
 // can be checked years later against the airspaces the pilot flew with.
 class AirspaceArchive {
 public:
-    AirspaceArchive(std::string libraryFolder, FlightIndex& index);
+    AirspaceArchive(std::string libraryFolder, AirspaceIndex& index);
 
     // Keeps the bytes (a copy only the first time) and records the use. For Converted,
     // setSha256 is the digest of the set made from it, which an upload names later.
-    Result<AirspaceFileRecord, std::string> keep(std::string_view bytes, const std::string& name, AirspaceUse use,
+    LibraryResult<AirspaceFileRecord> keep(std::string_view bytes, const std::string& name, AirspaceUse use,
         std::int64_t time, const std::string& setSha256 = {});
-    Result<AirspaceFileRecord, std::string> keepFile(const std::string& path, AirspaceUse use, std::int64_t time,
+    LibraryResult<AirspaceFileRecord> keepFile(const std::string& path, AirspaceUse use, std::int64_t time,
         const std::string& setSha256 = {});
 
     // The set with this digest went onto the instrument: recorded against the OpenAir
     // file it was converted from. Nothing when no kept file was made into that set
     // (a set from the approved list, or converted before the library kept files).
-    std::optional<AirspaceFileRecord> recordUpload(const std::string& setSha256, const std::string& serial, std::int64_t time);
+    LibraryResult<std::optional<AirspaceFileRecord>> recordUpload(const std::string& setSha256, const std::string& serial, std::int64_t time);
 
     // The file whose set the instrument held at that time: the last upload to it at or
-    // before then.
-    std::optional<AirspaceFileRecord> heldBy(const std::string& serial, std::int64_t time) const;
+    // before then; nothing when no kept file's set was.
+    LibraryResult<std::optional<AirspaceFileRecord>> heldBy(const std::string& serial, std::int64_t time) const;
 
     // The index is a cache of the library's files, this record included: every use is
     // also a line of Airspaces/uses.tsv, which an index made again reads back. Returns
     // how many uses came back; nothing is done when the index knows files already.
-    std::size_t restoreFromJournal();
+    LibraryResult<std::size_t> restoreFromJournal();
 
     std::string pathOf(const AirspaceFileRecord& record) const;
     std::string folder() const;
+    AirspaceIndex& index() { return m_index; }
+    const AirspaceIndex& index() const { return m_index; }
 
 private:
     void appendToJournal(const AirspaceFileRecord& record, const AirspaceUseRecord& use) const;
 
     std::string m_libraryFolder;
-    FlightIndex& m_index;
+    AirspaceIndex& m_index;
 };
 
 } // namespace corvex::library

@@ -1,50 +1,99 @@
 #include "library/FlightIndex.h"
 
-#include <sqlite3.h>
+#include "library/IndexDatabase.h"
 
 #include <cmath>
-#include <iterator>
 #include <ctime>
+#include <iterator>
 #include <utility>
 
 namespace corvex::library {
 
 namespace {
 
-// Each step brings the file from the version before it to its own. A new column is a
-// new step at the end; a step already shipped is never changed.
+int yearOf(std::int64_t utcSeconds)
+{
+    const std::time_t time = static_cast<std::time_t>(utcSeconds);
+    std::tm parts {};
+    ::gmtime_r(&time, &parts);
+    return parts.tm_year + 1900;
+}
+
+// One column of the flights table: the only place that spells it. The CREATE of the
+// first schema, the ADD COLUMN of a later one, the insert, the figures' update, the
+// select and the reading of a row all come from this table.
+struct FlightColumn {
+    const char* name;
+    const char* declaration; // its type and constraints, as CREATE TABLE or ADD COLUMN takes them
+    int since; // the schema version that added it; a shipped row never changes
+    bool figure; // computed from the IGC file: the figures pass writes it again
+    // Nothing for the id (SQLite gives it) and for what is not read back (year).
+    void (*bind)(Statement&, int, const LibraryFlight&);
+    void (*read)(const Statement&, int, LibraryFlight&);
+};
+
+template<auto member>
+void bindMember(Statement& statement, int index, const LibraryFlight& flight)
+{
+    statement.bind(index, flight.*member);
+}
+
+template<auto member>
+void readMember(const Statement& statement, int column, LibraryFlight& flight)
+{
+    statement.read(column, flight.*member);
+}
+
+template<auto member>
+constexpr FlightColumn column(const char* name, const char* declaration, int since, bool figure = false)
+{
+    return { name, declaration, since, figure, &bindMember<member>, &readMember<member> };
+}
+
+constexpr bool figure = true;
+
+constexpr FlightColumn flightColumns[] = {
+    // Never reused (AUTOINCREMENT): scripts keep ids.
+    { "id", "INTEGER PRIMARY KEY AUTOINCREMENT", 1, false, nullptr, &readMember<&LibraryFlight::id> },
+    column<&LibraryFlight::file>("file", "TEXT NOT NULL UNIQUE", 1),
+    column<&LibraryFlight::sha256>("sha256", "TEXT NOT NULL", 1),
+    column<&LibraryFlight::size>("size", "INTEGER NOT NULL", 1),
+    column<&LibraryFlight::logger>("logger", "TEXT NOT NULL", 1),
+    column<&LibraryFlight::serial>("serial", "TEXT NOT NULL DEFAULT ''", 1),
+    column<&LibraryFlight::logBookMinute>("logbook_minute", "INTEGER", 1),
+    column<&LibraryFlight::takeoff>("takeoff", "INTEGER NOT NULL", 1, figure),
+    column<&LibraryFlight::landing>("landing", "INTEGER NOT NULL", 1, figure),
+    column<&LibraryFlight::durationSeconds>("duration", "INTEGER NOT NULL", 1, figure),
+    column<&LibraryFlight::takeoffLatitude>("takeoff_lat", "REAL NOT NULL", 1, figure),
+    column<&LibraryFlight::takeoffLongitude>("takeoff_lon", "REAL NOT NULL", 1, figure),
+    column<&LibraryFlight::landingLatitude>("landing_lat", "REAL NOT NULL", 1, figure),
+    column<&LibraryFlight::landingLongitude>("landing_lon", "REAL NOT NULL", 1, figure),
+    column<&LibraryFlight::maxPressureAltitude>("max_pressure_alt", "INTEGER", 1, figure),
+    column<&LibraryFlight::minPressureAltitude>("min_pressure_alt", "INTEGER", 1, figure),
+    column<&LibraryFlight::maxGnssAltitude>("max_gnss_alt", "INTEGER", 1, figure),
+    column<&LibraryFlight::minGnssAltitude>("min_gnss_alt", "INTEGER", 1, figure),
+    column<&LibraryFlight::bestClimb>("best_climb", "REAL NOT NULL", 1, figure),
+    column<&LibraryFlight::bestSink>("best_sink", "REAL NOT NULL", 1, figure),
+    column<&LibraryFlight::trackMetres>("track_m", "REAL NOT NULL", 1, figure),
+    column<&LibraryFlight::distanceMetres>("distance_m", "REAL NOT NULL", 1, figure),
+    column<&LibraryFlight::pilot>("pilot", "TEXT NOT NULL", 1, figure),
+    column<&LibraryFlight::glider>("glider", "TEXT NOT NULL", 1, figure),
+    column<&LibraryFlight::fixes>("fixes", "INTEGER NOT NULL", 1, figure),
+    // The take-off's UTC year, for the filter and the totals; not read back.
+    { "year", "INTEGER NOT NULL", 1, figure,
+        [](Statement& statement, int index, const LibraryFlight& flight) { statement.bind(index, flight.year()); }, nullptr },
+    column<&LibraryFlight::added>("added", "INTEGER NOT NULL", 1),
+    // The rows of an index older than the figures' version were made by its first one.
+    column<&LibraryFlight::figuresMadeBy>("figures_version", "INTEGER NOT NULL DEFAULT 1", 3, figure),
+};
+
+// Each step brings the file from the version before it to its own: first the flights
+// columns the table above gives that version (the CREATE TABLE of version 1, an ADD
+// COLUMN after it), then the SQL here. A new column is a row above and a new step at
+// the end; a step already shipped is never changed.
 constexpr const char* migrations[] = {
     // 0 -> 1
     R"sql(
-CREATE TABLE flights (
-    id INTEGER PRIMARY KEY AUTOINCREMENT, -- never reused: scripts keep ids
-    file TEXT NOT NULL UNIQUE,
-    sha256 TEXT NOT NULL,
-    size INTEGER NOT NULL,
-    logger TEXT NOT NULL,
-    serial TEXT NOT NULL DEFAULT '',
-    logbook_minute INTEGER,
-    takeoff INTEGER NOT NULL,
-    landing INTEGER NOT NULL,
-    duration INTEGER NOT NULL,
-    takeoff_lat REAL NOT NULL,
-    takeoff_lon REAL NOT NULL,
-    landing_lat REAL NOT NULL,
-    landing_lon REAL NOT NULL,
-    max_pressure_alt INTEGER,
-    min_pressure_alt INTEGER,
-    max_gnss_alt INTEGER,
-    min_gnss_alt INTEGER,
-    best_climb REAL NOT NULL,
-    best_sink REAL NOT NULL,
-    track_m REAL NOT NULL,
-    distance_m REAL NOT NULL,
-    pilot TEXT NOT NULL,
-    glider TEXT NOT NULL,
-    fixes INTEGER NOT NULL,
-    year INTEGER NOT NULL,
-    added INTEGER NOT NULL
-);
 CREATE INDEX flights_takeoff ON flights(takeoff);
 CREATE INDEX flights_logger ON flights(logger, takeoff);
 CREATE INDEX flights_digest ON flights(sha256);
@@ -76,378 +125,306 @@ CREATE TABLE airspace_uses (
 CREATE INDEX airspace_uses_upload ON airspace_uses(reason, serial, time);
 CREATE INDEX airspace_uses_set ON airspace_uses(set_sha256);
 )sql",
+    // 2 -> 3: the figures' version, and a score per flight and rule set; the one score
+    // of version 2 was XContest's, and its scorer's version 1 is figures version 1.
+    R"sql(
+CREATE TABLE scores (
+    flight INTEGER NOT NULL,
+    rule_set TEXT NOT NULL,
+    points REAL, -- NULL: the flight has no score under these rules
+    type TEXT,
+    distance_m REAL,
+    version INTEGER NOT NULL,
+    PRIMARY KEY (flight, rule_set)
+) WITHOUT ROWID;
+CREATE TRIGGER flights_scores_go AFTER DELETE ON flights BEGIN DELETE FROM scores WHERE flight = old.id; END;
+INSERT INTO scores (flight, rule_set, points, type, distance_m, version)
+    SELECT id, 'xcontest', score_points, score_type, score_distance_m, scorer_version FROM flights
+    WHERE scorer_version IS NOT NULL;
+ALTER TABLE flights DROP COLUMN score_points;
+ALTER TABLE flights DROP COLUMN score_type;
+ALTER TABLE flights DROP COLUMN score_distance_m;
+ALTER TABLE flights DROP COLUMN scorer_version;
+)sql",
 };
 static_assert(std::size(migrations) == FlightIndex::schemaVersion);
 
-constexpr const char* columns = "id, file, sha256, size, logger, serial, logbook_minute, takeoff, landing, duration, "
-                                "takeoff_lat, takeoff_lon, landing_lat, landing_lon, max_pressure_alt, "
-                                "min_pressure_alt, max_gnss_alt, min_gnss_alt, best_climb, best_sink, track_m, "
-                                "distance_m, pilot, glider, fixes, added, score_points, score_type, score_distance_m, scorer_version";
-// The columns an insert fills: a new flight has no score yet.
-constexpr const char* insertedColumns = "file, sha256, size, logger, serial, logbook_minute, takeoff, landing, duration, "
-                                        "takeoff_lat, takeoff_lon, landing_lat, landing_lon, max_pressure_alt, "
-                                        "min_pressure_alt, max_gnss_alt, min_gnss_alt, best_climb, best_sink, track_m, "
-                                        "distance_m, pilot, glider, fixes, added";
-constexpr const char* airspaceFileColumns = "f.id, f.name, f.sha256, f.file, f.kept";
-
-int yearOf(std::int64_t utcSeconds)
+constexpr bool everyColumnBelongsToAStep()
 {
-    const std::time_t time = static_cast<std::time_t>(utcSeconds);
-    std::tm parts {};
-    ::gmtime_r(&time, &parts);
-    return parts.tm_year + 1900;
+    for (const FlightColumn& each : flightColumns)
+        if (each.since < 1 || each.since > FlightIndex::schemaVersion)
+            return false;
+    return true;
+}
+static_assert(everyColumnBelongsToAStep());
+
+// The SQL of step `version` (1 for the first): its flights columns, then its own.
+std::string migrationTo(int version)
+{
+    std::string sql;
+    for (const FlightColumn& each : flightColumns) {
+        if (each.since != version)
+            continue;
+        if (version == 1)
+            sql += std::string(sql.empty() ? "CREATE TABLE flights (\n    " : ",\n    ") + each.name + " " + each.declaration;
+        else
+            sql += std::string("ALTER TABLE flights ADD COLUMN ") + each.name + " " + each.declaration + ";\n";
+    }
+    if (version == 1)
+        sql += "\n);\n";
+    return sql + migrations[version - 1];
 }
 
-// One prepared statement, finalized on every path out.
-class Statement {
-public:
-    Statement(sqlite3* database, const std::string& sql)
-    {
-        if (sqlite3_prepare_v2(database, sql.c_str(), static_cast<int>(sql.size() + 1), &m_statement, nullptr) != SQLITE_OK)
-            m_statement = nullptr;
-    }
-    ~Statement() { sqlite3_finalize(m_statement); }
-    Statement(const Statement&) = delete;
-    Statement& operator=(const Statement&) = delete;
-
-    explicit operator bool() const { return m_statement != nullptr; }
-    sqlite3_stmt* get() const { return m_statement; }
-
-    void bind(int index, std::int64_t value) { sqlite3_bind_int64(m_statement, index, value); }
-    // Binds the values to the statement's parameters in order.
-    void bindAll(const std::vector<std::variant<std::int64_t, std::string>>& values)
-    {
-        int i = 1;
-        for (const auto& value : values) {
-            if (const auto* number = std::get_if<std::int64_t>(&value))
-                bind(i++, *number);
-            else
-                bind(i++, std::get<std::string>(value));
-        }
-    }
-    void bind(int index, double value) { sqlite3_bind_double(m_statement, index, value); }
-    void bind(int index, const std::string& text)
-    {
-        sqlite3_bind_text(m_statement, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
-    }
-    void bind(int index, const std::optional<int>& value)
-    {
-        if (value)
-            sqlite3_bind_int64(m_statement, index, *value);
-        else
-            sqlite3_bind_null(m_statement, index);
-    }
-    void bind(int index, const std::optional<std::int64_t>& value)
-    {
-        if (value)
-            sqlite3_bind_int64(m_statement, index, *value);
-        else
-            sqlite3_bind_null(m_statement, index);
-    }
-
-    std::int64_t integer(int column) const { return sqlite3_column_int64(m_statement, column); }
-    double real(int column) const { return sqlite3_column_double(m_statement, column); }
-    std::string text(int column) const
-    {
-        const auto* bytes = sqlite3_column_text(m_statement, column);
-        return bytes ? std::string(reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(sqlite3_column_bytes(m_statement, column)))
-                     : std::string {};
-    }
-    std::optional<double> optionalReal(int column) const
-    {
-        if (sqlite3_column_type(m_statement, column) == SQLITE_NULL)
-            return std::nullopt;
-        return sqlite3_column_double(m_statement, column);
-    }
-    void bind(int index, const std::optional<double>& value)
-    {
-        if (value)
-            sqlite3_bind_double(m_statement, index, *value);
-        else
-            sqlite3_bind_null(m_statement, index);
-    }
-    std::optional<int> optionalInt(int column) const
-    {
-        if (sqlite3_column_type(m_statement, column) == SQLITE_NULL)
-            return std::nullopt;
-        return static_cast<int>(sqlite3_column_int64(m_statement, column));
-    }
-
-private:
-    sqlite3_stmt* m_statement { nullptr };
-};
+// "f.id, f.file, ...": what a select reads, in the table's order.
+std::string selectedColumns()
+{
+    std::string list;
+    for (const FlightColumn& each : flightColumns)
+        if (each.read)
+            list += std::string(list.empty() ? "" : ", ") + "f." + each.name;
+    return list;
+}
 
 LibraryFlight flightFrom(const Statement& row)
 {
     LibraryFlight flight;
     int c = 0;
-    flight.id = row.integer(c++);
-    flight.file = row.text(c++);
-    flight.sha256 = row.text(c++);
-    flight.size = row.integer(c++);
-    flight.logger = row.text(c++);
-    flight.serial = row.text(c++);
-    if (sqlite3_column_type(row.get(), c) != SQLITE_NULL)
-        flight.logBookMinute = row.integer(c);
+    for (const FlightColumn& each : flightColumns)
+        if (each.read)
+            each.read(row, c++, flight);
+    // The listed rule set's score follows the flight's own columns.
+    row.read(c++, flight.scorePoints);
+    if (flight.scorePoints)
+        row.read(c, flight.scoreType);
     ++c;
-    flight.takeoff = row.integer(c++);
-    flight.landing = row.integer(c++);
-    flight.durationSeconds = row.integer(c++);
-    flight.takeoffLatitude = row.real(c++);
-    flight.takeoffLongitude = row.real(c++);
-    flight.landingLatitude = row.real(c++);
-    flight.landingLongitude = row.real(c++);
-    flight.maxPressureAltitude = row.optionalInt(c++);
-    flight.minPressureAltitude = row.optionalInt(c++);
-    flight.maxGnssAltitude = row.optionalInt(c++);
-    flight.minGnssAltitude = row.optionalInt(c++);
-    flight.bestClimb = row.real(c++);
-    flight.bestSink = row.real(c++);
-    flight.trackMetres = row.real(c++);
-    flight.distanceMetres = row.real(c++);
-    flight.pilot = row.text(c++);
-    flight.glider = row.text(c++);
-    flight.fixes = row.integer(c++);
-    flight.added = row.integer(c++);
-    flight.scorePoints = row.optionalReal(c++);
-    flight.scoreType = row.text(c++);
-    flight.scoreDistanceMetres = row.optionalReal(c++);
-    flight.scorerVersion = row.optionalInt(c++);
+    row.read(c++, flight.scoreDistanceMetres);
+    row.read(c++, flight.scorerVersion);
     return flight;
 }
 
-std::string sqliteMessage(sqlite3* database)
+// Binds the columns the predicate picks, from parameter 1 on; returns the next.
+template<typename Picked>
+int bindColumns(Statement& statement, const LibraryFlight& flight, Picked picked)
 {
-    return database ? sqlite3_errmsg(database) : "out of memory";
+    int i = 1;
+    for (const FlightColumn& each : flightColumns)
+        if (each.bind && picked(each))
+            each.bind(statement, i++, flight);
+    return i;
+}
+
+template<typename T>
+LibraryResult<std::vector<T>> collect(Statement& statement, T (*rowOf)(const Statement&))
+{
+    std::vector<T> rows;
+    for (;;) {
+        const auto row = statement.step();
+        if (!row)
+            return Failure { row.error() };
+        if (!*row)
+            return rows;
+        rows.push_back(rowOf(statement));
+    }
 }
 
 } // namespace
 
 int LibraryFlight::year() const { return yearOf(takeoff); }
 
-FlightIndex::FlightIndex(sqlite3* database)
-    : m_database(database)
+FlightIndex::FlightIndex(std::shared_ptr<IndexDatabase> database)
+    : m_database(std::move(database))
 {
 }
 
-FlightIndex::~FlightIndex() { sqlite3_close_v2(m_database); }
+FlightIndex::~FlightIndex() = default;
+FlightIndex::FlightIndex(FlightIndex&&) noexcept = default;
+FlightIndex& FlightIndex::operator=(FlightIndex&&) noexcept = default;
 
-FlightIndex::FlightIndex(FlightIndex&& other) noexcept
-    : m_database(std::exchange(other.m_database, nullptr))
-    , m_lastError(std::move(other.m_lastError))
+LibraryResult<std::unique_ptr<FlightIndex>> FlightIndex::open(const std::string& path)
 {
-}
-
-FlightIndex& FlightIndex::operator=(FlightIndex&& other) noexcept
-{
-    if (this != &other) {
-        sqlite3_close_v2(m_database);
-        m_database = std::exchange(other.m_database, nullptr);
-        m_lastError = std::move(other.m_lastError);
-    }
-    return *this;
-}
-
-FlightIndex::Opened FlightIndex::open(const std::string& path)
-{
-    sqlite3* database = nullptr;
-    const int opened = sqlite3_open_v2(path.c_str(), &database,
+    sqlite3* connection = nullptr;
+    const int opened = sqlite3_open_v2(path.c_str(), &connection,
         SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
-    if (opened != SQLITE_OK) {
-        Opened result { nullptr, OpenProblem::Unusable, sqliteMessage(database) };
-        sqlite3_close_v2(database);
-        return result;
-    }
+    auto database = std::make_shared<IndexDatabase>(connection);
+    if (opened != SQLITE_OK)
+        return libraryFailure(LibraryErrorKind::Unusable, database->lastError().message);
     std::unique_ptr<FlightIndex> index(new FlightIndex(database));
     // A sync holding the write lock for a moment must not fail a window's read.
-    sqlite3_busy_timeout(database, 5000);
+    sqlite3_busy_timeout(connection, 5000);
 
-    const auto damaged = [&](std::string reason) { return Opened { nullptr, OpenProblem::Damaged, std::move(reason) }; };
-    const auto unusable = [&](std::string reason) { return Opened { nullptr, OpenProblem::Unusable, std::move(reason) }; };
+    const auto damaged = [&](std::string reason) { return libraryFailure(LibraryErrorKind::Damaged, std::move(reason)); };
+    const auto unusable = [&](std::string reason) { return libraryFailure(LibraryErrorKind::Unusable, std::move(reason)); };
 
     // The first read of a file that is not a database fails here, not at open.
     int version = 0;
     {
-        Statement statement(database, "PRAGMA user_version");
-        if (!statement || sqlite3_step(statement.get()) != SQLITE_ROW) {
-            const int code = sqlite3_errcode(database);
-            if (code == SQLITE_NOTADB || code == SQLITE_CORRUPT)
-                return damaged(sqliteMessage(database));
-            return unusable(sqliteMessage(database));
+        Statement statement(*database, "PRAGMA user_version");
+        const auto row = statement.step();
+        if (!row || !*row) {
+            const LibraryError error = row ? database->lastError() : row.error();
+            if (error.kind == LibraryErrorKind::Damaged)
+                return Failure { error };
+            return unusable(error.message);
         }
         version = static_cast<int>(statement.integer(0));
     }
     if (version > schemaVersion)
         return damaged("it was written by a newer program (schema " + std::to_string(version) + ")");
     if (version > 0) {
-        Statement check(database, "PRAGMA quick_check");
-        if (!check || sqlite3_step(check.get()) != SQLITE_ROW)
-            return damaged(sqliteMessage(database));
+        Statement check(*database, "PRAGMA quick_check");
+        const auto row = check.step();
+        if (!row || !*row)
+            return damaged(row ? database->lastError().message : row.error().message);
         if (const std::string verdict = check.text(0); verdict != "ok")
             return damaged("its integrity check says: " + verdict);
     }
 
     {
-        Statement wal(database, "PRAGMA journal_mode=WAL");
-        if (!wal || sqlite3_step(wal.get()) != SQLITE_ROW)
-            return unusable(sqliteMessage(database));
+        Statement wal(*database, "PRAGMA journal_mode=WAL");
+        const auto row = wal.step();
+        if (!row || !*row)
+            return unusable(row ? database->lastError().message : row.error().message);
     }
     // WAL with NORMAL sync is safe against a killed process and keeps the file
     // consistent after a power loss; the IGC files themselves are synced one by one.
-    index->execute("PRAGMA synchronous=NORMAL");
+    (void)database->execute("PRAGMA synchronous=NORMAL");
 
     for (int step = version; step < schemaVersion; ++step) {
         Transaction transaction(*index);
-        if (!index->execute(migrations[step])
-            || !index->execute(("PRAGMA user_version=" + std::to_string(step + 1)).c_str()) || !transaction.commit())
-            return unusable("cannot bring the index to version " + std::to_string(step + 1) + ": " + index->m_lastError);
+        auto done = database->execute(migrationTo(step + 1));
+        if (done)
+            done = database->execute("PRAGMA user_version=" + std::to_string(step + 1));
+        if (done)
+            done = transaction.commit();
+        if (!done)
+            return unusable("cannot bring the index to version " + std::to_string(step + 1) + ": " + done.error().message);
     }
-    return Opened { std::move(index), OpenProblem::None, {} };
-}
-
-bool FlightIndex::execute(const char* sql)
-{
-    char* message = nullptr;
-    if (sqlite3_exec(m_database, sql, nullptr, nullptr, &message) == SQLITE_OK)
-        return true;
-    m_lastError = message ? message : sqliteMessage(m_database);
-    sqlite3_free(message);
-    return false;
+    return index;
 }
 
 FlightIndex::Transaction::Transaction(FlightIndex& index)
     : m_index(&index)
 {
-    m_done = !m_index->execute("BEGIN IMMEDIATE");
+    if (auto began = m_index->m_database->execute("BEGIN IMMEDIATE"); !began) {
+        m_done = true;
+        m_beginError = began.error();
+    }
 }
 
 FlightIndex::Transaction::~Transaction()
 {
     if (!m_done)
-        m_index->execute("ROLLBACK");
+        (void)m_index->m_database->execute("ROLLBACK");
 }
 
-bool FlightIndex::Transaction::commit()
+LibraryResult<void> FlightIndex::Transaction::commit()
 {
+    if (m_beginError)
+        return Failure { *m_beginError };
     if (m_done)
-        return false;
+        return libraryFailure(LibraryErrorKind::Unusable, "the transaction was committed already");
     m_done = true;
-    return m_index->execute("COMMIT");
+    return m_index->m_database->execute("COMMIT");
 }
 
-std::optional<std::int64_t> FlightIndex::insert(const LibraryFlight& flight)
+LibraryResult<std::int64_t> FlightIndex::insert(const LibraryFlight& flight)
 {
-    Statement statement(m_database,
-        std::string("INSERT INTO flights (") + insertedColumns
-            + ", year) VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
-    if (!statement) {
-        m_lastError = sqliteMessage(m_database);
-        return std::nullopt;
+    std::string names, placeholders;
+    for (const FlightColumn& each : flightColumns) {
+        if (!each.bind)
+            continue;
+        names += std::string(names.empty() ? "" : ", ") + each.name;
+        placeholders += placeholders.empty() ? "?" : ",?";
     }
-    int i = 1;
-    statement.bind(i++, flight.file);
-    statement.bind(i++, flight.sha256);
-    statement.bind(i++, flight.size);
-    statement.bind(i++, flight.logger);
-    statement.bind(i++, flight.serial);
-    statement.bind(i++, flight.logBookMinute);
-    statement.bind(i++, flight.takeoff);
-    statement.bind(i++, flight.landing);
-    statement.bind(i++, flight.durationSeconds);
-    statement.bind(i++, flight.takeoffLatitude);
-    statement.bind(i++, flight.takeoffLongitude);
-    statement.bind(i++, flight.landingLatitude);
-    statement.bind(i++, flight.landingLongitude);
-    statement.bind(i++, flight.maxPressureAltitude);
-    statement.bind(i++, flight.minPressureAltitude);
-    statement.bind(i++, flight.maxGnssAltitude);
-    statement.bind(i++, flight.minGnssAltitude);
-    statement.bind(i++, flight.bestClimb);
-    statement.bind(i++, flight.bestSink);
-    statement.bind(i++, flight.trackMetres);
-    statement.bind(i++, flight.distanceMetres);
-    statement.bind(i++, flight.pilot);
-    statement.bind(i++, flight.glider);
-    statement.bind(i++, flight.fixes);
-    statement.bind(i++, flight.added);
-    statement.bind(i++, static_cast<std::int64_t>(flight.year()));
-    if (sqlite3_step(statement.get()) != SQLITE_DONE) {
-        m_lastError = sqliteMessage(m_database);
-        return std::nullopt;
-    }
-    return sqlite3_last_insert_rowid(m_database);
+    Statement statement(*m_database, "INSERT INTO flights (" + names + ") VALUES (" + placeholders + ")");
+    bindColumns(statement, flight, [](const FlightColumn&) { return true; });
+    if (auto ran = statement.run(); !ran)
+        return Failure { ran.error() };
+    return std::int64_t { sqlite3_last_insert_rowid(m_database->get()) };
 }
 
-bool FlightIndex::setLogBookMinute(std::int64_t id, const std::string& serial, std::int64_t minute)
+LibraryResult<void> FlightIndex::setFigures(const LibraryFlight& flight)
 {
-    Statement statement(m_database, "UPDATE flights SET serial = ?, logbook_minute = ? WHERE id = ?");
+    std::string assignments;
+    for (const FlightColumn& each : flightColumns)
+        if (each.bind && each.figure)
+            assignments += std::string(assignments.empty() ? "" : ", ") + each.name + " = ?";
+    Statement statement(*m_database, "UPDATE flights SET " + assignments + " WHERE id = ?");
+    const int next = bindColumns(statement, flight, [](const FlightColumn& each) { return each.figure; });
+    statement.bind(next, flight.id);
+    return statement.run();
+}
+
+LibraryResult<void> FlightIndex::setLogBookMinute(std::int64_t id, const std::string& serial, std::int64_t minute)
+{
+    Statement statement(*m_database, "UPDATE flights SET serial = ?, logbook_minute = ? WHERE id = ?");
     statement.bind(1, serial);
     statement.bind(2, minute);
     statement.bind(3, id);
-    if (!statement || sqlite3_step(statement.get()) != SQLITE_DONE) {
-        m_lastError = sqliteMessage(m_database);
-        return false;
-    }
-    return true;
+    return statement.run();
 }
 
-bool FlightIndex::removeAll() { return execute("DELETE FROM flights"); }
+LibraryResult<void> FlightIndex::removeAll() { return m_database->execute("DELETE FROM flights"); }
 
-bool FlightIndex::remove(std::int64_t id)
+LibraryResult<void> FlightIndex::remove(std::int64_t id)
 {
-    Statement statement(m_database, "DELETE FROM flights WHERE id = ?");
+    Statement statement(*m_database, "DELETE FROM flights WHERE id = ?");
     statement.bind(1, id);
-    return statement && sqlite3_step(statement.get()) == SQLITE_DONE;
+    return statement.run();
 }
 
-bool FlightIndex::removeFile(const std::string& file)
+LibraryResult<void> FlightIndex::removeFile(const std::string& file)
 {
-    Statement statement(m_database, "DELETE FROM flights WHERE file = ?");
+    Statement statement(*m_database, "DELETE FROM flights WHERE file = ?");
     statement.bind(1, file);
-    return statement && sqlite3_step(statement.get()) == SQLITE_DONE;
+    return statement.run();
 }
 
-std::vector<LibraryFlight> FlightIndex::select(const std::string& where, const std::vector<Value>& values) const
+LibraryResult<std::vector<LibraryFlight>> FlightIndex::select(const std::string& where, const std::vector<Value>& values) const
 {
-    std::vector<LibraryFlight> flights;
-    Statement statement(m_database,
-        std::string("SELECT ") + columns + " FROM flights" + (where.empty() ? "" : " WHERE " + where)
-            + " ORDER BY takeoff DESC, id DESC");
-    if (!statement) {
-        m_lastError = sqliteMessage(m_database);
-        return flights;
-    }
-    statement.bindAll(values);
-    while (sqlite3_step(statement.get()) == SQLITE_ROW)
-        flights.push_back(flightFrom(statement));
+    // The listed rule set is parameter 1; the condition's values follow.
+    Statement statement(*m_database,
+        "SELECT " + selectedColumns()
+            + ", s.points, s.type, s.distance_m, s.version FROM flights f "
+              "LEFT JOIN scores s ON s.flight = f.id AND s.rule_set = ?"
+            + (where.empty() ? "" : " WHERE " + where) + " ORDER BY f.takeoff DESC, f.id DESC");
+    statement.bind(1, m_listedRuleSet);
+    statement.bindAll(values, 2);
+    auto flights = collect(statement, &flightFrom);
+    if (flights)
+        for (LibraryFlight& flight : *flights)
+            flight.scoreRuleSet = m_listedRuleSet;
     return flights;
 }
 
-std::optional<LibraryFlight> FlightIndex::flight(std::int64_t id) const
+LibraryResult<LibraryFlight> FlightIndex::selectOne(const std::string& where, const std::vector<Value>& values) const
 {
-    auto found = select("id = ?", { id });
-    return found.empty() ? std::nullopt : std::optional(std::move(found.front()));
+    auto found = select(where, values);
+    if (!found)
+        return Failure { found.error() };
+    if (found->empty())
+        return libraryFailure(LibraryErrorKind::NotFound, "the library has no such flight");
+    return std::move(found->front());
 }
 
-std::optional<LibraryFlight> FlightIndex::flightWithDigest(const std::string& sha256) const
+LibraryResult<LibraryFlight> FlightIndex::flight(std::int64_t id) const { return selectOne("f.id = ?", { id }); }
+
+LibraryResult<LibraryFlight> FlightIndex::flightWithDigest(const std::string& sha256) const
 {
-    auto found = select("sha256 = ?", { sha256 });
-    return found.empty() ? std::nullopt : std::optional(std::move(found.front()));
+    return selectOne("sha256 = ?", { sha256 });
 }
 
-std::optional<LibraryFlight> FlightIndex::flightOfLogger(const std::string& logger, std::int64_t takeoff) const
+LibraryResult<LibraryFlight> FlightIndex::flightOfLogger(const std::string& logger, std::int64_t takeoff) const
 {
-    auto found = select("logger = ? AND takeoff = ?", { logger, takeoff });
-    return found.empty() ? std::nullopt : std::optional(std::move(found.front()));
+    return selectOne("logger = ? AND takeoff = ?", { logger, takeoff });
 }
 
-std::optional<LibraryFlight> FlightIndex::flightOfLogBook(const std::string& serial, std::int64_t logBookMinute) const
+LibraryResult<LibraryFlight> FlightIndex::flightOfLogBook(const std::string& serial, std::int64_t logBookMinute) const
 {
-    auto found = select("serial = ? AND logbook_minute = ?", { serial, logBookMinute });
-    return found.empty() ? std::nullopt : std::optional(std::move(found.front()));
+    return selectOne("serial = ? AND logbook_minute = ?", { serial, logBookMinute });
 }
 
-std::vector<LibraryFlight> FlightIndex::flights(const FlightFilter& filter) const
+LibraryResult<std::vector<LibraryFlight>> FlightIndex::flights(const FlightFilter& filter) const
 {
     std::string where;
     std::vector<Value> values;
@@ -463,8 +440,9 @@ std::vector<LibraryFlight> FlightIndex::flights(const FlightFilter& filter) cons
     if (!filter.text.empty()) {
         also("(instr(lower(pilot), lower(?1x)) OR instr(lower(glider), lower(?1x)) OR instr(lower(logger), lower(?1x)) "
              "OR instr(lower(serial), lower(?1x)) OR instr(lower(file), lower(?1x)))");
-        // Numbered placeholders cannot mix with the plain ones above; spell it out.
-        const std::string index = std::to_string(values.size() + 1);
+        // Numbered placeholders cannot mix with the plain ones above; spell it out
+        // (after the listed rule set, which is parameter 1).
+        const std::string index = std::to_string(values.size() + 2);
         std::string::size_type at;
         while ((at = where.find("?1x")) != std::string::npos)
             where.replace(at, 3, "?" + index);
@@ -473,185 +451,90 @@ std::vector<LibraryFlight> FlightIndex::flights(const FlightFilter& filter) cons
     return select(where, values);
 }
 
-std::vector<std::string> FlightIndex::files() const
+LibraryResult<std::vector<std::string>> FlightIndex::files() const
 {
-    std::vector<std::string> files;
-    Statement statement(m_database, "SELECT file FROM flights");
-    while (statement && sqlite3_step(statement.get()) == SQLITE_ROW)
-        files.push_back(statement.text(0));
-    return files;
+    Statement statement(*m_database, "SELECT file FROM flights");
+    return collect<std::string>(statement, [](const Statement& row) { return row.text(0); });
 }
 
-std::vector<FlightTotals> FlightIndex::totals(const char* keyExpression) const
+LibraryResult<std::vector<FlightTotals>> FlightIndex::totals(const char* keyExpression) const
 {
-    std::vector<FlightTotals> totals;
-    Statement statement(m_database,
+    Statement statement(*m_database,
         std::string("SELECT ") + keyExpression
-            + ", count(*), sum(duration), sum(track_m), total(score_points), count(score_points) FROM flights GROUP BY 1 ORDER BY 1 DESC");
-    while (statement && sqlite3_step(statement.get()) == SQLITE_ROW)
-        totals.push_back({ statement.text(0), statement.integer(1), statement.integer(2), statement.real(3), statement.real(4),
-            statement.integer(5) });
-    return totals;
+            + ", count(*), sum(duration), sum(track_m), total(s.points), count(s.points) FROM flights f "
+              "LEFT JOIN scores s ON s.flight = f.id AND s.rule_set = ? GROUP BY 1 ORDER BY 1 DESC");
+    statement.bind(1, m_listedRuleSet);
+    return collect<FlightTotals>(statement, [](const Statement& row) {
+        return FlightTotals { row.text(0), row.integer(1), row.integer(2), row.real(3), row.real(4), row.integer(5) };
+    });
 }
 
-std::vector<FlightTotals> FlightIndex::totalsByYear() const { return totals("year"); }
+LibraryResult<std::vector<FlightTotals>> FlightIndex::totalsByYear() const { return totals("year"); }
 
-std::vector<FlightTotals> FlightIndex::totalsByGlider() const { return totals("glider"); }
+LibraryResult<std::vector<FlightTotals>> FlightIndex::totalsByGlider() const { return totals("glider"); }
 
-std::int64_t FlightIndex::count() const
+LibraryResult<std::int64_t> FlightIndex::count() const
 {
-    Statement statement(m_database, "SELECT count(*) FROM flights");
-    return statement && sqlite3_step(statement.get()) == SQLITE_ROW ? statement.integer(0) : 0;
+    Statement statement(*m_database, "SELECT count(*) FROM flights");
+    const auto row = statement.step();
+    if (!row)
+        return Failure { row.error() };
+    return statement.integer(0);
 }
 
-bool FlightIndex::setScore(std::int64_t id, const StoredScore& score)
+LibraryResult<void> FlightIndex::setScore(std::int64_t id, const std::string& ruleSet, const StoredScore& score)
 {
-    Statement statement(m_database,
-        "UPDATE flights SET score_points = ?, score_type = ?, score_distance_m = ?, scorer_version = ? WHERE id = ?");
-    if (!statement) {
-        m_lastError = sqliteMessage(m_database);
-        return false;
+    Statement statement(*m_database,
+        "INSERT OR REPLACE INTO scores (flight, rule_set, points, type, distance_m, version) VALUES (?, ?, ?, ?, ?, ?)");
+    statement.bind(1, id);
+    statement.bind(2, ruleSet);
+    statement.bind(3, score.points);
+    statement.bind(4, score.points ? std::optional(score.type) : std::nullopt);
+    statement.bind(5, score.distanceMetres);
+    statement.bind(6, score.version);
+    return statement.run();
+}
+
+LibraryResult<std::vector<RuleSetScore>> FlightIndex::scores(std::int64_t id) const
+{
+    Statement statement(*m_database,
+        "SELECT rule_set, points, type, distance_m, version FROM scores WHERE flight = ? ORDER BY rule_set");
+    statement.bind(1, id);
+    return collect<RuleSetScore>(statement, [](const Statement& row) {
+        RuleSetScore each;
+        each.ruleSet = row.text(0);
+        row.read(1, each.score.points);
+        each.score.type = row.text(2);
+        row.read(3, each.score.distanceMetres);
+        row.read(4, each.score.version);
+        return each;
+    });
+}
+
+LibraryResult<std::vector<FlightToScore>> FlightIndex::flightsToScore(const std::vector<std::string>& ruleSets, int version) const
+{
+    // Newest first: the flights the user just brought are the ones looked at. The
+    // rule sets' ids have no commas.
+    Statement statement(*m_database,
+        "SELECT f.id, f.file, f.figures_version, group_concat(s.rule_set, ',') FROM flights f "
+        "LEFT JOIN scores s ON s.flight = f.id AND s.version >= ?1 "
+        "GROUP BY f.id ORDER BY f.takeoff DESC, f.id DESC");
+    statement.bind(1, version);
+    std::vector<FlightToScore> wanted;
+    for (;;) {
+        const auto row = statement.step();
+        if (!row)
+            return Failure { row.error() };
+        if (!*row)
+            return wanted;
+        FlightToScore flight { statement.integer(0), statement.text(1), statement.integer(2) < version, {} };
+        const std::string current = "," + statement.text(3) + ",";
+        for (const std::string& ruleSet : ruleSets)
+            if (current.find("," + ruleSet + ",") == std::string::npos)
+                flight.ruleSets.push_back(ruleSet);
+        if (flight.figures || !flight.ruleSets.empty())
+            wanted.push_back(std::move(flight));
     }
-    statement.bind(1, score.points);
-    if (score.points)
-        statement.bind(2, score.type);
-    else
-        sqlite3_bind_null(statement.get(), 2);
-    statement.bind(3, score.distanceMetres);
-    statement.bind(4, std::int64_t { score.scorerVersion });
-    statement.bind(5, id);
-    if (sqlite3_step(statement.get()) != SQLITE_DONE) {
-        m_lastError = sqliteMessage(m_database);
-        return false;
-    }
-    return true;
-}
-
-std::vector<std::pair<std::int64_t, std::string>> FlightIndex::flightsToScore(int scorerVersion) const
-{
-    std::vector<std::pair<std::int64_t, std::string>> flights;
-    // Newest first: the flights the user just brought are the ones looked at.
-    Statement statement(m_database,
-        "SELECT id, file FROM flights WHERE scorer_version IS NULL OR scorer_version < ? ORDER BY takeoff DESC, id DESC");
-    if (!statement) {
-        m_lastError = sqliteMessage(m_database);
-        return flights;
-    }
-    statement.bind(1, std::int64_t { scorerVersion });
-    while (sqlite3_step(statement.get()) == SQLITE_ROW)
-        flights.emplace_back(statement.integer(0), statement.text(1));
-    return flights;
-}
-
-std::optional<std::int64_t> FlightIndex::insertAirspaceFile(const AirspaceFileRecord& record)
-{
-    Statement statement(m_database, "INSERT INTO airspace_files (name, sha256, file, kept) VALUES (?, ?, ?, ?)");
-    if (!statement) {
-        m_lastError = sqliteMessage(m_database);
-        return std::nullopt;
-    }
-    statement.bind(1, record.name);
-    statement.bind(2, record.sha256);
-    statement.bind(3, record.file);
-    statement.bind(4, record.kept);
-    if (sqlite3_step(statement.get()) != SQLITE_DONE) {
-        m_lastError = sqliteMessage(m_database);
-        return std::nullopt;
-    }
-    return sqlite3_last_insert_rowid(m_database);
-}
-
-bool FlightIndex::insertAirspaceUse(const AirspaceUseRecord& use)
-{
-    Statement statement(m_database,
-        "INSERT INTO airspace_uses (airspace_file, reason, time, serial, set_sha256) VALUES (?, ?, ?, ?, ?)");
-    if (!statement) {
-        m_lastError = sqliteMessage(m_database);
-        return false;
-    }
-    statement.bind(1, use.fileId ? std::optional(use.fileId) : std::nullopt);
-    statement.bind(2, use.reason);
-    statement.bind(3, use.time);
-    statement.bind(4, use.serial);
-    statement.bind(5, use.setSha256);
-    if (sqlite3_step(statement.get()) != SQLITE_DONE) {
-        m_lastError = sqliteMessage(m_database);
-        return false;
-    }
-    return true;
-}
-
-std::vector<AirspaceFileRecord> FlightIndex::selectAirspaceFiles(const std::string& sql, const std::vector<Value>& values) const
-{
-    std::vector<AirspaceFileRecord> files;
-    Statement statement(m_database, std::string("SELECT ") + airspaceFileColumns + " " + sql);
-    if (!statement) {
-        m_lastError = sqliteMessage(m_database);
-        return files;
-    }
-    statement.bindAll(values);
-    while (sqlite3_step(statement.get()) == SQLITE_ROW)
-        files.push_back({ statement.integer(0), statement.text(1), statement.text(2), statement.text(3), statement.integer(4) });
-    return files;
-}
-
-std::optional<AirspaceFileRecord> FlightIndex::airspaceFile(std::int64_t id) const
-{
-    auto found = selectAirspaceFiles("FROM airspace_files f WHERE f.id = ?", { id });
-    return found.empty() ? std::nullopt : std::optional(std::move(found.front()));
-}
-
-std::optional<AirspaceFileRecord> FlightIndex::airspaceFileWithDigest(const std::string& sha256) const
-{
-    auto found = selectAirspaceFiles("FROM airspace_files f WHERE f.sha256 = ?", { sha256 });
-    return found.empty() ? std::nullopt : std::optional(std::move(found.front()));
-}
-
-std::optional<AirspaceFileRecord> FlightIndex::airspaceFileConvertedInto(const std::string& setSha256) const
-{
-    auto found = selectAirspaceFiles("FROM airspace_files f JOIN airspace_uses u ON u.airspace_file = f.id "
-                                     "WHERE u.reason = 'converted' AND u.set_sha256 = ? ORDER BY u.time DESC, u.id DESC LIMIT 1",
-        { setSha256 });
-    return found.empty() ? std::nullopt : std::optional(std::move(found.front()));
-}
-
-std::optional<AirspaceFileRecord> FlightIndex::airspaceFileUploadedBy(const std::string& serial, std::int64_t time) const
-{
-    // Two uploads of one second: the one recorded last is what the instrument kept. The
-    // last upload may be of a set no kept file was made into (from the approved list):
-    // then the instrument held none of the kept files.
-    Statement statement(m_database,
-        "SELECT airspace_file FROM airspace_uses WHERE reason = 'uploaded' AND serial = ? AND time <= ? "
-        "ORDER BY time DESC, id DESC LIMIT 1");
-    if (!statement) {
-        m_lastError = sqliteMessage(m_database);
-        return std::nullopt;
-    }
-    statement.bind(1, serial);
-    statement.bind(2, time);
-    if (sqlite3_step(statement.get()) != SQLITE_ROW || sqlite3_column_type(statement.get(), 0) == SQLITE_NULL)
-        return std::nullopt;
-    return airspaceFile(statement.integer(0));
-}
-
-std::vector<AirspaceFileRecord> FlightIndex::airspaceFiles() const
-{
-    return selectAirspaceFiles("FROM airspace_files f ORDER BY f.kept, f.id", {});
-}
-
-std::vector<AirspaceUseRecord> FlightIndex::airspaceUses(std::int64_t fileId) const
-{
-    std::vector<AirspaceUseRecord> uses;
-    Statement statement(m_database,
-        "SELECT airspace_file, reason, time, serial, set_sha256 FROM airspace_uses WHERE airspace_file = ? ORDER BY time, id");
-    if (!statement) {
-        m_lastError = sqliteMessage(m_database);
-        return uses;
-    }
-    statement.bind(1, fileId);
-    while (sqlite3_step(statement.get()) == SQLITE_ROW)
-        uses.push_back({ statement.integer(0), statement.text(1), statement.integer(2), statement.text(3), statement.text(4) });
-    return uses;
 }
 
 } // namespace corvex::library

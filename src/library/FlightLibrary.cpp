@@ -168,40 +168,48 @@ std::optional<LibraryName> parseLibraryName(std::string_view fileName)
 FlightLibrary::FlightLibrary(std::string folder, std::unique_ptr<FlightIndex> index, LogSink* log)
     : m_folder(std::move(folder))
     , m_index(std::move(index))
-    , m_airspaces(m_folder, *m_index)
+    , m_airspaceIndex(*m_index)
+    , m_airspaces(m_folder, m_airspaceIndex)
     , m_log(log)
 {
 }
 
-Result<std::unique_ptr<FlightLibrary>, std::string> FlightLibrary::open(const std::string& folder, LogSink* log)
+LibraryResult<std::unique_ptr<FlightLibrary>> FlightLibrary::open(const std::string& folder, LogSink* log)
 {
     std::error_code code;
     fs::create_directories(folder, code);
     if (code || !fs::is_directory(folder))
-        return Failure { "cannot make the library folder " + folder + ": " + (code ? code.message() : "not a folder") };
+        return libraryFailure(LibraryErrorKind::Io,
+            "cannot make the library folder " + folder + ": " + (code ? code.message() : "not a folder"));
     const std::string indexPath = (fs::path(folder) / indexFileName).string();
-    FlightIndex::Opened opened = FlightIndex::open(indexPath);
+    auto opened = FlightIndex::open(indexPath);
     bool damaged = false;
-    if (opened.problem == FlightIndex::OpenProblem::Damaged) {
+    if (!opened && opened.error().kind == LibraryErrorKind::Damaged) {
         damaged = true;
+        const std::string reason = opened.error().message;
         const std::string aside = indexPath + ".damaged-" + std::to_string(std::time(nullptr));
         if (std::rename(indexPath.c_str(), aside.c_str()) != 0)
-            return Failure { "the flight index " + indexPath + " is damaged (" + opened.reason + ") and cannot be set aside: "
-                + std::strerror(errno) };
+            return libraryFailure(LibraryErrorKind::Io,
+                "the flight index " + indexPath + " is damaged (" + reason + ") and cannot be set aside: " + std::strerror(errno));
         for (const char* companion : { "-wal", "-shm" })
             ::unlink((indexPath + companion).c_str());
         if (log)
             logLine(*log, "The flight index %s is damaged (%s): it was set aside as %s and is made again from the IGC files",
-                indexPath.c_str(), opened.reason.c_str(), aside.c_str());
+                indexPath.c_str(), reason.c_str(), aside.c_str());
         opened = FlightIndex::open(indexPath);
     }
-    if (!opened.index)
-        return Failure { "cannot open the flight index " + indexPath + ": " + opened.reason };
-    std::unique_ptr<FlightLibrary> library(new FlightLibrary(folder, std::move(opened.index), log));
+    if (!opened)
+        return libraryFailure(opened.error().kind, "cannot open the flight index " + indexPath + ": " + opened.error().message);
+    std::unique_ptr<FlightLibrary> library(new FlightLibrary(folder, std::move(*opened), log));
     if (damaged) {
-        library->rebuild();
-        if (const std::size_t uses = library->m_airspaces.restoreFromJournal(); uses > 0)
-            library->log("The record of " + std::to_string(uses) + " uses of airspace files was read back from "
+        if (auto rebuilt = library->rebuild(); !rebuilt)
+            return libraryFailure(rebuilt.error().kind,
+                "cannot make the flight index " + indexPath + " again: " + rebuilt.error().message);
+        const auto uses = library->m_airspaces.restoreFromJournal();
+        if (!uses)
+            library->log("The uses of airspace files cannot be read back: " + uses.error().message);
+        else if (*uses > 0)
+            library->log("The record of " + std::to_string(*uses) + " uses of airspace files was read back from "
                 + library->m_airspaces.folder());
     }
     return library;
@@ -211,7 +219,7 @@ std::string FlightLibrary::pathOf(const LibraryFlight& flight) const { return (f
 
 std::string FlightLibrary::indexPath() const { return (fs::path(m_folder) / indexFileName).string(); }
 
-ScoreFillOutcome FlightLibrary::fillScores(const ScoreFillOptions& options, const CancelToken& cancel)
+LibraryResult<ScoreFillOutcome> FlightLibrary::fillScores(const ScoreFillOptions& options, const CancelToken& cancel)
 {
     DiscardingLogSink discarded;
     return library::fillScores(*m_index, m_folder, OperationContext(m_log ? *m_log : discarded).withCancel(cancel), options);
@@ -220,9 +228,13 @@ ScoreFillOutcome FlightLibrary::fillScores(const ScoreFillOptions& options, cons
 std::optional<std::string> FlightLibrary::airspaceFileFor(const LibraryFlight& flight) const
 {
     const auto held = m_airspaces.heldBy(flight.serial, flight.takeoff);
-    if (!held)
+    if (!held) {
+        log("The airspaces of flight " + flight.file + " cannot be looked up: " + held.error().message);
         return std::nullopt;
-    std::string path = m_airspaces.pathOf(*held);
+    }
+    if (!*held)
+        return std::nullopt;
+    std::string path = m_airspaces.pathOf(**held);
     std::error_code code;
     if (!fs::is_regular_file(path, code))
         return std::nullopt;
@@ -284,7 +296,18 @@ std::vector<ImportOutcome> FlightLibrary::importPaths(const std::vector<std::str
         if (progress)
             progress(outcomes.back(), i + 1, total);
     }
-    transaction.commit();
+    // Each flight's outcome says what became of it; a failed commit undoes them all.
+    // (A transaction that could not begin left each insert to commit on its own.)
+    if (auto committed = transaction.active() ? transaction.commit() : LibraryResult<void> {}; !committed) {
+        for (ImportOutcome& outcome : outcomes) {
+            if (outcome.kind != ImportOutcome::Kind::Imported)
+                continue;
+            // The file is whole; the next reconcile indexes it.
+            outcome.kind = ImportOutcome::Kind::Refused;
+            outcome.message = "cannot record it in the index: " + committed.error().message;
+            outcome.flight.reset();
+        }
+    }
     return outcomes;
 }
 
@@ -294,7 +317,7 @@ ImportOutcome FlightLibrary::addInstrumentFlight(
     return addText(igcText, source, serial, logBookMinute, std::nullopt);
 }
 
-std::optional<LibraryFlight> FlightLibrary::instrumentFlight(const std::string& serial, std::int64_t logBookMinute) const
+LibraryResult<LibraryFlight> FlightLibrary::instrumentFlight(const std::string& serial, std::int64_t logBookMinute) const
 {
     return m_index->flightOfLogBook(serial, logBookMinute);
 }
@@ -326,9 +349,16 @@ ImportOutcome FlightLibrary::addText(std::string_view text, const std::string& s
         outcome.flight = std::move(flight);
         return outcome;
     };
+    // A lookup that fails must not let a flight in twice.
+    const auto lookupFailed = [&](const LibraryError& error) {
+        outcome.message = "cannot look it up in the index: " + error.message;
+        return outcome;
+    };
     if (!existingFile) {
         if (auto same = m_index->flightWithDigest(sha256))
             return alreadyHere(*same, "the same file is already in the library as " + same->file);
+        else if (same.error().kind != LibraryErrorKind::NotFound)
+            return lookupFailed(same.error());
     }
 
     auto parsed = flights::parseIgc(text);
@@ -349,6 +379,8 @@ ImportOutcome FlightLibrary::addText(std::string_view text, const std::string& s
             return alreadyHere(*same,
                 "the same flight (logger " + (igc.loggerId.empty() ? std::string("unnamed") : igc.loggerId) + ", take-off "
                     + timeText(figures.takeoffTime) + ") is already in the library as " + same->file);
+    } else if (same.error().kind != LibraryErrorKind::NotFound) {
+        return lookupFailed(same.error());
     }
 
     std::string file;
@@ -381,29 +413,12 @@ ImportOutcome FlightLibrary::addText(std::string_view text, const std::string& s
     flight.logger = igc.loggerId;
     flight.serial = serial;
     flight.logBookMinute = minute;
-    flight.takeoff = figures.takeoffTime;
-    flight.landing = figures.landingTime;
-    flight.durationSeconds = figures.durationSeconds;
-    flight.takeoffLatitude = figures.takeoff.latitude;
-    flight.takeoffLongitude = figures.takeoff.longitude;
-    flight.landingLatitude = figures.landing.latitude;
-    flight.landingLongitude = figures.landing.longitude;
-    flight.maxPressureAltitude = figures.maxPressureAltitude;
-    flight.minPressureAltitude = figures.minPressureAltitude;
-    flight.maxGnssAltitude = figures.maxGnssAltitude;
-    flight.minGnssAltitude = figures.minGnssAltitude;
-    flight.bestClimb = figures.bestClimb;
-    flight.bestSink = figures.bestSink;
-    flight.trackMetres = figures.trackLengthMetres;
-    flight.distanceMetres = figures.takeoffToLandingMetres;
-    flight.pilot = figures.pilot;
-    flight.glider = figures.glider;
-    flight.fixes = static_cast<std::int64_t>(igc.fixes.size());
+    fillFigures(flight, igc, figures);
     flight.added = now();
     const auto id = m_index->insert(flight);
     if (!id) {
         // The file is whole; the next reconcile indexes it.
-        outcome.message = "cannot record it in the index: " + m_index->lastError();
+        outcome.message = "cannot record it in the index: " + id.error().message;
         return outcome;
     }
     flight.id = *id;
@@ -461,11 +476,15 @@ std::optional<std::string> FlightLibrary::placeFile(
     return std::nullopt;
 }
 
-std::size_t FlightLibrary::reconcile()
+LibraryResult<std::size_t> FlightLibrary::reconcile()
 {
     const fs::path root(m_folder);
+    // An index that cannot be read is not an empty one: every file would come in again.
+    auto files = m_index->files();
+    if (!files)
+        return Failure { files.error() };
     std::set<std::string> indexed;
-    for (std::string& file : m_index->files())
+    for (std::string& file : *files)
         indexed.insert(std::move(file));
     std::vector<std::string> unindexed;
     std::set<std::string> present;
@@ -491,16 +510,15 @@ std::size_t FlightLibrary::reconcile()
         if (!indexed.count(relative))
             unindexed.push_back(relative);
     }
-    if (code) {
-        log("Cannot search the flight library " + m_folder + ": " + code.message());
-        return 0;
-    }
+    if (code)
+        return libraryFailure(LibraryErrorKind::Io, "cannot search the flight library " + m_folder + ": " + code.message());
     std::sort(unindexed.begin(), unindexed.end());
     std::size_t added = 0;
     FlightIndex::Transaction transaction(*m_index);
     for (const std::string& file : indexed) {
         if (!present.count(file)) {
-            m_index->removeFile(file);
+            if (auto removed = m_index->removeFile(file); !removed)
+                return Failure { removed.error() };
             log("The flight file " + file + " is gone from the library; it is no longer listed");
         }
     }
@@ -514,19 +532,23 @@ std::size_t FlightLibrary::reconcile()
         if (outcome.kind == ImportOutcome::Kind::Imported)
             ++added;
     }
-    transaction.commit();
+    if (auto committed = transaction.active() ? transaction.commit() : LibraryResult<void> {}; !committed)
+        return Failure { committed.error() };
     if (added > 0)
         log("Indexed " + std::to_string(added) + " flight files that the index did not know");
     return added;
 }
 
-FlightLibrary::RebuildOutcome FlightLibrary::rebuild()
+LibraryResult<FlightLibrary::RebuildOutcome> FlightLibrary::rebuild()
 {
     RebuildOutcome outcome;
     {
         FlightIndex::Transaction transaction(*m_index);
-        m_index->removeAll();
-        transaction.commit();
+        auto emptied = m_index->removeAll();
+        if (emptied)
+            emptied = transaction.commit();
+        if (!emptied)
+            return Failure { emptied.error() };
     }
     // Files the index does not know are exactly all of them now.
     const fs::path root(m_folder);
@@ -556,7 +578,8 @@ FlightLibrary::RebuildOutcome FlightLibrary::rebuild()
         else
             outcome.refused.push_back(std::move(imported));
     }
-    transaction.commit();
+    if (auto committed = transaction.active() ? transaction.commit() : LibraryResult<void> {}; !committed)
+        return Failure { committed.error() };
     log("The flight index was made again from " + std::to_string(files.size()) + " IGC files: "
         + std::to_string(outcome.flights) + " flights");
     return outcome;

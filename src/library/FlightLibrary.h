@@ -1,9 +1,10 @@
 #pragma once
 
-#include "base/Result.h"
 #include "library/AirspaceArchive.h"
+#include "library/AirspaceIndex.h"
 #include "library/FlightIndex.h"
 #include "library/FlightScores.h"
+#include "library/LibraryError.h"
 
 #include <cstdint>
 #include <functional>
@@ -51,7 +52,7 @@ class FlightLibrary {
 public:
     // Opens (creating) the folder and its index. An index that is damaged is set aside
     // and made again from the files, with a log line.
-    static Result<std::unique_ptr<FlightLibrary>, std::string> open(const std::string& folder, LogSink* log = nullptr);
+    static LibraryResult<std::unique_ptr<FlightLibrary>> open(const std::string& folder, LogSink* log = nullptr);
 
     const std::string& folder() const { return m_folder; }
     FlightIndex& index() { return *m_index; }
@@ -71,32 +72,34 @@ public:
     // minute.
     ImportOutcome addInstrumentFlight(std::string_view igcText, const std::string& serial, std::int64_t logBookMinute,
         const std::string& source);
-    // Whether the instrument's log-book entry is already here; a flight that came in
-    // before its log-book minute was known is matched by take-off time and recorded.
-    std::optional<LibraryFlight> instrumentFlight(const std::string& serial, std::int64_t logBookMinute) const;
+    // The flight of the instrument's log-book entry; NotFound when it is not here yet.
+    LibraryResult<LibraryFlight> instrumentFlight(const std::string& serial, std::int64_t logBookMinute) const;
 
     // Indexes whole files that the index does not know (a sync killed between the file
-    // and the index) and forgets flights whose file is gone. Returns how many it added.
-    std::size_t reconcile();
+    // and the index) and forgets flights whose file is gone. Returns how many it added;
+    // fails when the folder cannot be searched or the index not read or written.
+    LibraryResult<std::size_t> reconcile();
     // Throws the index away and makes it again from every IGC file in the folder.
     struct RebuildOutcome {
         std::size_t flights { 0 };
         std::vector<ImportOutcome> refused;
     };
-    RebuildOutcome rebuild();
+    LibraryResult<RebuildOutcome> rebuild();
 
-    // Scores the flights that have no score yet (after an import, a sync or a rebuild),
-    // on this thread's connection. A window scores through its own connection instead
-    // (fillScores over FlightIndex::open(indexPath())) so that it never waits.
-    // The token's cancel stops it between flights.
-    ScoreFillOutcome fillScores(const ScoreFillOptions& options = {}, const CancelToken& cancel = {});
+    // Scores the flights that have no score yet (after an import, a sync or a rebuild)
+    // and computes again figures of an older figuresVersion, on this thread's
+    // connection. A window scores through its own connection instead (fillScores over
+    // FlightIndex::open(indexPath())) so that it never waits. The token's cancel stops
+    // it between flights.
+    LibraryResult<ScoreFillOutcome> fillScores(const ScoreFillOptions& options = {}, const CancelToken& cancel = {});
 
     // The OpenAir files the pilot converted, uploaded or checked flights against.
     AirspaceArchive& airspaces() { return m_airspaces; }
     const AirspaceArchive& airspaces() const { return m_airspaces; }
     // The OpenAir file whose set the flight's instrument held at its take-off (the
     // last one uploaded to it at or before then), when the library kept it. Nothing
-    // for a flight of another logger or of an instrument the library saw no upload to.
+    // for a flight of another logger or of an instrument the library saw no upload to,
+    // and when the record cannot be read (logged).
     std::optional<std::string> airspaceFileFor(const LibraryFlight& flight) const;
 
     // The time of "added" and of the damaged index's name; the system clock when empty.
@@ -113,6 +116,7 @@ private:
 
     std::string m_folder;
     std::unique_ptr<FlightIndex> m_index;
+    AirspaceIndex m_airspaceIndex;
     AirspaceArchive m_airspaces;
     LogSink* m_log { nullptr };
 };

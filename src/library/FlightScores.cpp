@@ -1,10 +1,13 @@
 #include "library/FlightScores.h"
 
+#include "flights/ContestRules.h"
 #include "flights/ContestScore.h"
 #include "flights/IgcFlight.h"
 
 #include "platform/OffThread.h"
 
+#include <algorithm>
+#include <cctype>
 #include <filesystem>
 #include <vector>
 
@@ -18,19 +21,105 @@ namespace {
 // for a few milliseconds only.
 constexpr std::size_t batchSize = 64;
 
+// What a worker made of one flight: nothing when its file cannot be read now (it may
+// be back later); a file that reads but has no score gives scores without points, so
+// that it is not tried again.
+struct FlightWork {
+    std::optional<LibraryFlight> figures;
+    std::vector<RuleSetScore> scores;
+    bool unreadable { false };
+};
+
+FlightWork workOn(const std::string& path, const FlightToScore& wanted)
+{
+    FlightWork work;
+    std::error_code code;
+    if (!fs::is_regular_file(path, code)) {
+        work.unreadable = true;
+        return work;
+    }
+    const auto flight = flights::readIgcFile(path);
+    if (!flight) {
+        // Nothing to compute figures from: the old ones stay, for a later pass to try
+        // again. Current figures with a file that no longer reads: no score.
+        work.unreadable = wanted.figures;
+        for (const std::string& ruleSet : wanted.ruleSets)
+            work.scores.push_back({ ruleSet, StoredScore { std::nullopt, {}, std::nullopt, figuresVersion } });
+        return work;
+    }
+    if (wanted.figures) {
+        LibraryFlight figures;
+        figures.id = wanted.id;
+        fillFigures(figures, *flight, flights::computeFigures(*flight));
+        work.figures = std::move(figures);
+    }
+    for (const std::string& ruleSet : wanted.ruleSets)
+        work.scores.push_back({ ruleSet, scoreUnderRuleSet(*flight, ruleSet) });
+    return work;
+}
+
 } // namespace
 
-std::optional<StoredScore> scoreIgcFile(const std::string& path)
+void fillFigures(LibraryFlight& flight, const flights::IgcFlight& igc, const flights::FlightFigures& figures)
 {
-    std::error_code code;
-    if (!fs::is_regular_file(path, code))
-        return std::nullopt;
+    flight.takeoff = figures.takeoffTime;
+    flight.landing = figures.landingTime;
+    flight.durationSeconds = figures.durationSeconds;
+    flight.takeoffLatitude = figures.takeoff.latitude;
+    flight.takeoffLongitude = figures.takeoff.longitude;
+    flight.landingLatitude = figures.landing.latitude;
+    flight.landingLongitude = figures.landing.longitude;
+    flight.maxPressureAltitude = figures.maxPressureAltitude;
+    flight.minPressureAltitude = figures.minPressureAltitude;
+    flight.maxGnssAltitude = figures.maxGnssAltitude;
+    flight.minGnssAltitude = figures.minGnssAltitude;
+    flight.bestClimb = figures.bestClimb;
+    flight.bestSink = figures.bestSink;
+    flight.trackMetres = figures.trackLengthMetres;
+    flight.distanceMetres = figures.takeoffToLandingMetres;
+    flight.pilot = figures.pilot;
+    flight.glider = figures.glider;
+    flight.fixes = static_cast<std::int64_t>(igc.fixes.size());
+    flight.figuresMadeBy = figuresVersion;
+}
+
+std::vector<std::string> contestRuleSetList(std::string_view preference)
+{
+    std::vector<std::string> ruleSets;
+    std::string id;
+    const auto take = [&] {
+        if (!id.empty() && std::find(ruleSets.begin(), ruleSets.end(), id) == ruleSets.end())
+            ruleSets.push_back(id);
+        id.clear();
+    };
+    for (const char c : preference) {
+        if (c == ',' || std::isspace(static_cast<unsigned char>(c)))
+            take();
+        else
+            id += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    take();
+    if (ruleSets.empty())
+        ruleSets.push_back(defaultContestRuleSet);
+    return ruleSets;
+}
+
+std::string contestRuleSetName(const std::string& ruleSet)
+{
+    const flights::ContestRuleSet* rules = flights::findContestRuleSet(ruleSet);
+    return rules ? std::string(rules->name) : ruleSet;
+}
+
+bool isKnownRuleSet(const std::string& ruleSet) { return flights::findContestRuleSet(ruleSet) != nullptr; }
+
+StoredScore scoreUnderRuleSet(const flights::IgcFlight& flight, const std::string& ruleSet)
+{
     StoredScore stored;
-    stored.scorerVersion = currentScorerVersion;
-    const auto flight = flights::readIgcFile(path);
-    if (!flight)
+    stored.version = figuresVersion;
+    const flights::ContestRuleSet* rules = flights::findContestRuleSet(ruleSet);
+    if (!rules)
         return stored;
-    if (const auto score = flights::scoreFlight(*flight, flights::ContestRules::XContest)) {
+    if (const auto score = flights::scoreFlight(flight, *rules)) {
         stored.points = score->points;
         stored.type = std::string(flights::contestTypeName(score->type));
         stored.distanceMetres = score->distanceMetres;
@@ -38,37 +127,56 @@ std::optional<StoredScore> scoreIgcFile(const std::string& path)
     return stored;
 }
 
-ScoreFillOutcome fillScores(FlightIndex& index, const std::string& folder, const OperationContext& context, const ScoreFillOptions& options)
+LibraryResult<ScoreFillOutcome> fillScores(
+    FlightIndex& index, const std::string& folder, const OperationContext& context, const ScoreFillOptions& options)
 {
     ScoreFillOutcome outcome;
-    const auto wanted = index.flightsToScore(currentScorerVersion);
+    std::vector<std::string> ruleSets;
+    for (const std::string& ruleSet : options.ruleSets)
+        if (isKnownRuleSet(ruleSet) && std::find(ruleSets.begin(), ruleSets.end(), ruleSet) == ruleSets.end())
+            ruleSets.push_back(ruleSet);
+    if (options.ruleSets.empty())
+        ruleSets.push_back(defaultContestRuleSet);
+    auto found = index.flightsToScore(ruleSets, figuresVersion);
+    if (!found)
+        return Failure { found.error() };
+    const std::vector<FlightToScore>& wanted = *found;
     outcome.total = wanted.size();
     if (wanted.empty())
         return outcome;
 
     struct Done {
         std::int64_t id;
-        std::optional<StoredScore> score;
+        FlightWork work;
     };
     std::vector<Done> batch;
     std::size_t seen = 0;
     const auto write = [&] {
         if (batch.empty())
             return;
-        std::size_t written = 0;
+        std::size_t written = 0, refigured = 0;
         FlightIndex::Transaction transaction(index);
         // Another connection writes for long (an import of many files): the batch
         // waits for the next round rather than each score waiting for the lock.
         if (!transaction.active())
             return;
         for (const Done& each : batch) {
-            if (!each.score)
+            if (each.work.unreadable) {
                 ++outcome.unreadable;
-            else if (index.setScore(each.id, *each.score))
-                ++written;
+                continue;
+            }
+            bool stored = true;
+            if (each.work.figures) {
+                stored = index.setFigures(*each.work.figures).hasValue();
+                refigured += stored;
+            }
+            for (const RuleSetScore& score : each.work.scores)
+                stored = index.setScore(each.id, score.ruleSet, score.score).hasValue() && stored;
+            written += stored;
         }
         if (transaction.commit()) {
             outcome.scored += written;
+            outcome.refigured += refigured;
             if (options.recorded)
                 options.recorded(written);
         }
@@ -76,9 +184,9 @@ ScoreFillOutcome fillScores(FlightIndex& index, const std::string& folder, const
     };
     const std::size_t handled = runOnWorkers(
         context, options.threads, wanted.size(),
-        [&](std::size_t i) { return scoreIgcFile((fs::path(folder) / wanted[i].second).string()); },
-        [&](std::size_t i, std::optional<StoredScore> score) {
-            batch.push_back({ wanted[i].first, std::move(score) });
+        [&](std::size_t i) { return workOn((fs::path(folder) / wanted[i].file).string(), wanted[i]); },
+        [&](std::size_t i, FlightWork made) {
+            batch.push_back({ wanted[i].id, std::move(made) });
             if (options.progress)
                 options.progress(++seen, wanted.size());
             if (batch.size() >= batchSize || context.isCancelled())

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "flights/IgcFlight.h"
 #include "library/FlightIndex.h"
 #include "platform/OperationContext.h"
 
@@ -8,39 +9,56 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace corvex::library {
 
-// Which solver made a stored score. A solver that finds better scores raises it; the
-// flights scored by an older one count as unscored and are scored again.
-constexpr int currentScorerVersion = 1;
+// The figures of the record from the IGC file it was read from (take-off, landing,
+// altitudes, lengths, pilot, glider, fixes), stamped with figuresVersion.
+void fillFigures(LibraryFlight& flight, const flights::IgcFlight& igc, const flights::FlightFigures& figures);
 
-// The XContest score of one IGC file as the index keeps it. Nothing when the file
-// cannot be read now (it may be back later); a file that reads but has no score gives
-// a score without points, so that it is not tried again.
-std::optional<StoredScore> scoreIgcFile(const std::string& path);
+// The rule sets a preference names, comma or space separated ("xcontest, ffvl"), in
+// its order, each once, in lower case; defaultContestRuleSet when it names none.
+std::vector<std::string> contestRuleSetList(std::string_view preference);
+
+// The name people know a rule set by ("XContest"); the id itself when no row has it.
+std::string contestRuleSetName(const std::string& ruleSet);
+
+// Whether the library can score under the rule set with this id ("xcontest").
+bool isKnownRuleSet(const std::string& ruleSet);
+// The score of one flight under a known rule set, as the index keeps it: a score
+// without points when the flight has none.
+StoredScore scoreUnderRuleSet(const flights::IgcFlight& flight, const std::string& ruleSet);
 
 struct ScoreFillOptions {
+    // The rule sets to score under, the pilot's as the preferences name them; empty:
+    // defaultContestRuleSet. Ids the library does not know are left out.
+    std::vector<std::string> ruleSets;
     // After each flight, on the calling thread.
     std::function<void(std::size_t done, std::size_t total)> progress;
     // Flights scored at once; 0: one per processor.
     unsigned threads { 0 };
-    // After each batch of scores is written, with how many there were.
+    // After each batch of scores is written, with how many flights there were.
     std::function<void(std::size_t written)> recorded;
 };
 
 struct ScoreFillOutcome {
-    std::size_t total { 0 }; // flights that lacked a score
+    std::size_t total { 0 }; // flights that lacked current figures or a score
     std::size_t scored { 0 }; // written, with or without points
+    std::size_t refigured { 0 }; // of them, the flights whose figures were computed again
     std::size_t unreadable { 0 }; // left for a later pass
     bool cancelled { false };
 };
 
-// Scores every flight of the index that has no score of the current scorer, the files
-// found under `folder`. The scoring runs on worker threads; the index is written only
-// from the calling thread, in short transactions, so a window reading the same file
-// through another connection is never held up for long. The context's cancel stops it
-// between flights.
-ScoreFillOutcome fillScores(FlightIndex& index, const std::string& folder, const OperationContext& context, const ScoreFillOptions& options = {});
+// Brings every flight of the index up to figuresVersion, the files found under
+// `folder`: the figures of an older version computed again, and a score under each
+// rule set that has none of this version. The work runs on worker threads; the index
+// is written only from the calling thread, in short transactions, so a window reading
+// the same file through another connection is never held up for long. The context's
+// cancel stops it between flights. Fails only when the index cannot say which flights
+// need it.
+LibraryResult<ScoreFillOutcome> fillScores(
+    FlightIndex& index, const std::string& folder, const OperationContext& context, const ScoreFillOptions& options = {});
 
 } // namespace corvex::library

@@ -27,8 +27,9 @@ SyncOutcome syncInstrument(CorvexDevice& device, FlightLibrary& library, const T
         return outcome;
     }
     // A sync killed after a file was whole but before its index row: record it first,
-    // so that it is not downloaded again.
-    library.reconcile();
+    // so that it is not downloaded again. An index that fails here fails each flight's
+    // recording below too, which the outcome reports flight by flight.
+    (void)library.reconcile();
 
     std::vector<FlightRecord> wanted;
     for (const FlightRecord& record : *list) {

@@ -6,6 +6,15 @@
 
 namespace corvex::library {
 
+// Which computation made a flight's stored figures and scores. Raised when take-off,
+// landing, the other figures or a contest score come out differently (a better
+// solver, a fixed detection); the background pass then computes again what an older
+// one made, the figures from the file and the scores of every rule set.
+constexpr int figuresVersion = 1;
+
+// The rule set whose score the library's table shows when the preferences name none.
+inline constexpr const char* defaultContestRuleSet = "xcontest";
+
 // One flight as the index keeps it: the figures computed once when its file came in,
 // and where that file is. The IGC file is the truth; every field here can be made
 // again from it (see FlightLibrary::rebuild).
@@ -38,14 +47,18 @@ struct LibraryFlight {
     std::string glider;
     std::int64_t fixes { 0 };
     std::int64_t added { 0 }; // when it came into the library, UTC seconds
-    // The contest score under the XContest rules, filled after the flight came in (it
-    // takes up to a second on a long flight). Nothing in points until then, and for a
-    // flight that has none; scorerVersion says which solver made it, so that a better
-    // one can score again what an older one made.
+    int figuresMadeBy { figuresVersion }; // the figuresVersion that computed the figures above
+
+    // The contest score under the index's listed rule set (FlightIndex::setListedRuleSet,
+    // the first of the pilot's), filled after the flight came in (it takes up to a second
+    // on a long flight). Nothing in points until then, and for a flight that has none;
+    // scorerVersion is the figuresVersion that made it, so that a better solver scores
+    // again what an older one made. The index's `scores` table holds the other rule sets.
     std::optional<double> scorePoints;
     std::string scoreType; // contestTypeName: "free_flight", "fai_triangle"...
     std::optional<double> scoreDistanceMetres;
     std::optional<int> scorerVersion;
+    std::string scoreRuleSet; // the id of the rule set the score is under ("xcontest")
 
     // The serial for a synced flight, else the logger.
     const std::string& instrument() const { return serial.empty() ? logger : serial; }

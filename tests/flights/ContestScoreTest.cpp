@@ -14,6 +14,16 @@
 namespace corvex::flights {
 namespace {
 
+const ContestRuleSet& xcontest()
+{
+    return *findContestRuleSet("xcontest");
+}
+
+const ContestRuleSet& ffvl()
+{
+    return *findContestRuleSet("ffvl");
+}
+
 // A track along the legs between corners, a fix every ~500 m, one a minute.
 std::vector<IgcFix> track(const std::vector<GeoPoint>& corners)
 {
@@ -45,7 +55,7 @@ struct Exhaustive {
     std::string_view type { "free_flight" };
 };
 
-Exhaustive exhaustive(const std::vector<IgcFix>& fixes, ContestRules rules)
+Exhaustive exhaustive(const std::vector<IgcFix>& fixes, const ContestRuleSet& rules)
 {
     const std::size_t n = fixes.size();
     std::vector<double> d(n * n);
@@ -71,7 +81,7 @@ Exhaustive exhaustive(const std::vector<IgcFix>& fixes, ContestRules rules)
         bool fai;
         double freeGap { 0 }; // metres that close any triangle and are not deducted
     };
-    const std::vector<Rule> triangles = rules == ContestRules::Ffvl
+    const std::vector<Rule> triangles = rules.id == "ffvl"
         ? std::vector<Rule> { { "free_triangle", 1.2, 0.05, false, 3000 }, { "fai_triangle", 1.4, 0.05, true, 3000 } }
         : std::vector<Rule> { { "free_triangle", 1.2, 0.2, false }, { "fai_triangle", 1.4, 0.2, true },
               { "closed_free_triangle", 1.4, 0.05, false }, { "closed_fai_triangle", 1.6, 0.05, true } };
@@ -92,7 +102,7 @@ Exhaustive exhaustive(const std::vector<IgcFix>& fixes, ContestRules rules)
 // What a score says of itself holds: its points are in time order and are the fixes'
 // own, its distance is measured between them, and a triangle keeps its kind's rules
 // with the closing fixes around its corners.
-void expectWellFormed(const ContestScore& score, const std::vector<IgcFix>& fixes, ContestRules rules)
+void expectWellFormed(const ContestScore& score, const std::vector<IgcFix>& fixes, const ContestRuleSet& rules)
 {
     auto at = [](const ContestPoint& p) { return GeoPoint { p.latitude, p.longitude }; };
     EXPECT_NEAR(score.points, score.distanceMetres / 1000 * score.multiplier, 1e-9);
@@ -119,9 +129,9 @@ void expectWellFormed(const ContestScore& score, const std::vector<IgcFix>& fixe
     EXPECT_GE(score.closingEnd->fixIndex, t[2].fixIndex);
     EXPECT_NEAR(score.closingMetres, geodesicDistanceMetres(at(*score.closingStart), at(*score.closingEnd)), 1e-6);
     // The FFVL closes any triangle within 3 km and does not deduct such a gap.
-    const double freeGap = rules == ContestRules::Ffvl ? 3000 : 0;
+    const double freeGap = rules.id == "ffvl" ? 3000 : 0;
     EXPECT_NEAR(score.distanceMetres, perimeter - (score.closingMetres > freeGap ? score.closingMetres : 0), 1e-6);
-    const bool closed = rules == ContestRules::Ffvl || score.type == ContestFlightType::ClosedFreeTriangle
+    const bool closed = rules.id == "ffvl" || score.type == ContestFlightType::ClosedFreeTriangle
         || score.type == ContestFlightType::ClosedFaiTriangle;
     EXPECT_LE(score.closingMetres, std::max(freeGap, (closed ? 0.05 : 0.2) * perimeter));
     if (score.type == ContestFlightType::FaiTriangle || score.type == ContestFlightType::ClosedFaiTriangle) {
@@ -143,31 +153,31 @@ TEST(ContestScore, SyntheticFlightsScoreTheirKnownBest)
     struct Case {
         const char* name;
         std::vector<GeoPoint> corners;
-        ContestRules rules;
+        const ContestRuleSet& rules;
         const char* type;
         double distanceKm; // 0: only against the exhaustive search
     };
     const Case cases[] = {
-        { "straight line", { { 46.0, 7.0 }, { 46.4, 7.1 } }, ContestRules::XContest, "free_flight",
+        { "straight line", { { 46.0, 7.0 }, { 46.4, 7.1 } }, xcontest(), "free_flight",
             geodesicDistanceMetres({ 46.0, 7.0 }, { 46.4, 7.1 }) / 1000 },
-        { "closed equilateral", { a, b, c, a }, ContestRules::XContest, "closed_fai_triangle", perimeter / 1000 },
-        { "gap of 4 %", { a, b, c, towardsA(0.04) }, ContestRules::XContest, "closed_fai_triangle", 0 },
-        { "gap of 12 %", { a, b, c, towardsA(0.12) }, ContestRules::XContest, "fai_triangle", 0 },
-        { "gap of 12 %, FFVL", { a, b, c, towardsA(0.12) }, ContestRules::Ffvl, "free_flight", 0 },
-        { "closed flat triangle", { { 46.0, 7.0 }, { 46.0, 7.4 }, { 46.02, 7.2 }, { 46.0, 7.0 } }, ContestRules::XContest,
+        { "closed equilateral", { a, b, c, a }, xcontest(), "closed_fai_triangle", perimeter / 1000 },
+        { "gap of 4 %", { a, b, c, towardsA(0.04) }, xcontest(), "closed_fai_triangle", 0 },
+        { "gap of 12 %", { a, b, c, towardsA(0.12) }, xcontest(), "fai_triangle", 0 },
+        { "gap of 12 %, FFVL", { a, b, c, towardsA(0.12) }, ffvl(), "free_flight", 0 },
+        { "closed flat triangle", { { 46.0, 7.0 }, { 46.0, 7.4 }, { 46.02, 7.2 }, { 46.0, 7.0 } }, xcontest(),
             "closed_free_triangle", 0 },
         // The way back stays 5 km off the way out: no sub-triangle closes within 5 %.
         { "flat triangle, gap of 8 %", { { 46.0, 7.0 }, { 46.0, 7.39 }, { 46.063, 7.284 }, { 46.047, 7.0 } },
-            ContestRules::XContest, "free_triangle", 0 },
-        { "closed FAI, FFVL", { a, b, c, a }, ContestRules::Ffvl, "fai_triangle", perimeter / 1000 },
+            xcontest(), "free_triangle", 0 },
+        { "closed FAI, FFVL", { a, b, c, a }, ffvl(), "fai_triangle", perimeter / 1000 },
         // 2.5 km short of A is over 5 % of this 20 km triangle, but within the league's 3 km.
         { "small triangle open by 2.5 km, FFVL", { { 46.0, 7.0 }, { 46.0, 7.1 }, { 46.06, 7.05 }, { 46.0225, 7.01875 } },
-            ContestRules::Ffvl, "fai_triangle", 0 },
-        { "closed flat triangle, FFVL", { { 46.0, 7.0 }, { 46.0, 7.4 }, { 46.02, 7.2 }, { 46.0, 7.0 } }, ContestRules::Ffvl,
+            ffvl(), "fai_triangle", 0 },
+        { "closed flat triangle, FFVL", { { 46.0, 7.0 }, { 46.0, 7.4 }, { 46.02, 7.2 }, { 46.0, 7.0 } }, ffvl(),
             "free_triangle", 0 },
         // Far north and across the date line: the bounds hold on any part of the ellipsoid.
         { "closed FAI at 69° N over 180°", { { 69.0, 179.8 }, { 69.0, -179.6 }, { 69.15, -179.9 }, { 69.0, 179.8 } },
-            ContestRules::XContest, "closed_fai_triangle", 0 },
+            xcontest(), "closed_fai_triangle", 0 },
     };
     for (const Case& test : cases) {
         SCOPED_TRACE(test.name);
@@ -210,13 +220,13 @@ TEST(ContestScore, InvalidFixesAndRanges)
     };
     for (const Case& test : cases) {
         SCOPED_TRACE(test.name);
-        const auto score = scoreFixes(line, test.first, test.last, ContestRules::XContest);
+        const auto score = scoreFixes(line, test.first, test.last, xcontest());
         ASSERT_EQ(score.has_value(), test.km >= 0);
         if (score) {
             EXPECT_NEAR(score->distanceMetres / 1000, test.km, 1e-3);
         }
     }
-    EXPECT_FALSE(scoreFixes({}, 0, 0, ContestRules::Ffvl));
+    EXPECT_FALSE(scoreFixes({}, 0, 0, ffvl()));
 }
 
 // Pieces of real flights, every fix of the piece or every few, against the brute force:
@@ -247,9 +257,10 @@ TEST(ContestScore, RealFlightPiecesMatchTheBruteForce)
         for (std::size_t i = test.first; i < std::min(flight->fixes.size(), test.first + test.count); i += step)
             if (flight->fixes[i].valid)
                 piece.insert(piece.end(), test.repeat, flight->fixes[i]);
-        for (const ContestRules rules : { ContestRules::XContest, ContestRules::Ffvl }) {
+        for (const ContestRuleSet* set : { &xcontest(), &ffvl() }) {
+            const ContestRuleSet& rules = *set;
             SCOPED_TRACE(std::string(test.file) + " from " + std::to_string(test.first) + ", " + std::to_string(piece.size())
-                + " fixes" + (rules == ContestRules::Ffvl ? ", FFVL" : ""));
+                + " fixes" + (rules.id == "ffvl" ? ", FFVL" : ""));
             const auto score = scoreFixes(piece, 0, piece.size() - 1, rules);
             ASSERT_TRUE(score);
             const Exhaustive best = exhaustive(piece, rules);
@@ -293,8 +304,9 @@ TEST(ContestScore, RandomTracksMatchTheBruteForce)
                 fixes[i].latitude = fixes[n - n / 4 - 1].latitude + f * (fixes[0].latitude + 0.001 * step(random) - fixes[n - n / 4 - 1].latitude);
                 fixes[i].longitude = fixes[n - n / 4 - 1].longitude + f * (fixes[0].longitude - fixes[n - n / 4 - 1].longitude);
             }
-        for (const ContestRules rules : { ContestRules::XContest, ContestRules::Ffvl }) {
-            SCOPED_TRACE("trial " + std::to_string(trial) + (rules == ContestRules::Ffvl ? ", FFVL" : ""));
+        for (const ContestRuleSet* set : { &xcontest(), &ffvl() }) {
+            const ContestRuleSet& rules = *set;
+            SCOPED_TRACE("trial " + std::to_string(trial) + (rules.id == "ffvl" ? ", FFVL" : ""));
             const auto score = scoreFixes(fixes, 0, n - 1, rules);
             ASSERT_TRUE(score);
             const Exhaustive best = exhaustive(fixes, rules);
@@ -314,11 +326,11 @@ TEST(ContestScore, ParkedFixesAndExactTies)
     const auto line = track({ { 46.0, 7.0 }, { 46.4, 7.1 } });
     std::vector<IgcFix> parked = line;
     parked.insert(parked.begin() + 40, 3600, line[40]);
-    const auto score = scoreFixes(parked, 0, parked.size() - 1, ContestRules::XContest);
+    const auto score = scoreFixes(parked, 0, parked.size() - 1, xcontest());
     ASSERT_TRUE(score);
     EXPECT_TRUE(score->optimal);
-    EXPECT_NEAR(score->points, exhaustive(line, ContestRules::XContest).points, 2e-6);
-    expectWellFormed(*score, parked, ContestRules::XContest);
+    EXPECT_NEAR(score->points, exhaustive(line, xcontest()).points, 2e-6);
+    expectWellFormed(*score, parked, xcontest());
 
     const GeoPoint south { 46.0, 7.0 }, north { 46.9, 7.0 }; // a meridian is a geodesic
     std::vector<IgcFix> meridian(4000);
@@ -327,11 +339,11 @@ TEST(ContestScore, ParkedFixesAndExactTies)
         meridian[i].latitude = south.latitude + (north.latitude - south.latitude) * static_cast<double>(i) / 3999;
         meridian[i].longitude = south.longitude;
     }
-    const auto tied = scoreFixes(meridian, 0, meridian.size() - 1, ContestRules::XContest);
+    const auto tied = scoreFixes(meridian, 0, meridian.size() - 1, xcontest());
     ASSERT_TRUE(tied);
     EXPECT_EQ(tied->type, ContestFlightType::FreeFlight);
     EXPECT_NEAR(tied->distanceMetres, geodesicDistanceMetres(south, north), 1e-3);
-    expectWellFormed(*tied, meridian, ContestRules::XContest);
+    expectWellFormed(*tied, meridian, xcontest());
 }
 
 // Chords bracket geodesics from below and, through the bound the search uses, from above,

@@ -14,6 +14,7 @@
 #include <functional>
 #include <map>
 #include <sstream>
+#include <tuple>
 
 namespace fs = std::filesystem;
 using namespace corvex::library;
@@ -21,6 +22,23 @@ using corvex::testing::CapturingLogSink;
 using corvex::testing::TemporaryFolder;
 
 namespace {
+
+// The value of a call that must succeed, by value: a range-for over the value inside a
+// temporary result would read it after its end.
+template<typename T>
+T valueOf(corvex::library::LibraryResult<T> result)
+{
+    EXPECT_TRUE(result) << result.error().message;
+    return result ? std::move(*result) : T {};
+}
+
+template<typename T>
+std::optional<LibraryError> errorOf(const LibraryResult<T>& result)
+{
+    if (result)
+        return std::nullopt;
+    return result.error();
+}
 
 std::string testFile(const char* name) { return std::string(CORVEX_TESTDATA_DIR "/igc/") + name; }
 
@@ -59,7 +77,7 @@ FlightFilter withText(std::string text)
 std::unique_ptr<FlightLibrary> openLibrary(const std::string& folder, corvex::LogSink* log = nullptr)
 {
     auto opened = FlightLibrary::open(folder, log);
-    EXPECT_TRUE(opened) << (opened ? "" : opened.error());
+    EXPECT_TRUE(opened) << (opened ? "" : opened.error().message);
     return opened ? std::move(*opened) : nullptr;
 }
 
@@ -127,7 +145,7 @@ TEST(FlightLibrary, ImportKeepsEachFlightOnceUnderItsTakeoffName)
     EXPECT_EQ(library->index().count(), 3);
 
     // The flight over midnight keeps its landing on the next day.
-    const auto overMidnight = library->index().flights(ofYear(2016));
+    const auto overMidnight = *library->index().flights(ofYear(2016));
     ASSERT_EQ(overMidnight.size(), 1u);
     EXPECT_GT(overMidnight.front().landing - overMidnight.front().takeoff, 5 * 3600);
     EXPECT_EQ(overMidnight.front().durationSeconds, overMidnight.front().landing - overMidnight.front().takeoff);
@@ -214,8 +232,8 @@ TEST(FlightLibrary, DamagedIndexIsSetAsideAndRebuilt)
                 ImportOutcome::Kind::Imported);
             ASSERT_EQ(library->importFile(testFile("20241007TZN.igc")).kind, ImportOutcome::Kind::Imported);
             ASSERT_TRUE(library->airspaces().keep("AC D\nAN ALPS\n", "alps.txt", AirspaceUse::Converted, 100, "set-alps"));
-            ASSERT_TRUE(library->airspaces().recordUpload("set-alps", "C0FFEE", 200));
-            EXPECT_FALSE(library->airspaces().recordUpload("set-approved", "C0FFEE", 400)) << "no kept file for it";
+            ASSERT_TRUE(*library->airspaces().recordUpload("set-alps", "C0FFEE", 200));
+            EXPECT_FALSE(*library->airspaces().recordUpload("set-approved", "C0FFEE", 400)) << "no kept file for it";
         }
         // Closed: the write-ahead log is folded into the file.
         ASSERT_FALSE(fs::exists(index + "-wal"));
@@ -227,14 +245,14 @@ TEST(FlightLibrary, DamagedIndexIsSetAsideAndRebuilt)
         EXPECT_TRUE(log.containsPrefix("The flight index " + index + " is damaged"));
         EXPECT_EQ(library->index().count(), 2);
         EXPECT_TRUE(library->instrumentFlight("C0FFEE", 8600000));
-        const auto imported = library->index().flights(withText("SKYTRAXX"));
+        const auto imported = *library->index().flights(withText("SKYTRAXX"));
         ASSERT_EQ(imported.size(), 1u);
         EXPECT_TRUE(imported.front().serial.empty()) << "an imported flight's name carries its logger, not a serial";
-        const auto held = library->airspaces().heldBy("C0FFEE", 300);
+        const auto held = *library->airspaces().heldBy("C0FFEE", 300);
         ASSERT_TRUE(held) << "the uses of airspace files are read back";
         EXPECT_EQ(held->name, "alps.txt");
-        EXPECT_EQ(library->index().airspaceUses(held->id).size(), 2u);
-        EXPECT_FALSE(library->airspaces().heldBy("C0FFEE", 500)) << "the upload of a set from elsewhere is read back too";
+        EXPECT_EQ(library->airspaces().index().uses(held->id)->size(), 2u);
+        EXPECT_FALSE(*library->airspaces().heldBy("C0FFEE", 500)) << "the upload of a set from elsewhere is read back too";
         std::size_t setAside = 0;
         for (const auto& entry : fs::directory_iterator(scratch.path()))
             setAside += entry.path().filename().string().starts_with("library.sqlite.damaged-");
@@ -283,15 +301,15 @@ TEST(FlightLibrary, FiltersAndTotals)
     const auto outcomes = library->importPaths({ CORVEX_TESTDATA_DIR "/igc" });
     EXPECT_EQ(outcomes.size(), 6u) << "the folder's *.igc files, .IGC included";
     ASSERT_EQ(library->index().count(), 6);
-    const auto byYear = library->index().totalsByYear();
+    const auto byYear = *library->index().totalsByYear();
     std::int64_t flights = 0;
     for (const FlightTotals& year : byYear)
         flights += year.flights;
     EXPECT_EQ(flights, 6);
     EXPECT_EQ(byYear.front().key, "2024");
-    EXPECT_EQ(library->index().flights(ofYear(2010)).size(), 1u);
-    EXPECT_EQ(library->index().flights(withText("guettler")).size(), 1u) << "case does not matter";
-    const auto all = library->index().flights();
+    EXPECT_EQ(library->index().flights(ofYear(2010))->size(), 1u);
+    EXPECT_EQ(library->index().flights(withText("guettler"))->size(), 1u) << "case does not matter";
+    const auto all = *library->index().flights();
     EXPECT_TRUE(std::is_sorted(all.begin(), all.end(), [](const auto& a, const auto& b) { return a.takeoff > b.takeoff; }));
 }
 
@@ -308,23 +326,24 @@ TEST(FlightLibrary, ScoresAreAddedByMigrationAndFilledAfterwards)
         ASSERT_EQ(library->index().count(), 6);
     }
     {
-        // What the previous program left: no score columns, no airspaces tables.
+        // What the first program left: no scores, no figures' version, no airspaces tables.
         sqlite3* database = nullptr;
         ASSERT_EQ(sqlite3_open(index.c_str(), &database), SQLITE_OK);
-        for (const char* sql : { "ALTER TABLE flights DROP COLUMN score_points", "ALTER TABLE flights DROP COLUMN score_type",
-                 "ALTER TABLE flights DROP COLUMN score_distance_m", "ALTER TABLE flights DROP COLUMN scorer_version",
-                 "DROP TABLE airspace_uses", "DROP TABLE airspace_files", "PRAGMA user_version=1" })
+        for (const char* sql : { "DROP TRIGGER flights_scores_go", "DROP TABLE scores",
+                 "ALTER TABLE flights DROP COLUMN figures_version", "DROP TABLE airspace_uses", "DROP TABLE airspace_files",
+                 "PRAGMA user_version=1" })
             EXPECT_EQ(sqlite3_exec(database, sql, nullptr, nullptr, nullptr), SQLITE_OK) << sql;
         sqlite3_close(database);
     }
     auto library = openLibrary(scratch.path());
     ASSERT_TRUE(library);
     ASSERT_EQ(library->index().count(), 6) << "the migration keeps the rows";
-    for (const LibraryFlight& flight : library->index().flights()) {
+    for (const LibraryFlight& flight : valueOf(library->index().flights())) {
         EXPECT_FALSE(flight.scorePoints) << flight.file;
         EXPECT_FALSE(flight.scorerVersion) << flight.file;
+        EXPECT_EQ(flight.figuresMadeBy, 1) << "the first program's figures are version 1's";
     }
-    EXPECT_EQ(library->index().totalsByYear().front().scored, 0);
+    EXPECT_EQ(library->index().totalsByYear()->front().scored, 0);
 
     std::size_t lastDone = 0, lastTotal = 0;
     ScoreFillOptions options;
@@ -334,8 +353,9 @@ TEST(FlightLibrary, ScoresAreAddedByMigrationAndFilledAfterwards)
         lastDone = done;
         lastTotal = total;
     };
-    const auto filled = library->fillScores(options);
+    const auto filled = *library->fillScores(options);
     EXPECT_EQ(filled.total, 6u);
+    EXPECT_EQ(filled.refigured, 0u);
     EXPECT_EQ(filled.scored, 6u);
     EXPECT_FALSE(filled.cancelled);
     EXPECT_EQ(lastDone, 6u);
@@ -343,15 +363,15 @@ TEST(FlightLibrary, ScoresAreAddedByMigrationAndFilledAfterwards)
 
     const auto scoresOf = [](const FlightLibrary& flights) {
         std::map<std::string, std::optional<double>> scores;
-        for (const LibraryFlight& flight : flights.index().flights())
+        for (const LibraryFlight& flight : valueOf(flights.index().flights()))
             scores[flight.file] = flight.scorePoints;
         return scores;
     };
     const auto scored = scoresOf(*library);
     double points = 0;
-    for (const LibraryFlight& flight : library->index().flights()) {
+    for (const LibraryFlight& flight : valueOf(library->index().flights())) {
         SCOPED_TRACE(flight.file);
-        EXPECT_EQ(flight.scorerVersion, currentScorerVersion);
+        EXPECT_EQ(flight.scorerVersion, figuresVersion);
         ASSERT_TRUE(flight.scorePoints);
         EXPECT_GT(*flight.scorePoints, 0);
         EXPECT_FALSE(flight.scoreType.empty());
@@ -363,41 +383,41 @@ TEST(FlightLibrary, ScoresAreAddedByMigrationAndFilledAfterwards)
     }
     double totalPoints = 0;
     std::int64_t totalScored = 0;
-    for (const FlightTotals& year : library->index().totalsByYear()) {
+    for (const FlightTotals& year : valueOf(library->index().totalsByYear())) {
         totalPoints += year.points;
         totalScored += year.scored;
     }
     EXPECT_NEAR(totalPoints, points, 1e-6);
     EXPECT_EQ(totalScored, 6);
-    EXPECT_EQ(library->fillScores().total, 0u) << "nothing left to score";
+    EXPECT_EQ(library->fillScores()->total, 0u) << "nothing left to score";
 
     library.reset();
     library = openLibrary(scratch.path());
     EXPECT_EQ(scoresOf(*library), scored) << "kept across a reopen";
 
-    library->rebuild();
+    ASSERT_TRUE(library->rebuild());
     for (const auto& [file, score] : scoresOf(*library))
         EXPECT_FALSE(score) << file << ": a rebuilt index has no score until the pass";
     corvex::CancelToken cancel;
     cancel.cancel();
     ScoreFillOptions cancelled;
     cancelled.threads = 1;
-    const auto stopped = library->fillScores(cancelled, cancel);
+    const auto stopped = *library->fillScores(cancelled, cancel);
     EXPECT_TRUE(stopped.cancelled);
     EXPECT_LT(stopped.scored, 6u);
-    EXPECT_EQ(library->fillScores().scored, 6u - stopped.scored) << "a cancelled pass leaves the rest for the next";
+    EXPECT_EQ(library->fillScores()->scored, 6u - stopped.scored) << "a cancelled pass leaves the rest for the next";
     EXPECT_EQ(scoresOf(*library), scored) << "the rebuild refills the same scores";
 
     // A flight scored by an older solver is scored again.
-    const LibraryFlight first = library->index().flights().front();
-    ASSERT_TRUE(library->index().setScore(first.id, { 1.0, "free_flight", 1000.0, currentScorerVersion - 1 }));
-    EXPECT_EQ(library->fillScores().scored, 1u);
+    const LibraryFlight first = library->index().flights()->front();
+    ASSERT_TRUE(library->index().setScore(first.id, "xcontest", { 1.0, "free_flight", 1000.0, figuresVersion - 1 }));
+    EXPECT_EQ(library->fillScores()->scored, 1u);
     EXPECT_EQ(library->index().flight(first.id)->scorePoints, first.scorePoints);
 
     // A file that does not read now is left for later, not recorded as scoreless.
     fs::remove(library->pathOf(first));
-    ASSERT_TRUE(library->index().setScore(first.id, { std::nullopt, {}, std::nullopt, 0 }));
-    const auto missing = library->fillScores();
+    ASSERT_TRUE(library->index().setScore(first.id, "xcontest", { std::nullopt, {}, std::nullopt, 0 }));
+    const auto missing = *library->fillScores();
     EXPECT_EQ(missing.unreadable, 1u);
     EXPECT_EQ(library->index().flight(first.id)->scorerVersion, 0);
 }
@@ -413,7 +433,7 @@ TEST(FlightLibrary, AirspaceFilesAreKeptOncePerContent)
     const std::string jura = "AC C\nAN JURA\nAL GND\nAH FL100\nDP 47:00:00 N 006:00:00 E\n";
 
     const auto first = archive.keep(alps, "/home/ann/alps.txt", AirspaceUse::Converted, 100, "set-a");
-    ASSERT_TRUE(first) << first.error();
+    ASSERT_TRUE(first) << first.error().message;
     const auto again = archive.keep(alps, "alps-copy.txt", AirspaceUse::Checked, 200);
     ASSERT_TRUE(again);
     const auto other = archive.keep(jura, "alps.txt", AirspaceUse::Checked, 300);
@@ -423,13 +443,13 @@ TEST(FlightLibrary, AirspaceFilesAreKeptOncePerContent)
     EXPECT_EQ(again->name, "alps.txt") << "the name it first came with";
     EXPECT_NE(other->id, first->id) << "the same name, other bytes";
     EXPECT_NE(other->file, first->file);
-    EXPECT_EQ(library->index().airspaceFiles().size(), 2u);
+    EXPECT_EQ(archive.index().files()->size(), 2u);
     std::size_t copies = 0;
     for (const auto& entry : fs::directory_iterator(archive.folder()))
         copies += entry.is_regular_file() && entry.path().filename() != "uses.tsv";
     EXPECT_EQ(copies, 2u) << "no temporary file left beside them";
     EXPECT_EQ(readAll(archive.pathOf(*first)), alps);
-    const auto uses = library->index().airspaceUses(first->id);
+    const auto uses = *archive.index().uses(first->id);
     ASSERT_EQ(uses.size(), 2u);
     EXPECT_EQ(uses[0].reason, "converted");
     EXPECT_EQ(uses[0].setSha256, "set-a");
@@ -473,7 +493,7 @@ TEST(FlightLibrary, TheSetOfTheDayIsTheLastUploadBeforeTakeoff)
         { "set-spring", "A1", 6000, true },
     };
     for (const Upload& upload : uploads)
-        EXPECT_EQ(archive.recordUpload(upload.set, upload.serial, upload.time).has_value(), upload.known) << upload.set;
+        EXPECT_EQ(archive.recordUpload(upload.set, upload.serial, upload.time)->has_value(), upload.known) << upload.set;
 
     struct Case {
         const char* serial;
@@ -510,4 +530,227 @@ TEST(FlightLibrary, TheSetOfTheDayIsTheLastUploadBeforeTakeoff)
         EXPECT_TRUE(path->ends_with(std::string("_") + c.expected)) << *path;
         EXPECT_TRUE(fs::is_regular_file(*path));
     }
+}
+
+// Every field of the record goes into its column and comes back from it: the one
+// table of columns binds, reads and updates them all alike.
+TEST(FlightLibrary, EveryFieldOfAFlightRoundTripsThroughTheIndex)
+{
+    TemporaryFolder scratch;
+    auto opened = FlightIndex::open(scratch.path() + "/index.sqlite");
+    ASSERT_TRUE(opened) << opened.error().message;
+    FlightIndex& index = **opened;
+    LibraryFlight flight;
+    flight.file = "2024/a.igc";
+    flight.sha256 = "digest";
+    flight.size = 11;
+    flight.logger = "XCT123";
+    flight.serial = "C0FFEE";
+    flight.logBookMinute = 13;
+    flight.takeoff = 1728282407;
+    flight.landing = 1728282407 + 17;
+    flight.durationSeconds = 19;
+    flight.takeoffLatitude = 46.1;
+    flight.takeoffLongitude = 7.2;
+    flight.landingLatitude = 46.3;
+    flight.landingLongitude = 7.4;
+    flight.maxPressureAltitude = 2300;
+    flight.minPressureAltitude = std::nullopt;
+    flight.maxGnssAltitude = 2400;
+    flight.minGnssAltitude = 500;
+    flight.bestClimb = 4.5;
+    flight.bestSink = -3.5;
+    flight.trackMetres = 23000;
+    flight.distanceMetres = 29000;
+    flight.pilot = "Ann";
+    flight.glider = "Alpha 6";
+    flight.fixes = 31;
+    flight.added = 37;
+    flight.figuresMadeBy = figuresVersion;
+    const auto id = index.insert(flight);
+    ASSERT_TRUE(id) << id.error().message;
+    flight.id = *id;
+    const auto same = [](const LibraryFlight& a, const LibraryFlight& b) {
+        return std::tie(a.id, a.file, a.sha256, a.size, a.logger, a.serial, a.logBookMinute, a.takeoff, a.landing,
+                   a.durationSeconds, a.takeoffLatitude, a.takeoffLongitude, a.landingLatitude, a.landingLongitude,
+                   a.maxPressureAltitude, a.minPressureAltitude, a.maxGnssAltitude, a.minGnssAltitude, a.bestClimb,
+                   a.bestSink, a.trackMetres, a.distanceMetres, a.pilot, a.glider, a.fixes, a.added, a.figuresMadeBy)
+            == std::tie(b.id, b.file, b.sha256, b.size, b.logger, b.serial, b.logBookMinute, b.takeoff, b.landing,
+                b.durationSeconds, b.takeoffLatitude, b.takeoffLongitude, b.landingLatitude, b.landingLongitude,
+                b.maxPressureAltitude, b.minPressureAltitude, b.maxGnssAltitude, b.minGnssAltitude, b.bestClimb,
+                b.bestSink, b.trackMetres, b.distanceMetres, b.pilot, b.glider, b.fixes, b.added, b.figuresMadeBy);
+    };
+    EXPECT_TRUE(same(valueOf(index.flight(flight.id)), flight));
+
+    // New figures replace the old; what is not a figure (where the file is, the
+    // instrument's entry, when it came) stays.
+    LibraryFlight figures = flight;
+    figures.file = "elsewhere.igc";
+    figures.serial = "";
+    figures.added = 0;
+    figures.takeoff += 3600 * 24 * 366; // another year
+    figures.minPressureAltitude = 400;
+    figures.glider = "Bravo 3";
+    ASSERT_TRUE(index.setFigures(figures));
+    LibraryFlight expected = figures;
+    expected.file = flight.file;
+    expected.serial = flight.serial;
+    expected.added = flight.added;
+    EXPECT_TRUE(same(valueOf(index.flight(flight.id)), expected));
+    EXPECT_EQ(valueOf(index.flights(ofYear(2025))).size(), 1u) << "the year follows the take-off";
+}
+
+// A call that fails says so, with a kind, and never passes for "no rows": an index
+// that lost its tables under the program fails every read, and the reconcile does not
+// take it for an empty index (which would index every file again).
+TEST(FlightLibrary, FailuresAreReportedNotTakenForNoRows)
+{
+    TemporaryFolder scratch;
+    auto library = openLibrary(scratch.path());
+    ASSERT_EQ(library->importFile(testFile("20180427.igc")).kind, ImportOutcome::Kind::Imported);
+    ASSERT_TRUE(library->airspaces().keep("AC D\nAN ALPS\n", "alps.txt", AirspaceUse::Checked, 100));
+
+    const auto missing = library->index().flight(999);
+    ASSERT_FALSE(missing);
+    EXPECT_EQ(missing.error().kind, LibraryErrorKind::NotFound) << "a flight not there is not found, not a failure";
+    EXPECT_EQ(library->index().count(), 1);
+
+    {
+        sqlite3* database = nullptr;
+        ASSERT_EQ(sqlite3_open((scratch.path() + "/library.sqlite").c_str(), &database), SQLITE_OK);
+        for (const char* sql : { "DROP TABLE flights", "DROP TABLE airspace_uses", "DROP TABLE airspace_files" })
+            EXPECT_EQ(sqlite3_exec(database, sql, nullptr, nullptr, nullptr), SQLITE_OK) << sql;
+        sqlite3_close(database);
+    }
+    const FlightIndex& index = library->index();
+    const std::map<std::string, std::function<std::optional<LibraryError>()>> calls = {
+        { "files", [&] { return errorOf(index.files()); } },
+        { "count", [&] { return errorOf(index.count()); } },
+        { "flights", [&] { return errorOf(index.flights()); } },
+        { "flight", [&] { return errorOf(index.flight(1)); } },
+        { "totals by year", [&] { return errorOf(index.totalsByYear()); } },
+        { "totals by glider", [&] { return errorOf(index.totalsByGlider()); } },
+        { "to score", [&] { return errorOf(index.flightsToScore({ "xcontest" }, figuresVersion)); } },
+        { "reconcile", [&] { return errorOf(library->reconcile()); } },
+        { "rebuild", [&] { return errorOf(library->rebuild()); } },
+        { "fill scores", [&] { return errorOf(library->fillScores()); } },
+        { "instrument flight", [&] { return errorOf(library->instrumentFlight("C0FFEE", 1)); } },
+        { "airspace files", [&] { return errorOf(library->airspaces().index().files()); } },
+        { "held by", [&] { return errorOf(library->airspaces().heldBy("C0FFEE", 100)); } },
+        { "record upload", [&] { return errorOf(library->airspaces().recordUpload("set", "C0FFEE", 100)); } },
+        { "keep", [&] { return errorOf(library->airspaces().keep("AC D\n", "d.txt", AirspaceUse::Checked, 100)); } },
+    };
+    for (const auto& [what, call] : calls) {
+        SCOPED_TRACE(what);
+        const auto error = call();
+        ASSERT_TRUE(error) << "a failure, not an empty answer";
+        EXPECT_EQ(error->kind, LibraryErrorKind::Unusable) << libraryErrorKindName(error->kind);
+        EXPECT_NE(error->message.find("no such table"), std::string::npos) << error->message;
+    }
+    const ImportOutcome refused = library->importFile(testFile("0asljd01.igc"));
+    EXPECT_EQ(refused.kind, ImportOutcome::Kind::Refused) << "a lookup that fails lets nothing in";
+    EXPECT_NE(refused.message.find("cannot look it up in the index"), std::string::npos) << refused.message;
+}
+
+// Where the index cannot be: the kind says whether to set it aside and rebuild.
+TEST(FlightLibrary, OpeningFailuresHaveTheirKind)
+{
+    TemporaryFolder scratch;
+    writeAll(scratch.path() + "/not-a-database", std::string(8192, 'x'));
+    writeAll(scratch.path() + "/a-file", "x");
+    struct Case {
+        std::string path;
+        LibraryErrorKind kind;
+    };
+    const Case cases[] = {
+        { scratch.path() + "/not-a-database", LibraryErrorKind::Damaged },
+        { scratch.path() + "/a-file/index.sqlite", LibraryErrorKind::Unusable },
+        { scratch.path(), LibraryErrorKind::Unusable }, // a folder
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        const auto opened = FlightIndex::open(c.path);
+        ASSERT_FALSE(opened);
+        EXPECT_EQ(opened.error().kind, c.kind) << libraryErrorKindName(opened.error().kind) << ": " << opened.error().message;
+    }
+    const auto library = FlightLibrary::open(scratch.path() + "/a-file");
+    ASSERT_FALSE(library);
+    EXPECT_EQ(library.error().kind, LibraryErrorKind::Io) << library.error().message;
+}
+
+// The pilot's rule sets: each flight gets a score under each, the table shows the
+// first, an index of the version before keeps its one score as XContest's, and
+// figures of an older version are computed again from the file.
+TEST(FlightLibrary, ScoresPerRuleSetAndFiguresOfAnOlderVersion)
+{
+    EXPECT_EQ(contestRuleSetList(""), std::vector<std::string> { "xcontest" });
+    EXPECT_EQ(contestRuleSetList(" FFVL, xcontest ffvl,,"), (std::vector<std::string> { "ffvl", "xcontest" }));
+
+    TemporaryFolder scratch;
+    const std::string indexPath = scratch.path() + "/library.sqlite";
+    std::int64_t id = 0;
+    LibraryFlight original;
+    {
+        auto library = openLibrary(scratch.path());
+        const auto imported = library->importFile(testFile("20241007TZN.igc"));
+        ASSERT_EQ(imported.kind, ImportOutcome::Kind::Imported);
+        id = imported.flight->id;
+        original = *imported.flight;
+    }
+    {
+        // What the version before left: one XContest score in the flight's row, and
+        // (to be computed again) stale figures.
+        sqlite3* database = nullptr;
+        ASSERT_EQ(sqlite3_open(indexPath.c_str(), &database), SQLITE_OK);
+        for (const char* sql : { "DROP TRIGGER flights_scores_go", "DROP TABLE scores",
+                 "ALTER TABLE flights DROP COLUMN figures_version", "ALTER TABLE flights ADD COLUMN score_points REAL",
+                 "ALTER TABLE flights ADD COLUMN score_type TEXT", "ALTER TABLE flights ADD COLUMN score_distance_m REAL",
+                 "ALTER TABLE flights ADD COLUMN scorer_version INTEGER",
+                 "UPDATE flights SET score_points = 12.5, score_type = 'free_flight', score_distance_m = 12500, "
+                 "scorer_version = 1",
+                 "PRAGMA user_version=2" })
+            EXPECT_EQ(sqlite3_exec(database, sql, nullptr, nullptr, nullptr), SQLITE_OK) << sql;
+        sqlite3_close(database);
+    }
+    auto library = openLibrary(scratch.path());
+    ASSERT_TRUE(library);
+    const LibraryFlight migrated = valueOf(library->index().flight(id));
+    EXPECT_EQ(migrated.scorePoints, 12.5) << "the old score is XContest's";
+    EXPECT_EQ(migrated.scorerVersion, 1);
+    {
+        sqlite3* database = nullptr;
+        ASSERT_EQ(sqlite3_open(indexPath.c_str(), &database), SQLITE_OK);
+        EXPECT_EQ(sqlite3_exec(database, "UPDATE flights SET figures_version = 0, glider = 'stale', takeoff = 0, year = 1970",
+                      nullptr, nullptr, nullptr),
+            SQLITE_OK);
+        sqlite3_close(database);
+    }
+
+    ScoreFillOptions options;
+    options.ruleSets = { "ffvl", "xcontest", "no-such-rules" };
+    const auto filled = valueOf(library->fillScores(options));
+    EXPECT_EQ(filled.total, 1u);
+    EXPECT_EQ(filled.refigured, 1u);
+    EXPECT_EQ(filled.scored, 1u);
+    const LibraryFlight refigured = valueOf(library->index().flight(id));
+    EXPECT_EQ(refigured.glider, original.glider);
+    EXPECT_EQ(refigured.takeoff, original.takeoff);
+    EXPECT_EQ(valueOf(library->index().flights(ofYear(original.year()))).size(), 1u);
+    EXPECT_EQ(refigured.scorePoints, 12.5) << "a current XContest score is not made again";
+
+    const auto scores = valueOf(library->index().scores(id));
+    ASSERT_EQ(scores.size(), 2u);
+    EXPECT_EQ(scores[0].ruleSet, "ffvl");
+    EXPECT_EQ(scores[1].ruleSet, "xcontest");
+    ASSERT_TRUE(scores[0].score.points);
+    EXPECT_GT(*scores[0].score.points, 0);
+    EXPECT_EQ(scores[0].score.version, figuresVersion);
+    EXPECT_EQ(valueOf(library->fillScores(options)).total, 0u);
+
+    library->index().setListedRuleSet("ffvl");
+    EXPECT_EQ(valueOf(library->index().flight(id)).scorePoints, scores[0].score.points) << "the table shows the first";
+    EXPECT_NEAR(valueOf(library->index().totalsByYear()).front().points, *scores[0].score.points, 1e-9);
+
+    ASSERT_TRUE(library->index().remove(id));
+    EXPECT_TRUE(valueOf(library->index().scores(id)).empty()) << "a flight's scores go with it";
 }

@@ -53,7 +53,7 @@ std::optional<std::string> airspacesFor(CliContext& context)
         // Kept so that the flight can be checked again against the same file later.
         const auto kept = flights->airspaces().keepFile(*given, library::AirspaceUse::Checked, std::time(nullptr));
         if (!kept)
-            context.err << "corvex: note: " << *given << " was not kept in the library: " << kept.error() << "\n";
+            context.err << "corvex: note: " << *given << " was not kept in the library: " << kept.error().message << "\n";
         return given;
     }
     if (auto held = flights->airspaceFileFor(*flight))

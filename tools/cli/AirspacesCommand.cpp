@@ -178,8 +178,12 @@ void recordUpload(CliContext& context, CorvexDevice& device, const std::string& 
     if (!flights)
         return;
     const std::string serial = library::instrumentSerialText(info->deviceId);
-    if (const auto source = flights->airspaces().recordUpload(setSha256, serial, std::time(nullptr)))
-        context.out << "The library records " << source->name << " as the airspaces of instrument " << serial << " from now on\n";
+    const auto source = flights->airspaces().recordUpload(setSha256, serial, std::time(nullptr));
+    if (!source)
+        context.err << "corvex: note: the library cannot record the upload: " << source.error().message << "\n";
+    else if (*source)
+        context.out << "The library records " << (*source)->name << " as the airspaces of instrument " << serial
+                    << " from now on\n";
 }
 
 int runUpload(CliContext& context, CorvexDevice& device, const std::string& path)
@@ -282,7 +286,7 @@ int runConvert(CliContext& context)
         const auto kept = flights->airspaces().keep(std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()),
             input, library::AirspaceUse::Converted, std::time(nullptr), Sha256::hexOf(converted.bytes));
         if (!kept)
-            context.err << "corvex: note: " << input << " was not kept in the library: " << kept.error() << "\n";
+            context.err << "corvex: note: " << input << " was not kept in the library: " << kept.error().message << "\n";
     }
     if (converted.convertedLocally)
         context.out << "Converted on this computer" << (server ? " (the airspaces service cannot be reached)" : "") << "\n";

@@ -28,10 +28,17 @@ std::unique_ptr<library::FlightLibrary> openLibrary(CliContext& context, LogSink
     }
     auto opened = library::FlightLibrary::open(library::libraryFolder(choice), log);
     if (!opened) {
-        printError(context.err, opened.error());
+        printError(context.err, opened.error().message);
         return nullptr;
     }
+    (*opened)->index().setListedRuleSet(pilotRuleSets().front());
     return std::move(*opened);
+}
+
+std::vector<std::string> pilotRuleSets()
+{
+    PreferencesStore preferences;
+    return library::contestRuleSetList(preferences.stringValue("contestRuleSets").toStdString());
 }
 
 std::optional<std::string> flightFilePath(CliContext& context)
@@ -51,7 +58,9 @@ std::optional<std::string> flightFilePath(CliContext& context)
         return std::nullopt;
     const auto flight = flights->index().flight(std::stoll(argument));
     if (!flight) {
-        printError(context.err, "the library has no flight " + argument + " (see corvex library list)");
+        printError(context.err, flight.error().kind == library::LibraryErrorKind::NotFound
+                ? "the library has no flight " + argument + " (see corvex library list)"
+                : flight.error().message);
         return std::nullopt;
     }
     return flights->pathOf(*flight);

@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace corvex::cli {
 
@@ -18,6 +19,10 @@ extern const CliOption libraryOption;
 // The library where --library, the preferences or the default say; prints the reason
 // and gives nothing when it cannot be opened. The system log by default.
 std::unique_ptr<library::FlightLibrary> openLibrary(CliContext& context, LogSink* log = nullptr);
+
+// The contest rule sets the pilot cares about (the "contestRuleSets" preference), the
+// first the one whose score the flights' lists show.
+std::vector<std::string> pilotRuleSets();
 
 // The flight a command is given: the argument itself when it is a file, else the
 // library's flight with that number. Prints the reason and gives nothing otherwise.

@@ -69,6 +69,19 @@ std::string flightJson(const FlightLibrary& flights, const LibraryFlight& flight
             + ", \"scorer_version\": " + (flight.scorerVersion ? std::to_string(*flight.scorerVersion) : "null");
         const auto airspaces = flights.airspaceFileFor(flight);
         json += ", \"airspaces_file\": " + (airspaces ? jsonString(*airspaces) : "null");
+        // Every rule set the library scored the flight under, by its id.
+        if (const auto scores = flights.index().scores(flight.id)) {
+            json += ", \"scores\": {";
+            for (std::size_t i = 0; i < scores->size(); ++i) {
+                const library::StoredScore& score = (*scores)[i].score;
+                json += (i ? ", " : "") + jsonString((*scores)[i].ruleSet)
+                    + ": {\"points\": " + (score.points ? fixed(*score.points, 2) : "null")
+                    + ", \"type\": " + (score.points ? jsonString(score.type) : "null")
+                    + ", \"km\": " + (score.distanceMetres ? fixed(*score.distanceMetres / 1000, 3) : "null")
+                    + ", \"version\": " + std::to_string(score.version) + "}";
+            }
+            json += "}";
+        }
     }
     return json + "}";
 }
@@ -114,7 +127,7 @@ std::string scoreLine(const LibraryFlight& flight)
     if (!flight.scorePoints)
         return "none";
     return fixed(*flight.scorePoints, 2) + " points, " + flight.scoreType + ", "
-        + fixed(flight.scoreDistanceMetres.value_or(0) / 1000, 2) + " km (XContest)";
+        + fixed(flight.scoreDistanceMetres.value_or(0) / 1000, 2) + " km (" + library::contestRuleSetName(flight.scoreRuleSet) + ")";
 }
 
 // Scores the flights that lack one, the progress on the terminal: after a sync or a
@@ -124,11 +137,17 @@ void fillScores(CliContext& context, FlightLibrary& flights, ScoreSummary summar
 {
     TerminalProgress progress(context.err);
     library::ScoreFillOptions options;
+    options.ruleSets = pilotRuleSets();
     options.progress = [&](std::size_t done, std::size_t total) {
         progress.show("scoring flight " + std::to_string(done) + " of " + std::to_string(total), done, total);
     };
-    const auto outcome = flights.fillScores(options);
+    const auto filled = flights.fillScores(options);
     progress.finish();
+    if (!filled) {
+        printError(context.err, "the flights cannot be scored: " + filled.error().message);
+        return;
+    }
+    const library::ScoreFillOutcome& outcome = *filled;
     if (outcome.total > 0 && summary == ScoreSummary::Printed)
         context.out << outcome.scored << (outcome.scored == 1 ? " flight scored\n" : " flights scored\n");
     if (outcome.unreadable > 0)
@@ -153,9 +172,12 @@ std::optional<LibraryFlight> findFlight(CliContext& context, const FlightLibrary
     if (!id)
         return std::nullopt;
     auto flight = flights.index().flight(*id);
-    if (!flight)
-        printError(context.err, "the library has no flight " + std::to_string(*id) + " (see corvex library list)");
-    return flight;
+    if (flight)
+        return std::move(*flight);
+    printError(context.err, flight.error().kind == library::LibraryErrorKind::NotFound
+            ? "the library has no flight " + std::to_string(*id) + " (see corvex library list)"
+            : flight.error().message);
+    return std::nullopt;
 }
 
 void printImportOutcome(std::ostream& out, std::ostream& err, const ImportOutcome& outcome)
@@ -230,7 +252,12 @@ int runList(CliContext& context)
     }
     filter.glider = context.option("glider");
     filter.text = context.option("search").value_or("");
-    const auto list = flights->index().flights(filter);
+    const auto listed = flights->index().flights(filter);
+    if (!listed) {
+        printError(context.err, "the flights cannot be listed: " + listed.error().message);
+        return FileError;
+    }
+    const auto& list = *listed;
     std::string text;
     if (context.option("json")) {
         text = "[";
@@ -357,7 +384,12 @@ int runRebuild(CliContext& context)
     auto flights = openLibrary(context);
     if (!flights)
         return FileError;
-    const auto outcome = flights->rebuild();
+    const auto rebuilt = flights->rebuild();
+    if (!rebuilt) {
+        printError(context.err, "the index cannot be made again: " + rebuilt.error().message);
+        return FileError;
+    }
+    const auto& outcome = *rebuilt;
     for (const ImportOutcome& refused : outcome.refused)
         printImportOutcome(context.out, context.err, refused);
     context.out << outcome.flights << " flights in the index of " << flights->folder() << "\n";

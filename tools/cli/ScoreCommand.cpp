@@ -14,11 +14,17 @@ namespace corvex::cli {
 namespace {
 
 using flights::ContestPoint;
-using flights::ContestRules;
+using flights::ContestRuleSet;
 using flights::ContestScore;
 
-
-
+// "xcontest (XContest), ffvl (FFVL), …"
+std::string ruleIds()
+{
+    std::string ids;
+    for (const ContestRuleSet& row : flights::contestRuleSets())
+        ids += (ids.empty() ? "" : ", ") + std::string(row.id) + " (" + std::string(row.name) + ")";
+    return ids;
+}
 
 std::string pointJson(const ContestPoint& point)
 {
@@ -56,14 +62,26 @@ void printText(std::ostream& out, const ContestScore& score, std::string_view ru
             << "  (fix " << point.fixIndex << ")\n";
 }
 
+constexpr const char* usage = "FILE.igc|ID [--rules NAME|list] [--json] [--library DIR]";
+
 int runScore(CliContext& context)
 {
     const std::string rulesName = context.option("rules").value_or("xcontest");
-    if (rulesName != "xcontest" && rulesName != "ffvl") {
-        printError(context.err, "--rules is xcontest or ffvl, not " + rulesName);
+    if (rulesName == "list") {
+        for (const ContestRuleSet& row : flights::contestRuleSets())
+            context.out << row.id << "\t" << row.name << "\n";
+        return Success;
+    }
+    const ContestRuleSet* rules = flights::findContestRuleSet(rulesName);
+    if (!rules) {
+        printError(context.err, "--rules is one of " + ruleIds() + " (or list), not " + rulesName);
         return UsageError;
     }
-    const ContestRules rules = rulesName == "ffvl" ? ContestRules::Ffvl : ContestRules::XContest;
+    // Only listing the rules goes without a flight.
+    if (context.arguments.empty()) {
+        printError(context.err, "missing argument (usage: corvex score " + std::string(usage) + ")");
+        return UsageError;
+    }
     const auto path = flightFilePath(context);
     if (!path)
         return FileError;
@@ -72,7 +90,7 @@ int runScore(CliContext& context)
         printError(context.err, flight.error());
         return FileError;
     }
-    const auto score = flights::scoreFlight(*flight, rules);
+    const auto score = flights::scoreFlight(*flight, *rules);
     if (!score) {
         printError(context.err, *path + ": fewer than two valid fixes, nothing to score");
         return FileError;
@@ -88,14 +106,14 @@ int runScore(CliContext& context)
 
 extern const CliCommand scoreCommand {
     .name = "score",
-    .usage = "FILE.igc|ID [--rules xcontest|ffvl] [--json] [--library DIR]",
+    .usage = usage,
     .summary = "the contest score of a flight: best free distance or triangle",
     .options = {
-        { "rules", "xcontest|ffvl", "the contest's rules (default xcontest)" },
+        { "rules", "NAME", "the contest's rules: xcontest (the default), ffvl; list names them all" },
         { "json", nullptr, "a JSON object instead of text" },
         libraryOption,
     },
-    .minimumArguments = 1,
+    .minimumArguments = 0,
     .maximumArguments = 1,
     .run = runScore,
 };

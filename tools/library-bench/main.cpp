@@ -166,7 +166,7 @@ int makeLibrary(const std::string& folder, int flights)
     }
     auto library = library::FlightLibrary::open(folder);
     if (!library) {
-        std::fprintf(stderr, "%s\n", library.error().c_str());
+        std::fprintf(stderr, "%s\n", library.error().message.c_str());
         return 1;
     }
     const auto importStart = Clock::now();
@@ -183,13 +183,18 @@ int scoreLibrary(const std::string& folder, unsigned threads)
 {
     auto library = library::FlightLibrary::open(folder);
     if (!library) {
-        std::fprintf(stderr, "%s\n", library.error().c_str());
+        std::fprintf(stderr, "%s\n", library.error().message.c_str());
         return 1;
     }
     const auto start = Clock::now();
     library::ScoreFillOptions options;
     options.threads = threads;
-    const auto outcome = (*library)->fillScores(options);
+    const auto filled = (*library)->fillScores(options);
+    if (!filled) {
+        std::fprintf(stderr, "%s\n", filled.error().message.c_str());
+        return 1;
+    }
+    const auto& outcome = *filled;
     const double milliseconds = millisecondsSince(start);
     std::printf("score: %zu of %zu flights scored in %.0f ms (%.2f ms a flight, %u threads), %zu unreadable\n", outcome.scored,
         outcome.total, milliseconds, outcome.total ? milliseconds / static_cast<double>(outcome.total) : 0.0,
@@ -201,7 +206,7 @@ int listWindow(const std::chrono::steady_clock::time_point programStart, const s
 {
     auto library = library::FlightLibrary::open(folder);
     if (!library) {
-        std::fprintf(stderr, "%s\n", library.error().c_str());
+        std::fprintf(stderr, "%s\n", library.error().message.c_str());
         return 1;
     }
     library::LibraryWindow window(**library);
@@ -233,7 +238,7 @@ int flightView(const std::string& file, int frames, const QString& shot, const Q
     const std::string folder = QDir::tempPath().toStdString() + "/library-bench-" + std::to_string(::getpid());
     auto library = library::FlightLibrary::open(folder);
     if (!library) {
-        std::fprintf(stderr, "%s\n", library.error().c_str());
+        std::fprintf(stderr, "%s\n", library.error().message.c_str());
         return 1;
     }
     const auto imported = (*library)->importFile(file);

@@ -270,6 +270,12 @@ FlightWindow::FlightWindow(FlightLibrary& library, const LibraryFlight& flight, 
 
     auto* top = new QHBoxLayout;
     top->addWidget(figuresPanel(flight), 1);
+    // The pilot's other rule sets, as the library's scoring pass stored them.
+    if (const auto stored = library.index().scores(flight.id); stored)
+        for (const RuleSetScore& each : *stored)
+            if (const auto* rules = flights::findContestRuleSet(each.ruleSet); rules && rules->id != "xcontest" && each.score.points)
+                m_scoreForm->addRow(QString::fromUtf8(rules->name.data(), static_cast<int>(rules->name.size())) + ":",
+                    new QLabel(tr("%1 points, %2").arg(QString::number(*each.score.points, 'f', 2), scoreTypeText(each.score.type))));
     auto* side = new QVBoxLayout;
     side->addWidget(m_coloring);
     side->addWidget(m_checkAirspaces);
@@ -309,7 +315,7 @@ void FlightWindow::startScoring()
     m_scoring = true;
     m_scoreType->setText(tr("Scoring…"));
     m_scoreWork.start(OperationContext(m_workLog).withCancel(CancelToken()), [this, flight = m_igc](const OperationContext& context) {
-        auto score = flights::scoreFlight(*flight, flights::ContestRules::XContest);
+        auto score = flights::scoreFlight(*flight, *flights::findContestRuleSet("xcontest"));
         if (context.isCancelled())
             return;
         QMetaObject::invokeMethod(this, [this, score = std::move(score)]() mutable { showScore(std::move(score)); }, Qt::QueuedConnection);

@@ -1,5 +1,7 @@
 #include "library/ui/LibraryTableModel.h"
 
+#include "library/FlightScores.h"
+
 #include <ctime>
 
 namespace corvex::library {
@@ -104,9 +106,10 @@ QVariant LibraryTableModel::data(const QModelIndex& index, int role) const
                 return tr("Not scored yet");
             if (!flight.scorePoints)
                 return tr("No score: the flight has too few fixes");
-            return tr("%1 points, %2, %3 km (XContest)")
+            return tr("%1 points, %2, %3 km (%4)")
                 .arg(QString::number(*flight.scorePoints, 'f', 2), scoreTypeText(flight.scoreType),
-                    QString::number(flight.scoreDistanceMetres.value_or(0) / 1000, 'f', 1));
+                    QString::number(flight.scoreDistanceMetres.value_or(0) / 1000, 'f', 1),
+                    QString::fromStdString(contestRuleSetName(flight.scoreRuleSet)));
         }
         return QString::fromStdString(flight.file);
     }

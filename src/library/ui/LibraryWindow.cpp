@@ -71,6 +71,21 @@ bool writeFile(const QString& path, const std::string& bytes)
     return file.commit();
 }
 
+// An index that cannot be read, told without waiting for an answer (reload runs after
+// every sync and import), once while the alert is up.
+void showIndexFailure(QWidget* window, const LibraryError& error)
+{
+    const QString name = QStringLiteral("libraryIndexFailure");
+    if (window->findChild<QMessageBox*>(name))
+        return;
+    auto* box = new QMessageBox(QMessageBox::Warning, QObject::tr("Flight Library"),
+        QObject::tr("The flight library's index cannot be read."), QMessageBox::Ok, window);
+    box->setObjectName(name);
+    box->setInformativeText(QString::fromStdString(error.message));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
+}
+
 } // namespace
 
 std::string libraryCsv(const std::vector<LibraryFlight>& flights)
@@ -206,7 +221,13 @@ LibraryWindow::~LibraryWindow() = default;
 void LibraryWindow::reload()
 {
     const auto selected = selectedFlight();
-    m_model->setFlights(m_library.index().flights());
+    auto flights = m_library.index().flights();
+    if (!flights) {
+        // The table keeps what it showed: an index that cannot be read is not empty.
+        showIndexFailure(this, flights.error());
+        return;
+    }
+    m_model->setFlights(std::move(*flights));
     fillChoices();
     fillTotals();
     filterChanged();
@@ -226,9 +247,12 @@ void LibraryWindow::fillChoices()
     m_year->addItem(tr("All years"));
     m_glider->clear();
     m_glider->addItem(tr("All gliders"));
-    for (const FlightTotals& totals : m_library.index().totalsByYear())
+    const auto years = m_library.index().totalsByYear(), gliders = m_library.index().totalsByGlider();
+    if (!years || !gliders)
+        return showIndexFailure(this, years ? gliders.error() : years.error());
+    for (const FlightTotals& totals : *years)
         m_year->addItem(QString::fromStdString(totals.key), QString::fromStdString(totals.key).toInt());
-    for (const FlightTotals& totals : m_library.index().totalsByGlider())
+    for (const FlightTotals& totals : *gliders)
         if (!totals.key.empty())
             m_glider->addItem(QString::fromStdString(totals.key));
     if (const int at = m_year->findData(year); year.isValid() && at > 0)
@@ -251,8 +275,11 @@ void LibraryWindow::fillTotals()
         }
         top->setExpanded(true);
     };
-    group(tr("By year"), m_library.index().totalsByYear());
-    group(tr("By glider"), m_library.index().totalsByGlider());
+    const auto years = m_library.index().totalsByYear(), gliders = m_library.index().totalsByGlider();
+    if (!years || !gliders)
+        return showIndexFailure(this, years ? gliders.error() : years.error());
+    group(tr("By year"), *years);
+    group(tr("By glider"), *gliders);
     for (int column = 1; column < 5; ++column)
         m_totals->resizeColumnToContents(column);
 }
@@ -305,7 +332,7 @@ FlightWindow* LibraryWindow::openFlight(const LibraryFlight& flight)
     connect(window, &FlightWindow::airspaceFileChosen, this, [this](const QString& path) {
         const auto kept = m_library.airspaces().keepFile(path.toStdString(), AirspaceUse::Checked, std::time(nullptr));
         if (!kept)
-            showStatus(tr("%1 was not kept in the library: %2").arg(path, QString::fromStdString(kept.error())));
+            showStatus(tr("%1 was not kept in the library: %2").arg(path, QString::fromStdString(kept.error().message)));
     });
     window->show();
     window->raise();

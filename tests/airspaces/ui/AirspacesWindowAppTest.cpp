@@ -306,12 +306,12 @@ TEST(AirspacesWindowApp, OpenAirFilesAreConvertedAndUploaded)
         // holds from now on.
         auto library = library::FlightLibrary::open(pty.dataHome.filePath("Corvex/Flights").toStdString());
         ASSERT_TRUE(library);
-        const auto kept = (*library)->index().airspaceFiles();
+        const auto kept = *(*library)->airspaces().index().files();
         ASSERT_EQ(kept.size(), 1u);
         EXPECT_EQ(kept.front().name, c.file);
         const auto held = (*library)->airspaces().heldBy("C0FFEE", std::time(nullptr) + 1);
-        ASSERT_TRUE(held);
-        EXPECT_EQ(held->id, kept.front().id);
+        ASSERT_TRUE(held && *held);
+        EXPECT_EQ((*held)->id, kept.front().id);
     }
 }
 

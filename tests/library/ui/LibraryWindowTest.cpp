@@ -20,6 +20,7 @@
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QSignalSpy>
 #include <QTableView>
@@ -29,6 +30,7 @@
 #include <QUrl>
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -41,6 +43,15 @@ using corvex::testing::readFile;
 using corvex::testing::TemporaryFolder;
 
 namespace {
+
+// The value of a call that must succeed, by value: a range-for over the value inside a
+// temporary result would read it after its end.
+template<typename T>
+T valueOf(corvex::library::LibraryResult<T> result)
+{
+    EXPECT_TRUE(result) << result.error().message;
+    return result ? std::move(*result) : T {};
+}
 
 struct SharedLibrary {
     SharedLibrary()
@@ -138,6 +149,20 @@ TEST(LibraryWindow, FiltersNarrowTheTableAndTheCount)
         flights += byYear->child(i)->text(1).toInt();
     EXPECT_EQ(byYear->childCount(), 5);
     EXPECT_EQ(flights, 6);
+
+    // An index that cannot be read any more is said so, and the table keeps what it
+    // showed rather than turning empty.
+    sqlite3* database = nullptr;
+    ASSERT_EQ(sqlite3_open(shared.library->indexPath().c_str(), &database), SQLITE_OK);
+    EXPECT_EQ(sqlite3_exec(database, "DROP TABLE flights", nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(database);
+    window.reload();
+    EXPECT_EQ(window.model().rowCount(), 6);
+    const auto* alert = window.findChild<QMessageBox*>("libraryIndexFailure");
+    ASSERT_TRUE(alert);
+    EXPECT_TRUE(alert->informativeText().contains("no such table")) << alert->informativeText().toStdString();
+    window.reload();
+    EXPECT_EQ(window.findChildren<QMessageBox*>("libraryIndexFailure").size(), 1) << "one alert while it is up";
 }
 
 // The score column and the points of the totals: empty (never 0) before the scoring
@@ -163,7 +188,7 @@ TEST(LibraryWindow, ScoresInTheTableAndTheTotals)
     for (const auto& [year, points] : yearPoints())
         EXPECT_EQ(points, "") << year;
 
-    ASSERT_EQ(shared.library->fillScores().scored, 6u);
+    ASSERT_EQ(shared.library->fillScores()->scored, 6u);
     window.reload();
     window.table().sortByColumn(LibraryTableModel::Score, Qt::DescendingOrder);
     std::vector<double> shown;
@@ -178,7 +203,7 @@ TEST(LibraryWindow, ScoresInTheTableAndTheTotals)
     EXPECT_TRUE(window.statusLabel().text().contains(" points. Library: ")) << window.statusLabel().text().toStdString();
 
     std::map<std::string, double> sums;
-    for (const LibraryFlight& flight : shared.library->index().flights())
+    for (const LibraryFlight& flight : valueOf(shared.library->index().flights()))
         sums[std::to_string(flight.year())] += *flight.scorePoints;
     const auto points = yearPoints();
     ASSERT_EQ(points.size(), sums.size());
@@ -187,9 +212,9 @@ TEST(LibraryWindow, ScoresInTheTableAndTheTotals)
 
     // A flight of 2016 waits for the pass again (the solver changed): its cell is
     // empty and its year's points are marked as partial.
-    const auto of2016 = shared.library->index().flights(FlightFilter { 2016, std::nullopt, {} });
+    const auto of2016 = *shared.library->index().flights(FlightFilter { 2016, std::nullopt, {} });
     ASSERT_EQ(of2016.size(), 2u);
-    ASSERT_TRUE(shared.library->index().setScore(of2016.front().id, { std::nullopt, {}, std::nullopt, 0 }));
+    ASSERT_TRUE(shared.library->index().setScore(of2016.front().id, "xcontest", { std::nullopt, {}, std::nullopt, 0 }));
     window.reload();
     const double rest = *of2016.back().scorePoints;
     EXPECT_EQ(yearPoints().at("2016"), QString::number(rest, 'f', 0).toStdString() + "+");
@@ -197,7 +222,7 @@ TEST(LibraryWindow, ScoresInTheTableAndTheTotals)
     ASSERT_TRUE(row);
     EXPECT_EQ(window.model().index(*row, LibraryTableModel::Score).data().toString(), "");
 
-    const std::string csv = libraryCsv(shared.library->index().flights());
+    const std::string csv = libraryCsv(*shared.library->index().flights());
     EXPECT_NE(csv.find(",Score (points),Score type,"), std::string::npos);
 }
 
@@ -252,7 +277,7 @@ TEST(LibraryWindow, ExportsAndDroppedFiles)
 TEST(FlightWindow, MissingFileAndBarogramEdges)
 {
     SharedLibrary shared;
-    const auto flights = shared.library->index().flights();
+    const auto flights = *shared.library->index().flights();
     ASSERT_FALSE(flights.empty());
     LibraryFlight gone = flights.front();
     std::filesystem::remove(shared.library->pathOf(gone));
@@ -306,7 +331,7 @@ TEST(FlightWindow, ScoreDrawnAsLegsAndBarogramMarks)
         ASSERT_TRUE(waitFor([&] { return !window.isScoring(); }));
         EXPECT_EQ(ready.count(), 1);
 
-        const auto expected = flights::scoreFlight(*flights::readIgcFile(one.path), flights::ContestRules::XContest);
+        const auto expected = flights::scoreFlight(*flights::readIgcFile(one.path), *flights::findContestRuleSet("xcontest"));
         ASSERT_TRUE(expected && window.score());
         EXPECT_EQ(window.score()->points, expected->points);
         const QStringList figures = window.scoreText().split('\n');
@@ -447,7 +472,8 @@ TEST(FlightWindow, OpensCheckedAgainstTheSetOfTheDay)
     const LibraryFlight flight = *added.flight;
     const std::string demo = readFile(demoAirspacesPath);
     ASSERT_TRUE(library->airspaces().keep(demo, "demo.txt", AirspaceUse::Converted, flight.takeoff - 86400, "set-1"));
-    ASSERT_TRUE(library->airspaces().recordUpload("set-1", "W123", flight.takeoff - 3600));
+    const auto upload = library->airspaces().recordUpload("set-1", "W123", flight.takeoff - 3600);
+    ASSERT_TRUE(upload && *upload);
 
     LibraryWindow libraryWindow(*library);
     FlightWindow* window = libraryWindow.openFlight(flight);

@@ -1,0 +1,68 @@
+#include "flights/ContestRules.h"
+
+namespace corvex::flights {
+
+std::string_view contestTypeName(ContestFlightType type)
+{
+    switch (type) {
+    case ContestFlightType::FreeFlight:
+        return "free_flight";
+    case ContestFlightType::FreeTriangle:
+        return "free_triangle";
+    case ContestFlightType::FaiTriangle:
+        return "fai_triangle";
+    case ContestFlightType::ClosedFreeTriangle:
+        return "closed_free_triangle";
+    case ContestFlightType::ClosedFaiTriangle:
+        return "closed_fai_triangle";
+    }
+    return "free_flight";
+}
+
+const std::vector<ContestRuleSet>& contestRuleSets()
+{
+    static const std::vector<ContestRuleSet> rows {
+        // XContest: free flight through up to three turnpoints ×1.0, free triangle ×1.2 and
+        // FAI triangle ×1.4 (closing gap at most 20 % of the perimeter), closed free
+        // triangle ×1.4 and closed FAI triangle ×1.6 (gap at most 5 %); the gap is taken
+        // off the distance.
+        {
+            .id = "xcontest",
+            .name = "XContest",
+            .freeFlightMultiplier = 1.0,
+            .freeFlightTurnpoints = 3,
+            .triangles = {
+                { ContestFlightType::FreeTriangle, 1.2, false, { 0.2, 0 } },
+                { ContestFlightType::FaiTriangle, 1.4, true, { 0.2, 0 } },
+                { ContestFlightType::ClosedFreeTriangle, 1.4, false, { 0.05, 0 } },
+                { ContestFlightType::ClosedFaiTriangle, 1.6, true, { 0.05, 0 } },
+            },
+            .finishBelowStartMetres = std::nullopt,
+        },
+        // FFVL: free distance through up to three turnpoints ×1.0, flat triangle ×1.2, FAI
+        // triangle ×1.4, both closed within 3 km or 5 % of the perimeter, whichever is
+        // more; a gap of up to 3 km is not taken off the distance.
+        {
+            .id = "ffvl",
+            .name = "FFVL",
+            .freeFlightMultiplier = 1.0,
+            .freeFlightTurnpoints = 3,
+            .triangles = {
+                { ContestFlightType::FreeTriangle, 1.2, false, { 0.05, 3000 } },
+                { ContestFlightType::FaiTriangle, 1.4, true, { 0.05, 3000 } },
+            },
+            .finishBelowStartMetres = std::nullopt,
+        },
+    };
+    return rows;
+}
+
+const ContestRuleSet* findContestRuleSet(std::string_view id)
+{
+    for (const ContestRuleSet& row : contestRuleSets())
+        if (row.id == id)
+            return &row;
+    return nullptr;
+}
+
+} // namespace corvex::flights
