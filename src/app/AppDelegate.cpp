@@ -378,7 +378,7 @@ void AppDelegate::showFlights(const std::vector<FlightRecord>& flights)
 void AppDelegate::showConnectedStatus(std::size_t flightCount)
 {
     const FirmwareVersion version = m_device->firmwareVersion();
-    const QString model = version.isWren() ? tr("Wren") : tr("Lark");
+    const QString model = tr(version.modelName());
     const QString firmware = QString::fromStdString(version.text());
     const QString flights = flightCount == 0 ? tr("No flights")
         : flightCount == 1                   ? tr("1 flight")
@@ -436,16 +436,13 @@ void AppDelegate::airspacesGate()
 {
     const FirmwareVersion firmware = m_device->firmwareVersion();
     const std::string version = firmware.text();
-    const bool wren = firmware.isWren();
+    const VarioModel& model = firmware.model();
     const bool supported = firmware.supportsAirspaces();
-    if (supported && wren)
-        logLine(*m_environment.log, "Enabling AIRSPACES for Wren device, since FW VER is '%s' (which is >= 2.401)", version.c_str());
-    else if (supported)
-        logLine(*m_environment.log, "Enabling AIRSPACES, for Lark device, since FW VER is '%s' (which is >= 1.365)", version.c_str());
-    else if (wren)
-        logLine(*m_environment.log, "This wren fw does not support Airspaces");
+    if (supported)
+        logLine(*m_environment.log, "%s, since FW VER is '%s' (which is >= %s)", model.airspacesEnabledLogLead,
+            version.c_str(), firmwareVersionText(model.firstAirspacesFirmware).c_str());
     else
-        logLine(*m_environment.log, "This lark fw does not support Airspaces");
+        logLine(*m_environment.log, "This %s fw does not support Airspaces", model.key);
     m_window.ui().manageAirspacesMenuItem->setEnabled(supported);
     m_window.ui().clearAirspacesMenuItem->setEnabled(supported);
 }

@@ -170,9 +170,9 @@ public:
 
     // --- Firmware lines ---
 
-    // The frame of one firmware line: the generation's command, the low 16 bits of the
+    // The frame of one firmware line: the model's command, the low 16 bits of the
     // number big-endian, the text's bytes, NUL.
-    static Bytes firmwareLineFrame(bool wren, std::uint64_t number, std::string_view text);
+    static Bytes firmwareLineFrame(const VarioModel& model, std::uint64_t number, std::string_view text);
     // Nothing when the instrument accepted the line. Refused (with its nonzero verdict)
     // only when it answered no; NoAnswer or ShortAnswer when its 4-byte answer did not
     // arrive whole; Unplugged when no line is open, the line failed, or the instrument
@@ -190,6 +190,8 @@ public:
     // Taken from the version when the device info is read, and settable on its own.
     bool firmwareSupportsAutomaticTextIgcGeneration() const { return m_firmwareSupportsAutomaticTextIgcGeneration; }
     void setFirmwareSupportsAutomaticTextIgcGeneration(bool supports) { m_firmwareSupportsAutomaticTextIgcGeneration = supports; }
+    // The connected model's row, by the firmware version the device info gave.
+    const VarioModel& model() const { return m_firmwareVersion.model(); }
     bool isWren() const { return m_firmwareVersion.isWren(); }
     bool shouldLogCommunications() const { return m_shouldLogCommunications; }
     void setShouldLogCommunications(bool log) { m_shouldLogCommunications = log; }

@@ -1,4 +1,4 @@
-// Firmware lines: one S-record per frame, 0x0B on a Lark and 0x11 on a Wren.
+// Firmware lines: one S-record per frame, under the model's command byte.
 #include "device/CorvexDevice.h"
 
 #include "base/Format.h"
@@ -20,11 +20,11 @@ bool isAscii(std::string_view text)
 
 } // namespace
 
-Bytes CorvexDevice::firmwareLineFrame(bool wren, std::uint64_t number, std::string_view text)
+Bytes CorvexDevice::firmwareLineFrame(const VarioModel& model, std::uint64_t number, std::string_view text)
 {
     Bytes frame;
     frame.reserve(text.size() + firmwareLineFrameOverhead);
-    frame.push_back(byte(wren ? Command::FirmwareLineV2 : Command::FirmwareLine));
+    frame.push_back(byte(model.firmwareLineCommand));
     // The instrument counts lines in 16 bits; a longer file wraps round.
     frame.push_back(static_cast<std::uint8_t>((number >> 8) & 0xFF));
     frame.push_back(static_cast<std::uint8_t>(number & 0xFF));
@@ -41,7 +41,7 @@ DeviceResult<void> CorvexDevice::uploadFirmwareLine(std::string_view line, std::
     }
     const std::string text(line);
     logLine(log(), "Uploading firmware line %s line number %llu", text.c_str(), static_cast<unsigned long long>(number));
-    const Bytes frame = firmwareLineFrame(isWren(), number, line);
+    const Bytes frame = firmwareLineFrame(model(), number, line);
     // A line that fails to carry a frame either way has hung up: the cable is out.
     if (!deviceWriteData(frame))
         return deviceFailure(DeviceErrorKind::Unplugged, "the firmware line could not be written");
@@ -73,7 +73,7 @@ void CorvexDevice::rebootDeviceAfterFirmwareUpdate(std::string_view rebootLine, 
         return;
     }
     // The instrument restarts without answering; the write's outcome changes nothing.
-    deviceWriteData(firmwareLineFrame(isWren(), number, rebootLine));
+    deviceWriteData(firmwareLineFrame(model(), number, rebootLine));
 }
 
 bool CorvexDevice::eraseFirmwareLine(std::string_view line, std::uint64_t number)
@@ -86,7 +86,7 @@ bool CorvexDevice::eraseFirmwareLine(std::string_view line, std::uint64_t number
         return false;
     std::string text(line);
     text[1] = 'E';
-    deviceWriteData(firmwareLineFrame(isWren(), number, text));
+    deviceWriteData(firmwareLineFrame(model(), number, text));
     return true;
 }
 

@@ -7,23 +7,6 @@
 
 namespace corvex {
 
-namespace {
-
-constexpr std::uint16_t firstWren = 2000;
-constexpr std::uint16_t firstTextIgc = 1356;
-constexpr std::uint16_t firstLarkAirspaces = 1365;
-constexpr std::uint16_t firstWrenAirspaces = 2401;
-// The recent-IGC rule compares the version's text within each generation, so its
-// limits are texts.
-constexpr std::string_view lastOlderIgcLark = "1.375";
-constexpr std::string_view lastOlderIgcWren = "2.401";
-// The log book changed its format with these: an update across one erases it. They are
-// version texts compared numerically part by part, not thousandths.
-constexpr std::string_view newLogBookLark = "1.365";
-constexpr std::string_view newLogBookWren = "2.4";
-
-} // namespace
-
 std::string firmwareVersionText(std::uint16_t version)
 {
     char text[32];
@@ -31,33 +14,43 @@ std::string firmwareVersionText(std::uint16_t version)
     return text;
 }
 
-InstrumentGeneration FirmwareVersion::generation() const
-{
-    return m_thousandths >= firstWren ? InstrumentGeneration::Wren : InstrumentGeneration::Lark;
-}
-
-const char* FirmwareVersion::modelName() const { return isWren() ? "Wren" : "Lark"; }
-
 std::string FirmwareVersion::text() const { return firmwareVersionText(m_thousandths); }
 
-bool FirmwareVersion::supportsAutomaticTextIgcGeneration() const { return m_thousandths >= firstTextIgc; }
-
-bool FirmwareVersion::supportsAirspaces() const
+bool FirmwareVersion::supportsAutomaticTextIgcGeneration() const
 {
-    return m_thousandths >= (isWren() ? firstWrenAirspaces : firstLarkAirspaces);
+    return m_thousandths >= model().firstTextIgcFirmware;
 }
+
+bool FirmwareVersion::supportsAirspaces() const { return m_thousandths >= model().firstAirspacesFirmware; }
 
 bool FirmwareVersion::isRecentIgcFirmware() const
 {
-    return isGreaterThan(lastOlderIgcWren) || isGreaterThan(lastOlderIgcLark);
+    // Every row's limit is asked: the text comparison keeps to the version's first
+    // digit, so a limit speaks only to the versions that share it ("10.000" shares the
+    // Lark's "1").
+    for (const VarioModel& row : varioModels)
+        if (isGreaterThan(row.lastOlderIgcFirmware))
+            return true;
+    return false;
 }
 
 bool FirmwareVersion::updateErasesLogBook(std::string_view offeredVersion) const
 {
     const std::string current = text();
-    if (isEarlier(current, newLogBookLark) && !isEarlier(offeredVersion, newLogBookLark))
-        return true;
-    return isLater(current, newLogBookWren) && isLater(offeredVersion, newLogBookWren);
+    for (const VarioModel& row : varioModels) {
+        const std::string_view changed = row.logBookFormatFirmware;
+        switch (row.logBookFormatChange) {
+        case LogBookFormatChange::erasedWhenCrossed:
+            if (isEarlier(current, changed) && !isEarlier(offeredVersion, changed))
+                return true;
+            break;
+        case LogBookFormatChange::erasedBetweenLaterVersions:
+            if (isLater(current, changed) && isLater(offeredVersion, changed))
+                return true;
+            break;
+        }
+    }
+    return false;
 }
 
 bool FirmwareVersion::isGreaterThan(std::string_view version) const

@@ -228,18 +228,4 @@ std::string describeFirmwareInstallationFailure(const FirmwareInstallationResult
     return deviceErrorSummary(*result.error) + at + "; connect it again and repeat the installation";
 }
 
-OfferedFirmware offeredFirmware(const AvailableUpdates& updates, bool beta)
-{
-    if (updates.theDeviceIsWren) {
-        return beta ? OfferedFirmware { updates.firmwareBetaUrlV2, updates.firmwareBetaVersionV2,
-                          updates.firmwareBetaSha256V2, updates.firmwareBetaSignatureV2, updates.firmwareBetaUpdateAvailableV2 }
-                    : OfferedFirmware { updates.firmwareUrlV2, updates.firmwareVersionV2, updates.firmwareSha256V2,
-                          updates.firmwareSignatureV2, updates.firmwareUpdateAvailableV2 };
-    }
-    return beta ? OfferedFirmware { updates.firmwareBetaUrl, updates.firmwareBetaVersion, updates.firmwareBetaSha256,
-                      updates.firmwareBetaSignature, updates.firmwareBetaUpdateAvailable }
-                : OfferedFirmware { updates.firmwareUrl, updates.firmwareVersion, updates.firmwareSha256,
-                      updates.firmwareSignature, updates.firmwareUpdateAvailable };
-}
-
 } // namespace corvex

@@ -101,18 +101,6 @@ FirmwareRestartResult finishFirmwareInstallation(
 // full stop: "the instrument refused line 17 of 40; it keeps its old firmware".
 std::string describeFirmwareInstallationFailure(const FirmwareInstallationResult& result);
 
-// The firmware a check offers the connected model in the window's mode, with the
-// digest and the signature the feed gives for its file (when it gives them).
-struct OfferedFirmware {
-    std::optional<std::string> url;
-    std::optional<std::string> version;
-    std::optional<std::string> sha256;
-    std::optional<std::string> signature;
-    // Whether the check found it newer (or, for a release, different).
-    bool isUpdate { false };
-};
-OfferedFirmware offeredFirmware(const AvailableUpdates& updates, bool beta);
-
 // The texts of the installation, shared by the window and the command line.
 inline constexpr const char* backupBeforeFirmwareText = "Saving a backup of the log book before the firmware update...";
 inline constexpr const char* installingFirmwareSheetText = "Installing an Corvex Vario Firmware, DO NOT DISCONNECT the device";

@@ -5,6 +5,7 @@
 #include "platform/LogSink.h"
 #include "platform/VendorEndpoints.h"
 #include "updates/URLConnection.h"
+#include "base/Format.h"
 #include "base/VersionComparison.h"
 
 #include <pugixml.hpp>
@@ -59,40 +60,44 @@ FeedEntry VersionsFeed::entry(std::string_view productId) const
 
 namespace {
 
-struct EntryFields {
+struct SoftwareFields {
     std::string_view productId;
     std::optional<std::string> AvailableUpdates::*version;
     std::optional<std::string> AvailableUpdates::*url;
     std::optional<std::string> AvailableUpdates::*sha256;
     std::optional<std::string> AvailableUpdates::*signature;
     bool AvailableUpdates::*flag;
-    // Release entries are offered whenever they differ from what runs; beta entries
-    // only when they are later.
+    // The release is offered whenever it differs from what runs; the beta only when it
+    // is later.
     bool offeredWhenDifferent;
-    bool isSoftware;
 };
 
-constexpr EntryFields entryFields[] = {
+constexpr SoftwareFields softwareFields[] = {
     { ProductId::software, &AvailableUpdates::softwareVersion, &AvailableUpdates::softwareUrl,
         &AvailableUpdates::softwareSha256, &AvailableUpdates::softwareSignature,
-        &AvailableUpdates::softwareUpdateAvailable, true, true },
+        &AvailableUpdates::softwareUpdateAvailable, true },
     { ProductId::softwareBeta, &AvailableUpdates::softwareBetaVersion, &AvailableUpdates::softwareBetaUrl,
         &AvailableUpdates::softwareBetaSha256, &AvailableUpdates::softwareBetaSignature,
-        &AvailableUpdates::softwareBetaUpdateAvailable, false, true },
-    { ProductId::larkFirmware, &AvailableUpdates::firmwareVersion, &AvailableUpdates::firmwareUrl,
-        &AvailableUpdates::firmwareSha256, &AvailableUpdates::firmwareSignature,
-        &AvailableUpdates::firmwareUpdateAvailable, true, false },
-    { ProductId::larkFirmwareBeta, &AvailableUpdates::firmwareBetaVersion, &AvailableUpdates::firmwareBetaUrl,
-        &AvailableUpdates::firmwareBetaSha256, &AvailableUpdates::firmwareBetaSignature,
-        &AvailableUpdates::firmwareBetaUpdateAvailable, false, false },
-    // The Wren's release line is offered only when later, unlike the Lark's.
-    { ProductId::wrenFirmware, &AvailableUpdates::firmwareVersionV2, &AvailableUpdates::firmwareUrlV2,
-        &AvailableUpdates::firmwareSha256V2, &AvailableUpdates::firmwareSignatureV2,
-        &AvailableUpdates::firmwareUpdateAvailableV2, false, false },
-    { ProductId::wrenFirmwareBeta, &AvailableUpdates::firmwareBetaVersionV2, &AvailableUpdates::firmwareBetaUrlV2,
-        &AvailableUpdates::firmwareBetaSha256V2, &AvailableUpdates::firmwareBetaSignatureV2,
-        &AvailableUpdates::firmwareBetaUpdateAvailableV2, false, false },
+        &AvailableUpdates::softwareBetaUpdateAvailable, false },
 };
+
+// Whether an entry counts as an update of what runs.
+bool isOffered(const std::string& current, const std::string& offered, bool offeredWhenDifferent)
+{
+    const VersionOrder order = compareVersions(current, offered);
+    return offeredWhenDifferent ? order != VersionOrder::same : order == VersionOrder::earlier;
+}
+
+// The offer of one firmware entry; nothing when the feed lacks it or it is incomplete.
+OfferedFirmware firmwareOffer(const VersionsFeed& feed, std::string_view productId,
+    const std::string& currentFirmwareVersion, bool offeredWhenDifferent)
+{
+    const FeedEntry entry = feed.entry(productId);
+    if (!entry.isComplete())
+        return {};
+    return OfferedFirmware { entry.url, entry.version, entry.sha256, entry.signature,
+        isOffered(currentFirmwareVersion, *entry.version, offeredWhenDifferent) };
+}
 
 const char* orNull(const std::optional<std::string>& text) { return text ? text->c_str() : "(null)"; }
 
@@ -109,11 +114,11 @@ HttpRequest feedRequest(std::string url)
 } // namespace
 
 AvailableUpdates availableUpdatesFromFeed(const VersionsFeed& feed, const std::string& currentSoftwareVersion,
-    const std::string& currentFirmwareVersion, bool theDeviceIsWren)
+    const std::string& currentFirmwareVersion, InstrumentGeneration deviceModel)
 {
     AvailableUpdates updates;
-    updates.theDeviceIsWren = theDeviceIsWren;
-    for (const EntryFields& fields : entryFields) {
+    updates.deviceModel = deviceModel;
+    for (const SoftwareFields& fields : softwareFields) {
         const FeedEntry entry = feed.entry(fields.productId);
         if (!entry.isComplete())
             continue;
@@ -121,10 +126,14 @@ AvailableUpdates availableUpdatesFromFeed(const VersionsFeed& feed, const std::s
         updates.*fields.url = entry.url;
         updates.*fields.sha256 = entry.sha256;
         updates.*fields.signature = entry.signature;
-        const std::string& current = fields.isSoftware ? currentSoftwareVersion : currentFirmwareVersion;
-        const VersionOrder order = compareVersions(current, *entry.version);
-        updates.*fields.flag
-            = fields.offeredWhenDifferent ? order != VersionOrder::same : order == VersionOrder::earlier;
+        updates.*fields.flag = isOffered(currentSoftwareVersion, *entry.version, fields.offeredWhenDifferent);
+    }
+    // Every model's lines are compared with the connected instrument's firmware.
+    for (const VarioModel& row : varioModels) {
+        ModelFirmwareOffers& offers = updates.firmwareOf(row.generation);
+        offers.release = firmwareOffer(
+            feed, row.releaseFirmwareProduct, currentFirmwareVersion, row.releaseOfferedWhenDifferent);
+        offers.beta = firmwareOffer(feed, row.betaFirmwareProduct, currentFirmwareVersion, false);
     }
     updates.currentSoftwareVersion = currentSoftwareVersion;
     updates.currentFirmwareVersion = currentFirmwareVersion;
@@ -135,12 +144,17 @@ void logAvailableUpdates(LogSink& log, const AvailableUpdates& updates)
 {
     logLine(log, "Current software version: %s, newest software version: %s, newest beta software version: %s",
         orNull(updates.currentSoftwareVersion), orNull(updates.softwareVersion), orNull(updates.softwareBetaVersion));
-    logLine(log,
-        "Current firmware version: %s, newest firmware version: %s, newest beta firmware version: %s, newest wren "
-        "firmware: %s, newest wren beta firmware: %s (device is %s)",
-        orNull(updates.currentFirmwareVersion), orNull(updates.firmwareVersion), orNull(updates.firmwareBetaVersion),
-        orNull(updates.firmwareVersionV2), orNull(updates.firmwareBetaVersionV2),
-        updates.theDeviceIsWren ? "Wren" : "Lark");
+    // The first model's lines are "the" firmware; each later one is named.
+    std::string line = std::string("Current firmware version: ") + orNull(updates.currentFirmwareVersion);
+    for (const VarioModel& row : varioModels) {
+        const ModelFirmwareOffers& offers = updates.firmwareOf(row.generation);
+        line += &row == &varioModels[0]
+            ? formatString(", newest firmware version: %s, newest beta firmware version: %s",
+                  orNull(offers.release.version), orNull(offers.beta.version))
+            : formatString(", newest %s firmware: %s, newest %s beta firmware: %s", row.key,
+                  orNull(offers.release.version), row.key, orNull(offers.beta.version));
+    }
+    logLine(log, "%s (device is %s)", line.c_str(), varioModel(updates.deviceModel).name);
 }
 
 UpdateChecker::UpdateChecker(HttpClient& http, LogSink& log, std::string versionsFeedUrl)
@@ -158,7 +172,7 @@ UpdateChecker::~UpdateChecker()
 }
 
 void UpdateChecker::readFeed(const std::string& currentSoftwareVersion, const std::string& currentFirmwareVersion,
-    bool theDeviceIsWren, std::function<void(const UpdateCheckResult&)> completed)
+    InstrumentGeneration deviceModel, std::function<void(const UpdateCheckResult&)> completed)
 {
     std::erase_if(m_running, [](const std::weak_ptr<URLConnection>& weak) { return weak.expired(); });
     // Shared by both callbacks; only one of them runs.
@@ -166,17 +180,17 @@ void UpdateChecker::readFeed(const std::string& currentSoftwareVersion, const st
     LogSink& log = m_log;
     auto connection = URLConnection::asyncConnectionWithRequest(
         m_http, feedRequest(percentEscapedUrlString(m_versionsFeedUrl)),
-        [&log, shared, currentSoftwareVersion, currentFirmwareVersion, theDeviceIsWren](
+        [&log, shared, currentSoftwareVersion, currentFirmwareVersion, deviceModel](
             std::optional<Bytes> data, std::optional<URLResponse>) {
             if (!data) {
                 logLine(log, "URLConnection data returned is nil. The error is %s", "(null)");
                 return;
             }
             UpdateCheckResult result;
-            result.updates.theDeviceIsWren = theDeviceIsWren;
+            result.updates.deviceModel = deviceModel;
             if (const auto feed = VersionsFeed::parse(*data)) {
                 result.updates
-                    = availableUpdatesFromFeed(*feed, currentSoftwareVersion, currentFirmwareVersion, theDeviceIsWren);
+                    = availableUpdatesFromFeed(*feed, currentSoftwareVersion, currentFirmwareVersion, deviceModel);
             } else {
                 logLine(log, "Unable to check for an update. Non XML response?");
                 result.failure = UpdateCheckResult::Failure::notXml;
@@ -184,10 +198,10 @@ void UpdateChecker::readFeed(const std::string& currentSoftwareVersion, const st
             if (*shared)
                 (*shared)(result);
         },
-        [&log, shared, theDeviceIsWren](const URLError& error) {
+        [&log, shared, deviceModel](const URLError& error) {
             logLine(log, "URLConnection error: %s", error.text.c_str());
             UpdateCheckResult result;
-            result.updates.theDeviceIsWren = theDeviceIsWren;
+            result.updates.deviceModel = deviceModel;
             result.failure = UpdateCheckResult::Failure::transport;
             result.errorText = error.text;
             if (*shared)
@@ -197,10 +211,10 @@ void UpdateChecker::readFeed(const std::string& currentSoftwareVersion, const st
 }
 
 void UpdateChecker::checkUpdatesAvailableForCurrentSwVer(const std::string& currentSoftwareVersion,
-    const std::string& currentFirmwareVersion, bool theDeviceIsWren,
+    const std::string& currentFirmwareVersion, InstrumentGeneration deviceModel,
     std::function<void(const AvailableUpdates&)> asyncronousCheckCompleted)
 {
-    readFeed(currentSoftwareVersion, currentFirmwareVersion, theDeviceIsWren,
+    readFeed(currentSoftwareVersion, currentFirmwareVersion, deviceModel,
         [completed = std::move(asyncronousCheckCompleted)](const UpdateCheckResult& result) {
             if (completed)
                 completed(result.updates);
@@ -208,11 +222,11 @@ void UpdateChecker::checkUpdatesAvailableForCurrentSwVer(const std::string& curr
 }
 
 void UpdateChecker::checkUpdates(const std::string& currentSoftwareVersion, const std::string& currentFirmwareVersion,
-    bool theDeviceIsWren, std::function<void(const UpdateCheckResult&)> completed)
+    InstrumentGeneration deviceModel, std::function<void(const UpdateCheckResult&)> completed)
 {
     logLine(m_log, "Checking for updates");
     LogSink& log = m_log;
-    readFeed(currentSoftwareVersion, currentFirmwareVersion, theDeviceIsWren,
+    readFeed(currentSoftwareVersion, currentFirmwareVersion, deviceModel,
         [&log, completed = std::move(completed)](const UpdateCheckResult& result) {
             logAvailableUpdates(log, result.updates);
             if (completed)

@@ -17,14 +17,11 @@ class HttpClient;
 class LogSink;
 class URLConnection;
 
-// Product identifiers of the versions feed.
+// Product identifiers of the versions feed; each model's firmware entries are in its
+// row of the model table (device/VarioModel.h).
 namespace ProductId {
 inline constexpr std::string_view software = "larkswMac";
 inline constexpr std::string_view softwareBeta = "larkswMacBeta";
-inline constexpr std::string_view larkFirmware = "larkfw_asp";
-inline constexpr std::string_view larkFirmwareBeta = "larkfwBeta";
-inline constexpr std::string_view wrenFirmware = "wrenfw_asp";
-inline constexpr std::string_view wrenFirmwareBeta = "wrenfwBeta";
 // The Lark's release firmware under its older name, read by the synchronous check.
 inline constexpr std::string_view larkFirmwareLegacy = "larkfw";
 } // namespace ProductId
@@ -57,10 +54,10 @@ private:
     std::unique_ptr<Document> m_document;
 };
 
-// What the feed offers against what runs: the six entries and their flags, and the two
-// compared versions.
+// What the feed offers against what runs: the program's two entries and each model's
+// two, their flags, and the two compared versions.
 AvailableUpdates availableUpdatesFromFeed(const VersionsFeed& feed, const std::string& currentSoftwareVersion,
-    const std::string& currentFirmwareVersion, bool theDeviceIsWren);
+    const std::string& currentFirmwareVersion, InstrumentGeneration deviceModel);
 
 // The two lines that tell the log what a check found; absent values print "(null)".
 void logAvailableUpdates(LogSink& log, const AvailableUpdates& updates);
@@ -99,17 +96,17 @@ public:
     // nothing when the feed could not be read or is not XML; a cancelled request calls
     // nothing.
     void checkUpdatesAvailableForCurrentSwVer(const std::string& currentSoftwareVersion,
-        const std::string& currentFirmwareVersion, bool theDeviceIsWren,
+        const std::string& currentFirmwareVersion, InstrumentGeneration deviceModel,
         std::function<void(const AvailableUpdates&)> asyncronousCheckCompleted);
 
     // The same with the reason of a failure.
     void readFeed(const std::string& currentSoftwareVersion, const std::string& currentFirmwareVersion,
-        bool theDeviceIsWren, std::function<void(const UpdateCheckResult&)> completed);
+        InstrumentGeneration deviceModel, std::function<void(const UpdateCheckResult&)> completed);
 
     // The check as it runs on every connection: announced in the log, its outcome
     // logged, then handed on.
     void checkUpdates(const std::string& currentSoftwareVersion, const std::string& currentFirmwareVersion,
-        bool theDeviceIsWren, std::function<void(const UpdateCheckResult&)> completed);
+        InstrumentGeneration deviceModel, std::function<void(const UpdateCheckResult&)> completed);
 
 private:
     HttpClient& m_http;

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <utility>
+
 namespace corvex {
 
 TEST(FirmwareVersion, RulesAtTheirBoundaries)
@@ -43,6 +45,34 @@ TEST(FirmwareVersion, RulesAtTheirBoundaries)
         EXPECT_EQ(version.supportsAirspaces(), c.airspaces);
         EXPECT_EQ(version.isRecentIgcFirmware(), c.recentIgc);
     }
+}
+
+// Whatever the row, the model changes at the row's first version and its rules switch
+// at the row's own thresholds.
+TEST(FirmwareVersion, EachModelRowAnswersForItsOwnVersions)
+{
+    using Rule = bool (FirmwareVersion::*)() const;
+    for (std::size_t i = 0; i < varioModelCount; ++i) {
+        const VarioModel& row = varioModels[i];
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(&FirmwareVersion(row.firstFirmware).model(), &row);
+        if (i > 0) {
+            EXPECT_EQ(&FirmwareVersion(row.firstFirmware - 1).model(), &varioModels[i - 1]);
+        }
+        EXPECT_EQ(&varioModel(row.generation), &row);
+        EXPECT_EQ(varioModelWithKey(row.key), &row);
+        const std::pair<std::uint16_t, Rule> thresholds[] = {
+            { row.firstAirspacesFirmware, &FirmwareVersion::supportsAirspaces },
+            { row.firstTextIgcFirmware, &FirmwareVersion::supportsAutomaticTextIgcGeneration },
+        };
+        for (const auto& [first, rule] : thresholds) {
+            EXPECT_TRUE((FirmwareVersion(first).*rule)()) << first;
+            if (first > row.firstFirmware) {
+                EXPECT_FALSE((FirmwareVersion(static_cast<std::uint16_t>(first - 1)).*rule)()) << first;
+            }
+        }
+    }
+    EXPECT_EQ(varioModelWithKey("Wren"), nullptr);
 }
 
 TEST(FirmwareVersion, TextComparisons)

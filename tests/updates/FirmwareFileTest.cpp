@@ -45,16 +45,16 @@ Bytes logBookRecord(int flightNumber, int block)
 TEST(FirmwareFrames, CarryTheModelsCommandTheLowSixteenBitsOfTheNumberTheTextAndANul)
 {
     const std::string line = "S1131000000102AB"; // 16 characters
-    const Bytes lark = CorvexDevice::firmwareLineFrame(false, 258, line);
+    const Bytes lark = CorvexDevice::firmwareLineFrame(varioModel(InstrumentGeneration::Lark), 258, line);
     ASSERT_EQ(lark.size(), 20u);
     EXPECT_EQ(lark[0], 0x0B);
     EXPECT_EQ(lark[1], 0x01);
     EXPECT_EQ(lark[2], 0x02);
     EXPECT_EQ(std::string(lark.begin() + 3, lark.end() - 1), line);
     EXPECT_EQ(lark.back(), 0x00);
-    EXPECT_EQ(CorvexDevice::firmwareLineFrame(true, 258, line)[0], 0x11);
+    EXPECT_EQ(CorvexDevice::firmwareLineFrame(varioModel(InstrumentGeneration::Wren), 258, line)[0], 0x11);
 
-    const Bytes wrapped = CorvexDevice::firmwareLineFrame(true, 65536 + 0x0304, line);
+    const Bytes wrapped = CorvexDevice::firmwareLineFrame(varioModel(InstrumentGeneration::Wren), 65536 + 0x0304, line);
     EXPECT_EQ(wrapped[1], 0x03);
     EXPECT_EQ(wrapped[2], 0x04);
 }
@@ -80,9 +80,9 @@ TEST(FirmwareFrames, DeviceCommandsAnswerAsTheInstrumentDoes)
     EXPECT_TRUE(rig.log.contains("firmwareUpdateLineResponse: <1100>"));
 
     rig.device->rebootDeviceAfterFirmwareUpdate("SE031000EC", 4);
-    EXPECT_EQ(rig.line().written.back(), CorvexDevice::firmwareLineFrame(true, 4, "SE031000EC"));
+    EXPECT_EQ(rig.line().written.back(), CorvexDevice::firmwareLineFrame(varioModel(InstrumentGeneration::Wren), 4, "SE031000EC"));
     EXPECT_TRUE(rig.device->eraseFirmwareLine(end, 5));
-    EXPECT_EQ(rig.line().written.back(), CorvexDevice::firmwareLineFrame(true, 5, "SE031000EC"));
+    EXPECT_EQ(rig.line().written.back(), CorvexDevice::firmwareLineFrame(varioModel(InstrumentGeneration::Wren), 5, "SE031000EC"));
     EXPECT_FALSE(rig.device->eraseFirmwareLine("S", 5));
     EXPECT_FALSE(rig.device->eraseFirmwareLine("S9\xC3\xA9", 5));
 
@@ -217,7 +217,7 @@ TEST(FirmwareInstallation, SendsEveryLineOfASmallFileAndReportsAfterEachOne)
     EXPECT_EQ(install.shown.perMille, (std::vector<int> { 250, 500, 750, 1000 }));
     EXPECT_EQ(install.sheet, (std::vector<std::string> { std::string("step ") + installingFirmwareSheetText, "end" }));
     ASSERT_EQ(install.rig.line().written.size(), 5u);
-    EXPECT_EQ(install.rig.line().written.back(), CorvexDevice::firmwareLineFrame(false, 4, "SE031000EC"));
+    EXPECT_EQ(install.rig.line().written.back(), CorvexDevice::firmwareLineFrame(varioModel(InstrumentGeneration::Lark), 4, "SE031000EC"));
     EXPECT_TRUE(install.rig.log.contains("Reboot line #4: SE031000EC"));
     // The instrument restarts: the link is closed as after a removal.
     EXPECT_FALSE(install.rig.device->hasOpenLine());

@@ -128,7 +128,7 @@ TEST(FirmwareOnTheInstrument, ARejectedLineEndsTheInstallationWithItsRebootLine)
     reboot[1] = 'E';
     EXPECT_TRUE(session.log.contains("Reboot line #17: " + reboot));
     EXPECT_EQ(session.log.lines.back(),
-        "deviceWriteData: " + describeBytes(CorvexDevice::firmwareLineFrame(true, 17, reboot)));
+        "deviceWriteData: " + describeBytes(CorvexDevice::firmwareLineFrame(varioModel(InstrumentGeneration::Wren), 17, reboot)));
     ASSERT_EQ(session.alerts.alerts.size(), 1u);
     EXPECT_EQ(session.alerts.alerts[0].message, "Oops!");
     EXPECT_EQ(session.alerts.alerts[0].informativeText, "Firmware updating error!");

@@ -18,6 +18,9 @@ using namespace corvex::testing;
 
 namespace {
 
+constexpr InstrumentGeneration lark = InstrumentGeneration::Lark;
+constexpr InstrumentGeneration wren = InstrumentGeneration::Wren;
+
 class UpdateCheckTest : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(server.isRunning()) << server.standardError().toStdString(); }
@@ -39,12 +42,12 @@ protected:
 
     // Runs the check as every connection does and waits for its outcome.
     std::optional<UpdateCheckResult> runCheck(const std::string& url, const std::string& software,
-        const std::string& firmware, bool wren)
+        const std::string& firmware, InstrumentGeneration model)
     {
         UpdateChecker checker(http, log, url);
         std::optional<UpdateCheckResult> outcome;
         int calls = 0;
-        checker.checkUpdates(software, firmware, wren, [&](const UpdateCheckResult& result) {
+        checker.checkUpdates(software, firmware, model, [&](const UpdateCheckResult& result) {
             outcome = result;
             ++calls;
         });
@@ -69,34 +72,34 @@ TEST_F(UpdateCheckTest, ReleaseAndBetaEntriesComeWithAddressesAndHashesOfTheServ
         UpdateProducts::firmware("wrenfw_asp", "2.500"),
         UpdateProducts::firmware("wrenfwBeta", "2.600"),
     });
-    const auto outcome = runCheck(feedUrl(), "1.0.0", "1.365", false);
+    const auto outcome = runCheck(feedUrl(), "1.0.0", "1.365", lark);
     ASSERT_TRUE(outcome);
     EXPECT_EQ(outcome->failure, UpdateCheckResult::Failure::none);
     const AvailableUpdates& updates = outcome->updates;
     EXPECT_TRUE(updates.softwareUpdateAvailable && updates.softwareBetaUpdateAvailable);
-    EXPECT_TRUE(updates.firmwareUpdateAvailable && updates.firmwareBetaUpdateAvailable);
+    EXPECT_TRUE(updates.firmwareOf(lark).release.isUpdate && updates.firmwareOf(lark).beta.isUpdate);
     // The Wren's lines are compared with the Lark's firmware all the same.
-    EXPECT_TRUE(updates.firmwareUpdateAvailableV2 && updates.firmwareBetaUpdateAvailableV2);
+    EXPECT_TRUE(updates.firmwareOf(wren).release.isUpdate && updates.firmwareOf(wren).beta.isUpdate);
     EXPECT_TRUE(updates.areThereAnyUpdatesAvailableAtAll());
 
     const std::pair<std::optional<std::string>, const char*> addresses[] = {
         { updates.softwareUrl, "larkswMac" }, { updates.softwareBetaUrl, "larkswMacBeta" },
-        { updates.firmwareUrl, "larkfw_asp" }, { updates.firmwareBetaUrl, "larkfwBeta" },
-        { updates.firmwareUrlV2, "wrenfw_asp" }, { updates.firmwareBetaUrlV2, "wrenfwBeta" },
+        { updates.firmwareOf(lark).release.url, "larkfw_asp" }, { updates.firmwareOf(lark).beta.url, "larkfwBeta" },
+        { updates.firmwareOf(wren).release.url, "wrenfw_asp" }, { updates.firmwareOf(wren).beta.url, "wrenfwBeta" },
     };
     for (const auto& [url, id] : addresses)
         EXPECT_EQ(url, products.product(id).url) << id;
     EXPECT_EQ(updates.softwareVersion, "9.9.0");
-    EXPECT_EQ(updates.firmwareBetaVersionV2, "2.600");
+    EXPECT_EQ(updates.firmwareOf(wren).beta.version, "2.600");
 
     // The hash the feed gives is the hash of what the server sends.
-    ASSERT_TRUE(updates.firmwareSha256V2);
+    ASSERT_TRUE(updates.firmwareOf(wren).release.sha256);
     std::optional<Bytes> served;
     URLConnection::asyncConnectionWithURLString(
-        http, *updates.firmwareUrlV2, [&](std::optional<Bytes> data, std::optional<URLResponse>) { served = data; },
+        http, *updates.firmwareOf(wren).release.url, [&](std::optional<Bytes> data, std::optional<URLResponse>) { served = data; },
         [](const URLError&) {});
     ASSERT_TRUE(waitUntil([&] { return served.has_value(); }));
-    EXPECT_EQ(sha256Hex(*served), *updates.firmwareSha256V2);
+    EXPECT_EQ(sha256Hex(*served), *updates.firmwareOf(wren).release.sha256);
     const std::string text(served->begin(), served->end());
     EXPECT_TRUE(text.starts_with("S0")) << text.substr(0, 40);
 
@@ -130,14 +133,14 @@ TEST_F(UpdateCheckTest, AFeedThatCannotBeReadOffersNothingAndSaysWhy)
         SCOPED_TRACE(c.what);
         log.lines.clear();
         writeFeed(c.feed);
-        const auto outcome = runCheck(c.url, "1.0.0", "2.405", true);
+        const auto outcome = runCheck(c.url, "1.0.0", "2.405", wren);
         ASSERT_TRUE(outcome);
         EXPECT_EQ(outcome->failure, c.failure);
         EXPECT_TRUE(log.containsPrefix(c.logged));
         // Only the model survives.
         const AvailableUpdates& updates = outcome->updates;
-        EXPECT_TRUE(updates.theDeviceIsWren);
-        EXPECT_FALSE(updates.currentSoftwareVersion || updates.softwareVersion || updates.firmwareVersionV2);
+        EXPECT_TRUE(updates.theDeviceIsWren());
+        EXPECT_FALSE(updates.currentSoftwareVersion || updates.softwareVersion || updates.firmwareOf(wren).release.version);
         EXPECT_FALSE(updates.areThereAnyUpdatesAvailableAtAll());
         EXPECT_TRUE(log.contains("Current software version: (null), newest software version: (null), newest beta "
                                  "software version: (null)"));
@@ -149,11 +152,11 @@ TEST_F(UpdateCheckTest, AnEntryWithoutItsAddressIsLeftOutAndTheOthersServe)
     auto software = UpdateProducts::software("larkswMac", "9.9.0");
     software.withUrl = false;
     makeProducts({ software, UpdateProducts::firmware("wrenfw_asp", "2.500") });
-    const auto outcome = runCheck(feedUrl(), "1.0.0", "2.405", true);
+    const auto outcome = runCheck(feedUrl(), "1.0.0", "2.405", wren);
     ASSERT_TRUE(outcome);
     EXPECT_FALSE(outcome->updates.softwareVersion);
     EXPECT_FALSE(outcome->updates.softwareUpdateAvailable);
-    EXPECT_TRUE(outcome->updates.firmwareUpdateAvailableV2);
+    EXPECT_TRUE(outcome->updates.firmwareOf(wren).release.isUpdate);
     EXPECT_TRUE(outcome->updates.areThereAnyUpdatesAvailableAtAll());
 }
 
@@ -162,7 +165,7 @@ TEST_F(UpdateCheckTest, ACheckerThatGoesAwayMidRequestReportsNothing)
     int calls = 0;
     {
         UpdateChecker checker(http, log, base() + "/test/stall");
-        checker.checkUpdates("1.0", "1.365", false, [&](const UpdateCheckResult&) { ++calls; });
+        checker.checkUpdates("1.0", "1.365", lark, [&](const UpdateCheckResult&) { ++calls; });
         runEventLoopFor(200);
     }
     runEventLoopFor(300);

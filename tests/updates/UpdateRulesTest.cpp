@@ -6,7 +6,9 @@
 #include "updates/UpdateCheck.h"
 #include "updates/UpdateSignature.h"
 
+#include <algorithm>
 #include <cstdlib>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -28,11 +30,28 @@ std::string feed(std::initializer_list<std::pair<const char*, const char*>> prod
     return text + "</products></corvex>";
 }
 
-AvailableUpdates check(const std::string& xml, const std::string& software, const std::string& firmware, bool wren = false)
+constexpr InstrumentGeneration lark = InstrumentGeneration::Lark;
+constexpr InstrumentGeneration wren = InstrumentGeneration::Wren;
+
+AvailableUpdates check(const std::string& xml, const std::string& software, const std::string& firmware,
+    InstrumentGeneration model = lark)
 {
     const auto parsed = VersionsFeed::parse(bytes(xml));
     EXPECT_TRUE(parsed.has_value());
-    return availableUpdatesFromFeed(*parsed, software, firmware, wren);
+    return availableUpdatesFromFeed(*parsed, software, firmware, model);
+}
+
+// Every flag of a check: the program's release and beta, then each model's release and
+// beta, in the order of the model table.
+enum Flag { softwareRelease, softwareBeta, larkRelease, larkBeta, wrenRelease, wrenBeta };
+std::vector<bool> allFlags(const AvailableUpdates& updates)
+{
+    std::vector<bool> flags { updates.softwareUpdateAvailable, updates.softwareBetaUpdateAvailable };
+    for (const ModelFirmwareOffers& offers : updates.firmwareByModel) {
+        flags.push_back(offers.release.isUpdate);
+        flags.push_back(offers.beta.isUpdate);
+    }
+    return flags;
 }
 
 TEST(UpdateRules, EachEntrySetsItsFlagByItsOwnRule)
@@ -41,34 +60,33 @@ TEST(UpdateRules, EachEntrySetsItsFlagByItsOwnRule)
         const char* what;
         const char* id;
         const char* offered;
-        bool AvailableUpdates::*flag;
+        Flag flag;
         bool expected;
     };
     // The program runs 1.2, the instrument 1.365.
     const Case cases[] = {
-        { "release firmware equal", "larkfw_asp", "1.365", &AvailableUpdates::firmwareUpdateAvailable, false },
-        { "release firmware earlier is offered too", "larkfw_asp", "1.364", &AvailableUpdates::firmwareUpdateAvailable, true },
-        { "release firmware later", "larkfw_asp", "1.400", &AvailableUpdates::firmwareUpdateAvailable, true },
-        { "release software earlier is offered too", "larkswMac", "1.1", &AvailableUpdates::softwareUpdateAvailable, true },
-        { "release software equal", "larkswMac", "1.2", &AvailableUpdates::softwareUpdateAvailable, false },
-        { "beta software equal", "larkswMacBeta", "1.2", &AvailableUpdates::softwareBetaUpdateAvailable, false },
-        { "beta software earlier", "larkswMacBeta", "1.1", &AvailableUpdates::softwareBetaUpdateAvailable, false },
-        { "beta software later by number", "larkswMacBeta", "1.10", &AvailableUpdates::softwareBetaUpdateAvailable, true },
-        { "beta firmware later", "larkfwBeta", "1.366", &AvailableUpdates::firmwareBetaUpdateAvailable, true },
-        { "beta firmware earlier", "larkfwBeta", "1.360", &AvailableUpdates::firmwareBetaUpdateAvailable, false },
-        { "wren release earlier is not offered", "wrenfw_asp", "1.364", &AvailableUpdates::firmwareUpdateAvailableV2, false },
-        { "wren release later", "wrenfw_asp", "2.401", &AvailableUpdates::firmwareUpdateAvailableV2, true },
-        { "wren beta later", "wrenfwBeta", "2.5", &AvailableUpdates::firmwareBetaUpdateAvailableV2, true },
-        { "wren beta equal", "wrenfwBeta", "1.365", &AvailableUpdates::firmwareBetaUpdateAvailableV2, false },
+        { "release firmware equal", "larkfw_asp", "1.365", larkRelease, false },
+        { "release firmware earlier is offered too", "larkfw_asp", "1.364", larkRelease, true },
+        { "release firmware later", "larkfw_asp", "1.400", larkRelease, true },
+        { "release software earlier is offered too", "larkswMac", "1.1", softwareRelease, true },
+        { "release software equal", "larkswMac", "1.2", softwareRelease, false },
+        { "beta software equal", "larkswMacBeta", "1.2", softwareBeta, false },
+        { "beta software earlier", "larkswMacBeta", "1.1", softwareBeta, false },
+        { "beta software later by number", "larkswMacBeta", "1.10", softwareBeta, true },
+        { "beta firmware later", "larkfwBeta", "1.366", larkBeta, true },
+        { "beta firmware earlier", "larkfwBeta", "1.360", larkBeta, false },
+        { "wren release earlier is not offered", "wrenfw_asp", "1.364", wrenRelease, false },
+        { "wren release later", "wrenfw_asp", "2.401", wrenRelease, true },
+        { "wren beta later", "wrenfwBeta", "2.5", wrenBeta, true },
+        { "wren beta equal", "wrenfwBeta", "1.365", wrenBeta, false },
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         const AvailableUpdates updates = check(feed({ { c.id, c.offered } }), "1.2", "1.365");
-        EXPECT_EQ(updates.*c.flag, c.expected);
+        const std::vector<bool> flags = allFlags(updates);
+        EXPECT_EQ(flags.at(c.flag), c.expected);
         // No other flag moves.
-        int flags = updates.softwareUpdateAvailable + updates.firmwareUpdateAvailable + updates.softwareBetaUpdateAvailable
-            + updates.firmwareBetaUpdateAvailable + updates.firmwareUpdateAvailableV2 + updates.firmwareBetaUpdateAvailableV2;
-        EXPECT_EQ(flags, c.expected ? 1 : 0);
+        EXPECT_EQ(std::count(flags.begin(), flags.end(), true), c.expected ? 1 : 0);
         EXPECT_EQ(updates.currentSoftwareVersion, "1.2");
         EXPECT_EQ(updates.currentFirmwareVersion, "1.365");
     }
@@ -79,19 +97,42 @@ TEST(UpdateRules, AnyUpdatesCountsReleasesForTheConnectedModelOnly)
     // A Wren at 2.405: the Lark's release line differs, the Wren's is the same.
     const std::string xml = feed({ { "larkfw_asp", "1.400" }, { "wrenfw_asp", "2.405" }, { "wrenfwBeta", "2.500" },
         { "larkswMacBeta", "9.0" } });
-    const AvailableUpdates wren = check(xml, "1.2", "2.405", true);
-    EXPECT_TRUE(wren.firmwareUpdateAvailable);
-    EXPECT_FALSE(wren.firmwareUpdateAvailableV2);
-    EXPECT_TRUE(wren.firmwareBetaUpdateAvailableV2);
-    EXPECT_TRUE(wren.softwareBetaUpdateAvailable);
-    EXPECT_FALSE(wren.areThereAnyUpdatesAvailableAtAll());
+    const AvailableUpdates ofWren = check(xml, "1.2", "2.405", wren);
+    EXPECT_TRUE(ofWren.firmwareOf(lark).release.isUpdate);
+    EXPECT_FALSE(ofWren.firmwareOf(wren).release.isUpdate);
+    EXPECT_TRUE(ofWren.firmwareOf(wren).beta.isUpdate);
+    EXPECT_TRUE(ofWren.softwareBetaUpdateAvailable);
+    EXPECT_FALSE(ofWren.areThereAnyUpdatesAvailableAtAll());
 
-    const AvailableUpdates lark = check(xml, "1.2", "2.405", false);
-    EXPECT_TRUE(lark.areThereAnyUpdatesAvailableAtAll());
+    const AvailableUpdates ofLark = check(xml, "1.2", "2.405", lark);
+    EXPECT_TRUE(ofLark.areThereAnyUpdatesAvailableAtAll());
     AvailableUpdates software;
     software.softwareUpdateAvailable = true;
-    software.theDeviceIsWren = true;
+    software.deviceModel = wren;
     EXPECT_TRUE(software.areThereAnyUpdatesAvailableAtAll());
+}
+
+// Each model's two products land in its own row's results, never in another's, and
+// are what the model is offered when it is connected.
+TEST(UpdateRules, EachModelsEntriesLandInItsOwnRow)
+{
+    for (const VarioModel& row : varioModels) {
+        SCOPED_TRACE(row.name);
+        const std::string release(row.releaseFirmwareProduct);
+        const std::string beta(row.betaFirmwareProduct);
+        const AvailableUpdates updates
+            = check(feed({ { release.c_str(), "9.1" }, { beta.c_str(), "9.2" } }), "1.0", "1.000", row.generation);
+        for (const VarioModel& other : varioModels) {
+            EXPECT_EQ(updates.firmwareOf(other.generation).release.version.has_value(), &other == &row) << other.name;
+            EXPECT_EQ(updates.firmwareOf(other.generation).beta.version.has_value(), &other == &row) << other.name;
+        }
+        EXPECT_EQ(updates.offeredFirmware(false).version, "9.1");
+        EXPECT_EQ(updates.offeredFirmware(true).version, "9.2");
+        EXPECT_TRUE(updates.areThereAnyUpdatesAvailableAtAll());
+        CapturingLogSink log;
+        logAvailableUpdates(log, updates);
+        EXPECT_TRUE(log.lines.back().ends_with(std::string("(device is ") + row.name + ")")) << log.lines.back();
+    }
 }
 
 TEST(UpdateRules, AnEntryCountsOnlyWithVersionAndUrlAndEmptyTextIsPresent)
@@ -108,21 +149,21 @@ TEST(UpdateRules, AnEntryCountsOnlyWithVersionAndUrlAndEmptyTextIsPresent)
     const AvailableUpdates updates = check(xml, "1.0", "1.500");
     EXPECT_FALSE(updates.softwareVersion);
     EXPECT_FALSE(updates.softwareUpdateAvailable);
-    EXPECT_FALSE(updates.firmwareUrl);
-    EXPECT_FALSE(updates.firmwareUpdateAvailable);
+    EXPECT_FALSE(updates.firmwareOf(lark).release.url);
+    EXPECT_FALSE(updates.firmwareOf(lark).release.isUpdate);
     // Present but empty: kept, and compared ("" is earlier than anything).
-    EXPECT_EQ(updates.firmwareVersionV2, "");
-    EXPECT_EQ(updates.firmwareUrlV2, "");
-    EXPECT_FALSE(updates.firmwareUpdateAvailableV2);
+    EXPECT_EQ(updates.firmwareOf(wren).release.version, "");
+    EXPECT_EQ(updates.firmwareOf(wren).release.url, "");
+    EXPECT_FALSE(updates.firmwareOf(wren).release.isUpdate);
     // The first matching entry wins; its sha256 and signature come along.
-    EXPECT_EQ(updates.firmwareBetaVersion, "1.9");
-    EXPECT_EQ(updates.firmwareBetaUrl, "http://h/b.s19");
-    EXPECT_EQ(updates.firmwareBetaSha256, "ab12");
-    EXPECT_EQ(updates.firmwareBetaSignature, "c2ln");
-    EXPECT_EQ(offeredFirmware(updates, true).signature, "c2ln");
-    EXPECT_FALSE(updates.firmwareSha256V2);
-    EXPECT_FALSE(updates.firmwareSignatureV2);
-    EXPECT_EQ(updates.firmwareBetaVersionV2, "2.9");
+    EXPECT_EQ(updates.firmwareOf(lark).beta.version, "1.9");
+    EXPECT_EQ(updates.firmwareOf(lark).beta.url, "http://h/b.s19");
+    EXPECT_EQ(updates.firmwareOf(lark).beta.sha256, "ab12");
+    EXPECT_EQ(updates.firmwareOf(lark).beta.signature, "c2ln");
+    EXPECT_EQ(updates.offeredFirmware(true).signature, "c2ln");
+    EXPECT_FALSE(updates.firmwareOf(wren).release.sha256);
+    EXPECT_FALSE(updates.firmwareOf(wren).release.signature);
+    EXPECT_EQ(updates.firmwareOf(wren).beta.version, "2.9");
     EXPECT_FALSE(updates.softwareBetaVersion);
     // Elements under another root are not the feed's.
     EXPECT_FALSE(check("<vendor><products><product id=\"larkswMac\" version=\"9\" url=\"u\"/></products></vendor>", "1.0",
@@ -139,7 +180,7 @@ TEST(UpdateRules, OnlyXmlIsAFeed)
 
 TEST(UpdateRules, TheLogPrintsAbsentValuesAsNull)
 {
-    AvailableUpdates updates = check(feed({ { "larkswMac", "1.3" }, { "wrenfw_asp", "2.500" } }), "1.2", "2.405", true);
+    AvailableUpdates updates = check(feed({ { "larkswMac", "1.3" }, { "wrenfw_asp", "2.500" } }), "1.2", "2.405", wren);
     CapturingLogSink log;
     logAvailableUpdates(log, updates);
     ASSERT_EQ(log.lines.size(), 2U);

@@ -178,7 +178,7 @@ Download downloadLatestFirmware(CliContext& context, CliSession& session)
     UpdateChecker checker(http, session.log(), feedUrl);
     std::optional<UpdateCheckResult> outcome;
     QEventLoop loop;
-    checker.checkUpdates(CORVEX_VERSION, current, device.isWren(), [&](const UpdateCheckResult& result) {
+    checker.checkUpdates(CORVEX_VERSION, current, device.model().generation, [&](const UpdateCheckResult& result) {
         outcome = result;
         loop.quit();
     });
@@ -191,7 +191,7 @@ Download downloadLatestFirmware(CliContext& context, CliSession& session)
         download.exitCode = UpdateCheckFailed;
         return download;
     }
-    const OfferedFirmware offered = offeredFirmware(outcome->updates, beta);
+    const OfferedFirmware offered = outcome->updates.offeredFirmware(beta);
     if (!offered.url || !offered.version || !offered.isUpdate) {
         context.out << "Firmware " << current << " is up to date"
                     << (offered.version ? " (offered: " + *offered.version + ")" : std::string()) << "." << std::endl;

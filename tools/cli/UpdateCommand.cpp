@@ -65,11 +65,11 @@ int runUpdateCheck(CliContext& context)
     UpdateChecker checker(http, log, feedUrl);
     const std::string software = CORVEX_VERSION;
     const std::string firmwareText = firmware ? firmware->text() : firmwareVersionText(0);
-    const bool isWren = firmware && firmware->isWren();
 
     std::optional<UpdateCheckResult> outcome;
     QEventLoop loop;
-    checker.checkUpdates(software, firmwareText, isWren, [&](const UpdateCheckResult& result) {
+    const VarioModel& model = firmware ? firmware->model() : varioModels[0];
+    checker.checkUpdates(software, firmwareText, model.generation, [&](const UpdateCheckResult& result) {
         outcome = result;
         loop.quit();
     });
@@ -91,16 +91,11 @@ int runUpdateCheck(CliContext& context)
     bool firmwareUpdate = false;
     if (!firmware) {
         context.out << "Firmware: no instrument connected\n";
-    } else if (isWren) {
-        firmwareUpdate = beta ? updates.firmwareBetaUpdateAvailableV2 : updates.firmwareUpdateAvailableV2;
-        printItem(context.out, "Firmware (Wren)", firmwareText,
-            beta ? updates.firmwareBetaVersionV2 : updates.firmwareVersionV2,
-            beta ? updates.firmwareBetaUrlV2 : updates.firmwareUrlV2, firmwareUpdate);
     } else {
-        firmwareUpdate = beta ? updates.firmwareBetaUpdateAvailable : updates.firmwareUpdateAvailable;
-        printItem(context.out, "Firmware (Lark)", firmwareText,
-            beta ? updates.firmwareBetaVersion : updates.firmwareVersion,
-            beta ? updates.firmwareBetaUrl : updates.firmwareUrl, firmwareUpdate);
+        const OfferedFirmware& offered = updates.offeredFirmware(beta);
+        firmwareUpdate = offered.isUpdate;
+        printItem(context.out, std::string("Firmware (") + model.name + ")", firmwareText, offered.version,
+            offered.url, firmwareUpdate);
     }
     return softwareUpdate || firmwareUpdate ? UpdateAvailable : Success;
 }

@@ -180,9 +180,8 @@ const Flight* InstrumentModel::flight(std::uint16_t flightNumber) const
 
 RecorderInfo InstrumentModel::recorderInfo() const
 {
-    bool lark = m_config.kind == InstrumentKind::Lark;
-    return { m_config.identity.deviceId, m_config.identity.firmwareVersion, static_cast<std::uint16_t>(lark ? 1 : 2),
-        lark ? "CORVEX,VARIO LARK" : "CORVEX,VARIO WREN" };
+    const VarioModel& model = varioModel(m_config.model);
+    return { m_config.identity.deviceId, m_config.identity.firmwareVersion, model.hardwareVersion, model.recorderType };
 }
 
 const std::vector<Flight>& InstrumentModel::flights() const
@@ -572,8 +571,8 @@ std::vector<Bytes> InstrumentModel::answerFirmwareLine(ByteView request)
             m_firmwareInstall = {};
         return std::vector<Bytes> { Bytes { request[0], request[1], request[2], value } };
     };
-    bool wren = FirmwareVersion(m_config.identity.firmwareVersion).isWren();
-    if (request[0] != byte(wren ? Command::FirmwareLineV2 : Command::FirmwareLine))
+    // The firmware tells the model, as the program's device does.
+    if (request[0] != byte(FirmwareVersion(m_config.identity.firmwareVersion).model().firmwareLineCommand))
         return verdict(FirmwareLineRejected);
     if (!m_firmwareInstall.active || number != static_cast<std::uint16_t>(m_firmwareInstall.nextLine))
         return verdict(FirmwareLineOutOfOrder);

@@ -5,6 +5,7 @@
 #include "StateStore.h"
 #include "TrackLogFrames.h"
 #include "base/Bytes.h"
+#include "device/VarioModel.h"
 
 #include <cstdint>
 #include <map>
@@ -15,10 +16,10 @@
 
 namespace corvex::virtualinstrument {
 
-enum class InstrumentKind { Lark, Wren };
-
 struct InstrumentConfig {
-    InstrumentKind kind { InstrumentKind::Wren };
+    // The model it is (its recorder type and hardware version); the program tells the
+    // model by the firmware version alone.
+    InstrumentGeneration model { InstrumentGeneration::Wren };
     Identity identity { 0x00C0FFEE, 2405, 40, 0x08 };
     // A pilot-data record to start with when the state folder holds none (513 bytes).
     std::optional<Bytes> initialPilotData;

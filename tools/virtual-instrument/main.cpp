@@ -70,14 +70,32 @@ Bytes pilotRecord(const std::string& pilot, std::uint32_t deviceId)
     return record;
 }
 
+// The rows' keys ("lark|wren"), for --model.
+std::string modelKeys(const char* separator)
+{
+    std::string keys;
+    for (const VarioModel& row : varioModels)
+        keys += (keys.empty() ? "" : separator) + std::string(row.key);
+    return keys;
+}
+
+// Each row's default firmware: "1375 lark, 2405 wren".
+std::string defaultFirmwares()
+{
+    std::string text;
+    for (const VarioModel& row : varioModels)
+        text += (text.empty() ? "" : ", ") + std::to_string(row.typicalFirmware) + " " + row.key;
+    return text;
+}
+
 void printUsage(FILE* out)
 {
     std::fprintf(out,
         "Usage: virtual-instrument [options]\n"
         "A Corvex Vario on a pseudo-terminal, published in the instruments directory.\n\n"
-        "  --model lark|wren      instrument generation (default wren)\n"
+        "  --model %-14s instrument generation (default wren)\n"
         "  --device-id HEX        device id / serial number (default c0ffee)\n"
-        "  --firmware N           firmware version in thousandths (default 1375 lark, 2405 wren)\n"
+        "  --firmware N           firmware version in thousandths (default %s)\n"
         "  --battery N            battery voltage in tenths of a volt (default 40)\n"
         "  --units HEX            measurement-units bitfield (default 08)\n"
         "  --igc-dir DIR          the flights: one per IGC file (default %s)\n"
@@ -98,7 +116,7 @@ void printUsage(FILE* out)
         "  fault silent | short N | wrong-first-byte | igc-error | pilot-error | pilot-no-data |\n"
         "        airspaces-error | airspaces-short-payload | airspaces-status N | firmware-reject [N] | none\n"
         "Signals: SIGUSR1 unplugs, SIGUSR2 plugs, SIGTERM/SIGINT end the instrument.\n",
-        CORVEX_DEFAULT_IGC_DIR);
+        modelKeys("|").c_str(), defaultFirmwares().c_str(), CORVEX_DEFAULT_IGC_DIR);
 }
 
 bool parseNumber(const char* text, int base, unsigned long maximum, unsigned long& value)
@@ -138,12 +156,10 @@ std::optional<Options> parseOptions(int argc, char** argv)
     while ((choice = getopt_long(argc, argv, "", longOptions, nullptr)) != -1) {
         switch (choice) {
         case Model:
-            if (std::strcmp(optarg, "lark") == 0)
-                options.config.kind = InstrumentKind::Lark;
-            else if (std::strcmp(optarg, "wren") == 0)
-                options.config.kind = InstrumentKind::Wren;
-            else {
-                std::fprintf(stderr, "virtual-instrument: --model is lark or wren\n");
+            if (const VarioModel* model = varioModelWithKey(optarg)) {
+                options.config.model = model->generation;
+            } else {
+                std::fprintf(stderr, "virtual-instrument: --model is %s\n", modelKeys(" or ").c_str());
                 return std::nullopt;
             }
             break;
@@ -235,11 +251,13 @@ std::optional<Options> parseOptions(int argc, char** argv)
         std::fprintf(stderr, "virtual-instrument: unexpected argument '%s'\n", argv[optind]);
         return std::nullopt;
     }
+    const VarioModel& chosen = varioModel(options.config.model);
+    const VarioModel& byFirmware = varioModelOfFirmware(options.config.identity.firmwareVersion);
     if (!options.firmwareGiven)
-        options.config.identity.firmwareVersion = options.config.kind == InstrumentKind::Lark ? 1375 : 2405;
-    else if ((options.config.kind == InstrumentKind::Wren) != FirmwareVersion(options.config.identity.firmwareVersion).isWren())
+        options.config.identity.firmwareVersion = chosen.typicalFirmware;
+    else if (&byFirmware != &chosen)
         std::fprintf(stderr, "virtual-instrument: note: the program tells the generation by the firmware version "
-                             "(2000 and above is a Wren), not by --model\n");
+                             "(%u is a %s), not by --model\n", unsigned { options.config.identity.firmwareVersion }, byFirmware.name);
     // The folder the program watches, found the same way.
     if (options.instrumentsDirectory.empty())
         options.instrumentsDirectory = instrumentDirectoryPath();

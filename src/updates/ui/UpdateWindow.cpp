@@ -133,6 +133,11 @@ std::string UpdateWindow::currentFirmwareVersion() const
     return firmwareVersionText(device() ? device()->firmwareVersion().thousandths() : 0);
 }
 
+InstrumentGeneration UpdateWindow::connectedModel() const
+{
+    return (device() ? device()->model() : varioModels[0]).generation;
+}
+
 void UpdateWindow::runEventLoopFor(double seconds)
 {
     if (m_environment.eventLoop) {
@@ -150,8 +155,7 @@ void UpdateWindow::checkUpdates()
     runEventLoopFor(0.1);
     // The preference may have changed since the last check.
     m_checker->setVersionsFeedUrl(versionsFeedUrl());
-    const bool isWren = device() && device()->isWren();
-    m_checker->checkUpdates(currentSoftwareVersion(), currentFirmwareVersion(), isWren,
+    m_checker->checkUpdates(currentSoftwareVersion(), currentFirmwareVersion(), connectedModel(),
         [this](const UpdateCheckResult& result) {
             const AvailableUpdates& updates = result.updates;
             m_lastCheckedAvailableUpdates = updates;
@@ -177,7 +181,7 @@ void UpdateWindow::checkUpdatesAvailableForCurrentSwVer(const std::string& curre
 {
     m_checker->setVersionsFeedUrl(versionsFeedUrl());
     m_checker->checkUpdatesAvailableForCurrentSwVer(currentSoftwareVersion, currentFirmwareVersion,
-        device() && device()->isWren(), std::move(asyncronousCheckCompleted));
+        connectedModel(), std::move(asyncronousCheckCompleted));
 }
 
 void UpdateWindow::updateUIBasedOnAvailableUpdates(const std::optional<AvailableUpdates>& availableUpdates)
@@ -201,21 +205,12 @@ void UpdateWindow::updateUIBasedOnAvailableUpdates(const std::optional<Available
         m_ui->softwareUpdateInfoLabel->setText(QStringLiteral("Your Corvex Vario software is up to date!"));
     }
 
-    bool firmwareFlag = false;
-    QString firmwareText;
-    if (updates.theDeviceIsWren) {
-        firmwareFlag = beta ? updates.firmwareBetaUpdateAvailableV2 : updates.firmwareUpdateAvailableV2;
-        // The Wren's beta line has no BETA mark of its own.
-        firmwareText = QString("Firmware update is available! You have v%1, available v%2")
-                           .arg(text(updates.currentFirmwareVersion),
-                               text(beta ? updates.firmwareBetaVersionV2 : updates.firmwareVersionV2));
-    } else {
-        firmwareFlag = beta ? updates.firmwareBetaUpdateAvailable : updates.firmwareUpdateAvailable;
-        firmwareText = QString(beta ? "BETA Firmware update is available! You have v%1, available v%2"
-                                    : "Firmware update is available! You have v%1, available v%2")
-                           .arg(text(updates.currentFirmwareVersion),
-                               text(beta ? updates.firmwareBetaVersion : updates.firmwareVersion));
-    }
+    const OfferedFirmware& firmware = updates.offeredFirmware(beta);
+    const bool firmwareFlag = firmware.isUpdate;
+    const QString firmwareText = QString(beta && varioModel(updates.deviceModel).betaLabelSaysBeta
+                                             ? "BETA Firmware update is available! You have v%1, available v%2"
+                                             : "Firmware update is available! You have v%1, available v%2")
+                                     .arg(text(updates.currentFirmwareVersion), text(firmware.version));
     m_ui->firmwareUpdateInfoLabel->setText(
         firmwareFlag ? firmwareText : QStringLiteral("Your Corvex Vario firmware is up to date!"));
     // A check that could not read the feed found nothing: that is no "up to date".

@@ -195,6 +195,8 @@ private:
     void runEventLoopFor(double seconds);
     std::string currentSoftwareVersion() const;
     std::string currentFirmwareVersion() const;
+    // The model the check compares for: the connected one, else the first row.
+    InstrumentGeneration connectedModel() const;
     std::string versionsFeedUrl() const;
     HttpClient& http();
     // An offered file as the downloads fetch it: the vendor server the user set and the

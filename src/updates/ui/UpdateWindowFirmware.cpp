@@ -91,7 +91,7 @@ void UpdateWindow::downloadFirmwareUpdateButton()
     m_isLogBookEraseScheduledForNextDeviceConnect = false;
     if (!m_lastCheckedAvailableUpdates)
         return;
-    const OfferedFirmware offered = offeredFirmware(*m_lastCheckedAvailableUpdates, m_isBetaVersionUpdateWindow);
+    const OfferedFirmware offered = m_lastCheckedAvailableUpdates->offeredFirmware(m_isBetaVersionUpdateWindow);
     // The button is enabled only for an offered update; an entry without its URL or
     // version is no offer.
     if (!offered.url || !offered.version) {

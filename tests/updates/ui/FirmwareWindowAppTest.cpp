@@ -64,7 +64,7 @@ protected:
         window().checkUpdates();
         ASSERT_TRUE(waitUntil([&] {
             const auto& last = window().lastCheckedAvailableUpdates();
-            return last && last->firmwareUrlV2 == url;
+            return last && last->firmwareOf(InstrumentGeneration::Wren).release.url == url;
         }));
     }
 
@@ -126,7 +126,7 @@ TEST_F(FirmwareWindowTest, ADownloadThatErasesTheLogBookWarnsInstallsAndBacksUpO
 {
     app->launch();
     offer({ UpdateProducts::firmware("wrenfw_asp", "2.410", 250) });
-    ASSERT_TRUE(window().lastCheckedAvailableUpdates()->firmwareUpdateAvailableV2);
+    ASSERT_TRUE(window().lastCheckedAvailableUpdates()->firmwareOf(InstrumentGeneration::Wren).release.isUpdate);
 
     window().downloadFirmwareUpdateButton();
     // The instrument restarts onto 2.410; the scheduled erase saves every flight first.

@@ -101,7 +101,7 @@ TEST_P(UpdateWindowModels, ShowsTheOffersForTheConnectedModelInEachMode)
 
     UpdateWindow& window = *app.controller->updateWindowController();
     ASSERT_TRUE(waitUntil([&] { return window.lastCheckedAvailableUpdates().has_value(); }, 15000));
-    EXPECT_EQ(window.lastCheckedAvailableUpdates()->theDeviceIsWren, std::string(c.model) == "wren");
+    EXPECT_EQ(window.lastCheckedAvailableUpdates()->theDeviceIsWren(), std::string(c.model) == "wren");
 
     app.ui().upgradeMenuItem->trigger();
     EXPECT_TRUE(window.isVisible());
