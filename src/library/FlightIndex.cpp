@@ -1,7 +1,10 @@
 #include "library/FlightIndex.h"
 
+#include "library/LibraryTable.h"
+
 #include <sqlite3.h>
 
+#include <chrono>
 #include <cmath>
 #include <iterator>
 #include <ctime>
@@ -92,10 +95,8 @@ constexpr const char* airspaceFileColumns = "f.id, f.name, f.sha256, f.file, f.k
 
 int yearOf(std::int64_t utcSeconds)
 {
-    const std::time_t time = static_cast<std::time_t>(utcSeconds);
-    std::tm parts {};
-    ::gmtime_r(&time, &parts);
-    return parts.tm_year + 1900;
+    using namespace std::chrono;
+    return int(year_month_day(floor<days>(sys_seconds(seconds(utcSeconds)))).year());
 }
 
 // One prepared statement, finalized on every path out.
@@ -456,21 +457,11 @@ std::vector<LibraryFlight> FlightIndex::flights(const FlightFilter& filter) cons
         also("year = ?");
         values.emplace_back(std::int64_t { *filter.year });
     }
-    if (filter.glider) {
-        also("glider = ?");
-        values.emplace_back(*filter.glider);
-    }
-    if (!filter.text.empty()) {
-        also("(instr(lower(pilot), lower(?1x)) OR instr(lower(glider), lower(?1x)) OR instr(lower(logger), lower(?1x)) "
-             "OR instr(lower(serial), lower(?1x)) OR instr(lower(file), lower(?1x)))");
-        // Numbered placeholders cannot mix with the plain ones above; spell it out.
-        const std::string index = std::to_string(values.size() + 1);
-        std::string::size_type at;
-        while ((at = where.find("?1x")) != std::string::npos)
-            where.replace(at, 3, "?" + index);
-        values.emplace_back(filter.text);
-    }
-    return select(where, values);
+    // The glider and the text by the one rule of the window too: SQL's lower() folds
+    // ASCII only, so "süd" would miss "SÜD".
+    auto flights = select(where, values);
+    std::erase_if(flights, [&](const LibraryFlight& flight) { return !flightMatches(flight, filter); });
+    return flights;
 }
 
 std::vector<std::string> FlightIndex::files() const
