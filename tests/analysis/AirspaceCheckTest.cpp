@@ -244,7 +244,8 @@ TEST(AirspaceCheck, OpenAirFileOnDisk)
         { scratch.path() + "/missing.txt", Kind::Unreadable, 0 },
         { scratch.path(), Kind::Unreadable, 0 },
         { write("empty.air", ""), Kind::NoAirspace, 0 },
-        { write("notes.txt", "Shopping list\nbread\nmilk\n"), Kind::NotOpenAir, 1 },
+        { write("notes.txt", "Shopping list\nbread\nmilk\n"), Kind::NoAirspace, 0 }, // no line is OpenAir
+        { write("broken.txt", "AN NO CLASS\nDP 45:00:00 N 005:00:00 E\n"), Kind::NotOpenAir, 1 },
         { huge, Kind::TooLarge, 0 },
     };
     for (const Case& c : cases) {
