@@ -2,6 +2,7 @@
 
 #include "base/ByteReader.h"
 #include "base/FileNames.h"
+#include "base/Format.h"
 #include "base/Utf8.h"
 #include "platform/LogSink.h"
 
@@ -231,12 +232,7 @@ std::optional<std::string> safeCacheFileName(std::string_view serviceFileName, B
 
 std::string defaultDateText(std::chrono::sys_seconds date)
 {
-    const std::time_t seconds = static_cast<std::time_t>(date.time_since_epoch().count());
-    std::tm parts {};
-    gmtime_r(&seconds, &parts);
-    char text[64];
-    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S +0000", &parts);
-    return text;
+    return utcTimeText(date.time_since_epoch().count(), "%Y-%m-%d %H:%M:%S +0000");
 }
 
 } // namespace corvex

@@ -1,6 +1,7 @@
 #include "base/Format.h"
 
 #include <cstdio>
+#include <ctime>
 
 namespace corvex {
 
@@ -45,6 +46,26 @@ std::string logExcerpt(std::string_view text, std::size_t maximumBytes)
     if (kept.size() < text.size())
         excerpt += "... (" + std::to_string(text.size()) + " bytes in all)";
     return excerpt;
+}
+
+std::string utcTimeText(std::int64_t utc, const char* format)
+{
+    const std::time_t time = static_cast<std::time_t>(utc);
+    std::tm parts {};
+    if (!::gmtime_r(&time, &parts))
+        return {};
+    char text[128];
+    // The callers' formats are literals; none takes a format from outside.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-nonliteral"
+    const std::size_t length = std::strftime(text, sizeof text, format, &parts);
+#pragma GCC diagnostic pop
+    return std::string(text, length);
+}
+
+std::string hoursMinutesText(std::int64_t seconds)
+{
+    return formatString("%lld:%02lld", static_cast<long long>(seconds / 3600), static_cast<long long>(seconds / 60 % 60));
 }
 
 } // namespace corvex

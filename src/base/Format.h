@@ -2,6 +2,7 @@
 
 #include <cstdarg>
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -17,5 +18,12 @@ std::string vformatString(const char* format, va_list arguments) __attribute__((
 // control character, line break or terminal escape reaches the log), and
 // "... (N bytes in all)" after a text cut short.
 std::string logExcerpt(std::string_view text, std::size_t maximumBytes = 512);
+
+// A moment (UTC seconds since 1970) written with strftime's conversions on the UTC
+// calendar: "%Y-%m-%d %H:%M" gives "2024-10-07 11:34".
+std::string utcTimeText(std::int64_t utc, const char* format);
+
+// A duration as hours and minutes, "1:05" for 65 minutes; the seconds are dropped.
+std::string hoursMinutesText(std::int64_t seconds);
 
 } // namespace corvex

@@ -4,6 +4,66 @@
 
 namespace corvex {
 
+namespace {
+
+// The small letter of a capital, by the simple case folding of the blocks a pilot's,
+// glider's or file's name is written in; every other character is its own.
+char32_t foldCodePoint(char32_t c)
+{
+    const auto evenUpper = [c](char32_t first, char32_t last) { return c >= first && c <= last && (c - first) % 2 == 0; };
+    if ((c >= 'A' && c <= 'Z') || (c >= 0xc0 && c <= 0xde && c != 0xd7))
+        return c + 0x20;
+    if (c == 0xb5)
+        return 0x3bc; // micro sign: Greek mu
+    if (c == 0x130)
+        return 'i';
+    if (c == 0x178)
+        return 0xff;
+    if (c == 0x17f)
+        return 's';
+    if (c == 0x1e9e)
+        return 0xdf;
+    if (evenUpper(0x100, 0x12f) || evenUpper(0x132, 0x137) || evenUpper(0x139, 0x148) || evenUpper(0x14a, 0x177)
+        || evenUpper(0x179, 0x17e) || evenUpper(0x1cd, 0x1dc) || evenUpper(0x1de, 0x1ef) || evenUpper(0x1f8, 0x21f)
+        || evenUpper(0x222, 0x233) || evenUpper(0x460, 0x481) || evenUpper(0x48a, 0x4bf) || evenUpper(0x1e00, 0x1e95)
+        || evenUpper(0x1ea0, 0x1eff))
+        return c + 1;
+    if (c == 0x386)
+        return 0x3ac;
+    if (c >= 0x388 && c <= 0x38a)
+        return c + 37;
+    if (c == 0x38c)
+        return 0x3cc;
+    if (c == 0x38e || c == 0x38f)
+        return c + 63;
+    if (c >= 0x391 && c <= 0x3ab && c != 0x3a2)
+        return c + 0x20;
+    if (c == 0x3c2)
+        return 0x3c3; // final sigma
+    if (c >= 0x400 && c <= 0x40f)
+        return c + 0x50;
+    if (c >= 0x410 && c <= 0x42f)
+        return c + 0x20;
+    return c;
+}
+
+void appendUtf8(std::string& text, char32_t c)
+{
+    if (c < 0x80) {
+        text.push_back(static_cast<char>(c));
+    } else if (c < 0x800) {
+        text.push_back(static_cast<char>(0xc0 | (c >> 6)));
+        text.push_back(static_cast<char>(0x80 | (c & 0x3f)));
+    } else {
+        // Every small letter folded to lies below U+10000.
+        text.push_back(static_cast<char>(0xe0 | (c >> 12)));
+        text.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3f)));
+        text.push_back(static_cast<char>(0x80 | (c & 0x3f)));
+    }
+}
+
+} // namespace
+
 std::size_t utf8CharacterLength(std::string_view text)
 {
     if (text.empty())
@@ -91,6 +151,31 @@ std::string latin1ToUtf8(std::string_view text)
         }
     }
     return result;
+}
+
+std::string foldCase(std::string_view text)
+{
+    std::string folded;
+    folded.reserve(text.size());
+    while (!text.empty()) {
+        const std::size_t length = utf8CharacterLength(text);
+        if (length == 0) {
+            folded.push_back(text.front());
+            text.remove_prefix(1);
+            continue;
+        }
+        if (length == 4) {
+            folded.append(text.substr(0, 4));
+            text.remove_prefix(4);
+            continue;
+        }
+        char32_t c = static_cast<unsigned char>(text[0]) & (length == 1 ? 0x7f : length == 2 ? 0x1f : 0x0f);
+        for (std::size_t k = 1; k < length; ++k)
+            c = (c << 6) | (static_cast<unsigned char>(text[k]) & 0x3f);
+        appendUtf8(folded, foldCodePoint(c));
+        text.remove_prefix(length);
+    }
+    return folded;
 }
 
 } // namespace corvex

@@ -28,4 +28,10 @@ std::string_view utf8Prefix(std::string_view text, std::size_t limit);
 // Each byte taken as one ISO-8859-1 character, written as UTF-8.
 std::string latin1ToUtf8(std::string_view text);
 
+// The text with its capitals made small, so that two texts that differ only in case
+// compare equal: ASCII, Latin-1, the Latin Extended blocks, Greek and Cyrillic, one
+// character for one ("STRASSE" and "Straße" stay apart). Bytes that are not
+// well-formed UTF-8 are kept as they are.
+std::string foldCase(std::string_view text);
+
 } // namespace corvex

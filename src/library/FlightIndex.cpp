@@ -1,7 +1,9 @@
 #include "library/FlightIndex.h"
 
 #include "library/IndexDatabase.h"
+#include "library/LibraryTable.h"
 
+#include <chrono>
 #include <cmath>
 #include <ctime>
 #include <iterator>
@@ -13,10 +15,8 @@ namespace {
 
 int yearOf(std::int64_t utcSeconds)
 {
-    const std::time_t time = static_cast<std::time_t>(utcSeconds);
-    std::tm parts {};
-    ::gmtime_r(&time, &parts);
-    return parts.tm_year + 1900;
+    using namespace std::chrono;
+    return int(year_month_day(floor<days>(sys_seconds(seconds(utcSeconds)))).year());
 }
 
 // One column of the flights table: the only place that spells it. The CREATE of the
@@ -433,22 +433,12 @@ LibraryResult<std::vector<LibraryFlight>> FlightIndex::flights(const FlightFilte
         also("year = ?");
         values.emplace_back(std::int64_t { *filter.year });
     }
-    if (filter.glider) {
-        also("glider = ?");
-        values.emplace_back(*filter.glider);
-    }
-    if (!filter.text.empty()) {
-        also("(instr(lower(pilot), lower(?1x)) OR instr(lower(glider), lower(?1x)) OR instr(lower(logger), lower(?1x)) "
-             "OR instr(lower(serial), lower(?1x)) OR instr(lower(file), lower(?1x)))");
-        // Numbered placeholders cannot mix with the plain ones above; spell it out
-        // (after the listed rule set, which is parameter 1).
-        const std::string index = std::to_string(values.size() + 2);
-        std::string::size_type at;
-        while ((at = where.find("?1x")) != std::string::npos)
-            where.replace(at, 3, "?" + index);
-        values.emplace_back(filter.text);
-    }
-    return select(where, values);
+    // The glider and the text by the one rule of the window too: SQL's lower() folds
+    // ASCII only, so "süd" would miss "SÜD".
+    auto flights = select(where, values);
+    if (flights)
+        std::erase_if(*flights, [&](const LibraryFlight& flight) { return !flightMatches(flight, filter); });
+    return flights;
 }
 
 LibraryResult<std::vector<std::string>> FlightIndex::files() const

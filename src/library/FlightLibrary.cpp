@@ -77,15 +77,7 @@ void syncFolder(const std::string& folder)
     }
 }
 
-std::string timeText(std::int64_t utc)
-{
-    const std::time_t time = static_cast<std::time_t>(utc);
-    std::tm parts {};
-    ::gmtime_r(&time, &parts);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M UTC", &parts);
-    return text;
-}
+std::string timeText(std::int64_t utc) { return utcTimeText(utc, "%Y-%m-%d %H:%M UTC"); }
 
 // The id part of a library name: made safe for a file name, and without '_' so that
 // the name reads back unambiguously.
@@ -123,12 +115,7 @@ std::int64_t unixTimeOfMinuteSince2000(std::int64_t minute) { return unixTimeOf2
 
 std::string libraryBaseName(std::int64_t takeoffUtc, std::string_view id)
 {
-    const std::time_t time = static_cast<std::time_t>(takeoffUtc);
-    std::tm parts {};
-    ::gmtime_r(&time, &parts);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%d_%H%M_", &parts);
-    return text + nameId(id);
+    return utcTimeText(takeoffUtc, "%Y-%m-%d_%H%M_") + nameId(id);
 }
 
 std::optional<LibraryName> parseLibraryName(std::string_view fileName)

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <utility>
 
 using namespace corvex;
 using corvex::testing::CapturingLogSink;
@@ -294,4 +295,17 @@ TEST(Utf8, OneWalkForValidationCharactersAndPrefixes)
     EXPECT_EQ(utf8CharacterLength("\xe2\x82\xac 5"), 3u);
     EXPECT_EQ(utf8CharacterLength("\xe2\x82"), 0u);
     EXPECT_EQ(latin1ToUtf8("M\xfc" "nchen \xb4"), "M\xc3\xbc" "nchen \xc2\xb4");
+
+    // The library's search ignores case beyond ASCII; what is not UTF-8 stays as it is.
+    const std::pair<std::string, std::string> folds[] = {
+        { "S\xc3\x9c" "D", "s\xc3\xbc" "d" }, // SÜD
+        { "\xc3\x89" "COLE \xc3\x97 \xc3\x9f", "\xc3\xa9" "cole \xc3\x97 \xc3\x9f" }, // ÉCOLE × ß: the sign and ß stay
+        { "\xc5\x81\xc3\x93" "D\xc5\xb9", "\xc5\x82\xc3\xb3" "d\xc5\xba" }, // ŁÓDŹ
+        { "\xc5\xb8 \xc4\xb0 \xc8\x98", "\xc3\xbf i \xc8\x99" }, // Ÿ İ Ș
+        { "\xce\x91\xce\xa3 \xd0\x81\xd0\xaf", "\xce\xb1\xcf\x83 \xd1\x91\xd1\x8f" }, // ΑΣ ЁЯ
+        { "\xe1\xba\xa0 \xf0\x9f\x98\x80", "\xe1\xba\xa1 \xf0\x9f\x98\x80" }, // Ạ and an emoji
+        { "AB\xc3(\xff", "ab\xc3(\xff" },
+    };
+    for (const auto& [text, folded] : folds)
+        EXPECT_EQ(foldCase(text), folded) << text;
 }

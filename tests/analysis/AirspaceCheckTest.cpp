@@ -1,10 +1,14 @@
 #include "analysis/AirspaceCheck.h"
+#include "analysis/AirspaceFileCheck.h"
 #include "analysis/NearAirspaces.h"
+
+#include "TemporaryFolder.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <utility>
@@ -204,6 +208,53 @@ TEST(AirspaceCheck, RealFlightAgainstTheFranceFile)
                 << crossing.reason;
         }
     }
+}
+
+// The file on disk as the flight view and `corvex airspace-check` read it: the same
+// crossings as the text's, and each way a file cannot be used told apart, the size
+// limit included (one byte over it is refused before anything is read).
+TEST(AirspaceCheck, OpenAirFileOnDisk)
+{
+    const std::string france = CORVEX_TESTDATA_DIR "/openair/france-07_04_2011.txt";
+    const auto flight = flights::readIgcFile(CORVEX_TESTDATA_DIR "/igc/lad_lod_extensions.igc");
+    ASSERT_TRUE(flight) << flight.error();
+    const auto checked = analysis::checkAgainstOpenAirFile(france, &*flight, 5000.0);
+    ASSERT_TRUE(checked);
+    EXPECT_EQ(checked->check.crossings.size(), checkAirspaces(*flight, checked->parsed).crossings.size());
+    EXPECT_FALSE(checked->near.empty());
+    const auto parsedOnly = analysis::checkAgainstOpenAirFile(france, nullptr);
+    ASSERT_TRUE(parsedOnly);
+    EXPECT_EQ(parsedOnly->parsed.airspaces.size(), checked->parsed.airspaces.size());
+    EXPECT_TRUE(parsedOnly->check.crossings.empty());
+
+    corvex::testing::TemporaryFolder scratch;
+    const auto write = [&](const std::string& name, const std::string& text) {
+        std::ofstream(scratch.path() + "/" + name, std::ios::binary) << text;
+        return scratch.path() + "/" + name;
+    };
+    const std::string huge = write("huge.txt", "");
+    std::filesystem::resize_file(huge, analysis::largestOpenAirFileBytes + 1); // sparse: no 100 MB written
+    using Kind = analysis::OpenAirFileError::Kind;
+    struct Case {
+        std::string path;
+        Kind kind;
+        std::size_t line;
+    };
+    const Case cases[] = {
+        { scratch.path() + "/missing.txt", Kind::Unreadable, 0 },
+        { scratch.path(), Kind::Unreadable, 0 },
+        { write("empty.air", ""), Kind::NoAirspace, 0 },
+        { write("notes.txt", "Shopping list\nbread\nmilk\n"), Kind::NoAirspace, 0 }, // no line is OpenAir
+        { write("broken.txt", "AN NO CLASS\nDP 45:00:00 N 005:00:00 E\n"), Kind::NotOpenAir, 1 },
+        { huge, Kind::TooLarge, 0 },
+    };
+    for (const Case& c : cases) {
+        const auto failed = analysis::checkAgainstOpenAirFile(c.path, &*flight);
+        ASSERT_FALSE(failed) << c.path;
+        EXPECT_EQ(failed.error().kind, c.kind) << c.path;
+        EXPECT_EQ(failed.error().line, c.line) << c.path;
+    }
+    EXPECT_EQ(analysis::checkAgainstOpenAirFile(huge, nullptr).error().size, analysis::largestOpenAirFileBytes + 1);
 }
 
 // The airspaces a flight's map shows: those whose outline meets the track's box grown

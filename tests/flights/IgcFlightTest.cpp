@@ -2,13 +2,19 @@
 // files lack (damage, refusals, midnight, events); the figures against what the files
 // carry themselves (an LX8000's own ground speed) and against a flight along the
 // equator whose lengths are known by hand.
+#include "flights/FlightExport.h"
+#include "flights/FlightWords.h"
 #include "flights/IgcFlight.h"
+
+#include "TemporaryFolder.h"
 
 #include <GeographicLib/Geodesic.hpp>
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <ctime>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 
 using namespace corvex::flights;
@@ -325,4 +331,68 @@ TEST(FlightFigures, SharedFlights)
     EXPECT_GT(fastestWithin(figures.landingIndex, -60), 70);
     EXPECT_EQ(figures.minPressureAltitude, 99);
     EXPECT_EQ(figures.maxPressureAltitude, 1610);
+}
+
+// The export table the library window's menu and `corvex library export` share: each
+// format writes its file whole, and every failure says which kind it is and leaves no
+// file behind.
+TEST(FlightExport, EveryFormatOfTheTableAndTheFailures)
+{
+    corvex::testing::TemporaryFolder scratch;
+    const std::string source = igcFolder + "20180427.igc";
+    std::ifstream in(source, std::ios::binary);
+    const std::string igc((std::istreambuf_iterator<char>(in)), {});
+    const std::string notIgc = scratch.path() + "/notes.igc";
+    std::ofstream(notIgc) << "just notes\n";
+    TrackFileOptions options;
+    options.creator = "Corvex Vario test";
+
+    const std::pair<std::string_view, std::string_view> marks[] = { { "igc", "" }, { "kml", "<gx:Track>" }, { "gpx", "<trkpt " } };
+    ASSERT_EQ(flightFileFormats().size(), std::size(marks));
+    for (const auto& [id, mark] : marks) {
+        const FlightFileFormat* format = findFlightFileFormat(id);
+        ASSERT_TRUE(format) << id;
+        EXPECT_EQ(format->extension, id);
+        const std::string out = scratch.path() + "/flight." + std::string(id);
+        ASSERT_TRUE(exportFlight(source, id, out, options)) << id;
+        std::ifstream written(out, std::ios::binary);
+        const std::string text((std::istreambuf_iterator<char>(written)), {});
+        if (id == "igc")
+            EXPECT_EQ(text, igc) << "a copy, byte for byte";
+        else
+            EXPECT_NE(text.find(mark), std::string::npos) << id;
+    }
+
+    using Kind = FlightExportError::Kind;
+    struct Failing {
+        std::string igcPath, format, out;
+        Kind kind;
+    };
+    const Failing failing[] = {
+        { source, "csv", scratch.path() + "/a.csv", Kind::UnknownFormat },
+        { scratch.path() + "/missing.igc", "gpx", scratch.path() + "/b.gpx", Kind::Unreadable },
+        { notIgc, "igc", scratch.path() + "/c.igc", Kind::Unreadable },
+        { source, "kml", scratch.path() + "/no-such-folder/d.kml", Kind::NotWritten },
+    };
+    for (const Failing& f : failing) {
+        const auto exported = exportFlight(f.igcPath, f.format, f.out, options);
+        ASSERT_FALSE(exported) << f.out;
+        EXPECT_EQ(exported.error().kind, f.kind) << f.out;
+        EXPECT_FALSE(exported.error().message.empty());
+        EXPECT_FALSE(std::filesystem::exists(f.out)) << f.out;
+        EXPECT_FALSE(std::filesystem::exists(f.out + ".part")) << f.out;
+    }
+}
+
+// The titles people read; an id a newer scorer brings still reads as words.
+TEST(FlightWords, ContestTypeTitles)
+{
+    const std::pair<std::string_view, std::string_view> titles[] = {
+        { "free_flight", "Free flight" },
+        { "closed_fai_triangle", "Closed FAI triangle" },
+        { "olc_classic", "Olc classic" },
+        { "", "" },
+    };
+    for (const auto& [id, title] : titles)
+        EXPECT_EQ(contestTypeTitle(id), title) << id;
 }

@@ -311,6 +311,32 @@ TEST(FlightLibrary, FiltersAndTotals)
     EXPECT_EQ(library->index().flights(withText("guettler"))->size(), 1u) << "case does not matter";
     const auto all = *library->index().flights();
     EXPECT_TRUE(std::is_sorted(all.begin(), all.end(), [](const auto& a, const auto& b) { return a.takeoff > b.takeoff; }));
+
+    // Case does not matter beyond ASCII either ("süd" finds "SÜD"), and a glider is
+    // the whole name in any case, as in the window's filter.
+    std::string text = readAll(testFile("20180427.igc"));
+    for (const auto& [header, value] : { std::pair<std::string, std::string> { "HFPLTPILOT:", "Team S\xc3\x9c" "D" }, { "HFGTYGLIDERTYPE:", "Ozone Zeno" } }) {
+        const std::size_t at = text.find(header) + header.size();
+        text.replace(at, text.find_first_of("\r\n", at) - at, value);
+    }
+    text.replace(0, 7, "AXGD001"); // another logger's flight
+    writeAll(scratch.path() + "/in/sud.igc", text);
+    ASSERT_EQ(library->importPaths({ scratch.path() + "/in/sud.igc" }).front().kind, ImportOutcome::Kind::Imported);
+    const auto ofGlider = [](std::string glider) {
+        FlightFilter filter;
+        filter.glider = std::move(glider);
+        return filter;
+    };
+    const std::pair<FlightFilter, std::size_t> cases[] = {
+        { withText("s\xc3\xbc" "d"), 1 },
+        { withText("S\xc3\x9c" "D"), 1 },
+        { withText("team s\xc3\xbc" "d"), 1 },
+        { withText("sud"), 0 },
+        { ofGlider("OZONE zeno"), 1 },
+        { ofGlider("Ozone"), 0 },
+    };
+    for (const auto& [filter, count] : cases)
+        EXPECT_EQ(library->index().flights(filter).size(), count) << filter.text << filter.glider.value_or("");
 }
 
 // An index of the version before the score: its rows stay, their scores are empty

@@ -2,14 +2,13 @@
 #include "LibraryAccess.h"
 
 #include "airspaces/OpenAirParser.h"
-#include "analysis/AirspaceCheck.h"
+#include "analysis/AirspaceFileCheck.h"
 #include "flights/IgcFlight.h"
 #include "library/AirspaceArchive.h"
 
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
-#include <fstream>
 #include <ostream>
 
 namespace corvex::cli {
@@ -105,25 +104,30 @@ int runAirspaceCheck(CliContext& context)
     const std::string openAirPath = *airspaces;
     if (!context.option("airspaces") && !context.option("json"))
         context.out << "airspaces: " << openAirPath << " (the set the instrument held on the flight's day)\n";
-    std::ifstream in(openAirPath, std::ios::binary);
-    std::error_code error;
-    if (!in || !std::filesystem::is_regular_file(openAirPath, error)) {
-        printError(context.err, "cannot read " + openAirPath);
-        return FileError;
-    }
-    const std::string bytes((std::istreambuf_iterator<char>(in)), {});
-    const auto parsed = openair::parse(openair::decodeFileText(bytes));
-    if (parsed.airspaces.empty()) {
-        printError(context.err, openAirPath + " holds no airspace that reads as OpenAir");
+    const auto checked = analysis::checkAgainstOpenAirFile(openAirPath, &*flight);
+    if (!checked) {
+        const analysis::OpenAirFileError& error = checked.error();
+        switch (error.kind) {
+        case analysis::OpenAirFileError::Kind::Unreadable:
+            printError(context.err, "cannot read " + openAirPath + ": " + error.reason);
+            break;
+        case analysis::OpenAirFileError::Kind::TooLarge:
+            printError(context.err, openAirPath + " is too large to be an OpenAir file (" + std::to_string(error.size / (1024 * 1024)) + " MB)");
+            break;
+        case analysis::OpenAirFileError::Kind::NoAirspace:
+        case analysis::OpenAirFileError::Kind::NotOpenAir:
+            printError(context.err, openAirPath + " holds no airspace that reads as OpenAir");
+            break;
+        }
         return FileError;
     }
     // The check goes on with what reads: a line of the file not understood is named,
     // since its airspace may be missing from the answer.
-    for (const auto& problem : parsed.errors)
+    for (const auto& problem : checked->parsed.errors)
         context.err << "corvex: " << openAirPath << ": line " << problem.line << ": " << problem.message << " (skipped)\n";
     for (const auto& problem : flight->problems)
         context.err << "corvex: " << *path << ": line " << problem.line << ": " << problem.message << " (skipped)\n";
-    const auto check = analysis::checkAirspaces(*flight, parsed);
+    const analysis::AirspaceCheck& check = checked->check;
 
     if (context.option("json")) {
         std::string text = "{\"crossings\": [";

@@ -1,5 +1,6 @@
 #include "LibraryAccess.h"
 
+#include "base/Format.h"
 #include "library/LibraryFolder.h"
 #include "platform/SystemLogSink.h"
 #include "platform/qt/PreferencesStore.h"
@@ -68,12 +69,7 @@ std::optional<std::string> flightFilePath(CliContext& context)
 
 std::string isoTime(std::int64_t utc)
 {
-    const std::time_t time = static_cast<std::time_t>(utc);
-    std::tm parts {};
-    ::gmtime_r(&time, &parts);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts);
-    return text;
+    return utcTimeText(utc, "%Y-%m-%dT%H:%M:%SZ");
 }
 
 std::string fixed(double value, int decimals)

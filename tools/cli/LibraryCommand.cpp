@@ -2,13 +2,16 @@
 #include "LibraryAccess.h"
 #include "TerminalProgress.h"
 
+#include "base/Format.h"
 #include "device/InstrumentSession.h"
 #include "export/TrackLogExport.h"
 #include "flights/FlightExport.h"
+#include "flights/FlightWords.h"
 #include "flights/IgcFlight.h"
 #include "library/FlightLibrary.h"
 #include "library/FlightSync.h"
 #include "library/LibraryFolder.h"
+#include "library/LibraryTable.h"
 #include "platform/SystemLogSink.h"
 #include "platform/qt/PreferencesStore.h"
 
@@ -18,7 +21,6 @@
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <ostream>
 
@@ -32,15 +34,6 @@ namespace {
 
 using library::ImportOutcome;
 using library::LibraryFlight;
-
-
-std::string durationText(std::int64_t seconds)
-{
-    char text[32];
-    std::snprintf(text, sizeof text, "%lld:%02lld", static_cast<long long>(seconds / 3600), static_cast<long long>(seconds / 60 % 60));
-    return text;
-}
-
 
 
 std::string jsonNumber(const std::optional<int>& value) { return value ? std::to_string(*value) : "null"; }
@@ -86,6 +79,16 @@ std::string flightJson(const FlightLibrary& flights, const LibraryFlight& flight
     return json + "}";
 }
 
+// "igc, kml or gpx": the formats of the export table.
+std::string formatChoices()
+{
+    const auto formats = flights::flightFileFormats();
+    std::string text;
+    for (std::size_t i = 0; i < formats.size(); ++i)
+        text += (i == 0 ? "" : i + 1 == formats.size() ? " or " : ", ") + std::string(formats[i].id);
+    return text;
+}
+
 flights::TrackFileOptions trackOptions()
 {
     flights::TrackFileOptions options;
@@ -96,28 +99,12 @@ flights::TrackFileOptions trackOptions()
 
 std::string altitudeText(const std::optional<int>& value) { return value ? std::to_string(*value) + " m" : "-"; }
 
-// "FAI" for a table's narrow column: the kind of a score at a glance.
-std::string scoreTypeShort(const std::string& type)
-{
-    if (type == "free_flight")
-        return "free";
-    if (type == "free_triangle")
-        return "tri";
-    if (type == "fai_triangle")
-        return "FAI";
-    if (type == "closed_free_triangle")
-        return "tri-c";
-    if (type == "closed_fai_triangle")
-        return "FAI-c";
-    return type;
-}
-
 // A flight not scored yet shows nothing, never 0 points.
 std::string scoreColumn(const LibraryFlight& flight)
 {
     if (!flight.scorePoints)
         return "";
-    return fixed(*flight.scorePoints, 1) + " " + scoreTypeShort(flight.scoreType);
+    return fixed(*flight.scorePoints, 1) + " " + flights::contestTypeTitle(flight.scoreType);
 }
 
 std::string scoreLine(const LibraryFlight& flight)
@@ -126,7 +113,7 @@ std::string scoreLine(const LibraryFlight& flight)
         return "not scored yet (corvex library rebuild scores it)";
     if (!flight.scorePoints)
         return "none";
-    return fixed(*flight.scorePoints, 2) + " points, " + flight.scoreType + ", "
+    return fixed(*flight.scorePoints, 2) + " points, " + flights::contestTypeTitle(flight.scoreType) + ", "
         + fixed(flight.scoreDistanceMetres.value_or(0) / 1000, 2) + " km (" + library::contestRuleSetName(flight.scoreRuleSet) + ")";
 }
 
@@ -218,7 +205,7 @@ int runSync(CliContext& context)
     hooks.added = [&](const ImportOutcome& added) {
         progress.finish();
         const LibraryFlight& flight = *added.flight;
-        context.out << flights->pathOf(flight) << "  " << isoTime(flight.takeoff) << "  " << durationText(flight.durationSeconds)
+        context.out << flights->pathOf(flight) << "  " << isoTime(flight.takeoff) << "  " << hoursMinutesText(flight.durationSeconds)
                     << "  " << fixed(flight.trackMetres / 1000, 1) << " km\n";
         context.out.flush();
     };
@@ -259,7 +246,9 @@ int runList(CliContext& context)
     }
     const auto& list = *listed;
     std::string text;
-    if (context.option("json")) {
+    if (context.option("csv")) {
+        text = library::libraryCsv(list);
+    } else if (context.option("json")) {
         text = "[";
         for (std::size_t i = 0; i < list.size(); ++i)
             text += (i ? ",\n " : "\n ") + flightJson(*flights, list[i], false);
@@ -267,8 +256,8 @@ int runList(CliContext& context)
     } else {
         for (const LibraryFlight& flight : list) {
             char line[512];
-            std::snprintf(line, sizeof line, "%6lld  %s  %6s  %7s  %7.1f km  %-12s  %s  %s\n", static_cast<long long>(flight.id),
-                isoTime(flight.takeoff).c_str(), durationText(flight.durationSeconds).c_str(),
+            std::snprintf(line, sizeof line, "%6lld  %s  %6s  %7s  %7.1f km  %-26s  %s  %s\n", static_cast<long long>(flight.id),
+                isoTime(flight.takeoff).c_str(), hoursMinutesText(flight.durationSeconds).c_str(),
                 altitudeText(flight.maxAltitude()).c_str(), flight.trackMetres / 1000, scoreColumn(flight).c_str(),
                 flight.glider.c_str(), flight.pilot.c_str());
             text += line;
@@ -296,7 +285,7 @@ int runShow(CliContext& context)
         << fixed(flight->takeoffLongitude, 5) << "\n"
         << "Landing:       " << isoTime(flight->landing) << " at " << fixed(flight->landingLatitude, 5) << ", "
         << fixed(flight->landingLongitude, 5) << "\n"
-        << "Duration:      " << durationText(flight->durationSeconds) << "\n"
+        << "Duration:      " << hoursMinutesText(flight->durationSeconds) << "\n"
         << "Altitude:      pressure " << altitudeText(flight->minPressureAltitude) << " to "
         << altitudeText(flight->maxPressureAltitude) << ", GPS " << altitudeText(flight->minGnssAltitude) << " to "
         << altitudeText(flight->maxGnssAltitude) << "\n"
@@ -343,37 +332,17 @@ int runExport(CliContext& context)
     if (!flight)
         return UsageError;
     const std::string format = context.option("format").value_or("");
-    if (format != "igc" && format != "kml" && format != "gpx") {
-        printError(context.err, "--format is igc, kml or gpx, not " + format);
+    if (!flights::findFlightFileFormat(format)) {
+        printError(context.err, "--format is " + formatChoices() + ", not " + format);
         return UsageError;
     }
     const std::string out = *context.option("out");
     if (!prepareFolderOfFile(out, context.err))
         return FileError;
-    const auto igc = flights::readIgcFile(flights->pathOf(*flight));
-    if (!igc) {
-        printError(context.err, igc.error());
+    const auto exported = flights::exportFlight(flights->pathOf(*flight), format, out, trackOptions());
+    if (!exported) {
+        printError(context.err, exported.error().message);
         return FileError;
-    }
-    std::string text;
-    if (format == "igc") {
-        std::ifstream in(flights->pathOf(*flight), std::ios::binary);
-        text.assign(std::istreambuf_iterator<char>(in), {});
-    } else if (format == "gpx") {
-        text = flights::writeGpx(*igc, trackOptions());
-    } else {
-        text = flights::writeKml(*igc, trackOptions());
-    }
-    const std::string temporary = out + ".part";
-    {
-        std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
-        file.write(text.data(), static_cast<std::streamsize>(text.size()));
-        file.close();
-        if (!file || std::rename(temporary.c_str(), out.c_str()) != 0) {
-            std::remove(temporary.c_str());
-            printError(context.err, "cannot write " + out);
-            return FileError;
-        }
     }
     context.out << out << "\n";
     return Success;
@@ -399,12 +368,13 @@ int runRebuild(CliContext& context)
 
 const CliCommand listSubcommand {
     .name = "list",
-    .usage = "[--json] [--year Y] [--glider NAME] [--search TEXT] [--library DIR]",
+    .usage = "[--json|--csv] [--year Y] [--glider NAME] [--search TEXT] [--library DIR]",
     .summary = "the flights in the library, newest first",
     .options = {
         { "json", nullptr, "a JSON array of objects instead of a table" },
+        { "csv", nullptr, "the table as CSV, the columns of the library window's CSV" },
         { "year", "Y", "only the flights of that year" },
-        { "glider", "NAME", "only the flights with that glider" },
+        { "glider", "NAME", "only the flights with that glider, in any case" },
         { "search", "TEXT", "only the flights whose pilot, glider, instrument or file contains TEXT" },
         libraryOption,
     },

@@ -18,6 +18,7 @@
 //                --airspaces the flight is checked against an OpenAir file first;
 //                --shot waits for the score and the check before its picture
 //                (demo-airspaces.txt beside this file goes with 20180427.igc).
+#include "base/Format.h"
 #include "flights/IgcFlight.h"
 #include "library/FlightLibrary.h"
 #include "library/ui/BarogramView.h"
@@ -82,11 +83,8 @@ std::string syntheticIgc(std::int64_t start, int fixes, const std::string& glide
 {
     std::string igc;
     igc.reserve(static_cast<std::size_t>(fixes) * 37 + 400);
-    const std::time_t time = static_cast<std::time_t>(start);
-    std::tm parts {};
-    ::gmtime_r(&time, &parts);
     char line[128];
-    std::snprintf(line, sizeof line, "AXBN%06d\r\nHFDTE%02d%02d%02d\r\n", serial, parts.tm_mday, parts.tm_mon + 1, parts.tm_year % 100);
+    std::snprintf(line, sizeof line, "AXBN%06d\r\nHFDTE%s\r\n", serial, utcTimeText(start, "%d%m%y").c_str());
     igc += line;
     igc += "HFPLTPILOTINCHARGE:" + pilot + "\r\nHFGTYGLIDERTYPE:" + glider + "\r\n";
     for (int i = 0; i < fixes; ++i) {

@@ -1,5 +1,7 @@
 #include "library/ui/BarogramView.h"
 
+#include "base/Format.h"
+
 #include <QMouseEvent>
 #include <QPainter>
 
@@ -29,13 +31,7 @@ int altitudeStep(int range)
     return static_cast<int>(10 * power);
 }
 
-QString clockText(std::int64_t utc)
-{
-    const std::time_t time = static_cast<std::time_t>(utc);
-    std::tm parts {};
-    ::gmtime_r(&time, &parts);
-    return QString::asprintf("%02d:%02d", parts.tm_hour, parts.tm_min);
-}
+QString clockText(std::int64_t utc) { return QString::fromStdString(utcTimeText(utc, "%H:%M")); }
 
 } // namespace
 
@@ -284,8 +280,7 @@ void BarogramView::paintEvent(QPaintEvent*)
     painter.drawLine(QPointF(x, area.top()), QPointF(x, area.bottom()));
     painter.setBrush(QColor(200, 40, 40));
     painter.drawEllipse(QPointF(x, yOfAltitude(sample.altitude)), 3.5, 3.5);
-    const QString label = clockText(sample.time) + QString::asprintf(":%02d  ", int(sample.time % 60))
-        + QString::number(sample.altitude) + " m";
+    const QString label = QString::fromStdString(utcTimeText(sample.time, "%H:%M:%S  ")) + QString::number(sample.altitude) + " m";
     const QRectF box(std::min<double>(x + 6, area.right() - 120), area.top() + 2, 116, 18);
     painter.setPen(Qt::NoPen);
     painter.setBrush(QColor(255, 255, 255, 220));

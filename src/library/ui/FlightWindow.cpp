@@ -1,6 +1,8 @@
 #include "library/ui/FlightWindow.h"
 
-#include "analysis/NearAirspaces.h"
+#include "analysis/AirspaceFileCheck.h"
+#include "base/Format.h"
+#include "flights/FlightWords.h"
 #include "flights/IgcFlight.h"
 #include "library/FlightLibrary.h"
 #include "library/ui/BarogramView.h"
@@ -70,26 +72,11 @@ QString positionText(double latitude, double longitude)
         longitude < 0 ? 'W' : 'E');
 }
 
-QString clockText(std::int64_t utc)
-{
-    return takeoffText(utc).section(' ', -1) + QString::asprintf(":%02d", int(((utc % 60) + 60) % 60));
-}
+QString clockText(std::int64_t utc) { return QString::fromStdString(utcTimeText(utc, "%H:%M:%S")); }
 
 QString contestTypeText(flights::ContestFlightType type)
 {
-    switch (type) {
-    case flights::ContestFlightType::FreeFlight:
-        return FlightWindow::tr("Free flight");
-    case flights::ContestFlightType::FreeTriangle:
-        return FlightWindow::tr("Free triangle");
-    case flights::ContestFlightType::FaiTriangle:
-        return FlightWindow::tr("FAI triangle");
-    case flights::ContestFlightType::ClosedFreeTriangle:
-        return FlightWindow::tr("Closed free triangle");
-    case flights::ContestFlightType::ClosedFaiTriangle:
-        return FlightWindow::tr("Closed FAI triangle");
-    }
-    return {};
+    return QString::fromStdString(flights::contestTypeTitle(flights::contestTypeName(type)));
 }
 
 bool isTriangle(const flights::ContestScore& score) { return score.type != flights::ContestFlightType::FreeFlight; }
@@ -135,36 +122,32 @@ FlightWindow::AirspaceFindings checkAgainstFile(const QString& path, const std::
 {
     FlightWindow::AirspaceFindings findings;
     findings.path = path;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        findings.error = FlightWindow::tr("The airspace file %1 cannot be read: %2.").arg(QFileInfo(path).fileName(), file.errorString());
+    auto checked = analysis::checkAgainstOpenAirFile(path.toStdString(), flight.get(), FlightWindow::nearAirspaceMarginMetres);
+    if (checked) {
+        findings.parsed = std::move(checked->parsed);
+        findings.check = std::move(checked->check);
+        findings.near = std::move(checked->near);
         return findings;
     }
-    // The largest files of whole continents are a few megabytes: anything far larger
-    // was chosen by mistake, and reading it whole could exhaust the memory.
-    constexpr qint64 largestOpenAirFile = 100 * 1024 * 1024;
-    if (file.size() > largestOpenAirFile) {
-        findings.error = FlightWindow::tr("The file %1 is too large to be an OpenAir file (%2 MB).")
-                             .arg(QFileInfo(path).fileName())
-                             .arg(file.size() / (1024 * 1024));
-        return findings;
+    const analysis::OpenAirFileError& error = checked.error();
+    const QString name = QFileInfo(path).fileName();
+    switch (error.kind) {
+    case analysis::OpenAirFileError::Kind::Unreadable:
+        findings.error = FlightWindow::tr("The airspace file %1 cannot be read: %2.").arg(name, QString::fromStdString(error.reason));
+        break;
+    case analysis::OpenAirFileError::Kind::TooLarge:
+        findings.error = FlightWindow::tr("The file %1 is too large to be an OpenAir file (%2 MB).").arg(name).arg(error.size / (1024 * 1024));
+        break;
+    case analysis::OpenAirFileError::Kind::NoAirspace:
+        findings.error = FlightWindow::tr("The file %1 holds no airspace.").arg(name);
+        break;
+    case analysis::OpenAirFileError::Kind::NotOpenAir:
+        findings.error = FlightWindow::tr("The file %1 is not an OpenAir file: line %2: %3.")
+                             .arg(name)
+                             .arg(error.line)
+                             .arg(QString::fromStdString(error.reason));
+        break;
     }
-    const QByteArray bytes = file.readAll();
-    findings.parsed = openair::parse(openair::decodeFileText(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size()))));
-    if (findings.parsed.airspaces.empty()) {
-        findings.error = findings.parsed.errors.empty()
-            ? FlightWindow::tr("The file %1 holds no airspace.").arg(QFileInfo(path).fileName())
-            : FlightWindow::tr("The file %1 is not an OpenAir file: line %2: %3.")
-                  .arg(QFileInfo(path).fileName())
-                  .arg(findings.parsed.errors.front().line)
-                  .arg(QString::fromStdString(findings.parsed.errors.front().message));
-        return findings;
-    }
-    if (!flight)
-        return findings;
-    const analysis::AirspaceIndex index(findings.parsed);
-    findings.check = analysis::checkAirspaces(*flight, index);
-    findings.near = analysis::airspacesNearTrack(*flight, index, FlightWindow::nearAirspaceMarginMetres);
     return findings;
 }
 
@@ -539,7 +522,7 @@ void FlightWindow::showFix(std::size_t index)
     m_barogram->setCursorIndex(index);
     m_markers->setCursorIndex(index);
     const TrackPoint& point = (*m_track)[index];
-    m_fixLabel->setText(takeoffText(point.time) + QString::asprintf(":%02d UTC\n%.0f m, %+.1f m/s", int(point.time % 60),
+    m_fixLabel->setText(QString::fromStdString(utcTimeText(point.time, "%Y-%m-%d %H:%M:%S")) + QString::asprintf(" UTC\n%.0f m, %+.1f m/s",
                                                        point.altitude, point.vario));
 }
 

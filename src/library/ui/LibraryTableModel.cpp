@@ -1,38 +1,17 @@
 #include "library/ui/LibraryTableModel.h"
 
+#include "base/Format.h"
+#include "flights/FlightWords.h"
 #include "library/FlightScores.h"
-
-#include <ctime>
+#include "library/LibraryTable.h"
 
 namespace corvex::library {
 
-QString durationText(std::int64_t seconds)
-{
-    return QString::asprintf("%lld:%02lld", static_cast<long long>(seconds / 3600), static_cast<long long>(seconds / 60 % 60));
-}
+QString durationText(std::int64_t seconds) { return QString::fromStdString(hoursMinutesText(seconds)); }
 
-QString takeoffText(std::int64_t utc)
-{
-    const std::time_t time = static_cast<std::time_t>(utc);
-    std::tm parts {};
-    ::gmtime_r(&time, &parts);
-    return QString::asprintf("%04d-%02d-%02d %02d:%02d", parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday, parts.tm_hour, parts.tm_min);
-}
+QString takeoffText(std::int64_t utc) { return QString::fromStdString(tableTimeText(utc)); }
 
-QString scoreTypeText(const std::string& type)
-{
-    if (type == "free_flight")
-        return LibraryTableModel::tr("free flight");
-    if (type == "free_triangle")
-        return LibraryTableModel::tr("free triangle");
-    if (type == "fai_triangle")
-        return LibraryTableModel::tr("FAI triangle");
-    if (type == "closed_free_triangle")
-        return LibraryTableModel::tr("closed free triangle");
-    if (type == "closed_fai_triangle")
-        return LibraryTableModel::tr("closed FAI triangle");
-    return QString::fromStdString(type);
-}
+QString scoreTypeText(const std::string& type) { return QString::fromStdString(flights::contestTypeTitle(type)); }
 
 QString scoreText(const LibraryFlight& flight)
 {
@@ -174,23 +153,10 @@ LibraryFilterModel::LibraryFilterModel(QObject* parent)
 void LibraryFilterModel::setFilter(const FlightFilter& filter)
 {
     m_filter = filter;
-    m_text = QString::fromStdString(filter.text).toCaseFolded();
     invalidateFilter();
 }
 
-bool LibraryFilterModel::accepts(const LibraryFlight& flight) const
-{
-    if (m_filter.year && flight.year() != *m_filter.year)
-        return false;
-    if (m_filter.glider && flight.glider != *m_filter.glider)
-        return false;
-    if (m_text.isEmpty())
-        return true;
-    for (const std::string* field : { &flight.pilot, &flight.glider, &flight.logger, &flight.serial, &flight.file })
-        if (QString::fromStdString(*field).toCaseFolded().contains(m_text))
-            return true;
-    return false;
-}
+bool LibraryFilterModel::accepts(const LibraryFlight& flight) const { return flightMatches(flight, m_filter); }
 
 bool LibraryFilterModel::filterAcceptsRow(int sourceRow, const QModelIndex&) const
 {

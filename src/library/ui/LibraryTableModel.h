@@ -44,7 +44,8 @@ private:
     std::vector<LibraryFlight> m_flights;
 };
 
-// Narrows the table to a year, a glider and a text, and sorts by the raw values.
+// Narrows the table to a year, a glider and a text (flightMatches, as `corvex library
+// list` does), and sorts by the raw values.
 class LibraryFilterModel final : public QSortFilterProxyModel {
     Q_OBJECT
 public:
@@ -58,14 +59,13 @@ protected:
 
 private:
     FlightFilter m_filter;
-    QString m_text;
 };
 
 // "1:05" for 65 minutes.
 QString durationText(std::int64_t seconds);
 // "2024-10-07 11:34" (UTC).
 QString takeoffText(std::int64_t utc);
-// "FAI triangle" for "fai_triangle".
+// "FAI triangle" for "fai_triangle" (contestTypeTitle).
 QString scoreTypeText(const std::string& type);
 // "87.3" points; empty for a flight without a score yet, never "0".
 QString scoreText(const LibraryFlight& flight);

@@ -4,6 +4,7 @@
 #include "flights/IgcFlight.h"
 #include "library/AirspaceArchive.h"
 #include "library/FlightLibrary.h"
+#include "library/LibraryTable.h"
 #include "library/ui/FlightWindow.h"
 #include "library/ui/LibraryTableModel.h"
 #include "map/qt/MapBaseLayer.h"
@@ -32,7 +33,6 @@
 
 #include <chrono>
 #include <ctime>
-#include <fstream>
 #include <iterator>
 #include <map>
 
@@ -50,16 +50,6 @@ QString pointsText(const FlightTotals& totals)
         return {};
     const QString points = QString::number(totals.points, 'f', 0);
     return totals.scored < totals.flights ? points + QStringLiteral("+") : points;
-}
-
-std::string csvField(std::string_view text)
-{
-    if (text.find_first_of(",\"\r\n") == std::string_view::npos)
-        return std::string(text);
-    std::string quoted = "\"";
-    for (const char c : text)
-        quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
-    return quoted + "\"";
 }
 
 bool writeFile(const QString& path, const std::string& bytes)
@@ -88,24 +78,6 @@ void showIndexFailure(QWidget* window, const LibraryError& error)
 
 } // namespace
 
-std::string libraryCsv(const std::vector<LibraryFlight>& flights)
-{
-    std::string csv = "Take-off (UTC),Landing (UTC),Duration,Highest (m),Track (km),Take-off to landing (km),Score (points),"
-                      "Score type,Best climb (m/s),Best sink (m/s),Glider,Pilot,Instrument,File\r\n";
-    for (const LibraryFlight& flight : flights) {
-        const auto altitude = flight.maxAltitude();
-        csv += takeoffText(flight.takeoff).toStdString() + "," + takeoffText(flight.landing).toStdString() + ","
-            + durationText(flight.durationSeconds).toStdString() + "," + (altitude ? std::to_string(*altitude) : "") + ","
-            + QString::number(flight.trackMetres / 1000, 'f', 1).toStdString() + ","
-            + QString::number(flight.distanceMetres / 1000, 'f', 1).toStdString() + ","
-            + (flight.scorePoints ? QString::number(*flight.scorePoints, 'f', 2).toStdString() + "," + flight.scoreType : ",")
-            + "," + QString::number(flight.bestClimb, 'f', 1).toStdString() + "," + QString::number(flight.bestSink, 'f', 1).toStdString()
-            + "," + csvField(flight.glider) + "," + csvField(flight.pilot) + "," + csvField(flight.instrument()) + ","
-            + csvField(flight.file) + "\r\n";
-    }
-    return csv;
-}
-
 LibraryWindow::LibraryWindow(FlightLibrary& library, QWidget* parent)
     : QWidget(parent, Qt::Window)
     , m_library(library)
@@ -127,9 +99,10 @@ LibraryWindow::LibraryWindow(FlightLibrary& library, QWidget* parent)
     auto* importButton = new QPushButton(tr("Import…"));
     m_export = new QPushButton(tr("Export"));
     auto* exportMenu = new QMenu(m_export);
-    exportMenu->addAction(tr("Flight as IGC…"), this, [this] { exportSelected("igc"); });
-    exportMenu->addAction(tr("Flight as KML…"), this, [this] { exportSelected("kml"); });
-    exportMenu->addAction(tr("Flight as GPX…"), this, [this] { exportSelected("gpx"); });
+    for (const flights::FlightFileFormat& format : flights::flightFileFormats()) {
+        const QString id = QString::fromUtf8(format.id.data(), static_cast<qsizetype>(format.id.size()));
+        exportMenu->addAction(tr("Flight as %1…").arg(id.toUpper()), this, [this, id] { exportSelected(id); });
+    }
     exportMenu->addSeparator();
     exportMenu->addAction(tr("Table as CSV…"), this, [this] { exportTable(); });
     m_export->setMenu(exportMenu);
@@ -371,33 +344,27 @@ void LibraryWindow::importPaths(const QStringList& paths)
     }
 }
 
-bool LibraryWindow::exportSelected(const QString& format)
+bool LibraryWindow::exportSelected(const QString& formatId)
 {
     const auto flight = selectedFlight();
-    if (!flight)
+    const flights::FlightFileFormat* format = flights::findFlightFileFormat(formatId.toStdString());
+    if (!flight || !format)
         return false;
-    const QString suggested = QFileInfo(QString::fromStdString(flight->file)).completeBaseName() + "." + format;
-    const QString filter = format == "igc" ? tr("IGC files (*.igc)") : format == "kml" ? tr("KML files (*.kml)") : tr("GPX files (*.gpx)");
-    const QString path = chooseSaveFile(tr("Export Flight"), suggested, filter);
+    const auto text = [](std::string_view view) { return QString::fromUtf8(view.data(), static_cast<qsizetype>(view.size())); };
+    const QString extension = text(format->extension);
+    const QString suggested = QFileInfo(QString::fromStdString(flight->file)).completeBaseName() + "." + extension;
+    const QString path = chooseSaveFile(tr("Export Flight"), suggested, text(format->title) + " (*." + extension + ")");
     if (path.isEmpty())
         return false;
-    const auto igc = flights::readIgcFile(m_library.pathOf(*flight));
-    std::string bytes;
-    if (!igc) {
-        QMessageBox::warning(this, tr("Export"), QString::fromStdString(igc.error()));
-        return false;
-    }
-    if (format == "igc") {
-        std::ifstream in(m_library.pathOf(*flight), std::ios::binary);
-        bytes.assign(std::istreambuf_iterator<char>(in), {});
-    } else {
-        flights::TrackFileOptions options;
-        options.creator = "Corvex Vario " + QCoreApplication::applicationVersion().toStdString();
-        options.writtenAt = std::chrono::system_clock::now();
-        bytes = format == "gpx" ? flights::writeGpx(*igc, options) : flights::writeKml(*igc, options);
-    }
-    if (!writeFile(path, bytes)) {
-        QMessageBox::warning(this, tr("Export"), tr("Cannot write %1. Choose a folder you can write to.").arg(path));
+    flights::TrackFileOptions options;
+    options.creator = "Corvex Vario " + QCoreApplication::applicationVersion().toStdString();
+    options.writtenAt = std::chrono::system_clock::now();
+    const auto exported = flights::exportFlight(m_library.pathOf(*flight), format->id, path.toStdString(), options);
+    if (!exported) {
+        QMessageBox::warning(this, tr("Export"),
+            exported.error().kind == flights::FlightExportError::Kind::NotWritten
+                ? tr("Cannot write %1. Choose a folder you can write to.").arg(path)
+                : QString::fromStdString(exported.error().message));
         return false;
     }
     showStatus(tr("Saved %1").arg(path));

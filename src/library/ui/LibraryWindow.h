@@ -59,8 +59,8 @@ public:
     std::optional<LibraryFlight> selectedFlight() const;
     // A window of its own, deleted when closed.
     FlightWindow* openFlight(const LibraryFlight& flight);
-    bool exportSelected(const QString& format); // "igc", "kml", "gpx"
-    bool exportTable(); // the rows shown, as CSV
+    bool exportSelected(const QString& formatId); // flightFileFormats: "igc", "kml", "gpx"
+    bool exportTable(); // the rows shown, as CSV (libraryCsv)
 
 protected:
     void dragEnterEvent(QDragEnterEvent* event) override;
@@ -83,9 +83,5 @@ private:
     QPushButton* m_export;
     QLabel* m_status;
 };
-
-// The table's rows as CSV, a header first; fields with a comma, quote or line end are
-// quoted.
-std::string libraryCsv(const std::vector<LibraryFlight>& flights);
 
 } // namespace corvex::library

@@ -3,6 +3,7 @@
 #include "flights/IgcFlight.h"
 #include "library/AirspaceArchive.h"
 #include "library/FlightLibrary.h"
+#include "library/LibraryTable.h"
 #include "library/ui/BarogramView.h"
 #include "library/ui/FlightWindow.h"
 #include "library/ui/LibraryTableModel.h"
@@ -135,6 +136,22 @@ TEST(LibraryWindow, FiltersNarrowTheTableAndTheCount)
             << window.statusLabel().text().toStdString();
     }
 
+    // The search and the glider ignore case beyond ASCII, as `corvex library list` does.
+    LibraryFlight sud;
+    sud.pilot = "Team S\xc3\x9c" "D";
+    sud.glider = "Ozone Zeno";
+    const std::pair<FlightFilter, bool> rules[] = {
+        { FlightFilter { std::nullopt, std::nullopt, "s\xc3\xbc" "d" }, true },
+        { FlightFilter { std::nullopt, std::nullopt, "S\xc3\x9c" "D" }, true },
+        { FlightFilter { std::nullopt, std::nullopt, "sud" }, false },
+        { FlightFilter { std::nullopt, "OZONE zeno", "" }, true },
+        { FlightFilter { std::nullopt, "Ozone", "" }, false },
+    };
+    for (const auto& [filter, kept] : rules) {
+        window.filterModel().setFilter(filter);
+        EXPECT_EQ(window.filterModel().accepts(sud), kept) << filter.text << filter.glider.value_or("");
+    }
+
     // Durations sort as durations, not as text ("10:47" after "5:54").
     year->setCurrentIndex(0);
     glider->setCurrentIndex(0);
@@ -198,7 +215,7 @@ TEST(LibraryWindow, ScoresInTheTableAndTheTotals)
     EXPECT_TRUE(std::is_sorted(shown.rbegin(), shown.rend())) << "sorted as numbers";
     EXPECT_GT(shown.back(), 0);
     const QString tip = window.filterModel().index(0, LibraryTableModel::Score).data(Qt::ToolTipRole).toString();
-    EXPECT_TRUE(tip.contains(QRegularExpression("^[0-9.]+ points, (free flight|free triangle|FAI triangle|closed free triangle|closed FAI triangle), [0-9.]+ km")))
+    EXPECT_TRUE(tip.contains(QRegularExpression("^[0-9.]+ points, (Free flight|Free triangle|FAI triangle|Closed free triangle|Closed FAI triangle), [0-9.]+ km")))
         << tip.toStdString();
     EXPECT_TRUE(window.statusLabel().text().contains(" points. Library: ")) << window.statusLabel().text().toStdString();
 

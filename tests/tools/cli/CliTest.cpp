@@ -3,6 +3,7 @@
 
 #include "base/Sha256.h"
 #include "library/FlightLibrary.h"
+#include "library/LibraryTable.h"
 #include "platform/FileLock.h"
 #include "platform/PosixSerialLine.h"
 #include "support/QtTestHelpers.h"
@@ -364,11 +365,19 @@ TEST(Cli, AirspaceCheckExitCodesAndJson)
     EXPECT_EQ(australia.exitCode, 0) << australia.err.toStdString();
     EXPECT_TRUE(australia.out.endsWith("0 crossings\n")) << australia.out.toStdString();
 
+    // Over the flight view's limit: refused before it is read.
+    const QString huge = scratch.path() + "/huge.txt";
+    QFile hugeFile(huge);
+    ASSERT_TRUE(hugeFile.open(QIODevice::WriteOnly));
+    ASSERT_TRUE(hugeFile.resize(200ll * 1024 * 1024)); // sparse: takes no disk
+    hugeFile.close();
+    EXPECT_TRUE(runCli({ "airspace-check", alps, "--airspaces", huge }).err.contains("too large to be an OpenAir file (200 MB)"));
     const QStringList unreadable[] = {
         { "airspace-check", alps, "--airspaces", scratch.path() + "/missing.txt" },
         { "airspace-check", alps, "--airspaces", alps },
         { "airspace-check", france, "--airspaces", france },
         { "airspace-check", scratch.path() + "/missing.igc", "--airspaces", france },
+        { "airspace-check", alps, "--airspaces", huge },
     };
     for (const QStringList& arguments : unreadable) {
         const CliRun run = runCli(arguments);
@@ -474,6 +483,15 @@ TEST(Cli, SyncKeepsEachFlightOnceAndTheLibraryFindsIt)
         EXPECT_TRUE(QFile::exists(flight["file"].toString()));
     }
     EXPECT_EQ(runCli({ "library", "list", "--year", "2010", "--library", library }).out.count('\n'), 1);
+    // The rows as the library window's "Table as CSV" writes them.
+    {
+        const CliRun csv = runCli({ "library", "list", "--csv", "--library", library });
+        EXPECT_EQ(csv.exitCode, 0) << csv.err.toStdString();
+        auto opened = corvex::library::FlightLibrary::open(library.toStdString());
+        ASSERT_TRUE(opened) << opened.error();
+        EXPECT_EQ(csv.out.toStdString(), corvex::library::libraryCsv((*opened)->index().flights()));
+        EXPECT_EQ(csv.out.count("\r\n"), 5);
+    }
     const QString id = QString::number(flights.first()["id"].toInt());
     const CliRun show = runCli({ "library", "show", id, "--json", "--library", library });
     const QJsonObject shown = QJsonDocument::fromJson(show.out.toUtf8()).object();
@@ -515,6 +533,27 @@ TEST(Cli, SyncKeepsEachFlightOnceAndTheLibraryFindsIt)
     const QJsonArray all = QJsonDocument::fromJson(runCli({ "library", "list", "--json", "--library", imports }).out.toUtf8()).array();
     EXPECT_EQ(all.size(), 7);
     EXPECT_EQ(all.first()["pilot"].toString(), "Ann \"Ace\" O\\Brien");
+    // The search ignores case beyond ASCII and the glider is matched in any case, as in
+    // the library window.
+    QFile other(CORVEX_TESTDATA_DIR "/igc/20180427.igc");
+    ASSERT_TRUE(other.open(QIODevice::ReadOnly));
+    QByteArray sud = other.readAll().replace("HFPLTPILOT: Stefan Vyparina", "HFPLTPILOT:Team S\xc3\x9c" "D");
+    sud.replace("HFGTYGLIDERTYPE: ", "HFGTYGLIDERTYPE:Ozone Zeno").replace("AXGD000", "AXGD001");
+    QFile sudFile(scratch.path() + "/sud.igc");
+    ASSERT_TRUE(sudFile.open(QIODevice::WriteOnly));
+    sudFile.write(sud);
+    sudFile.close();
+    ASSERT_EQ(runCli({ "library", "import", sudFile.fileName(), "--library", imports }).exitCode, 0);
+    const std::pair<QStringList, int> narrowed[] = {
+        { { "--search", QString::fromUtf8("s\xc3\xbc" "d") }, 1 },
+        { { "--search", QString::fromUtf8("S\xc3\x9c" "D") }, 1 },
+        { { "--glider", "ozone ZENO" }, 1 },
+        { { "--glider", "Ozone" }, 0 },
+    };
+    for (const auto& [options, count] : narrowed) {
+        const CliRun listed = runCli(QStringList { "library", "list", "--json", "--library", imports } + options);
+        EXPECT_EQ(QJsonDocument::fromJson(listed.out.toUtf8()).array().size(), count) << options.join(' ').toStdString();
+    }
 
     // Flights saved before the library existed and imported: a sync knows them as the
     // instrument's, and after it has matched them once it downloads nothing for them.
@@ -564,7 +603,8 @@ TEST(Cli, AirspaceCheckUsesTheSetTheInstrumentHeld)
     ASSERT_FALSE(synced.isEmpty());
     ASSERT_FALSE(imported.isEmpty());
     const CliRun text = runCli({ "library", "list", "--library", library });
-    EXPECT_TRUE(text.out.contains(QRegularExpression(" km  [0-9]+\\.[0-9] (free|tri|FAI)"))) << text.out.toStdString();
+    EXPECT_TRUE(text.out.contains(QRegularExpression(" km  [0-9]+\\.[0-9] (Free flight|Free triangle|FAI triangle|Closed free triangle|Closed FAI triangle) ")))
+        << text.out.toStdString();
 
     const QString around = scratch.path() + "/around.txt";
     QFile file(around);
