@@ -109,7 +109,7 @@ extern const CliCommand scoreCommand {
     .usage = usage,
     .summary = "the contest score of a flight: best free distance or triangle",
     .options = {
-        { "rules", "NAME", "the contest's rules: xcontest (the default), ffvl; list names them all" },
+        { "rules", "NAME", "the contest's rules: xcontest (the default), ffvl, olc; list names them all" },
         { "json", nullptr, "a JSON object instead of text" },
         libraryOption,
     },
