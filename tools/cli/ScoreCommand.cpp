@@ -74,7 +74,7 @@ int runScore(CliContext& context)
     }
     const ContestRuleSet* rules = flights::findContestRuleSet(rulesName);
     if (!rules) {
-        printError(context.err, "--rules is one of " + ruleIds() + " (or list), not " + rulesName);
+        printError(context.err, "unknown rules " + rulesName + " (usage: corvex score " + std::string(usage) + "); the rules: " + ruleIds());
         return UsageError;
     }
     // Only listing the rules goes without a flight.
