@@ -27,8 +27,9 @@
 // box that holds its points; the farthest and the nearest points of two boxes bound
 // every distance between the two ranges.
 //
-// Free flight (start, up to three turnpoints, end, in time order): dynamic programming
-// over every fix, best[k][j] = the longest path of k legs ending at fix j (upper()
+// Free flight (start, up to the rule set's number of turnpoints, end, in time order):
+// dynamic programming over every fix, best[k][j] = the longest path of k legs ending at
+// fix j (upper()
 // lengths; a repeated fix is a turnpoint not used). Each step max over i ≤ j of
 // best[k-1][i] + upper(i, j) is a search down the tree, a range passed over when its
 // bound cannot beat the best so far. Two bounds per range: the farthest point of its box
@@ -40,6 +41,15 @@
 // of layer k. The path of the largest upper() length is then measured with geodesics,
 // and every other path whose upper() length still exceeds the best measured is listed,
 // best bound first, and measured too.
+//
+// A height rule (the finish at most so many metres below the start, the OLC's 1000 m)
+// couples only the two ends. The search above runs over a set of starts (an altitude
+// interval) and a set of finishes; its bounds ignore the rule, so they stay bounds, and
+// a path is only taken, and a start only added to a partial path, when the rule admits
+// it. Finishes are searched in bands of altitude: the starts all of a band admit need no
+// check; those only some admit are searched with a small work limit, and where that is
+// reached the band is split (bestFreeFlightUnderHeightRule). Each band's search leaves a
+// bound per finish that lets its halves be passed over once a path as long is found.
 //
 // Triangles: best-first branch and bound over triples of ranges (first, middle, last
 // corner), one search for every kind. A triple's bound is the largest of the kinds'
@@ -379,15 +389,27 @@ public:
                 bound[finishes[f]] = std::min(bound[finishes[f]], m_best[m_legs][finishes[f]]);
             if (done)
                 return;
-            // Split between two altitudes; the higher finishes, with more starts, first.
+            // Split between two altitudes; the half that may hold the longer path first, so
+            // that the best path found soon passes over more of the other.
             std::size_t middle = low + (high - low) / 2;
             while (middle > low && m_alt[finishes[middle - 1]] == m_alt[finishes[middle]])
                 --middle;
             if (middle == low)
                 while (m_alt[finishes[middle]] == m_alt[finishes[low]])
                     ++middle;
-            self(self, middle, high, admittedByAll);
-            self(self, low, middle, admittedByAll);
+            auto mostOf = [&](std::size_t from, std::size_t to) {
+                double value = -std::numeric_limits<double>::infinity();
+                for (std::size_t f = from; f < to; ++f)
+                    value = std::max(value, bound[finishes[f]]);
+                return value;
+            };
+            if (mostOf(low, middle) > mostOf(middle, high)) {
+                self(self, low, middle, admittedByAll);
+                self(self, middle, high, admittedByAll);
+            } else {
+                self(self, middle, high, admittedByAll);
+                self(self, low, middle, admittedByAll);
+            }
         };
         if (n > 0)
             band(band, 0, n, -std::numeric_limits<double>::infinity());
