@@ -396,9 +396,10 @@ TEST(ContestScore, RandomTracksMatchTheBruteForce)
     EXPECT_GE(heightRuleBinds, 6) << "tracks whose longest path breaks the height rule";
 }
 
-// Fixes parked on one place for an hour score as the fix once; fixes all on one geodesic,
-// where every path with its turnpoints on the way ties to the micrometre, end quickly with
-// the line's length, even if such ties cannot all be told apart.
+// Fixes parked on one place for an hour score as the fix once (with its lowest and
+// highest under a height rule); fixes all on one geodesic, where every path with its
+// turnpoints on the way ties to the micrometre, end quickly with the line's length, even
+// if such ties cannot all be told apart.
 TEST(ContestScore, ParkedFixesAndExactTies)
 {
     const auto line = track({ { 46.0, 7.0 }, { 46.4, 7.1 } });
@@ -409,6 +410,23 @@ TEST(ContestScore, ParkedFixesAndExactTies)
     EXPECT_TRUE(score->optimal);
     EXPECT_NEAR(score->points, exhaustive(line, xcontest()).points, 2e-6);
     expectWellFormed(*score, parked, xcontest());
+
+    // Parked at launch while the altimeter wanders: under the OLC's height rule only the
+    // lowest fix of the row may start a path that lands 1000 m lower.
+    std::vector<IgcFix> launch = line;
+    const int heights[] = { 2000, 1800, 1500, 1900, 2000 };
+    for (std::size_t i = 0; i < launch.size(); ++i) {
+        launch[i].pressureAltitude = i < std::size(heights) ? heights[i] : 500;
+        if (i < std::size(heights)) {
+            launch[i].latitude = line[0].latitude;
+            launch[i].longitude = line[0].longitude;
+        }
+    }
+    const auto landed = scoreFixes(launch, 0, launch.size() - 1, olc());
+    ASSERT_TRUE(landed);
+    EXPECT_EQ(landed->turnpoints.front().fixIndex, 2u);
+    EXPECT_NEAR(landed->points, exhaustive(launch, olc()).points, 2e-6);
+    expectWellFormed(*landed, launch, olc());
 
     const GeoPoint south { 46.0, 7.0 }, north { 46.9, 7.0 }; // a meridian is a geodesic
     std::vector<IgcFix> meridian(4000);
