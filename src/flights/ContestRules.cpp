@@ -53,6 +53,20 @@ const std::vector<ContestRuleSet>& contestRuleSets()
             },
             .finishBelowStartMetres = std::nullopt,
         },
+        // OLC classic, as its public rules read: after the flight a start, up to five
+        // turnpoints and a finish (six legs) are chosen among the flight's own fixes so
+        // that the distance is the longest; the finish may be at most 1000 m lower than
+        // the start. Points are the kilometres × 1.0: the contest's handicap index of the
+        // glider is not applied, nor its triangle and speed parts (OLC-Plus); distances
+        // are on WGS84, as for the other rows.
+        {
+            .id = "olc",
+            .name = "OLC classic",
+            .freeFlightMultiplier = 1.0,
+            .freeFlightTurnpoints = 5,
+            .triangles = {},
+            .finishBelowStartMetres = 1000.0,
+        },
     };
     return rows;
 }

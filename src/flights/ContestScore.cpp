@@ -27,8 +27,9 @@
 // box that holds its points; the farthest and the nearest points of two boxes bound
 // every distance between the two ranges.
 //
-// Free flight (start, up to three turnpoints, end, in time order): dynamic programming
-// over every fix, best[k][j] = the longest path of k legs ending at fix j (upper()
+// Free flight (start, up to the rule set's number of turnpoints, end, in time order):
+// dynamic programming over every fix, best[k][j] = the longest path of k legs ending at
+// fix j (upper()
 // lengths; a repeated fix is a turnpoint not used). Each step max over i ≤ j of
 // best[k-1][i] + upper(i, j) is a search down the tree, a range passed over when its
 // bound cannot beat the best so far. Two bounds per range: the farthest point of its box
@@ -40,6 +41,15 @@
 // of layer k. The path of the largest upper() length is then measured with geodesics,
 // and every other path whose upper() length still exceeds the best measured is listed,
 // best bound first, and measured too.
+//
+// A height rule (the finish at most so many metres below the start, the OLC's 1000 m)
+// couples only the two ends. The search above runs over a set of starts (an altitude
+// interval) and a set of finishes; its bounds ignore the rule, so they stay bounds, and
+// a path is only taken, and a start only added to a partial path, when the rule admits
+// it. Finishes are searched in bands of altitude: the starts all of a band admit need no
+// check; those only some admit are searched with a small work limit, and where that is
+// reached the band is split (bestFreeFlightUnderHeightRule). Each band's search leaves a
+// bound per finish that lets its halves be passed over once a path as long is found.
 //
 // Triangles: best-first branch and bound over triples of ranges (first, middle, last
 // corner), one search for every kind. A triple's bound is the largest of the kinds'
@@ -165,52 +175,85 @@ constexpr double tolerance = 1e-3;
 // reached where paths tie to the millimetre by the thousand (every fix on one geodesic).
 constexpr std::size_t triangleWorkLimit = 1'000'000;
 constexpr std::size_t freeFlightWorkLimit = 10'000;
+// Under the height rule a band of finishes that can still be split stops sooner; past
+// this many searches of bands the best path found is kept, not proven best (work.igc of
+// igc-xc-score's flights, launched 2,900 m above its lowest fix, takes about 110).
+constexpr std::size_t splitWorkLimit = 100;
+constexpr std::size_t heightRuleSearchLimit = 1'000;
 
 // About this many fixes make the coarse track whose free flight prunes the exact search.
 constexpr std::size_t coarseFixes = 2048;
 
 class Solver {
 public:
-    Solver(const std::vector<IgcFix>& fixes, std::size_t first, std::size_t last)
+    Solver(const std::vector<IgcFix>& fixes, std::size_t first, std::size_t last, const ContestRuleSet& rules)
+        : m_legs(rules.freeFlightTurnpoints + 1)
+        , m_heightRule(rules.finishBelowStartMetres)
     {
+        // The height rule reads the pressure altitude, the barometer's, which recorders
+        // calibrate to the standard atmosphere as the contests' rules expect; only a flight
+        // without any (every fix at 0) falls back on the GNSS altitude.
+        const std::size_t end = std::min(last + 1, fixes.size());
+        bool pressure = false;
+        for (std::size_t i = first; i < end && !pressure; ++i)
+            pressure = fixes[i].valid && fixes[i].pressureAltitude != 0;
+        auto altitude = [&](std::size_t i) { return pressure ? fixes[i].pressureAltitude : fixes[i].gnssAltitude; };
         // Of fixes in a row at the very same place only the first and the last count: a
         // path through any of them can take the first instead, and a triangle the first
         // for an earlier corner and the last for a later one, with the same closing gap
-        // (time order and the places before and after are kept).
-        std::optional<std::size_t> lastOfRow;
-        for (std::size_t i = first; i <= last && i < fixes.size(); ++i) {
+        // (time order and the places before and after are kept). Under the height rule the
+        // lowest and the highest of the row count too: the best start there and the best
+        // finish.
+        std::vector<std::size_t> row;
+        auto addRow = [&] {
+            if (row.empty())
+                return;
+            std::vector<std::size_t> kept { row.front(), row.back() };
+            if (m_heightRule) {
+                auto lower = [&](std::size_t a, std::size_t b) { return altitude(a) < altitude(b); };
+                kept.push_back(*std::min_element(row.begin(), row.end(), lower));
+                kept.push_back(*std::max_element(row.begin(), row.end(), lower));
+            }
+            std::sort(kept.begin(), kept.end());
+            kept.erase(std::unique(kept.begin(), kept.end()), kept.end());
+            for (const std::size_t i : kept)
+                add(fixes, i, altitude(i));
+            row.clear();
+        };
+        for (std::size_t i = first; i < end; ++i) {
             if (!fixes[i].valid)
                 continue;
-            if (!m_geo.empty() && m_geo.back().latitude == fixes[i].latitude && m_geo.back().longitude == fixes[i].longitude) {
-                lastOfRow = i;
+            if (!row.empty() && fixes[row.front()].latitude == fixes[i].latitude && fixes[row.front()].longitude == fixes[i].longitude) {
+                row.push_back(i);
                 continue;
             }
-            if (lastOfRow)
-                add(fixes, *lastOfRow);
-            lastOfRow.reset();
-            add(fixes, i);
+            addRow();
+            row.push_back(i);
         }
-        if (lastOfRow)
-            add(fixes, *lastOfRow);
+        addRow();
         buildTree();
     }
 
-    void add(const std::vector<IgcFix>& fixes, std::size_t i)
+    void add(const std::vector<IgcFix>& fixes, std::size_t i, double altitude)
     {
         Point p;
         GeographicLib::Geocentric::WGS84().Forward(fixes[i].latitude, fixes[i].longitude, 0, p.x, p.y, p.z);
         m_index.push_back(i);
         m_points.push_back(p);
         m_geo.push_back({ fixes[i].latitude, fixes[i].longitude });
+        m_alt.push_back(altitude);
     }
 
     // Every `stride`-th fix of another solver's: its paths are paths of the other's.
     Solver(const Solver& finer, std::size_t stride)
+        : m_legs(finer.m_legs)
+        , m_heightRule(finer.m_heightRule)
     {
         for (std::size_t i = 0; i < finer.size(); i += stride) {
             m_index.push_back(i);
             m_points.push_back(finer.m_points[i]);
             m_geo.push_back(finer.m_geo[i]);
+            m_alt.push_back(finer.m_alt[i]);
         }
         buildTree();
     }
@@ -242,14 +285,15 @@ public:
     double geodesic(std::size_t i, std::size_t j) const { return i == j ? 0 : geodesicDistanceMetres(m_geo[i], m_geo[j]); }
 
     struct FreeFlight {
-        std::array<std::size_t, 5> points {};
+        std::vector<std::size_t> points; // start, turnpoints, end: legs() + 1
         double metres { 0 };
         bool optimal { true };
     };
 
     // Bounds of the free flight from ranges of fixes instead of fixes: the same dynamic
     // programming over about 512 ranges with the farthest points of their boxes gives an
-    // upper bound, and the path through the first fixes of its ranges a length reached.
+    // upper bound, and the path through the first fixes of its ranges a length reached
+    // (nothing reached when that path breaks the height rule; the bound ignores it).
     struct FreeFlightBounds {
         double upper { 0 }, reached { 0 };
     };
@@ -258,8 +302,8 @@ public:
         const std::vector<std::uint32_t> blocks = blockNodes();
         const std::size_t count = blocks.size();
         std::vector<double> previous(count, 0), current(count);
-        std::vector<std::vector<std::uint32_t>> from(5, std::vector<std::uint32_t>(count, 0));
-        for (std::size_t k = 1; k < 5; ++k) {
+        std::vector<std::vector<std::uint32_t>> from(m_legs + 1, std::vector<std::uint32_t>(count, 0));
+        for (std::size_t k = 1; k <= m_legs; ++k) {
             for (std::size_t j = 0; j < count; ++j) {
                 current[j] = std::numeric_limits<double>::lowest();
                 for (std::size_t i = 0; i <= j; ++i)
@@ -273,12 +317,13 @@ public:
         FreeFlightBounds bounds;
         std::size_t at = static_cast<std::size_t>(std::max_element(previous.begin(), previous.end()) - previous.begin());
         bounds.upper = previous[at];
-        std::array<std::size_t, 5> points {};
-        for (std::size_t k = 5; k-- > 0;) {
+        std::vector<std::size_t> points(m_legs + 1);
+        for (std::size_t k = m_legs + 1; k-- > 0;) {
             points[k] = m_low[blocks[at]];
             at = from[k][at];
         }
-        bounds.reached = pathMetres(points);
+        if (admissible(points.front(), points.back()))
+            bounds.reached = pathMetres(points);
         return bounds;
     }
 
@@ -288,27 +333,127 @@ public:
     {
         const std::size_t stride = std::max<std::size_t>(1, size() / coarseFixes);
         Solver coarse(*this, stride);
-        FreeFlight path = coarse.bestFreeFlight({});
+        FreeFlight path = coarse.m_heightRule ? coarse.bestFreeFlightUnderHeightRule({}) : coarse.bestFreeFlight({});
         for (std::size_t& point : path.points)
             point *= stride;
         path.metres = pathMetres(path.points);
         return path;
     }
 
-    // The longest free flight; `reached` (when given) a path of it already known.
-    FreeFlight bestFreeFlight(const std::optional<FreeFlight>& reached)
+    // The longest free flight under the height rule, exact. The finishes are taken in
+    // bands of altitude. The starts that every finish of a band admits (up to its lowest
+    // finish + the rule's metres) are searched as without the rule. The starts only some
+    // of them admit (up to its highest finish + the metres) are searched with bounds that
+    // ignore the rule (they stay bounds) and every path found checked against it; where
+    // that search reaches its work limit, the band is split in two at an altitude and
+    // each half searches the starts above the first search's. Down to finishes of one
+    // altitude no start is left that some admit and others do not.
+    FreeFlight bestFreeFlightUnderHeightRule(const std::optional<FreeFlight>& reached)
     {
         const std::size_t n = m_points.size();
+        std::vector<std::uint32_t> finishes(n);
+        for (std::size_t j = 0; j < n; ++j)
+            finishes[j] = static_cast<std::uint32_t>(j);
+        std::stable_sort(finishes.begin(), finishes.end(), [&](std::uint32_t a, std::uint32_t b) { return m_alt[a] < m_alt[b]; });
+        FreeFlight best;
+        best.points.assign(m_legs + 1, 0);
+        if (reached)
+            best = *reached;
+        bool optimal = true;
+        // bound[j]: the upper() length of the longest path to finish j from the starts a
+        // band still has to search (from its parent's search of them); a band none of
+        // whose finishes may beat the best path is passed over.
+        std::vector<double> bound(n, std::numeric_limits<double>::infinity());
+        std::size_t searches = 0;
+        auto search = [&](double floor, double ceiling, std::size_t workLimit) {
+            ++searches;
+            m_startFloor = floor;
+            m_startCeiling = ceiling;
+            FreeFlight found = bestFreeFlight(best, workLimit);
+            if (found.metres > best.metres)
+                best = found;
+            return found.optimal;
+        };
+        auto band = [&](auto&& self, std::size_t low, std::size_t high, double floor) -> void {
+            double most = -std::numeric_limits<double>::infinity();
+            for (std::size_t f = low; f < high; ++f)
+                most = std::max(most, bound[finishes[f]]);
+            if (most <= best.metres + tolerance)
+                return;
+            if (searches >= heightRuleSearchLimit) {
+                optimal = false;
+                return;
+            }
+            m_finishAllowed.assign(n, 0);
+            for (std::size_t f = low; f < high; ++f)
+                m_finishAllowed[finishes[f]] = 1;
+            const double admittedByAll = m_alt[finishes[low]] + *m_heightRule;
+            const double admittedBySome = m_alt[finishes[high - 1]] + *m_heightRule;
+            if (floor < admittedByAll && !search(floor, admittedByAll, freeFlightWorkLimit))
+                optimal = false;
+            if (admittedByAll == admittedBySome)
+                return;
+            const bool done = search(std::max(floor, admittedByAll), admittedBySome, splitWorkLimit);
+            for (std::size_t f = low; f < high; ++f)
+                bound[finishes[f]] = std::min(bound[finishes[f]], m_best[m_legs][finishes[f]]);
+            if (done)
+                return;
+            // Split between two altitudes; the half that may hold the longer path first, so
+            // that the best path found soon passes over more of the other.
+            std::size_t middle = low + (high - low) / 2;
+            while (middle > low && m_alt[finishes[middle - 1]] == m_alt[finishes[middle]])
+                --middle;
+            if (middle == low)
+                while (m_alt[finishes[middle]] == m_alt[finishes[low]])
+                    ++middle;
+            auto mostOf = [&](std::size_t from, std::size_t to) {
+                double value = -std::numeric_limits<double>::infinity();
+                for (std::size_t f = from; f < to; ++f)
+                    value = std::max(value, bound[finishes[f]]);
+                return value;
+            };
+            if (mostOf(low, middle) > mostOf(middle, high)) {
+                self(self, low, middle, admittedByAll);
+                self(self, middle, high, admittedByAll);
+            } else {
+                self(self, middle, high, admittedByAll);
+                self(self, low, middle, admittedByAll);
+            }
+        };
+        if (n > 0)
+            band(band, 0, n, -std::numeric_limits<double>::infinity());
+        m_finishAllowed.clear();
+        m_startFloor = -std::numeric_limits<double>::infinity();
+        m_startCeiling = std::numeric_limits<double>::infinity();
+        best.optimal = optimal;
+        return best;
+    }
+
+    // The longest free flight; `reached` (when given) a path of it already known. Under
+    // the height rule only the starts above m_startFloor up to m_startCeiling and the finishes in
+    // m_finishAllowed (all when empty) are searched, and a path found counts only when
+    // its start and finish keep the rule.
+    FreeFlight bestFreeFlight(const std::optional<FreeFlight>& reached, std::size_t workLimit = freeFlightWorkLimit)
+    {
+        const std::size_t n = m_points.size();
+        const std::size_t last = m_legs;
         constexpr double none = -std::numeric_limits<double>::infinity();
-        m_best.assign(5, std::vector<double>(n, 0));
-        m_from.assign(5, std::vector<std::uint32_t>(n, 0));
-        m_rangeBest.assign(5, {});
-        m_throughLast.assign(5, {});
-        // remaining[k][j]: at least the upper() length of any 4-k legs from fix j on. A fix
-        // whose best k legs to it plus that cannot beat the path reached is left out of
-        // layer k (`none`): no path through it there can be the longest.
-        std::vector<std::vector<double>> remaining(5, std::vector<double>(n, 0));
-        if (reached) {
+        m_best.assign(last + 1, std::vector<double>(n, 0));
+        m_from.assign(last + 1, std::vector<std::uint32_t>(n, 0));
+        m_rangeBest.assign(last + 1, {});
+        m_throughLast.assign(last + 1, {});
+        if (m_heightRule)
+            for (std::size_t j = 0; j < n; ++j)
+                if (m_alt[j] <= m_startFloor || m_alt[j] > m_startCeiling)
+                    m_best[0][j] = none;
+        auto finishAllowed = [&](std::size_t j) { return m_finishAllowed.empty() || m_finishAllowed[j]; };
+        // remaining[k][j]: at least the upper() length of any `last`-k legs from fix j on. A
+        // fix whose best k legs to it plus that cannot beat the path reached is left out of
+        // layer k (`none`): no path through it there can be the longest. Only the track
+        // decides it: worked out once for all the searches of the height rule's bands.
+        if (reached && m_remaining.empty()) {
+            auto& remaining = m_remaining;
+            remaining.assign(last + 1, std::vector<double>(n, 0));
             // The last leg exactly; for more legs the longer leg from j plus the most the
             // remaining legs give from any later fix, or the same over the ~512 ranges
             // (farthest points of their boxes), whichever is less.
@@ -316,7 +461,7 @@ public:
             std::vector<double> farthestLater(n), blockRemaining(blocks.size());
             for (std::size_t j = 0; j < n; ++j)
                 farthestLater[j] = farthestFrom(j);
-            for (std::size_t k = 4; k-- > 1;) {
+            for (std::size_t k = last; k-- > 1;) {
                 std::vector<double> blockMost(blocks.size(), 0), thisBlock(blocks.size(), 0);
                 for (std::size_t b = 0; b < blocks.size(); ++b)
                     for (std::size_t j = m_low[blocks[b]]; j <= m_high[blocks[b]]; ++j)
@@ -332,12 +477,13 @@ public:
                     }
             }
         }
+        auto remainingAfter = [&](std::size_t k, std::size_t j) { return m_remaining.empty() ? 0.0 : m_remaining[k][j]; };
         const double reachedMetres = reached ? reached->metres : none;
-        for (std::size_t k = 1; k < 5; ++k) {
+        for (std::size_t k = 1; k <= last; ++k) {
             summarise(k - 1);
             std::size_t lastFrom = 0;
             for (std::size_t j = 0; j < n; ++j) {
-                const double floor = reachedMetres - remaining[k][j];
+                const double floor = reachedMetres - remainingAfter(k, j);
                 double value = std::max(floor, m_best[k - 1][j] + upper(0));
                 std::size_t from = j;
                 if (lastFrom < j) {
@@ -353,7 +499,7 @@ public:
                     }
                     return value;
                 });
-                m_best[k][j] = value > floor ? value : none;
+                m_best[k][j] = value > floor && (k < last || finishAllowed(j)) ? value : none;
                 m_from[k][j] = static_cast<std::uint32_t>(from);
                 if (value > floor)
                     lastFrom = from;
@@ -361,15 +507,17 @@ public:
         }
         // The path of the largest upper() length, measured.
         FreeFlight found;
+        found.points.assign(last + 1, 0);
         if (reached)
             found = *reached;
-        const std::size_t end = static_cast<std::size_t>(std::max_element(m_best[4].begin(), m_best[4].end()) - m_best[4].begin());
-        if (m_best[4][end] > found.metres) {
-            std::array<std::size_t, 5> points {};
-            points[4] = end;
-            for (std::size_t k = 4; k > 0; --k)
+        found.optimal = true;
+        const std::size_t end = static_cast<std::size_t>(std::max_element(m_best[last].begin(), m_best[last].end()) - m_best[last].begin());
+        if (m_best[last][end] > found.metres) {
+            std::vector<std::size_t> points(last + 1);
+            points[last] = end;
+            for (std::size_t k = last; k > 0; --k)
                 points[k - 1] = m_from[k][points[k]];
-            if (const double metres = pathMetres(points); !reached || metres > found.metres) {
+            if (const double metres = pathMetres(points); admissible(points.front(), end) && (!reached || metres > found.metres)) {
                 found.points = points;
                 found.metres = metres;
             }
@@ -382,19 +530,21 @@ public:
             double legs;
             std::uint32_t fix;
             std::uint32_t layer;
+            std::uint32_t finish;
             std::int32_t next; // the partial path it extends, in `partials`
         };
         std::vector<Partial> partials;
         auto later = [&](std::size_t a, std::size_t b) { return partials[a].bound < partials[b].bound; };
         std::priority_queue<std::size_t, std::vector<std::size_t>, decltype(later)> queue(later);
         for (std::size_t j = 0; j < n; ++j)
-            if (m_best[4][j] > found.metres + tolerance) {
-                partials.push_back({ m_best[4][j], 0, static_cast<std::uint32_t>(j), 4, -1 });
+            if (m_best[last][j] > found.metres + tolerance) {
+                const auto fix = static_cast<std::uint32_t>(j);
+                partials.push_back({ m_best[last][j], 0, fix, static_cast<std::uint32_t>(last), fix, -1 });
                 queue.push(partials.size() - 1);
             }
         std::size_t work = 0;
         while (!queue.empty() && partials[queue.top()].bound > found.metres + tolerance) {
-            if (++work > freeFlightWorkLimit) {
+            if (++work > workLimit) {
                 found.optimal = false;
                 break;
             }
@@ -402,7 +552,7 @@ public:
             const auto at = static_cast<std::int32_t>(queue.top());
             queue.pop();
             if (partial.layer == 0) {
-                std::array<std::size_t, 5> points {};
+                std::vector<std::size_t> points(last + 1);
                 for (std::int32_t p = at, k = 0; p >= 0; p = partials[p].next, ++k)
                     points[k] = partials[p].fix;
                 if (const double metres = pathMetres(points); metres > found.metres) {
@@ -414,9 +564,11 @@ public:
             const std::size_t k = partial.layer;
             const double bar = found.metres + tolerance - partial.legs;
             auto extend = [&](std::size_t i, double v) {
-                if (v > bar) {
+                // The start is the last fix chosen: only one the rule admits for the finish.
+                if (v > bar && (k > 1 || admissible(i, partial.finish))) {
                     const double leg = upper(i == partial.fix ? 0 : chord(m_points[i], m_points[partial.fix]));
-                    partials.push_back({ v + partial.legs, partial.legs + leg, static_cast<std::uint32_t>(i), static_cast<std::uint32_t>(k - 1), at });
+                    partials.push_back(
+                        { v + partial.legs, partial.legs + leg, static_cast<std::uint32_t>(i), static_cast<std::uint32_t>(k - 1), partial.finish, at });
                     queue.push(partials.size() - 1);
                 }
                 return bar;
@@ -521,11 +673,14 @@ private:
 
     bool leaf(std::uint32_t node) const { return node >= m_leaves; }
     bool empty(std::uint32_t node) const { return m_low[node] == std::numeric_limits<std::uint32_t>::max(); }
+    // A path from `start` to `finish` keeps the height rule (there is none, or the finish is
+    // at most its metres below the start).
+    bool admissible(std::size_t start, std::size_t finish) const { return !m_heightRule || m_alt[finish] + *m_heightRule >= m_alt[start]; }
 
-    double pathMetres(const std::array<std::size_t, 5>& points) const
+    double pathMetres(const std::vector<std::size_t>& points) const
     {
         double metres = 0;
-        for (std::size_t k = 1; k < 5; ++k)
+        for (std::size_t k = 1; k < points.size(); ++k)
             metres += geodesic(points[k - 1], points[k]);
         return metres;
     }
@@ -767,10 +922,18 @@ private:
     std::vector<std::size_t> m_index; // point → fix
     std::vector<Point> m_points;
     std::vector<GeoPoint> m_geo;
+    std::vector<double> m_alt; // metres, for the height rule
+    std::size_t m_legs { 4 }; // of the free flight
+    std::optional<double> m_heightRule; // the finish at most this many metres below the start
+    // The free flight search's ends under the height rule, narrowed band by band.
+    double m_startFloor { -std::numeric_limits<double>::infinity() }, m_startCeiling { std::numeric_limits<double>::infinity() };
+    std::vector<char> m_finishAllowed; // empty: every fix
     std::size_t m_leaves { 0 };
     std::vector<Box> m_boxes; // tree nodes: 1 is every fix, 2k and 2k+1 the halves of k
     std::vector<std::uint32_t> m_low, m_high; // first and last fix of each node
     std::vector<std::vector<double>> m_best, m_rangeBest, m_throughLast;
+    // m_remaining[k][j]: at least the upper() length of any legs after the k-th from fix j on.
+    std::vector<std::vector<double>> m_remaining;
     std::vector<std::vector<std::uint32_t>> m_from;
     std::vector<Pending> m_stack;
     std::vector<PendingPair> m_pairStack;
@@ -787,7 +950,7 @@ ContestPoint pointOf(const std::vector<IgcFix>& fixes, std::size_t index)
 
 std::optional<ContestScore> scoreFixes(const std::vector<IgcFix>& fixes, std::size_t first, std::size_t last, const ContestRuleSet& rules)
 {
-    Solver solver(fixes, first, last);
+    Solver solver(fixes, first, last, rules);
     if (solver.size() < 2)
         return std::nullopt;
 
@@ -795,13 +958,15 @@ std::optional<ContestScore> scoreFixes(const std::vector<IgcFix>& fixes, std::si
     // flight, the costlier search on long straight flights, only where the best triangle
     // does not beat its upper bound.
     const auto freeBounds = solver.freeFlightBounds();
-    const auto triangle = solver.bestTriangle(triangleRules(rules), rules.freeFlightMultiplier * freeBounds.reached);
+    const auto triangle = rules.triangles.empty() ? std::nullopt
+                                                  : solver.bestTriangle(triangleRules(rules), rules.freeFlightMultiplier * freeBounds.reached);
     ContestScore best;
     if (!triangle || triangle->weighted < rules.freeFlightMultiplier * freeBounds.upper) {
         best.type = ContestFlightType::FreeFlight;
         best.multiplier = rules.freeFlightMultiplier;
         // Below two strides' worth of fixes the coarse track would be the track itself.
-        const auto free = solver.bestFreeFlight(solver.size() >= 2 * coarseFixes ? std::optional(solver.coarseFreeFlight()) : std::nullopt);
+        const auto reached = solver.size() >= 2 * coarseFixes ? std::optional(solver.coarseFreeFlight()) : std::nullopt;
+        const auto free = rules.finishBelowStartMetres ? solver.bestFreeFlightUnderHeightRule(reached) : solver.bestFreeFlight(reached);
         best.optimal = free.optimal;
         for (std::size_t k = 0; k < free.points.size(); ++k) {
             if (k > 0 && free.points[k] == free.points[k - 1])

@@ -21,7 +21,8 @@ struct ContestPoint {
 
 struct ContestScore {
     ContestFlightType type { ContestFlightType::FreeFlight };
-    // Free flight: start, up to three turnpoints, end. Triangles: the three corners.
+    // Free flight: start, up to the rule set's number of turnpoints, end. Triangles: the
+    // three corners.
     std::vector<ContestPoint> turnpoints;
     // Triangles: the fixes before the first and after the last corner that close the
     // path with the shortest gap.

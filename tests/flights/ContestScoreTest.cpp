@@ -1,5 +1,6 @@
 // The contest score against flights whose best path is known by hand, and against an
-// exhaustive search (every triangle, every five-point path) on small tracks.
+// exhaustive search (every triangle, every path of the contest's number of points, from
+// every start under a height rule) on small tracks.
 #include "flights/ContestScore.h"
 
 #include <gtest/gtest.h>
@@ -22,6 +23,35 @@ const ContestRuleSet& xcontest()
 const ContestRuleSet& ffvl()
 {
     return *findContestRuleSet("ffvl");
+}
+
+const ContestRuleSet& olc()
+{
+    return *findContestRuleSet("olc");
+}
+
+// The rules as the contests publish them, restated here rather than read from the rows:
+// the legs of the free flight and the most its finish may be below its start.
+struct Published {
+    std::string_view id;
+    int legs;
+    double finishBelowStart; // metres; < 0: no such rule
+};
+const Published published[] = { { "xcontest", 4, -1 }, { "ffvl", 4, -1 }, { "olc", 6, 1000 } };
+
+const Published& publishedRules(const ContestRuleSet& rules)
+{
+    return *std::find_if(std::begin(published), std::end(published), [&](const Published& p) { return p.id == rules.id; });
+}
+
+// The altitude the height rule reads: the pressure altitude where the track has any.
+std::vector<double> ruleAltitudes(const std::vector<IgcFix>& fixes)
+{
+    const bool pressure = std::any_of(fixes.begin(), fixes.end(), [](const IgcFix& f) { return f.valid && f.pressureAltitude != 0; });
+    std::vector<double> altitudes;
+    for (const IgcFix& f : fixes)
+        altitudes.push_back(pressure ? f.pressureAltitude : f.gnssAltitude);
+    return altitudes;
 }
 
 // A track along the legs between corners, a fix every ~500 m, one a minute.
@@ -55,22 +85,34 @@ struct Exhaustive {
     std::string_view type { "free_flight" };
 };
 
-Exhaustive exhaustive(const std::vector<IgcFix>& fixes, const ContestRuleSet& rules)
+Exhaustive exhaustive(const std::vector<IgcFix>& fixes, const ContestRuleSet& rules, bool heightRule = true)
 {
     const std::size_t n = fixes.size();
     std::vector<double> d(n * n);
     for (std::size_t i = 0; i < n; ++i)
         for (std::size_t j = i + 1; j < n; ++j)
             d[i * n + j] = d[j * n + i] = geodesicDistanceMetres({ fixes[i].latitude, fixes[i].longitude }, { fixes[j].latitude, fixes[j].longitude });
-    std::vector<double> path(n, 0);
-    for (int leg = 0; leg < 4; ++leg) {
-        std::vector<double> next(n, 0);
-        for (std::size_t j = 0; j < n; ++j)
-            for (std::size_t i = 0; i <= j; ++i)
-                next[j] = std::max(next[j], path[i] + d[i * n + j]);
-        path = next;
+    // Every path: the longest to each fix with the published number of legs; under a
+    // height rule from each start in turn, a finish counted only where the rule admits it.
+    const Published& contest = publishedRules(rules);
+    const bool everyStart = contest.finishBelowStart < 0 || !heightRule;
+    const std::vector<double> altitude = ruleAltitudes(fixes);
+    Exhaustive best;
+    for (std::size_t start = 0; start < (everyStart ? 1 : n); ++start) {
+        std::vector<double> path(n, everyStart ? 0 : -1);
+        path[start] = 0;
+        for (int leg = 0; leg < contest.legs; ++leg) {
+            std::vector<double> next(n, -1);
+            for (std::size_t j = start; j < n; ++j)
+                for (std::size_t i = start; i <= j; ++i)
+                    if (path[i] >= 0)
+                        next[j] = std::max(next[j], path[i] + d[i * n + j]);
+            path = next;
+        }
+        for (std::size_t j = start; j < n; ++j)
+            if (everyStart || altitude[j] >= altitude[start] - contest.finishBelowStart)
+                best.points = std::max(best.points, path[j] / 1000);
     }
-    Exhaustive best { *std::max_element(path.begin(), path.end()) / 1000 };
     std::vector<double> gap(n * n);
     for (std::size_t a = 0; a < n; ++a)
         for (std::size_t c = n; c-- > a;)
@@ -83,8 +125,9 @@ Exhaustive exhaustive(const std::vector<IgcFix>& fixes, const ContestRuleSet& ru
     };
     const std::vector<Rule> triangles = rules.id == "ffvl"
         ? std::vector<Rule> { { "free_triangle", 1.2, 0.05, false, 3000 }, { "fai_triangle", 1.4, 0.05, true, 3000 } }
-        : std::vector<Rule> { { "free_triangle", 1.2, 0.2, false }, { "fai_triangle", 1.4, 0.2, true },
-              { "closed_free_triangle", 1.4, 0.05, false }, { "closed_fai_triangle", 1.6, 0.05, true } };
+        : rules.id == "olc" ? std::vector<Rule> {}
+                            : std::vector<Rule> { { "free_triangle", 1.2, 0.2, false }, { "fai_triangle", 1.4, 0.2, true },
+                                  { "closed_free_triangle", 1.4, 0.05, false }, { "closed_fai_triangle", 1.6, 0.05, true } };
     for (std::size_t a = 0; a < n; ++a)
         for (std::size_t c = a + 2; c < n; ++c)
             for (std::size_t b = a + 1; b < c; ++b) {
@@ -120,6 +163,12 @@ void expectWellFormed(const ContestScore& score, const std::vector<IgcFix>& fixe
     ASSERT_EQ(score.turnpoints.size() == 3 && score.closingStart && score.closingEnd, triangle);
     if (!triangle) {
         EXPECT_NEAR(score.distanceMetres, legs, 1e-6);
+        const Published& rule = publishedRules(rules);
+        EXPECT_LE(score.turnpoints.size(), static_cast<std::size_t>(rule.legs) + 1);
+        if (rule.finishBelowStart >= 0) {
+            const std::vector<double> altitude = ruleAltitudes(fixes);
+            EXPECT_GE(altitude[score.turnpoints.back().fixIndex], altitude[score.turnpoints.front().fixIndex] - rule.finishBelowStart);
+        }
         return;
     }
     const auto& t = score.turnpoints;
@@ -257,10 +306,10 @@ TEST(ContestScore, RealFlightPiecesMatchTheBruteForce)
         for (std::size_t i = test.first; i < std::min(flight->fixes.size(), test.first + test.count); i += step)
             if (flight->fixes[i].valid)
                 piece.insert(piece.end(), test.repeat, flight->fixes[i]);
-        for (const ContestRuleSet* set : { &xcontest(), &ffvl() }) {
+        for (const ContestRuleSet* set : { &xcontest(), &ffvl(), &olc() }) {
             const ContestRuleSet& rules = *set;
             SCOPED_TRACE(std::string(test.file) + " from " + std::to_string(test.first) + ", " + std::to_string(piece.size())
-                + " fixes" + (rules.id == "ffvl" ? ", FFVL" : ""));
+                + " fixes, " + std::string(rules.id));
             const auto score = scoreFixes(piece, 0, piece.size() - 1, rules);
             ASSERT_TRUE(score);
             const Exhaustive best = exhaustive(piece, rules);
@@ -280,11 +329,13 @@ TEST(ContestScore, RealFlightPiecesMatchTheBruteForce)
 }
 
 // Random wandering tracks, some closing on their start, against the brute force: shapes
-// no flight above happens to have (corners on a thermal, many near-ties).
+// no flight above happens to have (corners on a thermal, many near-ties), and heights
+// under which the OLC's height rule changes the best path.
 TEST(ContestScore, RandomTracksMatchTheBruteForce)
 {
     std::mt19937 random(2026);
     std::normal_distribution<double> step(0, 1);
+    int heightRuleBinds = 0;
     for (int trial = 0; trial < 24; ++trial) {
         const std::size_t n = 40 + static_cast<std::size_t>(trial) * 5;
         const double stride = trial % 3 == 0 ? 0.002 : 0.02; // ~200 m or ~2 km per fix
@@ -304,9 +355,33 @@ TEST(ContestScore, RandomTracksMatchTheBruteForce)
                 fixes[i].latitude = fixes[n - n / 4 - 1].latitude + f * (fixes[0].latitude + 0.001 * step(random) - fixes[n - n / 4 - 1].latitude);
                 fixes[i].longitude = fixes[n - n / 4 - 1].longitude + f * (fixes[0].longitude - fixes[n - n / 4 - 1].longitude);
             }
-        for (const ContestRuleSet* set : { &xcontest(), &ffvl() }) {
+        // Heights for the OLC's rule: launched high and landed low (the longest path often
+        // ends over 1000 m below its start), up and down again, or wandering; some tracks
+        // only with GNSS altitudes; some parked on one place while climbing and sinking.
+        double height = 1500;
+        for (std::size_t i = 0; i < n; ++i) {
+            const double f = static_cast<double>(i) / static_cast<double>(n - 1);
+            switch (trial % 4) {
+            case 0:
+                height = 2600 - 2200 * f + 150 * step(random);
+                break;
+            case 1:
+                height = 600 + 1800 * std::sin(M_PI * f) + 100 * step(random);
+                break;
+            default:
+                height += 120 * step(random);
+                break;
+            }
+            (trial % 3 == 2 ? fixes[i].gnssAltitude : fixes[i].pressureAltitude) = static_cast<int>(height);
+        }
+        if (trial % 5 == 2)
+            for (std::size_t i = 11; i < 20; ++i) {
+                fixes[i].latitude = fixes[10].latitude;
+                fixes[i].longitude = fixes[10].longitude;
+            }
+        for (const ContestRuleSet* set : { &xcontest(), &ffvl(), &olc() }) {
             const ContestRuleSet& rules = *set;
-            SCOPED_TRACE("trial " + std::to_string(trial) + (rules.id == "ffvl" ? ", FFVL" : ""));
+            SCOPED_TRACE("trial " + std::to_string(trial) + ", " + std::string(rules.id));
             const auto score = scoreFixes(fixes, 0, n - 1, rules);
             ASSERT_TRUE(score);
             const Exhaustive best = exhaustive(fixes, rules);
@@ -314,13 +389,17 @@ TEST(ContestScore, RandomTracksMatchTheBruteForce)
             EXPECT_EQ(contestTypeName(score->type), best.type);
             EXPECT_TRUE(score->optimal);
             expectWellFormed(*score, fixes, rules);
+            if (rules.id == "olc" && exhaustive(fixes, rules, false).points > best.points + 1e-3)
+                ++heightRuleBinds;
         }
     }
+    EXPECT_GE(heightRuleBinds, 6) << "tracks whose longest path breaks the height rule";
 }
 
-// Fixes parked on one place for an hour score as the fix once; fixes all on one geodesic,
-// where every path with its turnpoints on the way ties to the micrometre, end quickly with
-// the line's length, even if such ties cannot all be told apart.
+// Fixes parked on one place for an hour score as the fix once (with its lowest and
+// highest under a height rule); fixes all on one geodesic, where every path with its
+// turnpoints on the way ties to the micrometre, end quickly with the line's length, even
+// if such ties cannot all be told apart.
 TEST(ContestScore, ParkedFixesAndExactTies)
 {
     const auto line = track({ { 46.0, 7.0 }, { 46.4, 7.1 } });
@@ -331,6 +410,23 @@ TEST(ContestScore, ParkedFixesAndExactTies)
     EXPECT_TRUE(score->optimal);
     EXPECT_NEAR(score->points, exhaustive(line, xcontest()).points, 2e-6);
     expectWellFormed(*score, parked, xcontest());
+
+    // Parked at launch while the altimeter wanders: under the OLC's height rule only the
+    // lowest fix of the row may start a path that lands 1000 m lower.
+    std::vector<IgcFix> launch = line;
+    const int heights[] = { 2000, 1800, 1500, 1900, 2000 };
+    for (std::size_t i = 0; i < launch.size(); ++i) {
+        launch[i].pressureAltitude = i < std::size(heights) ? heights[i] : 500;
+        if (i < std::size(heights)) {
+            launch[i].latitude = line[0].latitude;
+            launch[i].longitude = line[0].longitude;
+        }
+    }
+    const auto landed = scoreFixes(launch, 0, launch.size() - 1, olc());
+    ASSERT_TRUE(landed);
+    EXPECT_EQ(landed->turnpoints.front().fixIndex, 2u);
+    EXPECT_NEAR(landed->points, exhaustive(launch, olc()).points, 2e-6);
+    expectWellFormed(*landed, launch, olc());
 
     const GeoPoint south { 46.0, 7.0 }, north { 46.9, 7.0 }; // a meridian is a geodesic
     std::vector<IgcFix> meridian(4000);

@@ -52,6 +52,9 @@ fields=$("$corvex" pilot --set no-such-field=x 2>&1 | sed -n 's/.*(fields: \(.*\
 [[ -n $fields ]] || fail "corvex pilot --set did not name its fields"
 [[ $(offered pilot --set "" | tr -d = | sort) == "$fields" ]] || fail "completion of --set offers [$(offered pilot --set "" | xargs)], not [$(xargs <<<"$fields")]"
 [[ $(offered download 1 --format "") == $'igc\nkml' ]] || fail "completion of --format does not offer igc and kml"
+# The contest rules: every row the program lists, and "list".
+rules=$( ("$corvex" score --rules list | cut -f1; echo list) | sort)
+[[ $(offered score a.igc --rules "") == "$rules" ]] || fail "completion of --rules offers [$(offered score a.igc --rules "" | xargs)], not [$(xargs <<<"$rules")]"
 
 for file in "$manual" "$desktop_manual"; do
     warnings=$(MANWIDTH=80 man --warnings -l "$file" 2>&1 >/dev/null)

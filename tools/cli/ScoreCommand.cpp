@@ -74,7 +74,7 @@ int runScore(CliContext& context)
     }
     const ContestRuleSet* rules = flights::findContestRuleSet(rulesName);
     if (!rules) {
-        printError(context.err, "--rules is one of " + ruleIds() + " (or list), not " + rulesName);
+        printError(context.err, "unknown rules " + rulesName + " (usage: corvex score " + std::string(usage) + "); the rules: " + ruleIds());
         return UsageError;
     }
     // Only listing the rules goes without a flight.
@@ -109,7 +109,7 @@ extern const CliCommand scoreCommand {
     .usage = usage,
     .summary = "the contest score of a flight: best free distance or triangle",
     .options = {
-        { "rules", "NAME", "the contest's rules: xcontest (the default), ffvl; list names them all" },
+        { "rules", "NAME", "the contest's rules: xcontest (the default), ffvl, olc; list names them all" },
         { "json", nullptr, "a JSON object instead of text" },
         libraryOption,
     },

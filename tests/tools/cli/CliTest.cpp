@@ -285,6 +285,8 @@ TEST(Cli, ParserErrorsAreUsageErrorsInEveryCommand)
         { { "score" }, "missing argument" },
         { { "score", "a.igc", "b.igc" }, "unexpected argument b.igc" },
         { { "score", "a.igc", "--rules" }, "missing value after '--rules'" },
+        { { "score", "a.igc", "--rules", "olc-plus" }, "unknown rules olc-plus" },
+        { { "score", "--rules", "olc" }, "missing argument" },
         { { "airspace-check", "--airspaces", "france.txt" }, "missing argument" },
         { { "airspace-check", "a.igc", "b.igc", "--airspaces", "france.txt" }, "unexpected argument b.igc" },
         { { "airspace-check", "a.igc", "--airspaces" }, "missing value after '--airspaces'" },
@@ -310,6 +312,19 @@ TEST(Cli, ParserErrorsAreUsageErrorsInEveryCommand)
     EXPECT_EQ(score["type"].toString(), "closed_free_triangle");
     EXPECT_EQ(score["turnpoints"].toArray().size(), 3);
     EXPECT_TRUE(score["optimal"].toBool());
+    // Any row's id names the rules; "list" names them all, with no flight.
+    const CliRun olc = runCli({ "score", CORVEX_TESTDATA_DIR "/igc/20180427.igc", "--json", "--rules", "olc" });
+    ASSERT_EQ(olc.exitCode, 0) << olc.err.toStdString();
+    const QJsonObject olcScore = QJsonDocument::fromJson(olc.out.toUtf8()).object();
+    EXPECT_EQ(olcScore["rules"].toString(), "olc");
+    EXPECT_EQ(olcScore["type"].toString(), "free_flight");
+    EXPECT_LE(olcScore["turnpoints"].toArray().size(), 7);
+    EXPECT_GE(olcScore["distance_km"].toDouble(), 42.35) << "five turnpoints reach at least as far as three";
+    EXPECT_TRUE(olcScore["optimal"].toBool());
+    const CliRun list = runCli({ "score", "--rules", "list" });
+    EXPECT_EQ(list.exitCode, 0);
+    EXPECT_EQ(list.out, "xcontest\tXContest\nffvl\tFFVL\nolc\tOLC classic\n");
+    EXPECT_TRUE(runCli({ "score", "a.igc", "--rules", "nope" }).err.contains("olc (OLC classic)"));
 
     // And each command's --help is its own, on stdout.
     for (const QString command : { "info", "flights", "pilot", "download", "logbook", "airspaces", "airspaces convert", "sync", "library import" }) {
