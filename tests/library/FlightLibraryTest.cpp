@@ -336,7 +336,7 @@ TEST(FlightLibrary, FiltersAndTotals)
         { ofGlider("Ozone"), 0 },
     };
     for (const auto& [filter, count] : cases)
-        EXPECT_EQ(library->index().flights(filter).size(), count) << filter.text << filter.glider.value_or("");
+        EXPECT_EQ(library->index().flights(filter)->size(), count) << filter.text << filter.glider.value_or("");
 }
 
 // An index of the version before the score: its rows stay, their scores are empty

@@ -503,8 +503,8 @@ TEST(Cli, SyncKeepsEachFlightOnceAndTheLibraryFindsIt)
         const CliRun csv = runCli({ "library", "list", "--csv", "--library", library });
         EXPECT_EQ(csv.exitCode, 0) << csv.err.toStdString();
         auto opened = corvex::library::FlightLibrary::open(library.toStdString());
-        ASSERT_TRUE(opened) << opened.error();
-        EXPECT_EQ(csv.out.toStdString(), corvex::library::libraryCsv((*opened)->index().flights()));
+        ASSERT_TRUE(opened) << opened.error().message;
+        EXPECT_EQ(csv.out.toStdString(), corvex::library::libraryCsv(*(*opened)->index().flights()));
         EXPECT_EQ(csv.out.count("\r\n"), 5);
     }
     const QString id = QString::number(flights.first()["id"].toInt());
