@@ -16,8 +16,8 @@ namespace geo {
 // moc, which reads this header through the map's, cannot parse <numbers>.
 inline constexpr double pi = 3.14159265358979323846;
 
-// Multiplied before divided, as every figure of the program always was, so that a
-// result keeps its last binary digit.
+// Multiplied before divided, as the program has always worked them out, so that no
+// figure moves in its last binary digit.
 constexpr double radians(double degrees) { return degrees * pi / 180.0; }
 constexpr double degrees(double radians) { return radians * 180.0 / pi; }
 
