@@ -8,8 +8,8 @@ namespace {
 
 // The constants the instrument's sets were made with: truncated, not 2π and π, so that
 // a point converts to the same last binary digits as it always has.
-constexpr double twoPi = 6.2831853;
-constexpr double pi = 3.14159265;
+constexpr double truncatedTwoPi = 6.2831853;
+constexpr double truncatedPi = 3.14159265;
 constexpr double unitsPerWorld = 16777216.0; // 2^24
 constexpr double worldFraction = 1.0 / unitsPerWorld;
 
@@ -25,11 +25,11 @@ MapColor colorOfHash(std::uint32_t h)
 
 } // namespace
 
-Coordinate inverseMercator(std::int32_t x, std::int32_t y)
+GeoPoint inverseMercator(std::int32_t x, std::int32_t y)
 {
     // Evaluated left to right as written, so the rounding matches the sets' own maths.
-    const double longitude = (x * worldFraction - 0.5) * twoPi * 180.0 / pi;
-    const double latitude = std::asin(std::tanh((0.5 - y * worldFraction) * twoPi)) * 180.0 / pi;
+    const double longitude = (x * worldFraction - 0.5) * truncatedTwoPi * 180.0 / truncatedPi;
+    const double latitude = std::asin(std::tanh((0.5 - y * worldFraction) * truncatedTwoPi)) * 180.0 / truncatedPi;
     return { latitude, longitude };
 }
 
@@ -49,7 +49,7 @@ MapOverlays generateMapkitPolylines(const Airspaces& airspaces, int displayAirsp
     MapOverlays overlays;
     overlays.reserve(airspaces.globalPolylines().size());
     for (const GlobalPolyline& polyline : airspaces.globalPolylines()) {
-        std::vector<Coordinate> coordinates;
+        std::vector<GeoPoint> coordinates;
         coordinates.reserve(polyline.points.size());
         for (const Point2d& point : polyline.points)
             coordinates.push_back(inverseMercator(point.x, point.y));

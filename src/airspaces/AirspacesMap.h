@@ -12,7 +12,7 @@ namespace corvex {
 // `corvex airspaces render` share it.
 
 // A point of the set's Mercator plane (2^24 units around the world) in degrees.
-Coordinate inverseMercator(std::int32_t x, std::int32_t y);
+GeoPoint inverseMercator(std::int32_t x, std::int32_t y);
 
 // The integer hash that spreads overlay indices over colours.
 std::uint32_t hash(std::uint32_t value);

@@ -3,11 +3,11 @@
 #include "base/Format.h"
 #include "base/Sha256.h"
 #include "base/Utf8.h"
+#include "geo/WebMercator.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <numbers>
 
 namespace corvex::openair {
 
@@ -16,7 +16,6 @@ using namespace airspacesFormat;
 namespace {
 
 constexpr double mercatorScale = 16777216.0; // 2^24
-constexpr double mercatorLatitudeLimit = 85.0511287798;
 
 void putU16(Bytes& bytes, std::size_t offset, std::uint16_t value)
 {
@@ -47,9 +46,9 @@ std::uint16_t storedAltitude(const Altitude& altitude)
 
 Point2d mercatorPoint(GeoPoint point)
 {
-    const double latitude = std::clamp(point.latitude, -mercatorLatitudeLimit, mercatorLatitudeLimit);
-    const double x = (point.longitude / 360.0 + 0.5) * mercatorScale;
-    const double y = (0.5 - std::atanh(std::sin(latitude * std::numbers::pi / 180.0)) / (2 * std::numbers::pi)) * mercatorScale;
+    const geo::MercatorPoint unit = geo::webMercator(point);
+    const double x = unit.x * mercatorScale;
+    const double y = unit.y * mercatorScale;
     return { static_cast<std::int32_t>(std::clamp(std::lround(x), 0L, 16777215L)),
         static_cast<std::int32_t>(std::clamp(std::lround(y), 0L, 16777215L)) };
 }

@@ -14,8 +14,8 @@
 // service does, so that the stand-in server and the tests can produce real sets.
 namespace corvex::openair {
 
-// World Web-Mercator units of 2^-24 of the world's width, the inverse of the map's
-// conversion; latitudes beyond the Mercator square are clamped to its edge.
+// World Web-Mercator units of 2^-24 of the world's width (geo/WebMercator.h), rounded
+// to the nearest; latitudes beyond the Mercator square are clamped to its edge.
 Point2d mercatorPoint(GeoPoint point);
 
 struct SetHeader {

@@ -7,17 +7,15 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
-#include <numbers>
 
 namespace corvex::openair {
 
 namespace {
 
-constexpr double earthRadiusMetres = 6371008.8;
 constexpr std::size_t maximumErrors = 1000;
 
-double radians(double degrees) { return degrees * std::numbers::pi / 180.0; }
-double degrees(double radians) { return radians * 180.0 / std::numbers::pi; }
+using geo::degrees;
+using geo::radians;
 
 bool isBlank(char c) { return c == ' ' || c == '\t'; }
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
@@ -502,7 +500,7 @@ GeoPoint destination(GeoPoint from, double bearingDegrees, double distance)
     const double phi1 = radians(from.latitude);
     const double lambda1 = radians(from.longitude);
     const double theta = radians(bearingDegrees);
-    const double delta = distance / earthRadiusMetres;
+    const double delta = distance / geo::meanEarthRadiusMetres;
     const double phi2 = std::asin(std::sin(phi1) * std::cos(delta) + std::cos(phi1) * std::sin(delta) * std::cos(theta));
     const double lambda2 = lambda1
         + std::atan2(std::sin(theta) * std::sin(delta) * std::cos(phi1), std::cos(delta) - std::sin(phi1) * std::sin(phi2));
@@ -528,7 +526,7 @@ double distanceMetres(GeoPoint from, GeoPoint to)
     const double deltaLambda = radians(to.longitude - from.longitude);
     const double a = std::sin(deltaPhi / 2) * std::sin(deltaPhi / 2)
         + std::cos(phi1) * std::cos(phi2) * std::sin(deltaLambda / 2) * std::sin(deltaLambda / 2);
-    return 2 * earthRadiusMetres * std::atan2(std::sqrt(a), std::sqrt(std::max(0.0, 1 - a)));
+    return 2 * geo::meanEarthRadiusMetres * std::atan2(std::sqrt(a), std::sqrt(std::max(0.0, 1 - a)));
 }
 
 double arcStepDegrees(double radius)

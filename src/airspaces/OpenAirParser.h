@@ -1,5 +1,7 @@
 #pragma once
 
+#include "geo/GeoPoint.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -12,10 +14,7 @@
 // the errors with their line numbers out.
 namespace corvex::openair {
 
-struct GeoPoint {
-    double latitude { 0 }; // degrees, north positive
-    double longitude { 0 }; // degrees, east positive
-};
+using corvex::GeoPoint;
 
 struct Altitude {
     enum class Reference : std::uint8_t {
@@ -63,7 +62,7 @@ std::optional<Altitude> parseAltitude(std::string_view text);
 // "50:05:55N 004:50:58E"); nothing unless the whole text is one pair.
 std::optional<GeoPoint> parseCoordinate(std::string_view text);
 
-// Spherical-earth geometry on the mean radius, distances in metres, bearings in
+// Spherical-earth geometry on the mean radius (geo::meanEarthRadiusMetres), distances in metres, bearings in
 // degrees clockwise from true north.
 GeoPoint destination(GeoPoint from, double bearingDegrees, double distanceMetres);
 double initialBearing(GeoPoint from, GeoPoint to);

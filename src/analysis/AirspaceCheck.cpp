@@ -1,5 +1,7 @@
 #include "analysis/AirspaceCheck.h"
 
+#include "geo/GeoPoint.h"
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -13,8 +15,6 @@ using openair::Altitude;
 using Reference = Altitude::Reference;
 
 constexpr double metresPerFoot = 0.3048;
-constexpr double earthRadiusMetres = 6371008.8; // the mean radius, as the converter's geometry
-constexpr double pi = 3.14159265358979323846;
 
 // Whether a fix is within one limit: surely, surely not, or not knowable from the file.
 enum class Within : std::uint8_t { Yes, No, Unknown };
@@ -115,14 +115,15 @@ std::string altitudeNote(const Airspace& airspace, const Altitudes& used)
     return note;
 }
 
-// A flat projection around a point: metres east and north.
+// A flat projection around a point: metres east and north, on the sphere of the mean
+// radius as the converter's geometry.
 struct LocalProjection {
     double latitude, longitude, metresPerDegreeLatitude, metresPerDegreeLongitude;
     LocalProjection(double lat, double lon)
         : latitude(lat)
         , longitude(lon)
-        , metresPerDegreeLatitude(earthRadiusMetres * pi / 180)
-        , metresPerDegreeLongitude(earthRadiusMetres * pi / 180 * std::cos(lat * pi / 180))
+        , metresPerDegreeLatitude(geo::meanEarthRadiusMetres * geo::pi / 180)
+        , metresPerDegreeLongitude(geo::meanEarthRadiusMetres * geo::pi / 180 * std::cos(geo::radians(lat)))
     {
     }
     double x(double lon) const { return (lon - longitude) * metresPerDegreeLongitude; }
@@ -131,7 +132,7 @@ struct LocalProjection {
 
 } // namespace
 
-bool insideOutline(const std::vector<openair::GeoPoint>& outline, double latitude, double longitude)
+bool insideOutline(const std::vector<GeoPoint>& outline, double latitude, double longitude)
 {
     bool inside = false;
     const std::size_t count = outline.size();
@@ -149,7 +150,7 @@ bool insideOutline(const std::vector<openair::GeoPoint>& outline, double latitud
     return inside;
 }
 
-double distanceToOutlineEdge(const std::vector<openair::GeoPoint>& outline, double latitude, double longitude)
+double distanceToOutlineEdge(const std::vector<GeoPoint>& outline, double latitude, double longitude)
 {
     const LocalProjection projection(latitude, longitude);
     double nearest = std::numeric_limits<double>::infinity();

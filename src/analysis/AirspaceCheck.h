@@ -84,9 +84,9 @@ AirspaceCheck checkAirspaces(const flights::IgcFlight& flight, const openair::Pa
 
 // Whether a point lies inside a closed ring (even-odd rule, degrees); never inside an
 // open line of fewer than three points.
-bool insideOutline(const std::vector<openair::GeoPoint>& outline, double latitude, double longitude);
+bool insideOutline(const std::vector<GeoPoint>& outline, double latitude, double longitude);
 // The distance in metres from a point to the nearest edge of a ring (local flat-earth
 // projection, good to well under a percent across an airspace); infinite for no points.
-double distanceToOutlineEdge(const std::vector<openair::GeoPoint>& outline, double latitude, double longitude);
+double distanceToOutlineEdge(const std::vector<GeoPoint>& outline, double latitude, double longitude);
 
 } // namespace corvex::analysis

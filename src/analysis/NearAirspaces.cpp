@@ -1,6 +1,7 @@
 #include "analysis/NearAirspaces.h"
 
 #include "base/SegmentClip.h"
+#include "geo/GeoPoint.h"
 
 #include <algorithm>
 #include <cmath>
@@ -9,10 +10,10 @@ namespace corvex::analysis {
 
 namespace {
 
-constexpr double metresPerDegreeOfLatitude = 111'195.0; // on the mean radius, as the OpenAir geometry
+constexpr double metresPerDegreeOfLatitude = 111'195.0; // on the mean radius (geo/GeoPoint.h), to the metre
 
 // Whether the segment from a to b meets the box (longitude as x).
-bool segmentMeetsBox(const openair::GeoPoint& a, const openair::GeoPoint& b, const AirspaceIndex::Box& box)
+bool segmentMeetsBox(const GeoPoint& a, const GeoPoint& b, const AirspaceIndex::Box& box)
 {
     return segmentMeetsRectangle(a.longitude, a.latitude, b.longitude, b.latitude, box.west, box.east, box.south, box.north);
 }
@@ -41,12 +42,12 @@ AirspaceIndex::Box grownBox(const AirspaceIndex::Box& box, double marginMetres)
 {
     const double latitudeMargin = marginMetres / metresPerDegreeOfLatitude;
     const double farthest = std::min(89.0, std::max(std::abs(box.south), std::abs(box.north)));
-    const double longitudeMargin = latitudeMargin / std::cos(farthest * M_PI / 180);
+    const double longitudeMargin = latitudeMargin / std::cos(geo::radians(farthest));
     return { std::max(-90.0, box.south - latitudeMargin), box.west - longitudeMargin,
         std::min(90.0, box.north + latitudeMargin), box.east + longitudeMargin };
 }
 
-bool outlineMeetsBox(const std::vector<openair::GeoPoint>& outline, const AirspaceIndex::Box& box)
+bool outlineMeetsBox(const std::vector<GeoPoint>& outline, const AirspaceIndex::Box& box)
 {
     if (outline.size() < 3)
         return false;

@@ -20,7 +20,7 @@ AirspaceIndex::Box grownBox(const AirspaceIndex::Box& box, double marginMetres);
 
 // Whether a closed outline meets a box: an edge crosses it, a point lies in it or it
 // lies whole inside the outline. An open line of fewer than three points never does.
-bool outlineMeetsBox(const std::vector<openair::GeoPoint>& outline, const AirspaceIndex::Box& box);
+bool outlineMeetsBox(const std::vector<GeoPoint>& outline, const AirspaceIndex::Box& box);
 
 // The airspaces whose outline meets the flight's box grown by marginMetres, in the
 // index's order.

@@ -1,7 +1,6 @@
 #include "flights/IgcFlight.h"
 
 #include <GeographicLib/Ellipsoid.hpp>
-#include <GeographicLib/Geodesic.hpp>
 
 #include <algorithm>
 #include <cmath>
@@ -17,7 +16,6 @@ constexpr std::int64_t movementSpan = 10; // s
 constexpr std::int64_t sustainedMovement = 60; // s
 constexpr std::int64_t climbSpan = 20; // s
 
-constexpr double pi = 3.14159265358979323846;
 // Legs shorter than this in both directions are measured on the plane that touches
 // the ellipsoid there (see legMetres).
 constexpr double shortLegDegrees = 0.05;
@@ -38,12 +36,12 @@ TrackPoint trackPoint(const IgcFix& fix, std::size_t index)
 {
     static const double equatorialRadius = GeographicLib::Ellipsoid::WGS84().EquatorialRadius();
     static const double eccentricitySquared = GeographicLib::Ellipsoid::WGS84().EccentricitySq();
-    const double radians = fix.latitude * pi / 180.0;
+    const double radians = geo::radians(fix.latitude);
     const double sine = std::sin(radians), cosine = std::cos(radians);
     const double w2 = 1 - eccentricitySquared * sine * sine;
     const double transverse = equatorialRadius / std::sqrt(w2);
     const double meridional = transverse * (1 - eccentricitySquared) / w2;
-    return { index, fix.time, fix.latitude, fix.longitude, meridional * pi / 180.0, transverse * cosine * pi / 180.0 };
+    return { index, fix.time, fix.latitude, fix.longitude, meridional * geo::pi / 180.0, transverse * cosine * geo::pi / 180.0 };
 }
 
 double longitudeDifference(double from, double to)
@@ -124,13 +122,6 @@ FlightSpan findFlight(const std::vector<TrackPoint>& points, const IgcFlight& fl
 }
 
 } // namespace
-
-double geodesicDistanceMetres(GeoPoint from, GeoPoint to)
-{
-    double metres = 0;
-    GeographicLib::Geodesic::WGS84().Inverse(from.latitude, from.longitude, to.latitude, to.longitude, metres);
-    return metres;
-}
 
 FlightFigures computeFigures(const IgcFlight& flight)
 {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/Result.h"
+#include "geo/GeoPoint.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -109,13 +110,9 @@ Result<IgcFlight, std::string> readIgcFile(const std::string& path);
 // callers that keep the text beside the flight; the error names the file.
 Result<std::string, std::string> readIgcText(const std::string& path);
 
-struct GeoPoint {
-    double latitude { 0 };
-    double longitude { 0 };
-};
-
-// On the WGS84 ellipsoid (GeographicLib's geodesic).
-double geodesicDistanceMetres(GeoPoint from, GeoPoint to);
+// A flight's places and their distances on WGS84 speak the program's one vocabulary.
+using corvex::GeoPoint;
+using geo::geodesicDistanceMetres;
 
 struct FlightFigures {
     std::int64_t takeoffTime { 0 }, landingTime { 0 }; // UTC seconds since epoch

@@ -1,34 +1,21 @@
 #include "map/MapGeometry.h"
 
+#include "geo/WebMercator.h"
+
 #include <algorithm>
 #include <cmath>
-#include <numbers>
 
 namespace corvex {
 
-namespace {
-
-// The latitude at which the Mercator square ends: atan(sinh(π)).
-constexpr double maximumLatitude = 85.0511287798066;
-
-} // namespace
-
-MapPoint mapPointForCoordinate(Coordinate coordinate)
+MapPoint mapPointForCoordinate(GeoPoint coordinate)
 {
-    const double latitude = std::clamp(coordinate.latitude, -maximumLatitude, maximumLatitude);
-    const double sinLatitude = std::sin(latitude * std::numbers::pi / 180.0);
-    const double x = (coordinate.longitude + 180.0) / 360.0;
-    const double y = 0.5 - std::log((1.0 + sinLatitude) / (1.0 - sinLatitude)) / (4.0 * std::numbers::pi);
-    return { x * mapWorldSize, y * mapWorldSize };
+    const geo::MercatorPoint unit = geo::webMercator(coordinate);
+    return { unit.x * mapWorldSize, unit.y * mapWorldSize };
 }
 
-Coordinate coordinateForMapPoint(MapPoint point)
+GeoPoint coordinateForMapPoint(MapPoint point)
 {
-    const double x = point.x / mapWorldSize;
-    const double y = point.y / mapWorldSize;
-    const double longitude = ((x >= 0 && x <= 1) ? x : x - std::floor(x)) * 360.0 - 180.0;
-    const double latitude = std::atan(std::sinh((0.5 - y) * 2.0 * std::numbers::pi)) * 180.0 / std::numbers::pi;
-    return { latitude, longitude };
+    return geo::fromWebMercator({ point.x / mapWorldSize, point.y / mapWorldSize });
 }
 
 void unwrapMapPoints(std::vector<MapPoint>& points)
@@ -92,7 +79,7 @@ bool MapRect::intersects(const MapRect& other) const
         && other.y <= y + height;
 }
 
-MapOverlay::MapOverlay(Kind kind, std::vector<Coordinate> coordinates)
+MapOverlay::MapOverlay(Kind kind, std::vector<GeoPoint> coordinates)
     : m_kind(kind)
     , m_coordinates(std::move(coordinates))
 {
@@ -103,7 +90,7 @@ MapOverlay::MapOverlay(Kind kind, std::vector<Coordinate> coordinates)
     double top = left;
     double right = -left;
     double bottom = -left;
-    for (const Coordinate& coordinate : m_coordinates)
+    for (const GeoPoint& coordinate : m_coordinates)
         m_points.push_back(mapPointForCoordinate(coordinate));
     unwrapMapPoints(m_points);
     for (const MapPoint& point : m_points) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "geo/GeoPoint.h"
+
 #include <cstdint>
 #include <limits>
 #include <memory>
@@ -11,24 +13,19 @@ namespace corvex {
 // What a map shows and how, without any drawing toolkit: the airspaces model builds
 // overlays and styles with these, and the map view draws them.
 
-// Latitude and longitude in degrees.
-struct Coordinate {
-    double latitude { 0 };
-    double longitude { 0 };
-};
-
-// A point of the Web Mercator plane in map units: x grows east from -180°, y grows
-// south from about 85.05° north; the whole world is mapWorldSize units square.
+// A point of the Web Mercator plane (geo/WebMercator.h) in map units: x grows east from
+// -180°, y grows south from about 85.05° north; the whole world is mapWorldSize units
+// square.
 inline constexpr double mapWorldSize = 268435456.0; // 2^28, the unit of one zoom-0 tile is 2^20
 struct MapPoint {
     double x { 0 };
     double y { 0 };
 };
 
-MapPoint mapPointForCoordinate(Coordinate coordinate);
+MapPoint mapPointForCoordinate(GeoPoint coordinate);
 // Any x names a place: the plane repeats every mapWorldSize east and west, and the
 // longitude comes back between -180° and 180°.
-Coordinate coordinateForMapPoint(MapPoint point);
+GeoPoint coordinateForMapPoint(MapPoint point);
 
 // Makes a line of consecutive points one continuous piece across ±180°: a step east or
 // west of more than half the world is the short way round, so the point after it moves
@@ -71,10 +68,10 @@ class MapOverlay {
 public:
     enum class Kind { Polyline, Polygon };
 
-    MapOverlay(Kind kind, std::vector<Coordinate> coordinates);
+    MapOverlay(Kind kind, std::vector<GeoPoint> coordinates);
 
     Kind kind() const { return m_kind; }
-    const std::vector<Coordinate>& coordinates() const { return m_coordinates; }
+    const std::vector<GeoPoint>& coordinates() const { return m_coordinates; }
     // The same points in the Web Mercator plane, for drawing: one piece, unwrapped across
     // ±180° (unwrapMapPoints), so that they may reach beyond the world's edge.
     const std::vector<MapPoint>& points() const { return m_points; }
@@ -83,7 +80,7 @@ public:
 
 private:
     Kind m_kind;
-    std::vector<Coordinate> m_coordinates;
+    std::vector<GeoPoint> m_coordinates;
     std::vector<MapPoint> m_points;
     MapRect m_boundingMapRect;
 };

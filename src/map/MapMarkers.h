@@ -15,7 +15,7 @@ namespace corvex {
 struct MapMarker {
     enum class Kind { TakeOff, Landing, Cursor, Point };
     Kind kind { Kind::Point };
-    Coordinate position;
+    GeoPoint position;
     std::string label;
     bool operator==(const MapMarker& other) const
     {

@@ -1,17 +1,12 @@
 #include "map/MapProjection.h"
 
+#include "geo/WebMercator.h"
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
-#include <numbers>
 
 namespace corvex {
-
-namespace {
-
-constexpr double earthCircumferenceMetres = 40075016.686;
-
-} // namespace
 
 MapViewport::MapViewport(double width, double height, const MapRect& visible)
     : m_width(width)
@@ -45,7 +40,7 @@ MapRect MapViewport::mapRectWithMargin(double marginPixels) const
 double MapViewport::metresPerPixel() const
 {
     const double centreLatitude = coordinateForMapPoint({ 0, m_visible.y + m_visible.height / 2 }).latitude;
-    return m_visible.width / mapWorldSize * earthCircumferenceMetres * std::cos(centreLatitude * std::numbers::pi / 180.0)
+    return m_visible.width / mapWorldSize * geo::webMercatorEquatorMetres * std::cos(geo::radians(centreLatitude))
         / m_width;
 }
 

@@ -32,9 +32,9 @@ public:
     double scaleY() const { return m_height / m_visible.height; }
 
     PixelPoint pixelFor(MapPoint point) const;
-    PixelPoint pixelFor(Coordinate coordinate) const { return pixelFor(mapPointForCoordinate(coordinate)); }
+    PixelPoint pixelFor(GeoPoint coordinate) const { return pixelFor(mapPointForCoordinate(coordinate)); }
     MapPoint mapPointAt(PixelPoint pixel) const;
-    Coordinate coordinateAt(PixelPoint pixel) const { return coordinateForMapPoint(mapPointAt(pixel)); }
+    GeoPoint coordinateAt(PixelPoint pixel) const { return coordinateForMapPoint(mapPointAt(pixel)); }
 
     // The part of the plane shown by the whole area grown by marginPixels on every side:
     // what may still show a stroke's or a symbol's edge.

@@ -11,7 +11,7 @@ namespace corvex {
 
 // One fix of a flight track as the map draws it.
 struct TrackPoint {
-    Coordinate position;
+    GeoPoint position;
     // Metres above sea level.
     double altitude { 0 };
     // Seconds on any one clock; they grow along the track.

@@ -89,13 +89,13 @@ TEST(AirspacesMap, InverseMercatorKeepsTheTruncatedConstants)
         { 1 << 24, 1 << 24, -85.05112885924835, 179.99999999999997 },
     };
     for (const Case& c : cases) {
-        const Coordinate coordinate = inverseMercator(c.x, c.y);
+        const GeoPoint coordinate = inverseMercator(c.x, c.y);
         EXPECT_EQ(coordinate.latitude, c.latitude) << c.x << "," << c.y;
         EXPECT_EQ(coordinate.longitude, c.longitude) << c.x << "," << c.y;
     }
     // Beyond the world square (the format's coordinates are signed) the maths still
     // gives finite degrees.
-    const Coordinate outside = inverseMercator(-1, (1 << 24) + 5);
+    const GeoPoint outside = inverseMercator(-1, (1 << 24) + 5);
     EXPECT_LT(outside.longitude, -179.9999);
     EXPECT_LT(outside.latitude, -85.05);
 }
@@ -185,10 +185,10 @@ TEST(AirspacesMap, OverlaysOnePerPolylineRingsBecomePolygonsInModeTwo)
     }
 
     const MapOverlays overlays = generateMapkitPolylines(set, 0);
-    const Coordinate first = overlays[0]->coordinates().front();
+    const GeoPoint first = overlays[0]->coordinates().front();
     EXPECT_EQ(first.latitude, 0.0);
     EXPECT_EQ(first.longitude, 0.0);
-    const Coordinate last = overlays[0]->coordinates().back();
+    const GeoPoint last = overlays[0]->coordinates().back();
     EXPECT_EQ(last.latitude, first.latitude);
     EXPECT_EQ(last.longitude, first.longitude);
     // West and north of the centre: negative longitude, positive latitude.
@@ -204,7 +204,7 @@ TEST(AirspacesMap, OverlaysOnePerPolylineRingsBecomePolygonsInModeTwo)
 TEST(AirspacesMap, FittingCoversEveryPointAndPassesOverEmptyOverlays)
 {
     EXPECT_TRUE(fittingMapRect({}).isNull());
-    const auto empty = std::make_shared<const MapOverlay>(MapOverlay::Kind::Polyline, std::vector<Coordinate> {});
+    const auto empty = std::make_shared<const MapOverlay>(MapOverlay::Kind::Polyline, std::vector<GeoPoint> {});
     EXPECT_TRUE(fittingMapRect({ empty, empty }).isNull());
 
     const Airspaces set = mixedSet();

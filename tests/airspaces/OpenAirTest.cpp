@@ -1,6 +1,8 @@
 #include "airspaces/Airspaces.h"
+#include "airspaces/AirspacesMap.h"
 #include "airspaces/OpenAirConversion.h"
 #include "airspaces/OpenAirParser.h"
+#include "map/MapGeometry.h"
 
 #include "support/CapturingLogSink.h"
 
@@ -8,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <fstream>
 #include <sstream>
@@ -29,12 +32,6 @@ void expectAltitude(std::string_view text, Reference reference, double feet)
     EXPECT_NEAR(altitude->feet, feet, 0.01) << text;
 }
 
-// The map's own conversion back to degrees.
-GeoPoint inverseMercator(Point2d point)
-{
-    return { std::asin(std::tanh((0.5 - point.y * std::pow(2.0, -24)) * 6.2831853)) * 180.0 / 3.14159265,
-        (point.x * std::pow(2.0, -24) - 0.5) * 6.2831853 * 180.0 / 3.14159265 };
-}
 
 } // namespace
 
@@ -267,7 +264,7 @@ TEST(OpenAir, WrittenSetsParseBackWithTheirHeader)
     EXPECT_EQ(ring.points.size(), 4u);
     EXPECT_EQ(ring.floor, 0);
     EXPECT_EQ(ring.ceiling, 65535);
-    const GeoPoint back = inverseMercator(ring.points[1]);
+    const GeoPoint back = inverseMercator(ring.points[1].x, ring.points[1].y);
     EXPECT_NEAR(back.latitude, 47 + 10 / 60.0, 1e-5);
     EXPECT_NEAR(back.longitude, 8.0, 1e-5);
     const auto& cable = set->globalPolylines()[1];
@@ -287,6 +284,33 @@ TEST(OpenAir, WrittenSetsParseBackWithTheirHeader)
     // Nothing to convert still gives a set the program accepts.
     auto empty = std::get<Bytes>(convertToInternalFormat("* nothing\n", header));
     EXPECT_TRUE(Airspaces::initWithDataInInternalFormat(empty, log));
+}
+
+// A set's points are its digest: every point must come out in the units it always had,
+// or a set converted again is a new set to the instrument. The map draws on the same
+// projection, 16 times finer.
+TEST(OpenAir, PointsKeepTheirMercatorUnits)
+{
+    struct Case {
+        GeoPoint place;
+        Point2d units;
+    };
+    const Case cases[] = {
+        { { 0, 0 }, { 8388608, 8388608 } },
+        { { 47 + 10 / 60.0, 8 }, { 8761435, 5889580 } },
+        { { -33.9, 151.2 }, { 15435039, 10069629 } },
+        { { 90, -180 }, { 0, 0 } }, // beyond the square: its corners
+        { { -90, 180 }, { 16777215, 16777215 } },
+        // Half a unit exactly: lon / 360 + 0.5 rounds up here, (lon + 180) / 360 down.
+        { { 1e-9, -89.999989271163955 }, { 4194305, 8388608 } },
+    };
+    for (const Case& c : cases) {
+        const Point2d units = mercatorPoint(c.place);
+        EXPECT_EQ(units, c.units) << c.place.latitude << ", " << c.place.longitude;
+        const MapPoint onMap = mapPointForCoordinate(c.place);
+        EXPECT_EQ(std::clamp(std::lround(onMap.x / 16), 0L, 16777215L), c.units.x) << c.place.longitude;
+        EXPECT_EQ(std::clamp(std::lround(onMap.y / 16), 0L, 16777215L), c.units.y) << c.place.latitude;
+    }
 }
 
 TEST(OpenAir, EveryRealFileConverts)

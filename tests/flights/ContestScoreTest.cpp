@@ -344,7 +344,7 @@ TEST(ContestScore, RandomTracksMatchTheBruteForce)
         for (std::size_t i = 0; i < n; ++i) {
             heading += 0.6 * step(random);
             lat += stride * std::cos(heading);
-            lon += stride * std::sin(heading) / std::cos(lat * M_PI / 180);
+            lon += stride * std::sin(heading) / std::cos(geo::radians(lat));
             fixes[i].time = 1700000000 + static_cast<std::int64_t>(i);
             fixes[i].latitude = lat;
             fixes[i].longitude = lon;
@@ -454,7 +454,7 @@ TEST(ContestScore, ChordBoundsTheGeodesic)
         const GeoPoint a { latitude(random), longitude(random) };
         const double reach = std::pow(10.0, 6 * unit(random)) * 1.5; // 1.5 m to 1,500 km
         const double dLat = reach / 111e3 * (2 * unit(random) - 1);
-        const double dLon = reach / 111e3 * (2 * unit(random) - 1) / std::max(0.02, std::cos(a.latitude * M_PI / 180));
+        const double dLon = reach / 111e3 * (2 * unit(random) - 1) / std::max(0.02, std::cos(geo::radians(a.latitude)));
         const GeoPoint b { std::clamp(a.latitude + dLat, -90.0, 90.0), std::remainder(a.longitude + dLon, 360.0) };
         double ax, ay, az, bx, by, bz;
         earth.Forward(a.latitude, a.longitude, 0, ax, ay, az);

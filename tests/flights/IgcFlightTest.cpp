@@ -253,7 +253,7 @@ TEST(FlightFigures, FlightAlongTheEquator)
         auto flight = parseIgc(text);
         ASSERT_TRUE(flight);
         const FlightFigures figures = computeFigures(*flight);
-        const double sixMinutesOfLongitude = 6378137.0 * 0.1 * 3.14159265358979323846 / 180;
+        const double sixMinutesOfLongitude = corvex::geo::wgs84EquatorialRadiusMetres * 0.1 * corvex::geo::pi / 180;
         EXPECT_TRUE(figures.movementDetected);
         EXPECT_EQ(figures.takeoffTime, utc("2014-07-05 10:05:00"));
         EXPECT_EQ(figures.landingTime, utc("2014-07-05 10:15:00"));

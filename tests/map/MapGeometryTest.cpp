@@ -12,7 +12,7 @@ constexpr double edgeLatitude = 85.0511287798066;
 TEST(MapGeometry, KnownPointsBothWays)
 {
     struct Case {
-        Coordinate coordinate;
+        GeoPoint coordinate;
         MapPoint point;
     };
     const Case cases[] = {
@@ -27,7 +27,7 @@ TEST(MapGeometry, KnownPointsBothWays)
         const MapPoint point = mapPointForCoordinate(c.coordinate);
         EXPECT_NEAR(point.x, c.point.x, 1e-3) << c.coordinate.latitude << ", " << c.coordinate.longitude;
         EXPECT_NEAR(point.y, c.point.y, 1e-3) << c.coordinate.latitude << ", " << c.coordinate.longitude;
-        const Coordinate back = coordinateForMapPoint(c.point);
+        const GeoPoint back = coordinateForMapPoint(c.point);
         EXPECT_NEAR(back.latitude, c.coordinate.latitude, 1e-9);
         EXPECT_NEAR(back.longitude, c.coordinate.longitude, 1e-9);
     }
@@ -41,8 +41,8 @@ TEST(MapGeometry, LatitudeBeyondTheSquareStaysOnItsEdge)
 
 TEST(MapGeometry, RoundTripKeepsEuropeanCoordinates)
 {
-    for (const Coordinate coordinate : { Coordinate { 46.5, 7.25 }, Coordinate { 60.1, 24.9 }, Coordinate { -33.9, 151.2 } }) {
-        const Coordinate back = coordinateForMapPoint(mapPointForCoordinate(coordinate));
+    for (const GeoPoint coordinate : { GeoPoint { 46.5, 7.25 }, GeoPoint { 60.1, 24.9 }, GeoPoint { -33.9, 151.2 } }) {
+        const GeoPoint back = coordinateForMapPoint(mapPointForCoordinate(coordinate));
         EXPECT_NEAR(back.latitude, coordinate.latitude, 1e-9);
         EXPECT_NEAR(back.longitude, coordinate.longitude, 1e-9);
     }
@@ -97,7 +97,7 @@ TEST(MapGeometry, OutlinesAcrossTheAntimeridianAreOnePiece)
     const double degree = mapWorldSize / 360;
     struct Case {
         const char* name;
-        std::vector<Coordinate> coordinates;
+        std::vector<GeoPoint> coordinates;
         double west, east; // the bounds, in degrees east of -180°
     };
     const Case cases[] = {

@@ -13,7 +13,7 @@ constexpr double unitsPerDegree = mapWorldSize / 360;
 std::shared_ptr<const MapOverlay> square(MapOverlay::Kind kind, double south, double west, double north, double east)
 {
     return std::make_shared<const MapOverlay>(
-        kind, std::vector<Coordinate> { { south, west }, { north, west }, { north, east }, { south, east }, { south, west } });
+        kind, std::vector<GeoPoint> { { south, west }, { north, west }, { north, east }, { south, east }, { south, west } });
 }
 
 // Near the equator a degree of latitude is about a degree of longitude on the plane.
@@ -25,7 +25,7 @@ TEST(MapHitTest, EdgesWithinTheToleranceThenTheSmallestAreaAroundThePoint)
     const MapOverlays overlays {
         square(Kind::Polygon, 0, 0, 10, 10), // 0: a large area
         square(Kind::Polygon, 2, 2, 4, 4), // 1: nested in it
-        std::make_shared<const MapOverlay>(Kind::Polyline, std::vector<Coordinate> { { 6, 6 }, { 6, 9 }, { 8, 9 } }), // 2: a line
+        std::make_shared<const MapOverlay>(Kind::Polyline, std::vector<GeoPoint> { { 6, 6 }, { 6, 9 }, { 8, 9 } }), // 2: a line
         square(Kind::Polygon, 20, 20, 22, 22), // 3: and the same place twice
         square(Kind::Polygon, 20, 20, 22, 22), // 4
         nullptr, // 5: a gap in the list

@@ -1,3 +1,4 @@
+#include "geo/GeoPoint.h"
 #include "map/ImageDifference.h"
 #include "map/StrokeCoverage.h"
 
@@ -6,7 +7,6 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
-#include <numbers>
 #include <vector>
 
 namespace corvex {
@@ -50,7 +50,7 @@ TEST(StrokeCoverage, PixelsCloseToTheirExactShareOfTheStroke)
     };
     std::vector<MapPoint> ring;
     for (int step = 0; step <= 36; ++step) {
-        const double angle = step * std::numbers::pi / 18;
+        const double angle = step * geo::pi / 18;
         ring.push_back({ 20 + 6 * std::cos(angle), 20 + 6 * std::sin(angle) });
     }
     const Case cases[] = {
@@ -166,7 +166,7 @@ TEST(StrokeCoverage, SimplifyKeepsTheShapeWithinTheTolerance)
         straight.push_back({ step * 0.3, 5 + step * 0.1 });
     std::vector<MapPoint> arc;
     for (int step = 0; step <= 180; ++step)
-        arc.push_back({ 50 + 20 * std::cos(step * std::numbers::pi / 90), 50 + 20 * std::sin(step * std::numbers::pi / 90) });
+        arc.push_back({ 50 + 20 * std::cos(step * geo::pi / 90), 50 + 20 * std::sin(step * geo::pi / 90) });
     std::vector<MapPoint> zigzag;
     for (int step = 0; step <= 20; ++step)
         zigzag.push_back({ step * 1.0, (step % 2) * 0.5 });

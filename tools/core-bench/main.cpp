@@ -31,6 +31,7 @@
 #include "export/IgcWriter.h"
 #include "export/KmlWriter.h"
 #include "flights/IgcFlight.h"
+#include "geo/GeoPoint.h"
 #include "platform/LogSink.h"
 
 #include <fcntl.h>
@@ -322,7 +323,7 @@ int benchAirspaceCheck(const std::string& openAirPath, const std::string& flight
         fix.time = static_cast<std::int64_t>(i);
         fix.latitude = south + up * (north - south);
         fix.longitude = west + along * (east - west);
-        fix.gnssAltitude = fix.pressureAltitude = 500 + static_cast<int>(3500 * (0.5 - 0.5 * std::cos(along * 12 * 3.14159265)));
+        fix.gnssAltitude = fix.pressureAltitude = 500 + static_cast<int>(3500 * (0.5 - 0.5 * std::cos(along * 12 * geo::pi)));
         zigzag.fixes.push_back(fix);
     }
     for (const flights::IgcFlight* run : std::initializer_list<const flights::IgcFlight*> { &alongTrack, &zigzag }) {

@@ -1,5 +1,7 @@
 #include "FlightLibrary.h"
 
+#include "geo/GeoPoint.h"
+
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
@@ -8,8 +10,10 @@ namespace corvex::virtualinstrument {
 
 namespace {
 
-constexpr double earthRadiusMetres = 6371000.0;
-constexpr double pi = 3.14159265358979323846;
+// The log book's distance and speed have always been worked out on a sphere of
+// 6371 km, and the flights it serves carry those figures: it keeps that radius rather
+// than geo's mean radius, which would move them in the last metres.
+constexpr double instrumentEarthRadiusMetres = 6371000.0;
 constexpr long long averagingSpanSeconds = 10;
 
 using flights::IgcFix;
@@ -23,12 +27,12 @@ long long dayOf(std::int64_t time)
 
 double distanceMetres(const IgcFix& a, const IgcFix& b)
 {
-    auto radians = [](double degrees) { return degrees * pi / 180.0; };
+    using geo::radians;
     double lat1 = radians(a.latitude), lat2 = radians(b.latitude);
     double dLat = lat2 - lat1;
     double dLon = radians(b.longitude - a.longitude);
     double h = std::sin(dLat / 2) * std::sin(dLat / 2) + std::cos(lat1) * std::cos(lat2) * std::sin(dLon / 2) * std::sin(dLon / 2);
-    return 2 * earthRadiusMetres * std::asin(std::min(1.0, std::sqrt(h)));
+    return 2 * instrumentEarthRadiusMetres * std::asin(std::min(1.0, std::sqrt(h)));
 }
 
 std::uint16_t clampUnsigned16(double value)

@@ -40,7 +40,7 @@ AirspaceHoverInfo::AirspaceHoverInfo(MapView& map, std::function<const Airspaces
     m_label->hide();
     m_map.setMouseTracking(true);
     connect(&m_map, &MapView::pointerMoved, this, &AirspaceHoverInfo::showAtPointer);
-    connect(&m_map, &MapView::mapClicked, this, [this](Coordinate coordinate) {
+    connect(&m_map, &MapView::mapClicked, this, [this](GeoPoint coordinate) {
         const MapViewport viewport = m_map.viewport();
         const PixelPoint pixel = viewport.pixelFor(coordinate);
         showAtPointer({ pixel.x, pixel.y });

@@ -273,7 +273,7 @@ FlightWindow::FlightWindow(FlightLibrary& library, const LibraryFlight& flight, 
     layout->addWidget(mapAndBarogram, 1);
 
     connect(m_barogram, &BarogramView::cursorMoved, this, &FlightWindow::showFix);
-    connect(m_map, &MapView::mapClicked, this, [this](Coordinate place) {
+    connect(m_map, &MapView::mapClicked, this, [this](GeoPoint place) {
         if (const auto index = nearestFix(place.latitude, place.longitude))
             showFix(*index);
     });
@@ -339,8 +339,8 @@ void FlightWindow::showScore(std::optional<flights::ContestScore> score)
     }
     route.closed = isTriangle(shown);
     if (shown.closingStart && shown.closingEnd) {
-        route.closingStart = Coordinate { shown.closingStart->latitude, shown.closingStart->longitude };
-        route.closingEnd = Coordinate { shown.closingEnd->latitude, shown.closingEnd->longitude };
+        route.closingStart = GeoPoint { shown.closingStart->latitude, shown.closingStart->longitude };
+        route.closingEnd = GeoPoint { shown.closingEnd->latitude, shown.closingEnd->longitude };
     }
     m_contestLayer->setRoute(std::move(route));
     m_barogram->setMarks(std::move(marks));
@@ -434,7 +434,7 @@ void FlightWindow::showAirspaceFindings(AirspaceFindings findings)
         item->setToolTip(4, QString::fromStdString(crossing.reason));
         item->setData(0, Qt::UserRole, QVariant::fromValue<qulonglong>(crossing.entryIndex));
     }
-    std::vector<std::vector<Coordinate>> stays;
+    std::vector<std::vector<GeoPoint>> stays;
     for (const ZoneLayer::Stretch& stretch : stretches)
         stays.push_back(stretch.line);
     m_airspaceLabels->setKeepClear(std::move(stays));
@@ -530,9 +530,9 @@ std::optional<std::size_t> FlightWindow::nearestFix(double latitude, double long
 {
     std::optional<std::size_t> nearest;
     double best = std::numeric_limits<double>::max();
-    const double shrink = std::cos(latitude * M_PI / 180);
+    const double shrink = std::cos(geo::radians(latitude));
     for (std::size_t i = 0; i < m_track->size(); ++i) {
-        const Coordinate& position = (*m_track)[i].position;
+        const GeoPoint& position = (*m_track)[i].position;
         const double north = position.latitude - latitude;
         const double east = (position.longitude - longitude) * shrink;
         if (const double distance = north * north + east * east; distance < best) {

@@ -12,7 +12,7 @@ const QColor legColor(150, 20, 150);
 const QColor gapColor(150, 20, 150);
 const QColor haloColor(255, 255, 255, 230);
 
-QPointF pixelOf(const MapViewport& viewport, Coordinate coordinate)
+QPointF pixelOf(const MapViewport& viewport, GeoPoint coordinate)
 {
     const PixelPoint pixel = viewport.pixelFor(coordinate);
     return { pixel.x, pixel.y };
@@ -33,9 +33,9 @@ void ContestLayer::setRoute(Route route)
     emit changed();
 }
 
-std::vector<std::pair<Coordinate, Coordinate>> ContestLayer::legs() const
+std::vector<std::pair<GeoPoint, GeoPoint>> ContestLayer::legs() const
 {
-    std::vector<std::pair<Coordinate, Coordinate>> legs;
+    std::vector<std::pair<GeoPoint, GeoPoint>> legs;
     const auto& points = m_route.points;
     for (std::size_t i = 1; i < points.size(); ++i)
         legs.emplace_back(points[i - 1].position, points[i].position);

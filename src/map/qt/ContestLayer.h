@@ -16,7 +16,7 @@ class ContestLayer final : public MapLayer {
     Q_OBJECT
 public:
     struct Point {
-        Coordinate position;
+        GeoPoint position;
         std::string label; // "1", "2", …; written in the point's disc
     };
     struct Route {
@@ -24,7 +24,7 @@ public:
         // A triangle: a leg also joins the last point to the first.
         bool closed { false };
         // The closing gap of a triangle, when it has one.
-        std::optional<Coordinate> closingStart, closingEnd;
+        std::optional<GeoPoint> closingStart, closingEnd;
     };
 
     static constexpr double lineWidth = 2.5;
@@ -37,7 +37,7 @@ public:
     void setRoute(Route route);
     const Route& route() const { return m_route; }
     // The straight legs drawn, in order (the closing gap not counted).
-    std::vector<std::pair<Coordinate, Coordinate>> legs() const;
+    std::vector<std::pair<GeoPoint, GeoPoint>> legs() const;
 
     void paint(QPainter& painter, const MapViewport& viewport) override;
     MapRect boundingMapRect() const override;

@@ -79,13 +79,13 @@ MarkersLayer::MarkersLayer(QObject* parent)
 
 MarkersLayer::~MarkersLayer() = default;
 
-void MarkersLayer::setTakeOff(std::optional<Coordinate> position)
+void MarkersLayer::setTakeOff(std::optional<GeoPoint> position)
 {
     m_takeOff = position;
     emit changed();
 }
 
-void MarkersLayer::setLanding(std::optional<Coordinate> position)
+void MarkersLayer::setLanding(std::optional<GeoPoint> position)
 {
     m_landing = position;
     emit changed();

@@ -22,8 +22,8 @@ public:
     explicit MarkersLayer(QObject* parent = nullptr);
     ~MarkersLayer() override;
 
-    void setTakeOff(std::optional<Coordinate> position);
-    void setLanding(std::optional<Coordinate> position);
+    void setTakeOff(std::optional<GeoPoint> position);
+    void setLanding(std::optional<GeoPoint> position);
 
     // The cursor stands on the fix at an index of this track (the flight's time index);
     // without a track, or with an index past its end, it is not shown.
@@ -49,8 +49,8 @@ public:
     MapRect boundingMapRect() const override;
 
 private:
-    std::optional<Coordinate> m_takeOff;
-    std::optional<Coordinate> m_landing;
+    std::optional<GeoPoint> m_takeOff;
+    std::optional<GeoPoint> m_landing;
     std::shared_ptr<const TrackPoints> m_cursorTrack;
     std::optional<std::size_t> m_cursorIndex;
     std::vector<MapMarker> m_points;

@@ -15,21 +15,21 @@ namespace {
 
 QColor qColor(const MapColor& color) { return QColor::fromRgbF(color.red, color.green, color.blue, color.alpha); }
 
-MapRect boundsOf(const std::vector<Coordinate>& coordinates)
+MapRect boundsOf(const std::vector<GeoPoint>& coordinates)
 {
     MapRect bounds = MapRect::null();
-    for (const Coordinate& coordinate : coordinates) {
+    for (const GeoPoint& coordinate : coordinates) {
         const MapPoint point = mapPointForCoordinate(coordinate);
         bounds = bounds.united({ point.x, point.y, 0, 0 });
     }
     return bounds;
 }
 
-QPolygonF pixelsOf(const MapViewport& viewport, const std::vector<Coordinate>& coordinates)
+QPolygonF pixelsOf(const MapViewport& viewport, const std::vector<GeoPoint>& coordinates)
 {
     QPolygonF polygon;
     polygon.reserve(static_cast<qsizetype>(coordinates.size()));
-    for (const Coordinate& coordinate : coordinates) {
+    for (const GeoPoint& coordinate : coordinates) {
         const PixelPoint pixel = viewport.pixelFor(coordinate);
         polygon << QPointF(pixel.x, pixel.y);
     }
@@ -65,7 +65,7 @@ void ZoneLayer::setAreaParts(AreaParts parts)
     emit changed();
 }
 
-void ZoneLayer::setKeepClear(std::vector<std::vector<Coordinate>> lines)
+void ZoneLayer::setKeepClear(std::vector<std::vector<GeoPoint>> lines)
 {
     m_keepClear = std::move(lines);
     emit changed();

@@ -21,15 +21,15 @@ public:
     enum class AreaParts { OutlinesAndLabels, Outlines, Labels };
 
     struct Area {
-        std::vector<Coordinate> outline; // a closed ring
+        std::vector<GeoPoint> outline; // a closed ring
         MapColor stroke;
         MapColor fill;
         std::string label; // may hold several lines
     };
     struct Stretch {
-        std::vector<Coordinate> line;
+        std::vector<GeoPoint> line;
         MapColor color;
-        std::optional<Coordinate> mark;
+        std::optional<GeoPoint> mark;
         std::string markLabel;
     };
 
@@ -43,7 +43,7 @@ public:
     void setAreaParts(AreaParts parts);
     // Lines the areas' labels keep off where their area leaves room (the stays drawn
     // by another layer over this one).
-    void setKeepClear(std::vector<std::vector<Coordinate>> lines);
+    void setKeepClear(std::vector<std::vector<GeoPoint>> lines);
     void setStretches(std::vector<Stretch> stretches);
     const std::vector<Stretch>& stretches() const { return m_stretches; }
 
@@ -57,7 +57,7 @@ public:
 private:
     std::vector<Area> m_areas;
     AreaParts m_areaParts { AreaParts::OutlinesAndLabels };
-    std::vector<std::vector<Coordinate>> m_keepClear;
+    std::vector<std::vector<GeoPoint>> m_keepClear;
     std::vector<MapRect> m_areaBounds;
     std::vector<Stretch> m_stretches;
     std::vector<QRectF> m_lastLabelBoxes;

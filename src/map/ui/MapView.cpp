@@ -211,7 +211,7 @@ MapViewport MapView::viewport() const
     return MapViewport(std::max(1, width()), std::max(1, height()), visibleMapRect());
 }
 
-Coordinate MapView::coordinateAt(QPointF position) const
+GeoPoint MapView::coordinateAt(QPointF position) const
 {
     return viewport().coordinateAt({ position.x(), position.y() });
 }

@@ -73,7 +73,7 @@ public:
     // What the widget shows, as the layers are handed it, and the coordinate under a
     // position in the widget.
     MapViewport viewport() const;
-    Coordinate coordinateAt(QPointF position) const;
+    GeoPoint coordinateAt(QPointF position) const;
 
     MapType mapType() const;
     void setMapType(MapType type);
@@ -92,7 +92,7 @@ signals:
     void visibleMapRectChanged();
     // The left button was pressed and released on the map without dragging it: the
     // coordinate under the release (a flight's view finds its nearest fix).
-    void mapClicked(corvex::Coordinate coordinate);
+    void mapClicked(corvex::GeoPoint coordinate);
     // The pointer moved over the map with no button held (only while the view tracks
     // the mouse: setMouseTracking), at that position in the widget; and left the view.
     void pointerMoved(QPointF position);

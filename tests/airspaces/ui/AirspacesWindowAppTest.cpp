@@ -50,7 +50,7 @@ Bytes makeSet(const std::string& fileName, const std::string& description, int p
 {
     std::string text = "AC D\nAN " + fileName + "\nAL GND\nAH 3000 ft\n";
     for (int i = 0; i < points; ++i) {
-        const double angle = 2 * M_PI * i / points;
+        const double angle = 2 * geo::pi * i / points;
         const double pointLat = lat + 0.2 * std::sin(angle);
         const double pointLon = lon + 0.3 * std::cos(angle);
         char line[80];
@@ -357,7 +357,7 @@ TEST(AirspacesWindowApp, HoveringAnOutlineNamesItsAirspace)
     MapView& map = *pty.ui().mapView;
     AirspaceHoverInfo& info = *pty.window().airspaceInfo();
     struct Case {
-        Coordinate at;
+        GeoPoint at;
         QString shown;
     };
     const Case cases[] = {
@@ -373,7 +373,7 @@ TEST(AirspacesWindowApp, HoveringAnOutlineNamesItsAirspace)
         EXPECT_EQ(info.shownText(), c.shown) << c.at.latitude << ", " << c.at.longitude;
     }
     // The label follows the map moving under a still pointer, and goes with it.
-    const PixelPoint overSydney = map.viewport().pixelFor(Coordinate { -34.08, 151.25 });
+    const PixelPoint overSydney = map.viewport().pixelFor(GeoPoint { -34.08, 151.25 });
     QMouseEvent move(QEvent::MouseMove, QPointF(overSydney.x, overSydney.y), map.mapToGlobal(QPointF(overSydney.x, overSydney.y)),
         Qt::NoButton, Qt::NoButton, Qt::NoModifier);
     QApplication::sendEvent(&map, &move);

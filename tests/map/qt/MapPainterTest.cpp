@@ -10,7 +10,6 @@
 
 #include <cmath>
 #include <functional>
-#include <numbers>
 
 namespace corvex {
 namespace {
@@ -219,9 +218,9 @@ TEST(MapPainter, MoveByWholePixelsPaintsOnlyTheUncoveredStripsAndMatchesAFullPai
 TEST(MapPainter, OwnStrokesDifferFromThePaintersOnlyByAntialiasing)
 {
     const auto circle = [](MapOverlay::Kind kind, double latitude, double longitude, double radius, int steps) {
-        std::vector<Coordinate> points;
+        std::vector<GeoPoint> points;
         for (int step = 0; step <= steps; ++step) {
-            const double angle = 2 * std::numbers::pi * step / steps;
+            const double angle = 2 * geo::pi * step / steps;
             points.push_back({ latitude + radius * std::sin(angle), longitude + radius * std::cos(angle) });
         }
         return makeOverlay(kind, std::move(points));
@@ -355,7 +354,7 @@ TEST(OfflineGeography, FillsLandApartFromTheSea)
     struct Case {
         const char* name;
         MapRect visible;
-        Coordinate at; // past +180° the longitude names the next copy of the world
+        GeoPoint at; // past +180° the longitude names the next copy of the world
         bool isLand;
     };
     const Case cases[] = {

@@ -11,7 +11,7 @@
 
 namespace corvex::testing {
 
-inline std::shared_ptr<const MapOverlay> makeOverlay(MapOverlay::Kind kind, std::vector<Coordinate> coordinates)
+inline std::shared_ptr<const MapOverlay> makeOverlay(MapOverlay::Kind kind, std::vector<GeoPoint> coordinates)
 {
     return std::make_shared<const MapOverlay>(kind, std::move(coordinates));
 }

@@ -172,12 +172,12 @@ TEST(ContestLayer, LegsOverTheTrackAndTheGapDashed)
     track.setTrack(equatorTrack());
     ContestLayer contest;
     contest.setRoute({ { { { -0.5, 1.5 }, "1" }, { { 0.5, 2.0 }, "2" }, { { -0.5, 2.5 }, "3" } }, true,
-        Coordinate { -0.6, 1.4 }, Coordinate { -0.6, 2.6 } });
+        GeoPoint { -0.6, 1.4 }, GeoPoint { -0.6, 2.6 } });
     ASSERT_EQ(contest.legs().size(), 3u);
     const QImage image = paintLayers({ &track, &contest }, viewFrom(0));
     const QColor leg(150, 20, 150);
     const MapViewport viewport(imageSize.width(), imageSize.height(), viewFrom(0));
-    const auto pixelAt = [&](Coordinate place) {
+    const auto pixelAt = [&](GeoPoint place) {
         const PixelPoint pixel = viewport.pixelFor(place);
         return QPoint(static_cast<int>(std::lround(pixel.x)), static_cast<int>(std::lround(pixel.y)));
     };
@@ -217,7 +217,7 @@ TEST(ZoneLayer, LabelsInViewAndApartStretchesOnTop)
     const MapColor red { 0.8, 0.1, 0.1, 1 };
     const MapColor clear { 0.8, 0.1, 0.1, 0 };
     const auto square = [](double south, double west, double side) {
-        return std::vector<Coordinate> { { south, west }, { south + side, west }, { south + side, west + side }, { south, west + side } };
+        return std::vector<GeoPoint> { { south, west }, { south + side, west }, { south + side, west + side }, { south, west + side } };
     };
     ZoneLayer zones;
     // Five labels for one square of 100 pixels (50 to 150 down): inside at its top and
@@ -228,7 +228,7 @@ TEST(ZoneLayer, LabelsInViewAndApartStretchesOnTop)
     areas.push_back({ square(-0.5, 3.5, 2.0), red, clear, "HALF OUT\nR, GND-FL60" }); // reaches past the view's east edge
     areas.push_back({ square(5.0, 0.5, 0.5), red, clear, "FAR\nE" }); // north of the view
     zones.setAreas(std::move(areas));
-    zones.setStretches({ { { { 0, 1.0 }, { 0, 3.0 } }, MapColor { 0.9, 0.5, 0.0, 1 }, Coordinate { 0, 2.0 }, "deepest" } });
+    zones.setStretches({ { { { 0, 1.0 }, { 0, 3.0 } }, MapColor { 0.9, 0.5, 0.0, 1 }, GeoPoint { 0, 2.0 }, "deepest" } });
     const QImage image = paintLayers({ &zones }, viewFrom(0));
     const auto& boxes = zones.lastLabelBoxes();
     ASSERT_EQ(boxes.size(), 7u);

@@ -226,11 +226,11 @@ TEST(MapView, LayersStackInOrderAndFitToOneWithAMargin)
     for (const int margin : { 0, 24, 40 }) {
         view.fitToLayer(*lower, margin);
         const MapViewport viewport = view.viewport();
-        const PixelPoint west = viewport.pixelFor(Coordinate { 45, 6 });
-        const PixelPoint east = viewport.pixelFor(Coordinate { 45.5, 10 });
+        const PixelPoint west = viewport.pixelFor(GeoPoint { 45, 6 });
+        const PixelPoint east = viewport.pixelFor(GeoPoint { 45.5, 10 });
         EXPECT_NEAR(west.x, margin, 1e-6) << margin;
         EXPECT_NEAR(east.x, 400 - margin, 1e-6) << margin;
-        const PixelPoint north = viewport.pixelFor(Coordinate { 46, 6 });
+        const PixelPoint north = viewport.pixelFor(GeoPoint { 46, 6 });
         EXPECT_GT(north.y, margin) << margin;
         EXPECT_NEAR(view.coordinateAt(QPointF(200, 100)).longitude, 8, 1e-9) << margin;
     }
@@ -242,8 +242,8 @@ TEST(MapView, LayersStackInOrderAndFitToOneWithAMargin)
         view.resize(size);
         view.fitToLayer(*lower);
         const MapViewport viewport = view.viewport();
-        const PixelPoint topLeft = viewport.pixelFor(Coordinate { 46, 6 });
-        const PixelPoint bottomRight = viewport.pixelFor(Coordinate { 45, 10 });
+        const PixelPoint topLeft = viewport.pixelFor(GeoPoint { 46, 6 });
+        const PixelPoint bottomRight = viewport.pixelFor(GeoPoint { 45, 10 });
         const QRectF content(QPointF(topLeft.x, topLeft.y), QPointF(bottomRight.x, bottomRight.y));
         for (const QToolButton* button : view.findChildren<QToolButton*>())
             EXPECT_FALSE(content.intersects(QRectF(button->geometry()))) << size.width() << "×" << size.height();
@@ -270,7 +270,7 @@ TEST(MapView, FitsAndShowsASetAcrossTheAntimeridian)
         const MapRect visible = view.visibleMapRect();
         EXPECT_LT(visible.width, mapWorldSize / 30);
         const QImage image = view.grab().toImage();
-        const auto redAt = [&](Coordinate coordinate) {
+        const auto redAt = [&](GeoPoint coordinate) {
             MapPoint point = mapPointForCoordinate(coordinate);
             point.x += std::round((visible.x + visible.width / 2 - point.x) / mapWorldSize) * mapWorldSize;
             const PixelPoint pixel = view.viewport().pixelFor(point);
@@ -291,8 +291,8 @@ TEST(MapView, ClickGivesTheCoordinateUnderTheCursorADragDoesNot)
     MapView view;
     view.resize(400, 200);
     view.setVisibleMapRect({ 1e7, 1e7, 8e5, 4e5 }, false);
-    std::vector<Coordinate> clicks;
-    QObject::connect(&view, &MapView::mapClicked, [&](Coordinate coordinate) { clicks.push_back(coordinate); });
+    std::vector<GeoPoint> clicks;
+    QObject::connect(&view, &MapView::mapClicked, [&](GeoPoint coordinate) { clicks.push_back(coordinate); });
     const auto press = [&](QPointF from, QPointF to) {
         QMouseEvent down(QEvent::MouseButtonPress, from, view.mapToGlobal(from), Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
         QMouseEvent move(QEvent::MouseMove, to, view.mapToGlobal(to), Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
@@ -302,13 +302,13 @@ TEST(MapView, ClickGivesTheCoordinateUnderTheCursorADragDoesNot)
             QApplication::sendEvent(&view, &move);
         QApplication::sendEvent(&view, &up);
     };
-    const Coordinate underCursor = view.coordinateAt(QPointF(100, 50));
+    const GeoPoint underCursor = view.coordinateAt(QPointF(100, 50));
     press(QPointF(100, 50), QPointF(100, 50));
     // A hand's tremble is still a click, on the place it was pressed on.
     press(QPointF(100, 50), QPointF(101, 51));
     press(QPointF(100, 50), QPointF(160, 50));
     ASSERT_EQ(clicks.size(), 2u);
-    for (const Coordinate& click : clicks) {
+    for (const GeoPoint& click : clicks) {
         EXPECT_NEAR(click.latitude, underCursor.latitude, 1e-9);
         EXPECT_NEAR(click.longitude, underCursor.longitude, 1e-9);
     }

@@ -35,7 +35,7 @@ bool reddish(QRgb pixel)
 
 // Where a coordinate lands in an image that shows the set's bounding box as the map
 // view fits it: centre kept, one scale for both sides.
-QPoint pixelOf(const corvex::Airspaces& set, QSize size, corvex::Coordinate coordinate)
+QPoint pixelOf(const corvex::Airspaces& set, QSize size, corvex::GeoPoint coordinate)
 {
     // The set's plane has 2^24 units around the world, the map's 2^28.
     const double scale = corvex::mapWorldSize / 16777216.0;
