@@ -1,6 +1,7 @@
 #include "library/AirspaceArchive.h"
 
 #include "base/FileNames.h"
+#include "base/FileRead.h"
 #include "base/Sha256.h"
 #include "export/ExportFiles.h"
 
@@ -42,8 +43,6 @@ std::vector<std::string> splitTabs(const std::string& line)
         start = tab + 1;
     }
 }
-// Larger than any OpenAir file of a country (France's is 2 MB).
-constexpr std::uintmax_t largestOpenAirFile = 64 * 1024 * 1024;
 
 } // namespace
 
@@ -123,17 +122,10 @@ Result<AirspaceFileRecord, std::string> AirspaceArchive::keep(
 Result<AirspaceFileRecord, std::string> AirspaceArchive::keepFile(
     const std::string& path, AirspaceUse use, std::int64_t time, const std::string& setSha256)
 {
-    std::error_code code;
-    const auto size = fs::file_size(path, code);
-    if (code)
-        return Failure { "cannot read " + path + ": " + code.message() };
-    if (size > largestOpenAirFile)
-        return Failure { path + " is too large for an OpenAir file" };
-    std::ifstream in(path, std::ios::binary);
-    std::string bytes(static_cast<std::size_t>(size), '\0');
-    if (!in || !in.read(bytes.data(), static_cast<std::streamsize>(bytes.size())))
-        return Failure { "cannot read " + path };
-    return keep(bytes, path, use, time, setSha256);
+    const auto bytes = readFileWhole(path, FileKind::OpenAir);
+    if (!bytes)
+        return Failure { bytes.error().message() };
+    return keep(*bytes, path, use, time, setSha256);
 }
 
 std::optional<AirspaceFileRecord> AirspaceArchive::recordUpload(

@@ -2,6 +2,7 @@
 #include "LibraryAccess.h"
 
 #include "airspaces/OpenAirParser.h"
+#include "base/FileRead.h"
 #include "analysis/AirspaceCheck.h"
 #include "flights/IgcFlight.h"
 #include "library/AirspaceArchive.h"
@@ -105,14 +106,12 @@ int runAirspaceCheck(CliContext& context)
     const std::string openAirPath = *airspaces;
     if (!context.option("airspaces") && !context.option("json"))
         context.out << "airspaces: " << openAirPath << " (the set the instrument held on the flight's day)\n";
-    std::ifstream in(openAirPath, std::ios::binary);
-    std::error_code error;
-    if (!in || !std::filesystem::is_regular_file(openAirPath, error)) {
-        printError(context.err, "cannot read " + openAirPath);
+    const auto bytes = readFileWhole(openAirPath, FileKind::OpenAir);
+    if (!bytes) {
+        printError(context.err, bytes.error().message());
         return FileError;
     }
-    const std::string bytes((std::istreambuf_iterator<char>(in)), {});
-    const auto parsed = openair::parse(openair::decodeFileText(bytes));
+    const auto parsed = openair::parse(openair::decodeFileText(*bytes));
     if (parsed.airspaces.empty()) {
         printError(context.err, openAirPath + " holds no airspace that reads as OpenAir");
         return FileError;

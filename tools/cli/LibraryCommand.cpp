@@ -2,6 +2,7 @@
 #include "LibraryAccess.h"
 #include "TerminalProgress.h"
 
+#include "base/FileRead.h"
 #include "device/InstrumentSession.h"
 #include "export/TrackLogExport.h"
 #include "flights/FlightExport.h"
@@ -330,8 +331,12 @@ int runExport(CliContext& context)
     }
     std::string text;
     if (format == "igc") {
-        std::ifstream in(flights->pathOf(*flight), std::ios::binary);
-        text.assign(std::istreambuf_iterator<char>(in), {});
+        auto whole = readFileWhole(flights->pathOf(*flight), FileKind::IgcFlight);
+        if (!whole) {
+            printError(context.err, whole.error().message());
+            return FileError;
+        }
+        text = std::move(*whole);
     } else if (format == "gpx") {
         text = flights::writeGpx(*igc, trackOptions());
     } else {

@@ -1,6 +1,7 @@
 #include "library/ui/FlightWindow.h"
 
 #include "analysis/NearAirspaces.h"
+#include "base/FileRead.h"
 #include "flights/IgcFlight.h"
 #include "library/FlightLibrary.h"
 #include "library/ui/BarogramView.h"
@@ -136,22 +137,20 @@ FlightWindow::AirspaceFindings checkAgainstFile(const QString& path, const std::
 {
     FlightWindow::AirspaceFindings findings;
     findings.path = path;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        findings.error = FlightWindow::tr("The airspace file %1 cannot be read: %2.").arg(QFileInfo(path).fileName(), file.errorString());
-        return findings;
-    }
     // The largest files of whole continents are a few megabytes: anything far larger
     // was chosen by mistake, and reading it whole could exhaust the memory.
-    constexpr qint64 largestOpenAirFile = 100 * 1024 * 1024;
-    if (file.size() > largestOpenAirFile) {
-        findings.error = FlightWindow::tr("The file %1 is too large to be an OpenAir file (%2 MB).")
-                             .arg(QFileInfo(path).fileName())
-                             .arg(file.size() / (1024 * 1024));
+    const auto bytes = readFileWhole(QFile::encodeName(path).toStdString(), FileKind::OpenAir);
+    if (!bytes) {
+        const FileReadError& error = bytes.error();
+        findings.error = error.kind == FileReadError::Kind::TooLarge
+            ? FlightWindow::tr("The file %1 is too large to be an OpenAir file (%2 MB).")
+                  .arg(QFileInfo(path).fileName())
+                  .arg(static_cast<qulonglong>(error.size / (1024 * 1024)))
+            : FlightWindow::tr("The airspace file %1 cannot be read: %2.")
+                  .arg(QFileInfo(path).fileName(), QString::fromStdString(error.reason()));
         return findings;
     }
-    const QByteArray bytes = file.readAll();
-    findings.parsed = openair::parse(openair::decodeFileText(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size()))));
+    findings.parsed = openair::parse(openair::decodeFileText(*bytes));
     if (findings.parsed.airspaces.empty()) {
         findings.error = findings.parsed.errors.empty()
             ? FlightWindow::tr("The file %1 holds no airspace.").arg(QFileInfo(path).fileName())

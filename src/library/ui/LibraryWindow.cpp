@@ -1,5 +1,6 @@
 #include "library/ui/LibraryWindow.h"
 
+#include "base/FileRead.h"
 #include "flights/FlightExport.h"
 #include "flights/IgcFlight.h"
 #include "library/AirspaceArchive.h"
@@ -361,8 +362,12 @@ bool LibraryWindow::exportSelected(const QString& format)
         return false;
     }
     if (format == "igc") {
-        std::ifstream in(m_library.pathOf(*flight), std::ios::binary);
-        bytes.assign(std::istreambuf_iterator<char>(in), {});
+        auto text = readFileWhole(m_library.pathOf(*flight), FileKind::IgcFlight);
+        if (!text) {
+            QMessageBox::warning(this, tr("Export"), QString::fromStdString(text.error().message()));
+            return false;
+        }
+        bytes = std::move(*text);
     } else {
         flights::TrackFileOptions options;
         options.creator = "Corvex Vario " + QCoreApplication::applicationVersion().toStdString();
