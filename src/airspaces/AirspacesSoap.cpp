@@ -3,6 +3,7 @@
 #include "airspaces/Base64.h"
 #include "base/Utf8.h"
 #include "base/Format.h"
+#include "base/XmlWriting.h"
 #include "platform/LogSink.h"
 
 #include <pugixml.hpp>
@@ -21,10 +22,38 @@ std::string concatenate(std::initializer_list<std::string_view> parts)
     return text;
 }
 
-std::string requestElement(std::string_view content)
+// The request element of an operation, with the data contract's namespaces.
+pugi::xml_node appendRequestElement(pugi::xml_node operation)
 {
-    return concatenate({ "<request xmlns:a=\"", dataContractNamespace, "\" xmlns:i=\"", schemaInstanceNamespace, "\">",
-        content, "</request>" });
+    pugi::xml_node request = operation.append_child("request");
+    xml::appendAttribute(request, "xmlns:a", dataContractNamespace);
+    xml::appendAttribute(request, "xmlns:i", schemaInstanceNamespace);
+    return request;
+}
+
+// The SOAP envelope of a request, without white space between tags; the operation
+// element goes into the body it returns.
+pugi::xml_node appendEnvelope(pugi::xml_document& document)
+{
+    pugi::xml_node envelope = document.append_child("SOAP-ENV:Envelope");
+    xml::appendAttribute(envelope, "xmlns:xsd", schemaNamespace);
+    xml::appendAttribute(envelope, "xmlns:xsi", schemaInstanceNamespace);
+    xml::appendAttribute(envelope, "xmlns:SOAP-ENC", encodingNamespace);
+    xml::appendAttribute(envelope, "SOAP-ENV:encodingStyle", encodingNamespace);
+    xml::appendAttribute(envelope, "xmlns:SOAP-ENV", envelopeNamespace);
+    return envelope.append_child("SOAP-ENV:Body");
+}
+
+pugi::xml_node appendOperation(pugi::xml_node body, Operation operation)
+{
+    pugi::xml_node element = body.append_child(std::string(operationName(operation)).c_str());
+    xml::appendAttribute(element, "xmlns", serviceNamespace);
+    return element;
+}
+
+std::string requestText(const pugi::xml_document& document)
+{
+    return xml::documentText(document, xml::Layout::Compact);
 }
 
 // The XPath "*:" step of any namespace.
@@ -110,30 +139,34 @@ std::string soapAction(Operation operation)
 
 std::string envelope(std::string_view operationElement)
 {
-    return concatenate({ "<?xml version=\"1.0\" encoding=\"utf-8\"?>", "<SOAP-ENV:Envelope xmlns:xsd=\"", schemaNamespace,
-        "\" xmlns:xsi=\"", schemaInstanceNamespace, "\" xmlns:SOAP-ENC=\"", encodingNamespace, "\" SOAP-ENV:encodingStyle=\"",
-        encodingNamespace, "\" xmlns:SOAP-ENV=\"", envelopeNamespace, "\">", "<SOAP-ENV:Body>", operationElement,
-        "</SOAP-ENV:Body></SOAP-ENV:Envelope>" });
+    pugi::xml_document document = xml::documentWithDeclaration("utf-8");
+    appendEnvelope(document).append_buffer(operationElement.data(), operationElement.size());
+    return requestText(document);
 }
 
 std::string approvedAirspacesListRequest()
 {
-    return envelope(concatenate({ "<GetApprovedAirspacesList xmlns=\"", serviceNamespace, "\"/>" }));
+    pugi::xml_document document = xml::documentWithDeclaration("utf-8");
+    appendOperation(appendEnvelope(document), Operation::GetApprovedAirspacesList);
+    return requestText(document);
 }
 
 std::string approvedAirspacesRequest(std::int64_t setId)
 {
-    const std::string id = formatString("%ld", static_cast<long>(setId));
-    return envelope(concatenate({ "<GetApprovedAirspaces xmlns=\"", serviceNamespace, "\">",
-        requestElement(concatenate({ "<a:Id>", id, "</a:Id>" })), "</GetApprovedAirspaces>" }));
+    pugi::xml_document document = xml::documentWithDeclaration("utf-8");
+    pugi::xml_node request = appendRequestElement(appendOperation(appendEnvelope(document), Operation::GetApprovedAirspaces));
+    xml::appendTextElement(request, "a:Id", formatString("%ld", static_cast<long>(setId)));
+    return requestText(document);
 }
 
 std::string convertOpenAirRequest(std::string_view description, std::string_view openAirContent, std::string_view openAirFileName)
 {
-    const std::string fields = concatenate({ "<a:Description>", stringByApplyingXmlSimpleEscape(description),
-        "</a:Description><a:OpenAirContent>", stringByApplyingXmlSimpleEscape(openAirContent),
-        "</a:OpenAirContent><a:OpenAirFileName>", stringByApplyingXmlSimpleEscape(openAirFileName), "</a:OpenAirFileName>" });
-    return envelope(concatenate({ "<ConvertOpenAir xmlns=\"", serviceNamespace, "\">", requestElement(fields), "</ConvertOpenAir>" }));
+    pugi::xml_document document = xml::documentWithDeclaration("utf-8");
+    pugi::xml_node request = appendRequestElement(appendOperation(appendEnvelope(document), Operation::ConvertOpenAir));
+    xml::appendTextElement(request, "a:Description", description);
+    xml::appendTextElement(request, "a:OpenAirContent", openAirContent);
+    xml::appendTextElement(request, "a:OpenAirFileName", openAirFileName);
+    return requestText(document);
 }
 
 std::optional<std::string> parseSoapFaultReason(std::string_view body)
@@ -210,28 +243,5 @@ std::optional<AirspacesFile> parseAirspacesFileResponse(Operation operation, std
 }
 
 } // namespace airspacesSoap
-
-std::string stringByApplyingXmlSimpleEscape(std::string_view text)
-{
-    struct Replacement {
-        char character;
-        std::string_view entity;
-    };
-    static constexpr Replacement replacements[]
-        = { { '&', "&amp;" }, { '"', "&quot;" }, { '\'', "&#x27;" }, { '>', "&gt;" }, { '<', "&lt;" } };
-    std::string result(text);
-    for (const auto& replacement : replacements) {
-        std::string next;
-        next.reserve(result.size());
-        for (char c : result) {
-            if (c == replacement.character)
-                next += replacement.entity;
-            else
-                next.push_back(c);
-        }
-        result = std::move(next);
-    }
-    return result;
-}
 
 } // namespace corvex

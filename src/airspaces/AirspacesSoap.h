@@ -40,7 +40,8 @@ std::string soapAction(Operation operation);
 std::string envelope(std::string_view operationElement);
 std::string approvedAirspacesListRequest();
 std::string approvedAirspacesRequest(std::int64_t setId);
-// The three texts are escaped here.
+// The three texts as XML character data: escaped by the writer, what XML 1.0 cannot
+// carry left out, a text that is not UTF-8 read as ISO-8859-1.
 std::string convertOpenAirRequest(std::string_view description, std::string_view openAirContent, std::string_view openAirFileName);
 
 // One entry of the approved list: the service's "DisplayName" and "Id" texts.
@@ -67,9 +68,5 @@ std::optional<AirspacesFile> parseAirspacesFileResponse(Operation operation, std
 std::optional<std::string> parseSoapFaultReason(std::string_view body);
 
 } // namespace airspacesSoap
-
-// The five XML special characters as entities, the ampersand first so that the
-// entities made later are not escaped again.
-std::string stringByApplyingXmlSimpleEscape(std::string_view text);
 
 } // namespace corvex

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "analysis/AirspaceCheck.h"
+#include "base/FileRead.h"
 #include "base/Result.h"
 
 #include <cstddef>
@@ -15,7 +16,7 @@ namespace corvex::analysis {
 
 // The largest files of whole continents are a few megabytes: anything far larger was
 // chosen by mistake, and reading it whole could exhaust the memory.
-constexpr std::uintmax_t largestOpenAirFileBytes = 100 * 1024 * 1024;
+constexpr std::uintmax_t largestOpenAirFileBytes = largestFileBytes(FileKind::OpenAir);
 
 struct OpenAirFileError {
     enum class Kind {

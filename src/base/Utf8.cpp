@@ -178,4 +178,29 @@ std::string foldCase(std::string_view text)
     return folded;
 }
 
+std::string xmlCharacters(std::string_view text)
+{
+    const std::string utf8 = isValidUtf8(text) ? std::string(text) : latin1ToUtf8(text);
+    std::string result;
+    result.reserve(utf8.size());
+    for (std::size_t at = 0; at < utf8.size();) {
+        const auto byte = static_cast<unsigned char>(utf8[at]);
+        if (byte < 0x20) {
+            if (byte == '\t' || byte == '\n' || byte == '\r')
+                result.push_back(utf8[at]);
+            ++at;
+            continue;
+        }
+        // U+FFFE and U+FFFF are EF BF BE and EF BF BF.
+        if (byte == 0xef && at + 2 < utf8.size() && static_cast<unsigned char>(utf8[at + 1]) == 0xbf
+            && (static_cast<unsigned char>(utf8[at + 2]) & 0xfe) == 0xbe) {
+            at += 3;
+            continue;
+        }
+        result.push_back(utf8[at]);
+        ++at;
+    }
+    return result;
+}
+
 } // namespace corvex

@@ -34,4 +34,10 @@ std::string latin1ToUtf8(std::string_view text);
 // well-formed UTF-8 are kept as they are.
 std::string foldCase(std::string_view text);
 
+// The text as XML 1.0 can carry it: well-formed UTF-8 as it is, anything else read as
+// ISO-8859-1, and the characters XML 1.0 does not allow (the C0 controls other than
+// tab, line feed and carriage return; U+FFFE and U+FFFF) left out, so that a document
+// written from it is always well-formed.
+std::string xmlCharacters(std::string_view text);
+
 } // namespace corvex

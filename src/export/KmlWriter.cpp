@@ -1,5 +1,6 @@
 #include "export/KmlWriter.h"
 
+#include "base/XmlWriting.h"
 #include "platform/LogSink.h"
 
 #include <cmath>
@@ -7,35 +8,6 @@
 namespace corvex {
 
 namespace {
-
-constexpr const char* kmlHead = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-                                "<kml xmlns=\"http://www.opengis.net/kml/2.2\">\n"
-                                "<Document>\n"
-                                " <name>KmlFile</name>\n"
-                                " <Style id=\"transPurpleLineGreenPoly\">\n"
-                                "  <LineStyle>\n"
-                                "   <color>7fff00ff</color>\n"
-                                "   <width>4</width>\n"
-                                "  </LineStyle>\n"
-                                "  <PolyStyle>\n"
-                                "   <color>7f00ff00</color>\n"
-                                "  </PolyStyle>\n"
-                                " </Style>\n"
-                                " <Placemark>\n"
-                                "  <name>Absolute</name>\n"
-                                "  <visibility>1</visibility>\n"
-                                "  <description>Transparent purple line</description>\n"
-                                "  <styleUrl>#transPurpleLineGreenPoly</styleUrl>\n"
-                                "  <LineString>\n"
-                                "   <tessellate>1</tessellate>\n"
-                                "   <altitudeMode>absolute</altitudeMode>\n"
-                                "   <coordinates>\n";
-
-constexpr const char* kmlTail = "   </coordinates>\n"
-                                "  </LineString>\n"
-                                " </Placemark>\n"
-                                " </Document>\n"
-                                "</kml>\n";
 
 double printedDegrees(double degrees)
 {
@@ -61,13 +33,34 @@ long long hundredThousandthsTowardZero(double degrees)
 std::string generateKmlFileForSamples(
     const std::vector<LocationSample>& samples, const PilotData&, const HRecord&, const GRecord&)
 {
-    std::string kml = kmlHead;
+    pugi::xml_document document = xml::documentWithDeclaration();
+    pugi::xml_node kml = document.append_child("kml");
+    kml.append_attribute("xmlns").set_value("http://www.opengis.net/kml/2.2");
+    pugi::xml_node folder = kml.append_child("Document");
+    folder.append_child("name").text().set("KmlFile");
+    pugi::xml_node style = folder.append_child("Style");
+    style.append_attribute("id").set_value("transPurpleLineGreenPoly");
+    pugi::xml_node line = style.append_child("LineStyle");
+    line.append_child("color").text().set("7fff00ff");
+    line.append_child("width").text().set("4");
+    style.append_child("PolyStyle").append_child("color").text().set("7f00ff00");
+    pugi::xml_node placemark = folder.append_child("Placemark");
+    placemark.append_child("name").text().set("Absolute");
+    placemark.append_child("visibility").text().set("1");
+    placemark.append_child("description").text().set("Transparent purple line");
+    placemark.append_child("styleUrl").text().set("#transPurpleLineGreenPoly");
+    pugi::xml_node lineString = placemark.append_child("LineString");
+    lineString.append_child("tessellate").text().set("1");
+    lineString.append_child("altitudeMode").text().set("absolute");
+    // One point a line, indented below the element, which closes on a line of its own.
+    std::string coordinates = "\n";
     for (const LocationSample& sample : samples) {
-        kml += formatString("    %09.5f,%0.5f,%05d\n", printedDegrees(sample.longitude), printedDegrees(sample.latitude),
+        coordinates += formatString("     %09.5f,%0.5f,%05d\n", printedDegrees(sample.longitude), printedDegrees(sample.latitude),
             static_cast<int>(sample.gpsElevation));
     }
-    kml += kmlTail;
-    return kml;
+    coordinates += "    ";
+    lineString.append_child("coordinates").text().set(coordinates.c_str());
+    return xml::documentText(document, xml::Layout::Indented);
 }
 
 } // namespace corvex

@@ -1,6 +1,6 @@
 #include "flights/FlightExport.h"
 
-#include "base/Utf8.h"
+#include "base/XmlWriting.h"
 
 #include <algorithm>
 #include <charconv>
@@ -74,37 +74,20 @@ void appendTime(std::string& out, std::int64_t time)
     out += 'Z';
 }
 
-// A name as XML character data or attribute value, on one line: markup characters
-// escaped, line ends and tabs made blanks, the other control characters (which XML 1.0
-// cannot carry) left out.
-void appendEscaped(std::string& out, std::string_view text)
+// A name as XML character data or attribute value, on one line: line ends and tabs
+// made blanks, what XML 1.0 cannot carry left out, a text that is not UTF-8 read as
+// ISO-8859-1 (old recorders' headers).
+void appendName(pugi::xml_node parent, const char* element, std::string_view text)
 {
-    const std::string utf8 = isValidUtf8(text) ? std::string(text) : latin1ToUtf8(text);
-    for (char c : utf8) {
-        switch (c) {
-        case '&':
-            out += "&amp;";
-            break;
-        case '<':
-            out += "&lt;";
-            break;
-        case '>':
-            out += "&gt;";
-            break;
-        case '"':
-            out += "&quot;";
-            break;
-        case '\'':
-            out += "&apos;";
-            break;
-        default:
-            if (static_cast<unsigned char>(c) >= 0x20)
-                out += c;
-            else if (c == '\t' || c == '\n' || c == '\r')
-                out += ' ';
-            break;
-        }
-    }
+    xml::appendTextElement(parent, element, xml::oneLine(text));
+}
+
+template<typename Append>
+std::string formatted(Append append)
+{
+    std::string text;
+    append(text);
+    return text;
 }
 
 std::string trackName(const IgcFlight& flight, const TrackFileOptions& options)
@@ -136,86 +119,84 @@ std::string writeGpx(const IgcFlight& flight, const TrackFileOptions& options)
 {
     const AltitudeSource source = altitudeSource(flight);
     const std::string name = trackName(flight, options);
-    std::string out;
-    out.reserve(512 + flight.fixes.size() * 96);
-    out += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-           "<gpx version=\"1.1\" creator=\"";
-    appendEscaped(out, options.creator);
-    out += "\" xmlns=\"http://www.topografix.com/GPX/1/1\" xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\""
-           " xsi:schemaLocation=\"http://www.topografix.com/GPX/1/1 http://www.topografix.com/GPX/1/1/gpx.xsd\">\n"
-           " <metadata>\n  <name>";
-    appendEscaped(out, name);
-    out += "</name>\n  <time>";
-    appendTime(out, std::chrono::duration_cast<std::chrono::seconds>(options.writtenAt.time_since_epoch()).count());
-    out += "</time>\n </metadata>\n <trk>\n  <name>";
-    appendEscaped(out, name);
-    out += "</name>\n";
-    if (!flight.loggerId.empty()) {
-        out += "  <src>";
-        appendEscaped(out, flight.loggerId);
-        out += "</src>\n";
-    }
-    out += "  <trkseg>\n";
+    pugi::xml_document document = xml::documentWithDeclaration();
+    pugi::xml_node gpx = document.append_child("gpx");
+    gpx.append_attribute("version").set_value("1.1");
+    xml::appendAttribute(gpx, "creator", xml::oneLine(options.creator));
+    gpx.append_attribute("xmlns").set_value("http://www.topografix.com/GPX/1/1");
+    gpx.append_attribute("xmlns:xsi").set_value("http://www.w3.org/2001/XMLSchema-instance");
+    gpx.append_attribute("xsi:schemaLocation")
+        .set_value("http://www.topografix.com/GPX/1/1 http://www.topografix.com/GPX/1/1/gpx.xsd");
+    pugi::xml_node metadata = gpx.append_child("metadata");
+    appendName(metadata, "name", name);
+    const auto writtenAt = std::chrono::duration_cast<std::chrono::seconds>(options.writtenAt.time_since_epoch()).count();
+    metadata.append_child("time").text().set(formatted([&](std::string& out) { appendTime(out, writtenAt); }).c_str());
+    pugi::xml_node track = gpx.append_child("trk");
+    appendName(track, "name", name);
+    if (!flight.loggerId.empty())
+        appendName(track, "src", flight.loggerId);
+    pugi::xml_node segment = track.append_child("trkseg");
+    std::string number;
     for (const IgcFix& fix : flight.fixes) {
-        out += "   <trkpt lat=\"";
-        appendDegrees(out, fix.rawLatitude, false);
-        out += "\" lon=\"";
-        appendDegrees(out, fix.rawLongitude, true);
-        out += "\">";
+        pugi::xml_node point = segment.append_child("trkpt");
+        number.clear();
+        appendDegrees(number, fix.rawLatitude, false);
+        point.append_attribute("lat").set_value(number.c_str());
+        number.clear();
+        appendDegrees(number, fix.rawLongitude, true);
+        point.append_attribute("lon").set_value(number.c_str());
         if (source != AltitudeSource::None) {
-            out += "<ele>";
-            appendInteger(out, altitudeOf(fix, source));
-            out += "</ele>";
+            number.clear();
+            appendInteger(number, altitudeOf(fix, source));
+            point.append_child("ele").text().set(number.c_str());
         }
-        out += "<time>";
-        appendTime(out, fix.time);
-        out += "</time>";
+        number.clear();
+        appendTime(number, fix.time);
+        point.append_child("time").text().set(number.c_str());
         if (!fix.valid)
-            out += "<fix>2d</fix>";
-        out += "</trkpt>\n";
+            point.append_child("fix").text().set("2d");
     }
-    out += "  </trkseg>\n </trk>\n</gpx>\n";
-    return out;
+    return xml::documentText(document, xml::Layout::Indented);
 }
 
 std::string writeKml(const IgcFlight& flight, const TrackFileOptions& options)
 {
     const AltitudeSource source = altitudeSource(flight);
     const std::string name = trackName(flight, options);
-    std::string out;
-    out.reserve(1024 + flight.fixes.size() * 80);
-    out += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-           "<kml xmlns=\"http://www.opengis.net/kml/2.2\" xmlns:gx=\"http://www.google.com/kml/ext/2.2\">\n"
-           "<Document>\n <name>";
-    appendEscaped(out, name);
-    out += "</name>\n";
-    if (!options.creator.empty()) {
-        out += " <description>";
-        appendEscaped(out, options.creator);
-        out += "</description>\n";
-    }
-    out += " <Style id=\"track\">\n  <LineStyle>\n   <color>ff0000ff</color>\n   <width>3</width>\n  </LineStyle>\n"
-           " </Style>\n <Placemark>\n  <name>";
-    appendEscaped(out, name);
-    out += "</name>\n  <styleUrl>#track</styleUrl>\n  <gx:Track>\n   <altitudeMode>";
-    out += source == AltitudeSource::None ? "clampToGround" : "absolute";
-    out += "</altitudeMode>\n";
+    pugi::xml_document document = xml::documentWithDeclaration();
+    pugi::xml_node kml = document.append_child("kml");
+    kml.append_attribute("xmlns").set_value("http://www.opengis.net/kml/2.2");
+    kml.append_attribute("xmlns:gx").set_value("http://www.google.com/kml/ext/2.2");
+    pugi::xml_node folder = kml.append_child("Document");
+    appendName(folder, "name", name);
+    if (!options.creator.empty())
+        appendName(folder, "description", options.creator);
+    pugi::xml_node style = folder.append_child("Style");
+    style.append_attribute("id").set_value("track");
+    pugi::xml_node line = style.append_child("LineStyle");
+    line.append_child("color").text().set("ff0000ff");
+    line.append_child("width").text().set("3");
+    pugi::xml_node placemark = folder.append_child("Placemark");
+    appendName(placemark, "name", name);
+    placemark.append_child("styleUrl").text().set("#track");
+    pugi::xml_node track = placemark.append_child("gx:Track");
+    track.append_child("altitudeMode").text().set(source == AltitudeSource::None ? "clampToGround" : "absolute");
+    std::string text;
     for (const IgcFix& fix : flight.fixes) {
-        out += "   <when>";
-        appendTime(out, fix.time);
-        out += "</when>\n";
+        text.clear();
+        appendTime(text, fix.time);
+        track.append_child("when").text().set(text.c_str());
     }
     for (const IgcFix& fix : flight.fixes) {
-        out += "   <gx:coord>";
-        appendDegrees(out, fix.rawLongitude, true);
-        out += ' ';
-        appendDegrees(out, fix.rawLatitude, false);
-        out += ' ';
-        appendInteger(out, source == AltitudeSource::None ? 0 : altitudeOf(fix, source));
-        out += "</gx:coord>\n";
+        text.clear();
+        appendDegrees(text, fix.rawLongitude, true);
+        text += ' ';
+        appendDegrees(text, fix.rawLatitude, false);
+        text += ' ';
+        appendInteger(text, source == AltitudeSource::None ? 0 : altitudeOf(fix, source));
+        track.append_child("gx:coord").text().set(text.c_str());
     }
-    out += "  </gx:Track>\n </Placemark>\n</Document>\n</kml>\n";
-    return out;
+    return xml::documentText(document, xml::Layout::Indented);
 }
 
 } // namespace corvex::flights

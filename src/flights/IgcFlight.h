@@ -106,8 +106,9 @@ struct IgcFlight {
 Result<IgcFlight, std::string> parseIgc(std::string_view text);
 // The same from a file; the error names the file.
 Result<IgcFlight, std::string> readIgcFile(const std::string& path);
-// The bytes of a file that may hold a flight (a regular file of at most 256 MB), for
-// callers that keep the text beside the flight; the error names the file.
+// The bytes of a file that may hold a flight (a regular file of at most 64 MiB,
+// FileKind::IgcFlight), for callers that keep the text beside the flight; the error
+// names the file.
 Result<std::string, std::string> readIgcText(const std::string& path);
 
 // A flight's places and their distances on WGS84 speak the program's one vocabulary.

@@ -1,13 +1,11 @@
 #include "flights/IgcFlight.h"
 
+#include "base/FileRead.h"
 #include "base/Utf8.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace corvex::flights {
 
@@ -22,8 +20,6 @@ constexpr std::size_t fixLength = 35;
 constexpr std::int32_t rawPerDegree = 600000;
 // A damaged file may have a bad line for every line; the list stays readable.
 constexpr std::size_t problemLimit = 1000;
-// A flight of a day at one fix a second is under 5 MB; this is far past any recorder.
-constexpr std::size_t largestFile = 256u << 20;
 
 // The digits at p as a number; false when one of them is not a digit.
 inline bool readDigits(const char* p, std::size_t count, int& value)
@@ -494,40 +490,10 @@ Result<IgcFlight, std::string> parseIgc(std::string_view text)
 
 Result<std::string, std::string> readIgcText(const std::string& path)
 {
-    const int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (descriptor < 0)
-        return Failure { path + ": " + std::strerror(errno) };
-    std::string text;
-    struct stat status {};
-    std::string failure;
-    if (::fstat(descriptor, &status) != 0) {
-        failure = std::strerror(errno);
-    } else if (!S_ISREG(status.st_mode)) {
-        failure = "not a regular file";
-    } else if (static_cast<std::size_t>(status.st_size) > largestFile) {
-        failure = "too large for a flight (" + std::to_string(status.st_size) + " bytes)";
-    } else {
-        text.resize(static_cast<std::size_t>(status.st_size));
-        std::size_t done = 0;
-        while (done < text.size()) {
-            const ssize_t got = ::read(descriptor, text.data() + done, text.size() - done);
-            if (got < 0 && errno == EINTR)
-                continue;
-            if (got < 0) {
-                failure = std::strerror(errno);
-                break;
-            }
-            if (got == 0) {
-                text.resize(done); // the file shrank while it was read
-                break;
-            }
-            done += static_cast<std::size_t>(got);
-        }
-    }
-    ::close(descriptor);
-    if (!failure.empty())
-        return Failure { path + ": " + failure };
-    return text;
+    auto text = readFileWhole(path, FileKind::IgcFlight);
+    if (!text)
+        return Failure { path + ": " + text.error().reason() };
+    return std::move(*text);
 }
 
 Result<IgcFlight, std::string> readIgcFile(const std::string& path)

@@ -1,6 +1,7 @@
 #include "library/AirspaceArchive.h"
 
 #include "base/FileNames.h"
+#include "base/FileRead.h"
 #include "base/Sha256.h"
 #include "export/ExportFiles.h"
 
@@ -42,8 +43,6 @@ std::vector<std::string> splitTabs(const std::string& line)
         start = tab + 1;
     }
 }
-// Larger than any OpenAir file of a country (France's is 2 MB).
-constexpr std::uintmax_t largestOpenAirFile = 64 * 1024 * 1024;
 
 } // namespace
 
@@ -128,17 +127,10 @@ LibraryResult<AirspaceFileRecord> AirspaceArchive::keep(
 LibraryResult<AirspaceFileRecord> AirspaceArchive::keepFile(
     const std::string& path, AirspaceUse use, std::int64_t time, const std::string& setSha256)
 {
-    std::error_code code;
-    const auto size = fs::file_size(path, code);
-    if (code)
-        return libraryFailure(LibraryErrorKind::Io, "cannot read " + path + ": " + code.message());
-    if (size > largestOpenAirFile)
-        return libraryFailure(LibraryErrorKind::Io, path + " is too large for an OpenAir file");
-    std::ifstream in(path, std::ios::binary);
-    std::string bytes(static_cast<std::size_t>(size), '\0');
-    if (!in || !in.read(bytes.data(), static_cast<std::streamsize>(bytes.size())))
-        return libraryFailure(LibraryErrorKind::Io, "cannot read " + path);
-    return keep(bytes, path, use, time, setSha256);
+    const auto bytes = readFileWhole(path, FileKind::OpenAir);
+    if (!bytes)
+        return libraryFailure(LibraryErrorKind::Io, bytes.error().message());
+    return keep(*bytes, path, use, time, setSha256);
 }
 
 LibraryResult<std::optional<AirspaceFileRecord>> AirspaceArchive::recordUpload(

@@ -1,6 +1,7 @@
 #include "library/FlightLibrary.h"
 
 #include "base/FileNames.h"
+#include "base/FileRead.h"
 #include "base/Format.h"
 #include "base/Sha256.h"
 #include "export/ExportFiles.h"
@@ -29,7 +30,7 @@ namespace {
 constexpr const char* indexFileName = "library.sqlite";
 // Larger than any real IGC file (a 20-hour flight at one fix a second is 3 MB); what
 // is larger is not one.
-constexpr std::size_t largestIgcFile = 64 * 1024 * 1024;
+constexpr std::size_t largestIgcFile = largestFileBytes(FileKind::IgcFlight);
 constexpr std::int64_t unixTimeOf2000 = 946684800;
 // Left-over halves of a write older than this belong to no running program.
 constexpr auto abandonedWriteAge = std::chrono::hours(1);
@@ -49,23 +50,12 @@ bool isIgcName(const fs::path& path)
 
 std::optional<std::string> readWholeFile(const std::string& path, std::string* error)
 {
-    std::error_code code;
-    const auto size = fs::file_size(path, code);
-    if (code) {
-        *error = code.message();
+    auto bytes = readFileWhole(path, FileKind::IgcFlight);
+    if (!bytes) {
+        *error = bytes.error().reason();
         return std::nullopt;
     }
-    if (size > largestIgcFile) {
-        *error = "it is " + std::to_string(size / (1024 * 1024)) + " MB, too large for an IGC file";
-        return std::nullopt;
-    }
-    std::ifstream in(path, std::ios::binary);
-    std::string bytes(static_cast<std::size_t>(size), '\0');
-    if (!in || !in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()))) {
-        *error = std::strerror(errno ? errno : EIO);
-        return std::nullopt;
-    }
-    return bytes;
+    return std::move(*bytes);
 }
 
 void syncFolder(const std::string& folder)

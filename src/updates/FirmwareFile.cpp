@@ -2,39 +2,16 @@
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <cstdint>
-
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace corvex {
 
-Result<Bytes, FirmwareFileReadProblem> readFirmwareFileAt(const std::string& path)
+Result<Bytes, FileReadError> readFirmwareFileAt(const std::string& path)
 {
-    const int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (descriptor < 0)
-        return Failure { FirmwareFileReadProblem::cannotRead };
-    Bytes data;
-    std::array<std::uint8_t, 64 * 1024> chunk;
-    for (;;) {
-        const ssize_t got = ::read(descriptor, chunk.data(), chunk.size());
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0) {
-            ::close(descriptor);
-            return Failure { FirmwareFileReadProblem::cannotRead };
-        }
-        if (got == 0)
-            break;
-        data.insert(data.end(), chunk.begin(), chunk.begin() + got);
-        if (data.size() > largestFirmwareFileBytes) {
-            ::close(descriptor);
-            return Failure { FirmwareFileReadProblem::tooLarge };
-        }
-    }
-    ::close(descriptor);
-    return data;
+    auto text = readFileWhole(path, FileKind::Firmware);
+    if (!text)
+        return Failure { text.error() };
+    return Bytes(text->begin(), text->end());
 }
 
 namespace {

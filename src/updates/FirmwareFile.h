@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/Bytes.h"
+#include "base/FileRead.h"
 #include "base/Result.h"
 
 #include <cstddef>
@@ -14,17 +15,11 @@ namespace corvex {
 // The largest firmware file read or fetched: S-record text of the instrument's whole
 // flash is a few megabytes; this leaves room for any model to come, yet a device that
 // never ends (/dev/zero) or a file of gigabytes is refused instead of filling memory.
-inline constexpr std::size_t largestFirmwareFileBytes = 32u << 20;
-
-// Why a firmware file the user chose could not be read.
-enum class FirmwareFileReadProblem {
-    cannotRead, // missing, a folder, no permission, an error while reading
-    tooLarge, // more than largestFirmwareFileBytes: no firmware
-};
+inline constexpr std::size_t largestFirmwareFileBytes = largestFileBytes(FileKind::Firmware);
 
 // Reads a firmware file the user chose, never more than largestFirmwareFileBytes + 1
-// bytes, so that a special file or a huge one fails cleanly.
-Result<Bytes, FirmwareFileReadProblem> readFirmwareFileAt(const std::string& path);
+// bytes; anything but a regular file (a folder, a FIFO, /dev/zero) is refused unread.
+Result<Bytes, FileReadError> readFirmwareFileAt(const std::string& path);
 
 // The firmware lines of a text: split at every newline character (so CR LF leaves
 // empty pieces between lines), keep the pieces that start with an upper-case "S", trim

@@ -4,6 +4,7 @@
 #include "support/CapturingLogSink.h"
 
 #include <gtest/gtest.h>
+#include <pugixml.hpp>
 
 using namespace corvex;
 using namespace corvex::airspacesSoap;
@@ -45,18 +46,36 @@ TEST(AirspacesSoap, RequestsAreBuiltByteForByte)
             + "<a:Id>-42</a:Id></request></GetApprovedAirspaces>" + envelopeEnd);
     EXPECT_EQ(convertOpenAirRequest("Tom & Jerry's \"Alps\"", "AN <A&B>\r\n", "a&amp;b.txt"),
         envelopeStart + "<ConvertOpenAir xmlns=\"http://tempuri.org/\">" + requestStart
-            + "<a:Description>Tom &amp; Jerry&#x27;s &quot;Alps&quot;</a:Description>"
+            + "<a:Description>Tom &amp; Jerry's \"Alps\"</a:Description>"
               "<a:OpenAirContent>AN &lt;A&amp;B&gt;\r\n</a:OpenAirContent>"
               "<a:OpenAirFileName>a&amp;amp;b.txt</a:OpenAirFileName></request></ConvertOpenAir>"
             + envelopeEnd);
 }
 
-TEST(AirspacesSoap, XmlSimpleEscapeRunsAmpersandFirst)
+// Whatever the user's texts hold, the request is a document that carries them, less
+// what XML 1.0 cannot hold.
+TEST(AirspacesSoap, RequestTextsAreAlwaysWellFormed)
 {
-    EXPECT_EQ(stringByApplyingXmlSimpleEscape("&\"'><"), "&amp;&quot;&#x27;&gt;&lt;");
-    EXPECT_EQ(stringByApplyingXmlSimpleEscape("&amp;"), "&amp;amp;");
-    EXPECT_EQ(stringByApplyingXmlSimpleEscape("Z\xc3\xbcrich"), "Z\xc3\xbcrich");
-    EXPECT_EQ(stringByApplyingXmlSimpleEscape(""), "");
+    const std::pair<std::string, std::string> texts[] = {
+        { "&\"'><", "&\"'><" },
+        { "&amp;", "&amp;" },
+        { "Z\xc3\xbcrich", "Z\xc3\xbcrich" },
+        { "Z\xfcrich", "Z\xc3\xbcrich" }, // ISO-8859-1
+        { "", "" },
+        { "a\x01\x08\x1f\x7f b", "a\x7f b" },
+        { "tab\tline\ncr", "tab\tline\ncr" },
+        { "\xef\xbf\xbe\xef\xbf\xbfkeep\xef\xbf\xbd", "keep\xef\xbf\xbd" }, // U+FFFE and U+FFFF, not U+FFFD
+        { "]]></a:Description><x>", "]]></a:Description><x>" },
+    };
+    for (const auto& [text, kept] : texts) {
+        SCOPED_TRACE(text);
+        const std::string request = convertOpenAirRequest(text, "AC R\r\n", text);
+        pugi::xml_document document;
+        ASSERT_TRUE(document.load_buffer(request.data(), request.size(), pugi::parse_default, pugi::encoding_utf8)) << request;
+        const pugi::xml_node fields = document.child("SOAP-ENV:Envelope").child("SOAP-ENV:Body").child("ConvertOpenAir").child("request");
+        EXPECT_EQ(std::string(fields.child_value("a:Description")), kept);
+        EXPECT_EQ(std::string(fields.child_value("a:OpenAirFileName")), kept);
+    }
 }
 
 TEST(AirspacesSoap, ListRepliesInAnyNamespace)

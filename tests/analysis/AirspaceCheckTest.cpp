@@ -233,7 +233,7 @@ TEST(AirspaceCheck, OpenAirFileOnDisk)
         return scratch.path() + "/" + name;
     };
     const std::string huge = write("huge.txt", "");
-    std::filesystem::resize_file(huge, analysis::largestOpenAirFileBytes + 1); // sparse: no 100 MB written
+    std::filesystem::resize_file(huge, analysis::largestOpenAirFileBytes + 1); // sparse: nothing of it written
     using Kind = analysis::OpenAirFileError::Kind;
     struct Case {
         std::string path;

@@ -21,6 +21,7 @@
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+#include <pugixml.hpp>
 
 #include <cmath>
 #include <fstream>
@@ -373,6 +374,37 @@ TEST(ExportReadersFlights, GpxAndKmlTracksOfEverySharedFlight)
             EXPECT_EQ(points.back().time, theirs.back().time);
             EXPECT_NEAR(points.front().latitude, theirs.front().latitude, 1.7e-5);
             EXPECT_NEAR(points.front().longitude, theirs.front().longitude, 1.7e-5);
+            const ProcessRun run = runProgram("xmllint", format == "gpx" ? QStringList { "--noout", "--schema", schema, path } : QStringList { "--noout", path });
+            EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
+        }
+    }
+
+    // Names with what XML 1.0 cannot carry (C0 controls, U+FFFE, U+FFFF), markup, and
+    // ISO-8859-1 still make well-formed files that keep the rest of the name on a line.
+    const auto flight = flights::readIgcFile(igcFiles.front().toStdString());
+    ASSERT_TRUE(flight);
+    const std::pair<std::string, std::string> names[] = {
+        { "Bell\x07 & <Co>", "Bell & <Co>" },
+        { "A\xef\xbf\xbe" "B\xef\xbf\xbf" "C\x01\x1f", "ABC" },
+        { "tab\tline\ncr\r", "tab line cr " },
+        { "Z\xfcrich", "Z\xc3\xbcrich" },
+        { "]]>\"'</name>", "]]>\"'</name>" },
+    };
+    for (const auto& [name, kept] : names) {
+        SCOPED_TRACE(name);
+        const flights::TrackFileOptions named { name, name, options.writtenAt };
+        for (const QString format : { "gpx", "kml" }) {
+            const std::string text = format == "gpx" ? flights::writeGpx(*flight, named) : flights::writeKml(*flight, named);
+            pugi::xml_document document;
+            ASSERT_TRUE(document.load_buffer(text.data(), text.size(), pugi::parse_default, pugi::encoding_utf8))
+                << format.toStdString();
+            const pugi::xml_node root = document.document_element();
+            EXPECT_EQ(std::string(format == "gpx" ? root.child("metadata").child_value("name") : root.child("Document").child_value("name")), kept);
+            if (format == "gpx") {
+                EXPECT_EQ(std::string(root.attribute("creator").value()), kept);
+            }
+            const QString path = out.path() + "/named." + format;
+            std::ofstream(path.toStdString()) << text;
             const ProcessRun run = runProgram("xmllint", format == "gpx" ? QStringList { "--noout", "--schema", schema, path } : QStringList { "--noout", path });
             EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
         }

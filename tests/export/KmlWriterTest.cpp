@@ -21,30 +21,30 @@ LocationSample point(double longitude, double latitude, std::int16_t gps)
 
 const char* const head = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
                          "<kml xmlns=\"http://www.opengis.net/kml/2.2\">\n"
-                         "<Document>\n"
-                         " <name>KmlFile</name>\n"
-                         " <Style id=\"transPurpleLineGreenPoly\">\n"
-                         "  <LineStyle>\n"
-                         "   <color>7fff00ff</color>\n"
-                         "   <width>4</width>\n"
-                         "  </LineStyle>\n"
-                         "  <PolyStyle>\n"
-                         "   <color>7f00ff00</color>\n"
-                         "  </PolyStyle>\n"
-                         " </Style>\n"
-                         " <Placemark>\n"
-                         "  <name>Absolute</name>\n"
-                         "  <visibility>1</visibility>\n"
-                         "  <description>Transparent purple line</description>\n"
-                         "  <styleUrl>#transPurpleLineGreenPoly</styleUrl>\n"
-                         "  <LineString>\n"
-                         "   <tessellate>1</tessellate>\n"
-                         "   <altitudeMode>absolute</altitudeMode>\n"
-                         "   <coordinates>\n";
+                         " <Document>\n"
+                         "  <name>KmlFile</name>\n"
+                         "  <Style id=\"transPurpleLineGreenPoly\">\n"
+                         "   <LineStyle>\n"
+                         "    <color>7fff00ff</color>\n"
+                         "    <width>4</width>\n"
+                         "   </LineStyle>\n"
+                         "   <PolyStyle>\n"
+                         "    <color>7f00ff00</color>\n"
+                         "   </PolyStyle>\n"
+                         "  </Style>\n"
+                         "  <Placemark>\n"
+                         "   <name>Absolute</name>\n"
+                         "   <visibility>1</visibility>\n"
+                         "   <description>Transparent purple line</description>\n"
+                         "   <styleUrl>#transPurpleLineGreenPoly</styleUrl>\n"
+                         "   <LineString>\n"
+                         "    <tessellate>1</tessellate>\n"
+                         "    <altitudeMode>absolute</altitudeMode>\n"
+                         "    <coordinates>\n";
 
-const char* const tail = "   </coordinates>\n"
-                         "  </LineString>\n"
-                         " </Placemark>\n"
+const char* const tail = "    </coordinates>\n"
+                         "   </LineString>\n"
+                         "  </Placemark>\n"
                          " </Document>\n"
                          "</kml>\n";
 
@@ -66,12 +66,12 @@ TEST(KmlWriter, CoordinatesAreCutTowardZeroAndWholeValuesStay)
         point(0.1 + 0.2, 8.2, 5),
     };
     const std::string expected = std::string(head)
-        + "    006.12345,-45.99999,00000\n"
-          "    007.00000,46.12345,-0012\n"
-          "    -06.12345,0.00000,01234\n"
-          "    123.45678,0.00000,32767\n"
-          "    -179.99999,89.99999,-32768\n"
-          "    000.30000,8.20000,00005\n"
+        + "     006.12345,-45.99999,00000\n"
+          "     007.00000,46.12345,-0012\n"
+          "     -06.12345,0.00000,01234\n"
+          "     123.45678,0.00000,32767\n"
+          "     -179.99999,89.99999,-32768\n"
+          "     000.30000,8.20000,00005\n"
         + tail;
     EXPECT_EQ(generateKmlFileForSamples(track, PilotData {}, HRecord {}, GRecord {}), expected);
 }

@@ -3,6 +3,10 @@
 #include "airspaces/Base64.h"
 #include "platform/LogSink.h"
 
+#include <pugixml.hpp>
+
+#include <cstdlib>
+
 namespace {
 class NullLog final : public corvex::LogSink {
 public:
@@ -19,6 +23,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     (void)parseAirspacesFileResponse(Operation::GetApprovedAirspaces, body, log);
     (void)parseAirspacesFileResponse(Operation::ConvertOpenAir, body, log);
     (void)corvex::decodeBase64Strict(body);
-    (void)corvex::stringByApplyingXmlSimpleEscape(body);
+    // Whatever the texts, the request is a document.
+    const std::string request = convertOpenAirRequest(body, body, body);
+    pugi::xml_document document;
+    if (!document.load_buffer(request.data(), request.size(), pugi::parse_default, pugi::encoding_utf8))
+        std::abort();
     return 0;
 }

@@ -160,9 +160,9 @@ TEST(FirmwareCommandLine, InstallsWaitsForTheRestartAndBacksUpBeforeTheErase)
     const std::pair<std::string, std::string> refusals[] = {
         { cut, cut + " is not sound firmware; nothing was sent" },
         { empty, empty + " is not sound firmware; nothing was sent" },
-        { "/dev/zero", "/dev/zero is larger than any firmware (32 MiB); nothing was sent" },
+        { "/dev/zero", "cannot read /dev/zero: it is a device, not a file; nothing was sent" },
         { huge, huge + " is larger than any firmware (32 MiB); nothing was sent" },
-        { folder.path(), "cannot read " + folder.path() },
+        { folder.path(), "cannot read " + folder.path() + ": it is a folder, not a file; nothing was sent" },
     };
     for (const auto& [bad, message] : refusals) {
         const ProcessRun refused = runCorvex("--port " + instrument.portPath() + " firmware install " + bad);

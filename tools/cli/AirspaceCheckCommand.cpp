@@ -3,6 +3,7 @@
 
 #include "airspaces/OpenAirParser.h"
 #include "analysis/AirspaceFileCheck.h"
+#include "base/FileRead.h"
 #include "flights/IgcFlight.h"
 #include "library/AirspaceArchive.h"
 
@@ -69,23 +70,20 @@ std::optional<std::string> airspacesFor(CliContext& context)
     return std::nullopt;
 }
 
-std::string crossingJson(const flights::IgcFlight& flight, const analysis::AirspaceCrossing& crossing)
+Json crossingJson(const flights::IgcFlight& flight, const analysis::AirspaceCrossing& crossing)
 {
     const auto& deepest = flight.fixes[crossing.deepestHorizontalIndex];
-    std::string json = "{\"name\": " + jsonString(crossing.name) + ", \"class\": " + jsonString(crossing.airspaceClass)
-        + ", \"entry\": " + jsonString(isoTime(crossing.entryTime)) + ", \"exit\": " + jsonString(isoTime(crossing.exitTime))
-        + ", \"entry_fix\": " + std::to_string(crossing.entryIndex) + ", \"exit_fix\": " + std::to_string(crossing.exitIndex)
-        + ", \"certain\": " + (crossing.certain ? "true" : "false") + ", \"reason\": " + jsonString(crossing.reason)
-        + ", \"deepest\": {\"fix\": " + std::to_string(crossing.deepestHorizontalIndex)
-        + ", \"time\": " + jsonString(isoTime(deepest.time)) + ", \"latitude\": " + fixed(deepest.latitude, 6)
-        + ", \"longitude\": " + fixed(deepest.longitude, 6)
-        + ", \"inside_edge_m\": " + fixed(crossing.deepestHorizontalMetres, 0);
-    if (crossing.deepestVerticalIndex)
-        json += ", \"vertical_fix\": " + std::to_string(*crossing.deepestVerticalIndex)
-            + ", \"vertical_margin_m\": " + fixed(crossing.deepestVerticalMetres, 0);
-    else
-        json += ", \"vertical_fix\": null, \"vertical_margin_m\": null";
-    return json + "}}";
+    Json deepestJson { { "fix", crossing.deepestHorizontalIndex }, { "time", isoTime(deepest.time) },
+        { "latitude", rounded(deepest.latitude, 6) }, { "longitude", rounded(deepest.longitude, 6) },
+        { "inside_edge_m", rounded(crossing.deepestHorizontalMetres, 0) }, { "vertical_fix", nullptr },
+        { "vertical_margin_m", nullptr } };
+    if (crossing.deepestVerticalIndex) {
+        deepestJson["vertical_fix"] = *crossing.deepestVerticalIndex;
+        deepestJson["vertical_margin_m"] = rounded(crossing.deepestVerticalMetres, 0);
+    }
+    return Json { { "name", crossing.name }, { "class", crossing.airspaceClass }, { "entry", isoTime(crossing.entryTime) },
+        { "exit", isoTime(crossing.exitTime) }, { "entry_fix", crossing.entryIndex }, { "exit_fix", crossing.exitIndex },
+        { "certain", crossing.certain }, { "reason", crossing.reason }, { "deepest", std::move(deepestJson) } };
 }
 
 int runAirspaceCheck(CliContext& context)
@@ -130,14 +128,10 @@ int runAirspaceCheck(CliContext& context)
     const analysis::AirspaceCheck& check = checked->check;
 
     if (context.option("json")) {
-        std::string text = "{\"crossings\": [";
-        for (std::size_t i = 0; i < check.crossings.size(); ++i)
-            text += (i ? ",\n  " : "\n  ") + crossingJson(*flight, check.crossings[i]);
-        text += check.crossings.empty() ? "]" : "\n]";
-        text += ", \"notes\": [";
-        for (std::size_t i = 0; i < check.notes.size(); ++i)
-            text += (i ? ", " : "") + jsonString(check.notes[i]);
-        context.out << text << "], \"airspaces\": " << jsonString(openAirPath) << "}\n";
+        Json json { { "crossings", Json::array() }, { "notes", check.notes }, { "airspaces", openAirPath } };
+        for (const auto& crossing : check.crossings)
+            json["crossings"].push_back(crossingJson(*flight, crossing));
+        context.out << jsonText(json, JsonLayout::ObjectLines) << "\n";
     } else {
         for (const std::string& note : check.notes)
             context.out << "note: " << note << "\n";

@@ -7,6 +7,7 @@
 #include "airspaces/AirspacesTransferService.h"
 #include "airspaces/OpenAirConverter.h"
 #include "airspaces/WSAirspaces.h"
+#include "base/FileRead.h"
 #include "base/Sha256.h"
 #include "library/FlightLibrary.h"
 #include "library/FlightSync.h"
@@ -31,13 +32,15 @@ namespace corvex::cli {
 
 namespace {
 
-std::optional<Bytes> readFileBytes(const std::string& path)
+// The file whole, or nothing after the reason was printed.
+std::optional<Bytes> readFileBytes(const std::string& path, FileKind kind, std::ostream& err)
 {
-    QFile file(QString::fromStdString(path));
-    if (!file.open(QIODevice::ReadOnly))
+    const auto contents = readFileWhole(path, kind);
+    if (!contents) {
+        printError(err, contents.error().message());
         return std::nullopt;
-    const QByteArray contents = file.readAll();
-    return Bytes(contents.begin(), contents.end());
+    }
+    return Bytes(contents->begin(), contents->end());
 }
 
 bool writeFileBytes(const std::string& path, const Bytes& bytes)
@@ -188,11 +191,9 @@ void recordUpload(CliContext& context, CorvexDevice& device, const std::string& 
 
 int runUpload(CliContext& context, CorvexDevice& device, const std::string& path)
 {
-    auto bytes = readFileBytes(path);
-    if (!bytes) {
-        printError(context.err, "cannot read " + path);
+    auto bytes = readFileBytes(path, FileKind::AirspaceSet, context.err);
+    if (!bytes)
         return FileError;
-    }
     TerminalProgress progress(context.err);
     AirspacesTransferObserver observer;
     observer.eraseProgress = clearingProgress(context.err);
@@ -248,11 +249,9 @@ int runConvert(CliContext& context)
         printError(context.err, "--out needs a file name");
         return UsageError;
     }
-    auto bytes = readFileBytes(input);
-    if (!bytes) {
-        printError(context.err, "cannot read " + input);
+    auto bytes = readFileBytes(input, FileKind::OpenAir, context.err);
+    if (!bytes)
         return FileError;
-    }
 
     SystemLogSink log;
     QtHttpClient http(context.transferTimeout);
@@ -328,11 +327,9 @@ int runRender(CliContext& context)
         printError(context.err, "--out needs a file name");
         return UsageError;
     }
-    auto bytes = readFileBytes(input);
-    if (!bytes) {
-        printError(context.err, "cannot read " + input);
+    auto bytes = readFileBytes(input, FileKind::AirspaceSet, context.err);
+    if (!bytes)
         return FileError;
-    }
     SystemLogSink log;
     auto set = Airspaces::initWithDataInInternalFormat(std::move(*bytes), log);
     if (!set) {

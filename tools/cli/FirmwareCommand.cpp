@@ -265,10 +265,10 @@ int runInstall(CliContext& context)
         file = context.arguments.front();
         auto read = readFirmwareFileAt(file);
         if (!read) {
-            printError(context.err, read.error() == FirmwareFileReadProblem::tooLarge
+            printError(context.err, read.error().kind == FileReadError::Kind::TooLarge
                     ? file + " is larger than any firmware (" + std::to_string(largestFirmwareFileBytes >> 20)
                         + " MiB); nothing was sent to the instrument"
-                    : "cannot read " + file);
+                    : read.error().message() + "; nothing was sent to the instrument");
             return FileError;
         }
         data = std::move(*read);

@@ -5,6 +5,8 @@
 #include "platform/SystemLogSink.h"
 #include "platform/qt/PreferencesStore.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
@@ -79,37 +81,53 @@ std::string fixed(double value, int decimals)
     return text;
 }
 
-std::string jsonString(std::string_view text)
+Json rounded(double value, int decimals)
 {
-    std::string quoted = "\"";
-    for (const char c : text) {
-        switch (c) {
-        case '"':
-            quoted += "\\\"";
-            break;
-        case '\\':
-            quoted += "\\\\";
-            break;
-        case '\n':
-            quoted += "\\n";
-            break;
-        case '\r':
-            quoted += "\\r";
-            break;
-        case '\t':
-            quoted += "\\t";
-            break;
-        default:
-            if (static_cast<unsigned char>(c) < 0x20) {
-                char escaped[8];
-                std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-                quoted += escaped;
-            } else {
-                quoted += c;
-            }
+    if (!std::isfinite(value))
+        return nullptr;
+    const double scale = std::pow(10.0, decimals);
+    return std::round(value * scale) / scale;
+}
+
+namespace {
+
+void appendJson(std::string& out, const Json& value, JsonLayout layout)
+{
+    if (value.is_object()) {
+        out += '{';
+        bool first = true;
+        for (const auto& [key, item] : value.items()) {
+            out += first ? "" : ", ";
+            first = false;
+            out += Json(key).dump(-1, ' ', false, Json::error_handler_t::replace);
+            out += ": ";
+            appendJson(out, item, layout);
         }
+        out += '}';
+        return;
     }
-    return quoted + "\"";
+    if (value.is_array()) {
+        const bool objects = layout == JsonLayout::ObjectLines && !value.empty() && std::all_of(value.begin(), value.end(), [](const Json& item) { return item.is_object(); });
+        out += '[';
+        bool first = true;
+        for (const Json& item : value) {
+            out += objects ? (first ? "\n " : ",\n ") : (first ? "" : ", ");
+            first = false;
+            appendJson(out, item, layout);
+        }
+        out += objects ? "\n]" : "]";
+        return;
+    }
+    out += value.dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
+} // namespace
+
+std::string jsonText(const Json& value, JsonLayout layout)
+{
+    std::string text;
+    appendJson(text, value, layout);
+    return text;
 }
 
 } // namespace corvex::cli

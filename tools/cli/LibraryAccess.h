@@ -4,6 +4,8 @@
 #include "library/FlightLibrary.h"
 #include "platform/LogSink.h"
 
+#include <nlohmann/json.hpp>
+
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -28,10 +30,19 @@ std::vector<std::string> pilotRuleSets();
 // library's flight with that number. Prints the reason and gives nothing otherwise.
 std::optional<std::string> flightFilePath(CliContext& context);
 
-// What the flight commands print: "2024-10-07T06:27:33Z", a number with its decimals,
-// a JSON string with its quotes and escapes.
+// What the flight commands print: "2024-10-07T06:27:33Z", a number with its decimals.
 std::string isoTime(std::int64_t utc);
 std::string fixed(double value, int decimals);
-std::string jsonString(std::string_view text);
+
+// The commands' JSON: keys in the order they were set.
+using Json = nlohmann::ordered_json;
+// A measure to the decimals the text output shows; null when it is no number.
+Json rounded(double value, int decimals);
+// The document as the commands print it: ", " and ": " between items, on one line; with
+// objectLines, an array of objects has each object on a line of its own (lists that
+// people read and scripts grep). A text that is not UTF-8 has its bad bytes replaced
+// instead of failing the command.
+enum class JsonLayout { OneLine, ObjectLines };
+std::string jsonText(const Json& value, JsonLayout layout = JsonLayout::OneLine);
 
 } // namespace corvex::cli

@@ -2,6 +2,7 @@
 #include "LibraryAccess.h"
 #include "TerminalProgress.h"
 
+#include "base/FileRead.h"
 #include "base/Format.h"
 #include "device/InstrumentSession.h"
 #include "export/TrackLogExport.h"
@@ -36,47 +37,50 @@ using library::ImportOutcome;
 using library::LibraryFlight;
 
 
-std::string jsonNumber(const std::optional<int>& value) { return value ? std::to_string(*value) : "null"; }
+Json jsonNumber(const std::optional<int>& value) { return value ? Json(*value) : Json(nullptr); }
 
-std::string flightJson(const FlightLibrary& flights, const LibraryFlight& flight, bool everything)
+Json flightJson(const FlightLibrary& flights, const LibraryFlight& flight, bool everything)
 {
-    std::string json = "{\"id\": " + std::to_string(flight.id) + ", \"takeoff\": " + jsonString(isoTime(flight.takeoff))
-        + ", \"landing\": " + jsonString(isoTime(flight.landing)) + ", \"duration_s\": " + std::to_string(flight.durationSeconds)
-        + ", \"max_altitude_m\": " + jsonNumber(flight.maxAltitude()) + ", \"track_km\": " + fixed(flight.trackMetres / 1000, 3)
-        + ", \"instrument\": " + jsonString(flight.instrument()) + ", \"pilot\": " + jsonString(flight.pilot)
-        + ", \"glider\": " + jsonString(flight.glider) + ", \"file\": " + jsonString(flights.pathOf(flight))
-        + ", \"score_points\": " + (flight.scorePoints ? fixed(*flight.scorePoints, 2) : "null")
-        + ", \"score_type\": " + (flight.scorePoints ? jsonString(flight.scoreType) : "null")
-        + ", \"score_km\": " + (flight.scoreDistanceMetres ? fixed(*flight.scoreDistanceMetres / 1000, 3) : "null");
+    Json json { { "id", flight.id }, { "takeoff", isoTime(flight.takeoff) }, { "landing", isoTime(flight.landing) },
+        { "duration_s", flight.durationSeconds }, { "max_altitude_m", jsonNumber(flight.maxAltitude()) },
+        { "track_km", rounded(flight.trackMetres / 1000, 3) }, { "instrument", flight.instrument() }, { "pilot", flight.pilot },
+        { "glider", flight.glider }, { "file", flights.pathOf(flight) },
+        { "score_points", flight.scorePoints ? rounded(*flight.scorePoints, 2) : Json(nullptr) },
+        { "score_type", flight.scorePoints ? Json(flight.scoreType) : Json(nullptr) },
+        { "score_km", flight.scoreDistanceMetres ? rounded(*flight.scoreDistanceMetres / 1000, 3) : Json(nullptr) } };
     if (everything) {
-        json += ", \"logger\": " + jsonString(flight.logger) + ", \"serial\": " + jsonString(flight.serial)
-            + ", \"takeoff_position\": [" + fixed(flight.takeoffLatitude, 6) + ", " + fixed(flight.takeoffLongitude, 6) + "]"
-            + ", \"landing_position\": [" + fixed(flight.landingLatitude, 6) + ", " + fixed(flight.landingLongitude, 6) + "]"
-            + ", \"max_pressure_altitude_m\": " + jsonNumber(flight.maxPressureAltitude)
-            + ", \"min_pressure_altitude_m\": " + jsonNumber(flight.minPressureAltitude)
-            + ", \"max_gps_altitude_m\": " + jsonNumber(flight.maxGnssAltitude)
-            + ", \"min_gps_altitude_m\": " + jsonNumber(flight.minGnssAltitude)
-            + ", \"best_climb_ms\": " + fixed(flight.bestClimb, 2) + ", \"best_sink_ms\": " + fixed(flight.bestSink, 2)
-            + ", \"distance_km\": " + fixed(flight.distanceMetres / 1000, 3) + ", \"fixes\": " + std::to_string(flight.fixes)
-            + ", \"sha256\": " + jsonString(flight.sha256)
-            + ", \"scorer_version\": " + (flight.scorerVersion ? std::to_string(*flight.scorerVersion) : "null");
+        json["logger"] = flight.logger;
+        json["serial"] = flight.serial;
+        json["takeoff_position"] = Json::array({ rounded(flight.takeoffLatitude, 6), rounded(flight.takeoffLongitude, 6) });
+        json["landing_position"] = Json::array({ rounded(flight.landingLatitude, 6), rounded(flight.landingLongitude, 6) });
+        json["max_pressure_altitude_m"] = jsonNumber(flight.maxPressureAltitude);
+        json["min_pressure_altitude_m"] = jsonNumber(flight.minPressureAltitude);
+        json["max_gps_altitude_m"] = jsonNumber(flight.maxGnssAltitude);
+        json["min_gps_altitude_m"] = jsonNumber(flight.minGnssAltitude);
+        json["best_climb_ms"] = rounded(flight.bestClimb, 2);
+        json["best_sink_ms"] = rounded(flight.bestSink, 2);
+        json["distance_km"] = rounded(flight.distanceMetres / 1000, 3);
+        json["fixes"] = flight.fixes;
+        json["sha256"] = flight.sha256;
+        json["scorer_version"] = flight.scorerVersion ? Json(*flight.scorerVersion) : Json(nullptr);
         const auto airspaces = flights.airspaceFileFor(flight);
-        json += ", \"airspaces_file\": " + (airspaces ? jsonString(*airspaces) : "null");
+        json["airspaces_file"] = airspaces ? Json(*airspaces) : Json(nullptr);
         // Every rule set the library scored the flight under, by its id.
         if (const auto scores = flights.index().scores(flight.id)) {
-            json += ", \"scores\": {";
-            for (std::size_t i = 0; i < scores->size(); ++i) {
-                const library::StoredScore& score = (*scores)[i].score;
-                json += (i ? ", " : "") + jsonString((*scores)[i].ruleSet)
-                    + ": {\"points\": " + (score.points ? fixed(*score.points, 2) : "null")
-                    + ", \"type\": " + (score.points ? jsonString(score.type) : "null")
-                    + ", \"km\": " + (score.distanceMetres ? fixed(*score.distanceMetres / 1000, 3) : "null")
-                    + ", \"version\": " + std::to_string(score.version) + "}";
+            Json byRuleSet = Json::object();
+            for (const library::RuleSetScore& each : *scores) {
+                const library::StoredScore& score = each.score;
+                byRuleSet[each.ruleSet] = Json {
+                    { "points", score.points ? rounded(*score.points, 2) : Json(nullptr) },
+                    { "type", score.points ? Json(score.type) : Json(nullptr) },
+                    { "km", score.distanceMetres ? rounded(*score.distanceMetres / 1000, 3) : Json(nullptr) },
+                    { "version", score.version },
+                };
             }
-            json += "}";
+            json["scores"] = byRuleSet;
         }
     }
-    return json + "}";
+    return json;
 }
 
 // "igc, kml or gpx": the formats of the export table.
@@ -249,10 +253,10 @@ int runList(CliContext& context)
     if (context.option("csv")) {
         text = library::libraryCsv(list);
     } else if (context.option("json")) {
-        text = "[";
-        for (std::size_t i = 0; i < list.size(); ++i)
-            text += (i ? ",\n " : "\n ") + flightJson(*flights, list[i], false);
-        text += list.empty() ? "]\n" : "\n]\n";
+        Json json = Json::array();
+        for (const LibraryFlight& flight : list)
+            json.push_back(flightJson(*flights, flight, false));
+        text = jsonText(json, JsonLayout::ObjectLines) + "\n";
     } else {
         for (const LibraryFlight& flight : list) {
             char line[512];
@@ -276,7 +280,7 @@ int runShow(CliContext& context)
     if (!flight)
         return UsageError;
     if (context.option("json")) {
-        context.out << flightJson(*flights, *flight, true) << "\n";
+        context.out << jsonText(flightJson(*flights, *flight, true)) << "\n";
         return Success;
     }
     auto& out = context.out;

@@ -26,24 +26,23 @@ std::string ruleIds()
     return ids;
 }
 
-std::string pointJson(const ContestPoint& point)
+Json pointJson(const ContestPoint& point)
 {
-    return "{\"fix\": " + std::to_string(point.fixIndex) + ", \"time\": \"" + isoTime(point.time) + "\", \"lat\": "
-        + fixed(point.latitude, 6) + ", \"lon\": " + fixed(point.longitude, 6) + "}";
+    return Json { { "fix", point.fixIndex }, { "time", isoTime(point.time) }, { "lat", rounded(point.latitude, 6) },
+        { "lon", rounded(point.longitude, 6) } };
 }
 
 void printJson(std::ostream& out, const ContestScore& score, std::string_view rules)
 {
-    out << "{\"rules\": \"" << rules << "\", \"type\": \"" << flights::contestTypeName(score.type)
-        << "\", \"distance_km\": " << fixed(score.distanceMetres / 1000, 3) << ", \"score\": " << fixed(score.points, 2)
-        << ", \"multiplier\": " << fixed(score.multiplier, 1) << ", \"closing_km\": " << fixed(score.closingMetres / 1000, 3)
-        << ", \"optimal\": " << (score.optimal ? "true" : "false") << ", \"turnpoints\": [";
-    for (std::size_t i = 0; i < score.turnpoints.size(); ++i)
-        out << (i ? ", " : "") << pointJson(score.turnpoints[i]);
-    out << "]";
+    Json json { { "rules", std::string(rules) }, { "type", std::string(flights::contestTypeName(score.type)) },
+        { "distance_km", rounded(score.distanceMetres / 1000, 3) }, { "score", rounded(score.points, 2) },
+        { "multiplier", rounded(score.multiplier, 1) }, { "closing_km", rounded(score.closingMetres / 1000, 3) },
+        { "optimal", score.optimal }, { "turnpoints", Json::array() } };
+    for (const ContestPoint& point : score.turnpoints)
+        json["turnpoints"].push_back(pointJson(point));
     if (score.closingStart && score.closingEnd)
-        out << ", \"closing\": [" << pointJson(*score.closingStart) << ", " << pointJson(*score.closingEnd) << "]";
-    out << "}\n";
+        json["closing"] = Json::array({ pointJson(*score.closingStart), pointJson(*score.closingEnd) });
+    out << jsonText(json) << "\n";
 }
 
 void printText(std::ostream& out, const ContestScore& score, std::string_view rules)

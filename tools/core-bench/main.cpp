@@ -26,6 +26,7 @@
 #include "airspaces/OpenAirConverter.h"
 #include "airspaces/OpenAirParser.h"
 #include "analysis/AirspaceCheck.h"
+#include "base/FileRead.h"
 #include "device/TrackLogCodec.h"
 #include "export/ExportFiles.h"
 #include "export/IgcWriter.h"
@@ -208,12 +209,12 @@ int benchExport(const std::string& path, const std::string& outDir, double secon
 
 int benchOpenAir(const std::string& path, double seconds)
 {
-    std::ifstream file(path, std::ios::binary);
-    const std::string bytes { std::istreambuf_iterator<char>(file), {} };
-    if (!file || bytes.empty()) {
+    const auto read = readFileWhole(path, FileKind::OpenAir);
+    if (!read || read->empty()) {
         std::fprintf(stderr, "cannot read %s\n", path.c_str());
         return 1;
     }
+    const std::string& bytes = *read;
     SilentLog log;
     OpenAirConverter converter(nullptr, log, [] { return std::chrono::sys_seconds {}; });
     std::size_t setBytes = 0;
@@ -295,8 +296,7 @@ flights::IgcFlight resampled(const flights::IgcFlight& flight, std::size_t count
 
 int benchAirspaceCheck(const std::string& openAirPath, const std::string& flightPath, double seconds)
 {
-    std::ifstream file(openAirPath, std::ios::binary);
-    const std::string bytes { std::istreambuf_iterator<char>(file), {} };
+    const std::string bytes = readFileWhole(openAirPath, FileKind::OpenAir).value_or(std::string());
     const auto flight = flights::readIgcFile(flightPath);
     if (bytes.empty() || !flight || flight->fixes.size() < 2) {
         std::fprintf(stderr, "cannot read %s or %s\n", openAirPath.c_str(), flightPath.c_str());

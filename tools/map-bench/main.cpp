@@ -30,6 +30,7 @@
 // saves the differences of the fitted view, amplified, to look at.
 #include "AirspacesRender.h"
 
+#include "base/FileRead.h"
 #include "map/ImageDifference.h"
 #include "map/MapTrack.h"
 #include "map/qt/MarkersLayer.h"
@@ -225,14 +226,13 @@ int compareStrokers(const Settings& settings, const Airspaces& set)
 
 int runAirspaces(const Settings& settings)
 {
-    QFile file(settings.setPath);
-    if (!file.open(QIODevice::ReadOnly)) {
-        std::fprintf(stderr, "cannot read %s\n", qPrintable(settings.setPath));
+    const auto contents = readFileWhole(QFile::encodeName(settings.setPath).toStdString(), FileKind::AirspaceSet);
+    if (!contents) {
+        std::fprintf(stderr, "%s\n", contents.error().message().c_str());
         return 1;
     }
-    const QByteArray contents = file.readAll();
     SilentLog log;
-    auto set = Airspaces::initWithDataInInternalFormat(Bytes(contents.begin(), contents.end()), log);
+    auto set = Airspaces::initWithDataInInternalFormat(Bytes(contents->begin(), contents->end()), log);
     if (!set) {
         std::fprintf(stderr, "%s is not an airspaces set\n", qPrintable(settings.setPath));
         return 1;
@@ -250,7 +250,7 @@ int runAirspaces(const Settings& settings)
     for (const auto& overlay : scene.overlays())
         points += overlay->points().size();
     std::printf("set %s: %lld bytes, %zu overlays, %zu points; mode %d, %dx%d; overlays built in %.2f ms\n",
-        qPrintable(settings.setPath), static_cast<long long>(contents.size()), scene.overlays().size(), points, settings.mode,
+        qPrintable(settings.setPath), static_cast<long long>(contents->size()), scene.overlays().size(), points, settings.mode,
         settings.size.width(), settings.size.height(), buildMilliseconds);
 
     QImage target(settings.size, QImage::Format_ARGB32_Premultiplied);
@@ -351,12 +351,12 @@ TrackPoints resample(const TrackPoints& fixes, int count)
 
 int runTrack(const Settings& settings)
 {
-    QFile file(settings.trackPath);
-    if (!file.open(QIODevice::ReadOnly)) {
-        std::fprintf(stderr, "cannot read %s\n", qPrintable(settings.trackPath));
+    const auto contents = readFileWhole(QFile::encodeName(settings.trackPath).toStdString(), FileKind::IgcFlight);
+    if (!contents) {
+        std::fprintf(stderr, "%s\n", contents.error().message().c_str());
         return 1;
     }
-    const TrackPoints fixes = readIgcFixes(file.readAll());
+    const TrackPoints fixes = readIgcFixes(QByteArray::fromStdString(*contents));
     if (fixes.size() < 2) {
         std::fprintf(stderr, "%s holds fewer than two fixes\n", qPrintable(settings.trackPath));
         return 1;

@@ -4,6 +4,7 @@
 #include "airspaces/AirspacesSoap.h"
 #include "airspaces/Base64.h"
 #include "airspaces/OpenAirConversion.h"
+#include "base/FileRead.h"
 #include "platform/VendorEndpoints.h"
 
 #include <QDir>
@@ -52,9 +53,8 @@ std::vector<ApprovedSet> approvedSets(const Options& options)
     if (options.approvedDirectory.isEmpty())
         return sets;
     const QDir directory(options.approvedDirectory);
-    QFile index(directory.filePath("index.txt"));
-    if (index.open(QIODevice::ReadOnly)) {
-        for (const QByteArray& rawLine : index.readAll().split('\n')) {
+    if (const auto index = readFileWhole(QFile::encodeName(directory.filePath("index.txt")).toStdString(), FileKind::Feed)) {
+        for (const QByteArray& rawLine : QByteArray::fromStdString(*index).split('\n')) {
             const QString line = QString::fromUtf8(rawLine).trimmed();
             if (line.isEmpty() || line.startsWith('#'))
                 continue;
@@ -155,12 +155,12 @@ bool isSoapEnvelope(pugi::xml_node envelope)
     return localName == "Envelope" && envelope.attribute(declaration.c_str()).value() == envelopeNamespace;
 }
 
-std::optional<QByteArray> readFile(const QString& path)
+std::optional<QByteArray> readFile(const QString& path, FileKind kind)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    const auto contents = readFileWhole(QFile::encodeName(path).toStdString(), kind);
+    if (!contents)
         return std::nullopt;
-    return file.readAll();
+    return QByteArray::fromStdString(*contents);
 }
 
 Reply fileReply(Operation operation, const std::string& binaryFileName, const std::string& base64)
@@ -202,7 +202,7 @@ Reply setReply(const Options& options, pugi::xml_node request)
     for (const auto& set : approvedSets(options)) {
         if (set.id != lookup)
             continue;
-        auto bytes = readFile(set.path);
+        auto bytes = readFile(set.path, FileKind::AirspaceSet);
         if (!bytes)
             return fault("s:Server", "The approved airspaces " + std::to_string(set.id) + " cannot be read");
         const ByteView view(reinterpret_cast<const std::uint8_t*>(bytes->constData()), static_cast<std::size_t>(bytes->size()));
@@ -335,7 +335,7 @@ Reply answerFromFolder(const QString& folder, const QString& path)
     const QString filePath = QDir(folder).filePath(relative);
     if (!QFileInfo(filePath).isFile())
         return notFound;
-    auto bytes = readFile(filePath);
+    auto bytes = readFile(filePath, FileKind::UpdateArchive);
     if (!bytes)
         return notFound;
     return { 200, contentTypeFor(filePath), *bytes, {}, {} };

@@ -1,5 +1,7 @@
 #include "StateStore.h"
 
+#include "base/FileRead.h"
+
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -24,17 +26,10 @@ std::optional<Bytes> StateStore::item(const std::string& name) const
             return std::nullopt;
         return it->second;
     }
-    std::ifstream stream(m_folder + "/" + name, std::ios::binary | std::ios::ate);
-    if (!stream)
+    const auto contents = readFileWhole(m_folder + "/" + name, FileKind::InstrumentState);
+    if (!contents)
         return std::nullopt;
-    const std::streamoff size = stream.tellg();
-    if (size < 0)
-        return std::nullopt;
-    Bytes contents(static_cast<std::size_t>(size));
-    stream.seekg(0);
-    if (!stream.read(reinterpret_cast<char*>(contents.data()), size))
-        return std::nullopt;
-    return contents;
+    return Bytes(contents->begin(), contents->end());
 }
 
 bool StateStore::setItem(const std::string& name, ByteView contents)

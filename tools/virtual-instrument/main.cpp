@@ -5,6 +5,7 @@
 #include "FlightLibrary.h"
 #include "InstrumentModel.h"
 #include "PtyPort.h"
+#include "base/FileRead.h"
 #include "device/FirmwareVersion.h"
 #include "platform/InstrumentDirectory.h"
 
@@ -228,12 +229,12 @@ std::optional<Options> parseOptions(int argc, char** argv)
             options.pilotName = optarg;
             break;
         case AirspacesFile: {
-            std::ifstream stream(optarg, std::ios::binary);
-            if (!stream) {
-                std::fprintf(stderr, "virtual-instrument: cannot read %s\n", optarg);
+            const auto set = readFileWhole(optarg, FileKind::AirspaceSet);
+            if (!set) {
+                std::fprintf(stderr, "virtual-instrument: %s\n", set.error().message().c_str());
                 return std::nullopt;
             }
-            options.config.initialAirspaces = Bytes(std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>());
+            options.config.initialAirspaces = Bytes(set->begin(), set->end());
             break;
         }
         case Verbose:

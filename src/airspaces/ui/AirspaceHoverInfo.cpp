@@ -1,6 +1,7 @@
 #include "airspaces/ui/AirspaceHoverInfo.h"
 
 #include "airspaces/Airspaces.h"
+#include "base/FileRead.h"
 #include "base/Sha256.h"
 #include "map/MapHitTest.h"
 #include "map/ui/MapView.h"
@@ -90,10 +91,9 @@ const AirspaceDetails* AirspaceHoverInfo::detailsForCurrentSet()
     if (m_detailsSet != set->internalData().get()) {
         m_detailsSet = set->internalData().get();
         m_details.reset();
-        QFile file(sourcePath(setDigest(*set)));
-        if (!m_cacheFolder.isEmpty() && file.open(QIODevice::ReadOnly)) {
-            const QByteArray openAir = file.readAll();
-            m_details = AirspaceDetails::forSet(*set, std::string_view(openAir.constData(), static_cast<std::size_t>(openAir.size())));
+        if (!m_cacheFolder.isEmpty()) {
+            if (const auto openAir = readFileWhole(QFile::encodeName(sourcePath(setDigest(*set))).toStdString(), FileKind::OpenAir))
+                m_details = AirspaceDetails::forSet(*set, *openAir);
         }
     }
     return m_details && m_details->matched() > 0 ? &*m_details : nullptr;

@@ -6,6 +6,7 @@
 #include "airspaces/OpenAirConverter.h"
 #include "airspaces/WSAirspaces.h"
 #include "device/InstrumentSession.h"
+#include "base/FileRead.h"
 #include "base/Format.h"
 #include "device/CorvexDevice.h"
 #include "device/FirmwareVersion.h"
@@ -652,11 +653,11 @@ std::optional<Bytes> AirspacesWindow::attemptToLoadAirspacesFromCache(const std:
 {
     if (!filename)
         return std::nullopt;
-    QFile file(QDir(cacheDirectory()).filePath(fromStd(*filename)));
-    if (!file.open(QIODevice::ReadOnly))
+    const auto bytes = readFileWhole(QFile::encodeName(QDir(cacheDirectory()).filePath(fromStd(*filename))).toStdString(),
+        FileKind::AirspaceSet);
+    if (!bytes)
         return std::nullopt;
-    const QByteArray bytes = file.readAll();
-    return Bytes(bytes.begin(), bytes.end());
+    return Bytes(bytes->begin(), bytes->end());
 }
 
 void AirspacesWindow::saveAirspacesToCache(const Bytes& setBytes, const std::optional<std::string>& uniqueFilename)
@@ -946,13 +947,13 @@ void AirspacesWindow::convertOpenAirFile(AfterConversion after)
     const std::optional<QString> path = m_panels.openOpenAirFile();
     if (!path)
         return;
-    QFile file(*path);
-    if (!file.open(QIODevice::ReadOnly)) {
+    const auto text = readFileWhole(QFile::encodeName(*path).toStdString(), FileKind::OpenAir);
+    if (!text) {
         showCloseAlert("Unable to convert the OpenAir file into internal format",
-            formatString("The file %s cannot be read: %s", path->toStdString().c_str(), file.errorString().toStdString().c_str()));
+            formatString("The file %s cannot be read: %s", path->toStdString().c_str(), text.error().reason().c_str()));
         return;
     }
-    const QByteArray raw = file.readAll();
+    const QByteArray raw = QByteArray::fromStdString(*text);
     const std::optional<QString> description = input(QStringLiteral("Please enter the description"), QString());
     if (!description)
         return;

@@ -1,5 +1,6 @@
 #include "library/ui/LibraryWindow.h"
 
+#include "base/FileRead.h"
 #include "flights/FlightExport.h"
 #include "flights/IgcFlight.h"
 #include "library/AirspaceArchive.h"

@@ -174,13 +174,13 @@ void UpdateWindow::updateFirmwareFromAFile()
     runEventLoopFor(0.1);
     auto contents = readFirmwareFileAt(path->toStdString());
     if (!contents) {
-        const bool tooLarge = contents.error() == FirmwareFileReadProblem::tooLarge;
+        const bool tooLarge = contents.error().kind == FileReadError::Kind::TooLarge;
         logLine(*m_environment.log, tooLarge ? "The firmware file %s is larger than any firmware" : "Cannot read the firmware file %s",
             path->toUtf8().constData());
         if (m_environment.alerts)
             m_environment.alerts->showAlert(Alert { "The firmware file is not correct",
                 tooLarge ? formatString("The file is larger than any firmware (%zu MiB).", largestFirmwareFileBytes >> 20)
-                         : std::string("The file cannot be read."),
+                         : "The file cannot be read: " + contents.error().reason() + ".",
                 { "Ok" } });
         return;
     }

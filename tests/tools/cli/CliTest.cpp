@@ -9,6 +9,7 @@
 #include "support/QtTestHelpers.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
@@ -24,6 +25,7 @@
 #include <atomic>
 #include <poll.h>
 #include <set>
+#include <sys/stat.h>
 #include <pty.h>
 #include <thread>
 #include <unistd.h>
@@ -301,8 +303,31 @@ TEST(Cli, ParserErrorsAreUsageErrorsInEveryCommand)
         EXPECT_TRUE(run.out.isEmpty()) << trace;
     }
 
-    // A flight that cannot be read is a file error, not a usage error.
-    EXPECT_EQ(runCli({ "score", "/nonexistent/flight.igc" }).exitCode, 4);
+    // A file that cannot be read is a file error, not a usage error; a named pipe given as
+    // a file is refused at once instead of waited on.
+    QTemporaryDir pipes;
+    const QString fifo = pipes.path() + "/pipe";
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    const QStringList unreadable[] = {
+        { "score", "/nonexistent/flight.igc" },
+        { "score", fifo },
+        { "airspace-check", fifo, "--airspaces", fifo },
+        { "airspace-check", CORVEX_TESTDATA_DIR "/igc/20180427.igc", "--airspaces", fifo },
+        { "firmware", "install", fifo },
+        { "airspaces", "convert", fifo, "--out", pipes.path() + "/set.bin" },
+        { "airspaces", "render", fifo, "--out", pipes.path() + "/set.png" },
+    };
+    for (const QStringList& arguments : unreadable) {
+        const std::string trace = arguments.join(' ').toStdString();
+        QElapsedTimer timer;
+        timer.start();
+        const CliRun run = runCli(arguments);
+        EXPECT_EQ(run.exitCode, 4) << trace << ": " << run.err.toStdString();
+        EXPECT_LT(timer.elapsed(), 10000) << trace;
+        if (arguments.contains(fifo)) {
+            EXPECT_TRUE(run.err.contains(fifo + ": it is a named pipe, not a file")) << trace << ": " << run.err.toStdString();
+        }
+    }
     // The score's JSON holds what scripts read, and says the result is proven best.
     const CliRun scored = runCli({ "score", CORVEX_TESTDATA_DIR "/igc/20180427.igc", "--json" });
     ASSERT_EQ(scored.exitCode, 0) << scored.err.toStdString();

@@ -247,8 +247,8 @@ TEST_F(FirmwareWindowTest, AFileThatNeverEndsOrCannotBeReadIsRefusedWithNothingS
     app->launch();
     window().setIsBetaVersionUpdateWindow(true);
     const std::pair<QString, std::string> files[] = {
-        { "/dev/zero", "The file is larger than any firmware (32 MiB)." },
-        { "/nonexistent/firmware.s19", "The file cannot be read." },
+        { "/dev/zero", "The file cannot be read: it is a device, not a file." },
+        { "/nonexistent/firmware.s19", "The file cannot be read: no such file." },
     };
     for (const auto& [path, text] : files) {
         SCOPED_TRACE(path.toStdString());
