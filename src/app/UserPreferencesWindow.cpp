@@ -1,5 +1,7 @@
 #include "app/UserPreferencesWindow.h"
 
+#include "flights/ContestRules.h"
+#include "library/FlightScores.h"
 #include "library/LibraryFolder.h"
 #include "map/qt/MapBaseLayer.h"
 #include "platform/qt/PreferencesStore.h"
@@ -8,9 +10,13 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFileDialog>
+#include <QFormLayout>
+#include <QHBoxLayout>
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QStandardItemModel>
+
+#include <algorithm>
 
 namespace corvex {
 
@@ -20,6 +26,7 @@ UserPreferencesWindow::UserPreferencesWindow(PreferencesStore& preferences, QWid
     , m_preferences(preferences)
 {
     m_ui->setupUi(this);
+    addContestControls();
     showStoredValues();
     connect(m_ui->logCommunicationsCheckbox, &QCheckBox::toggled, this, [this](bool checked) {
         m_preferences.setValue(QStringLiteral("logCommunications"), checked);
@@ -42,6 +49,45 @@ UserPreferencesWindow::UserPreferencesWindow(PreferencesStore& preferences, QWid
 }
 
 UserPreferencesWindow::~UserPreferencesWindow() = default;
+
+namespace {
+
+QString ruleSetText(std::string_view text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
+
+} // namespace
+
+void UserPreferencesWindow::addContestControls()
+{
+    m_listedContest = new QComboBox;
+    m_listedContest->setAccessibleName(tr("Contest shown in the library"));
+    auto* others = new QHBoxLayout;
+    for (const flights::ContestRuleSet& rules : flights::contestRuleSets()) {
+        m_listedContest->addItem(ruleSetText(rules.name), ruleSetText(rules.id));
+        auto* box = new QCheckBox(ruleSetText(rules.name));
+        box->setProperty("ruleSet", ruleSetText(rules.id));
+        others->addWidget(box);
+        m_otherContests.push_back(box);
+        connect(box, &QCheckBox::toggled, this, &UserPreferencesWindow::storeContests);
+    }
+    others->addStretch(1);
+    connect(m_listedContest, &QComboBox::activated, this, &UserPreferencesWindow::storeContests);
+    auto* form = new QFormLayout;
+    form->addRow(tr("Contest in the table:"), m_listedContest);
+    form->addRow(tr("Also score under:"), others);
+    // Under the library's folder, in the library's part of the window.
+    const int at = m_ui->preferencesLayout->indexOf(m_ui->airspacesCaptionLabel);
+    m_ui->preferencesLayout->insertLayout(at, form);
+}
+
+void UserPreferencesWindow::storeContests()
+{
+    const QString listed = m_listedContest->currentData().toString();
+    QStringList ruleSets { listed };
+    for (QCheckBox* box : m_otherContests)
+        if (box->isChecked() && box->property("ruleSet").toString() != listed)
+            ruleSets << box->property("ruleSet").toString();
+    m_preferences.setValue(QStringLiteral("contestRuleSets"), ruleSets.join(QStringLiteral(", ")));
+}
 
 void UserPreferencesWindow::showStoredValues()
 {
@@ -75,6 +121,18 @@ void UserPreferencesWindow::showStoredValues()
     const QSignalBlocker syncBlocker(m_ui->syncFlightsOnConnectionCheckbox);
     m_ui->syncFlightsOnConnectionCheckbox->setChecked(m_preferences.boolValue(QStringLiteral("syncFlightsOnConnection")));
     m_ui->flightLibraryFolderLabel->setText(tr("Folder: %1").arg(currentLibraryFolder()));
+
+    const auto ruleSets = library::contestRuleSetList(m_preferences.stringValue(QStringLiteral("contestRuleSets")).toStdString());
+    const QString listed = QString::fromStdString(ruleSets.front());
+    const QSignalBlocker listedBlocker(m_listedContest);
+    m_listedContest->setCurrentIndex(std::max(0, m_listedContest->findData(listed)));
+    for (QCheckBox* box : m_otherContests) {
+        const QString id = box->property("ruleSet").toString();
+        const QSignalBlocker boxBlocker(box);
+        // The contest of the table is scored anyway: its box is ticked and fixed.
+        box->setChecked(id == listed || std::find(ruleSets.begin(), ruleSets.end(), id.toStdString()) != ruleSets.end());
+        box->setEnabled(id != m_listedContest->currentData().toString());
+    }
 }
 
 QString UserPreferencesWindow::currentLibraryFolder() const

@@ -3,6 +3,10 @@
 #include <QWidget>
 
 #include <memory>
+#include <vector>
+
+class QCheckBox;
+class QComboBox;
 
 namespace Ui {
 class UserPreferencesWindow;
@@ -25,6 +29,10 @@ public:
     ~UserPreferencesWindow() override;
 
     Ui::UserPreferencesWindow& ui() { return *m_ui; }
+    // "contestRuleSets": the contest the library's table shows, and the others the
+    // library scores too, one box for each rule set the scorer knows.
+    QComboBox& listedContestPopup() { return *m_listedContest; }
+    const std::vector<QCheckBox*>& otherContestBoxes() const { return m_otherContests; }
 
 public slots:
     // The check box's action: the binding has already stored the value.
@@ -33,9 +41,13 @@ public slots:
 private:
     void showStoredValues();
     QString currentLibraryFolder() const;
+    void addContestControls();
+    void storeContests();
 
     std::unique_ptr<Ui::UserPreferencesWindow> m_ui;
     PreferencesStore& m_preferences;
+    QComboBox* m_listedContest { nullptr };
+    std::vector<QCheckBox*> m_otherContests; // in the order of the rule sets' table
 };
 
 } // namespace corvex

@@ -184,10 +184,14 @@ constexpr std::size_t heightRuleSearchLimit = 1'000;
 // About this many fixes make the coarse track whose free flight prunes the exact search.
 constexpr std::size_t coarseFixes = 2048;
 
+// Thrown out of the search when its caller cancelled it: nothing of it is wanted.
+struct ScoringCancelled { };
+
 class Solver {
 public:
-    Solver(const std::vector<IgcFix>& fixes, std::size_t first, std::size_t last, const ContestRuleSet& rules)
-        : m_legs(rules.freeFlightTurnpoints + 1)
+    Solver(const std::vector<IgcFix>& fixes, std::size_t first, std::size_t last, const ContestRuleSet& rules, const CancelToken* cancel)
+        : m_cancel(cancel)
+        , m_legs(rules.freeFlightTurnpoints + 1)
         , m_heightRule(rules.finishBelowStartMetres)
     {
         // The height rule reads the pressure altitude, the barometer's, which recorders
@@ -234,6 +238,14 @@ public:
         buildTree();
     }
 
+    // Asked between the steps of every search, so that a window closed while its flight
+    // is scored waits for no more than a step.
+    void stopIfCancelled() const
+    {
+        if (m_cancel && m_cancel->isCancelled())
+            throw ScoringCancelled {};
+    }
+
     void add(const std::vector<IgcFix>& fixes, std::size_t i, double altitude)
     {
         Point p;
@@ -246,7 +258,8 @@ public:
 
     // Every `stride`-th fix of another solver's: its paths are paths of the other's.
     Solver(const Solver& finer, std::size_t stride)
-        : m_legs(finer.m_legs)
+        : m_cancel(finer.m_cancel)
+        , m_legs(finer.m_legs)
         , m_heightRule(finer.m_heightRule)
     {
         for (std::size_t i = 0; i < finer.size(); i += stride) {
@@ -483,6 +496,8 @@ public:
             summarise(k - 1);
             std::size_t lastFrom = 0;
             for (std::size_t j = 0; j < n; ++j) {
+                if (j % 4096 == 0)
+                    stopIfCancelled();
                 const double floor = reachedMetres - remainingAfter(k, j);
                 double value = std::max(floor, m_best[k - 1][j] + upper(0));
                 std::size_t from = j;
@@ -544,6 +559,7 @@ public:
             }
         std::size_t work = 0;
         while (!queue.empty() && partials[queue.top()].bound > found.metres + tolerance) {
+            stopIfCancelled();
             if (++work > workLimit) {
                 found.optimal = false;
                 break;
@@ -608,6 +624,7 @@ public:
         std::size_t work = 0;
         bool optimal = true;
         while (!queue.empty() && queue.top().bound > best + tolerance) {
+            stopIfCancelled();
             if (++work > triangleWorkLimit) {
                 optimal = false;
                 break;
@@ -923,6 +940,7 @@ private:
     std::vector<Point> m_points;
     std::vector<GeoPoint> m_geo;
     std::vector<double> m_alt; // metres, for the height rule
+    const CancelToken* m_cancel { nullptr };
     std::size_t m_legs { 4 }; // of the free flight
     std::optional<double> m_heightRule; // the finish at most this many metres below the start
     // The free flight search's ends under the height rule, narrowed band by band.
@@ -948,9 +966,12 @@ ContestPoint pointOf(const std::vector<IgcFix>& fixes, std::size_t index)
 
 } // namespace
 
-std::optional<ContestScore> scoreFixes(const std::vector<IgcFix>& fixes, std::size_t first, std::size_t last, const ContestRuleSet& rules)
+namespace {
+
+std::optional<ContestScore> searchBest(
+    const std::vector<IgcFix>& fixes, std::size_t first, std::size_t last, const ContestRuleSet& rules, const CancelToken* cancel)
 {
-    Solver solver(fixes, first, last, rules);
+    Solver solver(fixes, first, last, rules, cancel);
     if (solver.size() < 2)
         return std::nullopt;
 
@@ -998,13 +1019,25 @@ std::optional<ContestScore> scoreFixes(const std::vector<IgcFix>& fixes, std::si
     return best;
 }
 
-std::optional<ContestScore> scoreFlight(const IgcFlight& flight, const ContestRuleSet& rules)
+} // namespace
+
+std::optional<ContestScore> scoreFixes(
+    const std::vector<IgcFix>& fixes, std::size_t first, std::size_t last, const ContestRuleSet& rules, const CancelToken* cancel)
+{
+    try {
+        return searchBest(fixes, first, last, rules, cancel);
+    } catch (const ScoringCancelled&) {
+        return std::nullopt;
+    }
+}
+
+std::optional<ContestScore> scoreFlight(const IgcFlight& flight, const ContestRuleSet& rules, const CancelToken* cancel)
 {
     // Every valid fix counts, as other scorers count them: a take-off found from movement
     // can start after the first climb out of a slow launch and cost the free distance.
     if (flight.fixes.empty())
         return std::nullopt;
-    return scoreFixes(flight.fixes, 0, flight.fixes.size() - 1, rules);
+    return scoreFixes(flight.fixes, 0, flight.fixes.size() - 1, rules, cancel);
 }
 
 } // namespace corvex::flights

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "flights/ContestRules.h"
+#include "platform/OperationContext.h"
 #include "flights/IgcFlight.h"
 
 #include <cstddef>
@@ -42,9 +43,11 @@ struct ContestScore {
 double geodesicBoundFromChord(double chordMetres);
 
 // The best score over the valid fixes from index `first` to `last` (inclusive).
-// Nothing when fewer than two valid fixes are there.
-std::optional<ContestScore> scoreFixes(const std::vector<IgcFix>& fixes, std::size_t first, std::size_t last, const ContestRuleSet& rules);
+// Nothing when fewer than two valid fixes are there, or when `cancel` was cancelled
+// before the search ended (it asks between its steps).
+std::optional<ContestScore> scoreFixes(const std::vector<IgcFix>& fixes, std::size_t first, std::size_t last,
+    const ContestRuleSet& rules, const CancelToken* cancel = nullptr);
 // The same over all the flight's fixes.
-std::optional<ContestScore> scoreFlight(const IgcFlight& flight, const ContestRuleSet& rules);
+std::optional<ContestScore> scoreFlight(const IgcFlight& flight, const ContestRuleSet& rules, const CancelToken* cancel = nullptr);
 
 } // namespace corvex::flights

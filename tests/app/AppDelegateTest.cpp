@@ -20,6 +20,8 @@
 #include <QApplication>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTextBrowser>
@@ -606,6 +608,41 @@ TEST_F(AppDelegateTest, StoredCommunicationsLogPreferenceReachesTheDeviceAtLaunc
     app.ui().preferencesMenuItem->trigger();
     EXPECT_EQ(app.controller->userPreferencesWindow(), preferencesWindow);
     preferencesWindow->close();
+}
+
+// The contests: the table's one from the list, the others ticked; the table's own box
+// is ticked and cannot be unticked; what is stored is read back as it was stored.
+TEST_F(AppDelegateTest, ContestsChosenInThePreferencesNameTheRuleSetsInOrder)
+{
+    app.launch();
+    app.ui().preferencesMenuItem->trigger();
+    UserPreferencesWindow* window = app.controller->userPreferencesWindow();
+    ASSERT_NE(window, nullptr);
+    const auto box = [&](const char* id) {
+        for (QCheckBox* each : window->otherContestBoxes())
+            if (each->property("ruleSet").toString() == id)
+                return each;
+        return static_cast<QCheckBox*>(nullptr);
+    };
+    ASSERT_TRUE(box("xcontest") && box("ffvl") && box("olc"));
+    EXPECT_EQ(window->listedContestPopup().currentData().toString(), "xcontest");
+    EXPECT_TRUE(box("xcontest")->isChecked());
+    EXPECT_FALSE(box("xcontest")->isEnabled());
+
+    box("olc")->click();
+    EXPECT_EQ(app.preferences.stringValue("contestRuleSets"), "xcontest, olc");
+    QComboBox& listed = window->listedContestPopup();
+    listed.setCurrentIndex(listed.findData("ffvl"));
+    emit listed.activated(listed.currentIndex());
+    EXPECT_EQ(app.preferences.stringValue("contestRuleSets"), "ffvl, xcontest, olc");
+    EXPECT_TRUE(box("ffvl")->isChecked() && !box("ffvl")->isEnabled());
+    EXPECT_TRUE(box("xcontest")->isEnabled());
+
+    // A stored value with an unknown or repeated id shows what it can.
+    app.preferences.setValue("contestRuleSets", "olc olc, nosuch");
+    EXPECT_EQ(listed.currentData().toString(), "olc");
+    EXPECT_FALSE(box("xcontest")->isChecked());
+    window->close();
 }
 
 // About names the version, the licence and where the map's data comes from, for each

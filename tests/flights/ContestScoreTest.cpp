@@ -276,6 +276,13 @@ TEST(ContestScore, InvalidFixesAndRanges)
         }
     }
     EXPECT_FALSE(scoreFixes({}, 0, 0, ffvl()));
+
+    // A search its caller cancelled gives nothing; one not cancelled is unchanged.
+    const corvex::CancelToken cancel;
+    EXPECT_TRUE(scoreFixes(line, 0, line.size() - 1, xcontest(), &cancel));
+    cancel.cancel();
+    for (const ContestRuleSet& rules : contestRuleSets())
+        EXPECT_FALSE(scoreFixes(line, 0, line.size() - 1, rules, &cancel)) << rules.id;
 }
 
 // Pieces of real flights, every fix of the piece or every few, against the brute force:

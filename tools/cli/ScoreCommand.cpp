@@ -2,6 +2,7 @@
 #include "LibraryAccess.h"
 
 #include "flights/ContestScore.h"
+#include "flights/FlightWords.h"
 #include "flights/IgcFlight.h"
 
 #include <cstdio>
@@ -45,10 +46,11 @@ void printJson(std::ostream& out, const ContestScore& score, std::string_view ru
     out << jsonText(json) << "\n";
 }
 
-void printText(std::ostream& out, const ContestScore& score, std::string_view rules)
+// The words the windows show: the rule set's and the flight type's names.
+void printText(std::ostream& out, const ContestScore& score, const flights::ContestRuleSet& rules)
 {
-    out << "Rules:       " << rules << "\n"
-        << "Type:        " << flights::contestTypeName(score.type) << "\n"
+    out << "Rules:       " << rules.name << "\n"
+        << "Type:        " << flights::contestTypeTitle(flights::contestTypeName(score.type)) << "\n"
         << "Distance:    " << fixed(score.distanceMetres / 1000, 2) << " km\n"
         << "Multiplier:  " << fixed(score.multiplier, 1) << "\n"
         << "Score:       " << fixed(score.points, 2) << " points\n";
@@ -97,7 +99,7 @@ int runScore(CliContext& context)
     if (context.option("json"))
         printJson(context.out, *score, rulesName);
     else
-        printText(context.out, *score, rulesName);
+        printText(context.out, *score, *rules);
     return Success;
 }
 

@@ -157,6 +157,9 @@ FlightWindow::FlightWindow(FlightLibrary& library, const LibraryFlight& flight, 
     : QWidget(parent, Qt::Window)
     , m_track(std::make_shared<TrackPoints>())
 {
+    m_liveRules = flights::findContestRuleSet(library.index().listedRuleSet());
+    if (!m_liveRules)
+        m_liveRules = &flights::contestRuleSets().front();
     setWindowTitle(tr("Flight of %1").arg(takeoffText(flight.takeoff)));
     resize(1100, 800);
 
@@ -256,7 +259,7 @@ FlightWindow::FlightWindow(FlightLibrary& library, const LibraryFlight& flight, 
     // The pilot's other rule sets, as the library's scoring pass stored them.
     if (const auto stored = library.index().scores(flight.id); stored)
         for (const RuleSetScore& each : *stored)
-            if (const auto* rules = flights::findContestRuleSet(each.ruleSet); rules && rules->id != "xcontest" && each.score.points)
+            if (const auto* rules = flights::findContestRuleSet(each.ruleSet); rules && rules != m_liveRules && each.score.points)
                 m_scoreForm->addRow(QString::fromUtf8(rules->name.data(), static_cast<int>(rules->name.size())) + ":",
                     new QLabel(tr("%1 points, %2").arg(QString::number(*each.score.points, 'f', 2), scoreTypeText(each.score.type))));
     auto* side = new QVBoxLayout;
@@ -298,7 +301,7 @@ void FlightWindow::startScoring()
     m_scoring = true;
     m_scoreType->setText(tr("Scoring…"));
     m_scoreWork.start(OperationContext(m_workLog).withCancel(CancelToken()), [this, flight = m_igc](const OperationContext& context) {
-        auto score = flights::scoreFlight(*flight, *flights::findContestRuleSet("xcontest"));
+        auto score = flights::scoreFlight(*flight, *m_liveRules, &context.cancelToken());
         if (context.isCancelled())
             return;
         QMetaObject::invokeMethod(this, [this, score = std::move(score)]() mutable { showScore(std::move(score)); }, Qt::QueuedConnection);
@@ -502,7 +505,8 @@ QWidget* FlightWindow::figuresPanel(const LibraryFlight& flight)
     m_scoreMultiplier = new QLabel;
     m_scorePoints = new QLabel;
     m_scoreGap = new QLabel;
-    m_scoreForm->addRow(tr("Contest (XContest):"), m_scoreType);
+    m_scoreForm->addRow(tr("Contest (%1):").arg(QString::fromUtf8(m_liveRules->name.data(), static_cast<int>(m_liveRules->name.size()))),
+        m_scoreType);
     m_scoreForm->addRow(tr("Distance:"), m_scoreDistance);
     m_scoreForm->addRow(tr("Multiplier:"), m_scoreMultiplier);
     m_scoreForm->addRow(tr("Points:"), m_scorePoints);

@@ -119,6 +119,9 @@ private:
 
     std::shared_ptr<ContestLayer> m_contestLayer;
     std::optional<flights::ContestScore> m_score;
+    // The score worked out here, with its legs on the map: the first of the pilot's rule
+    // sets, as the library's table shows it; the others are shown as the library stored them.
+    const flights::ContestRuleSet* m_liveRules { nullptr };
     bool m_scoring { false };
     QFormLayout* m_scoreForm { nullptr };
     QLabel* m_scoreType { nullptr };
