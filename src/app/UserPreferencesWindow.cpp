@@ -12,6 +12,7 @@
 #include <QFileDialog>
 #include <QFormLayout>
 #include <QHBoxLayout>
+#include <QLayout>
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QStandardItemModel>
@@ -27,6 +28,10 @@ UserPreferencesWindow::UserPreferencesWindow(PreferencesStore& preferences, QWid
 {
     m_ui->setupUi(this);
     addContestControls();
+    // Wide enough for the library's long check box, and as tall as its wrapped text
+    // needs at that width.
+    resize(560, 0);
+    resize(560, std::max(layout()->heightForWidth(560), layout()->minimumSize().height()));
     showStoredValues();
     connect(m_ui->logCommunicationsCheckbox, &QCheckBox::toggled, this, [this](bool checked) {
         m_preferences.setValue(QStringLiteral("logCommunications"), checked);

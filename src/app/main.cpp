@@ -1,5 +1,6 @@
 #include "airspaces/ui/AirspacesWindow.h"
 #include "app/AppDelegate.h"
+#include "app/UserPreferencesWindow.h"
 #include "app/HelpWindows.h"
 #include "app/MainWindow.h"
 #include "app/MessageBoxAlertPresenter.h"
@@ -144,6 +145,9 @@ std::optional<ScreenshotOpener> secondaryScreenshotWindow(const QString& which, 
                                      c.pilotDataWC()->ui().siteEdit->setText(QStringLiteral("Club Süd"));
                                  },
             [](corvex::AppDelegate& c) -> QWidget* { return c.pilotDataWC(); } };
+    if (which == QLatin1String("preferences"))
+        return ScreenshotOpener { [](corvex::AppDelegate& c) { c.userPreferencesWindowMenuItemClicked(); },
+            [](corvex::AppDelegate& c) -> QWidget* { return c.userPreferencesWindow(); } };
     if (which == QLatin1String("save-folder"))
         return ScreenshotOpener { [](corvex::AppDelegate& c) { c.performLauncherAction(QStringLiteral("save-all-flights")); },
             [](corvex::AppDelegate&) -> QWidget* { return QApplication::activeModalWidget(); } };
@@ -278,7 +282,7 @@ int main(int argc, char* argv[])
         } else if (which == QLatin1String("main")) {
             QTimer::singleShot(delay, &window, [&window, grab] { grab(window); });
         } else {
-            std::fprintf(stderr, "--screenshot-window: main, airspaces, pilot-sheet, save-folder, about or help, not %s\n",
+            std::fprintf(stderr, "--screenshot-window: main, airspaces, pilot-sheet, save-folder, preferences, about or help, not %s\n",
                 which.toLocal8Bit().constData());
             return 2;
         }
