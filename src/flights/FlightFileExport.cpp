@@ -1,7 +1,8 @@
 #include "flights/FlightExport.h"
 
+#include "export/ExportFiles.h"
+
 #include <cstdio>
-#include <fstream>
 
 namespace corvex::flights {
 
@@ -44,12 +45,12 @@ Result<void, FlightExportError> exportFlight(
         return Failure { FlightExportError { Kind::Unreadable, igcPath + ": " + flight.error() } };
     const std::string bytes = format->write(*text, *flight, options);
 
-    const std::string temporary = outPath + ".part";
-    std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
-    file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    file.close();
-    if (!file || std::rename(temporary.c_str(), outPath.c_str()) != 0) {
-        std::remove(temporary.c_str());
+    // A new file of its own beside the target, never a name that is there already, and
+    // only whole in place.
+    const auto temporary = writeTemporaryFile(outPath + ".XXXXXX", bytes);
+    if (!temporary || std::rename(temporary->c_str(), outPath.c_str()) != 0) {
+        if (temporary)
+            std::remove(temporary->c_str());
         return Failure { FlightExportError { Kind::NotWritten, "cannot write " + outPath } };
     }
     return {};

@@ -373,7 +373,7 @@ TEST(ContestScore, RandomTracksMatchTheBruteForce)
                 height = 2600 - 2200 * f + 150 * step(random);
                 break;
             case 1:
-                height = 600 + 1800 * std::sin(M_PI * f) + 100 * step(random);
+                height = 600 + 1800 * std::sin(geo::pi * f) + 100 * step(random);
                 break;
             default:
                 height += 120 * step(random);
