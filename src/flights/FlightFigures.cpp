@@ -147,6 +147,7 @@ FlightFigures computeFigures(const IgcFlight& flight)
     const bool hasPressure = std::any_of(fixes.begin(), fixes.end(), [](const IgcFix& fix) { return fix.pressureAltitude != 0; });
     const bool hasGnss = std::any_of(fixes.begin(), fixes.end(), [](const IgcFix& fix) { return fix.valid && fix.gnssAltitude != 0; });
 
+    figures.altitudeSource = hasPressure ? "pressure" : "gnss";
     const FlightSpan span = findFlight(points, flight, hasPressure);
     figures.movementDetected = span.moved;
     const TrackPoint& takeoff = points[span.first];
@@ -196,5 +197,7 @@ FlightFigures computeFigures(const IgcFlight& flight)
     }
     return figures;
 }
+
+std::vector<FlightFigures> computeFlights(const IgcFlight& flight) { return { computeFigures(flight) }; }
 
 } // namespace corvex::flights

@@ -131,6 +131,9 @@ struct FlightFigures {
     // move for long (a ground test, a few fixes) and the first and last valid fix
     // stand for them.
     bool movementDetected { false };
+    // Where the altitude figures come from: "pressure" when the recorder has a sensor,
+    // else "gnss".
+    std::string altitudeSource;
 };
 
 // Take-off is where the recorder starts to move faster than anyone walks or runs: a
@@ -144,5 +147,10 @@ struct FlightFigures {
 // landing; pressure figures are nothing when the recorder has no pressure sensor (it
 // writes 0 throughout), GNSS figures likewise.
 FlightFigures computeFigures(const IgcFlight& flight);
+
+// Each flight of the file, in time order: one for an ordinary file, several where the
+// recorder stayed on through a landing and a relaunch. Each has the figures of its own
+// take-off to landing.
+std::vector<FlightFigures> computeFlights(const IgcFlight& flight);
 
 } // namespace corvex::flights

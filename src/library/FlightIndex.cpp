@@ -55,7 +55,9 @@ constexpr bool figure = true;
 constexpr FlightColumn flightColumns[] = {
     // Never reused (AUTOINCREMENT): scripts keep ids.
     { "id", "INTEGER PRIMARY KEY AUTOINCREMENT", 1, false, nullptr, &readMember<&LibraryFlight::id> },
-    column<&LibraryFlight::file>("file", "TEXT NOT NULL UNIQUE", 1),
+    // Version 1 made it UNIQUE; version 4 made the table again without, since a file
+    // with a landing and a relaunch holds several flights (UNIQUE (file, part) instead).
+    column<&LibraryFlight::file>("file", "TEXT NOT NULL", 1),
     column<&LibraryFlight::sha256>("sha256", "TEXT NOT NULL", 1),
     column<&LibraryFlight::size>("size", "INTEGER NOT NULL", 1),
     column<&LibraryFlight::logger>("logger", "TEXT NOT NULL", 1),
@@ -85,7 +87,19 @@ constexpr FlightColumn flightColumns[] = {
     column<&LibraryFlight::added>("added", "INTEGER NOT NULL", 1),
     // The rows of an index older than the figures' version were made by its first one.
     column<&LibraryFlight::figuresMadeBy>("figures_version", "INTEGER NOT NULL DEFAULT 1", 3, figure),
+    column<&LibraryFlight::altitudeSource>("altitude_source", "TEXT NOT NULL DEFAULT ''", 4, figure),
+    column<&LibraryFlight::part>("part", "INTEGER NOT NULL DEFAULT 0", 4),
+    column<&LibraryFlight::recordingOf>("recording_of", "INTEGER", 4),
+    column<&LibraryFlight::removed>("removed", "INTEGER", 4),
+    column<&LibraryFlight::gliderEdit>("glider_edit", "TEXT", 4),
+    column<&LibraryFlight::pilotEdit>("pilot_edit", "TEXT", 4),
+    column<&LibraryFlight::site>("site", "TEXT NOT NULL DEFAULT ''", 4),
+    column<&LibraryFlight::comment>("comment", "TEXT NOT NULL DEFAULT ''", 4),
+    column<&LibraryFlight::scoredTrack>("scored_track", "TEXT NOT NULL DEFAULT ''", 4),
 };
+
+// The condition of the flights the pilot sees: not removed, not a second recording.
+constexpr const char* shownFlights = "f.removed IS NULL AND f.recording_of IS NULL";
 
 // Each step brings the file from the version before it to its own: first the flights
 // columns the table above gives that version (the CREATE TABLE of version 1, an ADD
@@ -146,6 +160,28 @@ ALTER TABLE flights DROP COLUMN score_type;
 ALTER TABLE flights DROP COLUMN score_distance_m;
 ALTER TABLE flights DROP COLUMN scorer_version;
 )sql",
+    // 3 -> 4: the trusted library's columns (above), then the table made again without
+    // the file's UNIQUE (flights_v4, written by migrationTo), keeping the ids never
+    // given again; the part of the track each score used.
+    R"sql(
+CREATE TEMP TABLE flights_sequence AS SELECT seq FROM sqlite_sequence WHERE name = 'flights';
+DROP TABLE flights;
+ALTER TABLE flights_v4 RENAME TO flights;
+DELETE FROM sqlite_sequence WHERE name = 'flights';
+INSERT INTO sqlite_sequence (name, seq)
+    SELECT 'flights', max(coalesce((SELECT seq FROM temp.flights_sequence), 0), coalesce((SELECT max(id) FROM flights), 0));
+DROP TABLE temp.flights_sequence;
+CREATE INDEX flights_takeoff ON flights(takeoff);
+CREATE INDEX flights_logger ON flights(logger, takeoff);
+CREATE INDEX flights_digest ON flights(sha256);
+CREATE INDEX flights_logbook ON flights(serial, logbook_minute);
+CREATE INDEX flights_year ON flights(year);
+CREATE UNIQUE INDEX flights_file_part ON flights(file, part);
+CREATE INDEX flights_recording ON flights(recording_of);
+CREATE TRIGGER flights_scores_go AFTER DELETE ON flights BEGIN DELETE FROM scores WHERE flight = old.id; END;
+ALTER TABLE scores ADD COLUMN from_time INTEGER;
+ALTER TABLE scores ADD COLUMN to_time INTEGER;
+)sql",
 };
 static_assert(std::size(migrations) == FlightIndex::schemaVersion);
 
@@ -172,6 +208,19 @@ std::string migrationTo(int version)
     }
     if (version == 1)
         sql += "\n);\n";
+    if (version == 4) {
+        // SQLite cannot drop a constraint: the table is made again, every column of the
+        // versions up to this one in the table's order.
+        std::string declarations, names;
+        for (const FlightColumn& each : flightColumns) {
+            if (each.since > version)
+                continue;
+            declarations += std::string(declarations.empty() ? "" : ",\n    ") + each.name + " " + each.declaration;
+            names += std::string(names.empty() ? "" : ", ") + each.name;
+        }
+        sql += "CREATE TABLE flights_v4 (\n    " + declarations + "\n);\n";
+        sql += "INSERT INTO flights_v4 (" + names + ") SELECT " + names + " FROM flights;\n";
+    }
     return sql + migrations[version - 1];
 }
 
@@ -192,6 +241,11 @@ LibraryFlight flightFrom(const Statement& row)
     for (const FlightColumn& each : flightColumns)
         if (each.read)
             each.read(row, c++, flight);
+    // What the pilot named wins over what the file says.
+    if (flight.gliderEdit)
+        flight.glider = *flight.gliderEdit;
+    if (flight.pilotEdit)
+        flight.pilot = *flight.pilotEdit;
     // The listed rule set's score follows the flight's own columns.
     row.read(c++, flight.scorePoints);
     if (flight.scorePoints)
@@ -336,8 +390,14 @@ LibraryResult<std::int64_t> FlightIndex::insert(const LibraryFlight& flight)
         names += std::string(names.empty() ? "" : ", ") + each.name;
         placeholders += placeholders.empty() ? "?" : ",?";
     }
+    if (flight.id > 0) {
+        names += ", id";
+        placeholders += ",?";
+    }
     Statement statement(*m_database, "INSERT INTO flights (" + names + ") VALUES (" + placeholders + ")");
-    bindColumns(statement, flight, [](const FlightColumn&) { return true; });
+    const int next = bindColumns(statement, flight, [](const FlightColumn&) { return true; });
+    if (flight.id > 0)
+        statement.bind(next, flight.id);
     if (auto ran = statement.run(); !ran)
         return Failure { ran.error() };
     return std::int64_t { sqlite3_last_insert_rowid(m_database->get()) };
@@ -429,6 +489,7 @@ LibraryResult<std::vector<LibraryFlight>> FlightIndex::flights(const FlightFilte
     std::string where;
     std::vector<Value> values;
     const auto also = [&](const char* condition) { where += where.empty() ? condition : std::string(" AND ") + condition; };
+    also(filter.removed ? "f.removed IS NOT NULL" : shownFlights);
     if (filter.year) {
         also("year = ?");
         values.emplace_back(std::int64_t { *filter.year });
@@ -439,6 +500,11 @@ LibraryResult<std::vector<LibraryFlight>> FlightIndex::flights(const FlightFilte
     if (flights)
         std::erase_if(*flights, [&](const LibraryFlight& flight) { return !flightMatches(flight, filter); });
     return flights;
+}
+
+LibraryResult<std::vector<LibraryFlight>> FlightIndex::recordingsOf(std::int64_t id) const
+{
+    return select("f.recording_of = ? AND f.removed IS NULL", { id });
 }
 
 LibraryResult<std::vector<std::string>> FlightIndex::files() const
@@ -452,7 +518,8 @@ LibraryResult<std::vector<FlightTotals>> FlightIndex::totals(const char* keyExpr
     Statement statement(*m_database,
         std::string("SELECT ") + keyExpression
             + ", count(*), sum(duration), sum(track_m), total(s.points), count(s.points) FROM flights f "
-              "LEFT JOIN scores s ON s.flight = f.id AND s.rule_set = ? GROUP BY 1 ORDER BY 1 DESC");
+              "LEFT JOIN scores s ON s.flight = f.id AND s.rule_set = ? WHERE "
+            + shownFlights + " GROUP BY 1 ORDER BY 1 DESC");
     statement.bind(1, m_listedRuleSet);
     return collect<FlightTotals>(statement, [](const Statement& row) {
         return FlightTotals { row.text(0), row.integer(1), row.integer(2), row.real(3), row.real(4), row.integer(5) };
@@ -465,7 +532,7 @@ LibraryResult<std::vector<FlightTotals>> FlightIndex::totalsByGlider() const { r
 
 LibraryResult<std::int64_t> FlightIndex::count() const
 {
-    Statement statement(*m_database, "SELECT count(*) FROM flights");
+    Statement statement(*m_database, std::string("SELECT count(*) FROM flights f WHERE ") + shownFlights);
     const auto row = statement.step();
     if (!row)
         return Failure { row.error() };
@@ -475,20 +542,23 @@ LibraryResult<std::int64_t> FlightIndex::count() const
 LibraryResult<void> FlightIndex::setScore(std::int64_t id, const std::string& ruleSet, const StoredScore& score)
 {
     Statement statement(*m_database,
-        "INSERT OR REPLACE INTO scores (flight, rule_set, points, type, distance_m, version) VALUES (?, ?, ?, ?, ?, ?)");
+        "INSERT OR REPLACE INTO scores (flight, rule_set, points, type, distance_m, version, from_time, to_time) "
+        "VALUES (?, ?, ?, ?, ?, ?, ?, ?)");
     statement.bind(1, id);
     statement.bind(2, ruleSet);
     statement.bind(3, score.points);
     statement.bind(4, score.points ? std::optional(score.type) : std::nullopt);
     statement.bind(5, score.distanceMetres);
     statement.bind(6, score.version);
+    statement.bind(7, score.points ? score.from : std::nullopt);
+    statement.bind(8, score.points ? score.to : std::nullopt);
     return statement.run();
 }
 
 LibraryResult<std::vector<RuleSetScore>> FlightIndex::scores(std::int64_t id) const
 {
     Statement statement(*m_database,
-        "SELECT rule_set, points, type, distance_m, version FROM scores WHERE flight = ? ORDER BY rule_set");
+        "SELECT rule_set, points, type, distance_m, version, from_time, to_time FROM scores WHERE flight = ? ORDER BY rule_set");
     statement.bind(1, id);
     return collect<RuleSetScore>(statement, [](const Statement& row) {
         RuleSetScore each;
@@ -497,6 +567,8 @@ LibraryResult<std::vector<RuleSetScore>> FlightIndex::scores(std::int64_t id) co
         each.score.type = row.text(2);
         row.read(3, each.score.distanceMetres);
         row.read(4, each.score.version);
+        row.read(5, each.score.from);
+        row.read(6, each.score.to);
         return each;
     });
 }
@@ -506,7 +578,7 @@ LibraryResult<std::vector<FlightToScore>> FlightIndex::flightsToScore(const std:
     // Newest first: the flights the user just brought are the ones looked at. The
     // rule sets' ids have no commas.
     Statement statement(*m_database,
-        "SELECT f.id, f.file, f.figures_version, group_concat(s.rule_set, ',') FROM flights f "
+        "SELECT f.id, f.file, f.figures_version, group_concat(s.rule_set, ','), f.part, f.scored_track FROM flights f "
         "LEFT JOIN scores s ON s.flight = f.id AND s.version >= ?1 "
         "GROUP BY f.id ORDER BY f.takeoff DESC, f.id DESC");
     statement.bind(1, version);
@@ -517,7 +589,8 @@ LibraryResult<std::vector<FlightToScore>> FlightIndex::flightsToScore(const std:
             return Failure { row.error() };
         if (!*row)
             return wanted;
-        FlightToScore flight { statement.integer(0), statement.text(1), statement.integer(2) < version, {} };
+        FlightToScore flight { statement.integer(0), statement.text(1), statement.integer(2) < version,
+            static_cast<int>(statement.integer(4)), statement.text(5), {} };
         const std::string current = "," + statement.text(3) + ",";
         for (const std::string& ruleSet : ruleSets)
             if (current.find("," + ruleSet + ",") == std::string::npos)

@@ -21,6 +21,9 @@ struct StoredScore {
     std::string type;
     std::optional<double> distanceMetres;
     int version { 0 }; // the figuresVersion that made it
+    // The part of the track the score used (UTC seconds): take-off to landing, or more
+    // where the rule set scores the ground too.
+    std::optional<std::int64_t> from {}, to {};
 };
 
 struct RuleSetScore {
@@ -34,6 +37,8 @@ struct FlightToScore {
     std::int64_t id { 0 };
     std::string file;
     bool figures { false }; // compute the figures again
+    int part { 0 }; // which flight of the file
+    std::string scoredTrack; // the pilot's choice, as LibraryFlight keeps it
     std::vector<std::string> ruleSets; // score under these
 };
 
@@ -53,7 +58,7 @@ public:
     // cannot be opened, created or brought up to date at all.
     static LibraryResult<std::unique_ptr<FlightIndex>> open(const std::string& path);
 
-    static constexpr int schemaVersion = 3;
+    static constexpr int schemaVersion = 4;
 
     // Writes in one transaction: many imports cost one sync of the disk.
     class Transaction {
@@ -71,7 +76,9 @@ public:
         std::optional<LibraryError> m_beginError;
     };
 
-    // The new flight's id.
+    // The new flight's id: the one the flight carries when it has one (a flight the
+    // journal knows, made again by a rebuild or brought back by a restore), else the
+    // next never given.
     LibraryResult<std::int64_t> insert(const LibraryFlight& flight);
     LibraryResult<void> setLogBookMinute(std::int64_t id, const std::string& serial, std::int64_t minute);
     // The figures of the flight with its id, computed again from its file.
@@ -85,8 +92,11 @@ public:
     LibraryResult<LibraryFlight> flightWithDigest(const std::string& sha256) const;
     LibraryResult<LibraryFlight> flightOfLogger(const std::string& logger, std::int64_t takeoff) const;
     LibraryResult<LibraryFlight> flightOfLogBook(const std::string& serial, std::int64_t logBookMinute) const;
-    // Newest first.
+    // Newest first: the flights the pilot sees (neither removed nor a second
+    // recording), or the removed ones when the filter asks for them.
     LibraryResult<std::vector<LibraryFlight>> flights(const FlightFilter& filter = {}) const;
+    // The other loggers' recordings of a flight.
+    LibraryResult<std::vector<LibraryFlight>> recordingsOf(std::int64_t id) const;
     LibraryResult<std::vector<std::string>> files() const;
     LibraryResult<std::vector<FlightTotals>> totalsByYear() const;
     LibraryResult<std::vector<FlightTotals>> totalsByGlider() const;

@@ -562,4 +562,24 @@ LibraryResult<FlightLibrary::RebuildOutcome> FlightLibrary::rebuild()
     return outcome;
 }
 
+LibraryResult<LibraryFlight> FlightLibrary::remove(std::int64_t)
+{
+    return libraryFailure(LibraryErrorKind::Unusable, "removing flights is not built yet");
+}
+
+LibraryResult<LibraryFlight> FlightLibrary::restore(std::int64_t)
+{
+    return libraryFailure(LibraryErrorKind::Unusable, "restoring flights is not built yet");
+}
+
+LibraryResult<LibraryFlight> FlightLibrary::edit(std::int64_t, const FlightEdit&)
+{
+    return libraryFailure(LibraryErrorKind::Unusable, "editing flights is not built yet");
+}
+
+LibraryResult<CheckReport> FlightLibrary::check(bool)
+{
+    return libraryFailure(LibraryErrorKind::Unusable, "checking the library is not built yet");
+}
+
 } // namespace corvex::library

@@ -102,6 +102,19 @@ public:
     // and when the record cannot be read (logged).
     std::optional<std::string> airspaceFileFor(const LibraryFlight& flight) const;
 
+    // The pilot's undo. Remove moves the flight's file (and its other recordings) into
+    // the removed folder inside the library and lists it no more; restore brings it
+    // back under the same id. Nothing is deleted. NotFound for an unknown id.
+    LibraryResult<LibraryFlight> remove(std::int64_t id);
+    LibraryResult<LibraryFlight> restore(std::int64_t id);
+    // The pilot's words about a flight, kept in the journal beside the files so that a
+    // rebuilt index keeps them; the IGC file is never changed. Returns the flight as
+    // it is now.
+    LibraryResult<LibraryFlight> edit(std::int64_t id, const FlightEdit& edit);
+    // The folder against the index and the journal: what is there and what does not
+    // match. With `repair`, fixes what can be fixed without losing anything.
+    LibraryResult<CheckReport> check(bool repair);
+
     // The time of "added" and of the damaged index's name; the system clock when empty.
     std::function<std::int64_t()> clock;
 

@@ -80,6 +80,7 @@ void fillFigures(LibraryFlight& flight, const flights::IgcFlight& igc, const fli
     flight.pilot = figures.pilot;
     flight.glider = figures.glider;
     flight.fixes = static_cast<std::int64_t>(igc.fixes.size());
+    flight.altitudeSource = figures.altitudeSource;
     flight.figuresMadeBy = figuresVersion;
 }
 

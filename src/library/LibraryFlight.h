@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace corvex::library {
 
@@ -43,11 +44,39 @@ struct LibraryFlight {
     double bestSink { 0 }; // m/s over 20 s, negative
     double trackMetres { 0 };
     double distanceMetres { 0 }; // take-off to landing
+    // As the pilot sees them: the pilot's own edit where there is one (gliderEdit,
+    // pilotEdit), else what the file names. Figures computed from the file carry the
+    // file's.
     std::string pilot;
     std::string glider;
     std::int64_t fixes { 0 };
+    // Where the altitude figures (highest, lowest, best climb and sink) come from:
+    // "pressure" when the recorder has a sensor, else "gnss".
+    std::string altitudeSource;
     std::int64_t added { 0 }; // when it came into the library, UTC seconds
     int figuresMadeBy { figuresVersion }; // the figuresVersion that computed the figures above
+
+    // A file with a landing and a relaunch holds several flights: which of them this is
+    // (0 for the first). The file stays whole; each flight has its own row and figures.
+    int part { 0 };
+    // When this file is a second logger's recording of a flight the library shows
+    // under another id (a vario and a phone), that flight's id: it is kept, listed with
+    // that flight as "also recorded by", and counted in no total.
+    std::optional<std::int64_t> recordingOf;
+    // When the pilot removed the flight (UTC seconds): its file waits in the removed
+    // folder, and a restore gives it back under the same id.
+    std::optional<std::int64_t> removed;
+
+    // The pilot's own words, kept in the library's journal beside the files: the file
+    // itself is never changed.
+    std::optional<std::string> gliderEdit;
+    std::optional<std::string> pilotEdit;
+    std::string site; // the take-off site's name
+    std::string comment;
+    // Which part of the track the pilot has the contests score where a league leaves it
+    // to them: "" for the rule set's own choice, "flight" (take-off to landing) or
+    // "whole" (the walk before take-off and after landing too).
+    std::string scoredTrack;
 
     // The contest score under the index's listed rule set (FlightIndex::setListedRuleSet,
     // the first of the pilot's), filled after the flight came in (it takes up to a second
@@ -67,11 +96,47 @@ struct LibraryFlight {
     int year() const;
 };
 
+// What the pilot changes of a flight: each field given is set (an empty text clears
+// the edit, so that the file's own value shows again); the others stay.
+struct FlightEdit {
+    std::optional<std::string> glider;
+    std::optional<std::string> pilot;
+    std::optional<std::string> site;
+    std::optional<std::string> comment;
+    std::optional<std::string> scoredTrack; // "", "flight" or "whole"
+};
+
+// What `corvex library check` and the window's check find in the folder against the
+// index and the journal.
+struct CheckFinding {
+    enum class Kind {
+        FileWithoutRow, // an IGC file the index does not list
+        RowWithoutFile, // a flight whose file is gone
+        EditWithoutFlight, // the journal names a flight no file holds
+        FileChanged, // a file whose bytes are not the ones the index recorded
+        Other,
+    };
+    Kind kind { Kind::Other };
+    std::string file; // relative to the library folder, when there is one
+    std::int64_t id { 0 }; // the flight, when there is one
+    std::string message; // what it is, in a sentence
+    bool repaired { false }; // fixed by this check (asked to repair, and possible without losing anything)
+};
+
+struct CheckReport {
+    std::size_t files { 0 }; // IGC files in the library's folders
+    std::size_t flights { 0 }; // flights the index lists
+    std::size_t removed { 0 }; // of them, removed and restorable
+    std::vector<CheckFinding> findings;
+};
+
 // What the table and `corvex library list` narrow the flights to.
 struct FlightFilter {
     std::optional<int> year;
     std::optional<std::string> glider; // exact
     std::string text; // in the pilot, glider, instrument or file name; empty: any
+    // The flights the pilot removed (restorable) instead of the ones shown.
+    bool removed { false };
 };
 
 // Flights, hours and kilometres of a group (a year, a glider).

@@ -355,7 +355,12 @@ TEST(FlightLibrary, ScoresAreAddedByMigrationAndFilledAfterwards)
         // What the first program left: no scores, no figures' version, no airspaces tables.
         sqlite3* database = nullptr;
         ASSERT_EQ(sqlite3_open(index.c_str(), &database), SQLITE_OK);
-        for (const char* sql : { "DROP TRIGGER flights_scores_go", "DROP TABLE scores",
+        for (const char* sql : { "DROP INDEX flights_file_part", "DROP INDEX flights_recording", "ALTER TABLE flights DROP COLUMN altitude_source",
+                 "ALTER TABLE flights DROP COLUMN part", "ALTER TABLE flights DROP COLUMN recording_of",
+                 "ALTER TABLE flights DROP COLUMN removed", "ALTER TABLE flights DROP COLUMN glider_edit",
+                 "ALTER TABLE flights DROP COLUMN pilot_edit", "ALTER TABLE flights DROP COLUMN site",
+                 "ALTER TABLE flights DROP COLUMN comment", "ALTER TABLE flights DROP COLUMN scored_track",
+                 "DROP TRIGGER flights_scores_go", "DROP TABLE scores",
                  "ALTER TABLE flights DROP COLUMN figures_version", "DROP TABLE airspace_uses", "DROP TABLE airspace_files",
                  "PRAGMA user_version=1" })
             EXPECT_EQ(sqlite3_exec(database, sql, nullptr, nullptr, nullptr), SQLITE_OK) << sql;
@@ -728,7 +733,12 @@ TEST(FlightLibrary, ScoresPerRuleSetAndFiguresOfAnOlderVersion)
         // (to be computed again) stale figures.
         sqlite3* database = nullptr;
         ASSERT_EQ(sqlite3_open(indexPath.c_str(), &database), SQLITE_OK);
-        for (const char* sql : { "DROP TRIGGER flights_scores_go", "DROP TABLE scores",
+        for (const char* sql : { "DROP INDEX flights_file_part", "DROP INDEX flights_recording", "ALTER TABLE flights DROP COLUMN altitude_source",
+                 "ALTER TABLE flights DROP COLUMN part", "ALTER TABLE flights DROP COLUMN recording_of",
+                 "ALTER TABLE flights DROP COLUMN removed", "ALTER TABLE flights DROP COLUMN glider_edit",
+                 "ALTER TABLE flights DROP COLUMN pilot_edit", "ALTER TABLE flights DROP COLUMN site",
+                 "ALTER TABLE flights DROP COLUMN comment", "ALTER TABLE flights DROP COLUMN scored_track",
+                 "DROP TRIGGER flights_scores_go", "DROP TABLE scores",
                  "ALTER TABLE flights DROP COLUMN figures_version", "ALTER TABLE flights ADD COLUMN score_points REAL",
                  "ALTER TABLE flights ADD COLUMN score_type TEXT", "ALTER TABLE flights ADD COLUMN score_distance_m REAL",
                  "ALTER TABLE flights ADD COLUMN scorer_version INTEGER",
