@@ -5,6 +5,8 @@
 #include "base/Sha256.h"
 #include "export/ExportFiles.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -96,7 +98,12 @@ LibraryResult<AirspaceFileRecord> AirspaceArchive::keep(
             // The digest first, so that two files of one name never meet, and the name
             // the user knows after it.
             std::string safe = safeFileName(fs::path(name).filename().string(), 80);
-            relative = std::string(archiveFolderName) + "/" + sha256.substr(0, 16) + "_" + (safe.empty() ? "airspaces.txt" : safe);
+            if (safe.empty())
+                safe = "airspaces.txt";
+            // The library's flights are its *.igc files: a kept copy never passes for one.
+            if (safe.size() >= 4 && std::equal(safe.end() - 4, safe.end(), ".igc", [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) == b; }))
+                safe += ".txt";
+            relative = std::string(archiveFolderName) + "/" + sha256.substr(0, 16) + "_" + safe;
         }
         const std::string target = (fs::path(m_libraryFolder) / relative).string();
         const auto written = writeTemporaryFile((fs::path(folder()) / ".keep.XXXXXX").string(), bytes);

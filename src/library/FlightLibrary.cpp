@@ -69,13 +69,17 @@ void syncFolder(const std::string& folder)
 
 std::string timeText(std::int64_t utc) { return utcTimeText(utc, "%Y-%m-%d %H:%M UTC"); }
 
-// The id part of a library name: made safe for a file name, and without '_' so that
-// the name reads back unambiguously.
+// The id part of a library name: made safe for a file name, without '_' so that the
+// name reads back unambiguously, and with only what FAT and NTFS take (no `:,*?"<>|`,
+// no trailing dot), so that the library copies onto any USB stick.
 std::string nameId(std::string_view id)
 {
     std::string safe = safeFileName(id, 40);
-    std::replace(safe.begin(), safe.end(), '_', '-');
-    std::replace(safe.begin(), safe.end(), ' ', '-');
+    for (char& c : safe)
+        if (std::string_view("_ :,*?\"<>|\\/").find(c) != std::string_view::npos)
+            c = '-';
+    for (auto end = safe.rbegin(); end != safe.rend() && *end == '.'; ++end)
+        *end = '-';
     return safe.empty() ? "unknown" : safe;
 }
 
@@ -364,9 +368,10 @@ ImportOutcome FlightLibrary::addText(std::string_view text, const std::string& s
     if (existingFile) {
         file = *existingFile;
         // A synced flight's name carries the instrument's serial and its log-book
-        // minute; an imported flight's carries its logger, which says nothing new.
+        // minute; an imported flight's carries its logger, which says nothing new (in a
+        // name written before ids were made FAT-safe, with its ':' and ',').
         if (serial.empty()) {
-            if (const auto name = parseLibraryName(fs::path(file).filename().string()); name && name->id != nameId(igc.loggerId)) {
+            if (const auto name = parseLibraryName(fs::path(file).filename().string()); name && nameId(name->id) != nameId(igc.loggerId)) {
                 serial = name->id;
                 minute = name->minuteSince2000;
             }

@@ -157,6 +157,10 @@ TEST(FlightLibrary, NamesSortByTimeAndNeverCollide)
     EXPECT_EQ(libraryBaseName(1728282407, "XSX004 SKYTRAXX"), "2024-10-07_0626_XSX004-SKYTRAXX");
     EXPECT_EQ(libraryBaseName(1728282407, "../../etc"), "2024-10-07_0626_------etc") << "a name cannot leave its folder";
     EXPECT_EQ(libraryBaseName(1728282407, ""), "2024-10-07_0626_unknown");
+    // What FAT and NTFS refuse, from an A record, so the library copies onto a USB stick.
+    EXPECT_EQ(libraryBaseName(1728282407, "XCT:00,4*?\"<>|."), "2024-10-07_0626_XCT-00-4-------");
+    // A name written before that still reads back with its id as written.
+    EXPECT_EQ(parseLibraryName("2024-10-07_0626_XCT:00,4_2.igc")->id, "XCT:00,4");
     const auto name = parseLibraryName("2024-10-07_0626_C0FFEE_2.igc");
     ASSERT_TRUE(name);
     EXPECT_EQ(name->id, "C0FFEE");

@@ -29,35 +29,38 @@ bool isFlightNumber(const std::string& argument)
 
 std::string dayText(std::int64_t utc) { return isoTime(utc).substr(0, 10); }
 
-// The OpenAir file to check against: --airspaces (kept in the library when the flight
-// is the library's), else the set the flight's instrument held on its day. Prints why
-// there is none.
-std::optional<std::string> airspacesFor(CliContext& context)
+// The OpenAir file to check against, and whether the library keeps it once the check
+// has run with it.
+struct OpenAirChoice {
+    std::string path;
+    bool keep { false };
+};
+
+// --airspaces, else the set the flight's instrument held on its day. Prints why there is
+// none and gives the exit code.
+Result<OpenAirChoice, ExitCode> airspacesFor(CliContext& context)
 {
     const std::string& argument = context.arguments.front();
     const std::optional<std::string> given = context.option("airspaces");
     if (given && !isFlightNumber(argument))
-        return given;
+        return OpenAirChoice { *given };
     if (!isFlightNumber(argument)) {
         printError(context.err, "no airspaces are known for a flight given as a file: give them with --airspaces FILE, "
                                 "or check the library's flight by its number");
-        return std::nullopt;
+        return Failure { FileError };
     }
-    auto flights = openLibrary(context);
+    // Kept so that the flight can be checked again against the same file later.
+    if (given)
+        return OpenAirChoice { *given, true };
+    auto flights = openExistingLibrary(context);
     if (!flights)
-        return given;
-    const auto flight = flights->index().flight(std::stoll(argument));
+        return Failure { flights.failure };
+    const std::int64_t id = std::stoll(argument);
+    const auto flight = flights->index().flight(id);
     if (!flight)
-        return given; // flightFilePath says what is wrong
-    if (given) {
-        // Kept so that the flight can be checked again against the same file later.
-        const auto kept = flights->airspaces().keepFile(*given, library::AirspaceUse::Checked, std::time(nullptr));
-        if (!kept)
-            context.err << "corvex: note: " << *given << " was not kept in the library: " << kept.error().message << "\n";
-        return given;
-    }
+        return Failure { reportFlightLookupFailure(context, id, flight.error()) };
     if (auto held = flights->airspaceFileFor(*flight))
-        return held;
+        return OpenAirChoice { *held };
     if (flight->serial.empty())
         printError(context.err, "no airspaces are known for flight " + argument + " (logger " + flight->logger + ", "
                 + dayText(flight->takeoff) + "): the library knows only the sets uploaded to a Corvex Vario; "
@@ -67,7 +70,19 @@ std::optional<std::string> airspacesFor(CliContext& context)
                 + dayText(flight->takeoff)
                 + "): the library knows the sets uploaded after a conversion by the airspaces window or "
                   "`corvex airspaces convert`; give the airspaces with --airspaces FILE");
-    return std::nullopt;
+    return Failure { FileError };
+}
+
+// Only a file the check ran with is kept: one that is no OpenAir (a flight given in its
+// place) would otherwise wait in the library for ever.
+void keepCheckedFile(CliContext& context, const std::string& path)
+{
+    auto flights = openExistingLibrary(context);
+    if (!flights)
+        return;
+    const auto kept = flights->airspaces().keepFile(path, library::AirspaceUse::Checked, std::time(nullptr));
+    if (!kept)
+        context.err << "corvex: note: " << path << " was not kept in the library: " << kept.error().message << "\n";
 }
 
 Json crossingJson(const flights::IgcFlight& flight, const analysis::AirspaceCrossing& crossing)
@@ -90,7 +105,7 @@ int runAirspaceCheck(CliContext& context)
 {
     const auto path = flightFilePath(context);
     if (!path)
-        return FileError;
+        return path.error();
     const auto flight = flights::readIgcFile(*path);
     if (!flight) {
         printError(context.err, flight.error());
@@ -98,8 +113,8 @@ int runAirspaceCheck(CliContext& context)
     }
     const auto airspaces = airspacesFor(context);
     if (!airspaces)
-        return FileError;
-    const std::string openAirPath = *airspaces;
+        return airspaces.error();
+    const std::string openAirPath = airspaces->path;
     if (!context.option("airspaces") && !context.option("json"))
         context.out << "airspaces: " << openAirPath << " (the set the instrument held on the flight's day)\n";
     const auto checked = analysis::checkAgainstOpenAirFile(openAirPath, &*flight);
@@ -126,6 +141,8 @@ int runAirspaceCheck(CliContext& context)
     for (const auto& problem : flight->problems)
         context.err << "corvex: " << *path << ": line " << problem.line << ": " << problem.message << " (skipped)\n";
     const analysis::AirspaceCheck& check = checked->check;
+    if (airspaces->keep)
+        keepCheckedFile(context, openAirPath);
 
     if (context.option("json")) {
         Json json { { "crossings", Json::array() }, { "notes", check.notes }, { "airspaces", openAirPath } };

@@ -177,7 +177,7 @@ void recordUpload(CliContext& context, CorvexDevice& device, const std::string& 
     const auto info = device.getDeviceInfo();
     if (!info)
         return;
-    auto flights = openLibrary(context);
+    auto flights = libraryToRecordIn(context, "the upload");
     if (!flights)
         return;
     const std::string serial = library::instrumentSerialText(info->deviceId);
@@ -281,7 +281,7 @@ int runConvert(CliContext& context)
     if (auto set = Airspaces::initWithDataInInternalFormat(converted.bytes, log))
         printHeader(context.out, *set);
     // Kept with the digest of the set made from it, which an upload names later.
-    if (auto flights = openLibrary(context)) {
+    if (auto flights = libraryToRecordIn(context, "the conversion of " + input)) {
         const auto kept = flights->airspaces().keep(std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()),
             input, library::AirspaceUse::Converted, std::time(nullptr), Sha256::hexOf(converted.bytes));
         if (!kept)

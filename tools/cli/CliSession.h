@@ -25,6 +25,10 @@ enum ExitCode : int {
     FileError = 4,
     // The versions feed could not be read or is not a feed.
     UpdateCheckFailed = 5,
+    // The folder given (or chosen by default) holds no flight library.
+    NoLibrary = 6,
+    // The library has no flight with the number given.
+    NoSuchFlight = 7,
     // `update check`: the feed offers an update.
     UpdateAvailable = 10,
 };

@@ -6,6 +6,7 @@
 #include "platform/qt/PreferencesStore.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
@@ -16,12 +17,44 @@ namespace corvex::cli {
 extern const CliOption libraryOption { "library", "DIR",
     "the flight library's folder (default: $CORVEX_LIBRARY, the preferences, or ~/.local/share/Corvex/Flights)" };
 
-std::unique_ptr<library::FlightLibrary> openLibrary(CliContext& context, LogSink* log)
+namespace {
+
+// The index FlightLibrary keeps in the library's folder.
+constexpr const char* indexFileName = "library.sqlite";
+
+bool isIgcName(const std::filesystem::path& path)
+{
+    std::string suffix = path.extension().string();
+    std::transform(suffix.begin(), suffix.end(), suffix.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return suffix == ".igc";
+}
+
+bool holdsIgcFile(const std::filesystem::path& folder)
+{
+    std::error_code error;
+    for (std::filesystem::directory_iterator entry(folder, error), end; !error && entry != end; entry.increment(error))
+        if (isIgcName(entry->path()) && entry->is_regular_file(error))
+            return true;
+    return false;
+}
+
+OpenedLibrary openFolder(CliContext& context, const std::string& folder, LogSink* log)
 {
     // A damaged index is set aside and rebuilt; that goes into the system log.
     static SystemLogSink systemLog;
-    if (!log)
-        log = &systemLog;
+    auto opened = library::FlightLibrary::open(folder, log ? log : &systemLog);
+    if (!opened) {
+        printError(context.err, opened.error().message);
+        return { nullptr, exitCodeFor(opened.error().kind) };
+    }
+    (*opened)->index().setListedRuleSet(pilotRuleSets().front());
+    return { std::move(*opened), Success };
+}
+
+} // namespace
+
+std::string chosenLibraryFolder(const CliContext& context)
+{
     library::LibraryFolderChoice choice;
     choice.commandLine = context.option("library");
     if (!choice.commandLine) {
@@ -29,13 +62,70 @@ std::unique_ptr<library::FlightLibrary> openLibrary(CliContext& context, LogSink
         if (const QString folder = preferences.stringValue("flightLibraryFolder"); !folder.isEmpty())
             choice.preference = folder.toStdString();
     }
-    auto opened = library::FlightLibrary::open(library::libraryFolder(choice), log);
-    if (!opened) {
-        printError(context.err, opened.error().message);
-        return nullptr;
+    return library::libraryFolder(choice);
+}
+
+bool holdsLibrary(const std::string& folder)
+{
+    namespace fs = std::filesystem;
+    std::error_code error;
+    if (fs::is_regular_file(fs::path(folder) / indexFileName, error))
+        return true;
+    for (fs::directory_iterator entry(folder, error), end; !error && entry != end; entry.increment(error)) {
+        const std::string name = entry->path().filename().string();
+        std::error_code kind;
+        if (name.size() == 4 && name.find_first_not_of("0123456789") == std::string::npos && entry->is_directory(kind)
+            && holdsIgcFile(entry->path()))
+            return true;
     }
-    (*opened)->index().setListedRuleSet(pilotRuleSets().front());
-    return std::move(*opened);
+    return false;
+}
+
+OpenedLibrary openLibrary(CliContext& context, LogSink* log)
+{
+    return openFolder(context, chosenLibraryFolder(context), log);
+}
+
+OpenedLibrary openExistingLibrary(CliContext& context, LogSink* log)
+{
+    const std::string folder = chosenLibraryFolder(context);
+    if (!holdsLibrary(folder)) {
+        printError(context.err, "no library at " + folder + " (corvex library import FILES or corvex sync make one)");
+        return { nullptr, NoLibrary };
+    }
+    return openFolder(context, folder, log);
+}
+
+OpenedLibrary libraryToRecordIn(CliContext& context, const std::string& what)
+{
+    const std::string folder = chosenLibraryFolder(context);
+    if (holdsLibrary(folder))
+        return openFolder(context, folder, nullptr);
+    if (context.option("library"))
+        context.err << "corvex: note: " << what << " was not recorded: no library at " << folder << "\n";
+    return { nullptr, NoLibrary };
+}
+
+ExitCode exitCodeFor(library::LibraryErrorKind kind)
+{
+    switch (kind) {
+    case library::LibraryErrorKind::NotFound:
+        return NoSuchFlight;
+    case library::LibraryErrorKind::Damaged:
+    case library::LibraryErrorKind::Unusable:
+    case library::LibraryErrorKind::Io:
+    case library::LibraryErrorKind::Busy:
+        return FileError;
+    }
+    return FileError;
+}
+
+ExitCode reportFlightLookupFailure(CliContext& context, std::int64_t id, const library::LibraryError& error)
+{
+    printError(context.err, error.kind == library::LibraryErrorKind::NotFound
+            ? "the library has no flight " + std::to_string(id) + " (see corvex library list)"
+            : error.message);
+    return exitCodeFor(error.kind);
 }
 
 std::vector<std::string> pilotRuleSets()
@@ -44,7 +134,7 @@ std::vector<std::string> pilotRuleSets()
     return library::contestRuleSetList(preferences.stringValue("contestRuleSets").toStdString());
 }
 
-std::optional<std::string> flightFilePath(CliContext& context)
+Result<std::string, ExitCode> flightFilePath(CliContext& context)
 {
     const std::string& argument = context.arguments.front();
     std::error_code error;
@@ -54,18 +144,15 @@ std::optional<std::string> flightFilePath(CliContext& context)
         && argument.find_first_not_of("0123456789") == std::string::npos;
     if (!number) {
         printError(context.err, "cannot read " + argument + ": no such file (nor a flight number of the library)");
-        return std::nullopt;
+        return Failure { FileError };
     }
-    auto flights = openLibrary(context);
+    auto flights = openExistingLibrary(context);
     if (!flights)
-        return std::nullopt;
-    const auto flight = flights->index().flight(std::stoll(argument));
-    if (!flight) {
-        printError(context.err, flight.error().kind == library::LibraryErrorKind::NotFound
-                ? "the library has no flight " + argument + " (see corvex library list)"
-                : flight.error().message);
-        return std::nullopt;
-    }
+        return Failure { flights.failure };
+    const std::int64_t id = std::stoll(argument);
+    const auto flight = flights->index().flight(id);
+    if (!flight)
+        return Failure { reportFlightLookupFailure(context, id, flight.error()) };
     return flights->pathOf(*flight);
 }
 

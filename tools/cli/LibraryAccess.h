@@ -1,6 +1,8 @@
 #pragma once
 
 #include "Commands.h"
+
+#include "base/Result.h"
 #include "library/FlightLibrary.h"
 #include "platform/LogSink.h"
 
@@ -18,17 +20,52 @@ namespace corvex::cli {
 // --library DIR, as every command that reads the flight library takes it.
 extern const CliOption libraryOption;
 
-// The library where --library, the preferences or the default say; prints the reason
-// and gives nothing when it cannot be opened. The system log by default.
-std::unique_ptr<library::FlightLibrary> openLibrary(CliContext& context, LogSink* log = nullptr);
+// The library a command works on, or the exit code of why there is none (the reason
+// already printed on stderr). Used as the pointer it holds.
+struct OpenedLibrary {
+    std::unique_ptr<library::FlightLibrary> library;
+    ExitCode failure { Success };
+
+    explicit operator bool() const { return library != nullptr; }
+    library::FlightLibrary* operator->() const { return library.get(); }
+    library::FlightLibrary& operator*() const { return *library; }
+};
+
+// The folder --library, $CORVEX_LIBRARY, the preferences or the default name.
+std::string chosenLibraryFolder(const CliContext& context);
+
+// Whether the folder holds a flight library: its index, or year folders of IGC files
+// (a library whose index was lost and is made again).
+bool holdsLibrary(const std::string& folder);
+
+// For the commands that bring flights in (sync, import): the library, the folder made
+// when it is not there yet. The system log by default.
+OpenedLibrary openLibrary(CliContext& context, LogSink* log = nullptr);
+// For every other command: a folder that holds no library is left untouched, the
+// command says "no library at PATH" and fails with NoLibrary, so that a mistyped
+// --library never shows an empty library.
+OpenedLibrary openExistingLibrary(CliContext& context, LogSink* log = nullptr);
+
+// For the commands that record into the library beside their own work (airspaces
+// convert and upload): the library when the folder holds one; else nothing, with a note
+// that WHAT was not recorded when --library named the folder.
+OpenedLibrary libraryToRecordIn(CliContext& context, const std::string& what);
+
+// The one exit code of each kind of library failure: NoSuchFlight for a flight that is
+// not there, FileError for an index that cannot be read or written.
+ExitCode exitCodeFor(library::LibraryErrorKind kind);
 
 // The contest rule sets the pilot cares about (the "contestRuleSets" preference), the
 // first the one whose score the flights' lists show.
 std::vector<std::string> pilotRuleSets();
 
 // The flight a command is given: the argument itself when it is a file, else the
-// library's flight with that number. Prints the reason and gives nothing otherwise.
-std::optional<std::string> flightFilePath(CliContext& context);
+// library's flight with that number. Prints the reason and gives its exit code otherwise.
+Result<std::string, ExitCode> flightFilePath(CliContext& context);
+
+// "the library has no flight 12 (see corvex library list)", or the index's own reason,
+// printed; gives the exit code of the failure.
+ExitCode reportFlightLookupFailure(CliContext& context, std::int64_t id, const library::LibraryError& error);
 
 // What the flight commands print: "2024-10-07T06:27:33Z", a number with its decimals.
 std::string isoTime(std::int64_t utc);

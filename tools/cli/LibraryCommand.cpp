@@ -122,9 +122,9 @@ std::string scoreLine(const LibraryFlight& flight)
 }
 
 // Scores the flights that lack one, the progress on the terminal: after a sync or a
-// rebuild, so that `library list` shows every score.
+// rebuild, so that `library list` shows every score. False when it printed a failure.
 enum class ScoreSummary { Printed, Quiet };
-void fillScores(CliContext& context, FlightLibrary& flights, ScoreSummary summary)
+bool fillScores(CliContext& context, FlightLibrary& flights, ScoreSummary summary)
 {
     TerminalProgress progress(context.err);
     library::ScoreFillOptions options;
@@ -136,39 +136,38 @@ void fillScores(CliContext& context, FlightLibrary& flights, ScoreSummary summar
     progress.finish();
     if (!filled) {
         printError(context.err, "the flights cannot be scored: " + filled.error().message);
-        return;
+        return false;
     }
     const library::ScoreFillOutcome& outcome = *filled;
     if (outcome.total > 0 && summary == ScoreSummary::Printed)
         context.out << outcome.scored << (outcome.scored == 1 ? " flight scored\n" : " flights scored\n");
     if (outcome.unreadable > 0)
         printError(context.err, std::to_string(outcome.unreadable) + " flights could not be read to be scored");
+    return outcome.unreadable == 0;
 }
 
-std::optional<std::int64_t> flightId(CliContext& context)
+Result<std::int64_t, ExitCode> flightId(CliContext& context)
 {
     const std::string& text = context.arguments.front();
     std::int64_t id = 0;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), id);
     if (error != std::errc {} || end != text.data() + text.size() || id <= 0) {
         printError(context.err, "the flight is the number `corvex library list` shows, not " + text);
-        return std::nullopt;
+        return Failure { UsageError };
     }
     return id;
 }
 
-std::optional<LibraryFlight> findFlight(CliContext& context, const FlightLibrary& flights)
+// The flight the command's argument names, or the exit code of why there is none.
+Result<LibraryFlight, ExitCode> findFlight(CliContext& context, const FlightLibrary& flights)
 {
     const auto id = flightId(context);
     if (!id)
-        return std::nullopt;
+        return Failure { id.error() };
     auto flight = flights.index().flight(*id);
     if (flight)
         return std::move(*flight);
-    printError(context.err, flight.error().kind == library::LibraryErrorKind::NotFound
-            ? "the library has no flight " + std::to_string(*id) + " (see corvex library list)"
-            : flight.error().message);
-    return std::nullopt;
+    return Failure { reportFlightLookupFailure(context, *id, flight.error()) };
 }
 
 void printImportOutcome(std::ostream& out, std::ostream& err, const ImportOutcome& outcome)
@@ -193,7 +192,7 @@ int runSync(CliContext& context)
     CliSession session(context.port);
     auto flights = openLibrary(context, &session.log());
     if (!flights)
-        return FileError;
+        return flights.failure;
     if (auto failure = session.connect())
         return *failure;
     InstrumentSession instrument(session.device());
@@ -221,16 +220,16 @@ int runSync(CliContext& context)
     for (const auto& failed : outcome.failed)
         printError(context.err, "flight " + std::to_string(failed.flightNumber) + " was not saved: " + failed.reason);
     // Before the summary, which scripts read as the last line.
-    fillScores(context, *flights, ScoreSummary::Quiet);
+    const bool scored = fillScores(context, *flights, ScoreSummary::Quiet);
     context.out << outcome.added.size() << " new, " << outcome.alreadyInLibrary << " already in the library\n";
-    return outcome.failed.empty() ? Success : InstrumentFailed;
+    return !outcome.failed.empty() ? InstrumentFailed : scored ? Success : FileError;
 }
 
 int runList(CliContext& context)
 {
-    auto flights = openLibrary(context);
+    auto flights = openExistingLibrary(context);
     if (!flights)
-        return FileError;
+        return flights.failure;
     library::FlightFilter filter;
     if (const auto year = context.option("year")) {
         int value = 0;
@@ -246,7 +245,7 @@ int runList(CliContext& context)
     const auto listed = flights->index().flights(filter);
     if (!listed) {
         printError(context.err, "the flights cannot be listed: " + listed.error().message);
-        return FileError;
+        return exitCodeFor(listed.error().kind);
     }
     const auto& list = *listed;
     std::string text;
@@ -273,12 +272,12 @@ int runList(CliContext& context)
 
 int runShow(CliContext& context)
 {
-    auto flights = openLibrary(context);
+    auto flights = openExistingLibrary(context);
     if (!flights)
-        return FileError;
+        return flights.failure;
     const auto flight = findFlight(context, *flights);
     if (!flight)
-        return UsageError;
+        return flight.error();
     if (context.option("json")) {
         context.out << jsonText(flightJson(*flights, *flight, true)) << "\n";
         return Success;
@@ -312,7 +311,7 @@ int runImport(CliContext& context)
 {
     auto flights = openLibrary(context);
     if (!flights)
-        return FileError;
+        return flights.failure;
     library::ImportTally tally;
     TerminalProgress progress(context.err);
     flights->importPaths(context.arguments, [&](const ImportOutcome& outcome, std::size_t done, std::size_t total) {
@@ -329,12 +328,12 @@ int runImport(CliContext& context)
 
 int runExport(CliContext& context)
 {
-    auto flights = openLibrary(context);
+    auto flights = openExistingLibrary(context);
     if (!flights)
-        return FileError;
+        return flights.failure;
     const auto flight = findFlight(context, *flights);
     if (!flight)
-        return UsageError;
+        return flight.error();
     const std::string format = context.option("format").value_or("");
     if (!flights::findFlightFileFormat(format)) {
         printError(context.err, "--format is " + formatChoices() + ", not " + format);
@@ -354,20 +353,24 @@ int runExport(CliContext& context)
 
 int runRebuild(CliContext& context)
 {
-    auto flights = openLibrary(context);
+    auto flights = openExistingLibrary(context);
     if (!flights)
-        return FileError;
+        return flights.failure;
     const auto rebuilt = flights->rebuild();
     if (!rebuilt) {
         printError(context.err, "the index cannot be made again: " + rebuilt.error().message);
-        return FileError;
+        return exitCodeFor(rebuilt.error().kind);
     }
     const auto& outcome = *rebuilt;
-    for (const ImportOutcome& refused : outcome.refused)
-        printImportOutcome(context.out, context.err, refused);
+    bool refused = false;
+    for (const ImportOutcome& left : outcome.refused) {
+        printImportOutcome(context.out, context.err, left);
+        refused = refused || left.kind == ImportOutcome::Kind::Refused;
+    }
     context.out << outcome.flights << " flights in the index of " << flights->folder() << "\n";
-    fillScores(context, *flights, ScoreSummary::Printed);
-    return Success;
+    // As import: a file refused is a failure the exit status says, the index made all the same.
+    const bool scored = fillScores(context, *flights, ScoreSummary::Printed);
+    return !refused && scored ? Success : FileError;
 }
 
 const CliCommand listSubcommand {

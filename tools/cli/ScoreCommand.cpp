@@ -85,7 +85,7 @@ int runScore(CliContext& context)
     }
     const auto path = flightFilePath(context);
     if (!path)
-        return FileError;
+        return path.error();
     const auto flight = flights::readIgcFile(*path);
     if (!flight) {
         printError(context.err, flight.error());

@@ -363,7 +363,7 @@ void FlightWindow::chooseAirspaceFile()
     const QString path = chooseOpenAirFile ? chooseOpenAirFile() : QString();
     if (path.isEmpty())
         return;
-    emit airspaceFileChosen(path);
+    m_chosenAirspaceFile = path;
     setAirspaceFile(path);
 }
 
@@ -384,7 +384,12 @@ void FlightWindow::setAirspaceFile(const QString& openAirPath)
                     if (check != m_airspaceCheck)
                         return;
                     m_checkingAirspaces = false;
+                    const QString used = findings.error.isEmpty() ? findings.path : QString();
                     showAirspaceFindings(std::move(findings));
+                    if (!used.isEmpty() && used == m_chosenAirspaceFile) {
+                        m_chosenAirspaceFile.clear();
+                        emit airspaceFileChosen(used);
+                    }
                 },
                 Qt::QueuedConnection);
         });

@@ -98,7 +98,8 @@ public:
 signals:
     void scoreReady();
     void airspaceCheckReady();
-    // The user chose an OpenAir file to check against: the library may keep it.
+    // The user chose an OpenAir file and the flight was checked against it: the library
+    // may keep it. A file that cannot be used is not announced.
     void airspaceFileChosen(QString path);
 
 private:
@@ -141,6 +142,8 @@ private:
     // Which check's answer is awaited: an answer of a check that another file replaced
     // is dropped.
     std::uint64_t m_airspaceCheck { 0 };
+    // The file the user chose, announced once the check has run with it.
+    QString m_chosenAirspaceFile;
 
     // The score and the check run beside the window; closing it cancels them and waits
     // for their end, so nothing runs on for a window that is gone. They log nothing.

@@ -412,13 +412,20 @@ TEST(FlightWindow, AirspaceCheckAndUnusableFiles)
     EXPECT_EQ(chosen.count(), 0) << "a cancelled dialog checks nothing";
     EXPECT_FALSE(window.isCheckingAirspaces());
 
+    // A file that is no OpenAir is not announced for the library to keep.
+    window.chooseOpenAirFile = [&] { return QString::fromStdString(notOpenAir); };
+    window.chooseAirspaceFile();
+    ASSERT_TRUE(waitFor([&] { return !window.isCheckingAirspaces(); }));
+    EXPECT_EQ(chosen.count(), 0);
+
     window.chooseOpenAirFile = [&] { return QString::fromStdString(good); };
     window.chooseAirspaceFile();
-    ASSERT_EQ(chosen.count(), 1);
-    EXPECT_EQ(chosen.front().front().toString().toStdString(), good);
+    EXPECT_EQ(chosen.count(), 0) << "announced once the check has run with it";
     EXPECT_TRUE(window.isCheckingAirspaces());
     EXPECT_TRUE(window.airspaceStatus().text().startsWith("Checking against demo.txt"));
     ASSERT_TRUE(waitFor([&] { return !window.isCheckingAirspaces(); }));
+    ASSERT_EQ(chosen.count(), 1);
+    EXPECT_EQ(chosen.front().front().toString().toStdString(), good);
 
     const auto expected = analysis::checkAirspaces(*flights::readIgcFile(one.path), openair::parse(demoAirspaces));
     ASSERT_EQ(expected.crossings.size(), 2u);

@@ -386,18 +386,31 @@ TEST(Cli, AirspaceCheckExitCodesAndJson)
     EXPECT_LT(crossing["entry"].toString(), crossing["exit"].toString());
     EXPECT_TRUE(crossing["deepest"].toObject().contains("inside_edge_m"));
 
-    // The same flight by its number in the library; a number the library lacks is
-    // a flight that cannot be read.
+    // The same flight by its number in the library; a number the library lacks has
+    // the exit code of a flight not there.
     const QString library = scratch.path() + "/Flights";
     ASSERT_EQ(runCli({ "library", "import", alps, "--library", library }).exitCode, 0);
     const QJsonArray listed = QJsonDocument::fromJson(runCli({ "library", "list", "--json", "--library", library }).out.toUtf8()).array();
     ASSERT_EQ(listed.size(), 1);
     const QString id = QString::number(listed.first()["id"].toInt());
+    // A file refused as OpenAir (a flight given in its place, a file of no airspace) is
+    // not kept: a copy of a flight in the library would be listed by the next rebuild.
+    const QString blank = scratch.path() + "/blank.txt";
+    ASSERT_TRUE(QFile(blank).open(QIODevice::WriteOnly));
+    for (const QString& refusedFile : { alps, blank }) {
+        const CliRun refused = runCli({ "airspace-check", id, "--airspaces", refusedFile, "--library", library });
+        EXPECT_EQ(refused.exitCode, 4) << refused.err.toStdString();
+        EXPECT_FALSE(QFileInfo::exists(library + "/Airspaces")) << refusedFile.toStdString();
+    }
     const CliRun byId = runCli({ "airspace-check", id, "--airspaces", around, "--json", "--library", library });
     EXPECT_EQ(byId.exitCode, 10) << byId.err.toStdString();
     EXPECT_EQ(byId.out, inside.out);
+    EXPECT_EQ(QDir(library + "/Airspaces").entryList({ "*_around.txt" }, QDir::Files).size(), 1) << "the file the check ran with";
+    const CliRun rebuilt = runCli({ "library", "rebuild", "--library", library });
+    EXPECT_EQ(rebuilt.exitCode, 0) << rebuilt.err.toStdString();
+    EXPECT_TRUE(rebuilt.out.startsWith("1 flights in the index")) << rebuilt.out.toStdString();
     const CliRun unknownId = runCli({ "airspace-check", "999", "--airspaces", around, "--library", library });
-    EXPECT_EQ(unknownId.exitCode, 4);
+    EXPECT_EQ(unknownId.exitCode, 7);
     EXPECT_TRUE(unknownId.err.startsWith("corvex: the library has no flight 999")) << unknownId.err.toStdString();
 
     const QString france = CORVEX_TESTDATA_DIR "/openair/france-07_04_2011.txt";
@@ -614,6 +627,84 @@ TEST(Cli, SyncKeepsEachFlightOnceAndTheLibraryFindsIt)
     ASSERT_EQ(counts.size(), 3);
     EXPECT_LT(counts[1].toLong() + counts[2].toLong() - countsBefore[1].toLong() - countsBefore[2].toLong(), 2000)
         << "the list and no flight";
+}
+
+// A folder that holds no library is made one only by sync and import: every other
+// command says so with its own exit code and leaves the folder as it was, while a
+// library whose index was lost is one still. A flight number the library lacks has one
+// exit code in every command; a logger id names a file that any USB stick takes.
+TEST(Cli, LibraryCommandsAgreeOnWhatIsThere)
+{
+    QTemporaryDir scratch;
+    const QString out = scratch.path() + "/out.gpx";
+    const QString openAir = CORVEX_TESTDATA_DIR "/openair/openair.txt";
+    const auto flightCommands = [&](const QString& id) {
+        return std::vector<QStringList> {
+            { "library", "show", id },
+            { "library", "export", id, "--format", "gpx", "--out", out },
+            { "score", id },
+            { "airspace-check", id },
+            { "airspace-check", id, "--airspaces", openAir },
+        };
+    };
+    const QString mistyped = scratch.path() + "/Flihgts";
+    const QString empty = scratch.path() + "/Empty";
+    ASSERT_TRUE(QDir().mkpath(empty));
+    std::vector<QStringList> readers = flightCommands("1");
+    readers.push_back({ "library", "list" });
+    readers.push_back({ "library", "rebuild" });
+    for (const QString& folder : { mistyped, empty }) {
+        for (const QStringList& arguments : readers) {
+            const CliRun run = runCli(arguments + QStringList { "--library", folder });
+            const std::string trace = arguments.join(' ').toStdString() + " in " + folder.toStdString();
+            EXPECT_EQ(run.exitCode, 6) << trace;
+            EXPECT_EQ(run.err, "corvex: no library at " + folder + " (corvex library import FILES or corvex sync make one)\n") << trace;
+            EXPECT_TRUE(run.out.isEmpty()) << trace;
+        }
+    }
+    // What only records into a library works on without one, and says what it left out.
+    const CliRun converted = runCli({ "airspaces", "convert", openAir, "--out", scratch.path() + "/set.as", "--library", mistyped });
+    EXPECT_EQ(converted.exitCode, 0) << converted.err.toStdString();
+    EXPECT_TRUE(converted.err.contains("was not recorded: no library at " + mistyped)) << converted.err.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(mistyped));
+    EXPECT_TRUE(QDir(empty).isEmpty());
+    EXPECT_FALSE(QFileInfo::exists(out));
+
+    // A logger id with what FAT and NTFS refuse.
+    QFile source(CORVEX_TESTDATA_DIR "/igc/20241007TZN.igc");
+    ASSERT_TRUE(source.open(QIODevice::ReadOnly));
+    const QByteArray colons = source.readAll().replace("AXSX004 SKYTRAXX", "AXSX004 SKY:TRA,XX");
+    QFile colonFile(scratch.path() + "/colons.igc");
+    ASSERT_TRUE(colonFile.open(QIODevice::WriteOnly));
+    colonFile.write(colons);
+    colonFile.close();
+    const QString library = scratch.path() + "/Flights";
+    ASSERT_EQ(runCli({ "library", "import", colonFile.fileName(), "--library", library }).exitCode, 0);
+    const auto listedFlight = [&](const QString& folder) {
+        const CliRun listed = runCli({ "library", "list", "--json", "--library", folder });
+        const QJsonArray flights = QJsonDocument::fromJson(listed.out.toUtf8()).array();
+        EXPECT_EQ(flights.size(), 1) << listed.out.toStdString() << listed.err.toStdString();
+        return flights.isEmpty() ? QJsonObject {} : flights.first().toObject();
+    };
+    const QString file = listedFlight(library)["file"].toString();
+    EXPECT_TRUE(file.endsWith("_XSX004-SKY-TRA-XX.igc")) << file.toStdString();
+    EXPECT_FALSE(QFileInfo(file).fileName().contains(QRegularExpression("[:,*?\"<>|\\\\]"))) << file.toStdString();
+
+    // An index lost, a name written before the ids were made FAT-safe: the year folder
+    // is a library still, and the id read from the name is the logger's, not a serial.
+    const QString lost = scratch.path() + "/Lost";
+    ASSERT_TRUE(QDir().mkpath(lost + "/2024"));
+    ASSERT_TRUE(QFile::copy(colonFile.fileName(), lost + "/2024/" + QFileInfo(file).fileName().replace("SKY-TRA-XX", "SKY:TRA,XX")));
+    const CliRun rebuilt = runCli({ "library", "rebuild", "--library", lost });
+    EXPECT_EQ(rebuilt.exitCode, 0) << rebuilt.err.toStdString();
+    EXPECT_EQ(listedFlight(lost)["instrument"].toString(), "XSX004 SKY:TRA,XX");
+
+    for (const QStringList& arguments : flightCommands("999")) {
+        const CliRun run = runCli(arguments + QStringList { "--library", library });
+        const std::string trace = arguments.join(' ').toStdString() + ": " + run.err.toStdString();
+        EXPECT_EQ(run.exitCode, 7) << trace;
+        EXPECT_TRUE(run.err.startsWith("corvex: the library has no flight 999 (see corvex library list)")) << trace;
+    }
 }
 
 // airspace-check without --airspaces: a library flight of a Corvex Vario is checked
