@@ -473,16 +473,20 @@ TEST(FlightLibrary, AirspaceFilesAreKeptOncePerContent)
     ASSERT_TRUE(again);
     const auto other = archive.keep(jura, "alps.txt", AirspaceUse::Checked, 300);
     ASSERT_TRUE(other);
+    // A library's *.igc files are its flights: a kept copy never passes for one.
+    const auto igcNamed = archive.keep(jura + "\n", "jura.IGC", AirspaceUse::Checked, 300);
+    ASSERT_TRUE(igcNamed);
+    EXPECT_TRUE(igcNamed->file.ends_with("_jura.IGC.txt")) << igcNamed->file;
 
     EXPECT_EQ(again->id, first->id);
     EXPECT_EQ(again->name, "alps.txt") << "the name it first came with";
     EXPECT_NE(other->id, first->id) << "the same name, other bytes";
     EXPECT_NE(other->file, first->file);
-    EXPECT_EQ(archive.index().files()->size(), 2u);
+    EXPECT_EQ(archive.index().files()->size(), 3u);
     std::size_t copies = 0;
     for (const auto& entry : fs::directory_iterator(archive.folder()))
         copies += entry.is_regular_file() && entry.path().filename() != "uses.tsv";
-    EXPECT_EQ(copies, 2u) << "no temporary file left beside them";
+    EXPECT_EQ(copies, 3u) << "no temporary file left beside them";
     EXPECT_EQ(readAll(archive.pathOf(*first)), alps);
     const auto uses = *archive.index().uses(first->id);
     ASSERT_EQ(uses.size(), 2u);

@@ -698,6 +698,16 @@ TEST(Cli, LibraryCommandsAgreeOnWhatIsThere)
     const CliRun rebuilt = runCli({ "library", "rebuild", "--library", lost });
     EXPECT_EQ(rebuilt.exitCode, 0) << rebuilt.err.toStdString();
     EXPECT_EQ(listedFlight(lost)["instrument"].toString(), "XSX004 SKY:TRA,XX");
+    // A file that is no flight fails the rebuild, as it fails an import; the others are
+    // indexed all the same.
+    QFile notes(lost + "/2024/notes.igc");
+    ASSERT_TRUE(notes.open(QIODevice::WriteOnly));
+    notes.write("just notes\n");
+    notes.close();
+    const CliRun refused = runCli({ "library", "rebuild", "--library", lost });
+    EXPECT_EQ(refused.exitCode, 4);
+    EXPECT_TRUE(refused.err.contains(notes.fileName() + ": not imported: ")) << refused.err.toStdString();
+    listedFlight(lost);
 
     for (const QStringList& arguments : flightCommands("999")) {
         const CliRun run = runCli(arguments + QStringList { "--library", library });
