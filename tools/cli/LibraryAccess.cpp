@@ -93,7 +93,17 @@ OpenedLibrary openExistingLibrary(CliContext& context, LogSink* log)
         printError(context.err, "no library at " + folder + " (corvex library import FILES or corvex sync make one)");
         return { nullptr, NoLibrary };
     }
-    return openFolder(context, folder, log);
+    std::error_code error;
+    const bool indexLost = !std::filesystem::exists(std::filesystem::path(folder) / indexFileName, error);
+    auto opened = openFolder(context, folder, log);
+    // An index made anew knows none of the files yet: what it lists must be what is there.
+    if (opened && indexLost) {
+        if (const auto reconciled = opened->reconcile(); !reconciled) {
+            printError(context.err, "the flights of " + folder + " cannot be indexed: " + reconciled.error().message);
+            return { nullptr, exitCodeFor(reconciled.error().kind) };
+        }
+    }
+    return opened;
 }
 
 OpenedLibrary libraryToRecordIn(CliContext& context, const std::string& what)
