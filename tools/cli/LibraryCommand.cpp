@@ -433,8 +433,12 @@ int runRestore(CliContext& context)
     return Success;
 }
 
+constexpr const char* editUsage
+    = "ID [--glider T] [--pilot T] [--site T] [--comment T] [--scored-track flight|whole|default] [--library DIR]";
+
 int runEdit(CliContext& context)
 {
+    const auto usage = [] { return std::string(" (usage: corvex library edit ") + editUsage + ")"; };
     const auto id = flightId(context);
     if (!id)
         return UsageError;
@@ -445,13 +449,13 @@ int runEdit(CliContext& context)
     edit.comment = context.option("comment");
     if (const auto track = context.option("scored-track")) {
         if (*track != "flight" && *track != "whole" && *track != "default") {
-            printError(context.err, "--scored-track is flight, whole or default, not " + *track);
+            printError(context.err, "--scored-track is flight, whole or default, not " + *track + usage());
             return UsageError;
         }
         edit.scoredTrack = *track == "default" ? std::string {} : *track;
     }
     if (!edit.glider && !edit.pilot && !edit.site && !edit.comment && !edit.scoredTrack) {
-        printError(context.err, "say what to change: --glider, --pilot, --site, --comment or --scored-track");
+        printError(context.err, "say what to change: --glider, --pilot, --site, --comment or --scored-track" + usage());
         return UsageError;
     }
     auto flights = openLibrary(context);
@@ -603,7 +607,7 @@ const CliCommand restoreSubcommand {
 };
 const CliCommand editSubcommand {
     .name = "edit",
-    .usage = "ID [--glider T] [--pilot T] [--site T] [--comment T] [--scored-track flight|whole|default] [--library DIR]",
+    .usage = editUsage,
     .summary = "the pilot's glider, pilot, site and comment of a flight; an empty text clears one",
     .options = {
         { "glider", "T", "the glider, instead of the one the file names" },
