@@ -76,11 +76,13 @@ public:
     // The flight of the instrument's log-book entry; NotFound when it is not here yet.
     LibraryResult<LibraryFlight> instrumentFlight(const std::string& serial, std::int64_t logBookMinute) const;
 
-    // Indexes whole files that the index does not know (a sync killed between the file
-    // and the index) and forgets flights whose file is gone. Returns how many it added;
+    // Indexes whole files of the year folders that the index does not know (a sync
+    // killed between the file and the index; under the journal's id when it knows the
+    // file) and forgets flights whose file is gone. Returns how many it added;
     // fails when the folder cannot be searched or the index not read or written.
     LibraryResult<std::size_t> reconcile();
-    // Throws the index away and makes it again from every IGC file in the folder.
+    // Throws the index away and makes it again from every IGC file in the year folders
+    // and the removed folder, each flight under the id the journal gave it.
     struct RebuildOutcome {
         std::size_t flights { 0 };
         std::vector<ImportOutcome> refused;

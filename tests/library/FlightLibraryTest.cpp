@@ -1089,3 +1089,45 @@ TEST(FlightLibrary, CheckFindsEachMismatchAndRepairsWithoutDeleting)
     EXPECT_EQ(back.file, flights[1].file);
     EXPECT_EQ(back.comment, "keep me");
 }
+
+// A file with a relaunch holds several flights: it moves aside only once all of them are
+// removed, and a restore of one brings it back. A second logger's recording of a flight
+// goes and comes with it.
+TEST(FlightLibrary, RemoveMovesAFileOnceAllItsFlightsAreGone)
+{
+    TemporaryFolder scratch;
+    auto library = openLibrary(scratch.path());
+    const auto imported = library->importFile(testFile("20241007TZN.igc"));
+    ASSERT_EQ(imported.kind, ImportOutcome::Kind::Imported);
+    const LibraryFlight first = *imported.flight;
+    LibraryFlight relaunch = first;
+    relaunch.id = 0;
+    relaunch.part = 1;
+    const std::int64_t second = valueOf(library->index().insert(relaunch));
+    writeAll(scratch.path() + "/2024/phone.igc", readAll(testFile("20241007TZN.igc")));
+    LibraryFlight phone = first;
+    phone.id = 0;
+    phone.file = "2024/phone.igc";
+    phone.recordingOf = first.id;
+    const std::int64_t recording = valueOf(library->index().insert(phone));
+
+    const auto fileOf = [&](std::int64_t id) { return valueOf(library->index().flight(id)).file; };
+    ASSERT_TRUE(library->remove(first.id));
+    EXPECT_EQ(fileOf(first.id), first.file) << "the relaunch still lives in the file";
+    EXPECT_TRUE(valueOf(library->index().flight(recording)).removed);
+    EXPECT_EQ(fileOf(recording), "Removed/2024/phone.igc");
+    EXPECT_EQ(library->index().count(), 1);
+
+    ASSERT_TRUE(library->remove(second));
+    EXPECT_EQ(fileOf(first.id), "Removed/" + first.file);
+    EXPECT_EQ(fileOf(second), "Removed/" + first.file);
+    EXPECT_TRUE(fs::exists(scratch.path() + "/Removed/" + first.file));
+
+    ASSERT_TRUE(library->restore(first.id));
+    EXPECT_EQ(fileOf(first.id), first.file);
+    EXPECT_EQ(fileOf(second), first.file);
+    EXPECT_TRUE(valueOf(library->index().flight(second)).removed) << "only the flight asked for comes back";
+    EXPECT_EQ(fileOf(recording), "2024/phone.igc");
+    EXPECT_FALSE(valueOf(library->index().flight(recording)).removed);
+    EXPECT_EQ(library->index().count(), 1);
+}
