@@ -284,6 +284,11 @@ TEST(Cli, ParserErrorsAreUsageErrorsInEveryCommand)
         { { "library", "show" }, "missing argument" },
         { { "library", "export", "1", "--format", "gpx" }, "missing --out" },
         { { "library", "list", "--library" }, "missing value after '--library'" },
+        { { "library", "remove" }, "missing argument" },
+        { { "library", "restore", "1", "2" }, "unexpected argument 2" },
+        { { "library", "edit", "1" }, "say what to change: --glider, --pilot, --site, --comment or --scored-track" },
+        { { "library", "edit", "1", "--scored-track", "ground" }, "--scored-track is flight, whole or default, not ground" },
+        { { "library", "check", "now" }, "unexpected argument now" },
         { { "score" }, "missing argument" },
         { { "score", "a.igc", "b.igc" }, "unexpected argument b.igc" },
         { { "score", "a.igc", "--rules" }, "missing value after '--rules'" },
@@ -809,4 +814,64 @@ TEST(Cli, AirspaceCheckUsesTheSetTheInstrumentHeld)
         reasons.insert(use.reason);
     EXPECT_EQ(uses.size(), 3u);
     EXPECT_EQ(reasons, (std::set<std::string> { "checked", "converted", "uploaded" }));
+}
+
+// The pilot's undo from the command line: each step's exit status and sentence, the
+// numbers kept across remove, restore and rebuild, and a check that finds a file
+// copied in by hand and indexes it on --repair.
+TEST(Cli, LibraryRemoveRestoreEditAndCheck)
+{
+    QTemporaryDir scratch;
+    const QString library = scratch.path() + "/Flights";
+    ASSERT_EQ(runCli({ "library", "import", CORVEX_TESTDATA_DIR "/igc/20241007TZN.igc", CORVEX_TESTDATA_DIR "/igc/20180427.igc",
+                  "--library", library })
+                  .exitCode,
+        0);
+    struct Step {
+        QStringList arguments;
+        int exitCode;
+        QString out; // a part of standard output, or of standard error on a failure
+    };
+    const Step steps[] = {
+        { { "remove", "1" }, 0, "Removed flight 1 (2024-10-07 06:27, 0:01); restore it with: corvex library restore 1\n" },
+        { { "remove", "1" }, 7, "corvex: flight 1 is removed already" },
+        { { "remove", "9" }, 7, "corvex: the library has no flight 9" },
+        { { "list" }, 0, "     2  2018-04-27T13:37:25Z" },
+        { { "list", "--removed", "--json" }, 0, "\"removed\": \"" },
+        { { "import", CORVEX_TESTDATA_DIR "/igc/20241007TZN.igc" }, 0, "restore it with: corvex library restore 1" },
+        { { "rebuild" }, 0, "2 flights in the index" },
+        { { "restore", "2" }, 7, "corvex: flight 2 is not removed" },
+        { { "restore", "1" }, 0, "Restored flight 1 (2024-10-07 06:27, 0:01) as " + library + "/2024/2024-10-07_0627_XSX004-SKYTRAXX.igc" },
+        { { "edit", "2", "--glider", "Rush 6", "--site", "Annecy", "--comment", "tab\there", "--scored-track", "whole" }, 0,
+            "Flight 2 (2018-04-27 13:37, 2:24, Rush 6): pilot Stefan Vyparina, glider Rush 6, site Annecy, comment tab\there, scored track whole" },
+        { { "edit", "9", "--site", "x" }, 7, "corvex: the library has no flight 9" },
+        { { "rebuild" }, 0, "2 flights in the index" },
+        { { "show", "2" }, 0, "Site:          Annecy\nComment:       tab\there\nScored track:  the whole track\n" },
+        { { "list", "--json" }, 0, "\"glider\": \"Rush 6\"" },
+        { { "check" }, 0, "2 files, 2 flights (0 removed) in " + library + ": everything matches" },
+    };
+    for (const Step& step : steps) {
+        const CliRun run = runCli(QStringList { "library" } + step.arguments + QStringList { "--library", library });
+        const std::string trace = step.arguments.join(' ').toStdString() + ": " + run.out.toStdString() + run.err.toStdString();
+        EXPECT_EQ(run.exitCode, step.exitCode) << trace;
+        EXPECT_TRUE((step.exitCode == 0 ? run.out : run.out + run.err).contains(step.out)) << trace;
+    }
+
+    ASSERT_TRUE(QDir().mkpath(library + "/2016"));
+    ASSERT_TRUE(QFile::copy(CORVEX_TESTDATA_DIR "/igc/2016-11-08-xcs-aaa-02.igc", library + "/2016/by hand.igc"));
+    ASSERT_TRUE(QDir().mkpath(library + "/Airspaces"));
+    ASSERT_TRUE(QFile::copy(CORVEX_TESTDATA_DIR "/igc/0asljd01.igc", library + "/Airspaces/not a flight.igc"));
+    const CliRun looked = runCli({ "library", "check", "--json", "--library", library });
+    EXPECT_EQ(looked.exitCode, 4);
+    const QJsonObject report = QJsonDocument::fromJson(looked.out.toUtf8()).object();
+    EXPECT_EQ(report["files"].toInt(), 3);
+    ASSERT_EQ(report["findings"].toArray().size(), 1) << looked.out.toStdString();
+    EXPECT_EQ(report["findings"][0]["kind"].toString(), "file_without_row");
+    EXPECT_EQ(report["findings"][0]["file"].toString(), "2016/by hand.igc");
+    const CliRun repaired = runCli({ "library", "check", "--repair", "--library", library });
+    EXPECT_EQ(repaired.exitCode, 0) << repaired.err.toStdString();
+    EXPECT_TRUE(repaired.out.contains("the index does not list 2016/by hand.igc (repaired)\n3 files, 3 flights (0 removed)"))
+        << repaired.out.toStdString();
+    const QJsonArray listed = QJsonDocument::fromJson(runCli({ "library", "list", "--json", "--library", library }).out.toUtf8()).array();
+    EXPECT_EQ(listed.size(), 3) << "the IGC file under Airspaces/ is no flight";
 }
