@@ -253,6 +253,9 @@ LibraryResult<std::unique_ptr<FlightLibrary>> FlightLibrary::open(const std::str
         return libraryFailure(LibraryErrorKind::Io,
             "cannot make the library folder " + folder + ": " + (code ? code.message() : "not a folder"));
     const std::string indexPath = (fs::path(folder) / indexFileName).string();
+    // An index deleted by hand beside a journal is made again like a damaged one: the
+    // journal says the library had flights.
+    const bool lost = !fs::exists(indexPath, code) && fs::exists(LibraryJournal(folder, nullptr).path(), code);
     auto opened = FlightIndex::open(indexPath);
     bool damaged = false;
     if (!opened && opened.error().kind == LibraryErrorKind::Damaged) {
@@ -272,7 +275,9 @@ LibraryResult<std::unique_ptr<FlightLibrary>> FlightLibrary::open(const std::str
     if (!opened)
         return libraryFailure(opened.error().kind, "cannot open the flight index " + indexPath + ": " + opened.error().message);
     std::unique_ptr<FlightLibrary> library(new FlightLibrary(folder, std::move(*opened), log));
-    if (damaged) {
+    if (lost)
+        library->log("The flight index " + indexPath + " is missing: it is made again from the IGC files");
+    if (damaged || lost) {
         if (auto rebuilt = library->rebuild(); !rebuilt)
             return libraryFailure(rebuilt.error().kind,
                 "cannot make the flight index " + indexPath + " again: " + rebuilt.error().message);
