@@ -6,6 +6,8 @@
 #include "base/Sha256.h"
 #include "export/ExportFiles.h"
 #include "flights/IgcFlight.h"
+#include "library/FlightMatching.h"
+#include "library/IndexDatabase.h"
 #include "platform/LogSink.h"
 
 #include <algorithm>
@@ -17,6 +19,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <set>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -34,6 +37,13 @@ constexpr std::size_t largestIgcFile = largestFileBytes(FileKind::IgcFlight);
 constexpr std::int64_t unixTimeOf2000 = 946684800;
 // Left-over halves of a write older than this belong to no running program.
 constexpr auto abandonedWriteAge = std::chrono::hours(1);
+// Where a copy of a flight goes when a copy that holds more of it takes its place: kept,
+// never deleted, and no flight of the log book (neither reconcile nor rebuild reads it).
+constexpr const char* replacedFolderName = "Replaced";
+// A copy of one logger's recording may hold only time on the ground before take-off
+// or after landing, which the flight's take-off and landing leave out: the search for
+// it reaches this far around the new file's fixes.
+constexpr std::int64_t copySearchMargin = 12 * 3600;
 
 std::string lowered(std::string_view text)
 {
@@ -84,7 +94,101 @@ std::string relativeTo(const fs::path& path, const fs::path& folder)
     return path.lexically_relative(folder).generic_string();
 }
 
+bool isReplacedFolder(const fs::recursive_directory_iterator& it)
+{
+    std::error_code code;
+    return it.depth() == 0 && it->path().filename() == replacedFolderName && it->is_directory(code);
+}
+
+// Moves `source` into `folder` as baseName + suffix, or _2, _3... where that is taken:
+// never over a file. The name it got; nothing with the reason in `error` (empty when
+// every name was taken).
+std::optional<std::string> renameIntoFreeName(
+    const std::string& source, const fs::path& folder, const std::string& baseName, const std::string& suffix, std::string* error)
+{
+    for (int copy = 1; copy < 1000; ++copy) {
+        const std::string name = baseName + (copy == 1 ? std::string {} : "_" + std::to_string(copy)) + suffix;
+        const std::string target = (folder / name).string();
+        if (::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) {
+            syncFolder(folder.string());
+            return name;
+        }
+        if (errno == EEXIST)
+            continue;
+        if (errno != EINVAL && errno != ENOSYS) {
+            *error = std::strerror(errno);
+            return std::nullopt;
+        }
+        // A file system without RENAME_NOREPLACE: a hard link is just as exclusive.
+        if (::link(source.c_str(), target.c_str()) == 0) {
+            ::unlink(source.c_str());
+            syncFolder(folder.string());
+            return name;
+        }
+        if (errno == EEXIST)
+            continue;
+        *error = std::strerror(errno);
+        return std::nullopt;
+    }
+    return std::nullopt;
+}
+
+// The rows of one file go in together or not at all, inside the caller's transaction
+// or on their own.
+class AllRowsOrNone {
+public:
+    explicit AllRowsOrNone(IndexDatabase& database)
+        : m_database(database)
+        , m_open(static_cast<bool>(database.execute("SAVEPOINT one_file")))
+    {
+    }
+    ~AllRowsOrNone()
+    {
+        if (m_open) {
+            (void)m_database.execute("ROLLBACK TO one_file");
+            (void)m_database.execute("RELEASE one_file");
+        }
+    }
+    AllRowsOrNone(const AllRowsOrNone&) = delete;
+    AllRowsOrNone& operator=(const AllRowsOrNone&) = delete;
+    void keep()
+    {
+        if (m_open)
+            (void)m_database.execute("RELEASE one_file");
+        m_open = false;
+    }
+
+private:
+    IndexDatabase& m_database;
+    bool m_open;
+};
+
+bool hasPressure(const LibraryFlight& flight) { return flight.altitudeSource == "pressure"; }
+
+std::string loggerName(const std::string& logger) { return logger.empty() ? std::string("unnamed") : logger; }
+
 } // namespace
+
+// The library's files read during one import, each once.
+struct FlightLibrary::ParsedFiles {
+    std::map<std::string, std::optional<flights::IgcFlight>> files;
+    // Nothing when the file no longer reads.
+    const flights::IgcFlight* of(const std::string& folder, const std::string& file)
+    {
+        auto [it, fresh] = files.try_emplace(file);
+        if (fresh) {
+            if (auto parsed = flights::readIgcFile((fs::path(folder) / file).string()))
+                it->second = std::move(*parsed);
+        }
+        return it->second ? &*it->second : nullptr;
+    }
+};
+
+// A file of the same logger's recording that the library keeps already.
+struct FlightLibrary::KeptCopy {
+    std::vector<LibraryFlight> rows; // the flights of the file, in their order
+    std::optional<RecordingFacts> facts; // of the whole file; nothing when it no longer reads
+};
 
 void ImportTally::count(const ImportOutcome& outcome)
 {
@@ -350,14 +454,21 @@ ImportOutcome FlightLibrary::addText(std::string_view text, const std::string& s
         outcome.message = "it has no fixes";
         return outcome;
     }
-    const flights::FlightFigures figures = flights::computeFigures(igc);
-    if (auto same = m_index->flightOfLogger(igc.loggerId, figures.takeoffTime)) {
-        if (!existingFile || same->file != *existingFile)
-            return alreadyHere(*same,
-                "the same flight (logger " + (igc.loggerId.empty() ? std::string("unnamed") : igc.loggerId) + ", take-off "
-                    + timeText(figures.takeoffTime) + ") is already in the library as " + same->file);
-    } else if (same.error().kind != LibraryErrorKind::NotFound) {
-        return lookupFailed(same.error());
+    std::vector<flights::FlightFigures> parts = flights::computeFlights(igc);
+    if (parts.empty())
+        parts.push_back(flights::computeFigures(igc));
+    ParsedFiles libraryFiles;
+    const auto kept = findKeptCopy(igc, parts.front().takeoffTime, existingFile, libraryFiles);
+    if (!kept)
+        return lookupFailed(kept.error());
+    if (*kept) {
+        const KeptCopy& copy = **kept;
+        // A rebuild or reconcile moves no file: the one it met first stays the flight.
+        if (existingFile || !copy.facts || !holdsMore(recordingFacts(igc, 0, 0, false), *copy.facts))
+            return alreadyHere(copy.rows.front(),
+                "the same flight (logger " + loggerName(igc.loggerId) + ", take-off " + timeText(parts.front().takeoffTime)
+                    + ") is already in the library as " + copy.rows.front().file);
+        return replaceCopy(text, sha256, igc, parts, copy, serial, minute, std::move(outcome), libraryFiles);
     }
 
     std::string file;
@@ -372,7 +483,7 @@ ImportOutcome FlightLibrary::addText(std::string_view text, const std::string& s
             }
         }
     } else {
-        const std::int64_t nameTime = minute ? unixTimeOfMinuteSince2000(*minute) : figures.takeoffTime;
+        const std::int64_t nameTime = minute ? unixTimeOfMinuteSince2000(*minute) : parts.front().takeoffTime;
         const std::string base = libraryBaseName(nameTime, serial.empty() ? igc.loggerId : serial);
         std::string error;
         const auto placed = placeFile(text, base.substr(0, 4), base, &error);
@@ -383,25 +494,277 @@ ImportOutcome FlightLibrary::addText(std::string_view text, const std::string& s
         file = *placed;
     }
 
-    LibraryFlight flight;
-    flight.file = file;
-    flight.sha256 = sha256;
-    flight.size = static_cast<std::int64_t>(text.size());
-    flight.logger = igc.loggerId;
-    flight.serial = serial;
-    flight.logBookMinute = minute;
-    fillFigures(flight, igc, figures);
-    flight.added = now();
-    const auto id = m_index->insert(flight);
-    if (!id) {
-        // The file is whole; the next reconcile indexes it.
-        outcome.message = "cannot record it in the index: " + id.error().message;
+    std::vector<LibraryFlight> rows;
+    {
+        AllRowsOrNone together(*m_index->database());
+        for (std::size_t part = 0; part < parts.size(); ++part) {
+            LibraryFlight flight;
+            flight.file = file;
+            flight.sha256 = sha256;
+            flight.size = static_cast<std::int64_t>(text.size());
+            flight.logger = igc.loggerId;
+            flight.serial = serial;
+            flight.logBookMinute = minute;
+            flight.part = static_cast<int>(part);
+            fillFigures(flight, igc, parts[part]);
+            flight.added = now();
+            const auto id = recordFlight(flight);
+            if (!id) {
+                // The file is whole; the next reconcile indexes it.
+                outcome.message = "cannot record it in the index: " + id.error().message;
+                return outcome;
+            }
+            flight.id = *id;
+            rows.push_back(std::move(flight));
+        }
+        together.keep();
+    }
+    outcome.kind = ImportOutcome::Kind::Imported;
+    outcome.message = linkAllRecordings(rows, igc, libraryFiles);
+    if (rows.size() > 1)
+        outcome.message = std::to_string(rows.size()) + " flights (landed and launched again)"
+            + (outcome.message.empty() ? "" : "; " + outcome.message);
+    outcome.flight = std::move(rows.front());
+    return outcome;
+}
+
+LibraryResult<std::int64_t> FlightLibrary::recordFlight(const LibraryFlight& flight) { return m_index->insert(flight); }
+
+LibraryResult<std::optional<FlightLibrary::KeptCopy>> FlightLibrary::findKeptCopy(const flights::IgcFlight& igc,
+    std::int64_t takeoff, const std::optional<std::string>& existingFile, ParsedFiles& parsed) const
+{
+    const RecordingFacts whole = recordingFacts(igc, 0, 0, false);
+    auto found = m_index->flightsOfLoggerInAir(igc.loggerId, whole.firstFix - copySearchMargin, whole.lastFix + copySearchMargin);
+    if (!found)
+        return Failure { found.error() };
+    std::map<std::string, std::vector<LibraryFlight>> byFile;
+    for (LibraryFlight& row : *found)
+        if (!existingFile || row.file != *existingFile)
+            byFile[row.file].push_back(std::move(row));
+    for (auto& [file, rows] : byFile) {
+        std::sort(rows.begin(), rows.end(), [](const LibraryFlight& a, const LibraryFlight& b) { return a.part < b.part; });
+        const bool sameTakeoff
+            = std::any_of(rows.begin(), rows.end(), [&](const LibraryFlight& row) { return row.takeoff == takeoff; });
+        const flights::IgcFlight* other = parsed.of(m_folder, file);
+        if (!other) {
+            // What no longer reads cannot be compared: the same take-off is the same
+            // flight, as it always was.
+            if (sameTakeoff)
+                return std::optional(KeptCopy { std::move(rows), std::nullopt });
+            continue;
+        }
+        const RecordingFacts facts = recordingFacts(*other, 0, 0, false);
+        const std::int64_t from = std::max(whole.firstFix, facts.firstFix), to = std::min(whole.lastFix, facts.lastFix);
+        // One logger cannot record two flights at once; the track check keeps apart
+        // loggers that all call themselves the same.
+        if (from > to || (!sameTrack(igc, *other, from, to) && !sameTakeoff))
+            continue;
+        return std::optional(KeptCopy { std::move(rows), facts });
+    }
+    return std::optional<KeptCopy> {};
+}
+
+ImportOutcome FlightLibrary::replaceCopy(std::string_view text, const std::string& sha256, const flights::IgcFlight& igc,
+    const std::vector<flights::FlightFigures>& parts, const KeptCopy& kept, const std::string& serial,
+    std::optional<std::int64_t> minute, ImportOutcome outcome, ParsedFiles& parsed)
+{
+    const std::string keptFile = kept.rows.front().file;
+    const fs::path keptPath(keptFile);
+    std::string error;
+    // The kept copy steps aside first, so that the new one takes its very name.
+    const auto aside = moveAside(keptFile, &error);
+    if (!aside) {
+        outcome.message = "cannot move the shorter copy " + keptFile + " aside: " + error;
         return outcome;
     }
-    flight.id = *id;
+    const auto putBack = [&] {
+        std::string ignored;
+        if (!renameIntoFreeName((fs::path(m_folder) / *aside).string(), fs::path(m_folder) / keptPath.parent_path(),
+                keptPath.stem().string(), keptPath.extension().string(), &ignored))
+            log("The shorter copy " + keptFile + " stays in " + *aside + ": it cannot be put back (" + ignored + ")");
+    };
+    const auto placed = placeFile(text, keptPath.parent_path().generic_string(), keptPath.stem().string(), &error);
+    if (!placed) {
+        putBack();
+        outcome.message = "cannot write it into the library: " + error;
+        return outcome;
+    }
+
+    // Each flight of the new file takes the id of the kept flight nearest its time; a
+    // kept flight left over (the new file splits otherwise) goes, a new one comes.
+    std::vector<LibraryFlight> rows;
+    std::vector<bool> taken(kept.rows.size(), false);
+    std::string failure;
+    {
+        AllRowsOrNone together(*m_index->database());
+        for (std::size_t part = 0; part < parts.size() && failure.empty(); ++part) {
+            std::optional<std::size_t> nearest;
+            std::int64_t nearestOverlap = 0;
+            for (std::size_t k = 0; k < kept.rows.size(); ++k) {
+                const std::int64_t overlap = std::min(kept.rows[k].landing, parts[part].landingTime)
+                    - std::max(kept.rows[k].takeoff, parts[part].takeoffTime);
+                if (!taken[k] && (!nearest || overlap > nearestOverlap)) {
+                    nearest = k;
+                    nearestOverlap = overlap;
+                }
+            }
+            LibraryFlight flight;
+            if (nearest) {
+                taken[*nearest] = true;
+                flight = kept.rows[*nearest];
+            } else {
+                flight.logger = igc.loggerId;
+                flight.serial = kept.rows.front().serial;
+                flight.logBookMinute = kept.rows.front().logBookMinute;
+                flight.added = now();
+            }
+            flight.file = *placed;
+            flight.sha256 = sha256;
+            flight.size = static_cast<std::int64_t>(text.size());
+            flight.part = static_cast<int>(part);
+            if (!serial.empty()) {
+                flight.serial = serial;
+                flight.logBookMinute = minute;
+            }
+            fillFigures(flight, igc, parts[part]);
+            if (nearest) {
+                if (auto replaced = m_index->replaceFile(flight); !replaced)
+                    failure = replaced.error().message;
+            } else if (auto id = recordFlight(flight)) {
+                flight.id = *id;
+            } else {
+                failure = id.error().message;
+            }
+            // The index keeps the file's names; the pilot's own win where they are read.
+            if (flight.gliderEdit)
+                flight.glider = *flight.gliderEdit;
+            if (flight.pilotEdit)
+                flight.pilot = *flight.pilotEdit;
+            rows.push_back(std::move(flight));
+        }
+        for (std::size_t k = 0; k < kept.rows.size() && failure.empty(); ++k)
+            if (!taken[k])
+                if (auto removed = m_index->remove(kept.rows[k].id); !removed)
+                    failure = removed.error().message;
+        if (failure.empty())
+            together.keep();
+    }
+    if (!failure.empty()) {
+        ::unlink((fs::path(m_folder) / *placed).c_str());
+        putBack();
+        outcome.message = "cannot record it in the index: " + failure;
+        return outcome;
+    }
+    log("Replaced the flight file " + keptFile + " by a copy that holds more of the flight (" + outcome.source
+        + "); the shorter copy is kept as " + *aside);
     outcome.kind = ImportOutcome::Kind::Imported;
-    outcome.flight = std::move(flight);
+    outcome.message = "replaced the shorter copy " + keptFile + ", kept as " + *aside;
+    if (const std::string recordings = linkAllRecordings(rows, igc, parsed); !recordings.empty())
+        outcome.message += "; " + recordings;
+    outcome.flight = std::move(rows.front());
     return outcome;
+}
+
+std::string FlightLibrary::linkAllRecordings(std::vector<LibraryFlight>& rows, const flights::IgcFlight& igc, ParsedFiles& parsed)
+{
+    std::vector<std::string> others;
+    for (LibraryFlight& row : rows) {
+        const auto linked = linkRecordings(row, igc, parsed);
+        if (!linked) {
+            log("The other recordings of " + row.file + " cannot be looked up: " + linked.error().message);
+            others.push_back("its other recordings cannot be looked up: " + linked.error().message);
+            continue;
+        }
+        for (const LibraryFlight& other : *linked)
+            others.push_back("also recorded by " + loggerName(other.logger) + " (" + other.file + ")");
+    }
+    std::string message;
+    for (const std::string& each : others)
+        message += (message.empty() ? "" : "; ") + each;
+    return message;
+}
+
+LibraryResult<std::vector<LibraryFlight>> FlightLibrary::linkRecordings(
+    LibraryFlight& flight, const flights::IgcFlight& igc, ParsedFiles& parsed)
+{
+    struct Member {
+        LibraryFlight row;
+        RecordingFacts facts;
+    };
+    std::vector<Member> members { { flight, recordingFacts(igc, flight.takeoff, flight.landing, hasPressure(flight)) } };
+    const auto known = [&](std::int64_t id) {
+        return std::any_of(members.begin(), members.end(), [&](const Member& member) { return member.row.id == id; });
+    };
+    const auto join = [&](const LibraryFlight& row, const flights::IgcFlight& other) {
+        members.push_back({ row, recordingFacts(other, row.takeoff, row.landing, hasPressure(row)) });
+    };
+    auto around = m_index->flightsInAir(flight.takeoff, flight.landing);
+    if (!around)
+        return Failure { around.error() };
+    for (const LibraryFlight& row : *around) {
+        if (known(row.id) || row.file == flight.file || row.logger == flight.logger || !samePilot(row.pilot, flight.pilot)
+            || !mostlyOverlapping(row.takeoff, row.landing, flight.takeoff, flight.landing))
+            continue;
+        const flights::IgcFlight* other = parsed.of(m_folder, row.file);
+        if (other && sameTrack(igc, *other, std::max(row.takeoff, flight.takeoff), std::min(row.landing, flight.landing)))
+            join(row, *other);
+    }
+    if (members.size() == 1)
+        return std::vector<LibraryFlight> {};
+    // The flight shown for one of them may be further off in time.
+    for (std::size_t i = 1; i < members.size(); ++i) {
+        const std::optional<std::int64_t> shown = members[i].row.recordingOf;
+        if (!shown || known(*shown))
+            continue;
+        auto row = m_index->flight(*shown);
+        if (!row && row.error().kind != LibraryErrorKind::NotFound)
+            return Failure { row.error() };
+        if (row)
+            if (const flights::IgcFlight* other = parsed.of(m_folder, row->file))
+                join(*row, *other);
+    }
+    // Pressure altitude, more fixes, a G record; then the earlier import. The file name
+    // settles the rest, so that a rebuild pairs them the same way.
+    const auto better = [](const Member& a, const Member& b) {
+        if (const int compared = compareRecordings(a.facts, b.facts))
+            return compared > 0;
+        return std::tuple(a.row.added, a.row.file, a.row.part) < std::tuple(b.row.added, b.row.file, b.row.part);
+    };
+    const Member* best = &members.front();
+    for (const Member& member : members)
+        if (better(member, *best))
+            best = &member;
+    for (const Member& member : members)
+        if (&member != best)
+            if (auto set = m_index->setRecordingOf(member.row.id, best->row.id); !set)
+                return Failure { set.error() };
+    if (auto set = m_index->setRecordingOf(best->row.id, std::nullopt); !set)
+        return Failure { set.error() };
+    flight.recordingOf = best == &members.front() ? std::nullopt : std::optional(best->row.id);
+    std::vector<LibraryFlight> others;
+    for (std::size_t i = 1; i < members.size(); ++i)
+        others.push_back(members[i].row);
+    return others;
+}
+
+std::optional<std::string> FlightLibrary::moveAside(const std::string& file, std::string* error)
+{
+    const fs::path relative(file);
+    const fs::path folder = fs::path(m_folder) / replacedFolderName / relative.parent_path();
+    std::error_code code;
+    fs::create_directories(folder, code);
+    if (code) {
+        *error = code.message();
+        return std::nullopt;
+    }
+    const auto name
+        = renameIntoFreeName((fs::path(m_folder) / file).string(), folder, relative.stem().string(), relative.extension().string(), error);
+    if (!name) {
+        if (error->empty())
+            *error = "too many copies of one name";
+        return std::nullopt;
+    }
+    return relativeTo(folder / *name, fs::path(m_folder));
 }
 
 std::optional<std::string> FlightLibrary::placeFile(
@@ -421,33 +784,10 @@ std::optional<std::string> FlightLibrary::placeFile(
         *error = std::strerror(errno);
         return std::nullopt;
     }
-    const std::string& temporary = *written;
     // Into place without ever replacing a file: two flights of one minute get _2, _3.
-    for (int copy = 1; copy < 1000; ++copy) {
-        const std::string name = baseName + (copy == 1 ? std::string {} : "_" + std::to_string(copy)) + ".igc";
-        const std::string target = (folder / name).string();
-        if (::renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) {
-            syncFolder(folder.string());
-            return folderName + "/" + name;
-        }
-        if (errno == EEXIST)
-            continue;
-        if (errno != EINVAL && errno != ENOSYS) {
-            *error = std::strerror(errno);
-            break;
-        }
-        // A file system without RENAME_NOREPLACE: a hard link is just as exclusive.
-        if (::link(temporary.c_str(), target.c_str()) == 0) {
-            ::unlink(temporary.c_str());
-            syncFolder(folder.string());
-            return folderName + "/" + name;
-        }
-        if (errno == EEXIST)
-            continue;
-        *error = std::strerror(errno);
-        break;
-    }
-    ::unlink(temporary.c_str());
+    if (const auto name = renameIntoFreeName(*written, folder, baseName, ".igc", error))
+        return folderName + "/" + *name;
+    ::unlink(written->c_str());
     if (error->empty())
         *error = "too many flights of one minute";
     return std::nullopt;
@@ -470,6 +810,10 @@ LibraryResult<std::size_t> FlightLibrary::reconcile()
     for (fs::recursive_directory_iterator it(root, fs::directory_options::skip_permission_denied, code), end;
          !code && it != end; it.increment(code)) {
         std::error_code entryCode;
+        if (isReplacedFolder(it)) {
+            it.disable_recursion_pending();
+            continue;
+        }
         if (!it->is_regular_file(entryCode))
             continue;
         const std::string name = it->path().filename().string();
@@ -534,7 +878,9 @@ LibraryResult<FlightLibrary::RebuildOutcome> FlightLibrary::rebuild()
     for (fs::recursive_directory_iterator it(root, fs::directory_options::skip_permission_denied, code), end;
          !code && it != end; it.increment(code)) {
         std::error_code entryCode;
-        if (it->is_regular_file(entryCode) && isIgcName(it->path()))
+        if (isReplacedFolder(it))
+            it.disable_recursion_pending();
+        else if (it->is_regular_file(entryCode) && isIgcName(it->path()))
             files.push_back(relativeTo(it->path(), root));
     }
     std::sort(files.begin(), files.end());
