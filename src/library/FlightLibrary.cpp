@@ -692,17 +692,32 @@ LibraryResult<std::vector<LibraryFlight>> FlightLibrary::linkRecordings(
         RecordingFacts facts;
     };
     std::vector<Member> members { { flight, recordingFacts(igc, flight.takeoff, flight.landing, hasPressure(flight)) } };
-    const auto known = [&](std::int64_t id) {
-        return std::any_of(members.begin(), members.end(), [&](const Member& member) { return member.row.id == id; });
-    };
     const auto join = [&](const LibraryFlight& row, const flights::IgcFlight& other) {
         members.push_back({ row, recordingFacts(other, row.takeoff, row.landing, hasPressure(row)) });
     };
     auto around = m_index->flightsInAir(flight.takeoff, flight.landing);
     if (!around)
         return Failure { around.error() };
+    // Compared with the flights shown only: a second recording stands for the flight it
+    // belongs to (which may lie further off in time), so that a flight recorded many
+    // times costs one comparison, and whichever order the files come in, the better of
+    // this one and that flight's best is shown.
+    std::vector<LibraryFlight> shown;
+    std::set<std::int64_t> asked { flight.id };
+    for (const LibraryFlight& row : *around)
+        if (!row.recordingOf && asked.insert(row.id).second)
+            shown.push_back(row);
     for (const LibraryFlight& row : *around) {
-        if (known(row.id) || row.file == flight.file || row.logger == flight.logger || !samePilot(row.pilot, flight.pilot)
+        if (!row.recordingOf || !asked.insert(*row.recordingOf).second)
+            continue;
+        auto of = m_index->flight(*row.recordingOf);
+        if (!of && of.error().kind != LibraryErrorKind::NotFound)
+            return Failure { of.error() };
+        if (of && !of->removed)
+            shown.push_back(std::move(*of));
+    }
+    for (const LibraryFlight& row : shown) {
+        if (row.file == flight.file || row.logger == flight.logger || !samePilot(row.pilot, flight.pilot)
             || !mostlyOverlapping(row.takeoff, row.landing, flight.takeoff, flight.landing))
             continue;
         const flights::IgcFlight* other = parsed.of(m_folder, row.file);
@@ -711,18 +726,6 @@ LibraryResult<std::vector<LibraryFlight>> FlightLibrary::linkRecordings(
     }
     if (members.size() == 1)
         return std::vector<LibraryFlight> {};
-    // The flight shown for one of them may be further off in time.
-    for (std::size_t i = 1; i < members.size(); ++i) {
-        const std::optional<std::int64_t> shown = members[i].row.recordingOf;
-        if (!shown || known(*shown))
-            continue;
-        auto row = m_index->flight(*shown);
-        if (!row && row.error().kind != LibraryErrorKind::NotFound)
-            return Failure { row.error() };
-        if (row)
-            if (const flights::IgcFlight* other = parsed.of(m_folder, row->file))
-                join(*row, *other);
-    }
     // Pressure altitude, more fixes, a G record; then the earlier import. The file name
     // settles the rest, so that a rebuild pairs them the same way.
     const auto better = [](const Member& a, const Member& b) {

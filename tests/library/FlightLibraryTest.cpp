@@ -280,6 +280,9 @@ TEST(FlightLibrary, TwoLoggersOfOneFlightAreOneFlight)
     const std::string vario = testFile("0asljd01.igc");
     const std::string phone = scratch.path() + "/in/phone.igc";
     writeAll(phone, secondLogger(readAll(vario), "APH001", 60));
+    // A third, which finds the flight through the vario's recording whichever it meets.
+    const std::string phone2 = scratch.path() + "/in/phone2.igc";
+    writeAll(phone2, secondLogger(readAll(vario), "XPH002", -40));
     const std::string elsewhere = scratch.path() + "/in/elsewhere.igc";
     writeAll(elsewhere, secondLogger(readAll(vario), "XEL002", 5000));
     const std::string varioLogger = "LXNJD0FLIGHT:1";
@@ -306,18 +309,25 @@ TEST(FlightLibrary, TwoLoggersOfOneFlightAreOneFlight)
         EXPECT_EQ(recordings.front().id, ofPhone.flight->id);
         EXPECT_TRUE(fs::is_regular_file(library->pathOf(recordings.front()))) << "both files are kept";
 
+        const ImportOutcome third = library->importFile(phone2);
+        ASSERT_EQ(third.kind, ImportOutcome::Kind::Imported);
+        EXPECT_EQ(third.message, "also recorded by " + varioLogger + " (" + ofVario.flight->file + ")");
+        EXPECT_EQ(third.flight->recordingOf, ofVario.flight->id);
+        EXPECT_EQ(valueOf(library->index().recordingsOf(ofVario.flight->id)).size(), 2u);
+        EXPECT_EQ(shownCount(*library), 1);
+
         const ImportOutcome apart = library->importFile(elsewhere);
         ASSERT_EQ(apart.kind, ImportOutcome::Kind::Imported);
         EXPECT_EQ(apart.message, "");
         EXPECT_EQ(shownCount(*library), 2);
 
-        ASSERT_EQ(valueOf(library->rebuild()).flights, 3u);
+        ASSERT_EQ(valueOf(library->rebuild()).flights, 4u);
         EXPECT_EQ(shownCount(*library), 2);
         for (const LibraryFlight& flight : valueOf(library->index().flights())) {
             const auto again = valueOf(library->index().recordingsOf(flight.id));
             if (flight.logger == varioLogger) {
-                ASSERT_EQ(again.size(), 1u);
-                EXPECT_EQ(again.front().file, ofPhone.flight->file);
+                ASSERT_EQ(again.size(), 2u);
+                EXPECT_TRUE(again.front().file == ofPhone.flight->file || again.back().file == ofPhone.flight->file);
             } else {
                 EXPECT_EQ(flight.logger, "XEL002");
                 EXPECT_TRUE(again.empty());
