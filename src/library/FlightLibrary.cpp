@@ -555,9 +555,13 @@ LibraryResult<std::optional<FlightLibrary::KeptCopy>> FlightLibrary::findKeptCop
         }
         const RecordingFacts facts = recordingFacts(*other, 0, 0, false);
         const std::int64_t from = std::max(whole.firstFix, facts.firstFix), to = std::min(whole.lastFix, facts.lastFix);
-        // One logger cannot record two flights at once; the track check keeps apart
-        // loggers that all call themselves the same.
-        if (from > to || (!sameTrack(igc, *other, from, to) && !sameTakeoff))
+        // One logger cannot record two flights at once; most of the shorter file must
+        // lie in the other (an instrument may begin a relaunch's file with seconds the
+        // last one ended with), and the track check keeps apart loggers that all call
+        // themselves the same.
+        if (!sameTakeoff
+            && (from > to || !mostlyOverlapping(whole.firstFix, whole.lastFix, facts.firstFix, facts.lastFix)
+                || !sameTrack(igc, *other, from, to)))
             continue;
         return std::optional(KeptCopy { std::move(rows), facts });
     }

@@ -92,6 +92,18 @@ std::string cutShort(const std::string& text, std::size_t fixes)
     return kept;
 }
 
+// The file without its first `fixes` B records.
+std::string withoutFirstFixes(const std::string& text, std::size_t fixes)
+{
+    std::istringstream in(text);
+    std::string line, kept;
+    std::size_t seen = 0;
+    while (std::getline(in, line))
+        if (!line.starts_with("B") || ++seen > fixes)
+            kept += line + "\n";
+    return kept;
+}
+
 // Another logger's recording of the same flight: its own A record, no pressure sensor
 // and no G record, every other fix, each position moved north by `northMetres` and a
 // few metres more or less.
@@ -268,6 +280,17 @@ TEST(FlightLibrary, ACopyThatHoldsMoreReplacesTheShorterOne)
         EXPECT_EQ(valueOf(library->index().flights()).front().fixes, 1831);
         EXPECT_EQ(library->reconcile(), 0u);
     }
+
+    // The same logger's next file, which begins with the last seconds of the one before:
+    // a flight of its own, not a copy.
+    TemporaryFolder scratch;
+    const std::string whole = readAll(testFile("20180427.igc"));
+    writeAll(scratch.path() + "/in/first.igc", cutShort(whole, 1000));
+    writeAll(scratch.path() + "/in/next.igc", withoutFirstFixes(whole, 990));
+    auto library = openLibrary(scratch.path() + "/Flights");
+    for (const char* name : { "first.igc", "next.igc" })
+        EXPECT_EQ(library->importFile(scratch.path() + "/in/" + name).kind, ImportOutcome::Kind::Imported) << name;
+    EXPECT_EQ(library->index().count(), 2);
 }
 
 // A vario and a phone on one flight: one flight in the list and the totals, shown as
