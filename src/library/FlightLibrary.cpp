@@ -458,17 +458,23 @@ ImportOutcome FlightLibrary::addText(std::string_view text, const std::string& s
     if (parts.empty())
         parts.push_back(flights::computeFigures(igc));
     ParsedFiles libraryFiles;
-    const auto kept = findKeptCopy(igc, parts.front().takeoffTime, existingFile, libraryFiles);
+    const auto kept = findKeptCopies(igc, parts.front().takeoffTime, existingFile, libraryFiles);
     if (!kept)
         return lookupFailed(kept.error());
-    if (*kept) {
-        const KeptCopy& copy = **kept;
+    if (!kept->empty()) {
+        // Better only than every copy kept (two halves of one download, say): then it
+        // takes the place of them all.
+        const RecordingFacts facts = recordingFacts(igc, 0, 0, false);
+        const auto atLeastAsGood = std::find_if(kept->begin(), kept->end(),
+            [&](const KeptCopy& copy) { return !copy.facts || !holdsMore(facts, *copy.facts); });
         // A rebuild or reconcile moves no file: the one it met first stays the flight.
-        if (existingFile || !copy.facts || !holdsMore(recordingFacts(igc, 0, 0, false), *copy.facts))
-            return alreadyHere(copy.rows.front(),
+        if (existingFile || atLeastAsGood != kept->end()) {
+            const LibraryFlight& same = (atLeastAsGood != kept->end() ? *atLeastAsGood : kept->front()).rows.front();
+            return alreadyHere(same,
                 "the same flight (logger " + loggerName(igc.loggerId) + ", take-off " + timeText(parts.front().takeoffTime)
-                    + ") is already in the library as " + copy.rows.front().file);
-        return replaceCopy(text, sha256, igc, parts, copy, serial, minute, std::move(outcome), libraryFiles);
+                    + ") is already in the library as " + same.file);
+        }
+        return replaceCopies(text, sha256, igc, parts, *kept, serial, minute, std::move(outcome), libraryFiles);
     }
 
     std::string file;
@@ -530,7 +536,7 @@ ImportOutcome FlightLibrary::addText(std::string_view text, const std::string& s
 
 LibraryResult<std::int64_t> FlightLibrary::recordFlight(const LibraryFlight& flight) { return m_index->insert(flight); }
 
-LibraryResult<std::optional<FlightLibrary::KeptCopy>> FlightLibrary::findKeptCopy(const flights::IgcFlight& igc,
+LibraryResult<std::vector<FlightLibrary::KeptCopy>> FlightLibrary::findKeptCopies(const flights::IgcFlight& igc,
     std::int64_t takeoff, const std::optional<std::string>& existingFile, ParsedFiles& parsed) const
 {
     const RecordingFacts whole = recordingFacts(igc, 0, 0, false);
@@ -541,6 +547,7 @@ LibraryResult<std::optional<FlightLibrary::KeptCopy>> FlightLibrary::findKeptCop
     for (LibraryFlight& row : *found)
         if (!existingFile || row.file != *existingFile)
             byFile[row.file].push_back(std::move(row));
+    std::vector<KeptCopy> copies;
     for (auto& [file, rows] : byFile) {
         std::sort(rows.begin(), rows.end(), [](const LibraryFlight& a, const LibraryFlight& b) { return a.part < b.part; });
         const bool sameTakeoff
@@ -550,7 +557,7 @@ LibraryResult<std::optional<FlightLibrary::KeptCopy>> FlightLibrary::findKeptCop
             // What no longer reads cannot be compared: the same take-off is the same
             // flight, as it always was.
             if (sameTakeoff)
-                return std::optional(KeptCopy { std::move(rows), std::nullopt });
+                copies.push_back({ std::move(rows), std::nullopt });
             continue;
         }
         const RecordingFacts facts = recordingFacts(*other, 0, 0, false);
@@ -563,30 +570,39 @@ LibraryResult<std::optional<FlightLibrary::KeptCopy>> FlightLibrary::findKeptCop
             && (from > to || !mostlyOverlapping(whole.firstFix, whole.lastFix, facts.firstFix, facts.lastFix)
                 || !sameTrack(igc, *other, from, to)))
             continue;
-        return std::optional(KeptCopy { std::move(rows), facts });
+        copies.push_back({ std::move(rows), facts });
     }
-    return std::optional<KeptCopy> {};
+    return copies;
 }
 
-ImportOutcome FlightLibrary::replaceCopy(std::string_view text, const std::string& sha256, const flights::IgcFlight& igc,
-    const std::vector<flights::FlightFigures>& parts, const KeptCopy& kept, const std::string& serial,
+ImportOutcome FlightLibrary::replaceCopies(std::string_view text, const std::string& sha256, const flights::IgcFlight& igc,
+    const std::vector<flights::FlightFigures>& parts, const std::vector<KeptCopy>& copies, const std::string& serial,
     std::optional<std::int64_t> minute, ImportOutcome outcome, ParsedFiles& parsed)
 {
-    const std::string keptFile = kept.rows.front().file;
-    const fs::path keptPath(keptFile);
-    std::string error;
-    // The kept copy steps aside first, so that the new one takes its very name.
-    const auto aside = moveAside(keptFile, &error);
-    if (!aside) {
-        outcome.message = "cannot move the shorter copy " + keptFile + " aside: " + error;
-        return outcome;
-    }
+    const fs::path keptPath(copies.front().rows.front().file);
+    std::vector<std::pair<std::string, std::string>> movedAside; // file, where it went
     const auto putBack = [&] {
-        std::string ignored;
-        if (!renameIntoFreeName((fs::path(m_folder) / *aside).string(), fs::path(m_folder) / keptPath.parent_path(),
-                keptPath.stem().string(), keptPath.extension().string(), &ignored))
-            log("The shorter copy " + keptFile + " stays in " + *aside + ": it cannot be put back (" + ignored + ")");
+        for (const auto& [file, aside] : movedAside) {
+            const fs::path path(file);
+            std::string ignored;
+            if (!renameIntoFreeName((fs::path(m_folder) / aside).string(), fs::path(m_folder) / path.parent_path(),
+                    path.stem().string(), path.extension().string(), &ignored))
+                log("The shorter copy " + file + " stays in " + aside + ": it cannot be put back (" + ignored + ")");
+        }
     };
+    std::string error;
+    // The kept copies step aside first, so that the new one takes the first one's very
+    // name.
+    for (const KeptCopy& copy : copies) {
+        const std::string& file = copy.rows.front().file;
+        const auto aside = moveAside(file, &error);
+        if (!aside) {
+            putBack();
+            outcome.message = "cannot move the shorter copy " + file + " aside: " + error;
+            return outcome;
+        }
+        movedAside.emplace_back(file, *aside);
+    }
     const auto placed = placeFile(text, keptPath.parent_path().generic_string(), keptPath.stem().string(), &error);
     if (!placed) {
         putBack();
@@ -595,18 +611,22 @@ ImportOutcome FlightLibrary::replaceCopy(std::string_view text, const std::strin
     }
 
     // Each flight of the new file takes the id of the kept flight nearest its time; a
-    // kept flight left over (the new file splits otherwise) goes, a new one comes.
+    // kept flight left over (two halves become one) goes, its other recordings handed
+    // to the flight that stays; a flight more (the new file splits otherwise) comes.
+    std::vector<LibraryFlight> keptRows;
+    for (const KeptCopy& copy : copies)
+        keptRows.insert(keptRows.end(), copy.rows.begin(), copy.rows.end());
     std::vector<LibraryFlight> rows;
-    std::vector<bool> taken(kept.rows.size(), false);
+    std::vector<bool> taken(keptRows.size(), false);
     std::string failure;
     {
         AllRowsOrNone together(*m_index->database());
         for (std::size_t part = 0; part < parts.size() && failure.empty(); ++part) {
             std::optional<std::size_t> nearest;
             std::int64_t nearestOverlap = 0;
-            for (std::size_t k = 0; k < kept.rows.size(); ++k) {
-                const std::int64_t overlap = std::min(kept.rows[k].landing, parts[part].landingTime)
-                    - std::max(kept.rows[k].takeoff, parts[part].takeoffTime);
+            for (std::size_t k = 0; k < keptRows.size(); ++k) {
+                const std::int64_t overlap = std::min(keptRows[k].landing, parts[part].landingTime)
+                    - std::max(keptRows[k].takeoff, parts[part].takeoffTime);
                 if (!taken[k] && (!nearest || overlap > nearestOverlap)) {
                     nearest = k;
                     nearestOverlap = overlap;
@@ -615,11 +635,11 @@ ImportOutcome FlightLibrary::replaceCopy(std::string_view text, const std::strin
             LibraryFlight flight;
             if (nearest) {
                 taken[*nearest] = true;
-                flight = kept.rows[*nearest];
+                flight = keptRows[*nearest];
             } else {
                 flight.logger = igc.loggerId;
-                flight.serial = kept.rows.front().serial;
-                flight.logBookMinute = kept.rows.front().logBookMinute;
+                flight.serial = keptRows.front().serial;
+                flight.logBookMinute = keptRows.front().logBookMinute;
                 flight.added = now();
             }
             flight.file = *placed;
@@ -646,10 +666,15 @@ ImportOutcome FlightLibrary::replaceCopy(std::string_view text, const std::strin
                 flight.pilot = *flight.pilotEdit;
             rows.push_back(std::move(flight));
         }
-        for (std::size_t k = 0; k < kept.rows.size() && failure.empty(); ++k)
-            if (!taken[k])
-                if (auto removed = m_index->remove(kept.rows[k].id); !removed)
-                    failure = removed.error().message;
+        for (std::size_t k = 0; k < keptRows.size() && failure.empty(); ++k) {
+            if (taken[k])
+                continue;
+            auto handed = m_index->setRecordingOf(keptRows[k].id, rows.front().id);
+            if (handed)
+                handed = m_index->remove(keptRows[k].id);
+            if (!handed)
+                failure = handed.error().message;
+        }
         if (failure.empty())
             together.keep();
     }
@@ -659,10 +684,12 @@ ImportOutcome FlightLibrary::replaceCopy(std::string_view text, const std::strin
         outcome.message = "cannot record it in the index: " + failure;
         return outcome;
     }
-    log("Replaced the flight file " + keptFile + " by a copy that holds more of the flight (" + outcome.source
-        + "); the shorter copy is kept as " + *aside);
     outcome.kind = ImportOutcome::Kind::Imported;
-    outcome.message = "replaced the shorter copy " + keptFile + ", kept as " + *aside;
+    for (const auto& [file, aside] : movedAside) {
+        log("Replaced the flight file " + file + " by a copy that holds more of the flight (" + outcome.source
+            + "); the shorter copy is kept as " + aside);
+        outcome.message += std::string(outcome.message.empty() ? "" : "; ") + "replaced the shorter copy " + file + ", kept as " + aside;
+    }
     if (const std::string recordings = linkAllRecordings(rows, igc, parsed); !recordings.empty())
         outcome.message += "; " + recordings;
     outcome.flight = std::move(rows.front());

@@ -136,10 +136,11 @@ private:
     FlightLibrary(std::string folder, std::unique_ptr<FlightIndex> index, LogSink* log);
     ImportOutcome addText(std::string_view text, const std::string& source, const std::string& serial,
         std::optional<std::int64_t> logBookMinute, std::optional<std::string> existingFile);
-    LibraryResult<std::optional<KeptCopy>> findKeptCopy(const flights::IgcFlight& igc, std::int64_t takeoff,
+    // The files of the same logger's recording of this time that the library keeps.
+    LibraryResult<std::vector<KeptCopy>> findKeptCopies(const flights::IgcFlight& igc, std::int64_t takeoff,
         const std::optional<std::string>& existingFile, ParsedFiles& parsed) const;
-    ImportOutcome replaceCopy(std::string_view text, const std::string& sha256, const flights::IgcFlight& igc,
-        const std::vector<flights::FlightFigures>& parts, const KeptCopy& kept, const std::string& serial,
+    ImportOutcome replaceCopies(std::string_view text, const std::string& sha256, const flights::IgcFlight& igc,
+        const std::vector<flights::FlightFigures>& parts, const std::vector<KeptCopy>& copies, const std::string& serial,
         std::optional<std::int64_t> logBookMinute, ImportOutcome outcome, ParsedFiles& parsed);
     // Every new row of a flight is written here.
     LibraryResult<std::int64_t> recordFlight(const LibraryFlight& flight);

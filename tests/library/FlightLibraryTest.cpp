@@ -282,7 +282,7 @@ TEST(FlightLibrary, ACopyThatHoldsMoreReplacesTheShorterOne)
     }
 
     // The same logger's next file, which begins with the last seconds of the one before:
-    // a flight of its own, not a copy.
+    // a flight of its own, not a copy. The whole file then replaces both halves.
     TemporaryFolder scratch;
     const std::string whole = readAll(testFile("20180427.igc"));
     writeAll(scratch.path() + "/in/first.igc", cutShort(whole, 1000));
@@ -291,6 +291,11 @@ TEST(FlightLibrary, ACopyThatHoldsMoreReplacesTheShorterOne)
     for (const char* name : { "first.igc", "next.igc" })
         EXPECT_EQ(library->importFile(scratch.path() + "/in/" + name).kind, ImportOutcome::Kind::Imported) << name;
     EXPECT_EQ(library->index().count(), 2);
+    const ImportOutcome joined = library->importFile(testFile("20180427.igc"));
+    ASSERT_EQ(joined.kind, ImportOutcome::Kind::Imported) << joined.message;
+    EXPECT_EQ(std::count(joined.message.begin(), joined.message.end(), ';'), 1) << joined.message;
+    EXPECT_EQ(library->index().count(), 1);
+    EXPECT_EQ(std::distance(fs::directory_iterator(scratch.path() + "/Flights/Replaced/2018"), fs::directory_iterator()), 2);
 }
 
 // A vario and a phone on one flight: one flight in the list and the totals, shown as
