@@ -415,6 +415,38 @@ LibraryResult<void> FlightIndex::setFigures(const LibraryFlight& flight)
     return statement.run();
 }
 
+LibraryResult<void> FlightIndex::replaceFile(const LibraryFlight& flight)
+{
+    const auto replaced = [](const FlightColumn& each) {
+        const std::string_view name = each.name;
+        return each.figure || name == "file" || name == "sha256" || name == "size" || name == "serial"
+            || name == "logbook_minute" || name == "part";
+    };
+    std::string assignments;
+    for (const FlightColumn& each : flightColumns)
+        if (each.bind && replaced(each))
+            assignments += std::string(assignments.empty() ? "" : ", ") + each.name + " = ?";
+    Statement statement(*m_database, "UPDATE flights SET " + assignments + " WHERE id = ?");
+    const int next = bindColumns(statement, flight, replaced);
+    statement.bind(next, flight.id);
+    if (auto ran = statement.run(); !ran)
+        return ran;
+    Statement scores(*m_database, "DELETE FROM scores WHERE flight = ?");
+    scores.bind(1, flight.id);
+    return scores.run();
+}
+
+LibraryResult<void> FlightIndex::setRecordingOf(std::int64_t id, std::optional<std::int64_t> of)
+{
+    Statement statement(*m_database,
+        of ? "UPDATE flights SET recording_of = ?1 WHERE id = ?2 OR recording_of = ?2"
+           : "UPDATE flights SET recording_of = NULL WHERE id = ?2");
+    if (of)
+        statement.bind(1, *of);
+    statement.bind(2, id);
+    return statement.run();
+}
+
 LibraryResult<void> FlightIndex::setLogBookMinute(std::int64_t id, const std::string& serial, std::int64_t minute)
 {
     Statement statement(*m_database, "UPDATE flights SET serial = ?, logbook_minute = ? WHERE id = ?");
@@ -560,6 +592,25 @@ LibraryResult<std::vector<LibraryFlight>> FlightIndex::flights(const FlightFilte
     if (flights)
         std::erase_if(*flights, [&](const LibraryFlight& flight) { return !flightMatches(flight, filter); });
     return flights;
+}
+
+namespace {
+// No flight lasts longer: the bound that lets the take-off index find the flights in
+// the air at a moment.
+constexpr std::int64_t longestFlightSeconds = 2 * 86400;
+} // namespace
+
+LibraryResult<std::vector<LibraryFlight>> FlightIndex::flightsInAir(std::int64_t from, std::int64_t to) const
+{
+    return select("f.takeoff BETWEEN ? AND ? AND f.landing >= ? AND f.removed IS NULL",
+        { from - longestFlightSeconds, to, from });
+}
+
+LibraryResult<std::vector<LibraryFlight>> FlightIndex::flightsOfLoggerInAir(
+    const std::string& logger, std::int64_t from, std::int64_t to) const
+{
+    return select("f.logger = ? AND f.takeoff BETWEEN ? AND ? AND f.landing >= ? AND f.removed IS NULL",
+        { logger, from - longestFlightSeconds, to, from });
 }
 
 LibraryResult<std::vector<LibraryFlight>> FlightIndex::recordingsOf(std::int64_t id) const

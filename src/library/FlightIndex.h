@@ -83,6 +83,13 @@ public:
     LibraryResult<void> setLogBookMinute(std::int64_t id, const std::string& serial, std::int64_t minute);
     // The figures of the flight with its id, computed again from its file.
     LibraryResult<void> setFigures(const LibraryFlight& flight);
+    // The flight with its id now read from another file (a copy that holds more of
+    // it): the file, its digest and size, which flight of it, the instrument and the
+    // figures. Its scores go, to be computed again from the new file.
+    LibraryResult<void> replaceFile(const LibraryFlight& flight);
+    // Makes the flight `id` a second recording of `of` (nothing: the one shown), and
+    // hands its own recordings over to `of` with it.
+    LibraryResult<void> setRecordingOf(std::int64_t id, std::optional<std::int64_t> of);
     LibraryResult<void> removeAll();
     LibraryResult<void> remove(std::int64_t id);
     LibraryResult<void> removeFile(const std::string& file);
@@ -108,6 +115,11 @@ public:
     // Newest first: the flights the pilot sees (neither removed nor a second
     // recording), or the removed ones when the filter asks for them.
     LibraryResult<std::vector<LibraryFlight>> flights(const FlightFilter& filter = {}) const;
+    // Flights not removed (second recordings too) in the air at some moment from `from`
+    // to `to`, of any logger or of one: found by take-off time, not by a scan.
+    LibraryResult<std::vector<LibraryFlight>> flightsInAir(std::int64_t from, std::int64_t to) const;
+    LibraryResult<std::vector<LibraryFlight>> flightsOfLoggerInAir(
+        const std::string& logger, std::int64_t from, std::int64_t to) const;
     // The other loggers' recordings of a flight.
     LibraryResult<std::vector<LibraryFlight>> recordingsOf(std::int64_t id) const;
     // The removed ones among them.

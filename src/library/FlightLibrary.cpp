@@ -6,6 +6,8 @@
 #include "base/Sha256.h"
 #include "export/ExportFiles.h"
 #include "flights/IgcFlight.h"
+#include "library/FlightMatching.h"
+#include "library/IndexDatabase.h"
 #include "platform/LogSink.h"
 
 #include <algorithm>
@@ -35,6 +37,13 @@ constexpr std::size_t largestIgcFile = largestFileBytes(FileKind::IgcFlight);
 constexpr std::int64_t unixTimeOf2000 = 946684800;
 // Left-over halves of a write older than this belong to no running program.
 constexpr auto abandonedWriteAge = std::chrono::hours(1);
+// Where a copy of a flight goes when a copy that holds more of it takes its place: kept,
+// never deleted, and no flight of the log book (neither reconcile nor rebuild reads it).
+constexpr const char* replacedFolderName = "Replaced";
+// A copy of one logger's recording may hold only time on the ground before take-off
+// or after landing, which the flight's take-off and landing leave out: the search for
+// it reaches this far around the new file's fixes.
+constexpr std::int64_t copySearchMargin = 12 * 3600;
 
 std::string lowered(std::string_view text)
 {
@@ -177,7 +186,62 @@ void applyEdit(LibraryFlight& flight, const std::string& field, const std::strin
 
 std::string noFlight(std::int64_t id) { return "the library has no flight " + std::to_string(id); }
 
+// The rows of one file go in together or not at all, inside the caller's transaction
+// or on their own.
+class AllRowsOrNone {
+public:
+    explicit AllRowsOrNone(IndexDatabase& database)
+        : m_database(database)
+        , m_open(static_cast<bool>(database.execute("SAVEPOINT one_file")))
+    {
+    }
+    ~AllRowsOrNone()
+    {
+        if (m_open) {
+            (void)m_database.execute("ROLLBACK TO one_file");
+            (void)m_database.execute("RELEASE one_file");
+        }
+    }
+    AllRowsOrNone(const AllRowsOrNone&) = delete;
+    AllRowsOrNone& operator=(const AllRowsOrNone&) = delete;
+    void keep()
+    {
+        if (m_open)
+            (void)m_database.execute("RELEASE one_file");
+        m_open = false;
+    }
+
+private:
+    IndexDatabase& m_database;
+    bool m_open;
+};
+
+bool hasPressure(const LibraryFlight& flight) { return flight.altitudeSource == "pressure"; }
+
+std::string loggerName(const std::string& logger) { return logger.empty() ? std::string("unnamed") : logger; }
+
 } // namespace
+
+// The library's files read during one import, each once.
+struct FlightLibrary::ParsedFiles {
+    std::map<std::string, std::optional<flights::IgcFlight>> files;
+    // Nothing when the file no longer reads.
+    const flights::IgcFlight* of(const std::string& folder, const std::string& file)
+    {
+        auto [it, fresh] = files.try_emplace(file);
+        if (fresh) {
+            if (auto parsed = flights::readIgcFile((fs::path(folder) / file).string()))
+                it->second = std::move(*parsed);
+        }
+        return it->second ? &*it->second : nullptr;
+    }
+};
+
+// A file of the same logger's recording that the library keeps already.
+struct FlightLibrary::KeptCopy {
+    std::vector<LibraryFlight> rows; // the flights of the file, in their order
+    std::optional<RecordingFacts> facts; // of the whole file; nothing when it no longer reads
+};
 
 void ImportTally::count(const ImportOutcome& outcome)
 {
@@ -451,14 +515,27 @@ ImportOutcome FlightLibrary::addText(std::string_view text, const std::string& s
         outcome.message = "it has no fixes";
         return outcome;
     }
-    const flights::FlightFigures figures = flights::computeFigures(igc);
-    if (auto same = m_index->flightOfLogger(igc.loggerId, figures.takeoffTime)) {
-        if (!existingFile || same->file != *existingFile)
-            return alreadyHere(*same,
-                "the same flight (logger " + (igc.loggerId.empty() ? std::string("unnamed") : igc.loggerId) + ", take-off "
-                    + timeText(figures.takeoffTime) + ") is already in the library as " + same->file);
-    } else if (same.error().kind != LibraryErrorKind::NotFound) {
-        return lookupFailed(same.error());
+    std::vector<flights::FlightFigures> parts = flights::computeFlights(igc);
+    if (parts.empty())
+        parts.push_back(flights::computeFigures(igc));
+    ParsedFiles libraryFiles;
+    const auto kept = findKeptCopies(igc, parts.front().takeoffTime, existingFile, libraryFiles);
+    if (!kept)
+        return lookupFailed(kept.error());
+    if (!kept->empty()) {
+        // Better only than every copy kept (two halves of one download, say): then it
+        // takes the place of them all.
+        const RecordingFacts facts = recordingFacts(igc, 0, 0, false);
+        const auto atLeastAsGood = std::find_if(kept->begin(), kept->end(),
+            [&](const KeptCopy& copy) { return !copy.facts || !holdsMore(facts, *copy.facts); });
+        // A rebuild or reconcile moves no file: the one it met first stays the flight.
+        if (existingFile || atLeastAsGood != kept->end()) {
+            const LibraryFlight& same = (atLeastAsGood != kept->end() ? *atLeastAsGood : kept->front()).rows.front();
+            return alreadyHere(same,
+                "the same flight (logger " + loggerName(igc.loggerId) + ", take-off " + timeText(parts.front().takeoffTime)
+                    + ") is already in the library as " + same.file);
+        }
+        return replaceCopies(text, sha256, igc, parts, *kept, serial, minute, std::move(outcome), libraryFiles);
     }
 
     std::string file;
@@ -474,7 +551,7 @@ ImportOutcome FlightLibrary::addText(std::string_view text, const std::string& s
             }
         }
     } else {
-        const std::int64_t nameTime = minute ? unixTimeOfMinuteSince2000(*minute) : figures.takeoffTime;
+        const std::int64_t nameTime = minute ? unixTimeOfMinuteSince2000(*minute) : parts.front().takeoffTime;
         const std::string base = libraryBaseName(nameTime, serial.empty() ? igc.loggerId : serial);
         std::string error;
         const auto placed = placeFile(text, base.substr(0, 4), base, &error);
@@ -485,26 +562,309 @@ ImportOutcome FlightLibrary::addText(std::string_view text, const std::string& s
         file = *placed;
     }
 
-    LibraryFlight flight;
-    flight.file = file;
-    flight.sha256 = sha256;
-    flight.size = static_cast<std::int64_t>(text.size());
-    flight.logger = igc.loggerId;
-    flight.serial = serial;
-    flight.logBookMinute = minute;
-    fillFigures(flight, igc, figures);
-    flight.added = now();
+    std::vector<LibraryFlight> rows;
+    {
+        AllRowsOrNone together(*m_index->database());
+        for (std::size_t part = 0; part < parts.size(); ++part) {
+            LibraryFlight flight;
+            flight.file = file;
+            flight.sha256 = sha256;
+            flight.size = static_cast<std::int64_t>(text.size());
+            flight.logger = igc.loggerId;
+            flight.serial = serial;
+            flight.logBookMinute = minute;
+            flight.part = static_cast<int>(part);
+            fillFigures(flight, igc, parts[part]);
+            flight.added = now();
+            const auto id = recordFlight(flight);
+            if (!id) {
+                // The file is whole; the next reconcile indexes it.
+                outcome.message = "cannot record it in the index: " + id.error().message;
+                return outcome;
+            }
+            flight.id = *id;
+            rows.push_back(std::move(flight));
+        }
+        together.keep();
+    }
+    outcome.kind = ImportOutcome::Kind::Imported;
+    outcome.message = linkAllRecordings(rows, igc, libraryFiles);
+    if (rows.size() > 1)
+        outcome.message = std::to_string(rows.size()) + " flights (landed and launched again)"
+            + (outcome.message.empty() ? "" : "; " + outcome.message);
+    outcome.flight = std::move(rows.front());
+    return outcome;
+}
+
+LibraryResult<std::int64_t> FlightLibrary::recordFlight(LibraryFlight& flight)
+{
     assignId(flight);
-    const auto id = m_index->insert(flight);
-    if (!id) {
-        // The file is whole; the next reconcile indexes it.
-        outcome.message = "cannot record it in the index: " + id.error().message;
+    return m_index->insert(flight);
+}
+
+LibraryResult<std::vector<FlightLibrary::KeptCopy>> FlightLibrary::findKeptCopies(const flights::IgcFlight& igc,
+    std::int64_t takeoff, const std::optional<std::string>& existingFile, ParsedFiles& parsed) const
+{
+    const RecordingFacts whole = recordingFacts(igc, 0, 0, false);
+    auto found = m_index->flightsOfLoggerInAir(igc.loggerId, whole.firstFix - copySearchMargin, whole.lastFix + copySearchMargin);
+    if (!found)
+        return Failure { found.error() };
+    std::map<std::string, std::vector<LibraryFlight>> byFile;
+    for (LibraryFlight& row : *found)
+        if (!existingFile || row.file != *existingFile)
+            byFile[row.file].push_back(std::move(row));
+    std::vector<KeptCopy> copies;
+    for (auto& [file, rows] : byFile) {
+        std::sort(rows.begin(), rows.end(), [](const LibraryFlight& a, const LibraryFlight& b) { return a.part < b.part; });
+        const bool sameTakeoff
+            = std::any_of(rows.begin(), rows.end(), [&](const LibraryFlight& row) { return row.takeoff == takeoff; });
+        const flights::IgcFlight* other = parsed.of(m_folder, file);
+        if (!other) {
+            // What no longer reads cannot be compared: the same take-off is the same
+            // flight, as it always was.
+            if (sameTakeoff)
+                copies.push_back({ std::move(rows), std::nullopt });
+            continue;
+        }
+        const RecordingFacts facts = recordingFacts(*other, 0, 0, false);
+        const std::int64_t from = std::max(whole.firstFix, facts.firstFix), to = std::min(whole.lastFix, facts.lastFix);
+        // One logger cannot record two flights at once; most of the shorter file must
+        // lie in the other (an instrument may begin a relaunch's file with seconds the
+        // last one ended with), and the track check keeps apart loggers that all call
+        // themselves the same.
+        if (!sameTakeoff
+            && (from > to || !mostlyOverlapping(whole.firstFix, whole.lastFix, facts.firstFix, facts.lastFix)
+                || !sameTrack(igc, *other, from, to)))
+            continue;
+        copies.push_back({ std::move(rows), facts });
+    }
+    return copies;
+}
+
+ImportOutcome FlightLibrary::replaceCopies(std::string_view text, const std::string& sha256, const flights::IgcFlight& igc,
+    const std::vector<flights::FlightFigures>& parts, const std::vector<KeptCopy>& copies, const std::string& serial,
+    std::optional<std::int64_t> minute, ImportOutcome outcome, ParsedFiles& parsed)
+{
+    const fs::path keptPath(copies.front().rows.front().file);
+    std::vector<std::pair<std::string, std::string>> movedAside; // file, where it went
+    const auto putBack = [&] {
+        for (const auto& [file, aside] : movedAside) {
+            const fs::path path(file);
+            std::string ignored;
+            if (!renameExclusively((fs::path(m_folder) / aside).string(), fs::path(m_folder) / path.parent_path(),
+                    path.stem().string(), path.extension().string(), &ignored))
+                log("The shorter copy " + file + " stays in " + aside + ": it cannot be put back (" + ignored + ")");
+        }
+    };
+    std::string error;
+    // The kept copies step aside first, so that the new one takes the first one's very
+    // name.
+    for (const KeptCopy& copy : copies) {
+        const std::string& file = copy.rows.front().file;
+        const auto aside = moveAside(file, &error);
+        if (!aside) {
+            putBack();
+            outcome.message = "cannot move the shorter copy " + file + " aside: " + error;
+            return outcome;
+        }
+        movedAside.emplace_back(file, *aside);
+    }
+    const auto placed = placeFile(text, keptPath.parent_path().generic_string(), keptPath.stem().string(), &error);
+    if (!placed) {
+        putBack();
+        outcome.message = "cannot write it into the library: " + error;
         return outcome;
     }
-    flight.id = *id;
+
+    // Each flight of the new file takes the id of the kept flight nearest its time; a
+    // kept flight left over (two halves become one) goes, its other recordings handed
+    // to the flight that stays; a flight more (the new file splits otherwise) comes.
+    std::vector<LibraryFlight> keptRows;
+    for (const KeptCopy& copy : copies)
+        keptRows.insert(keptRows.end(), copy.rows.begin(), copy.rows.end());
+    std::vector<LibraryFlight> rows;
+    std::vector<bool> taken(keptRows.size(), false);
+    std::string failure;
+    {
+        AllRowsOrNone together(*m_index->database());
+        for (std::size_t part = 0; part < parts.size() && failure.empty(); ++part) {
+            std::optional<std::size_t> nearest;
+            std::int64_t nearestOverlap = 0;
+            for (std::size_t k = 0; k < keptRows.size(); ++k) {
+                const std::int64_t overlap = std::min(keptRows[k].landing, parts[part].landingTime)
+                    - std::max(keptRows[k].takeoff, parts[part].takeoffTime);
+                if (!taken[k] && (!nearest || overlap > nearestOverlap)) {
+                    nearest = k;
+                    nearestOverlap = overlap;
+                }
+            }
+            LibraryFlight flight;
+            if (nearest) {
+                taken[*nearest] = true;
+                flight = keptRows[*nearest];
+            } else {
+                flight.logger = igc.loggerId;
+                flight.serial = keptRows.front().serial;
+                flight.logBookMinute = keptRows.front().logBookMinute;
+                flight.added = now();
+            }
+            flight.file = *placed;
+            flight.sha256 = sha256;
+            flight.size = static_cast<std::int64_t>(text.size());
+            flight.part = static_cast<int>(part);
+            if (!serial.empty()) {
+                flight.serial = serial;
+                flight.logBookMinute = minute;
+            }
+            fillFigures(flight, igc, parts[part]);
+            if (nearest) {
+                if (auto replaced = m_index->replaceFile(flight); !replaced)
+                    failure = replaced.error().message;
+            } else if (auto id = recordFlight(flight)) {
+                flight.id = *id;
+            } else {
+                failure = id.error().message;
+            }
+            // The index keeps the file's names; the pilot's own win where they are read.
+            if (flight.gliderEdit)
+                flight.glider = *flight.gliderEdit;
+            if (flight.pilotEdit)
+                flight.pilot = *flight.pilotEdit;
+            rows.push_back(std::move(flight));
+        }
+        for (std::size_t k = 0; k < keptRows.size() && failure.empty(); ++k) {
+            if (taken[k])
+                continue;
+            auto handed = m_index->setRecordingOf(keptRows[k].id, rows.front().id);
+            if (handed)
+                handed = m_index->remove(keptRows[k].id);
+            if (!handed)
+                failure = handed.error().message;
+        }
+        if (failure.empty())
+            together.keep();
+    }
+    if (!failure.empty()) {
+        ::unlink((fs::path(m_folder) / *placed).c_str());
+        putBack();
+        outcome.message = "cannot record it in the index: " + failure;
+        return outcome;
+    }
     outcome.kind = ImportOutcome::Kind::Imported;
-    outcome.flight = std::move(flight);
+    for (const auto& [file, aside] : movedAside) {
+        log("Replaced the flight file " + file + " by a copy that holds more of the flight (" + outcome.source
+            + "); the shorter copy is kept as " + aside);
+        outcome.message += std::string(outcome.message.empty() ? "" : "; ") + "replaced the shorter copy " + file + ", kept as " + aside;
+    }
+    if (const std::string recordings = linkAllRecordings(rows, igc, parsed); !recordings.empty())
+        outcome.message += "; " + recordings;
+    outcome.flight = std::move(rows.front());
     return outcome;
+}
+
+std::string FlightLibrary::linkAllRecordings(std::vector<LibraryFlight>& rows, const flights::IgcFlight& igc, ParsedFiles& parsed)
+{
+    std::vector<std::string> others;
+    for (LibraryFlight& row : rows) {
+        const auto linked = linkRecordings(row, igc, parsed);
+        if (!linked) {
+            log("The other recordings of " + row.file + " cannot be looked up: " + linked.error().message);
+            others.push_back("its other recordings cannot be looked up: " + linked.error().message);
+            continue;
+        }
+        for (const LibraryFlight& other : *linked)
+            others.push_back("also recorded by " + loggerName(other.logger) + " (" + other.file + ")");
+    }
+    std::string message;
+    for (const std::string& each : others)
+        message += (message.empty() ? "" : "; ") + each;
+    return message;
+}
+
+LibraryResult<std::vector<LibraryFlight>> FlightLibrary::linkRecordings(
+    LibraryFlight& flight, const flights::IgcFlight& igc, ParsedFiles& parsed)
+{
+    struct Member {
+        LibraryFlight row;
+        RecordingFacts facts;
+    };
+    std::vector<Member> members { { flight, recordingFacts(igc, flight.takeoff, flight.landing, hasPressure(flight)) } };
+    const auto join = [&](const LibraryFlight& row, const flights::IgcFlight& other) {
+        members.push_back({ row, recordingFacts(other, row.takeoff, row.landing, hasPressure(row)) });
+    };
+    auto around = m_index->flightsInAir(flight.takeoff, flight.landing);
+    if (!around)
+        return Failure { around.error() };
+    // Compared with the flights shown only: a second recording stands for the flight it
+    // belongs to (which may lie further off in time), so that a flight recorded many
+    // times costs one comparison, and whichever order the files come in, the better of
+    // this one and that flight's best is shown.
+    std::vector<LibraryFlight> shown;
+    std::set<std::int64_t> asked { flight.id };
+    for (const LibraryFlight& row : *around)
+        if (!row.recordingOf && asked.insert(row.id).second)
+            shown.push_back(row);
+    for (const LibraryFlight& row : *around) {
+        if (!row.recordingOf || !asked.insert(*row.recordingOf).second)
+            continue;
+        auto of = m_index->flight(*row.recordingOf);
+        if (!of && of.error().kind != LibraryErrorKind::NotFound)
+            return Failure { of.error() };
+        if (of && !of->removed)
+            shown.push_back(std::move(*of));
+    }
+    for (const LibraryFlight& row : shown) {
+        if (row.file == flight.file || row.logger == flight.logger || !samePilot(row.pilot, flight.pilot)
+            || !mostlyOverlapping(row.takeoff, row.landing, flight.takeoff, flight.landing))
+            continue;
+        const flights::IgcFlight* other = parsed.of(m_folder, row.file);
+        if (other && sameTrack(igc, *other, std::max(row.takeoff, flight.takeoff), std::min(row.landing, flight.landing)))
+            join(row, *other);
+    }
+    if (members.size() == 1)
+        return std::vector<LibraryFlight> {};
+    // Pressure altitude, more fixes, a G record; then the earlier import. The file name
+    // settles the rest, so that a rebuild pairs them the same way.
+    const auto better = [](const Member& a, const Member& b) {
+        if (const int compared = compareRecordings(a.facts, b.facts))
+            return compared > 0;
+        return std::tuple(a.row.added, a.row.file, a.row.part) < std::tuple(b.row.added, b.row.file, b.row.part);
+    };
+    const Member* best = &members.front();
+    for (const Member& member : members)
+        if (better(member, *best))
+            best = &member;
+    for (const Member& member : members)
+        if (&member != best)
+            if (auto set = m_index->setRecordingOf(member.row.id, best->row.id); !set)
+                return Failure { set.error() };
+    if (auto set = m_index->setRecordingOf(best->row.id, std::nullopt); !set)
+        return Failure { set.error() };
+    flight.recordingOf = best == &members.front() ? std::nullopt : std::optional(best->row.id);
+    std::vector<LibraryFlight> others;
+    for (std::size_t i = 1; i < members.size(); ++i)
+        others.push_back(members[i].row);
+    return others;
+}
+
+std::optional<std::string> FlightLibrary::moveAside(const std::string& file, std::string* error)
+{
+    const fs::path relative(file);
+    const fs::path folder = fs::path(m_folder) / replacedFolderName / relative.parent_path();
+    std::error_code code;
+    fs::create_directories(folder, code);
+    if (code) {
+        *error = code.message();
+        return std::nullopt;
+    }
+    const auto name
+        = renameExclusively((fs::path(m_folder) / file).string(), folder, relative.stem().string(), relative.extension().string(), error);
+    if (!name) {
+        if (error->empty())
+            *error = "too many copies of one name";
+        return std::nullopt;
+    }
+    return relativeTo(folder / *name, fs::path(m_folder));
 }
 
 std::optional<std::string> FlightLibrary::placeFile(
@@ -524,33 +884,10 @@ std::optional<std::string> FlightLibrary::placeFile(
         *error = std::strerror(errno);
         return std::nullopt;
     }
-    const std::string& temporary = *written;
     // Into place without ever replacing a file: two flights of one minute get _2, _3.
-    for (int copy = 1; copy < 1000; ++copy) {
-        const std::string name = baseName + (copy == 1 ? std::string {} : "_" + std::to_string(copy)) + ".igc";
-        const std::string target = (folder / name).string();
-        if (::renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) {
-            syncFolder(folder.string());
-            return folderName + "/" + name;
-        }
-        if (errno == EEXIST)
-            continue;
-        if (errno != EINVAL && errno != ENOSYS) {
-            *error = std::strerror(errno);
-            break;
-        }
-        // A file system without RENAME_NOREPLACE: a hard link is just as exclusive.
-        if (::link(temporary.c_str(), target.c_str()) == 0) {
-            ::unlink(temporary.c_str());
-            syncFolder(folder.string());
-            return folderName + "/" + name;
-        }
-        if (errno == EEXIST)
-            continue;
-        *error = std::strerror(errno);
-        break;
-    }
-    ::unlink(temporary.c_str());
+    if (const auto name = renameExclusively(*written, folder, baseName, ".igc", error))
+        return folderName + "/" + *name;
+    ::unlink(written->c_str());
     if (error->empty())
         *error = "too many flights of one minute";
     return std::nullopt;

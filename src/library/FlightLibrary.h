@@ -19,6 +19,11 @@ namespace corvex {
 class LogSink;
 }
 
+namespace corvex::flights {
+struct IgcFlight;
+struct FlightFigures;
+}
+
 namespace corvex::library {
 
 // What became of one file offered to the library.
@@ -30,9 +35,12 @@ struct ImportOutcome {
     };
     Kind kind { Kind::Refused };
     std::string source; // the path offered, or a description of where the text came from
-    // Imported: nothing. Already: which flight it is. Refused: why.
+    // Imported: what else became of it, or nothing: a shorter copy it replaced ("replaced
+    // the shorter copy ... kept as Replaced/..."), another logger's recording of the same
+    // flight ("also recorded by ..."). Already: which flight it is. Refused: why.
     std::string message;
-    std::optional<LibraryFlight> flight; // the new flight, or the one already there
+    // The new flight (the first of the file's), or the one already there.
+    std::optional<LibraryFlight> flight;
     // Lines of the file that were skipped: "PATH:LINE: what is wrong".
     std::vector<std::string> skippedLines;
 };
@@ -61,8 +69,12 @@ public:
     std::string pathOf(const LibraryFlight& flight) const;
     std::string indexPath() const;
 
-    // A file from any logger. The same flight twice (the same bytes, or the same logger
-    // and take-off time) is not added again.
+    // A file from any logger. Each flight of it (a landing and a relaunch make two) is a
+    // row of its own. The same flight twice (the same bytes, or the same logger's
+    // recording over the same time) is not added again, unless the new copy holds more
+    // of it: then it takes the kept copy's place and id, and the kept copy moves to
+    // Replaced/ inside the library. Another logger's recording of a flight (the same
+    // pilot, the same time and track) is kept as a second recording of the better one.
     ImportOutcome importFile(const std::string& path);
     // Files, and folders searched for files named *.igc in any case, all in one
     // transaction. `progress` hears each outcome as it comes.
@@ -122,9 +134,24 @@ public:
     std::function<std::int64_t()> clock;
 
 private:
+    struct KeptCopy;
+    struct ParsedFiles;
     FlightLibrary(std::string folder, std::unique_ptr<FlightIndex> index, LogSink* log);
     ImportOutcome addText(std::string_view text, const std::string& source, const std::string& serial,
         std::optional<std::int64_t> logBookMinute, std::optional<std::string> existingFile);
+    // The files of the same logger's recording of this time that the library keeps.
+    LibraryResult<std::vector<KeptCopy>> findKeptCopies(const flights::IgcFlight& igc, std::int64_t takeoff,
+        const std::optional<std::string>& existingFile, ParsedFiles& parsed) const;
+    ImportOutcome replaceCopies(std::string_view text, const std::string& sha256, const flights::IgcFlight& igc,
+        const std::vector<flights::FlightFigures>& parts, const std::vector<KeptCopy>& copies, const std::string& serial,
+        std::optional<std::int64_t> logBookMinute, ImportOutcome outcome, ParsedFiles& parsed);
+    // Every new row of a flight is written here.
+    LibraryResult<std::int64_t> recordFlight(LibraryFlight& flight);
+    // Makes the flights of one file and the other loggers' recordings of them one flight
+    // each, shown as the better recording; what the outcome says of the others.
+    std::string linkAllRecordings(std::vector<LibraryFlight>& rows, const flights::IgcFlight& igc, ParsedFiles& parsed);
+    LibraryResult<std::vector<LibraryFlight>> linkRecordings(
+        LibraryFlight& flight, const flights::IgcFlight& igc, ParsedFiles& parsed);
     std::optional<std::string> placeFile(std::string_view text, const std::string& folderName,
         const std::string& baseName, std::string* error);
     // The flight's id and the pilot's words about it from the journal when it knows the
@@ -141,6 +168,7 @@ private:
     void journalTheIndex();
     // Moves every part of a removed or restored flight's file; the new place.
     LibraryResult<std::string> moveFlightFile(const std::string& file, bool intoRemoved);
+    std::optional<std::string> moveAside(const std::string& file, std::string* error);
     std::int64_t now() const;
     void log(const std::string& line) const;
 

@@ -82,6 +82,70 @@ std::unique_ptr<FlightLibrary> openLibrary(const std::string& folder, corvex::Lo
     return opened ? std::move(*opened) : nullptr;
 }
 
+// The file with only its first `fixes` B records: what a download cut short leaves.
+std::string cutShort(const std::string& text, std::size_t fixes)
+{
+    std::istringstream in(text);
+    std::string line, kept;
+    std::size_t seen = 0;
+    while (std::getline(in, line) && !(line.starts_with("B") && ++seen > fixes))
+        kept += line + "\n";
+    return kept;
+}
+
+// The file without its first `fixes` B records.
+std::string withoutFirstFixes(const std::string& text, std::size_t fixes)
+{
+    std::istringstream in(text);
+    std::string line, kept;
+    std::size_t seen = 0;
+    while (std::getline(in, line))
+        if (!line.starts_with("B") || ++seen > fixes)
+            kept += line + "\n";
+    return kept;
+}
+
+// Another logger's recording of the same flight: its own A record, no pressure sensor
+// and no G record, every other fix, each position moved north by `northMetres` and a
+// few metres more or less.
+std::string secondLogger(const std::string& text, const std::string& logger, double northMetres)
+{
+    std::istringstream in(text);
+    std::string line, out;
+    std::size_t fix = 0;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (line.starts_with("A")) {
+            line = "A" + logger;
+        } else if (line.starts_with("G")) {
+            continue;
+        } else if (line.starts_with("B") && line.size() >= 35) {
+            if (fix++ % 2)
+                continue;
+            // DDMMmmm: thousandths of a minute (1.852 m) from the pole's side of the equator.
+            const int thousandths = std::stoi(line.substr(7, 2)) * 60000 + std::stoi(line.substr(9, 5));
+            const int moved = thousandths + (line[14] == 'N' ? 1 : -1) * static_cast<int>(northMetres / 1.852)
+                + static_cast<int>(fix % 7) * 5 - 15;
+            char digits[16];
+            std::snprintf(digits, sizeof digits, "%02d%05d", moved / 60000, moved % 60000);
+            line.replace(7, 7, digits);
+            line.replace(25, 5, "00000");
+        }
+        out += line + "\n";
+    }
+    return out;
+}
+
+std::int64_t shownCount(const FlightLibrary& library)
+{
+    std::int64_t flights = 0;
+    for (const FlightTotals& year : valueOf(library.index().totalsByYear()))
+        flights += year.flights;
+    EXPECT_EQ(flights, valueOf(library.index().count())) << "the totals count what the list shows";
+    return flights;
+}
+
 } // namespace
 
 // What becomes of each file offered, in order, to one library: new flights come in under
@@ -150,6 +214,155 @@ TEST(FlightLibrary, ImportKeepsEachFlightOnceUnderItsTakeoffName)
     ASSERT_EQ(overMidnight.size(), 1u);
     EXPECT_GT(overMidnight.front().landing - overMidnight.front().takeoff, 5 * 3600);
     EXPECT_EQ(overMidnight.front().durationSeconds, overMidnight.front().landing - overMidnight.front().takeoff);
+}
+
+// A copy cut short that came first no longer blocks the whole file: the copy that holds
+// more takes its name and id (its scores go, to be made again), the short one waits
+// in Replaced/; whichever comes later and holds no more is the same flight again, and
+// a rebuild does not take the short copy for a flight.
+TEST(FlightLibrary, ACopyThatHoldsMoreReplacesTheShorterOne)
+{
+    struct Case {
+        const char* what;
+        bool shortFirst;
+        bool synced; // the whole copy comes from the instrument
+    };
+    const Case cases[] = {
+        { "the short copy first, then the whole file", true, false },
+        { "the short copy first, then the instrument's download", true, true },
+        { "the whole file first, then the short copy", false, false },
+    };
+    constexpr std::int64_t logBookMinute = 958000000 / 60;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TemporaryFolder scratch;
+        const std::string whole = readAll(testFile("20180427.igc"));
+        const std::string stub = cutShort(whole, 200);
+        writeAll(scratch.path() + "/in/stub.igc", stub);
+        auto library = openLibrary(scratch.path() + "/Flights");
+        const auto importWhole = [&] {
+            return c.synced ? library->addInstrumentFlight(whole, "C0FFEE", logBookMinute, "flight 3")
+                            : library->importFile(testFile("20180427.igc"));
+        };
+        const ImportOutcome first = c.shortFirst ? library->importFile(scratch.path() + "/in/stub.igc") : importWhole();
+        ASSERT_EQ(first.kind, ImportOutcome::Kind::Imported) << first.message;
+        ASSERT_TRUE(library->index().setScore(first.flight->id, "xcontest", StoredScore { 12.5, "free_flight", 10000.0, figuresVersion }));
+
+        const ImportOutcome second = c.shortFirst ? importWhole() : library->importFile(scratch.path() + "/in/stub.igc");
+        const std::string kept = scratch.path() + "/Flights/" + first.flight->file;
+        const std::string aside = scratch.path() + "/Flights/Replaced/" + first.flight->file;
+        if (c.shortFirst) {
+            ASSERT_EQ(second.kind, ImportOutcome::Kind::Imported) << second.message;
+            EXPECT_EQ(second.message, "replaced the shorter copy " + first.flight->file + ", kept as Replaced/" + first.flight->file);
+            EXPECT_EQ(second.flight->id, first.flight->id);
+            EXPECT_EQ(second.flight->file, first.flight->file);
+            EXPECT_EQ(readAll(kept), whole);
+            EXPECT_EQ(readAll(aside), stub) << "the short copy is moved, never deleted";
+            const LibraryFlight row = valueOf(library->index().flight(first.flight->id));
+            EXPECT_EQ(row.fixes, 1831);
+            EXPECT_GT(row.landing, first.flight->landing);
+            EXPECT_EQ(row.size, static_cast<std::int64_t>(whole.size()));
+            EXPECT_TRUE(valueOf(library->index().scores(row.id)).empty()) << "scored again from the whole file";
+            EXPECT_EQ(library->instrumentFlight("C0FFEE", logBookMinute).hasValue(), c.synced);
+            // The short copy again is no longer the same bytes as a flight, but still
+            // the same flight; so is the whole file.
+            EXPECT_EQ(library->importFile(scratch.path() + "/in/stub.igc").kind, ImportOutcome::Kind::AlreadyInLibrary);
+            EXPECT_EQ(importWhole().kind, ImportOutcome::Kind::AlreadyInLibrary);
+        } else {
+            EXPECT_EQ(second.kind, ImportOutcome::Kind::AlreadyInLibrary);
+            EXPECT_NE(second.message.find("the same flight (logger XGD000, take-off "), std::string::npos) << second.message;
+            EXPECT_EQ(readAll(kept), whole);
+            EXPECT_FALSE(fs::exists(scratch.path() + "/Flights/Replaced"));
+        }
+        EXPECT_EQ(library->index().count(), 1);
+        const auto rebuilt = valueOf(library->rebuild());
+        EXPECT_EQ(rebuilt.flights, 1u);
+        EXPECT_TRUE(rebuilt.refused.empty()) << "nothing in Replaced/ is read";
+        EXPECT_EQ(valueOf(library->index().flights()).front().fixes, 1831);
+        EXPECT_EQ(library->reconcile(), 0u);
+    }
+
+    // The same logger's next file, which begins with the last seconds of the one before:
+    // a flight of its own, not a copy. The whole file then replaces both halves.
+    TemporaryFolder scratch;
+    const std::string whole = readAll(testFile("20180427.igc"));
+    writeAll(scratch.path() + "/in/first.igc", cutShort(whole, 1000));
+    writeAll(scratch.path() + "/in/next.igc", withoutFirstFixes(whole, 990));
+    auto library = openLibrary(scratch.path() + "/Flights");
+    for (const char* name : { "first.igc", "next.igc" })
+        EXPECT_EQ(library->importFile(scratch.path() + "/in/" + name).kind, ImportOutcome::Kind::Imported) << name;
+    EXPECT_EQ(library->index().count(), 2);
+    const ImportOutcome joined = library->importFile(testFile("20180427.igc"));
+    ASSERT_EQ(joined.kind, ImportOutcome::Kind::Imported) << joined.message;
+    EXPECT_EQ(std::count(joined.message.begin(), joined.message.end(), ';'), 1) << joined.message;
+    EXPECT_EQ(library->index().count(), 1);
+    EXPECT_EQ(std::distance(fs::directory_iterator(scratch.path() + "/Flights/Replaced/2018"), fs::directory_iterator()), 2);
+}
+
+// A vario and a phone on one flight: one flight in the list and the totals, shown as
+// the vario's recording (pressure altitude, more fixes) whichever came first, the
+// phone's kept as its second recording; a rebuild pairs them again. Another flight of
+// the same pilot at the same time but kilometres off is a flight of its own.
+TEST(FlightLibrary, TwoLoggersOfOneFlightAreOneFlight)
+{
+    TemporaryFolder scratch;
+    const std::string vario = testFile("0asljd01.igc");
+    const std::string phone = scratch.path() + "/in/phone.igc";
+    writeAll(phone, secondLogger(readAll(vario), "APH001", 60));
+    // A third, which finds the flight through the vario's recording whichever it meets.
+    const std::string phone2 = scratch.path() + "/in/phone2.igc";
+    writeAll(phone2, secondLogger(readAll(vario), "XPH002", -40));
+    const std::string elsewhere = scratch.path() + "/in/elsewhere.igc";
+    writeAll(elsewhere, secondLogger(readAll(vario), "XEL002", 5000));
+    const std::string varioLogger = "LXNJD0FLIGHT:1";
+
+    for (const bool phoneFirst : { false, true }) {
+        SCOPED_TRACE(phoneFirst ? "the phone first" : "the vario first");
+        TemporaryFolder folder;
+        auto library = openLibrary(folder.path());
+        const ImportOutcome first = library->importFile(phoneFirst ? phone : vario);
+        const ImportOutcome second = library->importFile(phoneFirst ? vario : phone);
+        ASSERT_EQ(first.kind, ImportOutcome::Kind::Imported) << first.message;
+        ASSERT_EQ(second.kind, ImportOutcome::Kind::Imported) << second.message;
+        EXPECT_EQ(second.message,
+            "also recorded by " + first.flight->logger + " (" + first.flight->file + ")");
+        const ImportOutcome& ofVario = phoneFirst ? second : first;
+        const ImportOutcome& ofPhone = phoneFirst ? first : second;
+        EXPECT_FALSE(ofVario.flight->recordingOf);
+        EXPECT_EQ(shownCount(*library), 1);
+        const auto shown = valueOf(library->index().flights());
+        ASSERT_EQ(shown.size(), 1u);
+        EXPECT_EQ(shown.front().id, ofVario.flight->id);
+        const auto recordings = valueOf(library->index().recordingsOf(ofVario.flight->id));
+        ASSERT_EQ(recordings.size(), 1u);
+        EXPECT_EQ(recordings.front().id, ofPhone.flight->id);
+        EXPECT_TRUE(fs::is_regular_file(library->pathOf(recordings.front()))) << "both files are kept";
+
+        const ImportOutcome third = library->importFile(phone2);
+        ASSERT_EQ(third.kind, ImportOutcome::Kind::Imported);
+        EXPECT_EQ(third.message, "also recorded by " + varioLogger + " (" + ofVario.flight->file + ")");
+        EXPECT_EQ(third.flight->recordingOf, ofVario.flight->id);
+        EXPECT_EQ(valueOf(library->index().recordingsOf(ofVario.flight->id)).size(), 2u);
+        EXPECT_EQ(shownCount(*library), 1);
+
+        const ImportOutcome apart = library->importFile(elsewhere);
+        ASSERT_EQ(apart.kind, ImportOutcome::Kind::Imported);
+        EXPECT_EQ(apart.message, "");
+        EXPECT_EQ(shownCount(*library), 2);
+
+        ASSERT_EQ(valueOf(library->rebuild()).flights, 4u);
+        EXPECT_EQ(shownCount(*library), 2);
+        for (const LibraryFlight& flight : valueOf(library->index().flights())) {
+            const auto again = valueOf(library->index().recordingsOf(flight.id));
+            if (flight.logger == varioLogger) {
+                ASSERT_EQ(again.size(), 2u);
+                EXPECT_TRUE(again.front().file == ofPhone.flight->file || again.back().file == ofPhone.flight->file);
+            } else {
+                EXPECT_EQ(flight.logger, "XEL002");
+                EXPECT_TRUE(again.empty());
+            }
+        }
+    }
 }
 
 // Two flights of one minute never replace each other, and the names read back.

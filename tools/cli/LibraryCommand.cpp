@@ -183,7 +183,8 @@ void printImportOutcome(std::ostream& out, std::ostream& err, const ImportOutcom
         err << "corvex: " << line << " (line skipped)\n";
     switch (outcome.kind) {
     case ImportOutcome::Kind::Imported:
-        out << outcome.source << ": imported as " << outcome.flight->file << "\n";
+        out << outcome.source << ": imported as " << outcome.flight->file
+            << (outcome.message.empty() ? "" : " (" + outcome.message + ")") << "\n";
         break;
     case ImportOutcome::Kind::AlreadyInLibrary:
         out << outcome.source << ": skipped, " << outcome.message << "\n";
@@ -320,6 +321,9 @@ int runShow(CliContext& context)
         out << "Removed:       " << isoTime(*flight->removed) << " (corvex library restore " << flight->id << " brings it back)\n";
     if (const auto airspaces = flights->airspaceFileFor(*flight))
         out << "Airspaces:     " << *airspaces << " (the set the instrument held)\n";
+    if (const auto recordings = flights->index().recordingsOf(flight->id))
+        for (const LibraryFlight& recording : *recordings)
+            out << "Also recorded by: " << recording.instrument() << " (" << flights->pathOf(recording) << ")\n";
     return Success;
 }
 

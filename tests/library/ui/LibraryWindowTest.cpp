@@ -252,7 +252,10 @@ TEST(LibraryWindow, ExportsAndDroppedFiles)
     std::string text = readFile(CORVEX_TESTDATA_DIR "/igc/20180427.igc");
     const std::size_t glider = text.find("HFGTYGLIDERTYPE:");
     text.replace(glider, text.find('\n', glider) - glider, "HFGTYGLIDERTYPE:Duo \"X\", 2");
-    text.replace(0, 7, "AXGD001"); // another logger's flight, not the same one again
+    // Another pilot's flight on another logger: neither the same one again nor its
+    // second recording.
+    text.replace(0, 7, "AXGD001");
+    text.replace(text.find("Stefan Vyparina"), 15, "Ann Other");
     const std::string dropped = shared.scratch.path() + "/dropped.igc";
     std::ofstream(dropped, std::ios::binary) << text;
 

@@ -609,6 +609,21 @@ TEST(Cli, SyncKeepsEachFlightOnceAndTheLibraryFindsIt)
         const CliRun listed = runCli(QStringList { "library", "list", "--json", "--library", imports } + options);
         EXPECT_EQ(QJsonDocument::fromJson(listed.out.toUtf8()).array().size(), count) << options.join(' ').toStdString();
     }
+    // A second logger's recording of a flight: said at the import, counted once, and
+    // named where the flight is shown.
+    QFile lx(CORVEX_TESTDATA_DIR "/igc/0asljd01.igc");
+    ASSERT_TRUE(lx.open(QIODevice::ReadOnly));
+    QFile secondLogger(scratch.path() + "/second.igc");
+    ASSERT_TRUE(secondLogger.open(QIODevice::WriteOnly));
+    secondLogger.write(lx.readAll().replace("ALXNJD0FLIGHT:1", "APH001"));
+    secondLogger.close();
+    const CliRun recorded = runCli({ "library", "import", secondLogger.fileName(), "--library", imports });
+    EXPECT_TRUE(recorded.out.contains("(also recorded by LXNJD0FLIGHT:1 (2010/")) << recorded.out.toStdString();
+    const QJsonArray ofLx = QJsonDocument::fromJson(
+        runCli({ "library", "list", "--json", "--year", "2010", "--library", imports }).out.toUtf8()).array();
+    ASSERT_EQ(ofLx.size(), 1);
+    const CliRun shownLx = runCli({ "library", "show", QString::number(ofLx.first()["id"].toInt()), "--library", imports });
+    EXPECT_TRUE(shownLx.out.contains("Also recorded by: PH001 (" + imports + "/2010/")) << shownLx.out.toStdString();
 
     // Flights saved before the library existed and imported: a sync knows them as the
     // instrument's, and after it has matched them once it downloads nothing for them.
