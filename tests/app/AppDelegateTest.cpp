@@ -711,6 +711,10 @@ TEST_F(AppDelegateTest, HelpShowsTheManualPageAndAboutNamesVersionLicenceAndMapS
     const QString manual = help->browser()->toPlainText();
     EXPECT_TRUE(manual.contains("corvex-vario - desktop companion of the Corvex Vario glider variometer")) << manual.toStdString();
     EXPECT_TRUE(manual.contains("SEE ALSO"));
+    // The library: how flights come in, and how a removal is undone.
+    EXPECT_TRUE(manual.contains("THE FLIGHT LIBRARY"));
+    EXPECT_TRUE(manual.contains("Save New Flights Now"));
+    EXPECT_TRUE(manual.contains("Undo"));
     help->close();
     app.window.hide();
 }

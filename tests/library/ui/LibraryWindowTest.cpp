@@ -693,3 +693,28 @@ TEST(FlightEditDialog, KeepsOnlyTheChangedFields)
         EXPECT_EQ(edit.scoredTrack, c.expected.scoredTrack) << c.what;
     }
 }
+
+// A second logger's recording of a flight is not a row of its own; the flight's
+// tooltip names that logger.
+TEST(LibraryWindow, ASecondRecordingIsNamedInTheTooltip)
+{
+    SharedLibrary shared;
+    const LibraryFlight flight = valueOf(shared.library->index().flights()).front();
+    LibraryFlight phone = flight;
+    phone.id = 0;
+    phone.file = "2099/phone.igc";
+    phone.sha256 = std::string(64, 'e');
+    phone.serial.clear();
+    phone.logger = "XSX-PHONE";
+    phone.recordingOf = flight.id;
+    ASSERT_TRUE(shared.library->index().insert(phone));
+    LibraryWindow window(*shared.library);
+    EXPECT_EQ(window.model().rowCount(), 6);
+    const int row = *window.model().rowOfId(flight.id);
+    for (const int column : { int(LibraryTableModel::Takeoff), int(LibraryTableModel::Glider) }) {
+        const QString tip = window.model().index(row, column).data(Qt::ToolTipRole).toString();
+        EXPECT_TRUE(tip.endsWith("\nAlso recorded by XSX-PHONE")) << tip.toStdString();
+    }
+    const int other = row == 0 ? 1 : 0;
+    EXPECT_FALSE(window.model().index(other, 0).data(Qt::ToolTipRole).toString().contains("Also recorded"));
+}
