@@ -440,6 +440,66 @@ LibraryResult<void> FlightIndex::removeFile(const std::string& file)
     return statement.run();
 }
 
+LibraryResult<std::int64_t> FlightIndex::largestId() const
+{
+    Statement statement(*m_database,
+        "SELECT max(coalesce((SELECT seq FROM sqlite_sequence WHERE name = 'flights'), 0), "
+        "coalesce((SELECT max(id) FROM flights), 0))");
+    const auto row = statement.step();
+    if (!row)
+        return Failure { row.error() };
+    return statement.integer(0);
+}
+
+LibraryResult<void> FlightIndex::reserveIds(std::int64_t id)
+{
+    Statement raise(*m_database, "UPDATE sqlite_sequence SET seq = ?1 WHERE name = 'flights' AND seq < ?1");
+    raise.bind(1, id);
+    if (auto ran = raise.run(); !ran)
+        return ran;
+    Statement first(*m_database,
+        "INSERT INTO sqlite_sequence (name, seq) SELECT 'flights', ?1 "
+        "WHERE NOT EXISTS (SELECT 1 FROM sqlite_sequence WHERE name = 'flights')");
+    first.bind(1, id);
+    return first.run();
+}
+
+LibraryResult<void> FlightIndex::setRemoved(std::int64_t id, std::optional<std::int64_t> removed)
+{
+    Statement statement(*m_database, "UPDATE flights SET removed = ? WHERE id = ?");
+    statement.bind(1, removed);
+    statement.bind(2, id);
+    return statement.run();
+}
+
+LibraryResult<void> FlightIndex::moveFile(const std::string& from, const std::string& to)
+{
+    Statement statement(*m_database, "UPDATE flights SET file = ? WHERE file = ?");
+    statement.bind(1, to);
+    statement.bind(2, from);
+    return statement.run();
+}
+
+LibraryResult<void> FlightIndex::setEdits(const LibraryFlight& flight)
+{
+    Statement statement(*m_database,
+        "UPDATE flights SET glider_edit = ?, pilot_edit = ?, site = ?, comment = ?, scored_track = ? WHERE id = ?");
+    statement.bind(1, flight.gliderEdit);
+    statement.bind(2, flight.pilotEdit);
+    statement.bind(3, flight.site);
+    statement.bind(4, flight.comment);
+    statement.bind(5, flight.scoredTrack);
+    statement.bind(6, flight.id);
+    return statement.run();
+}
+
+LibraryResult<void> FlightIndex::forgetScores(std::int64_t id)
+{
+    Statement statement(*m_database, "DELETE FROM scores WHERE flight = ?");
+    statement.bind(1, id);
+    return statement.run();
+}
+
 LibraryResult<std::vector<LibraryFlight>> FlightIndex::select(const std::string& where, const std::vector<Value>& values) const
 {
     // The listed rule set is parameter 1; the condition's values follow.
@@ -507,6 +567,18 @@ LibraryResult<std::vector<LibraryFlight>> FlightIndex::recordingsOf(std::int64_t
     return select("f.recording_of = ? AND f.removed IS NULL", { id });
 }
 
+LibraryResult<std::vector<LibraryFlight>> FlightIndex::removedRecordingsOf(std::int64_t id) const
+{
+    return select("f.recording_of = ? AND f.removed IS NOT NULL", { id });
+}
+
+LibraryResult<std::vector<LibraryFlight>> FlightIndex::everyFlight() const { return select("", {}); }
+
+LibraryResult<std::vector<LibraryFlight>> FlightIndex::flightsOfFile(const std::string& file) const
+{
+    return select("f.file = ?", { file });
+}
+
 LibraryResult<std::vector<std::string>> FlightIndex::files() const
 {
     Statement statement(*m_database, "SELECT file FROM flights");
@@ -528,7 +600,8 @@ LibraryResult<std::vector<FlightTotals>> FlightIndex::totals(const char* keyExpr
 
 LibraryResult<std::vector<FlightTotals>> FlightIndex::totalsByYear() const { return totals("year"); }
 
-LibraryResult<std::vector<FlightTotals>> FlightIndex::totalsByGlider() const { return totals("glider"); }
+// The pilot's glider where they named one.
+LibraryResult<std::vector<FlightTotals>> FlightIndex::totalsByGlider() const { return totals("coalesce(glider_edit, glider)"); }
 
 LibraryResult<std::int64_t> FlightIndex::count() const
 {

@@ -86,6 +86,19 @@ public:
     LibraryResult<void> removeAll();
     LibraryResult<void> remove(std::int64_t id);
     LibraryResult<void> removeFile(const std::string& file);
+    // The largest id ever given (SQLite's sequence or a row's), and the sequence raised
+    // to at least `id` so that no new flight gets an id the journal gave before.
+    LibraryResult<std::int64_t> largestId() const;
+    LibraryResult<void> reserveIds(std::int64_t id);
+    // The pilot's removal (nothing: restored) of one flight; the new place of every
+    // flight of a file that moved.
+    LibraryResult<void> setRemoved(std::int64_t id, std::optional<std::int64_t> removed);
+    LibraryResult<void> moveFile(const std::string& from, const std::string& to);
+    // The pilot's words (gliderEdit, pilotEdit, site, comment, scoredTrack) as the
+    // flight carries them.
+    LibraryResult<void> setEdits(const LibraryFlight& flight);
+    // Forgets the flight's scores, so that the background pass scores it again.
+    LibraryResult<void> forgetScores(std::int64_t id);
 
     // NotFound when no flight matches.
     LibraryResult<LibraryFlight> flight(std::int64_t id) const;
@@ -97,6 +110,11 @@ public:
     LibraryResult<std::vector<LibraryFlight>> flights(const FlightFilter& filter = {}) const;
     // The other loggers' recordings of a flight.
     LibraryResult<std::vector<LibraryFlight>> recordingsOf(std::int64_t id) const;
+    // The removed ones among them.
+    LibraryResult<std::vector<LibraryFlight>> removedRecordingsOf(std::int64_t id) const;
+    // Every row, removed and second recordings too; and the rows of one file.
+    LibraryResult<std::vector<LibraryFlight>> everyFlight() const;
+    LibraryResult<std::vector<LibraryFlight>> flightsOfFile(const std::string& file) const;
     LibraryResult<std::vector<std::string>> files() const;
     LibraryResult<std::vector<FlightTotals>> totalsByYear() const;
     LibraryResult<std::vector<FlightTotals>> totalsByGlider() const;

@@ -17,6 +17,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <set>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -84,6 +85,94 @@ std::string relativeTo(const fs::path& path, const fs::path& folder)
     return path.lexically_relative(folder).generic_string();
 }
 
+bool isYearName(const std::string& name)
+{
+    return name.size() == 4 && std::all_of(name.begin(), name.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+bool isRemovedFile(const std::string& file) { return file.starts_with(std::string(removedFolderName) + "/"); }
+
+std::string digestOf(std::string_view text)
+{
+    Sha256 digest;
+    digest.update(text);
+    return digest.finishHex();
+}
+
+// Renames `from` into `folder` as STEM + SUFFIX, or STEM_2 + SUFFIX... when that is
+// taken: never over a file.
+std::optional<std::string> renameExclusively(
+    const std::string& from, const fs::path& folder, const std::string& stem, const std::string& suffix, std::string* error)
+{
+    std::error_code code;
+    fs::create_directories(folder, code);
+    if (code) {
+        *error = code.message();
+        return std::nullopt;
+    }
+    for (int copy = 1; copy < 1000; ++copy) {
+        const std::string name = stem + (copy == 1 ? std::string {} : "_" + std::to_string(copy)) + suffix;
+        const std::string target = (folder / name).string();
+        if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) {
+            syncFolder(folder.string());
+            return name;
+        }
+        if (errno == EEXIST)
+            continue;
+        if (errno != EINVAL && errno != ENOSYS) {
+            *error = std::strerror(errno);
+            return std::nullopt;
+        }
+        // A file system without RENAME_NOREPLACE: a hard link is just as exclusive.
+        if (::link(from.c_str(), target.c_str()) == 0) {
+            ::unlink(from.c_str());
+            syncFolder(folder.string());
+            return name;
+        }
+        if (errno == EEXIST)
+            continue;
+        *error = std::strerror(errno);
+        return std::nullopt;
+    }
+    *error = "too many files of that name";
+    return std::nullopt;
+}
+
+// The journal's names of the pilot's words, and where a flight keeps each.
+struct EditField {
+    const char* name;
+    std::optional<std::string> FlightEdit::*edit;
+};
+constexpr EditField editFields[] = {
+    { "glider", &FlightEdit::glider },
+    { "pilot", &FlightEdit::pilot },
+    { "site", &FlightEdit::site },
+    { "comment", &FlightEdit::comment },
+    { "scored_track", &FlightEdit::scoredTrack },
+};
+
+void applyEdit(LibraryFlight& flight, const std::string& field, const std::string& value)
+{
+    const auto optional = [&] { return value.empty() ? std::nullopt : std::optional(value); };
+    if (field == "glider") {
+        flight.gliderEdit = optional();
+        if (flight.gliderEdit)
+            flight.glider = value;
+    } else if (field == "pilot") {
+        flight.pilotEdit = optional();
+        if (flight.pilotEdit)
+            flight.pilot = value;
+    } else if (field == "site") {
+        flight.site = value;
+    } else if (field == "comment") {
+        flight.comment = value;
+    } else if (field == "scored_track") {
+        flight.scoredTrack = value;
+    }
+}
+
+std::string noFlight(std::int64_t id) { return "the library has no flight " + std::to_string(id); }
+
 } // namespace
 
 void ImportTally::count(const ImportOutcome& outcome)
@@ -147,6 +236,7 @@ FlightLibrary::FlightLibrary(std::string folder, std::unique_ptr<FlightIndex> in
     , m_index(std::move(index))
     , m_airspaceIndex(*m_index)
     , m_airspaces(m_folder, m_airspaceIndex)
+    , m_journal(m_folder, log)
     , m_log(log)
 {
 }
@@ -322,7 +412,9 @@ ImportOutcome FlightLibrary::addText(std::string_view text, const std::string& s
             flight.logBookMinute = minute;
         }
         outcome.kind = ImportOutcome::Kind::AlreadyInLibrary;
-        outcome.message = std::move(message);
+        outcome.message = flight.removed ? "it is flight " + std::to_string(flight.id)
+                + ", which was removed; restore it with: corvex library restore " + std::to_string(flight.id)
+                                         : std::move(message);
         outcome.flight = std::move(flight);
         return outcome;
     };
@@ -392,6 +484,7 @@ ImportOutcome FlightLibrary::addText(std::string_view text, const std::string& s
     flight.logBookMinute = minute;
     fillFigures(flight, igc, figures);
     flight.added = now();
+    assignId(flight);
     const auto id = m_index->insert(flight);
     if (!id) {
         // The file is whole; the next reconcile indexes it.
@@ -453,6 +546,111 @@ std::optional<std::string> FlightLibrary::placeFile(
     return std::nullopt;
 }
 
+std::string nameRefusedByFat(std::string_view fileName)
+{
+    for (const char c : fileName)
+        if (std::strchr(":,*?\"<>|\\", c) != nullptr && c != '\0')
+            return std::string("it holds '") + c + "'";
+    if (!fileName.empty() && (fileName.back() == '.' || fileName.back() == ' '))
+        return "it ends in a dot or a space";
+    return {};
+}
+
+LibraryResult<FlightLibrary::FolderScan> FlightLibrary::scanFolders() const
+{
+    // Only the year folders (and those of the removed folder) hold flights: an IGC file
+    // kept under Airspaces/ or in any other folder of the pilot's is not one.
+    const fs::path root(m_folder);
+    std::vector<fs::path> yearFolders;
+    const auto failed = [&](const std::error_code& code) {
+        return libraryFailure(LibraryErrorKind::Io, "cannot search the flight library " + m_folder + ": " + code.message());
+    };
+    std::error_code code;
+    for (fs::directory_iterator it(root, fs::directory_options::skip_permission_denied, code), end; !code && it != end;
+         it.increment(code)) {
+        std::error_code entryCode;
+        const std::string name = it->path().filename().string();
+        if (!it->is_directory(entryCode))
+            continue;
+        if (isYearName(name)) {
+            yearFolders.push_back(it->path());
+        } else if (name == removedFolderName) {
+            std::error_code removedCode;
+            for (fs::directory_iterator r(it->path(), fs::directory_options::skip_permission_denied, removedCode), rend;
+                 !removedCode && r != rend; r.increment(removedCode)) {
+                if (r->is_directory(entryCode) && isYearName(r->path().filename().string()))
+                    yearFolders.push_back(r->path());
+            }
+            if (removedCode)
+                return failed(removedCode);
+        }
+    }
+    if (code)
+        return failed(code);
+    FolderScan scan;
+    for (const fs::path& folder : yearFolders) {
+        for (fs::recursive_directory_iterator it(folder, fs::directory_options::skip_permission_denied, code), end;
+             !code && it != end; it.increment(code)) {
+            std::error_code entryCode;
+            if (!it->is_regular_file(entryCode))
+                continue;
+            const std::string name = it->path().filename().string();
+            if (name.front() == '.' && name.find(".igc.") != std::string::npos)
+                scan.halfWritten.push_back(relativeTo(it->path(), root));
+            else if (isIgcName(it->path()))
+                scan.files.push_back(relativeTo(it->path(), root));
+        }
+        if (code)
+            return failed(code);
+    }
+    std::sort(scan.files.begin(), scan.files.end());
+    return scan;
+}
+
+void FlightLibrary::assignId(LibraryFlight& flight)
+{
+    flight.id = 0;
+    if (const auto known = m_journal.idOf(flight.file, flight.part)) {
+        // Unless a row holds that id already (the journal was copied from elsewhere).
+        const auto holder = m_index->flight(*known);
+        if (!holder && holder.error().kind == LibraryErrorKind::NotFound)
+            flight.id = *known;
+    }
+    if (flight.id == 0) {
+        const auto largest = m_index->largestId();
+        flight.id = std::max(largest ? *largest : 0, m_journal.largestId()) + 1;
+        if (auto recorded = m_journal.recordId(flight.id, flight.file, flight.part); !recorded)
+            log("The id of " + flight.file + " cannot be kept in the journal: " + recorded.error().message);
+    }
+    if (const JournalFlight* kept = m_journal.flight(flight.id)) {
+        // The file's own glider and pilot stay in their columns; the edits beside them.
+        const std::string glider = flight.glider, pilot = flight.pilot;
+        for (const auto& [field, value] : kept->edits)
+            applyEdit(flight, field, value);
+        flight.glider = glider;
+        flight.pilot = pilot;
+        flight.removed = kept->removed;
+    }
+    // A file in the removed folder that the journal does not know was removed by someone.
+    if (!flight.removed && isRemovedFile(flight.file))
+        flight.removed = now();
+}
+
+void FlightLibrary::journalTheIndex()
+{
+    const auto rows = m_index->everyFlight();
+    if (!rows)
+        return;
+    for (const LibraryFlight& row : *rows) {
+        if (m_journal.idOf(row.file, row.part) == row.id)
+            continue;
+        if (auto recorded = m_journal.recordId(row.id, row.file, row.part); !recorded) {
+            log("The ids of the flights cannot be kept in the journal: " + recorded.error().message);
+            return;
+        }
+    }
+}
+
 LibraryResult<std::size_t> FlightLibrary::reconcile()
 {
     const fs::path root(m_folder);
@@ -463,33 +661,23 @@ LibraryResult<std::size_t> FlightLibrary::reconcile()
     std::set<std::string> indexed;
     for (std::string& file : *files)
         indexed.insert(std::move(file));
-    std::vector<std::string> unindexed;
-    std::set<std::string> present;
+    const auto scan = scanFolders();
+    if (!scan)
+        return Failure { scan.error() };
     const auto abandonedBefore = fs::file_time_type::clock::now() - abandonedWriteAge;
-    std::error_code code;
-    for (fs::recursive_directory_iterator it(root, fs::directory_options::skip_permission_denied, code), end;
-         !code && it != end; it.increment(code)) {
-        std::error_code entryCode;
-        if (!it->is_regular_file(entryCode))
-            continue;
-        const std::string name = it->path().filename().string();
-        if (name.front() == '.' && name.find(".igc.") != std::string::npos) {
-            if (it->last_write_time(entryCode) < abandonedBefore && !entryCode) {
-                fs::remove(it->path(), entryCode);
-                log("Removed the half-written " + it->path().string() + " of an interrupted sync");
-            }
-            continue;
+    for (const std::string& half : scan->halfWritten) {
+        std::error_code code;
+        const fs::path path = root / half;
+        if (fs::last_write_time(path, code) < abandonedBefore && !code) {
+            fs::remove(path, code);
+            log("Removed the half-written " + path.string() + " of an interrupted sync");
         }
-        if (!isIgcName(it->path()))
-            continue;
-        const std::string relative = relativeTo(it->path(), root);
-        present.insert(relative);
-        if (!indexed.count(relative))
-            unindexed.push_back(relative);
     }
-    if (code)
-        return libraryFailure(LibraryErrorKind::Io, "cannot search the flight library " + m_folder + ": " + code.message());
-    std::sort(unindexed.begin(), unindexed.end());
+    std::vector<std::string> unindexed;
+    const std::set<std::string> present(scan->files.begin(), scan->files.end());
+    for (const std::string& file : scan->files)
+        if (!indexed.count(file))
+            unindexed.push_back(file);
     std::size_t added = 0;
     FlightIndex::Transaction transaction(*m_index);
     for (const std::string& file : indexed) {
@@ -509,6 +697,8 @@ LibraryResult<std::size_t> FlightLibrary::reconcile()
         if (outcome.kind == ImportOutcome::Kind::Imported)
             ++added;
     }
+    if (auto reserved = m_index->reserveIds(m_journal.largestId()); !reserved)
+        return Failure { reserved.error() };
     if (auto committed = transaction.active() ? transaction.commit() : LibraryResult<void> {}; !committed)
         return Failure { committed.error() };
     if (added > 0)
@@ -519,6 +709,11 @@ LibraryResult<std::size_t> FlightLibrary::reconcile()
 LibraryResult<FlightLibrary::RebuildOutcome> FlightLibrary::rebuild()
 {
     RebuildOutcome outcome;
+    // An index older than the journal gave ids the journal must know before they go.
+    journalTheIndex();
+    const auto scan = scanFolders();
+    if (!scan)
+        return Failure { scan.error() };
     {
         FlightIndex::Transaction transaction(*m_index);
         auto emptied = m_index->removeAll();
@@ -529,15 +724,7 @@ LibraryResult<FlightLibrary::RebuildOutcome> FlightLibrary::rebuild()
     }
     // Files the index does not know are exactly all of them now.
     const fs::path root(m_folder);
-    std::vector<std::string> files;
-    std::error_code code;
-    for (fs::recursive_directory_iterator it(root, fs::directory_options::skip_permission_denied, code), end;
-         !code && it != end; it.increment(code)) {
-        std::error_code entryCode;
-        if (it->is_regular_file(entryCode) && isIgcName(it->path()))
-            files.push_back(relativeTo(it->path(), root));
-    }
-    std::sort(files.begin(), files.end());
+    const std::vector<std::string>& files = scan->files;
     FlightIndex::Transaction transaction(*m_index);
     for (const std::string& file : files) {
         std::string error;
@@ -555,6 +742,8 @@ LibraryResult<FlightLibrary::RebuildOutcome> FlightLibrary::rebuild()
         else
             outcome.refused.push_back(std::move(imported));
     }
+    if (auto reserved = m_index->reserveIds(m_journal.largestId()); !reserved)
+        return Failure { reserved.error() };
     if (auto committed = transaction.active() ? transaction.commit() : LibraryResult<void> {}; !committed)
         return Failure { committed.error() };
     log("The flight index was made again from " + std::to_string(files.size()) + " IGC files: "
@@ -562,24 +751,273 @@ LibraryResult<FlightLibrary::RebuildOutcome> FlightLibrary::rebuild()
     return outcome;
 }
 
-LibraryResult<LibraryFlight> FlightLibrary::remove(std::int64_t)
+LibraryResult<std::string> FlightLibrary::moveFlightFile(const std::string& file, bool intoRemoved)
 {
-    return libraryFailure(LibraryErrorKind::Unusable, "removing flights is not built yet");
+    const fs::path relative(file);
+    const std::string removedPrefix = std::string(removedFolderName) + "/";
+    // Removed/2024/NAME.igc <-> 2024/NAME.igc
+    const fs::path folder = intoRemoved ? fs::path(removedFolderName) / relative.parent_path()
+                                        : fs::path(file.substr(removedPrefix.size())).parent_path();
+    const std::string from = (fs::path(m_folder) / file).string();
+    std::string error;
+    const auto name
+        = renameExclusively(from, fs::path(m_folder) / folder, relative.stem().string(), relative.extension().string(), &error);
+    if (!name)
+        return libraryFailure(LibraryErrorKind::Io, "cannot move " + from + ": " + error);
+    return (folder / *name).generic_string();
 }
 
-LibraryResult<LibraryFlight> FlightLibrary::restore(std::int64_t)
+LibraryResult<LibraryFlight> FlightLibrary::remove(std::int64_t id)
 {
-    return libraryFailure(LibraryErrorKind::Unusable, "restoring flights is not built yet");
+    auto flight = m_index->flight(id);
+    if (!flight)
+        return libraryFailure(flight.error().kind,
+            flight.error().kind == LibraryErrorKind::NotFound ? noFlight(id) : flight.error().message);
+    if (flight->removed)
+        return libraryFailure(LibraryErrorKind::NotFound, "flight " + std::to_string(id) + " is removed already");
+    // Its other loggers' recordings go with it.
+    std::vector<LibraryFlight> going { *flight };
+    if (auto recordings = m_index->recordingsOf(id))
+        going.insert(going.end(), recordings->begin(), recordings->end());
+    else
+        return Failure { recordings.error() };
+    const std::int64_t time = now();
+    FlightIndex::Transaction transaction(*m_index);
+    for (const LibraryFlight& each : going)
+        if (auto marked = m_index->setRemoved(each.id, time); !marked)
+            return Failure { marked.error() };
+    // A file moves once every flight it holds is removed.
+    std::map<std::string, std::string> moved;
+    const auto absolute = [&](const std::string& file) { return (fs::path(m_folder) / file).string(); };
+    const auto undoMoves = [&] {
+        for (const auto& [from, to] : moved)
+            if (::rename(absolute(to).c_str(), absolute(from).c_str()) != 0)
+                log("Cannot move " + to + " back to " + from + ": " + std::strerror(errno));
+    };
+    for (const LibraryFlight& each : going) {
+        if (moved.count(each.file) || isRemovedFile(each.file))
+            continue;
+        const auto parts = m_index->flightsOfFile(each.file);
+        if (!parts)
+            return Failure { parts.error() };
+        if (!std::all_of(parts->begin(), parts->end(), [](const LibraryFlight& part) { return part.removed.has_value(); }))
+            continue;
+        const auto to = moveFlightFile(each.file, true);
+        if (!to) {
+            undoMoves();
+            return Failure { to.error() };
+        }
+        moved[each.file] = *to;
+        if (auto recorded = m_index->moveFile(each.file, *to); !recorded) {
+            undoMoves();
+            return Failure { recorded.error() };
+        }
+    }
+    for (const LibraryFlight& each : going) {
+        const std::string now = moved.count(each.file) ? moved[each.file] : each.file;
+        if (auto recorded = m_journal.recordRemoval(each.id, time, now); !recorded) {
+            undoMoves();
+            return Failure { recorded.error() };
+        }
+    }
+    if (auto committed = transaction.active() ? transaction.commit() : LibraryResult<void> {}; !committed) {
+        undoMoves();
+        for (const LibraryFlight& each : going)
+            (void)m_journal.recordRestore(each.id, each.file);
+        return Failure { committed.error() };
+    }
+    for (const auto& [from, to] : moved)
+        log("Removed flight file " + from + " to " + to);
+    return m_index->flight(id);
 }
 
-LibraryResult<LibraryFlight> FlightLibrary::edit(std::int64_t, const FlightEdit&)
+LibraryResult<LibraryFlight> FlightLibrary::restore(std::int64_t id)
 {
-    return libraryFailure(LibraryErrorKind::Unusable, "editing flights is not built yet");
+    auto flight = m_index->flight(id);
+    if (!flight)
+        return libraryFailure(flight.error().kind,
+            flight.error().kind == LibraryErrorKind::NotFound ? noFlight(id) : flight.error().message);
+    if (!flight->removed)
+        return libraryFailure(LibraryErrorKind::NotFound, "flight " + std::to_string(id) + " is not removed");
+    std::vector<LibraryFlight> coming { *flight };
+    if (auto recordings = m_index->removedRecordingsOf(id))
+        coming.insert(coming.end(), recordings->begin(), recordings->end());
+    else
+        return Failure { recordings.error() };
+    FlightIndex::Transaction transaction(*m_index);
+    for (const LibraryFlight& each : coming)
+        if (auto marked = m_index->setRemoved(each.id, std::nullopt); !marked)
+            return Failure { marked.error() };
+    std::map<std::string, std::string> moved;
+    const auto absolute = [&](const std::string& file) { return (fs::path(m_folder) / file).string(); };
+    const auto undoMoves = [&] {
+        for (const auto& [from, to] : moved)
+            if (::rename(absolute(to).c_str(), absolute(from).c_str()) != 0)
+                log("Cannot move " + to + " back to " + from + ": " + std::strerror(errno));
+    };
+    for (const LibraryFlight& each : coming) {
+        if (moved.count(each.file) || !isRemovedFile(each.file))
+            continue;
+        // Back under its old name, or a free _N one beside it.
+        const auto to = moveFlightFile(each.file, false);
+        if (!to) {
+            undoMoves();
+            return Failure { to.error() };
+        }
+        moved[each.file] = *to;
+        if (auto recorded = m_index->moveFile(each.file, *to); !recorded) {
+            undoMoves();
+            return Failure { recorded.error() };
+        }
+    }
+    for (const LibraryFlight& each : coming) {
+        const std::string now = moved.count(each.file) ? moved[each.file] : each.file;
+        if (auto recorded = m_journal.recordRestore(each.id, now); !recorded) {
+            undoMoves();
+            return Failure { recorded.error() };
+        }
+    }
+    if (auto committed = transaction.active() ? transaction.commit() : LibraryResult<void> {}; !committed) {
+        undoMoves();
+        for (const LibraryFlight& each : coming)
+            (void)m_journal.recordRemoval(each.id, each.removed.value_or(0), each.file);
+        return Failure { committed.error() };
+    }
+    return m_index->flight(id);
 }
 
-LibraryResult<CheckReport> FlightLibrary::check(bool)
+LibraryResult<LibraryFlight> FlightLibrary::edit(std::int64_t id, const FlightEdit& edit)
 {
-    return libraryFailure(LibraryErrorKind::Unusable, "checking the library is not built yet");
+    if (edit.scoredTrack && *edit.scoredTrack != "" && *edit.scoredTrack != "flight" && *edit.scoredTrack != "whole")
+        return libraryFailure(LibraryErrorKind::Unusable,
+            "the part of the track scored is \"flight\", \"whole\" or empty for the rule set's own, not \"" + *edit.scoredTrack
+                + "\"");
+    auto flight = m_index->flight(id);
+    if (!flight)
+        return libraryFailure(flight.error().kind,
+            flight.error().kind == LibraryErrorKind::NotFound ? noFlight(id) : flight.error().message);
+    LibraryFlight edited = *flight;
+    FlightIndex::Transaction transaction(*m_index);
+    for (const EditField& field : editFields) {
+        if (const auto& value = edit.*field.edit)
+            applyEdit(edited, field.name, *value);
+    }
+    if (auto written = m_index->setEdits(edited); !written)
+        return Failure { written.error() };
+    // Another part of the track is another score.
+    if (edited.scoredTrack != flight->scoredTrack)
+        if (auto forgotten = m_index->forgetScores(id); !forgotten)
+            return Failure { forgotten.error() };
+    // The journal first: an edit it does not hold would be lost by the next rebuild.
+    for (const EditField& field : editFields) {
+        if (const auto& value = edit.*field.edit)
+            if (auto recorded = m_journal.recordEdit(id, field.name, *value); !recorded)
+                return Failure { recorded.error() };
+    }
+    if (auto committed = transaction.active() ? transaction.commit() : LibraryResult<void> {}; !committed)
+        return Failure { committed.error() };
+    return m_index->flight(id);
+}
+
+LibraryResult<CheckReport> FlightLibrary::check(bool repair)
+{
+    CheckReport report;
+    if (repair)
+        journalTheIndex();
+    const auto scan = scanFolders();
+    if (!scan)
+        return Failure { scan.error() };
+    auto rows = m_index->everyFlight();
+    if (!rows)
+        return Failure { rows.error() };
+    const fs::path root(m_folder);
+    std::map<std::string, std::vector<LibraryFlight>> rowsOfFile;
+    for (const LibraryFlight& row : *rows)
+        rowsOfFile[row.file].push_back(row);
+    const std::set<std::string> present(scan->files.begin(), scan->files.end());
+
+    // A check that only looks takes no write lock.
+    std::optional<FlightIndex::Transaction> transaction;
+    if (repair)
+        transaction.emplace(*m_index);
+    for (const std::string& file : scan->files) {
+        const fs::path path = root / file;
+        if (const std::string wrong = nameRefusedByFat(path.filename().string()); !wrong.empty())
+            report.findings.push_back({ CheckFinding::Kind::Other, file, 0,
+                "the name of " + file + " cannot be copied to a FAT or NTFS stick: " + wrong, false });
+        const auto found = rowsOfFile.find(file);
+        if (found == rowsOfFile.end()) {
+            CheckFinding finding { CheckFinding::Kind::FileWithoutRow, file, 0, "the index does not list " + file, false };
+            if (repair) {
+                std::string error;
+                const auto text = readWholeFile(path.string(), &error);
+                const ImportOutcome outcome = text ? addText(*text, path.string(), {}, std::nullopt, file) : ImportOutcome {};
+                finding.repaired = outcome.kind == ImportOutcome::Kind::Imported;
+                if (finding.repaired)
+                    finding.id = outcome.flight->id;
+                else
+                    finding.message += " and cannot index it: " + (text ? outcome.message : error);
+            }
+            report.findings.push_back(std::move(finding));
+            continue;
+        }
+        std::string error;
+        const auto text = readWholeFile(path.string(), &error);
+        const std::vector<LibraryFlight>& parts = found->second;
+        if (text && digestOf(*text) == parts.front().sha256)
+            continue;
+        CheckFinding finding { CheckFinding::Kind::FileChanged, file, parts.front().id,
+            text ? file + " is not the file the index recorded (its bytes changed)" : "cannot read " + file + ": " + error, false };
+        if (repair && text) {
+            // Its flights are figured again under their ids, the pilot's edits kept.
+            for (const LibraryFlight& part : parts)
+                if (m_journal.idOf(part.file, part.part) != part.id)
+                    (void)m_journal.recordId(part.id, part.file, part.part);
+            if (auto forgotten = m_index->removeFile(file); !forgotten)
+                return Failure { forgotten.error() };
+            const ImportOutcome outcome = addText(*text, path.string(), {}, std::nullopt, file);
+            finding.repaired = outcome.kind == ImportOutcome::Kind::Imported;
+            if (!finding.repaired)
+                finding.message += "; it no longer reads as a flight: " + outcome.message;
+        }
+        report.findings.push_back(std::move(finding));
+    }
+    for (const auto& [file, parts] : rowsOfFile) {
+        if (present.count(file))
+            continue;
+        CheckFinding finding { CheckFinding::Kind::RowWithoutFile, file, parts.front().id,
+            "flight " + std::to_string(parts.front().id) + " is listed but its file " + file + " is gone", false };
+        if (repair) {
+            // The journal keeps its id and edits: the file copied back gets them again.
+            if (auto forgotten = m_index->removeFile(file); !forgotten)
+                return Failure { forgotten.error() };
+            finding.repaired = true;
+        }
+        report.findings.push_back(std::move(finding));
+    }
+    for (const auto& [id, kept] : m_journal.flights()) {
+        if (kept.edits.empty() || (!kept.file.empty() && present.count(kept.file)))
+            continue;
+        report.findings.push_back({ CheckFinding::Kind::EditWithoutFlight, kept.file, id,
+            "the journal keeps the pilot's edits of flight " + std::to_string(id)
+                + (kept.file.empty() ? std::string {} : " (" + kept.file + ")") + ", which no file holds",
+            false });
+    }
+    if (repair) {
+        if (auto reserved = m_index->reserveIds(m_journal.largestId()); !reserved)
+            return Failure { reserved.error() };
+        if (auto committed = transaction->active() ? transaction->commit() : LibraryResult<void> {}; !committed)
+            return Failure { committed.error() };
+        rows = m_index->everyFlight();
+        if (!rows)
+            return Failure { rows.error() };
+    }
+    report.files = scan->files.size();
+    for (const LibraryFlight& row : *rows) {
+        ++report.flights;
+        report.removed += row.removed.has_value();
+    }
+    return report;
 }
 
 } // namespace corvex::library

@@ -5,6 +5,7 @@
 #include "library/FlightIndex.h"
 #include "library/FlightScores.h"
 #include "library/LibraryError.h"
+#include "library/LibraryJournal.h"
 
 #include <cstdint>
 #include <functional>
@@ -124,6 +125,20 @@ private:
         std::optional<std::int64_t> logBookMinute, std::optional<std::string> existingFile);
     std::optional<std::string> placeFile(std::string_view text, const std::string& folderName,
         const std::string& baseName, std::string* error);
+    // The flight's id and the pilot's words about it from the journal when it knows the
+    // file and part, else a new id above every one ever given (then recorded there).
+    void assignId(LibraryFlight& flight);
+    // The IGC files of the year folders and of the removed folder's year folders,
+    // relative to the library, sorted; the hidden halves of interrupted writes aside.
+    struct FolderScan {
+        std::vector<std::string> files;
+        std::vector<std::string> halfWritten;
+    };
+    LibraryResult<FolderScan> scanFolders() const;
+    // The journal learns the id of every row it does not know (an index older than it).
+    void journalTheIndex();
+    // Moves every part of a removed or restored flight's file; the new place.
+    LibraryResult<std::string> moveFlightFile(const std::string& file, bool intoRemoved);
     std::int64_t now() const;
     void log(const std::string& line) const;
 
@@ -131,12 +146,18 @@ private:
     std::unique_ptr<FlightIndex> m_index;
     AirspaceIndex m_airspaceIndex;
     AirspaceArchive m_airspaces;
+    LibraryJournal m_journal;
     LogSink* m_log { nullptr };
 };
 
 // The file name an IGC flight gets in the library, without folder and suffix:
 // "2024-10-07_1134_ABC". Exposed for the tests and the rebuild.
 std::string libraryBaseName(std::int64_t takeoffUtc, std::string_view id);
+// Where removed flights wait, keeping their year folder: Removed/2024/NAME.igc.
+inline constexpr const char* removedFolderName = "Removed";
+// The characters a FAT or NTFS stick refuses in a name, or a trailing dot or space:
+// what is wrong with the name, empty when nothing.
+std::string nameRefusedByFat(std::string_view fileName);
 // Reads a library name back: the minute (since 2000-01-01 UTC) and the id, when the
 // name has that shape.
 struct LibraryName {

@@ -13,6 +13,7 @@
 #include <atomic>
 #include <functional>
 #include <map>
+#include <set>
 #include <sstream>
 #include <tuple>
 
@@ -789,4 +790,302 @@ TEST(FlightLibrary, ScoresPerRuleSetAndFiguresOfAnOlderVersion)
 
     ASSERT_TRUE(library->index().remove(id));
     EXPECT_TRUE(valueOf(library->index().scores(id)).empty()) << "a flight's scores go with it";
+}
+
+namespace {
+
+// The ids of the flights by their file, removed ones too.
+std::map<std::string, std::int64_t> idsByFile(const FlightLibrary& library)
+{
+    std::map<std::string, std::int64_t> ids;
+    for (const LibraryFlight& flight : valueOf(library.index().everyFlight()))
+        ids[flight.file] = flight.id;
+    return ids;
+}
+
+// The pilot's edit of the fields given.
+FlightEdit editOf(std::initializer_list<std::pair<std::optional<std::string> FlightEdit::*, std::string>> fields)
+{
+    FlightEdit edit;
+    for (const auto& [field, value] : fields)
+        edit.*field = value;
+    return edit;
+}
+
+FlightFilter removedOnes()
+{
+    FlightFilter filter;
+    filter.removed = true;
+    return filter;
+}
+
+std::size_t filesUnder(const std::string& folder)
+{
+    std::size_t files = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(folder))
+        files += entry.is_regular_file() && entry.path().extension() == ".igc";
+    return files;
+}
+
+} // namespace
+
+// Ids are promised to scripts: however the index is made again (asked, damaged, lost),
+// each file gets its id back, a removed flight stays removed, the pilot's edits come
+// back, and an IGC file outside the year folders never becomes a flight.
+TEST(FlightLibrary, IdsAndEditsSurviveTheIndexMadeAgain)
+{
+    struct Case {
+        const char* what;
+        std::function<std::unique_ptr<FlightLibrary>(std::unique_ptr<FlightLibrary>, const std::string& folder)> remake;
+    };
+    const Case cases[] = {
+        { "rebuilt", [](std::unique_ptr<FlightLibrary> library, const std::string&) {
+             EXPECT_TRUE(library->rebuild());
+             return library;
+         } },
+        { "index deleted, reconciled", [](std::unique_ptr<FlightLibrary> library, const std::string& folder) {
+             library.reset();
+             fs::remove(folder + "/library.sqlite");
+             library = openLibrary(folder);
+             EXPECT_TRUE(library->reconcile());
+             return library;
+         } },
+        { "index damaged", [](std::unique_ptr<FlightLibrary> library, const std::string& folder) {
+             library.reset();
+             writeAll(folder + "/library.sqlite", std::string(8192, 'x'));
+             return openLibrary(folder);
+         } },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TemporaryFolder scratch;
+        const std::string folder = scratch.path();
+        auto library = openLibrary(folder);
+        // Ids 1 and 2 given and forgotten first: the next ones are not the first.
+        for (const char* name : { "0asljd01.igc", "20180427.igc" }) {
+            const auto gone = library->importFile(testFile(name));
+            ASSERT_EQ(gone.kind, ImportOutcome::Kind::Imported);
+            fs::remove(library->pathOf(*gone.flight));
+        }
+        ASSERT_TRUE(library->reconcile());
+        std::vector<std::int64_t> ids;
+        std::vector<std::string> files;
+        for (const char* name : { "20241007TZN.igc", "2016-11-08-xcs-aaa-02.igc", "lad_lod_extensions.igc" }) {
+            const auto imported = library->importFile(testFile(name));
+            ASSERT_EQ(imported.kind, ImportOutcome::Kind::Imported) << imported.message;
+            ids.push_back(imported.flight->id);
+            files.push_back(imported.flight->file);
+        }
+        EXPECT_EQ(ids, (std::vector<std::int64_t> { 3, 4, 5 }));
+        ASSERT_TRUE(library->remove(ids[1]));
+        FlightEdit edit;
+        edit.glider = "Rush 6";
+        edit.site = "Plan\tPraz";
+        edit.comment = "first thermal\nthen home";
+        ASSERT_TRUE(library->edit(ids[0], edit));
+        // Stray IGC files: kept airspaces, a pilot's own folder, a folder that is no year.
+        for (const char* stray : { "/Airspaces/old.igc", "/Other/2024/copy.igc", "/20245/x.igc", "/Removed/misc/x.igc" })
+            writeAll(folder + stray, readAll(testFile("654G6NG1.IGC")));
+        const auto before = idsByFile(*library);
+
+        library = c.remake(std::move(library), folder);
+        ASSERT_TRUE(library);
+        EXPECT_EQ(idsByFile(*library), before);
+        EXPECT_EQ(library->index().count(), 2);
+        const auto removed = valueOf(library->index().flight(ids[1]));
+        EXPECT_TRUE(removed.removed);
+        EXPECT_TRUE(removed.file.starts_with("Removed/2016/")) << removed.file;
+        const auto edited = valueOf(library->index().flight(ids[0]));
+        EXPECT_EQ(edited.glider, "Rush 6");
+        EXPECT_EQ(edited.site, "Plan\tPraz");
+        EXPECT_EQ(edited.comment, "first thermal\nthen home");
+        const auto next = library->importFile(testFile("654G6NG1.IGC"));
+        ASSERT_EQ(next.kind, ImportOutcome::Kind::Imported);
+        EXPECT_EQ(next.flight->id, 6) << "above every id ever given";
+        // Back under the same id, and the id stays after another rebuild.
+        ASSERT_TRUE(library->restore(ids[1]));
+        ASSERT_TRUE(library->rebuild());
+        EXPECT_EQ(valueOf(library->index().flight(ids[1])).file, files[1]);
+        EXPECT_EQ(library->index().count(), 4);
+    }
+}
+
+// Remove moves the file aside without overwriting anything there, restore brings it
+// back (beside a file that took its name meanwhile), and the same bytes offered again
+// say how to restore instead of coming in twice.
+TEST(FlightLibrary, RemoveAndRestoreNeverOverwriteAndKeepTheId)
+{
+    TemporaryFolder scratch;
+    auto library = openLibrary(scratch.path());
+    const auto imported = library->importFile(testFile("20241007TZN.igc"));
+    ASSERT_EQ(imported.kind, ImportOutcome::Kind::Imported);
+    const LibraryFlight flight = *imported.flight;
+    const std::string name = fs::path(flight.file).filename().string();
+    // Another flight of the same name was removed before.
+    writeAll(scratch.path() + "/Removed/2024/" + name, "an older flight");
+
+    const auto removed = library->remove(flight.id);
+    ASSERT_TRUE(removed) << removed.error().message;
+    EXPECT_EQ(removed->file, "Removed/2024/" + name.substr(0, name.size() - 4) + "_2.igc");
+    EXPECT_EQ(readAll(library->pathOf(*removed)), readAll(testFile("20241007TZN.igc")));
+    EXPECT_EQ(readAll(scratch.path() + "/Removed/2024/" + name), "an older flight");
+    EXPECT_FALSE(fs::exists(library->pathOf(flight)));
+    EXPECT_EQ(library->index().count(), 0);
+    EXPECT_EQ(valueOf(library->index().flights(removedOnes())).size(), 1u);
+
+    const auto again = library->importFile(testFile("20241007TZN.igc"));
+    EXPECT_EQ(again.kind, ImportOutcome::Kind::AlreadyInLibrary);
+    EXPECT_NE(again.message.find("corvex library restore " + std::to_string(flight.id)), std::string::npos) << again.message;
+
+    struct Refusal {
+        const char* what;
+        LibraryResult<LibraryFlight> result;
+        const char* message;
+    };
+    const Refusal refusals[] = {
+        { "remove twice", library->remove(flight.id), "is removed already" },
+        { "remove unknown", library->remove(99), "no flight 99" },
+        { "restore unknown", library->restore(99), "no flight 99" },
+        { "edit unknown", library->edit(99, editOf({ { &FlightEdit::site, "x" } })), "no flight 99" },
+    };
+    for (const Refusal& r : refusals) {
+        SCOPED_TRACE(r.what);
+        ASSERT_FALSE(r.result);
+        EXPECT_EQ(r.result.error().kind, LibraryErrorKind::NotFound);
+        EXPECT_NE(r.result.error().message.find(r.message), std::string::npos) << r.result.error().message;
+    }
+
+    // Its old name was taken meanwhile.
+    writeAll(library->pathOf(flight), "another file");
+    const auto restored = library->restore(flight.id);
+    ASSERT_TRUE(restored) << restored.error().message;
+    EXPECT_EQ(restored->id, flight.id);
+    EXPECT_FALSE(restored->removed);
+    EXPECT_EQ(restored->file, flight.file.substr(0, flight.file.size() - 4) + "_2.igc");
+    EXPECT_EQ(readAll(library->pathOf(flight)), "another file");
+    EXPECT_EQ(library->index().count(), 1);
+    const auto notRemoved = library->restore(flight.id);
+    ASSERT_FALSE(notRemoved);
+    EXPECT_EQ(notRemoved.error().message, "flight " + std::to_string(flight.id) + " is not removed");
+}
+
+// The pilot's words: set, cleared by an empty text, refused when not a choice; another
+// scored part of the track is scored again.
+TEST(FlightLibrary, EditsOverrideTheFileAndAreClearedByEmptyText)
+{
+    TemporaryFolder scratch;
+    auto library = openLibrary(scratch.path());
+    const auto imported = library->importFile(testFile("20241007TZN.igc"));
+    ASSERT_EQ(imported.kind, ImportOutcome::Kind::Imported);
+    const LibraryFlight file = *imported.flight;
+    ASSERT_TRUE(library->index().setScore(file.id, "xcontest", StoredScore { 10.0, "free_flight", 10000.0, figuresVersion }));
+
+    const auto edited = library->edit(file.id, editOf({ { &FlightEdit::glider, "Rush 6" }, { &FlightEdit::pilot, "Ann" }, { &FlightEdit::scoredTrack, "whole" } }));
+    ASSERT_TRUE(edited) << edited.error().message;
+    EXPECT_EQ(edited->glider, "Rush 6");
+    EXPECT_EQ(edited->pilot, "Ann");
+    EXPECT_EQ(edited->scoredTrack, "whole");
+    EXPECT_TRUE(valueOf(library->index().scores(file.id)).empty()) << "scored again for the other part of the track";
+    EXPECT_EQ(valueOf(library->index().totalsByGlider()).front().key, "Rush 6");
+
+    const auto cleared = library->edit(file.id, editOf({ { &FlightEdit::glider, "" }, { &FlightEdit::scoredTrack, "" } }));
+    ASSERT_TRUE(cleared);
+    EXPECT_EQ(cleared->glider, file.glider) << "the file's own glider again";
+    EXPECT_EQ(cleared->pilot, "Ann");
+    EXPECT_EQ(cleared->scoredTrack, "");
+
+    const auto refused = library->edit(file.id, editOf({ { &FlightEdit::scoredTrack, "ground" } }));
+    ASSERT_FALSE(refused);
+    EXPECT_NE(refused.error().message.find("\"ground\""), std::string::npos);
+    ASSERT_TRUE(library->rebuild());
+    EXPECT_EQ(valueOf(library->index().flight(file.id)).pilot, "Ann") << "the journal holds the edits";
+}
+
+// A journal cut short by a crash, or edited by hand into lines that do not read: those
+// lines are skipped with a log line, the others count, and the next record is whole.
+TEST(FlightLibrary, JournalLinesThatDoNotReadAreSkipped)
+{
+    TemporaryFolder scratch;
+    const std::string folder = scratch.path();
+    writeAll(folder + "/2024/2024-10-07_0627_XSX004-SKYTRAXX.igc", readAll(testFile("20241007TZN.igc")));
+    writeAll(folder + "/2016/2016-11-08_2247_XCSAAA.igc", readAll(testFile("2016-11-08-xcs-aaa-02.igc")));
+    writeAll(folder + "/journal.tsv",
+        "id\t40\t2024/2024-10-07_0627_XSX004-SKYTRAXX.igc\t0\n"
+        "edit\t40\tcomment\tsea\\tbreeze\\\\\n"
+        "id\tforty\t2016/2016-11-08_2247_XCSAAA.igc\t0\n"
+        "edit\t40\tsite\tbad \\q escape\n"
+        "what is this\n"
+        "id\t41\t2016/2016-11-08_2247_XCSAAA.igc\t0\n"
+        "edit\t41\tsite\tcut sh");
+    CapturingLogSink log;
+    auto library = openLibrary(folder, &log);
+    ASSERT_TRUE(library->rebuild());
+    EXPECT_EQ(idsByFile(*library),
+        (std::map<std::string, std::int64_t> {
+            { "2016/2016-11-08_2247_XCSAAA.igc", 41 }, { "2024/2024-10-07_0627_XSX004-SKYTRAXX.igc", 40 } }));
+    EXPECT_EQ(valueOf(library->index().flight(40)).comment, "sea\tbreeze\\");
+    EXPECT_EQ(valueOf(library->index().flight(40)).site, "");
+    EXPECT_EQ(valueOf(library->index().flight(41)).site, "") << "a line cut short";
+    for (const int line : { 3, 4, 5 })
+        EXPECT_TRUE(log.containsPrefix("Line " + std::to_string(line) + " of the library journal")) << line;
+    EXPECT_TRUE(log.containsPrefix("The library journal " + folder + "/journal.tsv ends in a line cut short"));
+
+    ASSERT_TRUE(library->edit(41, editOf({ { &FlightEdit::comment, "windy" } })));
+    ASSERT_TRUE(library->rebuild());
+    EXPECT_EQ(valueOf(library->index().flight(41)).comment, "windy") << "the record after the cut-short line is whole";
+    EXPECT_EQ(valueOf(library->index().flight(41)).site, "") << "what is left of the cut-short line is never a record";
+}
+
+// The folder against the index and the journal: each kind of mismatch is found, a
+// repair fixes what it can, and no file is ever deleted.
+TEST(FlightLibrary, CheckFindsEachMismatchAndRepairsWithoutDeleting)
+{
+    TemporaryFolder scratch;
+    const std::string folder = scratch.path();
+    auto library = openLibrary(folder);
+    std::vector<LibraryFlight> flights;
+    for (const char* name : { "20241007TZN.igc", "2016-11-08-xcs-aaa-02.igc", "lad_lod_extensions.igc" }) {
+        const auto imported = library->importFile(testFile(name));
+        ASSERT_EQ(imported.kind, ImportOutcome::Kind::Imported);
+        flights.push_back(*imported.flight);
+    }
+    ASSERT_TRUE(library->edit(flights[1].id, editOf({ { &FlightEdit::comment, "keep me" } })));
+    ASSERT_TRUE(library->remove(flights[2].id));
+    const std::string gone = readAll(library->pathOf(flights[1]));
+    fs::remove(library->pathOf(flights[1]));
+    writeAll(folder + "/2018/copied by hand.igc", readAll(testFile("20180427.igc")));
+    writeAll(folder + "/2019/12:30 flight.igc", readAll(testFile("0asljd01.igc")));
+    std::ofstream(library->pathOf(flights[0]), std::ios::app | std::ios::binary) << "LXXX a line added\r\n";
+
+    using Kind = CheckFinding::Kind;
+    const auto kinds = [](const CheckReport& report, bool repaired) {
+        std::multiset<Kind> found;
+        for (const CheckFinding& finding : report.findings)
+            if (finding.repaired == repaired)
+                found.insert(finding.kind);
+        return found;
+    };
+    const auto looked = valueOf(library->check(false));
+    EXPECT_EQ(kinds(looked, false),
+        (std::multiset<Kind> { Kind::FileWithoutRow, Kind::FileWithoutRow, Kind::RowWithoutFile, Kind::EditWithoutFlight,
+            Kind::FileChanged, Kind::Other }));
+    EXPECT_EQ(looked.files, 4u);
+    EXPECT_EQ(looked.flights, 3u);
+    EXPECT_EQ(looked.removed, 1u);
+
+    const auto repaired = valueOf(library->check(true));
+    EXPECT_EQ(kinds(repaired, true),
+        (std::multiset<Kind> { Kind::FileWithoutRow, Kind::FileWithoutRow, Kind::RowWithoutFile, Kind::FileChanged }));
+    EXPECT_EQ(kinds(repaired, false), (std::multiset<Kind> { Kind::EditWithoutFlight, Kind::Other }));
+    EXPECT_EQ(repaired.flights, 4u);
+    EXPECT_EQ(filesUnder(folder), 4u) << "nothing deleted";
+    EXPECT_EQ(valueOf(library->index().flight(flights[0].id)).size, flights[0].size + 19) << "figured again, same id";
+    EXPECT_EQ(kinds(valueOf(library->check(false)), false), (std::multiset<Kind> { Kind::EditWithoutFlight, Kind::Other }));
+
+    // The file copied back gets its id and the pilot's comment again.
+    writeAll(folder + "/" + flights[1].file, gone);
+    ASSERT_TRUE(library->reconcile());
+    const auto back = valueOf(library->index().flight(flights[1].id));
+    EXPECT_EQ(back.file, flights[1].file);
+    EXPECT_EQ(back.comment, "keep me");
 }

@@ -48,6 +48,13 @@ Json flightJson(const FlightLibrary& flights, const LibraryFlight& flight, bool 
         { "score_points", flight.scorePoints ? rounded(*flight.scorePoints, 2) : Json(nullptr) },
         { "score_type", flight.scorePoints ? Json(flight.scoreType) : Json(nullptr) },
         { "score_km", flight.scoreDistanceMetres ? rounded(*flight.scoreDistanceMetres / 1000, 3) : Json(nullptr) } };
+    // The pilot's words and the removal, only where there are some.
+    if (!flight.site.empty())
+        json["site"] = flight.site;
+    if (!flight.comment.empty())
+        json["comment"] = flight.comment;
+    if (flight.removed)
+        json["removed"] = isoTime(*flight.removed);
     if (everything) {
         json["logger"] = flight.logger;
         json["serial"] = flight.serial;
@@ -243,6 +250,7 @@ int runList(CliContext& context)
     }
     filter.glider = context.option("glider");
     filter.text = context.option("search").value_or("");
+    filter.removed = context.option("removed").has_value();
     const auto listed = flights->index().flights(filter);
     if (!listed) {
         printError(context.err, "the flights cannot be listed: " + listed.error().message);
@@ -303,6 +311,14 @@ int runShow(CliContext& context)
         << "Instrument:    " << flight->instrument() << "\n"
         << "Fixes:         " << flight->fixes << "\n"
         << "File:          " << flights->pathOf(*flight) << "\n";
+    if (!flight->site.empty())
+        out << "Site:          " << flight->site << "\n";
+    if (!flight->comment.empty())
+        out << "Comment:       " << flight->comment << "\n";
+    if (!flight->scoredTrack.empty())
+        out << "Scored track:  " << (flight->scoredTrack == "whole" ? "the whole track" : "take-off to landing") << "\n";
+    if (flight->removed)
+        out << "Removed:       " << isoTime(*flight->removed) << " (corvex library restore " << flight->id << " brings it back)\n";
     if (const auto airspaces = flights->airspaceFileFor(*flight))
         out << "Airspaces:     " << *airspaces << " (the set the instrument held)\n";
     return Success;
@@ -370,9 +386,153 @@ int runRebuild(CliContext& context)
     return Success;
 }
 
+// "2024-07-01 11:34, 1:23, Ozone Rush": which flight a sentence is about.
+std::string flightWords(const LibraryFlight& flight)
+{
+    std::string words = utcTimeText(flight.takeoff, "%Y-%m-%d %H:%M") + ", " + hoursMinutesText(flight.durationSeconds);
+    if (!flight.glider.empty())
+        words += ", " + flight.glider;
+    return words;
+}
+
+// A failure of remove, restore or edit: an unknown flight exits as `show` does.
+int libraryFailureExit(CliContext& context, const library::LibraryError& error)
+{
+    printError(context.err, error.message);
+    return error.kind == library::LibraryErrorKind::NotFound ? UsageError : FileError;
+}
+
+int runRemove(CliContext& context)
+{
+    const auto id = flightId(context);
+    if (!id)
+        return UsageError;
+    auto flights = openLibrary(context);
+    if (!flights)
+        return FileError;
+    const auto removed = flights->remove(*id);
+    if (!removed)
+        return libraryFailureExit(context, removed.error());
+    context.out << "Removed flight " << *id << " (" << flightWords(*removed) << "); restore it with: corvex library restore "
+                << *id << "\n";
+    return Success;
+}
+
+int runRestore(CliContext& context)
+{
+    const auto id = flightId(context);
+    if (!id)
+        return UsageError;
+    auto flights = openLibrary(context);
+    if (!flights)
+        return FileError;
+    const auto restored = flights->restore(*id);
+    if (!restored)
+        return libraryFailureExit(context, restored.error());
+    context.out << "Restored flight " << *id << " (" << flightWords(*restored) << ") as " << flights->pathOf(*restored) << "\n";
+    return Success;
+}
+
+int runEdit(CliContext& context)
+{
+    const auto id = flightId(context);
+    if (!id)
+        return UsageError;
+    library::FlightEdit edit;
+    edit.glider = context.option("glider");
+    edit.pilot = context.option("pilot");
+    edit.site = context.option("site");
+    edit.comment = context.option("comment");
+    if (const auto track = context.option("scored-track")) {
+        if (*track != "flight" && *track != "whole" && *track != "default") {
+            printError(context.err, "--scored-track is flight, whole or default, not " + *track);
+            return UsageError;
+        }
+        edit.scoredTrack = *track == "default" ? std::string {} : *track;
+    }
+    if (!edit.glider && !edit.pilot && !edit.site && !edit.comment && !edit.scoredTrack) {
+        printError(context.err, "say what to change: --glider, --pilot, --site, --comment or --scored-track");
+        return UsageError;
+    }
+    auto flights = openLibrary(context);
+    if (!flights)
+        return FileError;
+    const auto edited = flights->edit(*id, edit);
+    if (!edited)
+        return libraryFailureExit(context, edited.error());
+    const LibraryFlight& flight = *edited;
+    context.out << "Flight " << *id << " (" << flightWords(flight) << "): pilot " << (flight.pilot.empty() ? "-" : flight.pilot)
+                << ", glider " << (flight.glider.empty() ? "-" : flight.glider) << ", site "
+                << (flight.site.empty() ? "-" : flight.site) << ", comment " << (flight.comment.empty() ? "-" : flight.comment)
+                << ", scored track " << (flight.scoredTrack.empty() ? "default" : flight.scoredTrack) << "\n";
+    if (edit.scoredTrack)
+        fillScores(context, *flights, ScoreSummary::Quiet);
+    return Success;
+}
+
+const char* findingKindName(library::CheckFinding::Kind kind)
+{
+    using Kind = library::CheckFinding::Kind;
+    switch (kind) {
+    case Kind::FileWithoutRow:
+        return "file_without_row";
+    case Kind::RowWithoutFile:
+        return "row_without_file";
+    case Kind::EditWithoutFlight:
+        return "edit_without_flight";
+    case Kind::FileChanged:
+        return "file_changed";
+    case Kind::Other:
+        return "other";
+    }
+    return "other";
+}
+
+int runCheck(CliContext& context)
+{
+    auto flights = openLibrary(context);
+    if (!flights)
+        return FileError;
+    const bool repair = context.option("repair").has_value();
+    const auto checked = flights->check(repair);
+    if (!checked) {
+        printError(context.err, "the library cannot be checked: " + checked.error().message);
+        return FileError;
+    }
+    const library::CheckReport& report = *checked;
+    std::size_t left = 0;
+    for (const library::CheckFinding& finding : report.findings)
+        left += !finding.repaired;
+    if (context.option("json")) {
+        Json findings = Json::array();
+        for (const library::CheckFinding& finding : report.findings) {
+            Json each { { "kind", findingKindName(finding.kind) }, { "file", finding.file.empty() ? Json(nullptr) : Json(finding.file) },
+                { "id", finding.id > 0 ? Json(finding.id) : Json(nullptr) }, { "message", finding.message },
+                { "repaired", finding.repaired } };
+            findings.push_back(std::move(each));
+        }
+        context.out << jsonText(Json { { "files", report.files }, { "flights", report.flights }, { "removed", report.removed },
+                                    { "findings", findings } })
+                    << "\n";
+    } else {
+        for (const library::CheckFinding& finding : report.findings)
+            context.out << finding.message << (finding.repaired ? " (repaired)" : "") << "\n";
+        context.out << report.files << " files, " << report.flights << " flights (" << report.removed << " removed) in "
+                    << flights->folder() << ": ";
+        if (report.findings.empty())
+            context.out << "everything matches\n";
+        else
+            context.out << report.findings.size() << (report.findings.size() == 1 ? " finding, " : " findings, ")
+                        << report.findings.size() - left << " repaired\n";
+    }
+    if (repair && report.findings.size() > left)
+        fillScores(context, *flights, ScoreSummary::Quiet);
+    return left == 0 ? Success : FileError;
+}
+
 const CliCommand listSubcommand {
     .name = "list",
-    .usage = "[--json|--csv] [--year Y] [--glider NAME] [--search TEXT] [--library DIR]",
+    .usage = "[--json|--csv] [--year Y] [--glider NAME] [--search TEXT] [--removed] [--library DIR]",
     .summary = "the flights in the library, newest first",
     .options = {
         { "json", nullptr, "a JSON array of objects instead of a table" },
@@ -380,6 +540,7 @@ const CliCommand listSubcommand {
         { "year", "Y", "only the flights of that year" },
         { "glider", "NAME", "only the flights with that glider, in any case" },
         { "search", "TEXT", "only the flights whose pilot, glider, instrument or file contains TEXT" },
+        { "removed", nullptr, "the flights removed (restorable) instead of the others" },
         libraryOption,
     },
     .run = runList,
@@ -422,6 +583,51 @@ const CliCommand rebuildSubcommand {
     .options = { libraryOption },
     .run = runRebuild,
 };
+const CliCommand removeSubcommand {
+    .name = "remove",
+    .usage = "ID [--library DIR]",
+    .summary = "take a flight out of the list; its file waits in the library's Removed folder",
+    .options = { libraryOption },
+    .minimumArguments = 1,
+    .maximumArguments = 1,
+    .run = runRemove,
+};
+const CliCommand restoreSubcommand {
+    .name = "restore",
+    .usage = "ID [--library DIR]",
+    .summary = "bring a removed flight back under its id",
+    .options = { libraryOption },
+    .minimumArguments = 1,
+    .maximumArguments = 1,
+    .run = runRestore,
+};
+const CliCommand editSubcommand {
+    .name = "edit",
+    .usage = "ID [--glider T] [--pilot T] [--site T] [--comment T] [--scored-track flight|whole|default] [--library DIR]",
+    .summary = "the pilot's glider, pilot, site and comment of a flight; an empty text clears one",
+    .options = {
+        { "glider", "T", "the glider, instead of the one the file names" },
+        { "pilot", "T", "the pilot, instead of the one the file names" },
+        { "site", "T", "the take-off site" },
+        { "comment", "T", "a comment" },
+        { "scored-track", "flight|whole|default", "what the contests score: take-off to landing, the whole track, or the rule set's choice" },
+        libraryOption,
+    },
+    .minimumArguments = 1,
+    .maximumArguments = 1,
+    .run = runEdit,
+};
+const CliCommand checkSubcommand {
+    .name = "check",
+    .usage = "[--repair] [--json] [--library DIR]",
+    .summary = "compare the library's folders with its index and journal; --repair fixes what it can without losing anything",
+    .options = {
+        { "repair", nullptr, "index files without a row, forget rows without a file, figure changed files again" },
+        { "json", nullptr, "a JSON object instead of text" },
+        libraryOption,
+    },
+    .run = runCheck,
+};
 
 } // namespace
 
@@ -435,11 +641,12 @@ extern const CliCommand syncCommand {
 
 extern const CliCommand libraryCommand {
     .name = "library",
-    .usage = "list|show ID|import PATH...|export ID --format F --out FILE|rebuild",
-    .summary = "the flights kept on this computer: list, show, import, export, rebuild the index",
+    .usage = "list|show ID|import PATH...|export ID --format F --out FILE|rebuild|remove ID|restore ID|edit ID ...|check",
+    .summary = "the flights kept on this computer: list, show, import, export, rebuild the index, remove, restore, edit, check",
     .options = {},
     .run = nullptr,
-    .subcommands = { &listSubcommand, &showSubcommand, &importSubcommand, &exportSubcommand, &rebuildSubcommand },
+    .subcommands = { &listSubcommand, &showSubcommand, &importSubcommand, &exportSubcommand, &rebuildSubcommand,
+        &removeSubcommand, &restoreSubcommand, &editSubcommand, &checkSubcommand },
 };
 
 } // namespace corvex::cli
