@@ -16,6 +16,7 @@
 #include "support/TestFiles.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QComboBox>
 #include <QHeaderView>
 #include <QPlainTextEdit>
@@ -35,6 +36,8 @@
 #include <QRegularExpression>
 #include <QUrl>
 #include <QLocale>
+
+#include <QTest>
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
@@ -717,4 +720,81 @@ TEST(LibraryWindow, ASecondRecordingIsNamedInTheTooltip)
     }
     const int other = row == 0 ? 1 : 0;
     EXPECT_FALSE(window.model().index(other, 0).data(Qt::ToolTipRole).toString().contains("Also recorded"));
+}
+
+// Remove takes the selected flights out without a question, Undo gives them back, the
+// removed flights' view restores them, and an edit shows in the table.
+TEST(LibraryWindow, RemoveUndoRestoreAndEdit)
+{
+    SharedLibrary shared;
+    LibraryWindow window(*shared.library);
+    const auto select = [&](std::initializer_list<int> rows) {
+        window.table().clearSelection();
+        for (const int row : rows)
+            window.table().selectionModel()->select(
+                window.filterModel().index(row, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    };
+    const auto yearFlights = [&] {
+        int flights = 0;
+        QTreeWidgetItem* byYear = window.totals().topLevelItem(0);
+        for (int i = 0; i < byYear->childCount(); ++i)
+            flights += byYear->child(i)->text(1).toInt();
+        return flights;
+    };
+    EXPECT_EQ(window.removeAction().shortcut(), QKeySequence(QKeySequence::Delete));
+    EXPECT_TRUE(window.table().actions().contains(&window.removeAction()));
+    EXPECT_TRUE(window.table().actions().contains(&window.editAction()));
+    EXPECT_FALSE(window.removeAction().isEnabled()) << "nothing selected";
+
+    select({ 0, 1 });
+    const auto chosen = window.selectedFlights();
+    ASSERT_EQ(chosen.size(), 2u);
+    EXPECT_FALSE(window.editAction().isEnabled()) << "one flight at a time";
+    window.removeAction().trigger();
+    EXPECT_EQ(window.model().rowCount(), 4);
+    EXPECT_EQ(yearFlights(), 4);
+    EXPECT_TRUE(window.statusLabel().text().startsWith("2 flights removed.")) << window.statusLabel().text().toStdString();
+    EXPECT_TRUE(window.undoButton().isVisibleTo(&window));
+
+    window.undoButton().click();
+    EXPECT_EQ(window.model().rowCount(), 6);
+    EXPECT_EQ(yearFlights(), 6);
+    EXPECT_FALSE(window.undoButton().isVisibleTo(&window));
+    EXPECT_EQ(window.selectedFlights().size(), 2u) << "the flights given back stay selected";
+
+    // The Delete key of the table, as a pilot removes one.
+    window.show();
+    window.activateWindow();
+    window.table().setFocus();
+    ASSERT_TRUE(waitFor([&] { return QApplication::activeWindow() == &window; }));
+    select({ 0 });
+    const LibraryFlight removed = window.selectedFlights().front();
+    QTest::keyClick(&window.table(), Qt::Key_Delete);
+    EXPECT_EQ(window.model().rowCount(), 5);
+    window.removedFlightsAction().trigger();
+    EXPECT_TRUE(window.showsRemovedFlights());
+    ASSERT_EQ(window.model().rowCount(), 1);
+    EXPECT_EQ(window.model().flightAt(0).id, removed.id);
+    EXPECT_FALSE(window.removeAction().isVisible());
+    EXPECT_TRUE(window.restoreAction().isVisible());
+    select({ 0 });
+    window.restoreAction().trigger();
+    EXPECT_EQ(window.model().rowCount(), 0);
+    EXPECT_EQ(window.emptyTableHint(), "No removed flights.");
+    window.removedFlightsAction().trigger();
+    EXPECT_EQ(window.model().rowCount(), 6);
+    ASSERT_TRUE(window.model().rowOfId(removed.id)) << "restored under the same id";
+
+    std::optional<FlightEdit> answer = FlightEdit { "Ozone Zeno", {}, "Bassano", "Thermals", {} };
+    window.askEdit = [&](const LibraryFlight&) { return answer; };
+    select({ 0 });
+    const std::int64_t edited = window.selectedFlights().front().id;
+    window.editAction().trigger();
+    const int row = *window.model().rowOfId(edited);
+    EXPECT_EQ(window.model().index(row, LibraryTableModel::Glider).data().toString(), "Ozone Zeno");
+    EXPECT_EQ(window.model().index(row, LibraryTableModel::Site).data().toString(), "Bassano");
+    EXPECT_TRUE(window.model().index(row, LibraryTableModel::Comment).data(Qt::ToolTipRole).toString().startsWith("Thermals"));
+    EXPECT_NE(window.findChildren<QComboBox*>().at(1)->findText("Ozone Zeno"), -1);
+    answer.reset();
+    EXPECT_FALSE(window.editSelected()) << "cancelled";
 }
