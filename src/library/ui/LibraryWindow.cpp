@@ -465,22 +465,28 @@ bool LibraryWindow::restoreSelected()
 bool LibraryWindow::editSelected()
 {
     const std::vector<LibraryFlight> flights = selectedFlights();
-    if (m_showRemoved || flights.size() != 1 || !askEdit)
+    if (m_showRemoved || flights.size() != 1)
         return false;
-    const LibraryFlight& flight = flights.front();
+    return editFlight(flights.front()).has_value();
+}
+
+std::optional<LibraryFlight> LibraryWindow::editFlight(const LibraryFlight& flight)
+{
+    if (!askEdit)
+        return std::nullopt;
     const std::optional<FlightEdit> edit = askEdit(flight);
     if (!edit)
-        return false;
-    const auto edited = m_library.edit(flight.id, *edit);
+        return std::nullopt;
+    auto edited = m_library.edit(flight.id, *edit);
     if (!edited) {
         showStatus(tr("The flight was not changed: %1").arg(QString::fromStdString(edited.error().message)));
-        return false;
+        return std::nullopt;
     }
     reload();
     showStatus(tr("The flight of %1 was changed.").arg(takeoffText(flight.takeoff)));
     if (edit->scoredTrack && flightsAdded)
         flightsAdded();
-    return true;
+    return std::move(*edited);
 }
 
 QString LibraryWindow::emptyTableHint() const
@@ -599,6 +605,14 @@ FlightWindow* LibraryWindow::openFlight(const LibraryFlight& flight)
     // The set the instrument held on the flight's day, when the library knows it.
     if (const auto held = m_library.airspaceFileFor(flight))
         window->setAirspaceFile(QString::fromStdString(*held));
+    connect(window, &FlightWindow::editRequested, this, [this, window, id = flight.id] {
+        // As the library has it now: an edit made in the table meanwhile is kept.
+        const auto current = m_library.index().flight(id);
+        if (!current)
+            return showStatus(tr("The flight is no longer in the library."));
+        if (const auto edited = editFlight(*current))
+            window->showEdited(*edited);
+    });
     // A file the pilot checks against is kept, so the check can be made again later.
     connect(window, &FlightWindow::airspaceFileChosen, this, [this](const QString& path) {
         const auto kept = m_library.airspaces().keepFile(path.toStdString(), AirspaceUse::Checked, std::time(nullptr));

@@ -63,8 +63,10 @@ public:
     // The removed flights instead of the shown ones.
     void showRemovedFlights(bool removed);
     bool showsRemovedFlights() const { return m_showRemoved; }
-    // Asks for the selected flight's edit (askEdit) and keeps it.
+    // Asks for the selected flight's edit (askEdit) and keeps it; editFlight, for the
+    // flight view's "Edit…", returns the flight as it is afterwards.
     bool editSelected();
+    std::optional<LibraryFlight> editFlight(const LibraryFlight& flight);
     // The edit dialog; a test answers without one.
     std::function<std::optional<FlightEdit>(const LibraryFlight&)> askEdit;
 

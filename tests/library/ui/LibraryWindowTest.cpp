@@ -720,6 +720,13 @@ TEST(LibraryWindow, ASecondRecordingIsNamedInTheTooltip)
     }
     const int other = row == 0 ? 1 : 0;
     EXPECT_FALSE(window.model().index(other, 0).data(Qt::ToolTipRole).toString().contains("Also recorded"));
+    // The flight view says it too.
+    FlightWindow* view = window.openFlight(flight);
+    bool named = false;
+    for (const QLabel* label : view->findChildren<QLabel*>())
+        named = named || label->text() == "XSX-PHONE";
+    EXPECT_TRUE(named);
+    view->close();
 }
 
 // Remove takes the selected flights out without a question, Undo gives them back, the
@@ -797,4 +804,16 @@ TEST(LibraryWindow, RemoveUndoRestoreAndEdit)
     EXPECT_NE(window.findChildren<QComboBox*>().at(1)->findText("Ozone Zeno"), -1);
     answer.reset();
     EXPECT_FALSE(window.editSelected()) << "cancelled";
+
+    // The flight view's Edit… keeps the table's edit and adds its own.
+    FlightWindow* view = window.openFlight(*shared.library->index().flight(edited));
+    answer = FlightEdit { {}, "Ada Lovelace", {}, {}, {} };
+    view->editButton().click();
+    EXPECT_EQ(window.model().index(*window.model().rowOfId(edited), LibraryTableModel::Pilot).data().toString(), "Ada Lovelace");
+    EXPECT_EQ(window.model().index(*window.model().rowOfId(edited), LibraryTableModel::Glider).data().toString(), "Ozone Zeno");
+    QStringList labels;
+    for (const QLabel* label : view->findChildren<QLabel*>())
+        labels << label->text();
+    EXPECT_TRUE(labels.contains("Ada Lovelace") && labels.contains("Bassano")) << labels.join('|').toStdString();
+    view->close();
 }
