@@ -104,11 +104,19 @@ void AppDelegate::connectWindowActions()
     };
     connect(ui.flightLibraryMenuItem, &QAction::triggered, this, showLibrary);
     connect(ui.flightLibraryButton, &QPushButton::clicked, this, showLibrary);
+    connect(ui.saveNewFlightsMenuItem, &QAction::triggered, this, &AppDelegate::saveNewFlightsNow);
+    if (m_libraryController)
+        connect(m_libraryController.get(), &LibraryController::saveNewFlightsRequested, this, &AppDelegate::saveNewFlightsNow);
 }
 
 void AppDelegate::applicationDidFinishLaunching()
 {
     QGuiApplication::setQuitOnLastWindowClosed(applicationShouldTerminateAfterLastWindowClosed());
+
+    // Before anything reads a preference: an instrument already plugged in connects
+    // inside registerForSerialDeviceNotifications below, and its sync and update check
+    // must see the defaults (sync on, the vendor's host), not empty values.
+    initializeUserPreferencesWithDefaultValues();
 
     if (m_environment.notifier && m_environment.notifier->isAvailable())
         m_environment.notifier->setDelegate(this);
@@ -137,7 +145,6 @@ void AppDelegate::applicationDidFinishLaunching()
     downloadEnvironment.programVersion = QCoreApplication::applicationVersion().toStdString();
     m_downloadCommands = std::make_unique<DownloadCommands>(std::move(downloadEnvironment), operationContext());
 
-    // The value stored for the user: the defaults are not registered yet.
     m_device->setShouldLogCommunications(m_environment.preferences->boolValue(logCommunicationsKey));
 
     connect(m_environment.preferences, &PreferencesStore::changed, this, &AppDelegate::userDefaultsChangedNotification);
@@ -191,8 +198,6 @@ void AppDelegate::applicationDidFinishLaunching()
 
     // Reports an instrument that is already plugged in before it returns.
     m_device->registerForSerialDeviceNotifications();
-
-    initializeUserPreferencesWithDefaultValues();
 }
 
 void AppDelegate::initializeUserPreferencesWithDefaultValues()
@@ -212,6 +217,7 @@ void AppDelegate::userDefaultsChangedNotification()
 void AppDelegate::instrumentBusyChanged(bool busy)
 {
     setInstrumentControlsLocked(busy);
+    updateSaveNewFlightsAvailability();
     if (m_airspacesWindowController)
         m_airspacesWindowController->setInstrumentBusy(busy);
     if (m_updateWindowController)
@@ -337,6 +343,7 @@ void AppDelegate::runConnectSequence(InstrumentSession::Lease& lease)
 
     showConnectedStatus(flights.size());
     m_instrumentReady = true;
+    updateSaveNewFlightsAvailability();
     if (m_libraryController && m_libraryController->syncsOnConnection() && listed)
         QTimer::singleShot(0, this, &AppDelegate::syncFlightLibrary);
 }
@@ -348,12 +355,38 @@ void AppDelegate::syncFlightLibrary()
     auto lease = borrowInstrument("saving new flights into the library");
     if (!lease)
         return;
-    const QString connected = m_window.statusText();
     // The please-wait sheet, as every long read: the flights and their progress.
     const QString summary
         = m_libraryController->sync(*lease, QCoreApplication::applicationVersion().toStdString(), operationContext());
+    // After the connected status alone: a second sync replaces the first one's summary.
     if (m_instrumentReady)
-        m_window.setStatusText(connected + " " + summary + ".");
+        m_window.setStatusText(m_connectedStatus + " " + summary + ".");
+}
+
+void AppDelegate::saveNewFlightsNow()
+{
+    if (!m_instrumentReady || instrumentIsBusy()) {
+        logLine(*m_environment.log, "Save New Flights Now: no instrument connected and free");
+        return;
+    }
+    syncFlightLibrary();
+}
+
+void AppDelegate::updateSaveNewFlightsAvailability()
+{
+    const bool available = m_instrumentReady && !instrumentIsBusy();
+    QString why;
+    if (!m_instrumentReady) {
+        why = tr("Plug in the instrument to save its new flights");
+    } else if (!available) {
+        why = QString::fromStdString(m_session->busyMessage());
+        why[0] = why[0].toUpper();
+    }
+    QAction* item = m_window.ui().saveNewFlightsMenuItem;
+    item->setEnabled(available);
+    item->setToolTip(why);
+    if (m_libraryController)
+        m_libraryController->setSaveNewFlightsAvailable(available, why);
 }
 
 void AppDelegate::showFlights(const std::vector<FlightRecord>& flights)
@@ -383,7 +416,8 @@ void AppDelegate::showConnectedStatus(std::size_t flightCount)
     const QString flights = flightCount == 0 ? tr("No flights")
         : flightCount == 1                   ? tr("1 flight")
                                              : tr("%1 flights").arg(flightCount);
-    m_window.setStatusText(tr("Connected to a %1 with firmware %2. %3 in the log book.").arg(model, firmware, flights));
+    m_connectedStatus = tr("Connected to a %1 with firmware %2. %3 in the log book.").arg(model, firmware, flights);
+    m_window.setStatusText(m_connectedStatus);
 }
 
 std::string AppDelegate::serialText(std::uint32_t deviceId)
@@ -453,6 +487,7 @@ void AppDelegate::deviceDisconnected()
     ++m_disconnections;
     m_instrumentReady = false;
     m_connectPending = false;
+    updateSaveNewFlightsAvailability();
     Ui::MainWindow& ui = m_window.ui();
 
     ui.serialLabel->setText(QStringLiteral("Device is not connected"));

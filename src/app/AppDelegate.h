@@ -156,6 +156,9 @@ public slots:
     void editPilotData();
     // The sheet has ended: 1 writes the form into the instrument and reads it back.
     void didEndEditPilotDataSheet(int returnCode);
+    // "Save New Flights Now" (the File menu, the library window): the sync of a
+    // connection, whatever the preference says, while the instrument is connected.
+    void saveNewFlightsNow();
 
 private:
     void airspacesGate();
@@ -188,6 +191,8 @@ private:
     // The new flights of the instrument just connected into the library, when the
     // preferences want that.
     void syncFlightLibrary();
+    // Offers "Save New Flights Now" while an instrument is connected and free.
+    void updateSaveNewFlightsAvailability();
 
     MainWindow& m_window;
     Environment m_environment;
@@ -219,6 +224,8 @@ private:
     // when the command ends.
     bool m_connectPending { false };
     std::string m_logBookBackupsRoot;
+    // The connected instrument's status line, which a sync's summary follows.
+    QString m_connectedStatus;
     // The status line before a firmware installation's own, given back after it.
     QString m_statusBeforeInstallation;
 };

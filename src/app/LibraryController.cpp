@@ -182,6 +182,14 @@ void LibraryController::scoringEnded(std::uint64_t pass, std::size_t scored, boo
 
 bool LibraryController::syncsOnConnection() const { return m_preferences.boolValue(syncKey); }
 
+void LibraryController::setSaveNewFlightsAvailable(bool available, const QString& why)
+{
+    m_saveNewFlightsAvailable = available;
+    m_saveNewFlightsUnavailable = why;
+    if (m_window)
+        m_window->setSaveNewFlightsAvailable(available, why);
+}
+
 library::FlightLibrary* LibraryController::library()
 {
     if (m_library)
@@ -242,6 +250,8 @@ void LibraryController::showWindow()
     if (!m_window) {
         m_window = new library::LibraryWindow(*flights);
         m_window->flightsAdded = [this] { scoreMissingFlights(); };
+        m_window->saveNewFlights = [this] { emit saveNewFlightsRequested(); };
+        m_window->setSaveNewFlightsAvailable(m_saveNewFlightsAvailable, m_saveNewFlightsUnavailable);
         if (m_mapTiles)
             m_window->mapBaseLayer = [this] {
                 if (!m_mapBaseLayer) {
@@ -273,11 +283,13 @@ QString LibraryController::sync(InstrumentSession::Lease& lease, const std::stri
     for (const auto& failed : outcome.failed)
         logLine(m_log, "Flight %lld was not saved into the library: %s", static_cast<long long>(failed.flightNumber),
             failed.reason.c_str());
-    if (m_window)
+    const QString summary = syncSummary(outcome);
+    if (m_window) {
         m_window->reload();
+        m_window->showStatus(summary + ".");
+    }
     if (!outcome.added.empty())
         scoreMissingFlights();
-    const QString summary = syncSummary(outcome);
     logLine(m_log, "%s", summary.toUtf8().constData());
     return summary;
 }

@@ -48,6 +48,10 @@ public:
     library::LibraryWindow* window() const { return m_window; }
 
     bool syncsOnConnection() const;
+    // "Save New Flights Now" in the window: offered while an instrument is connected
+    // and free (`why` tells the pilot otherwise); asking emits saveNewFlightsRequested
+    // for whoever holds the instrument to run sync().
+    void setSaveNewFlightsAvailable(bool available, const QString& why = {});
     // Every flight of the instrument that the library lacks, under the caller's lease,
     // its progress in the context. Returns the outcome's summary line.
     QString sync(InstrumentSession::Lease& lease, const std::string& programVersion, const OperationContext& context);
@@ -70,6 +74,7 @@ public:
 signals:
     // A scoring pass ended, with how many flights it scored.
     void scoringFinished(std::size_t scored);
+    void saveNewFlightsRequested();
 
 private:
     void preferencesChanged();
@@ -90,6 +95,8 @@ private:
     bool m_scoreAgain { false };
     std::uint64_t m_scoringPass { 0 }; // so that the end of a stopped pass is not taken for the next one's
     std::size_t m_scoredSinceReload { 0 };
+    bool m_saveNewFlightsAvailable { false };
+    QString m_saveNewFlightsUnavailable;
 };
 
 // "2 new flights saved into the library" and its kin, for the status line.

@@ -24,8 +24,16 @@ MainWindow::MainWindow(QWidget* parent)
     m_statusLabel = new QLabel(this);
     m_statusLabel->setObjectName(QStringLiteral("statusLabel"));
     m_statusLabel->setContentsMargins(8, 2, 8, 2);
+    // A sync's summary after the connected line is long: it wraps instead of widening
+    // the window past the screen, and the tooltip holds it whole.
+    m_statusLabel->setWordWrap(true);
+    m_statusLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    m_statusLabel->setMinimumWidth(1);
     m_ui->statusBar->addWidget(m_statusLabel, 1);
     m_ui->statusBar->setSizeGripEnabled(false);
+
+    // Why "Save New Flights Now" is greyed.
+    m_ui->fileMenu->setToolTipsVisible(true);
 
     // Quit ends the program even while a secondary window is open.
     connect(m_ui->quitMenuItem, &QAction::triggered, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
@@ -59,6 +67,7 @@ void MainWindow::setBackground(const QPixmap& tile, const QColor& fallback)
 void MainWindow::setStatusText(const QString& text)
 {
     m_statusLabel->setText(text);
+    m_statusLabel->setToolTip(text);
 }
 
 QString MainWindow::statusText() const

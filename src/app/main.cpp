@@ -2,6 +2,7 @@
 #include "app/AppDelegate.h"
 #include "app/UserPreferencesWindow.h"
 #include "app/HelpWindows.h"
+#include "app/LibraryController.h"
 #include "app/MainWindow.h"
 #include "app/MessageBoxAlertPresenter.h"
 #include "app/PilotDataWindowController.h"
@@ -101,7 +102,7 @@ struct ProgramOptions {
         QStringLiteral("1500") };
     QCommandLineOption screenshotWindow { QStringLiteral("screenshot-window"),
         QStringLiteral("Which window --screenshot takes: main (the default); airspaces, opened once the instrument "
-                       "has been read and given the delay again to draw its map; pilot-sheet (the pilot data with a "
+                       "has been read and given the delay again to draw its map; library (the flight library); pilot-sheet (the pilot data with a "
                        "character the instrument cannot store), save-folder (the folder panel of All Available), "
                        "about or help."),
         QStringLiteral("window"), QStringLiteral("main") };
@@ -148,6 +149,14 @@ std::optional<ScreenshotOpener> secondaryScreenshotWindow(const QString& which, 
     if (which == QLatin1String("preferences"))
         return ScreenshotOpener { [](corvex::AppDelegate& c) { c.userPreferencesWindowMenuItemClicked(); },
             [](corvex::AppDelegate& c) -> QWidget* { return c.userPreferencesWindow(); } };
+    if (which == QLatin1String("library"))
+        return ScreenshotOpener { [](corvex::AppDelegate& c) {
+                                     if (c.libraryController())
+                                         c.libraryController()->showWindow();
+                                 },
+            [](corvex::AppDelegate& c) -> QWidget* {
+                return c.libraryController() ? c.libraryController()->window() : nullptr;
+            } };
     if (which == QLatin1String("save-folder"))
         return ScreenshotOpener { [](corvex::AppDelegate& c) { c.performLauncherAction(QStringLiteral("save-all-flights")); },
             [](corvex::AppDelegate&) -> QWidget* { return QApplication::activeModalWidget(); } };
@@ -282,7 +291,7 @@ int main(int argc, char* argv[])
         } else if (which == QLatin1String("main")) {
             QTimer::singleShot(delay, &window, [&window, grab] { grab(window); });
         } else {
-            std::fprintf(stderr, "--screenshot-window: main, airspaces, pilot-sheet, save-folder, preferences, about or help, not %s\n",
+            std::fprintf(stderr, "--screenshot-window: main, airspaces, library, pilot-sheet, save-folder, preferences, about or help, not %s\n",
                 which.toLocal8Bit().constData());
             return 2;
         }

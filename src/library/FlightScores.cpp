@@ -3,6 +3,7 @@
 #include "flights/ContestRules.h"
 #include "flights/ContestScore.h"
 #include "flights/IgcFlight.h"
+#include "library/LibraryTable.h"
 
 #include "platform/OffThread.h"
 
@@ -78,7 +79,7 @@ void fillFigures(LibraryFlight& flight, const flights::IgcFlight& igc, const fli
     flight.trackMetres = figures.trackLengthMetres;
     flight.distanceMetres = figures.takeoffToLandingMetres;
     flight.pilot = figures.pilot;
-    flight.glider = figures.glider;
+    flight.glider = gliderName(figures.glider);
     flight.fixes = static_cast<std::int64_t>(igc.fixes.size());
     flight.altitudeSource = figures.altitudeSource;
     flight.figuresMadeBy = figuresVersion;

@@ -3,6 +3,9 @@
 #include "base/Format.h"
 #include "base/Utf8.h"
 
+#include <algorithm>
+#include <array>
+
 namespace corvex::library {
 
 namespace {
@@ -18,6 +21,39 @@ std::string csvField(std::string_view text)
 }
 
 } // namespace
+
+std::string gliderName(std::string_view named)
+{
+    const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+    while (!named.empty() && blank(named.front()))
+        named.remove_prefix(1);
+    while (!named.empty() && blank(named.back()))
+        named.remove_suffix(1);
+    static constexpr std::array<std::string_view, 6> placeholders { "not set", "none", "default", "-", "unknown", "n/a" };
+    const std::string folded = foldCase(named);
+    if (std::find(placeholders.begin(), placeholders.end(), folded) != placeholders.end())
+        return {};
+    return std::string(named);
+}
+
+std::vector<FlightTotals> withPlaceholderGlidersMerged(std::vector<FlightTotals> totals)
+{
+    std::vector<FlightTotals> merged;
+    for (FlightTotals& group : totals) {
+        group.key = gliderName(group.key);
+        const auto same = std::find_if(merged.begin(), merged.end(), [&](const FlightTotals& kept) { return kept.key == group.key; });
+        if (same == merged.end()) {
+            merged.push_back(std::move(group));
+            continue;
+        }
+        same->flights += group.flights;
+        same->seconds += group.seconds;
+        same->trackMetres += group.trackMetres;
+        same->points += group.points;
+        same->scored += group.scored;
+    }
+    return merged;
+}
 
 bool flightMatches(const LibraryFlight& flight, const FlightFilter& filter)
 {

@@ -3,6 +3,7 @@
 #include "library/LibraryFlight.h"
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 // The library's flights as a table for people: which flights a filter keeps and the
@@ -13,6 +14,15 @@ namespace corvex::library {
 // text, ignoring case (foldCase: "süd" finds "SÜD"), in the pilot, the glider, the
 // logger, the instrument's serial or the file's name.
 bool flightMatches(const LibraryFlight& flight, const FlightFilter& filter);
+
+// The glider a file names, trimmed; empty for the words loggers write when the pilot
+// set none ("not set", "None", "Default", "-", "unknown", "n/a", in any case), so that
+// they never show or count as a glider of their own.
+std::string gliderName(std::string_view named);
+
+// The totals by glider with the groups of such placeholder names (rows of an older
+// index) counted in the group of no glider, the empty key.
+std::vector<FlightTotals> withPlaceholderGlidersMerged(std::vector<FlightTotals> totals);
 
 // "2024-10-07 11:34", the UTC minute the table shows for a take-off or a landing.
 std::string tableTimeText(std::int64_t utc);

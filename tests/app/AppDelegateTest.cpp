@@ -158,8 +158,9 @@ protected:
         EXPECT_FALSE(ui.logEntriesCombo->isEnabled());
         EXPECT_EQ(ui.logEntriesCombo->count(), 0);
         for (QAction* item : { ui.manageAirspacesMenuItem, ui.clearAirspacesMenuItem, ui.upgradeMenuItem,
-                 ui.upgradeBetaMenuItem, ui.eraseLogBookMenuItem })
+                 ui.upgradeBetaMenuItem, ui.eraseLogBookMenuItem, ui.saveNewFlightsMenuItem })
             EXPECT_FALSE(item->isEnabled()) << item->objectName().toStdString();
+        EXPECT_EQ(ui.saveNewFlightsMenuItem->toolTip(), "Plug in the instrument to save its new flights");
         EXPECT_EQ(app.window.backgroundName(), "CloudsBackgroundGrayscale.tiff");
     }
 
@@ -184,15 +185,17 @@ TEST_F(AppDelegateTest, LaunchWithoutInstrumentShowsTheDisconnectedWindow)
     EXPECT_TRUE(app.preferences.registeredDefaults().contains("logCommunications"));
 }
 
-TEST_F(AppDelegateTest, InstrumentPresentAtLaunchIsReadBeforeTheDefaultsAreRegistered)
+// The sync and the update check of an instrument plugged in before the start read the
+// defaults (sync on, the vendor's host), not empty values.
+TEST_F(AppDelegateTest, InstrumentPresentAtLaunchFindsTheDefaultsRegistered)
 {
-    bool defaultsRegisteredAtConnection = true;
+    bool defaultsRegisteredAtConnection = false;
     instrument.onDeviceInfoRequest = [&] {
-        if (defaultsRegisteredAtConnection)
+        if (!defaultsRegisteredAtConnection)
             defaultsRegisteredAtConnection = !app.preferences.registeredDefaults().isEmpty();
     };
     launchConnected();
-    EXPECT_FALSE(defaultsRegisteredAtConnection);
+    EXPECT_TRUE(defaultsRegisteredAtConnection);
     EXPECT_FALSE(app.preferences.registeredDefaults().isEmpty());
     EXPECT_EQ(app.ui().serialLabel->text(), "Serial Number: C0FFEE\nDevice Firmware: 2405");
 }
@@ -226,8 +229,20 @@ TEST_F(AppDelegateTest, ConnectionFillsTheWindow)
     EXPECT_TRUE(ui.upgradeMenuItem->isEnabled());
     EXPECT_TRUE(ui.upgradeBetaMenuItem->isEnabled());
     EXPECT_TRUE(ui.eraseLogBookMenuItem->isEnabled());
+    EXPECT_TRUE(ui.saveNewFlightsMenuItem->isEnabled());
     EXPECT_EQ(app.window.backgroundName(), "CloudsBackground.tiff");
     EXPECT_EQ(app.controller->updateWindowController()->checkUpdatesRequests(), 1);
+
+    // The summary a sync adds after this line wraps instead of widening the window.
+    app.window.show();
+    const int width = app.window.width();
+    const QString longStatus = app.window.statusText() + QString(" 12 new flights saved into the library").repeated(6);
+    app.window.setStatusText(longStatus);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(app.window.width(), width);
+    EXPECT_LE(app.window.sizeHint().width(), width);
+    EXPECT_EQ(app.window.findChild<QLabel*>("statusLabel")->toolTip(), longStatus);
+    app.window.hide();
 
     emit ui.logEntriesCombo->activated(2);
     EXPECT_TRUE(ui.downloadTracklogButton->isEnabled());
@@ -696,6 +711,10 @@ TEST_F(AppDelegateTest, HelpShowsTheManualPageAndAboutNamesVersionLicenceAndMapS
     const QString manual = help->browser()->toPlainText();
     EXPECT_TRUE(manual.contains("corvex-vario - desktop companion of the Corvex Vario glider variometer")) << manual.toStdString();
     EXPECT_TRUE(manual.contains("SEE ALSO"));
+    // The library: how flights come in, and how a removal is undone.
+    EXPECT_TRUE(manual.contains("THE FLIGHT LIBRARY"));
+    EXPECT_TRUE(manual.contains("Save New Flights Now"));
+    EXPECT_TRUE(manual.contains("Undo"));
     help->close();
     app.window.hide();
 }

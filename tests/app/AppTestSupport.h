@@ -8,6 +8,7 @@
 #include "platform/AlertPresenter.h"
 #include "platform/Discovery.h"
 #include "platform/EventLoop.h"
+#include "platform/HttpClient.h"
 #include "platform/PosixSerialLine.h"
 #include "platform/qt/PreferencesStore.h"
 #include "platform/qt/SystemDiscovery.h"
@@ -136,7 +137,10 @@ public:
 // The program's controller and main window on given ports and discovery, with the log
 // and the alerts recorded and the preferences in a fresh file of their own.
 struct AppHarness {
-    AppHarness(SerialPortOpener& ports, SerialDeviceDiscovery* discovery, EventLoopTurner* eventLoop = nullptr)
+    // updatesHttp answers the update checks; without it they go to the refused address
+    // the preferences set.
+    AppHarness(SerialPortOpener& ports, SerialDeviceDiscovery* discovery, EventLoopTurner* eventLoop = nullptr,
+        HttpClient* updatesHttp = nullptr)
         : preferences(settingsFolder.filePath(QStringLiteral("CorvexVario.conf")))
     {
         // The update check of every connection is refused at once instead of reaching
@@ -151,6 +155,7 @@ struct AppHarness {
         environment.discovery = discovery;
         environment.preferences = &preferences;
         environment.eventLoop = eventLoop;
+        environment.updatesHttp = updatesHttp;
         controller = std::make_unique<AppDelegate>(window, environment);
     }
 
@@ -178,11 +183,12 @@ struct AppHarness {
 // The program's pieces on the instrument's folder: system discovery (udev is off in
 // the test main) and the real serial line, unless the test brings its own ports.
 struct PtyApp {
-    explicit PtyApp(VirtualInstrumentProcess& instrument, SerialPortOpener* ports = nullptr, EventLoopTurner* eventLoop = nullptr)
+    explicit PtyApp(VirtualInstrumentProcess& instrument, SerialPortOpener* ports = nullptr, EventLoopTurner* eventLoop = nullptr,
+        HttpClient* updatesHttp = nullptr)
     {
         setenv("CORVEX_INSTRUMENT_DIR", instrument.instrumentsDirectory().c_str(), 1);
         discovery = makeSystemDiscovery(discoveryLog);
-        app = std::make_unique<AppHarness>(ports ? *ports : posixPorts, discovery.get(), eventLoop);
+        app = std::make_unique<AppHarness>(ports ? *ports : posixPorts, discovery.get(), eventLoop, updatesHttp);
     }
 
     CapturingLogSink discoveryLog;

@@ -6,19 +6,24 @@
 #include "VirtualInstrumentProcess.h"
 #include "app/LevelIndicator.h"
 #include "app/LibraryController.h"
+#include "library/FlightLibrary.h"
 #include "library/ui/BarogramView.h"
 #include "library/ui/FlightWindow.h"
 #include "library/ui/LibraryTableModel.h"
 #include "library/ui/LibraryWindow.h"
 #include "map/qt/MarkersLayer.h"
 #include "app/UserPreferencesWindow.h"
+#include "platform/HttpClient.h"
 #include "platform/PosixSerialLine.h"
 #include "platform/qt/SystemDiscovery.h"
 #include "ui_UserPreferencesWindow.h"
 
+#include <QAction>
 #include <QRegularExpression>
 #include <QTableView>
 #include <QTemporaryDir>
+#include <QTimer>
+#include <QUrl>
 
 #include <gtest/gtest.h>
 
@@ -26,6 +31,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <tuple>
 
 using namespace corvex;
@@ -259,4 +265,108 @@ TEST(VirtualInstrumentApp, PluggingInKeepsTheNewFlightsInTheLibrary)
     EXPECT_EQ(view->track()[*found].position.latitude, fix.position.latitude) << "a click on the track finds its fix";
     EXPECT_EQ(view->track()[*found].position.longitude, fix.position.longitude);
     view->close();
+}
+
+namespace {
+
+// Refuses every request on a later turn of the loop, as a server that is not there,
+// and keeps the addresses asked for.
+class RefusingHttp final : public HttpClient {
+public:
+    std::unique_ptr<HttpTransfer> send(HttpRequest request, HttpCallbacks callbacks) override
+    {
+        urls.push_back(request.url);
+        auto alive = std::make_shared<bool>(true);
+        QTimer::singleShot(0, [alive, completion = std::move(callbacks.completion)] {
+            if (*alive && completion)
+                completion(HttpResponse { HttpError { HttpError::Kind::transport, "Connection refused" } });
+        });
+        return std::make_unique<Transfer>(alive);
+    }
+    std::vector<std::string> urls;
+
+private:
+    struct Transfer final : HttpTransfer {
+        explicit Transfer(std::shared_ptr<bool> flag)
+            : alive(std::move(flag))
+        {
+        }
+        ~Transfer() override { *alive = false; }
+        void cancel() override { }
+        std::shared_ptr<bool> alive;
+    };
+};
+
+} // namespace
+
+// The pilot's usual order: the instrument plugged in, then the program started for the
+// first time, with nothing but the shipped defaults. Its flights are in the library and
+// the update check went to the vendor's host.
+TEST(VirtualInstrumentApp, PluggedInBeforeTheStartSavesWithTheDefaults)
+{
+    VirtualInstrumentProcess instrument;
+    ASSERT_TRUE(instrument.isRunning());
+    RefusingHttp http;
+    PtyApp pty(instrument, nullptr, nullptr, &http);
+    AppHarness& app = *pty.app;
+    QTemporaryDir folder;
+    app.preferences.removeValue(QStringLiteral("syncFlightsOnConnection"));
+    app.preferences.removeValue(QStringLiteral("vendorServerURL"));
+    // The one value of the test's own: the library is not the user's.
+    app.preferences.setValue(QStringLiteral("flightLibraryFolder"), folder.path());
+    app.launch();
+
+    const int flights = static_cast<int>(sharedFlightCount());
+    ASSERT_TRUE(waitUntil([&] { return app.window.statusText().endsWith(QString(" %1 new flights saved into the library.").arg(flights)); }, 60000))
+        << app.window.statusText().toStdString();
+    library::FlightLibrary* flightLibrary = app.controller->libraryController()->library();
+    ASSERT_TRUE(flightLibrary);
+    EXPECT_EQ(*flightLibrary->index().count(), flights);
+    ASSERT_FALSE(http.urls.empty());
+    EXPECT_EQ(QUrl(QString::fromStdString(http.urls.front())).host().toStdString(), "vendor.example");
+}
+
+// "Save New Flights Now" runs the connection's sync though the preference keeps it from
+// running by itself: offered only while the instrument is connected and free, from the
+// library window and the File menu alike, its summary replacing the last one.
+TEST(VirtualInstrumentApp, SaveNewFlightsNowRunsTheSync)
+{
+    VirtualInstrumentProcess instrument;
+    ASSERT_TRUE(instrument.isRunning());
+    PtyApp pty(instrument);
+    AppHarness& app = *pty.app;
+    QTemporaryDir folder;
+    app.preferences.setValue(QStringLiteral("flightLibraryFolder"), folder.path());
+    LibraryController& library = *app.controller->libraryController();
+    library.showWindow();
+    library::LibraryWindow* window = library.window();
+    ASSERT_TRUE(window);
+    QAction& saveNow = window->saveNewFlightsAction();
+    EXPECT_FALSE(saveNow.isEnabled());
+    EXPECT_EQ(saveNow.toolTip(), "Plug in the instrument to save its new flights");
+    EXPECT_TRUE(window->emptyTableHint().startsWith("No flights yet.")) << window->emptyTableHint().toStdString();
+
+    app.launch();
+    QAction& menuItem = *app.ui().saveNewFlightsMenuItem;
+    ASSERT_TRUE(waitUntil([&] { return saveNow.isEnabled() && menuItem.isEnabled(); }));
+    EXPECT_EQ(window->model().rowCount(), 0) << "the preference keeps the sync from running by itself";
+
+    const int flights = static_cast<int>(sharedFlightCount());
+    saveNow.trigger();
+    EXPECT_EQ(window->model().rowCount(), flights);
+    EXPECT_TRUE(window->emptyTableHint().isEmpty());
+    const QString saved = QString(" %1 new flights saved into the library.").arg(flights);
+    EXPECT_TRUE(app.window.statusText().endsWith(saved)) << app.window.statusText().toStdString();
+    EXPECT_EQ(window->statusLabel().text(), saved.trimmed());
+
+    menuItem.trigger();
+    const QString again = app.window.statusText();
+    EXPECT_TRUE(again.endsWith(QString(" No new flights; %1 already in the library.").arg(flights))) << again.toStdString();
+    EXPECT_FALSE(again.contains("saved into the library")) << "one summary after the connected line";
+    EXPECT_EQ(window->model().rowCount(), flights);
+
+    ASSERT_TRUE(instrument.unplug());
+    ASSERT_TRUE(waitUntil([&] { return !saveNow.isEnabled(); }));
+    EXPECT_FALSE(menuItem.isEnabled());
+    EXPECT_EQ(saveNow.toolTip(), "Plug in the instrument to save its new flights");
 }

@@ -5,6 +5,7 @@
 #include "flights/FlightWords.h"
 #include "flights/IgcFlight.h"
 #include "library/FlightLibrary.h"
+#include "library/LibraryTable.h"
 #include "library/ui/BarogramView.h"
 #include "library/ui/LibraryTableModel.h"
 #include "map/qt/ContestLayer.h"
@@ -262,8 +263,19 @@ FlightWindow::FlightWindow(FlightLibrary& library, const LibraryFlight& flight, 
             if (const auto* rules = flights::findContestRuleSet(each.ruleSet); rules && rules != m_liveRules && each.score.points)
                 m_scoreForm->addRow(QString::fromUtf8(rules->name.data(), static_cast<int>(rules->name.size())) + ":",
                     new QLabel(tr("%1 points, %2").arg(QString::number(*each.score.points, 'f', 2), scoreTypeText(each.score.type))));
+    // The other loggers' recordings of this flight, kept under it.
+    if (const auto others = library.index().recordingsOf(flight.id); others && !others->empty()) {
+        QStringList names;
+        for (const LibraryFlight& other : *others)
+            names << QString::fromStdString(other.instrument().empty() ? other.file : other.instrument());
+        m_flightForm->addRow(tr("Also recorded by:"), new QLabel(names.join(QStringLiteral(", "))));
+    }
+    m_editButton = new QPushButton(tr("Edit…"));
+    m_editButton->setToolTip(tr("Glider, pilot, site, comment and the scored part of the track"));
+    connect(m_editButton, &QPushButton::clicked, this, &FlightWindow::editRequested);
     auto* side = new QVBoxLayout;
     side->addWidget(m_coloring);
+    side->addWidget(m_editButton);
     side->addWidget(m_checkAirspaces);
     side->addWidget(m_fixLabel);
     side->addStretch(1);
@@ -494,8 +506,14 @@ QWidget* FlightWindow::figuresPanel(const LibraryFlight& flight)
     left->addRow(tr("Landing:"), new QLabel(takeoffText(flight.landing) + " UTC, "
                                      + positionText(flight.landingLatitude, flight.landingLongitude)));
     left->addRow(tr("Duration:"), new QLabel(durationText(flight.durationSeconds)));
-    left->addRow(tr("Pilot:"), new QLabel(QString::fromStdString(flight.pilot)));
-    left->addRow(tr("Glider:"), new QLabel(QString::fromStdString(flight.glider)));
+    m_pilotValue = new QLabel;
+    m_gliderValue = new QLabel;
+    m_siteValue = new QLabel;
+    left->addRow(tr("Pilot:"), m_pilotValue);
+    left->addRow(tr("Glider:"), m_gliderValue);
+    left->addRow(tr("Site:"), m_siteValue);
+    m_flightForm = left;
+    showEdited(flight);
     right->addRow(tr("Altitude (pressure):"),
         new QLabel(altitudeText(flight.minPressureAltitude) + " – " + altitudeText(flight.maxPressureAltitude)));
     right->addRow(tr("Altitude (GPS):"), new QLabel(altitudeText(flight.minGnssAltitude) + " – " + altitudeText(flight.maxGnssAltitude)));
@@ -522,6 +540,14 @@ QWidget* FlightWindow::figuresPanel(const LibraryFlight& flight)
     row->addLayout(right, 1);
     row->addLayout(m_scoreForm, 1);
     return panel;
+}
+
+void FlightWindow::showEdited(const LibraryFlight& flight)
+{
+    m_pilotValue->setText(QString::fromStdString(flight.pilot));
+    m_gliderValue->setText(QString::fromStdString(gliderName(flight.glider)));
+    m_siteValue->setText(QString::fromStdString(flight.site));
+    m_siteValue->setToolTip(QString::fromStdString(flight.comment));
 }
 
 void FlightWindow::showFix(std::size_t index)

@@ -90,6 +90,10 @@ public:
     // Which OpenAir file to open, asked of the user; a test answers without a dialog.
     std::function<QString()> chooseOpenAirFile;
 
+    // The pilot's words about the flight after an edit.
+    void showEdited(const LibraryFlight& flight);
+    QPushButton& editButton() { return *m_editButton; }
+
     // Puts the shared cursor on a fix (the barogram's hover and the map's click end here).
     void showFix(std::size_t index);
     // The fix of the track nearest to a place, for a click on the map.
@@ -101,6 +105,8 @@ signals:
     // The user chose an OpenAir file and the flight was checked against it: the library
     // may keep it. A file that cannot be used is not announced.
     void airspaceFileChosen(QString path);
+    // "Edit…": the library window asks for the edit and keeps it (showEdited follows).
+    void editRequested();
 
 private:
     QWidget* figuresPanel(const LibraryFlight& flight);
@@ -135,6 +141,11 @@ private:
     std::shared_ptr<ZoneLayer> m_airspaceLabels; // the same airspaces' labels, over it
     std::shared_ptr<ZoneLayer> m_crossings;
     QPushButton* m_checkAirspaces { nullptr };
+    QPushButton* m_editButton { nullptr };
+    QFormLayout* m_flightForm { nullptr };
+    QLabel* m_pilotValue { nullptr };
+    QLabel* m_gliderValue { nullptr };
+    QLabel* m_siteValue { nullptr };
     QLabel* m_airspaceStatus { nullptr };
     QTreeWidget* m_crossingsList { nullptr };
     std::optional<AirspaceFindings> m_airspaceFindings;

@@ -71,11 +71,15 @@ QVariant LibraryTableModel::data(const QModelIndex& index, int role) const
         case BestClimb:
             return flight.bestClimb;
         case Glider:
-            return QString::fromStdString(flight.glider).toCaseFolded();
+            return QString::fromStdString(gliderName(flight.glider)).toCaseFolded();
         case Pilot:
             return QString::fromStdString(flight.pilot).toCaseFolded();
+        case Site:
+            return QString::fromStdString(flight.site).toCaseFolded();
         case Instrument:
             return QString::fromStdString(flight.instrument());
+        case Comment:
+            return QString::fromStdString(flight.comment).toCaseFolded();
         }
         return {};
     }
@@ -90,7 +94,12 @@ QVariant LibraryTableModel::data(const QModelIndex& index, int role) const
                     QString::number(flight.scoreDistanceMetres.value_or(0) / 1000, 'f', 1),
                     QString::fromStdString(contestRuleSetName(flight.scoreRuleSet)));
         }
-        return QString::fromStdString(flight.file);
+        QString tip = index.column() == Comment && !flight.comment.empty() ? QString::fromStdString(flight.comment)
+                                                                          : QString::fromStdString(flight.file);
+        if (otherRecorders)
+            if (const QStringList others = otherRecorders(flight); !others.isEmpty())
+                tip += QLatin1Char('\n') + tr("Also recorded by %1").arg(others.join(QStringLiteral(", ")));
+        return tip;
     }
     if (role != Qt::DisplayRole)
         return {};
@@ -108,11 +117,16 @@ QVariant LibraryTableModel::data(const QModelIndex& index, int role) const
     case BestClimb:
         return QString::number(flight.bestClimb, 'f', 1) + " m/s";
     case Glider:
-        return QString::fromStdString(flight.glider);
+        return QString::fromStdString(gliderName(flight.glider));
     case Pilot:
         return QString::fromStdString(flight.pilot);
+    case Site:
+        return QString::fromStdString(flight.site);
     case Instrument:
         return QString::fromStdString(flight.instrument());
+    case Comment:
+        // One line in the table; the tooltip holds it whole.
+        return QString::fromStdString(flight.comment).simplified();
     }
     return {};
 }
@@ -138,8 +152,12 @@ QVariant LibraryTableModel::headerData(int section, Qt::Orientation orientation,
         return tr("Glider");
     case Pilot:
         return tr("Pilot");
+    case Site:
+        return tr("Site");
     case Instrument:
         return tr("Instrument");
+    case Comment:
+        return tr("Comment");
     }
     return {};
 }

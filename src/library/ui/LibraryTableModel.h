@@ -4,7 +4,9 @@
 
 #include <QAbstractTableModel>
 #include <QSortFilterProxyModel>
+#include <QStringList>
 
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -24,7 +26,9 @@ public:
         BestClimb,
         Glider,
         Pilot,
+        Site,
         Instrument,
+        Comment,
         ColumnCount,
     };
 
@@ -39,6 +43,10 @@ public:
     int columnCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+
+    // The other loggers that recorded the flight ("also recorded by …" in its tooltip),
+    // asked only when a tooltip shows: reading them for every row would slow a reload.
+    std::function<QStringList(const LibraryFlight&)> otherRecorders;
 
 private:
     std::vector<LibraryFlight> m_flights;

@@ -6,11 +6,14 @@
 #include "library/AirspaceArchive.h"
 #include "library/FlightLibrary.h"
 #include "library/LibraryTable.h"
+#include "library/ui/FlightEditDialog.h"
 #include "library/ui/FlightWindow.h"
 #include "library/ui/LibraryTableModel.h"
 #include "map/qt/MapBaseLayer.h"
 #include "map/ui/MapView.h"
 
+#include <QAction>
+#include <QCollator>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDragEnterEvent>
@@ -25,13 +28,17 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QPainter>
 #include <QPushButton>
 #include <QSaveFile>
+#include <QScrollBar>
 #include <QSplitter>
 #include <QTableView>
+#include <QToolButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <chrono>
 #include <ctime>
 #include <iterator>
@@ -77,6 +84,46 @@ void showIndexFailure(QWidget* window, const LibraryError& error)
     box->open();
 }
 
+// The gliders as a pilot looks them up: placeholder names counted as no glider, in the
+// order of the pilot's language ignoring case, the flights without a glider last.
+std::vector<FlightTotals> gliderGroups(std::vector<FlightTotals> totals)
+{
+    totals = withPlaceholderGlidersMerged(std::move(totals));
+    QCollator collator;
+    collator.setCaseSensitivity(Qt::CaseInsensitive);
+    collator.setNumericMode(true);
+    std::stable_sort(totals.begin(), totals.end(), [&](const FlightTotals& a, const FlightTotals& b) {
+        if (a.key.empty() != b.key.empty())
+            return b.key.empty();
+        return collator.compare(QString::fromStdString(a.key), QString::fromStdString(b.key)) < 0;
+    });
+    return totals;
+}
+
+// A table that says in its middle why it is empty.
+class HintTableView final : public QTableView {
+public:
+    std::function<QString()> hint;
+
+protected:
+    void paintEvent(QPaintEvent* event) override
+    {
+        QTableView::paintEvent(event);
+        const QString text = hint ? hint() : QString();
+        if (text.isEmpty())
+            return;
+        QPainter painter(viewport());
+        painter.setPen(palette().color(QPalette::PlaceholderText));
+        const int margin = fontMetrics().height() * 2;
+        QRect area = viewport()->rect().adjusted(margin, margin, -margin, -margin);
+        // Not wider than a comfortable line, so that a wide window keeps it readable.
+        const int widest = fontMetrics().averageCharWidth() * 60;
+        if (area.width() > widest)
+            area.adjust((area.width() - widest) / 2, 0, -(area.width() - widest) / 2, 0);
+        painter.drawText(area, Qt::AlignCenter | Qt::TextWordWrap, text);
+    }
+};
+
 } // namespace
 
 LibraryWindow::LibraryWindow(FlightLibrary& library, QWidget* parent)
@@ -87,7 +134,6 @@ LibraryWindow::LibraryWindow(FlightLibrary& library, QWidget* parent)
 {
     setWindowTitle(tr("Flight Library"));
     setAcceptDrops(true);
-    resize(1100, 640);
 
     m_year = new QComboBox;
     m_year->setAccessibleName(tr("Year"));
@@ -98,6 +144,7 @@ LibraryWindow::LibraryWindow(FlightLibrary& library, QWidget* parent)
     m_search->setPlaceholderText(tr("Search pilot, glider, instrument"));
     m_search->setClearButtonEnabled(true);
     auto* importButton = new QPushButton(tr("Import…"));
+    importButton->setToolTip(tr("Import IGC files; files and folders dropped on the window come in too"));
     m_export = new QPushButton(tr("Export"));
     auto* exportMenu = new QMenu(m_export);
     for (const flights::FlightFileFormat& format : flights::flightFileFormats()) {
@@ -110,32 +157,88 @@ LibraryWindow::LibraryWindow(FlightLibrary& library, QWidget* parent)
     m_open = new QPushButton(tr("Open"));
     m_open->setDefault(true);
 
+    m_saveNow = new QAction(tr("Save New Flights Now"), this);
+    m_remove = new QAction(tr("Remove"), this);
+    m_remove->setShortcut(QKeySequence::Delete);
+    // The table's key only: Delete in the search field deletes text.
+    m_remove->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    m_remove->setToolTip(tr("Take the selected flights out of the list and the totals (Delete); Undo brings them back"));
+    m_restore = new QAction(tr("Restore"), this);
+    m_restore->setToolTip(tr("Put the selected flights back into the list"));
+    m_edit = new QAction(tr("Edit…"), this);
+    m_edit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_E));
+    m_edit->setToolTip(tr("Glider, pilot, site, comment and the scored part of the track (Ctrl+E)"));
+    m_removedView = new QAction(tr("Removed Flights"), this);
+    m_removedView->setCheckable(true);
+    m_removedView->setToolTip(tr("Show the flights you removed, to restore them"));
+    m_openAction = new QAction(tr("Open"), this);
+    const auto toolButton = [this](QAction* action) {
+        auto* button = new QToolButton;
+        button->setDefaultAction(action);
+        button->setToolButtonStyle(Qt::ToolButtonTextOnly);
+        m_actionButtons.push_back(button);
+        return button;
+    };
+    setSaveNewFlightsAvailable(false);
+
     auto* bar = new QHBoxLayout;
+    bar->addWidget(toolButton(m_saveNow));
+    bar->addSpacing(8);
     bar->addWidget(m_year);
     bar->addWidget(m_glider);
     bar->addWidget(m_search, 1);
+    bar->addWidget(toolButton(m_removedView));
+    bar->addSpacing(8);
+    bar->addWidget(toolButton(m_edit));
+    bar->addWidget(toolButton(m_remove));
+    bar->addWidget(toolButton(m_restore));
     bar->addWidget(importButton);
     bar->addWidget(m_export);
     bar->addWidget(m_open);
 
     m_filter->setSourceModel(m_model);
-    m_table = new QTableView;
+    m_model->otherRecorders = [this](const LibraryFlight& flight) {
+        QStringList names;
+        if (const auto others = m_library.index().recordingsOf(flight.id))
+            for (const LibraryFlight& other : *others)
+                names << QString::fromStdString(other.instrument().empty() ? other.file : other.instrument());
+        return names;
+    };
+    auto* table = new HintTableView;
+    table->hint = [this] { return emptyTableHint(); };
+    m_table = table;
     m_table->setModel(m_filter);
     m_table->setSortingEnabled(true);
     m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
-    m_table->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_table->setSelectionMode(QAbstractItemView::ExtendedSelection);
     m_table->setAlternatingRowColors(true);
     m_table->setWordWrap(false);
+    m_table->setContextMenuPolicy(Qt::ActionsContextMenu);
+    m_table->addActions({ m_openAction, m_edit, m_remove, m_restore });
     m_table->verticalHeader()->hide();
     // Fixed heights and widths: measuring 10,000 rows would cost the opening its speed.
     m_table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     m_table->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 8);
-    m_table->horizontalHeader()->setStretchLastSection(true);
+    QHeaderView* header = m_table->horizontalHeader();
+    header->setSectionResizeMode(QHeaderView::Interactive);
+    header->setStretchLastSection(true);
+    header->setSectionsMovable(true);
+    // What a usual cell needs, in digits; the header's title where that is wider.
     const int digit = fontMetrics().horizontalAdvance(QLatin1Char('0'));
-    const int widths[] = { 17, 8, 9, 10, 8, 10, 20, 18, 12 };
+    const int widths[] = { 15, 6, 7, 10, 6, 8, 15, 14, 12, 9, 24 };
     static_assert(std::size(widths) == LibraryTableModel::ColumnCount, "one width per column");
-    for (int column = 0; column < LibraryTableModel::ColumnCount; ++column)
-        m_table->setColumnWidth(column, widths[column] * digit);
+    // The comment is long and seldom wanted in the list: its tooltip and the edit show it.
+    m_table->setColumnHidden(LibraryTableModel::Comment, true);
+    int tableWidth = 2 * m_table->frameWidth() + m_table->verticalScrollBar()->sizeHint().width();
+    for (int column = 0; column < LibraryTableModel::ColumnCount; ++column) {
+        const QString title = m_model->headerData(column, Qt::Horizontal, Qt::DisplayRole).toString();
+        // The title, its margins and the sort arrow.
+        const int titleWidth = header->fontMetrics().horizontalAdvance(title) + 3 * digit + 16;
+        const int width = std::max(widths[column] * digit, titleWidth);
+        m_table->setColumnWidth(column, width);
+        if (!m_table->isColumnHidden(column))
+            tableWidth += width;
+    }
     m_table->sortByColumn(LibraryTableModel::Takeoff, Qt::DescendingOrder);
 
     m_totals = new QTreeWidget;
@@ -145,22 +248,36 @@ LibraryWindow::LibraryWindow(FlightLibrary& library, QWidget* parent)
     m_totals->setIndentation(14);
     m_totals->header()->setStretchLastSection(false);
     m_totals->header()->setSectionResizeMode(0, QHeaderView::Stretch);
-    m_totals->setMinimumWidth(340);
+    m_totals->setMinimumWidth(digit * 36);
 
     auto* splitter = new QSplitter;
     splitter->addWidget(m_table);
     splitter->addWidget(m_totals);
-    splitter->setStretchFactor(0, 3);
-    splitter->setStretchFactor(1, 1);
-    splitter->setSizes({ 700, 360 });
+    splitter->setStretchFactor(0, 1);
+    splitter->setStretchFactor(1, 0);
+    splitter->setChildrenCollapsible(false);
+    const int totalsWidth = digit * 44;
+    splitter->setSizes({ tableWidth, totalsWidth });
 
     m_status = new QLabel;
     m_status->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_status->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    m_undo = new QPushButton(tr("Undo"));
+    m_undo->setToolTip(tr("Put the flights just removed back into the list"));
+    m_undo->hide();
+    auto* statusLine = new QHBoxLayout;
+    statusLine->addWidget(m_status, 1);
+    statusLine->addWidget(m_undo);
 
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(bar);
     layout->addWidget(splitter, 1);
-    layout->addWidget(m_status);
+    layout->addLayout(statusLine);
+    // Every column of the table shows at the size the window opens at.
+    const QMargins margins = layout->contentsMargins();
+    resize(std::max(bar->sizeHint().width() + margins.left() + margins.right(),
+               tableWidth + splitter->handleWidth() + totalsWidth + margins.left() + margins.right()),
+        fontMetrics().height() * 40);
 
     chooseSaveFile = [this](const QString& title, const QString& suggested, const QString& filter) {
         return QFileDialog::getSaveFileName(this, title, suggested, filter);
@@ -168,6 +285,7 @@ LibraryWindow::LibraryWindow(FlightLibrary& library, QWidget* parent)
     chooseImportFiles = [this] {
         return QFileDialog::getOpenFileNames(this, tr("Import IGC Files"), {}, tr("IGC files (*.igc *.IGC);;All files (*)"));
     };
+    askEdit = [this](const LibraryFlight& flight) { return askFlightEdit(flight, this); };
 
     connect(m_year, &QComboBox::currentIndexChanged, this, &LibraryWindow::filterChanged);
     connect(m_glider, &QComboBox::currentIndexChanged, this, &LibraryWindow::filterChanged);
@@ -176,16 +294,25 @@ LibraryWindow::LibraryWindow(FlightLibrary& library, QWidget* parent)
         if (const QStringList files = chooseImportFiles(); !files.isEmpty())
             importPaths(files);
     });
-    connect(m_open, &QPushButton::clicked, this, [this] {
+    const auto openSelected = [this] {
         if (const auto flight = selectedFlight())
             openFlight(*flight);
-    });
+    };
+    connect(m_open, &QPushButton::clicked, this, openSelected);
+    connect(m_openAction, &QAction::triggered, this, openSelected);
     connect(m_table, &QTableView::doubleClicked, this, [this](const QModelIndex& index) {
         openFlight(m_model->flightAt(m_filter->mapToSource(index).row()));
     });
-    connect(m_table->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
-        m_open->setEnabled(selectedFlight().has_value());
+    connect(m_table->selectionModel(), &QItemSelectionModel::selectionChanged, this, &LibraryWindow::updateActions);
+    connect(m_saveNow, &QAction::triggered, this, [this] {
+        if (saveNewFlights)
+            saveNewFlights();
     });
+    connect(m_remove, &QAction::triggered, this, &LibraryWindow::removeSelected);
+    connect(m_restore, &QAction::triggered, this, &LibraryWindow::restoreSelected);
+    connect(m_edit, &QAction::triggered, this, &LibraryWindow::editSelected);
+    connect(m_undo, &QPushButton::clicked, this, &LibraryWindow::undoRemove);
+    connect(m_removedView, &QAction::toggled, this, &LibraryWindow::showRemovedFlights);
 
     reload();
 }
@@ -194,8 +321,12 @@ LibraryWindow::~LibraryWindow() = default;
 
 void LibraryWindow::reload()
 {
-    const auto selected = selectedFlight();
-    auto flights = m_library.index().flights();
+    std::vector<std::int64_t> selected;
+    for (const LibraryFlight& flight : selectedFlights())
+        selected.push_back(flight.id);
+    FlightFilter which;
+    which.removed = m_showRemoved;
+    auto flights = m_library.index().flights(which);
     if (!flights) {
         // The table keeps what it showed: an index that cannot be read is not empty.
         showIndexFailure(this, flights.error());
@@ -205,11 +336,168 @@ void LibraryWindow::reload()
     fillChoices();
     fillTotals();
     filterChanged();
-    if (selected) {
-        if (const auto row = m_model->rowOfId(selected->id))
-            m_table->selectRow(m_filter->mapFromSource(m_model->index(*row, 0)).row());
+    selectIds(selected);
+    updateActions();
+}
+
+void LibraryWindow::selectIds(const std::vector<std::int64_t>& ids)
+{
+    QItemSelection selection;
+    for (const std::int64_t id : ids)
+        if (const auto row = m_model->rowOfId(id)) {
+            const QModelIndex shown = m_filter->mapFromSource(m_model->index(*row, 0));
+            if (shown.isValid())
+                selection.select(shown, shown);
+        }
+    m_table->selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+}
+
+void LibraryWindow::updateActions()
+{
+    const std::size_t selected = static_cast<std::size_t>(m_table->selectionModel()->selectedRows().size());
+    m_open->setEnabled(selected == 1);
+    m_openAction->setEnabled(selected == 1);
+    m_edit->setEnabled(!m_showRemoved && selected == 1);
+    m_edit->setVisible(!m_showRemoved);
+    m_remove->setEnabled(!m_showRemoved && selected > 0);
+    m_remove->setVisible(!m_showRemoved);
+    m_restore->setEnabled(m_showRemoved && selected > 0);
+    m_restore->setVisible(m_showRemoved);
+    // A button follows its action's state but not whether it shows.
+    for (QToolButton* button : m_actionButtons)
+        button->setVisible(button->defaultAction()->isVisible());
+}
+
+void LibraryWindow::setSaveNewFlightsAvailable(bool available, const QString& why)
+{
+    m_saveNow->setEnabled(available);
+    m_saveNow->setToolTip(available ? tr("Save the flights of the connected instrument that the library does not have yet")
+            : why.isEmpty()         ? tr("Plug in the instrument to save its new flights")
+                                    : why);
+}
+
+void LibraryWindow::showRemovedFlights(bool removed)
+{
+    if (m_removedView->isChecked() != removed) {
+        m_removedView->setChecked(removed); // comes back here through toggled
+        return;
     }
-    m_open->setEnabled(selectedFlight().has_value());
+    if (m_showRemoved == removed)
+        return;
+    m_showRemoved = removed;
+    m_table->selectionModel()->clearSelection();
+    reload();
+}
+
+bool LibraryWindow::removeSelected()
+{
+    const std::vector<LibraryFlight> flights = selectedFlights();
+    if (m_showRemoved || flights.empty())
+        return false;
+    std::vector<std::int64_t> removed;
+    QStringList failures;
+    for (const LibraryFlight& flight : flights) {
+        if (const auto done = m_library.remove(flight.id))
+            removed.push_back(flight.id);
+        else
+            failures << QString::fromStdString(done.error().message);
+    }
+    reload();
+    failures.removeDuplicates();
+    const QString failed = failures.isEmpty() ? QString() : tr(" Not removed: %1.").arg(failures.join(QStringLiteral("; ")));
+    if (removed.empty()) {
+        showStatus(tr("No flight was removed.") + failed);
+        return false;
+    }
+    m_lastRemoved = removed;
+    showStatus((removed.size() == 1 ? tr("1 flight removed.") : tr("%1 flights removed.").arg(removed.size()))
+        + (removed.size() == 1 ? tr(" Its file is kept in the library's removed folder; Removed Flights lists it.")
+                               : tr(" Their files are kept in the library's removed folder; Removed Flights lists them."))
+        + failed);
+    m_undo->show();
+    return failures.isEmpty();
+}
+
+bool LibraryWindow::undoRemove()
+{
+    if (m_lastRemoved.empty())
+        return false;
+    std::vector<std::int64_t> restored;
+    QStringList failures;
+    for (const std::int64_t id : std::exchange(m_lastRemoved, {})) {
+        if (const auto done = m_library.restore(id))
+            restored.push_back(id);
+        else
+            failures << QString::fromStdString(done.error().message);
+    }
+    m_undo->hide();
+    reload();
+    selectIds(restored);
+    failures.removeDuplicates();
+    showStatus((restored.size() == 1 ? tr("1 flight back in the list.") : tr("%1 flights back in the list.").arg(restored.size()))
+        + (failures.isEmpty() ? QString() : tr(" Not restored: %1.").arg(failures.join(QStringLiteral("; ")))));
+    return failures.isEmpty();
+}
+
+bool LibraryWindow::restoreSelected()
+{
+    const std::vector<LibraryFlight> flights = selectedFlights();
+    if (!m_showRemoved || flights.empty())
+        return false;
+    std::size_t restored = 0;
+    QStringList failures;
+    for (const LibraryFlight& flight : flights) {
+        if (const auto done = m_library.restore(flight.id))
+            ++restored;
+        else
+            failures << QString::fromStdString(done.error().message);
+    }
+    // What Undo would give back may be back already.
+    m_lastRemoved.clear();
+    m_undo->hide();
+    reload();
+    failures.removeDuplicates();
+    showStatus((restored == 1 ? tr("1 flight restored.") : tr("%1 flights restored.").arg(restored))
+        + (failures.isEmpty() ? QString() : tr(" Not restored: %1.").arg(failures.join(QStringLiteral("; ")))));
+    return restored > 0 && failures.isEmpty();
+}
+
+bool LibraryWindow::editSelected()
+{
+    const std::vector<LibraryFlight> flights = selectedFlights();
+    if (m_showRemoved || flights.size() != 1)
+        return false;
+    return editFlight(flights.front()).has_value();
+}
+
+std::optional<LibraryFlight> LibraryWindow::editFlight(const LibraryFlight& flight)
+{
+    if (!askEdit)
+        return std::nullopt;
+    const std::optional<FlightEdit> edit = askEdit(flight);
+    if (!edit)
+        return std::nullopt;
+    auto edited = m_library.edit(flight.id, *edit);
+    if (!edited) {
+        showStatus(tr("The flight was not changed: %1").arg(QString::fromStdString(edited.error().message)));
+        return std::nullopt;
+    }
+    reload();
+    showStatus(tr("The flight of %1 was changed.").arg(takeoffText(flight.takeoff)));
+    if (edit->scoredTrack && flightsAdded)
+        flightsAdded();
+    return std::move(*edited);
+}
+
+QString LibraryWindow::emptyTableHint() const
+{
+    if (m_filter->rowCount() > 0)
+        return {};
+    if (m_showRemoved)
+        return m_model->rowCount() == 0 ? tr("No removed flights.") : tr("No removed flight matches the year, glider and search.");
+    if (m_model->rowCount() == 0)
+        return tr("No flights yet. Plug in the instrument to save its flights, use Save New Flights Now, or drop IGC files here.");
+    return tr("No flight matches the year, glider and search.");
 }
 
 void LibraryWindow::fillChoices()
@@ -226,7 +514,7 @@ void LibraryWindow::fillChoices()
         return showIndexFailure(this, years ? gliders.error() : years.error());
     for (const FlightTotals& totals : *years)
         m_year->addItem(QString::fromStdString(totals.key), QString::fromStdString(totals.key).toInt());
-    for (const FlightTotals& totals : *gliders)
+    for (const FlightTotals& totals : gliderGroups(*gliders))
         if (!totals.key.empty())
             m_glider->addItem(QString::fromStdString(totals.key));
     if (const int at = m_year->findData(year); year.isValid() && at > 0)
@@ -253,7 +541,7 @@ void LibraryWindow::fillTotals()
     if (!years || !gliders)
         return showIndexFailure(this, years ? gliders.error() : years.error());
     group(tr("By year"), *years);
-    group(tr("By glider"), *gliders);
+    group(tr("By glider"), gliderGroups(*gliders));
     for (int column = 1; column < 5; ++column)
         m_totals->resizeColumnToContents(column);
 }
@@ -277,13 +565,20 @@ void LibraryWindow::filterChanged()
         metres += flight.trackMetres;
         points += flight.scorePoints.value_or(0);
     }
-    const QString flights = shown == 1 ? tr("1 flight shown") : tr("%1 flights shown").arg(shown);
+    const QString flights = m_showRemoved ? (shown == 1 ? tr("1 removed flight shown") : tr("%1 removed flights shown").arg(shown))
+        : shown == 1                      ? tr("1 flight shown")
+                                          : tr("%1 flights shown").arg(shown);
     showStatus(tr("%1, %2 hours, %3 km, %4 points. Library: %5")
                    .arg(flights, QString::number(seconds / 3600.0, 'f', 1), totalsText(metres), QString::number(points, 'f', 0),
                        QString::fromStdString(m_library.folder())));
 }
 
-void LibraryWindow::showStatus(const QString& text) { m_status->setText(text); }
+void LibraryWindow::showStatus(const QString& text)
+{
+    m_status->setText(text);
+    // The line may be cut where the window is narrow.
+    m_status->setToolTip(text);
+}
 
 std::optional<LibraryFlight> LibraryWindow::selectedFlight() const
 {
@@ -291,6 +586,14 @@ std::optional<LibraryFlight> LibraryWindow::selectedFlight() const
     if (rows.isEmpty())
         return std::nullopt;
     return m_model->flightAt(m_filter->mapToSource(rows.front()).row());
+}
+
+std::vector<LibraryFlight> LibraryWindow::selectedFlights() const
+{
+    std::vector<LibraryFlight> flights;
+    for (const QModelIndex& row : m_table->selectionModel()->selectedRows())
+        flights.push_back(m_model->flightAt(m_filter->mapToSource(row).row()));
+    return flights;
 }
 
 FlightWindow* LibraryWindow::openFlight(const LibraryFlight& flight)
@@ -302,6 +605,14 @@ FlightWindow* LibraryWindow::openFlight(const LibraryFlight& flight)
     // The set the instrument held on the flight's day, when the library knows it.
     if (const auto held = m_library.airspaceFileFor(flight))
         window->setAirspaceFile(QString::fromStdString(*held));
+    connect(window, &FlightWindow::editRequested, this, [this, window, id = flight.id] {
+        // As the library has it now: an edit made in the table meanwhile is kept.
+        const auto current = m_library.index().flight(id);
+        if (!current)
+            return showStatus(tr("The flight is no longer in the library."));
+        if (const auto edited = editFlight(*current))
+            window->showEdited(*edited);
+    });
     // A file the pilot checks against is kept, so the check can be made again later.
     connect(window, &FlightWindow::airspaceFileChosen, this, [this](const QString& path) {
         const auto kept = m_library.airspaces().keepFile(path.toStdString(), AirspaceUse::Checked, std::time(nullptr));

@@ -4,14 +4,20 @@
 
 #include <QWidget>
 
+#include <QString>
+
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
+class QAction;
 class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QToolButton;
 class QTableView;
 class QTreeWidget;
 
@@ -28,7 +34,9 @@ class LibraryTableModel;
 
 // The flights kept on this computer: a table to sort and narrow (year, glider, text),
 // the totals per year and per glider, and the doors out of it (open a flight, import
-// files, export a flight or the table). Files dropped on it are imported.
+// files, export a flight or the table). Files and folders dropped on it are imported.
+// The pilot removes flights (undone from the status line, restored from the removed
+// flights' view) and edits what the library says of one, never its file.
 class LibraryWindow final : public QWidget {
     Q_OBJECT
 public:
@@ -42,7 +50,28 @@ public:
     // The status line under the table; the filter's counts replace it at the next change.
     void showStatus(const QString& text);
 
-    // After files came in through the window: the scores are filled elsewhere.
+    // "Save New Flights Now": the same sync as a connection's, run by whoever holds the
+    // instrument. Offered only while one is connected and free; `why` says otherwise.
+    std::function<void()> saveNewFlights;
+    void setSaveNewFlightsAvailable(bool available, const QString& why = {});
+
+    // The selected flights out of the list (no question asked: the status line offers
+    // the undo), back from the removed flights' view, and the undo of the last removal.
+    bool removeSelected();
+    bool restoreSelected();
+    bool undoRemove();
+    // The removed flights instead of the shown ones.
+    void showRemovedFlights(bool removed);
+    bool showsRemovedFlights() const { return m_showRemoved; }
+    // Asks for the selected flight's edit (askEdit) and keeps it; editFlight, for the
+    // flight view's "Edit…", returns the flight as it is afterwards.
+    bool editSelected();
+    std::optional<LibraryFlight> editFlight(const LibraryFlight& flight);
+    // The edit dialog; a test answers without one.
+    std::function<std::optional<FlightEdit>(const LibraryFlight&)> askEdit;
+
+    // After files came in through the window, or the pilot changed the part of a
+    // flight's track that is scored: the scores are filled elsewhere.
     std::function<void()> flightsAdded;
 
     // Which file to write, asked of the user; a test answers without a dialog.
@@ -57,6 +86,15 @@ public:
     QTreeWidget& totals() { return *m_totals; }
     QLabel& statusLabel() { return *m_status; }
     std::optional<LibraryFlight> selectedFlight() const;
+    std::vector<LibraryFlight> selectedFlights() const;
+    // What the empty table says in its middle; empty while it shows flights.
+    QString emptyTableHint() const;
+    QAction& saveNewFlightsAction() { return *m_saveNow; }
+    QAction& removeAction() { return *m_remove; }
+    QAction& restoreAction() { return *m_restore; }
+    QAction& editAction() { return *m_edit; }
+    QAction& removedFlightsAction() { return *m_removedView; }
+    QPushButton& undoButton() { return *m_undo; }
     // A window of its own, deleted when closed.
     FlightWindow* openFlight(const LibraryFlight& flight);
     bool exportSelected(const QString& formatId); // flightFileFormats: "igc", "kml", "gpx"
@@ -70,6 +108,8 @@ private:
     void filterChanged();
     void fillChoices();
     void fillTotals();
+    void updateActions();
+    void selectIds(const std::vector<std::int64_t>& ids);
 
     FlightLibrary& m_library;
     LibraryTableModel* m_model;
@@ -82,6 +122,16 @@ private:
     QPushButton* m_open;
     QPushButton* m_export;
     QLabel* m_status;
+    QPushButton* m_undo;
+    std::vector<QToolButton*> m_actionButtons;
+    QAction* m_openAction;
+    QAction* m_saveNow;
+    QAction* m_remove;
+    QAction* m_restore;
+    QAction* m_edit;
+    QAction* m_removedView;
+    bool m_showRemoved { false };
+    std::vector<std::int64_t> m_lastRemoved; // what Undo gives back
 };
 
 } // namespace corvex::library

@@ -5,6 +5,7 @@
 #include "library/FlightLibrary.h"
 #include "library/LibraryTable.h"
 #include "library/ui/BarogramView.h"
+#include "library/ui/FlightEditDialog.h"
 #include "library/ui/FlightWindow.h"
 #include "library/ui/LibraryTableModel.h"
 #include "library/ui/LibraryWindow.h"
@@ -14,7 +15,12 @@
 #include "support/TemporaryFolder.h"
 #include "support/TestFiles.h"
 
+#include <QAction>
+#include <QApplication>
 #include <QComboBox>
+#include <QHeaderView>
+#include <QPlainTextEdit>
+#include <QPushButton>
 #include <QCoreApplication>
 #include <QDropEvent>
 #include <QElapsedTimer>
@@ -29,6 +35,9 @@
 #include <QTreeWidget>
 #include <QRegularExpression>
 #include <QUrl>
+#include <QLocale>
+
+#include <QTest>
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
@@ -103,6 +112,32 @@ std::vector<std::string> column(LibraryWindow& window, int column)
     for (int row = 0; row < window.filterModel().rowCount(); ++row)
         values.push_back(window.filterModel().index(row, column).data().toString().toStdString());
     return values;
+}
+
+// The text of an IGC file naming another glider.
+std::string withGlider(std::string text, const std::string& glider)
+{
+    const std::string end = text.find("\r\n") != std::string::npos ? "\r\n" : "\n";
+    if (const std::size_t at = text.find("\nHFGTY"); at != std::string::npos)
+        text.erase(at + 1, text.find('\n', at + 1) - at);
+    return text.insert(text.find('\n') + 1, "HFGTYGLIDERTYPE:" + glider + end);
+}
+
+std::vector<std::string> comboItems(QComboBox& combo)
+{
+    std::vector<std::string> items;
+    for (int i = 0; i < combo.count(); ++i)
+        items.push_back(combo.itemText(i).toStdString());
+    return items;
+}
+
+std::vector<std::string> totalsOf(LibraryWindow& window, int group)
+{
+    std::vector<std::string> rows;
+    QTreeWidgetItem* top = window.totals().topLevelItem(group);
+    for (int i = 0; i < top->childCount(); ++i)
+        rows.push_back(top->child(i)->text(0).toStdString() + " " + top->child(i)->text(1).toStdString());
+    return rows;
 }
 
 } // namespace
@@ -539,4 +574,256 @@ TEST(FlightWindow, ClosedOrReplacedBeforeTheWorkersAnswer)
     EXPECT_EQ(ready.count(), 1);
     EXPECT_TRUE(replaced.barogram().bands().empty());
     EXPECT_NE(replaced.airspaceStatus().text().indexOf("missing.txt"), -1);
+}
+
+// The words loggers write when no glider was set count as none, in the file's figures
+// and in the groups of an older index; the gliders are listed as a pilot looks them up.
+TEST(LibraryWindow, GlidersInThePilotsOrderWithoutPlaceholders)
+{
+    const std::pair<const char*, const char*> names[] = {
+        { "  ASG 29E ", "ASG 29E" },
+        { "not set", "" },
+        { "NOT SET", "" },
+        { "None", "" },
+        { "Default", "" },
+        { "-", "" },
+        { " unknown\t", "" },
+        { "N/A", "" },
+        { "   ", "" },
+        { "Nonesuch", "Nonesuch" },
+        { "n/a 2", "n/a 2" },
+        { "--", "--" },
+    };
+    for (const auto& [named, glider] : names)
+        EXPECT_EQ(gliderName(named), glider) << named;
+
+    const auto merged = withPlaceholderGlidersMerged({ { "Zeno", 1, 60, 1000, 10, 1 }, { "None", 2, 120, 2000, 0, 0 },
+        { "", 1, 60, 500, 5, 1 }, { "Not set", 1, 30, 100, 0, 0 } });
+    ASSERT_EQ(merged.size(), 2u);
+    EXPECT_EQ(merged[0].key, "Zeno");
+    EXPECT_EQ(merged[1].key, "");
+    EXPECT_EQ(merged[1].flights, 4);
+    EXPECT_EQ(merged[1].seconds, 210);
+    EXPECT_EQ(merged[1].trackMetres, 2600);
+    EXPECT_EQ(merged[1].scored, 1);
+
+    // One glider per file of the shared flights, as the pilots wrote them.
+    const QLocale before;
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    TemporaryFolder scratch;
+    auto library = std::move(*FlightLibrary::open(scratch.path() + "/Flights"));
+    const char* const gliders[] = { "zeno 2", "Alpha", "None", "Not set", "\xc3\x89" "crin", "beta" };
+    std::size_t next = 0;
+    std::vector<std::string> files;
+    for (const auto& entry : std::filesystem::directory_iterator(CORVEX_TESTDATA_DIR "/igc")) {
+        const std::string extension = entry.path().extension().string();
+        if (extension != ".igc" && extension != ".IGC")
+            continue;
+        ASSERT_LT(next, std::size(gliders));
+        files.push_back(scratch.path() + "/" + entry.path().filename().string());
+        std::ofstream(files.back(), std::ios::binary) << withGlider(readFile(entry.path().string()), gliders[next++]);
+    }
+    ASSERT_EQ(next, std::size(gliders));
+    library->importPaths(files);
+    LibraryWindow window(*library);
+    QLocale::setDefault(before);
+    auto* glider = window.findChildren<QComboBox*>().at(1);
+    EXPECT_EQ(comboItems(*glider),
+        (std::vector<std::string> { "All gliders", "Alpha", "beta", "\xc3\x89" "crin", "zeno 2" }));
+    EXPECT_EQ(totalsOf(window, 1),
+        (std::vector<std::string> { "Alpha 1", "beta 1", "\xc3\x89" "crin 1", "zeno 2 1", "(no glider named) 2" }));
+    for (const LibraryFlight& flight : valueOf(library->index().flights()))
+        EXPECT_TRUE(flight.glider != "None" && flight.glider != "Not set") << flight.glider;
+}
+
+// At the size it opens with, the window shows every column of the table whole (the
+// comment is hidden until asked for), and the empty table says how flights come in.
+TEST(LibraryWindow, EveryColumnShowsAtTheDefaultSize)
+{
+    SharedLibrary shared;
+    LibraryWindow window(*shared.library);
+    window.show();
+    ASSERT_TRUE(waitFor([&] { return window.table().viewport()->width() > 100; }));
+    QCoreApplication::processEvents();
+    const QHeaderView& header = *window.table().horizontalHeader();
+    const int viewport = window.table().viewport()->width();
+    EXPECT_TRUE(window.table().isColumnHidden(LibraryTableModel::Comment));
+    for (int column = 0; column < LibraryTableModel::ColumnCount; ++column) {
+        if (window.table().isColumnHidden(column))
+            continue;
+        const std::string name = window.model().headerData(column, Qt::Horizontal, Qt::DisplayRole).toString().toStdString();
+        EXPECT_GE(header.sectionViewportPosition(column), 0) << name;
+        EXPECT_LE(header.sectionViewportPosition(column) + header.sectionSize(column), viewport) << name;
+        EXPECT_GE(header.sectionSize(column), header.fontMetrics().horizontalAdvance(QString::fromStdString(name))) << name;
+    }
+    EXPECT_EQ(window.model().headerData(LibraryTableModel::Site, Qt::Horizontal, Qt::DisplayRole).toString(), "Site");
+
+    EXPECT_TRUE(window.emptyTableHint().isEmpty());
+    window.findChild<QLineEdit*>()->setText("no such pilot");
+    EXPECT_EQ(window.emptyTableHint(), "No flight matches the year, glider and search.");
+
+    TemporaryFolder scratch;
+    auto empty = std::move(*FlightLibrary::open(scratch.path() + "/Flights"));
+    LibraryWindow fresh(*empty);
+    EXPECT_EQ(fresh.emptyTableHint(),
+        "No flights yet. Plug in the instrument to save its flights, use Save New Flights Now, or drop IGC files here.");
+    EXPECT_FALSE(fresh.saveNewFlightsAction().isEnabled());
+}
+
+// The edit keeps only what the pilot changed: an untouched glider stays the file's.
+TEST(FlightEditDialog, KeepsOnlyTheChangedFields)
+{
+    LibraryFlight flight;
+    flight.glider = "None";
+    flight.pilot = "Ada Lovelace";
+    flight.comment = "Thermals\nover the ridge";
+    struct Case {
+        const char* what;
+        std::function<void(FlightEditDialog&)> change;
+        FlightEdit expected;
+    };
+    const Case cases[] = {
+        { "nothing", [](FlightEditDialog&) {}, {} },
+        { "spaces only", [](FlightEditDialog& d) { d.pilotEdit().setText(" Ada Lovelace "); }, {} },
+        { "glider", [](FlightEditDialog& d) { d.gliderEdit().setText("Ozone Zeno"); }, { "Ozone Zeno", {}, {}, {}, {} } },
+        { "pilot cleared", [](FlightEditDialog& d) { d.pilotEdit().clear(); }, { {}, "", {}, {}, {} } },
+        { "site and comment", [](FlightEditDialog& d) {
+             d.siteEdit().setText("Bassano");
+             d.commentEdit().setPlainText("Thermals\nover the ridge\nand a beer");
+         }, { {}, {}, "Bassano", "Thermals\nover the ridge\nand a beer", {} } },
+        { "whole track", [](FlightEditDialog& d) { d.scoredTrackChoice().setCurrentIndex(2); }, { {}, {}, {}, {}, "whole" } },
+        { "take-off to landing", [](FlightEditDialog& d) { d.scoredTrackChoice().setCurrentIndex(1); }, { {}, {}, {}, {}, "flight" } },
+    };
+    for (const Case& c : cases) {
+        FlightEditDialog dialog(flight);
+        EXPECT_EQ(dialog.gliderEdit().text(), "") << "a placeholder is no glider to edit";
+        c.change(dialog);
+        const FlightEdit edit = dialog.edit();
+        EXPECT_EQ(edit.glider, c.expected.glider) << c.what;
+        EXPECT_EQ(edit.pilot, c.expected.pilot) << c.what;
+        EXPECT_EQ(edit.site, c.expected.site) << c.what;
+        EXPECT_EQ(edit.comment, c.expected.comment) << c.what;
+        EXPECT_EQ(edit.scoredTrack, c.expected.scoredTrack) << c.what;
+    }
+}
+
+// A second logger's recording of a flight is not a row of its own; the flight's
+// tooltip names that logger.
+TEST(LibraryWindow, ASecondRecordingIsNamedInTheTooltip)
+{
+    SharedLibrary shared;
+    const LibraryFlight flight = valueOf(shared.library->index().flights()).front();
+    LibraryFlight phone = flight;
+    phone.id = 0;
+    phone.file = "2099/phone.igc";
+    phone.sha256 = std::string(64, 'e');
+    phone.serial.clear();
+    phone.logger = "XSX-PHONE";
+    phone.recordingOf = flight.id;
+    ASSERT_TRUE(shared.library->index().insert(phone));
+    LibraryWindow window(*shared.library);
+    EXPECT_EQ(window.model().rowCount(), 6);
+    const int row = *window.model().rowOfId(flight.id);
+    for (const int column : { int(LibraryTableModel::Takeoff), int(LibraryTableModel::Glider) }) {
+        const QString tip = window.model().index(row, column).data(Qt::ToolTipRole).toString();
+        EXPECT_TRUE(tip.endsWith("\nAlso recorded by XSX-PHONE")) << tip.toStdString();
+    }
+    const int other = row == 0 ? 1 : 0;
+    EXPECT_FALSE(window.model().index(other, 0).data(Qt::ToolTipRole).toString().contains("Also recorded"));
+    // The flight view says it too.
+    FlightWindow* view = window.openFlight(flight);
+    bool named = false;
+    for (const QLabel* label : view->findChildren<QLabel*>())
+        named = named || label->text() == "XSX-PHONE";
+    EXPECT_TRUE(named);
+    view->close();
+}
+
+// Remove takes the selected flights out without a question, Undo gives them back, the
+// removed flights' view restores them, and an edit shows in the table.
+TEST(LibraryWindow, RemoveUndoRestoreAndEdit)
+{
+    SharedLibrary shared;
+    LibraryWindow window(*shared.library);
+    const auto select = [&](std::initializer_list<int> rows) {
+        window.table().clearSelection();
+        for (const int row : rows)
+            window.table().selectionModel()->select(
+                window.filterModel().index(row, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    };
+    const auto yearFlights = [&] {
+        int flights = 0;
+        QTreeWidgetItem* byYear = window.totals().topLevelItem(0);
+        for (int i = 0; i < byYear->childCount(); ++i)
+            flights += byYear->child(i)->text(1).toInt();
+        return flights;
+    };
+    EXPECT_EQ(window.removeAction().shortcut(), QKeySequence(QKeySequence::Delete));
+    EXPECT_TRUE(window.table().actions().contains(&window.removeAction()));
+    EXPECT_TRUE(window.table().actions().contains(&window.editAction()));
+    EXPECT_FALSE(window.removeAction().isEnabled()) << "nothing selected";
+
+    select({ 0, 1 });
+    const auto chosen = window.selectedFlights();
+    ASSERT_EQ(chosen.size(), 2u);
+    EXPECT_FALSE(window.editAction().isEnabled()) << "one flight at a time";
+    window.removeAction().trigger();
+    EXPECT_EQ(window.model().rowCount(), 4);
+    EXPECT_EQ(yearFlights(), 4);
+    EXPECT_TRUE(window.statusLabel().text().startsWith("2 flights removed.")) << window.statusLabel().text().toStdString();
+    EXPECT_TRUE(window.undoButton().isVisibleTo(&window));
+
+    window.undoButton().click();
+    EXPECT_EQ(window.model().rowCount(), 6);
+    EXPECT_EQ(yearFlights(), 6);
+    EXPECT_FALSE(window.undoButton().isVisibleTo(&window));
+    EXPECT_EQ(window.selectedFlights().size(), 2u) << "the flights given back stay selected";
+
+    // The Delete key of the table, as a pilot removes one.
+    window.show();
+    window.activateWindow();
+    window.table().setFocus();
+    ASSERT_TRUE(waitFor([&] { return QApplication::activeWindow() == &window; }));
+    select({ 0 });
+    const LibraryFlight removed = window.selectedFlights().front();
+    QTest::keyClick(&window.table(), Qt::Key_Delete);
+    EXPECT_EQ(window.model().rowCount(), 5);
+    window.removedFlightsAction().trigger();
+    EXPECT_TRUE(window.showsRemovedFlights());
+    ASSERT_EQ(window.model().rowCount(), 1);
+    EXPECT_EQ(window.model().flightAt(0).id, removed.id);
+    EXPECT_FALSE(window.removeAction().isVisible());
+    EXPECT_TRUE(window.restoreAction().isVisible());
+    select({ 0 });
+    window.restoreAction().trigger();
+    EXPECT_EQ(window.model().rowCount(), 0);
+    EXPECT_EQ(window.emptyTableHint(), "No removed flights.");
+    window.removedFlightsAction().trigger();
+    EXPECT_EQ(window.model().rowCount(), 6);
+    ASSERT_TRUE(window.model().rowOfId(removed.id)) << "restored under the same id";
+
+    std::optional<FlightEdit> answer = FlightEdit { "Ozone Zeno", {}, "Bassano", "Thermals", {} };
+    window.askEdit = [&](const LibraryFlight&) { return answer; };
+    select({ 0 });
+    const std::int64_t edited = window.selectedFlights().front().id;
+    window.editAction().trigger();
+    const int row = *window.model().rowOfId(edited);
+    EXPECT_EQ(window.model().index(row, LibraryTableModel::Glider).data().toString(), "Ozone Zeno");
+    EXPECT_EQ(window.model().index(row, LibraryTableModel::Site).data().toString(), "Bassano");
+    EXPECT_TRUE(window.model().index(row, LibraryTableModel::Comment).data(Qt::ToolTipRole).toString().startsWith("Thermals"));
+    EXPECT_NE(window.findChildren<QComboBox*>().at(1)->findText("Ozone Zeno"), -1);
+    answer.reset();
+    EXPECT_FALSE(window.editSelected()) << "cancelled";
+
+    // The flight view's Edit… keeps the table's edit and adds its own.
+    FlightWindow* view = window.openFlight(*shared.library->index().flight(edited));
+    answer = FlightEdit { {}, "Ada Lovelace", {}, {}, {} };
+    view->editButton().click();
+    EXPECT_EQ(window.model().index(*window.model().rowOfId(edited), LibraryTableModel::Pilot).data().toString(), "Ada Lovelace");
+    EXPECT_EQ(window.model().index(*window.model().rowOfId(edited), LibraryTableModel::Glider).data().toString(), "Ozone Zeno");
+    QStringList labels;
+    for (const QLabel* label : view->findChildren<QLabel*>())
+        labels << label->text();
+    EXPECT_TRUE(labels.contains("Ada Lovelace") && labels.contains("Bassano")) << labels.join('|').toStdString();
+    view->close();
 }
