@@ -248,6 +248,7 @@ AirspaceCheck checkAirspaces(const flights::IgcFlight& flight, const AirspaceInd
         AirspaceCrossing crossing;
         std::size_t lastSeen { 0 }; // the last fix inside
         bool open { false };
+        std::size_t nearEdge { std::numeric_limits<std::size_t>::max() }; // where the last depth was found
     };
     const auto& airspaces = index.airspaces();
     std::vector<Open> stays(airspaces.size());
@@ -311,11 +312,15 @@ AirspaceCheck checkAirspaces(const flights::IgcFlight& flight, const AirspaceInd
                 margin = std::min(*floor.margin, *ceiling.margin);
             else
                 margin = floor.margin ? floor.margin : ceiling.margin;
-            const double depth = shape.distanceToEdge(fix.latitude, fix.longitude);
-
+            // Within a stay only a fix deeper than the deepest so far matters.
             Open& stay = stays[i];
+            const double depth = shape.distanceToEdge(fix.latitude, fix.longitude,
+                stay.open ? stay.crossing.deepestHorizontalMetres : -std::numeric_limits<double>::infinity(), &stay.nearEdge);
+
             if (!stay.open) {
+                const std::size_t nearEdge = stay.nearEdge;
                 stay = Open {};
+                stay.nearEdge = nearEdge;
                 stay.open = true;
                 stay.crossing.airspaceIndex = i;
                 stay.crossing.name = space.name;

@@ -46,17 +46,30 @@ inline Crossing crossing(const GeoPoint& a, const GeoPoint& b, double latitude)
     return { true, a.longitude + (latitude - a.latitude) / (b.latitude - a.latitude) * (b.longitude - a.longitude) };
 }
 
-// The distance of the projection's centre from the edge from a to b.
-inline double edgeDistance(const LocalProjection& projection, const GeoPoint& a, const GeoPoint& b)
+// The point of the edge from a to b nearest the projection's centre, in metres from it:
+// its distance is the hypotenuse.
+struct Offset {
+    double x, y;
+};
+inline Offset nearestOnEdge(const LocalProjection& projection, const GeoPoint& a, const GeoPoint& b)
 {
     const double ax = projection.x(a.longitude), ay = projection.y(a.latitude);
     const double bx = projection.x(b.longitude), by = projection.y(b.latitude);
     const double dx = bx - ax, dy = by - ay;
     const double length2 = dx * dx + dy * dy;
     const double t = length2 > 0 ? std::clamp(-(ax * dx + ay * dy) / length2, 0.0, 1.0) : 0.0;
-    const double px = ax + t * dx, py = ay + t * dy;
-    return std::hypot(px, py);
+    return { ax + t * dx, ay + t * dy };
 }
+
+inline double edgeDistance(const LocalProjection& projection, const GeoPoint& a, const GeoPoint& b)
+{
+    const Offset offset = nearestOnEdge(projection, a, b);
+    return std::hypot(offset.x, offset.y);
+}
+
+// Room for the rounding of two measures of one length (metres), far below anything
+// the check reports.
+inline double withSlack(double metres) { return metres + 1e-6 + metres * 1e-9; }
 
 } // namespace
 
@@ -190,7 +203,7 @@ bool OutlineShape::rayParity(double latitude, double longitude) const
     return inside;
 }
 
-double OutlineShape::nearestEdge(double latitude, double longitude) const
+double OutlineShape::nearestEdge(double latitude, double longitude, double floor, std::size_t* hint) const
 {
     const LocalProjection projection(latitude, longitude);
     const std::vector<GeoPoint>& planar = points();
@@ -208,9 +221,15 @@ double OutlineShape::nearestEdge(double latitude, double longitude) const
     const auto boxDistance = [&](const Node& node) {
         const double dx = std::max({ 0.0, node.west - longitude, longitude - node.east });
         const double dy = std::max({ 0.0, node.south - latitude, latitude - node.north });
-        return std::hypot(dx * projection.metresPerDegreeLongitude, dy * projection.metresPerDegreeLatitude);
+        const double x = dx * projection.metresPerDegreeLongitude, y = dy * projection.metresPerDegreeLatitude;
+        return std::sqrt(x * x + y * y);
     };
-    const auto hopeless = [&](double bound) { return bound - 1e-6 - bound * 1e-9 >= nearest; };
+    const auto hopeless = [&](double bound) { return bound >= withSlack(nearest); };
+    std::size_t found = count;
+    if (hint && *hint < count && ownEdge(*hint, (*hint + count - 1) % count)) {
+        nearest = edgeDistance(projection, planar[(*hint + count - 1) % count], planar[*hint]);
+        found = *hint;
+    }
     struct Entry {
         std::uint32_t level, index;
         double bound;
@@ -218,7 +237,7 @@ double OutlineShape::nearestEdge(double latitude, double longitude) const
     std::array<Entry, 128> stack;
     std::size_t size = 0;
     stack[size++] = { static_cast<std::uint32_t>(m_levelStart.size() - 1), 0, 0.0 };
-    while (size > 0) {
+    while (size > 0 && nearest > floor) {
         const Entry entry = stack[--size];
         if (hopeless(entry.bound))
             continue;
@@ -226,8 +245,18 @@ double OutlineShape::nearestEdge(double latitude, double longitude) const
             const std::size_t first = std::size_t { entry.index } * fanOut;
             for (std::size_t i = first; i < std::min(first + fanOut, count); ++i) {
                 const std::size_t j = (i + count - 1) % count;
-                if (ownEdge(i, j))
-                    nearest = std::min(nearest, edgeDistance(projection, planar[j], planar[i]));
+                if (!ownEdge(i, j))
+                    continue;
+                // The exact measure only for an edge that may be nearer.
+                const Offset offset = nearestOnEdge(projection, planar[j], planar[i]);
+                const double reach = withSlack(nearest);
+                if (offset.x * offset.x + offset.y * offset.y < reach * reach) {
+                    const double distance = std::hypot(offset.x, offset.y);
+                    if (distance < nearest || found == count) {
+                        nearest = std::min(nearest, distance);
+                        found = i;
+                    }
+                }
             }
             continue;
         }
@@ -241,6 +270,8 @@ double OutlineShape::nearestEdge(double latitude, double longitude) const
         std::sort(stack.begin() + static_cast<std::ptrdiff_t>(pushed), stack.begin() + static_cast<std::ptrdiff_t>(size),
             [](const Entry& a, const Entry& b) { return a.bound > b.bound; });
     }
+    if (hint && found < count)
+        *hint = found;
     return nearest;
 }
 
@@ -262,19 +293,19 @@ bool OutlineShape::contains(double latitude, double longitude) const
     return inside;
 }
 
-double OutlineShape::distanceToEdge(double latitude, double longitude) const
+double OutlineShape::distanceToEdge(double latitude, double longitude, double floor, std::size_t* hint) const
 {
     if (points().empty())
         return std::numeric_limits<double>::infinity();
     if (!unrolled())
-        return nearestEdge(latitude, longitude);
+        return nearestEdge(latitude, longitude, floor, hint);
     // The nearest edge may lie a round away in the plane (across where it was cut).
     double nearest = std::numeric_limits<double>::infinity();
     for (double round = std::ceil((m_planeWest - 180 - longitude) / 360.0);; ++round) {
         const double at = longitude + 360.0 * round;
         if (at > m_planeEast + 180)
             break;
-        nearest = std::min(nearest, nearestEdge(latitude, at));
+        nearest = std::min(nearest, nearestEdge(latitude, at, floor, nullptr));
     }
     return nearest;
 }

@@ -39,8 +39,12 @@ public:
     // Whether the point is inside (even-odd rule, degrees).
     bool contains(double latitude, double longitude) const;
     // The distance in metres from the point to the nearest edge (the local flat measure of
-    // distanceToOutlineEdge); infinite for an empty outline.
-    double distanceToEdge(double latitude, double longitude) const;
+    // distanceToOutlineEdge); infinite for an empty outline. Asked only whether it is more
+    // than `floor`, the search ends at the first edge that is not: the distance when it
+    // is more, else the distance of some edge no farther than `floor`. `hint` names an
+    // edge to try first (the last one found for a fix nearby) and is given the one found.
+    double distanceToEdge(double latitude, double longitude, double floor = -std::numeric_limits<double>::infinity(),
+        std::size_t* hint = nullptr) const;
 
     // The box a point must be in to be inside: the whole round of longitudes for an
     // outline across ±180°, and up to the pole for one around a pole.
@@ -65,7 +69,7 @@ private:
         double south, west, north, east;
     };
     bool rayParity(double latitude, double longitude) const;
-    double nearestEdge(double latitude, double longitude) const;
+    double nearestEdge(double latitude, double longitude, double floor, std::size_t* hint) const;
 
     const std::vector<GeoPoint>* m_outline { nullptr };
     std::vector<GeoPoint> m_planar;

@@ -22,7 +22,8 @@
 //   airspace-hostile  outlines no real file has, made in memory, against the flight
 //            resampled to N fixes (36,000 by default), timed once, the index included:
 //            outline-100k and outline-1m, a jagged ring of 100,000 or 1,000,000 points
-//            around the middle of the flight that its edge crosses, and circles-1000,
+//            around the middle of the flight, whose box holds the whole track and whose
+//            edge the track crosses, and circles-1000,
 //            1,000 circles of 300 NM read from OpenAir text, their centres spread over
 //            20° of latitude and 28° of longitude around the flight (a quarter of them
 //            hold it). One case a process, so that its peak memory is its own.
@@ -382,10 +383,11 @@ int benchHostileAirspaces(const std::string& which, const std::string& flightPat
 
     std::vector<openair::Airspace> airspaces;
     if (which == "outline-100k" || which == "outline-1m") {
-        // Teeth 3 % deep all round a ring half as wide as the track's box: the track
-        // crosses its edge, and the fixes inside are inside for a while.
+        // Teeth 3 % deep all round a ring a little wider than the track's box: every fix
+        // is inside the ring's box, the track crosses its edge, and the fixes inside are
+        // inside for a while.
         const std::size_t points = which == "outline-1m" ? 1000000 : 100000;
-        const double radius = 0.5 * std::max((north - south) * metresPerDegree, (east - west) * metresPerDegree * cosine);
+        const double radius = 0.6 * std::max((north - south) * metresPerDegree, (east - west) * metresPerDegree * cosine);
         openair::Airspace ring;
         ring.airspaceClass = "R";
         ring.name = "JAGGED";
