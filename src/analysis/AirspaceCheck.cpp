@@ -131,6 +131,7 @@ AirspaceIndex::AirspaceIndex(const std::vector<openair::Airspace>& airspaces, st
     : m_airspaces(&airspaces)
     , m_boxes(airspaces.size())
     , m_shapes(airspaces.size())
+    , m_indexFrom(indexFrom)
     , m_usable(airspaces.size(), false)
     , m_cells(static_cast<std::size_t>(cellColumns * cellRows))
 {
@@ -138,7 +139,7 @@ AirspaceIndex::AirspaceIndex(const std::vector<openair::Airspace>& airspaces, st
         const auto& outline = airspaces[i].outline;
         if (outline.size() < 3)
             continue;
-        const OutlineShape& shape = m_shapes[i] = OutlineShape(outline, indexFrom);
+        const OutlineShape& shape = m_shapes[i] = OutlineShape(outline, std::numeric_limits<std::size_t>::max());
         const Box box { shape.south(), shape.west(), shape.north(), shape.east() };
         m_boxes[i] = box;
         m_usable[i] = true;
@@ -229,6 +230,21 @@ AirspaceCheck checkAirspaces(const flights::IgcFlight& flight, const AirspaceInd
     if (near.empty())
         return check;
 
+    // The long outlines near the flight with their trees of edges; only these are read
+    // fix after fix.
+    const auto& airspaces = index.airspaces();
+    std::vector<OutlineShape> trees;
+    trees.reserve(near.size());
+    std::vector<const OutlineShape*> shapes(airspaces.size(), nullptr);
+    for (const std::size_t i : near) {
+        if (airspaces[i].outline.size() >= index.indexFrom()) {
+            trees.emplace_back(airspaces[i].outline, index.indexFrom());
+            shapes[i] = &trees.back();
+        } else {
+            shapes[i] = &index.shape(i);
+        }
+    }
+
     // A finer grid over the track's box, each cell with the nearby airspaces over it.
     constexpr int gridSide = 64;
     const double cellHeight = std::max((north - south) / gridSide, 1e-9);
@@ -250,7 +266,6 @@ AirspaceCheck checkAirspaces(const flights::IgcFlight& flight, const AirspaceInd
         bool open { false };
         std::size_t nearEdge { std::numeric_limits<std::size_t>::max() }; // where the last depth was found
     };
-    const auto& airspaces = index.airspaces();
     std::vector<Open> stays(airspaces.size());
     std::vector<std::size_t> openStays;
 
@@ -303,7 +318,7 @@ AirspaceCheck checkAirspaces(const flights::IgcFlight& flight, const AirspaceInd
             const LimitCheck ceiling = checkCeiling(space.ceiling, altitudes);
             if (ceiling.within == Within::No)
                 continue;
-            const OutlineShape& shape = index.shape(i);
+            const OutlineShape& shape = *shapes[i];
             if (!shape.contains(fix.latitude, fix.longitude))
                 continue;
             const bool certain = floor.within == Within::Yes && ceiling.within == Within::Yes && index.unreadLine(i) == 0;

@@ -46,8 +46,9 @@ struct AirspaceCheck {
 };
 
 // The airspaces' outline boxes in a grid, so that a fix is tested only against the
-// outlines whose box holds it, and each outline as an OutlineShape (its edges in a tree
-// from `indexFrom` points on). Open lines (fewer than three points) are left out. An
+// outlines whose box holds it, and each outline as an OutlineShape; a check gives the
+// outlines near its flight of `indexFrom` points or more their tree of edges. Open lines
+// (fewer than three points) are left out. An
 // outline across the 180th meridian, or around a pole, is what it encloses on the globe
 // (OutlineShape); its box is the whole round of longitudes.
 class AirspaceIndex {
@@ -70,12 +71,15 @@ public:
         double south { 0 }, west { 0 }, north { 0 }, east { 0 };
     };
     const Box& box(std::size_t airspace) const { return m_boxes[airspace]; }
+    // The outline, without a tree of its edges.
     const OutlineShape& shape(std::size_t airspace) const { return m_shapes[airspace]; }
+    std::size_t indexFrom() const { return m_indexFrom; }
 
 private:
     const std::vector<openair::Airspace>* m_airspaces;
     std::vector<Box> m_boxes; // one per airspace; empty box for open lines
     std::vector<OutlineShape> m_shapes; // one per airspace; empty for open lines
+    std::size_t m_indexFrom;
     std::vector<bool> m_usable;
     std::vector<std::size_t> m_unreadLines;
     // A coarse grid of one-degree cells: the airspaces whose box touches each cell.
