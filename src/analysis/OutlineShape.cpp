@@ -282,6 +282,9 @@ bool OutlineShape::contains(double latitude, double longitude) const
     if (!unrolled())
         return rayParity(latitude, longitude);
     // Every longitude of the point's within the plane: the outline's turns there add up.
+    // (A longitude no fix has would never end the walk.)
+    if (!(std::abs(longitude) <= 360))
+        return false;
     bool inside = false;
     for (double round = std::ceil((m_planeWest - longitude) / 360.0);; ++round) {
         const double at = longitude + 360.0 * round;
@@ -301,6 +304,8 @@ double OutlineShape::distanceToEdge(double latitude, double longitude, double fl
         return nearestEdge(latitude, longitude, floor, hint);
     // The nearest edge may lie a round away in the plane (across where it was cut).
     double nearest = std::numeric_limits<double>::infinity();
+    if (!(std::abs(longitude) <= 360))
+        return nearest;
     for (double round = std::ceil((m_planeWest - 180 - longitude) / 360.0);; ++round) {
         const double at = longitude + 360.0 * round;
         if (at > m_planeEast + 180)

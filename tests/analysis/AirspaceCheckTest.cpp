@@ -371,6 +371,13 @@ TEST(AirspaceCheck, CirclesAroundAPoleAndAcrossTheAntimeridian)
         }
     }
 
+    // A longitude no fix has is outside, and ends.
+    const auto round = openair::parse(circleAt("89:00:00 N 000:00:00 E", 120));
+    const analysis::OutlineShape roundThePole(round.airspaces[0].outline);
+    EXPECT_FALSE(roundThePole.contains(89.5, std::nan("")));
+    EXPECT_FALSE(roundThePole.contains(89.5, 1e300));
+    EXPECT_TRUE(std::isinf(roundThePole.distanceToEdge(89.5, std::nan(""))));
+
     // How deep: at the pole 60 NM inside a circle of 60 NM around it, and a flight
     // across the meridian inside a circle on it from end to end.
     const auto pole = openair::parse(circleAt("90:00:00 N 000:00:00 E", 60));
