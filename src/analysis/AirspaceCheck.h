@@ -48,9 +48,9 @@ struct AirspaceCheck {
 // The airspaces' outline boxes in a grid, so that a fix is tested only against the
 // outlines whose box holds it, and each outline as an OutlineShape; a check gives the
 // outlines near its flight of `indexFrom` points or more their tree of edges. Open lines
-// (fewer than three points) are left out. An
-// outline across the 180th meridian, or around a pole, is what it encloses on the globe
-// (OutlineShape); its box is the whole round of longitudes.
+// (fewer than three points) are left out. An outline across the 180th meridian, or
+// around a pole, is what it encloses on the globe (OutlineShape); its box is the whole
+// round of longitudes, and up to the pole.
 class AirspaceIndex {
 public:
     explicit AirspaceIndex(

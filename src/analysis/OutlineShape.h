@@ -20,10 +20,10 @@
 // used as it is, point for point: the results are the even-odd scan's, bit for bit.
 //
 // Long outlines get a tree of boxes over their edges (packed in the outline's order,
-// eight to a box), so that a test reads the edges near the fix's latitude and those
-// near it, not every point: the ray of the even-odd test goes to the nearer side of the
-// outline's box, which gives the same parity (a horizontal line meets a closed ring an
-// even number of times), and the nearest edge is found by branch and bound.
+// eight to a box), so that a test reads not every point but the boxes the fix's parallel
+// passes through: the ray of the even-odd test goes to the nearer side of the outline's
+// box, which gives the same parity (a horizontal line meets a closed ring an even number
+// of times); the nearest edge is found by branch and bound, nearest box first.
 namespace corvex::analysis {
 
 class OutlineShape {
