@@ -502,8 +502,14 @@ GeoPoint destination(GeoPoint from, double bearingDegrees, double distance)
     const double theta = radians(bearingDegrees);
     const double delta = distance / geo::meanEarthRadiusMetres;
     const double phi2 = std::asin(std::sin(phi1) * std::cos(delta) + std::cos(phi1) * std::sin(delta) * std::cos(theta));
-    const double lambda2 = lambda1
+    double lambda2 = lambda1
         + std::atan2(std::sin(theta) * std::sin(delta) * std::cos(phi1), std::cos(delta) - std::sin(phi1) * std::sin(phi2));
+    // At a pole both arguments above are the rounding of nothing: the same angle with
+    // cos(phi1) divided out keeps a circle around the pole a circle.
+    if (std::abs(from.latitude) > 89.999)
+        lambda2 = lambda1
+            + std::atan2(std::sin(theta) * std::sin(delta),
+                std::cos(phi1) * std::cos(delta) - std::sin(phi1) * std::sin(delta) * std::cos(theta));
     double longitude = std::fmod(degrees(lambda2) + 540.0, 360.0) - 180.0;
     return { degrees(phi2), longitude };
 }

@@ -115,63 +115,23 @@ std::string altitudeNote(const Airspace& airspace, const Altitudes& used)
     return note;
 }
 
-// A flat projection around a point: metres east and north, on the sphere of the mean
-// radius as the converter's geometry.
-struct LocalProjection {
-    double latitude, longitude, metresPerDegreeLatitude, metresPerDegreeLongitude;
-    LocalProjection(double lat, double lon)
-        : latitude(lat)
-        , longitude(lon)
-        , metresPerDegreeLatitude(geo::meanEarthRadiusMetres * geo::pi / 180)
-        , metresPerDegreeLongitude(geo::meanEarthRadiusMetres * geo::pi / 180 * std::cos(geo::radians(lat)))
-    {
-    }
-    double x(double lon) const { return (lon - longitude) * metresPerDegreeLongitude; }
-    double y(double lat) const { return (lat - latitude) * metresPerDegreeLatitude; }
-};
-
 } // namespace
 
 bool insideOutline(const std::vector<GeoPoint>& outline, double latitude, double longitude)
 {
-    bool inside = false;
-    const std::size_t count = outline.size();
-    if (count < 3)
-        return false;
-    for (std::size_t i = 0, j = count - 1; i < count; j = i++) {
-        const auto& a = outline[i];
-        const auto& b = outline[j];
-        if ((a.latitude > latitude) != (b.latitude > latitude)) {
-            const double crossing = a.longitude + (latitude - a.latitude) / (b.latitude - a.latitude) * (b.longitude - a.longitude);
-            if (longitude < crossing)
-                inside = !inside;
-        }
-    }
-    return inside;
+    return OutlineShape(outline, std::numeric_limits<std::size_t>::max()).contains(latitude, longitude);
 }
 
 double distanceToOutlineEdge(const std::vector<GeoPoint>& outline, double latitude, double longitude)
 {
-    const LocalProjection projection(latitude, longitude);
-    double nearest = std::numeric_limits<double>::infinity();
-    const std::size_t count = outline.size();
-    if (count == 0)
-        return nearest;
-    for (std::size_t i = 0, j = count - 1; i < count; j = i++) {
-        const double ax = projection.x(outline[j].longitude), ay = projection.y(outline[j].latitude);
-        const double bx = projection.x(outline[i].longitude), by = projection.y(outline[i].latitude);
-        const double dx = bx - ax, dy = by - ay;
-        const double length2 = dx * dx + dy * dy;
-        const double t = length2 > 0 ? std::clamp(-(ax * dx + ay * dy) / length2, 0.0, 1.0) : 0.0;
-        const double px = ax + t * dx, py = ay + t * dy;
-        nearest = std::min(nearest, std::hypot(px, py));
-    }
-    return nearest;
+    return OutlineShape(outline, std::numeric_limits<std::size_t>::max()).distanceToEdge(latitude, longitude);
 }
 
-AirspaceIndex::AirspaceIndex(const std::vector<openair::Airspace>& airspaces)
+AirspaceIndex::AirspaceIndex(const std::vector<openair::Airspace>& airspaces, std::size_t indexFrom)
     : m_airspaces(&airspaces)
     , m_boxes(airspaces.size())
+    , m_shapes(airspaces.size())
+    , m_indexFrom(indexFrom)
     , m_usable(airspaces.size(), false)
     , m_cells(static_cast<std::size_t>(cellColumns * cellRows))
 {
@@ -179,13 +139,8 @@ AirspaceIndex::AirspaceIndex(const std::vector<openair::Airspace>& airspaces)
         const auto& outline = airspaces[i].outline;
         if (outline.size() < 3)
             continue;
-        Box box { outline[0].latitude, outline[0].longitude, outline[0].latitude, outline[0].longitude };
-        for (const auto& point : outline) {
-            box.south = std::min(box.south, point.latitude);
-            box.north = std::max(box.north, point.latitude);
-            box.west = std::min(box.west, point.longitude);
-            box.east = std::max(box.east, point.longitude);
-        }
+        const OutlineShape& shape = m_shapes[i] = OutlineShape(outline, std::numeric_limits<std::size_t>::max());
+        const Box box { shape.south(), shape.west(), shape.north(), shape.east() };
         m_boxes[i] = box;
         m_usable[i] = true;
         const int row0 = std::clamp(static_cast<int>(std::floor(box.south + 90)), 0, cellRows - 1);
@@ -198,8 +153,8 @@ AirspaceIndex::AirspaceIndex(const std::vector<openair::Airspace>& airspaces)
     }
 }
 
-AirspaceIndex::AirspaceIndex(const openair::ParseResult& parsed)
-    : AirspaceIndex(parsed.airspaces)
+AirspaceIndex::AirspaceIndex(const openair::ParseResult& parsed, std::size_t indexFrom)
+    : AirspaceIndex(parsed.airspaces, indexFrom)
 {
     const auto& airspaces = parsed.airspaces;
     m_unreadLines.assign(airspaces.size(), 0);
@@ -275,6 +230,21 @@ AirspaceCheck checkAirspaces(const flights::IgcFlight& flight, const AirspaceInd
     if (near.empty())
         return check;
 
+    // The long outlines near the flight with their trees of edges; only these are read
+    // fix after fix.
+    const auto& airspaces = index.airspaces();
+    std::vector<OutlineShape> trees;
+    trees.reserve(near.size());
+    std::vector<const OutlineShape*> shapes(airspaces.size(), nullptr);
+    for (const std::size_t i : near) {
+        if (airspaces[i].outline.size() >= index.indexFrom()) {
+            trees.emplace_back(airspaces[i].outline, index.indexFrom());
+            shapes[i] = &trees.back();
+        } else {
+            shapes[i] = &index.shape(i);
+        }
+    }
+
     // A finer grid over the track's box, each cell with the nearby airspaces over it.
     constexpr int gridSide = 64;
     const double cellHeight = std::max((north - south) / gridSide, 1e-9);
@@ -294,8 +264,8 @@ AirspaceCheck checkAirspaces(const flights::IgcFlight& flight, const AirspaceInd
         AirspaceCrossing crossing;
         std::size_t lastSeen { 0 }; // the last fix inside
         bool open { false };
+        std::size_t nearEdge { std::numeric_limits<std::size_t>::max() }; // where the last depth was found
     };
-    const auto& airspaces = index.airspaces();
     std::vector<Open> stays(airspaces.size());
     std::vector<std::size_t> openStays;
 
@@ -348,7 +318,8 @@ AirspaceCheck checkAirspaces(const flights::IgcFlight& flight, const AirspaceInd
             const LimitCheck ceiling = checkCeiling(space.ceiling, altitudes);
             if (ceiling.within == Within::No)
                 continue;
-            if (!insideOutline(space.outline, fix.latitude, fix.longitude))
+            const OutlineShape& shape = *shapes[i];
+            if (!shape.contains(fix.latitude, fix.longitude))
                 continue;
             const bool certain = floor.within == Within::Yes && ceiling.within == Within::Yes && index.unreadLine(i) == 0;
             std::optional<double> margin;
@@ -356,11 +327,15 @@ AirspaceCheck checkAirspaces(const flights::IgcFlight& flight, const AirspaceInd
                 margin = std::min(*floor.margin, *ceiling.margin);
             else
                 margin = floor.margin ? floor.margin : ceiling.margin;
-            const double depth = distanceToOutlineEdge(space.outline, fix.latitude, fix.longitude);
-
+            // Within a stay only a fix deeper than the deepest so far matters.
             Open& stay = stays[i];
+            const double depth = shape.distanceToEdge(fix.latitude, fix.longitude,
+                stay.open ? stay.crossing.deepestHorizontalMetres : -std::numeric_limits<double>::infinity(), &stay.nearEdge);
+
             if (!stay.open) {
+                const std::size_t nearEdge = stay.nearEdge;
                 stay = Open {};
+                stay.nearEdge = nearEdge;
                 stay.open = true;
                 stay.crossing.airspaceIndex = i;
                 stay.crossing.name = space.name;

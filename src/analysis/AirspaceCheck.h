@@ -1,6 +1,7 @@
 #pragma once
 
 #include "airspaces/OpenAirParser.h"
+#include "analysis/OutlineShape.h"
 #include "flights/IgcFlight.h"
 
 #include <cstddef>
@@ -45,16 +46,19 @@ struct AirspaceCheck {
 };
 
 // The airspaces' outline boxes in a grid, so that a fix is tested only against the
-// outlines whose box holds it. Open lines (fewer than three points) are left out.
-// Longitudes are taken as they are: an outline across the 180th meridian is not
-// handled.
+// outlines whose box holds it, and each outline as an OutlineShape; a check gives the
+// outlines near its flight of `indexFrom` points or more their tree of edges. Open lines
+// (fewer than three points) are left out. An outline across the 180th meridian, or
+// around a pole, is what it encloses on the globe (OutlineShape); its box is the whole
+// round of longitudes, and up to the pole.
 class AirspaceIndex {
 public:
-    explicit AirspaceIndex(const std::vector<openair::Airspace>& airspaces);
+    explicit AirspaceIndex(
+        const std::vector<openair::Airspace>& airspaces, std::size_t indexFrom = OutlineShape::defaultIndexFrom);
     // The same, knowing which lines of the file did not read: an airspace with such a
     // line between its AC line and the next one may have lost a limit, so its crossings
     // are possible only.
-    explicit AirspaceIndex(const openair::ParseResult& parsed);
+    explicit AirspaceIndex(const openair::ParseResult& parsed, std::size_t indexFrom = OutlineShape::defaultIndexFrom);
 
     // The first line of the airspace's block that did not read; 0 when none.
     std::size_t unreadLine(std::size_t airspace) const { return m_unreadLines.empty() ? 0 : m_unreadLines[airspace]; }
@@ -67,10 +71,15 @@ public:
         double south { 0 }, west { 0 }, north { 0 }, east { 0 };
     };
     const Box& box(std::size_t airspace) const { return m_boxes[airspace]; }
+    // The outline, without a tree of its edges.
+    const OutlineShape& shape(std::size_t airspace) const { return m_shapes[airspace]; }
+    std::size_t indexFrom() const { return m_indexFrom; }
 
 private:
     const std::vector<openair::Airspace>* m_airspaces;
     std::vector<Box> m_boxes; // one per airspace; empty box for open lines
+    std::vector<OutlineShape> m_shapes; // one per airspace; empty for open lines
+    std::size_t m_indexFrom;
     std::vector<bool> m_usable;
     std::vector<std::size_t> m_unreadLines;
     // A coarse grid of one-degree cells: the airspaces whose box touches each cell.
@@ -82,8 +91,9 @@ AirspaceCheck checkAirspaces(const flights::IgcFlight& flight, const AirspaceInd
 AirspaceCheck checkAirspaces(const flights::IgcFlight& flight, const std::vector<openair::Airspace>& airspaces);
 AirspaceCheck checkAirspaces(const flights::IgcFlight& flight, const openair::ParseResult& parsed);
 
-// Whether a point lies inside a closed ring (even-odd rule, degrees); never inside an
-// open line of fewer than three points.
+// Whether a point lies inside a closed ring (even-odd rule, degrees; across ±180° and
+// around a pole as OutlineShape); never inside an open line of fewer than three points.
+// Every point of the ring is read: for many points, make an OutlineShape once.
 bool insideOutline(const std::vector<GeoPoint>& outline, double latitude, double longitude);
 // The distance in metres from a point to the nearest edge of a ring (local flat-earth
 // projection, good to well under a percent across an airspace); infinite for no points.

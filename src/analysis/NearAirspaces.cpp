@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace corvex::analysis {
 
@@ -51,11 +52,24 @@ bool outlineMeetsBox(const std::vector<GeoPoint>& outline, const AirspaceIndex::
 {
     if (outline.size() < 3)
         return false;
-    for (std::size_t i = 0; i < outline.size(); ++i)
-        if (segmentMeetsBox(outline[i], outline[(i + 1) % outline.size()], box))
-            return true;
+    const OutlineShape shape(outline, std::numeric_limits<std::size_t>::max());
+    const std::vector<GeoPoint>& points = shape.points();
+    // An outline unrolled across ±180° meets the box at any of its longitudes.
+    std::vector<AirspaceIndex::Box> boxes { box };
+    if (shape.unrolled())
+        for (double round = std::ceil((shape.planeWest() - box.east) / 360.0); box.west + 360 * round <= shape.planeEast(); ++round)
+            if (round != 0)
+                boxes.push_back({ box.south, box.west + 360 * round, box.north, box.east + 360 * round });
+    for (std::size_t i = 0; i < points.size(); ++i) {
+        const std::size_t next = (i + 1) % points.size();
+        if (i >= shape.ownPoints() || next >= shape.ownPoints())
+            continue; // closes the outline over a pole
+        for (const AirspaceIndex::Box& at : boxes)
+            if (segmentMeetsBox(points[i], points[next], at))
+                return true;
+    }
     // No edge meets the box: either the box lies whole inside the outline or apart from it.
-    return insideOutline(outline, box.south, box.west);
+    return shape.contains(box.south, box.west);
 }
 
 std::vector<std::size_t> airspacesNearTrack(const flights::IgcFlight& flight, const AirspaceIndex& index, double marginMetres)

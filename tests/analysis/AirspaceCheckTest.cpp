@@ -8,9 +8,11 @@
 
 #include <cmath>
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <limits>
 #include <utility>
 
 using namespace corvex;
@@ -58,6 +60,71 @@ const std::string circle = "AC C\nAN CIRCLE\nAL SFC\nAH 4500ft AMSL\nV X=45:03:0
 std::string halfDisc(const std::string& direction)
 {
     return "AC R\nAN HALF\nAL SFC\nAH FL195\nV D=" + direction + "\nV X=45:03:00 N 005:03:00 E\nDA 2,270,90\n";
+}
+
+// Fixes made in memory, a second apart, every one valid at 1,000 m.
+flights::IgcFlight flightThrough(const std::vector<GeoPoint>& places)
+{
+    flights::IgcFlight flight;
+    for (const GeoPoint& place : places) {
+        flights::IgcFix fix;
+        fix.time = static_cast<std::int64_t>(flight.fixes.size());
+        fix.latitude = place.latitude;
+        fix.longitude = place.longitude;
+        fix.pressureAltitude = fix.gnssAltitude = 1000;
+        flight.fixes.push_back(fix);
+    }
+    return flight;
+}
+
+// Forty legs north and south across a box, `count` fixes in all.
+flights::IgcFlight zigzag(const analysis::AirspaceIndex::Box& box, std::size_t count)
+{
+    std::vector<GeoPoint> places;
+    for (std::size_t i = 0; i < count; ++i) {
+        const double along = static_cast<double>(i) / static_cast<double>(count - 1);
+        const double leg = along * 40;
+        const double up = std::fmod(leg, 2.0) < 1 ? std::fmod(leg, 1.0) : 1 - std::fmod(leg, 1.0);
+        places.push_back({ box.south + up * (box.north - box.south), box.west + along * (box.east - box.west) });
+    }
+    return flightThrough(places);
+}
+
+// A ring of `points` points with teeth 3 % deep, around 45.05° N 5.1° E.
+openair::Airspace jaggedRing(std::size_t points, double radiusDegrees)
+{
+    openair::Airspace ring;
+    ring.name = "JAGGED";
+    ring.airspaceClass = "R";
+    ring.floor = { openair::Altitude::Reference::Ground, 0, "SFC" };
+    ring.ceiling = { openair::Altitude::Reference::Unlimited, 0, "UNL" };
+    for (std::size_t i = 0; i < points; ++i) {
+        const double angle = 2 * geo::pi * static_cast<double>(i) / static_cast<double>(points);
+        const double r = radiusDegrees * (i % 2 ? 0.97 : 1.0);
+        ring.outline.push_back({ 45.05 + r * std::cos(angle), 5.1 + r * std::sin(angle) / std::cos(geo::radians(45.05)) });
+    }
+    return ring;
+}
+
+// The crossings of a flight through the edge trees and by reading every point of every
+// outline: the same in every field, to the last bit.
+void expectSameCrossings(const flights::IgcFlight& flight, const std::vector<openair::Airspace>& airspaces, const char* what)
+{
+    const analysis::AirspaceIndex tree(airspaces), scan(airspaces, std::numeric_limits<std::size_t>::max());
+    const auto indexed = checkAirspaces(flight, tree).crossings, scanned = checkAirspaces(flight, scan).crossings;
+    ASSERT_EQ(indexed.size(), scanned.size()) << what;
+    for (std::size_t k = 0; k < indexed.size(); ++k) {
+        const auto &a = indexed[k], &b = scanned[k];
+        SCOPED_TRACE(std::string(what) + ", crossing " + std::to_string(k) + " of " + a.name);
+        EXPECT_EQ(a.airspaceIndex, b.airspaceIndex);
+        EXPECT_EQ(std::make_pair(a.entryIndex, a.exitIndex), std::make_pair(b.entryIndex, b.exitIndex));
+        EXPECT_EQ(a.certain, b.certain);
+        EXPECT_EQ(a.reason, b.reason);
+        EXPECT_EQ(a.deepestHorizontalIndex, b.deepestHorizontalIndex);
+        EXPECT_EQ(a.deepestHorizontalMetres, b.deepestHorizontalMetres);
+        EXPECT_EQ(a.deepestVerticalIndex, b.deepestVerticalIndex);
+        EXPECT_EQ(a.deepestVerticalMetres, b.deepestVerticalMetres);
+    }
 }
 
 } // namespace
@@ -208,6 +275,132 @@ TEST(AirspaceCheck, RealFlightAgainstTheFranceFile)
                 << crossing.reason;
         }
     }
+}
+
+// The edge trees change how fast, never what: every shared OpenAir file against every
+// shared flight and a zig-zag over the file, and a jagged ring whose teeth the fixes
+// keep crossing, give the crossings of the plain scan.
+TEST(AirspaceCheck, EdgeTreesGiveTheScansCrossings)
+{
+    std::vector<flights::IgcFlight> shared;
+    for (const char* name : { "0asljd01.igc", "2016-11-08-xcs-aaa-02.igc", "20180427.igc", "20241007TZN.igc", "654G6NG1.IGC",
+             "lad_lod_extensions.igc" }) {
+        auto flight = flights::readIgcFile(std::string(CORVEX_TESTDATA_DIR "/igc/") + name);
+        ASSERT_TRUE(flight) << name << ": " << flight.error();
+        shared.push_back(std::move(*flight));
+    }
+    std::size_t crossings = 0;
+    for (const char* name : { "AirspaceAus-DAA.txt", "Germany.txt", "Switzerland.txt", "france-07_04_2011.txt", "openair.txt",
+             "openair_2.txt", "arc-angle-single-vx.txt" }) {
+        std::ifstream in(std::string(CORVEX_TESTDATA_DIR "/openair/") + name, std::ios::binary);
+        const auto parsed = openair::parse(openair::decodeFileText(std::string((std::istreambuf_iterator<char>(in)), {})));
+        ASSERT_FALSE(parsed.airspaces.empty()) << name;
+        analysis::AirspaceIndex::Box box { 90, 180, -90, -180 };
+        for (const auto& airspace : parsed.airspaces)
+            for (const GeoPoint& point : airspace.outline) {
+                box = { std::min(box.south, point.latitude), std::min(box.west, point.longitude),
+                    std::max(box.north, point.latitude), std::max(box.east, point.longitude) };
+            }
+        for (const auto& flight : shared)
+            expectSameCrossings(flight, parsed.airspaces, name);
+        const auto across = zigzag(box, 4000);
+        expectSameCrossings(across, parsed.airspaces, name);
+        crossings += checkAirspaces(across, parsed.airspaces).crossings.size();
+    }
+    EXPECT_GT(crossings, 500u); // the zig-zags went through airspaces
+
+    const std::vector<openair::Airspace> jagged { jaggedRing(5000, 0.05) };
+    const auto teeth = zigzag({ 44.99, 5.0, 45.11, 5.2 }, 4000);
+    expectSameCrossings(teeth, jagged, "jagged ring");
+    EXPECT_GT(checkAirspaces(teeth, jagged).crossings.size(), 20u);
+}
+
+// Circles around a pole or across the 180th meridian, made by the reader as a pilot's
+// file would give them: a fix inside is inside, through the edge tree and the scan.
+TEST(AirspaceCheck, CirclesAroundAPoleAndAcrossTheAntimeridian)
+{
+    struct Case {
+        const char* what;
+        std::string openAir;
+        std::vector<std::pair<GeoPoint, bool>> fixes; // and whether inside
+    };
+    const auto circleAt = [](const std::string& centre, double nauticalMiles) {
+        return "AC R\nAN ROUND\nAL SFC\nAH UNL\nV X=" + centre + "\nDC " + std::to_string(nauticalMiles) + "\n";
+    };
+    const std::vector<Case> cases {
+        // 2° around a centre 1° from the pole: the pole and beyond it inside.
+        { "around the north pole", circleAt("89:00:00 N 000:00:00 E", 120),
+            { { { 90, 0 }, true }, { { 89.5, 179 }, true }, { { 89.9, 90 }, true }, { { 87.5, 0 }, true },
+                { { 88, -90 }, false }, { { 87.5, 180 }, false }, { { 86.5, -180 }, false }, { { 45, 0 }, false } } },
+        { "centred on the north pole", circleAt("90:00:00 N 000:00:00 E", 60),
+            { { { 90, 0 }, true }, { { 89.5, 123 }, true }, { { 89.5, -57 }, true }, { { 88.9, 0 }, false } } },
+        { "around the south pole", circleAt("89:30:00 S 045:00:00 E", 100),
+            { { { -90, 0 }, true }, { { -89, -135 }, true }, { { -88.5, 45 }, true }, { { -88, -135 }, false },
+                { { 89, 45 }, false } } },
+        { "near the pole, not round it", circleAt("88:00:00 N 179:00:00 E", 60),
+            { { { 88, 179 }, true }, { { 88, -179.5 }, true }, { { 89.5, 0 }, false }, { { 88, 0 }, false } } },
+        { "across the 180th meridian", circleAt("00:00:00 N 179:50:00 E", 30),
+            { { { 0, -179.8 }, true }, { { 0, 179.5 }, true }, { { 0.3, 179.9 }, true }, { { 0, -179.5 }, false },
+                { { 0, 0 }, false }, { { 0.1, -170 }, false }, { { 0, 178 }, false } } },
+        { "a polygon across it",
+            "AC R\nAN BOX\nAL SFC\nAH UNL\nDP 10:00:00 N 170:00:00 E\nDP 10:00:00 N 170:00:00 W\n"
+            "DP 20:00:00 N 170:00:00 W\nDP 20:00:00 N 170:00:00 E\n",
+            { { { 15, 179 }, true }, { { 15, -175 }, true }, { { 15, 0 }, false }, { { 15, 160 }, false },
+                { { 25, 180 }, false } } },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const auto parsed = openair::parse(c.openAir);
+        ASSERT_TRUE(parsed.errors.empty()) << parsed.errors.front().message;
+        ASSERT_EQ(parsed.airspaces.size(), 1u);
+        const auto& outline = parsed.airspaces[0].outline;
+        const analysis::OutlineShape tree(outline, 8);
+        for (const auto& [place, inside] : c.fixes) {
+            SCOPED_TRACE(std::to_string(place.latitude) + ", " + std::to_string(place.longitude));
+            EXPECT_EQ(analysis::insideOutline(outline, place.latitude, place.longitude), inside);
+            EXPECT_EQ(tree.contains(place.latitude, place.longitude), inside);
+            EXPECT_EQ(tree.distanceToEdge(place.latitude, place.longitude),
+                analysis::distanceToOutlineEdge(outline, place.latitude, place.longitude));
+            // A fix at the place: one crossing exactly when it is inside, and the map
+            // shows the airspace around it.
+            const auto flight = flightThrough({ place });
+            EXPECT_EQ(checkAirspaces(flight, parsed).crossings.size(), inside ? 1u : 0u);
+            if (inside) {
+                EXPECT_FALSE(analysis::airspacesNearTrack(flight, analysis::AirspaceIndex(parsed), 1000).empty());
+            }
+        }
+    }
+
+    // A longitude no fix has is outside, and ends.
+    const auto round = openair::parse(circleAt("89:00:00 N 000:00:00 E", 120));
+    const analysis::OutlineShape roundThePole(round.airspaces[0].outline);
+    EXPECT_FALSE(roundThePole.contains(89.5, std::nan("")));
+    EXPECT_FALSE(roundThePole.contains(89.5, 1e300));
+    EXPECT_TRUE(std::isinf(roundThePole.distanceToEdge(89.5, std::nan(""))));
+
+    // How deep: at the pole 60 NM inside a circle of 60 NM around it, and a flight
+    // across the meridian inside a circle on it from end to end.
+    const auto pole = openair::parse(circleAt("90:00:00 N 000:00:00 E", 60));
+    EXPECT_NEAR(analysis::distanceToOutlineEdge(pole.airspaces[0].outline, 90, 0), 60 * 1852, 300);
+    const auto meridian = openair::parse(circleAt("00:00:00 N 180:00:00 E", 30));
+    const auto across = checkAirspaces(flightThrough({ { 0, 179.3 }, { 0, 179.8 }, { 0, -180 }, { 0, -179.8 }, { 0, -179.3 } }), meridian);
+    ASSERT_EQ(across.crossings.size(), 1u);
+    EXPECT_EQ(std::make_pair(across.crossings[0].entryIndex, across.crossings[0].exitIndex), std::make_pair(std::size_t { 1 }, std::size_t { 3 }));
+    EXPECT_EQ(across.crossings[0].deepestHorizontalIndex, 2u);
+    EXPECT_NEAR(across.crossings[0].deepestHorizontalMetres, 30 * 1852, 300);
+}
+
+// An outline of 200,000 points against 3,000 fixes: the scan read 1.2 billion edges; the
+// tree reads those near each fix.
+TEST(AirspaceCheck, LongOutlinesCostWhatTheFlightPassesNear)
+{
+    const std::vector<openair::Airspace> ring { jaggedRing(200000, 0.05) };
+    const auto flight = zigzag({ 44.99, 5.0, 45.11, 5.2 }, 3000);
+    const std::clock_t start = std::clock();
+    const auto check = checkAirspaces(flight, ring);
+    const double seconds = static_cast<double>(std::clock() - start) / CLOCKS_PER_SEC;
+    EXPECT_GT(check.crossings.size(), 20u);
+    EXPECT_LT(seconds, 1.0);
 }
 
 // The file on disk as the flight view and `corvex airspace-check` read it: the same

@@ -2,6 +2,7 @@
 // core-bench openair FILE [--seconds S]
 // core-bench flights FOLDER [--seconds S]
 // core-bench airspace-check OPENAIR --flight FLIGHT.igc [--seconds S]
+// core-bench airspace-hostile CASE --flight FLIGHT.igc [--fixes N]
 //
 // The program's file work without a window or an instrument, for scripts/bench:
 //   export   the flight as the instrument's track-log sectors (the first format, as a
@@ -18,6 +19,14 @@
 //            once, before timing): the flight resampled to 36,000 fixes (ten hours at
 //            a fix a second) along its own track, and a made 36,000-fix zig-zag over
 //            the whole file's box, the worst case for the track's own box.
+//   airspace-hostile  outlines no real file has, made in memory, against the flight
+//            resampled to N fixes (36,000 by default), timed once, the index included:
+//            outline-100k and outline-1m, a jagged ring of 100,000 or 1,000,000 points
+//            around the middle of the flight, whose box holds the whole track and whose
+//            edge the track crosses, and circles-1000,
+//            1,000 circles of 300 NM read from OpenAir text, their centres spread over
+//            20° of latitude and 28° of longitude around the flight (a quarter of them
+//            hold it). One case a process, so that its peak memory is its own.
 // Each case repeats until it has taken S seconds of CPU (2 by default, at least 5
 // times) and prints medians; the encoding of the sectors is done once, before timing.
 // Every case ends with the process's peak resident memory.
@@ -340,6 +349,96 @@ int benchAirspaceCheck(const std::string& openAirPath, const std::string& flight
     return 0;
 }
 
+// Degrees as OpenAir writes them: "45:03:00 N 005:03:00 E".
+std::string openAirCoordinate(double latitude, double longitude)
+{
+    const auto part = [](double degrees, int width, char positive, char negative) {
+        const long seconds = std::lround(std::abs(degrees) * 3600);
+        char text[32];
+        std::snprintf(text, sizeof text, "%0*ld:%02ld:%02ld %c", width, seconds / 3600, seconds / 60 % 60, seconds % 60,
+            degrees < 0 ? negative : positive);
+        return std::string(text);
+    };
+    return part(latitude, 2, 'N', 'S') + " " + part(longitude, 3, 'E', 'W');
+}
+
+int benchHostileAirspaces(const std::string& which, const std::string& flightPath, std::size_t fixCount)
+{
+    const auto flight = flights::readIgcFile(flightPath);
+    if (!flight || flight->fixes.size() < 2 || fixCount < 2) {
+        std::fprintf(stderr, "cannot read %s\n", flightPath.c_str());
+        return 1;
+    }
+    const flights::IgcFlight track = resampled(*flight, fixCount);
+    double south = 90, north = -90, west = 180, east = -180;
+    for (const auto& fix : track.fixes) {
+        south = std::min(south, fix.latitude);
+        north = std::max(north, fix.latitude);
+        west = std::min(west, fix.longitude);
+        east = std::max(east, fix.longitude);
+    }
+    const double middleLatitude = (south + north) / 2, middleLongitude = (west + east) / 2;
+    const double metresPerDegree = geo::meanEarthRadiusMetres * geo::pi / 180;
+    const double cosine = std::cos(geo::radians(middleLatitude));
+
+    std::vector<openair::Airspace> airspaces;
+    if (which == "outline-100k" || which == "outline-1m") {
+        // Teeth 3 % deep all round a ring a little wider than the track's box: every fix
+        // is inside the ring's box, the track crosses its edge, and the fixes inside are
+        // inside for a while.
+        const std::size_t points = which == "outline-1m" ? 1000000 : 100000;
+        const double radius = 0.6 * std::max((north - south) * metresPerDegree, (east - west) * metresPerDegree * cosine);
+        openair::Airspace ring;
+        ring.airspaceClass = "R";
+        ring.name = "JAGGED";
+        ring.floor = { openair::Altitude::Reference::Ground, 0, "SFC" };
+        ring.ceiling = { openair::Altitude::Reference::Unlimited, 0, "UNL" };
+        for (std::size_t i = 0; i < points; ++i) {
+            const double angle = 2 * geo::pi * static_cast<double>(i) / static_cast<double>(points);
+            const double r = radius * (i % 2 ? 0.97 : 1.0);
+            ring.outline.push_back({ middleLatitude + r * std::cos(angle) / metresPerDegree,
+                middleLongitude + r * std::sin(angle) / (metresPerDegree * cosine) });
+        }
+        airspaces.push_back(std::move(ring));
+    } else if (which == "circles-1000") {
+        std::string text;
+        std::uint32_t state = 12345;
+        const auto uniform = [&] {
+            state = state * 1664525u + 1013904223u;
+            return static_cast<double>(state >> 8) / 16777216.0;
+        };
+        for (int i = 0; i < 1000; ++i) {
+            const double latitude = std::clamp(middleLatitude + (uniform() - 0.5) * 20, -84.0, 84.0);
+            const double longitude = middleLongitude + (uniform() - 0.5) * 28;
+            text += "AC R\nAN CIRCLE " + std::to_string(i) + "\nAL SFC\nAH FL195\nV X=" + openAirCoordinate(latitude, longitude)
+                + "\nDC 300\n";
+        }
+        auto parsed = openair::parse(text);
+        if (!parsed.errors.empty()) {
+            std::fprintf(stderr, "line %zu: %s\n", parsed.errors.front().line, parsed.errors.front().message.c_str());
+            return 1;
+        }
+        airspaces = std::move(parsed.airspaces);
+    } else {
+        std::fprintf(stderr, "no hostile case %s (outline-100k, outline-1m, circles-1000)\n", which.c_str());
+        return 2;
+    }
+    std::size_t points = 0;
+    for (const auto& airspace : airspaces)
+        points += airspace.outline.size();
+
+    const double cpu = cpuSeconds();
+    const auto wall = std::chrono::steady_clock::now();
+    const analysis::AirspaceIndex index(airspaces);
+    const auto check = analysis::checkAirspaces(track, index);
+    const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - wall).count();
+    std::printf("airspace-check %s: %zu airspaces, %zu points, %zu fixes, %zu crossings; %.2f s CPU, %.2f s elapsed "
+                "(index included); peak RSS %.1f MB\n",
+        which.c_str(), airspaces.size(), points, track.fixes.size(), check.crossings.size(), cpuSeconds() - cpu, elapsed,
+        peakMegabytes());
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -348,6 +447,7 @@ int main(int argc, char** argv)
     std::string outDir, gpsbabel, flightPath;
     double seconds = 2;
     int gpsbabelRuns = 5;
+    std::size_t fixes = 36000;
     bool ok = arguments.size() >= 2;
     for (std::size_t i = 2; ok && i < arguments.size(); i += 2) {
         ok = i + 1 < arguments.size();
@@ -360,6 +460,8 @@ int main(int argc, char** argv)
             seconds = std::atof(value.c_str());
         else if (arguments[i] == "--flight")
             flightPath = value;
+        else if (arguments[i] == "--fixes")
+            fixes = static_cast<std::size_t>(std::max(2L, std::atol(value.c_str())));
         else if (arguments[i] == "--gpsbabel")
             gpsbabel = value;
         else if (arguments[i] == "--gpsbabel-runs")
@@ -375,10 +477,13 @@ int main(int argc, char** argv)
         return benchFlights(arguments[1], seconds);
     if (ok && arguments[0] == "airspace-check" && !flightPath.empty())
         return benchAirspaceCheck(arguments[1], flightPath, seconds);
+    if (ok && arguments[0] == "airspace-hostile" && !flightPath.empty())
+        return benchHostileAirspaces(arguments[1], flightPath, fixes);
     std::fprintf(stderr,
         "usage: core-bench export FLIGHT.igc --out DIR [--seconds S] [--gpsbabel PROGRAM] [--gpsbabel-runs N]\n"
         "       core-bench openair FILE [--seconds S]\n"
         "       core-bench flights FOLDER [--seconds S]\n"
-        "       core-bench airspace-check OPENAIR --flight FLIGHT.igc [--seconds S]\n");
+        "       core-bench airspace-check OPENAIR --flight FLIGHT.igc [--seconds S]\n"
+        "       core-bench airspace-hostile outline-100k|outline-1m|circles-1000 --flight FLIGHT.igc [--fixes N]\n");
     return 2;
 }
