@@ -19,6 +19,22 @@ std::string_view contestTypeName(ContestFlightType type)
     return "free_flight";
 }
 
+std::string_view scoredTrackName(ScoredTrack track) { return track == ScoredTrack::Whole ? "whole" : "flight"; }
+
+std::optional<ScoredTrack> scoredTrackFromName(std::string_view name)
+{
+    if (name == "flight")
+        return ScoredTrack::Flight;
+    if (name == "whole")
+        return ScoredTrack::Whole;
+    return std::nullopt;
+}
+
+ScoredTrack trackToScore(const ContestRuleSet& rules, std::optional<ScoredTrack> wanted)
+{
+    return wanted && rules.pilotChoosesTrack ? *wanted : rules.scoredTrack;
+}
+
 const std::vector<ContestRuleSet>& contestRuleSets()
 {
     static const std::vector<ContestRuleSet> rows {
@@ -38,6 +54,8 @@ const std::vector<ContestRuleSet>& contestRuleSets()
                 { ContestFlightType::ClosedFaiTriangle, 1.6, true, { 0.05, 0 } },
             },
             .finishBelowStartMetres = std::nullopt,
+            .scoredTrack = ScoredTrack::Flight,
+            .pilotChoosesTrack = false,
         },
         // FFVL: free distance through up to three turnpoints ×1.0, flat triangle ×1.2, FAI
         // triangle ×1.4, both closed within 3 km or 5 % of the perimeter, whichever is
@@ -52,6 +70,8 @@ const std::vector<ContestRuleSet>& contestRuleSets()
                 { ContestFlightType::FaiTriangle, 1.4, true, { 0.05, 3000 } },
             },
             .finishBelowStartMetres = std::nullopt,
+            .scoredTrack = ScoredTrack::Flight,
+            .pilotChoosesTrack = false,
         },
         // OLC classic, as its public rules read: after the flight a start, up to five
         // turnpoints and a finish (six legs) are chosen among the flight's own fixes so
@@ -66,6 +86,8 @@ const std::vector<ContestRuleSet>& contestRuleSets()
             .freeFlightTurnpoints = 5,
             .triangles = {},
             .finishBelowStartMetres = 1000.0,
+            .scoredTrack = ScoredTrack::Flight,
+            .pilotChoosesTrack = false,
         },
     };
     return rows;

@@ -324,8 +324,8 @@ TEST(ContestScore, RealFlightPiecesMatchTheBruteForce)
             EXPECT_EQ(contestTypeName(score->type), best.type);
             EXPECT_TRUE(score->optimal);
             expectWellFormed(*score, piece, rules);
-            if (test.first == 0) { // the whole flight holds every fix of its thinned copy
-                const auto whole = scoreFlight(*flight, rules);
+            if (test.first == 0) { // the whole file holds every fix of its thinned copy
+                const auto whole = scoreFixes(flight->fixes, 0, flight->fixes.size() - 1, rules);
                 ASSERT_TRUE(whole);
                 EXPECT_GE(whole->points, best.points - 2e-6);
                 EXPECT_TRUE(whole->optimal);
@@ -447,6 +447,82 @@ TEST(ContestScore, ParkedFixesAndExactTies)
     EXPECT_EQ(tied->type, ContestFlightType::FreeFlight);
     EXPECT_NEAR(tied->distanceMetres, geodesicDistanceMetres(south, north), 1e-3);
     expectWellFormed(*tied, meridian, xcontest());
+}
+
+// A hike & fly: five hours' walk to the launch before a real flight. A contest that
+// scores the flight does not count the walk, whatever the pilot asks; one that leaves
+// the choice to the pilot counts it when asked, and then scores the whole track.
+TEST(ContestScore, TheWalkCountsOnlyWhereTheRulesLetIt)
+{
+    const auto flown = readIgcFile(CORVEX_TESTDATA_DIR "/igc/20180427.igc");
+    ASSERT_TRUE(flown);
+    IgcFlight hike = *flown;
+    const IgcFix launch = flown->fixes.front();
+    std::vector<IgcFix> walk;
+    constexpr int walkSeconds = 5 * 3600, fixEvery = 5;
+    for (int t = walkSeconds; t > 0; t -= fixEvery) {
+        IgcFix step = launch;
+        step.time -= t;
+        step.longitude -= 1.2 * t / (111320 * std::cos(launch.latitude * geo::pi / 180)); // from the west at 1.2 m/s
+        step.pressureAltitude -= t / 10;
+        step.gnssAltitude -= t / 10;
+        walk.push_back(step);
+    }
+    hike.fixes.insert(hike.fixes.begin(), walk.begin(), walk.end());
+    hike.fixExtensionValues.clear();
+    hike.fixExtensions.clear();
+
+    ContestRuleSet pilotsChoice = xcontest();
+    pilotsChoice.pilotChoosesTrack = true;
+    for (const ContestRuleSet* set : { &xcontest(), &ffvl(), &olc(), static_cast<const ContestRuleSet*>(&pilotsChoice) }) {
+        const ContestRuleSet& rules = *set;
+        SCOPED_TRACE(std::string(rules.id) + (rules.pilotChoosesTrack ? ", the pilot's choice" : ""));
+        const auto alone = scoreFlight(*flown, rules);
+        ASSERT_TRUE(alone);
+        for (const auto wanted : { std::optional<ScoredTrack>(), std::optional(ScoredTrack::Flight), std::optional(ScoredTrack::Whole) }) {
+            const auto score = scoreFlight(hike, rules, 0, wanted);
+            ASSERT_TRUE(score);
+            const bool whole = wanted == ScoredTrack::Whole && rules.pilotChoosesTrack;
+            EXPECT_EQ(score->part.track, whole ? ScoredTrack::Whole : ScoredTrack::Flight);
+            if (!whole) {
+                EXPECT_DOUBLE_EQ(score->points, alone->points);
+                EXPECT_EQ(score->part.from, alone->part.from);
+                EXPECT_EQ(score->part.to, alone->part.to);
+                continue;
+            }
+            EXPECT_EQ(score->part.first, 0u);
+            EXPECT_EQ(score->part.last, hike.fixes.size() - 1);
+            EXPECT_EQ(score->part.from, walk.front().time);
+            EXPECT_GT(score->points, alone->points + 10) << "the walk's 21 km count";
+            EXPECT_DOUBLE_EQ(score->points, scoreFixes(hike.fixes, 0, hike.fixes.size() - 1, rules)->points);
+        }
+    }
+
+    // Each flight of a file with a relaunch scores its own hop; the whole track of the
+    // second runs from the first one's landing to the file's end.
+    IgcFlight twice = *flown;
+    twice.fixExtensionValues.clear();
+    IgcFix standing = flown->fixes.back();
+    for (int i = 0; i < 600; ++i) {
+        standing.time += 1;
+        twice.fixes.push_back(standing);
+    }
+    for (IgcFix fix : flown->fixes) {
+        fix.time += standing.time + 1 - flown->fixes.front().time;
+        twice.fixes.push_back(fix);
+    }
+    const std::vector<FlightFigures> hops = computeFlights(twice);
+    ASSERT_EQ(hops.size(), 2u);
+    const auto second = scoreFlight(twice, xcontest(), 1, std::nullopt);
+    ASSERT_TRUE(second);
+    EXPECT_EQ(second->part.first, hops[1].takeoffIndex);
+    EXPECT_NEAR(second->points, scoreFlight(*flown, xcontest())->points, 1e-9);
+    const auto wholeSecond = scoredPart(twice, hops, 1, ScoredTrack::Whole);
+    ASSERT_TRUE(wholeSecond);
+    EXPECT_EQ(wholeSecond->first, hops[0].landingIndex);
+    EXPECT_EQ(wholeSecond->last, twice.fixes.size() - 1);
+    EXPECT_EQ(scoredPart(twice, hops, 0, ScoredTrack::Whole)->last, hops[1].takeoffIndex);
+    EXPECT_FALSE(scoreFlight(twice, xcontest(), 2, std::nullopt));
 }
 
 // Chords bracket geodesics from below and, through the bound the search uses, from above,
