@@ -164,8 +164,9 @@ CleanAltitude cleanAltitude(const std::vector<IgcFix>& fixes, bool pressure)
 
 // The points without the ones a glider cannot have been at: a fix reached from the one
 // before faster than plausibleGroundSpeed when a later fix within excursionTime is
-// plausibly reached again. A jump that does not come back (a gap in the recording, a
-// recorder carried on after a drive) stays.
+// plausibly reached from that one again, and not from the fix that jumped. A jump that
+// does not come back (a gap in the recording, a recorder carried on after a drive)
+// stays.
 std::vector<TrackPoint> withoutPositionJumps(const std::vector<TrackPoint>& points)
 {
     const auto jumped = [](const TrackPoint& from, const TrackPoint& to) {
@@ -182,7 +183,7 @@ std::vector<TrackPoint> withoutPositionJumps(const std::vector<TrackPoint>& poin
         std::size_t back = k + 1;
         while (back < points.size() && points[back].time - points[k].time <= excursionTime && jumped(kept.back(), points[back]))
             ++back;
-        if (back < points.size() && points[back].time - points[k].time <= excursionTime)
+        if (back < points.size() && points[back].time - points[k].time <= excursionTime && jumped(points[k], points[back]))
             k = back - 1; // the excursion is left out; the fix it comes back to is taken next
         else
             kept.push_back(points[k]);
@@ -231,10 +232,15 @@ std::vector<FlightSpan> findFlights(const std::vector<TrackPoint>& points, const
             const TrackPoint& relaunch = points[run.first];
             const std::int64_t ground = relaunch.time - landed.time;
             const int altitudeChange = std::abs(level[relaunch.index] - level[landed.index]);
-            double path = 0; // over steps of pathStep: the jitter of a recorder at rest averages out
+            // Over steps of pathStep, where the jitter of a recorder at rest averages out;
+            // a gap in the recording (switched off for a drive) and a jump do not count.
+            double path = 0;
             for (std::size_t i = flights.back().last, next = i; i < run.first; i = next) {
                 next = std::min(run.first, pointAfter(points, i, i + 1, pathStep));
-                path += legMetres(points[i], points[next]);
+                const std::int64_t seconds = points[next].time - points[i].time;
+                const double leg = legMetres(points[i], points[next]);
+                if (seconds <= excursionTime && leg <= plausibleGroundSpeed * static_cast<double>(std::max<std::int64_t>(1, seconds)))
+                    path += leg;
             }
             if (ground < groundTime || altitudeChange > groundVerticalSpeed * static_cast<double>(ground)
                 || path > groundPathSpeed * static_cast<double>(ground)) {

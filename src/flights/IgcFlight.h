@@ -160,11 +160,14 @@ FlightFigures computeFigures(const IgcFlight& flight);
 // Each flight of the file, in time order: one for an ordinary file, several where the
 // recorder stayed on through a landing and a relaunch. Each has the figures of its own
 // take-off to landing. A landing ends a flight when the recorder then stays at least 5
-// minutes without flight movement (the take-off rule above) and its altitude when it
-// moves again is within 0.5 m/s × that time of the altitude it landed at: a top-landing
-// of a few minutes and a relaunch are two flights, a slow glide (a metre a second
-// down) or a thermal is none. A glider hanging still in the air for 5 minutes (soaring
-// into a wind as strong as its speed) cannot be told from one on the ground.
+// minutes without flight movement (the take-off rule above), covering no more ground
+// than a walk (2.5 m/s, measured over 5-second steps; a gap in the recording counts
+// as standing), and its altitude when it moves again is within 0.5 m/s × that time of
+// the altitude it landed at: a top-landing of a few minutes and a relaunch are two
+// flights; a slow glide (a metre a second down), a thermal, and circling in zero lift
+// (a paraglider's 7 m/s and more of airspeed) are none. A glider hanging still in the
+// air for 5 minutes (soaring into a wind as strong as its speed) cannot be told from
+// one on the ground, nor a drive with the recorder on from a flight.
 std::vector<FlightFigures> computeFlights(const IgcFlight& flight);
 
 } // namespace corvex::flights

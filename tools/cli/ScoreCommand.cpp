@@ -42,8 +42,7 @@ std::string scoredText(const ContestScore& score, const ContestRuleSet& rules, b
 {
     std::string text = utcTimeText(score.part.from, "%H:%M") + " to " + utcTimeText(score.part.to, "%H:%M") + " UTC, ";
     if (score.part.track == flights::ScoredTrack::Whole)
-        return text + (rules.scoredTrack == flights::ScoredTrack::Whole ? "the whole track, as the rules score it"
-                                                                        : "the whole track, as the rules allow");
+        return text + "the whole track, as the rules allow";
     text += "take-off to landing";
     if (wholeAsked)
         text += " (" + std::string(rules.name) + " scores the flight only)";
