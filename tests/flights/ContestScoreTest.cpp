@@ -11,6 +11,7 @@
 #include <array>
 #include <random>
 #include <string_view>
+#include <tuple>
 
 namespace corvex::flights {
 namespace {
@@ -449,9 +450,9 @@ TEST(ContestScore, ParkedFixesAndExactTies)
     expectWellFormed(*tied, meridian, xcontest());
 }
 
-// A hike & fly: five hours' walk to the launch before a real flight. A contest that
-// scores the flight (FFVL, OLC) does not count the walk, whatever the pilot asks; one
-// that leaves the choice to the pilot scores the part asked for, else its own.
+// A hike & fly: five hours' walk to the launch before a real flight. FFVL and OLC score
+// the flight, whatever the pilot asks; XContest scores the whole track unless the pilot
+// asks for the flight alone.
 TEST(ContestScore, TheWalkCountsOnlyWhereTheRulesLetIt)
 {
     const auto flown = readIgcFile(CORVEX_TESTDATA_DIR "/igc/20180427.igc");
@@ -470,29 +471,24 @@ TEST(ContestScore, TheWalkCountsOnlyWhereTheRulesLetIt)
     }
     hike.fixes.insert(hike.fixes.begin(), walk.begin(), walk.end());
 
-    ContestRuleSet pilotsChoice = ffvl();
-    pilotsChoice.pilotChoosesTrack = true;
     const FlightFigures flight = computeFigures(*flown);
-    for (const ContestRuleSet* set : { &xcontest(), &ffvl(), &olc(), static_cast<const ContestRuleSet*>(&pilotsChoice) }) {
-        const ContestRuleSet& rules = *set;
-        SCOPED_TRACE(std::string(rules.id) + (rules.pilotChoosesTrack ? ", the pilot's choice" : ""));
-        const auto flightOnly = scoreFixes(flown->fixes, flight.takeoffIndex, flight.landingIndex, rules);
-        ASSERT_TRUE(flightOnly);
-        for (const auto wanted : { std::optional<ScoredTrack>(), std::optional(ScoredTrack::Flight), std::optional(ScoredTrack::Whole) }) {
-            const auto score = scoreFlight(hike, rules, 0, wanted);
-            ASSERT_TRUE(score);
-            const bool whole = wanted && rules.pilotChoosesTrack ? *wanted == ScoredTrack::Whole : rules.scoredTrack == ScoredTrack::Whole;
-            EXPECT_EQ(score->part.track, whole ? ScoredTrack::Whole : ScoredTrack::Flight);
-            if (!whole) {
-                EXPECT_DOUBLE_EQ(score->points, flightOnly->points);
-                EXPECT_EQ(score->part.from, flown->fixes[flight.takeoffIndex].time);
-                EXPECT_EQ(score->part.to, flown->fixes[flight.landingIndex].time);
-                continue;
-            }
-            EXPECT_EQ(std::make_pair(score->part.first, score->part.from), std::make_pair(std::size_t { 0 }, walk.front().time));
-            EXPECT_GT(score->points, flightOnly->points + 10) << "the walk's 21 km count";
-            EXPECT_DOUBLE_EQ(score->points, scoreFixes(hike.fixes, 0, hike.fixes.size() - 1, rules)->points);
-        }
+    const std::tuple<const ContestRuleSet*, std::optional<ScoredTrack>, ScoredTrack> cases[] = {
+        { &xcontest(), std::nullopt, ScoredTrack::Whole }, { &xcontest(), ScoredTrack::Flight, ScoredTrack::Flight },
+        { &ffvl(), ScoredTrack::Whole, ScoredTrack::Flight }, { &olc(), std::nullopt, ScoredTrack::Flight } };
+    for (const auto& [rules, wanted, scored] : cases) {
+        SCOPED_TRACE(std::string(rules->id) + " asked for " + (wanted ? std::string(scoredTrackName(*wanted)) : "nothing"));
+        const auto score = scoreFlight(hike, *rules, 0, wanted);
+        ASSERT_TRUE(score);
+        const bool whole = scored == ScoredTrack::Whole;
+        const std::size_t first = whole ? 0 : walk.size() + flight.takeoffIndex;
+        const std::size_t last = whole ? hike.fixes.size() - 1 : walk.size() + flight.landingIndex;
+        EXPECT_EQ(std::make_tuple(score->part.track, score->part.first, score->part.last, score->part.from),
+            std::make_tuple(scored, first, last, hike.fixes[first].time));
+        const double flightOnly = scoreFixes(flown->fixes, flight.takeoffIndex, flight.landingIndex, *rules)->points;
+        if (whole)
+            EXPECT_GT(score->points, flightOnly + 10) << "the walk's 21 km count";
+        else
+            EXPECT_DOUBLE_EQ(score->points, flightOnly);
     }
 
     // Each flight of a file with a relaunch scores its own hop; the whole track of the
