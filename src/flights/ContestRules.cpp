@@ -19,13 +19,31 @@ std::string_view contestTypeName(ContestFlightType type)
     return "free_flight";
 }
 
+std::string_view scoredTrackName(ScoredTrack track) { return track == ScoredTrack::Whole ? "whole" : "flight"; }
+
+std::optional<ScoredTrack> scoredTrackFromName(std::string_view name)
+{
+    if (name == "flight")
+        return ScoredTrack::Flight;
+    if (name == "whole")
+        return ScoredTrack::Whole;
+    return std::nullopt;
+}
+
+ScoredTrack trackToScore(const ContestRuleSet& rules, std::optional<ScoredTrack> wanted)
+{
+    return wanted && rules.pilotChoosesTrack ? *wanted : rules.scoredTrack;
+}
+
 const std::vector<ContestRuleSet>& contestRuleSets()
 {
     static const std::vector<ContestRuleSet> rows {
         // XContest: free flight through up to three turnpoints ×1.0, free triangle ×1.2 and
         // FAI triangle ×1.4 (closing gap at most 20 % of the perimeter), closed free
         // triangle ×1.4 and closed FAI triangle ×1.6 (gap at most 5 %); the gap is taken
-        // off the distance.
+        // off the distance. Its scores of its own sample flights are those of the whole
+        // track as uploaded, the fixes before take-off and after landing too; a pilot who
+        // wants the flight alone scored can say so.
         {
             .id = "xcontest",
             .name = "XContest",
@@ -38,10 +56,13 @@ const std::vector<ContestRuleSet>& contestRuleSets()
                 { ContestFlightType::ClosedFaiTriangle, 1.6, true, { 0.05, 0 } },
             },
             .finishBelowStartMetres = std::nullopt,
+            .scoredTrack = ScoredTrack::Whole,
+            .pilotChoosesTrack = true,
         },
         // FFVL: free distance through up to three turnpoints ×1.0, flat triangle ×1.2, FAI
         // triangle ×1.4, both closed within 3 km or 5 % of the perimeter, whichever is
-        // more; a gap of up to 3 km is not taken off the distance.
+        // more; a gap of up to 3 km is not taken off the distance. A flight is from
+        // take-off to landing without a break (a walk belongs to its own hike & fly cup).
         {
             .id = "ffvl",
             .name = "FFVL",
@@ -52,13 +73,16 @@ const std::vector<ContestRuleSet>& contestRuleSets()
                 { ContestFlightType::FaiTriangle, 1.4, true, { 0.05, 3000 } },
             },
             .finishBelowStartMetres = std::nullopt,
+            .scoredTrack = ScoredTrack::Flight,
+            .pilotChoosesTrack = false,
         },
         // OLC classic, as its public rules read: after the flight a start, up to five
         // turnpoints and a finish (six legs) are chosen among the flight's own fixes so
         // that the distance is the longest; the finish may be at most 1000 m lower than
         // the start. Points are the kilometres × 1.0: the contest's handicap index of the
         // glider is not applied, nor its triangle and speed parts (OLC-Plus); distances
-        // are on WGS84, as for the other rows.
+        // are on WGS84, as for the other rows. The flight scored is the free flight, from
+        // the release (here: take-off) to the landing.
         {
             .id = "olc",
             .name = "OLC classic",
@@ -66,6 +90,8 @@ const std::vector<ContestRuleSet>& contestRuleSets()
             .freeFlightTurnpoints = 5,
             .triangles = {},
             .finishBelowStartMetres = 1000.0,
+            .scoredTrack = ScoredTrack::Flight,
+            .pilotChoosesTrack = false,
         },
     };
     return rows;

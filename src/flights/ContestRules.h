@@ -31,6 +31,15 @@ struct ContestTriangleRule {
     ContestClosing closing;
 };
 
+// Which part of a recorded track a contest scores: the flight from take-off to landing,
+// or the whole track (the walk up before take-off and the walk after landing too).
+enum class ScoredTrack { Flight, Whole };
+
+// "flight", "whole"
+std::string_view scoredTrackName(ScoredTrack track);
+// Nothing for "" (the rule set's own choice) and for a text that names neither.
+std::optional<ScoredTrack> scoredTrackFromName(std::string_view name);
+
 struct ContestRuleSet {
     std::string_view id; // stable: command line, JSON, the library's stored scores
     std::string_view name; // for people
@@ -39,7 +48,15 @@ struct ContestRuleSet {
     std::vector<ContestTriangleRule> triangles;
     // The end of a free flight at most this many metres below its start.
     std::optional<double> finishBelowStartMetres;
+    // What the contest scores of a track, and whether it lets the pilot have the other
+    // part scored instead (for a hike & fly, say).
+    ScoredTrack scoredTrack { ScoredTrack::Flight };
+    bool pilotChoosesTrack { false };
 };
+
+// The part the rule set scores when the pilot asks for `wanted` (nothing: no wish): the
+// wish where the contest leaves the choice to the pilot, else its own.
+ScoredTrack trackToScore(const ContestRuleSet& rules, std::optional<ScoredTrack> wanted);
 
 // Every rule set, the default (XContest) first.
 const std::vector<ContestRuleSet>& contestRuleSets();

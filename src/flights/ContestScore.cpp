@@ -1031,13 +1031,40 @@ std::optional<ContestScore> scoreFixes(
     }
 }
 
+std::optional<ScoredPart> scoredPart(
+    const IgcFlight& flight, const std::vector<FlightFigures>& flights, std::size_t part, ScoredTrack track)
+{
+    if (flight.fixes.empty() || part >= flights.size())
+        return std::nullopt;
+    ScoredPart scored;
+    scored.track = track;
+    if (track == ScoredTrack::Flight) {
+        scored.first = flights[part].takeoffIndex;
+        scored.last = flights[part].landingIndex;
+    } else {
+        scored.first = part > 0 ? flights[part - 1].landingIndex : 0;
+        scored.last = part + 1 < flights.size() ? flights[part + 1].takeoffIndex : flight.fixes.size() - 1;
+    }
+    scored.from = flight.fixes[scored.first].time;
+    scored.to = flight.fixes[scored.last].time;
+    return scored;
+}
+
+std::optional<ContestScore> scoreFlight(const IgcFlight& flight, const ContestRuleSet& rules, std::size_t part,
+    std::optional<ScoredTrack> wanted, const CancelToken* cancel)
+{
+    const auto scored = scoredPart(flight, computeFlights(flight), part, trackToScore(rules, wanted));
+    if (!scored)
+        return std::nullopt;
+    auto score = scoreFixes(flight.fixes, scored->first, scored->last, rules, cancel);
+    if (score)
+        score->part = *scored;
+    return score;
+}
+
 std::optional<ContestScore> scoreFlight(const IgcFlight& flight, const ContestRuleSet& rules, const CancelToken* cancel)
 {
-    // Every valid fix counts, as other scorers count them: a take-off found from movement
-    // can start after the first climb out of a slow launch and cost the free distance.
-    if (flight.fixes.empty())
-        return std::nullopt;
-    return scoreFixes(flight.fixes, 0, flight.fixes.size() - 1, rules, cancel);
+    return scoreFlight(flight, rules, 0, std::nullopt, cancel);
 }
 
 } // namespace corvex::flights

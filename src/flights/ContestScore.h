@@ -20,6 +20,14 @@ struct ContestPoint {
     double latitude { 0 }, longitude { 0 };
 };
 
+// The part of a file's track a score is over: fixes `first` to `last` (inclusive), from
+// `from` to `to` (UTC seconds).
+struct ScoredPart {
+    std::size_t first { 0 }, last { 0 };
+    std::int64_t from { 0 }, to { 0 };
+    ScoredTrack track { ScoredTrack::Flight };
+};
+
 struct ContestScore {
     ContestFlightType type { ContestFlightType::FreeFlight };
     // Free flight: start, up to the rule set's number of turnpoints, end. Triangles: the
@@ -36,6 +44,8 @@ struct ContestScore {
     // millimetre (× multiplier); false only when it stopped at its work limit on a
     // pathological track, and then this is the best it found.
     bool optimal { true };
+    // What scoreFlight scored; scoreFixes leaves it as it is.
+    ScoredPart part;
 };
 
 // The longest a WGS84 geodesic can be between two points `chordMetres` apart in a straight
@@ -47,7 +57,19 @@ double geodesicBoundFromChord(double chordMetres);
 // before the search ended (it asks between its steps).
 std::optional<ContestScore> scoreFixes(const std::vector<IgcFix>& fixes, std::size_t first, std::size_t last,
     const ContestRuleSet& rules, const CancelToken* cancel = nullptr);
-// The same over all the flight's fixes.
+// The part of the file that flight `part` of `flights` (computeFlights) has scored:
+// take-off to landing, or the whole track: from the landing of the flight before (or
+// the file's first fix) to the take-off of the flight after (or the file's last fix),
+// the walk before and after it. Nothing when the file has no such flight.
+std::optional<ScoredPart> scoredPart(
+    const IgcFlight& flight, const std::vector<FlightFigures>& flights, std::size_t part, ScoredTrack track);
+
+// The score of flight `part` of the file (computeFlights) over the part of the track
+// the rules score when the pilot asks for `wanted` (trackToScore). Nothing as
+// scoreFixes, and for a part the file does not have.
+std::optional<ContestScore> scoreFlight(const IgcFlight& flight, const ContestRuleSet& rules, std::size_t part,
+    std::optional<ScoredTrack> wanted, const CancelToken* cancel = nullptr);
+// The first flight of the file, over the part the rules score by default.
 std::optional<ContestScore> scoreFlight(const IgcFlight& flight, const ContestRuleSet& rules, const CancelToken* cancel = nullptr);
 
 } // namespace corvex::flights

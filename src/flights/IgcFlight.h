@@ -146,11 +146,28 @@ struct FlightFigures {
 // Only valid ('A') fixes place the flight. Altitude figures cover take-off to
 // landing; pressure figures are nothing when the recorder has no pressure sensor (it
 // writes 0 throughout), GNSS figures likewise.
+//
+// What no glider does is left out before any figure: an altitude change between two
+// fixes faster than 10 m/s up or 30 m/s down (a strong thermal gives 10, a spiral dive
+// 20 and more), beyond 20 m of noise, does not count as climb or sink; the fixes between
+// such a jump and the jump back within a minute count in neither the highest nor the
+// lowest altitude; a fix reached faster than 100 m/s (beyond 100 m of noise) that the
+// track comes back from within a minute places nothing.
+//
+// This is the first flight of the file (computeFlights).
 FlightFigures computeFigures(const IgcFlight& flight);
 
 // Each flight of the file, in time order: one for an ordinary file, several where the
 // recorder stayed on through a landing and a relaunch. Each has the figures of its own
-// take-off to landing.
+// take-off to landing. A landing ends a flight when the recorder then stays at least 5
+// minutes without flight movement (the take-off rule above), covering no more ground
+// than a walk (2.5 m/s, measured over 5-second steps; a gap in the recording counts
+// as standing), and its altitude when it moves again is within 0.5 m/s × that time of
+// the altitude it landed at: a top-landing of a few minutes and a relaunch are two
+// flights; a slow glide (a metre a second down), a thermal, and circling in zero lift
+// (a paraglider's 7 m/s and more of airspeed) are none. A glider hanging still in the
+// air for 5 minutes (soaring into a wind as strong as its speed) cannot be told from
+// one on the ground, nor a drive with the recorder on from a flight.
 std::vector<FlightFigures> computeFlights(const IgcFlight& flight);
 
 } // namespace corvex::flights

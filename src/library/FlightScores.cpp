@@ -31,6 +31,28 @@ struct FlightWork {
     bool unreadable { false };
 };
 
+StoredScore scoreUnder(const flights::IgcFlight& flight, const std::vector<flights::FlightFigures>& parts,
+    const std::string& ruleSet, int part, const std::string& scoredTrack)
+{
+    StoredScore stored;
+    stored.version = figuresVersion;
+    const flights::ContestRuleSet* rules = flights::findContestRuleSet(ruleSet);
+    if (!rules || part < 0)
+        return stored;
+    const auto scored = flights::scoredPart(
+        flight, parts, static_cast<std::size_t>(part), flights::trackToScore(*rules, flights::scoredTrackFromName(scoredTrack)));
+    if (!scored)
+        return stored;
+    stored.from = scored->from;
+    stored.to = scored->to;
+    if (const auto score = flights::scoreFixes(flight.fixes, scored->first, scored->last, *rules)) {
+        stored.points = score->points;
+        stored.type = std::string(flights::contestTypeName(score->type));
+        stored.distanceMetres = score->distanceMetres;
+    }
+    return stored;
+}
+
 FlightWork workOn(const std::string& path, const FlightToScore& wanted)
 {
     FlightWork work;
@@ -48,14 +70,21 @@ FlightWork workOn(const std::string& path, const FlightToScore& wanted)
             work.scores.push_back({ ruleSet, StoredScore { std::nullopt, {}, std::nullopt, figuresVersion } });
         return work;
     }
+    // The figures and scores of the row's own flight of the file. A file that no
+    // longer holds that many flights is left for the library to sort out (a rebuild).
+    const std::vector<flights::FlightFigures> parts = flights::computeFlights(*flight);
+    if (wanted.part < 0 || static_cast<std::size_t>(wanted.part) >= parts.size()) {
+        work.unreadable = true;
+        return work;
+    }
     if (wanted.figures) {
         LibraryFlight figures;
         figures.id = wanted.id;
-        fillFigures(figures, *flight, flights::computeFigures(*flight));
+        fillFigures(figures, *flight, parts[static_cast<std::size_t>(wanted.part)]);
         work.figures = std::move(figures);
     }
     for (const std::string& ruleSet : wanted.ruleSets)
-        work.scores.push_back({ ruleSet, scoreUnderRuleSet(*flight, ruleSet) });
+        work.scores.push_back({ ruleSet, scoreUnder(*flight, parts, ruleSet, wanted.part, wanted.scoredTrack) });
     return work;
 }
 
@@ -114,19 +143,9 @@ std::string contestRuleSetName(const std::string& ruleSet)
 
 bool isKnownRuleSet(const std::string& ruleSet) { return flights::findContestRuleSet(ruleSet) != nullptr; }
 
-StoredScore scoreUnderRuleSet(const flights::IgcFlight& flight, const std::string& ruleSet)
+StoredScore scoreUnderRuleSet(const flights::IgcFlight& flight, const std::string& ruleSet, int part, const std::string& scoredTrack)
 {
-    StoredScore stored;
-    stored.version = figuresVersion;
-    const flights::ContestRuleSet* rules = flights::findContestRuleSet(ruleSet);
-    if (!rules)
-        return stored;
-    if (const auto score = flights::scoreFlight(flight, *rules)) {
-        stored.points = score->points;
-        stored.type = std::string(flights::contestTypeName(score->type));
-        stored.distanceMetres = score->distanceMetres;
-    }
-    return stored;
+    return scoreUnder(flight, flights::computeFlights(flight), ruleSet, part, scoredTrack);
 }
 
 LibraryResult<ScoreFillOutcome> fillScores(

@@ -27,9 +27,12 @@ std::string contestRuleSetName(const std::string& ruleSet);
 
 // Whether the library can score under the rule set with this id ("xcontest").
 bool isKnownRuleSet(const std::string& ruleSet);
-// The score of one flight under a known rule set, as the index keeps it: a score
-// without points when the flight has none.
-StoredScore scoreUnderRuleSet(const flights::IgcFlight& flight, const std::string& ruleSet);
+// The score of flight `part` of the file (computeFlights) under a known rule set, as
+// the index keeps it, over the part of the track the rule set scores when the pilot
+// asks for `scoredTrack` ("", "flight", "whole"; see LibraryFlight::scoredTrack), with
+// that part's times in from and to: a score without points when the flight has none.
+StoredScore scoreUnderRuleSet(
+    const flights::IgcFlight& flight, const std::string& ruleSet, int part = 0, const std::string& scoredTrack = {});
 
 struct ScoreFillOptions {
     // The rule sets to score under, the pilot's as the preferences name them; empty:

@@ -11,7 +11,9 @@ namespace corvex::library {
 // landing, the other figures or a contest score come out differently (a better
 // solver, a fixed detection); the background pass then computes again what an older
 // one made, the figures from the file and the scores of every rule set.
-constexpr int figuresVersion = 1;
+// 2: altitude and position jumps no glider makes left out, a file split into its
+// flights at a landing, scores over the part of the track each contest scores.
+constexpr int figuresVersion = 2;
 
 // The rule set whose score the library's table shows when the preferences name none.
 inline constexpr const char* defaultContestRuleSet = "xcontest";

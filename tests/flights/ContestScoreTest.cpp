@@ -11,6 +11,7 @@
 #include <array>
 #include <random>
 #include <string_view>
+#include <tuple>
 
 namespace corvex::flights {
 namespace {
@@ -324,8 +325,8 @@ TEST(ContestScore, RealFlightPiecesMatchTheBruteForce)
             EXPECT_EQ(contestTypeName(score->type), best.type);
             EXPECT_TRUE(score->optimal);
             expectWellFormed(*score, piece, rules);
-            if (test.first == 0) { // the whole flight holds every fix of its thinned copy
-                const auto whole = scoreFlight(*flight, rules);
+            if (test.first == 0) { // the whole file holds every fix of its thinned copy
+                const auto whole = scoreFixes(flight->fixes, 0, flight->fixes.size() - 1, rules);
                 ASSERT_TRUE(whole);
                 EXPECT_GE(whole->points, best.points - 2e-6);
                 EXPECT_TRUE(whole->optimal);
@@ -447,6 +448,71 @@ TEST(ContestScore, ParkedFixesAndExactTies)
     EXPECT_EQ(tied->type, ContestFlightType::FreeFlight);
     EXPECT_NEAR(tied->distanceMetres, geodesicDistanceMetres(south, north), 1e-3);
     expectWellFormed(*tied, meridian, xcontest());
+}
+
+// A hike & fly: five hours' walk to the launch before a real flight. FFVL and OLC score
+// the flight, whatever the pilot asks; XContest scores the whole track unless the pilot
+// asks for the flight alone.
+TEST(ContestScore, TheWalkCountsOnlyWhereTheRulesLetIt)
+{
+    const auto flown = readIgcFile(CORVEX_TESTDATA_DIR "/igc/20180427.igc");
+    ASSERT_TRUE(flown);
+    IgcFlight hike = *flown;
+    const IgcFix launch = flown->fixes.front();
+    std::vector<IgcFix> walk;
+    constexpr int walkSeconds = 5 * 3600, fixEvery = 5;
+    for (int t = walkSeconds; t > 0; t -= fixEvery) {
+        IgcFix step = launch;
+        step.time -= t;
+        step.longitude -= 1.2 * t / (111320 * std::cos(launch.latitude * geo::pi / 180)); // from the west at 1.2 m/s
+        step.pressureAltitude -= t / 10;
+        step.gnssAltitude -= t / 10;
+        walk.push_back(step);
+    }
+    hike.fixes.insert(hike.fixes.begin(), walk.begin(), walk.end());
+
+    const FlightFigures flight = computeFigures(*flown);
+    const std::tuple<const ContestRuleSet*, std::optional<ScoredTrack>, ScoredTrack> cases[] = {
+        { &xcontest(), std::nullopt, ScoredTrack::Whole }, { &xcontest(), ScoredTrack::Flight, ScoredTrack::Flight },
+        { &ffvl(), ScoredTrack::Whole, ScoredTrack::Flight }, { &olc(), std::nullopt, ScoredTrack::Flight } };
+    for (const auto& [rules, wanted, scored] : cases) {
+        SCOPED_TRACE(std::string(rules->id) + " asked for " + (wanted ? std::string(scoredTrackName(*wanted)) : "nothing"));
+        const auto score = scoreFlight(hike, *rules, 0, wanted);
+        ASSERT_TRUE(score);
+        const bool whole = scored == ScoredTrack::Whole;
+        const std::size_t first = whole ? 0 : walk.size() + flight.takeoffIndex;
+        const std::size_t last = whole ? hike.fixes.size() - 1 : walk.size() + flight.landingIndex;
+        EXPECT_EQ(std::make_tuple(score->part.track, score->part.first, score->part.last, score->part.from),
+            std::make_tuple(scored, first, last, hike.fixes[first].time));
+        const double flightOnly = scoreFixes(flown->fixes, flight.takeoffIndex, flight.landingIndex, *rules)->points;
+        if (whole)
+            EXPECT_GT(score->points, flightOnly + 10) << "the walk's 21 km count";
+        else
+            EXPECT_DOUBLE_EQ(score->points, flightOnly);
+    }
+
+    // Each flight of a file with a relaunch scores its own hop; the whole track of the
+    // second runs from the first one's landing to the file's end.
+    IgcFlight twice = *flown;
+    twice.fixes.insert(twice.fixes.end(), 600, flown->fixes.back());
+    for (std::size_t i = flown->fixes.size(); i < twice.fixes.size(); ++i)
+        twice.fixes[i].time = twice.fixes[i - 1].time + 1;
+    const std::int64_t shift = twice.fixes.back().time + 1 - flown->fixes.front().time;
+    for (IgcFix fix : flown->fixes) {
+        fix.time += shift;
+        twice.fixes.push_back(fix);
+    }
+    const std::vector<FlightFigures> hops = computeFlights(twice);
+    ASSERT_EQ(hops.size(), 2u);
+    const auto second = scoreFlight(twice, ffvl(), 1, std::nullopt);
+    ASSERT_TRUE(second);
+    EXPECT_EQ(second->part.first, hops[1].takeoffIndex);
+    EXPECT_NEAR(second->points, scoreFlight(*flown, ffvl())->points, 1e-9);
+    const auto wholeSecond = scoredPart(twice, hops, 1, ScoredTrack::Whole);
+    ASSERT_TRUE(wholeSecond);
+    EXPECT_EQ(std::make_pair(wholeSecond->first, wholeSecond->last), std::make_pair(hops[0].landingIndex, twice.fixes.size() - 1));
+    EXPECT_EQ(scoredPart(twice, hops, 0, ScoredTrack::Whole)->last, hops[1].takeoffIndex);
+    EXPECT_FALSE(scoreFlight(twice, ffvl(), 2, std::nullopt));
 }
 
 // Chords bracket geodesics from below and, through the bound the search uses, from above,

@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <tuple>
 
 using namespace corvex::flights;
 
@@ -331,6 +332,136 @@ TEST(FlightFigures, SharedFlights)
     EXPECT_GT(fastestWithin(figures.landingIndex, -60), 70);
     EXPECT_EQ(figures.minPressureAltitude, 99);
     EXPECT_EQ(figures.maxPressureAltitude, 1610);
+}
+
+namespace {
+
+// What a flight's figures are, whatever else its file holds: its indexes moved by
+// `offset` fixes and its times by `shift` seconds.
+auto figuresRow(const FlightFigures& f, std::size_t offset = 0, std::int64_t shift = 0)
+{
+    return std::make_tuple(f.takeoffIndex + offset, f.landingIndex + offset, f.takeoffTime + shift, f.landingTime + shift,
+        f.trackLengthMetres, f.maxPressureAltitude, f.minPressureAltitude, f.maxGnssAltitude, f.minGnssAltitude, f.bestClimb, f.bestSink);
+}
+
+} // namespace
+
+// Two real flights in one file, the second after a wait on the ground where the first
+// landed: two flights, each with the figures it has alone.
+TEST(FlightFigures, LandingAndRelaunchAreTwoFlights)
+{
+    const std::tuple<const char*, const char*, int> cases[] = { { "20180427.igc", "0asljd01.igc", 600 },
+        { "0asljd01.igc", "20180427.igc", 301 }, { "654G6NG1.IGC", "2016-11-08-xcs-aaa-02.igc", 900 } };
+    for (const auto& [firstFile, secondFile, groundSeconds] : cases) {
+        SCOPED_TRACE(std::string(firstFile) + " then " + secondFile);
+        const auto first = readIgcFile(igcFolder + firstFile);
+        const auto second = readIgcFile(igcFolder + secondFile);
+        ASSERT_TRUE(first && second);
+        IgcFlight both = *first;
+        both.fixes.insert(both.fixes.end(), static_cast<std::size_t>(groundSeconds), first->fixes.back());
+        for (std::size_t i = first->fixes.size(); i < both.fixes.size(); ++i)
+            both.fixes[i].time = both.fixes[i - 1].time + 1;
+        const std::int64_t shift = both.fixes.back().time + 1 - second->fixes.front().time;
+        const std::size_t offset = both.fixes.size();
+        for (IgcFix fix : second->fixes) {
+            fix.time += shift;
+            both.fixes.push_back(fix);
+        }
+        const std::vector<FlightFigures> flights = computeFlights(both);
+        ASSERT_EQ(flights.size(), 2u);
+        EXPECT_EQ(figuresRow(flights[0]), figuresRow(computeFigures(*first)));
+        EXPECT_EQ(figuresRow(flights[1]), figuresRow(computeFigures(*second), offset, shift));
+        EXPECT_EQ(figuresRow(computeFigures(both)), figuresRow(flights[0])) << "computeFigures is the first flight";
+    }
+}
+
+// A synthetic flight along the equator: a walk, a climb, the middle stretch of the
+// table, a glide and a landing. Only 5 minutes or more on the ground end a flight.
+TEST(FlightFigures, OnlyAWaitOnTheGroundSplits)
+{
+    struct Middle {
+        const char* what;
+        int seconds;
+        double eastPerTen, upPerTen; // metres per 10 s
+        std::size_t flights;
+    };
+    const Middle cases[] = {
+        { "slow glide into the wind (3 m/s, sinking 1 m/s)", 480, 30, -10, 1 },
+        { "drifting in a weak climb (1 m/s, climbing 1 m/s)", 480, 10, 10, 1 },
+        { "top-landing of 6 minutes", 360, 0, 0, 2 },
+        { "top-landing walked off (1 m/s, 10 minutes)", 600, 10, 1, 2 },
+        { "4 minutes on the ground", 240, 0, 0, 1 },
+    };
+    const double metresPerMinuteOfArc = corvex::geo::wgs84EquatorialRadiusMetres * corvex::geo::pi / 180 / 60;
+    for (const Middle& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::string text = "AXCV001\nHFDTE050714\n";
+        int second = 0;
+        double east = 0, altitude = 1000;
+        const auto stretch = [&](int seconds, double eastPerTen, double upPerTen) {
+            for (int t = 0; t < seconds; t += 10) {
+                east += eastPerTen;
+                altitude += upPerTen;
+                second += 10;
+                text += bRecord(second, 0, static_cast<int>(std::lround(east / metresPerMinuteOfArc * 1000)), static_cast<int>(altitude),
+                    static_cast<int>(altitude) + 50);
+            }
+        };
+        stretch(300, 12, 2); // the walk up
+        stretch(600, 80, 25);
+        stretch(c.seconds, c.eastPerTen, c.upPerTen);
+        stretch(600, 120, -20);
+        stretch(300, 0, 0);
+        const auto flight = parseIgc(text);
+        ASSERT_TRUE(flight);
+        const std::vector<FlightFigures> flights = computeFlights(*flight);
+        ASSERT_EQ(flights.size(), c.flights);
+        EXPECT_EQ(flights.front().takeoffTime, utc("2014-07-05 10:05:00"));
+        EXPECT_EQ(flights.back().landingTime, utc("2014-07-05 10:25:00") + c.seconds);
+        if (c.flights == 2) {
+            EXPECT_EQ(flights[1].takeoffTime - flights[0].landingTime, c.seconds);
+        }
+    }
+}
+
+// Jumps no glider makes, put into real files (up and down, one fix and several, in the
+// pressure and the GNSS altitude, and in place), leave the figures as they were.
+TEST(FlightFigures, RecorderJumpsLeaveTheFiguresAsTheyWere)
+{
+    struct Case {
+        int IgcFix::* altitude; // nullptr: the latitude jumps
+        double at; // where in the flight, as a share of its fixes
+        int fixes;
+        int metres;
+    };
+    const Case cases[] = { { &IgcFix::pressureAltitude, 0.3, 1, 2700 }, { &IgcFix::pressureAltitude, 0.5, 6, -200 },
+        { &IgcFix::gnssAltitude, 0.4, 2, 2700 }, { &IgcFix::gnssAltitude, 0.6, 5, -300 }, { nullptr, 0.45, 1, 5000 },
+        { nullptr, 0.55, 3, 20000 } };
+    for (const char* file : { "20180427.igc", "654G6NG1.IGC", "lad_lod_extensions.igc" }) {
+        SCOPED_TRACE(file);
+        const auto clean = readIgcFile(igcFolder + file);
+        ASSERT_TRUE(clean);
+        const FlightFigures want = computeFigures(*clean);
+        IgcFlight damaged = *clean;
+        for (const Case& c : cases) {
+            const auto first = static_cast<std::size_t>(want.takeoffIndex + c.at * static_cast<double>(want.landingIndex - want.takeoffIndex));
+            for (std::size_t i = first; i < first + static_cast<std::size_t>(c.fixes); ++i) {
+                IgcFix& fix = damaged.fixes[i];
+                if (!c.altitude)
+                    fix.latitude += c.metres / 111000.0;
+                else if (fix.*c.altitude != 0) // a recorder without the sensor writes 0
+                    fix.*c.altitude += c.metres;
+            }
+        }
+        const FlightFigures got = computeFigures(damaged);
+        EXPECT_NEAR(got.trackLengthMetres, want.trackLengthMetres, want.trackLengthMetres * 1e-4); // cut short where left out
+        EXPECT_NEAR(got.bestClimb, want.bestClimb, 0.2);
+        EXPECT_NEAR(got.bestSink, want.bestSink, 0.2);
+        const auto altitudes = [](const FlightFigures& f) {
+            return std::make_tuple(f.takeoffIndex, f.landingIndex, f.maxPressureAltitude, f.minPressureAltitude, f.maxGnssAltitude, f.minGnssAltitude);
+        };
+        EXPECT_EQ(altitudes(got), altitudes(want));
+    }
 }
 
 // The export table the library window's menu and `corvex library export` share: each

@@ -43,6 +43,7 @@ Json flightJson(const FlightLibrary& flights, const LibraryFlight& flight, bool 
 {
     Json json { { "id", flight.id }, { "takeoff", isoTime(flight.takeoff) }, { "landing", isoTime(flight.landing) },
         { "duration_s", flight.durationSeconds }, { "max_altitude_m", jsonNumber(flight.maxAltitude()) },
+        { "altitude_source", flight.altitudeSource },
         { "track_km", rounded(flight.trackMetres / 1000, 3) }, { "instrument", flight.instrument() }, { "pilot", flight.pilot },
         { "glider", flight.glider }, { "file", flights.pathOf(flight) },
         { "score_points", flight.scorePoints ? rounded(*flight.scorePoints, 2) : Json(nullptr) },
@@ -301,6 +302,7 @@ int runShow(CliContext& context)
         << "Altitude:      pressure " << altitudeText(flight->minPressureAltitude) << " to "
         << altitudeText(flight->maxPressureAltitude) << ", GPS " << altitudeText(flight->minGnssAltitude) << " to "
         << altitudeText(flight->maxGnssAltitude) << "\n"
+        << "Figures from:  " << (flight->altitudeSource == "pressure" ? "pressure altitude" : "GPS altitude") << "\n"
         << "Best climb:    " << fixed(flight->bestClimb, 1) << " m/s (20 s)\n"
         << "Best sink:     " << fixed(flight->bestSink, 1) << " m/s (20 s)\n"
         << "Track:         " << fixed(flight->trackMetres / 1000, 1) << " km\n"

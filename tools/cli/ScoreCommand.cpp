@@ -5,6 +5,9 @@
 #include "flights/FlightWords.h"
 #include "flights/IgcFlight.h"
 
+#include "base/Format.h"
+
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
@@ -33,12 +36,28 @@ Json pointJson(const ContestPoint& point)
         { "lon", rounded(point.longitude, 6) } };
 }
 
+// "11:02 to 15:40, take-off to landing"; where the pilot asked for the whole track and
+// the contest scores only the flight, it says so.
+std::string scoredText(const ContestScore& score, const ContestRuleSet& rules, bool wholeAsked)
+{
+    std::string text = utcTimeText(score.part.from, "%H:%M") + " to " + utcTimeText(score.part.to, "%H:%M") + " UTC, ";
+    if (score.part.track == flights::ScoredTrack::Whole)
+        return text + "the whole track, as the rules allow";
+    text += "take-off to landing";
+    if (wholeAsked)
+        text += " (" + std::string(rules.name) + " scores the flight only)";
+    return text;
+}
+
 void printJson(std::ostream& out, const ContestScore& score, std::string_view rules)
 {
     Json json { { "rules", std::string(rules) }, { "type", std::string(flights::contestTypeName(score.type)) },
         { "distance_km", rounded(score.distanceMetres / 1000, 3) }, { "score", rounded(score.points, 2) },
         { "multiplier", rounded(score.multiplier, 1) }, { "closing_km", rounded(score.closingMetres / 1000, 3) },
-        { "optimal", score.optimal }, { "turnpoints", Json::array() } };
+        { "optimal", score.optimal },
+        { "scored", Json { { "from", isoTime(score.part.from) }, { "to", isoTime(score.part.to) },
+                        { "track", std::string(flights::scoredTrackName(score.part.track)) } } },
+        { "turnpoints", Json::array() } };
     for (const ContestPoint& point : score.turnpoints)
         json["turnpoints"].push_back(pointJson(point));
     if (score.closingStart && score.closingEnd)
@@ -47,9 +66,10 @@ void printJson(std::ostream& out, const ContestScore& score, std::string_view ru
 }
 
 // The words the windows show: the rule set's and the flight type's names.
-void printText(std::ostream& out, const ContestScore& score, const flights::ContestRuleSet& rules)
+void printText(std::ostream& out, const ContestScore& score, const flights::ContestRuleSet& rules, bool wholeAsked)
 {
     out << "Rules:       " << rules.name << "\n"
+        << "Scored:      " << scoredText(score, rules, wholeAsked) << "\n"
         << "Type:        " << flights::contestTypeTitle(flights::contestTypeName(score.type)) << "\n"
         << "Distance:    " << fixed(score.distanceMetres / 1000, 2) << " km\n"
         << "Multiplier:  " << fixed(score.multiplier, 1) << "\n"
@@ -63,7 +83,7 @@ void printText(std::ostream& out, const ContestScore& score, const flights::Cont
             << "  (fix " << point.fixIndex << ")\n";
 }
 
-constexpr const char* usage = "FILE.igc|ID [--rules NAME|list] [--json] [--library DIR]";
+constexpr const char* usage = "FILE.igc|ID [--rules NAME|list] [--whole-track] [--json] [--library DIR]";
 
 int runScore(CliContext& context)
 {
@@ -91,7 +111,22 @@ int runScore(CliContext& context)
         printError(context.err, flight.error());
         return FileError;
     }
-    const auto score = flights::scoreFlight(*flight, *rules);
+    // A library flight is one flight of its file, scored as the pilot chose.
+    std::size_t part = 0;
+    std::optional<flights::ScoredTrack> wanted;
+    std::error_code error;
+    if (!std::filesystem::exists(context.arguments.front(), error)) {
+        if (auto library = openLibrary(context)) {
+            if (const auto row = library->index().flight(std::stoll(context.arguments.front()))) {
+                part = static_cast<std::size_t>(std::max(0, row->part));
+                wanted = flights::scoredTrackFromName(row->scoredTrack);
+            }
+        }
+    }
+    const bool wholeAsked = context.option("whole-track").has_value();
+    if (wholeAsked)
+        wanted = flights::ScoredTrack::Whole;
+    const auto score = flights::scoreFlight(*flight, *rules, part, wanted);
     if (!score) {
         printError(context.err, *path + ": fewer than two valid fixes, nothing to score");
         return FileError;
@@ -99,7 +134,7 @@ int runScore(CliContext& context)
     if (context.option("json"))
         printJson(context.out, *score, rulesName);
     else
-        printText(context.out, *score, *rules);
+        printText(context.out, *score, *rules, wholeAsked);
     return Success;
 }
 
@@ -111,6 +146,7 @@ extern const CliCommand scoreCommand {
     .summary = "the contest score of a flight: best free distance or triangle",
     .options = {
         { "rules", "NAME", "the contest's rules: xcontest (the default), ffvl, olc; list names them all" },
+        { "whole-track", nullptr, "score the walk before take-off and after landing too, where the rules allow it" },
         { "json", nullptr, "a JSON object instead of text" },
         libraryOption,
     },

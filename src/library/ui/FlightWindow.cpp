@@ -161,6 +161,8 @@ FlightWindow::FlightWindow(FlightLibrary& library, const LibraryFlight& flight, 
     m_liveRules = flights::findContestRuleSet(library.index().listedRuleSet());
     if (!m_liveRules)
         m_liveRules = &flights::contestRuleSets().front();
+    m_part = static_cast<std::size_t>(std::max(0, flight.part));
+    m_scoredTrack = flights::scoredTrackFromName(flight.scoredTrack);
     setWindowTitle(tr("Flight of %1").arg(takeoffText(flight.takeoff)));
     resize(1100, 800);
 
@@ -313,7 +315,7 @@ void FlightWindow::startScoring()
     m_scoring = true;
     m_scoreType->setText(tr("Scoring…"));
     m_scoreWork.start(OperationContext(m_workLog).withCancel(CancelToken()), [this, flight = m_igc](const OperationContext& context) {
-        auto score = flights::scoreFlight(*flight, *m_liveRules, &context.cancelToken());
+        auto score = flights::scoreFlight(*flight, *m_liveRules, m_part, m_scoredTrack, &context.cancelToken());
         if (context.isCancelled())
             return;
         QMetaObject::invokeMethod(this, [this, score = std::move(score)]() mutable { showScore(std::move(score)); }, Qt::QueuedConnection);
@@ -326,7 +328,7 @@ void FlightWindow::showScore(std::optional<flights::ContestScore> score)
     m_score = std::move(score);
     if (!m_score) {
         m_scoreType->setText(tr("No score"));
-        for (QLabel* label : { m_scoreDistance, m_scoreMultiplier, m_scorePoints, m_scoreGap })
+        for (QLabel* label : { m_scoreDistance, m_scoreMultiplier, m_scorePoints, m_scoreGap, m_scoredPart })
             label->setText(QStringLiteral("–"));
         emit scoreReady();
         return;
@@ -336,6 +338,9 @@ void FlightWindow::showScore(std::optional<flights::ContestScore> score)
     m_scoreDistance->setText(QString::number(shown.distanceMetres / 1000, 'f', 2) + " km");
     m_scoreMultiplier->setText(QStringLiteral("×") + QString::number(shown.multiplier, 'f', 1));
     m_scorePoints->setText(QString::number(shown.points, 'f', 2));
+    m_scoredPart->setText(tr("%1 to %2 UTC, %3")
+            .arg(QString::fromStdString(utcTimeText(shown.part.from, "%H:%M")), QString::fromStdString(utcTimeText(shown.part.to, "%H:%M")),
+                shown.part.track == flights::ScoredTrack::Whole ? tr("the whole track") : tr("take-off to landing")));
     if (isTriangle(shown)) {
         const double perimeter = shown.distanceMetres + shown.closingMetres;
         m_scoreGap->setText(QString::number(shown.closingMetres / 1000, 'f', 2) + " km"
@@ -365,7 +370,7 @@ void FlightWindow::showScore(std::optional<flights::ContestScore> score)
 QString FlightWindow::scoreText() const
 {
     QStringList lines;
-    for (const QLabel* label : { m_scoreType, m_scoreDistance, m_scoreMultiplier, m_scorePoints, m_scoreGap })
+    for (const QLabel* label : { m_scoreType, m_scoreDistance, m_scoreMultiplier, m_scorePoints, m_scoreGap, m_scoredPart })
         lines << label->text();
     return lines.join('\n');
 }
@@ -517,6 +522,7 @@ QWidget* FlightWindow::figuresPanel(const LibraryFlight& flight)
     right->addRow(tr("Altitude (pressure):"),
         new QLabel(altitudeText(flight.minPressureAltitude) + " – " + altitudeText(flight.maxPressureAltitude)));
     right->addRow(tr("Altitude (GPS):"), new QLabel(altitudeText(flight.minGnssAltitude) + " – " + altitudeText(flight.maxGnssAltitude)));
+    right->addRow(tr("Figures from:"), new QLabel(flight.altitudeSource == "pressure" ? tr("pressure altitude") : tr("GPS altitude")));
     right->addRow(tr("Best climb / sink (20 s):"),
         new QLabel(QString::asprintf("%+.1f / %+.1f m/s", flight.bestClimb, flight.bestSink)));
     right->addRow(tr("Track:"), new QLabel(QString::number(flight.trackMetres / 1000, 'f', 1) + " km"));
@@ -528,12 +534,14 @@ QWidget* FlightWindow::figuresPanel(const LibraryFlight& flight)
     m_scoreMultiplier = new QLabel;
     m_scorePoints = new QLabel;
     m_scoreGap = new QLabel;
+    m_scoredPart = new QLabel;
     m_scoreForm->addRow(tr("Contest (%1):").arg(QString::fromUtf8(m_liveRules->name.data(), static_cast<int>(m_liveRules->name.size()))),
         m_scoreType);
     m_scoreForm->addRow(tr("Distance:"), m_scoreDistance);
     m_scoreForm->addRow(tr("Multiplier:"), m_scoreMultiplier);
     m_scoreForm->addRow(tr("Points:"), m_scorePoints);
     m_scoreForm->addRow(tr("Closing gap:"), m_scoreGap);
+    m_scoreForm->addRow(tr("Scored:"), m_scoredPart);
     auto* row = new QHBoxLayout(panel);
     row->setContentsMargins(0, 0, 0, 0);
     row->addLayout(left, 1);

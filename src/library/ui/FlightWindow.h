@@ -126,6 +126,8 @@ private:
 
     std::shared_ptr<ContestLayer> m_contestLayer;
     std::optional<flights::ContestScore> m_score;
+    std::size_t m_part { 0 }; // which flight of its file the window shows
+    std::optional<flights::ScoredTrack> m_scoredTrack; // the pilot's choice
     // The score worked out here, with its legs on the map: the first of the pilot's rule
     // sets, as the library's table shows it; the others are shown as the library stored them.
     const flights::ContestRuleSet* m_liveRules { nullptr };
@@ -136,6 +138,7 @@ private:
     QLabel* m_scoreMultiplier { nullptr };
     QLabel* m_scorePoints { nullptr };
     QLabel* m_scoreGap { nullptr };
+    QLabel* m_scoredPart { nullptr };
 
     std::shared_ptr<ZoneLayer> m_nearAirspaces; // their outlines, under the track
     std::shared_ptr<ZoneLayer> m_airspaceLabels; // the same airspaces' labels, over it

@@ -390,11 +390,12 @@ TEST(FlightWindow, ScoreDrawnAsLegsAndBarogramMarks)
         ASSERT_TRUE(expected && window.score());
         EXPECT_EQ(window.score()->points, expected->points);
         const QStringList figures = window.scoreText().split('\n');
-        ASSERT_EQ(figures.size(), 5);
+        ASSERT_EQ(figures.size(), 6);
         EXPECT_EQ(figures[0], c.type);
         EXPECT_EQ(figures[1], QString::number(expected->distanceMetres / 1000, 'f', 2) + " km");
         EXPECT_EQ(figures[3], QString::number(expected->points, 'f', 2));
         EXPECT_EQ(figures[4] != "–", c.closingGap) << figures[4].toStdString();
+        EXPECT_TRUE(figures[5].endsWith(" UTC, the whole track")) << figures[5].toStdString(); // as XContest scores it
 
         const ContestLayer::Route& route = window.contestLayer().route();
         ASSERT_EQ(route.points.size(), c.labels.size());

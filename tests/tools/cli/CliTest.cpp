@@ -351,6 +351,11 @@ TEST(Cli, ParserErrorsAreUsageErrorsInEveryCommand)
     EXPECT_LE(olcScore["turnpoints"].toArray().size(), 7);
     EXPECT_GE(olcScore["distance_km"].toDouble(), 42.35) << "five turnpoints reach at least as far as three";
     EXPECT_TRUE(olcScore["optimal"].toBool());
+    // Each says which part of the track it scored: XContest the whole, the OLC the flight, even when asked for the whole.
+    EXPECT_EQ(score["scored"].toObject()["track"].toString(), "whole");
+    EXPECT_EQ(olcScore["scored"].toObject()["track"].toString(), "flight");
+    EXPECT_TRUE(runCli({ "score", CORVEX_TESTDATA_DIR "/igc/20180427.igc", "--rules", "olc", "--whole-track" })
+                    .out.contains("Scored:      13:37 to 16:02 UTC, take-off to landing (OLC classic scores the flight only)\n"));
     const CliRun list = runCli({ "score", "--rules", "list" });
     EXPECT_EQ(list.exitCode, 0);
     EXPECT_EQ(list.out, "xcontest\tXContest\nffvl\tFFVL\nolc\tOLC classic\n");
