@@ -188,7 +188,7 @@ constexpr std::size_t coarseFixes = 2048;
 struct ScoringCancelled { };
 
 // Every loop of the search charges one budget for each fix, range, pair of ranges or
-// triple it looks at (weighted by what looking costs, about 3 ns a step), so that a track
+// triple it looks at (weighted by what looking costs: 1 to 5 ns a step), so that a track
 // that is no flight (a logger left on the ground, a zig-zag, a cloud of random fixes),
 // where the bounds prune little, still ends in seconds: past its share a search keeps
 // the best it found, not proven best. The triangles may take half, the coarse free
