@@ -187,10 +187,89 @@ constexpr std::size_t coarseFixes = 2048;
 // Thrown out of the search when its caller cancelled it: nothing of it is wanted.
 struct ScoringCancelled { };
 
+// Every loop of the search charges one budget for each fix, range, pair of ranges or
+// triple it looks at (weighted by what looking costs: 1 to 5 ns a step), so that a track
+// that is no flight (a logger left on the ground, a zig-zag, a cloud of random fixes),
+// where the bounds prune little, still ends in seconds: past its share a search keeps
+// the best it found, not proven best. The triangles may take half, the coarse free
+// flight an eighth, the exact free flight the rest. igc-xc-score's 33 test flights take
+// at most 1.2 billion (work.igc under the OLC's height rule, 6 s), all others under 0.3.
+constexpr std::size_t stepLimit = 2'000'000'000;
+// The list of partial paths of the free flight holds at most this many (32 bytes each,
+// 8 more in its queue): on long straight flights, where paths tie by the million, it
+// would otherwise grow without bound; the search ends there, not proven best.
+constexpr std::size_t partialLimit = 1 << 20;
+// Past this many valid fixes (73 hours at a fix a second) only every so many count, so
+// that the search's memory stays under 200 MB whatever file it is given; a score of
+// such a track is not proven best.
+constexpr std::size_t searchedFixes = 1 << 18;
+// The closing gaps known are forgotten past this many, to be found again when asked.
+constexpr std::size_t closingCacheLimit = 1 << 20;
+
+// Thrown out of a search that has spent its share of the budget.
+struct WorkSpent { };
+
+class WorkBudget {
+public:
+    explicit WorkBudget(const CancelToken* cancel)
+        : m_cancel(cancel)
+    {
+    }
+
+    void charge(std::size_t steps = 1)
+    {
+        m_spent += steps;
+        if (m_spent >= m_nextCheck)
+            check();
+    }
+    // Asked between the steps of every search too, so that a window closed while its
+    // flight is scored waits for no more than a step.
+    void stopIfCancelled() const
+    {
+        if (m_cancel && m_cancel->isCancelled())
+            throw ScoringCancelled {};
+    }
+    bool spent() const { return m_spent >= m_limit; }
+
+    // While it lives, the search may spend at most `steps` more (and nothing past the
+    // share of a search it is part of).
+    class Share {
+    public:
+        Share(WorkBudget& budget, std::size_t steps)
+            : m_budget(budget)
+            , m_saved(budget.m_limit)
+        {
+            budget.m_limit = std::min(m_saved, budget.m_spent + steps);
+        }
+        ~Share() { m_budget.m_limit = m_saved; }
+        Share(const Share&) = delete;
+        Share& operator=(const Share&) = delete;
+
+    private:
+        WorkBudget& m_budget;
+        std::size_t m_saved;
+    };
+
+private:
+    // The cancel flag is an atomic load: asked every few thousand steps, not every one.
+    void check()
+    {
+        m_nextCheck = m_spent + 4096;
+        stopIfCancelled();
+        if (m_spent >= m_limit)
+            throw WorkSpent {};
+    }
+
+    const CancelToken* m_cancel;
+    std::size_t m_spent { 0 };
+    std::size_t m_limit { stepLimit };
+    std::size_t m_nextCheck { 4096 };
+};
+
 class Solver {
 public:
-    Solver(const std::vector<IgcFix>& fixes, std::size_t first, std::size_t last, const ContestRuleSet& rules, const CancelToken* cancel)
-        : m_cancel(cancel)
+    Solver(const std::vector<IgcFix>& fixes, std::size_t first, std::size_t last, const ContestRuleSet& rules, WorkBudget& budget)
+        : m_budget(&budget)
         , m_legs(rules.freeFlightTurnpoints + 1)
         , m_heightRule(rules.finishBelowStartMetres)
     {
@@ -224,8 +303,13 @@ public:
                 add(fixes, i, altitude(i));
             row.clear();
         };
+        std::size_t valid = 0;
+        for (std::size_t i = first; i < end; ++i)
+            valid += fixes[i].valid ? 1 : 0;
+        const std::size_t stride = (valid + searchedFixes - 1) / searchedFixes;
+        m_thinned = stride > 1;
         for (std::size_t i = first; i < end; ++i) {
-            if (!fixes[i].valid)
+            if (!fixes[i].valid || (m_thinned && (i - first) % stride != 0))
                 continue;
             if (!row.empty() && fixes[row.front()].latitude == fixes[i].latitude && fixes[row.front()].longitude == fixes[i].longitude) {
                 row.push_back(i);
@@ -238,13 +322,14 @@ public:
         buildTree();
     }
 
-    // Asked between the steps of every search, so that a window closed while its flight
-    // is scored waits for no more than a step.
-    void stopIfCancelled() const
-    {
-        if (m_cancel && m_cancel->isCancelled())
-            throw ScoringCancelled {};
-    }
+    void stopIfCancelled() const { m_budget->stopIfCancelled(); }
+    void charge(std::size_t steps = 1) const { m_budget->charge(steps); }
+    // The free flight's walks down the tree of every fix: once the tree outgrows the
+    // processor's caches each step costs more (a cloud of random fixes, where no range
+    // is passed over, runs about three times slower a step over 200,000 fixes than over
+    // 10,000), and is charged more.
+    void chargeTree(std::size_t steps) const { m_budget->charge(steps * (1 + m_leaves / 65536)); }
+    WorkBudget& budget() const { return *m_budget; }
 
     void add(const std::vector<IgcFix>& fixes, std::size_t i, double altitude)
     {
@@ -258,7 +343,7 @@ public:
 
     // Every `stride`-th fix of another solver's: its paths are paths of the other's.
     Solver(const Solver& finer, std::size_t stride)
-        : m_cancel(finer.m_cancel)
+        : m_budget(finer.m_budget)
         , m_legs(finer.m_legs)
         , m_heightRule(finer.m_heightRule)
     {
@@ -294,6 +379,7 @@ public:
     }
 
     std::size_t size() const { return m_points.size(); }
+    bool thinned() const { return m_thinned; }
     std::size_t fixIndex(std::size_t point) const { return m_index[point]; }
     double geodesic(std::size_t i, std::size_t j) const { return i == j ? 0 : geodesicDistanceMetres(m_geo[i], m_geo[j]); }
 
@@ -309,6 +395,7 @@ public:
     // (nothing reached when that path breaks the height rule; the bound ignores it).
     struct FreeFlightBounds {
         double upper { 0 }, reached { 0 };
+        std::vector<std::size_t> points; // the path reached; empty when none
     };
     FreeFlightBounds freeFlightBounds() const
     {
@@ -335,8 +422,10 @@ public:
             points[k] = m_low[blocks[at]];
             at = from[k][at];
         }
-        if (admissible(points.front(), points.back()))
+        if (admissible(points.front(), points.back())) {
             bounds.reached = pathMetres(points);
+            bounds.points = points;
+        }
         return bounds;
     }
 
@@ -385,9 +474,12 @@ public:
             FreeFlight found = bestFreeFlight(best, workLimit);
             if (found.metres > best.metres)
                 best = found;
+            if (budget().spent())
+                throw WorkSpent {};
             return found.optimal;
         };
         auto band = [&](auto&& self, std::size_t low, std::size_t high, double floor) -> void {
+            charge(n);
             double most = -std::numeric_limits<double>::infinity();
             for (std::size_t f = low; f < high; ++f)
                 most = std::max(most, bound[finishes[f]]);
@@ -433,8 +525,12 @@ public:
                 self(self, low, middle, admittedByAll);
             }
         };
-        if (n > 0)
-            band(band, 0, n, -std::numeric_limits<double>::infinity());
+        try {
+            if (n > 0)
+                band(band, 0, n, -std::numeric_limits<double>::infinity());
+        } catch (const WorkSpent&) {
+            optimal = false;
+        }
         m_finishAllowed.clear();
         m_startFloor = -std::numeric_limits<double>::infinity();
         m_startCeiling = std::numeric_limits<double>::infinity();
@@ -448,9 +544,26 @@ public:
     // its start and finish keep the rule.
     FreeFlight bestFreeFlight(const std::optional<FreeFlight>& reached, std::size_t workLimit = freeFlightWorkLimit)
     {
+        FreeFlight found;
+        found.points.assign(m_legs + 1, 0);
+        if (reached)
+            found = *reached;
+        found.optimal = true;
+        try {
+            searchFreeFlight(found, reached, workLimit);
+        } catch (const WorkSpent&) {
+            found.optimal = false;
+        }
+        return found;
+    }
+
+    // The search of bestFreeFlight: `found` becomes the longest path, when it is longer.
+    void searchFreeFlight(FreeFlight& found, const std::optional<FreeFlight>& reached, std::size_t workLimit)
+    {
         const std::size_t n = m_points.size();
         const std::size_t last = m_legs;
         constexpr double none = -std::numeric_limits<double>::infinity();
+        charge((last + 1) * n);
         m_best.assign(last + 1, std::vector<double>(n, 0));
         m_from.assign(last + 1, std::vector<std::uint32_t>(n, 0));
         m_rangeBest.assign(last + 1, {});
@@ -465,7 +578,7 @@ public:
         // layer k (`none`): no path through it there can be the longest. Only the track
         // decides it: worked out once for all the searches of the height rule's bands.
         if (reached && m_remaining.empty()) {
-            auto& remaining = m_remaining;
+            std::vector<std::vector<double>> remaining;
             remaining.assign(last + 1, std::vector<double>(n, 0));
             // The last leg exactly; for more legs the longer leg from j plus the most the
             // remaining legs give from any later fix, or the same over the ~512 ranges
@@ -475,6 +588,7 @@ public:
             for (std::size_t j = 0; j < n; ++j)
                 farthestLater[j] = farthestFrom(j);
             for (std::size_t k = last; k-- > 1;) {
+                charge(blocks.size() * blocks.size() / 2 + 2 * n);
                 std::vector<double> blockMost(blocks.size(), 0), thisBlock(blocks.size(), 0);
                 for (std::size_t b = 0; b < blocks.size(); ++b)
                     for (std::size_t j = m_low[blocks[b]]; j <= m_high[blocks[b]]; ++j)
@@ -489,6 +603,7 @@ public:
                         remaining[k][j] = std::min(farthestLater[j] + most, thisBlock[b]);
                     }
             }
+            m_remaining = std::move(remaining);
         }
         auto remainingAfter = [&](std::size_t k, std::size_t j) { return m_remaining.empty() ? 0.0 : m_remaining[k][j]; };
         const double reachedMetres = reached ? reached->metres : none;
@@ -496,8 +611,7 @@ public:
             summarise(k - 1);
             std::size_t lastFrom = 0;
             for (std::size_t j = 0; j < n; ++j) {
-                if (j % 4096 == 0)
-                    stopIfCancelled();
+                chargeTree(1);
                 const double floor = reachedMetres - remainingAfter(k, j);
                 double value = std::max(floor, m_best[k - 1][j] + upper(0));
                 std::size_t from = j;
@@ -521,11 +635,6 @@ public:
             }
         }
         // The path of the largest upper() length, measured.
-        FreeFlight found;
-        found.points.assign(last + 1, 0);
-        if (reached)
-            found = *reached;
-        found.optimal = true;
         const std::size_t end = static_cast<std::size_t>(std::max_element(m_best[last].begin(), m_best[last].end()) - m_best[last].begin());
         if (m_best[last][end] > found.metres) {
             std::vector<std::size_t> points(last + 1);
@@ -553,6 +662,8 @@ public:
         std::priority_queue<std::size_t, std::vector<std::size_t>, decltype(later)> queue(later);
         for (std::size_t j = 0; j < n; ++j)
             if (m_best[last][j] > found.metres + tolerance) {
+                if (partials.size() >= partialLimit)
+                    throw WorkSpent {};
                 const auto fix = static_cast<std::uint32_t>(j);
                 partials.push_back({ m_best[last][j], 0, fix, static_cast<std::uint32_t>(last), fix, -1 });
                 queue.push(partials.size() - 1);
@@ -564,6 +675,7 @@ public:
                 found.optimal = false;
                 break;
             }
+            charge();
             const Partial partial = partials[queue.top()];
             const auto at = static_cast<std::int32_t>(queue.top());
             queue.pop();
@@ -582,6 +694,8 @@ public:
             auto extend = [&](std::size_t i, double v) {
                 // The start is the last fix chosen: only one the rule admits for the finish.
                 if (v > bar && (k > 1 || admissible(i, partial.finish))) {
+                    if (partials.size() >= partialLimit)
+                        throw WorkSpent {};
                     const double leg = upper(i == partial.fix ? 0 : chord(m_points[i], m_points[partial.fix]));
                     partials.push_back(
                         { v + partial.legs, partial.legs + leg, static_cast<std::uint32_t>(i), static_cast<std::uint32_t>(k - 1), partial.finish, at });
@@ -592,7 +706,6 @@ public:
             extend(partial.fix, m_best[k - 1][partial.fix] + upper(0));
             earlierLegs(k - 1, partial.fix, bar, extend);
         }
-        return found;
     }
 
     struct Triangle {
@@ -611,11 +724,6 @@ public:
         const std::size_t n = m_points.size();
         if (n < 3)
             return std::nullopt;
-        struct Triple {
-            double bound;
-            std::array<std::uint32_t, 3> nodes;
-            bool operator<(const Triple& other) const { return bound < other.bound; }
-        };
         std::priority_queue<Triple> queue;
         std::optional<Triangle> found;
         double best = toBeat;
@@ -623,12 +731,35 @@ public:
         queue.push({ tripleBound(rules, root), root });
         std::size_t work = 0;
         bool optimal = true;
+        try {
+            searchTriangles(rules, queue, found, best, work, optimal);
+        } catch (const WorkSpent&) {
+            optimal = false;
+        }
+        if (found)
+            found->optimal = optimal;
+        else if (!optimal)
+            return Triangle { .optimal = false };
+        return found;
+    }
+
+    struct Triple {
+        double bound;
+        std::array<std::uint32_t, 3> nodes;
+        bool operator<(const Triple& other) const { return bound < other.bound; }
+    };
+
+    // The loop of bestTriangle, which keeps what it found when the budget ends it.
+    void searchTriangles(const std::vector<TriangleRule>& rules, std::priority_queue<Triple>& queue, std::optional<Triangle>& found,
+        double& best, std::size_t& work, bool& optimal)
+    {
         while (!queue.empty() && queue.top().bound > best + tolerance) {
             stopIfCancelled();
             if (++work > triangleWorkLimit) {
                 optimal = false;
                 break;
             }
+            charge(32); // two triples bounded: six farthest and six nearest points of boxes
             const Triple triple = queue.top();
             queue.pop();
             // Split the widest range; a triple of single fixes is measured.
@@ -655,11 +786,6 @@ public:
                     queue.push({ bound, nodes });
             }
         }
-        if (found)
-            found->optimal = optimal;
-        else if (!optimal)
-            return Triangle { .optimal = false };
-        return found;
     }
 
     // The shortest geodesic from a fix up to a to a fix from c on, and its two fixes.
@@ -681,6 +807,8 @@ public:
                 best = { s, e, metres };
             return limit;
         });
+        if (m_closings.size() >= closingCacheLimit)
+            m_closings.clear();
         m_closings.emplace(key, best);
         return best;
     }
@@ -726,9 +854,11 @@ private:
         while (!stack.empty()) {
             const auto [bound, node] = stack.back();
             stack.pop_back();
+            chargeTree(2); // two boxes' farthest points
             if (bound <= best || m_high[node] < j)
                 continue;
             if (m_high[node] - m_low[node] < scanSize) {
+                chargeTree(scanSize);
                 for (std::size_t i = std::max<std::size_t>(m_low[node], j); i <= m_high[node]; ++i)
                     best = std::max(best, upper(chord(m_points[i], p)));
                 continue;
@@ -749,6 +879,7 @@ private:
     {
         auto& most = m_rangeBest[layer];
         auto& through = m_throughLast[layer];
+        chargeTree(2 * m_leaves);
         most.assign(2 * m_leaves, std::numeric_limits<double>::lowest());
         through.assign(2 * m_leaves, std::numeric_limits<double>::lowest());
         for (std::size_t i = 0; i < m_points.size(); ++i)
@@ -787,10 +918,12 @@ private:
         while (!stack.empty()) {
             const auto [bound, node] = stack.back();
             stack.pop_back();
+            chargeTree(4); // two bounds, each a box's farthest point and a chord
             if (bound <= bar || m_low[node] > j)
                 continue;
             if (m_high[node] - m_low[node] < scanSize) {
                 // Few fixes: scanning them costs less than bounding their halves.
+                chargeTree(scanSize);
                 for (std::size_t i = m_low[node]; i <= std::min<std::size_t>(m_high[node], j - 1) && j > 0; ++i)
                     if (const double v = values[i] + upper(chord(m_points[i], p)); v > bar)
                         bar = visit(i, v);
@@ -887,6 +1020,8 @@ private:
             best = std::min(best, d);
             return best;
         });
+        if (m_closingChords.size() >= closingCacheLimit)
+            m_closingChords.clear();
         m_closingChords.emplace(key, best);
         return best;
     }
@@ -903,10 +1038,12 @@ private:
         while (!stack.empty()) {
             const auto [near, x, y] = stack.back();
             stack.pop_back();
+            charge(8); // two boxes' nearest points
             if (near > limit || m_low[x] > a || m_high[y] < c)
                 continue;
             const std::size_t sizeX = m_high[x] - m_low[x] + 1, sizeY = m_high[y] - m_low[y] + 1;
             if (sizeX * sizeY <= 64) {
+                charge(4 * sizeX * sizeY);
                 for (std::size_t s = m_low[x]; s <= std::min<std::size_t>(a, m_high[x]); ++s)
                     for (std::size_t e = std::max<std::size_t>(c, m_low[y]); e <= m_high[y]; ++e)
                         if (const double d = chord(m_points[s], m_points[e]); d <= limit)
@@ -940,7 +1077,8 @@ private:
     std::vector<Point> m_points;
     std::vector<GeoPoint> m_geo;
     std::vector<double> m_alt; // metres, for the height rule
-    const CancelToken* m_cancel { nullptr };
+    WorkBudget* m_budget { nullptr };
+    bool m_thinned { false }; // only every so many of the valid fixes are searched
     std::size_t m_legs { 4 }; // of the free flight
     std::optional<double> m_heightRule; // the finish at most this many metres below the start
     // The free flight search's ends under the height rule, narrowed band by band.
@@ -971,23 +1109,44 @@ namespace {
 std::optional<ContestScore> searchBest(
     const std::vector<IgcFix>& fixes, std::size_t first, std::size_t last, const ContestRuleSet& rules, const CancelToken* cancel)
 {
-    Solver solver(fixes, first, last, rules, cancel);
+    WorkBudget budget(cancel);
+    Solver solver(fixes, first, last, rules, budget);
     if (solver.size() < 2)
         return std::nullopt;
 
     // The triangles first, to beat a free flight known to be reached; the exact free
     // flight, the costlier search on long straight flights, only where the best triangle
     // does not beat its upper bound.
+
     const auto freeBounds = solver.freeFlightBounds();
-    const auto triangle = rules.triangles.empty() ? std::nullopt
-                                                  : solver.bestTriangle(triangleRules(rules), rules.freeFlightMultiplier * freeBounds.reached);
+
+    const auto triangle = [&]() -> std::optional<Solver::Triangle> {
+        if (rules.triangles.empty())
+            return std::nullopt;
+        const WorkBudget::Share share(budget, stepLimit / 2);
+        return solver.bestTriangle(triangleRules(rules), rules.freeFlightMultiplier * freeBounds.reached);
+    }();
+
     ContestScore best;
     if (!triangle || triangle->weighted < rules.freeFlightMultiplier * freeBounds.upper) {
         best.type = ContestFlightType::FreeFlight;
         best.multiplier = rules.freeFlightMultiplier;
         // Below two strides' worth of fixes the coarse track would be the track itself.
-        const auto reached = solver.size() >= 2 * coarseFixes ? std::optional(solver.coarseFreeFlight()) : std::nullopt;
-        const auto free = rules.finishBelowStartMetres ? solver.bestFreeFlightUnderHeightRule(reached) : solver.bestFreeFlight(reached);
+        const auto reached = [&]() -> std::optional<Solver::FreeFlight> {
+            if (solver.size() < 2 * coarseFixes)
+                return std::nullopt;
+            const WorkBudget::Share share(budget, stepLimit / 8);
+            return solver.coarseFreeFlight();
+        }();
+
+        auto free = rules.finishBelowStartMetres ? solver.bestFreeFlightUnderHeightRule(reached) : solver.bestFreeFlight(reached);
+
+        // Where the budget ended the search before it reached a path, the path through
+        // the ranges' first fixes is the best known.
+        if (!free.optimal && !freeBounds.points.empty() && freeBounds.reached > free.metres) {
+            free.points = freeBounds.points;
+            free.metres = freeBounds.reached;
+        }
         best.optimal = free.optimal;
         for (std::size_t k = 0; k < free.points.size(); ++k) {
             if (k > 0 && free.points[k] == free.points[k - 1])
@@ -1000,7 +1159,7 @@ std::optional<ContestScore> searchBest(
             best.turnpoints.push_back(best.turnpoints.front());
         best.points = best.distanceMetres / 1000 * best.multiplier;
     }
-    if (triangle && !triangle->optimal)
+    if ((triangle && !triangle->optimal) || solver.thinned())
         best.optimal = false;
     if (!triangle || triangle->weighted <= rules.freeFlightMultiplier * best.distanceMetres)
         return best;

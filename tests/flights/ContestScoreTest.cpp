@@ -9,9 +9,12 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
+#include <optional>
 #include <random>
 #include <string_view>
 #include <tuple>
+#include <thread>
 
 namespace corvex::flights {
 namespace {
@@ -513,6 +516,91 @@ TEST(ContestScore, TheWalkCountsOnlyWhereTheRulesLetIt)
     EXPECT_EQ(std::make_pair(wholeSecond->first, wholeSecond->last), std::make_pair(hops[0].landingIndex, twice.fixes.size() - 1));
     EXPECT_EQ(scoredPart(twice, hops, 0, ScoredTrack::Whole)->last, hops[1].takeoffIndex);
     EXPECT_FALSE(scoreFlight(twice, ffvl(), 2, std::nullopt));
+// Tracks that are no flights, where the bounds prune little, end in a few seconds with a
+// well-formed score (proven best or not), and a cancel from another thread ends the
+// search within a moment. Small forms of core-bench's scorer-worst cases.
+TEST(ContestScore, HostileTracksEndInBoundedTime)
+{
+    std::mt19937 random(5);
+    std::uniform_int_distribution<int> step(-1, 1);
+    std::uniform_real_distribution<double> unit(0, 1);
+    constexpr double metre = 1 / 111195.0; // of latitude, in degrees
+    auto made = [](std::size_t count, auto&& place) {
+        std::vector<IgcFix> fixes(count);
+        for (std::size_t i = 0; i < count; ++i) {
+            fixes[i].time = 1700000000 + static_cast<std::int64_t>(i);
+            const GeoPoint p = place(i);
+            // On the IGC file's grid, a thousandth of a minute.
+            fixes[i].latitude = std::round(p.latitude * 60000) / 60000;
+            fixes[i].longitude = std::round(p.longitude * 60000) / 60000;
+            fixes[i].pressureAltitude = 1000 + static_cast<int>(i % 7);
+        }
+        return fixes;
+    };
+    int north = 0, east = 0;
+    const auto jitter = made(3000, [&](std::size_t) {
+        north = std::clamp(north + step(random), -3, 3);
+        east = std::clamp(east + step(random), -3, 3);
+        return GeoPoint { 46.5 + north / 60000.0, 7.0 + east / 60000.0 };
+    });
+    const auto zigzag = made(2000, [&](std::size_t i) { return GeoPoint { 46.0 + (i % 40 < 20 ? i % 40 : 40 - i % 40) * 500 * metre, 7.0 }; });
+    const auto cloud = made(5000, [&](std::size_t) { return GeoPoint { 46.0 + 50000 * metre * unit(random), 7.0 + 72000 * metre * unit(random) }; });
+    const auto south = made(8000, [&](std::size_t i) { return GeoPoint { -6.0, 30.0 + static_cast<double>(i) * 10 * metre }; });
+    const auto equator = made(8000, [&](std::size_t i) { return GeoPoint { 0.0, -10.0 + static_cast<double>(i) * 10 * metre }; });
+    struct Case {
+        const char* name;
+        const std::vector<IgcFix>& fixes;
+        double freeKmPerLeg; // > 0: the best free flight, when proven, is this many km a leg
+    };
+    const Case cases[] = {
+        { "ground jitter", jitter, 0 },
+        { "zig-zag 10 km", zigzag, 500 * 20 * metre * 111.195 },
+        { "random cloud", cloud, 0 },
+        { "straight along 6° S", south, 0 },
+        { "along the equator", equator, 0 },
+    };
+    for (const Case& test : cases) {
+        for (const ContestRuleSet* set : { &xcontest(), &olc() }) { // triangles; the height rule
+            const ContestRuleSet& rules = *set;
+            SCOPED_TRACE(std::string(test.name) + ", " + std::string(rules.id));
+            const auto started = std::chrono::steady_clock::now();
+            const auto score = scoreFixes(test.fixes, 0, test.fixes.size() - 1, rules);
+            // A few seconds on a loaded machine; these shapes took from half a minute to
+            // many minutes before every loop of the search was counted.
+            EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count(), 20);
+            ASSERT_TRUE(score);
+            expectWellFormed(*score, test.fixes, rules);
+            const auto& ends = test.fixes;
+            const double straight = geodesicDistanceMetres({ ends.front().latitude, ends.front().longitude }, { ends.back().latitude, ends.back().longitude });
+            if (test.freeKmPerLeg > 0 && score->optimal) {
+                EXPECT_EQ(score->type, ContestFlightType::FreeFlight);
+                EXPECT_NEAR(score->distanceMetres / 1000, test.freeKmPerLeg * publishedRules(rules).legs, 0.05);
+            }
+            if (&test.fixes == &south || &test.fixes == &equator) {
+                EXPECT_GE(score->distanceMetres, score->optimal ? straight - 1e-3 : 0.99 * straight);
+            }
+        }
+    }
+
+    // Cancelled from another thread while it works on the cloud, the search returns
+    // nothing, and soon.
+    const auto bigCloud = made(100000, [&](std::size_t) { return GeoPoint { 46.0 + 50000 * metre * unit(random), 7.0 + 72000 * metre * unit(random) }; });
+    for (const ContestRuleSet& rules : contestRuleSets()) {
+        SCOPED_TRACE(rules.id);
+        const CancelToken cancel;
+        std::optional<ContestScore> score;
+        std::chrono::steady_clock::time_point returned;
+        std::thread scorer([&] {
+            score = scoreFixes(bigCloud, 0, bigCloud.size() - 1, rules, &cancel);
+            returned = std::chrono::steady_clock::now();
+        });
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        const auto cancelled = std::chrono::steady_clock::now();
+        cancel.cancel();
+        scorer.join();
+        EXPECT_FALSE(score);
+        EXPECT_LT(std::chrono::duration<double>(returned - cancelled).count(), 0.5);
+    }
 }
 
 // Chords bracket geodesics from below and, through the bound the search uses, from above,

@@ -3,6 +3,7 @@
 // core-bench flights FOLDER [--seconds S]
 // core-bench airspace-check OPENAIR --flight FLIGHT.igc [--seconds S]
 // core-bench airspace-hostile CASE --flight FLIGHT.igc [--fixes N]
+// core-bench scorer-worst CASE [--rules ID]
 //
 // The program's file work without a window or an instrument, for scripts/bench:
 //   export   the flight as the instrument's track-log sectors (the first format, as a
@@ -28,6 +29,15 @@
 //            20° of latitude and 28° of longitude around the flight (a quarter of them
 //            hold it). One case a process, so that its peak memory is its own.
 // Each case repeats until it has taken S seconds of CPU (2 by default, at least 5
+//   scorer-worst  the contest score of a made track that is no flight, the worst for
+//            the scorer's search, under every rule set (or the one named), once each:
+//            time, points and whether the search proved them best. CASE is one of
+//            jitter (a logger left on the ground 3 h at 1 Hz, wandering a few metres),
+//            zigzag (10,000 fixes back and forth between two points 10 km apart),
+//            cloud (200,000 random fixes in a 50 km box), straight-6s (20 h at 1 Hz
+//            along 6 deg S), equator (200,000 fixes along the equator), largest (1.8
+//            million random fixes, about the largest IGC file the library takes).
+// Except scorer-worst, each case repeats until it has taken S seconds of CPU (2 by default, at least 5
 // times) and prints medians; the encoding of the sectors is done once, before timing.
 // Every case ends with the process's peak resident memory.
 #include "FlightLibrary.h"
@@ -40,6 +50,7 @@
 #include "export/ExportFiles.h"
 #include "export/IgcWriter.h"
 #include "export/KmlWriter.h"
+#include "flights/ContestScore.h"
 #include "flights/IgcFlight.h"
 #include "geo/GeoPoint.h"
 #include "platform/LogSink.h"
@@ -59,6 +70,8 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <optional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -437,6 +450,81 @@ int benchHostileAirspaces(const std::string& which, const std::string& flightPat
         which.c_str(), airspaces.size(), points, track.fixes.size(), check.crossings.size(), cpuSeconds() - cpu, elapsed,
         peakMegabytes());
     return 0;
+// The worst tracks for the contest scorer, a fix a second, positions on the IGC file's own
+// grid (a thousandth of a minute). Nothing when the name is none of them.
+std::optional<flights::IgcFlight> scorerWorstTrack(const std::string& name)
+{
+    std::mt19937 random(11);
+    flights::IgcFlight flight;
+    auto add = [&](double latitude, double longitude, int altitude) {
+        flights::IgcFix fix;
+        fix.time = 1700000000 + static_cast<std::int64_t>(flight.fixes.size());
+        fix.rawLatitude = static_cast<std::int32_t>(std::lround(latitude * 60000)) * 10;
+        fix.rawLongitude = static_cast<std::int32_t>(std::lround(longitude * 60000)) * 10;
+        fix.latitude = fix.rawLatitude / 600000.0;
+        fix.longitude = fix.rawLongitude / 600000.0;
+        fix.pressureAltitude = fix.gnssAltitude = altitude;
+        flight.fixes.push_back(fix);
+    };
+    constexpr double metre = 1 / 111195.0; // of latitude, in degrees
+    std::uniform_int_distribution<int> step(-1, 1), noise(-4, 4);
+    std::uniform_real_distribution<double> unit(0, 1);
+    if (name == "jitter") {
+        // A few thousandths of a minute around one place, the altimeter wandering too.
+        int north = 0, east = 0;
+        for (int i = 0; i < 3 * 3600; ++i) {
+            north = std::clamp(north + step(random), -3, 3);
+            east = std::clamp(east + step(random), -3, 3);
+            add(46.5 + north / 60000.0, 7.0 + east / 60000.0, 1000 + noise(random));
+        }
+    } else if (name == "zigzag") {
+        // Back and forth on a meridian, a fix every 500 m.
+        for (int i = 0; i < 10000; ++i) {
+            const int along = i % 40 < 20 ? i % 40 : 40 - i % 40;
+            add(46.0 + along * 500 * metre, 7.0, 1500);
+        }
+    } else if (name == "cloud" || name == "largest") {
+        const int count = name == "cloud" ? 200000 : 1800000;
+        for (int i = 0; i < count; ++i)
+            add(46.0 + 50000 * metre * unit(random), 7.0 + 50000 * metre / std::cos(46.2 * M_PI / 180) * unit(random),
+                500 + static_cast<int>(3000 * unit(random)));
+    } else if (name == "straight-6s") {
+        // 20 hours east along the parallel at 10 m/s, slowly sinking.
+        for (int i = 0; i < 20 * 3600; ++i)
+            add(-6.0, 30.0 + i * 10 * metre / std::cos(6 * M_PI / 180), 3000 - i / 30);
+    } else if (name == "equator") {
+        for (int i = 0; i < 200000; ++i)
+            add(0.0, -10.0 + i * 10 * metre, 2000);
+    } else {
+        return std::nullopt;
+    }
+    return flight;
+}
+
+int benchScorerWorst(const std::string& name, const std::string& rulesId)
+{
+    const auto flight = scorerWorstTrack(name);
+    if (!flight) {
+        std::fprintf(stderr, "core-bench: no such case: %s\n", name.c_str());
+        return 2;
+    }
+    int failed = 0;
+    for (const flights::ContestRuleSet& rules : flights::contestRuleSets()) {
+        if (!rulesId.empty() && rules.id != rulesId)
+            continue;
+        const double cpu = cpuSeconds();
+        const auto wall = std::chrono::steady_clock::now();
+        const auto score = flights::scoreFlight(*flight, rules);
+        const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - wall).count();
+        if (!score)
+            ++failed;
+        std::printf("scorer-worst %s, %s: %zu fixes; %.2f s CPU, %.2f s elapsed; %s %.3f points%s; peak RSS %.1f MB\n", name.c_str(),
+            std::string(rules.id).c_str(), flight->fixes.size(), cpuSeconds() - cpu, elapsed,
+            score ? std::string(flights::contestTypeName(score->type)).c_str() : "no score", score ? score->points : 0.0,
+            score && !score->optimal ? " (not proven best)" : "", peakMegabytes());
+        std::fflush(stdout);
+    }
+    return failed ? 1 : 0;
 }
 
 } // namespace
@@ -444,7 +532,7 @@ int benchHostileAirspaces(const std::string& which, const std::string& flightPat
 int main(int argc, char** argv)
 {
     const std::vector<std::string> arguments(argv + 1, argv + argc);
-    std::string outDir, gpsbabel, flightPath;
+    std::string outDir, gpsbabel, flightPath, rulesId;
     double seconds = 2;
     int gpsbabelRuns = 5;
     std::size_t fixes = 36000;
@@ -464,6 +552,8 @@ int main(int argc, char** argv)
             fixes = static_cast<std::size_t>(std::max(2L, std::atol(value.c_str())));
         else if (arguments[i] == "--gpsbabel")
             gpsbabel = value;
+        else if (arguments[i] == "--rules")
+            rulesId = value;
         else if (arguments[i] == "--gpsbabel-runs")
             gpsbabelRuns = std::max(1, std::atoi(value.c_str()));
         else
@@ -479,11 +569,14 @@ int main(int argc, char** argv)
         return benchAirspaceCheck(arguments[1], flightPath, seconds);
     if (ok && arguments[0] == "airspace-hostile" && !flightPath.empty())
         return benchHostileAirspaces(arguments[1], flightPath, fixes);
+    if (ok && arguments[0] == "scorer-worst")
+        return benchScorerWorst(arguments[1], rulesId);
     std::fprintf(stderr,
         "usage: core-bench export FLIGHT.igc --out DIR [--seconds S] [--gpsbabel PROGRAM] [--gpsbabel-runs N]\n"
         "       core-bench openair FILE [--seconds S]\n"
         "       core-bench flights FOLDER [--seconds S]\n"
         "       core-bench airspace-check OPENAIR --flight FLIGHT.igc [--seconds S]\n"
         "       core-bench airspace-hostile outline-100k|outline-1m|circles-1000 --flight FLIGHT.igc [--fixes N]\n");
+        "       core-bench scorer-worst jitter|zigzag|cloud|straight-6s|equator|largest [--rules ID]\n");
     return 2;
 }
