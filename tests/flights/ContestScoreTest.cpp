@@ -516,6 +516,8 @@ TEST(ContestScore, TheWalkCountsOnlyWhereTheRulesLetIt)
     EXPECT_EQ(std::make_pair(wholeSecond->first, wholeSecond->last), std::make_pair(hops[0].landingIndex, twice.fixes.size() - 1));
     EXPECT_EQ(scoredPart(twice, hops, 0, ScoredTrack::Whole)->last, hops[1].takeoffIndex);
     EXPECT_FALSE(scoreFlight(twice, ffvl(), 2, std::nullopt));
+}
+
 // Tracks that are no flights, where the bounds prune little, end in a few seconds with a
 // well-formed score (proven best or not), and a cancel from another thread ends the
 // search within a moment. Small forms of core-bench's scorer-worst cases.

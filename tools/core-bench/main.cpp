@@ -450,6 +450,8 @@ int benchHostileAirspaces(const std::string& which, const std::string& flightPat
         which.c_str(), airspaces.size(), points, track.fixes.size(), check.crossings.size(), cpuSeconds() - cpu, elapsed,
         peakMegabytes());
     return 0;
+}
+
 // The worst tracks for the contest scorer, a fix a second, positions on the IGC file's own
 // grid (a thousandth of a minute). Nothing when the name is none of them.
 std::optional<flights::IgcFlight> scorerWorstTrack(const std::string& name)
@@ -576,7 +578,7 @@ int main(int argc, char** argv)
         "       core-bench openair FILE [--seconds S]\n"
         "       core-bench flights FOLDER [--seconds S]\n"
         "       core-bench airspace-check OPENAIR --flight FLIGHT.igc [--seconds S]\n"
-        "       core-bench airspace-hostile outline-100k|outline-1m|circles-1000 --flight FLIGHT.igc [--fixes N]\n");
+        "       core-bench airspace-hostile outline-100k|outline-1m|circles-1000 --flight FLIGHT.igc [--fixes N]\n"
         "       core-bench scorer-worst jitter|zigzag|cloud|straight-6s|equator|largest [--rules ID]\n");
     return 2;
 }
