@@ -1084,15 +1084,18 @@ LibraryResult<FlightLibrary::RebuildOutcome> FlightLibrary::rebuild()
         } else {
             imported = addText(*text, path, {}, std::nullopt, file);
         }
-        if (imported.kind == ImportOutcome::Kind::Imported)
-            ++outcome.flights;
-        else
+        if (imported.kind != ImportOutcome::Kind::Imported)
             outcome.refused.push_back(std::move(imported));
     }
     if (auto reserved = m_index->reserveIds(m_journal.largestId()); !reserved)
         return Failure { reserved.error() };
     if (auto committed = transaction.active() ? transaction.commit() : LibraryResult<void> {}; !committed)
         return Failure { committed.error() };
+    // Rows, not files: a file with a relaunch holds several flights.
+    const auto rows = m_index->everyFlight();
+    if (!rows)
+        return Failure { rows.error() };
+    outcome.flights = rows->size();
     log("The flight index was made again from " + std::to_string(files.size()) + " IGC files: "
         + std::to_string(outcome.flights) + " flights");
     return outcome;

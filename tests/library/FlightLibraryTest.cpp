@@ -1316,13 +1316,34 @@ TEST(FlightLibrary, RemoveMovesAFileOnceAllItsFlightsAreGone)
 {
     TemporaryFolder scratch;
     auto library = openLibrary(scratch.path());
-    const auto imported = library->importFile(testFile("20241007TZN.igc"));
+    // A real flight, half an hour on the ground where it landed, then the same flight again
+    // three hours later: one file, two flights.
+    const std::string flown = readAll(testFile("20180427.igc"));
+    std::string header, fixes, later;
+    std::istringstream records(flown);
+    for (std::string line; std::getline(records, line);) {
+        if (!line.starts_with("B")) {
+            header += line + "\n";
+            continue;
+        }
+        fixes += line + "\n";
+        later += "B" + std::to_string(std::stoi(line.substr(1, 2)) + 3) + line.substr(3) + "\n";
+    }
+    writeAll(scratch.path() + "/relaunch.igc", header + fixes + later);
+    const auto imported = library->importFile(scratch.path() + "/relaunch.igc");
     ASSERT_EQ(imported.kind, ImportOutcome::Kind::Imported);
-    const LibraryFlight first = *imported.flight;
-    LibraryFlight relaunch = first;
-    relaunch.id = 0;
-    relaunch.part = 1;
-    const std::int64_t second = valueOf(library->index().insert(relaunch));
+    EXPECT_EQ(imported.message, "2 flights (landed and launched again)");
+    auto both = valueOf(library->index().flights());
+    ASSERT_EQ(both.size(), 2u);
+    const LibraryFlight first = both.back();
+    const std::int64_t second = both.front().id;
+    EXPECT_EQ(std::make_pair(first.part, both.front().part), std::make_pair(0, 1));
+    EXPECT_EQ(first.file, both.front().file);
+    EXPECT_LT(first.landing, both.front().takeoff);
+    // A rebuild counts and numbers flights, not files.
+    EXPECT_EQ(valueOf(library->rebuild()).flights, 2u);
+    both = valueOf(library->index().flights());
+    EXPECT_EQ((std::vector<std::int64_t> { both.back().id, both.front().id }), (std::vector<std::int64_t> { first.id, second }));
     writeAll(scratch.path() + "/2024/phone.igc", readAll(testFile("20241007TZN.igc")));
     LibraryFlight phone = first;
     phone.id = 0;
