@@ -29,10 +29,11 @@ struct FlightWork {
     std::optional<LibraryFlight> figures;
     std::vector<RuleSetScore> scores;
     bool unreadable { false };
+    bool cancelled { false }; // stopped inside its search: nothing of it is written
 };
 
 StoredScore scoreUnder(const flights::IgcFlight& flight, const std::vector<flights::FlightFigures>& parts,
-    const std::string& ruleSet, int part, const std::string& scoredTrack)
+    const std::string& ruleSet, int part, const std::string& scoredTrack, const CancelToken* cancel = nullptr)
 {
     StoredScore stored;
     stored.version = figuresVersion;
@@ -45,7 +46,7 @@ StoredScore scoreUnder(const flights::IgcFlight& flight, const std::vector<fligh
         return stored;
     stored.from = scored->from;
     stored.to = scored->to;
-    if (const auto score = flights::scoreFixes(flight.fixes, scored->first, scored->last, *rules)) {
+    if (const auto score = flights::scoreFixes(flight.fixes, scored->first, scored->last, *rules, cancel)) {
         stored.points = score->points;
         stored.type = std::string(flights::contestTypeName(score->type));
         stored.distanceMetres = score->distanceMetres;
@@ -53,7 +54,7 @@ StoredScore scoreUnder(const flights::IgcFlight& flight, const std::vector<fligh
     return stored;
 }
 
-FlightWork workOn(const std::string& path, const FlightToScore& wanted)
+FlightWork workOn(const std::string& path, const FlightToScore& wanted, const CancelToken& cancel)
 {
     FlightWork work;
     std::error_code code;
@@ -84,7 +85,14 @@ FlightWork workOn(const std::string& path, const FlightToScore& wanted)
         work.figures = std::move(figures);
     }
     for (const std::string& ruleSet : wanted.ruleSets)
-        work.scores.push_back({ ruleSet, scoreUnder(*flight, parts, ruleSet, wanted.part, wanted.scoredTrack) });
+        work.scores.push_back({ ruleSet, scoreUnder(*flight, parts, ruleSet, wanted.part, wanted.scoredTrack, &cancel) });
+    // A search stopped by a cancel has no score to keep: not even "none", which would
+    // never be tried again. The flight waits for the next pass whole.
+    if (cancel.isCancelled()) {
+        work.figures.reset();
+        work.scores.clear();
+        work.cancelled = true;
+    }
     return work;
 }
 
@@ -182,6 +190,8 @@ LibraryResult<ScoreFillOutcome> fillScores(
         if (!transaction.active())
             return;
         for (const Done& each : batch) {
+            if (each.work.cancelled)
+                continue;
             if (each.work.unreadable) {
                 ++outcome.unreadable;
                 continue;
@@ -205,7 +215,7 @@ LibraryResult<ScoreFillOutcome> fillScores(
     };
     const std::size_t handled = runOnWorkers(
         context, options.threads, wanted.size(),
-        [&](std::size_t i) { return workOn((fs::path(folder) / wanted[i].file).string(), wanted[i]); },
+        [&](std::size_t i) { return workOn((fs::path(folder) / wanted[i].file).string(), wanted[i], context.cancelToken()); },
         [&](std::size_t i, FlightWork made) {
             batch.push_back({ wanted[i].id, std::move(made) });
             if (options.progress)
@@ -214,7 +224,7 @@ LibraryResult<ScoreFillOutcome> fillScores(
                 write();
         });
     write();
-    outcome.cancelled = handled < wanted.size();
+    outcome.cancelled = handled < wanted.size() || context.isCancelled();
     return outcome;
 }
 

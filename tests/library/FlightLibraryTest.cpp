@@ -15,6 +15,8 @@
 #include <map>
 #include <set>
 #include <sstream>
+#include <chrono>
+#include <thread>
 #include <tuple>
 
 namespace fs = std::filesystem;
@@ -656,6 +658,32 @@ TEST(FlightLibrary, ScoresAreAddedByMigrationAndFilledAfterwards)
     EXPECT_LT(stopped.scored, 6u);
     EXPECT_EQ(library->fillScores()->scored, 6u - stopped.scored) << "a cancelled pass leaves the rest for the next";
     EXPECT_EQ(scoresOf(*library), scored) << "the rebuild refills the same scores";
+
+    // A cancel while a flight's search runs stops it within moments and writes nothing of
+    // that flight, not even "no score": the next pass scores it whole.
+    {
+        corvex::CancelToken midway;
+        ScoreFillOptions olc;
+        olc.threads = 1;
+        olc.ruleSets = { "olc" };
+        std::thread canceller([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            midway.cancel();
+        });
+        const auto started = std::chrono::steady_clock::now();
+        const auto halted = *library->fillScores(olc, midway);
+        canceller.join();
+        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(3));
+        const auto rest = *library->fillScores(olc);
+        EXPECT_EQ(halted.scored + rest.scored, 6u) << "every flight scored once, none left scoreless by the cancel";
+        for (const LibraryFlight& flight : valueOf(library->index().flights())) {
+            for (const RuleSetScore& each : valueOf(library->index().scores(flight.id))) {
+                if (each.ruleSet == "olc") {
+                    EXPECT_TRUE(each.score.points) << flight.file;
+                }
+            }
+        }
+    }
 
     // A flight scored by an older solver is scored again.
     const LibraryFlight first = library->index().flights()->front();
