@@ -104,7 +104,7 @@ struct ProgramOptions {
         QStringLiteral("Which window --screenshot takes: main (the default); airspaces, opened once the instrument "
                        "has been read and given the delay again to draw its map; library (the flight library); pilot-sheet (the pilot data with a "
                        "character the instrument cannot store), save-folder (the folder panel of All Available), "
-                       "about or help."),
+                       "preferences, about or help."),
         QStringLiteral("window"), QStringLiteral("main") };
     QCommandLineOption action { QStringLiteral("action"),
         QStringLiteral("Run a launcher action in the running program (started first if none runs): %1. An action "
