@@ -567,9 +567,15 @@ TEST(ContestScore, HostileTracksEndInBoundedTime)
             SCOPED_TRACE(std::string(test.name) + ", " + std::string(rules.id));
             const auto started = std::chrono::steady_clock::now();
             const auto score = scoreFixes(test.fixes, 0, test.fixes.size() - 1, rules);
-            // A few seconds on a loaded machine; these shapes took from half a minute to
-            // many minutes before every loop of the search was counted.
-            EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count(), 20);
+            // A few seconds on a loaded machine (several times that under the address
+            // sanitizer); these shapes took from half a minute to many minutes before every
+            // loop of the search was counted.
+#if defined(__SANITIZE_ADDRESS__)
+            constexpr double secondsAllowed = 60;
+#else
+            constexpr double secondsAllowed = 20;
+#endif
+            EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count(), secondsAllowed);
             ASSERT_TRUE(score);
             expectWellFormed(*score, test.fixes, rules);
             const auto& ends = test.fixes;
