@@ -1117,6 +1117,42 @@ LibraryResult<std::string> FlightLibrary::moveFlightFile(const std::string& file
     return (folder / *name).generic_string();
 }
 
+LibraryResult<FlightLibrary::FileMoves> FlightLibrary::moveFlightFiles(const std::vector<LibraryFlight>& flights,
+    bool intoRemoved, const std::function<LibraryResult<bool>(const LibraryFlight&)>& wanted)
+{
+    FileMoves moved;
+    for (const LibraryFlight& each : flights) {
+        if (moved.count(each.file))
+            continue;
+        const auto move = wanted(each);
+        if (!move) {
+            putBack(moved);
+            return Failure { move.error() };
+        }
+        if (!*move)
+            continue;
+        const auto to = moveFlightFile(each.file, intoRemoved);
+        if (!to) {
+            putBack(moved);
+            return Failure { to.error() };
+        }
+        moved[each.file] = *to;
+        if (auto recorded = m_index->moveFile(each.file, *to); !recorded) {
+            putBack(moved);
+            return Failure { recorded.error() };
+        }
+    }
+    return moved;
+}
+
+void FlightLibrary::putBack(const FileMoves& moved) const
+{
+    const auto absolute = [&](const std::string& file) { return (fs::path(m_folder) / file).string(); };
+    for (const auto& [from, to] : moved)
+        if (::rename(absolute(to).c_str(), absolute(from).c_str()) != 0)
+            log("Cannot move " + to + " back to " + from + ": " + std::strerror(errno));
+}
+
 LibraryResult<LibraryFlight> FlightLibrary::remove(std::int64_t id)
 {
     auto flight = m_index->flight(id);
@@ -1137,41 +1173,26 @@ LibraryResult<LibraryFlight> FlightLibrary::remove(std::int64_t id)
         if (auto marked = m_index->setRemoved(each.id, time); !marked)
             return Failure { marked.error() };
     // A file moves once every flight it holds is removed.
-    std::map<std::string, std::string> moved;
-    const auto absolute = [&](const std::string& file) { return (fs::path(m_folder) / file).string(); };
-    const auto undoMoves = [&] {
-        for (const auto& [from, to] : moved)
-            if (::rename(absolute(to).c_str(), absolute(from).c_str()) != 0)
-                log("Cannot move " + to + " back to " + from + ": " + std::strerror(errno));
-    };
-    for (const LibraryFlight& each : going) {
-        if (moved.count(each.file) || isRemovedFile(each.file))
-            continue;
+    const auto movedFiles = moveFlightFiles(going, true, [&](const LibraryFlight& each) -> LibraryResult<bool> {
+        if (isRemovedFile(each.file))
+            return false;
         const auto parts = m_index->flightsOfFile(each.file);
         if (!parts)
             return Failure { parts.error() };
-        if (!std::all_of(parts->begin(), parts->end(), [](const LibraryFlight& part) { return part.removed.has_value(); }))
-            continue;
-        const auto to = moveFlightFile(each.file, true);
-        if (!to) {
-            undoMoves();
-            return Failure { to.error() };
-        }
-        moved[each.file] = *to;
-        if (auto recorded = m_index->moveFile(each.file, *to); !recorded) {
-            undoMoves();
-            return Failure { recorded.error() };
-        }
-    }
+        return std::all_of(parts->begin(), parts->end(), [](const LibraryFlight& part) { return part.removed.has_value(); });
+    });
+    if (!movedFiles)
+        return Failure { movedFiles.error() };
+    const FileMoves& moved = *movedFiles;
     for (const LibraryFlight& each : going) {
-        const std::string now = moved.count(each.file) ? moved[each.file] : each.file;
+        const std::string now = moved.count(each.file) ? moved.at(each.file) : each.file;
         if (auto recorded = m_journal.recordRemoval(each.id, time, now); !recorded) {
-            undoMoves();
+            putBack(moved);
             return Failure { recorded.error() };
         }
     }
     if (auto committed = transaction.active() ? transaction.commit() : LibraryResult<void> {}; !committed) {
-        undoMoves();
+        putBack(moved);
         for (const LibraryFlight& each : going)
             (void)m_journal.recordRestore(each.id, each.file);
         return Failure { committed.error() };
@@ -1198,37 +1219,21 @@ LibraryResult<LibraryFlight> FlightLibrary::restore(std::int64_t id)
     for (const LibraryFlight& each : coming)
         if (auto marked = m_index->setRemoved(each.id, std::nullopt); !marked)
             return Failure { marked.error() };
-    std::map<std::string, std::string> moved;
-    const auto absolute = [&](const std::string& file) { return (fs::path(m_folder) / file).string(); };
-    const auto undoMoves = [&] {
-        for (const auto& [from, to] : moved)
-            if (::rename(absolute(to).c_str(), absolute(from).c_str()) != 0)
-                log("Cannot move " + to + " back to " + from + ": " + std::strerror(errno));
-    };
+    // Back under its old name, or a free _N one beside it.
+    const auto movedFiles
+        = moveFlightFiles(coming, false, [](const LibraryFlight& each) -> LibraryResult<bool> { return isRemovedFile(each.file); });
+    if (!movedFiles)
+        return Failure { movedFiles.error() };
+    const FileMoves& moved = *movedFiles;
     for (const LibraryFlight& each : coming) {
-        if (moved.count(each.file) || !isRemovedFile(each.file))
-            continue;
-        // Back under its old name, or a free _N one beside it.
-        const auto to = moveFlightFile(each.file, false);
-        if (!to) {
-            undoMoves();
-            return Failure { to.error() };
-        }
-        moved[each.file] = *to;
-        if (auto recorded = m_index->moveFile(each.file, *to); !recorded) {
-            undoMoves();
-            return Failure { recorded.error() };
-        }
-    }
-    for (const LibraryFlight& each : coming) {
-        const std::string now = moved.count(each.file) ? moved[each.file] : each.file;
+        const std::string now = moved.count(each.file) ? moved.at(each.file) : each.file;
         if (auto recorded = m_journal.recordRestore(each.id, now); !recorded) {
-            undoMoves();
+            putBack(moved);
             return Failure { recorded.error() };
         }
     }
     if (auto committed = transaction.active() ? transaction.commit() : LibraryResult<void> {}; !committed) {
-        undoMoves();
+        putBack(moved);
         for (const LibraryFlight& each : coming)
             (void)m_journal.recordRemoval(each.id, each.removed.value_or(0), each.file);
         return Failure { committed.error() };

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -168,6 +169,13 @@ private:
     void journalTheIndex();
     // Moves every part of a removed or restored flight's file; the new place.
     LibraryResult<std::string> moveFlightFile(const std::string& file, bool intoRemoved);
+    // Moves the file of each flight that `wanted` picks (each file once) into or out of
+    // the removed folder and records its new place in the index: old place to new. On a
+    // failure the files moved so far are put back.
+    using FileMoves = std::map<std::string, std::string>;
+    LibraryResult<FileMoves> moveFlightFiles(const std::vector<LibraryFlight>& flights, bool intoRemoved,
+        const std::function<LibraryResult<bool>(const LibraryFlight&)>& wanted);
+    void putBack(const FileMoves& moved) const;
     std::optional<std::string> moveAside(const std::string& file, std::string* error);
     std::int64_t now() const;
     void log(const std::string& line) const;
