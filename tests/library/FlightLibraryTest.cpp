@@ -43,6 +43,15 @@ std::optional<LibraryError> errorOf(const LibraryResult<T>& result)
     return result.error();
 }
 
+// What version 4 of the index added, taken away again: the first step of making a file
+// an older program left.
+constexpr const char* versionFourUndone[] = { "DROP INDEX flights_file_part", "DROP INDEX flights_recording",
+    "ALTER TABLE flights DROP COLUMN altitude_source", "ALTER TABLE flights DROP COLUMN part",
+    "ALTER TABLE flights DROP COLUMN recording_of", "ALTER TABLE flights DROP COLUMN removed",
+    "ALTER TABLE flights DROP COLUMN glider_edit", "ALTER TABLE flights DROP COLUMN pilot_edit",
+    "ALTER TABLE flights DROP COLUMN site", "ALTER TABLE flights DROP COLUMN comment",
+    "ALTER TABLE flights DROP COLUMN scored_track" };
+
 std::string testFile(const char* name) { return std::string(CORVEX_TESTDATA_DIR "/igc/") + name; }
 
 std::string readAll(const std::string& path)
@@ -575,12 +584,9 @@ TEST(FlightLibrary, ScoresAreAddedByMigrationAndFilledAfterwards)
         // What the first program left: no scores, no figures' version, no airspaces tables.
         sqlite3* database = nullptr;
         ASSERT_EQ(sqlite3_open(index.c_str(), &database), SQLITE_OK);
-        for (const char* sql : { "DROP INDEX flights_file_part", "DROP INDEX flights_recording", "ALTER TABLE flights DROP COLUMN altitude_source",
-                 "ALTER TABLE flights DROP COLUMN part", "ALTER TABLE flights DROP COLUMN recording_of",
-                 "ALTER TABLE flights DROP COLUMN removed", "ALTER TABLE flights DROP COLUMN glider_edit",
-                 "ALTER TABLE flights DROP COLUMN pilot_edit", "ALTER TABLE flights DROP COLUMN site",
-                 "ALTER TABLE flights DROP COLUMN comment", "ALTER TABLE flights DROP COLUMN scored_track",
-                 "DROP TRIGGER flights_scores_go", "DROP TABLE scores",
+        for (const char* sql : versionFourUndone)
+            EXPECT_EQ(sqlite3_exec(database, sql, nullptr, nullptr, nullptr), SQLITE_OK) << sql;
+        for (const char* sql : { "DROP TRIGGER flights_scores_go", "DROP TABLE scores",
                  "ALTER TABLE flights DROP COLUMN figures_version", "DROP TABLE airspace_uses", "DROP TABLE airspace_files",
                  "PRAGMA user_version=1" })
             EXPECT_EQ(sqlite3_exec(database, sql, nullptr, nullptr, nullptr), SQLITE_OK) << sql;
@@ -983,12 +989,9 @@ TEST(FlightLibrary, ScoresPerRuleSetAndFiguresOfAnOlderVersion)
         // (to be computed again) stale figures.
         sqlite3* database = nullptr;
         ASSERT_EQ(sqlite3_open(indexPath.c_str(), &database), SQLITE_OK);
-        for (const char* sql : { "DROP INDEX flights_file_part", "DROP INDEX flights_recording", "ALTER TABLE flights DROP COLUMN altitude_source",
-                 "ALTER TABLE flights DROP COLUMN part", "ALTER TABLE flights DROP COLUMN recording_of",
-                 "ALTER TABLE flights DROP COLUMN removed", "ALTER TABLE flights DROP COLUMN glider_edit",
-                 "ALTER TABLE flights DROP COLUMN pilot_edit", "ALTER TABLE flights DROP COLUMN site",
-                 "ALTER TABLE flights DROP COLUMN comment", "ALTER TABLE flights DROP COLUMN scored_track",
-                 "DROP TRIGGER flights_scores_go", "DROP TABLE scores",
+        for (const char* sql : versionFourUndone)
+            EXPECT_EQ(sqlite3_exec(database, sql, nullptr, nullptr, nullptr), SQLITE_OK) << sql;
+        for (const char* sql : { "DROP TRIGGER flights_scores_go", "DROP TABLE scores",
                  "ALTER TABLE flights DROP COLUMN figures_version", "ALTER TABLE flights ADD COLUMN score_points REAL",
                  "ALTER TABLE flights ADD COLUMN score_type TEXT", "ALTER TABLE flights ADD COLUMN score_distance_m REAL",
                  "ALTER TABLE flights ADD COLUMN scorer_version INTEGER",
