@@ -16,8 +16,11 @@
 #include <set>
 #include <sstream>
 #include <chrono>
+#include <ctime>
+#include <sys/wait.h>
 #include <thread>
 #include <tuple>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 using namespace corvex::library;
@@ -468,10 +471,17 @@ TEST(FlightLibrary, DamagedIndexIsSetAsideAndRebuilt)
         ASSERT_FALSE(fs::exists(index + "-wal"));
         c.damage(index);
 
+        // Indexes set aside before, in this second and the next: never overwritten.
+        const std::int64_t second = std::time(nullptr);
+        for (const std::int64_t at : { second, second + 1 })
+            writeAll(index + ".damaged-" + std::to_string(at), "set aside before");
+
         CapturingLogSink log;
         auto library = openLibrary(scratch.path(), &log);
         ASSERT_TRUE(library);
         EXPECT_TRUE(log.containsPrefix("The flight index " + index + " is damaged"));
+        for (const std::int64_t at : { second, second + 1 })
+            EXPECT_EQ(readAll(index + ".damaged-" + std::to_string(at)), "set aside before");
         EXPECT_EQ(library->index().count(), 2);
         EXPECT_TRUE(library->instrumentFlight("C0FFEE", 8600000));
         const auto imported = *library->index().flights(withText("SKYTRAXX"));
@@ -485,7 +495,7 @@ TEST(FlightLibrary, DamagedIndexIsSetAsideAndRebuilt)
         std::size_t setAside = 0;
         for (const auto& entry : fs::directory_iterator(scratch.path()))
             setAside += entry.path().filename().string().starts_with("library.sqlite.damaged-");
-        EXPECT_EQ(setAside, 1u);
+        EXPECT_EQ(setAside, 3u);
     }
 }
 
@@ -1401,4 +1411,239 @@ TEST(FlightLibrary, RemoveMovesAFileOnceAllItsFlightsAreGone)
     EXPECT_EQ(fileOf(recording), "2024/phone.igc");
     EXPECT_FALSE(valueOf(library->index().flight(recording)).removed);
     EXPECT_EQ(library->index().count(), 1);
+}
+
+namespace {
+
+std::int64_t applicationIdOf(const std::string& path)
+{
+    sqlite3* database = nullptr;
+    std::int64_t id = -1;
+    if (sqlite3_open_v2(path.c_str(), &database, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK)
+        sqlite3_exec(database, "PRAGMA application_id", [](void* out, int, char** values, char**) {
+            *static_cast<std::int64_t*>(out) = std::stoll(values[0]);
+            return 0;
+        }, &id, nullptr);
+    sqlite3_close(database);
+    return id;
+}
+
+void runSql(const std::string& path, const char* sql)
+{
+    sqlite3* database = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &database), SQLITE_OK);
+    EXPECT_EQ(sqlite3_exec(database, sql, nullptr, nullptr, nullptr), SQLITE_OK) << sql;
+    sqlite3_close(database);
+}
+
+std::size_t setAsideIn(const std::string& folder)
+{
+    std::size_t count = 0;
+    for (const auto& entry : fs::directory_iterator(folder))
+        count += entry.path().filename().string().find(".damaged-") != std::string::npos;
+    return count;
+}
+
+} // namespace
+
+// What lies at the index's place and is not ours is neither written nor set aside: the
+// open fails, naming the file and what to do. Ours carries the application id.
+TEST(FlightLibrary, AnIndexThatIsNotOursIsLeftAsItIs)
+{
+    struct Case {
+        const char* what;
+        std::function<std::string(const std::string& folder)> place; // the file that must stay as it was
+    };
+    const Case cases[] = {
+        { "a link to an empty file", [](const std::string& folder) {
+             writeAll(folder + "/elsewhere/empty", "");
+             fs::create_symlink(folder + "/elsewhere/empty", folder + "/library.sqlite");
+             return folder + "/elsewhere/empty";
+         } },
+        { "a link to another program's database", [](const std::string& folder) {
+             runSql(folder + "/elsewhere/notes.db", "CREATE TABLE notes (text TEXT)");
+             fs::create_symlink(folder + "/elsewhere/notes.db", folder + "/library.sqlite");
+             return folder + "/elsewhere/notes.db";
+         } },
+        { "another program's application id", [](const std::string& folder) {
+             runSql(folder + "/library.sqlite", "PRAGMA application_id=1234");
+             return folder + "/library.sqlite";
+         } },
+        { "another program's tables and no version", [](const std::string& folder) {
+             runSql(folder + "/library.sqlite", "CREATE TABLE accounts (name TEXT)");
+             return folder + "/library.sqlite";
+         } },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TemporaryFolder scratch;
+        const std::string folder = scratch.path() + "/Flights";
+        fs::create_directories(folder + "/elsewhere");
+        writeAll(folder + "/2020/2020-01-02_0304_C0FFEE.igc", readAll(testFile("0asljd01.igc")));
+        const std::string kept = c.place(folder);
+        const std::string before = readAll(kept);
+
+        const auto opened = FlightLibrary::open(folder);
+        ASSERT_FALSE(opened);
+        EXPECT_EQ(opened.error().kind, LibraryErrorKind::Unusable) << libraryErrorKindName(opened.error().kind);
+        EXPECT_NE(opened.error().message.find(folder + "/library.sqlite"), std::string::npos) << opened.error().message;
+        EXPECT_NE(opened.error().message.find(" away"), std::string::npos) << opened.error().message;
+        EXPECT_EQ(readAll(kept), before);
+        EXPECT_EQ(setAsideIn(folder), 0u);
+    }
+
+    TemporaryFolder scratch;
+    const std::string index = scratch.path() + "/library.sqlite";
+    openLibrary(scratch.path());
+    EXPECT_EQ(applicationIdOf(index), FlightIndex::applicationId);
+    // An index of ours from before the mark gets it at its next open.
+    runSql(index, "PRAGMA application_id=0");
+    openLibrary(scratch.path());
+    EXPECT_EQ(applicationIdOf(index), FlightIndex::applicationId);
+}
+
+// A rebuild killed half-way (here: when it adds its second flight) leaves the index it
+// started from, never an empty one.
+TEST(FlightLibrary, ARebuildKilledHalfWayLeavesTheOldIndex)
+{
+    TemporaryFolder scratch;
+    std::map<std::string, std::int64_t> before;
+    {
+        auto library = openLibrary(scratch.path());
+        for (const char* name : { "20180427.igc", "20241007TZN.igc", "0asljd01.igc" })
+            ASSERT_EQ(library->importFile(testFile(name)).kind, ImportOutcome::Kind::Imported) << name;
+        before = idsByFile(*library);
+    }
+    const pid_t child = ::fork();
+    ASSERT_NE(child, -1);
+    if (child == 0) {
+        auto opened = FlightLibrary::open(scratch.path());
+        if (!opened)
+            ::_exit(1);
+        int added = 0;
+        (*opened)->clock = [&added] {
+            if (++added == 2)
+                ::_exit(9);
+            return std::int64_t { 1000 };
+        };
+        (void)(*opened)->rebuild();
+        ::_exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    ASSERT_EQ(WEXITSTATUS(status), 9) << "the rebuild got as far as its second flight";
+    EXPECT_EQ(idsByFile(*openLibrary(scratch.path())), before);
+}
+
+// A folder that cannot be listed is not an empty one: its flights stay listed under
+// their ids, the rebuild refuses to make an index without them, the check repairs
+// nothing there, and an import of a folder says which sub-folder it could not search.
+TEST(FlightLibrary, AFolderThatCannotBeReadIsNoEmptyFolder)
+{
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "root lists every folder";
+    TemporaryFolder scratch;
+    CapturingLogSink log;
+    auto library = openLibrary(scratch.path() + "/Flights", &log);
+    for (const char* name : { "20180427.igc", "20241007TZN.igc" })
+        ASSERT_EQ(library->importFile(testFile(name)).kind, ImportOutcome::Kind::Imported) << name;
+    const auto before = idsByFile(*library);
+    const std::string locked = scratch.path() + "/Flights/2018";
+    writeAll(scratch.path() + "/offered/unreadable/flight.igc", readAll(testFile("0asljd01.igc")));
+    struct Unlocked {
+        std::vector<std::string> folders;
+        ~Unlocked()
+        {
+            for (const std::string& folder : folders)
+                fs::permissions(folder, fs::perms::owner_all);
+        }
+    } unlocked { { locked, scratch.path() + "/offered/unreadable" } };
+    for (const std::string& folder : unlocked.folders)
+        fs::permissions(folder, fs::perms::none);
+
+    EXPECT_EQ(valueOf(library->reconcile()), 0u);
+    EXPECT_EQ(idsByFile(*library), before);
+    ASSERT_EQ(library->unreadableFolders().size(), 1u);
+    EXPECT_TRUE(library->unreadableFolders().front().starts_with("2018: ")) << library->unreadableFolders().front();
+    EXPECT_TRUE(log.containsPrefix("The folder 2018: "));
+
+    const auto rebuilt = library->rebuild();
+    ASSERT_FALSE(rebuilt);
+    EXPECT_EQ(rebuilt.error().kind, LibraryErrorKind::Io);
+    EXPECT_NE(rebuilt.error().message.find("2018: "), std::string::npos) << rebuilt.error().message;
+    EXPECT_EQ(idsByFile(*library), before);
+
+    for (const CheckFinding& finding : valueOf(library->check(true)).findings)
+        EXPECT_NE(finding.kind, CheckFinding::Kind::RowWithoutFile) << finding.message;
+    EXPECT_EQ(idsByFile(*library), before);
+
+    const auto outcomes = library->importPaths({ scratch.path() + "/offered" });
+    ASSERT_EQ(outcomes.size(), 1u);
+    EXPECT_EQ(outcomes.front().kind, ImportOutcome::Kind::Refused);
+    EXPECT_EQ(outcomes.front().source, scratch.path() + "/offered/unreadable");
+    EXPECT_NE(outcomes.front().message.find("cannot search the folder"), std::string::npos) << outcomes.front().message;
+}
+
+// A library that cannot be written (here: no write permission anywhere, as a read-only
+// mount shows it) is read as it is; every change fails saying so, and nothing in its
+// folder changes.
+TEST(FlightLibrary, AReadOnlyLibraryIsReadAndNotChanged)
+{
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "root writes every file";
+    TemporaryFolder scratch;
+    const std::string folder = scratch.path() + "/Flights";
+    std::map<std::string, std::int64_t> before;
+    {
+        auto library = openLibrary(folder);
+        for (const char* name : { "20180427.igc", "20241007TZN.igc" })
+            ASSERT_EQ(library->importFile(testFile(name)).kind, ImportOutcome::Kind::Imported) << name;
+        ASSERT_TRUE(library->remove(1));
+        before = idsByFile(*library);
+    }
+    const auto contents = [&] {
+        std::map<std::string, std::uintmax_t> sizes;
+        for (const auto& entry : fs::recursive_directory_iterator(folder))
+            sizes[entry.path().string()] = entry.is_regular_file() ? entry.file_size() : 0;
+        return sizes;
+    };
+    const auto untouched = contents();
+    struct Writable {
+        std::vector<fs::path> paths;
+        ~Writable()
+        {
+            for (const fs::path& path : paths)
+                fs::permissions(path, fs::perms::owner_write, fs::perm_options::add);
+        }
+    } writable;
+    writable.paths.push_back(folder);
+    for (const auto& entry : fs::recursive_directory_iterator(folder))
+        writable.paths.push_back(entry.path());
+    for (const fs::path& path : writable.paths)
+        fs::permissions(path, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write, fs::perm_options::remove);
+
+    auto library = openLibrary(folder);
+    ASSERT_TRUE(library);
+    EXPECT_TRUE(library->readOnly());
+    EXPECT_EQ(idsByFile(*library), before);
+    EXPECT_EQ(valueOf(library->index().flights()).size(), 1u);
+    EXPECT_EQ(valueOf(library->reconcile()), 0u);
+    EXPECT_EQ(valueOf(library->fillScores()).total, 0u);
+    EXPECT_TRUE(library->check(false));
+    const std::map<std::string, std::function<std::optional<LibraryError>()>> changes = {
+        { "remove", [&] { return errorOf(library->remove(2)); } },
+        { "restore", [&] { return errorOf(library->restore(1)); } },
+        { "edit", [&] { return errorOf(library->edit(2, editOf({ { &FlightEdit::site, "Annecy" } }))); } },
+        { "rebuild", [&] { return errorOf(library->rebuild()); } },
+        { "repair", [&] { return errorOf(library->check(true)); } },
+    };
+    for (const auto& [what, change] : changes) {
+        SCOPED_TRACE(what);
+        const auto error = change();
+        ASSERT_TRUE(error);
+        EXPECT_EQ(error->message, "the library at " + folder + " is read-only: changes are not possible");
+    }
+    library.reset();
+    EXPECT_EQ(contents(), untouched);
 }
