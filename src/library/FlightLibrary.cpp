@@ -960,7 +960,7 @@ LibraryResult<FlightLibrary::FolderScan> FlightLibrary::scanFolders() const
     // be forgotten and come back under new ids.
     const auto unreadable = [&](const fs::path& folder, const std::error_code& why) {
         scan.unreadableFolders.push_back(relativeTo(folder, root));
-        scan.unreadable.push_back(relativeTo(folder, root) + ": " + why.message());
+        scan.unreadable.push_back(relativeTo(folder, root) + " (" + why.message() + ")");
     };
     std::error_code code;
     for (fs::directory_iterator it(root, code), end; !code && it != end; it.increment(code)) {
@@ -1068,7 +1068,7 @@ LibraryResult<std::size_t> FlightLibrary::reconcile()
         return Failure { scan.error() };
     m_unreadableFolders = scan->unreadable;
     for (const std::string& folder : scan->unreadable)
-        log("The folder " + folder + " of the library cannot be read: its flights stay listed as the index knew them");
+        log("Cannot read the folder " + folder + " of the library: its flights stay listed as the index knew them");
     const auto abandonedBefore = fs::file_time_type::clock::now() - abandonedWriteAge;
     for (const std::string& half : scan->halfWritten) {
         std::error_code code;
@@ -1134,9 +1134,9 @@ LibraryResult<FlightLibrary::RebuildOutcome> FlightLibrary::rebuild()
     if (!scan->unreadable.empty()) {
         std::string folders;
         for (const std::string& each : scan->unreadable)
-            folders += (folders.empty() ? "" : "; ") + each;
+            folders += (folders.empty() ? "" : ", ") + each;
         return libraryFailure(LibraryErrorKind::Io,
-            "cannot read every folder of the library (" + folders + "): the index was left as it was");
+            "cannot read the folder " + folders + " of the library: the index was left as it was");
     }
     // One transaction from the emptying to the last row: a rebuild killed half-way
     // leaves the old index, never an empty one.
@@ -1366,7 +1366,7 @@ LibraryResult<CheckReport> FlightLibrary::check(bool repair)
     if (!scan)
         return Failure { scan.error() };
     for (const std::string& folder : scan->unreadable)
-        report.findings.push_back({ CheckFinding::Kind::Other, folder.substr(0, folder.find(':')), 0,
+        report.findings.push_back({ CheckFinding::Kind::Other, folder.substr(0, folder.find(" (")), 0,
             "cannot read the folder " + folder + "; its flights were not checked", false });
     auto rows = m_index->everyFlight();
     if (!rows)

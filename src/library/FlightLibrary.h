@@ -174,8 +174,8 @@ private:
     void assignId(LibraryFlight& flight);
     // The IGC files of the year folders and of the removed folder's year folders,
     // relative to the library, sorted; the hidden halves of interrupted writes aside.
-    // A folder that cannot be listed is named in `unreadable` ("2024: Permission
-    // denied"), its files not; only the library's own folder failing fails the scan.
+    // A folder that cannot be listed is named in `unreadable` ("2024 (Permission
+    // denied)"), its files not; only the library's own folder failing fails the scan.
     struct FolderScan {
         std::vector<std::string> files;
         std::vector<std::string> halfWritten;

@@ -1565,13 +1565,13 @@ TEST(FlightLibrary, AFolderThatCannotBeReadIsNoEmptyFolder)
     EXPECT_EQ(valueOf(library->reconcile()), 0u);
     EXPECT_EQ(idsByFile(*library), before);
     ASSERT_EQ(library->unreadableFolders().size(), 1u);
-    EXPECT_TRUE(library->unreadableFolders().front().starts_with("2018: ")) << library->unreadableFolders().front();
-    EXPECT_TRUE(log.containsPrefix("The folder 2018: "));
+    EXPECT_TRUE(library->unreadableFolders().front().starts_with("2018 (")) << library->unreadableFolders().front();
+    EXPECT_TRUE(log.containsPrefix("Cannot read the folder 2018 ("));
 
     const auto rebuilt = library->rebuild();
     ASSERT_FALSE(rebuilt);
     EXPECT_EQ(rebuilt.error().kind, LibraryErrorKind::Io);
-    EXPECT_NE(rebuilt.error().message.find("2018: "), std::string::npos) << rebuilt.error().message;
+    EXPECT_NE(rebuilt.error().message.find("the folder 2018 ("), std::string::npos) << rebuilt.error().message;
     EXPECT_EQ(idsByFile(*library), before);
 
     for (const CheckFinding& finding : valueOf(library->check(true)).findings)

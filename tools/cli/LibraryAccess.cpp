@@ -69,7 +69,7 @@ OpenedLibrary openFolder(CliContext& context, const std::string& folder, LogSink
         context.err << "corvex: warning: " << why << "\n";
     }
     for (const std::string& unreadable : flights.unreadableFolders())
-        context.err << "corvex: warning: cannot read the folder " << unreadable << " of " << folder
+        context.err << "corvex: warning: cannot read the folder " << unreadable << " of the library at " << folder
                     << ": its flights are listed as the index last knew them\n";
     flights.index().setListedRuleSet(pilotRuleSets().front());
     return { std::move(*opened), Success };

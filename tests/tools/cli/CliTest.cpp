@@ -901,9 +901,12 @@ TEST(Cli, LibraryRemoveRestoreEditAndCheck)
     const QString other = scratch.path() + "/Other";
     const QString offered = CORVEX_TESTDATA_DIR "/igc/0asljd01.igc";
     ASSERT_EQ(runCli({ "library", "import", offered, "--library", other }).exitCode, 0);
-    const QString placed = QJsonDocument::fromJson(runCli({ "library", "list", "--json", "--library", other }).out.toUtf8())
-                               .array()[0]["file"]
-                               .toString();
+    const QString placed = QDir(other).relativeFilePath(
+        QJsonDocument::fromJson(runCli({ "library", "list", "--json", "--library", other }).out.toUtf8())
+            .array()
+            .first()
+            .toObject()["file"]
+            .toString());
     ASSERT_TRUE(QDir().mkpath(QFileInfo(library + "/" + placed).path()));
     ASSERT_TRUE(QFile::copy(offered, library + "/" + placed));
     const CliRun afterKill = runCli({ "library", "list", "--json", "--library", library });
