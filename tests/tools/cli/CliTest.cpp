@@ -915,21 +915,6 @@ TEST(Cli, LibraryRemoveRestoreEditAndCheck)
     EXPECT_EQ(again.exitCode, 0) << again.err.toStdString();
     EXPECT_EQ(QDir(QFileInfo(library + "/" + placed).path()).entryList(QDir::Files).size(), 1) << again.out.toStdString();
 
-    // An index that is a link is refused, naming it; what it links to stays as it was.
-    const QString linked = scratch.path() + "/Linked";
-    ASSERT_TRUE(QDir().mkpath(linked + "/2020"));
-    ASSERT_TRUE(QFile::copy(offered, linked + "/2020/2020-01-02_0304_C0FFEE.igc"));
-    QFile emptyFile(scratch.path() + "/empty");
-    ASSERT_TRUE(emptyFile.open(QIODevice::WriteOnly));
-    emptyFile.close();
-    ASSERT_TRUE(QFile::link(emptyFile.fileName(), linked + "/library.sqlite"));
-    for (const QStringList& arguments : { QStringList { "list" }, QStringList { "import", offered } }) {
-        const CliRun refused = runCli(QStringList { "library" } + arguments + QStringList { "--library", linked });
-        EXPECT_EQ(refused.exitCode, 4) << refused.err.toStdString();
-        EXPECT_TRUE(refused.err.contains(linked + "/library.sqlite: it is a symbolic link")) << refused.err.toStdString();
-        EXPECT_EQ(QFileInfo(emptyFile.fileName()).size(), 0);
-    }
-
     // A library that cannot be written is listed and shown; a change says why it fails.
     if (::geteuid() == 0)
         return; // root writes every file
