@@ -5,8 +5,10 @@
 
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <ctime>
 #include <iterator>
+#include <sys/stat.h>
 #include <utility>
 
 namespace corvex::library {
@@ -294,43 +296,120 @@ FlightIndex::~FlightIndex() = default;
 FlightIndex::FlightIndex(FlightIndex&&) noexcept = default;
 FlightIndex& FlightIndex::operator=(FlightIndex&&) noexcept = default;
 
-LibraryResult<std::unique_ptr<FlightIndex>> FlightIndex::open(const std::string& path)
-{
-    sqlite3* connection = nullptr;
-    const int opened = sqlite3_open_v2(path.c_str(), &connection,
-        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
-    auto database = std::make_shared<IndexDatabase>(connection);
-    if (opened != SQLITE_OK)
-        return libraryFailure(LibraryErrorKind::Unusable, database->lastError().message);
-    std::unique_ptr<FlightIndex> index(new FlightIndex(database));
-    // A sync holding the write lock for a moment must not fail a window's read.
-    sqlite3_busy_timeout(connection, 5000);
+namespace {
 
+// A path as an SQLite URI's file name: the characters that would end it or start an
+// escape are escaped.
+std::string uriPath(const std::string& path)
+{
+    std::string uri = "file:";
+    for (const char c : path) {
+        if (c == '?' || c == '#' || c == '%') {
+            char escaped[4];
+            std::snprintf(escaped, sizeof escaped, "%%%02X", static_cast<unsigned char>(c));
+            uri += escaped;
+        } else {
+            uri += c;
+        }
+    }
+    return uri;
+}
+
+// What is not a file of our own at the index's place: a link would have the schema
+// written through it into whatever it names.
+std::optional<std::string> notAnIndexFile(const std::string& path)
+{
+    struct stat status {};
+    if (::lstat(path.c_str(), &status) != 0)
+        return std::nullopt; // not there: made anew, or the open says why
+    if (S_ISLNK(status.st_mode))
+        return "it is a symbolic link, which the library does not follow: move the link away (the index is made "
+               "again from the IGC files), or put the index itself there";
+    if (!S_ISREG(status.st_mode))
+        return "it is not a regular file: move it away (the index is made again from the IGC files)";
+    return std::nullopt;
+}
+
+} // namespace
+
+LibraryResult<std::unique_ptr<FlightIndex>> FlightIndex::open(const std::string& path, Access access)
+{
     const auto damaged = [&](std::string reason) { return libraryFailure(LibraryErrorKind::Damaged, std::move(reason)); };
     const auto unusable = [&](std::string reason) { return libraryFailure(LibraryErrorKind::Unusable, std::move(reason)); };
-
+    if (const auto refused = notAnIndexFile(path))
+        return unusable(*refused);
+    const bool readOnly = access == Access::ReadOnly;
+    const auto connect = [&](const std::string& name, int flags, std::shared_ptr<IndexDatabase>& database) {
+        sqlite3* connection = nullptr;
+        const int opened = sqlite3_open_v2(name.c_str(), &connection, flags | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_NOFOLLOW, nullptr);
+        database = std::make_shared<IndexDatabase>(connection);
+        // A sync holding the write lock for a moment must not fail a window's read.
+        if (opened == SQLITE_OK)
+            sqlite3_busy_timeout(connection, 5000);
+        return opened;
+    };
     // The first read of a file that is not a database fails here, not at open.
-    int version = 0;
-    {
-        Statement statement(*database, "PRAGMA user_version");
+    const auto readVersion = [](const IndexDatabase& database) -> LibraryResult<int> {
+        Statement statement(database, "PRAGMA user_version");
         const auto row = statement.step();
-        if (!row || !*row) {
-            const LibraryError error = row ? database->lastError() : row.error();
-            if (error.kind == LibraryErrorKind::Damaged)
-                return Failure { error };
-            return unusable(error.message);
-        }
-        version = static_cast<int>(statement.integer(0));
+        if (!row || !*row)
+            return Failure { row ? database.lastError() : row.error() };
+        return static_cast<int>(statement.integer(0));
+    };
+
+    std::shared_ptr<IndexDatabase> database;
+    if (connect(path, readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, database) != SQLITE_OK)
+        return unusable(database->lastError().message);
+    auto version = readVersion(*database);
+    if (!version && readOnly && version.error().kind != LibraryErrorKind::Damaged) {
+        // A WAL file in a folder we may not write has no shared memory file to read
+        // through: read it as a file that nobody changes (a read-only mount, or a
+        // folder only its owner could change back).
+        if (connect(uriPath(path) + "?immutable=1", SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, database) != SQLITE_OK)
+            return unusable(database->lastError().message);
+        version = readVersion(*database);
     }
-    if (version > schemaVersion)
-        return damaged("it was written by a newer program (schema " + std::to_string(version) + ")");
-    if (version > 0) {
+    if (!version) {
+        if (version.error().kind == LibraryErrorKind::Damaged)
+            return Failure { version.error() };
+        return unusable(version.error().message);
+    }
+    std::unique_ptr<FlightIndex> index(new FlightIndex(database));
+
+    std::int64_t application = 0;
+    std::int64_t tables = 0;
+    {
+        Statement statement(*database, "SELECT (SELECT application_id FROM pragma_application_id), "
+                                       "(SELECT count(*) FROM sqlite_schema)");
+        const auto row = statement.step();
+        if (!row || !*row)
+            return damaged(row ? database->lastError().message : row.error().message);
+        application = statement.integer(0);
+        tables = statement.integer(1);
+    }
+    const std::string leftAlone = "it is left as it is; move it away, or choose another folder for the library";
+    if (application != 0 && application != applicationId) {
+        char id[16];
+        std::snprintf(id, sizeof id, "0x%08llx", static_cast<unsigned long long>(application & 0xffffffff));
+        return unusable(std::string("it is another program's database (application id ") + id + "): " + leftAlone);
+    }
+    if (application == 0 && *version == 0 && tables > 0)
+        return unusable("it is another program's database (it holds tables that are not the library's): " + leftAlone);
+    if (*version > schemaVersion)
+        return damaged("it was written by a newer program (schema " + std::to_string(*version) + ")");
+    if (*version > 0) {
         Statement check(*database, "PRAGMA quick_check");
         const auto row = check.step();
         if (!row || !*row)
             return damaged(row ? database->lastError().message : row.error().message);
         if (const std::string verdict = check.text(0); verdict != "ok")
             return damaged("its integrity check says: " + verdict);
+    }
+    if (readOnly) {
+        if (*version < schemaVersion)
+            return unusable("it is of an older version (schema " + std::to_string(*version)
+                + "), which a library that cannot be written cannot bring up to date");
+        return index;
     }
 
     {
@@ -343,15 +422,27 @@ LibraryResult<std::unique_ptr<FlightIndex>> FlightIndex::open(const std::string&
     // consistent after a power loss; the IGC files themselves are synced one by one.
     (void)database->execute("PRAGMA synchronous=NORMAL");
 
-    for (int step = version; step < schemaVersion; ++step) {
+    const std::string markOurs = "PRAGMA application_id=" + std::to_string(applicationId);
+    for (int step = *version; step < schemaVersion; ++step) {
         Transaction transaction(*index);
         auto done = database->execute(migrationTo(step + 1));
         if (done)
             done = database->execute("PRAGMA user_version=" + std::to_string(step + 1));
         if (done)
+            done = database->execute(markOurs);
+        if (done)
             done = transaction.commit();
         if (!done)
             return unusable("cannot bring the index to version " + std::to_string(step + 1) + ": " + done.error().message);
+    }
+    // An index of ours made before it carried the mark.
+    if (application == 0 && *version == schemaVersion) {
+        Transaction transaction(*index);
+        auto done = database->execute(markOurs);
+        if (done)
+            done = transaction.commit();
+        if (!done)
+            return unusable("cannot mark the index as the library's: " + done.error().message);
     }
     return index;
 }

@@ -55,10 +55,16 @@ public:
 
     // Damaged: the file is not a database, fails its integrity check, or was written
     // by a newer program (the caller sets it aside and rebuilds). Unusable or Io: it
-    // cannot be opened, created or brought up to date at all.
-    static LibraryResult<std::unique_ptr<FlightIndex>> open(const std::string& path);
+    // cannot be opened, created or brought up to date at all, or it is not ours to
+    // write (a symbolic link, another program's database: left as it is). ReadOnly
+    // neither creates, migrates nor writes the file.
+    enum class Access { ReadWrite, ReadOnly };
+    static LibraryResult<std::unique_ptr<FlightIndex>> open(const std::string& path, Access access = Access::ReadWrite);
 
     static constexpr int schemaVersion = 4;
+    // PRAGMA application_id of our index files ("CVXF"): another program's database
+    // carries another one, or tables and no user_version.
+    static constexpr std::int32_t applicationId = 0x43565846;
 
     // Writes in one transaction: many imports cost one sync of the disk.
     class Transaction {

@@ -309,31 +309,57 @@ FlightLibrary::FlightLibrary(std::string folder, std::unique_ptr<FlightIndex> in
 {
 }
 
+namespace {
+
+// A library we may read but not change: its folder, or its index, not writable (a
+// read-only mount, another user's library, a copy kept unchangeable on purpose).
+bool cannotWrite(const std::string& folder, const std::string& indexPath)
+{
+    if (::access(folder.c_str(), W_OK) != 0)
+        return true;
+    struct stat status {};
+    return ::lstat(indexPath.c_str(), &status) == 0 && S_ISREG(status.st_mode) && ::access(indexPath.c_str(), W_OK) != 0;
+}
+
+} // namespace
+
 LibraryResult<std::unique_ptr<FlightLibrary>> FlightLibrary::open(const std::string& folder, LogSink* log)
 {
     std::error_code code;
+    const std::string indexPath = (fs::path(folder) / indexFileName).string();
+    if (fs::is_directory(folder, code) && cannotWrite(folder, indexPath)) {
+        auto opened = FlightIndex::open(indexPath, FlightIndex::Access::ReadOnly);
+        if (!opened)
+            return libraryFailure(opened.error().kind, "cannot open the flight index " + indexPath + " of the read-only library at "
+                    + folder + ": " + opened.error().message);
+        std::unique_ptr<FlightLibrary> library(new FlightLibrary(folder, std::move(*opened), log));
+        library->m_readOnly = true;
+        return library;
+    }
     fs::create_directories(folder, code);
     if (code || !fs::is_directory(folder))
         return libraryFailure(LibraryErrorKind::Io,
             "cannot make the library folder " + folder + ": " + (code ? code.message() : "not a folder"));
-    const std::string indexPath = (fs::path(folder) / indexFileName).string();
     // An index deleted by hand beside a journal is made again like a damaged one: the
     // journal says the library had flights.
-    const bool lost = !fs::exists(indexPath, code) && fs::exists(LibraryJournal(folder, nullptr).path(), code);
+    const bool lost = !fs::exists(fs::symlink_status(indexPath, code)) && fs::exists(LibraryJournal(folder, nullptr).path(), code);
     auto opened = FlightIndex::open(indexPath);
     bool damaged = false;
     if (!opened && opened.error().kind == LibraryErrorKind::Damaged) {
         damaged = true;
         const std::string reason = opened.error().message;
-        const std::string aside = indexPath + ".damaged-" + std::to_string(std::time(nullptr));
-        if (std::rename(indexPath.c_str(), aside.c_str()) != 0)
+        // Never over an index set aside before, in the same second too.
+        std::string error;
+        const auto aside = renameExclusively(indexPath, folder,
+            std::string(indexFileName) + ".damaged-" + std::to_string(std::time(nullptr)), "", &error);
+        if (!aside)
             return libraryFailure(LibraryErrorKind::Io,
-                "the flight index " + indexPath + " is damaged (" + reason + ") and cannot be set aside: " + std::strerror(errno));
+                "the flight index " + indexPath + " is damaged (" + reason + ") and cannot be set aside: " + error);
         for (const char* companion : { "-wal", "-shm" })
             ::unlink((indexPath + companion).c_str());
         if (log)
             logLine(*log, "The flight index %s is damaged (%s): it was set aside as %s and is made again from the IGC files",
-                indexPath.c_str(), reason.c_str(), aside.c_str());
+                indexPath.c_str(), reason.c_str(), (fs::path(folder) / *aside).c_str());
         opened = FlightIndex::open(indexPath);
     }
     if (!opened)
@@ -355,12 +381,20 @@ LibraryResult<std::unique_ptr<FlightLibrary>> FlightLibrary::open(const std::str
     return library;
 }
 
+LibraryError FlightLibrary::readOnlyError() const
+{
+    return LibraryError::of(LibraryErrorKind::Io, "the library at " + m_folder + " is read-only: changes are not possible");
+}
+
 std::string FlightLibrary::pathOf(const LibraryFlight& flight) const { return (fs::path(m_folder) / flight.file).string(); }
 
 std::string FlightLibrary::indexPath() const { return (fs::path(m_folder) / indexFileName).string(); }
 
 LibraryResult<ScoreFillOutcome> FlightLibrary::fillScores(const ScoreFillOptions& options, const CancelToken& cancel)
 {
+    // Scores are kept in the index: a library that cannot be written has none to add.
+    if (m_readOnly)
+        return ScoreFillOutcome {};
     DiscardingLogSink discarded;
     return library::fillScores(*m_index, m_folder, OperationContext(m_log ? *m_log : discarded).withCancel(cancel), options);
 }
@@ -416,10 +450,16 @@ std::vector<ImportOutcome> FlightLibrary::importPaths(const std::vector<std::str
         std::error_code code;
         if (fs::is_directory(path, code)) {
             std::vector<std::string> found;
-            for (fs::recursive_directory_iterator it(path, fs::directory_options::skip_permission_denied, code), end;
-                 !code && it != end; it.increment(code)) {
-                if (it->is_regular_file(code) && isIgcName(it->path()))
+            for (fs::recursive_directory_iterator it(path, code), end; !code && it != end; it.increment(code)) {
+                // A sub-folder we may not list is said, not skipped in silence.
+                if (std::error_code kind; !it->is_symlink(kind) && it->is_directory(kind)
+                    && ::access(it->path().c_str(), R_OK | X_OK) != 0) {
+                    outcomes.push_back({ ImportOutcome::Kind::Refused, it->path().string(),
+                        std::string("cannot search the folder: ") + std::strerror(errno), {}, {} });
+                    it.disable_recursion_pending();
+                } else if (it->is_regular_file(code) && isIgcName(it->path())) {
                     found.push_back(it->path().string());
+                }
             }
             if (code)
                 outcomes.push_back({ ImportOutcome::Kind::Refused, path, "cannot search the folder: " + code.message(), {}, {} });
@@ -903,18 +943,27 @@ std::string nameRefusedByFat(std::string_view fileName)
     return {};
 }
 
+bool FlightLibrary::FolderScan::under(const std::string& file) const
+{
+    return std::any_of(unreadableFolders.begin(), unreadableFolders.end(),
+        [&](const std::string& folder) { return file.starts_with(folder + "/"); });
+}
+
 LibraryResult<FlightLibrary::FolderScan> FlightLibrary::scanFolders() const
 {
     // Only the year folders (and those of the removed folder) hold flights: an IGC file
     // kept under Airspaces/ or in any other folder of the pilot's is not one.
     const fs::path root(m_folder);
     std::vector<fs::path> yearFolders;
-    const auto failed = [&](const std::error_code& code) {
-        return libraryFailure(LibraryErrorKind::Io, "cannot search the flight library " + m_folder + ": " + code.message());
+    FolderScan scan;
+    // A folder we may not list is not an empty one: taken for one, its flights would
+    // be forgotten and come back under new ids.
+    const auto unreadable = [&](const fs::path& folder, const std::error_code& why) {
+        scan.unreadableFolders.push_back(relativeTo(folder, root));
+        scan.unreadable.push_back(relativeTo(folder, root) + " (" + why.message() + ")");
     };
     std::error_code code;
-    for (fs::directory_iterator it(root, fs::directory_options::skip_permission_denied, code), end; !code && it != end;
-         it.increment(code)) {
+    for (fs::directory_iterator it(root, code), end; !code && it != end; it.increment(code)) {
         std::error_code entryCode;
         const std::string name = it->path().filename().string();
         if (!it->is_directory(entryCode))
@@ -923,32 +972,35 @@ LibraryResult<FlightLibrary::FolderScan> FlightLibrary::scanFolders() const
             yearFolders.push_back(it->path());
         } else if (name == removedFolderName) {
             std::error_code removedCode;
-            for (fs::directory_iterator r(it->path(), fs::directory_options::skip_permission_denied, removedCode), rend;
-                 !removedCode && r != rend; r.increment(removedCode)) {
+            for (fs::directory_iterator r(it->path(), removedCode), rend; !removedCode && r != rend; r.increment(removedCode)) {
                 if (r->is_directory(entryCode) && isYearName(r->path().filename().string()))
                     yearFolders.push_back(r->path());
             }
             if (removedCode)
-                return failed(removedCode);
+                unreadable(it->path(), removedCode);
         }
     }
     if (code)
-        return failed(code);
-    FolderScan scan;
+        return libraryFailure(LibraryErrorKind::Io, "cannot search the flight library " + m_folder + ": " + code.message());
     for (const fs::path& folder : yearFolders) {
-        for (fs::recursive_directory_iterator it(folder, fs::directory_options::skip_permission_denied, code), end;
-             !code && it != end; it.increment(code)) {
+        std::vector<std::string> files, halfWritten;
+        for (fs::recursive_directory_iterator it(folder, code), end; !code && it != end; it.increment(code)) {
             std::error_code entryCode;
             if (!it->is_regular_file(entryCode))
                 continue;
             const std::string name = it->path().filename().string();
             if (name.front() == '.' && name.find(".igc.") != std::string::npos)
-                scan.halfWritten.push_back(relativeTo(it->path(), root));
+                halfWritten.push_back(relativeTo(it->path(), root));
             else if (isIgcName(it->path()))
-                scan.files.push_back(relativeTo(it->path(), root));
+                files.push_back(relativeTo(it->path(), root));
         }
-        if (code)
-            return failed(code);
+        if (code) {
+            unreadable(folder, code);
+            code.clear();
+            continue;
+        }
+        scan.files.insert(scan.files.end(), files.begin(), files.end());
+        scan.halfWritten.insert(scan.halfWritten.end(), halfWritten.begin(), halfWritten.end());
     }
     std::sort(scan.files.begin(), scan.files.end());
     return scan;
@@ -1000,6 +1052,9 @@ void FlightLibrary::journalTheIndex()
 
 LibraryResult<std::size_t> FlightLibrary::reconcile()
 {
+    // Nothing of a library that cannot be written: what it lists is what it holds.
+    if (m_readOnly)
+        return std::size_t { 0 };
     const fs::path root(m_folder);
     // An index that cannot be read is not an empty one: every file would come in again.
     auto files = m_index->files();
@@ -1011,6 +1066,9 @@ LibraryResult<std::size_t> FlightLibrary::reconcile()
     const auto scan = scanFolders();
     if (!scan)
         return Failure { scan.error() };
+    m_unreadableFolders = scan->unreadable;
+    for (const std::string& folder : scan->unreadable)
+        log("Cannot read the folder " + folder + " of the library: its flights stay listed as the index knew them");
     const auto abandonedBefore = fs::file_time_type::clock::now() - abandonedWriteAge;
     for (const std::string& half : scan->halfWritten) {
         std::error_code code;
@@ -1025,14 +1083,23 @@ LibraryResult<std::size_t> FlightLibrary::reconcile()
     for (const std::string& file : scan->files)
         if (!indexed.count(file))
             unindexed.push_back(file);
+    std::vector<std::string> gone;
+    for (const std::string& file : indexed)
+        if (!present.count(file) && !scan->under(file))
+            gone.push_back(file);
+    // Every command opens the library through here: when the folders hold what the
+    // index lists, nothing is written and no lock is taken.
+    if (unindexed.empty() && gone.empty()) {
+        const auto largest = m_index->largestId();
+        if (largest && *largest >= m_journal.largestId())
+            return std::size_t { 0 };
+    }
     std::size_t added = 0;
     FlightIndex::Transaction transaction(*m_index);
-    for (const std::string& file : indexed) {
-        if (!present.count(file)) {
-            if (auto removed = m_index->removeFile(file); !removed)
-                return Failure { removed.error() };
-            log("The flight file " + file + " is gone from the library; it is no longer listed");
-        }
+    for (const std::string& file : gone) {
+        if (auto removed = m_index->removeFile(file); !removed)
+            return Failure { removed.error() };
+        log("The flight file " + file + " is gone from the library; it is no longer listed");
     }
     for (const std::string& file : unindexed) {
         std::string error;
@@ -1055,24 +1122,32 @@ LibraryResult<std::size_t> FlightLibrary::reconcile()
 
 LibraryResult<FlightLibrary::RebuildOutcome> FlightLibrary::rebuild()
 {
+    if (m_readOnly)
+        return Failure { readOnlyError() };
     RebuildOutcome outcome;
     // An index older than the journal gave ids the journal must know before they go.
     journalTheIndex();
     const auto scan = scanFolders();
     if (!scan)
         return Failure { scan.error() };
-    {
-        FlightIndex::Transaction transaction(*m_index);
-        auto emptied = m_index->removeAll();
-        if (emptied)
-            emptied = transaction.commit();
-        if (!emptied)
-            return Failure { emptied.error() };
+    // Made again without them, the index would lose those flights and their ids.
+    if (!scan->unreadable.empty()) {
+        std::string folders;
+        for (const std::string& each : scan->unreadable)
+            folders += (folders.empty() ? "" : ", ") + each;
+        return libraryFailure(LibraryErrorKind::Io,
+            "cannot read the folder " + folders + " of the library: the index was left as it was");
     }
+    // One transaction from the emptying to the last row: a rebuild killed half-way
+    // leaves the old index, never an empty one.
+    FlightIndex::Transaction transaction(*m_index);
+    if (!transaction.active())
+        return libraryFailure(LibraryErrorKind::Busy, "the index is in use by another program: try again when it is done");
+    if (auto emptied = m_index->removeAll(); !emptied)
+        return Failure { emptied.error() };
     // Files the index does not know are exactly all of them now.
     const fs::path root(m_folder);
     const std::vector<std::string>& files = scan->files;
-    FlightIndex::Transaction transaction(*m_index);
     for (const std::string& file : files) {
         std::string error;
         const std::string path = (root / file).string();
@@ -1089,7 +1164,7 @@ LibraryResult<FlightLibrary::RebuildOutcome> FlightLibrary::rebuild()
     }
     if (auto reserved = m_index->reserveIds(m_journal.largestId()); !reserved)
         return Failure { reserved.error() };
-    if (auto committed = transaction.active() ? transaction.commit() : LibraryResult<void> {}; !committed)
+    if (auto committed = transaction.commit(); !committed)
         return Failure { committed.error() };
     // Rows, not files: a file with a relaunch holds several flights.
     const auto rows = m_index->everyFlight();
@@ -1155,6 +1230,8 @@ void FlightLibrary::putBack(const FileMoves& moved) const
 
 LibraryResult<LibraryFlight> FlightLibrary::remove(std::int64_t id)
 {
+    if (m_readOnly)
+        return Failure { readOnlyError() };
     auto flight = m_index->flight(id);
     if (!flight)
         return libraryFailure(flight.error().kind,
@@ -1204,6 +1281,8 @@ LibraryResult<LibraryFlight> FlightLibrary::remove(std::int64_t id)
 
 LibraryResult<LibraryFlight> FlightLibrary::restore(std::int64_t id)
 {
+    if (m_readOnly)
+        return Failure { readOnlyError() };
     auto flight = m_index->flight(id);
     if (!flight)
         return libraryFailure(flight.error().kind,
@@ -1243,6 +1322,8 @@ LibraryResult<LibraryFlight> FlightLibrary::restore(std::int64_t id)
 
 LibraryResult<LibraryFlight> FlightLibrary::edit(std::int64_t id, const FlightEdit& edit)
 {
+    if (m_readOnly)
+        return Failure { readOnlyError() };
     if (edit.scoredTrack && *edit.scoredTrack != "" && *edit.scoredTrack != "flight" && *edit.scoredTrack != "whole")
         return libraryFailure(LibraryErrorKind::Unusable,
             "the part of the track scored is \"flight\", \"whole\" or empty for the rule set's own, not \"" + *edit.scoredTrack
@@ -1276,12 +1357,17 @@ LibraryResult<LibraryFlight> FlightLibrary::edit(std::int64_t id, const FlightEd
 
 LibraryResult<CheckReport> FlightLibrary::check(bool repair)
 {
+    if (repair && m_readOnly)
+        return Failure { readOnlyError() };
     CheckReport report;
     if (repair)
         journalTheIndex();
     const auto scan = scanFolders();
     if (!scan)
         return Failure { scan.error() };
+    for (const std::string& folder : scan->unreadable)
+        report.findings.push_back({ CheckFinding::Kind::Other, folder.substr(0, folder.find(" (")), 0,
+            "cannot read the folder " + folder + "; its flights were not checked", false });
     auto rows = m_index->everyFlight();
     if (!rows)
         return Failure { rows.error() };
@@ -1338,7 +1424,7 @@ LibraryResult<CheckReport> FlightLibrary::check(bool repair)
         report.findings.push_back(std::move(finding));
     }
     for (const auto& [file, parts] : rowsOfFile) {
-        if (present.count(file))
+        if (present.count(file) || scan->under(file))
             continue;
         CheckFinding finding { CheckFinding::Kind::RowWithoutFile, file, parts.front().id,
             "flight " + std::to_string(parts.front().id) + " is listed but its file " + file + " is gone", false };

@@ -61,8 +61,17 @@ struct ImportTally {
 class FlightLibrary {
 public:
     // Opens (creating) the folder and its index. An index that is damaged is set aside
-    // and made again from the files, with a log line.
+    // and made again from the files, with a log line. A library whose folder or index
+    // cannot be written (a read-only mount, another user's files) is opened to be read:
+    // what would change it fails with readOnlyError().
     static LibraryResult<std::unique_ptr<FlightLibrary>> open(const std::string& folder, LogSink* log = nullptr);
+
+    bool readOnly() const { return m_readOnly; }
+    // "the library at DIR is read-only: changes are not possible".
+    LibraryError readOnlyError() const;
+    // The folders the last reconcile could not read, with why: their flights stay
+    // listed as the index knew them.
+    const std::vector<std::string>& unreadableFolders() const { return m_unreadableFolders; }
 
     const std::string& folder() const { return m_folder; }
     FlightIndex& index() { return *m_index; }
@@ -92,10 +101,15 @@ public:
     // Indexes whole files of the year folders that the index does not know (a sync
     // killed between the file and the index; under the journal's id when it knows the
     // file) and forgets flights whose file is gone. Returns how many it added;
-    // fails when the folder cannot be searched or the index not read or written.
+    // fails when the folder cannot be searched or the index not read or written. A
+    // year folder that cannot be read is no empty one: its rows stay, with a log line
+    // (unreadableFolders()). Writes nothing when the folders match the index, and
+    // nothing at all in a read-only library.
     LibraryResult<std::size_t> reconcile();
     // Throws the index away and makes it again from every IGC file in the year folders
-    // and the removed folder, each flight under the id the journal gave it.
+    // and the removed folder, each flight under the id the journal gave it, in one
+    // transaction: a rebuild killed or failed leaves the index as it was. Fails, changing
+    // nothing, when a year folder cannot be read.
     struct RebuildOutcome {
         std::size_t flights { 0 };
         std::vector<ImportOutcome> refused;
@@ -160,9 +174,14 @@ private:
     void assignId(LibraryFlight& flight);
     // The IGC files of the year folders and of the removed folder's year folders,
     // relative to the library, sorted; the hidden halves of interrupted writes aside.
+    // A folder that cannot be listed is named in `unreadable` ("2024 (Permission
+    // denied)"), its files not; only the library's own folder failing fails the scan.
     struct FolderScan {
         std::vector<std::string> files;
         std::vector<std::string> halfWritten;
+        std::vector<std::string> unreadableFolders; // relative to the library
+        std::vector<std::string> unreadable; // the folder and why, for the messages
+        bool under(const std::string& file) const;
     };
     LibraryResult<FolderScan> scanFolders() const;
     // The journal learns the id of every row it does not know (an index older than it).
@@ -186,6 +205,8 @@ private:
     AirspaceArchive m_airspaces;
     LibraryJournal m_journal;
     LogSink* m_log { nullptr };
+    bool m_readOnly { false };
+    std::vector<std::string> m_unreadableFolders;
 };
 
 // The file name an IGC flight gets in the library, without folder and suffix:

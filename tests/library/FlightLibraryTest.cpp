@@ -16,8 +16,11 @@
 #include <set>
 #include <sstream>
 #include <chrono>
+#include <ctime>
+#include <sys/wait.h>
 #include <thread>
 #include <tuple>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 using namespace corvex::library;
@@ -468,10 +471,17 @@ TEST(FlightLibrary, DamagedIndexIsSetAsideAndRebuilt)
         ASSERT_FALSE(fs::exists(index + "-wal"));
         c.damage(index);
 
+        // Indexes set aside before, in this second and the next: never overwritten.
+        const std::int64_t second = std::time(nullptr);
+        for (const std::int64_t at : { second, second + 1 })
+            writeAll(index + ".damaged-" + std::to_string(at), "set aside before");
+
         CapturingLogSink log;
         auto library = openLibrary(scratch.path(), &log);
         ASSERT_TRUE(library);
         EXPECT_TRUE(log.containsPrefix("The flight index " + index + " is damaged"));
+        for (const std::int64_t at : { second, second + 1 })
+            EXPECT_EQ(readAll(index + ".damaged-" + std::to_string(at)), "set aside before");
         EXPECT_EQ(library->index().count(), 2);
         EXPECT_TRUE(library->instrumentFlight("C0FFEE", 8600000));
         const auto imported = *library->index().flights(withText("SKYTRAXX"));
@@ -485,7 +495,7 @@ TEST(FlightLibrary, DamagedIndexIsSetAsideAndRebuilt)
         std::size_t setAside = 0;
         for (const auto& entry : fs::directory_iterator(scratch.path()))
             setAside += entry.path().filename().string().starts_with("library.sqlite.damaged-");
-        EXPECT_EQ(setAside, 1u);
+        EXPECT_EQ(setAside, 3u);
     }
 }
 
@@ -1401,4 +1411,127 @@ TEST(FlightLibrary, RemoveMovesAFileOnceAllItsFlightsAreGone)
     EXPECT_EQ(fileOf(recording), "2024/phone.igc");
     EXPECT_FALSE(valueOf(library->index().flight(recording)).removed);
     EXPECT_EQ(library->index().count(), 1);
+}
+
+namespace {
+
+// The first value the SQL gives, as text.
+std::string runSql(const std::string& path, const char* sql)
+{
+    sqlite3* database = nullptr;
+    std::string first;
+    EXPECT_EQ(sqlite3_open(path.c_str(), &database), SQLITE_OK);
+    const auto keep = [](void* out, int, char** values, char**) {
+        *static_cast<std::string*>(out) = values[0] ? values[0] : "";
+        return 0;
+    };
+    EXPECT_EQ(sqlite3_exec(database, sql, keep, &first, nullptr), SQLITE_OK) << sql;
+    sqlite3_close(database);
+    return first;
+}
+
+} // namespace
+
+// What lies at the index's place and is not ours is neither written nor set aside: the
+// open fails, naming the file and what to do. Ours carries the application id.
+TEST(FlightLibrary, AnIndexThatIsNotOursIsLeftAsItIs)
+{
+    const std::pair<const char*, const char*> cases[] = {
+        { "a link to an empty file", nullptr },
+        { "another program's application id", "PRAGMA application_id=1234" },
+        { "another program's tables and no version", "CREATE TABLE accounts (name TEXT)" },
+    };
+    for (const auto& [what, sql] : cases) {
+        SCOPED_TRACE(what);
+        TemporaryFolder scratch;
+        const std::string index = scratch.path() + "/library.sqlite", kept = sql ? index : scratch.path() + "/empty";
+        writeAll(scratch.path() + "/2020/2020-01-02_0304_C0FFEE.igc", readAll(testFile("0asljd01.igc")));
+        if (sql) {
+            runSql(index, sql);
+        } else {
+            writeAll(kept, "");
+            fs::create_symlink(kept, index);
+        }
+        const std::string before = readAll(kept);
+        const auto opened = FlightLibrary::open(scratch.path());
+        ASSERT_FALSE(opened);
+        EXPECT_EQ(opened.error().kind, LibraryErrorKind::Unusable) << libraryErrorKindName(opened.error().kind);
+        EXPECT_NE(opened.error().message.find(index), std::string::npos) << opened.error().message;
+        EXPECT_NE(opened.error().message.find(" away"), std::string::npos) << opened.error().message;
+        EXPECT_EQ(readAll(kept), before);
+        EXPECT_EQ(std::distance(fs::directory_iterator(scratch.path()), {}), sql ? 2 : 3) << "nothing set aside";
+    }
+    TemporaryFolder scratch;
+    const std::string index = scratch.path() + "/library.sqlite";
+    for (const char* before : { "", "PRAGMA application_id=0" }) { // new, and ours from before the mark
+        if (*before)
+            runSql(index, before);
+        ASSERT_TRUE(openLibrary(scratch.path()));
+        EXPECT_EQ(runSql(index, "PRAGMA application_id"), std::to_string(FlightIndex::applicationId));
+    }
+}
+
+// A rebuild killed half-way (here: as it adds its second flight) leaves the index it
+// started from, never an empty one.
+TEST(FlightLibrary, ARebuildKilledHalfWayLeavesTheOldIndex)
+{
+    TemporaryFolder scratch;
+    std::map<std::string, std::int64_t> before;
+    {
+        auto library = openLibrary(scratch.path());
+        for (const char* name : { "20180427.igc", "20241007TZN.igc", "0asljd01.igc" })
+            ASSERT_EQ(library->importFile(testFile(name)).kind, ImportOutcome::Kind::Imported) << name;
+        before = idsByFile(*library);
+    }
+    const pid_t child = ::fork();
+    ASSERT_NE(child, -1);
+    if (child == 0) {
+        auto library = FlightLibrary::open(scratch.path());
+        int added = 0;
+        if (library) {
+            (*library)->clock = [&added] { return ++added == 2 ? (::_exit(9), 0) : std::int64_t { 1000 }; };
+            (void)(*library)->rebuild();
+        }
+        ::_exit(1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 9) << "killed as it added its second flight";
+    EXPECT_EQ(idsByFile(*openLibrary(scratch.path())), before);
+}
+
+// A folder that cannot be listed is not an empty one: its flights stay listed under
+// their ids, the rebuild refuses to make an index without them, the check repairs
+// nothing there, and an import of a folder says which sub-folder it could not search.
+TEST(FlightLibrary, AFolderThatCannotBeReadIsNoEmptyFolder)
+{
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "root lists every folder";
+    TemporaryFolder scratch;
+    CapturingLogSink log;
+    auto library = openLibrary(scratch.path() + "/Flights", &log);
+    for (const char* name : { "20180427.igc", "20241007TZN.igc" })
+        ASSERT_EQ(library->importFile(testFile(name)).kind, ImportOutcome::Kind::Imported) << name;
+    const auto before = idsByFile(*library);
+    writeAll(scratch.path() + "/offered/unreadable/flight.igc", readAll(testFile("0asljd01.igc")));
+    const std::string locked[] = { scratch.path() + "/Flights/2018", scratch.path() + "/offered/unreadable" };
+    for (const std::string& folder : locked)
+        fs::permissions(folder, fs::perms::none);
+
+    EXPECT_EQ(valueOf(library->reconcile()), 0u);
+    ASSERT_EQ(library->unreadableFolders().size(), 1u);
+    EXPECT_TRUE(library->unreadableFolders().front().starts_with("2018 (")) << library->unreadableFolders().front();
+    EXPECT_TRUE(log.containsPrefix("Cannot read the folder 2018 ("));
+    const auto rebuilt = library->rebuild();
+    ASSERT_FALSE(rebuilt);
+    EXPECT_NE(rebuilt.error().message.find("the folder 2018 ("), std::string::npos) << rebuilt.error().message;
+    for (const CheckFinding& finding : valueOf(library->check(true)).findings)
+        EXPECT_NE(finding.kind, CheckFinding::Kind::RowWithoutFile) << finding.message;
+    EXPECT_EQ(idsByFile(*library), before);
+    const auto outcomes = library->importPaths({ scratch.path() + "/offered" });
+    for (const std::string& folder : locked)
+        fs::permissions(folder, fs::perms::owner_all);
+    ASSERT_EQ(outcomes.size(), 1u);
+    EXPECT_EQ(outcomes.front().source, locked[1]);
+    EXPECT_EQ(outcomes.front().message, "cannot search the folder: Permission denied");
 }

@@ -38,16 +38,40 @@ bool holdsIgcFile(const std::filesystem::path& folder)
     return false;
 }
 
-OpenedLibrary openFolder(CliContext& context, const std::string& folder, LogSink* log)
+OpenedLibrary openFolder(CliContext& context, const std::string& folder, LogSink* log, LibraryUse use)
 {
+    namespace fs = std::filesystem;
     // A damaged index is set aside and rebuilt; that goes into the system log.
     static SystemLogSink systemLog;
+    std::error_code error;
+    const bool indexLost = !fs::exists(fs::symlink_status(fs::path(folder) / indexFileName, error));
     auto opened = library::FlightLibrary::open(folder, log ? log : &systemLog);
     if (!opened) {
         printError(context.err, opened.error().message);
         return { nullptr, exitCodeFor(opened.error().kind) };
     }
-    (*opened)->index().setListedRuleSet(pilotRuleSets().front());
+    library::FlightLibrary& flights = **opened;
+    if (flights.readOnly() && use == LibraryUse::Change) {
+        printError(context.err, flights.readOnlyError().message);
+        return { nullptr, FileError };
+    }
+    // What every command lists is what the folders hold, as the desktop program's window
+    // shows it: files that came while no index was told (a kill, a lock held). A change
+    // needs them known first: a file a killed import left is no "_2" copy of itself later.
+    const auto reconciled = use == LibraryUse::Inspect ? library::LibraryResult<std::size_t> { std::size_t { 0 } } : flights.reconcile();
+    if (!reconciled) {
+        const std::string why = "the flights of " + folder + " cannot be indexed: " + reconciled.error().message;
+        // An index made anew knows none of the files yet; a change needs every file known.
+        if (indexLost || use == LibraryUse::Change) {
+            printError(context.err, why);
+            return { nullptr, exitCodeFor(reconciled.error().kind) };
+        }
+        context.err << "corvex: warning: " << why << "\n";
+    }
+    for (const std::string& unreadable : flights.unreadableFolders())
+        context.err << "corvex: warning: cannot read the folder " << unreadable << " of the library at " << folder
+                    << ": its flights are listed as the index last knew them\n";
+    flights.index().setListedRuleSet(pilotRuleSets().front());
     return { std::move(*opened), Success };
 }
 
@@ -83,34 +107,30 @@ bool holdsLibrary(const std::string& folder)
 
 OpenedLibrary openLibrary(CliContext& context, LogSink* log)
 {
-    return openFolder(context, chosenLibraryFolder(context), log);
+    return openFolder(context, chosenLibraryFolder(context), log, LibraryUse::Change);
 }
 
-OpenedLibrary openExistingLibrary(CliContext& context, LogSink* log)
+OpenedLibrary openExistingLibrary(CliContext& context, LogSink* log, LibraryUse use)
 {
     const std::string folder = chosenLibraryFolder(context);
     if (!holdsLibrary(folder)) {
         printError(context.err, "no library at " + folder + " (corvex library import FILES or corvex sync make one)");
         return { nullptr, NoLibrary };
     }
-    std::error_code error;
-    const bool indexLost = !std::filesystem::exists(std::filesystem::path(folder) / indexFileName, error);
-    auto opened = openFolder(context, folder, log);
-    // An index made anew knows none of the files yet: what it lists must be what is there.
-    if (opened && indexLost) {
-        if (const auto reconciled = opened->reconcile(); !reconciled) {
-            printError(context.err, "the flights of " + folder + " cannot be indexed: " + reconciled.error().message);
-            return { nullptr, exitCodeFor(reconciled.error().kind) };
-        }
-    }
-    return opened;
+    return openFolder(context, folder, log, use);
 }
 
 OpenedLibrary libraryToRecordIn(CliContext& context, const std::string& what)
 {
     const std::string folder = chosenLibraryFolder(context);
-    if (holdsLibrary(folder))
-        return openFolder(context, folder, nullptr);
+    if (holdsLibrary(folder)) {
+        auto opened = openFolder(context, folder, nullptr, LibraryUse::Read);
+        if (opened && opened->readOnly()) {
+            context.err << "corvex: note: " << what << " was not recorded: the library at " << folder << " is read-only\n";
+            return { nullptr, FileError };
+        }
+        return opened;
+    }
     if (context.option("library"))
         context.err << "corvex: note: " << what << " was not recorded: no library at " << folder << "\n";
     return { nullptr, NoLibrary };

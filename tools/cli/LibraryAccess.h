@@ -38,13 +38,20 @@ std::string chosenLibraryFolder(const CliContext& context);
 // (a library whose index was lost and is made again).
 bool holdsLibrary(const std::string& folder);
 
+// What a command does with the library once open. Read and Change first index the
+// files its folders hold that the index does not know, and forget rows whose file is
+// gone, as the desktop program does; Change refuses a read-only library ("the library
+// at DIR is read-only: changes are not possible"). Inspect takes the index as it is
+// (library check reports the differences itself).
+enum class LibraryUse { Read, Change, Inspect };
+
 // For the commands that bring flights in (sync, import): the library, the folder made
 // when it is not there yet. The system log by default.
 OpenedLibrary openLibrary(CliContext& context, LogSink* log = nullptr);
 // For every other command: a folder that holds no library is left untouched, the
 // command says "no library at PATH" and fails with NoLibrary, so that a mistyped
 // --library never shows an empty library.
-OpenedLibrary openExistingLibrary(CliContext& context, LogSink* log = nullptr);
+OpenedLibrary openExistingLibrary(CliContext& context, LogSink* log = nullptr, LibraryUse use = LibraryUse::Read);
 
 // For the commands that record into the library beside their own work (airspaces
 // convert and upload): the library when the folder holds one; else nothing, with a note

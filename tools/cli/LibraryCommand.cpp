@@ -503,7 +503,8 @@ const char* findingKindName(library::CheckFinding::Kind kind)
 
 int runCheck(CliContext& context)
 {
-    auto flights = openExistingLibrary(context);
+    // The index as it is: what differs from the folders is the report.
+    auto flights = openExistingLibrary(context, nullptr, LibraryUse::Inspect);
     if (!flights)
         return flights.failure;
     const bool repair = context.option("repair").has_value();

@@ -116,7 +116,7 @@ int runScore(CliContext& context)
     std::optional<flights::ScoredTrack> wanted;
     std::error_code error;
     if (!std::filesystem::exists(context.arguments.front(), error)) {
-        if (auto library = openLibrary(context)) {
+        if (auto library = openExistingLibrary(context)) {
             if (const auto row = library->index().flight(std::stoll(context.arguments.front()))) {
                 part = static_cast<std::size_t>(std::max(0, row->part));
                 wanted = flights::scoredTrackFromName(row->scoredTrack);

@@ -9,6 +9,7 @@
 #include "support/QtTestHelpers.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -894,4 +895,49 @@ TEST(Cli, LibraryRemoveRestoreEditAndCheck)
         << repaired.out.toStdString();
     const QJsonArray listed = QJsonDocument::fromJson(runCli({ "library", "list", "--json", "--library", library }).out.toUtf8()).array();
     EXPECT_EQ(listed.size(), 3) << "the IGC file under Airspaces/ is no flight";
+
+    // A file an import killed after placing it left unindexed: the next command lists
+    // it, and the same flight offered again is no "_2" copy of it.
+    const QString other = scratch.path() + "/Other";
+    const QString offered = CORVEX_TESTDATA_DIR "/igc/0asljd01.igc";
+    ASSERT_EQ(runCli({ "library", "import", offered, "--library", other }).exitCode, 0);
+    const QString placed = QDir(other).relativeFilePath(
+        QJsonDocument::fromJson(runCli({ "library", "list", "--json", "--library", other }).out.toUtf8())
+            .array()
+            .first()
+            .toObject()["file"]
+            .toString());
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(library + "/" + placed).path()));
+    ASSERT_TRUE(QFile::copy(offered, library + "/" + placed));
+    const CliRun afterKill = runCli({ "library", "list", "--json", "--library", library });
+    EXPECT_EQ(QJsonDocument::fromJson(afterKill.out.toUtf8()).array().size(), 4) << afterKill.err.toStdString();
+    const CliRun again = runCli({ "library", "import", offered, "--library", library });
+    EXPECT_EQ(again.exitCode, 0) << again.err.toStdString();
+    EXPECT_EQ(QDir(QFileInfo(library + "/" + placed).path()).entryList(QDir::Files).size(), 1) << again.out.toStdString();
+
+    // A library that cannot be written is listed and shown; a change says why it fails.
+    if (::geteuid() == 0)
+        return; // root writes every file
+    std::vector<QString> madeReadOnly { library };
+    for (QDirIterator it(library, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden, QDirIterator::Subdirectories); it.hasNext();)
+        madeReadOnly.push_back(it.next());
+    for (const QString& path : madeReadOnly)
+        ::chmod(QFile::encodeName(path).constData(), QFileInfo(path).isDir() ? 0555 : 0444);
+    const Step readOnlySteps[] = {
+        { { "list" }, 0, "     2  2018-04-27T13:37:25Z" },
+        { { "show", "2" }, 0, "Site:          Annecy\n" },
+        { { "export", "2", "--format", "gpx", "--out", scratch.path() + "/2.gpx" }, 0, "" },
+        { { "remove", "2" }, 4, "corvex: the library at " + library + " is read-only: changes are not possible" },
+        { { "edit", "2", "--site", "x" }, 4, "corvex: the library at " + library + " is read-only: changes are not possible" },
+        { { "import", offered }, 4, "corvex: the library at " + library + " is read-only: changes are not possible" },
+        { { "rebuild" }, 4, "the library at " + library + " is read-only: changes are not possible" },
+    };
+    for (const Step& step : readOnlySteps) {
+        const CliRun run = runCli(QStringList { "library" } + step.arguments + QStringList { "--library", library });
+        const std::string trace = step.arguments.join(' ').toStdString() + ": " + run.out.toStdString() + run.err.toStdString();
+        EXPECT_EQ(run.exitCode, step.exitCode) << trace;
+        EXPECT_TRUE((step.exitCode == 0 ? run.out : run.out + run.err).contains(step.out)) << trace;
+    }
+    for (const QString& path : madeReadOnly)
+        ::chmod(QFile::encodeName(path).constData(), QFileInfo(path).isDir() ? 0755 : 0644);
 }
