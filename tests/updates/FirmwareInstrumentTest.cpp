@@ -22,6 +22,7 @@
 #include <fstream>
 #include <sys/wait.h>
 #include <thread>
+#include <tuple>
 
 using namespace corvex;
 using namespace corvex::testing;
@@ -159,19 +160,12 @@ TEST(FirmwareCommandLine, InstallsWaitsForTheRestartAndBacksUpBeforeTheErase)
     fs::resize_file(huge, largestFirmwareFileBytes + 1); // sparse: no disk spent
     // Another model's firmware, and an older version unless asked for, are refused too.
     const auto write = [&](const std::string& name, const std::string& header) {
-        const std::string path = folder.path() + "/" + name;
-        const std::string text = makeSRecordFirmware(folder.path(), header, 40);
-        std::ofstream(path, std::ios::binary) << text;
-        return path;
+        std::ofstream(folder.path() + "/" + name, std::ios::binary) << makeSRecordFirmware(folder.path(), header, 40);
+        return folder.path() + "/" + name;
     };
     const std::string lark = write("lark.s19", "LARK 1.400");
     const std::string older = write("older.s19", "WREN 2.300");
-    struct Refusal {
-        std::string file;
-        std::string message;
-        int exitCode;
-    };
-    const Refusal refusals[] = {
+    const std::tuple<std::string, std::string, int> refusals[] = {
         { cut, cut + " is not sound firmware; nothing was sent", 4 },
         { empty, empty + " is not sound firmware; nothing was sent", 4 },
         { "/dev/zero", "cannot read /dev/zero: it is a device, not a file; nothing was sent", 4 },

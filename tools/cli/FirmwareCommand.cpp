@@ -307,10 +307,11 @@ int runInstall(CliContext& context)
     if (!firmware.problem) {
         const FirmwareMatch match = matchFirmware(firmware, device.firmwareVersion(), offer);
         const std::string nothing = latest ? "; nothing was installed" : "; nothing was sent to the instrument";
+        if (match.refused(allowDowngrade))
+            logLine(session.log(), "Firmware not installed: %s", describeFirmwareMatch(match).c_str());
         switch (match.fit) {
         case FirmwareFit::OtherModel:
         case FirmwareFit::NotAsOffered:
-            logLine(session.log(), "Firmware not installed: %s", describeFirmwareMatch(match).c_str());
             printError(context.err, "not installing " + file + ": " + describeFirmwareMatch(match) + nothing);
             return FileError;
         case FirmwareFit::Downgrade:
