@@ -113,23 +113,71 @@ FirmwareFile readFirmwareFile(ByteView data)
     return file;
 }
 
-std::optional<std::string> firmwareVersionNamedIn(const FirmwareFile& file)
+namespace {
+
+// The text of the first sound S0 record: "S0", the byte count, a 16-bit address, the
+// text, the checksum.
+std::optional<std::string> headerText(const FirmwareFile& file)
 {
     for (const std::string& line : file.lines) {
-        // "S0", the byte count, a 16-bit address, the text, the checksum.
         if (line.rfind("S0", 0) != 0 || !isWellFormedSRecord(line))
             continue;
         std::string text;
         for (std::size_t at = 8; at + 2 < line.size(); at += 2)
             text += static_cast<char>(std::stoi(line.substr(at, 2), nullptr, 16));
-        const auto digit = [&](std::size_t i) { return text[i] >= '0' && text[i] <= '9'; };
-        for (std::size_t at = 0; at + 5 <= text.size(); ++at) {
-            if (digit(at) && text[at + 1] == '.' && digit(at + 2) && digit(at + 3) && digit(at + 4))
-                return text.substr(at, 5);
-        }
-        return std::nullopt;
+        return text;
     }
     return std::nullopt;
+}
+
+char lowerCase(char c)
+{
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool isLetter(char c)
+{
+    return lowerCase(c) >= 'a' && lowerCase(c) <= 'z';
+}
+
+} // namespace
+
+std::optional<std::string> firmwareVersionNamedIn(const FirmwareFile& file)
+{
+    const std::optional<std::string> header = headerText(file);
+    if (!header)
+        return std::nullopt;
+    const std::string& text = *header;
+    const auto digit = [&](std::size_t i) { return text[i] >= '0' && text[i] <= '9'; };
+    for (std::size_t at = 0; at + 5 <= text.size(); ++at) {
+        if (digit(at) && text[at + 1] == '.' && digit(at + 2) && digit(at + 3) && digit(at + 4))
+            return text.substr(at, 5);
+    }
+    return std::nullopt;
+}
+
+std::vector<const VarioModel*> firmwareModelsNamedIn(const FirmwareFile& file)
+{
+    std::vector<const VarioModel*> named;
+    const std::optional<std::string> header = headerText(file);
+    if (!header)
+        return named;
+    std::string text;
+    for (const char c : *header)
+        text += lowerCase(c);
+    for (const VarioModel& model : varioModels) {
+        std::string name;
+        for (const char* c = model.name; *c; ++c)
+            name += lowerCase(*c);
+        for (std::size_t at = text.find(name); at != std::string::npos; at = text.find(name, at + 1)) {
+            const std::size_t end = at + name.size();
+            if ((at == 0 || !isLetter(text[at - 1])) && (end == text.size() || !isLetter(text[end]))) {
+                named.push_back(&model);
+                break;
+            }
+        }
+    }
+    return named;
 }
 
 } // namespace corvex

@@ -3,6 +3,7 @@
 #include "base/Bytes.h"
 #include "base/FileRead.h"
 #include "base/Result.h"
+#include "device/VarioModel.h"
 
 #include <cstddef>
 #include <optional>
@@ -54,5 +55,10 @@ FirmwareFile readFirmwareFile(ByteView data);
 // The version the file's S0 header text names ("WREN 2.406": "2.406"), which the
 // instrument reports once it runs that firmware; nothing when the header names none.
 std::optional<std::string> firmwareVersionNamedIn(const FirmwareFile& file);
+
+// The models the S0 header text names by a row's name, as a word of its own in any
+// case ("WREN 2.406": the Wren), in the table's order; empty when it names none
+// ("Corvex firmware 2.410").
+std::vector<const VarioModel*> firmwareModelsNamedIn(const FirmwareFile& file);
 
 } // namespace corvex

@@ -10,6 +10,7 @@
 #include "base/VersionComparison.h"
 
 #include <algorithm>
+#include <vector>
 
 namespace corvex {
 
@@ -36,6 +37,35 @@ std::string refusalText(const FirmwareFile& file)
     return " ";
 }
 
+// "Lark firmware 1.400", "firmware 2.300" or "Wren firmware", as far as the header tells.
+std::string describeFile(const FirmwareMatch& match)
+{
+    std::string text = match.fileModel ? std::string(match.fileModel->name) + " firmware" : std::string("firmware");
+    return match.fileVersion ? text + " " + *match.fileVersion : text;
+}
+
+// "d.ddd" in thousandths.
+FirmwareVersion versionOfText(const std::string& text)
+{
+    return FirmwareVersion(static_cast<std::uint16_t>(
+        (text[0] - '0') * 1000 + (text[2] - '0') * 100 + (text[3] - '0') * 10 + (text[4] - '0')));
+}
+
+const char* refusalTitle(FirmwareFit fit)
+{
+    switch (fit) {
+    case FirmwareFit::OtherModel:
+        return "The firmware is not for this instrument";
+    case FirmwareFit::NotAsOffered:
+        return "The firmware is not the one offered";
+    case FirmwareFit::Fits:
+    case FirmwareFit::SameVersion:
+    case FirmwareFit::Downgrade:
+        break;
+    }
+    return notInstalledTitle;
+}
+
 // A summary as the start of a sentence.
 std::string sentence(std::string text)
 {
@@ -45,6 +75,69 @@ std::string sentence(std::string text)
 }
 
 } // namespace
+
+FirmwareMatch matchFirmware(const FirmwareFile& file, FirmwareVersion running, const std::optional<FirmwareOffer>& offer)
+{
+    FirmwareMatch match;
+    match.running = running;
+    match.offer = offer;
+    match.fileVersion = firmwareVersionNamedIn(file);
+    std::optional<FirmwareVersion> version;
+    if (match.fileVersion)
+        version = versionOfText(*match.fileVersion);
+    // Every model the header claims, by name and by the version's row; each must be
+    // the instrument's.
+    std::vector<const VarioModel*> claimed = firmwareModelsNamedIn(file);
+    if (version)
+        claimed.push_back(&version->model());
+    match.fileModel = claimed.empty() ? nullptr : claimed.front();
+    const InstrumentGeneration model = running.generation();
+    for (const VarioModel* claim : claimed) {
+        if (claim->generation != model) {
+            match.fileModel = claim;
+            match.fit = FirmwareFit::OtherModel;
+            return match;
+        }
+    }
+    if (offer && (!version || !version->isEqualTo(offer->version) || offer->model != model)) {
+        match.fit = FirmwareFit::NotAsOffered;
+        return match;
+    }
+    if (!version)
+        return match;
+    if (version->thousandths() < running.thousandths())
+        match.fit = FirmwareFit::Downgrade;
+    else if (version->thousandths() == running.thousandths())
+        match.fit = FirmwareFit::SameVersion;
+    return match;
+}
+
+std::string describeFirmwareMatch(const FirmwareMatch& match)
+{
+    const std::string instrument = match.running.modelName();
+    switch (match.fit) {
+    case FirmwareFit::Fits:
+        return {};
+    case FirmwareFit::OtherModel:
+        return "the file is " + describeFile(match) + ", and the instrument is a " + instrument;
+    case FirmwareFit::NotAsOffered:
+        return "the versions feed offered " + std::string(varioModel(match.offer->model).name) + " firmware "
+            + match.offer->version + ", but the file it gave is "
+            + (match.fileVersion ? describeFile(match) : std::string("firmware that names no version"))
+            + ": the feed and the file disagree";
+    case FirmwareFit::Downgrade:
+        return "the file is " + describeFile(match) + ", older than the " + match.running.text() + " the " + instrument + " runs";
+    case FirmwareFit::SameVersion:
+        return "the file is " + describeFile(match) + ", which the " + instrument + " runs already";
+    }
+    return {};
+}
+
+Alert firmwareRefusalAlert(const FirmwareMatch& match)
+{
+    return Alert { refusalTitle(match.fit), sentence(describeFirmwareMatch(match)) + ". Nothing was sent to the instrument.",
+        { "Ok" } };
+}
 
 FirmwareInstallationResult installFirmware(InstrumentSession& session, ByteView data, bool erasesLogBook,
     const FirmwareInstallationOptions& options, const OperationContext& context)
@@ -87,6 +180,20 @@ FirmwareInstallationResult installFirmware(InstrumentSession& session, ByteView 
         return result;
     }
     result.versionBefore = device.firmwareVersion();
+
+    // A signed file is installed only as what it is: the instrument's model, the
+    // version the feed offered, and an older one only when the pilot asked for it.
+    result.match = matchFirmware(file, result.versionBefore, options.offer);
+    if (result.match->refused(options.allowDowngrade)) {
+        result.outcome = FirmwareInstallationOutcome::WrongFirmware;
+        logLine(log, "Firmware not installed: %s", describeFirmwareMatch(*result.match).c_str());
+        if (options.alerts)
+            options.alerts->showAlert(firmwareRefusalAlert(*result.match));
+        return result;
+    }
+    if (result.match->fit == FirmwareFit::SameVersion || result.match->fit == FirmwareFit::Downgrade)
+        logLine(log, "Firmware installed as asked: %s", describeFirmwareMatch(*result.match).c_str());
+
     const CorvexDevice::OperationScope scope(device, context);
 
     if (erasesLogBook) {
@@ -211,6 +318,9 @@ std::string describeFirmwareInstallationFailure(const FirmwareInstallationResult
         return {};
     case FirmwareInstallationOutcome::FileRefused:
         return "the file is not sound firmware; nothing was sent to the instrument";
+    case FirmwareInstallationOutcome::WrongFirmware:
+        return (result.match ? describeFirmwareMatch(*result.match) : std::string("the file does not fit the instrument"))
+            + "; nothing was sent to the instrument";
     case FirmwareInstallationOutcome::NotStarted:
         return (result.error ? deviceErrorSummary(*result.error) : std::string("no instrument is connected"))
             + "; nothing was sent to the instrument";

@@ -4,7 +4,9 @@
 #include "device/InstrumentSession.h"
 #include "device/DeviceError.h"
 #include "device/FirmwareVersion.h"
+#include "platform/AlertPresenter.h"
 #include "updates/AvailableUpdates.h"
+#include "updates/FirmwareFile.h"
 #include "updates/LogBookBackup.h"
 
 #include <cstddef>
@@ -16,15 +18,69 @@
 
 namespace corvex {
 
-class AlertPresenter;
 class CorvexDevice;
 class InstrumentSession;
 class LogSink;
 class OperationContext;
 
+// What the versions feed offered a downloaded firmware file as: the version its entry
+// names, and the model whose entry it is.
+struct FirmwareOffer {
+    std::string version;
+    InstrumentGeneration model { InstrumentGeneration::Lark };
+};
+
+// How a sound firmware file stands to the instrument it is to go into, and to what the
+// versions feed offered it as. A vendor's signature says who made a file, not which
+// model it is for nor which version the feed meant: the S0 header says that.
+enum class FirmwareFit {
+    Fits, // the instrument's model, a later version (or the file names none), as offered
+    SameVersion, // the version the instrument runs: installed again, as before
+    Downgrade, // an older version of the instrument's model: only when the pilot asks for it
+    OtherModel, // the firmware of another model: never
+    NotAsOffered, // not the version or the model the feed offered it as: never
+};
+
+struct FirmwareMatch {
+    FirmwareFit fit { FirmwareFit::Fits };
+    // What the file's header says: its version ("2.300"), and its model, by the name it
+    // gives or else by the version's row; nothing when it says neither.
+    std::optional<std::string> fileVersion;
+    const VarioModel* fileModel { nullptr };
+    // What the instrument runs, and the offer the file came with.
+    FirmwareVersion running;
+    std::optional<FirmwareOffer> offer;
+
+    bool refused(bool allowDowngrade) const
+    {
+        return fit == FirmwareFit::OtherModel || fit == FirmwareFit::NotAsOffered
+            || (fit == FirmwareFit::Downgrade && !allowDowngrade);
+    }
+};
+
+// Compares the file with the instrument's model and version and with the offer. The
+// model first: another model's firmware is refused whatever was offered. A file whose
+// header names no version cannot be compared: it fits unless it came with an offer.
+FirmwareMatch matchFirmware(const FirmwareFile& file, FirmwareVersion running, const std::optional<FirmwareOffer>& offer);
+
+// One sentence on how the file stands, without its full stop, for a refusal or the
+// question before a downgrade: "the file is Lark firmware 1.400, and the instrument is
+// a Wren". Empty when it fits.
+std::string describeFirmwareMatch(const FirmwareMatch& match);
+
+// The alert that refuses a file (another model's, or not what was offered, or an older
+// version the pilot did not ask for), ending "Nothing was sent to the instrument."
+Alert firmwareRefusalAlert(const FirmwareMatch& match);
+
 // What the installation needs besides its operation context.
 struct FirmwareInstallationOptions {
     AlertPresenter* alerts { nullptr };
+    // What the versions feed offered the file as, for a download; nothing for a file
+    // the pilot chose.
+    std::optional<FirmwareOffer> offer;
+    // The pilot asked for an older version than the instrument runs (the command line's
+    // --allow-downgrade, or the window's question answered).
+    bool allowDowngrade { false };
     // The backup before an installation that erases the log book: its folder and the
     // IGC files' program version. Its alerts are the installation's own; its question
     // is never asked (a short backup installs nothing).
@@ -34,6 +90,7 @@ struct FirmwareInstallationOptions {
 enum class FirmwareInstallationOutcome {
     NotStarted, // no instrument, or it is busy with another operation: alerted, nothing sent
     FileRefused, // the file is empty, not firmware or damaged: alerted, nothing sent
+    WrongFirmware, // another model's, not what was offered, or an older version unasked: alerted, nothing sent
     BackupFailed, // the log book could not be saved before an erasing update: alerted, nothing sent
     Failed, // a line was refused or not answered, or the instrument went away: alerted, reboot line sent
     Installed, // every line accepted; the instrument restarts and the link is closed
@@ -53,11 +110,15 @@ struct FirmwareInstallationResult {
     // What the instrument ran before, and what the file's header says it will run.
     FirmwareVersion versionBefore;
     std::optional<std::string> versionInFile;
+    // How the file stood to the instrument and the offer, once the instrument was held.
+    std::optional<FirmwareMatch> match;
 };
 
 // Writes a firmware file into the connected instrument line by line, holding the
 // instrument for the whole length ("installing firmware"). The file is checked first,
-// before anything is asked of the instrument or shown; when the installation erases
+// before anything is asked of the instrument or shown; then, with the instrument held,
+// its model and version against the instrument's and the offer (matchFirmware): a file
+// refused there sends nothing and saves nothing. When the installation erases
 // the log book, every flight is then saved as IGC (LogBookBackup), and a backup that
 // falls short installs nothing. Then each line is sent and its verdict awaited, the
 // progress reported every hundredth of the lines (after every line when there are

@@ -26,6 +26,8 @@ const std::string header = "S00D00005752454E20322E3430369C";
 const std::string data1 = "S1131000000102030405060708090A0B0C0D0E0F64";
 const std::string data2 = "S10B1010AAAAAAAAAAAAAAAA84";
 const std::string end = "S9031000EC";
+// The header of a Lark's firmware ("LARK 1.406"), for the installations into a Lark.
+const std::string larkHeader = "S00D00004C41524B20312E343036AF";
 
 Bytes bytes(const std::string& text)
 {
@@ -205,14 +207,14 @@ FakeSerialLine::Responder acceptingInstrument()
     };
 }
 
-const std::string smallFile = header + "\r\n" + data1 + "\r\n" + data2 + "\r\n" + end + "\r\n";
+const std::string smallFile = larkHeader + "\r\n" + data1 + "\r\n" + data2 + "\r\n" + end + "\r\n";
 
 TEST(FirmwareInstallation, SendsEveryLineOfASmallFileAndReportsAfterEachOne)
 {
     InstallationRig install(acceptingInstrument());
     const auto result = install.install(smallFile);
     EXPECT_EQ(result.outcome, FirmwareInstallationOutcome::Installed);
-    EXPECT_EQ(result.versionInFile, "2.406");
+    EXPECT_EQ(result.versionInFile, "1.406");
     EXPECT_EQ(result.versionBefore, FirmwareVersion(1375));
     EXPECT_EQ(install.shown.perMille, (std::vector<int> { 250, 500, 750, 1000 }));
     EXPECT_EQ(install.sheet, (std::vector<std::string> { std::string("step ") + installingFirmwareSheetText, "end" }));
@@ -335,6 +337,57 @@ TEST(FirmwareInstallation, AnErasingUpdateSavesTheLogBookBeforeTheFirstLine)
     EXPECT_EQ(install.sheet,
         (std::vector<std::string> { "step Saving a backup of the log book before the firmware update...", "end" }));
     EXPECT_FALSE(install.session.isBusy());
+}
+
+// A signed file says nothing of what it is for: its header does. The cases the command
+// line's and the window's tests do not reach: a model by its name, a version written
+// otherwise, a header without one, and an offer for another model than is plugged in.
+TEST(FirmwareMatch, ComparesTheHeaderWithTheInstrumentAndTheOffer)
+{
+    using enum FirmwareFit;
+    const auto wren = InstrumentGeneration::Wren;
+    // Into a Wren on 2.405.
+    struct Case {
+        std::string header;
+        std::optional<FirmwareOffer> offer;
+        FirmwareFit fit;
+        std::string description;
+    };
+    const std::vector<Case> cases {
+        { "Corvex firmware 2.500", FirmwareOffer { "2.5", wren }, Fits, "" }, // the same number
+        { "Corvex firmware", std::nullopt, Fits, "" }, // nothing to compare
+        { "WREN 2.405", std::nullopt, SameVersion, "the file is Wren firmware 2.405, which the Wren runs already" },
+        { "lark 2.406", std::nullopt, OtherModel, "the file is Lark firmware 2.406, and the instrument is a Wren" },
+        { "Corvex firmware", FirmwareOffer { "2.500", wren }, NotAsOffered,
+            "the versions feed offered Wren firmware 2.500, but the file it gave is firmware that names no version: the "
+            "feed and the file disagree" },
+        // The check was made with a Lark; a Wren was plugged in before the download.
+        { "WREN 2.500", FirmwareOffer { "2.500", InstrumentGeneration::Lark }, NotAsOffered,
+            "the versions feed offered Lark firmware 2.500, but the file it gave is Wren firmware 2.500: the feed and the "
+            "file disagree" },
+    };
+    TemporaryFolder folder("corvex-firmware-match");
+    for (const Case& c : cases) {
+        const std::string file = makeSRecordFirmware(folder.path(), c.header, 4);
+        const FirmwareMatch match = matchFirmware(readFirmwareFile(bytes(file)), FirmwareVersion(2405), c.offer);
+        EXPECT_EQ(match.fit, c.fit) << c.header;
+        EXPECT_EQ(describeFirmwareMatch(match), c.description);
+    }
+}
+
+// The installation itself refuses such a file before the backup and the first line.
+TEST(FirmwareInstallation, RefusesAnotherModelsFirmwareWithNothingSentNorSaved)
+{
+    TemporaryFolder folder("corvex-firmware-model");
+    InstallationRig install(acceptingInstrument());
+    const auto result = install.install(makeSRecordFirmware(folder.path(), "WREN 2.406", 4), true);
+    EXPECT_EQ(result.outcome, FirmwareInstallationOutcome::WrongFirmware);
+    EXPECT_TRUE(install.rig.line().written.empty());
+    EXPECT_TRUE(install.sheet.empty());
+    ASSERT_EQ(install.rig.alerts.alerts.size(), 1u);
+    EXPECT_EQ(install.rig.alerts.alerts[0].message, "The firmware is not for this instrument");
+    EXPECT_EQ(describeFirmwareInstallationFailure(result),
+        "the file is Wren firmware 2.406, and the instrument is a Lark; nothing was sent to the instrument");
 }
 
 TEST(FirmwareInstallation, TookUnlessTheInstrumentCameBackOnItsUnchangedOldVersion)

@@ -22,6 +22,7 @@
 #include <fstream>
 #include <sys/wait.h>
 #include <thread>
+#include <tuple>
 
 using namespace corvex;
 using namespace corvex::testing;
@@ -157,16 +158,28 @@ TEST(FirmwareCommandLine, InstallsWaitsForTheRestartAndBacksUpBeforeTheErase)
     const std::string huge = folder.path() + "/huge.s19";
     std::ofstream(huge, std::ios::binary) << "S0";
     fs::resize_file(huge, largestFirmwareFileBytes + 1); // sparse: no disk spent
-    const std::pair<std::string, std::string> refusals[] = {
-        { cut, cut + " is not sound firmware; nothing was sent" },
-        { empty, empty + " is not sound firmware; nothing was sent" },
-        { "/dev/zero", "cannot read /dev/zero: it is a device, not a file; nothing was sent" },
-        { huge, huge + " is larger than any firmware (32 MiB); nothing was sent" },
-        { folder.path(), "cannot read " + folder.path() + ": it is a folder, not a file; nothing was sent" },
+    // Another model's firmware, and an older version unless asked for, are refused too.
+    const auto write = [&](const std::string& name, const std::string& header) {
+        std::ofstream(folder.path() + "/" + name, std::ios::binary) << makeSRecordFirmware(folder.path(), header, 40);
+        return folder.path() + "/" + name;
     };
-    for (const auto& [bad, message] : refusals) {
+    const std::string lark = write("lark.s19", "LARK 1.400");
+    const std::string older = write("older.s19", "WREN 2.300");
+    const std::tuple<std::string, std::string, int> refusals[] = {
+        { cut, cut + " is not sound firmware; nothing was sent", 4 },
+        { empty, empty + " is not sound firmware; nothing was sent", 4 },
+        { "/dev/zero", "cannot read /dev/zero: it is a device, not a file; nothing was sent", 4 },
+        { huge, huge + " is larger than any firmware (32 MiB); nothing was sent", 4 },
+        { folder.path(), "cannot read " + folder.path() + ": it is a folder, not a file; nothing was sent", 4 },
+        { lark + " --allow-downgrade",
+            "not installing " + lark + ": the file is Lark firmware 1.400, and the instrument is a Wren; nothing was sent", 4 },
+        { older,
+            "not installing " + older + ": the file is Wren firmware 2.300, older than the 2.405 the Wren runs: run again "
+            "with --allow-downgrade to install the older firmware; nothing was sent", 1 },
+    };
+    for (const auto& [bad, message, exitCode] : refusals) {
         const ProcessRun refused = runCorvex("--port " + instrument.portPath() + " firmware install " + bad);
-        EXPECT_EQ(refused.exitCode, 4) << refused.output;
+        EXPECT_EQ(refused.exitCode, exitCode) << refused.output;
         EXPECT_NE(refused.output.find(message), std::string::npos) << refused.output;
         EXPECT_EQ(refused.output.find("Installing"), std::string::npos) << refused.output;
         EXPECT_EQ(refused.output.find("%"), std::string::npos) << refused.output;
@@ -197,4 +210,11 @@ TEST(FirmwareCommandLine, InstallsWaitsForTheRestartAndBacksUpBeforeTheErase)
     ASSERT_TRUE(session.connectTo(instrument.portPath()));
     EXPECT_EQ(session.device->currentFirmwareVersion(), 2406);
     EXPECT_TRUE(session.device->listFlightsShort().value_or(std::vector<FlightRecord> { FlightRecord {} }).empty());
+    session.device->corvexDeviceTerminatedAtBsdPath(instrument.portPath());
+
+    // Back to an older version when asked for.
+    const ProcessRun back = runCorvex("--port " + instrument.portPath() + " firmware install --allow-downgrade " + older);
+    EXPECT_EQ(back.exitCode, 0) << back.output;
+    EXPECT_NE(back.output.find("Installing the older firmware 2.300 over 2.406, as asked."), std::string::npos) << back.output;
+    EXPECT_NE(back.output.find("The instrument is back with firmware 2.300."), std::string::npos) << back.output;
 }

@@ -162,6 +162,8 @@ struct Download {
     int exitCode { Success };
     std::string version;
     bool erasesLogBook { false };
+    // What the feed offered the file as, which the file must be.
+    std::optional<FirmwareOffer> offer;
 };
 
 // The versions feed, then the firmware it offers the connected model, checked against
@@ -198,6 +200,7 @@ Download downloadLatestFirmware(CliContext& context, CliSession& session)
         return download;
     }
     download.version = *offered.version;
+    download.offer = FirmwareOffer { *offered.version, device.model().generation };
     download.erasesLogBook = device.firmwareVersion().updateErasesLogBook(*offered.version);
     if (download.erasesLogBook && !context.option("erase-log-book")) {
         printError(context.err, "firmware " + *offered.version + " erases the log book of an instrument on " + current
@@ -261,6 +264,7 @@ int runInstall(CliContext& context)
     }
     std::optional<Bytes> data;
     std::string file;
+    std::optional<FirmwareOffer> offer;
     if (!latest) {
         file = context.arguments.front();
         auto read = readFirmwareFileAt(file);
@@ -292,6 +296,40 @@ int runInstall(CliContext& context)
             return download.exitCode;
         data = std::move(download.data);
         file = "firmware " + download.version;
+        offer = download.offer;
+    }
+
+    // The file must be what it was offered as and for this model; an older version
+    // only when asked for. A file that is not sound firmware is the installation's to
+    // refuse, with its own message.
+    const bool allowDowngrade = context.option("allow-downgrade").has_value();
+    const FirmwareFile firmware = readFirmwareFile(*data);
+    if (!firmware.problem) {
+        const FirmwareMatch match = matchFirmware(firmware, device.firmwareVersion(), offer);
+        const std::string nothing = latest ? "; nothing was installed" : "; nothing was sent to the instrument";
+        if (match.refused(allowDowngrade))
+            logLine(session.log(), "Firmware not installed: %s", describeFirmwareMatch(match).c_str());
+        switch (match.fit) {
+        case FirmwareFit::OtherModel:
+        case FirmwareFit::NotAsOffered:
+            printError(context.err, "not installing " + file + ": " + describeFirmwareMatch(match) + nothing);
+            return FileError;
+        case FirmwareFit::Downgrade:
+            if (!allowDowngrade) {
+                printError(context.err, "not installing " + file + ": " + describeFirmwareMatch(match)
+                        + ": run again with --allow-downgrade to install the older firmware" + nothing);
+                return UsageError;
+            }
+            context.out << "Installing the older firmware " << *match.fileVersion << " over "
+                        << device.firmwareVersion().text() << ", as asked." << std::endl;
+            break;
+        case FirmwareFit::SameVersion:
+            context.out << "The instrument runs firmware " << *match.fileVersion << " already: it is installed again."
+                        << std::endl;
+            break;
+        case FirmwareFit::Fits:
+            break;
+        }
     }
     // The erase after the restart is part of the installation: its flights are saved
     // before the first line, while the old firmware can still read them.
@@ -306,6 +344,8 @@ int runInstall(CliContext& context)
     FirmwareInstallationOptions options;
     options.alerts = &session.alerts();
     options.backup.programVersion = CORVEX_VERSION;
+    options.offer = offer;
+    options.allowDowngrade = allowDowngrade;
     const FirmwareInstallationResult result
         = installFirmware(instrument, *data, eraseLogBook, options, OperationContext(session.log()).withProgress(&progress));
     progress.ended();
@@ -314,6 +354,9 @@ int runInstall(CliContext& context)
     case FirmwareInstallationOutcome::FileRefused:
         printError(context.err, file + " is not sound firmware; nothing was sent to the instrument");
         return FileError;
+    case FirmwareInstallationOutcome::WrongFirmware:
+        printError(context.err, describeFirmwareInstallationFailure(result));
+        return result.match && result.match->fit == FirmwareFit::Downgrade ? UsageError : FileError;
     case FirmwareInstallationOutcome::NotStarted:
         printError(context.err, describeFirmwareInstallationFailure(result));
         return NoInstrument;
@@ -351,7 +394,7 @@ int runInstall(CliContext& context)
 
 const CliCommand installSubcommand {
     .name = "install",
-    .usage = "FILE.s19 | --latest [--beta] [--erase-log-book]",
+    .usage = "FILE.s19 | --latest [--beta] [--erase-log-book] [--allow-downgrade]",
     .summary = "write a firmware file (Motorola S-records), or the latest firmware the vendor offers, into the "
                "instrument and wait for it to restart",
     .options = {
@@ -361,6 +404,9 @@ const CliCommand installSubcommand {
         { "erase-log-book", nullptr,
             "save every flight as IGC into the backups folder before the first line (nothing is installed unless "
             "all are saved), and erase the log book after the restart (required when the offered update erases it)" },
+        { "allow-downgrade", nullptr,
+            "install firmware older than the instrument runs (refused without it); another model's firmware, or a "
+            "download that is not the version the feed offered, is refused always" },
     },
     .minimumArguments = 0,
     .maximumArguments = 1,
@@ -371,7 +417,7 @@ const CliCommand installSubcommand {
 
 extern const CliCommand firmwareCommand {
     .name = "firmware",
-    .usage = "install FILE.s19 | --latest [--beta] [--erase-log-book]",
+    .usage = "install FILE.s19 | --latest [--beta] [--erase-log-book] [--allow-downgrade]",
     .summary = "install firmware into the instrument",
     .options = {},
     .run = nullptr,

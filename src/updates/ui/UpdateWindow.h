@@ -164,7 +164,11 @@ public:
     void setInstrumentBusy(bool busy);
 
     // Firmware (UpdateWindowFirmware.cpp).
-    void installFirmwareFromData(const std::optional<Bytes>& data);
+    // A download comes with what the feed offered it as. The file is compared with the
+    // instrument and the offer first: a refused one is alerted, an older version than
+    // the instrument runs is asked about (Cancel is the default), and only then is the
+    // pilot warned of an offered update that erases the log book.
+    void installFirmwareFromData(const std::optional<Bytes>& data, const std::optional<FirmwareOffer>& offer = std::nullopt);
     // An installation went in and the instrument is to come back from its restart.
     bool isInstallationAwaitingRestart() const { return m_installationAwaitingRestart.has_value(); }
     // The instrument is back, its device info read: whether the installation took and,

@@ -102,10 +102,12 @@ void UpdateWindow::downloadFirmwareUpdateButton()
     showUpdateSheetWithText(QStringLiteral("Downloading an Corvex Vario Firmware update, please wait..."), true);
 
     const std::string offeredVersion = *offered.version;
+    // The model whose entry it is: the instrument may have been swapped since the check.
+    const InstrumentGeneration offeredModel = m_lastCheckedAvailableUpdates->deviceModel;
     const std::string expectedSha256 = offered.sha256.value_or("");
     m_firmwareDownloadConnection = downloadOfferedFile(
         http(), offeredFile(*offered.url, offered.sha256, offered.signature, largestOfferedFirmware),
-        [this, offeredVersion, expectedSha256](OfferedDownloadResult body) {
+        [this, offeredVersion, offeredModel, expectedSha256](OfferedDownloadResult body) {
             hideUpdateSheet();
             if (!body) {
                 const OfferedDownloadFailure& failure = body.error();
@@ -144,16 +146,7 @@ void UpdateWindow::downloadFirmwareUpdateButton()
                 }
                 return;
             }
-            if (device() && device()->firmwareVersion().updateErasesLogBook(offeredVersion)) {
-                const int answer = m_environment.alerts
-                    ? m_environment.alerts->showAlert(
-                        Alert { logBookWarningTitle, logBookWarningText, { "Yes", "No" }, Alert::Kind::Warning, 0 })
-                    : 1;
-                if (answer != 0)
-                    return;
-                m_isLogBookEraseScheduledForNextDeviceConnect = true;
-            }
-            installFirmwareFromData(*body);
+            installFirmwareFromData(*body, FirmwareOffer { offeredVersion, offeredModel });
         },
         [this](float progress) { m_updateSheetProgressBar->setValue(static_cast<int>(progress * 100)); });
 }
@@ -187,10 +180,52 @@ void UpdateWindow::updateFirmwareFromAFile()
     installFirmwareFromData(std::move(*contents));
 }
 
-void UpdateWindow::installFirmwareFromData(const std::optional<Bytes>& firmware)
+void UpdateWindow::installFirmwareFromData(const std::optional<Bytes>& firmware, const std::optional<FirmwareOffer>& offer)
 {
     if (!firmware || !m_session)
         return;
+    // An erase scheduled for an update that does not go in would take every flight for nothing.
+    const auto notInstalled = [this] {
+        if (std::exchange(m_isLogBookEraseScheduledForNextDeviceConnect, false))
+            logLine(*m_environment.log, "Firmware not installed: the scheduled log book erase is cancelled");
+    };
+    bool allowDowngrade = false;
+    // A file that is not sound firmware, or no instrument, is the installation's to refuse.
+    const FirmwareFile file = readFirmwareFile(*firmware);
+    if (!file.problem && device()) {
+        const FirmwareMatch match = matchFirmware(file, device()->firmwareVersion(), offer);
+        if (match.refused(true)) {
+            logLine(*m_environment.log, "Firmware not installed: %s", describeFirmwareMatch(match).c_str());
+            if (m_environment.alerts)
+                m_environment.alerts->showAlert(firmwareRefusalAlert(match));
+            notInstalled();
+            return;
+        }
+        if (match.fit == FirmwareFit::Downgrade) {
+            const int answer = m_environment.alerts
+                ? m_environment.alerts->showAlert(Alert {
+                    formatString("Install the older firmware %s over %s?", match.fileVersion->c_str(),
+                        match.running.text().c_str()),
+                    "The instrument runs a later version. Install the older one only when you mean to go back to it.",
+                    { "Install", "Cancel" }, Alert::Kind::Warning, 1 })
+                : 1;
+            if (answer != 0) {
+                logLine(*m_environment.log, "Firmware not installed: the older version was cancelled");
+                notInstalled();
+                return;
+            }
+            allowDowngrade = true;
+        }
+    }
+    if (offer && device() && device()->firmwareVersion().updateErasesLogBook(offer->version)) {
+        const int answer = m_environment.alerts
+            ? m_environment.alerts->showAlert(
+                Alert { logBookWarningTitle, logBookWarningText, { "Yes", "No" }, Alert::Kind::Warning, 0 })
+            : 1;
+        if (answer != 0)
+            return;
+        m_isLogBookEraseScheduledForNextDeviceConnect = true;
+    }
     InstallationProgress progress(*this);
     OperationContext context(*m_environment.log);
     context.withProgress(&progress).withSleep(
@@ -199,6 +234,8 @@ void UpdateWindow::installFirmwareFromData(const std::optional<Bytes>& firmware)
     options.alerts = m_environment.alerts;
     options.backup.programVersion = currentSoftwareVersion();
     options.backup.backupsRoot = m_environment.logBookBackupsRoot;
+    options.offer = offer;
+    options.allowDowngrade = allowDowngrade;
     m_installationAwaitingRestart.reset();
     const FirmwareInstallationResult result
         = installFirmware(*m_session, *firmware, m_isLogBookEraseScheduledForNextDeviceConnect, options, context);
@@ -208,10 +245,7 @@ void UpdateWindow::installFirmwareFromData(const std::optional<Bytes>& firmware)
     }
     // The old firmware stays unless the new one went in, and with it the log book: an
     // erase scheduled for this update would take every flight for nothing.
-    if (m_isLogBookEraseScheduledForNextDeviceConnect) {
-        m_isLogBookEraseScheduledForNextDeviceConnect = false;
-        logLine(*m_environment.log, "Firmware not installed: the scheduled log book erase is cancelled");
-    }
+    notInstalled();
 }
 
 void UpdateWindow::instrumentRestarted(InstrumentSession::Lease& lease)

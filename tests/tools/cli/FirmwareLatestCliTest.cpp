@@ -90,3 +90,45 @@ TEST(FirmwareLatestCli, RefusesFirmwareTheVendorDidNotSign)
     const ProgramRun info = runProgram(CORVEX_BUILD_DIR "/corvex", { "--port", QString::fromStdString(instrument.portPath()), "info" });
     EXPECT_TRUE(info.out.contains("Device Firmware: 2405")) << info.out.toStdString();
 }
+
+// A signed file is installed only as what the feed's entry offers: another model's
+// image, or another version than the entry names, is refused before the backup and the
+// first line (exit 4); a release older than what runs (a Lark's rollback) goes in only
+// with --allow-downgrade (exit 1 without).
+TEST(FirmwareLatestCli, InstallsOnlyWhatTheFeedOfferedForThisModelAndGoesBackOnlyWhenAsked)
+{
+    VendorServerProcess server;
+    ASSERT_TRUE(server.isRunning()) << server.standardError().toStdString();
+    VirtualInstrumentProcess::Options lark;
+    lark.model = "lark";
+    lark.firmwareVersion = 1375;
+    VirtualInstrumentProcess instruments[] = { VirtualInstrumentProcess(), VirtualInstrumentProcess(lark) };
+    QTemporaryDir data;
+    const auto image = [](const std::string& version) {
+        const std::string text = UpdateProducts::firmwareText(version, 40);
+        return Bytes(text.begin(), text.end());
+    };
+    const std::pair<UpdateProducts::Entry, QString> cases[] = {
+        { UpdateProducts::raw("wrenfw_asp", "2.500", "lark.s19", image("1.400")),
+            "corvex: not installing firmware 2.500: the file is Lark firmware 1.400, and the instrument is a Wren; nothing was installed" },
+        { UpdateProducts::raw("wrenfw_asp", "2.500", "older.s19", image("2.300")),
+            "corvex: not installing firmware 2.500: the versions feed offered Wren firmware 2.500, but the file it gave is "
+            "Wren firmware 2.300: the feed and the file disagree; nothing was installed" },
+        { UpdateProducts::firmware("larkfw_asp", "1.370", 40),
+            "corvex: not installing firmware 1.370: the file is Lark firmware 1.370, older than the 1.375 the Lark runs: run "
+            "again with --allow-downgrade to install the older firmware; nothing was installed" },
+    };
+    for (const auto& [entry, message] : cases) {
+        UpdateProducts::make(server.productsDirectory().toStdString(), server.baseUrl().toStdString(), { entry });
+        const bool rollback = entry.id == "larkfw_asp";
+        QStringList arguments { "--port", QString::fromStdString(instruments[rollback].portPath()), "firmware", "install",
+            "--latest", "--erase-log-book", "--server", server.baseUrl() };
+        if (!rollback)
+            arguments << "--allow-downgrade"; // changes nothing for these
+        const ProgramRun run = runProgram(CORVEX_BUILD_DIR "/corvex", arguments, 60000, [&](QProcessEnvironment& environment) { environment.insert("XDG_DATA_HOME", data.path()); });
+        EXPECT_EQ(run.exitCode, rollback ? 1 : 4) << run.out.toStdString() << run.err.toStdString();
+        EXPECT_TRUE(run.err.contains(message)) << run.err.toStdString();
+        EXPECT_FALSE(run.out.contains("Installing")) << run.out.toStdString();
+        EXPECT_FALSE(QDir(data.path() + "/Corvex/backups").exists());
+    }
+}

@@ -217,6 +217,16 @@ TEST_F(FirmwareWindowTest, EveryFailedDownloadOrInstallationLeavesTheFirmwareAnd
                 offer({ entry });
             },
             "Error downloading firmware", "The update is not signed by the vendor. Nothing was installed" },
+        // Signed by the vendor, but not what the feed's entry offers: refused before the
+        // log-book warning.
+        { "2.300 offered as 2.410",
+            [&] {
+                const std::string older = UpdateProducts::firmwareText("2.300", 40);
+                offer({ UpdateProducts::raw("wrenfw_asp", "2.410", "older.s19", Bytes(older.begin(), older.end())) });
+            },
+            "The firmware is not the one offered",
+            "The versions feed offered Wren firmware 2.410, but the file it gave is Wren firmware 2.300: the feed and the "
+            "file disagree. Nothing was sent to the instrument." },
         { "line 17 rejected by the instrument",
             [&] { ASSERT_TRUE(instrument.control("fault firmware-reject 17")); },
             "Oops!", "Firmware updating error!" },
@@ -259,6 +269,28 @@ TEST_F(FirmwareWindowTest, AFileThatNeverEndsOrCannotBeReadIsRefusedWithNothingS
         EXPECT_EQ(app->alerts.alerts.back().informativeText, text);
         EXPECT_EQ(firmwareOfTheInstrument(), 2405);
     }
+}
+
+// An older version than the instrument runs goes in only when the pilot says so; Cancel
+// is the default.
+TEST_F(FirmwareWindowTest, AnOlderFileIsInstalledOnlyWhenThePilotSaysSo)
+{
+    app->launch();
+    firmwareFile("2.300", 30);
+    app->alerts.answers = { 1 };
+    window().updateFirmwareFromAFile();
+    ASSERT_TRUE(waitUntil([&] { return alerted("Install the older firmware 2.300 over 2.405?"); }));
+    const Alert question = app->alerts.alerts.back();
+    EXPECT_EQ(question.buttons, (std::vector<std::string> { "Install", "Cancel" }));
+    EXPECT_EQ(question.defaultButton, 1);
+    runEventLoopFor(200);
+    EXPECT_EQ(app->alerts.alerts.size(), 1u);
+    EXPECT_FALSE(app->log.containsPrefix("Uploading firmware line"));
+    EXPECT_EQ(firmwareOfTheInstrument(), 2405);
+
+    window().updateFirmwareFromAFile(); // "Install"
+    ASSERT_TRUE(waitUntil([&] { return app->ui().serialLabel->text().endsWith("Device Firmware: 2300"); }, 30000));
+    EXPECT_EQ(app->alerts.alerts.size(), 2u);
 }
 
 TEST_F(FirmwareWindowTest, AFileInstalledInBetaModeNeverWarnsNorSchedulesAnErase)
