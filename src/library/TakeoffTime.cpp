@@ -1,5 +1,6 @@
 #include "library/TakeoffTime.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -88,13 +89,16 @@ std::optional<int> igcFileTimeZoneMinutes(const std::string& path)
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
         return std::nullopt;
+    // A few kilobytes at a time, up to the first fix: the header is all that is needed.
     std::string head(headBytes, '\0');
     std::size_t got = 0;
     while (got < head.size()) {
-        const ssize_t n = ::read(fd, head.data() + got, head.size() - got);
+        const ssize_t n = ::read(fd, head.data() + got, std::min<std::size_t>(4096, head.size() - got));
         if (n <= 0)
             break;
         got += static_cast<std::size_t>(n);
+        if (std::string_view(head.data(), got).find("\nB") != std::string_view::npos)
+            break;
     }
     ::close(fd);
     head.resize(got);

@@ -278,8 +278,10 @@ TEST(Sites, ThePlaceListIsReadWithBounds)
     for (const Case& c : cases)
         EXPECT_EQ(places.suggestion(c.site), c.suggestion) << c.site.latitude << " " << c.site.longitude;
 
-    for (const char* hostile : { "not XML at all", "<gweather><city><_name>Cut" })
-        writeAll(sample, hostile), EXPECT_TRUE(PlaceList::read(sample).places().empty()) << hostile;
+    for (const char* hostile : { "not XML at all", "<gweather><city><_name>Cut" }) {
+        writeAll(sample, hostile);
+        EXPECT_TRUE(PlaceList::read(sample).places().empty()) << hostile;
+    }
     EXPECT_TRUE(PlaceList::read(scratch.path() + "/missing.xml").places().empty());
     EXPECT_TRUE(PlaceList::read(scratch.path()).places().empty()) << "a folder";
     writeAll(sample, "<gweather>" + std::string(9u << 20, ' ') + "</gweather>");

@@ -916,9 +916,9 @@ TEST(Cli, LibraryRemoveRestoreEditAndCheck)
     };
     EXPECT_TRUE(withSite("Lijak").isEmpty());
     ASSERT_EQ(withSite("annecy").size(), 1);
-    EXPECT_EQ(withSite("annecy")[0]["id"].toInt(), 2);
-    EXPECT_EQ(withSite("Billing")[0]["site"].toString(), "Billing");
+    EXPECT_EQ(withSite("annecy").at(0).toObject().value("id").toInt(), 2);
+    EXPECT_EQ(withSite("Billing").at(0).toObject().value("site").toString(), "Billing");
     const QJsonArray unnamed = withSite("");
     ASSERT_EQ(unnamed.size(), 1) << "the flight of 2016 took off at no named site";
-    EXPECT_TRUE(unnamed[0]["site"].isNull());
+    EXPECT_TRUE(unnamed.at(0).toObject().value("site").isNull());
 }
