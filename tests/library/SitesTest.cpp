@@ -18,6 +18,7 @@
 #include <fstream>
 #include <random>
 #include <set>
+#include <sys/stat.h>
 
 namespace fs = std::filesystem;
 using namespace corvex::library;
@@ -315,6 +316,11 @@ TEST(Sites, TheTakeoffsLocalTime)
     EXPECT_EQ(igcFileTimeZoneMinutes(CORVEX_TESTDATA_DIR "/igc/20241007TZN.igc"), 330);
     EXPECT_EQ(igcFileTimeZoneMinutes(CORVEX_TESTDATA_DIR "/igc/20180427.igc"), std::nullopt);
     EXPECT_EQ(igcFileTimeZoneMinutes("/nonexistent/file.igc"), std::nullopt);
+    // A named pipe in a flight's place never holds up a listing.
+    TemporaryFolder scratch;
+    const std::string pipe = scratch.path() + "/pipe.igc";
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    EXPECT_EQ(igcFileTimeZoneMinutes(pipe), std::nullopt);
 
     EXPECT_EQ(localIsoTime(0, 330), "1970-01-01T05:30:00+05:30");
     EXPECT_EQ(localIsoTime(0, -210), "1969-12-31T20:30:00-03:30");
