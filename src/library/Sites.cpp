@@ -7,6 +7,7 @@
 #include <cmath>
 #include <numeric>
 #include <tuple>
+#include <utility>
 #include <unordered_map>
 
 namespace corvex::library {
@@ -105,9 +106,11 @@ SiteClusters clusterTakeoffs(const std::vector<GeoPoint>& takeoffs, const std::v
     }
     std::vector<std::size_t> order(takeoffs.size());
     std::iota(order.begin(), order.end(), std::size_t { 0 });
-    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
-        return std::tie(takeoffs[a].latitude, takeoffs[a].longitude) < std::tie(takeoffs[b].latitude, takeoffs[b].longitude);
-    });
+    // A place that is no place (not a number) sorts last, so that the order stays strict.
+    const auto sortKey = [&](std::size_t i) {
+        return usable(takeoffs[i]) ? std::pair { takeoffs[i].latitude, takeoffs[i].longitude } : std::pair { 1000.0, 1000.0 };
+    };
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return sortKey(a) < sortKey(b); });
     clusters.siteOf.assign(takeoffs.size(), 0);
     for (const std::size_t each : order) {
         const GeoPoint takeoff = takeoffs[each];
@@ -162,7 +165,11 @@ SiteBook::SiteBook(const std::vector<LibraryFlight>& flights, const std::vector<
     // (a new hill) comes last and the others keep theirs.
     std::erase_if(sites, [](const Site& site) { return site.flights == 0; });
     std::sort(sites.begin(), sites.end(), [](const Site& a, const Site& b) {
-        return std::tie(a.first, a.centre.latitude, a.centre.longitude) < std::tie(b.first, b.centre.latitude, b.centre.longitude);
+        const auto key = [](const Site& site) {
+            return usable(site.centre) ? std::tuple { site.first, site.centre.latitude, site.centre.longitude }
+                                       : std::tuple { site.first, 1000.0, 1000.0 };
+        };
+        return key(a) < key(b);
     });
     for (std::size_t i = 0; i < sites.size(); ++i) {
         sites[i].number = static_cast<int>(i + 1);
