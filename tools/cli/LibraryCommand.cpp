@@ -263,16 +263,20 @@ int runList(CliContext& context)
         return exitCodeFor(listed.error().kind);
     }
     auto& list = *listed;
-    // Each flight carries the name it shows: its own, else its site's.
-    const auto sites = library::readSiteBook(*flights);
-    if (!sites) {
-        printError(context.err, "the sites cannot be read: " + sites.error().message);
-        return exitCodeFor(sites.error().kind);
+    // Each flight carries the name it shows: its own, else its site's (the JSON has it;
+    // the table and the CSV do not, and are spared the clustering).
+    const auto siteFilter = context.option("site");
+    if (siteFilter || context.option("json")) {
+        const auto sites = library::readSiteBook(*flights);
+        if (!sites) {
+            printError(context.err, "the sites cannot be read: " + sites.error().message);
+            return exitCodeFor(sites.error().kind);
+        }
+        for (LibraryFlight& flight : list)
+            flight.site = sites->siteName(flight);
     }
-    for (LibraryFlight& flight : list)
-        flight.site = sites->siteName(flight);
-    if (const auto site = context.option("site"))
-        std::erase_if(list, [&](const LibraryFlight& flight) { return !library::sameSiteName(flight.site, *site); });
+    if (siteFilter)
+        std::erase_if(list, [&](const LibraryFlight& flight) { return !library::sameSiteName(flight.site, *siteFilter); });
     std::string text;
     if (context.option("csv")) {
         text = library::libraryCsv(list);
