@@ -27,7 +27,9 @@ lets the user at the seat use the instrument without root.")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-image-formats-plugins, qt6-qpa-plugins")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-wayland")
-set(CPACK_DEBIAN_PACKAGE_SUGGESTS "gpsbabel")
+# Suggested: GPSBabel for other formats; the town list the library's site names are
+# suggested from (a data file only).
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "gpsbabel, libgweather-4-common")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
   ${CMAKE_CURRENT_LIST_DIR}/postinst
   ${CMAKE_CURRENT_LIST_DIR}/postrm)

@@ -2,7 +2,10 @@
 
 #include "platform/LogSink.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cmath>
+#include <cstdio>
 #include <charconv>
 #include <cstring>
 #include <fcntl.h>
@@ -84,6 +87,24 @@ std::optional<std::int64_t> number(std::string_view text)
     return value;
 }
 
+std::optional<double> degrees(std::string_view text, double limit)
+{
+    double value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || error != std::errc {} || end != text.data() + text.size() || !std::isfinite(value)
+        || std::abs(value) > limit)
+        return std::nullopt;
+    return value;
+}
+
+// 7 decimals: a centimetre, and the same text for a centre read back and written again.
+std::string degreesText(double value)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.7f", value);
+    return text;
+}
+
 } // namespace
 
 LibraryJournal::LibraryJournal(std::string libraryFolder, LogSink* log)
@@ -118,6 +139,11 @@ LibraryResult<void> LibraryJournal::recordRemoval(std::int64_t id, std::int64_t 
 LibraryResult<void> LibraryJournal::recordRestore(std::int64_t id, const std::string& file)
 {
     return append("restored\t" + std::to_string(id) + "\t" + escaped(file));
+}
+
+LibraryResult<void> LibraryJournal::recordSiteName(GeoPoint centre, std::string_view name)
+{
+    return append("site\t" + degreesText(centre.latitude) + "\t" + degreesText(centre.longitude) + "\t" + escaped(name));
 }
 
 LibraryResult<void> LibraryJournal::append(const std::string& record)
@@ -172,6 +198,8 @@ void LibraryJournal::catchUp()
         // Replaced by a shorter one (a backup put back): read it from the start.
         m_flights.clear();
         m_ids.clear();
+        m_sites.clear();
+        m_sitesNamed = 0;
         m_largestId = 0;
         m_readBytes = 0;
         m_lines = 0;
@@ -242,6 +270,20 @@ void LibraryJournal::apply(const std::string& line, std::size_t lineNumber)
     if (fields.size() < 3)
         return skip();
     const std::string& kind = fields[0];
+    if (kind == "site") {
+        const auto latitude = fields.size() == 4 ? degrees(fields[1], 90) : std::nullopt;
+        const auto longitude = fields.size() == 4 ? degrees(fields[2], 180) : std::nullopt;
+        if (!latitude || !longitude)
+            return skip();
+        const std::string key = degreesText(*latitude) + "\t" + degreesText(*longitude);
+        if (fields[3].empty())
+            m_sites.erase(key);
+        else if (const auto known = m_sites.find(key); known != m_sites.end())
+            known->second.second.name = fields[3];
+        else
+            m_sites[key] = { m_sitesNamed++, SiteName { { *latitude, *longitude }, fields[3] } };
+        return;
+    }
     const auto id = number(fields[1]);
     if (!id || *id <= 0)
         return skip();
@@ -320,6 +362,19 @@ const std::map<std::int64_t, JournalFlight>& LibraryJournal::flights()
 {
     catchUp();
     return m_flights;
+}
+
+std::vector<SiteName> LibraryJournal::siteNames()
+{
+    catchUp();
+    std::vector<std::pair<std::size_t, SiteName>> ordered;
+    for (const auto& [key, site] : m_sites)
+        ordered.push_back(site);
+    std::sort(ordered.begin(), ordered.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::vector<SiteName> names;
+    for (auto& [order, site] : ordered)
+        names.push_back(std::move(site));
+    return names;
 }
 
 } // namespace corvex::library

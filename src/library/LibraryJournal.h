@@ -1,5 +1,6 @@
 #pragma once
 
+#include "geo/GeoPoint.h"
 #include "library/LibraryError.h"
 
 #include <cstdint>
@@ -8,6 +9,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 namespace corvex {
 class LogSink;
@@ -23,6 +25,12 @@ struct JournalFlight {
     std::map<std::string, std::string> edits; // field -> value; a cleared edit is absent
 };
 
+// The pilot's name for the take-off site whose centre is there (see Sites.h).
+struct SiteName {
+    GeoPoint centre;
+    std::string name;
+};
+
 // The library's memory of what the index cannot make again from the IGC files: the id
 // each flight was given, the pilot's edits, the removals. An append-only text file
 // beside the year folders (journal.tsv), one record a line, written with O_APPEND and
@@ -34,6 +42,8 @@ struct JournalFlight {
 //                               scored_track); the last wins, an empty value clears it
 //   removed  ID  TIME  FILE     removed at TIME (UTC seconds); FILE is where its file is now
 //   restored ID  FILE           back in the list; FILE is where its file is now
+//   site     LAT LON  NAME      the pilot's name for the site centred there (degrees, to
+//                               7 decimals); the last wins, an empty name forgets it
 //
 // Fields are tab separated; a backslash, tab, line feed or carriage return inside one is
 // written as \\, \t, \n, \r. A line that is cut short (a crash mid-write) or that does
@@ -50,6 +60,7 @@ public:
     LibraryResult<void> recordEdit(std::int64_t id, std::string_view field, std::string_view value);
     LibraryResult<void> recordRemoval(std::int64_t id, std::int64_t time, const std::string& file);
     LibraryResult<void> recordRestore(std::int64_t id, const std::string& file);
+    LibraryResult<void> recordSiteName(GeoPoint centre, std::string_view name);
 
     // Every record so far, also those another program appended since the last call.
     // Nothing when the flight has no id record.
@@ -60,6 +71,8 @@ public:
     std::int64_t largestId();
     // Every flight the journal knows, by id.
     const std::map<std::int64_t, JournalFlight>& flights();
+    // The sites the pilot named, in the order they were first named.
+    std::vector<SiteName> siteNames();
 
 private:
     void catchUp();
@@ -73,6 +86,10 @@ private:
     LogSink* m_log { nullptr };
     std::map<std::int64_t, JournalFlight> m_flights;
     std::map<std::pair<std::string, int>, std::int64_t> m_ids;
+    // By the centre as the record writes it, so that naming a site again replaces the
+    // name; the sequence number keeps the order they were first named in.
+    std::map<std::string, std::pair<std::size_t, SiteName>> m_sites;
+    std::size_t m_sitesNamed { 0 };
     std::int64_t m_largestId { 0 };
     std::uint64_t m_readBytes { 0 }; // the journal's bytes folded in so far (whole lines)
     std::size_t m_lines { 0 };

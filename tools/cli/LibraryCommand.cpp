@@ -13,6 +13,9 @@
 #include "library/FlightSync.h"
 #include "library/LibraryFolder.h"
 #include "library/LibraryTable.h"
+#include "library/PlaceNames.h"
+#include "library/Sites.h"
+#include "library/TakeoffTime.h"
 #include "platform/SystemLogSink.h"
 #include "platform/qt/PreferencesStore.h"
 
@@ -41,7 +44,9 @@ Json jsonNumber(const std::optional<int>& value) { return value ? Json(*value) :
 
 Json flightJson(const FlightLibrary& flights, const LibraryFlight& flight, bool everything)
 {
-    Json json { { "id", flight.id }, { "takeoff", isoTime(flight.takeoff) }, { "landing", isoTime(flight.landing) },
+    Json json { { "id", flight.id }, { "takeoff", isoTime(flight.takeoff) },
+        { "takeoff_local", library::localIsoTime(flight.takeoff, library::igcFileTimeZoneMinutes(flights.pathOf(flight))) },
+        { "landing", isoTime(flight.landing) },
         { "duration_s", flight.durationSeconds }, { "max_altitude_m", jsonNumber(flight.maxAltitude()) },
         { "altitude_source", flight.altitudeSource },
         { "track_km", rounded(flight.trackMetres / 1000, 3) }, { "instrument", flight.instrument() }, { "pilot", flight.pilot },
@@ -49,9 +54,9 @@ Json flightJson(const FlightLibrary& flights, const LibraryFlight& flight, bool 
         { "score_points", flight.scorePoints ? rounded(*flight.scorePoints, 2) : Json(nullptr) },
         { "score_type", flight.scorePoints ? Json(flight.scoreType) : Json(nullptr) },
         { "score_km", flight.scoreDistanceMetres ? rounded(*flight.scoreDistanceMetres / 1000, 3) : Json(nullptr) } };
-    // The pilot's words and the removal, only where there are some.
-    if (!flight.site.empty())
-        json["site"] = flight.site;
+    // The site's name (the flight's own, else its site's) or null; the comment and the
+    // removal only where there are some.
+    json["site"] = flight.site.empty() ? Json(nullptr) : Json(flight.site);
     if (!flight.comment.empty())
         json["comment"] = flight.comment;
     if (flight.removed)
@@ -252,12 +257,26 @@ int runList(CliContext& context)
     filter.glider = context.option("glider");
     filter.text = context.option("search").value_or("");
     filter.removed = context.option("removed").has_value();
-    const auto listed = flights->index().flights(filter);
+    auto listed = flights->index().flights(filter);
     if (!listed) {
         printError(context.err, "the flights cannot be listed: " + listed.error().message);
         return exitCodeFor(listed.error().kind);
     }
-    const auto& list = *listed;
+    auto& list = *listed;
+    // Each flight carries the name it shows: its own, else its site's (the JSON has it;
+    // the table and the CSV do not, and are spared the clustering).
+    const auto siteFilter = context.option("site");
+    if (siteFilter || context.option("json")) {
+        const auto sites = library::readSiteBook(*flights);
+        if (!sites) {
+            printError(context.err, "the sites cannot be read: " + sites.error().message);
+            return exitCodeFor(sites.error().kind);
+        }
+        for (LibraryFlight& flight : list)
+            flight.site = sites->siteName(flight);
+    }
+    if (siteFilter)
+        std::erase_if(list, [&](const LibraryFlight& flight) { return !library::sameSiteName(flight.site, *siteFilter); });
     std::string text;
     if (context.option("csv")) {
         text = library::libraryCsv(list);
@@ -285,9 +304,11 @@ int runShow(CliContext& context)
     auto flights = openExistingLibrary(context);
     if (!flights)
         return flights.failure;
-    const auto flight = findFlight(context, *flights);
+    auto flight = findFlight(context, *flights);
     if (!flight)
         return flight.error();
+    if (const auto sites = library::readSiteBook(*flights))
+        flight->site = sites->siteName(*flight);
     if (context.option("json")) {
         context.out << jsonText(flightJson(*flights, *flight, true)) << "\n";
         return Success;
@@ -483,6 +504,106 @@ int runEdit(CliContext& context)
     return Success;
 }
 
+// The sites with the offline place list's suggestion for each unnamed one.
+Result<library::SiteBook, ExitCode> readSites(CliContext& context, const FlightLibrary& flights)
+{
+    auto book = library::readSiteBook(flights);
+    if (!book) {
+        printError(context.err, "the sites cannot be read: " + book.error().message);
+        return Failure { exitCodeFor(book.error().kind) };
+    }
+    const library::PlaceList places = library::PlaceList::read();
+    for (library::Site& site : book->sites())
+        if (site.name.empty())
+            site.suggestion = places.suggestion(site.centre);
+    return std::move(*book);
+}
+
+int runSites(CliContext& context)
+{
+    auto flights = openExistingLibrary(context);
+    if (!flights)
+        return flights.failure;
+    const auto book = readSites(context, *flights);
+    if (!book)
+        return book.error();
+    const auto date = [](std::int64_t utc) { return utcTimeText(utc, "%Y-%m-%d"); };
+    if (context.option("json")) {
+        Json json = Json::array();
+        for (const library::Site& site : book->sites())
+            json.push_back(Json { { "number", site.number }, { "name", site.name.empty() ? Json(nullptr) : Json(site.name) },
+                { "suggestion", site.suggestion.empty() ? Json(nullptr) : Json(site.suggestion) },
+                { "latitude", rounded(site.centre.latitude, 6) }, { "longitude", rounded(site.centre.longitude, 6) },
+                { "flights", site.flights }, { "duration_s", site.seconds }, { "first_takeoff", isoTime(site.first) },
+                { "last_takeoff", isoTime(site.last) } });
+        context.out << jsonText(json, JsonLayout::ObjectLines) << "\n";
+        return Success;
+    }
+    for (const library::Site& site : book->sites()) {
+        // A suggestion is marked as one: it is no name until the pilot gives it.
+        const std::string name = !site.name.empty() ? site.name : !site.suggestion.empty() ? "(" + site.suggestion + "?)" : "-";
+        char line[160];
+        std::snprintf(line, sizeof line, "%4d  %10.5f %11.5f  %5lld  %7s  %s  %s  ", site.number, site.centre.latitude,
+            site.centre.longitude, static_cast<long long>(site.flights), hoursMinutesText(site.seconds).c_str(),
+            date(site.first).c_str(), date(site.last).c_str());
+        context.out << line << name << "\n";
+    }
+    return Success;
+}
+
+int runSite(CliContext& context)
+{
+    const std::string& text = context.arguments.front();
+    int number = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
+    if (error != std::errc {} || end != text.data() + text.size() || number <= 0) {
+        printError(context.err, "the site is the number `corvex library sites` shows, not " + text);
+        return UsageError;
+    }
+    auto name = context.option("name");
+    const bool suggested = context.option("suggested").has_value();
+    if (name.has_value() == suggested) {
+        printError(context.err, "say the site's name: --name TEXT (--name \"\" forgets it) or --suggested");
+        return UsageError;
+    }
+    if (name) {
+        // One line of text: the list prints it, scripts read it.
+        for (const char c : *name)
+            if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) {
+                printError(context.err, "a site's name is one line of text without control characters");
+                return UsageError;
+            }
+        const auto first = name->find_first_not_of(' ');
+        *name = first == std::string::npos ? std::string {} : name->substr(first, name->find_last_not_of(' ') - first + 1);
+    }
+    auto flights = openExistingLibrary(context);
+    if (!flights)
+        return flights.failure;
+    const auto book = readSites(context, *flights);
+    if (!book)
+        return book.error();
+    const library::Site* site = book->site(number);
+    if (!site) {
+        printError(context.err, "the library has no site " + text + " (see corvex library sites)");
+        return NoSuchFlight;
+    }
+    if (suggested) {
+        if (site->suggestion.empty()) {
+            printError(context.err, "site " + text + " has no suggested name (no place of the offline list is near it)");
+            return FileError;
+        }
+        name = site->suggestion;
+    }
+    if (const auto named = library::nameSite(*flights, *site, *name); !named) {
+        printError(context.err, named.error().message);
+        return exitCodeFor(named.error().kind);
+    }
+    context.out << "Site " << site->number << " (" << fixed(site->centre.latitude, 5) << ", " << fixed(site->centre.longitude, 5)
+                << ", " << site->flights << (site->flights == 1 ? " flight" : " flights") << "): "
+                << (name->empty() ? std::string("no name") : "named " + *name) << "\n";
+    return Success;
+}
+
 const char* findingKindName(library::CheckFinding::Kind kind)
 {
     using Kind = library::CheckFinding::Kind;
@@ -546,7 +667,7 @@ int runCheck(CliContext& context)
 
 const CliCommand listSubcommand {
     .name = "list",
-    .usage = "[--json|--csv] [--year Y] [--glider NAME] [--search TEXT] [--removed] [--library DIR]",
+    .usage = "[--json|--csv] [--year Y] [--glider NAME] [--search TEXT] [--site TEXT] [--removed] [--library DIR]",
     .summary = "the flights in the library, newest first",
     .options = {
         { "json", nullptr, "a JSON array of objects instead of a table" },
@@ -555,6 +676,7 @@ const CliCommand listSubcommand {
         { "glider", "NAME", "only the flights with that glider, in any case" },
         { "search", "TEXT", "only the flights whose pilot, glider, instrument or file contains TEXT" },
         { "removed", nullptr, "the flights removed (restorable) instead of the others" },
+        { "site", "TEXT", "only the flights from the site of that name, in any case" },
         libraryOption,
     },
     .run = runList,
@@ -631,6 +753,26 @@ const CliCommand editSubcommand {
     .maximumArguments = 1,
     .run = runEdit,
 };
+const CliCommand sitesSubcommand {
+    .name = "sites",
+    .usage = "[--json] [--library DIR]",
+    .summary = "the take-off sites: take-offs within 300 m of a site's centre are that site",
+    .options = { { "json", nullptr, "a JSON array of objects instead of a table" }, libraryOption },
+    .run = runSites,
+};
+const CliCommand siteSubcommand {
+    .name = "site",
+    .usage = "N --name TEXT|--suggested [--library DIR]",
+    .summary = "name site N of `library sites`: every flight from there, now and later, carries the name",
+    .options = {
+        { "name", "TEXT", "the site's name; an empty text forgets it" },
+        { "suggested", nullptr, "take the suggested name (near the nearest town of the offline list)" },
+        libraryOption,
+    },
+    .minimumArguments = 1,
+    .maximumArguments = 1,
+    .run = runSite,
+};
 const CliCommand checkSubcommand {
     .name = "check",
     .usage = "[--repair] [--json] [--library DIR]",
@@ -655,12 +797,12 @@ extern const CliCommand syncCommand {
 
 extern const CliCommand libraryCommand {
     .name = "library",
-    .usage = "list|show ID|import PATH...|export ID --format F --out FILE|rebuild|remove ID|restore ID|edit ID ...|check",
-    .summary = "the flights kept on this computer: list, show, import, export, rebuild the index, remove, restore, edit, check",
+    .usage = "list|show ID|import PATH...|export ID --format F --out FILE|rebuild|remove ID|restore ID|edit ID ...|check|sites|site N ...",
+    .summary = "the flights kept on this computer: list, show, import, export, rebuild the index, remove, restore, edit, check, sites",
     .options = {},
     .run = nullptr,
     .subcommands = { &listSubcommand, &showSubcommand, &importSubcommand, &exportSubcommand, &rebuildSubcommand,
-        &removeSubcommand, &restoreSubcommand, &editSubcommand, &checkSubcommand },
+        &removeSubcommand, &restoreSubcommand, &editSubcommand, &checkSubcommand, &sitesSubcommand, &siteSubcommand },
 };
 
 } // namespace corvex::cli

@@ -1,5 +1,5 @@
 // library-bench make DIR --flights N | long SOURCE OUT | list-window DIR | flight FILE [--frames N]
-//     [--airspaces OPENAIR] [--shot PNG] | score DIR [--threads N]
+//     [--airspaces OPENAIR] [--shot PNG] | score DIR [--threads N] | sites [--takeoffs N]
 //
 // The flight library's speed with many flights and with a long one, by hand
 // (scripts/bench); no test runs it.
@@ -12,6 +12,9 @@
 //   score        the scoring pass over every flight of DIR without a score (as after
 //                a rebuild), on N threads (default: one per processor); its time
 //                per flight and in all.
+//   sites        N take-offs (10,000) on 400 hills of the Alps, some crowding each other,
+//                and a few on the antimeridian, made into sites (with 40 of them named):
+//                the median of five runs and the sites found.
 //   flight       the flight view of one IGC file: from the file to the window painted,
 //                then frames of the map (pan, zoom) and of the shared cursor moving
 //                along the barogram, median and 95th percentile; peak memory. With
@@ -21,6 +24,7 @@
 #include "base/Format.h"
 #include "flights/IgcFlight.h"
 #include "library/FlightLibrary.h"
+#include "library/Sites.h"
 #include "library/ui/BarogramView.h"
 #include "library/ui/FlightWindow.h"
 #include "library/ui/LibraryTableModel.h"
@@ -40,6 +44,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <functional>
+#include <random>
 #include <fstream>
 #include <string>
 #include <thread>
@@ -306,6 +311,37 @@ int flightView(const std::string& file, int frames, const QString& shot, const Q
     return 0;
 }
 
+int sitesOfTakeoffs(int count)
+{
+    std::mt19937 random(2024);
+    std::uniform_real_distribution<double> latitude(45.0, 47.5), longitude(6.0, 14.0), offset(-0.004, 0.004);
+    std::vector<GeoPoint> hills(400);
+    for (std::size_t i = 0; i < hills.size(); ++i)
+        hills[i] = i % 50 == 0 ? GeoPoint { -16.5 + 0.01 * static_cast<double>(i), 179.9995 } : GeoPoint { latitude(random), longitude(random) };
+    std::vector<library::LibraryFlight> flights(static_cast<std::size_t>(std::max(0, count)));
+    for (std::size_t i = 0; i < flights.size(); ++i) {
+        const GeoPoint hill = hills[i % hills.size()];
+        flights[i].id = static_cast<std::int64_t>(i + 1);
+        flights[i].takeoff = 1'500'000'000 + static_cast<std::int64_t>(i) * 86400;
+        flights[i].takeoffLatitude = hill.latitude + offset(random);
+        flights[i].takeoffLongitude = hill.longitude + offset(random);
+    }
+    std::vector<library::SiteName> names;
+    for (std::size_t i = 0; i < 40; ++i)
+        names.push_back({ hills[i * 10], "hill " + std::to_string(i) });
+    std::vector<double> times;
+    std::size_t sites = 0;
+    for (int run = 0; run < 5; ++run) {
+        const auto start = Clock::now();
+        const library::SiteBook book(flights, names);
+        times.push_back(millisecondsSince(start));
+        sites = book.sites().size();
+    }
+    std::sort(times.begin(), times.end());
+    std::printf("sites: %zu take-offs into %zu sites, median of 5 %.1f ms, max %.1f ms\n", flights.size(), sites, times[2], times[4]);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -325,6 +361,8 @@ int main(int argc, char** argv)
         const unsigned threads = arguments.size() >= 5 && arguments[3] == "--threads" ? arguments[4].toUInt() : 0;
         return scoreLibrary(arguments[2].toStdString(), threads);
     }
+    if (arguments.size() >= 2 && arguments[1] == "sites")
+        return sitesOfTakeoffs(arguments.size() >= 4 && arguments[2] == "--takeoffs" ? arguments[3].toInt() : 10000);
     if (arguments.size() >= 4 && arguments[1] == "long")
         return longFlight(arguments[2].toStdString(), arguments[3].toStdString());
     // --shot PNG, anywhere after the mode: a picture of the window as it opened.
@@ -338,6 +376,6 @@ int main(int argc, char** argv)
         const QString airspaces = airspacesAt > 0 && airspacesAt + 1 < arguments.size() ? arguments[airspacesAt + 1] : QString();
         return flightView(arguments[2].toStdString(), std::max(10, frames), shot, airspaces);
     }
-    std::fprintf(stderr, "usage: library-bench make DIR [--flights N] | long SOURCE OUT | list-window DIR [--shot PNG] | flight FILE [--frames N] [--airspaces OPENAIR] [--shot PNG] | score DIR [--threads N]\n");
+    std::fprintf(stderr, "usage: library-bench make DIR [--flights N] | long SOURCE OUT | list-window DIR [--shot PNG] | flight FILE [--frames N] [--airspaces OPENAIR] [--shot PNG] | score DIR [--threads N] | sites [--takeoffs N]\n");
     return 2;
 }

@@ -6,6 +6,7 @@
 #include "library/AirspaceArchive.h"
 #include "library/FlightLibrary.h"
 #include "library/LibraryTable.h"
+#include "library/Sites.h"
 #include "library/ui/FlightEditDialog.h"
 #include "library/ui/FlightWindow.h"
 #include "library/ui/LibraryTableModel.h"
@@ -332,6 +333,10 @@ void LibraryWindow::reload()
         showIndexFailure(this, flights.error());
         return;
     }
+    // The Site column: the flight's own site, else the name of the site it took off from.
+    if (const auto sites = readSiteBook(m_library))
+        for (LibraryFlight& flight : *flights)
+            flight.site = sites->siteName(flight);
     m_model->setFlights(std::move(*flights));
     fillChoices();
     fillTotals();

@@ -9,6 +9,7 @@
 #include "library/ui/FlightWindow.h"
 #include "library/ui/LibraryTableModel.h"
 #include "library/ui/LibraryWindow.h"
+#include "library/Sites.h"
 #include "map/qt/ContestLayer.h"
 #include "map/qt/ZoneLayer.h"
 #include "map/ui/MapView.h"
@@ -827,4 +828,14 @@ TEST(LibraryWindow, RemoveUndoRestoreAndEdit)
         labels << label->text();
     EXPECT_TRUE(labels.contains("Ada Lovelace") && labels.contains("Bassano")) << labels.join('|').toStdString();
     view->close();
+
+    // A site's name shows on the flights from there; the flight's own site stays its own.
+    const auto sites = readSiteBook(*shared.library);
+    ASSERT_TRUE(sites);
+    const std::int64_t other = window.model().flightAt(*window.model().rowOfId(edited) == 0 ? 1 : 0).id;
+    for (const std::int64_t id : { edited, other })
+        ASSERT_TRUE(nameSite(*shared.library, *sites->siteOf(id), "Monte Grappa"));
+    window.reload();
+    EXPECT_EQ(window.model().index(*window.model().rowOfId(edited), LibraryTableModel::Site).data().toString(), "Bassano");
+    EXPECT_EQ(window.model().index(*window.model().rowOfId(other), LibraryTableModel::Site).data().toString(), "Monte Grappa");
 }

@@ -869,6 +869,20 @@ TEST(Cli, LibraryRemoveRestoreEditAndCheck)
         { { "rebuild" }, 0, "2 flights in the index" },
         { { "show", "2" }, 0, "Site:          Annecy\nComment:       tab\there\nScored track:  the whole track\n" },
         { { "list", "--json" }, 0, "\"glider\": \"Rush 6\"" },
+        // Sites numbered by their first flight; a name reaches every flight from there but
+        // the one the pilot gave a site of its own, and survives a rebuild.
+        { { "sites" }, 0, "   2    32.09317    76.70400      1     0:01  2024-10-07  2024-10-07  " },
+        { { "site", "2", "--name", " Billing " }, 0, "Site 2 (32.09317, 76.70400, 1 flight): named Billing\n" },
+        { { "site", "1", "--name", "Lijak" }, 0, "): named Lijak\n" },
+        { { "sites", "--json" }, 0, "{\"number\": 2, \"name\": \"Billing\", \"suggestion\": null, \"latitude\": 32.093167" },
+        { { "rebuild" }, 0, "2 flights in the index" },
+        { { "list", "--site", "BILLING" }, 0, "     1  2024-10-07T06:27:33Z" },
+        { { "list", "--json" }, 0, "\"takeoff_local\": \"2024-10-07T11:57:33+05:30\"" },
+        { { "show", "1" }, 0, "Site:          Billing\n" },
+        { { "site", "3", "--name", "x" }, 7, "corvex: the library has no site 3" },
+        { { "site", "two", "--name", "x" }, 1, "corvex: the site is the number `corvex library sites` shows, not two" },
+        { { "site", "1" }, 1, "corvex: say the site's name" },
+        { { "site", "1", "--name", "two\nlines" }, 1, "corvex: a site's name is one line of text" },
         { { "check" }, 0, "2 files, 2 flights (0 removed) in " + library + ": everything matches" },
     };
     for (const Step& step : steps) {
@@ -895,6 +909,19 @@ TEST(Cli, LibraryRemoveRestoreEditAndCheck)
         << repaired.out.toStdString();
     const QJsonArray listed = QJsonDocument::fromJson(runCli({ "library", "list", "--json", "--library", library }).out.toUtf8()).array();
     EXPECT_EQ(listed.size(), 3) << "the IGC file under Airspaces/ is no flight";
+    for (const QJsonValue& flight : listed)
+        EXPECT_TRUE(flight.toObject().contains("site") && flight.toObject().contains("takeoff_local")) << "in every flight";
+    // The flight's own site wins over its site's name.
+    const auto withSite = [&](const QString& site) {
+        return QJsonDocument::fromJson(runCli({ "library", "list", "--json", "--site", site, "--library", library }).out.toUtf8()).array();
+    };
+    EXPECT_TRUE(withSite("Lijak").isEmpty());
+    ASSERT_EQ(withSite("annecy").size(), 1);
+    EXPECT_EQ(withSite("annecy").at(0).toObject().value("id").toInt(), 2);
+    EXPECT_EQ(withSite("Billing").at(0).toObject().value("site").toString(), "Billing");
+    const QJsonArray unnamed = withSite("");
+    ASSERT_EQ(unnamed.size(), 1) << "the flight of 2016 took off at no named site";
+    EXPECT_TRUE(unnamed.at(0).toObject().value("site").isNull());
 
     // A file an import killed after placing it left unindexed: the next command lists
     // it, and the same flight offered again is no "_2" copy of it.
