@@ -29,6 +29,8 @@
 #include <functional>
 #include <ostream>
 
+#include <unistd.h>
+
 namespace corvex::cli {
 
 namespace {
@@ -44,10 +46,22 @@ std::optional<Bytes> readFileBytes(const std::string& path, FileKind kind, std::
     return Bytes(contents->begin(), contents->end());
 }
 
+// Whole or not at all, beside the target then moved over it; the path is taken as the
+// bytes given (a name that is not UTF-8 is that name).
+bool writeFileBytes(const std::string& path, std::string_view bytes)
+{
+    const auto temporary = writeTemporaryFile(path + ".XXXXXX", bytes);
+    if (!temporary)
+        return false;
+    if (std::rename(temporary->c_str(), path.c_str()) != 0) {
+        ::unlink(temporary->c_str());
+        return false;
+    }
+    return true;
+}
 bool writeFileBytes(const std::string& path, const Bytes& bytes)
 {
-    // Through the core's writer, which takes the path as the bytes given.
-    return writeTextFile(path, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), FileWriteMode::Atomic);
+    return writeFileBytes(path, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
 }
 
 // Reads the device info and says why when the firmware has no airspaces.
@@ -362,7 +376,7 @@ int runRender(CliContext& context)
     QByteArray png;
     QBuffer buffer(&png);
     if (!buffer.open(QIODevice::WriteOnly) || !image.save(&buffer, "PNG")
-        || !writeTextFile(output, std::string_view(png.constData(), static_cast<std::size_t>(png.size())), FileWriteMode::Atomic)) {
+        || !writeFileBytes(output, std::string_view(png.constData(), static_cast<std::size_t>(png.size())))) {
         printError(context.err, "cannot write " + output);
         return FileError;
     }
