@@ -383,7 +383,7 @@ int runExport(CliContext& context)
         printError(context.err, exported.error().message);
         return FileError;
     }
-    context.out << out << "\n";
+    context.out << visibleText(out) << "\n";
     return Success;
 }
 
