@@ -271,10 +271,12 @@ int runConvert(CliContext& context)
     if (server)
         service.emplace(VendorEndpoints(*server).airspacesServiceUrl(), http, log);
     OpenAirConverter converter(service ? &*service : nullptr, log);
+    // The set names its source as people read it: bytes that are not UTF-8 become U+FFFD.
+    const std::string sourceName = QString::fromStdString(std::filesystem::path(input).filename().string()).toStdString();
     QEventLoop loop;
     std::optional<Result<ConvertedAirspaces, ConversionFailure>> outcome;
     converter.convertWithReasons(description.value_or(""), std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()),
-        std::filesystem::path(input).filename().string(), [&](Result<ConvertedAirspaces, ConversionFailure> result) {
+        sourceName, [&](Result<ConvertedAirspaces, ConversionFailure> result) {
             outcome = std::move(result);
             loop.quit();
         });
