@@ -1,5 +1,7 @@
 #include "base/Format.h"
 
+#include "base/Utf8.h"
+
 #include <cstdio>
 #include <ctime>
 
@@ -46,6 +48,40 @@ std::string logExcerpt(std::string_view text, std::size_t maximumBytes)
     if (kept.size() < text.size())
         excerpt += "... (" + std::to_string(text.size()) + " bytes in all)";
     return excerpt;
+}
+
+std::string visibleText(std::string_view text, LineBreaks breaks)
+{
+    static constexpr char hex[] = "0123456789ABCDEF";
+    std::string visible;
+    visible.reserve(text.size());
+    const auto escape = [&](std::string_view bytes) {
+        for (const char c : bytes) {
+            const auto byte = static_cast<unsigned char>(c);
+            visible += "\\x";
+            visible += hex[byte >> 4];
+            visible += hex[byte & 0x0F];
+        }
+    };
+    while (!text.empty()) {
+        const std::size_t length = utf8CharacterLength(text);
+        const auto first = static_cast<unsigned char>(text.front());
+        if (length == 0) {
+            escape(text.substr(0, 1));
+            text.remove_prefix(1);
+            continue;
+        }
+        const std::string_view character = text.substr(0, length);
+        text.remove_prefix(length);
+        const bool kept = breaks == LineBreaks::Kept && (first == '\t' || first == '\n');
+        const bool c0 = length == 1 && (first < 0x20 || first == 0x7F);
+        const bool c1 = length == 2 && first == 0xC2 && static_cast<unsigned char>(character[1]) < 0xA0;
+        if ((c0 && !kept) || c1)
+            escape(character);
+        else
+            visible += character;
+    }
+    return visible;
 }
 
 std::string utcTimeText(std::int64_t utc, const char* format)

@@ -1,9 +1,14 @@
 #include "base/Sha256.h"
 
+#include <array>
 #include <cctype>
-#include <fstream>
+#include <cerrno>
 #include <new>
 #include <openssl/evp.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace corvex {
 
@@ -81,18 +86,27 @@ std::string Sha256::hexOf(ByteView bytes)
 
 std::optional<std::string> Sha256::hexOfFile(const std::string& path)
 {
-    std::ifstream file(path, std::ios::binary);
-    if (!file)
+    // Opened without waiting (a named pipe would wait for a writer for ever), then read
+    // only when what is open is a regular file.
+    const int descriptor = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (descriptor < 0)
         return std::nullopt;
+    struct stat status {};
     Sha256 hash;
     std::array<char, 65536> buffer;
-    while (file) {
-        file.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
-        const auto got = file.gcount();
-        if (got > 0)
-            hash.update(std::string_view(buffer.data(), static_cast<std::size_t>(got)));
+    bool read = ::fstat(descriptor, &status) == 0 && S_ISREG(status.st_mode);
+    while (read) {
+        const ssize_t got = ::read(descriptor, buffer.data(), buffer.size());
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0) {
+            read = got == 0;
+            break;
+        }
+        hash.update(std::string_view(buffer.data(), static_cast<std::size_t>(got)));
     }
-    if (file.bad())
+    ::close(descriptor);
+    if (!read)
         return std::nullopt;
     return hash.finishHex();
 }

@@ -10,11 +10,16 @@ namespace corvex::library {
 
 namespace {
 
+// A text cell as spreadsheets read it back as text: one that begins with what starts
+// a formula (=, +, -, @, or a tab or carriage return before one) gets a single quote
+// before it, inside the quotes, so that a header such as "=cmd|' /C calc'!A0" from an
+// IGC file is never run. Numbers the table writes itself do not come through here.
 std::string csvField(std::string_view text)
 {
-    if (text.find_first_of(",\"\r\n") == std::string_view::npos)
+    const bool formula = !text.empty() && std::string_view("=+-@\t\r").find(text.front()) != std::string_view::npos;
+    if (!formula && text.find_first_of(",\"\r\n") == std::string_view::npos)
         return std::string(text);
-    std::string quoted = "\"";
+    std::string quoted = formula ? "\"'" : "\"";
     for (const char c : text)
         quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
     return quoted + "\"";
@@ -72,6 +77,31 @@ bool flightMatches(const LibraryFlight& flight, const FlightFilter& filter)
 
 std::string tableTimeText(std::int64_t utc) { return utcTimeText(utc, "%Y-%m-%d %H:%M"); }
 
+std::string tableCell(std::string_view text, std::size_t width, CellPadding padding)
+{
+    const std::string visible = visibleText(text);
+    std::string cell;
+    std::size_t characters = 0;
+    std::string_view rest = visible;
+    while (!rest.empty()) {
+        // visibleText leaves only whole characters.
+        const std::size_t length = std::max<std::size_t>(1, utf8CharacterLength(rest));
+        if (characters + 1 == width && rest.size() > length) {
+            cell += "\xe2\x80\xa6"; // …
+            ++characters;
+            break;
+        }
+        if (characters == width)
+            break;
+        cell += rest.substr(0, length);
+        rest.remove_prefix(length);
+        ++characters;
+    }
+    if (padding == CellPadding::ToWidth && characters < width)
+        cell.append(width - characters, ' ');
+    return cell;
+}
+
 std::string libraryCsv(const std::vector<LibraryFlight>& flights)
 {
     std::string csv = "Take-off (UTC),Landing (UTC),Duration,Highest (m),Track (km),Take-off to landing (km),Score (points),"
@@ -81,7 +111,7 @@ std::string libraryCsv(const std::vector<LibraryFlight>& flights)
         csv += tableTimeText(flight.takeoff) + "," + tableTimeText(flight.landing) + "," + hoursMinutesText(flight.durationSeconds)
             + "," + (altitude ? std::to_string(*altitude) : "") + "," + formatString("%.1f", flight.trackMetres / 1000) + ","
             + formatString("%.1f", flight.distanceMetres / 1000) + ","
-            + (flight.scorePoints ? formatString("%.2f", *flight.scorePoints) + "," + flight.scoreType : ",") + ","
+            + (flight.scorePoints ? formatString("%.2f", *flight.scorePoints) + "," + csvField(flight.scoreType) : ",") + ","
             + formatString("%.1f", flight.bestClimb) + "," + formatString("%.1f", flight.bestSink) + "," + csvField(flight.glider)
             + "," + csvField(flight.pilot) + "," + csvField(flight.instrument()) + "," + csvField(flight.file) + "\r\n";
     }

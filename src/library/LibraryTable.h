@@ -27,8 +27,17 @@ std::vector<FlightTotals> withPlaceholderGlidersMerged(std::vector<FlightTotals>
 // "2024-10-07 11:34", the UTC minute the table shows for a take-off or a landing.
 std::string tableTimeText(std::int64_t utc);
 
+// A cell of the text table (`corvex library list`): the text with its control
+// characters made visible (visibleText), on one line, at most width characters, the
+// last one an ellipsis where it was cut; padded with spaces to the width when padded,
+// so that the columns after it stay in place.
+enum class CellPadding { None, ToWidth };
+std::string tableCell(std::string_view text, std::size_t width, CellPadding padding = CellPadding::ToWidth);
+
 // The rows as CSV, a header first, CR LF line ends; fields with a comma, quote or line
-// end are quoted.
+// end are quoted, and a text field that a spreadsheet would take for a formula (it
+// begins with =, +, -, @, tab or carriage return) is written as text, with a single
+// quote before it inside the quotes.
 std::string libraryCsv(const std::vector<LibraryFlight>& flights);
 
 } // namespace corvex::library

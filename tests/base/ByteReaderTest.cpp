@@ -60,3 +60,20 @@ TEST(Bytes, LogExcerptsAreShortAndFreeOfControlCharacters)
     EXPECT_EQ(logExcerpt("abcdef", 3), "abc... (6 bytes in all)");
     EXPECT_EQ(logExcerpt(""), "");
 }
+
+// A text from a file for a terminal: controls, escapes and broken bytes visible, any
+// script kept; tab and line feed kept only in a block.
+TEST(Bytes, VisibleTextHidesNoControlFromTheReader)
+{
+    using namespace std::string_view_literals;
+    const std::string_view cases[][3] = { // text, as a cell, as a block
+        { "S\xc3\xbc" "d \xe6\x9d\xb1 \\", "S\xc3\xbc" "d \xe6\x9d\xb1 \\", "S\xc3\xbc" "d \xe6\x9d\xb1 \\" },
+        { "\x1b]0;x\x07\x1b[2J", "\\x1B]0;x\\x07\\x1B[2J", "\\x1B]0;x\\x07\\x1B[2J" },
+        { "a\tb\nc\r\0\x7f"sv, "a\\x09b\\x0Ac\\x0D\\x00\\x7F", "a\tb\nc\\x0D\\x00\\x7F" },
+        { "\xc2\x9b" "2J \xc2\xa0 \xe9t\xe9 \xe2\x82", "\\xC2\\x9B2J \xc2\xa0 \\xE9t\\xE9 \\xE2\\x82", "\\xC2\\x9B2J \xc2\xa0 \\xE9t\\xE9 \\xE2\\x82" },
+    };
+    for (const auto& [text, cell, block] : cases) {
+        EXPECT_EQ(visibleText(text), cell) << logExcerpt(text);
+        EXPECT_EQ(visibleText(text, LineBreaks::Kept), block) << logExcerpt(text);
+    }
+}

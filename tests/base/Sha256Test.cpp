@@ -8,6 +8,8 @@
 #include <fstream>
 #include <random>
 
+#include <sys/stat.h>
+
 namespace corvex {
 namespace {
 
@@ -67,6 +69,9 @@ TEST(Sha256, FileDigestMatchesSha256sum)
     EXPECT_EQ(Sha256::hexOfFile(path), printed);
     EXPECT_EQ(Sha256::hexOf(contents), printed);
     EXPECT_EQ(Sha256::hexOfFile(folder.path() + "/missing"), std::nullopt);
+    EXPECT_EQ(Sha256::hexOfFile(folder.path()), std::nullopt);
+    ASSERT_EQ(::mkfifo((folder.path() + "/pipe").c_str(), 0600), 0);
+    EXPECT_EQ(Sha256::hexOfFile(folder.path() + "/pipe"), std::nullopt) << "refused, not waited on";
 }
 
 TEST(Sha256, DigestTextsCompareWithoutCaseOrBlanks)

@@ -1,6 +1,7 @@
 // The flight library on a real folder and a real SQLite file.
 #include "library/FlightLibrary.h"
 #include "library/LibraryFolder.h"
+#include "library/LibraryTable.h"
 
 #include "CapturingLogSink.h"
 #include "TemporaryFolder.h"
@@ -576,6 +577,30 @@ TEST(FlightLibrary, FiltersAndTotals)
     };
     for (const auto& [filter, count] : cases)
         EXPECT_EQ(library->index().flights(filter)->size(), count) << filter.text << filter.glider.value_or("");
+}
+
+// The table's cells: in the CSV a name that would start a formula stays text (a quote
+// before it, inside the quotes) while the figures, a sink below zero among them, stay
+// numbers; in the text table a name is one line, cut to its column with an ellipsis.
+TEST(FlightLibrary, TableCellsStayTextAndInTheirColumn)
+{
+    LibraryFlight flight;
+    flight.glider = "=cmd|' /C calc'!A0";
+    flight.pilot = "-2+3";
+    flight.serial = "@SUM(A1)";
+    flight.file = "\t=1,\"x\"";
+    flight.bestSink = -2.5;
+    const std::string csv = libraryCsv({ flight });
+    EXPECT_NE(csv.find(",0.0,-2.5,\"'=cmd|' /C calc'!A0\",\"'-2+3\",\"'@SUM(A1)\",\"'\t=1,\"\"x\"\"\"\r\n"), std::string::npos) << csv;
+
+    const std::pair<std::string, std::string> cells[] = { // at a width of 4
+        { "Ush", "Ush " }, { "Rush", "Rush" }, { "Rush 6", "Rus\xe2\x80\xa6" }, { "S\xc3\xbc" "dw", "S\xc3\xbc" "dw" },
+        { "\xe6\x9d\xb1\xe6\x9d\xb1\xe6\x9d\xb1\xe6\x9d\xb1\xe6\x9d\xb1", "\xe6\x9d\xb1\xe6\x9d\xb1\xe6\x9d\xb1\xe2\x80\xa6" },
+        { "a\nb", "a\\x\xe2\x80\xa6" }, { "", "    " },
+    };
+    for (const auto& [text, cell] : cells)
+        EXPECT_EQ(tableCell(text, 4), cell) << text;
+    EXPECT_EQ(tableCell(std::string(500, 'x'), 32, CellPadding::None), std::string(31, 'x') + "\xe2\x80\xa6");
 }
 
 // An index of the version before the score: its rows stay, their scores are empty

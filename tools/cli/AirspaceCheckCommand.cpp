@@ -4,6 +4,7 @@
 #include "airspaces/OpenAirParser.h"
 #include "analysis/AirspaceFileCheck.h"
 #include "base/FileRead.h"
+#include "base/Format.h"
 #include "flights/IgcFlight.h"
 #include "library/AirspaceArchive.h"
 
@@ -82,7 +83,7 @@ void keepCheckedFile(CliContext& context, const std::string& path)
         return;
     const auto kept = flights->airspaces().keepFile(path, library::AirspaceUse::Checked, std::time(nullptr));
     if (!kept)
-        context.err << "corvex: note: " << path << " was not kept in the library: " << kept.error().message << "\n";
+        context.err << "corvex: note: " << visibleText(path) << " was not kept in the library: " << visibleText(kept.error().message) << "\n";
 }
 
 Json crossingJson(const flights::IgcFlight& flight, const analysis::AirspaceCrossing& crossing)
@@ -116,7 +117,7 @@ int runAirspaceCheck(CliContext& context)
         return airspaces.error();
     const std::string openAirPath = airspaces->path;
     if (!context.option("airspaces") && !context.option("json"))
-        context.out << "airspaces: " << openAirPath << " (the set the instrument held on the flight's day)\n";
+        context.out << "airspaces: " << visibleText(openAirPath) << " (the set the instrument held on the flight's day)\n";
     const auto checked = analysis::checkAgainstOpenAirFile(openAirPath, &*flight);
     if (!checked) {
         const analysis::OpenAirFileError& error = checked.error();
@@ -137,9 +138,9 @@ int runAirspaceCheck(CliContext& context)
     // The check goes on with what reads: a line of the file not understood is named,
     // since its airspace may be missing from the answer.
     for (const auto& problem : checked->parsed.errors)
-        context.err << "corvex: " << openAirPath << ": line " << problem.line << ": " << problem.message << " (skipped)\n";
+        context.err << "corvex: " << visibleText(openAirPath) << ": line " << problem.line << ": " << visibleText(problem.message) << " (skipped)\n";
     for (const auto& problem : flight->problems)
-        context.err << "corvex: " << *path << ": line " << problem.line << ": " << problem.message << " (skipped)\n";
+        context.err << "corvex: " << visibleText(*path) << ": line " << problem.line << ": " << visibleText(problem.message) << " (skipped)\n";
     const analysis::AirspaceCheck& check = checked->check;
     if (airspaces->keep)
         keepCheckedFile(context, openAirPath);
@@ -151,16 +152,16 @@ int runAirspaceCheck(CliContext& context)
         context.out << jsonText(json, JsonLayout::ObjectLines) << "\n";
     } else {
         for (const std::string& note : check.notes)
-            context.out << "note: " << note << "\n";
+            context.out << "note: " << visibleText(note) << "\n";
         for (const auto& crossing : check.crossings) {
             context.out << isoTime(crossing.entryTime) << " to " << isoTime(crossing.exitTime) << "  "
-                        << (crossing.certain ? "inside  " : "possibly") << "  " << crossing.airspaceClass << " "
-                        << crossing.name << "  (" << fixed(crossing.deepestHorizontalMetres, 0) << " m inside the edge";
+                        << (crossing.certain ? "inside  " : "possibly") << "  " << visibleText(crossing.airspaceClass) << " "
+                        << visibleText(crossing.name) << "  (" << fixed(crossing.deepestHorizontalMetres, 0) << " m inside the edge";
             if (crossing.deepestVerticalIndex)
                 context.out << ", " << fixed(crossing.deepestVerticalMetres, 0) << " m inside the limits";
             context.out << ")\n";
             if (!crossing.reason.empty())
-                context.out << "    " << crossing.reason << "\n";
+                context.out << "    " << visibleText(crossing.reason) << "\n";
         }
         context.out << check.crossings.size() << (check.crossings.size() == 1 ? " crossing" : " crossings") << "\n";
     }

@@ -8,7 +8,9 @@
 #include "airspaces/OpenAirConverter.h"
 #include "airspaces/WSAirspaces.h"
 #include "base/FileRead.h"
+#include "base/Format.h"
 #include "base/Sha256.h"
+#include "export/ExportFiles.h"
 #include "library/FlightLibrary.h"
 #include "library/FlightSync.h"
 #include "map/MapProjection.h"
@@ -17,16 +19,17 @@
 #include "platform/qt/QtHttpClient.h"
 #include "platform/VendorEndpoints.h"
 
+#include <QBuffer>
 #include <QEventLoop>
-#include <QFile>
-#include <QFileInfo>
-#include <QSaveFile>
 
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
+#include <filesystem>
 #include <functional>
 #include <ostream>
+
+#include <unistd.h>
 
 namespace corvex::cli {
 
@@ -43,13 +46,22 @@ std::optional<Bytes> readFileBytes(const std::string& path, FileKind kind, std::
     return Bytes(contents->begin(), contents->end());
 }
 
+// Whole or not at all, beside the target then moved over it; the path is taken as the
+// bytes given (a name that is not UTF-8 is that name).
+bool writeFileBytes(const std::string& path, std::string_view bytes)
+{
+    const auto temporary = writeTemporaryFile(path + ".XXXXXX", bytes);
+    if (!temporary)
+        return false;
+    if (std::rename(temporary->c_str(), path.c_str()) != 0) {
+        ::unlink(temporary->c_str());
+        return false;
+    }
+    return true;
+}
 bool writeFileBytes(const std::string& path, const Bytes& bytes)
 {
-    QSaveFile file(QString::fromStdString(path));
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size()));
-    return file.commit();
+    return writeFileBytes(path, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
 }
 
 // Reads the device info and says why when the firmware has no airspaces.
@@ -69,8 +81,8 @@ bool firmwareSupportsAirspaces(CorvexDevice& device, std::ostream& err)
 
 void printHeader(std::ostream& out, const Airspaces& set)
 {
-    out << "File name: " << set.airspacesFilename().value_or("(not UTF-8)") << "\n"
-        << "Description: " << set.airspacesDescription().value_or("(not UTF-8)") << "\n"
+    out << "File name: " << visibleText(set.airspacesFilename().value_or("(not UTF-8)")) << "\n"
+        << "Description: " << visibleText(set.airspacesDescription().value_or("(not UTF-8)")) << "\n"
         << "Upload date: " << defaultDateText(set.airspacesUploadDate()) << "\n"
         << "Segments: " << set.numberOfSegments() << "\n";
 }
@@ -166,7 +178,7 @@ int runRead(CliContext& context, CorvexDevice& device, const std::string& path)
         printHeader(context.out, *parsed);
     else
         printError(context.err, "the set read from the instrument is damaged; saved as it came");
-    context.out << path << " (" << set->size() << " bytes)\n";
+    context.out << visibleText(path) << " (" << set->size() << " bytes)\n";
     return Success;
 }
 
@@ -183,9 +195,9 @@ void recordUpload(CliContext& context, CorvexDevice& device, const std::string& 
     const std::string serial = library::instrumentSerialText(info->deviceId);
     const auto source = flights->airspaces().recordUpload(setSha256, serial, std::time(nullptr));
     if (!source)
-        context.err << "corvex: note: the library cannot record the upload: " << source.error().message << "\n";
+        context.err << "corvex: note: the library cannot record the upload: " << visibleText(source.error().message) << "\n";
     else if (*source)
-        context.out << "The library records " << (*source)->name << " as the airspaces of instrument " << serial
+        context.out << "The library records " << visibleText((*source)->name) << " as the airspaces of instrument " << serial
                     << " from now on\n";
 }
 
@@ -259,10 +271,12 @@ int runConvert(CliContext& context)
     if (server)
         service.emplace(VendorEndpoints(*server).airspacesServiceUrl(), http, log);
     OpenAirConverter converter(service ? &*service : nullptr, log);
+    // The set names its source as people read it: bytes that are not UTF-8 become U+FFFD.
+    const std::string sourceName = QString::fromStdString(std::filesystem::path(input).filename().string()).toStdString();
     QEventLoop loop;
     std::optional<Result<ConvertedAirspaces, ConversionFailure>> outcome;
     converter.convertWithReasons(description.value_or(""), std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()),
-        QFileInfo(QString::fromStdString(input)).fileName().toStdString(), [&](Result<ConvertedAirspaces, ConversionFailure> result) {
+        sourceName, [&](Result<ConvertedAirspaces, ConversionFailure> result) {
             outcome = std::move(result);
             loop.quit();
         });
@@ -285,13 +299,13 @@ int runConvert(CliContext& context)
         const auto kept = flights->airspaces().keep(std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()),
             input, library::AirspaceUse::Converted, std::time(nullptr), Sha256::hexOf(converted.bytes));
         if (!kept)
-            context.err << "corvex: note: " << input << " was not kept in the library: " << kept.error().message << "\n";
+            context.err << "corvex: note: " << visibleText(input) << " was not kept in the library: " << visibleText(kept.error().message) << "\n";
     }
     if (converted.convertedLocally)
         context.out << "Converted on this computer" << (server ? " (the airspaces service cannot be reached)" : "") << "\n";
     else
         context.out << "Converted by the airspaces service at " << *server << "\n";
-    context.out << "Cache file name: " << converted.fileName << "\n" << *output << " (" << converted.bytes.size() << " bytes)\n";
+    context.out << "Cache file name: " << visibleText(converted.fileName) << "\n" << visibleText(*output) << " (" << converted.bytes.size() << " bytes)\n";
     return Success;
 }
 
@@ -361,8 +375,10 @@ int runRender(CliContext& context)
         }
     }
     const QImage image = renderScene(scene, painter, *size, visible, baseLayer.get());
-    QSaveFile file(QString::fromStdString(output));
-    if (!file.open(QIODevice::WriteOnly) || !image.save(&file, "PNG") || !file.commit()) {
+    QByteArray png;
+    QBuffer buffer(&png);
+    if (!buffer.open(QIODevice::WriteOnly) || !image.save(&buffer, "PNG")
+        || !writeFileBytes(output, std::string_view(png.constData(), static_cast<std::size_t>(png.size())))) {
         printError(context.err, "cannot write " + output);
         return FileError;
     }
@@ -376,7 +392,7 @@ int runRender(CliContext& context)
     printHeader(context.out, *set);
     context.out << "Drawn: " << drawn << " of " << scene.overlays().size() << " overlays, mode " << mode
                 << ", over " << baseMap << "\n"
-                << output << " (" << size->width() << "x" << size->height() << ")\n";
+                << visibleText(output) << " (" << size->width() << "x" << size->height() << ")\n";
     return Success;
 }
 

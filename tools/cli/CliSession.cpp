@@ -1,10 +1,12 @@
 #include "CliSession.h"
 
-#include <QDir>
-#include <QFileInfo>
-#include <QTemporaryFile>
+#include "base/Format.h"
 
+#include <cstdlib>
+#include <filesystem>
 #include <iostream>
+
+#include <unistd.h>
 
 namespace corvex::cli {
 
@@ -12,16 +14,18 @@ int StderrAlertPresenter::showAlert(const Alert& alert)
 {
     if (quiet)
         return 0;
-    std::cerr << "corvex: " << alert.message;
+    std::cerr << "corvex: " << visibleText(alert.message, LineBreaks::Kept);
     if (!alert.informativeText.empty())
-        std::cerr << ": " << alert.informativeText;
+        std::cerr << ": " << visibleText(alert.informativeText, LineBreaks::Kept);
     std::cerr << std::endl;
     return 0;
 }
 
 void printError(std::ostream& err, const std::string& message)
 {
-    err << "corvex: " << message << std::endl;
+    // Messages quote names and lines from files: no control character of theirs
+    // reaches the terminal.
+    err << "corvex: " << visibleText(message, LineBreaks::Kept) << std::endl;
 }
 
 ExitCode exitCodeFor(const DeviceError& error)
@@ -37,25 +41,31 @@ ExitCode reportDeviceFailure(std::ostream& err, const std::string& what, const D
 
 bool prepareOutputFolder(const std::string& folder, std::ostream& err)
 {
-    // An empty folder is the current one, as for the files written into it.
-    const QString path = folder.empty() ? QStringLiteral(".") : QString::fromStdString(folder);
-    if (!QDir().mkpath(path)) {
+    // An empty folder is the current one, as for the files written into it. The names
+    // stay bytes: a folder whose name is not UTF-8 is made as given.
+    const std::string path = folder.empty() ? std::string(".") : folder;
+    std::error_code error;
+    std::filesystem::create_directories(path, error);
+    if (error || !std::filesystem::is_directory(path, error)) {
         printError(err, "cannot create the folder " + folder);
         return false;
     }
     // Permission bits alone do not tell (root writes anyway, a read-only mount refuses
     // anyway): a file made and removed again does.
-    QTemporaryFile probe(QDir(path).filePath(".corvex-write-test-XXXXXX"));
-    if (!probe.open()) {
+    std::string probe = path + "/.corvex-write-test-XXXXXX";
+    const int descriptor = ::mkstemp(probe.data());
+    if (descriptor < 0) {
         printError(err, "cannot write into the folder " + folder);
         return false;
     }
+    ::close(descriptor);
+    ::unlink(probe.c_str());
     return true;
 }
 
 bool prepareFolderOfFile(const std::string& path, std::ostream& err)
 {
-    return prepareOutputFolder(QFileInfo(QString::fromStdString(path)).path().toStdString(), err);
+    return prepareOutputFolder(std::filesystem::path(path).parent_path().string(), err);
 }
 
 CliSession::CliSession(std::optional<std::string> port)

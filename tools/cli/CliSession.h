@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/Format.h"
 #include "device/CorvexDevice.h"
 #include "platform/AlertPresenter.h"
 #include "platform/PosixSerialLine.h"
@@ -104,6 +105,8 @@ struct CliContext {
     }
 };
 
+// "corvex: MESSAGE" on stderr, the message's control characters made visible
+// (visibleText): messages quote names, paths and lines of files.
 void printError(std::ostream& err, const std::string& message);
 
 // The one reading of an instrument's failure on the command line: prints

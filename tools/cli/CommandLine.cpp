@@ -78,11 +78,17 @@ QCommandLineOption helpOption()
     return QCommandLineOption(QStringList { "h", "help" });
 }
 
+// The parser sees each byte of an argument as one Latin-1 character and gives the same
+// bytes back, so that a path that is not UTF-8 comes through whole; the option names and
+// the "--" and "=" it looks for are ASCII either way.
+QString fromBytes(const std::string& bytes) { return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size())); }
+std::string toBytes(const QString& text) { return text.toLatin1().toStdString(); }
+
 // The parser's own messages, in the form of the program's others: "Unknown option
 // 'x'." becomes "unknown option 'x'".
 std::string parserMessage(const QCommandLineParser& parser)
 {
-    std::string message = parser.errorText().toStdString();
+    std::string message = toBytes(parser.errorText());
     if (!message.empty() && message.back() == '.')
         message.pop_back();
     if (!message.empty() && message.front() >= 'A' && message.front() <= 'Z')
@@ -95,7 +101,7 @@ bool parse(QCommandLineParser& parser, const std::vector<std::string>& arguments
 {
     QStringList list { QStringLiteral("corvex") };
     for (const std::string& argument : arguments)
-        list << QString::fromStdString(argument);
+        list << fromBytes(argument);
     // "-port" reads as "--port", not as the switches p, o, r and t.
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     return parser.parse(list);
@@ -105,7 +111,7 @@ std::vector<std::string> toStrings(const QStringList& list)
 {
     std::vector<std::string> strings;
     for (const QString& item : list)
-        strings.push_back(item.toStdString());
+        strings.push_back(toBytes(item));
     return strings;
 }
 
@@ -205,11 +211,11 @@ int runCommandLine(const std::vector<std::string>& arguments, std::ostream& out,
     }
     std::optional<std::string> port;
     if (parser.isSet("port"))
-        port = parser.value("port").toStdString();
-    const auto transferTimeout = parser.isSet("timeout") ? parseTimeout(parser.value("timeout").toStdString())
+        port = toBytes(parser.value("port"));
+    const auto transferTimeout = parser.isSet("timeout") ? parseTimeout(toBytes(parser.value("timeout")))
                                                          : std::optional<std::chrono::milliseconds>(defaultTransferTimeout);
     if (!transferTimeout) {
-        printError(err, "--timeout takes a number of seconds above 0, not '" + parser.value("timeout").toStdString()
+        printError(err, "--timeout takes a number of seconds above 0, not '" + toBytes(parser.value("timeout"))
                 + "' (see corvex --help)");
         return UsageError;
     }

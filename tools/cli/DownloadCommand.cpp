@@ -100,7 +100,7 @@ int runDownload(CliContext& context)
             return InstrumentFailed;
         }
         for (const std::string& path : outcome.writtenFiles)
-            context.out << path << "\n";
+            context.out << visibleText(path) << "\n";
         for (const std::string& path : outcome.unwritableFiles)
             printError(context.err, "cannot write " + path);
         for (std::size_t i = 0; i < outcome.failedFlights.size(); ++i)
@@ -125,7 +125,7 @@ int runDownload(CliContext& context)
         printError(context.err, "cannot write " + path);
         return FileError;
     }
-    context.out << path << "\n";
+    context.out << visibleText(path) << "\n";
     return Success;
 }
 

@@ -209,7 +209,7 @@ Download downloadLatestFirmware(CliContext& context, CliSession& session)
         return download;
     }
 
-    context.out << "Downloading firmware " << *offered.version << " from " << *offered.url << std::endl;
+    context.out << "Downloading firmware " << visibleText(*offered.version) << " from " << visibleText(*offered.url) << std::endl;
     std::optional<OfferedDownloadResult> body;
     QEventLoop downloadLoop;
     const OfferedFile file { *offered.url, offered.sha256, offered.signature, largestOfferedFirmware,
@@ -337,7 +337,7 @@ int runInstall(CliContext& context)
     InstrumentSession instrument(device);
     // Announced once the file, the instrument and the backup are known to be good.
     InstallationProgress progress(context, [&] {
-        context.out << "Installing " << file << " into the " << device.firmwareVersion().modelName() << " " << serial
+        context.out << "Installing " << visibleText(file) << " into the " << device.firmwareVersion().modelName() << " " << serial
                     << " (firmware " << device.firmwareVersion().text() << "). Do not disconnect the instrument."
                     << std::endl;
     });

@@ -132,7 +132,7 @@ OpenedLibrary libraryToRecordIn(CliContext& context, const std::string& what)
         return opened;
     }
     if (context.option("library"))
-        context.err << "corvex: note: " << what << " was not recorded: no library at " << folder << "\n";
+        context.err << "corvex: note: " << visibleText(what) << " was not recorded: no library at " << visibleText(folder) << "\n";
     return { nullptr, NoLibrary };
 }
 
@@ -244,7 +244,24 @@ std::string jsonText(const Json& value, JsonLayout layout)
 {
     std::string text;
     appendJson(text, value, layout);
-    return text;
+    // The JSON writer escapes the C0 controls only; DEL and the C1 controls (which some
+    // terminals obey) are escaped here. Outside strings the document holds only ASCII,
+    // so each such byte is inside a string.
+    std::string escaped;
+    escaped.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        const auto next = i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0;
+        if (byte == 0x7F) {
+            escaped += "\\u007f";
+        } else if (byte == 0xC2 && next >= 0x80 && next < 0xA0) {
+            escaped += formatString("\\u%04x", next);
+            ++i;
+        } else {
+            escaped += text[i];
+        }
+    }
+    return escaped;
 }
 
 } // namespace corvex::cli

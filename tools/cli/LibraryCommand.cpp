@@ -27,6 +27,7 @@
 #include <filesystem>
 #include <memory>
 #include <ostream>
+#include <sstream>
 
 namespace corvex::cli {
 
@@ -114,6 +115,10 @@ flights::TrackFileOptions trackOptions()
     return options;
 }
 
+// The widths of the list's name columns, in characters.
+constexpr std::size_t gliderColumnWidth = 24;
+constexpr std::size_t pilotColumnWidth = 32;
+
 std::string altitudeText(const std::optional<int>& value) { return value ? std::to_string(*value) + " m" : "-"; }
 
 // A flight not scored yet shows nothing, never 0 points.
@@ -185,18 +190,21 @@ Result<LibraryFlight, ExitCode> findFlight(CliContext& context, const FlightLibr
 
 void printImportOutcome(std::ostream& out, std::ostream& err, const ImportOutcome& outcome)
 {
+    // The paths, the lines quoted and the reasons come from the files.
     for (const std::string& line : outcome.skippedLines)
-        err << "corvex: " << line << " (line skipped)\n";
+        err << "corvex: " << visibleText(line) << " (line skipped)\n";
+    const std::string source = visibleText(outcome.source);
+    const std::string message = visibleText(outcome.message);
     switch (outcome.kind) {
     case ImportOutcome::Kind::Imported:
-        out << outcome.source << ": imported as " << outcome.flight->file
-            << (outcome.message.empty() ? "" : " (" + outcome.message + ")") << "\n";
+        out << source << ": imported as " << visibleText(outcome.flight->file) << (message.empty() ? "" : " (" + message + ")")
+            << "\n";
         break;
     case ImportOutcome::Kind::AlreadyInLibrary:
-        out << outcome.source << ": skipped, " << outcome.message << "\n";
+        out << source << ": skipped, " << message << "\n";
         break;
     case ImportOutcome::Kind::Refused:
-        err << "corvex: " << outcome.source << ": not imported: " << outcome.message << "\n";
+        err << "corvex: " << source << ": not imported: " << message << "\n";
         break;
     }
 }
@@ -222,7 +230,7 @@ int runSync(CliContext& context)
     hooks.added = [&](const ImportOutcome& added) {
         progress.finish();
         const LibraryFlight& flight = *added.flight;
-        context.out << flights->pathOf(flight) << "  " << isoTime(flight.takeoff) << "  " << hoursMinutesText(flight.durationSeconds)
+        context.out << visibleText(flights->pathOf(flight)) << "  " << isoTime(flight.takeoff) << "  " << hoursMinutesText(flight.durationSeconds)
                     << "  " << fixed(flight.trackMetres / 1000, 1) << " km\n";
         context.out.flush();
     };
@@ -286,13 +294,17 @@ int runList(CliContext& context)
             json.push_back(flightJson(*flights, flight, false));
         text = jsonText(json, JsonLayout::ObjectLines) + "\n";
     } else {
+        // One flight, one line, whatever the file names: the names are cut to their
+        // columns (the JSON and the CSV hold them whole).
         for (const LibraryFlight& flight : list) {
-            char line[512];
-            std::snprintf(line, sizeof line, "%6lld  %s  %6s  %7s  %7.1f km  %-26s  %s  %s\n", static_cast<long long>(flight.id),
+            std::string line = formatString("%6lld  %s  %6s  %7s  %7.1f km  %-26s  ", static_cast<long long>(flight.id),
                 isoTime(flight.takeoff).c_str(), hoursMinutesText(flight.durationSeconds).c_str(),
-                altitudeText(flight.maxAltitude()).c_str(), flight.trackMetres / 1000, scoreColumn(flight).c_str(),
-                flight.glider.c_str(), flight.pilot.c_str());
-            text += line;
+                altitudeText(flight.maxAltitude()).c_str(), flight.trackMetres / 1000, scoreColumn(flight).c_str());
+            line += library::tableCell(flight.glider, gliderColumnWidth) + "  "
+                + library::tableCell(flight.pilot, pilotColumnWidth, library::CellPadding::None);
+            while (!line.empty() && line.back() == ' ')
+                line.pop_back();
+            text += line + "\n";
         }
     }
     context.out << text;
@@ -313,7 +325,8 @@ int runShow(CliContext& context)
         context.out << jsonText(flightJson(*flights, *flight, true)) << "\n";
         return Success;
     }
-    auto& out = context.out;
+    // Names, comments and paths come from files: written with their controls visible.
+    std::ostringstream out;
     out << "Flight " << flight->id << "\n"
         << "Take-off:      " << isoTime(flight->takeoff) << " at " << fixed(flight->takeoffLatitude, 5) << ", "
         << fixed(flight->takeoffLongitude, 5) << "\n"
@@ -347,6 +360,7 @@ int runShow(CliContext& context)
     if (const auto recordings = flights->index().recordingsOf(flight->id))
         for (const LibraryFlight& recording : *recordings)
             out << "Also recorded by: " << recording.instrument() << " (" << flights->pathOf(recording) << ")\n";
+    context.out << visibleText(out.str(), LineBreaks::Kept);
     return Success;
 }
 
@@ -390,7 +404,7 @@ int runExport(CliContext& context)
         printError(context.err, exported.error().message);
         return FileError;
     }
-    context.out << out << "\n";
+    context.out << visibleText(out) << "\n";
     return Success;
 }
 
@@ -410,7 +424,7 @@ int runRebuild(CliContext& context)
         printImportOutcome(context.out, context.err, left);
         refused = refused || left.kind == ImportOutcome::Kind::Refused;
     }
-    context.out << outcome.flights << " flights in the index of " << flights->folder() << "\n";
+    context.out << outcome.flights << " flights in the index of " << visibleText(flights->folder()) << "\n";
     // As import: a file refused is a failure the exit status says, the index made all the same.
     const bool scored = fillScores(context, *flights, ScoreSummary::Printed);
     return !refused && scored ? Success : FileError;
@@ -443,7 +457,7 @@ int runRemove(CliContext& context)
     const auto removed = flights->remove(*id);
     if (!removed)
         return libraryFailureExit(context, removed.error());
-    context.out << "Removed flight " << *id << " (" << flightWords(*removed) << "); restore it with: corvex library restore "
+    context.out << "Removed flight " << *id << " (" << visibleText(flightWords(*removed)) << "); restore it with: corvex library restore "
                 << *id << "\n";
     return Success;
 }
@@ -459,7 +473,8 @@ int runRestore(CliContext& context)
     const auto restored = flights->restore(*id);
     if (!restored)
         return libraryFailureExit(context, restored.error());
-    context.out << "Restored flight " << *id << " (" << flightWords(*restored) << ") as " << flights->pathOf(*restored) << "\n";
+    context.out << "Restored flight " << *id << " (" << visibleText(flightWords(*restored)) << ") as "
+                << visibleText(flights->pathOf(*restored)) << "\n";
     return Success;
 }
 
@@ -495,9 +510,9 @@ int runEdit(CliContext& context)
     if (!edited)
         return libraryFailureExit(context, edited.error());
     const LibraryFlight& flight = *edited;
-    context.out << "Flight " << *id << " (" << flightWords(flight) << "): pilot " << (flight.pilot.empty() ? "-" : flight.pilot)
-                << ", glider " << (flight.glider.empty() ? "-" : flight.glider) << ", site "
-                << (flight.site.empty() ? "-" : flight.site) << ", comment " << (flight.comment.empty() ? "-" : flight.comment)
+    const auto shown = [](const std::string& text) { return text.empty() ? std::string("-") : visibleText(text, LineBreaks::Kept); };
+    context.out << "Flight " << *id << " (" << visibleText(flightWords(flight)) << "): pilot " << shown(flight.pilot)
+                << ", glider " << shown(flight.glider) << ", site " << shown(flight.site) << ", comment " << shown(flight.comment)
                 << ", scored track " << (flight.scoredTrack.empty() ? "default" : flight.scoredTrack) << "\n";
     if (edit.scoredTrack)
         fillScores(context, *flights, ScoreSummary::Quiet);
@@ -651,9 +666,9 @@ int runCheck(CliContext& context)
                     << "\n";
     } else {
         for (const library::CheckFinding& finding : report.findings)
-            context.out << finding.message << (finding.repaired ? " (repaired)" : "") << "\n";
+            context.out << visibleText(finding.message) << (finding.repaired ? " (repaired)" : "") << "\n";
         context.out << report.files << " files, " << report.flights << " flights (" << report.removed << " removed) in "
-                    << flights->folder() << ": ";
+                    << visibleText(flights->folder()) << ": ";
         if (report.findings.empty())
             context.out << "everything matches\n";
         else

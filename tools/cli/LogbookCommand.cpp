@@ -31,7 +31,7 @@ int runLogbook(CliContext& context)
         printError(context.err, "cannot write " + path);
         return FileError;
     }
-    context.out << path << "\n";
+    context.out << visibleText(path) << "\n";
     return Success;
 }
 

@@ -1,5 +1,6 @@
 #include "Commands.h"
 
+#include "base/Format.h"
 #include "export/PilotDataForm.h"
 
 #include <ostream>
@@ -10,14 +11,15 @@ namespace {
 
 void printPilotData(std::ostream& out, const PilotData& data)
 {
-    out << "Pilot: " << data.pilot() << "\n"
-        << "Flight recorder serial: " << data.flightRecorderSerial() << "\n"
-        << "Glider type: " << data.gliderType() << "\n"
-        << "Glider id: " << data.gliderId() << "\n"
-        << "Competition class: " << data.competitionClass() << "\n"
-        << "Competition id: " << data.competitionId() << "\n"
-        << "Site: " << data.site() << "\n"
-        << "Pilot info: " << data.pilotInfo() << "\n";
+    // The instrument keeps whatever bytes were written to it.
+    out << "Pilot: " << visibleText(data.pilot()) << "\n"
+        << "Flight recorder serial: " << visibleText(data.flightRecorderSerial()) << "\n"
+        << "Glider type: " << visibleText(data.gliderType()) << "\n"
+        << "Glider id: " << visibleText(data.gliderId()) << "\n"
+        << "Competition class: " << visibleText(data.competitionClass()) << "\n"
+        << "Competition id: " << visibleText(data.competitionId()) << "\n"
+        << "Site: " << visibleText(data.site()) << "\n"
+        << "Pilot info: " << visibleText(data.pilotInfo()) << "\n";
 }
 
 std::string settableFieldNames()

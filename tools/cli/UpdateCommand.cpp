@@ -35,9 +35,10 @@ void printItem(std::ostream& out, const std::string& item, const std::string& cu
         out << ", nothing offered: up to date\n";
         return;
     }
-    out << ", offered " << *offered << (updateAvailable ? ": update available\n" : ": up to date\n");
+    // The versions feed's texts come from the network.
+    out << ", offered " << visibleText(*offered) << (updateAvailable ? ": update available\n" : ": up to date\n");
     if (updateAvailable && url)
-        out << "  " << *url << "\n";
+        out << "  " << visibleText(*url) << "\n";
 }
 
 int runUpdateCheck(CliContext& context)

@@ -37,8 +37,9 @@ int main(int argc, char** argv)
     QCoreApplication::setApplicationName("corvex");
     QCoreApplication::setApplicationVersion(CORVEX_VERSION);
 
-    std::vector<std::string> arguments;
-    for (const QString& argument : QCoreApplication::arguments().mid(1))
-        arguments.push_back(argument.toStdString());
+    // The arguments as the bytes given, not as QCoreApplication::arguments() decodes
+    // them: a folder whose name is not UTF-8 must be that folder, never a look-alike made
+    // beside it. The application has taken its own options (-platform ...) out of argv.
+    std::vector<std::string> arguments(argv + 1, argv + argc);
     return corvex::cli::runCommandLine(arguments, std::cout, std::cerr);
 }

@@ -23,7 +23,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <filesystem>
 #include <poll.h>
 #include <set>
 #include <sys/stat.h>
@@ -967,4 +969,60 @@ TEST(Cli, LibraryRemoveRestoreEditAndCheck)
     }
     for (const QString& path : madeReadOnly)
         ::chmod(QFile::encodeName(path).constData(), QFileInfo(path).isDir() ? 0755 : 0644);
+}
+
+// Names from files in each output: one flight one line, names cut to their columns, no
+// control character raw, the whole name in the JSON and the CSV, a formula kept as text.
+TEST(Cli, NamesFromFilesKeepEveryOutputWellFormed)
+{
+    QTemporaryDir scratch;
+    const QString library = scratch.path() + "/Flights";
+    const auto writeFile = [](const QString& path, const QByteArray& bytes) {
+        QFile out(path);
+        return out.open(QIODevice::WriteOnly) && out.write(bytes) == bytes.size();
+    };
+    QFile file(CORVEX_TESTDATA_DIR "/igc/20180427.igc");
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    // The IGC reader turns C0 controls into spaces; a C1 control (U+009B, CSI) stays.
+    const QByteArray pilot = "=cmd|' /C calc'!A0 \xc2\x9b" "31m", glider = "Glider " + QByteArray(450, 'x');
+    const QByteArray text = file.readAll().replace("PILOT: Stefan Vyparina", "PILOT:" + pilot).replace("TYPE: ", "TYPE:" + glider);
+    ASSERT_TRUE(writeFile(scratch.path() + "/hostile.igc", text));
+    ASSERT_EQ(runCli({ "library", "import", scratch.path() + "/hostile.igc", CORVEX_TESTDATA_DIR "/igc/20241007TZN.igc", "--library", library }).exitCode, 0);
+    ASSERT_EQ(runCli({ "library", "edit", "1", "--comment", "\x1b]0;owned\x07", "--library", library }).exitCode, 0);
+    ASSERT_TRUE(writeFile(scratch.path() + "/names.txt", "AC D\nAN \x1b]0;owned\x07TMA\nAL SFC\nAH UNL\nV X=45:57:00 N 013:43:00 E\nDC 30\n"));
+    const auto run = [&](const QStringList& arguments) { return runCli(arguments + QStringList { "--library", library }); };
+    const CliRun list = run({ "library", "list" }), json = run({ "library", "list", "--json" }), show = run({ "library", "show", "1" });
+    const CliRun check = run({ "airspace-check", "1", "--airspaces", scratch.path() + "/names.txt" });
+    const QString printed = list.out + json.out + show.out + check.out + check.err;
+    EXPECT_FALSE(printed.contains(QRegularExpression("[\\x00-\\x09\\x0b-\\x1f\\x7f-\\x9f]"))) << printed.toStdString();
+
+    const QStringList lines = list.out.split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 2) << list.out.toStdString();
+    EXPECT_TRUE(lines[0].startsWith("     2  2024-")) << lines[0].toStdString();
+    EXPECT_TRUE(lines[1].endsWith("  Glider " + QString(16, 'x') + QChar(0x2026) + "  =cmd|' /C calc'!A0 \\xC2\\x9B31m")) << lines[1].toStdString();
+    const QJsonArray flights = QJsonDocument::fromJson(json.out.toUtf8()).array();
+    EXPECT_EQ(flights[1]["pilot"].toString().toUtf8(), pilot) << json.out.toStdString();
+    EXPECT_EQ(flights[1]["glider"].toString().toUtf8(), glider);
+    EXPECT_TRUE(show.out.contains("Pilot:         =cmd|' /C calc'!A0 \\xC2\\x9B31m\n")) << show.out.toStdString();
+    EXPECT_TRUE(show.out.contains("Comment:       \\x1B]0;owned\\x07\n")) << show.out.toStdString();
+    EXPECT_TRUE(check.out.contains("D \\x1B]0;owned\\x07TMA")) << check.out.toStdString();
+    EXPECT_TRUE(run({ "library", "list", "--csv" }).out.contains("," + QString::fromLatin1(glider) + ",\"'=cmd|' /C calc'!A0 "));
+}
+
+// A path that is not UTF-8 is the bytes given: --library makes and finds that very folder
+// (not a look-alike with U+FFFD), an output lands in it, and messages name it visibly.
+TEST(Cli, PathArgumentsAreTakenAsTheirBytes)
+{
+    QTemporaryDir scratch;
+    const std::string folder = QFile::encodeName(scratch.path()).toStdString();
+    const QString script = "d=\"$(printf '%s/Fl\\377ights' \"$1\")\"; \"$0\" library import \"$2\" --library \"$d\" >/dev/null || exit 20; "
+                           "\"$0\" library export 1 --format kml --out \"$d/out/flight.kml\" --library \"$d\" || exit 21; "
+                           "\"$0\" library list --library \"$d/none\"";
+    const CliRun run = corvex::testing::runProgram("/bin/sh",
+        { "-c", script, CORVEX_BUILD_DIR "/corvex", scratch.path(), CORVEX_TESTDATA_DIR "/igc/20180427.igc" }, 30000);
+    EXPECT_EQ(run.exitCode, 6) << run.out.toStdString() << run.err.toStdString();
+    EXPECT_EQ(run.out, scratch.path() + "/Fl\\xFFights/out/flight.kml\n");
+    EXPECT_TRUE(run.err.contains("no library at " + scratch.path() + "/Fl\\xFFights/none")) << run.err.toStdString();
+    EXPECT_TRUE(std::filesystem::is_regular_file(folder + "/Fl\xffights/out/flight.kml"));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 1) << "no second folder under another name";
 }
