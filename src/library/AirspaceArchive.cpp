@@ -103,11 +103,6 @@ LibraryResult<AirspaceFileRecord> AirspaceArchive::keep(
         record = std::move(*known);
     else if (known.error().kind != LibraryErrorKind::NotFound)
         return Failure { known.error() };
-    if (record) {
-        if (const std::string wrong = refusedPath(record->file); !wrong.empty())
-            return libraryFailure(LibraryErrorKind::Io,
-                "the index keeps " + name + " as " + record->file + ", which is refused: " + wrong);
-    }
     // A copy deleted by hand is written again under its recorded name.
     if (!record || !fs::is_regular_file(pathOf(*record))) {
         std::error_code code;
@@ -128,6 +123,10 @@ LibraryResult<AirspaceFileRecord> AirspaceArchive::keep(
                 safe += ".txt";
             relative = std::string(archiveFolderName) + "/" + sha256.substr(0, 16) + "_" + safe;
         }
+        // A name from the index, or an Airspaces folder that is a link out of the library:
+        // the copy is never written outside it.
+        if (const std::string wrong = refusedPath(relative); !wrong.empty())
+            return libraryFailure(LibraryErrorKind::Io, "cannot keep " + name + " as " + relative + ": " + wrong);
         const std::string target = (fs::path(m_libraryFolder) / relative).string();
         const auto written = writeTemporaryFile((fs::path(folder()) / ".keep.XXXXXX").string(), bytes);
         if (!written)

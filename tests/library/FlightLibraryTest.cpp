@@ -1488,4 +1488,9 @@ TEST(FlightLibrary, PathsReadBackNeverLeadOutOfTheLibrary)
     ASSERT_TRUE(library->index().database()->execute("UPDATE flights SET file = '../outside/mine.igc'"));
     EXPECT_FALSE(library->remove(id));
     EXPECT_EQ(readAll(outside + "/mine.igc"), "kept");
+    // An Airspaces folder that is a link out of the library takes no new copy either.
+    fs::remove_all(folder + "/Airspaces");
+    fs::create_directory_symlink(outside, folder + "/Airspaces");
+    EXPECT_FALSE(library->airspaces().keep("AC C\n", "run.desktop", AirspaceUse::Converted, 400));
+    EXPECT_EQ(std::distance(fs::directory_iterator(outside), fs::directory_iterator()), 1);
 }
