@@ -3,6 +3,8 @@
 #include "base/Utf8.h"
 
 #include <algorithm>
+#include <filesystem>
+#include <system_error>
 
 namespace corvex {
 
@@ -30,6 +32,36 @@ std::string safeFileName(std::string_view name, std::size_t longest)
     if (safe.find_first_not_of("_ .") == std::string::npos)
         return {};
     return safe;
+}
+
+std::string pathOutsideFolder(const std::string& folder, std::string_view relative)
+{
+    namespace fs = std::filesystem;
+    if (relative.empty())
+        return "it is empty";
+    if (relative.front() == '/')
+        return "it is not relative to the folder";
+    for (const char c : relative)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
+            return "it holds a control character";
+    for (std::size_t start = 0; start <= relative.size();) {
+        const auto slash = std::min(relative.find('/', start), relative.size());
+        const std::string_view part = relative.substr(start, slash - start);
+        if (part.empty() || part == "." || part == "..")
+            return "it is not a plain name inside the folder";
+        start = slash + 1;
+    }
+    std::error_code code;
+    const fs::path root = fs::weakly_canonical(fs::path(folder), code);
+    if (code)
+        return "the folder cannot be resolved: " + code.message();
+    const fs::path parent = fs::weakly_canonical(root / fs::path(relative).parent_path(), code);
+    if (code)
+        return "its folder cannot be resolved: " + code.message();
+    const auto [rootEnd, parentAt] = std::mismatch(root.begin(), root.end(), parent.begin(), parent.end());
+    if (rootEnd != root.end())
+        return "a symbolic link on its way leads out of the folder";
+    return {};
 }
 
 } // namespace corvex

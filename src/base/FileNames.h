@@ -21,4 +21,13 @@ constexpr std::size_t longestSafeFileName = 200;
 // Applying it twice changes nothing.
 std::string safeFileName(std::string_view name, std::size_t longest = longestSafeFileName);
 
+// The one check of a path the program reads back from a file of its own (a journal line,
+// an index row), which should name a file inside `folder`: what is wrong with it, or
+// empty when nothing. Such a file can be edited by anyone or copied from elsewhere, and
+// the path is later written to, so it must be relative, each of its parts a plain name
+// (not empty, ".", ".."), without a control character (NUL, C0, DEL), and the folders on
+// its way, symbolic links followed, must stay inside `folder` (the last part itself is
+// never followed: a rename replaces a link there, not what it points at).
+std::string pathOutsideFolder(const std::string& folder, std::string_view relative);
+
 } // namespace corvex

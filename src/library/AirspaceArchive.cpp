@@ -4,10 +4,12 @@
 #include "base/FileRead.h"
 #include "base/Sha256.h"
 #include "export/ExportFiles.h"
+#include "platform/LogSink.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -61,10 +63,26 @@ const char* airspaceUseName(AirspaceUse use)
     return "";
 }
 
-AirspaceArchive::AirspaceArchive(std::string libraryFolder, AirspaceIndex& index)
+AirspaceArchive::AirspaceArchive(std::string libraryFolder, AirspaceIndex& index, LogSink* log)
     : m_libraryFolder(std::move(libraryFolder))
     , m_index(index)
+    , m_log(log)
 {
+}
+
+void AirspaceArchive::log(const std::string& line) const
+{
+    if (m_log)
+        logLine(*m_log, "%s", line.c_str());
+}
+
+std::string AirspaceArchive::refusedPath(const std::string& file) const
+{
+    // Only ever ARCHIVE/NAME, as keep makes it.
+    const fs::path path(file);
+    if (path.parent_path() != archiveFolderName)
+        return "it is not a file of the " + std::string(archiveFolderName) + " folder";
+    return pathOutsideFolder(m_libraryFolder, file);
 }
 
 std::string AirspaceArchive::folder() const { return (fs::path(m_libraryFolder) / archiveFolderName).string(); }
@@ -105,6 +123,10 @@ LibraryResult<AirspaceFileRecord> AirspaceArchive::keep(
                 safe += ".txt";
             relative = std::string(archiveFolderName) + "/" + sha256.substr(0, 16) + "_" + safe;
         }
+        // A name from the index, or an Airspaces folder that is a link out of the library:
+        // the copy is never written outside it.
+        if (const std::string wrong = refusedPath(relative); !wrong.empty())
+            return libraryFailure(LibraryErrorKind::Io, "cannot keep " + name + " as " + relative + ": " + wrong);
         const std::string target = (fs::path(m_libraryFolder) / relative).string();
         const auto written = writeTemporaryFile((fs::path(folder()) / ".keep.XXXXXX").string(), bytes);
         if (!written)
@@ -160,9 +182,15 @@ LibraryResult<std::optional<AirspaceFileRecord>> AirspaceArchive::recordUpload(
 void AirspaceArchive::appendToJournal(const AirspaceFileRecord& record, const AirspaceUseRecord& use) const
 {
     // time, reason, serial, set digest, file digest, file, name
-    std::ofstream journal((fs::path(folder()) / journalName).string(), std::ios::app | std::ios::binary);
+    const std::string path = (fs::path(folder()) / journalName).string();
+    std::ofstream journal(path, std::ios::app | std::ios::binary);
     journal << use.time << '\t' << use.reason << '\t' << journalField(use.serial) << '\t' << journalField(use.setSha256) << '\t'
             << record.sha256 << '\t' << journalField(record.file) << '\t' << journalField(record.name) << '\n';
+    journal.flush();
+    // The index holds the use; only an index made again would miss it.
+    if (!journal)
+        log("The use of " + (record.name.empty() ? use.setSha256 : record.name) + " cannot be kept in " + path
+            + ": an index made again will not know it");
 }
 
 LibraryResult<std::size_t> AirspaceArchive::restoreFromJournal()
@@ -175,12 +203,16 @@ LibraryResult<std::size_t> AirspaceArchive::restoreFromJournal()
     std::ifstream journal((fs::path(folder()) / journalName).string(), std::ios::binary);
     std::size_t restored = 0;
     std::string line;
+    std::size_t lineNumber = 0;
     while (std::getline(journal, line)) {
+        ++lineNumber;
         const auto fields = splitTabs(line);
-        // A line cut short by a killed process is skipped.
-        if (fields.size() != 7 || fields[0].empty() || fields[0].find_first_not_of("0123456789") != std::string::npos)
+        // A line cut short by a killed process is skipped, and so is a time that does
+        // not fit (from_chars, unlike stoll, does not throw on one).
+        std::int64_t time = 0;
+        if (fields.size() != 7 || fields[0].empty() || fields[0].find_first_not_of("0123456789") != std::string::npos
+            || std::from_chars(fields[0].data(), fields[0].data() + fields[0].size(), time).ec != std::errc {})
             continue;
-        const std::int64_t time = std::stoll(fields[0]);
         if (fields[4].empty() && fields[1] == airspaceUseName(AirspaceUse::Uploaded)) {
             // An upload of a set no kept file was made into.
             if (m_index.insertUse({ 0, fields[1], time, fields[2], fields[3] }))
@@ -189,6 +221,11 @@ LibraryResult<std::size_t> AirspaceArchive::restoreFromJournal()
         }
         if (fields[4].size() != 64)
             continue;
+        if (const std::string wrong = refusedPath(fields[5]); !wrong.empty()) {
+            log("Line " + std::to_string(lineNumber) + " of " + (fs::path(folder()) / journalName).string()
+                + " is skipped: its file " + fields[5] + " is refused (" + wrong + ")");
+            continue;
+        }
         auto record = m_index.fileWithDigest(fields[4]);
         if (!record) {
             AirspaceFileRecord fresh { 0, fields[6], fields[4], fields[5], time };

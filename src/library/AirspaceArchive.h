@@ -10,6 +10,10 @@
 #include <string_view>
 #include <vector>
 
+namespace corvex {
+class LogSink;
+}
+
 namespace corvex::library {
 
 // Why an OpenAir file was kept.
@@ -26,7 +30,7 @@ const char* airspaceUseName(AirspaceUse use); // "converted", "checked", "upload
 // can be checked years later against the airspaces the pilot flew with.
 class AirspaceArchive {
 public:
-    AirspaceArchive(std::string libraryFolder, AirspaceIndex& index);
+    AirspaceArchive(std::string libraryFolder, AirspaceIndex& index, LogSink* log = nullptr);
 
     // Keeps the bytes (a copy only the first time) and records the use. For Converted,
     // setSha256 is the digest of the set made from it, which an upload names later.
@@ -46,7 +50,9 @@ public:
 
     // The index is a cache of the library's files, this record included: every use is
     // also a line of Airspaces/uses.tsv, which an index made again reads back. Returns
-    // how many uses came back; nothing is done when the index knows files already.
+    // how many uses came back; nothing is done when the index knows files already. A line
+    // whose file is not a plain name inside the Airspaces folder is skipped with a log
+    // line: the next use would write the kept copy there.
     LibraryResult<std::size_t> restoreFromJournal();
 
     std::string pathOf(const AirspaceFileRecord& record) const;
@@ -56,9 +62,14 @@ public:
 
 private:
     void appendToJournal(const AirspaceFileRecord& record, const AirspaceUseRecord& use) const;
+    // What is wrong with a kept file's path relative to the library: empty when it is
+    // a plain name in the Airspaces folder.
+    std::string refusedPath(const std::string& file) const;
+    void log(const std::string& line) const;
 
     std::string m_libraryFolder;
     AirspaceIndex& m_index;
+    LogSink* m_log { nullptr };
 };
 
 } // namespace corvex::library

@@ -469,7 +469,12 @@ LibraryResult<void> FlightIndex::Transaction::commit()
     if (m_done)
         return libraryFailure(LibraryErrorKind::Unusable, "the transaction was committed already");
     m_done = true;
-    return m_index->m_database->execute("COMMIT");
+    auto committed = m_index->m_database->execute("COMMIT");
+    // A commit that failed may leave the transaction open (busy, a deferred check): what
+    // comes next on this connection must not join it.
+    if (!committed && sqlite3_get_autocommit(m_index->m_database->get()) == 0)
+        (void)m_index->m_database->execute("ROLLBACK");
+    return committed;
 }
 
 LibraryResult<std::int64_t> FlightIndex::insert(const LibraryFlight& flight)

@@ -192,27 +192,40 @@ class AllRowsOrNone {
 public:
     explicit AllRowsOrNone(IndexDatabase& database)
         : m_database(database)
+        , m_outermost(sqlite3_get_autocommit(database.get()) != 0)
         , m_open(static_cast<bool>(database.execute("SAVEPOINT one_file")))
     {
     }
-    ~AllRowsOrNone()
+    ~AllRowsOrNone() { undo(); }
+    AllRowsOrNone(const AllRowsOrNone&) = delete;
+    AllRowsOrNone& operator=(const AllRowsOrNone&) = delete;
+    // Outside a transaction the release is the commit, which can fail (a full disk): then
+    // nothing of it stays.
+    LibraryResult<void> keep()
     {
-        if (m_open) {
+        if (!m_open)
+            return {};
+        auto released = m_database.execute("RELEASE one_file");
+        if (released)
+            m_open = false;
+        return released;
+    }
+
+private:
+    void undo()
+    {
+        if (!m_open || sqlite3_get_autocommit(m_database.get()) != 0)
+            return;
+        if (m_outermost) {
+            (void)m_database.execute("ROLLBACK");
+        } else {
             (void)m_database.execute("ROLLBACK TO one_file");
             (void)m_database.execute("RELEASE one_file");
         }
     }
-    AllRowsOrNone(const AllRowsOrNone&) = delete;
-    AllRowsOrNone& operator=(const AllRowsOrNone&) = delete;
-    void keep()
-    {
-        if (m_open)
-            (void)m_database.execute("RELEASE one_file");
-        m_open = false;
-    }
 
-private:
     IndexDatabase& m_database;
+    bool m_outermost;
     bool m_open;
 };
 
@@ -303,7 +316,7 @@ FlightLibrary::FlightLibrary(std::string folder, std::unique_ptr<FlightIndex> in
     : m_folder(std::move(folder))
     , m_index(std::move(index))
     , m_airspaceIndex(*m_index)
-    , m_airspaces(m_folder, m_airspaceIndex)
+    , m_airspaces(m_folder, m_airspaceIndex, log)
     , m_journal(m_folder, log)
     , m_log(log)
 {
@@ -471,20 +484,29 @@ std::vector<ImportOutcome> FlightLibrary::importPaths(const std::vector<std::str
     }
     const std::size_t total = files.size();
     FlightIndex::Transaction transaction(*m_index);
+    // What the imports write into the folder, for a failed commit to take back.
+    std::vector<PlacedFile> placed;
+    if (transaction.active())
+        m_placed = &placed;
     for (std::size_t i = 0; i < files.size(); ++i) {
         outcomes.push_back(importFile(files[i]));
         if (progress)
             progress(outcomes.back(), i + 1, total);
     }
+    m_placed = nullptr;
     // Each flight's outcome says what became of it; a failed commit undoes them all.
-    // (A transaction that could not begin left each insert to commit on its own.)
+    // (A transaction that could not begin left each file to commit on its own.)
     if (auto committed = transaction.active() ? transaction.commit() : LibraryResult<void> {}; !committed) {
+        // Its files go too: left, the next reconcile would index what was reported as not
+        // imported, and an import again would place each a second time. Each is a copy
+        // this import made; a copy it moved aside goes back.
+        takeBack(placed);
         for (ImportOutcome& outcome : outcomes) {
             if (outcome.kind != ImportOutcome::Kind::Imported)
                 continue;
-            // The file is whole; the next reconcile indexes it.
             outcome.kind = ImportOutcome::Kind::Refused;
-            outcome.message = "cannot record it in the index: " + committed.error().message;
+            outcome.message = "the index could not be saved (" + committed.error().message
+                + "), so nothing of it was kept; import it again once the library's disk has room and can be written";
             outcome.flight.reset();
         }
     }
@@ -602,6 +624,14 @@ ImportOutcome FlightLibrary::addText(std::string_view text, const std::string& s
         file = *placed;
     }
 
+    // A file this call placed and could not record goes again: the next reconcile would
+    // index what was reported as not imported. (A reconcile's file was there before.)
+    const auto refuse = [&](const std::string& why) {
+        if (!existingFile)
+            takeBack({ { file, {} } });
+        outcome.message = why;
+        return outcome;
+    };
     std::vector<LibraryFlight> rows;
     {
         AllRowsOrNone together(*m_index->database());
@@ -616,17 +646,17 @@ ImportOutcome FlightLibrary::addText(std::string_view text, const std::string& s
             flight.part = static_cast<int>(part);
             fillFigures(flight, igc, parts[part]);
             flight.added = now();
-            const auto id = recordFlight(flight);
-            if (!id) {
-                // The file is whole; the next reconcile indexes it.
-                outcome.message = "cannot record it in the index: " + id.error().message;
-                return outcome;
-            }
+            const auto id = recordFlight(flight, !existingFile);
+            if (!id)
+                return refuse("cannot record it in the library: " + id.error().message);
             flight.id = *id;
             rows.push_back(std::move(flight));
         }
-        together.keep();
+        if (auto released = together.keep(); !released)
+            return refuse("cannot record it in the index: " + released.error().message);
     }
+    if (!existingFile && m_placed)
+        m_placed->push_back({ file, {} });
     outcome.kind = ImportOutcome::Kind::Imported;
     outcome.message = linkAllRecordings(rows, igc, libraryFiles);
     if (rows.size() > 1)
@@ -636,9 +666,15 @@ ImportOutcome FlightLibrary::addText(std::string_view text, const std::string& s
     return outcome;
 }
 
-LibraryResult<std::int64_t> FlightLibrary::recordFlight(LibraryFlight& flight)
+LibraryResult<std::int64_t> FlightLibrary::recordFlight(LibraryFlight& flight, bool journalNeeded)
 {
-    assignId(flight);
+    if (auto assigned = assignId(flight); !assigned) {
+        // A new flight whose id the journal does not keep would lose its id and the
+        // pilot's edits to the next rebuild; a file indexed again keeps its old one.
+        if (journalNeeded)
+            return Failure { assigned.error() };
+        log("The id of " + flight.file + " cannot be kept in the journal: " + assigned.error().message);
+    }
     return m_index->insert(flight);
 }
 
@@ -760,7 +796,7 @@ ImportOutcome FlightLibrary::replaceCopies(std::string_view text, const std::str
             if (nearest) {
                 if (auto replaced = m_index->replaceFile(flight); !replaced)
                     failure = replaced.error().message;
-            } else if (auto id = recordFlight(flight)) {
+            } else if (auto id = recordFlight(flight, true)) {
                 flight.id = *id;
             } else {
                 failure = id.error().message;
@@ -782,13 +818,19 @@ ImportOutcome FlightLibrary::replaceCopies(std::string_view text, const std::str
                 failure = handed.error().message;
         }
         if (failure.empty())
-            together.keep();
+            if (auto released = together.keep(); !released)
+                failure = released.error().message;
     }
     if (!failure.empty()) {
         ::unlink((fs::path(m_folder) / *placed).c_str());
         putBack();
         outcome.message = "cannot record it in the index: " + failure;
         return outcome;
+    }
+    if (m_placed) {
+        for (const auto& [file, aside] : movedAside)
+            m_placed->push_back({ file, aside });
+        m_placed->push_back({ *placed, {} });
     }
     outcome.kind = ImportOutcome::Kind::Imported;
     for (const auto& [file, aside] : movedAside) {
@@ -889,6 +931,11 @@ LibraryResult<std::vector<LibraryFlight>> FlightLibrary::linkRecordings(
 
 std::optional<std::string> FlightLibrary::moveAside(const std::string& file, std::string* error)
 {
+    // The name comes from the index, which anyone can edit.
+    if (const std::string wrong = pathOutsideFolder(m_folder, file); !wrong.empty()) {
+        *error = "the index names it " + file + ", which is refused: " + wrong;
+        return std::nullopt;
+    }
     const fs::path relative(file);
     const fs::path folder = fs::path(m_folder) / replacedFolderName / relative.parent_path();
     std::error_code code;
@@ -905,6 +952,25 @@ std::optional<std::string> FlightLibrary::moveAside(const std::string& file, std
         return std::nullopt;
     }
     return relativeTo(folder / *name, fs::path(m_folder));
+}
+
+void FlightLibrary::takeBack(const std::vector<PlacedFile>& placed) const
+{
+    for (auto step = placed.rbegin(); step != placed.rend(); ++step) {
+        const fs::path file(step->file);
+        if (step->aside.empty()) {
+            if (::unlink((fs::path(m_folder) / file).c_str()) != 0 && errno != ENOENT)
+                log("The flight file " + step->file + " that was not recorded cannot be removed: " + std::strerror(errno));
+            continue;
+        }
+        std::string error;
+        const auto name = renameExclusively((fs::path(m_folder) / step->aside).string(), fs::path(m_folder) / file.parent_path(),
+            file.stem().string(), file.extension().string(), &error);
+        if (!name)
+            log("The shorter copy " + step->file + " stays in " + step->aside + ": it cannot be put back (" + error + ")");
+        else if (*name != file.filename().string())
+            log("The shorter copy " + step->file + " was put back as " + *name);
+    }
 }
 
 std::optional<std::string> FlightLibrary::placeFile(
@@ -1006,8 +1072,9 @@ LibraryResult<FlightLibrary::FolderScan> FlightLibrary::scanFolders() const
     return scan;
 }
 
-void FlightLibrary::assignId(LibraryFlight& flight)
+LibraryResult<void> FlightLibrary::assignId(LibraryFlight& flight)
 {
+    LibraryResult<void> journaled;
     flight.id = 0;
     if (const auto known = m_journal.idOf(flight.file, flight.part)) {
         // Unless a row holds that id already (the journal was copied from elsewhere).
@@ -1018,8 +1085,7 @@ void FlightLibrary::assignId(LibraryFlight& flight)
     if (flight.id == 0) {
         const auto largest = m_index->largestId();
         flight.id = std::max(largest ? *largest : 0, m_journal.largestId()) + 1;
-        if (auto recorded = m_journal.recordId(flight.id, flight.file, flight.part); !recorded)
-            log("The id of " + flight.file + " cannot be kept in the journal: " + recorded.error().message);
+        journaled = m_journal.recordId(flight.id, flight.file, flight.part);
     }
     if (const JournalFlight* kept = m_journal.flight(flight.id)) {
         // The file's own glider and pilot stay in their columns; the edits beside them.
@@ -1033,6 +1099,7 @@ void FlightLibrary::assignId(LibraryFlight& flight)
     // A file in the removed folder that the journal does not know was removed by someone.
     if (!flight.removed && isRemovedFile(flight.file))
         flight.removed = now();
+    return journaled;
 }
 
 void FlightLibrary::journalTheIndex()
@@ -1178,6 +1245,11 @@ LibraryResult<FlightLibrary::RebuildOutcome> FlightLibrary::rebuild()
 
 LibraryResult<std::string> FlightLibrary::moveFlightFile(const std::string& file, bool intoRemoved)
 {
+    // The index is a file anyone can edit: a row never moves a file from outside.
+    if (const std::string wrong = pathOutsideFolder(m_folder, file); !wrong.empty())
+        return libraryFailure(LibraryErrorKind::Io, "the index names the file " + file + ", which is refused: " + wrong);
+    if (!intoRemoved && !isRemovedFile(file))
+        return libraryFailure(LibraryErrorKind::Io, "the file " + file + " is not in the " + removedFolderName + " folder");
     const fs::path relative(file);
     const std::string removedPrefix = std::string(removedFolderName) + "/";
     // Removed/2024/NAME.igc <-> 2024/NAME.igc

@@ -160,8 +160,9 @@ private:
     ImportOutcome replaceCopies(std::string_view text, const std::string& sha256, const flights::IgcFlight& igc,
         const std::vector<flights::FlightFigures>& parts, const std::vector<KeptCopy>& copies, const std::string& serial,
         std::optional<std::int64_t> logBookMinute, ImportOutcome outcome, ParsedFiles& parsed);
-    // Every new row of a flight is written here.
-    LibraryResult<std::int64_t> recordFlight(LibraryFlight& flight);
+    // Every new row of a flight is written here. With `journalNeeded` (a file this call
+    // placed) a journal that cannot keep its id fails it.
+    LibraryResult<std::int64_t> recordFlight(LibraryFlight& flight, bool journalNeeded);
     // Makes the flights of one file and the other loggers' recordings of them one flight
     // each, shown as the better recording; what the outcome says of the others.
     std::string linkAllRecordings(std::vector<LibraryFlight>& rows, const flights::IgcFlight& igc, ParsedFiles& parsed);
@@ -170,8 +171,9 @@ private:
     std::optional<std::string> placeFile(std::string_view text, const std::string& folderName,
         const std::string& baseName, std::string* error);
     // The flight's id and the pilot's words about it from the journal when it knows the
-    // file and part, else a new id above every one ever given (then recorded there).
-    void assignId(LibraryFlight& flight);
+    // file and part, else a new id above every one ever given (then recorded there:
+    // the failure to, when it cannot be; the flight has its id all the same).
+    LibraryResult<void> assignId(LibraryFlight& flight);
     // The IGC files of the year folders and of the removed folder's year folders,
     // relative to the library, sorted; the hidden halves of interrupted writes aside.
     // A folder that cannot be listed is named in `unreadable` ("2024 (Permission
@@ -196,6 +198,13 @@ private:
         const std::function<LibraryResult<bool>(const LibraryFlight&)>& wanted);
     void putBack(const FileMoves& moved) const;
     std::optional<std::string> moveAside(const std::string& file, std::string* error);
+    // A file an import wrote into the folder (`aside` empty), or a kept copy it moved from
+    // `file` to `aside`; what takeBack undoes, last first.
+    struct PlacedFile {
+        std::string file;
+        std::string aside;
+    };
+    void takeBack(const std::vector<PlacedFile>& placed) const;
     std::int64_t now() const;
     void log(const std::string& line) const;
 
@@ -207,6 +216,8 @@ private:
     LogSink* m_log { nullptr };
     bool m_readOnly { false };
     std::vector<std::string> m_unreadableFolders;
+    // While importPaths holds its transaction open: what its imports placed.
+    std::vector<PlacedFile>* m_placed { nullptr };
 };
 
 // The file name an IGC flight gets in the library, without folder and suffix:

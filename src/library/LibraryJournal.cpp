@@ -1,5 +1,6 @@
 #include "library/LibraryJournal.h"
 
+#include "base/FileNames.h"
 #include "platform/LogSink.h"
 
 #include <algorithm>
@@ -283,6 +284,16 @@ void LibraryJournal::apply(const std::string& line, std::size_t lineNumber)
         else
             m_sites[key] = { m_sitesNamed++, SiteName { { *latitude, *longitude }, fields[3] } };
         return;
+    }
+    // The library finds and moves flights by these names: one that leads out of the
+    // folder is never taken.
+    const std::size_t fileField = kind == "id" ? 2 : kind == "removed" ? 3 : kind == "restored" ? 2 : 0;
+    if (fileField != 0 && fileField < fields.size() && !fields[fileField].empty()) {
+        if (const std::string wrong = pathOutsideFolder(m_folder, fields[fileField]); !wrong.empty()) {
+            warn("Line " + std::to_string(lineNumber) + " of the library journal " + path() + " names the file "
+                + escaped(fields[fileField]) + ", which is refused (" + wrong + "); it is skipped");
+            return;
+        }
     }
     const auto id = number(fields[1]);
     if (!id || *id <= 0)

@@ -47,7 +47,8 @@ struct SiteName {
 //
 // Fields are tab separated; a backslash, tab, line feed or carriage return inside one is
 // written as \\, \t, \n, \r. A line that is cut short (a crash mid-write) or that does
-// not read (a hand edit) is skipped with a log line, never fatal.
+// not read (a hand edit) is skipped with a log line, never fatal; so is a line whose FILE
+// is not a plain name inside the library (pathOutsideFolder).
 class LibraryJournal {
 public:
     LibraryJournal(std::string libraryFolder, LogSink* log);

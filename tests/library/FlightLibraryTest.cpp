@@ -1,5 +1,7 @@
 // The flight library on a real folder and a real SQLite file.
+#include "base/Sha256.h"
 #include "library/FlightLibrary.h"
+#include "library/IndexDatabase.h"
 #include "library/LibraryFolder.h"
 #include "library/LibraryTable.h"
 
@@ -1559,4 +1561,92 @@ TEST(FlightLibrary, AFolderThatCannotBeReadIsNoEmptyFolder)
     ASSERT_EQ(outcomes.size(), 1u);
     EXPECT_EQ(outcomes.front().source, locked[1]);
     EXPECT_EQ(outcomes.front().message, "cannot search the folder: Permission denied");
+// A commit that fails after the files were placed (as on a full disk), of one file or of
+// all: the import says so and takes back what it placed (a shorter copy it replaced goes
+// back), so that neither a reconcile nor the next import doubles a file. (The journal
+// that cannot be written: Cli.SyncKeepsEachFlightOnceAndTheLibraryFindsIt.)
+TEST(FlightLibrary, AnImportThatCannotBeRecordedKeepsNothingOfIt)
+{
+    for (const bool oneTransaction : { true, false }) {
+        SCOPED_TRACE(oneTransaction ? "importPaths" : "importFile");
+        TemporaryFolder scratch;
+        const std::string folder = scratch.path() + "/Flights", stub = cutShort(readAll(testFile("20180427.igc")), 200);
+        for (const char* name : { "20180427.igc", "20241007TZN.igc", "2016-11-08-xcs-aaa-02.igc" })
+            writeAll(scratch.path() + "/in/" + name, readAll(testFile(name)));
+        writeAll(scratch.path() + "/stub.igc", stub);
+        auto library = openLibrary(folder);
+        const LibraryFlight kept = *library->importFile(scratch.path() + "/stub.igc").flight;
+        const auto importAll = [&] {
+            if (oneTransaction)
+                return library->importPaths({ scratch.path() + "/in" });
+            return std::vector { library->importFile(testFile("20241007TZN.igc")),
+                library->importFile(testFile("2016-11-08-xcs-aaa-02.igc")) };
+        };
+        const auto flightFiles = [&] {
+            std::size_t files = 0;
+            for (const auto& entry : fs::recursive_directory_iterator(folder))
+                files += entry.path().extension() == ".igc";
+            return files;
+        };
+
+        sqlite3_commit_hook(library->index().database()->get(), [](void*) { return 1; }, nullptr);
+        for (const ImportOutcome& outcome : importAll())
+            EXPECT_EQ(outcome.kind, ImportOutcome::Kind::Refused) << outcome.source << ": " << outcome.message;
+        EXPECT_EQ(flightFiles(), 1u) << "what was placed is taken back, what was there stays";
+        EXPECT_TRUE(readAll(library->pathOf(kept)) == stub) << "the shorter copy is back in its place";
+        sqlite3_commit_hook(library->index().database()->get(), nullptr, nullptr);
+        EXPECT_EQ(valueOf(library->reconcile()), 0u) << "nothing reported as not imported comes in later";
+        for (const ImportOutcome& outcome : importAll())
+            EXPECT_EQ(outcome.kind, ImportOutcome::Kind::Imported) << outcome.source << ": " << outcome.message;
+        EXPECT_EQ(flightFiles(), oneTransaction ? 4u : 3u) << "each file once (a replaced copy kept aside)";
+    }
+}
+
+// Paths read back from the library's own files (the airspace journal, the flight journal,
+// the index's rows) that lead out of it (absolute, "..", a control character, a symbolic
+// link on the way) are refused with a log line: nothing is written or moved outside.
+TEST(FlightLibrary, PathsReadBackNeverLeadOutOfTheLibrary)
+{
+    TemporaryFolder scratch;
+    const std::string folder = scratch.path() + "/Flights", outside = scratch.path() + "/outside";
+    fs::create_directories(outside);
+    fs::create_directories(folder + "/Airspaces");
+    fs::create_directory_symlink(outside, folder + "/Linked");
+    const std::string openAir = "AC D\nAN ALPS\nAL GND\nAH 3000 MSL\nDP 46:00:00 N 007:00:00 E\n";
+    corvex::Sha256 digest;
+    digest.update(openAir);
+    std::string uses = "99999999999999999999999\tchecked\t\t\t" + digest.finishHex() + "\tAirspaces/a.txt\ta.txt\n";
+    for (const std::string& file : { outside + "/run.txt", std::string("Airspaces/../../outside/run.txt"), std::string("Linked/run.txt"),
+             std::string("Airspaces/a\x1b[2J.txt"), std::string("Airspaces/sub/a.txt") })
+        uses += "100\tchecked\t\t\t" + digest.finishHex() + "\t" + file + "\ta.txt\n";
+    writeAll(folder + "/Airspaces/uses.tsv", uses);
+    writeAll(folder + "/journal.tsv", "id\t7\t../outside/x.igc\t0\nid\t8\t/etc/x.igc\t0\nremoved\t8\t1\tLinked/2024/x.igc\n");
+    writeAll(folder + "/library.sqlite", "not a database");
+
+    CapturingLogSink log;
+    auto library = openLibrary(folder, &log);
+    for (const int line : { 2, 3, 4, 5, 6 })
+        EXPECT_TRUE(log.containsPrefix("Line " + std::to_string(line) + " of " + folder + "/Airspaces/uses.tsv is skipped")) << line;
+    for (const int line : { 1, 2, 3 })
+        EXPECT_TRUE(log.containsPrefix("Line " + std::to_string(line) + " of the library journal " + folder + "/journal.tsv names"));
+    EXPECT_TRUE(valueOf(library->airspaces().index().files()).empty());
+    const auto kept = library->airspaces().keep(openAir, "a.txt", AirspaceUse::Checked, 200);
+    ASSERT_TRUE(kept) << kept.error().message;
+    EXPECT_EQ(readAll(library->airspaces().pathOf(*kept)), openAir) << "kept inside, never where a line said";
+
+    // Rows of the index that lead out: no kept copy is written there, no flight moved.
+    ASSERT_TRUE(library->index().database()->execute("UPDATE airspace_files SET file = '" + outside + "/run.txt'"));
+    fs::remove(library->airspaces().pathOf(*kept));
+    EXPECT_FALSE(library->airspaces().keep(openAir, "a.txt", AirspaceUse::Checked, 300));
+    EXPECT_TRUE(fs::is_empty(outside));
+    writeAll(outside + "/mine.igc", "kept");
+    const std::int64_t id = library->importFile(testFile("20180427.igc")).flight->id;
+    ASSERT_TRUE(library->index().database()->execute("UPDATE flights SET file = '../outside/mine.igc'"));
+    EXPECT_FALSE(library->remove(id));
+    EXPECT_EQ(readAll(outside + "/mine.igc"), "kept");
+    // An Airspaces folder that is a link out of the library takes no new copy either.
+    fs::remove_all(folder + "/Airspaces");
+    fs::create_directory_symlink(outside, folder + "/Airspaces");
+    EXPECT_FALSE(library->airspaces().keep("AC C\n", "run.desktop", AirspaceUse::Converted, 400));
+    EXPECT_EQ(std::distance(fs::directory_iterator(outside), fs::directory_iterator()), 1);
 }

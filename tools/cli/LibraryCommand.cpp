@@ -19,6 +19,7 @@
 #include "platform/SystemLogSink.h"
 #include "platform/qt/PreferencesStore.h"
 
+#include <algorithm>
 #include <charconv>
 #include <chrono>
 #include <cmath>
@@ -369,15 +370,27 @@ int runImport(CliContext& context)
     auto flights = openLibrary(context);
     if (!flights)
         return flights.failure;
-    library::ImportTally tally;
     TerminalProgress progress(context.err);
-    flights->importPaths(context.arguments, [&](const ImportOutcome& outcome, std::size_t done, std::size_t total) {
-        progress.finish();
-        printImportOutcome(context.out, context.err, outcome);
-        tally.count(outcome);
-        progress.show("file " + std::to_string(done) + " of " + std::to_string(total), done, total);
-    });
+    std::vector<ImportOutcome::Kind> shown;
+    const auto outcomes
+        = flights->importPaths(context.arguments, [&](const ImportOutcome& outcome, std::size_t done, std::size_t total) {
+              progress.finish();
+              printImportOutcome(context.out, context.err, outcome);
+              shown.push_back(outcome.kind);
+              progress.show("file " + std::to_string(done) + " of " + std::to_string(total), done, total);
+          });
     progress.finish();
+    // The outcomes as they came are not the last word: a commit that fails at the end
+    // takes back what was imported, which is said again and counted as it is now.
+    // The folders that could not be searched come first, never heard by the progress.
+    library::ImportTally tally;
+    const std::size_t unheard = outcomes.size() - std::min(shown.size(), outcomes.size());
+    for (std::size_t i = 0; i < outcomes.size(); ++i) {
+        const ImportOutcome& outcome = outcomes[i];
+        tally.count(outcome);
+        if (i < unheard || shown[i - unheard] != outcome.kind)
+            printImportOutcome(context.out, context.err, ImportOutcome { outcome.kind, outcome.source, outcome.message, {}, {} });
+    }
     context.out << tally.imported << " imported, " << tally.already << " already in the library, " << tally.refused
                 << " refused\n";
     return tally.refused == 0 ? Success : FileError;

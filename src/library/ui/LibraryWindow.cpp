@@ -634,17 +634,21 @@ void LibraryWindow::importPaths(const QStringList& paths)
     std::vector<std::string> list;
     for (const QString& path : paths)
         list.push_back(path.toStdString());
+    const auto outcomes = m_library.importPaths(list, [&](const ImportOutcome&, std::size_t done, std::size_t total) {
+        showStatus(tr("Importing file %1 of %2…").arg(done).arg(total));
+        m_status->repaint();
+    });
+    // Counted from what became of each file in the end: a commit that fails takes back
+    // every file the progress heard of as imported.
     ImportTally tally;
     QStringList problems;
-    m_library.importPaths(list, [&](const ImportOutcome& outcome, std::size_t done, std::size_t total) {
+    for (const ImportOutcome& outcome : outcomes) {
         tally.count(outcome);
         if (outcome.kind == ImportOutcome::Kind::Refused)
             problems << QString::fromStdString(outcome.source + ": " + outcome.message);
         for (const std::string& line : outcome.skippedLines)
             problems << QString::fromStdString(line) + tr(" (line skipped)");
-        showStatus(tr("Importing file %1 of %2…").arg(done).arg(total));
-        m_status->repaint();
-    });
+    }
     reload();
     if (tally.imported > 0 && flightsAdded)
         flightsAdded();

@@ -562,11 +562,14 @@ TEST(Cli, SyncKeepsEachFlightOnceAndTheLibraryFindsIt)
     EXPECT_EQ(shown["scores"].toObject()["xcontest"].toObject()["points"].toDouble(), shown["score_points"].toDouble())
         << "the listed score is the first rule set's: " << show.out.toStdString();
     const QString gpx = scratch.path() + "/flight.gpx";
+    // A name planted beside the target is never opened: the export makes its own.
+    ASSERT_TRUE(QFile::link(scratch.path() + "/planted.txt", gpx + ".part"));
     const CliRun exported = runCli({ "library", "export", id, "--format", "gpx", "--out", gpx, "--library", library });
     EXPECT_EQ(exported.exitCode, 0) << exported.err.toStdString();
     QFile gpxFile(gpx);
     ASSERT_TRUE(gpxFile.open(QIODevice::ReadOnly));
     EXPECT_TRUE(gpxFile.readAll().contains("<trkpt"));
+    EXPECT_FALSE(QFile::exists(scratch.path() + "/planted.txt")) << "nothing written through the link";
 
     // Files from any logger: what is not IGC is refused with its reason, and a second
     // import of the same files adds nothing.
@@ -583,6 +586,14 @@ TEST(Cli, SyncKeepsEachFlightOnceAndTheLibraryFindsIt)
     const CliRun again = runCli({ "library", "import", CORVEX_TESTDATA_DIR "/igc", "--library", imports });
     EXPECT_EQ(again.exitCode, 0);
     EXPECT_EQ(lastLine(again), "0 imported, 6 already in the library, 0 refused");
+    // A library whose journal cannot be written keeps no file it could not give an id for.
+    const QString unjournaled = scratch.path() + "/Unjournaled";
+    ASSERT_TRUE(QDir().mkpath(unjournaled + "/journal.tsv"));
+    const CliRun notKept = runCli({ "library", "import", CORVEX_TESTDATA_DIR "/igc/20180427.igc", "--library", unjournaled });
+    EXPECT_EQ(notKept.exitCode, 4);
+    EXPECT_EQ(lastLine(notKept), "0 imported, 0 already in the library, 1 refused") << notKept.out.toStdString();
+    EXPECT_TRUE(notKept.err.contains("cannot open the journal")) << notKept.err.toStdString();
+    EXPECT_TRUE(QDir(unjournaled + "/2018").entryList(QDir::Files | QDir::Hidden).isEmpty());
     // A pilot's name as it came, quotes and backslash included, through the JSON.
     QFile source(CORVEX_TESTDATA_DIR "/igc/20241007TZN.igc");
     ASSERT_TRUE(source.open(QIODevice::ReadOnly));
