@@ -1561,6 +1561,8 @@ TEST(FlightLibrary, AFolderThatCannotBeReadIsNoEmptyFolder)
     ASSERT_EQ(outcomes.size(), 1u);
     EXPECT_EQ(outcomes.front().source, locked[1]);
     EXPECT_EQ(outcomes.front().message, "cannot search the folder: Permission denied");
+}
+
 // A commit that fails after the files were placed (as on a full disk), of one file or of
 // all: the import says so and takes back what it placed (a shorter copy it replaced goes
 // back), so that neither a reconcile nor the next import doubles a file. (The journal
