@@ -46,6 +46,8 @@
 #include <filesystem>
 #include <map>
 #include <fstream>
+#include <thread>
+#include <ctime>
 
 using namespace corvex;
 using namespace corvex::library;
@@ -575,6 +577,29 @@ TEST(FlightWindow, ClosedOrReplacedBeforeTheWorkersAnswer)
     EXPECT_EQ(ready.count(), 1);
     EXPECT_TRUE(replaced.barogram().bands().empty());
     EXPECT_NE(replaced.airspaceStatus().text().indexOf("missing.txt"), -1);
+
+    // Closed while it scores a long flight, a window that goes on close stops its search
+    // at once, not when the event loop deletes it (at a quit, never): the process is idle
+    // after the close.
+    TemporaryFolder folder;
+    const std::string wander = folder.path() + "/wander.igc";
+    std::ofstream(wander) << corvex::testing::wanderingFlightIgc(8, "XWD001");
+    auto library = std::move(*FlightLibrary::open(folder.path() + "/Flights"));
+    auto* scoring = new FlightWindow(*library, *library->importFile(wander).flight);
+    scoring->setAttribute(Qt::WA_DeleteOnClose);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    ASSERT_TRUE(scoring->isScoring());
+    scoring->close();
+    const auto processorTime = [] {
+        timespec now {};
+        clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+        return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+    };
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const double before = processorTime();
+    std::this_thread::sleep_for(std::chrono::milliseconds(600));
+    EXPECT_LT(processorTime() - before, 0.2) << "a search went on after the close";
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
 // The words loggers write when no glider was set count as none, in the file's figures

@@ -7,6 +7,7 @@
 #include "platform/FileLock.h"
 #include "platform/PosixSerialLine.h"
 #include "support/QtTestHelpers.h"
+#include "support/TestFiles.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -25,6 +26,7 @@
 #include <atomic>
 #include <poll.h>
 #include <set>
+#include <csignal>
 #include <sys/stat.h>
 #include <pty.h>
 #include <thread>
@@ -577,6 +579,9 @@ TEST(Cli, SyncKeepsEachFlightOnceAndTheLibraryFindsIt)
     EXPECT_EQ(imported.exitCode, 4);
     EXPECT_EQ(lastLine(imported), "6 imported, 0 already in the library, 1 refused") << imported.out.toStdString();
     EXPECT_TRUE(imported.err.contains(notes + ": not imported: ")) << imported.err.toStdString();
+    for (const QJsonValue& flight :
+        QJsonDocument::fromJson(runCli({ "library", "list", "--json", "--library", imports }).out.toUtf8()).array())
+        EXPECT_GT(flight["score_points"].toDouble(), 0) << "the import scores what it saved, after the summary";
     const CliRun again = runCli({ "library", "import", CORVEX_TESTDATA_DIR "/igc", "--library", imports });
     EXPECT_EQ(again.exitCode, 0);
     EXPECT_EQ(lastLine(again), "0 imported, 6 already in the library, 0 refused");
@@ -649,6 +654,56 @@ TEST(Cli, SyncKeepsEachFlightOnceAndTheLibraryFindsIt)
     ASSERT_EQ(counts.size(), 3);
     EXPECT_LT(counts[1].toLong() + counts[2].toLong() - countsBefore[1].toLong() - countsBefore[2].toLong(), 2000)
         << "the list and no flight";
+}
+
+// Ctrl+C while an import scores: the files were saved and said so before the scoring
+// began; the command stops within a moment with the shell's exit status of an
+// interrupt, every flight is listed, the unscored ones say so, and the next import
+// scores them.
+TEST(Cli, AnInterruptWhileScoringKeepsTheSavedFlights)
+{
+    QTemporaryDir scratch;
+    const QString library = scratch.path() + "/Flights";
+    QStringList arguments { "library", "import" };
+    for (unsigned copy = 1; copy <= 2; ++copy) {
+        const QString file = scratch.path() + QString("/wander%1.igc").arg(copy);
+        QFile out(file);
+        ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+        out.write(QByteArray::fromStdString(corvex::testing::wanderingFlightIgc(8, "XWD00" + std::to_string(copy), copy)));
+        arguments << file;
+    }
+    QProcess import;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("CORVEX_NO_UDEV", "1");
+    environment.remove("CORVEX_LOG_STDERR");
+    import.setProcessEnvironment(environment);
+    import.start(QStringLiteral(CORVEX_BUILD_DIR "/corvex"), arguments << "--library" << library);
+    QString out;
+    ASSERT_TRUE(corvex::testing::waitUntil([&] {
+        out += QString::fromUtf8(import.readAllStandardOutput());
+        return out.contains("2 imported, 0 already in the library, 0 refused\n") || import.state() == QProcess::NotRunning;
+    }, 60000)) << out.toStdString();
+    ASSERT_EQ(import.state(), QProcess::Running) << "scored before the interrupt: " << out.toStdString();
+    QElapsedTimer sinceInterrupt;
+    sinceInterrupt.start();
+    ::kill(static_cast<pid_t>(import.processId()), SIGINT);
+    ASSERT_TRUE(import.waitForFinished(30000));
+#if defined(__SANITIZE_ADDRESS__)
+    EXPECT_LT(sinceInterrupt.elapsed(), 3000);
+#else
+    EXPECT_LT(sinceInterrupt.elapsed(), 1000);
+#endif
+    EXPECT_EQ(import.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(import.exitCode(), 130);
+    const QString err = QString::fromUtf8(import.readAllStandardError());
+    EXPECT_TRUE(err.contains("corvex: scoring interrupted: the flights are saved; ")) << err.toStdString();
+
+    const QJsonArray listed = QJsonDocument::fromJson(runCli({ "library", "list", "--json", "--library", library }).out.toUtf8()).array();
+    ASSERT_EQ(listed.size(), 2) << "nothing lost";
+    const QJsonValue unscored = listed.first()["score_points"].isNull() ? listed.first() : listed.last();
+    ASSERT_TRUE(unscored["score_points"].isNull());
+    const CliRun shown = runCli({ "library", "show", QString::number(unscored["id"].toInt()), "--library", library });
+    EXPECT_TRUE(shown.out.contains("Score:         not scored yet")) << shown.out.toStdString();
 }
 
 // A folder that holds no library is made one only by sync and import: every other
