@@ -587,19 +587,27 @@ TEST(FlightWindow, ClosedOrReplacedBeforeTheWorkersAnswer)
     auto library = std::move(*FlightLibrary::open(folder.path() + "/Flights"));
     auto* scoring = new FlightWindow(*library, *library->importFile(wander).flight);
     scoring->setAttribute(Qt::WA_DeleteOnClose);
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    ASSERT_TRUE(scoring->isScoring());
-    scoring->close();
-    const auto processorTime = [] {
-        timespec now {};
-        clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
-        return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+    // The processor time the process spends over a while with this thread asleep: the
+    // search's, compared before and after the close (on a loaded machine both shrink).
+    const auto spentOver = [](int milliseconds) {
+        const auto processorTime = [] {
+            timespec now {};
+            clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+            return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+        };
+        const double before = processorTime();
+        std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+        return processorTime() - before;
     };
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    const double before = processorTime();
-    std::this_thread::sleep_for(std::chrono::milliseconds(600));
-    EXPECT_LT(processorTime() - before, 0.2) << "a search went on after the close";
+    const double searching = spentOver(400);
+    scoring->close();
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    const double closed = spentOver(400);
+    QSignalSpy scored(scoring, &FlightWindow::scoreReady);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_GT(searching, 0.01) << "the search ran before the close";
+    EXPECT_LT(closed, searching / 4) << "a search went on after the close";
+    EXPECT_EQ(scored.count(), 0);
 }
 
 // The words loggers write when no glider was set count as none, in the file's figures
