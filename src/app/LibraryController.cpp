@@ -130,6 +130,8 @@ void LibraryController::scoreMissingFlights()
             if (outcome) {
                 scored = outcome->scored;
                 cancelled = outcome->cancelled;
+                if (outcome->unwritten > 0)
+                    failure = std::to_string(outcome->unwritten) + " scores were not written, the index being busy; the next pass scores them";
             } else {
                 failure = outcome.error().message;
             }

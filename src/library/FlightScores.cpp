@@ -38,7 +38,12 @@ StoredScore scoreUnder(const flights::IgcFlight& flight, const std::vector<fligh
     StoredScore stored;
     stored.version = figuresVersion;
     const flights::ContestRuleSet* rules = flights::findContestRuleSet(ruleSet);
-    if (!rules || part < 0)
+    if (!rules || part < 0 || static_cast<std::size_t>(part) >= parts.size())
+        return stored;
+    // A recorder that never left the ground (switched on in the car, left on in the
+    // harness for an afternoon) has no flight: a search over its jitter costs the most of
+    // any track and finds points nobody flew. It is scored as a flight without points.
+    if (!parts[static_cast<std::size_t>(part)].movementDetected)
         return stored;
     const auto scored = flights::scoredPart(
         flight, parts, static_cast<std::size_t>(part), flights::trackToScore(*rules, flights::scoredTrackFromName(scoredTrack)));
@@ -224,6 +229,10 @@ LibraryResult<ScoreFillOutcome> fillScores(
                 write();
         });
     write();
+    // The last round could not have the lock either: what it holds is not in the index,
+    // which a caller must hear rather than take the pass for done.
+    for (const Done& each : batch)
+        outcome.unwritten += !each.work.cancelled && !each.work.unreadable;
     outcome.cancelled = handled < wanted.size() || context.isCancelled();
     return outcome;
 }

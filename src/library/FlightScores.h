@@ -51,6 +51,9 @@ struct ScoreFillOutcome {
     std::size_t scored { 0 }; // written, with or without points
     std::size_t refigured { 0 }; // of them, the flights whose figures were computed again
     std::size_t unreadable { 0 }; // left for a later pass
+    // Scored but not written: another connection held the index's write lock past its
+    // wait to the end. Left for a later pass.
+    std::size_t unwritten { 0 };
     bool cancelled { false };
 };
 

@@ -38,5 +38,10 @@ int main(int argc, char** argv)
     QApplication::setApplicationName(QStringLiteral("CorvexVario"));
     QApplication::setApplicationVersion(QStringLiteral("9.8.7"));
     ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    const int result = RUN_ALL_TESTS();
+    // A window a test closed that deletes itself on close (a flight view) goes now, its
+    // searches waited for, before the program's statics do: no event loop turns after
+    // the last test, and a search running on through the exit reads freed rule sets.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    return result;
 }

@@ -5,7 +5,9 @@
 // second start out.
 #include "PrivateSessionBus.h"
 #include "TemporaryFolder.h"
+#include "library/FlightLibrary.h"
 #include "support/QtTestHelpers.h"
+#include "support/TestFiles.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
@@ -14,6 +16,8 @@
 #include <QProcess>
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 using namespace corvex::testing;
 
@@ -125,6 +129,34 @@ TEST(SingleInstanceWithoutBus, TheLockFileKeepsASecondStartOut)
     environment.insert("CORVEX_NO_UDEV", "1");
     environment.insert("CORVEX_LOG_STDERR", "1");
     environment.insert("QT_QPA_PLATFORM", "offscreen");
+
+    // A quit while the library window's pass scores long flights (after the picture of
+    // the window, as the menu's Quit) ends the process at once, their scores left for
+    // the next pass; the program started next is not kept out.
+    const std::string library = runtime.path() + "/Flights";
+    for (unsigned copy = 1; copy <= 2; ++copy) {
+        std::ofstream(runtime.path() + "/w.igc") << wanderingFlightIgc(8, "XWD00" + std::to_string(copy), copy);
+        ASSERT_TRUE((*corvex::library::FlightLibrary::open(library))->importFile(runtime.path() + "/w.igc").flight);
+    }
+    environment.insert("CORVEX_LIBRARY", QString::fromStdString(library));
+    QProcess quitting;
+    quitting.setProcessEnvironment(environment);
+    quitting.setProcessChannelMode(QProcess::MergedChannels);
+    quitting.start(program, { "--screenshot", QString::fromStdString(runtime.path() + "/w.png"), "--screenshot-window", "library", "--screenshot-delay", "1500" });
+    QString said;
+    ASSERT_TRUE(waitUntil([&] { return (said += QString::fromUtf8(quitting.readAll())).contains("Wrote "); }, 60000)) << said.toStdString();
+    QElapsedTimer sinceQuit;
+    sinceQuit.start();
+    ASSERT_TRUE(quitting.waitForFinished(30000));
+#if defined(CORVEX_SANITIZED_BUILD)
+    EXPECT_LT(sinceQuit.elapsed(), 3000);
+#else
+    EXPECT_LT(sinceQuit.elapsed(), 1000);
+#endif
+    EXPECT_EQ(quitting.exitCode(), 0);
+    const auto flights = *(*corvex::library::FlightLibrary::open(library))->index().flights();
+    EXPECT_TRUE(std::any_of(flights.begin(), flights.end(), [](const auto& flight) { return !flight.scorerVersion; }));
+
     QProcess first, second;
     first.setProcessEnvironment(environment);
     first.setProcessChannelMode(QProcess::MergedChannels);

@@ -7,6 +7,7 @@
 
 #include "CapturingLogSink.h"
 #include "TemporaryFolder.h"
+#include "TestFiles.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
@@ -740,6 +741,18 @@ TEST(FlightLibrary, ScoresAreAddedByMigrationAndFilledAfterwards)
     const auto missing = *library->fillScores();
     EXPECT_EQ(missing.unreadable, 1u);
     EXPECT_EQ(library->index().flight(first.id)->scorerVersion, 0);
+
+    // A recorder on the ground for three hours (carried about at a walker's pace) has no
+    // flight: kept and listed as the recording it is, scored at once without points.
+    TemporaryFolder elsewhere;
+    writeAll(elsewhere.path() + "/ground.igc", corvex::testing::wanderingFlightIgc(3, "XGR001", 1, 1.0));
+    const ImportOutcome ground = library->importFile(elsewhere.path() + "/ground.igc");
+    ASSERT_TRUE(ground.flight) << ground.message;
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(library->fillScores()->scored, 1u);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(1)) << "no search ran";
+    EXPECT_EQ(valueOf(library->index().flight(ground.flight->id)).scorerVersion, figuresVersion);
+    EXPECT_FALSE(valueOf(library->index().flight(ground.flight->id)).scorePoints);
 }
 
 // An OpenAir file is kept once per content, whatever its name, with every use; a copy
@@ -938,6 +951,15 @@ TEST(FlightLibrary, FailuresAreReportedNotTakenForNoRows)
     ASSERT_FALSE(missing);
     EXPECT_EQ(missing.error().kind, LibraryErrorKind::NotFound) << "a flight not there is not found, not a failure";
     EXPECT_EQ(library->index().count(), 1);
+
+    // Scores not written because another program held the write lock past the wait are
+    // counted as such, not passed over as a pass that is done.
+    sqlite3* holder = nullptr;
+    ASSERT_EQ(sqlite3_open((scratch.path() + "/library.sqlite").c_str(), &holder), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(holder, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+    EXPECT_EQ(library->fillScores()->unwritten, 1u);
+    sqlite3_close(holder);
+    EXPECT_EQ(library->fillScores()->scored, 1u) << "the next pass writes it";
 
     {
         sqlite3* database = nullptr;

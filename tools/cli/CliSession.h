@@ -32,6 +32,9 @@ enum ExitCode : int {
     NoSuchFlight = 7,
     // `update check`: the feed offers an update.
     UpdateAvailable = 10,
+    // Ctrl+C (or a TERM) stopped work that the command had saved enough of to say so,
+    // as a shell numbers an interrupted command.
+    Interrupted = 130,
 };
 
 // Alerts become lines on stderr: nobody is there to press a button.

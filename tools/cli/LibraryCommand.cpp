@@ -20,8 +20,10 @@
 #include "platform/qt/PreferencesStore.h"
 
 #include <algorithm>
+#include <atomic>
 #include <charconv>
 #include <chrono>
+#include <csignal>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
@@ -140,10 +142,55 @@ std::string scoreLine(const LibraryFlight& flight)
         + fixed(flight.scoreDistanceMetres.value_or(0) / 1000, 2) + " km (" + library::contestRuleSetName(flight.scoreRuleSet) + ")";
 }
 
-// Scores the flights that lack one, the progress on the terminal: after a sync or a
-// rebuild, so that `library list` shows every score. False when it printed a failure.
+// Ctrl+C (or a TERM) while the flights are scored: their files and rows are saved
+// already, so the pass stops after the flights under way and the command says what
+// is left, instead of the process dying between them. The handler is there from
+// before the summary is printed, so that an interrupt the summary prompts is one it
+// hears; a second interrupt ends the process at once (the default action is back).
+class InterruptCancels {
+public:
+    InterruptCancels()
+    {
+        s_token.store(&m_token);
+        struct sigaction action {};
+        action.sa_handler = &InterruptCancels::handle;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESETHAND;
+        sigaction(SIGINT, &action, &m_oldInterrupt);
+        sigaction(SIGTERM, &action, &m_oldTerminate);
+    }
+    ~InterruptCancels()
+    {
+        sigaction(SIGINT, &m_oldInterrupt, nullptr);
+        sigaction(SIGTERM, &m_oldTerminate, nullptr);
+        s_token.store(nullptr);
+    }
+    InterruptCancels(const InterruptCancels&) = delete;
+    InterruptCancels& operator=(const InterruptCancels&) = delete;
+
+    const CancelToken& token() const { return m_token; }
+
+private:
+    static void handle(int)
+    {
+        // An atomic store: safe in a signal handler.
+        if (const CancelToken* token = s_token.load())
+            token->cancel();
+    }
+
+    static inline std::atomic<const CancelToken*> s_token { nullptr };
+    CancelToken m_token;
+    struct sigaction m_oldInterrupt {};
+    struct sigaction m_oldTerminate {};
+};
+
+// Scores the flights that lack one, the progress on the terminal: after a sync, an
+// import or a rebuild, so that `library list` shows every score. The flights are
+// saved before it begins; a failure or an interrupt here leaves them unscored for the
+// next pass (any of those commands, or the library window). FileError or Interrupted
+// when it printed why.
 enum class ScoreSummary { Printed, Quiet };
-bool fillScores(CliContext& context, FlightLibrary& flights, ScoreSummary summary)
+ExitCode fillScores(CliContext& context, FlightLibrary& flights, ScoreSummary summary, const InterruptCancels* interrupt = nullptr)
 {
     TerminalProgress progress(context.err);
     library::ScoreFillOptions options;
@@ -151,18 +198,27 @@ bool fillScores(CliContext& context, FlightLibrary& flights, ScoreSummary summar
     options.progress = [&](std::size_t done, std::size_t total) {
         progress.show("scoring flight " + std::to_string(done) + " of " + std::to_string(total), done, total);
     };
-    const auto filled = flights.fillScores(options);
+    const auto filled = flights.fillScores(options, interrupt ? interrupt->token() : CancelToken());
     progress.finish();
     if (!filled) {
-        printError(context.err, "the flights cannot be scored: " + filled.error().message);
-        return false;
+        printError(context.err, "the flights are saved but cannot be scored now: " + filled.error().message);
+        return FileError;
     }
     const library::ScoreFillOutcome& outcome = *filled;
     if (outcome.total > 0 && summary == ScoreSummary::Printed)
         context.out << outcome.scored << (outcome.scored == 1 ? " flight scored\n" : " flights scored\n");
+    if (outcome.cancelled) {
+        const std::size_t left = outcome.total - outcome.scored - outcome.unreadable;
+        printError(context.err, "scoring interrupted: the flights are saved; " + std::to_string(left)
+                + (left == 1 ? " is" : " are") + " scored by the next sync, import or rebuild, or by the library window");
+        return Interrupted;
+    }
+    if (outcome.unwritten > 0)
+        printError(context.err, std::to_string(outcome.unwritten)
+                + " scores could not be written: the index was busy (the next sync, import or rebuild scores them)");
     if (outcome.unreadable > 0)
         printError(context.err, std::to_string(outcome.unreadable) + " flights could not be read to be scored");
-    return outcome.unreadable == 0;
+    return outcome.unreadable > 0 || outcome.unwritten > 0 ? FileError : Success;
 }
 
 Result<std::int64_t, ExitCode> flightId(CliContext& context)
@@ -242,10 +298,14 @@ int runSync(CliContext& context)
         return reportDeviceFailure(context.err, "the flight list could not be read", *outcome.listFailure);
     for (const auto& failed : outcome.failed)
         printError(context.err, "flight " + std::to_string(failed.flightNumber) + " was not saved: " + failed.reason);
-    // Before the summary, which scripts read as the last line.
-    const bool scored = fillScores(context, *flights, ScoreSummary::Quiet);
+    // Every file is whole, synced and indexed: said before the scoring, which may take
+    // long and may be interrupted without losing any of them. Scripts read the summary
+    // as the last line of the output; the scoring prints only on stderr.
+    const InterruptCancels interrupt;
     context.out << outcome.added.size() << " new, " << outcome.alreadyInLibrary << " already in the library\n";
-    return !outcome.failed.empty() ? InstrumentFailed : scored ? Success : FileError;
+    context.out.flush();
+    const ExitCode scored = fillScores(context, *flights, ScoreSummary::Quiet, &interrupt);
+    return !outcome.failed.empty() ? InstrumentFailed : scored;
 }
 
 int runList(CliContext& context)
@@ -391,9 +451,13 @@ int runImport(CliContext& context)
         if (i < unheard || shown[i - unheard] != outcome.kind)
             printImportOutcome(context.out, context.err, ImportOutcome { outcome.kind, outcome.source, outcome.message, {}, {} });
     }
+    // As sync: the files are saved before they are scored, and the summary says so.
+    const InterruptCancels interrupt;
     context.out << tally.imported << " imported, " << tally.already << " already in the library, " << tally.refused
                 << " refused\n";
-    return tally.refused == 0 ? Success : FileError;
+    context.out.flush();
+    const ExitCode scored = fillScores(context, *flights, ScoreSummary::Quiet, &interrupt);
+    return tally.refused > 0 ? FileError : scored;
 }
 
 int runExport(CliContext& context)
@@ -439,8 +503,9 @@ int runRebuild(CliContext& context)
     }
     context.out << outcome.flights << " flights in the index of " << visibleText(flights->folder()) << "\n";
     // As import: a file refused is a failure the exit status says, the index made all the same.
-    const bool scored = fillScores(context, *flights, ScoreSummary::Printed);
-    return !refused && scored ? Success : FileError;
+    const InterruptCancels interrupt;
+    const ExitCode scored = fillScores(context, *flights, ScoreSummary::Printed, &interrupt);
+    return refused ? FileError : scored;
 }
 
 // "2024-07-01 11:34, 1:23, Ozone Rush": which flight a sentence is about.

@@ -14,7 +14,9 @@
 #include "map/qt/ZoneLayer.h"
 #include "map/ui/MapView.h"
 
+#include <QCloseEvent>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -158,6 +160,13 @@ FlightWindow::FlightWindow(FlightLibrary& library, const LibraryFlight& flight, 
     : QWidget(parent, Qt::Window)
     , m_track(std::make_shared<TrackPoints>())
 {
+    // At a quit the windows stay until the process ends: their searches must not run on
+    // (or post to them) while it goes.
+    if (auto* application = QCoreApplication::instance())
+        connect(application, &QCoreApplication::aboutToQuit, this, [this] {
+            m_scoreWork.cancelAndWait();
+            m_airspaceWork.cancelAndWait();
+        });
     m_liveRules = flights::findContestRuleSet(library.index().listedRuleSet());
     if (!m_liveRules)
         m_liveRules = &flights::contestRuleSets().front();
@@ -304,6 +313,17 @@ FlightWindow::~FlightWindow()
     // Before the widgets go: the work's answers are posted to this window.
     m_scoreWork.cancelAndWait();
     m_airspaceWork.cancelAndWait();
+}
+
+void FlightWindow::closeEvent(QCloseEvent* event)
+{
+    // A window that goes on close goes only when the event loop next turns (or never, at
+    // a quit): its searches stop now, not a long flight's scoring later.
+    if (testAttribute(Qt::WA_DeleteOnClose)) {
+        m_scoreWork.cancel();
+        m_airspaceWork.cancel();
+    }
+    QWidget::closeEvent(event);
 }
 
 void FlightWindow::startScoring()

@@ -109,6 +109,7 @@ signals:
     void editRequested();
 
 private:
+    void closeEvent(QCloseEvent* event) override;
     QWidget* figuresPanel(const LibraryFlight& flight);
     void startScoring();
     void showScore(std::optional<flights::ContestScore> score);

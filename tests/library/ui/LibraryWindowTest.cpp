@@ -47,6 +47,8 @@
 #include <filesystem>
 #include <map>
 #include <fstream>
+#include <thread>
+#include <ctime>
 
 using namespace corvex;
 using namespace corvex::library;
@@ -576,6 +578,25 @@ TEST(FlightWindow, ClosedOrReplacedBeforeTheWorkersAnswer)
     EXPECT_EQ(ready.count(), 1);
     EXPECT_TRUE(replaced.barogram().bands().empty());
     EXPECT_NE(replaced.airspaceStatus().text().indexOf("missing.txt"), -1);
+
+    // Closed while it scores a long flight, a window that goes on close stops its search
+    // at once, not when a turn of the loop deletes it (at a quit, never): the processor
+    // time spent after the close is compared with that before (a loaded machine slows both).
+    TemporaryFolder folder;
+    std::ofstream(folder.path() + "/wander.igc") << corvex::testing::wanderingFlightIgc(8, "XWD001");
+    auto library = std::move(*FlightLibrary::open(folder.path() + "/Flights"));
+    auto* scoring = new FlightWindow(*library, *library->importFile(folder.path() + "/wander.igc").flight);
+    scoring->setAttribute(Qt::WA_DeleteOnClose);
+    const auto spentOver = [](int milliseconds) {
+        const std::clock_t before = std::clock();
+        std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+        return static_cast<double>(std::clock() - before) / CLOCKS_PER_SEC;
+    };
+    const double searching = spentOver(400);
+    scoring->close();
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_LT(spentOver(400), searching / 4) << "a search went on after the close";
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
 // The words loggers write when no glider was set count as none, in the file's figures

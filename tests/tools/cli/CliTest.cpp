@@ -7,6 +7,7 @@
 #include "platform/FileLock.h"
 #include "platform/PosixSerialLine.h"
 #include "support/QtTestHelpers.h"
+#include "support/TestFiles.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -27,7 +28,9 @@
 #include <atomic>
 #include <filesystem>
 #include <poll.h>
+#include <fstream>
 #include <set>
+#include <csignal>
 #include <sys/stat.h>
 #include <pty.h>
 #include <thread>
@@ -583,6 +586,9 @@ TEST(Cli, SyncKeepsEachFlightOnceAndTheLibraryFindsIt)
     EXPECT_EQ(imported.exitCode, 4);
     EXPECT_EQ(lastLine(imported), "6 imported, 0 already in the library, 1 refused") << imported.out.toStdString();
     EXPECT_TRUE(imported.err.contains(notes + ": not imported: ")) << imported.err.toStdString();
+    for (const QJsonValue& flight :
+        QJsonDocument::fromJson(runCli({ "library", "list", "--json", "--library", imports }).out.toUtf8()).array())
+        EXPECT_GT(flight["score_points"].toDouble(), 0) << "the import scores what it saved, after the summary";
     const CliRun again = runCli({ "library", "import", CORVEX_TESTDATA_DIR "/igc", "--library", imports });
     EXPECT_EQ(again.exitCode, 0);
     EXPECT_EQ(lastLine(again), "0 imported, 6 already in the library, 0 refused");
@@ -663,6 +669,36 @@ TEST(Cli, SyncKeepsEachFlightOnceAndTheLibraryFindsIt)
     ASSERT_EQ(counts.size(), 3);
     EXPECT_LT(counts[1].toLong() + counts[2].toLong() - countsBefore[1].toLong() - countsBefore[2].toLong(), 2000)
         << "the list and no flight";
+}
+
+// Ctrl+C while an import scores: the files were saved, and said so, before; it stops
+// at once with the shell's status of an interrupt and says what is left unscored.
+TEST(Cli, AnInterruptWhileScoringKeepsTheSavedFlights)
+{
+    QTemporaryDir scratch;
+    QStringList arguments { "library", "import", "--library", scratch.path() + "/Flights" };
+    for (unsigned copy = 1; copy <= 2; ++copy) {
+        arguments << scratch.path() + QString("/wander%1.igc").arg(copy);
+        std::ofstream(arguments.last().toStdString()) << corvex::testing::wanderingFlightIgc(8, "XWD00" + std::to_string(copy), copy);
+    }
+    QProcess import;
+    import.start(QStringLiteral(CORVEX_BUILD_DIR "/corvex"), arguments);
+    QString out;
+    ASSERT_TRUE(corvex::testing::waitUntil([&] { return (out += QString::fromUtf8(import.readAllStandardOutput())).contains(" 0 refused\n"); }, 60000));
+    QElapsedTimer sinceInterrupt;
+    sinceInterrupt.start();
+    ::kill(static_cast<pid_t>(import.processId()), SIGINT);
+    ASSERT_TRUE(import.waitForFinished(30000));
+#if defined(__SANITIZE_ADDRESS__)
+    EXPECT_LT(sinceInterrupt.elapsed(), 5000); // the files under way are read and measured much slower
+#else
+    EXPECT_LT(sinceInterrupt.elapsed(), 1500);
+#endif
+    EXPECT_EQ(import.exitCode(), 130);
+    EXPECT_TRUE(import.readAllStandardError().contains("corvex: scoring interrupted: the flights are saved; 2 are scored by the next"));
+    const QJsonArray listed = QJsonDocument::fromJson(runCli({ "library", "list", "--json", "--library", scratch.path() + "/Flights" }).out.toUtf8()).array();
+    ASSERT_EQ(listed.size(), 2) << "nothing lost";
+    EXPECT_TRUE(listed.first()["score_points"].isNull());
 }
 
 // A folder that holds no library is made one only by sync and import: every other
