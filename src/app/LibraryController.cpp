@@ -96,7 +96,8 @@ void LibraryController::recordAirspacesUpload(const Bytes& set, const std::strin
 
 void LibraryController::scoreMissingFlights()
 {
-    if (!m_library)
+    // A library that cannot be written keeps the scores it has.
+    if (!m_library || m_library->readOnly())
         return;
     if (m_scoring.started()) {
         m_scoreAgain = true;
@@ -215,6 +216,8 @@ library::FlightLibrary* LibraryController::library()
         m_alerts.showAlert(Alert { "The flight library cannot be brought up to date with its folder",
             reconciled.error().message + "." });
     }
+    if (m_library->readOnly())
+        logLine(m_log, "%s: it is shown as it is", m_library->readOnlyError().message.c_str());
     // Flights of an older index, or that came while the program was away.
     scoreMissingFlights();
     return m_library.get();
@@ -274,6 +277,15 @@ QString LibraryController::sync(InstrumentSession::Lease& lease, const std::stri
     auto* flights = library();
     if (!flights)
         return tr("The flight library cannot be opened");
+    // Nothing would be saved: say so once instead of a failure per flight.
+    if (flights->readOnly()) {
+        QString summary = QString::fromStdString(flights->readOnlyError().message);
+        summary[0] = summary[0].toUpper();
+        logLine(m_log, "No flight was saved: %s", flights->readOnlyError().message.c_str());
+        if (m_window)
+            m_window->showStatus(summary + ".");
+        return summary;
+    }
     SilentAlerts alerts;
     library::SyncHooks hooks;
     hooks.added = [this](const library::ImportOutcome&) {
