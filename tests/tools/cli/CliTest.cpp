@@ -241,7 +241,7 @@ TEST(Cli, HelpVersionAndUsageErrors)
 {
     CliRun help = runCli({ "--help" });
     EXPECT_EQ(help.exitCode, 0);
-    EXPECT_TRUE(help.out.contains("Usage: corvex [--port PATH] [--timeout SECONDS] COMMAND"));
+    EXPECT_TRUE(help.out.contains("Usage: corvex [--port PATH] [--timeout SECONDS] [--units U] [--utc] COMMAND"));
     EXPECT_TRUE(help.out.contains("flights"));
     CliRun version = runCli({ "--version" });
     EXPECT_EQ(version.exitCode, 0);
