@@ -26,6 +26,8 @@ namespace {
 const QString syncKey = QStringLiteral("syncFlightsOnConnection");
 const QString folderKey = QStringLiteral("flightLibraryFolder");
 const QString ruleSetsKey = QStringLiteral("contestRuleSets");
+const QString unitsKey = QStringLiteral("units");
+const QString timesInUtcKey = QStringLiteral("timesInUtc");
 
 // Per-flight alerts would stop a sync nobody asked for at every flight; the summary
 // says what failed instead.
@@ -223,10 +225,19 @@ library::FlightLibrary* LibraryController::library()
     return m_library.get();
 }
 
+void LibraryController::applyUnits()
+{
+    if (!m_window)
+        return;
+    const auto units = parseUnitSystem(m_preferences.stringValue(unitsKey).toStdString()).value_or(UnitSystem::Metric);
+    m_window->setUnits(units, m_preferences.boolValue(timesInUtcKey));
+}
+
 void LibraryController::preferencesChanged()
 {
     if (!m_library)
         return;
+    applyUnits();
     library::LibraryFolderChoice choice;
     choice.preference = m_preferences.stringValue(folderKey).toStdString();
     if (library::libraryFolder(choice) == m_openFolder) {
@@ -257,6 +268,7 @@ void LibraryController::showWindow()
         m_window->flightsAdded = [this] { scoreMissingFlights(); };
         m_window->saveNewFlights = [this] { emit saveNewFlightsRequested(); };
         m_window->setSaveNewFlightsAvailable(m_saveNewFlightsAvailable, m_saveNewFlightsUnavailable);
+        applyUnits();
         if (m_mapTiles)
             m_window->mapBaseLayer = [this] {
                 if (!m_mapBaseLayer) {

@@ -78,6 +78,7 @@ signals:
 
 private:
     void preferencesChanged();
+    void applyUnits(); // the preferences `units` and `timesInUtc`, to the window
     void scoringProgressed(std::size_t done, std::size_t total);
     void scoringEnded(std::uint64_t pass, std::size_t scored, bool cancelled);
 

@@ -1,5 +1,6 @@
 #include "app/UserPreferencesWindow.h"
 
+#include "base/Units.h"
 #include "flights/ContestRules.h"
 #include "library/FlightScores.h"
 #include "library/LibraryFolder.h"
@@ -76,9 +77,21 @@ void UserPreferencesWindow::addContestControls()
     }
     others->addStretch(1);
     connect(m_listedContest, &QComboBox::activated, this, &UserPreferencesWindow::storeContests);
+    m_units = new QComboBox;
+    m_units->setAccessibleName(tr("Units"));
+    m_units->addItem(tr("Metric (m, km/h, m/s, km)"), QStringLiteral("metric"));
+    m_units->addItem(tr("Imperial (ft, mph, ft/min, mi)"), QStringLiteral("imperial"));
+    m_units->addItem(tr("Aviation (ft, kt, kt, NM)"), QStringLiteral("aviation"));
+    connect(m_units, &QComboBox::activated, this,
+        [this] { m_preferences.setValue(QStringLiteral("units"), m_units->currentData().toString()); });
+    m_timesInUtc = new QCheckBox(tr("Times in UTC (else at the take-off's local time)"));
+    connect(m_timesInUtc, &QCheckBox::toggled, this,
+        [this](bool checked) { m_preferences.setValue(QStringLiteral("timesInUtc"), checked); });
     auto* form = new QFormLayout;
     form->addRow(tr("Contest in the table:"), m_listedContest);
     form->addRow(tr("Also score under:"), others);
+    form->addRow(tr("Units:"), m_units);
+    form->addRow(QString(), m_timesInUtc);
     // Under the library's folder, in the library's part of the window.
     const int at = m_ui->preferencesLayout->indexOf(m_ui->airspacesCaptionLabel);
     m_ui->preferencesLayout->insertLayout(at, form);
@@ -126,6 +139,12 @@ void UserPreferencesWindow::showStoredValues()
     const QSignalBlocker syncBlocker(m_ui->syncFlightsOnConnectionCheckbox);
     m_ui->syncFlightsOnConnectionCheckbox->setChecked(m_preferences.boolValue(QStringLiteral("syncFlightsOnConnection")));
     m_ui->flightLibraryFolderLabel->setText(tr("Folder: %1").arg(currentLibraryFolder()));
+
+    const auto units = parseUnitSystem(m_preferences.stringValue(QStringLiteral("units")).toStdString()).value_or(UnitSystem::Metric);
+    const QSignalBlocker unitsBlocker(m_units);
+    m_units->setCurrentIndex(std::max(0, m_units->findData(QString::fromLatin1(unitSystemName(units)))));
+    const QSignalBlocker utcBlocker(m_timesInUtc);
+    m_timesInUtc->setChecked(m_preferences.boolValue(QStringLiteral("timesInUtc")));
 
     const auto ruleSets = library::contestRuleSetList(m_preferences.stringValue(QStringLiteral("contestRuleSets")).toStdString());
     const QString listed = QString::fromStdString(ruleSets.front());

@@ -33,6 +33,10 @@ public:
     // library scores too, one box for each rule set the scorer knows.
     QComboBox& listedContestPopup() { return *m_listedContest; }
     const std::vector<QCheckBox*>& otherContestBoxes() const { return m_otherContests; }
+    // "units" (metric, imperial, aviation) and "timesInUtc": how the library shows its
+    // figures and times.
+    QComboBox& unitsPopup() { return *m_units; }
+    QCheckBox& timesInUtcBox() { return *m_timesInUtc; }
 
 public slots:
     // The check box's action: the binding has already stored the value.
@@ -48,6 +52,8 @@ private:
     PreferencesStore& m_preferences;
     QComboBox* m_listedContest { nullptr };
     std::vector<QCheckBox*> m_otherContests; // in the order of the rule sets' table
+    QComboBox* m_units { nullptr };
+    QCheckBox* m_timesInUtc { nullptr };
 };
 
 } // namespace corvex

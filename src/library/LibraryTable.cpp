@@ -102,17 +102,34 @@ std::string tableCell(std::string_view text, std::size_t width, CellPadding padd
     return cell;
 }
 
-std::string libraryCsv(const std::vector<LibraryFlight>& flights)
+std::string libraryCsv(const std::vector<LibraryFlight>& flights, const CsvChoice& choice)
 {
-    std::string csv = "Take-off (UTC),Landing (UTC),Duration,Highest (m),Track (km),Take-off to landing (km),Score (points),"
-                      "Score type,Best climb (m/s),Best sink (m/s),Glider,Pilot,Instrument,File\r\n";
+    const UnitSystem units = choice.units;
+    const auto figure = [&](Quantity quantity, double si) {
+        return formatString("%.*f", unitDecimals(quantity, units), convertedValue(quantity, si, units));
+    };
+    const std::string zone = choice.takeoffOffset ? "local" : "UTC";
+    const std::string distance = unitLabel(Quantity::Distance, units);
+    const std::string vario = unitLabel(Quantity::Vario, units);
+    std::string csv = "Take-off (" + zone + "),Landing (" + zone + "),Duration,Highest (" + unitLabel(Quantity::Altitude, units)
+        + "),Track (" + distance + "),Take-off to landing (" + distance + "),Score (points),Score type,Best climb (" + vario
+        + "),Best sink (" + vario + "),Glider,Pilot,Instrument,File\r\n";
     for (const LibraryFlight& flight : flights) {
         const auto altitude = flight.maxAltitude();
-        csv += tableTimeText(flight.takeoff) + "," + tableTimeText(flight.landing) + "," + hoursMinutesText(flight.durationSeconds)
-            + "," + (altitude ? std::to_string(*altitude) : "") + "," + formatString("%.1f", flight.trackMetres / 1000) + ","
-            + formatString("%.1f", flight.distanceMetres / 1000) + ","
+        std::string takeoff, landing;
+        if (choice.takeoffOffset) {
+            const int offset = choice.takeoffOffset(flight);
+            takeoff = localMinuteText(flight.takeoff, offset);
+            landing = localMinuteText(flight.landing, offset);
+        } else {
+            takeoff = tableTimeText(flight.takeoff);
+            landing = tableTimeText(flight.landing);
+        }
+        csv += takeoff + "," + landing + "," + hoursMinutesText(flight.durationSeconds) + ","
+            + (altitude ? figure(Quantity::Altitude, *altitude) : "") + "," + figure(Quantity::Distance, flight.trackMetres) + ","
+            + figure(Quantity::Distance, flight.distanceMetres) + ","
             + (flight.scorePoints ? formatString("%.2f", *flight.scorePoints) + "," + csvField(flight.scoreType) : ",") + ","
-            + formatString("%.1f", flight.bestClimb) + "," + formatString("%.1f", flight.bestSink) + "," + csvField(flight.glider)
+            + figure(Quantity::Vario, flight.bestClimb) + "," + figure(Quantity::Vario, flight.bestSink) + "," + csvField(flight.glider)
             + "," + csvField(flight.pilot) + "," + csvField(flight.instrument()) + "," + csvField(flight.file) + "\r\n";
     }
     return csv;

@@ -1,7 +1,10 @@
 #pragma once
 
+#include "base/Units.h"
 #include "library/LibraryFlight.h"
 
+#include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -38,6 +41,14 @@ std::string tableCell(std::string_view text, std::size_t width, CellPadding padd
 // end are quoted, and a text field that a spreadsheet would take for a formula (it
 // begins with =, +, -, @, tab or carriage return) is written as text, with a single
 // quote before it inside the quotes.
-std::string libraryCsv(const std::vector<LibraryFlight>& flights);
+// The figures are in the units chosen, each unit in its column's header ("Highest
+// (ft)"); the times in UTC when takeoffOffset is empty, else at the offset it gives
+// for the flight ("2024-10-07 13:34 +02:00", landing at the take-off's offset). The
+// columns stay in their order whatever the choice.
+struct CsvChoice {
+    UnitSystem units { UnitSystem::Metric };
+    std::function<int(const LibraryFlight&)> takeoffOffset;
+};
+std::string libraryCsv(const std::vector<LibraryFlight>& flights, const CsvChoice& choice = {});
 
 } // namespace corvex::library

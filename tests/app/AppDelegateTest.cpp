@@ -657,6 +657,19 @@ TEST_F(AppDelegateTest, ContestsChosenInThePreferencesNameTheRuleSetsInOrder)
     app.preferences.setValue("contestRuleSets", "olc olc, nosuch");
     EXPECT_EQ(listed.currentData().toString(), "olc");
     EXPECT_FALSE(box("xcontest")->isChecked());
+
+    // The units and the times of the library: metric and local by default, each
+    // control its preference, a word it does not know shown as metric.
+    QComboBox& units = window->unitsPopup();
+    EXPECT_EQ(units.currentData().toString(), "metric");
+    EXPECT_FALSE(window->timesInUtcBox().isChecked());
+    units.setCurrentIndex(units.findData("aviation"));
+    emit units.activated(units.currentIndex());
+    EXPECT_EQ(app.preferences.stringValue("units"), "aviation");
+    window->timesInUtcBox().click();
+    EXPECT_TRUE(app.preferences.boolValue("timesInUtc"));
+    app.preferences.setValue("units", "furlongs");
+    EXPECT_EQ(units.currentData().toString(), "metric");
     window->close();
 }
 

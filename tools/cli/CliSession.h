@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/Units.h"
+
 #include "base/Format.h"
 #include "device/CorvexDevice.h"
 #include "platform/AlertPresenter.h"
@@ -92,6 +94,10 @@ struct CliContext {
     // The overall deadline of each transfer (--timeout); the HTTP clients of the
     // commands take it.
     std::chrono::milliseconds transferTimeout { defaultTransferTimeout };
+    // The text's units and times (--units, --utc): nothing and false leave them to the
+    // preferences `units` and `timesInUtc`. JSON stays in SI units and UTC.
+    std::optional<UnitSystem> units;
+    bool utc { false };
 
     // The last value given for the option, nothing when it was not given.
     std::optional<std::string> option(const std::string& name) const

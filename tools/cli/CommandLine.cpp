@@ -43,7 +43,7 @@ void printCommands(std::ostream& out, const std::vector<const CliCommand*>& comm
 
 void printGlobalHelp(std::ostream& out)
 {
-    out << "Usage: corvex [--port PATH] [--timeout SECONDS] COMMAND [ARGUMENTS]\n\n"
+    out << "Usage: corvex [--port PATH] [--timeout SECONDS] [--units U] [--utc] COMMAND [ARGUMENTS]\n\n"
         << "Talks to a Corvex Vario on its USB serial line. Without --port it uses the first\n"
         << "instrument found on the USB bus or in $CORVEX_INSTRUMENT_DIR.\n\n";
     printCommands(out, allCommands());
@@ -51,6 +51,8 @@ void printGlobalHelp(std::ostream& out)
     printRow(out, "--port PATH", "the instrument's serial device (e.g. /dev/ttyACM0)");
     printRow(out, "--timeout SECONDS", "the longest one network transfer may take in all (default: "
             + std::to_string(defaultTransferTimeout.count()) + ")");
+    printRow(out, "--units metric|imperial|aviation", "the units of the library's text (default: the preference, else metric)");
+    printRow(out, "--utc", "the library's times in UTC, not the take-off's local time");
     printRow(out, "--help", "this text");
     printRow(out, "--version", "the program's version");
     out << "\ncorvex COMMAND --help shows the options of a command.\n"
@@ -126,7 +128,8 @@ std::optional<std::chrono::milliseconds> parseTimeout(const std::string& text)
 }
 
 int runCommand(const CliCommand& command, const std::string& path, const std::vector<std::string>& arguments,
-    const std::optional<std::string>& port, std::chrono::milliseconds transferTimeout, std::ostream& out, std::ostream& err)
+    const std::optional<std::string>& port, std::chrono::milliseconds transferTimeout, const CliContext& shown,
+    std::ostream& out, std::ostream& err)
 {
     auto usageError = [&](const std::string& message) {
         printError(err, message + " (usage: corvex " + path + (command.usage[0] ? " " : "") + command.usage + ")");
@@ -156,7 +159,7 @@ int runCommand(const CliCommand& command, const std::string& path, const std::ve
         for (const CliCommand* subcommand : command.subcommands) {
             if (positional.front() == subcommand->name) {
                 positional.erase(positional.begin());
-                return runCommand(*subcommand, path + " " + subcommand->name, positional, port, transferTimeout, out, err);
+                return runCommand(*subcommand, path + " " + subcommand->name, positional, port, transferTimeout, shown, out, err);
             }
         }
         return usageError("unknown sub-command " + positional.front());
@@ -171,7 +174,7 @@ int runCommand(const CliCommand& command, const std::string& path, const std::ve
             return usageError(std::string("missing --") + option.name);
     }
 
-    CliContext context { std::move(positional), {}, port, out, err, transferTimeout };
+    CliContext context { std::move(positional), {}, port, out, err, transferTimeout, shown.units, shown.utc };
     for (const CliOption& option : command.options) {
         if (!parser.isSet(option.name))
             continue;
@@ -190,6 +193,8 @@ int runCommandLine(const std::vector<std::string>& arguments, std::ostream& out,
     parser.addOption(QCommandLineOption("version"));
     parser.addOption(QCommandLineOption("port", "the instrument's serial device", "PATH"));
     parser.addOption(QCommandLineOption("timeout", "the longest one transfer may take", "SECONDS"));
+    parser.addOption(QCommandLineOption("units", "the units of the text", "metric|imperial|aviation"));
+    parser.addOption(QCommandLineOption("utc", "times in UTC"));
     // The global options come before the command; what follows it is the command's.
     parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
     if (!parse(parser, arguments)) {
@@ -220,11 +225,21 @@ int runCommandLine(const std::vector<std::string>& arguments, std::ostream& out,
         return UsageError;
     }
 
+    CliContext shown { {}, {}, {}, out, err, defaultTransferTimeout, std::nullopt, false };
+    if (parser.isSet("units")) {
+        shown.units = parseUnitSystem(toBytes(parser.value("units")));
+        if (!shown.units) {
+            printError(err, "--units is metric, imperial or aviation, not '" + toBytes(parser.value("units")) + "' (see corvex --help)");
+            return UsageError;
+        }
+    }
+    shown.utc = parser.isSet("utc");
+
     const std::string name = positional.front();
     positional.erase(positional.begin());
     for (const CliCommand* command : allCommands()) {
         if (name == command->name)
-            return runCommand(*command, name, positional, port, *transferTimeout, out, err);
+            return runCommand(*command, name, positional, port, *transferTimeout, shown, out, err);
     }
     printError(err, "unknown command " + name + " (see corvex --help)");
     return UsageError;

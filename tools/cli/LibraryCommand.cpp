@@ -122,7 +122,41 @@ flights::TrackFileOptions trackOptions()
 constexpr std::size_t gliderColumnWidth = 24;
 constexpr std::size_t pilotColumnWidth = 32;
 
-std::string altitudeText(const std::optional<int>& value) { return value ? std::to_string(*value) + " m" : "-"; }
+// How the text shows figures and times: --units and --utc, else the preferences.
+struct TextChoice {
+    UnitSystem units { UnitSystem::Metric };
+    bool utc { false };
+};
+
+TextChoice textChoice(const CliContext& context)
+{
+    TextChoice choice;
+    const PreferencesStore preferences;
+    choice.units = context.units ? *context.units
+                                 : parseUnitSystem(preferences.stringValue("units").toStdString()).value_or(UnitSystem::Metric);
+    choice.utc = context.utc || preferences.boolValue("timesInUtc");
+    return choice;
+}
+
+std::string altitudeText(const std::optional<int>& value, UnitSystem units)
+{
+    return value ? quantityText(Quantity::Altitude, *value, units) : "-";
+}
+
+// The moment as ISO 8601: in UTC ("Z"), else at the take-off's offset (the file's
+// time-zone header, else the computer's zone) with the offset written.
+std::string shownTime(std::int64_t utc, const TextChoice& choice, std::optional<int> takeoffOffset)
+{
+    return choice.utc ? isoTime(utc) : library::localIsoTime(utc, takeoffOffset);
+}
+
+std::optional<int> takeoffOffset(FlightLibrary& flights, const LibraryFlight& flight, const TextChoice& choice)
+{
+    if (choice.utc)
+        return std::nullopt;
+    // The computer's zone on the take-off's date where the file names none.
+    return localOffsetMinutes(flight.takeoff, library::igcFileTimeZoneMinutes(flights.pathOf(flight)));
+}
 
 // A flight not scored yet shows nothing, never 0 points.
 std::string scoreColumn(const LibraryFlight& flight)
@@ -348,7 +382,11 @@ int runList(CliContext& context)
         std::erase_if(list, [&](const LibraryFlight& flight) { return !library::sameSiteName(flight.site, *siteFilter); });
     std::string text;
     if (context.option("csv")) {
-        text = library::libraryCsv(list);
+        const TextChoice choice = textChoice(context);
+        library::CsvChoice csv { choice.units, {} };
+        if (!choice.utc)
+            csv.takeoffOffset = [&](const LibraryFlight& flight) { return *takeoffOffset(*flights, flight, choice); };
+        text = library::libraryCsv(list, csv);
     } else if (context.option("json")) {
         Json json = Json::array();
         for (const LibraryFlight& flight : list)
@@ -357,10 +395,13 @@ int runList(CliContext& context)
     } else {
         // One flight, one line, whatever the file names: the names are cut to their
         // columns (the JSON and the CSV hold them whole).
+        const TextChoice choice = textChoice(context);
         for (const LibraryFlight& flight : list) {
-            std::string line = formatString("%6lld  %s  %6s  %7s  %7.1f km  %-26s  ", static_cast<long long>(flight.id),
-                isoTime(flight.takeoff).c_str(), hoursMinutesText(flight.durationSeconds).c_str(),
-                altitudeText(flight.maxAltitude()).c_str(), flight.trackMetres / 1000, scoreColumn(flight).c_str());
+            std::string line = formatString("%6lld  %s  %6s  %7s  %7s %s  %-26s  ", static_cast<long long>(flight.id),
+                shownTime(flight.takeoff, choice, takeoffOffset(*flights, flight, choice)).c_str(),
+                hoursMinutesText(flight.durationSeconds).c_str(), altitudeText(flight.maxAltitude(), choice.units).c_str(),
+                quantityNumber(Quantity::Distance, flight.trackMetres, choice.units).c_str(),
+                unitLabel(Quantity::Distance, choice.units), scoreColumn(flight).c_str());
             line += library::tableCell(flight.glider, gliderColumnWidth) + "  "
                 + library::tableCell(flight.pilot, pilotColumnWidth, library::CellPadding::None);
             while (!line.empty() && line.back() == ' ')
@@ -387,21 +428,24 @@ int runShow(CliContext& context)
         return Success;
     }
     // Names, comments and paths come from files: written with their controls visible.
+    const TextChoice choice = textChoice(context);
+    const UnitSystem units = choice.units;
+    const auto offset = takeoffOffset(*flights, *flight, choice);
     std::ostringstream out;
     out << "Flight " << flight->id << "\n"
-        << "Take-off:      " << isoTime(flight->takeoff) << " at " << fixed(flight->takeoffLatitude, 5) << ", "
+        << "Take-off:      " << shownTime(flight->takeoff, choice, offset) << " at " << fixed(flight->takeoffLatitude, 5) << ", "
         << fixed(flight->takeoffLongitude, 5) << "\n"
-        << "Landing:       " << isoTime(flight->landing) << " at " << fixed(flight->landingLatitude, 5) << ", "
+        << "Landing:       " << shownTime(flight->landing, choice, offset) << " at " << fixed(flight->landingLatitude, 5) << ", "
         << fixed(flight->landingLongitude, 5) << "\n"
         << "Duration:      " << hoursMinutesText(flight->durationSeconds) << "\n"
-        << "Altitude:      pressure " << altitudeText(flight->minPressureAltitude) << " to "
-        << altitudeText(flight->maxPressureAltitude) << ", GPS " << altitudeText(flight->minGnssAltitude) << " to "
-        << altitudeText(flight->maxGnssAltitude) << "\n"
+        << "Altitude:      pressure " << altitudeText(flight->minPressureAltitude, units) << " to "
+        << altitudeText(flight->maxPressureAltitude, units) << ", GPS " << altitudeText(flight->minGnssAltitude, units) << " to "
+        << altitudeText(flight->maxGnssAltitude, units) << "\n"
         << "Figures from:  " << (flight->altitudeSource == "pressure" ? "pressure altitude" : "GPS altitude") << "\n"
-        << "Best climb:    " << fixed(flight->bestClimb, 1) << " m/s (20 s)\n"
-        << "Best sink:     " << fixed(flight->bestSink, 1) << " m/s (20 s)\n"
-        << "Track:         " << fixed(flight->trackMetres / 1000, 1) << " km\n"
-        << "Take-off to landing: " << fixed(flight->distanceMetres / 1000, 1) << " km\n"
+        << "Best climb:    " << quantityText(Quantity::Vario, flight->bestClimb, units) << " (20 s)\n"
+        << "Best sink:     " << quantityText(Quantity::Vario, flight->bestSink, units) << " (20 s)\n"
+        << "Track:         " << quantityText(Quantity::Distance, flight->trackMetres, units) << "\n"
+        << "Take-off to landing: " << quantityText(Quantity::Distance, flight->distanceMetres, units) << "\n"
         << "Score:         " << scoreLine(*flight) << "\n"
         << "Pilot:         " << flight->pilot << "\n"
         << "Glider:        " << flight->glider << "\n"

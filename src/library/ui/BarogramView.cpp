@@ -61,6 +61,14 @@ void BarogramView::setSamples(std::vector<Sample> samples)
     update();
 }
 
+void BarogramView::setUnits(UnitSystem units, int clockOffsetMinutes)
+{
+    m_units = units;
+    m_clockOffset = std::int64_t { clockOffsetMinutes } * 60;
+    m_curve = {};
+    update();
+}
+
 void BarogramView::setBands(std::vector<Band> bands)
 {
     m_bands = std::move(bands);
@@ -153,24 +161,42 @@ void BarogramView::renderCurve()
     const int step = altitudeStep(m_highest - m_lowest);
     QColor grid = text;
     grid.setAlpha(40);
-    for (int altitude = m_lowest; altitude <= m_highest; altitude += step) {
-        const double y = yOfAltitude(altitude);
-        painter.setPen(grid);
-        painter.drawLine(QPointF(area.left(), y), QPointF(area.right(), y));
-        painter.setPen(text);
-        painter.drawText(QRectF(0, y - 8, leftMargin - 6, 16), Qt::AlignRight | Qt::AlignVCenter, QString::number(altitude) + " m");
+    const QString unit = QLatin1Char(' ') + QString::fromLatin1(unitLabel(Quantity::Altitude, m_units));
+    if (m_units == UnitSystem::Metric) {
+        for (int altitude = m_lowest; altitude <= m_highest; altitude += step) {
+            const double y = yOfAltitude(altitude);
+            painter.setPen(grid);
+            painter.drawLine(QPointF(area.left(), y), QPointF(area.right(), y));
+            painter.setPen(text);
+            painter.drawText(QRectF(0, y - 8, leftMargin - 6, 16), Qt::AlignRight | Qt::AlignVCenter, QString::number(altitude) + unit);
+        }
+    } else {
+        // Round values in the pilot's unit, each at its height in metres.
+        const double lowest = convertedValue(Quantity::Altitude, m_lowest, m_units);
+        const double highest = convertedValue(Quantity::Altitude, m_highest, m_units);
+        const int shownStep = altitudeStep(static_cast<int>(std::lround(highest - lowest)));
+        const double perUnit = static_cast<double>(m_highest - m_lowest) / std::max(1e-9, highest - lowest);
+        for (long value = static_cast<long>(std::ceil(lowest / shownStep)) * shownStep; value <= highest; value += shownStep) {
+            const double y = yOfAltitude(m_lowest + (static_cast<double>(value) - lowest) * perUnit);
+            painter.setPen(grid);
+            painter.drawLine(QPointF(area.left(), y), QPointF(area.right(), y));
+            painter.setPen(text);
+            painter.drawText(QRectF(0, y - 8, leftMargin - 6, 16), Qt::AlignRight | Qt::AlignVCenter, QString::number(value) + unit);
+        }
     }
     if (m_samples.size() >= 2) {
         // Hour and half-hour marks along the bottom.
         const std::int64_t first = m_samples.front().time, last = m_samples.back().time;
         const std::int64_t span = last - first;
         const std::int64_t tick = span > 6 * 3600 ? 3600 : span > 2 * 3600 ? 1800 : span > 3600 ? 900 : 600;
-        for (std::int64_t t = (first / tick + 1) * tick; t < last; t += tick) {
+        // Round on the clock shown: a zone of half an hour moves the marks with it.
+        for (std::int64_t t = ((first + m_clockOffset) / tick + 1) * tick - m_clockOffset; t < last; t += tick) {
             const double x = xOfTime(t);
             painter.setPen(grid);
             painter.drawLine(QPointF(x, area.top()), QPointF(x, area.bottom()));
             painter.setPen(text);
-            painter.drawText(QRectF(x - 30, area.bottom() + 3, 60, bottomMargin - 3), Qt::AlignHCenter | Qt::AlignTop, clockText(t));
+            painter.drawText(QRectF(x - 30, area.bottom() + 3, 60, bottomMargin - 3), Qt::AlignHCenter | Qt::AlignTop,
+                clockText(t + m_clockOffset));
         }
 
         // One lowest and highest point per pixel column: the curve keeps every peak
@@ -280,7 +306,8 @@ void BarogramView::paintEvent(QPaintEvent*)
     painter.drawLine(QPointF(x, area.top()), QPointF(x, area.bottom()));
     painter.setBrush(QColor(200, 40, 40));
     painter.drawEllipse(QPointF(x, yOfAltitude(sample.altitude)), 3.5, 3.5);
-    const QString label = QString::fromStdString(utcTimeText(sample.time, "%H:%M:%S  ")) + QString::number(sample.altitude) + " m";
+    const QString label = QString::fromStdString(utcTimeText(sample.time + m_clockOffset, "%H:%M:%S  ")
+        + quantityText(Quantity::Altitude, sample.altitude, m_units));
     const QRectF box(std::min<double>(x + 6, area.right() - 120), area.top() + 2, 116, 18);
     painter.setPen(Qt::NoPen);
     painter.setBrush(QColor(255, 255, 255, 220));

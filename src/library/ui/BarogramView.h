@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/Units.h"
+
 #include <QColor>
 #include <QPixmap>
 #include <QString>
@@ -46,6 +48,9 @@ public:
     const std::vector<Band>& bands() const { return m_bands; }
     void setMarks(std::vector<Mark> marks);
     const std::vector<Mark>& marks() const { return m_marks; }
+    // The altitude axis and the cursor's label in the units; the clock along the
+    // bottom at the offset from UTC (0: UTC, else the take-off's local time).
+    void setUnits(UnitSystem units, int clockOffsetMinutes);
     // The fix under the cursor; nothing hides it.
     void setCursorIndex(std::optional<std::size_t> index);
     std::optional<std::size_t> cursorIndex() const { return m_cursor; }
@@ -77,6 +82,8 @@ private:
     std::vector<Band> m_bands;
     std::vector<Mark> m_marks;
     std::optional<std::size_t> m_cursor;
+    UnitSystem m_units { UnitSystem::Metric };
+    std::int64_t m_clockOffset { 0 }; // seconds
     int m_lowest { 0 };
     int m_highest { 1 };
     QPixmap m_curve; // everything but the cursor, at the widget's size

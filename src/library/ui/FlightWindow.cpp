@@ -6,6 +6,7 @@
 #include "flights/IgcFlight.h"
 #include "library/FlightLibrary.h"
 #include "library/LibraryTable.h"
+#include "library/TakeoffTime.h"
 #include "library/ui/BarogramView.h"
 #include "library/ui/LibraryTableModel.h"
 #include "map/qt/ContestLayer.h"
@@ -67,7 +68,17 @@ std::shared_ptr<TrackPoints> trackOf(const flights::IgcFlight& igc)
     return track;
 }
 
-QString altitudeText(const std::optional<int>& value) { return value ? QString::number(*value) + " m" : QStringLiteral("–"); }
+QString altitudeText(const std::optional<int>& value, UnitSystem units)
+{
+    return value ? QString::fromStdString(quantityText(Quantity::Altitude, *value, units)) : QStringLiteral("–");
+}
+
+// "+1.2 m/s", "+236 ft/min": a climb or a sink with its sign.
+QString varioText(double metresPerSecond, UnitSystem units)
+{
+    const std::string number = quantityNumber(Quantity::Vario, metresPerSecond, units);
+    return QString::fromStdString((number.front() == '-' ? "" : "+") + number + " " + unitLabel(Quantity::Vario, units));
+}
 
 QString positionText(double latitude, double longitude)
 {
@@ -159,6 +170,8 @@ FlightWindow::AirspaceFindings checkAgainstFile(const QString& path, const std::
 FlightWindow::FlightWindow(FlightLibrary& library, const LibraryFlight& flight, QWidget* parent)
     : QWidget(parent, Qt::Window)
     , m_track(std::make_shared<TrackPoints>())
+    , m_flight(flight)
+    , m_path(library.pathOf(flight))
 {
     // At a quit the windows stay until the process ends: their searches must not run on
     // (or post to them) while it goes.
@@ -526,10 +539,13 @@ QWidget* FlightWindow::figuresPanel(const LibraryFlight& flight)
     auto* panel = new QWidget;
     auto* left = new QFormLayout;
     auto* right = new QFormLayout;
-    left->addRow(tr("Take-off:"), new QLabel(takeoffText(flight.takeoff) + " UTC, "
-                                      + positionText(flight.takeoffLatitude, flight.takeoffLongitude)));
-    left->addRow(tr("Landing:"), new QLabel(takeoffText(flight.landing) + " UTC, "
-                                     + positionText(flight.landingLatitude, flight.landingLongitude)));
+    const auto figure = [this](QFormLayout* form, const QString& title) {
+        auto* label = new QLabel;
+        form->addRow(title, label);
+        m_figures.emplace_back(title, label);
+    };
+    figure(left, tr("Take-off:"));
+    figure(left, tr("Landing:"));
     left->addRow(tr("Duration:"), new QLabel(durationText(flight.durationSeconds)));
     m_pilotValue = new QLabel;
     m_gliderValue = new QLabel;
@@ -539,14 +555,13 @@ QWidget* FlightWindow::figuresPanel(const LibraryFlight& flight)
     left->addRow(tr("Site:"), m_siteValue);
     m_flightForm = left;
     showEdited(flight);
-    right->addRow(tr("Altitude (pressure):"),
-        new QLabel(altitudeText(flight.minPressureAltitude) + " – " + altitudeText(flight.maxPressureAltitude)));
-    right->addRow(tr("Altitude (GPS):"), new QLabel(altitudeText(flight.minGnssAltitude) + " – " + altitudeText(flight.maxGnssAltitude)));
+    figure(right, tr("Altitude (pressure):"));
+    figure(right, tr("Altitude (GPS):"));
     right->addRow(tr("Figures from:"), new QLabel(flight.altitudeSource == "pressure" ? tr("pressure altitude") : tr("GPS altitude")));
-    right->addRow(tr("Best climb / sink (20 s):"),
-        new QLabel(QString::asprintf("%+.1f / %+.1f m/s", flight.bestClimb, flight.bestSink)));
-    right->addRow(tr("Track:"), new QLabel(QString::number(flight.trackMetres / 1000, 'f', 1) + " km"));
-    right->addRow(tr("Take-off to landing:"), new QLabel(QString::number(flight.distanceMetres / 1000, 'f', 1) + " km"));
+    figure(right, tr("Best climb / sink (20 s):"));
+    figure(right, tr("Track:"));
+    figure(right, tr("Take-off to landing:"));
+    showFigures();
     right->addRow(tr("Instrument:"), new QLabel(QString::fromStdString(flight.instrument())));
     m_scoreForm = new QFormLayout;
     m_scoreType = new QLabel;
@@ -570,6 +585,49 @@ QWidget* FlightWindow::figuresPanel(const LibraryFlight& flight)
     return panel;
 }
 
+void FlightWindow::setUnits(UnitSystem units, bool timesInUtc)
+{
+    m_units = units;
+    m_clockOffsetMinutes.reset();
+    if (!timesInUtc)
+        m_clockOffsetMinutes = localOffsetMinutes(m_flight.takeoff, igcFileTimeZoneMinutes(m_path));
+    showFigures();
+    m_barogram->setUnits(units, m_clockOffsetMinutes.value_or(0));
+    if (m_barogram->cursorIndex())
+        showFix(*m_barogram->cursorIndex());
+}
+
+QString FlightWindow::figureText(const QString& label) const
+{
+    for (const auto& [title, value] : m_figures)
+        if (title == label)
+            return value->text();
+    return {};
+}
+
+void FlightWindow::showFigures()
+{
+    const LibraryFlight& flight = m_flight;
+    const auto moment = [&](std::int64_t utc) {
+        if (!m_clockOffsetMinutes)
+            return takeoffText(utc) + QStringLiteral(" UTC");
+        return QString::fromStdString(localMinuteText(utc, *m_clockOffsetMinutes));
+    };
+    const auto distance = [&](double metres) { return QString::fromStdString(quantityText(Quantity::Distance, metres, m_units)); };
+    const QString texts[] = {
+        moment(flight.takeoff) + ", " + positionText(flight.takeoffLatitude, flight.takeoffLongitude),
+        moment(flight.landing) + ", " + positionText(flight.landingLatitude, flight.landingLongitude),
+        altitudeText(flight.minPressureAltitude, m_units) + " – " + altitudeText(flight.maxPressureAltitude, m_units),
+        altitudeText(flight.minGnssAltitude, m_units) + " – " + altitudeText(flight.maxGnssAltitude, m_units),
+        varioText(flight.bestClimb, m_units) + " / " + varioText(flight.bestSink, m_units),
+        distance(flight.trackMetres),
+        distance(flight.distanceMetres),
+    };
+    static_assert(std::size(texts) == 7, "one text per figure");
+    for (std::size_t i = 0; i < m_figures.size() && i < std::size(texts); ++i)
+        m_figures[i].second->setText(texts[i]);
+}
+
 void FlightWindow::showEdited(const LibraryFlight& flight)
 {
     m_pilotValue->setText(QString::fromStdString(flight.pilot));
@@ -585,8 +643,11 @@ void FlightWindow::showFix(std::size_t index)
     m_barogram->setCursorIndex(index);
     m_markers->setCursorIndex(index);
     const TrackPoint& point = (*m_track)[index];
-    m_fixLabel->setText(QString::fromStdString(utcTimeText(point.time, "%Y-%m-%d %H:%M:%S")) + QString::asprintf(" UTC\n%.0f m, %+.1f m/s",
-                                                       point.altitude, point.vario));
+    const int offset = m_clockOffsetMinutes.value_or(0);
+    const QString zone = m_clockOffsetMinutes ? QString::fromStdString(" " + utcOffsetText(offset)) : QStringLiteral(" UTC");
+    m_fixLabel->setText(QString::fromStdString(utcTimeText(point.time + std::int64_t { offset } * 60, "%Y-%m-%d %H:%M:%S")) + zone
+        + QLatin1Char('\n') + QString::fromStdString(quantityText(Quantity::Altitude, point.altitude, m_units)) + ", "
+        + varioText(point.vario, m_units));
 }
 
 std::optional<std::size_t> FlightWindow::nearestFix(double latitude, double longitude) const

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "analysis/AirspaceCheck.h"
+#include "base/Units.h"
 #include "flights/ContestScore.h"
 #include "library/LibraryFlight.h"
 #include "map/MapTrack.h"
@@ -90,6 +91,13 @@ public:
     // Which OpenAir file to open, asked of the user; a test answers without a dialog.
     std::function<QString()> chooseOpenAirFile;
 
+    // The figures, the barogram and the cursor's fix in the units, the times in UTC or
+    // at the take-off's local time (the file's zone, else the computer's). A window
+    // made without it shows metric and UTC.
+    void setUnits(UnitSystem units, bool timesInUtc);
+    // The figures' texts as shown, for the tests: "Take-off:", "Track:"…
+    QString figureText(const QString& label) const;
+
     // The pilot's words about the flight after an edit.
     void showEdited(const LibraryFlight& flight);
     QPushButton& editButton() { return *m_editButton; }
@@ -146,6 +154,12 @@ private:
     std::shared_ptr<ZoneLayer> m_crossings;
     QPushButton* m_checkAirspaces { nullptr };
     QPushButton* m_editButton { nullptr };
+    void showFigures();
+    LibraryFlight m_flight; // as it came, for the figures in other units
+    std::string m_path; // its file, for its time zone
+    UnitSystem m_units { UnitSystem::Metric };
+    std::optional<int> m_clockOffsetMinutes; // nothing: UTC
+    std::vector<std::pair<QString, QLabel*>> m_figures; // by their row's title
     QFormLayout* m_flightForm { nullptr };
     QLabel* m_pilotValue { nullptr };
     QLabel* m_gliderValue { nullptr };

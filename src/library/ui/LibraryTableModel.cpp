@@ -11,6 +11,11 @@ QString durationText(std::int64_t seconds) { return QString::fromStdString(hours
 
 QString takeoffText(std::int64_t utc) { return QString::fromStdString(tableTimeText(utc)); }
 
+QString figureText(Quantity quantity, double si, UnitSystem units)
+{
+    return QString::fromStdString(quantityText(quantity, si, units));
+}
+
 QString scoreTypeText(const std::string& type) { return QString::fromStdString(flights::contestTypeTitle(type)); }
 
 QString scoreText(const LibraryFlight& flight)
@@ -27,7 +32,28 @@ void LibraryTableModel::setFlights(std::vector<LibraryFlight> flights)
 {
     beginResetModel();
     m_flights = std::move(flights);
+    // A file put back or replaced may carry another zone.
+    m_fileZones.clear();
     endResetModel();
+}
+
+void LibraryTableModel::setUnits(UnitSystem units, bool timesInUtc)
+{
+    if (units == m_units && timesInUtc == m_timesInUtc)
+        return;
+    m_units = units;
+    m_timesInUtc = timesInUtc;
+    if (!m_flights.empty())
+        emit dataChanged(index(0, 0), index(rowCount() - 1, ColumnCount - 1));
+    emit headerDataChanged(Qt::Horizontal, 0, ColumnCount - 1);
+}
+
+int LibraryTableModel::takeoffOffsetMinutes(const LibraryFlight& flight) const
+{
+    auto known = m_fileZones.find(flight.id);
+    if (known == m_fileZones.end())
+        known = m_fileZones.emplace(flight.id, fileTimeZone ? fileTimeZone(flight) : std::nullopt).first;
+    return localOffsetMinutes(flight.takeoff, known->second);
 }
 
 std::optional<int> LibraryTableModel::rowOfId(std::int64_t id) const
@@ -105,17 +131,19 @@ QVariant LibraryTableModel::data(const QModelIndex& index, int role) const
         return {};
     switch (index.column()) {
     case Takeoff:
-        return takeoffText(flight.takeoff);
+        if (m_timesInUtc)
+            return takeoffText(flight.takeoff);
+        return QString::fromStdString(localMinuteText(flight.takeoff, takeoffOffsetMinutes(flight)));
     case Duration:
         return durationText(flight.durationSeconds);
     case MaxAltitude:
-        return flight.maxAltitude() ? QString::number(*flight.maxAltitude()) + " m" : QStringLiteral("–");
+        return flight.maxAltitude() ? figureText(Quantity::Altitude, *flight.maxAltitude(), m_units) : QStringLiteral("–");
     case Track:
-        return QString::number(flight.trackMetres / 1000, 'f', 1) + " km";
+        return figureText(Quantity::Distance, flight.trackMetres, m_units);
     case Score:
         return scoreText(flight);
     case BestClimb:
-        return QString::number(flight.bestClimb, 'f', 1) + " m/s";
+        return figureText(Quantity::Vario, flight.bestClimb, m_units);
     case Glider:
         return QString::fromStdString(gliderName(flight.glider));
     case Pilot:
@@ -137,7 +165,7 @@ QVariant LibraryTableModel::headerData(int section, Qt::Orientation orientation,
         return {};
     switch (section) {
     case Takeoff:
-        return tr("Take-off (UTC)");
+        return m_timesInUtc ? tr("Take-off (UTC)") : tr("Take-off (local)");
     case Duration:
         return tr("Duration");
     case MaxAltitude:

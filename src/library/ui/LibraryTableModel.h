@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/Units.h"
 #include "library/LibraryFlight.h"
 
 #include <QAbstractTableModel>
@@ -8,6 +9,7 @@
 
 #include <functional>
 #include <optional>
+#include <unordered_map>
 #include <vector>
 
 namespace corvex::library {
@@ -48,8 +50,23 @@ public:
     // asked only when a tooltip shows: reading them for every row would slow a reload.
     std::function<QStringList(const LibraryFlight&)> otherRecorders;
 
+    // The units of the figures and whether the take-off shows in UTC or in its own
+    // local time (the file's zone, else the computer's on that date). A table made
+    // without them shows metric and UTC; the window gives it the pilot's preferences.
+    void setUnits(UnitSystem units, bool timesInUtc);
+    UnitSystem units() const { return m_units; }
+    bool timesInUtc() const { return m_timesInUtc; }
+    // The file's own zone offset in minutes (its time-zone header), asked once per
+    // flight and only for local times.
+    std::function<std::optional<int>(const LibraryFlight&)> fileTimeZone;
+    // The offset the take-off shows at: the file's, else the computer's zone's.
+    int takeoffOffsetMinutes(const LibraryFlight& flight) const;
+
 private:
     std::vector<LibraryFlight> m_flights;
+    UnitSystem m_units { UnitSystem::Metric };
+    bool m_timesInUtc { true };
+    mutable std::unordered_map<std::int64_t, std::optional<int>> m_fileZones; // by flight id
 };
 
 // Narrows the table to a year, a glider and a text (flightMatches, as `corvex library
@@ -73,6 +90,8 @@ private:
 QString durationText(std::int64_t seconds);
 // "2024-10-07 11:34" (UTC).
 QString takeoffText(std::int64_t utc);
+// "1234 m", "4049 ft": the figure in the units with its unit.
+QString figureText(Quantity quantity, double si, UnitSystem units);
 // "FAI triangle" for "fai_triangle" (contestTypeTitle).
 QString scoreTypeText(const std::string& type);
 // "87.3" points; empty for a flight without a score yet, never "0".

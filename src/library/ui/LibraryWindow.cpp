@@ -7,6 +7,7 @@
 #include "library/FlightLibrary.h"
 #include "library/LibraryTable.h"
 #include "library/Sites.h"
+#include "library/TakeoffTime.h"
 #include "library/ui/FlightEditDialog.h"
 #include "library/ui/FlightWindow.h"
 #include "library/ui/LibraryTableModel.h"
@@ -198,6 +199,7 @@ LibraryWindow::LibraryWindow(FlightLibrary& library, QWidget* parent)
     bar->addWidget(m_open);
 
     m_filter->setSourceModel(m_model);
+    m_model->fileTimeZone = [this](const LibraryFlight& flight) { return igcFileTimeZoneMinutes(m_library.pathOf(flight)); };
     m_model->otherRecorders = [this](const LibraryFlight& flight) {
         QStringList names;
         if (const auto others = m_library.index().recordingsOf(flight.id))
@@ -319,6 +321,20 @@ LibraryWindow::LibraryWindow(FlightLibrary& library, QWidget* parent)
 }
 
 LibraryWindow::~LibraryWindow() = default;
+
+void LibraryWindow::setUnits(UnitSystem units, bool timesInUtc)
+{
+    m_model->setUnits(units, timesInUtc);
+    // Room for the offset after a local time ("2024-10-07 13:34 +02:00"); the other
+    // columns' units are no wider than the metric ones'.
+    const int digit = fontMetrics().horizontalAdvance(QLatin1Char('0'));
+    const int wanted = (timesInUtc ? 15 : 22) * digit;
+    if (m_table->columnWidth(LibraryTableModel::Takeoff) < wanted)
+        m_table->setColumnWidth(LibraryTableModel::Takeoff, wanted);
+    std::erase_if(m_flightWindows, [](const QPointer<FlightWindow>& window) { return window.isNull(); });
+    for (const QPointer<FlightWindow>& window : m_flightWindows)
+        window->setUnits(units, timesInUtc);
+}
 
 void LibraryWindow::reload()
 {
@@ -604,6 +620,10 @@ std::vector<LibraryFlight> LibraryWindow::selectedFlights() const
 FlightWindow* LibraryWindow::openFlight(const LibraryFlight& flight)
 {
     auto* window = new FlightWindow(m_library, flight);
+    if (m_model->units() != UnitSystem::Metric || !m_model->timesInUtc())
+        window->setUnits(m_model->units(), m_model->timesInUtc());
+    std::erase_if(m_flightWindows, [](const QPointer<FlightWindow>& open) { return open.isNull(); });
+    m_flightWindows.emplace_back(window);
     if (mapBaseLayer)
         window->map().setBaseLayer(mapBaseLayer());
     window->setAttribute(Qt::WA_DeleteOnClose);
@@ -700,7 +720,10 @@ bool LibraryWindow::exportTable()
     std::vector<LibraryFlight> shown;
     for (int row = 0; row < m_filter->rowCount(); ++row)
         shown.push_back(m_model->flightAt(m_filter->mapToSource(m_filter->index(row, 0)).row()));
-    if (!writeFile(path, libraryCsv(shown))) {
+    CsvChoice choice { m_model->units(), {} };
+    if (!m_model->timesInUtc())
+        choice.takeoffOffset = [this](const LibraryFlight& flight) { return m_model->takeoffOffsetMinutes(flight); };
+    if (!writeFile(path, libraryCsv(shown, choice))) {
         QMessageBox::warning(this, tr("Export"), tr("Cannot write %1. Choose a folder you can write to.").arg(path));
         return false;
     }

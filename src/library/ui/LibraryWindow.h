@@ -1,7 +1,9 @@
 #pragma once
 
+#include "base/Units.h"
 #include "library/LibraryFlight.h"
 
+#include <QPointer>
 #include <QWidget>
 
 #include <QString>
@@ -49,6 +51,9 @@ public:
     void importPaths(const QStringList& paths);
     // The status line under the table; the filter's counts replace it at the next change.
     void showStatus(const QString& text);
+    // The pilot's units and whether times show in UTC or at the take-off's local time:
+    // the table, its CSV and the flight windows opened afterwards follow them.
+    void setUnits(UnitSystem units, bool timesInUtc);
 
     // "Save New Flights Now": the same sync as a connection's, run by whoever holds the
     // instrument. Offered only while one is connected and free; `why` says otherwise.
@@ -112,6 +117,8 @@ private:
     void selectIds(const std::vector<std::int64_t>& ids);
 
     FlightLibrary& m_library;
+    // The flight windows open, which a change of units reaches too.
+    std::vector<QPointer<FlightWindow>> m_flightWindows;
     LibraryTableModel* m_model;
     LibraryFilterModel* m_filter;
     QComboBox* m_year;

@@ -1,4 +1,6 @@
 // The library window and the flight view over a real library of the shared flights.
+#include "base/Format.h"
+#include "base/Units.h"
 #include "flights/ContestScore.h"
 #include "flights/IgcFlight.h"
 #include "library/AirspaceArchive.h"
@@ -44,6 +46,8 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <cmath>
+#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <fstream>
@@ -328,6 +332,57 @@ TEST(LibraryWindow, ExportsAndDroppedFiles)
     for (std::size_t at = 0; (at = gpx.find("<trkpt ", at)) != std::string::npos; ++at)
         ++points;
     EXPECT_EQ(static_cast<std::int64_t>(points), longest->fixes);
+}
+
+// The pilot's units and local time: the table, its CSV and the flight's figures follow
+// them; the take-off shows at the file's own zone (HFTZN +5:30) with the offset.
+TEST(LibraryWindow, ImperialUnitsAndTheTakeoffsLocalTime)
+{
+    OneFlight one("20241007TZN.igc");
+    LibraryWindow window(*one.library);
+    window.resize(1100, 300);
+    window.setUnits(UnitSystem::Imperial, false);
+    const auto cell = [&](int column) { return window.filterModel().index(0, column).data().toString().toStdString(); };
+    const LibraryFlight& flight = one.flight;
+    ASSERT_TRUE(flight.maxAltitude());
+    EXPECT_EQ(cell(LibraryTableModel::Takeoff), "2024-10-07 11:57 +05:30");
+    EXPECT_EQ(window.model().headerData(LibraryTableModel::Takeoff, Qt::Horizontal, Qt::DisplayRole).toString(), "Take-off (local)");
+    EXPECT_EQ(cell(LibraryTableModel::MaxAltitude), std::to_string(std::lround(*flight.maxAltitude() / 0.3048)) + " ft");
+    EXPECT_EQ(cell(LibraryTableModel::Track), formatString("%.1f mi", flight.trackMetres / 1609.344));
+    EXPECT_TRUE(cell(LibraryTableModel::BestClimb).ends_with(" ft/min")) << cell(LibraryTableModel::BestClimb);
+    EXPECT_EQ(window.model().index(0, LibraryTableModel::Takeoff).data(Qt::UserRole).toLongLong(), flight.takeoff)
+        << "sorted by the moment, whatever the zone";
+    if (const char* folder = std::getenv("CORVEX_SCREENSHOTS_DIR")) {
+        window.show();
+        QCoreApplication::processEvents();
+        window.grab().save(QString::fromLocal8Bit(folder) + "/library-imperial.png");
+    }
+
+    QString answer = QString::fromStdString(one.scratch.path() + "/table.csv");
+    window.chooseSaveFile = [&](const QString&, const QString&, const QString&) { return answer; };
+    ASSERT_TRUE(window.exportTable());
+    const std::string csv = readFile(answer.toStdString());
+    EXPECT_EQ(csv.substr(0, csv.find("\r\n")),
+        "Take-off (local),Landing (local),Duration,Highest (ft),Track (mi),Take-off to landing (mi),Score (points),"
+        "Score type,Best climb (ft/min),Best sink (ft/min),Glider,Pilot,Instrument,File");
+    EXPECT_NE(csv.find("\r\n2024-10-07 11:57 +05:30," + localMinuteText(flight.landing, 330) + ","), std::string::npos) << csv;
+
+    // Back in metric and UTC: the table as before, the CSV as libraryCsv writes it.
+    window.setUnits(UnitSystem::Metric, true);
+    EXPECT_EQ(cell(LibraryTableModel::Takeoff), "2024-10-07 06:27");
+    EXPECT_EQ(cell(LibraryTableModel::MaxAltitude), std::to_string(*flight.maxAltitude()) + " m");
+    ASSERT_TRUE(window.exportTable());
+    EXPECT_EQ(readFile(answer.toStdString()), libraryCsv({ flight }));
+
+    FlightWindow view(*one.library, flight);
+    view.setUnits(UnitSystem::Aviation, false);
+    EXPECT_TRUE(view.figureText("Take-off:").startsWith("2024-10-07 11:57 +05:30, ")) << view.figureText("Take-off:").toStdString();
+    EXPECT_EQ(view.figureText("Track:").toStdString(), formatString("%.1f NM", flight.trackMetres / 1852));
+    EXPECT_TRUE(view.figureText("Best climb / sink (20 s):").endsWith(" kt")) << view.figureText("Best climb / sink (20 s):").toStdString();
+    EXPECT_TRUE(view.figureText("Altitude (GPS):").endsWith(" ft"));
+    view.setUnits(UnitSystem::Metric, true);
+    EXPECT_TRUE(view.figureText("Take-off:").startsWith("2024-10-07 06:27 UTC, "));
+    EXPECT_EQ(view.figureText("Track:").toStdString(), formatString("%.1f km", flight.trackMetres / 1000));
 }
 
 // A flight whose file went away says so instead of a map; the barogram's hover finds

@@ -241,7 +241,7 @@ TEST(Cli, HelpVersionAndUsageErrors)
 {
     CliRun help = runCli({ "--help" });
     EXPECT_EQ(help.exitCode, 0);
-    EXPECT_TRUE(help.out.contains("Usage: corvex [--port PATH] [--timeout SECONDS] COMMAND"));
+    EXPECT_TRUE(help.out.contains("Usage: corvex [--port PATH] [--timeout SECONDS] [--units U] [--utc] COMMAND"));
     EXPECT_TRUE(help.out.contains("flights"));
     CliRun version = runCli({ "--version" });
     EXPECT_EQ(version.exitCode, 0);
@@ -551,7 +551,7 @@ TEST(Cli, SyncKeepsEachFlightOnceAndTheLibraryFindsIt)
     EXPECT_EQ(runCli({ "library", "list", "--year", "2010", "--library", library }).out.count('\n'), 1);
     // The rows as the library window's "Table as CSV" writes them.
     {
-        const CliRun csv = runCli({ "library", "list", "--csv", "--library", library });
+        const CliRun csv = runCli({ "--utc", "library", "list", "--csv", "--library", library });
         EXPECT_EQ(csv.exitCode, 0) << csv.err.toStdString();
         auto opened = corvex::library::FlightLibrary::open(library.toStdString());
         ASSERT_TRUE(opened) << opened.error().message;
@@ -935,11 +935,26 @@ TEST(Cli, LibraryRemoveRestoreEditAndCheck)
         { { "check" }, 0, "2 files, 2 flights (0 removed) in " + library + ": everything matches" },
     };
     for (const Step& step : steps) {
-        const CliRun run = runCli(QStringList { "library" } + step.arguments + QStringList { "--library", library });
+        const CliRun run = runCli(QStringList { "--utc", "library" } + step.arguments + QStringList { "--library", library });
         const std::string trace = step.arguments.join(' ').toStdString() + ": " + run.out.toStdString() + run.err.toStdString();
         EXPECT_EQ(run.exitCode, step.exitCode) << trace;
         EXPECT_TRUE((step.exitCode == 0 ? run.out : run.out + run.err).contains(step.out)) << trace;
     }
+
+    // The text in the pilot's units at the take-off's own zone (HFTZN +5:30); the JSON
+    // keeps SI units and UTC whatever is asked.
+    const CliRun shown = runCli({ "--units", "aviation", "library", "show", "1", "--library", library });
+    EXPECT_EQ(shown.exitCode, 0) << shown.err.toStdString();
+    for (const char* line : { "Take-off:      2024-10-07T11:57:33\\+05:30 at ", "Altitude:      pressure -?[0-9]+ ft to [0-9]+ ft, GPS ",
+             "Best climb:    [0-9]+\\.[0-9] kt \\(20 s\\)\n", "Track:         [0-9]+\\.[0-9] NM\n" })
+        EXPECT_TRUE(shown.out.contains(QRegularExpression(line))) << line << "\n" << shown.out.toStdString();
+    const CliRun listedInKnots = runCli({ "--units", "aviation", "library", "list", "--site", "Billing", "--library", library });
+    EXPECT_TRUE(listedInKnots.out.contains(QRegularExpression("^     1  2024-10-07T11:57:33\\+05:30    0:01  +[0-9]+ ft  +[0-9]+\\.[0-9] NM  ")))
+        << listedInKnots.out.toStdString();
+    EXPECT_TRUE(runCli({ "--units", "aviation", "library", "list", "--json", "--library", library }).out.contains("\"takeoff\": \"2024-10-07T06:27:33Z\""));
+    const CliRun refused = runCli({ "--units", "feet", "library", "list", "--library", library });
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_TRUE(refused.err.contains("--units is metric, imperial or aviation, not 'feet'")) << refused.err.toStdString();
 
     ASSERT_TRUE(QDir().mkpath(library + "/2016"));
     ASSERT_TRUE(QFile::copy(CORVEX_TESTDATA_DIR "/igc/2016-11-08-xcs-aaa-02.igc", library + "/2016/by hand.igc"));
@@ -1009,7 +1024,7 @@ TEST(Cli, LibraryRemoveRestoreEditAndCheck)
         { { "rebuild" }, 4, "the library at " + library + " is read-only: changes are not possible" },
     };
     for (const Step& step : readOnlySteps) {
-        const CliRun run = runCli(QStringList { "library" } + step.arguments + QStringList { "--library", library });
+        const CliRun run = runCli(QStringList { "--utc", "library" } + step.arguments + QStringList { "--library", library });
         const std::string trace = step.arguments.join(' ').toStdString() + ": " + run.out.toStdString() + run.err.toStdString();
         EXPECT_EQ(run.exitCode, step.exitCode) << trace;
         EXPECT_TRUE((step.exitCode == 0 ? run.out : run.out + run.err).contains(step.out)) << trace;
