@@ -84,8 +84,8 @@ TEST(LogBookStatistics, YearsAndMonthsCountOnlyTheListedFlights)
     EXPECT_DOUBLE_EQ(total.value(StatisticsMeasure::Kilometres), 126);
     EXPECT_DOUBLE_EQ(total.value(StatisticsMeasure::Points), 93.5);
     EXPECT_DOUBLE_EQ(total.value(StatisticsMeasure::Flights), 5);
-    EXPECT_TRUE(LogBookStatistics({}).empty());
-    EXPECT_EQ(LogBookStatistics({}).months(2023).size(), 12u);
+    EXPECT_TRUE(LogBookStatistics(std::vector<LibraryFlight> {}).empty());
+    EXPECT_EQ(LogBookStatistics(std::vector<LibraryFlight> {}).months(2023).size(), 12u);
 }
 
 TEST(LogBookStatistics, EntriesAreNumberedOverEveryYearOldestFirst)

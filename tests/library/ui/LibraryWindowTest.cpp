@@ -980,8 +980,9 @@ TEST(LogBookPdf, SheetsGrowWithTheFlights)
             EXPECT_TRUE(text.contains("A glider whose") && text.contains("\u2026")) << text.toStdString();
             EXPECT_FALSE(text.contains("printed book"));
         }
-        if (c.year == 2024)
+        if (c.year == 2024) {
             EXPECT_TRUE(text.contains("2024-01-01")) << text.toStdString();
+        }
     }
     EXPECT_FALSE(writeLogBookPdf(QString::fromStdString(scratch.path() + "/missing/book.pdf"), flightsOf(1), std::nullopt));
     EXPECT_EQ(logBookValueText(LogBookQuantity::Duration, 3599), "1:00");
