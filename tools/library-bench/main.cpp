@@ -34,6 +34,7 @@
 #include "map/ui/MapView.h"
 
 #include <QApplication>
+#include <QPushButton>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QTableView>

@@ -82,7 +82,7 @@ private:
 
 std::array<QString, columns.size()> sumsRow(const QString& label, const LogBookSums& sums)
 {
-    return { QString(), label, QString::number(sums.flights) + (sums.flights == 1 ? " flight" : " flights"), QString(),
+    return { QString(), QString(), label, QString::number(sums.flights) + (sums.flights == 1 ? " flight" : " flights"),
         logBookValueText(LogBookQuantity::Duration, double(sums.seconds)),
         logBookValueText(LogBookQuantity::Distance, sums.trackMetres), QString() };
 }

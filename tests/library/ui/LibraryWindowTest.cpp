@@ -362,6 +362,7 @@ TEST(LibraryWindow, ExportsAndDroppedFiles)
     // The chart follows the library and the window's year; all years show every year
     // from the first to the last.
     window.statisticsButton().click();
+    QCoreApplication::processEvents();
     EXPECT_TRUE(window.statisticsChart().isVisible());
     const LogBookStatistics& statistics = window.statisticsChart().statistics();
     EXPECT_EQ(statistics.total().flights, 7);
@@ -969,7 +970,7 @@ TEST(LogBookPdf, SheetsGrowWithTheFlights)
         const QString text = pdfText(path);
         if (text.isEmpty())
             continue;
-        EXPECT_TRUE(text.contains("Ann Pilot")) << text.toStdString();
+        EXPECT_EQ(text.contains("Ann Pilot"), c.flights > 0) << text.toStdString();
         EXPECT_EQ(text.count("Carried forward"), c.pages - 1);
         EXPECT_EQ(text.count("Brought forward"), c.pages - 1);
         EXPECT_TRUE(text.contains(QString("Page %1 of %1").arg(c.pages)));
