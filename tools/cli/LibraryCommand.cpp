@@ -932,14 +932,17 @@ extern const CliCommand syncCommand {
     .run = runSync,
 };
 
+extern const CliCommand libraryLogBookSubcommand; // LibraryLogBookCommand.cpp
+
 extern const CliCommand libraryCommand {
     .name = "library",
-    .usage = "list|show ID|import PATH...|export ID --format F --out FILE|rebuild|remove ID|restore ID|edit ID ...|check|sites|site N ...",
-    .summary = "the flights kept on this computer: list, show, import, export, rebuild the index, remove, restore, edit, check, sites",
+    .usage = "list|show ID|import PATH...|export ID --format F --out FILE|rebuild|remove ID|restore ID|edit ID ...|check|sites|site N ...|logbook --out F",
+    .summary = "the flights kept on this computer: list, show, import, export, rebuild the index, remove, restore, edit, check, sites, print the log book",
     .options = {},
     .run = nullptr,
     .subcommands = { &listSubcommand, &showSubcommand, &importSubcommand, &exportSubcommand, &rebuildSubcommand,
-        &removeSubcommand, &restoreSubcommand, &editSubcommand, &checkSubcommand, &sitesSubcommand, &siteSubcommand },
+        &removeSubcommand, &restoreSubcommand, &editSubcommand, &checkSubcommand, &sitesSubcommand, &siteSubcommand,
+        &libraryLogBookSubcommand },
 };
 
 } // namespace corvex::cli

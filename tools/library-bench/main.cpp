@@ -1,4 +1,4 @@
-// library-bench make DIR --flights N | long SOURCE OUT | list-window DIR | flight FILE [--frames N]
+// library-bench make DIR --flights N | long SOURCE OUT | list-window DIR [--statistics] | flight FILE [--frames N]
 //     [--airspaces OPENAIR] [--shot PNG] | score DIR [--threads N] | sites [--takeoffs N]
 //
 // The flight library's speed with many flights and with a long one, by hand
@@ -8,7 +8,8 @@
 //                would; prints how long that took.
 //   long         a real flight (SOURCE, an IGC file) filled in to a fix a second, as OUT.
 //   list-window  the library window on DIR: from the start of the program to the table
-//                filled and painted, and the peak resident memory.
+//                filled and painted, and the peak resident memory; --statistics opens
+//                the statistics chart under the table too (--chart-shot PNG: its picture).
 //   score        the scoring pass over every flight of DIR without a score (as after
 //                a rebuild), on N threads (default: one per processor); its time
 //                per flight and in all.
@@ -28,10 +29,12 @@
 #include "library/ui/BarogramView.h"
 #include "library/ui/FlightWindow.h"
 #include "library/ui/LibraryTableModel.h"
+#include "library/ui/StatisticsChart.h"
 #include "library/ui/LibraryWindow.h"
 #include "map/ui/MapView.h"
 
 #include <QApplication>
+#include <QPushButton>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QTableView>
@@ -205,7 +208,8 @@ int scoreLibrary(const std::string& folder, unsigned threads)
     return 0;
 }
 
-int listWindow(const std::chrono::steady_clock::time_point programStart, const std::string& folder, const QString& shot)
+int listWindow(const std::chrono::steady_clock::time_point programStart, const std::string& folder, const QString& shot,
+    bool statistics, const QString& chartShot)
 {
     auto library = library::FlightLibrary::open(folder);
     if (!library) {
@@ -213,13 +217,17 @@ int listWindow(const std::chrono::steady_clock::time_point programStart, const s
         return 1;
     }
     library::LibraryWindow window(**library);
+    if (statistics)
+        window.statisticsButton().setChecked(true);
     window.show();
     QApplication::processEvents();
     window.repaint();
-    std::printf("list-window: %d flights shown, %.0f ms from the program's start, peak %.1f MB\n",
-        window.model().rowCount(), millisecondsSince(programStart), peakMegabytes());
+    std::printf("list-window: %d flights shown%s, %.0f ms from the program's start, peak %.1f MB\n",
+        window.model().rowCount(), statistics ? " with the statistics chart" : "", millisecondsSince(programStart), peakMegabytes());
     if (!shot.isEmpty())
         window.grab().save(shot);
+    if (!chartShot.isEmpty())
+        window.statisticsChart().grab().save(chartShot);
     return 0;
 }
 
@@ -369,13 +377,17 @@ int main(int argc, char** argv)
     const qsizetype shotAt = arguments.indexOf("--shot");
     const QString shot = shotAt > 0 && shotAt + 1 < arguments.size() ? arguments[shotAt + 1] : QString();
     if (arguments.size() >= 3 && arguments[1] == "list-window")
-        return listWindow(programStart, arguments[2].toStdString(), shot);
+    {
+        const qsizetype chartAt = arguments.indexOf("--chart-shot");
+        return listWindow(programStart, arguments[2].toStdString(), shot, arguments.contains("--statistics"),
+            chartAt > 0 && chartAt + 1 < arguments.size() ? arguments[chartAt + 1] : QString());
+    }
     if (arguments.size() >= 3 && arguments[1] == "flight") {
         const int frames = arguments.size() >= 5 && arguments[3] == "--frames" ? arguments[4].toInt() : 100;
         const qsizetype airspacesAt = arguments.indexOf("--airspaces");
         const QString airspaces = airspacesAt > 0 && airspacesAt + 1 < arguments.size() ? arguments[airspacesAt + 1] : QString();
         return flightView(arguments[2].toStdString(), std::max(10, frames), shot, airspaces);
     }
-    std::fprintf(stderr, "usage: library-bench make DIR [--flights N] | long SOURCE OUT | list-window DIR [--shot PNG] | flight FILE [--frames N] [--airspaces OPENAIR] [--shot PNG] | score DIR [--threads N] | sites [--takeoffs N]\n");
+    std::fprintf(stderr, "usage: library-bench make DIR [--flights N] | long SOURCE OUT | list-window DIR [--statistics] [--shot PNG] [--chart-shot PNG] | flight FILE [--frames N] [--airspaces OPENAIR] [--shot PNG] | score DIR [--threads N] | sites [--takeoffs N]\n");
     return 2;
 }

@@ -10,7 +10,9 @@
 #include "library/TakeoffTime.h"
 #include "library/ui/FlightEditDialog.h"
 #include "library/ui/FlightWindow.h"
+#include "library/qt/LogBookPdf.h"
 #include "library/ui/LibraryTableModel.h"
+#include "library/ui/StatisticsChart.h"
 #include "map/qt/MapBaseLayer.h"
 #include "map/ui/MapView.h"
 
@@ -155,6 +157,7 @@ LibraryWindow::LibraryWindow(FlightLibrary& library, QWidget* parent)
     }
     exportMenu->addSeparator();
     exportMenu->addAction(tr("Table as CSV…"), this, [this] { exportTable(); });
+    exportMenu->addAction(tr("Print Log Book (PDF)…"), this, [this] { printLogBook(); });
     m_export->setMenu(exportMenu);
     m_open = new QPushButton(tr("Open"));
     m_open->setDefault(true);
@@ -196,6 +199,10 @@ LibraryWindow::LibraryWindow(FlightLibrary& library, QWidget* parent)
     bar->addWidget(toolButton(m_restore));
     bar->addWidget(importButton);
     bar->addWidget(m_export);
+    m_statisticsButton = new QPushButton(tr("Statistics"));
+    m_statisticsButton->setCheckable(true);
+    m_statisticsButton->setToolTip(tr("Hours, flights, kilometres or points per month or year, as a chart under the table"));
+    bar->addWidget(m_statisticsButton);
     bar->addWidget(m_open);
 
     m_filter->setSourceModel(m_model);
@@ -272,9 +279,20 @@ LibraryWindow::LibraryWindow(FlightLibrary& library, QWidget* parent)
     statusLine->addWidget(m_status, 1);
     statusLine->addWidget(m_undo);
 
+    // The chart under the table and the totals, shown on demand.
+    m_chart = new StatisticsChart;
+    m_chart->hide();
+    auto* panes = new QSplitter(Qt::Vertical);
+    panes->addWidget(splitter);
+    panes->addWidget(m_chart);
+    panes->setStretchFactor(0, 3);
+    panes->setStretchFactor(1, 1);
+    panes->setChildrenCollapsible(false);
+    connect(m_statisticsButton, &QPushButton::toggled, m_chart, &QWidget::setVisible);
+
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(bar);
-    layout->addWidget(splitter, 1);
+    layout->addWidget(panes, 1);
     layout->addLayout(statusLine);
     // Every column of the table shows at the size the window opens at.
     const QMargins margins = layout->contentsMargins();
@@ -291,6 +309,10 @@ LibraryWindow::LibraryWindow(FlightLibrary& library, QWidget* parent)
     askEdit = [this](const LibraryFlight& flight) { return askFlightEdit(flight, this); };
 
     connect(m_year, &QComboBox::currentIndexChanged, this, &LibraryWindow::filterChanged);
+    connect(m_year, &QComboBox::currentIndexChanged, this, [this] {
+        const QVariant year = m_year->currentData();
+        m_chart->setYear(year.isValid() ? std::optional<int>(year.toInt()) : std::nullopt);
+    });
     connect(m_glider, &QComboBox::currentIndexChanged, this, &LibraryWindow::filterChanged);
     connect(m_search, &QLineEdit::textChanged, this, &LibraryWindow::filterChanged);
     connect(importButton, &QPushButton::clicked, this, [this] {
@@ -353,6 +375,8 @@ void LibraryWindow::reload()
     if (const auto sites = readSiteBook(m_library))
         for (LibraryFlight& flight : *flights)
             flight.site = sites->siteName(flight);
+    if (!m_showRemoved)
+        m_chart->setFlights(*flights);
     m_model->setFlights(std::move(*flights));
     fillChoices();
     fillTotals();
@@ -728,6 +752,32 @@ bool LibraryWindow::exportTable()
         return false;
     }
     showStatus(tr("Saved %1").arg(path));
+    return true;
+}
+
+bool LibraryWindow::printLogBook()
+{
+    const QVariant year = m_year->currentData();
+    const std::optional<int> chosen = year.isValid() ? std::optional<int>(year.toInt()) : std::nullopt;
+    const QString suggested = chosen ? tr("Log Book %1.pdf").arg(*chosen) : tr("Log Book.pdf");
+    const QString path = chooseSaveFile(tr("Print Log Book"), suggested, tr("PDF files (*.pdf)"));
+    if (path.isEmpty())
+        return false;
+    // The listed flights, whatever the table shows: the book numbers them over every year.
+    auto flights = m_library.index().flights();
+    if (!flights) {
+        showIndexFailure(this, flights.error());
+        return false;
+    }
+    if (const auto sites = readSiteBook(m_library))
+        for (LibraryFlight& flight : *flights)
+            flight.site = sites->siteName(flight);
+    const auto written = writeLogBookPdf(path, *flights, chosen);
+    if (!written) {
+        QMessageBox::warning(this, tr("Print Log Book"), tr("Cannot write %1. Choose a folder you can write to.").arg(path));
+        return false;
+    }
+    showStatus(tr("Saved %1 (%n page(s))", nullptr, *written).arg(path));
     return true;
 }
 

@@ -33,6 +33,7 @@ class FlightLibrary;
 class FlightWindow;
 class LibraryFilterModel;
 class LibraryTableModel;
+class StatisticsChart;
 
 // The flights kept on this computer: a table to sort and narrow (year, glider, text),
 // the totals per year and per glider, and the doors out of it (open a flight, import
@@ -104,6 +105,11 @@ public:
     FlightWindow* openFlight(const LibraryFlight& flight);
     bool exportSelected(const QString& formatId); // flightFileFormats: "igc", "kml", "gpx"
     bool exportTable(); // the rows shown, as CSV (libraryCsv)
+    // The log book of the year the window shows (else of all years) as A4 PDF pages.
+    bool printLogBook();
+    // The statistics pane under the table, shown by the "Statistics" button.
+    StatisticsChart& statisticsChart() { return *m_chart; }
+    QPushButton& statisticsButton() { return *m_statisticsButton; }
 
 protected:
     void dragEnterEvent(QDragEnterEvent* event) override;
@@ -126,6 +132,8 @@ private:
     QLineEdit* m_search;
     QTableView* m_table;
     QTreeWidget* m_totals;
+    StatisticsChart* m_chart;
+    QPushButton* m_statisticsButton;
     QPushButton* m_open;
     QPushButton* m_export;
     QLabel* m_status;

@@ -11,6 +11,8 @@
 #include "library/ui/FlightWindow.h"
 #include "library/ui/LibraryTableModel.h"
 #include "library/ui/LibraryWindow.h"
+#include "library/ui/StatisticsChart.h"
+#include "library/qt/LogBookPdf.h"
 #include "library/Sites.h"
 #include "map/qt/ContestLayer.h"
 #include "map/qt/ZoneLayer.h"
@@ -23,6 +25,8 @@
 #include <QComboBox>
 #include <QHeaderView>
 #include <QPlainTextEdit>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QPushButton>
 #include <QCoreApplication>
 #include <QDropEvent>
@@ -41,6 +45,7 @@
 #include <QLocale>
 
 #include <QTest>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
@@ -80,6 +85,25 @@ struct SharedLibrary {
     TemporaryFolder scratch;
     std::unique_ptr<FlightLibrary> library;
 };
+
+// A PDF's pages by their page objects, and its text where poppler's pdftotext is
+// installed (empty otherwise: the caller skips what needs it).
+std::size_t pdfPageCount(const std::string& pdf)
+{
+    static const QRegularExpression page("/Type\\s*/Page(?!s)");
+    return static_cast<std::size_t>(QString::fromLatin1(pdf.data(), static_cast<qsizetype>(pdf.size())).count(page));
+}
+
+QString pdfText(const QString& path)
+{
+    if (QStandardPaths::findExecutable("pdftotext").isEmpty())
+        return {};
+    QProcess process;
+    process.start("pdftotext", { "-layout", path, "-" });
+    process.waitForFinished(30000);
+    // The typeface's ligatures come out as one character: "ﬂ" for "fl".
+    return QString::fromUtf8(process.readAllStandardOutput()).replace(QChar(0xFB01), "fi").replace(QChar(0xFB02), "fl");
+}
 
 // A library holding one flight of the shared test data.
 struct OneFlight {
@@ -320,6 +344,51 @@ TEST(LibraryWindow, ExportsAndDroppedFiles)
     const std::string csv = readFile(answer.toStdString());
     EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 8);
     EXPECT_NE(csv.find(",\"Duo \"\"X\"\", 2\","), std::string::npos) << csv;
+
+    answer = QString::fromStdString(shared.scratch.path() + "/book.pdf");
+    ASSERT_TRUE(window.printLogBook());
+    const std::string pdf = readFile(answer.toStdString());
+    EXPECT_EQ(pdf.substr(0, 5), "%PDF-");
+    EXPECT_EQ(pdfPageCount(pdf), 1u);
+    EXPECT_FALSE(QFile::exists(answer + ".part"));
+    if (const QString book = pdfText(answer); !book.isEmpty()) {
+        EXPECT_TRUE(book.contains("Duo \"X\", 2")) << book.toStdString();
+        EXPECT_TRUE(book.contains("Total")) << book.toStdString();
+        EXPECT_TRUE(book.contains("Page 1 of 1")) << book.toStdString();
+    }
+    answer = QString::fromStdString(shared.scratch.path() + "/no such folder/book.pdf");
+    QTimer::singleShot(0, [] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
+            box->accept();
+    });
+    EXPECT_FALSE(window.printLogBook());
+
+    // The chart follows the library and the window's year; all years show every year
+    // from the first to the last.
+    window.statisticsButton().click();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(window.statisticsChart().isVisible());
+    const LogBookStatistics& statistics = window.statisticsChart().statistics();
+    EXPECT_EQ(statistics.total().flights, 7);
+    const auto years = window.statisticsChart().bars();
+    ASSERT_FALSE(years.empty());
+    EXPECT_EQ(years.front().label.toInt(), statistics.years().front().year);
+    EXPECT_EQ(years.back().label.toInt(), statistics.years().back().year);
+    window.statisticsChart().setMeasure(StatisticsMeasure::Flights);
+    double flights = 0;
+    for (const auto& bar : window.statisticsChart().bars())
+        flights += bar.value;
+    EXPECT_EQ(flights, 7);
+    const int newest = statistics.years().back().year;
+    QComboBox* yearChoice = nullptr;
+    for (QComboBox* box : window.findChildren<QComboBox*>())
+        if (box->accessibleName() == "Year")
+            yearChoice = box;
+    ASSERT_TRUE(yearChoice);
+    yearChoice->setCurrentIndex(yearChoice->findData(newest));
+    EXPECT_EQ(window.statisticsChart().year(), newest);
+    EXPECT_EQ(window.statisticsChart().bars().size(), 12u);
+    EXPECT_FALSE(window.statisticsChart().grab().isNull());
 
     window.table().sortByColumn(LibraryTableModel::Duration, Qt::DescendingOrder);
     window.table().selectRow(0);
@@ -914,4 +983,66 @@ TEST(LibraryWindow, RemoveUndoRestoreAndEdit)
     window.reload();
     EXPECT_EQ(window.model().index(*window.model().rowOfId(edited), LibraryTableModel::Site).data().toString(), "Bassano");
     EXPECT_EQ(window.model().index(*window.model().rowOfId(other), LibraryTableModel::Site).data().toString(), "Monte Grappa");
+}
+
+// The printed log book: sheets grow with the flights, each carrying the sums of the
+// ones before; a cell too narrow for its text ends in an ellipsis; a year keeps the
+// numbers of the years before it.
+TEST(LogBookPdf, SheetsGrowWithTheFlights)
+{
+    TemporaryFolder scratch;
+    const auto flightsOf = [](int count) {
+        std::vector<LibraryFlight> flights;
+        for (int i = 0; i < count; ++i) {
+            LibraryFlight flight;
+            flight.id = i + 1;
+            flight.takeoff = 1672531200 + std::int64_t(i) * 86400 * 5; // from 2023-01-01, five days apart
+            flight.durationSeconds = 3600;
+            flight.trackMetres = 12345;
+            flight.pilot = "Ann Pilot";
+            flight.glider = i == 0 ? "A glider whose name is far too long for its column in the printed book" : "Mentor 7";
+            flight.site = "Lijak";
+            flights.push_back(flight);
+        }
+        return flights;
+    };
+    struct Case {
+        int flights;
+        std::optional<int> year;
+        int pages;
+    };
+    const Case cases[] = { { 0, std::nullopt, 1 }, { 1, std::nullopt, 1 }, { 36, std::nullopt, 1 }, { 37, std::nullopt, 2 },
+        { 100, std::nullopt, 3 }, { 100, 2023, 3 }, { 100, 2024, 1 } };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.flights) + " flights");
+        const QString path = QString::fromStdString(scratch.path() + "/book.pdf");
+        const auto written = writeLogBookPdf(path, flightsOf(c.flights), c.year);
+        ASSERT_TRUE(written) << written.error().message;
+        EXPECT_EQ(*written, c.pages);
+        const std::string pdf = readFile(path.toStdString());
+        EXPECT_EQ(pdf.substr(0, 5), "%PDF-");
+        EXPECT_EQ(pdfPageCount(pdf), std::size_t(c.pages));
+        const QString text = pdfText(path);
+        if (text.isEmpty())
+            continue;
+        EXPECT_EQ(text.contains("Ann Pilot"), c.flights > 0) << text.toStdString();
+        EXPECT_EQ(text.count("Carried forward"), c.pages - 1);
+        EXPECT_EQ(text.count("Brought forward"), c.pages - 1);
+        EXPECT_TRUE(text.contains(QString("Page %1 of %1").arg(c.pages)));
+        if (c.flights == 100 && !c.year) {
+            EXPECT_TRUE(text.contains("100 flights")) << text.toStdString();
+            EXPECT_TRUE(text.contains("100:00")) << "the total hours";
+            EXPECT_TRUE(text.contains("1234.5 km"));
+            EXPECT_TRUE(text.contains("A glider whose") && text.contains("\u2026")) << text.toStdString();
+            EXPECT_FALSE(text.contains("printed book"));
+        }
+        if (c.year == 2024) {
+            EXPECT_TRUE(text.contains("2024-01-01")) << text.toStdString();
+        }
+    }
+    EXPECT_FALSE(writeLogBookPdf(QString::fromStdString(scratch.path() + "/missing/book.pdf"), flightsOf(1), std::nullopt));
+    EXPECT_EQ(logBookValueText(LogBookQuantity::Duration, 3599), "1:00");
+    EXPECT_EQ(logBookValueText(LogBookQuantity::Duration, 89), "0:01");
+    EXPECT_EQ(logBookValueText(LogBookQuantity::Distance, 20050), "20.1 km");
+    EXPECT_EQ(logBookValueText(LogBookQuantity::Date, 1704067199), "2023-12-31");
 }

@@ -933,6 +933,10 @@ TEST(Cli, LibraryRemoveRestoreEditAndCheck)
         { { "site", "1" }, 1, "corvex: say the site's name" },
         { { "site", "1", "--name", "two\nlines" }, 1, "corvex: a site's name is one line of text" },
         { { "check" }, 0, "2 files, 2 flights (0 removed) in " + library + ": everything matches" },
+        { { "logbook", "--out", scratch.path() + "/book.pdf" }, 0, "wrote " + scratch.path() + "/book.pdf (1 page)\n" },
+        { { "logbook", "--out", scratch.path() + "/2024.pdf", "--year", "2024" }, 0, "(1 page)" },
+        { { "logbook", "--out", scratch.path() + "/book.pdf", "--year", "24" }, 1, "corvex: --year is a year such as 2024, not 24" },
+        { { "logbook", "--out", scratch.path() + "/missing/book.pdf" }, 4, "corvex: cannot write " + scratch.path() + "/missing/book.pdf" },
     };
     for (const Step& step : steps) {
         const CliRun run = runCli(QStringList { "--utc", "library" } + step.arguments + QStringList { "--library", library });
@@ -955,6 +959,9 @@ TEST(Cli, LibraryRemoveRestoreEditAndCheck)
     const CliRun refused = runCli({ "--units", "feet", "library", "list", "--library", library });
     EXPECT_EQ(refused.exitCode, 1);
     EXPECT_TRUE(refused.err.contains("--units is metric, imperial or aviation, not 'feet'")) << refused.err.toStdString();
+    QFile book(scratch.path() + "/book.pdf");
+    ASSERT_TRUE(book.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(book.read(5) == "%PDF-");
 
     ASSERT_TRUE(QDir().mkpath(library + "/2016"));
     ASSERT_TRUE(QFile::copy(CORVEX_TESTDATA_DIR "/igc/2016-11-08-xcs-aaa-02.igc", library + "/2016/by hand.igc"));
