@@ -29,6 +29,8 @@ namespace corvex::library {
 
 class FlightLibrary;
 class FlightWindow;
+class GliderNamesDialog;
+class SiteNamesDialog;
 class LibraryFilterModel;
 class LibraryTableModel;
 
@@ -94,6 +96,11 @@ public:
     QAction& restoreAction() { return *m_restore; }
     QAction& editAction() { return *m_edit; }
     QAction& removedFlightsAction() { return *m_removedView; }
+    QComboBox& gliderFilter() { return *m_glider; }
+    QComboBox& siteFilter() { return *m_site; }
+    // The gliders' and the sites' names (NamesDialogs), non-modal, deleted when closed.
+    GliderNamesDialog* openGliderNames();
+    SiteNamesDialog* openSiteNames();
     QPushButton& undoButton() { return *m_undo; }
     // A window of its own, deleted when closed.
     FlightWindow* openFlight(const LibraryFlight& flight);
@@ -116,6 +123,7 @@ private:
     LibraryFilterModel* m_filter;
     QComboBox* m_year;
     QComboBox* m_glider;
+    QComboBox* m_site;
     QLineEdit* m_search;
     QTableView* m_table;
     QTreeWidget* m_totals;
