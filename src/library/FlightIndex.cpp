@@ -639,9 +639,15 @@ LibraryResult<std::vector<LibraryFlight>> FlightIndex::select(const std::string&
     statement.bind(1, m_listedRuleSet);
     statement.bindAll(values, 2);
     auto flights = collect(statement, &flightFrom);
-    if (flights)
-        for (LibraryFlight& flight : *flights)
+    if (flights) {
+        const GliderNames* names = m_gliderNames ? &m_gliderNames() : nullptr;
+        for (LibraryFlight& flight : *flights) {
             flight.scoreRuleSet = m_listedRuleSet;
+            if (names && !flight.gliderEdit)
+                if (const auto renamed = names->find(flight.glider); renamed != names->end())
+                    flight.glider = renamed->second;
+        }
+    }
     return flights;
 }
 
@@ -747,8 +753,35 @@ LibraryResult<std::vector<FlightTotals>> FlightIndex::totals(const char* keyExpr
 
 LibraryResult<std::vector<FlightTotals>> FlightIndex::totalsByYear() const { return totals("year"); }
 
-// The pilot's glider where they named one.
-LibraryResult<std::vector<FlightTotals>> FlightIndex::totalsByGlider() const { return totals("coalesce(glider_edit, glider)"); }
+// The pilot's glider where they named one, else the file's under the pilot's name for it.
+LibraryResult<std::vector<FlightTotals>> FlightIndex::totalsByGlider() const
+{
+    if (!m_gliderNames)
+        return totals("coalesce(glider_edit, glider)");
+    // A flight's own edit is never renamed: marked apart from the file's names.
+    auto byName = totals("CASE WHEN glider_edit IS NULL THEN 'f' || glider ELSE 'e' || glider_edit END");
+    if (!byName)
+        return byName;
+    const GliderNames& names = m_gliderNames();
+    std::map<std::string, FlightTotals, std::greater<>> merged;
+    for (FlightTotals& each : *byName) {
+        std::string name = each.key.substr(1);
+        if (each.key.front() == 'f')
+            if (const auto renamed = names.find(name); renamed != names.end())
+                name = renamed->second;
+        FlightTotals& into = merged[name];
+        into.key = name;
+        into.flights += each.flights;
+        into.seconds += each.seconds;
+        into.trackMetres += each.trackMetres;
+        into.points += each.points;
+        into.scored += each.scored;
+    }
+    std::vector<FlightTotals> list;
+    for (auto& [name, each] : merged)
+        list.push_back(std::move(each));
+    return list;
+}
 
 LibraryResult<std::int64_t> FlightIndex::count() const
 {

@@ -4,6 +4,8 @@
 #include "library/LibraryFlight.h"
 
 #include <cstdint>
+#include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -150,6 +152,13 @@ public:
     // score of that version or a later one under some of the rule sets.
     LibraryResult<std::vector<FlightToScore>> flightsToScore(const std::vector<std::string>& ruleSets, int version) const;
 
+    // The pilot's names for gliders (the name a file gives -> the name shown), asked for
+    // at each read so that a rename by another program shows: every flight read, the
+    // glider filter and totalsByGlider show the file's glider under its new name; a
+    // flight's own glider edit wins over it. The index's columns keep the file's name.
+    using GliderNames = std::map<std::string, std::string>;
+    void setGliderNames(std::function<const GliderNames&()> names) { m_gliderNames = std::move(names); }
+
     // The connection, for the indexes of the file's other tables.
     std::shared_ptr<IndexDatabase> database() const { return m_database; }
 
@@ -162,6 +171,7 @@ private:
 
     std::shared_ptr<IndexDatabase> m_database;
     std::string m_listedRuleSet { defaultContestRuleSet };
+    std::function<const GliderNames&()> m_gliderNames;
 };
 
 } // namespace corvex::library

@@ -320,6 +320,7 @@ FlightLibrary::FlightLibrary(std::string folder, std::unique_ptr<FlightIndex> in
     , m_journal(m_folder, log)
     , m_log(log)
 {
+    m_index->setGliderNames([this]() -> const FlightIndex::GliderNames& { return m_journal.gliderNames(); });
 }
 
 namespace {
@@ -1425,6 +1426,58 @@ LibraryResult<LibraryFlight> FlightLibrary::edit(std::int64_t id, const FlightEd
     if (auto committed = transaction.active() ? transaction.commit() : LibraryResult<void> {}; !committed)
         return Failure { committed.error() };
     return m_index->flight(id);
+}
+
+LibraryResult<std::int64_t> FlightLibrary::renameGlider(const std::string& from, const std::string& to)
+{
+    if (m_readOnly)
+        return Failure { readOnlyError() };
+    if (from.empty())
+        return libraryFailure(LibraryErrorKind::NotFound, "say which glider to rename");
+    const auto rows = m_index->everyFlight();
+    if (!rows)
+        return Failure { rows.error() };
+    if (to.empty()) {
+        const auto known = m_journal.gliderNames().count(from);
+        if (!known)
+            return libraryFailure(LibraryErrorKind::NotFound, "no glider of the files is renamed from \"" + from + "\"");
+        if (auto recorded = m_journal.recordGliderName(from, ""); !recorded)
+            return Failure { recorded.error() };
+        // Read again: the flights that show their file's name once more.
+        const auto now = m_index->flights();
+        if (!now)
+            return Failure { now.error() };
+        return std::int64_t(std::count_if(now->begin(), now->end(),
+            [&](const LibraryFlight& flight) { return !flight.gliderEdit && flight.glider == from; }));
+    }
+    std::int64_t renamed = 0;
+    bool any = false;
+    for (const LibraryFlight& flight : *rows) {
+        any = any || flight.glider == from;
+        renamed += flight.glider == from && !flight.removed && !flight.recordingOf;
+    }
+    if (!any)
+        return libraryFailure(LibraryErrorKind::NotFound, "no flight of the library has the glider \"" + from + "\"");
+    if (from == to)
+        return renamed;
+    // Each name the files give that shows `from` now shows `to`, and `from` itself when
+    // a file gives it and it is not renamed already (then its flights show another name).
+    const FlightIndex::GliderNames names = m_journal.gliderNames();
+    for (const auto& [fileName, shown] : names)
+        if (shown == from)
+            if (auto recorded = m_journal.recordGliderName(fileName, fileName == to ? "" : to); !recorded)
+                return Failure { recorded.error() };
+    if (!names.count(from))
+        if (auto recorded = m_journal.recordGliderName(from, to); !recorded)
+            return Failure { recorded.error() };
+    // The flights the pilot named `from` themselves keep their own word, now `to`.
+    FlightEdit renaming;
+    renaming.glider = to;
+    for (const LibraryFlight& flight : *rows)
+        if (flight.gliderEdit && *flight.gliderEdit == from)
+            if (auto edited = edit(flight.id, renaming); !edited)
+                return Failure { edited.error() };
+    return renamed;
 }
 
 LibraryResult<CheckReport> FlightLibrary::check(bool repair)

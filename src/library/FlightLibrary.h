@@ -141,6 +141,12 @@ public:
     // rebuilt index keeps them; the IGC file is never changed. Returns the flight as
     // it is now.
     LibraryResult<LibraryFlight> edit(std::int64_t id, const FlightEdit& edit);
+    // The pilot's name for a glider, kept in the journal, the files untouched: every
+    // flight that shows `from` shows `to` from now on (a name in use already: the two
+    // are one glider), also after a rebuild. The file's name is renamed where the flight
+    // has no edit of its own, the edit where it says `from`. An empty `to` forgets the
+    // new name of the file's name `from`. Returns how many flights it renamed.
+    LibraryResult<std::int64_t> renameGlider(const std::string& from, const std::string& to);
     // The folder against the index and the journal: what is there and what does not
     // match. With `repair`, fixes what can be fixed without losing anything.
     LibraryResult<CheckReport> check(bool repair);

@@ -136,9 +136,10 @@ struct CheckReport {
 struct FlightFilter {
     std::optional<int> year;
     std::optional<std::string> glider; // exact
-    std::string text; // in the pilot, glider, instrument or file name; empty: any
+    std::string text; // in the pilot, glider, site, instrument or file name; empty: any
     // The flights the pilot removed (restorable) instead of the ones shown.
     bool removed { false };
+    std::optional<std::string> site {}; // the site the flight shows, in any case
 };
 
 // Flights, hours and kilometres of a group (a year, a glider).

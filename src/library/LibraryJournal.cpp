@@ -147,6 +147,11 @@ LibraryResult<void> LibraryJournal::recordSiteName(GeoPoint centre, std::string_
     return append("site\t" + degreesText(centre.latitude) + "\t" + degreesText(centre.longitude) + "\t" + escaped(name));
 }
 
+LibraryResult<void> LibraryJournal::recordGliderName(std::string_view fileName, std::string_view shownName)
+{
+    return append("glider\t" + escaped(fileName) + "\t" + escaped(shownName));
+}
+
 LibraryResult<void> LibraryJournal::append(const std::string& record)
 {
     // What others wrote comes first, so that their records and ours fold in in order.
@@ -201,6 +206,7 @@ void LibraryJournal::catchUp()
         m_ids.clear();
         m_sites.clear();
         m_sitesNamed = 0;
+        m_gliders.clear();
         m_largestId = 0;
         m_readBytes = 0;
         m_lines = 0;
@@ -283,6 +289,15 @@ void LibraryJournal::apply(const std::string& line, std::size_t lineNumber)
             known->second.second.name = fields[3];
         else
             m_sites[key] = { m_sitesNamed++, SiteName { { *latitude, *longitude }, fields[3] } };
+        return;
+    }
+    if (kind == "glider") {
+        if (fields.size() != 3 || fields[1].empty())
+            return skip();
+        if (fields[2].empty() || fields[2] == fields[1])
+            m_gliders.erase(fields[1]);
+        else
+            m_gliders[fields[1]] = fields[2];
         return;
     }
     // The library finds and moves flights by these names: one that leads out of the
@@ -386,6 +401,12 @@ std::vector<SiteName> LibraryJournal::siteNames()
     for (auto& [order, site] : ordered)
         names.push_back(std::move(site));
     return names;
+}
+
+const std::map<std::string, std::string>& LibraryJournal::gliderNames()
+{
+    catchUp();
+    return m_gliders;
 }
 
 } // namespace corvex::library

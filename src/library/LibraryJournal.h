@@ -44,6 +44,9 @@ struct SiteName {
 //   restored ID  FILE           back in the list; FILE is where its file is now
 //   site     LAT LON  NAME      the pilot's name for the site centred there (degrees, to
 //                               7 decimals); the last wins, an empty name forgets it
+//   glider   OLD NEW            the name the glider a file calls OLD shows (a rename, or a
+//                               merge into a name in use); the last wins, an empty NEW
+//                               forgets it; a flight's own glider edit still wins
 //
 // Fields are tab separated; a backslash, tab, line feed or carriage return inside one is
 // written as \\, \t, \n, \r. A line that is cut short (a crash mid-write) or that does
@@ -62,6 +65,7 @@ public:
     LibraryResult<void> recordRemoval(std::int64_t id, std::int64_t time, const std::string& file);
     LibraryResult<void> recordRestore(std::int64_t id, const std::string& file);
     LibraryResult<void> recordSiteName(GeoPoint centre, std::string_view name);
+    LibraryResult<void> recordGliderName(std::string_view fileName, std::string_view shownName);
 
     // Every record so far, also those another program appended since the last call.
     // Nothing when the flight has no id record.
@@ -74,6 +78,8 @@ public:
     const std::map<std::int64_t, JournalFlight>& flights();
     // The sites the pilot named, in the order they were first named.
     std::vector<SiteName> siteNames();
+    // The pilot's names for gliders: the name a file gives -> the name shown.
+    const std::map<std::string, std::string>& gliderNames();
 
 private:
     void catchUp();
@@ -91,6 +97,7 @@ private:
     // name; the sequence number keeps the order they were first named in.
     std::map<std::string, std::pair<std::size_t, SiteName>> m_sites;
     std::size_t m_sitesNamed { 0 };
+    std::map<std::string, std::string> m_gliders;
     std::int64_t m_largestId { 0 };
     std::uint64_t m_readBytes { 0 }; // the journal's bytes folded in so far (whole lines)
     std::size_t m_lines { 0 };

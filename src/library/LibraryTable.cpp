@@ -66,10 +66,12 @@ bool flightMatches(const LibraryFlight& flight, const FlightFilter& filter)
         return false;
     if (filter.glider && foldCase(flight.glider) != foldCase(*filter.glider))
         return false;
+    if (filter.site && foldCase(flight.site) != foldCase(*filter.site))
+        return false;
     if (filter.text.empty())
         return true;
     const std::string text = foldCase(filter.text);
-    for (const std::string* field : { &flight.pilot, &flight.glider, &flight.logger, &flight.serial, &flight.file })
+    for (const std::string* field : { &flight.pilot, &flight.glider, &flight.site, &flight.logger, &flight.serial, &flight.file })
         if (foldCase(*field).find(text) != std::string::npos)
             return true;
     return false;

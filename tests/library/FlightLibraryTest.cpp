@@ -1310,6 +1310,69 @@ TEST(FlightLibrary, EditsOverrideTheFileAndAreClearedByEmptyText)
     EXPECT_EQ(valueOf(library->index().flight(file.id)).pilot, "Ann") << "the journal holds the edits";
 }
 
+// The same glider spelt two ways becomes one name in the journal, the files untouched:
+// the filter, the totals and a rebuilt index show it; a flight's own edit still wins, and
+// an edit that says the old name is renamed with it; renaming back forgets the record.
+TEST(FlightLibrary, GliderRenamesAndMergesSurviveTheRebuild)
+{
+    TemporaryFolder scratch;
+    auto library = openLibrary(scratch.path());
+    library->importPaths({ CORVEX_TESTDATA_DIR "/igc" });
+    const auto ofGlider = [&](const std::string& glider) {
+        FlightFilter filter;
+        filter.glider = glider;
+        std::vector<std::int64_t> ids;
+        for (const LibraryFlight& flight : valueOf(library->index().flights(filter)))
+            ids.push_back(flight.id);
+        return ids;
+    };
+    const auto totalsOf = [&](const std::string& glider) -> std::int64_t {
+        for (const FlightTotals& each : valueOf(library->index().totalsByGlider()))
+            if (each.key == glider)
+                return each.flights;
+        return -1;
+    };
+    const auto spaced = ofGlider("ASG 29E"), dashed = ofGlider("ASG-29E (18m)"), duo = ofGlider("DUO DISCUS");
+    ASSERT_EQ(spaced.size(), 1u);
+    ASSERT_EQ(dashed.size(), 1u);
+    ASSERT_EQ(duo.size(), 1u);
+    ASSERT_TRUE(library->edit(duo[0], editOf({ { &FlightEdit::glider, "ASG 29E" } })));
+
+    struct Step {
+        const char* what;
+        std::function<void()> act;
+        std::map<std::string, std::int64_t> flights; // by glider; -1: no such name
+    };
+    const Step steps[] = {
+        { "renamed, the edit saying the old name too",
+            [&] { EXPECT_EQ(valueOf(library->renameGlider("ASG 29E", "ASG 29")), 2); },
+            { { "ASG 29", 2 }, { "ASG 29E", -1 }, { "ASG-29E (18m)", 1 } } },
+        { "merged into a name in use", [&] { EXPECT_EQ(valueOf(library->renameGlider("ASG-29E (18m)", "ASG 29")), 1); },
+            { { "ASG 29", 3 }, { "ASG-29E (18m)", -1 } } },
+        { "a flight's own edit wins", [&] { ASSERT_TRUE(library->edit(dashed[0], editOf({ { &FlightEdit::glider, "Mine" } }))); },
+            { { "ASG 29", 2 }, { "Mine", 1 } } },
+        { "rebuilt", [&] { ASSERT_TRUE(library->rebuild()); }, { { "ASG 29", 2 }, { "Mine", 1 } } },
+        { "renamed back: the file's own name again",
+            [&] { EXPECT_EQ(valueOf(library->renameGlider("ASG 29", "ASG 29E")), 2); },
+            { { "ASG 29", -1 }, { "ASG 29E", 2 }, { "Mine", 1 } } },
+        { "edit cleared: the file's name, renamed", [&] { ASSERT_TRUE(library->edit(dashed[0], editOf({ { &FlightEdit::glider, "" } }))); },
+            { { "ASG 29E", 3 }, { "ASG-29E (18m)", -1 } } },
+        { "forgotten", [&] { EXPECT_EQ(valueOf(library->renameGlider("ASG-29E (18m)", "")), 1); },
+            { { "ASG 29E", 2 }, { "ASG-29E (18m)", 1 } } },
+    };
+    for (const Step& step : steps) {
+        step.act();
+        for (const auto& [glider, flights] : step.flights) {
+            EXPECT_EQ(totalsOf(glider), flights) << step.what << ": " << glider;
+            EXPECT_EQ(static_cast<std::int64_t>(ofGlider(glider).size()), std::max<std::int64_t>(flights, 0))
+                << step.what << ": " << glider;
+        }
+    }
+    EXPECT_EQ(valueOf(library->index().flight(duo[0])).gliderEdit, "ASG 29E") << "its own edit, renamed with the name";
+    EXPECT_EQ(library->renameGlider("Nimbus", "ASG 29E").error().kind, LibraryErrorKind::NotFound);
+    EXPECT_EQ(library->renameGlider("ASG 29E", "").error().kind, LibraryErrorKind::NotFound) << "nothing to forget";
+}
+
 // A journal cut short by a crash, or edited by hand into lines that do not read: those
 // lines are skipped with a log line, the others count, and the next record is whole.
 TEST(FlightLibrary, JournalLinesThatDoNotReadAreSkipped)

@@ -741,6 +741,64 @@ int runSite(CliContext& context)
     return Success;
 }
 
+int runGliders(CliContext& context)
+{
+    auto flights = openExistingLibrary(context);
+    if (!flights)
+        return flights.failure;
+    auto gliders = flights->index().totalsByGlider();
+    if (!gliders) {
+        printError(context.err, "the gliders cannot be read: " + gliders.error().message);
+        return exitCodeFor(gliders.error().kind);
+    }
+    // The most flown first, the flights without a glider last.
+    std::stable_sort(gliders->begin(), gliders->end(), [](const library::FlightTotals& a, const library::FlightTotals& b) {
+        return a.key.empty() != b.key.empty() ? b.key.empty() : a.flights > b.flights;
+    });
+    if (context.option("json")) {
+        Json json = Json::array();
+        for (const library::FlightTotals& glider : *gliders)
+            json.push_back(Json { { "name", glider.key.empty() ? Json(nullptr) : Json(glider.key) }, { "flights", glider.flights },
+                { "duration_s", glider.seconds } });
+        context.out << jsonText(json, JsonLayout::ObjectLines) << "\n";
+        return Success;
+    }
+    for (const library::FlightTotals& glider : *gliders) {
+        char line[64];
+        std::snprintf(line, sizeof line, "%5lld  %7s  ", static_cast<long long>(glider.flights), hoursMinutesText(glider.seconds).c_str());
+        context.out << line << (glider.key.empty() ? std::string("-") : visibleText(glider.key)) << "\n";
+    }
+    return Success;
+}
+
+int runGlider(CliContext& context)
+{
+    const std::string& from = context.arguments.front();
+    auto name = context.option("name");
+    if (!name) {
+        printError(context.err, "say the glider's new name: --name TEXT (a name in use merges the two; --name \"\" forgets the new name)");
+        return UsageError;
+    }
+    for (const char c : *name)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) {
+            printError(context.err, "a glider's name is one line of text without control characters");
+            return UsageError;
+        }
+    const auto first = name->find_first_not_of(' ');
+    *name = first == std::string::npos ? std::string {} : name->substr(first, name->find_last_not_of(' ') - first + 1);
+    auto flights = openExistingLibrary(context);
+    if (!flights)
+        return flights.failure;
+    const auto renamed = flights->renameGlider(from, *name);
+    if (!renamed) {
+        printError(context.err, renamed.error().message + (renamed.error().kind == library::LibraryErrorKind::NotFound ? " (see corvex library gliders)" : ""));
+        return exitCodeFor(renamed.error().kind);
+    }
+    context.out << "Glider " << visibleText(from) << " (" << *renamed << (*renamed == 1 ? " flight" : " flights") << "): "
+                << (name->empty() ? std::string("its files' own name again") : "now " + visibleText(*name)) << "\n";
+    return Success;
+}
+
 const char* findingKindName(library::CheckFinding::Kind kind)
 {
     using Kind = library::CheckFinding::Kind;
@@ -910,6 +968,25 @@ const CliCommand siteSubcommand {
     .maximumArguments = 1,
     .run = runSite,
 };
+const CliCommand glidersSubcommand {
+    .name = "gliders",
+    .usage = "[--json] [--library DIR]",
+    .summary = "the gliders as the flights show them, with their flights and hours, the most flown first",
+    .options = { { "json", nullptr, "a JSON array of objects instead of a table" }, libraryOption },
+    .run = runGliders,
+};
+const CliCommand gliderSubcommand {
+    .name = "glider",
+    .usage = "NAME --name NEW [--library DIR]",
+    .summary = "rename a glider of `library gliders` in every flight, the files untouched; a name in use merges the two",
+    .options = {
+        { "name", "NEW", "the new name; an empty text gives the files' own name back" },
+        libraryOption,
+    },
+    .minimumArguments = 1,
+    .maximumArguments = 1,
+    .run = runGlider,
+};
 const CliCommand checkSubcommand {
     .name = "check",
     .usage = "[--repair] [--json] [--library DIR]",
@@ -936,13 +1013,13 @@ extern const CliCommand libraryLogBookSubcommand; // LibraryLogBookCommand.cpp
 
 extern const CliCommand libraryCommand {
     .name = "library",
-    .usage = "list|show ID|import PATH...|export ID --format F --out FILE|rebuild|remove ID|restore ID|edit ID ...|check|sites|site N ...|logbook --out F",
-    .summary = "the flights kept on this computer: list, show, import, export, rebuild the index, remove, restore, edit, check, sites, print the log book",
+    .usage = "list|show ID|import PATH...|export ID --format F --out FILE|rebuild|remove ID|restore ID|edit ID ...|check|sites|site N ...|gliders|glider NAME ...|logbook --out F",
+    .summary = "the flights kept on this computer: list, show, import, export, rebuild the index, remove, restore, edit, check, sites, gliders, print the log book",
     .options = {},
     .run = nullptr,
     .subcommands = { &listSubcommand, &showSubcommand, &importSubcommand, &exportSubcommand, &rebuildSubcommand,
         &removeSubcommand, &restoreSubcommand, &editSubcommand, &checkSubcommand, &sitesSubcommand, &siteSubcommand,
-        &libraryLogBookSubcommand },
+        &glidersSubcommand, &gliderSubcommand, &libraryLogBookSubcommand },
 };
 
 } // namespace corvex::cli

@@ -13,6 +13,7 @@
 #include "library/qt/LogBookPdf.h"
 #include "library/ui/LibraryTableModel.h"
 #include "library/ui/StatisticsChart.h"
+#include "library/ui/NamesDialogs.h"
 #include "map/qt/MapBaseLayer.h"
 #include "map/ui/MapView.h"
 
@@ -104,6 +105,34 @@ std::vector<FlightTotals> gliderGroups(std::vector<FlightTotals> totals)
     return totals;
 }
 
+// The sites the flights show (their own, else their site's name), ordered as the gliders;
+// the flights without a site last.
+std::vector<FlightTotals> siteGroups(const std::vector<LibraryFlight>& flights)
+{
+    std::map<std::string, FlightTotals> bySite;
+    for (const LibraryFlight& flight : flights) {
+        FlightTotals& site = bySite[flight.site];
+        site.key = flight.site;
+        ++site.flights;
+        site.seconds += flight.durationSeconds;
+        site.trackMetres += flight.trackMetres;
+        site.points += flight.scorePoints.value_or(0);
+        site.scored += flight.scorePoints.has_value();
+    }
+    std::vector<FlightTotals> totals;
+    for (auto& [name, site] : bySite)
+        totals.push_back(std::move(site));
+    QCollator collator;
+    collator.setCaseSensitivity(Qt::CaseInsensitive);
+    collator.setNumericMode(true);
+    std::stable_sort(totals.begin(), totals.end(), [&](const FlightTotals& a, const FlightTotals& b) {
+        if (a.key.empty() != b.key.empty())
+            return b.key.empty();
+        return collator.compare(QString::fromStdString(a.key), QString::fromStdString(b.key)) < 0;
+    });
+    return totals;
+}
+
 // A table that says in its middle why it is empty.
 class HintTableView final : public QTableView {
 public:
@@ -144,8 +173,11 @@ LibraryWindow::LibraryWindow(FlightLibrary& library, QWidget* parent)
     m_glider = new QComboBox;
     m_glider->setAccessibleName(tr("Glider"));
     m_glider->setMinimumContentsLength(14);
+    m_site = new QComboBox;
+    m_site->setAccessibleName(tr("Site"));
+    m_site->setMinimumContentsLength(14);
     m_search = new QLineEdit;
-    m_search->setPlaceholderText(tr("Search pilot, glider, instrument"));
+    m_search->setPlaceholderText(tr("Search pilot, glider, site, instrument"));
     m_search->setClearButtonEnabled(true);
     auto* importButton = new QPushButton(tr("Import…"));
     importButton->setToolTip(tr("Import IGC files; files and folders dropped on the window come in too"));
@@ -177,6 +209,10 @@ LibraryWindow::LibraryWindow(FlightLibrary& library, QWidget* parent)
     m_removedView->setCheckable(true);
     m_removedView->setToolTip(tr("Show the flights you removed, to restore them"));
     m_openAction = new QAction(tr("Open"), this);
+    auto* gliderNames = new QAction(tr("Gliders…"), this);
+    gliderNames->setToolTip(tr("Rename a glider, or merge two names of one glider, in every flight"));
+    auto* siteNames = new QAction(tr("Sites…"), this);
+    siteNames->setToolTip(tr("The take-off sites: name one, and every flight from there carries the name"));
     const auto toolButton = [this](QAction* action) {
         auto* button = new QToolButton;
         button->setDefaultAction(action);
@@ -191,12 +227,15 @@ LibraryWindow::LibraryWindow(FlightLibrary& library, QWidget* parent)
     bar->addSpacing(8);
     bar->addWidget(m_year);
     bar->addWidget(m_glider);
+    bar->addWidget(m_site);
     bar->addWidget(m_search, 1);
     bar->addWidget(toolButton(m_removedView));
     bar->addSpacing(8);
     bar->addWidget(toolButton(m_edit));
     bar->addWidget(toolButton(m_remove));
     bar->addWidget(toolButton(m_restore));
+    bar->addWidget(toolButton(gliderNames));
+    bar->addWidget(toolButton(siteNames));
     bar->addWidget(importButton);
     bar->addWidget(m_export);
     m_statisticsButton = new QPushButton(tr("Statistics"));
@@ -314,6 +353,9 @@ LibraryWindow::LibraryWindow(FlightLibrary& library, QWidget* parent)
         m_chart->setYear(year.isValid() ? std::optional<int>(year.toInt()) : std::nullopt);
     });
     connect(m_glider, &QComboBox::currentIndexChanged, this, &LibraryWindow::filterChanged);
+    connect(m_site, &QComboBox::currentIndexChanged, this, &LibraryWindow::filterChanged);
+    connect(gliderNames, &QAction::triggered, this, &LibraryWindow::openGliderNames);
+    connect(siteNames, &QAction::triggered, this, &LibraryWindow::openSiteNames);
     connect(m_search, &QLineEdit::textChanged, this, &LibraryWindow::filterChanged);
     connect(importButton, &QPushButton::clicked, this, [this] {
         if (const QStringList files = chooseImportFiles(); !files.isEmpty())
@@ -539,17 +581,43 @@ QString LibraryWindow::emptyTableHint() const
     if (m_filter->rowCount() > 0)
         return {};
     if (m_showRemoved)
-        return m_model->rowCount() == 0 ? tr("No removed flights.") : tr("No removed flight matches the year, glider and search.");
+        return m_model->rowCount() == 0 ? tr("No removed flights.") : tr("No removed flight matches the year, glider, site and search.");
     if (m_model->rowCount() == 0)
         return tr("No flights yet. Plug in the instrument to save its flights, use Save New Flights Now, or drop IGC files here.");
-    return tr("No flight matches the year, glider and search.");
+    return tr("No flight matches the year, glider, site and search.");
+}
+
+GliderNamesDialog* LibraryWindow::openGliderNames()
+{
+    auto* dialog = new GliderNamesDialog(m_library, this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    connect(dialog, &GliderNamesDialog::renamed, this, &LibraryWindow::reload);
+    dialog->show();
+    return dialog;
+}
+
+SiteNamesDialog* LibraryWindow::openSiteNames()
+{
+    auto* dialog = new SiteNamesDialog(m_library, this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    connect(dialog, &SiteNamesDialog::named, this, &LibraryWindow::reload);
+    dialog->show();
+    return dialog;
 }
 
 void LibraryWindow::fillChoices()
 {
     const QVariant year = m_year->currentData();
     const QString glider = m_glider->currentIndex() > 0 ? m_glider->currentText() : QString();
-    QSignalBlocker blockYear(m_year), blockGlider(m_glider);
+    const QVariant site = m_site->currentData();
+    QSignalBlocker blockYear(m_year), blockGlider(m_glider), blockSite(m_site);
+    m_site->clear();
+    m_site->addItem(tr("All sites"));
+    for (const FlightTotals& totals : siteGroups(m_model->flights()))
+        if (!totals.key.empty())
+            m_site->addItem(tr("%1 (%2)").arg(QString::fromStdString(totals.key)).arg(totals.flights), QString::fromStdString(totals.key));
+    if (const int at = m_site->findData(site); site.isValid() && at > 0)
+        m_site->setCurrentIndex(at);
     m_year->clear();
     m_year->addItem(tr("All years"));
     m_glider->clear();
@@ -587,6 +655,14 @@ void LibraryWindow::fillTotals()
         return showIndexFailure(this, years ? gliders.error() : years.error());
     group(tr("By year"), *years);
     group(tr("By glider"), gliderGroups(*gliders));
+    // The sites of the flights listed: the removed flights' view counts no site.
+    if (!m_showRemoved) {
+        auto sites = siteGroups(m_model->flights());
+        for (FlightTotals& site : sites)
+            if (site.key.empty())
+                site.key = tr("(no site named)").toStdString();
+        group(tr("By site"), sites);
+    }
     for (int column = 1; column < 5; ++column)
         m_totals->resizeColumnToContents(column);
 }
@@ -598,6 +674,8 @@ void LibraryWindow::filterChanged()
         filter.year = m_year->currentData().toInt();
     if (m_glider->currentIndex() > 0)
         filter.glider = m_glider->currentText().toStdString();
+    if (m_site->currentIndex() > 0)
+        filter.site = m_site->currentData().toString().toStdString();
     filter.text = m_search->text().trimmed().toStdString();
     m_filter->setFilter(filter);
     std::int64_t seconds = 0;

@@ -31,6 +31,8 @@ namespace corvex::library {
 
 class FlightLibrary;
 class FlightWindow;
+class GliderNamesDialog;
+class SiteNamesDialog;
 class LibraryFilterModel;
 class LibraryTableModel;
 class StatisticsChart;
@@ -100,6 +102,11 @@ public:
     QAction& restoreAction() { return *m_restore; }
     QAction& editAction() { return *m_edit; }
     QAction& removedFlightsAction() { return *m_removedView; }
+    QComboBox& gliderFilter() { return *m_glider; }
+    QComboBox& siteFilter() { return *m_site; }
+    // The gliders' and the sites' names (NamesDialogs), non-modal, deleted when closed.
+    GliderNamesDialog* openGliderNames();
+    SiteNamesDialog* openSiteNames();
     QPushButton& undoButton() { return *m_undo; }
     // A window of its own, deleted when closed.
     FlightWindow* openFlight(const LibraryFlight& flight);
@@ -129,6 +136,7 @@ private:
     LibraryFilterModel* m_filter;
     QComboBox* m_year;
     QComboBox* m_glider;
+    QComboBox* m_site;
     QLineEdit* m_search;
     QTableView* m_table;
     QTreeWidget* m_totals;

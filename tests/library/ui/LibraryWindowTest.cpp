@@ -13,6 +13,7 @@
 #include "library/ui/LibraryWindow.h"
 #include "library/ui/StatisticsChart.h"
 #include "library/qt/LogBookPdf.h"
+#include "library/ui/NamesDialogs.h"
 #include "library/Sites.h"
 #include "map/qt/ContestLayer.h"
 #include "map/qt/ZoneLayer.h"
@@ -807,7 +808,7 @@ TEST(LibraryWindow, EveryColumnShowsAtTheDefaultSize)
 
     EXPECT_TRUE(window.emptyTableHint().isEmpty());
     window.findChild<QLineEdit*>()->setText("no such pilot");
-    EXPECT_EQ(window.emptyTableHint(), "No flight matches the year, glider and search.");
+    EXPECT_EQ(window.emptyTableHint(), "No flight matches the year, glider, site and search.");
 
     TemporaryFolder scratch;
     auto empty = std::move(*FlightLibrary::open(scratch.path() + "/Flights"));
@@ -1045,4 +1046,72 @@ TEST(LogBookPdf, SheetsGrowWithTheFlights)
     EXPECT_EQ(logBookValueText(LogBookQuantity::Duration, 89), "0:01");
     EXPECT_EQ(logBookValueText(LogBookQuantity::Distance, 20050), "20.1 km");
     EXPECT_EQ(logBookValueText(LogBookQuantity::Date, 1704067199), "2023-12-31");
+}
+
+// The names dialogs change what the window shows through the library's journal: a glider
+// renamed and one merged into it leave one name in the filter and the totals; a site
+// named in its dialog is a filter choice that keeps exactly its flights, and the search
+// finds it.
+TEST(LibraryWindow, GliderAndSiteNamesFromTheirDialogs)
+{
+    SharedLibrary shared;
+    LibraryWindow window(*shared.library);
+    window.resize(1500, 700);
+
+    GliderNamesDialog* gliders = window.openGliderNames();
+    const auto select = [](QTreeWidget& list, const QString& text) {
+        for (int row = 0; row < list.topLevelItemCount(); ++row)
+            if (list.topLevelItem(row)->text(0) == text)
+                return list.setCurrentItem(list.topLevelItem(row)), true;
+        return false;
+    };
+    gliders->askName = [](const QString&) { return std::optional<QString>(" ASG 29 "); };
+    ASSERT_TRUE(select(gliders->list(), "ASG 29E"));
+    ASSERT_TRUE(gliders->renameSelected());
+    QStringList offered;
+    gliders->askMergeTarget = [&](const QString&, const QStringList& others) {
+        offered = others;
+        return std::optional<QString>("ASG 29");
+    };
+    ASSERT_TRUE(select(gliders->list(), "ASG-29E (18m)"));
+    ASSERT_TRUE(gliders->mergeSelected());
+    EXPECT_TRUE(offered.contains("ASG 29") && !offered.contains("ASG-29E (18m)")) << offered.join(", ").toStdString();
+    ASSERT_TRUE(select(gliders->list(), "ASG 29"));
+    EXPECT_EQ(gliders->list().currentItem()->text(1), "2");
+    EXPECT_EQ(gliders->list().topLevelItemCount(), 3) << "ASG 29, DUO DISCUS, GIN GLIDERS Explorer";
+    const auto items = comboItems(window.gliderFilter());
+    EXPECT_NE(std::find(items.begin(), items.end(), "ASG 29"), items.end());
+    EXPECT_EQ(std::find(items.begin(), items.end(), "ASG 29E"), items.end());
+    window.gliderFilter().setCurrentText("ASG 29");
+    EXPECT_EQ(window.filterModel().rowCount(), 2);
+    window.gliderFilter().setCurrentIndex(0);
+    gliders->close();
+
+    SiteNamesDialog* sites = window.openSiteNames();
+    ASSERT_GT(sites->list().topLevelItemCount(), 1);
+    sites->list().setCurrentItem(sites->list().topLevelItem(0));
+    const int siteFlights = sites->list().topLevelItem(0)->text(1).toInt();
+    sites->askName = [](const QString&, const QString&) { return std::optional<QString>("Home Hill"); };
+    ASSERT_TRUE(sites->nameSelected());
+    EXPECT_EQ(sites->list().topLevelItem(0)->text(0), "Home Hill");
+    ASSERT_EQ(window.siteFilter().count(), 2) << "All sites, and the one named";
+    window.siteFilter().setCurrentIndex(1);
+    EXPECT_EQ(window.filterModel().rowCount(), siteFlights);
+    for (const std::string& site : column(window, LibraryTableModel::Site))
+        EXPECT_EQ(site, "Home Hill");
+    window.reload();
+    EXPECT_EQ(window.siteFilter().currentIndex(), 1) << "kept across a reload";
+    EXPECT_EQ(window.filterModel().rowCount(), siteFlights);
+    const auto bySite = totalsOf(window, 2);
+    EXPECT_NE(std::find(bySite.begin(), bySite.end(), "Home Hill " + std::to_string(siteFlights)), bySite.end());
+    window.siteFilter().setCurrentIndex(0);
+    window.findChild<QLineEdit*>()->setText("home hill");
+    EXPECT_EQ(window.filterModel().rowCount(), siteFlights) << "the search finds the site";
+    window.findChild<QLineEdit*>()->clear();
+    sites->close();
+    if (const QByteArray picture = qgetenv("CORVEX_LIBRARY_SITES_PICTURE"); !picture.isEmpty()) {
+        window.show();
+        QCoreApplication::processEvents();
+        window.grab().save(QString::fromLocal8Bit(picture));
+    }
 }

@@ -918,6 +918,12 @@ TEST(Cli, LibraryRemoveRestoreEditAndCheck)
         { { "rebuild" }, 0, "2 flights in the index" },
         { { "show", "2" }, 0, "Site:          Annecy\nComment:       tab\there\nScored track:  the whole track\n" },
         { { "list", "--json" }, 0, "\"glider\": \"Rush 6\"" },
+        // A glider renamed in every flight that shows it, its own edit included.
+        { { "glider", "Rush 6", "--name", " Ozone Rush 6 " }, 0, "Glider Rush 6 (1 flight): now Ozone Rush 6\n" },
+        { { "gliders" }, 0, "    1     2:24  Ozone Rush 6\n" },
+        { { "gliders", "--json" }, 0, "{\"name\": \"Ozone Rush 6\", \"flights\": 1, \"duration_s\": " },
+        { { "glider", "Nimbus", "--name", "x" }, 7, "corvex: no flight of the library has the glider \"Nimbus\"" },
+        { { "glider", "Rush 6" }, 1, "corvex: say the glider's new name" },
         // Sites numbered by their first flight; a name reaches every flight from there but
         // the one the pilot gave a site of its own, and survives a rebuild.
         { { "sites" }, 0, "   2    32.09317    76.70400      1     0:01  2024-10-07  2024-10-07  " },
