@@ -213,8 +213,11 @@ TEST(VirtualInstrumentLink, UnplugAfterCutsTheAnswerAtItsByte)
         // One request byte and ten answer bytes, then the cable goes.
         ASSERT_EQ(instrument.controlReply("unplug-after 11"), "ok");
         ASSERT_TRUE(line.write({ 0x01 }));
+        // Never more than the ten bytes before the cut. Fewer may arrive: the hang-up
+        // can flush what the reader had not read yet, and a loaded machine reads late.
+        // The instrument's own count below says that exactly ten were sent.
         auto cut = line.read(28, 2s);
-        EXPECT_TRUE(!cut || cut->size() == 10u);
+        EXPECT_TRUE(!cut || cut->size() <= 10u) << cut->size();
         EXPECT_EQ(instrument.controlReply("status"), "ok unplugged");
         EXPECT_EQ(instrument.controlReply("traffic"), "ok 2 38");
     }
