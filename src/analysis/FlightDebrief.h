@@ -1,0 +1,102 @@
+#pragma once
+
+#include "flights/IgcFlight.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+// The post-flight debrief: every airborne second of a flight is circling or straight;
+// a circling stretch that gains height is a thermal, one that does not a failed
+// attempt, and the straight flight between them glides. The wind comes from the drift
+// of the circles. Pure: a flight and its figures in, the debrief out; the same
+// thresholds for every flight.
+namespace corvex::analysis {
+
+enum class CircleDirection { Left, Right, Mixed };
+
+// Where the air moved, from the drift of a thermal's circles.
+struct WindEstimate {
+    double speedKmh { 0 };
+    double fromDegrees { 0 }; // where it blows from, degrees true, 0..360
+    // 0..1: how many circles the estimate rests on and how well they agree.
+    double confidence { 0 };
+    int circles { 0 };
+};
+
+// A circling stretch: a thermal when it gained height, a failed attempt when not.
+struct CirclingPhase {
+    std::size_t startIndex { 0 }, endIndex { 0 }; // into flight.fixes, inclusive
+    std::int64_t startTime { 0 }, endTime { 0 }; // UTC seconds since epoch
+    double startAltitude { 0 }, endAltitude { 0 }; // metres, in the debrief's altitudeSource
+    double gainMetres { 0 }; // end minus start (negative for most failed attempts)
+    double climbMs { 0 }; // gain over duration
+    double bestClimbMs { 0 }; // best 20-second average inside the stretch
+    CircleDirection direction { CircleDirection::Right };
+    double leftShare { 0 }; // share of the stretch's turning spent turning left, 0..1
+    double circleSeconds { 0 }; // time for one full circle
+    int circles { 0 }; // full circles flown
+    GeoPoint centre; // mean position, for the map
+    std::optional<WindEstimate> wind;
+
+    std::int64_t durationSeconds() const { return endTime - startTime; }
+};
+
+struct Glide {
+    std::size_t startIndex { 0 }, endIndex { 0 };
+    std::int64_t startTime { 0 }, endTime { 0 };
+    double distanceMetres { 0 }; // over the ground, start to end along the track
+    double speedKmh { 0 }; // average ground speed
+    double heightLostMetres { 0 }; // start minus end (negative when it gained)
+    // Distance over height lost; nothing when the glide lost no height worth dividing by.
+    std::optional<double> glideRatio;
+    double varioMs { 0 }; // average vertical speed
+
+    std::int64_t durationSeconds() const { return endTime - startTime; }
+};
+
+struct DebriefTotals {
+    double circlingShare { 0 }; // of airborne time, 0..1
+    double leftShare { 0 }; // of circling time, 0..1
+    int thermals { 0 };
+    int failedAttempts { 0 };
+    double avgClimbMs { 0 }; // over all thermals' time
+    double heightGainedMetres { 0 }; // summed over thermals
+    double avgGlideSpeedKmh { 0 };
+    std::optional<double> avgGlideRatio; // total glide distance over total glide height lost
+    double circlingHeightLossShare { 0 }; // share of all height lost that was lost circling
+};
+
+// One point of the wind along the flight: a thermal's wind at its time and height.
+struct WindSample {
+    std::int64_t time { 0 };
+    double altitude { 0 };
+    WindEstimate wind;
+};
+
+struct FlightDebrief {
+    std::string altitudeSource; // "pressure" or "gnss": what every height here is
+    std::vector<CirclingPhase> thermals;
+    std::vector<CirclingPhase> failedAttempts;
+    std::vector<Glide> glides;
+    DebriefTotals totals;
+    std::vector<WindSample> wind; // in time order
+};
+
+// The debrief of the flight between figures.takeoffIndex and figures.landingIndex.
+FlightDebrief debriefFlight(const flights::IgcFlight& flight, const flights::FlightFigures& figures);
+
+// Series the barogram draws on the shared cursor, one value per fix of the flight
+// (flight.fixes.size()): vertical speed averaged over 20 s (m/s) and ground speed
+// (km/h), both with the jumps no glider makes left out.
+struct FlightSeries {
+    std::vector<double> vario20Ms;
+    std::vector<double> groundSpeedKmh;
+};
+FlightSeries flightSeries(const flights::IgcFlight& flight);
+
+const char* directionName(CircleDirection direction); // "left", "right", "mixed"
+
+} // namespace corvex::analysis
