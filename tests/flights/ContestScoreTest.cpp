@@ -591,7 +591,8 @@ TEST(ContestScore, HostileTracksEndInBoundedTime)
     }
 
     // Cancelled from another thread while it works on the cloud, the search returns
-    // nothing, and soon.
+    // nothing, and within the second a quitting pilot waits (on two busy cores a
+    // thread can sit unscheduled for a good part of that).
     const auto bigCloud = made(100000, [&](std::size_t) { return GeoPoint { 46.0 + 50000 * metre * unit(random), 7.0 + 72000 * metre * unit(random) }; });
     for (const ContestRuleSet& rules : contestRuleSets()) {
         SCOPED_TRACE(rules.id);
@@ -607,7 +608,7 @@ TEST(ContestScore, HostileTracksEndInBoundedTime)
         cancel.cancel();
         scorer.join();
         EXPECT_FALSE(score);
-        EXPECT_LT(std::chrono::duration<double>(returned - cancelled).count(), 0.5);
+        EXPECT_LT(std::chrono::duration<double>(returned - cancelled).count(), 1.0);
     }
 }
 
