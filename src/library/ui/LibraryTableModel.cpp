@@ -56,6 +56,13 @@ int LibraryTableModel::takeoffOffsetMinutes(const LibraryFlight& flight) const
     return localOffsetMinutes(flight.takeoff, known->second);
 }
 
+QString LibraryTableModel::takeoffText(const LibraryFlight& flight) const
+{
+    if (m_timesInUtc)
+        return library::takeoffText(flight.takeoff);
+    return QString::fromStdString(localMinuteText(flight.takeoff, takeoffOffsetMinutes(flight)));
+}
+
 std::optional<int> LibraryTableModel::rowOfId(std::int64_t id) const
 {
     for (std::size_t row = 0; row < m_flights.size(); ++row)
@@ -131,9 +138,7 @@ QVariant LibraryTableModel::data(const QModelIndex& index, int role) const
         return {};
     switch (index.column()) {
     case Takeoff:
-        if (m_timesInUtc)
-            return takeoffText(flight.takeoff);
-        return QString::fromStdString(localMinuteText(flight.takeoff, takeoffOffsetMinutes(flight)));
+        return takeoffText(flight);
     case Duration:
         return durationText(flight.durationSeconds);
     case MaxAltitude:

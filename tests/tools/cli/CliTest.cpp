@@ -19,6 +19,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QStandardPaths>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
@@ -968,6 +969,21 @@ TEST(Cli, LibraryRemoveRestoreEditAndCheck)
     QFile book(scratch.path() + "/book.pdf");
     ASSERT_TRUE(book.open(QIODevice::ReadOnly));
     EXPECT_TRUE(book.read(5) == "%PDF-");
+    // The printed book follows --units and --utc as the list does: miles, local dates.
+    const QString localBook = scratch.path() + "/local.pdf";
+    const CliRun printed = runCli({ "--units", "imperial", "library", "logbook", "--out", localBook, "--library", library });
+    EXPECT_EQ(printed.exitCode, 0) << printed.err.toStdString();
+    if (!QStandardPaths::findExecutable("pdftotext").isEmpty()) {
+        const auto textOf = [](const QString& pdf) {
+            QProcess text;
+            text.start("pdftotext", { "-layout", pdf, "-" });
+            text.waitForFinished(30000);
+            return QString::fromUtf8(text.readAllStandardOutput());
+        };
+        const QString local = textOf(localBook), utc = textOf(book.fileName());
+        EXPECT_TRUE(local.contains("Distance (mi)") && !local.contains("Date (UTC)")) << local.toStdString();
+        EXPECT_TRUE(utc.contains("Distance (km)") && utc.contains("Date (UTC)")) << utc.toStdString();
+    }
 
     ASSERT_TRUE(QDir().mkpath(library + "/2016"));
     ASSERT_TRUE(QFile::copy(CORVEX_TESTDATA_DIR "/igc/2016-11-08-xcs-aaa-02.igc", library + "/2016/by hand.igc"));
