@@ -122,9 +122,9 @@ QVariant LibraryTableModel::data(const QModelIndex& index, int role) const
                 return tr("Not scored yet");
             if (!flight.scorePoints)
                 return tr("No score: the flight has too few fixes");
-            return tr("%1 points, %2, %3 km (%4)")
+            return tr("%1 points, %2, %3 (%4)")
                 .arg(QString::number(*flight.scorePoints, 'f', 2), scoreTypeText(flight.scoreType),
-                    QString::number(flight.scoreDistanceMetres.value_or(0) / 1000, 'f', 1),
+                    figureText(Quantity::Distance, flight.scoreDistanceMetres.value_or(0), m_units),
                     QString::fromStdString(contestRuleSetName(flight.scoreRuleSet)));
         }
         QString tip = index.column() == Comment && !flight.comment.empty() ? QString::fromStdString(flight.comment)

@@ -691,19 +691,24 @@ void LibraryWindow::filterChanged()
     std::int64_t seconds = 0;
     double metres = 0;
     double points = 0;
+    int scored = 0;
     const int shown = m_filter->rowCount();
     for (int row = 0; row < shown; ++row) {
         const LibraryFlight& flight = m_model->flightAt(m_filter->mapToSource(m_filter->index(row, 0)).row());
         seconds += flight.durationSeconds;
         metres += flight.trackMetres;
         points += flight.scorePoints.value_or(0);
+        scored += flight.scorePoints.has_value();
     }
     const QString flights = m_showRemoved ? (shown == 1 ? tr("1 removed flight shown") : tr("%1 removed flights shown").arg(shown))
         : shown == 1                      ? tr("1 flight shown")
                                           : tr("%1 flights shown").arg(shown);
-    showStatus(tr("%1, %2 hours, %3 %4, %5 points. Library: %6")
-                   .arg(flights, QString::number(seconds / 3600.0, 'f', 1), totalsText(metres, m_model->units()),
-                       distanceUnit(m_model->units()), QString::number(points, 'f', 0), QString::fromStdString(m_library.folder())));
+    // Points only once some flight shown has a score: unscored flights never say "0 points".
+    const QString sums = tr("%1, %2 hours, %3 %4")
+                             .arg(flights, QString::number(seconds / 3600.0, 'f', 1), totalsText(metres, m_model->units()),
+                                 distanceUnit(m_model->units()));
+    showStatus((scored == 0 ? sums : tr("%1, %2 points").arg(sums, QString::number(points, 'f', 0)))
+        + tr(". Library: %1").arg(QString::fromStdString(m_library.folder())));
 }
 
 void LibraryWindow::showStatus(const QString& text)

@@ -272,6 +272,7 @@ TEST(LibraryWindow, ScoresInTheTableAndTheTotals)
     EXPECT_EQ(window.filterModel().index(0, LibraryTableModel::Score).data(Qt::ToolTipRole).toString(), "Not scored yet");
     for (const auto& [year, points] : yearPoints())
         EXPECT_EQ(points, "") << year;
+    EXPECT_FALSE(window.statusLabel().text().contains("points")) << "no 0 points before any score";
 
     ASSERT_EQ(shared.library->fillScores()->scored, 6u);
     window.reload();
@@ -286,6 +287,9 @@ TEST(LibraryWindow, ScoresInTheTableAndTheTotals)
     EXPECT_TRUE(tip.contains(QRegularExpression("^[0-9.]+ points, (Free flight|Free triangle|FAI triangle|Closed free triangle|Closed FAI triangle), [0-9.]+ km")))
         << tip.toStdString();
     EXPECT_TRUE(window.statusLabel().text().contains(" points. Library: ")) << window.statusLabel().text().toStdString();
+    window.setUnits(UnitSystem::Aviation, true);
+    EXPECT_TRUE(window.filterModel().index(0, LibraryTableModel::Score).data(Qt::ToolTipRole).toString().contains(" NM ("));
+    window.setUnits(UnitSystem::Metric, true);
 
     std::map<std::string, double> sums;
     for (const LibraryFlight& flight : valueOf(shared.library->index().flights()))
@@ -428,17 +432,11 @@ TEST(LibraryWindow, ImperialUnitsAndTheTakeoffsLocalTime)
     EXPECT_EQ(window.totals().headerItem()->text(3), "mi");
     EXPECT_EQ(window.totals().topLevelItem(0)->child(0)->text(3), miles);
     EXPECT_EQ(window.totals().topLevelItem(2)->child(0)->text(3), miles) << "by site";
-    EXPECT_TRUE(window.statusLabel().text().contains(", " + miles + " mi, ")) << window.statusLabel().text().toStdString();
+    EXPECT_TRUE(window.statusLabel().text().contains(", " + miles + " mi. Library: ")) << window.statusLabel().text().toStdString();
     window.statisticsChart().setMeasure(StatisticsMeasure::Kilometres);
     EXPECT_EQ(window.statisticsChart().title(), "Miles per year");
     ASSERT_EQ(window.statisticsChart().bars().size(), 1u);
     EXPECT_DOUBLE_EQ(window.statisticsChart().bars().front().value, flight.trackMetres / 1609.344);
-    if (const char* folder = std::getenv("CORVEX_SCREENSHOTS_DIR")) {
-        window.resize(1500, 360);
-        window.show();
-        QCoreApplication::processEvents();
-        window.grab().save(QString::fromLocal8Bit(folder) + "/library-imperial.png");
-    }
 
     QString answer = QString::fromStdString(one.scratch.path() + "/table.csv");
     window.chooseSaveFile = [&](const QString&, const QString&, const QString&) { return answer; };
@@ -1177,9 +1175,18 @@ TEST(LibraryWindow, GliderAndSiteNamesFromTheirDialogs)
     EXPECT_EQ(window.filterModel().rowCount(), siteFlights) << "the search finds the site";
     window.findChild<QLineEdit*>()->clear();
     sites->close();
-    if (const QByteArray picture = qgetenv("CORVEX_LIBRARY_SITES_PICTURE"); !picture.isEmpty()) {
+    // The pictures of the manual: the named site, then the same flights in imperial units
+    // at their local times with the distance chart in miles.
+    if (const QByteArray folder = qgetenv("CORVEX_SCREENSHOTS_DIR"); !folder.isEmpty()) {
+        window.resize(1640, 640);
         window.show();
         QCoreApplication::processEvents();
-        window.grab().save(QString::fromLocal8Bit(picture));
+        window.grab().save(QString::fromLocal8Bit(folder) + "/library-sites.png");
+        window.setUnits(UnitSystem::Imperial, false);
+        window.statisticsButton().setChecked(true);
+        window.statisticsChart().setMeasure(StatisticsMeasure::Kilometres);
+        window.resize(1640, 760);
+        QCoreApplication::processEvents();
+        window.grab().save(QString::fromLocal8Bit(folder) + "/library-imperial.png");
     }
 }
