@@ -303,11 +303,14 @@ int runSync(CliContext& context)
     // "new flight 2 of 3 (41%)", moving as the flight comes in.
     TerminalProgress progress(context.err, "new flight");
     library::SyncHooks hooks;
+    const TextChoice choice = textChoice(context);
     hooks.added = [&](const ImportOutcome& added) {
         progress.finish();
         const LibraryFlight& flight = *added.flight;
-        context.out << visibleText(flights->pathOf(flight)) << "  " << isoTime(flight.takeoff) << "  " << hoursMinutesText(flight.durationSeconds)
-                    << "  " << fixed(flight.trackMetres / 1000, 1) << " km\n";
+        context.out << visibleText(flights->pathOf(flight)) << "  "
+                    << shownTime(flight.takeoff, choice, takeoffOffset(*flights, flight, choice)) << "  "
+                    << hoursMinutesText(flight.durationSeconds) << "  " << quantityText(Quantity::Distance, flight.trackMetres, choice.units)
+                    << "\n";
         context.out.flush();
     };
     const library::SyncOutcome outcome = library::syncInstrument(session.device(), *flights,

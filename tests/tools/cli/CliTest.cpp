@@ -512,7 +512,7 @@ TEST(Cli, SyncKeepsEachFlightOnceAndTheLibraryFindsIt)
         VirtualInstrumentProcess::Options options;
         options.igcDirectory = flights;
         VirtualInstrumentProcess instrument(options);
-        return runCli({ "--port", QString::fromStdString(instrument.portPath()), "sync", "--library", library });
+        return runCli({ "--port", QString::fromStdString(instrument.portPath()), "--units", "aviation", "sync", "--library", library });
     };
     const auto lastLine = [](const CliRun& run) { return run.out.trimmed().split('\n').last(); };
 
@@ -532,6 +532,9 @@ TEST(Cli, SyncKeepsEachFlightOnceAndTheLibraryFindsIt)
     ASSERT_EQ(first.exitCode, 0) << first.err.toStdString();
     EXPECT_EQ(lastLine(first), "3 new, 0 already in the library");
     EXPECT_TRUE(first.out.contains(library + "/2024/2024-10-07_0626_C0FFEE.igc")) << first.out.toStdString();
+    // Each new flight in the pilot's units, at the take-off's local time (the file's zone).
+    EXPECT_TRUE(first.out.contains(QRegularExpression("C0FFEE\\.igc  2024-10-07T11:5[0-9]:[0-9]{2}\\+05:30  0:0[0-9]  [0-9]+\\.[0-9] NM\n")))
+        << first.out.toStdString();
     EXPECT_EQ(lastLine(sync(before)), "0 new, 3 already in the library");
     ASSERT_EQ(runCli({ "library", "rebuild", "--library", library }).exitCode, 0);
     EXPECT_EQ(lastLine(sync(before)), "0 new, 3 already in the library") << "the files say which log-book entries they are";
