@@ -394,6 +394,7 @@ LibraryWindow::~LibraryWindow() = default;
 
 void LibraryWindow::setUnits(UnitSystem units, bool timesInUtc)
 {
+    const bool otherUnits = units != m_model->units();
     m_model->setUnits(units, timesInUtc);
     // Room for the offset after a local time ("2024-10-07 13:34 +02:00"); the other
     // columns' units are no wider than the metric ones'.
@@ -404,6 +405,9 @@ void LibraryWindow::setUnits(UnitSystem units, bool timesInUtc)
     std::erase_if(m_flightWindows, [](const QPointer<FlightWindow>& window) { return window.isNull(); });
     for (const QPointer<FlightWindow>& window : m_flightWindows)
         window->setUnits(units, timesInUtc);
+    if (!otherUnits)
+        return;
+    // The sums again, in the new unit (the window opens metric until told otherwise).
     m_chart->setUnits(units);
     m_totals->headerItem()->setText(3, distanceUnit(units));
     fillTotals();
