@@ -186,6 +186,16 @@ Result<std::string, ExitCode> flightFilePath(CliContext& context)
     return flights->pathOf(*flight);
 }
 
+TextChoice textChoice(const CliContext& context)
+{
+    TextChoice choice;
+    const PreferencesStore preferences;
+    choice.units = context.units ? *context.units
+                                 : parseUnitSystem(preferences.stringValue("units").toStdString()).value_or(UnitSystem::Metric);
+    choice.utc = context.utc || preferences.boolValue("timesInUtc");
+    return choice;
+}
+
 std::string isoTime(std::int64_t utc)
 {
     return utcTimeText(utc, "%Y-%m-%dT%H:%M:%SZ");

@@ -3,6 +3,7 @@
 #include "Commands.h"
 
 #include "base/Result.h"
+#include "base/Units.h"
 #include "library/FlightLibrary.h"
 #include "platform/LogSink.h"
 
@@ -73,6 +74,13 @@ Result<std::string, ExitCode> flightFilePath(CliContext& context);
 // "the library has no flight 12 (see corvex library list)", or the index's own reason,
 // printed; gives the exit code of the failure.
 ExitCode reportFlightLookupFailure(CliContext& context, std::int64_t id, const library::LibraryError& error);
+
+// How the text shows figures and times: --units and --utc, else the preferences.
+struct TextChoice {
+    UnitSystem units { UnitSystem::Metric };
+    bool utc { false };
+};
+TextChoice textChoice(const CliContext& context);
 
 // What the flight commands print: "2024-10-07T06:27:33Z", a number with its decimals.
 std::string isoTime(std::int64_t utc);

@@ -122,22 +122,6 @@ flights::TrackFileOptions trackOptions()
 constexpr std::size_t gliderColumnWidth = 24;
 constexpr std::size_t pilotColumnWidth = 32;
 
-// How the text shows figures and times: --units and --utc, else the preferences.
-struct TextChoice {
-    UnitSystem units { UnitSystem::Metric };
-    bool utc { false };
-};
-
-TextChoice textChoice(const CliContext& context)
-{
-    TextChoice choice;
-    const PreferencesStore preferences;
-    choice.units = context.units ? *context.units
-                                 : parseUnitSystem(preferences.stringValue("units").toStdString()).value_or(UnitSystem::Metric);
-    choice.utc = context.utc || preferences.boolValue("timesInUtc");
-    return choice;
-}
-
 std::string altitudeText(const std::optional<int>& value, UnitSystem units)
 {
     return value ? quantityText(Quantity::Altitude, *value, units) : "-";
@@ -166,14 +150,15 @@ std::string scoreColumn(const LibraryFlight& flight)
     return fixed(*flight.scorePoints, 1) + " " + flights::contestTypeTitle(flight.scoreType);
 }
 
-std::string scoreLine(const LibraryFlight& flight)
+std::string scoreLine(const LibraryFlight& flight, UnitSystem units)
 {
     if (!flight.scorerVersion)
         return "not scored yet (corvex library rebuild scores it)";
     if (!flight.scorePoints)
         return "none";
     return fixed(*flight.scorePoints, 2) + " points, " + flights::contestTypeTitle(flight.scoreType) + ", "
-        + fixed(flight.scoreDistanceMetres.value_or(0) / 1000, 2) + " km (" + library::contestRuleSetName(flight.scoreRuleSet) + ")";
+        + fixed(convertedValue(Quantity::Distance, flight.scoreDistanceMetres.value_or(0), units), 2) + " "
+        + unitLabel(Quantity::Distance, units) + " (" + library::contestRuleSetName(flight.scoreRuleSet) + ")";
 }
 
 // Ctrl+C (or a TERM) while the flights are scored: their files and rows are saved
@@ -318,11 +303,14 @@ int runSync(CliContext& context)
     // "new flight 2 of 3 (41%)", moving as the flight comes in.
     TerminalProgress progress(context.err, "new flight");
     library::SyncHooks hooks;
+    const TextChoice choice = textChoice(context);
     hooks.added = [&](const ImportOutcome& added) {
         progress.finish();
         const LibraryFlight& flight = *added.flight;
-        context.out << visibleText(flights->pathOf(flight)) << "  " << isoTime(flight.takeoff) << "  " << hoursMinutesText(flight.durationSeconds)
-                    << "  " << fixed(flight.trackMetres / 1000, 1) << " km\n";
+        context.out << visibleText(flights->pathOf(flight)) << "  "
+                    << shownTime(flight.takeoff, choice, takeoffOffset(*flights, flight, choice)) << "  "
+                    << hoursMinutesText(flight.durationSeconds) << "  " << quantityText(Quantity::Distance, flight.trackMetres, choice.units)
+                    << "\n";
         context.out.flush();
     };
     const library::SyncOutcome outcome = library::syncInstrument(session.device(), *flights,
@@ -446,7 +434,7 @@ int runShow(CliContext& context)
         << "Best sink:     " << quantityText(Quantity::Vario, flight->bestSink, units) << " (20 s)\n"
         << "Track:         " << quantityText(Quantity::Distance, flight->trackMetres, units) << "\n"
         << "Take-off to landing: " << quantityText(Quantity::Distance, flight->distanceMetres, units) << "\n"
-        << "Score:         " << scoreLine(*flight) << "\n"
+        << "Score:         " << scoreLine(*flight, units) << "\n"
         << "Pilot:         " << flight->pilot << "\n"
         << "Glider:        " << flight->glider << "\n"
         << "Instrument:    " << flight->instrument() << "\n"

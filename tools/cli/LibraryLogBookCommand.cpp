@@ -4,6 +4,7 @@
 
 #include "library/FlightLibrary.h"
 #include "library/Sites.h"
+#include "library/TakeoffTime.h"
 #include "library/qt/LogBookPdf.h"
 
 #include <QString>
@@ -48,7 +49,14 @@ int runLogBook(CliContext& context)
     }
     for (library::LibraryFlight& flight : *listed)
         flight.site = sites->siteName(flight);
-    const auto pages = library::writeLogBookPdf(QString::fromStdString(out), *listed, year);
+    // As the library's list shows them: the pilot's units, each date the take-off's own.
+    const TextChoice shown = textChoice(context);
+    library::LogBookChoice choice { shown.units, {} };
+    if (!shown.utc)
+        choice.takeoffOffset = [&](const library::LibraryFlight& flight) {
+            return localOffsetMinutes(flight.takeoff, library::igcFileTimeZoneMinutes(flights->pathOf(flight)));
+        };
+    const auto pages = library::writeLogBookPdf(QString::fromStdString(out), *listed, year, choice);
     if (!pages) {
         printError(context.err, pages.error().message);
         return FileError;

@@ -4,8 +4,8 @@
 // The flight library's speed with many flights and with a long one, by hand
 // (scripts/bench); no test runs it.
 //   make         N synthetic flights (two minutes of fixes each, over ten years, eight
-//                gliders) written into the library at DIR and indexed, as an import
-//                would; prints how long that took.
+//                gliders, most in summer, from 40 hills of which 20 are named sites) written into the
+//                library at DIR and indexed, as an import would; prints how long that took.
 //   long         a real flight (SOURCE, an IGC file) filled in to a fix a second, as OUT.
 //   list-window  the library window on DIR: from the start of the program to the table
 //                filled and painted, and the peak resident memory; --statistics opens
@@ -87,7 +87,7 @@ void report(const char* name, const std::vector<double>& frames)
 
 // A flight of `fixes` seconds from a start time: a slow climbing circle, enough for
 // every figure to have a value.
-std::string syntheticIgc(std::int64_t start, int fixes, const std::string& glider, const std::string& pilot, int serial)
+std::string syntheticIgc(std::int64_t start, int fixes, const std::string& glider, const std::string& pilot, int serial, GeoPoint hill)
 {
     std::string igc;
     igc.reserve(static_cast<std::size_t>(fixes) * 37 + 400);
@@ -99,8 +99,8 @@ std::string syntheticIgc(std::int64_t start, int fixes, const std::string& glide
         const std::int64_t t = start + i;
         const int secondOfDay = static_cast<int>(((t % 86400) + 86400) % 86400);
         const double angle = i / 60.0;
-        const double latitude = 46.5 + 0.01 * std::sin(angle) + i * 2e-6;
-        const double longitude = 7.5 + 0.015 * std::cos(angle) + i * 3e-6;
+        const double latitude = hill.latitude + 0.01 * std::sin(angle) + i * 2e-6;
+        const double longitude = hill.longitude + 0.015 * std::cos(angle) + i * 3e-6;
         const int latMinutes = static_cast<int>(std::lround(latitude * 60000));
         const int lonMinutes = static_cast<int>(std::lround(longitude * 60000));
         const int altitude = 1200 + static_cast<int>(800 * std::sin(i / 3000.0)) + (i % 600) / 3;
@@ -164,10 +164,18 @@ int makeLibrary(const std::string& folder, int flights)
     const std::string incoming = folder + ".incoming";
     std::filesystem::create_directories(incoming);
     for (int i = 0; i < flights; ++i) {
-        // Ten years, a flight every eight hours or so.
-        const std::int64_t takeoff = 1420070400 + static_cast<std::int64_t>(i) * 31557 + (i % 7) * 3600;
+        // Ten years of flights, as many in each, most of them in the summer months (the
+        // year's share p spread by p + 0.7 sin(2 pi p) / 2 pi: flights crowd where it climbs
+        // slowest, at midyear), so that the statistics chart shows a season.
+        const int perYear = std::max(1, flights / 10);
+        const double p = static_cast<double>(i % perYear) / perYear;
+        const double season = p + 0.7 * std::sin(2 * M_PI * p) / (2 * M_PI);
+        const std::int64_t takeoff = 1420070400 + static_cast<std::int64_t>(i / perYear) * 31557600
+            + static_cast<std::int64_t>(season * 31557600) + (i % 7) * 3600;
         const std::string path = incoming + "/" + std::to_string(i) + ".igc";
-        std::ofstream(path, std::ios::binary) << syntheticIgc(takeoff, 120, gliders[i % 8], pilots[i % 4], i % 3);
+        // Forty hills a few kilometres apart along the Alps.
+        const GeoPoint hill { 46.5 + 0.05 * (i % 40 % 5), 7.5 + 0.1 * (i % 40 / 5) };
+        std::ofstream(path, std::ios::binary) << syntheticIgc(takeoff, 120, gliders[i % 8], pilots[i % 4], i % 3, hill);
         paths.push_back(path);
     }
     auto library = library::FlightLibrary::open(folder);
@@ -182,6 +190,18 @@ int makeLibrary(const std::string& folder, int flights)
     std::filesystem::remove_all(incoming);
     std::printf("make: %zu flights imported in %.0f ms (%.0f ms with writing the files), %zu refused\n", tally.imported,
         millisecondsSince(importStart), millisecondsSince(start), tally.refused);
+    // Half the hills named, as a pilot names the sites flown most.
+    const auto sites = library::readSiteBook(**library);
+    if (!sites) {
+        std::fprintf(stderr, "%s\n", sites.error().message.c_str());
+        return 1;
+    }
+    for (std::size_t i = 0; i < sites->sites().size() && i < 20; ++i)
+        if (const auto named = library::nameSite(**library, sites->sites()[i], "Hill " + std::to_string(i + 1)); !named) {
+            std::fprintf(stderr, "%s\n", named.error().message.c_str());
+            return 1;
+        }
+    std::printf("make: %zu sites, %zu named\n", sites->sites().size(), std::min<std::size_t>(sites->sites().size(), 20));
     return tally.refused == 0 ? 0 : 1;
 }
 
@@ -226,8 +246,12 @@ int listWindow(const std::chrono::steady_clock::time_point programStart, const s
         window.model().rowCount(), statistics ? " with the statistics chart" : "", millisecondsSince(programStart), peakMegabytes());
     if (!shot.isEmpty())
         window.grab().save(shot);
-    if (!chartShot.isEmpty())
+    if (!chartShot.isEmpty()) {
+        // The months of the last year: a season, rather than ten equal years.
+        if (const auto& years = window.statisticsChart().statistics().years(); !years.empty())
+            window.statisticsChart().setYear(years.back().year);
         window.statisticsChart().grab().save(chartShot);
+    }
     return 0;
 }
 

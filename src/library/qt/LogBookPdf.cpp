@@ -19,8 +19,11 @@ namespace corvex::library {
 namespace {
 
 constexpr int resolution = 300; // dots per inch of the sheet's coordinates
+// A4 across: a comment has room for a sentence beside the figures.
+constexpr double pageWidthMm = 297;
+constexpr double pageHeightMm = 210;
 constexpr double marginMm = 15;
-constexpr double rowMm = 6.2;
+constexpr double rowMm = 5.6;
 constexpr double titleMm = 16;
 constexpr double footerMm = 8;
 
@@ -31,16 +34,27 @@ struct Column {
     double widthMm;
     Qt::Alignment alignment;
 };
-// 180 mm between the margins; the comment takes what is left.
+// 267 mm between the margins; the comment takes what the others leave (0 here).
 constexpr std::array columns {
     Column { "No.", 12, Qt::AlignRight },
-    Column { "Date", 22, Qt::AlignLeft },
-    Column { "Site", 36, Qt::AlignLeft },
-    Column { "Glider", 32, Qt::AlignLeft },
+    Column { "Date", 24, Qt::AlignLeft },
+    Column { "Site", 42, Qt::AlignLeft },
+    Column { "Glider", 38, Qt::AlignLeft },
     Column { "Duration", 18, Qt::AlignRight },
-    Column { "Distance", 22, Qt::AlignRight },
-    Column { "Comment", 38, Qt::AlignLeft },
+    Column { "Distance", 30, Qt::AlignRight },
+    Column { "Comment", 0, Qt::AlignLeft },
 };
+constexpr std::size_t commentColumn = columns.size() - 1;
+
+double columnWidthMm(std::size_t i)
+{
+    if (i != commentColumn)
+        return columns[i].widthMm;
+    double others = 0;
+    for (std::size_t j = 0; j < commentColumn; ++j)
+        others += columns[j].widthMm;
+    return pageWidthMm - 2 * marginMm - others;
+}
 
 class SheetPainter {
 public:
@@ -64,7 +78,7 @@ public:
         double x = m_left;
         const double pad = mm(1);
         for (std::size_t i = 0; i < columns.size(); ++i) {
-            const double width = mm(columns[i].widthMm);
+            const double width = mm(columnWidthMm(i));
             const QRectF cell(x + pad, top, width - 2 * pad, height);
             m_painter.drawText(cell, int(columns[i].alignment | Qt::AlignVCenter),
                 metrics.elidedText(cells[i], Qt::ElideRight, cell.width()));
@@ -80,16 +94,16 @@ private:
     double m_left, m_width;
 };
 
-std::array<QString, columns.size()> sumsRow(const QString& label, const LogBookSums& sums)
+std::array<QString, columns.size()> sumsRow(const QString& label, const LogBookSums& sums, UnitSystem units)
 {
     return { QString(), QString(), label, QString::number(sums.flights) + (sums.flights == 1 ? " flight" : " flights"),
         logBookValueText(LogBookQuantity::Duration, double(sums.seconds)),
-        logBookValueText(LogBookQuantity::Distance, sums.trackMetres), QString() };
+        logBookValueText(LogBookQuantity::Distance, sums.trackMetres, units), QString() };
 }
 
 } // namespace
 
-QString logBookValueText(LogBookQuantity quantity, double value)
+QString logBookValueText(LogBookQuantity quantity, double value, UnitSystem units)
 {
     switch (quantity) {
     case LogBookQuantity::Date: {
@@ -102,16 +116,22 @@ QString logBookValueText(LogBookQuantity quantity, double value)
         return QString::asprintf("%lld:%02lld", static_cast<long long>(minutes / 60), static_cast<long long>(minutes % 60));
     }
     case LogBookQuantity::Distance:
-        return QString::number(value / 1000.0, 'f', 1) + " km";
+        return QString::fromStdString(quantityNumber(Quantity::Distance, value, units));
     }
     return {};
 }
 
-LibraryResult<int> writeLogBookPdf(const QString& path, const std::vector<LibraryFlight>& flights, std::optional<int> year)
+LibraryResult<int> writeLogBookPdf(
+    const QString& path, const std::vector<LibraryFlight>& flights, std::optional<int> year, const LogBookChoice& choice)
 {
-    const std::vector<LogBookEntry> entries = logBookEntries(flights, year);
-    const double pageHeightMm = 297 - 2 * marginMm;
-    const double tableMm = pageHeightMm - titleMm - footerMm - 3 * rowMm; // header, brought and carried forward
+    // Each take-off moved to its local clock: its date, and the year it counts in, are
+    // the ones the pilot lived.
+    std::vector<LibraryFlight> shifted = flights;
+    if (choice.takeoffOffset)
+        for (LibraryFlight& flight : shifted)
+            flight.takeoff += std::int64_t { choice.takeoffOffset(flight) } * 60;
+    const std::vector<LogBookEntry> entries = logBookEntries(std::move(shifted), year);
+    const double tableMm = pageHeightMm - 2 * marginMm - titleMm - footerMm - 3 * rowMm; // header, brought and carried forward
     const auto pages = logBookPages(entries, std::size_t(std::max(1.0, std::floor(tableMm / rowMm))));
 
     // Written beside the file and moved over it, so a failed run never leaves half a book
@@ -120,7 +140,7 @@ LibraryResult<int> writeLogBookPdf(const QString& path, const std::vector<Librar
     {
         QPdfWriter writer(partial);
         writer.setResolution(resolution);
-        writer.setPageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait, QMarginsF(0, 0, 0, 0)));
+        writer.setPageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Landscape, QMarginsF(0, 0, 0, 0)));
         writer.setTitle("Log book");
         writer.setCreator("Corvex Vario");
         QPainter painter;
@@ -129,7 +149,7 @@ LibraryResult<int> writeLogBookPdf(const QString& path, const std::vector<Librar
         QFont base("Sans");
         base.setPointSizeF(8.5);
         painter.setFont(base);
-        const double left = mm(marginMm), width = mm(210 - 2 * marginMm);
+        const double left = mm(marginMm), width = mm(pageWidthMm - 2 * marginMm);
         SheetPainter sheet(painter, left, width);
         const QString pilot = QString::fromStdString(logBookPilot(flights));
         const QString title = "Log Book" + (pilot.isEmpty() ? QString() : " \u2014 " + pilot) + " \u2014 "
@@ -137,6 +157,8 @@ LibraryResult<int> writeLogBookPdf(const QString& path, const std::vector<Librar
         std::array<QString, columns.size()> header;
         for (std::size_t i = 0; i < columns.size(); ++i)
             header[i] = columns[i].title;
+        header[1] = choice.takeoffOffset ? QString("Date") : QString("Date (UTC)");
+        header[5] = QString("Distance (%1)").arg(unitLabel(Quantity::Distance, choice.units));
         for (std::size_t p = 0; p < pages.size(); ++p) {
             if (p > 0)
                 writer.newPage();
@@ -152,7 +174,7 @@ LibraryResult<int> writeLogBookPdf(const QString& path, const std::vector<Librar
             sheet.row(top, header, true, true);
             top += mm(rowMm);
             if (p > 0) {
-                sheet.row(top, sumsRow("Brought forward", page.broughtForward), true, false);
+                sheet.row(top, sumsRow("Brought forward", page.broughtForward, choice.units), true, false);
                 top += mm(rowMm);
             }
             for (std::size_t i = page.first; i < page.first + page.count; ++i) {
@@ -161,15 +183,15 @@ LibraryResult<int> writeLogBookPdf(const QString& path, const std::vector<Librar
                     { QString::number(entry.number), logBookValueText(LogBookQuantity::Date, double(entry.takeoff)),
                         QString::fromStdString(entry.site), QString::fromStdString(entry.glider),
                         logBookValueText(LogBookQuantity::Duration, double(entry.seconds)),
-                        logBookValueText(LogBookQuantity::Distance, entry.trackMetres),
+                        logBookValueText(LogBookQuantity::Distance, entry.trackMetres, choice.units),
                         QString::fromStdString(entry.comment).simplified() },
                     false, false);
                 top += mm(rowMm);
             }
             const bool last = p + 1 == pages.size();
-            sheet.row(top, sumsRow(last ? "Total" : "Carried forward", page.carriedForward), true, true);
+            sheet.row(top, sumsRow(last ? "Total" : "Carried forward", page.carriedForward, choice.units), true, true);
             painter.setFont(base);
-            painter.drawText(QRectF(left, mm(297 - marginMm - footerMm), width, mm(footerMm)),
+            painter.drawText(QRectF(left, mm(pageHeightMm - marginMm - footerMm), width, mm(footerMm)),
                 int(Qt::AlignHCenter | Qt::AlignBottom), QString("Page %1 of %2").arg(p + 1).arg(pages.size()));
         }
         if (!painter.end())

@@ -88,6 +88,18 @@ QString positionText(double latitude, double longitude)
 
 QString clockText(std::int64_t utc) { return QString::fromStdString(utcTimeText(utc, "%H:%M:%S")); }
 
+// "UTC", or the offset the window's clock shows local times at ("+05:30").
+QString zoneText(const std::optional<int>& offsetMinutes)
+{
+    return offsetMinutes ? QString::fromStdString(utcOffsetText(*offsetMinutes)) : QStringLiteral("UTC");
+}
+
+// A contest distance keeps two decimals, as the contests publish them, in the pilot's unit.
+QString scoreDistanceText(double metres, UnitSystem units)
+{
+    return QString::number(convertedValue(Quantity::Distance, metres, units), 'f', 2) + " " + unitLabel(Quantity::Distance, units);
+}
+
 QString contestTypeText(flights::ContestFlightType type)
 {
     return QString::fromStdString(flights::contestTypeTitle(flights::contestTypeName(type)));
@@ -368,15 +380,17 @@ void FlightWindow::showScore(std::optional<flights::ContestScore> score)
     }
     const flights::ContestScore& shown = *m_score;
     m_scoreType->setText(contestTypeText(shown.type));
-    m_scoreDistance->setText(QString::number(shown.distanceMetres / 1000, 'f', 2) + " km");
+    m_scoreDistance->setText(scoreDistanceText(shown.distanceMetres, m_units));
     m_scoreMultiplier->setText(QStringLiteral("×") + QString::number(shown.multiplier, 'f', 1));
     m_scorePoints->setText(QString::number(shown.points, 'f', 2));
-    m_scoredPart->setText(tr("%1 to %2 UTC, %3")
-            .arg(QString::fromStdString(utcTimeText(shown.part.from, "%H:%M")), QString::fromStdString(utcTimeText(shown.part.to, "%H:%M")),
+    const std::int64_t shift = std::int64_t { m_clockOffsetMinutes.value_or(0) } * 60;
+    m_scoredPart->setText(tr("%1 to %2 %3, %4")
+            .arg(QString::fromStdString(utcTimeText(shown.part.from + shift, "%H:%M")),
+                QString::fromStdString(utcTimeText(shown.part.to + shift, "%H:%M")), zoneText(m_clockOffsetMinutes),
                 shown.part.track == flights::ScoredTrack::Whole ? tr("the whole track") : tr("take-off to landing")));
     if (isTriangle(shown)) {
         const double perimeter = shown.distanceMetres + shown.closingMetres;
-        m_scoreGap->setText(QString::number(shown.closingMetres / 1000, 'f', 2) + " km"
+        m_scoreGap->setText(scoreDistanceText(shown.closingMetres, m_units)
             + (perimeter > 0 ? QString::asprintf(" (%.1f %% of the perimeter)", 100 * shown.closingMetres / perimeter) : QString()));
     } else {
         m_scoreGap->setText(QStringLiteral("–"));
@@ -453,6 +467,7 @@ void FlightWindow::showAirspaceFindings(AirspaceFindings findings)
     std::vector<ZoneLayer::Stretch> stretches;
     std::vector<BarogramView::Band> bands;
     m_crossingsList->clear();
+    m_crossingsList->headerItem()->setText(2, tr("Inside (%1)").arg(zoneText(m_clockOffsetMinutes)));
 
     for (const std::size_t i : found.near) {
         const openair::Airspace& airspace = found.parsed.airspaces[i];
@@ -477,7 +492,7 @@ void FlightWindow::showAirspaceFindings(AirspaceFindings findings)
         stretch.color = colour;
         if (crossing.deepestHorizontalIndex < m_track->size()) {
             stretch.mark = (*m_track)[crossing.deepestHorizontalIndex].position;
-            stretch.markLabel = QString::asprintf("%.0f m inside", crossing.deepestHorizontalMetres).toStdString();
+            stretch.markLabel = tr("%1 inside").arg(QString::fromStdString(quantityText(Quantity::Altitude, crossing.deepestHorizontalMetres, m_units))).toStdString();
         }
         stretches.push_back(std::move(stretch));
         bands.push_back({ crossing.entryTime, crossing.exitTime,
@@ -486,7 +501,8 @@ void FlightWindow::showAirspaceFindings(AirspaceFindings findings)
         auto* item = new QTreeWidgetItem(m_crossingsList);
         item->setText(0, name);
         item->setText(1, QString::fromStdString(crossing.airspaceClass));
-        item->setText(2, clockText(crossing.entryTime) + "–" + clockText(crossing.exitTime));
+        const std::int64_t shift = std::int64_t { m_clockOffsetMinutes.value_or(0) } * 60;
+        item->setText(2, clockText(crossing.entryTime + shift) + "–" + clockText(crossing.exitTime + shift));
         item->setText(3, crossing.certain ? tr("certainly") : tr("possibly"));
         item->setText(4, QString::fromStdString(crossing.reason));
         item->setToolTip(4, QString::fromStdString(crossing.reason));
@@ -592,6 +608,12 @@ void FlightWindow::setUnits(UnitSystem units, bool timesInUtc)
     if (!timesInUtc)
         m_clockOffsetMinutes = localOffsetMinutes(m_flight.takeoff, igcFileTimeZoneMinutes(m_path));
     showFigures();
+    setWindowTitle(tr("Flight of %1").arg(timesInUtc ? takeoffText(m_flight.takeoff) : QString::fromStdString(localMinuteText(m_flight.takeoff, *m_clockOffsetMinutes))));
+    // The score and the airspaces' list drawn again in the units and at the clock.
+    if (!m_scoring && m_scoreType)
+        showScore(m_score);
+    if (m_airspaceFindings && !m_checkingAirspaces)
+        showAirspaceFindings(std::move(*m_airspaceFindings));
     m_barogram->setUnits(units, m_clockOffsetMinutes.value_or(0));
     if (m_barogram->cursorIndex())
         showFix(*m_barogram->cursorIndex());

@@ -56,6 +56,13 @@ int LibraryTableModel::takeoffOffsetMinutes(const LibraryFlight& flight) const
     return localOffsetMinutes(flight.takeoff, known->second);
 }
 
+QString LibraryTableModel::takeoffText(const LibraryFlight& flight) const
+{
+    if (m_timesInUtc)
+        return library::takeoffText(flight.takeoff);
+    return QString::fromStdString(localMinuteText(flight.takeoff, takeoffOffsetMinutes(flight)));
+}
+
 std::optional<int> LibraryTableModel::rowOfId(std::int64_t id) const
 {
     for (std::size_t row = 0; row < m_flights.size(); ++row)
@@ -115,9 +122,9 @@ QVariant LibraryTableModel::data(const QModelIndex& index, int role) const
                 return tr("Not scored yet");
             if (!flight.scorePoints)
                 return tr("No score: the flight has too few fixes");
-            return tr("%1 points, %2, %3 km (%4)")
+            return tr("%1 points, %2, %3 (%4)")
                 .arg(QString::number(*flight.scorePoints, 'f', 2), scoreTypeText(flight.scoreType),
-                    QString::number(flight.scoreDistanceMetres.value_or(0) / 1000, 'f', 1),
+                    figureText(Quantity::Distance, flight.scoreDistanceMetres.value_or(0), m_units),
                     QString::fromStdString(contestRuleSetName(flight.scoreRuleSet)));
         }
         QString tip = index.column() == Comment && !flight.comment.empty() ? QString::fromStdString(flight.comment)
@@ -131,9 +138,7 @@ QVariant LibraryTableModel::data(const QModelIndex& index, int role) const
         return {};
     switch (index.column()) {
     case Takeoff:
-        if (m_timesInUtc)
-            return takeoffText(flight.takeoff);
-        return QString::fromStdString(localMinuteText(flight.takeoff, takeoffOffsetMinutes(flight)));
+        return takeoffText(flight);
     case Duration:
         return durationText(flight.durationSeconds);
     case MaxAltitude:

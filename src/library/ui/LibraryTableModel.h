@@ -61,6 +61,9 @@ public:
     std::function<std::optional<int>(const LibraryFlight&)> fileTimeZone;
     // The offset the take-off shows at: the file's, else the computer's zone's.
     int takeoffOffsetMinutes(const LibraryFlight& flight) const;
+    // The take-off as the Take-off column shows it: "2024-10-07 06:27" in UTC, else
+    // "2024-10-07 11:57 +05:30".
+    QString takeoffText(const LibraryFlight& flight) const;
 
 private:
     std::vector<LibraryFlight> m_flights;

@@ -53,7 +53,13 @@ namespace corvex::library {
 
 namespace {
 
-QString totalsText(double metres) { return QString::number(metres / 1000, 'f', 0); }
+// Whole kilometres, miles or nautical miles: the totals' column header names the unit.
+QString totalsText(double metres, UnitSystem units)
+{
+    return QString::number(convertedValue(Quantity::Distance, metres, units), 'f', 0);
+}
+
+QString distanceUnit(UnitSystem units) { return QString::fromLatin1(unitLabel(Quantity::Distance, units)); }
 
 // The points of a group; empty while none of its flights is scored, and marked while
 // some are still waiting for the scoring pass.
@@ -274,7 +280,7 @@ LibraryWindow::LibraryWindow(FlightLibrary& library, QWidget* parent)
     header->setSectionsMovable(true);
     // What a usual cell needs, in digits; the header's title where that is wider.
     const int digit = fontMetrics().horizontalAdvance(QLatin1Char('0'));
-    const int widths[] = { 15, 6, 7, 10, 6, 8, 15, 14, 12, 9, 24 };
+    const int widths[] = { 15, 6, 7, 10, 6, 8, 20, 20, 12, 9, 24 };
     static_assert(std::size(widths) == LibraryTableModel::ColumnCount, "one width per column");
     // The comment is long and seldom wanted in the list: its tooltip and the edit show it.
     m_table->setColumnHidden(LibraryTableModel::Comment, true);
@@ -292,7 +298,7 @@ LibraryWindow::LibraryWindow(FlightLibrary& library, QWidget* parent)
 
     m_totals = new QTreeWidget;
     m_totals->setColumnCount(5);
-    m_totals->setHeaderLabels({ tr("Totals"), tr("Flights"), tr("Hours"), tr("km"), tr("Points") });
+    m_totals->setHeaderLabels({ tr("Totals"), tr("Flights"), tr("Hours"), distanceUnit(UnitSystem::Metric), tr("Points") });
     m_totals->setRootIsDecorated(true);
     m_totals->setIndentation(14);
     m_totals->header()->setStretchLastSection(false);
@@ -388,6 +394,7 @@ LibraryWindow::~LibraryWindow() = default;
 
 void LibraryWindow::setUnits(UnitSystem units, bool timesInUtc)
 {
+    const bool otherUnits = units != m_model->units();
     m_model->setUnits(units, timesInUtc);
     // Room for the offset after a local time ("2024-10-07 13:34 +02:00"); the other
     // columns' units are no wider than the metric ones'.
@@ -398,6 +405,13 @@ void LibraryWindow::setUnits(UnitSystem units, bool timesInUtc)
     std::erase_if(m_flightWindows, [](const QPointer<FlightWindow>& window) { return window.isNull(); });
     for (const QPointer<FlightWindow>& window : m_flightWindows)
         window->setUnits(units, timesInUtc);
+    if (!otherUnits)
+        return;
+    // The sums again, in the new unit (the window opens metric until told otherwise).
+    m_chart->setUnits(units);
+    m_totals->headerItem()->setText(3, distanceUnit(units));
+    fillTotals();
+    filterChanged();
 }
 
 void LibraryWindow::reload()
@@ -570,7 +584,7 @@ std::optional<LibraryFlight> LibraryWindow::editFlight(const LibraryFlight& flig
         return std::nullopt;
     }
     reload();
-    showStatus(tr("The flight of %1 was changed.").arg(takeoffText(flight.takeoff)));
+    showStatus(tr("The flight of %1 was changed.").arg(m_model->takeoffText(flight)));
     if (edit->scoredTrack && flightsAdded)
         flightsAdded();
     return std::move(*edited);
@@ -644,7 +658,7 @@ void LibraryWindow::fillTotals()
         for (const FlightTotals& each : totals) {
             auto* item = new QTreeWidgetItem(top,
                 { each.key.empty() ? tr("(no glider named)") : QString::fromStdString(each.key), QString::number(each.flights),
-                    QString::number(each.seconds / 3600.0, 'f', 1), totalsText(each.trackMetres), pointsText(each) });
+                    QString::number(each.seconds / 3600.0, 'f', 1), totalsText(each.trackMetres, m_model->units()), pointsText(each) });
             if (each.scored < each.flights)
                 item->setToolTip(4, tr("%1 of %2 flights scored so far").arg(each.scored).arg(each.flights));
         }
@@ -681,19 +695,24 @@ void LibraryWindow::filterChanged()
     std::int64_t seconds = 0;
     double metres = 0;
     double points = 0;
+    int scored = 0;
     const int shown = m_filter->rowCount();
     for (int row = 0; row < shown; ++row) {
         const LibraryFlight& flight = m_model->flightAt(m_filter->mapToSource(m_filter->index(row, 0)).row());
         seconds += flight.durationSeconds;
         metres += flight.trackMetres;
         points += flight.scorePoints.value_or(0);
+        scored += flight.scorePoints.has_value();
     }
     const QString flights = m_showRemoved ? (shown == 1 ? tr("1 removed flight shown") : tr("%1 removed flights shown").arg(shown))
         : shown == 1                      ? tr("1 flight shown")
                                           : tr("%1 flights shown").arg(shown);
-    showStatus(tr("%1, %2 hours, %3 km, %4 points. Library: %5")
-                   .arg(flights, QString::number(seconds / 3600.0, 'f', 1), totalsText(metres), QString::number(points, 'f', 0),
-                       QString::fromStdString(m_library.folder())));
+    // Points only once some flight shown has a score: unscored flights never say "0 points".
+    const QString sums = tr("%1, %2 hours, %3 %4")
+                             .arg(flights, QString::number(seconds / 3600.0, 'f', 1), totalsText(metres, m_model->units()),
+                                 distanceUnit(m_model->units()));
+    showStatus((scored == 0 ? sums : tr("%1, %2 points").arg(sums, QString::number(points, 'f', 0)))
+        + tr(". Library: %1").arg(QString::fromStdString(m_library.folder())));
 }
 
 void LibraryWindow::showStatus(const QString& text)
@@ -850,7 +869,10 @@ bool LibraryWindow::printLogBook()
     if (const auto sites = readSiteBook(m_library))
         for (LibraryFlight& flight : *flights)
             flight.site = sites->siteName(flight);
-    const auto written = writeLogBookPdf(path, *flights, chosen);
+    LogBookChoice choice { m_model->units(), {} };
+    if (!m_model->timesInUtc())
+        choice.takeoffOffset = [this](const LibraryFlight& flight) { return m_model->takeoffOffsetMinutes(flight); };
+    const auto written = writeLogBookPdf(path, *flights, chosen, choice);
     if (!written) {
         QMessageBox::warning(this, tr("Print Log Book"), tr("Cannot write %1. Choose a folder you can write to.").arg(path));
         return false;

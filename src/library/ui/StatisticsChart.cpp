@@ -19,21 +19,6 @@ namespace {
 constexpr StatisticsMeasure measures[] = { StatisticsMeasure::Hours, StatisticsMeasure::Flights,
     StatisticsMeasure::Kilometres, StatisticsMeasure::Points };
 
-QString measureName(StatisticsMeasure measure)
-{
-    switch (measure) {
-    case StatisticsMeasure::Hours:
-        return StatisticsChart::tr("Hours");
-    case StatisticsMeasure::Flights:
-        return StatisticsChart::tr("Flights");
-    case StatisticsMeasure::Kilometres:
-        return StatisticsChart::tr("Kilometres");
-    case StatisticsMeasure::Points:
-        return StatisticsChart::tr("Points");
-    }
-    return {};
-}
-
 // A step for the value axis of 1, 2 or 5 times a power of ten, giving about `lines`
 // lines up to `top`.
 double axisStep(double top, int lines)
@@ -55,6 +40,28 @@ QString valueText(double value, StatisticsMeasure measure)
 }
 
 } // namespace
+
+QString StatisticsChart::measureName(StatisticsMeasure measure) const
+{
+    switch (measure) {
+    case StatisticsMeasure::Hours:
+        return tr("Hours");
+    case StatisticsMeasure::Flights:
+        return tr("Flights");
+    case StatisticsMeasure::Kilometres:
+        return m_units == UnitSystem::Metric ? tr("Kilometres") : m_units == UnitSystem::Imperial ? tr("Miles") : tr("Nautical miles");
+    case StatisticsMeasure::Points:
+        return tr("Points");
+    }
+    return {};
+}
+
+double StatisticsChart::barValue(const PeriodStatistics& period) const
+{
+    if (m_measure == StatisticsMeasure::Kilometres)
+        return convertedValue(Quantity::Distance, period.trackMetres, m_units);
+    return period.value(m_measure);
+}
 
 class StatisticsChart::Plot final : public QWidget {
 public:
@@ -179,6 +186,14 @@ void StatisticsChart::setYear(std::optional<int> year)
     m_plot->update();
 }
 
+void StatisticsChart::setUnits(UnitSystem units)
+{
+    m_units = units;
+    for (int i = 0; i < m_measureChoice->count(); ++i)
+        m_measureChoice->setItemText(i, measureName(StatisticsMeasure(m_measureChoice->itemData(i).toInt())));
+    m_plot->update();
+}
+
 void StatisticsChart::setMeasure(StatisticsMeasure measure)
 {
     m_measure = measure;
@@ -192,7 +207,7 @@ std::vector<StatisticsChart::Bar> StatisticsChart::bars() const
     std::vector<Bar> bars;
     if (m_year) {
         for (const PeriodStatistics& month : m_statistics.months(*m_year))
-            bars.push_back({ QLocale().standaloneMonthName(month.month, QLocale::ShortFormat), month.value(m_measure) });
+            bars.push_back({ QLocale().standaloneMonthName(month.month, QLocale::ShortFormat), barValue(month) });
         return bars;
     }
     // Every year from the first to the last, the years without flights as empty bars.
@@ -203,7 +218,7 @@ std::vector<StatisticsChart::Bar> StatisticsChart::bars() const
     for (int year = years.front().year; year <= years.back().year; ++year) {
         double value = 0;
         if (next < years.size() && years[next].year == year)
-            value = years[next++].value(m_measure);
+            value = barValue(years[next++]);
         bars.push_back({ QString::number(year), value });
     }
     return bars;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/Units.h"
 #include "library/LibraryFlight.h"
 #include "library/LogBookStatistics.h"
 
@@ -26,6 +27,8 @@ public:
     // A year, or all years (one bar per year).
     void setYear(std::optional<int> year);
     void setMeasure(StatisticsMeasure measure);
+    // The distance bars in kilometres, miles or nautical miles; metric until set.
+    void setUnits(UnitSystem units);
     std::optional<int> year() const { return m_year; }
     StatisticsMeasure measure() const { return m_measure; }
 
@@ -41,10 +44,13 @@ public:
 private:
     class Plot;
     void fillYears();
+    QString measureName(StatisticsMeasure measure) const;
+    double barValue(const PeriodStatistics& period) const;
 
     LogBookStatistics m_statistics;
     std::optional<int> m_year;
     StatisticsMeasure m_measure { StatisticsMeasure::Hours };
+    UnitSystem m_units { UnitSystem::Metric };
     QComboBox* m_yearChoice;
     QComboBox* m_measureChoice;
     Plot* m_plot;

@@ -15,6 +15,7 @@
 #include "library/qt/LogBookPdf.h"
 #include "library/ui/NamesDialogs.h"
 #include "library/Sites.h"
+#include "library/TakeoffTime.h"
 #include "map/qt/ContestLayer.h"
 #include "map/qt/ZoneLayer.h"
 #include "map/ui/MapView.h"
@@ -271,6 +272,7 @@ TEST(LibraryWindow, ScoresInTheTableAndTheTotals)
     EXPECT_EQ(window.filterModel().index(0, LibraryTableModel::Score).data(Qt::ToolTipRole).toString(), "Not scored yet");
     for (const auto& [year, points] : yearPoints())
         EXPECT_EQ(points, "") << year;
+    EXPECT_FALSE(window.statusLabel().text().contains("points")) << "no 0 points before any score";
 
     ASSERT_EQ(shared.library->fillScores()->scored, 6u);
     window.reload();
@@ -285,6 +287,9 @@ TEST(LibraryWindow, ScoresInTheTableAndTheTotals)
     EXPECT_TRUE(tip.contains(QRegularExpression("^[0-9.]+ points, (Free flight|Free triangle|FAI triangle|Closed free triangle|Closed FAI triangle), [0-9.]+ km")))
         << tip.toStdString();
     EXPECT_TRUE(window.statusLabel().text().contains(" points. Library: ")) << window.statusLabel().text().toStdString();
+    window.setUnits(UnitSystem::Aviation, true);
+    EXPECT_TRUE(window.filterModel().index(0, LibraryTableModel::Score).data(Qt::ToolTipRole).toString().contains(" NM ("));
+    window.setUnits(UnitSystem::Metric, true);
 
     std::map<std::string, double> sums;
     for (const LibraryFlight& flight : valueOf(shared.library->index().flights()))
@@ -422,11 +427,16 @@ TEST(LibraryWindow, ImperialUnitsAndTheTakeoffsLocalTime)
     EXPECT_TRUE(cell(LibraryTableModel::BestClimb).ends_with(" ft/min")) << cell(LibraryTableModel::BestClimb);
     EXPECT_EQ(window.model().index(0, LibraryTableModel::Takeoff).data(Qt::UserRole).toLongLong(), flight.takeoff)
         << "sorted by the moment, whatever the zone";
-    if (const char* folder = std::getenv("CORVEX_SCREENSHOTS_DIR")) {
-        window.show();
-        QCoreApplication::processEvents();
-        window.grab().save(QString::fromLocal8Bit(folder) + "/library-imperial.png");
-    }
+    // The totals, the status line and the chart's distance in miles too.
+    const QString miles = QString::number(flight.trackMetres / 1609.344, 'f', 0);
+    EXPECT_EQ(window.totals().headerItem()->text(3), "mi");
+    EXPECT_EQ(window.totals().topLevelItem(0)->child(0)->text(3), miles);
+    EXPECT_EQ(window.totals().topLevelItem(2)->child(0)->text(3), miles) << "by site";
+    EXPECT_TRUE(window.statusLabel().text().contains(", " + miles + " mi. Library: ")) << window.statusLabel().text().toStdString();
+    window.statisticsChart().setMeasure(StatisticsMeasure::Kilometres);
+    EXPECT_EQ(window.statisticsChart().title(), "Miles per year");
+    ASSERT_EQ(window.statisticsChart().bars().size(), 1u);
+    EXPECT_DOUBLE_EQ(window.statisticsChart().bars().front().value, flight.trackMetres / 1609.344);
 
     QString answer = QString::fromStdString(one.scratch.path() + "/table.csv");
     window.chooseSaveFile = [&](const QString&, const QString&, const QString&) { return answer; };
@@ -437,10 +447,18 @@ TEST(LibraryWindow, ImperialUnitsAndTheTakeoffsLocalTime)
         "Score type,Best climb (ft/min),Best sink (ft/min),Glider,Pilot,Instrument,File");
     EXPECT_NE(csv.find("\r\n2024-10-07 11:57 +05:30," + localMinuteText(flight.landing, 330) + ","), std::string::npos) << csv;
 
+    // The printed log book: miles in the distance column, the take-off's local date.
+    answer = QString::fromStdString(one.scratch.path() + "/book.pdf");
+    ASSERT_TRUE(window.printLogBook());
+    const QString book = pdfText(answer);
+    EXPECT_TRUE(book.isEmpty() || (book.contains("Distance (mi)") && !book.contains("Date (UTC)"))) << book.toStdString();
+
     // Back in metric and UTC: the table as before, the CSV as libraryCsv writes it.
     window.setUnits(UnitSystem::Metric, true);
     EXPECT_EQ(cell(LibraryTableModel::Takeoff), "2024-10-07 06:27");
     EXPECT_EQ(cell(LibraryTableModel::MaxAltitude), std::to_string(*flight.maxAltitude()) + " m");
+    EXPECT_EQ(window.totals().headerItem()->text(3), "km");
+    EXPECT_EQ(window.statisticsChart().title(), "Kilometres per year");
     ASSERT_TRUE(window.exportTable());
     EXPECT_EQ(readFile(answer.toStdString()), libraryCsv({ flight }));
 
@@ -524,6 +542,16 @@ TEST(FlightWindow, ScoreDrawnAsLegsAndBarogramMarks)
         EXPECT_EQ(figures[3], QString::number(expected->points, 'f', 2));
         EXPECT_EQ(figures[4] != "–", c.closingGap) << figures[4].toStdString();
         EXPECT_TRUE(figures[5].endsWith(" UTC, the whole track")) << figures[5].toStdString(); // as XContest scores it
+        // In miles and at the take-off's own clock.
+        window.setUnits(UnitSystem::Imperial, false);
+        const int offset = localOffsetMinutes(one.flight.takeoff, igcFileTimeZoneMinutes(one.path));
+        const QStringList imperial = window.scoreText().split('\n');
+        ASSERT_EQ(imperial.size(), 6);
+        EXPECT_EQ(imperial[1], QString::number(expected->distanceMetres / 1609.344, 'f', 2) + " mi");
+        EXPECT_TRUE(!c.closingGap || imperial[4].contains(" mi (")) << imperial[4].toStdString();
+        EXPECT_EQ(imperial[5].toStdString(),
+            utcTimeText(expected->part.from + offset * 60, "%H:%M") + " to " + utcTimeText(expected->part.to + offset * 60, "%H:%M") + " "
+                + utcOffsetText(offset) + ", the whole track");
 
         const ContestLayer::Route& route = window.contestLayer().route();
         ASSERT_EQ(route.points.size(), c.labels.size());
@@ -626,6 +654,18 @@ TEST(FlightWindow, AirspaceCheckAndUnusableFiles)
     EXPECT_EQ(window.airspaceLabelsLayer().areas().size(), 3u);
     EXPECT_TRUE(window.airspaceStatus().text().startsWith("2 airspaces entered (demo.txt); 3 airspaces near the track"))
         << window.airspaceStatus().text().toStdString();
+    // The stays at the take-off's local clock, the depths in feet; back in UTC and metres.
+    const int offset = localOffsetMinutes(one.flight.takeoff, igcFileTimeZoneMinutes(one.path));
+    for (const bool local : { true, false }) {
+        window.setUnits(local ? UnitSystem::Imperial : UnitSystem::Metric, !local);
+        const std::int64_t shift = local ? offset * 60 : 0;
+        EXPECT_EQ(list.headerItem()->text(2).toStdString(), local ? "Inside (" + utcOffsetText(offset) + ")" : "Inside (UTC)");
+        const auto& crossing = expected.crossings[0];
+        EXPECT_EQ(list.topLevelItem(0)->text(2).toStdString(),
+            utcTimeText(crossing.entryTime + shift, "%H:%M:%S") + "–" + utcTimeText(crossing.exitTime + shift, "%H:%M:%S"));
+        EXPECT_EQ(window.crossingsLayer().stretches()[0].markLabel,
+            quantityText(Quantity::Altitude, crossing.deepestHorizontalMetres, local ? UnitSystem::Imperial : UnitSystem::Metric) + " inside");
+    }
 
     struct Bad {
         std::string path;
@@ -987,8 +1027,9 @@ TEST(LibraryWindow, RemoveUndoRestoreAndEdit)
 }
 
 // The printed log book: sheets grow with the flights, each carrying the sums of the
-// ones before; a cell too narrow for its text ends in an ellipsis; a year keeps the
-// numbers of the years before it.
+// ones before; a cell too narrow for its text ends in an ellipsis, a comment has the
+// width the page leaves; a year keeps the numbers of the years before it. Distances in
+// the pilot's unit (named in the header), dates and years the take-off's local ones.
 TEST(LogBookPdf, SheetsGrowWithTheFlights)
 {
     TemporaryFolder scratch;
@@ -1003,6 +1044,11 @@ TEST(LogBookPdf, SheetsGrowWithTheFlights)
             flight.pilot = "Ann Pilot";
             flight.glider = i == 0 ? "A glider whose name is far too long for its column in the printed book" : "Mentor 7";
             flight.site = "Lijak";
+            if (i == 1)
+                flight.comment = "Strong thermals over the ridge, then a glide to the lake";
+            if (i == 2)
+                flight.comment = std::string(20, 'x') + " and on: a comment of the whole afternoon that no line holds, "
+                    + std::string(100, 'y') + " its last words";
             flights.push_back(flight);
         }
         return flights;
@@ -1011,13 +1057,23 @@ TEST(LogBookPdf, SheetsGrowWithTheFlights)
         int flights;
         std::optional<int> year;
         int pages;
+        UnitSystem units { UnitSystem::Metric };
+        std::optional<int> offsetMinutes {}; // nothing: UTC dates
+        QStringList shows {};
     };
-    const Case cases[] = { { 0, std::nullopt, 1 }, { 1, std::nullopt, 1 }, { 36, std::nullopt, 1 }, { 37, std::nullopt, 2 },
-        { 100, std::nullopt, 3 }, { 100, 2023, 3 }, { 100, 2024, 1 } };
+    const Case cases[] = { { 0, std::nullopt, 1 }, { 1, std::nullopt, 1 }, { 24, std::nullopt, 1 }, { 25, std::nullopt, 2 },
+        { 100, std::nullopt, 5, UnitSystem::Metric, std::nullopt, { "Date (UTC)", "Distance (km)", "1234.5", "12.3" } },
+        { 100, 2023, 4 }, { 100, 2024, 2, UnitSystem::Metric, std::nullopt, { "2024-01-01" } },
+        // An hour west of Greenwich the first take-off (midnight UTC) is on New Year's Eve.
+        { 100, 2022, 1, UnitSystem::Imperial, -60, { "Distance (mi)", "2022-12-31", "7.7" } },
+        { 100, 2023, 4, UnitSystem::Aviation, 60, { "Distance (NM)", "2023-01-01", "6.7" } } };
     for (const Case& c : cases) {
-        SCOPED_TRACE(std::to_string(c.flights) + " flights");
+        SCOPED_TRACE(std::to_string(c.flights) + " flights, " + unitSystemName(c.units));
         const QString path = QString::fromStdString(scratch.path() + "/book.pdf");
-        const auto written = writeLogBookPdf(path, flightsOf(c.flights), c.year);
+        LogBookChoice choice { c.units, {} };
+        if (c.offsetMinutes)
+            choice.takeoffOffset = [&](const LibraryFlight&) { return *c.offsetMinutes; };
+        const auto written = writeLogBookPdf(path, flightsOf(c.flights), c.year, choice);
         ASSERT_TRUE(written) << written.error().message;
         EXPECT_EQ(*written, c.pages);
         const std::string pdf = readFile(path.toStdString());
@@ -1030,21 +1086,23 @@ TEST(LogBookPdf, SheetsGrowWithTheFlights)
         EXPECT_EQ(text.count("Carried forward"), c.pages - 1);
         EXPECT_EQ(text.count("Brought forward"), c.pages - 1);
         EXPECT_TRUE(text.contains(QString("Page %1 of %1").arg(c.pages)));
+        for (const QString& shown : c.shows)
+            EXPECT_TRUE(text.contains(shown)) << shown.toStdString() << "\n" << text.toStdString();
+        EXPECT_EQ(text.contains("Date (UTC)"), !c.offsetMinutes);
         if (c.flights == 100 && !c.year) {
             EXPECT_TRUE(text.contains("100 flights")) << text.toStdString();
             EXPECT_TRUE(text.contains("100:00")) << "the total hours";
-            EXPECT_TRUE(text.contains("1234.5 km"));
             EXPECT_TRUE(text.contains("A glider whose") && text.contains("\u2026")) << text.toStdString();
             EXPECT_FALSE(text.contains("printed book"));
-        }
-        if (c.year == 2024) {
-            EXPECT_TRUE(text.contains("2024-01-01")) << text.toStdString();
+            EXPECT_TRUE(text.contains("Strong thermals over the ridge, then a glide to the lake")) << "whole";
+            EXPECT_TRUE(text.contains("and on: a comment of the whole")) << "cut, but far from its start\n" << text.toStdString();
+            EXPECT_FALSE(text.contains("its last words"));
         }
     }
     EXPECT_FALSE(writeLogBookPdf(QString::fromStdString(scratch.path() + "/missing/book.pdf"), flightsOf(1), std::nullopt));
     EXPECT_EQ(logBookValueText(LogBookQuantity::Duration, 3599), "1:00");
     EXPECT_EQ(logBookValueText(LogBookQuantity::Duration, 89), "0:01");
-    EXPECT_EQ(logBookValueText(LogBookQuantity::Distance, 20050), "20.1 km");
+    EXPECT_EQ(logBookValueText(LogBookQuantity::Distance, 20050), "20.1");
     EXPECT_EQ(logBookValueText(LogBookQuantity::Date, 1704067199), "2023-12-31");
 }
 
@@ -1109,9 +1167,18 @@ TEST(LibraryWindow, GliderAndSiteNamesFromTheirDialogs)
     EXPECT_EQ(window.filterModel().rowCount(), siteFlights) << "the search finds the site";
     window.findChild<QLineEdit*>()->clear();
     sites->close();
-    if (const QByteArray picture = qgetenv("CORVEX_LIBRARY_SITES_PICTURE"); !picture.isEmpty()) {
+    // The pictures of the manual: the named site, then the same flights in imperial units
+    // at their local times with the distance chart in miles.
+    if (const QByteArray folder = qgetenv("CORVEX_SCREENSHOTS_DIR"); !folder.isEmpty()) {
+        window.resize(1640, 640);
         window.show();
         QCoreApplication::processEvents();
-        window.grab().save(QString::fromLocal8Bit(picture));
+        window.grab().save(QString::fromLocal8Bit(folder) + "/library-sites.png");
+        window.setUnits(UnitSystem::Imperial, false);
+        window.statisticsButton().setChecked(true);
+        window.statisticsChart().setMeasure(StatisticsMeasure::Kilometres);
+        window.resize(1640, 760);
+        QCoreApplication::processEvents();
+        window.grab().save(QString::fromLocal8Bit(folder) + "/library-imperial.png");
     }
 }

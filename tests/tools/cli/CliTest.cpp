@@ -511,7 +511,7 @@ TEST(Cli, SyncKeepsEachFlightOnceAndTheLibraryFindsIt)
         VirtualInstrumentProcess::Options options;
         options.igcDirectory = flights;
         VirtualInstrumentProcess instrument(options);
-        return runCli({ "--port", QString::fromStdString(instrument.portPath()), "sync", "--library", library });
+        return runCli({ "--port", QString::fromStdString(instrument.portPath()), "--units", "aviation", "sync", "--library", library });
     };
     const auto lastLine = [](const CliRun& run) { return run.out.trimmed().split('\n').last(); };
 
@@ -531,6 +531,9 @@ TEST(Cli, SyncKeepsEachFlightOnceAndTheLibraryFindsIt)
     ASSERT_EQ(first.exitCode, 0) << first.err.toStdString();
     EXPECT_EQ(lastLine(first), "3 new, 0 already in the library");
     EXPECT_TRUE(first.out.contains(library + "/2024/2024-10-07_0626_C0FFEE.igc")) << first.out.toStdString();
+    // Each new flight in the pilot's units, at the take-off's local time (the file's zone).
+    EXPECT_TRUE(first.out.contains(QRegularExpression("C0FFEE\\.igc  2024-10-07T11:5[0-9]:[0-9]{2}\\+05:30  0:0[0-9]  [0-9]+\\.[0-9] NM\n")))
+        << first.out.toStdString();
     EXPECT_EQ(lastLine(sync(before)), "0 new, 3 already in the library");
     ASSERT_EQ(runCli({ "library", "rebuild", "--library", library }).exitCode, 0);
     EXPECT_EQ(lastLine(sync(before)), "0 new, 3 already in the library") << "the files say which log-book entries they are";
@@ -968,6 +971,17 @@ TEST(Cli, LibraryRemoveRestoreEditAndCheck)
     QFile book(scratch.path() + "/book.pdf");
     ASSERT_TRUE(book.open(QIODevice::ReadOnly));
     EXPECT_TRUE(book.read(5) == "%PDF-");
+    // The printed book follows --units and --utc as the list does: miles, local dates.
+    const QString localBook = scratch.path() + "/local.pdf";
+    const CliRun printed = runCli({ "--units", "imperial", "library", "logbook", "--out", localBook, "--library", library });
+    EXPECT_EQ(printed.exitCode, 0) << printed.err.toStdString();
+    for (const auto& [pdf, header] : { std::pair { localBook, "Distance (mi)" }, std::pair { book.fileName(), "Date (UTC)" } }) {
+        QProcess text;
+        text.start("pdftotext", { "-layout", pdf, "-" });
+        text.waitForFinished(30000);
+        const QString page = QString::fromUtf8(text.readAllStandardOutput()); // empty without poppler
+        EXPECT_TRUE(page.isEmpty() || page.contains(header)) << page.toStdString();
+    }
 
     ASSERT_TRUE(QDir().mkpath(library + "/2016"));
     ASSERT_TRUE(QFile::copy(CORVEX_TESTDATA_DIR "/igc/2016-11-08-xcs-aaa-02.igc", library + "/2016/by hand.igc"));
