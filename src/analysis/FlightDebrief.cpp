@@ -52,6 +52,7 @@ constexpr double positionSlack = 100; // m
 
 constexpr double vario20HalfSpan = 10; // s
 constexpr double groundSpeedHalfSpan = 5; // s
+constexpr double speedStepSeconds = 2;
 
 double wrapDegrees(double d)
 {
@@ -187,6 +188,27 @@ Track trackOf(const flights::IgcFlight& flight, std::size_t first, std::size_t l
     Track track;
     track.pressure = pressure;
     track.points = placedPoints(flight, first, last, clean.level);
+    // The level holds through an excursion; the glider went on climbing or sinking, so
+    // its fixes take the altitude between the fixes around it.
+    std::vector<Point>& points = track.points;
+    for (std::size_t k = 0; k < points.size();) {
+        if (!clean.excursion[points[k].index]) {
+            ++k;
+            continue;
+        }
+        std::size_t end = k;
+        while (end < points.size() && clean.excursion[points[end].index])
+            ++end;
+        if (k > 0 && end < points.size()) {
+            const Point& before = points[k - 1];
+            const Point& after = points[end];
+            const double span = static_cast<double>(after.time - before.time);
+            for (std::size_t j = k; j < end; ++j)
+                points[j].altitude = before.altitude
+                    + (after.altitude - before.altitude) * static_cast<double>(points[j].time - before.time) / span;
+        }
+        k = end;
+    }
     addHeadings(track.points);
     return track;
 }
@@ -518,9 +540,20 @@ FlightSeries flightSeries(const flights::IgcFlight& flight)
         return series;
     std::vector<double> vario(points.size(), 0), speed(points.size(), 0);
     std::size_t vLo = 0, vHi = 0, sLo = 0, sHi = 0;
+    // The way along the track measured from station to station, stations at least
+    // speedStepSeconds apart (a recorder at rest jitters a metre or two a second), a
+    // point between them by the way to the last station and on.
     std::vector<double> path(points.size(), 0);
-    for (std::size_t k = 1; k < points.size(); ++k)
-        path[k] = path[k - 1] + std::hypot(points[k].x - points[k - 1].x, points[k].y - points[k - 1].y);
+    std::size_t station = 0;
+    double stationPath = 0;
+    const auto from = [&](std::size_t a, std::size_t b) { return std::hypot(points[b].x - points[a].x, points[b].y - points[a].y); };
+    for (std::size_t k = 1; k < points.size(); ++k) {
+        path[k] = stationPath + from(station, k);
+        if (static_cast<double>(points[k].time - points[station].time) >= speedStepSeconds) {
+            stationPath = path[k];
+            station = k;
+        }
+    }
     for (std::size_t k = 0; k < points.size(); ++k) {
         while (vLo < k && points[k].time - points[vLo].time > vario20HalfSpan)
             ++vLo;
