@@ -301,7 +301,6 @@ void addCircleDrifts(const std::vector<Point>& points, const Turn& turn, std::ve
             drifts.push_back({ (end.x - start.x) / duration, (end.y - start.y) / duration });
         start = end;
         startHeading = target;
-        k = k + 1 > turn.last ? turn.last : k;
     }
 }
 
@@ -381,7 +380,8 @@ CirclingPhase phaseOf(const flights::IgcFlight& flight, const std::vector<Point>
     phase.endAltitude = points[last].altitude;
     phase.gainMetres = phase.endAltitude - phase.startAltitude;
     phase.climbMs = phase.durationSeconds() > 0 ? phase.gainMetres / static_cast<double>(phase.durationSeconds()) : 0;
-    phase.bestClimbMs = bestClimb(points, first, last);
+    // A short phase's 20-s windows may all miss its best part; its best is never below its average.
+    phase.bestClimbMs = std::max(bestClimb(points, first, last), phase.climbMs);
     double left = 0, right = 0;
     std::vector<CircleDrift> drifts;
     for (std::size_t t = firstTurn; t <= lastTurn; ++t) {
