@@ -250,4 +250,47 @@ TEST(FlightDebriefTest, SeriesFollowTheFlightWithoutItsSpikes)
     }
 }
 
+// What real recorders write besides clean fixes: a gap, repeated fixes, fixes
+// without satellites, a file cut short. Nothing breaks; the thermals around stay.
+TEST(FlightDebriefTest, ToleratesGapsRepeatsAndInvalidFixes)
+{
+    const flights::IgcFlight made = crossCountry(1, 1, 10, 270).flight();
+    struct Case {
+        const char* name;
+        void (*change)(std::vector<flights::IgcFix>&);
+        std::size_t thermals;
+    };
+    const Case cases[] = {
+        { "a minute missing in a glide", [](std::vector<flights::IgcFix>& fixes) { fixes.erase(fixes.begin() + 700, fixes.begin() + 760); }, 3 },
+        { "every fix twice", [](std::vector<flights::IgcFix>& fixes) {
+             std::vector<flights::IgcFix> twice;
+             for (const auto& fix : fixes) {
+                 twice.push_back(fix);
+                 twice.push_back(fix);
+             }
+             fixes = twice;
+         }, 3 },
+        { "every tenth fix without satellites", [](std::vector<flights::IgcFix>& fixes) {
+             for (std::size_t i = 0; i < fixes.size(); i += 10) {
+                 fixes[i].valid = false;
+                 fixes[i].latitude = fixes[i].longitude = 0;
+             }
+         }, 3 },
+        { "cut short in the second thermal", [](std::vector<flights::IgcFix>& fixes) { fixes.resize(900); }, 2 },
+        { "two fixes", [](std::vector<flights::IgcFix>& fixes) { fixes.resize(2); }, 0 },
+        { "none", [](std::vector<flights::IgcFix>& fixes) { fixes.clear(); }, 0 },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        flights::IgcFlight flight = made;
+        c.change(flight.fixes);
+        const analysis::FlightDebrief debrief = debriefOf(flight);
+        EXPECT_EQ(debrief.thermals.size(), c.thermals);
+        for (const auto& thermal : debrief.thermals)
+            EXPECT_NEAR(thermal.wind ? thermal.wind->speedKmh : 0, 10, 3);
+        const analysis::FlightSeries series = analysis::flightSeries(flight);
+        EXPECT_EQ(series.vario20Ms.size(), flight.fixes.size());
+    }
+}
+
 } // namespace
