@@ -53,6 +53,9 @@ constexpr double positionSlack = 100; // m
 constexpr double vario20HalfSpan = 10; // s
 constexpr double groundSpeedHalfSpan = 5; // s
 constexpr double speedStepSeconds = 2;
+// A phase's end lies half way to the straight fix beside it, unless that is further
+// than this (a gap in the log): then at the end fix itself.
+constexpr std::int64_t maxEdgeGapSeconds = 10;
 
 double wrapDegrees(double d)
 {
@@ -86,10 +89,6 @@ struct Point {
     double cornerRate { 0 };
 };
 
-struct Track {
-    std::vector<Point> points;
-    bool pressure { false };
-};
 
 bool usesPressure(const flights::IgcFlight& flight)
 {
@@ -201,15 +200,12 @@ void addHeadings(std::vector<Point>& points)
     });
 }
 
-Track trackOf(const flights::IgcFlight& flight, std::size_t first, std::size_t last, bool pressure)
+std::vector<Point> trackOf(const flights::IgcFlight& flight, std::size_t first, std::size_t last, bool pressure)
 {
     const flights::CleanAltitude clean = flights::cleanAltitude(flight.fixes, pressure);
-    Track track;
-    track.pressure = pressure;
-    track.points = placedPoints(flight, first, last, clean.level);
+    std::vector<Point> points = placedPoints(flight, first, last, clean.level);
     // The level holds through an excursion; the glider went on climbing or sinking, so
     // its fixes take the altitude between the fixes around it.
-    std::vector<Point>& points = track.points;
     for (std::size_t k = 0; k < points.size();) {
         if (!clean.excursion[points[k].index]) {
             ++k;
@@ -228,8 +224,8 @@ Track trackOf(const flights::IgcFlight& flight, std::size_t first, std::size_t l
         }
         k = end;
     }
-    addHeadings(track.points);
-    return track;
+    addHeadings(points);
+    return points;
 }
 
 // A run of points turning one way, [first, last] in the points.
@@ -393,18 +389,26 @@ struct Edge {
     double time { 0 }, x { 0 }, y { 0 }, altitude { 0 };
 };
 
-Edge edgeBetween(const std::vector<Point>& points, std::size_t a, std::size_t b)
+// Half way from fix a to fix b; at fix `own`, the phase's end fix, across a gap.
+Edge edgeBetween(const std::vector<Point>& points, std::size_t a, std::size_t b, std::size_t own)
 {
     const Point& p = points[a];
     const Point& q = points[b];
+    if (q.time - p.time > maxEdgeGapSeconds)
+        return { static_cast<double>(points[own].time), points[own].x, points[own].y, points[own].altitude };
     return { static_cast<double>(p.time + q.time) / 2, (p.x + q.x) / 2, (p.y + q.y) / 2, (p.altitude + q.altitude) / 2 };
 }
 
-Edge startEdge(const std::vector<Point>& points, std::size_t first) { return edgeBetween(points, first > 0 ? first - 1 : first, first); }
+Edge atPoint(const std::vector<Point>& points, std::size_t k) { return edgeBetween(points, k, k, k); }
+
+Edge startEdge(const std::vector<Point>& points, std::size_t first)
+{
+    return edgeBetween(points, first > 0 ? first - 1 : first, first, first);
+}
 
 Edge endEdge(const std::vector<Point>& points, std::size_t last)
 {
-    return edgeBetween(points, last, last + 1 < points.size() ? last + 1 : last);
+    return edgeBetween(points, last, last + 1 < points.size() ? last + 1 : last, last);
 }
 
 CirclingPhase phaseOf(const flights::IgcFlight& flight, const std::vector<Point>& points, const std::vector<Turn>& turns,
@@ -493,8 +497,7 @@ FlightDebrief debriefFlight(const flights::IgcFlight& flight, const flights::Fli
     if (flight.fixes.empty() || !figures.movementDetected || figures.landingIndex <= figures.takeoffIndex
         || figures.landingIndex >= flight.fixes.size())
         return debrief;
-    const Track track = trackOf(flight, figures.takeoffIndex, figures.landingIndex, pressure);
-    const std::vector<Point>& points = track.points;
+    const std::vector<Point> points = trackOf(flight, figures.takeoffIndex, figures.landingIndex, pressure);
     if (points.size() < 2)
         return debrief;
 
@@ -514,7 +517,7 @@ FlightDebrief debriefFlight(const flights::IgcFlight& flight, const flights::Fli
     double circlingSeconds = 0, leftDegrees = 0, turningDegrees = 0, thermalSeconds = 0;
     double glideMetres = 0, glideSeconds = 0, glideLoss = 0, sinkingMetres = 0;
     std::size_t glideFrom = 0;
-    Edge glideStart = edgeBetween(points, 0, 0);
+    Edge glideStart = atPoint(points, 0);
     const auto addGlide = [&](std::size_t to, const Edge& end) {
         if (to <= glideFrom)
             return;
@@ -551,7 +554,7 @@ FlightDebrief debriefFlight(const flights::IgcFlight& flight, const flights::Fli
         glideFrom = last;
         glideStart = endEdge(points, last);
     }
-    addGlide(points.size() - 1, edgeBetween(points, points.size() - 1, points.size() - 1));
+    addGlide(points.size() - 1, atPoint(points, points.size() - 1));
 
     DebriefTotals& totals = debrief.totals;
     const double airborne = seconds(points, 0, points.size() - 1);
@@ -591,8 +594,7 @@ FlightSeries flightSeries(const flights::IgcFlight& flight)
     series.groundSpeedKmh.assign(n, 0);
     if (n < 2)
         return series;
-    const Track track = trackOf(flight, 0, n - 1, usesPressure(flight));
-    const std::vector<Point>& points = track.points;
+    const std::vector<Point> points = trackOf(flight, 0, n - 1, usesPressure(flight));
     if (points.size() < 2)
         return series;
     std::vector<double> vario(points.size(), 0), speed(points.size(), 0);
