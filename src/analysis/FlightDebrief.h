@@ -32,9 +32,9 @@
 //   mixed when the minority direction is more than 20 % of its turning.
 // - Wind: over each whole circle the airspeed turns once round and cancels, so the
 //   drift from the circle's start to its end over its time is the wind; a phase's wind
-//   is the mean over its circles, counted from 2 s inside the turn's ends. Confidence = min(1, circles / 4) / (1 + (e / 5
-//   km/h)^2), e the circles' spread (root mean square from the mean) over
-//   sqrt(circles - 1); 0.25 for a single circle.
+//   is the mean over its circles, counted from 2 s inside the turn's ends.
+//   Confidence = min(1, circles / 4) / (1 + (e / 5 km/h)^2), e the circles' spread
+//   (root mean square from the mean) over sqrt(circles - 1); 0.25 for a single circle.
 // - Glides: the straight flight between phases (and from take-off, to landing); their
 //   length is measured over steps of at least 5 s so that a recorder's noise does not
 //   lengthen it; no glide ratio when a glide lost less than 5 m.
@@ -57,7 +57,7 @@ struct CirclingPhase {
     std::int64_t startTime { 0 }, endTime { 0 }; // UTC seconds since epoch
     double startAltitude { 0 }, endAltitude { 0 }; // metres, in the debrief's altitudeSource
     double gainMetres { 0 }; // end minus start (negative for most failed attempts)
-    double climbMs { 0 }; // gain over duration
+    double climbMs { 0 }; // gain over the time between its ends (see above)
     double bestClimbMs { 0 }; // best 20-second average inside the stretch, at least climbMs
     CircleDirection direction { CircleDirection::Right };
     double leftShare { 0 }; // share of the stretch's turning spent turning left, 0..1
