@@ -41,6 +41,7 @@
 // times) and prints medians; the encoding of the sectors is done once, before timing.
 // Every case ends with the process's peak resident memory.
 #include "FlightLibrary.h"
+#include "TerrainBench.h"
 #include "TrackLogFrames.h"
 #include "airspaces/OpenAirConverter.h"
 #include "airspaces/OpenAirParser.h"
@@ -573,12 +574,15 @@ int main(int argc, char** argv)
         return benchHostileAirspaces(arguments[1], flightPath, fixes);
     if (ok && arguments[0] == "scorer-worst")
         return benchScorerWorst(arguments[1], rulesId);
+    if (ok && arguments[0] == "terrain")
+        return bench::benchTerrain(arguments[1], fixes);
     std::fprintf(stderr,
         "usage: core-bench export FLIGHT.igc --out DIR [--seconds S] [--gpsbabel PROGRAM] [--gpsbabel-runs N]\n"
         "       core-bench openair FILE [--seconds S]\n"
         "       core-bench flights FOLDER [--seconds S]\n"
         "       core-bench airspace-check OPENAIR --flight FLIGHT.igc [--seconds S]\n"
         "       core-bench airspace-hostile outline-100k|outline-1m|circles-1000 --flight FLIGHT.igc [--fixes N]\n"
-        "       core-bench scorer-worst jitter|zigzag|cloud|straight-6s|equator|largest [--rules ID]\n");
+        "       core-bench scorer-worst jitter|zigzag|cloud|straight-6s|equator|largest [--rules ID]\n"
+        "       core-bench terrain SCRATCH-FOLDER [--fixes N]\n");
     return 2;
 }
