@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -48,10 +49,21 @@ struct TileInfo {
     double row(double latitude) const { return (latitude - originLat) / latStep - 0.5; }
 };
 
+// A tile's posts, row by row from the north: 16-bit integers as SRTM stores them (half
+// the memory of floats, so the bound holds twice the tiles), else floats.
 struct TileData {
-    // Row by row from the north; NaN for a void.
-    std::vector<float> posts;
-    std::size_t bytes() const { return posts.size() * sizeof(float); }
+    std::vector<std::int16_t> shorts;
+    std::vector<float> floats;
+
+    std::size_t bytes() const { return shorts.size() * sizeof(std::int16_t) + floats.size() * sizeof(float); }
+    // The post's height; NaN for a void.
+    float at(std::size_t index) const
+    {
+        if (!shorts.empty())
+            return shorts[index] == std::numeric_limits<std::int16_t>::min() ? std::numeric_limits<float>::quiet_NaN()
+                                                                              : static_cast<float>(shorts[index]);
+        return floats[index];
+    }
 };
 
 std::string lowerExtension(const std::filesystem::path& path)
@@ -156,15 +168,27 @@ std::shared_ptr<const TileData> readPosts(const TileInfo& tile, std::string& rea
         return nullptr;
     }
     auto data = std::make_shared<TileData>();
-    data->posts.resize(static_cast<std::size_t>(tile.width) * static_cast<std::size_t>(tile.height));
-    if (GDALRasterIO(GDALGetRasterBand(dataset.get(), 1), GF_Read, 0, 0, tile.width, tile.height, data->posts.data(),
-            tile.width, tile.height, GDT_Float32, 0, 0)
+    const std::size_t count = static_cast<std::size_t>(tile.width) * static_cast<std::size_t>(tile.height);
+    GDALRasterBandH band = GDALGetRasterBand(dataset.get(), 1);
+    // 16-bit posts stay so when every void is -32768 (SRTM's, and what a declared
+    // nodata of that value says).
+    const bool shorts = GDALGetRasterDataType(band) == GDT_Int16 && (!tile.nodata || *tile.nodata == voidPost);
+    void* buffer = nullptr;
+    if (shorts) {
+        data->shorts.resize(count);
+        buffer = data->shorts.data();
+    } else {
+        data->floats.resize(count);
+        buffer = data->floats.data();
+    }
+    if (GDALRasterIO(band, GF_Read, 0, 0, tile.width, tile.height, buffer, tile.width, tile.height, shorts ? GDT_Int16 : GDT_Float32,
+            0, 0)
         != CE_None) {
         reason = withoutPath(quiet.lastMessage("its heights do not read"), tile.path);
         return nullptr;
     }
     const float nan = std::numeric_limits<float>::quiet_NaN();
-    for (float& post : data->posts)
+    for (float& post : data->floats)
         if (post == static_cast<float>(voidPost) || (tile.nodata && post == static_cast<float>(*tile.nodata)) || !std::isfinite(post))
             post = nan;
     return data;
@@ -196,7 +220,8 @@ struct TerrainTiles::State {
     mutable std::unordered_map<std::size_t, Held> held;
     mutable std::list<std::size_t> uses;
     mutable std::size_t heldBytes { 0 };
-    mutable std::vector<bool> failed;
+    // Set once a tile's posts did not read; read without the mutex.
+    std::unique_ptr<std::atomic<bool>[]> failed;
     mutable std::vector<UnreadableTile> failedLater;
 
     void index(std::size_t tile)
@@ -234,7 +259,7 @@ struct TerrainTiles::State {
         if (!data) {
             if (!failed[tile])
                 failedLater.push_back({ tiles[tile].path, reason });
-            failed[tile] = true;
+            failed[tile].store(true, std::memory_order_release);
             return nullptr;
         }
         if (const auto found = held.find(tile); found != held.end())
@@ -263,8 +288,7 @@ struct TerrainTiles::State {
 
     bool isFailed(std::size_t tile) const
     {
-        const std::lock_guard lock(mutex);
-        return failed[tile];
+        return failed[tile].load(std::memory_order_acquire);
     }
 
     // A post outside the tile `from` looked up in the tile beside it: found only where
@@ -292,8 +316,8 @@ struct TerrainTiles::State {
             const auto data = posts(tile);
             if (!data)
                 continue;
-            return data->posts[static_cast<std::size_t>(nearestRow) * static_cast<std::size_t>(other.width)
-                + static_cast<std::size_t>(nearestColumn)];
+            return data->at(static_cast<std::size_t>(nearestRow) * static_cast<std::size_t>(other.width)
+                + static_cast<std::size_t>(nearestColumn));
         }
         return nothing;
     }
@@ -329,7 +353,7 @@ TerrainTiles::TerrainTiles(const std::string& folder, std::size_t memoryLimitByt
         else
             state.scanned.unreadable.push_back({ path, reason });
     }
-    state.failed.assign(state.tiles.size(), false);
+    state.failed = std::make_unique<std::atomic<bool>[]>(state.tiles.size());
     for (std::size_t tile = 0; tile < state.tiles.size(); ++tile) {
         state.index(tile);
         const GeoBox& box = state.tiles[tile].extent;
@@ -367,7 +391,7 @@ std::optional<double> TerrainTiles::elevationAt(GeoPoint place) const
     const int column0 = static_cast<int>(std::floor(column));
     const int row0 = static_cast<int>(std::floor(row));
     const auto own = [&](int c, int r) -> double {
-        return data->posts[static_cast<std::size_t>(r) * static_cast<std::size_t>(info.width) + static_cast<std::size_t>(c)];
+        return data->at(static_cast<std::size_t>(r) * static_cast<std::size_t>(info.width) + static_cast<std::size_t>(c));
     };
     bool beyond = false;
     const auto post = [&](int c, int r) -> double {

@@ -52,7 +52,7 @@ std::string terrainSummaryText(const TerrainSummary& summary);
 // from several threads at once.
 class TerrainTiles {
 public:
-    // Ten 1" tiles held as 32-bit floats.
+    // Twenty 1" SRTM tiles (16-bit posts), or ten 1" GeoTIFFs of floats.
     static constexpr std::size_t defaultMemoryLimitBytes = std::size_t { 520 } << 20;
 
     explicit TerrainTiles(const std::string& folder, std::size_t memoryLimitBytes = defaultMemoryLimitBytes);

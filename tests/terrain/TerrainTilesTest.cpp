@@ -177,8 +177,8 @@ TEST_F(TerrainTilesTest, FolderProblemsAreSaid)
 TEST_F(TerrainTilesTest, MemoryBoundKeepsTheRecentTileAndAnswersStayTheSame)
 {
     const TerrainTiles unbounded(folder->path());
-    // Room for one 3" tile of floats, not two; the 1" tile alone is larger still.
-    const TerrainTiles bounded(folder->path(), 6u << 20);
+    // Room for one 3" tile (2.9 MB), not two; the 1" tile alone is larger still.
+    const TerrainTiles bounded(folder->path(), 4u << 20);
     const GeoPoint places[] { { 45.5, 6.6 }, { 45.5, 7.6 }, { 45.2, 6.2 }, { 44.5, 7.5 }, { 45.7, 7.1 } };
     for (int round = 0; round < 2; ++round)
         for (const GeoPoint& place : places) {
@@ -205,7 +205,7 @@ TEST_F(TerrainTilesTest, LookupsFromSeveralThreadsAgreeWithOneThread)
         for (const GeoPoint& place : places)
             expected.push_back(tiles.elevationAt(place));
     }
-    const TerrainTiles shared(folder->path(), 8u << 20);
+    const TerrainTiles shared(folder->path(), 4u << 20);
     std::vector<std::vector<std::optional<double>>> answers(4);
     std::vector<std::thread> threads;
     for (std::size_t t = 0; t < answers.size(); ++t)
@@ -219,7 +219,7 @@ TEST_F(TerrainTilesTest, LookupsFromSeveralThreadsAgreeWithOneThread)
         thread.join();
     for (const auto& answer : answers)
         EXPECT_EQ(answer, expected);
-    EXPECT_LE(shared.loadedBytes(), 8u << 20);
+    EXPECT_LE(shared.loadedBytes(), 4u << 20);
 }
 
 TEST(TerrainFolderTest, CommandLineThenEnvironmentThenPreference)
