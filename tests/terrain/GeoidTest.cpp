@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 #include <fstream>
 #include <iterator>
 #include <vector>
@@ -16,48 +17,31 @@ namespace {
 // (south-west post's latitude and longitude, the steps) and two big-endian integers
 // (rows, columns), then big-endian float rows from the south.
 struct RawGrid {
-    double south { 0 }, west { 0 }, latStep { 0 }, lonStep { 0 };
-    int rows { 0 }, columns { 0 };
     std::vector<unsigned char> bytes;
 
-    static RawGrid read(const char* path)
-    {
-        RawGrid grid;
-        std::ifstream file(path, std::ios::binary);
-        grid.bytes.assign(std::istreambuf_iterator<char>(file), {});
-        if (grid.bytes.size() < 40)
-            return grid;
-        grid.south = grid.bigEndianDouble(0);
-        grid.west = grid.bigEndianDouble(8);
-        grid.latStep = grid.bigEndianDouble(16);
-        grid.lonStep = grid.bigEndianDouble(24);
-        grid.rows = static_cast<int>(grid.bigEndian(32, 4));
-        grid.columns = static_cast<int>(grid.bigEndian(36, 4));
-        return grid;
-    }
     std::uint64_t bigEndian(std::size_t at, int size) const
     {
         std::uint64_t value = 0;
         for (int i = 0; i < size; ++i)
-            value = value << 8 | bytes[at + static_cast<std::size_t>(i)];
+            value = value << 8 | bytes.at(at + static_cast<std::size_t>(i));
         return value;
     }
-    double bigEndianDouble(std::size_t at) const
+    template<typename T>
+    T number(std::size_t at) const
     {
-        const std::uint64_t word = bigEndian(at, 8);
-        double value;
+        const auto word = static_cast<std::conditional_t<sizeof(T) == 8, std::uint64_t, std::uint32_t>>(bigEndian(at, sizeof(T)));
+        T value;
         std::memcpy(&value, &word, sizeof value);
         return value;
     }
+    int rows() const { return static_cast<int>(bigEndian(32, 4)); }
+    int columns() const { return static_cast<int>(bigEndian(36, 4)); }
     // The post at a latitude and longitude on the grid's posts.
     double post(double latitude, double longitude) const
     {
-        const auto row = static_cast<std::size_t>(std::lround((latitude - south) / latStep));
-        const auto column = static_cast<std::size_t>(std::lround(std::fmod(longitude - west + 720, 360) / lonStep));
-        const auto word = static_cast<std::uint32_t>(bigEndian(40 + (row * static_cast<std::size_t>(columns) + column) * 4, 4));
-        float value;
-        std::memcpy(&value, &word, sizeof value);
-        return value;
+        const auto row = static_cast<std::size_t>(std::lround((latitude - number<double>(0)) / number<double>(16)));
+        const auto column = static_cast<std::size_t>(std::lround(std::fmod(longitude - number<double>(8) + 720, 360) / number<double>(24)));
+        return number<float>(40 + (row * static_cast<std::size_t>(columns()) + column) * 4);
     }
 };
 
@@ -65,9 +49,11 @@ TEST(GeoidTest, UndulationFollowsTheGridBilinearlyAndRoundTheWorld)
 {
     const auto geoid = Geoid::load();
     ASSERT_TRUE(geoid) << geoid.error();
-    const RawGrid raw = RawGrid::read(Geoid::defaultGridPath);
-    ASSERT_EQ(raw.columns, 1440);
-    ASSERT_EQ(raw.rows, 721);
+    std::ifstream file(Geoid::defaultGridPath, std::ios::binary);
+    const RawGrid raw { { std::istreambuf_iterator<char>(file), {} } };
+    ASSERT_EQ(raw.bytes.size(), 40u + 721u * 1440u * 4u);
+    ASSERT_EQ(raw.columns(), 1440);
+    ASSERT_EQ(raw.rows(), 721);
 
     // On the posts: the grid's own values.
     const GeoPoint posts[] { { 0, 0 }, { 45, 6 }, { -30.25, 150.5 }, { 89.75, -179.75 }, { -90, 0 }, { 27.5, 86.75 } };
