@@ -1,6 +1,7 @@
 // core-bench export FLIGHT.igc --out DIR [--seconds S] [--gpsbabel PROGRAM] [--gpsbabel-runs N]
 // core-bench openair FILE [--seconds S]
 // core-bench flights FOLDER [--seconds S]
+// core-bench terrain SCRATCH-FOLDER [--fixes N] (TerrainBench.cpp)
 // core-bench airspace-check OPENAIR --flight FLIGHT.igc [--seconds S]
 // core-bench airspace-hostile CASE --flight FLIGHT.igc [--fixes N]
 // core-bench scorer-worst CASE [--rules ID]
@@ -562,6 +563,8 @@ int main(int argc, char** argv)
         else
             ok = false;
     }
+    if (ok && arguments[0] == "terrain")
+        return bench::benchTerrain(arguments[1], fixes);
     if (ok && arguments[0] == "export" && !outDir.empty())
         return benchExport(arguments[1], outDir, seconds, gpsbabel, gpsbabelRuns);
     if (ok && arguments[0] == "openair")
@@ -574,15 +577,13 @@ int main(int argc, char** argv)
         return benchHostileAirspaces(arguments[1], flightPath, fixes);
     if (ok && arguments[0] == "scorer-worst")
         return benchScorerWorst(arguments[1], rulesId);
-    if (ok && arguments[0] == "terrain")
-        return bench::benchTerrain(arguments[1], fixes);
     std::fprintf(stderr,
         "usage: core-bench export FLIGHT.igc --out DIR [--seconds S] [--gpsbabel PROGRAM] [--gpsbabel-runs N]\n"
         "       core-bench openair FILE [--seconds S]\n"
+        "       core-bench terrain SCRATCH-FOLDER [--fixes N]\n"
         "       core-bench flights FOLDER [--seconds S]\n"
         "       core-bench airspace-check OPENAIR --flight FLIGHT.igc [--seconds S]\n"
         "       core-bench airspace-hostile outline-100k|outline-1m|circles-1000 --flight FLIGHT.igc [--fixes N]\n"
-        "       core-bench scorer-worst jitter|zigzag|cloud|straight-6s|equator|largest [--rules ID]\n"
-        "       core-bench terrain SCRATCH-FOLDER [--fixes N]\n");
+        "       core-bench scorer-worst jitter|zigzag|cloud|straight-6s|equator|largest [--rules ID]\n");
     return 2;
 }
