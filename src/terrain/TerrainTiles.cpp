@@ -373,13 +373,15 @@ std::optional<double> TerrainTiles::elevationAt(GeoPoint place) const
         return std::nullopt;
     if (longitude >= 180 || longitude < -180)
         longitude = std::remainder(longitude, 360.0);
-    const auto tile = state.tileAt(latitude, longitude);
-    if (!tile)
-        return std::nullopt;
-    const TileInfo& info = state.tiles[*tile];
-    const auto data = state.posts(*tile);
+    // A tile whose posts do not read is marked and passed over: another tile covering
+    // the place may answer.
+    std::optional<std::size_t> tile;
+    std::shared_ptr<const TileData> data;
+    while (!data && (tile = state.tileAt(latitude, longitude)))
+        data = state.posts(*tile);
     if (!data)
         return std::nullopt;
+    const TileInfo& info = state.tiles[*tile];
     double column = info.column(longitude);
     double row = info.row(latitude);
     // On the last post of a row or column the post beyond it counts for nothing: the
