@@ -21,11 +21,12 @@ flight.
 The package holds the desktop program corvex-vario with its launcher, the
 command line program corvex for scripts and backups, and a udev rule that
 lets the user at the seat use the instrument without root.")
-# The libraries come from the binaries; the plugins Qt loads at run time do not, so
-# they are named: TIFF for the main window's backgrounds, the platform plugins for a
-# window at all.
+# The libraries come from the binaries (GDAL's among them); the plugins Qt loads at run
+# time and the data files do not, so they are named: TIFF for the main window's
+# backgrounds, the platform plugins for a window at all, the EGM96 geoid grid of
+# proj-data for heights above the ground.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-image-formats-plugins, qt6-qpa-plugins")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-image-formats-plugins, qt6-qpa-plugins, proj-data")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-wayland")
 # Suggested: GPSBabel for other formats; the town list the library's site names are
 # suggested from (a data file only).

@@ -6,6 +6,7 @@
 #include "library/LibraryFolder.h"
 #include "map/qt/MapBaseLayer.h"
 #include "platform/qt/PreferencesStore.h"
+#include "terrain/TerrainTiles.h"
 #include "ui_UserPreferencesWindow.h"
 
 #include <QCheckBox>
@@ -13,6 +14,7 @@
 #include <QFileDialog>
 #include <QFormLayout>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QLayout>
 #include <QPushButton>
 #include <QSignalBlocker>
@@ -29,6 +31,7 @@ UserPreferencesWindow::UserPreferencesWindow(PreferencesStore& preferences, QWid
 {
     m_ui->setupUi(this);
     addContestControls();
+    addTerrainControls();
     // Wide enough for the library's long check box, and as tall as its wrapped text
     // needs at that width.
     resize(560, 0);
@@ -97,6 +100,57 @@ void UserPreferencesWindow::addContestControls()
     m_ui->preferencesLayout->insertLayout(at, form);
 }
 
+void UserPreferencesWindow::addTerrainControls()
+{
+    auto* caption = new QLabel(tr("<b>Terrain</b>"));
+    m_terrainFolder = new QLabel;
+    m_terrainFolder->setWordWrap(true);
+    m_terrainFolder->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    auto* choose = new QPushButton(tr("Choose Folder\u2026"));
+    choose->setAccessibleName(tr("Choose the terrain folder"));
+    m_clearTerrainFolder = new QPushButton(tr("None"));
+    m_clearTerrainFolder->setAccessibleName(tr("Use no terrain"));
+    auto* row = new QHBoxLayout;
+    row->addWidget(m_terrainFolder, 1);
+    row->addWidget(choose);
+    row->addWidget(m_clearTerrainFolder);
+    m_terrainSummary = new QLabel;
+    m_terrainSummary->setWordWrap(true);
+    m_terrainSummary->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    // Below the airspaces, above the spacer that keeps the window's parts at the top.
+    const int at = m_ui->preferencesLayout->count() - 1;
+    m_ui->preferencesLayout->insertWidget(at, caption);
+    m_ui->preferencesLayout->insertLayout(at + 1, row);
+    m_ui->preferencesLayout->insertWidget(at + 2, m_terrainSummary);
+    connect(choose, &QPushButton::clicked, this, [this] {
+        const QString folder = QFileDialog::getExistingDirectory(this, tr("Terrain Folder"),
+            m_preferences.stringValue(QStringLiteral("terrainFolder")));
+        if (!folder.isEmpty())
+            m_preferences.setValue(QStringLiteral("terrainFolder"), folder);
+    });
+    connect(m_clearTerrainFolder, &QPushButton::clicked, this,
+        [this] { m_preferences.setValue(QStringLiteral("terrainFolder"), QString()); });
+}
+
+void UserPreferencesWindow::showTerrain()
+{
+    terrain::TerrainFolderChoice choice;
+    choice.preference = m_preferences.stringValue(QStringLiteral("terrainFolder")).toStdString();
+    const auto folder = terrain::terrainFolder(choice);
+    const QString shown = folder ? QString::fromStdString(*folder) : QString();
+    m_clearTerrainFolder->setEnabled(!m_preferences.stringValue(QStringLiteral("terrainFolder")).isEmpty());
+    if (m_summarizedTerrainFolder == shown)
+        return;
+    m_summarizedTerrainFolder = shown;
+    if (!folder) {
+        m_terrainFolder->setText(tr("Folder: none"));
+        m_terrainSummary->setText(tr("Without elevation tiles (SRTM .hgt or GeoTIFF) the height above the ground is not known."));
+        return;
+    }
+    m_terrainFolder->setText(tr("Folder: %1").arg(shown));
+    m_terrainSummary->setText(QString::fromStdString(terrain::terrainSummaryText(terrain::TerrainTiles(*folder).summary())));
+}
+
 void UserPreferencesWindow::storeContests()
 {
     const QString listed = m_listedContest->currentData().toString();
@@ -139,6 +193,7 @@ void UserPreferencesWindow::showStoredValues()
     const QSignalBlocker syncBlocker(m_ui->syncFlightsOnConnectionCheckbox);
     m_ui->syncFlightsOnConnectionCheckbox->setChecked(m_preferences.boolValue(QStringLiteral("syncFlightsOnConnection")));
     m_ui->flightLibraryFolderLabel->setText(tr("Folder: %1").arg(currentLibraryFolder()));
+    showTerrain();
 
     const auto units = parseUnitSystem(m_preferences.stringValue(QStringLiteral("units")).toStdString()).value_or(UnitSystem::Metric);
     const QSignalBlocker unitsBlocker(m_units);

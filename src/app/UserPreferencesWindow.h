@@ -3,10 +3,13 @@
 #include <QWidget>
 
 #include <memory>
+#include <optional>
 #include <vector>
 
 class QCheckBox;
 class QComboBox;
+class QLabel;
+class QPushButton;
 
 namespace Ui {
 class UserPreferencesWindow;
@@ -37,6 +40,11 @@ public:
     // figures and times.
     QComboBox& unitsPopup() { return *m_units; }
     QCheckBox& timesInUtcBox() { return *m_timesInUtc; }
+    // "terrainFolder" ($CORVEX_TERRAIN over it): the folder of elevation tiles, and one
+    // line on what it holds (how many tiles cover what) or what is wrong with it.
+    QLabel& terrainFolderLabel() { return *m_terrainFolder; }
+    QLabel& terrainSummaryLabel() { return *m_terrainSummary; }
+    QPushButton& clearTerrainFolderButton() { return *m_clearTerrainFolder; }
 
 public slots:
     // The check box's action: the binding has already stored the value.
@@ -47,6 +55,8 @@ private:
     QString currentLibraryFolder() const;
     void addContestControls();
     void storeContests();
+    void addTerrainControls();
+    void showTerrain();
 
     std::unique_ptr<Ui::UserPreferencesWindow> m_ui;
     PreferencesStore& m_preferences;
@@ -54,6 +64,12 @@ private:
     std::vector<QCheckBox*> m_otherContests; // in the order of the rule sets' table
     QComboBox* m_units { nullptr };
     QCheckBox* m_timesInUtc { nullptr };
+    QLabel* m_terrainFolder { nullptr };
+    QLabel* m_terrainSummary { nullptr };
+    QPushButton* m_clearTerrainFolder { nullptr };
+    // The folder the summary line was made for: it is scanned again only when it
+    // changes, not on every other preference's change.
+    std::optional<QString> m_summarizedTerrainFolder;
 };
 
 } // namespace corvex

@@ -25,12 +25,14 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTextBrowser>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QPixmap>
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <tuple>
 
 #include <algorithm>
@@ -670,6 +672,38 @@ TEST_F(AppDelegateTest, ContestsChosenInThePreferencesNameTheRuleSetsInOrder)
     EXPECT_TRUE(app.preferences.boolValue("timesInUtc"));
     app.preferences.setValue("units", "furlongs");
     EXPECT_EQ(units.currentData().toString(), "metric");
+    window->close();
+}
+
+// The terrain folder: none by default, then what the chosen folder holds or what is
+// wrong with it, on one line; None clears the preference.
+TEST_F(AppDelegateTest, TerrainPreferenceShowsWhatItsFolderHolds)
+{
+    if (std::getenv("CORVEX_TERRAIN"))
+        GTEST_SKIP() << "CORVEX_TERRAIN is set: it stands over the preference";
+    app.launch();
+    app.ui().preferencesMenuItem->trigger();
+    UserPreferencesWindow* window = app.controller->userPreferencesWindow();
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(window->terrainFolderLabel().text(), "Folder: none");
+    EXPECT_FALSE(window->clearTerrainFolderButton().isEnabled());
+    const QTemporaryDir empty;
+    const struct {
+        QString folder;
+        QString summary;
+    } rows[] {
+        { empty.path(), "no tiles in " + empty.path() },
+        { empty.path() + "/gone", empty.path() + "/gone does not exist" },
+    };
+    for (const auto& row : rows) {
+        app.preferences.setValue("terrainFolder", row.folder);
+        EXPECT_EQ(window->terrainFolderLabel().text(), "Folder: " + row.folder);
+        EXPECT_EQ(window->terrainSummaryLabel().text(), row.summary);
+        EXPECT_TRUE(window->clearTerrainFolderButton().isEnabled());
+    }
+    window->clearTerrainFolderButton().click();
+    EXPECT_EQ(app.preferences.stringValue("terrainFolder"), "");
+    EXPECT_EQ(window->terrainFolderLabel().text(), "Folder: none");
     window->close();
 }
 

@@ -7,6 +7,8 @@
 #include "base/Format.h"
 #include "flights/IgcFlight.h"
 #include "library/AirspaceArchive.h"
+#include "platform/qt/PreferencesStore.h"
+#include "terrain/TerrainTiles.h"
 
 #include <cstdio>
 #include <ctime>
@@ -102,6 +104,35 @@ Json crossingJson(const flights::IgcFlight& flight, const analysis::AirspaceCros
         { "certain", crossing.certain }, { "reason", crossing.reason }, { "deepest", std::move(deepestJson) } };
 }
 
+// The terrain folder (--terrain, $CORVEX_TERRAIN, the preference "terrainFolder") and
+// what it holds, scanned once; nothing when none is chosen. The verdict does not use
+// it yet: it is reported, so that a wrong folder shows before it matters.
+std::optional<terrain::TerrainSummary> terrainFor(const CliContext& context)
+{
+    terrain::TerrainFolderChoice choice;
+    choice.commandLine = context.option("terrain");
+    if (!choice.commandLine)
+        choice.preference = PreferencesStore().stringValue("terrainFolder").toStdString();
+    const auto folder = terrain::terrainFolder(choice);
+    if (!folder)
+        return std::nullopt;
+    return terrain::TerrainTiles(*folder).summary();
+}
+
+Json terrainJson(const terrain::TerrainSummary& summary)
+{
+    Json json { { "folder", summary.folder }, { "tiles", summary.tiles }, { "covers", nullptr }, { "problem", nullptr },
+        { "unreadable", Json::array() }, { "text", terrain::terrainSummaryText(summary) } };
+    if (summary.covered)
+        json["covers"] = Json { { "south", rounded(summary.covered->south, 4) }, { "west", rounded(summary.covered->west, 4) },
+            { "north", rounded(summary.covered->north, 4) }, { "east", rounded(summary.covered->east, 4) } };
+    if (summary.folderProblem)
+        json["problem"] = *summary.folderProblem;
+    for (const auto& file : summary.unreadable)
+        json["unreadable"].push_back(Json { { "path", file.path }, { "reason", file.reason } });
+    return json;
+}
+
 int runAirspaceCheck(CliContext& context)
 {
     const auto path = flightFilePath(context);
@@ -144,9 +175,14 @@ int runAirspaceCheck(CliContext& context)
     const analysis::AirspaceCheck& check = checked->check;
     if (airspaces->keep)
         keepCheckedFile(context, openAirPath);
+    const auto terrainSummary = terrainFor(context);
+    if (terrainSummary && !context.option("json"))
+        context.err << "terrain: " << visibleText(terrain::terrainSummaryText(*terrainSummary)) << "\n";
 
     if (context.option("json")) {
         Json json { { "crossings", Json::array() }, { "notes", check.notes }, { "airspaces", openAirPath } };
+        if (terrainSummary)
+            json["terrain"] = terrainJson(*terrainSummary);
         for (const auto& crossing : check.crossings)
             json["crossings"].push_back(crossingJson(*flight, crossing));
         context.out << jsonText(json, JsonLayout::ObjectLines) << "\n";
@@ -172,11 +208,13 @@ int runAirspaceCheck(CliContext& context)
 
 extern const CliCommand airspaceCheckCommand {
     .name = "airspace-check",
-    .usage = "FILE.igc|ID [--airspaces OPENAIR] [--json] [--library DIR]",
+    .usage = "FILE.igc|ID [--airspaces OPENAIR] [--terrain DIR] [--json] [--library DIR]",
     .summary = "the airspaces a flight entered (exit status 10 when there is one)",
     .options = {
         { "airspaces", "OPENAIR", "the OpenAir file to check against (kept in the library for a library flight); "
                                   "default for a library flight: the set its instrument held on the flight's day" },
+        { "terrain", "DIR", "the folder of elevation tiles (SRTM .hgt, GeoTIFF; default: $CORVEX_TERRAIN, else the "
+                            "preference): what it covers is reported, the verdict does not use it yet" },
         { "json", nullptr, "a JSON object instead of text" },
         libraryOption,
     },

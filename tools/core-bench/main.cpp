@@ -1,6 +1,7 @@
 // core-bench export FLIGHT.igc --out DIR [--seconds S] [--gpsbabel PROGRAM] [--gpsbabel-runs N]
 // core-bench openair FILE [--seconds S]
 // core-bench flights FOLDER [--seconds S]
+// core-bench terrain SCRATCH-FOLDER [--fixes N] (TerrainBench.cpp)
 // core-bench airspace-check OPENAIR --flight FLIGHT.igc [--seconds S]
 // core-bench airspace-hostile CASE --flight FLIGHT.igc [--fixes N]
 // core-bench debrief FLIGHT.igc [--fixes N] [--seconds S]
@@ -45,6 +46,7 @@
 // times) and prints medians; the encoding of the sectors is done once, before timing.
 // Every case ends with the process's peak resident memory.
 #include "FlightLibrary.h"
+#include "TerrainBench.h"
 #include "TrackLogFrames.h"
 #include "airspaces/OpenAirConverter.h"
 #include "airspaces/OpenAirParser.h"
@@ -588,6 +590,8 @@ int main(int argc, char** argv)
         else
             ok = false;
     }
+    if (ok && arguments[0] == "terrain")
+        return bench::benchTerrain(arguments[1], fixes);
     if (ok && arguments[0] == "export" && !outDir.empty())
         return benchExport(arguments[1], outDir, seconds, gpsbabel, gpsbabelRuns);
     if (ok && arguments[0] == "openair")
@@ -605,6 +609,7 @@ int main(int argc, char** argv)
     std::fprintf(stderr,
         "usage: core-bench export FLIGHT.igc --out DIR [--seconds S] [--gpsbabel PROGRAM] [--gpsbabel-runs N]\n"
         "       core-bench openair FILE [--seconds S]\n"
+        "       core-bench terrain SCRATCH-FOLDER [--fixes N]\n"
         "       core-bench flights FOLDER [--seconds S]\n"
         "       core-bench airspace-check OPENAIR --flight FLIGHT.igc [--seconds S]\n"
         "       core-bench airspace-hostile outline-100k|outline-1m|circles-1000 --flight FLIGHT.igc [--fixes N]\n"

@@ -471,6 +471,29 @@ TEST(Cli, AirspaceCheckExitCodesAndJson)
     EXPECT_EQ(byId.exitCode, 10) << byId.err.toStdString();
     EXPECT_EQ(byId.out, inside.out);
     EXPECT_EQ(QDir(library + "/Airspaces").entryList({ "*_around.txt" }, QDir::Files).size(), 1) << "the file the check ran with";
+    // A terrain folder is scanned and reported, the verdict unchanged: an SRTM tile of
+    // zeros (sparse), one that does not read, and a folder that is not there.
+    const QString terrain = scratch.path() + "/terrain";
+    ASSERT_TRUE(QDir().mkpath(terrain));
+    QFile tile(terrain + "/N45E006.hgt");
+    ASSERT_TRUE(tile.open(QIODevice::WriteOnly) && tile.resize(1201 * 1201 * 2));
+    tile.close();
+    QFile cut(terrain + "/N46E006.hgt");
+    ASSERT_TRUE(cut.open(QIODevice::WriteOnly) && cut.resize(1000));
+    cut.close();
+    const CliRun withTerrain = runCli({ "airspace-check", alps, "--airspaces", around, "--json", "--terrain", terrain });
+    EXPECT_EQ(withTerrain.exitCode, 10) << withTerrain.err.toStdString();
+    const QJsonObject checked = QJsonDocument::fromJson(withTerrain.out.toUtf8()).object();
+    EXPECT_EQ(checked["crossings"], QJsonDocument::fromJson(inside.out.toUtf8()).object()["crossings"]);
+    const QJsonObject terrainJson = checked["terrain"].toObject();
+    EXPECT_EQ(terrainJson["tiles"].toInt(), 1) << withTerrain.out.toStdString();
+    EXPECT_EQ(terrainJson["covers"].toObject()["north"].toDouble(), 46.0004);
+    EXPECT_TRUE(terrainJson["text"].toString().startsWith(QString::fromUtf8("1 tile covering 45\u00b0N to 46\u00b0N, 6\u00b0E to 7\u00b0E; "
+                                                                            "unreadable: N46E006.hgt (")))
+        << terrainJson["text"].toString().toStdString();
+    const CliRun missingTerrain = runCli({ "airspace-check", alps, "--airspaces", around, "--terrain", terrain + "/gone" });
+    EXPECT_EQ(missingTerrain.exitCode, 10);
+    EXPECT_TRUE(missingTerrain.err.contains("terrain: " + terrain + "/gone does not exist\n")) << missingTerrain.err.toStdString();
     const CliRun unknownId = runCli({ "airspace-check", "999", "--airspaces", around, "--library", library });
     EXPECT_EQ(unknownId.exitCode, 7);
     EXPECT_TRUE(unknownId.err.startsWith("corvex: the library has no flight 999")) << unknownId.err.toStdString();
