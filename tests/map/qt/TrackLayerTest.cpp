@@ -1,9 +1,11 @@
 #include "MapTestSupport.h"
 
 #include "map/qt/ContestLayer.h"
+#include "map/qt/LegendLayer.h"
 #include "map/qt/MapPainter.h"
 #include "map/qt/MarkersLayer.h"
 #include "map/qt/TrackLayer.h"
+#include "map/qt/WindLayer.h"
 #include "map/qt/ZoneLayer.h"
 
 #include <QPainter>
@@ -259,6 +261,51 @@ TEST(ZoneLayer, LabelsInViewAndApartStretchesOnTop)
     const QImage background = paintLayers({}, viewFrom(0));
     EXPECT_EQ(labelsOnly.pixelColor(westEdge, 140), background.pixelColor(westEdge, 140));
     EXPECT_TRUE(colorNear(image.pixelColor(westEdge, 140), QColor(204, 26, 26), 60)) << image.pixelColor(westEdge, 140).name().toStdString();
+}
+
+// A wind arrow points where the air goes, longer for a stronger wind, centred on its
+// place; the legend's swatches stay in the view's corner wherever the map is.
+TEST(WindLayer, ArrowsPointDownwindAndTheLegendStaysInTheCorner)
+{
+    EXPECT_EQ(WindLayer::lengthPixels(0), WindLayer::shortestPixels);
+    EXPECT_EQ(WindLayer::lengthPixels(200), WindLayer::longestPixels);
+    EXPECT_LT(WindLayer::lengthPixels(10), WindLayer::lengthPixels(20));
+
+    const QColor arrowColour(13, 38, 115);
+    struct Case {
+        double towards;
+        QPoint head; // inside the arrow's tip, 40 km/h: 28 pixels from the place
+        QPoint behind; // beyond the tip: nothing drawn
+    };
+    const Case cases[] = {
+        { 90, { 224, 100 }, { 236, 100 } },
+        { 0, { 200, 76 }, { 200, 64 } },
+        { 225, { 182, 118 }, { 172, 128 } },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.towards);
+        WindLayer wind;
+        wind.setArrows({ { { 0, 2.0 }, c.towards, 40, "", 1 } });
+        const QImage image = paintLayers({ &wind }, viewFrom(0));
+        const QImage background = paintLayers({}, viewFrom(0));
+        EXPECT_TRUE(colorNear(image.pixelColor(c.head), arrowColour, 40)) << image.pixelColor(c.head).name().toStdString();
+        EXPECT_EQ(image.pixelColor(c.behind), background.pixelColor(c.behind));
+    }
+
+    LegendLayer legend;
+    legend.setLegend("Climb (m/s)", { { { 0.9, 0.1, 0.1, 1 }, "+1" }, { { 0.1, 0.1, 0.9, 1 }, "-1" } });
+    for (const double west : { 0.0, 50.0 }) {
+        const QImage image = paintLayers({ &legend }, viewFrom(west));
+        ASSERT_FALSE(legend.lastBox().isEmpty());
+        EXPECT_EQ(legend.lastBox().topLeft(), QPointF(8, 8));
+        // The swatches under the title, top first: the last one just above the bottom.
+        const int x = static_cast<int>(legend.lastBox().left()) + 12;
+        const int lastSwatch = static_cast<int>(legend.lastBox().bottom()) - 10 - 1;
+        EXPECT_TRUE(colorNear(image.pixelColor(x, lastSwatch), QColor(26, 26, 230), 10)) << image.pixelColor(x, lastSwatch).name().toStdString();
+    }
+    legend.setLegend({}, {});
+    paintLayers({ &legend }, viewFrom(0));
+    EXPECT_TRUE(legend.lastBox().isEmpty());
 }
 
 } // namespace
