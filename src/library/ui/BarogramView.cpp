@@ -346,8 +346,13 @@ void BarogramView::renderGraph(QPainter& painter)
         painter.setPen(grid);
         painter.drawLine(QPointF(area.left(), y), QPointF(area.right(), y));
         painter.setPen(text);
-        painter.drawText(QRectF(0, y - 8, leftMargin - 6, 16), Qt::AlignRight | Qt::AlignVCenter,
-            value == 0 && m_graph == Graph::Vario ? QStringLiteral("0") : graphValueText(m_graph, value, m_units));
+        // The number alone: the unit is in the graph's title, and "+4.0 ft/min" would not fit.
+        const Quantity quantity = m_graph == Graph::Vario ? Quantity::Vario : Quantity::Speed;
+        const double si = m_graph == Graph::Vario ? value : value / 3.6;
+        QString number = QString::number(std::lround(convertedValue(quantity, si, m_units)));
+        if (m_graph == Graph::Vario && value > 0)
+            number.prepend(QLatin1Char('+'));
+        painter.drawText(QRectF(0, y - 8, leftMargin - 6, 16), Qt::AlignRight | Qt::AlignVCenter, number);
     }
     // One envelope per pixel column, as the altitude's.
     const int columns = area.width();
@@ -379,7 +384,8 @@ void BarogramView::renderGraph(QPainter& painter)
     painter.restore();
     painter.setPen(text);
     painter.drawText(area.adjusted(6, 2, -6, -2), Qt::AlignLeft | Qt::AlignTop,
-        m_graph == Graph::Vario ? tr("Vario (20 s)") : tr("Ground speed"));
+        (m_graph == Graph::Vario ? tr("Vario (20 s), %1") : tr("Ground speed, %1"))
+            .arg(QString::fromLatin1(unitLabel(m_graph == Graph::Vario ? Quantity::Vario : Quantity::Speed, m_units))));
 }
 
 void BarogramView::paintLabels(QPainter& painter)

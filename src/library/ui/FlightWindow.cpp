@@ -360,7 +360,7 @@ FlightWindow::FlightWindow(FlightLibrary& library, const LibraryFlight& flight, 
     mapAndDebrief->addWidget(debriefPanel);
     mapAndDebrief->setStretchFactor(0, 3);
     mapAndDebrief->setStretchFactor(1, 2);
-    mapAndDebrief->setSizes({ 640, 440 });
+    mapAndDebrief->setSizes({ 600, 480 });
 
     // Over the barogram: which altitude it draws, and the small graph under it.
     m_altitudeKind = new QLabel(m_igc ? (pressure ? tr("Altitude: pressure") : tr("Altitude: GPS")) : QString());
@@ -984,7 +984,17 @@ void FlightWindow::showStretch(QTreeWidgetItem* item)
     ZoneLayer::Stretch stretch;
     for (std::size_t fix = first; fix <= last && fix < m_track->size(); ++fix)
         stretch.line.push_back((*m_track)[fix].position);
-    stretch.color = mapColour(colour);
+    // Darker than the bands: it must stand out of a track coloured green or blue too.
+    stretch.color = mapColour(colour.darker(150));
+    // A thermal is a dot in a whole flight's view: its marked and named middle finds it.
+    if (!stretch.line.empty()) {
+        stretch.mark = stretch.line[stretch.line.size() / 2];
+        stretch.markLabel = (kind == StretchKind::Thermal ? tr("Thermal %1")
+                : kind == StretchKind::FailedAttempt      ? tr("Failed attempt %1")
+                                                          : tr("Glide %1"))
+                                .arg(index + 1)
+                                .toStdString();
+    }
     m_highlight->setStretches({ std::move(stretch) });
     m_barogram->setHighlight(BarogramView::Band { begin, end, withAlpha(colour, 70), {} });
     showFix(first);

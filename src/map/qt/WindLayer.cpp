@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 namespace corvex {
 
@@ -36,6 +37,9 @@ void WindLayer::paint(QPainter& painter, const MapViewport& viewport)
     painter.setRenderHint(QPainter::Antialiasing, true);
     const MapRect shown = viewport.mapRectWithMargin(longestPixels + 40);
     const QFontMetricsF metrics(painter.font());
+    // Thermals of one climb often lie close together: a label that would cover one
+    // already written is left out, the arrow still drawn.
+    std::vector<QRectF> labels;
     for (const Arrow& arrow : m_arrows) {
         const MapPoint point = mapPointForCoordinate(arrow.position);
         if (!shown.intersects({ point.x, point.y, 0, 0 }))
@@ -77,6 +81,9 @@ void WindLayer::paint(QPainter& painter, const MapViewport& viewport)
         QRectF box(QPointF(), QSizeF(metrics.horizontalAdvance(text) + 6, metrics.height() + 2));
         // Beyond the tail, away from the arrow.
         box.moveCenter(tail - along * (box.width() / 2 * std::abs(along.x()) + box.height() / 2 * std::abs(along.y()) + 3));
+        if (std::any_of(labels.begin(), labels.end(), [&](const QRectF& other) { return other.intersects(box); }))
+            continue;
+        labels.push_back(box);
         painter.setBrush(QColor(255, 255, 255, 200));
         painter.drawRoundedRect(box, 2, 2);
         painter.setPen(colour);
