@@ -60,6 +60,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
+#include <limits>
 #include <map>
 #include <fstream>
 #include <thread>
@@ -489,6 +490,40 @@ TEST(FlightWindow, MissingFileAndBarogramEdges)
     }
     barogram.setCursorIndex(view.track().size());
     EXPECT_FALSE(barogram.cursorIndex()) << "past the end shows no cursor";
+
+    EXPECT_FALSE(missing.isDebriefing());
+    EXPECT_FALSE(missing.debrief());
+    EXPECT_TRUE(missing.debriefSummary().text().startsWith("No debrief")) << missing.debriefSummary().text().toStdString();
+
+    // The small graph needs one value per fix, and a barogram tall enough for both; a
+    // value that is not a number leaves a gap, a wild one is clamped to the axis.
+    const std::size_t fixes = view.track().size();
+    barogram.setGraph(BarogramView::Graph::Vario, std::vector<double>(fixes - 1, 1.0));
+    EXPECT_EQ(barogram.graph(), BarogramView::Graph::None);
+    EXPECT_TRUE(barogram.graphArea().isEmpty());
+    EXPECT_EQ(barogram.plotArea().height(), 180 - 10 - 22);
+    std::vector<double> values(fixes, 1.0);
+    values[fixes / 3] = std::numeric_limits<double>::quiet_NaN();
+    values[fixes / 2] = 400;
+    barogram.setGraph(BarogramView::Graph::Vario, values);
+    EXPECT_EQ(barogram.graph(), BarogramView::Graph::Vario);
+    const QRect plot = barogram.plotArea(), graph = barogram.graphArea();
+    ASSERT_FALSE(graph.isEmpty());
+    EXPECT_LT(plot.bottom(), graph.top());
+    EXPECT_EQ(plot.left(), graph.left());
+    EXPECT_EQ(plot.width(), graph.width()) << "one time axis for both";
+    barogram.setCursorIndex(fixes / 2);
+    const QImage withGraph = barogram.grab().toImage();
+    EXPECT_FALSE(withGraph.isNull());
+    EXPECT_EQ(barogram.indexAtX(graph.left()), 0u) << "the hover works over the graph too";
+    BarogramView low;
+    low.setSamples({ { 0, 100 }, { 60, 200 } });
+    low.setGraph(BarogramView::Graph::GroundSpeed, { 20.0, 30.0 });
+    low.resize(600, 100);
+    EXPECT_EQ(low.graph(), BarogramView::Graph::GroundSpeed);
+    EXPECT_TRUE(low.graphArea().isEmpty()) << "too low for two graphs: the altitude alone";
+    low.setSamples({});
+    EXPECT_EQ(low.graph(), BarogramView::Graph::None) << "new samples drop the old graph";
 }
 
 // The score comes from a worker: the window says "Scoring…" at once, then draws the
@@ -776,7 +811,13 @@ TEST(FlightWindow, DebriefListedBandedAndChosen)
         ASSERT_TRUE(barogram.highlight());
         EXPECT_EQ(barogram.highlight()->begin, window.track()[start].time);
         EXPECT_EQ(barogram.highlight()->end, window.track()[end].time);
+        EXPECT_EQ(window.highlightLayer().stretches().front().markLabel,
+            (kind == Kind::Thermal ? "Thermal " : "Glide ") + std::to_string(index + 1));
     }
+    window.stretchList(Kind::Glide).setCurrentItem(nullptr);
+    EXPECT_TRUE(window.highlightLayer().stretches().empty());
+    EXPECT_FALSE(barogram.highlight());
+    window.selectStretch(Kind::Glide, debrief.glides.size() / 2);
 
     // Pointing at a thermal on the map names it.
     window.map().resize(800, 600);
