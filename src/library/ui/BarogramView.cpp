@@ -352,7 +352,9 @@ void BarogramView::renderGraph(QPainter& painter)
         QString number = QString::number(std::lround(convertedValue(quantity, si, m_units)));
         if (m_graph == Graph::Vario && value > 0)
             number.prepend(QLatin1Char('+'));
-        painter.drawText(QRectF(0, y - 8, leftMargin - 6, 16), Qt::AlignRight | Qt::AlignVCenter, number);
+        // Kept inside the strip: the top value must not run into the altitude's zero.
+        const double labelY = std::clamp(y, double(area.top()) + 6, double(area.bottom()) - 6);
+        painter.drawText(QRectF(0, labelY - 8, leftMargin - 6, 16), Qt::AlignRight | Qt::AlignVCenter, number);
     }
     // One envelope per pixel column, as the altitude's.
     const int columns = area.width();

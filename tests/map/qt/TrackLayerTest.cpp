@@ -264,8 +264,8 @@ TEST(ZoneLayer, LabelsInViewAndApartStretchesOnTop)
 }
 
 // A wind arrow points where the air goes, longer for a stronger wind, centred on its
-// place; the legend's swatches stay in the view's corner wherever the map is.
-TEST(WindLayer, ArrowsPointDownwindAndTheLegendStaysInTheCorner)
+// place; the legend's swatches stay along the view's bottom wherever the map is.
+TEST(WindLayer, ArrowsPointDownwindAndTheLegendStaysAlongTheBottom)
 {
     EXPECT_EQ(WindLayer::lengthPixels(0), WindLayer::shortestPixels);
     EXPECT_EQ(WindLayer::lengthPixels(200), WindLayer::longestPixels);
@@ -296,12 +296,16 @@ TEST(WindLayer, ArrowsPointDownwindAndTheLegendStaysInTheCorner)
     legend.setLegend("Climb (m/s)", { { { 0.9, 0.1, 0.1, 1 }, "+1" }, { { 0.1, 0.1, 0.9, 1 }, "-1" } });
     for (const double west : { 0.0, 50.0 }) {
         const QImage image = paintLayers({ &legend }, viewFrom(west));
-        ASSERT_FALSE(legend.lastBox().isEmpty());
-        EXPECT_EQ(legend.lastBox().topLeft(), QPointF(8, 8));
-        // The swatches under the title, top first: the last one just above the bottom.
-        const int x = static_cast<int>(legend.lastBox().left()) + 12;
-        const int lastSwatch = static_cast<int>(legend.lastBox().bottom()) - 10 - 1;
-        EXPECT_TRUE(colorNear(image.pixelColor(x, lastSwatch), QColor(26, 26, 230), 10)) << image.pixelColor(x, lastSwatch).name().toStdString();
+        const QRectF box = legend.lastBox();
+        ASSERT_FALSE(box.isEmpty());
+        EXPECT_EQ(box.left(), LegendLayer::leftEdge);
+        EXPECT_EQ(box.bottom(), imageSize.height() - LegendLayer::bottomGap);
+        // The lowest value on the left: the last entry's swatch, then the first's.
+        const int y = static_cast<int>(box.top()) + 7;
+        const int right = static_cast<int>(box.right()) - 22; // the middle of the last swatch
+        EXPECT_TRUE(colorNear(image.pixelColor(right, y), QColor(230, 26, 26), 10)) << image.pixelColor(right, y).name().toStdString();
+        EXPECT_TRUE(colorNear(image.pixelColor(right - 16, y), QColor(26, 26, 230), 10))
+            << image.pixelColor(right - 16, y).name().toStdString();
     }
     legend.setLegend({}, {});
     paintLayers({ &legend }, viewFrom(0));
