@@ -103,7 +103,9 @@ void BarogramView::setBands(std::vector<Band> bands)
 void BarogramView::setPhaseBands(std::vector<Band> bands)
 {
     m_phaseBands = std::move(bands);
-    renderCurve();
+    // Drawn at the next paint: the debrief sets the bands and the graph together, and a
+    // long flight's curve takes a frame or two to draw.
+    m_curve = {};
     update();
 }
 
@@ -130,7 +132,7 @@ void BarogramView::setGraph(Graph graph, std::vector<double> values)
         m_graphLow = 0;
         m_graphHigh = std::clamp(std::ceil(extreme / 20) * 20, 20.0, 300.0);
     }
-    renderCurve();
+    m_curve = {};
     update();
 }
 
