@@ -54,7 +54,7 @@ struct CirclingPhase {
     double startAltitude { 0 }, endAltitude { 0 }; // metres, in the debrief's altitudeSource
     double gainMetres { 0 }; // end minus start (negative for most failed attempts)
     double climbMs { 0 }; // gain over duration
-    double bestClimbMs { 0 }; // best 20-second average inside the stretch
+    double bestClimbMs { 0 }; // best 20-second average inside the stretch, at least climbMs
     CircleDirection direction { CircleDirection::Right };
     double leftShare { 0 }; // share of the stretch's turning spent turning left, 0..1
     double circleSeconds { 0 }; // time for one full circle
@@ -107,6 +107,10 @@ struct FlightDebrief {
     DebriefTotals totals;
     std::vector<WindSample> wind; // in time order
 };
+
+// Goes up whenever a threshold or a rule above changes what a debrief says, so that
+// one kept with a flight is made again.
+inline constexpr int debriefVersion = 1;
 
 // The debrief of the flight between figures.takeoffIndex and figures.landingIndex.
 FlightDebrief debriefFlight(const flights::IgcFlight& flight, const flights::FlightFigures& figures);
