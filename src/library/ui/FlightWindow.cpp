@@ -275,13 +275,14 @@ FlightWindow::FlightWindow(FlightLibrary& library, const LibraryFlight& flight, 
     m_wind = std::make_shared<WindLayer>();
     m_legend = std::make_shared<LegendLayer>();
     m_trackMapPoints = trackMapPoints(*m_track);
+    // The chosen stretch over the wind arrows: its name must read where they crowd.
     m_map->addLayer(m_nearAirspaces);
     m_map->addLayer(m_trackLayer);
-    m_map->addLayer(m_highlight);
     m_map->addLayer(m_airspaceLabels);
     m_map->addLayer(m_crossings);
     m_map->addLayer(m_contestLayer);
     m_map->addLayer(m_wind);
+    m_map->addLayer(m_highlight);
     m_map->addLayer(m_markers);
     m_map->addLayer(m_legend);
     // Pointing at a thermal names it.
