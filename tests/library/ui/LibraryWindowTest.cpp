@@ -828,6 +828,11 @@ TEST(FlightWindow, DebriefListedBandedAndChosen)
     const QString tip = window.stretchTipAt(QPointF(pixel.x, pixel.y));
     EXPECT_TRUE(tip.startsWith(QStringLiteral("Thermal %1: +").arg(named + 1)) || tip.startsWith("Failed attempt ")) << tip.toStdString();
     EXPECT_TRUE(tip.endsWith(", left") || tip.endsWith(", right") || tip.endsWith(", mixed")) << tip.toStdString();
+    if (tip.startsWith(QStringLiteral("Thermal %1:").arg(named + 1))) {
+        EXPECT_EQ(tip.toStdString(),
+            formatString("Thermal %zu: %+.0f m, %.1f m/s, %s", named + 1, thermal.gainMetres, thermal.climbMs,
+                analysis::directionName(thermal.direction)));
+    }
     EXPECT_TRUE(window.stretchTipAt(QPointF(-500, -500)).isEmpty());
 
     // In feet, the lists, the legend and the tip say so.
@@ -836,6 +841,20 @@ TEST(FlightWindow, DebriefListedBandedAndChosen)
     EXPECT_EQ(window.legendLayer().title(), "Altitude (ft)");
     EXPECT_TRUE(thermals.topLevelItem(0)->text(3).endsWith(" ft")) << thermals.topLevelItem(0)->text(3).toStdString();
     EXPECT_EQ(window.highlightLayer().stretches().size(), 1u) << "the chosen stretch stays chosen";
+
+    // Coloured by climb, the legend has a swatch a step, from +5 m/s down, in ft/min.
+    QComboBox* coloring = nullptr;
+    for (QComboBox* combo : window.findChildren<QComboBox*>())
+        if (combo->accessibleName() == "Track colour")
+            coloring = combo;
+    ASSERT_TRUE(coloring);
+    coloring->setCurrentIndex(1);
+    EXPECT_EQ(window.legendLayer().title(), "Climb (ft/min)");
+    const auto& entries = window.legendLayer().entries();
+    ASSERT_EQ(entries.size(), 11u);
+    EXPECT_EQ(entries.front().label, "+984");
+    EXPECT_EQ(entries[5].label, "0");
+    EXPECT_EQ(entries.back().label, "-984");
 }
 
 // The workers hold the flight, not the window: closing it before they answer is safe,
