@@ -418,7 +418,8 @@ int runTrack(const Settings& settings)
     LegendLayer legend;
     std::vector<WindLayer::Arrow> arrows;
     for (std::size_t i = 0; i < 30; ++i)
-        arrows.push_back({ (*track)[track->size() * i / 30].position, double(i * 12), 10.0 + double(i), std::to_string(10 + i) + " km/h", 0.8 });
+        arrows.push_back(
+            { (*track)[track->size() * i / 30].position, double(i * 12), 10.0 + double(i), std::to_string(10 + i) + " km/h", 0.8 });
     wind.setArrows(std::move(arrows));
     const TrackColorScale& scale = trackLayer.colorScale();
     std::vector<LegendLayer::Entry> entries;

@@ -319,7 +319,7 @@ FlightWindow::FlightWindow(FlightLibrary& library, const LibraryFlight& flight, 
     m_debriefTabs = new QTabWidget;
     m_debriefTabs->setAccessibleName(tr("Debrief"));
     const QStringList circlingColumns { tr("#"), tr("Start"), tr("Duration"), tr("Gain"), tr("Climb"), tr("Best 20 s"), tr("Turns"),
-        tr("Wind") };
+        tr("Wind from") };
     const QStringList glideColumns { tr("#"), tr("Start"), tr("Duration"), tr("Distance"), tr("Speed"), tr("Height lost"),
         tr("Glide ratio") };
     for (int kind = 0; kind < 3; ++kind) {
@@ -859,7 +859,9 @@ void FlightWindow::fillStretchLists()
         return;
     const analysis::FlightDebrief& debrief = *m_debrief;
     const int offset = m_clockOffsetMinutes.value_or(0);
-    const auto start = [&](std::int64_t utc) { return QString::fromStdString(utcTimeText(utc + std::int64_t { offset } * 60, "%H:%M:%S")); };
+    const auto start = [&](std::int64_t utc) {
+        return QString::fromStdString(utcTimeText(utc + std::int64_t { offset } * 60, "%H:%M:%S"));
+    };
     const auto speed = [&](double kmh) { return QString::fromStdString(quantityText(Quantity::Speed, kmh / 3.6, m_units)); };
     const QString zone = m_clockOffsetMinutes ? QString::fromStdString(utcOffsetText(offset)) : QStringLiteral("UTC");
 
@@ -898,12 +900,15 @@ void FlightWindow::fillStretchLists()
                 item->setData(4, sortRole, phase.climbMs);
                 item->setText(5, varioText(phase.bestClimbMs, m_units));
                 item->setData(5, sortRole, phase.bestClimbMs);
-                item->setText(6, QStringLiteral("%1 ×%2").arg(QString::fromLatin1(analysis::directionName(phase.direction))).arg(phase.circles));
+                item->setText(6,
+                    QStringLiteral("%1 ×%2").arg(QString::fromLatin1(analysis::directionName(phase.direction))).arg(phase.circles));
                 item->setData(6, sortRole, double(phase.circles));
                 if (phase.wind) {
-                    item->setText(7, QStringLiteral("%1° %2").arg(std::lround(phase.wind->fromDegrees) % 360, 3, 10, QLatin1Char('0')).arg(speed(phase.wind->speedKmh)));
+                    const long from = std::lround(phase.wind->fromDegrees) % 360;
+                    item->setText(7, QStringLiteral("%1° %2").arg(from, 3, 10, QLatin1Char('0')).arg(speed(phase.wind->speedKmh)));
                     item->setData(7, sortRole, phase.wind->speedKmh);
-                    item->setToolTip(7, tr("From %1°, %2, over %3 circles").arg(std::lround(phase.wind->fromDegrees) % 360).arg(speed(phase.wind->speedKmh)).arg(phase.wind->circles));
+                    item->setToolTip(7,
+                        tr("From %1°, %2, over %3 circles").arg(from).arg(speed(phase.wind->speedKmh)).arg(phase.wind->circles));
                 } else {
                     item->setText(7, QStringLiteral("–"));
                     item->setData(7, sortRole, -1.0);
@@ -1030,7 +1035,8 @@ void FlightWindow::showLegend()
         }
         entries.push_back({ scale.colorOfBucket(bucket), std::move(label) });
     }
-    const std::string title = (climb ? tr("Climb (%1)") : tr("Altitude (%1)")).arg(QString::fromLatin1(unitLabel(quantity, m_units))).toStdString();
+    const std::string title
+        = (climb ? tr("Climb (%1)") : tr("Altitude (%1)")).arg(QString::fromLatin1(unitLabel(quantity, m_units))).toStdString();
     m_legend->setLegend(title, std::move(entries));
 }
 

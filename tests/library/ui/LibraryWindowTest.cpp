@@ -792,7 +792,8 @@ TEST(FlightWindow, DebriefListedBandedAndChosen)
         winds += thermal.wind.has_value();
     ASSERT_EQ(window.windLayer().arrows().size(), winds);
     if (winds > 0) {
-        const auto& first = *std::find_if(debrief.thermals.begin(), debrief.thermals.end(), [](const auto& t) { return t.wind.has_value(); });
+        const auto& first
+            = *std::find_if(debrief.thermals.begin(), debrief.thermals.end(), [](const auto& t) { return t.wind.has_value(); });
         EXPECT_NEAR(std::fmod(window.windLayer().arrows().front().towardsDegrees - first.wind->fromDegrees + 360, 360), 180, 1e-9)
             << "pointing downwind";
     }
