@@ -73,6 +73,15 @@ MapColor TrackColorScale::colorOfBucket(std::size_t bucket) const
     return m_coloring == TrackColoring::Altitude ? rampColor(altitudeAnchors, fraction) : rampColor(climbAnchors, fraction);
 }
 
+double TrackColorScale::valueOfBucket(std::size_t bucket) const
+{
+    const std::size_t last = bucketCount() - 1;
+    const double index = static_cast<double>(std::min(bucket, last));
+    if (m_coloring == TrackColoring::Climb)
+        return index - climbLimit;
+    return m_lowest + (index + 0.5) * (m_highest - m_lowest) / altitudeBuckets;
+}
+
 std::vector<MapPoint> trackMapPoints(const TrackPoints& track)
 {
     std::vector<MapPoint> points;
@@ -123,6 +132,33 @@ ThinnedTrack thinTrack(const std::vector<MapPoint>& points, double scaleX, doubl
         }
     }
     return thinned;
+}
+
+std::optional<std::size_t> stretchNearMapPoint(const std::vector<MapPoint>& points,
+    const std::vector<TrackStretch>& stretches, MapPoint point, double tolerance)
+{
+    const auto distanceToSegment = [&](const MapPoint& from, const MapPoint& to) {
+        const double dx = to.x - from.x, dy = to.y - from.y;
+        const double lengthSquared = dx * dx + dy * dy;
+        const double along
+            = lengthSquared > 0 ? std::clamp(((point.x - from.x) * dx + (point.y - from.y) * dy) / lengthSquared, 0.0, 1.0) : 0.0;
+        return std::hypot(point.x - (from.x + along * dx), point.y - (from.y + along * dy));
+    };
+    std::optional<std::size_t> nearest;
+    double nearestDistance = tolerance;
+    for (std::size_t i = 0; i < stretches.size(); ++i) {
+        if (points.empty() || stretches[i].first >= points.size())
+            continue;
+        const std::size_t last = std::min(stretches[i].last, points.size() - 1);
+        for (std::size_t j = stretches[i].first; j <= last; ++j) {
+            const double distance = distanceToSegment(points[j], points[j == last ? j : j + 1]);
+            if (distance <= nearestDistance) {
+                nearestDistance = distance;
+                nearest = i;
+            }
+        }
+    }
+    return nearest;
 }
 
 } // namespace corvex

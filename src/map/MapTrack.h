@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 namespace corvex {
@@ -42,6 +43,9 @@ public:
     std::size_t bucketCount() const { return m_coloring == TrackColoring::Altitude ? altitudeBuckets : climbBuckets; }
     std::uint8_t bucketOf(const TrackPoint& point) const;
     MapColor colorOfBucket(std::size_t bucket) const;
+    // What a bucket stands for, for a legend: by altitude the height (metres) at its
+    // middle, by climb its metres per second.
+    double valueOfBucket(std::size_t bucket) const;
     // The altitudes the ramp spans (both zero for an empty track).
     double lowestAltitude() const { return m_lowest; }
     double highestAltitude() const { return m_highest; }
@@ -68,5 +72,17 @@ struct ThinnedTrack {
 // fixes of a long flight fall within one pixel of each other. The first and the last
 // point are always kept, so that the line starts and ends where the flight did.
 ThinnedTrack thinTrack(const std::vector<MapPoint>& points, double scaleX, double scaleY, double minimumPixels = 1.0);
+
+// A stretch of a track (first and last index, inclusive), such as a thermal.
+struct TrackStretch {
+    std::size_t first { 0 };
+    std::size_t last { 0 };
+};
+
+// The stretch whose line passes nearest to point and within tolerance (map units: a
+// few pixels at the view's scale), as an index into stretches; of stretches equally
+// near, the last. points are the track's (trackMapPoints); an index past them is cut.
+std::optional<std::size_t> stretchNearMapPoint(const std::vector<MapPoint>& points,
+    const std::vector<TrackStretch>& stretches, MapPoint point, double tolerance);
 
 } // namespace corvex

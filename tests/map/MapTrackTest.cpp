@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <limits>
+#include <optional>
 #include <vector>
 
 namespace corvex {
@@ -65,6 +66,44 @@ TEST(MapTrack, ColourBucketsByAltitudeAndByClimb)
     EXPECT_EQ(byAltitude.colorOfBucket(15), byAltitude.colorOfBucket(99));
     EXPECT_NE(byClimb.colorOfBucket(0), byClimb.colorOfBucket(5));
     EXPECT_NE(byClimb.colorOfBucket(5), byClimb.colorOfBucket(10));
+
+    // A legend's value of each bucket falls into that bucket again.
+    for (const TrackColorScale* scale : { &byAltitude, &byClimb })
+        for (std::size_t bucket = 0; bucket < scale->bucketCount(); ++bucket) {
+            const double value = scale->valueOfBucket(bucket);
+            const TrackPoint point { {}, value, 0, value };
+            EXPECT_EQ(scale->bucketOf(point), bucket) << value;
+        }
+    EXPECT_EQ(byClimb.valueOfBucket(0), -5);
+    EXPECT_EQ(byClimb.valueOfBucket(10), 5);
+}
+
+// Pointing at a stretch of a track: the nearest stretch within the tolerance, not one
+// whose ends alone are near; indices past the track are cut, not read.
+TEST(MapTrack, StretchNearAPoint)
+{
+    // Ten points one unit apart along x: 0..9.
+    std::vector<MapPoint> points;
+    for (int i = 0; i < 10; ++i)
+        points.push_back({ double(i), 0 });
+    const std::vector<TrackStretch> stretches { { 0, 2 }, { 5, 7 }, { 8, 40 }, { 50, 60 } };
+    struct Case {
+        MapPoint point;
+        double tolerance;
+        std::optional<std::size_t> expected;
+    };
+    const Case cases[] = {
+        { { 1.0, 0.2 }, 0.5, 0 },
+        { { 2.0, 0.0 }, 0.5, 0 }, // the stretch's last point
+        { { 3.5, 0.0 }, 0.5, std::nullopt }, // between stretches: a glide
+        { { 5.5, 0.6 }, 0.5, std::nullopt }, // too far off
+        { { 6.5, 0.4 }, 0.5, 1 },
+        { { 9.0, 0.1 }, 0.5, 2 }, // a stretch reaching past the track's end
+        { { 30.0, 0.0 }, 0.5, std::nullopt },
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(stretchNearMapPoint(points, stretches, c.point, c.tolerance), c.expected) << c.point.x << ", " << c.point.y;
+    EXPECT_FALSE(stretchNearMapPoint({}, stretches, { 0, 0 }, 1));
 }
 
 TEST(MapTrack, ThinningKeepsFirstAndLastAndDropsWhatSharesAPixel)

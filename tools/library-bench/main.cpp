@@ -18,9 +18,11 @@
 //                the median of five runs and the sites found.
 //   flight       the flight view of one IGC file: from the file to the window painted,
 //                then frames of the map (pan, zoom) and of the shared cursor moving
-//                along the barogram, median and 95th percentile; peak memory. With
-//                --airspaces the flight is checked against an OpenAir file first;
-//                --shot waits for the score and the check before its picture
+//                along the barogram, then of choosing each thermal of the debrief in
+//                turn (map and barogram repainted), median and 95th percentile; peak
+//                memory. With --airspaces the flight is checked against an OpenAir
+//                file first; --shot waits for the score, the check and the debrief
+//                and chooses the thermal that gained most before its picture
 //                (demo-airspaces.txt beside this file goes with 20180427.igc).
 #include "base/Format.h"
 #include "flights/IgcFlight.h"
@@ -293,13 +295,20 @@ int flightView(const std::string& file, int frames, const QString& shot, const Q
         window.setAirspaceFile(airspaces);
 
     if (!shot.isEmpty()) {
-        if (!waitFor([&] { return !window.isScoring() && !window.isCheckingAirspaces(); })) {
-            std::fprintf(stderr, "flight: no score or airspace check within a minute\n");
+        if (!waitFor([&] { return !window.isScoring() && !window.isCheckingAirspaces() && !window.isDebriefing(); })) {
+            std::fprintf(stderr, "flight: no score, airspace check or debrief within a minute\n");
             return 1;
         }
-        std::printf("flight: scored %.1f ms after the file was opened\n", millisecondsSince(opening));
+        std::printf("flight: scored and debriefed %.1f ms after the file was opened\n", millisecondsSince(opening));
         QApplication::processEvents();
         window.showFix(window.track().size() * 2 / 5);
+        if (window.debrief() && !window.debrief()->thermals.empty()) {
+            const auto& thermals = window.debrief()->thermals;
+            const auto best = std::max_element(thermals.begin(), thermals.end(),
+                [](const auto& a, const auto& b) { return a.gainMetres < b.gainMetres; });
+            window.selectStretch(library::FlightWindow::StretchKind::Thermal, static_cast<std::size_t>(best - thermals.begin()));
+        }
+        QApplication::processEvents();
         window.grab().save(shot);
     }
     MapView& map = window.map();
@@ -335,9 +344,24 @@ int flightView(const std::string& file, int frames, const QString& shot, const Q
         window.barogram().repaint();
         cursor.push_back(millisecondsSince(start));
     }
+    std::vector<double> choose;
+    if (waitFor([&] { return !window.isDebriefing(); }) && window.debrief() && !window.debrief()->thermals.empty()) {
+        const std::size_t thermals = window.debrief()->thermals.size();
+        std::printf("flight: %zu thermals, %zu failed attempts, %zu glides\n", thermals, window.debrief()->failedAttempts.size(),
+            window.debrief()->glides.size());
+        for (int i = 0; i < frames; ++i) {
+            const auto start = Clock::now();
+            window.selectStretch(library::FlightWindow::StretchKind::Thermal, static_cast<std::size_t>(i) % thermals);
+            map.repaint();
+            window.barogram().repaint();
+            choose.push_back(millisecondsSince(start));
+        }
+    }
     report("pan", pan);
     report("zoom", zoom);
     report("cursor", cursor);
+    if (!choose.empty())
+        report("thermal", choose);
     std::printf("flight: peak %.1f MB\n", peakMegabytes());
     std::filesystem::remove_all(folder);
     return 0;

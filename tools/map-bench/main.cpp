@@ -18,6 +18,10 @@
 // --points fixes, 36,000 by default: ten hours at one a second) coloured by altitude or
 // by climb, with its take-off, landing and cursor markers:
 //   redraw        the fitted view, the cursor moved by ten fixes every frame
+//   highlight     the fitted view, another stretch chosen every frame as the flight
+//                 view's debrief list does (a thermal of 300 fixes or a glide of 1,500
+//                 drawn strongly over the track, the cursor at its start), with wind
+//                 arrows at 30 places and the colour legend
 //   pan, zoom     as above (a zoom thins the track anew every frame)
 // --out saves the fitted view as an image, to look at.
 //
@@ -33,8 +37,11 @@
 #include "base/FileRead.h"
 #include "map/ImageDifference.h"
 #include "map/MapTrack.h"
+#include "map/qt/LegendLayer.h"
 #include "map/qt/MarkersLayer.h"
 #include "map/qt/TrackLayer.h"
+#include "map/qt/WindLayer.h"
+#include "map/qt/ZoneLayer.h"
 #include "platform/LogSink.h"
 
 #include <QFile>
@@ -403,6 +410,41 @@ int runTrack(const Settings& settings)
         timeFrame(layers, painter, target, fitted, frames);
     }
     report("redraw", frames, drawn());
+
+    // The debrief's layers over the same track: thirty thermals' winds, the legend, and
+    // the chosen stretch, alternately a thermal and the glide after it.
+    ZoneLayer highlight;
+    WindLayer wind;
+    LegendLayer legend;
+    std::vector<WindLayer::Arrow> arrows;
+    for (std::size_t i = 0; i < 30; ++i)
+        arrows.push_back(
+            { (*track)[track->size() * i / 30].position, double(i * 12), 10.0 + double(i), std::to_string(10 + i) + " km/h", 0.8 });
+    wind.setArrows(std::move(arrows));
+    const TrackColorScale& scale = trackLayer.colorScale();
+    std::vector<LegendLayer::Entry> entries;
+    for (std::size_t bucket = scale.bucketCount(); bucket-- > 0;)
+        entries.push_back({ scale.colorOfBucket(bucket), bucket % 3 == 0 ? std::to_string(std::lround(scale.valueOfBucket(bucket))) : "" });
+    legend.setLegend("Altitude (m)", std::move(entries));
+    const std::vector<MapLayer*> debriefLayers { &trackLayer, &highlight, &wind, &markers, &legend };
+    frames = {};
+    for (int i = 0; i < settings.redraws; ++i) {
+        const std::size_t length = i % 2 == 0 ? 300 : 1500;
+        const std::size_t first = (track->size() - length - 1) * static_cast<std::size_t>(i) / static_cast<std::size_t>(settings.redraws);
+        const auto frameStart = std::chrono::steady_clock::now();
+        ZoneLayer::Stretch stretch;
+        stretch.line.reserve(length);
+        for (std::size_t fix = first; fix < first + length; ++fix)
+            stretch.line.push_back((*track)[fix].position);
+        stretch.color = { 0.16, 0.63, 0.24, 1 };
+        highlight.setStretches({ std::move(stretch) });
+        markers.setCursorIndex(first);
+        // The stretch is gathered in the frame: choosing a row costs both.
+        const double gathering = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - frameStart).count();
+        timeFrame(debriefLayers, painter, target, fitted, frames);
+        frames.elapsed.back() += gathering;
+    }
+    report("highlight", frames, drawn());
     panAndZoom(settings, layers, painter, target, fitted, drawn);
     return 0;
 }

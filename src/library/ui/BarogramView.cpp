@@ -2,6 +2,7 @@
 
 #include "base/Format.h"
 
+#include <QFontMetricsF>
 #include <QMouseEvent>
 #include <QPainter>
 
@@ -9,6 +10,7 @@
 #include <climits>
 #include <cmath>
 #include <ctime>
+#include <limits>
 
 namespace corvex::library {
 
@@ -33,6 +35,24 @@ int altitudeStep(int range)
 
 QString clockText(std::int64_t utc) { return QString::fromStdString(utcTimeText(utc, "%H:%M")); }
 
+// The small graph takes this share of the plot, below a gap, when the widget is tall
+// enough for both to be read.
+constexpr double graphShare = 0.34;
+constexpr int graphGap = 8;
+constexpr int graphMinimumPlot = 110;
+
+const QColor varioColour(190, 60, 40);
+const QColor speedColour(40, 130, 60);
+
+// The graph's value in the quantity the pilot reads it in, as a number with its unit.
+QString graphValueText(BarogramView::Graph graph, double value, UnitSystem units)
+{
+    if (graph == BarogramView::Graph::GroundSpeed)
+        return QString::fromStdString(quantityText(Quantity::Speed, value / 3.6, units));
+    const std::string number = quantityNumber(Quantity::Vario, value, units);
+    return QString::fromStdString((number.front() == '-' ? "" : "+") + number + " " + unitLabel(Quantity::Vario, units));
+}
+
 } // namespace
 
 BarogramView::BarogramView(QWidget* parent)
@@ -47,6 +67,10 @@ void BarogramView::setSamples(std::vector<Sample> samples)
 {
     m_samples = std::move(samples);
     m_cursor.reset();
+    if (m_graphValues.size() != m_samples.size()) {
+        m_graph = Graph::None;
+        m_graphValues.clear();
+    }
     if (m_samples.empty()) {
         m_lowest = 0;
         m_highest = 1;
@@ -76,6 +100,42 @@ void BarogramView::setBands(std::vector<Band> bands)
     update();
 }
 
+void BarogramView::setPhaseBands(std::vector<Band> bands)
+{
+    m_phaseBands = std::move(bands);
+    // Drawn at the next paint: the debrief sets the bands and the graph together, and a
+    // long flight's curve takes a frame or two to draw.
+    m_curve = {};
+    update();
+}
+
+void BarogramView::setHighlight(std::optional<Band> band)
+{
+    m_highlight = std::move(band);
+    update();
+}
+
+void BarogramView::setGraph(Graph graph, std::vector<double> values)
+{
+    m_graph = values.size() == m_samples.size() && !values.empty() ? graph : Graph::None;
+    m_graphValues = m_graph == Graph::None ? std::vector<double> {} : std::move(values);
+    // Vario about zero, both ways alike; speed from zero. Round figures, so that the
+    // axis reads at a glance; a wild value (a recorder's jump) is clamped, not scaled to.
+    double extreme = 0;
+    for (const double value : m_graphValues)
+        if (std::isfinite(value))
+            extreme = std::max(extreme, std::abs(value));
+    if (m_graph == Graph::Vario) {
+        m_graphHigh = std::clamp(std::ceil(extreme), 2.0, 10.0);
+        m_graphLow = -m_graphHigh;
+    } else {
+        m_graphLow = 0;
+        m_graphHigh = std::clamp(std::ceil(extreme / 20) * 20, 20.0, 300.0);
+    }
+    m_curve = {};
+    update();
+}
+
 void BarogramView::setMarks(std::vector<Mark> marks)
 {
     m_marks = std::move(marks);
@@ -93,10 +153,35 @@ void BarogramView::setCursorIndex(std::optional<std::size_t> index)
     update();
 }
 
-QRect BarogramView::plotArea() const
+QRect BarogramView::fullArea() const
 {
     return QRect(leftMargin, topMargin, std::max(1, width() - leftMargin - rightMargin),
         std::max(1, height() - topMargin - bottomMargin));
+}
+
+QRect BarogramView::plotArea() const
+{
+    const QRect full = fullArea();
+    if (m_graph == Graph::None || full.height() < graphMinimumPlot)
+        return full;
+    const int graphHeight = static_cast<int>(full.height() * graphShare);
+    return QRect(full.left(), full.top(), full.width(), full.height() - graphHeight - graphGap);
+}
+
+QRect BarogramView::graphArea() const
+{
+    const QRect full = fullArea();
+    const QRect plot = plotArea();
+    if (plot.height() == full.height())
+        return {};
+    return QRect(full.left(), plot.bottom() + 1 + graphGap, full.width(), full.bottom() - plot.bottom() - graphGap);
+}
+
+double BarogramView::yOfGraph(double value) const
+{
+    const QRect area = graphArea();
+    const double fraction = (std::clamp(value, m_graphLow, m_graphHigh) - m_graphLow) / std::max(1e-9, m_graphHigh - m_graphLow);
+    return area.bottom() - fraction * area.height();
 }
 
 double BarogramView::xOfTime(std::int64_t time) const
@@ -147,14 +232,16 @@ void BarogramView::renderCurve()
     m_curve.fill(palette().color(QPalette::Base));
     QPainter painter(&m_curve);
     const QRect area = plotArea();
+    const QRect full = fullArea();
     const QColor text = palette().color(QPalette::Text);
 
-    for (const Band& band : m_bands) {
-        const double left = std::max<double>(area.left(), xOfTime(band.begin));
-        const double right = std::min<double>(area.right(), xOfTime(band.end));
-        if (right > left)
-            painter.fillRect(QRectF(left, area.top(), std::max(1.0, right - left), area.height()), band.colour);
-    }
+    for (const auto* bands : { &m_phaseBands, &m_bands })
+        for (const Band& band : *bands) {
+            const double left = std::max<double>(area.left(), xOfTime(band.begin));
+            const double right = std::min<double>(area.right(), xOfTime(band.end));
+            if (right > left)
+                painter.fillRect(QRectF(left, full.top(), std::max(1.0, right - left), full.height()), band.colour);
+        }
 
     // Altitude lines at round values.
     painter.setFont(font());
@@ -193,9 +280,9 @@ void BarogramView::renderCurve()
         for (std::int64_t t = ((first + m_clockOffset) / tick + 1) * tick - m_clockOffset; t < last; t += tick) {
             const double x = xOfTime(t);
             painter.setPen(grid);
-            painter.drawLine(QPointF(x, area.top()), QPointF(x, area.bottom()));
+            painter.drawLine(QPointF(x, full.top()), QPointF(x, full.bottom()));
             painter.setPen(text);
-            painter.drawText(QRectF(x - 30, area.bottom() + 3, 60, bottomMargin - 3), Qt::AlignHCenter | Qt::AlignTop,
+            painter.drawText(QRectF(x - 30, full.bottom() + 3, 60, bottomMargin - 3), Qt::AlignHCenter | Qt::AlignTop,
                 clockText(t + m_clockOffset));
         }
 
@@ -218,6 +305,7 @@ void BarogramView::renderCurve()
             if (low[column] != high[column])
                 line << QPointF(x, yOfAltitude(low[column]));
         }
+        renderGraph(painter);
         if (line.isEmpty()) {
             paintLabels(painter);
             return;
@@ -234,8 +322,74 @@ void BarogramView::renderCurve()
         painter.drawPolyline(line);
     }
     painter.setPen(grid);
+    painter.setBrush(Qt::NoBrush);
     painter.drawRect(area.adjusted(0, 0, -1, -1));
     paintLabels(painter);
+}
+
+void BarogramView::renderGraph(QPainter& painter)
+{
+    const QRect area = graphArea();
+    if (area.isEmpty() || m_graphValues.size() != m_samples.size())
+        return;
+    const QColor text = palette().color(QPalette::Text);
+    QColor grid = text;
+    grid.setAlpha(40);
+    painter.setRenderHint(QPainter::Antialiasing, false);
+    painter.setPen(grid);
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRect(area.adjusted(0, 0, -1, -1));
+    // The axis: the ends, and zero in the vario's middle.
+    std::vector<double> ticks { m_graphLow, m_graphHigh };
+    if (m_graph == Graph::Vario)
+        ticks.push_back(0);
+    for (const double value : ticks) {
+        const double y = yOfGraph(value);
+        painter.setPen(grid);
+        painter.drawLine(QPointF(area.left(), y), QPointF(area.right(), y));
+        painter.setPen(text);
+        // The number alone: the unit is in the graph's title, and "+4.0 ft/min" would not fit.
+        const Quantity quantity = m_graph == Graph::Vario ? Quantity::Vario : Quantity::Speed;
+        const double si = m_graph == Graph::Vario ? value : value / 3.6;
+        QString number = QString::number(std::lround(convertedValue(quantity, si, m_units)));
+        if (m_graph == Graph::Vario && value > 0)
+            number.prepend(QLatin1Char('+'));
+        // Kept inside the strip: the top value must not run into the altitude's zero.
+        const double labelY = std::clamp(y, double(area.top()) + 6, double(area.bottom()) - 6);
+        painter.drawText(QRectF(0, labelY - 8, leftMargin - 6, 16), Qt::AlignRight | Qt::AlignVCenter, number);
+    }
+    // One envelope per pixel column, as the altitude's.
+    const int columns = area.width();
+    std::vector<double> low(columns + 1, std::numeric_limits<double>::infinity());
+    std::vector<double> high(columns + 1, -std::numeric_limits<double>::infinity());
+    for (std::size_t i = 0; i < m_samples.size(); ++i) {
+        const double value = m_graphValues[i];
+        if (!std::isfinite(value))
+            continue;
+        const int column = std::clamp(static_cast<int>(xOfTime(m_samples[i].time)) - area.left(), 0, columns);
+        low[column] = std::min(low[column], value);
+        high[column] = std::max(high[column], value);
+    }
+    QPolygonF line;
+    line.reserve(2 * (columns + 1));
+    for (int column = 0; column <= columns; ++column) {
+        if (!std::isfinite(low[column]))
+            continue;
+        const double x = area.left() + column;
+        line << QPointF(x, yOfGraph(high[column]));
+        if (low[column] != high[column])
+            line << QPointF(x, yOfGraph(low[column]));
+    }
+    painter.save();
+    painter.setClipRect(area);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(m_graph == Graph::Vario ? varioColour : speedColour, 1.0));
+    painter.drawPolyline(line);
+    painter.restore();
+    painter.setPen(text);
+    painter.drawText(area.adjusted(6, 2, -6, -2), Qt::AlignLeft | Qt::AlignTop,
+        (m_graph == Graph::Vario ? tr("Vario (20 s), %1") : tr("Ground speed, %1"))
+            .arg(QString::fromLatin1(unitLabel(m_graph == Graph::Vario ? Quantity::Vario : Quantity::Speed, m_units))));
 }
 
 void BarogramView::paintLabels(QPainter& painter)
@@ -296,19 +450,36 @@ void BarogramView::paintEvent(QPaintEvent*)
     if (m_curve.isNull() || m_curve.size() != size() * devicePixelRatioF())
         renderCurve();
     painter.drawPixmap(0, 0, m_curve);
+    const QRect area = plotArea();
+    const QRect full = fullArea();
+    if (m_highlight) {
+        const double left = std::max<double>(area.left(), xOfTime(m_highlight->begin));
+        const double right = std::min<double>(area.right(), xOfTime(m_highlight->end));
+        if (right >= left) {
+            QColor edge = m_highlight->colour;
+            edge.setAlpha(255);
+            painter.setPen(QPen(edge, 1.5));
+            painter.setBrush(m_highlight->colour);
+            painter.drawRect(QRectF(left, full.top(), std::max(2.0, right - left), full.height()));
+        }
+    }
     if (!m_cursor)
         return;
     const Sample& sample = m_samples[*m_cursor];
     const double x = xOfTime(sample.time);
-    const QRect area = plotArea();
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setPen(QPen(QColor(200, 40, 40), 1));
-    painter.drawLine(QPointF(x, area.top()), QPointF(x, area.bottom()));
+    painter.drawLine(QPointF(x, full.top()), QPointF(x, full.bottom()));
     painter.setBrush(QColor(200, 40, 40));
     painter.drawEllipse(QPointF(x, yOfAltitude(sample.altitude)), 3.5, 3.5);
-    const QString label = QString::fromStdString(utcTimeText(sample.time + m_clockOffset, "%H:%M:%S  ")
+    QString label = QString::fromStdString(utcTimeText(sample.time + m_clockOffset, "%H:%M:%S  ")
         + quantityText(Quantity::Altitude, sample.altitude, m_units));
-    const QRectF box(std::min<double>(x + 6, area.right() - 120), area.top() + 2, 116, 18);
+    if (const QRect graph = graphArea(); !graph.isEmpty() && std::isfinite(m_graphValues[*m_cursor])) {
+        painter.drawEllipse(QPointF(x, yOfGraph(m_graphValues[*m_cursor])), 3, 3);
+        label += QStringLiteral("  ") + graphValueText(m_graph, m_graphValues[*m_cursor], m_units);
+    }
+    const double boxWidth = QFontMetricsF(font()).horizontalAdvance(label) + 12;
+    const QRectF box(std::min<double>(x + 6, area.right() - boxWidth - 4), area.top() + 2, boxWidth, 18);
     painter.setPen(Qt::NoPen);
     painter.setBrush(QColor(255, 255, 255, 220));
     painter.drawRoundedRect(box, 3, 3);
@@ -318,7 +489,7 @@ void BarogramView::paintEvent(QPaintEvent*)
 
 void BarogramView::mouseMoveEvent(QMouseEvent* event)
 {
-    if (!plotArea().contains(event->position().toPoint()))
+    if (!fullArea().contains(event->position().toPoint()))
         return;
     if (const auto index = indexAtX(static_cast<int>(event->position().x())); index && index != m_cursor) {
         setCursorIndex(index);

@@ -17,8 +17,9 @@ namespace corvex::library {
 
 // Altitude over time, painted by us: one envelope per pixel column, so a 36,000-fix
 // flight costs what a 1,000-pixel one does, and the curve is cached so that moving
-// the cursor repaints only the cursor. Hovering moves the cursor and says which fix
-// it is on; the flight view passes that on to the map.
+// the cursor or the highlight repaints only them. Hovering moves the cursor and says
+// which fix it is on; the flight view passes that on to the map. Below the altitude a
+// small graph on the same time axis may show the vario or the ground speed.
 class BarogramView final : public QWidget {
     Q_OBJECT
 public:
@@ -41,11 +42,25 @@ public:
         QColor colour;
     };
 
+    // The small graph under the altitude: nothing, the vertical speed (m/s) or the
+    // ground speed (km/h), one value per sample.
+    enum class Graph { None, Vario, GroundSpeed };
+
     explicit BarogramView(QWidget* parent = nullptr);
 
     void setSamples(std::vector<Sample> samples);
     void setBands(std::vector<Band> bands);
     const std::vector<Band>& bands() const { return m_bands; }
+    // The debrief's stretches (thermals, failed attempts), under the other bands and
+    // without labels: kept apart from them, so that an airspace check leaves them.
+    void setPhaseBands(std::vector<Band> bands);
+    const std::vector<Band>& phaseBands() const { return m_phaseBands; }
+    // One span drawn strongly over the curve (the stretch chosen in the flight's list);
+    // nothing clears it. Cheap: the cached curve is kept.
+    void setHighlight(std::optional<Band> band);
+    const std::optional<Band>& highlight() const { return m_highlight; }
+    void setGraph(Graph graph, std::vector<double> values);
+    Graph graph() const { return m_graph; }
     void setMarks(std::vector<Mark> marks);
     const std::vector<Mark>& marks() const { return m_marks; }
     // The altitude axis and the cursor's label in the units; the clock along the
@@ -60,6 +75,9 @@ public:
 
     // The fix nearest to a widget x, for the tests and the hover.
     std::optional<std::size_t> indexAtX(int x) const;
+    // The altitude's plot and the small graph's (empty without one), in the widget.
+    QRect plotArea() const;
+    QRect graphArea() const;
     // The widget x of a moment; the plot's left edge without two samples.
     double xOfTime(std::int64_t time) const;
 
@@ -73,13 +91,21 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
 
 private:
-    QRect plotArea() const;
+    QRect fullArea() const;
+    double yOfGraph(double value) const;
+    void renderGraph(QPainter& painter);
     double yOfAltitude(double altitude) const;
     void renderCurve();
     void paintLabels(QPainter& painter);
 
     std::vector<Sample> m_samples;
     std::vector<Band> m_bands;
+    std::vector<Band> m_phaseBands;
+    std::optional<Band> m_highlight;
+    Graph m_graph { Graph::None };
+    std::vector<double> m_graphValues;
+    double m_graphLow { 0 };
+    double m_graphHigh { 1 };
     std::vector<Mark> m_marks;
     std::optional<std::size_t> m_cursor;
     UnitSystem m_units { UnitSystem::Metric };

@@ -10,8 +10,10 @@
 #include "library/ui/BarogramView.h"
 #include "library/ui/LibraryTableModel.h"
 #include "map/qt/ContestLayer.h"
+#include "map/qt/LegendLayer.h"
 #include "map/qt/MarkersLayer.h"
 #include "map/qt/TrackLayer.h"
+#include "map/qt/WindLayer.h"
 #include "map/qt/ZoneLayer.h"
 #include "map/ui/MapView.h"
 
@@ -28,6 +30,8 @@
 #include <QMetaObject>
 #include <QPushButton>
 #include <QSplitter>
+#include <QTabWidget>
+#include <QToolTip>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -43,11 +47,13 @@ namespace {
 // paint a thermal.
 constexpr std::int64_t climbWindowSeconds = 8;
 
-std::shared_ptr<TrackPoints> trackOf(const flights::IgcFlight& igc)
+// The track in pressure altitude when the recorder has a sensor (it writes 0 without),
+// else in GNSS altitude; pressure says which.
+std::shared_ptr<TrackPoints> trackOf(const flights::IgcFlight& igc, bool& pressure)
 {
     auto track = std::make_shared<TrackPoints>();
     track->reserve(igc.fixes.size());
-    bool pressure = false;
+    pressure = false;
     for (const flights::IgcFix& fix : igc.fixes)
         pressure |= fix.pressureAltitude != 0;
     for (const flights::IgcFix& fix : igc.fixes) {
@@ -121,6 +127,55 @@ QString turnpointLabel(const flights::ContestScore& score, std::size_t i)
 
 const QColor turnpointColour(150, 20, 150);
 
+// The debrief's stretches: thermals green, failed attempts violet, glides blue, on the
+// map, the barogram and the lists alike.
+const QColor thermalColour(40, 160, 60);
+const QColor attemptColour(150, 90, 190);
+const QColor glideColour(40, 110, 200);
+
+QColor withAlpha(QColor colour, int alpha)
+{
+    colour.setAlpha(alpha);
+    return colour;
+}
+
+MapColor mapColour(const QColor& colour)
+{
+    return { colour.redF(), colour.greenF(), colour.blueF(), colour.alphaF() };
+}
+
+// "4:05", "1:02:10": a stretch lasts minutes more often than hours.
+QString stretchDurationText(std::int64_t seconds)
+{
+    seconds = std::max<std::int64_t>(0, seconds);
+    if (seconds >= 3600)
+        return QString::asprintf("%lld:%02lld:%02lld", static_cast<long long>(seconds / 3600),
+            static_cast<long long>(seconds / 60 % 60), static_cast<long long>(seconds % 60));
+    return QString::asprintf("%lld:%02lld", static_cast<long long>(seconds / 60), static_cast<long long>(seconds % 60));
+}
+
+// "+640 m", "-40 ft": a height won or lost with its sign.
+QString signedAltitudeText(double metres, UnitSystem units)
+{
+    const std::string number = quantityNumber(Quantity::Altitude, metres, units);
+    return QString::fromStdString((number.front() == '-' ? "" : "+") + number + " " + unitLabel(Quantity::Altitude, units));
+}
+
+// The lists sort by the figure a column shows, not by its text ("10:00" after "9:59").
+constexpr int sortRole = Qt::UserRole + 1;
+class StretchItem final : public QTreeWidgetItem {
+public:
+    using QTreeWidgetItem::QTreeWidgetItem;
+    bool operator<(const QTreeWidgetItem& other) const override
+    {
+        const int column = treeWidget() ? treeWidget()->sortColumn() : 0;
+        const QVariant mine = data(column, sortRole), theirs = other.data(column, sortRole);
+        if (mine.isValid() && theirs.isValid())
+            return mine.toDouble() < theirs.toDouble();
+        return QTreeWidgetItem::operator<(other);
+    }
+};
+
 // Airspaces by how they concern a pilot: controlled, restricted and dangerous ones red,
 // the zones asking for a transponder or a radio blue, the rest grey.
 MapColor airspaceStroke(const std::string& airspaceClass)
@@ -191,6 +246,7 @@ FlightWindow::FlightWindow(FlightLibrary& library, const LibraryFlight& flight, 
         connect(application, &QCoreApplication::aboutToQuit, this, [this] {
             m_scoreWork.cancelAndWait();
             m_airspaceWork.cancelAndWait();
+            m_debriefWork.cancelAndWait();
         });
     m_liveRules = flights::findContestRuleSet(library.index().listedRuleSet());
     if (!m_liveRules)
@@ -201,8 +257,9 @@ FlightWindow::FlightWindow(FlightLibrary& library, const LibraryFlight& flight, 
     resize(1100, 800);
 
     auto igc = flights::readIgcFile(library.pathOf(flight));
+    bool pressure = false;
     if (igc) {
-        m_track = trackOf(*igc);
+        m_track = trackOf(*igc, pressure);
         m_igc = std::make_shared<const flights::IgcFlight>(std::move(*igc));
     } else {
         m_loadError = QString::fromStdString(igc.error());
@@ -226,12 +283,29 @@ FlightWindow::FlightWindow(FlightLibrary& library, const LibraryFlight& flight, 
     m_crossings = std::make_shared<ZoneLayer>();
     // The airspaces under the track; their names, the stays in them and the legs over
     // it; the symbols on top.
+    m_highlight = std::make_shared<ZoneLayer>();
+    m_wind = std::make_shared<WindLayer>();
+    m_legend = std::make_shared<LegendLayer>();
+    m_trackMapPoints = trackMapPoints(*m_track);
+    // The chosen stretch over the wind arrows: its name must read where they crowd.
     m_map->addLayer(m_nearAirspaces);
     m_map->addLayer(m_trackLayer);
     m_map->addLayer(m_airspaceLabels);
     m_map->addLayer(m_crossings);
     m_map->addLayer(m_contestLayer);
+    m_map->addLayer(m_wind);
+    m_map->addLayer(m_highlight);
     m_map->addLayer(m_markers);
+    m_map->addLayer(m_legend);
+    // Pointing at a thermal names it.
+    m_map->setMouseTracking(true);
+    connect(m_map, &MapView::pointerMoved, this, [this](QPointF position) {
+        const QString tip = stretchTipAt(position);
+        if (tip.isEmpty())
+            QToolTip::hideText();
+        else
+            QToolTip::showText(m_map->mapToGlobal(position.toPoint()), tip, m_map);
+    });
 
     m_barogram = new BarogramView;
     std::vector<BarogramView::Sample> samples;
@@ -244,30 +318,84 @@ FlightWindow::FlightWindow(FlightLibrary& library, const LibraryFlight& flight, 
     m_coloring->addItems({ tr("Colour by altitude"), tr("Colour by climb") });
     m_coloring->setAccessibleName(tr("Track colour"));
     connect(m_coloring, &QComboBox::currentIndexChanged, this,
-        [this](int index) { m_trackLayer->setColoring(index == 1 ? TrackColoring::Climb : TrackColoring::Altitude); });
+        [this](int index) {
+            m_trackLayer->setColoring(index == 1 ? TrackColoring::Climb : TrackColoring::Altitude);
+            showLegend();
+        });
     m_fixLabel = new QLabel;
     // Room for "2016-05-04 12:31:58 UTC" without the window jumping as the cursor moves.
     m_fixLabel->setMinimumWidth(fontMetrics().horizontalAdvance(QStringLiteral("0000-00-00 00:00:00 UTC  ")));
     m_fixLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
+    // The debrief's lists beside the map, one tab each.
+    m_debriefTabs = new QTabWidget;
+    m_debriefTabs->setAccessibleName(tr("Debrief"));
+    const QStringList circlingColumns { tr("#"), tr("Start"), tr("Duration"), tr("Gain"), tr("Climb"), tr("Best 20 s"), tr("Turns"),
+        tr("Wind from") };
+    const QStringList glideColumns { tr("#"), tr("Start"), tr("Duration"), tr("Distance"), tr("Speed"), tr("Height lost"),
+        tr("Glide ratio") };
+    for (int kind = 0; kind < 3; ++kind) {
+        auto* list = new QTreeWidget;
+        list->setHeaderLabels(kind == 2 ? glideColumns : circlingColumns);
+        list->setRootIsDecorated(false);
+        list->setUniformRowHeights(true);
+        list->setSortingEnabled(true);
+        list->sortByColumn(0, Qt::AscendingOrder);
+        list->setAlternatingRowColors(true);
+        connect(list, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* item) { showStretch(item); });
+        m_stretchLists[kind] = list;
+        m_debriefTabs->addTab(list, kind == 0 ? tr("Thermals") : kind == 1 ? tr("Failed attempts") : tr("Glides"));
+    }
+    m_debriefSummary = new QLabel(tr("Working out the debrief…"));
+    m_debriefSummary->setWordWrap(true);
+    m_debriefSummary->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    auto* debriefPanel = new QWidget;
+    auto* debriefLayout = new QVBoxLayout(debriefPanel);
+    debriefLayout->setContentsMargins(0, 0, 0, 0);
+    debriefLayout->addWidget(m_debriefTabs, 1);
+    debriefLayout->addWidget(m_debriefSummary);
+
     auto* mapAndBarogram = new QSplitter(Qt::Vertical);
+    auto* mapAndDebrief = new QSplitter(Qt::Horizontal);
+    mapAndBarogram->addWidget(mapAndDebrief);
     if (m_loadError.isEmpty()) {
-        mapAndBarogram->addWidget(m_map);
+        mapAndDebrief->addWidget(m_map);
     } else {
         auto* error = new QLabel(tr("The flight's file cannot be read: %1").arg(m_loadError));
         error->setWordWrap(true);
         error->setAlignment(Qt::AlignCenter);
-        mapAndBarogram->addWidget(error);
+        mapAndDebrief->addWidget(error);
         // Kept (the accessors hand it out) but not shown: owned by the window, so that
         // it goes with it.
         m_map->setParent(this);
         m_map->hide();
     }
-    mapAndBarogram->addWidget(m_barogram);
+    mapAndDebrief->addWidget(debriefPanel);
+    mapAndDebrief->setStretchFactor(0, 3);
+    mapAndDebrief->setStretchFactor(1, 2);
+    mapAndDebrief->setSizes({ 600, 480 });
+
+    // Over the barogram: which altitude it draws, and the small graph under it.
+    m_altitudeKind = new QLabel(m_igc ? (pressure ? tr("Altitude: pressure") : tr("Altitude: GPS")) : QString());
+    m_graphChoice = new QComboBox;
+    m_graphChoice->addItems({ tr("Vario (20 s) below"), tr("Ground speed below"), tr("No graph below") });
+    m_graphChoice->setAccessibleName(tr("Graph under the barogram"));
+    connect(m_graphChoice, &QComboBox::currentIndexChanged, this, &FlightWindow::showGraph);
+    auto* barogramPanel = new QWidget;
+    auto* barogramLayout = new QVBoxLayout(barogramPanel);
+    barogramLayout->setContentsMargins(0, 0, 0, 0);
+    barogramLayout->setSpacing(2);
+    auto* barogramBar = new QHBoxLayout;
+    barogramBar->addWidget(m_altitudeKind);
+    barogramBar->addStretch(1);
+    barogramBar->addWidget(m_graphChoice);
+    barogramLayout->addLayout(barogramBar);
+    barogramLayout->addWidget(m_barogram, 1);
+    mapAndBarogram->addWidget(barogramPanel);
     mapAndBarogram->setStretchFactor(0, 3);
     mapAndBarogram->setStretchFactor(1, 1);
     m_barogram->setMinimumHeight(150);
-    mapAndBarogram->setSizes({ 560, 200 });
+    mapAndBarogram->setSizes({ 520, 260 });
 
     m_checkAirspaces = new QPushButton(tr("Check Against Airspaces…"));
     m_checkAirspaces->setEnabled(m_igc != nullptr);
@@ -330,7 +458,9 @@ FlightWindow::FlightWindow(FlightLibrary& library, const LibraryFlight& flight, 
     });
     if (!m_track->empty())
         m_map->fitToLayer(*m_trackLayer);
+    showLegend();
     startScoring();
+    startDebrief();
 }
 
 FlightWindow::~FlightWindow()
@@ -338,6 +468,7 @@ FlightWindow::~FlightWindow()
     // Before the widgets go: the work's answers are posted to this window.
     m_scoreWork.cancelAndWait();
     m_airspaceWork.cancelAndWait();
+    m_debriefWork.cancelAndWait();
 }
 
 void FlightWindow::closeEvent(QCloseEvent* event)
@@ -347,6 +478,7 @@ void FlightWindow::closeEvent(QCloseEvent* event)
     if (testAttribute(Qt::WA_DeleteOnClose)) {
         m_scoreWork.cancel();
         m_airspaceWork.cancel();
+        m_debriefWork.cancel();
     }
     QWidget::closeEvent(event);
 }
@@ -615,6 +747,9 @@ void FlightWindow::setUnits(UnitSystem units, bool timesInUtc)
     if (m_airspaceFindings && !m_checkingAirspaces)
         showAirspaceFindings(std::move(*m_airspaceFindings));
     m_barogram->setUnits(units, m_clockOffsetMinutes.value_or(0));
+    showLegend();
+    if (m_debrief)
+        fillStretchLists();
     if (m_barogram->cursorIndex())
         showFix(*m_barogram->cursorIndex());
 }
@@ -687,6 +822,284 @@ std::optional<std::size_t> FlightWindow::nearestFix(double latitude, double long
         }
     }
     return nearest;
+}
+
+void FlightWindow::startDebrief()
+{
+    if (!m_igc) {
+        m_debriefSummary->setText(tr("No debrief: the flight's file cannot be read."));
+        return;
+    }
+    m_debriefing = true;
+    m_debriefWork.start(OperationContext(m_workLog).withCancel(CancelToken()),
+        [this, flight = m_igc, part = m_part](const OperationContext& context) {
+            std::optional<analysis::FlightDebrief> debrief;
+            analysis::FlightSeries series;
+            try {
+                const auto parts = flights::computeFlights(*flight);
+                const flights::FlightFigures figures = part < parts.size() ? parts[part] : flights::computeFigures(*flight);
+                debrief = analysis::debriefFlight(*flight, figures);
+                series = analysis::flightSeries(*flight);
+            } catch (const std::exception&) {
+                // Said in the window below; the flight view stays usable without it.
+            }
+            if (context.isCancelled())
+                return;
+            QMetaObject::invokeMethod(
+                this,
+                [this, debrief = std::move(debrief), series = std::move(series)]() mutable {
+                    m_debriefing = false;
+                    if (!debrief) {
+                        m_debriefSummary->setText(tr("The debrief could not be worked out for this flight."));
+                        emit debriefReady();
+                        return;
+                    }
+                    showDebrief(std::move(*debrief), std::move(series));
+                },
+                Qt::QueuedConnection);
+        });
+}
+
+void FlightWindow::showDebrief(analysis::FlightDebrief debrief, analysis::FlightSeries series)
+{
+    m_debrief = std::move(debrief);
+    m_series = std::move(series);
+    std::vector<BarogramView::Band> bands;
+    for (const analysis::CirclingPhase& thermal : m_debrief->thermals)
+        bands.push_back({ thermal.startTime, thermal.endTime, withAlpha(thermalColour, 55), {} });
+    for (const analysis::CirclingPhase& attempt : m_debrief->failedAttempts)
+        bands.push_back({ attempt.startTime, attempt.endTime, withAlpha(attemptColour, 55), {} });
+    m_barogram->setPhaseBands(std::move(bands));
+    showGraph();
+    fillStretchLists();
+    emit debriefReady();
+}
+
+void FlightWindow::fillStretchLists()
+{
+    if (!m_debrief)
+        return;
+    const analysis::FlightDebrief& debrief = *m_debrief;
+    const int offset = m_clockOffsetMinutes.value_or(0);
+    const auto start = [&](std::int64_t utc) {
+        return QString::fromStdString(utcTimeText(utc + std::int64_t { offset } * 60, "%H:%M:%S"));
+    };
+    const auto speed = [&](double kmh) { return QString::fromStdString(quantityText(Quantity::Speed, kmh / 3.6, m_units)); };
+    const QString zone = m_clockOffsetMinutes ? QString::fromStdString(utcOffsetText(offset)) : QStringLiteral("UTC");
+
+    for (int kind = 0; kind < 3; ++kind) {
+        QTreeWidget* list = m_stretchLists[kind];
+        // Refilled in other units, the chosen row stays chosen without moving the cursor.
+        std::optional<qulonglong> chosen;
+        if (list->currentItem())
+            chosen = list->currentItem()->data(1, Qt::UserRole).toULongLong();
+        const QSignalBlocker quiet(list);
+        list->setSortingEnabled(false);
+        list->clear();
+        list->headerItem()->setText(1, tr("Start (%1)").arg(zone));
+        const auto row = [&](std::size_t index, std::int64_t from, std::int64_t seconds) {
+            auto* item = new StretchItem(list);
+            item->setData(0, Qt::UserRole, kind);
+            item->setData(1, Qt::UserRole, QVariant::fromValue<qulonglong>(index));
+            item->setText(0, QString::number(index + 1));
+            item->setData(0, sortRole, double(index));
+            item->setText(1, start(from));
+            item->setData(1, sortRole, double(from));
+            item->setText(2, stretchDurationText(seconds));
+            item->setData(2, sortRole, double(seconds));
+            for (int column = 3; column < list->columnCount(); ++column)
+                item->setTextAlignment(column, Qt::AlignRight | Qt::AlignVCenter);
+            return item;
+        };
+        if (kind < 2) {
+            const auto& phases = kind == 0 ? debrief.thermals : debrief.failedAttempts;
+            for (std::size_t i = 0; i < phases.size(); ++i) {
+                const analysis::CirclingPhase& phase = phases[i];
+                QTreeWidgetItem* item = row(i, phase.startTime, phase.durationSeconds());
+                item->setText(3, signedAltitudeText(phase.gainMetres, m_units));
+                item->setData(3, sortRole, phase.gainMetres);
+                item->setText(4, varioText(phase.climbMs, m_units));
+                item->setData(4, sortRole, phase.climbMs);
+                item->setText(5, varioText(phase.bestClimbMs, m_units));
+                item->setData(5, sortRole, phase.bestClimbMs);
+                item->setText(6,
+                    QStringLiteral("%1 ×%2").arg(QString::fromLatin1(analysis::directionName(phase.direction))).arg(phase.circles));
+                item->setData(6, sortRole, double(phase.circles));
+                if (phase.wind) {
+                    const long from = std::lround(phase.wind->fromDegrees) % 360;
+                    item->setText(7, QStringLiteral("%1° %2").arg(from, 3, 10, QLatin1Char('0')).arg(speed(phase.wind->speedKmh)));
+                    item->setData(7, sortRole, phase.wind->speedKmh);
+                    item->setToolTip(7,
+                        tr("From %1°, %2, over %3 circles").arg(from).arg(speed(phase.wind->speedKmh)).arg(phase.wind->circles));
+                } else {
+                    item->setText(7, QStringLiteral("–"));
+                    item->setData(7, sortRole, -1.0);
+                }
+            }
+        } else {
+            for (std::size_t i = 0; i < debrief.glides.size(); ++i) {
+                const analysis::Glide& glide = debrief.glides[i];
+                QTreeWidgetItem* item = row(i, glide.startTime, glide.durationSeconds());
+                item->setText(3, QString::fromStdString(quantityText(Quantity::Distance, glide.distanceMetres, m_units)));
+                item->setData(3, sortRole, glide.distanceMetres);
+                item->setText(4, speed(glide.speedKmh));
+                item->setData(4, sortRole, glide.speedKmh);
+                item->setText(5, QString::fromStdString(quantityText(Quantity::Altitude, glide.heightLostMetres, m_units)));
+                item->setData(5, sortRole, glide.heightLostMetres);
+                item->setText(6, glide.glideRatio ? QString::number(*glide.glideRatio, 'f', 1) : QStringLiteral("–"));
+                item->setData(6, sortRole, glide.glideRatio.value_or(1e9));
+            }
+        }
+        list->setSortingEnabled(true);
+        for (int column = 0; column < list->columnCount(); ++column)
+            list->resizeColumnToContents(column);
+        if (chosen)
+            for (int i = 0; i < list->topLevelItemCount(); ++i)
+                if (list->topLevelItem(i)->data(1, Qt::UserRole).toULongLong() == *chosen)
+                    list->setCurrentItem(list->topLevelItem(i));
+    }
+    m_debriefTabs->setTabText(0, tr("Thermals (%1)").arg(debrief.thermals.size()));
+    m_debriefTabs->setTabText(1, tr("Failed attempts (%1)").arg(debrief.failedAttempts.size()));
+    m_debriefTabs->setTabText(2, tr("Glides (%1)").arg(debrief.glides.size()));
+
+    // The wind where the air went: each arrow points downwind, its speed written at its tail.
+    std::vector<WindLayer::Arrow> arrows;
+    for (const analysis::CirclingPhase& thermal : debrief.thermals)
+        if (thermal.wind)
+            arrows.push_back({ thermal.centre, std::fmod(thermal.wind->fromDegrees + 180, 360), thermal.wind->speedKmh,
+                speed(thermal.wind->speedKmh).toStdString(), thermal.wind->confidence });
+    m_wind->setArrows(std::move(arrows));
+
+    const analysis::DebriefTotals& totals = debrief.totals;
+    QString summary = tr("Circling %1 % of the time, %2 % of it to the left; average climb %3, %4 gained in thermals.")
+                          .arg(std::lround(100 * totals.circlingShare))
+                          .arg(std::lround(100 * totals.leftShare))
+                          .arg(varioText(totals.avgClimbMs, m_units))
+                          .arg(QString::fromStdString(quantityText(Quantity::Altitude, totals.heightGainedMetres, m_units)));
+    summary += QLatin1Char(' ')
+        + tr("Glides at %1%2; %3 % of the height lost was lost circling.")
+              .arg(speed(totals.avgGlideSpeedKmh))
+              .arg(totals.avgGlideRatio ? tr(", glide ratio %1").arg(*totals.avgGlideRatio, 0, 'f', 1) : QString())
+              .arg(std::lround(100 * totals.circlingHeightLossShare));
+    summary += QLatin1Char(' ') + tr("Heights from %1 altitude.").arg(debrief.altitudeSource == "pressure" ? tr("pressure") : tr("GPS"));
+    m_debriefSummary->setText(summary);
+}
+
+void FlightWindow::showStretch(QTreeWidgetItem* item)
+{
+    if (!item || !m_debrief) {
+        m_highlight->setStretches({});
+        m_barogram->setHighlight(std::nullopt);
+        return;
+    }
+    const auto kind = static_cast<StretchKind>(item->data(0, Qt::UserRole).toInt());
+    const auto index = static_cast<std::size_t>(item->data(1, Qt::UserRole).toULongLong());
+    std::size_t first = 0, last = 0;
+    std::int64_t begin = 0, end = 0;
+    QColor colour = glideColour;
+    if (kind == StretchKind::Glide) {
+        if (index >= m_debrief->glides.size())
+            return;
+        const analysis::Glide& glide = m_debrief->glides[index];
+        first = glide.startIndex, last = glide.endIndex, begin = glide.startTime, end = glide.endTime;
+    } else {
+        const auto& phases = kind == StretchKind::Thermal ? m_debrief->thermals : m_debrief->failedAttempts;
+        if (index >= phases.size())
+            return;
+        first = phases[index].startIndex, last = phases[index].endIndex, begin = phases[index].startTime, end = phases[index].endTime;
+        colour = kind == StretchKind::Thermal ? thermalColour : attemptColour;
+    }
+    ZoneLayer::Stretch stretch;
+    for (std::size_t fix = first; fix <= last && fix < m_track->size(); ++fix)
+        stretch.line.push_back((*m_track)[fix].position);
+    // Darker than the bands: it must stand out of a track coloured green or blue too.
+    stretch.color = mapColour(colour.darker(150));
+    // A thermal is a dot in a whole flight's view: its marked and named middle finds it.
+    if (!stretch.line.empty()) {
+        stretch.mark = stretch.line[stretch.line.size() / 2];
+        stretch.markLabel = (kind == StretchKind::Thermal ? tr("Thermal %1")
+                : kind == StretchKind::FailedAttempt      ? tr("Failed attempt %1")
+                                                          : tr("Glide %1"))
+                                .arg(index + 1)
+                                .toStdString();
+    }
+    m_highlight->setStretches({ std::move(stretch) });
+    m_barogram->setHighlight(BarogramView::Band { begin, end, withAlpha(colour, 70), {} });
+    showFix(first);
+}
+
+void FlightWindow::selectStretch(StretchKind kind, std::size_t index)
+{
+    QTreeWidget* list = m_stretchLists[static_cast<int>(kind)];
+    m_debriefTabs->setCurrentWidget(list);
+    for (int i = 0; i < list->topLevelItemCount(); ++i)
+        if (list->topLevelItem(i)->data(1, Qt::UserRole).toULongLong() == index)
+            list->setCurrentItem(list->topLevelItem(i));
+}
+
+void FlightWindow::showLegend()
+{
+    if (m_track->empty()) {
+        m_legend->setLegend({}, {});
+        return;
+    }
+    const TrackColorScale& scale = m_trackLayer->colorScale();
+    const bool climb = scale.coloring() == TrackColoring::Climb;
+    const Quantity quantity = climb ? Quantity::Vario : Quantity::Altitude;
+    std::vector<LegendLayer::Entry> entries;
+    // Every climb step is labelled; of the altitude's sixteen, every third from the top.
+    for (std::size_t bucket = scale.bucketCount(); bucket-- > 0;) {
+        std::string label;
+        if (climb || (scale.bucketCount() - 1 - bucket) % 3 == 0) {
+            label = quantityNumber(quantity, scale.valueOfBucket(bucket), m_units);
+            if (climb && scale.valueOfBucket(bucket) > 0)
+                label = "+" + label;
+        }
+        entries.push_back({ scale.colorOfBucket(bucket), std::move(label) });
+    }
+    const std::string title
+        = (climb ? tr("Climb (%1)") : tr("Altitude (%1)")).arg(QString::fromLatin1(unitLabel(quantity, m_units))).toStdString();
+    m_legend->setLegend(title, std::move(entries));
+}
+
+void FlightWindow::showGraph()
+{
+    const int choice = m_graphChoice->currentIndex();
+    if (choice == 0 && m_series.vario20Ms.size() == m_track->size())
+        m_barogram->setGraph(BarogramView::Graph::Vario, m_series.vario20Ms);
+    else if (choice == 1 && m_series.groundSpeedKmh.size() == m_track->size())
+        m_barogram->setGraph(BarogramView::Graph::GroundSpeed, m_series.groundSpeedKmh);
+    else
+        m_barogram->setGraph(BarogramView::Graph::None, {});
+}
+
+QString FlightWindow::stretchTip(StretchKind kind, std::size_t index) const
+{
+    const analysis::CirclingPhase& phase = kind == StretchKind::Thermal ? m_debrief->thermals[index] : m_debrief->failedAttempts[index];
+    return (kind == StretchKind::Thermal ? tr("Thermal %1: %2, %3, %4") : tr("Failed attempt %1: %2, %3, %4"))
+        .arg(index + 1)
+        .arg(signedAltitudeText(phase.gainMetres, m_units))
+        .arg(QString::fromStdString(quantityText(Quantity::Vario, phase.climbMs, m_units)))
+        .arg(QString::fromLatin1(analysis::directionName(phase.direction)));
+}
+
+QString FlightWindow::stretchTipAt(QPointF mapPixel) const
+{
+    const MapViewport viewport = m_map->viewport();
+    if (!m_debrief || !viewport.isValid())
+        return {};
+    std::vector<TrackStretch> stretches;
+    for (const auto* phases : { &m_debrief->thermals, &m_debrief->failedAttempts })
+        for (const analysis::CirclingPhase& phase : *phases)
+            stretches.push_back({ phase.startIndex, phase.endIndex });
+    constexpr double tolerancePixels = 6;
+    const auto found = stretchNearMapPoint(m_trackMapPoints, stretches, viewport.mapPointAt({ mapPixel.x(), mapPixel.y() }),
+        tolerancePixels / viewport.scaleX());
+    if (!found)
+        return {};
+    if (*found < m_debrief->thermals.size())
+        return stretchTip(StretchKind::Thermal, *found);
+    return stretchTip(StretchKind::FailedAttempt, *found - m_debrief->thermals.size());
 }
 
 } // namespace corvex::library

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "analysis/AirspaceCheck.h"
+#include "analysis/FlightDebrief.h"
 #include "base/Units.h"
 #include "flights/ContestScore.h"
 #include "library/LibraryFlight.h"
@@ -19,13 +20,17 @@ class QComboBox;
 class QFormLayout;
 class QLabel;
 class QPushButton;
+class QTabWidget;
 class QTreeWidget;
+class QTreeWidgetItem;
 
 namespace corvex {
 class ContestLayer;
+class LegendLayer;
 class MapView;
 class MarkersLayer;
 class TrackLayer;
+class WindLayer;
 class ZoneLayer;
 }
 
@@ -43,6 +48,12 @@ class FlightLibrary;
 // "Scoring…" until the legs can be drawn. Checked against an OpenAir file, the flight's
 // stays in airspaces are drawn on the track and the barogram and listed, with the
 // airspaces near the track on the map.
+//
+// The debrief (thermals, failed attempts, glides, the wind) is worked out beside the
+// window too: listed beside the map, thermals as bands on the barogram and the wind as
+// arrows at the thermals. Choosing a stretch in the list draws it strongly on the map
+// and the barogram and puts the cursor at its start; pointing at a thermal on the map
+// names it.
 class FlightWindow final : public QWidget {
     Q_OBJECT
 public:
@@ -81,6 +92,26 @@ public:
     const std::optional<flights::ContestScore>& score() const { return m_score; }
     bool isScoring() const { return m_scoring; }
     const std::optional<AirspaceFindings>& airspaceFindings() const { return m_airspaceFindings; }
+
+    // The debrief, nothing until it is worked out (or for a file that cannot be read).
+    const std::optional<analysis::FlightDebrief>& debrief() const { return m_debrief; }
+    bool isDebriefing() const { return m_debriefing; }
+    // The lists beside the map: thermals, failed attempts, glides, as tabs in that order.
+    enum class StretchKind { Thermal, FailedAttempt, Glide };
+    QTabWidget& debriefTabs() { return *m_debriefTabs; }
+    QTreeWidget& stretchList(StretchKind kind) { return *m_stretchLists[static_cast<int>(kind)]; }
+    QLabel& debriefSummary() { return *m_debriefSummary; }
+    // Chooses a stretch as a click in its list does (its index in the debrief's own order).
+    void selectStretch(StretchKind kind, std::size_t index);
+    ZoneLayer& highlightLayer() { return *m_highlight; }
+    WindLayer& windLayer() { return *m_wind; }
+    LegendLayer& legendLayer() { return *m_legend; }
+    // Which small graph the barogram shows under the altitude, and which altitude it is.
+    QComboBox& graphChoice() { return *m_graphChoice; }
+    const QLabel& altitudeKind() const { return *m_altitudeKind; }
+    // What pointing at this pixel of the map names: "Thermal 3: +640 m, 2.1 m/s, right";
+    // empty away from the thermals and failed attempts.
+    QString stretchTipAt(QPointF mapPixel) const;
     bool isCheckingAirspaces() const { return m_checkingAirspaces; }
 
     // Reads the OpenAir file and checks the flight against it beside the window; a
@@ -109,6 +140,7 @@ public:
 
 signals:
     void scoreReady();
+    void debriefReady();
     void airspaceCheckReady();
     // The user chose an OpenAir file and the flight was checked against it: the library
     // may keep it. A file that cannot be used is not announced.
@@ -122,6 +154,13 @@ private:
     void startScoring();
     void showScore(std::optional<flights::ContestScore> score);
     void showAirspaceFindings(AirspaceFindings findings);
+    void startDebrief();
+    void showDebrief(analysis::FlightDebrief debrief, analysis::FlightSeries series);
+    void fillStretchLists();
+    void showStretch(QTreeWidgetItem* item);
+    void showLegend();
+    void showGraph();
+    QString stretchTip(StretchKind kind, std::size_t index) const;
 
     std::shared_ptr<TrackPoints> m_track;
     std::shared_ptr<const flights::IgcFlight> m_igc;
@@ -174,11 +213,25 @@ private:
     // The file the user chose, announced once the check has run with it.
     QString m_chosenAirspaceFile;
 
+    std::optional<analysis::FlightDebrief> m_debrief;
+    analysis::FlightSeries m_series;
+    bool m_debriefing { false };
+    std::vector<MapPoint> m_trackMapPoints; // for pointing at a stretch
+    QTabWidget* m_debriefTabs { nullptr };
+    QTreeWidget* m_stretchLists[3] { nullptr, nullptr, nullptr };
+    QLabel* m_debriefSummary { nullptr };
+    QComboBox* m_graphChoice { nullptr };
+    QLabel* m_altitudeKind { nullptr };
+    std::shared_ptr<ZoneLayer> m_highlight;
+    std::shared_ptr<WindLayer> m_wind;
+    std::shared_ptr<LegendLayer> m_legend;
+
     // The score and the check run beside the window; closing it cancels them and waits
     // for their end, so nothing runs on for a window that is gone. They log nothing.
     DiscardingLogSink m_workLog;
     BackgroundWork m_scoreWork;
     BackgroundWork m_airspaceWork;
+    BackgroundWork m_debriefWork;
 };
 
 } // namespace corvex::library

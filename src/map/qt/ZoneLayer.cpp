@@ -8,6 +8,7 @@
 #include <QPen>
 
 #include <algorithm>
+#include <cmath>
 
 namespace corvex {
 
@@ -172,7 +173,16 @@ void ZoneLayer::paint(QPainter& painter, const MapViewport& viewport)
     }
 
     for (const Stretch& stretch : m_stretches) {
-        const QPolygonF line = pixelsOf(viewport, stretch.line);
+        // A thermal's circles fall on a few pixels of a whole flight's view: points within
+        // a pixel of the last one kept add nothing but the wide pen's cost.
+        const QPolygonF all = pixelsOf(viewport, stretch.line);
+        QPolygonF line;
+        line.reserve(all.size());
+        for (qsizetype j = 0; j < all.size(); ++j) {
+            const bool last = j + 1 == all.size();
+            if (line.isEmpty() || last || std::abs(all[j].x() - line.back().x()) >= 1 || std::abs(all[j].y() - line.back().y()) >= 1)
+                line << all[j];
+        }
         painter.setBrush(Qt::NoBrush);
         painter.setPen(QPen(QColor(255, 255, 255, 230), stretchWidth + 3, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
         painter.drawPolyline(line);

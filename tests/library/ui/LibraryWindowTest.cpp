@@ -17,6 +17,10 @@
 #include "library/Sites.h"
 #include "library/TakeoffTime.h"
 #include "map/qt/ContestLayer.h"
+#include "map/qt/LegendLayer.h"
+#include "map/qt/MarkersLayer.h"
+#include "map/qt/TrackLayer.h"
+#include "map/qt/WindLayer.h"
 #include "map/qt/ZoneLayer.h"
 #include "map/ui/MapView.h"
 #include "support/TemporaryFolder.h"
@@ -30,6 +34,7 @@
 #include <QProcess>
 #include <QStandardPaths>
 #include <QPushButton>
+#include <QTabWidget>
 #include <QCoreApplication>
 #include <QDropEvent>
 #include <QElapsedTimer>
@@ -56,6 +61,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
+#include <limits>
 #include <map>
 #include <fstream>
 #include <thread>
@@ -502,6 +508,40 @@ TEST(FlightWindow, MissingFileAndBarogramEdges)
     }
     barogram.setCursorIndex(view.track().size());
     EXPECT_FALSE(barogram.cursorIndex()) << "past the end shows no cursor";
+
+    EXPECT_FALSE(missing.isDebriefing());
+    EXPECT_FALSE(missing.debrief());
+    EXPECT_TRUE(missing.debriefSummary().text().startsWith("No debrief")) << missing.debriefSummary().text().toStdString();
+
+    // The small graph needs one value per fix, and a barogram tall enough for both; a
+    // value that is not a number leaves a gap, a wild one is clamped to the axis.
+    const std::size_t fixes = view.track().size();
+    barogram.setGraph(BarogramView::Graph::Vario, std::vector<double>(fixes - 1, 1.0));
+    EXPECT_EQ(barogram.graph(), BarogramView::Graph::None);
+    EXPECT_TRUE(barogram.graphArea().isEmpty());
+    EXPECT_EQ(barogram.plotArea().height(), 180 - 10 - 22);
+    std::vector<double> values(fixes, 1.0);
+    values[fixes / 3] = std::numeric_limits<double>::quiet_NaN();
+    values[fixes / 2] = 400;
+    barogram.setGraph(BarogramView::Graph::Vario, values);
+    EXPECT_EQ(barogram.graph(), BarogramView::Graph::Vario);
+    const QRect plot = barogram.plotArea(), graph = barogram.graphArea();
+    ASSERT_FALSE(graph.isEmpty());
+    EXPECT_LT(plot.bottom(), graph.top());
+    EXPECT_EQ(plot.left(), graph.left());
+    EXPECT_EQ(plot.width(), graph.width()) << "one time axis for both";
+    barogram.setCursorIndex(fixes / 2);
+    const QImage withGraph = barogram.grab().toImage();
+    EXPECT_FALSE(withGraph.isNull());
+    EXPECT_EQ(barogram.indexAtX(graph.left()), 0u) << "the hover works over the graph too";
+    BarogramView low;
+    low.setSamples({ { 0, 100 }, { 60, 200 } });
+    low.setGraph(BarogramView::Graph::GroundSpeed, { 20.0, 30.0 });
+    low.resize(600, 100);
+    EXPECT_EQ(low.graph(), BarogramView::Graph::GroundSpeed);
+    EXPECT_TRUE(low.graphArea().isEmpty()) << "too low for two graphs: the altitude alone";
+    low.setSamples({});
+    EXPECT_EQ(low.graph(), BarogramView::Graph::None) << "new samples drop the old graph";
 }
 
 // The score comes from a worker: the window says "Scoring…" at once, then draws the
@@ -720,6 +760,142 @@ TEST(FlightWindow, OpensCheckedAgainstTheSetOfTheDay)
         files += entry.path().extension() != ".tsv";
     EXPECT_EQ(files, 2u) << "the chosen file is kept once beside the set of the day";
     window->close();
+}
+
+// The debrief comes from a worker too: its lists fill and sort by the figures, the
+// thermals and failed attempts become bands on the barogram and the wind arrows on the
+// map, and choosing a stretch draws it strongly and moves the shared cursor to its start.
+TEST(FlightWindow, DebriefListedBandedAndChosen)
+{
+    using Kind = FlightWindow::StretchKind;
+    OneFlight one("20180427.igc");
+    FlightWindow window(*one.library, one.flight);
+    EXPECT_TRUE(window.isDebriefing());
+    ASSERT_TRUE(waitFor([&] { return !window.isDebriefing(); }));
+    ASSERT_TRUE(window.debrief());
+    const analysis::FlightDebrief& debrief = *window.debrief();
+    ASSERT_FALSE(debrief.thermals.empty());
+    EXPECT_EQ(window.stretchList(Kind::Thermal).topLevelItemCount(), static_cast<int>(debrief.thermals.size()));
+    EXPECT_EQ(window.stretchList(Kind::FailedAttempt).topLevelItemCount(), static_cast<int>(debrief.failedAttempts.size()));
+    EXPECT_EQ(window.stretchList(Kind::Glide).topLevelItemCount(), static_cast<int>(debrief.glides.size()));
+    EXPECT_EQ(window.debriefTabs().tabText(0), QStringLiteral("Thermals (%1)").arg(debrief.thermals.size()));
+    EXPECT_TRUE(window.altitudeKind().text() == "Altitude: pressure" || window.altitudeKind().text() == "Altitude: GPS");
+
+    // Sorted by the figure, not its text: the strongest climb first, then by duration.
+    QTreeWidget& thermals = window.stretchList(Kind::Thermal);
+    struct Sort {
+        int column;
+        double (*figure)(const analysis::CirclingPhase&);
+    };
+    const Sort sorts[] = {
+        { 4, [](const analysis::CirclingPhase& p) { return p.climbMs; } },
+        { 3, [](const analysis::CirclingPhase& p) { return p.gainMetres; } },
+        { 2, [](const analysis::CirclingPhase& p) { return double(p.durationSeconds()); } },
+    };
+    for (const Sort& sort : sorts) {
+        thermals.sortByColumn(sort.column, Qt::DescendingOrder);
+        std::vector<double> shown;
+        for (int row = 0; row < thermals.topLevelItemCount(); ++row)
+            shown.push_back(sort.figure(debrief.thermals[thermals.topLevelItem(row)->data(1, Qt::UserRole).toULongLong()]));
+        EXPECT_TRUE(std::is_sorted(shown.rbegin(), shown.rend())) << "column " << sort.column;
+    }
+
+    // Bands for thermals and attempts, drawn where they are.
+    BarogramView& barogram = window.barogram();
+    EXPECT_EQ(barogram.phaseBands().size(), debrief.thermals.size() + debrief.failedAttempts.size());
+    EXPECT_EQ(barogram.graph(), BarogramView::Graph::Vario);
+    barogram.resize(900, 240);
+    const QImage banded = barogram.grab().toImage();
+    const auto longest = std::max_element(debrief.thermals.begin(), debrief.thermals.end(),
+        [](const auto& a, const auto& b) { return a.durationSeconds() < b.durationSeconds(); });
+    const int middle = static_cast<int>(barogram.xOfTime((longest->startTime + longest->endTime) / 2));
+    const std::vector<BarogramView::Band> bands = barogram.phaseBands();
+    barogram.setPhaseBands({});
+    const QImage plain = barogram.grab().toImage();
+    int differing = 0;
+    const QRect plot = barogram.plotArea();
+    for (int y = plot.top() + 1; y < plot.bottom(); ++y)
+        differing += banded.pixelColor(middle, y) != plain.pixelColor(middle, y);
+    EXPECT_GT(differing, plot.height() / 2) << "the band behind the curve at x " << middle;
+    barogram.setPhaseBands(bands);
+
+    // The small graph follows the choice above the barogram.
+    window.graphChoice().setCurrentIndex(1);
+    EXPECT_EQ(barogram.graph(), BarogramView::Graph::GroundSpeed);
+    EXPECT_FALSE(barogram.graphArea().isEmpty());
+    window.graphChoice().setCurrentIndex(2);
+    EXPECT_EQ(barogram.graph(), BarogramView::Graph::None);
+    EXPECT_TRUE(barogram.graphArea().isEmpty());
+
+    std::size_t winds = 0;
+    for (const auto& thermal : debrief.thermals)
+        winds += thermal.wind.has_value();
+    ASSERT_EQ(window.windLayer().arrows().size(), winds);
+    if (winds > 0) {
+        const auto& first
+            = *std::find_if(debrief.thermals.begin(), debrief.thermals.end(), [](const auto& t) { return t.wind.has_value(); });
+        EXPECT_NEAR(std::fmod(window.windLayer().arrows().front().towardsDegrees - first.wind->fromDegrees + 360, 360), 180, 1e-9)
+            << "pointing downwind";
+    }
+
+    // Choosing: the stretch on the map and the barogram, the cursor at its start.
+    for (const Kind kind : { Kind::Thermal, Kind::Glide }) {
+        const std::size_t index = kind == Kind::Thermal ? debrief.thermals.size() / 2 : debrief.glides.size() / 2;
+        ASSERT_LT(index, kind == Kind::Thermal ? debrief.thermals.size() : debrief.glides.size());
+        const std::size_t start = kind == Kind::Thermal ? debrief.thermals[index].startIndex : debrief.glides[index].startIndex;
+        const std::size_t end = kind == Kind::Thermal ? debrief.thermals[index].endIndex : debrief.glides[index].endIndex;
+        window.selectStretch(kind, index);
+        EXPECT_EQ(barogram.cursorIndex(), start);
+        EXPECT_EQ(window.markers().cursorIndex(), start);
+        ASSERT_EQ(window.highlightLayer().stretches().size(), 1u);
+        EXPECT_EQ(window.highlightLayer().stretches().front().line.size(), end - start + 1);
+        ASSERT_TRUE(barogram.highlight());
+        EXPECT_EQ(barogram.highlight()->begin, window.track()[start].time);
+        EXPECT_EQ(barogram.highlight()->end, window.track()[end].time);
+        EXPECT_EQ(window.highlightLayer().stretches().front().markLabel,
+            (kind == Kind::Thermal ? "Thermal " : "Glide ") + std::to_string(index + 1));
+    }
+    window.stretchList(Kind::Glide).setCurrentItem(nullptr);
+    EXPECT_TRUE(window.highlightLayer().stretches().empty());
+    EXPECT_FALSE(barogram.highlight());
+    window.selectStretch(Kind::Glide, debrief.glides.size() / 2);
+
+    // Pointing at a thermal on the map names it.
+    window.map().resize(800, 600);
+    window.map().fitToLayer(window.trackLayer());
+    const std::size_t named = debrief.thermals.size() - 1;
+    const auto& thermal = debrief.thermals[named];
+    const PixelPoint pixel = window.map().viewport().pixelFor(window.track()[(thermal.startIndex + thermal.endIndex) / 2].position);
+    const QString tip = window.stretchTipAt(QPointF(pixel.x, pixel.y));
+    EXPECT_TRUE(tip.startsWith(QStringLiteral("Thermal %1: +").arg(named + 1)) || tip.startsWith("Failed attempt ")) << tip.toStdString();
+    EXPECT_TRUE(tip.endsWith(", left") || tip.endsWith(", right") || tip.endsWith(", mixed")) << tip.toStdString();
+    if (tip.startsWith(QStringLiteral("Thermal %1:").arg(named + 1))) {
+        EXPECT_EQ(tip.toStdString(),
+            formatString("Thermal %zu: %+.0f m, %.1f m/s, %s", named + 1, thermal.gainMetres, thermal.climbMs,
+                analysis::directionName(thermal.direction)));
+    }
+    EXPECT_TRUE(window.stretchTipAt(QPointF(-500, -500)).isEmpty());
+
+    // In feet, the lists, the legend and the tip say so.
+    EXPECT_EQ(window.legendLayer().title(), "Altitude (m)");
+    window.setUnits(UnitSystem::Imperial, true);
+    EXPECT_EQ(window.legendLayer().title(), "Altitude (ft)");
+    EXPECT_TRUE(thermals.topLevelItem(0)->text(3).endsWith(" ft")) << thermals.topLevelItem(0)->text(3).toStdString();
+    EXPECT_EQ(window.highlightLayer().stretches().size(), 1u) << "the chosen stretch stays chosen";
+
+    // Coloured by climb, the legend has a swatch a step, from +5 m/s down, in ft/min.
+    QComboBox* coloring = nullptr;
+    for (QComboBox* combo : window.findChildren<QComboBox*>())
+        if (combo->accessibleName() == "Track colour")
+            coloring = combo;
+    ASSERT_TRUE(coloring);
+    coloring->setCurrentIndex(1);
+    EXPECT_EQ(window.legendLayer().title(), "Climb (ft/min)");
+    const auto& entries = window.legendLayer().entries();
+    ASSERT_EQ(entries.size(), 11u);
+    EXPECT_EQ(entries.front().label, "+984");
+    EXPECT_EQ(entries[5].label, "0");
+    EXPECT_EQ(entries.back().label, "-984");
 }
 
 // The workers hold the flight, not the window: closing it before they answer is safe,

@@ -1,9 +1,11 @@
 #include "MapTestSupport.h"
 
 #include "map/qt/ContestLayer.h"
+#include "map/qt/LegendLayer.h"
 #include "map/qt/MapPainter.h"
 #include "map/qt/MarkersLayer.h"
 #include "map/qt/TrackLayer.h"
+#include "map/qt/WindLayer.h"
 #include "map/qt/ZoneLayer.h"
 
 #include <QPainter>
@@ -259,6 +261,55 @@ TEST(ZoneLayer, LabelsInViewAndApartStretchesOnTop)
     const QImage background = paintLayers({}, viewFrom(0));
     EXPECT_EQ(labelsOnly.pixelColor(westEdge, 140), background.pixelColor(westEdge, 140));
     EXPECT_TRUE(colorNear(image.pixelColor(westEdge, 140), QColor(204, 26, 26), 60)) << image.pixelColor(westEdge, 140).name().toStdString();
+}
+
+// A wind arrow points where the air goes, longer for a stronger wind, centred on its
+// place; the legend's swatches stay along the view's bottom wherever the map is.
+TEST(WindLayer, ArrowsPointDownwindAndTheLegendStaysAlongTheBottom)
+{
+    EXPECT_EQ(WindLayer::lengthPixels(0), WindLayer::shortestPixels);
+    EXPECT_EQ(WindLayer::lengthPixels(200), WindLayer::longestPixels);
+    EXPECT_LT(WindLayer::lengthPixels(10), WindLayer::lengthPixels(20));
+
+    const QColor arrowColour(13, 38, 115);
+    struct Case {
+        double towards;
+        QPoint head; // inside the arrow's tip, 40 km/h: 28 pixels from the place
+        QPoint behind; // beyond the tip: nothing drawn
+    };
+    const Case cases[] = {
+        { 90, { 224, 100 }, { 236, 100 } },
+        { 0, { 200, 76 }, { 200, 64 } },
+        { 225, { 182, 118 }, { 172, 128 } },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.towards);
+        WindLayer wind;
+        wind.setArrows({ { { 0, 2.0 }, c.towards, 40, "", 1 } });
+        const QImage image = paintLayers({ &wind }, viewFrom(0));
+        const QImage background = paintLayers({}, viewFrom(0));
+        EXPECT_TRUE(colorNear(image.pixelColor(c.head), arrowColour, 40)) << image.pixelColor(c.head).name().toStdString();
+        EXPECT_EQ(image.pixelColor(c.behind), background.pixelColor(c.behind));
+    }
+
+    LegendLayer legend;
+    legend.setLegend("Climb (m/s)", { { { 0.9, 0.1, 0.1, 1 }, "+1" }, { { 0.1, 0.1, 0.9, 1 }, "-1" } });
+    for (const double west : { 0.0, 50.0 }) {
+        const QImage image = paintLayers({ &legend }, viewFrom(west));
+        const QRectF box = legend.lastBox();
+        ASSERT_FALSE(box.isEmpty());
+        EXPECT_EQ(box.left(), LegendLayer::leftEdge);
+        EXPECT_EQ(box.bottom(), imageSize.height() - LegendLayer::bottomGap);
+        // The lowest value on the left: the last entry's swatch, then the first's.
+        const int y = static_cast<int>(box.top()) + 7;
+        const int right = static_cast<int>(box.right()) - 22; // the middle of the last swatch
+        EXPECT_TRUE(colorNear(image.pixelColor(right, y), QColor(230, 26, 26), 10)) << image.pixelColor(right, y).name().toStdString();
+        EXPECT_TRUE(colorNear(image.pixelColor(right - 16, y), QColor(26, 26, 230), 10))
+            << image.pixelColor(right - 16, y).name().toStdString();
+    }
+    legend.setLegend({}, {});
+    paintLayers({ &legend }, viewFrom(0));
+    EXPECT_TRUE(legend.lastBox().isEmpty());
 }
 
 } // namespace
