@@ -19,6 +19,8 @@
 #include <map>
 #include <set>
 #include <sstream>
+#include <stdexcept>
+#include <cstdint>
 #include <chrono>
 #include <ctime>
 #include <sys/wait.h>
@@ -50,9 +52,15 @@ std::optional<LibraryError> errorOf(const LibraryResult<T>& result)
     return result.error();
 }
 
-// What version 4 of the index added, taken away again: the first step of making a file
-// an older program left.
-constexpr const char* versionFourUndone[] = { "DROP INDEX flights_file_part", "DROP INDEX flights_recording",
+// What version 5 of the index added, taken away again: a file the program before the
+// debrief left.
+constexpr const char* versionFiveUndone[] = { "DROP TRIGGER flights_debriefs_go", "DROP TABLE debriefs",
+    "PRAGMA user_version=4" };
+
+// What versions 4 and 5 of the index added, taken away again: the first step of making
+// a file an older program left.
+constexpr const char* versionsFourAndFiveUndone[] = { "DROP TRIGGER flights_debriefs_go", "DROP TABLE debriefs",
+    "DROP INDEX flights_file_part", "DROP INDEX flights_recording",
     "ALTER TABLE flights DROP COLUMN altitude_source", "ALTER TABLE flights DROP COLUMN part",
     "ALTER TABLE flights DROP COLUMN recording_of", "ALTER TABLE flights DROP COLUMN removed",
     "ALTER TABLE flights DROP COLUMN glider_edit", "ALTER TABLE flights DROP COLUMN pilot_edit",
@@ -622,7 +630,7 @@ TEST(FlightLibrary, ScoresAreAddedByMigrationAndFilledAfterwards)
         // What the first program left: no scores, no figures' version, no airspaces tables.
         sqlite3* database = nullptr;
         ASSERT_EQ(sqlite3_open(index.c_str(), &database), SQLITE_OK);
-        for (const char* sql : versionFourUndone)
+        for (const char* sql : versionsFourAndFiveUndone)
             EXPECT_EQ(sqlite3_exec(database, sql, nullptr, nullptr, nullptr), SQLITE_OK) << sql;
         for (const char* sql : { "DROP TRIGGER flights_scores_go", "DROP TABLE scores",
                  "ALTER TABLE flights DROP COLUMN figures_version", "DROP TABLE airspace_uses", "DROP TABLE airspace_files",
@@ -753,6 +761,141 @@ TEST(FlightLibrary, ScoresAreAddedByMigrationAndFilledAfterwards)
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(1)) << "no search ran";
     EXPECT_EQ(valueOf(library->index().flight(ground.flight->id)).scorerVersion, figuresVersion);
     EXPECT_FALSE(valueOf(library->index().flight(ground.flight->id)).scorePoints);
+}
+
+// An index made before the debrief: the migration keeps its rows and scores, and the
+// pass analyses every flight without scoring any again; a file the analysis cannot take
+// is "analysed, nothing" and not tried again, an older analysis and new figures are
+// made again, and a rebuild keeps no debrief of the files it read before.
+TEST(FlightLibrary, DebriefsAreFilledByThePassAfterAnOlderIndex)
+{
+    TemporaryFolder scratch;
+    const std::string index = scratch.path() + "/library.sqlite";
+    {
+        auto library = openLibrary(scratch.path());
+        library->importPaths({ CORVEX_TESTDATA_DIR "/igc" });
+        ASSERT_EQ(valueOf(library->fillScores()).scored, 6u);
+    }
+    {
+        sqlite3* database = nullptr;
+        ASSERT_EQ(sqlite3_open(index.c_str(), &database), SQLITE_OK);
+        for (const char* sql : versionFiveUndone)
+            EXPECT_EQ(sqlite3_exec(database, sql, nullptr, nullptr, nullptr), SQLITE_OK) << sql;
+        sqlite3_close(database);
+    }
+    auto library = openLibrary(scratch.path());
+    ASSERT_TRUE(library);
+    for (const LibraryFlight& flight : valueOf(library->index().flights())) {
+        EXPECT_TRUE(flight.scorePoints) << flight.file << ": the scores stay";
+        EXPECT_FALSE(flight.debriefMadeBy) << flight.file;
+        EXPECT_FALSE(flight.debrief) << flight.file;
+    }
+    EXPECT_EQ(valueOf(library->fillScores()).total, 0u) << "a pass without the analysis leaves the debriefs alone";
+
+    // Made up from the flight so that each flight's row is known; the file with the
+    // fewest fixes cannot be analysed.
+    std::atomic<int> calls { 0 };
+    std::size_t fewest = SIZE_MAX;
+    for (const LibraryFlight& flight : valueOf(library->index().flights()))
+        fewest = std::min(fewest, static_cast<std::size_t>(flight.fixes));
+    const auto expected = [](std::size_t fixes, std::size_t takeoff) {
+        return StoredDebrief { .thermals = static_cast<int>(fixes % 17), .failedAttempts = 2, .avgClimbMs = 1.25,
+            .circlingShare = 0.4, .leftShare = 0.75, .heightGainedMetres = double(takeoff),
+            .avgGlideRatio = fixes % 2 ? std::optional(8.5) : std::nullopt, .altitudeSource = "pressure" };
+    };
+    ScoreFillOptions options;
+    options.threads = 2;
+    options.debrief = [&](const corvex::flights::IgcFlight& flight, const corvex::flights::FlightFigures& figures) {
+        ++calls;
+        if (flight.fixes.size() == fewest)
+            throw std::runtime_error("no airborne stretch");
+        return std::optional(expected(flight.fixes.size(), figures.takeoffIndex));
+    };
+    const auto filled = valueOf(library->fillScores(options));
+    EXPECT_EQ(filled.total, 6u);
+    EXPECT_EQ(filled.debriefed, 6u);
+    EXPECT_EQ(filled.refigured, 0u);
+    EXPECT_EQ(calls.load(), 6);
+    const auto debriefsOf = [](const FlightLibrary& flights) {
+        std::map<std::string, std::optional<StoredDebrief>> debriefs;
+        for (const LibraryFlight& flight : valueOf(flights.index().flights())) {
+            EXPECT_EQ(flight.debriefMadeBy, debriefVersion) << flight.file;
+            debriefs[flight.file] = flight.debrief;
+        }
+        return debriefs;
+    };
+    const auto same = [](const std::optional<StoredDebrief>& a, const std::optional<StoredDebrief>& b) {
+        if (!a || !b)
+            return !a == !b;
+        return a->thermals == b->thermals && a->failedAttempts == b->failedAttempts && a->avgClimbMs == b->avgClimbMs
+            && a->circlingShare == b->circlingShare && a->leftShare == b->leftShare
+            && a->heightGainedMetres == b->heightGainedMetres && a->avgGlideRatio == b->avgGlideRatio
+            && a->altitudeSource == b->altitudeSource;
+    };
+    const auto analysed = debriefsOf(*library);
+    std::int64_t nothing = 0, firstId = 0;
+    for (const LibraryFlight& flight : valueOf(library->index().flights())) {
+        SCOPED_TRACE(flight.file);
+        firstId = firstId ? firstId : flight.id;
+        if (static_cast<std::size_t>(flight.fixes) == fewest) {
+            ++nothing;
+            EXPECT_FALSE(flight.debrief) << "analysed, nothing";
+        } else {
+            ASSERT_TRUE(flight.debrief);
+            EXPECT_EQ(flight.debrief->thermals, static_cast<int>(flight.fixes % 17));
+            EXPECT_EQ(flight.debrief->avgGlideRatio.has_value(), flight.fixes % 2 == 1);
+            EXPECT_EQ(flight.debrief->altitudeSource, "pressure");
+        }
+    }
+    EXPECT_EQ(nothing, 1);
+    EXPECT_EQ(valueOf(library->fillScores(options)).total, 0u) << "nothing left, the file without one included";
+    EXPECT_EQ(calls.load(), 6);
+
+    // An older analysis, and a flight whose figures are computed again, are analysed again.
+    ASSERT_TRUE(library->index().setDebrief(firstId, std::nullopt, debriefVersion - 1));
+    {
+        sqlite3* database = nullptr;
+        ASSERT_EQ(sqlite3_open(index.c_str(), &database), SQLITE_OK);
+        const std::string stale = "UPDATE flights SET figures_version = 0 WHERE id = (SELECT min(id) FROM flights WHERE id <> "
+            + std::to_string(firstId) + ")";
+        EXPECT_EQ(sqlite3_exec(database, stale.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+        sqlite3_close(database);
+    }
+    const auto again = valueOf(library->fillScores(options));
+    EXPECT_EQ(again.total, 2u);
+    EXPECT_EQ(again.debriefed, 2u);
+    EXPECT_EQ(again.refigured, 1u);
+    for (auto& [file, debrief] : debriefsOf(*library))
+        EXPECT_TRUE(same(debrief, analysed.at(file))) << file;
+
+    // A rebuild: no debrief survives from before, the pass makes the same again.
+    ASSERT_TRUE(library->rebuild());
+    for (const LibraryFlight& flight : valueOf(library->index().flights())) {
+        EXPECT_FALSE(flight.debriefMadeBy) << flight.file;
+        EXPECT_FALSE(flight.debrief) << flight.file;
+    }
+    EXPECT_EQ(valueOf(library->fillScores(options)).debriefed, 6u);
+    for (auto& [file, debrief] : debriefsOf(*library))
+        EXPECT_TRUE(same(debrief, analysed.at(file))) << file;
+
+    // A file that does not read now is left for later, as for its score.
+    const LibraryFlight first = valueOf(library->index().flight(firstId));
+    ASSERT_TRUE(library->index().forgetDebriefs());
+    fs::remove(library->pathOf(first));
+    const auto missing = valueOf(library->fillScores(options));
+    EXPECT_EQ(missing.unreadable, 1u);
+    EXPECT_EQ(missing.debriefed, 5u);
+    EXPECT_FALSE(valueOf(library->index().flight(firstId)).debriefMadeBy);
+
+    ASSERT_TRUE(library->index().remove(firstId));
+    sqlite3* database = nullptr;
+    ASSERT_EQ(sqlite3_open(index.c_str(), &database), SQLITE_OK);
+    sqlite3_stmt* left = nullptr;
+    ASSERT_EQ(sqlite3_prepare_v2(database, "SELECT count(*) FROM debriefs WHERE flight NOT IN (SELECT id FROM flights)", -1, &left, nullptr), SQLITE_OK);
+    ASSERT_EQ(sqlite3_step(left), SQLITE_ROW);
+    EXPECT_EQ(sqlite3_column_int(left, 0), 0) << "a flight's debrief goes with it";
+    sqlite3_finalize(left);
+    sqlite3_close(database);
 }
 
 // An OpenAir file is kept once per content, whatever its name, with every use; a copy
@@ -1048,7 +1191,7 @@ TEST(FlightLibrary, ScoresPerRuleSetAndFiguresOfAnOlderVersion)
         // (to be computed again) stale figures.
         sqlite3* database = nullptr;
         ASSERT_EQ(sqlite3_open(indexPath.c_str(), &database), SQLITE_OK);
-        for (const char* sql : versionFourUndone)
+        for (const char* sql : versionsFourAndFiveUndone)
             EXPECT_EQ(sqlite3_exec(database, sql, nullptr, nullptr, nullptr), SQLITE_OK) << sql;
         for (const char* sql : { "DROP TRIGGER flights_scores_go", "DROP TABLE scores",
                  "ALTER TABLE flights DROP COLUMN figures_version", "ALTER TABLE flights ADD COLUMN score_points REAL",

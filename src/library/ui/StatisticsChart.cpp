@@ -17,7 +17,8 @@ namespace corvex::library {
 namespace {
 
 constexpr StatisticsMeasure measures[] = { StatisticsMeasure::Hours, StatisticsMeasure::Flights,
-    StatisticsMeasure::Kilometres, StatisticsMeasure::Points };
+    StatisticsMeasure::Kilometres, StatisticsMeasure::Points, StatisticsMeasure::Thermals, StatisticsMeasure::ThermalGain,
+    StatisticsMeasure::AverageClimb };
 
 QString measureName(StatisticsMeasure measure)
 {
@@ -30,6 +31,12 @@ QString measureName(StatisticsMeasure measure)
         return StatisticsChart::tr("Kilometres");
     case StatisticsMeasure::Points:
         return StatisticsChart::tr("Points");
+    case StatisticsMeasure::Thermals:
+        return StatisticsChart::tr("Thermals");
+    case StatisticsMeasure::ThermalGain:
+        return StatisticsChart::tr("Height gained in thermals (m)");
+    case StatisticsMeasure::AverageClimb:
+        return StatisticsChart::tr("Average climb (m/s)");
     }
     return {};
 }
@@ -50,7 +57,8 @@ double axisStep(double top, int lines)
 
 QString valueText(double value, StatisticsMeasure measure)
 {
-    const int decimals = measure == StatisticsMeasure::Flights ? 0 : value < 10 && value != std::floor(value) ? 1 : 0;
+    const bool whole = measure == StatisticsMeasure::Flights || measure == StatisticsMeasure::Thermals;
+    const int decimals = whole ? 0 : value < 10 && value != std::floor(value) ? 1 : 0;
     return QLocale().toString(value, 'f', decimals);
 }
 
