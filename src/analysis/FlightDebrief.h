@@ -12,7 +12,28 @@
 // a circling stretch that gains height is a thermal, one that does not a failed
 // attempt, and the straight flight between them glides. The wind comes from the drift
 // of the circles. Pure: a flight and its figures in, the debrief out; the same
-// thresholds for every flight.
+// thresholds for every flight:
+// - Heights: the pressure altitude when the recorder has a sensor, else GNSS, with
+//   the jumps no glider makes taken out as the flight's figures take them out
+//   (flights/AltitudeJumps.h): a spike makes no climb.
+// - Heading: the direction of the chord from the fix 2 s before to the fix 2 s after
+//   (the neighbours when the log is sparser); it holds while that chord is slower than
+//   2 m/s (standing, or hanging in a wind as strong as the airspeed).
+// - Turning: a heading change of at least 4°/s (a circle in 90 s or less) over 10 s
+//   centred on the fix. A circle is a run of turning one way, joined across gaps of up
+//   to 15 s, that turns at least 360° in all; its ends are where the heading itself
+//   starts and stops turning at 4°/s. S-turns and a 180° course change are no circle.
+// - Circles with less than 20 s between them are one circling phase: a thermal when
+//   it gained at least 20 m from start to end, else a failed attempt. Its direction is
+//   mixed when the minority direction is more than 20 % of its turning.
+// - Wind: over each whole circle the airspeed turns once round and cancels, so the
+//   drift from the circle's start to its end over its time is the wind; a phase's wind
+//   is the mean over its circles. Confidence = min(1, circles / 4) / (1 + (e / 5
+//   km/h)^2), e the circles' spread (root mean square from the mean) over
+//   sqrt(circles - 1); 0.25 for a single circle.
+// - Glides: the straight flight between phases (and from take-off, to landing); their
+//   length is measured over steps of at least 5 s so that a recorder's noise does not
+//   lengthen it; no glide ratio when a glide lost less than 5 m.
 namespace corvex::analysis {
 
 enum class CircleDirection { Left, Right, Mixed };
@@ -65,11 +86,13 @@ struct DebriefTotals {
     double avgClimbMs { 0 }; // over all thermals' time
     double heightGainedMetres { 0 }; // summed over thermals
     double avgGlideSpeedKmh { 0 };
-    std::optional<double> avgGlideRatio; // total glide distance over total glide height lost
+    // Over the glides that lost height: their distance over their height lost.
+    std::optional<double> avgGlideRatio;
     double circlingHeightLossShare { 0 }; // share of all height lost that was lost circling
 };
 
-// One point of the wind along the flight: a thermal's wind at its time and height.
+// One point of the wind along the flight: a circling phase's wind (thermal or failed
+// attempt) at its middle time and its mean height.
 struct WindSample {
     std::int64_t time { 0 };
     double altitude { 0 };

@@ -1,3 +1,4 @@
+#include "flights/AltitudeJumps.h"
 #include "flights/IgcFlight.h"
 
 #include <GeographicLib/Ellipsoid.hpp>
@@ -130,18 +131,10 @@ std::size_t pointAfter(const std::vector<TrackPoint>& points, std::size_t i, std
     return j;
 }
 
-// One altitude series with what no glider does taken out. `excursion` marks the fixes
-// between a jump no glider makes and the jump back that ends it within excursionTime:
-// altitudes the glider never was at, left out of the highest, the lowest, the climb
-// and the sink. `level` is the altitude of the other fixes with every remaining
-// implausible change between two of them (a GNSS receiver's fix coming back 100 m off)
-// taken out from there on: its differences are what the glider climbed or sank. Such a
-// step stays in the highest and the lowest: which side of it is right cannot be told.
-struct CleanAltitude {
-    std::vector<int> level;
-    std::vector<bool> excursion;
-};
+} // namespace
 
+// A jump's step stays in the highest and the lowest altitude: which side of it is right
+// cannot be told.
 CleanAltitude cleanAltitude(const std::vector<IgcFix>& fixes, bool pressure)
 {
     CleanAltitude clean { std::vector<int>(fixes.size(), 0), std::vector<bool>(fixes.size(), false) };
@@ -187,6 +180,8 @@ CleanAltitude cleanAltitude(const std::vector<IgcFix>& fixes, bool pressure)
     }
     return clean;
 }
+
+namespace {
 
 // The points without the ones a glider cannot have been at: a fix reached from the one
 // before faster than plausibleGroundSpeed when a later fix within excursionTime is

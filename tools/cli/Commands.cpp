@@ -14,6 +14,7 @@ extern const CliCommand syncCommand;
 extern const CliCommand libraryCommand;
 extern const CliCommand scoreCommand;
 extern const CliCommand airspaceCheckCommand;
+extern const CliCommand debriefCommand;
 
 const std::vector<const CliCommand*>& allCommands()
 {
@@ -30,6 +31,7 @@ const std::vector<const CliCommand*>& allCommands()
         &libraryCommand,
         &scoreCommand,
         &airspaceCheckCommand,
+        &debriefCommand,
     };
     return commands;
 }

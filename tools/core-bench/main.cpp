@@ -3,6 +3,7 @@
 // core-bench flights FOLDER [--seconds S]
 // core-bench airspace-check OPENAIR --flight FLIGHT.igc [--seconds S]
 // core-bench airspace-hostile CASE --flight FLIGHT.igc [--fixes N]
+// core-bench debrief FLIGHT.igc [--fixes N] [--seconds S]
 // core-bench scorer-worst CASE [--rules ID]
 //
 // The program's file work without a window or an instrument, for scripts/bench:
@@ -28,6 +29,9 @@
 //            1,000 circles of 300 NM read from OpenAir text, their centres spread over
 //            20° of latitude and 28° of longitude around the flight (a quarter of them
 //            hold it). One case a process, so that its peak memory is its own.
+//   debrief  the debrief of a flight resampled to N fixes (36,000 by default: ten hours
+//            at a fix a second) along its own track, its figures computed once before
+//            timing; then the barogram's series of the same fixes.
 // Each case repeats until it has taken S seconds of CPU (2 by default, at least 5
 //   scorer-worst  the contest score of a made track that is no flight, the worst for
 //            the scorer's search, under every rule set (or the one named), once each:
@@ -45,6 +49,7 @@
 #include "airspaces/OpenAirConverter.h"
 #include "airspaces/OpenAirParser.h"
 #include "analysis/AirspaceCheck.h"
+#include "analysis/FlightDebrief.h"
 #include "base/FileRead.h"
 #include "device/TrackLogCodec.h"
 #include "export/ExportFiles.h"
@@ -316,6 +321,28 @@ flights::IgcFlight resampled(const flights::IgcFlight& flight, std::size_t count
     return result;
 }
 
+int benchDebrief(const std::string& flightPath, std::size_t fixCount, double seconds)
+{
+    const auto flight = flights::readIgcFile(flightPath);
+    if (!flight || flight->fixes.size() < 2 || fixCount < 2) {
+        std::fprintf(stderr, "cannot read %s\n", flightPath.c_str());
+        return 1;
+    }
+    const flights::IgcFlight track = resampled(*flight, fixCount);
+    const flights::FlightFigures figures = flights::computeFigures(track);
+    analysis::FlightDebrief debrief;
+    const Timings timings = repeat(seconds, [&] { debrief = analysis::debriefFlight(track, figures); });
+    std::printf("debrief: %zu fixes, %lld s airborne, %zu thermals, %zu failed attempts, %zu glides, %zu runs; %.1f ms CPU, "
+                "%.1f ms elapsed; peak RSS %.1f MB\n",
+        track.fixes.size(), static_cast<long long>(figures.durationSeconds), debrief.thermals.size(), debrief.failedAttempts.size(),
+        debrief.glides.size(), timings.cpu.size(), median(timings.cpu) * 1e3, median(timings.elapsed) * 1e3, peakMegabytes());
+    std::size_t values = 0;
+    const Timings series = repeat(seconds, [&] { values = analysis::flightSeries(track).vario20Ms.size(); });
+    std::printf("debrief series: %zu values, %zu runs; %.1f ms CPU, %.1f ms elapsed; peak RSS %.1f MB\n", values, series.cpu.size(),
+        median(series.cpu) * 1e3, median(series.elapsed) * 1e3, peakMegabytes());
+    return 0;
+}
+
 int benchAirspaceCheck(const std::string& openAirPath, const std::string& flightPath, double seconds)
 {
     const std::string bytes = readFileWhole(openAirPath, FileKind::OpenAir).value_or(std::string());
@@ -571,6 +598,8 @@ int main(int argc, char** argv)
         return benchAirspaceCheck(arguments[1], flightPath, seconds);
     if (ok && arguments[0] == "airspace-hostile" && !flightPath.empty())
         return benchHostileAirspaces(arguments[1], flightPath, fixes);
+    if (ok && arguments[0] == "debrief")
+        return benchDebrief(arguments[1], fixes, seconds);
     if (ok && arguments[0] == "scorer-worst")
         return benchScorerWorst(arguments[1], rulesId);
     std::fprintf(stderr,
@@ -579,6 +608,7 @@ int main(int argc, char** argv)
         "       core-bench flights FOLDER [--seconds S]\n"
         "       core-bench airspace-check OPENAIR --flight FLIGHT.igc [--seconds S]\n"
         "       core-bench airspace-hostile outline-100k|outline-1m|circles-1000 --flight FLIGHT.igc [--fixes N]\n"
+        "       core-bench debrief FLIGHT.igc [--fixes N] [--seconds S]\n"
         "       core-bench scorer-worst jitter|zigzag|cloud|straight-6s|equator|largest [--rules ID]\n");
     return 2;
 }
