@@ -46,7 +46,10 @@ std::vector<LibraryFlight> sample()
     // yet, flight 5's file had nothing to analyse.
     const auto analysed = [](LibraryFlight& f, int thermals, double gain, double climb) {
         f.debriefMadeBy = debriefVersion;
-        f.debrief = StoredDebrief { .thermals = thermals, .avgClimbMs = climb, .heightGainedMetres = gain };
+        f.debrief.emplace();
+        f.debrief->thermals = thermals;
+        f.debrief->avgClimbMs = climb;
+        f.debrief->heightGainedMetres = gain;
     };
     analysed(flights[0], 3, 600, 1.5);
     analysed(flights[2], 5, 1200, 2.0);
