@@ -53,6 +53,9 @@ constexpr double positionSlack = 100; // m
 constexpr double vario20HalfSpan = 10; // s
 constexpr double groundSpeedHalfSpan = 5; // s
 constexpr double speedStepSeconds = 2;
+// A phase's end lies half way to the straight fix beside it, unless that is further
+// than this (a gap in the log): then at the end fix itself.
+constexpr std::int64_t maxEdgeGapSeconds = 10;
 
 double wrapDegrees(double d)
 {
@@ -81,12 +84,11 @@ struct Point {
     double altitude { 0 };
     double heading { 0 }; // unwrapped degrees, clockwise positive
     double turnRate { 0 }; // degrees per second, right positive
+    // The turn at this fix alone: from the leg that ends here to the leg that starts
+    // here, each of headingChordSeconds or the next fix, over half their time.
+    double cornerRate { 0 };
 };
 
-struct Track {
-    std::vector<Point> points;
-    bool pressure { false };
-};
 
 bool usesPressure(const flights::IgcFlight& flight)
 {
@@ -138,6 +140,11 @@ std::vector<Point> placedPoints(const flights::IgcFlight& flight, std::size_t fi
     return points;
 }
 
+double seconds(const std::vector<Point>& points, std::size_t from, std::size_t to)
+{
+    return static_cast<double>(points[to].time - points[from].time);
+}
+
 // For each point, the last point at least `span` seconds before it (the first point
 // when there is none) and the first at least `span` after it (the last when none).
 template<typename Use>
@@ -176,21 +183,29 @@ void addHeadings(std::vector<Point>& points)
     // Before the first chord that moved, the heading is that of the first one.
     for (std::size_t k = 0; k < firstMoved && firstMoved < points.size(); ++k)
         points[k].heading = points[firstMoved].heading;
+    eachSpan(points, headingChordSeconds, [&](std::size_t k, std::size_t from, std::size_t to) {
+        if (from == k || to == k)
+            return;
+        const double inX = points[k].x - points[from].x, inY = points[k].y - points[from].y;
+        const double outX = points[to].x - points[k].x, outY = points[to].y - points[k].y;
+        const double inSeconds = seconds(points, from, k), outSeconds = seconds(points, k, to);
+        if (std::hypot(inX, inY) < headingMinSpeed * inSeconds || std::hypot(outX, outY) < headingMinSpeed * outSeconds)
+            return;
+        const double turn = wrapDegrees(geo::degrees(std::atan2(outX, outY) - std::atan2(inX, inY)));
+        points[k].cornerRate = turn / ((inSeconds + outSeconds) / 2);
+    });
     eachSpan(points, turnRateSeconds / 2, [&](std::size_t k, std::size_t from, std::size_t to) {
         const double seconds = static_cast<double>(points[to].time - points[from].time);
         points[k].turnRate = seconds > 0 ? (points[to].heading - points[from].heading) / seconds : 0;
     });
 }
 
-Track trackOf(const flights::IgcFlight& flight, std::size_t first, std::size_t last, bool pressure)
+std::vector<Point> trackOf(const flights::IgcFlight& flight, std::size_t first, std::size_t last, bool pressure)
 {
     const flights::CleanAltitude clean = flights::cleanAltitude(flight.fixes, pressure);
-    Track track;
-    track.pressure = pressure;
-    track.points = placedPoints(flight, first, last, clean.level);
+    std::vector<Point> points = placedPoints(flight, first, last, clean.level);
     // The level holds through an excursion; the glider went on climbing or sinking, so
     // its fixes take the altitude between the fixes around it.
-    std::vector<Point>& points = track.points;
     for (std::size_t k = 0; k < points.size();) {
         if (!clean.excursion[points[k].index]) {
             ++k;
@@ -209,8 +224,8 @@ Track trackOf(const flights::IgcFlight& flight, std::size_t first, std::size_t l
         }
         k = end;
     }
-    addHeadings(track.points);
-    return track;
+    addHeadings(points);
+    return points;
 }
 
 // A run of points turning one way, [first, last] in the points.
@@ -219,11 +234,6 @@ struct Turn {
     int sign { 0 }; // +1 right, -1 left
     double degrees { 0 }; // net heading change, signed
 };
-
-double seconds(const std::vector<Point>& points, std::size_t from, std::size_t to)
-{
-    return static_cast<double>(points[to].time - points[from].time);
-}
 
 // The circles: runs of turning faster than circlingTurnRate one way, joined across
 // short gaps, that add up to a full circle.
@@ -248,15 +258,13 @@ std::vector<Turn> circlingStretches(const std::vector<Point>& points)
             joined.push_back(run);
     }
     // A turn rate over a span turns early and stops late by up to half the span: the
-    // ends are where the heading itself turns.
-    const auto turning = [&](std::size_t k, int sign) {
-        return (points[k + 1].heading - points[k].heading) * sign >= circlingTurnRate * seconds(points, k, k + 1);
-    };
+    // ends are the first and the last fix where the track itself bends.
+    const auto turning = [&](std::size_t k, int sign) { return points[k].cornerRate * sign >= circlingTurnRate; };
     for (Turn& turn : joined) {
         const std::size_t first = turn.first, last = turn.last;
         while (turn.first < turn.last && seconds(points, first, turn.first) < turnRateSeconds && !turning(turn.first, turn.sign))
             ++turn.first;
-        while (turn.last > turn.first && seconds(points, turn.last, last) < turnRateSeconds && !turning(turn.last - 1, turn.sign))
+        while (turn.last > turn.first && seconds(points, turn.last, last) < turnRateSeconds && !turning(turn.last, turn.sign))
             --turn.last;
     }
     std::vector<Turn> circles;
@@ -281,14 +289,20 @@ void addCircleDrifts(const std::vector<Point>& points, const Turn& turn, std::ve
     struct At {
         double time, x, y;
     };
-    std::size_t k = turn.first;
+    // The circles are counted where the chords lie wholly inside the turn: a chord that
+    // reaches into the straight flight around it is turned by neither.
+    std::size_t k = turn.first, last = turn.last;
+    while (k + 1 < last && seconds(points, turn.first, k) < headingChordSeconds)
+        ++k;
+    while (last > k + 1 && seconds(points, last, turn.last) < headingChordSeconds)
+        --last;
     At start { static_cast<double>(points[k].time), points[k].x, points[k].y };
     double startHeading = points[k].heading;
     for (;;) {
         const double target = startHeading + turn.sign * circleDegrees;
-        while (k < turn.last && (points[k + 1].heading - target) * turn.sign < 0)
+        while (k < last && (points[k + 1].heading - target) * turn.sign < 0)
             ++k;
-        if (k >= turn.last)
+        if (k >= last)
             return;
         const Point& a = points[k];
         const Point& b = points[k + 1];
@@ -301,7 +315,6 @@ void addCircleDrifts(const std::vector<Point>& points, const Turn& turn, std::ve
             drifts.push_back({ (end.x - start.x) / duration, (end.y - start.y) / duration });
         start = end;
         startHeading = target;
-        k = k + 1 > turn.last ? turn.last : k;
     }
 }
 
@@ -368,20 +381,53 @@ GeoPoint meanPlace(const flights::IgcFlight& flight, const std::vector<Point>& p
     return { latitude / n, geo::degrees(std::atan2(east, north)) };
 }
 
+// Where a circling phase begins or ends: the turn started between the last straight
+// fix and the first that bends (and stopped between the last that bends and the next),
+// half way the best guess. On a log of a fix every few seconds that keeps the circles'
+// climb out of the glide beside them, and the glide's sink out of the climb, on average.
+struct Edge {
+    double time { 0 }, x { 0 }, y { 0 }, altitude { 0 };
+};
+
+// Half way from fix a to fix b; at fix `own`, the phase's end fix, across a gap.
+Edge edgeBetween(const std::vector<Point>& points, std::size_t a, std::size_t b, std::size_t own)
+{
+    const Point& p = points[a];
+    const Point& q = points[b];
+    if (q.time - p.time > maxEdgeGapSeconds)
+        return { static_cast<double>(points[own].time), points[own].x, points[own].y, points[own].altitude };
+    return { static_cast<double>(p.time + q.time) / 2, (p.x + q.x) / 2, (p.y + q.y) / 2, (p.altitude + q.altitude) / 2 };
+}
+
+Edge atPoint(const std::vector<Point>& points, std::size_t k) { return edgeBetween(points, k, k, k); }
+
+Edge startEdge(const std::vector<Point>& points, std::size_t first)
+{
+    return edgeBetween(points, first > 0 ? first - 1 : first, first, first);
+}
+
+Edge endEdge(const std::vector<Point>& points, std::size_t last)
+{
+    return edgeBetween(points, last, last + 1 < points.size() ? last + 1 : last, last);
+}
+
 CirclingPhase phaseOf(const flights::IgcFlight& flight, const std::vector<Point>& points, const std::vector<Turn>& turns,
-    std::size_t firstTurn, std::size_t lastTurn)
+    std::size_t firstTurn, std::size_t lastTurn, double& duration)
 {
     const std::size_t first = turns[firstTurn].first, last = turns[lastTurn].last;
+    const Edge start = startEdge(points, first), end = endEdge(points, last);
     CirclingPhase phase;
     phase.startIndex = points[first].index;
     phase.endIndex = points[last].index;
     phase.startTime = points[first].time;
     phase.endTime = points[last].time;
-    phase.startAltitude = points[first].altitude;
-    phase.endAltitude = points[last].altitude;
+    phase.startAltitude = start.altitude;
+    phase.endAltitude = end.altitude;
     phase.gainMetres = phase.endAltitude - phase.startAltitude;
-    phase.climbMs = phase.durationSeconds() > 0 ? phase.gainMetres / static_cast<double>(phase.durationSeconds()) : 0;
-    phase.bestClimbMs = bestClimb(points, first, last);
+    duration = end.time - start.time;
+    phase.climbMs = duration > 0 ? phase.gainMetres / duration : 0;
+    // A short phase's 20-s windows may all miss its best part; its best is never below its average.
+    phase.bestClimbMs = std::max(bestClimb(points, first, last), phase.climbMs);
     double left = 0, right = 0;
     std::vector<CircleDrift> drifts;
     for (std::size_t t = firstTurn; t <= lastTurn; ++t) {
@@ -403,6 +449,8 @@ CirclingPhase phaseOf(const flights::IgcFlight& flight, const std::vector<Point>
 double pathMetres(const std::vector<Point>& points, std::size_t first, std::size_t last)
 {
     double metres = 0;
+    if (last <= first)
+        return 0;
     std::size_t from = first;
     for (std::size_t k = first + 1; k <= last; ++k) {
         if (points[k].time - points[from].time >= glideStepSeconds || k == last) {
@@ -413,17 +461,26 @@ double pathMetres(const std::vector<Point>& points, std::size_t first, std::size
     return metres;
 }
 
-Glide glideOf(const std::vector<Point>& points, std::size_t first, std::size_t last)
+// The glide from fix `first` to fix `last`, its figures from the edge `from` to the
+// edge `to` (see Edge).
+Glide glideOf(const std::vector<Point>& points, std::size_t first, std::size_t last, const Edge& from, const Edge& to, double& duration)
 {
     Glide glide;
     glide.startIndex = points[first].index;
     glide.endIndex = points[last].index;
     glide.startTime = points[first].time;
     glide.endTime = points[last].time;
-    glide.distanceMetres = pathMetres(points, first, last);
-    const double duration = seconds(points, first, last);
+    // The fixes strictly between the edges, and the way to and from them.
+    const std::size_t a = static_cast<double>(points[first].time) < from.time ? first + 1 : first;
+    const std::size_t b = static_cast<double>(points[last].time) > to.time && last > 0 ? last - 1 : last;
+    if (a <= b && a < points.size())
+        glide.distanceMetres = std::hypot(points[a].x - from.x, points[a].y - from.y) + pathMetres(points, a, b)
+            + std::hypot(to.x - points[b].x, to.y - points[b].y);
+    else
+        glide.distanceMetres = std::hypot(to.x - from.x, to.y - from.y);
+    duration = to.time - from.time;
     glide.speedKmh = duration > 0 ? glide.distanceMetres / duration * 3.6 : 0;
-    glide.heightLostMetres = points[first].altitude - points[last].altitude;
+    glide.heightLostMetres = from.altitude - to.altitude;
     if (glide.heightLostMetres >= glideRatioMinLossMetres)
         glide.glideRatio = glide.distanceMetres / glide.heightLostMetres;
     glide.varioMs = duration > 0 ? -glide.heightLostMetres / duration : 0;
@@ -440,8 +497,7 @@ FlightDebrief debriefFlight(const flights::IgcFlight& flight, const flights::Fli
     if (flight.fixes.empty() || !figures.movementDetected || figures.landingIndex <= figures.takeoffIndex
         || figures.landingIndex >= flight.fixes.size())
         return debrief;
-    const Track track = trackOf(flight, figures.takeoffIndex, figures.landingIndex, pressure);
-    const std::vector<Point>& points = track.points;
+    const std::vector<Point> points = trackOf(flight, figures.takeoffIndex, figures.landingIndex, pressure);
     if (points.size() < 2)
         return debrief;
 
@@ -461,11 +517,13 @@ FlightDebrief debriefFlight(const flights::IgcFlight& flight, const flights::Fli
     double circlingSeconds = 0, leftDegrees = 0, turningDegrees = 0, thermalSeconds = 0;
     double glideMetres = 0, glideSeconds = 0, glideLoss = 0, sinkingMetres = 0;
     std::size_t glideFrom = 0;
-    const auto addGlide = [&](std::size_t to) {
+    Edge glideStart = atPoint(points, 0);
+    const auto addGlide = [&](std::size_t to, const Edge& end) {
         if (to <= glideFrom)
             return;
-        Glide glide = glideOf(points, glideFrom, to);
-        glideSeconds += static_cast<double>(glide.durationSeconds());
+        double duration = 0;
+        Glide glide = glideOf(points, glideFrom, to, glideStart, end, duration);
+        glideSeconds += duration;
         glideMetres += glide.distanceMetres;
         if (glide.heightLostMetres > 0) {
             sinkingMetres += glide.distanceMetres;
@@ -473,11 +531,12 @@ FlightDebrief debriefFlight(const flights::IgcFlight& flight, const flights::Fli
         }
         debrief.glides.push_back(std::move(glide));
     };
-    std::vector<const CirclingPhase*> inOrder;
     for (const Span& span : spans) {
-        addGlide(turns[span.firstTurn].first);
-        CirclingPhase phase = phaseOf(flight, points, turns, span.firstTurn, span.lastTurn);
-        circlingSeconds += static_cast<double>(phase.durationSeconds());
+        const std::size_t first = turns[span.firstTurn].first, last = turns[span.lastTurn].last;
+        addGlide(first, startEdge(points, first));
+        double duration = 0;
+        CirclingPhase phase = phaseOf(flight, points, turns, span.firstTurn, span.lastTurn, duration);
+        circlingSeconds += duration;
         for (std::size_t t = span.firstTurn; t <= span.lastTurn; ++t) {
             turningDegrees += std::fabs(turns[t].degrees);
             if (turns[t].sign < 0)
@@ -486,15 +545,16 @@ FlightDebrief debriefFlight(const flights::IgcFlight& flight, const flights::Fli
         if (phase.wind)
             debrief.wind.push_back({ (phase.startTime + phase.endTime) / 2, (phase.startAltitude + phase.endAltitude) / 2, *phase.wind });
         if (phase.gainMetres >= thermalGainMetres) {
-            thermalSeconds += static_cast<double>(phase.durationSeconds());
+            thermalSeconds += duration;
             debrief.totals.heightGainedMetres += phase.gainMetres;
             debrief.thermals.push_back(std::move(phase));
         } else {
             debrief.failedAttempts.push_back(std::move(phase));
         }
-        glideFrom = turns[span.lastTurn].last;
+        glideFrom = last;
+        glideStart = endEdge(points, last);
     }
-    addGlide(points.size() - 1);
+    addGlide(points.size() - 1, atPoint(points, points.size() - 1));
 
     DebriefTotals& totals = debrief.totals;
     const double airborne = seconds(points, 0, points.size() - 1);
@@ -534,8 +594,7 @@ FlightSeries flightSeries(const flights::IgcFlight& flight)
     series.groundSpeedKmh.assign(n, 0);
     if (n < 2)
         return series;
-    const Track track = trackOf(flight, 0, n - 1, usesPressure(flight));
-    const std::vector<Point>& points = track.points;
+    const std::vector<Point> points = trackOf(flight, 0, n - 1, usesPressure(flight));
     if (points.size() < 2)
         return series;
     std::vector<double> vario(points.size(), 0), speed(points.size(), 0);

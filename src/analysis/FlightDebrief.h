@@ -21,16 +21,20 @@
 //   2 m/s (standing, or hanging in a wind as strong as the airspeed).
 // - Turning: a heading change of at least 4°/s (a circle in 90 s or less) over 10 s
 //   centred on the fix. A circle is a run of turning one way, joined across gaps of up
-//   to 15 s, that turns at least 360° in all; its ends are where the heading itself
-//   starts and stops turning at 4°/s. S-turns and a 180° course change are no circle.
+//   to 15 s, that turns at least 360° in all; its ends are the first and the last fix
+//   where the track itself bends at 4°/s (from the leg before the fix to the leg after
+//   it, legs of 2 s or one fix). S-turns and a 180° course change are no circle.
+// - A phase's indices and times are those end fixes; its heights and a glide's length
+//   and heights run from half way between an end fix and the straight fix beside it
+//   (where the turn began or ended, as well as a sparse log tells).
 // - Circles with less than 20 s between them are one circling phase: a thermal when
 //   it gained at least 20 m from start to end, else a failed attempt. Its direction is
 //   mixed when the minority direction is more than 20 % of its turning.
 // - Wind: over each whole circle the airspeed turns once round and cancels, so the
 //   drift from the circle's start to its end over its time is the wind; a phase's wind
-//   is the mean over its circles. Confidence = min(1, circles / 4) / (1 + (e / 5
-//   km/h)^2), e the circles' spread (root mean square from the mean) over
-//   sqrt(circles - 1); 0.25 for a single circle.
+//   is the mean over its circles, counted from 2 s inside the turn's ends.
+//   Confidence = min(1, circles / 4) / (1 + (e / 5 km/h)^2), e the circles' spread
+//   (root mean square from the mean) over sqrt(circles - 1); 0.25 for a single circle.
 // - Glides: the straight flight between phases (and from take-off, to landing); their
 //   length is measured over steps of at least 5 s so that a recorder's noise does not
 //   lengthen it; no glide ratio when a glide lost less than 5 m.
@@ -53,8 +57,8 @@ struct CirclingPhase {
     std::int64_t startTime { 0 }, endTime { 0 }; // UTC seconds since epoch
     double startAltitude { 0 }, endAltitude { 0 }; // metres, in the debrief's altitudeSource
     double gainMetres { 0 }; // end minus start (negative for most failed attempts)
-    double climbMs { 0 }; // gain over duration
-    double bestClimbMs { 0 }; // best 20-second average inside the stretch
+    double climbMs { 0 }; // gain over the time between its ends (see above)
+    double bestClimbMs { 0 }; // best 20-second average inside the stretch, at least climbMs
     CircleDirection direction { CircleDirection::Right };
     double leftShare { 0 }; // share of the stretch's turning spent turning left, 0..1
     double circleSeconds { 0 }; // time for one full circle
@@ -107,6 +111,10 @@ struct FlightDebrief {
     DebriefTotals totals;
     std::vector<WindSample> wind; // in time order
 };
+
+// Goes up whenever a threshold or a rule above changes what a debrief says, so that
+// one kept with a flight is made again.
+inline constexpr int debriefVersion = 1;
 
 // The debrief of the flight between figures.takeoffIndex and figures.landingIndex.
 FlightDebrief debriefFlight(const flights::IgcFlight& flight, const flights::FlightFigures& figures);

@@ -304,6 +304,8 @@ TEST(Cli, ParserErrorsAreUsageErrorsInEveryCommand)
         { { "airspace-check", "a.igc", "b.igc", "--airspaces", "france.txt" }, "unexpected argument b.igc" },
         { { "airspace-check", "a.igc", "--airspaces" }, "missing value after '--airspaces'" },
         { { "airspace-check", "a.igc", "--airspaces", "france.txt", "--json=yes" }, "unexpected value after '--json'" },
+        { { "debrief" }, "missing argument" },
+        { { "debrief", "a.igc", "b.igc" }, "unexpected argument b.igc" },
     };
     for (const Case& c : cases) {
         const CliRun run = runCli(c.arguments);
@@ -324,6 +326,8 @@ TEST(Cli, ParserErrorsAreUsageErrorsInEveryCommand)
         { "score", fifo },
         { "airspace-check", fifo, "--airspaces", fifo },
         { "airspace-check", CORVEX_TESTDATA_DIR "/igc/20180427.igc", "--airspaces", fifo },
+        { "debrief", fifo },
+        { "debrief", CORVEX_TESTDATA_DIR "/README.md" },
         { "firmware", "install", fifo },
         { "airspaces", "convert", fifo, "--out", pipes.path() + "/set.bin" },
         { "airspaces", "render", fifo, "--out", pipes.path() + "/set.png" },
@@ -373,6 +377,51 @@ TEST(Cli, ParserErrorsAreUsageErrorsInEveryCommand)
         EXPECT_EQ(help.exitCode, 0) << command.toStdString();
         EXPECT_TRUE(help.out.startsWith("Usage: corvex [--port PATH] " + command)) << help.out.toStdString();
     }
+}
+
+// debrief: the JSON scripts read (SI units, UTC, null wind where no circle gave one),
+// the text in the units asked for, and a library flight by its number.
+TEST(Cli, DebriefJsonTextAndLibraryFlight)
+{
+    const QString flight = CORVEX_TESTDATA_DIR "/igc/20180427.igc";
+    const CliRun run = runCli({ "debrief", flight, "--json" });
+    ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+    const QJsonObject debrief = QJsonDocument::fromJson(run.out.toUtf8()).object();
+    EXPECT_EQ(debrief["altitude_source"].toString(), "pressure");
+    const QJsonArray thermals = debrief["thermals"].toArray();
+    ASSERT_GE(thermals.size(), 10);
+    for (const QJsonValue& value : thermals) {
+        const QJsonObject thermal = value.toObject();
+        for (const char* key : { "start", "end", "gain_m", "climb_ms", "best_climb_ms", "direction", "wind_kmh", "wind_from_deg", "wind_confidence" })
+            EXPECT_TRUE(thermal.contains(key)) << key;
+        EXPECT_TRUE(thermal["start"].toString().endsWith('Z'));
+        EXPECT_GE(thermal["gain_m"].toDouble(), 20);
+        EXPECT_TRUE(QStringList({ "left", "right", "mixed" }).contains(thermal["direction"].toString()));
+    }
+    EXPECT_TRUE(debrief["failed_attempts"].isArray());
+    const QJsonObject glide = debrief["glides"].toArray().first().toObject();
+    for (const char* key : { "start", "end", "distance_km", "speed_kmh", "height_lost_m", "glide_ratio" })
+        EXPECT_TRUE(glide.contains(key)) << key;
+    const QJsonObject totals = debrief["totals"].toObject();
+    for (const char* key : { "circling_share", "left_share", "thermals", "avg_climb_ms", "avg_glide_ratio" })
+        EXPECT_TRUE(totals.contains(key)) << key;
+    EXPECT_EQ(totals["thermals"].toInt(), thermals.size());
+
+    const CliRun text = runCli({ "--units", "aviation", "--utc", "debrief", flight });
+    ASSERT_EQ(text.exitCode, 0) << text.err.toStdString();
+    EXPECT_TRUE(text.out.contains("altitude: pressure\ntimes: UTC\n")) << text.out.toStdString();
+    EXPECT_TRUE(text.out.contains(" kt")) << text.out.toStdString();
+    EXPECT_TRUE(text.out.contains("\nthermals\n  start ")) << text.out.toStdString();
+    EXPECT_TRUE(text.out.contains("\n  13:46:")) << "UTC clock times";
+
+    QTemporaryDir scratch;
+    const QString library = scratch.path() + "/Flights";
+    ASSERT_EQ(runCli({ "library", "import", flight, "--library", library }).exitCode, 0);
+    const QJsonArray listed = QJsonDocument::fromJson(runCli({ "library", "list", "--json", "--library", library }).out.toUtf8()).array();
+    ASSERT_EQ(listed.size(), 1);
+    const QString id = QString::number(listed.first()["id"].toInt());
+    EXPECT_EQ(runCli({ "debrief", id, "--json", "--library", library }).out, run.out);
+    EXPECT_EQ(runCli({ "debrief", "99", "--library", library }).exitCode, 7);
 }
 
 // airspace-check's exit codes and JSON: 10 with crossings, 0 without, 4 for a file
