@@ -42,21 +42,16 @@ std::vector<LibraryFlight> sample()
     };
     flights[5].removed = jan2023 + 60 * day;
     flights[6].recordingOf = 3;
-    // Thermals, height gained in them and the average climb; flight 2 is not analysed
-    // yet, flight 5's file had nothing to analyse.
-    const auto analysed = [](LibraryFlight& f, int thermals, double gain, double climb) {
-        f.debriefMadeBy = debriefVersion;
-        f.debrief.emplace();
-        f.debrief->thermals = thermals;
-        f.debrief->avgClimbMs = climb;
-        f.debrief->heightGainedMetres = gain;
-    };
-    analysed(flights[0], 3, 600, 1.5);
-    analysed(flights[2], 5, 1200, 2.0);
-    analysed(flights[3], 0, 0, 0);
-    flights[4].debriefMadeBy = debriefVersion;
-    analysed(flights[5], 99, 9900, 3);
-    analysed(flights[6], 5, 1200, 2.0);
+    // Thermals, the height gained and the climb in them; flight 2 is not analysed yet,
+    // flight 5's file had nothing to analyse.
+    const struct { std::size_t flight; int thermals; double gain, climb; } debriefs[] = {
+        { 0, 3, 600, 1.5 }, { 2, 5, 1200, 2.0 }, { 3, 0, 0, 0 }, { 5, 99, 9900, 3 }, { 6, 5, 1200, 2.0 } };
+    for (const auto& each : debriefs) {
+        StoredDebrief& debrief = flights[each.flight].debrief.emplace();
+        debrief.thermals = each.thermals;
+        debrief.heightGainedMetres = each.gain;
+        debrief.avgClimbMs = each.climb;
+    }
     return flights;
 }
 
