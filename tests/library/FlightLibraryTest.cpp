@@ -273,6 +273,7 @@ TEST(FlightLibrary, ACopyThatHoldsMoreReplacesTheShorterOne)
         const ImportOutcome first = c.shortFirst ? library->importFile(scratch.path() + "/in/stub.igc") : importWhole();
         ASSERT_EQ(first.kind, ImportOutcome::Kind::Imported) << first.message;
         ASSERT_TRUE(library->index().setScore(first.flight->id, "xcontest", StoredScore { 12.5, "free_flight", 10000.0, figuresVersion }));
+        ASSERT_TRUE(library->index().setDebrief(first.flight->id, StoredDebrief {}, debriefVersion));
 
         const ImportOutcome second = c.shortFirst ? importWhole() : library->importFile(scratch.path() + "/in/stub.igc");
         const std::string kept = scratch.path() + "/Flights/" + first.flight->file;
@@ -289,6 +290,7 @@ TEST(FlightLibrary, ACopyThatHoldsMoreReplacesTheShorterOne)
             EXPECT_GT(row.landing, first.flight->landing);
             EXPECT_EQ(row.size, static_cast<std::int64_t>(whole.size()));
             EXPECT_TRUE(valueOf(library->index().scores(row.id)).empty()) << "scored again from the whole file";
+            EXPECT_FALSE(row.debriefMadeBy) << "and analysed again";
             EXPECT_EQ(library->instrumentFlight("C0FFEE", logBookMinute).hasValue(), c.synced);
             // The short copy again is no longer the same bytes as a flight, but still
             // the same flight; so is the whole file.
