@@ -53,9 +53,11 @@ constexpr double positionSlack = 100; // m
 constexpr double vario20HalfSpan = 10; // s
 constexpr double groundSpeedHalfSpan = 5; // s
 constexpr double speedStepSeconds = 2;
-// A phase's end lies half way to the straight fix beside it, unless that is further
-// than this (a gap in the log): then at the end fix itself.
+// A phase's end lies between its end fix and the straight fix beside it (see
+// turnEdge), unless that is further than this (a gap in the log): then at the end fix.
 constexpr std::int64_t maxEdgeGapSeconds = 10;
+// Each side's climb or sink at a phase's end is its trend over this long.
+constexpr double trendSeconds = 10;
 
 double wrapDegrees(double d)
 {
@@ -87,6 +89,7 @@ struct Point {
     // The turn at this fix alone: from the leg that ends here to the leg that starts
     // here, each of headingChordSeconds or the next fix, over half their time.
     double cornerRate { 0 };
+    double cornerDegrees { 0 }; // the same as an angle, right positive
 };
 
 
@@ -192,6 +195,7 @@ void addHeadings(std::vector<Point>& points)
         if (std::hypot(inX, inY) < headingMinSpeed * inSeconds || std::hypot(outX, outY) < headingMinSpeed * outSeconds)
             return;
         const double turn = wrapDegrees(geo::degrees(std::atan2(outX, outY) - std::atan2(inX, inY)));
+        points[k].cornerDegrees = turn;
         points[k].cornerRate = turn / ((inSeconds + outSeconds) / 2);
     });
     eachSpan(points, turnRateSeconds / 2, [&](std::size_t k, std::size_t from, std::size_t to) {
@@ -389,33 +393,74 @@ struct Edge {
     double time { 0 }, x { 0 }, y { 0 }, altitude { 0 };
 };
 
-// Half way from fix a to fix b; at fix `own`, the phase's end fix, across a gap.
-Edge edgeBetween(const std::vector<Point>& points, std::size_t a, std::size_t b, std::size_t own)
+// Fix a, or b, or a place between them on the leg, `share` of the way.
+Edge edgeOnLeg(const std::vector<Point>& points, std::size_t a, std::size_t b, double share)
 {
     const Point& p = points[a];
     const Point& q = points[b];
-    if (q.time - p.time > maxEdgeGapSeconds)
-        return { static_cast<double>(points[own].time), points[own].x, points[own].y, points[own].altitude };
-    return { static_cast<double>(p.time + q.time) / 2, (p.x + q.x) / 2, (p.y + q.y) / 2, (p.altitude + q.altitude) / 2 };
+    return { static_cast<double>(p.time) + share * static_cast<double>(q.time - p.time), p.x + share * (q.x - p.x),
+        p.y + share * (q.y - p.y), p.altitude + share * (q.altitude - p.altitude) };
 }
 
-Edge atPoint(const std::vector<Point>& points, std::size_t k) { return edgeBetween(points, k, k, k); }
+Edge atPoint(const std::vector<Point>& points, std::size_t k) { return edgeOnLeg(points, k, k, 0); }
 
-Edge startEdge(const std::vector<Point>& points, std::size_t first)
+// Where the turn began on the leg from the straight fix `straight` to the first fix
+// that bends, `bent` (or ended, from the last that bends to the straight fix after).
+// Logged every second the legs overlap and half way is as good as anything; on a
+// sparser log a turn at `rate` begun (or ended) t before the leg's far end bends the
+// leg's chord by rate t^2 / (2 leg), which is the bend seen at the straight fix. Across
+// a gap in the log, at the fix that bends.
+Edge turnEdge(const std::vector<Point>& points, std::size_t straight, std::size_t bent, int sign, double rate)
 {
-    return edgeBetween(points, first > 0 ? first - 1 : first, first, first);
+    if (straight == bent)
+        return atPoint(points, bent);
+    const std::size_t a = std::min(straight, bent), b = std::max(straight, bent);
+    const double leg = seconds(points, a, b);
+    if (leg > maxEdgeGapSeconds)
+        return atPoint(points, bent);
+    if (leg < 2 * headingChordSeconds || rate <= 0)
+        return edgeOnLeg(points, a, b, 0.5);
+    const double turned = std::clamp(std::sqrt(2 * leg * std::max(0.0, points[straight].cornerDegrees * sign) / rate), 0.0, leg);
+    // The turn took `turned` seconds of the leg, at its start's end of it.
+    Edge edge = edgeOnLeg(points, a, b, straight < bent ? 1 - turned / leg : turned / leg);
+    // The height there: between the fixes it climbed on one side and sank on the other,
+    // so each side's own trend carried to the edge, the two averaged.
+    const auto carried = [&](std::size_t from, bool forward) {
+        std::size_t to = from;
+        while (forward ? to + 1 < points.size() : to > 0) {
+            to = forward ? to + 1 : to - 1;
+            if (std::fabs(seconds(points, std::min(from, to), std::max(from, to))) >= trendSeconds)
+                break;
+        }
+        const double span = static_cast<double>(points[to].time - points[from].time);
+        const double slope = span != 0 ? (points[to].altitude - points[from].altitude) / span : 0;
+        return points[from].altitude + slope * (edge.time - static_cast<double>(points[from].time));
+    };
+    edge.altitude = (carried(straight, straight > bent) + carried(bent, bent > straight)) / 2;
+    return edge;
 }
 
-Edge endEdge(const std::vector<Point>& points, std::size_t last)
+double turnRateOf(const std::vector<Point>& points, const Turn& turn)
 {
-    return edgeBetween(points, last, last + 1 < points.size() ? last + 1 : last, last);
+    const double duration = seconds(points, turn.first, turn.last);
+    return duration > 0 ? std::fabs(turn.degrees) / duration : 0;
+}
+
+Edge startEdge(const std::vector<Point>& points, const Turn& turn)
+{
+    return turnEdge(points, turn.first > 0 ? turn.first - 1 : turn.first, turn.first, turn.sign, turnRateOf(points, turn));
+}
+
+Edge endEdge(const std::vector<Point>& points, const Turn& turn)
+{
+    return turnEdge(points, turn.last + 1 < points.size() ? turn.last + 1 : turn.last, turn.last, turn.sign, turnRateOf(points, turn));
 }
 
 CirclingPhase phaseOf(const flights::IgcFlight& flight, const std::vector<Point>& points, const std::vector<Turn>& turns,
     std::size_t firstTurn, std::size_t lastTurn, double& duration)
 {
     const std::size_t first = turns[firstTurn].first, last = turns[lastTurn].last;
-    const Edge start = startEdge(points, first), end = endEdge(points, last);
+    const Edge start = startEdge(points, turns[firstTurn]), end = endEdge(points, turns[lastTurn]);
     CirclingPhase phase;
     phase.startIndex = points[first].index;
     phase.endIndex = points[last].index;
@@ -533,7 +578,7 @@ FlightDebrief debriefFlight(const flights::IgcFlight& flight, const flights::Fli
     };
     for (const Span& span : spans) {
         const std::size_t first = turns[span.firstTurn].first, last = turns[span.lastTurn].last;
-        addGlide(first, startEdge(points, first));
+        addGlide(first, startEdge(points, turns[span.firstTurn]));
         double duration = 0;
         CirclingPhase phase = phaseOf(flight, points, turns, span.firstTurn, span.lastTurn, duration);
         circlingSeconds += duration;
@@ -552,7 +597,7 @@ FlightDebrief debriefFlight(const flights::IgcFlight& flight, const flights::Fli
             debrief.failedAttempts.push_back(std::move(phase));
         }
         glideFrom = last;
-        glideStart = endEdge(points, last);
+        glideStart = endEdge(points, turns[span.lastTurn]);
     }
     addGlide(points.size() - 1, atPoint(points, points.size() - 1));
 

@@ -25,8 +25,11 @@
 //   where the track itself bends at 4°/s (from the leg before the fix to the leg after
 //   it, legs of 2 s or one fix). S-turns and a 180° course change are no circle.
 // - A phase's indices and times are those end fixes; its heights and a glide's length
-//   and heights run from half way between an end fix and the straight fix beside it
-//   (where the turn began or ended, as well as a sparse log tells).
+//   and heights run from where the turn began or ended between an end fix and the
+//   straight fix beside it: half way on a log of a fix a second; on a sparser one
+//   where the bend seen at the straight fix puts it (a turn at rate w begun t before
+//   the leg's end bends the leg by w t^2 / (2 leg)), its height carried there from
+//   each side's own climb or sink over 10 s.
 // - Circles with less than 20 s between them are one circling phase: a thermal when
 //   it gained at least 20 m from start to end, else a failed attempt. Its direction is
 //   mixed when the minority direction is more than 20 % of its turning.

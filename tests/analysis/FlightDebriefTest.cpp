@@ -117,9 +117,7 @@ TEST(FlightDebriefTest, FindsTheThermalsFlownAndTheirWind)
             EXPECT_NEAR(found.startTime, flown.startTime, c.timeSlack);
             EXPECT_NEAR(found.endTime, flown.endTime, c.timeSlack);
             const double climb = (flown.endAltitude - flown.startAltitude) / static_cast<double>(flown.endTime - flown.startTime);
-            // A fix every 4 or 5 s places a phase's ends to a couple of seconds: a few
-            // metres of glide counted as circling or of climb as glide.
-            EXPECT_NEAR(found.climbMs, climb, c.logSeconds == 1 ? 0.1 : 0.15);
+            EXPECT_NEAR(found.climbMs, climb, 0.1);
             EXPECT_GE(found.bestClimbMs, found.climbMs - 0.05);
             EXPECT_LE(found.bestClimbMs, climb + 0.3);
             EXPECT_EQ(found.direction, right[i] ? CircleDirection::Right : CircleDirection::Left);
@@ -136,8 +134,7 @@ TEST(FlightDebriefTest, FindsTheThermalsFlownAndTheirWind)
             const SyntheticFlight::Flown& flown = made.glides[i];
             const double ratio = flown.groundMetres / (flown.startAltitude - flown.endAltitude);
             ASSERT_TRUE(debrief.glides[i].glideRatio);
-            // Sparse fixes: a few metres of the phases' ends on a glide of 150 m.
-            EXPECT_NEAR(*debrief.glides[i].glideRatio, ratio, ratio * (c.logSeconds == 1 ? 0.03 : 0.05));
+            EXPECT_NEAR(*debrief.glides[i].glideRatio, ratio, ratio * 0.03);
         }
         EXPECT_EQ(debrief.wind.size(), made.thermals.size());
         EXPECT_EQ(debrief.totals.thermals, 3);
