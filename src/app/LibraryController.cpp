@@ -5,6 +5,7 @@
 #include "library/FlightLibrary.h"
 #include "library/FlightScores.h"
 #include "library/FlightSync.h"
+#include "library/qt/LibraryDebrief.h"
 #include "library/LibraryFolder.h"
 #include "library/ui/LibraryWindow.h"
 #include "map/qt/MapBaseLayer.h"
@@ -123,6 +124,7 @@ void LibraryController::scoreMissingFlights()
         } else {
             library::ScoreFillOptions options;
             options.ruleSets = ruleSets;
+            options.debrief = library::libraryDebriefMaker();
             // One processor stays with the window.
             const unsigned processors = std::thread::hardware_concurrency();
             options.threads = processors > 1 ? processors - 1 : 1;

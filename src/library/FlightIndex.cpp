@@ -184,6 +184,23 @@ CREATE TRIGGER flights_scores_go AFTER DELETE ON flights BEGIN DELETE FROM score
 ALTER TABLE scores ADD COLUMN from_time INTEGER;
 ALTER TABLE scores ADD COLUMN to_time INTEGER;
 )sql",
+    // 4 -> 5: the debrief totals, a row per analysed flight (none: not analysed yet, for
+    // the background pass to fill); NULL thermals: the file could not be analysed.
+    R"sql(
+CREATE TABLE debriefs (
+    flight INTEGER PRIMARY KEY,
+    version INTEGER NOT NULL,
+    thermals INTEGER,
+    failed_attempts INTEGER,
+    avg_climb REAL,
+    circling_share REAL,
+    left_share REAL,
+    height_gained_m REAL,
+    glide_ratio REAL,
+    altitude_source TEXT
+);
+CREATE TRIGGER flights_debriefs_go AFTER DELETE ON flights BEGIN DELETE FROM debriefs WHERE flight = old.id; END;
+)sql",
 };
 static_assert(std::size(migrations) == FlightIndex::schemaVersion);
 
@@ -255,6 +272,19 @@ LibraryFlight flightFrom(const Statement& row)
     ++c;
     row.read(c++, flight.scoreDistanceMetres);
     row.read(c++, flight.scorerVersion);
+    row.read(c++, flight.debriefMadeBy);
+    if (flight.debriefMadeBy && !row.isNull(c)) {
+        StoredDebrief debrief;
+        row.read(c, debrief.thermals);
+        row.read(c + 1, debrief.failedAttempts);
+        row.read(c + 2, debrief.avgClimbMs);
+        row.read(c + 3, debrief.circlingShare);
+        row.read(c + 4, debrief.leftShare);
+        row.read(c + 5, debrief.heightGainedMetres);
+        row.read(c + 6, debrief.avgGlideRatio);
+        row.read(c + 7, debrief.altitudeSource);
+        flight.debrief = std::move(debrief);
+    }
     return flight;
 }
 
@@ -529,7 +559,11 @@ LibraryResult<void> FlightIndex::replaceFile(const LibraryFlight& flight)
         return ran;
     Statement scores(*m_database, "DELETE FROM scores WHERE flight = ?");
     scores.bind(1, flight.id);
-    return scores.run();
+    if (auto ran = scores.run(); !ran)
+        return ran;
+    Statement debrief(*m_database, "DELETE FROM debriefs WHERE flight = ?");
+    debrief.bind(1, flight.id);
+    return debrief.run();
 }
 
 LibraryResult<void> FlightIndex::setRecordingOf(std::int64_t id, std::optional<std::int64_t> of)
@@ -633,8 +667,9 @@ LibraryResult<std::vector<LibraryFlight>> FlightIndex::select(const std::string&
     // The listed rule set is parameter 1; the condition's values follow.
     Statement statement(*m_database,
         "SELECT " + selectedColumns()
-            + ", s.points, s.type, s.distance_m, s.version FROM flights f "
-              "LEFT JOIN scores s ON s.flight = f.id AND s.rule_set = ?"
+            + ", s.points, s.type, s.distance_m, s.version, d.version, d.thermals, d.failed_attempts, d.avg_climb, "
+              "d.circling_share, d.left_share, d.height_gained_m, d.glide_ratio, d.altitude_source FROM flights f "
+              "LEFT JOIN scores s ON s.flight = f.id AND s.rule_set = ? LEFT JOIN debriefs d ON d.flight = f.id"
             + (where.empty() ? "" : " WHERE " + where) + " ORDER BY f.takeoff DESC, f.id DESC");
     statement.bind(1, m_listedRuleSet);
     statement.bindAll(values, 2);
@@ -826,12 +861,36 @@ LibraryResult<std::vector<RuleSetScore>> FlightIndex::scores(std::int64_t id) co
     });
 }
 
-LibraryResult<std::vector<FlightToScore>> FlightIndex::flightsToScore(const std::vector<std::string>& ruleSets, int version) const
+LibraryResult<void> FlightIndex::setDebrief(std::int64_t id, const std::optional<StoredDebrief>& debrief, int version)
+{
+    Statement statement(*m_database,
+        "INSERT OR REPLACE INTO debriefs (flight, version, thermals, failed_attempts, avg_climb, circling_share, "
+        "left_share, height_gained_m, glide_ratio, altitude_source) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+    statement.bind(1, id);
+    statement.bind(2, version);
+    if (debrief) {
+        statement.bind(3, debrief->thermals);
+        statement.bind(4, debrief->failedAttempts);
+        statement.bind(5, debrief->avgClimbMs);
+        statement.bind(6, debrief->circlingShare);
+        statement.bind(7, debrief->leftShare);
+        statement.bind(8, debrief->heightGainedMetres);
+        statement.bind(9, debrief->avgGlideRatio);
+        statement.bind(10, debrief->altitudeSource);
+    }
+    return statement.run();
+}
+
+LibraryResult<void> FlightIndex::forgetDebriefs() { return m_database->execute("DELETE FROM debriefs"); }
+
+LibraryResult<std::vector<FlightToScore>> FlightIndex::flightsToScore(
+    const std::vector<std::string>& ruleSets, int version, std::optional<int> debrief) const
 {
     // Newest first: the flights the user just brought are the ones looked at. The
     // rule sets' ids have no commas.
     Statement statement(*m_database,
-        "SELECT f.id, f.file, f.figures_version, group_concat(s.rule_set, ','), f.part, f.scored_track FROM flights f "
+        "SELECT f.id, f.file, f.figures_version, group_concat(s.rule_set, ','), f.part, f.scored_track, "
+        "(SELECT d.version FROM debriefs d WHERE d.flight = f.id) FROM flights f "
         "LEFT JOIN scores s ON s.flight = f.id AND s.version >= ?1 "
         "GROUP BY f.id ORDER BY f.takeoff DESC, f.id DESC");
     statement.bind(1, version);
@@ -843,12 +902,14 @@ LibraryResult<std::vector<FlightToScore>> FlightIndex::flightsToScore(const std:
         if (!*row)
             return wanted;
         FlightToScore flight { statement.integer(0), statement.text(1), statement.integer(2) < version,
-            static_cast<int>(statement.integer(4)), statement.text(5), {} };
+            static_cast<int>(statement.integer(4)), statement.text(5), {}, false };
         const std::string current = "," + statement.text(3) + ",";
         for (const std::string& ruleSet : ruleSets)
             if (current.find("," + ruleSet + ",") == std::string::npos)
                 flight.ruleSets.push_back(ruleSet);
-        if (flight.figures || !flight.ruleSets.empty())
+        // New figures make a new debrief: its thermals lie between take-off and landing.
+        flight.debrief = debrief && (flight.figures || statement.isNull(6) || statement.integer(6) < *debrief);
+        if (flight.figures || !flight.ruleSets.empty() || flight.debrief)
             wanted.push_back(std::move(flight));
     }
 }

@@ -42,6 +42,7 @@ struct FlightToScore {
     int part { 0 }; // which flight of the file
     std::string scoredTrack; // the pilot's choice, as LibraryFlight keeps it
     std::vector<std::string> ruleSets; // score under these
+    bool debrief { false }; // analyse it: no debrief of the version asked for, or new figures
 };
 
 // The flight library's index: one SQLite file (WAL, so a window reading it never
@@ -63,7 +64,7 @@ public:
     enum class Access { ReadWrite, ReadOnly };
     static LibraryResult<std::unique_ptr<FlightIndex>> open(const std::string& path, Access access = Access::ReadWrite);
 
-    static constexpr int schemaVersion = 4;
+    static constexpr int schemaVersion = 5;
     // PRAGMA application_id of our index files ("CVXF"): another program's database
     // carries another one, or tables and no user_version.
     static constexpr std::int32_t applicationId = 0x43565846;
@@ -93,7 +94,7 @@ public:
     LibraryResult<void> setFigures(const LibraryFlight& flight);
     // The flight with its id now read from another file (a copy that holds more of
     // it): the file, its digest and size, which flight of it, the instrument and the
-    // figures. Its scores go, to be computed again from the new file.
+    // figures. Its scores and debrief go, to be computed again from the new file.
     LibraryResult<void> replaceFile(const LibraryFlight& flight);
     // Makes the flight `id` a second recording of `of` (nothing: the one shown), and
     // hands its own recordings over to `of` with it.
@@ -148,9 +149,17 @@ public:
     LibraryResult<void> setScore(std::int64_t id, const std::string& ruleSet, const StoredScore& score);
     // Every rule set's score of the flight, in the order of the rule sets' ids.
     LibraryResult<std::vector<RuleSetScore>> scores(std::int64_t id) const;
+    // The flight's debrief totals made by `version` (debriefVersion), nothing for a file
+    // that could not be analysed. The flight carries them back as debrief and
+    // debriefMadeBy.
+    LibraryResult<void> setDebrief(std::int64_t id, const std::optional<StoredDebrief>& debrief, int version);
+    // Forgets every flight's debrief, for the background pass to analyse them all again.
+    LibraryResult<void> forgetDebriefs();
     // Newest first: the flights whose figures are older than `version`, or that have no
-    // score of that version or a later one under some of the rule sets.
-    LibraryResult<std::vector<FlightToScore>> flightsToScore(const std::vector<std::string>& ruleSets, int version) const;
+    // score of that version or a later one under some of the rule sets, or (with a
+    // `debrief` version) were not analysed by that version or a later one.
+    LibraryResult<std::vector<FlightToScore>> flightsToScore(
+        const std::vector<std::string>& ruleSets, int version, std::optional<int> debrief = std::nullopt) const;
 
     // The pilot's names for gliders (the name a file gives -> the name shown), asked for
     // at each read so that a rename by another program shows: every flight read, the

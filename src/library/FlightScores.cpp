@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <exception>
 #include <filesystem>
 #include <vector>
 
@@ -28,6 +29,9 @@ constexpr std::size_t batchSize = 64;
 struct FlightWork {
     std::optional<LibraryFlight> figures;
     std::vector<RuleSetScore> scores;
+    // Analysed: the debrief below is stored, nothing in it for a file without one.
+    bool analysed { false };
+    std::optional<StoredDebrief> debrief;
     bool unreadable { false };
     bool cancelled { false }; // stopped inside its search: nothing of it is written
 };
@@ -59,8 +63,21 @@ StoredScore scoreUnder(const flights::IgcFlight& flight, const std::vector<fligh
     return stored;
 }
 
-FlightWork workOn(const std::string& path, const FlightToScore& wanted, const CancelToken& cancel)
+// A debrief the analysis could not make is "nothing", stored so that the file is not
+// analysed again at every pass.
+std::optional<StoredDebrief> debriefOf(
+    const DebriefMaker& maker, const flights::IgcFlight& flight, const flights::FlightFigures& figures)
 {
+    try {
+        return maker(flight, figures);
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+}
+
+FlightWork workOn(const std::string& path, const FlightToScore& wanted, const DebriefMaker& maker, const CancelToken& cancel)
+{
+    const bool analyse = wanted.debrief && maker;
     FlightWork work;
     std::error_code code;
     if (!fs::is_regular_file(path, code)) {
@@ -74,6 +91,7 @@ FlightWork workOn(const std::string& path, const FlightToScore& wanted, const Ca
         work.unreadable = wanted.figures;
         for (const std::string& ruleSet : wanted.ruleSets)
             work.scores.push_back({ ruleSet, StoredScore { std::nullopt, {}, std::nullopt, figuresVersion } });
+        work.analysed = analyse && !wanted.figures;
         return work;
     }
     // The figures and scores of the row's own flight of the file. A file that no
@@ -91,11 +109,16 @@ FlightWork workOn(const std::string& path, const FlightToScore& wanted, const Ca
     }
     for (const std::string& ruleSet : wanted.ruleSets)
         work.scores.push_back({ ruleSet, scoreUnder(*flight, parts, ruleSet, wanted.part, wanted.scoredTrack, &cancel) });
+    if (analyse) {
+        work.analysed = true;
+        work.debrief = debriefOf(maker, *flight, parts[static_cast<std::size_t>(wanted.part)]);
+    }
     // A search stopped by a cancel has no score to keep: not even "none", which would
     // never be tried again. The flight waits for the next pass whole.
     if (cancel.isCancelled()) {
         work.figures.reset();
         work.scores.clear();
+        work.analysed = false;
         work.cancelled = true;
     }
     return work;
@@ -171,7 +194,8 @@ LibraryResult<ScoreFillOutcome> fillScores(
             ruleSets.push_back(ruleSet);
     if (options.ruleSets.empty())
         ruleSets.push_back(defaultContestRuleSet);
-    auto found = index.flightsToScore(ruleSets, figuresVersion);
+    auto found = index.flightsToScore(
+        ruleSets, figuresVersion, options.debrief ? std::optional<int>(debriefVersion) : std::nullopt);
     if (!found)
         return Failure { found.error() };
     const std::vector<FlightToScore>& wanted = *found;
@@ -188,7 +212,7 @@ LibraryResult<ScoreFillOutcome> fillScores(
     const auto write = [&] {
         if (batch.empty())
             return;
-        std::size_t written = 0, refigured = 0;
+        std::size_t written = 0, refigured = 0, debriefed = 0;
         FlightIndex::Transaction transaction(index);
         // Another connection writes for long (an import of many files): the batch
         // waits for the next round rather than each score waiting for the lock.
@@ -208,11 +232,17 @@ LibraryResult<ScoreFillOutcome> fillScores(
             }
             for (const RuleSetScore& score : each.work.scores)
                 stored = index.setScore(each.id, score.ruleSet, score.score).hasValue() && stored;
+            if (each.work.analysed) {
+                const bool kept = index.setDebrief(each.id, each.work.debrief, debriefVersion).hasValue();
+                debriefed += kept;
+                stored = kept && stored;
+            }
             written += stored;
         }
         if (transaction.commit()) {
             outcome.scored += written;
             outcome.refigured += refigured;
+            outcome.debriefed += debriefed;
             if (options.recorded)
                 options.recorded(written);
         }
@@ -220,7 +250,9 @@ LibraryResult<ScoreFillOutcome> fillScores(
     };
     const std::size_t handled = runOnWorkers(
         context, options.threads, wanted.size(),
-        [&](std::size_t i) { return workOn((fs::path(folder) / wanted[i].file).string(), wanted[i], context.cancelToken()); },
+        [&](std::size_t i) {
+            return workOn((fs::path(folder) / wanted[i].file).string(), wanted[i], options.debrief, context.cancelToken());
+        },
         [&](std::size_t i, FlightWork made) {
             batch.push_back({ wanted[i].id, std::move(made) });
             if (options.progress)

@@ -34,6 +34,11 @@ bool isKnownRuleSet(const std::string& ruleSet);
 StoredScore scoreUnderRuleSet(
     const flights::IgcFlight& flight, const std::string& ruleSet, int part = 0, const std::string& scoredTrack = {});
 
+// The debrief totals of a flight between its figures' take-off and landing; nothing
+// when it has none to give. The analysis lives above the library's core, so the
+// programs hand it in (library/qt/LibraryDebrief.h).
+using DebriefMaker = std::function<std::optional<StoredDebrief>(const flights::IgcFlight&, const flights::FlightFigures&)>;
+
 struct ScoreFillOptions {
     // The rule sets to score under, the pilot's as the preferences name them; empty:
     // defaultContestRuleSet. Ids the library does not know are left out.
@@ -44,12 +49,17 @@ struct ScoreFillOptions {
     unsigned threads { 0 };
     // After each batch of scores is written, with how many flights there were.
     std::function<void(std::size_t written)> recorded;
+    // Analyses the flights without a debrief of debriefVersion too (and every flight
+    // whose figures are made again); none: the debriefs are left as they are. Runs on
+    // the workers.
+    DebriefMaker debrief;
 };
 
 struct ScoreFillOutcome {
     std::size_t total { 0 }; // flights that lacked current figures or a score
     std::size_t scored { 0 }; // written, with or without points
     std::size_t refigured { 0 }; // of them, the flights whose figures were computed again
+    std::size_t debriefed { 0 }; // of them, the flights analysed (a debrief or "nothing" stored)
     std::size_t unreadable { 0 }; // left for a later pass
     // Scored but not written: another connection held the index's write lock past its
     // wait to the end. Left for a later pass.
@@ -58,8 +68,9 @@ struct ScoreFillOutcome {
 };
 
 // Brings every flight of the index up to figuresVersion, the files found under
-// `folder`: the figures of an older version computed again, and a score under each
-// rule set that has none of this version. The work runs on worker threads; the index
+// `folder`: the figures of an older version computed again, a score under each rule
+// set that has none of this version, and with options.debrief a debrief of
+// debriefVersion. The work runs on worker threads; the index
 // is written only from the calling thread, in short transactions, so a window reading
 // the same file through another connection is never held up for long. The context's
 // cancel stops it between flights. Fails only when the index cannot say which flights

@@ -15,6 +15,29 @@ namespace corvex::library {
 // flights at a landing, scores over the part of the track each contest scores.
 constexpr int figuresVersion = 2;
 
+// Which computation made a flight's stored debrief totals (thermals, glides). Kept
+// apart from figuresVersion: raising that one re-scores every flight under every rule
+// set, a search of up to a second per flight, where the debrief costs milliseconds; a
+// better thermal detection raises this one alone, and the background pass analyses the
+// flights again without scoring them. New figures are always analysed again with them.
+constexpr int debriefVersion = 1;
+
+// A flight's debrief totals as the index keeps them (the library window's columns, the
+// year's thermals): the whole debrief is made again from the file when a view wants it.
+struct StoredDebrief {
+    int thermals { 0 };
+    int failedAttempts { 0 };
+    double avgClimbMs { 0 }; // over all thermals' time
+    double circlingShare { 0 }; // of airborne time, 0..1
+    double leftShare { 0 }; // of circling time, 0..1
+    double heightGainedMetres { 0 }; // summed over thermals
+    std::optional<double> avgGlideRatio;
+    std::string altitudeSource; // "pressure" or "gnss"
+
+    // Time spent in thermals, from the gain and the average climb over it.
+    double thermalSeconds() const { return avgClimbMs > 0 ? heightGainedMetres / avgClimbMs : 0; }
+};
+
 // The rule set whose score the library's table shows when the preferences name none.
 inline constexpr const char* defaultContestRuleSet = "xcontest";
 
@@ -90,6 +113,13 @@ struct LibraryFlight {
     std::optional<double> scoreDistanceMetres;
     std::optional<int> scorerVersion;
     std::string scoreRuleSet; // the id of the rule set the score is under ("xcontest")
+
+    // The debrief totals, filled by the background pass after the flight came in:
+    // nothing until then and for a file that could not be analysed. debriefMadeBy is
+    // the debriefVersion that analysed it (nothing: not analysed yet), so that a file
+    // without a debrief is not tried again at every pass.
+    std::optional<StoredDebrief> debrief;
+    std::optional<int> debriefMadeBy;
 
     // The serial for a synced flight, else the logger.
     const std::string& instrument() const { return serial.empty() ? logger : serial; }

@@ -25,6 +25,12 @@ void add(PeriodStatistics& period, const LibraryFlight& flight)
         period.points += *flight.scorePoints;
         ++period.scored;
     }
+    if (flight.debrief) {
+        ++period.analysed;
+        period.thermals += flight.debrief->thermals;
+        period.thermalGainMetres += flight.debrief->heightGainedMetres;
+        period.thermalSeconds += flight.debrief->thermalSeconds();
+    }
 }
 
 void add(PeriodStatistics& into, const PeriodStatistics& period)
@@ -34,6 +40,10 @@ void add(PeriodStatistics& into, const PeriodStatistics& period)
     into.trackMetres += period.trackMetres;
     into.points += period.points;
     into.scored += period.scored;
+    into.analysed += period.analysed;
+    into.thermals += period.thermals;
+    into.thermalGainMetres += period.thermalGainMetres;
+    into.thermalSeconds += period.thermalSeconds;
 }
 
 } // namespace
@@ -49,6 +59,12 @@ double PeriodStatistics::value(StatisticsMeasure measure) const
         return trackMetres / 1000.0;
     case StatisticsMeasure::Points:
         return points;
+    case StatisticsMeasure::Thermals:
+        return double(thermals);
+    case StatisticsMeasure::ThermalGain:
+        return thermalGainMetres;
+    case StatisticsMeasure::AverageClimb:
+        return averageClimbMs();
     }
     return 0;
 }

@@ -11,7 +11,7 @@
 namespace corvex::library {
 
 // What a statistics bar measures.
-enum class StatisticsMeasure { Hours, Flights, Kilometres, Points };
+enum class StatisticsMeasure { Hours, Flights, Kilometres, Points, Thermals, ThermalGain, AverageClimb };
 
 // The flying of one period: a year (month 0) or one month of a year (1..12).
 struct PeriodStatistics {
@@ -22,7 +22,15 @@ struct PeriodStatistics {
     double trackMetres { 0 };
     double points { 0 }; // under the index's listed rule set, of the flights scored so far
     std::int64_t scored { 0 };
+    // Of the flights analysed so far (the debrief): their thermals, the height gained in
+    // them (metres) and the time spent in them.
+    std::int64_t analysed { 0 };
+    std::int64_t thermals { 0 };
+    double thermalGainMetres { 0 };
+    double thermalSeconds { 0 };
 
+    // Over all the period's time in thermals (m/s); 0 without any.
+    double averageClimbMs() const { return thermalSeconds > 0 ? thermalGainMetres / thermalSeconds : 0; }
     double value(StatisticsMeasure measure) const;
 };
 

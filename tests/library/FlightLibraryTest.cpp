@@ -19,6 +19,8 @@
 #include <map>
 #include <set>
 #include <sstream>
+#include <stdexcept>
+#include <cstdint>
 #include <chrono>
 #include <ctime>
 #include <sys/wait.h>
@@ -50,9 +52,15 @@ std::optional<LibraryError> errorOf(const LibraryResult<T>& result)
     return result.error();
 }
 
-// What version 4 of the index added, taken away again: the first step of making a file
-// an older program left.
-constexpr const char* versionFourUndone[] = { "DROP INDEX flights_file_part", "DROP INDEX flights_recording",
+// What version 5 of the index added, taken away again: a file the program before the
+// debrief left.
+constexpr const char* versionFiveUndone[] = { "DROP TRIGGER flights_debriefs_go", "DROP TABLE debriefs",
+    "PRAGMA user_version=4" };
+
+// What versions 4 and 5 of the index added, taken away again: the first step of making
+// a file an older program left.
+constexpr const char* versionsFourAndFiveUndone[] = { "DROP TRIGGER flights_debriefs_go", "DROP TABLE debriefs",
+    "DROP INDEX flights_file_part", "DROP INDEX flights_recording",
     "ALTER TABLE flights DROP COLUMN altitude_source", "ALTER TABLE flights DROP COLUMN part",
     "ALTER TABLE flights DROP COLUMN recording_of", "ALTER TABLE flights DROP COLUMN removed",
     "ALTER TABLE flights DROP COLUMN glider_edit", "ALTER TABLE flights DROP COLUMN pilot_edit",
@@ -265,6 +273,7 @@ TEST(FlightLibrary, ACopyThatHoldsMoreReplacesTheShorterOne)
         const ImportOutcome first = c.shortFirst ? library->importFile(scratch.path() + "/in/stub.igc") : importWhole();
         ASSERT_EQ(first.kind, ImportOutcome::Kind::Imported) << first.message;
         ASSERT_TRUE(library->index().setScore(first.flight->id, "xcontest", StoredScore { 12.5, "free_flight", 10000.0, figuresVersion }));
+        ASSERT_TRUE(library->index().setDebrief(first.flight->id, StoredDebrief {}, debriefVersion));
 
         const ImportOutcome second = c.shortFirst ? importWhole() : library->importFile(scratch.path() + "/in/stub.igc");
         const std::string kept = scratch.path() + "/Flights/" + first.flight->file;
@@ -281,6 +290,7 @@ TEST(FlightLibrary, ACopyThatHoldsMoreReplacesTheShorterOne)
             EXPECT_GT(row.landing, first.flight->landing);
             EXPECT_EQ(row.size, static_cast<std::int64_t>(whole.size()));
             EXPECT_TRUE(valueOf(library->index().scores(row.id)).empty()) << "scored again from the whole file";
+            EXPECT_FALSE(row.debriefMadeBy) << "and analysed again";
             EXPECT_EQ(library->instrumentFlight("C0FFEE", logBookMinute).hasValue(), c.synced);
             // The short copy again is no longer the same bytes as a flight, but still
             // the same flight; so is the whole file.
@@ -622,7 +632,7 @@ TEST(FlightLibrary, ScoresAreAddedByMigrationAndFilledAfterwards)
         // What the first program left: no scores, no figures' version, no airspaces tables.
         sqlite3* database = nullptr;
         ASSERT_EQ(sqlite3_open(index.c_str(), &database), SQLITE_OK);
-        for (const char* sql : versionFourUndone)
+        for (const char* sql : versionsFourAndFiveUndone)
             EXPECT_EQ(sqlite3_exec(database, sql, nullptr, nullptr, nullptr), SQLITE_OK) << sql;
         for (const char* sql : { "DROP TRIGGER flights_scores_go", "DROP TABLE scores",
                  "ALTER TABLE flights DROP COLUMN figures_version", "DROP TABLE airspace_uses", "DROP TABLE airspace_files",
@@ -753,6 +763,85 @@ TEST(FlightLibrary, ScoresAreAddedByMigrationAndFilledAfterwards)
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(1)) << "no search ran";
     EXPECT_EQ(valueOf(library->index().flight(ground.flight->id)).scorerVersion, figuresVersion);
     EXPECT_FALSE(valueOf(library->index().flight(ground.flight->id)).scorePoints);
+}
+
+// An index made before the debrief: the migration keeps its rows and scores, and the
+// pass analyses every flight without scoring any again; a file the analysis cannot take
+// is "analysed, nothing" and not tried again, an older analysis and new figures are
+// made again, and a rebuild keeps no debrief of the files it read before.
+TEST(FlightLibrary, DebriefsAreFilledByThePassAfterAnOlderIndex)
+{
+    TemporaryFolder scratch;
+    const std::string index = scratch.path() + "/library.sqlite";
+    const auto runSql = [&](const std::vector<std::string>& statements) {
+        sqlite3* database = nullptr;
+        ASSERT_EQ(sqlite3_open(index.c_str(), &database), SQLITE_OK);
+        for (const std::string& sql : statements)
+            EXPECT_EQ(sqlite3_exec(database, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sql;
+        sqlite3_close(database);
+    };
+    {
+        auto library = openLibrary(scratch.path());
+        library->importPaths({ CORVEX_TESTDATA_DIR "/igc" });
+        ASSERT_EQ(valueOf(library->fillScores()).scored, 6u);
+    }
+    runSql({ std::begin(versionFiveUndone), std::end(versionFiveUndone) });
+    auto library = openLibrary(scratch.path());
+    ASSERT_TRUE(library);
+    EXPECT_EQ(valueOf(library->fillScores()).total, 0u) << "scores kept; a pass without the analysis leaves debriefs alone";
+
+    // Thermals made up from the fix count, so that each row is known; the file with the
+    // fewest fixes cannot be analysed.
+    std::size_t fewest = SIZE_MAX;
+    for (const LibraryFlight& flight : valueOf(library->index().flights())) {
+        EXPECT_FALSE(flight.debriefMadeBy || flight.debrief) << flight.file;
+        fewest = std::min(fewest, static_cast<std::size_t>(flight.fixes));
+    }
+    std::atomic<int> calls { 0 };
+    ScoreFillOptions options;
+    options.threads = 2;
+    options.debrief = [&](const corvex::flights::IgcFlight& flight, const corvex::flights::FlightFigures&) {
+        ++calls;
+        if (flight.fixes.size() == fewest)
+            throw std::runtime_error("no airborne stretch");
+        StoredDebrief debrief;
+        debrief.thermals = static_cast<int>(flight.fixes.size() % 17) + 1;
+        return std::optional(debrief);
+    };
+    const auto thermalsOf = [&] {
+        std::map<std::string, std::optional<int>> thermals;
+        for (const LibraryFlight& flight : valueOf(library->index().flights())) {
+            EXPECT_EQ(flight.debriefMadeBy, debriefVersion) << flight.file;
+            thermals[flight.file] = flight.debrief ? std::optional(flight.debrief->thermals) : std::nullopt;
+            const int expected = static_cast<int>(flight.fixes % 17) + 1;
+            EXPECT_EQ(thermals[flight.file], flight.fixes == std::int64_t(fewest) ? std::nullopt : std::optional(expected));
+        }
+        return thermals;
+    };
+    const auto filled = valueOf(library->fillScores(options));
+    EXPECT_EQ(filled.total, 6u);
+    EXPECT_EQ(filled.debriefed, 6u);
+    EXPECT_EQ(filled.refigured, 0u);
+    const auto analysed = thermalsOf();
+    EXPECT_EQ(analysed.size(), 6u);
+    EXPECT_EQ(valueOf(library->fillScores(options)).total, 0u) << "nothing left, the file without one included";
+    EXPECT_EQ(calls.load(), 6);
+
+    // An older analysis, and a flight whose figures are computed again, are analysed again.
+    const std::int64_t newest = valueOf(library->index().flights()).front().id;
+    ASSERT_TRUE(library->index().setDebrief(newest, std::nullopt, debriefVersion - 1));
+    runSql({ "UPDATE flights SET figures_version = 0 WHERE id = (SELECT min(id) FROM flights WHERE id <> "
+        + std::to_string(newest) + ")" });
+    const auto again = valueOf(library->fillScores(options));
+    EXPECT_EQ(again.debriefed, 2u);
+    EXPECT_EQ(again.refigured, 1u);
+    EXPECT_EQ(thermalsOf(), analysed);
+
+    ASSERT_TRUE(library->rebuild());
+    for (const LibraryFlight& flight : valueOf(library->index().flights()))
+        EXPECT_FALSE(flight.debriefMadeBy || flight.debrief) << flight.file << ": nothing stale after a rebuild";
+    EXPECT_EQ(valueOf(library->fillScores(options)).debriefed, 6u);
+    EXPECT_EQ(thermalsOf(), analysed);
 }
 
 // An OpenAir file is kept once per content, whatever its name, with every use; a copy
@@ -1048,7 +1137,7 @@ TEST(FlightLibrary, ScoresPerRuleSetAndFiguresOfAnOlderVersion)
         // (to be computed again) stale figures.
         sqlite3* database = nullptr;
         ASSERT_EQ(sqlite3_open(indexPath.c_str(), &database), SQLITE_OK);
-        for (const char* sql : versionFourUndone)
+        for (const char* sql : versionsFourAndFiveUndone)
             EXPECT_EQ(sqlite3_exec(database, sql, nullptr, nullptr, nullptr), SQLITE_OK) << sql;
         for (const char* sql : { "DROP TRIGGER flights_scores_go", "DROP TABLE scores",
                  "ALTER TABLE flights DROP COLUMN figures_version", "ALTER TABLE flights ADD COLUMN score_points REAL",

@@ -1,4 +1,4 @@
-// The log book's figures: hours, flights, kilometres and points per year and month, and
+// The log book's figures: hours, flights, kilometres, points and thermals per year and month, and
 // the printed book's lines and the sums carried from sheet to sheet.
 #include "library/LogBookStatistics.h"
 
@@ -42,6 +42,16 @@ std::vector<LibraryFlight> sample()
     };
     flights[5].removed = jan2023 + 60 * day;
     flights[6].recordingOf = 3;
+    // Thermals, the height gained and the climb in them; flight 2 is not analysed yet,
+    // flight 5's file had nothing to analyse.
+    const struct { std::size_t flight; int thermals; double gain, climb; } debriefs[] = {
+        { 0, 3, 600, 1.5 }, { 2, 5, 1200, 2.0 }, { 3, 0, 0, 0 }, { 5, 99, 9900, 3 }, { 6, 5, 1200, 2.0 } };
+    for (const auto& each : debriefs) {
+        StoredDebrief& debrief = flights[each.flight].debrief.emplace();
+        debrief.thermals = each.thermals;
+        debrief.heightGainedMetres = each.gain;
+        debrief.avgClimbMs = each.climb;
+    }
     return flights;
 }
 
@@ -54,16 +64,18 @@ TEST(LogBookStatistics, YearsAndMonthsCountOnlyTheListedFlights)
         std::int64_t flights, seconds;
         double metres, points;
         std::int64_t scored;
+        std::int64_t analysed, thermals;
+        double gain, climb;
     };
     const Row rows[] = {
-        { 2023, 0, 4, 11400, 66000, 43.5, 3 },
-        { 2024, 0, 1, 7200, 60000, 50, 1 },
-        { 2023, 1, 1, 3600, 20000, 12.5, 1 },
-        { 2023, 2, 2, 7200, 45000, 30, 1 },
-        { 2023, 3, 0, 0, 0, 0, 0 },
-        { 2023, 12, 1, 600, 1000, 1, 1 },
-        { 2024, 1, 1, 7200, 60000, 50, 1 },
-        { 2022, 6, 0, 0, 0, 0, 0 },
+        { 2023, 0, 4, 11400, 66000, 43.5, 3, 3, 8, 1800, 1.8 },
+        { 2024, 0, 1, 7200, 60000, 50, 1, 0, 0, 0, 0 },
+        { 2023, 1, 1, 3600, 20000, 12.5, 1, 1, 3, 600, 1.5 },
+        { 2023, 2, 2, 7200, 45000, 30, 1, 1, 5, 1200, 2.0 },
+        { 2023, 3, 0, 0, 0, 0, 0, 0, 0, 0, 0 },
+        { 2023, 12, 1, 600, 1000, 1, 1, 1, 0, 0, 0 },
+        { 2024, 1, 1, 7200, 60000, 50, 1, 0, 0, 0, 0 },
+        { 2022, 6, 0, 0, 0, 0, 0, 0, 0, 0, 0 },
     };
     for (const Row& row : rows) {
         const PeriodStatistics period = row.month == 0
@@ -77,6 +89,10 @@ TEST(LogBookStatistics, YearsAndMonthsCountOnlyTheListedFlights)
         EXPECT_DOUBLE_EQ(period.trackMetres, row.metres);
         EXPECT_DOUBLE_EQ(period.points, row.points);
         EXPECT_EQ(period.scored, row.scored);
+        EXPECT_EQ(period.analysed, row.analysed);
+        EXPECT_EQ(period.thermals, row.thermals);
+        EXPECT_DOUBLE_EQ(period.thermalGainMetres, row.gain);
+        EXPECT_NEAR(period.averageClimbMs(), row.climb, 1e-9) << "over the time in thermals, not an average of averages";
     }
     const PeriodStatistics total = statistics.total();
     EXPECT_EQ(total.flights, 5);
@@ -84,6 +100,9 @@ TEST(LogBookStatistics, YearsAndMonthsCountOnlyTheListedFlights)
     EXPECT_DOUBLE_EQ(total.value(StatisticsMeasure::Kilometres), 126);
     EXPECT_DOUBLE_EQ(total.value(StatisticsMeasure::Points), 93.5);
     EXPECT_DOUBLE_EQ(total.value(StatisticsMeasure::Flights), 5);
+    EXPECT_DOUBLE_EQ(total.value(StatisticsMeasure::Thermals), 8);
+    EXPECT_DOUBLE_EQ(total.value(StatisticsMeasure::ThermalGain), 1800);
+    EXPECT_NEAR(total.value(StatisticsMeasure::AverageClimb), 1.8, 1e-9);
     EXPECT_TRUE(LogBookStatistics(std::vector<LibraryFlight> {}).empty());
     EXPECT_EQ(LogBookStatistics(std::vector<LibraryFlight> {}).months(2023).size(), 12u);
 }

@@ -16,6 +16,7 @@
 #include "library/PlaceNames.h"
 #include "library/Sites.h"
 #include "library/TakeoffTime.h"
+#include "library/qt/LibraryDebrief.h"
 #include "platform/SystemLogSink.h"
 #include "platform/qt/PreferencesStore.h"
 
@@ -46,6 +47,20 @@ using library::LibraryFlight;
 
 Json jsonNumber(const std::optional<int>& value) { return value ? Json(*value) : Json(nullptr); }
 
+// The stored debrief totals; null until the flight is analysed, and for a file that
+// has none (debrief_version of `library show --json` tells them apart).
+Json debriefJson(const LibraryFlight& flight)
+{
+    if (!flight.debrief)
+        return nullptr;
+    const library::StoredDebrief& debrief = *flight.debrief;
+    return Json { { "thermals", debrief.thermals }, { "failed_attempts", debrief.failedAttempts },
+        { "avg_climb_ms", rounded(debrief.avgClimbMs, 2) }, { "circling_share", rounded(debrief.circlingShare, 3) },
+        { "left_share", rounded(debrief.leftShare, 3) }, { "height_gained_m", rounded(debrief.heightGainedMetres, 0) },
+        { "avg_glide_ratio", debrief.avgGlideRatio ? rounded(*debrief.avgGlideRatio, 1) : Json(nullptr) },
+        { "altitude_source", debrief.altitudeSource } };
+}
+
 Json flightJson(const FlightLibrary& flights, const LibraryFlight& flight, bool everything)
 {
     Json json { { "id", flight.id }, { "takeoff", isoTime(flight.takeoff) },
@@ -57,7 +72,8 @@ Json flightJson(const FlightLibrary& flights, const LibraryFlight& flight, bool 
         { "glider", flight.glider }, { "file", flights.pathOf(flight) },
         { "score_points", flight.scorePoints ? rounded(*flight.scorePoints, 2) : Json(nullptr) },
         { "score_type", flight.scorePoints ? Json(flight.scoreType) : Json(nullptr) },
-        { "score_km", flight.scoreDistanceMetres ? rounded(*flight.scoreDistanceMetres / 1000, 3) : Json(nullptr) } };
+        { "score_km", flight.scoreDistanceMetres ? rounded(*flight.scoreDistanceMetres / 1000, 3) : Json(nullptr) },
+        { "debrief", debriefJson(flight) } };
     // The site's name (the flight's own, else its site's) or null; the comment and the
     // removal only where there are some.
     json["site"] = flight.site.empty() ? Json(nullptr) : Json(flight.site);
@@ -80,6 +96,7 @@ Json flightJson(const FlightLibrary& flights, const LibraryFlight& flight, bool 
         json["fixes"] = flight.fixes;
         json["sha256"] = flight.sha256;
         json["scorer_version"] = flight.scorerVersion ? Json(*flight.scorerVersion) : Json(nullptr);
+        json["debrief_version"] = jsonNumber(flight.debriefMadeBy);
         const auto airspaces = flights.airspaceFileFor(flight);
         json["airspaces_file"] = airspaces ? Json(*airspaces) : Json(nullptr);
         // Every rule set the library scored the flight under, by its id.
@@ -161,6 +178,26 @@ std::string scoreLine(const LibraryFlight& flight, UnitSystem units)
         + unitLabel(Quantity::Distance, units) + " (" + library::contestRuleSetName(flight.scoreRuleSet) + ")";
 }
 
+std::string debriefLine(const LibraryFlight& flight, UnitSystem units)
+{
+    if (!flight.debriefMadeBy)
+        return "not analysed yet (corvex library rebuild analyses it)";
+    if (!flight.debrief)
+        return "none";
+    const library::StoredDebrief& debrief = *flight.debrief;
+    std::string line = std::to_string(debrief.thermals) + (debrief.thermals == 1 ? " thermal" : " thermals");
+    if (debrief.thermals > 0)
+        line += " (" + quantityText(Quantity::Vario, debrief.avgClimbMs, units) + " average, "
+            + quantityText(Quantity::Altitude, debrief.heightGainedMetres, units) + " gained)";
+    line += ", " + std::to_string(debrief.failedAttempts) + (debrief.failedAttempts == 1 ? " failed attempt" : " failed attempts");
+    line += ", circling " + fixed(debrief.circlingShare * 100, 0) + " %";
+    if (debrief.circlingShare > 0)
+        line += " (" + fixed(debrief.leftShare * 100, 0) + " % left)";
+    if (debrief.avgGlideRatio)
+        line += ", glide ratio " + fixed(*debrief.avgGlideRatio, 1);
+    return line;
+}
+
 // Ctrl+C (or a TERM) while the flights are scored: their files and rows are saved
 // already, so the pass stops after the flights under way and the command says what
 // is left, instead of the process dying between them. The handler is there from
@@ -214,6 +251,7 @@ ExitCode fillScores(CliContext& context, FlightLibrary& flights, ScoreSummary su
     TerminalProgress progress(context.err);
     library::ScoreFillOptions options;
     options.ruleSets = pilotRuleSets();
+    options.debrief = library::libraryDebriefMaker();
     options.progress = [&](std::size_t done, std::size_t total) {
         progress.show("scoring flight " + std::to_string(done) + " of " + std::to_string(total), done, total);
     };
@@ -435,6 +473,7 @@ int runShow(CliContext& context)
         << "Track:         " << quantityText(Quantity::Distance, flight->trackMetres, units) << "\n"
         << "Take-off to landing: " << quantityText(Quantity::Distance, flight->distanceMetres, units) << "\n"
         << "Score:         " << scoreLine(*flight, units) << "\n"
+        << "Debrief:       " << debriefLine(*flight, units) << "\n"
         << "Pilot:         " << flight->pilot << "\n"
         << "Glider:        " << flight->glider << "\n"
         << "Instrument:    " << flight->instrument() << "\n"

@@ -1,5 +1,6 @@
 // library-bench make DIR --flights N | long SOURCE OUT | list-window DIR [--statistics] | flight FILE [--frames N]
-//     [--airspaces OPENAIR] [--shot PNG] | score DIR [--threads N] | sites [--takeoffs N]
+//     [--airspaces OPENAIR] [--shot PNG] | score DIR [--threads N] | debrief DIR [--threads N]
+//     | sites [--takeoffs N]
 //
 // The flight library's speed with many flights and with a long one, by hand
 // (scripts/bench); no test runs it.
@@ -13,6 +14,8 @@
 //   score        the scoring pass over every flight of DIR without a score (as after
 //                a rebuild), on N threads (default: one per processor); its time
 //                per flight and in all.
+//   debrief      the debrief pass over every flight of DIR (scored first, untimed), as
+//                after an index made before the library kept debriefs: its time.
 //   sites        N take-offs (10,000) on 400 hills of the Alps, some crowding each other,
 //                and a few on the antimeridian, made into sites (with 40 of them named):
 //                the median of five runs and the sites found.
@@ -28,6 +31,7 @@
 #include "flights/IgcFlight.h"
 #include "library/FlightLibrary.h"
 #include "library/Sites.h"
+#include "library/qt/LibraryDebrief.h"
 #include "library/ui/BarogramView.h"
 #include "library/ui/FlightWindow.h"
 #include "library/ui/LibraryTableModel.h"
@@ -230,6 +234,42 @@ int scoreLibrary(const std::string& folder, unsigned threads)
     return 0;
 }
 
+// The background pass's debrief of every flight of DIR, as after an index that had none:
+// the scores are filled first and not timed, then every debrief is forgotten and made
+// again on N threads.
+int debriefLibrary(const std::string& folder, unsigned threads)
+{
+    auto library = library::FlightLibrary::open(folder);
+    if (!library) {
+        std::fprintf(stderr, "%s\n", library.error().message.c_str());
+        return 1;
+    }
+    library::ScoreFillOptions options;
+    options.threads = threads;
+    if (const auto scored = (*library)->fillScores(options); !scored) {
+        std::fprintf(stderr, "%s\n", scored.error().message.c_str());
+        return 1;
+    }
+    if (const auto forgotten = (*library)->index().forgetDebriefs(); !forgotten) {
+        std::fprintf(stderr, "%s\n", forgotten.error().message.c_str());
+        return 1;
+    }
+    options.debrief = library::libraryDebriefMaker();
+    const auto start = Clock::now();
+    const auto filled = (*library)->fillScores(options);
+    if (!filled) {
+        std::fprintf(stderr, "%s\n", filled.error().message.c_str());
+        return 1;
+    }
+    const auto& outcome = *filled;
+    const double milliseconds = millisecondsSince(start);
+    std::printf("debrief: %zu of %zu flights analysed in %.0f ms (%.2f ms a flight, %u threads), %zu unreadable\n",
+        outcome.debriefed, outcome.total, milliseconds,
+        outcome.total ? milliseconds / static_cast<double>(outcome.total) : 0.0,
+        threads ? threads : std::max(1u, std::thread::hardware_concurrency()), outcome.unreadable);
+    return outcome.debriefed == outcome.total ? 0 : 1;
+}
+
 int listWindow(const std::chrono::steady_clock::time_point programStart, const std::string& folder, const QString& shot,
     bool statistics, const QString& chartShot)
 {
@@ -417,6 +457,10 @@ int main(int argc, char** argv)
         const unsigned threads = arguments.size() >= 5 && arguments[3] == "--threads" ? arguments[4].toUInt() : 0;
         return scoreLibrary(arguments[2].toStdString(), threads);
     }
+    if (arguments.size() >= 3 && arguments[1] == "debrief") {
+        const unsigned threads = arguments.size() >= 5 && arguments[3] == "--threads" ? arguments[4].toUInt() : 0;
+        return debriefLibrary(arguments[2].toStdString(), threads);
+    }
     if (arguments.size() >= 2 && arguments[1] == "sites")
         return sitesOfTakeoffs(arguments.size() >= 4 && arguments[2] == "--takeoffs" ? arguments[3].toInt() : 10000);
     if (arguments.size() >= 4 && arguments[1] == "long")
@@ -436,6 +480,6 @@ int main(int argc, char** argv)
         const QString airspaces = airspacesAt > 0 && airspacesAt + 1 < arguments.size() ? arguments[airspacesAt + 1] : QString();
         return flightView(arguments[2].toStdString(), std::max(10, frames), shot, airspaces);
     }
-    std::fprintf(stderr, "usage: library-bench make DIR [--flights N] | long SOURCE OUT | list-window DIR [--statistics] [--shot PNG] [--chart-shot PNG] | flight FILE [--frames N] [--airspaces OPENAIR] [--shot PNG] | score DIR [--threads N] | sites [--takeoffs N]\n");
+    std::fprintf(stderr, "usage: library-bench make DIR [--flights N] | long SOURCE OUT | list-window DIR [--statistics] [--shot PNG] [--chart-shot PNG] | flight FILE [--frames N] [--airspaces OPENAIR] [--shot PNG] | score DIR [--threads N] | debrief DIR [--threads N] | sites [--takeoffs N]\n");
     return 2;
 }

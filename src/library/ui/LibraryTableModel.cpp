@@ -5,6 +5,8 @@
 #include "library/FlightScores.h"
 #include "library/LibraryTable.h"
 
+#include <cmath>
+
 namespace corvex::library {
 
 QString durationText(std::int64_t seconds) { return QString::fromStdString(hoursMinutesText(seconds)); }
@@ -85,7 +87,8 @@ QVariant LibraryTableModel::data(const QModelIndex& index, int role) const
     const LibraryFlight& flight = flightAt(index.row());
     if (role == Qt::TextAlignmentRole) {
         const bool number = index.column() == Duration || index.column() == MaxAltitude || index.column() == Track
-            || index.column() == Score || index.column() == BestClimb;
+            || index.column() == Score || index.column() == BestClimb || index.column() == Thermals
+            || index.column() == AvgClimb || index.column() == Circling;
         return QVariant::fromValue(Qt::Alignment(number ? Qt::AlignRight | Qt::AlignVCenter : Qt::AlignLeft | Qt::AlignVCenter));
     }
     if (role == Qt::UserRole) {
@@ -103,6 +106,13 @@ QVariant LibraryTableModel::data(const QModelIndex& index, int role) const
             return flight.scorePoints.value_or(-1);
         case BestClimb:
             return flight.bestClimb;
+        // Below every analysed flight, so that a descending sort puts the most first.
+        case Thermals:
+            return flight.debrief ? flight.debrief->thermals : -1;
+        case AvgClimb:
+            return flight.debrief && flight.debrief->thermals > 0 ? flight.debrief->avgClimbMs : -1000.0;
+        case Circling:
+            return flight.debrief ? flight.debrief->circlingShare : -1.0;
         case Glider:
             return QString::fromStdString(gliderName(flight.glider)).toCaseFolded();
         case Pilot:
@@ -127,6 +137,18 @@ QVariant LibraryTableModel::data(const QModelIndex& index, int role) const
                     figureText(Quantity::Distance, flight.scoreDistanceMetres.value_or(0), m_units),
                     QString::fromStdString(contestRuleSetName(flight.scoreRuleSet)));
         }
+        if (index.column() == Thermals || index.column() == AvgClimb || index.column() == Circling) {
+            if (!flight.debriefMadeBy)
+                return tr("Not analysed yet");
+            if (!flight.debrief)
+                return tr("No thermals or glides: the file has no flight to analyse");
+            const StoredDebrief& debrief = *flight.debrief;
+            return tr("%1 thermals, %2 gained; %3 failed attempts; %4 % of the circling to the left")
+                .arg(debrief.thermals)
+                .arg(figureText(Quantity::Altitude, debrief.heightGainedMetres, m_units))
+                .arg(debrief.failedAttempts)
+                .arg(std::lround(debrief.leftShare * 100));
+        }
         QString tip = index.column() == Comment && !flight.comment.empty() ? QString::fromStdString(flight.comment)
                                                                           : QString::fromStdString(flight.file);
         if (otherRecorders)
@@ -149,6 +171,13 @@ QVariant LibraryTableModel::data(const QModelIndex& index, int role) const
         return scoreText(flight);
     case BestClimb:
         return figureText(Quantity::Vario, flight.bestClimb, m_units);
+    case Thermals:
+        return flight.debrief ? QString::number(flight.debrief->thermals) : QString();
+    case AvgClimb:
+        return flight.debrief && flight.debrief->thermals > 0 ? figureText(Quantity::Vario, flight.debrief->avgClimbMs, m_units)
+                                                               : QString();
+    case Circling:
+        return flight.debrief ? QStringLiteral("%1 %").arg(std::lround(flight.debrief->circlingShare * 100)) : QString();
     case Glider:
         return QString::fromStdString(gliderName(flight.glider));
     case Pilot:
@@ -181,6 +210,12 @@ QVariant LibraryTableModel::headerData(int section, Qt::Orientation orientation,
         return tr("Score");
     case BestClimb:
         return tr("Best Climb");
+    case Thermals:
+        return tr("Thermals");
+    case AvgClimb:
+        return tr("Avg climb");
+    case Circling:
+        return tr("Circling");
     case Glider:
         return tr("Glider");
     case Pilot:

@@ -26,6 +26,10 @@ public:
         Track,
         Score,
         BestClimb,
+        // The debrief's totals: empty until the background pass analysed the flight.
+        Thermals,
+        AvgClimb, // in thermals, over their time
+        Circling, // share of the airborne time, per cent
         Glider,
         Pilot,
         Site,

@@ -280,7 +280,7 @@ LibraryWindow::LibraryWindow(FlightLibrary& library, QWidget* parent)
     header->setSectionsMovable(true);
     // What a usual cell needs, in digits; the header's title where that is wider.
     const int digit = fontMetrics().horizontalAdvance(QLatin1Char('0'));
-    const int widths[] = { 15, 6, 7, 10, 6, 8, 20, 20, 12, 9, 24 };
+    const int widths[] = { 15, 6, 7, 10, 6, 8, 4, 8, 4, 20, 20, 12, 9, 24 };
     static_assert(std::size(widths) == LibraryTableModel::ColumnCount, "one width per column");
     // The comment is long and seldom wanted in the list: its tooltip and the edit show it.
     m_table->setColumnHidden(LibraryTableModel::Comment, true);

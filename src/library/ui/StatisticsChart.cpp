@@ -17,7 +17,8 @@ namespace corvex::library {
 namespace {
 
 constexpr StatisticsMeasure measures[] = { StatisticsMeasure::Hours, StatisticsMeasure::Flights,
-    StatisticsMeasure::Kilometres, StatisticsMeasure::Points };
+    StatisticsMeasure::Kilometres, StatisticsMeasure::Points, StatisticsMeasure::Thermals, StatisticsMeasure::ThermalGain,
+    StatisticsMeasure::AverageClimb };
 
 // A step for the value axis of 1, 2 or 5 times a power of ten, giving about `lines`
 // lines up to `top`.
@@ -35,7 +36,8 @@ double axisStep(double top, int lines)
 
 QString valueText(double value, StatisticsMeasure measure)
 {
-    const int decimals = measure == StatisticsMeasure::Flights ? 0 : value < 10 && value != std::floor(value) ? 1 : 0;
+    const bool whole = measure == StatisticsMeasure::Flights || measure == StatisticsMeasure::Thermals;
+    const int decimals = whole ? 0 : value < 10 && value != std::floor(value) ? 1 : 0;
     return QLocale().toString(value, 'f', decimals);
 }
 
@@ -52,6 +54,12 @@ QString StatisticsChart::measureName(StatisticsMeasure measure) const
         return m_units == UnitSystem::Metric ? tr("Kilometres") : m_units == UnitSystem::Imperial ? tr("Miles") : tr("Nautical miles");
     case StatisticsMeasure::Points:
         return tr("Points");
+    case StatisticsMeasure::Thermals:
+        return tr("Thermals");
+    case StatisticsMeasure::ThermalGain:
+        return tr("Height gained in thermals (%1)").arg(QString::fromUtf8(unitLabel(Quantity::Altitude, m_units)));
+    case StatisticsMeasure::AverageClimb:
+        return tr("Average climb (%1)").arg(QString::fromUtf8(unitLabel(Quantity::Vario, m_units)));
     }
     return {};
 }
@@ -60,6 +68,10 @@ double StatisticsChart::barValue(const PeriodStatistics& period) const
 {
     if (m_measure == StatisticsMeasure::Kilometres)
         return convertedValue(Quantity::Distance, period.trackMetres, m_units);
+    if (m_measure == StatisticsMeasure::ThermalGain)
+        return convertedValue(Quantity::Altitude, period.value(m_measure), m_units);
+    if (m_measure == StatisticsMeasure::AverageClimb)
+        return convertedValue(Quantity::Vario, period.value(m_measure), m_units);
     return period.value(m_measure);
 }
 

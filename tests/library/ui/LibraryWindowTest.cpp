@@ -12,6 +12,7 @@
 #include "library/ui/LibraryTableModel.h"
 #include "library/ui/LibraryWindow.h"
 #include "library/ui/StatisticsChart.h"
+#include "library/qt/LibraryDebrief.h"
 #include "library/qt/LogBookPdf.h"
 #include "library/ui/NamesDialogs.h"
 #include "library/Sites.h"
@@ -63,6 +64,7 @@
 #include <filesystem>
 #include <limits>
 #include <map>
+#include <regex>
 #include <fstream>
 #include <thread>
 #include <ctime>
@@ -254,6 +256,50 @@ TEST(LibraryWindow, FiltersNarrowTheTableAndTheCount)
     EXPECT_TRUE(alert->informativeText().contains("no such table")) << alert->informativeText().toStdString();
     window.reload();
     EXPECT_EQ(window.findChildren<QMessageBox*>("libraryIndexFailure").size(), 1) << "one alert while it is up";
+}
+
+// The debrief's columns: empty until the pass analysed the flight, then thermals, the
+// average climb in the pilot's unit and the circling share, sorted as numbers; the
+// statistics count the thermals of the flights analysed.
+TEST(LibraryWindow, DebriefColumnsFillAfterThePassAndSort)
+{
+    SharedLibrary shared;
+    LibraryWindow window(*shared.library);
+    const int columns[] = { LibraryTableModel::Thermals, LibraryTableModel::AvgClimb, LibraryTableModel::Circling };
+    for (const int each : columns) {
+        for (const std::string& cell : column(window, each))
+            EXPECT_EQ(cell, "") << each << ": not analysed yet";
+        EXPECT_EQ(window.filterModel().index(0, each).data(Qt::ToolTipRole).toString(), "Not analysed yet");
+    }
+    ScoreFillOptions options;
+    options.debrief = libraryDebriefMaker();
+    ASSERT_EQ(valueOf(shared.library->fillScores(options)).debriefed, 6u);
+    window.reload();
+    window.setUnits(UnitSystem::Imperial, true);
+    const std::regex shapes[] = { std::regex("[0-9]+"), std::regex("-?[0-9]+ ft/min"), std::regex("[0-9]+ %") };
+    for (int i = 0; i < 3; ++i) {
+        window.table().sortByColumn(columns[i], Qt::DescendingOrder);
+        // A flight without thermals has no average climb: last.
+        const std::vector<std::string> cells = column(window, columns[i]);
+        const auto firstEmpty = std::find(cells.begin(), cells.end(), std::string());
+        EXPECT_TRUE(std::all_of(firstEmpty, cells.end(), [](const std::string& cell) { return cell.empty(); }));
+        std::vector<double> shown;
+        for (auto cell = cells.begin(); cell != firstEmpty; ++cell) {
+            EXPECT_TRUE(std::regex_match(*cell, shapes[i])) << *cell;
+            shown.push_back(std::stod(*cell));
+        }
+        EXPECT_TRUE(!shown.empty() && std::is_sorted(shown.rbegin(), shown.rend())) << columns[i];
+    }
+    std::int64_t thermals = 0;
+    for (const LibraryFlight& flight : valueOf(shared.library->index().flights()))
+        thermals += flight.debrief ? flight.debrief->thermals : 0;
+    EXPECT_GT(thermals, 0) << "the shared flights climbed in thermals";
+    window.statisticsChart().setYear(std::nullopt);
+    window.statisticsChart().setMeasure(StatisticsMeasure::Thermals);
+    double charted = 0;
+    for (const auto& bar : window.statisticsChart().bars())
+        charted += bar.value;
+    EXPECT_EQ(charted, double(thermals));
 }
 
 // The score column and the points of the totals: empty (never 0) before the scoring

@@ -662,8 +662,15 @@ TEST(Cli, SyncKeepsEachFlightOnceAndTheLibraryFindsIt)
     EXPECT_EQ(lastLine(imported), "6 imported, 0 already in the library, 1 refused") << imported.out.toStdString();
     EXPECT_TRUE(imported.err.contains(notes + ": not imported: ")) << imported.err.toStdString();
     for (const QJsonValue& flight :
-        QJsonDocument::fromJson(runCli({ "library", "list", "--json", "--library", imports }).out.toUtf8()).array())
+        QJsonDocument::fromJson(runCli({ "library", "list", "--json", "--library", imports }).out.toUtf8()).array()) {
         EXPECT_GT(flight["score_points"].toDouble(), 0) << "the import scores what it saved, after the summary";
+        const QJsonObject debrief = flight["debrief"].toObject();
+        for (const char* key : { "thermals", "failed_attempts", "avg_climb_ms", "circling_share", "left_share",
+                 "height_gained_m", "avg_glide_ratio", "altitude_source" })
+            EXPECT_TRUE(debrief.contains(key)) << key << ": and analyses it";
+        EXPECT_GE(debrief["circling_share"].toDouble(-1), 0);
+        EXPECT_LE(debrief["circling_share"].toDouble(2), 1);
+    }
     const CliRun again = runCli({ "library", "import", CORVEX_TESTDATA_DIR "/igc", "--library", imports });
     EXPECT_EQ(again.exitCode, 0);
     EXPECT_EQ(lastLine(again), "0 imported, 6 already in the library, 0 refused");
@@ -724,6 +731,12 @@ TEST(Cli, SyncKeepsEachFlightOnceAndTheLibraryFindsIt)
     ASSERT_EQ(ofLx.size(), 1);
     const CliRun shownLx = runCli({ "library", "show", QString::number(ofLx.first()["id"].toInt()), "--library", imports });
     EXPECT_TRUE(shownLx.out.contains("Also recorded by: PH001 (" + imports + "/2010/")) << shownLx.out.toStdString();
+    EXPECT_TRUE(shownLx.out.contains(QRegularExpression("\nDebrief: +[0-9]+ thermals?[ ,(]"))) << shownLx.out.toStdString();
+    const QJsonObject shownLxJson = QJsonDocument::fromJson(
+        runCli({ "library", "show", QString::number(ofLx.first()["id"].toInt()), "--json", "--library", imports }).out.toUtf8())
+                                        .object();
+    EXPECT_EQ(shownLxJson["debrief_version"].toInt(), corvex::library::debriefVersion);
+    EXPECT_EQ(shownLxJson["debrief"].toObject(), ofLx.first()["debrief"].toObject()) << "list and show agree";
 
     // Flights saved before the library existed and imported: a sync knows them as the
     // instrument's, and after it has matched them once it downloads nothing for them.
@@ -774,6 +787,8 @@ TEST(Cli, AnInterruptWhileScoringKeepsTheSavedFlights)
     const QJsonArray listed = QJsonDocument::fromJson(runCli({ "library", "list", "--json", "--library", scratch.path() + "/Flights" }).out.toUtf8()).array();
     ASSERT_EQ(listed.size(), 2) << "nothing lost";
     EXPECT_TRUE(listed.first()["score_points"].isNull());
+    EXPECT_TRUE(listed.first().toObject().contains("debrief"));
+    EXPECT_TRUE(listed.first()["debrief"].isNull()) << "not analysed yet";
 }
 
 // A folder that holds no library is made one only by sync and import: every other
@@ -885,6 +900,7 @@ TEST(Cli, AirspaceCheckUsesTheSetTheInstrumentHeld)
     QString synced, imported;
     for (const QJsonValue& flight : QJsonDocument::fromJson(listed.out.toUtf8()).array()) {
         EXPECT_GT(flight["score_points"].toDouble(), 0) << "the rebuild scores every flight";
+        EXPECT_TRUE(flight["debrief"].isObject()) << "and analyses it";
         (flight["instrument"].toString() == "C0FFEE" ? synced : imported) = QString::number(flight["id"].toInt());
     }
     ASSERT_FALSE(synced.isEmpty());
