@@ -1396,10 +1396,16 @@ TEST(LibraryWindow, GliderAndSiteNamesFromTheirDialogs)
         window.show();
         QCoreApplication::processEvents();
         window.grab().save(QString::fromLocal8Bit(folder) + "/library-sites.png");
+        // As the pilot sees the library once the background pass is through: scored
+        // and analysed.
+        ScoreFillOptions options;
+        options.debrief = libraryDebriefMaker();
+        ASSERT_TRUE(shared.library->fillScores(options));
+        window.reload();
         window.setUnits(UnitSystem::Imperial, false);
         window.statisticsButton().setChecked(true);
         window.statisticsChart().setMeasure(StatisticsMeasure::Kilometres);
-        window.resize(1640, 760);
+        window.resize(1960, 760);
         QCoreApplication::processEvents();
         window.grab().save(QString::fromLocal8Bit(folder) + "/library-imperial.png");
     }
