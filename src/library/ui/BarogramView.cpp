@@ -325,8 +325,20 @@ void BarogramView::renderCurve()
             if (low[column] != high[column])
                 line << QPointF(x, yOfAltitude(low[column]));
         }
-        // The ground: per column the highest ground under its fixes, each covered run
-        // of columns one area down to the plot's foot.
+        renderGraph(painter);
+        if (line.isEmpty()) {
+            paintLabels(painter);
+            return;
+        }
+        QPolygonF fill = line;
+        fill << QPointF(line.back().x(), area.bottom()) << QPointF(line.front().x(), area.bottom());
+        QColor fillColour(70, 130, 200, 60);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(fillColour);
+        painter.drawPolygon(fill);
+        // The ground over the altitude's fill, so that it reads brown: per column the
+        // highest ground under its fixes, each covered run of columns one area down to
+        // the plot's foot.
         if (m_ground.size() == m_samples.size()) {
             const double nothing = std::numeric_limits<double>::quiet_NaN();
             std::vector<double> groundHigh(columns + 1, nothing);
@@ -338,7 +350,7 @@ void BarogramView::renderCurve()
                     groundHigh[column] = m_ground[i];
             }
             painter.setPen(Qt::NoPen);
-            painter.setBrush(QColor(150, 105, 60, 150));
+            painter.setBrush(QColor(140, 95, 50, 190));
             QPolygonF run;
             const auto closeRun = [&] {
                 if (run.size() >= 1) {
@@ -361,17 +373,6 @@ void BarogramView::renderCurve()
             }
             closeRun();
         }
-        renderGraph(painter);
-        if (line.isEmpty()) {
-            paintLabels(painter);
-            return;
-        }
-        QPolygonF fill = line;
-        fill << QPointF(line.back().x(), area.bottom()) << QPointF(line.front().x(), area.bottom());
-        QColor fillColour(70, 130, 200, 60);
-        painter.setPen(Qt::NoPen);
-        painter.setBrush(fillColour);
-        painter.drawPolygon(fill);
         painter.setRenderHint(QPainter::Antialiasing);
         painter.setPen(QPen(QColor(30, 90, 170), 1.2));
         painter.setBrush(Qt::NoBrush);
