@@ -73,7 +73,6 @@ void ReliefLayer::paint(QPainter& painter, const MapViewport& viewport)
     if (!m_image.isNull()) {
         const PixelPoint topLeft = viewport.pixelFor(MapPoint { m_imageRect.x, m_imageRect.y });
         const PixelPoint bottomRight = viewport.pixelFor(MapPoint { m_imageRect.x + m_imageRect.width, m_imageRect.y + m_imageRect.height });
-        painter.setOpacity(opacity);
         const QRectF target(topLeft.x, topLeft.y, bottomRight.x - topLeft.x, bottomRight.y - topLeft.y);
         if (isPreparedFor(viewport))
             painter.drawImage(QPointF(topLeft.x, topLeft.y), m_image);
@@ -156,6 +155,9 @@ QImage ReliefLayer::shade(const terrain::TerrainTiles& tiles, const MapViewport&
     // degrees differs by a pixel or two at most, but a tall view more).
     const terrain::ReliefImage relief = terrain::hillshade(tiles, box, width, height);
     const double latitudeSpan = box.north - box.south;
+    // The transparency is in the image: a paint is then a plain blend, cheaper than the
+    // painter's opacity over a whole view.
+    const int alpha = static_cast<int>(std::lround(opacity * 255));
     for (int y = 0; y < height; ++y) {
         const double latitude = viewport.coordinateAt({ 0, y + 0.5 }).latitude;
         const int row = std::clamp(static_cast<int>((box.north - latitude) / latitudeSpan * height), 0, height - 1);
@@ -165,7 +167,7 @@ QImage ReliefLayer::shade(const terrain::TerrainTiles& tiles, const MapViewport&
             if (!relief.alpha[from + x])
                 continue;
             const int grey = relief.grey[from + x];
-            line[x] = qRgba(grey, grey, grey, 255);
+            line[x] = qPremultiply(qRgba(grey, grey, grey, alpha));
         }
     }
     return image;

@@ -54,8 +54,8 @@ public:
     // How many shadings were computed, for the tests and the benchmark.
     std::size_t computeCount() const { return m_computeCount; }
 
-    // The relief of a view as a premultiplied ARGB image of its size: grey, opaque
-    // where a tile covers, clear elsewhere. Reads the tiles only: any thread.
+    // The relief of a view as a premultiplied ARGB image of its size: grey at the
+    // layer's opacity where a tile covers, clear elsewhere. Reads the tiles only: any thread.
     static QImage shade(const terrain::TerrainTiles& tiles, const MapViewport& viewport);
 
 signals:
