@@ -83,7 +83,8 @@ std::shared_ptr<TrackPoints> trackOf(const flights::IgcFlight& igc, bool& pressu
 // atmosphere, off sea level by the day's pressure: the ground is moved by the median of
 // pressure minus GNSS altitude over the fixes that have both, so that it stands under
 // the pressure curve where it stands under the GNSS one.
-std::vector<double> groundUnder(const flights::IgcFlight& igc, const terrain::TerrainTiles& tiles, bool pressure)
+std::vector<double> groundUnder(
+    const flights::IgcFlight& igc, const terrain::TerrainTiles& tiles, bool pressure, const OperationContext& context)
 {
     double shift = 0;
     if (pressure) {
@@ -100,6 +101,9 @@ std::vector<double> groundUnder(const flights::IgcFlight& igc, const terrain::Te
     std::vector<double> ground;
     ground.reserve(igc.fixes.size());
     for (const flights::IgcFix& fix : igc.fixes) {
+        // Another terrain or a closed window: a cold lookup reads whole tiles.
+        if (ground.size() % 1024 == 0 && context.isCancelled())
+            return {};
         const auto elevation = tiles.elevationAt({ fix.latitude, fix.longitude });
         ground.push_back(elevation ? *elevation + shift : std::numeric_limits<double>::quiet_NaN());
     }
@@ -521,7 +525,7 @@ void FlightWindow::applyTerrain()
     m_findingGround = true;
     m_groundWork.start(OperationContext(m_workLog).withCancel(CancelToken()),
         [this, flight = m_igc, tiles, pressure = m_pressureAltitude](const OperationContext& context) {
-            std::vector<double> ground = groundUnder(*flight, *tiles, pressure);
+            std::vector<double> ground = groundUnder(*flight, *tiles, pressure, context);
             if (context.isCancelled())
                 return;
             QMetaObject::invokeMethod(

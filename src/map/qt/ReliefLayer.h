@@ -44,6 +44,10 @@ public:
     bool hasTerrain() const { return m_tiles != nullptr; }
 
     void paint(QPainter& painter, const MapViewport& viewport) override;
+    // The tiles' box: the painter then draws the relief only in the copy of the world
+    // that holds it, never in two copies one after the other (each would take the
+    // other's view for a move).
+    MapRect boundingMapRect() const override { return m_covered.value_or(MapRect::null()); }
 
     // Computes the shading of the viewport on the calling thread and keeps it, as the
     // settled view's would be (the tests, the benchmark, the screenshots).
