@@ -873,6 +873,19 @@ TEST(FlightWindow, GroundUnderTheBarogramAndReliefFromTheProgramsTerrain)
     }
     EXPECT_GT(covered, 10u);
     EXPECT_GT(bare, 10u);
+    // Drawn: brown at the foot of the plot under a covered fix, not under a bare one.
+    const QImage picture = barogram.grab().toImage();
+    const auto brownAtFoot = [&](std::size_t fix) {
+        const QColor colour = picture.pixelColor(static_cast<int>(barogram.xOfTime(track[fix].time)), barogram.plotArea().bottom() - 2);
+        return colour.red() > colour.blue() + 15;
+    };
+    for (std::size_t i = 0; i < track.size(); i += 97) {
+        const double x = barogram.xOfTime(track[i].time);
+        // Away from the plot's frame and from the edge of the voids.
+        if (x > barogram.plotArea().left() + 2 && x < barogram.plotArea().right() - 2 && std::abs(track[i].position.longitude - middle) > 0.01) {
+            EXPECT_EQ(brownAtFoot(i), track[i].position.longitude < middle) << "fix " << i;
+        }
+    }
     for (const UnitSystem units : { UnitSystem::Metric, UnitSystem::Aviation }) {
         window.setUnits(units, true);
         std::size_t fix = 0;
