@@ -17,6 +17,7 @@
 #include "device/PilotData.h"
 #include "export/FlightRecordText.h"
 #include "export/TrackLogExport.h"
+#include "map/qt/TerrainSource.h"
 #include "base/Format.h"
 #include "platform/AlertPresenter.h"
 #include "platform/EventLoop.h"
@@ -24,6 +25,7 @@
 #include "platform/OperationContext.h"
 #include "platform/qt/PreferencesStore.h"
 #include "platform/qt/QtEventLoopTurner.h"
+#include "terrain/TerrainTiles.h"
 #include "ui_MainWindow.h"
 #include "updates/LogBookBackup.h"
 #include "updates/ui/UpdateWindow.h"
@@ -74,6 +76,21 @@ AppDelegate::AppDelegate(MainWindow& window, Environment environment, QObject* p
         m_libraryController = std::make_unique<LibraryController>(
             *m_environment.preferences, *m_environment.log, *m_environment.alerts, m_environment.mapTiles);
     connectWindowActions();
+    if (m_environment.preferences) {
+        m_terrain = std::make_unique<TerrainSource>();
+        TerrainSource::setProgram(m_terrain.get());
+        connect(m_environment.preferences, &PreferencesStore::changed, this, &AppDelegate::applyTerrainFolder);
+        applyTerrainFolder();
+    }
+}
+
+void AppDelegate::applyTerrainFolder()
+{
+    terrain::TerrainFolderChoice choice;
+    choice.preference = m_environment.preferences->stringValue(QStringLiteral("terrainFolder")).toStdString();
+    if (choice.preference->empty())
+        choice.preference.reset();
+    m_terrain->setFolder(terrain::terrainFolder(choice));
 }
 
 AppDelegate::~AppDelegate()

@@ -31,6 +31,7 @@ class EventLoopTurner;
 class FilePanelPresenter;
 class HelpWindow;
 class HttpClient;
+class TerrainSource;
 class LibraryController;
 class LogSink;
 class MainWindow;
@@ -204,6 +205,10 @@ private:
     std::unique_ptr<AirspacesWindow> m_airspacesWindowController;
     std::unique_ptr<UserPreferencesWindow> m_userPreferencesWindow;
     std::unique_ptr<LibraryController> m_libraryController;
+    // The terrain the windows share (the preference "terrainFolder", $CORVEX_TERRAIN
+    // over it), scanned anew when the preference changes.
+    std::unique_ptr<TerrainSource> m_terrain;
+    void applyTerrainFolder();
     // The serial of the instrument connected now, for the library's record of its airspaces.
     std::string m_connectedSerial;
     PleaseWaitSheet* m_pleaseWaitSheet { nullptr }; // child of the main window

@@ -1,5 +1,5 @@
 // library-bench make DIR --flights N | long SOURCE OUT | list-window DIR [--statistics] | flight FILE [--frames N]
-//     [--airspaces OPENAIR] [--shot PNG] | score DIR [--threads N] | debrief DIR [--threads N]
+//     [--airspaces OPENAIR] [--terrain DIR] [--shot PNG] | score DIR [--threads N] | debrief DIR [--threads N]
 //     | sites [--takeoffs N]
 //
 // The flight library's speed with many flights and with a long one, by hand
@@ -26,7 +26,10 @@
 //                memory. With --airspaces the flight is checked against an OpenAir
 //                file first; --shot waits for the score, the check and the debrief
 //                and chooses the thermal that gained most before its picture
-//                (demo-airspaces.txt beside this file goes with 20180427.igc).
+//                (demo-airspaces.txt beside this file goes with 20180427.igc). With
+//                --terrain the map shows the relief of the tiles in DIR and the barogram
+//                the ground (scripts/make-relief-tiles makes some up); --shot waits for
+//                both.
 #include "base/Format.h"
 #include "flights/IgcFlight.h"
 #include "library/FlightLibrary.h"
@@ -37,6 +40,8 @@
 #include "library/ui/LibraryTableModel.h"
 #include "library/ui/StatisticsChart.h"
 #include "library/ui/LibraryWindow.h"
+#include "map/qt/ReliefLayer.h"
+#include "map/qt/TerrainSource.h"
 #include "map/ui/MapView.h"
 
 #include <QApplication>
@@ -310,8 +315,17 @@ bool waitFor(const std::function<bool()>& done, int milliseconds = 60000)
     return true;
 }
 
-int flightView(const std::string& file, int frames, const QString& shot, const QString& airspaces)
+int flightView(const std::string& file, int frames, const QString& shot, const QString& airspaces, const QString& terrainFolder)
 {
+    TerrainSource terrain;
+    TerrainSource::setProgram(&terrain);
+    if (!terrainFolder.isEmpty()) {
+        terrain.setFolder(terrainFolder.toStdString());
+        if (!waitFor([&] { return !terrain.isLoading(); }) || !terrain.tiles()) {
+            std::fprintf(stderr, "flight: no terrain tile in %s\n", qPrintable(terrainFolder));
+            return 1;
+        }
+    }
     const std::string folder = QDir::tempPath().toStdString() + "/library-bench-" + std::to_string(::getpid());
     auto library = library::FlightLibrary::open(folder);
     if (!library) {
@@ -335,7 +349,7 @@ int flightView(const std::string& file, int frames, const QString& shot, const Q
         window.setAirspaceFile(airspaces);
 
     if (!shot.isEmpty()) {
-        if (!waitFor([&] { return !window.isScoring() && !window.isCheckingAirspaces() && !window.isDebriefing(); })) {
+        if (!waitFor([&] { return !window.isScoring() && !window.isCheckingAirspaces() && !window.isDebriefing() && !window.isFindingGround(); })) {
             std::fprintf(stderr, "flight: no score, airspace check or debrief within a minute\n");
             return 1;
         }
@@ -349,6 +363,11 @@ int flightView(const std::string& file, int frames, const QString& shot, const Q
             window.selectStretch(library::FlightWindow::StretchKind::Thermal, static_cast<std::size_t>(best - thermals.begin()));
         }
         QApplication::processEvents();
+        if (terrain.tiles()) {
+            // The relief of the view as it settled.
+            window.grab();
+            waitFor([&] { return window.reliefLayer().isPreparedFor(window.map().viewport()); }, 10000);
+        }
         window.grab().save(shot);
     }
     MapView& map = window.map();
@@ -478,8 +497,10 @@ int main(int argc, char** argv)
         const int frames = arguments.size() >= 5 && arguments[3] == "--frames" ? arguments[4].toInt() : 100;
         const qsizetype airspacesAt = arguments.indexOf("--airspaces");
         const QString airspaces = airspacesAt > 0 && airspacesAt + 1 < arguments.size() ? arguments[airspacesAt + 1] : QString();
-        return flightView(arguments[2].toStdString(), std::max(10, frames), shot, airspaces);
+        const qsizetype terrainAt = arguments.indexOf("--terrain");
+        const QString terrainFolder = terrainAt > 0 && terrainAt + 1 < arguments.size() ? arguments[terrainAt + 1] : QString();
+        return flightView(arguments[2].toStdString(), std::max(10, frames), shot, airspaces, terrainFolder);
     }
-    std::fprintf(stderr, "usage: library-bench make DIR [--flights N] | long SOURCE OUT | list-window DIR [--statistics] [--shot PNG] [--chart-shot PNG] | flight FILE [--frames N] [--airspaces OPENAIR] [--shot PNG] | score DIR [--threads N] | debrief DIR [--threads N] | sites [--takeoffs N]\n");
+    std::fprintf(stderr, "usage: library-bench make DIR [--flights N] | long SOURCE OUT | list-window DIR [--statistics] [--shot PNG] [--chart-shot PNG] | flight FILE [--frames N] [--airspaces OPENAIR] [--terrain DIR] [--shot PNG] | score DIR [--threads N] | debrief DIR [--threads N] | sites [--takeoffs N]\n");
     return 2;
 }

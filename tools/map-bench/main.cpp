@@ -1,7 +1,8 @@
 // map-bench SET [--mode N] [--size WxH] [--redraws N] [--pan N] [--zoom N] [--stroker coverage|painter]
+//           [--terrain DIR [--out FILE.png]]
 // map-bench SET --compare [--mode N] [--size WxH] [--out FILE.png]
 // map-bench --track FILE.igc [--points N] [--coloring altitude|climb] [--out FILE.png] [--size WxH] [--redraws N]
-//           [--pan N] [--zoom N]
+//           [--pan N] [--zoom N] [--terrain DIR]
 //
 // Draws a scene offscreen with the map's painter, as a map view's paint event does, and
 // prints per case the median, 95th percentile and largest frame time, the median and
@@ -25,6 +26,12 @@
 //   pan, zoom     as above (a zoom thins the track anew every frame)
 // --out saves the fitted view as an image, to look at.
 //
+// --terrain DIR lays the relief of the tiles in DIR under the set or the track, as the
+// windows do: its shading is computed once for the first view (timed apart: a window
+// computes it beside its thread once the view settles), and every frame after draws
+// the image kept, moved and scaled under a pan or a zoom. The set is then shown over
+// the tiles' box rather than whole.
+//
 // --stroker painter draws the overlays' lines between one and two pixels wide with the
 // painter's general stroker, as the map did before it stroked them itself (coverage, the
 // default), so that one build times both. --compare draws the set's fitted view, and
@@ -39,10 +46,12 @@
 #include "map/MapTrack.h"
 #include "map/qt/LegendLayer.h"
 #include "map/qt/MarkersLayer.h"
+#include "map/qt/ReliefLayer.h"
 #include "map/qt/TrackLayer.h"
 #include "map/qt/WindLayer.h"
 #include "map/qt/ZoneLayer.h"
 #include "platform/LogSink.h"
+#include "terrain/TerrainTiles.h"
 
 #include <QFile>
 #include <QGuiApplication>
@@ -73,6 +82,7 @@ struct Settings {
     QString setPath;
     QString trackPath;
     QString imagePath;
+    QString terrainPath;
     int mode { 0 };
     bool compare { false };
     OverlayLayer::WideLineStroking stroking { OverlayLayer::WideLineStroking::Coverage };
@@ -136,6 +146,37 @@ MapRect scaledAboutCentre(const MapRect& rect, double factor)
     const double centreX = rect.x + rect.width / 2;
     const double centreY = rect.y + rect.height / 2;
     return { centreX - rect.width * factor / 2, centreY - rect.height * factor / 2, rect.width * factor, rect.height * factor };
+}
+
+// The relief of --terrain under the scene, shaded for view: false when the folder
+// holds no tile.
+bool prepareRelief(const Settings& settings, ReliefLayer& relief, const MapRect& view)
+{
+    const auto tiles = std::make_shared<const terrain::TerrainTiles>(settings.terrainPath.toStdString());
+    if (tiles->summary().tiles == 0) {
+        std::fprintf(stderr, "no terrain tile in %s\n", qPrintable(settings.terrainPath));
+        return false;
+    }
+    relief.setTerrain(tiles);
+    const MapViewport viewport(settings.size.width(), settings.size.height(), view);
+    const auto start = std::chrono::steady_clock::now();
+    relief.prepare(viewport);
+    std::printf("relief: %s shaded for %dx%d in %.1f ms (once, beside the window's thread)\n",
+        terrain::terrainSummaryText(tiles->summary()).c_str(), settings.size.width(), settings.size.height(),
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+    return true;
+}
+
+// The view of a set over the terrain's box, for the relief under it.
+MapRect terrainView(const Settings& settings)
+{
+    const auto covered = terrain::TerrainTiles(settings.terrainPath.toStdString()).summary().covered;
+    if (!covered)
+        return MapRect::null();
+    const MapPoint northWest = mapPointForCoordinate({ covered->north, covered->west });
+    const MapPoint southEast = mapPointForCoordinate({ covered->south, covered->east });
+    return mapRectFitting({ northWest.x, northWest.y, southEast.x - northWest.x, southEast.y - northWest.y }, settings.size.width(),
+        settings.size.height(), 0, 1, mapWorldSize / 128.0);
 }
 
 // The pan and zoom cases, shared by both scenes; drawn() describes what the last frame
@@ -264,13 +305,24 @@ int runAirspaces(const Settings& settings)
     target.fill(Qt::white);
     MapPainter painter;
     OverlayLayer& layer = scene.layer();
-    const std::vector<MapLayer*> layers { &layer };
-    const MapRect fitted = cli::visibleMapRectFitting(scene.fittedMapRect(), settings.size);
+    ReliefLayer relief;
+    std::vector<MapLayer*> layers { &layer };
+    MapRect fitted = cli::visibleMapRectFitting(scene.fittedMapRect(), settings.size);
+    if (!settings.terrainPath.isEmpty()) {
+        fitted = terrainView(settings);
+        if (fitted.isNull() || !prepareRelief(settings, relief, fitted))
+            return 1;
+        layers.insert(layers.begin(), &relief);
+    }
     const auto drawn = [&] { return "overlays drawn (last) " + std::to_string(layer.lastDrawnOverlayCount()); };
 
     // The first frame pays for fonts and caches; it is not counted.
     Frames frames;
     timeFrame(layers, painter, target, fitted, frames);
+    if (!settings.imagePath.isEmpty() && !target.save(settings.imagePath)) {
+        std::fprintf(stderr, "cannot write %s\n", qPrintable(settings.imagePath));
+        return 1;
+    }
     frames = {};
     for (int i = 0; i < settings.redraws; ++i) {
         layer.restyle();
@@ -389,9 +441,15 @@ int runTrack(const Settings& settings)
     QImage target(settings.size, QImage::Format_ARGB32_Premultiplied);
     target.fill(Qt::white);
     MapPainter painter;
-    const std::vector<MapLayer*> layers { &trackLayer, &markers };
+    std::vector<MapLayer*> layers { &trackLayer, &markers };
     const MapRect fitted = mapRectFitting(trackLayer.boundingMapRect(), settings.size.width(), settings.size.height(), 24, 1,
         mapWorldSize / 128.0);
+    ReliefLayer relief;
+    if (!settings.terrainPath.isEmpty()) {
+        if (!prepareRelief(settings, relief, fitted))
+            return 1;
+        layers.insert(layers.begin(), &relief);
+    }
     const auto drawn = [&] {
         return "fixes kept " + std::to_string(trackLayer.thinnedTrack().indices.size()) + ", polylines "
             + std::to_string(trackLayer.lastPolylineCount());
@@ -426,7 +484,9 @@ int runTrack(const Settings& settings)
     for (std::size_t bucket = scale.bucketCount(); bucket-- > 0;)
         entries.push_back({ scale.colorOfBucket(bucket), bucket % 3 == 0 ? std::to_string(std::lround(scale.valueOfBucket(bucket))) : "" });
     legend.setLegend("Altitude (m)", std::move(entries));
-    const std::vector<MapLayer*> debriefLayers { &trackLayer, &highlight, &wind, &markers, &legend };
+    std::vector<MapLayer*> debriefLayers { &trackLayer, &highlight, &wind, &markers, &legend };
+    if (!settings.terrainPath.isEmpty())
+        debriefLayers.insert(debriefLayers.begin(), &relief);
     frames = {};
     for (int i = 0; i < settings.redraws; ++i) {
         const std::size_t length = i % 2 == 0 ? 300 : 1500;
@@ -467,6 +527,8 @@ bool parseArguments(const QStringList& arguments, Settings& settings)
         }
         else if (argument == "--track" && hasValue)
             settings.trackPath = arguments[++i];
+        else if (argument == "--terrain" && hasValue)
+            settings.terrainPath = arguments[++i];
         else if (argument == "--out" && hasValue)
             settings.imagePath = arguments[++i];
         else if (argument == "--points" && hasValue)
@@ -508,9 +570,10 @@ int main(int argc, char** argv)
     if (!parseArguments(QGuiApplication::arguments(), settings)) {
         std::fprintf(stderr,
             "usage: map-bench SET [--mode N] [--size WxH] [--redraws N] [--pan N] [--zoom N] [--stroker coverage|painter]\n"
+            "                 [--terrain DIR [--out FILE.png]]\n"
             "       map-bench SET --compare [--mode N] [--size WxH] [--out FILE.png]\n"
             "       map-bench --track FILE.igc [--points N] [--coloring altitude|climb] [--out FILE.png] [--size WxH] "
-            "[--redraws N] [--pan N] [--zoom N]\n");
+            "[--redraws N] [--pan N] [--zoom N] [--terrain DIR]\n");
         return 1;
     }
     const int result = settings.trackPath.isEmpty() ? runAirspaces(settings) : runTrack(settings);

@@ -11,6 +11,8 @@
 #include "device/CorvexDevice.h"
 #include "device/FirmwareVersion.h"
 #include "map/qt/MapBaseLayer.h"
+#include "map/qt/ReliefLayer.h"
+#include "map/qt/TerrainSource.h"
 #include "platform/AlertPresenter.h"
 #include "platform/EventLoop.h"
 #include "platform/LogSink.h"
@@ -147,6 +149,14 @@ AirspacesWindow::AirspacesWindow(Environment environment, QWidget* parent)
         tiles.userAgent = MapBaseLayer::userAgentFor(QCoreApplication::applicationVersion());
         m_mapBaseLayer = std::make_shared<MapBaseLayer>(*m_environment.mapTiles, *m_environment.preferences, tiles);
         m_ui->mapView->setBaseLayer(m_mapBaseLayer);
+    }
+    // The relief over the tiles and under the airspaces, from the program's terrain;
+    // another folder chosen in the preferences reaches an open window.
+    m_relief = std::make_shared<ReliefLayer>();
+    m_ui->mapView->setGroundLayer(m_relief);
+    if (auto* terrain = TerrainSource::program()) {
+        m_relief->setTerrain(terrain->tiles());
+        connect(terrain, &TerrainSource::tilesChanged, this, [this, terrain] { m_relief->setTerrain(terrain->tiles()); });
     }
 
     m_actionSheet = new QDialog(this);

@@ -36,6 +36,7 @@ class EventLoopTurner;
 class HttpClient;
 class InstrumentSession;
 class MapBaseLayer;
+class ReliefLayer;
 class LogSink;
 class PreferencesStore;
 class WSAirspaces;
@@ -119,6 +120,8 @@ public:
 
     // The name, class and limits of the airspace under the pointer on the map.
     AirspaceHoverInfo* airspaceInfo() const { return m_airspaceInfo; }
+    // The relief under the airspaces, with the program's terrain.
+    ReliefLayer& reliefLayer() const { return *m_relief; }
 
     // MapViewDelegate: each overlay styled by its index and the display mode.
     MapOverlayStyle rendererForOverlay(const MapView& mapView, const MapOverlay& overlay) override;
@@ -223,6 +226,7 @@ private:
     std::vector<QWidget*> m_greyedWhileBusy;
     std::unique_ptr<HttpClient> m_http;
     std::shared_ptr<MapBaseLayer> m_mapBaseLayer;
+    std::shared_ptr<ReliefLayer> m_relief;
     std::unique_ptr<WSAirspaces> m_wsAirspaces;
     std::string m_wsAirspacesUrl;
     bool m_listRequestInFlight { false };

@@ -71,16 +71,36 @@ void BarogramView::setSamples(std::vector<Sample> samples)
         m_graph = Graph::None;
         m_graphValues.clear();
     }
+    setAltitudeRange();
+    renderCurve();
+    update();
+}
+
+void BarogramView::setAltitudeRange()
+{
     if (m_samples.empty()) {
         m_lowest = 0;
         m_highest = 1;
-    } else {
-        const auto [low, high] = std::minmax_element(
-            m_samples.begin(), m_samples.end(), [](const Sample& a, const Sample& b) { return a.altitude < b.altitude; });
-        const int step = altitudeStep(high->altitude - low->altitude);
-        m_lowest = static_cast<int>(std::floor(low->altitude / double(step))) * step;
-        m_highest = std::max(m_lowest + step, static_cast<int>(std::ceil(high->altitude / double(step))) * step);
+        return;
     }
+    const auto [lowSample, highSample] = std::minmax_element(
+        m_samples.begin(), m_samples.end(), [](const Sample& a, const Sample& b) { return a.altitude < b.altitude; });
+    double low = lowSample->altitude;
+    const double high = highSample->altitude;
+    // The valleys under the track belong in the picture too.
+    if (m_ground.size() == m_samples.size())
+        for (const double ground : m_ground)
+            if (std::isfinite(ground))
+                low = std::min(low, ground);
+    const int step = altitudeStep(static_cast<int>(std::lround(high - low)));
+    m_lowest = static_cast<int>(std::floor(low / step)) * step;
+    m_highest = std::max(m_lowest + step, static_cast<int>(std::ceil(high / step)) * step);
+}
+
+void BarogramView::setGround(std::vector<double> ground)
+{
+    m_ground = std::move(ground);
+    setAltitudeRange();
     renderCurve();
     update();
 }
@@ -316,6 +336,43 @@ void BarogramView::renderCurve()
         painter.setPen(Qt::NoPen);
         painter.setBrush(fillColour);
         painter.drawPolygon(fill);
+        // The ground over the altitude's fill, so that it reads brown: per column the
+        // highest ground under its fixes, each covered run of columns one area down to
+        // the plot's foot.
+        if (m_ground.size() == m_samples.size()) {
+            const double nothing = std::numeric_limits<double>::quiet_NaN();
+            std::vector<double> groundHigh(columns + 1, nothing);
+            for (std::size_t i = 0; i < m_samples.size(); ++i) {
+                if (!std::isfinite(m_ground[i]))
+                    continue;
+                const int column = std::clamp(static_cast<int>(xOfTime(m_samples[i].time)) - area.left(), 0, columns);
+                if (!(groundHigh[column] >= m_ground[i]))
+                    groundHigh[column] = m_ground[i];
+            }
+            painter.setPen(Qt::NoPen);
+            painter.setBrush(QColor(140, 95, 50, 190));
+            QPolygonF run;
+            const auto closeRun = [&] {
+                if (run.size() >= 1) {
+                    const double left = run.front().x(), right = std::max(run.back().x(), left + 1);
+                    run << QPointF(right, area.bottom()) << QPointF(left, area.bottom());
+                    painter.drawPolygon(run);
+                }
+                run.clear();
+            };
+            for (int column = 0; column <= columns; ++column) {
+                if (!std::isfinite(groundHigh[column])) {
+                    // A column without fixes continues the run; one whose fixes have no
+                    // ground ends it.
+                    if (low[column] != INT_MAX)
+                        closeRun();
+                    continue;
+                }
+                const double y = std::clamp(yOfAltitude(groundHigh[column]), double(area.top()), double(area.bottom()));
+                run << QPointF(area.left() + column, y);
+            }
+            closeRun();
+        }
         painter.setRenderHint(QPainter::Antialiasing);
         painter.setPen(QPen(QColor(30, 90, 170), 1.2));
         painter.setBrush(Qt::NoBrush);
@@ -472,12 +529,9 @@ void BarogramView::paintEvent(QPaintEvent*)
     painter.drawLine(QPointF(x, full.top()), QPointF(x, full.bottom()));
     painter.setBrush(QColor(200, 40, 40));
     painter.drawEllipse(QPointF(x, yOfAltitude(sample.altitude)), 3.5, 3.5);
-    QString label = QString::fromStdString(utcTimeText(sample.time + m_clockOffset, "%H:%M:%S  ")
-        + quantityText(Quantity::Altitude, sample.altitude, m_units));
-    if (const QRect graph = graphArea(); !graph.isEmpty() && std::isfinite(m_graphValues[*m_cursor])) {
+    if (const QRect graph = graphArea(); !graph.isEmpty() && std::isfinite(m_graphValues[*m_cursor]))
         painter.drawEllipse(QPointF(x, yOfGraph(m_graphValues[*m_cursor])), 3, 3);
-        label += QStringLiteral("  ") + graphValueText(m_graph, m_graphValues[*m_cursor], m_units);
-    }
+    const QString label = cursorText();
     const double boxWidth = QFontMetricsF(font()).horizontalAdvance(label) + 12;
     const QRectF box(std::min<double>(x + 6, area.right() - boxWidth - 4), area.top() + 2, boxWidth, 18);
     painter.setPen(Qt::NoPen);
@@ -485,6 +539,21 @@ void BarogramView::paintEvent(QPaintEvent*)
     painter.drawRoundedRect(box, 3, 3);
     painter.setPen(QColor(20, 20, 20));
     painter.drawText(box, Qt::AlignCenter, label);
+}
+
+QString BarogramView::cursorText() const
+{
+    if (!m_cursor || *m_cursor >= m_samples.size())
+        return {};
+    const Sample& sample = m_samples[*m_cursor];
+    QString label = QString::fromStdString(utcTimeText(sample.time + m_clockOffset, "%H:%M:%S  ")
+        + quantityText(Quantity::Altitude, sample.altitude, m_units));
+    if (*m_cursor < m_ground.size() && std::isfinite(m_ground[*m_cursor]))
+        label += QStringLiteral("  AGL ")
+            + QString::fromStdString(quantityText(Quantity::Altitude, std::lround(sample.altitude - m_ground[*m_cursor]), m_units));
+    if (!graphArea().isEmpty() && std::isfinite(m_graphValues[*m_cursor]))
+        label += QStringLiteral("  ") + graphValueText(m_graph, m_graphValues[*m_cursor], m_units);
+    return label;
 }
 
 void BarogramView::mouseMoveEvent(QMouseEvent* event)

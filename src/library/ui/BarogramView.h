@@ -66,6 +66,11 @@ public:
     // The altitude axis and the cursor's label in the units; the clock along the
     // bottom at the offset from UTC (0: UTC, else the take-off's local time).
     void setUnits(UnitSystem units, int clockOffsetMinutes);
+    // The ground under each sample, in the samples' altitude datum (metres), NaN where
+    // no terrain covers: drawn as a brown area under the curve, and the cursor's label
+    // says the height above it. Empty: no ground.
+    void setGround(std::vector<double> ground);
+    const std::vector<double>& ground() const { return m_ground; }
     // The fix under the cursor; nothing hides it.
     void setCursorIndex(std::optional<std::size_t> index);
     std::optional<std::size_t> cursorIndex() const { return m_cursor; }
@@ -73,6 +78,9 @@ public:
     QSize sizeHint() const override { return { 800, 180 }; }
     QSize minimumSizeHint() const override { return { 200, 90 }; }
 
+    // What the cursor's label says: "12:41:07  1,840 m  AGL 412 m  +1.2 m/s"; empty
+    // without a cursor.
+    QString cursorText() const;
     // The fix nearest to a widget x, for the tests and the hover.
     std::optional<std::size_t> indexAtX(int x) const;
     // The altitude's plot and the small graph's (empty without one), in the widget.
@@ -92,6 +100,8 @@ protected:
 
 private:
     QRect fullArea() const;
+    // The axis from the lowest sample or ground to the highest sample, in round steps.
+    void setAltitudeRange();
     double yOfGraph(double value) const;
     void renderGraph(QPainter& painter);
     double yOfAltitude(double altitude) const;
@@ -100,6 +110,7 @@ private:
 
     std::vector<Sample> m_samples;
     std::vector<Band> m_bands;
+    std::vector<double> m_ground;
     std::vector<Band> m_phaseBands;
     std::optional<Band> m_highlight;
     Graph m_graph { Graph::None };

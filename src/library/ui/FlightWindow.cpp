@@ -12,10 +12,13 @@
 #include "map/qt/ContestLayer.h"
 #include "map/qt/LegendLayer.h"
 #include "map/qt/MarkersLayer.h"
+#include "map/qt/ReliefLayer.h"
+#include "map/qt/TerrainSource.h"
 #include "map/qt/TrackLayer.h"
 #include "map/qt/WindLayer.h"
 #include "map/qt/ZoneLayer.h"
 #include "map/ui/MapView.h"
+#include "terrain/TerrainTiles.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
@@ -72,6 +75,39 @@ std::shared_ptr<TrackPoints> trackOf(const flights::IgcFlight& igc, bool& pressu
         point.vario = span > 0 ? (point.altitude - (*track)[back].altitude) / double(span) : 0.0;
     }
     return track;
+}
+
+// The ground under each fix in the barogram's datum, NaN where no tile covers. The
+// tiles are above the geoid, as a GNSS altitude is meant to be: shown against GNSS
+// altitudes they are taken as they are. Pressure altitude is on the standard
+// atmosphere, off sea level by the day's pressure: the ground is moved by the median of
+// pressure minus GNSS altitude over the fixes that have both, so that it stands under
+// the pressure curve where it stands under the GNSS one.
+std::vector<double> groundUnder(
+    const flights::IgcFlight& igc, const terrain::TerrainTiles& tiles, bool pressure, const OperationContext& context)
+{
+    double shift = 0;
+    if (pressure) {
+        std::vector<int> differences;
+        for (const flights::IgcFix& fix : igc.fixes)
+            if (fix.valid && fix.gnssAltitude != 0)
+                differences.push_back(fix.pressureAltitude - fix.gnssAltitude);
+        if (!differences.empty()) {
+            auto middle = differences.begin() + static_cast<std::ptrdiff_t>(differences.size() / 2);
+            std::nth_element(differences.begin(), middle, differences.end());
+            shift = *middle;
+        }
+    }
+    std::vector<double> ground;
+    ground.reserve(igc.fixes.size());
+    for (const flights::IgcFix& fix : igc.fixes) {
+        // Another terrain or a closed window: a cold lookup reads whole tiles.
+        if (ground.size() % 1024 == 0 && context.isCancelled())
+            return {};
+        const auto elevation = tiles.elevationAt({ fix.latitude, fix.longitude });
+        ground.push_back(elevation ? *elevation + shift : std::numeric_limits<double>::quiet_NaN());
+    }
+    return ground;
 }
 
 QString altitudeText(const std::optional<int>& value, UnitSystem units)
@@ -247,6 +283,7 @@ FlightWindow::FlightWindow(FlightLibrary& library, const LibraryFlight& flight, 
             m_scoreWork.cancelAndWait();
             m_airspaceWork.cancelAndWait();
             m_debriefWork.cancelAndWait();
+            m_groundWork.cancelAndWait();
         });
     m_liveRules = flights::findContestRuleSet(library.index().listedRuleSet());
     if (!m_liveRules)
@@ -260,6 +297,7 @@ FlightWindow::FlightWindow(FlightLibrary& library, const LibraryFlight& flight, 
     bool pressure = false;
     if (igc) {
         m_track = trackOf(*igc, pressure);
+        m_pressureAltitude = pressure;
         m_igc = std::make_shared<const flights::IgcFlight>(std::move(*igc));
     } else {
         m_loadError = QString::fromStdString(igc.error());
@@ -287,7 +325,9 @@ FlightWindow::FlightWindow(FlightLibrary& library, const LibraryFlight& flight, 
     m_wind = std::make_shared<WindLayer>();
     m_legend = std::make_shared<LegendLayer>();
     m_trackMapPoints = trackMapPoints(*m_track);
+    m_relief = std::make_shared<ReliefLayer>();
     // The chosen stretch over the wind arrows: its name must read where they crowd.
+    m_map->addLayer(m_relief);
     m_map->addLayer(m_nearAirspaces);
     m_map->addLayer(m_trackLayer);
     m_map->addLayer(m_airspaceLabels);
@@ -461,6 +501,42 @@ FlightWindow::FlightWindow(FlightLibrary& library, const LibraryFlight& flight, 
     showLegend();
     startScoring();
     startDebrief();
+    // Another terrain folder in the preferences reaches the open windows too.
+    if (auto* terrain = TerrainSource::program())
+        connect(terrain, &TerrainSource::tilesChanged, this, &FlightWindow::applyTerrain);
+    applyTerrain();
+}
+
+void FlightWindow::applyTerrain()
+{
+    auto* source = TerrainSource::program();
+    std::shared_ptr<const terrain::TerrainTiles> tiles = source ? source->tiles() : nullptr;
+    m_relief->setTerrain(tiles);
+    m_groundWork.cancelAndWait();
+    m_findingGround = false;
+    if (!tiles || !m_igc) {
+        if (!m_barogram->ground().empty()) {
+            m_barogram->setGround({});
+            emit groundReady();
+        }
+        return;
+    }
+    // A cold lookup reads each tile under the track first: beside the window.
+    m_findingGround = true;
+    m_groundWork.start(OperationContext(m_workLog).withCancel(CancelToken()),
+        [this, flight = m_igc, tiles, pressure = m_pressureAltitude](const OperationContext& context) {
+            std::vector<double> ground = groundUnder(*flight, *tiles, pressure, context);
+            if (context.isCancelled())
+                return;
+            QMetaObject::invokeMethod(
+                this,
+                [this, ground = std::move(ground)]() mutable {
+                    m_findingGround = false;
+                    m_barogram->setGround(std::move(ground));
+                    emit groundReady();
+                },
+                Qt::QueuedConnection);
+        });
 }
 
 FlightWindow::~FlightWindow()
@@ -469,6 +545,7 @@ FlightWindow::~FlightWindow()
     m_scoreWork.cancelAndWait();
     m_airspaceWork.cancelAndWait();
     m_debriefWork.cancelAndWait();
+    m_groundWork.cancelAndWait();
 }
 
 void FlightWindow::closeEvent(QCloseEvent* event)
@@ -479,6 +556,7 @@ void FlightWindow::closeEvent(QCloseEvent* event)
         m_scoreWork.cancel();
         m_airspaceWork.cancel();
         m_debriefWork.cancel();
+        m_groundWork.cancel();
     }
     QWidget::closeEvent(event);
 }

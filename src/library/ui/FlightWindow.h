@@ -29,6 +29,7 @@ class ContestLayer;
 class LegendLayer;
 class MapView;
 class MarkersLayer;
+class ReliefLayer;
 class TrackLayer;
 class WindLayer;
 class ZoneLayer;
@@ -81,6 +82,10 @@ public:
     TrackLayer& trackLayer() { return *m_trackLayer; }
     ContestLayer& contestLayer() { return *m_contestLayer; }
     ZoneLayer& nearAirspacesLayer() { return *m_nearAirspaces; }
+    // The relief under everything, with the program's terrain (TerrainSource); the
+    // barogram's ground comes from the same tiles.
+    ReliefLayer& reliefLayer() { return *m_relief; }
+    bool isFindingGround() const { return m_findingGround; }
     ZoneLayer& airspaceLabelsLayer() { return *m_airspaceLabels; }
     ZoneLayer& crossingsLayer() { return *m_crossings; }
     QTreeWidget& crossingsList() { return *m_crossingsList; }
@@ -140,6 +145,8 @@ public:
 
 signals:
     void scoreReady();
+    // The ground under the track was looked up (or dropped with the terrain).
+    void groundReady();
     void debriefReady();
     void airspaceCheckReady();
     // The user chose an OpenAir file and the flight was checked against it: the library
@@ -160,6 +167,8 @@ private:
     void showStretch(QTreeWidgetItem* item);
     void showLegend();
     void showGraph();
+    // Takes the program's terrain: the relief and the ground under the track.
+    void applyTerrain();
     QString stretchTip(StretchKind kind, std::size_t index) const;
 
     std::shared_ptr<TrackPoints> m_track;
@@ -225,6 +234,9 @@ private:
     std::shared_ptr<ZoneLayer> m_highlight;
     std::shared_ptr<WindLayer> m_wind;
     std::shared_ptr<LegendLayer> m_legend;
+    std::shared_ptr<ReliefLayer> m_relief;
+    bool m_pressureAltitude { false }; // the barogram's datum: pressure, else GNSS
+    bool m_findingGround { false };
 
     // The score and the check run beside the window; closing it cancels them and waits
     // for their end, so nothing runs on for a window that is gone. They log nothing.
@@ -232,6 +244,7 @@ private:
     BackgroundWork m_scoreWork;
     BackgroundWork m_airspaceWork;
     BackgroundWork m_debriefWork;
+    BackgroundWork m_groundWork;
 };
 
 } // namespace corvex::library

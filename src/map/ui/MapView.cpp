@@ -57,6 +57,7 @@ struct MapView::Private {
 
     MapType mapType { MapType::Standard };
     std::shared_ptr<MapBaseLayer> baseLayer;
+    std::shared_ptr<MapLayer> groundLayer;
     MapPainter painter;
 
     std::optional<QPointF> dragOrigin;
@@ -153,6 +154,16 @@ void MapView::addLayer(std::shared_ptr<MapLayer> layer)
     removeLayer(layer);
     connect(layer.get(), &MapLayer::changed, this, qOverload<>(&QWidget::update));
     d->layers.push_back(std::move(layer));
+    update();
+}
+
+void MapView::setGroundLayer(std::shared_ptr<MapLayer> layer)
+{
+    if (d->groundLayer)
+        disconnect(d->groundLayer.get(), nullptr, this, nullptr);
+    d->groundLayer = std::move(layer);
+    if (d->groundLayer)
+        connect(d->groundLayer.get(), &MapLayer::changed, this, qOverload<>(&QWidget::update));
     update();
 }
 
@@ -264,6 +275,8 @@ void MapView::paintEvent(QPaintEvent*)
     stack.reserve(d->layers.size() + 2);
     if (d->baseLayer)
         stack.push_back(d->baseLayer.get());
+    if (d->groundLayer)
+        stack.push_back(d->groundLayer.get());
     stack.push_back(&d->overlays);
     for (const auto& layer : d->layers)
         stack.push_back(layer.get());

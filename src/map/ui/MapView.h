@@ -82,6 +82,10 @@ public:
     // geography alone.
     void setBaseLayer(std::shared_ptr<MapBaseLayer> baseLayer);
 
+    // A layer between the base layer's tiles and the overlays (the relief under an
+    // airspace set); null: none.
+    void setGroundLayer(std::shared_ptr<MapLayer> layer);
+
     // Forget the overlays' styles and draw again (the delegate is asked anew).
     void redraw();
 

@@ -8,6 +8,7 @@
 #include "airspaces/OpenAirConversion.h"
 #include "airspaces/ui/AirspaceHoverInfo.h"
 #include "airspaces/ui/AirspacesWindow.h"
+#include "map/qt/ReliefLayer.h"
 #include "app/UserPreferencesWindow.h"
 #include "library/FlightLibrary.h"
 #include "support/TestFiles.h"
@@ -576,6 +577,16 @@ TEST(AirspacesWindowApp, TheMapFollowsTheDisplaySettingsAtOnce)
         EXPECT_EQ(style.fillColor, step.fill);
     }
     EXPECT_EQ(map.mapType(), MapType::Satellite);
+
+    // A terrain folder chosen meanwhile reaches the open window: relief under the
+    // airspaces, and none again without it. One 3" tile of level ground at sea level.
+    QTemporaryDir terrain;
+    writeFile(terrain.filePath("N45E006.hgt"), Bytes(1201 * 1201 * 2, 0));
+    EXPECT_FALSE(pty.window().reliefLayer().hasTerrain());
+    pty.app->preferences.setValue("terrainFolder", terrain.path());
+    EXPECT_TRUE(waitUntil([&] { return pty.window().reliefLayer().hasTerrain(); }));
+    pty.app->preferences.setValue("terrainFolder", "");
+    EXPECT_FALSE(pty.window().reliefLayer().hasTerrain());
 }
 
 // The actions that only show: the web preview of an approved set, the header dialog,

@@ -20,12 +20,15 @@
 #include "map/qt/ContestLayer.h"
 #include "map/qt/LegendLayer.h"
 #include "map/qt/MarkersLayer.h"
+#include "map/qt/ReliefLayer.h"
+#include "map/qt/TerrainSource.h"
 #include "map/qt/TrackLayer.h"
 #include "map/qt/WindLayer.h"
 #include "map/qt/ZoneLayer.h"
 #include "map/ui/MapView.h"
 #include "support/TemporaryFolder.h"
 #include "support/TestFiles.h"
+#include "TerrainTileFiles.h"
 
 #include <QAction>
 #include <QApplication>
@@ -65,6 +68,7 @@
 #include <limits>
 #include <map>
 #include <regex>
+#include <set>
 #include <fstream>
 #include <thread>
 #include <ctime>
@@ -811,6 +815,96 @@ TEST(FlightWindow, OpensCheckedAgainstTheSetOfTheDay)
 // The debrief comes from a worker too: its lists fill and sort by the figures, the
 // thermals and failed attempts become bands on the barogram and the wind arrows on the
 // map, and choosing a stretch draws it strongly and moves the shared cursor to its start.
+// The program's terrain reaches an open flight view: the relief under the map, the
+// ground under the barogram's curve (none where the tiles have no posts) and the
+// height above it at the cursor; another folder, or none, replaces them.
+TEST(FlightWindow, GroundUnderTheBarogramAndReliefFromTheProgramsTerrain)
+{
+    OneFlight one("654G6NG1.IGC");
+    TerrainSource terrainSource;
+    TerrainSource::setProgram(&terrainSource);
+    FlightWindow window(*one.library, one.flight);
+    QSignalSpy grounded(&window, &FlightWindow::groundReady);
+    EXPECT_FALSE(window.reliefLayer().hasTerrain());
+    EXPECT_TRUE(window.barogram().ground().empty());
+    const TrackPoints& track = window.track();
+    ASSERT_GT(track.size(), 100u);
+
+    // A plain of 300 m under the western half of the track, voids under the eastern.
+    double west = 180, east = -180;
+    for (const TrackPoint& point : track) {
+        west = std::min(west, point.position.longitude);
+        east = std::max(east, point.position.longitude);
+    }
+    const double middle = (west + east) / 2;
+    TemporaryFolder tiles;
+    std::set<std::pair<int, int>> squares;
+    for (const TrackPoint& point : track)
+        squares.insert({ static_cast<int>(std::floor(point.position.latitude)), static_cast<int>(std::floor(point.position.longitude)) });
+    for (const auto& [south, westEdge] : squares)
+        test::writeHgtTile(tiles.path(), south, westEdge, 1201,
+            [middle](double, double longitude) -> std::optional<double> { return longitude < middle ? std::optional(300.0) : std::nullopt; });
+    terrainSource.setFolder(tiles.path());
+    ASSERT_TRUE(waitFor([&] { return grounded.count() == 1; }));
+    EXPECT_TRUE(window.reliefLayer().hasTerrain());
+    BarogramView& barogram = window.barogram();
+    const std::vector<double>& ground = barogram.ground();
+    ASSERT_EQ(ground.size(), track.size());
+    std::optional<double> shift;
+    std::size_t covered = 0, bare = 0;
+    for (std::size_t i = 0; i < track.size(); ++i) {
+        const double longitude = track[i].position.longitude;
+        // Two posts' width round the edge of the voids may go either way.
+        if (std::abs(longitude - middle) < 0.002)
+            continue;
+        if (longitude > middle) {
+            EXPECT_TRUE(std::isnan(ground[i])) << "no ground drawn where no post is, fix " << i;
+            ++bare;
+            barogram.setCursorIndex(i);
+            EXPECT_FALSE(barogram.cursorText().contains("AGL")) << barogram.cursorText().toStdString();
+            continue;
+        }
+        ASSERT_TRUE(std::isfinite(ground[i])) << i;
+        // One shift between the tiles' datum and the barogram's for the whole flight.
+        if (!shift)
+            shift = ground[i] - 300;
+        EXPECT_NEAR(ground[i] - 300, *shift, 1e-6);
+        ++covered;
+    }
+    EXPECT_GT(covered, 10u);
+    EXPECT_GT(bare, 10u);
+    // Drawn: brown at the foot of the plot under a covered fix, not under a bare one.
+    const QImage picture = barogram.grab().toImage();
+    const auto brownAtFoot = [&](std::size_t fix) {
+        const QColor colour = picture.pixelColor(static_cast<int>(barogram.xOfTime(track[fix].time)), barogram.plotArea().bottom() - 2);
+        return colour.red() > colour.blue() + 15;
+    };
+    for (std::size_t i = 0; i < track.size(); i += 97) {
+        const double x = barogram.xOfTime(track[i].time);
+        // Away from the plot's frame and from the edge of the voids.
+        if (x > barogram.plotArea().left() + 2 && x < barogram.plotArea().right() - 2 && std::abs(track[i].position.longitude - middle) > 0.01) {
+            EXPECT_EQ(brownAtFoot(i), track[i].position.longitude < middle) << "fix " << i;
+        }
+    }
+    for (const UnitSystem units : { UnitSystem::Metric, UnitSystem::Aviation }) {
+        window.setUnits(units, true);
+        std::size_t fix = 0;
+        while (!(track[fix].position.longitude < middle - 0.002))
+            ++fix;
+        barogram.setCursorIndex(fix);
+        const double above = std::lround(track[fix].altitude) - ground[fix];
+        EXPECT_TRUE(barogram.cursorText().contains(
+            QString::fromStdString("  AGL " + quantityText(Quantity::Altitude, std::lround(above), units))))
+            << barogram.cursorText().toStdString();
+    }
+
+    terrainSource.setFolder(std::nullopt);
+    EXPECT_FALSE(window.reliefLayer().hasTerrain());
+    EXPECT_TRUE(barogram.ground().empty());
+    EXPECT_FALSE(barogram.cursorText().contains("AGL"));
+    TerrainSource::setProgram(nullptr);
+}
+
 TEST(FlightWindow, DebriefListedBandedAndChosen)
 {
     using Kind = FlightWindow::StretchKind;

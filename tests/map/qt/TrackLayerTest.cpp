@@ -1,14 +1,19 @@
 #include "MapTestSupport.h"
+#include "TemporaryFolder.h"
+#include "TerrainTileFiles.h"
 
 #include "map/qt/ContestLayer.h"
 #include "map/qt/LegendLayer.h"
 #include "map/qt/MapPainter.h"
 #include "map/qt/MarkersLayer.h"
+#include "map/qt/ReliefLayer.h"
 #include "map/qt/TrackLayer.h"
 #include "map/qt/WindLayer.h"
 #include "map/qt/ZoneLayer.h"
+#include "terrain/TerrainTiles.h"
 
 #include <QPainter>
+#include <QSignalSpy>
 
 #include <gtest/gtest.h>
 
@@ -310,6 +315,63 @@ TEST(WindLayer, ArrowsPointDownwindAndTheLegendStaysAlongTheBottom)
     legend.setLegend({}, {});
     paintLayers({ &legend }, viewFrom(0));
     EXPECT_TRUE(legend.lastBox().isEmpty());
+}
+
+} // namespace
+} // namespace corvex
+
+namespace corvex {
+namespace {
+
+// One 3" tile at 45N 6E with a cone of 2000 m at 45.5N 6.75E on a plain of 400 m; east
+// of 7E no tile. The view: 6.5E to 7.5E across 400 pixels, 45.5N in the middle.
+TEST(ReliefLayer, ShadesWhereTilesCoverKeepsTheImageThroughAPanAndComputesBesideTheWindow)
+{
+    testing::TemporaryFolder folder("corvex-relief");
+    test::writeHgtTile(folder.path(), 45, 6, 1201, [](double latitude, double longitude) -> std::optional<double> {
+        return 400 + std::max(0.0, 2000 - 40000 * std::hypot(latitude - 45.5, longitude - 6.75));
+    });
+    const auto tiles = std::make_shared<const terrain::TerrainTiles>(folder.path());
+    const MapPoint west = mapPointForCoordinate({ 45.5, 6.5 });
+    const double unitsPerPixel = (mapPointForCoordinate({ 45.5, 7.5 }).x - west.x) / 400;
+    const MapRect view { west.x, west.y - 100 * unitsPerPixel, 400 * unitsPerPixel, 200 * unitsPerPixel };
+    const MapViewport viewport(imageSize.width(), imageSize.height(), view);
+    const QPoint cone = testing::pixelFor(mapPointForCoordinate({ 45.5, 6.75 }), view, QImage(imageSize, QImage::Format_ARGB32));
+
+    ReliefLayer relief;
+    const QImage plain = paintLayers({}, view);
+    EXPECT_EQ(paintLayers({ &relief }, view), plain) << "no terrain, no relief";
+    relief.setTerrain(tiles);
+    relief.prepare(viewport);
+    EXPECT_TRUE(relief.isPreparedFor(viewport));
+    const QImage shaded = paintLayers({ &relief }, view);
+    // Lit from the north-west: that slope brighter than the south-east one.
+    const auto lightness = [&](const QImage& image, int dx, int dy) { return QColor(image.pixel(cone + QPoint(dx, dy))).lightness(); };
+    EXPECT_GT(lightness(shaded, -6, -6), lightness(shaded, 6, 6) + 25);
+    EXPECT_NE(shaded.pixel(20, 100), plain.pixel(20, 100)) << "the plain is shaded too";
+    for (const int x : { 210, 300, 399 })
+        for (const int y : { 0, 100, 199 })
+            EXPECT_EQ(shaded.pixel(x, y), plain.pixel(x, y)) << "no tile east of 7E: " << x << "," << y;
+
+    // A pan of 30 pixels west draws the kept image moved, computing nothing meanwhile;
+    // once the view stays, its own shading comes from the worker.
+    const MapRect panned { view.x - 30 * unitsPerPixel, view.y, view.width, view.height };
+    const std::size_t computed = relief.computeCount();
+    QSignalSpy ready(&relief, &ReliefLayer::reliefReady);
+    const QImage moved = paintLayers({ &relief }, panned);
+    EXPECT_EQ(relief.computeCount(), computed);
+    EXPECT_EQ(moved.pixel(cone + QPoint(30 - 6, -6)), shaded.pixel(cone + QPoint(-6, -6)));
+    ASSERT_TRUE(ready.wait(10000));
+    EXPECT_EQ(relief.computeCount(), computed + 1);
+    EXPECT_TRUE(relief.isPreparedFor(MapViewport(imageSize.width(), imageSize.height(), panned)));
+    EXPECT_TRUE(colorNear(paintLayers({ &relief }, panned).pixel(cone + QPoint(30 - 6, -6)), shaded.pixel(cone + QPoint(-6, -6)), 2));
+
+    // A view far from every tile asks for nothing.
+    const MapPoint far = mapPointForCoordinate({ 45.5, 20 });
+    const MapRect away { far.x, far.y, view.width, view.height };
+    EXPECT_EQ(paintLayers({ &relief }, away), paintLayers({}, away));
+    EXPECT_FALSE(ready.wait(ReliefLayer::settleMilliseconds * 3));
+    EXPECT_FALSE(relief.isComputing());
 }
 
 } // namespace

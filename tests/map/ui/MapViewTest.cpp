@@ -39,9 +39,14 @@ public:
 // A layer that covers a rectangle and draws nothing.
 class BoundsLayer final : public MapLayer {
 public:
-    void paint(QPainter&, const MapViewport&) override { }
+    void paint(QPainter&, const MapViewport&) override
+    {
+        if (painted)
+            painted->push_back(this);
+    }
     MapRect boundingMapRect() const override { return bounds; }
     MapRect bounds = MapRect::null();
+    std::vector<const MapLayer*>* painted = nullptr; // the order of the paints
 };
 
 MapOverlays someOverlays(int count)
@@ -213,6 +218,19 @@ TEST(MapView, LayersStackInOrderAndFitToOneWithAMargin)
     EXPECT_EQ(view.layers(), (std::vector<std::shared_ptr<MapLayer>> { upper, lower }));
     view.removeLayer(upper);
     EXPECT_EQ(view.layers(), (std::vector<std::shared_ptr<MapLayer>> { lower }));
+    // The ground layer (the relief) is painted under the added ones, and is none of them.
+    std::vector<const MapLayer*> painted;
+    auto ground = std::make_shared<BoundsLayer>();
+    ground->painted = lower->painted = &painted;
+    view.setGroundLayer(ground);
+    view.grab();
+    EXPECT_EQ(painted, (std::vector<const MapLayer*> { ground.get(), lower.get() }));
+    EXPECT_EQ(view.layers(), (std::vector<std::shared_ptr<MapLayer>> { lower }));
+    view.setGroundLayer(nullptr);
+    painted.clear();
+    view.grab();
+    EXPECT_EQ(painted, (std::vector<const MapLayer*> { lower.get() }));
+    lower->painted = nullptr;
 
     // Nothing to fit to: the view stays.
     const MapRect before = view.visibleMapRect();
