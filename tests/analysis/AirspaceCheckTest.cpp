@@ -627,8 +627,10 @@ TEST(AirspaceCheck, GroundLimitsOverTerrain)
 }
 
 // Only the flight counts: a recorder switched on in a zone around the car park, ten
-// minutes standing and a walk out of it, then a flight through another zone. The car
-// park's zone is not entered; a landing ends a stay.
+// minutes standing and a walk out of it, then a flight into another zone, a top-landing
+// in it and a relaunch out of it. The car park's zone is not entered; the landing ends
+// the first stay, the ten minutes on the ground are in neither, and each flight has its
+// own.
 TEST(AirspaceCheck, FixesBeforeTakeoffAreNotChecked)
 {
     flights::IgcFlight flight;
@@ -646,13 +648,22 @@ TEST(AirspaceCheck, FixesBeforeTakeoffAreNotChecked)
         add(45.05, 5.0 + 0.00016 * i, 500); // walking at 1.3 m/s
     for (int i = 0; i < 120; ++i)
         add(45.05, 5.0144 + 0.002 * i, 500 + 5 * i); // flying at 16 m/s
+    for (int i = 0; i < 60; ++i)
+        add(45.05, 5.2524, 1095); // top-landed inside LATER for ten minutes
+    for (int i = 0; i < 60; ++i)
+        add(45.05, 5.2524 + 0.002 * i, 1095 + 5 * i); // relaunched, out of it at 5.3° E
     const auto parsed = openair::parse("AC R\nAN CAR PARK\nAL SFC\nAH UNL\nV X=45:03:00 N 005:00:00 E\nDC 0.3\n"
                                       "AC D\nAN LATER\nAL SFC\nAH UNL\nDP 45:00:00 N 005:12:00 E\nDP 45:06:00 N 005:12:00 E\n"
                                             "DP 45:06:00 N 005:18:00 E\nDP 45:00:00 N 005:18:00 E\n");
     ASSERT_EQ(parsed.airspaces.size(), 2u);
     const auto check = checkAirspaces(flight, parsed);
-    EXPECT_EQ(check.flights, 1u);
-    ASSERT_EQ(check.crossings.size(), 1u);
-    EXPECT_EQ(check.crossings[0].name, "LATER");
-    EXPECT_EQ(check.crossings[0].flight, 0u);
+    EXPECT_EQ(check.flights, 2u);
+    ASSERT_EQ(check.crossings.size(), 2u);
+    EXPECT_EQ(check.airspacesEntered(), 1u);
+    for (std::size_t k = 0; k < 2; ++k) {
+        EXPECT_EQ(check.crossings[k].name, "LATER");
+        EXPECT_EQ(check.crossings[k].flight, k);
+    }
+    EXPECT_LT(check.crossings[0].exitIndex, 275u) << "the first stay ends at the landing";
+    EXPECT_GT(check.crossings[1].entryIndex, 320u) << "the second starts at the relaunch";
 }

@@ -507,6 +507,28 @@ TEST(Cli, AirspaceCheckExitCodesAndJson)
     EXPECT_TRUE(terrainJson["text"].toString().startsWith(QString::fromUtf8("1 tile covering 45\u00b0N to 46\u00b0N, 6\u00b0E to 7\u00b0E; "
                                                                             "unreadable: N46E006.hgt (")))
         << terrainJson["text"].toString().toStdString();
+    // A floor above ground: possible without terrain, certain over the tile of sea-level
+    // ground, and the margin above it given.
+    const QString aboveGround = scratch.path() + "/agl.txt";
+    QFile agl(aboveGround);
+    ASSERT_TRUE(agl.open(QIODevice::WriteOnly));
+    agl.write("AC D\nAN ABOVE GROUND\nAL 1000ft AGL\nAH UNL\nV X=44:58:00 N 005:50:00 E\nDC 60\n");
+    agl.close();
+    const QString ground = scratch.path() + "/ground";
+    ASSERT_TRUE(QDir().mkpath(ground));
+    QFile sea(ground + "/N44E005.hgt"); // under the flight
+    ASSERT_TRUE(sea.open(QIODevice::WriteOnly) && sea.resize(1201 * 1201 * 2));
+    sea.close();
+    for (const bool withTiles : { false, true }) {
+        QStringList arguments { "airspace-check", alps, "--airspaces", aboveGround, "--json" };
+        if (withTiles)
+            arguments << "--terrain" << ground;
+        const CliRun run = runCli(arguments);
+        EXPECT_EQ(run.exitCode, 10) << run.err.toStdString();
+        const QJsonObject found = QJsonDocument::fromJson(run.out.toUtf8()).object()["crossings"].toArray().first().toObject();
+        EXPECT_EQ(found["certain"].toBool(), withTiles) << found["reason"].toString().toStdString();
+        EXPECT_EQ(found["above_floor_m"].isDouble(), withTiles);
+    }
     const CliRun missingTerrain = runCli({ "airspace-check", alps, "--airspaces", around, "--terrain", terrain + "/gone" });
     EXPECT_EQ(missingTerrain.exitCode, 10);
     EXPECT_TRUE(missingTerrain.err.contains("terrain: " + terrain + "/gone does not exist\n")) << missingTerrain.err.toStdString();
