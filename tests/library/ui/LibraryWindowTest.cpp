@@ -760,6 +760,12 @@ TEST(FlightWindow, AirspaceCheckAndUnusableFiles)
                       local ? UnitSystem::Imperial : UnitSystem::Metric) + " below the ceiling"),
             std::string::npos) << list.topLevelItem(0)->text(4).toStdString();
     }
+    // The pilot's tolerances reach the check: none of the demo airspaces is 100 km deep.
+    window.setAirspaceCheckSettings({ std::nullopt, { 100000, 0 } });
+    window.setAirspaceFile(QString::fromStdString(good));
+    ASSERT_TRUE(waitFor([&] { return !window.isCheckingAirspaces(); }));
+    EXPECT_TRUE(window.airspaceStatus().text().startsWith("No airspace of demo.txt entered")) << window.airspaceStatus().text().toStdString();
+    window.setAirspaceCheckSettings({});
 
     struct Bad {
         std::string path;
