@@ -93,11 +93,13 @@ void keepCheckedFile(CliContext& context, const std::string& path)
         context.err << "corvex: note: " << visibleText(path) << " was not kept in the library: " << visibleText(kept.error().message) << "\n";
 }
 
+// Whole metres, or null where there is no height to compare.
+Json metres(const std::optional<double>& value) { return value ? Json(rounded(*value, 0)) : Json(nullptr); }
+
 Json sensorJson(const flights::IgcFlight& flight, const analysis::SensorStay& stay)
 {
     if (!stay.inside)
         return nullptr;
-    const auto metres = [](const std::optional<double>& value) { return value ? Json(rounded(*value, 0)) : Json(nullptr); };
     Json json { { "entry", isoTime(stay.entryTime) }, { "exit", isoTime(stay.exitTime) }, { "deepest", nullptr } };
     if (stay.deepestIndex)
         json["deepest"] = Json { { "fix", *stay.deepestIndex }, { "time", isoTime(flight.fixes[*stay.deepestIndex].time) },
@@ -116,7 +118,6 @@ Json crossingJson(const flights::IgcFlight& flight, const analysis::AirspaceCros
         deepestJson["vertical_fix"] = *crossing.deepestVerticalIndex;
         deepestJson["vertical_margin_m"] = rounded(crossing.deepestVerticalMetres, 0);
     }
-    const auto metres = [](const std::optional<double>& value) { return value ? Json(rounded(*value, 0)) : Json(nullptr); };
     return Json { { "name", crossing.name }, { "class", crossing.airspaceClass }, { "flight", crossing.flight + 1 },
         { "entry", isoTime(crossing.entryTime) }, { "exit", isoTime(crossing.exitTime) }, { "entry_fix", crossing.entryIndex },
         { "exit_fix", crossing.exitIndex }, { "certain", crossing.certain }, { "reason", crossing.reason },
