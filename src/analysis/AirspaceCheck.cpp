@@ -137,7 +137,7 @@ std::string limitReason(const char* which, const Altitude& limit, bool haveTerra
         + "\" is above ground and no terrain was given to say how high the ground is";
 }
 
-std::string altitudeNote(const Airspace& airspace, const Sensors& sensors)
+std::string altitudeNote(const Airspace& airspace, const Sensors& sensors, const std::string& gnssDatum)
 {
     const auto uses = [&](Reference reference) {
         return airspace.floor.reference == reference || airspace.ceiling.reference == reference;
@@ -149,7 +149,7 @@ std::string altitudeNote(const Airspace& airspace, const Sensors& sensors)
     std::string note;
     if (uses(Reference::MeanSeaLevel) || aboveGround)
         note = sensors.forSeaLevel() == AltitudeSource::Gnss
-            ? "GNSS altitude against heights above sea level"
+            ? "GNSS altitude" + gnssDatum + " against heights above sea level"
             : "pressure altitude against heights above sea level (no GNSS altitude)";
     if (uses(Reference::StandardPressure)) {
         if (!note.empty())
@@ -318,6 +318,12 @@ AirspaceCheck checkAirspaces(const flights::IgcFlight& flight, const AirspaceInd
                                   "about 50 m too high in Europe");
     }
 
+    // Said in each reason that compares GNSS altitude with the sea level.
+    const std::string datumNote = check.gnssDatumAssumed ? " (taken as above the geoid: no HFALG header)"
+        : ellipsoid && geoid                              ? " (made to sea level from the ellipsoid)"
+        : ellipsoid                                       ? " (above the ellipsoid, no geoid to correct it)"
+                                                          : "";
+
     // Only from take-off to landing, flight by flight.
     const auto parts = flights::computeFlights(flight);
     check.flights = parts.size();
@@ -417,7 +423,7 @@ AirspaceCheck checkAirspaces(const flights::IgcFlight& flight, const AirspaceInd
             if (!stay.verdictInside)
                 add(std::string("the verdict goes by ") + sensorName(crossing.altitudeSource) + " altitude here");
         }
-        const std::string note = altitudeNote(space, sensors);
+        const std::string note = altitudeNote(space, sensors, datumNote);
         if (!note.empty())
             add(note);
         crossing.reason = reason;

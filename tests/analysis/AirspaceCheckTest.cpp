@@ -576,6 +576,9 @@ TEST(AirspaceCheck, SensorsTolerancesAndDatum)
     const auto plain = checkAirspaces(*flights::parseIgc(eastboundFlight(45.05, { 600, 600 })), openair::parse(zone));
     EXPECT_TRUE(plain.gnssDatumAssumed);
     EXPECT_NE(plain.notes.front().find("no HFALG header"), std::string::npos);
+    ASSERT_EQ(plain.crossings.size(), 1u);
+    EXPECT_NE(plain.crossings[0].reason.find("GNSS altitude (taken as above the geoid: no HFALG header)"), std::string::npos)
+        << plain.crossings[0].reason;
     const auto ellipsoid = checkAirspaces(*flights::parseIgc(eastboundFlight(45.05, { 0, 940 }, "HFALGALTGPS:ELL\r\n")),
         openair::parse(zone));
     EXPECT_EQ(ellipsoid.gnssDatum, "ellipsoid");
