@@ -6,8 +6,8 @@
 
 namespace corvex::analysis {
 
-Result<AirspaceFileCheck, OpenAirFileError> checkAgainstOpenAirFile(
-    const std::string& path, const flights::IgcFlight* flight, std::optional<double> nearMarginMetres)
+Result<AirspaceFileCheck, OpenAirFileError> checkAgainstOpenAirFile(const std::string& path,
+    const flights::IgcFlight* flight, std::optional<double> nearMarginMetres, const AirspaceCheckOptions& options)
 {
     using Kind = OpenAirFileError::Kind;
     const auto read = readFileWhole(path, FileKind::OpenAir);
@@ -31,7 +31,7 @@ Result<AirspaceFileCheck, OpenAirFileError> checkAgainstOpenAirFile(
     if (!flight)
         return found;
     const AirspaceIndex index(found.parsed);
-    found.check = checkAirspaces(*flight, index);
+    found.check = checkAirspaces(*flight, index, options);
     if (nearMarginMetres)
         found.near = airspacesNearTrack(*flight, index, *nearMarginMetres);
     return found;

@@ -41,8 +41,10 @@ struct AirspaceFileCheck {
 };
 
 // Reads the file and, with a flight, checks it against the airspaces; without one, the
-// reading alone. A file that holds no airspace is a failure.
-Result<AirspaceFileCheck, OpenAirFileError> checkAgainstOpenAirFile(
-    const std::string& path, const flights::IgcFlight* flight, std::optional<double> nearMarginMetres = std::nullopt);
+// reading alone. A file that holds no airspace is a failure. `options` bring terrain,
+// the geoid and the pilot's tolerances to the check.
+Result<AirspaceFileCheck, OpenAirFileError> checkAgainstOpenAirFile(const std::string& path,
+    const flights::IgcFlight* flight, std::optional<double> nearMarginMetres = std::nullopt,
+    const AirspaceCheckOptions& options = {});
 
 } // namespace corvex::analysis

@@ -12,10 +12,12 @@
 #include "platform/AlertPresenter.h"
 #include "platform/LogSink.h"
 #include "platform/qt/PreferencesStore.h"
+#include "terrain/TerrainTiles.h"
 
 #include <QCoreApplication>
 #include <QMetaObject>
 
+#include <algorithm>
 #include <ctime>
 #include <string_view>
 #include <utility>
@@ -233,6 +235,14 @@ void LibraryController::applyUnits()
         return;
     const auto units = parseUnitSystem(m_preferences.stringValue(unitsKey).toStdString()).value_or(UnitSystem::Metric);
     m_window->setUnits(units, m_preferences.boolValue(timesInUtcKey));
+    // The airspace checks' terrain ($CORVEX_TERRAIN over the preference) and tolerances.
+    library::FlightWindow::AirspaceCheckSettings airspaces;
+    terrain::TerrainFolderChoice terrain;
+    terrain.preference = m_preferences.stringValue(QStringLiteral("terrainFolder")).toStdString();
+    airspaces.terrainFolder = terrain::terrainFolder(terrain);
+    airspaces.tolerance.horizontalMetres = std::max(0.0, m_preferences.value(QStringLiteral("airspaceToleranceHorizontal")).toDouble());
+    airspaces.tolerance.verticalMetres = std::max(0.0, m_preferences.value(QStringLiteral("airspaceToleranceVertical")).toDouble());
+    m_window->setAirspaceCheckSettings(airspaces);
 }
 
 void LibraryController::preferencesChanged()

@@ -78,7 +78,9 @@ signals:
 
 private:
     void preferencesChanged();
-    void applyUnits(); // the preferences `units` and `timesInUtc`, to the window
+    // The preferences `units` and `timesInUtc`, and the airspace checks' terrain folder and
+    // tolerances, to the window.
+    void applyUnits();
     void scoringProgressed(std::size_t done, std::size_t total);
     void scoringEnded(std::uint64_t pass, std::size_t scored, bool cancelled);
 

@@ -192,7 +192,15 @@ std::vector<TrackPoint> withoutPositionJumps(const std::vector<TrackPoint>& poin
 {
     const auto jumped = [](const TrackPoint& from, const TrackPoint& to) {
         const double seconds = static_cast<double>(std::max<std::int64_t>(1, to.time - from.time));
-        return legMetres(from, to) > plausibleGroundSpeed * seconds + positionSlack;
+        const double plausible = plausibleGroundSpeed * seconds + positionSlack;
+        // No way between two parallels is shorter than the meridian between them, and a
+        // degree of the meridian is nowhere shorter than at the equator (a(1 - e²) π/180
+        // on WGS84): a far jump is known without the geodesic, which a track of such
+        // jumps would otherwise ask for a minute's fixes at every fix.
+        constexpr double shortestMetresPerDegreeLatitude = 110574.0;
+        if (std::fabs(to.latitude - from.latitude) * shortestMetresPerDegreeLatitude > plausible)
+            return true;
+        return legMetres(from, to) > plausible;
     };
     std::vector<TrackPoint> kept;
     kept.reserve(points.size());

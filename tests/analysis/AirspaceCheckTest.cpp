@@ -2,7 +2,10 @@
 #include "analysis/AirspaceFileCheck.h"
 #include "analysis/NearAirspaces.h"
 
+#include "../terrain/TerrainTileFiles.h"
 #include "TemporaryFolder.h"
+#include "terrain/Geoid.h"
+#include "terrain/TerrainTiles.h"
 
 #include <gtest/gtest.h>
 
@@ -27,9 +30,9 @@ struct Altitudes {
 
 // A flight made for the purpose: 41 fixes ten seconds apart from 10:00:00 UTC on
 // 2024-04-07, due east along one latitude from 4.90° E to 5.30° E in steps of 0.01°.
-std::string eastboundFlight(double latitude, Altitudes altitudes)
+std::string eastboundFlight(double latitude, Altitudes altitudes, const std::string& headers = "")
 {
-    std::string text = "AXCT0001\r\nHFDTE070424\r\n";
+    std::string text = "AXCT0001\r\nHFDTE070424\r\n" + headers;
     for (int i = 0; i <= 40; ++i) {
         const int seconds = 10 * 3600 + 10 * i;
         const double longitude = 4.90 + 0.01 * i;
@@ -144,8 +147,9 @@ TEST(AirspaceCheck, SyntheticFlightsThroughKnownAirspaces)
     const std::vector<Case> cases {
         { "through a control zone", square("1000ft AMSL", "3000ft AMSL"), 45.05, { 650, 600 }, 1, true, 11, 20, "GNSS altitude" },
         { "metres as limits", square("200 m", "700 m"), 45.05, { 650, 600 }, 1, true, 11, 20, "" },
-        { "above the control zone (GNSS altitude against MSL)", square("1000ft AMSL", "3000ft AMSL"), 45.05, { 900, 1000 }, 0,
-            false, 0, 0, "" },
+        // One sensor inside and the other outside: shown as possible, never hidden.
+        { "above the control zone by GNSS, inside by pressure", square("1000ft AMSL", "3000ft AMSL"), 45.05, { 900, 1000 }, 1,
+            false, 11, 20, "pressure altitude says inside, GNSS altitude says outside; the verdict goes by GNSS" },
         { "below its floor", square("1000ft AMSL", "3000ft AMSL"), 45.05, { 250, 250 }, 0, false, 0, 0, "" },
         { "beside it", square("1000ft AMSL", "3000ft AMSL"), 45.2, { 600, 600 }, 0, false, 0, 0, "" },
         { "floor above ground: possible only", square("1000ft AGL", "3000ft AMSL"), 45.05, { 650, 600 }, 1, false, 11, 20,
@@ -158,7 +162,10 @@ TEST(AirspaceCheck, SyntheticFlightsThroughKnownAirspaces)
             true, 11, 20, "" },
         { "flight levels by pressure altitude", square("FL65", "FL95"), 45.05, { 2200, 2000 }, 1, true, 11, 20,
             "pressure altitude against flight levels" },
-        { "above FL95 by pressure though not by GNSS", square("FL65", "FL95"), 45.05, { 3000, 2800 }, 0, false, 0, 0, "" },
+        { "above FL95 by pressure though not by GNSS", square("FL65", "FL95"), 45.05, { 3000, 2800 }, 1, false, 11, 20,
+            "GNSS altitude says inside, pressure altitude says outside; the verdict goes by pressure" },
+        { "inside FL65 by pressure though under it by GNSS", square("FL65", "FL95"), 45.05, { 2200, 1800 }, 1, true, 11, 20,
+            "pressure altitude says inside, GNSS altitude says outside" },
         { "flight levels without a pressure sensor", square("FL65", "FL95"), 45.05, { 0, 2200 }, 1, true, 11, 20,
             "no pressure altitude" },
         { "a circle", circle, 45.05, { 600, 600 }, 1, true, 11, 19, "" },
@@ -499,4 +506,167 @@ TEST(NearAirspaces, OutlinesMeetingTheTrackBox)
     const openair::ParseResult parsed = openair::parse(square("GND", "FL100"));
     EXPECT_FALSE(analysis::trackBox(invalid));
     EXPECT_TRUE(analysis::airspacesNearTrack(invalid, analysis::AirspaceIndex(parsed), 5000).empty());
+}
+
+// Both sensors, the pilot's tolerances and the GNSS altitude's datum on the eastbound
+// flight through the square (inside from fix 11 to fix 20, 393 m from the east and west
+// edges there): what each sensor says, the margins, and where the verdict changes.
+TEST(AirspaceCheck, SensorsTolerancesAndDatum)
+{
+    const auto geoid = terrain::Geoid::load();
+    ASSERT_TRUE(geoid) << geoid.error();
+    const double undulation = geoid->undulation({ 45.05, 5.05 }); // about 49 m here
+    ASSERT_GT(undulation, 40);
+    struct Case {
+        const char* what;
+        std::string openAir;
+        Altitudes altitudes;
+        std::string headers;
+        analysis::AirspaceTolerance tolerance;
+        std::size_t entry, exit; // 0, 0: no crossing
+        bool certain { false }, byPressure { false }, byGnss { false };
+        std::optional<double> aboveFloor {}, belowCeiling {};
+        analysis::AltitudeSource source { analysis::AltitudeSource::Gnss };
+    };
+    using analysis::AltitudeSource;
+    const std::string zone = square("1000ft AMSL", "3000ft AMSL"); // 304.8 m to 914.4 m
+    const std::vector<Case> cases {
+        { "both sensors inside, margins in metres", zone, { 650, 600 }, "", {}, 11, 20, true, true, true, 295.2, 314.4,
+            AltitudeSource::Gnss },
+        { "vertical tolerance just short of the margin", zone, { 0, 600 }, "", { 0, 290 }, 11, 20, true, false, true, 295.2,
+            314.4, AltitudeSource::Gnss },
+        { "vertical tolerance just over it", zone, { 0, 600 }, "", { 0, 300 }, 0, 0, false, false, false, {}, {}, AltitudeSource::Gnss },
+        { "horizontal tolerance under the depth at the edges", zone, { 0, 600 }, "", { 380, 0 }, 11, 20, true, false, true,
+            295.2, 314.4, AltitudeSource::Gnss },
+        { "horizontal tolerance over it: the first and last fix left out", zone, { 0, 600 }, "", { 400, 0 }, 12, 19, true,
+            false, true, 295.2, 314.4, AltitudeSource::Gnss },
+        { "flight levels: pressure says inside, GNSS under", square("FL65", "FL95"), { 2200, 1800 }, "", {}, 11, 20, true,
+            true, false, 2200 - 1981.2, 2895.6 - 2200, AltitudeSource::Pressure },
+        { "flight levels: GNSS says inside, pressure above", square("FL65", "FL95"), { 3000, 2800 }, "", {}, 11, 20, false,
+            false, true, std::nullopt, std::nullopt, AltitudeSource::Pressure },
+        { "GNSS above the geoid: above the ceiling", zone, { 0, 940 }, "HFALGALTGPS:GEO\r\n", {}, 0, 0, false, false, false, {}, {}, AltitudeSource::Gnss },
+        { "GNSS above the ellipsoid: made to sea level, inside", zone, { 0, 940 }, "HFALGALTGPS:ELL\r\n", {}, 11, 20, true,
+            false, true, 940 - undulation - 304.8, 914.4 - 940 + undulation, AltitudeSource::Gnss },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const auto flight = flights::parseIgc(eastboundFlight(45.05, c.altitudes, c.headers));
+        ASSERT_TRUE(flight) << flight.error();
+        analysis::AirspaceCheckOptions options;
+        options.tolerance = c.tolerance;
+        options.geoid = &*geoid;
+        const auto check = checkAirspaces(*flight, openair::parse(c.openAir), options);
+        ASSERT_EQ(check.crossings.size(), c.entry == 0 ? 0u : 1u);
+        if (c.entry == 0)
+            continue;
+        const auto& crossing = check.crossings.front();
+        EXPECT_EQ(std::make_pair(crossing.entryIndex, crossing.exitIndex), std::make_pair(c.entry, c.exit));
+        EXPECT_EQ(crossing.certain, c.certain) << crossing.reason;
+        EXPECT_EQ(crossing.pressure.inside, c.byPressure);
+        EXPECT_EQ(crossing.gnss.inside, c.byGnss);
+        EXPECT_EQ(crossing.altitudeSource, c.source);
+        ASSERT_EQ(crossing.aboveFloorMetres.has_value(), c.aboveFloor.has_value());
+        if (c.aboveFloor) {
+            EXPECT_NEAR(*crossing.aboveFloorMetres, *c.aboveFloor, 0.5);
+            EXPECT_NEAR(*crossing.belowCeilingMetres, *c.belowCeiling, 0.5);
+        }
+        EXPECT_EQ(check.airspacesEntered(), 1u);
+    }
+    // The datum is said, assumed when the file does not say it.
+    const auto plain = checkAirspaces(*flights::parseIgc(eastboundFlight(45.05, { 600, 600 })), openair::parse(zone));
+    EXPECT_TRUE(plain.gnssDatumAssumed);
+    EXPECT_NE(plain.notes.front().find("no HFALG header"), std::string::npos);
+    ASSERT_EQ(plain.crossings.size(), 1u);
+    EXPECT_NE(plain.crossings[0].reason.find("GNSS altitude (taken as above the geoid: no HFALG header)"), std::string::npos)
+        << plain.crossings[0].reason;
+    const auto ellipsoid = checkAirspaces(*flights::parseIgc(eastboundFlight(45.05, { 0, 940 }, "HFALGALTGPS:ELL\r\n")),
+        openair::parse(zone));
+    EXPECT_EQ(ellipsoid.gnssDatum, "ellipsoid");
+    EXPECT_TRUE(ellipsoid.crossings.empty()) << "without the geoid the altitude is used as it is, and said";
+    EXPECT_NE(ellipsoid.notes.back().find("no geoid grid"), std::string::npos);
+}
+
+// A floor 1000 ft above a cone-shaped mountain under the eastbound flight at 2,200 m:
+// the flight is below the floor over the summit (2,000 m, at fix 15) and above it on
+// either side, certainly where a tile covers the fixes, in either tile format, and
+// only possibly where none does.
+TEST(AirspaceCheck, GroundLimitsOverTerrain)
+{
+    const auto cone = [](double latitude, double longitude) -> std::optional<double> {
+        const double distance = std::hypot(latitude - 45.05, (longitude - 5.05) * std::cos(geo::radians(45.05)));
+        return std::max(0.0, 2000 * (1 - distance / 0.05));
+    };
+    corvex::testing::TemporaryFolder hgt, tiff, elsewhere;
+    test::writeHgtTile(hgt.path(), 45, 5, 1201, cone);
+    test::writeGeoTiffTile(tiff.path() + "/cone.tif", 45, 5, 360, cone);
+    test::writeHgtTile(elsewhere.path(), 45, 4, 1201, cone); // west of the zone
+    const auto parsed = openair::parse(square("1000ft AGL", "FL195"));
+    const auto flight = flights::parseIgc(eastboundFlight(45.05, { 2200, 2200 }));
+    ASSERT_TRUE(flight);
+    for (const std::string& folder : { hgt.path(), tiff.path() }) {
+        SCOPED_TRACE(folder);
+        const terrain::TerrainTiles tiles(folder);
+        analysis::AirspaceCheckOptions options;
+        options.terrain = &tiles;
+        const auto check = checkAirspaces(*flight, parsed, options);
+        ASSERT_EQ(check.crossings.size(), 2u);
+        EXPECT_EQ(std::make_pair(check.crossings[0].entryIndex, check.crossings[0].exitIndex), std::make_pair(11ul, 14ul));
+        EXPECT_EQ(std::make_pair(check.crossings[1].entryIndex, check.crossings[1].exitIndex), std::make_pair(16ul, 20ul));
+        EXPECT_EQ(check.airspacesEntered(), 1u);
+        for (const auto& crossing : check.crossings) {
+            EXPECT_TRUE(crossing.certain) << crossing.reason;
+            ASSERT_TRUE(crossing.aboveFloorMetres);
+        }
+        // Deepest at fix 11 or 20, 0.04° of longitude from the summit: 869 m of ground.
+        EXPECT_NEAR(*check.crossings[0].aboveFloorMetres, 2200 - 2000 * (1 - 0.04 * std::cos(geo::radians(45.05)) / 0.05) - 304.8, 5);
+    }
+    const terrain::TerrainTiles west(elsewhere.path());
+    analysis::AirspaceCheckOptions options;
+    options.terrain = &west;
+    const auto check = checkAirspaces(*flight, parsed, options);
+    ASSERT_EQ(check.crossings.size(), 1u);
+    EXPECT_FALSE(check.crossings[0].certain);
+    EXPECT_NE(check.crossings[0].reason.find("possible, no terrain here"), std::string::npos) << check.crossings[0].reason;
+}
+
+// Only the flight counts: a recorder switched on in a zone around the car park, ten
+// minutes standing and a walk out of it, then a flight into another zone, a top-landing
+// in it and a relaunch out of it. The car park's zone is not entered; the landing ends
+// the first stay, the ten minutes on the ground are in neither, and each flight has its
+// own.
+TEST(AirspaceCheck, FixesBeforeTakeoffAreNotChecked)
+{
+    flights::IgcFlight flight;
+    const auto add = [&](double latitude, double longitude, int altitude) {
+        flights::IgcFix fix;
+        fix.time = 1712484000 + 10 * static_cast<std::int64_t>(flight.fixes.size());
+        fix.latitude = latitude;
+        fix.longitude = longitude;
+        fix.pressureAltitude = fix.gnssAltitude = altitude;
+        flight.fixes.push_back(fix);
+    };
+    for (int i = 0; i < 60; ++i)
+        add(45.05, 5.0, 500); // standing
+    for (int i = 0; i < 90; ++i)
+        add(45.05, 5.0 + 0.00016 * i, 500); // walking at 1.3 m/s
+    for (int i = 0; i < 120; ++i)
+        add(45.05, 5.0144 + 0.002 * i, 500 + 5 * i); // flying at 16 m/s
+    for (int i = 0; i < 60; ++i)
+        add(45.05, 5.2524, 1095); // top-landed inside LATER for ten minutes
+    for (int i = 0; i < 60; ++i)
+        add(45.05, 5.2524 + 0.002 * i, 1095 + 5 * i); // relaunched, out of it at 5.3° E
+    const auto parsed = openair::parse("AC R\nAN CAR PARK\nAL SFC\nAH UNL\nV X=45:03:00 N 005:00:00 E\nDC 0.3\n"
+                                      "AC D\nAN LATER\nAL SFC\nAH UNL\nDP 45:00:00 N 005:12:00 E\nDP 45:06:00 N 005:12:00 E\n"
+                                            "DP 45:06:00 N 005:18:00 E\nDP 45:00:00 N 005:18:00 E\n");
+    ASSERT_EQ(parsed.airspaces.size(), 2u);
+    const auto check = checkAirspaces(flight, parsed);
+    EXPECT_EQ(check.flights, 2u);
+    ASSERT_EQ(check.crossings.size(), 2u);
+    EXPECT_EQ(check.airspacesEntered(), 1u);
+    for (std::size_t k = 0; k < 2; ++k) {
+        EXPECT_EQ(check.crossings[k].name, "LATER");
+        EXPECT_EQ(check.crossings[k].flight, k);
+    }
+    EXPECT_LT(check.crossings[0].exitIndex, 275u) << "the first stay ends at the landing";
+    EXPECT_GT(check.crossings[1].entryIndex, 320u) << "the second starts at the relaunch";
 }

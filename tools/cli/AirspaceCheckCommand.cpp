@@ -5,14 +5,19 @@
 #include "analysis/AirspaceFileCheck.h"
 #include "base/FileRead.h"
 #include "base/Format.h"
+#include "base/Units.h"
 #include "flights/IgcFlight.h"
 #include "library/AirspaceArchive.h"
 #include "platform/qt/PreferencesStore.h"
+#include "terrain/Geoid.h"
 #include "terrain/TerrainTiles.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
+#include <memory>
 #include <ostream>
 
 namespace corvex::cli {
@@ -88,6 +93,20 @@ void keepCheckedFile(CliContext& context, const std::string& path)
         context.err << "corvex: note: " << visibleText(path) << " was not kept in the library: " << visibleText(kept.error().message) << "\n";
 }
 
+// Whole metres, or null where there is no height to compare.
+Json metres(const std::optional<double>& value) { return value ? Json(rounded(*value, 0)) : Json(nullptr); }
+
+Json sensorJson(const flights::IgcFlight& flight, const analysis::SensorStay& stay)
+{
+    if (!stay.inside)
+        return nullptr;
+    Json json { { "entry", isoTime(stay.entryTime) }, { "exit", isoTime(stay.exitTime) }, { "deepest", nullptr } };
+    if (stay.deepestIndex)
+        json["deepest"] = Json { { "fix", *stay.deepestIndex }, { "time", isoTime(flight.fixes[*stay.deepestIndex].time) },
+            { "above_floor_m", metres(stay.aboveFloorMetres) }, { "below_ceiling_m", metres(stay.belowCeilingMetres) } };
+    return json;
+}
+
 Json crossingJson(const flights::IgcFlight& flight, const analysis::AirspaceCrossing& crossing)
 {
     const auto& deepest = flight.fixes[crossing.deepestHorizontalIndex];
@@ -99,15 +118,57 @@ Json crossingJson(const flights::IgcFlight& flight, const analysis::AirspaceCros
         deepestJson["vertical_fix"] = *crossing.deepestVerticalIndex;
         deepestJson["vertical_margin_m"] = rounded(crossing.deepestVerticalMetres, 0);
     }
-    return Json { { "name", crossing.name }, { "class", crossing.airspaceClass }, { "entry", isoTime(crossing.entryTime) },
-        { "exit", isoTime(crossing.exitTime) }, { "entry_fix", crossing.entryIndex }, { "exit_fix", crossing.exitIndex },
-        { "certain", crossing.certain }, { "reason", crossing.reason }, { "deepest", std::move(deepestJson) } };
+    return Json { { "name", crossing.name }, { "class", crossing.airspaceClass }, { "flight", crossing.flight + 1 },
+        { "entry", isoTime(crossing.entryTime) }, { "exit", isoTime(crossing.exitTime) }, { "entry_fix", crossing.entryIndex },
+        { "exit_fix", crossing.exitIndex }, { "certain", crossing.certain }, { "reason", crossing.reason },
+        { "altitude_source", crossing.altitudeSource == analysis::AltitudeSource::Pressure ? "pressure" : "gnss" },
+        { "pressure", sensorJson(flight, crossing.pressure) }, { "gnss", sensorJson(flight, crossing.gnss) },
+        { "inside_m", rounded(crossing.deepestHorizontalMetres, 0) }, { "above_floor_m", metres(crossing.aboveFloorMetres) },
+        { "below_ceiling_m", metres(crossing.belowCeilingMetres) },
+        { "pressure_minus_gnss_m", metres(crossing.sensorDifferenceMetres) }, { "deepest", std::move(deepestJson) } };
 }
 
-// The terrain folder (--terrain, $CORVEX_TERRAIN, the preference "terrainFolder") and
-// what it holds, scanned once; nothing when none is chosen. The verdict does not use
-// it yet: it is reported, so that a wrong folder shows before it matters.
-std::optional<terrain::TerrainSummary> terrainFor(const CliContext& context)
+// "2 airspaces entered (3 times)": airspaces, not crossings, are what a pilot counts.
+std::string enteredText(const analysis::AirspaceCheck& check)
+{
+    const std::size_t airspaces = check.airspacesEntered(), times = check.crossings.size();
+    if (airspaces == 0)
+        return "no airspace entered";
+    std::string text = std::to_string(airspaces) + (airspaces == 1 ? " airspace entered (" : " airspaces entered (")
+        + std::to_string(times) + (times == 1 ? " time)" : " times)");
+    const auto possible = static_cast<std::size_t>(std::count_if(
+        check.crossings.begin(), check.crossings.end(), [](const auto& crossing) { return !crossing.certain; }));
+    if (possible > 0)
+        text += ", " + std::to_string(possible) + " of the times only possibly";
+    return text;
+}
+
+// "H,V" in metres, neither negative; nothing for a text that is not such a pair.
+std::optional<analysis::AirspaceTolerance> parseTolerance(const std::string& text)
+{
+    const auto comma = text.find(',');
+    if (comma == std::string::npos)
+        return std::nullopt;
+    const auto number = [](const std::string& part) -> std::optional<double> {
+        try {
+            std::size_t used = 0;
+            const double value = std::stod(part, &used);
+            if (used != part.size() || !std::isfinite(value) || value < 0 || value > 1e6)
+                return std::nullopt;
+            return value;
+        } catch (...) {
+            return std::nullopt;
+        }
+    };
+    const auto horizontal = number(text.substr(0, comma)), vertical = number(text.substr(comma + 1));
+    if (!horizontal || !vertical)
+        return std::nullopt;
+    return analysis::AirspaceTolerance { *horizontal, *vertical };
+}
+
+// The terrain folder (--terrain, $CORVEX_TERRAIN, the preference "terrainFolder"),
+// scanned once; nothing when none is chosen.
+std::unique_ptr<terrain::TerrainTiles> terrainFor(const CliContext& context)
 {
     terrain::TerrainFolderChoice choice;
     choice.commandLine = context.option("terrain");
@@ -115,8 +176,8 @@ std::optional<terrain::TerrainSummary> terrainFor(const CliContext& context)
         choice.preference = PreferencesStore().stringValue("terrainFolder").toStdString();
     const auto folder = terrain::terrainFolder(choice);
     if (!folder)
-        return std::nullopt;
-    return terrain::TerrainTiles(*folder).summary();
+        return nullptr;
+    return std::make_unique<terrain::TerrainTiles>(*folder);
 }
 
 Json terrainJson(const terrain::TerrainSummary& summary)
@@ -149,7 +210,33 @@ int runAirspaceCheck(CliContext& context)
     const std::string openAirPath = airspaces->path;
     if (!context.option("airspaces") && !context.option("json"))
         context.out << "airspaces: " << visibleText(openAirPath) << " (the set the instrument held on the flight's day)\n";
-    const auto checked = analysis::checkAgainstOpenAirFile(openAirPath, &*flight);
+    analysis::AirspaceCheckOptions options;
+    if (const auto given = context.option("tolerance-m")) {
+        const auto tolerance = parseTolerance(*given);
+        if (!tolerance) {
+            printError(context.err, "--tolerance-m takes two distances in metres, across the edge and across a limit: 200,50");
+            return UsageError;
+        }
+        options.tolerance = *tolerance;
+    } else {
+        const PreferencesStore preferences;
+        options.tolerance.horizontalMetres = std::max(0.0, preferences.value("airspaceToleranceHorizontal").toDouble());
+        options.tolerance.verticalMetres = std::max(0.0, preferences.value("airspaceToleranceVertical").toDouble());
+    }
+    const auto tiles = terrainFor(context);
+    options.terrain = tiles.get();
+    // The geoid only for a recorder that writes its GNSS altitude above the ellipsoid.
+    std::optional<terrain::Geoid> geoid;
+    std::string geoidProblem;
+    if (const auto datum = flight->headerValue("ALG"); datum && (datum->find("ELL") != std::string::npos)) {
+        auto loaded = terrain::Geoid::load();
+        if (loaded)
+            geoid.emplace(std::move(*loaded));
+        else
+            geoidProblem = loaded.error();
+    }
+    options.geoid = geoid ? &*geoid : nullptr;
+    const auto checked = analysis::checkAgainstOpenAirFile(openAirPath, &*flight, std::nullopt, options);
     if (!checked) {
         const analysis::OpenAirFileError& error = checked.error();
         switch (error.kind) {
@@ -175,31 +262,56 @@ int runAirspaceCheck(CliContext& context)
     const analysis::AirspaceCheck& check = checked->check;
     if (airspaces->keep)
         keepCheckedFile(context, openAirPath);
-    const auto terrainSummary = terrainFor(context);
+    const std::optional<terrain::TerrainSummary> terrainSummary = tiles ? std::optional(tiles->summary()) : std::nullopt;
     if (terrainSummary && !context.option("json"))
         context.err << "terrain: " << visibleText(terrain::terrainSummaryText(*terrainSummary)) << "\n";
+    if (!geoidProblem.empty())
+        context.err << "corvex: note: " << visibleText(geoidProblem) << "\n";
 
     if (context.option("json")) {
-        Json json { { "crossings", Json::array() }, { "notes", check.notes }, { "airspaces", openAirPath } };
+        Json json { { "airspaces_entered", check.airspacesEntered() }, { "crossings", Json::array() },
+            { "notes", check.notes }, { "airspaces", openAirPath }, { "flights", check.flights },
+            { "gnss_altitude", Json { { "datum", check.gnssDatum }, { "assumed", check.gnssDatumAssumed } } },
+            { "tolerance_m",
+                Json { { "horizontal", options.tolerance.horizontalMetres }, { "vertical", options.tolerance.verticalMetres } } } };
         if (terrainSummary)
             json["terrain"] = terrainJson(*terrainSummary);
         for (const auto& crossing : check.crossings)
             json["crossings"].push_back(crossingJson(*flight, crossing));
         context.out << jsonText(json, JsonLayout::ObjectLines) << "\n";
     } else {
+        const UnitSystem units = textChoice(context).units;
+        const auto height = [units](double metres) { return quantityText(Quantity::Altitude, metres, units); };
         for (const std::string& note : check.notes)
             context.out << "note: " << visibleText(note) << "\n";
+        if (options.tolerance.horizontalMetres > 0 || options.tolerance.verticalMetres > 0)
+            context.out << "tolerance: " << height(options.tolerance.horizontalMetres) << " across the edge, "
+                        << height(options.tolerance.verticalMetres) << " across a limit\n";
+        const auto sensorText = [&](const analysis::SensorStay& stay) {
+            if (!stay.inside)
+                return std::string("outside");
+            std::string text = isoTime(stay.entryTime).substr(11, 8) + " to " + isoTime(stay.exitTime).substr(11, 8);
+            if (stay.aboveFloorMetres)
+                text += ", " + height(*stay.aboveFloorMetres) + " above the floor";
+            if (stay.belowCeilingMetres)
+                text += ", " + height(*stay.belowCeilingMetres) + " below the ceiling";
+            return text;
+        };
         for (const auto& crossing : check.crossings) {
             context.out << isoTime(crossing.entryTime) << " to " << isoTime(crossing.exitTime) << "  "
                         << (crossing.certain ? "inside  " : "possibly") << "  " << visibleText(crossing.airspaceClass) << " "
-                        << visibleText(crossing.name) << "  (" << fixed(crossing.deepestHorizontalMetres, 0) << " m inside the edge";
-            if (crossing.deepestVerticalIndex)
-                context.out << ", " << fixed(crossing.deepestVerticalMetres, 0) << " m inside the limits";
-            context.out << ")\n";
+                        << visibleText(crossing.name) << "  (" << height(crossing.deepestHorizontalMetres) << " inside the edge";
+            if (crossing.aboveFloorMetres)
+                context.out << ", " << height(*crossing.aboveFloorMetres) << " above the floor";
+            if (crossing.belowCeilingMetres)
+                context.out << ", " << height(*crossing.belowCeilingMetres) << " below the ceiling";
+            context.out << "; by " << (crossing.altitudeSource == analysis::AltitudeSource::Pressure ? "pressure" : "GNSS")
+                        << " altitude)\n";
+            context.out << "    pressure: " << sensorText(crossing.pressure) << "; GNSS: " << sensorText(crossing.gnss) << "\n";
             if (!crossing.reason.empty())
                 context.out << "    " << visibleText(crossing.reason) << "\n";
         }
-        context.out << check.crossings.size() << (check.crossings.size() == 1 ? " crossing" : " crossings") << "\n";
+        context.out << enteredText(check) << "\n";
     }
     return check.crossings.empty() ? Success : crossingsFound;
 }
@@ -208,13 +320,15 @@ int runAirspaceCheck(CliContext& context)
 
 extern const CliCommand airspaceCheckCommand {
     .name = "airspace-check",
-    .usage = "FILE.igc|ID [--airspaces OPENAIR] [--terrain DIR] [--json] [--library DIR]",
+    .usage = "FILE.igc|ID [--airspaces OPENAIR] [--terrain DIR] [--tolerance-m H,V] [--json] [--library DIR]",
     .summary = "the airspaces a flight entered (exit status 10 when there is one)",
     .options = {
         { "airspaces", "OPENAIR", "the OpenAir file to check against (kept in the library for a library flight); "
                                   "default for a library flight: the set its instrument held on the flight's day" },
         { "terrain", "DIR", "the folder of elevation tiles (SRTM .hgt, GeoTIFF; default: $CORVEX_TERRAIN, else the "
-                            "preference): what it covers is reported, the verdict does not use it yet" },
+                            "preference): limits above ground are judged where a tile covers the fix" },
+        { "tolerance-m", "H,V", "a fix counts inside only when more than H metres inside the outline and more than V "
+                                "metres beyond a limit (default: the preferences, else 0,0)" },
         { "json", nullptr, "a JSON object instead of text" },
         libraryOption,
     },

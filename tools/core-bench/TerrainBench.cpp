@@ -120,4 +120,6 @@ int benchTerrain(const std::string& folder, std::size_t fixes)
     return 0;
 }
 
+void writeBenchTile(const std::string& folder, int south, int west) { writeTile(folder, south, west); }
+
 } // namespace corvex::bench

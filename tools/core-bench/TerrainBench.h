@@ -9,4 +9,7 @@ namespace corvex::bench {
 // with an empty cache and again with a full one, and a 1280x800 hillshade.
 int benchTerrain(const std::string& folder, std::size_t fixes);
 
+// One made-up 1" SRTM tile of hills and valleys, as the terrain benchmark writes them.
+void writeBenchTile(const std::string& folder, int south, int west);
+
 } // namespace corvex::bench

@@ -21,7 +21,8 @@
 //   airspace-check  a flight checked against every airspace of an OpenAir file (read
 //            once, before timing): the flight resampled to 36,000 fixes (ten hours at
 //            a fix a second) along its own track, and a made 36,000-fix zig-zag over
-//            the whole file's box, the worst case for the track's own box.
+//            the whole file's box, the worst case for the track's own box; with
+//            --terrain, the first again over 1" tiles written into that folder.
 //   airspace-hostile  outlines no real file has, made in memory, against the flight
 //            resampled to N fixes (36,000 by default), timed once, the index included:
 //            outline-100k and outline-1m, a jagged ring of 100,000 or 1,000,000 points
@@ -52,6 +53,7 @@
 #include "airspaces/OpenAirParser.h"
 #include "analysis/AirspaceCheck.h"
 #include "analysis/FlightDebrief.h"
+#include "terrain/TerrainTiles.h"
 #include "base/FileRead.h"
 #include "device/TrackLogCodec.h"
 #include "export/ExportFiles.h"
@@ -345,7 +347,7 @@ int benchDebrief(const std::string& flightPath, std::size_t fixCount, double sec
     return 0;
 }
 
-int benchAirspaceCheck(const std::string& openAirPath, const std::string& flightPath, double seconds)
+int benchAirspaceCheck(const std::string& openAirPath, const std::string& flightPath, double seconds, const std::string& terrainFolder)
 {
     const std::string bytes = readFileWhole(openAirPath, FileKind::OpenAir).value_or(std::string());
     const auto flight = flights::readIgcFile(flightPath);
@@ -388,6 +390,37 @@ int benchAirspaceCheck(const std::string& openAirPath, const std::string& flight
             run == &alongTrack ? "along the flight" : "zig-zag over the file", parsed.airspaces.size(), run->fixes.size(),
             crossings, timings.cpu.size(), median(timings.cpu) * 1e3, median(timings.elapsed) * 1e3, peakMegabytes());
     }
+    if (terrainFolder.empty())
+        return 0;
+    // With terrain: 1" tiles made under the flight, the first check reading them from
+    // disk (timed once, as a pilot's first check), then with the tiles held.
+    double south0 = 90, north0 = -90, west0 = 180, east0 = -180;
+    for (const auto& fix : alongTrack.fixes) {
+        south0 = std::min(south0, fix.latitude);
+        north0 = std::max(north0, fix.latitude);
+        west0 = std::min(west0, fix.longitude);
+        east0 = std::max(east0, fix.longitude);
+    }
+    std::filesystem::create_directories(terrainFolder);
+    int tileCount = 0;
+    for (int lat = static_cast<int>(std::floor(south0)); lat <= static_cast<int>(std::floor(north0)); ++lat)
+        for (int lon = static_cast<int>(std::floor(west0)); lon <= static_cast<int>(std::floor(east0)); ++lon, ++tileCount)
+            bench::writeBenchTile(terrainFolder, lat, lon);
+    const terrain::TerrainTiles tiles(terrainFolder);
+    analysis::AirspaceCheckOptions options;
+    options.terrain = &tiles;
+    std::size_t crossings = 0;
+    const auto coldStart = std::chrono::steady_clock::now();
+    crossings = analysis::checkAirspaces(alongTrack, analysis::AirspaceIndex(parsed.airspaces), options).crossings.size();
+    const double cold = std::chrono::duration<double>(std::chrono::steady_clock::now() - coldStart).count();
+    const Timings timings = repeat(seconds, [&] {
+        const analysis::AirspaceIndex index(parsed.airspaces);
+        crossings = analysis::checkAirspaces(alongTrack, index, options).crossings.size();
+    });
+    std::printf("airspace-check along the flight with terrain: %d tiles, %zu fixes, %zu crossings; first run %.1f ms elapsed "
+                "(tiles read); %zu runs; %.1f ms CPU, %.1f ms elapsed; peak RSS %.1f MB\n",
+        tileCount, alongTrack.fixes.size(), crossings, cold * 1e3, timings.cpu.size(), median(timings.cpu) * 1e3,
+        median(timings.elapsed) * 1e3, peakMegabytes());
     return 0;
 }
 
@@ -563,7 +596,7 @@ int benchScorerWorst(const std::string& name, const std::string& rulesId)
 int main(int argc, char** argv)
 {
     const std::vector<std::string> arguments(argv + 1, argv + argc);
-    std::string outDir, gpsbabel, flightPath, rulesId;
+    std::string outDir, gpsbabel, flightPath, rulesId, terrainFolder;
     double seconds = 2;
     int gpsbabelRuns = 5;
     std::size_t fixes = 36000;
@@ -585,6 +618,8 @@ int main(int argc, char** argv)
             gpsbabel = value;
         else if (arguments[i] == "--rules")
             rulesId = value;
+        else if (arguments[i] == "--terrain")
+            terrainFolder = value;
         else if (arguments[i] == "--gpsbabel-runs")
             gpsbabelRuns = std::max(1, std::atoi(value.c_str()));
         else
@@ -599,7 +634,7 @@ int main(int argc, char** argv)
     if (ok && arguments[0] == "flights")
         return benchFlights(arguments[1], seconds);
     if (ok && arguments[0] == "airspace-check" && !flightPath.empty())
-        return benchAirspaceCheck(arguments[1], flightPath, seconds);
+        return benchAirspaceCheck(arguments[1], flightPath, seconds, terrainFolder);
     if (ok && arguments[0] == "airspace-hostile" && !flightPath.empty())
         return benchHostileAirspaces(arguments[1], flightPath, fixes);
     if (ok && arguments[0] == "debrief")
@@ -611,7 +646,7 @@ int main(int argc, char** argv)
         "       core-bench openair FILE [--seconds S]\n"
         "       core-bench terrain SCRATCH-FOLDER [--fixes N]\n"
         "       core-bench flights FOLDER [--seconds S]\n"
-        "       core-bench airspace-check OPENAIR --flight FLIGHT.igc [--seconds S]\n"
+        "       core-bench airspace-check OPENAIR --flight FLIGHT.igc [--seconds S] [--terrain SCRATCH-FOLDER]\n"
         "       core-bench airspace-hostile outline-100k|outline-1m|circles-1000 --flight FLIGHT.igc [--fixes N]\n"
         "       core-bench debrief FLIGHT.igc [--fixes N] [--seconds S]\n"
         "       core-bench scorer-worst jitter|zigzag|cloud|straight-6s|equator|largest [--rules ID]\n");

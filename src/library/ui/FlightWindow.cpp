@@ -18,6 +18,7 @@
 #include "map/qt/WindLayer.h"
 #include "map/qt/ZoneLayer.h"
 #include "map/ui/MapView.h"
+#include "terrain/Geoid.h"
 #include "terrain/TerrainTiles.h"
 
 #include <QCloseEvent>
@@ -227,6 +228,17 @@ MapColor airspaceStroke(const std::string& airspaceClass)
     return { 0.40, 0.40, 0.45, 1 };
 }
 
+// "300 m above the floor, 1,200 m below the ceiling", each where known.
+QString marginsText(const std::optional<double>& aboveFloor, const std::optional<double>& belowCeiling, UnitSystem units)
+{
+    QStringList parts;
+    if (aboveFloor)
+        parts << FlightWindow::tr("%1 above the floor").arg(QString::fromStdString(quantityText(Quantity::Altitude, *aboveFloor, units)));
+    if (belowCeiling)
+        parts << FlightWindow::tr("%1 below the ceiling").arg(QString::fromStdString(quantityText(Quantity::Altitude, *belowCeiling, units)));
+    return parts.join(", ");
+}
+
 QString limitsText(const openair::Airspace& airspace)
 {
     const auto text = [](const openair::Altitude& altitude) {
@@ -235,11 +247,24 @@ QString limitsText(const openair::Airspace& airspace)
     return text(airspace.floor) + "–" + text(airspace.ceiling);
 }
 
-FlightWindow::AirspaceFindings checkAgainstFile(const QString& path, const std::shared_ptr<const flights::IgcFlight>& flight)
+FlightWindow::AirspaceFindings checkAgainstFile(const QString& path, const std::shared_ptr<const flights::IgcFlight>& flight,
+    const FlightWindow::AirspaceCheckSettings& settings)
 {
     FlightWindow::AirspaceFindings findings;
     findings.path = path;
-    auto checked = analysis::checkAgainstOpenAirFile(path.toStdString(), flight.get(), FlightWindow::nearAirspaceMarginMetres);
+    analysis::AirspaceCheckOptions options;
+    options.tolerance = settings.tolerance;
+    std::unique_ptr<terrain::TerrainTiles> tiles;
+    if (settings.terrainFolder)
+        tiles = std::make_unique<terrain::TerrainTiles>(*settings.terrainFolder);
+    options.terrain = tiles.get();
+    // The geoid only for a recorder that says it writes above the ellipsoid.
+    std::optional<terrain::Geoid> geoid;
+    if (const auto datum = flight ? flight->headerValue("ALG") : std::nullopt; datum && datum->find("ELL") != std::string::npos)
+        if (auto loaded = terrain::Geoid::load())
+            geoid.emplace(std::move(*loaded));
+    options.geoid = geoid ? &*geoid : nullptr;
+    auto checked = analysis::checkAgainstOpenAirFile(path.toStdString(), flight.get(), FlightWindow::nearAirspaceMarginMetres, options);
     if (checked) {
         findings.parsed = std::move(checked->parsed);
         findings.check = std::move(checked->check);
@@ -450,7 +475,8 @@ FlightWindow::FlightWindow(FlightLibrary& library, const LibraryFlight& flight, 
     m_airspaceStatus->hide();
     m_crossingsList = new QTreeWidget;
     m_crossingsList->setAccessibleName(tr("Airspaces entered"));
-    m_crossingsList->setHeaderLabels({ tr("Airspace"), tr("Class"), tr("Inside (UTC)"), tr("Entered"), tr("Reason, altitudes compared") });
+    m_crossingsList->setHeaderLabels({ tr("Airspace"), tr("Class"), tr("Inside (UTC)"), tr("Entered"), tr("Margins"),
+        tr("Pressure altitude"), tr("GNSS altitude"), tr("Reason, altitudes compared") });
     m_crossingsList->setRootIsDecorated(false);
     m_crossingsList->header()->setStretchLastSection(true);
     m_crossingsList->hide();
@@ -648,8 +674,8 @@ void FlightWindow::setAirspaceFile(const QString& openAirPath)
     m_checkingAirspaces = true;
     const std::uint64_t check = ++m_airspaceCheck;
     m_airspaceWork.start(OperationContext(m_workLog).withCancel(CancelToken()),
-        [this, check, openAirPath, flight = m_igc](const OperationContext& context) {
-            auto findings = checkAgainstFile(openAirPath, flight);
+        [this, check, openAirPath, flight = m_igc, settings = m_airspaceSettings](const OperationContext& context) {
+            auto findings = checkAgainstFile(openAirPath, flight, settings);
             if (context.isCancelled())
                 return;
             QMetaObject::invokeMethod(
@@ -703,6 +729,9 @@ void FlightWindow::showAirspaceFindings(AirspaceFindings findings)
         if (crossing.deepestHorizontalIndex < m_track->size()) {
             stretch.mark = (*m_track)[crossing.deepestHorizontalIndex].position;
             stretch.markLabel = tr("%1 inside").arg(QString::fromStdString(quantityText(Quantity::Altitude, crossing.deepestHorizontalMetres, m_units))).toStdString();
+            const QString vertical = marginsText(crossing.aboveFloorMetres, crossing.belowCeilingMetres, m_units);
+            if (!vertical.isEmpty())
+                stretch.markLabel += "\n" + vertical.toStdString();
         }
         stretches.push_back(std::move(stretch));
         bands.push_back({ crossing.entryTime, crossing.exitTime,
@@ -714,8 +743,26 @@ void FlightWindow::showAirspaceFindings(AirspaceFindings findings)
         const std::int64_t shift = std::int64_t { m_clockOffsetMinutes.value_or(0) } * 60;
         item->setText(2, clockText(crossing.entryTime + shift) + "–" + clockText(crossing.exitTime + shift));
         item->setText(3, crossing.certain ? tr("certainly") : tr("possibly"));
-        item->setText(4, QString::fromStdString(crossing.reason));
-        item->setToolTip(4, QString::fromStdString(crossing.reason));
+        QString margins = tr("%1 inside").arg(QString::fromStdString(quantityText(Quantity::Altitude, crossing.deepestHorizontalMetres, m_units)));
+        if (const QString vertical = marginsText(crossing.aboveFloorMetres, crossing.belowCeilingMetres, m_units); !vertical.isEmpty())
+            margins += ", " + vertical;
+        item->setText(4, margins);
+        // What each sensor alone says: a disagreement is in plain sight, whichever the
+        // verdict went by.
+        const auto sensorText = [&](const analysis::SensorStay& stay, analysis::AltitudeSource source) {
+            if (!stay.inside)
+                return tr("outside");
+            QString text = clockText(stay.entryTime + shift) + "–" + clockText(stay.exitTime + shift);
+            if (const QString vertical = marginsText(stay.aboveFloorMetres, stay.belowCeilingMetres, m_units); !vertical.isEmpty())
+                text += ", " + vertical;
+            if (crossing.altitudeSource == source)
+                text += tr(" (used)");
+            return text;
+        };
+        item->setText(5, sensorText(crossing.pressure, analysis::AltitudeSource::Pressure));
+        item->setText(6, sensorText(crossing.gnss, analysis::AltitudeSource::Gnss));
+        item->setText(7, QString::fromStdString(crossing.reason));
+        item->setToolTip(7, QString::fromStdString(crossing.reason));
         item->setData(0, Qt::UserRole, QVariant::fromValue<qulonglong>(crossing.entryIndex));
     }
     std::vector<std::vector<GeoPoint>> stays;
@@ -732,10 +779,12 @@ void FlightWindow::showAirspaceFindings(AirspaceFindings findings)
     if (!found.error.isEmpty()) {
         status = found.error;
     } else {
-        const std::size_t entered = found.check.crossings.size();
+        // Airspaces, each once, and how often: what a pilot counts.
+        const std::size_t entered = found.check.airspacesEntered(), times = found.check.crossings.size();
+        const QString often = times == 1 ? tr("once") : tr("%1 times").arg(times);
         status = entered == 0 ? tr("No airspace of %1 entered").arg(file)
-            : entered == 1    ? tr("1 airspace entered (%1)").arg(file)
-                              : tr("%1 airspaces entered (%2)").arg(entered).arg(file);
+            : entered == 1    ? tr("1 airspace entered %1 (%2)").arg(often, file)
+                              : tr("%1 airspaces entered %2 (%3)").arg(entered).arg(often, file);
         status += found.near.size() == 1 ? tr("; 1 airspace near the track shown on the map.")
                                          : tr("; %1 airspaces near the track shown on the map.").arg(found.near.size());
         if (found.parsed.errors.size() == 1)
@@ -750,7 +799,7 @@ void FlightWindow::showAirspaceFindings(AirspaceFindings findings)
     m_airspaceStatus->setText(status);
     m_airspaceStatus->setStyleSheet(found.error.isEmpty() ? QString() : QStringLiteral("color: #b00000;"));
     m_crossingsList->setVisible(!found.check.crossings.empty());
-    for (int column = 0; column < 4; ++column)
+    for (int column = 0; column < 7; ++column)
         m_crossingsList->resizeColumnToContents(column);
     // As tall as its rows, up to five, so that the map keeps its room.
     const int rows = std::clamp(m_crossingsList->topLevelItemCount(), 1, 5);

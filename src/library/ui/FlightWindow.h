@@ -69,6 +69,12 @@ public:
 
     // How far around the track's box the map shows airspaces.
     static constexpr double nearAirspaceMarginMetres = 5000;
+    // What the airspace check takes from the preferences: the terrain folder for limits
+    // above ground, and the pilot's tolerances.
+    struct AirspaceCheckSettings {
+        std::optional<std::string> terrainFolder;
+        analysis::AirspaceTolerance tolerance;
+    };
 
     FlightWindow(FlightLibrary& library, const LibraryFlight& flight, QWidget* parent = nullptr);
     ~FlightWindow() override;
@@ -131,6 +137,9 @@ public:
     // at the take-off's local time (the file's zone, else the computer's). A window
     // made without it shows metric and UTC.
     void setUnits(UnitSystem units, bool timesInUtc);
+    // For the next check against airspaces; a window made without it checks without
+    // terrain and without tolerances.
+    void setAirspaceCheckSettings(AirspaceCheckSettings settings) { m_airspaceSettings = std::move(settings); }
     // The figures' texts as shown, for the tests: "Take-off:", "Track:"…
     QString figureText(const QString& label) const;
 
@@ -215,6 +224,7 @@ private:
     QLabel* m_airspaceStatus { nullptr };
     QTreeWidget* m_crossingsList { nullptr };
     std::optional<AirspaceFindings> m_airspaceFindings;
+    AirspaceCheckSettings m_airspaceSettings;
     bool m_checkingAirspaces { false };
     // Which check's answer is awaited: an answer of a check that another file replaced
     // is dropped.

@@ -738,9 +738,18 @@ std::vector<LibraryFlight> LibraryWindow::selectedFlights() const
     return flights;
 }
 
+void LibraryWindow::setAirspaceCheckSettings(const FlightWindow::AirspaceCheckSettings& settings)
+{
+    m_airspaceSettings = settings;
+    std::erase_if(m_flightWindows, [](const QPointer<FlightWindow>& window) { return window.isNull(); });
+    for (const QPointer<FlightWindow>& window : m_flightWindows)
+        window->setAirspaceCheckSettings(settings);
+}
+
 FlightWindow* LibraryWindow::openFlight(const LibraryFlight& flight)
 {
     auto* window = new FlightWindow(m_library, flight);
+    window->setAirspaceCheckSettings(m_airspaceSettings);
     if (m_model->units() != UnitSystem::Metric || !m_model->timesInUtc())
         window->setUnits(m_model->units(), m_model->timesInUtc());
     std::erase_if(m_flightWindows, [](const QPointer<FlightWindow>& open) { return open.isNull(); });

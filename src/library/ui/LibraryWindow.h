@@ -2,6 +2,7 @@
 
 #include "base/Units.h"
 #include "library/LibraryFlight.h"
+#include "library/ui/FlightWindow.h"
 
 #include <QPointer>
 #include <QWidget>
@@ -57,6 +58,9 @@ public:
     // The pilot's units and whether times show in UTC or at the take-off's local time:
     // the table, its CSV and the flight windows opened afterwards follow them.
     void setUnits(UnitSystem units, bool timesInUtc);
+    // The terrain folder and the tolerances of the airspace checks in the flight windows,
+    // open and opened afterwards.
+    void setAirspaceCheckSettings(const FlightWindow::AirspaceCheckSettings& settings);
 
     // "Save New Flights Now": the same sync as a connection's, run by whoever holds the
     // instrument. Offered only while one is connected and free; `why` says otherwise.
@@ -132,6 +136,7 @@ private:
     FlightLibrary& m_library;
     // The flight windows open, which a change of units reaches too.
     std::vector<QPointer<FlightWindow>> m_flightWindows;
+    FlightWindow::AirspaceCheckSettings m_airspaceSettings;
     LibraryTableModel* m_model;
     LibraryFilterModel* m_filter;
     QComboBox* m_year;

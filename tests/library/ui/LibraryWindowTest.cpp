@@ -735,14 +735,16 @@ TEST(FlightWindow, AirspaceCheckAndUnusableFiles)
         ASSERT_TRUE(stretches[i].mark);
         EXPECT_EQ(stretches[i].mark->latitude, window.track()[crossing.deepestHorizontalIndex].position.latitude);
     }
-    EXPECT_NE(list.topLevelItem(1)->text(4).indexOf("1000ft AGL"), -1) << "the reason it is only possible";
+    EXPECT_NE(list.topLevelItem(1)->text(7).indexOf("1000ft AGL"), -1) << "the reason it is only possible";
+    EXPECT_EQ(list.headerItem()->text(5), "Pressure altitude");
+    EXPECT_NE(list.topLevelItem(0)->text(4).indexOf(" inside"), -1) << list.topLevelItem(0)->text(4).toStdString();
     std::vector<std::string> near;
     for (const auto& area : window.nearAirspacesLayer().areas())
         near.push_back(area.label);
     EXPECT_EQ(near, (std::vector<std::string> { "Karst CTR (demo)\nCTR, GND–4500ft MSL", "Vipava TMA (demo)\nD, 1000ft AGL–FL95",
                         "R12 Range (demo)\nR, GND–FL60" }));
     EXPECT_EQ(window.airspaceLabelsLayer().areas().size(), 3u);
-    EXPECT_TRUE(window.airspaceStatus().text().startsWith("2 airspaces entered (demo.txt); 3 airspaces near the track"))
+    EXPECT_TRUE(window.airspaceStatus().text().startsWith("2 airspaces entered 2 times (demo.txt); 3 airspaces near the track"))
         << window.airspaceStatus().text().toStdString();
     // The stays at the take-off's local clock, the depths in feet; back in UTC and metres.
     const int offset = localOffsetMinutes(one.flight.takeoff, igcFileTimeZoneMinutes(one.path));
@@ -753,9 +755,21 @@ TEST(FlightWindow, AirspaceCheckAndUnusableFiles)
         const auto& crossing = expected.crossings[0];
         EXPECT_EQ(list.topLevelItem(0)->text(2).toStdString(),
             utcTimeText(crossing.entryTime + shift, "%H:%M:%S") + "–" + utcTimeText(crossing.exitTime + shift, "%H:%M:%S"));
-        EXPECT_EQ(window.crossingsLayer().stretches()[0].markLabel,
+        const std::string& label = window.crossingsLayer().stretches()[0].markLabel;
+        EXPECT_EQ(label.substr(0, label.find('\n')),
             quantityText(Quantity::Altitude, crossing.deepestHorizontalMetres, local ? UnitSystem::Imperial : UnitSystem::Metric) + " inside");
+        // The margins above the floor and below the ceiling in the same units, on the list.
+        ASSERT_TRUE(crossing.belowCeilingMetres);
+        EXPECT_NE(list.topLevelItem(0)->text(4).toStdString().find(quantityText(Quantity::Altitude, *crossing.belowCeilingMetres,
+                      local ? UnitSystem::Imperial : UnitSystem::Metric) + " below the ceiling"),
+            std::string::npos) << list.topLevelItem(0)->text(4).toStdString();
     }
+    // The pilot's tolerances reach the check: none of the demo airspaces is 100 km deep.
+    window.setAirspaceCheckSettings({ std::nullopt, { 100000, 0 } });
+    window.setAirspaceFile(QString::fromStdString(good));
+    ASSERT_TRUE(waitFor([&] { return !window.isCheckingAirspaces(); }));
+    EXPECT_TRUE(window.airspaceStatus().text().startsWith("No airspace of demo.txt entered")) << window.airspaceStatus().text().toStdString();
+    window.setAirspaceCheckSettings({});
 
     struct Bad {
         std::string path;

@@ -450,6 +450,22 @@ TEST(Cli, AirspaceCheckExitCodesAndJson)
     EXPECT_TRUE(crossing["entry"].toString().endsWith('Z'));
     EXPECT_LT(crossing["entry"].toString(), crossing["exit"].toString());
     EXPECT_TRUE(crossing["deepest"].toObject().contains("inside_edge_m"));
+    EXPECT_EQ(QJsonDocument::fromJson(inside.out.toUtf8()).object()["airspaces_entered"].toInt(), 1);
+    EXPECT_EQ(crossing["altitude_source"].toString(), "gnss");
+    EXPECT_TRUE(crossing.contains("pressure")) << "null when the pressure altitude says outside";
+    EXPECT_EQ(crossing["gnss"].toObject()["entry"], crossing["entry"]);
+    EXPECT_TRUE(crossing["above_floor_m"].isNull()) << "a ground floor without terrain";
+    EXPECT_GT(crossing["inside_m"].toDouble(), 0);
+    // The pilot's tolerances: the margins only, so 150 km inside the edge leaves it out;
+    // a pair that does not read is a usage error.
+    const CliRun tolerant = runCli({ "airspace-check", alps, "--airspaces", around, "--tolerance-m", "150000,0" });
+    EXPECT_EQ(tolerant.exitCode, 0) << tolerant.out.toStdString();
+    EXPECT_TRUE(tolerant.out.endsWith("no airspace entered\n")) << tolerant.out.toStdString();
+    for (const char* bad : { "200", "a,b", "-1,5", "10,20,30" })
+        EXPECT_EQ(runCli({ "airspace-check", alps, "--airspaces", around, "--tolerance-m", bad }).exitCode, 1) << bad;
+    const CliRun text = runCli({ "airspace-check", alps, "--airspaces", around });
+    EXPECT_TRUE(text.out.endsWith("1 airspace entered (1 time)\n")) << text.out.toStdString();
+    EXPECT_TRUE(text.out.contains("    pressure: ")) << text.out.toStdString();
 
     // The same flight by its number in the library; a number the library lacks has
     // the exit code of a flight not there.
@@ -491,6 +507,28 @@ TEST(Cli, AirspaceCheckExitCodesAndJson)
     EXPECT_TRUE(terrainJson["text"].toString().startsWith(QString::fromUtf8("1 tile covering 45\u00b0N to 46\u00b0N, 6\u00b0E to 7\u00b0E; "
                                                                             "unreadable: N46E006.hgt (")))
         << terrainJson["text"].toString().toStdString();
+    // A floor above ground: possible without terrain, certain over the tile of sea-level
+    // ground, and the margin above it given.
+    const QString aboveGround = scratch.path() + "/agl.txt";
+    QFile agl(aboveGround);
+    ASSERT_TRUE(agl.open(QIODevice::WriteOnly));
+    agl.write("AC D\nAN ABOVE GROUND\nAL 1000ft AGL\nAH UNL\nV X=44:58:00 N 005:50:00 E\nDC 60\n");
+    agl.close();
+    const QString ground = scratch.path() + "/ground";
+    ASSERT_TRUE(QDir().mkpath(ground));
+    QFile sea(ground + "/N44E005.hgt"); // under the flight
+    ASSERT_TRUE(sea.open(QIODevice::WriteOnly) && sea.resize(1201 * 1201 * 2));
+    sea.close();
+    for (const bool withTiles : { false, true }) {
+        QStringList arguments { "airspace-check", alps, "--airspaces", aboveGround, "--json" };
+        if (withTiles)
+            arguments << "--terrain" << ground;
+        const CliRun run = runCli(arguments);
+        EXPECT_EQ(run.exitCode, 10) << run.err.toStdString();
+        const QJsonObject found = QJsonDocument::fromJson(run.out.toUtf8()).object()["crossings"].toArray().first().toObject();
+        EXPECT_EQ(found["certain"].toBool(), withTiles) << found["reason"].toString().toStdString();
+        EXPECT_EQ(found["above_floor_m"].isDouble(), withTiles);
+    }
     const CliRun missingTerrain = runCli({ "airspace-check", alps, "--airspaces", around, "--terrain", terrain + "/gone" });
     EXPECT_EQ(missingTerrain.exitCode, 10);
     EXPECT_TRUE(missingTerrain.err.contains("terrain: " + terrain + "/gone does not exist\n")) << missingTerrain.err.toStdString();
@@ -501,7 +539,7 @@ TEST(Cli, AirspaceCheckExitCodesAndJson)
     const QString france = CORVEX_TESTDATA_DIR "/openair/france-07_04_2011.txt";
     const CliRun australia = runCli({ "airspace-check", CORVEX_TESTDATA_DIR "/igc/0asljd01.igc", "--airspaces", france });
     EXPECT_EQ(australia.exitCode, 0) << australia.err.toStdString();
-    EXPECT_TRUE(australia.out.endsWith("0 crossings\n")) << australia.out.toStdString();
+    EXPECT_TRUE(australia.out.endsWith("no airspace entered\n")) << australia.out.toStdString();
 
     // Over the flight view's limit: refused before it is read.
     const QString huge = scratch.path() + "/huge.txt";
