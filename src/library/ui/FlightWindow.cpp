@@ -248,15 +248,17 @@ QString limitsText(const openair::Airspace& airspace)
 }
 
 FlightWindow::AirspaceFindings checkAgainstFile(const QString& path, const std::shared_ptr<const flights::IgcFlight>& flight,
-    const FlightWindow::AirspaceCheckSettings& settings)
+    const FlightWindow::AirspaceCheckSettings& settings, std::shared_ptr<const terrain::TerrainTiles> shared)
 {
     FlightWindow::AirspaceFindings findings;
     findings.path = path;
     analysis::AirspaceCheckOptions options;
     options.tolerance = settings.tolerance;
-    std::unique_ptr<terrain::TerrainTiles> tiles;
+    // The program's tiles when they are of the same folder: their posts are read once
+    // for the relief, the ground and every check, and held within one memory bound.
+    std::shared_ptr<const terrain::TerrainTiles> tiles;
     if (settings.terrainFolder)
-        tiles = std::make_unique<terrain::TerrainTiles>(*settings.terrainFolder);
+        tiles = shared ? std::move(shared) : std::make_shared<const terrain::TerrainTiles>(*settings.terrainFolder);
     options.terrain = tiles.get();
     // The geoid only for a recorder that says it writes above the ellipsoid.
     std::optional<terrain::Geoid> geoid;
@@ -673,9 +675,12 @@ void FlightWindow::setAirspaceFile(const QString& openAirPath)
     m_airspaceStatus->show();
     m_checkingAirspaces = true;
     const std::uint64_t check = ++m_airspaceCheck;
+    std::shared_ptr<const terrain::TerrainTiles> programTiles;
+    if (const auto* source = TerrainSource::program(); source && m_airspaceSettings.terrainFolder && source->folder() == m_airspaceSettings.terrainFolder)
+        programTiles = source->tiles();
     m_airspaceWork.start(OperationContext(m_workLog).withCancel(CancelToken()),
-        [this, check, openAirPath, flight = m_igc, settings = m_airspaceSettings](const OperationContext& context) {
-            auto findings = checkAgainstFile(openAirPath, flight, settings);
+        [this, check, openAirPath, flight = m_igc, settings = m_airspaceSettings, programTiles](const OperationContext& context) {
+            auto findings = checkAgainstFile(openAirPath, flight, settings, programTiles);
             if (context.isCancelled())
                 return;
             QMetaObject::invokeMethod(
