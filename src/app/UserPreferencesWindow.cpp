@@ -18,9 +18,11 @@
 #include <QLayout>
 #include <QPushButton>
 #include <QSignalBlocker>
+#include <QSpinBox>
 #include <QStandardItemModel>
 
 #include <algorithm>
+#include <cmath>
 
 namespace corvex {
 
@@ -31,6 +33,7 @@ UserPreferencesWindow::UserPreferencesWindow(PreferencesStore& preferences, QWid
 {
     m_ui->setupUi(this);
     addContestControls();
+    addAirspaceToleranceControls();
     addTerrainControls();
     // Wide enough for the library's long check box, and as tall as its wrapped text
     // needs at that width.
@@ -98,6 +101,55 @@ void UserPreferencesWindow::addContestControls()
     // Under the library's folder, in the library's part of the window.
     const int at = m_ui->preferencesLayout->indexOf(m_ui->airspacesCaptionLabel);
     m_ui->preferencesLayout->insertLayout(at, form);
+}
+
+namespace {
+
+const QString horizontalToleranceKey = QStringLiteral("airspaceToleranceHorizontal");
+const QString verticalToleranceKey = QStringLiteral("airspaceToleranceVertical");
+constexpr int maximumToleranceMetres = 1000;
+
+// The stored metres as the box shows them: a value the box cannot hold (negative, not
+// a number, written by hand in the settings file) shows as the nearest it can.
+int toleranceShown(const QVariant& stored)
+{
+    const double metres = stored.toDouble();
+    if (!std::isfinite(metres) || metres <= 0)
+        return 0;
+    return static_cast<int>(std::lround(std::min(metres, double(maximumToleranceMetres))));
+}
+
+} // namespace
+
+void UserPreferencesWindow::addAirspaceToleranceControls()
+{
+    const auto makeBox = [this](const QString& key, const QString& name, const QString& tip) {
+        auto* box = new QSpinBox;
+        box->setRange(0, maximumToleranceMetres);
+        box->setSuffix(tr(" m"));
+        box->setAccessibleName(name);
+        box->setToolTip(tip);
+        // Stored when the value is entered or stepped, not at each digit typed: "250"
+        // would otherwise pass through 2 and 25, each reaching the library.
+        box->setKeyboardTracking(false);
+        connect(box, &QSpinBox::valueChanged, this, [this, key](int metres) { m_preferences.setValue(key, metres); });
+        return box;
+    };
+    m_horizontalTolerance = makeBox(horizontalToleranceKey, tr("Horizontal airspace tolerance"),
+        tr("A fix counts as inside an airspace only when it is more than this inside its outline, "
+           "as the leagues apply it. 0: any fix inside counts."));
+    m_verticalTolerance = makeBox(verticalToleranceKey, tr("Vertical airspace tolerance"),
+        tr("A fix counts as inside an airspace only when it is more than this above its floor and "
+           "below its ceiling, as the leagues apply it. 0: any fix beyond a limit counts."));
+    auto* row = new QHBoxLayout;
+    row->addWidget(new QLabel(tr("Airspace tolerance: horizontal")));
+    row->addWidget(m_horizontalTolerance);
+    row->addWidget(new QLabel(tr("vertical")));
+    row->addWidget(m_verticalTolerance);
+    row->addStretch(1);
+    // The last line of the airspaces' part, before the spacer that keeps the parts at
+    // the top (the terrain part goes in after it).
+    m_ui->preferencesLayout->insertLayout(m_ui->preferencesLayout->count() - 1, row);
 }
 
 void UserPreferencesWindow::addTerrainControls()
@@ -194,6 +246,10 @@ void UserPreferencesWindow::showStoredValues()
     m_ui->syncFlightsOnConnectionCheckbox->setChecked(m_preferences.boolValue(QStringLiteral("syncFlightsOnConnection")));
     m_ui->flightLibraryFolderLabel->setText(tr("Folder: %1").arg(currentLibraryFolder()));
     showTerrain();
+    for (auto [box, key] : { std::pair { m_horizontalTolerance, horizontalToleranceKey }, std::pair { m_verticalTolerance, verticalToleranceKey } }) {
+        const QSignalBlocker toleranceBlocker(box);
+        box->setValue(toleranceShown(m_preferences.value(key)));
+    }
 
     const auto units = parseUnitSystem(m_preferences.stringValue(QStringLiteral("units")).toStdString()).value_or(UnitSystem::Metric);
     const QSignalBlocker unitsBlocker(m_units);

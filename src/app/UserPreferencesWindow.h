@@ -10,6 +10,7 @@ class QCheckBox;
 class QComboBox;
 class QLabel;
 class QPushButton;
+class QSpinBox;
 
 namespace Ui {
 class UserPreferencesWindow;
@@ -21,9 +22,9 @@ class PreferencesStore;
 
 // The preferences window: the communications log, and how the airspaces window shows
 // its map ("airspacesMapType", "displayAirspacesAs") and whether it offers OpenAir
-// files ("openAirEnabled"). Each control writes its preference and nothing else; the
-// device and the airspaces window hear of it through the store's change signal like
-// every other listener.
+// files ("openAirEnabled"), and the airspace checks' tolerances. Each control writes
+// its preference and nothing else; the device, the airspaces window and the library
+// hear of it through the store's change signal like every other listener.
 class UserPreferencesWindow final : public QWidget {
     Q_OBJECT
 
@@ -45,6 +46,10 @@ public:
     QLabel& terrainFolderLabel() { return *m_terrainFolder; }
     QLabel& terrainSummaryLabel() { return *m_terrainSummary; }
     QPushButton& clearTerrainFolderButton() { return *m_clearTerrainFolder; }
+    // "airspaceToleranceHorizontal" and "airspaceToleranceVertical": whole metres,
+    // 0 to 1000, stored once a value is entered (not at each keystroke).
+    QSpinBox& horizontalToleranceBox() { return *m_horizontalTolerance; }
+    QSpinBox& verticalToleranceBox() { return *m_verticalTolerance; }
 
 public slots:
     // The check box's action: the binding has already stored the value.
@@ -55,6 +60,7 @@ private:
     QString currentLibraryFolder() const;
     void addContestControls();
     void storeContests();
+    void addAirspaceToleranceControls();
     void addTerrainControls();
     void showTerrain();
 
@@ -67,6 +73,8 @@ private:
     QLabel* m_terrainFolder { nullptr };
     QLabel* m_terrainSummary { nullptr };
     QPushButton* m_clearTerrainFolder { nullptr };
+    QSpinBox* m_horizontalTolerance { nullptr };
+    QSpinBox* m_verticalTolerance { nullptr };
     // The folder the summary line was made for: it is scanned again only when it
     // changes, not on every other preference's change.
     std::optional<QString> m_summarizedTerrainFolder;

@@ -7,6 +7,7 @@
 #include "app/FilePanelPresenter.h"
 #include "app/FlightRecordMetaType.h"
 #include "app/HelpWindows.h"
+#include "app/LibraryController.h"
 #include "app/LevelIndicator.h"
 #include "app/MessageBoxAlertPresenter.h"
 #include "app/PleaseWaitSheet.h"
@@ -24,6 +25,7 @@
 #include <QComboBox>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTextBrowser>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -704,6 +706,38 @@ TEST_F(AppDelegateTest, TerrainPreferenceShowsWhatItsFolderHolds)
     window->clearTerrainFolderButton().click();
     EXPECT_EQ(app.preferences.stringValue("terrainFolder"), "");
     EXPECT_EQ(window->terrainFolderLabel().text(), "Folder: none");
+    window->close();
+}
+
+// The airspace tolerances: each box its preference, reaching the library window's
+// checks at once; a stored value the box cannot hold shows clamped and rounded.
+TEST_F(AppDelegateTest, AirspaceTolerancesReachTheLibraryWindowsChecks)
+{
+    const QTemporaryDir folder;
+    app.preferences.setValue("flightLibraryFolder", folder.path());
+    app.launch();
+    LibraryController& library = *app.controller->libraryController();
+    library.showWindow();
+    ASSERT_TRUE(library.window());
+    app.ui().preferencesMenuItem->trigger();
+    UserPreferencesWindow* window = app.controller->userPreferencesWindow();
+    ASSERT_NE(window, nullptr);
+    const struct {
+        int horizontal, vertical;
+        double stored[2];
+    } rows[] { { 200, 50, { 200, 50 } }, { 5000, 1000, { 1000, 1000 } }, { 0, 0, { 0, 0 } } };
+    for (const auto& row : rows) {
+        window->horizontalToleranceBox().setValue(row.horizontal);
+        window->verticalToleranceBox().setValue(row.vertical);
+        EXPECT_EQ(app.preferences.value("airspaceToleranceVertical").toDouble(), row.stored[1]);
+        const auto& tolerance = library.window()->airspaceCheckSettings().tolerance;
+        EXPECT_EQ(tolerance.horizontalMetres, row.stored[0]);
+        EXPECT_EQ(tolerance.verticalMetres, row.stored[1]);
+    }
+    app.preferences.setValue("airspaceToleranceHorizontal", 12.6);
+    app.preferences.setValue("airspaceToleranceVertical", -30);
+    EXPECT_EQ(window->horizontalToleranceBox().value(), 13);
+    EXPECT_EQ(window->verticalToleranceBox().value(), 0);
     window->close();
 }
 

@@ -61,6 +61,7 @@ public:
     // The terrain folder and the tolerances of the airspace checks in the flight windows,
     // open and opened afterwards.
     void setAirspaceCheckSettings(const FlightWindow::AirspaceCheckSettings& settings);
+    const FlightWindow::AirspaceCheckSettings& airspaceCheckSettings() const { return m_airspaceSettings; }
 
     // "Save New Flights Now": the same sync as a connection's, run by whoever holds the
     // instrument. Offered only while one is connected and free; `why` says otherwise.
