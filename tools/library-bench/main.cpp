@@ -345,8 +345,12 @@ int flightView(const std::string& file, int frames, const QString& shot, const Q
     window.repaint();
     std::printf("flight: %zu fixes, window painted %.1f ms after the file was opened\n", window.track().size(),
         millisecondsSince(opening));
-    if (!airspaces.isEmpty())
+    if (!airspaces.isEmpty()) {
+        // The verdict over the same tiles as the relief, as the program gives it.
+        if (!terrainFolder.isEmpty())
+            window.setAirspaceCheckSettings({ terrainFolder.toStdString(), {} });
         window.setAirspaceFile(airspaces);
+    }
 
     if (!shot.isEmpty()) {
         if (!waitFor([&] { return !window.isScoring() && !window.isCheckingAirspaces() && !window.isDebriefing() && !window.isFindingGround(); })) {
