@@ -1,5 +1,6 @@
 #include "analysis/AirspaceCheck.h"
 
+#include "base/VectorState.h"
 #include "geo/GeoPoint.h"
 #include "terrain/Geoid.h"
 #include "terrain/TerrainTiles.h"
@@ -284,6 +285,7 @@ AirspaceCheck checkAirspaces(
 
 AirspaceCheck checkAirspaces(const flights::IgcFlight& flight, const AirspaceIndex& index, const AirspaceCheckOptions& options)
 {
+    clearUpperVectorState();
     AirspaceCheck check;
     const auto& fixes = flight.fixes;
     const double horizontalTolerance = std::max(0.0, options.tolerance.horizontalMetres);

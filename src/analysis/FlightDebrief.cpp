@@ -1,5 +1,6 @@
 #include "analysis/FlightDebrief.h"
 
+#include "base/VectorState.h"
 #include "flights/AltitudeJumps.h"
 
 #include <algorithm>
@@ -536,6 +537,7 @@ Glide glideOf(const std::vector<Point>& points, std::size_t first, std::size_t l
 
 FlightDebrief debriefFlight(const flights::IgcFlight& flight, const flights::FlightFigures& figures)
 {
+    clearUpperVectorState();
     FlightDebrief debrief;
     const bool pressure = figures.altitudeSource == "pressure" || (figures.altitudeSource.empty() && usesPressure(flight));
     debrief.altitudeSource = pressure ? "pressure" : "gnss";
@@ -633,6 +635,7 @@ FlightDebrief debriefFlight(const flights::IgcFlight& flight, const flights::Fli
 
 FlightSeries flightSeries(const flights::IgcFlight& flight)
 {
+    clearUpperVectorState();
     FlightSeries series;
     const std::size_t n = flight.fixes.size();
     series.vario20Ms.assign(n, 0);

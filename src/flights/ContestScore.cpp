@@ -1,5 +1,7 @@
 #include "flights/ContestScore.h"
 
+#include "base/VectorState.h"
+
 #include <GeographicLib/Geocentric.hpp>
 
 #include <algorithm>
@@ -1183,6 +1185,7 @@ std::optional<ContestScore> searchBest(
 std::optional<ContestScore> scoreFixes(
     const std::vector<IgcFix>& fixes, std::size_t first, std::size_t last, const ContestRuleSet& rules, const CancelToken* cancel)
 {
+    clearUpperVectorState();
     try {
         return searchBest(fixes, first, last, rules, cancel);
     } catch (const ScoringCancelled&) {

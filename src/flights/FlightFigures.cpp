@@ -1,3 +1,4 @@
+#include "base/VectorState.h"
 #include "flights/AltitudeJumps.h"
 #include "flights/IgcFlight.h"
 
@@ -348,6 +349,7 @@ FlightFigures figuresOf(const IgcFlight& flight, const std::vector<TrackPoint>& 
 
 std::vector<FlightFigures> computeFlights(const IgcFlight& flight)
 {
+    clearUpperVectorState();
     const std::vector<IgcFix>& fixes = flight.fixes;
     if (fixes.empty()) {
         FlightFigures figures;
