@@ -6,7 +6,6 @@
 #include "base/Units.h"
 #include "flights/IgcFlight.h"
 #include "library/TakeoffTime.h"
-#include "platform/qt/PreferencesStore.h"
 
 #include <cstdio>
 #include <ostream>
@@ -16,14 +15,13 @@ namespace corvex::cli {
 
 namespace {
 
-// How the text shows figures and times: --units and --utc, else the preferences (as
-// `library show`).
-struct TextChoice {
+// The text's units and clock: textChoice's, with the take-off's offset unless UTC.
+struct DebriefText {
     UnitSystem units { UnitSystem::Metric };
     std::optional<int> offsetMinutes; // nothing: UTC
 };
 
-std::string clockText(std::int64_t utc, const TextChoice& choice)
+std::string clockText(std::int64_t utc, const DebriefText& choice)
 {
     const std::string iso = choice.offsetMinutes ? library::localIsoTime(utc, choice.offsetMinutes) : isoTime(utc);
     return iso.size() >= 19 ? iso.substr(11, 8) : iso;
@@ -95,7 +93,7 @@ Json debriefJson(const analysis::FlightDebrief& debrief)
     return json;
 }
 
-void printPhases(std::ostream& out, const char* title, const std::vector<analysis::CirclingPhase>& phases, const TextChoice& choice)
+void printPhases(std::ostream& out, const char* title, const std::vector<analysis::CirclingPhase>& phases, const DebriefText& choice)
 {
     if (phases.empty())
         return;
@@ -115,7 +113,7 @@ void printPhases(std::ostream& out, const char* title, const std::vector<analysi
     }
 }
 
-void printDebrief(std::ostream& out, const analysis::FlightDebrief& debrief, const TextChoice& choice)
+void printDebrief(std::ostream& out, const analysis::FlightDebrief& debrief, const DebriefText& choice)
 {
     const analysis::DebriefTotals& totals = debrief.totals;
     const UnitSystem units = choice.units;
@@ -172,11 +170,10 @@ int runDebrief(CliContext& context)
         context.out << jsonText(debriefJson(debrief), JsonLayout::ObjectLines) << "\n";
         return Success;
     }
-    TextChoice choice;
-    const PreferencesStore preferences;
-    choice.units = context.units ? *context.units
-                                 : parseUnitSystem(preferences.stringValue("units").toStdString()).value_or(UnitSystem::Metric);
-    if (!(context.utc || preferences.boolValue("timesInUtc")))
+    const TextChoice shown = textChoice(context);
+    DebriefText choice;
+    choice.units = shown.units;
+    if (!shown.utc)
         choice.offsetMinutes = localOffsetMinutes(figures.takeoffTime, library::igcFileTimeZoneMinutes(*path));
     printDebrief(context.out, debrief, choice);
     return Success;

@@ -95,11 +95,9 @@ void showIndexFailure(QWidget* window, const LibraryError& error)
     box->open();
 }
 
-// The gliders as a pilot looks them up: placeholder names counted as no glider, in the
-// order of the pilot's language ignoring case, the flights without a glider last.
-std::vector<FlightTotals> gliderGroups(std::vector<FlightTotals> totals)
+// Groups in the order of the pilot's language ignoring case, the unnamed group last.
+std::vector<FlightTotals> inNameOrder(std::vector<FlightTotals> totals)
 {
-    totals = withPlaceholderGlidersMerged(std::move(totals));
     QCollator collator;
     collator.setCaseSensitivity(Qt::CaseInsensitive);
     collator.setNumericMode(true);
@@ -109,6 +107,13 @@ std::vector<FlightTotals> gliderGroups(std::vector<FlightTotals> totals)
         return collator.compare(QString::fromStdString(a.key), QString::fromStdString(b.key)) < 0;
     });
     return totals;
+}
+
+// The gliders as a pilot looks them up: placeholder names counted as no glider, in the
+// order of the pilot's language ignoring case, the flights without a glider last.
+std::vector<FlightTotals> gliderGroups(std::vector<FlightTotals> totals)
+{
+    return inNameOrder(withPlaceholderGlidersMerged(std::move(totals)));
 }
 
 // The sites the flights show (their own, else their site's name), ordered as the gliders;
@@ -128,15 +133,7 @@ std::vector<FlightTotals> siteGroups(const std::vector<LibraryFlight>& flights)
     std::vector<FlightTotals> totals;
     for (auto& [name, site] : bySite)
         totals.push_back(std::move(site));
-    QCollator collator;
-    collator.setCaseSensitivity(Qt::CaseInsensitive);
-    collator.setNumericMode(true);
-    std::stable_sort(totals.begin(), totals.end(), [&](const FlightTotals& a, const FlightTotals& b) {
-        if (a.key.empty() != b.key.empty())
-            return b.key.empty();
-        return collator.compare(QString::fromStdString(a.key), QString::fromStdString(b.key)) < 0;
-    });
-    return totals;
+    return inNameOrder(std::move(totals));
 }
 
 // A table that says in its middle why it is empty.
