@@ -1149,6 +1149,14 @@ TEST(FlightWindow, ReplayMovesTheGliderCursorAndFiguresAndTheMapFollows)
     bar.play();
     EXPECT_EQ(bar.time(), static_cast<double>(bar.spanBegin())) << "played again from the start";
     EXPECT_TRUE(bar.isTicking());
+    // Space plays and pauses anywhere in the window.
+    window.show();
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    QTest::keyClick(&window.barogram(), Qt::Key_Space);
+    EXPECT_FALSE(bar.isPlaying());
+    QTest::keyClick(&window.map(), Qt::Key_Space);
+    EXPECT_TRUE(bar.isPlaying());
     window.close();
     EXPECT_FALSE(bar.isPlaying());
     EXPECT_FALSE(bar.isTicking());
