@@ -49,6 +49,16 @@ public:
     explicit BarogramView(QWidget* parent = nullptr);
 
     void setSamples(std::vector<Sample> samples);
+    // Further flights drawn as lines in their own colours over the samples' curve (a
+    // comparison): the time axis and the altitude axis then span them all. The cursor
+    // stays on the samples. Empty: one flight, as before.
+    struct Series {
+        std::vector<Sample> samples;
+        QColor colour;
+        QString label;
+    };
+    void setOverlaySeries(std::vector<Series> series);
+    const std::vector<Series>& overlaySeries() const { return m_overlays; }
     void setBands(std::vector<Band> bands);
     const std::vector<Band>& bands() const { return m_bands; }
     // The debrief's stretches (thermals, failed attempts), under the other bands and
@@ -107,8 +117,13 @@ private:
     double yOfAltitude(double altitude) const;
     void renderCurve();
     void paintLabels(QPainter& painter);
+    // The first and last moment on the time axis: the samples', widened by the overlays.
+    std::int64_t firstTime() const;
+    std::int64_t lastTime() const;
+    bool hasTimeAxis() const;
 
     std::vector<Sample> m_samples;
+    std::vector<Series> m_overlays;
     std::vector<Band> m_bands;
     std::vector<double> m_ground;
     std::vector<Band> m_phaseBands;
