@@ -90,8 +90,14 @@ MapView::MapView(QWidget* parent)
     d->zoomOutButton->setToolTip(tr("Zoom out"));
     for (QToolButton* button : { d->zoomInButton, d->zoomOutButton })
         button->setFixedSize(28, 28);
-    connect(d->zoomInButton, &QToolButton::clicked, this, &MapView::zoomIn);
-    connect(d->zoomOutButton, &QToolButton::clicked, this, &MapView::zoomOut);
+    connect(d->zoomInButton, &QToolButton::clicked, this, [this] {
+        zoomIn();
+        emit userMovedView();
+    });
+    connect(d->zoomOutButton, &QToolButton::clicked, this, [this] {
+        zoomOut();
+        emit userMovedView();
+    });
 
     d->animation.setDuration(animationMilliseconds);
     d->animation.setStartValue(0.0);
@@ -269,6 +275,18 @@ void MapView::zoomOut()
     setVisibleMapRect({ rect.x - rect.width / 2, rect.y - rect.height / 2, rect.width * 2, rect.height * 2 }, true);
 }
 
+void MapView::keepInView(MapPoint point)
+{
+    const std::optional<MapPoint> centre = followingCentre(visibleMapRect(), point);
+    if (!centre)
+        return;
+    d->animation.stop();
+    d->fittedRect.reset();
+    d->centre = *centre;
+    update();
+    emit visibleMapRectChanged();
+}
+
 void MapView::paintEvent(QPaintEvent*)
 {
     std::vector<MapLayer*> stack;
@@ -327,6 +345,8 @@ void MapView::mouseMoveEvent(QMouseEvent* event)
     d->centre = { d->dragOriginCentre.x - moved.x() * d->unitsPerPixel, d->dragOriginCentre.y - moved.y() * d->unitsPerPixel };
     update();
     emit visibleMapRectChanged();
+    if (d->dragged)
+        emit userMovedView();
 }
 
 void MapView::mouseReleaseEvent(QMouseEvent* event)
@@ -360,6 +380,7 @@ void MapView::wheelEvent(QWheelEvent* event)
         anchor.y - (position.y() - height() / 2.0) * unitsPerPixel };
     update();
     emit visibleMapRectChanged();
+    emit userMovedView();
     event->accept();
 }
 
