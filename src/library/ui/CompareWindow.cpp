@@ -156,7 +156,6 @@ CompareWindow::CompareWindow(std::vector<Source> sources, QWidget* parent)
         m_map->addLayer(markers);
     m_gliders = std::make_shared<GliderLayer>();
     m_map->addLayer(m_gliders);
-    connect(m_map, &MapView::userMovedView, this, [this] { m_userMovedMap = true; });
 
     m_legend = new QLabel;
     m_legend->setAccessibleName(tr("Pilots"));
@@ -184,6 +183,8 @@ CompareWindow::CompareWindow(std::vector<Source> sources, QWidget* parent)
     });
     m_replay = new ReplayBar;
     connect(m_replay, &ReplayBar::timeChanged, this, &CompareWindow::setReplayTime);
+    // The map follows the lead glider until the pilot moves it (the bar turns it back on).
+    connect(m_map, &MapView::userMovedView, m_replay, [this] { m_replay->setFollowing(false); });
 
     m_figuresTable = new QTableWidget(figureCount, static_cast<int>(m_flights.size()));
     m_figuresTable->setAccessibleName(tr("Figures"));
@@ -332,7 +333,8 @@ void CompareWindow::setReplayTime(double time)
         if (m_barogram->cursorIndex() != index)
             m_barogram->setCursorIndex(index);
     }
-    if (!m_userMovedMap)
+    // Not before the window shows: the view has no size to keep anything in yet.
+    if (m_replay->isFollowing() && m_map->isVisible())
         if (const auto point = m_gliders->gliderMapPoint(0))
             m_map->keepInView(*point);
 }

@@ -153,7 +153,6 @@ private:
     // barogram carries the cursor and its glider the map's view.
     std::size_t m_lead { 0 };
     bool m_debriefing { false };
-    bool m_userMovedMap { false };
 
     MapView* m_map { nullptr };
     std::vector<std::shared_ptr<TrackLayer>> m_trackLayers;

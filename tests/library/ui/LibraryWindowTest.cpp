@@ -1724,8 +1724,9 @@ TEST(LibraryWindow, CompareRowsAndFilesOutsideTheLibrary)
     ASSERT_TRUE(waitFor([&] { return !compare->isDebriefing(); }));
     EXPECT_EQ(compare->figureCell(CompareWindow::Figure::Thermals, 2), "1");
     // A library flight shows its stored score.
-    if (chosen[0].scorePoints)
+    if (chosen[0].scorePoints) {
         EXPECT_TRUE(compare->figureCell(CompareWindow::Figure::Score, 0).startsWith(scoreText(chosen[0])));
+    }
     compare->close();
 
     window.reload();
