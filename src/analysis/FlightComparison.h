@@ -21,7 +21,9 @@
 // - Among several flights the pairs that match are joined nearest first (distance
 //   over its limit plus gap over its limit, smallest first), a pair only while its two
 //   groups hold no flight in common: a shared thermal holds at most one thermal per
-//   flight, the nearest in time and place, and at least two flights.
+//   flight, the nearest in time and place, and at least two flights. A flight joins
+//   a group through any one of its members it matches (three pilots strung along a
+//   drifting thermal are one group).
 namespace corvex::analysis {
 
 inline constexpr double sharedThermalMaxDistanceMetres = 1000;
