@@ -132,7 +132,8 @@ void TrackLayer::paint(QPainter& painter, const MapViewport& viewport)
             flush();
             continue;
         }
-        const std::uint8_t bucket = m_buckets[indices[kept - 1]];
+        // One colour: the whole line in view is one run.
+        const std::uint8_t bucket = m_singleColour ? 0 : m_buckets[indices[kept - 1]];
         if (!m_polyline.empty() && bucket != runBucket)
             flush();
         if (m_polyline.empty()) {
