@@ -136,7 +136,6 @@ CompareWindow::CompareWindow(std::vector<Source> sources, QWidget* parent)
 
     m_map = new MapView;
     m_map->setAccessibleName(tr("Map of the flights"));
-    MapRect bounds;
     for (const Compared& compared : m_flights) {
         auto layer = std::make_shared<TrackLayer>();
         layer->setTrack(compared.track);
@@ -146,7 +145,7 @@ CompareWindow::CompareWindow(std::vector<Source> sources, QWidget* parent)
         if (compared.igc && !compared.track->empty()) {
             markers->setTakeOff(compared.figures.takeoff);
             markers->setLanding(compared.figures.landing);
-            bounds = bounds.isNull() ? layer->boundingMapRect() : bounds.unitedAcrossWorld(layer->boundingMapRect());
+            m_tracksBounds = m_tracksBounds.isNull() ? layer->boundingMapRect() : m_tracksBounds.unitedAcrossWorld(layer->boundingMapRect());
         }
         m_map->addLayer(layer);
         m_trackLayers.push_back(std::move(layer));
@@ -190,6 +189,9 @@ CompareWindow::CompareWindow(std::vector<Source> sources, QWidget* parent)
     m_figuresTable->setAccessibleName(tr("Figures"));
     m_figuresTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_figuresTable->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
+    // Every figure without scrolling: the rows are few.
+    m_figuresTable->setMinimumHeight(m_figuresTable->horizontalHeader()->sizeHint().height()
+        + figureCount * m_figuresTable->verticalHeader()->defaultSectionSize() + 2 * m_figuresTable->frameWidth() + 2);
     m_sharedTable = new QTableWidget;
     m_sharedTable->setAccessibleName(tr("Shared thermals"));
     m_sharedTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -241,8 +243,7 @@ CompareWindow::CompareWindow(std::vector<Source> sources, QWidget* parent)
             m_replay->setTime(double(track[index].time + timeShift(m_lead)));
     });
 
-    if (!bounds.isNull())
-        m_map->fitMapRect(bounds, MapView::defaultFitMargin, false);
+    fitTracks();
     setAlignment(Alignment::ClockTime);
     fillFiguresTable();
     fillSharedTable();
@@ -260,6 +261,12 @@ void CompareWindow::closeEvent(QCloseEvent* event)
     if (testAttribute(Qt::WA_DeleteOnClose))
         m_debriefWork.cancel();
     QWidget::closeEvent(event);
+}
+
+void CompareWindow::fitTracks()
+{
+    if (!m_tracksBounds.isNull())
+        m_map->fitMapRect(m_tracksBounds, MapView::defaultFitMargin, false);
 }
 
 void CompareWindow::setExportKmz(std::function<void(CompareWindow&)> exportKmz)

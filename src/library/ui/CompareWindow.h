@@ -5,6 +5,7 @@
 #include "base/Units.h"
 #include "flights/IgcFlight.h"
 #include "library/LibraryFlight.h"
+#include "map/MapGeometry.h"
 #include "map/MapTrack.h"
 #include "platform/LogSink.h"
 #include "platform/OffThread.h"
@@ -130,6 +131,8 @@ public:
     // "Export KMZ…": the flights written into one KMZ file by whoever sets this (the
     // KMZ writer lives elsewhere); the button stays disabled until it is set.
     void setExportKmz(std::function<void(CompareWindow&)> exportKmz);
+    // The map's view over every track (as the window opens).
+    void fitTracks();
 
 signals:
     // Every flight's debrief is in (or could not be made) and the tables are filled.
@@ -157,6 +160,7 @@ private:
     MapView* m_map { nullptr };
     std::vector<std::shared_ptr<TrackLayer>> m_trackLayers;
     std::vector<std::shared_ptr<MarkersLayer>> m_markers;
+    MapRect m_tracksBounds;
     QLabel* m_legend { nullptr };
     std::shared_ptr<GliderLayer> m_gliders;
     BarogramView* m_barogram { nullptr };
