@@ -103,7 +103,7 @@ CompareWindow::CompareWindow(std::vector<Source> sources, QWidget* parent)
         connect(application, &QCoreApplication::aboutToQuit, this, [this] { m_debriefWork.cancelAndWait(); });
     if (sources.size() > maxFlights)
         sources.resize(maxFlights);
-    setWindowTitle(tr("Comparison of %n flights", nullptr, static_cast<int>(sources.size())));
+    setWindowTitle(tr("Comparison of %1 flights").arg(sources.size()));
     resize(1280, 900);
 
     // Each file read once here: the figures are a take-off search, quick beside the debrief.
@@ -198,7 +198,8 @@ CompareWindow::CompareWindow(std::vector<Source> sources, QWidget* parent)
     m_sharedTable->verticalHeader()->hide();
     m_sharedTable->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
     m_sharedTable->horizontalHeader()->setStretchLastSection(true);
-    m_status = new QLabel(tr("Working out the debriefs…"));
+    m_status = new QLabel(tr("Working out the debriefs…") + loadErrors());
+    m_status->setWordWrap(true);
     auto* tables = new QWidget;
     auto* tablesLayout = new QVBoxLayout(tables);
     tablesLayout->setContentsMargins(0, 0, 0, 0);
@@ -261,6 +262,15 @@ void CompareWindow::closeEvent(QCloseEvent* event)
     if (testAttribute(Qt::WA_DeleteOnClose))
         m_debriefWork.cancel();
     QWidget::closeEvent(event);
+}
+
+QString CompareWindow::loadErrors() const
+{
+    QString text;
+    for (const Compared& compared : m_flights)
+        if (!compared.loadError.isEmpty())
+            text += QLatin1Char(' ') + tr("%1 is left out: %2.").arg(QFileInfo(QString::fromStdString(compared.source.path)).fileName(), compared.loadError);
+    return text;
 }
 
 void CompareWindow::fitTracks()
@@ -421,7 +431,9 @@ void CompareWindow::startDebriefs()
                 for (const Compared& compared : m_flights)
                     debriefs.push_back(compared.debrief ? &*compared.debrief : nullptr);
                 m_shared = analysis::findSharedThermals(debriefs);
-                m_status->setText(tr("%n thermal(s) climbed by two or more of the flights.", nullptr, static_cast<int>(m_shared.size())));
+                m_status->setText((m_shared.size() == 1 ? tr("1 thermal climbed by two or more of the flights.")
+                                                          : tr("%1 thermals climbed by two or more of the flights.").arg(m_shared.size()))
+                    + loadErrors());
                 fillFiguresTable();
                 fillSharedTable();
                 // The thermal starts for the replay's steps.

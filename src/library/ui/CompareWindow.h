@@ -115,6 +115,9 @@ public:
     // The shared thermals found once every debrief is in, and their table: the start,
     // per flight its climb and gain (the fastest marked), and by how much it was faster.
     const std::vector<analysis::SharedThermal>& sharedThermals() const { return m_shared; }
+    // Under the tables: the debriefs' progress, how many thermals were shared and the
+    // files that could not be read.
+    const QLabel& status() const { return *m_status; }
 
     MapView& map() { return *m_map; }
     BarogramView& barogram() { return *m_barogram; }
@@ -146,6 +149,8 @@ private:
     void fillSharedTable();
     void setReplayTime(double time);
     std::optional<int> clockOffset() const;
+    // " missing.igc is left out: …." for each file that could not be read.
+    QString loadErrors() const;
 
     std::vector<Compared> m_flights;
     Alignment m_alignment { Alignment::ClockTime };

@@ -1571,6 +1571,8 @@ TEST(CompareWindow, FiguresSharedThermalAndAlignment)
     EXPECT_EQ(window.flight(0).pilot, "Anna");
     EXPECT_EQ(window.flight(1).pilot, "Ben");
     EXPECT_FALSE(window.flight(2).loadError.isEmpty());
+    EXPECT_NE(window.status().text().indexOf("missing.igc is left out"), -1) << window.status().text().toStdString();
+    EXPECT_TRUE(window.status().text().startsWith("1 thermal climbed by two or more")) << window.status().text().toStdString();
     EXPECT_NE(window.flight(0).colour, window.flight(1).colour);
     EXPECT_EQ(window.trackLayer(1).singleColour(), window.flight(1).colour);
     EXPECT_NE(window.legend().text().indexOf("Ben"), -1);
