@@ -17,7 +17,7 @@ ReplayBar::ReplayBar(QWidget* parent)
     : QWidget(parent)
 {
     auto* layout = new QHBoxLayout(this);
-    layout->setContentsMargins(4, 2, 4, 2);
+    layout->setContentsMargins(0, 0, 0, 0);
 
     m_previousButton = new QToolButton(this);
     m_previousButton->setText(QStringLiteral("⏮"));

@@ -20,6 +20,13 @@ constexpr double trailWidest = 3.5;
 // What may still show a marker or its label beyond the view's edge.
 constexpr double markerReach = 120.0;
 
+// The trail reaches a couple of kilometres behind the marker at most: a glider out of
+// view by more than the reach is not drawn at all.
+bool around(MapPoint point, const MapRect& rect)
+{
+    return point.x >= rect.x && point.x <= rect.x + rect.width && point.y >= rect.y && point.y <= rect.y + rect.height;
+}
+
 } // namespace
 
 GliderLayer::GliderLayer(QObject* parent)
@@ -105,18 +112,10 @@ void GliderLayer::paint(QPainter& painter, const MapViewport& viewport)
         if (!state)
             continue;
         const std::optional<MapPoint> here = mapPointAt(entry, *state, time);
-        if (!here)
+        if (!here || !around(*here, visible))
             continue;
-        const MapRect around { here->x - markerReach / scaleX, here->y - markerReach / scaleY, 2 * markerReach / scaleX,
-            2 * markerReach / scaleY };
-        // The trail reaches at most a couple of kilometres behind: one copy of the world
-        // near the marker is enough.
-        for (const int world : worldCopiesMeeting(around, visible)) {
-            const double shiftX = world * mapWorldSize;
-            auto pixel = [&](MapPoint point) {
-                return QPointF((point.x + shiftX - shown.x) * scaleX, (point.y - shown.y) * scaleY);
-            };
-
+        auto pixel = [&](MapPoint point) { return QPointF((point.x - shown.x) * scaleX, (point.y - shown.y) * scaleY); };
+        {
             // The trail: the fixes of the last trailSeconds, ending at the marker.
             const double tailTime = time - trailSeconds;
             const auto first = std::lower_bound(track.begin(), track.begin() + static_cast<std::ptrdiff_t>(state->fixIndex) + 1,

@@ -18,7 +18,8 @@ namespace corvex {
 // The gliders of a replay: each an arrow along its heading in its colour, over a trail
 // of its last trailSeconds of track that thins and fades towards its tail, and its label
 // beside it when several fly. Drawn on every frame of a replay, so it keeps each track's
-// points on the plane and finds a glider's fix by a binary search.
+// points on the plane and finds a glider's fix by a binary search; a live layer, drawn
+// over the kept image of the layers under it.
 class GliderLayer final : public MapLayer {
     Q_OBJECT
 public:
@@ -47,6 +48,7 @@ public:
 
     void paint(QPainter& painter, const MapViewport& viewport) override;
     MapRect boundingMapRect() const override { return m_bounds; }
+    bool isLive() const override { return true; }
 
 private:
     struct Entry {

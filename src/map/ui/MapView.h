@@ -121,6 +121,9 @@ protected:
     void leaveEvent(QEvent* event) override;
 
 private:
+    // A layer said it changed: paint again, anew unless only a live layer changed.
+    void layerChanged();
+
     struct Private;
     std::unique_ptr<Private> d;
 };
