@@ -97,18 +97,8 @@ TEST(FlightComparison, SyntheticFlightsOfOneDay)
             ASSERT_EQ(debrief.thermals.size(), 1u) << "each pilot's thermal is found";
         const std::vector<SharedThermal> shared = sharedOf(debriefs);
         ASSERT_EQ(shared.size(), c.shared.size());
-        for (std::size_t i = 0; i < shared.size(); ++i) {
+        for (std::size_t i = 0; i < shared.size(); ++i)
             EXPECT_EQ(membersOf(shared[i]), c.shared[i]);
-            for (std::size_t f = 0; f < debriefs.size(); ++f) {
-                if (!shared[i].flights[f])
-                    continue;
-                const analysis::CirclingPhase& thermal = debriefs[f].thermals[shared[i].flights[f]->thermal];
-                EXPECT_EQ(shared[i].flights[f]->start, thermal.startTime);
-                EXPECT_EQ(shared[i].flights[f]->climbMs, thermal.climbMs);
-                EXPECT_GE(thermal.startTime, shared[i].start);
-                EXPECT_LE(thermal.endTime, shared[i].end);
-            }
-        }
         if (shared.empty())
             continue;
         const auto faster = analysis::fasterClimb(shared.front());
