@@ -184,6 +184,11 @@ CompareWindow::CompareWindow(std::vector<Source> sources, QWidget* parent)
     connect(m_replay, &ReplayBar::timeChanged, this, &CompareWindow::setReplayTime);
     // The map follows the lead glider until the pilot moves it (the bar turns it back on).
     connect(m_map, &MapView::userMovedView, m_replay, [this] { m_replay->setFollowing(false); });
+    connect(m_replay, &ReplayBar::followingChanged, this, [this](bool following) {
+        if (following && m_map->isVisible())
+            if (const auto point = m_gliders->gliderMapPoint(0))
+                m_map->keepInView(*point);
+    });
 
     m_figuresTable = new QTableWidget(figureCount, static_cast<int>(m_flights.size()));
     m_figuresTable->setAccessibleName(tr("Figures"));

@@ -58,6 +58,7 @@
 #include <QTreeWidget>
 #include <QRegularExpression>
 #include <QUrl>
+#include <QWheelEvent>
 #include <QLocale>
 
 #include <QTest>
@@ -1669,6 +1670,32 @@ TEST(CompareWindow, FiguresSharedThermalAndAlignment)
             differing += withBoth.pixelColor(x, y) != alone.pixelColor(x, y);
     EXPECT_GT(differing, 500);
     barogram.setOverlaySeries(std::move(overlays));
+
+    // Shown, the map follows the lead's glider until the pilot turns the wheel over it.
+    window.resize(1200, 850);
+    window.show();
+    QCoreApplication::processEvents();
+    window.fitTracks();
+    window.map().zoomIn();
+    window.map().zoomIn();
+    ASSERT_TRUE(replay.isFollowing());
+    replay.setTime(double(anna.takeoffTime));
+    const auto centreOf = [&] {
+        const MapRect rect = window.map().visibleMapRect();
+        return MapPoint { rect.x + rect.width / 2, rect.y + rect.height / 2 };
+    };
+    const MapPoint atTakeoff = centreOf();
+    replay.setTime(double(anna.landingTime - 60));
+    EXPECT_NE(centreOf().x, atTakeoff.x) << "the view went with the glider";
+    const QPointF cursor(300, 300);
+    QWheelEvent wheel(cursor, window.map().mapToGlobal(cursor), QPoint(), QPoint(0, -120), Qt::NoButton, Qt::NoModifier,
+        Qt::NoScrollPhase, false);
+    QApplication::sendEvent(&window.map(), &wheel);
+    EXPECT_FALSE(replay.isFollowing());
+    const MapPoint moved = centreOf();
+    replay.setTime(double(anna.takeoffTime));
+    EXPECT_EQ(centreOf().x, moved.x);
+    EXPECT_EQ(centreOf().y, moved.y);
 
     int wired = 0;
     window.setExportKmz([&](CompareWindow& exported) { wired += &exported == &window; });
