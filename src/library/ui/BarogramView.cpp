@@ -363,12 +363,15 @@ void BarogramView::renderCurve()
             paintLabels(painter);
             return;
         }
+        // Among other flights the samples' flight is one of the overlays, drawn in its
+        // colour like them: no fill of a colour that is nobody's.
         QPolygonF fill = line;
         fill << QPointF(line.back().x(), area.bottom()) << QPointF(line.front().x(), area.bottom());
         QColor fillColour(70, 130, 200, 60);
         painter.setPen(Qt::NoPen);
         painter.setBrush(fillColour);
-        painter.drawPolygon(fill);
+        if (m_overlays.empty())
+            painter.drawPolygon(fill);
         // The ground over the altitude's fill, so that it reads brown: per column the
         // highest ground under its fixes, each covered run of columns one area down to
         // the plot's foot.
@@ -409,7 +412,8 @@ void BarogramView::renderCurve()
         painter.setRenderHint(QPainter::Antialiasing);
         painter.setPen(QPen(QColor(30, 90, 170), 1.2));
         painter.setBrush(Qt::NoBrush);
-        painter.drawPolyline(line);
+        if (m_overlays.empty())
+            painter.drawPolyline(line);
         // The other flights, each one envelope per column as the samples' own.
         for (const Series& series : m_overlays) {
             std::vector<int> seriesLow(columns + 1, INT_MAX), seriesHigh(columns + 1, INT_MIN);

@@ -49,9 +49,10 @@ public:
     explicit BarogramView(QWidget* parent = nullptr);
 
     void setSamples(std::vector<Sample> samples);
-    // Further flights drawn as lines in their own colours over the samples' curve (a
-    // comparison): the time axis and the altitude axis then span them all. The cursor
-    // stays on the samples. Empty: one flight, as before.
+    // Several flights drawn as lines in their own colours (a comparison), the samples'
+    // flight among them: the samples' own curve is then not drawn, the time axis and the
+    // altitude axis span them all, and the cursor stays on the samples. Empty: one
+    // flight, its curve filled below.
     struct Series {
         std::vector<Sample> samples;
         QColor colour;

@@ -1658,17 +1658,28 @@ TEST(CompareWindow, FiguresSharedThermalAndAlignment)
     EXPECT_EQ(barogram.overlaySeries()[0].samples.front().time, window.flight(0).track->front().time);
     EXPECT_EQ(window.sharedThermals().size(), 1u);
 
-    // The overlays draw over the plain curve.
+    // Each flight's curve in its colour; without the overlays, the one plain curve.
     barogram.resize(900, 240);
+    const auto pixelsOf = [](const QImage& image, const QColor& colour) {
+        int count = 0;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x) {
+                const QColor shown = image.pixelColor(x, y);
+                count += std::abs(shown.red() - colour.red()) + std::abs(shown.green() - colour.green())
+                        + std::abs(shown.blue() - colour.blue()) < 40;
+            }
+        return count;
+    };
+    barogram.setCursorIndex(std::nullopt); // its line is red too
     const QImage withBoth = barogram.grab().toImage();
+    EXPECT_GT(pixelsOf(withBoth, window.flight(0).colour), 100);
+    EXPECT_GT(pixelsOf(withBoth, window.flight(1).colour), 100);
     auto overlays = barogram.overlaySeries();
     barogram.setOverlaySeries({});
     const QImage alone = barogram.grab().toImage();
-    int differing = 0;
-    for (int y = 0; y < withBoth.height(); ++y)
-        for (int x = 0; x < withBoth.width(); ++x)
-            differing += withBoth.pixelColor(x, y) != alone.pixelColor(x, y);
-    EXPECT_GT(differing, 500);
+    EXPECT_EQ(pixelsOf(alone, window.flight(0).colour), 0);
+    EXPECT_EQ(pixelsOf(alone, window.flight(1).colour), 0);
+    EXPECT_GT(pixelsOf(alone, QColor(30, 90, 170)), 100) << "the single flight's own curve";
     barogram.setOverlaySeries(std::move(overlays));
 
     // Shown, the map follows the lead's glider until the pilot turns the wheel over it.
