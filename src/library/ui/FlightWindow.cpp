@@ -368,7 +368,7 @@ FlightWindow::FlightWindow(FlightLibrary& library, const LibraryFlight& flight, 
     m_map->addLayer(m_markers);
     // The replay's glider over the track and its marks; hidden until the replay moves.
     m_gliders = std::make_shared<GliderLayer>();
-    m_gliders->setGliders({ GliderLayer::Glider { m_track, QColor(20, 20, 160), {}, 0 } });
+    m_gliders->setGliders({ GliderLayer::Glider { m_track, QColor(220, 0, 150), {}, 0 } });
     m_gliders->setVisible(false);
     m_map->addLayer(m_gliders);
     m_map->addLayer(m_legend);

@@ -20,12 +20,12 @@ ReplayBar::ReplayBar(QWidget* parent)
     layout->setContentsMargins(0, 0, 0, 0);
 
     m_previousButton = new QToolButton(this);
-    m_previousButton->setText(QStringLiteral("⏮"));
+    m_previousButton->setText(tr("◀ Thermal"));
     m_previousButton->setToolTip(tr("Previous thermal"));
     m_playButton = new QToolButton(this);
     m_playButton->setToolTip(tr("Play or pause the replay (Space)"));
     m_nextButton = new QToolButton(this);
-    m_nextButton->setText(QStringLiteral("⏭"));
+    m_nextButton->setText(tr("Thermal ▶"));
     m_nextButton->setToolTip(tr("Next thermal"));
     m_speedBox = new QComboBox(this);
     m_speedBox->setToolTip(tr("Replay speed"));

@@ -114,59 +114,57 @@ void GliderLayer::paint(QPainter& painter, const MapViewport& viewport)
         const std::optional<MapPoint> here = mapPointAt(entry, *state, time);
         if (!here || !around(*here, visible))
             continue;
-        auto pixel = [&](MapPoint point) { return QPointF((point.x - shown.x) * scaleX, (point.y - shown.y) * scaleY); };
-        {
-            // The trail: the fixes of the last trailSeconds, ending at the marker.
-            const double tailTime = time - trailSeconds;
-            const auto first = std::lower_bound(track.begin(), track.begin() + static_cast<std::ptrdiff_t>(state->fixIndex) + 1,
-                tailTime, [](const TrackPoint& point, double t) { return static_cast<double>(point.time) < t; });
-            const std::size_t firstIndex = static_cast<std::size_t>(first - track.begin());
-            m_trail.clear();
-            for (std::size_t i = firstIndex; i <= state->fixIndex; ++i)
-                m_trail.push_back(pixel(entry.points[i]));
-            m_trail.push_back(pixel(*here));
-            if (m_trail.size() >= 2) {
-                const std::size_t count = m_trail.size();
-                QColor colour = entry.glider.colour;
-                for (int piece = 0; piece < trailPieces; ++piece) {
-                    const std::size_t from = count * static_cast<std::size_t>(piece) / trailPieces;
-                    const std::size_t to = std::min(count - 1, count * static_cast<std::size_t>(piece + 1) / trailPieces);
-                    if (to <= from)
-                        continue;
-                    const double share = (piece + 1.0) / trailPieces;
-                    colour.setAlphaF(static_cast<float>(0.25 + 0.75 * share));
-                    QPen pen(colour, 1.0 + (trailWidest - 1.0) * share);
-                    pen.setCapStyle(Qt::RoundCap);
-                    pen.setJoinStyle(Qt::RoundJoin);
-                    painter.setPen(pen);
-                    painter.drawPolyline(m_trail.data() + from, static_cast<int>(to - from + 1));
-                }
+        const auto pixel = [&](MapPoint point) { return QPointF((point.x - shown.x) * scaleX, (point.y - shown.y) * scaleY); };
+        // The trail: the fixes of the last trailSeconds, ending at the marker.
+        const double tailTime = time - trailSeconds;
+        const auto first = std::lower_bound(track.begin(), track.begin() + static_cast<std::ptrdiff_t>(state->fixIndex) + 1,
+            tailTime, [](const TrackPoint& point, double t) { return static_cast<double>(point.time) < t; });
+        const std::size_t firstIndex = static_cast<std::size_t>(first - track.begin());
+        m_trail.clear();
+        for (std::size_t i = firstIndex; i <= state->fixIndex; ++i)
+            m_trail.push_back(pixel(entry.points[i]));
+        m_trail.push_back(pixel(*here));
+        if (m_trail.size() >= 2) {
+            const std::size_t count = m_trail.size();
+            QColor colour = entry.glider.colour;
+            for (int piece = 0; piece < trailPieces; ++piece) {
+                const std::size_t from = count * static_cast<std::size_t>(piece) / trailPieces;
+                const std::size_t to = std::min(count - 1, count * static_cast<std::size_t>(piece + 1) / trailPieces);
+                if (to <= from)
+                    continue;
+                const double share = (piece + 1.0) / trailPieces;
+                colour.setAlphaF(static_cast<float>(0.25 + 0.75 * share));
+                QPen pen(colour, 1.0 + (trailWidest - 1.0) * share);
+                pen.setCapStyle(Qt::RoundCap);
+                pen.setJoinStyle(Qt::RoundJoin);
+                painter.setPen(pen);
+                painter.drawPolyline(m_trail.data() + from, static_cast<int>(to - from + 1));
             }
+        }
 
-            // The arrow, turned clockwise from north to the heading.
-            const QPointF at = pixel(*here);
-            const double angle = geo::radians(state->headingDegrees);
-            const double c = std::cos(angle);
-            const double s = std::sin(angle);
-            QPolygonF arrow;
-            for (const QPointF& corner : arrowShape)
-                arrow << at + QPointF(corner.x() * c - corner.y() * s, corner.x() * s + corner.y() * c);
-            QColor fill = entry.glider.colour;
-            fill.setAlpha(255);
-            painter.setPen(QPen(QColor(255, 255, 255), 1.5));
-            painter.setBrush(fill);
-            painter.drawPolygon(arrow);
+        // The arrow, turned clockwise from north to the heading.
+        const QPointF at = pixel(*here);
+        const double angle = geo::radians(state->headingDegrees);
+        const double c = std::cos(angle);
+        const double s = std::sin(angle);
+        QPolygonF arrow;
+        for (const QPointF& corner : arrowShape)
+            arrow << at + QPointF(corner.x() * c - corner.y() * s, corner.x() * s + corner.y() * c);
+        QColor fill = entry.glider.colour;
+        fill.setAlpha(255);
+        painter.setPen(QPen(QColor(255, 255, 255), 1.5));
+        painter.setBrush(fill);
+        painter.drawPolygon(arrow);
 
-            if (labelled && !entry.glider.label.isEmpty()) {
-                const QPointF baseline = at + QPointF(12, metrics.ascent() / 2 - 1);
-                const QRectF box(baseline.x() - 2, baseline.y() - metrics.ascent() - 1,
-                    metrics.horizontalAdvance(entry.glider.label) + 4, metrics.height() + 2);
-                painter.setPen(Qt::NoPen);
-                painter.setBrush(QColor(255, 255, 255, 200));
-                painter.drawRoundedRect(box, 2, 2);
-                painter.setPen(entry.glider.colour.darker(150));
-                painter.drawText(baseline, entry.glider.label);
-            }
+        if (labelled && !entry.glider.label.isEmpty()) {
+            const QPointF baseline = at + QPointF(12, metrics.ascent() / 2 - 1);
+            const QRectF box(baseline.x() - 2, baseline.y() - metrics.ascent() - 1,
+                metrics.horizontalAdvance(entry.glider.label) + 4, metrics.height() + 2);
+            painter.setPen(Qt::NoPen);
+            painter.setBrush(QColor(255, 255, 255, 200));
+            painter.drawRoundedRect(box, 2, 2);
+            painter.setPen(entry.glider.colour.darker(150));
+            painter.drawText(baseline, entry.glider.label);
         }
     }
 }

@@ -12,6 +12,7 @@
 #include "library/ui/FlightWindow.h"
 #include "library/ui/LibraryTableModel.h"
 #include "library/ui/LibraryWindow.h"
+#include "library/ui/ReplayBar.h"
 #include "library/ui/StatisticsChart.h"
 #include "library/qt/LibraryDebrief.h"
 #include "library/qt/LogBookPdf.h"
@@ -21,6 +22,7 @@
 #include "library/Sites.h"
 #include "library/TakeoffTime.h"
 #include "map/qt/ContestLayer.h"
+#include "map/qt/GliderLayer.h"
 #include "map/qt/LegendLayer.h"
 #include "map/qt/MarkersLayer.h"
 #include "map/qt/ReliefLayer.h"
@@ -51,6 +53,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QMouseEvent>
 #include <QSignalSpy>
 #include <QTableView>
 #include <QTableWidget>
@@ -1056,6 +1059,114 @@ TEST(FlightWindow, DebriefListedBandedAndChosen)
     EXPECT_EQ(entries.front().label, "+984");
     EXPECT_EQ(entries[5].label, "0");
     EXPECT_EQ(entries.back().label, "-984");
+}
+
+TEST(FlightWindow, ReplayMovesTheGliderCursorAndFiguresAndTheMapFollows)
+{
+    OneFlight one("20180427.igc");
+    FlightWindow window(*one.library, one.flight);
+    window.resize(1100, 800);
+    ASSERT_TRUE(waitFor([&] { return !window.isDebriefing(); }));
+    ASSERT_TRUE(window.debrief());
+    const TrackPoints& track = window.track();
+    ReplayBar& bar = window.replayBar();
+    // Take-off to landing, within the track.
+    EXPECT_EQ(bar.spanBegin(), std::clamp(one.flight.takeoff, track.front().time, track.back().time));
+    EXPECT_EQ(bar.spanEnd(), std::clamp(one.flight.landing, track.front().time, track.back().time));
+    EXPECT_EQ(bar.time(), static_cast<double>(bar.spanBegin()));
+    EXPECT_FALSE(window.gliderLayer().isVisible()) << "no glider before the replay is used";
+    EXPECT_EQ(bar.thermalStarts().size(), window.debrief()->thermals.size());
+
+    // ×200: ten ticks of 30 ms are a minute of flight; the glider, the barogram's cursor
+    // and the figures follow, the map keeps the glider in its middle.
+    window.map().resize(800, 500);
+    window.map().fitToLayer(window.trackLayer());
+    MapRect closer = window.map().visibleMapRect();
+    closer = { closer.x + closer.width * 0.45, closer.y + closer.height * 0.45, closer.width / 10, closer.height / 10 };
+    window.map().setVisibleMapRect(closer, false);
+    bar.setSpeed(200);
+    EXPECT_EQ(bar.speed(), 200);
+    bar.play();
+    EXPECT_TRUE(bar.isPlaying());
+    EXPECT_TRUE(bar.isFollowing());
+    const double start = bar.time();
+    for (int tick = 0; tick < 10; ++tick)
+        bar.advance(0.03);
+    EXPECT_NEAR(bar.time(), start + 60, 1e-9);
+    ASSERT_TRUE(window.gliderLayer().isVisible());
+    const auto state = gliderStateAt(track, bar.time());
+    ASSERT_TRUE(state);
+    EXPECT_EQ(window.barogram().cursorIndex(), state->fixIndex);
+    EXPECT_FALSE(window.markers().cursorIndex()) << "the glider is the cursor";
+    EXPECT_TRUE(window.fixText().contains(QString::fromStdString(quantityText(Quantity::Altitude, state->altitude, UnitSystem::Metric))))
+        << window.fixText().toStdString();
+    EXPECT_TRUE(window.fixText().contains("km/h")) << window.fixText().toStdString();
+    const auto inMiddle = [&] {
+        const auto point = window.gliderLayer().gliderMapPoint(0);
+        return point && !followingCentre(window.map().visibleMapRect(), *point).has_value();
+    };
+    EXPECT_TRUE(inMiddle());
+    for (int tick = 0; tick < 100; ++tick) {
+        bar.advance(0.03);
+        ASSERT_TRUE(inMiddle()) << "tick " << tick;
+    }
+
+    // The next thermal lands on a thermal's start; previous goes back to the one before.
+    std::vector<std::int64_t> starts;
+    for (const auto& thermal : window.debrief()->thermals)
+        starts.push_back(thermal.startTime);
+    std::sort(starts.begin(), starts.end());
+    const double before = bar.time();
+    ASSERT_TRUE(bar.nextThermal());
+    EXPECT_EQ(bar.time(), static_cast<double>(*std::upper_bound(starts.begin(), starts.end(), static_cast<std::int64_t>(before))));
+    const double landed = bar.time();
+    EXPECT_TRUE(inMiddle());
+    if (bar.nextThermal()) {
+        ASSERT_TRUE(bar.previousThermal());
+        EXPECT_EQ(bar.time(), landed);
+    }
+
+    // The pilot pans: following stops until the check box or the next play.
+    const MapRect panned = window.map().visibleMapRect();
+    QMouseEvent press(QEvent::MouseButtonPress, QPointF(400, 250), window.map().mapToGlobal(QPointF(400, 250)), Qt::LeftButton,
+        Qt::LeftButton, Qt::NoModifier);
+    QMouseEvent move(QEvent::MouseMove, QPointF(700, 250), window.map().mapToGlobal(QPointF(700, 250)), Qt::NoButton,
+        Qt::LeftButton, Qt::NoModifier);
+    QMouseEvent release(QEvent::MouseButtonRelease, QPointF(700, 250), window.map().mapToGlobal(QPointF(700, 250)),
+        Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(&window.map(), &press);
+    QApplication::sendEvent(&window.map(), &move);
+    QApplication::sendEvent(&window.map(), &release);
+    EXPECT_FALSE(bar.isFollowing());
+    const MapRect draggedTo = window.map().visibleMapRect();
+    EXPECT_NE(draggedTo.x, panned.x);
+    for (int tick = 0; tick < 50; ++tick)
+        bar.advance(0.03);
+    EXPECT_EQ(window.map().visibleMapRect().x, draggedTo.x) << "the map stays where the pilot put it";
+    bar.setFollowing(true);
+    EXPECT_TRUE(inMiddle());
+
+    // The end pauses; the timer stops with it; closing the window stops it too.
+    bar.setTime(static_cast<double>(bar.spanEnd()) - 10);
+    bar.advance(1);
+    EXPECT_FALSE(bar.isPlaying());
+    EXPECT_FALSE(bar.isTicking());
+    EXPECT_EQ(bar.time(), static_cast<double>(bar.spanEnd()));
+    bar.play();
+    EXPECT_EQ(bar.time(), static_cast<double>(bar.spanBegin())) << "played again from the start";
+    EXPECT_TRUE(bar.isTicking());
+    // Space plays and pauses anywhere in the window.
+    window.show();
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    QTest::keyClick(&window.barogram(), Qt::Key_Space);
+    EXPECT_FALSE(bar.isPlaying());
+    QTest::keyClick(&window.map(), Qt::Key_Space);
+    EXPECT_TRUE(bar.isPlaying());
+    window.close();
+    EXPECT_FALSE(bar.isPlaying());
+    EXPECT_FALSE(bar.isTicking());
+    EXPECT_EQ(bar.clockText().size(), 8);
 }
 
 // The workers hold the flight, not the window: closing it before they answer is safe,
