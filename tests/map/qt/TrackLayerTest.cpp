@@ -100,6 +100,17 @@ TEST(TrackLayer, DrawsRunsOfOneColourWhereTheFixesAreAndOnlyWhatIsInView)
         }
     }
 
+    // One colour for a flight among others: both halves in it, the ramp back without it.
+    layer.setColoring(TrackColoring::Altitude);
+    const QColor single(30, 100, 220);
+    for (const bool one : { true, false }) {
+        layer.setSingleColour(one ? std::optional<QColor>(single) : std::nullopt);
+        const QImage image = paintLayers({ &layer }, viewFrom(0));
+        EXPECT_EQ(colorNear(image.pixelColor(150, 100), single), one);
+        EXPECT_EQ(colorNear(image.pixelColor(250, 100), single), one);
+        EXPECT_EQ(layer.lastPolylineCount(), one ? 1u : 2u) << "one run of one colour";
+    }
+
     // Thinned to about a pixel: the first and the last fix kept, the rest at least a
     // pixel apart.
     const ThinnedTrack& thinned = layer.thinnedTrack();
