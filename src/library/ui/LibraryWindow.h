@@ -116,6 +116,10 @@ public:
     // A window of its own, deleted when closed.
     FlightWindow* openFlight(const LibraryFlight& flight);
     bool exportSelected(const QString& formatId); // flightFileFormats: "igc", "kml", "gpx"
+    // The selected flight for a globe (analysis/FlightKmz.h): scored under the rules
+    // the library lists, as the flight window scores it, and debriefed, while the
+    // window waits.
+    bool exportKmz();
     bool exportTable(); // the rows shown, as CSV (libraryCsv)
     // The log book of the year the window shows (else of all years) as A4 PDF pages.
     bool printLogBook();

@@ -686,6 +686,19 @@ TEST(Cli, SyncKeepsEachFlightOnceAndTheLibraryFindsIt)
     ASSERT_TRUE(gpxFile.open(QIODevice::ReadOnly));
     EXPECT_TRUE(gpxFile.readAll().contains("<trkpt"));
     EXPECT_FALSE(QFile::exists(scratch.path() + "/planted.txt")) << "nothing written through the link";
+    // The globe's file: a zip of the document and the climb legend's picture; a folder
+    // that cannot be written says so and leaves nothing.
+    const QString kmz = scratch.path() + "/flight.kmz";
+    const CliRun globe = runCli({ "library", "export", id, "--format", "kmz", "--out", kmz, "--library", library });
+    EXPECT_EQ(globe.exitCode, 0) << globe.err.toStdString();
+    QFile kmzFile(kmz);
+    ASSERT_TRUE(kmzFile.open(QIODevice::ReadOnly));
+    const QByteArray kmzBytes = kmzFile.readAll();
+    EXPECT_TRUE(kmzBytes.startsWith("PK\x03\x04") && kmzBytes.mid(30, 7) == "doc.kml") << "a zip, doc.kml first";
+    EXPECT_TRUE(kmzBytes.contains("legend.png"));
+    const CliRun refused = runCli({ "library", "export", id, "--format", "kmz", "--out", gpx + "/flight.kmz", "--library", library });
+    EXPECT_EQ(refused.exitCode, 4);
+    EXPECT_TRUE(refused.err.startsWith("corvex: cannot write")) << refused.err.toStdString();
 
     // Files from any logger: what is not IGC is refused with its reason, and a second
     // import of the same files adds nothing.
