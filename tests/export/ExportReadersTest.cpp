@@ -449,8 +449,8 @@ std::vector<std::pair<std::string, std::string>> zipEntries(const std::string& b
 // they require of what the writer uses is written out here, and every element of these
 // kinds must list its children in it, with none the schema does not allow there.
 const std::map<std::string, std::vector<std::string>> kmlChildOrder {
-    { "Document", { "name", "visibility", "open", "description", "styleUrl", "Style", "ScreenOverlay", "Folder", "Placemark", "gx:Tour" } },
-    { "Folder", { "name", "visibility", "open", "description", "styleUrl", "Style", "ScreenOverlay", "Folder", "Placemark", "gx:Tour" } },
+    { "Document", { "name", "visibility", "open", "description", "styleUrl", "Style", "feature" } },
+    { "Folder", { "name", "visibility", "open", "description", "styleUrl", "Style", "feature" } },
     { "Placemark", { "name", "visibility", "open", "description", "LookAt", "TimeStamp", "styleUrl", "Style", "Point", "LineString", "gx:Track" } },
     { "Style", { "IconStyle", "LabelStyle", "LineStyle", "PolyStyle", "BalloonStyle", "ListStyle" } },
     { "IconStyle", { "color", "colorMode", "scale", "heading", "Icon", "hotSpot" } },
@@ -485,8 +485,12 @@ std::vector<std::string> kmlStructureFaults(const pugi::xml_document& document)
             for (pugi::xml_node child : element.children()) {
                 if (child.type() != pugi::node_element)
                     continue;
+                // A container's features (folders, placemarks, overlays, tours) come
+                // in any order after its own elements.
+                static const std::set<std::string> features { "Folder", "Placemark", "ScreenOverlay", "gx:Tour" };
+                const std::string kind = features.count(child.name()) ? "feature" : child.name();
                 const auto& allowed = order->second;
-                const auto at = std::find(allowed.begin() + static_cast<std::ptrdiff_t>(position), allowed.end(), std::string(child.name()));
+                const auto at = std::find(allowed.begin() + static_cast<std::ptrdiff_t>(position), allowed.end(), kind);
                 if (at == allowed.end()) {
                     faults.push_back(std::string(child.name()) + " out of place in " + name);
                     continue;

@@ -698,7 +698,7 @@ TEST(Cli, SyncKeepsEachFlightOnceAndTheLibraryFindsIt)
     EXPECT_TRUE(kmzBytes.contains("legend.png"));
     const CliRun refused = runCli({ "library", "export", id, "--format", "kmz", "--out", gpx + "/flight.kmz", "--library", library });
     EXPECT_EQ(refused.exitCode, 4);
-    EXPECT_TRUE(refused.err.startsWith("corvex: cannot write")) << refused.err.toStdString();
+    EXPECT_TRUE(refused.err.startsWith("corvex: cannot create the folder " + gpx)) << refused.err.toStdString();
 
     // Files from any logger: what is not IGC is refused with its reason, and a second
     // import of the same files adds nothing.
