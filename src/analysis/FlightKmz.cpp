@@ -145,43 +145,27 @@ void appendStyles(pugi::xml_node document, std::span<const KmzFlight> flights)
     for (std::size_t i = 0; i < flights.size(); ++i) {
         pugi::xml_node style = document.append_child("Style");
         xml::appendAttribute(style, "id", flightStyleId(i));
-        pugi::xml_node icon = style.append_child("IconStyle");
-        appendText(icon, "color", kmlColour(flights[i].colour, 0xff));
         pugi::xml_node line = style.append_child("LineStyle");
         appendText(line, "color", kmlColour(flights[i].colour, 0xff));
         appendText(line, "width", "2");
     }
-    const struct {
-        const char* id;
-        const char* iconColour;
-        const char* lineColour;
-    } marks[] = {
-        { "contest", "ff00d7ff", "ff00d7ff" }, // gold
-        { "thermal", "ff1e1ee6", nullptr }, // red
-        { "takeoff", "ff30c030", nullptr }, // green
-        { "landing", "ff3030e0", nullptr }, // red
-    };
-    for (const auto& mark : marks) {
-        pugi::xml_node style = document.append_child("Style");
-        xml::appendAttribute(style, "id", mark.id);
-        pugi::xml_node icon = style.append_child("IconStyle");
-        appendText(icon, "color", mark.iconColour);
-        if (mark.lineColour) {
-            pugi::xml_node line = style.append_child("LineStyle");
-            appendText(line, "color", mark.lineColour);
-            appendText(line, "width", "2");
-        }
-    }
+    pugi::xml_node contest = document.append_child("Style");
+    xml::appendAttribute(contest, "id", "contest");
+    pugi::xml_node line = contest.append_child("LineStyle");
+    appendText(line, "color", "ff00d7ff"); // gold
+    appendText(line, "width", "2");
 }
 
-pugi::xml_node appendPointPlacemark(pugi::xml_node parent, std::string_view name, const std::string& description,
-    const char* style, const std::string& coordinate, bool absolute)
+// The marks keep the globe's own pin and are told apart by their names: a style of a
+// point without an icon image of its own (the KMZ carries none) makes some globes drop
+// the whole document.
+pugi::xml_node appendPointPlacemark(
+    pugi::xml_node parent, std::string_view name, const std::string& description, const std::string& coordinate, bool absolute)
 {
     pugi::xml_node placemark = parent.append_child("Placemark");
     appendName(placemark, name);
     if (!description.empty())
         appendText(placemark, "description", description);
-    appendText(placemark, "styleUrl", std::string("#") + style);
     pugi::xml_node point = placemark.append_child("Point");
     appendText(point, "altitudeMode", absolute ? "absolute" : "clampToGround");
     appendText(point, "coordinates", coordinate);
@@ -258,7 +242,7 @@ void appendContest(pugi::xml_node parent, const flights::ContestScore& score)
             name = "Finish";
         else
             name = formatString("Turnpoint %zu", i);
-        appendPointPlacemark(folder, name, clockText(point.time) + " UTC", "contest", pointCoordinate(place(point), 0), false);
+        appendPointPlacemark(folder, name, clockText(point.time) + " UTC", pointCoordinate(place(point), 0), false);
     }
 }
 
@@ -283,7 +267,7 @@ void appendThermals(pugi::xml_node parent, const FlightDebrief& debrief)
     appendName(folder, formatString("Thermals (%zu)", debrief.thermals.size()));
     for (const CirclingPhase& thermal : debrief.thermals) {
         const double top = std::max(thermal.startAltitude, thermal.endAltitude);
-        appendPointPlacemark(folder, formatString("%+.1f m/s", thermal.climbMs), thermalDescription(thermal), "thermal",
+        appendPointPlacemark(folder, formatString("%+.1f m/s", thermal.climbMs), thermalDescription(thermal),
             pointCoordinate(thermal.centre, top), true);
     }
 }
@@ -350,8 +334,8 @@ void appendFlight(pugi::xml_node document, const KmzFlight& flight, std::size_t 
     if (flight.debrief)
         appendThermals(folder, *flight.debrief);
     if (!flight.flight.fixes.empty()) {
-        appendPointPlacemark(folder, "Take-off", clockText(figures.takeoffTime) + " UTC", "takeoff", pointCoordinate(figures.takeoff, 0), false);
-        appendPointPlacemark(folder, "Landing", clockText(figures.landingTime) + " UTC", "landing", pointCoordinate(figures.landing, 0), false);
+        appendPointPlacemark(folder, "Take-off", clockText(figures.takeoffTime) + " UTC", pointCoordinate(figures.takeoff, 0), false);
+        appendPointPlacemark(folder, "Landing", clockText(figures.landingTime) + " UTC", pointCoordinate(figures.landing, 0), false);
     }
     appendTour(folder, flight, source);
 }

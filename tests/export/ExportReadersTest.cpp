@@ -454,6 +454,7 @@ const std::map<std::string, std::vector<std::string>> kmlChildOrder {
     { "Placemark", { "name", "visibility", "open", "description", "LookAt", "TimeStamp", "styleUrl", "Style", "Point", "LineString", "gx:Track" } },
     { "Style", { "IconStyle", "LabelStyle", "LineStyle", "PolyStyle", "BalloonStyle", "ListStyle" } },
     { "IconStyle", { "color", "colorMode", "scale", "heading", "Icon", "hotSpot" } },
+    { "LabelStyle", { "color", "colorMode", "scale" } },
     { "LineStyle", { "color", "colorMode", "width" } },
     { "PolyStyle", { "color", "colorMode", "fill", "outline" } },
     { "LineString", { "extrude", "tessellate", "altitudeMode", "coordinates" } },
