@@ -37,6 +37,7 @@
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QMenu>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QCoreApplication>
@@ -463,6 +464,33 @@ TEST(LibraryWindow, ExportsAndDroppedFiles)
     for (std::size_t at = 0; (at = gpx.find("<trkpt ", at)) != std::string::npos; ++at)
         ++points;
     EXPECT_EQ(static_cast<std::int64_t>(points), longest->fixes);
+
+    // The globe's file from the Export menu: a zip of doc.kml and the legend; a folder
+    // that cannot be written says so and leaves nothing.
+    QAction* kmz = nullptr;
+    for (QPushButton* button : window.findChildren<QPushButton*>())
+        if (button->text() == "Export" && button->menu())
+            for (QAction* action : button->menu()->actions())
+                if (action->text() == "Google Earth (KMZ)…")
+                    kmz = action;
+    ASSERT_TRUE(kmz);
+    answer = QString::fromStdString(shared.scratch.path() + "/longest.kmz");
+    kmz->trigger();
+    const std::string zipped = readFile(answer.toStdString());
+    EXPECT_EQ(zipped.substr(0, 4), "PK\x03\x04");
+    EXPECT_EQ(zipped.substr(30, 7), "doc.kml");
+    EXPECT_NE(zipped.find("legend.png"), std::string::npos);
+    answer = QString::fromStdString(shared.scratch.path() + "/no such folder/longest.kmz");
+    QString warning;
+    QTimer::singleShot(0, [&warning] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            warning = box->text();
+            box->accept();
+        }
+    });
+    EXPECT_FALSE(window.exportKmz());
+    EXPECT_EQ(warning, "Cannot write " + answer + ". Choose a folder you can write to.");
+    EXPECT_FALSE(QFileInfo::exists(QFileInfo(answer).path()));
 }
 
 // The pilot's units and local time: the table, its CSV and the flight's figures follow
