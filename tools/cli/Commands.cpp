@@ -15,6 +15,7 @@ extern const CliCommand libraryCommand;
 extern const CliCommand scoreCommand;
 extern const CliCommand airspaceCheckCommand;
 extern const CliCommand debriefCommand;
+extern const CliCommand compareCommand;
 
 const std::vector<const CliCommand*>& allCommands()
 {
@@ -32,6 +33,7 @@ const std::vector<const CliCommand*>& allCommands()
         &scoreCommand,
         &airspaceCheckCommand,
         &debriefCommand,
+        &compareCommand,
     };
     return commands;
 }

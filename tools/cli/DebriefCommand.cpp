@@ -1,4 +1,5 @@
 #include "Commands.h"
+#include "DebriefOutput.h"
 #include "LibraryAccess.h"
 
 #include "analysis/FlightDebrief.h"
@@ -14,27 +15,6 @@
 namespace corvex::cli {
 
 namespace {
-
-// The text's units and clock: textChoice's, with the take-off's offset unless UTC.
-struct DebriefText {
-    UnitSystem units { UnitSystem::Metric };
-    std::optional<int> offsetMinutes; // nothing: UTC
-};
-
-std::string clockText(std::int64_t utc, const DebriefText& choice)
-{
-    const std::string iso = choice.offsetMinutes ? library::localIsoTime(utc, choice.offsetMinutes) : isoTime(utc);
-    return iso.size() >= 19 ? iso.substr(11, 8) : iso;
-}
-
-std::string durationText(std::int64_t seconds)
-{
-    char text[32];
-    std::snprintf(text, sizeof text, "%lld:%02lld", static_cast<long long>(seconds / 60), static_cast<long long>(seconds % 60));
-    return text;
-}
-
-std::string percent(double share) { return fixed(share * 100, 0) + " %"; }
 
 std::string windText(const std::optional<analysis::WindEstimate>& wind, UnitSystem units)
 {
@@ -79,12 +59,7 @@ Json debriefJson(const analysis::FlightDebrief& debrief)
             { "distance_km", rounded(glide.distanceMetres / 1000, 2) }, { "speed_kmh", rounded(glide.speedKmh, 1) },
             { "height_lost_m", rounded(glide.heightLostMetres, 0) },
             { "glide_ratio", glide.glideRatio ? rounded(*glide.glideRatio, 1) : Json(nullptr) } });
-    const analysis::DebriefTotals& totals = debrief.totals;
-    json["totals"] = Json { { "circling_share", rounded(totals.circlingShare, 3) }, { "left_share", rounded(totals.leftShare, 3) },
-        { "thermals", totals.thermals }, { "failed_attempts", totals.failedAttempts }, { "avg_climb_ms", rounded(totals.avgClimbMs, 2) },
-        { "height_gained_m", rounded(totals.heightGainedMetres, 0) }, { "avg_glide_speed_kmh", rounded(totals.avgGlideSpeedKmh, 1) },
-        { "avg_glide_ratio", totals.avgGlideRatio ? rounded(*totals.avgGlideRatio, 1) : Json(nullptr) },
-        { "circling_height_loss_share", rounded(totals.circlingHeightLossShare, 3) } };
+    json["totals"] = totalsJson(debrief.totals);
     json["wind"] = Json::array();
     for (const auto& sample : debrief.wind)
         json["wind"].push_back(Json { { "time", isoTime(sample.time) }, { "altitude_m", rounded(sample.altitude, 0) },
@@ -118,7 +93,7 @@ void printDebrief(std::ostream& out, const analysis::FlightDebrief& debrief, con
     const analysis::DebriefTotals& totals = debrief.totals;
     const UnitSystem units = choice.units;
     out << "altitude: " << debrief.altitudeSource << "\n";
-    out << "times: " << (choice.offsetMinutes ? "local (" + utcOffsetText(*choice.offsetMinutes) + ")" : std::string("UTC")) << "\n";
+    out << "times: " << clockName(choice) << "\n";
     out << "circling: " << percent(totals.circlingShare) << " of the flight, " << percent(totals.leftShare) << " of it to the left\n";
     out << "thermals: " << totals.thermals << ", average climb " << quantityText(Quantity::Vario, totals.avgClimbMs, units) << ", "
         << quantityText(Quantity::Altitude, totals.heightGainedMetres, units) << " gained\n";

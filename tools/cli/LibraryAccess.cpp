@@ -166,10 +166,17 @@ std::vector<std::string> pilotRuleSets()
 
 Result<std::string, ExitCode> flightFilePath(CliContext& context)
 {
-    const std::string& argument = context.arguments.front();
+    auto given = givenFlight(context, context.arguments.front());
+    if (!given)
+        return Failure { given.error() };
+    return std::move(given->path);
+}
+
+Result<GivenFlight, ExitCode> givenFlight(CliContext& context, const std::string& argument)
+{
     std::error_code error;
     if (std::filesystem::exists(argument, error))
-        return argument;
+        return GivenFlight { argument, std::nullopt };
     const bool number = !argument.empty() && argument.size() < 19
         && argument.find_first_not_of("0123456789") == std::string::npos;
     if (!number) {
@@ -183,7 +190,7 @@ Result<std::string, ExitCode> flightFilePath(CliContext& context)
     const auto flight = flights->index().flight(id);
     if (!flight)
         return Failure { reportFlightLookupFailure(context, id, flight.error()) };
-    return flights->pathOf(*flight);
+    return GivenFlight { flights->pathOf(*flight), *flight };
 }
 
 TextChoice textChoice(const CliContext& context)

@@ -70,6 +70,12 @@ std::vector<std::string> pilotRuleSets();
 // The flight a command is given: the argument itself when it is a file, else the
 // library's flight with that number. Prints the reason and gives its exit code otherwise.
 Result<std::string, ExitCode> flightFilePath(CliContext& context);
+// The same for any argument, with the library's row when the argument was its number.
+struct GivenFlight {
+    std::string path;
+    std::optional<library::LibraryFlight> row;
+};
+Result<GivenFlight, ExitCode> givenFlight(CliContext& context, const std::string& argument);
 
 // "the library has no flight 12 (see corvex library list)", or the index's own reason,
 // printed; gives the exit code of the failure.

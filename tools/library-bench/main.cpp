@@ -1,6 +1,6 @@
 // library-bench make DIR --flights N | long SOURCE OUT | list-window DIR [--statistics] | flight FILE [--frames N]
 //     [--airspaces OPENAIR] [--terrain DIR] [--shot PNG] | score DIR [--threads N] | debrief DIR [--threads N]
-//     | sites [--takeoffs N]
+//     | sites [--takeoffs N] | compare FILE FILE... [--at FRACTION] [--shot PNG] [--table-shot PNG]
 //
 // The flight library's speed with many flights and with a long one, by hand
 // (scripts/bench); no test runs it.
@@ -30,12 +30,18 @@
 //                --terrain the map shows the relief of the tiles in DIR and the barogram
 //                the ground (scripts/make-relief-tiles makes some up); --shot waits for
 //                both.
+//   compare      the comparison window of IGC files (not imported): from the files to
+//                the window painted and to every debrief in; then the replay paused at
+//                FRACTION (0.5) of the span from the first take-off to the last landing,
+//                --shot its picture, --table-shot the figures and shared thermals alone.
 #include "base/Format.h"
 #include "flights/IgcFlight.h"
 #include "library/FlightLibrary.h"
 #include "library/Sites.h"
 #include "library/qt/LibraryDebrief.h"
 #include "library/ui/BarogramView.h"
+#include "library/ui/CompareWindow.h"
+#include "library/ui/ReplayBar.h"
 #include "library/ui/FlightWindow.h"
 #include "library/ui/LibraryTableModel.h"
 #include "library/ui/StatisticsChart.h"
@@ -49,6 +55,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QTableView>
+#include <QTableWidget>
 
 #include <sys/resource.h>
 
@@ -315,6 +322,42 @@ bool waitFor(const std::function<bool()>& done, int milliseconds = 60000)
     return true;
 }
 
+int compareView(const QStringList& files, double at, const QString& shot, const QString& tableShot)
+{
+    std::vector<library::CompareWindow::Source> sources;
+    for (const QString& file : files)
+        sources.push_back({ file.toStdString(), std::nullopt });
+    const auto opening = Clock::now();
+    library::CompareWindow window(std::move(sources));
+    window.resize(1400, 950);
+    window.show();
+    QApplication::processEvents();
+    window.repaint();
+    std::printf("compare: %zu flights, window painted %.1f ms after the files were opened\n", window.flightCount(),
+        millisecondsSince(opening));
+    if (!waitFor([&] { return !window.isDebriefing(); })) {
+        std::fprintf(stderr, "compare: the debriefs took more than a minute\n");
+        return 1;
+    }
+    std::printf("compare: debriefed %.1f ms after the files were opened, %zu shared thermals\n", millisecondsSince(opening),
+        window.sharedThermals().size());
+    library::ReplayBar& replay = window.replayBar();
+    // Every glider in the picture: the whole day's tracks, not the lead's glider.
+    replay.setFollowing(false);
+    window.fitTracks();
+    replay.setTime(double(replay.spanBegin()) + std::clamp(at, 0.0, 1.0) * double(replay.spanEnd() - replay.spanBegin()));
+    QApplication::processEvents();
+    if (!shot.isEmpty())
+        window.grab().save(shot);
+    if (!tableShot.isEmpty()) {
+        // Wide enough for the shared thermals' verdicts on one line.
+        window.resize(1700, 950);
+        QApplication::processEvents();
+        window.figuresTable().parentWidget()->grab().save(tableShot);
+    }
+    return 0;
+}
+
 int flightView(const std::string& file, int frames, const QString& shot, const QString& airspaces, const QString& terrainFolder)
 {
     TerrainSource terrain;
@@ -497,6 +540,15 @@ int main(int argc, char** argv)
         return listWindow(programStart, arguments[2].toStdString(), shot, arguments.contains("--statistics"),
             chartAt > 0 && chartAt + 1 < arguments.size() ? arguments[chartAt + 1] : QString());
     }
+    if (arguments.size() >= 4 && arguments[1] == "compare") {
+        QStringList files;
+        for (qsizetype i = 2; i < arguments.size() && !arguments[i].startsWith("--"); ++i)
+            files << arguments[i];
+        const qsizetype atAt = arguments.indexOf("--at");
+        const qsizetype tableAt = arguments.indexOf("--table-shot");
+        return compareView(files, atAt > 0 && atAt + 1 < arguments.size() ? arguments[atAt + 1].toDouble() : 0.5, shot,
+            tableAt > 0 && tableAt + 1 < arguments.size() ? arguments[tableAt + 1] : QString());
+    }
     if (arguments.size() >= 3 && arguments[1] == "flight") {
         const int frames = arguments.size() >= 5 && arguments[3] == "--frames" ? arguments[4].toInt() : 100;
         const qsizetype airspacesAt = arguments.indexOf("--airspaces");
@@ -505,6 +557,6 @@ int main(int argc, char** argv)
         const QString terrainFolder = terrainAt > 0 && terrainAt + 1 < arguments.size() ? arguments[terrainAt + 1] : QString();
         return flightView(arguments[2].toStdString(), std::max(10, frames), shot, airspaces, terrainFolder);
     }
-    std::fprintf(stderr, "usage: library-bench make DIR [--flights N] | long SOURCE OUT | list-window DIR [--statistics] [--shot PNG] [--chart-shot PNG] | flight FILE [--frames N] [--airspaces OPENAIR] [--terrain DIR] [--shot PNG] | score DIR [--threads N] | debrief DIR [--threads N] | sites [--takeoffs N]\n");
+    std::fprintf(stderr, "usage: library-bench make DIR [--flights N] | long SOURCE OUT | list-window DIR [--statistics] [--shot PNG] [--chart-shot PNG] | flight FILE [--frames N] [--airspaces OPENAIR] [--terrain DIR] [--shot PNG] | score DIR [--threads N] | debrief DIR [--threads N] | sites [--takeoffs N] | compare FILE FILE... [--at FRACTION] [--shot PNG] [--table-shot PNG]\n");
     return 2;
 }

@@ -2,7 +2,7 @@
 //           [--terrain DIR [--out FILE.png]]
 // map-bench SET --compare [--mode N] [--size WxH] [--out FILE.png]
 // map-bench --track FILE.igc [--points N] [--coloring altitude|climb] [--out FILE.png] [--size WxH] [--redraws N]
-//           [--pan N] [--zoom N] [--terrain DIR]
+//           [--pan N] [--zoom N] [--terrain DIR] [--flights N]
 //
 // Draws a scene offscreen with the map's painter, as a map view's paint event does, and
 // prints per case the median, 95th percentile and largest frame time, the median and
@@ -23,8 +23,15 @@
 //                 view's debrief list does (a thermal of 300 fixes or a glide of 1,500
 //                 drawn strongly over the track, the cursor at its start), with wind
 //                 arrows at 30 places and the colour legend
+//   replay        --flights copies of the track (1 by default), each moved a few
+//                 kilometres and started a few minutes after the one before, replayed
+//                 at ×50 as the flight view's timer does (1.5 s of flight a frame of
+//                 30 ms) at eight times the fitted scale: every track, every glider
+//                 with its trail, the view following the first glider (re-centred when
+//                 it leaves the middle of the view, as MapView::keepInView does)
 //   pan, zoom     as above (a zoom thins the track anew every frame)
-// --out saves the fitted view as an image, to look at.
+// --out saves the fitted view as an image, to look at (and the replay's last frame
+// beside it, FILE-replay.png).
 //
 // --terrain DIR lays the relief of the tiles in DIR under the set or the track, as the
 // windows do: its shading is computed once for the first view (timed apart: a window
@@ -44,6 +51,8 @@
 #include "base/FileRead.h"
 #include "map/ImageDifference.h"
 #include "map/MapTrack.h"
+#include "map/Replay.h"
+#include "map/qt/GliderLayer.h"
 #include "map/qt/LegendLayer.h"
 #include "map/qt/MarkersLayer.h"
 #include "map/qt/ReliefLayer.h"
@@ -92,6 +101,7 @@ struct Settings {
     int redraws { 50 };
     int panSteps { 100 };
     int zoomSteps { 30 };
+    int flights { 1 };
 };
 
 double percentile(std::vector<double> values, double fraction)
@@ -129,13 +139,17 @@ void report(const char* name, const Frames& frames, const std::string& drawn)
 }
 
 // One frame as a widget's paint event makes it: a new QPainter on the target, one paint.
+// cached: as a map view paints, the layers under a live one kept as an image.
 void timeFrame(const std::vector<MapLayer*>& layers, MapPainter& painter, QImage& target, const MapRect& visible,
-    Frames& frames)
+    Frames& frames, bool cached = false)
 {
     const double cpu = cpuMilliseconds();
     const auto start = std::chrono::steady_clock::now();
     QPainter framePainter(&target);
-    painter.paint(framePainter, target.size(), visible, layers);
+    if (cached)
+        painter.paintCached(framePainter, target.size(), 1.0, visible, layers);
+    else
+        painter.paint(framePainter, target.size(), visible, layers);
     framePainter.end();
     frames.elapsed.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
     frames.cpu.push_back(cpuMilliseconds() - cpu);
@@ -408,6 +422,90 @@ TrackPoints resample(const TrackPoints& fixes, int count)
     return track;
 }
 
+// The replay row: several gliders over their tracks, the view following the first.
+void replay(const Settings& settings, const std::shared_ptr<const TrackPoints>& track, QImage& target,
+    const MapRect& fitted, ReliefLayer* relief)
+{
+    constexpr double speed = 50;
+    constexpr double tickSeconds = 0.03;
+    constexpr std::int64_t startGap = 180; // seconds between the copies' starts
+    const QColor colours[] = { QColor(20, 20, 160), QColor(200, 30, 30), QColor(20, 140, 40), QColor(150, 40, 170),
+        QColor(230, 120, 0), QColor(0, 150, 160) };
+    std::vector<std::unique_ptr<TrackLayer>> tracks;
+    std::vector<GliderLayer::Glider> gliders;
+    for (int copy = 0; copy < settings.flights; ++copy) {
+        // A few kilometres apart: 0.03° of latitude and 0.04° of longitude a copy.
+        auto moved = std::make_shared<TrackPoints>(*track);
+        for (TrackPoint& point : *moved) {
+            point.position.latitude += 0.03 * copy;
+            point.position.longitude += 0.04 * copy;
+            point.time += startGap * copy;
+        }
+        auto layer = std::make_unique<TrackLayer>();
+        layer->setColoring(settings.coloring);
+        layer->setTrack(moved);
+        tracks.push_back(std::move(layer));
+        gliders.push_back({ moved, colours[static_cast<std::size_t>(copy) % std::size(colours)],
+            QStringLiteral("Pilot %1").arg(copy + 1), 0 });
+    }
+    GliderLayer gliderLayer;
+    gliderLayer.setGliders(std::move(gliders));
+    std::vector<MapLayer*> layers;
+    if (relief)
+        layers.push_back(relief);
+    for (const auto& layer : tracks)
+        layers.push_back(layer.get());
+    layers.push_back(&gliderLayer);
+
+    // Once every copy flies, at eight times the fitted scale (a few kilometres across),
+    // centred on the first glider.
+    double time = static_cast<double>(track->front().time + startGap * settings.flights);
+    gliderLayer.setTime(time);
+    MapRect view = scaledAboutCentre(fitted, 0.125);
+    if (const auto first = gliderLayer.gliderMapPoint(0)) {
+        view.x = first->x - view.width / 2;
+        view.y = first->y - view.height / 2;
+    }
+    MapPainter replayPainter;
+    Frames frames;
+    timeFrame(layers, replayPainter, target, view, frames, true);
+    frames = {};
+    int recentred = 0;
+    int renewed = 0;
+    for (int i = 0; i < settings.redraws; ++i) {
+        const double cpu = cpuMilliseconds();
+        const auto start = std::chrono::steady_clock::now();
+        time += speed * tickSeconds;
+        if (time > static_cast<double>(track->back().time))
+            time = static_cast<double>(track->front().time + startGap * settings.flights);
+        gliderLayer.setTime(time);
+        if (const auto first = gliderLayer.gliderMapPoint(0))
+            if (const auto centre = followingCentre(view, *first)) {
+                view.x = centre->x - view.width / 2;
+                view.y = centre->y - view.height / 2;
+                ++recentred;
+            }
+        const double stepping = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+        const double steppingCpu = cpuMilliseconds() - cpu;
+        timeFrame(layers, replayPainter, target, view, frames, true);
+        renewed += replayPainter.lastPaintRenewedCache();
+        frames.elapsed.back() += stepping;
+        frames.cpu.back() += steppingCpu;
+    }
+    if (!settings.imagePath.isEmpty()) {
+        // The last frame beside the fitted view's image, to look at.
+        QString path = settings.imagePath;
+        path.insert(path.endsWith(".png") ? path.size() - 4 : path.size(), "-replay");
+        target.save(path);
+    }
+    std::size_t kept = 0;
+    for (const auto& layer : tracks)
+        kept += layer->thinnedTrack().indices.size();
+    report("replay", frames,
+        "flights " + std::to_string(settings.flights) + ", fixes kept " + std::to_string(kept) + ", re-centred "
+            + std::to_string(recentred) + " times, tracks drawn anew " + std::to_string(renewed) + " times");
+}
+
 int runTrack(const Settings& settings)
 {
     const auto contents = readFileWhole(QFile::encodeName(settings.trackPath).toStdString(), FileKind::IgcFlight);
@@ -505,6 +603,7 @@ int runTrack(const Settings& settings)
         frames.elapsed.back() += gathering;
     }
     report("highlight", frames, drawn());
+    replay(settings, track, target, fitted, settings.terrainPath.isEmpty() ? nullptr : &relief);
     panAndZoom(settings, layers, painter, target, fitted, drawn);
     return 0;
 }
@@ -543,6 +642,8 @@ bool parseArguments(const QStringList& arguments, Settings& settings)
             settings.panSteps = arguments[++i].toInt(&ok);
         else if (argument == "--zoom" && hasValue)
             settings.zoomSteps = arguments[++i].toInt(&ok);
+        else if (argument == "--flights" && hasValue)
+            settings.flights = arguments[++i].toInt(&ok);
         else if (argument == "--size" && hasValue) {
             const QStringList parts = arguments[++i].split('x');
             bool heightOk = false;
@@ -556,7 +657,7 @@ bool parseArguments(const QStringList& arguments, Settings& settings)
             return false;
     }
     return settings.setPath.isEmpty() != settings.trackPath.isEmpty() && settings.trackPoints >= 2 && settings.redraws > 0
-        && settings.panSteps > 0 && settings.zoomSteps > 0;
+        && settings.panSteps > 0 && settings.zoomSteps > 0 && settings.flights > 0;
 }
 
 } // namespace
@@ -573,7 +674,7 @@ int main(int argc, char** argv)
             "                 [--terrain DIR [--out FILE.png]]\n"
             "       map-bench SET --compare [--mode N] [--size WxH] [--out FILE.png]\n"
             "       map-bench --track FILE.igc [--points N] [--coloring altitude|climb] [--out FILE.png] [--size WxH] "
-            "[--redraws N] [--pan N] [--zoom N] [--terrain DIR]\n");
+            "[--redraws N] [--pan N] [--zoom N] [--terrain DIR] [--flights N]\n");
         return 1;
     }
     const int result = settings.trackPath.isEmpty() ? runAirspaces(settings) : runTrack(settings);

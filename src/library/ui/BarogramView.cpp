@@ -76,6 +76,34 @@ void BarogramView::setSamples(std::vector<Sample> samples)
     update();
 }
 
+void BarogramView::setOverlaySeries(std::vector<Series> series)
+{
+    m_overlays = std::move(series);
+    setAltitudeRange();
+    renderCurve();
+    update();
+}
+
+std::int64_t BarogramView::firstTime() const
+{
+    std::int64_t first = m_samples.empty() ? std::numeric_limits<std::int64_t>::max() : m_samples.front().time;
+    for (const Series& series : m_overlays)
+        if (!series.samples.empty())
+            first = std::min(first, series.samples.front().time);
+    return first;
+}
+
+std::int64_t BarogramView::lastTime() const
+{
+    std::int64_t last = m_samples.empty() ? std::numeric_limits<std::int64_t>::min() : m_samples.back().time;
+    for (const Series& series : m_overlays)
+        if (!series.samples.empty())
+            last = std::max(last, series.samples.back().time);
+    return last;
+}
+
+bool BarogramView::hasTimeAxis() const { return m_samples.size() >= 2 && lastTime() > firstTime(); }
+
 void BarogramView::setAltitudeRange()
 {
     if (m_samples.empty()) {
@@ -86,7 +114,12 @@ void BarogramView::setAltitudeRange()
     const auto [lowSample, highSample] = std::minmax_element(
         m_samples.begin(), m_samples.end(), [](const Sample& a, const Sample& b) { return a.altitude < b.altitude; });
     double low = lowSample->altitude;
-    const double high = highSample->altitude;
+    double high = highSample->altitude;
+    for (const Series& series : m_overlays)
+        for (const Sample& sample : series.samples) {
+            low = std::min<double>(low, sample.altitude);
+            high = std::max<double>(high, sample.altitude);
+        }
     // The valleys under the track belong in the picture too.
     if (m_ground.size() == m_samples.size())
         for (const double ground : m_ground)
@@ -209,8 +242,9 @@ double BarogramView::xOfTime(std::int64_t time) const
     const QRect area = plotArea();
     if (m_samples.size() < 2)
         return area.left();
-    const double span = std::max<std::int64_t>(1, m_samples.back().time - m_samples.front().time);
-    return area.left() + (time - m_samples.front().time) / span * area.width();
+    const std::int64_t first = firstTime();
+    const double span = std::max<std::int64_t>(1, lastTime() - first);
+    return area.left() + (time - first) / span * area.width();
 }
 
 double BarogramView::yOfAltitude(double altitude) const
@@ -225,8 +259,7 @@ std::optional<std::size_t> BarogramView::indexAtX(int x) const
         return std::nullopt;
     const QRect area = plotArea();
     const double fraction = std::clamp((x - area.left()) / double(area.width()), 0.0, 1.0);
-    const std::int64_t time = m_samples.front().time
-        + std::llround(fraction * double(m_samples.back().time - m_samples.front().time));
+    const std::int64_t time = firstTime() + std::llround(fraction * double(lastTime() - firstTime()));
     const auto after = std::lower_bound(
         m_samples.begin(), m_samples.end(), time, [](const Sample& sample, std::int64_t t) { return sample.time < t; });
     if (after == m_samples.end())
@@ -293,7 +326,7 @@ void BarogramView::renderCurve()
     }
     if (m_samples.size() >= 2) {
         // Hour and half-hour marks along the bottom.
-        const std::int64_t first = m_samples.front().time, last = m_samples.back().time;
+        const std::int64_t first = firstTime(), last = lastTime();
         const std::int64_t span = last - first;
         const std::int64_t tick = span > 6 * 3600 ? 3600 : span > 2 * 3600 ? 1800 : span > 3600 ? 900 : 600;
         // Round on the clock shown: a zone of half an hour moves the marks with it.
@@ -330,12 +363,15 @@ void BarogramView::renderCurve()
             paintLabels(painter);
             return;
         }
+        // Among other flights the samples' flight is one of the overlays, drawn in its
+        // colour like them: no fill of a colour that is nobody's.
         QPolygonF fill = line;
         fill << QPointF(line.back().x(), area.bottom()) << QPointF(line.front().x(), area.bottom());
         QColor fillColour(70, 130, 200, 60);
         painter.setPen(Qt::NoPen);
         painter.setBrush(fillColour);
-        painter.drawPolygon(fill);
+        if (m_overlays.empty())
+            painter.drawPolygon(fill);
         // The ground over the altitude's fill, so that it reads brown: per column the
         // highest ground under its fixes, each covered run of columns one area down to
         // the plot's foot.
@@ -376,7 +412,27 @@ void BarogramView::renderCurve()
         painter.setRenderHint(QPainter::Antialiasing);
         painter.setPen(QPen(QColor(30, 90, 170), 1.2));
         painter.setBrush(Qt::NoBrush);
-        painter.drawPolyline(line);
+        if (m_overlays.empty())
+            painter.drawPolyline(line);
+        // The other flights, each one envelope per column as the samples' own.
+        for (const Series& series : m_overlays) {
+            std::vector<int> seriesLow(columns + 1, INT_MAX), seriesHigh(columns + 1, INT_MIN);
+            for (const Sample& sample : series.samples) {
+                const int column = std::clamp(static_cast<int>(xOfTime(sample.time)) - area.left(), 0, columns);
+                seriesLow[column] = std::min(seriesLow[column], sample.altitude);
+                seriesHigh[column] = std::max(seriesHigh[column], sample.altitude);
+            }
+            QPolygonF seriesLine;
+            for (int column = 0; column <= columns; ++column) {
+                if (seriesLow[column] == INT_MAX)
+                    continue;
+                seriesLine << QPointF(area.left() + column, yOfAltitude(seriesHigh[column]));
+                if (seriesLow[column] != seriesHigh[column])
+                    seriesLine << QPointF(area.left() + column, yOfAltitude(seriesLow[column]));
+            }
+            painter.setPen(QPen(series.colour, 1.6));
+            painter.drawPolyline(seriesLine);
+        }
     }
     painter.setPen(grid);
     painter.setBrush(Qt::NoBrush);

@@ -49,6 +49,17 @@ public:
     explicit BarogramView(QWidget* parent = nullptr);
 
     void setSamples(std::vector<Sample> samples);
+    // Several flights drawn as lines in their own colours (a comparison), the samples'
+    // flight among them: the samples' own curve is then not drawn, the time axis and the
+    // altitude axis span them all, and the cursor stays on the samples. Empty: one
+    // flight, its curve filled below.
+    struct Series {
+        std::vector<Sample> samples;
+        QColor colour;
+        QString label;
+    };
+    void setOverlaySeries(std::vector<Series> series);
+    const std::vector<Series>& overlaySeries() const { return m_overlays; }
     void setBands(std::vector<Band> bands);
     const std::vector<Band>& bands() const { return m_bands; }
     // The debrief's stretches (thermals, failed attempts), under the other bands and
@@ -107,8 +118,13 @@ private:
     double yOfAltitude(double altitude) const;
     void renderCurve();
     void paintLabels(QPainter& painter);
+    // The first and last moment on the time axis: the samples', widened by the overlays.
+    std::int64_t firstTime() const;
+    std::int64_t lastTime() const;
+    bool hasTimeAxis() const;
 
     std::vector<Sample> m_samples;
+    std::vector<Series> m_overlays;
     std::vector<Band> m_bands;
     std::vector<double> m_ground;
     std::vector<Band> m_phaseBands;

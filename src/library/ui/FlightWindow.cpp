@@ -9,7 +9,9 @@
 #include "library/TakeoffTime.h"
 #include "library/ui/BarogramView.h"
 #include "library/ui/LibraryTableModel.h"
+#include "library/ui/ReplayBar.h"
 #include "map/qt/ContestLayer.h"
+#include "map/qt/GliderLayer.h"
 #include "map/qt/LegendLayer.h"
 #include "map/qt/MarkersLayer.h"
 #include "map/qt/ReliefLayer.h"
@@ -33,6 +35,7 @@
 #include <QLabel>
 #include <QMetaObject>
 #include <QPushButton>
+#include <QShortcut>
 #include <QSplitter>
 #include <QTabWidget>
 #include <QToolTip>
@@ -363,6 +366,11 @@ FlightWindow::FlightWindow(FlightLibrary& library, const LibraryFlight& flight, 
     m_map->addLayer(m_wind);
     m_map->addLayer(m_highlight);
     m_map->addLayer(m_markers);
+    // The replay's glider over the track and its marks; hidden until the replay moves.
+    m_gliders = std::make_shared<GliderLayer>();
+    m_gliders->setGliders({ GliderLayer::Glider { m_track, QColor(220, 0, 150), {}, 0 } });
+    m_gliders->setVisible(false);
+    m_map->addLayer(m_gliders);
     m_map->addLayer(m_legend);
     // Pointing at a thermal names it.
     m_map->setMouseTracking(true);
@@ -454,10 +462,27 @@ FlightWindow::FlightWindow(FlightLibrary& library, const LibraryFlight& flight, 
     barogramLayout->setSpacing(2);
     auto* barogramBar = new QHBoxLayout;
     barogramBar->addWidget(m_altitudeKind);
-    barogramBar->addStretch(1);
     barogramBar->addWidget(m_graphChoice);
     barogramLayout->addLayout(barogramBar);
     barogramLayout->addWidget(m_barogram, 1);
+    m_replayBar = new ReplayBar;
+    m_replayBar->setAccessibleName(tr("Replay"));
+    if (!m_track->empty()) {
+        // Take-off to landing, as far as the track holds them; the whole track without.
+        const std::int64_t first = m_track->front().time;
+        const std::int64_t last = m_track->back().time;
+        std::int64_t begin = std::clamp(flight.takeoff, first, last);
+        std::int64_t end = std::clamp(flight.landing, first, last);
+        if (flight.takeoff == 0 || flight.landing == 0 || end <= begin) {
+            begin = first;
+            end = last;
+        }
+        m_replayBar->setSpan(begin, end);
+        m_replayBar->setTime(static_cast<double>(begin));
+    }
+    m_replayBar->setEnabled(!m_track->empty());
+    // In the row over the barogram, between the map and the time axis it moves along.
+    barogramBar->insertWidget(1, m_replayBar, 1);
     mapAndBarogram->addWidget(barogramPanel);
     mapAndBarogram->setStretchFactor(0, 3);
     mapAndBarogram->setStretchFactor(1, 1);
@@ -520,6 +545,22 @@ FlightWindow::FlightWindow(FlightLibrary& library, const LibraryFlight& flight, 
     layout->addWidget(mapAndBarogram, 1);
 
     connect(m_barogram, &BarogramView::cursorMoved, this, &FlightWindow::showFix);
+    connect(m_replayBar, &ReplayBar::timeChanged, this, &FlightWindow::showReplayTime);
+    // Panning or zooming by the pilot stops the map following; the check box or the next
+    // play brings it back.
+    connect(m_map, &MapView::userMovedView, this, [this] { m_replayBar->setFollowing(false); });
+    connect(m_replayBar, &ReplayBar::followingChanged, this, [this](bool following) {
+        if (following && m_gliders->isVisible())
+            if (const auto point = m_gliders->gliderMapPoint(0))
+                m_map->keepInView(*point);
+    });
+    auto* playKey = new QShortcut(QKeySequence(Qt::Key_Space), this);
+    playKey->setContext(Qt::WindowShortcut);
+    connect(playKey, &QShortcut::activated, this, [this] {
+        if (m_track->empty())
+            return;
+        m_replayBar->isPlaying() ? m_replayBar->pause() : m_replayBar->play();
+    });
     connect(m_map, &MapView::mapClicked, this, [this](GeoPoint place) {
         if (const auto index = nearestFix(place.latitude, place.longitude))
             showFix(*index);
@@ -578,6 +619,7 @@ FlightWindow::~FlightWindow()
 
 void FlightWindow::closeEvent(QCloseEvent* event)
 {
+    m_replayBar->pause();
     // A window that goes on close goes only when the event loop next turns (or never, at
     // a quit): its searches stop now, not a long flight's scoring later.
     if (testAttribute(Qt::WA_DeleteOnClose)) {
@@ -879,6 +921,7 @@ void FlightWindow::setUnits(UnitSystem units, bool timesInUtc)
     if (m_airspaceFindings && !m_checkingAirspaces)
         showAirspaceFindings(std::move(*m_airspaceFindings));
     m_barogram->setUnits(units, m_clockOffsetMinutes.value_or(0));
+    m_replayBar->setClockOffsetMinutes(m_clockOffsetMinutes.value_or(0));
     showLegend();
     if (m_debrief)
         fillStretchLists();
@@ -931,12 +974,53 @@ void FlightWindow::showFix(std::size_t index)
         return;
     m_barogram->setCursorIndex(index);
     m_markers->setCursorIndex(index);
+    showFixLabel(index, std::nullopt);
+}
+
+QString FlightWindow::fixText() const
+{
+    return m_fixLabel->text();
+}
+
+void FlightWindow::showFixLabel(std::size_t index, std::optional<GliderState> replayed)
+{
     const TrackPoint& point = (*m_track)[index];
     const int offset = m_clockOffsetMinutes.value_or(0);
     const QString zone = m_clockOffsetMinutes ? QString::fromStdString(" " + utcOffsetText(offset)) : QStringLiteral(" UTC");
-    m_fixLabel->setText(QString::fromStdString(utcTimeText(point.time + std::int64_t { offset } * 60, "%Y-%m-%d %H:%M:%S")) + zone
-        + QLatin1Char('\n') + QString::fromStdString(quantityText(Quantity::Altitude, point.altitude, m_units)) + ", "
-        + varioText(point.vario, m_units));
+    if (!replayed) {
+        m_fixLabel->setText(QString::fromStdString(utcTimeText(point.time + std::int64_t { offset } * 60, "%Y-%m-%d %H:%M:%S")) + zone
+            + QLatin1Char('\n') + QString::fromStdString(quantityText(Quantity::Altitude, point.altitude, m_units)) + ", "
+            + varioText(point.vario, m_units));
+        return;
+    }
+    // The replay's glider between its fixes: its own altitude, climb and ground speed,
+    // and the height above the ground under the fix where the barogram has it.
+    const auto seconds = static_cast<std::int64_t>(std::floor(m_replayBar->time()));
+    QString text = QString::fromStdString(utcTimeText(seconds + std::int64_t { offset } * 60, "%Y-%m-%d %H:%M:%S")) + zone
+        + QLatin1Char('\n') + QString::fromStdString(quantityText(Quantity::Altitude, replayed->altitude, m_units)) + ", "
+        + varioText(replayed->varioMs, m_units) + ", "
+        + QString::fromStdString(quantityText(Quantity::Speed, replayed->groundSpeedKmh / 3.6, m_units));
+    const std::vector<double>& ground = m_barogram->ground();
+    if (index < ground.size() && std::isfinite(ground[index]))
+        text += QStringLiteral("\nAGL ")
+            + QString::fromStdString(quantityText(Quantity::Altitude, std::lround(replayed->altitude - ground[index]), m_units));
+    m_fixLabel->setText(text);
+}
+
+void FlightWindow::showReplayTime(double time)
+{
+    m_gliders->setVisible(true);
+    m_gliders->setTime(time);
+    const std::optional<GliderState> state = m_gliders->gliderState(0);
+    if (!state)
+        return;
+    // While it plays, the glider is the cursor: the ring would trail behind it.
+    m_markers->setCursorIndex(std::nullopt);
+    m_barogram->setCursorIndex(state->fixIndex);
+    showFixLabel(state->fixIndex, state);
+    if (m_replayBar->isFollowing())
+        if (const auto point = m_gliders->gliderMapPoint(0))
+            m_map->keepInView(*point);
 }
 
 std::optional<std::size_t> FlightWindow::nearestFix(double latitude, double longitude) const
@@ -1002,6 +1086,10 @@ void FlightWindow::showDebrief(analysis::FlightDebrief debrief, analysis::Flight
     for (const analysis::CirclingPhase& attempt : m_debrief->failedAttempts)
         bands.push_back({ attempt.startTime, attempt.endTime, withAlpha(attemptColour, 55), {} });
     m_barogram->setPhaseBands(std::move(bands));
+    std::vector<std::int64_t> starts;
+    for (const analysis::CirclingPhase& thermal : m_debrief->thermals)
+        starts.push_back(thermal.startTime);
+    m_replayBar->setThermalStarts(std::move(starts));
     showGraph();
     fillStretchLists();
     emit debriefReady();

@@ -6,6 +6,7 @@
 #include "flights/ContestScore.h"
 #include "library/LibraryFlight.h"
 #include "map/MapTrack.h"
+#include "map/Replay.h"
 #include "platform/LogSink.h"
 #include "platform/OffThread.h"
 
@@ -26,6 +27,7 @@ class QTreeWidgetItem;
 
 namespace corvex {
 class ContestLayer;
+class GliderLayer;
 class LegendLayer;
 class MapView;
 class MarkersLayer;
@@ -39,6 +41,7 @@ namespace corvex::library {
 
 class BarogramView;
 class FlightLibrary;
+class ReplayBar;
 
 // One flight: its track on the map (coloured by altitude or climb, take-off and landing
 // marked), its barogram below, its figures above, and one cursor for both: hovering
@@ -55,6 +58,10 @@ class FlightLibrary;
 // arrows at the thermals. Choosing a stretch in the list draws it strongly on the map
 // and the barogram and puts the cursor at its start; pointing at a thermal on the map
 // names it.
+//
+// The replay bar under the barogram plays the flight again from take-off to landing: the
+// glider moves along the track with its trail, the barogram's cursor and the fix's
+// figures follow it, and the map keeps it in view until the pilot moves the map.
 class FlightWindow final : public QWidget {
     Q_OBJECT
 public:
@@ -117,6 +124,10 @@ public:
     ZoneLayer& highlightLayer() { return *m_highlight; }
     WindLayer& windLayer() { return *m_wind; }
     LegendLayer& legendLayer() { return *m_legend; }
+    ReplayBar& replayBar() { return *m_replayBar; }
+    GliderLayer& gliderLayer() { return *m_gliders; }
+    // The fix's figures as the label beside the map shows them.
+    QString fixText() const;
     // Which small graph the barogram shows under the altitude, and which altitude it is.
     QComboBox& graphChoice() { return *m_graphChoice; }
     const QLabel& altitudeKind() const { return *m_altitudeKind; }
@@ -166,6 +177,8 @@ signals:
 
 private:
     void closeEvent(QCloseEvent* event) override;
+    void showReplayTime(double time);
+    void showFixLabel(std::size_t index, std::optional<GliderState> replayed);
     QWidget* figuresPanel(const LibraryFlight& flight);
     void startScoring();
     void showScore(std::optional<flights::ContestScore> score);
@@ -247,6 +260,8 @@ private:
     std::shared_ptr<ReliefLayer> m_relief;
     bool m_pressureAltitude { false }; // the barogram's datum: pressure, else GNSS
     bool m_findingGround { false };
+    ReplayBar* m_replayBar { nullptr };
+    std::shared_ptr<GliderLayer> m_gliders;
 
     // The score and the check run beside the window; closing it cancels them and waits
     // for their end, so nothing runs on for a window that is gone. They log nothing.

@@ -216,6 +216,10 @@ LibraryWindow::LibraryWindow(FlightLibrary& library, QWidget* parent)
     m_removedView->setCheckable(true);
     m_removedView->setToolTip(tr("Show the flights you removed, to restore them"));
     m_openAction = new QAction(tr("Open"), this);
+    m_compare = new QAction(tr("Compare"), this);
+    m_compare->setToolTip(tr("The selected flights on one map, their barograms on one time axis and their figures side by side"));
+    m_compareFiles = new QAction(tr("Compare Files…"), this);
+    m_compareFiles->setToolTip(tr("Other pilots' IGC files beside the selected flights, without importing them"));
     auto* gliderNames = new QAction(tr("Gliders…"), this);
     gliderNames->setToolTip(tr("Rename a glider, or merge two names of one glider, in every flight"));
     auto* siteNames = new QAction(tr("Sites…"), this);
@@ -243,6 +247,8 @@ LibraryWindow::LibraryWindow(FlightLibrary& library, QWidget* parent)
     bar->addWidget(toolButton(m_restore));
     bar->addWidget(toolButton(gliderNames));
     bar->addWidget(toolButton(siteNames));
+    bar->addWidget(toolButton(m_compare));
+    bar->addWidget(toolButton(m_compareFiles));
     bar->addWidget(importButton);
     bar->addWidget(m_export);
     m_statisticsButton = new QPushButton(tr("Statistics"));
@@ -270,7 +276,7 @@ LibraryWindow::LibraryWindow(FlightLibrary& library, QWidget* parent)
     m_table->setAlternatingRowColors(true);
     m_table->setWordWrap(false);
     m_table->setContextMenuPolicy(Qt::ActionsContextMenu);
-    m_table->addActions({ m_openAction, m_edit, m_remove, m_restore });
+    m_table->addActions({ m_openAction, m_compare, m_edit, m_remove, m_restore });
     m_table->verticalHeader()->hide();
     // Fixed heights and widths: measuring 10,000 rows would cost the opening its speed.
     m_table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
@@ -352,6 +358,9 @@ LibraryWindow::LibraryWindow(FlightLibrary& library, QWidget* parent)
     chooseImportFiles = [this] {
         return QFileDialog::getOpenFileNames(this, tr("Import IGC Files"), {}, tr("IGC files (*.igc *.IGC);;All files (*)"));
     };
+    chooseCompareFiles = [this] {
+        return QFileDialog::getOpenFileNames(this, tr("Compare IGC Files"), {}, tr("IGC files (*.igc *.IGC);;All files (*)"));
+    };
     askEdit = [this](const LibraryFlight& flight) { return askFlightEdit(flight, this); };
 
     connect(m_year, &QComboBox::currentIndexChanged, this, &LibraryWindow::filterChanged);
@@ -378,6 +387,11 @@ LibraryWindow::LibraryWindow(FlightLibrary& library, QWidget* parent)
         openFlight(m_model->flightAt(m_filter->mapToSource(index).row()));
     });
     connect(m_table->selectionModel(), &QItemSelectionModel::selectionChanged, this, &LibraryWindow::updateActions);
+    connect(m_compare, &QAction::triggered, this, &LibraryWindow::compareSelected);
+    connect(m_compareFiles, &QAction::triggered, this, [this] {
+        if (const QStringList files = chooseCompareFiles(); !files.isEmpty())
+            compareFiles(files);
+    });
     connect(m_saveNow, &QAction::triggered, this, [this] {
         if (saveNewFlights)
             saveNewFlights();
@@ -405,6 +419,9 @@ void LibraryWindow::setUnits(UnitSystem units, bool timesInUtc)
         m_table->setColumnWidth(LibraryTableModel::Takeoff, wanted);
     std::erase_if(m_flightWindows, [](const QPointer<FlightWindow>& window) { return window.isNull(); });
     for (const QPointer<FlightWindow>& window : m_flightWindows)
+        window->setUnits(units, timesInUtc);
+    std::erase_if(m_compareWindows, [](const QPointer<CompareWindow>& window) { return window.isNull(); });
+    for (const QPointer<CompareWindow>& window : m_compareWindows)
         window->setUnits(units, timesInUtc);
     if (!otherUnits)
         return;
@@ -459,6 +476,7 @@ void LibraryWindow::updateActions()
     const std::size_t selected = static_cast<std::size_t>(m_table->selectionModel()->selectedRows().size());
     m_open->setEnabled(selected == 1);
     m_openAction->setEnabled(selected == 1);
+    m_compare->setEnabled(selected >= CompareWindow::minFlights && selected <= CompareWindow::maxFlights);
     m_edit->setEnabled(!m_showRemoved && selected == 1);
     m_edit->setVisible(!m_showRemoved);
     m_remove->setEnabled(!m_showRemoved && selected > 0);
@@ -775,6 +793,48 @@ FlightWindow* LibraryWindow::openFlight(const LibraryFlight& flight)
         if (!kept)
             showStatus(tr("%1 was not kept in the library: %2").arg(path, QString::fromStdString(kept.error().message)));
     });
+    window->show();
+    window->raise();
+    return window;
+}
+
+CompareWindow* LibraryWindow::compareSelected()
+{
+    std::vector<CompareWindow::Source> sources;
+    for (const LibraryFlight& flight : selectedFlights())
+        sources.push_back({ m_library.pathOf(flight), flight });
+    return openComparison(std::move(sources));
+}
+
+CompareWindow* LibraryWindow::compareFiles(const QStringList& paths)
+{
+    // Read where they are: a file compared is never imported, so it counts in no total.
+    std::vector<CompareWindow::Source> sources;
+    for (const LibraryFlight& flight : selectedFlights())
+        sources.push_back({ m_library.pathOf(flight), flight });
+    for (const QString& path : paths)
+        sources.push_back({ path.toStdString(), std::nullopt });
+    return openComparison(std::move(sources));
+}
+
+CompareWindow* LibraryWindow::openComparison(std::vector<CompareWindow::Source> sources)
+{
+    if (sources.size() < CompareWindow::minFlights) {
+        showStatus(tr("Choose two flights or more to compare."));
+        return nullptr;
+    }
+    if (sources.size() > CompareWindow::maxFlights)
+        showStatus(tr("Only the first %1 flights are compared.").arg(CompareWindow::maxFlights));
+    auto* window = new CompareWindow(std::move(sources));
+    if (m_model->units() != UnitSystem::Metric || !m_model->timesInUtc())
+        window->setUnits(m_model->units(), m_model->timesInUtc());
+    if (exportComparisonKmz)
+        window->setExportKmz(exportComparisonKmz);
+    if (mapBaseLayer)
+        window->map().setBaseLayer(mapBaseLayer());
+    std::erase_if(m_compareWindows, [](const QPointer<CompareWindow>& open) { return open.isNull(); });
+    m_compareWindows.emplace_back(window);
+    window->setAttribute(Qt::WA_DeleteOnClose);
     window->show();
     window->raise();
     return window;

@@ -2,6 +2,7 @@
 
 #include "base/Units.h"
 #include "library/LibraryFlight.h"
+#include "library/ui/CompareWindow.h"
 #include "library/ui/FlightWindow.h"
 
 #include <QPointer>
@@ -115,6 +116,18 @@ public:
     QPushButton& undoButton() { return *m_undo; }
     // A window of its own, deleted when closed.
     FlightWindow* openFlight(const LibraryFlight& flight);
+    // "Compare": the selected flights (two to CompareWindow::maxFlights) in one window;
+    // "Compare Files…": IGC files that stay out of the library (asked with
+    // chooseCompareFiles), beside the selected flights when there are any. Nothing when
+    // there are fewer than two flights to compare. A window of its own, deleted when closed.
+    CompareWindow* compareSelected();
+    CompareWindow* compareFiles(const QStringList& paths);
+    std::function<QStringList()> chooseCompareFiles;
+    // The comparison windows' "Export KMZ…", for the windows opened afterwards; unset,
+    // their button stays disabled.
+    std::function<void(CompareWindow&)> exportComparisonKmz;
+    QAction& compareAction() { return *m_compare; }
+    QAction& compareFilesAction() { return *m_compareFiles; }
     bool exportSelected(const QString& formatId); // flightFileFormats: "igc", "kml", "gpx"
     // The selected flight for a globe (analysis/FlightKmz.h): scored under the rules
     // the library lists, as the flight window scores it, and debriefed, while the
@@ -137,10 +150,12 @@ private:
     void fillTotals();
     void updateActions();
     void selectIds(const std::vector<std::int64_t>& ids);
+    CompareWindow* openComparison(std::vector<CompareWindow::Source> sources);
 
     FlightLibrary& m_library;
     // The flight windows open, which a change of units reaches too.
     std::vector<QPointer<FlightWindow>> m_flightWindows;
+    std::vector<QPointer<CompareWindow>> m_compareWindows;
     FlightWindow::AirspaceCheckSettings m_airspaceSettings;
     LibraryTableModel* m_model;
     LibraryFilterModel* m_filter;
@@ -158,6 +173,8 @@ private:
     QPushButton* m_undo;
     std::vector<QToolButton*> m_actionButtons;
     QAction* m_openAction;
+    QAction* m_compare;
+    QAction* m_compareFiles;
     QAction* m_saveNow;
     QAction* m_remove;
     QAction* m_restore;

@@ -34,6 +34,11 @@ public:
     // licence asks for its name wherever its tiles show); empty when none.
     virtual QString shownAttribution() const { return {}; }
 
+    // A live layer changes on every frame (a replay's gliders): the painter keeps the
+    // layers under it as an image and draws only the live ones anew over it
+    // (MapPainter::paintCached).
+    virtual bool isLive() const { return false; }
+
     // A hidden layer is skipped by the painter and keeps its content.
     bool isVisible() const { return m_visible; }
     void setVisible(bool visible);

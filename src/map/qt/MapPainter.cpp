@@ -116,16 +116,10 @@ std::vector<double> graticuleValues(double low, double high, double step)
     return values;
 }
 
-void MapPainter::paint(QPainter& painter, QSize size, const MapRect& visible, const std::vector<MapLayer*>& layers)
+void MapPainter::paintLayers(QPainter& painter, const MapViewport& viewport, const std::vector<MapLayer*>& layers,
+    QStringList* attributions)
 {
-    const MapViewport viewport(size.width(), size.height(), visible);
-    if (size.isEmpty() || !viewport.isValid())
-        return;
-
-    painter.save();
-    painter.setClipRect(QRect(QPoint(0, 0), size));
-    paintOfflineGeography(painter, size, visible);
-    QStringList attributions;
+    const MapRect& visible = viewport.visible();
     for (MapLayer* layer : layers) {
         if (!layer || !layer->isVisible())
             continue;
@@ -146,10 +140,67 @@ void MapPainter::paint(QPainter& painter, QSize size, const MapRect& visible, co
             layer->paint(painter, copyViewport);
             painter.restore();
             const QString attribution = layer->shownAttribution();
-            if (!attribution.isEmpty() && !attributions.contains(attribution))
-                attributions.push_back(attribution);
+            if (attributions && !attribution.isEmpty() && !attributions->contains(attribution))
+                attributions->push_back(attribution);
         }
     }
+}
+
+void MapPainter::paint(QPainter& painter, QSize size, const MapRect& visible, const std::vector<MapLayer*>& layers)
+{
+    const MapViewport viewport(size.width(), size.height(), visible);
+    if (size.isEmpty() || !viewport.isValid())
+        return;
+
+    painter.save();
+    painter.setClipRect(QRect(QPoint(0, 0), size));
+    paintOfflineGeography(painter, size, visible);
+    QStringList attributions;
+    paintLayers(painter, viewport, layers, &attributions);
+    paintScaleBar(painter, viewport);
+    paintAttribution(painter, size, attributions.join(QStringLiteral(" · ")));
+    painter.restore();
+}
+
+void MapPainter::paintCached(QPainter& painter, QSize size, double devicePixelRatio, const MapRect& visible,
+    const std::vector<MapLayer*>& layers)
+{
+    m_cacheRenewed = false;
+    std::vector<MapLayer*> kept;
+    std::vector<MapLayer*> live;
+    for (MapLayer* layer : layers) {
+        if (layer && layer->isVisible())
+            (layer->isLive() ? live : kept).push_back(layer);
+    }
+    const MapViewport viewport(size.width(), size.height(), visible);
+    if (live.empty() || size.isEmpty() || !viewport.isValid()) {
+        m_cacheValid = false;
+        m_cache = QImage();
+        paint(painter, size, visible, layers);
+        return;
+    }
+    const QSize pixels(static_cast<int>(std::ceil(size.width() * devicePixelRatio)),
+        static_cast<int>(std::ceil(size.height() * devicePixelRatio)));
+    if (!m_cacheValid || m_cache.size() != pixels || m_cache.devicePixelRatio() != devicePixelRatio
+        || !m_cacheRect.originEquals(visible) || m_cacheRect.width != visible.width || m_cacheRect.height != visible.height) {
+        m_cache = QImage(pixels, QImage::Format_ARGB32_Premultiplied);
+        m_cache.setDevicePixelRatio(devicePixelRatio);
+        QPainter cachePainter(&m_cache);
+        cachePainter.setFont(painter.font());
+        cachePainter.setClipRect(QRect(QPoint(0, 0), size));
+        paintOfflineGeography(cachePainter, size, visible);
+        m_cacheAttributions.clear();
+        paintLayers(cachePainter, viewport, kept, &m_cacheAttributions);
+        cachePainter.end();
+        m_cacheRect = visible;
+        m_cacheValid = true;
+        m_cacheRenewed = true;
+    }
+    painter.save();
+    painter.setClipRect(QRect(QPoint(0, 0), size));
+    painter.drawImage(QPointF(0, 0), m_cache);
+    QStringList attributions = m_cacheAttributions;
+    paintLayers(painter, viewport, live, &attributions);
     paintScaleBar(painter, viewport);
     paintAttribution(painter, size, attributions.join(QStringLiteral(" · ")));
     painter.restore();

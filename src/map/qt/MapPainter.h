@@ -1,9 +1,12 @@
 #pragma once
 
 #include "map/MapGeometry.h"
+#include "map/MapProjection.h"
 
+#include <QImage>
 #include <QPointF>
 #include <QSize>
+#include <QStringList>
 
 #include <vector>
 
@@ -27,6 +30,27 @@ public:
     // hidden ones are skipped. A layer may ask for data it lacks while it paints (tiles)
     // and say changed() when it comes, for another paint.
     void paint(QPainter& painter, QSize size, const MapRect& visible, const std::vector<MapLayer*>& layers);
+
+    // The same scene, with the layers that are not live (MapLayer::isLive) taken from an
+    // image of them kept since the last call of the same size, ratio and visible part,
+    // and the live ones drawn over it: a replay's frame costs its gliders and one image.
+    // invalidateCache() after any of the others changed. Without a visible live layer,
+    // paint() itself.
+    void paintCached(QPainter& painter, QSize size, double devicePixelRatio, const MapRect& visible,
+        const std::vector<MapLayer*>& layers);
+    void invalidateCache() { m_cacheValid = false; }
+    // Whether the last paintCached drew the kept image anew, for tests and the benchmark.
+    bool lastPaintRenewedCache() const { return m_cacheRenewed; }
+
+private:
+    void paintLayers(QPainter& painter, const MapViewport& viewport, const std::vector<MapLayer*>& layers,
+        QStringList* attributions);
+
+    QImage m_cache;
+    MapRect m_cacheRect;
+    QStringList m_cacheAttributions;
+    bool m_cacheValid { false };
+    bool m_cacheRenewed { false };
 };
 
 // The points in the painting area's pixels, without those closer than half a pixel to

@@ -44,6 +44,12 @@ void TrackLayer::assignBuckets()
         m_buckets[index] = m_colorScale.bucketOf(points[index]);
 }
 
+void TrackLayer::setSingleColour(std::optional<QColor> colour)
+{
+    m_singleColour = std::move(colour);
+    emit changed();
+}
+
 void TrackLayer::setLineWidth(double width)
 {
     if (!(width > 0) || width == m_lineWidth)
@@ -73,8 +79,9 @@ void TrackLayer::paint(QPainter& painter, const MapViewport& viewport)
     pens.reserve(m_colorScale.bucketCount());
     for (std::size_t bucket = 0; bucket < m_colorScale.bucketCount(); ++bucket) {
         const MapColor color = m_colorScale.colorOfBucket(bucket);
-        pens.emplace_back(QColor::fromRgbF(static_cast<float>(color.red), static_cast<float>(color.green),
-                              static_cast<float>(color.blue)),
+        pens.emplace_back(m_singleColour ? *m_singleColour
+                                         : QColor::fromRgbF(static_cast<float>(color.red), static_cast<float>(color.green),
+                                             static_cast<float>(color.blue)),
             m_lineWidth, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
     }
     painter.setRenderHint(QPainter::Antialiasing, true);
@@ -125,7 +132,8 @@ void TrackLayer::paint(QPainter& painter, const MapViewport& viewport)
             flush();
             continue;
         }
-        const std::uint8_t bucket = m_buckets[indices[kept - 1]];
+        // One colour: the whole line in view is one run.
+        const std::uint8_t bucket = m_singleColour ? 0 : m_buckets[indices[kept - 1]];
         if (!m_polyline.empty() && bucket != runBucket)
             flush();
         if (m_polyline.empty()) {

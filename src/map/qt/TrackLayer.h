@@ -3,11 +3,13 @@
 #include "map/MapTrack.h"
 #include "map/qt/MapLayer.h"
 
+#include <QColor>
 #include <QPointF>
 
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace corvex {
@@ -39,6 +41,11 @@ public:
     // The colour bucket of each fix, in the track's order.
     const std::vector<std::uint8_t>& buckets() const { return m_buckets; }
 
+    // One colour for the whole line instead of the coloring's ramp (a flight among
+    // others in a comparison); nothing goes back to the ramp.
+    void setSingleColour(std::optional<QColor> colour);
+    const std::optional<QColor>& singleColour() const { return m_singleColour; }
+
     void setLineWidth(double width);
     double lineWidth() const { return m_lineWidth; }
 
@@ -60,6 +67,7 @@ private:
     MapRect m_bounds;
     TrackColorScale m_colorScale;
     double m_lineWidth { defaultLineWidth };
+    std::optional<QColor> m_singleColour;
 
     // The thinning of the last scale drawn.
     double m_scaleX { 0 };

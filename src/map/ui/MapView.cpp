@@ -80,7 +80,7 @@ MapView::MapView(QWidget* parent)
     d->overlays.setStyleAt([this](std::size_t index) {
         return d->delegate ? d->delegate->rendererForOverlay(*this, *d->overlays.overlays()[index]) : MapOverlayStyle {};
     });
-    connect(&d->overlays, &MapLayer::changed, this, qOverload<>(&QWidget::update));
+    connect(&d->overlays, &MapLayer::changed, this, &MapView::layerChanged);
 
     d->zoomInButton = new QToolButton(this);
     d->zoomInButton->setText(QStringLiteral("+"));
@@ -90,8 +90,14 @@ MapView::MapView(QWidget* parent)
     d->zoomOutButton->setToolTip(tr("Zoom out"));
     for (QToolButton* button : { d->zoomInButton, d->zoomOutButton })
         button->setFixedSize(28, 28);
-    connect(d->zoomInButton, &QToolButton::clicked, this, &MapView::zoomIn);
-    connect(d->zoomOutButton, &QToolButton::clicked, this, &MapView::zoomOut);
+    connect(d->zoomInButton, &QToolButton::clicked, this, [this] {
+        zoomIn();
+        emit userMovedView();
+    });
+    connect(d->zoomOutButton, &QToolButton::clicked, this, [this] {
+        zoomOut();
+        emit userMovedView();
+    });
 
     d->animation.setDuration(animationMilliseconds);
     d->animation.setStartValue(0.0);
@@ -152,8 +158,9 @@ void MapView::addLayer(std::shared_ptr<MapLayer> layer)
     if (!layer)
         return;
     removeLayer(layer);
-    connect(layer.get(), &MapLayer::changed, this, qOverload<>(&QWidget::update));
+    connect(layer.get(), &MapLayer::changed, this, &MapView::layerChanged);
     d->layers.push_back(std::move(layer));
+    d->painter.invalidateCache();
     update();
 }
 
@@ -163,7 +170,8 @@ void MapView::setGroundLayer(std::shared_ptr<MapLayer> layer)
         disconnect(d->groundLayer.get(), nullptr, this, nullptr);
     d->groundLayer = std::move(layer);
     if (d->groundLayer)
-        connect(d->groundLayer.get(), &MapLayer::changed, this, qOverload<>(&QWidget::update));
+        connect(d->groundLayer.get(), &MapLayer::changed, this, &MapView::layerChanged);
+    d->painter.invalidateCache();
     update();
 }
 
@@ -174,6 +182,7 @@ void MapView::removeLayer(const std::shared_ptr<MapLayer>& layer)
         return;
     disconnect(layer.get(), nullptr, this, nullptr);
     d->layers.erase(found);
+    d->painter.invalidateCache();
     update();
 }
 
@@ -237,6 +246,7 @@ void MapView::setMapType(MapType type)
     d->mapType = type;
     if (d->baseLayer)
         d->baseLayer->setMapType(type);
+    d->painter.invalidateCache();
     update();
 }
 
@@ -247,8 +257,9 @@ void MapView::setBaseLayer(std::shared_ptr<MapBaseLayer> baseLayer)
     d->baseLayer = std::move(baseLayer);
     if (d->baseLayer) {
         d->baseLayer->setMapType(d->mapType);
-        connect(d->baseLayer.get(), &MapLayer::changed, this, qOverload<>(&QWidget::update));
+        connect(d->baseLayer.get(), &MapLayer::changed, this, &MapView::layerChanged);
     }
+    d->painter.invalidateCache();
     update();
 }
 
@@ -269,6 +280,18 @@ void MapView::zoomOut()
     setVisibleMapRect({ rect.x - rect.width / 2, rect.y - rect.height / 2, rect.width * 2, rect.height * 2 }, true);
 }
 
+void MapView::keepInView(MapPoint point)
+{
+    const std::optional<MapPoint> centre = followingCentre(visibleMapRect(), point);
+    if (!centre)
+        return;
+    d->animation.stop();
+    d->fittedRect.reset();
+    d->centre = *centre;
+    update();
+    emit visibleMapRectChanged();
+}
+
 void MapView::paintEvent(QPaintEvent*)
 {
     std::vector<MapLayer*> stack;
@@ -281,7 +304,17 @@ void MapView::paintEvent(QPaintEvent*)
     for (const auto& layer : d->layers)
         stack.push_back(layer.get());
     QPainter painter(this);
-    d->painter.paint(painter, size(), visibleMapRect(), stack);
+    // A replay's gliders over the kept image of the rest: a frame costs them alone until
+    // the view moves or another layer changes.
+    d->painter.paintCached(painter, size(), devicePixelRatioF(), visibleMapRect(), stack);
+}
+
+void MapView::layerChanged()
+{
+    const auto* layer = qobject_cast<const MapLayer*>(sender());
+    if (!layer || !layer->isLive())
+        d->painter.invalidateCache();
+    update();
 }
 
 void MapView::resizeEvent(QResizeEvent* event)
@@ -327,6 +360,8 @@ void MapView::mouseMoveEvent(QMouseEvent* event)
     d->centre = { d->dragOriginCentre.x - moved.x() * d->unitsPerPixel, d->dragOriginCentre.y - moved.y() * d->unitsPerPixel };
     update();
     emit visibleMapRectChanged();
+    if (d->dragged)
+        emit userMovedView();
 }
 
 void MapView::mouseReleaseEvent(QMouseEvent* event)
@@ -360,6 +395,7 @@ void MapView::wheelEvent(QWheelEvent* event)
         anchor.y - (position.y() - height() / 2.0) * unitsPerPixel };
     update();
     emit visibleMapRectChanged();
+    emit userMovedView();
     event->accept();
 }
 

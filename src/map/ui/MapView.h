@@ -2,6 +2,7 @@
 
 #include "map/MapGeometry.h"
 #include "map/MapProjection.h"
+#include "map/Replay.h"
 
 #include <QPointF>
 #include <QWidget>
@@ -92,7 +93,15 @@ public:
     void zoomIn();
     void zoomOut();
 
+    // Keeps a map point in view: re-centres on it when it leaves the middle of the view
+    // (not every frame, so the drawn layers are reused). Not a move by the user: a fitted
+    // rectangle is forgotten, and userMovedView is not emitted.
+    void keepInView(MapPoint point);
+
 signals:
+    // A drag or a wheel by the user, or a click on the zoom buttons (not a program's
+    // move): a replay stops following its glider.
+    void userMovedView();
     void visibleMapRectChanged();
     // The left button was pressed and released on the map without dragging it: the
     // coordinate under the release (a flight's view finds its nearest fix).
@@ -112,6 +121,9 @@ protected:
     void leaveEvent(QEvent* event) override;
 
 private:
+    // A layer said it changed: paint again, anew unless only a live layer changed.
+    void layerChanged();
+
     struct Private;
     std::unique_ptr<Private> d;
 };

@@ -7,17 +7,22 @@
 #include "library/FlightLibrary.h"
 #include "library/LibraryTable.h"
 #include "library/ui/BarogramView.h"
+#include "library/ui/CompareWindow.h"
 #include "library/ui/FlightEditDialog.h"
 #include "library/ui/FlightWindow.h"
 #include "library/ui/LibraryTableModel.h"
 #include "library/ui/LibraryWindow.h"
+#include "library/ui/ReplayBar.h"
 #include "library/ui/StatisticsChart.h"
 #include "library/qt/LibraryDebrief.h"
 #include "library/qt/LogBookPdf.h"
 #include "library/ui/NamesDialogs.h"
+#include "library/ui/ReplayBar.h"
+#include "map/qt/GliderLayer.h"
 #include "library/Sites.h"
 #include "library/TakeoffTime.h"
 #include "map/qt/ContestLayer.h"
+#include "map/qt/GliderLayer.h"
 #include "map/qt/LegendLayer.h"
 #include "map/qt/MarkersLayer.h"
 #include "map/qt/ReliefLayer.h"
@@ -26,6 +31,7 @@
 #include "map/qt/WindLayer.h"
 #include "map/qt/ZoneLayer.h"
 #include "map/ui/MapView.h"
+#include "support/SyntheticFlight.h"
 #include "support/TemporaryFolder.h"
 #include "support/TestFiles.h"
 #include "TerrainTileFiles.h"
@@ -48,12 +54,15 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QMouseEvent>
 #include <QSignalSpy>
 #include <QTableView>
+#include <QTableWidget>
 #include <QThreadPool>
 #include <QTreeWidget>
 #include <QRegularExpression>
 #include <QUrl>
+#include <QWheelEvent>
 #include <QLocale>
 
 #include <QTest>
@@ -1080,6 +1089,114 @@ TEST(FlightWindow, DebriefListedBandedAndChosen)
     EXPECT_EQ(entries.back().label, "-984");
 }
 
+TEST(FlightWindow, ReplayMovesTheGliderCursorAndFiguresAndTheMapFollows)
+{
+    OneFlight one("20180427.igc");
+    FlightWindow window(*one.library, one.flight);
+    window.resize(1100, 800);
+    ASSERT_TRUE(waitFor([&] { return !window.isDebriefing(); }));
+    ASSERT_TRUE(window.debrief());
+    const TrackPoints& track = window.track();
+    ReplayBar& bar = window.replayBar();
+    // Take-off to landing, within the track.
+    EXPECT_EQ(bar.spanBegin(), std::clamp(one.flight.takeoff, track.front().time, track.back().time));
+    EXPECT_EQ(bar.spanEnd(), std::clamp(one.flight.landing, track.front().time, track.back().time));
+    EXPECT_EQ(bar.time(), static_cast<double>(bar.spanBegin()));
+    EXPECT_FALSE(window.gliderLayer().isVisible()) << "no glider before the replay is used";
+    EXPECT_EQ(bar.thermalStarts().size(), window.debrief()->thermals.size());
+
+    // ×200: ten ticks of 30 ms are a minute of flight; the glider, the barogram's cursor
+    // and the figures follow, the map keeps the glider in its middle.
+    window.map().resize(800, 500);
+    window.map().fitToLayer(window.trackLayer());
+    MapRect closer = window.map().visibleMapRect();
+    closer = { closer.x + closer.width * 0.45, closer.y + closer.height * 0.45, closer.width / 10, closer.height / 10 };
+    window.map().setVisibleMapRect(closer, false);
+    bar.setSpeed(200);
+    EXPECT_EQ(bar.speed(), 200);
+    bar.play();
+    EXPECT_TRUE(bar.isPlaying());
+    EXPECT_TRUE(bar.isFollowing());
+    const double start = bar.time();
+    for (int tick = 0; tick < 10; ++tick)
+        bar.advance(0.03);
+    EXPECT_NEAR(bar.time(), start + 60, 1e-9);
+    ASSERT_TRUE(window.gliderLayer().isVisible());
+    const auto state = gliderStateAt(track, bar.time());
+    ASSERT_TRUE(state);
+    EXPECT_EQ(window.barogram().cursorIndex(), state->fixIndex);
+    EXPECT_FALSE(window.markers().cursorIndex()) << "the glider is the cursor";
+    EXPECT_TRUE(window.fixText().contains(QString::fromStdString(quantityText(Quantity::Altitude, state->altitude, UnitSystem::Metric))))
+        << window.fixText().toStdString();
+    EXPECT_TRUE(window.fixText().contains("km/h")) << window.fixText().toStdString();
+    const auto inMiddle = [&] {
+        const auto point = window.gliderLayer().gliderMapPoint(0);
+        return point && !followingCentre(window.map().visibleMapRect(), *point).has_value();
+    };
+    EXPECT_TRUE(inMiddle());
+    for (int tick = 0; tick < 100; ++tick) {
+        bar.advance(0.03);
+        ASSERT_TRUE(inMiddle()) << "tick " << tick;
+    }
+
+    // The next thermal lands on a thermal's start; previous goes back to the one before.
+    std::vector<std::int64_t> starts;
+    for (const auto& thermal : window.debrief()->thermals)
+        starts.push_back(thermal.startTime);
+    std::sort(starts.begin(), starts.end());
+    const double before = bar.time();
+    ASSERT_TRUE(bar.nextThermal());
+    EXPECT_EQ(bar.time(), static_cast<double>(*std::upper_bound(starts.begin(), starts.end(), static_cast<std::int64_t>(before))));
+    const double landed = bar.time();
+    EXPECT_TRUE(inMiddle());
+    if (bar.nextThermal()) {
+        ASSERT_TRUE(bar.previousThermal());
+        EXPECT_EQ(bar.time(), landed);
+    }
+
+    // The pilot pans: following stops until the check box or the next play.
+    const MapRect panned = window.map().visibleMapRect();
+    QMouseEvent press(QEvent::MouseButtonPress, QPointF(400, 250), window.map().mapToGlobal(QPointF(400, 250)), Qt::LeftButton,
+        Qt::LeftButton, Qt::NoModifier);
+    QMouseEvent move(QEvent::MouseMove, QPointF(700, 250), window.map().mapToGlobal(QPointF(700, 250)), Qt::NoButton,
+        Qt::LeftButton, Qt::NoModifier);
+    QMouseEvent release(QEvent::MouseButtonRelease, QPointF(700, 250), window.map().mapToGlobal(QPointF(700, 250)),
+        Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(&window.map(), &press);
+    QApplication::sendEvent(&window.map(), &move);
+    QApplication::sendEvent(&window.map(), &release);
+    EXPECT_FALSE(bar.isFollowing());
+    const MapRect draggedTo = window.map().visibleMapRect();
+    EXPECT_NE(draggedTo.x, panned.x);
+    for (int tick = 0; tick < 50; ++tick)
+        bar.advance(0.03);
+    EXPECT_EQ(window.map().visibleMapRect().x, draggedTo.x) << "the map stays where the pilot put it";
+    bar.setFollowing(true);
+    EXPECT_TRUE(inMiddle());
+
+    // The end pauses; the timer stops with it; closing the window stops it too.
+    bar.setTime(static_cast<double>(bar.spanEnd()) - 10);
+    bar.advance(1);
+    EXPECT_FALSE(bar.isPlaying());
+    EXPECT_FALSE(bar.isTicking());
+    EXPECT_EQ(bar.time(), static_cast<double>(bar.spanEnd()));
+    bar.play();
+    EXPECT_EQ(bar.time(), static_cast<double>(bar.spanBegin())) << "played again from the start";
+    EXPECT_TRUE(bar.isTicking());
+    // Space plays and pauses anywhere in the window.
+    window.show();
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    QTest::keyClick(&window.barogram(), Qt::Key_Space);
+    EXPECT_FALSE(bar.isPlaying());
+    QTest::keyClick(&window.map(), Qt::Key_Space);
+    EXPECT_TRUE(bar.isPlaying());
+    window.close();
+    EXPECT_FALSE(bar.isPlaying());
+    EXPECT_FALSE(bar.isTicking());
+    EXPECT_EQ(bar.clockText().size(), 8);
+}
+
 // The workers hold the flight, not the window: closing it before they answer is safe,
 // and a second file replaces the first one's answer.
 TEST(FlightWindow, ClosedOrReplacedBeforeTheWorkersAnswer)
@@ -1545,4 +1662,287 @@ TEST(LibraryWindow, GliderAndSiteNamesFromTheirDialogs)
         QCoreApplication::processEvents();
         window.grab().save(QString::fromLocal8Bit(folder) + "/library-imperial.png");
     }
+}
+
+namespace {
+
+// A flight out to a thermal and back, under a pilot's name, written where a test
+// compares it: the same course from the same place, so that two of them climb in the
+// same air when their times overlap.
+std::string writeOutAndBack(const std::string& folder, const std::string& pilot, double climbMs, std::int64_t startTime)
+{
+    corvex::testing::SyntheticFlight flight;
+    flight.startTime = startTime;
+    flight.ground(180).glide(240, 90).thermal(5, climbMs).glide(240, 270).glide(240, 270).ground(180);
+    std::string text = flight.igcText();
+    text.insert(text.find('\n') + 1, "HFPLTPILOTINCHARGE:" + pilot + "\r\n");
+    const std::string path = folder + "/" + pilot + ".igc";
+    std::ofstream(path, std::ios::binary) << text;
+    return path;
+}
+
+double numberIn(const QString& text)
+{
+    static const QRegularExpression number("[-+]?[0-9][0-9,]*(\\.[0-9]+)?");
+    return number.match(text).captured(0).remove(',').toDouble();
+}
+
+} // namespace
+
+// Two pilots through the same thermal a minute apart: the figures side by side, the
+// thermal they shared and who climbed faster, the barograms on one axis by the clock or
+// by the take-offs.
+TEST(CompareWindow, FiguresSharedThermalAndAlignment)
+{
+    using Figure = CompareWindow::Figure;
+    TemporaryFolder folder;
+    const std::int64_t start = 1719820800 + 10 * 3600;
+    CompareWindow window({ { writeOutAndBack(folder.path(), "Anna", 2.0, start), std::nullopt },
+        { writeOutAndBack(folder.path(), "Ben", 1.5, start + 60), std::nullopt },
+        { folder.path() + "/missing.igc", std::nullopt } });
+    ASSERT_EQ(window.flightCount(), 3u);
+    EXPECT_TRUE(window.isDebriefing());
+    EXPECT_EQ(window.figureCell(Figure::Thermals, 0), "–") << "not before the debrief";
+    EXPECT_FALSE(window.exportKmzButton().isEnabled()) << "until the writer is wired";
+    QSignalSpy ready(&window, &CompareWindow::debriefsReady);
+    ASSERT_TRUE(waitFor([&] { return !window.isDebriefing(); }));
+    EXPECT_EQ(ready.count(), 1);
+
+    EXPECT_EQ(window.flight(0).pilot, "Anna");
+    EXPECT_EQ(window.flight(1).pilot, "Ben");
+    EXPECT_FALSE(window.flight(2).loadError.isEmpty());
+    EXPECT_NE(window.status().text().indexOf("missing.igc is left out"), -1) << window.status().text().toStdString();
+    EXPECT_TRUE(window.status().text().startsWith("1 thermal climbed by two or more")) << window.status().text().toStdString();
+    EXPECT_NE(window.flight(0).colour, window.flight(1).colour);
+    EXPECT_EQ(window.trackLayer(1).singleColour(), window.flight(1).colour);
+    EXPECT_NE(window.legend().text().indexOf("Ben"), -1);
+
+    // What was flown, column by column; the unreadable file has a column of dashes.
+    struct Row {
+        Figure figure;
+        const char* anna;
+        const char* ben;
+    };
+    const Row rows[] = {
+        { Figure::Thermals, "1", "1" },
+        { Figure::FailedAttempts, "0", "0" },
+        { Figure::AvgClimb, "+2.0 m/s", "+1.5 m/s" },
+        { Figure::Left, "0 %", "0 %" },
+        { Figure::Score, "–", "–" },
+    };
+    for (const Row& row : rows) {
+        EXPECT_EQ(window.figureCell(row.figure, 0), row.anna) << int(row.figure);
+        EXPECT_EQ(window.figureCell(row.figure, 1), row.ben) << int(row.figure);
+        EXPECT_EQ(window.figureCell(row.figure, 2), "–") << int(row.figure);
+        EXPECT_EQ(window.figuresTable().item(int(row.figure), 1)->text(), row.ben);
+    }
+    // Five turns of 25 s: 250 m at 2 m/s, 188 m at 1.5.
+    EXPECT_NEAR(numberIn(window.figureCell(Figure::HeightGained, 0)), 250, 30);
+    EXPECT_NEAR(numberIn(window.figureCell(Figure::HeightGained, 1)), 188, 30);
+    EXPECT_EQ(window.figureCell(Figure::Duration, 0), window.figureCell(Figure::Duration, 1)) << "the same course flown";
+    EXPECT_EQ(window.figuresTable().horizontalHeaderItem(0)->text(), "Anna");
+    EXPECT_EQ(window.figuresTable().horizontalHeaderItem(0)->foreground().color(), window.flight(0).colour);
+
+    ASSERT_EQ(window.sharedThermals().size(), 1u);
+    QTableWidget& shared = window.sharedThermalsTable();
+    ASSERT_EQ(shared.rowCount(), 1);
+    EXPECT_TRUE(shared.item(0, 1)->text().startsWith("▲ +2.0 m/s / +")) << shared.item(0, 1)->text().toStdString();
+    EXPECT_TRUE(shared.item(0, 1)->font().bold());
+    EXPECT_FALSE(shared.item(0, 2)->font().bold());
+    EXPECT_EQ(shared.item(0, 3)->text(), "–");
+    // 2.0 over 1.5 flown: a third faster, as measured from the fixes.
+    const QRegularExpressionMatch verdict = QRegularExpression("^Anna \\+0\\.[456] m/s \\(([0-9]+) %\\)$").match(shared.item(0, 4)->text());
+    ASSERT_TRUE(verdict.hasMatch()) << shared.item(0, 4)->text().toStdString();
+    EXPECT_NEAR(verdict.captured(1).toInt(), 33, 6);
+
+    // In feet the cells say so; back in metres.
+    window.setUnits(UnitSystem::Imperial, true);
+    EXPECT_TRUE(window.figureCell(Figure::HeightGained, 0).endsWith(" ft"));
+    EXPECT_TRUE(QRegularExpression("^\\+2[6-9][0-9] ft/min / \\+[0-9]+ ft$").match(shared.item(0, 2)->text()).hasMatch())
+        << shared.item(0, 2)->text().toStdString();
+    window.setUnits(UnitSystem::Metric, true);
+
+    // By the clock Ben's curve starts a minute after Anna's; by take-off they coincide.
+    BarogramView& barogram = window.barogram();
+    ASSERT_EQ(barogram.overlaySeries().size(), 2u) << "the unreadable file has no curve";
+    const auto firstOf = [&](std::size_t series) { return barogram.overlaySeries()[series].samples.front().time; };
+    EXPECT_EQ(window.timeShift(1), 0);
+    EXPECT_EQ(firstOf(1) - firstOf(0), 60);
+    EXPECT_EQ(barogram.overlaySeries()[1].colour, window.flight(1).colour);
+    window.alignChoice().setCurrentIndex(1);
+    EXPECT_EQ(window.alignment(), CompareWindow::Alignment::Takeoff);
+    const std::int64_t takeoffGap = window.flight(1).figures.takeoffTime - window.flight(0).figures.takeoffTime;
+    EXPECT_NEAR(double(takeoffGap), 60, 5);
+    EXPECT_EQ(window.timeShift(1), -takeoffGap);
+    EXPECT_EQ(window.timeShift(0), 0);
+    EXPECT_EQ(firstOf(1) - firstOf(0), 60 - takeoffGap);
+    // The replay: from the first take-off to the last landing on the window's axis, every
+    // glider at its own moment, the barogram's cursor on the lead's fix.
+    ReplayBar& replay = window.replayBar();
+    const auto& anna = window.flight(0).figures;
+    const auto& ben = window.flight(1).figures;
+    EXPECT_EQ(replay.spanBegin(), anna.takeoffTime);
+    EXPECT_EQ(replay.spanEnd(), std::max(anna.landingTime, ben.landingTime - takeoffGap));
+    EXPECT_EQ(window.gliderLayer().gliderCount(), 2u);
+    replay.setTime(double(anna.takeoffTime + 300));
+    const auto annaState = window.gliderLayer().gliderState(0);
+    const auto benState = window.gliderLayer().gliderState(1);
+    ASSERT_TRUE(annaState && benState);
+    EXPECT_NEAR(double((*window.flight(0).track)[annaState->fixIndex].time), double(anna.takeoffTime + 300), 1);
+    EXPECT_NEAR(double((*window.flight(1).track)[benState->fixIndex].time), double(ben.takeoffTime + 300), 1);
+    ASSERT_TRUE(barogram.cursorIndex());
+    EXPECT_NEAR(double((*window.flight(0).track)[*barogram.cursorIndex()].time), double(anna.takeoffTime + 300), 1);
+    EXPECT_EQ(replay.thermalStarts().size(), 2u);
+    // The lead's barogram keeps its own clock; the shared thermals stay on UTC.
+    EXPECT_EQ(barogram.overlaySeries()[0].samples.front().time, window.flight(0).track->front().time);
+    EXPECT_EQ(window.sharedThermals().size(), 1u);
+
+    // Each flight's curve in its colour; without the overlays, the one plain curve.
+    barogram.resize(900, 240);
+    const auto pixelsOf = [](const QImage& image, const QColor& colour) {
+        int count = 0;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x) {
+                const QColor shown = image.pixelColor(x, y);
+                count += std::abs(shown.red() - colour.red()) + std::abs(shown.green() - colour.green())
+                        + std::abs(shown.blue() - colour.blue()) < 40;
+            }
+        return count;
+    };
+    barogram.setCursorIndex(std::nullopt); // its line is red too
+    const QImage withBoth = barogram.grab().toImage();
+    EXPECT_GT(pixelsOf(withBoth, window.flight(0).colour), 100);
+    EXPECT_GT(pixelsOf(withBoth, window.flight(1).colour), 100);
+    auto overlays = barogram.overlaySeries();
+    barogram.setOverlaySeries({});
+    const QImage alone = barogram.grab().toImage();
+    EXPECT_EQ(pixelsOf(alone, window.flight(0).colour), 0);
+    EXPECT_EQ(pixelsOf(alone, window.flight(1).colour), 0);
+    EXPECT_GT(pixelsOf(alone, QColor(30, 90, 170)), 100) << "the single flight's own curve";
+    barogram.setOverlaySeries(std::move(overlays));
+
+    // Shown, the map follows the lead's glider until the pilot turns the wheel over it.
+    window.resize(1200, 850);
+    window.show();
+    QCoreApplication::processEvents();
+    window.fitTracks();
+    window.map().zoomIn();
+    window.map().zoomIn();
+    ASSERT_TRUE(replay.isFollowing());
+    replay.setTime(double(anna.takeoffTime));
+    const auto centreOf = [&] {
+        const MapRect rect = window.map().visibleMapRect();
+        return MapPoint { rect.x + rect.width / 2, rect.y + rect.height / 2 };
+    };
+    const MapPoint atTakeoff = centreOf();
+    replay.setTime(double(anna.landingTime - 60));
+    EXPECT_NE(centreOf().x, atTakeoff.x) << "the view went with the glider";
+    const QPointF cursor(300, 300);
+    QWheelEvent wheel(cursor, window.map().mapToGlobal(cursor), QPoint(), QPoint(0, -120), Qt::NoButton, Qt::NoModifier,
+        Qt::NoScrollPhase, false);
+    QApplication::sendEvent(&window.map(), &wheel);
+    EXPECT_FALSE(replay.isFollowing());
+    const MapPoint moved = centreOf();
+    replay.setTime(double(anna.takeoffTime));
+    EXPECT_EQ(centreOf().x, moved.x);
+    EXPECT_EQ(centreOf().y, moved.y);
+
+    int wired = 0;
+    window.setExportKmz([&](CompareWindow& exported) { wired += &exported == &window; });
+    ASSERT_TRUE(window.exportKmzButton().isEnabled());
+    window.exportKmzButton().click();
+    EXPECT_EQ(wired, 1);
+}
+
+// Closed or deleted while the debriefs run: they stop, and nothing is posted to a
+// window that is gone.
+TEST(CompareWindow, ClosedDuringTheDebriefs)
+{
+    TemporaryFolder folder;
+    std::vector<CompareWindow::Source> sources;
+    for (int i = 0; i < 6; ++i) {
+        std::ofstream(folder.path() + "/wander" + std::to_string(i) + ".igc") << corvex::testing::wanderingFlightIgc(6, "XWD00" + std::to_string(i));
+        sources.push_back({ folder.path() + "/wander" + std::to_string(i) + ".igc", std::nullopt });
+    }
+    auto* deleted = new CompareWindow(sources);
+    EXPECT_TRUE(deleted->isDebriefing());
+    delete deleted;
+
+    QPointer<CompareWindow> closed = new CompareWindow(sources);
+    closed->setAttribute(Qt::WA_DeleteOnClose);
+    closed->show();
+    closed->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(closed.isNull());
+}
+
+// "Compare" takes the selected rows; "Compare Files…" adds files from outside, which
+// stay outside: the library's flights and totals are as they were.
+TEST(LibraryWindow, CompareRowsAndFilesOutsideTheLibrary)
+{
+    SharedLibrary shared;
+    LibraryWindow window(*shared.library);
+    const auto select = [&](std::initializer_list<int> rows) {
+        window.table().clearSelection();
+        for (const int row : rows)
+            window.table().selectionModel()->select(window.filterModel().index(row, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    };
+    EXPECT_TRUE(window.table().actions().contains(&window.compareAction()));
+    EXPECT_FALSE(window.compareAction().isEnabled()) << "nothing selected";
+    select({ 0 });
+    EXPECT_FALSE(window.compareAction().isEnabled()) << "one flight";
+    EXPECT_EQ(window.compareSelected(), nullptr);
+    select({ 0, 2 });
+    EXPECT_TRUE(window.compareAction().isEnabled());
+    EXPECT_FALSE(window.editAction().isEnabled()) << "the other actions keep to one flight";
+    const auto chosen = window.selectedFlights();
+    ASSERT_EQ(chosen.size(), 2u);
+
+    const auto flightsBefore = valueOf(shared.library->index().flights());
+    const auto totalsBefore = totalsOf(window, 0);
+    TemporaryFolder folder;
+    const std::string outside = writeOutAndBack(folder.path(), "Guest", 1.8, 1719820800 + 10 * 3600);
+    int asked = 0;
+    window.chooseCompareFiles = [&] {
+        ++asked;
+        return QStringList { QString::fromStdString(outside) };
+    };
+    window.compareFilesAction().trigger();
+    EXPECT_EQ(asked, 1);
+    const auto windows = QApplication::topLevelWidgets();
+    CompareWindow* compare = nullptr;
+    for (QWidget* widget : windows)
+        if (auto* found = qobject_cast<CompareWindow*>(widget))
+            compare = found;
+    ASSERT_TRUE(compare);
+    ASSERT_EQ(compare->flightCount(), 3u);
+    for (std::size_t i = 0; i < 2; ++i) {
+        ASSERT_TRUE(compare->flight(i).source.stored);
+        EXPECT_EQ(compare->flight(i).source.stored->id, chosen[i].id);
+    }
+    EXPECT_FALSE(compare->flight(2).source.stored);
+    EXPECT_EQ(compare->flight(2).pilot, "Guest");
+    ASSERT_TRUE(waitFor([&] { return !compare->isDebriefing(); }));
+    EXPECT_EQ(compare->figureCell(CompareWindow::Figure::Thermals, 2), "1");
+    // A library flight shows its stored score.
+    if (chosen[0].scorePoints) {
+        EXPECT_TRUE(compare->figureCell(CompareWindow::Figure::Score, 0).startsWith(scoreText(chosen[0])));
+    }
+    compare->close();
+
+    window.reload();
+    EXPECT_EQ(valueOf(shared.library->index().flights()).size(), flightsBefore.size());
+    EXPECT_EQ(totalsOf(window, 0), totalsBefore);
+    EXPECT_TRUE(std::filesystem::exists(outside)) << "read where it is";
+
+    // The selected flights alone, and too few flights to compare.
+    CompareWindow* rows = window.compareSelected();
+    ASSERT_TRUE(rows);
+    EXPECT_EQ(rows->flightCount(), 2u);
+    rows->close();
+    window.table().clearSelection();
+    EXPECT_EQ(window.compareFiles({ QString::fromStdString(outside) }), nullptr);
+    EXPECT_TRUE(window.statusLabel().text().startsWith("Choose two flights")) << window.statusLabel().text().toStdString();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }

@@ -3,6 +3,7 @@
 #include "TerrainTileFiles.h"
 
 #include "map/qt/ContestLayer.h"
+#include "map/qt/GliderLayer.h"
 #include "map/qt/LegendImage.h"
 #include "map/qt/LegendLayer.h"
 #include "map/qt/MapPainter.h"
@@ -15,6 +16,9 @@
 
 #include <QPainter>
 #include <QSignalSpy>
+
+#include <algorithm>
+#include <functional>
 
 #include <gtest/gtest.h>
 
@@ -97,6 +101,17 @@ TEST(TrackLayer, DrawsRunsOfOneColourWhereTheFixesAreAndOnlyWhatIsInView)
         }
     }
 
+    // One colour for a flight among others: both halves in it, the ramp back without it.
+    layer.setColoring(TrackColoring::Altitude);
+    const QColor single(30, 100, 220);
+    for (const bool one : { true, false }) {
+        layer.setSingleColour(one ? std::optional<QColor>(single) : std::nullopt);
+        const QImage image = paintLayers({ &layer }, viewFrom(0));
+        EXPECT_EQ(colorNear(image.pixelColor(150, 100), single), one);
+        EXPECT_EQ(colorNear(image.pixelColor(250, 100), single), one);
+        EXPECT_EQ(layer.lastPolylineCount(), one ? 1u : 2u) << "one run of one colour";
+    }
+
     // Thinned to about a pixel: the first and the last fix kept, the rest at least a
     // pixel apart.
     const ThinnedTrack& thinned = layer.thinnedTrack();
@@ -171,6 +186,126 @@ TEST(MarkersLayer, ShowsTakeOffLandingCursorAndPointsInOrder)
     EXPECT_EQ(layer.markerAt(viewport, { 151, 100 }), 3u);
     EXPECT_EQ(layer.markerAt(viewport, { 120, 50 }), 0u);
     EXPECT_EQ(layer.markerAt(viewport, { 200, 180 }), std::nullopt);
+}
+
+// A layer that counts its paints (under the gliders: kept as an image).
+class CountingLayer final : public MapLayer {
+public:
+    void paint(QPainter& painter, const MapViewport&) override
+    {
+        ++paints;
+        painter.fillRect(QRectF(0, 0, 20, 20), Qt::black);
+    }
+    int paints { 0 };
+};
+
+TEST(GliderLayer, ArrowAlongTheHeadingTrailBehindAndOnlyWhileFlying)
+{
+    // One glider east along the equator from 1° (the equator track, a fix a second),
+    // another 1,000 s later on the same line going west: 100 pixels a degree.
+    const auto east = equatorTrack();
+    auto west = std::make_shared<TrackPoints>(*east);
+    std::reverse(west->begin(), west->end());
+    for (std::size_t i = 0; i < west->size(); ++i)
+        (*west)[i].time = static_cast<std::int64_t>(i) + 1000;
+    GliderLayer layer;
+    QSignalSpy changed(&layer, &MapLayer::changed);
+    layer.setGliders({ { east, QColor(200, 0, 0), "Red", 0 }, { west, QColor(0, 0, 200), "Blue", 0 } });
+    EXPECT_TRUE(layer.isLive());
+    layer.setTime(500);
+    EXPECT_EQ(changed.count(), 2);
+
+    struct Case {
+        double time;
+        std::optional<double> redLongitude;
+        std::optional<double> blueLongitude;
+    };
+    const Case cases[] = {
+        { -1, std::nullopt, std::nullopt },
+        { 500, 1.5, std::nullopt },
+        { 1500, 2.5, 2.5 },
+        { 2000, 3.0, 2.0 },
+        { 2500, std::nullopt, 1.5 },
+    };
+    for (const Case& c : cases) {
+        layer.setTime(c.time);
+        for (const auto& [glider, longitude] : { std::pair { std::size_t { 0 }, c.redLongitude }, { std::size_t { 1 }, c.blueLongitude } }) {
+            const auto point = layer.gliderMapPoint(glider);
+            ASSERT_EQ(point.has_value(), longitude.has_value()) << c.time << " glider " << glider;
+            if (point) {
+                EXPECT_NEAR(point->x, mapPointForCoordinate({ 0, *longitude }).x, 1e-3) << c.time;
+            }
+        }
+    }
+    EXPECT_FALSE(layer.gliderMapPoint(2));
+
+    // At 1,500 s red at 2.5° heading east, blue at 2.5° heading west: each arrow's tip
+    // ahead of it, its trail (120 s: 0.12°, 12 pixels) behind it in its colour.
+    layer.setGliders({ { east, QColor(200, 0, 0), "Red", 0 } });
+    layer.setTime(1500);
+    const QImage image = paintLayers({ &layer }, viewFrom(0));
+    const auto reddish = [&](int x, int y) {
+        const QColor colour = image.pixelColor(x, y);
+        return colour.red() > colour.green() + 80 && colour.red() > colour.blue() + 80;
+    };
+    EXPECT_TRUE(reddish(250 + 5, 100)) << "the arrow's tip, east of the glider";
+    EXPECT_TRUE(reddish(250 - 10, 100)) << "the trail behind";
+    EXPECT_FALSE(reddish(250 - 30, 100)) << "no trail beyond two minutes";
+    EXPECT_FALSE(reddish(250 + 20, 100)) << "nothing ahead of the arrow";
+    EXPECT_FALSE(reddish(250, 100 - 14)) << "the arrow points east, not north";
+    // The time shift moves a glider along its own track.
+    layer.setGliders({ { east, QColor(200, 0, 0), "Red", -500 } });
+    layer.setTime(1500);
+    ASSERT_TRUE(layer.gliderMapPoint(0));
+    EXPECT_NEAR(layer.gliderMapPoint(0)->x, mapPointForCoordinate({ 0, 2.0 }).x, 1e-3);
+}
+
+TEST(MapPainter, LiveLayerOverTheKeptImageOfTheOthers)
+{
+    const auto track = equatorTrack();
+    CountingLayer under;
+    GliderLayer gliders;
+    gliders.setGliders({ { track, QColor(200, 0, 0), {}, 0 } });
+    MapPainter painter;
+    QImage image(imageSize, QImage::Format_ARGB32_Premultiplied);
+    MapRect panned = viewFrom(0);
+    panned.x += panned.width / 10;
+    struct Step {
+        const char* name;
+        std::function<void()> change;
+        MapRect visible;
+        bool renewed;
+        int paints; // of the layer under, so far
+    };
+    const Step steps[] = {
+        { "first frame", [] { }, viewFrom(0), true, 1 },
+        { "the glider moved: the kept image", [&] { gliders.setTime(900); }, viewFrom(0), false, 1 },
+        { "again", [&] { gliders.setTime(1000); }, viewFrom(0), false, 1 },
+        { "the view moved", [] { }, panned, true, 2 },
+        { "another layer changed", [&] { painter.invalidateCache(); }, panned, true, 3 },
+        { "the glider hidden: drawn whole", [&] { gliders.setVisible(false); }, panned, false, 4 },
+        { "shown again", [&] { gliders.setVisible(true); }, panned, true, 5 },
+    };
+    for (const Step& step : steps) {
+        step.change();
+        QPainter framePainter(&image);
+        painter.paintCached(framePainter, imageSize, 1.0, step.visible, { &under, &gliders });
+        framePainter.end();
+        EXPECT_EQ(painter.lastPaintRenewedCache(), step.renewed) << step.name;
+        EXPECT_EQ(under.paints, step.paints) << step.name;
+    }
+    // A kept frame looks as a whole paint does.
+    gliders.setTime(1200);
+    QImage kept(imageSize, QImage::Format_ARGB32_Premultiplied);
+    QImage whole(imageSize, QImage::Format_ARGB32_Premultiplied);
+    {
+        QPainter keptPainter(&kept);
+        painter.paintCached(keptPainter, imageSize, 1.0, panned, { &under, &gliders });
+        QPainter wholePainter(&whole);
+        MapPainter().paint(wholePainter, imageSize, panned, { &under, &gliders });
+    }
+    EXPECT_FALSE(painter.lastPaintRenewedCache());
+    EXPECT_EQ(kept, whole);
 }
 
 // The legs lie over the track wherever they cross it, solid; the closing gap dashed.

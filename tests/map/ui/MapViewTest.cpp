@@ -9,6 +9,7 @@
 
 #include <QApplication>
 #include <QMouseEvent>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QToolButton>
 #include <QWheelEvent>
@@ -186,6 +187,56 @@ TEST(MapView, WheelZoomKeepsThePointUnderTheCursorAndDragPans)
     QApplication::sendEvent(&view, &release);
     EXPECT_NEAR(view.visibleMapRect().x, beforeDrag.x - 50 * unitsPerPixel, 1e-6);
     EXPECT_DOUBLE_EQ(view.visibleMapRect().y, beforeDrag.y);
+}
+
+TEST(MapView, KeepInViewRecentresOnlyOutsideTheMiddleAndOnlyTheUserMovesTheView)
+{
+    MapView view;
+    view.resize(400, 200);
+    view.setVisibleMapRect({ 1e7, 1e7, 8e5, 4e5 }, false);
+    QSignalSpy userMoved(&view, &MapView::userMovedView);
+    struct Case {
+        MapPoint point;
+        MapPoint centre;
+    };
+    const Case cases[] = {
+        { { 1e7 + 5e5, 1e7 + 2.5e5 }, { 1e7 + 4e5, 1e7 + 2e5 } }, // in the middle: stays
+        { { 1e7 + 6.5e5, 1e7 + 2e5 }, { 1e7 + 6.5e5, 1e7 + 2e5 } }, // past it: centred on it
+        { { 1e7 + 6.5e5, 1e7 + 2.5e5 }, { 1e7 + 6.5e5, 1e7 + 2e5 } },
+    };
+    for (const Case& c : cases) {
+        view.keepInView(c.point);
+        const MapRect visible = view.visibleMapRect();
+        EXPECT_DOUBLE_EQ(visible.x + visible.width / 2, c.centre.x);
+        EXPECT_DOUBLE_EQ(visible.y + visible.height / 2, c.centre.y);
+        EXPECT_DOUBLE_EQ(visible.width, 8e5) << "the scale is kept";
+    }
+    view.zoomIn();
+    EXPECT_EQ(userMoved.count(), 0) << "programs' moves are not the user's";
+
+    QWheelEvent wheel(QPointF(100, 50), view.mapToGlobal(QPointF(100, 50)), QPoint(), QPoint(0, 120), Qt::NoButton,
+        Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(&view, &wheel);
+    EXPECT_EQ(userMoved.count(), 1);
+    // A click is no move; a drag is.
+    const auto drag = [&](QPointF to) {
+        QMouseEvent press(QEvent::MouseButtonPress, QPointF(200, 100), view.mapToGlobal(QPointF(200, 100)), Qt::LeftButton,
+            Qt::LeftButton, Qt::NoModifier);
+        QMouseEvent move(QEvent::MouseMove, to, view.mapToGlobal(to), Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+        QMouseEvent release(QEvent::MouseButtonRelease, to, view.mapToGlobal(to), Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(&view, &press);
+        QApplication::sendEvent(&view, &move);
+        QApplication::sendEvent(&view, &release);
+    };
+    drag(QPointF(200, 100));
+    EXPECT_EQ(userMoved.count(), 1);
+    drag(QPointF(260, 100));
+    EXPECT_GE(userMoved.count(), 2);
+    const int beforeButton = static_cast<int>(userMoved.count());
+    for (QToolButton* button : view.findChildren<QToolButton*>())
+        if (button->toolTip() == "Zoom out")
+            button->click();
+    EXPECT_EQ(userMoved.count(), beforeButton + 1);
 }
 
 TEST(MapView, MapTypeReachesTheBaseLayerWhicheverComesFirst)

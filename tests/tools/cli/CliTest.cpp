@@ -1,4 +1,5 @@
 // The corvex command line as a user runs it, against the virtual instrument.
+#include "SyntheticFlight.h"
 #include "VirtualInstrumentProcess.h"
 
 #include "base/Sha256.h"
@@ -306,6 +307,7 @@ TEST(Cli, ParserErrorsAreUsageErrorsInEveryCommand)
         { { "airspace-check", "a.igc", "--airspaces", "france.txt", "--json=yes" }, "unexpected value after '--json'" },
         { { "debrief" }, "missing argument" },
         { { "debrief", "a.igc", "b.igc" }, "unexpected argument b.igc" },
+        { { "compare", "a.igc" }, "missing argument" },
     };
     for (const Case& c : cases) {
         const CliRun run = runCli(c.arguments);
@@ -328,6 +330,8 @@ TEST(Cli, ParserErrorsAreUsageErrorsInEveryCommand)
         { "airspace-check", CORVEX_TESTDATA_DIR "/igc/20180427.igc", "--airspaces", fifo },
         { "debrief", fifo },
         { "debrief", CORVEX_TESTDATA_DIR "/README.md" },
+        { "compare", CORVEX_TESTDATA_DIR "/igc/20180427.igc", fifo },
+        { "compare", CORVEX_TESTDATA_DIR "/README.md", CORVEX_TESTDATA_DIR "/igc/20180427.igc" },
         { "firmware", "install", fifo },
         { "airspaces", "convert", fifo, "--out", pipes.path() + "/set.bin" },
         { "airspaces", "render", fifo, "--out", pipes.path() + "/set.png" },
@@ -372,7 +376,7 @@ TEST(Cli, ParserErrorsAreUsageErrorsInEveryCommand)
     EXPECT_TRUE(runCli({ "score", "a.igc", "--rules", "nope" }).err.contains("olc (OLC classic)"));
 
     // And each command's --help is its own, on stdout.
-    for (const QString command : { "info", "flights", "pilot", "download", "logbook", "airspaces", "airspaces convert", "sync", "library import" }) {
+    for (const QString command : { "info", "flights", "pilot", "download", "logbook", "airspaces", "airspaces convert", "sync", "library import", "compare" }) {
         const CliRun help = runCli(command.split(' ') << "--help");
         EXPECT_EQ(help.exitCode, 0) << command.toStdString();
         EXPECT_TRUE(help.out.startsWith("Usage: corvex [--port PATH] " + command)) << help.out.toStdString();
@@ -422,6 +426,81 @@ TEST(Cli, DebriefJsonTextAndLibraryFlight)
     const QString id = QString::number(listed.first()["id"].toInt());
     EXPECT_EQ(runCli({ "debrief", id, "--json", "--library", library }).out, run.out);
     EXPECT_EQ(runCli({ "debrief", "99", "--library", library }).exitCode, 7);
+}
+
+// compare: two pilots of one day in one thermal and a flight of another day; the JSON
+// scripts read, the text, library flights by number, and the refusals.
+TEST(Cli, CompareSharedThermalsJsonTextAndLibraryFlights)
+{
+    QTemporaryDir scratch;
+    const auto write = [&](const QString& name, std::int64_t delay, double climb) {
+        corvex::testing::SyntheticFlight script;
+        script.startTime += delay;
+        script.ground(60).glide(180, 90).thermal(5, climb).glide(180, 90).ground(60);
+        const QString path = scratch.path() + "/" + name;
+        std::ofstream(path.toStdString()) << script.igcText();
+        return path;
+    };
+    const QString first = write("first.igc", 0, 2.0), second = write("second.igc", 40, 1.5);
+    const QString otherDay = CORVEX_TESTDATA_DIR "/igc/20180427.igc";
+
+    const CliRun run = runCli({ "compare", first, second, otherDay, "--json" });
+    ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+    const QJsonObject json = QJsonDocument::fromJson(run.out.toUtf8()).object();
+    const QJsonArray flights = json["flights"].toArray();
+    ASSERT_EQ(flights.size(), 3);
+    for (const QJsonValue& value : flights) {
+        const QJsonObject flight = value.toObject();
+        for (const char* key : { "file", "pilot", "glider", "date", "takeoff", "totals" })
+            EXPECT_TRUE(flight.contains(key)) << key;
+        for (const char* key : { "thermals", "avg_climb_ms", "height_gained_m", "circling_share", "avg_glide_speed_kmh", "avg_glide_ratio" })
+            EXPECT_TRUE(flight["totals"].toObject().contains(key)) << key;
+    }
+    EXPECT_EQ(flights[0]["file"].toString(), first) << "in the order given";
+    EXPECT_EQ(flights[2]["date"].toString(), "2018-04-27");
+    EXPECT_EQ(flights[0]["totals"].toObject()["thermals"].toInt(), 1);
+    const QJsonArray shared = json["shared_thermals"].toArray();
+    ASSERT_EQ(shared.size(), 1);
+    const QJsonObject thermal = shared.first().toObject();
+    EXPECT_TRUE(thermal["start"].toString().startsWith("2024-07-01T18:0")) << thermal["start"].toString().toStdString();
+    EXPECT_TRUE(thermal["end"].toString().endsWith('Z'));
+    EXPECT_NEAR(thermal["centre"].toObject()["lat"].toDouble(), 46.5, 0.05);
+    const QJsonArray parts = thermal["flights"].toArray();
+    ASSERT_EQ(parts.size(), 3);
+    EXPECT_NEAR(parts[0].toObject()["climb_ms"].toDouble(), 2.0, 0.2);
+    EXPECT_NEAR(parts[1].toObject()["climb_ms"].toDouble(), 1.5, 0.2);
+    EXPECT_TRUE(parts[2].isNull()) << "the other day's flight was not there";
+    EXPECT_EQ(thermal["faster"].toObject()["flight"].toInt(-1), 0);
+
+    const CliRun text = runCli({ "--utc", "--units", "aviation", "compare", first, second });
+    ASSERT_EQ(text.exitCode, 0) << text.err.toStdString();
+    EXPECT_TRUE(text.out.startsWith("times: UTC\n\nflights\n")) << text.out.toStdString();
+    EXPECT_TRUE(text.out.contains(QRegularExpression("\n  flight +first.igc +second.igc\n"))) << text.out.toStdString();
+    EXPECT_TRUE(text.out.contains(QRegularExpression("\n  thermals +1 +1\n"))) << text.out.toStdString();
+    EXPECT_TRUE(text.out.contains("\nshared thermals: 1\n")) << text.out.toStdString();
+    EXPECT_TRUE(text.out.contains(QRegularExpression("\n  18:0\\d:\\d\\d .* kt, .* ft .*1 by .* kt \\(\\d+ %\\)\n")))
+        << "who climbed faster, in the units asked for: " << text.out.toStdString();
+
+    // A library flight by its number; a number the library lacks; the same flight twice,
+    // by name or by a number and the file it came from.
+    const QString library = scratch.path() + "/Flights";
+    ASSERT_EQ(runCli({ "library", "import", first, "--library", library }).exitCode, 0);
+    const QJsonArray listed = QJsonDocument::fromJson(runCli({ "library", "list", "--json", "--library", library }).out.toUtf8()).array();
+    ASSERT_EQ(listed.size(), 1);
+    const QString id = QString::number(listed.first()["id"].toInt());
+    const CliRun byId = runCli({ "compare", id, second, "--json", "--library", library });
+    ASSERT_EQ(byId.exitCode, 0) << byId.err.toStdString();
+    const QJsonObject fromLibrary = QJsonDocument::fromJson(byId.out.toUtf8()).object()["flights"].toArray().first().toObject();
+    EXPECT_EQ(fromLibrary["id"].toInt(), listed.first()["id"].toInt());
+    EXPECT_FALSE(fromLibrary.contains("file"));
+    EXPECT_EQ(QJsonDocument::fromJson(byId.out.toUtf8()).object()["shared_thermals"].toArray().size(), 1);
+    EXPECT_EQ(runCli({ "compare", second, "99", "--library", library }).exitCode, 7);
+    for (const QStringList& twice : { QStringList { first, second, first }, QStringList { id, first, "--library", library } }) {
+        const CliRun refused = runCli(QStringList { "compare" } + twice);
+        EXPECT_EQ(refused.exitCode, 1) << twice.join(' ').toStdString();
+        EXPECT_TRUE(refused.err.contains("are the same flight: give each flight once")) << refused.err.toStdString();
+        EXPECT_TRUE(refused.out.isEmpty());
+    }
 }
 
 // airspace-check's exit codes and JSON: 10 with crossings, 0 without, 4 for a file
