@@ -173,6 +173,7 @@ LibraryWindow::LibraryWindow(FlightLibrary& library, QWidget* parent)
 {
     setWindowTitle(tr("Flight Library"));
     setAcceptDrops(true);
+    exportComparisonKmz = [this](CompareWindow& window) { saveComparisonKmz(window); };
 
     m_year = new QComboBox;
     m_year->setAccessibleName(tr("Year"));
@@ -930,6 +931,43 @@ bool LibraryWindow::exportKmz()
     if (!kmz || !saved) {
         QMessageBox::warning(this, tr("Export"),
             !kmz ? QString::fromStdString(kmz.error()) : tr("Cannot write %1. Choose a folder you can write to.").arg(path));
+        return false;
+    }
+    showStatus(tr("Saved %1").arg(path));
+    return true;
+}
+
+bool LibraryWindow::saveComparisonKmz(const CompareWindow& window)
+{
+    std::vector<analysis::KmzFlight> flights;
+    for (std::size_t i = 0; i < window.flightCount(); ++i) {
+        const CompareWindow::Compared& compared = window.flight(i);
+        if (!compared.igc)
+            continue;
+        analysis::KmzFlight flight;
+        flight.flight = *compared.igc;
+        flight.figures = compared.figures;
+        flight.debrief = compared.debrief;
+        QString who = compared.pilot;
+        if (!compared.glider.isEmpty())
+            who += (who.isEmpty() ? "" : ", ") + compared.glider;
+        flight.name = who.toStdString();
+        flight.colour = { static_cast<std::uint8_t>(compared.colour.red()), static_cast<std::uint8_t>(compared.colour.green()),
+            static_cast<std::uint8_t>(compared.colour.blue()) };
+        flights.push_back(std::move(flight));
+    }
+    if (flights.empty())
+        return false;
+    const QString path = chooseSaveFile(tr("Export Comparison"), tr("Comparison.kmz"), tr("KMZ files (*.kmz)"));
+    if (path.isEmpty())
+        return false;
+    const QByteArray legend = climbLegendPng();
+    analysis::KmzOptions options;
+    options.name = tr("Comparison").toStdString();
+    options.creator = "Corvex Vario " + QCoreApplication::applicationVersion().toStdString();
+    options.legendPng.assign(legend.constData(), static_cast<std::size_t>(legend.size()));
+    if (!analysis::saveKmz(flights, options, path.toStdString())) {
+        QMessageBox::warning(this, tr("Export"), tr("Cannot write %1. Choose a folder you can write to.").arg(path));
         return false;
     }
     showStatus(tr("Saved %1").arg(path));

@@ -69,6 +69,7 @@
 #include <QTimer>
 
 #include <gtest/gtest.h>
+#include <zip.h>
 #include <sqlite3.h>
 
 #include <algorithm>
@@ -1925,6 +1926,33 @@ TEST(LibraryWindow, CompareRowsAndFilesOutsideTheLibrary)
     EXPECT_EQ(compare->flight(2).pilot, "Guest");
     ASSERT_TRUE(waitFor([&] { return !compare->isDebriefing(); }));
     EXPECT_EQ(compare->figureCell(CompareWindow::Figure::Thermals, 2), "1");
+    // "Export KMZ…": the three flights in one file, each in its colour in the window.
+    ASSERT_TRUE(compare->exportKmzButton().isEnabled());
+    const std::string kmzPath = folder.path() + "/comparison.kmz";
+    window.chooseSaveFile = [&](const QString&, const QString& suggested, const QString&) {
+        EXPECT_EQ(suggested, "Comparison.kmz");
+        return QString::fromStdString(kmzPath);
+    };
+    compare->exportKmzButton().click();
+    int zipError = 0;
+    zip_t* archive = zip_open(kmzPath.c_str(), ZIP_RDONLY, &zipError);
+    ASSERT_TRUE(archive) << zipError;
+    zip_stat_t stat;
+    ASSERT_EQ(zip_stat(archive, "doc.kml", 0, &stat), 0);
+    std::string kml(static_cast<std::size_t>(stat.size), '\0');
+    zip_file_t* entry = zip_fopen(archive, "doc.kml", 0);
+    EXPECT_EQ(zip_fread(entry, kml.data(), stat.size), static_cast<zip_int64_t>(stat.size));
+    zip_fclose(entry);
+    EXPECT_GE(zip_name_locate(archive, "legend.png", 0), 0);
+    zip_discard(archive);
+    std::size_t tracks = 0;
+    for (std::size_t at = 0; (at = kml.find("<gx:Track>", at)) != std::string::npos; ++at)
+        ++tracks;
+    EXPECT_EQ(tracks, 3u);
+    const QColor guest = compare->flight(2).colour;
+    const std::string guestColour = QString::asprintf("ff%02x%02x%02x", guest.blue(), guest.green(), guest.red()).toStdString();
+    EXPECT_NE(kml.find("<color>" + guestColour + "</color>"), std::string::npos) << guestColour;
+    EXPECT_NE(kml.find("<name>Guest"), std::string::npos);
     // A library flight shows its stored score.
     if (chosen[0].scorePoints) {
         EXPECT_TRUE(compare->figureCell(CompareWindow::Figure::Score, 0).startsWith(scoreText(chosen[0])));

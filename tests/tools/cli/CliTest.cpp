@@ -481,6 +481,20 @@ TEST(Cli, CompareSharedThermalsJsonTextAndLibraryFlights)
     EXPECT_TRUE(text.out.contains(QRegularExpression("\n  18:0\\d:\\d\\d .* kt, .* ft .*1 by .* kt \\(\\d+ %\\)\n")))
         << "who climbed faster, in the units asked for: " << text.out.toStdString();
 
+    // --kmz: the same comparison printed, and the flights in one KMZ beside it; a folder
+    // that cannot be made says so.
+    const QString kmz = scratch.path() + "/compared.kmz";
+    const CliRun globe = runCli({ "--utc", "--units", "aviation", "compare", first, second, "--kmz", kmz });
+    ASSERT_EQ(globe.exitCode, 0) << globe.err.toStdString();
+    EXPECT_EQ(globe.out, text.out);
+    QFile kmzFile(kmz);
+    ASSERT_TRUE(kmzFile.open(QIODevice::ReadOnly));
+    EXPECT_EQ(kmzFile.read(37).mid(30), "doc.kml");
+    const CliRun unwritable = runCli({ "compare", first, second, "--kmz", first + "/compared.kmz" });
+    EXPECT_EQ(unwritable.exitCode, 4);
+    EXPECT_TRUE(unwritable.err.startsWith("corvex: cannot create the folder " + first)) << unwritable.err.toStdString();
+    EXPECT_TRUE(unwritable.out.isEmpty());
+
     // A library flight by its number; a number the library lacks; the same flight twice,
     // by name or by a number and the file it came from.
     const QString library = scratch.path() + "/Flights";
