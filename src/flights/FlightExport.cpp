@@ -9,22 +9,10 @@ namespace corvex::flights {
 
 namespace {
 
-enum class AltitudeSource { Gnss, Pressure, None };
+using AltitudeSource = TrackAltitude;
 
-AltitudeSource altitudeSource(const IgcFlight& flight)
-{
-    const auto& fixes = flight.fixes;
-    if (std::any_of(fixes.begin(), fixes.end(), [](const IgcFix& fix) { return fix.gnssAltitude != 0; }))
-        return AltitudeSource::Gnss;
-    if (std::any_of(fixes.begin(), fixes.end(), [](const IgcFix& fix) { return fix.pressureAltitude != 0; }))
-        return AltitudeSource::Pressure;
-    return AltitudeSource::None;
-}
-
-int altitudeOf(const IgcFix& fix, AltitudeSource source)
-{
-    return source == AltitudeSource::Pressure ? fix.pressureAltitude : fix.gnssAltitude;
-}
+AltitudeSource altitudeSource(const IgcFlight& flight) { return trackAltitudeOf(flight); }
+int altitudeOf(const IgcFix& fix, AltitudeSource source) { return fixAltitude(fix, source); }
 
 void appendInteger(std::string& out, std::int64_t value, int width = 0)
 {
@@ -161,7 +149,6 @@ std::string writeGpx(const IgcFlight& flight, const TrackFileOptions& options)
 
 std::string writeKml(const IgcFlight& flight, const TrackFileOptions& options)
 {
-    const AltitudeSource source = altitudeSource(flight);
     const std::string name = trackName(flight, options);
     pugi::xml_document document = xml::documentWithDeclaration();
     pugi::xml_node kml = document.append_child("kml");
@@ -179,6 +166,52 @@ std::string writeKml(const IgcFlight& flight, const TrackFileOptions& options)
     pugi::xml_node placemark = folder.append_child("Placemark");
     appendName(placemark, "name", name);
     placemark.append_child("styleUrl").text().set("#track");
+    appendKmlTrack(placemark, flight);
+    return xml::documentText(document, xml::Layout::Indented);
+}
+
+TrackAltitude trackAltitudeOf(const IgcFlight& flight)
+{
+    const auto& fixes = flight.fixes;
+    if (std::any_of(fixes.begin(), fixes.end(), [](const IgcFix& fix) { return fix.gnssAltitude != 0; }))
+        return TrackAltitude::Gnss;
+    if (std::any_of(fixes.begin(), fixes.end(), [](const IgcFix& fix) { return fix.pressureAltitude != 0; }))
+        return TrackAltitude::Pressure;
+    return TrackAltitude::None;
+}
+
+int fixAltitude(const IgcFix& fix, TrackAltitude source)
+{
+    switch (source) {
+    case TrackAltitude::Gnss:
+        return fix.gnssAltitude;
+    case TrackAltitude::Pressure:
+        return fix.pressureAltitude;
+    case TrackAltitude::None:
+        break;
+    }
+    return 0;
+}
+
+std::string kmlCoordinate(const IgcFix& fix, TrackAltitude source, char separator)
+{
+    std::string text;
+    appendDegrees(text, fix.rawLongitude, true);
+    text += separator;
+    appendDegrees(text, fix.rawLatitude, false);
+    text += separator;
+    appendInteger(text, fixAltitude(fix, source));
+    return text;
+}
+
+std::string kmlTime(std::int64_t time)
+{
+    return formatted([&](std::string& out) { appendTime(out, time); });
+}
+
+void appendKmlTrack(pugi::xml_node placemark, const IgcFlight& flight)
+{
+    const AltitudeSource source = altitudeSource(flight);
     pugi::xml_node track = placemark.append_child("gx:Track");
     track.append_child("altitudeMode").text().set(source == AltitudeSource::None ? "clampToGround" : "absolute");
     std::string text;
@@ -187,16 +220,8 @@ std::string writeKml(const IgcFlight& flight, const TrackFileOptions& options)
         appendTime(text, fix.time);
         track.append_child("when").text().set(text.c_str());
     }
-    for (const IgcFix& fix : flight.fixes) {
-        text.clear();
-        appendDegrees(text, fix.rawLongitude, true);
-        text += ' ';
-        appendDegrees(text, fix.rawLatitude, false);
-        text += ' ';
-        appendInteger(text, source == AltitudeSource::None ? 0 : altitudeOf(fix, source));
-        track.append_child("gx:coord").text().set(text.c_str());
-    }
-    return xml::documentText(document, xml::Layout::Indented);
+    for (const IgcFix& fix : flight.fixes)
+        track.append_child("gx:coord").text().set(kmlCoordinate(fix, source, ' ').c_str());
 }
 
 } // namespace corvex::flights

@@ -3,6 +3,8 @@
 #include "base/Result.h"
 #include "flights/IgcFlight.h"
 
+#include <pugixml.hpp>
+
 #include <chrono>
 #include <span>
 #include <string>
@@ -26,6 +28,22 @@ std::string writeGpx(const IgcFlight& flight, const TrackFileOptions& options);
 // One placemark with a gx:Track: a time and a position (longitude, latitude, absolute
 // altitude chosen as for GPX) for every fix.
 std::string writeKml(const IgcFlight& flight, const TrackFileOptions& options);
+
+// The altitude a track file gives its fixes: GNSS when the recorder logged any, else
+// pressure, else none (every fix on the ground).
+enum class TrackAltitude { Gnss, Pressure, None };
+TrackAltitude trackAltitudeOf(const IgcFlight& flight);
+int fixAltitude(const IgcFix& fix, TrackAltitude source); // 0 for None
+
+// "lon<separator>lat<separator>alt": KML's LineString and Point take ',', gx:coord ' '.
+// The degrees come straight from the B record with seven decimals.
+std::string kmlCoordinate(const IgcFix& fix, TrackAltitude source, char separator);
+// "2016-05-04T08:10:42Z"
+std::string kmlTime(std::int64_t time);
+
+// A gx:Track of every fix (an altitudeMode, a <when> per fix, then a <gx:coord> per
+// fix) appended to a placemark: what writeKml writes and GPSBabel reads back.
+void appendKmlTrack(pugi::xml_node placemark, const IgcFlight& flight);
 
 // "2016-05-04 Jane Doe, ASG 29": what a track is called when the caller names none.
 std::string defaultTrackName(const IgcFlight& flight);

@@ -1,5 +1,7 @@
 #include "map/MapTrack.h"
 
+#include "base/ClimbSteps.h"
+
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -14,11 +16,6 @@ constexpr std::array<MapColor, 4> altitudeAnchors { {
     { 0.10, 0.68, 0.35, 1 }, // green
     { 0.96, 0.78, 0.12, 1 }, // yellow
     { 0.84, 0.10, 0.10, 1 }, // high: red
-} };
-constexpr std::array<MapColor, 3> climbAnchors { {
-    { 0.12, 0.26, 0.86, 1 }, // sink: blue
-    { 0.95, 0.85, 0.25, 1 }, // level: yellow
-    { 0.86, 0.06, 0.10, 1 }, // climb: red
 } };
 
 template<std::size_t N>
@@ -51,14 +48,8 @@ TrackColorScale::TrackColorScale(TrackColoring coloring, const TrackPoints& poin
 
 std::uint8_t TrackColorScale::bucketOf(const TrackPoint& point) const
 {
-    if (m_coloring == TrackColoring::Climb) {
-        // Rounded to the nearest metre per second: a level glide (±0.5) is the middle,
-        // as is a fix without a climb rate.
-        if (!std::isfinite(point.vario))
-            return static_cast<std::uint8_t>(climbLimit);
-        const double steps = std::round(std::clamp(point.vario, -climbLimit, climbLimit));
-        return static_cast<std::uint8_t>(steps + climbLimit);
-    }
+    if (m_coloring == TrackColoring::Climb)
+        return static_cast<std::uint8_t>(climbStepOf(point.vario));
     const double span = m_highest - m_lowest;
     if (!(span > 0) || !std::isfinite(point.altitude))
         return 0;
@@ -70,7 +61,11 @@ MapColor TrackColorScale::colorOfBucket(std::size_t bucket) const
 {
     const std::size_t last = bucketCount() - 1;
     const double fraction = static_cast<double>(std::min(bucket, last)) / static_cast<double>(last);
-    return m_coloring == TrackColoring::Altitude ? rampColor(altitudeAnchors, fraction) : rampColor(climbAnchors, fraction);
+    if (m_coloring == TrackColoring::Climb) {
+        const ClimbStepColour colour = climbStepColour(bucket);
+        return { colour.red, colour.green, colour.blue, 1.0 };
+    }
+    return rampColor(altitudeAnchors, fraction);
 }
 
 double TrackColorScale::valueOfBucket(std::size_t bucket) const
@@ -78,7 +73,7 @@ double TrackColorScale::valueOfBucket(std::size_t bucket) const
     const std::size_t last = bucketCount() - 1;
     const double index = static_cast<double>(std::min(bucket, last));
     if (m_coloring == TrackColoring::Climb)
-        return index - climbLimit;
+        return climbOfStep(bucket);
     return m_lowest + (index + 0.5) * (m_highest - m_lowest) / altitudeBuckets;
 }
 

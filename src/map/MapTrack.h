@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/ClimbSteps.h"
 #include "map/MapGeometry.h"
 #include "map/MapProjection.h"
 
@@ -33,8 +34,8 @@ enum class TrackColoring { Altitude, Climb };
 class TrackColorScale {
 public:
     static constexpr std::size_t altitudeBuckets = 16;
-    static constexpr double climbLimit = 5.0;
-    static constexpr std::size_t climbBuckets = 2 * static_cast<std::size_t>(climbLimit) + 1;
+    static constexpr double climbLimit = climbStepLimit;
+    static constexpr std::size_t climbBuckets = climbStepCount;
 
     TrackColorScale() = default;
     TrackColorScale(TrackColoring coloring, const TrackPoints& points);

@@ -4,6 +4,7 @@
 // IGC files that the virtual instrument serves, so every exported flight can be held
 // against the file it came from.
 #include "VirtualInstrumentProcess.h"
+#include "analysis/FlightKmz.h"
 #include "flights/FlightExport.h"
 
 #include "support/QtTestHelpers.h"
@@ -22,6 +23,7 @@
 
 #include <gtest/gtest.h>
 #include <pugixml.hpp>
+#include <zip.h>
 
 #include <cmath>
 #include <fstream>
@@ -409,4 +411,232 @@ TEST(ExportReadersFlights, GpxAndKmlTracksOfEverySharedFlight)
             EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
         }
     }
+}
+
+namespace {
+
+// The entries of a zip held in memory, by name, in the archive's order.
+std::vector<std::pair<std::string, std::string>> zipEntries(const std::string& bytes)
+{
+    std::vector<std::pair<std::string, std::string>> entries;
+    zip_error_t error;
+    zip_error_init(&error);
+    zip_source_t* source = zip_source_buffer_create(bytes.data(), bytes.size(), 0, &error);
+    zip_t* archive = source ? zip_open_from_source(source, ZIP_RDONLY | ZIP_CHECKCONS, &error) : nullptr;
+    EXPECT_NE(archive, nullptr) << zip_error_strerror(&error);
+    if (!archive) {
+        if (source)
+            zip_source_free(source);
+        zip_error_fini(&error);
+        return entries;
+    }
+    for (zip_int64_t i = 0; i < zip_get_num_entries(archive, 0); ++i) {
+        zip_stat_t stat;
+        zip_stat_index(archive, static_cast<zip_uint64_t>(i), 0, &stat);
+        std::string content(static_cast<std::size_t>(stat.size), '\0');
+        zip_file_t* file = zip_fopen_index(archive, static_cast<zip_uint64_t>(i), 0);
+        EXPECT_EQ(zip_fread(file, content.data(), stat.size), static_cast<zip_int64_t>(stat.size));
+        zip_fclose(file);
+        entries.emplace_back(stat.name, std::move(content));
+    }
+    zip_discard(archive);
+    zip_error_fini(&error);
+    return entries;
+}
+
+// The KML 2.2 schema (OGC 07-147r2) and its gx extension fix the order of an element's
+// children; no copy of the schema files ships in a package we may keep, so the order
+// they require of what the writer uses is written out here, and every element of these
+// kinds must list its children in it, with none the schema does not allow there.
+const std::map<std::string, std::vector<std::string>> kmlChildOrder {
+    { "Document", { "name", "visibility", "open", "description", "styleUrl", "Style", "feature" } },
+    { "Folder", { "name", "visibility", "open", "description", "styleUrl", "Style", "feature" } },
+    { "Placemark", { "name", "visibility", "open", "description", "LookAt", "TimeStamp", "styleUrl", "Style", "Point", "LineString", "gx:Track" } },
+    { "Style", { "IconStyle", "LabelStyle", "LineStyle", "PolyStyle", "BalloonStyle", "ListStyle" } },
+    { "IconStyle", { "color", "colorMode", "scale", "heading", "Icon", "hotSpot" } },
+    { "LabelStyle", { "color", "colorMode", "scale" } },
+    { "LineStyle", { "color", "colorMode", "width" } },
+    { "PolyStyle", { "color", "colorMode", "fill", "outline" } },
+    { "LineString", { "extrude", "tessellate", "altitudeMode", "coordinates" } },
+    { "Point", { "extrude", "altitudeMode", "coordinates" } },
+    { "ScreenOverlay", { "name", "visibility", "description", "color", "drawOrder", "Icon", "overlayXY", "screenXY", "rotationXY", "size", "rotation" } },
+    { "Icon", { "href" } },
+    { "gx:Track", { "altitudeMode", "when", "gx:coord", "gx:angles", "Model", "ExtendedData" } },
+    { "gx:Tour", { "name", "visibility", "open", "description", "gx:Playlist" } },
+    { "gx:Playlist", { "gx:FlyTo", "gx:Wait", "gx:AnimatedUpdate" } },
+    { "gx:FlyTo", { "gx:duration", "gx:flyToMode", "LookAt", "Camera" } },
+    { "LookAt", { "longitude", "latitude", "altitude", "heading", "tilt", "range", "altitudeMode" } },
+};
+
+// Every structural fault of the document, one line each.
+std::vector<std::string> kmlStructureFaults(const pugi::xml_document& document)
+{
+    std::vector<std::string> faults;
+    const pugi::xml_node kml = document.document_element();
+    if (std::string(kml.name()) != "kml" || std::string(kml.attribute("xmlns").value()) != "http://www.opengis.net/kml/2.2"
+        || std::string(kml.attribute("xmlns:gx").value()) != "http://www.google.com/kml/ext/2.2")
+        faults.push_back("the root is no kml element in the KML 2.2 and gx namespaces");
+    static const QRegularExpression coordinate(R"(^-?\d{1,3}\.\d+,-?\d{1,2}\.\d+,-?\d+$)");
+    static const QRegularExpression colour("^[0-9a-f]{8}$");
+    static const std::set<std::string> altitudeModes { "absolute", "clampToGround", "relativeToGround" };
+    std::function<void(pugi::xml_node)> check = [&](pugi::xml_node element) {
+        const std::string name = element.name();
+        if (const auto order = kmlChildOrder.find(name); order != kmlChildOrder.end()) {
+            std::size_t position = 0;
+            for (pugi::xml_node child : element.children()) {
+                if (child.type() != pugi::node_element)
+                    continue;
+                // A container's features (folders, placemarks, overlays, tours) come
+                // in any order after its own elements.
+                static const std::set<std::string> features { "Folder", "Placemark", "ScreenOverlay", "gx:Tour" };
+                const std::string kind = features.count(child.name()) ? "feature" : child.name();
+                const auto& allowed = order->second;
+                const auto at = std::find(allowed.begin() + static_cast<std::ptrdiff_t>(position), allowed.end(), kind);
+                if (at == allowed.end()) {
+                    faults.push_back(std::string(child.name()) + " out of place in " + name);
+                    continue;
+                }
+                position = static_cast<std::size_t>(at - allowed.begin());
+            }
+        }
+        if (name == "coordinates") {
+            const QString text = QString::fromUtf8(element.child_value()).trimmed();
+            for (const QString& each : text.split(' ', Qt::SkipEmptyParts))
+                if (!coordinate.match(each).hasMatch())
+                    faults.push_back("coordinate " + each.toStdString());
+        }
+        if (name == "color" && !colour.match(QString::fromUtf8(element.child_value())).hasMatch())
+            faults.push_back(std::string("colour ") + element.child_value());
+        if (name == "altitudeMode" && !altitudeModes.count(element.child_value()))
+            faults.push_back(std::string("altitude mode ") + element.child_value());
+        if (name == "styleUrl" && !document.find_node([&](pugi::xml_node node) {
+                return std::string(node.name()) == "Style" && "#" + std::string(node.attribute("id").value()) == element.child_value();
+            }))
+            faults.push_back(std::string("no style ") + element.child_value());
+        for (pugi::xml_node child : element.children())
+            if (child.type() == pugi::node_element)
+                check(child);
+    };
+    check(kml);
+    return faults;
+}
+
+} // namespace
+
+// The KMZ of the shared flights: a zip with doc.kml first and the legend; a document of
+// the structure KML 2.2 requires that GPSBabel reads back with every fix of every
+// flight (the gx:Track) at its time, one flight or several in one file; the contest,
+// the thermals, take-off, landing and a tour where the flight has them.
+TEST(ExportReadersFlights, KmzOfOneFlightAndOfSeveral)
+{
+    if (auto missing = missingReader(false, true))
+        GTEST_SKIP() << missing->toStdString();
+    namespace analysis = corvex::analysis;
+    QTemporaryDir out;
+    const std::string legend = "\x89PNG\r\n\x1a\n legend stand-in";
+    const auto& rules = corvex::flights::contestRuleSets().front();
+    std::vector<analysis::KmzFlight> flights;
+    for (const char* file : { "20180427.igc", "654G6NG1.IGC" }) {
+        auto flight = analysis::readKmzFlight(std::string(CORVEX_TESTDATA_DIR "/igc/") + file, 0, &rules);
+        ASSERT_TRUE(flight) << flight.error();
+        ASSERT_TRUE(flight->score && flight->debrief) << file;
+        flight->colour = analysis::kmzFlightColour(flights.size());
+        flights.push_back(std::move(*flight));
+    }
+    ASSERT_FALSE(flights.front().debrief->thermals.empty());
+
+    const std::pair<std::size_t, std::size_t> sets[] = { { 0, 1 }, { 1, 2 }, { 0, 2 } };
+    for (const auto& [first, end] : sets) {
+        SCOPED_TRACE(testing::Message() << "flights " << first << " to " << end);
+        const std::span<const analysis::KmzFlight> chosen(flights.data() + first, end - first);
+        const auto kmz = analysis::writeKmz(chosen, { "", "Corvex Vario <test>", first == 0 ? legend : std::string() });
+        ASSERT_TRUE(kmz) << kmz.error();
+        const auto entries = zipEntries(*kmz);
+        ASSERT_EQ(entries.size(), first == 0 ? 2u : 1u);
+        EXPECT_EQ(entries[0].first, "doc.kml");
+        if (first == 0) {
+            EXPECT_EQ(entries[1].first, "legend.png");
+            EXPECT_EQ(entries[1].second, legend);
+        }
+        const std::string& kml = entries[0].second;
+        EXPECT_EQ(kml, analysis::kmzDocument(chosen, { "", "Corvex Vario <test>", first == 0 ? legend : std::string() }));
+
+        pugi::xml_document document;
+        ASSERT_TRUE(document.load_buffer(kml.data(), kml.size()));
+        const auto faults = kmlStructureFaults(document);
+        EXPECT_TRUE(faults.empty()) << faults.size() << " faults, the first: " << (faults.empty() ? "" : faults.front());
+        const pugi::xml_node root = document.document_element().child("Document");
+        EXPECT_EQ(static_cast<bool>(root.child("ScreenOverlay")), first == 0);
+        std::size_t folders = 0;
+        for (pugi::xml_node folder : root.children("Folder")) {
+            SCOPED_TRACE(folder.child_value("name"));
+            const analysis::KmzFlight& flight = chosen[folders++];
+            const auto named = [&](const char* name) {
+                return folder.find_child([&](pugi::xml_node node) { return std::string(node.child_value("name")) == name; });
+            };
+            const auto count = [](pugi::xml_object_range<pugi::xml_named_node_iterator> range) {
+                return static_cast<std::size_t>(std::distance(range.begin(), range.end()));
+            };
+            const pugi::xml_node track = named("Track").child("gx:Track");
+            EXPECT_EQ(count(track.children("when")), flight.flight.fixes.size());
+            EXPECT_EQ(count(track.children("gx:coord")), flight.flight.fixes.size());
+            const pugi::xml_node climb = named("Climb");
+            ASSERT_TRUE(climb);
+            EXPECT_EQ(std::string(climb.child_value("visibility")), chosen.size() == 1 ? "1" : "0") << "a comparison shows its colours";
+            std::size_t extruded = 0;
+            for (pugi::xml_node line : climb.children("Placemark"))
+                extruded += std::string(line.child("LineString").child_value("extrude")) == "1";
+            EXPECT_GT(extruded, 10u);
+            const auto namedFolder = [&](const char* prefix) {
+                return folder.find_child([&](pugi::xml_node node) { return std::string(node.child_value("name")).starts_with(prefix); });
+            };
+            EXPECT_EQ(count(namedFolder("Contest").children("Placemark")), flight.score->turnpoints.size() + 1) << "the legs and each turnpoint";
+            const pugi::xml_node thermals = namedFolder("Thermals");
+            EXPECT_EQ(count(thermals.children("Placemark")), flight.debrief->thermals.size());
+            if (!flight.debrief->thermals.empty()) {
+                const std::string description = thermals.child("Placemark").child_value("description");
+                for (const char* figure : { "Start ", "Duration ", "Gain ", "Climb ", "Best 20 s ", "Direction " })
+                    EXPECT_NE(description.find(figure), std::string::npos) << figure;
+            }
+            for (const char* mark : { "Take-off", "Landing" })
+                EXPECT_TRUE(named(mark).child("Point")) << mark;
+            const std::size_t views = count(folder.child("gx:Tour").child("gx:Playlist").children("gx:FlyTo"));
+            const double flown = double(flight.figures.landingTime - flight.figures.takeoffTime);
+            EXPECT_NEAR(double(views), flown / (flown > 7200 ? 60 : 30) + 1, 2) << "a view every 30 or 60 s";
+        }
+        EXPECT_EQ(folders, chosen.size());
+
+        const QString path = out.path() + "/doc.kml";
+        std::ofstream(path.toStdString(), std::ios::trunc) << kml;
+        EXPECT_EQ(runProgram("xmllint", { "--noout", path }).exitCode, 0);
+        // GPSBabel reads the gx:Track of each flight as a track with every fix.
+        const ProcessRun run = runProgram("gpsbabel", { "-i", "kml", "-f", path, "-o", "gpx", "-F", "-" });
+        ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+        pugi::xml_document gpx;
+        ASSERT_TRUE(gpx.load_string(run.out.toUtf8().constData()));
+        std::vector<std::size_t> pointsPerTrack;
+        std::vector<std::string> firstTimes;
+        for (pugi::xml_node trk : gpx.document_element().children("trk")) {
+            std::size_t points = 0;
+            for (pugi::xml_node segment : trk.children("trkseg"))
+                points += static_cast<std::size_t>(std::distance(segment.children("trkpt").begin(), segment.children("trkpt").end()));
+            if (trk.child("trkseg").child("trkpt").child("time")) {
+                pointsPerTrack.push_back(points);
+                firstTimes.push_back(trk.child("trkseg").child("trkpt").child_value("time"));
+            }
+        }
+        ASSERT_EQ(pointsPerTrack.size(), chosen.size()) << run.out.left(2000).toStdString();
+        for (std::size_t i = 0; i < chosen.size(); ++i) {
+            EXPECT_EQ(pointsPerTrack[i], chosen[i].flight.fixes.size());
+            EXPECT_EQ(firstTimes[i], corvex::flights::kmlTime(chosen[i].flight.fixes.front().time));
+        }
+    }
+
+    // A folder that cannot be written says so and leaves nothing.
+    const auto refused = analysis::saveKmz(flights, {}, out.path().toStdString() + "/missing/flight.kmz");
+    ASSERT_FALSE(refused);
+    EXPECT_EQ(refused.error(), "cannot write " + out.path().toStdString() + "/missing/flight.kmz");
+    const std::string saved = out.path().toStdString() + "/flights.kmz";
+    ASSERT_TRUE(analysis::saveKmz(flights, {}, saved));
+    EXPECT_EQ(QDir(out.path()).entryList({ "flights.kmz*" }, QDir::Files), QStringList { "flights.kmz" });
 }

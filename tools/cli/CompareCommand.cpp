@@ -4,12 +4,14 @@
 
 #include "analysis/FlightComparison.h"
 #include "analysis/FlightDebrief.h"
+#include "analysis/FlightKmz.h"
 #include "base/Format.h"
 #include "base/Units.h"
 #include "flights/FlightWords.h"
 #include "flights/IgcFlight.h"
 #include "library/FlightScores.h"
 #include "library/TakeoffTime.h"
+#include "map/qt/LegendImage.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -223,11 +225,46 @@ void printComparison(std::ostream& out, const std::vector<ComparedFlight>& fligh
     printTable(out, table);
 }
 
+// The flights in one KMZ for a globe, each in a colour of its own, with their
+// debriefs' thermals; without contest legs: a comparison scores nothing.
+ExitCode writeComparisonKmz(CliContext& context, const std::vector<ComparedFlight>& flights, const std::string& path)
+{
+    if (!prepareFolderOfFile(path, context.err))
+        return FileError;
+    std::vector<analysis::KmzFlight> kmz;
+    for (const ComparedFlight& compared : flights) {
+        analysis::KmzFlight flight;
+        flight.flight = compared.flight;
+        flight.figures = compared.figures;
+        flight.debrief = compared.debrief;
+        // "2018-04-27 Jane Doe, Rush 6", as a track file is named.
+        std::string who = compared.pilot;
+        if (!compared.glider.empty())
+            who += (who.empty() ? "" : ", ") + compared.glider;
+        flight.name = dateOf(compared) + (who.empty() ? "" : " " + who);
+        flight.colour = analysis::kmzFlightColour(kmz.size());
+        kmz.push_back(std::move(flight));
+    }
+    const QByteArray legend = climbLegendPng();
+    analysis::KmzOptions options;
+    options.name = "Comparison";
+    options.creator = "Corvex Vario " CORVEX_VERSION;
+    options.legendPng.assign(legend.constData(), static_cast<std::size_t>(legend.size()));
+    if (const auto saved = analysis::saveKmz(kmz, options, path); !saved) {
+        printError(context.err, saved.error());
+        return FileError;
+    }
+    return Success;
+}
+
 int runCompare(CliContext& context)
 {
     const auto flights = loadComparedFlights(context);
     if (!flights)
         return flights.error();
+    if (const auto kmz = context.option("kmz"))
+        if (const ExitCode written = writeComparisonKmz(context, *flights, *kmz); written != Success)
+            return written;
     const std::vector<analysis::SharedThermal> shared = sharedThermalsOf(*flights);
     if (context.option("json")) {
         Json json { { "flights", Json::array() }, { "shared_thermals", Json::array() } };
@@ -251,10 +288,11 @@ int runCompare(CliContext& context)
 
 extern const CliCommand compareCommand {
     .name = "compare",
-    .usage = "FILE.igc|ID FILE.igc|ID... [--json] [--library DIR]",
+    .usage = "FILE.igc|ID FILE.igc|ID... [--json] [--kmz FILE] [--library DIR]",
     .summary = "flights side by side: their totals and the thermals they shared",
     .options = {
         { "json", nullptr, "a JSON object instead of text (SI units, UTC)" },
+        { "kmz", "FILE", "also write the flights into one KMZ for a globe (3D tracks, thermals, tours)" },
         libraryOption,
     },
     .minimumArguments = 2,

@@ -2,6 +2,8 @@
 #include "LibraryAccess.h"
 #include "TerminalProgress.h"
 
+#include "analysis/FlightKmz.h"
+
 #include "base/FileRead.h"
 #include "base/Format.h"
 #include "device/InstrumentSession.h"
@@ -17,6 +19,7 @@
 #include "library/Sites.h"
 #include "library/TakeoffTime.h"
 #include "library/qt/LibraryDebrief.h"
+#include "map/qt/LegendImage.h"
 #include "platform/SystemLogSink.h"
 #include "platform/qt/PreferencesStore.h"
 
@@ -117,14 +120,15 @@ Json flightJson(const FlightLibrary& flights, const LibraryFlight& flight, bool 
     return json;
 }
 
-// "igc, kml or gpx": the formats of the export table.
+// "igc, kml, gpx or kmz": the formats of the export table, and the globe's file that
+// needs the flight's score and debrief besides.
 std::string formatChoices()
 {
     const auto formats = flights::flightFileFormats();
     std::string text;
-    for (std::size_t i = 0; i < formats.size(); ++i)
-        text += (i == 0 ? "" : i + 1 == formats.size() ? " or " : ", ") + std::string(formats[i].id);
-    return text;
+    for (const auto& format : formats)
+        text += (text.empty() ? "" : ", ") + std::string(format.id);
+    return text + " or kmz";
 }
 
 flights::TrackFileOptions trackOptions()
@@ -540,13 +544,39 @@ int runExport(CliContext& context)
     if (!flight)
         return flight.error();
     const std::string format = context.option("format").value_or("");
-    if (!flights::findFlightFileFormat(format)) {
+    if (format != "kmz" && !flights::findFlightFileFormat(format)) {
         printError(context.err, "--format is " + formatChoices() + ", not " + format);
         return UsageError;
     }
     const std::string out = *context.option("out");
     if (!prepareFolderOfFile(out, context.err))
         return FileError;
+    if (format == "kmz") {
+        // Scored under the rules the library lists, as the flight window scores it.
+        const flights::ContestRuleSet* rules = flights::findContestRuleSet(flights->index().listedRuleSet());
+        if (!rules)
+            rules = &flights::contestRuleSets().front();
+        const InterruptCancels interrupt;
+        auto kmz = analysis::readKmzFlight(flights->pathOf(*flight), static_cast<std::size_t>(std::max(0, flight->part)),
+            rules, flights::scoredTrackFromName(flight->scoredTrack), &interrupt.token());
+        if (!kmz) {
+            printError(context.err, kmz.error());
+            return FileError;
+        }
+        if (interrupt.token().isCancelled())
+            return Interrupted;
+        const QByteArray legend = climbLegendPng();
+        analysis::KmzOptions options;
+        options.creator = trackOptions().creator;
+        options.legendPng.assign(legend.constData(), static_cast<std::size_t>(legend.size()));
+        const auto saved = analysis::saveKmz(std::span(&*kmz, 1), options, out);
+        if (!saved) {
+            printError(context.err, saved.error());
+            return FileError;
+        }
+        context.out << visibleText(out) << "\n";
+        return Success;
+    }
     const auto exported = flights::exportFlight(flights->pathOf(*flight), format, out, trackOptions());
     if (!exported) {
         printError(context.err, exported.error().message);
@@ -923,10 +953,10 @@ const CliCommand importSubcommand {
 };
 const CliCommand exportSubcommand {
     .name = "export",
-    .usage = "ID --format igc|kml|gpx --out FILE [--library DIR]",
-    .summary = "write one flight as IGC (a copy), KML or GPX",
+    .usage = "ID --format igc|kml|gpx|kmz --out FILE [--library DIR]",
+    .summary = "write one flight as IGC (a copy), KML, GPX or a KMZ for a globe (3D track, score, thermals, tour)",
     .options = {
-        { "format", "igc|kml|gpx", "the file format", true },
+        { "format", "igc|kml|gpx|kmz", "the file format", true },
         { "out", "FILE", "the file to write", true },
         libraryOption,
     },

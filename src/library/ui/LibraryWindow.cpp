@@ -1,5 +1,6 @@
 #include "library/ui/LibraryWindow.h"
 
+#include "analysis/FlightKmz.h"
 #include "base/FileRead.h"
 #include "flights/FlightExport.h"
 #include "flights/IgcFlight.h"
@@ -14,10 +15,12 @@
 #include "library/ui/LibraryTableModel.h"
 #include "library/ui/StatisticsChart.h"
 #include "library/ui/NamesDialogs.h"
+#include "map/qt/LegendImage.h"
 #include "map/qt/MapBaseLayer.h"
 #include "map/ui/MapView.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCollator>
 #include <QComboBox>
 #include <QCoreApplication>
@@ -170,6 +173,7 @@ LibraryWindow::LibraryWindow(FlightLibrary& library, QWidget* parent)
 {
     setWindowTitle(tr("Flight Library"));
     setAcceptDrops(true);
+    exportComparisonKmz = [this](CompareWindow& window) { saveComparisonKmz(window); };
 
     m_year = new QComboBox;
     m_year->setAccessibleName(tr("Year"));
@@ -190,6 +194,7 @@ LibraryWindow::LibraryWindow(FlightLibrary& library, QWidget* parent)
         const QString id = QString::fromUtf8(format.id.data(), static_cast<qsizetype>(format.id.size()));
         exportMenu->addAction(tr("Flight as %1…").arg(id.toUpper()), this, [this, id] { exportSelected(id); });
     }
+    exportMenu->addAction(tr("Google Earth (KMZ)…"), this, [this] { exportKmz(); });
     exportMenu->addSeparator();
     exportMenu->addAction(tr("Table as CSV…"), this, [this] { exportTable(); });
     exportMenu->addAction(tr("Print Log Book (PDF)…"), this, [this] { printLogBook(); });
@@ -893,6 +898,76 @@ bool LibraryWindow::exportSelected(const QString& formatId)
             exported.error().kind == flights::FlightExportError::Kind::NotWritten
                 ? tr("Cannot write %1. Choose a folder you can write to.").arg(path)
                 : QString::fromStdString(exported.error().message));
+        return false;
+    }
+    showStatus(tr("Saved %1").arg(path));
+    return true;
+}
+
+bool LibraryWindow::exportKmz()
+{
+    const auto flight = selectedFlight();
+    if (!flight)
+        return false;
+    const QString suggested = QFileInfo(QString::fromStdString(flight->file)).completeBaseName() + ".kmz";
+    const QString path = chooseSaveFile(tr("Export Flight"), suggested, tr("KMZ files (*.kmz)"));
+    if (path.isEmpty())
+        return false;
+    const flights::ContestRuleSet* rules = flights::findContestRuleSet(m_library.index().listedRuleSet());
+    if (!rules)
+        rules = &flights::contestRuleSets().front();
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    auto kmz = analysis::readKmzFlight(m_library.pathOf(*flight), static_cast<std::size_t>(std::max(0, flight->part)), rules,
+        flights::scoredTrackFromName(flight->scoredTrack));
+    Result<void, std::string> saved;
+    if (kmz) {
+        const QByteArray legend = climbLegendPng();
+        analysis::KmzOptions options;
+        options.creator = "Corvex Vario " + QCoreApplication::applicationVersion().toStdString();
+        options.legendPng.assign(legend.constData(), static_cast<std::size_t>(legend.size()));
+        saved = analysis::saveKmz(std::span(&*kmz, 1), options, path.toStdString());
+    }
+    QApplication::restoreOverrideCursor();
+    if (!kmz || !saved) {
+        QMessageBox::warning(this, tr("Export"),
+            !kmz ? QString::fromStdString(kmz.error()) : tr("Cannot write %1. Choose a folder you can write to.").arg(path));
+        return false;
+    }
+    showStatus(tr("Saved %1").arg(path));
+    return true;
+}
+
+bool LibraryWindow::saveComparisonKmz(const CompareWindow& window)
+{
+    std::vector<analysis::KmzFlight> flights;
+    for (std::size_t i = 0; i < window.flightCount(); ++i) {
+        const CompareWindow::Compared& compared = window.flight(i);
+        if (!compared.igc)
+            continue;
+        analysis::KmzFlight flight;
+        flight.flight = *compared.igc;
+        flight.figures = compared.figures;
+        flight.debrief = compared.debrief;
+        QString who = compared.pilot;
+        if (!compared.glider.isEmpty())
+            who += (who.isEmpty() ? "" : ", ") + compared.glider;
+        flight.name = who.toStdString();
+        flight.colour = { static_cast<std::uint8_t>(compared.colour.red()), static_cast<std::uint8_t>(compared.colour.green()),
+            static_cast<std::uint8_t>(compared.colour.blue()) };
+        flights.push_back(std::move(flight));
+    }
+    if (flights.empty())
+        return false;
+    const QString path = chooseSaveFile(tr("Export Comparison"), tr("Comparison.kmz"), tr("KMZ files (*.kmz)"));
+    if (path.isEmpty())
+        return false;
+    const QByteArray legend = climbLegendPng();
+    analysis::KmzOptions options;
+    options.name = tr("Comparison").toStdString();
+    options.creator = "Corvex Vario " + QCoreApplication::applicationVersion().toStdString();
+    options.legendPng.assign(legend.constData(), static_cast<std::size_t>(legend.size()));
+    if (!analysis::saveKmz(flights, options, path.toStdString())) {
+        QMessageBox::warning(this, tr("Export"), tr("Cannot write %1. Choose a folder you can write to.").arg(path));
         return false;
     }
     showStatus(tr("Saved %1").arg(path));

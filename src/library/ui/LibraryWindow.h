@@ -124,11 +124,19 @@ public:
     CompareWindow* compareFiles(const QStringList& paths);
     std::function<QStringList()> chooseCompareFiles;
     // The comparison windows' "Export KMZ…", for the windows opened afterwards; unset,
-    // their button stays disabled.
+    // their button stays disabled. saveComparisonKmz unless a test sets another.
     std::function<void(CompareWindow&)> exportComparisonKmz;
+    // The compared flights that could be read, in one KMZ, each in its colour in the
+    // window, with its debrief when it is in (no contest legs: a comparison scores
+    // nothing). Asks for the file with chooseSaveFile.
+    bool saveComparisonKmz(const CompareWindow& window);
     QAction& compareAction() { return *m_compare; }
     QAction& compareFilesAction() { return *m_compareFiles; }
     bool exportSelected(const QString& formatId); // flightFileFormats: "igc", "kml", "gpx"
+    // The selected flight for a globe (analysis/FlightKmz.h): scored under the rules
+    // the library lists, as the flight window scores it, and debriefed, while the
+    // window waits.
+    bool exportKmz();
     bool exportTable(); // the rows shown, as CSV (libraryCsv)
     // The log book of the year the window shows (else of all years) as A4 PDF pages.
     bool printLogBook();

@@ -43,6 +43,7 @@
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QMenu>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QCoreApplication>
@@ -68,6 +69,7 @@
 #include <QTimer>
 
 #include <gtest/gtest.h>
+#include <zip.h>
 #include <sqlite3.h>
 
 #include <algorithm>
@@ -472,6 +474,33 @@ TEST(LibraryWindow, ExportsAndDroppedFiles)
     for (std::size_t at = 0; (at = gpx.find("<trkpt ", at)) != std::string::npos; ++at)
         ++points;
     EXPECT_EQ(static_cast<std::int64_t>(points), longest->fixes);
+
+    // The globe's file from the Export menu: a zip of doc.kml and the legend; a folder
+    // that cannot be written says so and leaves nothing.
+    QAction* kmz = nullptr;
+    for (QPushButton* button : window.findChildren<QPushButton*>())
+        if (button->text() == "Export" && button->menu())
+            for (QAction* action : button->menu()->actions())
+                if (action->text() == "Google Earth (KMZ)…")
+                    kmz = action;
+    ASSERT_TRUE(kmz);
+    answer = QString::fromStdString(shared.scratch.path() + "/longest.kmz");
+    kmz->trigger();
+    const std::string zipped = readFile(answer.toStdString());
+    EXPECT_EQ(zipped.substr(0, 4), "PK\x03\x04");
+    EXPECT_EQ(zipped.substr(30, 7), "doc.kml");
+    EXPECT_NE(zipped.find("legend.png"), std::string::npos);
+    answer = QString::fromStdString(shared.scratch.path() + "/no such folder/longest.kmz");
+    QString warning;
+    QTimer::singleShot(0, [&warning] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            warning = box->text();
+            box->accept();
+        }
+    });
+    EXPECT_FALSE(window.exportKmz());
+    EXPECT_EQ(warning, "Cannot write " + answer + ". Choose a folder you can write to.");
+    EXPECT_FALSE(QFileInfo::exists(QFileInfo(answer).path()));
 }
 
 // The pilot's units and local time: the table, its CSV and the flight's figures follow
@@ -1897,6 +1926,33 @@ TEST(LibraryWindow, CompareRowsAndFilesOutsideTheLibrary)
     EXPECT_EQ(compare->flight(2).pilot, "Guest");
     ASSERT_TRUE(waitFor([&] { return !compare->isDebriefing(); }));
     EXPECT_EQ(compare->figureCell(CompareWindow::Figure::Thermals, 2), "1");
+    // "Export KMZ…": the three flights in one file, each in its colour in the window.
+    ASSERT_TRUE(compare->exportKmzButton().isEnabled());
+    const std::string kmzPath = folder.path() + "/comparison.kmz";
+    window.chooseSaveFile = [&](const QString&, const QString& suggested, const QString&) {
+        EXPECT_EQ(suggested, "Comparison.kmz");
+        return QString::fromStdString(kmzPath);
+    };
+    compare->exportKmzButton().click();
+    int zipError = 0;
+    zip_t* archive = zip_open(kmzPath.c_str(), ZIP_RDONLY, &zipError);
+    ASSERT_TRUE(archive) << zipError;
+    zip_stat_t stat;
+    ASSERT_EQ(zip_stat(archive, "doc.kml", 0, &stat), 0);
+    std::string kml(static_cast<std::size_t>(stat.size), '\0');
+    zip_file_t* entry = zip_fopen(archive, "doc.kml", 0);
+    EXPECT_EQ(zip_fread(entry, kml.data(), stat.size), static_cast<zip_int64_t>(stat.size));
+    zip_fclose(entry);
+    EXPECT_GE(zip_name_locate(archive, "legend.png", 0), 0);
+    zip_discard(archive);
+    std::size_t tracks = 0;
+    for (std::size_t at = 0; (at = kml.find("<gx:Track>", at)) != std::string::npos; ++at)
+        ++tracks;
+    EXPECT_EQ(tracks, 3u);
+    const QColor guest = compare->flight(2).colour;
+    const std::string guestColour = QString::asprintf("ff%02x%02x%02x", guest.blue(), guest.green(), guest.red()).toStdString();
+    EXPECT_NE(kml.find("<color>" + guestColour + "</color>"), std::string::npos) << guestColour;
+    EXPECT_NE(kml.find("<name>Guest"), std::string::npos);
     // A library flight shows its stored score.
     if (chosen[0].scorePoints) {
         EXPECT_TRUE(compare->figureCell(CompareWindow::Figure::Score, 0).startsWith(scoreText(chosen[0])));

@@ -4,6 +4,7 @@
 
 #include "map/qt/ContestLayer.h"
 #include "map/qt/GliderLayer.h"
+#include "map/qt/LegendImage.h"
 #include "map/qt/LegendLayer.h"
 #include "map/qt/MapPainter.h"
 #include "map/qt/MarkersLayer.h"
@@ -450,6 +451,25 @@ TEST(WindLayer, ArrowsPointDownwindAndTheLegendStaysAlongTheBottom)
     legend.setLegend({}, {});
     paintLayers({ &legend }, viewFrom(0));
     EXPECT_TRUE(legend.lastBox().isEmpty());
+
+    // The climb legend alone, as a KMZ carries it: the box cut out, the strongest sink
+    // on the left and the strongest climb on the right in the map's climb steps, the
+    // same picture through PNG.
+    const QImage climb = climbLegendImage();
+    ASSERT_FALSE(climb.isNull());
+    QImage fromPng;
+    ASSERT_TRUE(fromPng.loadFromData(climbLegendPng(), "PNG"));
+    EXPECT_EQ(fromPng.convertToFormat(climb.format()), climb);
+    EXPECT_LT(climb.height(), 60);
+    const auto stepColour = [](std::size_t step) {
+        const ClimbStepColour colour = climbStepColour(step);
+        return QColor::fromRgbF(float(colour.red), float(colour.green), float(colour.blue));
+    };
+    const int swatchRow = 8, lastSwatch = climb.width() - 27, firstSwatch = lastSwatch - 16 * int(climbStepCount - 1);
+    EXPECT_TRUE(colorNear(climb.pixelColor(lastSwatch, swatchRow), stepColour(climbStepCount - 1), 10))
+        << climb.pixelColor(lastSwatch, swatchRow).name().toStdString();
+    EXPECT_TRUE(colorNear(climb.pixelColor(firstSwatch, swatchRow), stepColour(0), 10))
+        << climb.pixelColor(firstSwatch, swatchRow).name().toStdString();
 }
 
 } // namespace

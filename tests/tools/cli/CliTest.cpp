@@ -481,6 +481,20 @@ TEST(Cli, CompareSharedThermalsJsonTextAndLibraryFlights)
     EXPECT_TRUE(text.out.contains(QRegularExpression("\n  18:0\\d:\\d\\d .* kt, .* ft .*1 by .* kt \\(\\d+ %\\)\n")))
         << "who climbed faster, in the units asked for: " << text.out.toStdString();
 
+    // --kmz: the same comparison printed, and the flights in one KMZ beside it; a folder
+    // that cannot be made says so.
+    const QString kmz = scratch.path() + "/compared.kmz";
+    const CliRun globe = runCli({ "--utc", "--units", "aviation", "compare", first, second, "--kmz", kmz });
+    ASSERT_EQ(globe.exitCode, 0) << globe.err.toStdString();
+    EXPECT_EQ(globe.out, text.out);
+    QFile kmzFile(kmz);
+    ASSERT_TRUE(kmzFile.open(QIODevice::ReadOnly));
+    EXPECT_EQ(kmzFile.read(37).mid(30), "doc.kml");
+    const CliRun unwritable = runCli({ "compare", first, second, "--kmz", first + "/compared.kmz" });
+    EXPECT_EQ(unwritable.exitCode, 4);
+    EXPECT_TRUE(unwritable.err.startsWith("corvex: cannot create the folder " + first)) << unwritable.err.toStdString();
+    EXPECT_TRUE(unwritable.out.isEmpty());
+
     // A library flight by its number; a number the library lacks; the same flight twice,
     // by name or by a number and the file it came from.
     const QString library = scratch.path() + "/Flights";
@@ -765,6 +779,19 @@ TEST(Cli, SyncKeepsEachFlightOnceAndTheLibraryFindsIt)
     ASSERT_TRUE(gpxFile.open(QIODevice::ReadOnly));
     EXPECT_TRUE(gpxFile.readAll().contains("<trkpt"));
     EXPECT_FALSE(QFile::exists(scratch.path() + "/planted.txt")) << "nothing written through the link";
+    // The globe's file: a zip of the document and the climb legend's picture; a folder
+    // that cannot be written says so and leaves nothing.
+    const QString kmz = scratch.path() + "/flight.kmz";
+    const CliRun globe = runCli({ "library", "export", id, "--format", "kmz", "--out", kmz, "--library", library });
+    EXPECT_EQ(globe.exitCode, 0) << globe.err.toStdString();
+    QFile kmzFile(kmz);
+    ASSERT_TRUE(kmzFile.open(QIODevice::ReadOnly));
+    const QByteArray kmzBytes = kmzFile.readAll();
+    EXPECT_TRUE(kmzBytes.startsWith("PK\x03\x04") && kmzBytes.mid(30, 7) == "doc.kml") << "a zip, doc.kml first";
+    EXPECT_TRUE(kmzBytes.contains("legend.png"));
+    const CliRun refused = runCli({ "library", "export", id, "--format", "kmz", "--out", gpx + "/flight.kmz", "--library", library });
+    EXPECT_EQ(refused.exitCode, 4);
+    EXPECT_TRUE(refused.err.startsWith("corvex: cannot create the folder " + gpx)) << refused.err.toStdString();
 
     // Files from any logger: what is not IGC is refused with its reason, and a second
     // import of the same files adds nothing.
