@@ -4,6 +4,7 @@
 #include "library/LibraryTable.h"
 #include "library/TakeoffTime.h"
 #include "library/ui/BarogramView.h"
+#include "library/ui/FlightShow.h"
 #include "library/ui/LibraryTableModel.h"
 #include "library/ui/ReplayBar.h"
 #include "map/qt/GliderLayer.h"
@@ -32,47 +33,6 @@
 namespace corvex::library {
 
 namespace {
-
-// The climb of a fix over a few seconds, as the flight view's track has it.
-constexpr std::int64_t climbWindowSeconds = 8;
-
-// The track in pressure altitude when the recorder has a sensor, else in GNSS altitude.
-std::shared_ptr<const TrackPoints> trackOf(const flights::IgcFlight& igc)
-{
-    auto track = std::make_shared<TrackPoints>();
-    track->reserve(igc.fixes.size());
-    bool pressure = false;
-    for (const flights::IgcFix& fix : igc.fixes)
-        pressure |= fix.pressureAltitude != 0;
-    std::size_t back = 0;
-    for (const flights::IgcFix& fix : igc.fixes) {
-        TrackPoint point;
-        point.position = { fix.latitude, fix.longitude };
-        point.altitude = pressure ? fix.pressureAltitude : fix.gnssAltitude;
-        point.time = fix.time;
-        track->push_back(point);
-    }
-    for (std::size_t i = 0; i < track->size(); ++i) {
-        TrackPoint& point = (*track)[i];
-        while (back + 1 < i && point.time - (*track)[back + 1].time >= climbWindowSeconds)
-            ++back;
-        const std::int64_t span = point.time - (*track)[back].time;
-        point.vario = span > 0 ? (point.altitude - (*track)[back].altitude) / double(span) : 0.0;
-    }
-    return track;
-}
-
-QString varioText(double metresPerSecond, UnitSystem units)
-{
-    const std::string number = quantityNumber(Quantity::Vario, metresPerSecond, units);
-    return QString::fromStdString((number.front() == '-' ? "" : "+") + number + " " + unitLabel(Quantity::Vario, units));
-}
-
-QString signedAltitudeText(double metres, UnitSystem units)
-{
-    const std::string number = quantityNumber(Quantity::Altitude, metres, units);
-    return QString::fromStdString((number.front() == '-' ? "" : "+") + number + " " + unitLabel(Quantity::Altitude, units));
-}
 
 const QString none = QStringLiteral("–");
 
@@ -118,7 +78,8 @@ CompareWindow::CompareWindow(std::vector<Source> sources, QWidget* parent)
             const auto parts = flights::computeFlights(*igc);
             const std::size_t part = compared.source.stored ? static_cast<std::size_t>(std::max(0, compared.source.stored->part)) : 0;
             compared.figures = part < parts.size() ? parts[part] : flights::computeFigures(*igc);
-            compared.track = trackOf(*igc);
+            bool pressure = false;
+            compared.track = flightTrack(*igc, pressure);
             compared.igc = std::make_shared<const flights::IgcFlight>(std::move(*igc));
             if (!leadFound && !compared.track->empty()) {
                 m_lead = i;

@@ -8,6 +8,7 @@
 #include "library/LibraryTable.h"
 #include "library/TakeoffTime.h"
 #include "library/ui/BarogramView.h"
+#include "library/ui/FlightShow.h"
 #include "library/ui/LibraryTableModel.h"
 #include "library/ui/ReplayBar.h"
 #include "map/qt/ContestLayer.h"
@@ -50,37 +51,6 @@ namespace corvex::library {
 
 namespace {
 
-// The climb shown on the track: over a few seconds, so that one noisy fix does not
-// paint a thermal.
-constexpr std::int64_t climbWindowSeconds = 8;
-
-// The track in pressure altitude when the recorder has a sensor (it writes 0 without),
-// else in GNSS altitude; pressure says which.
-std::shared_ptr<TrackPoints> trackOf(const flights::IgcFlight& igc, bool& pressure)
-{
-    auto track = std::make_shared<TrackPoints>();
-    track->reserve(igc.fixes.size());
-    pressure = false;
-    for (const flights::IgcFix& fix : igc.fixes)
-        pressure |= fix.pressureAltitude != 0;
-    for (const flights::IgcFix& fix : igc.fixes) {
-        TrackPoint point;
-        point.position = { fix.latitude, fix.longitude };
-        point.altitude = pressure ? fix.pressureAltitude : fix.gnssAltitude;
-        point.time = fix.time;
-        track->push_back(point);
-    }
-    std::size_t back = 0;
-    for (std::size_t i = 0; i < track->size(); ++i) {
-        TrackPoint& point = (*track)[i];
-        while (back + 1 < i && point.time - (*track)[back + 1].time >= climbWindowSeconds)
-            ++back;
-        const std::int64_t span = point.time - (*track)[back].time;
-        point.vario = span > 0 ? (point.altitude - (*track)[back].altitude) / double(span) : 0.0;
-    }
-    return track;
-}
-
 // The ground under each fix in the barogram's datum, NaN where no tile covers. The
 // tiles are above the geoid, as a GNSS altitude is meant to be: shown against GNSS
 // altitudes they are taken as they are. Pressure altitude is on the standard
@@ -117,13 +87,6 @@ std::vector<double> groundUnder(
 QString altitudeText(const std::optional<int>& value, UnitSystem units)
 {
     return value ? QString::fromStdString(quantityText(Quantity::Altitude, *value, units)) : QStringLiteral("–");
-}
-
-// "+1.2 m/s", "+236 ft/min": a climb or a sink with its sign.
-QString varioText(double metresPerSecond, UnitSystem units)
-{
-    const std::string number = quantityNumber(Quantity::Vario, metresPerSecond, units);
-    return QString::fromStdString((number.front() == '-' ? "" : "+") + number + " " + unitLabel(Quantity::Vario, units));
 }
 
 QString positionText(double latitude, double longitude)
@@ -192,13 +155,6 @@ QString stretchDurationText(std::int64_t seconds)
         return QString::asprintf("%lld:%02lld:%02lld", static_cast<long long>(seconds / 3600),
             static_cast<long long>(seconds / 60 % 60), static_cast<long long>(seconds % 60));
     return QString::asprintf("%lld:%02lld", static_cast<long long>(seconds / 60), static_cast<long long>(seconds % 60));
-}
-
-// "+640 m", "-40 ft": a height won or lost with its sign.
-QString signedAltitudeText(double metres, UnitSystem units)
-{
-    const std::string number = quantityNumber(Quantity::Altitude, metres, units);
-    return QString::fromStdString((number.front() == '-' ? "" : "+") + number + " " + unitLabel(Quantity::Altitude, units));
 }
 
 // The lists sort by the figure a column shows, not by its text ("10:00" after "9:59").
@@ -326,7 +282,7 @@ FlightWindow::FlightWindow(FlightLibrary& library, const LibraryFlight& flight, 
     auto igc = flights::readIgcFile(library.pathOf(flight));
     bool pressure = false;
     if (igc) {
-        m_track = trackOf(*igc, pressure);
+        m_track = flightTrack(*igc, pressure);
         m_pressureAltitude = pressure;
         m_igc = std::make_shared<const flights::IgcFlight>(std::move(*igc));
     } else {
