@@ -1202,6 +1202,14 @@ void FlightWindow::showStretch(QTreeWidgetItem* item)
     m_highlight->setStretches({ std::move(stretch) });
     m_barogram->setHighlight(BarogramView::Band { begin, end, withAlpha(colour, 70), {} });
     showFix(first);
+    // The replay goes on from the chosen stretch: a playing one jumps there, a paused one
+    // starts there at the next play while the ring stays the cursor.
+    if (m_replayBar->isPlaying()) {
+        m_replayBar->setTime(static_cast<double>(begin));
+    } else {
+        const QSignalBlocker quiet(m_replayBar);
+        m_replayBar->setTime(static_cast<double>(begin));
+    }
 }
 
 void FlightWindow::selectStretch(StretchKind kind, std::size_t index)

@@ -17,7 +17,6 @@
 #include "library/qt/LibraryDebrief.h"
 #include "library/qt/LogBookPdf.h"
 #include "library/ui/NamesDialogs.h"
-#include "library/ui/ReplayBar.h"
 #include "map/qt/GliderLayer.h"
 #include "library/Sites.h"
 #include "library/TakeoffTime.h"
@@ -1174,6 +1173,20 @@ TEST(FlightWindow, ReplayMovesTheGliderCursorAndFiguresAndTheMapFollows)
     EXPECT_EQ(window.map().visibleMapRect().x, draggedTo.x) << "the map stays where the pilot put it";
     bar.setFollowing(true);
     EXPECT_TRUE(inMiddle());
+
+    // Choosing a stretch in the lists: playing, the replay jumps to its start; paused,
+    // the ring cursor stays the cursor and the next play starts there.
+    const auto& lastThermal = window.debrief()->thermals.back();
+    window.selectStretch(FlightWindow::StretchKind::Thermal, window.debrief()->thermals.size() - 1);
+    EXPECT_EQ(bar.time(), static_cast<double>(lastThermal.startTime));
+    bar.pause();
+    const auto& firstThermal = window.debrief()->thermals.front();
+    window.selectStretch(FlightWindow::StretchKind::Thermal, 0);
+    EXPECT_EQ(bar.time(), static_cast<double>(firstThermal.startTime));
+    EXPECT_EQ(window.markers().cursorIndex(), firstThermal.startIndex);
+    bar.play();
+    bar.advance(0.03);
+    EXPECT_NEAR(bar.time(), firstThermal.startTime + 6.0, 1e-9);
 
     // The end pauses; the timer stops with it; closing the window stops it too.
     bar.setTime(static_cast<double>(bar.spanEnd()) - 10);
