@@ -166,12 +166,12 @@ void LibraryController::scoringProgressed(std::size_t done, std::size_t total)
 {
     if (!m_window)
         return;
-    m_window->showStatus(tr("Scoring flights: %1 of %2…").arg(done).arg(total));
+    m_window->showStatus(tr("Analysing flights: %1 of %2…").arg(done).arg(total));
     // The table follows in steps, not at every flight: a reload reads the whole index.
     if (++m_scoredSinceReload >= 50) {
         m_scoredSinceReload = 0;
         m_window->reload();
-        m_window->showStatus(tr("Scoring flights: %1 of %2…").arg(done).arg(total));
+        m_window->showStatus(tr("Analysing flights: %1 of %2…").arg(done).arg(total));
     }
 }
 
