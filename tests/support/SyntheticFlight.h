@@ -48,7 +48,7 @@ struct SyntheticFlight {
     bool pressureSensor { true }; // false: the pressure altitude is written as 0
     double startLatitude { 46.5 }, startLongitude { 7.5 };
     double startAltitude { 1500 };
-    std::int64_t startTime { 1719820800 + 10 * 3600 }; // 1 July 2024, 10:00 UTC
+    std::int64_t startTime { 1719820800 + 10 * 3600 }; // 1 July 2024, 18:00 UTC
 
     SyntheticFlight& ground(double seconds);
     SyntheticFlight& glide(double seconds, double courseDegrees, double airspeedKmh = 36, double sinkMs = 1.1);
