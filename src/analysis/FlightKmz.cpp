@@ -147,13 +147,15 @@ void appendStyles(pugi::xml_node document, std::span<const KmzFlight> flights)
         xml::appendAttribute(style, "id", flightStyleId(i));
         pugi::xml_node line = style.append_child("LineStyle");
         appendText(line, "color", kmlColour(flights[i].colour, 0xff));
-        appendText(line, "width", "2");
+        // Not thinner than 3: some globes leave out thinner lines at a whole flight's
+        // scale.
+        appendText(line, "width", "3");
     }
     pugi::xml_node contest = document.append_child("Style");
     xml::appendAttribute(contest, "id", "contest");
     pugi::xml_node line = contest.append_child("LineStyle");
     appendText(line, "color", "ff00d7ff"); // gold
-    appendText(line, "width", "2");
+    appendText(line, "width", "3");
 }
 
 // The marks keep the globe's own pin and are told apart by their names: a style of a
@@ -201,6 +203,27 @@ void appendClimbTrack(pugi::xml_node folder, const KmzFlight& flight, TrackAltit
         appendText(line, "coordinates", coordinates);
         start = end;
     }
+}
+
+// The same track once more as one plain line under the climb runs. Some globes draw no
+// gx:Track and leave out every line less than a few pixels across: at the whole flight's
+// scale the short runs of one climb colour all vanish, and only this line keeps the
+// flight's shape (and a comparison's flights, whose climb runs are hidden) on the map.
+void appendTrackLine(pugi::xml_node folder, const KmzFlight& flight, std::size_t index, TrackAltitude source)
+{
+    const auto& fixes = flight.flight.fixes;
+    const auto [first, last] = flownFixes(flight);
+    if (fixes.empty() || first >= last)
+        return;
+    pugi::xml_node placemark = folder.append_child("Placemark");
+    appendName(placemark, "Track line");
+    appendText(placemark, "styleUrl", "#" + flightStyleId(index));
+    pugi::xml_node line = placemark.append_child("LineString");
+    appendText(line, "altitudeMode", source != TrackAltitude::None ? "absolute" : "clampToGround");
+    std::string coordinates;
+    for (std::size_t i = first; i <= last; ++i)
+        coordinates += (i > first ? " " : "") + flights::kmlCoordinate(fixes[i], source, ',');
+    appendText(line, "coordinates", coordinates);
 }
 
 void appendContest(pugi::xml_node parent, const flights::ContestScore& score)
@@ -323,6 +346,7 @@ void appendFlight(pugi::xml_node document, const KmzFlight& flight, std::size_t 
     appendName(track, "Track");
     appendText(track, "styleUrl", "#" + flightStyleId(index));
     flights::appendKmlTrack(track, flight.flight);
+    appendTrackLine(folder, flight, index, source);
 
     pugi::xml_node climb = folder.append_child("Folder");
     appendName(climb, "Climb");

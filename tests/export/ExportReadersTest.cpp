@@ -25,6 +25,7 @@
 #include <pugixml.hpp>
 #include <zip.h>
 
+#include <algorithm>
 #include <cmath>
 #include <fstream>
 #include <functional>
@@ -580,6 +581,13 @@ TEST(ExportReadersFlights, KmzOfOneFlightAndOfSeveral)
             const pugi::xml_node track = named("Track").child("gx:Track");
             EXPECT_EQ(count(track.children("when")), flight.flight.fixes.size());
             EXPECT_EQ(count(track.children("gx:coord")), flight.flight.fixes.size());
+            // The plain line under the climb runs, for globes that draw no gx:Track:
+            // take-off to landing in one LineString of the flight's style.
+            const pugi::xml_node plain = named("Track line");
+            EXPECT_EQ(std::string(plain.child_value("styleUrl")), "#flight-" + std::to_string(folders));
+            const std::string points = plain.child("LineString").child_value("coordinates");
+            EXPECT_EQ(static_cast<std::size_t>(std::count(points.begin(), points.end(), ' ')) + 1,
+                flight.figures.landingIndex - flight.figures.takeoffIndex + 1);
             const pugi::xml_node climb = named("Climb");
             ASSERT_TRUE(climb);
             EXPECT_EQ(std::string(climb.child_value("visibility")), chosen.size() == 1 ? "1" : "0") << "a comparison shows its colours";
