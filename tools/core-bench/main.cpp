@@ -53,6 +53,7 @@
 #include "airspaces/OpenAirParser.h"
 #include "analysis/AirspaceCheck.h"
 #include "analysis/FlightDebrief.h"
+#include "analysis/NearAirspaces.h"
 #include "terrain/TerrainTiles.h"
 #include "base/FileRead.h"
 #include "device/TrackLogCodec.h"
@@ -394,17 +395,15 @@ int benchAirspaceCheck(const std::string& openAirPath, const std::string& flight
         return 0;
     // With terrain: 1" tiles made under the flight, the first check reading them from
     // disk (timed once, as a pilot's first check), then with the tiles held.
-    double south0 = 90, north0 = -90, west0 = 180, east0 = -180;
-    for (const auto& fix : alongTrack.fixes) {
-        south0 = std::min(south0, fix.latitude);
-        north0 = std::max(north0, fix.latitude);
-        west0 = std::min(west0, fix.longitude);
-        east0 = std::max(east0, fix.longitude);
+    const auto box = analysis::trackBox(alongTrack);
+    if (!box) {
+        std::fprintf(stderr, "the flight has no valid fix to lay tiles under\n");
+        return 1;
     }
     std::filesystem::create_directories(terrainFolder);
     int tileCount = 0;
-    for (int lat = static_cast<int>(std::floor(south0)); lat <= static_cast<int>(std::floor(north0)); ++lat)
-        for (int lon = static_cast<int>(std::floor(west0)); lon <= static_cast<int>(std::floor(east0)); ++lon, ++tileCount)
+    for (int lat = static_cast<int>(std::floor(box->south)); lat <= static_cast<int>(std::floor(box->north)); ++lat)
+        for (int lon = static_cast<int>(std::floor(box->west)); lon <= static_cast<int>(std::floor(box->east)); ++lon, ++tileCount)
             bench::writeBenchTile(terrainFolder, lat, lon);
     const terrain::TerrainTiles tiles(terrainFolder);
     analysis::AirspaceCheckOptions options;
@@ -445,13 +444,12 @@ int benchHostileAirspaces(const std::string& which, const std::string& flightPat
         return 1;
     }
     const flights::IgcFlight track = resampled(*flight, fixCount);
-    double south = 90, north = -90, west = 180, east = -180;
-    for (const auto& fix : track.fixes) {
-        south = std::min(south, fix.latitude);
-        north = std::max(north, fix.latitude);
-        west = std::min(west, fix.longitude);
-        east = std::max(east, fix.longitude);
+    const auto box = analysis::trackBox(track);
+    if (!box) {
+        std::fprintf(stderr, "%s has no valid fix\n", flightPath.c_str());
+        return 1;
     }
+    const auto [south, west, north, east] = *box;
     const double middleLatitude = (south + north) / 2, middleLongitude = (west + east) / 2;
     const double metresPerDegree = geo::meanEarthRadiusMetres * geo::pi / 180;
     const double cosine = std::cos(geo::radians(middleLatitude));
